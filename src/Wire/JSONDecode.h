@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <map>
 #include <optional>
 #include <type_traits>
 #include <vector>
@@ -97,10 +98,46 @@ struct Decoder<std::vector<T>>
             throw DecodingError(QStringLiteral("expected an array"));
         std::vector<T> out;
         out.reserve(size_t(value.size()));
-        for (const auto &e : value.elements())
-            out.push_back(Decoder<T>::decode(e));
+        const auto items = value.elements();
+        for (size_t i = 0; i < items.size(); ++i) {
+            try {
+                out.push_back(Decoder<T>::decode(items[i]));
+            } catch (const DecodingError &e) {
+                throw DecodingError(QStringLiteral("index %1: %2").arg(i).arg(e.description()));
+            }
+        }
         return out;
     }
+};
+
+// An object read as a map from each key to its decoded value; one bad member fails it.
+template<class T>
+struct Decoder<std::map<QString, T, std::less<>>>
+{
+    static std::map<QString, T, std::less<>> decode(const JSONValue &value)
+    {
+        if (!value.isObject())
+            throw DecodingError(QStringLiteral("expected an object"));
+        std::map<QString, T, std::less<>> out;
+        // Members arrive sorted by key, so each insertion lands at the end.
+        for (const auto &m : value.members()) {
+            try {
+                out.emplace_hint(out.end(), m.key, Decoder<T>::decode(m.value));
+            } catch (const DecodingError &e) {
+                throw DecodingError(QStringLiteral("key \"%1\": %2").arg(m.key, e.description()));
+            }
+        }
+        return out;
+    }
+};
+
+template<class T>
+struct IsOptional : std::false_type
+{
+};
+template<class T>
+struct IsOptional<std::optional<T>> : std::true_type
+{
 };
 
 template<class T>
@@ -115,7 +152,7 @@ T field(const JSONValue &object, QStringView key)
 {
     const JSONValue &v = member(object, key);
     if (v.isNull()) {
-        if constexpr (requires { typename T::value_type; } && std::is_same_v<T, std::optional<typename T::value_type>>)
+        if constexpr (IsOptional<T>::value)
             return std::nullopt;
         else
             keyNotFound(key);

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QStringView>
+
+// Names and words the client and the simulated host must agree on, and the user-facing
+// labels chosen for them. One definition here; both sides include this header.
+namespace nbd::names {
+
+// ---- Connection labels ----------------------------------------------------------------
+// Shown while the host has answered and both event streams are open.
+inline constexpr QStringView connectedLabel = u"已连接";
+
+// ---- Host frame methods ---------------------------------------------------------------
+// The frame that carries a session's background jobs ("sessionId", "jobs").
+inline constexpr QStringView jobsFrameMethod = u"session/jobs";
+
+// ---- Session words --------------------------------------------------------------------
+inline constexpr QStringView titleProjection = u"title";
+// "origin" of a subagent's own session.
+inline constexpr QStringView subagentOrigin = u"subagent";
+// "op" of a surface operation that replaces what is already shown.
+inline constexpr QStringView replaceSurfaceOp = u"replace";
+// Todo status words; any other word is an open entry.
+inline constexpr QStringView todoCompleted = u"completed";
+inline constexpr QStringView todoInProgress = u"in_progress";
+
+// ---- Subagent and job words -----------------------------------------------------------
+inline constexpr QStringView childEntryKind = u"child";
+inline constexpr QStringView continuableMode = u"continuable";
+inline constexpr QStringView runningActivity = u"running";
+inline constexpr QStringView jobRunning = u"running";
+inline constexpr QStringView jobFailed = u"failed";
+
+// ---- Plugin fiber phase words (PluginInventoryEntry.fiberPhase) -----------------------
+inline constexpr QStringView fiberActive = u"active";
+inline constexpr QStringView fiberLoading = u"loading";
+// A fiber waiting for the plugins it depends on.
+inline constexpr QStringView fiberWaiting = u"waiting";
+inline constexpr QStringView fiberFailed = u"failed";
+inline constexpr QStringView fiberUnloading = u"unloading";
+
+// ---- Dynamic plugin run status words (DynamicPluginRunAttempt.status) ------------------
+inline constexpr QStringView runRunning = u"running";
+inline constexpr QStringView runAwaitingApproval = u"awaiting-approval";
+inline constexpr QStringView runStartingHost = u"starting-host";
+inline constexpr QStringView runClientPending = u"client-pending";
+// A run queued behind another one.
+inline constexpr QStringView runWaiting = u"waiting";
+inline constexpr QStringView runFailed = u"failed";
+inline constexpr QStringView runRejected = u"rejected";
+inline constexpr QStringView runCancelled = u"cancelled";
+inline constexpr QStringView runStopped = u"stopped";
+
+// ---- Plugin labels chosen by the client -----------------------------------------------
+inline constexpr QStringView pluginDisabledLabel = u"已停用";
+inline constexpr QStringView pluginEnabledLabel = u"已启用"; // enabled, no fiber
+inline constexpr QStringView pluginUnloadingLabel = u"卸载中";
+inline constexpr QStringView runNotStartedLabel = u"未运行";
+inline constexpr QStringView runWaitingLabel = u"等待中";
+inline constexpr QStringView runRejectedLabel = u"已拒绝";
+inline constexpr QStringView runCancelledLabel = u"已取消";
+inline constexpr QStringView runStoppedLabel = u"已停止";
+
+} // namespace nbd::names
