@@ -61,4 +61,50 @@ inline constexpr QStringView runRejectedLabel = u"已拒绝";
 inline constexpr QStringView runCancelledLabel = u"已取消";
 inline constexpr QStringView runStoppedLabel = u"已停止";
 
+
+// ---- Transcript fold: event types, keys and words chosen by the client ----------------
+// Event types the fold recognises by role.
+inline constexpr QStringView stepStartEvent = u"step/start";
+inline constexpr QStringView toolResultEvent = u"tool/result";
+inline constexpr QStringView todoWriteEvent = u"todo/write";
+inline constexpr QStringView commandRunEvent = u"command/run";
+inline constexpr QStringView sandboxModeEvent = u"sandbox/mode";
+// "goal/change" data: the operation member ("clear", or anything else to set the goal).
+inline constexpr QStringView goalChangeOpKey = u"op";
+// "compaction/summary" data: the hidden message range {"start", "end"}.
+inline constexpr QStringView compactionRangeKey = u"range";
+inline constexpr QStringView compactionRangeStartKey = u"start";
+inline constexpr QStringView compactionRangeEndKey = u"end";
+// "assistant/chunk" data: the member holding the chunk object.
+inline constexpr QStringView chunkKey = u"chunk";
+// Chunk type of a streamed tool call ("id", "name", "argumentsDelta").
+inline constexpr QStringView toolCallDeltaChunk = u"tool-call-delta";
+// "block-start" chunk: the member naming the new block's kind, and its two non-text words.
+inline constexpr QStringView blockStartKindKey = u"kind";
+inline constexpr QStringView toolCallBlockKind = u"tool-call";
+inline constexpr QStringView reasoningBlockKind = u"reasoning";
+// Content block of a tool call ("id", "name", and its arguments as text).
+inline constexpr QStringView toolCallContentType = u"tool-call";
+inline constexpr QStringView toolCallArgumentsKey = u"arguments";
+// Token usage: the reasoning-token count.
+inline constexpr QStringView reasoningTokensKey = u"reasoningTokens";
+// "sessionStats" projection members.
+inline constexpr QStringView statsTurnsKey = u"turns";
+inline constexpr QStringView statsStepsKey = u"steps";
+inline constexpr QStringView statsLlmMsKey = u"llmMs";
+inline constexpr QStringView statsToolMsKey = u"toolMs";
+inline constexpr QStringView statsTtftMsKey = u"ttftMs";
+inline constexpr QStringView statsTtftStepsKey = u"ttftSteps";
+inline constexpr QStringView statsDecodeMsKey = u"decodeMs";
+inline constexpr QStringView statsDecodeTokensKey = u"decodeTokens";
+// "permissions" projection: an option's preset value, and the preset in force.
+inline constexpr QStringView permissionOptionValueKey = u"value";
+inline constexpr QStringView permissionCurrentKey = u"current";
+// Goal object: the objective text.
+inline constexpr QStringView goalObjectiveKey = u"objective";
+// Labels of the turn end reasons that have no fixed label.
+inline constexpr QStringView turnAbortedLabel = u"已中止";
+inline constexpr QStringView turnInterruptedLabel = u"已中断";
+inline constexpr QStringView turnUnknownLabel = u"未知原因";
+
 } // namespace nbd::names
