@@ -1,0 +1,116 @@
+#pragma once
+
+#include "Domain/RecordHash.h"
+#include "Wire/JSONValue.h"
+
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace nbd {
+
+// A session's current model choice.
+struct ModelSelection
+{
+    QString provider;
+    QString model;
+    std::optional<QString> reasoningEffort;
+
+    static ModelSelection fromJson(const JSONValue &value);
+    bool operator==(const ModelSelection &) const = default;
+    friend size_t qHash(const ModelSelection &v, size_t seed = 0) noexcept
+    {
+        return hashFields(seed, v.provider, v.model, v.reasoningEffort);
+    }
+};
+
+// One selectable reasoning effort; the host names them, any identifier is accepted.
+struct ReasoningEffort
+{
+    QString id;
+    QString name;
+    std::optional<QString> description;
+
+    static ReasoningEffort fromJson(const JSONValue &value);
+    bool operator==(const ReasoningEffort &) const = default;
+    friend size_t qHash(const ReasoningEffort &v, size_t seed = 0) noexcept
+    {
+        return hashFields(seed, v.id, v.name, v.description);
+    }
+};
+
+struct ModelReasoning
+{
+    std::vector<ReasoningEffort> efforts;
+    std::optional<QString> defaultEffort;
+
+    static ModelReasoning fromJson(const JSONValue &value);
+    bool operator==(const ModelReasoning &) const = default;
+    friend size_t qHash(const ModelReasoning &v, size_t seed = 0) noexcept
+    {
+        return hashFields(seed, v.efforts, v.defaultEffort);
+    }
+};
+
+struct ModelCatalogModel
+{
+    QString id;
+    QString name;
+    std::optional<QString> description;
+    std::optional<ModelReasoning> reasoning;
+
+    static ModelCatalogModel fromJson(const JSONValue &value);
+    bool operator==(const ModelCatalogModel &) const = default;
+    friend size_t qHash(const ModelCatalogModel &v, size_t seed = 0) noexcept
+    {
+        return hashFields(seed, v.id, v.name, v.description, v.reasoning);
+    }
+};
+
+struct ModelProviderGroup
+{
+    QString id;
+    QString name;
+    std::vector<ModelCatalogModel> models;
+
+    static ModelProviderGroup fromJson(const JSONValue &value);
+    bool operator==(const ModelProviderGroup &) const = default;
+    friend size_t qHash(const ModelProviderGroup &v, size_t seed = 0) noexcept
+    {
+        return hashFields(seed, v.id, v.name, v.models);
+    }
+};
+
+// A provider whose catalogue the host failed to list.
+struct ModelCatalogFailure
+{
+    QString id;
+    QString name;
+    QString message;
+
+    static ModelCatalogFailure fromJson(const JSONValue &value);
+    bool operator==(const ModelCatalogFailure &) const = default;
+    friend size_t qHash(const ModelCatalogFailure &v, size_t seed = 0) noexcept
+    {
+        return hashFields(seed, v.id, v.name, v.message);
+    }
+};
+
+// "session.models" and "session.selectModel"
+struct SessionModelsValue
+{
+    ModelSelection current;
+    bool routable = false;
+    std::vector<ModelProviderGroup> groups;
+    std::vector<ModelCatalogFailure> failures;
+
+    static SessionModelsValue fromJson(const JSONValue &value);
+    bool operator==(const SessionModelsValue &) const = default;
+    friend size_t qHash(const SessionModelsValue &v, size_t seed = 0) noexcept
+    {
+        return hashFields(seed, v.current, v.routable, v.groups, v.failures);
+    }
+};
+
+} // namespace nbd

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "Domain/RecordHash.h"
+#include "Wire/JSONValue.h"
+
+#include <QString>
+
+#include <map>
+#include <optional>
+#include <vector>
+
+namespace nbd {
+
+// A secret slot inside a namespace's value.
+struct SettingsSecretView
+{
+    std::vector<QString> path; // key path inside the value, shown joined with "."
+    bool set = false;
+
+    static SettingsSecretView fromJson(const JSONValue &value);
+    bool operator==(const SettingsSecretView &) const = default;
+    friend size_t qHash(const SettingsSecretView &v, size_t seed = 0) noexcept { return hashFields(seed, v.path, v.set); }
+};
+
+// One settings namespace; also the answer to "settings.update".
+struct SettingsNamespaceView
+{
+    QString ns;
+    JSONValue schema; // key required; null is a value
+    JSONValue value;  // key required; null is a value
+    std::optional<JSONValue> base;
+    std::optional<JSONValue> user;
+    QString applies; // "live" when a change applies at once
+    std::vector<SettingsSecretView> secrets;
+    qint64 revision = 0;
+
+    static SettingsNamespaceView fromJson(const JSONValue &value);
+    const QString &id() const { return ns; }
+
+    bool operator==(const SettingsNamespaceView &) const = default;
+    friend size_t qHash(const SettingsNamespaceView &v, size_t seed = 0) noexcept
+    {
+        return hashFields(seed, v.ns, v.schema, v.value, v.base, v.user, v.applies, v.secrets, v.revision);
+    }
+};
+
+// "settings.describe"
+struct SettingsDescribeValue
+{
+    bool writable = false;
+    bool hasDocument = false;
+    std::vector<SettingsNamespaceView> namespaces;
+
+    static SettingsDescribeValue fromJson(const JSONValue &value);
+    bool operator==(const SettingsDescribeValue &) const = default;
+    friend size_t qHash(const SettingsDescribeValue &v, size_t seed = 0) noexcept
+    {
+        return hashFields(seed, v.writable, v.hasDocument, v.namespaces);
+    }
+};
+
+// The state of one credential.
+struct CredentialView
+{
+    bool configured = false;
+    std::optional<QString> source;
+    bool writable = false;
+
+    static CredentialView fromJson(const JSONValue &value);
+    bool operator==(const CredentialView &) const = default;
+    friend size_t qHash(const CredentialView &v, size_t seed = 0) noexcept
+    {
+        return hashFields(seed, v.configured, v.source, v.writable);
+    }
+};
+
+// "credentials.describe": the state of each asked-for credential, by name.
+struct CredentialsDescribeValue
+{
+    std::map<QString, CredentialView, std::less<>> credentials;
+
+    static CredentialsDescribeValue fromJson(const JSONValue &value);
+    bool operator==(const CredentialsDescribeValue &) const = default;
+    friend size_t qHash(const CredentialsDescribeValue &v, size_t seed = 0) noexcept
+    {
+        return hashFields(seed, v.credentials);
+    }
+};
+
+// One skill available to a session.
+struct SkillEntry
+{
+    QString name;
+    QString description;
+    std::optional<QString> whenToUse;
+    bool modelInvocable = false;
+
+    static SkillEntry fromJson(const JSONValue &value);
+    const QString &id() const { return name; }
+
+    bool operator==(const SkillEntry &) const = default;
+    friend size_t qHash(const SkillEntry &v, size_t seed = 0) noexcept
+    {
+        return hashFields(seed, v.name, v.description, v.whenToUse, v.modelInvocable);
+    }
+};
+
+// "skill.list"
+struct SkillListValue
+{
+    std::vector<SkillEntry> skills;
+
+    static SkillListValue fromJson(const JSONValue &value);
+    bool operator==(const SkillListValue &) const = default;
+    friend size_t qHash(const SkillListValue &v, size_t seed = 0) noexcept { return hashFields(seed, v.skills); }
+};
+
+} // namespace nbd
