@@ -374,14 +374,14 @@ size_t JSONValue::hash(size_t seed) const noexcept
     QtPrivate::QHashCombine combine;
     size_t h = combine(seed, size_t(m_type));
     switch (m_type) {
-    case Type::String: return combine(h, qHash(m_string));
-    case Type::Number: return combine(h, qHash(m_number == 0.0 ? 0.0 : m_number)); // -0.0 hashes as 0.0
+    case Type::String: return combine(h, ::qHash(m_string, 0));
+    case Type::Number: return combine(h, ::qHash(m_number == 0.0 ? 0.0 : m_number, 0)); // -0.0 hashes as 0.0
     case Type::Bool: return combine(h, size_t(m_bool));
     case Type::Null: return h;
     case Type::Object:
         // Sorted members make the hash independent of the source order.
         for (const auto &m : members())
-            h = combine(combine(h, qHash(m.key)), m.value.hash());
+            h = combine(combine(h, ::qHash(m.key, 0)), m.value.hash());
         return h;
     case Type::Array:
         for (const auto &e : elements())
@@ -807,7 +807,7 @@ private:
     {
         if (key.size() > 32)
             return std::move(key);
-        const size_t h = qHash(key) & (kKeyCache - 1);
+        const size_t h = ::qHash(key, 0) & (kKeyCache - 1);
         QString &slot = m_keys[h];
         if (slot == key)
             return slot;
