@@ -1,0 +1,48 @@
+#pragma once
+
+#include "Wire/JSONValue.h"
+#include "Wire/WireErrors.h"
+
+#include <QString>
+#include <QTest>
+
+#include <optional>
+
+namespace nbd::test {
+
+inline JSONValue json(const char *text)
+{
+    return parseJSON(QByteArrayView(text));
+}
+
+// Decodes `text` as T; on failure returns nothing and stores the decoder's message.
+template<class T>
+std::optional<T> tryDecode(const QByteArray &text, QString *error = nullptr)
+{
+    try {
+        return T::fromJson(parseJSON(text));
+    } catch (const DecodingError &e) {
+        if (error)
+            *error = e.description();
+        return std::nullopt;
+    }
+}
+
+} // namespace nbd::test
+
+// Row columns shared by the decode tables: the JSON text, whether it decodes, and a part
+// of the error message when it does not.
+#define NBD_DECODE_COLUMNS()                                                                                           \
+    QTest::addColumn<QByteArray>("text");                                                                              \
+    QTest::addColumn<bool>("decodes");                                                                                 \
+    QTest::addColumn<QString>("errorPart")
+
+#define NBD_CHECK_DECODE(Type, decodedVar)                                                                             \
+    QFETCH(QByteArray, text);                                                                                          \
+    QFETCH(bool, decodes);                                                                                             \
+    QFETCH(QString, errorPart);                                                                                        \
+    QString decodeError_;                                                                                              \
+    const auto decodedVar = nbd::test::tryDecode<Type>(text, &decodeError_);                                           \
+    QCOMPARE(decodedVar.has_value(), decodes);                                                                         \
+    if (!decodes)                                                                                                      \
+        QVERIFY2(decodeError_.contains(errorPart), qPrintable(decodeError_))
