@@ -152,7 +152,4 @@ CommandExecutionValue CommandExecutionValue::fromJson(const JSONValue &value)
     return v;
 }
 
-bool TodoItem::isDone() const { return status == names::todoCompleted; }
-bool TodoItem::isActive() const { return status == names::todoInProgress; }
-
 } // namespace nbd

@@ -192,18 +192,4 @@ struct CommandExecutionValue
     }
 };
 
-// One entry of a session's todo list, built by the session state (never decoded here).
-struct TodoItem
-{
-    QString content;
-    QString status;
-
-    const QString &id() const { return content; }
-    bool isDone() const;
-    bool isActive() const;
-
-    bool operator==(const TodoItem &) const = default;
-    friend size_t qHash(const TodoItem &v, size_t seed = 0) noexcept { return hashFields(seed, v.content, v.status); }
-};
-
 } // namespace nbd
