@@ -251,6 +251,39 @@ QString freshRpcId()
     return QUuid::createUuid().toString(QUuid::WithoutBraces).toLower();
 }
 
+// Remembers the request target of each connection's first request as it came on the wire.
+// QHttpServerRequest::url() reads a target such as "//api/events.mux" as a host and a path,
+// and WebSocket clients send exactly one request per connection: the upgrade.
+class TargetRecordingServer : public QTcpServer
+{
+public:
+    using QTcpServer::QTcpServer;
+    static constexpr const char *kTarget = "nbdSimRequestTarget";
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *socket = new QTcpSocket(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+        // Connected before the HTTP server's own slot, so the bytes are still unread here.
+        auto connection = std::make_shared<QMetaObject::Connection>();
+        *connection = connect(socket, &QTcpSocket::readyRead, socket, [socket, connection] {
+            const QByteArray head = socket->peek(8192);
+            const qsizetype end = head.indexOf("\r\n");
+            if (end < 0 && head.size() < 8192)
+                return;
+            const QList<QByteArray> parts = head.left(end).split(' ');
+            if (parts.size() >= 2)
+                socket->setProperty(kTarget, parts[1]);
+            disconnect(*connection);
+        });
+        addPendingConnection(socket);
+    }
+};
+
 } // namespace
 
 // --- HTTP server ---------------------------------------------------------------------------
@@ -267,7 +300,7 @@ protected:
     {
         LoggedRequest logged;
         logged.httpMethod = httpMethodName(request.method());
-        logged.path = request.url().path();
+        logged.path = request.url().path(QUrl::FullyDecoded);
         logged.query = request.url().query(QUrl::FullyEncoded);
         for (const auto &[name, value] : request.headers()) {
             const QByteArray lower = name.toLower();
@@ -279,6 +312,14 @@ protected:
         }
         logged.rawBody = request.body();
         const bool isUpgrade = logged.headers.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0;
+        if (isUpgrade) {
+            const QByteArray target = socket->property(TargetRecordingServer::kTarget).toByteArray();
+            if (target.startsWith('/')) {
+                const qsizetype q = target.indexOf('?');
+                logged.path = QUrl::fromPercentEncoding(q < 0 ? target : target.left(q));
+                logged.query = q < 0 ? QString() : QString::fromLatin1(target.mid(q + 1));
+            }
+        }
         return m_host->handleRequest(logged, socket, isUpgrade);
     }
 
@@ -353,14 +394,14 @@ JSONValue SimHost::defaultHostDescription()
     });
 }
 
-bool SimHost::bindPort(quint16 port)
+bool SimHost::bindPort(quint16 port, bool retry)
 {
-    auto *tcp = new QTcpServer(m_http.get());
+    auto *tcp = new TargetRecordingServer(m_http.get());
     tcp->setProxy(QNetworkProxy::NoProxy);
     // QTcpServer sets SO_REUSEADDR on Unix, so a port whose old connections sit in TIME_WAIT
     // binds again at once; the retry only covers a port still held by a closing listener.
     bool ok = tcp->listen(QHostAddress::LocalHost, port);
-    for (int attempt = 0; !ok && port != 0 && attempt < 40; ++attempt) {
+    for (int attempt = 0; !ok && retry && attempt < 40; ++attempt) {
         QThread::msleep(50);
         ok = tcp->listen(QHostAddress::LocalHost, port);
     }
@@ -379,7 +420,7 @@ bool SimHost::listen(quint16 port)
 {
     if (isListening())
         stop();
-    return bindPort(port);
+    return bindPort(port, false);
 }
 
 bool SimHost::listenAgain()
@@ -388,7 +429,7 @@ bool SimHost::listenAgain()
         return true;
     if (m_port == 0)
         return false;
-    return bindPort(m_port);
+    return bindPort(m_port, true);
 }
 
 bool SimHost::isListening() const
@@ -511,8 +552,14 @@ Reply SimHost::chooseReply(const LoggedRequest &request)
 {
     // Held by value: a handler may replace its own script while it runs.
     if (std::shared_ptr<Script> script = m_scripts.value(request.method)) {
-        if (script->handler)
-            return script->handler(request);
+        if (script->handler) {
+            try {
+                return script->handler(request);
+            } catch (const std::exception &e) {
+                qWarning("nbd-sim: the handler of %s threw: %s", qPrintable(request.method), e.what());
+                return Reply::status(500, errorText(u"handler threw: "_s + QString::fromUtf8(e.what())));
+            }
+        }
         Reply reply = script->queue.first();
         if (script->queue.size() > 1)
             script->queue.removeFirst();
@@ -528,12 +575,13 @@ Reply SimHost::chooseReply(const LoggedRequest &request)
 bool SimHost::handleRequest(const LoggedRequest &received, QTcpSocket *socket, bool isUpgrade)
 {
     LoggedRequest request = received;
-    const RouteMatch match = matchRoute(request.httpMethod, QUrl(request.path).path(QUrl::FullyDecoded));
+    const RouteMatch match = matchRoute(request.httpMethod, request.path);
 
     if (isUpgrade) {
+        const bool isStream = match.route && streamOf(match.route->kind);
         m_upgradeRequests.append(request);
         // Returning true hands the socket to the WebSocket server; false answers 404.
-        return match.route && streamOf(match.route->kind).has_value();
+        return isStream;
     }
 
     m_httpSockets.removeAll(nullptr);
@@ -574,7 +622,7 @@ bool SimHost::handleRequest(const LoggedRequest &received, QTcpSocket *socket, b
         writeHttp(socket, 400, "application/json", errorText(invalid));
         return true;
     }
-    carryOut(chooseReply(request), request, socket);
+    carryOut(chooseReply(request), request, socket, match.route->envelope);
     return true;
 }
 
@@ -584,14 +632,9 @@ void SimHost::handleMissing(QTcpSocket *socket)
         writeHttp(socket, 404, "application/json", errorText(u"no WebSocket stream here"_s));
 }
 
-void SimHost::carryOut(const Reply &reply, const LoggedRequest &request, QTcpSocket *socket)
+void SimHost::carryOut(const Reply &reply, const LoggedRequest &request, QTcpSocket *socket, bool envelope)
 {
     QPointer<QTcpSocket> guard(socket);
-    const bool envelope = [&] {
-        const RouteMatch match = matchRoute(request.httpMethod, QUrl(request.path).path(QUrl::FullyDecoded));
-        return match.route && match.route->envelope;
-    }();
-
     auto act = [reply, rpcId = request.rpcId, envelope, guard] {
         if (!isOpen(guard))
             return;
@@ -750,6 +793,12 @@ void SimHost::abortStreams(Stream stream)
         e.closedByHost = true;
         e.socket->abort();
     });
+}
+
+void SimHost::clearStreamRecords()
+{
+    m_clientCloseCodes.clear();
+    m_messagesFromClients = 0;
 }
 
 QList<int> SimHost::clientCloseCodes(Stream stream) const

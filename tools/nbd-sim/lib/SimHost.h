@@ -31,7 +31,7 @@ Q_ENUM_NS(Stream)
 struct LoggedRequest
 {
     QString httpMethod; // "GET", "POST", …
-    QString path;       // "/api/session.list"
+    QString path;       // percent-decoded: "/api/session.list"
     QString query;      // encoded query, without "?"
     QString method;     // the reply key: "session.list", "commands/execute", "respond", "session.export"
     QString rpcId;      // the body's "rpcId" when it has one
@@ -92,7 +92,9 @@ private:
 class SimHttpServer;
 
 // A simulated `nbd` host: a real HTTP + WebSocket server on 127.0.0.1, scripted per method.
-// Lives on the thread that created it; every call and signal is on that thread.
+// Lives on the thread that created it; every call and signal is on that thread. A stream is
+// counted (and streamConnected emitted) before the client sees its upgrade answered.
+// Do not destroy the host from a slot connected to its own signals.
 class SimHost : public QObject
 {
     Q_OBJECT
@@ -105,7 +107,8 @@ public:
 
     // Listens on 127.0.0.1 (port 0: any free port). False when the port cannot be bound.
     bool listen(quint16 port = 0);
-    // Listens again on the port of the last listen(), after stop().
+    // Listens again on the port of the last listen(), after stop(); while the port is busy it
+    // tries again for up to 2 s (blocking).
     bool listenAgain();
     // Closes the listening socket and drops every HTTP and WebSocket connection abruptly.
     void stop();
@@ -115,7 +118,8 @@ public:
     QUrl streamUrl(Stream stream) const;  // "ws://127.0.0.1:<port>/api/events.mux" or ".host"
     static QString streamPath(Stream stream);
 
-    // Scripted replies per method key. Each setter replaces what the key had before.
+    // Scripted replies per method key. Each setter replaces what the key had before. A handler
+    // that throws answers HTTP 500.
     void setReply(const QString &method, Reply reply);
     // Consumed in order; the last one sticks.
     void setReplies(const QString &method, QList<Reply> replies);
@@ -149,8 +153,11 @@ public:
     // The close code of each stream socket that the client closed, in order; -1 when it went
     // away without a close frame. Sockets the host closed or dropped are not listed.
     QList<int> clientCloseCodes(Stream stream) const;
-    // Text, binary and pong messages that clients sent on any stream.
+    // Text, binary and pong messages that clients sent on any stream. A client's ping is not
+    // counted: QWebSocket answers it internally and reports nothing.
     int messagesFromClients() const { return m_messagesFromClients; }
+    // Forgets the close codes and the message count.
+    void clearStreamRecords();
 
 Q_SIGNALS:
     // Emitted after logging and before the reply is chosen.
@@ -163,11 +170,11 @@ private:
     struct Script;
     struct StreamSocket;
 
-    bool bindPort(quint16 port);
+    bool bindPort(quint16 port, bool retry);
     bool handleRequest(const LoggedRequest &request, QTcpSocket *socket, bool isUpgrade);
     void handleMissing(QTcpSocket *socket);
     Reply chooseReply(const LoggedRequest &request);
-    void carryOut(const Reply &reply, const LoggedRequest &request, QTcpSocket *socket);
+    void carryOut(const Reply &reply, const LoggedRequest &request, QTcpSocket *socket, bool envelope);
     void acceptStreams();
     void forEachSocket(Stream stream, const std::function<void(StreamSocket &)> &f);
     void streamSocketGone(QWebSocket *socket);
@@ -193,3 +200,4 @@ private:
 } // namespace nbd::sim
 
 Q_DECLARE_METATYPE(nbd::sim::LoggedRequest)
+Q_DECLARE_METATYPE(nbd::sim::Reply)
