@@ -85,8 +85,21 @@ struct JSONValueAccess
     // the moved-in members.
     static JSONValue makeObject(JSONMember *begin, qsizetype count)
     {
-        std::stable_sort(begin, begin + count,
-                         [](const JSONMember &a, const JSONMember &b) { return a.key < b.key; });
+        const auto less = [](const JSONMember &a, const JSONMember &b) { return a.key < b.key; };
+        if (count <= 16) {
+            // Small objects: a stable insertion sort without a temporary buffer.
+            for (qsizetype i = 1; i < count; ++i) {
+                if (!less(begin[i], begin[i - 1]))
+                    continue;
+                JSONMember moving = std::move(begin[i]);
+                qsizetype j = i;
+                for (; j > 0 && less(moving, begin[j - 1]); --j)
+                    begin[j] = std::move(begin[j - 1]);
+                begin[j] = std::move(moving);
+            }
+        } else if (!std::is_sorted(begin, begin + count, less)) {
+            std::stable_sort(begin, begin + count, less);
+        }
         qsizetype unique = 0;
         for (qsizetype i = 0; i < count; ++i) {
             if (i + 1 < count && begin[i].key == begin[i + 1].key)
@@ -802,17 +815,30 @@ private:
     }
 
     // Keys repeat across thousands of objects; sharing one QString per distinct key
-    // saves an allocation per member and most of the memory keys would take.
-    QString internKey(QString &&key)
+    // saves an allocation per member and most of the memory keys would take. Plain keys
+    // (no escapes) are looked up by their raw bytes before any text is built.
+    QString parseKey()
     {
-        if (key.size() > 32)
-            return std::move(key);
-        const size_t h = ::qHash(key, 0) & (kKeyCache - 1);
-        QString &slot = m_keys[h];
-        if (slot == key)
-            return slot;
-        slot = std::move(key);
-        return slot;
+        const char *start = m_p + 1;
+        const char *p = start;
+        size_t h = 14695981039346656037ull;
+        while (p < m_end && *p != '"' && *p != '\\' && static_cast<unsigned char>(*p) >= 0x20) {
+            h = (h ^ static_cast<unsigned char>(*p)) * 1099511628211ull;
+            ++p;
+        }
+        const qsizetype n = p - start;
+        if (p >= m_end || *p != '"' || n > kMaxCachedKey)
+            return parseString();
+        KeySlot &slot = m_keys[h & (kKeyCache - 1)];
+        if (slot.length == n && std::memcmp(slot.bytes, start, size_t(n)) == 0) {
+            m_p = p + 1;
+            return slot.text;
+        }
+        QString text = parseString();
+        slot.length = n;
+        std::memcpy(slot.bytes, start, size_t(n));
+        slot.text = text;
+        return text;
     }
 
     JSONValue parseObject(int depth)
@@ -830,7 +856,7 @@ private:
             skipSpace();
             if (m_p >= m_end || *m_p != '"')
                 fail("expected a member name");
-            QString key = internKey(parseString());
+            QString key = parseKey();
             skipSpace();
             if (m_p >= m_end || *m_p != ':')
                 fail("expected ':'");
@@ -888,13 +914,20 @@ private:
         return v;
     }
 
-    static constexpr size_t kKeyCache = 256;
+    static constexpr size_t kKeyCache = 512;
+    static constexpr qsizetype kMaxCachedKey = 40;
+    struct KeySlot
+    {
+        qsizetype length = -1;
+        char bytes[kMaxCachedKey];
+        QString text;
+    };
     const char *m_begin;
     const char *m_p;
     const char *m_end;
     std::vector<JSONMember> m_memberStack;
     std::vector<JSONValue> m_elementStack;
-    QString m_keys[kKeyCache];
+    std::vector<KeySlot> m_keys = std::vector<KeySlot>(kKeyCache);
 };
 
 JSONValue parseJSON(QByteArrayView bytes)
