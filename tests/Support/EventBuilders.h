@@ -42,6 +42,26 @@ inline std::vector<SessionEvent> eventsFromJson(QByteArrayView json)
     return events;
 }
 
+// The event as the host writes it.
+inline JSONValue eventJson(const SessionEvent &e)
+{
+    JSONValue::Members m{{QStringLiteral("type"), e.type},
+                         {QStringLiteral("seq"), JSONValue(e.seq)},
+                         {QStringLiteral("time"), JSONValue(e.time)},
+                         {QStringLiteral("data"), e.data}};
+    if (e.sourceEventSeqs) {
+        JSONValue::Elements seqs;
+        for (qint64 seq : *e.sourceEventSeqs)
+            seqs.push_back(JSONValue(seq));
+        m.emplace_back(QStringLiteral("sourceEventSeqs"), JSONValue::array(std::move(seqs)));
+    }
+    if (e.surfaceOp)
+        m.emplace_back(QStringLiteral("surfaceOp"), *e.surfaceOp);
+    if (e.ignorable)
+        m.emplace_back(QStringLiteral("ignorable"), JSONValue(*e.ignorable));
+    return JSONValue::object(std::move(m));
+}
+
 inline JSONValue textPart(const QString &text)
 {
     return obj({{QStringLiteral("type"), u"text"}, {QStringLiteral("text"), text}});

@@ -29,13 +29,23 @@ struct GeneratedEvent
     }
 };
 
+// Sizes of what a session streams. The defaults follow a working agent: a streamed block
+// of up to a few hundred small deltas (one to three words each), tool output of up to a
+// few hundred words, prompts of a few dozen words.
+struct SessionShape
+{
+    int maxDeltas = 160;
+    int maxResultWords = 400;
+    int maxUserWords = 60;
+};
+
 class SessionGenerator
 {
 public:
-    // `maxDeltas` bounds the deltas a streamed block is split into.
-    explicit SessionGenerator(quint64 seed, int maxDeltas = 40) : m_random(seed), m_maxDeltas(maxDeltas) {}
+    explicit SessionGenerator(quint64 seed, SessionShape shape = SessionShape()) : m_random(seed), m_shape(shape) {}
 
-    // Whole turns until at least `minEvents` events were generated.
+    // Whole turns until at least `minEvents` events were generated, each passed through its
+    // JSON text and read back as the client reads a live frame.
     std::vector<GeneratedEvent> generate(size_t minEvents)
     {
         std::vector<GeneratedEvent> out;
@@ -65,7 +75,10 @@ private:
     void push(std::vector<GeneratedEvent> &out, SessionEvent event, std::optional<JSONValue> view = std::nullopt)
     {
         event.seq = ++m_seq;
-        out.push_back(GeneratedEvent{std::move(event), std::move(view)});
+        GeneratedEvent received{SessionEvent::fromLiveValue(parseJSON(*eventJson(event).data())), std::nullopt};
+        if (view)
+            received.view = parseJSON(*view->data());
+        out.push_back(std::move(received));
     }
 
     // Emits a chunk and remembers its number for the final message.
@@ -80,7 +93,7 @@ private:
     {
         const QString type = reasoning ? u"reasoning-delta"_s : u"text-delta"_s;
         QString full;
-        const int deltas = 1 + below(m_maxDeltas);
+        const int deltas = 1 + below(m_shape.maxDeltas);
         for (int i = 0; i < deltas; ++i) {
             const QString piece = words(1 + below(3));
             full += piece;
@@ -93,7 +106,7 @@ private:
     void generateTurn(std::vector<GeneratedEvent> &out)
     {
         const qint64 turn = ++m_turn;
-        push(out, userMessage(0, words(3 + below(20))));
+        push(out, userMessage(0, words(1 + below(m_shape.maxUserWords))));
         push(out, turnStart(0, turn));
         if (chance(20))
             push(out, makeEvent(names::todoWriteEvent.toString(), 0,
@@ -200,7 +213,7 @@ private:
         for (const Call &call : calls) {
             push(out, toolCall(0, turn, step, call.id, call.name, call.arguments),
                  obj({{u"for"_s, call.id}, {u"view"_s, obj({{u"title"_s, call.name}})}}));
-            SessionEvent result = toolResult(0, call.id, words(5 + below(60)), chance(5));
+            SessionEvent result = toolResult(0, call.id, words(1 + below(m_shape.maxResultWords)), chance(5));
             push(out, result,
                  chance(50) ? std::optional<JSONValue>(obj({{u"for"_s, call.id}, {u"view"_s, obj({{u"lines"_s, JSONValue(3)}})}}))
                             : std::nullopt);
@@ -211,7 +224,7 @@ private:
     }
 
     std::mt19937_64 m_random;
-    int m_maxDeltas;
+    SessionShape m_shape;
     qint64 m_seq = 0;
     qint64 m_turn = 0;
     qint64 m_call = 0;
