@@ -204,7 +204,8 @@ struct GoalProjection
 // number, the first collecting notice of unmatched tool results, and for each tool call id
 // the highest row that may hold a block with it. It is a cache over `items`: rows the fold
 // did not append itself are indexed when first looked at, and a cached position that no
-// longer holds what it should makes the fold rebuild the index.
+// longer holds what it should makes the fold rebuild the index. Code that changes existing
+// rows other than through the fold resets it (`state.rowIndex = FoldRowIndex()`).
 class FoldRowIndex
 {
 public:
