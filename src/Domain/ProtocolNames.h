@@ -107,4 +107,16 @@ inline constexpr QStringView turnAbortedLabel = u"已中止";
 inline constexpr QStringView turnInterruptedLabel = u"已中断";
 inline constexpr QStringView turnUnknownLabel = u"未知原因";
 
+// ---- Session history pages ------------------------------------------------------------
+// "session.history" ("sessionId") and "subagent.history" ("parentSessionId",
+// "childSessionId", "mode") answer the newest "maxMessages" events of a session's log,
+// oldest first. An older page carries the boundary under `historyBeforeSeqKey`: the page
+// ends with the event just before that sequence number. The client and the simulated host
+// both read the key from here.
+inline constexpr QStringView sessionHistoryMethod = u"session.history";
+inline constexpr QStringView subagentHistoryMethod = u"subagent.history";
+inline constexpr QStringView historyMaxMessagesKey = u"maxMessages";
+inline constexpr QStringView historyBeforeSeqKey = u"beforeSeq";
+inline constexpr int historyPageSize = 20;
+
 } // namespace nbd::names
