@@ -181,6 +181,8 @@ QString NBDProcessManager::defaultLsofPath()
     return QStandardPaths::findExecutable(u"lsof"_s);
 }
 
+bool NBDProcessManager::hasProcess() const { return !m_process.isNull(); }
+
 void NBDProcessManager::setPhase(const Phase &phase)
 {
     if (m_phase == phase)

@@ -71,7 +71,7 @@ public:
     QStringList logLines() const { return m_logLines; }
     // Whether a launched host is held (from its launch until the next stop(), also after
     // it exited).
-    bool hasProcess() const { return m_process != nullptr; }
+    bool hasProcess() const;
 
     // Stops a host launched earlier, looks up the executable and launches it with
     // "--profile web --port 0" in cwd; returns the base address from its ready line, or
