@@ -776,21 +776,50 @@ private:
         return s;
     }
 
+    // Validates and decodes in two passes so the text is allocated at its exact UTF-16
+    // length (a decoder sized by bytes would keep up to three times the room for Chinese).
+    // Invalid UTF-8 is refused rather than silently replaced.
     QString utf8(const char *p, qsizetype n)
     {
-        // Invalid UTF-8 is refused rather than silently replaced.
-        if (!validUtf8(reinterpret_cast<const unsigned char *>(p), n))
+        const auto *s = reinterpret_cast<const unsigned char *>(p);
+        const qsizetype units = utf16Length(s, n);
+        if (units < 0)
             fail("invalid UTF-8 in string");
-        return QString::fromUtf8(p, n);
-    }
-
-    static bool validUtf8(const unsigned char *s, qsizetype n)
-    {
+        QString out(units, Qt::Uninitialized);
+        char16_t *d = reinterpret_cast<char16_t *>(out.data());
         qsizetype i = 0;
         while (i < n) {
             const unsigned char c = s[i];
             if (c < 0x80) {
+                *d++ = c;
                 ++i;
+            } else if ((c & 0xE0) == 0xC0) {
+                *d++ = char16_t(((c & 0x1F) << 6) | (s[i + 1] & 0x3F));
+                i += 2;
+            } else if ((c & 0xF0) == 0xE0) {
+                *d++ = char16_t(((c & 0x0F) << 12) | ((s[i + 1] & 0x3F) << 6) | (s[i + 2] & 0x3F));
+                i += 3;
+            } else {
+                const char32_t cp = ((c & 0x07) << 18) | ((s[i + 1] & 0x3F) << 12) | ((s[i + 2] & 0x3F) << 6)
+                                    | (s[i + 3] & 0x3F);
+                *d++ = QChar::highSurrogate(cp);
+                *d++ = QChar::lowSurrogate(cp);
+                i += 4;
+            }
+        }
+        return out;
+    }
+
+    // The UTF-16 length of valid UTF-8, or -1.
+    static qsizetype utf16Length(const unsigned char *s, qsizetype n)
+    {
+        qsizetype i = 0;
+        qsizetype units = 0;
+        while (i < n) {
+            const unsigned char c = s[i];
+            if (c < 0x80) {
+                ++i;
+                ++units;
                 continue;
             }
             int len;
@@ -798,20 +827,21 @@ private:
             if ((c & 0xE0) == 0xC0) { len = 2; cp = c & 0x1F; }
             else if ((c & 0xF0) == 0xE0) { len = 3; cp = c & 0x0F; }
             else if ((c & 0xF8) == 0xF0) { len = 4; cp = c & 0x07; }
-            else return false;
+            else return -1;
             if (i + len > n)
-                return false;
+                return -1;
             for (int k = 1; k < len; ++k) {
                 if ((s[i + k] & 0xC0) != 0x80)
-                    return false;
+                    return -1;
                 cp = (cp << 6) | (s[i + k] & 0x3F);
             }
             if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))
                 || (cp >= 0xD800 && cp <= 0xDFFF))
-                return false;
+                return -1;
             i += len;
+            units += len == 4 ? 2 : 1;
         }
-        return true;
+        return units;
     }
 
     // Keys repeat across thousands of objects; sharing one QString per distinct key
