@@ -478,40 +478,14 @@ QCoro::Task<SessionHistoryValue> SessionModel::fetchHistoryPage(WireClient clien
     members.emplace_back(names::historyMaxMessagesKey.toString(), JSONValue(names::historyPageSize));
     if (beforeSeq)
         members.emplace_back(names::historyBeforeSeqKey.toString(), JSONValue(*beforeSeq));
-    const ClientRequest request{WireClient::newRpcId(), method, JSONValue::object(std::move(members))};
-    const QByteArray body = encodeJSON(request.toJson());
-
-    // The same transfer and errors as WireClient::call, but a page may hold many thousands
-    // of events, so the envelope is parsed and decoded on the pool.
-    const Transfer t = co_await client.send(client.methodURL(method), body, cancel);
-    switch (t.outcome) {
-    case Transfer::Outcome::Cancelled: throw CancellationError();
-    case Transfer::Outcome::Failed: {
-        auto underlying = std::make_exception_ptr(NetworkError(t.errorCode, t.errorText));
-        throw WireTransportError(u"network error calling %1: %2"_s.arg(method, t.errorText), underlying);
-    }
-    case Transfer::Outcome::Finished: break;
-    }
-    if (!t.isHttp)
-        throw WireTransportError(u"not an HTTP response for "_s + method);
-    if (t.status != 200)
-        throw WireTransportError(u"%1 failed with HTTP %2"_s.arg(method).arg(t.status));
-
-    auto decode = [bytes = t.body, method]() {
+    // A page may hold many thousands of events: the reply is parsed and decoded on the pool.
+    const QByteArray bytes = co_await client.callData(method, JSONValue::object(std::move(members)), cancel);
+    auto decode = [bytes, method]() {
         auto out = std::make_shared<DecodedPage>();
         try {
-            const JSONValue envelope = parseJSON(bytes);
-            auto response = TypedServerResponse<SessionHistoryValue>::fromJson(envelope);
-            if (response.result.error)
-                throw *response.result.error;
-            if (!response.result.value)
-                throw WireDecodeError::emptyValue();
-            out->page = std::move(response.result.value);
-        } catch (const RpcError &) {
-            out->error = std::current_exception();
+            out->page = WireClient::decodeReply<SessionHistoryValue>(method, bytes);
         } catch (...) {
-            out->error = std::make_exception_ptr(
-                WireTransportError(u"malformed server response for "_s + method, std::current_exception()));
+            out->error = std::current_exception();
         }
         return out;
     };

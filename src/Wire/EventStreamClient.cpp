@@ -69,7 +69,9 @@ void EventStream::finish(std::optional<QString> error)
         return;
     m_ended = true;
     m_handshakeTimer.stop();
-    if (m_socket.state() != QAbstractSocket::UnconnectedState)
+    // A socket that failed is already closed by the transport; closing it again only
+    // trips over its released descriptor.
+    if (!error && m_socket.state() != QAbstractSocket::UnconnectedState)
         m_socket.close(QWebSocketProtocol::CloseCodeGoingAway);
     Q_EMIT ended(error);
 }

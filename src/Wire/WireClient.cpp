@@ -130,7 +130,7 @@ QCoro::Task<Transfer> WireClient::send(QUrl url, std::optional<QByteArray> body,
     co_return result;
 }
 
-QCoro::Task<QByteArray> WireClient::responseData(QString method, JSONValue payload, CancelToken cancel) const
+QCoro::Task<QByteArray> WireClient::callData(QString method, JSONValue payload, CancelToken cancel) const
 {
     ClientRequest request{newRpcId(), method, std::move(payload)};
     const QByteArray body = encodeJSON(request.toJson()); // throws before anything is sent
@@ -152,7 +152,7 @@ QCoro::Task<QByteArray> WireClient::responseData(QString method, JSONValue paylo
 
 QCoro::Task<JSONValue> WireClient::call(QString method, JSONValue payload, CancelToken cancel) const
 {
-    const QByteArray body = co_await responseData(method, std::move(payload), std::move(cancel));
+    const QByteArray body = co_await callData(method, std::move(payload), std::move(cancel));
     ServerResponse response;
     try {
         response = ServerResponse::fromJson(parseJSON(body));

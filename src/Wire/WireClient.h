@@ -63,11 +63,18 @@ public:
 
     static QString newRpcId();
 
+    // The body of a successful reply to a remote call, with call()'s transport errors.
+    // For callers that decode a large reply elsewhere (decodeReply on a worker thread).
+    QCoro::Task<QByteArray> callData(QString method, JSONValue payload, CancelToken cancel = {}) const;
+    // Reads a reply body as the typed call does: the host's error as it is, the value as
+    // T, anything else "malformed server response for <method>". Thread-safe.
+    template<class T>
+    static T decodeReply(const QString &method, const QByteArray &body);
+
     // One transfer on the session: POST when body is given, else GET.
     QCoro::Task<Transfer> send(QUrl url, std::optional<QByteArray> body, CancelToken cancel) const;
 
 private:
-    QCoro::Task<QByteArray> responseData(QString method, JSONValue payload, CancelToken cancel) const;
     QCoro::Task<JSONValue> remoteValue(QString endpoint, JSONValue arguments, CancelToken cancel) const;
 
     QUrl m_baseURL;
@@ -78,18 +85,23 @@ private:
 QUrl appendingPath(const QUrl &base, const QString &path);
 
 template<class T>
-QCoro::Task<T> WireClient::call(QString method, JSONValue payload, CancelToken cancel) const
+T WireClient::decodeReply(const QString &method, const QByteArray &body)
 {
-    const QByteArray body = co_await responseData(method, std::move(payload), std::move(cancel));
     try {
-        const JSONValue envelope = parseJSON(body);
-        auto response = TypedServerResponse<T>::fromJson(envelope);
-        co_return response.result.valueOrThrow();
+        auto response = TypedServerResponse<T>::fromJson(parseJSON(body));
+        return response.result.valueOrThrow();
     } catch (const RpcError &) {
         throw;
     } catch (...) {
         throw WireTransportError(QStringLiteral("malformed server response for ") + method, std::current_exception());
     }
+}
+
+template<class T>
+QCoro::Task<T> WireClient::call(QString method, JSONValue payload, CancelToken cancel) const
+{
+    const QByteArray body = co_await callData(method, std::move(payload), std::move(cancel));
+    co_return decodeReply<T>(method, body);
 }
 
 template<class T>
