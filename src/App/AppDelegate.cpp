@@ -1,0 +1,59 @@
+#include "App/AppDelegate.h"
+
+#include "Store/AppModel.h"
+#include "System/DesktopIntegration.h"
+#include "System/TerminationSignals.h"
+#include "UI/Icons.h"
+
+#include <QApplication>
+#include <QDebug>
+
+namespace nbd {
+
+AppDelegate::AppDelegate(QObject *parent)
+    : QObject(parent)
+{
+}
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::applicationWillFinishLaunching()
+{
+    const QIcon icon = Icons::appIcon();
+    if (!icon.isNull())
+        QApplication::setWindowIcon(icon);
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    // SIGTERM and SIGINT take the normal quit path, which stops the host.
+    if (TerminationSignals *signals_ = TerminationSignals::install())
+        connect(signals_, &TerminationSignals::terminationRequested, qApp, [] { QCoreApplication::quit(); },
+                Qt::QueuedConnection);
+    if (appModel) {
+        m_quickAskCoordinator = std::make_unique<QuickAskCoordinator>(appModel);
+        if (const auto failure = m_quickAskCoordinator->start())
+            qWarning("Quick Ask hot key unavailable: %s", qUtf8Printable(*failure));
+    }
+    if (approvalNotificationCoordinator)
+        approvalNotificationCoordinator->start();
+}
+
+void AppDelegate::applicationDidBecomeActive()
+{
+    if (approvalNotificationCoordinator)
+        approvalNotificationCoordinator->refreshAuthorization(false);
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    if (m_terminated)
+        return;
+    m_terminated = true;
+    if (m_quickAskCoordinator)
+        m_quickAskCoordinator->stop();
+    if (appModel)
+        appModel->nbdProcess()->stopAndWait();
+}
+
+} // namespace nbd

@@ -1,0 +1,71 @@
+#include "App/MainWindow.h"
+
+#include "App/ContentView.h"
+#include "UI/NotificationCenter.h"
+#include "UI/StoreActions.h"
+#include "UI/Theme.h"
+#include "UI/WorkspaceTools.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QMenuBar>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace nbd {
+
+namespace {
+
+QAction *addCommand(QMenu *menu, const QString &objectName, const QString &title, const QKeySequence &shortcut)
+{
+    QAction *action = menu->addAction(title);
+    action->setObjectName(objectName);
+    action->setShortcut(shortcut);
+    action->setShortcutContext(Qt::WindowShortcut);
+    return action;
+}
+
+void addPostingCommand(QMenu *menu, const QString &objectName, const QString &title, const QKeySequence &shortcut,
+                       const char *notification)
+{
+    QAction *action = addCommand(menu, objectName, title, shortcut);
+    const QString name = QString::fromLatin1(notification);
+    QObject::connect(action, &QAction::triggered, menu, [name] { NotificationCenter::defaultCenter()->post(name); });
+}
+
+} // namespace
+
+MainWindow::MainWindow(AppModel *appModel, std::function<void()> settingsOpener, QWidget *parent)
+    : QMainWindow(parent)
+    , m_content(new ContentView(appModel, std::move(settingsOpener), this))
+{
+    setObjectName(u"main"_s);
+    setWindowTitle(u"Nimbrel Deck"_s);
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
+    setCentralWidget(m_content);
+
+    QMenu *fileMenu = menuBar()->addMenu(u"文件"_s);
+    QAction *newSession = addCommand(fileMenu, u"new-session-command"_s, u"新建会话"_s, QKeySequence(Qt::CTRL | Qt::Key_N));
+    connect(newSession, &QAction::triggered, this, [appModel] { startCreateSession(appModel); });
+
+    QMenu *workspace = menuBar()->addMenu(u"工作区"_s);
+    addPostingCommand(workspace, u"workspace-review-command"_s, u"审阅"_s,
+                      QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G), WorkspaceNotification::openReview);
+    addPostingCommand(workspace, u"workspace-terminal-command"_s, u"终端"_s, QKeySequence(Qt::CTRL | Qt::Key_QuoteLeft),
+                      WorkspaceNotification::toggleTerminal);
+    addPostingCommand(workspace, u"workspace-browser-command"_s, u"浏览器"_s, QKeySequence(Qt::CTRL | Qt::Key_T),
+                      WorkspaceNotification::openBrowser);
+    addPostingCommand(workspace, u"workspace-files-command"_s, u"文件"_s, QKeySequence(Qt::CTRL | Qt::Key_P),
+                      WorkspaceNotification::openFiles);
+    addPostingCommand(workspace, u"workspace-side-chat-command"_s, u"侧边聊天"_s,
+                      QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S), WorkspaceNotification::openSideChat);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    QMainWindow::closeEvent(event);
+    if (event->isAccepted())
+        Q_EMIT closed();
+}
+
+} // namespace nbd

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+#include <memory>
+
+class QSystemTrayIcon;
+class QWidget;
+
+namespace nbd {
+
+class AppDelegate;
+class AppModel;
+class ApprovalNotificationCoordinator;
+class MainWindow;
+
+// The application entry: creates the store and the approval-notification coordinator once,
+// hands both to the delegate, and builds the scenes: the main window, the Settings window
+// (on demand) and the tray icon that stands for the menu-bar extra. Without a system tray,
+// closing the main window quits, so no invisible process is left behind.
+class nbd_nativeApp : public QObject
+{
+    Q_OBJECT
+public:
+    // connectOnLaunch: false for tests that need no host.
+    explicit nbd_nativeApp(AppDelegate *appDelegate, bool connectOnLaunch = true, QObject *parent = nullptr);
+    ~nbd_nativeApp() override;
+
+    AppModel *appModel() const { return m_appModel.get(); }
+    ApprovalNotificationCoordinator *approvalNotificationCoordinator() const { return m_approvalNotificationCoordinator.get(); }
+    MainWindow *mainWindow() const { return m_mainWindow; }
+    QWidget *settingsWindow() const { return m_settingsWindow; }
+
+    // Builds and shows the main window (the first scene) and the tray.
+    void showScenes();
+    void openSettings();
+    void openMainWindow();
+    // The tray's Quick Ask item: nothing before the delegate has finished launching.
+    void openQuickAsk();
+
+private:
+    void createTray();
+
+    AppDelegate *m_appDelegate;
+    std::unique_ptr<AppModel> m_appModel;
+    std::unique_ptr<ApprovalNotificationCoordinator> m_approvalNotificationCoordinator;
+    QPointer<MainWindow> m_mainWindow;
+    QPointer<QWidget> m_settingsWindow;
+    QSystemTrayIcon *m_tray = nullptr;
+};
+
+} // namespace nbd

@@ -1,0 +1,11 @@
+#include "UI/NotificationCenter.h"
+
+namespace nbd {
+
+NotificationCenter *NotificationCenter::defaultCenter()
+{
+    static NotificationCenter *center = new NotificationCenter;
+    return center;
+}
+
+} // namespace nbd

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QAbstractButton>
+#include <QWidget>
+
+#include <functional>
+
+namespace nbd {
+
+class AppModel;
+
+// A round 36 × 36 icon button of the collapsed rail.
+class RailIconButton : public QAbstractButton
+{
+    Q_OBJECT
+    Q_PROPERTY(QString symbolName READ symbolName)
+    Q_PROPERTY(bool hovered READ isHovered)
+public:
+    RailIconButton(const QString &icon, const QString &help, std::function<void()> action, QWidget *parent = nullptr);
+    QString symbolName() const { return m_icon; }
+    bool isHovered() const { return m_hovered; }
+    QSize sizeHint() const override { return {36, 36}; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void enterEvent(QEnterEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+    bool hitButton(const QPoint &pos) const override;
+
+private:
+    QString m_icon;
+    bool m_hovered = false;
+};
+
+// The application logo of the rail; under the pointer it turns into the expand icon.
+class RailLogoButton : public QAbstractButton
+{
+    Q_OBJECT
+    Q_PROPERTY(QString symbolName READ symbolName)
+public:
+    explicit RailLogoButton(QWidget *parent = nullptr);
+    // "sidebar.left" while hovered, else the application icon ("app-icon").
+    QString symbolName() const;
+    bool logoHovered() const { return m_logoHovered; }
+    QSize sizeHint() const override { return {36, 36}; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void enterEvent(QEnterEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+    bool hitButton(const QPoint &pos) const override;
+
+private:
+    bool m_logoHovered = false;
+};
+
+// The narrow column shown in place of the collapsed sidebar: expand, new session, expand into
+// search, and Settings.
+class SidebarRailView : public QWidget
+{
+    Q_OBJECT
+public:
+    SidebarRailView(AppModel *appModel, std::function<void()> onExpand, std::function<void()> onSearch,
+                    std::function<void()> openSettings, QWidget *parent = nullptr);
+
+private:
+    AppModel *m_appModel;
+    std::function<void()> m_onExpand;
+    std::function<void()> m_onSearch;
+    std::function<void()> m_openSettings;
+};
+
+} // namespace nbd
