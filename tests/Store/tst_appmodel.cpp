@@ -1,0 +1,523 @@
+// The store's configuration, connection lifecycle and list refresh, against the simulated host.
+
+#include "AppModelTestSupport.h"
+#include "AsyncTest.h"
+
+#include <QFile>
+#include <QSignalSpy>
+
+using namespace nbd;
+using namespace nbd::test;
+using nbd::sim::Reply;
+using namespace Qt::StringLiterals;
+
+Q_DECLARE_METATYPE(std::optional<QString>)
+
+class AppModelTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        qRegisterMetaType<std::optional<QString>>();
+    }
+
+    void configurationDefaults_data()
+    {
+        QTest::addColumn<QVariant>("storedMode");
+        QTest::addColumn<bool>("external");
+        QTest::newRow("missing") << QVariant() << false;
+        QTest::newRow("external") << QVariant(u"external"_s) << true;
+        QTest::newRow("embedded") << QVariant(u"embedded"_s) << false;
+        QTest::newRow("capitalised") << QVariant(u"External"_s) << false;
+        QTest::newRow("empty") << QVariant(QString()) << false;
+        QTest::newRow("garbage") << QVariant(u"remote"_s) << false;
+    }
+
+    void configurationDefaults()
+    {
+        QFETCH(QVariant, storedMode);
+        QFETCH(bool, external);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"c.ini"_s);
+        if (storedMode.isValid()) {
+            QSettings seed(path, QSettings::IniFormat);
+            seed.setValue(u"nbd.launchMode"_s, storedMode);
+        }
+        AppModel store(std::make_unique<QSettings>(path, QSettings::IniFormat), false);
+        QCOMPARE(store.serverURLString(), u"http://127.0.0.1:3080"_s);
+        QCOMPARE(store.nbdExecutablePath(), QString());
+        QCOMPARE(store.launchMode(), external ? LaunchMode::External : LaunchMode::Embedded);
+        // Loading writes nothing back.
+        QSettings check(path, QSettings::IniFormat);
+        QCOMPARE(check.contains(u"nbd.serverURL"_s), false);
+        QCOMPARE(check.value(u"nbd.launchMode"_s), storedMode);
+        QCOMPARE(store.connection()->phase().kind(), ConnectionPhase::Kind::Disconnected);
+    }
+
+    void configurationIsSavedOnEveryAssignment()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"c.ini"_s);
+        AppModel store(std::make_unique<QSettings>(path, QSettings::IniFormat), false);
+        QSignalSpy urlSpy(&store, &AppModel::serverURLStringChanged);
+        QSignalSpy modeSpy(&store, &AppModel::launchModeChanged);
+
+        store.setServerURLString(u"  127.0.0.1:4000/ "_s);
+        QCOMPARE(store.serverURLString(), u"  127.0.0.1:4000/ "_s);
+        QCOMPARE(store.settings()->value(u"nbd.serverURL"_s).toString(), u"  127.0.0.1:4000/ "_s);
+        QCOMPARE(urlSpy.count(), 1);
+
+        // The same value again is written again (the file was changed behind the store's
+        // back), without a change signal.
+        store.settings()->setValue(u"nbd.serverURL"_s, u"elsewhere"_s);
+        store.setServerURLString(u"  127.0.0.1:4000/ "_s);
+        QCOMPARE(store.settings()->value(u"nbd.serverURL"_s).toString(), u"  127.0.0.1:4000/ "_s);
+        QCOMPARE(urlSpy.count(), 1);
+
+        store.setLaunchMode(LaunchMode::External);
+        QCOMPARE(store.settings()->value(u"nbd.launchMode"_s).toString(), u"external"_s);
+        store.setLaunchMode(LaunchMode::Embedded);
+        QCOMPARE(store.settings()->value(u"nbd.launchMode"_s).toString(), u"embedded"_s);
+        QCOMPARE(modeSpy.count(), 2);
+
+        store.setNbdExecutablePath(u"/opt/nbd/bin/nbd"_s);
+        store.settings()->sync();
+        QSettings reread(path, QSettings::IniFormat);
+        QCOMPARE(reread.value(u"nbd.executablePath"_s).toString(), u"/opt/nbd/bin/nbd"_s);
+
+        // A new store reads what the old one saved.
+        AppModel again(std::make_unique<QSettings>(path, QSettings::IniFormat), false);
+        QCOMPARE(again.serverURLString(), u"  127.0.0.1:4000/ "_s);
+        QCOMPARE(again.launchMode(), LaunchMode::Embedded);
+        QCOMPARE(again.nbdExecutablePath(), u"/opt/nbd/bin/nbd"_s);
+    }
+
+    void launchModeRawValues()
+    {
+        QCOMPARE(launchModeFromRawValue(u"embedded"_s), std::optional(LaunchMode::Embedded));
+        QCOMPARE(launchModeFromRawValue(u"external"_s), std::optional(LaunchMode::External));
+        QCOMPARE(launchModeFromRawValue(u"EXTERNAL"_s), std::nullopt);
+        QCOMPARE(launchModeRawValue(LaunchMode::External), u"external"_s);
+        QCOMPARE(launchModeLabel(LaunchMode::Embedded), u"本地 NBD（优先附着）"_s);
+        QCOMPARE(launchModeLabel(LaunchMode::External), u"连接外部 NBD"_s);
+    }
+
+    void normalizedServerURL_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected"); // empty: none
+        QTest::newRow("blank and slash around") << u" 127.0.0.1:3080/ "_s << u"http://127.0.0.1:3080"_s;
+        QTest::newRow("line breaks") << u"\n\thttp://localhost:4000\r\n"_s << u"http://localhost:4000"_s;
+        QTest::newRow("no scheme") << u"localhost:4000"_s << u"http://localhost:4000"_s;
+        QTest::newRow("https kept") << u"https://nbd.example/"_s << u"https://nbd.example"_s;
+        QTest::newRow("several slashes") << u"http://127.0.0.1:3080///"_s << u"http://127.0.0.1:3080"_s;
+        QTest::newRow("ipv6 loopback") << u"[::1]:5000"_s << u"http://[::1]:5000"_s;
+        QTest::newRow("path kept") << u"http://h:1/base/"_s << u"http://h:1/base"_s;
+        QTest::newRow("ideographic space trimmed") << u"\u3000localhost:1\u3000"_s << u"http://localhost:1"_s;
+        QTest::newRow("empty") << QString() << QString();
+        QTest::newRow("only blanks") << u"  \n "_s << QString();
+        QTest::newRow("blank inside") << u"http://exa mple.com"_s << QString();
+        QTest::newRow("bad port") << u"localhost:99999999999"_s << QString();
+    }
+
+    void normalizedServerURL()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        const std::optional<QUrl> url = AppModel::normalizedServerURL(text);
+        if (expected.isEmpty()) {
+            QVERIFY2(!url, qPrintable(url ? url->toString() : QString()));
+        } else {
+            QVERIFY(url);
+            QCOMPARE(url->toString(), expected);
+        }
+    }
+
+    void preferredURLs_data()
+    {
+        QTest::addColumn<QString>("configured");
+        QTest::addColumn<QStringList>("expected");
+        const QString def = u"http://127.0.0.1:3080"_s;
+        QTest::newRow("localhost without scheme") << u"localhost:4000"_s << QStringList{u"http://localhost:4000"_s, def};
+        QTest::newRow("upper-case localhost") << u"http://LOCALHOST:4000"_s
+                                              << QStringList{u"http://localhost:4000"_s, def};
+        QTest::newRow("ipv6 loopback") << u"http://[::1]:4000"_s << QStringList{u"http://[::1]:4000"_s, def};
+        QTest::newRow("default twice") << u" 127.0.0.1:3080/ "_s << QStringList{def, def};
+        QTest::newRow("other host") << u"nbd.example:3080"_s << QStringList{def};
+        QTest::newRow("other loopback spelling") << u"http://127.0.0.2:3080"_s << QStringList{def};
+        QTest::newRow("unusable") << u""_s << QStringList{def};
+    }
+
+    void preferredURLs()
+    {
+        QFETCH(QString, configured);
+        QFETCH(QStringList, expected);
+        QStringList got;
+        for (const QUrl &url : AppModel::preferredURLs(configured))
+            got.append(url.toString());
+        QCOMPARE(got, expected);
+    }
+
+    void unusableExternalAddressFails_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("blank inside") << u"http://a b"_s;
+    }
+
+    void unusableExternalAddressFails()
+    {
+        QFETCH(QString, address);
+        StoreHarness h;
+        h.seed(u"nbd.serverURL"_s, address);
+        AppModel *store = h.makeStore(true);
+        QCOMPARE(store->connection()->phase(), ConnectionPhase::failed(u"无效的服务器地址（可在设置中配置）"_s));
+        QVERIFY(!store->connection()->wire());
+        QCOMPARE(store->transientError(), std::nullopt);
+    }
+
+    void connectOnLaunch_data()
+    {
+        QTest::addColumn<bool>("connectOnLaunch");
+        QTest::newRow("on") << true;
+        QTest::newRow("off") << false;
+    }
+
+    void connectOnLaunch()
+    {
+        QFETCH(bool, connectOnLaunch);
+        StoreHarness h;
+        h.world.addSession(session(u"s1"_s, 1));
+        AppModel *store = h.makeStore(connectOnLaunch);
+        if (connectOnLaunch) {
+            h.waitForListed();
+            QCOMPARE(sessionIds(*store), QStringList{u"s1"_s});
+        } else {
+            // A store that connects starts its list calls at once, before returning.
+            QCoreApplication::processEvents();
+            QCOMPARE(store->connection()->phase().kind(), ConnectionPhase::Kind::Disconnected);
+            QVERIFY(!store->connection()->wire());
+            QCOMPARE(h.host.requests().size(), 0);
+        }
+    }
+
+    void connectListsEverything()
+    {
+        StoreHarness h;
+        h.world.addWorkspace({u"w1"_s, u"/src/a"_s, u"A"_s, {u"s2"_s, u"s1"_s}});
+        h.world.addSession(session(u"s2"_s, 20));
+        h.world.addSession(session(u"s1"_s, 10));
+        h.world.setArchived({u"s9"_s});
+        h.world.setPluginInventory(JSONValue::array(
+            {JSONValue::object({{u"entryId"_s, u"e1"_s}, {u"moduleName"_s, u"m"_s}, {u"enabled"_s, true}})}));
+        AppModel *store = h.connected();
+        QCOMPARE(sessionIds(*store), (QStringList{u"s2"_s, u"s1"_s})); // the host's order
+        QCOMPARE(store->workspaces().size(), size_t(1));
+        QCOMPARE(store->workspaces().front().sessionIds, (std::vector<QString>{u"s2"_s, u"s1"_s}));
+        QCOMPARE(store->archivedSessionIds(), QSet<QString>{u"s9"_s});
+        QCOMPARE(store->hostPluginInventoryAvailable(), std::optional(true));
+        QCOMPARE(store->dynamicPluginInventoryAvailable(), std::optional(true));
+        QCOMPARE(store->hostPlugins().size(), size_t(1));
+        h.waitForStreams();
+        QCOMPARE(store->connection()->baseURL(), std::optional(h.host.baseUrl()));
+    }
+
+    // Embedded mode attaches to a host found at the configured loopback address.
+    void embeddedAttachesToRunningHost()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"s1"_s, 1));
+        h.seed(u"nbd.launchMode"_s, u"embedded"_s);
+        h.seed(u"nbd.executablePath"_s, h.dir.filePath(u"missing-nbd"_s));
+        AppModel *store = h.makeStore();
+        store->nbdProcess()->setLsofPath(h.dir.filePath(u"no-lsof"_s));
+        store->connect();
+        QCOMPARE(store->connection()->phase().kind(), ConnectionPhase::Kind::Connecting);
+        h.waitForListed();
+        h.waitForStreams();
+        QCOMPARE(sessionIds(*store), QStringList{u"s1"_s});
+        QCOMPARE(store->nbdProcess()->phase().kind, NBDProcessManager::Phase::Kind::Attached);
+        QVERIFY(!store->nbdProcess()->hasProcess());
+    }
+
+    // When the search finds nothing and the launch fails, the configured address is the
+    // fallback; a connect that was cancelled meanwhile must not take it.
+    void embeddedFallbackOnlyWhenNotCancelled_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("launch fails") << false;
+        QTest::newRow("cancelled during launch") << true;
+    }
+
+    void embeddedFallbackOnlyWhenNotCancelled()
+    {
+        QFETCH(bool, cancel);
+        StoreHarness h;
+        h.world.addSession(session(u"s1"_s, 1));
+        // The probe of the configured address finds no host.
+        h.host.setReply(u"host.describe"_s, Reply::error(u"unavailable"_s, u"not yet"_s));
+        const QString script = h.dir.filePath(u"nbd"_s);
+        {
+            QFile file(script);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(cancel ? "#!/bin/sh\nexec sleep 30\n" : "#!/bin/sh\nexit 3\n");
+            file.close();
+            file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+        }
+        h.seed(u"nbd.launchMode"_s, u"embedded"_s);
+        h.seed(u"nbd.executablePath"_s, script);
+        AppModel *store = h.makeStore();
+        store->nbdProcess()->setLsofPath(h.dir.filePath(u"no-lsof"_s));
+        NBDProcessManager::Timing timing = store->nbdProcess()->timing();
+        timing.readyTimeoutMs = 500;
+        store->nbdProcess()->setTiming(timing);
+        store->connect();
+        if (cancel) {
+            QTRY_VERIFY_WITH_TIMEOUT(store->nbdProcess()->hasProcess(), 20000);
+            store->disconnect();
+            // A stopped launch still waits for its ready line; it gives up at the time-out.
+            QTRY_VERIFY_WITH_TIMEOUT(store->nbdProcess()->logLines().join(u'\n').contains(u"超时"_s), 20000);
+            QTest::qWait(200); // let the connect's continuation run
+            QCOMPARE(h.requestCount(u"workspace.list"_s), 0);
+            QVERIFY(!store->connection()->baseURL());
+            QVERIFY(store->sessions().empty());
+        } else {
+            h.waitForListed();
+            QCOMPARE(store->connection()->baseURL(), std::optional(h.host.baseUrl()));
+            QCOMPARE(sessionIds(*store), QStringList{u"s1"_s});
+        }
+    }
+
+    void failedSessionListKeepsBothLists()
+    {
+        StoreHarness h;
+        h.world.addWorkspace({u"w1"_s, u"/a"_s, u"A"_s, {}});
+        h.world.addSession(session(u"s1"_s, 1));
+        AppModel *store = h.connected();
+        h.world.addWorkspace({u"w2"_s, u"/b"_s, u"B"_s, {}});
+        h.host.setReply(u"session.list"_s, Reply::error(u"boom"_s, u"no list"_s));
+        QSignalSpy workspacesSpy(store, &AppModel::workspacesChanged);
+        waitFor(store->refreshAll());
+        QCOMPARE(store->workspaces().size(), size_t(1));
+        QCOMPARE(workspacesSpy.count(), 0);
+        QCOMPARE(sessionIds(*store), QStringList{u"s1"_s});
+        QCOMPARE(store->transientError(), std::nullopt);
+    }
+
+    void unchangedListsNotifyNobody()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"s1"_s, 1));
+        AppModel *store = h.connected();
+        QSignalSpy sessionsSpy(store, &AppModel::sessionsChanged);
+        QSignalSpy archivedSpy(store, &AppModel::archivedSessionIdsChanged);
+        waitFor(store->refreshAll());
+        QCOMPARE(sessionsSpy.count(), 0);
+        QCOMPARE(archivedSpy.count(), 0);
+        h.world.addSession(session(u"s2"_s, 2));
+        waitFor(store->refreshAll());
+        QCOMPARE(sessionsSpy.count(), 1);
+    }
+
+    // A refresh still in flight when the connection goes away must not fill the emptied lists.
+    void lateRefreshAfterDisconnectIsDropped()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"s1"_s, 1));
+        AppModel *store = h.connected();
+        store->disconnect();
+        QVERIFY(store->sessions().empty());
+        h.store.reset();
+
+        AppModel *fresh = h.makeStore();
+        h.host.setReply(u"workspace.list"_s, Reply::value(h.world.workspaceListValue()).delayed(300));
+        fresh->connect();
+        fresh->disconnect();
+        QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(u"workspace.list"_s), 2, 20000);
+        QTest::qWait(600); // past the delayed answer
+        QVERIFY(fresh->sessions().empty());
+        QVERIFY(fresh->workspaces().empty());
+        QCOMPARE(fresh->hostPluginInventoryAvailable(), std::nullopt);
+    }
+
+    // A slow list of host A arrives after the store moved on to host B.
+    void lateRefreshOfPreviousHostIsDropped()
+    {
+        StoreHarness a;
+        a.world.addSession(session(u"from-a"_s, 1));
+        a.host.setHandler(u"session.list"_s,
+                          [&a](const sim::LoggedRequest &) { return Reply::value(a.world.sessionListValue()).delayed(400); });
+        sim::SimHost hostB;
+        QVERIFY(hostB.listen());
+        sim::SimWorld worldB(&hostB);
+        worldB.addSession(session(u"from-b"_s, 1));
+
+        AppModel *store = a.makeStore();
+        store->connect();
+        QTRY_COMPARE_WITH_TIMEOUT(a.requestCount(u"session.list"_s), 1, 20000);
+        store->disconnect();
+        store->setServerURLString(hostB.baseUrl().toString());
+        store->connect();
+        QTRY_COMPARE_WITH_TIMEOUT(sessionIds(*store), QStringList{u"from-b"_s}, 20000);
+        QTest::qWait(700); // past A's delayed answer
+        QCOMPARE(sessionIds(*store), QStringList{u"from-b"_s});
+    }
+
+    // Two refreshes overlap and the older one answers last: the newer lists stay.
+    void overlappingRefreshesApplyInStartOrder()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"old"_s, 1));
+        AppModel *store = h.connected();
+        const JSONValue older = h.world.sessionListValue();
+        h.world.addSession(session(u"new"_s, 2));
+        const JSONValue newer = h.world.sessionListValue();
+        h.host.setReplies(u"session.list"_s, {Reply::value(older).delayed(400), Reply::value(newer)});
+        QCoro::Task<void> first = store->refreshAll();
+        QCoro::Task<void> second = store->refreshAll();
+        waitFor(std::move(second));
+        QCOMPARE(sessionIds(*store), (QStringList{u"old"_s, u"new"_s}));
+        waitFor(std::move(first));
+        QCOMPARE(sessionIds(*store), (QStringList{u"old"_s, u"new"_s}));
+    }
+
+    void restoreLastSession_data()
+    {
+        QTest::addColumn<QString>("remembered");
+        QTest::addColumn<QStringList>("archived");
+        QTest::addColumn<QString>("expected"); // empty: nothing selected
+
+        QTest::newRow("remembered") << u"a"_s << QStringList{} << u"a"_s;
+        QTest::newRow("nothing remembered: newest") << QString() << QStringList{} << u"c"_s;
+        QTest::newRow("remembered unknown") << u"zzz"_s << QStringList{} << u"c"_s;
+        QTest::newRow("remembered archived") << u"a"_s << QStringList{u"a"_s} << u"c"_s;
+        QTest::newRow("newest archived") << QString() << QStringList{u"c"_s} << u"d"_s;
+        QTest::newRow("remembered blank") << u"blank"_s << QStringList{} << u"c"_s;
+        QTest::newRow("remembered subagent") << u"child"_s << QStringList{} << u"c"_s;
+        QTest::newRow("all archived") << QString() << QStringList{u"a"_s, u"c"_s, u"d"_s} << QString();
+    }
+
+    void restoreLastSession()
+    {
+        QFETCH(QString, remembered);
+        QFETCH(QStringList, archived);
+        QFETCH(QString, expected);
+        StoreHarness h;
+        h.world.addSession(session(u"a"_s, 10));
+        h.world.addSession(session(u"c"_s, 30));
+        h.world.addSession(session(u"d"_s, 30)); // same time as c, later in the list
+        auto blank = session(u"blank"_s, 99);
+        blank.blank = true;
+        h.world.addSession(blank);
+        auto child = session(u"child"_s, 98);
+        child.origin = u"subagent"_s;
+        child.parentSessionId = u"a"_s;
+        h.world.addSession(child);
+        h.world.setArchived(archived);
+        if (!remembered.isEmpty())
+            h.seed(u"nbd.lastSessionId"_s, remembered);
+        AppModel *store = h.connected();
+        if (expected.isEmpty()) {
+            QCOMPARE(store->selectedSessionId(), std::nullopt);
+            QCOMPARE(store->didRestoreInitialSession(), false);
+        } else {
+            QCOMPARE(store->selectedSessionId(), std::optional(expected));
+            QCOMPARE(store->didRestoreInitialSession(), true);
+            QCOMPARE(store->settings()->value(u"nbd.lastSessionId"_s).toString(), expected);
+            QVERIFY(store->sessionModel(expected));
+        }
+    }
+
+    // With only blank sessions nothing is restored, and the next refresh tries again.
+    void restoreRetriesAtNextRefresh()
+    {
+        StoreHarness h;
+        auto blank = session(u"blank"_s, 5);
+        blank.blank = true;
+        h.world.addSession(blank);
+        AppModel *store = h.connected();
+        QCOMPARE(store->selectedSessionId(), std::nullopt);
+        h.world.addSession(session(u"real"_s, 1));
+        waitFor(store->refreshAll());
+        QCOMPARE(store->selectedSessionId(), std::optional(u"real"_s));
+        // Once restored, a newer session does not take the selection away.
+        h.world.addSession(session(u"newer"_s, 50));
+        waitFor(store->refreshAll());
+        QCOMPARE(store->selectedSessionId(), std::optional(u"real"_s));
+    }
+
+    void vanishedSelectionIsCleared()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"a"_s, 1));
+        h.world.addSession(session(u"b"_s, 2));
+        AppModel *store = h.connected();
+        QCOMPARE(store->selectedSessionId(), std::optional(u"b"_s));
+        h.world.removeSession(u"b"_s);
+        waitFor(store->refreshAll());
+        QCOMPARE(store->selectedSessionId(), std::nullopt);
+        QCOMPARE(store->selectedSubagent(), std::nullopt);
+        QVERIFY(store->sessionModel(u"b"_s)); // the model stays
+    }
+
+    void pluginRefreshRunsOneAtATime()
+    {
+        StoreHarness h;
+        AppModel *store = h.connected();
+        h.host.setReply(u"pluginInventory/list"_s, Reply::error(u"gone"_s, u"no plugins"_s).delayed(200));
+        const int before = h.requestCount(u"pluginInventory/list"_s);
+        QCoro::Task<void> first = store->refreshPluginInventories();
+        QVERIFY(store->pluginInventoryLoading());
+        waitFor(store->refreshPluginInventories());
+        QVERIFY(store->pluginInventoryLoading()); // the second one did not wait for the first
+        waitFor(std::move(first));
+        QCOMPARE(h.requestCount(u"pluginInventory/list"_s), before + 1);
+        QCOMPARE(store->pluginInventoryLoading(), false);
+        QCOMPARE(store->hostPluginInventoryAvailable(), std::optional(false));
+        QCOMPARE(store->dynamicPluginInventoryAvailable(), std::optional(true));
+    }
+
+    void disconnectEmptiesHostState()
+    {
+        StoreHarness h;
+        h.world.addWorkspace({u"w1"_s, u"/a"_s, u"A"_s, {u"a"_s}});
+        h.world.addSession(session(u"a"_s, 1));
+        h.world.setArchived({u"x"_s});
+        h.world.setSubagents(u"a"_s, {});
+        AppModel *store = h.connected();
+        QTRY_VERIFY_WITH_TIMEOUT(store->subagentsByParent().contains(u"a"_s), 20000);
+        ServerRequest approval{u"server-request"_s, u"r1"_s, u"approval/requested"_s,
+                               JSONValue::object({{u"approvalId"_s, u"ap"_s}})};
+        store->route(approval);
+        ServerRequest error{u"server-request"_s, u"r2"_s, u"host/agent-error"_s,
+                            JSONValue::object({{u"message"_s, u"oops"_s}})};
+        store->route(error);
+        QVERIFY(!store->pendingApprovals().empty());
+
+        store->disconnect();
+        QVERIFY(store->sessions().empty());
+        QVERIFY(store->workspaces().empty());
+        QVERIFY(store->sessionModels().isEmpty());
+        QVERIFY(store->pendingApprovals().empty());
+        QVERIFY(store->subagentsByParent().isEmpty());
+        QVERIFY(store->subagentCatalogLoading().isEmpty());
+        QCOMPARE(store->selectedSessionId(), std::nullopt);
+        QCOMPARE(store->hostPluginInventoryAvailable(), std::nullopt);
+        QCOMPARE(store->didRestoreInitialSession(), false);
+        QCOMPARE(store->connection()->phase().kind(), ConnectionPhase::Kind::Disconnected);
+        // Kept across a disconnect.
+        QCOMPARE(store->archivedSessionIds(), QSet<QString>{u"x"_s});
+        QCOMPARE(store->transientError(), std::optional(u"oops"_s));
+        QCOMPARE(store->settings()->value(u"nbd.lastSessionId"_s).toString(), u"a"_s);
+
+        // The next connect restores again.
+        store->connect();
+        h.waitForListed();
+        QCOMPARE(store->selectedSessionId(), std::optional(u"a"_s));
+    }
+};
+
+QTEST_GUILESS_MAIN(AppModelTest)
+#include "tst_appmodel.moc"
