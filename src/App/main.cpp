@@ -44,6 +44,10 @@ int main(int argc, char **argv)
     QApplication::setDesktopFileName(u"dev.nimbrel.Deck"_s);
     QApplication app(argc, argv);
     app.setFont(nbd::Fonts::body());
+    // A forced appearance recolours the stock widgets too; otherwise the desktop's palette
+    // stays and decides the appearance.
+    if (!qgetenv("NBD_APPEARANCE").isEmpty())
+        QApplication::setPalette(nbd::Theme::palette(nbd::Theme::appearance()));
 
     nbd::AppDelegate delegate;
     nbd::nbd_nativeApp entry(&delegate);

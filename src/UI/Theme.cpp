@@ -46,6 +46,36 @@ void Theme::setAppearanceOverride(std::optional<Appearance> appearance)
     g_override = appearance;
 }
 
+QPalette Theme::palette(Appearance appearance)
+{
+    const std::optional<Appearance> saved = g_override;
+    g_override = appearance;
+    QPalette p;
+    const QColor solidText = appearance == Appearance::Dark ? QColor(235, 235, 237) : QColor(30, 30, 32);
+    p.setColor(QPalette::Window, sidebar());
+    p.setColor(QPalette::WindowText, solidText);
+    p.setColor(QPalette::Base, raised());
+    p.setColor(QPalette::AlternateBase, inset());
+    p.setColor(QPalette::Text, solidText);
+    p.setColor(QPalette::Button, raised());
+    p.setColor(QPalette::ButtonText, solidText);
+    p.setColor(QPalette::ToolTipBase, raised());
+    p.setColor(QPalette::ToolTipText, solidText);
+    p.setColor(QPalette::PlaceholderText, tertiaryText());
+    p.setColor(QPalette::Highlight, brand());
+    p.setColor(QPalette::HighlightedText, QColor(255, 255, 255));
+    p.setColor(QPalette::Link, brand());
+    p.setColor(QPalette::Light, appearance == Appearance::Dark ? QColor(60, 60, 62) : QColor(255, 255, 255));
+    p.setColor(QPalette::Midlight, selection());
+    p.setColor(QPalette::Mid, appearance == Appearance::Dark ? QColor(50, 50, 52) : QColor(200, 200, 204));
+    p.setColor(QPalette::Dark, appearance == Appearance::Dark ? QColor(15, 15, 16) : QColor(160, 160, 164));
+    p.setColor(QPalette::Disabled, QPalette::Text, tertiaryText());
+    p.setColor(QPalette::Disabled, QPalette::WindowText, tertiaryText());
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, tertiaryText());
+    g_override = saved;
+    return p;
+}
+
 QColor Theme::dynamic(const QColor &light, const QColor &dark)
 {
     return isDark() ? dark : light;

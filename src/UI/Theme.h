@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QDateTime>
 #include <QFont>
+#include <QPalette>
 #include <QString>
 
 #include <optional>
@@ -22,6 +23,10 @@ public:
     static bool isDark() { return appearance() == Appearance::Dark; }
     // Forces an appearance for the whole process (nothing: follow the environment and palette).
     static void setAppearanceOverride(std::optional<Appearance> appearance);
+    // A widget palette in the theme's colours for the given appearance, so that the stock
+    // widgets (menus, tooltips, fields) match when NBD_APPEARANCE forces an appearance that
+    // differs from the desktop's.
+    static QPalette palette(Appearance appearance);
 
     static QColor canvas();
     static QColor panel();
