@@ -155,6 +155,12 @@ JSONValue SimWorld::assistantMessage(const QString &text)
         {{u"message"_s, JSONValue::object({{u"role"_s, u"assistant"_s}, {u"content"_s, JSONValue::array({part})}})}});
 }
 
+JSONValue SimWorld::userMessage(const QString &text)
+{
+    const JSONValue part = JSONValue::object({{u"type"_s, u"text"_s}, {u"text"_s, text}});
+    return JSONValue::object({{u"content"_s, JSONValue::array({part})}});
+}
+
 Reply SimWorld::history(const LoggedRequest &request, const QString &idKey) const
 {
     const QString id = payloadString(request, idKey).value_or(QString());

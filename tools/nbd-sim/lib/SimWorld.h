@@ -78,6 +78,8 @@ public:
     JSONValue appendEvent(const QString &sessionId, const QString &type, JSONValue data);
     qint64 lastSeq(const QString &sessionId) const;
     static JSONValue assistantMessage(const QString &text);
+    // The data of a "user/message" event with one text part.
+    static JSONValue userMessage(const QString &text);
 
     JSONValue sessionListValue() const;
     JSONValue workspaceListValue() const;

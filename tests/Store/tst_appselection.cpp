@@ -1,0 +1,421 @@
+// Session and subagent selection, the subagent tree walk, titles, and a live transcript
+// shown end to end against the simulated host.
+
+#include "AppModelTestSupport.h"
+#include "AsyncTest.h"
+
+#include <QSignalSpy>
+
+using namespace nbd;
+using namespace nbd::test;
+using nbd::sim::Reply;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QStringList listedParents(const sim::SimHost &host)
+{
+    QStringList parents;
+    for (const sim::LoggedRequest &r : host.requests(u"subagent.list"_s))
+        parents.append(r.payload.find(u"parentSessionId")->string().value_or(QString()));
+    return parents;
+}
+
+SubagentListEntry entry(const QString &id, std::optional<QString> mode = u"continuable"_s,
+                        std::optional<QString> label = std::nullopt, std::optional<bool> hasChildren = std::nullopt)
+{
+    SubagentListEntry e;
+    e.kind = u"child"_s;
+    e.id = id;
+    e.mode = std::move(mode);
+    e.label = std::move(label);
+    e.hasChildren = hasChildren;
+    return e;
+}
+
+QStringList userTexts(const SessionModel &model)
+{
+    QStringList texts;
+    for (const TranscriptItem &item : model.items()) {
+        if (const auto *user = std::get_if<UserMessageItem>(&item))
+            texts.append(user->text);
+    }
+    return texts;
+}
+
+} // namespace
+
+class AppSelectionTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    // A selection replaced before its loads answer: A's late catalogue and subagent list
+    // are not applied, B's are.
+    void laterSelectionDropsEarlierResults()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"A"_s, 1));
+        h.world.addSession(session(u"B"_s, 2));
+        h.world.setModels(u"A"_s, sim::SimWorld::modelCatalogue(u"p"_s, u"model-a"_s));
+        h.world.setModels(u"B"_s, sim::SimWorld::modelCatalogue(u"p"_s, u"model-b"_s));
+        h.world.setSubagents(u"A"_s, {});
+        h.world.setSubagents(u"B"_s, {});
+        AppModel *store = h.connected();
+        store->disconnect(); // start from no selection, without the restore's loads
+        store->connect();
+        h.waitForListed();
+
+        const JSONValue catalogueA = sim::SimWorld::modelCatalogue(u"p"_s, u"model-a"_s);
+        const JSONValue catalogueB = sim::SimWorld::modelCatalogue(u"p"_s, u"model-b"_s);
+        h.host.setHandler(u"session.models"_s, [=](const sim::LoggedRequest &r) {
+            const bool isA = r.payload.find(u"sessionId")->string() == std::optional(u"A"_s);
+            return isA ? Reply::value(catalogueA).delayed(300) : Reply::value(catalogueB);
+        });
+        const JSONValue emptyList = JSONValue::object(
+            {{u"entries"_s, JSONValue::array(JSONValue::Elements{})}, {u"parentAvailable"_s, true}});
+        h.host.setHandler(u"subagent.list"_s, [=](const sim::LoggedRequest &r) {
+            const bool isA = r.payload.find(u"parentSessionId")->string() == std::optional(u"A"_s);
+            return isA ? Reply::value(emptyList).delayed(300) : Reply::value(emptyList);
+        });
+        h.host.clearRequests();
+
+        store->selectSession(u"A"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(u"session.models"_s), 1, 20000);
+        store->selectSession(u"B"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(store->sessionModel(u"B"_s)->modelCatalog().has_value(), 20000);
+        QTest::qWait(500); // past A's delayed answers
+        QCOMPARE(store->sessionModel(u"A"_s)->modelCatalog(), std::nullopt);
+        QVERIFY(!store->subagentsByParent().contains(u"A"_s));
+        QVERIFY(store->subagentsByParent().contains(u"B"_s));
+        QVERIFY(store->subagentCatalogLoading().isEmpty());
+        QCOMPARE(store->selectedSessionId(), std::optional(u"B"_s));
+        QCOMPARE(store->selectedSession(), store->sessionModel(u"B"_s));
+        QCOMPARE(store->settings()->value(u"nbd.lastSessionId"_s).toString(), u"B"_s);
+    }
+
+    void reselectingReusesTheModel()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"A"_s, 1));
+        h.world.setModels(u"A"_s, sim::SimWorld::modelCatalogue(u"p"_s, u"m"_s));
+        h.world.appendEvent(u"A"_s, u"user/message"_s, sim::SimWorld::userMessage(u"hi"_s));
+        AppModel *store = h.connected();
+        QCOMPARE(store->selectedSessionId(), std::optional(u"A"_s));
+        const std::shared_ptr<SessionModel> model = store->sessionModel(u"A"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(model->historyLoaded() && model->modelCatalog(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(store->subagentCatalogLoading().isEmpty(), 20000);
+        QSignalSpy modelsSpy(store, &AppModel::sessionModelsChanged);
+        h.host.clearRequests();
+
+        store->selectSession(u"A"_s);
+        QCOMPARE(store->sessionModel(u"A"_s), model);
+        QCOMPARE(modelsSpy.count(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(u"session.models"_s), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(u"subagent.list"_s), 1, 20000);
+        QCOMPARE(h.requestCount(u"session.history"_s), 0);
+        QCOMPARE(userTexts(*model), QStringList{u"hi"_s});
+    }
+
+    void selectingCopiesTheRowsRunningFlag()
+    {
+        StoreHarness h;
+        auto busy = session(u"busy"_s, 1);
+        busy.running = true;
+        h.world.addSession(busy);
+        h.world.addSession(session(u"idle"_s, 0));
+        AppModel *store = h.connected();
+        QCOMPARE(store->selectedSessionId(), std::optional(u"busy"_s));
+        QCOMPARE(store->sessionModel(u"busy"_s)->running(), true);
+        store->selectSession(u"idle"_s);
+        QCOMPARE(store->sessionModel(u"idle"_s)->running(), false);
+        store->selectSession(u"not-listed"_s); // selected all the same
+        QCOMPARE(store->selectedSessionId(), std::optional(u"not-listed"_s));
+        QVERIFY(store->sessionModel(u"not-listed"_s));
+    }
+
+    void withoutConnectionSelectionStillHappens()
+    {
+        StoreHarness h;
+        AppModel *store = h.makeStore();
+        QSignalSpy loadingSpy(store, &AppModel::subagentCatalogLoadingChanged);
+        store->selectSession(u"x"_s);
+        QCOMPARE(store->selectedSessionId(), std::optional(u"x"_s));
+        QVERIFY(store->sessionModel(u"x"_s));
+        QCOMPARE(store->settings()->value(u"nbd.lastSessionId"_s).toString(), u"x"_s);
+        QTest::qWait(50);
+        QCOMPARE(loadingSpy.count(), 0);
+        QCOMPARE(h.host.requests().size(), 0);
+    }
+
+    // Each child has one child, nine levels deep: lists are fetched for depths 0 to 7 only,
+    // one after the other.
+    void deepChainStopsAtEightLists()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"root"_s, 1));
+        const QStringList chain = h.world.buildSubagentChain(u"root"_s, 9, u"c"_s);
+        AppModel *store = h.connected();
+        QTRY_VERIFY_WITH_TIMEOUT(store->subagentCatalogLoading().isEmpty() && store->subagentsByParent().size() == 8,
+                                 20000);
+        h.host.clearRequests();
+        waitFor(store->refreshSubagentTree(u"root"_s, 0));
+        QCOMPARE(listedParents(h.host), (QStringList{u"root"_s} + chain.mid(0, 7)));
+        QVERIFY(store->subagentsByParent().contains(u"c7"_s));
+        QVERIFY(!store->subagentsByParent().contains(u"c8"_s));
+        QVERIFY(store->subagentCatalogLoading().isEmpty());
+    }
+
+    // Two sessions that list each other as children: each list is fetched once.
+    void cycleIsNotExpandedAgain()
+    {
+        StoreHarness h;
+        h.world.buildSubagentCycle(u"a"_s, u"b"_s);
+        AppModel *store = h.connected();
+        waitFor(store->refreshSubagentTree(u"a"_s, 0));
+        QCOMPARE(listedParents(h.host), (QStringList{u"a"_s, u"b"_s}));
+        QVERIFY(store->subagentsByParent().contains(u"b"_s));
+    }
+
+    void onlyChildrenWithModeAndChildrenAreWalked()
+    {
+        StoreHarness h;
+        sim::SimWorld::SubagentEntry noMode;
+        noMode.id = u"nomode"_s;
+        noMode.mode = std::nullopt;
+        noMode.hasChildren = true;
+        sim::SimWorld::SubagentEntry notChild;
+        notChild.id = u"task"_s;
+        notChild.kind = u"task"_s;
+        notChild.hasChildren = true;
+        sim::SimWorld::SubagentEntry leaf;
+        leaf.id = u"leaf"_s;
+        sim::SimWorld::SubagentEntry walked;
+        walked.id = u"walked"_s;
+        walked.hasChildren = true;
+        h.world.setSubagents(u"p"_s, {noMode, notChild, leaf, walked});
+        AppModel *store = h.connected();
+        h.host.clearRequests();
+        waitFor(store->refreshSubagentTree(u"p"_s, 0));
+        QCOMPARE(listedParents(h.host), (QStringList{u"p"_s, u"walked"_s}));
+
+        // A child without a mode cannot be selected; the selection stays as it was.
+        store->selectSession(u"p"_s);
+        QSignalSpy spy(store, &AppModel::selectedSessionIdChanged);
+        store->selectSubagent(u"p"_s, entry(u"nomode"_s, std::nullopt), true);
+        QCOMPARE(spy.count(), 0);
+        QCOMPARE(store->selectedSubagent(), std::nullopt);
+        QVERIFY(!store->sessionModel(u"nomode"_s));
+    }
+
+    void subagentLabel_data()
+    {
+        QTest::addColumn<QString>("childId");
+        QTest::addColumn<QString>("rowTitle"); // empty: the child is not listed
+        QTest::addColumn<QString>("entryLabel");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("listed title wins") << u"child-123456789"_s << u"Refactor"_s << u"label"_s << u"Refactor"_s;
+        QTest::newRow("entry label") << u"child-123456789"_s << QString() << u"Explorer"_s << u"Explorer"_s;
+        QTest::newRow("id prefix") << u"abcdefghijkl"_s << QString() << QString() << u"子代理 abcdefgh"_s;
+        QTest::newRow("short id") << u"abc"_s << QString() << QString() << u"子代理 abc"_s;
+    }
+
+    void subagentLabel()
+    {
+        QFETCH(QString, childId);
+        QFETCH(QString, rowTitle);
+        QFETCH(QString, entryLabel);
+        QFETCH(QString, expected);
+        StoreHarness h;
+        h.world.addSession(session(u"parent"_s, 1));
+        if (!rowTitle.isEmpty()) {
+            auto row = session(childId, 0);
+            row.title = rowTitle;
+            row.origin = u"subagent"_s;
+            row.parentSessionId = u"parent"_s;
+            h.world.addSession(row);
+        }
+        AppModel *store = h.connected();
+        store->selectSubagent(u"parent"_s,
+                              entry(childId, u"continuable"_s,
+                                    entryLabel.isEmpty() ? std::nullopt : std::optional(entryLabel)),
+                              true);
+        QVERIFY(store->selectedSubagent());
+        QCOMPARE(store->selectedSubagent()->label, expected);
+    }
+
+    void selectingASubagent()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"parent"_s, 1));
+        sim::SimWorld::SubagentEntry kid;
+        kid.id = u"kid"_s;
+        kid.activity = u"running"_s;
+        kid.hasChildren = true;
+        h.world.setSubagents(u"parent"_s, {kid}, false);
+        sim::SimWorld::SubagentEntry grandKid;
+        grandKid.id = u"grandkid"_s;
+        h.world.setSubagents(u"kid"_s, {grandKid});
+        h.world.appendEvent(u"kid"_s, u"user/message"_s, sim::SimWorld::userMessage(u"from kid"_s));
+        AppModel *store = h.connected();
+        QTRY_VERIFY_WITH_TIMEOUT(store->subagentsByParent().contains(u"kid"_s), 20000);
+        h.host.clearRequests();
+
+        const SubagentListValue parentList = store->subagentsByParent().value(u"parent"_s);
+        store->selectSubagent(u"parent"_s, parentList.entries.front(), parentList.parentAvailable);
+        QCOMPARE(store->selectedSessionId(), std::optional(u"kid"_s));
+        const SubagentAddress address{u"parent"_s, u"kid"_s, u"continuable"_s};
+        QCOMPARE(store->selectedSubagent()->address, address);
+        QCOMPARE(store->selectedSubagent()->parentAvailable, false);
+        QCOMPARE(store->settings()->value(u"nbd.lastSessionId"_s).toString(), u"parent"_s);
+        QCOMPARE(store->selectedSidebarSessionId(), std::optional(u"parent"_s));
+        const std::shared_ptr<SessionModel> model = store->selectedSession();
+        QVERIFY(model);
+        QCOMPARE(model->running(), true);
+        QTRY_COMPARE_WITH_TIMEOUT(userTexts(*model), QStringList{u"from kid"_s}, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(u"subagent.list"_s), 1, 20000);
+        QCOMPARE(listedParents(h.host), QStringList{u"kid"_s});
+        const auto history = h.host.requests(u"subagent.history"_s);
+        QCOMPARE(history.size(), 1);
+        QCOMPARE(history.front().payload.find(u"parentSessionId")->string(), std::optional(u"parent"_s));
+        QCOMPARE(history.front().payload.find(u"childSessionId")->string(), std::optional(u"kid"_s));
+        QCOMPARE(h.requestCount(u"session.models"_s), 0);
+
+        // A refreshed list of the shown child's parent updates only its availability.
+        h.world.setSubagents(u"parent"_s, {kid}, true);
+        waitFor(store->refreshSubagentTree(u"parent"_s, 0));
+        QCOMPARE(store->selectedSubagent()->parentAvailable, true);
+        QCOMPARE(store->selectedSubagent()->address, address);
+        QCOMPARE(store->selectedSessionId(), std::optional(u"kid"_s));
+
+        // Up from a grandchild shows its parent as a subagent; up from there the session.
+        const SubagentListValue kidList = store->subagentsByParent().value(u"kid"_s);
+        store->selectSubagent(u"kid"_s, kidList.entries.front(), kidList.parentAvailable);
+        QCOMPARE(store->selectedSessionId(), std::optional(u"grandkid"_s));
+        store->selectParentOfCurrentSubagent();
+        QCOMPARE(store->selectedSessionId(), std::optional(u"kid"_s));
+        QCOMPARE(store->selectedSubagent()->address.parentSessionId, u"parent"_s);
+        store->selectParentOfCurrentSubagent();
+        QCOMPARE(store->selectedSessionId(), std::optional(u"parent"_s));
+        QCOMPARE(store->selectedSubagent(), std::nullopt);
+        store->selectParentOfCurrentSubagent(); // nothing to go up from
+        QCOMPARE(store->selectedSessionId(), std::optional(u"parent"_s));
+
+        // A refresh that no longer lists the shown child clears the subagent selection.
+        store->selectSubagent(u"parent"_s, parentList.entries.front(), true);
+        waitFor(store->refreshAll());
+        QCOMPARE(store->selectedSessionId(), std::nullopt);
+        QCOMPARE(store->selectedSubagent(), std::nullopt);
+    }
+
+    void sidebarHighlight_data()
+    {
+        QTest::addColumn<QString>("parentOfShownChild");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("parent is top-level") << u"top"_s << u"top"_s;
+        QTest::newRow("chain of subagents") << u"sub2"_s << u"top"_s;
+        QTest::newRow("parent not listed") << u"ghost"_s << u"ghost"_s;
+        QTest::newRow("loop") << u"loopA"_s << u"loopA"_s;
+        QTest::newRow("subagent without parent") << u"orphan"_s << u"orphan"_s;
+    }
+
+    void sidebarHighlight()
+    {
+        QFETCH(QString, parentOfShownChild);
+        QFETCH(QString, expected);
+        StoreHarness h;
+        h.world.addSession(session(u"top"_s, 1));
+        const auto sub = [&](const QString &id, std::optional<QString> parent) {
+            auto s = session(id, 0);
+            s.origin = u"subagent"_s;
+            s.parentSessionId = std::move(parent);
+            h.world.addSession(s);
+        };
+        sub(u"sub1"_s, u"top"_s);
+        sub(u"sub2"_s, u"sub1"_s);
+        sub(u"loopA"_s, u"loopB"_s);
+        sub(u"loopB"_s, u"loopA"_s);
+        sub(u"orphan"_s, std::nullopt);
+        AppModel *store = h.connected();
+        QCOMPARE(store->selectedSidebarSessionId(), std::optional(u"top"_s));
+        store->selectSubagent(parentOfShownChild, entry(u"shown"_s), true);
+        QCOMPARE(store->selectedSidebarSessionId(), std::optional(expected));
+    }
+
+    void displayTitles()
+    {
+        StoreHarness h;
+        auto titled = session(u"t"_s, 1);
+        titled.title = u"  Listed  "_s;
+        h.world.addSession(titled);
+        auto cwd = session(u"c"_s, 0);
+        cwd.cwd = u"/src/project"_s;
+        h.world.addSession(cwd);
+        AppModel *store = h.connected();
+        QCOMPARE(store->displayTitle(u"t"_s), std::optional(u"Listed"_s));
+        QCOMPARE(store->displayTitle(u"c"_s), std::optional(u"project"_s));
+        QCOMPARE(store->displayTitle(u"nobody"_s), std::nullopt);
+        const std::shared_ptr<SessionModel> model = store->sessionModel(u"t"_s);
+        QVERIFY(model);
+        model->applyProjection(u"title"_s, JSONValue(u" \n "_s));
+        QTRY_COMPARE_WITH_TIMEOUT(model->title(), std::optional(u" \n "_s), 5000);
+        QCOMPARE(store->displayTitle(u"t"_s), std::optional(u"Listed"_s));
+        model->applyProjection(u"title"_s, JSONValue(u"\tFrom model "_s));
+        QTRY_COMPARE_WITH_TIMEOUT(store->displayTitle(u"t"_s), std::optional(u"From model"_s), 5000);
+    }
+
+    void detachedModels()
+    {
+        StoreHarness h;
+        AppModel *store = h.makeStore();
+        const std::shared_ptr<SessionModel> side = store->registerDetachedSessionModel(u"side"_s);
+        QCOMPARE(store->registerDetachedSessionModel(u"side"_s), side);
+        QCOMPARE(store->selectedSessionId(), std::nullopt);
+        store->releaseDetachedSessionModel(u"side"_s);
+        QVERIFY(!store->sessionModel(u"side"_s));
+        store->releaseDetachedSessionModel(u"never"_s);
+
+        store->selectSession(u"shown"_s);
+        store->releaseDetachedSessionModel(u"shown"_s);
+        QVERIFY(store->sessionModel(u"shown"_s)); // the selected session keeps its model
+    }
+
+    // End to end: connect, list, restore a session, and watch its transcript grow while the
+    // host streams events.
+    void liveTranscriptGrows()
+    {
+        StoreHarness h;
+        h.world.addWorkspace({u"w"_s, u"/src/demo"_s, u"demo"_s, {u"chat"_s}});
+        auto chat = session(u"chat"_s, 100);
+        chat.title = u"Demo chat"_s;
+        h.world.addSession(chat);
+        h.world.setModels(u"chat"_s, sim::SimWorld::modelCatalogue(u"p"_s, u"m"_s));
+        h.world.appendEvent(u"chat"_s, u"user/message"_s, sim::SimWorld::userMessage(u"first"_s));
+        h.world.appendEvent(u"chat"_s, u"user/message"_s, sim::SimWorld::userMessage(u"second"_s));
+
+        AppModel *store = h.connected();
+        h.waitForStreams();
+        QCOMPARE(store->selectedSessionId(), std::optional(u"chat"_s));
+        const std::shared_ptr<SessionModel> model = store->selectedSession();
+        QVERIFY(model);
+        QTRY_COMPARE_WITH_TIMEOUT(userTexts(*model), (QStringList{u"first"_s, u"second"_s}), 20000);
+        QCOMPARE(store->displayTitle(u"chat"_s), std::optional(u"Demo chat"_s));
+
+        QStringList expected{u"first"_s, u"second"_s};
+        for (int i = 1; i <= 5; ++i) {
+            const QString text = u"streamed "_s + QString::number(i);
+            h.world.streamEvent(u"chat"_s, u"user/message"_s, sim::SimWorld::userMessage(text));
+            expected.append(text);
+            QTRY_COMPARE_WITH_TIMEOUT(userTexts(*model), expected, 20000);
+        }
+        // Events of a session nobody opened leave no trace.
+        h.world.streamEvent(u"elsewhere"_s, u"user/message"_s, sim::SimWorld::userMessage(u"x"_s));
+        h.world.pushAgentError(JSONValue::object({{u"message"_s, u"sentinel"_s}}));
+        QTRY_COMPARE_WITH_TIMEOUT(store->transientError(), std::optional(u"sentinel"_s), 20000);
+        QVERIFY(!store->sessionModel(u"elsewhere"_s));
+        QCOMPARE(userTexts(*model), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(AppSelectionTest)
+#include "tst_appselection.moc"
