@@ -1,6 +1,7 @@
 #include "Store/CapturedCommand.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 namespace nbd {
 
@@ -38,7 +39,8 @@ CapturedCommand::~CapturedCommand()
 
 void CapturedCommand::launch(const QString &launchPath, const QStringList &arguments, int timeoutMs, int killDelayMs)
 {
-    m_process.setProgram(launchPath);
+    // A file path, never a name to look up: QProcess would search PATH for a bare name.
+    m_process.setProgram(launchPath.isEmpty() ? launchPath : QFileInfo(launchPath).absoluteFilePath());
     m_process.setArguments(arguments);
     m_kill.setInterval(std::max(0, killDelayMs));
     m_timeout.start(std::max(0, timeoutMs));

@@ -349,7 +349,9 @@ QCoro::Task<std::optional<QUrl>> NBDProcessManager::start(QString cwd, QString e
     launch->generation = generation;
     auto *process = new QProcess(this);
     launch->process = process;
-    process->setProgram(*path);
+    // The path was checked against the client's own directory: QProcess would look a bare
+    // name up on PATH and resolve any other relative path against the host's directory.
+    process->setProgram(QFileInfo(*path).absoluteFilePath());
     process->setArguments(kHostArguments);
     process->setWorkingDirectory(cwd);
     process->setProcessChannelMode(QProcess::SeparateChannels);

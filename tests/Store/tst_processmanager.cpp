@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -159,6 +160,9 @@ private Q_SLOTS:
         QTest::newRow("missing executable") << file(u"missing/tool"_s) << QStringList{} << 10000 << QString();
         QTest::newRow("directory") << file(u"adir"_s) << QStringList{} << 10000 << QString();
         QTest::newRow("not executable") << file(u"plain.txt"_s) << QStringList{} << 10000 << QString();
+        // The path is a file path, never a name to look up: "sh" is ./sh, which is not there.
+        QTest::newRow("bare name is not looked up on PATH")
+            << u"sh"_s << QStringList{u"-c"_s, u"echo found"_s} << 10000 << QString();
     }
 
     void capture()
@@ -434,6 +438,33 @@ private Q_SLOTS:
         QVERIFY(!manager->hasProcess());
         QCOMPARE(manager->logLines().size(), 1);
         QVERIFY2(manager->logLines().first().startsWith(u"启动 nbd 失败："_s), qPrintable(manager->logLines().first()));
+    }
+
+    // A configured path relative to the client's own directory runs that very file, even
+    // though the host starts in another directory and the name is not on PATH.
+    void relativeConfiguredPath_data()
+    {
+        QTest::addColumn<QString>("configured");
+        QTest::newRow("bare name") << u"sim-link"_s;
+        QTest::newRow("relative path") << u"./sim-link"_s;
+    }
+
+    void relativeConfiguredPath()
+    {
+        QFETCH(QString, configured);
+        const QString link = file(u"sim-link"_s);
+        QFile::remove(link);
+        QVERIFY(QFile::link(m_sim, link));
+        const QString previous = QDir::currentPath();
+        const auto restore = qScopeGuard([&previous] { QDir::setCurrent(previous); });
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        auto manager = makeManager();
+        Pending<std::optional<QUrl>> launch(manager->start(file(u"adir"_s), configured));
+        AWAIT_DONE(launch);
+        QVERIFY2(launch.value().has_value(), qPrintable(manager->logLines().join(u'\n')));
+        QCOMPARE(manager->phase(), Phase::running(*launch.value()));
+        QVERIFY(manager->logLines().contains(u"已启动 nbd："_s + configured + u" --profile web --port 0"_s));
+        manager->stopAndWait();
     }
 
     void notFound()
