@@ -308,7 +308,9 @@ QCoro::Task<void> AppModel::connectEmbedded(CancelToken cancel)
     try {
         m_connection->markConnecting();
         const QList<QUrl> preferred = preferredURLs(m_serverURLString);
-        const std::optional<QUrl> found = co_await m_nbdProcess->findRunningHost(preferred, cancel);
+        QCoro::Task<std::optional<QUrl>> lookup =
+            m_hostLookup ? m_hostLookup(preferred, cancel) : m_nbdProcess->findRunningHost(preferred, cancel);
+        const std::optional<QUrl> found = co_await std::move(lookup);
         if (alive.expired() || !self || cancel.isCancelled())
             co_return;
         if (found) {
@@ -476,7 +478,11 @@ QCoro::Task<void> AppModel::refreshPluginInventories()
     const std::optional<WireClient> client = wire();
     if (!client || m_pluginInventoryLoading)
         co_return;
+    const quint64 epoch = m_connectionEpoch;
     setPluginInventoryLoading(true);
+    // After a disconnect the inventories of the old host are not shown again, and the loading
+    // flag (reset by the disconnect) may already belong to the next connection's refresh.
+    const auto stale = [&] { return alive.expired() || !self || epoch != m_connectionEpoch; };
 
     std::optional<PluginInventorySnapshot> snapshot;
     try {
@@ -484,7 +490,7 @@ QCoro::Task<void> AppModel::refreshPluginInventories()
                                                                          JSONValue::emptyObject());
     } catch (...) {
     }
-    if (alive.expired() || !self)
+    if (stale())
         co_return;
     if (snapshot) {
         setHostPlugins(std::move(snapshot->entries));
@@ -499,7 +505,7 @@ QCoro::Task<void> AppModel::refreshPluginInventories()
                                                                                     JSONValue::emptyObject());
     } catch (...) {
     }
-    if (alive.expired() || !self)
+    if (stale())
         co_return;
     if (rows) {
         setDynamicPlugins(std::move(*rows));

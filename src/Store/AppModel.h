@@ -17,6 +17,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -106,6 +107,11 @@ public:
     // loopback host, then the default address.
     static QList<QUrl> preferredURLs(const QString &serverURLString);
     static QString invalidServerURLMessage();
+
+    // How an embedded connect looks for a host that is already running: the process
+    // manager's search unless replaced (tests confine it to their own simulated host).
+    using HostLookup = std::function<QCoro::Task<std::optional<QUrl>>(QList<QUrl> preferredURLs, CancelToken cancel)>;
+    void setHostLookup(HostLookup lookup) { m_hostLookup = std::move(lookup); }
 
     ConnectionController *connection() const { return m_connection; }
     NBDProcessManager *nbdProcess() const { return m_nbdProcess; }
@@ -242,6 +248,7 @@ private:
     std::unique_ptr<QSettings> m_settings;
     ConnectionController *m_connection = nullptr;
     NBDProcessManager *m_nbdProcess = nullptr;
+    HostLookup m_hostLookup;
 
     QString m_serverURLString;
     LaunchMode m_launchMode = LaunchMode::Embedded;

@@ -13,6 +13,21 @@ using namespace Qt::StringLiterals;
 
 Q_DECLARE_METATYPE(std::optional<QString>)
 
+// The process manager's search, limited to the addresses the test owns: the default
+// address and the machine's listeners may belong to another host running here.
+static void confineLookup(AppModel *store, QList<QUrl> *asked = nullptr)
+{
+    store->nbdProcess()->setLsofPath(u"/nonexistent/lsof"_s);
+    const QUrl defaultURL(AppModel::defaultServerURLString());
+    NBDProcessManager *manager = store->nbdProcess();
+    store->setHostLookup([manager, defaultURL, asked](QList<QUrl> urls, CancelToken cancel) {
+        if (asked)
+            *asked = urls;
+        urls.removeAll(defaultURL);
+        return manager->findRunningHost(urls, cancel);
+    });
+}
+
 class AppModelTest : public QObject
 {
     Q_OBJECT
@@ -232,12 +247,14 @@ private Q_SLOTS:
         h.seed(u"nbd.launchMode"_s, u"embedded"_s);
         h.seed(u"nbd.executablePath"_s, h.dir.filePath(u"missing-nbd"_s));
         AppModel *store = h.makeStore();
-        store->nbdProcess()->setLsofPath(h.dir.filePath(u"no-lsof"_s));
+        QList<QUrl> asked;
+        confineLookup(store, &asked);
         store->connect();
         QCOMPARE(store->connection()->phase().kind(), ConnectionPhase::Kind::Connecting);
         h.waitForListed();
         h.waitForStreams();
         QCOMPARE(sessionIds(*store), QStringList{u"s1"_s});
+        QCOMPARE(asked, (QList<QUrl>{h.host.baseUrl(), QUrl(u"http://127.0.0.1:3080"_s)}));
         QCOMPARE(store->nbdProcess()->phase().kind, NBDProcessManager::Phase::Kind::Attached);
         QVERIFY(!store->nbdProcess()->hasProcess());
     }
@@ -269,7 +286,7 @@ private Q_SLOTS:
         h.seed(u"nbd.launchMode"_s, u"embedded"_s);
         h.seed(u"nbd.executablePath"_s, script);
         AppModel *store = h.makeStore();
-        store->nbdProcess()->setLsofPath(h.dir.filePath(u"no-lsof"_s));
+        confineLookup(store);
         NBDProcessManager::Timing timing = store->nbdProcess()->timing();
         timing.readyTimeoutMs = 500;
         store->nbdProcess()->setTiming(timing);
@@ -381,6 +398,22 @@ private Q_SLOTS:
         QCOMPARE(sessionIds(*store), (QStringList{u"old"_s, u"new"_s}));
         waitFor(std::move(first));
         QCOMPARE(sessionIds(*store), (QStringList{u"old"_s, u"new"_s}));
+    }
+
+    // A plugin refresh still in flight at a disconnect shows nothing of the old host.
+    void latePluginRefreshAfterDisconnectIsDropped()
+    {
+        StoreHarness h;
+        AppModel *store = h.connected();
+        h.host.setReply(u"pluginInventory/list"_s,
+                        Reply::value(JSONValue::object({{u"entries"_s, JSONValue::array(JSONValue::Elements{})}}))
+                            .delayed(200));
+        QCoro::Task<void> refresh = store->refreshPluginInventories();
+        store->disconnect();
+        waitFor(std::move(refresh));
+        QCOMPARE(store->hostPluginInventoryAvailable(), std::nullopt);
+        QCOMPARE(store->dynamicPluginInventoryAvailable(), std::nullopt);
+        QCOMPARE(store->pluginInventoryLoading(), false);
     }
 
     void restoreLastSession_data()
