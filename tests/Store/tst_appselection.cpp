@@ -99,7 +99,7 @@ private Q_SLOTS:
         StoreHarness h;
         h.world.addSession(session(u"A"_s, 1));
         h.world.setModels(u"A"_s, sim::SimWorld::modelCatalogue(u"p"_s, u"m"_s));
-        h.world.appendEvent(u"A"_s, u"user/message"_s, sim::SimWorld::userMessage(u"hi"_s));
+        h.world.appendEvent(u"A"_s, sim::events::userMessage(u"hi"_s, u"hi"_s));
         AppModel *store = h.connected();
         QCOMPARE(store->selectedSessionId(), std::optional(u"A"_s));
         const std::shared_ptr<SessionModel> model = store->sessionModel(u"A"_s);
@@ -256,7 +256,7 @@ private Q_SLOTS:
         sim::SimWorld::SubagentEntry grandKid;
         grandKid.id = u"grandkid"_s;
         h.world.setSubagents(u"kid"_s, {grandKid});
-        h.world.appendEvent(u"kid"_s, u"user/message"_s, sim::SimWorld::userMessage(u"from kid"_s));
+        h.world.appendEvent(u"kid"_s, sim::events::userMessage(u"from kid"_s, u"from kid"_s));
         AppModel *store = h.connected();
         QTRY_VERIFY_WITH_TIMEOUT(store->subagentsByParent().contains(u"kid"_s), 20000);
         h.host.clearRequests();
@@ -390,8 +390,8 @@ private Q_SLOTS:
         chat.title = u"Demo chat"_s;
         h.world.addSession(chat);
         h.world.setModels(u"chat"_s, sim::SimWorld::modelCatalogue(u"p"_s, u"m"_s));
-        h.world.appendEvent(u"chat"_s, u"user/message"_s, sim::SimWorld::userMessage(u"first"_s));
-        h.world.appendEvent(u"chat"_s, u"user/message"_s, sim::SimWorld::userMessage(u"second"_s));
+        h.world.appendEvent(u"chat"_s, sim::events::userMessage(u"first"_s, u"first"_s));
+        h.world.appendEvent(u"chat"_s, sim::events::userMessage(u"second"_s, u"second"_s));
 
         AppModel *store = h.connected();
         h.waitForStreams();
@@ -404,12 +404,33 @@ private Q_SLOTS:
         QStringList expected{u"first"_s, u"second"_s};
         for (int i = 1; i <= 5; ++i) {
             const QString text = u"streamed "_s + QString::number(i);
-            h.world.streamEvent(u"chat"_s, u"user/message"_s, sim::SimWorld::userMessage(text));
+            h.world.streamEvent(u"chat"_s, sim::events::userMessage(u"m-"_s + QString::number(i), text));
             expected.append(text);
             QTRY_COMPARE_WITH_TIMEOUT(userTexts(*model), expected, 20000);
         }
+        // An assistant turn streamed delta by delta appears as a turn row.
+        const auto turnRows = [&model] {
+            int turns = 0;
+            for (const TranscriptItem &item : model->items())
+                turns += std::holds_alternative<TurnItem>(item) ? 1 : 0;
+            return turns;
+        };
+        QCOMPARE(turnRows(), 0);
+        const qint64 revision = model->transcriptRevision();
+        h.world.streamEvent(u"chat"_s, sim::events::turnStart(1));
+        h.world.streamEvent(u"chat"_s, sim::events::stepStart(1, 1));
+        h.world.streamEvent(u"chat"_s, sim::events::blockStart(1, 1, 0));
+        h.world.streamEvent(u"chat"_s, sim::events::textDelta(1, 1, 0, u"Hel"_s));
+        h.world.streamEvent(u"chat"_s, sim::events::textDelta(1, 1, 0, u"lo"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(turnRows(), 1, 20000);
+        h.world.streamEvent(u"chat"_s, sim::events::assistantMessage(1, 1, u"Hello"_s));
+        h.world.streamEvent(u"chat"_s, sim::events::turnEnd(1));
+        QTRY_VERIFY_WITH_TIMEOUT(model->transcriptRevision() > revision + 1, 20000);
+        QCOMPARE(turnRows(), 1);
+        QCOMPARE(userTexts(*model), expected);
+
         // Events of a session nobody opened leave no trace.
-        h.world.streamEvent(u"elsewhere"_s, u"user/message"_s, sim::SimWorld::userMessage(u"x"_s));
+        h.world.streamEvent(u"elsewhere"_s, sim::events::userMessage(u"x"_s, u"x"_s));
         h.world.pushAgentError(JSONValue::object({{u"message"_s, u"sentinel"_s}}));
         QTRY_COMPARE_WITH_TIMEOUT(store->transientError(), std::optional(u"sentinel"_s), 20000);
         QVERIFY(!store->sessionModel(u"elsewhere"_s));

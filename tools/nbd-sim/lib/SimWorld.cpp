@@ -26,7 +26,7 @@ std::optional<QString> payloadString(const LoggedRequest &request, QStringView k
 
 } // namespace
 
-SimWorld::SimWorld(SimHost *host) : m_host(host)
+SimWorld::SimWorld(SimHost *host) : m_host(host), m_logs(*host)
 {
     host->setHandler(u"workspace.list"_s, [this](const LoggedRequest &) { return Reply::value(workspaceListValue()); });
     host->setHandler(u"session.list"_s, [this](const LoggedRequest &) { return Reply::value(sessionListValue()); });
@@ -55,10 +55,6 @@ SimWorld::SimWorld(SimHost *host) : m_host(host)
                                  {u"parentAvailable"_s, m_parentAvailable.value(parent, true)}};
         return Reply::value(JSONValue::object(std::move(value)));
     });
-    host->setHandler(u"session.history"_s,
-                     [this](const LoggedRequest &request) { return history(request, u"sessionId"_s); });
-    host->setHandler(u"subagent.history"_s,
-                     [this](const LoggedRequest &request) { return history(request, u"childSessionId"_s); });
     host->setHandler(u"pluginInventory/list"_s, [this](const LoggedRequest &) {
         return Reply::value(JSONValue::object({{u"entries"_s, m_pluginEntries}}));
     });
@@ -89,6 +85,8 @@ void SimWorld::setRunning(const QString &id, bool running)
 
 void SimWorld::setSubagents(const QString &parentId, QList<SubagentEntry> entries, bool parentAvailable)
 {
+    for (const SubagentEntry &entry : entries)
+        m_logs.setSubagentLog(parentId, entry.id, entry.id);
     m_subagents.insert(parentId, std::move(entries));
     m_parentAvailable.insert(parentId, parentAvailable);
 }
@@ -133,50 +131,6 @@ JSONValue SimWorld::modelCatalogue(const QString &provider, const QString &model
                               {u"failures"_s, JSONValue::array(JSONValue::Elements{})}});
 }
 
-JSONValue SimWorld::appendEvent(const QString &sessionId, const QString &type, JSONValue data)
-{
-    std::vector<JSONValue> &log = m_events[sessionId];
-    const qint64 seq = static_cast<qint64>(log.size()) + 1;
-    JSONValue event = JSONValue::object(
-        {{u"type"_s, type}, {u"seq"_s, JSONValue(seq)}, {u"time"_s, JSONValue(1.7e12 + double(seq))}, {u"data"_s, data}});
-    log.push_back(event);
-    return event;
-}
-
-qint64 SimWorld::lastSeq(const QString &sessionId) const
-{
-    return static_cast<qint64>(m_events.value(sessionId).size());
-}
-
-JSONValue SimWorld::assistantMessage(const QString &text)
-{
-    const JSONValue part = JSONValue::object({{u"type"_s, u"text"_s}, {u"text"_s, text}});
-    return JSONValue::object(
-        {{u"message"_s, JSONValue::object({{u"role"_s, u"assistant"_s}, {u"content"_s, JSONValue::array({part})}})}});
-}
-
-JSONValue SimWorld::userMessage(const QString &text)
-{
-    const JSONValue part = JSONValue::object({{u"type"_s, u"text"_s}, {u"text"_s, text}});
-    return JSONValue::object({{u"content"_s, JSONValue::array({part})}});
-}
-
-Reply SimWorld::history(const LoggedRequest &request, const QString &idKey) const
-{
-    const QString id = payloadString(request, idKey).value_or(QString());
-    const JSONValue *beforeValue = request.payload.find(names::historyBeforeSeqKey);
-    const std::optional<qint64> before = beforeValue ? beforeValue->toInt() : std::nullopt;
-    JSONValue::Elements entries;
-    for (const JSONValue &event : m_events.value(id)) {
-        const qint64 seq = event.find(u"seq")->toInt().value_or(0);
-        if (before && seq >= *before)
-            continue;
-        entries.push_back(JSONValue::object({{u"event"_s, event}}));
-    }
-    return Reply::value(
-        JSONValue::object({{u"events"_s, JSONValue::array(std::move(entries))}, {u"hasMore"_s, false}}));
-}
-
 JSONValue SimWorld::sessionValue(const Session &session) const
 {
     JSONValue::Members members{{u"sessionId"_s, session.id},
@@ -192,7 +146,7 @@ JSONValue SimWorld::sessionValue(const Session &session) const
     if (session.title) {
         const JSONValue values = JSONValue::object({{names::titleProjection.toString(), *session.title}});
         members.emplace_back(u"projections"_s,
-                             JSONValue::object({{u"asOfSeq"_s, JSONValue(lastSeq(session.id))}, {u"values"_s, values}}));
+                             JSONValue::object({{u"asOfSeq"_s, JSONValue(m_logs.lastSeq(session.id))}, {u"values"_s, values}}));
     }
     return JSONValue::object(std::move(members));
 }
@@ -221,25 +175,6 @@ JSONValue SimWorld::workspaceListValue() const
 }
 
 // ---- Frames ---------------------------------------------------------------------------------
-
-QString SimWorld::streamEvent(const QString &sessionId, const QString &type, JSONValue data)
-{
-    return pushSessionEvent(sessionId, appendEvent(sessionId, type, std::move(data)));
-}
-
-QString SimWorld::pushSessionEvent(const QString &sessionId, JSONValue event, std::optional<JSONValue> view)
-{
-    JSONValue::Members members{{u"sessionId"_s, sessionId}, {u"event"_s, std::move(event)}};
-    if (view)
-        members.emplace_back(u"view"_s, std::move(*view));
-    return m_host->pushFrame(Stream::Mux, u"session/event"_s, JSONValue::object(std::move(members)));
-}
-
-QString SimWorld::pushSubscribed(const QString &sessionId, qint64 lastSeq)
-{
-    return m_host->pushFrame(Stream::Mux, u"session/subscribed"_s,
-                             JSONValue::object({{u"sessionId"_s, sessionId}, {u"lastSeq"_s, JSONValue(lastSeq)}}));
-}
 
 QString SimWorld::pushProjection(const QString &sessionId, const QString &key, std::optional<JSONValue> value)
 {

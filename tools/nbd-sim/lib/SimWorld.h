@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SimHost.h"
+#include "SimSessions.h"
 
 #include "Wire/JSONValue.h"
 
@@ -52,8 +53,8 @@ public:
     };
 
     // Installs the world's handlers on the host: "workspace.list", "session.list",
-    // "session.models", "subagent.list", "session.history", "subagent.history",
-    // "pluginInventory/list" and "dynamicTalvorRunner/inventory".
+    // "session.models", "subagent.list", "pluginInventory/list" and
+    // "dynamicTalvorRunner/inventory"; the session logs answer the two history methods.
     explicit SimWorld(SimHost *host);
 
     SimHost *host() const { return m_host; }
@@ -73,22 +74,23 @@ public:
     void setPluginInventory(JSONValue entries) { m_pluginEntries = std::move(entries); }
     void setDynamicInventory(JSONValue rows) { m_dynamicRows = std::move(rows); }
 
-    // History: events appended to a session's log are served by "session.history" and, for a
-    // child, by "subagent.history".
-    JSONValue appendEvent(const QString &sessionId, const QString &type, JSONValue data);
-    qint64 lastSeq(const QString &sessionId) const;
-    static JSONValue assistantMessage(const QString &text);
-    // The data of a "user/message" event with one text part.
-    static JSONValue userMessage(const QString &text);
+    // The session event logs behind "session.history" and "subagent.history". Every child
+    // listed by setSubagents() reads its history from its own session's log.
+    SimSessions &logs() { return m_logs; }
+    // Appends an event draft (sim::events) to the session's log; returns its number.
+    qint64 appendEvent(const QString &sessionId, JSONValue draft) { return m_logs.append(sessionId, std::move(draft)); }
 
     JSONValue sessionListValue() const;
     JSONValue workspaceListValue() const;
 
     // ---- Host frames (all on the mux stream but the host/* ones) ----
-    // Appends the event to the log and pushes it.
-    QString streamEvent(const QString &sessionId, const QString &type, JSONValue data);
-    QString pushSessionEvent(const QString &sessionId, JSONValue event, std::optional<JSONValue> view = {});
-    QString pushSubscribed(const QString &sessionId, qint64 lastSeq);
+    // Appends the event draft to the log and pushes it.
+    qint64 streamEvent(const QString &sessionId, JSONValue draft) { return m_logs.appendAndPush(sessionId, std::move(draft)); }
+    void pushSessionEvent(const QString &sessionId, JSONValue event, std::optional<JSONValue> view = {})
+    {
+        m_logs.pushEvent(sessionId, std::move(event), std::move(view));
+    }
+    void pushSubscribed(const QString &sessionId, qint64 lastSeq) { m_logs.pushSubscribed(sessionId, lastSeq); }
     QString pushProjection(const QString &sessionId, const QString &key, std::optional<JSONValue> value);
     QString pushQueue(const QString &sessionId, std::optional<JSONValue> items);
     QString pushJobs(const QString &sessionId, JSONValue jobs);
@@ -105,17 +107,16 @@ public:
     static const QStringList &listChangeMethods();
 
 private:
-    Reply history(const LoggedRequest &request, const QString &idKey) const;
     JSONValue sessionValue(const Session &session) const;
 
     SimHost *m_host;
+    SimSessions m_logs;
     QList<Workspace> m_workspaces;
     QList<Session> m_sessions;
     QStringList m_archived;
     QHash<QString, QList<SubagentEntry>> m_subagents;
     QHash<QString, bool> m_parentAvailable;
     QHash<QString, JSONValue> m_models;
-    QHash<QString, std::vector<JSONValue>> m_events;
     JSONValue m_pluginEntries = JSONValue::array(JSONValue::Elements{});
     JSONValue m_dynamicRows = JSONValue::array(JSONValue::Elements{});
 };
