@@ -53,6 +53,12 @@ void nbd_nativeApp::openMainWindow()
         m_mainWindow = new MainWindow(m_appModel.get(), [this] { openSettings(); });
         m_mainWindow->setAttribute(Qt::WA_DeleteOnClose);
         m_mainWindow->resize(1280, 820);
+        // Without a tray nothing could bring the window back: closing it quits, also while the
+        // Settings window is still open.
+        connect(m_mainWindow, &MainWindow::closed, this, [this] {
+            if (!m_tray)
+                QCoreApplication::quit();
+        });
     }
     m_mainWindow->show();
     m_mainWindow->raise();
