@@ -1,10 +1,13 @@
 // The application as a real process: a termination signal takes the normal quit path, which
 // stops the host the application launched.
+#include "Store/NBDProcessManager.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -49,6 +52,24 @@ bool processGone(qint64 pid)
     return text.mid(text.lastIndexOf(u')') + 2, 1) == u"Z"_s;
 }
 
+// The application attaches to a host that is already running instead of launching one; such
+// a host (another test run on this machine, a demo) makes this test meaningless.
+bool someHostIsListening()
+{
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHost, 3080);
+    if (probe.waitForConnected(500))
+        return true;
+    const QString lsof = nbd::NBDProcessManager::defaultLsofPath();
+    if (lsof.isEmpty())
+        return false;
+    QProcess process;
+    process.start(lsof, {u"-nP"_s, u"-iTCP"_s, u"-sTCP:LISTEN"_s});
+    if (!process.waitForFinished(5000))
+        return false;
+    return !nbd::NBDProcessManager::listenerURLs(QString::fromLocal8Bit(process.readAllStandardOutput())).isEmpty();
+}
+
 quint16 unusedPort()
 {
     QTcpServer server;
@@ -76,6 +97,8 @@ private Q_SLOTS:
         const QString app = qEnvironmentVariable("NBD_APP_EXE");
         const QString sim = qEnvironmentVariable("NBD_SIM_EXE");
         QVERIFY2(QFile::exists(app) && QFile::exists(sim), "NBD_APP_EXE and NBD_SIM_EXE name the executables");
+        if (someHostIsListening())
+            QSKIP("a host is already listening on this machine; the application would attach to it");
 
         // A private configuration: embedded mode, an address where no host answers, and the
         // simulated host as the host executable, so the application launches it.
