@@ -107,6 +107,13 @@ inline constexpr QStringView turnAbortedLabel = u"已中止";
 inline constexpr QStringView turnInterruptedLabel = u"已中断";
 inline constexpr QStringView turnUnknownLabel = u"未知原因";
 
+// ---- Store actions --------------------------------------------------------------------
+// "session.create": the member naming the agent preset, and the side chat's preset.
+inline constexpr QStringView agentPresetKey = u"agentPreset";
+inline constexpr QStringView sideChatAgentPreset = u"minimal";
+// "goal.<action>": the member carrying an edited objective.
+inline constexpr QStringView goalActionObjectiveKey = u"objective";
+
 // ---- Session history pages ------------------------------------------------------------
 // "session.history" ("sessionId") and "subagent.history" ("parentSessionId",
 // "childSessionId", "mode") answer the newest "maxMessages" events of a session's log,

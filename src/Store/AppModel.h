@@ -84,6 +84,32 @@ struct PendingQuestion
     bool operator==(const PendingQuestion &) const = default;
 };
 
+// One answer to one question of a PendingQuestion.
+struct QuestionAnswer
+{
+    QString id; // the AskUserQuestion's id
+    std::vector<QString> selected;
+    std::optional<QString> custom;
+
+    bool operator==(const QuestionAnswer &) const = default;
+};
+
+// The goal revision a goal action is meant for.
+struct GoalRef
+{
+    QString id;
+    qint64 revision = 0;
+
+    bool operator==(const GoalRef &) const = default;
+};
+
+// A downloaded session log archive with the file name offered for saving it.
+struct SessionExport
+{
+    QByteArray data;
+    QString suggestedName;
+};
+
 // The application's one store: configuration, everything derived from the host, the
 // connection and the selection. Main thread only; views read its fields and call its
 // actions, and each field group has its own change signal, emitted on a real change only.
@@ -173,6 +199,67 @@ public:
     std::shared_ptr<SessionModel> registerDetachedSessionModel(const QString &sessionId);
     void releaseDetachedSessionModel(const QString &sessionId);
 
+    // ---- User actions ----
+    // Each one reports its own failures through transientError (or drops them where the
+    // action says so); none throws except updateSettings. Actions returning void start their
+    // remote work in a task of their own and return at once.
+
+    // Sessions
+    QCoro::Task<void> createSession(std::optional<QString> cwd, std::optional<QString> workspaceId);
+    QCoro::Task<void> createWorkspaceSession(QString path);
+    // A side chat: its model is registered but the selection is left alone.
+    QCoro::Task<std::shared_ptr<SessionModel>> createDetachedSession(std::optional<QString> cwd,
+                                                                     std::optional<QString> workspaceId);
+    // To the selected session, or the selected subagent.
+    void sendPrompt(const QString &text);
+    void sendPrompt(const QString &text, const QString &sessionId);
+    void editQueuedMessage(const QString &itemId, const QString &text);
+    void removeQueuedMessage(const QString &itemId);
+    void steerQueuedMessage(const QString &itemId);
+    void cancelCurrentSession();
+    void cancelSession(const QString &sessionId);
+    void renameSession(const QString &sessionId, const QString &title);
+    void archiveSession(const QString &sessionId);
+    QCoro::Task<void> forkSession(QString sessionId);
+    QCoro::Task<QSet<QString>> searchSessionIds(QString query);
+
+    // Approvals, questions and goals
+    void answerApproval(const PendingApproval &approval, bool allowed);
+    void answerQuestion(const PendingQuestion &question, std::vector<QuestionAnswer> answers);
+    void cancelQuestion(const PendingQuestion &question);
+    // Calls "goal." + action.
+    void goalAction(const QString &action, const QString &sessionId, std::optional<GoalRef> ref,
+                    std::optional<QString> objective);
+
+    // Model, permission preset and attachments
+    void selectModel(const QString &provider, const QString &model, std::optional<QString> reasoningEffort = {});
+    QCoro::Task<bool> selectPermissionPreset(QString preset, QString agentId);
+    QCoro::Task<std::optional<QByteArray>> imageData(QString sessionId, QString attachmentId);
+
+    // Workspaces
+    void renameWorkspace(const QString &workspaceId, const QString &title);
+    void deleteWorkspace(const QString &workspaceId);
+
+    // Host settings, credentials, skills and export
+    QCoro::Task<std::optional<SettingsDescribeValue>> describeSettings();
+    // Throws the wire client's errors, or a WireTransportError "未连接" when not connected.
+    QCoro::Task<SettingsNamespaceView> updateSettings(QString ns, JSONValue value, std::optional<qint64> expectedRevision);
+    QCoro::Task<std::optional<CredentialView>> describeCredential(QString name);
+    // Nothing on success, else the error's description.
+    QCoro::Task<std::optional<QString>> setCredential(QString name, QString value);
+    QCoro::Task<std::optional<QString>> unsetCredential(QString name);
+    QCoro::Task<std::vector<SkillEntry>> listSkills(QString sessionId);
+    QCoro::Task<std::optional<SessionExport>> exportSession(QString sessionId);
+
+    // Wire shapes of the actions.
+    static JSONValue sessionCreationPayload(const std::optional<QString> &cwd, const std::optional<QString> &workspaceId,
+                                            const std::optional<QString> &agentPreset);
+    static JSONValue promptContent(const QString &text);
+    // The system time zone's identifier, "UTC" when the system names none.
+    static QString clientTimeZone();
+    // "nbd-<title>-<first 8 characters of the id>.zip"; a missing title reads "session".
+    static QString exportFileName(const std::optional<QString> &title, const QString &sessionId);
+
 Q_SIGNALS:
     void serverURLStringChanged();
     void launchModeChanged();
@@ -244,6 +331,26 @@ private:
     // Runs a store task one event-loop turn later, so routing a frame never re-enters itself.
     void deferTask(std::function<QCoro::Task<void>(AppModel *)> start);
 
+    QCoro::Task<SessionCreateValue> requestSessionCreation(WireClient client, std::optional<QString> cwd,
+                                                           std::optional<QString> workspaceId,
+                                                           std::optional<QString> agentPreset);
+    void sendPrompt(const JSONValue &content, const QString &sessionId, const WireClient &client);
+    void updateQueue(const QString &itemId, const JSONValue &action);
+    void cancelSession(const QString &sessionId, const WireClient &client);
+    QCoro::Task<void> runSendPrompt(WireClient client, JSONValue payload);
+    QCoro::Task<void> runSubagentPrompt(WireClient client, JSONValue payload);
+    QCoro::Task<void> runUpdateQueue(WireClient client, JSONValue payload);
+    static QCoro::Task<void> runDiscarded(WireClient client, QString method, JSONValue payload);
+    QCoro::Task<void> runRenameSession(WireClient client, JSONValue payload);
+    QCoro::Task<void> runArchiveSession(WireClient client, JSONValue payload, QString sessionId);
+    QCoro::Task<void> loadDetachedSession(WireClient client, std::weak_ptr<SessionModel> model, QString sessionId);
+    QCoro::Task<void> runAnswerApproval(WireClient client, JSONValue envelope, PendingApproval approval);
+    QCoro::Task<void> runAnswerQuestion(WireClient client, JSONValue envelope, QString questionId);
+    QCoro::Task<void> runWorkspaceChange(WireClient client, QString method, JSONValue payload, QString errorPrefix);
+    void removePendingQuestion(const QString &questionId);
+    // Sets transientError to the prefix followed by the failure's description.
+    void reportFailure(const QString &prefix, std::exception_ptr error);
+
     std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
     std::unique_ptr<QSettings> m_settings;
     ConnectionController *m_connection = nullptr;
@@ -271,6 +378,8 @@ private:
     std::optional<SelectedSubagent> m_selectedSubagent;
     QHash<QString, std::shared_ptr<SessionModel>> m_sessionModels;
     bool m_didRestoreInitialSession = false;
+    // Attachment bytes by "<session id>/<attachment id>"; only grows, survives disconnects.
+    QHash<QString, QByteArray> m_imageCache;
 
     // The two long-lived flows, each cancelled before it is replaced.
     std::optional<CancelToken> m_connectionCancel;
