@@ -10,6 +10,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -32,6 +37,7 @@ public:
         std::optional<QString> origin;
         std::optional<QString> cwd;
         std::optional<QString> title; // the "title" projection
+        std::optional<QString> agentPreset;
     };
 
     struct Workspace
@@ -52,10 +58,57 @@ public:
         std::optional<QString> label;
     };
 
+    // One step of a scripted agent run. A run answers one prompt: the echoed user message,
+    // "turn/start", then the steps in order (each in the step it belongs to), "turn/end".
+    struct AgentStep
+    {
+        enum class Kind {
+            Reasoning,  // a reasoning block streamed in deltas
+            Text,       // a text block streamed in deltas
+            ToolCall,   // a streamed tool call, then "tool/call" with its presentation
+            Approval,   // "approval/requested" for the last tool call; waits for the answer
+            Question,   // "question/requested" with `questions`; waits for the answer
+            ToolResult, // the result of the last tool call (an error when it was rejected)
+            EndStep,    // the step's final "assistant/message"; the next step starts after it
+        };
+        Kind kind = Kind::Text;
+        QStringList deltas;     // Reasoning, Text: the streamed pieces
+        QString text;           // ToolResult: the result text; Approval: the reason
+        QString toolName;       // ToolCall
+        QString arguments;      // ToolCall: the arguments text
+        JSONValue view;         // ToolCall, ToolResult: the host's presentation (null: none)
+        JSONValue questions;    // Question: the "questions" array
+    };
+    using AgentScript = QList<AgentStep>;
+    // Reasoning, text, a tool call that needs approval, its result, the final message.
+    static AgentScript defaultScript();
+    // One text block and the final message: no approval.
+    static AgentScript textScript(const QString &reply);
+
+    // One answer the host received on its response endpoint.
+    struct Answer
+    {
+        QString rpcId;
+        QString sessionId;
+        JSONValue result; // the envelope's "result"
+    };
+
+    // One item of a session's message queue.
+    struct QueueItem
+    {
+        QString id;
+        JSONValue content;
+        QString placement = QStringLiteral("queued");
+    };
+
     // Installs the world's handlers on the host: "workspace.list", "session.list",
-    // "session.models", "subagent.list", "pluginInventory/list" and
-    // "dynamicTalvorRunner/inventory"; the session logs answer the two history methods.
+    // "session.models", "subagent.list", "pluginInventory/list",
+    // "dynamicTalvorRunner/inventory" and the methods of the user actions (sessions,
+    // prompts and the queue, approvals and questions through "respond", goals, models,
+    // attachments, workspaces, settings, credentials, skills, commands); the session logs
+    // answer the two history methods.
     explicit SimWorld(SimHost *host);
+    ~SimWorld();
 
     SimHost *host() const { return m_host; }
 
@@ -83,6 +136,38 @@ public:
     JSONValue sessionListValue() const;
     JSONValue workspaceListValue() const;
 
+    // ---- Agent runs ----
+    // The script the next prompts run (each prompt runs it once from the start).
+    void setScript(AgentScript script) { m_script = std::move(script); }
+    // Whether an answered approval or question is followed by its resolution frame.
+    void setAnnounceResolutions(bool announce) { m_announceResolutions = announce; }
+    // Answers on the response endpoint are refused ("accepted" false with this reason).
+    void setRejectAnswers(std::optional<QString> reason) { m_rejectAnswersReason = std::move(reason); }
+    const QList<Answer> &answers() const { return m_answers; }
+    // Whether a run of the session is under way (also while it waits for an answer).
+    bool isRunActive(const QString &sessionId) const;
+    const QList<QueueItem> queue(const QString &sessionId) const { return m_queues.value(sessionId); }
+    // The prompt payloads "session.prompt" accepted, in order.
+    const QList<JSONValue> &prompts() const { return m_prompts; }
+    // Milliseconds between two frames of a run (0: each on the next event-loop turn).
+    void setStepDelay(int ms) { m_stepDelayMs = ms; }
+
+    // ---- State behind the other actions ----
+    const Workspace *workspace(const QString &id) const;
+    const Session *session(const QString &id) const;
+    QStringList archived() const { return m_archived; }
+    void setAttachment(const QString &sessionId, JSONValue attachmentRef, QString base64);
+    void addSettingsNamespace(const QString &ns, JSONValue schema, JSONValue value);
+    std::optional<JSONValue> settingsValue(const QString &ns) const;
+    qint64 settingsRevision(const QString &ns) const;
+    // A credential the host knows by name, with its source when configured.
+    void setCredential(const QString &name, std::optional<QString> source);
+    bool credentialConfigured(const QString &name) const;
+    void setSkills(const QString &sessionId, JSONValue skills) { m_skills.insert(sessionId, std::move(skills)); }
+    // Preset values that "/permission <preset>" accepts; the command is missing when unset.
+    void setPermissionPresets(std::optional<QStringList> presets) { m_permissionPresets = std::move(presets); }
+    std::optional<QString> permissionPreset(const QString &agentId) const;
+
     // ---- Host frames (all on the mux stream but the host/* ones) ----
     // Appends the event draft to the log and pushes it.
     qint64 streamEvent(const QString &sessionId, JSONValue draft) { return m_logs.appendAndPush(sessionId, std::move(draft)); }
@@ -107,7 +192,22 @@ public:
     static const QStringList &listChangeMethods();
 
 private:
+    struct Run;
+
     JSONValue sessionValue(const Session &session) const;
+    void installActionHandlers();
+    Reply createSession(const JSONValue &payload);
+    Reply prompt(const JSONValue &payload);
+    Reply updateQueue(const JSONValue &payload);
+    Reply cancel(const JSONValue &payload);
+    Reply respond(const LoggedRequest &request);
+    JSONValue workspaceValue(const Workspace &workspace) const;
+    JSONValue settingsNamespaceValue(const QString &ns) const;
+    void pushQueueState(const QString &sessionId);
+    void startNextRun(const QString &sessionId);
+    void scheduleAdvance(const QString &sessionId);
+    void advance(const QString &sessionId);
+    void finishRun(const QString &sessionId, const QString &reason);
 
     SimHost *m_host;
     SimSessions m_logs;
@@ -119,6 +219,25 @@ private:
     QHash<QString, JSONValue> m_models;
     JSONValue m_pluginEntries = JSONValue::array(JSONValue::Elements{});
     JSONValue m_dynamicRows = JSONValue::array(JSONValue::Elements{});
+
+    AgentScript m_script;
+    bool m_announceResolutions = true;
+    std::optional<QString> m_rejectAnswersReason;
+    int m_stepDelayMs = 0;
+    QList<Answer> m_answers;
+    QList<JSONValue> m_prompts;
+    QHash<QString, QList<QueueItem>> m_queues;
+    QHash<QString, std::shared_ptr<Run>> m_runs;
+    QHash<QString, qint64> m_turns;
+    QHash<QString, std::pair<JSONValue, QString>> m_attachments; // "session/attachment"
+    std::map<QString, std::pair<JSONValue, JSONValue>> m_settings; // ns -> (schema, value)
+    QHash<QString, qint64> m_settingsRevisions;
+    QHash<QString, std::optional<QString>> m_credentials; // name -> source when configured
+    QHash<QString, JSONValue> m_skills;
+    std::optional<QStringList> m_permissionPresets;
+    QHash<QString, QString> m_currentPresets;
+    // Guards the world's timers against a world destroyed before they fire.
+    std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
 };
 
 } // namespace nbd::sim
