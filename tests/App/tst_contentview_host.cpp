@@ -1,0 +1,194 @@
+// The main window's content against a store connected to the simulated host.
+#include "App/ContentView.h"
+#include "SimHost.h"
+#include "SimWorld.h"
+#include "Store/AppModel.h"
+#include "Store/SessionModel.h"
+#include "UI/DeepDivingStatusView.h"
+#include "UI/Motion.h"
+#include "UI/SettingsView.h"
+#include "UI/WorkspaceTerminal.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace nbd;
+
+class tst_ContentViewHost : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<sim::SimHost> m_host;
+    std::unique_ptr<sim::SimWorld> m_world;
+    std::unique_ptr<AppModel> m_store;
+    std::unique_ptr<ContentView> m_view;
+
+    void setHostCwd(const QString &cwd)
+    {
+        JSONValue::Members members;
+        for (const JSONMember &m : m_host->hostDescription().members())
+            members.emplace_back(m.key, m.key == u"cwd"_s ? JSONValue(cwd) : m.value);
+        m_host->setHostDescription(JSONValue::object(std::move(members)));
+    }
+
+    void connectStore()
+    {
+        auto settings = std::make_unique<QSettings>(m_dir.filePath(u"settings.ini"_s), QSettings::IniFormat);
+        settings->setValue(u"nbd.serverURL"_s, m_host->baseUrl().toString());
+        settings->setValue(u"nbd.launchMode"_s, u"external"_s);
+        m_store = std::make_unique<AppModel>(std::move(settings), false);
+        m_view = std::make_unique<ContentView>(m_store.get());
+        m_view->resize(1280, 820);
+        m_view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+        m_store->connect();
+        QTRY_VERIFY_WITH_TIMEOUT(m_store->hostPluginInventoryAvailable().has_value() && !m_store->pluginInventoryLoading(),
+                                 20000);
+    }
+
+private Q_SLOTS:
+    void initTestCase() { Motion::setReduceMotion(true); }
+
+    void init()
+    {
+        m_host = std::make_unique<sim::SimHost>();
+        QVERIFY(m_host->listen());
+        m_world = std::make_unique<sim::SimWorld>(m_host.get());
+        m_world->addSession({u"with-cwd"_s, 3000, false, false, {}, {}, u"/srv/project"_s, u"有目录"_s});
+        m_world->addSession({u"empty-cwd"_s, 2000, false, false, {}, {}, u""_s, {}});
+        m_world->addSession({u"no-cwd"_s, 1000, true, false, {}, {}, {}, {}});
+        m_world->addWorkspace({u"ws1"_s, u"/srv/workspace"_s, u"工作区"_s, {u"no-cwd"_s, u"empty-cwd"_s}});
+        m_world->addWorkspace({u"ws2"_s, u"/srv/other"_s, u"另一个"_s, {u"empty-cwd"_s}});
+    }
+
+    void cleanup()
+    {
+        m_view.reset();
+        m_store.reset();
+        m_world.reset();
+        m_host.reset();
+    }
+
+    void workingDirectoryOfTheSelectedSession_data()
+    {
+        QTest::addColumn<QString>("select");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("the row's own directory") << u"with-cwd"_s << u"/srv/project"_s;
+        QTest::newRow("empty directory: first workspace listing it") << u"empty-cwd"_s << u"/srv/workspace"_s;
+        QTest::newRow("no directory: the workspace") << u"no-cwd"_s << u"/srv/workspace"_s;
+        QTest::newRow("no selection: the host's directory") << QString() << u"/srv/host"_s;
+    }
+
+    void workingDirectoryOfTheSelectedSession()
+    {
+        QFETCH(QString, select);
+        QFETCH(QString, expected);
+        setHostCwd(u"/srv/host/"_s);
+        if (select.isEmpty()) {
+            // With sessions listed the store restores one on connecting; an empty host has none.
+            for (const QString &id : {u"with-cwd"_s, u"empty-cwd"_s, u"no-cwd"_s})
+                m_world->removeSession(id);
+        }
+        connectStore();
+        if (!select.isEmpty())
+            m_store->selectSession(select);
+        QTRY_COMPARE(m_view->selectedWorkingDirectory(), QUrl::fromLocalFile(expected));
+    }
+
+    void browserStartsAtTheHostAndTerminalFollowsTheSelection()
+    {
+        const QString dir = m_dir.filePath(u"project"_s);
+        QVERIFY(QDir().mkpath(dir));
+        m_world->addSession({u"local"_s, 4000, false, false, {}, {}, dir, {}});
+        connectStore();
+        QTRY_VERIFY(m_store->connection()->baseURL().has_value());
+        m_view->openWorkspaceTool(WorkspaceTool::Browser);
+        QCOMPARE(m_view->workspaceToolTabs().tabs.back().browserStartURL, m_store->connection()->baseURL());
+
+        m_store->selectSession(u"local"_s);
+        QTRY_COMPARE(m_view->terminal()->currentDirectoryURL().toLocalFile(), dir);
+        // A directory that does not exist leaves the terminal where it is.
+        m_store->selectSession(u"with-cwd"_s);
+        QTRY_COMPARE(m_view->selectedWorkingDirectory(), QUrl::fromLocalFile(u"/srv/project"_s));
+        QCOMPARE(m_view->terminal()->currentDirectoryURL().toLocalFile(), dir);
+    }
+
+    void changingTheSessionResetsTheInspector()
+    {
+        connectStore();
+        m_store->selectSession(u"with-cwd"_s);
+        QTRY_VERIFY(m_store->selectedSession());
+        m_view->openSessionInspector(RuntimeInspectorPanel::Event, TrajectoryEventSelection{u"with-cwd"_s, u"ev-1"_s});
+        QCOMPARE(m_view->inspectorPanel(), RuntimeInspectorPanel::Event);
+        m_store->selectSession(u"no-cwd"_s);
+        QTRY_COMPARE(m_view->inspectorPanel(), RuntimeInspectorPanel::Runtime);
+        QVERIFY(!m_view->selectedTrajectoryEvent().has_value());
+    }
+
+    void statusLineShowsWhileTheSelectedSessionRuns()
+    {
+        connectStore();
+        auto *status = m_view->findChild<DeepDivingStatusView *>(u"deep-diving-status"_s);
+        QVERIFY(status);
+        m_store->selectSession(u"with-cwd"_s);
+        QTRY_VERIFY(m_store->selectedSession() && m_store->selectedSession()->sessionId() == u"with-cwd"_s);
+        QTRY_VERIFY(!status->isVisible());
+        m_store->selectSession(u"no-cwd"_s); // listed as running
+        QTRY_VERIFY(status->isVisible());
+        m_store->selectSession(u"with-cwd"_s);
+        QTRY_VERIFY(!status->isVisible());
+    }
+
+    void pluginOverlayNeedsARunningClientHalf_data()
+    {
+        QTest::addColumn<bool>("clientHalf");
+        QTest::addColumn<QString>("runState"); // "active", "latest-running", "latest-done"
+        QTest::addColumn<bool>("overlay");
+        QTest::newRow("active run with client half") << true << u"active"_s << true;
+        QTest::newRow("latest run still running") << true << u"latest-running"_s << true;
+        QTest::newRow("finished run") << true << u"latest-done"_s << false;
+        QTest::newRow("running without client half") << false << u"active"_s << false;
+    }
+
+    void pluginOverlayNeedsARunningClientHalf()
+    {
+        QFETCH(bool, clientHalf);
+        QFETCH(QString, runState);
+        QFETCH(bool, overlay);
+        const JSONValue package = JSONValue::object({{u"packageId"_s, u"pkg"_s},
+                                                     {u"name"_s, u"示例"_s},
+                                                     {u"purpose"_s, u"测试"_s},
+                                                     {u"hasHostHalf"_s, true},
+                                                     {u"hasClientHalf"_s, clientHalf}});
+        JSONValue::Members row{{u"pluginId"_s, u"plug"_s},
+                               {u"agentId"_s, u"agent"_s},
+                               {u"packages"_s, JSONValue::array({package})}};
+        if (runState == u"active"_s)
+            row.emplace_back(u"activeRun"_s, JSONValue::object({{u"packageId"_s, u"pkg"_s}}));
+        else
+            row.emplace_back(u"latestRun"_s,
+                             JSONValue::object({{u"packageId"_s, u"pkg"_s},
+                                                {u"status"_s, runState == u"latest-running"_s ? u"running"_s : u"done"_s}}));
+        m_world->setDynamicInventory(JSONValue::array({JSONValue::object(std::move(row))}));
+        connectStore();
+        QTRY_VERIFY(!m_store->dynamicPlugins().empty());
+        QCOMPARE(m_view->hostsClientPluginUI(), overlay);
+        auto *host = m_view->findChild<PluginOverlayHost *>();
+        QCOMPARE(host != nullptr, overlay);
+        if (host) {
+            QCOMPARE(host->baseURL(), *m_store->connection()->baseURL());
+            QCOMPARE(host->geometry(), m_view->rect());
+            QVERIFY(host->testAttribute(Qt::WA_TransparentForMouseEvents));
+            // Without an address there is nothing to show.
+            m_store->disconnect();
+            QTRY_VERIFY(!m_view->findChild<PluginOverlayHost *>());
+        }
+    }
+};
+
+QTEST_MAIN(tst_ContentViewHost)
+#include "tst_contentview_host.moc"
