@@ -902,8 +902,11 @@ Reply SimWorld::respond(const LoggedRequest &request)
         if (candidate->waitingRpcId == rpcId)
             run = candidate;
     }
-    if (!run)
-        return Reply::value(JSONValue::object({{u"accepted"_s, false}, {u"reason"_s, u"no pending request"_s}}));
+    if (!run) {
+        // An answer to a request pushed by hand (not by a run): recorded and accepted.
+        m_answers.append({rpcId, QString(), *result});
+        return Reply::value(JSONValue::object({{u"accepted"_s, true}}));
+    }
 
     m_answers.append({rpcId, run->sessionId, *result});
     const AgentStep &asked = run->script.at(run->next - 1);
