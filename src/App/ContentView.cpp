@@ -52,22 +52,6 @@ private:
     QColor (*m_color)();
 };
 
-// Compiles against the store as it is: the call is made once the store offers detached
-// session creation; until then every creation ends without a session.
-template<typename Model>
-QCoro::Task<std::shared_ptr<SessionModel>> createDetachedSession(QPointer<Model> model, QString cwd)
-{
-    if constexpr (requires(Model &m) { m.createDetachedSession(std::optional<QString>(), std::optional<QString>()); }) {
-        if (!model)
-            co_return std::shared_ptr<SessionModel>();
-        co_return co_await model->createDetachedSession(std::optional<QString>(cwd), std::optional<QString>());
-    } else {
-        Q_UNUSED(model);
-        Q_UNUSED(cwd);
-        co_return std::shared_ptr<SessionModel>();
-    }
-}
-
 QUrl directoryURL(const QString &path)
 {
     return QUrl::fromLocalFile(QDir::cleanPath(QDir::current().absoluteFilePath(path)));
@@ -598,7 +582,8 @@ QCoro::Task<void> ContentView::runSideChatCreation(QUuid id, qint64 generation, 
     QPointer<AppModel> store = m_appModel;
     std::shared_ptr<SessionModel> session;
     try {
-        session = co_await createDetachedSession(store, cwd);
+        if (store)
+            session = co_await store->createDetachedSession(std::optional<QString>(cwd), std::nullopt);
     } catch (...) {
         session = nullptr;
     }

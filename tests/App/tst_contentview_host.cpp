@@ -143,6 +143,63 @@ private Q_SLOTS:
         QTRY_VERIFY(!status->isVisible());
     }
 
+    // Side chats are detached sessions: created for the tab, released when the tab goes,
+    // and a creation that finishes after its tab was closed is released at once.
+    void sideChatLifecycle_data()
+    {
+        QTest::addColumn<bool>("closeWhileCreating");
+        QTest::newRow("created, then closed") << false;
+        QTest::newRow("closed while creating") << true;
+    }
+
+    void sideChatLifecycle()
+    {
+        QFETCH(bool, closeWhileCreating);
+        int created = 0;
+        m_host->setHandler(u"session.create"_s, [&created](const sim::LoggedRequest &) {
+            ++created;
+            return sim::Reply::value(JSONValue::object({{u"sessionId"_s, u"side-%1"_s.arg(created)}})).delayed(300);
+        });
+        connectStore();
+        m_store->selectSession(u"with-cwd"_s);
+        QTRY_COMPARE(m_view->selectedWorkingDirectory(), QUrl::fromLocalFile(u"/srv/project"_s));
+        QSignalSpy modelsChanged(m_store.get(), &AppModel::sessionModelsChanged);
+
+        m_view->openWorkspaceTool(WorkspaceTool::SideChat);
+        const QUuid id = m_view->workspaceToolTabs().tabs.back().id;
+        QVERIFY(m_view->sideChatRuntimes().value(id).loading);
+        QVERIFY(m_view->hasSideChatCreationTask(id));
+        const qint64 generation = m_view->sideChatCreationGenerations().value(id);
+        m_view->createSideChat(id); // a creation is under way: refused
+        QCOMPARE(m_view->sideChatCreationGenerations().value(id), generation);
+
+        if (closeWhileCreating) {
+            m_view->closeWorkspaceToolTab(id);
+            QVERIFY(!m_view->sideChatRuntimes().contains(id));
+            // The session arrives, is registered by the store and released at once.
+            QTRY_VERIFY_WITH_TIMEOUT(modelsChanged.count() >= 2, 10000);
+            QVERIFY(!m_store->sessionModels().contains(u"side-1"_s));
+            QVERIFY(!m_view->sideChatRuntimes().contains(id));
+            QVERIFY(!m_view->hasSideChatCreationTask(id));
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(m_view->sideChatRuntimes().value(id).session, 10000);
+            const WorkspaceSideChatRuntime runtime = m_view->sideChatRuntimes().value(id);
+            QCOMPARE(runtime.session->sessionId(), u"side-1"_s);
+            QVERIFY(!runtime.loading);
+            QVERIFY(!runtime.creationError);
+            QVERIFY(!m_view->hasSideChatCreationTask(id));
+            QVERIFY(m_store->sessionModels().contains(u"side-1"_s));
+            QCOMPARE(m_store->selectedSessionId(), std::optional<QString>(u"with-cwd"_s));
+            m_view->closeWorkspaceToolTab(id);
+            QVERIFY(!m_store->sessionModels().contains(u"side-1"_s));
+        }
+        const auto requests = m_host->requests(u"session.create"_s);
+        QCOMPARE(requests.size(), qsizetype(1));
+        const JSONValue *cwd = requests.front().payload.find(u"cwd");
+        QVERIFY(cwd && cwd->isString());
+        QCOMPARE(*cwd->stringPtr(), u"/srv/project"_s);
+    }
+
     void pluginOverlayNeedsARunningClientHalf_data()
     {
         QTest::addColumn<bool>("clientHalf");
