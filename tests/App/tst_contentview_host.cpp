@@ -17,6 +17,20 @@
 using namespace Qt::Literals::StringLiterals;
 using namespace nbd;
 
+namespace {
+
+sim::SimWorld::Session listed(const QString &id, double updatedAt, bool running, std::optional<QString> cwd)
+{
+    sim::SimWorld::Session session;
+    session.id = id;
+    session.updatedAt = updatedAt;
+    session.running = running;
+    session.cwd = std::move(cwd);
+    return session;
+}
+
+} // namespace
+
 class tst_ContentViewHost : public QObject
 {
     Q_OBJECT
@@ -58,9 +72,9 @@ private Q_SLOTS:
         m_host = std::make_unique<sim::SimHost>();
         QVERIFY(m_host->listen());
         m_world = std::make_unique<sim::SimWorld>(m_host.get());
-        m_world->addSession({u"with-cwd"_s, 3000, false, false, {}, {}, u"/srv/project"_s, u"有目录"_s});
-        m_world->addSession({u"empty-cwd"_s, 2000, false, false, {}, {}, u""_s, {}});
-        m_world->addSession({u"no-cwd"_s, 1000, true, false, {}, {}, {}, {}});
+        m_world->addSession(listed(u"with-cwd"_s, 3000, false, u"/srv/project"_s));
+        m_world->addSession(listed(u"empty-cwd"_s, 2000, false, u""_s));
+        m_world->addSession(listed(u"no-cwd"_s, 1000, true, std::nullopt));
         m_world->addWorkspace({u"ws1"_s, u"/srv/workspace"_s, u"工作区"_s, {u"no-cwd"_s, u"empty-cwd"_s}});
         m_world->addWorkspace({u"ws2"_s, u"/srv/other"_s, u"另一个"_s, {u"empty-cwd"_s}});
     }
@@ -103,7 +117,7 @@ private Q_SLOTS:
     {
         const QString dir = m_dir.filePath(u"project"_s);
         QVERIFY(QDir().mkpath(dir));
-        m_world->addSession({u"local"_s, 4000, false, false, {}, {}, dir, {}});
+        m_world->addSession(listed(u"local"_s, 4000, false, dir));
         connectStore();
         QTRY_VERIFY(m_store->connection()->baseURL().has_value());
         m_view->openWorkspaceTool(WorkspaceTool::Browser);
