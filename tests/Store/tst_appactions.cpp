@@ -64,6 +64,10 @@ JSONValue lastBody(const sim::SimHost &host, const QString &method)
     return requests.isEmpty() ? JSONValue() : requests.last().body;
 }
 
+// Every message the process logs while it is installed.
+QStringList g_logged;
+void captureMessage(QtMsgType, const QMessageLogContext &, const QString &message) { g_logged.append(message); }
+
 JSONValue obj(std::initializer_list<std::pair<QString, JSONValue>> members) { return JSONValue::object(members); }
 
 JSONValue textBlocks(const QString &text)
@@ -744,7 +748,11 @@ private Q_SLOTS:
         QCOMPARE(nbd::test::waitFor(sel.store->describeCredential(u"api.key"_s))->configured, false);
         QCOMPARE(nbd::test::waitFor(sel.store->describeCredential(u"unknown"_s)), std::nullopt);
 
-        QCOMPARE(nbd::test::waitFor(sel.store->setCredential(u"api.key"_s, u"s3cret"_s)), std::nullopt);
+        g_logged.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(captureMessage);
+        const std::optional<QString> setResult = nbd::test::waitFor(sel.store->setCredential(u"api.key"_s, u"s3cret"_s));
+        qInstallMessageHandler(previous);
+        QCOMPARE(setResult, std::nullopt);
         QVERIFY(h.world.credentialConfigured(u"api.key"_s));
         QCOMPARE(lastPayload(h.host, u"credentials.set"_s), obj({{u"ref"_s, u"api.key"_s}, {u"value"_s, u"s3cret"_s}}));
         const std::optional<CredentialView> view = nbd::test::waitFor(sel.store->describeCredential(u"api.key"_s));
@@ -760,6 +768,16 @@ private Q_SLOTS:
         QCOMPARE(skills.size(), size_t(1));
         QCOMPARE(skills.front().name, u"review"_s);
         QVERIFY(nbd::test::waitFor(sel.store->listSkills(u"missing"_s)).empty());
+
+        // A failing set must not put the secret into the error text or any log either.
+        h.host.setReply(u"credentials.set"_s, Reply::status(500, QByteArray("{\"oops\":1}")));
+        const QtMessageHandler outer = qInstallMessageHandler(captureMessage);
+        const std::optional<QString> failed = nbd::test::waitFor(sel.store->setCredential(u"api.key"_s, u"s3cret"_s));
+        qInstallMessageHandler(outer);
+        QVERIFY(failed.has_value());
+        QVERIFY(!failed->contains(u"s3cret"_s));
+        for (const QString &line : std::as_const(g_logged))
+            QVERIFY2(!line.contains(u"s3cret"_s), qPrintable(line));
 
         StoreHarness offline;
         AppModel *store = offline.makeStore();
