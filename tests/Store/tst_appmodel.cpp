@@ -392,7 +392,11 @@ private Q_SLOTS:
         h.world.addSession(session(u"new"_s, 2));
         const JSONValue newer = h.world.sessionListValue();
         h.host.setReplies(u"session.list"_s, {Reply::value(older).delayed(400), Reply::value(newer)});
+        const auto before = h.host.requests(u"session.list"_s).size();
         QCoro::Task<void> first = store->refreshAll();
+        // Replies are handed out in arrival order: let the first request reach the host
+        // before the second one starts, or the two could swap replies.
+        QTRY_COMPARE(h.host.requests(u"session.list"_s).size(), before + 1);
         QCoro::Task<void> second = store->refreshAll();
         waitFor(std::move(second));
         QCOMPARE(sessionIds(*store), (QStringList{u"old"_s, u"new"_s}));
