@@ -264,5 +264,14 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(tst_ContentViewHost)
+// The plugin overlay may hold a web view, which needs shared GL contexts before the
+// application object exists.
+int main(int argc, char **argv)
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    tst_ContentViewHost test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_contentview_host.moc"
