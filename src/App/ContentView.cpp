@@ -6,6 +6,7 @@
 #include "UI/ConversationView.h"
 #include "UI/Motion.h"
 #include "UI/NotificationCenter.h"
+#include "UI/PluginOverlayHost.h"
 #include "UI/SettingsView.h"
 #include "UI/SidebarRailView.h"
 #include "UI/SidebarView.h"

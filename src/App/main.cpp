@@ -42,6 +42,8 @@ int main(int argc, char **argv)
     QApplication::setOrganizationName(u"Nimbrel"_s);
     QApplication::setApplicationName(u"Nimbrel Deck"_s);
     QApplication::setDesktopFileName(u"dev.nimbrel.Deck"_s);
+    // The plugin overlay's web view shares GL contexts with the window.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     app.setFont(nbd::Fonts::body());
     // A forced appearance recolours the stock widgets too; otherwise the desktop's palette

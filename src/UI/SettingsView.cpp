@@ -21,21 +21,4 @@ SettingsView::SettingsView(AppModel *appModel, QWidget *parent)
     layout->addWidget(new PlaceholderSurface(u"设置（占位）"_s, PlaceholderSurface::Fill::Canvas, this));
 }
 
-PluginOverlayHost::PluginOverlayHost(const QUrl &baseURL, QWidget *parent)
-    : QWidget(parent)
-    , m_baseURL(baseURL)
-{
-    setObjectName(u"plugin-overlay"_s);
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-    setAttribute(Qt::WA_TranslucentBackground);
-}
-
-void PluginOverlayHost::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.setFont(Fonts::caption());
-    painter.setPen(Theme::tertiaryText());
-    painter.drawText(rect().adjusted(0, 0, -12, -8), Qt::AlignRight | Qt::AlignBottom, u"插件界面（占位）"_s);
-}
-
 } // namespace nbd

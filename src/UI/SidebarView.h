@@ -4,6 +4,7 @@
 #include "Store/ConnectionController.h"
 #include "Store/NBDProcessManager.h"
 #include "UI/Binding.h"
+#include "UI/NewSessionPopover.h"
 #include "UI/SidebarRowViews.h"
 
 #include <QCoroTask>

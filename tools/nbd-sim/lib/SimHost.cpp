@@ -138,6 +138,7 @@ const Route kRoutes[] = {
     {"GET", "/api/events.mux"_L1, RouteKind::MuxStream, {}, nullptr, false},
     {"GET", "/api/events.host"_L1, RouteKind::HostStream, {}, nullptr, false},
     {"GET", "/api/session.export"_L1, RouteKind::Export, "session.export"_L1, nullptr, false},
+    {"GET", "/"_L1, RouteKind::Export, "page"_L1, nullptr, false}, // the host's own web page
     {"POST", "/api/respond"_L1, RouteKind::Respond, "respond"_L1, checkClientResponse, false},
     {"POST", "/api/*"_L1, RouteKind::Call, {}, checkClientRequest, true},
     {"POST", "/api/*/*"_L1, RouteKind::Endpoint, {}, checkClientRequest, true},
