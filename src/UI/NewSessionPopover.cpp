@@ -169,6 +169,12 @@ NewSessionPopover::NewSessionPopover(AppModel *appModel, std::function<void()> d
     setObjectName(u"new-session-workspace-popover"_s);
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedWidth(kWidth);
+    // One opaque canvas behind every part, the scrolling list included.
+    QPalette canvas = palette();
+    for (QPalette::ColorRole role : {QPalette::Window, QPalette::Base})
+        canvas.setColor(role, Theme::canvas());
+    setPalette(canvas);
+    setAutoFillBackground(true);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -184,6 +190,7 @@ NewSessionPopover::NewSessionPopover(AppModel *appModel, std::function<void()> d
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->viewport()->setAutoFillBackground(false);
+    m_scroll->setAutoFillBackground(false);
     m_listContent->setAutoFillBackground(false);
     m_listLayout->setContentsMargins(4, 0, 4, 0);
     m_listLayout->setSpacing(2);

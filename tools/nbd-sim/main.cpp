@@ -8,6 +8,7 @@
 // SIGTERM or SIGINT. Its "host.describe" reports the working directory it was started in.
 //
 // Environment switches for tests:
+//   NBD_SIM_DEMO=1                serve a small demo world of workspaces and sessions
 //   NBD_SIM_READY_DELAY_MS=N      wait N ms before the ready line (or the exit below)
 //   NBD_SIM_EXIT_CODE=N           exit with status N instead of becoming ready
 //   NBD_SIM_EXIT_SIGNAL=N         raise signal N instead of becoming ready
@@ -20,7 +21,9 @@
 //   NBD_SIM_READY_SPLIT_AT=N      write the ready text in two pieces, the first N bytes,
 //   NBD_SIM_SPLIT_PAUSE_MS=N      then after N ms (default 200) the rest
 
+#include "SimDemoWorld.h"
 #include "SimHost.h"
+#include "SimWorld.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -123,6 +126,8 @@ int main(int argc, char **argv)
     for (const nbd::JSONMember &member : defaults.members())
         description.emplace_back(member.key, member.key == u"cwd"_s ? nbd::JSONValue(QDir::currentPath()) : member.value);
     host.setHostDescription(nbd::JSONValue::object(std::move(description)));
+    // NBD_SIM_DEMO=1: serve a small world of workspaces and sessions (demos, screenshots).
+    const auto demo = qEnvironmentVariableIntValue("NBD_SIM_DEMO") ? nbd::sim::makeDemoWorld(&host) : nullptr;
     if (!host.listen(quint16(port))) {
         writeAll(STDERR_FILENO, QByteArrayLiteral("nbd-sim: cannot listen on 127.0.0.1\n"));
         return 1;
