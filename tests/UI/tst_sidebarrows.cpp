@@ -9,10 +9,10 @@ namespace {
 
 // "id@updatedAt[#Title][!blank][!sub]": the title becomes the last folder of the working
 // directory, which is what the session's own display title falls back to.
-std::vector<SessionSummary> parseSessions(const QString &spec)
+std::vector<SessionSummary> parseSessions(const QString &text)
 {
     std::vector<SessionSummary> out;
-    for (const QString &token : spec.split(u' ', Qt::SkipEmptyParts)) {
+    for (const QString &token : text.split(u' ', Qt::SkipEmptyParts)) {
         QStringList flags = token.split(u'!');
         QString head = flags.takeFirst();
         SessionSummary s;
@@ -33,10 +33,10 @@ std::vector<SessionSummary> parseSessions(const QString &spec)
 }
 
 // "w1=a,b w2=c": workspaces in order, with the session ids they list.
-std::vector<WorkspaceView> parseWorkspaces(const QString &spec)
+std::vector<WorkspaceView> parseWorkspaces(const QString &text)
 {
     std::vector<WorkspaceView> out;
-    for (const QString &token : spec.split(u' ', Qt::SkipEmptyParts)) {
+    for (const QString &token : text.split(u' ', Qt::SkipEmptyParts)) {
         WorkspaceView w;
         w.workspaceId = token.section(u'=', 0, 0);
         w.title = u"Project "_s + w.workspaceId;
@@ -49,9 +49,9 @@ std::vector<WorkspaceView> parseWorkspaces(const QString &spec)
     return out;
 }
 
-QSet<QString> idSet(const QString &spec)
+QSet<QString> idSet(const QString &text)
 {
-    const QStringList ids = spec.split(u' ', Qt::SkipEmptyParts);
+    const QStringList ids = text.split(u' ', Qt::SkipEmptyParts);
     return QSet<QString>(ids.begin(), ids.end());
 }
 
