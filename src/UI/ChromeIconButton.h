@@ -10,6 +10,11 @@ class QVariantAnimation;
 
 namespace nbd {
 
+// A tooltip that shows `text` exactly as given. Qt guesses whether a tooltip is rich text, so
+// an escaped plain text without a tag ("a &amp; b") would show its entities; this form is
+// always read as rich text and so always shows the original characters.
+QString plainToolTip(const QString &text);
+
 // The 28 × 28 square icon button of window chrome: no bezel, a rounded hover fill, the whole
 // square clickable. Callers set their own objectName.
 class ChromeIconButton : public QAbstractButton

@@ -9,7 +9,7 @@
 #include <QEnterEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QSequentialAnimationGroup>
+#include <QTextDocument>
 #include <QVariantAnimation>
 
 using namespace Qt::Literals::StringLiterals;
@@ -102,6 +102,13 @@ void StatusPill::paintEvent(QPaintEvent *)
 
 // ---- ChromeIconButton ----
 
+QString plainToolTip(const QString &text)
+{
+    if (text.isEmpty())
+        return {};
+    return Qt::convertFromPlainText(text);
+}
+
 ChromeIconButton::ChromeIconButton(const QString &systemName, const QString &help, std::optional<QColor> tint,
                                    std::function<void()> action, QWidget *parent)
     : QAbstractButton(parent)
@@ -109,7 +116,7 @@ ChromeIconButton::ChromeIconButton(const QString &systemName, const QString &hel
     , m_tint(tint)
 {
     setFixedSize(28, 28);
-    setToolTip(help.toHtmlEscaped());
+    setToolTip(plainToolTip(help));
     setAccessibleName(help);
     setCursor(Qt::ArrowCursor);
     setFocusPolicy(Qt::NoFocus);
@@ -154,6 +161,22 @@ void ChromeIconButton::paintEvent(QPaintEvent *)
 
 // ---- BlinkingCursor ----
 
+namespace {
+
+constexpr int kCursorFadeMs = 550;
+
+// Progress through a fade out (first half) and back in (second half), each half eased in and
+// out by itself.
+qreal easeEachHalf(qreal progress)
+{
+    static const QEasingCurve half = Motion::easeInOut();
+    if (progress <= 0.5)
+        return 0.5 * half.valueForProgress(2 * progress);
+    return 0.5 + 0.5 * half.valueForProgress(2 * progress - 1);
+}
+
+} // namespace
+
 BlinkingCursor::BlinkingCursor(QWidget *parent)
     : QWidget(parent)
 {
@@ -179,13 +202,17 @@ void BlinkingCursor::showEvent(QShowEvent *event)
     if (Motion::reduceMotion())
         return;
     if (!m_animation) {
-        // One full fade out and back in per 1.1 s, eased both ways.
+        // One full fade out and back in per 1.1 s. Each 0.55 s half eases in and out on its
+        // own, so the cursor slows down into invisible and back out of it, like an eased
+        // animation that reverses, instead of turning round at full speed.
         m_animation = new QVariantAnimation(this);
-        m_animation->setDuration(1100);
+        m_animation->setDuration(2 * kCursorFadeMs);
         m_animation->setStartValue(1.0);
         m_animation->setKeyValueAt(0.5, 0.0);
         m_animation->setEndValue(1.0);
-        m_animation->setEasingCurve(QEasingCurve::InOutSine);
+        QEasingCurve curve;
+        curve.setCustomType(&easeEachHalf);
+        m_animation->setEasingCurve(curve);
         m_animation->setLoopCount(-1);
         connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant &v) {
             m_opacity = v.toReal();

@@ -1,5 +1,6 @@
 #include "UI/SidebarRailView.h"
 
+#include "UI/ChromeIconButton.h"
 #include "UI/Icons.h"
 #include "UI/StoreActions.h"
 #include "UI/Theme.h"
@@ -22,12 +23,14 @@ bool insideCircle(const QWidget *w, const QPoint &pos)
 }
 } // namespace
 
-RailIconButton::RailIconButton(const QString &icon, const QString &help, std::function<void()> action, QWidget *parent)
+RailIconButton::RailIconButton(const QString &icon, const QString &help, std::function<void()> action, QWidget *parent,
+                               HoverFill hoverFill)
     : QAbstractButton(parent)
     , m_icon(icon)
+    , m_hoverFill(hoverFill)
 {
     setFixedSize(36, 36);
-    setToolTip(help.toHtmlEscaped());
+    setToolTip(plainToolTip(help));
     setAccessibleName(help);
     setFocusPolicy(Qt::NoFocus);
     if (action)
@@ -54,14 +57,15 @@ void RailIconButton::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    if (m_hovered) {
+    if (m_hovered && m_hoverFill == HoverFill::Circle) {
         painter.setPen(Qt::NoPen);
         painter.setBrush(Theme::hover());
         painter.drawEllipse(QRectF(rect()));
     }
+    // Plain buttons draw their symbol in the primary foreground colour.
     const qreal side = 18;
     Icons::paint(&painter, QRectF((width() - side) / 2, (height() - side) / 2, side, side), m_icon,
-                 Theme::secondaryText());
+                 Theme::primaryText());
 }
 
 RailLogoButton::RailLogoButton(QWidget *parent)
@@ -98,7 +102,7 @@ void RailLogoButton::paintEvent(QPaintEvent *)
     if (m_logoHovered) {
         const qreal side = 19;
         Icons::paint(&painter, QRectF((width() - side) / 2, (height() - side) / 2, side, side), u"sidebar.left"_s,
-                     Theme::secondaryText());
+                     Theme::primaryText());
     } else {
         const int side = 24;
         painter.drawPixmap((width() - side) / 2, (height() - side) / 2, Icons::appPixmap(side, devicePixelRatioF()));
@@ -136,7 +140,7 @@ SidebarRailView::SidebarRailView(AppModel *appModel, std::function<void()> onExp
     auto *settings = new RailIconButton(u"gearshape"_s, u"设置"_s, [this] {
         if (m_openSettings)
             m_openSettings();
-    }, this);
+    }, this, RailIconButton::HoverFill::None);
     settings->setObjectName(u"rail-settings"_s);
 
     layout->addWidget(logo, 0, Qt::AlignHCenter);

@@ -9,14 +9,18 @@ namespace nbd {
 
 class AppModel;
 
-// A round 36 × 36 icon button of the collapsed rail.
+// A round 36 × 36 icon button of the collapsed rail. Under the pointer it fills its circle
+// with the hover colour, unless it is a bare link (the Settings link) that shows no fill.
 class RailIconButton : public QAbstractButton
 {
     Q_OBJECT
     Q_PROPERTY(QString symbolName READ symbolName)
     Q_PROPERTY(bool hovered READ isHovered)
 public:
-    RailIconButton(const QString &icon, const QString &help, std::function<void()> action, QWidget *parent = nullptr);
+    enum class HoverFill { Circle, None };
+
+    RailIconButton(const QString &icon, const QString &help, std::function<void()> action, QWidget *parent = nullptr,
+                   HoverFill hoverFill = HoverFill::Circle);
     QString symbolName() const { return m_icon; }
     bool isHovered() const { return m_hovered; }
     QSize sizeHint() const override { return {36, 36}; }
@@ -29,6 +33,7 @@ protected:
 
 private:
     QString m_icon;
+    HoverFill m_hoverFill;
     bool m_hovered = false;
 };
 

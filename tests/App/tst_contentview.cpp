@@ -3,6 +3,7 @@
 #include "UI/Motion.h"
 #include "UI/NotificationCenter.h"
 #include "UI/SidebarRailView.h"
+#include "UI/Theme.h"
 #include "UI/WorkspaceTerminal.h"
 
 #include <QDir>
@@ -138,6 +139,44 @@ private Q_SLOTS:
         QCOMPARE(logo->property("symbolName").toString(), u"app-icon"_s);
         QTest::mouseClick(logo, Qt::LeftButton, {}, QPoint(18, 18));
         QVERIFY(!view->sidebarCollapsed());
+    }
+
+    // The rail's round buttons fill their circle under the pointer; the Settings link is a bare
+    // symbol that never does. All draw their symbol in the primary foreground colour.
+    void railButtonsUnderThePointer_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("fills");
+        QTest::newRow("new session") << u"rail-new-session"_s << true;
+        QTest::newRow("search") << u"rail-search"_s << true;
+        QTest::newRow("settings") << u"rail-settings"_s << false;
+    }
+
+    void railButtonsUnderThePointer()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, fills);
+        Theme::setAppearanceOverride(Theme::Appearance::Light);
+        ContentView *view = makeView();
+        view->collapseSidebar();
+        QWidget *button = child(view, name);
+        QVERIFY(button && button->isVisible());
+        const QRect area(button->mapTo(view, QPoint(0, 0)), button->size());
+        const QImage before = view->grab(area).toImage();
+        QEnterEvent enter(QPointF(18, 18), QPointF(18, 18), button->mapToGlobal(QPointF(18, 18)));
+        QCoreApplication::sendEvent(button, &enter);
+        const QImage after = view->grab(area).toImage();
+        Theme::setAppearanceOverride(std::nullopt);
+
+        // Inside the circle, clear of the symbol.
+        const QPoint probe(18 * before.width() / 36, 5 * before.height() / 36);
+        QCOMPARE(before.pixelColor(probe).rgb(), Theme::sidebar().rgb());
+        QCOMPARE(after.pixelColor(probe) != before.pixelColor(probe), fills);
+        int darkest = 255;
+        for (int y = 0; y < before.height(); ++y)
+            for (int x = 0; x < before.width(); ++x)
+                darkest = std::min(darkest, before.pixelColor(x, y).lightness());
+        QVERIFY2(darkest < 90, qPrintable(QString::number(darkest)));
     }
 
     void dragsStopAtTheLimits_data()

@@ -2,6 +2,7 @@
 #include "UI/DeepDivingStatusView.h"
 #include "UI/Motion.h"
 
+#include <QVariantAnimation>
 #include <QVBoxLayout>
 #include <QtTest>
 
@@ -100,6 +101,39 @@ private Q_SLOTS:
         }
         cursor.hide();
         QVERIFY(!cursor.isAnimating());
+    }
+
+    // Each 0.55 s half of the blink eases in and out: the cursor slows into invisible and out
+    // of it again, and is fully shown at the start and end of every 1.1 s cycle.
+    void blinkingCursorEasesIntoEachTurn_data()
+    {
+        QTest::addColumn<int>("ms");
+        QTest::addColumn<qreal>("low");
+        QTest::addColumn<qreal>("high");
+        QTest::newRow("start") << 0 << 1.0 << 1.0;
+        QTest::newRow("half way out") << 275 << 0.45 << 0.55;
+        QTest::newRow("just before invisible") << 530 << 0.0 << 0.01;
+        QTest::newRow("invisible") << 550 << 0.0 << 0.0;
+        QTest::newRow("just after invisible") << 570 << 0.0 << 0.01;
+        QTest::newRow("half way in") << 825 << 0.45 << 0.55;
+        QTest::newRow("just before fully shown") << 1080 << 0.99 << 1.0;
+    }
+
+    void blinkingCursorEasesIntoEachTurn()
+    {
+        QFETCH(int, ms);
+        QFETCH(qreal, low);
+        QFETCH(qreal, high);
+        BlinkingCursor cursor;
+        cursor.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&cursor));
+        auto *animation = cursor.findChild<QVariantAnimation *>();
+        QVERIFY(animation);
+        QCOMPARE(animation->duration(), 1100);
+        animation->pause();
+        animation->setCurrentTime(ms);
+        QVERIFY2(cursor.opacity() >= low - 1e-9 && cursor.opacity() <= high + 1e-9,
+                 qPrintable(QString::number(cursor.opacity())));
     }
 };
 

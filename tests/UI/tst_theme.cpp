@@ -1,5 +1,6 @@
 #include "UI/ChromeIconButton.h"
 #include "UI/Icons.h"
+#include "UI/SidebarRailView.h"
 #include "UI/StatusPill.h"
 #include "UI/Theme.h"
 
@@ -7,6 +8,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QPalette>
+#include <QTextDocument>
 #include <QtTest>
 
 using namespace Qt::Literals::StringLiterals;
@@ -205,16 +207,45 @@ private Q_SLOTS:
         QCOMPARE(view.property("symbolName").toString(), u"gearshape"_s);
 
         int clicks = 0;
-        ChromeIconButton button(u"sidebar.right"_s, u"<b>工具</b>"_s, std::nullopt, [&] { ++clicks; });
+        ChromeIconButton button(u"sidebar.right"_s, u"工具"_s, std::nullopt, [&] { ++clicks; });
         QCOMPARE(button.property("symbolName").toString(), u"sidebar.right"_s);
         QCOMPARE(button.size(), QSize(28, 28));
-        // The help is shown verbatim, never as markup.
-        QCOMPARE(button.toolTip(), u"&lt;b&gt;工具&lt;/b&gt;"_s);
         button.show();
         QVERIFY(QTest::qWaitForWindowExposed(&button));
         QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(1, 1));
         QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(27, 27));
         QCOMPARE(clicks, 2);
+    }
+
+    // Help texts are shown as given, whatever characters they hold: never read as markup and
+    // never with their escapes showing.
+    void helpIsShownVerbatim_data()
+    {
+        QTest::addColumn<QString>("help");
+        QTest::newRow("plain") << u"收起侧栏"_s;
+        QTest::newRow("markup") << u"<b>工具</b>"_s;
+        QTest::newRow("ampersand") << u"Tom & Jerry"_s;
+        QTest::newRow("less-than") << u"1 < 2"_s;
+        QTest::newRow("written entity") << u"&lt;tag&gt;"_s;
+        QTest::newRow("path with quotes") << u"/tmp/\"a\"/b's"_s;
+        QTest::newRow("inner blanks") << u"a   b"_s;
+    }
+
+    void helpIsShownVerbatim()
+    {
+        QFETCH(QString, help);
+        // What a tooltip shows: Qt reads the text as rich text when it looks like markup.
+        const auto shown = [](const QString &tip) {
+            if (!Qt::mightBeRichText(tip))
+                return tip;
+            QTextDocument document;
+            document.setHtml(tip);
+            return document.toPlainText();
+        };
+        ChromeIconButton chrome(u"xmark"_s, help, std::nullopt, {});
+        QCOMPARE(shown(chrome.toolTip()), help);
+        RailIconButton rail(u"gearshape"_s, help, {});
+        QCOMPARE(shown(rail.toolTip()), help);
     }
 };
 
