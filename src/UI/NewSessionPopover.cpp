@@ -1,6 +1,7 @@
 #include "UI/NewSessionPopover.h"
 
 #include "Store/AppModel.h"
+#include "UI/ChromeIconButton.h"
 #include "UI/Icons.h"
 #include "UI/SidebarRowViews.h"
 #include "UI/Theme.h"
@@ -36,7 +37,7 @@ public:
         , m_chevron(chevron)
     {
         setFixedHeight(height);
-        setToolTip(m_detail.toHtmlEscaped());
+        setToolTip(plainToolTip(m_detail));
     }
 
     int inset = 14;

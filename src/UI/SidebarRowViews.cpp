@@ -121,7 +121,7 @@ bool WorkspaceHeaderRow::setRow(const WorkspaceView &workspace, bool collapsed)
     m_collapsed = collapsed;
     ++m_revision;
     setObjectName(u"workspace-header-"_s + workspace.workspaceId);
-    setToolTip(workspace.path.toHtmlEscaped());
+    setToolTip(plainToolTip(workspace.path));
     update();
     return true;
 }
@@ -250,7 +250,7 @@ bool SessionRowView::event(QEvent *event)
 {
     // The relative time is read when the tooltip opens, so it never goes stale.
     if (event->type() == QEvent::ToolTip)
-        setToolTip(toolTipText().toHtmlEscaped());
+        setToolTip(plainToolTip(toolTipText()));
     return QAbstractButton::event(event);
 }
 

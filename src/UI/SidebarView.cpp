@@ -138,8 +138,8 @@ public:
 
     void setState(const QString &help, const QString &phaseLabel, const QColor &color)
     {
-        setToolTip(help.toHtmlEscaped());
-        dot->setToolTip(phaseLabel.toHtmlEscaped());
+        setToolTip(plainToolTip(help));
+        dot->setToolTip(plainToolTip(phaseLabel));
         dot->setProperty("phaseColor", color);
         m_color = color;
         update();

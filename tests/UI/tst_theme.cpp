@@ -1,3 +1,4 @@
+#include "ShownText.h"
 #include "UI/ChromeIconButton.h"
 #include "UI/Icons.h"
 #include "UI/SidebarRailView.h"
@@ -234,14 +235,7 @@ private Q_SLOTS:
     void helpIsShownVerbatim()
     {
         QFETCH(QString, help);
-        // What a tooltip shows: Qt reads the text as rich text when it looks like markup.
-        const auto shown = [](const QString &tip) {
-            if (!Qt::mightBeRichText(tip))
-                return tip;
-            QTextDocument document;
-            document.setHtml(tip);
-            return document.toPlainText();
-        };
+        const auto shown = &nbd::test::shownToolTip;
         ChromeIconButton chrome(u"xmark"_s, help, std::nullopt, {});
         QCOMPARE(shown(chrome.toolTip()), help);
         RailIconButton rail(u"gearshape"_s, help, {});
