@@ -380,6 +380,7 @@ void AppModel::disconnect()
     }
     setHostPlugins({});
     setDynamicPlugins({});
+    m_pluginRefreshOwner = 0;
     setPluginInventoryLoading(false);
     setHostPluginInventoryAvailable(std::nullopt);
     setDynamicPluginInventoryAvailable(std::nullopt);
@@ -479,10 +480,24 @@ QCoro::Task<void> AppModel::refreshPluginInventories()
     if (!client || m_pluginInventoryLoading)
         co_return;
     const quint64 epoch = m_connectionEpoch;
+    const quint64 ticket = ++m_pluginRefreshTicketsIssued;
+    m_pluginRefreshOwner = ticket;
     setPluginInventoryLoading(true);
-    // After a disconnect the inventories of the old host are not shown again, and the loading
-    // flag (reset by the disconnect) may already belong to the next connection's refresh.
-    const auto stale = [&] { return alive.expired() || !self || epoch != m_connectionEpoch; };
+    // The inventories of a connection that has since been dropped or replaced are not shown.
+    // The loading flag is released only by the refresh that still holds it: a disconnect has
+    // reset it and the next connection's refresh may own it by now, but a connection
+    // replaced without a disconnect leaves it to this refresh, which must not keep it set.
+    const auto stale = [&] {
+        if (alive.expired() || !self)
+            return true;
+        if (epoch == m_connectionEpoch)
+            return false;
+        if (m_pluginRefreshOwner == ticket) {
+            m_pluginRefreshOwner = 0;
+            setPluginInventoryLoading(false);
+        }
+        return true;
+    };
 
     std::optional<PluginInventorySnapshot> snapshot;
     try {
@@ -513,6 +528,7 @@ QCoro::Task<void> AppModel::refreshPluginInventories()
     } else {
         setDynamicPluginInventoryAvailable(false);
     }
+    m_pluginRefreshOwner = 0;
     setPluginInventoryLoading(false);
 }
 

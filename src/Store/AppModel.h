@@ -391,6 +391,9 @@ private:
     // has applied its lists is dropped.
     quint64 m_refreshTicketsIssued = 0;
     quint64 m_refreshTicketApplied = 0;
+    // The plugin refresh that set pluginInventoryLoading and has to clear it (0: none).
+    quint64 m_pluginRefreshTicketsIssued = 0;
+    quint64 m_pluginRefreshOwner = 0;
 };
 
 } // namespace nbd

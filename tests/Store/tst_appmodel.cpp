@@ -420,6 +420,33 @@ private Q_SLOTS:
         QCOMPARE(store->pluginInventoryLoading(), false);
     }
 
+    // A connect over a running connection (no disconnect between them) while a plugin refresh
+    // is under way: the refresh of the replaced connection still releases the loading flag,
+    // so later refreshes are not turned away for good.
+    void pluginRefreshOfReplacedConnectionReleasesLoading()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"s1"_s, 1));
+        AppModel *store = h.connected();
+        h.host.setReply(u"pluginInventory/list"_s,
+                        Reply::value(JSONValue::object({{u"entries"_s, JSONValue::array(JSONValue::Elements{})}}))
+                            .delayed(300));
+        QCoro::Task<void> first = store->refreshPluginInventories();
+        QVERIFY(store->pluginInventoryLoading());
+        h.world.addSession(session(u"s2"_s, 2));
+        store->connect();
+        // The new connection's lists are applied; its plugin refresh has been decided by then.
+        QTRY_COMPARE_WITH_TIMEOUT(sessionIds(*store), (QStringList{u"s1"_s, u"s2"_s}), 20000);
+        waitFor(std::move(first));
+        QTRY_VERIFY_WITH_TIMEOUT(!store->pluginInventoryLoading(), 20000);
+
+        const int before = h.requestCount(u"pluginInventory/list"_s);
+        waitFor(store->refreshPluginInventories());
+        QCOMPARE(h.requestCount(u"pluginInventory/list"_s), before + 1);
+        QCOMPARE(store->pluginInventoryLoading(), false);
+        QCOMPARE(store->hostPluginInventoryAvailable(), std::optional(true));
+    }
+
     void restoreLastSession_data()
     {
         QTest::addColumn<QString>("remembered");
