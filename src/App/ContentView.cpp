@@ -4,6 +4,7 @@
 #include "Store/SessionModel.h"
 #include "UI/ChromeIconButton.h"
 #include "UI/ConversationView.h"
+#include "UI/LinkOpener.h"
 #include "UI/Motion.h"
 #include "UI/NotificationCenter.h"
 #include "UI/PluginOverlayHost.h"
@@ -159,6 +160,8 @@ ContentView::ContentView(AppModel *appModel, std::function<void()> settingsOpene
     , m_terminalHandle(new ResizeHandle(Qt::Vertical, this))
 {
     setObjectName(u"content"_s);
+    // Links opened anywhere inside the window go to its workspace tools first.
+    LinkOpener::install(this, [this](const QUrl &url) { return openWorkspaceLink(url); });
     m_sidebarHandle->setObjectName(u"sidebar-resize-handle"_s);
     m_rightHandle->setObjectName(u"workspace-tools-resize-handle"_s);
     m_terminalHandle->setObjectName(u"terminal-resize-handle"_s);

@@ -1,11 +1,13 @@
 #include "App/ContentView.h"
 #include "Store/AppModel.h"
+#include "UI/LinkOpener.h"
 #include "UI/Motion.h"
 #include "UI/NotificationCenter.h"
 #include "UI/SidebarRailView.h"
 #include "UI/Theme.h"
 #include "UI/WorkspaceTerminal.h"
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QMouseEvent>
 #include <QTemporaryDir>
@@ -43,6 +45,16 @@ void drag(QWidget *handle, QPoint delta)
 }
 
 } // namespace
+
+// Stands in for the desktop's URL handlers.
+class LinkRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public Q_SLOTS:
+    void open(const QUrl &url) { opened.append(url); }
+};
 
 class tst_ContentView : public QObject
 {
@@ -387,6 +399,29 @@ private Q_SLOTS:
                                              << u"https://example.org/page"_s;
         QTest::newRow("mail") << u"mailto:a@example.com"_s << false << -1 << QString();
         QTest::newRow("empty") << QString() << false << -1 << QString();
+    }
+
+    // A view inside the window opens links through the window's action; what the window
+    // leaves alone goes to the desktop.
+    void linksFromViewsGoThroughTheWindow()
+    {
+        ContentView *view = makeView();
+        LinkRecorder desktop;
+        QDesktopServices::setUrlHandler(u"mailto"_s, &desktop, "open");
+        QDesktopServices::setUrlHandler(u"https"_s, &desktop, "open");
+        QWidget *inside = view->findChild<QWidget *>();
+        QVERIFY(inside);
+        LinkOpener::open(inside, QUrl(u"https://example.com/docs"_s));
+        QVERIFY(view->rightSidebarVisible());
+        QVERIFY(desktop.opened.isEmpty());
+        LinkOpener::open(inside, QUrl(u"mailto:a@example.com"_s));
+        QCOMPARE(desktop.opened, QList<QUrl>{QUrl(u"mailto:a@example.com"_s)});
+        // Outside any window that installed an action, every link goes to the desktop.
+        QWidget stray;
+        LinkOpener::open(&stray, QUrl(u"https://example.com/"_s));
+        QCOMPARE(desktop.opened.size(), 2);
+        QDesktopServices::unsetUrlHandler(u"mailto"_s);
+        QDesktopServices::unsetUrlHandler(u"https"_s);
     }
 
     void linksGoToTheRightTool()
