@@ -62,29 +62,36 @@ private Q_SLOTS:
         h.world.setSubagents(u"A"_s, {});
         h.world.setSubagents(u"B"_s, {});
         AppModel *store = h.connected();
-        store->disconnect(); // start from no selection, without the restore's loads
-        store->connect();
-        h.waitForListed();
+        // The restore selects B; its own loads are over before A is selected.
+        QTRY_VERIFY_WITH_TIMEOUT(store->sessionModel(u"B"_s) && store->sessionModel(u"B"_s)->modelCatalog()
+                                     && store->subagentsByParent().contains(u"B"_s)
+                                     && store->subagentCatalogLoading().isEmpty(),
+                                 20000);
 
         const JSONValue catalogueA = sim::SimWorld::modelCatalogue(u"p"_s, u"model-a"_s);
         const JSONValue catalogueB = sim::SimWorld::modelCatalogue(u"p"_s, u"model-b"_s);
         h.host.setHandler(u"session.models"_s, [=](const sim::LoggedRequest &r) {
             const bool isA = r.payload.find(u"sessionId")->string() == std::optional(u"A"_s);
-            return isA ? Reply::value(catalogueA).delayed(300) : Reply::value(catalogueB);
+            return isA ? Reply::value(catalogueA).delayed(200) : Reply::value(catalogueB);
         });
         const JSONValue emptyList = JSONValue::object(
             {{u"entries"_s, JSONValue::array(JSONValue::Elements{})}, {u"parentAvailable"_s, true}});
         h.host.setHandler(u"subagent.list"_s, [=](const sim::LoggedRequest &r) {
             const bool isA = r.payload.find(u"parentSessionId")->string() == std::optional(u"A"_s);
-            return isA ? Reply::value(emptyList).delayed(300) : Reply::value(emptyList);
+            return isA ? Reply::value(emptyList).delayed(400) : Reply::value(emptyList);
         });
         h.host.clearRequests();
 
         store->selectSession(u"A"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(u"session.models"_s), 1, 20000);
+        // Both of A's requests reach the host before A is replaced.
+        QTRY_VERIFY_WITH_TIMEOUT(h.requestCount(u"session.models"_s) == 1 && h.requestCount(u"subagent.list"_s) == 1,
+                                 20000);
         store->selectSession(u"B"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(store->sessionModel(u"B"_s)->modelCatalog().has_value(), 20000);
-        QTest::qWait(500); // past A's delayed answers
+        QTRY_VERIFY_WITH_TIMEOUT(h.requestCount(u"session.models"_s) == 2 && h.requestCount(u"subagent.list"_s) == 2,
+                                 20000);
+        // Both walks have ended once the loading set is empty again (B's id entered it when B
+        // was selected): A's list, had its answer been read, would be stored by then.
+        QTRY_VERIFY_WITH_TIMEOUT(store->subagentCatalogLoading().isEmpty(), 20000);
         QCOMPARE(store->sessionModel(u"A"_s)->modelCatalog(), std::nullopt);
         QVERIFY(!store->subagentsByParent().contains(u"A"_s));
         QVERIFY(store->subagentsByParent().contains(u"B"_s));
@@ -258,7 +265,10 @@ private Q_SLOTS:
         h.world.setSubagents(u"kid"_s, {grandKid});
         h.world.appendEvent(u"kid"_s, sim::events::userMessage(u"from kid"_s, u"from kid"_s));
         AppModel *store = h.connected();
-        QTRY_VERIFY_WITH_TIMEOUT(store->subagentsByParent().contains(u"kid"_s), 20000);
+        // The restored parent's own loads have reached the host before the log is cleared.
+        QTRY_VERIFY_WITH_TIMEOUT(store->subagentsByParent().contains(u"kid"_s) && h.requestCount(u"session.models"_s) == 1
+                                     && h.requestCount(u"session.history"_s) == 1,
+                                 20000);
         h.host.clearRequests();
 
         const SubagentListValue parentList = store->subagentsByParent().value(u"parent"_s);
