@@ -350,6 +350,12 @@ private:
     void removePendingQuestion(const QString &questionId);
     // Sets transientError to the prefix followed by the failure's description.
     void reportFailure(const QString &prefix, std::exception_ptr error);
+    // Calls `method`; a failure becomes the transient error `failurePrefix` + its
+    // description. Gives nothing when the call failed or the store went away meanwhile, so
+    // a caller that gets a value may touch the store at once.
+    template<class T>
+    QCoro::Task<std::optional<T>> callReporting(WireClient client, QString method, JSONValue payload,
+                                                QString failurePrefix);
 
     std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
     std::unique_ptr<QSettings> m_settings;

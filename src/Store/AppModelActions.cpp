@@ -246,40 +246,37 @@ void AppModel::sendPrompt(const JSONValue &content, const QString &sessionId, co
     runSendPrompt(client, payload);
 }
 
-QCoro::Task<void> AppModel::runSendPrompt(WireClient client, JSONValue payload)
+template<class T>
+QCoro::Task<std::optional<T>> AppModel::callReporting(WireClient client, QString method, JSONValue payload,
+                                                      QString failurePrefix)
 {
     QPointer<AppModel> self(this);
     const AliveToken alive = m_alive;
-    std::optional<SessionPromptValue> reply;
+    std::optional<T> reply;
     std::exception_ptr failure;
     try {
-        reply = co_await client.call<SessionPromptValue>(u"session.prompt"_s, payload);
+        reply = co_await client.call<T>(method, payload);
     } catch (...) {
         failure = std::current_exception();
     }
     if (alive.expired() || !self)
-        co_return;
+        co_return std::nullopt;
+    if (failure)
+        reportFailure(failurePrefix, failure);
+    co_return reply;
+}
+
+QCoro::Task<void> AppModel::runSendPrompt(WireClient client, JSONValue payload)
+{
+    const auto reply = co_await callReporting<SessionPromptValue>(client, u"session.prompt"_s, payload, u"发送失败："_s);
     // The message itself arrives as the host's echo: nothing is added here.
-    if (!reply)
-        reportFailure(u"发送失败："_s, failure);
-    else if (!reply->accepted)
+    if (reply && !reply->accepted)
         setTransientError(u"主机未接受该消息"_s);
 }
 
 QCoro::Task<void> AppModel::runSubagentPrompt(WireClient client, JSONValue payload)
 {
-    QPointer<AppModel> self(this);
-    const AliveToken alive = m_alive;
-    std::exception_ptr failure;
-    try {
-        co_await client.call<SubagentPromptValue>(u"subagent.prompt"_s, payload);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (alive.expired() || !self)
-        co_return;
-    if (failure)
-        reportFailure(u"发送失败："_s, failure);
+    co_await callReporting<SubagentPromptValue>(client, u"subagent.prompt"_s, payload, u"发送失败："_s);
 }
 
 void AppModel::editQueuedMessage(const QString &itemId, const QString &text)
@@ -315,20 +312,9 @@ void AppModel::updateQueue(const QString &itemId, const JSONValue &action)
 
 QCoro::Task<void> AppModel::runUpdateQueue(WireClient client, JSONValue payload)
 {
-    QPointer<AppModel> self(this);
-    const AliveToken alive = m_alive;
-    std::optional<SessionUpdateQueueValue> reply;
-    std::exception_ptr failure;
-    try {
-        reply = co_await client.call<SessionUpdateQueueValue>(u"session.updateQueue"_s, payload);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (alive.expired() || !self)
-        co_return;
-    if (!reply)
-        reportFailure(u"队列操作失败："_s, failure);
-    else if (!reply->accepted)
+    const auto reply =
+        co_await callReporting<SessionUpdateQueueValue>(client, u"session.updateQueue"_s, payload, u"队列操作失败："_s);
+    if (reply && !reply->accepted)
         setTransientError(u"主机未接受队列操作"_s);
 }
 
@@ -405,21 +391,10 @@ void AppModel::archiveSession(const QString &sessionId)
 
 QCoro::Task<void> AppModel::runArchiveSession(WireClient client, JSONValue payload, QString sessionId)
 {
-    QPointer<AppModel> self(this);
-    const AliveToken alive = m_alive;
-    std::optional<WorkspaceArchiveSessionValue> reply;
-    std::exception_ptr failure;
-    try {
-        reply = co_await client.call<WorkspaceArchiveSessionValue>(u"workspace.archiveSession"_s, payload);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (alive.expired() || !self)
+    const auto reply = co_await callReporting<WorkspaceArchiveSessionValue>(client, u"workspace.archiveSession"_s,
+                                                                            payload, u"归档失败："_s);
+    if (!reply)
         co_return;
-    if (!reply) {
-        reportFailure(u"归档失败："_s, failure);
-        co_return;
-    }
     setArchivedSessionIds(QSet<QString>(reply->archivedSessionIds.begin(), reply->archivedSessionIds.end()));
     if (m_selectedSessionId == sessionId) {
         setSelectedSessionId(std::nullopt);
@@ -696,26 +671,15 @@ void AppModel::deleteWorkspace(const QString &workspaceId)
 QCoro::Task<void> AppModel::runWorkspaceChange(WireClient client, QString method, JSONValue payload,
                                                QString errorPrefix)
 {
-    QPointer<AppModel> self(this);
-    const AliveToken alive = m_alive;
-    std::exception_ptr failure;
-    try {
-        // Both replies are decoded for validity only; a delete that says it deleted nothing
-        // still refreshes the lists.
-        if (method == u"workspace.rename")
-            co_await client.call<WorkspaceRenameValue>(method, payload);
-        else
-            co_await client.call<WorkspaceDeleteValue>(method, payload);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (alive.expired() || !self)
-        co_return;
-    if (failure) {
-        reportFailure(errorPrefix, failure);
-        co_return;
-    }
-    co_await refreshAll();
+    // Both replies are decoded for validity only; a delete that says it deleted nothing
+    // still refreshes the lists.
+    bool done = false;
+    if (method == u"workspace.rename")
+        done = (co_await callReporting<WorkspaceRenameValue>(client, method, payload, errorPrefix)).has_value();
+    else
+        done = (co_await callReporting<WorkspaceDeleteValue>(client, method, payload, errorPrefix)).has_value();
+    if (done)
+        co_await refreshAll();
 }
 
 // ---- Host settings, credentials, skills and export ----------------------------------------
