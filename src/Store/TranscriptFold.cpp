@@ -382,21 +382,26 @@ using Rows = FoldRowAccess;
 
 // ---- Assistant stream -------------------------------------------------------------------
 
-std::optional<TokenUsage> parseTokenUsage(const JSONValue *usage)
+// Token counts once the input count is known; the output count is required too.
+std::optional<TokenUsage> tokenUsageWithInput(const JSONValue &usage, std::optional<qint64> input)
 {
-    if (!usage || !usage->isObject() || usage->size() == 0)
-        return std::nullopt;
-    const auto input = intMember(*usage, u"inputTokens");
-    const auto output = intMember(*usage, u"outputTokens");
+    const auto output = intMember(usage, u"outputTokens");
     if (!input || !output)
         return std::nullopt;
     TokenUsage u;
     u.inputTokens = *input;
     u.outputTokens = *output;
-    u.cacheReadTokens = intMember(*usage, u"cacheReadTokens");
-    u.cacheWriteTokens = intMember(*usage, u"cacheWriteTokens");
-    u.reasoningTokens = intMember(*usage, names::reasoningTokensKey);
+    u.cacheReadTokens = intMember(usage, u"cacheReadTokens");
+    u.cacheWriteTokens = intMember(usage, u"cacheWriteTokens");
+    u.reasoningTokens = intMember(usage, names::reasoningTokensKey);
     return u;
+}
+
+std::optional<TokenUsage> parseTokenUsage(const JSONValue *usage)
+{
+    if (!usage || !usage->isObject() || usage->size() == 0)
+        return std::nullopt;
+    return tokenUsageWithInput(*usage, intMember(*usage, u"inputTokens"));
 }
 
 void setBlock(qint64 turn, qint64 step, qint64 index, BlockItem block, FoldState &s)
@@ -1103,21 +1108,11 @@ std::optional<TokenUsage> TranscriptFold::parseProjectedTokenUsage(const JSONVal
 {
     if (!usage || !usage->isObject())
         return std::nullopt;
+    // The projection may split out the uncached input; that figure is the one shown.
     auto input = intMember(*usage, u"uncachedInputTokens");
     if (!input)
         input = intMember(*usage, u"inputTokens");
-    if (!input)
-        return std::nullopt;
-    const auto output = intMember(*usage, u"outputTokens");
-    if (!output)
-        return std::nullopt;
-    TokenUsage u;
-    u.inputTokens = *input;
-    u.outputTokens = *output;
-    u.cacheReadTokens = intMember(*usage, u"cacheReadTokens");
-    u.cacheWriteTokens = intMember(*usage, u"cacheWriteTokens");
-    u.reasoningTokens = intMember(*usage, names::reasoningTokensKey);
-    return u;
+    return tokenUsageWithInput(*usage, input);
 }
 
 std::optional<BlockItem> TranscriptFold::parseContentBlock(const JSONValue &block, qint64 fallbackIndex)
