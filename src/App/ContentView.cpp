@@ -7,7 +7,7 @@
 #include "UI/LinkOpener.h"
 #include "UI/Motion.h"
 #include "UI/NotificationCenter.h"
-#include "UI/PluginOverlayHost.h"
+#include "UI/PluginOverlayLoader.h"
 #include "UI/SettingsView.h"
 #include "UI/SidebarRailView.h"
 #include "UI/SidebarView.h"
@@ -262,9 +262,12 @@ void ContentView::refreshOverlay()
 {
     const std::optional<QUrl> base = m_appModel ? m_appModel->connection()->baseURL() : std::nullopt;
     const bool show = hostsClientPluginUI() && base.has_value();
-    if (show && (!m_overlay || m_overlay->baseURL() != *base)) {
+    if (show && (!m_overlay || m_overlayBaseURL != *base)) {
         delete m_overlay;
-        m_overlay = new PluginOverlayHost(*base, this);
+        m_overlayBaseURL = *base;
+        m_overlay = createPluginOverlay(*base, this);
+        if (!m_overlay)
+            return;
         m_overlay->setGeometry(rect());
         m_overlay->show();
         m_overlay->raise();

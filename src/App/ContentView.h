@@ -20,7 +20,6 @@ namespace nbd {
 class AppModel;
 class CancelToken;
 class ConversationView;
-class PluginOverlayHost;
 class ResizeHandle;
 class SidebarMaterialBackground;
 class SidebarRailView;
@@ -163,7 +162,8 @@ private:
     ResizeHandle *m_sidebarHandle;
     ResizeHandle *m_rightHandle;
     ResizeHandle *m_terminalHandle;
-    PluginOverlayHost *m_overlay = nullptr;
+    QPointer<QWidget> m_overlay; // the plugin overlay, from the web view library
+    QUrl m_overlayBaseURL;
 };
 
 // An invisible 8 px strip that resizes a column or the dock by dragging. It reports the

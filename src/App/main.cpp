@@ -42,8 +42,9 @@ int main(int argc, char **argv)
     QApplication::setOrganizationName(u"Nimbrel"_s);
     QApplication::setApplicationName(u"Nimbrel Deck"_s);
     QApplication::setDesktopFileName(u"dev.nimbrel.Deck"_s);
-    // The plugin overlay's web view shares GL contexts with the window.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // No Qt::AA_ShareOpenGLContexts: it makes QApplication create a global GL context at
+    // start-up (about 60 MB resident with a software renderer) for every user, while only a
+    // plugin page needs a web view, and the web view runs without it.
     QApplication app(argc, argv);
     app.setFont(nbd::Fonts::body());
     // A forced appearance recolours the stock widgets too; otherwise the desktop's palette

@@ -359,3 +359,9 @@ void PluginOverlayHost::resizeEvent(QResizeEvent *event)
 }
 
 } // namespace nbd
+
+// The entry point the application resolves when it first needs an overlay.
+extern "C" Q_DECL_EXPORT QWidget *nbd_create_plugin_overlay(const QUrl &baseURL, QWidget *parent)
+{
+    return new nbd::PluginOverlayHost(baseURL, parent);
+}
