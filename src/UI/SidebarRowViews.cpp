@@ -3,6 +3,7 @@
 #include "Store/AppModel.h"
 #include "UI/ChromeIconButton.h"
 #include "UI/Icons.h"
+#include "UI/Motion.h"
 #include "UI/Theme.h"
 
 #include <QContextMenuEvent>
@@ -17,6 +18,10 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimeZone>
+#include <QVariantAnimation>
+
+#include <algorithm>
+#include <utility>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
@@ -376,6 +381,23 @@ SidebarListView::SidebarListView(AppModel *appModel, const WorkspaceHeaderAction
     m_canvas->setAutoFillBackground(false);
     setWidget(m_canvas);
     setStyleSheet(u"QScrollArea { background: transparent; }"_s);
+
+    m_groupAnimation = new QVariantAnimation(this);
+    m_groupAnimation->setStartValue(0.0);
+    m_groupAnimation->setEndValue(1.0);
+    m_groupAnimation->setDuration(kGroupToggleMs);
+    // The standard ease-out: fast start, gentle landing.
+    QEasingCurve easeOut(QEasingCurve::BezierSpline);
+    easeOut.addCubicBezierSegment(QPointF(0.0, 0.0), QPointF(0.58, 1.0), QPointF(1.0, 1.0));
+    m_groupAnimation->setEasingCurve(easeOut);
+    connect(m_groupAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+        if (m_group.empty())
+            return;
+        const qreal t = value.toReal();
+        m_groupShown = m_groupLeaving ? 1.0 - t : t;
+        placeRows();
+    });
+    connect(m_groupAnimation, &QVariantAnimation::finished, this, &SidebarListView::finishGroupAnimation);
 }
 
 void SidebarListView::setHeader(QWidget *header, int height)
@@ -389,17 +411,28 @@ void SidebarListView::setHeader(QWidget *header, int height)
 
 QWidget *SidebarListView::rowWidget(size_t index) const { return index < m_widgets.size() ? m_widgets[index] : nullptr; }
 
-void SidebarListView::setRows(std::vector<SidebarListRow> rows)
+void SidebarListView::setRows(std::vector<SidebarListRow> rows, const QString &toggledWorkspaceId)
 {
+    // A rebuild during a fold lands the fold first; the new rows then apply at once.
+    finishGroupAnimation();
+    const bool animate = !toggledWorkspaceId.isEmpty() && !Motion::reduceMotion() && isVisible();
+    auto inToggledGroup = [&](QWidget *widget) {
+        const auto *view = qobject_cast<SessionRowView *>(widget);
+        return view && view->row().scope == toggledWorkspaceId;
+    };
+
     QHash<Key, QWidget *> byKey;
     byKey.reserve(qsizetype(rows.size()));
     std::vector<QWidget *> widgets;
     widgets.reserve(rows.size());
+    std::vector<QWidget *> arriving;
+    QWidget *toggledHeader = nullptr;
     QHash<QString, int> occurrences;
     for (const SidebarListRow &row : rows) {
         const QString id = row.id();
         const Key key(id, occurrences[id]++);
         QWidget *widget = m_byKey.take(key);
+        bool created = false;
         if (const auto *w = row.workspace()) {
             auto *view = qobject_cast<WorkspaceHeaderRow *>(widget);
             if (!view) {
@@ -408,6 +441,8 @@ void SidebarListView::setRows(std::vector<SidebarListRow> rows)
                 view->show();
             }
             view->setRow(w->workspace, w->collapsed);
+            if (animate && w->workspace.workspaceId == toggledWorkspaceId && !toggledHeader)
+                toggledHeader = view;
             widget = view;
         } else if (const auto *s = row.session()) {
             auto *view = qobject_cast<SessionRowView *>(widget);
@@ -415,9 +450,12 @@ void SidebarListView::setRows(std::vector<SidebarListRow> rows)
                 delete widget;
                 view = new SessionRowView(m_appModel, m_canvas);
                 view->show();
+                created = true;
             }
             view->setRow(*s);
             widget = view;
+            if (animate && created && inToggledGroup(view))
+                arriving.push_back(view);
         } else {
             auto *view = qobject_cast<SectionLabelRow *>(widget);
             if (!view) {
@@ -431,14 +469,57 @@ void SidebarListView::setRows(std::vector<SidebarListRow> rows)
         byKey.insert(key, widget);
         widgets.push_back(widget);
     }
-    // Rows that left the list.
-    for (QWidget *gone : std::as_const(m_byKey))
-        gone->deleteLater();
-    for (QWidget *gone : std::as_const(m_byKey))
+    // Rows that left the list; those of a collapsing workspace fold away under its header first.
+    std::vector<QWidget *> leaving;
+    for (QWidget *gone : std::as_const(m_byKey)) {
+        if (animate && toggledHeader && inToggledGroup(gone)) {
+            leaving.push_back(gone);
+            continue;
+        }
         gone->hide();
+        gone->deleteLater();
+    }
+    std::sort(leaving.begin(), leaving.end(), [](QWidget *a, QWidget *b) { return a->y() < b->y(); });
     m_byKey = std::move(byKey);
     m_widgets = std::move(widgets);
     m_rows = std::move(rows);
+
+    if (toggledHeader && (!arriving.empty() || !leaving.empty())) {
+        m_groupLeaving = arriving.empty();
+        if (m_groupLeaving) {
+            m_group = std::move(leaving);
+        } else {
+            m_group = std::move(arriving);
+            for (QWidget *gone : leaving) {
+                gone->hide();
+                gone->deleteLater();
+            }
+        }
+        m_groupHeader = toggledHeader;
+        m_groupShown = m_groupLeaving ? 1.0 : 0.0;
+        placeRows();
+        m_groupAnimation->start();
+        return;
+    }
+    placeRows();
+}
+
+void SidebarListView::finishGroupAnimation()
+{
+    if (m_group.empty())
+        return;
+    m_groupAnimation->stop();
+    const std::vector<QWidget *> group = std::exchange(m_group, {});
+    m_groupHeader = nullptr;
+    for (QWidget *widget : group) {
+        widget->clearMask();
+        if (m_groupLeaving) {
+            widget->hide();
+            widget->deleteLater();
+        } else {
+            widget->show();
+        }
+    }
     placeRows();
 }
 
@@ -450,14 +531,46 @@ void SidebarListView::placeRows()
         m_header->setGeometry(0, 0, width, m_headerHeight);
         y = m_headerHeight;
     }
+    const bool folding = m_groupHeader != nullptr;
     for (QWidget *widget : m_widgets) {
+        // Arriving rows of a fold are placed with their header, below.
+        if (folding && !m_groupLeaving && std::find(m_group.begin(), m_group.end(), widget) != m_group.end())
+            continue;
         const int h = widget->maximumHeight();
         widget->setGeometry(0, y, width, h);
         y += h + kSpacing;
+        if (folding && widget == m_groupHeader)
+            y = placeGroup(y, width);
     }
     if (!m_widgets.empty())
         y -= kSpacing;
     m_canvas->resize(width, y + kBottomSpace);
+}
+
+int SidebarListView::placeGroup(int y, int width)
+{
+    // The group takes the shown share of its full height; rows past that edge are cut off
+    // there, so the rows below slide over nothing.
+    int full = 0;
+    for (QWidget *widget : m_group)
+        full += widget->maximumHeight() + kSpacing;
+    const int bottom = y + qRound(full * m_groupShown);
+    int gy = y;
+    for (QWidget *widget : m_group) {
+        const int h = widget->maximumHeight();
+        widget->setGeometry(0, gy, width, h);
+        if (gy >= bottom) {
+            widget->hide();
+        } else {
+            if (gy + h > bottom)
+                widget->setMask(QRegion(0, 0, width, bottom - gy));
+            else
+                widget->clearMask();
+            widget->show();
+        }
+        gy += h + kSpacing;
+    }
+    return bottom;
 }
 
 void SidebarListView::resizeEvent(QResizeEvent *event)

@@ -13,6 +13,7 @@
 
 class QDialog;
 class QMenu;
+class QVariantAnimation;
 
 namespace nbd {
 
@@ -135,15 +136,20 @@ class SidebarListView : public QScrollArea
 public:
     static constexpr int kSpacing = 2;
     static constexpr int kBottomSpace = 16;
+    // Collapsing or expanding a workspace: its rows fold under the header, ease-out.
+    static constexpr int kGroupToggleMs = 140;
 
     SidebarListView(AppModel *appModel, const WorkspaceHeaderActions *actions, QWidget *parent = nullptr);
 
     void setHeader(QWidget *header, int height);
-    void setRows(std::vector<SidebarListRow> rows);
+    // toggledWorkspaceId names the workspace whose collapse changed with these rows: its
+    // session rows are folded in or out under its header instead of appearing at once.
+    void setRows(std::vector<SidebarListRow> rows, const QString &toggledWorkspaceId = {});
     const std::vector<SidebarListRow> &rows() const { return m_rows; }
     // The widget showing row i of rows().
     QWidget *rowWidget(size_t index) const;
     QWidget *canvas() const { return m_canvas; }
+    bool isAnimating() const { return !m_group.empty(); }
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -151,6 +157,8 @@ protected:
 private:
     using Key = QPair<QString, int>;
     void placeRows();
+    int placeGroup(int y, int width);
+    void finishGroupAnimation();
 
     AppModel *m_appModel;
     const WorkspaceHeaderActions *m_actions;
@@ -160,6 +168,14 @@ private:
     std::vector<SidebarListRow> m_rows;
     std::vector<QWidget *> m_widgets;
     QHash<Key, QWidget *> m_byKey;
+
+    // The rows of a workspace being folded in or out, in list order, under m_groupHeader.
+    // Leaving rows are no longer in m_widgets and are deleted when the fold ends.
+    QVariantAnimation *m_groupAnimation;
+    std::vector<QWidget *> m_group;
+    QWidget *m_groupHeader = nullptr;
+    bool m_groupLeaving = false;
+    qreal m_groupShown = 1.0; // share of the group's full height shown
 };
 
 // Runs a store action's task detached on the main thread; the store reports its own failures,

@@ -4,12 +4,14 @@
 #include "Store/SessionModel.h"
 #include "UI/ChromeIconButton.h"
 #include "UI/Icons.h"
+#include "UI/Motion.h"
 #include "UI/NewSessionPopover.h"
 #include "UI/SettingsView.h"
 #include "UI/Theme.h"
 
 #include <QAction>
 #include <QDialog>
+#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,7 +21,10 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QTimer>
+#include <QVariantAnimation>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -124,6 +129,57 @@ protected:
     }
 };
 
+// The search row's slot in the column. It takes a share of the row's height and shows the
+// field fading in as it slides down from the top edge; at 0 it is hidden.
+class SearchReveal : public QWidget
+{
+public:
+    static constexpr int kFieldHeight = 30;
+    static constexpr int kFullHeight = kFieldHeight + 4;
+
+    SearchReveal(SearchField *field, QWidget *parent)
+        : QWidget(parent)
+        , m_field(field)
+        , m_effect(new QGraphicsOpacityEffect)
+    {
+        setObjectName(u"sidebar-search-reveal"_s);
+        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+        m_field->setParent(this);
+        m_effect->setEnabled(false);
+        m_field->setGraphicsEffect(m_effect); // the field owns it
+        setProgress(1.0);
+    }
+
+    qreal progress() const { return m_progress; }
+    void setProgress(qreal progress)
+    {
+        m_progress = std::clamp(progress, 0.0, 1.0);
+        setFixedHeight(qRound(kFullHeight * m_progress));
+        m_effect->setOpacity(m_progress);
+        // At rest the field paints directly.
+        m_effect->setEnabled(m_progress < 1.0);
+        setVisible(m_progress > 0.0);
+        placeField();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override
+    {
+        QWidget::resizeEvent(event);
+        placeField();
+    }
+
+private:
+    void placeField()
+    {
+        m_field->setGeometry(4, qRound(-kFieldHeight * (1.0 - m_progress)), std::max(0, width() - 8), kFieldHeight);
+    }
+
+    SearchField *m_field;
+    QGraphicsOpacityEffect *m_effect;
+    qreal m_progress = 1.0;
+};
+
 // "设置" with the connection's coloured dot; its tooltip names the host and how it is reached.
 class AccountBar : public QAbstractButton
 {
@@ -202,6 +258,10 @@ SidebarView::SidebarView(AppModel *appModel, std::function<void()> onCollapse, B
     , m_newSessionButton(new NewSessionButton(this))
     , m_searchToggle(new ChromeIconButton(u"magnifyingglass"_s, u"搜索会话"_s, Theme::secondaryText(), {}, nullptr))
     , m_searchField(new SearchField(this))
+    , m_searchReveal(new SearchReveal(m_searchField, this))
+    , m_searchAnimation(new QVariantAnimation(this))
+    , m_toggleAnimation(new QVariantAnimation(this))
+    , m_toggleEffect(new QGraphicsOpacityEffect)
     , m_list(new SidebarListView(appModel, &m_headerActions, this))
     , m_accountBar(new AccountBar(this))
 {
@@ -249,10 +309,11 @@ SidebarView::SidebarView(AppModel *appModel, std::function<void()> onCollapse, B
     connect(m_newSessionButton, &QAbstractButton::clicked, this,
             [this] { setNewSessionPresented(!m_newSessionPresented); });
 
-    auto *searchRow = new QHBoxLayout;
-    searchRow->setContentsMargins(4, 0, 4, 4);
-    searchRow->addWidget(m_searchField);
-    layout->addLayout(searchRow);
+    layout->addWidget(m_searchReveal);
+    m_searchAnimation->setDuration(kSearchToggleMs);
+    m_searchAnimation->setEasingCurve(Motion::easeInOut());
+    connect(m_searchAnimation, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant &value) { m_searchReveal->setProgress(value.toReal()); });
     connect(m_searchField->field, &QLineEdit::textChanged, this, &SidebarView::setSearchText);
     connect(m_searchField->clear, &QAbstractButton::clicked, this, [this] { setSearchText(QString()); });
 
@@ -270,14 +331,32 @@ SidebarView::SidebarView(AppModel *appModel, std::function<void()> onCollapse, B
     listHeaderLayout->addStretch(1);
     m_searchToggle->setParent(listHeader);
     m_searchToggle->setObjectName(u"sidebar-search-toggle"_s);
+    m_toggleEffect->setEnabled(false);
+    m_searchToggle->setGraphicsEffect(m_toggleEffect); // the button owns it
     listHeaderLayout->addWidget(m_searchToggle);
+    m_toggleAnimation->setStartValue(0.0);
+    m_toggleAnimation->setEndValue(1.0);
+    m_toggleAnimation->setDuration(kSearchToggleMs);
+    m_toggleAnimation->setEasingCurve(Motion::easeInOut());
+    connect(m_toggleAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+        const qreal t = value.toReal();
+        if (t >= 0.5)
+            m_searchToggle->setSymbolName(m_toggleSymbol);
+        m_toggleEffect->setOpacity(std::abs(1.0 - 2.0 * t));
+    });
+    connect(m_toggleAnimation, &QVariantAnimation::finished, this, [this] {
+        m_searchToggle->setSymbolName(m_toggleSymbol);
+        m_toggleEffect->setEnabled(false);
+    });
     connect(m_searchToggle, &QAbstractButton::clicked, this, [this] {
         const bool show = !this->searchVisible();
+        m_searchToggling = true;
         if (m_searchVisible.set)
             m_searchVisible.set(show);
+        m_searchToggling = false;
         if (!show)
             setSearchText(QString());
-        refresh();
+        applySearchVisible(true);
     });
     m_list->setHeader(listHeader, 2 + 36 + 4);
     layout->addWidget(m_list, 1);
@@ -320,12 +399,44 @@ SidebarView::~SidebarView()
         m_popover->close();
 }
 
-void SidebarView::refresh()
+void SidebarView::refresh() { applySearchVisible(m_searchToggling); }
+
+void SidebarView::applySearchVisible(bool animated)
 {
     const bool visible = searchVisible();
-    m_searchField->setVisible(visible);
-    m_searchToggle->setSymbolName(visible ? u"xmark"_s : u"magnifyingglass"_s);
+    const QString symbol = visible ? u"xmark"_s : u"magnifyingglass"_s;
+    const qreal target = visible ? 1.0 : 0.0;
     m_searchToggle->setToolTip(visible ? u"关闭搜索"_s : u"搜索会话"_s);
+    if (!animated || Motion::reduceMotion() || !isVisible()) {
+        m_searchAnimation->stop();
+        m_toggleAnimation->stop();
+        m_searchReveal->setProgress(target);
+        m_searchToggle->setSymbolName(symbol);
+        m_toggleEffect->setEnabled(false);
+    } else {
+        // A second call for the same change (the binding's setter re-reads it) keeps the
+        // running animations; a reversal starts from where the field is now.
+        const bool searchRunning = m_searchAnimation->state() == QAbstractAnimation::Running;
+        if (!(searchRunning && m_searchAnimation->endValue().toReal() == target)) {
+            m_searchAnimation->stop();
+            if (m_searchReveal->progress() != target) {
+                m_searchAnimation->setStartValue(m_searchReveal->progress());
+                m_searchAnimation->setEndValue(target);
+                m_searchAnimation->start();
+            }
+        }
+        const bool toggleRunning = m_toggleAnimation->state() == QAbstractAnimation::Running;
+        if (!(toggleRunning && m_toggleSymbol == symbol)) {
+            m_toggleAnimation->stop();
+            m_toggleEffect->setEnabled(false);
+            if (m_searchToggle->symbolName() != symbol) {
+                m_toggleSymbol = symbol;
+                m_toggleEffect->setOpacity(1.0);
+                m_toggleEffect->setEnabled(true);
+                m_toggleAnimation->start();
+            }
+        }
+    }
     if (visible && isVisible())
         m_searchField->field->setFocus();
 }
@@ -387,7 +498,7 @@ void SidebarView::toggleWorkspace(const QString &workspaceId)
 {
     if (!m_collapsedWorkspaceIds.remove(workspaceId))
         m_collapsedWorkspaceIds.insert(workspaceId);
-    rebuildNow();
+    rebuild(workspaceId);
 }
 
 void SidebarView::scheduleRebuild()
@@ -401,7 +512,9 @@ void SidebarView::scheduleRebuild()
     });
 }
 
-void SidebarView::rebuildNow()
+void SidebarView::rebuildNow() { rebuild(QString()); }
+
+void SidebarView::rebuild(const QString &toggledWorkspaceId)
 {
     m_rebuildPending = false;
     if (!m_appModel) {
@@ -421,7 +534,7 @@ void SidebarView::rebuildNow()
     input.searchText = m_searchText;
     input.collapsedWorkspaceIds = m_collapsedWorkspaceIds;
     input.remoteSearchMatches = m_remoteSearchMatches;
-    m_list->setRows(makeListRows(input));
+    m_list->setRows(makeListRows(input), toggledWorkspaceId);
 }
 
 void SidebarView::refreshAccountBar()

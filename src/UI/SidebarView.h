@@ -16,8 +16,10 @@
 #include <functional>
 #include <memory>
 
+class QGraphicsOpacityEffect;
 class QLineEdit;
 class QTimer;
+class QVariantAnimation;
 
 namespace nbd {
 
@@ -27,6 +29,7 @@ class ChromeIconButton;
 class NewSessionButton;
 class NewSessionPopover;
 class SearchField;
+class SearchReveal;
 enum class LaunchMode;
 
 // The account bar's texts and the connection's colour.
@@ -41,13 +44,15 @@ class SidebarView : public QWidget
     Q_OBJECT
 public:
     static constexpr int kSearchDebounceMs = 180;
+    // Showing or hiding the search field and the toggle's symbol change, ease-in-out.
+    static constexpr int kSearchToggleMs = 180;
 
     SidebarView(AppModel *appModel, std::function<void()> onCollapse, Binding<bool> searchVisible,
                 QWidget *parent = nullptr);
     ~SidebarView() override;
 
     bool searchVisible() const { return m_searchVisible.get ? m_searchVisible.get() : false; }
-    // Re-reads the bound search visibility.
+    // Re-reads the bound search visibility; the field appears or goes at once.
     void refresh();
 
     const QString &searchText() const { return m_searchText; }
@@ -71,6 +76,8 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    void applySearchVisible(bool animated);
+    void rebuild(const QString &toggledWorkspaceId);
     void scheduleRebuild();
     void refreshAccountBar();
     void searchTextEdited();
@@ -103,6 +110,15 @@ private:
     QPointer<NewSessionPopover> m_popover;
     ChromeIconButton *m_searchToggle;
     SearchField *m_searchField;
+    SearchReveal *m_searchReveal;
+    QVariantAnimation *m_searchAnimation;
+    // The toggle fades out with its old symbol and back in with the new one.
+    QVariantAnimation *m_toggleAnimation;
+    QGraphicsOpacityEffect *m_toggleEffect;
+    QString m_toggleSymbol;
+    // Set while the header's button flips the bound visibility, so that the main window's
+    // re-read of it (from inside the setter) animates like the button does.
+    bool m_searchToggling = false;
     SidebarListView *m_list;
     AccountBar *m_accountBar;
 };

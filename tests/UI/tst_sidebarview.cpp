@@ -2,11 +2,13 @@
 #include "ShownText.h"
 #include "UI/NewSessionPopover.h"
 #include "UI/ChromeIconButton.h"
+#include "UI/Motion.h"
 #include "UI/SidebarView.h"
 #include "UI/Theme.h"
 
 #include <QApplication>
 #include <QDialog>
+#include <QGraphicsEffect>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -114,6 +116,7 @@ private Q_SLOTS:
         window.reset();
         sidebar = nullptr;
         h.reset();
+        Motion::setReduceMotion(false);
     }
 
     void connectionDetail_data()
@@ -456,6 +459,145 @@ private Q_SLOTS:
         // A click on the header toggles its workspace.
         QTest::mouseClick(header, Qt::LeftButton, {}, QPoint(header->width() / 2, header->height() / 2));
         QVERIFY(sidebar->collapsedWorkspaceIds().contains(u"w1"_s));
+    }
+
+    void searchFieldShowsAndHides_data()
+    {
+        QTest::addColumn<bool>("reduceMotion");
+        QTest::newRow("reduce motion") << true;
+        QTest::newRow("animated") << false;
+    }
+
+    // The field folds away under the list header and comes back at full height, faded in and
+    // in its place; the toggle ends on the other symbol, drawn without a fade.
+    void searchFieldShowsAndHides()
+    {
+        QFETCH(bool, reduceMotion);
+        Motion::setReduceMotion(reduceMotion);
+        makeSidebar();
+        auto *reveal = sidebar->findChild<QWidget *>(u"sidebar-search-reveal"_s);
+        auto *field = sidebar->findChild<QWidget *>(u"sidebar-search"_s);
+        auto *toggle = sidebar->findChild<ChromeIconButton *>(u"sidebar-search-toggle"_s);
+        QVERIFY(reveal && field && toggle);
+        QTRY_VERIFY(reveal->isVisible());
+        const int listTop = sidebar->list()->y();
+        QCOMPARE(reveal->height(), 34);
+        QCOMPARE(toggle->symbolName(), u"xmark"_s);
+
+        toggle->click();
+        QVERIFY(!searchShown);
+        if (reduceMotion) {
+            QVERIFY(!reveal->isVisible());
+            QCOMPARE(toggle->symbolName(), u"magnifyingglass"_s);
+            QVERIFY(!toggle->graphicsEffect()->isEnabled());
+        } else {
+            // Still on screen: it leaves by the animation, not at once.
+            QVERIFY(reveal->isVisible());
+            QVERIFY(toggle->graphicsEffect()->isEnabled());
+        }
+        QTRY_VERIFY(!reveal->isVisible());
+        QTRY_COMPARE(toggle->symbolName(), u"magnifyingglass"_s);
+        QTRY_VERIFY(!toggle->graphicsEffect()->isEnabled());
+        QTRY_COMPARE(sidebar->list()->y(), listTop - 34);
+
+        toggle->click();
+        QVERIFY(searchShown);
+        if (reduceMotion) {
+            QCOMPARE(reveal->height(), 34);
+            QCOMPARE(toggle->symbolName(), u"xmark"_s);
+        } else {
+            QVERIFY(reveal->height() < 34);
+        }
+        QTRY_COMPARE(reveal->height(), 34);
+        QTRY_VERIFY(!field->graphicsEffect()->isEnabled());
+        QVERIFY(reveal->isVisible());
+        QCOMPARE(field->geometry(), QRect(4, 0, reveal->width() - 8, 30));
+        QTRY_COMPARE(toggle->symbolName(), u"xmark"_s);
+        QTRY_VERIFY(!toggle->graphicsEffect()->isEnabled());
+        QTRY_COMPARE(sidebar->list()->y(), listTop);
+    }
+
+    // Reversing the toggle halfway sends the field back from where it is and ends shown.
+    void searchToggleReversedMidway()
+    {
+        makeSidebar();
+        auto *reveal = sidebar->findChild<QWidget *>(u"sidebar-search-reveal"_s);
+        auto *toggle = sidebar->findChild<ChromeIconButton *>(u"sidebar-search-toggle"_s);
+        QTRY_VERIFY(reveal->isVisible());
+        toggle->click();
+        QTRY_VERIFY(reveal->height() < 34);
+        toggle->click();
+        QVERIFY(searchShown);
+        QTRY_COMPARE(reveal->height(), 34);
+        QTRY_VERIFY(!toggle->graphicsEffect()->isEnabled());
+        QCOMPARE(toggle->symbolName(), u"xmark"_s);
+    }
+
+    void workspaceFoldsAndUnfolds_data()
+    {
+        QTest::addColumn<bool>("reduceMotion");
+        QTest::newRow("reduce motion") << true;
+        QTest::newRow("animated") << false;
+    }
+
+    // Collapsing folds a workspace's rows under its header and lifts the rows below;
+    // expanding brings new rows out to the places a fresh list gives them.
+    void workspaceFoldsAndUnfolds()
+    {
+        QFETCH(bool, reduceMotion);
+        Motion::setReduceMotion(reduceMotion);
+        makeSidebar();
+        SidebarListView *list = sidebar->list();
+        QWidget *header = list->rowWidget(0);
+        QWidget *next = list->rowWidget(3);
+        QCOMPARE(qobject_cast<WorkspaceHeaderRow *>(next)->workspace().workspaceId, u"w2"_s);
+        QPointer<QWidget> beta = list->rowWidget(1);
+        QPointer<QWidget> alpha = list->rowWidget(2);
+        const int openY = next->y();
+        const int foldedY = header->geometry().bottom() + 1 + SidebarListView::kSpacing;
+        QVERIFY(foldedY < openY);
+
+        sidebar->toggleWorkspace(u"w1"_s);
+        QCOMPARE(list->isAnimating(), !reduceMotion);
+        if (reduceMotion) {
+            QCOMPARE(next->y(), foldedY);
+            QVERIFY(!beta->isVisible());
+        } else {
+            QCOMPARE(next->y(), openY);
+            QVERIFY(beta->isVisible());
+        }
+        QTRY_VERIFY(!list->isAnimating());
+        QTRY_VERIFY(beta.isNull() && alpha.isNull());
+        QCOMPARE(next->y(), foldedY);
+        QCOMPARE(list->rowWidget(1), next);
+
+        sidebar->toggleWorkspace(u"w1"_s);
+        QCOMPARE(list->isAnimating(), !reduceMotion);
+        QTRY_VERIFY(!list->isAnimating());
+        QCOMPARE(next->y(), openY);
+        for (size_t i : {size_t(1), size_t(2)}) {
+            QWidget *row = list->rowWidget(i);
+            QVERIFY(row->isVisible());
+            QVERIFY(row->mask().isEmpty());
+            QCOMPARE(row->y(), foldedY + int(i - 1) * (SessionRowView::kHeight + SidebarListView::kSpacing));
+        }
+    }
+
+    // A rebuild while a workspace folds lands the fold: the folded rows go and the rows below
+    // stand where the new list puts them.
+    void rebuildDuringAFoldLandsIt()
+    {
+        makeSidebar();
+        SidebarListView *list = sidebar->list();
+        QWidget *header = list->rowWidget(0);
+        QPointer<QWidget> beta = list->rowWidget(1);
+        sidebar->toggleWorkspace(u"w1"_s);
+        QVERIFY(list->isAnimating());
+        h->store->selectSession(u"d"_s);
+        QTRY_VERIFY(!list->isAnimating());
+        QTRY_VERIFY(beta.isNull());
+        QCOMPARE(list->rowWidget(1)->y(), header->geometry().bottom() + 1 + SidebarListView::kSpacing);
+        QTRY_VERIFY(qobject_cast<SessionRowView *>(list->rowWidget(4))->row().isSelected);
     }
 
     void sessionTooltipReadsMilliseconds()
