@@ -3,11 +3,13 @@
 #include "UI/NewSessionPopover.h"
 #include "UI/ChromeIconButton.h"
 #include "UI/Motion.h"
+#include "UI/SettingsView.h"
 #include "UI/SidebarView.h"
 #include "UI/Theme.h"
 
 #include <QApplication>
 #include <QDialog>
+#include <QFileDialog>
 #include <QGraphicsEffect>
 #include <QLineEdit>
 #include <QMenu>
@@ -598,6 +600,93 @@ private Q_SLOTS:
         QTRY_VERIFY(beta.isNull());
         QCOMPARE(list->rowWidget(1)->y(), header->geometry().bottom() + 1 + SidebarListView::kSpacing);
         QTRY_VERIFY(qobject_cast<SessionRowView *>(list->rowWidget(4))->row().isSelected);
+    }
+
+    void folderChooser_data()
+    {
+        QTest::addColumn<bool>("choose");
+        QTest::newRow("folder chosen") << true;
+        QTest::newRow("cancelled") << false;
+    }
+
+    // "选择其他文件夹…" closes the popover, then opens a folders-only chooser without blocking;
+    // a chosen folder becomes a workspace with a new session, a cancel creates nothing.
+    void folderChooser()
+    {
+        QFETCH(bool, choose);
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        const QString folder = root.filePath(u"新 项目 #1"_s);
+        QVERIFY(QDir().mkpath(folder));
+        QFile plain(root.filePath(u"note.txt"_s));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+
+        makeSidebar();
+        sidebar->setNewSessionPresented(true);
+        QPointer<NewSessionPopover> popover = sidebar->popover();
+        h->host.clearRequests();
+        popover->findChild<QAbstractButton *>(u"new-session-choose-folder"_s)->click();
+        QVERIFY(!sidebar->newSessionPresented());
+        QVERIFY(!popover || !popover->isVisible());
+        auto *dialog = findTopLevel<QFileDialog>(u"workspace-folder-chooser"_s);
+        QVERIFY(dialog);
+        QCOMPARE(dialog->windowTitle(), u"选择工作区文件夹"_s);
+        QCOMPARE(dialog->labelText(QFileDialog::Accept), u"选择"_s);
+        QCOMPARE(dialog->fileMode(), QFileDialog::Directory);
+        QVERIFY(dialog->testOption(QFileDialog::ShowDirsOnly));
+        QCOMPARE(dialog->windowModality(), Qt::WindowModal);
+        QCOMPARE(dialog->parentWidget(), window.get());
+
+        if (!choose) {
+            dialog->reject();
+            QTest::qWait(200);
+            QCOMPARE(h->requestCount(u"workspace.create"_s), 0);
+            QCOMPARE(h->requestCount(u"session.create"_s), 0);
+            return;
+        }
+        dialog->setDirectory(root.path());
+        dialog->selectFile(folder);
+        QPushButton *accept = nullptr;
+        for (QPushButton *button : dialog->findChildren<QPushButton *>()) {
+            if (button->text() == u"选择")
+                accept = button;
+        }
+        QVERIFY(accept);
+        QTRY_VERIFY(accept->isEnabled());
+        accept->click();
+        QTRY_COMPARE(h->requestCount(u"workspace.create"_s), 1);
+        QCOMPARE(payloadString(h->host.requests(u"workspace.create"_s).first(), u"path"_s), folder);
+        QTRY_COMPARE(h->requestCount(u"session.create"_s), 1);
+        QTRY_VERIFY(h->store->workspaces().size() == 3);
+    }
+
+    // The account bar opens one window-modal Settings sheet at a time; closed, it can open again.
+    void accountBarOpensSettings()
+    {
+        makeSidebar();
+        auto *bar = sidebar->findChild<QAbstractButton *>(u"sidebar-settings-button"_s);
+        QVERIFY(!sidebar->showSettings());
+        bar->click();
+        QVERIFY(sidebar->showSettings());
+        auto *sheet = findTopLevel<QDialog>(u"settings-sheet"_s);
+        QVERIFY(sheet);
+        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+        QCOMPARE(sheet->parentWidget(), window.get());
+        QVERIFY(sheet->findChild<SettingsView *>());
+        bar->click();
+        int open = 0;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            open += w->objectName() == u"settings-sheet" && w->isVisible();
+        QCOMPARE(open, 1);
+
+        QPointer<QDialog> closed = sheet;
+        sheet->reject();
+        QVERIFY(!sidebar->showSettings());
+        QTRY_VERIFY(closed.isNull());
+        bar->click();
+        QVERIFY(sidebar->showSettings());
+        QVERIFY(findTopLevel<QDialog>(u"settings-sheet"_s));
     }
 
     void sessionTooltipReadsMilliseconds()
