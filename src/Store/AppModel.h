@@ -350,6 +350,8 @@ private:
     void removePendingQuestion(const QString &questionId);
     // Sets transientError to the prefix followed by the failure's description.
     void reportFailure(const QString &prefix, std::exception_ptr error);
+    // After a session was created: its failure shown, or the lists refreshed and it selected.
+    QCoro::Task<void> showCreatedSession(std::optional<SessionCreateValue> created, std::exception_ptr failure);
     // Calls `method`; a failure becomes the transient error `failurePrefix` + its
     // description. Gives nothing when the call failed or the store went away meanwhile, so
     // a caller that gets a value may touch the store at once.

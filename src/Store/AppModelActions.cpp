@@ -109,6 +109,13 @@ QCoro::Task<void> AppModel::createSession(std::optional<QString> cwd, std::optio
     }
     if (alive.expired() || !self)
         co_return;
+    co_await showCreatedSession(std::move(created), failure);
+}
+
+QCoro::Task<void> AppModel::showCreatedSession(std::optional<SessionCreateValue> created, std::exception_ptr failure)
+{
+    QPointer<AppModel> self(this);
+    const AliveToken alive = m_alive;
     if (!created) {
         reportFailure(u"创建会话失败："_s, failure);
         co_return;
@@ -139,14 +146,7 @@ QCoro::Task<void> AppModel::createWorkspaceSession(QString path)
     }
     if (alive.expired() || !self)
         co_return;
-    if (!created) {
-        reportFailure(u"创建会话失败："_s, failure);
-        co_return;
-    }
-    co_await refreshAll();
-    if (alive.expired() || !self)
-        co_return;
-    selectSession(created->sessionId);
+    co_await showCreatedSession(std::move(created), failure);
 }
 
 QCoro::Task<std::shared_ptr<SessionModel>> AppModel::createDetachedSession(std::optional<QString> cwd,
