@@ -410,19 +410,9 @@ QCoro::Task<void> AppModel::forkSession(QString sessionId)
     if (!client)
         co_return;
     const JSONValue payload = JSONValue::object({{u"sessionId"_s, sessionId}});
-    std::optional<SessionForkValue> fork;
-    std::exception_ptr failure;
-    try {
-        fork = co_await client->call<SessionForkValue>(u"session.fork"_s, payload);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (alive.expired() || !self)
+    const auto fork = co_await callReporting<SessionForkValue>(*client, u"session.fork"_s, payload, u"Fork 失败："_s);
+    if (!fork)
         co_return;
-    if (!fork) {
-        reportFailure(u"Fork 失败："_s, failure);
-        co_return;
-    }
     co_await refreshAll();
     if (alive.expired() || !self)
         co_return;
