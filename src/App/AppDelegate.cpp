@@ -6,7 +6,6 @@
 #include "UI/Icons.h"
 
 #include <QApplication>
-#include <QDebug>
 
 namespace nbd {
 

@@ -24,7 +24,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <exception>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -177,7 +176,7 @@ ContentView::ContentView(AppModel *appModel, std::function<void()> settingsOpene
     connect(m_sidebarHandle, &ResizeHandle::dragChanged, this, [this](QPointF t) {
         if (!m_dragStartWidth)
             m_dragStartWidth = m_sidebarWidth;
-        m_sidebarWidth = std::clamp(*m_dragStartWidth + t.x(), kSidebarMinWidth, kSidebarMaxWidth);
+        m_sidebarWidth = clampedSidebarWidth(*m_dragStartWidth + t.x());
         relayout();
         Q_EMIT layoutStateChanged();
     });
@@ -185,7 +184,7 @@ ContentView::ContentView(AppModel *appModel, std::function<void()> settingsOpene
     connect(m_rightHandle, &ResizeHandle::dragChanged, this, [this](QPointF t) {
         if (!m_rightDragStartWidth)
             m_rightDragStartWidth = m_rightSidebarWidth;
-        m_rightSidebarWidth = std::clamp(*m_rightDragStartWidth - t.x(), kRightMinWidth, kRightMaxWidth);
+        m_rightSidebarWidth = clampedRightSidebarWidth(*m_rightDragStartWidth - t.x());
         relayout();
         Q_EMIT layoutStateChanged();
     });

@@ -3,7 +3,6 @@
 #include "App/ContentView.h"
 #include "UI/NotificationCenter.h"
 #include "UI/StoreActions.h"
-#include "UI/Theme.h"
 #include "UI/WorkspaceTools.h"
 
 #include <QAction>

@@ -6,7 +6,6 @@
 #include "System/DesktopIntegration.h"
 #include "UI/Icons.h"
 #include "UI/SettingsView.h"
-#include "UI/Theme.h"
 
 #include <QApplication>
 #include <QMenu>

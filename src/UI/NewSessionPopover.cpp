@@ -4,10 +4,10 @@
 #include "UI/ChromeIconButton.h"
 #include "UI/Icons.h"
 #include "UI/SidebarRowViews.h"
+#include "UI/StoreActions.h"
 #include "UI/Theme.h"
 
 #include <QFileDialog>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -289,8 +289,7 @@ void NewSessionPopover::chooseWithoutWorkspace()
 {
     QPointer<AppModel> store = m_appModel;
     close();
-    if (store)
-        startStoreTask(store->createSession(std::nullopt, std::nullopt));
+    startCreateSession(store);
 }
 
 void NewSessionPopover::chooseFolder()

@@ -270,15 +270,6 @@ PluginOverlayHost::~PluginOverlayHost()
     m_page->triggerAction(QWebEnginePage::Stop);
 }
 
-void PluginOverlayHost::setBaseURL(const QUrl &baseURL)
-{
-    if (baseURL == m_baseURL)
-        return;
-    m_baseURL = baseURL;
-    hideOverlay();
-    load();
-}
-
 void PluginOverlayHost::load()
 {
     m_page->origin = m_baseURL;

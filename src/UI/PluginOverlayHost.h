@@ -45,8 +45,6 @@ public:
     ~PluginOverlayHost() override;
 
     QUrl baseURL() const { return m_baseURL; }
-    // Loads another address when it differs from the one loaded; hidden until it reports.
-    void setBaseURL(const QUrl &baseURL);
 
     bool isOverlayShown() const { return m_shown; }
     const QList<QRectF> &interactiveRects() const { return m_rects; }

@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLibrary>
-#include <QLoggingCategory>
 #include <QWidget>
 
 namespace nbd {

@@ -1,10 +1,7 @@
 #include "UI/SettingsView.h"
 
 #include "UI/PlaceholderSupport.h"
-#include "UI/Theme.h"
 
-#include <QPainter>
-#include <QUrl>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;

@@ -16,27 +16,17 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
-#include <QScrollBar>
-#include <QTimeZone>
+#include <QVBoxLayout>
 #include <QVariantAnimation>
 
 #include <algorithm>
 #include <utility>
-#include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace nbd {
 
 namespace {
-
-QCoro::Task<void> swallow(QCoro::Task<void> task)
-{
-    try {
-        co_await std::move(task);
-    } catch (...) {
-    }
-}
 
 void paintRounded(QPainter &painter, const QRectF &rect, qreal radius, const QColor &fill)
 {
@@ -47,8 +37,6 @@ void paintRounded(QPainter &painter, const QRectF &rect, qreal radius, const QCo
 }
 
 } // namespace
-
-void startStoreTask(QCoro::Task<void> task) { swallow(std::move(task)); }
 
 QDialog *openTextFieldDialog(QWidget *parent, const QString &objectName, const QString &message,
                              const QString &informative, const QString &text, int fieldWidth,

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "UI/SidebarRows.h"
+#include "UI/StoreActions.h"
 
 #include <QAbstractButton>
-#include <QCoroTask>
 #include <QHash>
 #include <QPointer>
 #include <QScrollArea>
@@ -177,10 +177,6 @@ private:
     bool m_groupLeaving = false;
     qreal m_groupShown = 1.0; // share of the group's full height shown
 };
-
-// Runs a store action's task detached on the main thread; the store reports its own failures,
-// so anything thrown past it is dropped here rather than lost inside an unawaited task.
-void startStoreTask(QCoro::Task<void> task);
 
 // Opens a window-modal dialog with a message, an informative text and a one-line field; on
 // "确定" calls accepted with the field's text as typed. Returns the open dialog.

@@ -7,6 +7,7 @@
 #include "UI/Motion.h"
 #include "UI/NewSessionPopover.h"
 #include "UI/SettingsView.h"
+#include "UI/StoreActions.h"
 #include "UI/Theme.h"
 
 #include <QAction>
@@ -287,10 +288,7 @@ SidebarView::SidebarView(AppModel *appModel, std::function<void()> onCollapse, B
     header->setContentsMargins(4, 0, 0, 0);
     header->setSpacing(8);
     auto *title = new ProductTitleButton(this);
-    connect(title, &QAbstractButton::clicked, this, [this] {
-        if (m_appModel)
-            startStoreTask(m_appModel->createSession(std::nullopt, std::nullopt));
-    });
+    connect(title, &QAbstractButton::clicked, this, [this] { startCreateSession(m_appModel); });
     header->addWidget(title, 1);
     auto *collapse = new ChromeIconButton(u"sidebar.left"_s, u"收起侧栏"_s, std::nullopt, [this] {
         if (m_onCollapse)

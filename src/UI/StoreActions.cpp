@@ -2,29 +2,26 @@
 
 #include "Store/AppModel.h"
 
-#include <QPointer>
-
 namespace nbd {
 
 namespace {
 
-QCoro::Task<void> createSessionTask(QPointer<AppModel> model)
+QCoro::Task<void> swallow(QCoro::Task<void> task)
 {
-    // The store reports its own failures; anything escaping a detached task would be lost.
     try {
-        if (model)
-            co_await model->createSession(std::nullopt, std::nullopt);
+        co_await std::move(task);
     } catch (...) {
     }
 }
 
 } // namespace
 
+void startStoreTask(QCoro::Task<void> task) { swallow(std::move(task)); }
+
 void startCreateSession(AppModel *appModel)
 {
-    if (!appModel)
-        return;
-    createSessionTask(QPointer<AppModel>(appModel));
+    if (appModel)
+        startStoreTask(appModel->createSession(std::nullopt, std::nullopt));
 }
 
 } // namespace nbd

@@ -1,11 +1,16 @@
 #pragma once
 
+#include <QCoroTask>
+
 namespace nbd {
 
 class AppModel;
 
-// Starts "new session" on the store in a main-thread task and returns at once; the store
-// reports its own failures through its transient error.
+// Runs a store action's task detached on the main thread; the store reports its own failures,
+// so anything thrown past it is dropped here rather than lost inside an unawaited task.
+void startStoreTask(QCoro::Task<void> task);
+
+// Starts "new session" outside any workspace and returns at once.
 void startCreateSession(AppModel *appModel);
 
 } // namespace nbd

@@ -113,7 +113,6 @@ void WorkspaceToolsView::setRootURL(const QUrl &rootURL)
 void WorkspaceToolsView::setInspectorEvent(std::optional<TrajectoryEventSelection> event)
 {
     m_inspectorEvent = std::move(event);
-    refresh();
 }
 
 void WorkspaceToolsView::setTerminalVisible(bool visible)
@@ -124,7 +123,6 @@ void WorkspaceToolsView::setTerminalVisible(bool visible)
 void WorkspaceToolsView::setSideChatRuntimes(const QHash<QUuid, WorkspaceSideChatRuntime> &runtimes)
 {
     m_sideChatRuntimes = runtimes;
-    refresh();
 }
 
 void WorkspaceToolsView::refresh()

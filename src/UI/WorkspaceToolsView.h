@@ -36,12 +36,13 @@ public:
     WorkspaceToolsView(AppModel *appModel, Binding<WorkspaceToolTabState> tabState,
                        Binding<RuntimeInspectorPanel> inspectorPanel, Actions actions, QWidget *parent = nullptr);
 
-    // The values the window hands down; each call redraws.
+    // The values the window hands down. The root redraws at once; the others are shown by the
+    // next refresh(), so that the window can hand down several and redraw once.
     void setRootURL(const QUrl &rootURL);
     void setInspectorEvent(std::optional<TrajectoryEventSelection> event);
     void setTerminalVisible(bool visible);
     void setSideChatRuntimes(const QHash<QUuid, WorkspaceSideChatRuntime> &runtimes);
-    // Re-reads the bound tab state.
+    // Re-reads the bound tab state and redraws.
     void refresh();
 
 protected:
