@@ -7,6 +7,8 @@
 #include <QPainter>
 #include <QSvgRenderer>
 
+#include <memory>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace nbd {
@@ -43,12 +45,21 @@ bool Icons::has(const QString &name)
 
 void Icons::paint(QPainter *painter, const QRectF &rect, const QString &name, const QColor &tint)
 {
-    QByteArray svg = svgSource(name);
-    svg.replace("currentColor", tint.name(QColor::HexRgb).toLatin1());
-    if (tint.alphaF() < 1.0)
-        svg.replace("<svg ", "<svg opacity=\"" + QByteArray::number(tint.alphaF(), 'f', 3) + "\" ");
-    QSvgRenderer renderer(svg);
-    renderer.render(painter, rect);
+    // Icons repaint often (hover, selection, animations): parse each symbol once per tint.
+    static QHash<QPair<QString, QRgb>, std::shared_ptr<QSvgRenderer>> renderers;
+    const QPair<QString, QRgb> key(name, tint.rgba());
+    std::shared_ptr<QSvgRenderer> renderer = renderers.value(key);
+    if (!renderer) {
+        QByteArray svg = svgSource(name);
+        svg.replace("currentColor", tint.name(QColor::HexRgb).toLatin1());
+        if (tint.alphaF() < 1.0)
+            svg.replace("<svg ", "<svg opacity=\"" + QByteArray::number(tint.alphaF(), 'f', 3) + "\" ");
+        renderer = std::make_shared<QSvgRenderer>(svg);
+        if (renderers.size() >= 1024) // animated tints could otherwise grow it without end
+            renderers.clear();
+        renderers.insert(key, renderer);
+    }
+    renderer->render(painter, rect);
 }
 
 QPixmap Icons::pixmap(const QString &name, int size, const QColor &tint, qreal devicePixelRatio)
