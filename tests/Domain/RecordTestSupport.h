@@ -6,7 +6,9 @@
 #include <QString>
 #include <QTest>
 
+#include <initializer_list>
 #include <optional>
+#include <utility>
 
 namespace nbd::test {
 
@@ -26,6 +28,33 @@ std::optional<T> tryDecode(const QByteArray &text, QString *error = nullptr)
             *error = e.description();
         return std::nullopt;
     }
+}
+
+template<class T>
+bool decodes(const QByteArray &text, QString *error)
+{
+    return tryDecode<T>(text, error).has_value();
+}
+
+// For tables that mix several small records: the row's "record" column names the decoder.
+using NamedDecoder = std::pair<QStringView, bool (*)(const QByteArray &, QString *)>;
+
+inline void checkDecodeByName(std::initializer_list<NamedDecoder> decoders)
+{
+    QFETCH(QString, record);
+    QFETCH(QByteArray, text);
+    QFETCH(bool, decodes);
+    QFETCH(QString, errorPart);
+    for (const NamedDecoder &decoder : decoders) {
+        if (decoder.first != record)
+            continue;
+        QString error;
+        QCOMPARE(decoder.second(text, &error), decodes);
+        if (!decodes)
+            QVERIFY2(error.contains(errorPart), qPrintable(error));
+        return;
+    }
+    QFAIL("unknown record");
 }
 
 } // namespace nbd::test

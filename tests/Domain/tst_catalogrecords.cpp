@@ -150,25 +150,12 @@ void TestCatalogRecords::workspaceResults_data()
 
 void TestCatalogRecords::workspaceResults()
 {
-    QFETCH(QString, record);
-    QFETCH(QByteArray, text);
-    QFETCH(bool, decodes);
-    QFETCH(QString, errorPart);
-    QString error;
-    bool ok = false;
-    if (record == u"create")
-        ok = test::tryDecode<WorkspaceCreateValue>(text, &error).has_value();
-    else if (record == u"rename")
-        ok = test::tryDecode<WorkspaceRenameValue>(text, &error).has_value();
-    else if (record == u"delete")
-        ok = test::tryDecode<WorkspaceDeleteValue>(text, &error).has_value();
-    else if (record == u"archive")
-        ok = test::tryDecode<WorkspaceArchiveSessionValue>(text, &error).has_value();
-    else
-        QFAIL("unknown record");
-    QCOMPARE(ok, decodes);
-    if (!decodes)
-        QVERIFY2(error.contains(errorPart), qPrintable(error));
+    test::checkDecodeByName({
+        {u"create", &test::decodes<WorkspaceCreateValue>},
+        {u"rename", &test::decodes<WorkspaceRenameValue>},
+        {u"delete", &test::decodes<WorkspaceDeleteValue>},
+        {u"archive", &test::decodes<WorkspaceArchiveSessionValue>},
+    });
 }
 
 void TestCatalogRecords::workspaceIdentity()

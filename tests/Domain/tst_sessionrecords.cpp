@@ -214,31 +214,15 @@ void TestSessionRecords::smallResults_data()
 
 void TestSessionRecords::smallResults()
 {
-    QFETCH(QString, record);
-    QFETCH(QByteArray, text);
-    QFETCH(bool, decodes);
-    QFETCH(QString, errorPart);
-    QString error;
-    bool ok = false;
-    if (record == u"search")
-        ok = test::tryDecode<SessionSearchValue>(text, &error).has_value();
-    else if (record == u"create")
-        ok = test::tryDecode<SessionCreateValue>(text, &error).has_value();
-    else if (record == u"rename")
-        ok = test::tryDecode<SessionRenameValue>(text, &error).has_value();
-    else if (record == u"fork")
-        ok = test::tryDecode<SessionForkValue>(text, &error).has_value();
-    else if (record == u"cancel")
-        ok = test::tryDecode<SessionCancelValue>(text, &error).has_value();
-    else if (record == u"queue")
-        ok = test::tryDecode<SessionUpdateQueueValue>(text, &error).has_value();
-    else if (record == u"execute")
-        ok = test::tryDecode<CommandExecutionValue>(text, &error).has_value();
-    else
-        QFAIL("unknown record");
-    QCOMPARE(ok, decodes);
-    if (!decodes)
-        QVERIFY2(error.contains(errorPart), qPrintable(error));
+    test::checkDecodeByName({
+        {u"search", &test::decodes<SessionSearchValue>},
+        {u"create", &test::decodes<SessionCreateValue>},
+        {u"rename", &test::decodes<SessionRenameValue>},
+        {u"fork", &test::decodes<SessionForkValue>},
+        {u"cancel", &test::decodes<SessionCancelValue>},
+        {u"queue", &test::decodes<SessionUpdateQueueValue>},
+        {u"execute", &test::decodes<CommandExecutionValue>},
+    });
 }
 
 void TestSessionRecords::promptCommand()

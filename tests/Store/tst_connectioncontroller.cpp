@@ -55,6 +55,14 @@ private:
         return host.connectedCount(Stream::Mux) == 1 && host.connectedCount(Stream::Host) == 1;
     }
 
+    // Connects to `host` and waits until the connection is ready with both streams open.
+    static void connectLive(ConnectionController &controller, const SimHost &host)
+    {
+        controller.connectTo(host.baseUrl());
+        QTRY_COMPARE_WITH_TIMEOUT(controller.phase(), ConnectionPhase::ready(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(bothStreamsLive(host), 30000);
+    }
+
 private Q_SLOTS:
     void streamURL_data()
     {
@@ -239,9 +247,9 @@ private Q_SLOTS:
         QVERIFY(host.listen());
         ConnectionController controller;
         controller.setReconnectDelay(kShortDelayMs);
-        controller.connectTo(host.baseUrl());
-        QTRY_COMPARE_WITH_TIMEOUT(controller.phase(), ConnectionPhase::ready(), 30000);
-        QTRY_VERIFY_WITH_TIMEOUT(bothStreamsLive(host), 30000);
+        connectLive(controller, host);
+        if (QTest::currentTestFailed())
+            return;
         const auto phases = recordPhases(controller);
 
         host.closeStreams(Stream::Mux);
@@ -264,9 +272,9 @@ private Q_SLOTS:
         QVERIFY(host.listen());
         ConnectionController controller;
         controller.setReconnectDelay(kShortDelayMs);
-        controller.connectTo(host.baseUrl());
-        QTRY_COMPARE_WITH_TIMEOUT(controller.phase(), ConnectionPhase::ready(), 30000);
-        QTRY_VERIFY_WITH_TIMEOUT(bothStreamsLive(host), 30000);
+        connectLive(controller, host);
+        if (QTest::currentTestFailed())
+            return;
         const auto phases = recordPhases(controller);
 
         host.stop();
@@ -305,9 +313,9 @@ private Q_SLOTS:
         ConnectionController controller;
         QList<QString> received;
         controller.setFrameHandler([&received](const ServerRequest &frame) { received.append(frame.method); });
-        controller.connectTo(host.baseUrl());
-        QTRY_COMPARE_WITH_TIMEOUT(controller.phase(), ConnectionPhase::ready(), 30000);
-        QTRY_VERIFY_WITH_TIMEOUT(bothStreamsLive(host), 30000);
+        connectLive(controller, host);
+        if (QTest::currentTestFailed())
+            return;
 
         host.pushFrame(Stream::Mux, u"session/event"_s, JSONValue::emptyObject());
         host.pushFrame(Stream::Host, u"host/notice"_s, JSONValue::emptyObject());
@@ -334,9 +342,9 @@ private Q_SLOTS:
             ++calls;
             controller.disconnect();
         });
-        controller.connectTo(host.baseUrl());
-        QTRY_COMPARE_WITH_TIMEOUT(controller.phase(), ConnectionPhase::ready(), 30000);
-        QTRY_VERIFY_WITH_TIMEOUT(bothStreamsLive(host), 30000);
+        connectLive(controller, host);
+        if (QTest::currentTestFailed())
+            return;
 
         // Several frames in one burst on both streams: the first handler call disconnects.
         for (int i = 0; i < 3; ++i) {
@@ -364,9 +372,9 @@ private Q_SLOTS:
             if (++calls == 1)
                 controller.connectTo(second.baseUrl());
         });
-        controller.connectTo(first.baseUrl());
-        QTRY_COMPARE_WITH_TIMEOUT(controller.phase(), ConnectionPhase::ready(), 30000);
-        QTRY_VERIFY_WITH_TIMEOUT(bothStreamsLive(first), 30000);
+        connectLive(controller, first);
+        if (QTest::currentTestFailed())
+            return;
         first.pushFrame(Stream::Mux, u"session/event"_s, JSONValue::emptyObject());
         QTRY_VERIFY_WITH_TIMEOUT(bothStreamsLive(second), 30000);
         QCOMPARE(controller.phase(), ConnectionPhase::ready());
@@ -379,9 +387,9 @@ private Q_SLOTS:
         QVERIFY(host.listen());
         ConnectionController controller;
         controller.setReconnectDelay(kShortDelayMs);
-        controller.connectTo(host.baseUrl());
-        QTRY_COMPARE_WITH_TIMEOUT(controller.phase(), ConnectionPhase::ready(), 30000);
-        QTRY_VERIFY_WITH_TIMEOUT(bothStreamsLive(host), 30000);
+        connectLive(controller, host);
+        if (QTest::currentTestFailed())
+            return;
         const auto phases = recordPhases(controller);
 
         controller.disconnect();
@@ -401,9 +409,9 @@ private Q_SLOTS:
         QVERIFY(host.listen());
         ConnectionController controller;
         controller.setReconnectDelay(kShortDelayMs);
-        controller.connectTo(host.baseUrl());
-        QTRY_COMPARE_WITH_TIMEOUT(controller.phase(), ConnectionPhase::ready(), 30000);
-        QTRY_VERIFY_WITH_TIMEOUT(bothStreamsLive(host), 30000);
+        connectLive(controller, host);
+        if (QTest::currentTestFailed())
+            return;
 
         host.closeStreams(Stream::Mux);
         QTRY_COMPARE_WITH_TIMEOUT(controller.phase(), ConnectionPhase::reconnecting(), 30000);
