@@ -3,7 +3,7 @@
 // messages, notices). Prints "name: value" lines.
 
 #include "../tests/Support/SessionGenerator.h"
-#include "Store/TranscriptFold.h"
+#include "Session/TranscriptFold.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -5,8 +5,8 @@
 //                      (the fixed 1.5 s pause included)
 
 #include "SimHost.h"
-#include "Store/ConnectionController.h"
-#include "Store/NBDProcessManager.h"
+#include "Connection/ConnectionController.h"
+#include "Connection/NBDProcessManager.h"
 
 #include <QCoreApplication>
 #include <QDir>

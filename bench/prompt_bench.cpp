@@ -11,7 +11,7 @@
 #include "SimHost.h"
 #include "SimWorld.h"
 #include "Store/AppModel.h"
-#include "Store/SessionModel.h"
+#include "Session/SessionModel.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

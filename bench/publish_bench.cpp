@@ -11,7 +11,7 @@
 
 #include "SimHost.h"
 #include "SimSessions.h"
-#include "Store/SessionModel.h"
+#include "Session/SessionModel.h"
 #include "Wire/WireClient.h"
 
 #include <QCoreApplication>

@@ -13,7 +13,7 @@
 #include "SimHost.h"
 #include "SimWorld.h"
 #include "Store/AppModel.h"
-#include "UI/SidebarView.h"
+#include "UI/Sidebar/SidebarView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -3,7 +3,7 @@
 #include "Store/AppModel.h"
 #include "System/DesktopIntegration.h"
 #include "System/TerminationSignals.h"
-#include "UI/Icons.h"
+#include "UI/Shared/Icons.h"
 
 #include <QApplication>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "UI/WorkspaceTools.h"
+#include "UI/Tools/WorkspaceTools.h"
 
 #include <QHash>
 #include <QPointer>

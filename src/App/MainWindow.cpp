@@ -1,9 +1,9 @@
 #include "App/MainWindow.h"
 
 #include "App/ContentView.h"
-#include "UI/NotificationCenter.h"
-#include "UI/StoreActions.h"
-#include "UI/WorkspaceTools.h"
+#include "UI/Shared/NotificationCenter.h"
+#include "UI/Shared/StoreActions.h"
+#include "UI/Tools/WorkspaceTools.h"
 
 #include <QAction>
 #include <QCloseEvent>

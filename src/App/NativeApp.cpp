@@ -4,8 +4,8 @@
 #include "App/MainWindow.h"
 #include "Store/AppModel.h"
 #include "System/DesktopIntegration.h"
-#include "UI/Icons.h"
-#include "UI/SettingsView.h"
+#include "UI/Shared/Icons.h"
+#include "UI/Settings/SettingsView.h"
 
 #include <QApplication>
 #include <QMenu>

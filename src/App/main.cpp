@@ -1,7 +1,7 @@
 #include "App/AppDelegate.h"
 #include "App/MainWindow.h"
 #include "App/NativeApp.h"
-#include "UI/Theme.h"
+#include "UI/Shared/Theme.h"
 
 #include <QApplication>
 #include <QDateTime>

@@ -2,7 +2,7 @@
 
 #include "Domain/ProtocolNames.h"
 #include "Domain/Trimming.h"
-#include "Store/SessionModel.h"
+#include "Session/SessionModel.h"
 #include "Wire/JSONDecode.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "Domain/Models.h"
-#include "Store/ConnectionController.h"
-#include "Store/NBDProcessManager.h"
+#include "Connection/ConnectionController.h"
+#include "Connection/NBDProcessManager.h"
 #include "Wire/CancelToken.h"
 #include "Wire/JSONValue.h"
 #include "Wire/WireClient.h"

@@ -5,7 +5,7 @@
 
 #include "Domain/ProtocolNames.h"
 #include "Domain/Trimming.h"
-#include "Store/SessionModel.h"
+#include "Session/SessionModel.h"
 
 #include <QTimeZone>
 

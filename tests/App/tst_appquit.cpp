@@ -1,6 +1,6 @@
 // The application as a real process: a termination signal takes the normal quit path, which
 // stops the host the application launched.
-#include "Store/NBDProcessManager.h"
+#include "Connection/NBDProcessManager.h"
 
 #include <QDir>
 #include <QFile>

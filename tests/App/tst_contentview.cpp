@@ -1,11 +1,11 @@
 #include "App/ContentView.h"
 #include "Store/AppModel.h"
-#include "UI/LinkOpener.h"
-#include "UI/Motion.h"
-#include "UI/NotificationCenter.h"
-#include "UI/SidebarRailView.h"
-#include "UI/Theme.h"
-#include "UI/WorkspaceTerminal.h"
+#include "UI/Shared/LinkOpener.h"
+#include "UI/Shared/Motion.h"
+#include "UI/Shared/NotificationCenter.h"
+#include "UI/Sidebar/SidebarRailView.h"
+#include "UI/Shared/Theme.h"
+#include "UI/Tools/WorkspaceTerminal.h"
 
 #include <QDesktopServices>
 #include <QDir>

@@ -3,15 +3,15 @@
 #include "SimHost.h"
 #include "SimWorld.h"
 #include "Store/AppModel.h"
-#include "Store/SessionModel.h"
-#include "UI/DeepDivingStatusView.h"
-#include "UI/Motion.h"
-#if __has_include("UI/PluginOverlayHost.h")
-#include "UI/PluginOverlayHost.h"
+#include "Session/SessionModel.h"
+#include "UI/Conversation/DeepDivingStatusView.h"
+#include "UI/Shared/Motion.h"
+#if __has_include("UI/Sidebar/PluginOverlayHost.h")
+#include "UI/Sidebar/PluginOverlayHost.h"
 #else
-#include "UI/SettingsView.h"
+#include "UI/Settings/SettingsView.h"
 #endif
-#include "UI/WorkspaceTerminal.h"
+#include "UI/Tools/WorkspaceTerminal.h"
 
 #include <QDir>
 #include <QSettings>

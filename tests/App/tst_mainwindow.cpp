@@ -1,7 +1,7 @@
 #include "App/ContentView.h"
 #include "App/MainWindow.h"
 #include "Store/AppModel.h"
-#include "UI/Motion.h"
+#include "UI/Shared/Motion.h"
 
 #include <QAction>
 #include <QTemporaryDir>

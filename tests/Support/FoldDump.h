@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Store/Transcript.h"
+#include "Session/Transcript.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,0 +1,153 @@
+#include "UI/Conversation/DeepDivingStatusView.h"
+
+#include "UI/Shared/Motion.h"
+#include "UI/Shared/Theme.h"
+
+#include <QFontMetricsF>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVariantAnimation>
+
+#include <cmath>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace nbd {
+
+namespace {
+
+const QFont &shimmerFont()
+{
+    static const QFont font = Fonts::system(14, QFont::DemiBold);
+    return font;
+}
+
+const QColor kAccent(65, 118, 230);
+const QColor kHighlight(211, 226, 255);
+
+} // namespace
+
+QString DeepDivingStatusView::text() { return u"Deep diving..."_s; }
+
+int DeepDivingStatusView::textWidth()
+{
+    static const int width = int(std::ceil(QFontMetricsF(shimmerFont()).horizontalAdvance(text()))) + 1;
+    return width;
+}
+
+DeepDivingStatusView::DeepDivingStatusView(QWidget *parent)
+    : QWidget(parent)
+    , m_reduceMotion(Motion::reduceMotion())
+{
+    setObjectName(u"deep-diving-status"_s);
+    setAccessibleName(text());
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setAttribute(Qt::WA_TranslucentBackground);
+    connect(Motion::instance(), &Motion::reduceMotionChanged, this, &DeepDivingStatusView::setReduceMotion);
+}
+
+QSize DeepDivingStatusView::sizeHint() const { return {textWidth(), kLineHeight}; }
+
+void DeepDivingStatusView::setReduceMotion(bool on)
+{
+    if (m_reduceMotion == on)
+        return;
+    m_reduceMotion = on;
+    updateAnimationIfNeeded(true);
+}
+
+bool DeepDivingStatusView::isAnimating() const
+{
+    return m_animation && m_animation->state() == QAbstractAnimation::Running;
+}
+
+void DeepDivingStatusView::removeAnimation()
+{
+    if (m_animation) {
+        m_animation->stop();
+        m_animation->deleteLater();
+        m_animation = nullptr;
+    }
+}
+
+void DeepDivingStatusView::updateAnimationIfNeeded(bool force)
+{
+    const qreal w = width();
+    if (w <= 0)
+        return;
+    if (m_reduceMotion) {
+        removeAnimation();
+        m_translation = w; // the highlight rests at the middle of the text
+        m_animatedWidth = w;
+        update();
+        return;
+    }
+    if (!isVisible())
+        return;
+    if (isAnimating() && !force && std::abs(w - m_animatedWidth) <= 0.5)
+        return;
+    removeAnimation();
+    m_translation = 0;
+    m_animation = new QVariantAnimation(this);
+    m_animation->setStartValue(0.0);
+    m_animation->setEndValue(2 * w);
+    m_animation->setDuration(kSweepMs);
+    m_animation->setEasingCurve(QEasingCurve::Linear);
+    m_animation->setLoopCount(-1);
+    connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+        m_translation = value.toReal();
+        update();
+    });
+    m_animation->start();
+    m_animatedWidth = w;
+}
+
+void DeepDivingStatusView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    if (width() > 0 && height() > 0)
+        updateAnimationIfNeeded(false);
+}
+
+void DeepDivingStatusView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    updateAnimationIfNeeded(true);
+}
+
+void DeepDivingStatusView::hideEvent(QHideEvent *event)
+{
+    if (!m_reduceMotion)
+        removeAnimation();
+    QWidget::hideEvent(event);
+}
+
+void DeepDivingStatusView::paintEvent(QPaintEvent *)
+{
+    const qreal w = width();
+    const qreal h = height();
+    if (w <= 0 || h <= 0)
+        return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+
+    const QFontMetricsF fm(shimmerFont());
+    const qreal lineHeight = std::ceil(fm.ascent() + fm.descent() + fm.leading());
+    const qreal top = std::floor((h - lineHeight) / 2);
+    QPainterPath glyphs;
+    glyphs.addText(QPointF(0, top + fm.ascent()), shimmerFont(), text());
+
+    // The gradient is three widths wide and starts at −2w; moving it by 2w sweeps the band
+    // from beyond the left edge to beyond the right one.
+    const qreal x0 = -2 * w + m_translation;
+    QLinearGradient gradient(QPointF(x0, 0), QPointF(x0 + 3 * w, 0));
+    gradient.setColorAt(0.0, kAccent);
+    gradient.setColorAt(0.36, kAccent);
+    gradient.setColorAt(0.5, kHighlight);
+    gradient.setColorAt(0.64, kAccent);
+    gradient.setColorAt(1.0, kAccent);
+    painter.fillPath(glyphs, gradient);
+}
+
+} // namespace nbd

@@ -1,0 +1,570 @@
+#include "UI/Sidebar/SidebarRowViews.h"
+
+#include "Store/AppModel.h"
+#include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/Icons.h"
+#include "UI/Shared/Motion.h"
+#include "UI/Shared/Theme.h"
+
+#include <QContextMenuEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
+
+#include <algorithm>
+#include <utility>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace nbd {
+
+namespace {
+
+void paintRounded(QPainter &painter, const QRectF &rect, qreal radius, const QColor &fill)
+{
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath path;
+    path.addRoundedRect(rect, radius, radius);
+    painter.fillPath(path, fill);
+}
+
+} // namespace
+
+QDialog *openTextFieldDialog(QWidget *parent, const QString &objectName, const QString &message,
+                             const QString &informative, const QString &text, int fieldWidth,
+                             std::function<void(const QString &)> accepted)
+{
+    auto *dialog = new QDialog(parent);
+    dialog->setObjectName(objectName);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->setWindowTitle(message);
+    auto *layout = new QVBoxLayout(dialog);
+    layout->setContentsMargins(20, 18, 20, 14);
+    layout->setSpacing(8);
+    auto *title = new QLabel(message, dialog);
+    title->setTextFormat(Qt::PlainText);
+    title->setFont(Fonts::system(13, QFont::DemiBold));
+    auto *detail = new QLabel(informative, dialog);
+    detail->setTextFormat(Qt::PlainText);
+    detail->setWordWrap(true);
+    detail->setFont(Fonts::callout());
+    auto *field = new QLineEdit(text, dialog);
+    field->setObjectName(u"rename-field"_s);
+    field->setFixedSize(fieldWidth, 24);
+    field->selectAll();
+    auto *buttons = new QDialogButtonBox(dialog);
+    QPushButton *ok = buttons->addButton(u"确定"_s, QDialogButtonBox::AcceptRole);
+    ok->setObjectName(u"dialog-confirm"_s);
+    ok->setDefault(true);
+    QPushButton *cancel = buttons->addButton(u"取消"_s, QDialogButtonBox::RejectRole);
+    cancel->setObjectName(u"dialog-cancel"_s);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    layout->addWidget(title);
+    layout->addWidget(detail);
+    layout->addWidget(field);
+    layout->addWidget(buttons);
+    QObject::connect(dialog, &QDialog::accepted, dialog, [field, accepted = std::move(accepted)] {
+        if (accepted)
+            accepted(field->text());
+    });
+    dialog->open();
+    field->setFocus();
+    return dialog;
+}
+
+// ---- WorkspaceHeaderRow ----
+
+WorkspaceHeaderRow::WorkspaceHeaderRow(const WorkspaceHeaderActions *actions, QWidget *parent)
+    : QAbstractButton(parent)
+    , m_actions(actions)
+    , m_menuButton(new ChromeIconButton(u"ellipsis"_s, u"项目操作"_s, std::nullopt, {}, this))
+{
+    setFixedHeight(kHeight);
+    setCursor(Qt::ArrowCursor);
+    m_menuButton->setObjectName(u"workspace-actions-menu"_s);
+    m_menuButton->setFixedSize(24, 24);
+    // Invisible and click-through until the pointer is over the row.
+    m_menuButton->hide();
+    connect(m_menuButton, &QAbstractButton::clicked, this, [this] {
+        QMenu *menu = makeActionsMenu(this);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(m_menuButton->mapToGlobal(QPoint(0, m_menuButton->height())));
+    });
+    connect(this, &QAbstractButton::clicked, this, [this] {
+        if (m_actions && m_actions->toggle)
+            m_actions->toggle(m_workspace.workspaceId);
+    });
+}
+
+bool WorkspaceHeaderRow::setRow(const WorkspaceView &workspace, bool collapsed)
+{
+    if (m_workspace == workspace && m_collapsed == collapsed && m_revision > 0)
+        return false;
+    m_workspace = workspace;
+    m_collapsed = collapsed;
+    ++m_revision;
+    setObjectName(u"workspace-header-"_s + workspace.workspaceId);
+    setToolTip(plainToolTip(workspace.path));
+    update();
+    return true;
+}
+
+QString WorkspaceHeaderRow::symbolName() const { return m_hovering ? u"chevron.right"_s : u"folder"_s; }
+
+QMenu *WorkspaceHeaderRow::makeActionsMenu(QWidget *parent)
+{
+    auto *menu = new QMenu(parent);
+    menu->setObjectName(u"workspace-actions"_s);
+    const WorkspaceView workspace = m_workspace;
+    const WorkspaceHeaderActions *actions = m_actions;
+    QAction *create = menu->addAction(Icons::pixmap(u"square.and.pencil"_s, 16, Theme::secondaryText()),
+                                      u"在此项目中新建会话"_s);
+    connect(create, &QAction::triggered, menu, [actions, workspace] {
+        if (actions && actions->createSession)
+            actions->createSession(workspace);
+    });
+    menu->addSeparator();
+    QAction *rename = menu->addAction(Icons::pixmap(u"pencil"_s, 16, Theme::secondaryText()), u"重命名项目…"_s);
+    connect(rename, &QAction::triggered, menu, [actions, workspace] {
+        if (actions && actions->rename)
+            actions->rename(workspace);
+    });
+    QAction *remove = menu->addAction(Icons::pixmap(u"trash"_s, 16, Theme::systemRed()), u"移除项目…"_s);
+    remove->setProperty("destructive", true);
+    connect(remove, &QAction::triggered, menu, [actions, workspace] {
+        if (actions && actions->remove)
+            actions->remove(workspace);
+    });
+    return menu;
+}
+
+void WorkspaceHeaderRow::setHovering(bool hovering)
+{
+    if (m_hovering == hovering)
+        return;
+    m_hovering = hovering;
+    m_menuButton->setVisible(hovering);
+    update();
+}
+
+void WorkspaceHeaderRow::enterEvent(QEnterEvent *event)
+{
+    setHovering(true);
+    QAbstractButton::enterEvent(event);
+}
+
+void WorkspaceHeaderRow::leaveEvent(QEvent *event)
+{
+    setHovering(false);
+    QAbstractButton::leaveEvent(event);
+}
+
+void WorkspaceHeaderRow::resizeEvent(QResizeEvent *event)
+{
+    QAbstractButton::resizeEvent(event);
+    m_menuButton->move(width() - 4 - m_menuButton->width(), (height() - m_menuButton->height()) / 2);
+}
+
+void WorkspaceHeaderRow::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu *menu = makeActionsMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
+
+void WorkspaceHeaderRow::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor tertiary = Theme::tertiaryText();
+    const QRectF iconBox(6, (height() - 20) / 2.0, 16, 20);
+    if (m_hovering) {
+        // The chevron points right for a collapsed workspace and down for an open one.
+        painter.save();
+        painter.translate(iconBox.center());
+        if (!m_collapsed)
+            painter.rotate(90);
+        Icons::paint(&painter, QRectF(-5, -5, 10, 10), u"chevron.right"_s, tertiary);
+        painter.restore();
+    } else {
+        Icons::paint(&painter, QRectF(iconBox.center().x() - 7, iconBox.center().y() - 7, 14, 14), u"folder"_s,
+                     tertiary);
+    }
+    const int textX = int(iconBox.right()) + 6;
+    const int textRight = width() - 4 - (m_hovering ? 24 + 4 : 0);
+    painter.setFont(Fonts::system(14, QFont::Medium));
+    painter.setPen(Theme::primaryText());
+    const QRect textRect(textX, 0, std::max(0, textRight - textX - 4), height());
+    painter.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft,
+                     painter.fontMetrics().elidedText(m_workspace.title, Qt::ElideRight, textRect.width()));
+}
+
+// ---- SessionRowView ----
+
+SessionRowView::SessionRowView(AppModel *appModel, QWidget *parent)
+    : QAbstractButton(parent)
+    , m_appModel(appModel)
+{
+    setFixedHeight(kHeight);
+    connect(this, &QAbstractButton::clicked, this, [this] {
+        if (m_appModel)
+            m_appModel->selectSession(m_row.session.sessionId);
+    });
+}
+
+bool SessionRowView::setRow(const SidebarSessionRowData &data)
+{
+    if (m_row == data && m_revision > 0)
+        return false;
+    m_row = data;
+    ++m_revision;
+    setObjectName(u"session-row-"_s + data.id());
+    update();
+    return true;
+}
+
+QString SessionRowView::toolTipText() const
+{
+    const QDateTime updated = QDateTime::fromMSecsSinceEpoch(qint64(m_row.session.updatedAt), Qt::UTC);
+    return m_row.displayTitle + u" · "_s + relativeShort(updated.toLocalTime());
+}
+
+bool SessionRowView::event(QEvent *event)
+{
+    // The relative time is read when the tooltip opens, so it never goes stale.
+    if (event->type() == QEvent::ToolTip)
+        setToolTip(plainToolTip(toolTipText()));
+    return QAbstractButton::event(event);
+}
+
+QMenu *SessionRowView::makeContextMenu(QWidget *parent)
+{
+    auto *menu = new QMenu(parent);
+    menu->setObjectName(u"session-actions"_s);
+    const QString sessionId = m_row.session.sessionId;
+    QPointer<AppModel> store = m_appModel;
+    QPointer<SessionRowView> self = this;
+    connect(menu->addAction(u"重命名…"_s), &QAction::triggered, menu, [self] {
+        if (self)
+            self->presentRename();
+    });
+    connect(menu->addAction(u"Fork"_s), &QAction::triggered, menu, [store, sessionId] {
+        if (store)
+            startStoreTask(store->forkSession(sessionId));
+    });
+    menu->addSeparator();
+    connect(menu->addAction(u"归档"_s), &QAction::triggered, menu, [store, sessionId] {
+        if (store)
+            store->archiveSession(sessionId);
+    });
+    return menu;
+}
+
+void SessionRowView::presentRename()
+{
+    const QString sessionId = m_row.session.sessionId;
+    QPointer<AppModel> store = m_appModel;
+    // Parented to the window: the row may be rebuilt away while the dialog is open.
+    openTextFieldDialog(window(), u"rename-session-dialog"_s, u"重命名会话"_s, u"输入新的会话标题"_s, m_row.displayTitle,
+                        260, [store, sessionId](const QString &title) {
+                            if (store)
+                                store->renameSession(sessionId, title);
+                        });
+}
+
+void SessionRowView::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu *menu = makeContextMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
+
+void SessionRowView::enterEvent(QEnterEvent *event)
+{
+    m_hovering = true;
+    update();
+    QAbstractButton::enterEvent(event);
+}
+
+void SessionRowView::leaveEvent(QEvent *event)
+{
+    m_hovering = false;
+    update();
+    QAbstractButton::leaveEvent(event);
+}
+
+void SessionRowView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    if (m_row.isSelected)
+        paintRounded(painter, rect(), 7, Theme::selection());
+    else if (m_hovering)
+        paintRounded(painter, rect(), 7, Theme::hover());
+    const int left = int(m_row.indent);
+    int right = width() - 10;
+    if (m_row.session.running) {
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Theme::brand());
+        painter.drawEllipse(QRectF(right - 7, (height() - 7) / 2.0, 7, 7));
+        right -= 7 + 6;
+    }
+    painter.setFont(Fonts::system(14, m_row.isSelected ? QFont::Medium : QFont::Normal));
+    painter.setPen(Theme::primaryText());
+    const QRect textRect(left, 0, std::max(0, right - left), height());
+    painter.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft,
+                     painter.fontMetrics().elidedText(m_row.displayTitle, Qt::ElideRight, textRect.width()));
+}
+
+// ---- SectionLabelRow ----
+
+SectionLabelRow::SectionLabelRow(QWidget *parent) : QWidget(parent)
+{
+    setFixedHeight(kHeight);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+bool SectionLabelRow::setTitle(const QString &title)
+{
+    if (m_title == title && !objectName().isEmpty())
+        return false;
+    m_title = title;
+    setObjectName(u"section-"_s + title);
+    update();
+    return true;
+}
+
+void SectionLabelRow::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setFont(Fonts::system(12, QFont::Medium));
+    painter.setPen(Theme::tertiaryText());
+    painter.drawText(QRect(10, 10 + 18, std::max(0, width() - 20), 16), Qt::AlignVCenter | Qt::AlignLeft, m_title);
+}
+
+// ---- SidebarListView ----
+
+SidebarListView::SidebarListView(AppModel *appModel, const WorkspaceHeaderActions *actions, QWidget *parent)
+    : QScrollArea(parent)
+    , m_appModel(appModel)
+    , m_actions(actions)
+    , m_canvas(new QWidget)
+{
+    setObjectName(u"sidebar-list"_s);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setWidgetResizable(false);
+    viewport()->setAutoFillBackground(false);
+    m_canvas->setObjectName(u"sidebar-list-content"_s);
+    m_canvas->setAutoFillBackground(false);
+    setWidget(m_canvas);
+    setStyleSheet(u"QScrollArea { background: transparent; }"_s);
+
+    m_groupAnimation = new QVariantAnimation(this);
+    m_groupAnimation->setStartValue(0.0);
+    m_groupAnimation->setEndValue(1.0);
+    m_groupAnimation->setDuration(kGroupToggleMs);
+    // The standard ease-out: fast start, gentle landing.
+    QEasingCurve easeOut(QEasingCurve::BezierSpline);
+    easeOut.addCubicBezierSegment(QPointF(0.0, 0.0), QPointF(0.58, 1.0), QPointF(1.0, 1.0));
+    m_groupAnimation->setEasingCurve(easeOut);
+    connect(m_groupAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+        if (m_group.empty())
+            return;
+        const qreal t = value.toReal();
+        m_groupShown = m_groupLeaving ? 1.0 - t : t;
+        placeRows();
+    });
+    connect(m_groupAnimation, &QVariantAnimation::finished, this, &SidebarListView::finishGroupAnimation);
+}
+
+void SidebarListView::setHeader(QWidget *header, int height)
+{
+    m_header = header;
+    m_headerHeight = height;
+    header->setParent(m_canvas);
+    header->show();
+    placeRows();
+}
+
+QWidget *SidebarListView::rowWidget(size_t index) const { return index < m_widgets.size() ? m_widgets[index] : nullptr; }
+
+void SidebarListView::setRows(std::vector<SidebarListRow> rows, const QString &toggledWorkspaceId)
+{
+    // A rebuild during a fold lands the fold first; the new rows then apply at once.
+    finishGroupAnimation();
+    const bool animate = !toggledWorkspaceId.isEmpty() && !Motion::reduceMotion() && isVisible();
+    auto inToggledGroup = [&](QWidget *widget) {
+        const auto *view = qobject_cast<SessionRowView *>(widget);
+        return view && view->row().scope == toggledWorkspaceId;
+    };
+
+    QHash<Key, QWidget *> byKey;
+    byKey.reserve(qsizetype(rows.size()));
+    std::vector<QWidget *> widgets;
+    widgets.reserve(rows.size());
+    std::vector<QWidget *> arriving;
+    QWidget *toggledHeader = nullptr;
+    QHash<QString, int> occurrences;
+    for (const SidebarListRow &row : rows) {
+        const QString id = row.id();
+        const Key key(id, occurrences[id]++);
+        QWidget *widget = m_byKey.take(key);
+        bool created = false;
+        if (const auto *w = row.workspace()) {
+            auto *view = qobject_cast<WorkspaceHeaderRow *>(widget);
+            if (!view) {
+                delete widget;
+                view = new WorkspaceHeaderRow(m_actions, m_canvas);
+                view->show();
+            }
+            view->setRow(w->workspace, w->collapsed);
+            if (animate && w->workspace.workspaceId == toggledWorkspaceId && !toggledHeader)
+                toggledHeader = view;
+            widget = view;
+        } else if (const auto *s = row.session()) {
+            auto *view = qobject_cast<SessionRowView *>(widget);
+            if (!view) {
+                delete widget;
+                view = new SessionRowView(m_appModel, m_canvas);
+                view->show();
+                created = true;
+            }
+            view->setRow(*s);
+            widget = view;
+            if (animate && created && inToggledGroup(view))
+                arriving.push_back(view);
+        } else {
+            auto *view = qobject_cast<SectionLabelRow *>(widget);
+            if (!view) {
+                delete widget;
+                view = new SectionLabelRow(m_canvas);
+                view->show();
+            }
+            view->setTitle(row.section()->title);
+            widget = view;
+        }
+        byKey.insert(key, widget);
+        widgets.push_back(widget);
+    }
+    // Rows that left the list; those of a collapsing workspace fold away under its header first.
+    std::vector<QWidget *> leaving;
+    for (QWidget *gone : std::as_const(m_byKey)) {
+        if (animate && toggledHeader && inToggledGroup(gone)) {
+            leaving.push_back(gone);
+            continue;
+        }
+        gone->hide();
+        gone->deleteLater();
+    }
+    std::sort(leaving.begin(), leaving.end(), [](QWidget *a, QWidget *b) { return a->y() < b->y(); });
+    m_byKey = std::move(byKey);
+    m_widgets = std::move(widgets);
+    m_rows = std::move(rows);
+
+    if (toggledHeader && (!arriving.empty() || !leaving.empty())) {
+        m_groupLeaving = arriving.empty();
+        if (m_groupLeaving) {
+            m_group = std::move(leaving);
+        } else {
+            m_group = std::move(arriving);
+            for (QWidget *gone : leaving) {
+                gone->hide();
+                gone->deleteLater();
+            }
+        }
+        m_groupHeader = toggledHeader;
+        m_groupShown = m_groupLeaving ? 1.0 : 0.0;
+        placeRows();
+        m_groupAnimation->start();
+        return;
+    }
+    placeRows();
+}
+
+void SidebarListView::finishGroupAnimation()
+{
+    if (m_group.empty())
+        return;
+    m_groupAnimation->stop();
+    const std::vector<QWidget *> group = std::exchange(m_group, {});
+    m_groupHeader = nullptr;
+    for (QWidget *widget : group) {
+        widget->clearMask();
+        if (m_groupLeaving) {
+            widget->hide();
+            widget->deleteLater();
+        } else {
+            widget->show();
+        }
+    }
+    placeRows();
+}
+
+void SidebarListView::placeRows()
+{
+    const int width = viewport()->width();
+    int y = 0;
+    if (m_header) {
+        m_header->setGeometry(0, 0, width, m_headerHeight);
+        y = m_headerHeight;
+    }
+    const bool folding = m_groupHeader != nullptr;
+    for (QWidget *widget : m_widgets) {
+        // Arriving rows of a fold are placed with their header, below.
+        if (folding && !m_groupLeaving && std::find(m_group.begin(), m_group.end(), widget) != m_group.end())
+            continue;
+        const int h = widget->maximumHeight();
+        widget->setGeometry(0, y, width, h);
+        y += h + kSpacing;
+        if (folding && widget == m_groupHeader)
+            y = placeGroup(y, width);
+    }
+    if (!m_widgets.empty())
+        y -= kSpacing;
+    m_canvas->resize(width, y + kBottomSpace);
+}
+
+int SidebarListView::placeGroup(int y, int width)
+{
+    // The group takes the shown share of its full height; rows past that edge are cut off
+    // there, so the rows below slide over nothing.
+    int full = 0;
+    for (QWidget *widget : m_group)
+        full += widget->maximumHeight() + kSpacing;
+    const int bottom = y + qRound(full * m_groupShown);
+    int gy = y;
+    for (QWidget *widget : m_group) {
+        const int h = widget->maximumHeight();
+        widget->setGeometry(0, gy, width, h);
+        if (gy >= bottom) {
+            widget->hide();
+        } else {
+            if (gy + h > bottom)
+                widget->setMask(QRegion(0, 0, width, bottom - gy));
+            else
+                widget->clearMask();
+            widget->show();
+        }
+        gy += h + kSpacing;
+    }
+    return bottom;
+}
+
+void SidebarListView::resizeEvent(QResizeEvent *event)
+{
+    QScrollArea::resizeEvent(event);
+    placeRows();
+}
+
+} // namespace nbd

@@ -1,0 +1,187 @@
+#pragma once
+
+#include "UI/Sidebar/SidebarRows.h"
+#include "UI/Shared/StoreActions.h"
+
+#include <QAbstractButton>
+#include <QHash>
+#include <QPointer>
+#include <QScrollArea>
+#include <QWidget>
+
+#include <functional>
+
+class QDialog;
+class QMenu;
+class QVariantAnimation;
+
+namespace nbd {
+
+class AppModel;
+class ChromeIconButton;
+
+// What a workspace header offers; the sidebar fills these in per row.
+struct WorkspaceHeaderActions
+{
+    std::function<void(const QString &workspaceId)> toggle;
+    std::function<void(const WorkspaceView &)> createSession;
+    std::function<void(const WorkspaceView &)> rename;
+    std::function<void(const WorkspaceView &)> remove;
+};
+
+// The header of one workspace: folder icon (a chevron under the pointer), title, and the
+// workspace actions in a hover menu and the context menu. A click anywhere but the menu
+// toggles the workspace.
+class WorkspaceHeaderRow : public QAbstractButton
+{
+    Q_OBJECT
+    Q_PROPERTY(bool hovering READ isHovering)
+    Q_PROPERTY(QString symbolName READ symbolName)
+public:
+    static constexpr int kHeight = 34;
+
+    WorkspaceHeaderRow(const WorkspaceHeaderActions *actions, QWidget *parent = nullptr);
+
+    // False (nothing repainted) when the workspace and the collapsed flag are unchanged.
+    bool setRow(const WorkspaceView &workspace, bool collapsed);
+    const WorkspaceView &workspace() const { return m_workspace; }
+    bool isCollapsed() const { return m_collapsed; }
+    bool isHovering() const { return m_hovering; }
+    // The symbol shown in the icon box: "folder" at rest, "chevron.right" under the pointer.
+    QString symbolName() const;
+    // Bumped by every real data change.
+    int revision() const { return m_revision; }
+    ChromeIconButton *menuButton() const { return m_menuButton; }
+    // A new menu with the workspace actions, owned by parent.
+    QMenu *makeActionsMenu(QWidget *parent);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void enterEvent(QEnterEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    void setHovering(bool hovering);
+
+    const WorkspaceHeaderActions *m_actions;
+    WorkspaceView m_workspace;
+    bool m_collapsed = false;
+    bool m_hovering = false;
+    int m_revision = 0;
+    ChromeIconButton *m_menuButton;
+};
+
+// One session of the list: title, a dot while it runs, selection and hover backgrounds, the
+// last update in the tooltip, and rename, fork and archive in the context menu.
+class SessionRowView : public QAbstractButton
+{
+    Q_OBJECT
+    Q_PROPERTY(bool hovering READ isHovering)
+public:
+    static constexpr int kHeight = 32;
+
+    SessionRowView(AppModel *appModel, QWidget *parent = nullptr);
+
+    bool setRow(const SidebarSessionRowData &data);
+    const SidebarSessionRowData &row() const { return m_row; }
+    bool isHovering() const { return m_hovering; }
+    int revision() const { return m_revision; }
+    // Title, " · " and the relative time of the last update, as of now.
+    QString toolTipText() const;
+    QMenu *makeContextMenu(QWidget *parent);
+    // Asks for a new title; "确定" renames the session this row showed when it was opened.
+    void presentRename();
+
+protected:
+    bool event(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void enterEvent(QEnterEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    QPointer<AppModel> m_appModel;
+    SidebarSessionRowData m_row;
+    bool m_hovering = false;
+    int m_revision = 0;
+};
+
+// The label of a list section ("最近").
+class SectionLabelRow : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int kHeight = 10 + 18 + 16 + 6;
+
+    explicit SectionLabelRow(QWidget *parent = nullptr);
+    bool setTitle(const QString &title);
+    QString title() const { return m_title; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QString m_title;
+};
+
+// The scrolling list of the sidebar: an optional fixed header widget, then one widget per
+// row. A widget is kept per row identity (and its occurrence, as identities may repeat) and
+// is touched only when its row's data changed; rows are placed by hand at fixed heights, so
+// a rebuild of thousands of rows moves widgets instead of re-running a box layout.
+class SidebarListView : public QScrollArea
+{
+    Q_OBJECT
+public:
+    static constexpr int kSpacing = 2;
+    static constexpr int kBottomSpace = 16;
+    // Collapsing or expanding a workspace: its rows fold under the header, ease-out.
+    static constexpr int kGroupToggleMs = 140;
+
+    SidebarListView(AppModel *appModel, const WorkspaceHeaderActions *actions, QWidget *parent = nullptr);
+
+    void setHeader(QWidget *header, int height);
+    // toggledWorkspaceId names the workspace whose collapse changed with these rows: its
+    // session rows are folded in or out under its header instead of appearing at once.
+    void setRows(std::vector<SidebarListRow> rows, const QString &toggledWorkspaceId = {});
+    const std::vector<SidebarListRow> &rows() const { return m_rows; }
+    // The widget showing row i of rows().
+    QWidget *rowWidget(size_t index) const;
+    QWidget *canvas() const { return m_canvas; }
+    bool isAnimating() const { return !m_group.empty(); }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    using Key = QPair<QString, int>;
+    void placeRows();
+    int placeGroup(int y, int width);
+    void finishGroupAnimation();
+
+    AppModel *m_appModel;
+    const WorkspaceHeaderActions *m_actions;
+    QWidget *m_canvas;
+    QWidget *m_header = nullptr;
+    int m_headerHeight = 0;
+    std::vector<SidebarListRow> m_rows;
+    std::vector<QWidget *> m_widgets;
+    QHash<Key, QWidget *> m_byKey;
+
+    // The rows of a workspace being folded in or out, in list order, under m_groupHeader.
+    // Leaving rows are no longer in m_widgets and are deleted when the fold ends.
+    QVariantAnimation *m_groupAnimation;
+    std::vector<QWidget *> m_group;
+    QWidget *m_groupHeader = nullptr;
+    bool m_groupLeaving = false;
+    qreal m_groupShown = 1.0; // share of the group's full height shown
+};
+
+// Opens a window-modal dialog with a message, an informative text and a one-line field; on
+// "确定" calls accepted with the field's text as typed. Returns the open dialog.
+QDialog *openTextFieldDialog(QWidget *parent, const QString &objectName, const QString &message,
+                             const QString &informative, const QString &text, int fieldWidth,
+                             std::function<void(const QString &)> accepted);
+
+} // namespace nbd

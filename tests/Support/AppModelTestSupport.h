@@ -1,0 +1,99 @@
+#pragma once
+
+#include "SimHost.h"
+#include "SimWorld.h"
+#include "Store/AppModel.h"
+#include "Session/SessionModel.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace nbd::test {
+
+// A store on a temporary configuration file, beside a simulated host with a world.
+class StoreHarness
+{
+public:
+    StoreHarness() : world(&host)
+    {
+        QVERIFY2(dir.isValid(), "temporary directory");
+        QVERIFY2(host.listen(), "simulated host listens");
+    }
+
+    QString settingsPath() const { return dir.filePath(QStringLiteral("nimbrel.ini")); }
+
+    // A second handle on the store's configuration file, for seeding and reading back.
+    std::unique_ptr<QSettings> openSettings() const
+    {
+        return std::make_unique<QSettings>(settingsPath(), QSettings::IniFormat);
+    }
+
+    void seed(const QString &key, const QVariant &value) const
+    {
+        auto settings = openSettings();
+        settings->setValue(key, value);
+        settings->sync();
+    }
+
+    // Configured for the simulated host in external mode unless seeded otherwise.
+    AppModel *makeStore(bool connectOnLaunch = false)
+    {
+        auto settings = openSettings();
+        if (!settings->contains(QStringLiteral("nbd.serverURL")))
+            settings->setValue(QStringLiteral("nbd.serverURL"), host.baseUrl().toString());
+        if (!settings->contains(QStringLiteral("nbd.launchMode")))
+            settings->setValue(QStringLiteral("nbd.launchMode"), QStringLiteral("external"));
+        settings->sync();
+        settings.reset();
+        store = std::make_unique<AppModel>(openSettings(), connectOnLaunch);
+        return store.get();
+    }
+
+    // Connects and waits for the first refresh's lists (and its plugin refresh) to land.
+    AppModel *connected()
+    {
+        AppModel *s = store ? store.get() : makeStore();
+        s->connect();
+        waitForListed();
+        return s;
+    }
+
+    void waitForListed()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(store->hostPluginInventoryAvailable().has_value() && !store->pluginInventoryLoading(),
+                                 20000);
+    }
+
+    void waitForStreams()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(store->connection()->phase().isConnected(), 20000);
+    }
+
+    int requestCount(const QString &method) const { return int(host.requests(method).size()); }
+
+    QTemporaryDir dir;
+    sim::SimHost host;
+    sim::SimWorld world;
+    std::unique_ptr<AppModel> store;
+};
+
+inline sim::SimWorld::Session session(const QString &id, double updatedAt)
+{
+    sim::SimWorld::Session s;
+    s.id = id;
+    s.updatedAt = updatedAt;
+    return s;
+}
+
+inline QStringList sessionIds(const AppModel &store)
+{
+    QStringList ids;
+    for (const SessionSummary &s : store.sessions())
+        ids.append(s.sessionId);
+    return ids;
+}
+
+} // namespace nbd::test

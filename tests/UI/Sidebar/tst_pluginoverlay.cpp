@@ -1,0 +1,112 @@
+#include "SimHost.h"
+#include "SimOverlayPage.h"
+#include "UI/Sidebar/PluginOverlayHost.h"
+
+#include <QApplication>
+#include <QtTest>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace nbd;
+
+namespace {
+
+// Whether a click at p in the window reaches the overlay rather than the view underneath.
+bool overlayTakes(QWidget *window, PluginOverlayHost *overlay, QPoint p)
+{
+    QWidget *target = window->childAt(p);
+    return target && (target == overlay || overlay->isAncestorOf(target));
+}
+
+} // namespace
+
+class tst_PluginOverlay : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void reports_data()
+    {
+        QTest::addColumn<QVariantMap>("body");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<int>("rects");
+        const QVariantMap good{{u"x"_s, 1.0}, {u"y"_s, 2.0}, {u"width"_s, 3.0}, {u"height"_s, 4.0}};
+        QVariantMap zeroWidth = good;
+        zeroWidth[u"width"_s] = 0.0;
+        QVariantMap stringX = good;
+        stringX[u"x"_s] = u"1"_s;
+        QVariantMap missingY = good;
+        missingY.remove(u"y"_s);
+        QTest::newRow("ready with a rect") << QVariantMap{{u"ready"_s, true}, {u"rects"_s, QVariantList{good}}} << true << 1;
+        QTest::newRow("ready, empty") << QVariantMap{{u"ready"_s, true}, {u"rects"_s, QVariantList{}}} << true << 0;
+        QTest::newRow("bad entries dropped, others kept")
+            << QVariantMap{{u"ready"_s, true}, {u"rects"_s, QVariantList{zeroWidth, good, stringX, missingY, good}}}
+            << true << 2;
+        QTest::newRow("not ready") << QVariantMap{{u"ready"_s, false}, {u"rects"_s, QVariantList{good}}} << false << 0;
+        QTest::newRow("ready as a string") << QVariantMap{{u"ready"_s, u"true"_s}, {u"rects"_s, QVariantList{good}}}
+                                           << false << 0;
+        QTest::newRow("no rects") << QVariantMap{{u"ready"_s, true}} << false << 0;
+        QTest::newRow("rects not a list") << QVariantMap{{u"ready"_s, true}, {u"rects"_s, good}} << false << 0;
+        QTest::newRow("an entry not an object")
+            << QVariantMap{{u"ready"_s, true}, {u"rects"_s, QVariantList{good, 5}}} << false << 0;
+        QTest::newRow("empty body") << QVariantMap{} << false << 0;
+    }
+
+    // Reports are applied on a view whose page never loads (a closed port).
+    void reports()
+    {
+        QFETCH(QVariantMap, body);
+        QFETCH(bool, shown);
+        QFETCH(int, rects);
+        PluginOverlayHost overlay(QUrl(u"http://127.0.0.1:9"_s));
+        overlay.applyReport({{u"ready"_s, true},
+                             {u"rects"_s, QVariantList{QVariantMap{{u"x"_s, 0.0}, {u"y"_s, 0.0}, {u"width"_s, 9.0}, {u"height"_s, 9.0}}}}});
+        overlay.applyReport(body);
+        QCOMPARE(overlay.isOverlayShown(), shown);
+        QCOMPARE(overlay.interactiveRects().size(), rects);
+    }
+
+    // Against the page the simulated host serves: nothing is taken before the page reports
+    // ready, then only points inside the reported box (grown by 2) are.
+    void clickThroughAroundTheReportedBox()
+    {
+        sim::SimHost host;
+        QVERIFY(host.listen());
+        sim::serveOverlayPage(host);
+
+        QWidget window;
+        window.resize(400, 300);
+        auto *below = new QWidget(&window);
+        below->setObjectName(u"below"_s);
+        below->setGeometry(window.rect());
+        auto *overlay = new PluginOverlayHost(host.baseUrl(), &window);
+        overlay->setGeometry(window.rect());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        const QPoint inside(100, 70), oneOutside(49, 70), threeOutside(47, 70), oneBelow(100, 101), far(300, 250);
+        for (const QPoint p : {inside, oneOutside, threeOutside, far})
+            QCOMPARE(window.childAt(p), below);
+
+        QTRY_VERIFY_WITH_TIMEOUT(overlay->isOverlayShown(), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(overlay->interactiveRects().size(), 1, 10000);
+        QCOMPARE(overlay->interactiveRects().first(), QRectF(50, 40, 100, 60));
+        QVERIFY(overlayTakes(&window, overlay, inside));
+        QVERIFY(overlayTakes(&window, overlay, oneOutside));
+        QVERIFY(overlayTakes(&window, overlay, oneBelow));
+        QVERIFY(!overlayTakes(&window, overlay, threeOutside));
+        QCOMPARE(window.childAt(threeOutside), below);
+        QCOMPARE(window.childAt(far), below);
+        QVERIFY(overlay->isVisible());
+        QVERIFY(!host.requests(u"page"_s).isEmpty());
+    }
+};
+
+int main(int argc, char **argv)
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    tst_PluginOverlay test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_pluginoverlay.moc"
