@@ -1,7 +1,7 @@
 #include "App/AppDelegate.h"
 #include "App/MainWindow.h"
 #include "App/NativeApp.h"
-#include "UI/Shared/Theme.h"
+#include "UI/Shared/AppStartup.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -39,18 +39,9 @@ protected:
 
 int main(int argc, char **argv)
 {
-    QApplication::setOrganizationName(u"Nimbrel"_s);
-    QApplication::setApplicationName(u"Nimbrel Deck"_s);
-    QApplication::setDesktopFileName(u"dev.nimbrel.Deck"_s);
-    // No Qt::AA_ShareOpenGLContexts: it makes QApplication create a global GL context at
-    // start-up (about 60 MB resident with a software renderer) for every user, while only a
-    // plugin page needs a web view, and the web view runs without it.
+    nbd::prepareApplication();
     QApplication app(argc, argv);
-    app.setFont(nbd::Fonts::body());
-    // A forced appearance recolours the stock widgets too; otherwise the desktop's palette
-    // stays and decides the appearance.
-    if (!qgetenv("NBD_APPEARANCE").isEmpty())
-        QApplication::setPalette(nbd::Theme::palette(nbd::Theme::appearance()));
+    nbd::finishApplicationSetup(app);
 
     nbd::AppDelegate delegate;
     nbd::nbd_nativeApp entry(&delegate);
