@@ -74,7 +74,7 @@ void nbd_nativeApp::openSettings()
         auto *layout = new QVBoxLayout(window);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->addWidget(new SettingsView(m_appModel.get(), window));
-        window->resize(720, 520);
+        layout->setSizeConstraint(QLayout::SetFixedSize);
         m_settingsWindow = window;
     }
     m_settingsWindow->show();

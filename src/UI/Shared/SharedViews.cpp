@@ -104,8 +104,10 @@ void StatusPill::paintEvent(QPaintEvent *)
 
 QString plainToolTip(const QString &text)
 {
-    if (text.isEmpty())
-        return {};
+    // Only a text that Qt would take for markup needs converting; any other text is shown as
+    // it is and stays plain for screen readers, which read the tooltip as the description.
+    if (text.isEmpty() || !Qt::mightBeRichText(text))
+        return text;
     return Qt::convertFromPlainText(text);
 }
 

@@ -612,7 +612,7 @@ void SidebarView::presentSettings()
     auto *layout = new QVBoxLayout(sheet);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(new SettingsView(m_appModel, sheet));
-    sheet->resize(640, 520);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     connect(sheet, &QDialog::finished, this, [this] { m_showSettings = false; });
     sheet->open();
 }

@@ -57,6 +57,78 @@ std::unique_ptr<SimWorld> makeDemoWorld(SimHost *host)
     for (const SimWorld::AgentStep &step : SimWorld::textScript(u"好的，这是模拟主机的演示回答。"_s))
         script.push_back(step);
     world->setScript(std::move(script));
+
+    // What the Settings window shows: two settings namespaces, a few credentials, the
+    // sessions' skills and both plugin inventories. No plugin with a client half runs, so the
+    // main window shows no plugin page over its content.
+    auto object = [](JSONValue::Members members) { return JSONValue::object(std::move(members)); };
+    auto array = [](JSONValue::Elements elements) { return JSONValue::array(std::move(elements)); };
+    world->addSettingsNamespace(u"agent"_s, JSONValue::emptyObject(),
+                                object({{u"model"_s, u"claude-sonnet"_s},
+                                        {u"maxSteps"_s, 40},
+                                        {u"approvals"_s, object({{u"shell"_s, u"ask"_s}, {u"edit"_s, u"auto"_s}})}}));
+    world->addSettingsNamespace(u"providers"_s, JSONValue::emptyObject(),
+                                object({{u"default"_s, u"anthropic"_s},
+                                        {u"anthropic"_s, object({{u"baseUrl"_s, u"https://api.example.com"_s}})}}),
+                                u"restart"_s,
+                                array({object({{u"path"_s, array({u"anthropic"_s, u"apiKey"_s})}, {u"set"_s, true}}),
+                                       object({{u"path"_s, array({u"openai"_s, u"apiKey"_s})}, {u"set"_s, false}})}));
+    world->setCredential(u"NIMBREL_API_KEY"_s, u"keychain"_s);
+    world->setCredential(u"GITHUB_TOKEN"_s, std::nullopt);
+    world->setCredential(u"ORG_SHARED_KEY"_s, u"environment"_s, false);
+    auto skill = [&](QString name, QString description, std::optional<QString> when, bool invocable) {
+        JSONValue::Members m{{u"name"_s, std::move(name)},
+                             {u"description"_s, std::move(description)},
+                             {u"modelInvocable"_s, invocable}};
+        if (when)
+            m.emplace_back(u"whenToUse"_s, *when);
+        return object(std::move(m));
+    };
+    const JSONValue skills = array({
+        skill(u"code-review"_s, u"按仓库约定审查当前改动，列出问题与建议。"_s,
+              u"用户请求审查、提交前检查或询问改动是否合理时。"_s, true),
+        skill(u"release-notes"_s, u"根据提交记录整理发布说明。"_s, std::nullopt, true),
+        skill(u"project-layout"_s, u"Shows how this workspace is organised and where each module lives."_s,
+              u"When the user asks where something is implemented."_s, false),
+    });
+    for (const QString &id : {u"s-login"_s, u"s-cache"_s, u"s-docs"_s, u"s-bench"_s, u"s-ci"_s, u"s-notes"_s, u"s-idea"_s})
+        world->setSkills(id, skills);
+    auto entry = [&](QString id, QString module, bool enabled, std::optional<QString> phase) {
+        JSONValue::Members m{{u"entryId"_s, std::move(id)}, {u"moduleName"_s, std::move(module)}, {u"enabled"_s, enabled}};
+        if (phase)
+            m.emplace_back(u"fiberPhase"_s, *phase);
+        return object(std::move(m));
+    };
+    world->setPluginInventory(array({
+        entry(u"p-git"_s, u"@nimbrel/nbd-host-git"_s, true, u"active"_s),
+        entry(u"p-search"_s, u"nbd-plugin-search"_s, true, u"loading"_s),
+        entry(u"p-lsp"_s, u"talvor:language-server"_s, true, u"failed"_s),
+        entry(u"p-metrics"_s, u"nbd-client-metrics"_s, false, std::nullopt),
+    }));
+    auto package = [&](QString id, QString name, QString purpose, bool host, bool client) {
+        return object({{u"packageId"_s, std::move(id)},
+                       {u"name"_s, std::move(name)},
+                       {u"purpose"_s, std::move(purpose)},
+                       {u"hasHostHalf"_s, host},
+                       {u"hasClientHalf"_s, client}});
+    };
+    world->setDynamicInventory(array({
+        object({{u"pluginId"_s, u"dash-board"_s},
+                {u"agentId"_s, u"agent-1"_s},
+                {u"packages"_s, array({package(u"dash-1"_s, u"Build Dashboard"_s,
+                                               u"在侧栏显示 CI 构建状态与最近失败的任务。"_s, true, true)})},
+                {u"currentPackageId"_s, u"dash-1"_s},
+                {u"latestRun"_s, object({{u"packageId"_s, u"dash-1"_s}, {u"status"_s, u"failed"_s}})}}),
+        object({{u"pluginId"_s, u"todo-sync"_s},
+                {u"agentId"_s, u"agent-1"_s},
+                {u"packages"_s, array({package(u"todo-1"_s, u"Todo Sync"_s, u"Keeps the session's todo list in a file."_s,
+                                               true, false),
+                                       package(u"todo-2"_s, u"Todo Sync"_s, u"Keeps the session's todo list in a file."_s,
+                                               true, false)})},
+                {u"currentPackageId"_s, u"todo-2"_s},
+                {u"activeRun"_s, object({{u"packageId"_s, u"todo-2"_s}})}}),
+        object({{u"pluginId"_s, u"scratch"_s}, {u"agentId"_s, u"agent-2"_s}, {u"packages"_s, array({})}}),
+    }));
     return world;
 }
 

@@ -487,7 +487,9 @@ void SimWorld::installActionHandlers()
                 if (!ref.isString() || !m_credentials.contains(*ref.stringPtr()))
                     continue;
                 const std::optional<QString> source = m_credentials.value(*ref.stringPtr());
-                JSONValue view = JSONValue::object({{u"configured"_s, source.has_value()}, {u"writable"_s, true}});
+                const bool writable = !m_readOnlyCredentials.contains(*ref.stringPtr());
+                JSONValue view =
+                    JSONValue::object({{u"configured"_s, source.has_value()}, {u"writable"_s, writable}});
                 if (source)
                     view = view.with(u"source"_s, *source);
                 credentials.emplace_back(*ref.stringPtr(), view);
@@ -499,6 +501,8 @@ void SimWorld::installActionHandlers()
         const QString ref = stringOf(r.payload, u"ref");
         if (!m_credentials.contains(ref))
             return notFound(u"unknown credential "_s + ref);
+        if (m_readOnlyCredentials.contains(ref))
+            return Reply::error(u"read_only"_s, u"credential "_s + ref + u" is read-only"_s);
         if (stringOf(r.payload, u"value").isEmpty())
             return invalid(u"value must not be empty"_s);
         m_credentials.insert(ref, u"user"_s);
@@ -508,6 +512,8 @@ void SimWorld::installActionHandlers()
         const QString ref = stringOf(r.payload, u"ref");
         if (!m_credentials.contains(ref))
             return notFound(u"unknown credential "_s + ref);
+        if (m_readOnlyCredentials.contains(ref))
+            return Reply::error(u"read_only"_s, u"credential "_s + ref + u" is read-only"_s);
         m_credentials.insert(ref, std::nullopt);
         return Reply::value(JSONValue::object({{u"ok"_s, true}}));
     });
@@ -577,10 +583,12 @@ void SimWorld::setAttachment(const QString &sessionId, JSONValue attachmentRef, 
     m_attachments.insert(key, {std::move(attachmentRef), std::move(base64)});
 }
 
-void SimWorld::addSettingsNamespace(const QString &ns, JSONValue schema, JSONValue value)
+void SimWorld::addSettingsNamespace(const QString &ns, JSONValue schema, JSONValue value, QString applies,
+                                    JSONValue secrets)
 {
     m_settings.insert_or_assign(ns, std::pair{std::move(schema), std::move(value)});
     m_settingsRevisions.insert(ns, 1);
+    m_settingsDetails.insert(ns, {std::move(applies), std::move(secrets)});
 }
 
 std::optional<JSONValue> SimWorld::settingsValue(const QString &ns) const
@@ -598,14 +606,18 @@ JSONValue SimWorld::settingsNamespaceValue(const QString &ns) const
                               {u"schema"_s, schema},
                               {u"value"_s, value},
                               {u"user"_s, value},
-                              {u"applies"_s, u"live"_s},
-                              {u"secrets"_s, JSONValue::array(JSONValue::Elements{})},
+                              {u"applies"_s, m_settingsDetails.value(ns).first},
+                              {u"secrets"_s, m_settingsDetails.value(ns).second},
                               {u"revision"_s, JSONValue(m_settingsRevisions.value(ns))}});
 }
 
-void SimWorld::setCredential(const QString &name, std::optional<QString> source)
+void SimWorld::setCredential(const QString &name, std::optional<QString> source, bool writable)
 {
     m_credentials.insert(name, std::move(source));
+    if (writable)
+        m_readOnlyCredentials.remove(name);
+    else
+        m_readOnlyCredentials.insert(name);
 }
 
 bool SimWorld::credentialConfigured(const QString &name) const

@@ -7,6 +7,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -157,11 +158,16 @@ public:
     const Session *session(const QString &id) const;
     QStringList archived() const { return m_archived; }
     void setAttachment(const QString &sessionId, JSONValue attachmentRef, QString base64);
-    void addSettingsNamespace(const QString &ns, JSONValue schema, JSONValue value);
+    // applies: "live" or any other word (a restart is needed); secrets: the namespace's
+    // secret slots as the host lists them ([{"path": [...], "set": bool}]).
+    void addSettingsNamespace(const QString &ns, JSONValue schema, JSONValue value,
+                              QString applies = QStringLiteral("live"),
+                              JSONValue secrets = JSONValue::array(JSONValue::Elements{}));
     std::optional<JSONValue> settingsValue(const QString &ns) const;
     qint64 settingsRevision(const QString &ns) const;
-    // A credential the host knows by name, with its source when configured.
-    void setCredential(const QString &name, std::optional<QString> source);
+    // A credential the host knows by name, with its source when configured; the client may
+    // change it only when writable ("credentials.set" and "unset" are refused otherwise).
+    void setCredential(const QString &name, std::optional<QString> source, bool writable = true);
     bool credentialConfigured(const QString &name) const;
     void setSkills(const QString &sessionId, JSONValue skills) { m_skills.insert(sessionId, std::move(skills)); }
     // Preset values that "/permission <preset>" accepts; the command is missing when unset.
@@ -232,7 +238,9 @@ private:
     QHash<QString, std::pair<JSONValue, QString>> m_attachments; // "session/attachment"
     std::map<QString, std::pair<JSONValue, JSONValue>> m_settings; // ns -> (schema, value)
     QHash<QString, qint64> m_settingsRevisions;
+    QHash<QString, std::pair<QString, JSONValue>> m_settingsDetails; // ns -> (applies, secrets)
     QHash<QString, std::optional<QString>> m_credentials; // name -> source when configured
+    QSet<QString> m_readOnlyCredentials;
     QHash<QString, JSONValue> m_skills;
     std::optional<QStringList> m_permissionPresets;
     QHash<QString, QString> m_currentPresets;

@@ -1,0 +1,353 @@
+#include "UI/Settings/HostSettingsTab.h"
+
+#include "Store/AppModel.h"
+#include "UI/Settings/SettingsControls.h"
+#include "UI/Shared/Icons.h"
+#include "UI/Shared/StatusPill.h"
+#include "UI/Shared/Theme.h"
+#include "Wire/WireErrors.h"
+
+#include <QHBoxLayout>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStackedLayout>
+#include <QStringList>
+#include <QVBoxLayout>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace nbd {
+
+namespace {
+
+StatusPill::Kind appliesKind(const QString &applies)
+{
+    return applies == u"live"_s ? StatusPill::Kind::Success : StatusPill::Kind::Warning;
+}
+
+QString appliesText(const QString &applies)
+{
+    return applies == u"live"_s ? u"即时生效"_s : u"重启生效"_s;
+}
+
+// One secret slot of a namespace: a lock (closed when a value is stored) and its key path.
+class SecretLabel : public QWidget
+{
+public:
+    SecretLabel(const SettingsSecretView &secret, QWidget *parent) : QWidget(parent)
+    {
+        const QString path = QStringList(secret.path.begin(), secret.path.end()).join(u'.');
+        setObjectName(u"settings-secret-"_s + path);
+        auto *layout = new QHBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(3);
+        auto *icon = new IconView(secret.set ? u"lock.fill"_s : u"lock.open"_s, 10, this);
+        icon->setObjectName(u"settings-secret-icon"_s);
+        icon->setFixedSize(11, 11);
+        layout->addWidget(icon);
+        layout->addWidget(new ThemedLabel(path, Fonts::caption(), &Theme::secondaryText, this));
+        setAccessibleName(path + (secret.set ? u"（已设置）"_s : u"（未设置）"_s));
+    }
+};
+
+} // namespace
+
+// The card of one namespace: its name, when a change applies, its revision and secret slots,
+// the JSON editor, the message under it and the two buttons.
+class HostSettingsCard : public CardFrame
+{
+public:
+    HostSettingsCard(const SettingsNamespaceView &record, QWidget *parent)
+        : CardFrame(8, 0.03, parent)
+        , ns(record.ns)
+        , pill(new StatusPill(appliesText(record.applies), appliesKind(record.applies)))
+        , revision(new ThemedLabel({}, monospacedFont(10), &Theme::tertiaryText))
+        , secrets(new QHBoxLayout)
+        , editorFrame(new CardFrame(7, 0.035))
+        , editor(new QPlainTextEdit)
+        , message(new ThemedLabel({}, Fonts::caption(), &Theme::systemRed))
+        , resetButton(new QPushButton(u"重置"_s))
+        , saveButton(new QPushButton(u"保存"_s))
+    {
+        setObjectName(u"settings-namespace-"_s + ns);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        auto *layout = new QVBoxLayout(this);
+        layout->setContentsMargins(12, 12, 12, 12);
+        layout->setSpacing(8);
+
+        auto *header = new QHBoxLayout;
+        header->setSpacing(8);
+        auto *name = new ThemedLabel(ns, monospacedFont(10, QFont::DemiBold), &Theme::primaryText, this);
+        name->setObjectName(u"settings-namespace-name"_s);
+        header->addWidget(name);
+        pill->setParent(this);
+        pill->setObjectName(u"settings-namespace-applies"_s);
+        header->addWidget(pill);
+        revision->setParent(this);
+        revision->setObjectName(u"settings-namespace-revision"_s);
+        header->addWidget(revision);
+        header->addStretch(1);
+        secrets->setSpacing(8);
+        header->addLayout(secrets);
+        layout->addLayout(header);
+
+        editorFrame->setParent(this);
+        editorFrame->setFixedHeight(130);
+        auto *frameLayout = new QVBoxLayout(editorFrame);
+        frameLayout->setContentsMargins(6, 6, 6, 6);
+        editor->setParent(editorFrame);
+        editor->setObjectName(u"settings-namespace-editor"_s);
+        editor->setAccessibleName(ns + u" 的设置值"_s);
+        editor->setFont(monospacedFont(10));
+        editor->setFrameShape(QFrame::NoFrame);
+        editor->setTabChangesFocus(true);
+        editor->setLineWrapMode(QPlainTextEdit::NoWrap);
+        QPalette p = editor->palette();
+        p.setColor(QPalette::Base, Qt::transparent);
+        editor->setPalette(p);
+        editor->viewport()->setAutoFillBackground(false);
+        frameLayout->addWidget(editor);
+        layout->addWidget(editorFrame);
+
+        message->setParent(this);
+        message->setObjectName(u"settings-namespace-error"_s);
+        message->setWordWrap(true);
+        message->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        message->hide();
+        layout->addWidget(message);
+
+        auto *buttons = new QHBoxLayout;
+        buttons->setSpacing(8);
+        buttons->addStretch(1);
+        for (QPushButton *button : {resetButton, saveButton}) {
+            button->setParent(this);
+            button->setAutoDefault(false);
+            button->setFont(Fonts::callout());
+            buttons->addWidget(button);
+        }
+        resetButton->setObjectName(u"settings-namespace-reset"_s);
+        saveButton->setObjectName(u"settings-namespace-save"_s);
+        saveButton->setDefault(false);
+        // The prominent button of the pair: white on the brand colour in both appearances.
+        saveButton->setStyleSheet(
+            u"QPushButton { background: %1; color: white; border: none; border-radius: 5px; padding: 4px 14px; }"
+            "QPushButton:pressed { background: %2; }"
+            "QPushButton:focus { border: 1px solid %2; }"_s.arg(Theme::brand().name(), Theme::brand().darker(125).name()));
+        layout->addLayout(buttons);
+        setRecord(record);
+    }
+
+    void setRecord(const SettingsNamespaceView &record)
+    {
+        pill->setText(appliesText(record.applies));
+        pill->setKind(appliesKind(record.applies));
+        revision->setText(u"rev "_s + QString::number(record.revision));
+        while (QLayoutItem *item = secrets->takeAt(0)) {
+            delete item->widget();
+            delete item;
+        }
+        for (const SettingsSecretView &secret : record.secrets)
+            secrets->addWidget(new SecretLabel(secret, this));
+    }
+
+    void setMessage(const std::optional<QString> &text)
+    {
+        message->setText(text.value_or(QString()));
+        message->setVisible(text.has_value());
+        editorFrame->setAlert(text.has_value());
+    }
+
+    QString ns;
+    StatusPill *pill;
+    ThemedLabel *revision;
+    QHBoxLayout *secrets;
+    CardFrame *editorFrame;
+    QPlainTextEdit *editor;
+    ThemedLabel *message;
+    QPushButton *resetButton;
+    QPushButton *saveButton;
+};
+
+QString HostSettingsTab::pretty(const JSONValue &value)
+{
+    return QString::fromUtf8(value.prettyPrinted());
+}
+
+HostSettingsTab::HostSettingsTab(AppModel *appModel, QWidget *parent)
+    : QWidget(parent)
+    , m_appModel(appModel)
+    , m_stack(new QStackedLayout(this))
+{
+    setObjectName(u"settings-host"_s);
+    m_stack->addWidget(new ProgressState(u"加载主机设置…"_s, this));
+    m_stack->widget(0)->setObjectName(u"settings-host-loading"_s);
+    load();
+}
+
+HostSettingsTab::~HostSettingsTab()
+{
+    m_alive.reset();
+}
+
+QCoro::Task<void> HostSettingsTab::load()
+{
+    QPointer<HostSettingsTab> self(this);
+    const std::weak_ptr<const bool> alive = m_alive;
+    if (m_loaded || !m_appModel) {
+        m_loaded = true;
+        showState();
+        co_return;
+    }
+    std::optional<SettingsDescribeValue> described;
+    try {
+        described = co_await m_appModel->describeSettings();
+    } catch (...) {
+    }
+    if (alive.expired() || !self)
+        co_return;
+    if (described)
+        m_namespaces = std::move(described->namespaces);
+    m_loaded = true;
+    showState();
+}
+
+void HostSettingsTab::showState()
+{
+    if (m_namespaces.empty()) {
+        auto *empty = new ContentUnavailableState(u"slider.horizontal.3"_s, u"没有可用的设置命名空间"_s, {}, this);
+        empty->setObjectName(u"settings-host-empty"_s);
+        m_stack->addWidget(empty);
+        m_stack->setCurrentWidget(empty);
+        return;
+    }
+    auto *scroll = new QScrollArea(this);
+    scroll->setObjectName(u"settings-host-list"_s);
+    scroll->setAccessibleName(u"设置命名空间"_s);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    scroll->viewport()->setAutoFillBackground(false);
+    m_cardList = new QWidget;
+    auto *column = new QVBoxLayout(m_cardList);
+    column->setContentsMargins(14, 14, 14, 14);
+    column->setSpacing(8);
+    for (const SettingsNamespaceView &record : m_namespaces) {
+        auto *card = new HostSettingsCard(record, m_cardList);
+        card->editor->setPlainText(pretty(record.value));
+        const QString ns = record.ns;
+        connect(card->saveButton, &QPushButton::clicked, this, [this, ns] {
+            for (const SettingsNamespaceView &listed : m_namespaces) {
+                if (listed.ns == ns) {
+                    save(listed);
+                    return;
+                }
+            }
+        });
+        connect(card->resetButton, &QPushButton::clicked, this, [this, ns] { reset(ns); });
+        column->addWidget(card);
+        m_cards.push_back(card);
+    }
+    column->addStretch(1);
+    scroll->setWidget(m_cardList);
+    // The scroll area makes the content opaque; the page shows the canvas through it.
+    m_cardList->setAutoFillBackground(false);
+    m_stack->addWidget(scroll);
+    m_stack->setCurrentWidget(scroll);
+}
+
+HostSettingsCard *HostSettingsTab::card(const QString &ns) const
+{
+    for (HostSettingsCard *c : m_cards) {
+        if (c->ns == ns)
+            return c;
+    }
+    return nullptr;
+}
+
+QString HostSettingsTab::editorText(const QString &ns) const
+{
+    const HostSettingsCard *c = card(ns);
+    return c ? c->editor->toPlainText() : QString();
+}
+
+std::optional<QString> HostSettingsTab::error(const QString &ns) const
+{
+    const auto it = m_errors.constFind(ns);
+    return it == m_errors.constEnd() ? std::nullopt : std::optional<QString>(*it);
+}
+
+void HostSettingsTab::setError(const QString &ns, std::optional<QString> message)
+{
+    if (message)
+        m_errors.insert(ns, *message);
+    else
+        m_errors.remove(ns);
+    if (HostSettingsCard *c = card(ns))
+        c->setMessage(message);
+}
+
+void HostSettingsTab::save(const SettingsNamespaceView &ns)
+{
+    // Any JSON text is parsed, a bare scalar or array included, so that valid JSON of the
+    // wrong shape is told apart from text that is not JSON at all.
+    const std::optional<JSONValue> parsed = tryParseJSON(editorText(ns.ns).toUtf8());
+    if (!parsed) {
+        setError(ns.ns, u"不是合法的 JSON"_s);
+        return;
+    }
+    if (!parsed->isObject()) {
+        setError(ns.ns, u"值必须是 JSON 对象"_s);
+        return;
+    }
+    // The revision the card shows now: a host that has moved on refuses the change.
+    runSave(ns.ns, *parsed, ns.revision);
+}
+
+QCoro::Task<void> HostSettingsTab::runSave(QString ns, JSONValue value, qint64 revision)
+{
+    QPointer<HostSettingsTab> self(this);
+    const std::weak_ptr<const bool> alive = m_alive;
+    QPointer<AppModel> store = m_appModel;
+    if (!store)
+        co_return;
+    std::optional<SettingsNamespaceView> updated;
+    QString failure;
+    try {
+        updated = co_await store->updateSettings(ns, value, revision);
+    } catch (...) {
+        failure = describeError(std::current_exception());
+    }
+    if (alive.expired() || !self)
+        co_return;
+    if (!updated) {
+        setError(ns, failure);
+        co_return;
+    }
+    for (SettingsNamespaceView &listed : m_namespaces) {
+        if (listed.ns == ns) {
+            listed = *updated;
+            break;
+        }
+    }
+    if (HostSettingsCard *c = card(ns)) {
+        c->setRecord(*updated);
+        c->editor->setPlainText(pretty(updated->value));
+    }
+    setError(ns, std::nullopt);
+}
+
+void HostSettingsTab::reset(const QString &ns)
+{
+    for (const SettingsNamespaceView &listed : m_namespaces) {
+        if (listed.ns == ns) {
+            if (HostSettingsCard *c = card(ns))
+                c->editor->setPlainText(pretty(listed.value));
+            break;
+        }
+    }
+    setError(ns, std::nullopt);
+}
+
+} // namespace nbd

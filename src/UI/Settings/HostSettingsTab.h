@@ -1,0 +1,70 @@
+#pragma once
+
+#include "Domain/Settings.h"
+#include "Wire/JSONValue.h"
+
+#include <QCoroTask>
+#include <QHash>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+class QLabel;
+class QPlainTextEdit;
+class QStackedLayout;
+class QVBoxLayout;
+
+namespace nbd {
+
+class AppModel;
+class CardFrame;
+class HostSettingsCard;
+
+// The host settings page: one card per settings namespace of the host, each with a JSON
+// editor of the namespace's value. Loads once when it is built. "保存" checks that the text is
+// a JSON object and sends it whole, with the revision the card was loaded at, so that the
+// host refuses a change made against an older revision; "重置" puts back the last value the
+// host gave. Nothing is kept on the client beyond the page's life.
+class HostSettingsTab : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit HostSettingsTab(AppModel *appModel, QWidget *parent = nullptr);
+    ~HostSettingsTab() override;
+
+    // The editor text of a value: pretty-printed JSON with sorted keys.
+    static QString pretty(const JSONValue &value);
+
+    bool loaded() const { return m_loaded; }
+    const std::vector<SettingsNamespaceView> &namespaces() const { return m_namespaces; }
+    // The text in the editor of a namespace; empty when there is none.
+    QString editorText(const QString &ns) const;
+    // The message under a namespace's editor, if any.
+    std::optional<QString> error(const QString &ns) const;
+
+    // The card's "保存" and "重置".
+    void save(const SettingsNamespaceView &ns);
+    void reset(const QString &ns);
+
+private:
+    QCoro::Task<void> load();
+    QCoro::Task<void> runSave(QString ns, JSONValue value, qint64 revision);
+    void showState();
+    void setError(const QString &ns, std::optional<QString> message);
+    HostSettingsCard *card(const QString &ns) const;
+
+    std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
+    QPointer<AppModel> m_appModel;
+    std::vector<SettingsNamespaceView> m_namespaces;
+    QHash<QString, QString> m_errors;
+    bool m_loaded = false;
+
+    QStackedLayout *m_stack;
+    QWidget *m_cardList = nullptr;
+    std::vector<HostSettingsCard *> m_cards;
+};
+
+} // namespace nbd

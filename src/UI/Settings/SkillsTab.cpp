@@ -1,0 +1,143 @@
+#include "UI/Settings/SkillsTab.h"
+
+#include "Store/AppModel.h"
+#include "UI/Settings/SettingsControls.h"
+#include "UI/Shared/StatusPill.h"
+#include "UI/Shared/Theme.h"
+
+#include <QHBoxLayout>
+#include <QScrollArea>
+#include <QStackedLayout>
+#include <QVBoxLayout>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace nbd {
+
+namespace {
+
+QWidget *skillCard(const SkillEntry &skill)
+{
+    auto *card = new CardFrame(7, 0.03);
+    card->setObjectName(u"settings-skill-"_s + skill.name);
+    card->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    auto *layout = new QVBoxLayout(card);
+    layout->setContentsMargins(10, 10, 10, 10);
+    layout->setSpacing(5);
+    auto *head = new QHBoxLayout;
+    head->setSpacing(8);
+    auto *name = new ThemedLabel(skill.name, monospacedFont(10, QFont::DemiBold), &Theme::primaryText, card);
+    name->setObjectName(u"settings-skill-name"_s);
+    head->addWidget(name);
+    auto *pill = skill.modelInvocable ? new StatusPill(u"模型可调用"_s, StatusPill::Kind::Accent, std::nullopt, card)
+                                      : new StatusPill(u"仅显示"_s, StatusPill::Kind::Neutral, std::nullopt, card);
+    pill->setObjectName(u"settings-skill-invocable"_s);
+    head->addWidget(pill);
+    head->addStretch(1);
+    layout->addLayout(head);
+    auto *description = new ThemedLabel(skill.description, Fonts::caption(), &Theme::secondaryText, card);
+    description->setObjectName(u"settings-skill-description"_s);
+    description->setWordWrap(true);
+    layout->addWidget(description);
+    if (skill.whenToUse) {
+        auto *when = new ClampedLabel(u"何时使用:"_s + *skill.whenToUse, Fonts::caption(), &Theme::tertiaryText, 3, card);
+        when->setObjectName(u"settings-skill-when"_s);
+        layout->addWidget(when);
+    }
+    card->setAccessibleName(skill.name + u"，"_s + (skill.modelInvocable ? u"模型可调用"_s : u"仅显示"_s));
+    return card;
+}
+
+} // namespace
+
+SkillsTab::SkillsTab(AppModel *appModel, QWidget *parent)
+    : QWidget(parent)
+    , m_appModel(appModel)
+    , m_stack(new QStackedLayout(this))
+{
+    setObjectName(u"settings-skills"_s);
+    if (m_appModel)
+        connect(m_appModel, &AppModel::selectedSessionIdChanged, this, &SkillsTab::startLoad);
+    startLoad();
+}
+
+SkillsTab::~SkillsTab()
+{
+    m_alive.reset();
+}
+
+void SkillsTab::startLoad()
+{
+    // A newer load overtakes every earlier one, whatever order the answers come in.
+    const quint64 generation = ++m_generation;
+    const std::optional<QString> selected = m_appModel ? m_appModel->selectedSessionId() : std::nullopt;
+    showState();
+    if (selected)
+        load(*selected, generation);
+}
+
+QCoro::Task<void> SkillsTab::load(QString sessionId, quint64 generation)
+{
+    QPointer<SkillsTab> self(this);
+    const std::weak_ptr<const bool> alive = m_alive;
+    QPointer<AppModel> store = m_appModel;
+    if (!store)
+        co_return;
+    std::vector<SkillEntry> skills;
+    try {
+        skills = co_await store->listSkills(sessionId);
+    } catch (...) {
+    }
+    if (alive.expired() || !self || !store)
+        co_return;
+    if (generation != m_generation || store->selectedSessionId() != sessionId)
+        co_return;
+    m_skills = std::move(skills);
+    showState();
+}
+
+void SkillsTab::showState()
+{
+    while (m_stack->count() > 0) {
+        QWidget *w = m_stack->widget(0);
+        m_stack->removeWidget(w);
+        delete w;
+    }
+    QWidget *state = nullptr;
+    if (!m_appModel || !m_appModel->selectedSessionId()) {
+        state = new ContentUnavailableState(u"wand.and.stars"_s, u"选择一个会话后查看可用技能"_s,
+                                            u"技能目录按会话返回,与当前 agent 预设绑定。"_s, this);
+        state->setObjectName(u"settings-skills-unavailable"_s);
+    } else if (m_skills.empty()) {
+        // Nothing tells a load under way from an empty or failed one: both show the indicator.
+        state = new ProgressState(u"加载技能…"_s, this);
+        state->setObjectName(u"settings-skills-loading"_s);
+    } else {
+        auto *scroll = new QScrollArea(this);
+        scroll->setObjectName(u"settings-skills-list"_s);
+        scroll->setAccessibleName(u"可用技能"_s);
+        scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setWidgetResizable(true);
+        scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        scroll->viewport()->setAutoFillBackground(false);
+        auto *list = new QWidget;
+        auto *column = new QVBoxLayout(list);
+        column->setContentsMargins(14, 14, 14, 14);
+        column->setSpacing(8);
+        for (const SkillEntry &skill : m_skills) {
+            QWidget *card = skillCard(skill);
+            card->setParent(list);
+            column->addWidget(card);
+        }
+        column->addStretch(1);
+        scroll->setWidget(list);
+        // The scroll area makes the content opaque; the page shows the canvas through it.
+        list->setAutoFillBackground(false);
+        state = scroll;
+    }
+    m_stack->addWidget(state);
+    m_stack->setCurrentWidget(state);
+}
+
+} // namespace nbd

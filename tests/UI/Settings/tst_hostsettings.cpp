@@ -1,0 +1,300 @@
+#include "GuiTestMain.h"
+#include "SettingsTestSupport.h"
+#include "UI/Settings/HostSettingsTab.h"
+#include "UI/Settings/SettingsControls.h"
+#include "UI/Shared/Icons.h"
+#include "UI/Shared/StatusPill.h"
+
+#include <QCoroTask>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace nbd;
+using nbd::sim::Reply;
+
+namespace {
+
+JSONValue parsed(const char *text)
+{
+    return parseJSON(QByteArrayView(text));
+}
+
+JSONValue namespaceValue(const QString &ns, const QString &applies, JSONValue secrets, qint64 revision, JSONValue value)
+{
+    return JSONValue::object({{u"ns"_s, ns},
+                              {u"schema"_s, JSONValue::emptyObject()},
+                              {u"value"_s, value},
+                              {u"applies"_s, applies},
+                              {u"secrets"_s, secrets},
+                              {u"revision"_s, revision}});
+}
+
+} // namespace
+
+class tst_HostSettings : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<test::SettingsFixture> fixture;
+    test::SettingsFixture &fx() const { return *fixture; }
+
+    HostSettingsTab *openHost(bool connect = true)
+    {
+        fx().open(connect);
+        fx().select(SettingsSection::Host);
+        auto *page = qobject_cast<HostSettingsTab *>(fx().view->page());
+        if (page && !QTest::qWaitFor([page] { return page->loaded(); }, 5000))
+            qWarning("the host settings page did not finish loading");
+        return page;
+    }
+
+    QWidget *card(const QString &ns) const { return fx().find(u"settings-namespace-"_s + ns); }
+
+    template<class T = QWidget>
+    T *inCard(const QString &ns, const QString &name) const
+    {
+        QWidget *c = card(ns);
+        return c ? c->findChild<T *>(name) : nullptr;
+    }
+
+    // Replaces the editor's text the way a user does.
+    void typeInEditor(const QString &ns, const QString &text)
+    {
+        auto *editor = inCard<QPlainTextEdit>(ns, u"settings-namespace-editor"_s);
+        QVERIFY(editor);
+        editor->setFocus();
+        QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(editor, Qt::Key_Delete);
+        QTest::keyClicks(editor, text);
+        QCOMPARE(editor->toPlainText(), text);
+    }
+
+    QString editorText(const QString &ns) const
+    {
+        return inCard<QPlainTextEdit>(ns, u"settings-namespace-editor"_s)->toPlainText();
+    }
+
+    std::optional<QString> shownError(const QString &ns) const
+    {
+        auto *label = inCard<QLabel>(ns, u"settings-namespace-error"_s);
+        auto *frame = label->parentWidget()->findChildren<CardFrame *>().value(0);
+        if (frame && frame->alert() != label->isVisibleTo(card(ns)))
+            return u"<border and message disagree>"_s;
+        return label->isVisibleTo(card(ns)) ? std::optional(label->text()) : std::nullopt;
+    }
+
+private Q_SLOTS:
+    void init() { fixture = std::make_unique<test::SettingsFixture>(); }
+    void cleanup() { fixture.reset(); }
+
+    void pretty_data()
+    {
+        QTest::addColumn<JSONValue>("value");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("nested, keys out of order")
+            << parsed(R"({"b": 1, "a": {"d": true, "c": null}})")
+            << u"{\n  \"a\" : {\n    \"c\" : null,\n    \"d\" : true\n  },\n  \"b\" : 1\n}"_s;
+        QTest::newRow("empty object") << JSONValue::emptyObject() << u"{}"_s;
+        QTest::newRow("array inside") << parsed(R"({"list": [2, {"y": 1, "x": "中"}]})")
+                                      << u"{\n  \"list\" : [\n    2,\n    {\n      \"x\" : \"中\",\n      \"y\" : 1\n    }\n  ]\n}"_s;
+    }
+
+    void pretty()
+    {
+        QFETCH(JSONValue, value);
+        QFETCH(QString, text);
+        QCOMPARE(HostSettingsTab::pretty(value), text);
+        // What the editor shows parses back to the same value.
+        QCOMPARE(parseJSON(text.toUtf8()), value);
+    }
+
+    // Cards follow the host's order; the header shows when a change applies, the revision and
+    // the secret slots; editing one card leaves the other alone.
+    void cardsInHostOrder()
+    {
+        const JSONValue secrets = parsed(R"([{"path": ["api", "key"], "set": true}, {"path": ["token"], "set": false}])");
+        const JSONValue describe = JSONValue::object(
+            {{u"writable"_s, true},
+             {u"hasDocument"_s, true},
+             {u"namespaces"_s, JSONValue::array({namespaceValue(u"zeta"_s, u"restart"_s, secrets, 12, parsed(R"({"k": 1})")),
+                                                 namespaceValue(u"alpha"_s, u"live"_s, JSONValue::array({}), 3,
+                                                                parsed(R"({"m": "x"})"))})}});
+        fx().harness.host.setReply(u"settings.describe"_s, Reply::value(describe));
+        HostSettingsTab *page = openHost();
+        QVERIFY(page);
+        QCOMPARE(page->namespaces().size(), size_t(2));
+        QCOMPARE(page->namespaces()[0].ns, u"zeta"_s);
+        QVERIFY(card(u"zeta"_s)->y() < card(u"alpha"_s)->y());
+
+        auto *pill = inCard<StatusPill>(u"zeta"_s, u"settings-namespace-applies"_s);
+        QCOMPARE(pill->text(), u"重启生效"_s);
+        QCOMPARE(pill->kind(), StatusPill::Kind::Warning);
+        QCOMPARE(inCard<QLabel>(u"zeta"_s, u"settings-namespace-revision"_s)->text(), u"rev 12"_s);
+        QWidget *apiKey = inCard(u"zeta"_s, u"settings-secret-api.key"_s);
+        QVERIFY(apiKey);
+        QCOMPARE(apiKey->findChild<IconView *>()->symbolName(), u"lock.fill"_s);
+        QVERIFY(inCard(u"zeta"_s, u"settings-secret-token"_s)->findChild<IconView *>()->symbolName() != u"lock.fill"_s);
+        QCOMPARE(inCard<StatusPill>(u"alpha"_s, u"settings-namespace-applies"_s)->text(), u"即时生效"_s);
+        QCOMPARE(card(u"alpha"_s)->findChildren<IconView *>().size(), 0);
+        QCOMPARE(editorText(u"alpha"_s), u"{\n  \"m\" : \"x\"\n}"_s);
+
+        typeInEditor(u"zeta"_s, u"[1]"_s);
+        test::click(inCard(u"zeta"_s, u"settings-namespace-save"_s));
+        QCOMPARE(shownError(u"zeta"_s), std::optional(u"值必须是 JSON 对象"_s));
+        QCOMPARE(shownError(u"alpha"_s), std::nullopt);
+        QCOMPARE(editorText(u"alpha"_s), u"{\n  \"m\" : \"x\"\n}"_s);
+        QVERIFY(test::accessibilityProblems(fx().window.get()).isEmpty());
+    }
+
+    void appliesBadge_data()
+    {
+        QTest::addColumn<QString>("applies");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<StatusPill::Kind>("kind");
+        QTest::newRow("live") << u"live"_s << u"即时生效"_s << StatusPill::Kind::Success;
+        QTest::newRow("Live") << u"Live"_s << u"重启生效"_s << StatusPill::Kind::Warning;
+        QTest::newRow("empty") << QString() << u"重启生效"_s << StatusPill::Kind::Warning;
+        QTest::newRow("restart") << u"restart"_s << u"重启生效"_s << StatusPill::Kind::Warning;
+    }
+
+    void appliesBadge()
+    {
+        QFETCH(QString, applies);
+        QFETCH(QString, text);
+        QFETCH(StatusPill::Kind, kind);
+        fx().harness.world.addSettingsNamespace(u"n"_s, JSONValue::emptyObject(), JSONValue::emptyObject(), applies);
+        QVERIFY(openHost());
+        auto *pill = inCard<StatusPill>(u"n"_s, u"settings-namespace-applies"_s);
+        QCOMPARE(pill->text(), text);
+        QCOMPARE(pill->kind(), kind);
+    }
+
+    void refusedText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("array") << u"[1, 2]"_s << u"值必须是 JSON 对象"_s;
+        QTest::newRow("number") << u"3"_s << u"值必须是 JSON 对象"_s;
+        QTest::newRow("string") << u"\"text\""_s << u"值必须是 JSON 对象"_s;
+        QTest::newRow("null") << u"null"_s << u"值必须是 JSON 对象"_s;
+        QTest::newRow("lone brace") << u"{"_s << u"不是合法的 JSON"_s;
+        QTest::newRow("empty") << QString() << u"不是合法的 JSON"_s;
+        QTest::newRow("trailing garbage") << u"{} x"_s << u"不是合法的 JSON"_s;
+        QTest::newRow("unquoted key") << u"{a: 1}"_s << u"不是合法的 JSON"_s;
+    }
+
+    // Text that is not a JSON object is refused under the editor and nothing is sent; the
+    // text stays for the user to fix.
+    void refusedText()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, message);
+        fx().harness.world.addSettingsNamespace(u"n"_s, JSONValue::emptyObject(), parsed(R"({"a": 1})"));
+        QVERIFY(openHost());
+        typeInEditor(u"n"_s, text);
+        test::click(inCard(u"n"_s, u"settings-namespace-save"_s));
+        QCOMPARE(shownError(u"n"_s), std::optional(message));
+        QCOMPARE(editorText(u"n"_s), text);
+        QTest::qWait(50);
+        QCOMPARE(fx().harness.requestCount(u"settings.update"_s), 0);
+        QCOMPARE(inCard<QLabel>(u"n"_s, u"settings-namespace-revision"_s)->text(), u"rev 1"_s);
+    }
+
+    // A save sends the whole object with the revision the card was loaded at; the editor
+    // then shows the host's value with sorted keys, and the card its new revision.
+    void saveSendsTheExpectedRevision()
+    {
+        fx().harness.world.addSettingsNamespace(u"n"_s, JSONValue::emptyObject(), parsed(R"({"a": 1})"));
+        HostSettingsTab *page = openHost();
+        typeInEditor(u"n"_s, u"{\"z\": 1, \"a\": {\"y\": 2, \"b\": [3]}}"_s);
+        test::click(inCard(u"n"_s, u"settings-namespace-save"_s));
+        QTRY_COMPARE(inCard<QLabel>(u"n"_s, u"settings-namespace-revision"_s)->text(), u"rev 2"_s);
+        const auto requests = fx().harness.host.requests(u"settings.update"_s);
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests[0].payload, JSONValue::object({{u"ns"_s, u"n"_s},
+                                                         {u"patch"_s, parsed(R"({"z": 1, "a": {"y": 2, "b": [3]}})")},
+                                                         {u"expectedRevision"_s, 1}}));
+        QCOMPARE(editorText(u"n"_s), u"{\n  \"a\" : {\n    \"b\" : [\n      3\n    ],\n    \"y\" : 2\n  },\n  \"z\" : 1\n}"_s);
+        QCOMPARE(shownError(u"n"_s), std::nullopt);
+        QCOMPARE(page->namespaces()[0].revision, 2);
+        QCOMPARE(fx().harness.world.settingsValue(u"n"_s), std::optional(parsed(R"({"z": 1, "a": {"y": 2, "b": [3]}})")));
+    }
+
+    // A host that has moved on refuses the save: its error shows, the card keeps its old
+    // revision and a second save sends that same revision. "重置" brings back the last value
+    // received and clears the message.
+    void rejectedRevisionKeepsTheOldOne()
+    {
+        fx().harness.world.addSettingsNamespace(u"n"_s, JSONValue::emptyObject(), parsed(R"({"a": 1})"));
+        QVERIFY(openHost());
+        // Someone else changes the namespace after the page loaded it.
+        const SettingsNamespaceView elsewhere =
+            QCoro::waitFor(fx().store()->updateSettings(u"n"_s, parsed(R"({"a": 2})"), 1));
+        QCOMPARE(elsewhere.revision, 2);
+
+        typeInEditor(u"n"_s, u"{\"a\": 3}"_s);
+        auto *save = inCard(u"n"_s, u"settings-namespace-save"_s);
+        test::click(save);
+        QTRY_VERIFY(shownError(u"n"_s).has_value());
+        QCOMPARE(*shownError(u"n"_s), u"revision_conflict: settings changed since revision 1"_s);
+        QCOMPARE(inCard<QLabel>(u"n"_s, u"settings-namespace-revision"_s)->text(), u"rev 1"_s);
+        QCOMPARE(editorText(u"n"_s), u"{\"a\": 3}"_s);
+        test::click(save);
+        QTRY_COMPARE(fx().harness.requestCount(u"settings.update"_s), 3);
+        QCOMPARE(fx().harness.host.requests(u"settings.update"_s).last().payload.find(u"expectedRevision")->toInt(), 1);
+        QTRY_VERIFY(shownError(u"n"_s).has_value());
+
+        test::click(inCard(u"n"_s, u"settings-namespace-reset"_s));
+        QCOMPARE(editorText(u"n"_s), u"{\n  \"a\" : 1\n}"_s);
+        QCOMPARE(shownError(u"n"_s), std::nullopt);
+        QCOMPARE(fx().harness.world.settingsValue(u"n"_s), std::optional(parsed(R"({"a": 2})")));
+    }
+
+    void saveFailures_data()
+    {
+        QTest::addColumn<int>("failure");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("not connected") << 0 << u"未连接"_s;
+        QTest::newRow("reply that does not decode") << 1 << u"malformed server response for settings.update"_s;
+        QTest::newRow("host error") << 2 << u"forbidden: read-only settings"_s;
+    }
+
+    // Every failed save shows the store's description of it and keeps the text and record.
+    void saveFailures()
+    {
+        QFETCH(int, failure);
+        QFETCH(QString, message);
+        fx().harness.world.addSettingsNamespace(u"n"_s, JSONValue::emptyObject(), parsed(R"({"a": 1})"));
+        QVERIFY(openHost());
+        if (failure == 0)
+            fx().store()->disconnect();
+        else if (failure == 1)
+            fx().harness.host.setReply(u"settings.update"_s, Reply::value(parsed(R"({"unexpected": true})")));
+        else
+            fx().harness.host.setReply(u"settings.update"_s, Reply::error(u"forbidden"_s, u"read-only settings"_s));
+        typeInEditor(u"n"_s, u"{\"a\": 5}"_s);
+        test::click(inCard(u"n"_s, u"settings-namespace-save"_s));
+        QTRY_COMPARE(shownError(u"n"_s), std::optional(message));
+        QCOMPARE(editorText(u"n"_s), u"{\"a\": 5}"_s);
+        QCOMPARE(inCard<QLabel>(u"n"_s, u"settings-namespace-revision"_s)->text(), u"rev 1"_s);
+    }
+
+    // Without a host the page ends in its empty state.
+    void noConnectionShowsTheEmptyState()
+    {
+        fx().harness.world.addSettingsNamespace(u"n"_s, JSONValue::emptyObject(), parsed(R"({"a": 1})"));
+        HostSettingsTab *page = openHost(false);
+        QVERIFY(page->namespaces().empty());
+        QWidget *empty = fx().find(u"settings-host-empty"_s);
+        QVERIFY(empty && empty->isVisible());
+        QCOMPARE(empty->property("symbolName").toString(), u"slider.horizontal.3"_s);
+        QVERIFY(!card(u"n"_s));
+        QCOMPARE(fx().harness.requestCount(u"settings.describe"_s), 0);
+        QVERIFY(test::accessibilityProblems(fx().window.get()).isEmpty());
+    }
+};
+
+NBD_GUI_TEST_MAIN(tst_HostSettings)
+#include "tst_hostsettings.moc"
