@@ -12,6 +12,7 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
@@ -248,7 +249,12 @@ ConnectionSettingsTab::ConnectionSettingsTab(AppModel *appModel, QWidget *parent
                 &ConnectionSettingsTab::updateStatus);
         connect(m_appModel->connection(), &ConnectionController::hostDescriptionChanged, this,
                 &ConnectionSettingsTab::updateStatus);
-        connect(m_appModel->nbdProcess(), &NBDProcessManager::logLinesChanged, this, &ConnectionSettingsTab::updateLog);
+        // A launching host writes many lines at once: the view takes them once per turn.
+        m_logTimer = new QTimer(this);
+        m_logTimer->setSingleShot(true);
+        m_logTimer->setInterval(0);
+        connect(m_logTimer, &QTimer::timeout, this, &ConnectionSettingsTab::updateLog);
+        connect(m_appModel->nbdProcess(), &NBDProcessManager::logLinesChanged, m_logTimer, qOverload<>(&QTimer::start));
     }
     updateMode();
     updateFields();

@@ -13,6 +13,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
+class QTimer;
 
 namespace nbd {
 
@@ -68,6 +69,7 @@ private:
     FormSection *m_logSection;
     QPlainTextEdit *m_log;
     QPushButton *m_restartButton;
+    QTimer *m_logTimer = nullptr;
 };
 
 } // namespace nbd

@@ -134,6 +134,7 @@ public:
             u"QPushButton { background: %1; color: white; border: none; border-radius: 5px; padding: 4px 14px; }"
             "QPushButton:pressed { background: %2; }"
             "QPushButton:focus { border: 1px solid %2; }"_s.arg(Theme::brand().name(), Theme::brand().darker(125).name()));
+        saveButton->setMinimumHeight(resetButton->sizeHint().height());
         layout->addLayout(buttons);
         setRecord(record);
     }

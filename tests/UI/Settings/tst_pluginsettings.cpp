@@ -152,6 +152,35 @@ private Q_SLOTS:
         QVERIFY(test::accessibilityProblems(fx().window.get()).isEmpty());
     }
 
+    // A reload that fails keeps the rows the store already has; an empty group says that the
+    // host does not provide the inventory.
+    void failedReloadKeepsTheRows()
+    {
+        fx().harness.world.setPluginInventory(parsed(R"([{"entryId": "e1", "moduleName": "m", "enabled": true}])"));
+        openPlugins();
+        waitForReload();
+        QVERIFY(fx().find(u"settings-host-plugin-e1"_s));
+        QCOMPARE(text(u"settings-plugin-empty-text"_s, fx().find(u"settings-plugin-empty-dynamic"_s)), u"没有动态 Plugin"_s);
+
+        fx().harness.host.setReply(u"pluginInventory/list"_s, Reply::status(500));
+        fx().harness.host.setReply(u"dynamicTalvorRunner/inventory"_s, Reply::status(500));
+        test::click(fx().find(u"settings-plugin-refresh"_s));
+        QTRY_COMPARE(fx().store()->hostPluginInventoryAvailable(), std::optional(false));
+        waitForReload();
+        QVERIFY(fx().find(u"settings-host-plugin-e1"_s));
+        QVERIFY(!fx().find(u"settings-plugin-empty-host"_s));
+        QCOMPARE(text(u"settings-plugin-empty-text"_s, fx().find(u"settings-plugin-empty-dynamic"_s)),
+                 u"当前 Host 未提供动态 Plugin 注册表"_s);
+
+        // A host whose first answer already failed: the host group says so too.
+        fixture = std::make_unique<test::SettingsFixture>();
+        fx().harness.host.setReply(u"pluginInventory/list"_s, Reply::error(u"not_found"_s, u"no inventory"_s));
+        openPlugins();
+        waitForReload();
+        QCOMPARE(text(u"settings-plugin-empty-text"_s, fx().find(u"settings-plugin-empty-host"_s)),
+                 u"当前 Host 未提供 Plugin 清单"_s);
+    }
+
     // The rows of the dynamic registry: symbol, title, badges, purpose and detail line.
     void dynamicRows()
     {
