@@ -45,6 +45,10 @@ class tst_SkillsTab : public QObject
         return names;
     }
 
+    // Long enough for the store to load a selected session's history and models from the
+    // simulated host (the slow skill list takes 500 ms).
+    static void settle() { QTest::qWait(150); }
+
     bool showing(const QString &objectName) const
     {
         QWidget *w = fx().find(objectName);
@@ -153,6 +157,8 @@ private Q_SLOTS:
         QTRY_COMPARE(fx().harness.requestCount(u"skill.list"_s), 2);
         // The earlier list stays until the new answer comes.
         QCOMPARE(cardNames(), QStringList{u"two"_s});
+        // The store's own loading for a selection is let finish before the next one.
+        settle();
         fx().store()->selectSession(u"s2"_s);
         QTRY_COMPARE(fx().harness.requestCount(u"skill.list"_s), 3);
         QTest::qWait(800); // the slow answer for s1 arrives meanwhile
@@ -164,7 +170,9 @@ private Q_SLOTS:
 
         // Leaving the page while an answer is on its way: the answer finds nobody.
         fx().store()->selectSession(u"s2"_s);
+        settle();
         fx().store()->selectSession(u"s1"_s);
+        settle();
         fx().select(SettingsSection::About);
         QTest::qWait(700);
         QCOMPARE(fx().view->page()->objectName(), u"settings-about"_s);
