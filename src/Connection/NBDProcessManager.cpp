@@ -107,6 +107,24 @@ struct LineBuffer
         carried.remove(0, length);
         return splitLines(text);
     }
+
+    // The held unfinished line, up to its last whole character (a multi-byte character
+    // cut by the read is left out). It stays held: the rest of the line may still come.
+    QString heldLine() const
+    {
+        qsizetype length = carried.size();
+        // Step back over an unfinished UTF-8 sequence at the end.
+        qsizetype lead = length - 1;
+        while (lead >= 0 && lead > length - 4 && (static_cast<unsigned char>(carried[lead]) & 0xC0) == 0x80)
+            --lead;
+        if (lead >= 0) {
+            const auto b = static_cast<unsigned char>(carried[lead]);
+            const qsizetype need = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+            if (lead + need > length)
+                length = lead;
+        }
+        return QString::fromUtf8(carried.constData(), length);
+    }
 };
 
 struct NBDProcessManager::Launch
@@ -118,6 +136,8 @@ struct NBDProcessManager::Launch
     OneShot<std::optional<QUrl>> gate;
     LineBuffer standardOutput;
     LineBuffer standardError;
+    // Examines an unfinished ready line once the output has been quiet for the grace.
+    QPointer<QTimer> standardOutputGrace;
     QPointer<QTimer> readyTimer;
     QMetaObject::Connection terminationHandler;
 };
@@ -211,13 +231,38 @@ void NBDProcessManager::log(const QString &line)
 
 QCoro::Task<std::optional<QString>> NBDProcessManager::locateExecutable(QString explicitPath)
 {
+    return lookUpExecutable(std::move(explicitPath), std::nullopt);
+}
+
+QString NBDProcessManager::pathFromShellOutput(const QString &output)
+{
+    // Chatty shell profiles print banners and greetings around the answer: the last line
+    // that names an absolute path is the one `command -v` printed.
+    const QStringList lines = splitLines(output);
+    for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
+        const QString line = text::trimWhitespaceAndNewlines(*it).toString();
+        if (!line.isEmpty() && QDir::isAbsolutePath(line))
+            return line;
+    }
+    return {};
+}
+
+QCoro::Task<std::optional<QString>> NBDProcessManager::lookUpExecutable(QString explicitPath,
+                                                                        std::optional<quint64> launchGeneration)
+{
     const std::weak_ptr<const bool> alive = m_alive;
-    setPhase(Phase::locating());
+    // A lookup on behalf of a launch that a newer start() superseded must leave the newer
+    // launch's phase alone.
+    auto setLookupPhase = [this, launchGeneration](const Phase &phase) {
+        if (!launchGeneration || *launchGeneration == m_launchGeneration)
+            setPhase(phase);
+    };
+    setLookupPhase(Phase::locating());
 
     const QString configured = trimSpacesAndTabs(explicitPath);
     if (!configured.isEmpty()) {
         if (isExecutableFile(configured)) {
-            setPhase(Phase::idle());
+            setLookupPhase(Phase::idle());
             co_return configured;
         }
         log(u"配置的 nbd 路径不可执行："_s + configured);
@@ -230,21 +275,21 @@ QCoro::Task<std::optional<QString>> NBDProcessManager::locateExecutable(QString 
     if (alive.expired())
         co_return std::nullopt;
     // `command -v` names aliases and functions too: only a path to a real file counts.
-    const QString found = text::trimWhitespaceAndNewlines(output).toString();
-    if (!found.isEmpty() && QDir::isAbsolutePath(found) && isExecutableFile(found)) {
+    const QString found = pathFromShellOutput(output);
+    if (!found.isEmpty() && isExecutableFile(found)) {
         log(u"通过登录 shell 找到 nbd："_s + found);
-        setPhase(Phase::idle());
+        setLookupPhase(Phase::idle());
         co_return found;
     }
 
     for (const QString &path : std::as_const(m_fixedLocations)) {
         if (isExecutableFile(path)) {
             log(u"在常见位置找到 nbd："_s + path);
-            setPhase(Phase::idle());
+            setLookupPhase(Phase::idle());
             co_return path;
         }
     }
-    setPhase(Phase::idle());
+    setLookupPhase(Phase::idle());
     co_return std::nullopt;
 }
 
@@ -288,10 +333,40 @@ void NBDProcessManager::handleOutput(const std::shared_ptr<Launch> &launch, bool
     if (process)
         chunk = isStandardError ? process->readAllStandardError() : process->readAllStandardOutput();
     LineBuffer &buffer = isStandardError ? launch->standardError : launch->standardOutput;
-    const QStringList lines = buffer.take(chunk, atEnd);
+    handleLines(launch, isStandardError, buffer.take(chunk, atEnd));
+
+    // A host may print its ready line without a line break and then wait. The held text
+    // is examined once nothing more arrived for the grace; every chunk restarts the wait, so
+    // a line the host writes in quick pieces is still read whole. The text stays held and
+    // is logged once its line is complete.
+    if (isStandardError)
+        return;
+    QPointer<QTimer> &grace = launch->standardOutputGrace;
+    if (atEnd || buffer.carried.isEmpty() || !process || launch->gate.isSettled()) {
+        if (grace)
+            grace->stop();
+        return;
+    }
+    if (!grace) {
+        // A child of the process: it goes when the process goes.
+        grace = new QTimer(process);
+        grace->setSingleShot(true);
+        grace->setTimerType(Qt::PreciseTimer);
+        connect(grace, &QTimer::timeout, this, [this, launch] {
+            const QString trimmed = trimSpacesAndTabs(launch->standardOutput.heldLine());
+            if (!trimmed.startsWith(kReadyPrefix))
+                return;
+            if (const std::optional<QUrl> url = parseURL(trimmed))
+                settleGate(launch, url);
+        });
+    }
+    grace->start(m_timing.readyGraceMs);
+}
+
+void NBDProcessManager::handleLines(const std::shared_ptr<Launch> &launch, bool isStandardError, const QStringList &lines)
+{
     if (lines.isEmpty())
         return;
-
     if (isStandardError) {
         for (const QString &line : lines)
             if (!line.isEmpty())
@@ -333,7 +408,7 @@ QCoro::Task<std::optional<QUrl>> NBDProcessManager::start(QString cwd, QString e
     const quint64 generation = ++m_launchGeneration;
     setPhase(Phase::starting());
 
-    const std::optional<QString> path = co_await locateExecutable(explicitPath);
+    const std::optional<QString> path = co_await lookUpExecutable(explicitPath, generation);
     if (alive.expired())
         co_return std::nullopt;
     // A newer start() took over while the lookup ran: it owns the phase, and this one

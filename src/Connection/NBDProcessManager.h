@@ -52,6 +52,7 @@ public:
     struct Timing
     {
         int readyTimeoutMs = 45000;      // launch until the ready line
+        int readyGraceMs = 100;          // quiet output until an unfinished line is read
         int stopKillDelayMs = 2000;      // SIGTERM until SIGKILL when stopping the host
         int lookupTimeoutMs = 10000;     // the login shell's `command -v nbd`
         int lsofTimeoutMs = 3000;        // listing the listening sockets
@@ -87,6 +88,9 @@ public:
     // The configured path (trimmed of spaces and tabs), else the login shell's
     // `command -v nbd`, else the fixed locations. Leaves the phase idle.
     QCoro::Task<std::optional<QString>> locateExecutable(QString explicitPath);
+    // The path that a login shell's `command -v nbd` printed: the last non-empty line that
+    // is an absolute path, trimmed; empty when there is none.
+    static QString pathFromShellOutput(const QString &output);
     // The preferred addresses reduced to their base and probed one at a time, then the
     // listening ports of likely host processes probed all at once; the first host found.
     // A cancelled token makes it return nothing with the phase idle.
@@ -124,9 +128,13 @@ private:
     struct ListenerPass;
 
     void setPhase(const Phase &phase);
+    // launchGeneration: the launch it looks up for; its phase changes are dropped once a
+    // newer launch has begun. None for a lookup of its own.
+    QCoro::Task<std::optional<QString>> lookUpExecutable(QString explicitPath, std::optional<quint64> launchGeneration);
     void setProcess(QProcess *process);
     void log(const QString &line);
     void handleOutput(const std::shared_ptr<Launch> &launch, bool isStandardError, bool atEnd);
+    void handleLines(const std::shared_ptr<Launch> &launch, bool isStandardError, const QStringList &lines);
     void handleTermination(const std::shared_ptr<Launch> &launch);
     void settleGate(const std::shared_ptr<Launch> &launch, std::optional<QUrl> url);
     void waitForStop(QProcess *process);

@@ -65,6 +65,44 @@ QCoro::Task<std::shared_ptr<PageFold>> foldPageOffMain(std::vector<HistoryEntry>
     co_return result;
 }
 
+// History and live entries folded again after an older page arrived, in the order the first
+// load used: the history, then the first page's projections, then the live entries. The
+// projections must not come last: a live event (a rename, a todo write) is newer than the
+// values the first page carried.
+QCoro::Task<std::shared_ptr<PageFold>> refoldOffMain(std::vector<HistoryEntry> history, std::vector<HistoryEntry> live,
+                                                     std::optional<SessionProjectionsBlock> projections,
+                                                     std::shared_ptr<std::atomic<bool>> cancelled)
+{
+    auto work = [history = std::move(history), live = std::move(live), projections = std::move(projections),
+                 cancelled]() mutable {
+        auto result = std::make_shared<PageFold>();
+        const std::atomic<bool> *flag = cancelled.get();
+        const auto sortedHistory = TranscriptFold::sortedBySeq(history);
+        const auto sortedLive = TranscriptFold::sortedBySeq(live);
+        // A final message covers chunks on either side of the split.
+        TranscriptFold::CoveredChunks covered;
+        for (const auto *entries : {&sortedHistory, &sortedLive})
+            for (const HistoryEntry *entry : *entries)
+                covered.add(entry->event);
+        if (!TranscriptFold::foldUncovered(sortedHistory, covered, result->state, flag))
+            return result;
+        if (projections) {
+            for (const auto &[key, value] : projections->values) {
+                if (flag->load(std::memory_order_relaxed))
+                    return result;
+                TranscriptFold::applyProjection(key, value, result->state);
+            }
+        }
+        TranscriptFold::foldUncovered(sortedLive, covered, result->state, flag);
+        result->events = std::move(history);
+        return result;
+    };
+    std::shared_ptr<PageFold> result = co_await QtConcurrent::run(std::move(work));
+    if (cancelled->load())
+        throw CancellationError();
+    co_return result;
+}
+
 // The decoded page, or what decoding it threw.
 struct DecodedPage
 {
@@ -580,7 +618,7 @@ QCoro::Task<void> SessionModel::loadOlder(std::optional<WireClient> client, Canc
     }
 
     std::vector<HistoryEntry> newHistory;
-    std::vector<HistoryEntry> foldInput;
+    std::vector<HistoryEntry> live;
     std::optional<SessionProjectionsBlock> projections;
     size_t liveSnapshot = 0;
     auto cancelled = std::make_shared<std::atomic<bool>>(cancel.isCancelled());
@@ -605,9 +643,7 @@ QCoro::Task<void> SessionModel::loadOlder(std::optional<WireClient> client, Canc
         }
         newHistory = std::move(page->events);
         newHistory.insert(newHistory.end(), m_historyEntries.begin(), m_historyEntries.end());
-        foldInput.reserve(newHistory.size() + m_liveEntries.size());
-        foldInput = newHistory;
-        foldInput.insert(foldInput.end(), m_liveEntries.begin(), m_liveEntries.end());
+        live = m_liveEntries;
         liveSnapshot = m_liveEntries.size();
         projections = m_historyProjections;
         std::erase_if(m_foldsInFlight, [](const auto &w) { return w.expired(); });
@@ -618,7 +654,7 @@ QCoro::Task<void> SessionModel::loadOlder(std::optional<WireClient> client, Canc
 
     std::shared_ptr<PageFold> folded;
     try {
-        folded = co_await foldPageOffMain(std::move(foldInput), std::move(projections), cancelled);
+        folded = co_await refoldOffMain(std::move(newHistory), std::move(live), std::move(projections), cancelled);
         if (cancel.isCancelled())
             throw CancellationError();
     } catch (...) {
@@ -640,7 +676,7 @@ QCoro::Task<void> SessionModel::loadOlder(std::optional<WireClient> client, Canc
             view = entry.view->view;
         TranscriptFold::fold(entry.event, view, state);
     }
-    m_historyEntries = std::move(newHistory);
+    m_historyEntries = std::move(folded->events);
     setHasMoreHistory(page->hasMore);
     m_fold = std::move(state);
     for (const auto &[key, value] : m_liveProjectionValues)

@@ -939,56 +939,73 @@ void TranscriptFold::fold(const SessionEvent &event, const std::optional<JSONVal
     }
 }
 
-void TranscriptFold::foldHistory(const std::vector<HistoryEntry> &events, FoldState &state,
-                                 const std::atomic<bool> *cancelled)
+void TranscriptFold::CoveredChunks::add(const SessionEvent &event)
 {
-    const auto isCancelled = [cancelled] { return cancelled && cancelled->load(std::memory_order_relaxed); };
+    if (event.type != u"assistant/message" || replacesSurface(event.surfaceOp))
+        return;
+    if (event.sourceEventSeqs && !event.sourceEventSeqs->empty()) {
+        for (qint64 seq : *event.sourceEventSeqs)
+            m_seqs.insert(seq);
+        return;
+    }
+    const auto turn = intMember(event.data, u"turn");
+    const auto step = intMember(event.data, u"step");
+    if (turn && step)
+        m_steps.insert(StepKey{*turn, *step});
+}
 
+bool TranscriptFold::CoveredChunks::covers(const SessionEvent &event) const
+{
+    if (event.type != u"assistant/chunk")
+        return false;
+    const auto turn = intMember(event.data, u"turn");
+    const auto step = intMember(event.data, u"step");
+    return turn && step && (m_seqs.contains(event.seq) || m_steps.contains(StepKey{*turn, *step}));
+}
+
+std::vector<const HistoryEntry *> TranscriptFold::sortedBySeq(const std::vector<HistoryEntry> &entries)
+{
     std::vector<const HistoryEntry *> sorted;
-    sorted.reserve(events.size());
-    for (const HistoryEntry &entry : events)
+    sorted.reserve(entries.size());
+    for (const HistoryEntry &entry : entries)
         sorted.push_back(&entry);
     std::stable_sort(sorted.begin(), sorted.end(),
                      [](const HistoryEntry *a, const HistoryEntry *b) { return a->event.seq < b->event.seq; });
+    return sorted;
+}
 
-    // A final message makes the chunks it names, or else its whole step's chunks, redundant.
-    QSet<qint64> coveredSeqs;
-    QSet<StepKey> coveredSteps;
-    for (const HistoryEntry *entry : sorted) {
-        if (isCancelled())
-            return;
+bool TranscriptFold::foldUncovered(const std::vector<const HistoryEntry *> &entries, const CoveredChunks &covered,
+                                   FoldState &state, const std::atomic<bool> *cancelled)
+{
+    for (const HistoryEntry *entry : entries) {
+        if (cancelled && cancelled->load(std::memory_order_relaxed))
+            return false;
         const SessionEvent &event = entry->event;
-        if (event.type != u"assistant/message" || replacesSurface(event.surfaceOp))
+        if (covered.covers(event)) {
+            // Still seen, so a live copy of the chunk is dropped as a duplicate.
+            recordSeq(event.seq, state);
             continue;
-        if (event.sourceEventSeqs && !event.sourceEventSeqs->empty()) {
-            for (qint64 seq : *event.sourceEventSeqs)
-                coveredSeqs.insert(seq);
-            continue;
-        }
-        const auto turn = intMember(event.data, u"turn");
-        const auto step = intMember(event.data, u"step");
-        if (turn && step)
-            coveredSteps.insert(StepKey{*turn, *step});
-    }
-
-    for (const HistoryEntry *entry : sorted) {
-        if (isCancelled())
-            return;
-        const SessionEvent &event = entry->event;
-        if (event.type == u"assistant/chunk") {
-            const auto turn = intMember(event.data, u"turn");
-            const auto step = intMember(event.data, u"step");
-            if (turn && step && (coveredSeqs.contains(event.seq) || coveredSteps.contains(StepKey{*turn, *step}))) {
-                // Still seen, so a live copy of the chunk is dropped as a duplicate.
-                recordSeq(event.seq, state);
-                continue;
-            }
         }
         std::optional<JSONValue> view;
         if (entry->view)
             view = entry->view->view;
         fold(event, view, state);
     }
+    return true;
+}
+
+void TranscriptFold::foldHistory(const std::vector<HistoryEntry> &events, FoldState &state,
+                                 const std::atomic<bool> *cancelled)
+{
+    const std::vector<const HistoryEntry *> sorted = sortedBySeq(events);
+    // A final message makes the chunks it names, or else its whole step's chunks, redundant.
+    CoveredChunks covered;
+    for (const HistoryEntry *entry : sorted) {
+        if (cancelled && cancelled->load(std::memory_order_relaxed))
+            return;
+        covered.add(entry->event);
+    }
+    foldUncovered(sorted, covered, state, cancelled);
 }
 
 void TranscriptFold::applyProjection(const QString &key, const JSONValue &value, FoldState &state)

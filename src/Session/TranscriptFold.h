@@ -1,9 +1,11 @@
 #pragma once
 
 #include "Domain/SessionEvents.h"
+#include "Session/SeqSet.h"
 #include "Session/Transcript.h"
 
 #include <QHashFunctions>
+#include <QSet>
 #include <QString>
 
 #include <atomic>
@@ -35,12 +37,33 @@ public:
     // presentation itself or an object carrying it under "view".
     static void fold(const SessionEvent &event, const std::optional<JSONValue> &view, FoldState &state);
 
+    // The streamed chunks that final assistant messages make redundant: the chunks a
+    // message names in "sourceEventSeqs", else every chunk of its (turn, step).
+    class CoveredChunks
+    {
+    public:
+        // Takes in what one event covers (only final messages that replace no surface cover).
+        void add(const SessionEvent &event);
+        // Whether the event is a chunk of a turn and step that some added message covers.
+        bool covers(const SessionEvent &event) const;
+
+    private:
+        SeqSet m_seqs;
+        QSet<StepKey> m_steps;
+    };
+
     // Folds a run of history entries in sequence order, leaving out the streamed chunks that
     // a final assistant message covers (they still count as seen). Checks `cancelled` before
     // every entry of both passes and returns at once when it is set; the state is then only
     // partly folded and must be discarded.
     static void foldHistory(const std::vector<HistoryEntry> &events, FoldState &state,
                             const std::atomic<bool> *cancelled = nullptr);
+    // The second pass of foldHistory on its own: the entries in sequence order (stable),
+    // covered chunks only recorded as seen. False when it stopped at `cancelled`.
+    static bool foldUncovered(const std::vector<const HistoryEntry *> &entries, const CoveredChunks &covered,
+                              FoldState &state, const std::atomic<bool> *cancelled = nullptr);
+    // Entries sorted by sequence number, keeping the given order among equal numbers.
+    static std::vector<const HistoryEntry *> sortedBySeq(const std::vector<HistoryEntry> &entries);
 
     // Applies one projection value to the side fields; never touches the transcript rows.
     static void applyProjection(const QString &key, const JSONValue &value, FoldState &state);

@@ -98,6 +98,7 @@ AppModel::~AppModel()
         m_connectionCancel->cancel();
     if (m_selectionCancel)
         m_selectionCancel->cancel();
+    m_exportsCancel.cancel();
     m_connection->setFrameHandler({});
 }
 
@@ -362,6 +363,8 @@ void AppModel::disconnect()
     if (m_selectionCancel)
         m_selectionCancel->cancel();
     m_selectionCancel.reset();
+    m_exportsCancel.cancel();
+    m_exportsCancel = CancelToken();
     ++m_connectionEpoch;
 
     m_connection->disconnect();

@@ -249,7 +249,9 @@ public:
     QCoro::Task<std::optional<QString>> setCredential(QString name, QString value);
     QCoro::Task<std::optional<QString>> unsetCredential(QString name);
     QCoro::Task<std::vector<SkillEntry>> listSkills(QString sessionId);
-    QCoro::Task<std::optional<SessionExport>> exportSession(QString sessionId);
+    // The session's log archive with a file name for saving it. Cancelling `cancel`, or a
+    // disconnect, ends the download with nothing and no message.
+    QCoro::Task<std::optional<SessionExport>> exportSession(QString sessionId, CancelToken cancel = {});
 
     // Wire shapes of the actions.
     static JSONValue sessionCreationPayload(const std::optional<QString> &cwd, const std::optional<QString> &workspaceId,
@@ -392,6 +394,8 @@ private:
     // The two long-lived flows, each cancelled before it is replaced.
     std::optional<CancelToken> m_connectionCancel;
     std::optional<CancelToken> m_selectionCancel;
+    // Cancels the log downloads of the current connection; replaced at every disconnect.
+    CancelToken m_exportsCancel;
     // Bumped by every connection the store starts and by every disconnect: work started on
     // an earlier connection recognises itself as stale.
     quint64 m_connectionEpoch = 0;

@@ -760,21 +760,32 @@ QCoro::Task<std::vector<SkillEntry>> AppModel::listSkills(QString sessionId)
     }
 }
 
-QCoro::Task<std::optional<SessionExport>> AppModel::exportSession(QString sessionId)
+QCoro::Task<std::optional<SessionExport>> AppModel::exportSession(QString sessionId, CancelToken cancel)
 {
     QPointer<AppModel> self(this);
     const AliveToken alive = m_alive;
     const std::optional<WireClient> client = wire();
     if (!client)
         co_return std::nullopt;
+    // Ends with the caller's cancellation or with the connection, whichever comes first.
+    const CancelToken download;
+    const CancelToken exports = m_exportsCancel;
+    if (cancel.isCancelled() || exports.isCancelled())
+        download.cancel();
+    const QMetaObject::Connection byCaller =
+        QObject::connect(cancel.notifier(), &CancelState::cancelRequested, download.notifier(), [download] { download.cancel(); });
+    const QMetaObject::Connection byStore =
+        QObject::connect(exports.notifier(), &CancelState::cancelRequested, download.notifier(), [download] { download.cancel(); });
     std::optional<QByteArray> archive;
     std::exception_ptr failure;
     try {
-        archive = co_await client->downloadSessionLog(sessionId);
+        archive = co_await client->downloadSessionLog(sessionId, download);
     } catch (...) {
         failure = std::current_exception();
     }
-    if (alive.expired() || !self)
+    QObject::disconnect(byCaller);
+    QObject::disconnect(byStore);
+    if (alive.expired() || !self || download.isCancelled())
         co_return std::nullopt;
     if (!archive) {
         reportFailure(u"导出失败："_s, failure);

@@ -410,9 +410,9 @@ size_t qHash(const JSONValue &value, size_t seed) noexcept { return value.hash(s
 
 namespace {
 
-void writeString(QByteArray &out, const QString &text)
+// The text's UTF-8 with JSON's escapes, without quotes. The text holds no lone surrogate.
+void appendEscaped(QByteArray &out, QStringView text)
 {
-    out.append('"');
     const QByteArray utf8 = text.toUtf8();
     const char *p = utf8.constData();
     const char *end = p + utf8.size();
@@ -439,6 +439,31 @@ void writeString(QByteArray &out, const QString &text)
         }
     }
     out.append(run, end - run);
+}
+
+// A lone surrogate has no UTF-8 form: it is written as its escape ("\uD800"), so that the
+// text reads back exactly as it was.
+void writeString(QByteArray &out, const QString &text)
+{
+    out.append('"');
+    const char16_t *units = reinterpret_cast<const char16_t *>(text.utf16());
+    const qsizetype size = text.size();
+    qsizetype runStart = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t u = units[i];
+        if (u < 0xD800 || u > 0xDFFF)
+            continue;
+        if (u <= 0xDBFF && i + 1 < size && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+            ++i; // a well-formed pair
+            continue;
+        }
+        appendEscaped(out, QStringView(text).mid(runStart, i - runStart));
+        static const char hex[] = "0123456789ABCDEF";
+        const char esc[6] = {'\\', 'u', hex[(u >> 12) & 15], hex[(u >> 8) & 15], hex[(u >> 4) & 15], hex[u & 15]};
+        out.append(esc, 6);
+        runStart = i + 1;
+    }
+    appendEscaped(out, QStringView(text).mid(runStart));
     out.append('"');
 }
 
@@ -661,15 +686,46 @@ private:
         double value = 0;
         auto r = std::from_chars(start, p, value);
         if (r.ec == std::errc::result_out_of_range) {
-            // A tiny magnitude (negative exponent) rounds to zero; a huge one is refused.
-            const char *e = std::find_if(start, p, [](char c) { return c == 'e' || c == 'E'; });
-            if (e != p && e + 1 < p && e[1] == '-')
+            // A tiny magnitude rounds to zero; a huge one is refused. The magnitude is that
+            // of the leading digit, not the exponent's sign: 1<400 zeros>e-1 is huge.
+            if (decimalMagnitude(start, p) < 0)
                 return *start == '-' ? -0.0 : 0.0;
             fail("number out of range");
         }
         if (r.ec != std::errc() || r.ptr != p)
             fail("invalid number");
         return value;
+    }
+
+    // The power of ten of the first significant digit of a well-formed, non-zero number
+    // (1.5 gives 0, 0.02 gives -2, 12e3 gives 4), saturated far beyond any double's range.
+    static long long decimalMagnitude(const char *start, const char *end)
+    {
+        const char *digits = start + (*start == '-' ? 1 : 0);
+        const char *e = std::find_if(digits, end, [](char c) { return c == 'e' || c == 'E'; });
+        const char *dot = std::find(digits, e, '.');
+        constexpr long long kLimit = 1LL << 40;
+        long long exponent = 0;
+        if (e != end) {
+            const char *q = e + 1;
+            const bool negative = q < end && *q == '-';
+            if (q < end && (*q == '-' || *q == '+'))
+                ++q;
+            for (; q < end; ++q)
+                exponent = std::min(exponent * 10 + (*q - '0'), kLimit);
+            if (negative)
+                exponent = -exponent;
+        }
+        long long magnitude = 0;
+        const char *first = std::find_if(digits, dot, [](char c) { return c != '0'; });
+        if (first != dot) {
+            magnitude = (dot - first) - 1;
+        } else {
+            const char *fraction = dot == e ? e : dot + 1;
+            const char *nonZero = std::find_if(fraction, e, [](char c) { return c != '0'; });
+            magnitude = -((nonZero - fraction) + 1);
+        }
+        return magnitude + exponent;
     }
 
     static int hexValue(char c)

@@ -81,7 +81,9 @@ QCoro::Task<Transfer> WireClient::send(QUrl url, std::optional<QByteArray> body,
     QTimer idle;
     idle.setSingleShot(true);
     idle.setTimerType(Qt::PreciseTimer);
-    int idleMs = body ? kRequestTimeoutMs : 0;
+    // Measured as inactivity for every request, the log download included: a large
+    // archive that keeps arriving is not cut, a silent host is.
+    int idleMs = session->transferIdleTimeout();
     if (session->requestTimeout() > 0)
         idleMs = idleMs > 0 ? std::min(idleMs, session->requestTimeout()) : session->requestTimeout();
     QTimer whole;

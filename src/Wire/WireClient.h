@@ -32,8 +32,6 @@ struct Transfer
 class WireClient
 {
 public:
-    static constexpr int kRequestTimeoutMs = 60000;
-
     WireClient() = default;
     WireClient(QUrl baseURL, WireSession *session);
 
@@ -52,7 +50,8 @@ public:
     // Answers a request the host pushed.
     QCoro::Task<void> respond(QString rpcId, JSONValue value, CancelToken cancel = {}) const;
     QCoro::Task<void> respondRaw(JSONValue envelope, CancelToken cancel = {}) const;
-    // The session's log archive.
+    // The session's log archive. Like every request it fails when no data moved for the
+    // session's transfer idle limit; cancelling `cancel` throws CancellationError.
     QCoro::Task<QByteArray> downloadSessionLog(QString sessionId, CancelToken cancel = {}) const;
 
     // Throws WireTransportError "invalid Remote endpoint: …".

@@ -18,6 +18,12 @@ public:
 
     QNetworkAccessManager *manager() { return &m_manager; }
 
+    // Each request's own limit: the longest it may go without receiving or sending data
+    // (60 s; tests shorten it). A long transfer that keeps moving is never cut.
+    static constexpr int kDefaultTransferIdleTimeoutMs = 60000;
+    void setTransferIdleTimeout(int ms) { m_transferIdleTimeoutMs = ms; }
+    int transferIdleTimeout() const { return m_transferIdleTimeoutMs; }
+
     // Extra limits of this session on top of each request's own time-out, in
     // milliseconds (0 = none): the longest pause without data, and the whole transfer.
     void setRequestTimeout(int ms) { m_requestTimeoutMs = ms; }
@@ -30,6 +36,7 @@ public:
 
 private:
     QNetworkAccessManager m_manager;
+    int m_transferIdleTimeoutMs = kDefaultTransferIdleTimeoutMs;
     int m_requestTimeoutMs = 0;
     int m_resourceTimeoutMs = 0;
 };

@@ -128,6 +128,9 @@ private Q_SLOTS:
         plain.close();
         // The login shell stand-in: prints what the test asks for and records its arguments.
         QVERIFY(writeScript(file(u"fake-shell"_s),
+                            "if [ -n \"$NBD_TEST_SHELL_GATE\" ]; then\n"
+                            "  while [ ! -e \"$NBD_TEST_SHELL_GATE\" ]; do sleep 0.02; done\n"
+                            "fi\n"
                             "printf '%s' \"$NBD_TEST_SHELL_OUTPUT\"\n"
                             "[ -n \"$NBD_TEST_SHELL_ARGS\" ] && printf '%s\\n' \"$@\" > \"$NBD_TEST_SHELL_ARGS\"\n"
                             "exit 0\n"));
@@ -227,8 +230,21 @@ private Q_SLOTS:
         QTest::newRow("directories are skipped everywhere")
             << QString() << u"{dir}\n"_s << QStringList{u"{dir}"_s, u"{exe}"_s} << u"{exe}"_s
             << QStringList{u"在常见位置找到 nbd：{exe}"_s} << true;
-        QTest::newRow("shell prints several lines")
-            << QString() << u"welcome\n{exe2}\n"_s << QStringList{} << QString() << QStringList{} << true;
+        // Login shells with chatty profiles print banners around the answer.
+        QTest::newRow("banner before the path")
+            << QString() << u"Welcome to the machine\n\n  {exe2}\n"_s << QStringList{} << u"{exe2}"_s
+            << QStringList{u"通过登录 shell 找到 nbd：{exe2}"_s} << true;
+        QTest::newRow("greeting after the path")
+            << QString() << u"motd: all good\n{exe2}\nhave a nice day\n\n"_s << QStringList{} << u"{exe2}"_s
+            << QStringList{u"通过登录 shell 找到 nbd：{exe2}"_s} << true;
+        QTest::newRow("the last of several paths")
+            << QString() << u"{exe}\n{exe2}\n"_s << QStringList{} << u"{exe2}"_s
+            << QStringList{u"通过登录 shell 找到 nbd：{exe2}"_s} << true;
+        QTest::newRow("last path not executable, no earlier path tried")
+            << QString() << u"{exe}\n{missing}\n"_s << QStringList{u"{exe2}"_s} << u"{exe2}"_s
+            << QStringList{u"在常见位置找到 nbd：{exe2}"_s} << true;
+        QTest::newRow("only a banner") << QString() << u"welcome\nnbd\n"_s << QStringList{} << QString() << QStringList{}
+                                       << true;
         QTest::newRow("nothing anywhere") << QString() << QString() << QStringList{u"{missing}"_s, u"{dir}"_s} << QString()
                                           << QStringList{} << true;
     }
@@ -319,13 +335,32 @@ private Q_SLOTS:
         QTest::newRow("other scheme is skipped")
             << EnvList{{"NBD_SIM_READY_LINE", "nbd web: ftp://127.0.0.1:21\nnbd web: {url}\n"}} << true
             << QStringList{u"nbd web: ftp://127.0.0.1:21"_s};
-        QTest::newRow("split inside the address")
-            << EnvList{{"NBD_SIM_READY_SPLIT_AT", "28"}} << true << QStringList{u"nbd web: {url}"_s};
+        // Pieces written within the quiet grace are one line.
+        QTest::newRow("split inside the port, 2 ms apart")
+            << EnvList{{"NBD_SIM_READY_SPLIT_AT", "28"}, {"NBD_SIM_SPLIT_PAUSE_MS", "2"}} << true
+            << QStringList{u"nbd web: {url}"_s};
+        QTest::newRow("split inside the port, 40 ms apart")
+            << EnvList{{"NBD_SIM_READY_SPLIT_AT", "28"}, {"NBD_SIM_SPLIT_PAUSE_MS", "40"}} << true
+            << QStringList{u"nbd web: {url}"_s};
         QTest::newRow("split inside the prefix")
-            << EnvList{{"NBD_SIM_READY_SPLIT_AT", "5"}} << true << QStringList{u"nbd web: {url}"_s};
+            << EnvList{{"NBD_SIM_READY_SPLIT_AT", "5"}, {"NBD_SIM_SPLIT_PAUSE_MS", "40"}} << true
+            << QStringList{u"nbd web: {url}"_s};
         QTest::newRow("split inside a multi-byte character")
-            << EnvList{{"NBD_SIM_READY_LINE", "启动中\nnbd web: {url}\n"}, {"NBD_SIM_READY_SPLIT_AT", "2"}} << true
-            << QStringList{u"启动中"_s, u"nbd web: {url}"_s};
+            << EnvList{{"NBD_SIM_READY_LINE", "启动中\nnbd web: {url}\n"}, {"NBD_SIM_READY_SPLIT_AT", "2"},
+                       {"NBD_SIM_SPLIT_PAUSE_MS", "40"}}
+            << true << QStringList{u"启动中"_s, u"nbd web: {url}"_s};
+        // A host that ends its ready line without a line break and keeps running.
+        QTest::newRow("no line break after the ready line")
+            << EnvList{{"NBD_SIM_READY_LINE", "nbd web: {url}"}} << true << QStringList{};
+        QTest::newRow("no line break, last character cut by the first read")
+            << EnvList{{"NBD_SIM_READY_LINE", "nbd web: {url} (就绪)"}, {"NBD_SIM_READY_SPLIT_AT", "-3"},
+                       {"NBD_SIM_SPLIT_PAUSE_MS", "300"}}
+            << true << QStringList{};
+        // A line held past the grace that is not a ready line is logged whole once complete.
+        QTest::newRow("slow line before the ready line")
+            << EnvList{{"NBD_SIM_READY_LINE", "启动中……完成\nnbd web: {url}\n"}, {"NBD_SIM_READY_SPLIT_AT", "10"},
+                       {"NBD_SIM_SPLIT_PAUSE_MS", "300"}}
+            << true << QStringList{u"启动中……完成"_s, u"nbd web: {url}"_s};
         QTest::newRow("missing trailing space")
             << EnvList{{"NBD_SIM_READY_LINE", "nbd web:{url}\n"}} << false << QStringList{u"nbd web:{url}"_s};
         QTest::newRow("different case") << EnvList{{"NBD_SIM_READY_LINE", "NBD web: {url}\n"}} << false
@@ -365,6 +400,45 @@ private Q_SLOTS:
             QVERIFY2(log.contains(line), qPrintable(line));
         }
         QVERIFY(!log.contains(QString()));
+        manager->stopAndWait();
+    }
+
+    // A host written as a script that prints exactly the given bytes, with pauses.
+    void readyTextWithoutTrailingBreak_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QUrl>("expected");
+        QTest::addColumn<QStringList>("loggedLines");
+
+        QTest::newRow("no line break, the host keeps running")
+            << QByteArray("printf 'nbd web: http://127.0.0.1:4321'\nexec sleep 30\n") << QUrl(u"http://127.0.0.1:4321"_s)
+            << QStringList{u"nbd 就绪：http://127.0.0.1:4321"_s};
+        QTest::newRow("rest of the port 2 ms later")
+            << QByteArray("printf 'nbd web: http://127.0.0.1:30'\nsleep 0.002\nprintf '80\\n'\nexec sleep 30\n")
+            << QUrl(u"http://127.0.0.1:3080"_s) << QStringList{u"nbd web: http://127.0.0.1:3080"_s};
+        QTest::newRow("rest of the port 50 ms later, no line break")
+            << QByteArray("printf 'nbd web: http://127.0.0.1:30'\nsleep 0.05\nprintf '80'\nexec sleep 30\n")
+            << QUrl(u"http://127.0.0.1:3080"_s) << QStringList{u"nbd 就绪：http://127.0.0.1:3080"_s};
+        QTest::newRow("a line break ends the wait without the grace")
+            << QByteArray("printf 'nbd web: http://127.0.0.1:3080\\nstill starting'\nexec sleep 30\n")
+            << QUrl(u"http://127.0.0.1:3080"_s) << QStringList{u"nbd web: http://127.0.0.1:3080"_s};
+    }
+
+    void readyTextWithoutTrailingBreak()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(QUrl, expected);
+        QFETCH(QStringList, loggedLines);
+
+        const QString host = file(u"script-host"_s);
+        QVERIFY(writeScript(host, script));
+        auto manager = makeManager(30000);
+        Pending<std::optional<QUrl>> launch(manager->start(m_dir.path(), host));
+        AWAIT_DONE(launch);
+        QCOMPARE(launch.value(), std::optional<QUrl>(expected));
+        QCOMPARE(manager->phase(), Phase::running(expected));
+        for (const QString &line : std::as_const(loggedLines))
+            QTRY_VERIFY2(manager->logLines().contains(line), qPrintable(manager->logLines().join(u'\n')));
         manager->stopAndWait();
     }
 
@@ -607,6 +681,37 @@ private Q_SLOTS:
         QCOMPARE(manager->phase(), Phase::running(*second.value()));
         const QStringList log = manager->logLines();
         QCOMPARE(std::count_if(log.begin(), log.end(), [](const QString &l) { return l.startsWith(u"已启动 nbd："_s); }), 1);
+        manager->stopAndWait();
+    }
+
+    void supersededLookupLeavesTheNewerPhase()
+    {
+        // The first launch's login-shell lookup hangs until the test lets it go; meanwhile a
+        // second launch with a configured path becomes running.
+        const QString gate = file(u"shell-gate"_s);
+        QFile::remove(gate);
+        ScopedEnv holdShell("NBD_TEST_SHELL_GATE", gate.toUtf8());
+        ScopedEnv output("NBD_TEST_SHELL_OUTPUT", m_sim.toUtf8());
+        auto manager = makeManager();
+        Pending<std::optional<QUrl>> first(manager->start(m_dir.path(), QString()));
+        QCOMPARE(manager->phase(), Phase::locating());
+        Pending<std::optional<QUrl>> second(manager->start(m_dir.path(), m_sim));
+        AWAIT_DONE(second);
+        QVERIFY(second.value());
+        const Phase running = Phase::running(*second.value());
+        QCOMPARE(manager->phase(), running);
+        QVERIFY(!first.isDone());
+
+        QList<Phase> later;
+        connect(manager.get(), &NBDProcessManager::phaseChanged, this, [&] { later.append(manager->phase()); });
+        QFile touch(gate);
+        QVERIFY(touch.open(QIODevice::WriteOnly));
+        touch.close();
+        AWAIT_DONE(first);
+        QCOMPARE(first.value(), std::nullopt);
+        QCOMPARE(manager->phase(), running);
+        QCOMPARE(later, QList<Phase>());
+        QVERIFY(manager->hasProcess());
         manager->stopAndWait();
     }
 

@@ -104,6 +104,7 @@ private Q_SLOTS:
     void olderPage_data();
     void olderPage();
     void olderPageLandingAfterResyncIsDropped();
+    void olderPageKeepsLiveChanges();
     void resyncClearsAndReloadsTheSessionLog();
     void markSubscribedFlagsAResync();
 
@@ -532,6 +533,39 @@ void TestSessionModel::olderPageLandingAfterResyncIsDropped()
     QCOMPARE(model->items(), itemsAfterResync);
     QCOMPARE(model->transcriptRevision(), revision);
     QVERIFY(model->hasMoreHistory());
+}
+
+// The first page's projections are older than what arrived live: paging back must not bring
+// them back over a live rename.
+void TestSessionModel::olderPageKeepsLiveChanges()
+{
+    for (int i = 1; i <= 30; ++i)
+        m_sim->append(kSession, events::userMessage(u"m"_s + QString::number(i), u"t"_s));
+    m_sim->setProjection(kSession, u"title"_s, JSONValue(u"旧标题"_s), false);
+    m_sim->setProjection(kSession, u"todos"_s,
+                         JSONValue::array({JSONValue::object({{u"content"_s, u"旧"_s}, {u"status"_s, u"pending"_s}})}), false);
+    auto model = loadedModel();
+    QCOMPARE(model->title(), std::optional<QString>(u"旧标题"_s));
+    QVERIFY(model->hasMoreHistory());
+
+    model->applyLive(eventOf(events::sessionTitle(u"新标题"_s).with(u"seq"_s, JSONValue(31)).with(u"time"_s, JSONValue(0.0))),
+                     std::nullopt);
+    const JSONValue todos = JSONValue::array({JSONValue::object({{u"content"_s, u"新"_s}, {u"status"_s, u"in_progress"_s}})});
+    model->applyProjection(u"todos"_s, todos);
+    QCOMPARE(model->title(), std::optional<QString>(u"新标题"_s));
+    const FoldState live = model->fold();
+
+    QSignalSpy titles(model.get(), &SessionModel::titleChanged);
+    test::waitFor(model->loadOlder(client()));
+    QCOMPARE(model->historyEntries().front().event.seq, 1);
+    QCOMPARE(model->title(), std::optional<QString>(u"新标题"_s));
+    QCOMPARE(model->todos(), (std::vector<TodoItem>{{u"新"_s, u"in_progress"_s}}));
+    QCOMPARE(titles.count(), 0);
+    // Nothing but the older rows came in.
+    QCOMPARE(model->items().size(), live.items.size() + 10);
+    QCOMPARE(model->fold().title, live.title);
+    QCOMPARE(model->fold().todos, live.todos);
+    QCOMPARE(model->fold().projectionKeys, live.projectionKeys);
 }
 
 void TestSessionModel::resyncClearsAndReloadsTheSessionLog()

@@ -864,6 +864,29 @@ private Q_SLOTS:
         QCOMPARE(nbd::test::waitFor(store->exportSession(u"other"_s)), std::nullopt);
         QVERIFY(store->transientError() && store->transientError()->startsWith(u"导出失败："_s));
     }
+
+    // A download from a host that never answers ends when its caller cancels it or when the
+    // store disconnects; neither is reported as a failure.
+    void exportSessionIsCancellable()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"s1"_s, 1));
+        h.host.setReply(u"session.export"_s, sim::Reply::never());
+        AppModel *store = h.connected();
+
+        CancelToken cancel;
+        auto byCaller = store->exportSession(u"s1"_s, cancel);
+        QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(u"session.export"_s), 1, 10000);
+        cancel.cancel();
+        QCOMPARE(nbd::test::waitFor(std::move(byCaller), 10000), std::nullopt);
+        QVERIFY(!store->transientError());
+
+        auto byDisconnect = store->exportSession(u"s1"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(u"session.export"_s), 2, 10000);
+        store->disconnect();
+        QCOMPARE(nbd::test::waitFor(std::move(byDisconnect), 10000), std::nullopt);
+        QVERIFY(!store->transientError());
+    }
 };
 
 QTEST_GUILESS_MAIN(AppActionsTest)

@@ -29,6 +29,8 @@ private Q_SLOTS:
     void duplicateKeysLastWins();
     void prettyPrintSortsKeys();
     void roundTripThroughWriter();
+    void numbersBeyondADouble_data();
+    void numbersBeyondADouble();
     void deepNestingIsRefusedNotACrash();
     void fuzzParserAndEnvelopes();
     void envelopes();
@@ -129,6 +131,13 @@ void TestJSONValue::writer_data()
     QTest::newRow("escapes") << JSONValue(QStringLiteral("a\"b\\c\n\t\x01/"))
                              << QByteArray(R"("a\"b\\c\n\t\u0001/")");
     QTest::newRow("chinese") << JSONValue(QStringLiteral("你好")) << QByteArray("\"你好\"");
+    // A lone surrogate has no UTF-8 form; its escape keeps it.
+    QTest::newRow("lone high surrogate") << JSONValue(QString(QChar(0xD800))) << QByteArray(R"("\uD800")");
+    QTest::newRow("lone low surrogate between text")
+        << JSONValue(QStringLiteral("a") + QChar(0xDC01) + QStringLiteral("b\n")) << QByteArray(R"("a\uDC01b\n")");
+    QTest::newRow("pair then a lone high surrogate at the end")
+        << JSONValue(QString::fromUtf8("😀") + QChar(0xDBFF)) << QByteArray("\"😀\\uDBFF\"");
+    QTest::newRow("reversed pair") << JSONValue(QString(QChar(0xDE00)) + QChar(0xD83D)) << QByteArray(R"("\uDE00\uD83D")");
     QTest::newRow("empty object") << JSONValue::emptyObject() << QByteArray("{}");
     QTest::newRow("empty array") << JSONValue::array({}) << QByteArray("[]");
     QTest::newRow("nested") << JSONValue::object({{QStringLiteral("b"), JSONValue::array({1, true, nullptr})},
@@ -216,6 +225,39 @@ void TestJSONValue::roundTripThroughWriter()
     const JSONValue v = parseJSON(text);
     QCOMPARE(parseJSON(*v.data()), v);
     QCOMPARE(parseJSON(v.prettyPrinted()), v);
+    const JSONValue lone = parseJSON(R"(["x\ud800y","\udfff",{"\udbff":"😀"}])");
+    QCOMPARE(parseJSON(*lone.data()), lone);
+    QCOMPARE(*lone.elements()[0].string(), QStringLiteral("x") + QChar(0xD800) + QStringLiteral("y"));
+}
+
+void TestJSONValue::numbersBeyondADouble_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<std::optional<double>>("expected"); // nothing: refused
+    const QByteArray zeros(400, '0');
+    QTest::newRow("huge integer with a small negative exponent") << "1" + zeros + "e-1" << std::optional<double>();
+    QTest::newRow("huge negative integer with a negative exponent") << "-9" + zeros + "e-50" << std::optional<double>();
+    QTest::newRow("huge with a fraction") << "1" + zeros + ".5" << std::optional<double>();
+    QTest::newRow("positive exponent") << QByteArray("1e400") << std::optional<double>();
+    QTest::newRow("tiny") << QByteArray("1e-400") << std::optional<double>(0.0);
+    QTest::newRow("tiny written with leading zeros") << "0." + zeros + "1" << std::optional<double>(0.0);
+    QTest::newRow("tiny despite a positive exponent") << "0." + zeros + "1e10" << std::optional<double>(0.0);
+    QTest::newRow("many digits that fit") << "1" + QByteArray(300, '0') + "e-290" << std::optional<double>(1e10);
+    QTest::newRow("exponent beyond any integer") << QByteArray("1e-99999999999999999999999") << std::optional<double>(0.0);
+    QTest::newRow("huge exponent") << QByteArray("1e99999999999999999999999") << std::optional<double>();
+}
+
+void TestJSONValue::numbersBeyondADouble()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(std::optional<double>, expected);
+    const std::optional<JSONValue> value = tryParseJSON(text);
+    if (!expected) {
+        QVERIFY2(!value, qPrintable(value ? QString::number(*value->number()) : QString()));
+        return;
+    }
+    QVERIFY(value && value->isNumber());
+    QCOMPARE(*value->number(), *expected);
 }
 
 void TestJSONValue::deepNestingIsRefusedNotACrash()

@@ -81,6 +81,7 @@ private Q_SLOTS:
     void respondRawNaNFailsBeforeSending();
     void exportQueryIsFullyEncoded();
     void exportFailures();
+    void exportLimitIsInactivity();
     void sessionDestroyedMidCall();
 
     void streamFrames();
@@ -373,6 +374,47 @@ void TestWireClient::exportFailures()
 {
     QCOMPARE(failureOf(client().downloadSessionLog(QStringLiteral("missing"))),
              QStringLiteral("session.export failed with HTTP 404"));
+}
+
+// The download has the same limit as calls, measured as time without data, and its caller
+// can cancel it.
+void TestWireClient::exportLimitIsInactivity()
+{
+    m_session->setTransferIdleTimeout(400);
+    auto download = [this](CancelToken cancel = {}) -> QString {
+        try {
+            test::waitFor(client().downloadSessionLog(QStringLiteral("s1"), cancel), 10000);
+            return QString();
+        } catch (const test::WaitTimedOut &) {
+            return QStringLiteral("<still waiting>");
+        } catch (const CancellationError &) {
+            return QStringLiteral("<cancelled>");
+        } catch (const Error &e) {
+            return e.description();
+        }
+    };
+
+    m_host->setReply(QStringLiteral("session.export"), Reply::never());
+    QCOMPARE(download(), QStringLiteral("The request timed out."));
+
+    // Twelve pieces 150 ms apart: far longer than the limit in all, never silent that long.
+    QByteArray archive("PK\x03\x04");
+    for (int i = 0; i < 4000; ++i)
+        archive.append(char('a' + i % 26));
+    m_host->setReply(QStringLiteral("session.export"), Reply::raw(archive).trickled(12, 150));
+    std::optional<QByteArray> bytes;
+    QCOMPARE(failureOf(client().downloadSessionLog(QStringLiteral("s1")), &bytes), QString());
+    QCOMPARE(*bytes, archive);
+
+    // A transfer that stalls half-way is cut.
+    m_host->setReply(QStringLiteral("session.export"), Reply::raw(archive).trickled(2, 2000));
+    QCOMPARE(download(), QStringLiteral("The request timed out."));
+
+    m_session->setTransferIdleTimeout(WireSession::kDefaultTransferIdleTimeoutMs);
+    m_host->setReply(QStringLiteral("session.export"), Reply::never());
+    CancelToken token;
+    QTimer::singleShot(100, [token] { token.cancel(); });
+    QCOMPARE(download(token), QStringLiteral("<cancelled>"));
 }
 
 void TestWireClient::sessionDestroyedMidCall()

@@ -18,7 +18,8 @@
 //   NBD_SIM_STDERR=TEXT           write TEXT to standard error first, as it is
 //   NBD_SIM_READY_LINE=TEXT       print TEXT instead of the ready line, as it is, with
 //                                 "{url}" replaced by the real base address
-//   NBD_SIM_READY_SPLIT_AT=N      write the ready text in two pieces, the first N bytes,
+//   NBD_SIM_READY_SPLIT_AT=N      write the ready text in two pieces, the first N bytes
+//                                 (a negative N: all but the last -N bytes),
 //   NBD_SIM_SPLIT_PAUSE_MS=N      then after N ms (default 200) the rest
 
 #include "SimDemoWorld.h"
@@ -156,7 +157,9 @@ int main(int argc, char **argv)
         QByteArray ready = (u"nbd web: "_s + baseUrl + u'\n').toUtf8();
         if (qEnvironmentVariableIsSet("NBD_SIM_READY_LINE"))
             ready = qEnvironmentVariable("NBD_SIM_READY_LINE").replace(u"{url}"_s, baseUrl).toUtf8();
-        const int splitAt = envInt("NBD_SIM_READY_SPLIT_AT", -1);
+        int splitAt = envInt("NBD_SIM_READY_SPLIT_AT", 0);
+        if (splitAt < 0)
+            splitAt += int(ready.size());
         if (splitAt > 0 && splitAt < ready.size()) {
             writeAll(STDOUT_FILENO, ready.left(splitAt));
             const QByteArray rest = ready.mid(splitAt);

@@ -74,6 +74,14 @@ Reply Reply::delayed(int ms) const
     return r;
 }
 
+Reply Reply::trickled(int pieces, int intervalMs) const
+{
+    Reply r = *this;
+    r.m_tricklePieces = pieces;
+    r.m_trickleIntervalMs = intervalMs;
+    return r;
+}
+
 Reply Reply::withContentType(QByteArray contentType) const
 {
     Reply r = *this;
@@ -224,7 +232,7 @@ bool isOpen(const QPointer<QTcpSocket> &socket)
     return socket && socket->state() == QAbstractSocket::ConnectedState;
 }
 
-void writeHttp(QTcpSocket *socket, int status, const QByteArray &contentType, const QByteArray &body)
+QByteArray httpBytes(int status, const QByteArray &contentType, const QByteArray &body)
 {
     QByteArray out = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
     if (statusHasBody(status)) {
@@ -234,7 +242,26 @@ void writeHttp(QTcpSocket *socket, int status, const QByteArray &contentType, co
     } else {
         out += "\r\n";
     }
-    socket->write(out);
+    return out;
+}
+
+void writeHttp(QTcpSocket *socket, int status, const QByteArray &contentType, const QByteArray &body)
+{
+    socket->write(httpBytes(status, contentType, body));
+}
+
+// Writes the answer in `pieces` parts, one every intervalMs: the head with the first part at
+// once, the last part (pieces - 1) intervals later.
+void writeHttpTrickled(QPointer<QTcpSocket> socket, QByteArray bytes, int pieces, int intervalMs)
+{
+    const qsizetype size = (bytes.size() + pieces - 1) / pieces;
+    socket->write(bytes.left(size));
+    if (bytes.size() <= size)
+        return;
+    QTimer::singleShot(intervalMs, socket, [socket, rest = bytes.mid(size), pieces, intervalMs] {
+        if (isOpen(socket))
+            writeHttpTrickled(socket, rest, std::max(pieces - 1, 1), intervalMs);
+    });
 }
 
 QByteArray jsonBytes(const JSONValue &value)
@@ -669,7 +696,11 @@ void SimHost::carryOut(const Reply &reply, const LoggedRequest &request, QTcpSoc
             writeHttp(guard, reply.httpStatus(), json("application/json"), reply.body());
             return;
         case Reply::Kind::Raw:
-            writeHttp(guard, reply.httpStatus(), json("application/octet-stream"), reply.body());
+            if (reply.tricklePieces() > 1)
+                writeHttpTrickled(guard, httpBytes(reply.httpStatus(), json("application/octet-stream"), reply.body()),
+                                  reply.tricklePieces(), reply.trickleIntervalMs());
+            else
+                writeHttp(guard, reply.httpStatus(), json("application/octet-stream"), reply.body());
             return;
         case Reply::Kind::Never:
             return;

@@ -66,6 +66,8 @@ public:
     Reply delayed(int ms) const;
     // The same reply with another Content-Type header.
     Reply withContentType(QByteArray contentType) const;
+    // A raw reply written in `pieces` parts, intervalMs apart (a slow but steady transfer).
+    Reply trickled(int pieces, int intervalMs) const;
 
     Kind kind() const { return m_kind; }
     int delayMs() const { return m_delayMs; }
@@ -76,6 +78,8 @@ public:
     const JSONValue &errorDetails() const { return m_details; }
     const QByteArray &body() const { return m_body; }
     const QByteArray &contentType() const { return m_contentType; }
+    int tricklePieces() const { return m_tricklePieces; }
+    int trickleIntervalMs() const { return m_trickleIntervalMs; }
 
 private:
     Kind m_kind = Kind::Value;
@@ -87,6 +91,8 @@ private:
     QByteArray m_body;
     QByteArray m_contentType;
     int m_delayMs = 0;
+    int m_tricklePieces = 1;
+    int m_trickleIntervalMs = 0;
 };
 
 class SimHttpServer;
