@@ -124,6 +124,45 @@ private Q_SLOTS:
         QCOMPARE(userTexts(*model), QStringList{u"hi"_s});
     }
 
+    // Clicking back and forth between sessions faster than the host answers: every earlier
+    // selection is cancelled while its three loads are in flight, and nothing may touch a
+    // load that is gone. The last selection wins.
+    void rapidSwitchingKeepsTheLastSelection_data()
+    {
+        QTest::addColumn<bool>("bare");
+        QTest::newRow("sessions with history, models and subagents") << false;
+        // No history, and the host refuses the catalogue and the subagent list.
+        QTest::newRow("bare sessions") << true;
+    }
+
+    void rapidSwitchingKeepsTheLastSelection()
+    {
+        QFETCH(bool, bare);
+        StoreHarness h;
+        for (const QString &id : {u"s1"_s, u"s2"_s, u"s3"_s}) {
+            h.world.addSession(session(id, 1));
+            if (bare)
+                continue;
+            h.world.setModels(id, sim::SimWorld::modelCatalogue(u"p"_s, u"m-"_s + id));
+            h.world.setSubagents(id, {});
+            h.world.appendEvent(id, sim::events::userMessage(u"hi "_s + id, u"hi "_s + id));
+        }
+        AppModel *store = h.connected();
+        const QStringList order = {u"s2"_s, u"s1"_s, u"s2"_s, u"s3"_s, u"s1"_s, u"s3"_s, u"s2"_s};
+        for (int round = 0; round < 12; ++round) {
+            for (const QString &id : order) {
+                store->selectSession(id);
+                // Let some answers arrive half-way through the next switch.
+                QTest::qWait(round % 3);
+            }
+        }
+        QCOMPARE(store->selectedSessionId(), std::optional(u"s2"_s));
+        const std::shared_ptr<SessionModel> model = store->sessionModel(u"s2"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(model->historyLoaded() && (bare || model->modelCatalog()), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(store->subagentCatalogLoading().isEmpty(), 20000);
+        QCOMPARE(userTexts(*model), bare ? QStringList() : QStringList{u"hi s2"_s});
+    }
+
     void selectingCopiesTheRowsRunningFlag()
     {
         StoreHarness h;
