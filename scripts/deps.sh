@@ -4,7 +4,7 @@ NBD_PACKAGES=(
   cmake g++ pkg-config ninja-build qt6-base-dev qt6-websockets-dev qt6-httpserver-dev
   qcoro-qt6-dev qt6-svg-dev libgl-dev libxcb1-dev libxcb-keysyms1-dev qt6-webengine-dev
   qt6-webchannel-dev xvfb xauth xdotool dbus-daemon dbus-x11 lsof git fonts-noto-core
-  fonts-noto-cjk qt6-image-formats-plugins
+  fonts-noto-cjk qt6-image-formats-plugins qt6-translations-l10n
 )
 
 nbd_install_deps() {

@@ -25,7 +25,7 @@ void AppDelegate::applicationWillFinishLaunching()
 
 void AppDelegate::applicationDidFinishLaunching()
 {
-    // SIGTERM and SIGINT take the normal quit path, which stops the host.
+    // SIGTERM, SIGINT and SIGHUP take the normal quit path, which stops the host.
     if (TerminationSignals *signals_ = TerminationSignals::install())
         connect(signals_, &TerminationSignals::terminationRequested, qApp, [] { QCoreApplication::quit(); },
                 Qt::QueuedConnection);

@@ -124,6 +124,8 @@ ContentView::ContentView(AppModel *appModel, std::function<void()> settingsOpene
               m_sidebarSearchVisible = true;
               m_sidebar->refresh();
               expandSidebar();
+              // Expanding into the search means typing next.
+              m_sidebar->focusSearchField();
           },
           [this] {
               if (m_settingsOpener)
@@ -280,32 +282,42 @@ void ContentView::refreshOverlay()
 
 void ContentView::animate(QVariantAnimation *&animation, qreal &value, qreal target, int durationMs)
 {
-    if (animation) {
+    // One animation per state, owned by the view and reused: a finished animation stays
+    // alive, so the next toggle can always stop it and start again from where the value is.
+    if (animation)
         animation->stop();
-        animation->deleteLater();
-        animation = nullptr;
-    }
     if (Motion::reduceMotion() || !isVisible() || value == target) {
         value = target;
         relayout();
         return;
     }
-    auto *anim = new QVariantAnimation(this);
-    anim->setStartValue(value);
-    anim->setEndValue(target);
-    anim->setDuration(durationMs);
-    anim->setEasingCurve(Motion::easeInOut());
-    qreal *slot = &value;
-    connect(anim, &QVariantAnimation::valueChanged, this, [this, slot](const QVariant &v) {
-        *slot = v.toReal();
-        relayout();
-    });
-    connect(anim, &QVariantAnimation::finished, this, [this, slot, target] {
-        *slot = target;
-        relayout();
-    });
-    animation = anim;
-    anim->start(QAbstractAnimation::DeleteWhenStopped);
+    if (!animation) {
+        animation = new QVariantAnimation(this);
+        animation->setEasingCurve(Motion::easeInOut());
+        QVariantAnimation *anim = animation;
+        qreal *slot = &value;
+        connect(anim, &QVariantAnimation::valueChanged, this, [this, slot](const QVariant &v) {
+            *slot = v.toReal();
+            relayout();
+        });
+        connect(anim, &QVariantAnimation::finished, this, [this, slot, anim] {
+            *slot = anim->endValue().toReal();
+            relayout();
+        });
+    }
+    animation->setDuration(durationMs);
+    animation->setStartValue(value);
+    animation->setEndValue(target);
+    animation->start();
+}
+
+bool ContentView::isAnimating() const
+{
+    for (const QVariantAnimation *animation : {m_sidebarAnimation, m_rightAnimation, m_terminalAnimation}) {
+        if (animation && animation->state() == QAbstractAnimation::Running)
+            return true;
+    }
+    return false;
 }
 
 void ContentView::setSidebarCollapsed(bool collapsed)

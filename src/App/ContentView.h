@@ -75,6 +75,8 @@ public:
     const std::optional<TrajectoryEventSelection> &selectedTrajectoryEvent() const { return m_selectedTrajectoryEvent; }
     WorkspaceTerminalModel *terminal() const { return m_terminal; }
     bool hostsClientPluginUI() const;
+    // A collapse or show/hide of a column or the dock is still moving.
+    bool isAnimating() const;
 
     // ---- Operations ----
     void expandSidebar();

@@ -34,9 +34,10 @@ void addPostingCommand(QMenu *menu, const QString &objectName, const QString &ti
 
 } // namespace
 
-MainWindow::MainWindow(AppModel *appModel, std::function<void()> settingsOpener, QWidget *parent)
+MainWindow::MainWindow(AppModel *appModel, std::function<void()> settingsOpener, QWidget *parent,
+                       std::function<void()> quit)
     : QMainWindow(parent)
-    , m_content(new ContentView(appModel, std::move(settingsOpener), this))
+    , m_content(new ContentView(appModel, settingsOpener, this))
 {
     setObjectName(u"main"_s);
     setWindowTitle(u"Nimbrel Deck"_s);
@@ -46,6 +47,26 @@ MainWindow::MainWindow(AppModel *appModel, std::function<void()> settingsOpener,
     QMenu *fileMenu = menuBar()->addMenu(u"文件"_s);
     QAction *newSession = addCommand(fileMenu, u"new-session-command"_s, u"新建会话"_s, QKeySequence(Qt::CTRL | Qt::Key_N));
     connect(newSession, &QAction::triggered, this, [appModel] { startCreateSession(appModel); });
+    // Without an application menu on this desktop, Settings and Quit live in the first menu,
+    // where Linux users look for them.
+    fileMenu->addSeparator();
+    QAction *settings = addCommand(fileMenu, u"settings-command"_s, u"设置…"_s, QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    settings->setMenuRole(QAction::PreferencesRole);
+    connect(settings, &QAction::triggered, this, [settingsOpener] {
+        if (settingsOpener)
+            settingsOpener();
+    });
+    fileMenu->addSeparator();
+    QAction *quitAction = addCommand(fileMenu, u"quit-command"_s, u"退出"_s, QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quitAction->setMenuRole(QAction::QuitRole);
+    // Application-wide: Ctrl+Q quits from the Settings window too.
+    quitAction->setShortcutContext(Qt::ApplicationShortcut);
+    connect(quitAction, &QAction::triggered, this, [quit = std::move(quit)] {
+        if (quit)
+            quit();
+        else
+            QCoreApplication::quit();
+    });
 
     QMenu *workspace = menuBar()->addMenu(u"工作区"_s);
     addPostingCommand(workspace, u"workspace-review-command"_s, u"审阅"_s,

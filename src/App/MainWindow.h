@@ -2,6 +2,8 @@
 
 #include <QMainWindow>
 
+#include <functional>
+
 namespace nbd {
 
 class AppModel;
@@ -16,7 +18,9 @@ public:
     static constexpr int kMinimumWidth = 1080;
     static constexpr int kMinimumHeight = 680;
 
-    MainWindow(AppModel *appModel, std::function<void()> settingsOpener, QWidget *parent = nullptr);
+    // quit: the application's ordered shutdown (by default QCoreApplication::quit()).
+    MainWindow(AppModel *appModel, std::function<void()> settingsOpener, QWidget *parent = nullptr,
+               std::function<void()> quit = {});
     ContentView *content() const { return m_content; }
 
 Q_SIGNALS:

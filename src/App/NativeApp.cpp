@@ -49,7 +49,7 @@ void nbd_nativeApp::showScenes()
 void nbd_nativeApp::openMainWindow()
 {
     if (!m_mainWindow) {
-        m_mainWindow = new MainWindow(m_appModel.get(), [this] { openSettings(); });
+        m_mainWindow = new MainWindow(m_appModel.get(), [this] { openSettings(); }, nullptr, [this] { quit(); });
         m_mainWindow->setAttribute(Qt::WA_DeleteOnClose);
         m_mainWindow->resize(1280, 820);
         // Without a tray nothing could bring the window back: closing it quits, also while the
@@ -82,6 +82,13 @@ void nbd_nativeApp::openSettings()
     m_settingsWindow->activateWindow();
 }
 
+void nbd_nativeApp::quit()
+{
+    // The event loop ends; aboutToQuit runs the delegate's termination (Quick Ask, then the
+    // launched host) before the process exits.
+    QCoreApplication::quit();
+}
+
 void nbd_nativeApp::openQuickAsk()
 {
     if (QuickAskCoordinator *coordinator = m_appDelegate->quickAskCoordinator())
@@ -99,8 +106,14 @@ void nbd_nativeApp::createTray()
     menu->addAction(u"Quick Ask"_s, this, [this] { openQuickAsk(); });
     menu->addAction(u"设置"_s, this, [this] { openSettings(); });
     menu->addSeparator();
-    menu->addAction(u"退出"_s, qApp, [] { QCoreApplication::quit(); });
+    menu->addAction(u"退出"_s, this, [this] { quit(); });
     m_tray->setContextMenu(menu);
+    // A left click (or the keyboard's activation) brings the main window; the menu stays on
+    // the context click.
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+            openMainWindow();
+    });
     connect(m_tray, &QObject::destroyed, menu, &QObject::deleteLater);
     m_tray->show();
 }

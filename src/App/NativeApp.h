@@ -36,12 +36,15 @@ public:
     void showScenes();
     void openSettings();
     void openMainWindow();
+    // The ordered shutdown of the tray's "退出" and the window's Quit command.
+    void quit();
+    QSystemTrayIcon *tray() const { return m_tray; }
+    // The tray icon with its menu; showScenes() creates it where the desktop has a tray.
+    void createTray();
     // The tray's Quick Ask item: nothing before the delegate has finished launching.
     void openQuickAsk();
 
 private:
-    void createTray();
-
     AppDelegate *m_appDelegate;
     std::unique_ptr<AppModel> m_appModel;
     std::unique_ptr<ApprovalNotificationCoordinator> m_approvalNotificationCoordinator;

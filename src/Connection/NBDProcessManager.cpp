@@ -15,6 +15,8 @@
 #include <QTimer>
 
 #include <pwd.h>
+#include <sys/prctl.h>
+#include <csignal>
 #include <unistd.h>
 
 #include <algorithm>
@@ -431,6 +433,15 @@ QCoro::Task<std::optional<QUrl>> NBDProcessManager::start(QString cwd, QString e
     process->setWorkingDirectory(cwd);
     process->setProcessChannelMode(QProcess::SeparateChannels);
     process->setInputChannelMode(QProcess::ForwardedInputChannel);
+    // No host outlives the client, also when the client is killed or crashes: the kernel
+    // sends the host SIGTERM when the thread that launched it ends. A client that died before
+    // the child got here has already handed it to another parent.
+    const pid_t client = ::getpid();
+    process->setChildProcessModifier([client] {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != client)
+            ::raise(SIGTERM);
+    });
 
     connect(process, &QProcess::readyReadStandardOutput, this, [this, launch] { handleOutput(launch, false, false); });
     connect(process, &QProcess::readyReadStandardError, this, [this, launch] { handleOutput(launch, true, false); });

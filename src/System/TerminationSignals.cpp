@@ -41,6 +41,8 @@ TerminationSignals *TerminationSignals::install()
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+    // Closing the terminal the app was started from hangs it up: quit the same way.
+    ::sigaction(SIGHUP, &action, nullptr);
     return instance;
 }
 

@@ -6,7 +6,7 @@ class QSocketNotifier;
 
 namespace nbd {
 
-// Turns SIGTERM and SIGINT into a signal on the main thread. The handler only writes the
+// Turns SIGTERM, SIGINT and SIGHUP into a signal on the main thread. The handler only writes the
 // signal number into a socket pair; a socket notifier on the main thread reads it, so nothing
 // but write(2) runs inside the handler.
 class TerminationSignals : public QObject

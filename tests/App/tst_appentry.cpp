@@ -1,10 +1,13 @@
+#include "GuiTestMain.h"
 #include "App/AppDelegate.h"
 #include "App/MainWindow.h"
 #include "App/NativeApp.h"
 #include "Store/AppModel.h"
 #include "System/DesktopIntegration.h"
 
+#include <QPointer>
 #include <QStandardPaths>
+#include <QSystemTrayIcon>
 #include <QtTest>
 
 using namespace Qt::Literals::StringLiterals;
@@ -18,8 +21,6 @@ private Q_SLOTS:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        QApplication::setOrganizationName(u"Nimbrel"_s);
-        QApplication::setApplicationName(u"Nimbrel Deck"_s);
     }
 
     void startSequenceHandsTheStoreToTheDelegate()
@@ -51,6 +52,29 @@ private Q_SLOTS:
         QCOMPARE(entry.appModel()->nbdProcess()->phase().kind, NBDProcessManager::Phase::Kind::Idle);
     }
 
+    // A left click on the tray icon brings the main window back, also after it was closed;
+    // the context click only opens the menu.
+    void trayClickShowsTheMainWindow()
+    {
+        AppDelegate delegate;
+        nbd_nativeApp entry(&delegate, false);
+        entry.showScenes();
+        entry.createTray(); // offscreen has no tray: build it as on a desktop with one
+        QSystemTrayIcon *tray = entry.tray();
+        QVERIFY(tray && tray->contextMenu());
+        QPointer<MainWindow> window = entry.mainWindow();
+        window->hide();
+        Q_EMIT tray->activated(QSystemTrayIcon::Context);
+        QVERIFY(!window->isVisible());
+        Q_EMIT tray->activated(QSystemTrayIcon::Trigger);
+        QVERIFY(window->isVisible());
+
+        window->close();
+        QTRY_VERIFY(!window); // closed windows are deleted; with a tray the app goes on
+        Q_EMIT tray->activated(QSystemTrayIcon::Trigger);
+        QVERIFY(entry.mainWindow() && entry.mainWindow()->isVisible());
+    }
+
     void settingsOpensOneWindow()
     {
         AppDelegate delegate;
@@ -63,5 +87,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(tst_AppEntry)
+NBD_GUI_TEST_MAIN(tst_AppEntry)
 #include "tst_appentry.moc"

@@ -1,8 +1,11 @@
-// The application as a real process: a termination signal takes the normal quit path, which
-// stops the host the application launched.
+// The application as a real process: a termination signal or the Quit command takes the
+// normal quit path, which stops the host the application launched; a killed application's
+// host goes with it.
 #include "Connection/NBDProcessManager.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QStandardPaths>
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
@@ -77,6 +80,58 @@ quint16 unusedPort()
     return server.serverPort();
 }
 
+// A private X server for the test: Xvfb picks a free display and reports it.
+class VirtualScreen
+{
+public:
+    bool start()
+    {
+        m_server.setProgram(u"Xvfb"_s);
+        m_server.setArguments({u"-displayfd"_s, u"1"_s, u"-screen"_s, u"0"_s, u"1400x1000x24"_s, u"-nolisten"_s,
+                               u"tcp"_s});
+        m_server.start();
+        if (!m_server.waitForStarted(5000))
+            return false;
+        QByteArray out;
+        QElapsedTimer timer;
+        timer.start();
+        while (!out.contains('\n') && timer.elapsed() < 15000) {
+            m_server.waitForReadyRead(500);
+            out += m_server.readAllStandardOutput();
+        }
+        if (!out.contains('\n'))
+            return false;
+        m_display = u":"_s + QString::fromLatin1(out.trimmed());
+        return true;
+    }
+
+    ~VirtualScreen()
+    {
+        m_server.terminate();
+        m_server.waitForFinished(5000);
+    }
+
+    QString display() const { return m_display; }
+
+    // Runs xdotool on this screen; its standard output, trimmed.
+    QString xdotool(const QStringList &arguments, bool *ok = nullptr, int timeoutMs = 30000) const
+    {
+        QProcess tool;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"DISPLAY"_s, m_display);
+        tool.setProcessEnvironment(env);
+        tool.start(u"xdotool"_s, arguments);
+        const bool finished = tool.waitForFinished(timeoutMs);
+        if (ok)
+            *ok = finished && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+        return QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
+    }
+
+private:
+    QProcess m_server;
+    QString m_display;
+};
+
 } // namespace
 
 class tst_AppQuit : public QObject
@@ -89,33 +144,134 @@ private Q_SLOTS:
         QTest::addColumn<int>("signalNumber");
         QTest::newRow("SIGTERM") << SIGTERM;
         QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
     }
 
     void terminationSignalStopsTheLaunchedHost()
     {
         QFETCH(int, signalNumber);
+        QProcess process;
+        qint64 host = 0;
+        launch(process, host, {});
+        if (QTest::currentTestFailed())
+            return;
+
+        ::kill(pid_t(process.processId()), signalNumber);
+        QVERIFY(process.waitForFinished(15000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(host), 5000);
+    }
+
+    // Killed outright, the application cannot stop its host: the kernel does.
+    void killedApplicationTakesItsHostAlong()
+    {
+        QProcess process;
+        qint64 host = 0;
+        launch(process, host, {});
+        if (QTest::currentTestFailed())
+            return;
+
+        ::kill(pid_t(process.processId()), SIGKILL);
+        QVERIFY(process.waitForFinished(5000));
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(host), 2000);
+    }
+
+    // On a real (virtual) screen, driven by keyboard and mouse like a user would: every
+    // animated part of the window toggled several times in a row with motion on, then the
+    // Settings window by its shortcut, then quit by a signal or by Ctrl+Q.
+    void drivenOnAScreenThenQuit_data()
+    {
+        QTest::addColumn<bool>("byShortcut");
+        QTest::newRow("SIGTERM") << false;
+        QTest::newRow("Ctrl+Q") << true;
+    }
+
+    void drivenOnAScreenThenQuit()
+    {
+        QFETCH(bool, byShortcut);
+        if (QStandardPaths::findExecutable(u"Xvfb"_s).isEmpty() || QStandardPaths::findExecutable(u"xdotool"_s).isEmpty())
+            QSKIP("Xvfb and xdotool drive the application on a virtual screen");
+        VirtualScreen screen;
+        QVERIFY(screen.start());
+
+        QProcess process;
+        qint64 host = 0;
+        launch(process, host, {{u"QT_QPA_PLATFORM"_s, u"xcb"_s}, {u"DISPLAY"_s, screen.display()}});
+        if (QTest::currentTestFailed())
+            return;
+
+        bool ok = false;
+        const QString window = screen.xdotool({u"search"_s, u"--sync"_s, u"--onlyvisible"_s, u"--pid"_s,
+                                                QString::number(process.processId()), u"--name"_s,
+                                                u"^Nimbrel Deck$"_s}, &ok).split(u'\n').value(0);
+        QVERIFY2(ok && !window.isEmpty(), "the main window is on the screen");
+        screen.xdotool({u"windowfocus"_s, u"--sync"_s, window}, &ok);
+        QVERIFY(ok);
+
+        // The terminal dock: each toggle left to finish (0.22 s), then three in quick succession.
+        screen.xdotool({u"key"_s, u"--delay"_s, u"600"_s, u"ctrl+grave"_s, u"ctrl+grave"_s, u"ctrl+grave"_s,
+                        u"ctrl+grave"_s});
+        screen.xdotool({u"key"_s, u"--delay"_s, u"40"_s, u"ctrl+grave"_s, u"ctrl+grave"_s, u"ctrl+grave"_s});
+        // The tools panel opens with a tool.
+        screen.xdotool({u"key"_s, u"--delay"_s, u"600"_s, u"ctrl+t"_s, u"ctrl+p"_s});
+        // The sidebar: its collapse button at the top right of the 280 px column, then the
+        // rail's logo to expand it again; both below the window's menu bar (about 25 px).
+        const int top = 25;
+        for (int i = 0; i < 3; ++i) {
+            screen.xdotool({u"mousemove"_s, u"--window"_s, window, u"254"_s, QString::number(top + 29), u"click"_s,
+                            u"1"_s, u"sleep"_s, u"0.6"_s, u"mousemove"_s, u"--window"_s, window, u"40"_s,
+                            QString::number(top + 26), u"click"_s, u"1"_s, u"sleep"_s, u"0.6"_s});
+        }
+        QVERIFY2(process.state() == QProcess::Running, "the application survives the toggles");
+
+        // Input reaches the application: Ctrl+, opens the Settings window.
+        screen.xdotool({u"key"_s, u"ctrl+comma"_s});
+        screen.xdotool({u"search"_s, u"--sync"_s, u"--onlyvisible"_s, u"--pid"_s, QString::number(process.processId()),
+                        u"--name"_s, u"^设置$"_s}, &ok, 15000);
+        QVERIFY2(ok, "Ctrl+, opened the Settings window");
+
+        if (byShortcut) {
+            screen.xdotool({u"windowfocus"_s, u"--sync"_s, window});
+            screen.xdotool({u"key"_s, u"ctrl+q"_s});
+        } else {
+            ::kill(pid_t(process.processId()), SIGTERM);
+        }
+        QVERIFY(process.waitForFinished(15000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(host), 5000);
+    }
+
+private:
+    QTemporaryDir m_home;
+
+    // Starts the application with a private configuration (embedded mode, an address where no
+    // host answers, the simulated host as the host executable) and waits for the host it
+    // launches. Fails or skips the current test when it cannot.
+    void launch(QProcess &process, qint64 &host, const QList<QPair<QString, QString>> &extraEnvironment)
+    {
         const QString app = qEnvironmentVariable("NBD_APP_EXE");
         const QString sim = qEnvironmentVariable("NBD_SIM_EXE");
         QVERIFY2(QFile::exists(app) && QFile::exists(sim), "NBD_APP_EXE and NBD_SIM_EXE name the executables");
         if (someHostIsListening())
             QSKIP("a host is already listening on this machine; the application would attach to it");
 
-        // A private configuration: embedded mode, an address where no host answers, and the
-        // simulated host as the host executable, so the application launches it.
-        QTemporaryDir home;
-        const QString config = home.filePath(u"config"_s);
+        const QString config = m_home.filePath(u"config"_s);
         {
             QSettings settings(config + u"/Nimbrel/Nimbrel Deck.conf"_s, QSettings::IniFormat);
             settings.setValue(u"nbd.serverURL"_s, u"http://127.0.0.1:%1"_s.arg(unusedPort()));
             settings.setValue(u"nbd.launchMode"_s, u"embedded"_s);
             settings.setValue(u"nbd.executablePath"_s, sim);
         }
-        QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"HOME"_s, home.path());
+        env.insert(u"HOME"_s, m_home.path());
         env.insert(u"XDG_CONFIG_HOME"_s, config);
         env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
         env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, u"unix:path=/nonexistent"_s);
+        for (const auto &[name, value] : extraEnvironment)
+            env.insert(name, value);
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.start(app, {});
@@ -125,12 +281,7 @@ private Q_SLOTS:
         QList<qint64> hosts;
         QTRY_VERIFY_WITH_TIMEOUT(!(hosts = childrenNamed(process.processId(), simName)).isEmpty(), 30000);
         QCOMPARE(hosts.size(), 1);
-
-        ::kill(pid_t(process.processId()), signalNumber);
-        QVERIFY(process.waitForFinished(15000));
-        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process.exitCode(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(processGone(hosts.first()), 5000);
+        host = hosts.first();
     }
 };
 

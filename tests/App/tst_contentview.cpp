@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "GuiTestMain.h"
+
 using namespace Qt::Literals::StringLiterals;
 using namespace nbd;
 
@@ -42,6 +44,12 @@ void drag(QWidget *handle, QPoint delta)
     QMouseEvent release(QEvent::MouseButtonRelease, handle->mapFromGlobal(end), end, Qt::LeftButton, Qt::NoButton,
                         Qt::NoModifier);
     QCoreApplication::sendEvent(handle, &release);
+}
+
+// Lets the running collapse or show/hide animations of the window finish.
+bool settle(ContentView *view)
+{
+    return QTest::qWaitFor([view] { return !view->isAnimating(); }, 5000);
 }
 
 } // namespace
@@ -75,8 +83,6 @@ class tst_ContentView : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase() { Motion::setReduceMotion(true); }
-
     void init()
     {
         auto settings = std::make_unique<QSettings>(m_dir.filePath(u"settings.ini"_s), QSettings::IniFormat);
@@ -123,6 +129,7 @@ private Q_SLOTS:
         view->setSidebarWidth(400);
         view->collapseSidebar();
         QVERIFY(view->sidebarCollapsed());
+        QVERIFY(settle(view));
         QCOMPARE(view->leftColumnWidth(), 80.0);
         QVERIFY(!child(view, u"sidebar-resize-handle"_s)->isVisible());
         QVERIFY(child(view, u"sidebar-rail"_s)->isVisible());
@@ -134,6 +141,8 @@ private Q_SLOTS:
         QVERIFY(!view->sidebarCollapsed());
         QVERIFY(view->sidebarSearchVisible());
         QCOMPARE(view->leftColumnWidth(), 400.0);
+        QVERIFY(settle(view));
+        QCOMPARE(child(view, u"conversation"_s)->x(), 401);
     }
 
     void railLogoTurnsIntoTheExpandIcon()
@@ -171,6 +180,7 @@ private Q_SLOTS:
         Theme::setAppearanceOverride(Theme::Appearance::Light);
         ContentView *view = makeView();
         view->collapseSidebar();
+        QVERIFY(settle(view));
         QWidget *button = child(view, name);
         QVERIFY(button && button->isVisible());
         const QRect area(button->mapTo(view, QPoint(0, 0)), button->size());
@@ -189,6 +199,54 @@ private Q_SLOTS:
             for (int x = 0; x < before.width(); ++x)
                 darkest = std::min(darkest, before.pixelColor(x, y).lightness());
         QVERIFY2(darkest < 90, qPrintable(QString::number(darkest)));
+    }
+
+    // Each animated state toggled many times in a row: after a finished animation, and again
+    // while one is still moving. The window ends where the last toggle sent it.
+    void animatedTogglesRepeat_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::newRow("sidebar") << u"sidebar"_s;
+        QTest::newRow("tools panel") << u"tools"_s;
+        QTest::newRow("terminal dock") << u"terminal"_s;
+    }
+
+    void animatedTogglesRepeat()
+    {
+        QFETCH(QString, state);
+        ContentView *view = makeView();
+        const auto toggle = [&] {
+            if (state == u"sidebar"_s)
+                view->sidebarCollapsed() ? view->expandSidebar() : view->collapseSidebar();
+            else if (state == u"tools"_s)
+                view->toggleRightSidebar();
+            else
+                view->toggleTerminal();
+        };
+        for (int i = 0; i < 4; ++i) {
+            toggle();
+            QVERIFY(view->isAnimating()); // the animated path runs
+            QVERIFY(settle(view));
+        }
+        for (int i = 0; i < 5; ++i) {
+            toggle();
+            QTest::qWait(30);
+        }
+        QVERIFY(settle(view));
+        // Five quick toggles after four settled ones: the state is flipped.
+        QWidget *conversation = child(view, u"conversation"_s);
+        if (state == u"sidebar"_s) {
+            QVERIFY(view->sidebarCollapsed());
+            QCOMPARE(conversation->x(), 81);
+        } else if (state == u"tools"_s) {
+            QVERIFY(view->rightSidebarVisible());
+            QCOMPARE(child(view, u"workspace-tools"_s)->width(), 360);
+            QCOMPARE(conversation->width(), view->width() - 281 - 361);
+        } else {
+            QVERIFY(view->terminalVisible());
+            QCOMPARE(child(view, u"workspace-terminal"_s)->height(), 230);
+            QCOMPARE(conversation->height(), view->height() - 231);
+        }
     }
 
     void dragsStopAtTheLimits_data()
@@ -213,6 +271,7 @@ private Q_SLOTS:
         QFETCH(qreal, panel);
         ContentView *view = makeView();
         view->openWorkspaceTool(WorkspaceTool::Review);
+        QVERIFY(settle(view));
         drag(child(view, handle), delta);
         QCOMPARE(view->sidebarWidth(), sidebar);
         QCOMPARE(view->rightSidebarWidth(), panel);
@@ -247,6 +306,7 @@ private Q_SLOTS:
         view->setTerminalHeight(wanted);
         view->toggleTerminal();
         QVERIFY(view->terminalVisible());
+        QVERIFY(settle(view));
         QWidget *dock = child(view, u"workspace-terminal"_s);
         QVERIFY(dock->isVisible());
         QCOMPARE(dock->height(), shown);
@@ -260,6 +320,7 @@ private Q_SLOTS:
     {
         ContentView *view = makeView({1280, 820});
         view->toggleTerminal();
+        QVERIFY(settle(view));
         drag(child(view, u"terminal-resize-handle"_s), QPoint(0, -50));
         QCOMPARE(view->terminalHeight(), 280.0);
         drag(child(view, u"terminal-resize-handle"_s), QPoint(0, -5000));
@@ -312,11 +373,13 @@ private Q_SLOTS:
         QWidget *tools = child(view, u"workspace-tools"_s);
         view->toggleRightSidebar();
         QVERIFY(!view->rightSidebarVisible());
+        QVERIFY(settle(view));
         QVERIFY(!tools->isVisible());
         QCOMPARE(view->findChild<QWidget *>(u"workspace-tools"_s), tools); // not removed
         QCOMPARE(view->workspaceToolTabs().tabs.size(), size_t(1));
         QTest::mouseClick(static_cast<QAbstractButton *>(child(view, u"workspace-tools-toggle"_s)), Qt::LeftButton);
         QVERIFY(view->rightSidebarVisible());
+        QVERIFY(settle(view));
         QVERIFY(tools->isVisible());
         QCOMPARE(view->workspaceToolTabs().tabs.size(), size_t(1));
         QVERIFY(!view->workspaceToolTabs().selectedTabID.has_value());
@@ -466,5 +529,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(tst_ContentView)
+NBD_GUI_TEST_MAIN(tst_ContentView)
 #include "tst_contentview.moc"

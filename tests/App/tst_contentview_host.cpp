@@ -1,4 +1,5 @@
 // The main window's content against a store connected to the simulated host.
+#include "GuiTestMain.h"
 #include "App/ContentView.h"
 #include "SimHost.h"
 #include "SimWorld.h"
@@ -69,8 +70,6 @@ class tst_ContentViewHost : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase() { Motion::setReduceMotion(true); }
-
     void init()
     {
         m_host = std::make_unique<sim::SimHost>();
@@ -264,14 +263,5 @@ private Q_SLOTS:
     }
 };
 
-// The plugin overlay may hold a web view, which needs shared GL contexts before the
-// application object exists.
-int main(int argc, char **argv)
-{
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    tst_ContentViewHost test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+NBD_GUI_TEST_MAIN(tst_ContentViewHost)
 #include "tst_contentview_host.moc"

@@ -6,7 +6,9 @@
 #include <QFontMetricsF>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QPaintEvent>
 #include <QPainterPath>
+#include <QScreen>
 #include <QVariantAnimation>
 
 #include <cmath>
@@ -95,17 +97,45 @@ void DeepDivingStatusView::updateAnimationIfNeeded(bool force)
     m_animation->setDuration(kSweepMs);
     m_animation->setEasingCurve(QEasingCurve::Linear);
     m_animation->setLoopCount(-1);
-    connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
-        m_translation = value.toReal();
-        update();
-    });
+    connect(m_animation, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant &value) { moveBand(value.toReal()); });
     m_animation->start();
     m_animatedWidth = w;
+}
+
+QRect DeepDivingStatusView::bandRect(qreal translation) const
+{
+    // The gradient spans [−2w, w) shifted by the translation; only its highlight, between
+    // the stops at 0.36 and 0.64, differs from the plain accent.
+    const qreal w = width();
+    const qreal x0 = -2 * w + translation;
+    const qreal left = x0 + 0.36 * 3 * w;
+    const qreal right = x0 + 0.64 * 3 * w;
+    return QRect(QPoint(int(std::floor(left)) - 1, 0), QPoint(int(std::ceil(right)) + 1, height() - 1))
+        .intersected(rect());
+}
+
+void DeepDivingStatusView::moveBand(qreal translation)
+{
+    // At most one repaint per frame of the screen; a tick that comes sooner waits for the
+    // next one, which carries the band further.
+    const qreal hz = screen() ? screen()->refreshRate() : 60.0;
+    const qint64 frameNs = qint64(1e9 / std::max<qreal>(hz, 1.0));
+    if (m_frameClock.isValid() && m_frameClock.nsecsElapsed() < frameNs - 1000000)
+        return;
+    m_frameClock.start();
+    const QRect before = bandRect(m_translation);
+    m_translation = translation;
+    // Only where the band was and where it is now changes.
+    const QRegion dirty = QRegion(before) + QRegion(bandRect(m_translation));
+    if (!dirty.isEmpty())
+        update(dirty);
 }
 
 void DeepDivingStatusView::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
+    m_glyphs = QPainterPath();
     if (width() > 0 && height() > 0)
         updateAnimationIfNeeded(false);
 }
@@ -123,7 +153,7 @@ void DeepDivingStatusView::hideEvent(QHideEvent *event)
     QWidget::hideEvent(event);
 }
 
-void DeepDivingStatusView::paintEvent(QPaintEvent *)
+void DeepDivingStatusView::paintEvent(QPaintEvent *event)
 {
     const qreal w = width();
     const qreal h = height();
@@ -131,12 +161,16 @@ void DeepDivingStatusView::paintEvent(QPaintEvent *)
         return;
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
+    painter.setClipRegion(event->region());
 
-    const QFontMetricsF fm(shimmerFont());
-    const qreal lineHeight = std::ceil(fm.ascent() + fm.descent() + fm.leading());
-    const qreal top = std::floor((h - lineHeight) / 2);
-    QPainterPath glyphs;
-    glyphs.addText(QPointF(0, top + fm.ascent()), shimmerFont(), text());
+    if (m_glyphs.isEmpty()) {
+        // The outline of the text, built once per size.
+        const QFontMetricsF fm(shimmerFont());
+        const qreal lineHeight = std::ceil(fm.ascent() + fm.descent() + fm.leading());
+        const qreal top = std::floor((h - lineHeight) / 2);
+        m_glyphs.addText(QPointF(0, top + fm.ascent()), shimmerFont(), text());
+    }
+    const QPainterPath &glyphs = m_glyphs;
 
     // The gradient is three widths wide and starts at −2w; moving it by 2w sweeps the band
     // from beyond the left edge to beyond the right one.

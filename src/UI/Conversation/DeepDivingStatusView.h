@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QElapsedTimer>
+#include <QPainterPath>
 #include <QWidget>
 
 class QVariantAnimation;
@@ -29,6 +31,9 @@ public:
     qreal gradientTranslation() const { return m_translation; }
     // The width the running sweep was built for.
     qreal animatedWidth() const { return m_animatedWidth; }
+    // The part of the view the highlight covers at a translation: all that a step of the
+    // sweep repaints.
+    QRect bandRect(qreal translation) const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
@@ -42,11 +47,14 @@ protected:
 private:
     void updateAnimationIfNeeded(bool force);
     void removeAnimation();
+    void moveBand(qreal translation);
 
     QVariantAnimation *m_animation = nullptr;
     bool m_reduceMotion;
     qreal m_translation = 0;
     qreal m_animatedWidth = 0;
+    QElapsedTimer m_frameClock;
+    QPainterPath m_glyphs;
 };
 
 } // namespace nbd

@@ -1,21 +1,44 @@
 #include "UI/Shared/AppStartup.h"
 
+#include "UI/Shared/Accessibility.h"
 #include "UI/Shared/Theme.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace nbd {
+
+namespace {
+
+// Qt's own texts (file and message dialogs, standard buttons) in the system's language; where
+// Qt has no translation for it, in Simplified Chinese like the rest of the interface.
+void installQtTranslations(QApplication &app)
+{
+    const QString directory = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    auto *translator = new QTranslator(&app);
+    if (translator->load(QLocale::system(), u"qtbase"_s, u"_"_s, directory)
+        || translator->load(QLocale(QLocale::Chinese, QLocale::China), u"qtbase"_s, u"_"_s, directory)) {
+        QCoreApplication::installTranslator(translator);
+        return;
+    }
+    delete translator;
+}
+
+} // namespace
 
 void prepareApplication()
 {
     QApplication::setOrganizationName(u"Nimbrel"_s);
     QApplication::setApplicationName(u"Nimbrel Deck"_s);
     QApplication::setDesktopFileName(u"dev.nimbrel.Deck"_s);
-    // No Qt::AA_ShareOpenGLContexts: it makes QApplication create a global GL context at
-    // start-up (about 60 MB resident with a software renderer) for every user, while only a
-    // plugin page needs a web view, and the web view runs without it.
+    // A host plugin's page runs in a web view, and the web engine can only start when the
+    // application shares its GL contexts; the attribute must be set before the application
+    // object exists, so it is set for every start.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 
 void finishApplicationSetup(QApplication &app)
@@ -25,6 +48,8 @@ void finishApplicationSetup(QApplication &app)
     // stays and decides the appearance.
     if (!qgetenv("NBD_APPEARANCE").isEmpty())
         QApplication::setPalette(Theme::palette(Theme::appearance()));
+    installQtTranslations(app);
+    Accessibility::install();
 }
 
 } // namespace nbd

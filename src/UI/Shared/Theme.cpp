@@ -111,8 +111,14 @@ namespace Fonts {
 QFont system(int pixelSize, QFont::Weight weight)
 {
     QFont font;
-    // The desktop's sans-serif first; Noto covers Latin and, through the CJK family, Chinese.
-    font.setFamilies({u"sans-serif"_s, u"Noto Sans"_s, u"Noto Sans CJK SC"_s});
+    if (weight == QFont::Normal || weight == QFont::Bold) {
+        // The desktop's sans-serif first; Noto covers Latin and, through the CJK family, Chinese.
+        font.setFamilies({u"sans-serif"_s, u"Noto Sans"_s, u"Noto Sans CJK SC"_s});
+    } else {
+        // Latin families rarely come in the weights between regular and bold while the CJK
+        // family does: its own Latin letters keep a mixed title in one weight.
+        font.setFamilies({u"Noto Sans CJK SC"_s, u"sans-serif"_s, u"Noto Sans"_s});
+    }
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(pixelSize);
     font.setWeight(weight);

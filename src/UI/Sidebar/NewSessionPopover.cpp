@@ -7,6 +7,7 @@
 #include "UI/Shared/StoreActions.h"
 #include "UI/Shared/Theme.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -38,6 +39,8 @@ public:
     {
         setFixedHeight(height);
         setToolTip(plainToolTip(m_detail));
+        setAccessibleName(m_title);
+        setAccessibleDescription(m_detail);
     }
 
     int inset = 14;
@@ -117,6 +120,7 @@ protected:
 NewSessionButton::NewSessionButton(QWidget *parent) : QAbstractButton(parent)
 {
     setObjectName(u"sidebar-new-session-button"_s);
+    setAccessibleName(u"新建会话"_s);
     setFixedHeight(38);
     setToolTip(u"新建会话 (%1)"_s.arg(QKeySequence(Qt::CTRL | Qt::Key_N).toString(QKeySequence::NativeText)));
 }
@@ -309,6 +313,8 @@ void chooseWorkspaceFolder(QWidget *window, AppModel *appModel)
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly);
     dialog->setLabelText(QFileDialog::Accept, u"选择"_s);
+    // No folder is remembered between runs: the chooser starts at home.
+    dialog->setDirectory(QDir::homePath());
     QPointer<AppModel> store = appModel;
     QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [store](const QString &path) {
         if (store && !path.isEmpty())

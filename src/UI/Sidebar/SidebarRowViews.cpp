@@ -1,6 +1,7 @@
 #include "UI/Sidebar/SidebarRowViews.h"
 
 #include "Store/AppModel.h"
+#include "UI/Shared/Accessibility.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Motion.h"
@@ -9,6 +10,8 @@
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QMessageBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -38,6 +41,15 @@ void paintRounded(QPainter &painter, const QRectF &rect, qreal radius, const QCo
 
 } // namespace
 
+void setMessageBoxMinimumWidth(QMessageBox *box, int width)
+{
+    // A message box overrides its minimum size from its contents; a spacer across its grid is
+    // what its layout honours.
+    if (auto *grid = qobject_cast<QGridLayout *>(box->layout()))
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+}
+
 QDialog *openTextFieldDialog(QWidget *parent, const QString &objectName, const QString &message,
                              const QString &informative, const QString &text, int fieldWidth,
                              std::function<void(const QString &)> accepted)
@@ -47,6 +59,7 @@ QDialog *openTextFieldDialog(QWidget *parent, const QString &objectName, const Q
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setWindowTitle(message);
+    dialog->setMinimumWidth(std::max(kDialogMinimumWidth, fieldWidth + 40));
     auto *layout = new QVBoxLayout(dialog);
     layout->setContentsMargins(20, 18, 20, 14);
     layout->setSpacing(8);
@@ -115,6 +128,9 @@ bool WorkspaceHeaderRow::setRow(const WorkspaceView &workspace, bool collapsed)
     ++m_revision;
     setObjectName(u"workspace-header-"_s + workspace.workspaceId);
     setToolTip(plainToolTip(workspace.path));
+    setAccessibleName(workspace.title);
+    setAccessibleDescription(workspace.path);
+    Accessibility::describe(this, QAccessible::Button, {.expandable = true, .expanded = !collapsed});
     update();
     return true;
 }
@@ -229,6 +245,10 @@ bool SessionRowView::setRow(const SidebarSessionRowData &data)
     m_row = data;
     ++m_revision;
     setObjectName(u"session-row-"_s + data.id());
+    setAccessibleName(data.displayTitle);
+    setAccessibleDescription(data.session.running ? u"运行中"_s : QString());
+    Accessibility::describe(this, QAccessible::ListItem,
+                            {.selectable = true, .selected = data.isSelected, .busy = data.session.running});
     update();
     return true;
 }
@@ -340,6 +360,8 @@ bool SectionLabelRow::setTitle(const QString &title)
         return false;
     m_title = title;
     setObjectName(u"section-"_s + title);
+    setAccessibleName(title);
+    Accessibility::describe(this, QAccessible::StaticText);
     update();
     return true;
 }
@@ -364,11 +386,13 @@ SidebarListView::SidebarListView(AppModel *appModel, const WorkspaceHeaderAction
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setWidgetResizable(false);
-    viewport()->setAutoFillBackground(false);
     m_canvas->setObjectName(u"sidebar-list-content"_s);
-    m_canvas->setAutoFillBackground(false);
     setWidget(m_canvas);
-    setStyleSheet(u"QScrollArea { background: transparent; }"_s);
+    // The list shows the column's colour through it on every palette: setWidget() turns the
+    // canvas's background filling on, so it is switched off after.
+    viewport()->setAutoFillBackground(false);
+    m_canvas->setAutoFillBackground(false);
+    setAutoFillBackground(false);
 
     m_groupAnimation = new QVariantAnimation(this);
     m_groupAnimation->setStartValue(0.0);

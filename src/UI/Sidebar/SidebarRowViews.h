@@ -13,6 +13,7 @@
 
 class QDialog;
 class QMenu;
+class QMessageBox;
 class QVariantAnimation;
 
 namespace nbd {
@@ -177,6 +178,13 @@ private:
     bool m_groupLeaving = false;
     qreal m_groupShown = 1.0; // share of the group's full height shown
 };
+
+// The narrowest a dialog of the sidebar gets: wide enough that a sentence of Chinese text
+// wraps into a few lines instead of a column of fragments.
+inline constexpr int kDialogMinimumWidth = 400;
+
+// Keeps a message box at least `width` wide (it sizes itself to its text otherwise).
+void setMessageBoxMinimumWidth(QMessageBox *box, int width = kDialogMinimumWidth);
 
 // Opens a window-modal dialog with a message, an informative text and a one-line field; on
 // "确定" calls accepted with the field's text as typed. Returns the open dialog.

@@ -69,6 +69,7 @@ public:
     explicit ProductTitleButton(QWidget *parent) : QAbstractButton(parent)
     {
         setObjectName(u"sidebar-product-title"_s);
+        setAccessibleName(u"Nimbrel Deck"_s);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         setFixedHeight(46);
     }
@@ -103,6 +104,7 @@ public:
         layout->addWidget(symbol);
         field->setObjectName(u"sidebar-search-field"_s);
         field->setPlaceholderText(u"搜索会话"_s);
+        field->setAccessibleName(u"搜索会话"_s);
         field->setFrame(false);
         field->setFont(Fonts::body());
         field->setAttribute(Qt::WA_MacShowFocusRect, false);
@@ -188,6 +190,7 @@ public:
     explicit AccountBar(QWidget *parent) : QAbstractButton(parent), dot(new QWidget(this))
     {
         setObjectName(u"sidebar-settings-button"_s);
+        setAccessibleName(u"设置"_s);
         setFixedHeight(34);
         dot->setObjectName(u"sidebar-connection-dot"_s);
         dot->setFixedSize(7, 7);
@@ -196,7 +199,9 @@ public:
     void setState(const QString &help, const QString &phaseLabel, const QColor &color)
     {
         setToolTip(plainToolTip(help));
+        setAccessibleDescription(help);
         dot->setToolTip(plainToolTip(phaseLabel));
+        dot->setAccessibleName(phaseLabel);
         dot->setProperty("phaseColor", color);
         m_color = color;
         update();
@@ -357,6 +362,8 @@ SidebarView::SidebarView(AppModel *appModel, std::function<void()> onCollapse, B
         applySearchVisible(true);
     });
     m_list->setHeader(listHeader, 2 + 36 + 4);
+    // The rows are the list's stops for Tab, not the scroll area itself.
+    m_list->setFocusPolicy(Qt::NoFocus);
     layout->addWidget(m_list, 1);
 
     layout->addSpacing(4);
@@ -384,6 +391,14 @@ SidebarView::SidebarView(AppModel *appModel, std::function<void()> onCollapse, B
         connect(store->nbdProcess(), &NBDProcessManager::phaseChanged, this, &SidebarView::refreshAccountBar);
         connect(store, &AppModel::launchModeChanged, this, &SidebarView::refreshAccountBar);
     }
+    // Tab walks the column top to bottom; rebuild() slots the rows in before the account bar.
+    setTabOrder(title, collapse);
+    setTabOrder(collapse, m_newSessionButton);
+    setTabOrder(m_newSessionButton, m_searchField->field);
+    setTabOrder(m_searchField->field, m_searchField->clear);
+    setTabOrder(m_searchField->clear, m_searchToggle);
+    setTabOrder(m_searchToggle, m_accountBar);
+
     refreshAccountBar();
     refresh();
     rebuildNow();
@@ -399,12 +414,19 @@ SidebarView::~SidebarView()
 
 void SidebarView::refresh() { applySearchVisible(m_searchToggling); }
 
+void SidebarView::focusSearchField()
+{
+    if (searchVisible() && isVisible())
+        m_searchField->field->setFocus(Qt::OtherFocusReason);
+}
+
 void SidebarView::applySearchVisible(bool animated)
 {
     const bool visible = searchVisible();
     const QString symbol = visible ? u"xmark"_s : u"magnifyingglass"_s;
     const qreal target = visible ? 1.0 : 0.0;
     m_searchToggle->setToolTip(visible ? u"关闭搜索"_s : u"搜索会话"_s);
+    m_searchToggle->setAccessibleName(m_searchToggle->toolTip());
     if (!animated || Motion::reduceMotion() || !isVisible()) {
         m_searchAnimation->stop();
         m_toggleAnimation->stop();
@@ -533,6 +555,19 @@ void SidebarView::rebuild(const QString &toggledWorkspaceId)
     input.collapsedWorkspaceIds = m_collapsedWorkspaceIds;
     input.remoteSearchMatches = m_remoteSearchMatches;
     m_list->setRows(makeListRows(input), toggledWorkspaceId);
+    // New rows join the focus chain at its end: put every row back between the search toggle
+    // and the account bar, in list order.
+    QWidget *previous = m_searchToggle;
+    for (size_t i = 0; i < m_list->rows().size(); ++i) {
+        QWidget *row = m_list->rowWidget(i);
+        if (!row || !(row->focusPolicy() & Qt::TabFocus))
+            continue;
+        if (previous->nextInFocusChain() != row)
+            setTabOrder(previous, row);
+        previous = row;
+    }
+    if (previous->nextInFocusChain() != m_accountBar)
+        setTabOrder(previous, m_accountBar);
 }
 
 void SidebarView::refreshAccountBar()
@@ -643,6 +678,7 @@ void SidebarView::confirmWorkspaceRemoval(const WorkspaceView &workspace)
     cancel->setObjectName(u"dialog-cancel"_s);
     box->setDefaultButton(remove);
     box->setEscapeButton(cancel);
+    setMessageBoxMinimumWidth(box);
     QPointer<AppModel> store = m_appModel;
     const QString workspaceId = workspace.workspaceId;
     connect(box, &QMessageBox::finished, box, [box, remove, store, workspaceId] {

@@ -54,6 +54,8 @@ public:
     bool searchVisible() const { return m_searchVisible.get ? m_searchVisible.get() : false; }
     // Re-reads the bound search visibility; the field appears or goes at once.
     void refresh();
+    // Gives the search field the keyboard focus when it is shown.
+    void focusSearchField();
 
     const QString &searchText() const { return m_searchText; }
     void setSearchText(const QString &text);

@@ -31,7 +31,11 @@ public:
         setFont(Fonts::callout());
         setFocusPolicy(Qt::NoFocus);
         setProperty("symbolName", symbol);
+        // A narrow strip elides the title; the full title stays the tooltip and the name.
         setAccessibleName(title);
+        setToolTip(plainToolTip(title));
+        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+        setMinimumWidth(28 + 6 + QFontMetrics(font()).horizontalAdvance(u"…"_s) + 2);
     }
     QSize sizeHint() const override
     {
@@ -54,7 +58,9 @@ protected:
         Icons::paint(&painter, QRectF(8, (height() - 14) / 2.0, 14, 14), m_symbol, fg);
         painter.setPen(m_selected ? Theme::primaryText() : Theme::secondaryText());
         painter.setFont(font());
-        painter.drawText(rect().adjusted(28, 0, -6, 0), Qt::AlignLeft | Qt::AlignVCenter, text());
+        const QRect textRect = rect().adjusted(28, 0, -6, 0);
+        painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
+                         painter.fontMetrics().elidedText(text(), Qt::ElideRight, textRect.width()));
     }
 
 private:

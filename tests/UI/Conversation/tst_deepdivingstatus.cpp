@@ -1,3 +1,4 @@
+#include "GuiTestMain.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Conversation/DeepDivingStatusView.h"
 #include "UI/Shared/Motion.h"
@@ -137,5 +138,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(tst_DeepDivingStatus)
+NBD_GUI_TEST_MAIN(tst_DeepDivingStatus)
 #include "tst_deepdivingstatus.moc"

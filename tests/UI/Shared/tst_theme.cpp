@@ -1,3 +1,4 @@
+#include "GuiTestMain.h"
 #include "ShownText.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
@@ -10,6 +11,10 @@
 #include <QPainter>
 #include <QPalette>
 #include <QTextDocument>
+#include <QGlyphRun>
+#include <QRawFont>
+#include <QTextLayout>
+#include <QToolTip>
 #include <QtTest>
 
 using namespace Qt::Literals::StringLiterals;
@@ -240,8 +245,90 @@ private Q_SLOTS:
         QCOMPARE(shown(chrome.toolTip()), help);
         RailIconButton rail(u"gearshape"_s, help, {});
         QCOMPARE(shown(rail.toolTip()), help);
+        // Plain text: no markup reaches the tooltip or assistive technology.
+        QVERIFY(!Qt::mightBeRichText(chrome.toolTip()));
+        QVERIFY(!chrome.toolTip().contains(u"<p"_s));
+    }
+
+    // A title that mixes Latin and Chinese renders in one font, so in one weight, for every
+    // weight the views use.
+    void titlesRenderInOneWeight_data()
+    {
+        QTest::addColumn<int>("weight");
+        QTest::newRow("normal") << int(QFont::Normal);
+        QTest::newRow("medium") << int(QFont::Medium);
+        QTest::newRow("semibold") << int(QFont::DemiBold);
+        QTest::newRow("bold") << int(QFont::Bold);
+    }
+
+    void titlesRenderInOneWeight()
+    {
+        QFETCH(int, weight);
+        const QFont font = Fonts::system(14, QFont::Weight(weight));
+        QTextLayout layout(u"Nimbrel 会话 Deck 新建会话"_s, font);
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        QSet<QString> faces;
+        QSet<int> weights;
+        for (const QGlyphRun &run : layout.glyphRuns()) {
+            faces.insert(run.rawFont().familyName() + u' ' + run.rawFont().styleName());
+            weights.insert(run.rawFont().weight());
+        }
+        if (weight == QFont::Normal || weight == QFont::Bold) {
+            // Both families have these weights.
+            QCOMPARE(weights.size(), 1);
+        } else {
+            QVERIFY2(faces.size() == 1, qPrintable(QStringList(faces.values()).join(u", "_s)));
+        }
+    }
+
+    // Long tooltips wrap into lines of a readable width, between words only; short ones and
+    // their line breaks stay as they are.
+    void tooltipsWrapBetweenWords_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("short") << u"设置 · NBD 0.9.3-sim · 内置 Host"_s;
+        QTest::newRow("latin") << QStringList(40, u"NBD 0.9.3-sim /home/user/projects/example-project"_s).join(u' ');
+        QTest::newRow("chinese") << QString(u"只会移除 NBD 中的项目分组。目录与会话日志都会保留，相关会话将移到“最近”。"_s).repeated(4);
+        QTest::newRow("one long word") << QString(u"x"_s).repeated(300) + u" tail"_s;
+        QTest::newRow("own lines") << u"第一行\nsecond line"_s;
+    }
+
+    void tooltipsWrapBetweenWords()
+    {
+        QFETCH(QString, text);
+        const QString tip = plainToolTip(text);
+        QVERIFY(!Qt::mightBeRichText(tip));
+        const QFontMetrics metrics(QToolTip::font());
+        const QStringList lines = tip.split(u'\n');
+        QString rejoined;
+        for (const QString &line : lines) {
+            QVERIFY2(!line.isEmpty(), qPrintable(tip));
+            // A line wider than the limit is one word that could not be broken.
+            if (metrics.horizontalAdvance(line) > 420)
+                QVERIFY2(!line.contains(u' '), qPrintable(line));
+            if (!rejoined.isEmpty()) {
+                // Breaks fall at blanks (dropped) or between characters of Chinese text.
+                const QChar before = rejoined.back();
+                const QChar after = line.front();
+                const bool cjk = before.script() == QChar::Script_Han || after.script() == QChar::Script_Han
+                    || before.unicode() >= 0x3000 || after.unicode() >= 0x3000;
+                const qsizetype at = rejoined.size();
+                if (text.mid(at, 1) == u" "_s)
+                    rejoined += u' ';
+                else if (text.mid(at, 1) == u"\n"_s)
+                    rejoined += u'\n';
+                else
+                    QVERIFY2(cjk, qPrintable(rejoined.right(10) + u" | "_s + line.left(10)));
+            }
+            rejoined += line;
+        }
+        QCOMPARE(rejoined, text);
+        if (metrics.horizontalAdvance(text) <= 420)
+            QCOMPARE(tip, text);
     }
 };
 
-QTEST_MAIN(tst_Theme)
+NBD_GUI_TEST_MAIN(tst_Theme)
 #include "tst_theme.moc"

@@ -1,3 +1,4 @@
+#include "GuiTestMain.h"
 #include "SimHost.h"
 #include "SimOverlayPage.h"
 #include "UI/Sidebar/PluginOverlayHost.h"
@@ -101,12 +102,6 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char **argv)
-{
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    tst_PluginOverlay test;
-    return QTest::qExec(&test, argc, argv);
-}
+NBD_GUI_TEST_MAIN(tst_PluginOverlay)
 
 #include "tst_pluginoverlay.moc"

@@ -1,13 +1,18 @@
+#include "GuiTestMain.h"
+#include "AccessibilityWalk.h"
 #include "AppModelTestSupport.h"
 #include "ShownText.h"
 #include "UI/Sidebar/NewSessionPopover.h"
 #include "UI/Shared/ChromeIconButton.h"
+#include "UI/Sidebar/SidebarRowViews.h"
 #include "UI/Shared/Motion.h"
 #include "UI/Settings/SettingsView.h"
 #include "UI/Sidebar/SidebarView.h"
 #include "UI/Shared/Theme.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QLabel>
 #include <QDialog>
 #include <QFileDialog>
 #include <QGraphicsEffect>
@@ -425,6 +430,9 @@ private Q_SLOTS:
         QWidget *dialog = entry == 2 ? static_cast<QWidget *>(findTopLevel<QDialog>(u"rename-workspace-dialog"_s))
                                      : findTopLevel<QMessageBox>(u"remove-workspace-dialog"_s);
         QVERIFY(dialog);
+        // Wide enough for a sentence of Chinese, whatever the dialog holds.
+        QTRY_VERIFY(dialog->isVisible());
+        QVERIFY2(dialog->width() >= 400, qPrintable(QString::number(dialog->width())));
         if (entry == 2) {
             QCOMPARE(dialog->findChild<QLineEdit *>(u"rename-field"_s)->text(), u"Two"_s);
             dialog->findChild<QLineEdit *>(u"rename-field"_s)->setText(u"Zwei"_s);
@@ -637,6 +645,10 @@ private Q_SLOTS:
         QVERIFY(dialog->testOption(QFileDialog::ShowDirsOnly));
         QCOMPARE(dialog->windowModality(), Qt::WindowModal);
         QCOMPARE(dialog->parentWidget(), window.get());
+        // It starts at home, and Qt's own labels speak the interface's language.
+        QCOMPARE(QDir(dialog->directory().absolutePath()).canonicalPath(), QDir(QDir::homePath()).canonicalPath());
+        if (auto *lookIn = dialog->findChild<QLabel *>(u"lookInLabel"_s); lookIn && QLocale::system().language() == QLocale::C)
+            QVERIFY2(lookIn->text() != u"Look in:"_s, qPrintable(lookIn->text()));
 
         if (!choose) {
             dialog->reject();
@@ -659,6 +671,105 @@ private Q_SLOTS:
         QCOMPARE(payloadString(h->host.requests(u"workspace.create"_s).first(), u"path"_s), folder);
         QTRY_COMPARE(h->requestCount(u"session.create"_s), 1);
         QTRY_VERIFY(h->store->workspaces().size() == 3);
+    }
+
+    // The list shows the column's colour on every palette, and the selected row stands out
+    // from it.
+    void listIsTransparent_data()
+    {
+        QTest::addColumn<int>("palette"); // 0: the platform's, 1: light, 2: dark
+        QTest::newRow("platform palette") << 0;
+        QTest::newRow("light") << 1;
+        QTest::newRow("dark") << 2;
+    }
+
+    void listIsTransparent()
+    {
+        QFETCH(int, palette);
+        const QPalette original = QApplication::palette();
+        if (palette > 0)
+            QApplication::setPalette(Theme::palette(palette == 1 ? Theme::Appearance::Light : Theme::Appearance::Dark));
+        h = std::make_unique<test::StoreHarness>();
+        auto s = test::session(u"a"_s, 1000);
+        s.title = u"Alpha"_s;
+        h->world.addSession(s);
+        h->world.addSession(test::session(u"b"_s, 2000));
+        h->connected();
+        h->store->selectSession(u"a"_s);
+        // The column as the main window builds it: the sidebar on its background.
+        window = std::make_unique<SidebarMaterialBackground>();
+        window->resize(300, 600);
+        sidebar = new SidebarView(h->store.get(), {}, Binding<bool>{[] { return false; }, [](bool) {}}, window.get());
+        sidebar->setGeometry(0, 0, 300, 600);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QTRY_VERIFY(rowIds().contains(u"session-recent-a"_s));
+        QTRY_VERIFY(sidebar->list()->rows().back().session() && sidebar->list()->rowWidget(sidebar->list()->rows().size() - 1));
+
+        const QImage image = window->grab().toImage();
+        const QColor column = Theme::sidebar();
+        const QColor selectionColor = Theme::selection();
+        QApplication::setPalette(original);
+        auto at = [&](QWidget *w, QPoint p) { return image.pixelColor(w->mapTo(window.get(), p)).rgb(); };
+        // Beside the column's margin, in the list below its last row, and in the header row.
+        QCOMPARE(image.pixelColor(4, 300).rgb(), column.rgb());
+        QWidget *list = sidebar->list();
+        QCOMPARE(at(list, QPoint(list->width() / 2, list->height() - 4)), column.rgb());
+        QWidget *selected = nullptr;
+        for (size_t i = 0; i < sidebar->list()->rows().size(); ++i) {
+            const auto *row = sidebar->list()->rows()[i].session();
+            if (row && row->isSelected)
+                selected = sidebar->list()->rowWidget(i);
+        }
+        QVERIFY(selected);
+        // Inside the selected row, right of its title.
+        const QRgb selection = at(selected, QPoint(selected->width() - 20, selected->height() / 2));
+        QVERIFY(selection != column.rgb());
+        QCOMPARE(selection, selectionColor.rgb());
+    }
+
+    // Tab walks the column from top to bottom: header, new session, search, the rows in list
+    // order, the account bar.
+    void tabFollowsTheColumn()
+    {
+        makeSidebar();
+        QApplication::setActiveWindow(window.get());
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QWidget *title = sidebar->findChild<QWidget *>(u"sidebar-product-title"_s);
+        title->setFocus(Qt::TabFocusReason);
+        QStringList order{title->objectName()};
+        for (int i = 0; i < 30; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget *focus = QApplication::focusWidget();
+            if (!focus || focus == title || !sidebar->isAncestorOf(focus))
+                break;
+            order << focus->objectName();
+        }
+        QStringList expected{u"sidebar-product-title"_s, u"sidebar-collapse"_s, u"sidebar-new-session-button"_s,
+                             u"sidebar-search-field"_s, u"sidebar-search-toggle"_s};
+        for (size_t i = 0; i < sidebar->list()->rows().size(); ++i) {
+            QWidget *row = sidebar->list()->rowWidget(i);
+            if (row->focusPolicy() & Qt::TabFocus)
+                expected << row->objectName();
+        }
+        expected << u"sidebar-settings-button"_s;
+        QCOMPARE(order, expected);
+    }
+
+    // What a screen reader finds in the column: every control named, rows with their titles.
+    void columnIsAccessible()
+    {
+        makeSidebar();
+        const QStringList problems = test::accessibilityProblems(window.get());
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+        QAccessibleInterface *bar =
+            QAccessible::queryAccessibleInterface(sidebar->findChild<QWidget *>(u"sidebar-settings-button"_s));
+        QCOMPARE(bar->text(QAccessible::Name), u"设置"_s);
+        QVERIFY(bar->text(QAccessible::Description).startsWith(u"设置 · "_s));
+        QAccessibleInterface *header =
+            QAccessible::queryAccessibleInterface(sidebar->findChild<QWidget *>(u"workspace-header-w1"_s));
+        QCOMPARE(header->text(QAccessible::Name), u"One"_s);
+        QCOMPARE(header->text(QAccessible::Description), u"/src/R&D <one>"_s);
     }
 
     // The account bar opens one window-modal Settings sheet at a time; closed, it can open again.
@@ -706,5 +817,5 @@ private:
     static void startStoreTaskForTest(QCoro::Task<void> task) { startStoreTask(std::move(task)); }
 };
 
-QTEST_MAIN(tst_SidebarView)
+NBD_GUI_TEST_MAIN(tst_SidebarView)
 #include "tst_sidebarview.moc"
