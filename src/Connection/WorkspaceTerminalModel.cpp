@@ -220,8 +220,14 @@ void WorkspaceTerminalModel::execute(const QString &line)
                                                                     : m_currentDirectoryURL.path());
     process->setProcessChannelMode(QProcess::MergedChannels);
     process->setStandardInputFile(QProcess::nullDevice());
-    // Its own process group, so that an interrupt reaches the shell and everything it started.
-    process->setChildProcessModifier([] { ::setpgid(0, 0); });
+    // Its own process group, so that an interrupt reaches the shell and everything it started;
+    // with the interrupt signal's default action even when this app was started ignoring it
+    // (an ignored signal stays ignored across exec, and a shell cannot undo that).
+    process->setChildProcessModifier([] {
+        ::setpgid(0, 0);
+        ::signal(SIGINT, SIG_DFL);
+        ::signal(SIGQUIT, SIG_DFL);
+    });
     m_pendingBytes.clear();
     m_process = process;
     setRunning(true);

@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <signal.h>
+
 using namespace Qt::Literals::StringLiterals;
 using namespace nbd;
 using Kind = TerminalRecord::Kind;
@@ -196,8 +198,11 @@ private Q_SLOTS:
         WorkspaceTerminalModel model(QUrl::fromLocalFile(m_root));
         model.interrupt(); // idle: nothing
         QVERIFY(model.records().isEmpty());
-        // The shell waits for a pipeline: only a signal to the group ends both commands.
+        // The shell waits for a pipeline: only a signal to the group ends both commands. The app
+        // may itself have been started ignoring SIGINT (a background job): its commands must not.
+        const auto previous = ::signal(SIGINT, SIG_IGN);
         model.execute(u"sleep 30 | cat; echo after"_s);
+        ::signal(SIGINT, previous);
         QVERIFY(model.isRunning());
         QTest::qWait(300);
         QElapsedTimer clock;

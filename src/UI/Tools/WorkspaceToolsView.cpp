@@ -86,7 +86,7 @@ WorkspaceToolsView::WorkspaceToolsView(AppModel *appModel, Binding<WorkspaceTool
     launcherLayout->setSpacing(4);
     for (WorkspaceTool tool : {WorkspaceTool::SessionInspector, WorkspaceTool::Review, WorkspaceTool::Terminal,
                                WorkspaceTool::Browser, WorkspaceTool::Files, WorkspaceTool::SideChat}) {
-        auto *chip = new ToolChip(workspaceToolSymbol(tool), workspaceToolTitle(tool), false, m_launcher);
+        auto *chip = new ToolChip(workspaceToolIcon(tool), workspaceToolLabel(tool), false, m_launcher);
         chip->setObjectName(u"workspace-launcher-"_s + QString::number(int(tool)));
         connect(chip, &QAbstractButton::clicked, this, [this, tool] {
             if (m_actions.onOpenTool)
@@ -133,7 +133,7 @@ void WorkspaceToolsView::refresh()
         delete item;
     }
     for (const WorkspaceToolTab &tab : state.tabs) {
-        auto *chip = new ToolChip(workspaceToolSymbol(tab.tool), workspaceToolTitle(tab.tool),
+        auto *chip = new ToolChip(workspaceToolIcon(tab.tool), workspaceToolLabel(tab.tool),
                                   state.selectedTabID == tab.id, m_tabStrip);
         chip->setObjectName(u"workspace-tab"_s);
         const QUuid id = tab.id;
@@ -169,7 +169,7 @@ void WorkspaceToolsView::refresh()
         m_surface->setDetail(m_rootURL.isLocalFile() ? m_rootURL.toLocalFile() : QString());
         return;
     }
-    QString detail = workspaceToolTitle(selected->tool);
+    QString detail = workspaceToolLabel(selected->tool);
     if (selected->browserStartURL)
         detail += u"\n"_s + selected->browserStartURL->toDisplayString();
     if (selected->requestedFileURL)
