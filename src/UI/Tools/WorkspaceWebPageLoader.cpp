@@ -1,0 +1,45 @@
+#include "UI/Tools/WorkspaceWebPage.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QOpenGLContext>
+#include <QLibrary>
+#include <QWidget>
+
+namespace nbd {
+
+namespace {
+
+using Factory = WorkspaceWebPage *(*)(QWidget *);
+
+Factory loadFactory()
+{
+    static Factory factory = []() -> Factory {
+        // Beside the application first (an installed layout), else where the build put it.
+        const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/libnimbrel_webview.so");
+        QLibrary library(QFileInfo::exists(beside) ? beside : QStringLiteral(NBD_WEBVIEW_LIBRARY));
+        library.setLoadHints(QLibrary::PreventUnloadHint);
+        auto resolved = reinterpret_cast<Factory>(library.resolve("nbd_create_workspace_web_page"));
+        if (!resolved)
+            qWarning("Workspace browser unavailable: %s", qPrintable(library.errorString()));
+        return resolved;
+    }();
+    return factory;
+}
+
+} // namespace
+
+WorkspaceWebPage *createWorkspaceWebPage(QWidget *parent)
+{
+    // Without a display the web engine needs the shared GL context made at start-up; without
+    // it, it would crash on its first page.
+    if (QGuiApplication::platformName() == QStringLiteral("offscreen") && !QOpenGLContext::globalShareContext()) {
+        qWarning("Workspace browser unavailable: no shared OpenGL context on the offscreen platform");
+        return nullptr;
+    }
+    const Factory factory = loadFactory();
+    return factory ? factory(parent) : nullptr;
+}
+
+} // namespace nbd
