@@ -179,6 +179,7 @@ WorkspaceSideChatView::WorkspaceSideChatView(AppModel *appModel, std::function<v
     chat->setContentsMargins(0, 0, 0, 0);
     chat->setSpacing(0);
     m_scroll->setObjectName(u"workspace-side-chat-list"_s);
+    m_scroll->setAccessibleName(u"侧边聊天消息"_s);
     m_scroll->setWidgetResizable(true);
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

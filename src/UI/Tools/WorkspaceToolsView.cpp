@@ -225,6 +225,7 @@ WorkspaceToolsView::WorkspaceToolsView(AppModel *appModel, Binding<WorkspaceTool
     bar->addWidget(back);
     auto *scroll = new QScrollArea(m_tabBar);
     scroll->setObjectName(u"workspace-tab-strip"_s);
+    scroll->setAccessibleName(u"工具标签"_s);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
