@@ -32,11 +32,20 @@ Factory loadFactory()
 
 WorkspaceWebPage *createWorkspaceWebPage(QWidget *parent)
 {
-    // Without a display the web engine needs the shared GL context made at start-up; without
-    // it, it would crash on its first page.
-    if (QGuiApplication::platformName() == QStringLiteral("offscreen") && !QOpenGLContext::globalShareContext()) {
-        qWarning("Workspace browser unavailable: no shared OpenGL context on the offscreen platform");
-        return nullptr;
+    // The web engine shares the GL context made at start-up, or makes one itself; where no GL
+    // context can be made at all (no display, an X server without GLX) it would crash on its
+    // first page, so the tab says the browser is unavailable instead.
+    if (!QOpenGLContext::globalShareContext()) {
+        static const bool canCreate = [] {
+            if (QGuiApplication::platformName() == QStringLiteral("offscreen"))
+                return false;
+            QOpenGLContext probe;
+            return probe.create();
+        }();
+        if (!canCreate) {
+            qWarning("Workspace browser unavailable: no OpenGL context can be created");
+            return nullptr;
+        }
     }
     const Factory factory = loadFactory();
     return factory ? factory(parent) : nullptr;
