@@ -12,7 +12,8 @@
 #include "UI/Sidebar/SidebarRailView.h"
 #include "UI/Sidebar/SidebarView.h"
 #include "UI/Shared/Theme.h"
-#include "UI/Tools/WorkspaceTerminal.h"
+#include "Connection/WorkspaceTerminalModel.h"
+#include "UI/Tools/WorkspaceTerminalDock.h"
 #include "UI/Tools/WorkspaceToolsView.h"
 #include "Wire/CancelToken.h"
 
@@ -108,7 +109,7 @@ ContentView::ContentView(AppModel *appModel, std::function<void()> settingsOpene
     : QWidget(parent)
     , m_appModel(appModel)
     , m_settingsOpener(std::move(settingsOpener))
-    , m_terminal(new WorkspaceTerminalModel(this))
+    , m_terminal(new WorkspaceTerminalModel(QUrl::fromLocalFile(QDir::homePath()), this))
     , m_leftBackground(new SidebarMaterialBackground(this))
     , m_sidebar(new SidebarView(
           appModel, [this] { collapseSidebar(); },

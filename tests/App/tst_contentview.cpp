@@ -5,7 +5,8 @@
 #include "UI/Shared/NotificationCenter.h"
 #include "UI/Sidebar/SidebarRailView.h"
 #include "UI/Shared/Theme.h"
-#include "UI/Tools/WorkspaceTerminal.h"
+#include "Connection/WorkspaceTerminalModel.h"
+#include "UI/Tools/WorkspaceTerminalDock.h"
 
 #include <QDesktopServices>
 #include <QDir>

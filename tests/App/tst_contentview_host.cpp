@@ -12,7 +12,8 @@
 #else
 #include "UI/Settings/SettingsView.h"
 #endif
-#include "UI/Tools/WorkspaceTerminal.h"
+#include "Connection/WorkspaceTerminalModel.h"
+#include "UI/Tools/WorkspaceTerminalDock.h"
 
 #include <QDir>
 #include <QSettings>

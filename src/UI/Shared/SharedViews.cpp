@@ -187,6 +187,7 @@ ChromeIconButton::ChromeIconButton(const QString &systemName, const QString &hel
     setFixedSize(28, 28);
     setToolTip(plainToolTip(help));
     setAccessibleName(help);
+    setAccessibleDescription(help);
     setCursor(Qt::ArrowCursor);
     // Reached with Tab, but a click leaves the focus where it was.
     setFocusPolicy(Qt::TabFocus);
@@ -230,8 +231,10 @@ void ChromeIconButton::paintEvent(QPaintEvent *)
     }
     // A 12 px semibold symbol: drawn a little larger than the text size, like a symbol font.
     const qreal side = 15;
-    Icons::paint(&painter, QRectF((width() - side) / 2, (height() - side) / 2, side, side), m_systemName,
-                 m_tint.value_or(Theme::secondaryText()));
+    QColor tint = m_tint.value_or(Theme::secondaryText());
+    if (!isEnabled())
+        tint.setAlphaF(tint.alphaF() * 0.35f);
+    Icons::paint(&painter, QRectF((width() - side) / 2, (height() - side) / 2, side, side), m_systemName, tint);
 }
 
 // ---- BlinkingCursor ----

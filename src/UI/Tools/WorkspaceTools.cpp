@@ -1,61 +1,111 @@
 #include "UI/Tools/WorkspaceTools.h"
 
+#include "Domain/Trimming.h"
+
+#include <QDir>
+#include <QKeySequence>
+#include <QTextBoundaryFinder>
+
 #include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace nbd {
 
-QString workspaceToolTitle(WorkspaceTool tool)
+QString workspaceToolRawValue(WorkspaceTool tool)
 {
     switch (tool) {
-    case WorkspaceTool::SessionInspector:
-        return u"会话检查"_s;
-    case WorkspaceTool::Review:
-        return u"审阅"_s;
-    case WorkspaceTool::Terminal:
-        return u"终端"_s;
-    case WorkspaceTool::Browser:
-        return u"浏览器"_s;
-    case WorkspaceTool::Files:
-        return u"文件"_s;
-    case WorkspaceTool::SideChat:
-        return u"侧边聊天"_s;
+    case WorkspaceTool::SessionInspector: return u"sessionInspector"_s;
+    case WorkspaceTool::Review: return u"review"_s;
+    case WorkspaceTool::Terminal: return u"terminal"_s;
+    case WorkspaceTool::Browser: return u"browser"_s;
+    case WorkspaceTool::Files: return u"files"_s;
+    case WorkspaceTool::SideChat: return u"sideChat"_s;
     }
     return {};
 }
 
-QString workspaceToolSymbol(WorkspaceTool tool)
+std::optional<WorkspaceTool> workspaceToolFromRawValue(const QString &raw)
+{
+    for (WorkspaceTool tool : {WorkspaceTool::SessionInspector, WorkspaceTool::Review, WorkspaceTool::Terminal,
+                               WorkspaceTool::Browser, WorkspaceTool::Files, WorkspaceTool::SideChat}) {
+        if (workspaceToolRawValue(tool) == raw)
+            return tool;
+    }
+    return std::nullopt;
+}
+
+QString workspaceToolLabel(WorkspaceTool tool)
 {
     switch (tool) {
-    case WorkspaceTool::SessionInspector:
-        return u"waveform.path.ecg"_s;
-    case WorkspaceTool::Review:
-        return u"doc.text.magnifyingglass"_s;
-    case WorkspaceTool::Terminal:
-        return u"terminal"_s;
-    case WorkspaceTool::Browser:
-        return u"globe"_s;
-    case WorkspaceTool::Files:
-        return u"folder"_s;
-    case WorkspaceTool::SideChat:
-        return u"bubble.left.and.bubble.right"_s;
+    case WorkspaceTool::SessionInspector: return u"运行信息"_s;
+    case WorkspaceTool::Review: return u"审阅"_s;
+    case WorkspaceTool::Terminal: return u"终端"_s;
+    case WorkspaceTool::Browser: return u"浏览器"_s;
+    case WorkspaceTool::Files: return u"文件"_s;
+    case WorkspaceTool::SideChat: return u"侧边聊天"_s;
     }
     return {};
 }
 
-void WorkspaceToolTabState::open(WorkspaceTool tool, const QUuid &id, std::optional<QUrl> browserStartURL,
-                                 std::optional<QUrl> requestedFileURL, bool reuseExisting)
+QString workspaceToolIcon(WorkspaceTool tool)
+{
+    switch (tool) {
+    case WorkspaceTool::SessionInspector: return u"info.circle"_s;
+    case WorkspaceTool::Review: return u"checklist"_s;
+    case WorkspaceTool::Terminal: return u"terminal"_s;
+    case WorkspaceTool::Browser: return u"globe"_s;
+    case WorkspaceTool::Files: return u"folder"_s;
+    case WorkspaceTool::SideChat: return u"bubble.left.and.bubble.right"_s;
+    }
+    return {};
+}
+
+std::optional<QString> workspaceToolShortcut(WorkspaceTool tool)
+{
+    QKeySequence sequence;
+    switch (tool) {
+    case WorkspaceTool::SessionInspector: return std::nullopt;
+    case WorkspaceTool::Review: sequence = QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G); break;
+    case WorkspaceTool::Terminal: sequence = QKeySequence(Qt::CTRL | Qt::Key_QuoteLeft); break;
+    case WorkspaceTool::Browser: sequence = QKeySequence(Qt::CTRL | Qt::Key_T); break;
+    case WorkspaceTool::Files: sequence = QKeySequence(Qt::CTRL | Qt::Key_P); break;
+    case WorkspaceTool::SideChat: sequence = QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S); break;
+    }
+    return sequence.toString(QKeySequence::NativeText);
+}
+
+QString WorkspaceToolTab::title() const
+{
+    if (tool == WorkspaceTool::Files && requestedFileURL) {
+        const QString name = requestedFileURL->fileName(QUrl::FullyDecoded);
+        if (!name.isEmpty())
+            return name;
+    }
+    if (tool == WorkspaceTool::Browser && browserStartURL && !browserStartURL->host().isEmpty())
+        return browserStartURL->host(QUrl::FullyDecoded);
+    return workspaceToolLabel(tool);
+}
+
+QUuid WorkspaceToolTabState::open(WorkspaceTool tool, const QUuid &id, std::optional<QUrl> browserStartURL,
+                                  std::optional<QUrl> requestedFileURL, bool reuseExisting)
 {
     if (reuseExisting) {
         const auto it = std::find_if(tabs.begin(), tabs.end(), [&](const WorkspaceToolTab &t) { return t.tool == tool; });
         if (it != tabs.end()) {
             selectedTabID = it->id;
-            return;
+            return it->id;
         }
     }
     tabs.push_back(WorkspaceToolTab{id, tool, std::move(browserStartURL), std::move(requestedFileURL)});
     selectedTabID = id;
+    return id;
+}
+
+void WorkspaceToolTabState::select(const QUuid &id)
+{
+    if (find(id))
+        selectedTabID = id;
 }
 
 std::optional<WorkspaceToolTab> WorkspaceToolTabState::close(const QUuid &id)
@@ -81,11 +131,40 @@ const WorkspaceToolTab *WorkspaceToolTabState::find(const QUuid &id) const
     return it == tabs.end() ? nullptr : &*it;
 }
 
+QString firstCharacters(const QString &text, qsizetype count)
+{
+    if (text.size() <= count)
+        return text;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype seen = 0;
+    while (finder.toNextBoundary() != -1) {
+        if (++seen == count)
+            return text.left(finder.position());
+    }
+    return text;
+}
+
 } // namespace nbd
 
-#include <QDir>
-
 namespace nbd::WorkspaceLinkRouter {
+
+std::optional<QUrl> urlForFileReference(const QString &reference)
+{
+    const QString trimmed = text::trimWhitespaceAndNewlines(reference).toString();
+    if (trimmed.isEmpty())
+        return std::nullopt;
+    if (trimmed.startsWith(u"file://"_s)) {
+        const QUrl url(trimmed);
+        return url.isValid() ? std::optional<QUrl>(url) : std::nullopt;
+    }
+    if (trimmed.startsWith(u'/'))
+        return QUrl::fromLocalFile(trimmed);
+    QUrl relative;
+    relative.setPath(trimmed, QUrl::DecodedMode);
+    if (!relative.isValid())
+        return std::nullopt;
+    return relative;
+}
 
 WorkspaceLinkDestination destination(const QUrl &url, const QUrl &baseDirectory)
 {
@@ -100,14 +179,16 @@ WorkspaceLinkDestination destination(const QUrl &url, const QUrl &baseDirectory)
     if (!url.host().isEmpty()) {
         QUrl web = url;
         web.setScheme(u"https"_s);
-        return {Kind::Browser, web};
+        if (web.isValid())
+            return {Kind::Browser, web};
     }
-    const QString path = url.path();
+    const QString path = url.path(QUrl::FullyDecoded);
     if (path.isEmpty())
         return {Kind::System, {}};
     if (path.startsWith(u'/'))
         return {Kind::File, QUrl::fromLocalFile(QDir::cleanPath(path))};
-    return {Kind::File, QUrl::fromLocalFile(QDir::cleanPath(baseDirectory.toLocalFile() + u'/' + path))};
+    const QString base = baseDirectory.isLocalFile() ? baseDirectory.toLocalFile() : baseDirectory.path();
+    return {Kind::File, QUrl::fromLocalFile(QDir::cleanPath(base + u'/' + path))};
 }
 
 } // namespace nbd::WorkspaceLinkRouter

@@ -13,14 +13,19 @@
 #include <optional>
 
 class QHBoxLayout;
+class QStackedLayout;
+class QToolButton;
+class QVBoxLayout;
 
 namespace nbd {
 
 class AppModel;
-class PlaceholderSurface;
+class ChromeIconButton;
+class LauncherView;
 
-// The workspace tools panel. Placeholder until the tools are built: it shows the tab strip and
-// the launcher, and names the selected tool and the state of its side chat.
+// The workspace tools panel: the launcher of the tools while no tab is open or none is
+// selected, else a tab bar over the open tabs' tools. Every open tab's view stays alive while
+// another is shown, so each keeps its own state until its tab closes.
 class WorkspaceToolsView : public QWidget
 {
     Q_OBJECT
@@ -39,16 +44,26 @@ public:
     // The values the window hands down. The root redraws at once; the others are shown by the
     // next refresh(), so that the window can hand down several and redraw once.
     void setRootURL(const QUrl &rootURL);
+    QUrl rootURL() const { return m_rootURL; }
     void setInspectorEvent(std::optional<TrajectoryEventSelection> event);
     void setTerminalVisible(bool visible);
     void setSideChatRuntimes(const QHash<QUuid, WorkspaceSideChatRuntime> &runtimes);
     // Re-reads the bound tab state and redraws.
     void refresh();
 
+    // The view of an open tab (nothing for an unknown id).
+    QWidget *toolView(const QUuid &id) const { return m_views.value(id); }
+
 protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void chooseTool(WorkspaceTool tool);
+    void changeTabState(const std::function<void(WorkspaceToolTabState &)> &change);
+    QWidget *createToolView(const WorkspaceToolTab &tab);
+    void updateToolView(const WorkspaceToolTab &tab, QWidget *view);
+    void rebuildTabBar(const WorkspaceToolTabState &state);
+
     QPointer<AppModel> m_appModel;
     Binding<WorkspaceToolTabState> m_tabState;
     Binding<RuntimeInspectorPanel> m_inspectorPanel;
@@ -57,10 +72,14 @@ private:
     std::optional<TrajectoryEventSelection> m_inspectorEvent;
     bool m_terminalVisible = false;
     QHash<QUuid, WorkspaceSideChatRuntime> m_sideChatRuntimes;
-    QWidget *m_tabStrip;
-    QHBoxLayout *m_tabLayout;
-    QWidget *m_launcher;
-    PlaceholderSurface *m_surface;
+    QHash<QUuid, QWidget *> m_views;
+
+    QWidget *m_topSpacer;
+    QWidget *m_tabBar;
+    QHBoxLayout *m_tabRow;
+    QWidget *m_tabRule;
+    QStackedLayout *m_stack;
+    LauncherView *m_launcher;
 };
 
 } // namespace nbd

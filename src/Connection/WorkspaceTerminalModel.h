@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+#include <QUuid>
+
+#include <optional>
+
+class QProcess;
+
+namespace nbd {
+
+// One entry of the terminal's output.
+struct TerminalRecord
+{
+    // command: a line the user entered, after its prompt; output: what the process wrote (both
+    // streams); error: the terminal's own message (failed cd, failed launch, non-zero exit).
+    enum class Kind { Command, Output, Error };
+
+    QUuid id;
+    Kind kind = Kind::Output;
+    QString text;
+
+    bool operator==(const TerminalRecord &) const = default;
+};
+
+// The terminal of the workspace: not an emulator but a current directory and one command line
+// at a time, run by the login shell with merged output and no input. A plain "cd" is carried
+// out here, so that the directory persists from one line to the next.
+class WorkspaceTerminalModel : public QObject
+{
+    Q_OBJECT
+public:
+    explicit WorkspaceTerminalModel(const QUrl &directory, QObject *parent = nullptr);
+    // A command still running is ended with its process group: nothing of the window's may
+    // outlive it.
+    ~WorkspaceTerminalModel() override;
+
+    const QList<TerminalRecord> &records() const { return m_records; }
+    QUrl currentDirectoryURL() const { return m_currentDirectoryURL; }
+    bool isRunning() const { return m_isRunning; }
+    // Grows by one after every change the view follows (records, clear, directory, end).
+    qint64 revision() const { return m_revision; }
+
+    // "user@host dir %": the login name, the machine's name and the directory's last component.
+    QString prompt() const;
+    // "user@host", the part of the prompt before the directory.
+    static QString userAndHost();
+
+    // Moves to a directory chosen outside the terminal; ignored while a command runs or when
+    // the path is not a directory.
+    void useDirectory(const QUrl &directory);
+    // Runs one entered line (trimmed; blank lines and lines while running are dropped).
+    void execute(const QString &line);
+    // Empties the records; a running command goes on and its output is appended afterwards.
+    void clear();
+    // Interrupts the running command's whole process group (SIGINT); nothing when idle.
+    void interrupt();
+
+    // The shell that runs each line as `<shell> -l -c <line>`; replaceable for tests.
+    void setShell(const QString &path) { m_shell = path; }
+    QString shell() const { return m_shell; }
+
+    // The directory argument of a plain change of directory ("cd" alone: "~"; "cd <arg>" on a
+    // line without "&&" or ";"), or nothing when the line goes to the shell.
+    static std::optional<QString> cdTarget(const QString &line);
+
+Q_SIGNALS:
+    void recordsChanged();
+    void currentDirectoryChanged(const QUrl &directory);
+    void runningChanged(bool running);
+    void revisionChanged(qint64 revision);
+
+private:
+    void append(const QString &text, TerminalRecord::Kind kind);
+    void bumpRevision();
+    void changeDirectory(const QString &argument);
+    void setRunning(bool running);
+    void readOutput();
+    void finish(int status);
+    QString decodeChunk(const QByteArray &bytes, bool final);
+
+    QList<TerminalRecord> m_records;
+    QUrl m_currentDirectoryURL;
+    bool m_isRunning = false;
+    qint64 m_revision = 0;
+    QString m_shell;
+    QProcess *m_process = nullptr;
+    // The tail of the last read that ends inside a UTF-8 sequence, completed by the next read.
+    QByteArray m_pendingBytes;
+};
+
+} // namespace nbd

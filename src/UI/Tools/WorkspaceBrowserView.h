@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QUrl>
+#include <QWidget>
+
+#include <optional>
+
+class QLineEdit;
+class QVBoxLayout;
+
+namespace nbd {
+
+class ChromeIconButton;
+class WorkspaceWebPage;
+
+// What the browser toolbar shows of its page: the address, the history buttons' states and
+// whether a load runs. Owned by one browser view; the page is the web view library's.
+class WorkspaceBrowserModel : public QObject
+{
+    Q_OBJECT
+public:
+    explicit WorkspaceBrowserModel(WorkspaceWebPage *page, QObject *parent = nullptr);
+    ~WorkspaceBrowserModel() override;
+
+    // A typed address as the browser loads it: trimmed; with a scheme as it is, else behind
+    // "https://"; nothing for a blank or unparsable text.
+    static std::optional<QUrl> normalizedAddress(const QString &typed);
+
+    QString address() const { return m_address; }
+    void setAddress(const QString &address);
+    bool canGoBack() const { return m_canGoBack; }
+    bool canGoForward() const { return m_canGoForward; }
+    bool isLoading() const { return m_loading; }
+    WorkspaceWebPage *page() const { return m_page; }
+
+    // Normalises and loads a typed address; an address that makes no URL is ignored.
+    void load(const QString &typed);
+    void updateNavigationState();
+
+Q_SIGNALS:
+    void changed();
+
+private:
+    WorkspaceWebPage *m_page;
+    QString m_address;
+    bool m_canGoBack = false;
+    bool m_canGoForward = false;
+    bool m_loading = false;
+};
+
+// The browser tool: back, forward, reload or stop and the address field over one web page.
+// The page is created when the tab is first shown and lives as long as the tab.
+class WorkspaceBrowserView : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit WorkspaceBrowserView(std::optional<QUrl> startURL, QWidget *parent = nullptr);
+
+    // A different start address than the one shown is loaded.
+    void setStartURL(std::optional<QUrl> startURL);
+    WorkspaceBrowserModel *model() const { return m_model; }
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void ensurePage();
+    void sync();
+
+    std::optional<QUrl> m_startURL;
+    WorkspaceBrowserModel *m_model = nullptr;
+    QVBoxLayout *m_layout;
+    ChromeIconButton *m_back;
+    ChromeIconButton *m_forward;
+    ChromeIconButton *m_reload;
+    QLineEdit *m_address;
+};
+
+} // namespace nbd

@@ -1,0 +1,378 @@
+#include "UI/Tools/WorkspaceFileBrowserView.h"
+
+#include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/Icons.h"
+#include "UI/Shared/Theme.h"
+#include "UI/Tools/FileManagerReveal.h"
+#include "UI/Tools/ToolChrome.h"
+
+#include <QCollator>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QStackedLayout>
+#include <QStyledItemDelegate>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace nbd {
+
+namespace {
+
+constexpr int kDirectoryRole = Qt::UserRole;
+constexpr int kIndexRole = Qt::UserRole + 1;
+constexpr int kSymbolRole = Qt::UserRole + 2;
+
+QString localPath(const QUrl &url) { return url.isLocalFile() ? url.toLocalFile() : url.path(); }
+
+QUrl standardized(const QUrl &url)
+{
+    QString path = QDir::cleanPath(localPath(url));
+    while (path.startsWith(u"/.."_s) && (path.size() == 3 || path.at(3) == u'/'))
+        path = path.size() == 3 ? u"/"_s : path.mid(3);
+    return QUrl::fromLocalFile(path);
+}
+
+QString lastComponent(const QUrl &url)
+{
+    const QString path = QDir::cleanPath(localPath(url));
+    return path == u"/"_s ? path : QFileInfo(path).fileName();
+}
+
+// A row: the icon, the name and, for folders, a chevron.
+class EntryDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QSize sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const override { return {200, 30}; }
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        const QRect r = option.rect.adjusted(6, 1, -6, -1);
+        if (option.state & (QStyle::State_MouseOver | QStyle::State_Selected)) {
+            painter->setPen(Qt::NoPen);
+            painter->setBrush(option.state & QStyle::State_Selected ? Theme::selection() : Theme::hover());
+            painter->drawRoundedRect(r, 6, 6);
+        }
+        const bool folder = index.data(kDirectoryRole).toBool();
+        const QString symbol = index.data(kSymbolRole).toString();
+        Icons::paint(painter, QRectF(r.left() + 8, r.center().y() - 7, 14, 14), symbol,
+                     folder ? Theme::brand() : Theme::secondaryText());
+        int right = r.right() - 8;
+        if (folder) {
+            Icons::paint(painter, QRectF(right - 9, r.center().y() - 4.5, 9, 9), u"chevron.right"_s, Theme::tertiaryText());
+            right -= 17;
+        }
+        painter->setFont(Fonts::callout());
+        painter->setPen(Theme::primaryText());
+        const QRect textRect(r.left() + 8 + 18 + 9, r.top(), right - (r.left() + 35), r.height());
+        painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
+                          painter->fontMetrics().elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, textRect.width()));
+        painter->restore();
+    }
+};
+
+// Opens the current row with Return, Enter or Space as a click does.
+class EntryList : public QListWidget
+{
+public:
+    using QListWidget::QListWidget;
+    std::function<void(QListWidgetItem *)> onOpen;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Space)
+            && currentItem() && onOpen) {
+            onOpen(currentItem());
+            return;
+        }
+        QListWidget::keyPressEvent(event);
+    }
+};
+
+} // namespace
+
+WorkspaceFileBrowserView::WorkspaceFileBrowserView(const QUrl &rootURL, std::optional<QUrl> requestedURL, QWidget *parent)
+    : QWidget(parent)
+    , m_rootURL(rootURL)
+    , m_requestedURL(std::move(requestedURL))
+    , m_currentURL(rootURL)
+    , m_back(new ChromeIconButton(u"chevron.left"_s, u"返回上一级"_s, std::nullopt, [this] { navigateBack(); }, this))
+    , m_title(new QLabel(this))
+    , m_stack(new QStackedLayout)
+    , m_list(new EntryList(this))
+    , m_previewText(new QPlainTextEdit(this))
+    , m_unavailable(new ContentUnavailableView(u"无法读取文件"_s, u"exclamationmark.triangle"_s, QString(), this))
+{
+    setObjectName(u"workspace-files"_s);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto *toolbar = new QWidget(this);
+    toolbar->setFixedHeight(40);
+    auto *row = new QHBoxLayout(toolbar);
+    row->setContentsMargins(10, 0, 10, 0);
+    row->setSpacing(8);
+    m_back->setObjectName(u"workspace-files-back"_s);
+    row->addWidget(m_back);
+    m_title->setObjectName(u"workspace-files-title"_s);
+    m_title->setTextFormat(Qt::PlainText);
+    m_title->setFont(Fonts::system(11, QFont::Medium));
+    row->addWidget(m_title, 1);
+    auto *refresh = new ChromeIconButton(u"arrow.clockwise"_s, u"刷新文件"_s, std::nullopt, [this] { reload(); }, toolbar);
+    refresh->setObjectName(u"workspace-files-refresh"_s);
+    row->addWidget(refresh);
+    auto *revealButton = new ChromeIconButton(u"finder"_s, u"在文件管理器中显示"_s, std::nullopt, [this] { reveal(); }, toolbar);
+    revealButton->setObjectName(u"workspace-files-reveal"_s);
+    row->addWidget(revealButton);
+    layout->addWidget(toolbar);
+    layout->addWidget(new ThemeRule(&Theme::hairline, this));
+
+    m_list->setObjectName(u"workspace-files-list"_s);
+    m_list->setAccessibleName(u"文件列表"_s);
+    m_list->setFrameShape(QFrame::NoFrame);
+    m_list->setItemDelegate(new EntryDelegate(m_list));
+    m_list->setMouseTracking(true);
+    m_list->setStyleSheet(u"QListWidget { background: transparent; }"_s);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    static_cast<EntryList *>(m_list)->onOpen = [this](QListWidgetItem *item) {
+        const auto index = item->data(kIndexRole).toULongLong();
+        if (index < m_entries.size())
+            open(m_entries[index]);
+    };
+    connect(m_list, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) {
+        static_cast<EntryList *>(m_list)->onOpen(item);
+    });
+    m_previewText->setObjectName(u"workspace-files-preview"_s);
+    m_previewText->setAccessibleName(u"文件预览"_s);
+    m_previewText->setReadOnly(true);
+    m_previewText->setFrameShape(QFrame::NoFrame);
+    m_previewText->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_previewText->setFont(monospaceFont(11));
+    m_previewText->document()->setDocumentMargin(14);
+    m_previewText->setStyleSheet(u"QPlainTextEdit { background: transparent; }"_s);
+    m_unavailable->setObjectName(u"workspace-files-unavailable"_s);
+    m_stack->addWidget(m_list);
+    m_stack->addWidget(m_previewText);
+    m_stack->addWidget(m_unavailable);
+    layout->addLayout(m_stack, 1);
+
+    showRequestedURL();
+}
+
+void WorkspaceFileBrowserView::setRootURL(const QUrl &rootURL)
+{
+    if (localPath(rootURL) == localPath(m_rootURL))
+        return;
+    m_rootURL = rootURL;
+    showRequestedURL();
+}
+
+bool WorkspaceFileBrowserView::isWithinWorkspace(const QUrl &url) const
+{
+    const QStringList root = localPath(standardized(m_rootURL)).split(u'/', Qt::SkipEmptyParts);
+    const QStringList path = localPath(standardized(url)).split(u'/', Qt::SkipEmptyParts);
+    if (path.size() < root.size())
+        return false;
+    return std::equal(root.begin(), root.end(), path.begin());
+}
+
+QString WorkspaceFileBrowserView::fileIcon(const QUrl &url)
+{
+    const QString extension = QFileInfo(localPath(url)).suffix().toLower();
+    if (extension == u"swift"_s)
+        return u"swift"_s;
+    if (extension == u"md"_s || extension == u"txt"_s)
+        return u"doc.text"_s;
+    if (extension == u"json"_s || extension == u"yaml"_s || extension == u"yml"_s)
+        return u"curlybraces"_s;
+    if (extension == u"png"_s || extension == u"jpg"_s || extension == u"jpeg"_s || extension == u"gif"_s || extension == u"webp"_s)
+        return u"photo"_s;
+    return u"doc"_s;
+}
+
+void WorkspaceFileBrowserView::sortEntries(std::vector<WorkspaceFileEntry> &entries)
+{
+    // The C locale's collator compares code points and ignores numeric mode: a file manager's
+    // order must not depend on how the app was started.
+    QLocale locale;
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    QCollator collator(locale);
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::stable_sort(entries.begin(), entries.end(), [&](const WorkspaceFileEntry &a, const WorkspaceFileEntry &b) {
+        if (a.isDirectory != b.isDirectory)
+            return a.isDirectory;
+        return collator.compare(lastComponent(a.url), lastComponent(b.url)) < 0;
+    });
+}
+
+void WorkspaceFileBrowserView::reload()
+{
+    m_error.reset();
+    m_entries.clear();
+    const QString path = localPath(m_currentURL);
+    const QFileInfo folder(path);
+    if (!folder.exists()) {
+        m_error = u"路径在本机不可用："_s + path;
+        sync();
+        return;
+    }
+    // QDir lists an unreadable folder as empty: ask the system first, for its reason.
+    if (DIR *dir = ::opendir(QFile::encodeName(path).constData())) {
+        ::closedir(dir);
+    } else {
+        m_error = QString::fromLocal8Bit(std::strerror(errno));
+        sync();
+        return;
+    }
+    const QFileInfoList infos = QDir(path).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                                                         QDir::NoSort);
+    for (const QFileInfo &info : infos) {
+        if (info.isHidden() || info.fileName() == u"DerivedData"_s)
+            continue;
+        m_entries.push_back(WorkspaceFileEntry{QUrl::fromLocalFile(info.filePath()), info.isDir()});
+    }
+    sortEntries(m_entries);
+    sync();
+}
+
+void WorkspaceFileBrowserView::open(const WorkspaceFileEntry &entry)
+{
+    if (entry.isDirectory) {
+        m_currentURL = entry.url;
+        reload();
+    } else {
+        selectFile(entry.url);
+    }
+}
+
+void WorkspaceFileBrowserView::selectFile(const QUrl &url)
+{
+    m_selectedFile = url;
+    const QString path = localPath(url);
+    const QFileInfo info(path);
+    // Only regular files: a FIFO or a device could block this thread forever.
+    if (info.exists() && !info.isFile()) {
+        m_preview = u"此文件不是可预览的文本"_s;
+        sync();
+        return;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_preview = file.errorString();
+        sync();
+        return;
+    }
+    const QByteArray bytes = file.read(kPreviewBytes);
+    if (bytes.left(kBinaryProbeBytes).contains('\0'))
+        m_preview = u"此文件不是可预览的文本"_s;
+    else
+        m_preview = QString::fromUtf8(bytes);
+    sync();
+}
+
+void WorkspaceFileBrowserView::navigateBack()
+{
+    if (m_selectedFile) {
+        m_selectedFile.reset();
+        m_preview.clear();
+        sync();
+        return;
+    }
+    QString parent = localPath(m_currentURL);
+    while (parent.size() > 1 && parent.endsWith(u'/'))
+        parent.chop(1);
+    const QUrl up = standardized(QUrl::fromLocalFile(QFileInfo(parent).path()));
+    m_currentURL = isWithinWorkspace(up) ? up : m_rootURL;
+    reload();
+}
+
+void WorkspaceFileBrowserView::showRequestedURL()
+{
+    m_error.reset();
+    m_preview.clear();
+    if (!m_requestedURL) {
+        m_currentURL = m_rootURL;
+        m_selectedFile.reset();
+        reload();
+        return;
+    }
+    const QUrl requested = standardized(*m_requestedURL);
+    const QFileInfo info(localPath(requested));
+    if (info.isDir()) {
+        m_currentURL = requested;
+        m_selectedFile.reset();
+        reload();
+    } else if (info.exists()) {
+        m_currentURL = m_rootURL;
+        m_selectedFile.reset();
+        reload();
+        selectFile(requested);
+    } else {
+        // The placeholder shows the missing path at once; the listing is not loaded.
+        m_currentURL = m_rootURL;
+        m_selectedFile.reset();
+        m_entries.clear();
+        m_error = u"路径在本机不可用："_s + localPath(requested);
+        sync();
+    }
+}
+
+void WorkspaceFileBrowserView::reveal()
+{
+    revealInFileManager(m_selectedFile.value_or(m_currentURL));
+}
+
+void WorkspaceFileBrowserView::sync()
+{
+    m_back->setEnabled(m_selectedFile || localPath(standardized(m_currentURL)) != localPath(standardized(m_rootURL)));
+    m_title->setText(lastComponent(m_selectedFile.value_or(m_currentURL)));
+    if (m_selectedFile) {
+        if (m_previewText->toPlainText() != m_preview)
+            m_previewText->setPlainText(m_preview);
+        m_stack->setCurrentWidget(m_previewText);
+        return;
+    }
+    if (m_error) {
+        m_unavailable->setDescription(*m_error);
+        m_stack->setCurrentWidget(m_unavailable);
+        return;
+    }
+    m_list->clear();
+    for (std::size_t i = 0; i < m_entries.size(); ++i) {
+        const WorkspaceFileEntry &entry = m_entries[i];
+        auto *item = new QListWidgetItem(lastComponent(entry.url), m_list);
+        item->setData(kDirectoryRole, entry.isDirectory);
+        item->setData(kIndexRole, qulonglong(i));
+        item->setData(kSymbolRole, entry.isDirectory ? u"folder"_s : fileIcon(entry.url));
+        item->setToolTip(entry.isDirectory ? u"文件夹"_s : u"文件"_s);
+    }
+    m_stack->setCurrentWidget(m_list);
+}
+
+void WorkspaceFileBrowserView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), Theme::canvas());
+}
+
+} // namespace nbd

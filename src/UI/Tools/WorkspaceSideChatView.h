@@ -1,0 +1,96 @@
+#pragma once
+
+#include "Session/Transcript.h"
+#include "UI/Tools/WorkspaceTools.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QLabel;
+class QPlainTextEdit;
+class QScrollArea;
+class QStackedLayout;
+class QVBoxLayout;
+
+namespace nbd {
+
+class AppModel;
+class ChromeIconButton;
+class DeepDivingStatusView;
+class SessionModel;
+
+// One bubble of the side chat, built afresh from the session on every redraw.
+struct SideMessage
+{
+    enum class Role { User, Assistant };
+    QString id;
+    Role role = Role::User;
+    QString text;
+
+    bool operator==(const SideMessage &) const = default;
+};
+
+// A small second conversation beside the main one, on a detached session of its own: the
+// user's messages and the agent's text answers as bubbles, the working indicator while the
+// agent runs, and an input row with send and stop. Before the session exists it shows that it
+// is being created, or why that failed with a retry.
+class WorkspaceSideChatView : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr std::size_t kTranscriptWindow = 20;
+    static constexpr std::size_t kPendingWindow = 5;
+    static constexpr std::size_t kBubbleLimit = 20;
+    static constexpr qsizetype kAnswerLimit = 4000;
+
+    WorkspaceSideChatView(AppModel *appModel, std::function<void()> onRetry, QWidget *parent = nullptr);
+
+    void setRuntime(const WorkspaceSideChatRuntime &runtime);
+    // The bubbles to show for a session, in display order: from the last 20 transcript items
+    // the user's own non-empty messages and the agents' text answers (cut to 4,000
+    // characters), then the last 5 pending messages; at most the last 20 in all.
+    static std::vector<SideMessage> sideMessages(const SessionModel &session);
+    static std::vector<SideMessage> sideMessages(const std::vector<TranscriptItem> &items,
+                                                 const std::vector<PendingUserMessage> &pending);
+    // Sends the trimmed input text to the session and empties the field; a blank text is not
+    // sent and stays.
+    void send();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void bindSession();
+    void rebuildBubbles();
+    void syncInput();
+    void syncState();
+    void scrollToBottom();
+
+    QPointer<AppModel> m_appModel;
+    std::function<void()> m_onRetry;
+    WorkspaceSideChatRuntime m_runtime;
+    std::shared_ptr<SessionModel> m_boundSession;
+    QList<QMetaObject::Connection> m_sessionConnections;
+
+    QStackedLayout *m_states;
+    QWidget *m_loadingPage;
+    QWidget *m_failedPage;
+    QLabel *m_failedText;
+    QWidget *m_chatPage;
+    QScrollArea *m_scroll;
+    QWidget *m_bubbles;
+    QVBoxLayout *m_bubbleLayout;
+    DeepDivingStatusView *m_working;
+    QWidget *m_empty;
+    QWidget *m_inputRow;
+    QLabel *m_pendingNotice;
+    QPlainTextEdit *m_input;
+    ChromeIconButton *m_stop;
+    ChromeIconButton *m_send;
+};
+
+} // namespace nbd

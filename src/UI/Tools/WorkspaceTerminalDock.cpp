@@ -1,0 +1,218 @@
+#include "UI/Tools/WorkspaceTerminalDock.h"
+
+#include "Connection/WorkspaceTerminalModel.h"
+#include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/Icons.h"
+#include "UI/Shared/Theme.h"
+#include "UI/Tools/ActivitySpinner.h"
+#include "UI/Tools/ToolChrome.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QVBoxLayout>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace nbd {
+
+namespace {
+
+void setTextColor(QWidget *widget, const QColor &color)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, color);
+    palette.setColor(QPalette::Text, color);
+    widget->setPalette(palette);
+}
+
+} // namespace
+
+WorkspaceTerminalDock::WorkspaceTerminalDock(WorkspaceTerminalModel *terminal, std::function<void()> onClose,
+                                             QWidget *parent)
+    : QWidget(parent)
+    , m_terminal(terminal)
+    , m_onClose(std::move(onClose))
+    , m_spinner(new ActivitySpinner(12, this))
+    , m_output(new QPlainTextEdit(this))
+    , m_prompt(new QLabel(this))
+    , m_input(new QLineEdit(this))
+    , m_stop(new ChromeIconButton(u"stop.fill"_s, u"停止命令"_s, std::nullopt, [this] {
+        if (m_terminal)
+            m_terminal->interrupt();
+    }, this))
+{
+    setObjectName(u"workspace-terminal"_s);
+    setAccessibleName(u"终端"_s);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto *header = new QWidget(this);
+    header->setFixedHeight(38);
+    auto *headerRow = new QHBoxLayout(header);
+    headerRow->setContentsMargins(12, 0, 12, 0);
+    headerRow->setSpacing(8);
+    headerRow->addWidget(new IconView(u"terminal"_s, 13, header));
+    auto *identity = new QLabel(WorkspaceTerminalModel::userAndHost(), header);
+    identity->setObjectName(u"workspace-terminal-identity"_s);
+    identity->setTextFormat(Qt::PlainText);
+    identity->setFont(Fonts::system(11, QFont::Medium));
+    headerRow->addWidget(identity);
+    m_spinner->setObjectName(u"workspace-terminal-spinner"_s);
+    headerRow->addWidget(m_spinner);
+    headerRow->addStretch(1);
+    auto *clear = new ChromeIconButton(u"trash"_s, u"清空终端"_s, std::nullopt, [this] {
+        if (m_terminal)
+            m_terminal->clear();
+    }, header);
+    clear->setObjectName(u"workspace-terminal-clear"_s);
+    headerRow->addWidget(clear);
+    auto *close = new ChromeIconButton(u"xmark"_s, u"关闭终端"_s, std::nullopt, [this] {
+        if (m_onClose)
+            m_onClose();
+    }, header);
+    close->setObjectName(u"workspace-terminal-close"_s);
+    headerRow->addWidget(close);
+    layout->addWidget(header);
+    layout->addWidget(new ThemeRule(&Theme::strongHairline, this));
+
+    m_output->setObjectName(u"workspace-terminal-output"_s);
+    m_output->setAccessibleName(u"终端输出"_s);
+    m_output->setReadOnly(true);
+    m_output->setFrameShape(QFrame::NoFrame);
+    m_output->setFont(monospaceFont(12));
+    m_output->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_output->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_output->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    m_output->document()->setDocumentMargin(0);
+    m_output->setContentsMargins(14, 10, 14, 10);
+    m_output->viewport()->setAutoFillBackground(false);
+    m_output->setStyleSheet(u"QPlainTextEdit { background: transparent; }"_s);
+    layout->addWidget(m_output, 1);
+
+    auto *inputBar = new QWidget(this);
+    inputBar->setFixedHeight(34);
+    auto *inputColumn = new QVBoxLayout(inputBar);
+    inputColumn->setContentsMargins(0, 0, 0, 0);
+    inputColumn->setSpacing(0);
+    inputColumn->addWidget(new ThemeRule(&Theme::hairline, inputBar));
+    auto *inputRow = new QHBoxLayout;
+    inputRow->setContentsMargins(14, 0, 14, 0);
+    inputRow->setSpacing(8);
+    m_prompt->setObjectName(u"workspace-terminal-prompt"_s);
+    m_prompt->setTextFormat(Qt::PlainText);
+    m_prompt->setFont(monospaceFont(12, QFont::Medium));
+    setTextColor(m_prompt, QColor(65, 118, 230));
+    inputRow->addWidget(m_prompt);
+    m_input->setObjectName(u"workspace-terminal-input"_s);
+    m_input->setAccessibleName(u"输入命令"_s);
+    m_input->setPlaceholderText(u"输入命令"_s);
+    m_input->setFrame(false);
+    m_input->setFont(monospaceFont(12));
+    m_input->setStyleSheet(u"QLineEdit { background: transparent; }"_s);
+    inputRow->addWidget(m_input, 1);
+    m_stop->setObjectName(u"workspace-terminal-stop"_s);
+    inputRow->addWidget(m_stop);
+    inputColumn->addLayout(inputRow, 1);
+    layout->addWidget(inputBar);
+
+    connect(m_input, &QLineEdit::returnPressed, this, &WorkspaceTerminalDock::runCommand);
+    if (terminal) {
+        connect(terminal, &WorkspaceTerminalModel::recordsChanged, this, &WorkspaceTerminalDock::syncRecords);
+        connect(terminal, &WorkspaceTerminalModel::runningChanged, this, &WorkspaceTerminalDock::syncRunning);
+        connect(terminal, &WorkspaceTerminalModel::revisionChanged, this, [this] {
+            m_prompt->setText(m_terminal->prompt());
+            scrollToBottom();
+        });
+        m_prompt->setText(terminal->prompt());
+    }
+    rebuildRecords();
+    syncRunning();
+}
+
+void WorkspaceTerminalDock::runCommand()
+{
+    const QString text = m_input->text();
+    m_input->clear();
+    if (m_terminal)
+        m_terminal->execute(text);
+}
+
+void WorkspaceTerminalDock::syncRunning()
+{
+    const bool running = m_terminal && m_terminal->isRunning();
+    m_input->setEnabled(!running);
+    m_stop->setVisible(running);
+    m_spinner->setVisible(running);
+}
+
+void WorkspaceTerminalDock::syncRecords()
+{
+    if (!m_terminal)
+        return;
+    const QList<TerminalRecord> &records = m_terminal->records();
+    if (records.size() < m_shownRecords || (m_shownRecords > 0 && records.first().id != m_firstShownRecord)) {
+        rebuildRecords();
+        return;
+    }
+    QTextCursor cursor(m_output->document());
+    cursor.movePosition(QTextCursor::End);
+    for (qsizetype i = m_shownRecords; i < records.size(); ++i) {
+        const TerminalRecord &record = records.at(i);
+        QTextCharFormat format;
+        format.setForeground(record.kind == TerminalRecord::Kind::Error ? Theme::systemRed() : Theme::primaryText());
+        if (i > 0)
+            cursor.insertBlock();
+        QString text = record.text;
+        // The row of a record ends with its text: a final line break adds no empty line.
+        if (text.endsWith(u'\n'))
+            text.chop(1);
+        cursor.insertText(text, format);
+    }
+    if (m_shownRecords == 0 && !records.isEmpty())
+        m_firstShownRecord = records.first().id;
+    m_shownRecords = records.size();
+}
+
+void WorkspaceTerminalDock::rebuildRecords()
+{
+    m_output->clear();
+    m_shownRecords = 0;
+    m_firstShownRecord = QUuid();
+    syncRecords();
+    scrollToBottom();
+}
+
+void WorkspaceTerminalDock::scrollToBottom()
+{
+    QScrollBar *bar = m_output->verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
+
+void WorkspaceTerminalDock::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    scrollToBottom();
+}
+
+void WorkspaceTerminalDock::changeEvent(QEvent *event)
+{
+    // Record colours are the appearance's: a new palette redraws them.
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange)
+        rebuildRecords();
+    QWidget::changeEvent(event);
+}
+
+void WorkspaceTerminalDock::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), Theme::canvas());
+}
+
+} // namespace nbd

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QPointer>
+#include <QUuid>
+#include <QWidget>
+
+#include <functional>
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+
+namespace nbd {
+
+class ActivitySpinner;
+class ChromeIconButton;
+class WorkspaceTerminalModel;
+
+// The terminal dock under the workspace: a header naming the terminal with clear and close,
+// the records of the terminal model (errors in red), and the command field after the prompt.
+// Everything it shows is the model's; every action is one of the model's operations.
+class WorkspaceTerminalDock : public QWidget
+{
+    Q_OBJECT
+public:
+    WorkspaceTerminalDock(WorkspaceTerminalModel *terminal, std::function<void()> onClose, QWidget *parent = nullptr);
+
+    // Takes the field's text, empties the field, and hands the text to the model.
+    void runCommand();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void syncRecords();
+    void rebuildRecords();
+    void syncRunning();
+    void scrollToBottom();
+
+    QPointer<WorkspaceTerminalModel> m_terminal;
+    std::function<void()> m_onClose;
+    ActivitySpinner *m_spinner;
+    QPlainTextEdit *m_output;
+    QLabel *m_prompt;
+    QLineEdit *m_input;
+    ChromeIconButton *m_stop;
+    qsizetype m_shownRecords = 0;
+    QUuid m_firstShownRecord;
+};
+
+} // namespace nbd

@@ -1,0 +1,94 @@
+#include "UI/Tools/WorkspaceWebEnginePage.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QWebEngineDownloadRequest>
+#include <QWebEngineFullScreenRequest>
+#include <QWebEngineProfile>
+#include <QWebEngineRegisterProtocolHandlerRequest>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace nbd {
+
+QWebEngineProfile *WorkspaceWebEnginePage::sharedProfile()
+{
+    static QPointer<QWebEngineProfile> shared;
+    if (!shared) {
+        shared = new QWebEngineProfile(QString::fromLatin1(kProfileName), QCoreApplication::instance());
+        QObject::connect(shared, &QWebEngineProfile::downloadRequested, shared,
+                         [](QWebEngineDownloadRequest *download) { download->cancel(); });
+    }
+    return shared;
+}
+
+WorkspaceWebEnginePage::WorkspaceWebEnginePage(QWidget *parent)
+    : QWebEnginePage(sharedProfile(), nullptr)
+    , m_view(new QWebEngineView(parent))
+{
+    setParent(m_view);
+    m_view->setObjectName(u"workspace-browser-web-view"_s);
+    m_view->setAccessibleName(u"网页"_s);
+    m_view->setPage(this);
+    settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    settings()->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, false);
+    m_timeout.setSingleShot(true);
+    m_timeout.setTimerType(Qt::PreciseTimer);
+    m_timeout.setInterval(kLoadTimeoutMs);
+    connect(&m_timeout, &QTimer::timeout, this, [this] { triggerAction(QWebEnginePage::Stop); });
+
+    connect(this, &QWebEnginePage::loadStarted, this, [this] {
+        m_timeout.start();
+        if (onStarted)
+            onStarted();
+    });
+    connect(this, &QWebEnginePage::loadFinished, this, [this](bool ok) {
+        m_timeout.stop();
+        if (onFinished)
+            onFinished(ok);
+    });
+    connect(this, &QWebEnginePage::featurePermissionRequested, this,
+            [this](const QUrl &origin, QWebEnginePage::Feature feature) {
+                setFeaturePermission(origin, feature, QWebEnginePage::PermissionDeniedByUser);
+            });
+    connect(this, &QWebEnginePage::fullScreenRequested, this, [](QWebEngineFullScreenRequest request) { request.reject(); });
+    connect(this, &QWebEnginePage::registerProtocolHandlerRequested, this,
+            [](QWebEngineRegisterProtocolHandlerRequest request) { request.reject(); });
+}
+
+WorkspaceWebEnginePage::~WorkspaceWebEnginePage()
+{
+    onStarted = nullptr;
+    onFinished = nullptr;
+}
+
+QWidget *WorkspaceWebEnginePage::widget() { return m_view; }
+
+void WorkspaceWebEnginePage::load(const QUrl &url) { QWebEnginePage::load(url); }
+void WorkspaceWebEnginePage::goBack() { triggerAction(QWebEnginePage::Back); }
+void WorkspaceWebEnginePage::goForward() { triggerAction(QWebEnginePage::Forward); }
+void WorkspaceWebEnginePage::reload() { triggerAction(QWebEnginePage::Reload); }
+void WorkspaceWebEnginePage::stop() { triggerAction(QWebEnginePage::Stop); }
+bool WorkspaceWebEnginePage::canGoBack() const { return action(QWebEnginePage::Back)->isEnabled(); }
+bool WorkspaceWebEnginePage::canGoForward() const { return action(QWebEnginePage::Forward)->isEnabled(); }
+
+bool WorkspaceWebEnginePage::acceptNavigationRequest(const QUrl &url, NavigationType, bool)
+{
+    static const QStringList allowed = {u"http"_s, u"https"_s, u"file"_s, u"about"_s, u"data"_s, u"blob"_s};
+    return allowed.contains(url.scheme().toLower());
+}
+
+QWebEnginePage *WorkspaceWebEnginePage::createWindow(WebWindowType)
+{
+    return nullptr; // no pop-ups
+}
+
+} // namespace nbd
+
+// The entry point the application resolves when it first opens a browser tab.
+extern "C" Q_DECL_EXPORT nbd::WorkspaceWebPage *nbd_create_workspace_web_page(QWidget *parent)
+{
+    return new nbd::WorkspaceWebEnginePage(parent);
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "UI/Tools/WorkspaceWebPage.h"
+
+#include <QTimer>
+#include <QWebEnginePage>
+
+class QWebEngineProfile;
+class QWebEngineView;
+
+namespace nbd {
+
+// The page of a browser tab on the web engine: a named profile of its own (created on first
+// use), only http, https and file navigations, and no pop-ups, downloads or permissions.
+class WorkspaceWebEnginePage : public QWebEnginePage, public WorkspaceWebPage
+{
+    Q_OBJECT
+public:
+    static constexpr auto kProfileName = "nbd-workspace-browser";
+
+    explicit WorkspaceWebEnginePage(QWidget *parent);
+    ~WorkspaceWebEnginePage() override;
+
+    static QWebEngineProfile *sharedProfile();
+
+    QWidget *widget() override;
+    void load(const QUrl &url) override;
+    void goBack() override;
+    void goForward() override;
+    void reload() override;
+    void stop() override;
+    bool canGoBack() const override;
+    bool canGoForward() const override;
+    QUrl url() const override { return QWebEnginePage::url(); }
+
+    void setLoadTimeoutMs(int ms) { m_timeout.setInterval(ms); }
+
+protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
+    QWebEnginePage *createWindow(WebWindowType type) override;
+
+private:
+    QWebEngineView *m_view;
+    QTimer m_timeout;
+};
+
+} // namespace nbd

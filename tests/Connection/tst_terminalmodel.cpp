@@ -1,0 +1,267 @@
+// The workspace terminal against real login shells.
+#include "Connection/WorkspaceTerminalModel.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <signal.h>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace nbd;
+using Kind = TerminalRecord::Kind;
+
+namespace {
+
+QString pathOf(const WorkspaceTerminalModel &model) { return model.currentDirectoryURL().toLocalFile(); }
+
+QStringList texts(const WorkspaceTerminalModel &model, std::optional<Kind> kind = std::nullopt)
+{
+    QStringList out;
+    for (const TerminalRecord &record : model.records())
+        if (!kind || record.kind == *kind)
+            out << record.text;
+    return out;
+}
+
+bool waitIdle(WorkspaceTerminalModel &model, int ms = 20000)
+{
+    QDeadlineTimer deadline(ms);
+    while (model.isRunning() && !deadline.hasExpired())
+        QTest::qWait(10);
+    return !model.isRunning();
+}
+
+} // namespace
+
+class TerminalModelTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_root;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_root = QDir::cleanPath(m_dir.path());
+        QVERIFY(QDir(m_root).mkpath(u"src/deep"_s));
+        QVERIFY(QDir(m_root).mkpath(u"with space"_s));
+        QFile file(m_root + u"/plain.txt"_s);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+
+    void cdTargetRecognisesOnlyPlainChangesOfDirectory_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("target"); // "<shell>": goes to the shell
+        QTest::newRow("alone") << u"cd"_s << u"~"_s;
+        QTest::newRow("argument") << u"cd src"_s << u"src"_s;
+        QTest::newRow("blanks around argument") << u"cd \t  src \t"_s << u"src"_s;
+        QTest::newRow("and-and") << u"cd a && ls"_s << u"<shell>"_s;
+        QTest::newRow("semicolon") << u"cd a; ls"_s << u"<shell>"_s;
+        QTest::newRow("word starting with cd") << u"cdrecord x"_s << u"<shell>"_s;
+        QTest::newRow("tab instead of blank") << u"cd\tsrc"_s << u"<shell>"_s;
+        QTest::newRow("minus") << u"cd -"_s << u"-"_s;
+        QTest::newRow("quoted") << u"cd \"with space\""_s << u"\"with space\""_s;
+    }
+    void cdTargetRecognisesOnlyPlainChangesOfDirectory()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, target);
+        const auto found = WorkspaceTerminalModel::cdTarget(line);
+        QCOMPARE(found.value_or(u"<shell>"_s), target);
+    }
+
+    void cdMovesAndReports_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("expected"); // relative to the root, "~..." for home, or the error
+        QTest::newRow("alone goes home") << u"cd"_s << u"~"_s;
+        QTest::newRow("tilde goes home") << u"cd ~"_s << u"~"_s;
+        QTest::newRow("into src") << u"  cd   src  "_s << u"src"_s;
+        QTest::newRow("two levels") << u"cd src/deep"_s << u"src/deep"_s;
+        QTest::newRow("double quotes") << u"cd \"with space\""_s << u"with space"_s;
+        QTest::newRow("apostrophes") << u"cd 'with space'"_s << u"with space"_s;
+        QTest::newRow("opening quote only") << u"cd \"with space"_s << u"error:\"with space"_s;
+        QTest::newRow("minus") << u"cd -"_s << u"error:-"_s;
+        QTest::newRow("file") << u"cd plain.txt"_s << u"error:plain.txt"_s;
+        QTest::newRow("missing") << u"cd nothing"_s << u"error:nothing"_s;
+        QTest::newRow("parent") << u"cd src/.."_s << u"."_s;
+    }
+    void cdMovesAndReports()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, expected);
+        WorkspaceTerminalModel model(QUrl::fromLocalFile(m_root));
+        const QString promptBefore = model.prompt();
+        QSignalSpy revisions(&model, &WorkspaceTerminalModel::revisionChanged);
+        model.execute(line);
+        QVERIFY(!model.isRunning());
+        QCOMPARE(model.records().first().kind, Kind::Command);
+        QCOMPARE(model.records().first().text, promptBefore + u' ' + line.trimmed());
+        if (expected.startsWith(u"error:"_s)) {
+            QCOMPARE(pathOf(model), m_root);
+            QCOMPARE(texts(model, Kind::Error), QStringList{u"cd: no such directory: "_s + expected.mid(6) + u'\n'});
+            QCOMPARE(revisions.size(), 3); // command, error, directory step
+        } else {
+            const QString want = expected == u"~"_s ? QDir::cleanPath(QDir::homePath())
+                                                    : QDir::cleanPath(m_root + u'/' + expected);
+            QCOMPARE(pathOf(model), want);
+            QCOMPARE(model.records().size(), 1);
+            QCOMPARE(revisions.size(), 2);
+        }
+    }
+
+    void cdToTheRootAndUpTheTreeNamesItInThePrompt()
+    {
+        WorkspaceTerminalModel model(QUrl::fromLocalFile(m_root + u"/src"_s));
+        model.execute(u"cd .."_s);
+        QVERIFY(model.prompt().endsWith(u' ' + QFileInfo(m_root).fileName() + u" %"_s));
+        model.execute(u"cd /"_s);
+        QCOMPARE(pathOf(model), u"/"_s);
+        QVERIFY(model.prompt().endsWith(u" / %"_s));
+        model.execute(u"cd .."_s);
+        QCOMPARE(pathOf(model), u"/"_s);
+        model.execute(u"cd ~/"_s);
+        QCOMPARE(pathOf(model), QDir::cleanPath(QDir::homePath()));
+    }
+
+    void chainedCdGoesToTheShellAndLeavesTheDirectory_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::newRow("and-and") << u"cd src && pwd"_s;
+        QTest::newRow("semicolon") << u"cd src; pwd"_s;
+    }
+    void chainedCdGoesToTheShellAndLeavesTheDirectory()
+    {
+        QFETCH(QString, line);
+        WorkspaceTerminalModel model(QUrl::fromLocalFile(m_root));
+        model.execute(line);
+        QVERIFY(model.isRunning());
+        QVERIFY(waitIdle(model));
+        QCOMPARE(pathOf(model), m_root);
+        QVERIFY(texts(model, Kind::Output).join(QString()).endsWith(u"/src\n"_s));
+        QVERIFY(texts(model, Kind::Error).isEmpty());
+    }
+
+    void outputStatusesAndBlankLines()
+    {
+        WorkspaceTerminalModel model(QUrl::fromLocalFile(m_root));
+        model.execute(u"   \n\t"_s);
+        QVERIFY(model.records().isEmpty());
+        QCOMPARE(model.revision(), 0);
+
+        model.execute(u"true"_s);
+        QVERIFY(waitIdle(model));
+        QCOMPARE(model.records().size(), 1);
+
+        model.execute(u"printf 'a\\nb\\nc\\n'"_s);
+        QVERIFY(waitIdle(model));
+        QCOMPARE(texts(model, Kind::Output), QStringList{u"a\nb\nc\n"_s});
+
+        model.execute(u"echo oops >&2; exit 1"_s);
+        QVERIFY(waitIdle(model));
+        QCOMPARE(texts(model).mid(4), (QStringList{u"oops\n"_s, u"进程退出，状态码 1\n"_s}));
+        QCOMPARE(model.records().last().kind, Kind::Error);
+    }
+
+    void runsInTheCurrentDirectoryWithNoInput()
+    {
+        WorkspaceTerminalModel model(QUrl::fromLocalFile(m_root));
+        model.execute(u"cd src"_s);
+        model.execute(u"pwd; cat; echo done"_s);
+        QVERIFY(waitIdle(model));
+        QCOMPARE(texts(model, Kind::Output).join(QString()), m_root + u"/src\ndone\n"_s);
+    }
+
+    void whileRunningInputAndDirectoryChangesAreIgnored()
+    {
+        WorkspaceTerminalModel model(QUrl::fromLocalFile(m_root));
+        model.execute(u"sleep 0.5"_s);
+        QVERIFY(model.isRunning());
+        const int before = model.records().size();
+        model.execute(u"echo second"_s);
+        model.execute(u"cd src"_s);
+        model.useDirectory(QUrl::fromLocalFile(m_root + u"/src"_s));
+        QCOMPARE(model.records().size(), before);
+        QCOMPARE(pathOf(model), m_root);
+        QVERIFY(waitIdle(model));
+        model.useDirectory(QUrl::fromLocalFile(m_root + u"/src/deep/.."_s));
+        QCOMPARE(pathOf(model), m_root + u"/src"_s);
+        model.useDirectory(QUrl::fromLocalFile(m_root + u"/plain.txt"_s));
+        QCOMPARE(pathOf(model), m_root + u"/src"_s);
+    }
+
+    void interruptStopsTheWholeGroupAndReportsTheStatus()
+    {
+        WorkspaceTerminalModel model(QUrl::fromLocalFile(m_root));
+        model.interrupt(); // idle: nothing
+        QVERIFY(model.records().isEmpty());
+        // The shell waits for a pipeline: only a signal to the group ends both commands. The app
+        // may itself have been started ignoring SIGINT (a background job): its commands must not.
+        const auto previous = ::signal(SIGINT, SIG_IGN);
+        model.execute(u"sleep 30 | cat; echo after"_s);
+        ::signal(SIGINT, previous);
+        QVERIFY(model.isRunning());
+        QTest::qWait(300);
+        QElapsedTimer clock;
+        clock.start();
+        model.interrupt();
+        QVERIFY(waitIdle(model, 10000));
+        QVERIFY(clock.elapsed() < 10000);
+        const TerminalRecord last = model.records().last();
+        QCOMPARE(last.kind, Kind::Error);
+        QVERIFY(last.text.startsWith(u"进程退出，状态码 "_s));
+        QVERIFY(!last.text.startsWith(u"进程退出，状态码 0"_s));
+    }
+
+    void clearWhileRunningKeepsLaterOutput()
+    {
+        WorkspaceTerminalModel model(QUrl::fromLocalFile(m_root));
+        model.execute(u"sleep 0.3; echo late; exit 2"_s);
+        const qint64 revision = model.revision();
+        model.clear();
+        QVERIFY(model.records().isEmpty());
+        QCOMPARE(model.revision(), revision + 1);
+        QVERIFY(waitIdle(model));
+        QCOMPARE(texts(model), (QStringList{u"late\n"_s, u"进程退出，状态码 2\n"_s}));
+    }
+
+    void utf8SplitAcrossWritesIsDecodedWhole()
+    {
+        WorkspaceTerminalModel model(QUrl::fromLocalFile(m_root));
+        // "终" is E7 BB 88: its first byte and the rest arrive in separate writes.
+        model.execute(u"printf '\\347'; sleep 0.3; printf '\\273\\210\\377\\n'"_s);
+        QVERIFY(waitIdle(model));
+        QCOMPARE(texts(model, Kind::Output).join(QString()), u"终\uFFFD\n"_s);
+    }
+
+    void launchFailureIsAnErrorRecord()
+    {
+        WorkspaceTerminalModel model(QUrl::fromLocalFile(m_root));
+        model.setShell(u"/nonexistent/shell"_s);
+        model.execute(u"echo hi"_s);
+        QVERIFY(waitIdle(model));
+        QCOMPARE(model.records().size(), 2);
+        QCOMPARE(model.records().last().kind, Kind::Error);
+        QVERIFY(model.records().last().text.endsWith(u'\n'));
+        QVERIFY(model.records().last().text.size() > 1);
+    }
+
+    void destroyingTheModelEndsItsCommand()
+    {
+        QTemporaryDir dir;
+        const QString marker = dir.path() + u"/marker"_s;
+        {
+            WorkspaceTerminalModel model(QUrl::fromLocalFile(dir.path()));
+            model.execute(u"sleep 1; touch marker"_s);
+            QTest::qWait(100);
+        }
+        QTest::qWait(1500);
+        QVERIFY(!QFile::exists(marker));
+    }
+};
+
+QTEST_GUILESS_MAIN(TerminalModelTest)
+#include "tst_terminalmodel.moc"

@@ -1,0 +1,121 @@
+// The browser tab against pages the simulated host serves, driven by keys and clicks.
+#include "AccessibilityWalk.h"
+#include "SimHost.h"
+#include "SimOverlayPage.h"
+
+#include "UI/Shared/AppStartup.h"
+#include "UI/Shared/ChromeIconButton.h"
+#include "UI/Tools/WorkspaceBrowserView.h"
+#include "UI/Tools/WorkspaceWebPage.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QtTest>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace nbd;
+
+namespace {
+QString root(const sim::SimHost &host) { return host.baseUrl().resolved(QUrl(u"/"_s)).toString(); }
+} // namespace
+
+class BrowserViewTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void addressesAreNormalised_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("url"); // empty: ignored
+        QTest::newRow("bare host with blanks") << u"  example.com/docs \n"_s << u"https://example.com/docs"_s;
+        QTest::newRow("blanks only") << u"   "_s << QString();
+        QTest::newRow("http kept") << u"http://127.0.0.1:3080/x"_s << u"http://127.0.0.1:3080/x"_s;
+        QTest::newRow("file kept") << u"file:///tmp/a.html"_s << u"file:///tmp/a.html"_s;
+        QTest::newRow("host and port read as a scheme") << u"localhost:3000"_s << u"localhost:3000"_s;
+    }
+    void addressesAreNormalised()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, url);
+        const auto normalised = WorkspaceBrowserModel::normalizedAddress(typed);
+        QCOMPARE(normalised ? normalised->toString() : QString(), url);
+    }
+
+    void loadsTheStartPageThenTypedAddressesAndGoesBack()
+    {
+        sim::SimHost host;
+        QVERIFY(host.listen());
+        sim::serveOverlayPage(host, "<html><body><h1>nbd</h1></body></html>");
+        QWidget window;
+        window.resize(700, 500);
+        auto *view = new WorkspaceBrowserView(host.baseUrl(), &window);
+        view->resize(window.size());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        WorkspaceBrowserModel *model = view->model();
+        QVERIFY(model && model->page());
+        QTRY_VERIFY_WITH_TIMEOUT(!model->isLoading() && !host.requests(u"page"_s).isEmpty(), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(model->address(), root(host), 60000);
+        auto *back = view->findChild<ChromeIconButton *>(u"workspace-browser-back"_s);
+        QVERIFY(!back->isEnabled());
+        const QStringList problems = nbd::test::accessibilityProblems(&window);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s)));
+
+        // A typed address with blanks around it.
+        auto *field = view->findChild<QLineEdit *>(u"workspace-browser-address"_s);
+        const QString second = root(host) + u"?second"_s;
+        field->selectAll();
+        QTest::keyClicks(field, u"  "_s + second + u" "_s);
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(field->text(), second);
+        QTRY_VERIFY_WITH_TIMEOUT(back->isEnabled() && !model->isLoading(), 60000);
+        QCOMPARE(model->address(), second);
+        auto *reload = view->findChild<ChromeIconButton *>(u"workspace-browser-reload"_s);
+        QCOMPARE(reload->symbolName(), u"arrow.clockwise"_s);
+
+        QTest::mouseClick(back, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(model->address(), root(host), 60000);
+        QTRY_VERIFY(view->findChild<ChromeIconButton *>(u"workspace-browser-forward"_s)->isEnabled());
+
+        // Blank input is ignored and the field keeps it.
+        field->selectAll();
+        QTest::keyClicks(field, u"   "_s);
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(field->text(), u"   "_s);
+    }
+
+    void unknownSchemesAndPopupsAreRefused()
+    {
+        sim::SimHost host;
+        QVERIFY(host.listen());
+        sim::serveOverlayPage(host, "<html><body><a id=a href='nbd-unknown:x'>x</a>"
+                                    "<script>window.open('" + host.baseUrl().toEncoded() + "?popup');</script></body></html>");
+        QWidget window;
+        window.resize(600, 400);
+        auto *view = new WorkspaceBrowserView(host.baseUrl(), &window);
+        view->resize(window.size());
+        window.show();
+        QTRY_VERIFY_WITH_TIMEOUT(!host.requests(u"page"_s).isEmpty() && !view->model()->isLoading(), 60000);
+        view->model()->load(u"nbd-unknown:somewhere"_s);
+        QTest::qWait(500);
+        QCOMPARE(view->model()->page()->url().toString(), root(host));
+        // The pop-up never asked for its page.
+        for (const auto &request : host.requests(u"page"_s))
+            QVERIFY(!request.query.contains(u"popup"_s));
+    }
+};
+
+// The web engine needs shared GL contexts before the application object exists.
+int main(int argc, char **argv)
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    nbd::prepareApplication();
+    QApplication app(argc, argv);
+    nbd::finishApplicationSetup(app);
+    BrowserViewTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_browserview.moc"

@@ -1,0 +1,171 @@
+// The side chat: which bubbles show, and its three states driven by clicks and keys.
+#include "AccessibilityWalk.h"
+#include "GuiTestMain.h"
+
+#include "Session/SessionModel.h"
+#include "Store/AppModel.h"
+#include "UI/Shared/ChromeIconButton.h"
+#include "UI/Tools/WorkspaceSideChatView.h"
+
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QStackedLayout>
+#include <QTemporaryDir>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace nbd;
+using Role = SideMessage::Role;
+
+namespace {
+
+UserMessageItem user(const QString &id, const QString &text, const QString &source = u"user"_s)
+{
+    UserMessageItem item;
+    item.id = id;
+    item.text = text;
+    item.sourceKind = source;
+    return item;
+}
+
+BlockItem block(BlockKind kind, const QString &text)
+{
+    BlockItem b;
+    b.kind = kind;
+    b.text = text;
+    return b;
+}
+
+TurnItem turn(qint64 number, std::vector<StepItem> steps)
+{
+    TurnItem t;
+    t.turn = number;
+    t.steps = std::move(steps);
+    return t;
+}
+
+NoticeItem notice(const QString &id)
+{
+    NoticeItem n;
+    n.id = id;
+    n.text = u"note"_s;
+    return n;
+}
+
+QStringList ids(const std::vector<SideMessage> &messages)
+{
+    QStringList out;
+    for (const SideMessage &m : messages)
+        out << m.id;
+    return out;
+}
+
+} // namespace
+
+class SideChatTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+private Q_SLOTS:
+    void bubblesFromTheTranscript()
+    {
+        std::vector<TranscriptItem> items;
+        items.push_back(user(u"u1"_s, u"hello"_s));
+        items.push_back(user(u"u2"_s, u"from a plugin"_s, u"plugin"_s));
+        items.push_back(user(u"u3"_s, QString()));
+        items.push_back(user(u"u4"_s, u"  "_s));
+        items.push_back(turn(1, {StepItem{1, {block(BlockKind::reasoning, u"thinking"_s), block(BlockKind::toolCall, u"call"_s)}}}));
+        items.push_back(turn(2, {StepItem{1, {block(BlockKind::text, u"first"_s)}}, StepItem{2, {block(BlockKind::reasoning, u"r"_s), block(BlockKind::text, u"second"_s)}}}));
+        items.push_back(notice(u"n1"_s));
+        items.push_back(turn(3, {StepItem{1, {block(BlockKind::text, QString(5000, u'a'))}}}));
+        const auto messages = WorkspaceSideChatView::sideMessages(items, {});
+        QCOMPARE(ids(messages), (QStringList{u"u1"_s, u"u4"_s, u"t-2"_s, u"t-3"_s}));
+        QCOMPARE(messages[1].text, u"  "_s);
+        QCOMPARE(messages[2].role, Role::Assistant);
+        QCOMPARE(messages[2].text, u"first\nsecond"_s);
+        QCOMPARE(messages[3].text.size(), 4000);
+    }
+
+    void windowsOfTwentyAndFivePendingLast()
+    {
+        std::vector<TranscriptItem> items;
+        // 25 items, the first five of which would make bubbles but lie outside the window.
+        for (int i = 0; i < 25; ++i)
+            items.push_back(user(u"u%1"_s.arg(i), u"m%1"_s.arg(i)));
+        std::vector<PendingUserMessage> pending;
+        for (int i = 0; i < 3; ++i)
+            pending.push_back(PendingUserMessage{u"p%1"_s.arg(i), i == 0 ? QString() : u"queued"_s, u"queue"_s});
+        auto messages = WorkspaceSideChatView::sideMessages(items, pending);
+        QCOMPARE(messages.size(), size_t(20));
+        QCOMPARE(messages.front().id, u"u8"_s);
+        QCOMPARE(ids(messages).mid(17), (QStringList{u"pending-p0"_s, u"pending-p1"_s, u"pending-p2"_s}));
+        QCOMPARE(messages[17].text, QString());
+
+        items.erase(items.begin(), items.begin() + 5);
+        items[0] = notice(u"n"_s);
+        for (int i = 3; i < 8; ++i)
+            pending.push_back(PendingUserMessage{u"p%1"_s.arg(i), u"more"_s, u"queue"_s});
+        messages = WorkspaceSideChatView::sideMessages(items, pending);
+        QCOMPARE(messages.size(), size_t(20));
+        QCOMPARE(messages.back().id, u"pending-p7"_s);
+        QCOMPARE(messages[15].id, u"pending-p3"_s);
+    }
+
+    void statesBeforeTheSessionAndRetry()
+    {
+        int retries = 0;
+        WorkspaceSideChatView view(nullptr, [&] { ++retries; });
+        view.resize(360, 500);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        // Without a runtime: the failure state with the generic text.
+        auto *stack = view.findChild<QStackedLayout *>();
+        QCOMPARE(stack->currentWidget()->objectName(), u"workspace-side-chat-failed"_s);
+        QCOMPARE(view.findChild<QLabel *>(u"workspace-side-chat-error"_s)->text(), u"无法创建侧边会话"_s);
+        QTest::mouseClick(view.findChild<QPushButton *>(u"workspace-side-chat-retry"_s), Qt::LeftButton);
+        QCOMPARE(retries, 1);
+        view.setRuntime(WorkspaceSideChatRuntime{nullptr, true, std::nullopt});
+        QCOMPARE(stack->currentWidget()->objectName(), u"workspace-side-chat-loading"_s);
+        view.setRuntime(WorkspaceSideChatRuntime{nullptr, false, u"无法创建新的侧边会话"_s});
+        QCOMPARE(view.findChild<QLabel *>(u"workspace-side-chat-error"_s)->text(), u"无法创建新的侧边会话"_s);
+        const QStringList problems = nbd::test::accessibilityProblems(&view);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s)));
+    }
+
+    void blankTextCannotBeSentAndSentTextEmptiesTheField()
+    {
+        auto settings = std::make_unique<QSettings>(m_dir.filePath(u"s.ini"_s), QSettings::IniFormat);
+        AppModel store(std::move(settings), false);
+        auto session = SessionModel::create(u"side-1"_s);
+        WorkspaceSideChatView view(&store, [] {});
+        view.setRuntime(WorkspaceSideChatRuntime{session, false, std::nullopt});
+        view.resize(360, 500);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QWidget *empty = view.findChild<QWidget *>(u"workspace-side-chat-empty"_s);
+        QVERIFY(empty->isVisible());
+        QCOMPARE(empty->property("sessionId").toString(), u"side-1"_s);
+        auto *input = view.findChild<QPlainTextEdit *>(u"workspace-side-chat-input"_s);
+        auto *send = view.findChild<ChromeIconButton *>(u"workspace-side-chat-send"_s);
+        QVERIFY(!send->isEnabled());
+        QTest::mouseClick(input->viewport(), Qt::LeftButton);
+        QTest::keyClicks(input, u"   "_s);
+        QTest::keyClick(input, Qt::Key_Return, Qt::ShiftModifier);
+        QVERIFY(!send->isEnabled());
+        QTest::keyClick(input, Qt::Key_Return);
+        QCOMPARE(input->toPlainText(), u"   \n"_s);
+        QTest::keyClicks(input, u"question  "_s);
+        QVERIFY(send->isEnabled());
+        QTest::keyClick(input, Qt::Key_Return);
+        QCOMPARE(input->toPlainText(), QString());
+        QVERIFY(!view.findChild<ChromeIconButton *>(u"workspace-side-chat-stop"_s)->isVisible());
+        const QStringList problems = nbd::test::accessibilityProblems(&view);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s)));
+    }
+};
+
+NBD_GUI_TEST_MAIN(SideChatTest)
+#include "tst_sidechat.moc"

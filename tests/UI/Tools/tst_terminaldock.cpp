@@ -1,0 +1,145 @@
+// The terminal dock driven by keys and clicks over a real terminal model.
+#include "AccessibilityWalk.h"
+#include "GuiTestMain.h"
+
+#include "Connection/WorkspaceTerminalModel.h"
+#include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/Theme.h"
+#include "UI/Tools/WorkspaceTerminalDock.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QVBoxLayout>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace nbd;
+
+class TerminalDockTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<QWidget> m_window;
+    WorkspaceTerminalModel *m_model = nullptr;
+    WorkspaceTerminalDock *m_dock = nullptr;
+    int m_closed = 0;
+
+    template<typename T = QWidget>
+    T *child(const QString &name) { return m_dock->findChild<T *>(name); }
+    QLineEdit *input() { return child<QLineEdit>(u"workspace-terminal-input"_s); }
+    QPlainTextEdit *output() { return child<QPlainTextEdit>(u"workspace-terminal-output"_s); }
+
+    void verifyAccessible()
+    {
+        const QStringList problems = nbd::test::accessibilityProblems(m_window.get());
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s)));
+    }
+
+    void type(const QString &line)
+    {
+        QTest::mouseClick(input(), Qt::LeftButton);
+        QTest::keyClicks(input(), line);
+        QTest::keyClick(input(), Qt::Key_Return);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        QDir(m_dir.path()).mkpath(u"src"_s);
+        m_window = std::make_unique<QWidget>();
+        m_window->resize(800, 300);
+        m_model = new WorkspaceTerminalModel(QUrl::fromLocalFile(m_dir.path()), m_window.get());
+        m_dock = new WorkspaceTerminalDock(m_model, [this] { ++m_closed; }, m_window.get());
+        auto *layout = new QVBoxLayout(m_window.get());
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(m_dock);
+        m_closed = 0;
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
+    void cleanup() { m_window.reset(); }
+
+    void linesRunAndTheFieldEmptiesAtOnce()
+    {
+        QCOMPARE(child<QLabel>(u"workspace-terminal-prompt"_s)->text(), m_model->prompt());
+        type(u"   "_s);
+        QCOMPARE(input()->text(), QString());
+        QVERIFY(m_model->records().isEmpty());
+
+        type(u"cd src"_s);
+        QCOMPARE(input()->text(), QString());
+        QVERIFY(child<QLabel>(u"workspace-terminal-prompt"_s)->text().endsWith(u" src %"_s));
+        type(u"cd nowhere"_s);
+        const QTextDocument *doc = output()->document();
+        QVERIFY(doc->toPlainText().endsWith(u"cd: no such directory: nowhere"_s));
+        // The error is red, the command before it is not.
+        const auto colorAt = [](const QTextBlock &block) {
+            QTextCursor cursor(block);
+            cursor.movePosition(QTextCursor::NextCharacter);
+            return cursor.charFormat().foreground().color();
+        };
+        QCOMPARE(colorAt(doc->lastBlock()), Theme::systemRed());
+        QCOMPARE(colorAt(doc->lastBlock().previous()), Theme::primaryText());
+        verifyAccessible();
+    }
+
+    void whileRunningTheFieldIsOffAndStopInterrupts()
+    {
+        auto *stop = child<ChromeIconButton>(u"workspace-terminal-stop"_s);
+        QVERIFY(!stop->isVisible());
+        type(u"echo start; sleep 30"_s);
+        QVERIFY(m_model->isRunning());
+        QVERIFY(!input()->isEnabled());
+        QVERIFY(stop->isVisible());
+        QVERIFY(child(u"workspace-terminal-spinner"_s)->isVisible());
+        // Typing into the disabled field adds nothing.
+        QTest::keyClicks(input(), u"ls"_s);
+        QTest::keyClick(input(), Qt::Key_Return);
+        QCOMPARE(m_model->records().size(), 1);
+        verifyAccessible();
+
+        QTRY_VERIFY_WITH_TIMEOUT(output()->toPlainText().contains(u"start"_s), 20000);
+        QTest::mouseClick(stop, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_model->isRunning(), 10000);
+        QVERIFY(input()->isEnabled());
+        QVERIFY(!stop->isVisible());
+        QVERIFY(!child(u"workspace-terminal-spinner"_s)->isVisible());
+        QVERIFY(output()->document()->lastBlock().text().startsWith(u"进程退出，状态码 "_s));
+    }
+
+    void newOutputScrollsToTheBottomAndClearEmpties()
+    {
+        type(u"seq 1 300"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_model->isRunning(), 20000);
+        QScrollBar *bar = output()->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        QCOMPARE(bar->value(), bar->maximum());
+        bar->setValue(0);
+        type(u"cd src"_s);
+        QCOMPARE(bar->value(), bar->maximum());
+
+        QTest::mouseClick(child<ChromeIconButton>(u"workspace-terminal-clear"_s), Qt::LeftButton);
+        QVERIFY(m_model->records().isEmpty());
+        QCOMPARE(output()->toPlainText(), QString());
+        type(u"cd .."_s);
+        QCOMPARE(output()->document()->blockCount(), 1);
+        QVERIFY(output()->toPlainText().endsWith(u"cd .."_s));
+    }
+
+    void closeOnlyHidesAndLeavesTheCommandRunning()
+    {
+        type(u"sleep 2"_s);
+        QTest::mouseClick(child<ChromeIconButton>(u"workspace-terminal-close"_s), Qt::LeftButton);
+        QCOMPARE(m_closed, 1);
+        QVERIFY(m_model->isRunning());
+        QCOMPARE(m_model->records().size(), 1);
+    }
+};
+
+NBD_GUI_TEST_MAIN(TerminalDockTest)
+#include "tst_terminaldock.moc"
