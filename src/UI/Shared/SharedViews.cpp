@@ -120,6 +120,7 @@ ChromeIconButton::ChromeIconButton(const QString &systemName, const QString &hel
     setFixedSize(28, 28);
     setToolTip(plainToolTip(help));
     setAccessibleName(help);
+    setAccessibleDescription(help);
     setCursor(Qt::ArrowCursor);
     setFocusPolicy(Qt::NoFocus);
     if (action)
