@@ -1,6 +1,6 @@
 #include "UI/Conversation/BlockView.h"
 
-#include "UI/Conversation/ActivityIndicator.h"
+#include "UI/Conversation/ProgressSpinner.h"
 #include "UI/Conversation/BlockContent.h"
 #include "UI/Conversation/Graphemes.h"
 #include "UI/Conversation/RowHeaderButton.h"
@@ -61,7 +61,7 @@ ReasoningBlock::ReasoningBlock(const QString &text, bool expanded, QWidget *pare
     , m_text(text)
     , m_column(new QVBoxLayout(this))
     , m_header(new RowHeaderButton(this))
-    , m_spinner(new ActivityIndicator(ActivityIndicator::Size::Mini))
+    , m_spinner(new ProgressSpinner(ProgressSpinner::Size::Mini))
     , m_brain(new IconView(u"brain"_s, 11))
     , m_title(TextLabels::make(QString(), Fonts::system(10, QFont::Medium), Theme::secondaryText(), TextLabels::NoOption))
     , m_length(TextLabels::make(QString(), Fonts::system(9), Theme::quaternaryText(), TextLabels::NoOption))

@@ -9,7 +9,7 @@ class QVBoxLayout;
 
 namespace nbd {
 
-class ActivityIndicator;
+class ProgressSpinner;
 class ChevronView;
 class IconView;
 class RowHeaderButton;
@@ -51,7 +51,7 @@ private:
     bool m_expanded = false;
     QVBoxLayout *m_column;
     RowHeaderButton *m_header;
-    ActivityIndicator *m_spinner;
+    ProgressSpinner *m_spinner;
     IconView *m_brain;
     QLabel *m_title;
     QLabel *m_length;

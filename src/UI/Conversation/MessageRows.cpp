@@ -1,7 +1,7 @@
 #include "UI/Conversation/MessageRows.h"
 
 #include "Store/AppModel.h"
-#include "UI/Conversation/ActivityIndicator.h"
+#include "UI/Conversation/ProgressSpinner.h"
 #include "UI/Conversation/BlockView.h"
 #include "UI/Conversation/TextLabels.h"
 #include "UI/Shared/ChromeIconButton.h"
@@ -110,7 +110,7 @@ AttachmentImageView::AttachmentImageView(AppModel *appModel, const QString &sess
     , m_appModel(appModel)
     , m_sessionId(sessionId)
     , m_ref(ref)
-    , m_spinner(new ActivityIndicator(ActivityIndicator::Size::Small, this))
+    , m_spinner(new ProgressSpinner(ProgressSpinner::Size::Small, this))
 {
     setObjectName(u"attachment-image"_s);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -347,39 +347,100 @@ void PendingSteeringBubble::resizeEvent(QResizeEvent *)
 
 // ---- StreamingText ----
 
+namespace {
+constexpr int kCursorSpacing = 4;
+} // namespace
+
 StreamingText::StreamingText(const QString &text, QWidget *parent)
     : QWidget(parent)
-    , m_column(new QVBoxLayout(this))
-    , m_label(TextLabels::make(text, Fonts::system(15), Theme::primaryText(), TextLabels::Wrap | TextLabels::Selectable))
-    , m_cursor(new BlinkingCursor)
+    , m_cursor(new BlinkingCursor(this))
 {
     setObjectName(u"streaming-text"_s);
-    m_label->setObjectName(u"assistant-text"_s);
-    m_column->setContentsMargins(0, 0, 0, 0);
-    m_column->setSpacing(4);
-    m_column->addWidget(m_label);
-    m_column->addWidget(m_cursor, 0, Qt::AlignLeft);
-    m_label->setVisible(!text.isEmpty());
+    setText(text);
+}
+
+QStringList StreamingText::chunksOf(const QString &text)
+{
+    QStringList chunks;
+    qsizetype start = 0;
+    while (text.size() - start > kChunkLength) {
+        const qsizetype cut = text.indexOf(u'\n', start + kChunkLength);
+        if (cut < 0)
+            break;
+        chunks << text.mid(start, cut - start);
+        start = cut + 1;
+    }
+    chunks << text.mid(start);
+    return chunks;
 }
 
 void StreamingText::setText(const QString &text)
 {
-    if (m_label->text() == text)
+    if (text == m_text && !m_chunks.empty())
         return;
-    m_label->setText(text);
-    m_label->setVisible(!text.isEmpty());
+    m_text = text;
+    const QStringList pieces = chunksOf(text);
+    while (m_chunks.size() > size_t(pieces.size())) {
+        m_chunks.back().label->deleteLater();
+        m_chunks.back().label->hide();
+        m_chunks.pop_back();
+    }
+    for (qsizetype i = 0; i < pieces.size(); ++i) {
+        if (size_t(i) == m_chunks.size()) {
+            Chunk chunk;
+            chunk.label = TextLabels::make(QString(), Fonts::system(15), Theme::primaryText(),
+                                           TextLabels::Wrap | TextLabels::Selectable, this);
+            chunk.label->setObjectName(u"assistant-text"_s);
+            chunk.label->show();
+            m_chunks.push_back(chunk);
+        }
+        Chunk &chunk = m_chunks[size_t(i)];
+        const QString &piece = pieces[i];
+        if (chunk.label->text().size() != piece.size() || chunk.label->text() != piece) {
+            chunk.label->setText(piece);
+            chunk.measuredWidth = -1;
+        }
+    }
+    m_chunks.front().label->setVisible(!text.isEmpty());
+    updateGeometry();
+    resizeEvent(nullptr);
 }
 
-QString StreamingText::text() const { return m_label->text(); }
+int StreamingText::chunkHeight(const Chunk &chunk, int width) const
+{
+    if (chunk.measuredWidth != width) {
+        chunk.height = chunk.label->text().isEmpty() ? 0 : chunk.label->heightForWidth(width);
+        chunk.measuredWidth = width;
+    }
+    return chunk.height;
+}
 
 int StreamingText::heightForWidth(int width) const
 {
     int h = m_cursor->sizeHint().height();
-    if (!m_label->text().isEmpty())
-        h += m_label->heightForWidth(width) + m_column->spacing();
+    if (!m_text.isEmpty()) {
+        for (const Chunk &chunk : m_chunks)
+            h += chunkHeight(chunk, width);
+        h += kCursorSpacing;
+    }
     return h;
 }
 
-QSize StreamingText::sizeHint() const { return m_column->totalSizeHint(); }
+QSize StreamingText::sizeHint() const { return {400, heightForWidth(400)}; }
+
+void StreamingText::resizeEvent(QResizeEvent *)
+{
+    int y = 0;
+    if (!m_text.isEmpty()) {
+        for (const Chunk &chunk : m_chunks) {
+            const int h = chunkHeight(chunk, width());
+            chunk.label->setGeometry(0, y, width(), h);
+            y += h;
+        }
+        y += kCursorSpacing;
+    }
+    const QSize cursor = m_cursor->sizeHint();
+    m_cursor->setGeometry(0, y, cursor.width(), cursor.height());
+}
 
 } // namespace nbd

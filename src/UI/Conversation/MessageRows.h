@@ -15,7 +15,7 @@ class QVBoxLayout;
 
 namespace nbd {
 
-class ActivityIndicator;
+class ProgressSpinner;
 class AppModel;
 class BlinkingCursor;
 
@@ -77,7 +77,7 @@ private:
     QString m_sessionId;
     ImageAttachmentRef m_ref;
     QImage m_image;
-    ActivityIndicator *m_spinner;
+    ProgressSpinner *m_spinner;
 };
 
 // The user's own message at the trailing edge: its images, then its text in a bubble.
@@ -137,23 +137,41 @@ private:
 };
 
 // Assistant text while it streams: the raw text (no Markdown) with the blinking cursor on its
-// own line under it.
+// own line under it. Long text is held in paragraph chunks, so that a delta lays out only the
+// chunk it lands in, however long the block has grown.
 class StreamingText : public QWidget
 {
     Q_OBJECT
 public:
+    static constexpr qsizetype kChunkLength = 2000;
+
     explicit StreamingText(const QString &text, QWidget *parent = nullptr);
     void setText(const QString &text);
-    QString text() const;
+    QString text() const { return m_text; }
     BlinkingCursor *cursor() const { return m_cursor; }
+    int chunkCount() const { return int(m_chunks.size()); }
+    // The pieces the text is shown in: cut at the first line break after every kChunkLength
+    // characters (the line break itself falls between two pieces).
+    static QStringList chunksOf(const QString &text);
 
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
     QSize sizeHint() const override;
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
-    QVBoxLayout *m_column;
-    QLabel *m_label;
+    struct Chunk
+    {
+        QLabel *label = nullptr;
+        mutable int measuredWidth = -1;
+        mutable int height = 0;
+    };
+    int chunkHeight(const Chunk &chunk, int width) const;
+
+    QString m_text;
+    std::vector<Chunk> m_chunks;
     BlinkingCursor *m_cursor;
 };
 

@@ -1,6 +1,6 @@
 #include "UI/Conversation/ToolCallChip.h"
 
-#include "UI/Conversation/ActivityIndicator.h"
+#include "UI/Conversation/ProgressSpinner.h"
 #include "UI/Conversation/Graphemes.h"
 #include "UI/Conversation/RowHeaderButton.h"
 #include "UI/Conversation/TextLabels.h"
@@ -150,7 +150,7 @@ ToolCallChip::ToolCallChip(const BlockItem &block, bool expanded, QWidget *paren
     , m_expanded(expanded)
     , m_column(new QVBoxLayout(this))
     , m_header(new RowHeaderButton(this))
-    , m_spinner(new ActivityIndicator(ActivityIndicator::Size::Mini))
+    , m_spinner(new ProgressSpinner(ProgressSpinner::Size::Mini))
     , m_icon(new IconView(QString(), 11))
     , m_title(new ElidedLabel)
     , m_preview(new ElidedLabel(QString(), Qt::ElideMiddle))

@@ -2,7 +2,7 @@
 
 #include "Store/AppModel.h"
 
-#include "UI/Conversation/ActivityIndicator.h"
+#include "UI/Conversation/ProgressSpinner.h"
 #include "UI/Conversation/BlockContent.h"
 #include "UI/Conversation/BlockView.h"
 #include "UI/Conversation/DeepDivingStatusView.h"
@@ -159,7 +159,7 @@ void TranscriptRenderRowView::resizeEvent(QResizeEvent *event)
 LoadOlderView::LoadOlderView(const TranscriptEntry &entry, QWidget *parent)
     : TranscriptEntryView(parent)
     , m_button(new QPushButton(this))
-    , m_spinner(new ActivityIndicator(ActivityIndicator::Size::Small, m_button))
+    , m_spinner(new ProgressSpinner(ProgressSpinner::Size::Small, m_button))
 {
     setObjectName(u"load-older"_s);
     m_button->setObjectName(u"load-older-button"_s);
@@ -245,7 +245,7 @@ class HistoryLoadingView : public TranscriptEntryView
 public:
     explicit HistoryLoadingView(QWidget *parent)
         : TranscriptEntryView(parent)
-        , m_spinner(new ActivityIndicator(ActivityIndicator::Size::Small, this))
+        , m_spinner(new ProgressSpinner(ProgressSpinner::Size::Small, this))
         , m_label(TextLabels::make(u"加载历史…"_s, Fonts::caption(), Theme::tertiaryText(), TextLabels::NoOption, this))
     {
         setObjectName(u"history-loading"_s);
@@ -266,7 +266,7 @@ protected:
     }
 
 private:
-    ActivityIndicator *m_spinner;
+    ProgressSpinner *m_spinner;
     QLabel *m_label;
 };
 

@@ -9,7 +9,7 @@ class QPushButton;
 
 namespace nbd {
 
-class ActivityIndicator;
+class ProgressSpinner;
 class AppModel;
 
 // Draws one render row: the user's bubble, assistant text (raw with the cursor while it
@@ -66,7 +66,7 @@ protected:
 
 private:
     QPushButton *m_button;
-    ActivityIndicator *m_spinner;
+    ProgressSpinner *m_spinner;
     bool m_loading = false;
 };
 

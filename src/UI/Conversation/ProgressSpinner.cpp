@@ -1,4 +1,4 @@
-#include "UI/Conversation/ActivityIndicator.h"
+#include "UI/Conversation/ProgressSpinner.h"
 
 #include "UI/Shared/Motion.h"
 #include "UI/Shared/Theme.h"
@@ -8,7 +8,7 @@
 
 namespace nbd {
 
-ActivityIndicator::ActivityIndicator(Size size, QWidget *parent)
+ProgressSpinner::ProgressSpinner(Size size, QWidget *parent)
     : QWidget(parent)
     , m_size(size)
 {
@@ -23,18 +23,18 @@ ActivityIndicator::ActivityIndicator(Size size, QWidget *parent)
     });
 }
 
-bool ActivityIndicator::isAnimating() const
+bool ProgressSpinner::isAnimating() const
 {
     return m_animation && m_animation->state() == QAbstractAnimation::Running;
 }
 
-QSize ActivityIndicator::sizeHint() const
+QSize ProgressSpinner::sizeHint() const
 {
     const int side = m_size == Size::Mini ? 11 : 14;
     return {side, side};
 }
 
-void ActivityIndicator::paintEvent(QPaintEvent *)
+void ProgressSpinner::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -47,7 +47,7 @@ void ActivityIndicator::paintEvent(QPaintEvent *)
     painter.drawArc(box, int(-m_angle * 16), 100 * 16);
 }
 
-void ActivityIndicator::showEvent(QShowEvent *event)
+void ProgressSpinner::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     if (!m_animation) {
@@ -65,7 +65,7 @@ void ActivityIndicator::showEvent(QShowEvent *event)
         m_animation->start();
 }
 
-void ActivityIndicator::hideEvent(QHideEvent *event)
+void ProgressSpinner::hideEvent(QHideEvent *event)
 {
     QWidget::hideEvent(event);
     if (m_animation)

@@ -8,12 +8,12 @@ namespace nbd {
 
 // A small spinning arc: the progress spinner of loading lines and running calls. It turns only
 // while shown in a window and stands still under reduce motion.
-class ActivityIndicator : public QWidget
+class ProgressSpinner : public QWidget
 {
     Q_OBJECT
 public:
     enum class Size { Mini, Small };
-    explicit ActivityIndicator(Size size = Size::Small, QWidget *parent = nullptr);
+    explicit ProgressSpinner(Size size = Size::Small, QWidget *parent = nullptr);
 
     bool isAnimating() const;
     QSize sizeHint() const override;
