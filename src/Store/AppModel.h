@@ -177,6 +177,9 @@ public:
     std::optional<QString> displayTitle(const QString &sessionId) const;
 
     void dismissTransientError() { setTransientError(std::nullopt); }
+    // For a view's own failure after the user confirmed an action (a file that could not be
+    // written): shown in the same banner as the store's errors.
+    void showTransientError(const QString &message) { setTransientError(message); }
     void setDidRestoreInitialSession(bool value);
 
     // ---- Connection and lists ----
@@ -213,6 +216,9 @@ public:
     // To the selected session, or the selected subagent.
     void sendPrompt(const QString &text);
     void sendPrompt(const QString &text, const QString &sessionId);
+    // Calls "session.updateQueue" for the selected session (not for a subagent) with the item
+    // and the action ({"kind": "remove"}, {"kind": "steer"}, …); returns at once.
+    void updateQueue(const QString &itemId, const JSONValue &action);
     void editQueuedMessage(const QString &itemId, const QString &text);
     void removeQueuedMessage(const QString &itemId);
     void steerQueuedMessage(const QString &itemId);
@@ -337,7 +343,6 @@ private:
                                                            std::optional<QString> workspaceId,
                                                            std::optional<QString> agentPreset);
     void sendPrompt(const JSONValue &content, const QString &sessionId, const WireClient &client);
-    void updateQueue(const QString &itemId, const JSONValue &action);
     void cancelSession(const QString &sessionId, const WireClient &client);
     QCoro::Task<void> runSendPrompt(WireClient client, JSONValue payload);
     QCoro::Task<void> runSubagentPrompt(WireClient client, JSONValue payload);

@@ -1,9 +1,15 @@
 #include "SimDemoWorld.h"
 
 #include "SimSessions.h"
+#include "SimHost.h"
 #include "SimWorld.h"
 
+#include "Domain/ProtocolNames.h"
+
 #include <QDateTime>
+#include <QTimer>
+
+#include <memory>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -48,14 +54,84 @@ std::unique_ptr<SimWorld> makeDemoWorld(SimHost *host)
     history(u"s-docs"_s, u"把 README 的安装说明整理成两条命令。"_s, u"已改为 scripts/run 与 scripts/test 两条命令。"_s);
     history(u"s-bench"_s, u"How fast is the history fold?"_s, u"About 1.8 million events per second at 100k events."_s);
     history(u"s-notes"_s, u"整理本周周会的待办。"_s, u"共 4 项待办，已按负责人分组。"_s);
-    // Prompts are answered by a short scripted turn: a little reasoning, then the reply.
+    // The login session holds a longer working history: reasoning, tool calls with their
+    // cards (one failed), a compaction notice and a follow-up question.
+    {
+        const QString id = u"s-login"_s;
+        qint64 turn = 1;
+        auto step = [&](qint64 stepNo, const QString &thinking, const QString &say, const QString &tool,
+                        const QString &arguments, JSONValue callView, const QString &result, bool failed) {
+            world->appendEvent(id, events::stepStart(turn, stepNo));
+            qint64 index = 0;
+            if (!thinking.isEmpty()) {
+                world->appendEvent(id, events::blockStart(turn, stepNo, index, names::reasoningBlockKind.toString()));
+                world->appendEvent(id, events::reasoningDelta(turn, stepNo, index, thinking));
+                ++index;
+            }
+            if (!say.isEmpty()) {
+                world->appendEvent(id, events::textDelta(turn, stepNo, index, say));
+                ++index;
+            }
+            const QString callId = u"call-%1-%2"_s.arg(turn).arg(stepNo);
+            if (!tool.isEmpty()) {
+                world->appendEvent(id, events::blockStart(turn, stepNo, index, names::toolCallBlockKind.toString()));
+                world->appendEvent(id, events::toolCallDelta(turn, stepNo, index, callId, tool, arguments));
+                const JSONValue call = events::draft(u"tool/call"_s, JSONValue::object({{u"turn"_s, JSONValue(turn)},
+                                                                                       {u"step"_s, JSONValue(stepNo)},
+                                                                                       {u"callId"_s, callId},
+                                                                                       {u"name"_s, tool},
+                                                                                       {u"arguments"_s, arguments}}));
+                world->logs().append(id, call, events::toolView(callId, callView));
+            }
+            world->appendEvent(id, events::assistantMessage(turn, stepNo, say));
+            if (!tool.isEmpty())
+                world->appendEvent(id, events::toolResult(turn, stepNo, callId, result, failed));
+        };
+        world->appendEvent(id, events::userMessage(u"login-m2"_s, u"能先跑一下相关的测试吗？顺便看看中间件里的会话检查。"_s));
+        turn = 2;
+        world->appendEvent(id, events::turnStart(turn));
+        step(1, u"先找到中间件和会话检查的位置，再跑登录相关的测试。"_s, u"我先看一下中间件。"_s, u"read"_s,
+             u"{\"path\": \"src/middleware/session.ts\"}"_s,
+             JSONValue::object({{u"title"_s, u"读取 session.ts"_s}, {u"card"_s, u"read"_s}}),
+             u"export function requireSession(req, res, next) {\n  if (!req.session?.token) return res.redirect('/login');\n  next();\n}"_s,
+             false);
+        step(2, QString(), u"接着跑登录相关的测试。"_s, u"bash"_s, u"{\"command\": \"npm test -- login\"}"_s,
+             JSONValue::object({{u"title"_s, u"npm test -- login"_s}, {u"card"_s, u"terminal"_s}}),
+             u"FAIL tests/login.test.ts\n  ✕ redirects once when the token expired (31 ms)\n\nTests: 1 failed, 6 passed"_s, true);
+        step(3, QString(), u"测试证实了循环：令牌过期时 /home 重定向到 /login，而 /login 又因为旧 cookie 跳回 /home。修复方法是在中间件里清掉过期的 cookie 再重定向。"_s,
+             QString(), QString(), JSONValue(), QString(), false);
+        world->appendEvent(id, events::turnEnd(turn));
+        world->appendEvent(id, events::draft(u"compaction/summary"_s,
+                                             JSONValue::object({{u"shadowedTokenCount"_s, JSONValue(18234)}})));
+    }
+
+    // Prompts are answered by a scripted turn that streams for a few seconds: reasoning, a
+    // command with its card, its output, then the reply.
     SimWorld::AgentScript script;
     SimWorld::AgentStep thinking;
     thinking.kind = SimWorld::AgentStep::Kind::Reasoning;
-    thinking.deltas = {u"先看一下"_s, u"相关的代码……"_s};
+    thinking.deltas = {u"先看一下"_s, u"相关的代码，"_s, u"再确认 cookie 的过期时间。"_s};
     script.push_back(thinking);
-    for (const SimWorld::AgentStep &step : SimWorld::textScript(u"好的，这是模拟主机的演示回答。"_s))
-        script.push_back(step);
+    SimWorld::AgentStep call;
+    call.kind = SimWorld::AgentStep::Kind::ToolCall;
+    call.toolName = u"bash"_s;
+    call.arguments = u"{\"command\": \"grep -rn maxAge src/\"}"_s;
+    call.view = JSONValue::object({{u"title"_s, u"grep -rn maxAge src/"_s}, {u"card"_s, u"terminal"_s}});
+    script.push_back(call);
+    SimWorld::AgentStep result;
+    result.kind = SimWorld::AgentStep::Kind::ToolResult;
+    result.text = u"src/auth/cookie.ts:12:  maxAge: 60 * 60 * 1000,"_s;
+    script.push_back(result);
+    SimWorld::AgentStep end;
+    end.kind = SimWorld::AgentStep::Kind::EndStep;
+    script.push_back(end);
+    SimWorld::AgentStep reply;
+    reply.kind = SimWorld::AgentStep::Kind::Text;
+    for (const QString &piece : {u"好的，"_s, u"cookie 的有效期是一小时，"_s, u"和令牌一致。"_s, u"过期后中间件会先清掉 cookie，"_s,
+                                 u"再跳转到登录页，"_s, u"这样就不会再循环了。"_s})
+        reply.deltas.push_back(piece);
+    script.push_back(reply);
+    script.push_back(end);
     world->setScript(std::move(script));
 
     // What the Settings window shows: two settings namespaces, a few credentials, the
@@ -129,6 +205,31 @@ std::unique_ptr<SimWorld> makeDemoWorld(SimHost *host)
                 {u"activeRun"_s, object({{u"packageId"_s, u"todo-2"_s}})}}),
         object({{u"pluginId"_s, u"scratch"_s}, {u"agentId"_s, u"agent-2"_s}, {u"packages"_s, array({})}}),
     }));
+    world->setStepDelay(220);
+
+    // Opening the login session starts a turn that streams in live, with two more prompts
+    // waiting in the queue behind it; the notes session reports a host error.
+    SimWorld *raw = world.get();
+    auto started = std::make_shared<QSet<QString>>();
+    QObject::connect(host, &SimHost::requestReceived, host, [raw, host, started](const LoggedRequest &request) {
+        if (request.method != names::sessionHistoryMethod)
+            return;
+        const JSONValue *sessionId = request.payload.find(u"sessionId");
+        const QString id = sessionId && sessionId->isString() ? *sessionId->stringPtr() : QString();
+        if (started->contains(id) || (id != u"s-login" && id != u"s-notes"))
+            return;
+        started->insert(id);
+        QTimer::singleShot(600, host, [raw, host, id] {
+            if (id == u"s-login") {
+                raw->promptAsUser(id, u"再确认一下 cookie 的过期时间。"_s);
+                raw->promptAsUser(id, u"顺便把登录页的单元测试补上。"_s);
+                raw->promptAsUser(id, u"最后整理一份修改说明。"_s);
+            } else {
+                raw->pushAgentError(JSONValue::object({{u"sessionId"_s, id}, {u"message"_s, u"会议记录插件暂时不可用：连接超时"_s}}));
+            }
+            Q_UNUSED(host);
+        });
+    });
     return world;
 }
 

@@ -665,6 +665,14 @@ Reply SimWorld::createSession(const JSONValue &payload)
 
 bool SimWorld::isRunActive(const QString &sessionId) const { return m_runs.contains(sessionId); }
 
+void SimWorld::promptAsUser(const QString &sessionId, const QString &text)
+{
+    const JSONValue content = JSONValue::array({JSONValue::object({{u"type"_s, u"text"_s}, {u"text"_s, text}})});
+    const JSONValue payload =
+        JSONValue::object({{u"sessionId"_s, sessionId}, {u"mode"_s, u"queue"_s}, {u"content"_s, content}});
+    prompt(payload);
+}
+
 Reply SimWorld::prompt(const JSONValue &payload)
 {
     const QString sessionId = stringOf(payload, u"sessionId");

@@ -152,6 +152,9 @@ public:
     const QList<JSONValue> &prompts() const { return m_prompts; }
     // Milliseconds between two frames of a run (0: each on the next event-loop turn).
     void setStepDelay(int ms) { m_stepDelayMs = ms; }
+    // Queues a prompt as if the user had sent it ("session.prompt"): it runs the script when
+    // no run of the session is under way, else it waits in the queue.
+    void promptAsUser(const QString &sessionId, const QString &text);
 
     // ---- State behind the other actions ----
     const Workspace *workspace(const QString &id) const;

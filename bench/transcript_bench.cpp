@@ -1,0 +1,162 @@
+// Figures of the conversation transcript over a long session, offscreen:
+//
+//   transcript.open_ms          showing a session of 10,000 items: rows built, the visible
+//                               window measured and laid out, first paint
+//   transcript.publish_p99_ms   GUI-thread time of one coalesced publish while 5,000 deltas a
+//                               second stream for 10 s: the rows rebuilt and diffed, the
+//                               touched row updated, the view kept at the end, and a full
+//                               repaint of the visible transcript (an upper bound of what the
+//                               event loop paints)
+//   transcript.publishes        publishes measured
+//   transcript.live_widgets     the most row widgets alive at any time
+//   transcript.rss_mb           resident memory at the end
+
+#include "SimSessions.h"
+#include "Session/SessionModel.h"
+#include "UI/Conversation/ConversationTranscript.h"
+#include "UI/Shared/AppStartup.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using namespace nbd;
+using namespace Qt::StringLiterals;
+namespace events = nbd::sim::events;
+
+namespace {
+
+constexpr int kTurns = 5000; // a user message and a turn each: 10,000 items
+constexpr int kDeltasPerSecond = 5000;
+constexpr int kStreamSeconds = 10;
+constexpr int kTickMs = 10;
+
+class Feeder
+{
+public:
+    explicit Feeder(SessionModel *model) : m_model(model) {}
+    void operator()(JSONValue draft)
+    {
+        JSONValue event = draft.with(u"seq"_s, JSONValue(++m_seq)).with(u"time"_s, JSONValue(0.0));
+        m_model->applyLive(SessionEvent::fromLiveValue(event), std::nullopt);
+    }
+
+private:
+    SessionModel *m_model;
+    qint64 m_seq = 0;
+};
+
+double msSince(const QElapsedTimer &t) { return double(t.nsecsElapsed()) / 1e6; }
+
+double rssMb()
+{
+    QFile status(u"/proc/self/status"_s);
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return 0;
+}
+
+void print(const char *name, double value)
+{
+    std::printf("%s: %s\n", name, QByteArray::number(value, 'f', 2).constData());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    nbd::prepareApplication();
+    QApplication app(argc, argv);
+    nbd::finishApplicationSetup(app);
+
+    auto model = SessionModel::create(u"bench"_s);
+    Feeder feed(model.get());
+    const QString words = u"The resolver now caches lookups; 读取配置并且测试 the value. "_s;
+    for (int turn = 1; turn <= kTurns; ++turn) {
+        feed(events::userMessage(u"m"_s + QString::number(turn), u"Question "_s + QString::number(turn) + u": "_s + words));
+        feed(events::turnStart(turn));
+        feed(events::stepStart(turn, 1));
+        const QString answer = words.repeated(1 + turn % 6);
+        feed(events::textDelta(turn, 1, 0, answer));
+        feed(events::assistantMessage(turn, 1, answer));
+        feed(events::turnEnd(turn));
+    }
+    const int streamingTurn = kTurns + 1;
+    feed(events::turnStart(streamingTurn));
+    feed(events::stepStart(streamingTurn, 1));
+    feed(events::blockStart(streamingTurn, 1, 0));
+    model->setRunning(true);
+    while (model->isTranscriptPublishScheduled())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+
+    QWidget window;
+    window.resize(1000, 800);
+    auto *transcript = new ConversationTranscript(nullptr, &window);
+    transcript->resize(1000, 800);
+    window.show();
+    QCoreApplication::processEvents();
+
+    // Timing hooks around the transcript's own handlers: connected before and after it.
+    QElapsedTimer publishTimer;
+    bool inPublish = false;
+    QObject::connect(model.get(), &SessionModel::itemsChanged, [&] {
+        publishTimer.start();
+        inPublish = true;
+    });
+
+    QElapsedTimer open;
+    open.start();
+    transcript->setSession(model);
+    window.repaint();
+    const double openMs = msSince(open);
+
+    std::vector<double> publishes;
+    int maxLive = transcript->list()->liveViewCount();
+    QObject::connect(model.get(), &SessionModel::transcriptRevisionChanged, [&] {
+        if (!inPublish)
+            return;
+        transcript->list()->viewport()->repaint();
+        publishes.push_back(msSince(publishTimer));
+        inPublish = false;
+        maxLive = std::max(maxLive, transcript->list()->liveViewCount());
+    });
+
+    int sent = 0;
+    const int total = kDeltasPerSecond * kStreamSeconds;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(kTickMs);
+    QElapsedTimer clock;
+    clock.start();
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        // Catch up to the rate the clock says, whatever the timer's jitter.
+        const int due = std::min<int>(total, int(clock.elapsed() * kDeltasPerSecond / 1000));
+        for (; sent < due; ++sent)
+            feed(events::textDelta(streamingTurn, 1, 0, sent % 40 == 39 ? u"\n"_s : u"word "_s));
+        if (sent >= total)
+            ticker.stop();
+    });
+    ticker.start();
+    while (ticker.isActive() || model->isTranscriptPublishScheduled())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+
+    std::sort(publishes.begin(), publishes.end());
+    const double p99 = publishes.empty() ? 0 : publishes[std::min(publishes.size() - 1, size_t(publishes.size() * 0.99))];
+    print("transcript.open_ms", openMs);
+    print("transcript.publish_p99_ms", p99);
+    print("transcript.publishes", double(publishes.size()));
+    print("transcript.live_widgets", maxLive);
+    print("transcript.rss_mb", rssMb());
+    return 0;
+}

@@ -1,0 +1,311 @@
+#include "UI/Conversation/BottomDock.h"
+
+#include "Session/SessionModel.h"
+#include "Store/AppModel.h"
+#include "UI/Conversation/DockSlots.h"
+#include "UI/Conversation/QueuedMessagesDock.h"
+#include "UI/Shared/Theme.h"
+
+#include <QEvent>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QVBoxLayout>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace nbd {
+
+namespace {
+constexpr int kColumnWidth = 748;
+} // namespace
+
+BottomDock::BottomDock(AppModel *appModel, OpenInspector onOpenInspector, QWidget *parent)
+    : QWidget(parent)
+    , m_appModel(appModel)
+    , m_onOpenInspector(std::move(onOpenInspector))
+    , m_column(new QVBoxLayout(this))
+{
+    setObjectName(u"bottom-dock"_s);
+    m_column->setContentsMargins(20, 36, 20, 8);
+    m_column->setSpacing(6);
+    if (appModel) {
+        connect(appModel, &AppModel::pendingQuestionsChanged, this, &BottomDock::refresh);
+        connect(appModel, &AppModel::pendingApprovalsChanged, this, &BottomDock::refresh);
+        connect(appModel, &AppModel::selectedSubagentChanged, this, &BottomDock::refresh);
+    }
+}
+
+BottomDock::~BottomDock()
+{
+    for (const auto &c : m_sessionConnections)
+        disconnect(c);
+}
+
+bool BottomDock::hasComposerTakeover(const AppModel &appModel, const QString &sessionId)
+{
+    for (const PendingQuestion &q : appModel.pendingQuestions()) {
+        if (q.sessionId == sessionId)
+            return true;
+    }
+    for (const PendingApproval &a : appModel.pendingApprovals()) {
+        if (a.sessionId == sessionId)
+            return true;
+    }
+    return false;
+}
+
+BottomDock::Input BottomDock::inputFor(const AppModel &appModel, const SessionModel &session, ConversationSurface surface)
+{
+    if (surface == ConversationSurface::chat && hasComposerTakeover(appModel, session.sessionId()))
+        return Input::Cards;
+    if (const auto &subagent = appModel.selectedSubagent()) {
+        if (subagent->address.mode == u"one-shot" || (!subagent->parentAvailable && !session.running()))
+            return Input::ReadOnlyComposer;
+    }
+    return Input::Composer;
+}
+
+bool BottomDock::showsExtras(const AppModel &appModel, const SessionModel &session, ConversationSurface surface)
+{
+    return surface == ConversationSurface::chat && !appModel.selectedSubagent()
+        && !hasComposerTakeover(appModel, session.sessionId());
+}
+
+bool BottomDock::showsGoalBanner(const SessionModel &session)
+{
+    return !session.todos().empty() || (session.goal() && session.goal()->goal.phase != u"complete");
+}
+
+bool BottomDock::showsRunSummary(const SessionModel &session) { return session.stats() || session.usage(); }
+
+void BottomDock::setSession(std::shared_ptr<SessionModel> session)
+{
+    if (session == m_session)
+        return;
+    for (const auto &c : m_sessionConnections)
+        disconnect(c);
+    m_sessionConnections.clear();
+    // Every slot belongs to one session: a new session makes each afresh.
+    drop(m_goalBanner);
+    if (m_queuedDock) {
+        m_queuedDock->hide();
+        m_queuedDock->deleteLater();
+    }
+    drop(m_composer);
+    drop(m_readOnly);
+    m_readOnlyFor.reset();
+    drop(m_runSummary);
+    for (auto &card : m_cards)
+        drop(card);
+    m_cards.clear();
+    m_session = std::move(session);
+    if (m_session) {
+        SessionModel *model = m_session.get();
+        for (auto signal : {&SessionModel::runningChanged, &SessionModel::todosChanged, &SessionModel::goalChanged,
+                            &SessionModel::pendingMessagesChanged, &SessionModel::usageChanged, &SessionModel::statsChanged})
+            m_sessionConnections << connect(model, signal, this, &BottomDock::refresh);
+    }
+    refresh();
+}
+
+void BottomDock::setSurface(ConversationSurface surface)
+{
+    if (surface == m_surface)
+        return;
+    m_surface = surface;
+    refresh();
+}
+
+QList<QWidget *> BottomDock::cards() const
+{
+    QList<QWidget *> shown;
+    if (!m_cardStack || !m_appModel || !m_session)
+        return shown;
+    for (const PendingQuestion &q : m_appModel->pendingQuestions()) {
+        if (q.sessionId == m_session->sessionId())
+            if (QWidget *card = m_cards.value(u"q:"_s + q.id))
+                shown << card;
+    }
+    for (const PendingApproval &a : m_appModel->pendingApprovals()) {
+        if (a.sessionId == m_session->sessionId())
+            if (QWidget *card = m_cards.value(u"a:"_s + a.id))
+                shown << card;
+    }
+    return shown;
+}
+
+void BottomDock::drop(QPointer<QWidget> &widget)
+{
+    if (widget) {
+        widget->hide();
+        widget->deleteLater();
+    }
+    widget = nullptr;
+}
+
+void BottomDock::place(QWidget *widget, int maxWidth, int sidePadding)
+{
+    if (!widget)
+        return;
+    QSizePolicy policy = widget->sizePolicy();
+    policy.setHorizontalPolicy(QSizePolicy::Expanding);
+    widget->setSizePolicy(policy);
+    if (widget->maximumWidth() > maxWidth)
+        widget->setMaximumWidth(maxWidth);
+    Q_UNUSED(sidePadding);
+    m_column->addWidget(widget, 0, Qt::AlignHCenter);
+    widget->show();
+}
+
+void BottomDock::refresh()
+{
+    while (QLayoutItem *item = m_column->takeAt(0))
+        delete item;
+    if (!m_session || !m_appModel) {
+        hide();
+        return;
+    }
+    AppModel *store = m_appModel;
+    const std::shared_ptr<SessionModel> &session = m_session;
+
+    // Extras.
+    const bool extras = showsExtras(*store, *session, m_surface);
+    if (extras && showsGoalBanner(*session)) {
+        if (!m_goalBanner)
+            m_goalBanner = DockSlots::createGoalBanner(store, session, this);
+        place(m_goalBanner, kColumnWidth, 0);
+    } else {
+        drop(m_goalBanner);
+    }
+    if (extras && !session->queuedMessages().empty()) {
+        if (!m_queuedDock)
+            m_queuedDock = new QueuedMessagesDock(store, session, this);
+        place(m_queuedDock, 780, 0);
+    } else if (m_queuedDock) {
+        m_queuedDock->hide();
+        m_queuedDock->deleteLater();
+        m_queuedDock = nullptr;
+    }
+
+    // Input.
+    m_input = inputFor(*store, *session, m_surface);
+    if (m_input == Input::Cards) {
+        if (!m_cardStack) {
+            m_cardStack = new QWidget(this);
+            m_cardStack->setObjectName(u"composer-takeover-cards"_s);
+            auto *stack = new QVBoxLayout(m_cardStack);
+            stack->setContentsMargins(0, 0, 0, 0);
+            stack->setSpacing(8);
+        }
+        auto *stack = static_cast<QVBoxLayout *>(m_cardStack->layout());
+        while (QLayoutItem *item = stack->takeAt(0))
+            delete item;
+        QSet<QString> live;
+        auto addCard = [&](const QString &key, const std::function<QWidget *()> &make) {
+            live.insert(key);
+            QPointer<QWidget> &card = m_cards[key];
+            if (!card)
+                card = make();
+            if (!card)
+                return;
+            card->setParent(m_cardStack);
+            QSizePolicy policy = card->sizePolicy();
+            policy.setHorizontalPolicy(QSizePolicy::Expanding);
+            card->setSizePolicy(policy);
+            card->setMaximumWidth(std::min(card->maximumWidth(), kColumnWidth));
+            stack->addWidget(card, 0, Qt::AlignHCenter);
+            card->show();
+        };
+        for (const PendingQuestion &q : store->pendingQuestions()) {
+            if (q.sessionId == session->sessionId())
+                addCard(u"q:"_s + q.id, [&] { return DockSlots::createQuestionCard(store, q, m_cardStack); });
+        }
+        for (const PendingApproval &a : store->pendingApprovals()) {
+            if (a.sessionId == session->sessionId())
+                addCard(u"a:"_s + a.id, [&] { return DockSlots::createApprovalCard(store, a, m_cardStack); });
+        }
+        for (auto it = m_cards.begin(); it != m_cards.end();) {
+            if (!live.contains(it.key())) {
+                drop(it.value());
+                it = m_cards.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        place(m_cardStack, kColumnWidth, 0);
+    } else if (m_cardStack) {
+        for (auto &card : m_cards)
+            drop(card);
+        m_cards.clear();
+        QPointer<QWidget> stack = m_cardStack;
+        drop(stack);
+        m_cardStack = nullptr;
+    }
+    if (m_input == Input::ReadOnlyComposer) {
+        const SelectedSubagent selection = *store->selectedSubagent();
+        if (m_readOnly && m_readOnlyFor != selection)
+            drop(m_readOnly);
+        if (!m_readOnly) {
+            m_readOnly = DockSlots::createSubagentReadOnlyComposer(store, selection, this);
+            m_readOnlyFor = selection;
+        }
+        place(m_readOnly, kColumnWidth, 0);
+    } else {
+        drop(m_readOnly);
+        m_readOnlyFor.reset();
+    }
+    // The composer keeps its draft while cards cover it for a moment.
+    if (m_input == Input::Composer) {
+        if (!m_composer)
+            m_composer = DockSlots::createComposer(store, session, this);
+        place(m_composer, kColumnWidth, 0);
+    } else if (m_composer) {
+        m_composer->hide();
+    }
+
+    // Run summary.
+    if (showsRunSummary(*session)) {
+        if (!m_runSummary) {
+            const OpenInspector open = m_onOpenInspector;
+            m_runSummary = DockSlots::createRuntimeSummaryBar(store, session, [open] {
+                if (open)
+                    open(RuntimeInspectorPanel::Runtime, std::nullopt);
+            }, this);
+        }
+        place(m_runSummary, kColumnWidth, 0);
+    } else {
+        drop(m_runSummary);
+    }
+    show();
+    updateGeometry();
+    Q_EMIT layoutChanged();
+}
+
+int BottomDock::heightForWidth(int width) const
+{
+    return m_column->hasHeightForWidth() ? m_column->totalHeightForWidth(width) : m_column->totalSizeHint().height();
+}
+
+QSize BottomDock::sizeHint() const { return m_column->totalSizeHint(); }
+
+void BottomDock::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    QLinearGradient gradient(0, 0, 0, height());
+    QColor clear = Theme::canvas();
+    clear.setAlphaF(0);
+    gradient.setColorAt(0, clear);
+    gradient.setColorAt(0.5, Theme::canvas());
+    gradient.setColorAt(1, Theme::canvas());
+    painter.fillRect(rect(), gradient);
+}
+
+bool BottomDock::event(QEvent *event)
+{
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::LayoutRequest)
+        Q_EMIT layoutChanged();
+    return handled;
+}
+
+} // namespace nbd

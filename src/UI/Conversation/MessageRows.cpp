@@ -1,0 +1,446 @@
+#include "UI/Conversation/MessageRows.h"
+
+#include "Store/AppModel.h"
+#include "UI/Conversation/ProgressSpinner.h"
+#include "UI/Conversation/BlockView.h"
+#include "UI/Conversation/TextLabels.h"
+#include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/Theme.h"
+
+#include <QCoroTask>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace nbd {
+
+namespace {
+
+constexpr int kUserSpacer = 100;
+constexpr int kDefaultSpacing = 8;
+
+// The widest line of the text, unwrapped.
+int naturalWidth(const QFontMetrics &fm, const QString &text)
+{
+    int widest = 0;
+    for (QStringView line : QStringView(text).split(u'\n'))
+        widest = std::max(widest, fm.horizontalAdvance(line.toString()));
+    return widest + 2;
+}
+
+} // namespace
+
+// ---- BubbleLabel ----
+
+BubbleLabel::BubbleLabel(const QFont &font, QMargins padding, qreal radius, int maxWidth, QWidget *parent)
+    : QWidget(parent)
+    , m_label(TextLabels::make(QString(), font, Theme::primaryText(), TextLabels::Wrap | TextLabels::Selectable, this))
+    , m_padding(padding)
+    , m_radius(radius)
+    , m_maxWidth(maxWidth)
+    , m_fill(Theme::bubble())
+{
+}
+
+void BubbleLabel::setText(const QString &text)
+{
+    if (m_label->text() == text)
+        return;
+    m_label->setText(text);
+    updateGeometry();
+}
+
+QString BubbleLabel::text() const { return m_label->text(); }
+
+void BubbleLabel::setFill(const QColor &fill)
+{
+    m_fill = fill;
+    update();
+}
+
+QSize BubbleLabel::sizeHint() const
+{
+    const int inner = naturalWidth(m_label->fontMetrics(), m_label->text());
+    int w = inner + m_padding.left() + m_padding.right();
+    if (m_maxWidth > 0)
+        w = std::min(w, m_maxWidth);
+    return {w, heightForWidth(w)};
+}
+
+int BubbleLabel::heightForWidth(int width) const
+{
+    if (m_maxWidth > 0)
+        width = std::min(width, m_maxWidth);
+    const int inner = std::max(1, width - m_padding.left() - m_padding.right());
+    return m_label->heightForWidth(inner) + m_padding.top() + m_padding.bottom();
+}
+
+void BubbleLabel::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(m_fill);
+    painter.drawRoundedRect(QRectF(rect()), std::min(m_radius, height() / 2.0), std::min(m_radius, height() / 2.0));
+}
+
+void BubbleLabel::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    m_label->setGeometry(rect().marginsRemoved(m_padding));
+}
+
+// ---- AttachmentImageView ----
+
+namespace {
+constexpr int kThumbMaxWidth = 240;
+constexpr int kThumbMaxHeight = 220;
+
+} // namespace
+
+AttachmentImageView::AttachmentImageView(AppModel *appModel, const QString &sessionId, const ImageAttachmentRef &ref,
+                                         QWidget *parent)
+    : QWidget(parent)
+    , m_appModel(appModel)
+    , m_sessionId(sessionId)
+    , m_ref(ref)
+    , m_spinner(new ProgressSpinner(ProgressSpinner::Size::Small, this))
+{
+    setObjectName(u"attachment-image"_s);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    const QString help = helpText(ref);
+    setToolTip(plainToolTip(help));
+    setAccessibleName(help);
+    setAccessibleDescription(help);
+    resize(sizeHint());
+    m_spinner->move((width() - m_spinner->sizeHint().width()) / 2, (height() - m_spinner->sizeHint().height()) / 2);
+    load();
+}
+
+AttachmentImageView::~AttachmentImageView() { m_alive.reset(); }
+
+QSize AttachmentImageView::placeholderSize(const ImageAttachmentRef &ref)
+{
+    return {int(std::clamp<qint64>(ref.width, 120, 220)), int(std::clamp<qint64>(ref.height, 80, 160))};
+}
+
+QString AttachmentImageView::helpText(const ImageAttachmentRef &ref)
+{
+    if (ref.name)
+        return *ref.name;
+    return QString::number(ref.width) + u"×"_s + QString::number(ref.height) + u' ' + ref.mediaType;
+}
+
+QSize AttachmentImageView::sizeHint() const
+{
+    if (m_image.isNull())
+        return placeholderSize(m_ref).boundedTo(QSize(kThumbMaxWidth, kThumbMaxHeight));
+    QSize size = m_image.size();
+    size.scale(QSize(kThumbMaxWidth, kThumbMaxHeight), Qt::KeepAspectRatio);
+    return size.expandedTo(QSize(1, 1));
+}
+
+namespace {
+
+QCoro::Task<void> loadAttachment(QPointer<AppModel> appModel, std::weak_ptr<const bool> alive,
+                                 QPointer<AttachmentImageView> view, QString sessionId, QString attachmentId,
+                                 std::function<void(QImage)> apply)
+{
+    if (!appModel)
+        co_return;
+    std::optional<QByteArray> bytes;
+    try {
+        bytes = co_await appModel->imageData(sessionId, attachmentId);
+    } catch (...) {
+        co_return;
+    }
+    // The row may have scrolled away or the session changed meanwhile.
+    if (alive.expired() || !view || !bytes)
+        co_return;
+    QImage image;
+    if (!image.loadFromData(*bytes) || image.isNull())
+        co_return;
+    apply(std::move(image));
+}
+
+} // namespace
+
+void AttachmentImageView::load()
+{
+    if (!m_image.isNull() || !m_appModel)
+        return;
+    QPointer<AttachmentImageView> self(this);
+    loadAttachment(m_appModel, m_alive, self, m_sessionId, m_ref.attachmentId, [self](QImage image) {
+        if (!self)
+            return;
+        self->m_image = std::move(image);
+        self->m_spinner->hide();
+        self->resize(self->sizeHint());
+        self->updateGeometry();
+        self->update();
+        Q_EMIT self->imageLoaded();
+    });
+}
+
+void AttachmentImageView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    QPainterPath clip;
+    clip.addRoundedRect(QRectF(rect()), 10, 10);
+    if (m_image.isNull()) {
+        QColor fill = Theme::primaryText();
+        fill.setAlphaF(0.05);
+        painter.fillPath(clip, fill);
+    } else {
+        painter.save();
+        painter.setClipPath(clip);
+        painter.drawImage(QRectF(rect()), m_image);
+        painter.restore();
+    }
+    painter.setPen(QPen(Theme::hairline(), 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(box, 10, 10);
+}
+
+// ---- UserBubble ----
+
+UserBubble::UserBubble(AppModel *appModel, const QString &sessionId, const UserMessageItem &message, QWidget *parent)
+    : QWidget(parent)
+    , m_appModel(appModel)
+    , m_sessionId(sessionId)
+    , m_message(message)
+    , m_row(nullptr)
+    , m_images(new QWidget(this))
+    , m_imageRow(new QHBoxLayout(m_images))
+    , m_bubble(new BubbleLabel(Fonts::system(16), QMargins(16, 10, 16, 10), 22, 525, this))
+{
+    setObjectName(u"user-bubble"_s);
+    m_imageRow->setContentsMargins(0, 0, 0, 0);
+    m_imageRow->setSpacing(8);
+    m_bubble->setObjectName(u"user-bubble-text"_s);
+    m_bubble->label()->setObjectName(u"user-message-text"_s);
+    m_bubble->setText(message.text);
+    m_bubble->setVisible(!message.text.isEmpty());
+    rebuildImages();
+}
+
+void UserBubble::setMessage(const QString &sessionId, const UserMessageItem &message)
+{
+    if (sessionId == m_sessionId && message == m_message)
+        return;
+    const bool imagesChanged = sessionId != m_sessionId || message.images != m_message.images;
+    m_sessionId = sessionId;
+    m_message = message;
+    m_bubble->setText(message.text);
+    m_bubble->setVisible(!message.text.isEmpty());
+    if (imagesChanged)
+        rebuildImages();
+    updateGeometry();
+    Q_EMIT heightMayHaveChanged();
+}
+
+QList<AttachmentImageView *> UserBubble::attachments() const
+{
+    return m_images->findChildren<AttachmentImageView *>(Qt::FindDirectChildrenOnly);
+}
+
+void UserBubble::rebuildImages()
+{
+    for (AttachmentImageView *old : attachments()) {
+        old->hide();
+        old->deleteLater();
+    }
+    for (const ImageAttachmentRef &ref : m_message.images) {
+        auto *view = new AttachmentImageView(m_appModel, m_sessionId, ref, m_images);
+        connect(view, &AttachmentImageView::imageLoaded, this, [this] {
+            updateGeometry();
+            resizeEvent(nullptr);
+            Q_EMIT heightMayHaveChanged();
+        });
+        m_imageRow->addWidget(view, 0, Qt::AlignVCenter);
+    }
+    m_images->setVisible(!m_message.images.empty());
+}
+
+int UserBubble::heightForWidth(int width) const
+{
+    const int column = std::max(1, width - kUserSpacer - kDefaultSpacing);
+    int h = 0;
+    if (!m_message.images.empty())
+        h += m_imageRow->totalSizeHint().height();
+    if (!m_message.text.isEmpty()) {
+        if (h > 0)
+            h += 8;
+        const int bubbleWidth = std::min(m_bubble->sizeHint().width(), column);
+        h += m_bubble->heightForWidth(bubbleWidth);
+    }
+    return h;
+}
+
+QSize UserBubble::sizeHint() const { return {500, heightForWidth(500 + kUserSpacer + kDefaultSpacing)}; }
+
+// Children are placed by hand: everything hugs the trailing edge.
+void UserBubble::resizeEvent(QResizeEvent *)
+{
+    const int column = std::max(1, width() - kUserSpacer - kDefaultSpacing);
+    int y = 0;
+    if (!m_message.images.empty()) {
+        const QSize images = m_imageRow->totalSizeHint();
+        const int w = std::min(images.width(), column);
+        m_images->setGeometry(width() - w, 0, w, images.height());
+        y += images.height() + 8;
+    }
+    if (!m_message.text.isEmpty()) {
+        const int bubbleWidth = std::min(m_bubble->sizeHint().width(), column);
+        m_bubble->setGeometry(width() - bubbleWidth, y, bubbleWidth, m_bubble->heightForWidth(bubbleWidth));
+    }
+}
+
+// ---- PendingSteeringBubble ----
+
+PendingSteeringBubble::PendingSteeringBubble(const PendingUserMessage &message, QWidget *parent)
+    : QWidget(parent)
+    , m_row(nullptr)
+    , m_bubble(new BubbleLabel(Fonts::callout(), QMargins(14, 10, 14, 10), 16, 0, this))
+{
+    setObjectName(u"pending-steering-bubble"_s);
+    QColor fill = Theme::brand();
+    fill.setAlphaF(0.07 * 0.9);
+    m_bubble->setFill(fill);
+    QColor text = Theme::primaryText();
+    text.setAlphaF(text.alphaF() * 0.9);
+    TextLabels::setColor(m_bubble->label(), text);
+    m_bubble->setText(message.text);
+}
+
+void PendingSteeringBubble::setMessage(const PendingUserMessage &message)
+{
+    m_bubble->setText(message.text);
+    updateGeometry();
+}
+
+QString PendingSteeringBubble::text() const { return m_bubble->text(); }
+
+int PendingSteeringBubble::heightForWidth(int width) const
+{
+    const int column = std::max(1, width - kUserSpacer - kDefaultSpacing);
+    return m_bubble->heightForWidth(std::min(m_bubble->sizeHint().width(), column));
+}
+
+QSize PendingSteeringBubble::sizeHint() const { return m_bubble->sizeHint(); }
+
+void PendingSteeringBubble::resizeEvent(QResizeEvent *)
+{
+    const int column = std::max(1, width() - kUserSpacer - kDefaultSpacing);
+    const int w = std::min(m_bubble->sizeHint().width(), column);
+    m_bubble->setGeometry(width() - w, 0, w, m_bubble->heightForWidth(w));
+}
+
+// ---- StreamingText ----
+
+namespace {
+constexpr int kCursorSpacing = 4;
+} // namespace
+
+StreamingText::StreamingText(const QString &text, QWidget *parent)
+    : QWidget(parent)
+    , m_cursor(new BlinkingCursor(this))
+{
+    setObjectName(u"streaming-text"_s);
+    setText(text);
+}
+
+QStringList StreamingText::chunksOf(const QString &text)
+{
+    QStringList chunks;
+    qsizetype start = 0;
+    while (text.size() - start > kChunkLength) {
+        const qsizetype cut = text.indexOf(u'\n', start + kChunkLength);
+        if (cut < 0)
+            break;
+        chunks << text.mid(start, cut - start);
+        start = cut + 1;
+    }
+    chunks << text.mid(start);
+    return chunks;
+}
+
+void StreamingText::setText(const QString &text)
+{
+    if (text == m_text && !m_chunks.empty())
+        return;
+    m_text = text;
+    const QStringList pieces = chunksOf(text);
+    while (m_chunks.size() > size_t(pieces.size())) {
+        m_chunks.back().label->deleteLater();
+        m_chunks.back().label->hide();
+        m_chunks.pop_back();
+    }
+    for (qsizetype i = 0; i < pieces.size(); ++i) {
+        if (size_t(i) == m_chunks.size()) {
+            Chunk chunk;
+            chunk.label = TextLabels::make(QString(), Fonts::system(15), Theme::primaryText(),
+                                           TextLabels::Wrap | TextLabels::Selectable, this);
+            chunk.label->setObjectName(u"assistant-text"_s);
+            chunk.label->show();
+            m_chunks.push_back(chunk);
+        }
+        Chunk &chunk = m_chunks[size_t(i)];
+        const QString &piece = pieces[i];
+        if (chunk.label->text().size() != piece.size() || chunk.label->text() != piece) {
+            chunk.label->setText(piece);
+            chunk.measuredWidth = -1;
+        }
+    }
+    m_chunks.front().label->setVisible(!text.isEmpty());
+    updateGeometry();
+    resizeEvent(nullptr);
+}
+
+int StreamingText::chunkHeight(const Chunk &chunk, int width) const
+{
+    if (chunk.measuredWidth != width) {
+        chunk.height = chunk.label->text().isEmpty() ? 0 : chunk.label->heightForWidth(width);
+        chunk.measuredWidth = width;
+    }
+    return chunk.height;
+}
+
+int StreamingText::heightForWidth(int width) const
+{
+    int h = m_cursor->sizeHint().height();
+    if (!m_text.isEmpty()) {
+        for (const Chunk &chunk : m_chunks)
+            h += chunkHeight(chunk, width);
+        h += kCursorSpacing;
+    }
+    return h;
+}
+
+QSize StreamingText::sizeHint() const { return {400, heightForWidth(400)}; }
+
+void StreamingText::resizeEvent(QResizeEvent *)
+{
+    int y = 0;
+    if (!m_text.isEmpty()) {
+        for (const Chunk &chunk : m_chunks) {
+            const int h = chunkHeight(chunk, width());
+            chunk.label->setGeometry(0, y, width(), h);
+            y += h;
+        }
+        y += kCursorSpacing;
+    }
+    const QSize cursor = m_cursor->sizeHint();
+    m_cursor->setGeometry(0, y, cursor.width(), cursor.height());
+}
+
+} // namespace nbd

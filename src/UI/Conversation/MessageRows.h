@@ -1,0 +1,178 @@
+#pragma once
+
+#include "Domain/Subagents.h"
+#include "Session/Transcript.h"
+
+#include <QImage>
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+
+class QLabel;
+class QHBoxLayout;
+class QVBoxLayout;
+
+namespace nbd {
+
+class ProgressSpinner;
+class AppModel;
+class BlinkingCursor;
+
+// A label drawn on a rounded fill: the user's bubble and the steering bubble.
+class BubbleLabel : public QWidget
+{
+    Q_OBJECT
+public:
+    BubbleLabel(const QFont &font, QMargins padding, qreal radius, int maxWidth, QWidget *parent = nullptr);
+    void setText(const QString &text);
+    QString text() const;
+    void setFill(const QColor &fill);
+    QLabel *label() const { return m_label; }
+
+    QSize sizeHint() const override;
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    QLabel *m_label;
+    QMargins m_padding;
+    qreal m_radius;
+    int m_maxWidth;
+    QColor m_fill;
+};
+
+// One image attached to a user message: a placeholder with a spinner until its bytes arrive
+// from the store and decode, then the image scaled to fit.
+class AttachmentImageView : public QWidget
+{
+    Q_OBJECT
+public:
+    AttachmentImageView(AppModel *appModel, const QString &sessionId, const ImageAttachmentRef &ref,
+                        QWidget *parent = nullptr);
+    ~AttachmentImageView() override;
+
+    static QSize placeholderSize(const ImageAttachmentRef &ref);
+    static QString helpText(const ImageAttachmentRef &ref);
+
+    const ImageAttachmentRef &ref() const { return m_ref; }
+    bool hasImage() const { return !m_image.isNull(); }
+    QSize sizeHint() const override;
+
+Q_SIGNALS:
+    void imageLoaded();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void load();
+
+    std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
+    QPointer<AppModel> m_appModel;
+    QString m_sessionId;
+    ImageAttachmentRef m_ref;
+    QImage m_image;
+    ProgressSpinner *m_spinner;
+};
+
+// The user's own message at the trailing edge: its images, then its text in a bubble.
+class UserBubble : public QWidget
+{
+    Q_OBJECT
+public:
+    UserBubble(AppModel *appModel, const QString &sessionId, const UserMessageItem &message, QWidget *parent = nullptr);
+
+    const UserMessageItem &message() const { return m_message; }
+    void setMessage(const QString &sessionId, const UserMessageItem &message);
+    BubbleLabel *bubble() const { return m_bubble; }
+    QList<AttachmentImageView *> attachments() const;
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+
+Q_SIGNALS:
+    void heightMayHaveChanged();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void rebuildImages();
+
+    QPointer<AppModel> m_appModel;
+    QString m_sessionId;
+    UserMessageItem m_message;
+    QHBoxLayout *m_row;
+    QWidget *m_images;
+    QHBoxLayout *m_imageRow;
+    BubbleLabel *m_bubble;
+};
+
+// A steering message the host has not spliced into the running turn yet: accent-tinted,
+// smaller and a little faded beside a delivered message.
+class PendingSteeringBubble : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit PendingSteeringBubble(const PendingUserMessage &message, QWidget *parent = nullptr);
+    void setMessage(const PendingUserMessage &message);
+    QString text() const;
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    QHBoxLayout *m_row;
+    BubbleLabel *m_bubble;
+};
+
+// Assistant text while it streams: the raw text (no Markdown) with the blinking cursor on its
+// own line under it. Long text is held in paragraph chunks, so that a delta lays out only the
+// chunk it lands in, however long the block has grown.
+class StreamingText : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr qsizetype kChunkLength = 2000;
+
+    explicit StreamingText(const QString &text, QWidget *parent = nullptr);
+    void setText(const QString &text);
+    QString text() const { return m_text; }
+    BlinkingCursor *cursor() const { return m_cursor; }
+    int chunkCount() const { return int(m_chunks.size()); }
+    // The pieces the text is shown in: cut at the first line break after every kChunkLength
+    // characters (the line break itself falls between two pieces).
+    static QStringList chunksOf(const QString &text);
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    struct Chunk
+    {
+        QLabel *label = nullptr;
+        mutable int measuredWidth = -1;
+        mutable int height = 0;
+    };
+    int chunkHeight(const Chunk &chunk, int width) const;
+
+    QString m_text;
+    std::vector<Chunk> m_chunks;
+    BlinkingCursor *m_cursor;
+};
+
+} // namespace nbd

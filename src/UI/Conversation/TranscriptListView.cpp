@@ -1,0 +1,521 @@
+#include "UI/Conversation/TranscriptListView.h"
+
+#include "UI/Conversation/TranscriptRowViews.h"
+
+#include "Store/AppModel.h"
+#include "UI/Shared/Motion.h"
+#include "UI/Shared/Theme.h"
+
+#include <QKeyEvent>
+#include <QScrollBar>
+#include <QVariantAnimation>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace nbd {
+
+namespace {
+
+constexpr int kAnchorHeight = 12;
+constexpr int kIdleAfterMs = 180;
+constexpr int kMaxMeasurePasses = 4;
+
+int estimatedTextHeight(const QString &text, int width, double charWidth, int lineHeight)
+{
+    if (text.isEmpty())
+        return 0;
+    const int perLine = std::max(1, int(width / charWidth));
+    qsizetype lines = 0;
+    qsizetype run = 0;
+    for (QChar c : text) {
+        if (c == u'\n') {
+            lines += std::max<qsizetype>(1, (run + perLine - 1) / perLine);
+            run = 0;
+        } else {
+            run += c.unicode() >= 0x2E80 ? 2 : 1; // wide characters take about two cells
+        }
+    }
+    lines += std::max<qsizetype>(1, (run + perLine - 1) / perLine);
+    return int(std::min<qsizetype>(lines, 200000)) * lineHeight;
+}
+
+} // namespace
+
+TranscriptListView::TranscriptListView(AppModel *appModel, QWidget *parent)
+    : QAbstractScrollArea(parent)
+    , m_appModel(appModel)
+{
+    setObjectName(u"transcript"_s);
+    setAccessibleName(u"对话记录"_s);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setFocusPolicy(Qt::StrongFocus);
+    QPalette palette = viewport()->palette();
+    palette.setColor(QPalette::Window, Theme::canvas());
+    viewport()->setPalette(palette);
+    viewport()->setAutoFillBackground(true);
+    verticalScrollBar()->setSingleStep(40);
+
+    m_idleTimer.setSingleShot(true);
+    m_idleTimer.setInterval(kIdleAfterMs);
+    connect(&m_idleTimer, &QTimer::timeout, this, [this] { setPhase(TranscriptFollowState::Phase::Idle); });
+    connect(verticalScrollBar(), &QScrollBar::sliderPressed, this, [this] {
+        if (m_scrollAnimation)
+            m_scrollAnimation->stop();
+        m_idleTimer.stop();
+        setPhase(TranscriptFollowState::Phase::Tracking);
+    });
+    connect(verticalScrollBar(), &QScrollBar::sliderReleased, this,
+            [this] { setPhase(TranscriptFollowState::Phase::Idle); });
+    connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, [this](int action) {
+        if (action != QAbstractSlider::SliderMove && !verticalScrollBar()->isSliderDown())
+            userScrolled();
+    });
+}
+
+TranscriptListView::~TranscriptListView() = default;
+
+void TranscriptListView::setSessionId(const QString &sessionId)
+{
+    if (sessionId == m_sessionId)
+        return;
+    m_sessionId = sessionId;
+    // Another session: nothing of the old one's widgets or view state carries over.
+    for (const QString &key : m_views.keys())
+        destroyView(key);
+    m_entries.clear();
+    m_index.clear();
+    m_tops.clear();
+    m_heights.clear();
+    m_expanded.clear();
+    m_anchor.reset();
+    m_scrollKey.reset();
+    m_scrollY = 0;
+}
+
+void TranscriptListView::setEntries(std::vector<TranscriptEntry> entries)
+{
+    captureAnchor();
+    // Duplicate keys: later ones get internal keys, so the first stays the scroll target.
+    QHash<QString, qsizetype> index;
+    index.reserve(qsizetype(entries.size()));
+    for (qsizetype i = 0; i < qsizetype(entries.size()); ++i) {
+        TranscriptEntry &entry = entries[size_t(i)];
+        if (index.contains(entry.key)) {
+            int n = 1;
+            QString internal;
+            do {
+                internal = entry.key + u'\x1f' + QString::number(n++);
+            } while (index.contains(internal));
+            entry.key = internal;
+        }
+        index.insert(entry.key, i);
+    }
+
+    m_lastTouched.clear();
+    const bool samePositions = entries.size() == m_entries.size();
+    for (qsizetype i = 0; i < qsizetype(entries.size()); ++i) {
+        const TranscriptEntry &entry = entries[size_t(i)];
+        const TranscriptEntry *old = nullptr;
+        if (samePositions && m_entries[size_t(i)].key == entry.key) {
+            old = &m_entries[size_t(i)];
+        } else if (auto it = m_index.constFind(entry.key); it != m_index.constEnd()) {
+            old = &m_entries[size_t(*it)];
+        }
+        if (old && *old == entry)
+            continue;
+        m_heights.remove(entry.key);
+        if (TranscriptEntryView *view = m_views.value(entry.key)) {
+            if (old && old->kind == entry.kind) {
+                view->setEntry(entry);
+                m_lastTouched.append(entry.key);
+            } else {
+                destroyView(entry.key);
+            }
+        }
+    }
+    // Widgets of entries that are gone.
+    for (const QString &key : m_views.keys()) {
+        if (!index.contains(key))
+            destroyView(key);
+    }
+    if (m_heights.size() > qsizetype(entries.size()) * 2) {
+        QHash<QString, int> kept;
+        for (auto it = m_heights.constBegin(); it != m_heights.constEnd(); ++it) {
+            if (index.contains(it.key()))
+                kept.insert(it.key(), it.value());
+        }
+        m_heights = std::move(kept);
+    }
+    m_entries = std::move(entries);
+    m_index = std::move(index);
+    relayout(m_following ? Mode::Bottom : Mode::Anchor);
+}
+
+void TranscriptListView::setBottomInset(int inset)
+{
+    if (inset == m_bottomInset)
+        return;
+    captureAnchor();
+    m_bottomInset = inset;
+    relayout(m_following ? Mode::Bottom : Mode::Anchor);
+}
+
+int TranscriptListView::estimateHeight(const TranscriptEntry &entry, int width, bool expanded)
+{
+    switch (entry.kind) {
+    case TranscriptEntry::Kind::LoadOlder:
+        return 44;
+    case TranscriptEntry::Kind::Status:
+        return 26;
+    case TranscriptEntry::Kind::HistoryLoading:
+        return 48;
+    case TranscriptEntry::Kind::BottomAnchor:
+        return kAnchorHeight;
+    case TranscriptEntry::Kind::Steering:
+        return estimatedTextHeight(entry.steering.text, std::max(40, width - 136), 7, 16) + 20;
+    case TranscriptEntry::Kind::Row:
+        break;
+    }
+    const TranscriptRenderRow &row = *entry.row;
+    if (const UserMessageItem *user = row.user()) {
+        int h = user->text.isEmpty() ? 0 : estimatedTextHeight(user->text, std::min(525, width - 108) - 32, 8.5, 21) + 20;
+        if (!user->images.empty())
+            h += 160 + (h ? 8 : 0);
+        return h;
+    }
+    if (row.notice())
+        return expanded ? 280 : 34;
+    const BlockItem &block = *row.block();
+    switch (block.kind) {
+    case BlockKind::text:
+        return estimatedTextHeight(block.text, width, 7.5, 20) + (entry.showCursor ? 24 : 0);
+    case BlockKind::reasoning:
+        return 26 + (expanded ? estimatedTextHeight(block.text, width - 19, 7.2, 16) + 14 : 0);
+    case BlockKind::toolCall:
+        return 28 + (expanded ? 120 : 0);
+    }
+    return 30;
+}
+
+int TranscriptListView::heightOf(qsizetype index) const
+{
+    const TranscriptEntry &entry = m_entries[size_t(index)];
+    auto it = m_heights.constFind(entry.key);
+    if (it != m_heights.constEnd())
+        return *it;
+    return estimateHeight(entry, m_columnWidth, m_expanded.value(entry.key));
+}
+
+void TranscriptListView::computeTops()
+{
+    m_tops.resize(m_entries.size() + 1);
+    qint64 y = kVerticalPadding;
+    for (size_t i = 0; i < m_entries.size(); ++i) {
+        m_tops[i] = y;
+        y += m_entries[i].topPadding + heightOf(qsizetype(i));
+    }
+    m_tops[m_entries.size()] = y;
+    m_contentHeight = int(std::min<qint64>(y + kVerticalPadding + m_bottomInset, std::numeric_limits<int>::max() / 2));
+}
+
+void TranscriptListView::captureAnchor()
+{
+    if (m_anchor || m_entries.empty() || m_tops.size() != m_entries.size() + 1)
+        return;
+    // The first entry whose bottom is below the viewport's top edge.
+    auto it = std::upper_bound(m_tops.begin() + 1, m_tops.end(), qint64(m_scrollY));
+    const size_t i = std::min(size_t(it - m_tops.begin()) - 1, m_entries.size() - 1);
+    m_anchor = Anchor{m_entries[i].key, int(m_scrollY - m_tops[i])};
+}
+
+void TranscriptListView::relayout(Mode mode)
+{
+    if (m_inLayout) {
+        scheduleRelayout();
+        return;
+    }
+    m_inLayout = true;
+    const int vw = viewport()->width();
+    const int vh = viewport()->height();
+    m_columnWidth = std::max(1, std::min(kMaxColumnWidth, vw - 2 * kSidePadding));
+    if (m_columnWidth != m_measuredWidth) {
+        m_heights.clear();
+        m_measuredWidth = m_columnWidth;
+    }
+    std::optional<Anchor> anchor = std::move(m_anchor);
+    m_anchor.reset();
+    std::optional<QString> scrollKey = std::move(m_scrollKey);
+    m_scrollKey.reset();
+    if (mode == Mode::Key && !scrollKey)
+        mode = Mode::Keep;
+    if (mode == Mode::Anchor && !anchor)
+        mode = Mode::Keep;
+
+    int y = m_scrollY;
+    qsizetype first = 0;
+    qsizetype last = -1;
+    for (int pass = 0; pass < kMaxMeasurePasses; ++pass) {
+        computeTops();
+        const int maxY = std::max(0, m_contentHeight - vh);
+        switch (mode) {
+        case Mode::Keep:
+            y = m_scrollY;
+            break;
+        case Mode::Bottom:
+            y = maxY;
+            break;
+        case Mode::Anchor:
+            if (auto it = m_index.constFind(anchor->key); it != m_index.constEnd())
+                y = int(m_tops[size_t(*it)] + anchor->offset);
+            break;
+        case Mode::Key:
+            if (auto it = m_index.constFind(*scrollKey); it != m_index.constEnd())
+                y = int(m_tops[size_t(*it)] + m_entries[size_t(*it)].topPadding);
+            break;
+        }
+        y = std::clamp(y, 0, maxY);
+
+        // About one viewport of overscan each way.
+        const qint64 windowTop = qint64(y) - vh;
+        const qint64 windowBottom = qint64(y) + 2 * qint64(vh);
+        first = qsizetype(std::upper_bound(m_tops.begin() + 1, m_tops.end(), windowTop) - m_tops.begin()) - 1;
+        first = std::max<qsizetype>(0, first);
+        last = qsizetype(std::lower_bound(m_tops.begin(), m_tops.end() - 1, windowBottom) - m_tops.begin()) - 1;
+        last = std::min<qsizetype>(last, qsizetype(m_entries.size()) - 1);
+
+        bool changed = false;
+        for (qsizetype i = first; i <= last; ++i) {
+            const TranscriptEntry &entry = m_entries[size_t(i)];
+            if (m_heights.contains(entry.key))
+                continue;
+            TranscriptEntryView *view = m_views.value(entry.key);
+            if (!view && entry.kind != TranscriptEntry::Kind::BottomAnchor)
+                view = createView(entry);
+            const int estimate = heightOf(i);
+            const int measured = view ? std::max(0, view->measure(m_columnWidth)) : kAnchorHeight;
+            m_heights.insert(entry.key, measured);
+            changed = changed || measured != estimate;
+        }
+        if (!changed)
+            break;
+    }
+
+    // Widgets far from the viewport go; those near it are placed.
+    for (auto it = m_views.begin(); it != m_views.end();) {
+        const qsizetype i = m_index.value(it.key(), -1);
+        if (i < first || i > last) {
+            TranscriptEntryView *view = it.value();
+            it = m_views.erase(it);
+            view->hide();
+            view->deleteLater();
+        } else {
+            ++it;
+        }
+    }
+    const int x = (vw - m_columnWidth) / 2;
+    for (qsizetype i = first; i <= last; ++i) {
+        const TranscriptEntry &entry = m_entries[size_t(i)];
+        TranscriptEntryView *view = m_views.value(entry.key);
+        if (!view)
+            continue;
+        const int top = int(m_tops[size_t(i)] + entry.topPadding - y);
+        view->setGeometry(x, top, m_columnWidth, heightOf(i));
+        if (!view->isVisible())
+            view->show();
+    }
+
+    m_scrollY = y;
+    m_settingScroll = true;
+    QScrollBar *bar = verticalScrollBar();
+    bar->setRange(0, std::max(0, m_contentHeight - vh));
+    bar->setPageStep(vh);
+    bar->setValue(y);
+    m_settingScroll = false;
+    m_inLayout = false;
+    Q_EMIT geometryChanged();
+}
+
+void TranscriptListView::scheduleRelayout()
+{
+    if (m_relayoutQueued)
+        return;
+    m_relayoutQueued = true;
+    QMetaObject::invokeMethod(this, [this] {
+        m_relayoutQueued = false;
+        relayout(m_following ? Mode::Bottom : Mode::Anchor);
+    }, Qt::QueuedConnection);
+}
+
+TranscriptEntryView *TranscriptListView::createView(const TranscriptEntry &entry)
+{
+    const bool expanded = m_expanded.value(entry.key);
+    TranscriptEntryView *view = createTranscriptEntryView(entry, m_appModel, m_sessionId, expanded, viewport());
+    if (!view)
+        return nullptr;
+    const QString key = entry.key;
+    connect(view, &TranscriptEntryView::expandedChanged, this, [this, key](bool expanded) {
+        if (expanded)
+            m_expanded.insert(key, true);
+        else
+            m_expanded.remove(key);
+        captureAnchor();
+        m_heights.remove(key);
+        relayout(Mode::Anchor);
+    });
+    connect(view, &TranscriptEntryView::heightMayHaveChanged, this, [this, key] {
+        captureAnchor();
+        m_heights.remove(key);
+        if (m_inLayout)
+            scheduleRelayout();
+        else
+            relayout(m_following ? Mode::Bottom : Mode::Anchor);
+    });
+    connect(view, &TranscriptEntryView::loadOlderRequested, this, &TranscriptListView::loadOlderRequested);
+    m_views.insert(key, view);
+    view->resize(m_columnWidth, view->height());
+    return view;
+}
+
+void TranscriptListView::destroyView(const QString &key)
+{
+    if (TranscriptEntryView *view = m_views.take(key)) {
+        view->hide();
+        view->deleteLater();
+    }
+}
+
+QList<TranscriptEntryView *> TranscriptListView::liveViews() const { return m_views.values(); }
+
+std::optional<QRect> TranscriptListView::entryRect(const QString &key) const
+{
+    auto it = m_index.constFind(key);
+    if (it == m_index.constEnd() || m_tops.size() != m_entries.size() + 1)
+        return std::nullopt;
+    const size_t i = size_t(*it);
+    const int top = int(m_tops[i] + m_entries[i].topPadding - m_scrollY);
+    return QRect((viewport()->width() - m_columnWidth) / 2, top, m_columnWidth, heightOf(qsizetype(i)));
+}
+
+TranscriptFollowState::Geometry TranscriptListView::scrollGeometry() const
+{
+    TranscriptFollowState::Geometry g;
+    g.contentHeight = m_contentHeight;
+    g.containerHeight = viewport()->height();
+    g.visibleMaxY = m_scrollY + viewport()->height();
+    return g;
+}
+
+void TranscriptListView::scrollToBottom(bool animated)
+{
+    if (m_scrollAnimation)
+        m_scrollAnimation->stop();
+    if (!animated || Motion::reduceMotion() || !isVisible()) {
+        relayout(Mode::Bottom);
+        return;
+    }
+    if (!m_scrollAnimation) {
+        m_scrollAnimation = new QVariantAnimation(this);
+        m_scrollAnimation->setDuration(150);
+        m_scrollAnimation->setEasingCurve(QEasingCurve::OutCubic);
+        m_scrollAnimation->setStartValue(0.0);
+        m_scrollAnimation->setEndValue(1.0);
+        connect(m_scrollAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+            const int start = m_scrollAnimation->property("startY").toInt();
+            const int target = std::max(0, m_contentHeight - viewport()->height());
+            const int y = start + int(std::lround((target - start) * value.toReal()));
+            m_scrollY = y;
+            relayout(Mode::Keep);
+        });
+        connect(m_scrollAnimation, &QVariantAnimation::finished, this, [this] {
+            relayout(Mode::Bottom);
+            setPhase(TranscriptFollowState::Phase::Idle);
+        });
+    }
+    m_scrollAnimation->setProperty("startY", m_scrollY);
+    setPhase(TranscriptFollowState::Phase::Animating);
+    m_scrollAnimation->start();
+}
+
+bool TranscriptListView::isAnimatingScroll() const
+{
+    return m_scrollAnimation && m_scrollAnimation->state() == QAbstractAnimation::Running;
+}
+
+void TranscriptListView::scrollToKey(const QString &key)
+{
+    m_scrollKey = key;
+    relayout(Mode::Key);
+}
+
+void TranscriptListView::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    captureAnchor();
+    relayout(m_following ? Mode::Bottom : Mode::Anchor);
+}
+
+void TranscriptListView::scrollContentsBy(int, int)
+{
+    if (m_settingScroll || m_inLayout)
+        return;
+    m_scrollY = verticalScrollBar()->value();
+    relayout(Mode::Keep);
+}
+
+bool TranscriptListView::viewportEvent(QEvent *event)
+{
+    if (event->type() == QEvent::Wheel) {
+        if (m_scrollAnimation)
+            m_scrollAnimation->stop();
+        userScrolled();
+    }
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
+void TranscriptListView::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+        userScrolled();
+        break;
+    default:
+        break;
+    }
+    switch (event->key()) {
+    case Qt::Key_Home:
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
+        return;
+    case Qt::Key_End:
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
+        return;
+    default:
+        QAbstractScrollArea::keyPressEvent(event);
+    }
+}
+
+void TranscriptListView::userScrolled()
+{
+    setPhase(TranscriptFollowState::Phase::Interacting);
+    m_idleTimer.start();
+}
+
+void TranscriptListView::setPhase(TranscriptFollowState::Phase phase)
+{
+    if (phase == m_phase)
+        return;
+    m_phase = phase;
+    Q_EMIT scrollPhaseChanged(phase);
+}
+
+} // namespace nbd

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "UI/Conversation/TranscriptListView.h"
+
+#include <QPointer>
+
+class QLabel;
+class QPushButton;
+
+namespace nbd {
+
+class ProgressSpinner;
+class AppModel;
+
+// Draws one render row: the user's bubble, assistant text (raw with the cursor while it
+// streams, finished text otherwise), a reasoning or tool-call block, or a notice.
+class TranscriptRenderRowView : public TranscriptEntryView
+{
+    Q_OBJECT
+public:
+    enum class ContentKind { User, StreamingText, FinalText, Block, Notice };
+
+    TranscriptRenderRowView(AppModel *appModel, const QString &sessionId, const TranscriptEntry &entry, bool expanded,
+                            QWidget *parent = nullptr);
+
+    void setEntry(const TranscriptEntry &entry) override;
+    int measure(int width) const override;
+    void setExpanded(bool expanded) override;
+    QString accessibleText() const override;
+
+    const TranscriptRenderRow &row() const { return m_row; }
+    bool showCursor() const { return m_showCursor; }
+    ContentKind contentKind() const { return m_kind; }
+    QWidget *content() const { return m_content; }
+    static QString rowText(const TranscriptRenderRow &row);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    static ContentKind kindFor(const TranscriptRenderRow &row, bool showCursor);
+    void build(bool expanded);
+
+    QPointer<AppModel> m_appModel;
+    QString m_sessionId;
+    TranscriptRenderRow m_row;
+    bool m_showCursor = false;
+    ContentKind m_kind = ContentKind::User;
+    QWidget *m_content = nullptr;
+};
+
+// The button that loads older history; "加载中…" with a spinner while a page loads.
+class LoadOlderView : public TranscriptEntryView
+{
+    Q_OBJECT
+public:
+    explicit LoadOlderView(const TranscriptEntry &entry, QWidget *parent = nullptr);
+    void setEntry(const TranscriptEntry &entry) override;
+    int measure(int width) const override;
+    QPushButton *button() const { return m_button; }
+
+    static QString idleLabel() { return QStringLiteral("加载更早的消息"); }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    QPushButton *m_button;
+    ProgressSpinner *m_spinner;
+    bool m_loading = false;
+};
+
+// Creates the widget for an entry (none for the bottom anchor, which is only room).
+TranscriptEntryView *createTranscriptEntryView(const TranscriptEntry &entry, AppModel *appModel,
+                                               const QString &sessionId, bool expanded, QWidget *parent);
+
+} // namespace nbd

@@ -1,0 +1,837 @@
+// The conversation pane against the simulated host: the virtualised transcript and its
+// follow-output rules, the frame (empty state, banner, resync), the dock and its takeover
+// cards, the queued-messages dock, the rows (chips, reasoning, notices) and the log export.
+#include "AccessibilityWalk.h"
+#include "AppModelTestSupport.h"
+#include "GuiTestMain.h"
+#include "SimSessions.h"
+
+#include "Session/SessionModel.h"
+#include "Store/AppModel.h"
+#include "UI/Conversation/BlockView.h"
+#include "UI/Conversation/BottomDock.h"
+#include "UI/Conversation/ConversationTranscript.h"
+#include "UI/Conversation/ConversationView.h"
+#include "UI/Conversation/ErrorNotice.h"
+#include "UI/Conversation/MessageRows.h"
+#include "UI/Conversation/NoticeRow.h"
+#include "UI/Conversation/QueuedMessagesDock.h"
+#include "UI/Conversation/RowHeaderButton.h"
+#include "UI/Conversation/SessionHeader.h"
+#include "UI/Conversation/ToolCallChip.h"
+#include "UI/Conversation/TranscriptRowViews.h"
+
+#include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/Icons.h"
+#include "UI/Shared/Theme.h"
+
+#include <QClipboard>
+#include <QMenu>
+#include <QVBoxLayout>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStyleOptionSlider>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace nbd;
+using namespace nbd::test;
+namespace events = nbd::sim::events;
+
+namespace {
+
+// Feeds host events straight into a model, numbered in order, as the live stream would.
+class Feeder
+{
+public:
+    explicit Feeder(SessionModel *model) : m_model(model) {}
+    void operator()(JSONValue draft, std::optional<JSONValue> view = std::nullopt)
+    {
+        JSONValue event = draft.with(u"seq"_s, JSONValue(++m_seq)).with(u"time"_s, JSONValue(0.0));
+        m_model->applyLive(SessionEvent::fromLiveValue(event), view);
+    }
+    qint64 seq() const { return m_seq; }
+
+private:
+    SessionModel *m_model;
+    qint64 m_seq = 0;
+};
+
+// A finished turn: the user's message and one text block.
+void feedTurn(Feeder &feed, qint64 turn, const QString &ask, const QString &answer)
+{
+    feed(events::userMessage(u"m"_s + QString::number(turn), ask));
+    feed(events::turnStart(turn));
+    feed(events::stepStart(turn, 1));
+    feed(events::textDelta(turn, 1, 0, answer));
+    feed(events::assistantMessage(turn, 1, answer));
+    feed(events::turnEnd(turn));
+}
+
+QString longText(int words, const QString &seed)
+{
+    QString text;
+    for (int i = 0; i < words; ++i)
+        text += seed + QString::number(i) + u' ';
+    return text;
+}
+
+JSONValue queueItem(const QString &id, const QString &text, const QString &placement = u"queued"_s)
+{
+    return JSONValue::object({{u"id"_s, id},
+                              {u"message"_s, JSONValue::object({{u"content"_s, JSONValue::array({JSONValue::object(
+                                                                     {{u"type"_s, u"text"_s}, {u"text"_s, text}})})}})},
+                              {u"placement"_s, placement}});
+}
+
+QPoint sliderCentre(QScrollBar *bar)
+{
+    QStyleOptionSlider option;
+    option.initFrom(bar);
+    option.orientation = bar->orientation();
+    option.minimum = bar->minimum();
+    option.maximum = bar->maximum();
+    option.sliderPosition = bar->sliderPosition();
+    option.sliderValue = bar->value();
+    option.singleStep = bar->singleStep();
+    option.pageStep = bar->pageStep();
+    return bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar).center();
+}
+
+void wheel(QWidget *target, int degrees)
+{
+    const QPoint at = target->rect().center();
+    QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, degrees * 8), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(target, &event);
+}
+
+} // namespace
+
+class tst_ConversationView : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void fiveThousandItemsKeepFewWidgetsAndADeltaTouchesOneRow();
+    void followingStopsOnScrollAndComesBackNearTheEnd();
+    void loadingOlderKeepsTheFirstRowInPlace();
+
+    void emptyStateAndOneSetOfToggles();
+    void bannerTimerRestartsOnlyForANewText();
+    void showingASessionResyncsUnlessASubagentIsShown();
+    void headerTitleAndSurfaceSwitch();
+    void exportWritesTheArchiveAndReportsAFailedWrite();
+
+    void takeoverCardsOnlyOnTheChatSurface();
+    void readOnlyComposerRules_data();
+    void readOnlyComposerRules();
+    void queueDockActionsReachTheHost();
+
+    void toolChipOpensAndShowsFailureInRed();
+    void reasoningAndNoticeRows();
+    void streamedTurnFromTheHostShowsLive();
+
+private:
+    ConversationView *makeView(QSize size = QSize(900, 700));
+    void connectAndSelect(const QString &sessionId);
+
+    std::unique_ptr<StoreHarness> m_harness;
+    std::unique_ptr<QWidget> m_window;
+    ConversationView *m_view = nullptr;
+    QList<std::pair<RuntimeInspectorPanel, std::optional<TrajectoryEventSelection>>> m_inspectorCalls;
+    int m_terminalToggles = 0;
+    int m_toolToggles = 0;
+};
+
+void tst_ConversationView::init()
+{
+    m_harness = std::make_unique<StoreHarness>();
+    m_inspectorCalls.clear();
+    m_terminalToggles = m_toolToggles = 0;
+}
+
+void tst_ConversationView::cleanup()
+{
+    m_window.reset();
+    m_view = nullptr;
+    m_harness.reset();
+}
+
+ConversationView *tst_ConversationView::makeView(QSize size)
+{
+    AppModel *store = m_harness->store ? m_harness->store.get() : m_harness->makeStore();
+    m_window = std::make_unique<QWidget>();
+    m_window->resize(size);
+    m_view = new ConversationView(
+        store, [this] { ++m_toolToggles; }, [this] { ++m_terminalToggles; },
+        [this](RuntimeInspectorPanel panel, std::optional<TrajectoryEventSelection> event) {
+            m_inspectorCalls.append({panel, event});
+        },
+        m_window.get());
+    m_view->resize(size);
+    m_window->show();
+    if (!QTest::qWaitForWindowExposed(m_window.get()))
+        qWarning("window not exposed");
+    return m_view;
+}
+
+void tst_ConversationView::connectAndSelect(const QString &sessionId)
+{
+    m_harness->connected();
+    m_harness->store->selectSession(sessionId);
+    QTRY_VERIFY_WITH_TIMEOUT(m_view->shownSession() && m_view->shownSession()->sessionId() == sessionId, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_view->shownSession()->historyLoaded(), 10000);
+}
+
+// ---- Transcript ----
+
+void tst_ConversationView::fiveThousandItemsKeepFewWidgetsAndADeltaTouchesOneRow()
+{
+    auto model = SessionModel::create(u"big"_s);
+    Feeder feed(model.get());
+    for (qint64 turn = 1; turn <= 2500; ++turn)
+        feedTurn(feed, turn, u"question "_s + QString::number(turn), u"answer "_s + QString::number(turn));
+    // The newest turn is still streaming.
+    feed(events::userMessage(u"live"_s, u"and now?"_s));
+    feed(events::turnStart(2501));
+    feed(events::stepStart(2501, 1));
+    feed(events::blockStart(2501, 1, 0));
+    feed(events::textDelta(2501, 1, 0, u"Streaming"_s));
+    model->setRunning(true);
+    QTRY_VERIFY(!model->isTranscriptPublishScheduled());
+    QVERIFY(model->items().size() >= 5000);
+
+    QWidget window;
+    window.resize(900, 700);
+    auto *transcript = new ConversationTranscript(nullptr, &window);
+    transcript->resize(900, 700);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    transcript->setSession(model);
+    TranscriptListView *list = transcript->list();
+    QVERIFY(list->entries().size() > 5000);
+    QVERIFY2(list->liveViewCount() > 5 && list->liveViewCount() <= 80, qPrintable(QString::number(list->liveViewCount())));
+    QCOMPARE(list->liveViewCount(), transcript->findChildren<TranscriptEntryView *>().size());
+    // At the end, with the streaming row and the working indicator live.
+    const QString endpoint = u"turn-2501-step-1-block-0"_s;
+    auto *row = qobject_cast<TranscriptRenderRowView *>(list->viewFor(endpoint));
+    QVERIFY(row);
+    QCOMPARE(row->contentKind(), TranscriptRenderRowView::ContentKind::StreamingText);
+    QVERIFY(list->viewFor(u"deep-diving-status"_s));
+    QCOMPARE(list->scrollY(), list->verticalScrollBar()->maximum());
+
+    // One more delta: one coalesced publish that updates exactly that row, including what a
+    // screen reader hears.
+    QSignalSpy published(model.get(), &SessionModel::transcriptRevisionChanged);
+    feed(events::textDelta(2501, 1, 0, u" text"_s));
+    QVERIFY(published.wait(2000));
+    QCOMPARE(list->lastTouchedKeys(), QStringList{endpoint});
+    QCOMPARE(row->accessibleName(), u"Streaming text"_s);
+    QVERIFY(list->liveViewCount() <= 80);
+
+    // Far up in the middle, still only a window of widgets.
+    list->scrollToKey(u"turn-1200-step-1-block-0"_s);
+    QVERIFY(list->viewFor(u"turn-1200-step-1-block-0"_s));
+    QVERIFY(!list->viewFor(endpoint));
+    QVERIFY(list->liveViewCount() <= 80);
+    QTRY_COMPARE(transcript->findChildren<TranscriptEntryView *>().size(), list->liveViewCount());
+    QVERIFY2(accessibilityProblems(&window).isEmpty(), qPrintable(accessibilityProblems(&window).join(u'\n')));
+}
+
+void tst_ConversationView::followingStopsOnScrollAndComesBackNearTheEnd()
+{
+    auto model = SessionModel::create(u"follow"_s);
+    Feeder feed(model.get());
+    for (qint64 turn = 1; turn <= 40; ++turn)
+        feedTurn(feed, turn, longText(20, u"ask"_s), longText(60, u"word"_s));
+    feed(events::userMessage(u"live"_s, u"go on"_s));
+    feed(events::turnStart(41));
+    feed(events::stepStart(41, 1));
+    feed(events::textDelta(41, 1, 0, u"Streaming"_s));
+    model->setRunning(true);
+    QTRY_VERIFY(!model->isTranscriptPublishScheduled());
+
+    QWidget window;
+    window.resize(800, 600);
+    auto *transcript = new ConversationTranscript(nullptr, &window);
+    transcript->resize(800, 600);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    transcript->setSession(model);
+    TranscriptListView *list = transcript->list();
+    QVERIFY(transcript->followsOutput());
+    QVERIFY(!transcript->backToLatestButton()->isVisible());
+
+    // The wheel turns following off at once; new output then leaves the view alone.
+    wheel(list->viewport(), 120 * 6);
+    QVERIFY(!transcript->followsOutput());
+    QTRY_VERIFY(transcript->backToLatestButton()->isVisible());
+    QTest::qWait(400); // the wheel comes to rest far from the end
+    QVERIFY(!transcript->followsOutput());
+    const int y = list->scrollY();
+    QVERIFY(y < list->verticalScrollBar()->maximum() - 72);
+    QSignalSpy published(model.get(), &SessionModel::transcriptRevisionChanged);
+    feed(events::textDelta(41, 1, 0, longText(200, u" more"_s)));
+    QVERIFY(published.wait(2000));
+    QCOMPARE(list->scrollY(), y);
+
+    // Dragging the scroll bar's handle: off while held, back on when let go near the end.
+    QScrollBar *bar = list->verticalScrollBar();
+    QTest::mouseClick(transcript->backToLatestButton(), Qt::LeftButton);
+    QVERIFY(transcript->followsOutput());
+    QTRY_COMPARE(list->scrollY(), bar->maximum());
+    QTRY_VERIFY(!transcript->backToLatestButton()->isVisible());
+    const QPoint handle = sliderCentre(bar);
+    QTest::mousePress(bar, Qt::LeftButton, Qt::NoModifier, handle);
+    QVERIFY(!transcript->followsOutput());
+    QTest::mouseMove(bar, handle - QPoint(0, 2));
+    QTest::mouseRelease(bar, Qt::LeftButton, Qt::NoModifier, handle - QPoint(0, 2));
+    QVERIFY(bar->maximum() - bar->value() <= 72);
+    QTRY_VERIFY(transcript->followsOutput());
+    feed(events::textDelta(41, 1, 0, u" end"_s));
+    QVERIFY(published.wait(2000));
+    QCOMPARE(list->scrollY(), bar->maximum());
+
+    // A steering message while following is scrolled into view.
+    const std::vector<JSONValue> items{queueItem(u"st1"_s, u"steer this way"_s, u"steering"_s)};
+    model->applyQueue(items);
+    QTRY_VERIFY(list->viewFor(u"pending-st1"_s));
+    QTRY_COMPARE(list->scrollY(), bar->maximum());
+    QVERIFY2(accessibilityProblems(&window).isEmpty(), qPrintable(accessibilityProblems(&window).join(u'\n')));
+}
+
+void tst_ConversationView::loadingOlderKeepsTheFirstRowInPlace()
+{
+    sim::SimWorld::Session s = session(u"long"_s, 1000);
+    m_harness->world.addSession(s);
+    for (qint64 turn = 1; turn <= 30; ++turn) {
+        m_harness->world.appendEvent(u"long"_s, events::userMessage(u"m"_s + QString::number(turn), longText(30, u"ask"_s)));
+        m_harness->world.appendEvent(u"long"_s, events::turnStart(turn));
+        m_harness->world.appendEvent(u"long"_s, events::stepStart(turn, 1));
+        const QString answer = longText(80, u"answer"_s);
+        m_harness->world.appendEvent(u"long"_s, events::textDelta(turn, 1, 0, answer));
+        m_harness->world.appendEvent(u"long"_s, events::assistantMessage(turn, 1, answer));
+        m_harness->world.appendEvent(u"long"_s, events::turnEnd(turn));
+    }
+    makeView(QSize(800, 560));
+    connectAndSelect(u"long"_s);
+    SessionModel *model = m_view->shownSession().get();
+    QVERIFY(model->hasMoreHistory());
+    TranscriptListView *list = m_view->transcript()->list();
+    QTRY_VERIFY(list->entries().size() > 3);
+
+    // Home: the user scrolls to the top, where the button is.
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Home);
+    QVERIFY(!m_view->followsOutput());
+    QTRY_COMPARE(list->scrollY(), 0);
+    QString firstRow;
+    for (const TranscriptEntry &entry : list->entries()) {
+        if (entry.kind == TranscriptEntry::Kind::Row) {
+            firstRow = entry.key;
+            break;
+        }
+    }
+    auto *older = qobject_cast<LoadOlderView *>(list->viewFor(u"load-older"_s));
+    QVERIFY(older);
+    QCOMPARE(older->button()->text(), LoadOlderView::idleLabel());
+    const qsizetype before = model->items().size();
+    QTest::mouseClick(older->button(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(qsizetype(model->items().size()) > before && !model->isLoadingOlder(), 10000);
+    // The row that was first is at the top; the older rows are above it.
+    QTRY_VERIFY(list->entryRect(firstRow).has_value() && list->entryRect(firstRow)->top() == 0);
+    QVERIFY(list->scrollY() > 0);
+    QVERIFY2(accessibilityProblems(m_window.get()).isEmpty(), qPrintable(accessibilityProblems(m_window.get()).join(u'\n')));
+}
+
+// ---- Frame ----
+
+void tst_ConversationView::emptyStateAndOneSetOfToggles()
+{
+    makeView();
+    QVERIFY(m_view->emptyState()->isVisible());
+    QVERIFY(!m_view->header()->isVisible());
+    QCOMPARE(m_view->findChildren<QWidget *>(u"workspace-terminal-toggle"_s).size(), 1);
+    QCOMPARE(m_view->findChildren<QWidget *>(u"workspace-tools-toggle"_s).size(), 1);
+    QTest::mouseClick(m_view->findChild<QAbstractButton *>(u"workspace-terminal-toggle"_s), Qt::LeftButton);
+    QTest::mouseClick(m_view->findChild<QAbstractButton *>(u"workspace-tools-toggle"_s), Qt::LeftButton);
+    QCOMPARE(m_terminalToggles, 1);
+    QCOMPARE(m_toolToggles, 1);
+
+    // The banner shows over the empty state too, and its close button clears it at once.
+    m_harness->store->showTransientError(u"创建会话失败：boom"_s);
+    QVERIFY(m_view->errorNotice()->isVisible());
+    QCOMPARE(m_view->errorNotice()->message(), u"创建会话失败：boom"_s);
+    QVERIFY2(accessibilityProblems(m_window.get()).isEmpty(), qPrintable(accessibilityProblems(m_window.get()).join(u'\n')));
+    QTest::mouseClick(m_view->errorNotice()->dismissButton(), Qt::LeftButton);
+    QVERIFY(!m_harness->store->transientError());
+    QTRY_VERIFY(!m_view->errorNotice()->isVisible());
+
+    // A selected id whose model does not exist yet still shows the empty state.
+    m_harness->connected();
+    m_harness->store->selectSession(u"nowhere"_s);
+    QVERIFY(m_view->emptyState()->isVisible() || m_view->shownSession());
+    // "新建会话" asks the host for a session.
+    const int before = m_harness->requestCount(u"session.create"_s);
+    QTest::mouseClick(m_view->emptyState()->newSessionButton(), Qt::LeftButton);
+    QTRY_COMPARE(m_harness->requestCount(u"session.create"_s), before + 1);
+}
+
+void tst_ConversationView::bannerTimerRestartsOnlyForANewText()
+{
+    makeView();
+    m_view->setBannerDismissDelay(60000);
+    AppModel *store = m_harness->store.get();
+    store->showTransientError(u"first"_s);
+    QVERIFY(m_view->bannerTimer().isActive());
+    QTest::qWait(300);
+    store->showTransientError(u"first"_s); // unchanged: keeps its timer
+    QVERIFY(m_view->bannerTimer().remainingTime() <= 59750);
+    store->showTransientError(u"second"_s); // new: six seconds of its own
+    QVERIFY(m_view->bannerTimer().remainingTime() > 59750);
+    QCOMPARE(m_view->errorNotice()->message(), u"second"_s);
+
+    // When the time is up the store's error is dismissed and the banner leaves.
+    m_view->setBannerDismissDelay(50);
+    store->showTransientError(u"third"_s);
+    QTRY_VERIFY(!store->transientError());
+    QTRY_VERIFY(!m_view->errorNotice()->isVisible());
+}
+
+void tst_ConversationView::showingASessionResyncsUnlessASubagentIsShown()
+{
+    m_harness->world.addSession(session(u"a"_s, 2000));
+    m_harness->world.addSession(session(u"b"_s, 1000));
+    m_harness->world.appendEvent(u"a"_s, events::userMessage(u"a1"_s, u"hello"_s));
+    makeView();
+    connectAndSelect(u"a"_s);
+    std::shared_ptr<SessionModel> a = m_view->shownSession();
+    connectAndSelect(u"b"_s);
+    a->markSubscribed(999); // the host is ahead of what the model folded: a gap
+    QVERIFY(a->needsResync());
+    const int before = m_harness->requestCount(u"session.history"_s);
+    m_harness->store->selectSession(u"a"_s);
+    QTRY_VERIFY(!a->needsResync());
+    QTRY_VERIFY(m_harness->requestCount(u"session.history"_s) > before);
+
+    // A subagent run shown in a session's place is not resynchronised from here.
+    m_harness->world.setSubagents(u"a"_s, {sim::SimWorld::SubagentEntry{u"child"_s, u"child"_s, u"continuable"_s, {}, {}, {}}});
+    SubagentListEntry child;
+    child.kind = u"child"_s;
+    child.id = u"child"_s;
+    child.mode = u"continuable"_s;
+    m_harness->store->selectSubagent(u"a"_s, child, true);
+    QTRY_VERIFY(m_view->shownSession() && m_view->shownSession()->sessionId() == u"child"_s);
+    std::shared_ptr<SessionModel> childModel = m_view->shownSession();
+    QTRY_VERIFY_WITH_TIMEOUT(childModel->historyLoaded(), 10000);
+    m_harness->store->selectSession(u"b"_s);
+    QTRY_VERIFY(m_view->shownSession()->sessionId() == u"b"_s);
+    m_harness->store->selectSubagent(u"a"_s, child, true);
+    QTRY_VERIFY(m_view->shownSession().get() == childModel.get());
+    // The header: back button, the subagent's label, no fork item.
+    QVERIFY(m_view->header()->backButton()->isVisible());
+    m_view->header()->menuButton()->click();
+    QCOMPARE(m_view->header()->actionsMenu()->actions().size(), 1);
+    m_view->header()->actionsMenu()->close();
+}
+
+void tst_ConversationView::headerTitleAndSurfaceSwitch()
+{
+    sim::SimWorld::Session titled = session(u"titled"_s, 3000);
+    titled.title = u"修复登录页"_s;
+    m_harness->world.addSession(titled);
+    m_harness->world.addSession(session(u"s-untitled-0123456789"_s, 2000));
+    makeView();
+    connectAndSelect(u"titled"_s);
+    QTRY_COMPARE(m_view->header()->title(), u"修复登录页"_s);
+    QVERIFY(!m_view->header()->backButton()->isVisible());
+    QCOMPARE(m_view->header()->height(), SessionHeader::kHeight);
+    m_view->header()->menuButton()->click();
+    QCOMPARE(m_view->header()->actionsMenu()->actions().size(), 2);
+    m_view->header()->actionsMenu()->close();
+    QVERIFY2(accessibilityProblems(m_window.get()).isEmpty(), qPrintable(accessibilityProblems(m_window.get()).join(u'\n')));
+
+    // The trajectory tab: the surface changes at once and stays for the next session.
+    QTest::mouseClick(m_view->header()->tab(ConversationSurface::trajectory), Qt::LeftButton);
+    QCOMPARE(m_view->selectedSurface(), ConversationSurface::trajectory);
+    QVERIFY(m_view->header()->tab(ConversationSurface::trajectory)->isSelected());
+    QVERIFY(m_view->trajectory() && m_view->trajectory()->isVisible());
+    QVERIFY(!m_view->transcript()->isVisible());
+    QTest::mouseClick(m_view->header()->tab(ConversationSurface::trajectory), Qt::LeftButton);
+    QCOMPARE(m_view->selectedSurface(), ConversationSurface::trajectory);
+    connectAndSelect(u"s-untitled-0123456789"_s);
+    QCOMPARE(m_view->selectedSurface(), ConversationSurface::trajectory);
+    QVERIFY(!m_view->header()->title().isEmpty());
+    QTest::mouseClick(m_view->header()->tab(ConversationSurface::chat), Qt::LeftButton);
+    QVERIFY(m_view->transcript()->isVisible());
+    QVERIFY(m_view->transcript()->followsOutput());
+}
+
+void tst_ConversationView::exportWritesTheArchiveAndReportsAFailedWrite()
+{
+    m_harness->world.addSession(session(u"exp-1234567890"_s, 1000));
+    const QByteArray archive("PK\x03\x04 archive bytes", 20);
+    m_harness->host.setExport(u"exp-1234567890"_s, archive);
+    makeView();
+    connectAndSelect(u"exp-1234567890"_s);
+    QTemporaryDir dir;
+    m_view->header()->setExportDirectory(dir.path());
+
+    QPointer<QFileDialog> dialog;
+    connect(m_view->header(), &SessionHeader::exportDialogOpened, this,
+            [&dialog](QWidget *d) { dialog = qobject_cast<QFileDialog *>(d); });
+    QTest::mouseClick(m_view->header()->logButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog && dialog->isVisible(), 10000);
+    QCOMPARE(dialog->windowTitle(), u"导出会话日志"_s);
+    QCOMPARE(dialog->labelText(QFileDialog::Accept), u"导出"_s);
+    QVERIFY(dialog->selectedFiles().value(0).endsWith(u"nbd-session-exp-1234.zip"_s));
+    auto typeName = [](QFileDialog *d, const QString &name) {
+        auto *edit = d->findChild<QLineEdit *>(u"fileNameEdit"_s);
+        QVERIFY(edit);
+        edit->selectAll();
+        QTest::keyClicks(edit, name);
+    };
+    QString chosen;
+    connect(dialog, &QFileDialog::fileSelected, this, [&chosen](const QString &path) { chosen = path; });
+    typeName(dialog, u"log.zip"_s);
+    static_cast<QDialog *>(dialog.data())->accept();
+    QCOMPARE(chosen, dir.filePath(u"log.zip"_s));
+    QFile written(chosen);
+    QTRY_VERIFY(written.exists());
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), archive);
+    QVERIFY(!m_harness->store->transientError());
+
+    // The menu's item starts the same flow; a place that cannot be written is reported.
+    dialog.clear();
+    m_view->header()->menuButton()->click();
+    m_view->header()->actionsMenu()->actions().first()->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(dialog && dialog->isVisible(), 10000);
+    QVERIFY(dialog->selectedFiles().value(0).endsWith(u"nbd-session-exp-1234.zip"_s));
+    typeName(dialog, u"missing/folder/log.zip"_s);
+    static_cast<QDialog *>(dialog.data())->accept();
+    QTRY_VERIFY(m_harness->store->transientError().has_value());
+    QVERIFY(m_harness->store->transientError()->startsWith(u"导出失败："_s));
+    QVERIFY(m_view->errorNotice()->isVisible());
+}
+
+// ---- Dock ----
+
+void tst_ConversationView::takeoverCardsOnlyOnTheChatSurface()
+{
+    m_harness->world.addSession(session(u"ask"_s, 1000));
+    m_harness->world.addSession(session(u"other"_s, 900));
+    makeView();
+    connectAndSelect(u"ask"_s);
+    m_harness->waitForStreams();
+    BottomDock *dock = m_view->dock();
+    QCOMPARE(dock->input(), BottomDock::Input::Composer);
+    QVERIFY(dock->composer() && dock->composer()->isVisible());
+
+    // Another session's question changes nothing here.
+    m_harness->world.pushQuestionRequested(u"q-other"_s, JSONValue::object({{u"sessionId"_s, u"other"_s},
+        {u"questions"_s, JSONValue::array({JSONValue::object({{u"id"_s, u"x"_s}, {u"question"_s, u"Other?"_s}})})}}));
+    QTRY_COMPARE(m_harness->store->pendingQuestions().size(), size_t(1));
+    QCOMPARE(dock->input(), BottomDock::Input::Composer);
+
+    m_harness->world.pushApprovalRequested(u"a-1"_s, JSONValue::object({{u"sessionId"_s, u"ask"_s}, {u"approvalId"_s, u"ap1"_s},
+                                                                        {u"toolName"_s, u"bash"_s}}));
+    for (const QString &id : {u"q-1"_s, u"q-2"_s})
+        m_harness->world.pushQuestionRequested(id, JSONValue::object({{u"sessionId"_s, u"ask"_s},
+            {u"questions"_s, JSONValue::array({JSONValue::object({{u"id"_s, id}, {u"question"_s, u"Which? "_s + id}})})}}));
+    QTRY_COMPARE(m_harness->store->pendingQuestions().size(), size_t(3));
+    QTRY_COMPARE(dock->input(), BottomDock::Input::Cards);
+    const QList<QWidget *> cards = dock->cards();
+    QCOMPARE(cards.size(), 3);
+    QCOMPARE(cards[0]->objectName(), u"question-card"_s);
+    QCOMPARE(cards[1]->objectName(), u"question-card"_s);
+    QCOMPARE(cards[2]->objectName(), u"approval-card"_s);
+    QVERIFY(!dock->composer() || !dock->composer()->isVisible());
+    QVERIFY(!BottomDock::showsExtras(*m_harness->store, *m_view->shownSession(), ConversationSurface::chat));
+
+    // On the trajectory the composer stays.
+    QTest::mouseClick(m_view->header()->tab(ConversationSurface::trajectory), Qt::LeftButton);
+    QCOMPARE(dock->input(), BottomDock::Input::Composer);
+    QVERIFY(dock->composer()->isVisible());
+    QVERIFY(dock->cards().isEmpty());
+    QTest::mouseClick(m_view->header()->tab(ConversationSurface::chat), Qt::LeftButton);
+    QCOMPARE(dock->input(), BottomDock::Input::Cards);
+    QVERIFY2(accessibilityProblems(m_window.get()).isEmpty(), qPrintable(accessibilityProblems(m_window.get()).join(u'\n')));
+}
+
+void tst_ConversationView::readOnlyComposerRules_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<bool>("parentAvailable");
+    QTest::addColumn<bool>("running");
+    QTest::addColumn<bool>("readOnly");
+    QTest::newRow("one-shot, running") << u"one-shot"_s << true << true << true;
+    QTest::newRow("one-shot, idle") << u"one-shot"_s << true << false << true;
+    QTest::newRow("parent gone, idle") << u"continuable"_s << false << false << true;
+    QTest::newRow("parent gone, running") << u"continuable"_s << false << true << false;
+    QTest::newRow("parent there") << u"continuable"_s << true << false << false;
+}
+
+void tst_ConversationView::readOnlyComposerRules()
+{
+    QFETCH(QString, mode);
+    QFETCH(bool, parentAvailable);
+    QFETCH(bool, running);
+    m_harness->world.addSession(session(u"parent"_s, 1000));
+    makeView();
+    connectAndSelect(u"parent"_s);
+    m_harness->world.setSubagents(u"parent"_s, {sim::SimWorld::SubagentEntry{u"kid"_s, u"child"_s, mode, {}, {}, {}}}, parentAvailable);
+    SubagentListEntry kid;
+    kid.kind = u"child"_s;
+    kid.id = u"kid"_s;
+    kid.mode = mode;
+    m_harness->store->selectSubagent(u"parent"_s, kid, parentAvailable);
+    QTRY_VERIFY(m_view->shownSession() && m_view->shownSession()->sessionId() == u"kid"_s);
+    m_view->shownSession()->setRunning(running);
+    QFETCH(bool, readOnly);
+    QTRY_COMPARE(m_view->dock()->input(), readOnly ? BottomDock::Input::ReadOnlyComposer : BottomDock::Input::Composer);
+    QCOMPARE(m_view->dock()->readOnlyComposer() != nullptr && m_view->dock()->readOnlyComposer()->isVisible(), readOnly);
+    // A subagent run never shows the queue or the goal.
+    QVERIFY(!BottomDock::showsExtras(*m_harness->store, *m_view->shownSession(), ConversationSurface::chat));
+}
+
+void tst_ConversationView::queueDockActionsReachTheHost()
+{
+    m_harness->world.addSession(session(u"q"_s, 1000));
+    makeView();
+    connectAndSelect(u"q"_s);
+    m_harness->waitForStreams();
+    SessionModel *model = m_view->shownSession().get();
+
+    // One message: no header, its row with the lead icon.
+    m_harness->world.pushQueue(u"q"_s, JSONValue::array({queueItem(u"i1"_s, u"first queued"_s)}));
+    QTRY_VERIFY(m_view->dock()->queuedDock() && m_view->dock()->queuedDock()->isVisible());
+    QueuedMessagesDock *dock = m_view->dock()->queuedDock();
+    QVERIFY(!dock->findChild<QWidget *>(u"queued-messages-header"_s));
+    QCOMPARE(dock->findChildren<QWidget *>(u"queued-message"_s).size(), 1);
+
+    // Two: folded under "2 条排队消息"; a click opens the list, without lead icons.
+    m_harness->world.pushQueue(u"q"_s, JSONValue::array({queueItem(u"i1"_s, u"first queued"_s), queueItem(u"i2"_s, u"second"_s),
+                                                         queueItem(u"s1"_s, u"steering one"_s, u"steering"_s)}));
+    QTRY_COMPARE(model->queuedMessages().size(), size_t(2));
+    QTRY_VERIFY(dock->findChild<RowHeaderButton *>(u"queued-messages-header"_s));
+    auto *header = dock->findChild<RowHeaderButton *>(u"queued-messages-header"_s);
+    QCOMPARE(header->accessibleName(), u"2 条排队消息"_s);
+    QCOMPARE(header->findChild<IconView *>(u"queued-messages-chevron"_s)->symbolName(), u"chevron.up"_s);
+    QTRY_COMPARE(dock->findChildren<QWidget *>(u"queued-message"_s).size(), 0);
+    QTest::mouseClick(header, Qt::LeftButton);
+    QTRY_COMPARE(dock->findChildren<QWidget *>(u"queued-message"_s).size(), 2);
+    QVERIFY(!dock->isCollapsed());
+
+    // Steering only while running.
+    auto rowOf = [&](const QString &id) -> QWidget * {
+        for (QWidget *row : dock->findChildren<QWidget *>(u"queued-message"_s))
+            if (row->property("messageId").toString() == id && row->isVisible())
+                return row;
+        return nullptr;
+    };
+    QTRY_VERIFY(rowOf(u"i1"_s));
+    auto *steer = rowOf(u"i1"_s)->findChild<SymbolButton *>(u"queued-steer"_s);
+    QVERIFY(!steer->isEnabled());
+    QCOMPARE(steer->accessibleName(), u"仅运行中可插话发送"_s);
+    QVERIFY2(accessibilityProblems(m_window.get()).isEmpty(), qPrintable(accessibilityProblems(m_window.get()).join(u'\n')));
+
+    const int before = m_harness->requestCount(u"session.updateQueue"_s);
+    QTest::mouseClick(rowOf(u"i2"_s)->findChild<SymbolButton *>(u"queued-remove"_s), Qt::LeftButton);
+    QTRY_COMPARE(m_harness->requestCount(u"session.updateQueue"_s), before + 1);
+    JSONValue payload = m_harness->host.requests(u"session.updateQueue"_s).back().payload;
+    QCOMPARE(payload[u"itemId"]->string().value_or(QString()), u"i2"_s);
+    QVERIFY(*payload[u"action"] == JSONValue::object({{u"kind"_s, u"remove"_s}}));
+
+    model->setRunning(true);
+    QTRY_VERIFY(rowOf(u"i1"_s) && rowOf(u"i1"_s)->findChild<SymbolButton *>(u"queued-steer"_s)->isEnabled());
+    QCOMPARE(rowOf(u"i1"_s)->findChild<SymbolButton *>(u"queued-steer"_s)->accessibleName(), u"插话发送"_s);
+    QTest::mouseClick(rowOf(u"i1"_s)->findChild<SymbolButton *>(u"queued-steer"_s), Qt::LeftButton);
+    QTRY_COMPARE(m_harness->requestCount(u"session.updateQueue"_s), before + 2);
+    payload = m_harness->host.requests(u"session.updateQueue"_s).back().payload;
+    QVERIFY(*payload[u"action"] == JSONValue::object({{u"kind"_s, u"steer"_s}}));
+
+    // Editing: blanks only cannot be saved; the words are sent trimmed.
+    QTest::mouseClick(rowOf(u"i1"_s)->findChild<SymbolButton *>(u"queued-edit"_s), Qt::LeftButton);
+    QTRY_VERIFY(dock->findChild<QPlainTextEdit *>(u"queued-edit-field"_s));
+    auto *field = dock->findChild<QPlainTextEdit *>(u"queued-edit-field"_s);
+    QCOMPARE(field->toPlainText(), u"first queued"_s);
+    field->selectAll();
+    QTest::keyClicks(field, u"   "_s);
+    auto *save = dock->findChild<SymbolButton *>(u"queued-save-edit"_s);
+    QVERIFY(!save->isEnabled());
+    QTest::keyClick(field, Qt::Key_Return);
+    QVERIFY(dock->editingId().has_value());
+    QTest::keyClicks(field, u"new words  "_s);
+    QVERIFY(save->isEnabled());
+    QTest::keyClick(field, Qt::Key_Return);
+    QTRY_COMPARE(m_harness->requestCount(u"session.updateQueue"_s), before + 3);
+    payload = m_harness->host.requests(u"session.updateQueue"_s).back().payload;
+    const JSONValue expected = JSONValue::object({{u"kind"_s, u"edit"_s},
+        {u"content"_s, JSONValue::array({JSONValue::object({{u"type"_s, u"text"_s}, {u"text"_s, u"new words"_s}})})}});
+    QVERIFY(*payload[u"action"] == expected);
+    QVERIFY(!dock->editingId().has_value());
+
+    // The queue emptying ends an edit and clears the draft.
+    QTest::mouseClick(rowOf(u"i1"_s)->findChild<SymbolButton *>(u"queued-edit"_s), Qt::LeftButton);
+    QVERIFY(dock->editingId().has_value());
+    m_harness->world.pushQueue(u"q"_s, JSONValue::array({}));
+    QTRY_VERIFY(model->queuedMessages().empty());
+    QTRY_VERIFY(!m_view->dock()->queuedDock() || !m_view->dock()->queuedDock()->isVisible());
+}
+
+// ---- Rows ----
+
+void tst_ConversationView::toolChipOpensAndShowsFailureInRed()
+{
+    QWidget window;
+    auto *column = new QVBoxLayout(&window);
+    BlockItem running;
+    running.kind = BlockKind::toolCall;
+    running.toolName = u"bash"_s;
+    running.arguments = u"{\"b\":2,\"a\":\"x\"}"_s;
+    auto *chip = new ToolCallChip(running);
+    column->addWidget(chip);
+    window.resize(600, 300);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(!chip->isExpanded());
+    QVERIFY(chip->header()->accessibleName().contains(u"运行中"_s));
+    QVERIFY2(accessibilityProblems(&window).isEmpty(), qPrintable(accessibilityProblems(&window).join(u'\n')));
+
+    // A running call opens too, showing the sorted arguments.
+    QTest::mouseClick(chip->header(), Qt::LeftButton);
+    QVERIFY(chip->isExpanded());
+    auto *arguments = chip->findChild<QLabel *>(u"tool-arguments"_s);
+    QVERIFY(arguments);
+    QCOMPARE(arguments->text(), u"{\n  \"a\" : \"x\",\n  \"b\" : 2\n}"_s);
+    QVERIFY(!chip->findChild<QLabel *>(u"tool-result"_s));
+
+    BlockItem failed = running;
+    failed.resultText = u"command not found"_s;
+    failed.resultIsError = true;
+    chip->setBlock(failed);
+    QLabel *word = nullptr;
+    for (QLabel *label : chip->header()->findChildren<QLabel *>())
+        if (label->text() == u"失败"_s)
+            word = label;
+    QVERIFY(word && word->isVisible());
+    QCOMPARE(word->palette().color(QPalette::WindowText), Theme::systemRed());
+    QTRY_VERIFY(chip->findChild<QLabel *>(u"tool-result"_s));
+    QCOMPARE(chip->findChild<QLabel *>(u"tool-result"_s)->palette().color(QPalette::WindowText), Theme::systemRed());
+    QCOMPARE(chip->findChild<IconView *>()->symbolName(), u"xmark.circle.fill"_s);
+    // Space on the focused header closes it again.
+    chip->header()->setFocus();
+    QTest::keyClick(chip->header(), Qt::Key_Space);
+    QVERIFY(!chip->isExpanded());
+}
+
+void tst_ConversationView::reasoningAndNoticeRows()
+{
+    QWidget window;
+    auto *column = new QVBoxLayout(&window);
+    auto *thinking = new ReasoningBlock(QString());
+    auto *done = new ReasoningBlock(u"思考了"_s);
+    NoticeItem plain;
+    plain.id = u"n1"_s;
+    plain.icon = u"info.circle"_s;
+    plain.text = u"Compacted"_s;
+    auto *withoutPayload = new NoticeRow(plain);
+    NoticeItem big = plain;
+    big.id = u"orphan-tool-results-1"_s;
+    big.payload = QString(20000, u'x');
+    auto *withPayload = new NoticeRow(big);
+    for (QWidget *w : {static_cast<QWidget *>(thinking), static_cast<QWidget *>(done), static_cast<QWidget *>(withoutPayload),
+                       static_cast<QWidget *>(withPayload)})
+        column->addWidget(w);
+    window.resize(700, 700);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    QCOMPARE(thinking->titleText(), u"正在思考"_s);
+    QTest::mouseClick(thinking->header(), Qt::LeftButton);
+    QVERIFY(!thinking->isExpanded());
+    QCOMPARE(done->lengthText(), QLocale().toString(3) + u" 字符"_s);
+    QTest::mouseClick(done->header(), Qt::LeftButton);
+    QVERIFY(done->isExpanded());
+    QCOMPARE(done->body()->text(), u"思考了"_s);
+    QVERIFY(done->body()->textInteractionFlags() & Qt::TextSelectableByMouse);
+
+    QTest::mouseClick(withoutPayload->header(), Qt::LeftButton);
+    QVERIFY(!withoutPayload->isExpanded());
+    QVERIFY(!withoutPayload->findChild<ChevronView *>()->isVisible());
+
+    QTest::mouseClick(withPayload->header(), Qt::LeftButton);
+    QVERIFY(withPayload->isExpanded());
+    QCOMPARE(withPayload->sizeText()->text(), QLocale().toString(16000) + u" / "_s + QLocale().toString(20000) + u" 字符"_s);
+    QCOMPARE(withPayload->preview()->text().size(), 16000);
+    QTest::mouseClick(withPayload->copyButton(), Qt::LeftButton);
+    QCOMPARE(QGuiApplication::clipboard()->text().size(), 20000);
+    QVERIFY2(accessibilityProblems(&window).isEmpty(), qPrintable(accessibilityProblems(&window).join(u'\n')));
+    QTest::mouseClick(withPayload->header(), Qt::LeftButton);
+    QVERIFY(!withPayload->isExpanded());
+}
+
+void tst_ConversationView::streamedTurnFromTheHostShowsLive()
+{
+    m_harness->world.addSession(session(u"live"_s, 1000));
+    sim::SimWorld::AgentScript script;
+    sim::SimWorld::AgentStep thinking;
+    thinking.kind = sim::SimWorld::AgentStep::Kind::Reasoning;
+    thinking.deltas = {u"let me "_s, u"look"_s};
+    script << thinking;
+    sim::SimWorld::AgentStep call;
+    call.kind = sim::SimWorld::AgentStep::Kind::ToolCall;
+    call.toolName = u"bash"_s;
+    call.arguments = u"{\"command\":\"ls\"}"_s;
+    script << call;
+    sim::SimWorld::AgentStep result;
+    result.kind = sim::SimWorld::AgentStep::Kind::ToolResult;
+    result.text = u"README.md"_s;
+    script << result;
+    for (const auto &step : sim::SimWorld::textScript(u"Here is the listing."_s))
+        script << step;
+    m_harness->world.setScript(script);
+    m_harness->world.setStepDelay(30);
+    makeView();
+    connectAndSelect(u"live"_s);
+    m_harness->waitForStreams();
+
+    // The composer sends; the host streams a turn that shows up row by row.
+    auto *field = m_view->dock()->composer()->findChild<QLineEdit *>();
+    QVERIFY(field);
+    field->setFocus();
+    QTest::keyClicks(field, u"list files"_s);
+    QTest::keyClick(field, Qt::Key_Return);
+    TranscriptListView *list = m_view->transcript()->list();
+    QTRY_VERIFY_WITH_TIMEOUT(m_view->shownSession()->running(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(list->viewFor(u"deep-diving-status"_s) != nullptr, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_harness->world.isRunActive(u"live"_s), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_view->shownSession()->running(), 10000);
+    QStringList kinds;
+    for (const TranscriptEntry &entry : list->entries())
+        if (entry.row)
+            kinds << (entry.row->user() ? u"user"_s : entry.row->notice() ? u"notice"_s : entry.row->block()->kind == BlockKind::text ? u"text"_s : entry.row->block()->kind == BlockKind::reasoning ? u"reasoning"_s : u"tool"_s);
+    QCOMPARE(kinds, (QStringList{u"user"_s, u"reasoning"_s, u"tool"_s, u"text"_s}));
+    // Finished: no cursor anywhere, the text is final, at the end of the view.
+    QTRY_VERIFY(list->viewFor(list->entries()[list->entries().size() - 2].key));
+    auto *last = qobject_cast<TranscriptRenderRowView *>(list->viewFor(list->entries()[list->entries().size() - 2].key));
+    QVERIFY(last);
+    QCOMPARE(last->contentKind(), TranscriptRenderRowView::ContentKind::FinalText);
+    QCOMPARE(last->accessibleName(), u"Here is the listing."_s);
+    QVERIFY(m_view->followsOutput());
+    QCOMPARE(list->scrollY(), list->verticalScrollBar()->maximum());
+    QVERIFY2(accessibilityProblems(m_window.get()).isEmpty(), qPrintable(accessibilityProblems(m_window.get()).join(u'\n')));
+}
+
+NBD_GUI_TEST_MAIN(tst_ConversationView)
+#include "tst_conversationview.moc"

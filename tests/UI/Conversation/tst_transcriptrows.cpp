@@ -1,0 +1,411 @@
+// The pure parts of the conversation: flattening the transcript into rows, the follow-output
+// rules, the tool-call chip's derived texts and character counting.
+#include "UI/Conversation/Graphemes.h"
+#include "UI/Conversation/ToolCallChip.h"
+#include "UI/Conversation/TranscriptFollowState.h"
+#include "UI/Conversation/TranscriptRenderRow.h"
+
+#include <QtTest>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace nbd;
+
+namespace {
+
+UserMessageItem user(const QString &id, qint64 seq, const QString &sourceKind = u"user"_s)
+{
+    UserMessageItem u;
+    u.id = id;
+    u.seq = seq;
+    u.text = u"hi "_s + id;
+    u.sourceKind = sourceKind;
+    return u;
+}
+
+NoticeItem notice(const QString &id, qint64 seq)
+{
+    NoticeItem n;
+    n.id = id;
+    n.seq = seq;
+    n.text = u"notice "_s + id;
+    return n;
+}
+
+BlockItem block(qint64 index, qint64 seq, BlockKind kind = BlockKind::text)
+{
+    BlockItem b;
+    b.index = index;
+    b.seq = seq;
+    b.kind = kind;
+    b.text = u"b"_s + QString::number(index);
+    return b;
+}
+
+TurnItem turn(qint64 number, std::vector<StepItem> steps)
+{
+    TurnItem t;
+    t.turn = number;
+    t.steps = std::move(steps);
+    return t;
+}
+
+StepItem step(qint64 number, std::vector<BlockItem> blocks)
+{
+    StepItem s;
+    s.step = number;
+    s.blocks = std::move(blocks);
+    return s;
+}
+
+QStringList ids(const std::vector<TranscriptRenderRow> &rows)
+{
+    QStringList out;
+    for (const auto &row : rows)
+        out << row.id;
+    return out;
+}
+
+QList<int> spacings(const std::vector<TranscriptRenderRow> &rows)
+{
+    QList<int> out;
+    for (const auto &row : rows)
+        out << row.leadingSpacing;
+    return out;
+}
+
+QStringList endpoints(const std::vector<TranscriptRenderRow> &rows)
+{
+    QStringList out;
+    for (const auto &row : rows)
+        if (row.isStreamingEndpoint)
+            out << row.id;
+    return out;
+}
+
+BlockItem toolBlock(std::optional<JSONValue> callView, std::optional<JSONValue> resultView,
+                    std::optional<QString> toolName = std::nullopt)
+{
+    BlockItem b;
+    b.kind = BlockKind::toolCall;
+    b.callView = std::move(callView);
+    b.resultView = std::move(resultView);
+    b.toolName = std::move(toolName);
+    return b;
+}
+
+} // namespace
+
+class tst_TranscriptRows : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void rowsOfItems_data();
+    void rowsOfItems();
+    void rowsKeepPayloadsAndCompareEqualWhenRebuilt();
+    void userIdsCannotCollideWithOtherRows();
+
+    void followRules();
+    void nearBottom_data();
+    void nearBottom();
+
+    void chipTitle_data();
+    void chipTitle();
+    void chipStatus();
+    void argumentsPreview_data();
+    void argumentsPreview();
+    void prettyArguments_data();
+    void prettyArguments();
+    void toolIcon_data();
+    void toolIcon();
+
+    void graphemes();
+};
+
+void tst_TranscriptRows::rowsOfItems_data()
+{
+    QTest::addColumn<std::vector<TranscriptItem>>("items");
+    QTest::addColumn<QStringList>("ids");
+    QTest::addColumn<QList<int>>("spacing");
+    QTest::addColumn<QStringList>("endpoints");
+
+    QTest::newRow("empty") << std::vector<TranscriptItem>{} << QStringList{} << QList<int>{} << QStringList{};
+    QTest::newRow("only messages of other sources")
+        << std::vector<TranscriptItem>{user(u"a"_s, 1, u"agent"_s), user(u"b"_s, 2, u"system"_s)} << QStringList{}
+        << QList<int>{} << QStringList{};
+    QTest::newRow("turn without steps, turn of empty steps")
+        << std::vector<TranscriptItem>{turn(1, {}), turn(2, {step(1, {}), step(2, {})})} << QStringList{} << QList<int>{}
+        << QStringList{};
+    QTest::newRow("one turn: first block 16, following blocks 12, last block is the endpoint")
+        << std::vector<TranscriptItem>{user(u"m1"_s, 1), turn(1, {step(1, {block(0, 3), block(1, 4)}), step(2, {block(0, 6)})})}
+        << QStringList{u"user-m1"_s, u"turn-1-step-1-block-0"_s, u"turn-1-step-1-block-1"_s, u"turn-1-step-2-block-0"_s}
+        << QList<int>{16, 16, 12, 12} << QStringList{u"turn-1-step-2-block-0"_s};
+    QTest::newRow("empty last step: rows but no endpoint")
+        << std::vector<TranscriptItem>{turn(4, {step(1, {block(0, 3)}), step(2, {})})}
+        << QStringList{u"turn-4-step-1-block-0"_s} << QList<int>{16} << QStringList{};
+    QTest::newRow("only the last turn item carries the endpoint")
+        << std::vector<TranscriptItem>{turn(1, {step(1, {block(0, 2)})}), user(u"m2"_s, 5), turn(2, {step(1, {block(0, 7)})})}
+        << QStringList{u"turn-1-step-1-block-0"_s, u"user-m2"_s, u"turn-2-step-1-block-0"_s} << QList<int>{16, 16, 16}
+        << QStringList{u"turn-2-step-1-block-0"_s};
+    QTest::newRow("a notice between two blocks splits the turn: the block after it gets 16")
+        << std::vector<TranscriptItem>{turn(1, {step(1, {block(0, 2), block(1, 8)})}), notice(u"n"_s, 5)}
+        << QStringList{u"turn-1-step-1-block-0"_s, u"notice-n"_s, u"turn-1-step-1-block-1"_s} << QList<int>{16, 16, 16}
+        << QStringList{u"turn-1-step-1-block-1"_s};
+    QTest::newRow("same seq: the row made first comes first")
+        << std::vector<TranscriptItem>{notice(u"n"_s, 4), turn(1, {step(1, {block(0, 4)})}), user(u"u"_s, 4)}
+        << QStringList{u"notice-n"_s, u"turn-1-step-1-block-0"_s, u"user-u"_s} << QList<int>{16, 16, 16}
+        << QStringList{u"turn-1-step-1-block-0"_s};
+    QTest::newRow("a later user message follows the newest turn's blocks")
+        << std::vector<TranscriptItem>{user(u"late"_s, 99), turn(3, {step(2, {block(5, 10), block(6, 11)})})}
+        << QStringList{u"turn-3-step-2-block-5"_s, u"turn-3-step-2-block-6"_s, u"user-late"_s} << QList<int>{16, 12, 16}
+        << QStringList{u"turn-3-step-2-block-6"_s};
+    QTest::newRow("blocks of two turns next to each other both start at 16")
+        << std::vector<TranscriptItem>{turn(1, {step(1, {block(0, 1)})}), turn(2, {step(1, {block(0, 2)})})}
+        << QStringList{u"turn-1-step-1-block-0"_s, u"turn-2-step-1-block-0"_s} << QList<int>{16, 16}
+        << QStringList{u"turn-2-step-1-block-0"_s};
+}
+
+void tst_TranscriptRows::rowsOfItems()
+{
+    QFETCH(std::vector<TranscriptItem>, items);
+    QFETCH(QStringList, ids);
+    QFETCH(QList<int>, spacing);
+    QFETCH(QStringList, endpoints);
+    const auto rows = TranscriptRenderRow::make(items);
+    QCOMPARE(::ids(rows), ids);
+    QCOMPARE(spacings(rows), spacing);
+    QCOMPARE(::endpoints(rows), endpoints);
+}
+
+void tst_TranscriptRows::rowsKeepPayloadsAndCompareEqualWhenRebuilt()
+{
+    BlockItem tool = block(1, 5, BlockKind::toolCall);
+    tool.toolName = u"bash"_s;
+    tool.resultText = u"ok"_s;
+    const std::vector<TranscriptItem> items{user(u"a"_s, 1), turn(1, {step(1, {block(0, 2), tool})}), notice(u"n"_s, 9)};
+    const auto first = TranscriptRenderRow::make(items);
+    const auto again = TranscriptRenderRow::make(items);
+    QVERIFY(first == again);
+    QVERIFY(*first[2].block() == tool);
+    QCOMPARE(first[0].user()->text, u"hi a"_s);
+    QCOMPARE(first[3].notice()->id, u"n"_s);
+
+    // A streamed delta changes exactly the row it lands in.
+    auto changed = items;
+    std::get<TurnItem>(changed[1]).steps[0].blocks[1].resultText = u"ok!"_s;
+    const auto after = TranscriptRenderRow::make(changed);
+    int differing = 0;
+    for (size_t i = 0; i < after.size(); ++i)
+        differing += after[i] == first[i] ? 0 : 1;
+    QCOMPARE(differing, 1);
+}
+
+void tst_TranscriptRows::userIdsCannotCollideWithOtherRows()
+{
+    // Ids chosen to look like the other rows' ids.
+    const std::vector<TranscriptItem> items{user(u"notice-x"_s, 1), notice(u"x"_s, 2), user(u"turn-1-step-1-block-0"_s, 3),
+                                            turn(1, {step(1, {block(0, 4)})})};
+    const QStringList rowIds = ids(TranscriptRenderRow::make(items));
+    QCOMPARE(rowIds.size(), 4);
+    QCOMPARE(QSet<QString>(rowIds.begin(), rowIds.end()).size(), 4);
+}
+
+void tst_TranscriptRows::followRules()
+{
+    using F = TranscriptFollowState;
+    const F::Geometry atBottom{2000, 500, 2000};
+    const F::Geometry within72{2000, 500, 1930};
+    const F::Geometry farUp{2000, 500, 900};
+
+    F state;
+    QVERIFY(state.following());
+    QCOMPARE(state.appeared(atBottom), F::Scroll::Jump);
+    QCOMPARE(state.transcriptRevisionChanged(), F::Scroll::Jump);
+
+    // Dragging turns following off at once, even before the view moved.
+    state.phaseChanged(F::Phase::Tracking, atBottom);
+    QVERIFY(!state.following());
+    state.geometryChanged(farUp);
+    QCOMPARE(state.transcriptRevisionChanged(), F::Scroll::None);
+    QCOMPARE(state.steeringCountChanged(), F::Scroll::None);
+    QCOMPARE(state.runningChanged(true), F::Scroll::None);
+    // Released far up: stays off.
+    state.phaseChanged(F::Phase::Idle, farUp);
+    QVERIFY(!state.following());
+    // A programmatic scroll does not change it either way.
+    state.phaseChanged(F::Phase::Animating, farUp);
+    QVERIFY(!state.following());
+    state.phaseChanged(F::Phase::Idle, farUp);
+
+    // Released within 72 of the end: on again.
+    state.phaseChanged(F::Phase::Interacting, farUp);
+    state.geometryChanged(farUp);
+    state.phaseChanged(F::Phase::Idle, within72);
+    QVERIFY(state.following());
+    QCOMPARE(state.steeringCountChanged(), F::Scroll::Animated);
+    QCOMPARE(state.runningChanged(true), F::Scroll::Animated);
+    QCOMPARE(state.runningChanged(false), F::Scroll::None);
+
+    // Coming near the end by any means turns it on; leaving it does not turn it off.
+    state.phaseChanged(F::Phase::Decelerating, within72);
+    QVERIFY(!state.following());
+    state.geometryChanged(farUp);
+    QVERIFY(!state.following());
+    state.geometryChanged(within72);
+    QVERIFY(state.following());
+    state.geometryChanged(farUp);
+    QVERIFY(state.following());
+
+    // The back-to-latest button.
+    state.phaseChanged(F::Phase::Tracking, farUp);
+    QVERIFY(!state.following());
+    QCOMPARE(state.backToLatestPressed(), F::Scroll::Animated);
+    QVERIFY(state.following());
+}
+
+void tst_TranscriptRows::nearBottom_data()
+{
+    QTest::addColumn<double>("content");
+    QTest::addColumn<double>("container");
+    QTest::addColumn<double>("visibleMaxY");
+    QTest::addColumn<bool>("near");
+    QTest::newRow("content fits") << 500.0 << 500.0 << 500.0 << true;
+    QTest::newRow("fits within one point") << 501.0 << 500.0 << 0.0 << true;
+    QTest::newRow("two points too tall, at the top") << 502.0 << 500.0 << 500.0 << true;
+    QTest::newRow("exactly 72 above the end") << 2000.0 << 500.0 << 1928.0 << true;
+    QTest::newRow("73 above the end") << 2000.0 << 500.0 << 1927.0 << false;
+    QTest::newRow("empty") << 0.0 << 0.0 << 0.0 << true;
+}
+
+void tst_TranscriptRows::nearBottom()
+{
+    QFETCH(double, content);
+    QFETCH(double, container);
+    QFETCH(double, visibleMaxY);
+    QFETCH(bool, near);
+    QCOMPARE(TranscriptFollowState::isNearBottom({content, container, visibleMaxY}), near);
+}
+
+void tst_TranscriptRows::chipTitle_data()
+{
+    QTest::addColumn<BlockItem>("block");
+    QTest::addColumn<QString>("title");
+    const JSONValue callTitled = JSONValue::object({{u"title"_s, u"call title"_s}});
+    const JSONValue resultTitled = JSONValue::object({{u"title"_s, u"result title"_s}});
+    const JSONValue resultNumberTitle = JSONValue::object({{u"title"_s, JSONValue(3)}});
+    QTest::newRow("nothing: tool") << toolBlock({}, {}) << u"tool"_s;
+    QTest::newRow("tool name") << toolBlock({}, {}, u"bash"_s) << u"bash"_s;
+    QTest::newRow("call title over the name") << toolBlock(callTitled, {}, u"bash"_s) << u"call title"_s;
+    QTest::newRow("result title wins") << toolBlock(callTitled, resultTitled, u"bash"_s) << u"result title"_s;
+    QTest::newRow("unusable result title falls back to the call's") << toolBlock(callTitled, resultNumberTitle) << u"call title"_s;
+    QTest::newRow("empty title is used") << toolBlock(JSONValue::object({{u"title"_s, u""_s}}), {}, u"bash"_s) << QString();
+    QTest::newRow("presentation not an object") << toolBlock(JSONValue(u"title"_s), {}, u"read"_s) << u"read"_s;
+}
+
+void tst_TranscriptRows::chipTitle()
+{
+    QFETCH(BlockItem, block);
+    QFETCH(QString, title);
+    QCOMPARE(ToolCallChip::presentationTitle(block), title);
+}
+
+void tst_TranscriptRows::chipStatus()
+{
+    BlockItem b = toolBlock({}, {});
+    QCOMPARE(ToolCallChip::statusLabel(b).value_or(QString()), u"运行中"_s);
+    b.resultText = QString(); // an empty result is a result
+    QVERIFY(!ToolCallChip::statusLabel(b).has_value());
+    b.resultIsError = true;
+    QCOMPARE(ToolCallChip::statusLabel(b).value_or(QString()), u"失败"_s);
+    // The result's presentation replaces the call's.
+    b.callView = JSONValue::object({{u"card"_s, u"terminal"_s}});
+    QVERIFY(ToolCallChip::presentation(b) == b.callView);
+    b.resultView = JSONValue::object({{u"card"_s, u"diff"_s}});
+    QVERIFY(ToolCallChip::presentation(b) == b.resultView);
+}
+
+void tst_TranscriptRows::argumentsPreview_data()
+{
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<QString>("preview");
+    const QString eightyEight(88, u'a');
+    QTest::newRow("empty") << QString() << QString();
+    QTest::newRow("blanks only") << u" \t \n "_s << QString();
+    QTest::newRow("line feeds become blanks, ends trimmed") << u"  {\"a\":\n1}\t"_s << u"{\"a\": 1}"_s;
+    QTest::newRow("88 characters: no ellipsis") << eightyEight << eightyEight;
+    QTest::newRow("89 characters: 88 and an ellipsis") << eightyEight + u'b' << eightyEight + u"…"_s;
+    QTest::newRow("88 after trimming") << u"  "_s + eightyEight + u"\n"_s << eightyEight;
+    // Characters as a person counts them: 89 emoji with modifiers cut after 88.
+    QString emoji;
+    for (int i = 0; i < 89; ++i)
+        emoji += u"👍🏽"_s;
+    QTest::newRow("89 emoji") << emoji << emoji.left(88 * 4) + u"…"_s;
+    QTest::newRow("CJK") << u"读取配置"_s << u"读取配置"_s;
+}
+
+void tst_TranscriptRows::argumentsPreview()
+{
+    QFETCH(QString, arguments);
+    QFETCH(QString, preview);
+    QCOMPARE(ToolCallChip::argumentsPreview(arguments), preview);
+}
+
+void tst_TranscriptRows::prettyArguments_data()
+{
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<QString>("pretty");
+    QTest::newRow("object: keys sorted, slash escaped")
+        << u"{\"b\":1,\"a\":\"x/y\"}"_s << u"{\n  \"a\" : \"x\\/y\",\n  \"b\" : 1\n}"_s;
+    QTest::newRow("array") << u"[1,2]"_s << u"[\n  1,\n  2\n]"_s;
+    QTest::newRow("not JSON") << u"ls -la"_s << u"ls -la"_s;
+    QTest::newRow("bare string") << u"\"a/b\""_s << u"\"a/b\""_s;
+    QTest::newRow("bare number") << u"42"_s << u"42"_s;
+    QTest::newRow("truncated") << u"{\"a\": "_s << u"{\"a\": "_s;
+    QTest::newRow("empty") << QString() << QString();
+}
+
+void tst_TranscriptRows::prettyArguments()
+{
+    QFETCH(QString, arguments);
+    QFETCH(QString, pretty);
+    QCOMPARE(ToolCallChip::prettyArguments(arguments), pretty);
+}
+
+void tst_TranscriptRows::toolIcon_data()
+{
+    QTest::addColumn<BlockItem>("block");
+    QTest::addColumn<QString>("icon");
+    const auto card = [](const JSONValue &value) { return JSONValue::object({{u"card"_s, value}}); };
+    QTest::newRow("no name: wrench") << toolBlock({}, {}) << u"wrench.and.screwdriver"_s;
+    QTest::newRow("bash") << toolBlock({}, {}, u"bash"_s) << u"terminal"_s;
+    QTest::newRow("exec") << toolBlock({}, {}, u"exec"_s) << u"terminal"_s;
+    QTest::newRow("write") << toolBlock({}, {}, u"write"_s) << u"doc.text"_s;
+    QTest::newRow("grep") << toolBlock({}, {}, u"grep"_s) << u"magnifyingglass"_s;
+    QTest::newRow("names compare exactly") << toolBlock({}, {}, u"Bash"_s) << u"wrench.and.screwdriver"_s;
+    QTest::newRow("diff card wins over the name") << toolBlock(card(u"diff"_s), {}, u"bash"_s) << u"doc.badge.plus"_s;
+    QTest::newRow("web card") << toolBlock(card(u"web"_s), {}) << u"globe"_s;
+    QTest::newRow("unknown card: the name decides") << toolBlock(card(u"chart"_s), {}, u"edit"_s) << u"doc.text"_s;
+    QTest::newRow("card not a string: the name decides") << toolBlock(card(JSONValue(1)), {}, u"edit"_s) << u"doc.text"_s;
+    QTest::newRow("the result's card is the one read")
+        << toolBlock(card(u"terminal"_s), card(u"search"_s), u"read"_s) << u"magnifyingglass"_s;
+}
+
+void tst_TranscriptRows::toolIcon()
+{
+    QFETCH(BlockItem, block);
+    QFETCH(QString, icon);
+    QCOMPARE(ToolCallChip::toolIcon(block), icon);
+}
+
+void tst_TranscriptRows::graphemes()
+{
+    QCOMPARE(Graphemes::count(u"思考了"_s), 3);
+    QCOMPARE(Graphemes::count(u"a\r\nb"_s), 3);
+    QCOMPARE(Graphemes::count(u"e\u0301"_s), 1);
+    QCOMPARE(Graphemes::prefix(u"e\u0301xyz"_s, 2), u"e\u0301x"_s);
+    QCOMPARE(Graphemes::prefix(u"abc"_s, 10), u"abc"_s);
+    QCOMPARE(Graphemes::prefix(u"abc"_s, 0), QString());
+}
+
+QTEST_GUILESS_MAIN(tst_TranscriptRows)
+#include "tst_transcriptrows.moc"
