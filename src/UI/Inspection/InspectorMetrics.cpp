@@ -1,6 +1,9 @@
 #include "UI/Inspection/InspectorMetrics.h"
 
+#include "UI/Shared/ChromeIconButton.h"
+
 #include <QLocale>
+#include <QTextDocument>
 
 #include <charconv>
 #include <cmath>
@@ -45,6 +48,11 @@ const std::optional<QString> &presetValue(const std::optional<QString> &preset, 
 }
 
 } // namespace
+
+QString shownAsPlainText(const QString &text)
+{
+    return Qt::mightBeRichText(text) ? plainToolTip(text) : text;
+}
 
 namespace InspectorMetrics {
 

@@ -9,6 +9,10 @@
 
 namespace nbd {
 
+// A tooltip that shows `text` as written: the text itself unless Qt would take it for markup,
+// else its escaped form.
+QString shownAsPlainText(const QString &text);
+
 // The figures of the runtime inspector. Its fixed formats ("1.5 秒", "250 tok/s", "25%")
 // read the same in every locale; only the plain counts follow the user's locale.
 namespace InspectorMetrics {

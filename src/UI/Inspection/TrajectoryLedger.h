@@ -98,6 +98,8 @@ public:
 
     std::vector<TrajectoryLedgerItem> ledger(const QString &query, const QSet<qint64> &collapsedTurns) const;
     const std::vector<qint64> &turnNumbers() const { return m_turnNumbers; }
+    // The strip's entries of the same transcript (TrajectoryLedger::timelineEvents()).
+    const std::vector<TrajectoryTimelineEntry> &timeline() const { return m_timeline; }
     // The events of the ledger with an empty search and nothing collapsed.
     qsizetype eventCount() const { return qsizetype(m_events.size()); }
 
@@ -115,6 +117,7 @@ private:
     std::vector<Group> m_groups;
     std::vector<TrajectoryEventSelection> m_events;
     std::vector<qint64> m_turnNumbers;
+    std::vector<TrajectoryTimelineEntry> m_timeline;
     // Lower-cased searchable fields per event, made on the first search.
     mutable std::vector<std::array<QString, 5>> m_keys;
 };

@@ -129,6 +129,15 @@ private Q_SLOTS:
         const QString accented = u"e\u0301"_s; // e + combining acute: one character
         QTest::newRow("combining marks") << accented.repeated(180) << accented.repeated(180);
         QTest::newRow("combining marks cut") << accented.repeated(181) << accented.repeated(180) + u'…';
+        QTest::newRow("CJK") << u"中"_s.repeated(181) << u"中"_s.repeated(180) + u'…';
+        QTest::newRow("blanks after the cut") << a180 + u"  \n "_s << a180;
+        QTest::newRow("blanks inside the cut") << a180 + u"  x"_s << a180 + u'…';
+        QTest::newRow("CR LF is one character") << u"y"_s + u"\r\n"_s.repeated(100) + u"x"_s.repeated(100)
+                                                << u"y"_s + u"\r "_s.repeated(100) + u"x"_s.repeated(79) + u'…';
+        // Characters of many units each, more than the first look covers.
+        const QString heavy = u"a\u0301\u0302\u0303\u0304\u0305\u0306\u0307\u0308\u0309"_s;
+        QTest::newRow("long characters") << heavy.repeated(181) << heavy.repeated(180) + u'…';
+        QTest::newRow("long characters whole") << heavy.repeated(180) << heavy.repeated(180);
     }
     void previewRules()
     {
@@ -279,6 +288,9 @@ private Q_SLOTS:
         e.summary = u"Cafe\u0301"_s;
         QVERIFY(TrajectoryLedger::matches(e, u"café"_s));
         QVERIFY(!TrajectoryLedger::matches(e, u"cafe "_s));
+        // Singletons too: the Greek oxia is the acute accent.
+        e.summary = u"10 \u1ffd"_s;
+        QVERIFY(TrajectoryLedger::matches(e, u"10 \u00b4"_s));
         QCOMPARE(TrajectoryLedger::settledQuery(u"  ABC \n"_s), u"abc"_s);
         // The index built once filters the same way.
         const auto items = sampleTranscript();
@@ -309,6 +321,9 @@ private Q_SLOTS:
         const auto ledgerIds = ids(TrajectoryLedger::ledger(items, QString(), {}, false));
         for (const auto &e : entries)
             QVERIFY2(ledgerIds.contains(e.id()), qPrintable(e.id()));
+        // The index builds the same entries in the same walk as the ledger.
+        QCOMPARE(TrajectoryLedgerIndex(items, false).timeline(), entries);
+        QCOMPARE(TrajectoryLedgerIndex(items, true).timeline(), TrajectoryLedger::timelineEvents(items, true));
         const auto collapsedIds = ids(TrajectoryLedger::ledger(items, QString(), {}, true));
         for (const auto &e : TrajectoryLedger::timelineEvents(items, true))
             QVERIFY2(collapsedIds.contains(e.id()), qPrintable(e.id()));
