@@ -2,6 +2,7 @@
 
 #include "Store/AppModel.h"
 #include "Session/SessionModel.h"
+#include "UI/Inspection/RuntimeInspectorView.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/PlaceholderSupport.h"
@@ -101,6 +102,10 @@ WorkspaceToolsView::WorkspaceToolsView(AppModel *appModel, Binding<WorkspaceTool
     layout->addWidget(m_tabStrip);
     layout->addWidget(m_launcher);
     layout->addWidget(m_surface, 1);
+    if (m_appModel) {
+        connect(m_appModel, &AppModel::selectedSessionIdChanged, this, &WorkspaceToolsView::refresh);
+        connect(m_appModel, &AppModel::sessionModelsChanged, this, &WorkspaceToolsView::refresh);
+    }
     refresh();
 }
 
@@ -165,6 +170,23 @@ void WorkspaceToolsView::refresh()
 
     const WorkspaceToolTab *selected = state.selectedTabID ? state.find(*state.selectedTabID) : nullptr;
     m_launcher->setVisible(!selected);
+    const bool inspecting = selected && selected->tool == WorkspaceTool::SessionInspector;
+    if (inspecting) {
+        const auto session = m_appModel ? m_appModel->selectedSession() : nullptr;
+        if (!m_inspector) {
+            m_inspector = new RuntimeInspectorView(m_appModel, session, m_inspectorPanel, m_inspectorEvent, true,
+                                                   {RuntimeInspectorPanel::Runtime, RuntimeInspectorPanel::Event}, this);
+            static_cast<QVBoxLayout *>(layout())->insertWidget(layout()->indexOf(m_surface), m_inspector, 1);
+        }
+        m_inspector->setSession(session);
+        m_inspector->setEvent(m_inspectorEvent);
+        m_inspector->refresh();
+    }
+    if (m_inspector)
+        m_inspector->setVisible(inspecting);
+    m_surface->setVisible(!inspecting);
+    if (inspecting)
+        return;
     if (!selected) {
         m_surface->setDetail(m_rootURL.isLocalFile() ? m_rootURL.toLocalFile() : QString());
         return;

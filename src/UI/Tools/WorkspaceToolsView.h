@@ -18,9 +18,11 @@ namespace nbd {
 
 class AppModel;
 class PlaceholderSurface;
+class RuntimeInspectorView;
 
-// The workspace tools panel. Placeholder until the tools are built: it shows the tab strip and
-// the launcher, and names the selected tool and the state of its side chat.
+// The workspace tools panel. It shows the tab strip and the launcher; the session inspector tab
+// shows the runtime inspector of the selected session. Placeholder for the other tools: it names
+// the selected tool and the state of its side chat.
 class WorkspaceToolsView : public QWidget
 {
     Q_OBJECT
@@ -61,6 +63,7 @@ private:
     QHBoxLayout *m_tabLayout;
     QWidget *m_launcher;
     PlaceholderSurface *m_surface;
+    RuntimeInspectorView *m_inspector = nullptr;
 };
 
 } // namespace nbd
