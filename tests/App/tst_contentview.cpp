@@ -345,7 +345,7 @@ private Q_SLOTS:
         QCOMPARE(view->workspaceToolTabs().selectedTabID, view->workspaceToolTabs().tabs[2].id);
         // Without a connection the browser tab has no start address.
         QVERIFY(!view->workspaceToolTabs().tabs[2].browserStartURL.has_value());
-        view->openSessionInspector(RuntimeInspectorPanel::Event, TrajectoryEventSelection{u"s"_s, u"e"_s});
+        view->openSessionInspector(RuntimeInspectorPanel::Event, TrajectoryEventSelection{.id = u"e"_s});
         view->openSessionInspector(RuntimeInspectorPanel::Runtime, std::nullopt);
         QCOMPARE(view->workspaceToolTabs().tabs.size(), size_t(4));
         QCOMPARE(view->inspectorPanel(), RuntimeInspectorPanel::Runtime);

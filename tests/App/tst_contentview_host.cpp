@@ -6,6 +6,7 @@
 #include "Store/AppModel.h"
 #include "Session/SessionModel.h"
 #include "UI/Conversation/DeepDivingStatusView.h"
+#include "UI/Inspection/RuntimeInspectorView.h"
 #include "UI/Shared/Motion.h"
 #if __has_include("UI/Sidebar/PluginOverlayHost.h")
 #include "UI/Sidebar/PluginOverlayHost.h"
@@ -140,11 +141,23 @@ private Q_SLOTS:
         connectStore();
         m_store->selectSession(u"with-cwd"_s);
         QTRY_VERIFY(m_store->selectedSession());
-        m_view->openSessionInspector(RuntimeInspectorPanel::Event, TrajectoryEventSelection{u"with-cwd"_s, u"ev-1"_s});
+        TrajectoryEventSelection event;
+        event.id = u"user-1"_s;
+        event.role = u"USER"_s;
+        event.title = u"用户消息"_s;
+        m_view->openSessionInspector(RuntimeInspectorPanel::Event, event);
         QCOMPARE(m_view->inspectorPanel(), RuntimeInspectorPanel::Event);
+        // The tools panel shows the inspector of the selected session on the event panel.
+        auto *inspector = m_view->findChild<RuntimeInspectorView *>(u"session-inspector"_s);
+        QVERIFY(inspector);
+        QTRY_VERIFY(inspector->isVisible());
+        QCOMPARE(inspector->title(), u"事件详情"_s);
+        QCOMPARE(inspector->session(), m_store->selectedSession());
         m_store->selectSession(u"no-cwd"_s);
         QTRY_COMPARE(m_view->inspectorPanel(), RuntimeInspectorPanel::Runtime);
         QVERIFY(!m_view->selectedTrajectoryEvent().has_value());
+        QTRY_COMPARE(inspector->session(), m_store->selectedSession());
+        QCOMPARE(inspector->title(), u"运行概况"_s);
     }
 
     void statusLineShowsWhileTheSelectedSessionRuns()

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "UI/Inspection/RuntimeInspectorPanel.h"
+#include "UI/Inspection/TrajectoryEventSelection.h"
+
 #include <QString>
 #include <QUrl>
 #include <QUuid>
@@ -85,19 +88,6 @@ struct WorkspaceSideChatRuntime
     std::optional<QString> creationError;
 
     bool operator==(const WorkspaceSideChatRuntime &) const = default;
-};
-
-// The run inspector's panels.
-enum class RuntimeInspectorPanel { Runtime, Event };
-
-// One trajectory event picked by the user, passed whole between the conversation, the main
-// window and the session inspector.
-struct TrajectoryEventSelection
-{
-    QString sessionId;
-    QString eventId;
-
-    bool operator==(const TrajectoryEventSelection &) const = default;
 };
 
 // The first `count` characters as a person sees them (grapheme clusters), never splitting one.

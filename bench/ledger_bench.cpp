@@ -1,0 +1,139 @@
+// Figures of the trajectory's ledger over a 10,000-item transcript folded from a generated
+// session log (user messages, turns with text, reasoning and tool calls, notices).
+//
+//   ledger.items                    transcript items the figures are taken over
+//   ledger.rows                     ledger rows with an empty search
+//   ledger.build_ms_10k             the ledger model built from the transcript: the index (with
+//                                   the strip's entries), the rows and a fresh list model filled
+//                                   with them (median of 5)
+//   ledger.first_search_ms_10k      the first search over a fresh index (it lower-cases every
+//                                   searchable field once) (median of 5)
+//   ledger.search_ms_10k            a settled search over the built index, applied to the model
+//                                   as a difference (median over 5 queries)
+//   *_cpu_ms_10k                    the same, in processor time of the thread
+//   ledger.stream_update_ms_10k     one streamed change of the last turn applied to a full model
+//                                   (median of 5)
+
+#include "../tests/Support/SessionGenerator.h"
+#include "Session/TranscriptFold.h"
+#include "UI/Inspection/TrajectoryLedger.h"
+#include "UI/Inspection/TrajectoryLedgerModel.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <ctime>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+using namespace nbd;
+using namespace nbd::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr size_t kItems = 10000;
+constexpr int kRuns = 5;
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double timed(const std::function<void()> &work)
+{
+    QElapsedTimer t;
+    t.start();
+    work();
+    return double(t.nsecsElapsed()) / 1e6;
+}
+
+// Processor time of this thread, for machines shared with other work.
+double cpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+void print(const char *name, double value)
+{
+    std::printf("%s: %.2f\n", name, value);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+
+    FoldState state;
+    SessionGenerator generator(2024);
+    while (state.items.size() < kItems) {
+        for (const GeneratedEvent &e : generator.generate(2000))
+            TranscriptFold::fold(e.event, e.view, state);
+    }
+    std::vector<TranscriptItem> items(state.items.begin(), state.items.begin() + qsizetype(kItems));
+    std::printf("ledger.items: %zu\n", items.size());
+
+    std::vector<double> build;
+    std::vector<double> buildCpu;
+    qsizetype rows = 0;
+    for (int i = 0; i < kRuns; ++i) {
+        const double cpu = cpuMs();
+        build.push_back(timed([&] {
+            const TrajectoryLedgerIndex index(items, false);
+            TrajectoryLedgerModel model;
+            model.setRows(index.ledger(QString(), {}));
+            rows = model.rowCount();
+        }));
+        buildCpu.push_back(cpuMs() - cpu);
+    }
+    std::printf("ledger.rows: %lld\n", qint64(rows));
+    print("ledger.build_ms_10k", median(build));
+    print("ledger.build_cpu_ms_10k", median(buildCpu));
+
+    std::vector<double> first;
+    for (int i = 0; i < kRuns; ++i) {
+        const TrajectoryLedgerIndex index(items, false);
+        first.push_back(timed([&] { (void)index.ledger(u"error"_s, {}); }));
+    }
+    print("ledger.first_search_ms_10k", median(first));
+
+    const TrajectoryLedgerIndex index(items, false);
+    (void)index.ledger(u"warm"_s, {});
+    std::vector<double> search;
+    const QStringList queries{u"read"_s, u"完成"_s, u"tool"_s, u"xyz-no-hit"_s, u"step"_s};
+    std::vector<double> searchCpu;
+    for (const QString &query : queries) {
+        TrajectoryLedgerModel model;
+        model.setRows(index.ledger(QString(), {}));
+        const double cpu = cpuMs();
+        search.push_back(timed([&] { model.setRows(index.ledger(query, {})); }));
+        searchCpu.push_back(cpuMs() - cpu);
+    }
+    print("ledger.search_ms_10k", median(search));
+    print("ledger.search_cpu_ms_10k", median(searchCpu));
+
+    std::vector<double> stream;
+    for (int i = 0; i < kRuns; ++i) {
+        TrajectoryLedgerModel model;
+        model.setRows(index.ledger(QString(), {}));
+        std::vector<TranscriptItem> changed = items;
+        for (auto it = changed.rbegin(); it != changed.rend(); ++it) {
+            if (auto *turn = std::get_if<TurnItem>(&*it); turn && !turn->steps.empty() && !turn->steps.back().blocks.empty()) {
+                turn->steps.back().blocks.back().text += u" more"_s;
+                break;
+            }
+        }
+        stream.push_back(timed([&] {
+            const TrajectoryLedgerIndex next(changed, false);
+            model.setRows(next.ledger(QString(), {}));
+        }));
+    }
+    print("ledger.stream_update_ms_10k", median(stream));
+    return 0;
+}

@@ -1,0 +1,150 @@
+#include "UI/Inspection/SubagentCatalogView.h"
+
+#include "Store/AppModel.h"
+#include "UI/Inspection/InspectorMetrics.h"
+#include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/Icons.h"
+#include "UI/Shared/StoreActions.h"
+#include "UI/Shared/Theme.h"
+
+#include <QFontDatabase>
+#include <QMenu>
+#include <QPainter>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace nbd {
+
+SubagentCatalogView::SubagentCatalogView(AppModel *appModel, QString rootSessionId, QWidget *parent)
+    : QToolButton(parent)
+    , m_appModel(appModel)
+    , m_rootSessionId(std::move(rootSessionId))
+    , m_menu(new QMenu(this))
+{
+    setObjectName(u"subagent-catalog"_s);
+    m_menu->setObjectName(u"subagent-catalog-menu"_s);
+    setMenu(m_menu);
+    setPopupMode(QToolButton::InstantPopup);
+    setFocusPolicy(Qt::TabFocus);
+    setCursor(Qt::PointingHandCursor);
+    setFont(Fonts::system(12));
+    setProperty("symbolName", u"arrow.triangle.branch"_s);
+    connect(m_menu, &QMenu::aboutToShow, this, &SubagentCatalogView::rebuildMenu);
+    if (m_appModel) {
+        connect(m_appModel, &AppModel::subagentsByParentChanged, this, &SubagentCatalogView::refresh);
+        connect(m_appModel, &AppModel::subagentCatalogLoadingChanged, this, &SubagentCatalogView::refresh);
+        connect(m_appModel, &AppModel::sessionsChanged, this, &SubagentCatalogView::refresh);
+    }
+    refresh();
+}
+
+void SubagentCatalogView::setRootSessionId(QString rootSessionId)
+{
+    if (rootSessionId == m_rootSessionId)
+        return;
+    m_rootSessionId = std::move(rootSessionId);
+    refresh();
+}
+
+std::vector<SubagentCatalogRow> SubagentCatalogView::rows() const
+{
+    if (!m_appModel)
+        return {};
+    return SubagentCatalog::flatten(m_appModel->subagentsByParent(), m_rootSessionId);
+}
+
+void SubagentCatalogView::refresh()
+{
+    const auto current = rows();
+    m_healthy = SubagentCatalog::healthyCount(current);
+    m_running = SubagentCatalog::runningCount(current);
+    const bool loading = m_appModel && m_appModel->subagentCatalogLoading().contains(m_rootSessionId);
+    setText(QString::number(m_healthy));
+    setAccessibleName(SubagentCatalog::accessibleName(m_healthy));
+    setToolTip(shownAsPlainText(SubagentCatalog::toolTip(m_healthy, m_running)));
+    setVisible(m_healthy > 0 || loading);
+    rebuildMenu();
+    updateGeometry();
+    update();
+}
+
+void SubagentCatalogView::rebuildMenu()
+{
+    m_menu->clear();
+    const auto current = rows();
+    if (current.empty()) {
+        QAction *loading = m_menu->addAction(u"正在读取子代理…"_s);
+        loading->setObjectName(u"subagent-catalog-loading"_s);
+        loading->setEnabled(false);
+    }
+    for (const SubagentCatalogRow &row : current) {
+        QAction *action = nullptr;
+        if (row.entry.isChild()) {
+            const auto title = m_appModel ? m_appModel->displayTitle(row.entry.id) : std::nullopt;
+            const QString icon = row.entry.isRunning() ? u"circle.fill"_s : SubagentCatalog::modeIcon(row.entry.mode);
+            action = m_menu->addAction(Icons::pixmap(icon, 14, palette().color(QPalette::WindowText), devicePixelRatioF()),
+                                       SubagentCatalog::rowTitle(row, title));
+            action->setProperty("symbolName", icon);
+            connect(action, &QAction::triggered, this, [this, row] { selectRow(row); });
+        } else {
+            action = m_menu->addAction(Icons::pixmap(u"exclamationmark.triangle"_s, 14, Theme::secondaryText(),
+                                                     devicePixelRatioF()),
+                                       SubagentCatalog::diagnosticTitle(row));
+            action->setProperty("symbolName", u"exclamationmark.triangle"_s);
+            action->setEnabled(false);
+        }
+        action->setObjectName(u"subagent-row"_s);
+        action->setData(row.id());
+    }
+    m_menu->addSeparator();
+    QAction *reload = m_menu->addAction(Icons::pixmap(u"arrow.clockwise"_s, 14, palette().color(QPalette::WindowText),
+                                                      devicePixelRatioF()),
+                                        u"刷新子代理"_s);
+    reload->setObjectName(u"subagent-refresh"_s);
+    reload->setProperty("symbolName", u"arrow.clockwise"_s);
+    connect(reload, &QAction::triggered, this, [this] {
+        if (m_appModel)
+            startStoreTask(m_appModel->refreshSubagentTree(m_rootSessionId, 0));
+    });
+}
+
+void SubagentCatalogView::selectRow(const SubagentCatalogRow &row)
+{
+    if (!m_appModel)
+        return;
+    const auto &lists = m_appModel->subagentsByParent();
+    const auto list = lists.constFind(row.parentSessionId);
+    if (list == lists.constEnd())
+        return; // the list went away since the menu was built
+    m_appModel->selectSubagent(row.parentSessionId, row.entry, list->parentAvailable);
+}
+
+QSize SubagentCatalogView::sizeHint() const
+{
+    QFont digits = font();
+    const int textWidth = QFontMetrics(digits).horizontalAdvance(text());
+    return {8 + 14 + 5 + textWidth + 8, 28};
+}
+
+void SubagentCatalogView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (underMouse() || isDown()) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Theme::hover());
+        painter.drawRoundedRect(QRectF(rect()), 6, 6);
+    }
+    const QColor fg = Theme::secondaryText();
+    Icons::paint(&painter, QRectF(8, (height() - 14) / 2.0, 14, 14), u"arrow.triangle.branch"_s, fg);
+    painter.setPen(fg);
+    painter.setFont(font());
+    painter.drawText(rect().adjusted(8 + 14 + 5, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, text());
+    if (hasFocus()) {
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(Theme::brand(), 1));
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
+    }
+}
+
+} // namespace nbd

@@ -1,0 +1,180 @@
+#include "UI/Inspection/TrajectoryTimelineOverview.h"
+
+#include "UI/Inspection/TrajectoryTimelineGeometry.h"
+#include "UI/Inspection/InspectorMetrics.h"
+#include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/Theme.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace nbd {
+
+namespace {
+
+QColor laneColor(const TrajectoryTimelineEntry &entry)
+{
+    if (entry.event.isError)
+        return Theme::systemRed();
+    switch (entry.lane) {
+    case 0: return Theme::brand();
+    case 1: return QColor::fromRgbF(0.66f, 0.34f, 0.52f);
+    default: return Theme::warning();
+    }
+}
+
+} // namespace
+
+TrajectoryTimelineOverview::TrajectoryTimelineOverview(Select onSelect, QWidget *parent)
+    : QWidget(parent)
+    , m_onSelect(std::move(onSelect))
+{
+    setObjectName(u"trajectory-timeline"_s);
+    setAccessibleName(u"轨迹时间线"_s);
+    setMouseTracking(true);
+    setFixedHeight(int(TrajectoryTimelineGeometry::kHeight));
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    refreshToolTip();
+}
+
+const QStringList &TrajectoryTimelineOverview::laneLabels()
+{
+    static const QStringList labels{u"Input"_s, u"Model"_s, u"Tools"_s};
+    return labels;
+}
+
+void TrajectoryTimelineOverview::setEntries(std::vector<TrajectoryTimelineEntry> entries)
+{
+    m_entries = std::move(entries);
+    const QString query = m_query;
+    m_query.clear();
+    setSearchQuery(query); // re-matches the new entries
+    refreshToolTip();
+    update();
+}
+
+void TrajectoryTimelineOverview::setSelectedEventId(std::optional<QString> id)
+{
+    if (id == m_selectedId)
+        return;
+    m_selectedId = std::move(id);
+    update();
+}
+
+void TrajectoryTimelineOverview::setSearchQuery(const QString &query)
+{
+    if (query == m_query && m_matching.size() == (query.isEmpty() ? 0 : m_entries.size()))
+        return;
+    m_query = query;
+    m_matching.clear();
+    if (!m_query.isEmpty()) {
+        m_matching.reserve(m_entries.size());
+        for (const auto &entry : m_entries)
+            m_matching.push_back(TrajectoryLedger::matches(entry.event, m_query));
+    }
+    update();
+}
+
+void TrajectoryTimelineOverview::setHoveredIndex(std::optional<qsizetype> index)
+{
+    if (index == m_hoveredIndex)
+        return;
+    m_hoveredIndex = index;
+    refreshToolTip();
+    update();
+    Q_EMIT hoveredIndexChanged();
+}
+
+void TrajectoryTimelineOverview::refreshToolTip()
+{
+    setToolTip(shownAsPlainText(TrajectoryTimelineGeometry::tooltip(m_entries, m_hoveredIndex)));
+}
+
+void TrajectoryTimelineOverview::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const double w = width();
+    const double h = height();
+    painter.fillRect(rect(), Theme::inset());
+
+    painter.setFont(Fonts::system(9));
+    painter.setPen(Theme::secondaryText());
+    const QStringList &labels = laneLabels();
+    for (qsizetype i = 0; i < labels.size(); ++i) {
+        const double cy = TrajectoryTimelineGeometry::labelCentreY(i);
+        painter.drawText(QRectF(0, cy - 7, kLabelWidth - 4, 14), Qt::AlignRight | Qt::AlignVCenter, labels[i]);
+    }
+    const QColor strong = Theme::strongHairline();
+    auto verticalLine = [&](double x) { painter.fillRect(QRectF(x, 0, 1, h), strong); };
+    verticalLine(kLabelWidth);
+
+    if (m_entries.empty()) {
+        painter.setFont(Fonts::system(10));
+        painter.setPen(Theme::secondaryText());
+        const double cx = kLabelWidth + (w - kLabelWidth) / 2;
+        painter.drawText(QRectF(cx - 200, 25 - 10, 400, 20), Qt::AlignCenter, u"暂无轨迹数据"_s);
+    } else {
+        const qsizetype n = qsizetype(m_entries.size());
+        const auto g = TrajectoryTimelineGeometry::make(w, kLabelWidth, n);
+        const bool searching = !m_query.isEmpty();
+        std::optional<qint64> previousTurn;
+        painter.setPen(Qt::NoPen);
+        for (qsizetype i = 0; i < n; ++i) {
+            const TrajectoryTimelineEntry &entry = m_entries[size_t(i)];
+            const double x = g.slotX(i);
+            if (entry.event.turn) {
+                if (previousTurn && *previousTurn != *entry.event.turn)
+                    verticalLine(x);
+                previousTurn = entry.event.turn;
+            }
+            const bool selected = m_selectedId && *m_selectedId == entry.event.id;
+            const bool hovered = m_hoveredIndex && *m_hoveredIndex == i;
+            const bool matching = !searching || m_matching[size_t(i)];
+            QColor color = laneColor(entry);
+            color.setAlphaF(float(color.alphaF() * TrajectoryTimelineGeometry::opacity(selected, hovered, searching, matching)));
+            const QRectF mark = g.markRect(i, entry.lane);
+            painter.setBrush(color);
+            painter.drawRoundedRect(mark, 1, 1);
+            if (selected || hovered) {
+                QColor outline = selected ? Theme::brand() : Theme::primaryText();
+                if (!selected)
+                    outline.setAlphaF(0.45f);
+                painter.setBrush(Qt::NoBrush);
+                painter.setPen(QPen(outline, 1));
+                painter.drawRoundedRect(mark.adjusted(-1.5, -1.5, 1.5, 1.5), 2, 2);
+                painter.setPen(Qt::NoPen);
+            }
+        }
+    }
+    painter.fillRect(QRectF(0, h - 1, w, 1), strong);
+}
+
+void TrajectoryTimelineOverview::mouseMoveEvent(QMouseEvent *event)
+{
+    setHoveredIndex(TrajectoryTimelineGeometry::indexAt(event->position().x(), width(), kLabelWidth,
+                                                        qsizetype(m_entries.size())));
+    QWidget::mouseMoveEvent(event);
+}
+
+void TrajectoryTimelineOverview::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+        const auto i = TrajectoryTimelineGeometry::indexAt(event->position().x(), width(), kLabelWidth,
+                                                           qsizetype(m_entries.size()));
+        if (i && *i >= 0 && *i < qsizetype(m_entries.size()) && m_onSelect)
+            m_onSelect(m_entries[size_t(*i)].event);
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
+void TrajectoryTimelineOverview::leaveEvent(QEvent *event)
+{
+    setHoveredIndex(std::nullopt);
+    QWidget::leaveEvent(event);
+}
+
+} // namespace nbd

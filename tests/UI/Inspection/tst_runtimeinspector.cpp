@@ -1,0 +1,309 @@
+// The runtime inspector and the run summary bar over a session of the simulated host: what
+// they show as the host reports statistics, usage, presets and jobs, the panel picker, the
+// event panel, and the summary's click.
+
+#include "AccessibilityWalk.h"
+#include "GuiTestMain.h"
+#include "InspectionTestSupport.h"
+#include "ShownText.h"
+
+#include "Session/SessionModel.h"
+#include "UI/Inspection/RuntimeInspectorView.h"
+#include "UI/Inspection/RuntimeSummaryBar.h"
+
+#include <QLabel>
+#include <QBoxLayout>
+#include <QtTest>
+
+using namespace nbd;
+using namespace nbd::test;
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+JSONValue statsValue(bool withRates)
+{
+    JSONValue::Members m{{u"turns"_s, JSONValue(qint64(1200))},
+                         {u"steps"_s, JSONValue(qint64(4))},
+                         {u"llmMs"_s, JSONValue(qint64(65000))},
+                         {u"toolMs"_s, JSONValue(qint64(850))}};
+    if (withRates) {
+        m.emplace_back(u"ttftMs"_s, JSONValue(qint64(1200)));
+        m.emplace_back(u"ttftSteps"_s, JSONValue(qint64(2)));
+        m.emplace_back(u"decodeMs"_s, JSONValue(qint64(2000)));
+        m.emplace_back(u"decodeTokens"_s, JSONValue(qint64(500)));
+    }
+    return JSONValue::object(std::move(m));
+}
+
+JSONValue usageValue(qint64 input, std::optional<qint64> cacheRead, std::optional<qint64> reasoning = {})
+{
+    JSONValue::Members m{{u"inputTokens"_s, JSONValue(input)}, {u"outputTokens"_s, JSONValue(qint64(1234567))}};
+    if (cacheRead)
+        m.emplace_back(u"cacheReadTokens"_s, JSONValue(*cacheRead));
+    if (reasoning)
+        m.emplace_back(u"reasoningTokens"_s, JSONValue(*reasoning));
+    return JSONValue::object(std::move(m));
+}
+
+JSONValue job(const QString &id, const QString &label, const QString &status, std::optional<QString> detail = {})
+{
+    JSONValue::Members m{{u"id"_s, id},         {u"kind"_s, u"shell"_s},
+                         {u"label"_s, label},   {u"status"_s, status},
+                         {u"startedAt"_s, JSONValue(1.0)}};
+    if (detail)
+        m.emplace_back(u"detail"_s, *detail);
+    return JSONValue::object(std::move(m));
+}
+
+// Section title → list of "label=value" rows, in order.
+QMap<QString, QStringList> sections(QWidget *inspector)
+{
+    QMap<QString, QStringList> out;
+    for (QWidget *section : inspector->findChildren<QWidget *>(u"inspector-section"_s)) {
+        QStringList rows;
+        for (QWidget *row : section->findChildren<QWidget *>(u"inspector-row"_s))
+            rows << row->property("rowLabel").toString() + u'=' + row->property("rowValue").toString();
+        out.insert(section->property("sectionTitle").toString(), rows);
+    }
+    return out;
+}
+
+QString rowSymbol(QWidget *inspector, const QString &label)
+{
+    for (QWidget *row : inspector->findChildren<QWidget *>(u"inspector-row"_s)) {
+        if (row->property("rowLabel").toString() == label)
+            return row->property("symbolName").toString();
+    }
+    return {};
+}
+
+struct Window
+{
+    std::unique_ptr<QWidget> window = std::make_unique<QWidget>();
+    QVBoxLayout *layout = new QVBoxLayout(window.get());
+
+    void show(QSize size = {340, 720})
+    {
+        window->resize(size);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+};
+
+} // namespace
+
+class TestRuntimeInspector : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+
+    void runtimePanelFollowsTheHost()
+    {
+        StoreHarness h;
+        auto row = session(u"run"_s, 1);
+        row.agentPreset = u"coder"_s;
+        h.world.addSession(row);
+        h.connected();
+        h.waitForStreams();
+        const auto model = openSession(h, u"run"_s);
+        QVERIFY(model);
+        RuntimeInspectorPanel panel = RuntimeInspectorPanel::Runtime;
+        Window w;
+        auto *inspector = new RuntimeInspectorView(
+            h.store.get(), model, Binding<RuntimeInspectorPanel>{[&] { return panel; }, [&](RuntimeInspectorPanel p) { panel = p; }},
+            std::nullopt, true, {RuntimeInspectorPanel::Runtime, RuntimeInspectorPanel::Event});
+        w.layout->addWidget(inspector);
+        w.show();
+        QCOMPARE(inspector->objectName(), u"session-inspector"_s);
+
+        // Nothing reported yet: only the session section; the preset from the session list.
+        auto shown = sections(inspector);
+        QCOMPARE(shown.keys(), QStringList{u"会话"_s});
+        QCOMPARE(shown[u"会话"_s], (QStringList{u"模式=Agent"_s, u"预设=coder"_s, u"权限=默认"_s}));
+        QCOMPARE(rowSymbol(inspector, u"权限"_s), u"checkmark.shield"_s);
+        QCOMPARE(inspector->statusText(), u"已就绪"_s);
+
+        // Statistics without rates: exactly four rows.
+        h.world.pushProjection(u"run"_s, u"sessionStats"_s, statsValue(false));
+        QTRY_VERIFY(sections(inspector).contains(u"轨迹"_s));
+        QCOMPARE(sections(inspector)[u"轨迹"_s],
+                 (QStringList{u"回合=1,200"_s, u"步骤=4"_s, u"模型耗时=1.1 分"_s, u"工具耗时=850 ms"_s}));
+        h.world.pushProjection(u"run"_s, u"sessionStats"_s, statsValue(true));
+        QTRY_COMPARE(sections(inspector)[u"轨迹"_s].size(), 6);
+        QCOMPARE(sections(inspector)[u"轨迹"_s].mid(4), (QStringList{u"首 token=0.6 秒"_s, u"吞吐=250 tok/s"_s}));
+
+        // Usage: cache read with no input and no cache → no cache row; then 25 %.
+        h.world.pushProjection(u"run"_s, u"tokenUsage"_s, usageValue(0, 0));
+        QTRY_VERIFY(sections(inspector).contains(u"Token"_s));
+        QCOMPARE(sections(inspector)[u"Token"_s], (QStringList{u"输入=0"_s, u"输出=1,234,567"_s}));
+        h.world.pushProjection(u"run"_s, u"tokenUsage"_s, usageValue(300, 100, 42));
+        QTRY_COMPARE(sections(inspector)[u"Token"_s],
+                     (QStringList{u"输入=300"_s, u"输出=1,234,567"_s, u"推理=42"_s, u"缓存命中=25%"_s}));
+
+        // Jobs, each with its mark.
+        h.world.pushJobs(u"run"_s, JSONValue::array({job(u"j1"_s, u"Build"_s, u"running"_s),
+                                                    job(u"j2"_s, u"Lint"_s, u"failed"_s, u"2 errors"_s),
+                                                    job(u"j3"_s, u"Index"_s, u"queued"_s)}));
+        QTRY_COMPARE(inspector->findChildren<QWidget *>(u"inspector-job"_s).size(), 3);
+        QStringList marks;
+        for (QWidget *j : inspector->findChildren<QWidget *>(u"inspector-job"_s))
+            marks << j->property("symbolName").toString();
+        QCOMPARE(marks, (QStringList{QString(), u"xmark.circle"_s, u"checkmark.circle"_s}));
+        QVERIFY(sections(inspector).contains(u"后台活动"_s));
+
+        // Plan mode, the permission preset and a continuable subagent run.
+        h.world.pushProjection(u"run"_s, u"plan"_s, JSONValue::object({{u"active"_s, JSONValue(true)}}));
+        h.world.pushProjection(
+            u"run"_s, u"permissions"_s,
+            JSONValue::object({{u"options"_s, JSONValue::array({JSONValue::object(
+                                                  {{u"value"_s, u"read-only"_s}, {u"name"_s, u"Read only"_s}})})},
+                               {u"current"_s, u"read-only"_s}}));
+        h.world.pushProjection(u"run"_s, u"subagent"_s, JSONValue::object({{u"mode"_s, u"continuable"_s}}));
+        QTRY_COMPARE(sections(inspector)[u"会话"_s],
+                     (QStringList{u"模式=计划"_s, u"预设=coder"_s, u"权限=只读"_s, u"子代理=持续"_s}));
+        QCOMPARE(rowSymbol(inspector, u"模式"_s), u"map"_s);
+        QCOMPARE(rowSymbol(inspector, u"权限"_s), u"lock"_s);
+        h.world.pushProjection(u"run"_s, u"subagent"_s,
+                               JSONValue::object({{u"mode"_s, u"one-shot"_s}, {u"label"_s, u"探索"_s}}));
+        QTRY_VERIFY(sections(inspector)[u"会话"_s].contains(u"子代理=探索"_s));
+
+        // Running changes the dot and the status text only.
+        model->setRunning(true);
+        QCOMPARE(inspector->statusText(), u"运行中"_s);
+        QCOMPARE(inspector->findChild<QLabel *>(u"inspector-status"_s)->text(), u"运行中"_s);
+        QCOMPARE(inspector->title(), u"运行概况"_s);
+        { const QStringList problems = accessibilityProblems(w.window.get()); QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s))); }
+    }
+
+    void pickerAndEventPanel()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"run"_s, 1));
+        h.connected();
+        const auto model = openSession(h, u"run"_s);
+        QVERIFY(model);
+        RuntimeInspectorPanel panel = RuntimeInspectorPanel::Runtime;
+        int writes = 0;
+        Window w;
+        auto *inspector = new RuntimeInspectorView(
+            h.store.get(), model,
+            Binding<RuntimeInspectorPanel>{[&] { return panel; }, [&](RuntimeInspectorPanel p) { panel = p; ++writes; }},
+            std::nullopt, true, {RuntimeInspectorPanel::Event, RuntimeInspectorPanel::Runtime});
+        w.layout->addWidget(inspector);
+        w.show();
+
+        // The segments in the given order, named for screen readers.
+        auto *picker = inspector->findChild<QWidget *>(u"inspector-panel-picker"_s);
+        QVERIFY(picker);
+        const auto segments = picker->findChildren<QAbstractButton *>();
+        QCOMPARE(segments.size(), 2);
+        QCOMPARE(segments[0]->accessibleName(), u"事件"_s);
+        QCOMPARE(segments[1]->accessibleName(), u"运行"_s);
+        QVERIFY(segments[1]->isChecked());
+
+        QTest::mouseClick(segments[0], Qt::LeftButton);
+        QCOMPARE(panel, RuntimeInspectorPanel::Event);
+        QCOMPARE(writes, 1);
+        QCOMPARE(inspector->title(), u"事件详情"_s);
+        QCOMPARE(inspector->findChild<QLabel *>(u"inspector-title"_s)->text(), u"事件详情"_s);
+        auto *hint = inspector->findChild<QLabel *>(u"inspector-event-hint"_s);
+        QVERIFY(hint && hint->isVisible());
+        QCOMPARE(hint->text(), u"在轨迹中选择一个事件"_s);
+
+        // A failed tool call with arguments and a result.
+        TrajectoryEventSelection event;
+        event.id = u"turn-2-step-3-block-1"_s;
+        event.role = u"TOOL"_s;
+        event.title = u"read_file"_s;
+        event.turn = 2;
+        event.step = 1003;
+        event.summary = u"失败 · gone"_s;
+        event.payload = u"{\"path\":\"a\"}"_s;
+        event.result = u"gone"_s;
+        event.isError = true;
+        inspector->setEvent(event);
+        QCOMPARE(sections(inspector)[u"概览"_s], (QStringList{u"类型=TOOL"_s, u"事件=read_file"_s, u"回合=2"_s,
+                                                             u"步骤=1,003"_s, u"状态=失败"_s}));
+        QCOMPARE(rowSymbol(inspector, u"状态"_s), u"xmark.circle"_s);
+        const auto blocks = inspector->findChildren<QWidget *>(u"inspector-event-block"_s);
+        QCOMPARE(blocks.size(), 2);
+        QCOMPARE(blocks[0]->property("sectionTitle").toString(), u"内容与参数"_s);
+        QCOMPARE(blocks[0]->property("isError").toBool(), false);
+        QCOMPARE(blocks[1]->property("sectionTitle").toString(), u"结果"_s);
+        QCOMPARE(blocks[1]->property("isError").toBool(), true);
+        auto *resultText = blocks[1]->findChild<QLabel *>(u"inspector-text"_s);
+        QCOMPARE(resultText->text(), u"gone"_s);
+        QCOMPARE(resultText->textFormat(), Qt::PlainText);
+        QVERIFY(resultText->textInteractionFlags() & Qt::TextSelectableByMouse);
+
+        // A user message: no turn or step rows, no result block; an empty payload shows no block.
+        event = TrajectoryEventSelection{u"user-1"_s, u"USER"_s, u"用户消息"_s, {}, {}, u"hi"_s, QString(), {}, true};
+        inspector->setEvent(event);
+        QCOMPARE(sections(inspector)[u"概览"_s],
+                 (QStringList{u"类型=USER"_s, u"事件=用户消息"_s, u"状态=失败"_s}));
+        QVERIFY(inspector->findChildren<QWidget *>(u"inspector-event-block"_s).isEmpty());
+
+        // The binding set elsewhere to a panel the picker does not offer still shows it.
+        { const QStringList problems = accessibilityProblems(w.window.get()); QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s))); }
+    }
+
+    void withoutPicker()
+    {
+        RuntimeInspectorPanel panel = RuntimeInspectorPanel::Event;
+        Window w;
+        auto *inspector = new RuntimeInspectorView(nullptr, SessionModel::create(u"x"_s),
+                                                   Binding<RuntimeInspectorPanel>{[&] { return panel; }, {}},
+                                                   std::nullopt, false, {RuntimeInspectorPanel::Runtime});
+        w.layout->addWidget(inspector);
+        w.show();
+        QVERIFY(!inspector->findChild<QWidget *>(u"inspector-panel-picker"_s));
+        // The event panel is shown because the binding says so, not the available panels.
+        QVERIFY(inspector->findChild<QLabel *>(u"inspector-event-hint"_s));
+        { const QStringList problems = accessibilityProblems(w.window.get()); QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s))); }
+    }
+
+    void summaryBar()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"run"_s, 1));
+        h.connected();
+        h.waitForStreams();
+        const auto model = openSession(h, u"run"_s);
+        QVERIFY(model);
+        int clicks = 0;
+        Window w;
+        auto *bar = new RuntimeSummaryBar(model, [&] { ++clicks; });
+        w.layout->addWidget(bar);
+        w.show({900, 80});
+        QVERIFY(bar->segments().empty());
+
+        h.world.pushProjection(u"run"_s, u"tokenUsage"_s, usageValue(300, {}));
+        QTRY_COMPARE(bar->segments(), std::vector<QString>{u"输入 300 · 输出 1,235k"_s});
+        QCOMPARE(shownToolTip(bar->toolTip()).contains(u"输入 300 · 输出 1,235k"_s), true);
+        h.world.pushProjection(u"run"_s, u"sessionStats"_s, statsValue(true));
+        h.world.pushProjection(u"run"_s, u"tokenUsage"_s, usageValue(300, 100));
+        QTRY_COMPARE(bar->segments().size(), size_t(5));
+        QCOMPARE(bar->segments(), (std::vector<QString>{u"1,200 轮 · 4 步"_s, u"LLM 1m5s · 工具调用 0s"_s,
+                                                        u"首 token 平均 0.6s · 250 tok/s"_s, u"缓存命中 25%"_s,
+                                                        u"输入 300 · 输出 1,235k"_s}));
+        QCOMPARE(bar->accessibleName(), u"1,200 轮 · 4 步 | LLM 1m5s · 工具调用 0s | 首 token 平均 0.6s · 250 tok/s | "
+                                        u"缓存命中 25% | 输入 300 · 输出 1,235k"_s);
+        // A narrow window cuts the line, not the tooltip.
+        w.window->resize(300, 80);
+        QTRY_VERIFY(bar->width() <= 300);
+        QVERIFY(shownToolTip(bar->toolTip()).contains(u"输入 300 · 输出 1,235k"_s));
+
+        QTest::mouseClick(bar, Qt::LeftButton);
+        QCOMPARE(clicks, 1);
+        bar->setFocus();
+        QTest::keyClick(bar, Qt::Key_Space);
+        QCOMPARE(clicks, 2);
+        { const QStringList problems = accessibilityProblems(w.window.get()); QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s))); }
+    }
+};
+
+NBD_GUI_TEST_MAIN(TestRuntimeInspector)
+#include "tst_runtimeinspector.moc"

@@ -1,0 +1,387 @@
+// The trajectory's ledger and strip as derived from a transcript, and the strip's geometry.
+
+#include "UI/Inspection/TrajectoryLedger.h"
+#include "UI/Inspection/TrajectoryTimelineGeometry.h"
+
+#include <QLocale>
+#include <QtTest>
+
+using namespace nbd;
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+UserMessageItem user(const QString &text, const QString &source = u"user"_s)
+{
+    UserMessageItem m;
+    m.id = u"m-"_s + text;
+    m.text = text;
+    m.sourceKind = source;
+    return m;
+}
+
+BlockItem textBlock(qint64 index, const QString &text)
+{
+    BlockItem b;
+    b.index = index;
+    b.kind = BlockKind::text;
+    b.text = text;
+    return b;
+}
+
+BlockItem reasoningBlock(qint64 index, const QString &text)
+{
+    BlockItem b = textBlock(index, text);
+    b.kind = BlockKind::reasoning;
+    return b;
+}
+
+BlockItem toolBlock(qint64 index, std::optional<QString> name, const QString &arguments,
+                    std::optional<QString> result = {}, bool error = false)
+{
+    BlockItem b;
+    b.index = index;
+    b.kind = BlockKind::toolCall;
+    b.toolName = std::move(name);
+    b.arguments = arguments;
+    b.resultText = std::move(result);
+    b.resultIsError = error;
+    return b;
+}
+
+TurnItem turn(qint64 number, std::vector<StepItem> steps, TurnStatus status = TurnStatus::finished(TurnEndReason::completed))
+{
+    TurnItem t;
+    t.turn = number;
+    t.steps = std::move(steps);
+    t.status = status;
+    return t;
+}
+
+NoticeItem notice(const QString &id, const QString &text, std::optional<QString> detail = {},
+                  NoticeTint tint = NoticeTint::neutral)
+{
+    NoticeItem n;
+    n.id = id;
+    n.text = text;
+    n.detail = std::move(detail);
+    n.tint = tint;
+    return n;
+}
+
+QStringList ids(const std::vector<TrajectoryLedgerItem> &rows)
+{
+    QStringList out;
+    for (const auto &r : rows)
+        out << r.id();
+    return out;
+}
+
+QStringList ids(const std::vector<TrajectoryTimelineEntry> &entries)
+{
+    QStringList out;
+    for (const auto &e : entries)
+        out << e.id();
+    return out;
+}
+
+// Two plain messages around an injected one, a turn with reasoning, text and two tool calls
+// (one finished, one failed), a running turn with a running call, and two notices.
+std::vector<TranscriptItem> sampleTranscript()
+{
+    std::vector<TranscriptItem> items;
+    items.emplace_back(user(u"Hello\nworld"_s));
+    items.emplace_back(user(u"<context>"_s, u"context"_s));
+    items.emplace_back(turn(1, {StepItem{1, {reasoningBlock(0, u"thinking"_s), textBlock(1, u"Reply"_s)}},
+                                StepItem{2, {toolBlock(0, u"read_file"_s, u"{\"path\":\"a\"}"_s, u"contents A"_s),
+                                             toolBlock(1, std::nullopt, u"args"_s, u"boom"_s, true)}}}));
+    items.emplace_back(notice(u"n1"_s, u"Compacted"_s, u"Needle in detail"_s));
+    items.emplace_back(user(u"second"_s));
+    items.emplace_back(turn(2, {StepItem{1, {toolBlock(0, u"shell"_s, u"ls -la"_s)}}}, TurnStatus::running()));
+    items.emplace_back(notice(u"n2"_s, u"Failed hard"_s, std::nullopt, NoticeTint::danger));
+    return items;
+}
+
+} // namespace
+
+class TestTrajectoryLedger : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+
+    void previewRules_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        const QString a180 = QString(180, u'a');
+        QTest::newRow("line feeds become blanks") << u"a\nb\n\nc"_s << u"a b  c"_s;
+        QTest::newRow("ends trimmed") << u"  \n x y \n "_s << u"x y"_s;
+        QTest::newRow("only blanks and newlines") << u" \n\t\n "_s << QString();
+        QTest::newRow("exactly 180 kept whole") << a180 << a180;
+        QTest::newRow("181 cut with ellipsis") << a180 + u'b' << a180 + u'…';
+        QTest::newRow("trimmed to 180 is whole") << u"   "_s + a180 + u"\n\n"_s << a180;
+        QTest::newRow("carriage return kept") << u"a\r\nb"_s << u"a\r b"_s;
+        // 181 characters, each two UTF-16 units: counted as people count, not by units.
+        const QString emoji = u"😀"_s;
+        QTest::newRow("surrogate pairs") << emoji.repeated(181) << emoji.repeated(180) + u'…';
+        const QString accented = u"e\u0301"_s; // e + combining acute: one character
+        QTest::newRow("combining marks") << accented.repeated(180) << accented.repeated(180);
+        QTest::newRow("combining marks cut") << accented.repeated(181) << accented.repeated(180) + u'…';
+        QTest::newRow("CJK") << u"中"_s.repeated(181) << u"中"_s.repeated(180) + u'…';
+        QTest::newRow("blanks after the cut") << a180 + u"  \n "_s << a180;
+        QTest::newRow("blanks inside the cut") << a180 + u"  x"_s << a180 + u'…';
+        QTest::newRow("CR LF is one character") << u"y"_s + u"\r\n"_s.repeated(100) + u"x"_s.repeated(100)
+                                                << u"y"_s + u"\r "_s.repeated(100) + u"x"_s.repeated(79) + u'…';
+        // Characters of many units each, more than the first look covers.
+        const QString heavy = u"a\u0301\u0302\u0303\u0304\u0305\u0306\u0307\u0308\u0309"_s;
+        QTest::newRow("long characters") << heavy.repeated(181) << heavy.repeated(180) + u'…';
+        QTest::newRow("long characters whole") << heavy.repeated(180) << heavy.repeated(180);
+    }
+    void previewRules()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        QCOMPARE(TrajectoryLedger::preview(text), expected);
+    }
+
+    void toolSummaries()
+    {
+        QCOMPARE(TrajectoryLedger::toolSummary(toolBlock(0, u"x"_s, u"a\nb"_s)), u"运行中 · a b"_s);
+        QCOMPARE(TrajectoryLedger::toolSummary(toolBlock(0, u"x"_s, u"a"_s, u"bad"_s, true)), u"失败 · bad"_s);
+        QCOMPARE(TrajectoryLedger::toolSummary(toolBlock(0, u"x"_s, u"a"_s, u"ok"_s)), u"完成 · ok"_s);
+        // An empty result is still a result.
+        QCOMPARE(TrajectoryLedger::toolSummary(toolBlock(0, u"x"_s, u"a"_s, QString())), u"完成 · "_s);
+    }
+
+    void turnEventsExpandedAndCollapsed()
+    {
+        const TurnItem t = turn(3, {StepItem{2, {reasoningBlock(0, QString()), textBlock(1, u"hi"_s),
+                                                 toolBlock(4, std::nullopt, u"args"_s),
+                                                 toolBlock(5, u"grep"_s, u"q"_s, u"err"_s, true)}}});
+        const auto expanded = TrajectoryLedger::turnEvents(t, false);
+        QStringList got;
+        for (const auto &e : expanded)
+            got << e.id;
+        QCOMPARE(got, (QStringList{u"turn-3-step-2-block-0"_s, u"turn-3-step-2-block-1"_s,
+                                   u"turn-3-step-2-block-4-request"_s, u"turn-3-step-2-block-5-request"_s,
+                                   u"turn-3-step-2-block-5-result"_s}));
+        QCOMPARE(expanded[0].title, u"思考过程"_s);
+        QCOMPARE(expanded[0].summary, u"进行中"_s);
+        QCOMPARE(expanded[1].role, u"ASSISTANT"_s);
+        QCOMPARE(expanded[1].title, u"回复"_s);
+        QCOMPARE(expanded[2].role, u"ASSISTANT"_s); // the request half is the model's
+        QCOMPARE(expanded[2].title, u"tool"_s);
+        QCOMPARE(expanded[2].payload, std::optional(u"args"_s));
+        QVERIFY(!expanded[2].result);
+        QCOMPARE(expanded[4].role, u"TOOL"_s);
+        QVERIFY(expanded[4].isError);
+        QVERIFY(!expanded[4].payload);
+        QCOMPARE(expanded[4].result, std::optional(u"err"_s));
+        for (const auto &e : expanded) {
+            QCOMPARE(e.turn, std::optional<qint64>(3));
+            QCOMPARE(e.step, std::optional<qint64>(2));
+        }
+
+        const auto collapsed = TrajectoryLedger::turnEvents(t, true);
+        QCOMPARE(collapsed.size(), size_t(4));
+        QCOMPARE(collapsed[2].id, u"turn-3-step-2-block-4"_s);
+        QCOMPARE(collapsed[2].role, u"TOOL"_s);
+        QVERIFY(collapsed[2].summary.startsWith(u"运行中 · "_s));
+        QVERIFY(!collapsed[2].result);
+        QVERIFY(collapsed[3].summary.startsWith(u"失败 · "_s));
+        QVERIFY(collapsed[3].isError);
+        QCOMPARE(collapsed[3].payload, std::optional(u"q"_s));
+    }
+
+    void reasoningCountIsLocaleGrouped()
+    {
+        const TurnItem t = turn(1, {StepItem{1, {reasoningBlock(0, QString(1234, u'x'))}}});
+        QCOMPARE(TrajectoryLedger::turnEvents(t, false)[0].summary, u"1,234 字符"_s);
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        QCOMPARE(TrajectoryLedger::turnEvents(t, false)[0].summary, u"1.234 字符"_s);
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    }
+
+    void ledgerIdsAndCounters()
+    {
+        const auto rows = TrajectoryLedger::ledger(sampleTranscript(), QString(), {}, false);
+        QCOMPARE(ids(rows), (QStringList{
+            u"user-1"_s, u"turn-header-1"_s, u"turn-1-step-1-block-0"_s, u"turn-1-step-1-block-1"_s,
+            u"turn-1-step-2-block-0-request"_s, u"turn-1-step-2-block-0-result"_s,
+            u"turn-1-step-2-block-1-request"_s, u"turn-1-step-2-block-1-result"_s, u"notice-1-n1"_s,
+            // the injected message did not move the user counter
+            u"user-2"_s, u"turn-header-2"_s, u"turn-2-step-1-block-0-request"_s, u"notice-2-n2"_s}));
+        QCOMPARE(rows[0].event.summary, u"Hello world"_s);
+        QCOMPARE(rows[0].event.payload, std::optional(u"Hello\nworld"_s));
+        QVERIFY(!rows[0].event.turn);
+        QCOMPARE(rows[1].heading.visibleCount, 6);
+        QCOMPARE(rows[10].heading.visibleCount, 1);
+        QVERIFY(rows[10].heading.status.isRunning());
+        const auto &n1 = rows[8].event;
+        QCOMPARE(n1.role, u"SYSTEM"_s);
+        QCOMPARE(n1.title, u"Compacted"_s);
+        QCOMPARE(n1.summary, u"Needle in detail"_s);
+        QVERIFY(!n1.isError);
+        const auto &n2 = rows[12].event;
+        QCOMPARE(n2.summary, u"Failed hard"_s); // no detail: the text
+        QVERIFY(!n2.payload);
+        QVERIFY(n2.isError);
+        QVERIFY(TrajectoryLedger::ledger({}, QString(), {}, false).empty());
+    }
+
+    void searchFiltersAndOpensCollapsedTurns()
+    {
+        const auto items = sampleTranscript();
+        const QSet<qint64> collapsed{1, 2};
+        // Collapsed, no search: headings with their full counts, no events.
+        auto rows = TrajectoryLedger::ledger(items, QString(), collapsed, false);
+        QCOMPARE(ids(rows), (QStringList{u"user-1"_s, u"turn-header-1"_s, u"notice-1-n1"_s, u"user-2"_s,
+                                         u"turn-header-2"_s, u"notice-2-n2"_s}));
+        QCOMPARE(rows[1].heading.visibleCount, 6);
+
+        // A search lists the matching events of a collapsed turn under its heading; turns
+        // without a hit lose their heading.
+        rows = TrajectoryLedger::ledger(items, u"contents"_s, collapsed, false);
+        QCOMPARE(ids(rows), (QStringList{u"turn-header-1"_s, u"turn-1-step-2-block-0-result"_s}));
+        QCOMPARE(rows[0].heading.visibleCount, 1);
+
+        // Matching is against the lower-cased fields; the id is not searched.
+        QCOMPARE(ids(TrajectoryLedger::ledger(items, u"needle"_s, {}, false)), QStringList{u"notice-1-n1"_s});
+        QVERIFY(TrajectoryLedger::ledger(items, u"block"_s, {}, false).empty());
+        QCOMPARE(ids(TrajectoryLedger::ledger(items, u"user"_s, {}, false)),
+                 (QStringList{u"user-1"_s, u"user-2"_s}));
+        // The user counter still counts messages the search hides.
+        QCOMPARE(ids(TrajectoryLedger::ledger(items, u"second"_s, {}, false)), QStringList{u"user-2"_s});
+        // Roles are searchable; "tool" also hits the unnamed tool's title.
+        const auto tools = TrajectoryLedger::ledger(items, u"tool"_s, {}, true);
+        QCOMPARE(ids(tools), (QStringList{u"turn-header-1"_s, u"turn-1-step-2-block-0"_s, u"turn-1-step-2-block-1"_s,
+                                          u"turn-header-2"_s, u"turn-2-step-1-block-0"_s}));
+    }
+
+    void emptyTurnKeepsItsHeading()
+    {
+        std::vector<TranscriptItem> items;
+        items.emplace_back(turn(7, {}, TurnStatus::running()));
+        const auto rows = TrajectoryLedger::ledger(items, QString(), {}, false);
+        QCOMPARE(ids(rows), QStringList{u"turn-header-7"_s});
+        QCOMPARE(rows[0].heading.visibleCount, 0);
+        QVERIFY(TrajectoryLedger::ledger(items, u"x"_s, {}, false).empty());
+    }
+
+    void matchingRules()
+    {
+        TrajectoryEventSelection e;
+        e.id = u"secret-id"_s;
+        e.role = u"TOOL"_s;
+        e.title = u"Read_File"_s;
+        e.summary = u"Café"_s;
+        e.result = u"RESULT text"_s;
+        QVERIFY(TrajectoryLedger::matches(e, QString()));
+        QVERIFY(TrajectoryLedger::matches(e, u"read_file"_s));
+        QVERIFY(TrajectoryLedger::matches(e, u"result t"_s));
+        QVERIFY(!TrajectoryLedger::matches(e, u"secret"_s));
+        // Canonically equivalent spellings match: a composed query finds a decomposed text
+        // and the other way round.
+        QVERIFY(TrajectoryLedger::matches(e, u"cafe\u0301"_s));
+        e.summary = u"Cafe\u0301"_s;
+        QVERIFY(TrajectoryLedger::matches(e, u"café"_s));
+        QVERIFY(!TrajectoryLedger::matches(e, u"cafe "_s));
+        // Singletons too: the Greek oxia is the acute accent.
+        e.summary = u"10 \u1ffd"_s;
+        QVERIFY(TrajectoryLedger::matches(e, u"10 \u00b4"_s));
+        QCOMPARE(TrajectoryLedger::settledQuery(u"  ABC \n"_s), u"abc"_s);
+        // The index built once filters the same way.
+        const auto items = sampleTranscript();
+        const TrajectoryLedgerIndex index(items, false);
+        for (const QString &q : {u"cafe"_s, u"reply"_s, u"ls -la"_s, u"思考"_s, u"failed"_s})
+            QCOMPARE(ids(index.ledger(q, {1})), ids(TrajectoryLedger::ledger(items, q, {1}, false)));
+    }
+
+    void timelineEntries()
+    {
+        auto items = sampleTranscript();
+        // An empty reasoning block is counted in the strip, where the ledger says it is coming.
+        std::get<TurnItem>(items[2]).steps[0].blocks[0].text.clear();
+        const auto entries = TrajectoryLedger::timelineEvents(items, false);
+        QCOMPARE(ids(entries), (QStringList{u"user-1"_s, u"turn-1-step-1-block-0"_s, u"turn-1-step-1-block-1"_s,
+                                            u"turn-1-step-2-block-0-request"_s, u"turn-1-step-2-block-1-request"_s,
+                                            u"user-2"_s, u"turn-2-step-1-block-0-request"_s}));
+        QList<qint64> lanes;
+        for (const auto &e : entries)
+            lanes << e.lane;
+        QCOMPARE(lanes, (QList<qint64>{0, 1, 1, 2, 2, 0, 2}));
+        QCOMPARE(entries[1].event.summary, u"0 字符"_s);
+        // A call's mark carries the whole call even when the ledger shows its halves.
+        QCOMPARE(entries[4].event.role, u"TOOL"_s);
+        QVERIFY(entries[4].event.isError);
+        QVERIFY(entries[4].event.summary.startsWith(u"失败 · "_s));
+        // Its id is the ledger's first row of that call in either collapse state.
+        const auto ledgerIds = ids(TrajectoryLedger::ledger(items, QString(), {}, false));
+        for (const auto &e : entries)
+            QVERIFY2(ledgerIds.contains(e.id()), qPrintable(e.id()));
+        // The index builds the same entries in the same walk as the ledger.
+        QCOMPARE(TrajectoryLedgerIndex(items, false).timeline(), entries);
+        QCOMPARE(TrajectoryLedgerIndex(items, true).timeline(), TrajectoryLedger::timelineEvents(items, true));
+        const auto collapsedIds = ids(TrajectoryLedger::ledger(items, QString(), {}, true));
+        for (const auto &e : TrajectoryLedger::timelineEvents(items, true))
+            QVERIFY2(collapsedIds.contains(e.id()), qPrintable(e.id()));
+    }
+
+    void stripGeometry()
+    {
+        // One entry on 544 pt: a 500 pt slot, a 9 pt mark centred in it.
+        auto g = TrajectoryTimelineGeometry::make(544, 44, 1);
+        QCOMPARE(g.slot, 500.0);
+        QCOMPARE(g.mark, 9.0);
+        QCOMPARE(g.inset, 245.5);
+        QCOMPARE(g.markRect(0, 2), QRectF(44 + 245.5, 35, 9, 8));
+        // 1,000 entries: half-point slots, marks at their 2 pt minimum without inset.
+        g = TrajectoryTimelineGeometry::make(544, 44, 1000);
+        QCOMPARE(g.slot, 0.5);
+        QCOMPARE(g.gap, 0.06);
+        QCOMPARE(g.mark, 2.0);
+        QCOMPARE(g.inset, 0.0);
+        // A strip narrower than its gutter still gets a 1 pt drawing area.
+        QCOMPARE(TrajectoryTimelineGeometry::make(10, 44, 4).slot, 0.25);
+    }
+
+    void hitIndex()
+    {
+        using G = TrajectoryTimelineGeometry;
+        QCOMPARE(G::indexAt(100, 544, 44, 0), std::nullopt);
+        QCOMPARE(G::indexAt(43.9, 544, 44, 10), std::nullopt); // gutter
+        QCOMPARE(G::indexAt(std::nan(""), 544, 44, 10), std::nullopt);
+        QCOMPARE(G::indexAt(44, 544, 44, 10), std::optional<qsizetype>(0));
+        QCOMPARE(G::indexAt(544, 544, 44, 10), std::optional<qsizetype>(9)); // right edge: last
+        QCOMPARE(G::indexAt(5000, 544, 44, 10), std::optional<qsizetype>(9));
+        QCOMPARE(G::indexAt(44 + 250, 544, 44, 2), std::optional<qsizetype>(1));
+        QCOMPARE(G::indexAt(44 + 249.9, 544, 44, 2), std::optional<qsizetype>(0));
+        QCOMPARE(G::indexAt(543.9, 544, 44, 1000), std::optional<qsizetype>(999));
+        QCOMPARE(G::indexAt(std::numeric_limits<double>::infinity(), 544, 44, 3), std::optional<qsizetype>(2));
+    }
+
+    void opacityTurnLinesAndTooltip()
+    {
+        using G = TrajectoryTimelineGeometry;
+        QCOMPARE(G::opacity(true, false, true, false), 1.0);
+        QCOMPARE(G::opacity(false, true, true, false), 1.0);
+        QCOMPARE(G::opacity(false, false, true, false), 0.14);
+        QCOMPARE(G::opacity(false, false, true, true), 0.78);
+        QCOMPARE(G::opacity(false, false, false, false), 0.78);
+
+        const auto entries = TrajectoryLedger::timelineEvents(sampleTranscript(), false);
+        // user-1 (no turn), turn 1 × 4, user-2 (no turn), turn 2: one line, on turn 2's first mark.
+        QCOMPARE(G::turnLines(entries), std::vector<qsizetype>{6});
+        QCOMPARE(G::tooltip(entries, std::nullopt), u"拖动日志前的轨迹总览"_s);
+        QCOMPARE(G::tooltip(entries, 3), u"read_file"_s);
+        // An index left over from a longer list marks nothing.
+        QCOMPARE(G::tooltip(entries, 7), u"拖动日志前的轨迹总览"_s);
+        QCOMPARE(G::tooltip(entries, -1), u"拖动日志前的轨迹总览"_s);
+        QCOMPARE(G::tooltip({}, 0), u"拖动日志前的轨迹总览"_s);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTrajectoryLedger)
+#include "tst_trajectoryledger.moc"

@@ -1,0 +1,431 @@
+// The trajectory surface over a session of the simulated host: the ledger and strip it shows,
+// clicks on rows and marks, the settling search, the toolbar toggles, streaming updates and the
+// empty and loading states.
+
+#include "AccessibilityWalk.h"
+#include "GuiTestMain.h"
+#include "InspectionTestSupport.h"
+#include "ShownText.h"
+
+#include "Session/SessionModel.h"
+#include "UI/Inspection/TrajectoryLedgerModel.h"
+#include "UI/Inspection/TrajectoryRowDelegate.h"
+#include "UI/Inspection/TrajectoryTimelineGeometry.h"
+#include "UI/Inspection/TrajectoryTimelineOverview.h"
+#include "UI/Inspection/TrajectoryView.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QBoxLayout>
+#include <QtTest>
+
+using namespace nbd;
+using namespace nbd::test;
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+QStringList rowIds(const TrajectoryLedgerModel &model)
+{
+    QStringList ids;
+    for (const auto &row : model.rows())
+        ids << row.id();
+    return ids;
+}
+
+// The view in a window of its own, as the conversation shows it.
+struct Shown
+{
+    std::unique_ptr<QWidget> window = std::make_unique<QWidget>();
+    TrajectoryView *view = nullptr;
+    std::vector<TrajectoryEventSelection> picked;
+
+    explicit Shown(std::shared_ptr<SessionModel> session, QSize size = {760, 520})
+    {
+        view = new TrajectoryView(std::move(session), [this](const TrajectoryEventSelection &e) { picked.push_back(e); },
+                                  window.get());
+        auto *layout = new QVBoxLayout(window.get());
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(view);
+        window->resize(size);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+
+    TrajectoryLedgerModel &model() const { return *view->ledgerModel(); }
+    TrajectoryLedgerList *list() const { return view->ledgerList(); }
+
+    QPoint rowCentre(int row) const { return list()->visualRect(model().index(row)).center(); }
+    void clickRow(int row) const { QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, rowCentre(row)); }
+    int rowOf(const QString &id) const { return model().rowOf(id); }
+};
+
+} // namespace
+
+class TestTrajectoryView : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+
+    void showsTheRunAsLedgerAndStrip()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"run"_s, 1));
+        appendTurn(h.world, u"run"_s, 1, u"Listing files"_s, u"shell"_s, u"README.md"_s);
+        appendTurn(h.world, u"run"_s, 2, u"Reading it"_s, u"read_file"_s, u"no such file"_s, true);
+        const auto session = openSession(h, u"run"_s);
+        QVERIFY(session);
+        Shown shown(session);
+
+        const QStringList ids = rowIds(shown.model());
+        QCOMPARE(ids.size(), 10);
+        QCOMPARE(ids[0], u"user-1"_s);
+        QCOMPARE(ids[1], u"turn-header-1"_s);
+        QVERIFY(ids[3].endsWith(u"-request"_s));
+        QVERIFY(ids[4].endsWith(u"-result"_s));
+        QCOMPARE(ids[5], u"user-2"_s);
+        const auto &failed = shown.model().rows()[9].event;
+        QCOMPARE(failed.role, u"TOOL"_s);
+        QCOMPARE(failed.title, u"read_file"_s);
+        QVERIFY(failed.isError);
+        QCOMPARE(failed.result, std::optional(u"no such file"_s));
+        QCOMPARE(shown.model().rows()[1].heading.visibleCount, 3);
+
+        // The strip holds both users, both texts and both calls, whatever the ledger shows.
+        const auto &entries = shown.view->timeline()->entries();
+        QCOMPARE(entries.size(), size_t(6));
+        QCOMPARE(entries[2].lane, 2);
+        QVERIFY(entries[5].event.isError);
+
+        // Rows read as what they show, with their state.
+        const QString turnText = shown.model().data(shown.model().index(1), Qt::AccessibleTextRole).toString();
+        QVERIFY2(turnText.startsWith(u"TURN 1，3 个事件"_s), qPrintable(turnText));
+        const QString failedText = shown.model().data(shown.model().index(9), Qt::AccessibleTextRole).toString();
+        QVERIFY2(failedText.contains(u"失败"_s), qPrintable(failedText));
+        QCOMPARE(shown.view->timeline()->accessibleName(), u"轨迹时间线"_s);
+        { const QStringList problems = accessibilityProblems(shown.window.get()); QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s))); }
+    }
+
+    void clicksSelectEventsAndToggleTurns()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"run"_s, 1));
+        appendTurn(h.world, u"run"_s, 1, u"Listing files"_s, u"shell"_s, u"README.md"_s);
+        const auto session = openSession(h, u"run"_s);
+        QVERIFY(session);
+        Shown shown(session);
+
+        // An event row: recorded as the selection and handed to the caller.
+        const int result = 4;
+        const QString resultId = shown.model().rows()[result].id();
+        shown.clickRow(result);
+        QCOMPARE(shown.picked.size(), size_t(1));
+        QCOMPARE(shown.picked[0].id, resultId);
+        QCOMPARE(shown.view->selectedEventId(), std::optional(resultId));
+        QVERIFY(shown.model().data(shown.model().index(result), TrajectoryLedgerModel::SelectedRole).toBool());
+        QVERIFY(shown.model().data(shown.model().index(result), Qt::AccessibleTextRole).toString().endsWith(u"已选中"_s));
+
+        // The turn row collapses its turn, keeping the heading and its count; a second click opens it.
+        shown.clickRow(1);
+        QCOMPARE(shown.view->collapsedTurns(), QSet<qint64>{1});
+        QCOMPARE(rowIds(shown.model()), (QStringList{u"user-1"_s, u"turn-header-1"_s}));
+        QCOMPARE(shown.model().rows()[1].heading.visibleCount, 3);
+        QVERIFY(shown.model().data(shown.model().index(1), TrajectoryLedgerModel::CollapsedRole).toBool());
+        QCOMPARE(shown.picked.size(), size_t(1)); // a turn row selects nothing
+        shown.clickRow(1);
+        QVERIFY(shown.view->collapsedTurns().isEmpty());
+        QCOMPARE(shown.model().rowCount(), 5);
+        // The selection survived the collapse.
+        QCOMPARE(shown.view->selectedEventId(), std::optional(resultId));
+
+        // Keyboard: the current row is activated with Return.
+        shown.list()->setFocus();
+        shown.list()->setCurrentIndex(shown.model().index(0));
+        QTest::keyClick(shown.list(), Qt::Key_Return);
+        QCOMPARE(shown.view->selectedEventId(), std::optional(u"user-1"_s));
+        QCOMPARE(shown.picked.back().role, u"USER"_s);
+
+        // Hovering a row marks it for the painter; leaving clears it.
+        QTest::mouseMove(shown.list()->viewport(), shown.rowCentre(2));
+        QTRY_COMPARE(shown.list()->hoveredRow(), 2);
+        { const QStringList problems = accessibilityProblems(shown.window.get()); QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s))); }
+    }
+
+    void stripPicksAndScrollsTheLedger()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"long"_s, 1));
+        // Three turns fill one history page; the window is low enough for the ledger to scroll.
+        for (int turn = 1; turn <= 3; ++turn)
+            appendTurn(h.world, u"long"_s, turn, u"Step %1"_s.arg(turn), u"tool_%1"_s.arg(turn), u"done"_s);
+        const auto session = openSession(h, u"long"_s);
+        QVERIFY(session);
+        Shown shown(session, {760, 300});
+        auto *strip = shown.view->timeline();
+        QCOMPARE(strip->entries().size(), size_t(9));
+        QVERIFY(shown.list()->verticalScrollBar()->maximum() > 0);
+        QCOMPARE(shown.list()->verticalScrollBar()->value(), 0);
+
+        // Hover over the right edge: the last mark, its title as tooltip.
+        QTest::mouseMove(strip, QPoint(strip->width() - 1, 20));
+        QTRY_COMPARE(strip->hoveredIndex(), std::optional<qsizetype>(8));
+        QCOMPARE(shownToolTip(strip->toolTip()), u"tool_3"_s);
+        // The gutter stands for no mark; its tooltip is the strip's hint.
+        QTest::mouseMove(strip, QPoint(20, 20));
+        QTRY_COMPARE(strip->hoveredIndex(), std::nullopt);
+        QVERIFY(shownToolTip(strip->toolTip()).contains(u"拖动日志前的轨迹总览"_s));
+        QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(20, 20));
+        QVERIFY(shown.picked.empty());
+
+        // A click on the last mark selects its event (the call's request row) and scrolls the
+        // ledger so that row sits in the middle of the viewport.
+        QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(strip->width() - 1, 40));
+        QCOMPARE(shown.picked.size(), size_t(1));
+        const QString id = shown.picked[0].id;
+        QVERIFY(id.endsWith(u"-request"_s));
+        QCOMPARE(shown.view->selectedEventId(), std::optional(id));
+        const int row = shown.rowOf(id);
+        QVERIFY(row > 0);
+        QScrollBar *bar = shown.list()->verticalScrollBar();
+        const int wanted = std::min(bar->maximum(), row * TrajectoryRowDelegate::kRowHeight + 15
+                                                        - shown.list()->viewport()->height() / 2);
+        QTRY_COMPARE(bar->value(), wanted);
+        // A mark in the middle: centred exactly.
+        const int middleX = 44 + (strip->width() - 44) / 2;
+        const auto middleIndex = TrajectoryTimelineGeometry::indexAt(middleX, strip->width(), 44, 9);
+        QVERIFY(middleIndex);
+        QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(middleX, 10));
+        const int middle = shown.rowOf(shown.picked.back().id);
+        QTRY_COMPARE(bar->value() + shown.list()->viewport()->height() / 2,
+                     middle * TrajectoryRowDelegate::kRowHeight + 15);
+        QCOMPARE(shown.view->timeline()->entries()[size_t(*middleIndex)].event.id, shown.picked.back().id);
+
+        // A mark whose turn the ledger has collapsed is still picked.
+        QTest::mouseClick(child<QAbstractButton>(shown.view, u"trajectory-collapse-turns"_s), Qt::LeftButton);
+        QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(strip->width() - 1, 40));
+        QCOMPARE(shown.picked.back().id, id);
+        QCOMPARE(shown.view->selectedEventId(), std::optional(id));
+        QCOMPARE(shown.rowOf(id), -1);
+        { const QStringList problems = accessibilityProblems(shown.window.get()); QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s))); }
+    }
+
+    void searchSettlesAfterThePause()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"run"_s, 1));
+        appendTurn(h.world, u"run"_s, 1, u"Listing files"_s, u"shell"_s, u"README.md"_s);
+        appendTurn(h.world, u"run"_s, 2, u"Reading it"_s, u"read_file"_s, u"Needle found"_s);
+        const auto session = openSession(h, u"run"_s);
+        QVERIFY(session);
+        Shown shown(session);
+        const QStringList full = rowIds(shown.model());
+        shown.view->toggleTurn(1);
+        const QStringList collapsed = rowIds(shown.model());
+
+        auto *field = child<QLineEdit>(shown.view, u"trajectory-search"_s);
+        QVERIFY(field);
+        QSignalSpy reset(&shown.model(), &QAbstractItemModel::modelReset);
+        QSignalSpy removed(&shown.model(), &QAbstractItemModel::rowsRemoved);
+        field->setFocus();
+        QTest::keyClicks(field, u"  NEEDLE "_s);
+        // Typed, not yet settled: the old ledger stays.
+        QCOMPARE(shown.view->searchText(), u"  NEEDLE "_s);
+        QCOMPARE(shown.view->searchQuery(), QString());
+        QVERIFY(shown.view->isSearchSettling());
+        QCOMPARE(rowIds(shown.model()), collapsed);
+        QTRY_COMPARE(shown.view->searchQuery(), u"needle"_s);
+        // One filtering for the whole burst of keystrokes.
+        QCOMPARE(removed.count(), 1);
+        QCOMPARE(reset.count(), 0);
+        // Only turn 2 has a hit; the users and turn 1 drop out.
+        const QStringList hits = rowIds(shown.model());
+        QCOMPARE(hits.size(), 2);
+        QCOMPARE(hits[0], u"turn-header-2"_s);
+        QVERIFY(hits[1].endsWith(u"-result"_s));
+        QCOMPARE(shown.model().rows()[0].heading.visibleCount, 1);
+        // Non-matching marks fade in the strip too.
+        QCOMPARE(shown.view->timeline()->entries().size(), size_t(6));
+
+        // A search that matches nothing.
+        field->selectAll();
+        QTest::keyClicks(field, u"zzz"_s);
+        QTRY_COMPARE(shown.view->searchQuery(), u"zzz"_s);
+        auto *empty = child(shown.view, u"trajectory-empty"_s);
+        QVERIFY(empty->isVisible());
+        QVERIFY(empty->findChild<QLabel *>() != nullptr);
+        QStringList texts;
+        for (auto *label : empty->findChildren<QLabel *>())
+            texts << label->text();
+        QVERIFY(texts.contains(u"没有匹配事件"_s));
+        QVERIFY(texts.contains(u"尝试缩短搜索内容。"_s));
+
+        // Clearing the field brings back the ledger with turn 1 collapsed again; a search that
+        // lists a collapsed turn's events did not change the collapse set.
+        field->clear();
+        QTRY_COMPARE(shown.view->searchQuery(), QString());
+        QCOMPARE(rowIds(shown.model()), collapsed);
+        QCOMPARE(shown.view->collapsedTurns(), QSet<qint64>{1});
+        shown.view->toggleTurn(1);
+        QCOMPARE(rowIds(shown.model()), full);
+        { const QStringList problems = accessibilityProblems(shown.window.get()); QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s))); }
+    }
+
+    void toolbarTogglesFoldTurnsAndCalls()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"run"_s, 1));
+        for (int turn = 1; turn <= 3; ++turn)
+            appendTurn(h.world, u"run"_s, turn, u"Text %1"_s.arg(turn), u"shell"_s, u"ok"_s);
+        const auto session = openSession(h, u"run"_s);
+        QVERIFY(session);
+        Shown shown(session);
+        auto *turns = child<QAbstractButton>(shown.view, u"trajectory-collapse-turns"_s);
+        auto *calls = child<QAbstractButton>(shown.view, u"trajectory-collapse-calls"_s);
+        QVERIFY(turns && calls);
+        QCOMPARE(turns->accessibleName(), u"折叠回合"_s);
+        QVERIFY(!turns->isChecked());
+
+        QTest::mouseClick(turns, Qt::LeftButton);
+        QCOMPARE(shown.view->collapsedTurns(), (QSet<qint64>{1, 2, 3}));
+        QVERIFY(turns->isChecked());
+        QCOMPARE(shown.model().rowCount(), 6);
+        QTest::mouseClick(turns, Qt::LeftButton);
+        QVERIFY(shown.view->collapsedTurns().isEmpty());
+        QVERIFY(!turns->isChecked());
+        // Two of three collapsed: off, and a click collapses all three.
+        shown.view->toggleTurn(1);
+        shown.view->toggleTurn(2);
+        QVERIFY(!turns->isChecked());
+        QTest::mouseClick(turns, Qt::LeftButton);
+        QCOMPARE(shown.view->collapsedTurns(), (QSet<qint64>{1, 2, 3}));
+        QTest::mouseClick(turns, Qt::LeftButton);
+
+        // Select a request half, then merge the calls: one tool row per call, the selection id kept.
+        const int request = shown.rowOf(shown.model().rows()[3].id());
+        const QString requestId = shown.model().rows()[request].id();
+        QVERIFY(requestId.endsWith(u"-request"_s));
+        shown.clickRow(request);
+        QTest::mouseClick(calls, Qt::LeftButton);
+        QVERIFY(shown.view->collapseCalls());
+        QVERIFY(calls->isChecked());
+        QCOMPARE(shown.model().rowCount(), 3 * 4);
+        QCOMPARE(shown.view->selectedEventId(), std::optional(requestId));
+        QCOMPARE(shown.rowOf(requestId), -1);
+        const QString merged = requestId.chopped(int(u"-request"_s.size()));
+        const int mergedRow = shown.rowOf(merged);
+        QVERIFY(mergedRow > 0);
+        QCOMPARE(shown.model().rows()[mergedRow].event.role, u"TOOL"_s);
+        QVERIFY(shown.model().rows()[mergedRow].event.summary.startsWith(u"完成 · "_s));
+        // The strip's call marks now carry the merged ids.
+        QCOMPARE(shown.view->timeline()->entries()[2].event.id, merged);
+        QTest::mouseClick(calls, Qt::LeftButton);
+        QCOMPARE(shown.rowOf(requestId), request);
+        QVERIFY(shown.model().data(shown.model().index(request), TrajectoryLedgerModel::SelectedRole).toBool());
+        { const QStringList problems = accessibilityProblems(shown.window.get()); QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s))); }
+    }
+
+    void streamingKeepsTheScrollPosition()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"live"_s, 1));
+        AppModel *store = h.connected();
+        h.waitForStreams();
+        const auto session = openSession(h, u"live"_s);
+        QVERIFY(session);
+        Shown shown(session, {760, 240});
+
+        // Real runs of the host: the prompt's echo, then reasoning, text and a tool call,
+        // streamed in pieces.
+        sim::SimWorld::AgentStep reasoning;
+        reasoning.kind = sim::SimWorld::AgentStep::Kind::Reasoning;
+        reasoning.deltas = {u"Thinking "_s, u"it over."_s};
+        sim::SimWorld::AgentStep text;
+        text.kind = sim::SimWorld::AgentStep::Kind::Text;
+        text.deltas = {u"Here "_s, u"it is."_s};
+        sim::SimWorld::AgentStep call;
+        call.kind = sim::SimWorld::AgentStep::Kind::ToolCall;
+        call.toolName = u"grep"_s;
+        call.arguments = u"{\"q\":\"x\"}"_s;
+        sim::SimWorld::AgentStep result;
+        result.kind = sim::SimWorld::AgentStep::Kind::ToolResult;
+        result.text = u"one match"_s;
+        sim::SimWorld::AgentStep end;
+        end.kind = sim::SimWorld::AgentStep::Kind::EndStep;
+        h.world.setScript({reasoning, text, call, result, end});
+        const QStringList firstTurn{u"user-1"_s, u"turn-header-1"_s, u"turn-1-step-1-block-0"_s, u"turn-1-step-1-block-1"_s,
+                                    u"turn-1-step-1-block-2-request"_s, u"turn-1-step-1-block-2-result"_s};
+        store->sendPrompt(u"go"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(rowIds(shown.model()), firstTurn, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!session->running(), 20000);
+        QCOMPARE(shown.model().rows()[2].event.title, u"思考过程"_s);
+        QCOMPARE(shown.model().rows()[5].event.summary, u"one match"_s);
+
+        QScrollBar *bar = shown.list()->verticalScrollBar();
+        QVERIFY(bar->maximum() >= 30);
+        bar->setValue(30);
+        QSignalSpy reset(&shown.model(), &QAbstractItemModel::modelReset);
+        QSignalSpy inserted(&shown.model(), &QAbstractItemModel::rowsInserted);
+        QSignalSpy removed(&shown.model(), &QAbstractItemModel::rowsRemoved);
+        store->sendPrompt(u"again"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(shown.model().rowCount() == 12 && !session->running(), 20000);
+        QCOMPARE(rowIds(shown.model()).mid(0, 6), firstTurn);
+        QCOMPARE(rowIds(shown.model())[6], u"user-2"_s);
+        // The streamed rows were added below and updated in place: the view did not move.
+        QCOMPARE(bar->value(), 30);
+        QCOMPARE(reset.count(), 0);
+        QCOMPARE(removed.count(), 0);
+        QVERIFY(inserted.count() >= 2);
+        const int heading = shown.rowOf(u"turn-header-2"_s);
+        QVERIFY(shown.model().rows()[heading].heading.status.isFinished());
+        QCOMPARE(shown.view->timeline()->entries().back().event.title, u"grep"_s);
+    }
+
+    void emptyAndLoadingStates()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"quiet"_s, 2));
+        h.world.addSession(session(u"slow"_s, 1));
+        const auto quiet = openSession(h, u"quiet"_s);
+        QVERIFY(quiet);
+        {
+            Shown shown(quiet);
+            auto *empty = child(shown.view, u"trajectory-empty"_s);
+            QVERIFY(empty->isVisible());
+            QStringList texts;
+            for (auto *label : empty->findChildren<QLabel *>())
+                texts << label->text();
+            QVERIFY(texts.contains(u"暂无运行轨迹"_s));
+            QVERIFY(texts.contains(u"会话运行后，事件会按发生顺序显示。"_s));
+            auto *turns = child<QAbstractButton>(shown.view, u"trajectory-collapse-turns"_s);
+            QTest::mouseClick(turns, Qt::LeftButton);
+            QVERIFY(shown.view->collapsedTurns().isEmpty());
+            QVERIFY(!turns->isChecked());
+            // The strip's own empty state: hovering and clicking do nothing.
+            auto *strip = shown.view->timeline();
+            QTest::mouseMove(strip, QPoint(300, 20));
+            QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(300, 20));
+            QCOMPARE(strip->hoveredIndex(), std::nullopt);
+            QVERIFY(shown.picked.empty());
+            { const QStringList problems = accessibilityProblems(shown.window.get()); QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s))); }
+        }
+
+        // While the history is loading the loading row stands alone, without the empty state.
+        h.world.logs().setHistoryFault(sim::SimSessions::HistoryFault::Hang);
+        h.store->selectSession(u"slow"_s);
+        const auto slow = h.store->sessionModel(u"slow"_s);
+        QVERIFY(slow);
+        QTRY_VERIFY_WITH_TIMEOUT(slow->isLoadingHistory(), 20000);
+        Shown shown(slow);
+        QVERIFY(child(shown.view, u"trajectory-loading"_s)->isVisible());
+        QVERIFY(!child(shown.view, u"trajectory-empty"_s)->isVisible());
+        QCOMPARE(shown.model().rowCount(), 0);
+        { const QStringList problems = accessibilityProblems(shown.window.get()); QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s))); }
+    }
+};
+
+NBD_GUI_TEST_MAIN(TestTrajectoryView)
+#include "tst_trajectoryview.moc"
