@@ -1,5 +1,9 @@
 #include "UI/Tools/WorkspaceTools.h"
 
+#include "Domain/Trimming.h"
+
+#include <QDir>
+
 #include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
@@ -83,7 +87,6 @@ const WorkspaceToolTab *WorkspaceToolTabState::find(const QUuid &id) const
 
 } // namespace nbd
 
-#include <QDir>
 
 namespace nbd::WorkspaceLinkRouter {
 
@@ -108,6 +111,22 @@ WorkspaceLinkDestination destination(const QUrl &url, const QUrl &baseDirectory)
     if (path.startsWith(u'/'))
         return {Kind::File, QUrl::fromLocalFile(QDir::cleanPath(path))};
     return {Kind::File, QUrl::fromLocalFile(QDir::cleanPath(baseDirectory.toLocalFile() + u'/' + path))};
+}
+
+std::optional<QUrl> urlForFileReference(const QString &reference)
+{
+    const QString text = text::trimWhitespaceAndNewlines(reference).toString();
+    if (text.isEmpty())
+        return std::nullopt;
+    if (text.startsWith(u"file://"_s)) {
+        const QUrl url(text, QUrl::StrictMode);
+        return url.isValid() ? std::optional<QUrl>(url) : std::nullopt;
+    }
+    if (text.startsWith(u'/'))
+        return QUrl::fromLocalFile(text);
+    QUrl url;
+    url.setPath(text, QUrl::DecodedMode);
+    return url.isValid() ? std::optional<QUrl>(url) : std::nullopt;
 }
 
 } // namespace nbd::WorkspaceLinkRouter

@@ -98,6 +98,10 @@ namespace WorkspaceLinkRouter {
 // http and https open in the browser, file in the file tool, other schemes in the system;
 // without a scheme, a host means a web address and a path a file (relative ones under base).
 WorkspaceLinkDestination destination(const QUrl &url, const QUrl &baseDirectory);
+// A file reference as the cards show it, made a link: "file://…" parsed, an absolute path a
+// file URL, anything else a relative path for the receiver to resolve; nothing when blank
+// or when no URL can be formed.
+std::optional<QUrl> urlForFileReference(const QString &reference);
 } // namespace WorkspaceLinkRouter
 
 } // namespace nbd
