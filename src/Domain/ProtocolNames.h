@@ -126,4 +126,10 @@ inline constexpr QStringView historyMaxMessagesKey = u"maxMessages";
 inline constexpr QStringView historyBeforeSeqKey = u"beforeSeq";
 inline constexpr int historyPageSize = 20;
 
+// ---- Tool presentations ---------------------------------------------------------------
+// A "diff" card's entry: the member holding the text after the edit (beside "oldText").
+inline constexpr QStringView diffNewTextKey = u"newText";
+// A "search" card: the list of per-file match groups ({"path", "matches"}).
+inline constexpr QStringView searchGroupsKey = u"files";
+
 } // namespace nbd::names

@@ -411,7 +411,7 @@ size_t qHash(const JSONValue &value, size_t seed) noexcept { return value.hash(s
 namespace {
 
 // The text's UTF-8 with JSON's escapes, without quotes. The text holds no lone surrogate.
-void appendEscaped(QByteArray &out, QStringView text)
+void appendEscaped(QByteArray &out, QStringView text, bool escapeSlash)
 {
     const QByteArray utf8 = text.toUtf8();
     const char *p = utf8.constData();
@@ -420,12 +420,13 @@ void appendEscaped(QByteArray &out, QStringView text)
     static const char hex[] = "0123456789abcdef";
     for (; p < end; ++p) {
         const unsigned char c = static_cast<unsigned char>(*p);
-        if (c >= 0x20 && c != '"' && c != '\\')
+        if (c >= 0x20 && c != '"' && c != '\\' && (c != '/' || !escapeSlash))
             continue;
         out.append(run, p - run);
         run = p + 1;
         switch (c) {
         case '"': out.append("\\\"", 2); break;
+        case '/': out.append("\\/", 2); break;
         case '\\': out.append("\\\\", 2); break;
         case '\n': out.append("\\n", 2); break;
         case '\r': out.append("\\r", 2); break;
@@ -443,7 +444,7 @@ void appendEscaped(QByteArray &out, QStringView text)
 
 // A lone surrogate has no UTF-8 form: it is written as its escape ("\uD800"), so that the
 // text reads back exactly as it was.
-void writeString(QByteArray &out, const QString &text)
+void writeString(QByteArray &out, const QString &text, bool escapeSlash = false)
 {
     out.append('"');
     const char16_t *units = reinterpret_cast<const char16_t *>(text.utf16());
@@ -457,13 +458,13 @@ void writeString(QByteArray &out, const QString &text)
             ++i; // a well-formed pair
             continue;
         }
-        appendEscaped(out, QStringView(text).mid(runStart, i - runStart));
+        appendEscaped(out, QStringView(text).mid(runStart, i - runStart), escapeSlash);
         static const char hex[] = "0123456789ABCDEF";
         const char esc[6] = {'\\', 'u', hex[(u >> 12) & 15], hex[(u >> 8) & 15], hex[(u >> 4) & 15], hex[u & 15]};
         out.append(esc, 6);
         runStart = i + 1;
     }
-    appendEscaped(out, QStringView(text).mid(runStart));
+    appendEscaped(out, QStringView(text).mid(runStart), escapeSlash);
     out.append('"');
 }
 
@@ -483,7 +484,7 @@ bool writeNumber(QByteArray &out, double v)
     return true;
 }
 
-bool write(QByteArray &out, const JSONValue &v, int indent, bool lenient)
+bool write(QByteArray &out, const JSONValue &v, int indent, bool lenient, bool escapeSlash = false)
 {
     auto newline = [&](int level) {
         if (indent < 0)
@@ -494,7 +495,7 @@ bool write(QByteArray &out, const JSONValue &v, int indent, bool lenient)
     switch (v.type()) {
     case JSONValue::Type::Null: out.append("null", 4); return true;
     case JSONValue::Type::Bool: out.append(*v.boolean() ? QByteArrayView("true") : QByteArrayView("false")); return true;
-    case JSONValue::Type::String: writeString(out, *v.stringPtr()); return true;
+    case JSONValue::Type::String: writeString(out, *v.stringPtr(), escapeSlash); return true;
     case JSONValue::Type::Number:
         if (writeNumber(out, *v.number()))
             return true;
@@ -513,7 +514,7 @@ bool write(QByteArray &out, const JSONValue &v, int indent, bool lenient)
                 out.append(',');
             first = false;
             newline(level);
-            if (!write(out, e, level, lenient))
+            if (!write(out, e, level, lenient, escapeSlash))
                 return false;
         }
         if (!items.empty())
@@ -531,9 +532,9 @@ bool write(QByteArray &out, const JSONValue &v, int indent, bool lenient)
                 out.append(',');
             first = false;
             newline(level);
-            writeString(out, m.key);
+            writeString(out, m.key, escapeSlash);
             out.append(indent < 0 ? QByteArrayView(":") : QByteArrayView(" : "));
-            if (!write(out, m.value, level, lenient))
+            if (!write(out, m.value, level, lenient, escapeSlash))
                 return false;
         }
         if (!items.empty())
@@ -559,6 +560,14 @@ QByteArray JSONValue::prettyPrinted() const
 {
     QByteArray out;
     write(out, *this, 0, true);
+    return out;
+}
+
+std::optional<QByteArray> JSONValue::prettyData(Slash slash) const
+{
+    QByteArray out;
+    if (!write(out, *this, 0, false, slash == Slash::Escaped))
+        return std::nullopt;
     return out;
 }
 

@@ -92,6 +92,10 @@ public:
     // Human-readable JSON text with two-space indents and keys in sorted order.
     // NaN and infinities are written as null so that displaying never fails.
     QByteArray prettyPrinted() const;
+    // How "/" inside strings is written by the strict pretty printer.
+    enum class Slash : std::uint8_t { Plain, Escaped };
+    // The same layout, strict: nothing when the value holds a NaN or infinite number.
+    std::optional<QByteArray> prettyData(Slash slash) const;
 
 private:
     struct Shared;

@@ -131,6 +131,17 @@ QFont subheadline() { return system(11); }
 QFont caption() { return system(10); }
 QFont title3() { return system(15); }
 
+QFont monospaced(int pixelSize, QFont::Weight weight)
+{
+    QFont font;
+    font.setFamilies({u"monospace"_s, u"DejaVu Sans Mono"_s, u"Noto Sans Mono CJK SC"_s});
+    font.setStyleHint(QFont::Monospace);
+    font.setFixedPitch(true);
+    font.setPixelSize(pixelSize);
+    font.setWeight(weight);
+    return font;
+}
+
 } // namespace Fonts
 
 QString relativeShort(const QDateTime &date, const QDateTime &now)

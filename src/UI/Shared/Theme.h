@@ -66,6 +66,8 @@ QFont callout();     // 12
 QFont subheadline(); // 11
 QFont caption();     // 10
 QFont title3();      // 15
+// The monospaced design at a pixel size, with CJK fallback.
+QFont monospaced(int pixelSize, QFont::Weight weight = QFont::Normal);
 } // namespace Fonts
 
 // The short relative time of a date as the session list shows it ("刚刚", "5 分钟前", …,

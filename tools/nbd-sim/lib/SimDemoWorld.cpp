@@ -5,6 +5,7 @@
 #include "SimWorld.h"
 
 #include "Domain/ProtocolNames.h"
+#include "Wire/JSONValue.h"
 
 #include <QDateTime>
 #include <QTimer>
@@ -14,6 +15,96 @@
 using namespace Qt::Literals::StringLiterals;
 
 namespace nbd::sim {
+
+namespace {
+
+JSONValue json(const QString &text)
+{
+    return parseJSON(text.toUtf8());
+}
+
+// One answered turn that shows every kind of tool card and a Markdown reply.
+void addToolDemo(SimWorld &world, const QString &id)
+{
+    world.appendEvent(id, events::userMessage(id + u"-m1"_s, u"把配置解析改成单次扫描，并补上测试。"_s));
+    world.appendEvent(id, events::turnStart(1));
+    world.appendEvent(id, events::stepStart(1, 1));
+    int n = 0;
+    auto tool = [&](const QString &name, const QString &arguments, const QString &result, const QString &view) {
+        const QString callId = u"demo-call-"_s + QString::number(++n);
+        const JSONValue call = events::draft(u"tool/call"_s, JSONValue::object({{u"turn"_s, JSONValue(1)},
+                                                                               {u"step"_s, JSONValue(1)},
+                                                                               {u"callId"_s, callId},
+                                                                               {u"name"_s, name},
+                                                                               {u"arguments"_s, arguments}}));
+        world.logs().append(id, call);
+        world.logs().append(id, events::toolResult(1, 1, callId, result), events::toolView(callId, json(view)));
+    };
+    tool(u"grep"_s, uR"j({"pattern":"parseLine"})j"_s, u"3 matches"_s,
+         uR"j({"card":"search","title":"搜索 parseLine","total":3,"files":[{"path":"src/config/Parser.cpp","matches":[)j"
+         uR"j({"lineNumber":42,"line":"Entry parseLine(QStringView line)"},{"lineNumber":97,"line":"    auto entry = parseLine(rest);"}]},)j"
+         uR"j({"path":"tests/tst_parser.cpp","matches":[{"lineNumber":12,"line":"    QCOMPARE(parseLine(u"a = 1"), expected);"}]}]})j"_s);
+    tool(u"read"_s, uR"j({"path":"src/config/Parser.cpp"})j"_s, u"…"_s,
+         uR"j({"card":"read","title":"读取 Parser.cpp","path":"src/config/Parser.cpp","totalLines":180,"lines":[)j"
+         uR"j({"number":40,"text":"// One line of the file: a key, "=", a value."},{"number":41,"text":""},)j"
+         uR"j({"number":42,"text":"Entry parseLine(QStringView line)"},{"number":43,"text":"{"},)j"
+         uR"j({"number":44,"text":"    const qsizetype eq = line.indexOf(u'=');"},{"number":45,"text":"    if (eq < 0)"},)j"
+         uR"j({"number":46,"text":"        return {};"}]})j"_s);
+    tool(u"edit"_s, uR"j({"path":"src/config/Parser.cpp"})j"_s, u"ok"_s,
+         uR"j({"card":"diff","title":"编辑 Parser.cpp","diffs":[{"path":"src/config/Parser.cpp",)j"
+         uR"j("oldText":"    const qsizetype eq = line.indexOf(u'=');
+    if (eq < 0)
+        return {};",)j"
+         uR"j("newText":"    const qsizetype eq = line.indexOf(u'=');
+    if (eq <= 0)
+        return std::nullopt;"},)j"
+         uR"j({"newText":"# 配置示例
+key = value
+"}]})j"_s);
+    tool(u"bash"_s, uR"j({"command":"ctest --output-on-failure -R parser"})j"_s, u""_s,
+         uR"j({"card":"terminal","title":"运行测试","description":"运行解析器的测试","cwd":"/home/dev/src/nimbrel-web/build",)j"
+         uR"j("exitCode":0,"output":"Test project /home/dev/src/nimbrel-web/build
+    Start 1: tst_parser
+1/1 Test #1: tst_parser .......   Passed    0.02 sec
+
+100% tests passed, 0 tests failed out of 1"})j"_s);
+    tool(u"web_fetch"_s, uR"j({"url":"https://example.org/ini-format"})j"_s, u"…"_s,
+         uR"j({"card":"web","title":"抓取网页","kind":"fetch","url":"https://example.org/ini-format","statusCode":200,"truncated":true})j"_s);
+    tool(u"web_search"_s, uR"j({"query":"INI 文件格式 注释"})j"_s, u"…"_s,
+         uR"j({"card":"web","title":"搜索网页","answer":"INI 文件以分号或井号开始注释，键值之间用等号分隔。",)j"
+         uR"j("sources":[{"title":"INI file - overview","url":"https://example.org/wiki/INI_file","snippet":"An INI file is a configuration file that consists of text-based content with a structure and syntax comprising key–value pairs."},)j"
+         uR"j({"url":"https://example.com/spec/ini"}]})j"_s);
+    tool(u"lint"_s, uR"j({"files":["src/config/Parser.cpp"],"fix":false})j"_s, u"0 problems"_s,
+         uR"j({"title":"检查代码风格","rawInput":{"fix":false,"files":["src/config/Parser.cpp"]},"content":[{"type":"text","text":"0 problems"}],)j"
+         uR"j("locations":[{"path":"src/config/Parser.cpp","line":42},{"path":"tests/tst_parser.cpp"}]})j"_s);
+    const QString answer = uR"(## 完成情况
+
+解析器现在**只扫描一遍**输入，`parseLine` 不再回溯。详见 [Parser.cpp](src/config/Parser.cpp)。
+
+### 改动
+1. 空键（如 `= 1`）返回 *无结果*，不再崩溃
+2. 注释行以 `#` 或 `;` 开始
+3. 新增 6 个测试用例
+
+- 所有测试通过
+- 无新的警告
+
+> 旧格式的文件仍可读取，只是不再接受空键。
+
+```cpp
+std::optional<Entry> parseLine(QStringView line);
+```
+
+---
+
+下一步可以为 `include` 指令补充测试。)"_s;
+    world.appendEvent(id, events::stepStart(1, 2));
+    world.appendEvent(id, events::textDelta(1, 2, 0, answer));
+    world.appendEvent(id, events::assistantMessage(1, 2, answer));
+    world.appendEvent(id, events::turnEnd(1));
+}
+
+} // namespace
 
 std::unique_ptr<SimWorld> makeDemoWorld(SimHost *host)
 {
@@ -27,6 +118,7 @@ std::unique_ptr<SimWorld> makeDemoWorld(SimHost *host)
         s.running = running;
         world->addSession(s);
     };
+    add(u"s-parser"_s, 1, u"重构配置解析并补充测试"_s);
     add(u"s-login"_s, 3, u"修复登录页的重定向循环"_s, true);
     add(u"s-cache"_s, 40, u"Add an LRU cache to the resolver"_s);
     add(u"s-docs"_s, 180, u"整理 README 的安装说明"_s);
@@ -34,7 +126,7 @@ std::unique_ptr<SimWorld> makeDemoWorld(SimHost *host)
     add(u"s-ci"_s, 4000, u"CI: run the sanitizer build nightly"_s);
     add(u"s-notes"_s, 12, u"周会纪要与待办"_s);
     add(u"s-idea"_s, 9000, u"Sketch: offline mode"_s);
-    world->addWorkspace({u"ws-web"_s, u"/home/dev/src/nimbrel-web"_s, u"nimbrel-web"_s, {u"s-login"_s, u"s-cache"_s}});
+    world->addWorkspace({u"ws-web"_s, u"/home/dev/src/nimbrel-web"_s, u"nimbrel-web"_s, {u"s-parser"_s, u"s-login"_s, u"s-cache"_s}});
     world->addWorkspace({u"ws-docs"_s, u"/home/dev/src/handbook/chapters/operations"_s, u"handbook"_s, {u"s-docs"_s}});
     world->addWorkspace({u"ws-core"_s, u"/home/dev/src/core"_s, u"core"_s, {u"s-bench"_s, u"s-ci"_s}});
 
@@ -54,6 +146,7 @@ std::unique_ptr<SimWorld> makeDemoWorld(SimHost *host)
     history(u"s-docs"_s, u"把 README 的安装说明整理成两条命令。"_s, u"已改为 scripts/run 与 scripts/test 两条命令。"_s);
     history(u"s-bench"_s, u"How fast is the history fold?"_s, u"About 1.8 million events per second at 100k events."_s);
     history(u"s-notes"_s, u"整理本周周会的待办。"_s, u"共 4 项待办，已按负责人分组。"_s);
+    addToolDemo(*world, u"s-parser"_s);
     // The login session holds a longer working history: reasoning, tool calls with their
     // cards (one failed), a compaction notice and a follow-up question.
     {

@@ -1,0 +1,254 @@
+#include "UI/Conversation/CardWidgets.h"
+
+#include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/Icons.h"
+#include "UI/Shared/LinkOpener.h"
+#include "UI/Shared/Theme.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QScrollBar>
+#include <QTextDocument>
+#include <QTextLayout>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace nbd {
+
+// ---- AutoHeightTextView ----
+
+AutoHeightTextView::AutoHeightTextView(QWidget *parent) : QTextBrowser(parent)
+{
+    setOpenLinks(false);
+    setOpenExternalLinks(false);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard | Qt::LinksAccessibleByMouse
+                            | Qt::LinksAccessibleByKeyboard);
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    QSizePolicy policy = sizePolicy();
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+    viewport()->setAutoFillBackground(false);
+    setAutoFillBackground(false);
+    document()->setDocumentMargin(0);
+    setContextMenuPolicy(Qt::DefaultContextMenu);
+    connect(this, &QTextBrowser::anchorClicked, this, [this](const QUrl &url) { LinkOpener::open(this, url); });
+}
+
+int AutoHeightTextView::heightForWidth(int width) const
+{
+    QTextDocument *doc = document();
+    const qreal saved = doc->textWidth();
+    doc->setTextWidth(width);
+    const int height = int(std::ceil(doc->size().height()));
+    doc->setTextWidth(saved);
+    return height;
+}
+
+QSize AutoHeightTextView::sizeHint() const
+{
+    const int width = this->width() > 0 ? this->width() : 400;
+    return {width, heightForWidth(width)};
+}
+
+QSize AutoHeightTextView::minimumSizeHint() const
+{
+    return {20, 0};
+}
+
+void AutoHeightTextView::setPlain(const QString &text, const QFont &font, std::optional<QColor> color)
+{
+    m_plainColor = color;
+    document()->setDefaultFont(font);
+    setFont(font);
+    setPlainText(text);
+    QPalette p = palette();
+    p.setColor(QPalette::Text, color.value_or(Theme::primaryText()));
+    setPalette(p);
+    setAccessibleName(text.left(200));
+    documentChanged();
+}
+
+void AutoHeightTextView::documentChanged()
+{
+    m_lastHeight = -1;
+    updateGeometry();
+}
+
+void AutoHeightTextView::resizeEvent(QResizeEvent *event)
+{
+    QTextBrowser::resizeEvent(event);
+    const int h = heightForWidth(width());
+    if (h != m_lastHeight) {
+        m_lastHeight = h;
+        updateGeometry();
+    }
+}
+
+void AutoHeightTextView::changeEvent(QEvent *event)
+{
+    QTextBrowser::changeEvent(event);
+    if (event->type() == QEvent::ApplicationPaletteChange) {
+        QPalette p = palette();
+        p.setColor(QPalette::Text, m_plainColor.value_or(Theme::primaryText()));
+        setPalette(p);
+    }
+}
+
+// ---- LinkButton ----
+
+namespace {
+constexpr int kSymbolGap = 5;
+}
+
+LinkButton::LinkButton(const QString &text, const QFont &font, const QString &symbolName, QWidget *parent)
+    : QAbstractButton(parent), m_symbol(symbolName)
+{
+    setText(text);
+    setFont(font);
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::StrongFocus);
+    setToolTip(textToolTip(u"在侧栏打开"_s));
+    setAccessibleName(text.isEmpty() ? u"在侧栏打开"_s : text);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+}
+
+QSize LinkButton::sizeHint() const
+{
+    const QFontMetrics fm(font());
+    int width = fm.horizontalAdvance(text()) + 2;
+    if (!m_symbol.isEmpty())
+        width += fm.height() + kSymbolGap;
+    return {width, fm.height() + 2};
+}
+
+QSize LinkButton::minimumSizeHint() const
+{
+    const QFontMetrics fm(font());
+    return {m_symbol.isEmpty() ? 20 : fm.height() + kSymbolGap + 20, fm.height() + 2};
+}
+
+void LinkButton::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QFontMetrics fm(font());
+    const QColor color = m_color ? m_color() : Theme::primaryText();
+    const QColor shown = m_hovered || isDown() ? Theme::brand() : color;
+    int x = 0;
+    if (!m_symbol.isEmpty()) {
+        const int s = fm.height() - 2;
+        Icons::paint(&painter, QRectF(0, (height() - s) / 2.0, s, s), m_symbol, m_symbolTint.value_or(shown));
+        x = fm.height() + kSymbolGap;
+    }
+    painter.setFont(font());
+    painter.setPen(shown);
+    const QRect textRect(x, 0, width() - x, height());
+    painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, fm.elidedText(text(), Qt::ElideRight, textRect.width()));
+    if (hasFocus()) {
+        painter.setPen(QPen(Theme::brand(), 1));
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
+    }
+}
+
+void LinkButton::enterEvent(QEnterEvent *event)
+{
+    m_hovered = true;
+    update();
+    QAbstractButton::enterEvent(event);
+}
+
+void LinkButton::leaveEvent(QEvent *event)
+{
+    m_hovered = false;
+    update();
+    QAbstractButton::leaveEvent(event);
+}
+
+// ---- ElidedLabel ----
+
+ElidedLabel::ElidedLabel(const QString &text, const QFont &font, std::function<QColor()> color, QWidget *parent)
+    : QWidget(parent), m_text(text), m_color(std::move(color))
+{
+    setFont(font);
+    setAccessibleName(text);
+    setToolTip(textToolTip(text));
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+}
+
+QSize ElidedLabel::sizeHint() const
+{
+    const QFontMetrics fm(font());
+    return {fm.horizontalAdvance(m_text) + 1, fm.height()};
+}
+
+QSize ElidedLabel::minimumSizeHint() const
+{
+    return {10, QFontMetrics(font()).height()};
+}
+
+void ElidedLabel::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setPen(m_color ? m_color() : Theme::secondaryText());
+    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, fontMetrics().elidedText(m_text, Qt::ElideRight, width()));
+}
+
+// ---- RoundedBox ----
+
+RoundedBox::RoundedBox(qreal radius, std::function<QColor()> fill, std::function<QColor()> stroke, QWidget *parent)
+    : QWidget(parent), m_radius(radius), m_fill(std::move(fill)), m_stroke(std::move(stroke))
+{
+}
+
+void RoundedBox::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    if (m_fill)
+        painter.setBrush(m_fill());
+    else
+        painter.setBrush(Qt::NoBrush);
+    painter.setPen(m_stroke ? QPen(m_stroke(), 1) : QPen(Qt::NoPen));
+    painter.drawRoundedRect(r, m_radius, m_radius);
+}
+
+QString textToolTip(const QString &text)
+{
+    return Qt::mightBeRichText(text) ? plainToolTip(text) : text;
+}
+
+// ---- clampedLines ----
+
+QStringList clampedLines(const QString &text, const QFont &font, int width, int maxLines)
+{
+    QStringList out;
+    if (width <= 0)
+        return out;
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    const QFontMetrics fm(font);
+    while (out.size() < maxLines) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid())
+            break;
+        line.setLineWidth(width);
+        const bool last = out.size() + 1 == maxLines;
+        const bool more = line.textStart() + line.textLength() < text.size();
+        if (last && more)
+            out << fm.elidedText(text.mid(line.textStart()).replace(u'\n', u' '), Qt::ElideRight, width);
+        else
+            out << text.mid(line.textStart(), line.textLength()).trimmed();
+    }
+    layout.endLayout();
+    return out;
+}
+
+} // namespace nbd

@@ -1,0 +1,109 @@
+#pragma once
+
+#include <QAbstractButton>
+#include <QColor>
+#include <QFont>
+#include <QTextBrowser>
+
+#include <functional>
+#include <optional>
+
+// Small building blocks of the tool cards and the Markdown view.
+namespace nbd {
+
+// Read-only, selectable text as tall as its content at the width it gets: no scroll bars of
+// its own, wheel events go on to the transcript. Links are opened through the window's link
+// action.
+class AutoHeightTextView : public QTextBrowser
+{
+    Q_OBJECT
+public:
+    explicit AutoHeightTextView(QWidget *parent = nullptr);
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    // Plain text in one colour (nothing: the theme's primary text); sets the accessible name.
+    void setPlain(const QString &text, const QFont &font, std::optional<QColor> color = std::nullopt);
+    // Call after the document changed.
+    void documentChanged();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    int m_lastHeight = -1;
+    std::optional<QColor> m_plainColor;
+};
+
+// A flat text button with an optional leading symbol: paths and addresses in the cards.
+// Its accessible name is its text, or its tooltip when the text is empty.
+class LinkButton : public QAbstractButton
+{
+    Q_OBJECT
+    Q_PROPERTY(QString symbolName READ symbolName)
+public:
+    LinkButton(const QString &text, const QFont &font, const QString &symbolName = {}, QWidget *parent = nullptr);
+
+    QString symbolName() const { return m_symbol; }
+    void setSymbolTint(std::optional<QColor> tint) { m_symbolTint = tint; }
+    void setTextColor(std::function<QColor()> color) { m_color = std::move(color); }
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void enterEvent(QEnterEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+
+private:
+    QString m_symbol;
+    std::optional<QColor> m_symbolTint;
+    std::function<QColor()> m_color;
+    bool m_hovered = false;
+};
+
+// One line of text cut at the end with "…" when too long.
+class ElidedLabel : public QWidget
+{
+    Q_OBJECT
+    Q_PROPERTY(QString text READ text)
+public:
+    ElidedLabel(const QString &text, const QFont &font, std::function<QColor()> color, QWidget *parent = nullptr);
+    QString text() const { return m_text; }
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QString m_text;
+    std::function<QColor()> m_color;
+};
+
+// A rounded rectangle behind its children, filled and outlined in theme colours read at paint.
+class RoundedBox : public QWidget
+{
+    Q_OBJECT
+public:
+    RoundedBox(qreal radius, std::function<QColor()> fill, std::function<QColor()> stroke = {}, QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    qreal m_radius;
+    std::function<QColor()> m_fill;
+    std::function<QColor()> m_stroke;
+};
+
+// A tooltip showing `text` as written: the text itself unless Qt would take it for markup.
+QString textToolTip(const QString &text);
+
+// The text's lines at `width`, at most `maxLines`, the last one elided when text remains.
+QStringList clampedLines(const QString &text, const QFont &font, int width, int maxLines);
+
+} // namespace nbd

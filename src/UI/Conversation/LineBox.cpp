@@ -1,0 +1,215 @@
+#include "UI/Conversation/LineBox.h"
+
+#include "UI/Shared/Theme.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QScrollBar>
+#include <QSyntaxHighlighter>
+#include <QTextBlock>
+
+namespace nbd {
+
+class LineBox::Gutter : public QWidget
+{
+public:
+    explicit Gutter(LineBox *box) : QWidget(box), m_box(box) { setAttribute(Qt::WA_TransparentForMouseEvents); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override { m_box->paintGutter(event); }
+
+private:
+    LineBox *m_box;
+};
+
+class LineBox::Colorizer : public QSyntaxHighlighter
+{
+public:
+    Colorizer(LineBox *box) : QSyntaxHighlighter(box->document()), m_box(box) {}
+
+protected:
+    void highlightBlock(const QString &text) override
+    {
+        if (!m_box->m_lineColors || text.isEmpty())
+            return;
+        if (const std::optional<LineColors> colors = m_box->m_lineColors(currentBlock().blockNumber()))
+            setFormat(0, int(text.size()), colors->text);
+    }
+
+private:
+    LineBox *m_box;
+};
+
+LineBox::LineBox(int fontPixelSize, QWidget *parent) : QPlainTextEdit(parent)
+{
+    setReadOnly(true);
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    setLineWrapMode(QPlainTextEdit::NoWrap);
+    setFrameShape(QFrame::NoFrame);
+    setFont(Fonts::monospaced(fontPixelSize));
+    setTabStopDistance(QFontMetricsF(font()).horizontalAdvance(u' ') * 8);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setContextMenuPolicy(Qt::DefaultContextMenu);
+    viewport()->setAutoFillBackground(false);
+    setAutoFillBackground(false);
+    document()->setDocumentMargin(0);
+    connect(horizontalScrollBar(), &QScrollBar::rangeChanged, this, [this] { updateGeometry(); });
+    applyColors();
+}
+
+void LineBox::setLines(const QStringList &lines)
+{
+    m_lines = lines;
+    setPlainText(lines.join(u'\n'));
+    updateGeometry();
+}
+
+void LineBox::setLineColors(std::function<std::optional<LineColors>(int)> colors)
+{
+    m_lineColors = std::move(colors);
+    if (!m_colorizer)
+        m_colorizer = new Colorizer(this);
+    else
+        m_colorizer->rehighlight();
+    viewport()->update();
+}
+
+void LineBox::setNumbers(std::vector<qint64> numbers, int width, int spacing)
+{
+    m_numbers = std::move(numbers);
+    m_numberWidth = width;
+    m_numberSpacing = spacing;
+    if (!m_gutter) {
+        m_gutter = new Gutter(this);
+        connect(this, &QPlainTextEdit::updateRequest, m_gutter, [this] { m_gutter->update(); });
+    }
+    applyMargins();
+    m_gutter->show();
+    m_gutter->update();
+}
+
+void LineBox::setHeightBounds(int minimum, std::optional<int> maximum)
+{
+    m_minimumHeight = minimum;
+    m_maximumHeight = maximum;
+    setVerticalScrollBarPolicy(maximum ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    updateGeometry();
+}
+
+void LineBox::setPadding(QMargins padding)
+{
+    m_padding = padding;
+    applyMargins();
+}
+
+void LineBox::applyMargins()
+{
+    const int gutter = m_gutter ? m_numberWidth + m_numberSpacing : 0;
+    setViewportMargins(m_padding.left() + gutter, m_padding.top(), m_padding.right(), m_padding.bottom());
+    if (m_gutter)
+        m_gutter->setGeometry(contentsRect().left() + m_padding.left(), contentsRect().top() + m_padding.top(), gutter,
+                              viewport()->height());
+    updateGeometry();
+}
+
+void LineBox::setBoxColors(std::optional<QColor> text, std::optional<QColor> background, int radius)
+{
+    m_textColor = text;
+    m_background = background;
+    m_radius = radius;
+    applyColors();
+    update();
+}
+
+int LineBox::lineHeight() const
+{
+    return QFontMetrics(font()).height();
+}
+
+int LineBox::contentHeight() const
+{
+    return int(std::max<qsizetype>(1, m_lines.size())) * lineHeight() + m_padding.top() + m_padding.bottom();
+}
+
+QSize LineBox::sizeHint() const
+{
+    int height = contentHeight();
+    if (horizontalScrollBarPolicy() != Qt::ScrollBarAlwaysOff && horizontalScrollBar()->maximum() > 0)
+        height += horizontalScrollBar()->sizeHint().height();
+    height = std::max(height, m_minimumHeight);
+    if (m_maximumHeight)
+        height = std::min(height, *m_maximumHeight);
+    return {200, height};
+}
+
+QSize LineBox::minimumSizeHint() const
+{
+    return {40, sizeHint().height()};
+}
+
+void LineBox::applyColors()
+{
+    QPalette p = palette();
+    p.setColor(QPalette::Text, m_textColor.value_or(Theme::primaryText()));
+    p.setColor(QPalette::Base, Qt::transparent);
+    p.setColor(QPalette::Window, Qt::transparent);
+    setPalette(p);
+}
+
+void LineBox::changeEvent(QEvent *event)
+{
+    QPlainTextEdit::changeEvent(event);
+    if (event->type() == QEvent::ApplicationPaletteChange || event->type() == QEvent::StyleChange)
+        applyColors();
+}
+
+void LineBox::resizeEvent(QResizeEvent *event)
+{
+    QPlainTextEdit::resizeEvent(event);
+    if (m_gutter) {
+        m_gutter->setGeometry(contentsRect().left() + m_padding.left(), viewport()->y(), m_numberWidth + m_numberSpacing,
+                              viewport()->height());
+    }
+}
+
+void LineBox::paintEvent(QPaintEvent *event)
+{
+    {
+        QPainter painter(viewport());
+        if (m_background && !m_radius)
+            painter.fillRect(event->rect(), *m_background);
+        if (m_lineColors) {
+            const QPointF offset = contentOffset();
+            const int width = viewport()->width();
+            for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+                const QRectF r = blockBoundingGeometry(block).translated(offset);
+                if (r.top() > event->rect().bottom())
+                    break;
+                const std::optional<LineColors> colors = m_lineColors(block.blockNumber());
+                if (colors && colors->background.isValid())
+                    painter.fillRect(QRectF(0, r.top(), width, r.height()), colors->background);
+            }
+        }
+    }
+    QPlainTextEdit::paintEvent(event);
+}
+
+void LineBox::paintGutter(QPaintEvent *event)
+{
+    QPainter painter(m_gutter);
+    painter.setFont(font());
+    painter.setPen(Theme::tertiaryText());
+    const QPointF offset = contentOffset();
+    for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+        const QRectF r = blockBoundingGeometry(block).translated(offset);
+        if (r.top() > event->rect().bottom())
+            break;
+        const int index = block.blockNumber();
+        if (index >= int(m_numbers.size()))
+            break;
+        painter.drawText(QRectF(0, r.top(), m_numberWidth, r.height()), Qt::AlignRight | Qt::AlignVCenter,
+                         QString::number(m_numbers[size_t(index)]));
+    }
+}
+
+} // namespace nbd

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QColor>
+#include <QPlainTextEdit>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace nbd {
+
+// A box of text lines in a monospaced font: terminal output, the two halves of a diff, the
+// lines of a file excerpt or of a search hit. However many lines there are, it is one widget
+// whose text view lays out and paints only what is visible. Lines can be selected and copied;
+// optional per-line colours and backgrounds and a column of numbers in front of the lines.
+class LineBox : public QPlainTextEdit
+{
+    Q_OBJECT
+public:
+    struct LineColors
+    {
+        QColor text;
+        QColor background; // invalid: none
+    };
+
+    explicit LineBox(int fontPixelSize, QWidget *parent = nullptr);
+
+    void setLines(const QStringList &lines);
+    QStringList lines() const { return m_lines; }
+    // Colours of a line by its index; nothing: the box's text colour.
+    void setLineColors(std::function<std::optional<LineColors>(int line)> colors);
+    // Numbers shown in front of the lines, right-aligned in a column `width` wide followed by
+    // `spacing`, in the tertiary text colour.
+    void setNumbers(std::vector<qint64> numbers, int width, int spacing);
+    // Height follows the lines within these bounds (no maximum: every line shown).
+    void setHeightBounds(int minimum, std::optional<int> maximum);
+    // Space around the lines (inside the box's background, outside the number column).
+    void setPadding(QMargins padding);
+    // Text colour and background of the whole box (nothing: the theme's primary text, none).
+    void setBoxColors(std::optional<QColor> text, std::optional<QColor> background, int radius = 0);
+
+    int contentHeight() const;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    const std::vector<qint64> &numbers() const { return m_numbers; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    class Gutter;
+    class Colorizer;
+    friend class Gutter;
+
+    void applyColors();
+    void applyMargins();
+    void paintGutter(QPaintEvent *event);
+    int lineHeight() const;
+
+    QStringList m_lines;
+    std::function<std::optional<LineColors>(int)> m_lineColors;
+    std::vector<qint64> m_numbers;
+    int m_numberWidth = 0;
+    int m_numberSpacing = 0;
+    int m_minimumHeight = 0;
+    std::optional<int> m_maximumHeight;
+    std::optional<QColor> m_textColor;
+    std::optional<QColor> m_background;
+    int m_radius = 0;
+    QMargins m_padding;
+    Gutter *m_gutter = nullptr;
+    Colorizer *m_colorizer = nullptr;
+};
+
+} // namespace nbd

@@ -1,0 +1,427 @@
+#include "UI/Conversation/MarkdownText.h"
+
+#include "UI/Conversation/LineBox.h"
+#include "UI/Conversation/MarkdownInline.h"
+#include "UI/Conversation/ToolPresentationModel.h"
+#include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/Icons.h"
+#include "UI/Shared/Theme.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextLayout>
+#include <QTimer>
+#include <QVBoxLayout>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace nbd {
+
+namespace {
+
+constexpr int kBaseSize = 15;
+constexpr int kBlockSpacing = 7;
+constexpr int kQuoteIndent = 2 + 3 + 8; // padding, bar, gap
+constexpr int kQuoteProperty = QTextFormat::UserProperty + 1;
+constexpr int kRuleProperty = QTextFormat::UserProperty + 2;
+
+QFont headingFont(int level)
+{
+    switch (level) {
+    case 1: return Fonts::system(22, QFont::Bold);
+    case 2: return Fonts::system(19, QFont::DemiBold);
+    case 3: return Fonts::system(16, QFont::DemiBold);
+    default: return Fonts::system(15, QFont::Medium);
+    }
+}
+
+QString displayed(QString text)
+{
+    text.replace(u"\r\n"_s, u"\n"_s);
+    text.remove(u'\r');
+    text.replace(u'\n', QChar::LineSeparator);
+    return text;
+}
+
+void insertInline(QTextCursor &cursor, const QString &text, const QTextCharFormat &base)
+{
+    const InlineText parsed = MarkdownInline::parse(text);
+    for (const InlineRun &run : parsed.runs) {
+        QTextCharFormat format = base;
+        if (run.style & InlineRun::Emphasis)
+            format.setFontItalic(true);
+        if (run.style & InlineRun::Strong)
+            format.setFontWeight(QFont::Bold);
+        if (run.style & InlineRun::Strike)
+            format.setFontStrikeOut(true);
+        if (run.style & InlineRun::Code) {
+            const QFont mono = Fonts::monospaced(std::max(10, base.font().pixelSize() - 2));
+            format.setFontFamilies(mono.families());
+            format.setFontFixedPitch(true);
+            QColor background = Theme::primaryText();
+            background.setAlphaF(0.07f);
+            format.setBackground(background);
+        }
+        if (run.link >= 0) {
+            format.setAnchor(true);
+            format.setAnchorHref(parsed.links[run.link]);
+            format.setForeground(Theme::brand());
+            format.setToolTip(parsed.links[run.link].toHtmlEscaped());
+        }
+        cursor.insertText(displayed(run.text), format);
+    }
+}
+
+QTextCharFormat charFormat(const QFont &font, const QColor &color)
+{
+    QTextCharFormat format;
+    format.setFont(font, QTextCharFormat::FontPropertiesAll);
+    format.setForeground(color);
+    return format;
+}
+
+} // namespace
+
+void writeMarkdownBlocks(QTextDocument *document, const std::vector<MarkdownBlock> &blocks)
+{
+    document->clear();
+    document->setDocumentMargin(0);
+    document->setDefaultFont(Fonts::system(kBaseSize));
+    QTextCursor cursor(document);
+    const QTextCharFormat body = charFormat(Fonts::system(kBaseSize), Theme::primaryText());
+    bool first = true;
+    auto startBlock = [&](QTextBlockFormat format, const QTextCharFormat &chars) {
+        format.setLineHeight(3, QTextBlockFormat::LineDistanceHeight);
+        if (first) {
+            cursor.setBlockFormat(format);
+            cursor.setBlockCharFormat(chars);
+            first = false;
+        } else {
+            cursor.insertBlock(format, chars);
+        }
+    };
+    for (size_t b = 0; b < blocks.size(); ++b) {
+        const MarkdownBlock &block = blocks[b];
+        const bool lastBlock = b + 1 == blocks.size();
+        const int after = lastBlock ? 0 : kBlockSpacing;
+        QTextBlockFormat format;
+        format.setBottomMargin(after);
+        switch (block.kind) {
+        case MarkdownBlock::Kind::Paragraph:
+            startBlock(format, body);
+            insertInline(cursor, block.text, body);
+            break;
+        case MarkdownBlock::Kind::Heading: {
+            const int padding = block.level <= 2 ? 6 : 2;
+            // Block margins collapse: the padding goes on top of the spacing before it.
+            format.setTopMargin(first ? padding : kBlockSpacing + padding);
+            const QTextCharFormat heading = charFormat(headingFont(block.level), Theme::primaryText());
+            startBlock(format, heading);
+            insertInline(cursor, block.text, heading);
+            break;
+        }
+        case MarkdownBlock::Kind::List: {
+            const QFontMetrics fm(Fonts::system(kBaseSize));
+            const QString widest = block.ordered ? QString::number(block.items.size()) + u'.' : u"•"_s;
+            const int indent = fm.horizontalAdvance(QString(widest).replace(QRegularExpression(u"\\d"_s), u"0"_s)) + 6;
+            QTextCharFormat marker = charFormat(Fonts::system(kBaseSize), Theme::tertiaryText());
+            for (size_t i = 0; i < block.items.size(); ++i) {
+                QTextBlockFormat item;
+                item.setLeftMargin(indent);
+                item.setTextIndent(-indent);
+                item.setTabPositions({QTextOption::Tab(indent, QTextOption::LeftTab)});
+                item.setBottomMargin(i + 1 == block.items.size() ? after : 3);
+                startBlock(item, body);
+                cursor.insertText((block.ordered ? QString::number(i + 1) + u'.' : u"•"_s) + u'\t', marker);
+                insertInline(cursor, block.items[i].text, body);
+            }
+            break;
+        }
+        case MarkdownBlock::Kind::Quote: {
+            format.setLeftMargin(kQuoteIndent);
+            format.setProperty(kQuoteProperty, true);
+            QTextCharFormat quote = charFormat(Fonts::system(kBaseSize), Theme::secondaryText());
+            quote.setFontItalic(true);
+            startBlock(format, quote);
+            insertInline(cursor, block.text, quote);
+            break;
+        }
+        case MarkdownBlock::Kind::Rule: {
+            format.setProperty(kRuleProperty, true);
+            format.setTopMargin(2);
+            format.setBottomMargin(after + 2);
+            // A short empty line; the rule is drawn through its middle.
+            startBlock(format, charFormat(Fonts::system(4), Theme::primaryText()));
+            break;
+        }
+        case MarkdownBlock::Kind::Code:
+            // Code blocks are widgets of their own; callers split them out.
+            startBlock(format, body);
+            insertInline(cursor, block.text, body);
+            break;
+        }
+    }
+}
+
+// ---- MarkdownDocumentView ----
+
+MarkdownDocumentView::MarkdownDocumentView(QWidget *parent) : AutoHeightTextView(parent)
+{
+    setObjectName(u"markdown-blocks"_s);
+}
+
+void MarkdownDocumentView::setBlocks(const std::vector<MarkdownBlock> &blocks)
+{
+    writeMarkdownBlocks(document(), blocks);
+    const QString plain = document()->toPlainText().left(200).simplified();
+    setAccessibleName(plain.isEmpty() ? u"文本"_s : plain);
+    documentChanged();
+}
+
+void MarkdownDocumentView::paintEvent(QPaintEvent *event)
+{
+    AutoHeightTextView::paintEvent(event);
+    QPainter painter(viewport());
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QPointF scroll(0, 0);
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+        const QTextBlockFormat format = block.blockFormat();
+        const bool quote = format.boolProperty(kQuoteProperty);
+        const bool rule = format.boolProperty(kRuleProperty);
+        if (!quote && !rule)
+            continue;
+        const QTextLayout *layout = block.layout();
+        if (!layout || layout->lineCount() == 0)
+            continue;
+        QRectF lines = layout->boundingRect();
+        lines.translate(layout->position());
+        if (rule) {
+            const qreal y = std::round(lines.center().y()) + 0.5;
+            painter.setPen(QPen(Theme::strongHairline(), 1));
+            painter.drawLine(QPointF(0, y), QPointF(viewport()->width(), y));
+            continue;
+        }
+        QColor bar = Theme::brand();
+        bar.setAlphaF(0.4f);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(bar);
+        painter.drawRoundedRect(QRectF(2, lines.top(), 3, lines.height()), 1.5, 1.5);
+    }
+}
+
+// ---- MarkdownCodeBlock ----
+
+namespace {
+
+class CopyButton : public QAbstractButton
+{
+public:
+    explicit CopyButton(QWidget *parent) : QAbstractButton(parent)
+    {
+        setCursor(Qt::PointingHandCursor);
+        setFocusPolicy(Qt::StrongFocus);
+        setFont(Fonts::system(10));
+        setCopied(false);
+    }
+
+    void setCopied(bool copied)
+    {
+        m_copied = copied;
+        setText(copied ? u"已复制"_s : u"复制"_s);
+        setAccessibleName(text());
+        updateGeometry();
+        update();
+    }
+
+    QSize sizeHint() const override
+    {
+        const QFontMetrics fm(font());
+        return {12 + 4 + fm.horizontalAdvance(text()) + 4, std::max(16, fm.height() + 2)};
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QColor color = m_copied ? QColor(52, 199, 89) : (underMouse() ? Theme::primaryText() : Theme::secondaryText());
+        const qreal top = (height() - 11) / 2.0;
+        Icons::paint(&painter, QRectF(2, top, 11, 11), m_copied ? u"checkmark"_s : u"doc.on.doc"_s, color);
+        painter.setPen(color);
+        painter.setFont(font());
+        painter.drawText(QRect(17, 0, width() - 17, height()), Qt::AlignLeft | Qt::AlignVCenter, text());
+        if (hasFocus()) {
+            painter.setPen(QPen(Theme::brand(), 1));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
+        }
+    }
+    void enterEvent(QEnterEvent *e) override
+    {
+        update();
+        QAbstractButton::enterEvent(e);
+    }
+    void leaveEvent(QEvent *e) override
+    {
+        update();
+        QAbstractButton::leaveEvent(e);
+    }
+
+private:
+    bool m_copied = false;
+};
+
+class Divider : public QWidget
+{
+public:
+    explicit Divider(QWidget *parent) : QWidget(parent) { setFixedHeight(1); }
+
+protected:
+    void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(rect(), Theme::strongHairline()); }
+};
+
+} // namespace
+
+MarkdownCodeBlock::MarkdownCodeBlock(const QString &code, const std::optional<QString> &language, QWidget *parent)
+    : QWidget(parent), m_code(code)
+{
+    setObjectName(u"markdown-code-block"_s);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(1, 1, 1, 1);
+    layout->setSpacing(0);
+
+    auto *header = new QWidget(this);
+    auto *h = new QHBoxLayout(header);
+    h->setContentsMargins(11, 6, 11, 6);
+    h->setSpacing(6);
+    auto *icon = new IconView(u"chevron.left.forwardslash.chevron.right"_s, 10, header);
+    icon->setTint(Theme::tertiaryText());
+    h->addWidget(icon);
+    auto *name = new QLabel(language.value_or(u"code"_s), header);
+    name->setObjectName(u"markdown-code-language"_s);
+    name->setTextFormat(Qt::PlainText);
+    name->setFont(Fonts::system(10, QFont::Medium));
+    QPalette p = name->palette();
+    p.setColor(QPalette::WindowText, Theme::secondaryText());
+    name->setPalette(p);
+    h->addWidget(name);
+    h->addStretch();
+    auto *copy = new CopyButton(header);
+    copy->setObjectName(u"markdown-code-copy"_s);
+    connect(copy, &QAbstractButton::clicked, this, &MarkdownCodeBlock::copy);
+    m_copyButton = copy;
+    h->addWidget(copy);
+    layout->addWidget(header);
+    layout->addWidget(new Divider(this));
+
+    auto *text = new LineBox(12, this);
+    text->setObjectName(u"markdown-code-text"_s);
+    text->setAccessibleName(language.value_or(u"code"_s));
+    text->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    text->setPadding(QMargins(12, 12, 12, 12));
+    text->setLines(splitLines(code));
+    text->setHeightBounds(0, std::nullopt);
+    layout->addWidget(text);
+}
+
+void MarkdownCodeBlock::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QColor fill = Theme::primaryText();
+    fill.setAlphaF(0.045f);
+    painter.setBrush(fill);
+    painter.setPen(QPen(Theme::strongHairline(), 1));
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 7, 7);
+}
+
+void MarkdownCodeBlock::copy()
+{
+    QGuiApplication::clipboard()->setText(m_code);
+    setCopied(true);
+    // Each click resets its own label 1.2 s later; a later click does not extend an earlier one.
+    QTimer::singleShot(1200, Qt::PreciseTimer, this, [this] { setCopied(false); });
+}
+
+void MarkdownCodeBlock::setCopied(bool copied)
+{
+    m_copied = copied;
+    static_cast<CopyButton *>(m_copyButton)->setCopied(copied);
+}
+
+// ---- MarkdownText ----
+
+MarkdownText::MarkdownText(const QString &text, bool showCursor, QWidget *parent)
+    : QWidget(parent), m_text(text), m_showCursor(showCursor)
+{
+    setObjectName(u"markdown-text"_s);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    rebuild();
+}
+
+void MarkdownText::setContent(const QString &text, bool showCursor)
+{
+    if (m_built && text == m_text && showCursor == m_showCursor)
+        return;
+    const bool stillStreaming = m_showCursor && showCursor && m_raw;
+    m_text = text;
+    m_showCursor = showCursor;
+    if (stillStreaming) {
+        // Streaming: only the raw text changes, no parse and no new widgets.
+        m_raw->setPlain(m_text, Fonts::system(kBaseSize));
+        return;
+    }
+    rebuild();
+}
+
+void MarkdownText::rebuild()
+{
+    m_built = true;
+    auto *layout = static_cast<QVBoxLayout *>(this->layout());
+    while (QLayoutItem *item = layout->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    m_raw = nullptr;
+    if (m_showCursor) {
+        layout->setSpacing(4);
+        m_raw = new AutoHeightTextView(this);
+        m_raw->setObjectName(u"markdown-raw"_s);
+        m_raw->setPlain(m_text, Fonts::system(kBaseSize));
+        if (m_text.isEmpty())
+            m_raw->setAccessibleName(u"正在输出"_s);
+        layout->addWidget(m_raw);
+        layout->addWidget(new BlinkingCursor(this), 0, Qt::AlignLeft);
+        return;
+    }
+    layout->setSpacing(kBlockSpacing);
+    const std::vector<MarkdownBlock> blocks = MarkdownParser::parse(m_text);
+    std::vector<MarkdownBlock> run;
+    auto flush = [&] {
+        if (run.empty())
+            return;
+        auto *view = new MarkdownDocumentView(this);
+        view->setBlocks(run);
+        layout->addWidget(view);
+        run.clear();
+    };
+    for (const MarkdownBlock &block : blocks) {
+        if (block.kind == MarkdownBlock::Kind::Code) {
+            flush();
+            layout->addWidget(new MarkdownCodeBlock(block.text, block.language, this));
+        } else {
+            run.push_back(block);
+        }
+    }
+    flush();
+}
+
+} // namespace nbd

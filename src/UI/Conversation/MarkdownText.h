@@ -1,0 +1,81 @@
+#pragma once
+
+#include "UI/Conversation/CardWidgets.h"
+#include "UI/Conversation/MarkdownParser.h"
+
+#include <QAbstractButton>
+#include <QWidget>
+
+#include <optional>
+#include <vector>
+
+class QTextDocument;
+
+namespace nbd {
+
+class BlinkingCursor;
+class LineBox;
+
+// Writes blocks other than code into a document: the application's paragraph, heading, list,
+// quote and rule styles, with inline Markdown as character formats. Used by MarkdownText and
+// by the benchmark.
+void writeMarkdownBlocks(QTextDocument *document, const std::vector<MarkdownBlock> &blocks);
+
+// The text view of a run of non-code blocks; draws the quote bars and rules of its document.
+class MarkdownDocumentView : public AutoHeightTextView
+{
+    Q_OBJECT
+public:
+    explicit MarkdownDocumentView(QWidget *parent = nullptr);
+    void setBlocks(const std::vector<MarkdownBlock> &blocks);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+// A fenced code block: header with the language and a copy button, then the code in a box
+// that scrolls sideways.
+class MarkdownCodeBlock : public QWidget
+{
+    Q_OBJECT
+public:
+    MarkdownCodeBlock(const QString &code, const std::optional<QString> &language, QWidget *parent = nullptr);
+
+    QString code() const { return m_code; }
+    bool copied() const { return m_copied; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void copy();
+    void setCopied(bool copied);
+
+    QString m_code;
+    bool m_copied = false;
+    QAbstractButton *m_copyButton = nullptr;
+};
+
+// Markdown text as the transcript shows it. While `showCursor` is set the text is shown as
+// written with the blinking cursor under it; otherwise it is parsed into blocks and drawn.
+class MarkdownText : public QWidget
+{
+    Q_OBJECT
+public:
+    MarkdownText(const QString &text, bool showCursor, QWidget *parent = nullptr);
+
+    // Does nothing when both are unchanged.
+    void setContent(const QString &text, bool showCursor);
+    QString text() const { return m_text; }
+    bool showCursor() const { return m_showCursor; }
+
+private:
+    void rebuild();
+
+    QString m_text;
+    bool m_showCursor = false;
+    bool m_built = false;
+    AutoHeightTextView *m_raw = nullptr; // streaming form
+};
+
+} // namespace nbd

@@ -1,0 +1,521 @@
+#include "UI/Conversation/ToolPresentationView.h"
+
+#include "UI/Conversation/CardWidgets.h"
+#include "UI/Conversation/LineBox.h"
+#include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/Icons.h"
+#include "UI/Shared/LinkOpener.h"
+#include "UI/Shared/Theme.h"
+#include "UI/Tools/WorkspaceTools.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVBoxLayout>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace nbd {
+
+namespace {
+
+QColor withAlpha(QColor c, qreal alpha)
+{
+    c.setAlphaF(float(alpha));
+    return c;
+}
+
+QLabel *label(const QString &text, const QFont &font, const QColor &color, QWidget *parent)
+{
+    auto *l = new QLabel(text, parent);
+    l->setTextFormat(Qt::PlainText);
+    l->setFont(font);
+    QPalette p = l->palette();
+    p.setColor(QPalette::WindowText, color);
+    l->setPalette(p);
+    return l;
+}
+
+QVBoxLayout *column(QWidget *owner, int spacing, QMargins margins = {})
+{
+    auto *layout = new QVBoxLayout(owner);
+    layout->setContentsMargins(margins);
+    layout->setSpacing(spacing);
+    layout->setAlignment(Qt::AlignTop);
+    return layout;
+}
+
+// The header strip of a diff entry: inset background, top corners rounded inside the border.
+class DiffHeader : public QWidget
+{
+public:
+    explicit DiffHeader(QWidget *parent) : QWidget(parent) { setFixedHeight(28); }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath path;
+        const QRectF r = rect();
+        const qreal radius = 4;
+        path.moveTo(r.left(), r.bottom() + 1);
+        path.lineTo(r.left(), r.top() + radius);
+        path.quadTo(r.left(), r.top(), r.left() + radius, r.top());
+        path.lineTo(r.right() + 1 - radius, r.top());
+        path.quadTo(r.right() + 1, r.top(), r.right() + 1, r.top() + radius);
+        path.lineTo(r.right() + 1, r.bottom() + 1);
+        path.closeSubpath();
+        painter.fillPath(path, Theme::inset());
+    }
+};
+
+// One source of a web search: a numbered badge, then title, address and snippet. The whole
+// row is the button.
+class SourceRowButton : public QAbstractButton
+{
+public:
+    SourceRowButton(int position, WebSource source, QWidget *parent)
+        : QAbstractButton(parent), m_position(position), m_source(std::move(source))
+    {
+        setText(m_source.title);
+        setAccessibleName(m_source.title.isEmpty() ? (m_source.url.isEmpty() ? u"来源"_s : m_source.url) : m_source.title);
+        setToolTip(textToolTip(u"在侧栏打开"_s));
+        setCursor(Qt::PointingHandCursor);
+        setFocusPolicy(Qt::StrongFocus);
+        QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
+    }
+
+    const WebSource &source() const { return m_source; }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override { return std::max(18, textHeight(width)); }
+    QSize sizeHint() const override { return {320, heightForWidth(320)}; }
+    QSize minimumSizeHint() const override { return {60, 18}; }
+
+private:
+    static QFont titleFont() { return Fonts::system(11, QFont::Medium); }
+    static QFont urlFont() { return Fonts::system(9); }
+    static QFont snippetFont() { return Fonts::system(10); }
+    static constexpr int kTextLeft = 18 + 8;
+
+    struct Lines
+    {
+        QStringList title, url, snippet;
+    };
+
+    Lines lines(int width) const
+    {
+        const int w = std::max(1, width - kTextLeft);
+        Lines l;
+        l.title = {QFontMetrics(titleFont()).elidedText(QString(m_source.title).replace(u'\n', u' '), Qt::ElideRight, w)};
+        l.url = clampedLines(m_source.url, urlFont(), w, 2);
+        if (l.url.isEmpty())
+            l.url = {QString()};
+        if (m_source.snippet) {
+            l.snippet = clampedLines(*m_source.snippet, snippetFont(), w, 2);
+            if (l.snippet.isEmpty())
+                l.snippet = {QString()};
+        }
+        return l;
+    }
+
+    int textHeight(int width) const
+    {
+        const Lines l = lines(width);
+        int h = QFontMetrics(titleFont()).height() + 2 + int(l.url.size()) * QFontMetrics(urlFont()).height();
+        if (m_source.snippet)
+            h += 2 + int(l.snippet.size()) * QFontMetrics(snippetFont()).height();
+        return h;
+    }
+
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QColor accent = Theme::brand();
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(withAlpha(accent, 0.11));
+        painter.drawEllipse(QRectF(0, 0, 18, 18));
+        painter.setPen(accent);
+        painter.setFont(Fonts::system(9, QFont::DemiBold));
+        painter.drawText(QRectF(0, 0, 18, 18), Qt::AlignCenter, QString::number(m_position));
+
+        const Lines l = lines(width());
+        int y = 0;
+        auto draw = [&](const QStringList &texts, const QFont &font, const QColor &color) {
+            painter.setFont(font);
+            painter.setPen(color);
+            const int h = QFontMetrics(font).height();
+            for (const QString &t : texts) {
+                painter.drawText(QRect(kTextLeft, y, width() - kTextLeft, h), Qt::AlignLeft | Qt::AlignVCenter, t);
+                y += h;
+            }
+        };
+        draw(l.title, titleFont(), underMouse() ? Theme::brand() : Theme::primaryText());
+        y += 2;
+        draw(l.url, urlFont(), Theme::tertiaryText());
+        if (m_source.snippet) {
+            y += 2;
+            draw(l.snippet, snippetFont(), Theme::secondaryText());
+        }
+        if (hasFocus()) {
+            painter.setPen(QPen(accent, 1));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 4, 4);
+        }
+    }
+
+    void enterEvent(QEnterEvent *event) override
+    {
+        update();
+        QAbstractButton::enterEvent(event);
+    }
+    void leaveEvent(QEvent *event) override
+    {
+        update();
+        QAbstractButton::leaveEvent(event);
+    }
+
+    int m_position;
+    WebSource m_source;
+};
+
+} // namespace
+
+ToolPresentationView::ToolPresentationView(ToolCardInput input, QWidget *parent)
+    : QWidget(parent), m_input(std::move(input)), m_model(makeToolCard(m_input))
+{
+    auto *layout = column(this, 0);
+    Q_UNUSED(layout);
+    rebuild();
+}
+
+void ToolPresentationView::setInput(ToolCardInput input)
+{
+    if (input == m_input)
+        return;
+    m_input = std::move(input);
+    m_model = makeToolCard(m_input);
+    rebuild();
+}
+
+void ToolPresentationView::rebuild()
+{
+    delete m_card;
+    m_card = std::visit(
+        [this](const auto &card) -> QWidget * {
+            using T = std::decay_t<decltype(card)>;
+            if constexpr (std::is_same_v<T, GenericCard>)
+                return buildGeneric(card);
+            else if constexpr (std::is_same_v<T, TerminalCard>)
+                return buildTerminal(card);
+            else if constexpr (std::is_same_v<T, DiffCard>)
+                return buildDiff(card);
+            else if constexpr (std::is_same_v<T, SearchCard>)
+                return buildSearch(card);
+            else if constexpr (std::is_same_v<T, ReadCard>)
+                return buildRead(card);
+            else
+                return buildWeb(card);
+        },
+        m_model);
+    layout()->addWidget(m_card);
+}
+
+void ToolPresentationView::openFile(const std::optional<QString> &path)
+{
+    if (!path)
+        return;
+    if (const std::optional<QUrl> url = WorkspaceLinkRouter::urlForFileReference(*path))
+        LinkOpener::open(this, *url);
+}
+
+void ToolPresentationView::openWeb(const QString &address)
+{
+    if (const std::optional<QString> text = webAddress(address))
+        LinkOpener::open(this, QUrl(*text, QUrl::StrictMode));
+}
+
+QWidget *ToolPresentationView::fileButton(const FileButton &file, const QFont &font, const QString &symbol, QWidget *parent)
+{
+    auto *button = new LinkButton(file.label, font, symbol, parent);
+    button->setObjectName(u"tool-card-file"_s);
+    const std::optional<QString> path = file.path;
+    connect(button, &QAbstractButton::clicked, this, [this, path] { openFile(path); });
+    return button;
+}
+
+// ---- Generic ----
+
+QWidget *ToolPresentationView::buildGeneric(const GenericCard &card)
+{
+    auto *w = new QWidget(this);
+    w->setObjectName(u"tool-card-generic"_s);
+    auto *layout = column(w, 8);
+    const bool isError = m_input.isError;
+    auto section = [&](const PresentationSection &s) {
+        auto *box = new QWidget(w);
+        box->setObjectName(u"tool-card-section"_s);
+        auto *col = column(box, 3);
+        col->addWidget(label(s.label, Fonts::system(10, QFont::Medium), Theme::tertiaryText(), box));
+        auto *text = new AutoHeightTextView(box);
+        text->setObjectName(u"tool-card-section-text"_s);
+        text->setPlain(s.text, s.monospaced ? Fonts::monospaced(11) : Fonts::system(11),
+                       isError ? std::optional<QColor>(Theme::systemRed()) : std::nullopt);
+        if (s.text.trimmed().isEmpty())
+            text->setAccessibleName(s.label);
+        col->addWidget(text);
+        layout->addWidget(box);
+    };
+    if (card.input)
+        section(*card.input);
+    if (card.output)
+        section(*card.output);
+    if (!card.locations.empty()) {
+        auto *row = new QWidget(w);
+        row->setObjectName(u"tool-card-locations"_s);
+        // The row neither wraps nor scrolls: what does not fit is cut off at the right.
+        row->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        auto *h = new QHBoxLayout(row);
+        h->setContentsMargins(0, 0, 0, 0);
+        h->setSpacing(8);
+        for (const FileButton &location : card.locations) {
+            QWidget *b = fileButton(location, Fonts::monospaced(10), u"doc"_s, row);
+            b->setMinimumWidth(b->sizeHint().width());
+            h->addWidget(b);
+        }
+        h->addStretch();
+        layout->addWidget(row);
+    }
+    return w;
+}
+
+// ---- Terminal ----
+
+QWidget *ToolPresentationView::buildTerminal(const TerminalCard &card)
+{
+    auto *w = new QWidget(this);
+    w->setObjectName(u"tool-card-terminal"_s);
+    auto *layout = column(w, 7);
+    if (card.description) {
+        auto *d = label(*card.description, Fonts::system(12), Theme::secondaryText(), w);
+        d->setObjectName(u"tool-card-description"_s);
+        d->setWordWrap(true);
+        layout->addWidget(d);
+    }
+    auto *header = new QWidget(w);
+    auto *h = new QHBoxLayout(header);
+    h->setContentsMargins(0, 0, 0, 0);
+    h->setSpacing(7);
+    auto *icon = new IconView(u"terminal"_s, 10, header);
+    h->addWidget(icon);
+    auto *cwd = new ElidedLabel(card.cwd, Fonts::monospaced(10), [] { return Theme::secondaryText(); }, header);
+    cwd->setObjectName(u"tool-card-cwd"_s);
+    h->addWidget(cwd, 1);
+    if (card.status) {
+        auto *status = label(*card.status, Fonts::system(10, QFont::Medium),
+                             card.statusIsSuccess ? Theme::success() : Theme::systemRed(), header);
+        status->setObjectName(u"tool-card-status"_s);
+        h->addWidget(status);
+    }
+    layout->addWidget(header);
+
+    auto *box = new RoundedBox(5, [] { return QColor(0, 0, 0, int(0.88 * 255)); }, {}, w);
+    auto *boxLayout = column(box, 0);
+    auto *output = new LineBox(11, box);
+    output->setObjectName(u"tool-card-output"_s);
+    output->setAccessibleName(u"输出"_s);
+    output->setBoxColors(QColor(255, 255, 255, int(0.9 * 255)), std::nullopt);
+    output->setPadding(QMargins(9, 9, 9, 9));
+    output->setLines(splitLines(card.output));
+    output->setHeightBounds(44, 260);
+    boxLayout->addWidget(output);
+    layout->addWidget(box);
+    return w;
+}
+
+// ---- Diff ----
+
+QWidget *ToolPresentationView::buildDiff(const DiffCard &card)
+{
+    auto *w = new QWidget(this);
+    w->setObjectName(u"tool-card-diff"_s);
+    auto *layout = column(w, 8);
+    for (const DiffEntry &entry : card.entries) {
+        auto *box = new RoundedBox(5, {}, [] { return Theme::strongHairline(); }, w);
+        box->setObjectName(u"tool-card-diff-entry"_s);
+        auto *col = column(box, 0, QMargins(1, 1, 1, 1));
+        auto *header = new DiffHeader(box);
+        auto *h = new QHBoxLayout(header);
+        h->setContentsMargins(8, 0, 8, 0);
+        QWidget *button = fileButton(entry.header, Fonts::monospaced(11, QFont::Medium), u"doc.badge.plus"_s, header);
+        h->addWidget(button);
+        h->addStretch();
+        col->addWidget(header);
+
+        QStringList rows;
+        const int removed = entry.removed ? int(entry.removed->size()) : 0;
+        rows.reserve(removed + entry.added.size());
+        if (entry.removed) {
+            for (const QString &line : *entry.removed)
+                rows << u"- "_s + line;
+        }
+        for (const QString &line : entry.added)
+            rows << u"+ "_s + line;
+        auto *lines = new LineBox(10, box);
+        lines->setObjectName(u"tool-card-diff-lines"_s);
+        lines->setAccessibleName(entry.header.label);
+        lines->setPadding(QMargins(7, 0, 7, 0));
+        lines->setLines(rows);
+        lines->setLineColors([removed](int line) -> std::optional<LineBox::LineColors> {
+            const QColor color = line < removed ? Theme::systemRed() : Theme::success();
+            return LineBox::LineColors{color, withAlpha(color, 0.06)};
+        });
+        lines->setHeightBounds(0, 240);
+        col->addWidget(lines);
+        layout->addWidget(box);
+    }
+    return w;
+}
+
+// ---- Search and read ----
+
+QWidget *ToolPresentationView::buildSearch(const SearchCard &card)
+{
+    auto *w = new QWidget(this);
+    w->setObjectName(u"tool-card-search"_s);
+    auto *layout = column(w, 6);
+    auto *header = new QWidget(w);
+    auto *h = new QHBoxLayout(header);
+    h->setContentsMargins(0, 0, 0, 0);
+    h->addWidget(label(card.title, Fonts::system(11, QFont::Medium), Theme::primaryText(), header));
+    h->addStretch();
+    auto *count = label(card.countText, Fonts::system(10), card.truncated ? Theme::warning() : Theme::secondaryText(), header);
+    count->setObjectName(u"tool-card-count"_s);
+    h->addWidget(count);
+    layout->addWidget(header);
+    if (card.pathList) {
+        for (const QString &path : card.paths)
+            layout->addWidget(fileButton({path, path}, Fonts::monospaced(11), u"doc"_s, w), 0, Qt::AlignLeft);
+        return w;
+    }
+    for (const SearchGroup &group : card.groups) {
+        auto *g = new QWidget(w);
+        g->setObjectName(u"tool-card-search-group"_s);
+        auto *col = column(g, 3, QMargins(0, 4, 0, 4));
+        col->addWidget(fileButton({group.path, group.path}, Fonts::monospaced(11, QFont::Medium), {}, g), 0, Qt::AlignLeft);
+        if (!group.matches.empty()) {
+            QStringList texts;
+            std::vector<qint64> numbers;
+            texts.reserve(qsizetype(group.matches.size()));
+            numbers.reserve(group.matches.size());
+            for (const SearchMatch &m : group.matches) {
+                texts << m.line;
+                numbers.push_back(m.lineNumber);
+            }
+            auto *lines = new LineBox(10, g);
+            lines->setObjectName(u"tool-card-matches"_s);
+            lines->setAccessibleName(group.path.isEmpty() ? card.title : group.path);
+            lines->setNumbers(std::move(numbers), 34, 8);
+            lines->setLines(texts);
+            lines->setHeightBounds(0, std::nullopt);
+            col->addWidget(lines);
+        }
+        layout->addWidget(g);
+    }
+    return w;
+}
+
+QWidget *ToolPresentationView::buildRead(const ReadCard &card)
+{
+    auto *w = new QWidget(this);
+    w->setObjectName(u"tool-card-read"_s);
+    auto *layout = column(w, 6);
+    auto *header = new QWidget(w);
+    auto *h = new QHBoxLayout(header);
+    h->setContentsMargins(0, 0, 0, 0);
+    h->setSpacing(7);
+    h->addWidget(new IconView(u"doc.text"_s, 12, header));
+    QWidget *path = fileButton({card.path, card.path}, Fonts::monospaced(11, QFont::Medium), {}, header);
+    h->addWidget(path, 1);
+    auto *count = label(card.countText, Fonts::system(10), Theme::secondaryText(), header);
+    count->setObjectName(u"tool-card-count"_s);
+    h->addWidget(count);
+    layout->addWidget(header);
+
+    auto *box = new RoundedBox(5, [] { return Theme::inset(); }, {}, w);
+    auto *boxLayout = column(box, 0);
+    QStringList texts;
+    std::vector<qint64> numbers;
+    texts.reserve(qsizetype(card.lines.size()));
+    numbers.reserve(card.lines.size());
+    for (const ReadLine &line : card.lines) {
+        texts << line.text;
+        numbers.push_back(line.number);
+    }
+    auto *lines = new LineBox(10, box);
+    lines->setObjectName(u"tool-card-read-lines"_s);
+    lines->setAccessibleName(card.path.isEmpty() ? u"文件"_s : card.path);
+    lines->setNumbers(std::move(numbers), 42, 9);
+    if (card.lines.empty())
+        lines->setLines({});
+    else
+        lines->setLines(texts);
+    lines->setPadding(QMargins(0, 5, 0, 5));
+    lines->setHeightBounds(10, 280);
+    boxLayout->addWidget(lines);
+    layout->addWidget(box);
+    return w;
+}
+
+// ---- Web ----
+
+QWidget *ToolPresentationView::buildWeb(const WebCard &card)
+{
+    auto *w = new QWidget(this);
+    w->setObjectName(u"tool-card-web"_s);
+    if (card.fetch) {
+        auto *h = new QHBoxLayout(w);
+        h->setContentsMargins(0, 0, 0, 0);
+        h->setSpacing(8);
+        auto *globe = new IconView(u"globe"_s, 12, w);
+        globe->setTint(Theme::brand());
+        h->addWidget(globe);
+        auto *link = new LinkButton(card.url, Fonts::system(11), {}, w);
+        link->setObjectName(u"tool-card-url"_s);
+        link->setTextColor([] { return Theme::brand(); });
+        const QString url = card.url;
+        connect(link, &QAbstractButton::clicked, this, [this, url] { openWeb(url); });
+        h->addWidget(link, 1);
+        auto *status = label(card.statusText, Fonts::system(10, QFont::Medium), Theme::primaryText(), w);
+        status->setObjectName(u"tool-card-status"_s);
+        h->addWidget(status);
+        if (card.truncated) {
+            auto *cut = label(u"已截断"_s, Fonts::system(10), Theme::warning(), w);
+            cut->setObjectName(u"tool-card-truncated"_s);
+            h->addWidget(cut);
+        }
+        return w;
+    }
+    auto *layout = column(w, 7);
+    if (card.answer) {
+        auto *answer = new AutoHeightTextView(w);
+        answer->setObjectName(u"tool-card-answer"_s);
+        answer->setPlain(*card.answer, Fonts::system(12));
+        layout->addWidget(answer);
+    }
+    int position = 0;
+    for (const WebSource &source : card.sources) {
+        auto *row = new SourceRowButton(++position, source, w);
+        row->setObjectName(u"tool-card-source"_s);
+        const QString url = source.url;
+        connect(row, &QAbstractButton::clicked, this, [this, url] { openWeb(url); });
+        layout->addWidget(row);
+    }
+    return w;
+}
+
+} // namespace nbd

@@ -1,0 +1,156 @@
+#include "AccessibilityWalk.h"
+#include "GuiTestMain.h"
+
+#include "UI/Conversation/LineBox.h"
+#include "UI/Conversation/MarkdownText.h"
+#include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/LinkOpener.h"
+
+#include <QAbstractButton>
+#include <QClipboard>
+#include <QLabel>
+#include <QTextBlock>
+#include <QVBoxLayout>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace nbd;
+
+namespace {
+
+struct Window
+{
+    QWidget window;
+    QList<QUrl> opened;
+    MarkdownText *text = nullptr;
+
+    explicit Window(const QString &markdown, bool cursor = false)
+    {
+        auto *layout = new QVBoxLayout(&window);
+        text = new MarkdownText(markdown, cursor, &window);
+        layout->addWidget(text);
+        layout->addStretch();
+        LinkOpener::install(&window, [this](const QUrl &url) {
+            opened << url;
+            return true;
+        });
+        window.resize(600, 700);
+        window.show();
+    }
+};
+
+QStringList blockTexts(MarkdownDocumentView *view)
+{
+    QStringList out;
+    for (QTextBlock b = view->document()->begin(); b.isValid(); b = b.next())
+        out << b.text();
+    return out;
+}
+
+} // namespace
+
+class tst_MarkdownText : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void blocksAreDrawn()
+    {
+        Window w(u"# Title\n\nA *para*\nsecond line\n\n3. a\n7. b\n9. c\n\n- x\n\n> quoted\n\n---\n\n##### small"_s);
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        const auto views = w.text->findChildren<MarkdownDocumentView *>();
+        QCOMPARE(views.size(), 1);
+        const QStringList blocks = blockTexts(views[0]);
+        QCOMPARE(blocks.value(0), u"Title"_s);
+        // Line breaks inside a paragraph stay line breaks of the same paragraph.
+        QCOMPARE(blocks.value(1), u"A para"_s + QChar::LineSeparator + u"second line"_s);
+        // Numbered from 1 whatever the source says.
+        QCOMPARE(blocks.mid(2, 3), (QStringList{u"1.\ta"_s, u"2.\tb"_s, u"3.\tc"_s}));
+        QCOMPARE(blocks.value(5), u"•\tx"_s);
+        QCOMPARE(blocks.value(6), u"quoted"_s);
+
+        QTextBlock title = views[0]->document()->begin();
+        QCOMPARE(title.charFormat().font().pixelSize(), 22);
+        QTextBlock last = views[0]->document()->lastBlock();
+        QCOMPARE(last.text(), u"small"_s);
+        QCOMPARE(QTextCursor(last).charFormat().font().pixelSize(), 15);
+        QCOMPARE(QTextCursor(last).charFormat().font().weight(), QFont::Medium);
+        QCOMPARE(last.blockFormat().topMargin(), 7.0 + 2.0);
+
+        // Emphasis became a character format, the marks are gone.
+        QTextCursor c(views[0]->document()->findBlockByNumber(1));
+        c.movePosition(QTextCursor::Right, QTextCursor::MoveAnchor, 3);
+        QVERIFY(c.charFormat().fontItalic());
+        QVERIFY(views[0]->height() > 150);
+        QVERIFY2(test::accessibilityProblems(&w.window).isEmpty(), qPrintable(test::accessibilityProblems(&w.window).join(u'\n')));
+    }
+
+    void htmlAndMarksOfStreamingTextStayLiteral()
+    {
+        Window w(u"**bold** <b>x</b>"_s, true);
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        auto *raw = w.text->findChild<AutoHeightTextView *>(u"markdown-raw"_s);
+        QVERIFY(raw);
+        QCOMPARE(raw->toPlainText(), u"**bold** <b>x</b>"_s);
+        QVERIFY(w.text->findChild<BlinkingCursor *>());
+        // More text while streaming only changes the raw text.
+        w.text->setContent(u"**bold** <b>x</b> more"_s, true);
+        QCOMPARE(w.text->findChild<AutoHeightTextView *>(u"markdown-raw"_s), raw);
+        QCOMPARE(raw->toPlainText(), u"**bold** <b>x</b> more"_s);
+
+        w.text->setContent(u"**bold** <b>x</b> more"_s, false);
+        QVERIFY(!w.text->findChild<BlinkingCursor *>());
+        auto *view = w.text->findChild<MarkdownDocumentView *>();
+        QVERIFY(view);
+        QCOMPARE(view->toPlainText(), u"bold <b>x</b> more"_s);
+        QVERIFY2(test::accessibilityProblems(&w.window).isEmpty(), qPrintable(test::accessibilityProblems(&w.window).join(u'\n')));
+    }
+
+    void emptyText()
+    {
+        Window w{QString()};
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        QVERIFY(w.text->findChildren<QWidget *>().isEmpty());
+        w.text->setContent(QString(), true);
+        QVERIFY(w.text->findChild<BlinkingCursor *>());
+        QVERIFY2(test::accessibilityProblems(&w.window).isEmpty(), qPrintable(test::accessibilityProblems(&w.window).join(u'\n')));
+    }
+
+    void codeBlockCopies()
+    {
+        Window w(u"Before\n\n```python\nprint('hi')\n    x = 1\n```\n\n```\n```"_s);
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        const auto blocks = w.text->findChildren<MarkdownCodeBlock *>();
+        QCOMPARE(blocks.size(), 2);
+        QCOMPARE(blocks[0]->findChild<QLabel *>(u"markdown-code-language"_s)->text(), u"python"_s);
+        QCOMPARE(blocks[1]->findChild<QLabel *>(u"markdown-code-language"_s)->text(), u"code"_s);
+        // An empty body still shows a one-line box.
+        auto *emptyBox = blocks[1]->findChild<LineBox *>(u"markdown-code-text"_s);
+        QVERIFY(emptyBox->height() >= QFontMetrics(emptyBox->font()).height() + 24);
+
+        auto *copy = blocks[0]->findChild<QAbstractButton *>(u"markdown-code-copy"_s);
+        QCOMPARE(copy->text(), u"复制"_s);
+        QTest::mouseClick(copy, Qt::LeftButton);
+        QCOMPARE(QGuiApplication::clipboard()->text(), u"print('hi')\n    x = 1"_s);
+        QCOMPARE(copy->text(), u"已复制"_s);
+        QCOMPARE(copy->accessibleName(), u"已复制"_s);
+        QVERIFY2(test::accessibilityProblems(&w.window).isEmpty(), qPrintable(test::accessibilityProblems(&w.window).join(u'\n')));
+        QTest::qWait(600);
+        QCOMPARE(copy->text(), u"已复制"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(copy->text(), u"复制"_s, 2000);
+    }
+
+    void linksOpenThroughTheWindow()
+    {
+        Window w(u"See [the docs](https://example.org/docs) now"_s);
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        auto *view = w.text->findChild<MarkdownDocumentView *>();
+        QTextCursor c(view->document());
+        c.setPosition(6);
+        const QRect r = view->cursorRect(c);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, r.center() + QPoint(3, 0));
+        QCOMPARE(w.opened, QList<QUrl>{QUrl(u"https://example.org/docs"_s)});
+    }
+};
+
+NBD_GUI_TEST_MAIN(tst_MarkdownText)
+#include "tst_markdowntext.moc"
