@@ -10,9 +10,9 @@ class QVariantAnimation;
 
 namespace nbd {
 
-// A tooltip that shows `text` exactly as given. Qt guesses whether a tooltip is rich text, so
-// an escaped plain text without a tag ("a &amp; b") would show its entities; this form is
-// always read as rich text and so always shows the original characters.
+// A tooltip that shows `text` exactly as given. Qt guesses whether a tooltip is rich text:
+// text it would take for markup is escaped into a rich-text form that shows the original
+// characters; any other text is kept as it is, so screen readers get it without markup.
 QString plainToolTip(const QString &text);
 
 // The 28 × 28 square icon button of window chrome: no bezel, a rounded hover fill, the whole
