@@ -346,10 +346,7 @@ ComposerView::ComposerView(AppModel *appModel, std::shared_ptr<SessionModel> ses
 
     connect(m_field, &PromptField::submitRequested, this, &ComposerView::submit);
     connect(m_field, &PromptField::textChanged, this, &ComposerView::refreshActionButton);
-    connect(m_field, &PromptField::focusChanged, this, [this, card](bool focused) {
-        m_focused = focused;
-        card->setFocused(focused);
-    });
+    connect(m_field, &PromptField::focusChanged, card, [card](bool focused) { card->setFocused(focused); });
     connect(m_actionButton, &QAbstractButton::clicked, this, [this] {
         if (m_session && m_session->running()) {
             if (m_appModel)
@@ -582,7 +579,5 @@ void ComposerView::submit()
     if (m_appModel)
         m_appModel->sendPrompt(text);
 }
-
-void ComposerView::paintEvent(QPaintEvent *) {}
 
 } // namespace nbd

@@ -90,9 +90,6 @@ public:
     PermissionSwitch *permissionSwitch() const { return m_permissionSwitch; }
     FullAccessConfirmation *fullAccessConfirmation() const { return m_confirmation; }
 
-protected:
-    void paintEvent(QPaintEvent *event) override;
-
 private:
     void submit();
     void refresh();
@@ -120,7 +117,6 @@ private:
     QWidget *m_subagentChip;
     RoundSymbolButton *m_actionButton;
     QPointer<FullAccessConfirmation> m_confirmation;
-    bool m_focused = false;
     bool m_syncingConfirmation = false;
 };
 
