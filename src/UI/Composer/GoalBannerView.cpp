@@ -214,6 +214,7 @@ GoalBannerView::GoalBannerView(AppModel *appModel, std::shared_ptr<SessionModel>
     rows->setContentsMargins(12, 0, 12, 8);
     rows->setSpacing(8);
     m_todoList->setWidget(m_todoRows);
+    m_todoRows->setAutoFillBackground(false);
     panel->addWidget(m_todoList);
     m_todoList->hide();
     column->addWidget(m_todoPanel);

@@ -306,6 +306,8 @@ QuestionCard::QuestionCard(AppModel *appModel, PendingQuestion question, QWidget
     m_bodyLayout->addWidget(m_customRow);
     m_bodyLayout->addStretch(1);
     m_body->setWidget(m_bodyContent);
+    // The card paints the surface; setWidget() turned the content's own fill on.
+    m_bodyContent->setAutoFillBackground(false);
     layout->addWidget(m_body);
     connect(m_customField, &QLineEdit::textEdited, this, [this](const QString &text) {
         m_flow.setCustom(text);
