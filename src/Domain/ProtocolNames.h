@@ -132,4 +132,16 @@ inline constexpr QStringView diffNewTextKey = u"newText";
 // A "search" card: the list of per-file match groups ({"path", "matches"}).
 inline constexpr QStringView searchGroupsKey = u"files";
 
+// ---- Composer and prompt cards: labels chosen by the client ---------------------------
+// Tooltip (and accessible name) of the composer's send button.
+inline constexpr QStringView sendButtonToolTip = u"发送";
+// Tooltip of the goal bar's button that abandons an in-place edit.
+inline constexpr QStringView goalEditCancelToolTip = u"放弃编辑";
+// Tooltip of the question card's pager button to the next question.
+inline constexpr QStringView nextQuestionToolTip = u"下一题";
+// The todo summary's labels after the completed and the in-progress counts (the pending
+// count is followed by " 待处理").
+inline constexpr QStringView todoCompletedLabel = u" 已完成";
+inline constexpr QStringView todoInProgressLabel = u" 进行中";
+
 } // namespace nbd::names

@@ -198,22 +198,75 @@ std::unique_ptr<SimWorld> makeDemoWorld(SimHost *host)
                                              JSONValue::object({{u"shadowedTokenCount"_s, JSONValue(18234)}})));
     }
 
-    // Prompts are answered by a scripted turn that streams for a few seconds: reasoning, a
-    // command with its card, its output, then the reply.
+
+    // The running session carries a goal with its todos, the permission presets, plan mode and
+    // a model catalogue, so the dock above the composer has something to show.
+    const QString login = u"s-login"_s;
+    SimSessions &logs = world->logs();
+    logs.setProjection(login, u"goal"_s,
+                       JSONValue::object({{u"goal"_s, JSONValue::object({{u"id"_s, u"goal-1"_s},
+                                                                        {u"revision"_s, 2},
+                                                                        {u"objective"_s, u"登录后不再出现重定向循环，并补上回归测试"_s},
+                                                                        {u"phase"_s, u"active"_s}})},
+                                          {u"roundsStarted"_s, 1},
+                                          {u"createdAt"_s, now / 1000 - 600},
+                                          {u"updatedAt"_s, now / 1000 - 60}}),
+                       false);
+    auto todo = [](QString content, QString status) {
+        return JSONValue::object({{u"content"_s, std::move(content)}, {u"status"_s, std::move(status)}});
+    };
+    logs.setProjection(login, u"todos"_s,
+                       JSONValue::array({todo(u"复现重定向循环"_s, u"completed"_s),
+                                         todo(u"在中间件里统一处理过期令牌"_s, u"in_progress"_s),
+                                         todo(u"补充登录流程的回归测试"_s, u"pending"_s)}),
+                       false);
+    auto preset = [](QString value, QString name) {
+        return JSONValue::object({{u"value"_s, std::move(value)}, {u"name"_s, std::move(name)}});
+    };
+    const JSONValue presets = JSONValue::array({preset(u"read-only"_s, u"Read only"_s),
+                                                preset(u"workspace-write"_s, u"Workspace write"_s),
+                                                preset(u"danger-full-access"_s, u"Full access"_s)});
+    for (const QString &id : {login, u"s-cache"_s, u"s-docs"_s, u"s-bench"_s, u"s-ci"_s, u"s-notes"_s, u"s-idea"_s}) {
+        logs.setProjection(id, u"permissions"_s,
+                           JSONValue::object({{u"options"_s, presets}, {u"current"_s, u"workspace-write"_s}}), false);
+        world->setModels(id, SimWorld::modelCatalogue(u"sim"_s, u"sim/nimbrel-large"_s));
+    }
+    world->setPermissionPresets(QStringList{u"read-only"_s, u"workspace-write"_s, u"danger-full-access"_s});
+
+    // Prompts are answered by a scripted turn: reasoning, a question to the user, a command
+    // with its card that needs approval, its output, then the reply streamed for a few seconds.
     SimWorld::AgentScript script;
     SimWorld::AgentStep thinking;
     thinking.kind = SimWorld::AgentStep::Kind::Reasoning;
     thinking.deltas = {u"先看一下"_s, u"相关的代码，"_s, u"再确认 cookie 的过期时间。"_s};
     script.push_back(thinking);
+    SimWorld::AgentStep ask;
+    ask.kind = SimWorld::AgentStep::Kind::Question;
+    auto option = [](QString label, QString description) {
+        return JSONValue::object({{u"label"_s, std::move(label)}, {u"description"_s, std::move(description)}});
+    };
+    ask.questions = JSONValue::array({JSONValue::object(
+        {{u"id"_s, u"scope"_s},
+         {u"header"_s, u"范围"_s},
+         {u"question"_s, u"这次改动要覆盖哪些页面？"_s},
+         {u"options"_s, JSONValue::array({option(u"只改登录页（推荐）"_s, u"改动最小，先验证修复"_s),
+                                         option(u"登录页和注册页"_s, u"两处共用同一个中间件"_s),
+                                         option(u"所有需要登录的页面"_s, u"一次处理完，但需要更多测试"_s)})},
+         {u"multiSelect"_s, false}})});
+    script.push_back(ask);
     SimWorld::AgentStep call;
     call.kind = SimWorld::AgentStep::Kind::ToolCall;
     call.toolName = u"bash"_s;
-    call.arguments = u"{\"command\": \"grep -rn maxAge src/\"}"_s;
-    call.view = JSONValue::object({{u"title"_s, u"grep -rn maxAge src/"_s}, {u"card"_s, u"terminal"_s}});
+    call.arguments = u"{\"command\": \"npm test -- login\"}"_s;
+    call.view = JSONValue::object({{u"title"_s, u"npm test -- login"_s}, {u"card"_s, u"terminal"_s}});
     script.push_back(call);
+    SimWorld::AgentStep approval;
+    approval.kind = SimWorld::AgentStep::Kind::Approval;
+    approval.text = u"运行登录流程的测试：npm test -- login"_s;
+    script.push_back(approval);
     SimWorld::AgentStep result;
     result.kind = SimWorld::AgentStep::Kind::ToolResult;
-    result.text = u"src/auth/cookie.ts:12:  maxAge: 60 * 60 * 1000,"_s;
+    result.text = u"12 passing"_s;
     script.push_back(result);
     SimWorld::AgentStep end;
     end.kind = SimWorld::AgentStep::Kind::EndStep;

@@ -552,6 +552,18 @@ void SimWorld::installActionHandlers()
         if (m_permissionPresets->contains(preset)) {
             m_currentPresets.insert(agentId, preset);
             result = JSONValue::object({{u"kind"_s, u"success"_s}, {u"text"_s, u"permission: "_s + preset}});
+            // A session that keeps its permission state in its log reports the new preset, as
+            // the host does, just after answering.
+            const auto projections = m_logs.projections(agentId);
+            const auto stored = projections.find(u"permissions"_s);
+            if (stored != projections.end() && stored->second.isObject()) {
+                const JSONValue updated = stored->second.with(u"current"_s, preset);
+                const std::weak_ptr<const bool> alive = m_alive;
+                QTimer::singleShot(0, m_host, [this, alive, agentId, updated] {
+                    if (!alive.expired())
+                        m_logs.setProjection(agentId, u"permissions"_s, updated);
+                });
+            }
         } else {
             result = JSONValue::object({{u"kind"_s, u"error"_s}, {u"text"_s, u"unknown preset "_s + preset}});
         }

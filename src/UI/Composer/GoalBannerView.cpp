@@ -1,0 +1,459 @@
+#include "UI/Composer/GoalBannerView.h"
+
+#include "Session/SessionModel.h"
+#include "Store/AppModel.h"
+#include "UI/Composer/ComposerControls.h"
+#include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/Icons.h"
+#include "UI/Shared/Motion.h"
+#include "UI/Shared/Theme.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScrollArea>
+#include <QVariantAnimation>
+#include <QVBoxLayout>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace nbd {
+
+namespace {
+
+// A rounded inset surface with a hairline border: the goal bar and the todo panel.
+class InsetPanel : public QWidget
+{
+public:
+    explicit InsetPanel(QWidget *parent = nullptr) : QWidget(parent) {}
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(Theme::hairline(), 1));
+        painter.setBrush(Theme::inset());
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 12, 12);
+    }
+};
+
+// The in-place edit field's frame: canvas fill, strong hairline, radius 6.
+class EditFrame : public QWidget
+{
+public:
+    explicit EditFrame(QWidget *parent = nullptr) : QWidget(parent) {}
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(Theme::strongHairline(), 1));
+        painter.setBrush(Theme::canvas());
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
+    }
+};
+
+void setTextColor(QWidget *widget, const QColor &color)
+{
+    QPalette pal = widget->palette();
+    pal.setColor(QPalette::WindowText, color);
+    pal.setColor(QPalette::Text, color);
+    widget->setPalette(pal);
+}
+
+} // namespace
+
+// The todo panel's header: checklist symbol, "任务", the summary and the chevron; a click
+// expands or collapses the list.
+class TodoHeader : public QAbstractButton
+{
+public:
+    explicit TodoHeader(QWidget *parent) : QAbstractButton(parent)
+    {
+        setFixedHeight(34);
+        setCursor(Qt::PointingHandCursor);
+        setFocusPolicy(Qt::TabFocus);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    }
+    void setState(const QString &summary, bool expanded)
+    {
+        m_summary = summary;
+        m_expanded = expanded;
+        setText(u"任务"_s);
+        setAccessibleName(summary.isEmpty() ? u"任务"_s : u"任务 "_s + summary);
+        setAccessibleDescription(expanded ? u"已展开"_s : u"已收起"_s);
+        update();
+    }
+    QSize sizeHint() const override { return {200, 34}; }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        int x = 12;
+        Icons::paint(&painter, QRectF(x + 1, (height() - 12) / 2.0, 12, 12), u"checklist"_s, Theme::tertiaryText());
+        x += 14 + 10;
+        const QFont titleFont = Fonts::system(13, QFont::Medium);
+        painter.setFont(titleFont);
+        painter.setPen(Theme::primaryText());
+        const int titleWidth = QFontMetrics(titleFont).horizontalAdvance(u"任务"_s);
+        painter.drawText(QRect(x, 0, titleWidth + 1, height()), Qt::AlignLeft | Qt::AlignVCenter, u"任务"_s);
+        x += titleWidth + 10;
+        const int chevronX = width() - 12 - 9;
+        const QFont summaryFont = Fonts::system(13);
+        painter.setFont(summaryFont);
+        painter.setPen(Theme::tertiaryText());
+        const int room = std::max(0, chevronX - 8 - x);
+        painter.drawText(QRect(x, 0, room, height()), Qt::AlignLeft | Qt::AlignVCenter,
+                         QFontMetrics(summaryFont).elidedText(m_summary, Qt::ElideRight, room));
+        Icons::paint(&painter, QRectF(chevronX, (height() - 9) / 2.0, 9, 9),
+                     m_expanded ? u"chevron.down"_s : u"chevron.up"_s, Theme::tertiaryText());
+        if (hasFocus()) {
+            painter.setPen(QPen(Theme::brand(), 1.5));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawRoundedRect(QRectF(rect()).adjusted(2, 2, -2, -2), 10, 10);
+        }
+    }
+
+private:
+    QString m_summary;
+    bool m_expanded = false;
+};
+
+// ---- TodoSpinner ----
+
+TodoSpinner::TodoSpinner(QWidget *parent) : QWidget(parent)
+{
+    setFixedSize(12, 12);
+}
+
+bool TodoSpinner::isSpinning() const
+{
+    return m_animation && m_animation->state() == QAbstractAnimation::Running;
+}
+
+void TodoSpinner::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (Motion::reduceMotion())
+        return;
+    if (!m_animation) {
+        m_animation = new QVariantAnimation(this);
+        m_animation->setStartValue(0.0);
+        m_animation->setEndValue(360.0);
+        m_animation->setDuration(900);
+        m_animation->setLoopCount(-1);
+        connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant &v) {
+            m_angle = v.toReal();
+            update();
+        });
+    }
+    m_animation->start();
+}
+
+void TodoSpinner::hideEvent(QHideEvent *event)
+{
+    if (m_animation)
+        m_animation->stop();
+    QWidget::hideEvent(event);
+}
+
+void TodoSpinner::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF r = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
+    QColor track = Theme::brand();
+    track.setAlphaF(0.2f);
+    painter.setPen(QPen(track, 1.8));
+    painter.drawEllipse(r);
+    painter.setPen(QPen(Theme::brand(), 1.8, Qt::SolidLine, Qt::RoundCap));
+    painter.drawArc(r, int(-m_angle * 16), 100 * 16);
+}
+
+// ---- GoalBannerView ----
+
+GoalBannerView::GoalBannerView(AppModel *appModel, std::shared_ptr<SessionModel> session, QWidget *parent)
+    : QWidget(parent)
+    , m_appModel(appModel)
+{
+    setObjectName(u"goal-banner"_s);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+
+    m_column = new QWidget;
+    auto *column = new QVBoxLayout(m_column);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(6);
+
+    // Todo panel.
+    m_todoPanel = new InsetPanel(m_column);
+    m_todoPanel->setObjectName(u"todo-dock"_s);
+    auto *panel = new QVBoxLayout(m_todoPanel);
+    panel->setContentsMargins(0, 0, 0, 0);
+    panel->setSpacing(6);
+    m_todoHeader = new TodoHeader(m_todoPanel);
+    m_todoHeader->setObjectName(u"todo-header"_s);
+    connect(m_todoHeader, &QAbstractButton::clicked, this, &GoalBannerView::toggleTodos);
+    panel->addWidget(m_todoHeader);
+    m_todoList = new QScrollArea(m_todoPanel);
+    m_todoList->setObjectName(u"todo-list"_s);
+    m_todoList->setAccessibleName(u"任务列表"_s);
+    m_todoList->setFrameShape(QFrame::NoFrame);
+    m_todoList->setWidgetResizable(true);
+    m_todoList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_todoList->viewport()->setAutoFillBackground(false);
+    m_todoList->setAutoFillBackground(false);
+    m_todoRows = new QWidget;
+    m_todoRows->setAutoFillBackground(false);
+    auto *rows = new QVBoxLayout(m_todoRows);
+    rows->setContentsMargins(12, 0, 12, 8);
+    rows->setSpacing(8);
+    m_todoList->setWidget(m_todoRows);
+    m_todoRows->setAutoFillBackground(false);
+    panel->addWidget(m_todoList);
+    m_todoList->hide();
+    column->addWidget(m_todoPanel);
+
+    // Goal bar.
+    m_goalBar = new InsetPanel(m_column);
+    m_goalBar->setObjectName(u"goal-dock"_s);
+    m_goalBar->setFixedHeight(36);
+    auto *bar = new QHBoxLayout(m_goalBar);
+    bar->setContentsMargins(12, 0, 5, 0);
+    bar->setSpacing(10);
+    auto *target = new IconView(u"target"_s, 13, m_goalBar);
+    target->setTint(Theme::tertiaryText());
+    target->setFixedWidth(14);
+    bar->addWidget(target);
+    m_phaseLabel = new QLabel(m_goalBar);
+    m_phaseLabel->setObjectName(u"goal-phase"_s);
+    m_phaseLabel->setTextFormat(Qt::PlainText);
+    m_phaseLabel->setFont(Fonts::system(13, QFont::Medium));
+    m_phaseLabel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    bar->addWidget(m_phaseLabel);
+    m_objective = new ElidedLabel(m_goalBar);
+    m_objective->setObjectName(u"goal-objective"_s);
+    m_objective->setFont(Fonts::system(13));
+    bar->addWidget(m_objective, 1);
+    m_editField = new EditFrame(m_goalBar);
+    m_editField->setFixedHeight(26);
+    auto *editLayout = new QHBoxLayout(m_editField);
+    editLayout->setContentsMargins(8, 0, 8, 0);
+    m_editLine = new QLineEdit(m_editField);
+    m_editLine->setObjectName(u"goal-edit-field"_s);
+    m_editLine->setFrame(false);
+    m_editLine->setPlaceholderText(u"目标"_s);
+    m_editLine->setAccessibleName(u"目标"_s);
+    m_editLine->setFont(Fonts::system(13));
+    QPalette editPalette = m_editLine->palette();
+    editPalette.setColor(QPalette::Base, Qt::transparent);
+    m_editLine->setPalette(editPalette);
+    editLayout->addWidget(m_editLine);
+    bar->addWidget(m_editField, 1);
+    connect(m_editLine, &QLineEdit::textEdited, this, [this](const QString &text) {
+        m_edit.setDraft(text);
+        refreshGoal();
+    });
+    connect(m_editLine, &QLineEdit::returnPressed, this, &GoalBannerView::saveEdit);
+
+    for (goal::GoalButton kind : {goal::GoalButton::Pause, goal::GoalButton::Resume, goal::GoalButton::Edit,
+                                  goal::GoalButton::Clear, goal::GoalButton::Cancel, goal::GoalButton::Save}) {
+        auto *button = new RoundSymbolButton(28, 13, m_goalBar);
+        button->setSymbol(goal::buttonSymbol(kind));
+        button->setHelp(goal::buttonToolTip(kind));
+        button->setDisabledOpacity(0.35);
+        button->setProperty("goalButton", int(kind));
+        button->setObjectName(u"goal-"_s + goal::buttonSymbol(kind));
+        connect(button, &QAbstractButton::clicked, this, [this, kind] {
+            const std::optional<GoalProjection> projection = m_session ? m_session->goal() : std::nullopt;
+            if (!projection)
+                return;
+            switch (kind) {
+            case goal::GoalButton::Edit:
+                m_edit.open(projection->goal);
+                m_editLine->setText(m_edit.draft());
+                refreshGoal();
+                m_editLine->setFocus();
+                break;
+            case goal::GoalButton::Cancel:
+                m_edit.cancel();
+                refreshGoal();
+                break;
+            case goal::GoalButton::Save:
+                saveEdit();
+                break;
+            default:
+                if (const std::optional<QString> action = goal::buttonAction(kind))
+                    sendAction(*action);
+                break;
+            }
+        });
+        m_buttons.append(button);
+        bar->addWidget(button);
+    }
+    column->addWidget(m_goalBar);
+
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(new CenteredColumn(m_column, 780, 16, this));
+
+    setSession(std::move(session));
+}
+
+void GoalBannerView::setSession(std::shared_ptr<SessionModel> session)
+{
+    if (session == m_session && !m_sessionConnections.isEmpty())
+        return;
+    for (const QMetaObject::Connection &c : std::as_const(m_sessionConnections))
+        QObject::disconnect(c);
+    m_sessionConnections.clear();
+    m_session = std::move(session);
+    if (m_session) {
+        m_sessionConnections << connect(m_session.get(), &SessionModel::goalChanged, this, &GoalBannerView::goalChanged)
+                             << connect(m_session.get(), &SessionModel::todosChanged, this,
+                                        &GoalBannerView::todosChanged);
+    }
+    goalChanged();
+    todosChanged();
+}
+
+void GoalBannerView::goalChanged()
+{
+    const std::optional<GoalProjection> projection = m_session ? m_session->goal() : std::nullopt;
+    const std::optional<QString> id = projection ? std::optional<QString>(projection->goal.id) : std::nullopt;
+    if (id != m_goalId) {
+        m_goalId = id;
+        m_edit.goalIdChanged();
+        m_editLine->clear();
+    }
+    refresh();
+}
+
+void GoalBannerView::todosChanged()
+{
+    const bool hasTodos = m_session && !m_session->todos().empty();
+    if (m_hadTodos && !hasTodos)
+        m_todosExpanded = false;
+    m_hadTodos = hasTodos;
+    refresh();
+}
+
+void GoalBannerView::toggleTodos()
+{
+    m_todosExpanded = !m_todosExpanded;
+    refreshTodos();
+}
+
+void GoalBannerView::refresh()
+{
+    refreshTodos();
+    refreshGoal();
+    const std::optional<GoalProjection> projection = m_session ? m_session->goal() : std::nullopt;
+    const std::vector<TodoItem> todos = m_session ? m_session->todos() : std::vector<TodoItem>{};
+    setVisible(goal::showsBanner(projection, todos));
+}
+
+void GoalBannerView::refreshTodos()
+{
+    const std::vector<TodoItem> todos = m_session ? m_session->todos() : std::vector<TodoItem>{};
+    m_todoPanel->setVisible(!todos.empty());
+    m_todoHeader->setState(goal::todoSummary(todos), m_todosExpanded);
+    auto *rows = static_cast<QVBoxLayout *>(m_todoRows->layout());
+    while (QLayoutItem *item = rows->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    m_todoList->setVisible(m_todosExpanded && !todos.empty());
+    if (!m_todosExpanded)
+        return;
+    // Rows exist only while the list is open.
+    for (const TodoItem &todo : todos) {
+        auto *row = new QWidget(m_todoRows);
+        row->setFixedHeight(16);
+        auto *layout = new QHBoxLayout(row);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(10);
+        QWidget *glyph = nullptr;
+        switch (goal::todoGlyph(todo)) {
+        case goal::TodoGlyph::Completed: {
+            auto *icon = new IconView(u"checkmark.circle"_s, 13, row);
+            icon->setTint(Theme::success());
+            glyph = icon;
+            break;
+        }
+        case goal::TodoGlyph::InProgress: glyph = new TodoSpinner(row); break;
+        case goal::TodoGlyph::Pending: {
+            auto *icon = new IconView(u"circle.dotted"_s, 13, row);
+            icon->setTint(Theme::tertiaryText());
+            glyph = icon;
+            break;
+        }
+        }
+        auto *frame = new QWidget(row);
+        frame->setFixedSize(16, 16);
+        auto *frameLayout = new QHBoxLayout(frame);
+        frameLayout->setContentsMargins(0, 0, 0, 0);
+        frameLayout->addWidget(glyph, 0, Qt::AlignCenter);
+        layout->addWidget(frame);
+        auto *text = new ElidedLabel(row);
+        text->setFont(Fonts::system(13));
+        text->setText(todo.content);
+        text->setToolTip(plainToolTip(todo.content));
+        text->setObjectName(u"todo-row"_s);
+        layout->addWidget(text, 1);
+        rows->addWidget(row);
+    }
+    rows->addStretch(1);
+    m_todoList->setFixedHeight(goal::todoListHeight(qsizetype(todos.size())));
+}
+
+void GoalBannerView::refreshGoal()
+{
+    const std::optional<GoalProjection> projection = m_session ? m_session->goal() : std::nullopt;
+    const bool shown = goal::showsGoalBar(projection);
+    m_goalBar->setVisible(shown);
+    if (!shown)
+        return;
+    const GoalSnapshot &snapshot = projection->goal;
+    const bool editing = m_edit.isEditing(snapshot);
+    m_phaseLabel->setText(goal::phaseLabel(snapshot.phase));
+    setTextColor(m_phaseLabel, Theme::primaryText());
+    m_objective->setText(snapshot.objective);
+    m_objective->setToolTip(plainToolTip(goal::objectiveToolTip(snapshot)));
+    m_objective->setVisible(!editing);
+    m_editField->setVisible(editing);
+    const std::vector<goal::GoalButton> visible = goal::goalButtons(snapshot.phase, editing);
+    for (RoundSymbolButton *button : std::as_const(m_buttons)) {
+        const auto kind = goal::GoalButton(button->property("goalButton").toInt());
+        button->setVisible(std::find(visible.begin(), visible.end(), kind) != visible.end());
+        if (kind == goal::GoalButton::Save)
+            button->setEnabled(m_edit.canSave());
+    }
+}
+
+void GoalBannerView::sendAction(const QString &action, std::optional<QString> objective)
+{
+    const std::optional<GoalProjection> projection = m_session ? m_session->goal() : std::nullopt;
+    if (!projection || !m_appModel)
+        return;
+    m_appModel->goalAction(action, m_session->sessionId(), goal::refOf(projection->goal), std::move(objective));
+}
+
+void GoalBannerView::saveEdit()
+{
+    const std::optional<GoalProjection> projection = m_session ? m_session->goal() : std::nullopt;
+    if (!projection || !m_edit.isEditing(projection->goal))
+        return;
+    const std::optional<QString> objective = m_edit.save();
+    if (!objective)
+        return;
+    sendAction(u"edit"_s, objective);
+    refreshGoal();
+}
+
+} // namespace nbd

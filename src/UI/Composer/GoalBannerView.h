@@ -1,0 +1,88 @@
+#pragma once
+
+#include "UI/Composer/GoalLogic.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+
+class QLabel;
+class QLineEdit;
+class QVariantAnimation;
+class QScrollArea;
+class QVBoxLayout;
+
+namespace nbd {
+
+class AppModel;
+class ElidedLabel;
+class RoundSymbolButton;
+class SessionModel;
+class TodoHeader;
+
+// The small spinner of an in-progress todo; stands still while motion is reduced.
+class TodoSpinner : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TodoSpinner(QWidget *parent = nullptr);
+    QSize sizeHint() const override { return {12, 12}; }
+    bool isSpinning() const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    QVariantAnimation *m_animation = nullptr;
+    qreal m_angle = 0;
+};
+
+// The strip above the composer: the session's todo checklist (collapsible) over its goal bar
+// (phase, objective, pause or resume, edit in place, clear). Each row is drawn only while it
+// has something to show; goal changes go to the host through the store.
+class GoalBannerView : public QWidget
+{
+    Q_OBJECT
+public:
+    GoalBannerView(AppModel *appModel, std::shared_ptr<SessionModel> session, QWidget *parent = nullptr);
+
+    void setSession(std::shared_ptr<SessionModel> session);
+    bool todosExpanded() const { return m_todosExpanded; }
+    const goal::GoalEdit &goalEdit() const { return m_edit; }
+
+private:
+    void refresh();
+    void refreshTodos();
+    void refreshGoal();
+    void goalChanged();
+    void todosChanged();
+    void toggleTodos();
+    void sendAction(const QString &action, std::optional<QString> objective = std::nullopt);
+    void saveEdit();
+
+    QPointer<AppModel> m_appModel;
+    std::shared_ptr<SessionModel> m_session;
+    QList<QMetaObject::Connection> m_sessionConnections;
+
+    bool m_todosExpanded = false;
+    goal::GoalEdit m_edit;
+    std::optional<QString> m_goalId;
+    bool m_hadTodos = false;
+
+    QWidget *m_column;
+    QWidget *m_todoPanel;
+    TodoHeader *m_todoHeader;
+    QScrollArea *m_todoList;
+    QWidget *m_todoRows;
+    QWidget *m_goalBar;
+    QLabel *m_phaseLabel;
+    ElidedLabel *m_objective;
+    QWidget *m_editField;
+    QLineEdit *m_editLine;
+    QList<RoundSymbolButton *> m_buttons;
+};
+
+} // namespace nbd

@@ -1,0 +1,269 @@
+// The goal bar and the todo checklist, driven by mouse and keyboard, against a store connected
+// to the simulated host.
+#include "AccessibilityWalk.h"
+#include "AppModelTestSupport.h"
+#include "GuiTestMain.h"
+#include "TypeText.h"
+#include "UI/Composer/ComposerControls.h"
+#include "UI/Composer/GoalBannerView.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace nbd;
+
+namespace {
+
+JSONValue goalValue(const QString &id, const QString &phase, const QString &objective = u"让测试全部通过"_s,
+                    std::optional<QString> blocked = std::nullopt)
+{
+    JSONValue goal = JSONValue::object(
+        {{u"id"_s, id}, {u"revision"_s, 4}, {u"objective"_s, objective}, {u"phase"_s, phase}});
+    if (blocked)
+        goal = goal.with(u"blockedReason"_s, JSONValue::object({{u"message"_s, *blocked}}));
+    return JSONValue::object({{u"goal"_s, goal}, {u"roundsStarted"_s, 1}, {u"createdAt"_s, 1.0}, {u"updatedAt"_s, 2.0}});
+}
+
+JSONValue todosValue(QStringList statuses)
+{
+    JSONValue::Elements items;
+    int n = 0;
+    for (const QString &status : statuses)
+        items.push_back(JSONValue::object({{u"content"_s, u"第 "_s + QString::number(++n) + u" 项任务"_s}, {u"status"_s, status}}));
+    return JSONValue::array(std::move(items));
+}
+
+} // namespace
+
+class tst_GoalBanner : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<test::StoreHarness> m_h;
+    std::unique_ptr<QWidget> m_window;
+    GoalBannerView *m_banner = nullptr;
+    std::shared_ptr<SessionModel> m_session;
+
+    void showBanner()
+    {
+        m_h->store->selectSession(u"s1"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(m_h->store->sessionModel(u"s1"_s) && m_h->store->sessionModel(u"s1"_s)->historyLoaded(), 20000);
+        m_session = m_h->store->sessionModel(u"s1"_s);
+        m_window = std::make_unique<QWidget>();
+        auto *layout = new QVBoxLayout(m_window.get());
+        layout->addStretch(1);
+        m_banner = new GoalBannerView(m_h->store.get(), m_session, m_window.get());
+        layout->addWidget(m_banner);
+        m_window->resize(900, 500);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
+    QAbstractButton *button(const QString &symbol) const
+    {
+        return m_banner->findChild<QAbstractButton *>(u"goal-"_s + symbol);
+    }
+
+    QStringList visibleButtons() const
+    {
+        QStringList names;
+        for (const QString &symbol : {u"pause"_s, u"play"_s, u"pencil"_s, u"trash"_s, u"xmark"_s, u"checkmark"_s}) {
+            if (button(symbol)->isVisible())
+                names << symbol;
+        }
+        return names;
+    }
+
+    JSONValue lastGoalPayload(const QString &action) const
+    {
+        const auto requests = m_h->host.requests(u"goal."_s + action);
+        return requests.isEmpty() ? JSONValue() : requests.last().payload;
+    }
+
+    void requireAccessible()
+    {
+        const QStringList problems = test::accessibilityProblems(m_window.get());
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_h = std::make_unique<test::StoreHarness>();
+        m_h->world.addSession(test::session(u"s1"_s, 2000));
+        m_h->connected();
+        m_h->waitForStreams();
+    }
+
+    void cleanup()
+    {
+        m_window.reset();
+        m_session.reset();
+        m_h.reset();
+    }
+
+    void drawsOnlyRowsWithSomethingToShow()
+    {
+        showBanner();
+        QVERIFY(m_banner->isHidden());
+        m_h->world.pushProjection(u"s1"_s, u"goal"_s, goalValue(u"g1"_s, u"complete"_s));
+        QTRY_VERIFY(m_session->goal().has_value());
+        QVERIFY(m_banner->isHidden());
+        m_h->world.pushProjection(u"s1"_s, u"todos"_s, todosValue({u"pending"_s}));
+        QTRY_VERIFY(m_banner->isVisible());
+        QVERIFY(m_banner->findChild<QWidget *>(u"todo-dock"_s)->isVisible());
+        QVERIFY(!m_banner->findChild<QWidget *>(u"goal-dock"_s)->isVisible());
+        m_h->world.pushProjection(u"s1"_s, u"goal"_s, goalValue(u"g1"_s, u"active"_s));
+        QTRY_VERIFY(m_banner->findChild<QWidget *>(u"goal-dock"_s)->isVisible());
+        requireAccessible();
+    }
+
+    void phaseDecidesTheButtons_data()
+    {
+        QTest::addColumn<QString>("phase");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QStringList>("buttons");
+        QTest::newRow("active") << u"active"_s << u"目标进行中"_s << QStringList{u"pause"_s, u"pencil"_s, u"trash"_s};
+        QTest::newRow("paused") << u"paused"_s << u"目标已暂停"_s << QStringList{u"play"_s, u"pencil"_s, u"trash"_s};
+        QTest::newRow("blocked") << u"blocked"_s << u"目标受阻"_s << QStringList{u"pencil"_s, u"trash"_s};
+        QTest::newRow("unknown") << u"stalled"_s << u"目标"_s << QStringList{u"pencil"_s, u"trash"_s};
+    }
+
+    void phaseDecidesTheButtons()
+    {
+        QFETCH(QString, phase);
+        QFETCH(QString, label);
+        QFETCH(QStringList, buttons);
+        showBanner();
+        m_h->world.pushProjection(u"s1"_s, u"goal"_s, goalValue(u"g1"_s, phase));
+        QTRY_VERIFY(m_banner->isVisible());
+        QCOMPARE(m_banner->findChild<QLabel *>(u"goal-phase"_s)->text(), label);
+        QCOMPARE(visibleButtons(), buttons);
+        requireAccessible();
+    }
+
+    void blockedReasonIsTheTooltip()
+    {
+        showBanner();
+        m_h->world.pushProjection(u"s1"_s, u"goal"_s, goalValue(u"g1"_s, u"blocked"_s, u"修复 <b>CI</b>"_s, u"缺少部署凭据"_s));
+        QTRY_VERIFY(m_banner->isVisible());
+        auto *objective = m_banner->findChild<ElidedLabel *>(u"goal-objective"_s);
+        QCOMPARE(objective->text(), u"修复 <b>CI</b>"_s);
+        QCOMPARE(objective->toolTip(), u"缺少部署凭据"_s);
+        m_h->world.pushProjection(u"s1"_s, u"goal"_s, goalValue(u"g1"_s, u"active"_s, u"修复 CI"_s));
+        QTRY_COMPARE(objective->toolTip(), u"修复 CI"_s);
+    }
+
+    void buttonsSendGoalActions()
+    {
+        showBanner();
+        m_h->world.pushProjection(u"s1"_s, u"goal"_s, goalValue(u"g1"_s, u"active"_s));
+        QTRY_VERIFY(m_banner->isVisible());
+        QTest::mouseClick(button(u"pause"_s), Qt::LeftButton);
+        QTRY_COMPARE(m_h->requestCount(u"goal.pause"_s), 1);
+        const JSONValue pause = lastGoalPayload(u"pause"_s);
+        QCOMPARE(pause.find(u"sessionId")->string(), std::optional<QString>(u"s1"_s));
+        QCOMPARE(pause.find(u"ref")->find(u"id")->string(), std::optional<QString>(u"g1"_s));
+        QCOMPARE(pause.find(u"ref")->find(u"revision")->toInt(), std::optional<qint64>(4));
+        QVERIFY(!pause.find(u"objective"));
+        // Nothing changes until the host says so.
+        QCOMPARE(visibleButtons(), (QStringList{u"pause"_s, u"pencil"_s, u"trash"_s}));
+        QTest::mouseClick(button(u"trash"_s), Qt::LeftButton);
+        QTRY_COMPARE(m_h->requestCount(u"goal.clear"_s), 1);
+        m_h->world.pushProjection(u"s1"_s, u"goal"_s, goalValue(u"g1"_s, u"paused"_s));
+        QTRY_VERIFY(button(u"play"_s)->isVisible());
+        QTest::mouseClick(button(u"play"_s), Qt::LeftButton);
+        QTRY_COMPARE(m_h->requestCount(u"goal.resume"_s), 1);
+    }
+
+    void editInPlaceRefusesBlanksAndSendsTheTrimmedObjective()
+    {
+        showBanner();
+        m_h->world.pushProjection(u"s1"_s, u"goal"_s, goalValue(u"g1"_s, u"active"_s));
+        QTRY_VERIFY(m_banner->isVisible());
+        QTest::mouseClick(button(u"pencil"_s), Qt::LeftButton);
+        auto *field = m_banner->findChild<QLineEdit *>(u"goal-edit-field"_s);
+        QVERIFY(field->isVisible());
+        QCOMPARE(field->text(), u"让测试全部通过"_s);
+        QCOMPARE(visibleButtons(), (QStringList{u"xmark"_s, u"checkmark"_s}));
+        requireAccessible();
+
+        field->setFocus();
+        field->selectAll();
+        test::typeText(field, u"   "_s);
+        QVERIFY(!button(u"checkmark"_s)->isEnabled());
+        QTest::keyClick(field, Qt::Key_Return);
+        QVERIFY(field->isVisible());
+        QCOMPARE(m_h->requestCount(u"goal.edit"_s), 0);
+
+        test::typeText(field, u"新的目标  "_s);
+        QVERIFY(button(u"checkmark"_s)->isEnabled());
+        QTest::keyClick(field, Qt::Key_Return);
+        QTRY_COMPARE(m_h->requestCount(u"goal.edit"_s), 1);
+        QCOMPARE(lastGoalPayload(u"edit"_s).find(u"objective")->string(), std::optional<QString>(u"新的目标"_s));
+        QVERIFY(!field->isVisible());
+
+        // Cancel keeps nothing: the next edit starts from the objective again.
+        QTest::mouseClick(button(u"pencil"_s), Qt::LeftButton);
+        test::typeText(field, u" 放弃"_s);
+        QTest::mouseClick(button(u"xmark"_s), Qt::LeftButton);
+        QVERIFY(!field->isVisible());
+        QTest::mouseClick(button(u"pencil"_s), Qt::LeftButton);
+        QCOMPARE(field->text(), u"让测试全部通过"_s);
+        QCOMPARE(m_h->requestCount(u"goal.edit"_s), 1);
+
+        // Another goal closes the edit without sending anything.
+        test::typeText(field, u"半途"_s);
+        m_h->world.pushProjection(u"s1"_s, u"goal"_s, goalValue(u"g2"_s, u"active"_s, u"另一个目标"_s));
+        QTRY_VERIFY(!field->isVisible());
+        QVERIFY(m_banner->goalEdit().draft().isEmpty());
+        QCOMPARE(m_h->requestCount(u"goal.edit"_s), 1);
+    }
+
+    void todoPanelSummaryAndHeights()
+    {
+        showBanner();
+        m_h->world.pushProjection(u"s1"_s, u"todos"_s,
+                                  todosValue({u"completed"_s, u"in_progress"_s, u"pending"_s, u"completed"_s, u"weird"_s}));
+        QTRY_VERIFY(m_banner->isVisible());
+        auto *header = m_banner->findChild<QAbstractButton *>(u"todo-header"_s);
+        auto *list = m_banner->findChild<QScrollArea *>(u"todo-list"_s);
+        QCOMPARE(header->accessibleName(), u"任务 2 已完成  ·  1 进行中  ·  2 待处理"_s);
+        QVERIFY(!list->isVisible());
+        QTest::mouseClick(header, Qt::LeftButton);
+        QVERIFY(m_banner->todosExpanded());
+        QTRY_VERIFY(list->isVisible());
+        QCOMPARE(list->height(), 16 * 5 + 8 * 4 + 8);
+        QCOMPARE(m_banner->findChildren<TodoSpinner *>().size(), 1);
+        const auto rows = m_banner->findChildren<ElidedLabel *>(u"todo-row"_s);
+        QCOMPARE(rows.size(), 5);
+        QCOMPARE(rows.first()->toolTip(), u"第 1 项任务"_s);
+        requireAccessible();
+
+        m_h->world.pushProjection(u"s1"_s, u"todos"_s, todosValue({u"pending"_s}));
+        QTRY_COMPARE(list->height(), 24);
+        QStringList seven(7, u"pending"_s);
+        m_h->world.pushProjection(u"s1"_s, u"todos"_s, todosValue(seven));
+        QTRY_COMPARE(list->height(), 168);
+        m_h->world.pushProjection(u"s1"_s, u"todos"_s, todosValue(seven << u"pending"_s));
+        QTRY_COMPARE(list->height(), 180);
+
+        // Emptied while open: gone, and the next list starts collapsed.
+        m_h->world.pushProjection(u"s1"_s, u"todos"_s, JSONValue::array(JSONValue::Elements{}));
+        QTRY_VERIFY(m_banner->isHidden());
+        QVERIFY(!m_banner->todosExpanded());
+        m_h->world.pushProjection(u"s1"_s, u"todos"_s, todosValue({u"pending"_s}));
+        QTRY_VERIFY(m_banner->isVisible());
+        QVERIFY(!list->isVisible());
+        // Space on the focused header opens it too.
+        header->setFocus();
+        QTest::keyClick(header, Qt::Key_Space);
+        QVERIFY(m_banner->todosExpanded());
+    }
+};
+
+NBD_GUI_TEST_MAIN(tst_GoalBanner)
+#include "tst_goalbanner.moc"

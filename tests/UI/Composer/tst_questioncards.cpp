@@ -1,0 +1,310 @@
+// The question and approval cards, clicked and typed into, against a store connected to the
+// simulated host.
+#include "AccessibilityWalk.h"
+#include "AppModelTestSupport.h"
+#include "GuiTestMain.h"
+#include "TypeText.h"
+#include "UI/Composer/ComposerControls.h"
+#include "UI/Composer/QuestionViews.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace nbd;
+
+namespace {
+
+JSONValue question(const QString &id, QStringList labels, bool multi = false, std::optional<QString> header = {})
+{
+    JSONValue::Elements options;
+    for (const QString &label : labels)
+        options.push_back(JSONValue::object({{u"label"_s, label}, {u"description"_s, label + u" 的说明"_s}}));
+    JSONValue q = JSONValue::object({{u"id"_s, id},
+                                     {u"question"_s, u"问题 "_s + id + u"？"_s},
+                                     {u"options"_s, JSONValue::array(std::move(options))},
+                                     {u"multiSelect"_s, multi}});
+    if (header)
+        q = q.with(u"header"_s, *header);
+    return q;
+}
+
+} // namespace
+
+class tst_QuestionCards : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<test::StoreHarness> m_h;
+    std::unique_ptr<QWidget> m_window;
+
+    PendingQuestion ask(const QString &rpcId, JSONValue::Elements questions)
+    {
+        m_h->world.pushQuestionRequested(
+            rpcId, JSONValue::object({{u"sessionId"_s, u"s1"_s}, {u"questions"_s, JSONValue::array(std::move(questions))}}));
+        [&] {
+            QTRY_VERIFY(std::any_of(m_h->store->pendingQuestions().begin(), m_h->store->pendingQuestions().end(),
+                                    [&](const PendingQuestion &q) { return q.rpcId == rpcId; }));
+        }();
+        for (const PendingQuestion &q : m_h->store->pendingQuestions()) {
+            if (q.rpcId == rpcId)
+                return q;
+        }
+        return {};
+    }
+
+    template<class Card, class Record>
+    Card *show(Record record)
+    {
+        m_window = std::make_unique<QWidget>();
+        auto *layout = new QVBoxLayout(m_window.get());
+        auto *card = new Card(m_h->store.get(), std::move(record), m_window.get());
+        layout->addWidget(card);
+        layout->addStretch(1);
+        m_window->resize(760, 640);
+        m_window->show();
+        [&] { QVERIFY(QTest::qWaitForWindowExposed(m_window.get())); }();
+        return card;
+    }
+
+    QList<QuestionOptionRow *> rows(QWidget *card) const
+    {
+        QList<QuestionOptionRow *> visible;
+        for (QuestionOptionRow *row : card->findChildren<QuestionOptionRow *>(u"question-option"_s)) {
+            if (!row->isHidden())
+                visible << row;
+        }
+        return visible;
+    }
+
+    QuestionOptionRow *row(QWidget *card, const QString &display) const
+    {
+        for (QuestionOptionRow *r : rows(card)) {
+            if (r->displayLabel() == display)
+                return r;
+        }
+        return nullptr;
+    }
+
+    QString counter(QWidget *card) const { return card->findChild<QLabel *>(u"question-counter"_s)->text(); }
+    QAbstractButton *primary(QWidget *card) const { return card->findChild<QAbstractButton *>(u"question-primary"_s); }
+
+    // The value of the last answer the host received.
+    JSONValue lastAnswer() const
+    {
+        const auto answers = m_h->world.answers();
+        return answers.isEmpty() ? JSONValue() : answers.last().result;
+    }
+
+    QStringList answerSummary() const
+    {
+        QStringList out;
+        const JSONValue *value = lastAnswer().find(u"value");
+        const JSONValue *answer = value ? value->find(u"answer") : nullptr;
+        const JSONValue *list = answer ? answer->find(u"answers") : nullptr;
+        if (!list)
+            return out;
+        for (const JSONValue &a : list->elements()) {
+            QStringList selected;
+            for (const JSONValue &s : a.find(u"selected")->elements())
+                selected << s.string().value_or(QString());
+            const JSONValue *custom = a.find(u"custom");
+            out << a.find(u"id")->string().value_or(QString()) + u":"_s + selected.join(u',')
+                       + (custom ? u"+"_s + custom->string().value_or(QString()) : QString());
+        }
+        return out;
+    }
+
+    void requireAccessible()
+    {
+        const QStringList problems = test::accessibilityProblems(m_window.get());
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_h = std::make_unique<test::StoreHarness>();
+        m_h->world.addSession(test::session(u"s1"_s, 2000));
+        m_h->connected();
+        m_h->waitForStreams();
+    }
+
+    void cleanup()
+    {
+        m_window.reset();
+        m_h.reset();
+    }
+
+    void oneSingleChoiceQuestion()
+    {
+        auto *card = show<QuestionCard>(ask(u"r1"_s, {question(u"q1"_s, {u"缓存 (Recommended)"_s, u"不缓存"_s}, false, u"存储"_s)}));
+        QCOMPARE(card->findChild<QLabel *>(u"question-header"_s)->text(), u"存储"_s);
+        QCOMPARE(card->findChild<QLabel *>(u"question-text"_s)->text(), u"问题 q1？"_s);
+        QCOMPARE(counter(card), u"1 / 1"_s);
+        QCOMPARE(rows(card).size(), 2);
+        QuestionOptionRow *recommended = row(card, u"缓存"_s);
+        QVERIFY(recommended && recommended->isRecommended());
+        QCOMPARE(recommended->accessibleName(), u"缓存 推荐"_s);
+        QCOMPARE(primary(card)->text(), u"提交"_s);
+        QVERIFY(!primary(card)->isEnabled());
+        requireAccessible();
+
+        QTest::mouseClick(recommended, Qt::LeftButton);
+        QTRY_VERIFY(row(card, u"缓存"_s)->isChecked());
+        QCOMPARE(counter(card), u"1 / 1"_s);
+        QVERIFY(primary(card)->isEnabled());
+        QTest::mouseClick(primary(card), Qt::LeftButton);
+        QTRY_COMPARE(answerSummary(), QStringList{u"q1:缓存 (Recommended)"_s});
+        QTRY_VERIFY(m_h->store->pendingQuestions().empty());
+    }
+
+    void threeQuestionsPageAndMoveOn()
+    {
+        auto *card = show<QuestionCard>(ask(u"r1"_s, {question(u"a"_s, {u"A1"_s, u"A2"_s}), question(u"b"_s, {u"B1"_s}),
+                                                      question(u"c"_s, {u"C1"_s})}));
+        auto *previous = card->findChild<QAbstractButton *>(u"question-previous"_s);
+        auto *next = card->findChild<QAbstractButton *>(u"question-next"_s);
+        QCOMPARE(counter(card), u"1 / 3"_s);
+        QVERIFY(!previous->isEnabled());
+        QVERIFY(next->isEnabled());
+        QCOMPARE(primary(card)->text(), u"下一题"_s);
+        QTest::mouseClick(row(card, u"A2"_s), Qt::LeftButton);
+        QTRY_COMPARE(counter(card), u"2 / 3"_s);
+        QVERIFY(previous->isEnabled());
+        // Paging never checks answers.
+        QTest::mouseClick(next, Qt::LeftButton);
+        QCOMPARE(counter(card), u"3 / 3"_s);
+        QVERIFY(!next->isEnabled());
+        QCOMPARE(primary(card)->text(), u"提交"_s);
+        QTest::mouseClick(row(card, u"C1"_s), Qt::LeftButton);
+        QTRY_VERIFY(row(card, u"C1"_s)->isChecked());
+        QCOMPARE(counter(card), u"3 / 3"_s);
+        // Submitting with the second question open shows it with its message.
+        QTest::mouseClick(primary(card), Qt::LeftButton);
+        QTRY_COMPARE(counter(card), u"2 / 3"_s);
+        auto *feedback = card->findChild<QLabel *>(u"question-feedback"_s);
+        QVERIFY(feedback->isVisible());
+        QCOMPARE(feedback->text(), u"请完成或跳过这道题"_s);
+        QTest::mouseClick(card->findChild<QAbstractButton *>(u"question-skip"_s), Qt::LeftButton);
+        QCOMPARE(counter(card), u"3 / 3"_s);
+        QVERIFY(!feedback->isVisible());
+        QTest::mouseClick(primary(card), Qt::LeftButton);
+        QTRY_COMPARE(answerSummary(), (QStringList{u"a:A2"_s, u"b:"_s, u"c:C1"_s}));
+    }
+
+    void multiChoiceTogglesAndKeepsTheTypedAnswer()
+    {
+        auto *card = show<QuestionCard>(ask(u"r1"_s, {question(u"m"_s, {u"甲"_s, u"乙"_s}, true)}));
+        QLineEdit *custom = card->findChild<QLineEdit *>(u"question-custom"_s);
+        QTest::mouseClick(custom, Qt::LeftButton);
+        test::typeText(custom, u"  另外 "_s);
+        QTest::mouseClick(row(card, u"甲"_s), Qt::LeftButton);
+        QTest::mouseClick(row(card, u"乙"_s), Qt::LeftButton);
+        QTest::mouseClick(row(card, u"甲"_s), Qt::LeftButton);
+        QTRY_VERIFY(!row(card, u"甲"_s)->isChecked());
+        QVERIFY(row(card, u"乙"_s)->isChecked());
+        QCOMPARE(custom->text(), u"  另外 "_s);
+        requireAccessible();
+        QTest::mouseClick(primary(card), Qt::LeftButton);
+        QTRY_COMPARE(answerSummary(), QStringList{u"m:乙+另外"_s});
+    }
+
+    void blankTypedTextIsNoAnswer()
+    {
+        auto *card = show<QuestionCard>(ask(u"r1"_s, {question(u"s"_s, {u"是"_s, u"否"_s}), question(u"t"_s, {u"好"_s})}));
+        QLineEdit *custom = card->findChild<QLineEdit *>(u"question-custom"_s);
+        QTest::mouseClick(row(card, u"是"_s), Qt::LeftButton);
+        QTRY_COMPARE(counter(card), u"2 / 2"_s);
+        QTest::mouseClick(card->findChild<QAbstractButton *>(u"question-previous"_s), Qt::LeftButton);
+        // Typing on a single-choice question drops the chosen option.
+        QTest::mouseClick(custom, Qt::LeftButton);
+        test::typeText(custom, u"   "_s);
+        QVERIFY(!row(card, u"是"_s)->isChecked());
+        QVERIFY(!primary(card)->isEnabled());
+        QTest::keyClick(custom, Qt::Key_Return);
+        auto *feedback = card->findChild<QLabel *>(u"question-feedback"_s);
+        QVERIFY(feedback->isVisible());
+        QCOMPARE(feedback->text(), u"请选择一个选项或输入答案"_s);
+        QCOMPARE(counter(card), u"1 / 2"_s);
+        test::typeText(custom, u"也许"_s);
+        QVERIFY(!feedback->isVisible());
+        QTest::keyClick(custom, Qt::Key_Return);
+        QCOMPARE(counter(card), u"2 / 2"_s);
+        // The last page skipped: everything answered or skipped, so it submits.
+        QTest::mouseClick(card->findChild<QAbstractButton *>(u"question-skip"_s), Qt::LeftButton);
+        QTRY_COMPARE(answerSummary(), (QStringList{u"s:+也许"_s, u"t:"_s}));
+    }
+
+    void closeCancelsTheWholeSet()
+    {
+        auto *card = show<QuestionCard>(ask(u"r1"_s, {question(u"a"_s, {u"A"_s}), question(u"b"_s, {u"B"_s})}));
+        QTest::mouseClick(card->findChild<QAbstractButton *>(u"question-cancel"_s), Qt::LeftButton);
+        QTRY_VERIFY(m_h->store->pendingQuestions().empty());
+        const JSONValue result = lastAnswer();
+        QCOMPARE(result.find(u"ok")->boolean(), std::optional<bool>(false));
+        QCOMPARE(result.find(u"error")->find(u"code")->string(), std::optional<QString>(u"cancelled"_s));
+    }
+
+    void anEmptySetAndAnotherRequest()
+    {
+        // The store lists no empty set; a card can still be given one.
+        PendingQuestion empty;
+        empty.id = empty.rpcId = u"r0"_s;
+        empty.sessionId = u"s1"_s;
+        auto *card = show<QuestionCard>(empty);
+        QVERIFY(rows(card).isEmpty());
+        QVERIFY(primary(card)->isEnabled());
+        requireAccessible();
+
+        const PendingQuestion three =
+            ask(u"r1"_s, {question(u"a"_s, {u"A"_s}), question(u"b"_s, {u"B"_s}), question(u"c"_s, {u"C"_s})});
+        card->setQuestion(three);
+        QCOMPARE(counter(card), u"1 / 3"_s);
+        QTest::mouseClick(row(card, u"A"_s), Qt::LeftButton);
+        QTest::mouseClick(row(card, u"B"_s), Qt::LeftButton);
+        QTRY_COMPARE(counter(card), u"3 / 3"_s);
+        // Another, shorter request starts from its first question with nothing chosen.
+        const PendingQuestion one = ask(u"r2"_s, {question(u"a"_s, {u"A"_s})});
+        card->setQuestion(one);
+        QCOMPARE(counter(card), u"1 / 1"_s);
+        QVERIFY(!row(card, u"A"_s)->isChecked());
+        card->setQuestion(empty);
+        QTest::mouseClick(primary(card), Qt::LeftButton);
+        QTRY_COMPARE(m_h->world.answers().size(), 1);
+        QCOMPARE(m_h->world.answers().first().rpcId, u"r0"_s);
+        QCOMPARE(answerSummary(), QStringList{});
+    }
+
+    void approvalCardAnswersOnceOrRejects()
+    {
+        m_h->world.pushApprovalRequested(u"a1"_s, JSONValue::object({{u"sessionId"_s, u"s1"_s},
+                                                                     {u"approvalId"_s, u"ap-1"_s},
+                                                                     {u"toolName"_s, u"shell"_s},
+                                                                     {u"reason"_s, u"运行 rm -rf build"_s}}));
+        m_h->world.pushApprovalRequested(u"a2"_s, JSONValue::object({{u"sessionId"_s, u"s1"_s},
+                                                                     {u"approvalId"_s, u"ap-2"_s},
+                                                                     {u"toolName"_s, u"write_file"_s}}));
+        QTRY_COMPARE(m_h->store->pendingApprovals().size(), size_t(2));
+        auto *card = show<ApprovalCard>(m_h->store->pendingApprovals()[0]);
+        QCOMPARE(card->findChild<QLabel *>(u"approval-title"_s)->text(), u"工具「shell」请求执行许可"_s);
+        QLabel *reason = card->findChild<QLabel *>(u"approval-reason"_s);
+        QVERIFY(reason->isVisible());
+        QCOMPARE(reason->text(), u"运行 rm -rf build"_s);
+        requireAccessible();
+        QTest::mouseClick(card->findChild<QAbstractButton *>(u"approval-allow"_s), Qt::LeftButton);
+        QTRY_COMPARE(m_h->store->pendingApprovals().size(), size_t(1));
+        QCOMPARE(lastAnswer().find(u"value")->find(u"outcome")->string(), std::optional<QString>(u"allowed-once"_s));
+        QCOMPARE(lastAnswer().find(u"value")->find(u"approvalId")->string(), std::optional<QString>(u"ap-1"_s));
+
+        card->setApproval(m_h->store->pendingApprovals()[0]);
+        QVERIFY(!reason->isVisible());
+        QTest::mouseClick(card->findChild<QAbstractButton *>(u"approval-reject"_s), Qt::LeftButton);
+        QTRY_VERIFY(m_h->store->pendingApprovals().empty());
+        QCOMPARE(lastAnswer().find(u"value")->find(u"outcome")->string(), std::optional<QString>(u"rejected"_s));
+    }
+};
+
+NBD_GUI_TEST_MAIN(tst_QuestionCards)
+#include "tst_questioncards.moc"
