@@ -1,5 +1,6 @@
 #include "Session/SeqSet.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace nbd {
@@ -57,6 +58,41 @@ bool SeqSet::insert(qint64 seq)
         m_runs.emplace_hint(next, seq, seq);
     }
     return true;
+}
+
+void SeqSet::insertRun(qint64 first, qint64 last)
+{
+    // Start at the run that holds first or ends right before it, if any.
+    auto it = m_runs.upper_bound(first);
+    if (it != m_runs.begin()) {
+        auto prev = std::prev(it);
+        // prev->second < first makes prev->second + 1 safe.
+        if (prev->second >= first || prev->second + 1 == first)
+            it = prev;
+    }
+    qint64 mergedFirst = first;
+    qint64 mergedLast = last;
+    // Absorb every run that overlaps or touches first..last; it->first > last makes
+    // it->first - 1 safe.
+    while (it != m_runs.end() && (it->first <= last || it->first - 1 == last)) {
+        mergedFirst = std::min(mergedFirst, it->first);
+        mergedLast = std::max(mergedLast, it->second);
+        it = m_runs.erase(it);
+    }
+    m_runs.emplace_hint(it, mergedFirst, mergedLast);
+}
+
+void SeqSet::insert(const SeqSet &other)
+{
+    for (const auto &[first, last] : other.m_runs)
+        insertRun(first, last);
+}
+
+std::optional<qint64> SeqSet::last() const noexcept
+{
+    if (m_runs.empty())
+        return std::nullopt;
+    return m_runs.rbegin()->second;
 }
 
 qint64 SeqSet::count() const noexcept

@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 #include <map>
+#include <optional>
 
 namespace nbd {
 
@@ -24,6 +25,12 @@ public:
     bool contains(qint64 seq) const noexcept;
     // True when the number was not in the set before.
     bool insert(qint64 seq);
+    // Every number of the run first..last (inclusive, first <= last).
+    void insertRun(qint64 first, qint64 last);
+    // Every member of the other set.
+    void insert(const SeqSet &other);
+    // The largest member; nothing for an empty set.
+    std::optional<qint64> last() const noexcept;
 
     bool isEmpty() const noexcept { return m_runs.empty(); }
     // Number of members; saturates at the largest signed 64-bit value.

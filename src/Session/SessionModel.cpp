@@ -65,18 +65,31 @@ QCoro::Task<std::shared_ptr<PageFold>> foldPageOffMain(std::vector<HistoryEntry>
     co_return result;
 }
 
+// The live chunks that were not kept count as seen, as a history fold that skipped them
+// records them.
+void recordSeen(const SeqSet &seqs, FoldState &state)
+{
+    if (const std::optional<qint64> last = seqs.last()) {
+        state.seenSeqs.insert(seqs);
+        state.lastSeq = std::max(state.lastSeq, *last);
+    }
+}
+
 // History and live entries folded again after an older page arrived, in the order the first
 // load used: the history, then the first page's projections, then the live entries. The
 // projections must not come last: a live event (a rename, a todo write) is newer than the
 // values the first page carried.
-QCoro::Task<std::shared_ptr<PageFold>> refoldOffMain(std::vector<HistoryEntry> history, std::vector<HistoryEntry> live,
+QCoro::Task<std::shared_ptr<PageFold>> refoldOffMain(std::vector<HistoryEntry> history,
+                                                     std::vector<RetainedLiveEntries::Record> liveRecords,
+                                                     SeqSet droppedLive,
                                                      std::optional<SessionProjectionsBlock> projections,
                                                      std::shared_ptr<std::atomic<bool>> cancelled)
 {
-    auto work = [history = std::move(history), live = std::move(live), projections = std::move(projections),
-                 cancelled]() mutable {
+    auto work = [history = std::move(history), liveRecords = std::move(liveRecords), droppedLive = std::move(droppedLive),
+                 projections = std::move(projections), cancelled]() mutable {
         auto result = std::make_shared<PageFold>();
         const std::atomic<bool> *flag = cancelled.get();
+        const std::vector<HistoryEntry> live = RetainedLiveEntries::decode(liveRecords);
         const auto sortedHistory = TranscriptFold::sortedBySeq(history);
         const auto sortedLive = TranscriptFold::sortedBySeq(live);
         // A final message covers chunks on either side of the split.
@@ -93,7 +106,9 @@ QCoro::Task<std::shared_ptr<PageFold>> refoldOffMain(std::vector<HistoryEntry> h
                 TranscriptFold::applyProjection(key, value, result->state);
             }
         }
-        TranscriptFold::foldUncovered(sortedLive, covered, result->state, flag);
+        if (!TranscriptFold::foldUncovered(sortedLive, covered, result->state, flag))
+            return result;
+        recordSeen(droppedLive, result->state);
         result->events = std::move(history);
         return result;
     };
@@ -320,7 +335,7 @@ void SessionModel::applyLive(const SessionEvent &event, const std::optional<JSON
         return;
     }
 
-    m_liveEntries.push_back(HistoryEntry{event, decodedToolView(view)});
+    m_liveEntries.append(event, decodedToolView(view));
     TranscriptFold::fold(event, view, m_fold);
 
     const QString &type = event.type;
@@ -457,20 +472,13 @@ void SessionModel::publish(bool includeTranscript)
 
 void SessionModel::mergeBufferedUpdates()
 {
-    std::vector<const HistoryEntry *> live;
-    live.reserve(m_liveEntries.size());
-    for (const HistoryEntry &entry : m_liveEntries)
-        live.push_back(&entry);
-    std::stable_sort(live.begin(), live.end(),
-                     [](const HistoryEntry *a, const HistoryEntry *b) { return a->event.seq < b->event.seq; });
-    for (const HistoryEntry *entry : live) {
-        if (m_fold.seenSeqs.contains(entry->event.seq))
-            continue;
-        std::optional<JSONValue> view;
-        if (entry->view)
-            view = entry->view->view;
-        TranscriptFold::fold(entry->event, view, m_fold);
+    // Live events admitted before this load: folded on top of the history as a refold
+    // folds them, the chunks that were not kept recorded as seen.
+    if (!m_liveEntries.empty()) {
+        const std::vector<HistoryEntry> live = m_liveEntries.entries();
+        TranscriptFold::foldUncovered(TranscriptFold::sortedBySeq(live), m_liveEntries.coverage(), m_fold);
     }
+    recordSeen(m_liveEntries.droppedSeqs(), m_fold);
     for (const auto &[key, value] : m_liveProjectionValues)
         TranscriptFold::applyProjection(key, value, m_fold);
 
@@ -485,7 +493,7 @@ void SessionModel::mergeBufferedUpdates()
         std::optional<JSONValue> view;
         if (toolView)
             view = toolView->view;
-        m_liveEntries.push_back(HistoryEntry{event, std::move(toolView)});
+        m_liveEntries.append(event, toolView);
         TranscriptFold::fold(event, view, m_fold);
     }
 
@@ -618,9 +626,9 @@ QCoro::Task<void> SessionModel::loadOlder(std::optional<WireClient> client, Canc
     }
 
     std::vector<HistoryEntry> newHistory;
-    std::vector<HistoryEntry> live;
+    std::vector<RetainedLiveEntries::Record> liveRecords;
+    SeqSet droppedLive;
     std::optional<SessionProjectionsBlock> projections;
-    size_t liveSnapshot = 0;
     auto cancelled = std::make_shared<std::atomic<bool>>(cancel.isCancelled());
     {
         const auto self = weak.lock();
@@ -643,8 +651,8 @@ QCoro::Task<void> SessionModel::loadOlder(std::optional<WireClient> client, Canc
         }
         newHistory = std::move(page->events);
         newHistory.insert(newHistory.end(), m_historyEntries.begin(), m_historyEntries.end());
-        live = m_liveEntries;
-        liveSnapshot = m_liveEntries.size();
+        liveRecords = m_liveEntries.records();
+        droppedLive = m_liveEntries.droppedSeqs();
         projections = m_historyProjections;
         std::erase_if(m_foldsInFlight, [](const auto &w) { return w.expired(); });
         m_foldsInFlight.push_back(cancelled);
@@ -654,7 +662,8 @@ QCoro::Task<void> SessionModel::loadOlder(std::optional<WireClient> client, Canc
 
     std::shared_ptr<PageFold> folded;
     try {
-        folded = co_await refoldOffMain(std::move(newHistory), std::move(live), std::move(projections), cancelled);
+        folded = co_await refoldOffMain(std::move(newHistory), std::move(liveRecords), std::move(droppedLive),
+                                        std::move(projections), cancelled);
         if (cancel.isCancelled())
             throw CancellationError();
     } catch (...) {
@@ -669,13 +678,15 @@ QCoro::Task<void> SessionModel::loadOlder(std::optional<WireClient> client, Canc
     }
     FoldState state = std::move(folded->state);
     // Live events admitted while the pool was folding are not in the new state yet.
-    for (size_t i = liveSnapshot; i < m_liveEntries.size(); ++i) {
-        const HistoryEntry &entry = m_liveEntries[i];
-        std::optional<JSONValue> view;
-        if (entry.view)
-            view = entry.view->view;
-        TranscriptFold::fold(entry.event, view, state);
+    std::vector<RetainedLiveEntries::Record> arrived;
+    for (const RetainedLiveEntries::Record &record : m_liveEntries.records())
+        if (!state.seenSeqs.contains(record.seq))
+            arrived.push_back(record);
+    if (!arrived.empty()) {
+        const std::vector<HistoryEntry> live = RetainedLiveEntries::decode(arrived);
+        TranscriptFold::foldUncovered(TranscriptFold::sortedBySeq(live), m_liveEntries.coverage(), state);
     }
+    recordSeen(m_liveEntries.droppedSeqs(), state);
     m_historyEntries = std::move(folded->events);
     setHasMoreHistory(page->hasMore);
     m_fold = std::move(state);

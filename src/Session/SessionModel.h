@@ -3,6 +3,7 @@
 #include "Domain/ModelCatalogue.h"
 #include "Domain/SessionEvents.h"
 #include "Domain/Subagents.h"
+#include "Session/RetainedLiveEntries.h"
 #include "Session/Transcript.h"
 #include "Wire/CancelToken.h"
 #include "Wire/JSONValue.h"
@@ -93,7 +94,9 @@ public:
     const std::vector<BufferedEvent> &bufferedLiveEvents() const { return m_bufferedLiveEvents; }
     const std::vector<BufferedProjection> &bufferedProjections() const { return m_bufferedProjections; }
     const std::vector<HistoryEntry> &historyEntries() const { return m_historyEntries; }
-    const std::vector<HistoryEntry> &liveEntries() const { return m_liveEntries; }
+    // The live events kept for refolding, decoded (covered chunks are not kept).
+    std::vector<HistoryEntry> liveEntries() const { return m_liveEntries.entries(); }
+    const RetainedLiveEntries &retainedLiveEntries() const { return m_liveEntries; }
     const std::optional<SessionProjectionsBlock> &historyProjections() const { return m_historyProjections; }
     const std::map<QString, JSONValue> &liveProjectionValues() const { return m_liveProjectionValues; }
     const std::optional<SubagentAddress> &historyAddress() const { return m_historyAddress; }
@@ -219,7 +222,7 @@ private:
     std::vector<BufferedEvent> m_bufferedLiveEvents;
     std::vector<BufferedProjection> m_bufferedProjections;
     std::vector<HistoryEntry> m_historyEntries;
-    std::vector<HistoryEntry> m_liveEntries;
+    RetainedLiveEntries m_liveEntries;
     std::optional<SessionProjectionsBlock> m_historyProjections;
     std::map<QString, JSONValue> m_liveProjectionValues;
     std::optional<SubagentAddress> m_historyAddress;

@@ -939,19 +939,21 @@ void TranscriptFold::fold(const SessionEvent &event, const std::optional<JSONVal
     }
 }
 
-void TranscriptFold::CoveredChunks::add(const SessionEvent &event)
+bool TranscriptFold::CoveredChunks::add(const SessionEvent &event)
 {
     if (event.type != u"assistant/message" || replacesSurface(event.surfaceOp))
-        return;
+        return false;
     if (event.sourceEventSeqs && !event.sourceEventSeqs->empty()) {
         for (qint64 seq : *event.sourceEventSeqs)
             m_seqs.insert(seq);
-        return;
+        return true;
     }
     const auto turn = intMember(event.data, u"turn");
     const auto step = intMember(event.data, u"step");
-    if (turn && step)
-        m_steps.insert(StepKey{*turn, *step});
+    if (!turn || !step)
+        return false;
+    m_steps.insert(StepKey{*turn, *step});
+    return true;
 }
 
 bool TranscriptFold::CoveredChunks::covers(const SessionEvent &event) const
@@ -960,7 +962,7 @@ bool TranscriptFold::CoveredChunks::covers(const SessionEvent &event) const
         return false;
     const auto turn = intMember(event.data, u"turn");
     const auto step = intMember(event.data, u"step");
-    return turn && step && (m_seqs.contains(event.seq) || m_steps.contains(StepKey{*turn, *step}));
+    return turn && step && covers(event.seq, StepKey{*turn, *step});
 }
 
 std::vector<const HistoryEntry *> TranscriptFold::sortedBySeq(const std::vector<HistoryEntry> &entries)

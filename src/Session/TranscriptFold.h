@@ -43,9 +43,12 @@ public:
     {
     public:
         // Takes in what one event covers (only final messages that replace no surface cover).
-        void add(const SessionEvent &event);
+        // True when the event is such a message.
+        bool add(const SessionEvent &event);
         // Whether the event is a chunk of a turn and step that some added message covers.
         bool covers(const SessionEvent &event) const;
+        // The same for a chunk already known to have that number, turn and step.
+        bool covers(qint64 seq, const StepKey &step) const { return m_seqs.contains(seq) || m_steps.contains(step); }
 
     private:
         SeqSet m_seqs;

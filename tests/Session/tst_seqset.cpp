@@ -31,6 +31,8 @@ private Q_SLOTS:
     void insert_data();
     void insert();
     void matchesAnOrderedSet();
+    void runsAndSetsMergeLikeSingleInserts();
+    void runsAtTheExtremes();
 };
 
 void TestSeqSet::insert_data()
@@ -89,6 +91,50 @@ void TestSeqSet::matchesAnOrderedSet()
             rebuilt.insert(*it);
         QVERIFY(rebuilt == set);
     }
+}
+
+// Inserting a run or a whole set gives the same set, with the same runs, as inserting
+// each number on its own.
+void TestSeqSet::runsAndSetsMergeLikeSingleInserts()
+{
+    std::mt19937_64 random(7);
+    for (int round = 0; round < 200; ++round) {
+        SeqSet byRuns;
+        SeqSet byNumbers;
+        SeqSet other;
+        for (int i = 0; i < 12; ++i) {
+            const qint64 first = qint64(random() % 120) - 60;
+            const qint64 last = first + qint64(random() % 8);
+            if (i % 3 == 0) {
+                for (qint64 seq = first; seq <= last; ++seq) {
+                    other.insert(seq);
+                    byNumbers.insert(seq);
+                }
+                continue;
+            }
+            byRuns.insertRun(first, last);
+            for (qint64 seq = first; seq <= last; ++seq)
+                byNumbers.insert(seq);
+        }
+        byRuns.insert(other);
+        QCOMPARE(runsOf(byRuns), runsOf(byNumbers));
+        QVERIFY(byRuns == byNumbers);
+        QCOMPARE(byRuns.last(), byNumbers.last());
+    }
+    QCOMPARE(SeqSet().last(), std::nullopt);
+}
+
+void TestSeqSet::runsAtTheExtremes()
+{
+    SeqSet set;
+    set.insertRun(kMax - 2, kMax);
+    set.insertRun(kMin, kMin + 1);
+    set.insertRun(kMin + 2, kMin + 2); // touches the run before it
+    set.insertRun(kMax - 5, kMax - 3); // touches the run after it
+    QCOMPARE(runsOf(set), u"%1-%2,%3-%4"_s.arg(kMin).arg(kMin + 2).arg(kMax - 5).arg(kMax));
+    QCOMPARE(set.last(), std::optional<qint64>(kMax));
+    set.insertRun(kMin, kMax);
+    QCOMPARE(runsOf(set), u"%1-%2"_s.arg(kMin).arg(kMax));
 }
 
 QTEST_GUILESS_MAIN(TestSeqSet)

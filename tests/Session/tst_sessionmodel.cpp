@@ -1,4 +1,6 @@
 #include "AsyncTest.h"
+#include "FoldDump.h"
+#include "SessionGenerator.h"
 #include "SimHost.h"
 #include "SimSessions.h"
 #include "Session/SessionModel.h"
@@ -105,6 +107,8 @@ private Q_SLOTS:
     void olderPage();
     void olderPageLandingAfterResyncIsDropped();
     void olderPageKeepsLiveChanges();
+    void streamedStepsThenOlderPagesFoldLikeTheLog_data();
+    void streamedStepsThenOlderPagesFoldLikeTheLog();
     void resyncClearsAndReloadsTheSessionLog();
     void markSubscribedFlagsAResync();
 
@@ -566,6 +570,74 @@ void TestSessionModel::olderPageKeepsLiveChanges()
     QCOMPARE(model->fold().title, live.title);
     QCOMPARE(model->fold().todos, live.todos);
     QCOMPARE(model->fold().projectionKeys, live.projectionKeys);
+}
+
+void TestSessionModel::streamedStepsThenOlderPagesFoldLikeTheLog_data()
+{
+    QTest::addColumn<quint64>("seed");
+    QTest::addColumn<int>("historyEvents");
+    for (quint64 seed = 21; seed <= 24; ++seed)
+        QTest::addRow("seed %llu", seed) << seed << int(40 + seed % 3 * 17);
+}
+
+// A session streams whole steps live, each finished by its final message; then the older
+// pages are loaded. The model keeps only what a refold needs, and the refold gives exactly
+// what folding the whole log as history gives.
+void TestSessionModel::streamedStepsThenOlderPagesFoldLikeTheLog()
+{
+    QFETCH(quint64, seed);
+    QFETCH(int, historyEvents);
+    const std::vector<test::GeneratedEvent> log = test::SessionGenerator(seed, {30, 20, 10}).generate(900);
+    std::vector<HistoryEntry> all;
+    for (const test::GeneratedEvent &e : log)
+        all.push_back(e.historyEntry());
+    for (int i = 0; i < historyEvents; ++i) {
+        const test::GeneratedEvent &e = log[size_t(i)];
+        m_sim->append(kSession, test::eventJson(e.event), e.view);
+    }
+    auto model = loadedModel();
+    QVERIFY(model->hasMoreHistory());
+
+    TranscriptFold::CoveredChunks liveCoverage;
+    for (size_t i = size_t(historyEvents); i < log.size(); ++i) {
+        model->applyLive(log[i].event, log[i].view);
+        liveCoverage.add(log[i].event);
+    }
+    FoldState whole;
+    TranscriptFold::foldHistory(all, whole);
+
+    // Only the chunks no final message covers are kept.
+    size_t liveChunks = 0;
+    size_t uncovered = 0;
+    for (size_t i = size_t(historyEvents); i < log.size(); ++i) {
+        if (log[i].event.type != u"assistant/chunk")
+            continue;
+        ++liveChunks;
+        uncovered += liveCoverage.covers(log[i].event) ? 0 : 1;
+    }
+    size_t keptChunks = 0;
+    for (const HistoryEntry &entry : model->liveEntries())
+        keptChunks += entry.event.type == u"assistant/chunk" ? 1 : 0;
+    QCOMPARE(keptChunks, uncovered);
+    QVERIFY(liveChunks > 10 * (uncovered + 1));
+
+    while (model->hasMoreHistory())
+        test::waitFor(model->loadOlder(client()));
+    QCOMPARE(model->historyEntries().front().event.seq, 1);
+    if (!(model->fold() == whole)) {
+        QCOMPARE(test::dumpState(model->fold()), test::dumpState(whole));
+        QFAIL("states differ beyond their dumps");
+    }
+    QCOMPARE(model->items(), whole.items);
+
+    // A duplicate of a left-out chunk is still recognised as seen.
+    const auto chunk = std::find_if(log.rbegin(), log.rend(), [](const test::GeneratedEvent &e) {
+        return e.event.type == u"assistant/chunk";
+    });
+    const qint64 revision = model->transcriptRevision();
+    model->applyLive(chunk->event, std::nullopt);
+    QVERIFY(model->fold() == whole);
+    QCOMPARE(model->transcriptRevision(), revision);
 }
 
 void TestSessionModel::resyncClearsAndReloadsTheSessionLog()
