@@ -126,4 +126,15 @@ inline constexpr QStringView historyMaxMessagesKey = u"maxMessages";
 inline constexpr QStringView historyBeforeSeqKey = u"beforeSeq";
 inline constexpr int historyPageSize = 20;
 
+// ---- Desktop integration ---------------------------------------------------------------
+// The application identifier the notification identifiers are built on (also the desktop
+// entry's name).
+inline constexpr QStringView applicationIdentifier = u"dev.nimbrel.Deck";
+// The tray label while exactly one session runs.
+inline constexpr QStringView runningOneTitle = u"运行中";
+// The tray menu's Quick Ask entry.
+inline constexpr QStringView quickAskMenuTitle = u"快速提问";
+// The notification state when the desktop has no notification service with actions.
+inline constexpr QStringView notificationsUnavailableLabel = u"审批通知不可用";
+
 } // namespace nbd::names
