@@ -2,13 +2,13 @@
 
 #include "App/AppDelegate.h"
 #include "App/MainWindow.h"
+#include "App/TrayMenu.h"
 #include "Store/AppModel.h"
 #include "System/DesktopIntegration.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Settings/SettingsView.h"
 
 #include <QApplication>
-#include <QMenu>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
 
@@ -97,24 +97,22 @@ void nbd_nativeApp::openQuickAsk()
 
 void nbd_nativeApp::createTray()
 {
-    // Placeholder menu until the tray menu is built: what must stay reachable with the main
-    // window closed.
     m_tray = new QSystemTrayIcon{Icons::appIcon()};
-    m_tray->setToolTip(u"Nimbrel Deck"_s);
-    auto *menu = new QMenu;
-    menu->addAction(u"打开 Nimbrel Deck"_s, this, [this] { openMainWindow(); });
-    menu->addAction(u"Quick Ask"_s, this, [this] { openQuickAsk(); });
-    menu->addAction(u"设置"_s, this, [this] { openSettings(); });
-    menu->addSeparator();
-    menu->addAction(u"退出"_s, this, [this] { quit(); });
-    m_tray->setContextMenu(menu);
+    TrayMenu::Actions actions;
+    actions.openMainWindow = [this] { openMainWindow(); };
+    actions.openQuickAsk = [this] { openQuickAsk(); };
+    actions.openSettings = [this] { openSettings(); };
+    actions.quit = [this] { quit(); };
+    m_trayMenu = new TrayMenu(m_appModel.get(), m_approvalNotificationCoordinator.get(), std::move(actions), m_tray);
+    m_tray->setToolTip(m_trayMenu->title());
+    connect(m_trayMenu, &TrayMenu::titleChanged, m_tray, &QSystemTrayIcon::setToolTip);
+    m_tray->setContextMenu(m_trayMenu->menu());
     // A left click (or the keyboard's activation) brings the main window; the menu stays on
     // the context click.
     connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
             openMainWindow();
     });
-    connect(m_tray, &QObject::destroyed, menu, &QObject::deleteLater);
     m_tray->show();
 }
 

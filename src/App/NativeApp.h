@@ -14,6 +14,7 @@ class AppDelegate;
 class AppModel;
 class ApprovalNotificationCoordinator;
 class MainWindow;
+class TrayMenu;
 
 // The application entry: creates the store and the approval-notification coordinator once,
 // hands both to the delegate, and builds the scenes: the main window, the Settings window
@@ -30,6 +31,7 @@ public:
     AppModel *appModel() const { return m_appModel.get(); }
     ApprovalNotificationCoordinator *approvalNotificationCoordinator() const { return m_approvalNotificationCoordinator.get(); }
     MainWindow *mainWindow() const { return m_mainWindow; }
+    TrayMenu *trayMenu() const { return m_trayMenu; }
     QWidget *settingsWindow() const { return m_settingsWindow; }
 
     // Builds and shows the main window (the first scene) and the tray.
@@ -51,6 +53,7 @@ private:
     QPointer<MainWindow> m_mainWindow;
     QPointer<QWidget> m_settingsWindow;
     QSystemTrayIcon *m_tray = nullptr;
+    TrayMenu *m_trayMenu = nullptr; // owned by the tray icon
 };
 
 } // namespace nbd

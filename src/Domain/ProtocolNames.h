@@ -144,4 +144,15 @@ inline constexpr QStringView nextQuestionToolTip = u"下一题";
 inline constexpr QStringView todoCompletedLabel = u" 已完成";
 inline constexpr QStringView todoInProgressLabel = u" 进行中";
 
+// ---- Desktop integration ---------------------------------------------------------------
+// The application identifier the notification identifiers are built on (also the desktop
+// entry's name).
+inline constexpr QStringView applicationIdentifier = u"dev.nimbrel.Deck";
+// The tray label while exactly one session runs.
+inline constexpr QStringView runningOneTitle = u"运行中";
+// The tray menu's Quick Ask entry.
+inline constexpr QStringView quickAskMenuTitle = u"快速提问";
+// The notification state when the desktop has no notification service with actions.
+inline constexpr QStringView notificationsUnavailableLabel = u"审批通知不可用";
+
 } // namespace nbd::names

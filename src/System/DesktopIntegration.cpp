@@ -2,6 +2,8 @@
 
 #include "Store/AppModel.h"
 
+using namespace Qt::Literals::StringLiterals;
+
 namespace nbd {
 
 ApprovalNotificationCoordinator::ApprovalNotificationCoordinator(AppModel *appModel, QObject *center, QObject *parent)
@@ -14,6 +16,38 @@ ApprovalNotificationCoordinator::ApprovalNotificationCoordinator(AppModel *appMo
 void ApprovalNotificationCoordinator::start() { m_started = true; }
 
 void ApprovalNotificationCoordinator::refreshAuthorization(bool) {}
+
+void ApprovalNotificationCoordinator::answer(const ApprovalNotificationRoute &route, bool allowed)
+{
+    if (!m_appModel)
+        return;
+    for (const PendingApproval &approval : m_appModel->pendingApprovals()) {
+        if (route.matches(approval)) {
+            setLastError(std::nullopt);
+            // A copy: answering may change the list the reference points into.
+            const PendingApproval chosen = approval;
+            m_appModel->answerApproval(chosen, allowed);
+            return;
+        }
+    }
+    setLastError(u"这项审批已处理或已失效"_s);
+}
+
+void ApprovalNotificationCoordinator::setAuthorizationStatus(NotificationAuthorizationStatus status)
+{
+    if (status == m_authorizationStatus)
+        return;
+    m_authorizationStatus = status;
+    Q_EMIT authorizationStatusChanged();
+}
+
+void ApprovalNotificationCoordinator::setLastError(std::optional<QString> error)
+{
+    if (error == m_lastError)
+        return;
+    m_lastError = std::move(error);
+    Q_EMIT lastErrorChanged();
+}
 
 QuickAskCoordinator::QuickAskCoordinator(AppModel *appModel, QObject *parent)
     : QObject(parent)
