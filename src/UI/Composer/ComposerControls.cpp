@@ -215,14 +215,14 @@ void CardButton::paintEvent(QPaintEvent *)
     painter.drawText(rect(), Qt::AlignCenter, text());
 }
 
-// ---- ElidedLabel ----
+// ---- ComposerElidedLabel ----
 
-ElidedLabel::ElidedLabel(QWidget *parent) : QWidget(parent)
+ComposerElidedLabel::ComposerElidedLabel(QWidget *parent) : QWidget(parent)
 {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
-void ElidedLabel::setText(const QString &text)
+void ComposerElidedLabel::setText(const QString &text)
 {
     if (text == m_text)
         return;
@@ -232,19 +232,19 @@ void ElidedLabel::setText(const QString &text)
     update();
 }
 
-QSize ElidedLabel::sizeHint() const
+QSize ComposerElidedLabel::sizeHint() const
 {
     const QFontMetrics fm(font());
     return {fm.horizontalAdvance(m_text), fm.height()};
 }
 
-QSize ElidedLabel::minimumSizeHint() const
+QSize ComposerElidedLabel::minimumSizeHint() const
 {
     const QFontMetrics fm(font());
     return {fm.horizontalAdvance(u"…"_s) * 2, fm.height()};
 }
 
-void ElidedLabel::paintEvent(QPaintEvent *)
+void ComposerElidedLabel::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     const QFontMetrics fm(font());

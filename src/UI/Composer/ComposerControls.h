@@ -96,11 +96,11 @@ private:
 };
 
 // One line of plain text, cut at the end with "…" when it does not fit.
-class ElidedLabel : public QWidget
+class ComposerElidedLabel : public QWidget
 {
     Q_OBJECT
 public:
-    explicit ElidedLabel(QWidget *parent = nullptr);
+    explicit ComposerElidedLabel(QWidget *parent = nullptr);
     void setText(const QString &text);
     QString text() const { return m_text; }
     void setColor(std::function<QColor()> color) { m_color = std::move(color); update(); }

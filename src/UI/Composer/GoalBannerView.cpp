@@ -236,7 +236,7 @@ GoalBannerView::GoalBannerView(AppModel *appModel, std::shared_ptr<SessionModel>
     m_phaseLabel->setFont(Fonts::system(13, QFont::Medium));
     m_phaseLabel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     bar->addWidget(m_phaseLabel);
-    m_objective = new ElidedLabel(m_goalBar);
+    m_objective = new ComposerElidedLabel(m_goalBar);
     m_objective->setObjectName(u"goal-objective"_s);
     m_objective->setFont(Fonts::system(13));
     bar->addWidget(m_objective, 1);
@@ -400,7 +400,7 @@ void GoalBannerView::refreshTodos()
         frameLayout->setContentsMargins(0, 0, 0, 0);
         frameLayout->addWidget(glyph, 0, Qt::AlignCenter);
         layout->addWidget(frame);
-        auto *text = new ElidedLabel(row);
+        auto *text = new ComposerElidedLabel(row);
         text->setFont(Fonts::system(13));
         text->setText(todo.content);
         text->setToolTip(plainToolTip(todo.content));

@@ -16,7 +16,7 @@ class QVBoxLayout;
 namespace nbd {
 
 class AppModel;
-class ElidedLabel;
+class ComposerElidedLabel;
 class RoundSymbolButton;
 class SessionModel;
 class TodoHeader;
@@ -79,7 +79,7 @@ private:
     QWidget *m_todoRows;
     QWidget *m_goalBar;
     QLabel *m_phaseLabel;
-    ElidedLabel *m_objective;
+    ComposerElidedLabel *m_objective;
     QWidget *m_editField;
     QLineEdit *m_editLine;
     QList<RoundSymbolButton *> m_buttons;

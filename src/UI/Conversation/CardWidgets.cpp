@@ -168,9 +168,9 @@ void LinkButton::leaveEvent(QEvent *event)
     QAbstractButton::leaveEvent(event);
 }
 
-// ---- ElidedLabel ----
+// ---- CardElidedLabel ----
 
-ElidedLabel::ElidedLabel(const QString &text, const QFont &font, std::function<QColor()> color, QWidget *parent)
+CardElidedLabel::CardElidedLabel(const QString &text, const QFont &font, std::function<QColor()> color, QWidget *parent)
     : QWidget(parent), m_text(text), m_color(std::move(color))
 {
     setFont(font);
@@ -179,18 +179,18 @@ ElidedLabel::ElidedLabel(const QString &text, const QFont &font, std::function<Q
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
 }
 
-QSize ElidedLabel::sizeHint() const
+QSize CardElidedLabel::sizeHint() const
 {
     const QFontMetrics fm(font());
     return {fm.horizontalAdvance(m_text) + 1, fm.height()};
 }
 
-QSize ElidedLabel::minimumSizeHint() const
+QSize CardElidedLabel::minimumSizeHint() const
 {
     return {10, QFontMetrics(font()).height()};
 }
 
-void ElidedLabel::paintEvent(QPaintEvent *)
+void CardElidedLabel::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setPen(m_color ? m_color() : Theme::secondaryText());

@@ -66,12 +66,12 @@ private:
 };
 
 // One line of text cut at the end with "…" when too long.
-class ElidedLabel : public QWidget
+class CardElidedLabel : public QWidget
 {
     Q_OBJECT
     Q_PROPERTY(QString text READ text)
 public:
-    ElidedLabel(const QString &text, const QFont &font, std::function<QColor()> color, QWidget *parent = nullptr);
+    CardElidedLabel(const QString &text, const QFont &font, std::function<QColor()> color, QWidget *parent = nullptr);
     QString text() const { return m_text; }
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

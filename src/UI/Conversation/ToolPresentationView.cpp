@@ -312,7 +312,7 @@ QWidget *ToolPresentationView::buildTerminal(const TerminalCard &card)
     h->setSpacing(7);
     auto *icon = new IconView(u"terminal"_s, 10, header);
     h->addWidget(icon);
-    auto *cwd = new ElidedLabel(card.cwd, Fonts::monospaced(10), [] { return Theme::secondaryText(); }, header);
+    auto *cwd = new CardElidedLabel(card.cwd, Fonts::monospaced(10), [] { return Theme::secondaryText(); }, header);
     cwd->setObjectName(u"tool-card-cwd"_s);
     h->addWidget(cwd, 1);
     if (card.status) {

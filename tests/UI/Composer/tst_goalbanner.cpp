@@ -150,7 +150,7 @@ private Q_SLOTS:
         showBanner();
         m_h->world.pushProjection(u"s1"_s, u"goal"_s, goalValue(u"g1"_s, u"blocked"_s, u"修复 <b>CI</b>"_s, u"缺少部署凭据"_s));
         QTRY_VERIFY(m_banner->isVisible());
-        auto *objective = m_banner->findChild<ElidedLabel *>(u"goal-objective"_s);
+        auto *objective = m_banner->findChild<ComposerElidedLabel *>(u"goal-objective"_s);
         QCOMPARE(objective->text(), u"修复 <b>CI</b>"_s);
         QCOMPARE(objective->toolTip(), u"缺少部署凭据"_s);
         m_h->world.pushProjection(u"s1"_s, u"goal"_s, goalValue(u"g1"_s, u"active"_s, u"修复 CI"_s));
@@ -238,7 +238,7 @@ private Q_SLOTS:
         QTRY_VERIFY(list->isVisible());
         QCOMPARE(list->height(), 16 * 5 + 8 * 4 + 8);
         QCOMPARE(m_banner->findChildren<TodoSpinner *>().size(), 1);
-        const auto rows = m_banner->findChildren<ElidedLabel *>(u"todo-row"_s);
+        const auto rows = m_banner->findChildren<ComposerElidedLabel *>(u"todo-row"_s);
         QCOMPARE(rows.size(), 5);
         QCOMPARE(rows.first()->toolTip(), u"第 1 项任务"_s);
         requireAccessible();
