@@ -1,16 +1,18 @@
-// Stand-ins for the views the composer and run-inspection families provide: each is small,
-// honest about what it is, and keeps the conversation usable (the composer sends prompts).
+// The composer family's views, and stand-ins for the run-inspection views: each stand-in is
+// small and honest about what it is.
 #include "UI/Conversation/DockSlots.h"
 
 #include "Session/SessionModel.h"
 #include "Store/AppModel.h"
+#include "UI/Composer/ComposerView.h"
+#include "UI/Composer/GoalBannerView.h"
+#include "UI/Composer/QuestionViews.h"
 #include "UI/Conversation/TextLabels.h"
 #include "UI/Shared/PlaceholderSupport.h"
 #include "UI/Shared/Theme.h"
 #include "UI/Tools/WorkspaceTools.h"
 
 #include <QHBoxLayout>
-#include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 
@@ -53,51 +55,22 @@ private:
 
 QWidget *createComposer(AppModel *appModel, std::shared_ptr<SessionModel> session, QWidget *parent)
 {
-    auto *card = new PlainCard(u"composer"_s, QString(), parent);
-    card->label()->hide();
-    auto *field = new QLineEdit(card);
-    field->setObjectName(u"composer-field"_s);
-    field->setPlaceholderText(u"输入消息，按 Enter 发送"_s);
-    field->setAccessibleName(u"消息"_s);
-    field->setFrame(false);
-    field->setFont(Fonts::body());
-    field->setMinimumHeight(30);
-    card->layout()->addWidget(field);
-    const QString sessionId = session ? session->sessionId() : QString();
-    QObject::connect(field, &QLineEdit::returnPressed, card, [field, sessionId, store = QPointer<AppModel>(appModel)] {
-        const QString text = field->text();
-        if (!store || text.trimmed().isEmpty())
-            return;
-        store->sendPrompt(text, sessionId);
-        field->clear();
-    });
-    return card;
+    return new ComposerView(appModel, std::move(session), parent);
 }
 
-QWidget *createGoalBanner(AppModel *, std::shared_ptr<SessionModel> session, QWidget *parent)
+QWidget *createGoalBanner(AppModel *appModel, std::shared_ptr<SessionModel> session, QWidget *parent)
 {
-    QString text = u"目标"_s;
-    if (session && session->goal())
-        text += u"："_s + session->goal()->goal.objective;
-    if (session && !session->todos().empty())
-        text += u" · 待办 "_s + QString::number(session->todos().size()) + u" 项"_s;
-    return new PlainCard(u"goal-banner"_s, text, parent);
+    return new GoalBannerView(appModel, std::move(session), parent);
 }
 
-QWidget *createQuestionCard(AppModel *, const PendingQuestion &question, QWidget *parent)
+QWidget *createQuestionCard(AppModel *appModel, const PendingQuestion &question, QWidget *parent)
 {
-    QString text = u"智能体在提问"_s;
-    if (!question.questions.empty())
-        text += u"："_s + question.questions.front().question;
-    return new PlainCard(u"question-card"_s, text, parent);
+    return new QuestionCard(appModel, question, parent);
 }
 
-QWidget *createApprovalCard(AppModel *, const PendingApproval &approval, QWidget *parent)
+QWidget *createApprovalCard(AppModel *appModel, const PendingApproval &approval, QWidget *parent)
 {
-    QString text = u"等待批准工具调用："_s + approval.toolName;
-    if (approval.reason)
-        text += u"\n"_s + *approval.reason;
-    return new PlainCard(u"approval-card"_s, text, parent);
+    return new ApprovalCard(appModel, approval, parent);
 }
 
 QWidget *createTrajectoryView(AppModel *, std::shared_ptr<SessionModel>, std::function<void(TrajectoryEventSelection)>,

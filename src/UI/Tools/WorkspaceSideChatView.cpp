@@ -3,6 +3,7 @@
 #include "Domain/Trimming.h"
 #include "Session/SessionModel.h"
 #include "Store/AppModel.h"
+#include "UI/Composer/QuestionViews.h"
 #include "UI/Conversation/DeepDivingStatusView.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
@@ -131,7 +132,9 @@ WorkspaceSideChatView::WorkspaceSideChatView(AppModel *appModel, std::function<v
     , m_working(new DeepDivingStatusView(m_bubbles))
     , m_empty(new QWidget(m_chatPage))
     , m_inputRow(new QWidget(m_chatPage))
-    , m_pendingNotice(nullptr)
+    , m_cardsArea(new QScrollArea(m_chatPage))
+    , m_cardsColumn(new QWidget)
+    , m_cardsLayout(new QVBoxLayout(m_cardsColumn))
     , m_input(new QPlainTextEdit(m_inputRow))
     , m_stop(new ChromeIconButton(u"stop.fill"_s, u"停止运行"_s, std::nullopt, [this] {
         if (m_appModel && m_runtime.session)
@@ -205,13 +208,21 @@ WorkspaceSideChatView::WorkspaceSideChatView(AppModel *appModel, std::function<v
     chat->addWidget(listArea, 1);
     chat->addWidget(new ThemeRule(&Theme::hairline, m_chatPage));
 
-    m_pendingNotice = new QLabel(u"侧边会话有待回答的问题或待批准的操作"_s, m_chatPage);
-    m_pendingNotice->setObjectName(u"workspace-side-chat-pending"_s);
-    m_pendingNotice->setTextFormat(Qt::PlainText);
-    m_pendingNotice->setWordWrap(true);
-    m_pendingNotice->setFont(Fonts::callout());
-    m_pendingNotice->setContentsMargins(12, 10, 12, 10);
-    chat->addWidget(m_pendingNotice);
+    // The host's questions and approvals for this session, in the input row's place.
+    m_cardsArea->setObjectName(u"workspace-side-chat-cards"_s);
+    m_cardsArea->setAccessibleName(u"待处理的请求"_s);
+    m_cardsArea->setWidgetResizable(true);
+    m_cardsArea->setFrameShape(QFrame::NoFrame);
+    m_cardsArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_cardsArea->viewport()->setAutoFillBackground(false);
+    m_cardsLayout->setContentsMargins(8, 8, 8, 8);
+    m_cardsLayout->setSpacing(8);
+    m_cardsArea->setWidget(m_cardsColumn);
+    m_cardsColumn->setAutoFillBackground(false);
+    m_cardsColumn->installEventFilter(this);
+    m_cardsArea->installEventFilter(this);
+    m_cardsArea->hide();
+    chat->addWidget(m_cardsArea);
 
     auto *inputRow = new QHBoxLayout(m_inputRow);
     inputRow->setContentsMargins(10, 10, 10, 10);
@@ -342,18 +353,65 @@ void WorkspaceSideChatView::syncState()
         m_states->setCurrentWidget(m_runtime.loading ? m_loadingPage : m_failedPage);
         return;
     }
-    bool waiting = false;
-    if (m_appModel) {
-        const QString id = m_runtime.session->sessionId();
-        waiting = std::any_of(m_appModel->pendingQuestions().begin(), m_appModel->pendingQuestions().end(),
-                              [&](const PendingQuestion &q) { return q.sessionId == id; })
-            || std::any_of(m_appModel->pendingApprovals().begin(), m_appModel->pendingApprovals().end(),
-                           [&](const PendingApproval &a) { return a.sessionId == id; });
-    }
-    m_pendingNotice->setVisible(waiting);
+    const bool waiting = syncCards();
     m_inputRow->setVisible(!waiting);
     m_states->setCurrentWidget(m_chatPage);
     syncInput();
+}
+
+bool WorkspaceSideChatView::syncCards()
+{
+    QList<std::pair<QString, std::function<QWidget *()>>> wanted;
+    if (m_appModel && m_runtime.session) {
+        const QString id = m_runtime.session->sessionId();
+        AppModel *store = m_appModel;
+        for (const PendingQuestion &q : store->pendingQuestions()) {
+            if (q.sessionId == id)
+                wanted.append({u"q:"_s + q.id, [store, q, this] { return new QuestionCard(store, q, m_cardsColumn); }});
+        }
+        for (const PendingApproval &a : store->pendingApprovals()) {
+            if (a.sessionId == id)
+                wanted.append({u"a:"_s + a.id, [store, a, this] { return new ApprovalCard(store, a, m_cardsColumn); }});
+        }
+    }
+    while (QLayoutItem *item = m_cardsLayout->takeAt(0))
+        delete item;
+    // A card stays while its request is pending, so a half-answered question keeps its drafts.
+    QHash<QString, QPointer<QWidget>> kept;
+    for (const auto &[key, make] : std::as_const(wanted)) {
+        QPointer<QWidget> card = m_cards.take(key);
+        if (!card)
+            card = make();
+        m_cardsLayout->addWidget(card);
+        card->show();
+        kept.insert(key, card);
+    }
+    for (const QPointer<QWidget> &gone : std::as_const(m_cards)) {
+        if (gone) {
+            gone->hide();
+            gone->deleteLater();
+        }
+    }
+    m_cards = std::move(kept);
+    m_cardsLayout->addStretch(1);
+    const bool waiting = !m_cards.isEmpty();
+    m_cardsArea->setVisible(waiting);
+    fitCards();
+    return waiting;
+}
+
+void WorkspaceSideChatView::fitCards()
+{
+    // As tall as the cards, up to 420; beyond that the cards scroll.
+    if (m_fittingCards)
+        return;
+    m_fittingCards = true;
+    const int width = m_cardsArea->viewport()->width();
+    QLayout *layout = m_cardsColumn->layout();
+    const int wanted = layout->hasHeightForWidth() && width > 0 ? layout->totalHeightForWidth(width)
+                                                                : layout->totalSizeHint().height();
+    m_cardsArea->setFixedHeight(std::min(kCardsMaxHeight, wanted));
+    m_fittingCards = false;
 }
 
 void WorkspaceSideChatView::send()
@@ -368,6 +426,12 @@ void WorkspaceSideChatView::send()
 
 bool WorkspaceSideChatView::eventFilter(QObject *watched, QEvent *event)
 {
+    if ((watched == m_cardsColumn && event->type() == QEvent::LayoutRequest)
+        || (watched == m_cardsArea && event->type() == QEvent::Resize)) {
+        const bool handled = QWidget::eventFilter(watched, event);
+        fitCards();
+        return handled;
+    }
     // Enter sends; Shift+Enter starts a new line.
     if (watched == m_input && event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);

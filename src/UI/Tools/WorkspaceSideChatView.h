@@ -3,6 +3,7 @@
 #include "Session/Transcript.h"
 #include "UI/Tools/WorkspaceTools.h"
 
+#include <QHash>
 #include <QPointer>
 #include <QWidget>
 
@@ -45,6 +46,7 @@ public:
     static constexpr std::size_t kPendingWindow = 5;
     static constexpr std::size_t kBubbleLimit = 20;
     static constexpr qsizetype kAnswerLimit = 4000;
+    static constexpr int kCardsMaxHeight = 420;
 
     WorkspaceSideChatView(AppModel *appModel, std::function<void()> onRetry, QWidget *parent = nullptr);
 
@@ -69,6 +71,10 @@ private:
     void syncInput();
     void syncState();
     void scrollToBottom();
+    // Shows the session's pending questions, then its approvals, as cards in the input row's
+    // place; true when there is at least one.
+    bool syncCards();
+    void fitCards();
 
     QPointer<AppModel> m_appModel;
     std::function<void()> m_onRetry;
@@ -87,7 +93,11 @@ private:
     DeepDivingStatusView *m_working;
     QWidget *m_empty;
     QWidget *m_inputRow;
-    QLabel *m_pendingNotice;
+    QScrollArea *m_cardsArea;
+    QWidget *m_cardsColumn;
+    QVBoxLayout *m_cardsLayout;
+    QHash<QString, QPointer<QWidget>> m_cards; // "q:<request id>" / "a:<request id>"
+    bool m_fittingCards = false;
     QPlainTextEdit *m_input;
     ChromeIconButton *m_stop;
     ChromeIconButton *m_send;

@@ -807,11 +807,16 @@ void tst_ConversationView::streamedTurnFromTheHostShowsLive()
     m_harness->waitForStreams();
 
     // The composer sends; the host streams a turn that shows up row by row.
-    auto *field = m_view->dock()->composer()->findChild<QLineEdit *>();
+    auto *field = m_view->dock()->composer()->findChild<QPlainTextEdit *>(u"composer-prompt"_s);
     QVERIFY(field);
-    field->setFocus();
+    QTest::mouseClick(field->viewport(), Qt::LeftButton);
     QTest::keyClicks(field, u"list files"_s);
     QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(field->toPlainText(), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(m_harness->world.prompts().size(), qsizetype(1), 10000);
+    const JSONValue *content = m_harness->world.prompts().front().find(u"content");
+    QVERIFY(content && content->size() == 1);
+    QCOMPARE(content->elements()[0].find(u"text")->string(), u"list files"_s);
     TranscriptListView *list = m_view->transcript()->list();
     QTRY_VERIFY_WITH_TIMEOUT(m_view->shownSession()->running(), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(list->viewFor(u"deep-diving-status"_s) != nullptr, 10000);

@@ -1,15 +1,18 @@
 // The side chat: which bubbles show, and its three states driven by clicks and keys.
 #include "AccessibilityWalk.h"
+#include "AppModelTestSupport.h"
 #include "GuiTestMain.h"
 
 #include "Session/SessionModel.h"
 #include "Store/AppModel.h"
+#include "UI/Composer/QuestionViews.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Tools/WorkspaceSideChatView.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSettings>
 #include <QStackedLayout>
 #include <QTemporaryDir>
@@ -164,6 +167,94 @@ private Q_SLOTS:
         QVERIFY(!view.findChild<ChromeIconButton *>(u"workspace-side-chat-stop"_s)->isVisible());
         const QStringList problems = nbd::test::accessibilityProblems(&view);
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s)));
+    }
+    // The session's own questions and approvals take the input row's place as the real cards,
+    // answer the host through the store, and give the row back once nothing is pending.
+    void pendingRequestsShowAsCardsInTheInputRowsPlace()
+    {
+        test::StoreHarness h;
+        h.world.addSession(test::session(u"side-1"_s, 2000));
+        h.world.addSession(test::session(u"main"_s, 1000));
+        AppModel *store = h.connected();
+        h.waitForStreams();
+        auto session = SessionModel::create(u"side-1"_s);
+        WorkspaceSideChatView view(store, [] {});
+        view.setRuntime(WorkspaceSideChatRuntime{session, false, std::nullopt});
+        view.resize(380, 640);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        auto *input = view.findChild<QPlainTextEdit *>(u"workspace-side-chat-input"_s);
+        auto *cards = view.findChild<QScrollArea *>(u"workspace-side-chat-cards"_s);
+        QVERIFY(input->isVisible());
+        QVERIFY(!cards->isVisible());
+
+        // Another session's request changes nothing here.
+        h.world.pushApprovalRequested(u"a-main"_s, JSONValue::object({{u"sessionId"_s, u"main"_s},
+                                                                       {u"approvalId"_s, u"ap-main"_s},
+                                                                       {u"toolName"_s, u"shell"_s}}));
+        QTRY_COMPARE(store->pendingApprovals().size(), size_t(1));
+        QVERIFY(input->isVisible());
+        QVERIFY(!cards->isVisible());
+
+        // This session's approval and question: the question first, then the approval.
+        h.world.pushApprovalRequested(u"a-side"_s, JSONValue::object({{u"sessionId"_s, u"side-1"_s},
+                                                                       {u"approvalId"_s, u"ap-side"_s},
+                                                                       {u"toolName"_s, u"write_file"_s},
+                                                                       {u"reason"_s, u"writes notes.md"_s}}));
+        const JSONValue options = JSONValue::array({JSONValue::object({{u"label"_s, u"红色"_s}}),
+                                                    JSONValue::object({{u"label"_s, u"蓝色 (Recommended)"_s}})});
+        h.world.pushQuestionRequested(u"q-side"_s, JSONValue::object(
+            {{u"sessionId"_s, u"side-1"_s},
+             {u"questions"_s, JSONValue::array({JSONValue::object({{u"id"_s, u"colour"_s},
+                                                                   {u"question"_s, u"哪种颜色？"_s},
+                                                                   {u"options"_s, options}})})}}));
+        QTRY_VERIFY(cards->isVisible());
+        QVERIFY(!input->isVisible());
+        QTRY_COMPARE(cards->widget()->findChildren<QWidget *>(u"approval-card"_s).size(), 1);
+        auto order = [&] {
+            QStringList names;
+            QLayout *column = cards->widget()->layout();
+            for (int i = 0; i < column->count(); ++i)
+                if (QWidget *w = column->itemAt(i)->widget())
+                    names << w->objectName();
+            return names;
+        };
+        QCOMPARE(order(), (QStringList{u"question-card"_s, u"approval-card"_s}));
+        QVERIFY(cards->height() <= WorkspaceSideChatView::kCardsMaxHeight);
+        QVERIFY(cards->height() >= cards->widget()->findChild<QWidget *>(u"approval-card"_s)->sizeHint().height());
+        QVERIFY2(nbd::test::accessibilityProblems(&view).isEmpty(),
+                 qPrintable(nbd::test::accessibilityProblems(&view).join(u"; "_s)));
+
+        // Choosing an option keeps the card (its drafts) when the approval's card goes away.
+        auto *card = cards->widget()->findChild<QuestionCard *>(u"question-card"_s);
+        QuestionOptionRow *blue = nullptr;
+        for (QuestionOptionRow *row : card->findChildren<QuestionOptionRow *>(u"question-option"_s))
+            if (!row->isHidden() && row->displayLabel() == u"蓝色"_s)
+                blue = row;
+        QVERIFY(blue);
+        QTest::mouseClick(blue, Qt::LeftButton);
+        QTest::mouseClick(cards->widget()->findChild<QAbstractButton *>(u"approval-allow"_s), Qt::LeftButton);
+        QTRY_COMPARE(h.world.answers().size(), 1);
+        QCOMPARE(h.world.answers().first().rpcId, u"a-side"_s);
+        QCOMPARE(h.world.answers().first().result.find(u"value")->find(u"outcome")->string(),
+                 std::optional<QString>(u"allowed-once"_s));
+        QTRY_COMPARE(order(), QStringList{u"question-card"_s});
+        QCOMPARE(cards->widget()->findChild<QuestionCard *>(u"question-card"_s), card);
+        QVERIFY(card->flow().answered(*card->flow().current()));
+        QVERIFY(cards->isVisible());
+
+        // Submitting the question answers it with the full label and gives the input row back.
+        QTest::mouseClick(card->findChild<QAbstractButton *>(u"question-primary"_s), Qt::LeftButton);
+        QTRY_COMPARE(h.world.answers().size(), 2);
+        const JSONValue *answers = h.world.answers().last().result.find(u"value")->find(u"answer")->find(u"answers");
+        QVERIFY(answers && answers->size() == 1);
+        QCOMPARE(answers->elements()[0].find(u"selected")->elements()[0].string(),
+                 std::optional<QString>(u"蓝色 (Recommended)"_s));
+        QTRY_VERIFY(input->isVisible());
+        QVERIFY(!cards->isVisible());
+        QVERIFY(cards->widget()->findChildren<QuestionCard *>().isEmpty()
+                || !cards->widget()->findChild<QuestionCard *>()->isVisible());
+        QCOMPARE(store->pendingApprovals().size(), size_t(1)); // the main session's stays
     }
 };
 
