@@ -2,9 +2,9 @@
 
 #include "Session/SessionModel.h"
 #include "Store/AppModel.h"
+#include "UI/Inspection/RuntimeInspectorView.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
-#include "UI/Shared/PlaceholderSupport.h"
 #include "UI/Shared/Theme.h"
 #include "UI/Tools/ToolChrome.h"
 #include "UI/Tools/WorkspaceBrowserView.h"
@@ -341,20 +341,30 @@ void WorkspaceToolsView::updateToolView(const WorkspaceToolTab &tab, QWidget *vi
     else if (auto *chat = qobject_cast<WorkspaceSideChatView *>(view))
         chat->setRuntime(m_sideChatRuntimes.value(tab.id));
     else if (tab.tool == WorkspaceTool::SessionInspector) {
-        // The run inspector of the selected session; until its views exist, the placeholders.
+        // The run inspector of the selected session, kept while a session is selected so that
+        // it keeps its scroll position; the hint while none is.
         const std::shared_ptr<SessionModel> session =
             m_appModel && m_appModel->selectedSessionId() ? m_appModel->sessionModel(*m_appModel->selectedSessionId()) : nullptr;
-        const QString wanted = session ? u"inspector"_s : u"none"_s;
-        if (view->property("inspectorContent").toString() != wanted) {
+        auto *inspector = view->findChild<RuntimeInspectorView *>(QString(), Qt::FindDirectChildrenOnly);
+        if (bool(session) != bool(inspector) || !view->layout()) {
             qDeleteAll(view->findChildren<QWidget *>(Qt::FindDirectChildrenOnly));
             delete view->layout();
             auto *layout = new QVBoxLayout(view);
             layout->setContentsMargins(0, 0, 0, 0);
-            if (session)
-                layout->addWidget(new PlaceholderSurface(u"运行信息（占位）"_s, PlaceholderSurface::Fill::None, view));
-            else
+            inspector = nullptr;
+            if (session) {
+                inspector = new RuntimeInspectorView(m_appModel, session, m_inspectorPanel, m_inspectorEvent, true,
+                                                     {kAllRuntimeInspectorPanels.begin(), kAllRuntimeInspectorPanels.end()},
+                                                     view);
+                layout->addWidget(inspector);
+            } else {
                 layout->addWidget(new ContentUnavailableView(u"未选择会话"_s, u"info.circle"_s, u"选择一个会话后查看运行信息"_s, view));
-            view->setProperty("inspectorContent", wanted);
+            }
+        }
+        if (inspector) {
+            inspector->setSession(session);
+            inspector->setEvent(m_inspectorEvent);
+            inspector->refresh();
         }
     }
 }
