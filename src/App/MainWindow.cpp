@@ -6,8 +6,10 @@
 #include "UI/Tools/WorkspaceTools.h"
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QCloseEvent>
 #include <QMenuBar>
+#include <QTimer>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -79,6 +81,30 @@ MainWindow::MainWindow(AppModel *appModel, std::function<void()> settingsOpener,
                       WorkspaceNotification::openFiles);
     addPostingCommand(workspace, u"workspace-side-chat-command"_s, u"侧边聊天"_s,
                       QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S), WorkspaceNotification::openSideChat);
+}
+
+bool MainWindow::event(QEvent *event)
+{
+    // The first web view placed in the window (browser tool, plugin overlay) switches the window
+    // to GPU composition, and Qt re-creates its native window for that. The new window is not
+    // active, so application shortcuts such as Ctrl+Q would stop working until the user clicks
+    // it: hand activation back to it when it was the active window before.
+    if (event->type() == QEvent::WinIdChange) {
+        if (internalWinId() == 0) {
+            // Qt has already dropped the window's activation by now; the application's state still
+            // tells whether the user was working in it rather than in another of our windows.
+            const QWindow *focus = QGuiApplication::focusWindow();
+            m_reactivateWhenRecreated = QGuiApplication::applicationState() == Qt::ApplicationActive
+                && (!focus || focus == windowHandle());
+        } else if (m_reactivateWhenRecreated) {
+            m_reactivateWhenRecreated = false;
+            QTimer::singleShot(0, this, [this] {
+                if (isVisible())
+                    activateWindow();
+            });
+        }
+    }
+    return QMainWindow::event(event);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

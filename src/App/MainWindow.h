@@ -28,9 +28,11 @@ Q_SIGNALS:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     ContentView *m_content;
+    bool m_reactivateWhenRecreated = false;
 };
 
 } // namespace nbd

@@ -153,7 +153,7 @@ private Q_SLOTS:
         QProcess process;
         qint64 host = 0;
         launch(process, host, {});
-        if (QTest::currentTestFailed())
+        if (QTest::currentTestFailed() || host == 0) // failed or skipped: no process to signal
             return;
 
         ::kill(pid_t(process.processId()), signalNumber);
@@ -169,7 +169,7 @@ private Q_SLOTS:
         QProcess process;
         qint64 host = 0;
         launch(process, host, {});
-        if (QTest::currentTestFailed())
+        if (QTest::currentTestFailed() || host == 0) // failed or skipped: no process to signal
             return;
 
         ::kill(pid_t(process.processId()), SIGKILL);
@@ -191,10 +191,6 @@ private Q_SLOTS:
     void drivenOnAScreenThenQuit()
     {
         QFETCH(bool, byShortcut);
-        // Known fault, open: with the Settings window in front, Ctrl+Q does not end the app
-        // within 15 s (SIGTERM does). Skipped until it is found, so the rest keeps running.
-        if (byShortcut)
-            QSKIP("Ctrl+Q with the Settings window in front does not quit yet");
         if (QStandardPaths::findExecutable(u"Xvfb"_s).isEmpty() || QStandardPaths::findExecutable(u"xdotool"_s).isEmpty())
             QSKIP("Xvfb and xdotool drive the application on a virtual screen");
         VirtualScreen screen;
@@ -203,11 +199,11 @@ private Q_SLOTS:
         QProcess process;
         qint64 host = 0;
         launch(process, host, {{u"QT_QPA_PLATFORM"_s, u"xcb"_s}, {u"DISPLAY"_s, screen.display()}});
-        if (QTest::currentTestFailed())
+        if (QTest::currentTestFailed() || host == 0) // failed or skipped: no process to signal
             return;
 
         bool ok = false;
-        const QString window = screen.xdotool({u"search"_s, u"--sync"_s, u"--onlyvisible"_s, u"--pid"_s,
+        QString window = screen.xdotool({u"search"_s, u"--sync"_s, u"--onlyvisible"_s, u"--pid"_s,
                                                 QString::number(process.processId()), u"--name"_s,
                                                 u"^Nimbrel Deck$"_s}, &ok).split(u'\n').value(0);
         QVERIFY2(ok && !window.isEmpty(), "the main window is on the screen");
@@ -218,8 +214,11 @@ private Q_SLOTS:
         screen.xdotool({u"key"_s, u"--delay"_s, u"600"_s, u"ctrl+grave"_s, u"ctrl+grave"_s, u"ctrl+grave"_s,
                         u"ctrl+grave"_s});
         screen.xdotool({u"key"_s, u"--delay"_s, u"40"_s, u"ctrl+grave"_s, u"ctrl+grave"_s, u"ctrl+grave"_s});
-        // The tools panel opens with a tool.
+        // The tools panel opens with a tool. The browser's web view makes Qt re-create the main
+        // window's native window; the new one must still have the keyboard.
         screen.xdotool({u"key"_s, u"--delay"_s, u"600"_s, u"ctrl+t"_s, u"ctrl+p"_s});
+        QTRY_COMPARE_WITH_TIMEOUT(screen.xdotool({u"getwindowfocus"_s, u"getwindowname"_s}), u"Nimbrel Deck"_s, 10000);
+        window = screen.xdotool({u"getwindowfocus"_s});
         // The sidebar: its collapse button at the top right of the 280 px column, then the
         // rail's logo to expand it again; both below the window's menu bar (about 25 px).
         const int top = 25;
@@ -237,7 +236,8 @@ private Q_SLOTS:
         QVERIFY2(ok, "Ctrl+, opened the Settings window");
 
         if (byShortcut) {
-            screen.xdotool({u"windowfocus"_s, u"--sync"_s, window});
+            // Typed into the Settings window: the command is application-wide.
+            QTRY_COMPARE_WITH_TIMEOUT(screen.xdotool({u"getwindowfocus"_s, u"getwindowname"_s}), u"设置"_s, 10000);
             screen.xdotool({u"key"_s, u"ctrl+q"_s});
         } else {
             ::kill(pid_t(process.processId()), SIGTERM);

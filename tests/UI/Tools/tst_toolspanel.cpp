@@ -18,6 +18,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
+#include <QPainter>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -183,6 +184,50 @@ private Q_SLOTS:
         QVERIFY(placeholder);
         QCOMPARE(placeholder->title(), u"未选择会话"_s);
         QCOMPARE(placeholder->description(), u"选择一个会话后查看运行信息"_s);
+    }
+
+    // A long title is cut with "…" in the narrow tab; the full title stays the tab's tooltip and
+    // accessible name, and the painted text never runs past the tab.
+    void longTabTitlesAreElided()
+    {
+        const QString name = u"a-very-long-file-name-that-cannot-fit-into-one-tab-中文名字.md"_s;
+        QVERIFY(content()->openWorkspaceLink(QUrl(name)));
+        const QUuid id = content()->workspaceToolTabs().tabs.back().id;
+        QTRY_VERIFY(chip(id) && chip(id)->isVisible());
+        auto *select = chip(id)->findChild<QAbstractButton *>(u"workspace-tab-select"_s);
+        QCOMPARE(select->accessibleName(), name);
+        QVERIFY(select->toolTip().contains(name));
+        QVERIFY(select->width() < QFontMetrics(select->font()).horizontalAdvance(name));
+
+        // What is painted: render the button and compare with the title elided to the space
+        // beside the icon, and with the unelided title.
+        const QString elided = QFontMetrics(select->font()).elidedText(name, Qt::ElideRight, select->width() - 26);
+        QVERIFY(elided.endsWith(u"…"_s));
+        QVERIFY(elided.size() > 1);
+        QImage shown(select->size(), QImage::Format_ARGB32_Premultiplied);
+        shown.fill(Qt::transparent);
+        select->render(&shown, {}, {}, QWidget::RenderFlags()); // the button alone, no window background
+        QImage expected(select->size(), QImage::Format_ARGB32_Premultiplied);
+        expected.fill(Qt::transparent);
+        {
+            QPainter painter(&expected);
+            painter.setFont(select->font());
+            painter.setPen(select->palette().color(QPalette::Text));
+            painter.drawText(QRectF(26, 0, select->width() - 26, select->height()), Qt::AlignLeft | Qt::AlignVCenter, elided);
+        }
+        // The glyphs of the elided text cover the same columns as what the button painted.
+        auto lastInkColumn = [](const QImage &image, int from) {
+            for (int x = image.width() - 1; x >= from; --x)
+                for (int y = 0; y < image.height(); ++y)
+                    if (qAlpha(image.pixel(x, y)) > 60)
+                        return x;
+            return -1;
+        };
+        const int shownEnd = lastInkColumn(shown, 26);
+        QVERIFY(shownEnd > 26);
+        QVERIFY(shownEnd < select->width());
+        QVERIFY(std::abs(shownEnd - lastInkColumn(expected, 26)) <= 2);
+        verifyAccessible();
     }
 
     void linksRouteToTheTools()
