@@ -23,6 +23,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -201,12 +202,16 @@ void PromptField::resizeEvent(QResizeEvent *event)
     updateHeight();
 }
 
-int PromptField::contentLines() const
+std::vector<int> PromptField::contentLineHeights() const
 {
+    // Laid out as the field lays out its text. A line's height comes from the fonts its
+    // characters are drawn in: Chinese falls back to a taller font than the field's own, so
+    // counting lines of the field's font alone would leave such text half hidden.
     const int width = std::max(1, viewport()->width());
+    const int minimum = fontMetrics().lineSpacing();
     QTextOption option = document()->defaultTextOption();
     option.setWrapMode(wordWrapMode());
-    int lines = 0;
+    std::vector<int> heights;
     for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
         QTextLayout layout(block.text(), font());
         layout.setTextOption(option);
@@ -214,18 +219,24 @@ int PromptField::contentLines() const
         int blockLines = 0;
         for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
             line.setLineWidth(width);
+            heights.push_back(std::max(minimum, int(std::ceil(line.height()))));
             ++blockLines;
         }
         layout.endLayout();
-        lines += std::max(1, blockLines);
+        if (blockLines == 0)
+            heights.push_back(minimum);
     }
-    return lines;
+    return heights;
 }
 
 void PromptField::updateHeight()
 {
-    m_visibleLines = composer::visiblePromptLines(contentLines());
-    const int height = std::max(kFieldMinHeight, kFieldTopPadding + m_visibleLines * fontMetrics().lineSpacing() + 2);
+    const std::vector<int> heights = contentLineHeights();
+    m_visibleLines = composer::visiblePromptLines(int(heights.size()));
+    int lines = 0;
+    for (int i = 0; i < m_visibleLines; ++i)
+        lines += i < int(heights.size()) ? heights[size_t(i)] : fontMetrics().lineSpacing();
+    const int height = std::max(kFieldMinHeight, kFieldTopPadding + lines + 2);
     if (height != this->height() || minimumHeight() != height)
         setFixedHeight(height);
 }

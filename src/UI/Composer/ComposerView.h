@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <vector>
 
 class QCheckBox;
 class QLabel;
@@ -47,7 +48,8 @@ protected:
 
 private:
     void updateHeight();
-    int contentLines() const;
+    // The height of each line of the text as laid out at the field's width.
+    std::vector<int> contentLineHeights() const;
 
     bool m_composing = false;
     int m_visibleLines = 1;

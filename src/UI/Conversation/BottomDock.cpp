@@ -7,6 +7,7 @@
 #include "UI/Shared/Theme.h"
 
 #include <QEvent>
+#include <QHBoxLayout>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QVBoxLayout>
@@ -17,6 +18,22 @@ namespace nbd {
 
 namespace {
 constexpr int kColumnWidth = 748;
+constexpr int kSidePadding = 20;
+// The composer and the goal banner keep their own width and margins.
+constexpr int kOwnWidth = QWIDGETSIZE_MAX;
+// The widget as wide as its maximum allows and centred in what is left. (An alignment flag
+// would hold it to its size hint instead.)
+QHBoxLayout *centredRow(QWidget *widget, int sidePadding)
+{
+    auto *row = new QHBoxLayout;
+    row->setContentsMargins(sidePadding, 0, sidePadding, 0);
+    row->setSpacing(0);
+    row->addStretch(0);
+    row->addWidget(widget, 1);
+    row->addStretch(0);
+    return row;
+}
+
 } // namespace
 
 BottomDock::BottomDock(AppModel *appModel, OpenInspector onOpenInspector, QWidget *parent)
@@ -26,7 +43,7 @@ BottomDock::BottomDock(AppModel *appModel, OpenInspector onOpenInspector, QWidge
     , m_column(new QVBoxLayout(this))
 {
     setObjectName(u"bottom-dock"_s);
-    m_column->setContentsMargins(20, 36, 20, 8);
+    m_column->setContentsMargins(0, 36, 0, 8);
     m_column->setSpacing(6);
     if (appModel) {
         connect(appModel, &AppModel::pendingQuestionsChanged, this, &BottomDock::refresh);
@@ -152,8 +169,7 @@ void BottomDock::place(QWidget *widget, int maxWidth, int sidePadding)
     widget->setSizePolicy(policy);
     if (widget->maximumWidth() > maxWidth)
         widget->setMaximumWidth(maxWidth);
-    Q_UNUSED(sidePadding);
-    m_column->addWidget(widget, 0, Qt::AlignHCenter);
+    m_column->addLayout(centredRow(widget, sidePadding));
     widget->show();
 }
 
@@ -173,14 +189,14 @@ void BottomDock::refresh()
     if (extras && showsGoalBanner(*session)) {
         if (!m_goalBanner)
             m_goalBanner = DockSlots::createGoalBanner(store, session, this);
-        place(m_goalBanner, kColumnWidth, 0);
+        place(m_goalBanner, kOwnWidth, 0);
     } else {
         drop(m_goalBanner);
     }
     if (extras && !session->queuedMessages().empty()) {
         if (!m_queuedDock)
             m_queuedDock = new QueuedMessagesDock(store, session, this);
-        place(m_queuedDock, 780, 0);
+        place(m_queuedDock, 780, kSidePadding);
     } else if (m_queuedDock) {
         m_queuedDock->hide();
         m_queuedDock->deleteLater();
@@ -213,7 +229,7 @@ void BottomDock::refresh()
             policy.setHorizontalPolicy(QSizePolicy::Expanding);
             card->setSizePolicy(policy);
             card->setMaximumWidth(std::min(card->maximumWidth(), kColumnWidth));
-            stack->addWidget(card, 0, Qt::AlignHCenter);
+            stack->addLayout(centredRow(card, 0));
             card->show();
         };
         for (const PendingQuestion &q : store->pendingQuestions()) {
@@ -232,7 +248,7 @@ void BottomDock::refresh()
                 ++it;
             }
         }
-        place(m_cardStack, kColumnWidth, 0);
+        place(m_cardStack, kOwnWidth, kSidePadding);
     } else if (m_cardStack) {
         for (auto &card : m_cards)
             drop(card);
@@ -249,7 +265,7 @@ void BottomDock::refresh()
             m_readOnly = DockSlots::createSubagentReadOnlyComposer(store, selection, this);
             m_readOnlyFor = selection;
         }
-        place(m_readOnly, kColumnWidth, 0);
+        place(m_readOnly, kColumnWidth, kSidePadding);
     } else {
         drop(m_readOnly);
         m_readOnlyFor.reset();
@@ -258,7 +274,7 @@ void BottomDock::refresh()
     if (m_input == Input::Composer) {
         if (!m_composer)
             m_composer = DockSlots::createComposer(store, session, this);
-        place(m_composer, kColumnWidth, 0);
+        place(m_composer, kOwnWidth, 0);
     } else if (m_composer) {
         m_composer->hide();
     }
@@ -272,7 +288,7 @@ void BottomDock::refresh()
                     open(RuntimeInspectorPanel::Runtime, std::nullopt);
             }, this);
         }
-        place(m_runSummary, kColumnWidth, 0);
+        place(m_runSummary, kColumnWidth, kSidePadding);
     } else {
         drop(m_runSummary);
     }

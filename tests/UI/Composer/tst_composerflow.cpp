@@ -272,6 +272,36 @@ private Q_SLOTS:
         QCOMPARE(m_h->host.requests(u"session.prompt"_s).size(), 1);
         QCOMPARE(field->text(), QString());
     }
+
+    // The host's goal and todos put the banner above the composer; opened, it still reads
+    // well to a screen reader, and a question of the session hides it behind the card.
+    void goalBannerAboveTheComposer()
+    {
+        openAndPick(u"goal"_s);
+        m_h->world.pushProjection(u"goal"_s, u"goal"_s,
+                                  JSONValue::object({{u"goal"_s, JSONValue::object({{u"id"_s, u"g1"_s},
+                                                                                    {u"revision"_s, 1},
+                                                                                    {u"objective"_s, u"整理笔记"_s},
+                                                                                    {u"phase"_s, u"active"_s}})},
+                                                     {u"roundsStarted"_s, 1},
+                                                     {u"createdAt"_s, 1.0},
+                                                     {u"updatedAt"_s, 2.0}}));
+        m_h->world.pushProjection(u"goal"_s, u"todos"_s,
+                                  JSONValue::array({JSONValue::object({{u"content"_s, u"重命名"_s}, {u"status"_s, u"completed"_s}}),
+                                                    JSONValue::object({{u"content"_s, u"改链接"_s}, {u"status"_s, u"in_progress"_s}})}));
+        QTRY_VERIFY(dock()->goalBanner() && dock()->goalBanner()->isVisible());
+        QWidget *banner = dock()->goalBanner();
+        QVERIFY(banner->mapTo(dock(), QPoint()).y() < composer()->mapTo(dock(), QPoint()).y());
+        QTest::mouseClick(banner->findChild<QWidget *>(u"todo-header"_s), Qt::LeftButton);
+        QTRY_VERIFY(banner->findChild<QWidget *>(u"todo-list"_s)->isVisible());
+        requireAccessible();
+
+        m_h->world.pushQuestionRequested(u"q1"_s, JSONValue::object({{u"sessionId"_s, u"goal"_s},
+            {u"questions"_s, JSONValue::array({JSONValue::object({{u"id"_s, u"x"_s}, {u"question"_s, u"继续吗？"_s}})})}}));
+        QTRY_VERIFY(visibleCard<QuestionCard>(u"question-card"_s));
+        QVERIFY(!dock()->goalBanner() || !dock()->goalBanner()->isVisible());
+        requireAccessible();
+    }
 };
 
 NBD_GUI_TEST_MAIN(tst_ComposerFlow)

@@ -12,6 +12,7 @@
 #include <QInputMethodEvent>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
@@ -175,6 +176,21 @@ private Q_SLOTS:
         const int tall = field->height();
         test::typeText(field, u"more"_s);
         QCOMPARE(field->height(), tall);
+    }
+
+    // Chinese is drawn in a fallback font taller than the field's own: the field still grows
+    // to show every line whole, without scrolling.
+    void chineseLinesShowWhole()
+    {
+        showComposer(openSession(u"s1"_s));
+        PromptField *field = m_composer->promptField();
+        QTest::mouseClick(field->viewport(), Qt::LeftButton);
+        test::typeText(field, u"把 notes.md 改名为 journal.md"_s);
+        QTest::keyClick(field, Qt::Key_Return, Qt::ShiftModifier);
+        test::typeText(field, u"然后更新 README 里的链接。"_s);
+        QCOMPARE(field->visibleLines(), 2);
+        QTRY_COMPARE(field->verticalScrollBar()->maximum(), 0);
+        QVERIFY(field->height() > 2 * field->fontMetrics().lineSpacing());
     }
 
     void inputMethodCompositionNeverSubmits()

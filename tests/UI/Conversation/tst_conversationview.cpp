@@ -536,6 +536,11 @@ void tst_ConversationView::takeoverCardsOnlyOnTheChatSurface()
     BottomDock *dock = m_view->dock();
     QCOMPARE(dock->input(), BottomDock::Input::Composer);
     QVERIFY(dock->composer() && dock->composer()->isVisible());
+    // In a wide pane the composer's card is as wide as it may be, centred in the dock.
+    auto centreOffset = [dock](QWidget *w) { return w->mapTo(dock, w->rect().center()).x() - dock->rect().center().x(); };
+    QWidget *composerCard = dock->composer()->findChild<QPlainTextEdit *>(u"composer-prompt"_s)->parentWidget();
+    QTRY_COMPARE(composerCard->width(), 780);
+    QVERIFY(std::abs(centreOffset(composerCard)) <= 1);
 
     // Another session's question changes nothing here.
     m_harness->world.pushQuestionRequested(u"q-other"_s, JSONValue::object({{u"sessionId"_s, u"other"_s},
@@ -555,6 +560,11 @@ void tst_ConversationView::takeoverCardsOnlyOnTheChatSurface()
     QCOMPARE(cards[0]->objectName(), u"question-card"_s);
     QCOMPARE(cards[1]->objectName(), u"question-card"_s);
     QCOMPARE(cards[2]->objectName(), u"approval-card"_s);
+    // As wide as the transcript's column and centred under it.
+    for (QWidget *card : cards) {
+        QTRY_COMPARE(card->width(), 748);
+        QVERIFY(std::abs(centreOffset(card)) <= 1);
+    }
     QVERIFY(!dock->composer() || !dock->composer()->isVisible());
     QVERIFY(!BottomDock::showsExtras(*m_harness->store, *m_view->shownSession(), ConversationSurface::chat));
 
