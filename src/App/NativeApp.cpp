@@ -5,6 +5,7 @@
 #include "App/TrayMenu.h"
 #include "Store/AppModel.h"
 #include "System/DesktopIntegration.h"
+#include "System/DesktopNotifications.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Settings/SettingsView.h"
 
@@ -21,9 +22,9 @@ nbd_nativeApp::nbd_nativeApp(AppDelegate *appDelegate, bool connectOnLaunch, QOb
     , m_appDelegate(appDelegate)
 {
     m_appModel = std::make_unique<AppModel>(std::unique_ptr<QSettings>(), connectOnLaunch);
-    // The desktop notification centre is the application object until notifications exist.
+    m_notificationCenter = std::make_unique<DesktopNotificationCenter>(QDBusConnection::sessionBus());
     m_approvalNotificationCoordinator =
-        std::make_unique<ApprovalNotificationCoordinator>(m_appModel.get(), QCoreApplication::instance());
+        std::make_unique<ApprovalNotificationCoordinator>(m_appModel.get(), m_notificationCenter.get());
     m_appDelegate->appModel = m_appModel.get();
     m_appDelegate->approvalNotificationCoordinator = m_approvalNotificationCoordinator.get();
 }
@@ -33,6 +34,8 @@ nbd_nativeApp::~nbd_nativeApp()
     delete m_settingsWindow;
     delete m_mainWindow;
     delete m_tray;
+    m_approvalNotificationCoordinator.reset();
+    m_notificationCenter.reset();
     m_appDelegate->appModel = nullptr;
     m_appDelegate->approvalNotificationCoordinator = nullptr;
 }
@@ -114,6 +117,9 @@ void nbd_nativeApp::createTray()
             openMainWindow();
     });
     m_tray->show();
+    // With the tray there, a click on an approval notification opens the main window the way
+    // the tray's own entry does (also after the window was closed).
+    m_approvalNotificationCoordinator->installMainWindowOpener([this] { openMainWindow(); });
 }
 
 } // namespace nbd

@@ -13,6 +13,7 @@ namespace nbd {
 class AppDelegate;
 class AppModel;
 class ApprovalNotificationCoordinator;
+class DesktopNotificationCenter;
 class MainWindow;
 class TrayMenu;
 
@@ -49,6 +50,7 @@ public:
 private:
     AppDelegate *m_appDelegate;
     std::unique_ptr<AppModel> m_appModel;
+    std::unique_ptr<DesktopNotificationCenter> m_notificationCenter;
     std::unique_ptr<ApprovalNotificationCoordinator> m_approvalNotificationCoordinator;
     QPointer<MainWindow> m_mainWindow;
     QPointer<QWidget> m_settingsWindow;

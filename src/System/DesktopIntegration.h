@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Store/ApprovalNotificationRoute.h"
+#include "System/ApprovalNotificationCoordinator.h"
 
 #include <QObject>
 #include <QPointer>
@@ -12,43 +12,6 @@
 namespace nbd {
 
 class AppModel;
-
-// Approval notifications of the desktop. Answers approvals for the tray menu and publishes the
-// notification state it shows; the notifications themselves are not posted yet.
-class ApprovalNotificationCoordinator : public QObject
-{
-    Q_OBJECT
-public:
-    ApprovalNotificationCoordinator(AppModel *appModel, QObject *center, QObject *parent = nullptr);
-    void start();
-    void refreshAuthorization(bool requestIfNeeded);
-    bool isStarted() const { return m_started; }
-
-    NotificationAuthorizationStatus authorizationStatus() const { return m_authorizationStatus; }
-    QString authorizationLabel() const { return notificationAuthorizationLabel(m_authorizationStatus); }
-    const std::optional<QString> &lastError() const { return m_lastError; }
-
-    // Answers the pending approval the route names through the store; an approval that is no
-    // longer pending leaves "这项审批已处理或已失效" in lastError and sends nothing.
-    void answer(const ApprovalNotificationRoute &route, bool allowed);
-    void installMainWindowOpener(std::function<void()> opener) { m_mainWindowOpener = std::move(opener); }
-
-Q_SIGNALS:
-    void authorizationStatusChanged();
-    void lastErrorChanged();
-
-protected:
-    void setAuthorizationStatus(NotificationAuthorizationStatus status);
-    void setLastError(std::optional<QString> error);
-
-private:
-    QPointer<AppModel> m_appModel;
-    QPointer<QObject> m_center;
-    bool m_started = false;
-    NotificationAuthorizationStatus m_authorizationStatus = NotificationAuthorizationStatus::NotDetermined;
-    std::optional<QString> m_lastError;
-    std::function<void()> m_mainWindowOpener;
-};
 
 // The Quick Ask panel and its global hot key. Placeholder until Quick Ask is built: it has no
 // panel and registers no key.

@@ -1,0 +1,525 @@
+// Approval notifications on a private session bus (run under dbus-run-session): a notification
+// service of the test's own answers on its own bus connection, the store talks to the
+// simulated host. What the service receives and what the host is answered are the checks.
+
+#include "AppModelTestSupport.h"
+#include "System/ApprovalNotificationCoordinator.h"
+#include "System/DesktopNotifications.h"
+
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QSignalSpy>
+#include <QtTest>
+
+using namespace nbd;
+using namespace nbd::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString serviceName = u"org.freedesktop.Notifications"_s;
+const QString objectPath = u"/org/freedesktop/Notifications"_s;
+
+} // namespace
+
+// The desktop's notification service as the test needs it: records every call, can hold its
+// answers to Notify back, fail them, or leave out capabilities.
+class FakeNotificationServer : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    struct Posted
+    {
+        uint id = 0;
+        QString appName;
+        QString appIcon;
+        QString summary;
+        QString body;
+        QStringList actions;
+        QVariantMap hints;
+        int timeout = 0;
+    };
+
+    FakeNotificationServer()
+        : m_name(u"fake-notifications-"_s + QString::number(++s_count))
+        , m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_name))
+    {
+    }
+    ~FakeNotificationServer() override
+    {
+        unregister();
+        QDBusConnection::disconnectFromBus(m_name);
+    }
+
+    bool registerOnBus()
+    {
+        return m_bus.registerObject(objectPath, this, QDBusConnection::ExportScriptableSlots)
+            && m_bus.registerService(serviceName);
+    }
+    void unregister()
+    {
+        m_bus.unregisterService(serviceName);
+        m_bus.unregisterObject(objectPath);
+    }
+
+    void emitSignal(const QString &member, const QVariantList &arguments)
+    {
+        QDBusMessage signal = QDBusMessage::createSignal(objectPath, serviceName, member);
+        signal.setArguments(arguments);
+        m_bus.send(signal);
+    }
+    void invoke(uint id, const QString &key) { emitSignal(u"ActionInvoked"_s, {id, key}); }
+    void closed(uint id, uint reason) { emitSignal(u"NotificationClosed"_s, {id, reason}); }
+
+    void releaseHeld()
+    {
+        for (const auto &[message, id] : std::as_const(m_held))
+            m_bus.send(message.createReply(QVariant::fromValue(id)));
+        m_held.clear();
+    }
+    int heldCount() const { return int(m_held.size()); }
+
+    QStringList capabilities{u"actions"_s, u"body"_s};
+    bool holdReplies = false;
+    QString failWith;
+    // Real services confirm a requested close with NotificationClosed (reason 3).
+    bool confirmClose = true;
+    QList<Posted> posted;
+    QList<uint> closedIds;
+    int capabilityReads = 0;
+
+public Q_SLOTS:
+    Q_SCRIPTABLE QStringList GetCapabilities()
+    {
+        ++capabilityReads;
+        return capabilities;
+    }
+
+    Q_SCRIPTABLE uint Notify(const QString &appName, uint replacesId, const QString &appIcon, const QString &summary,
+                             const QString &body, const QStringList &actions, const QVariantMap &hints, int timeout)
+    {
+        Q_UNUSED(replacesId);
+        if (!failWith.isEmpty()) {
+            sendErrorReply(QDBusError::Failed, failWith);
+            return 0;
+        }
+        const uint id = ++m_nextId;
+        posted.append({id, appName, appIcon, summary, body, actions, hints, timeout});
+        if (holdReplies) {
+            setDelayedReply(true);
+            m_held.append({message(), id});
+            return 0;
+        }
+        return id;
+    }
+
+    Q_SCRIPTABLE void CloseNotification(uint id)
+    {
+        closedIds.append(id);
+        if (confirmClose)
+            closed(id, 3);
+    }
+
+private:
+    static inline int s_count = 0;
+    QString m_name;
+    QDBusConnection m_bus;
+    uint m_nextId = 100;
+    QList<std::pair<QDBusMessage, uint>> m_held;
+};
+
+namespace {
+
+// A connected store with the sessions "s1" ("First") and "s2" listed, and a way to raise approvals.
+struct Fixture
+{
+    Fixture()
+    {
+        sim::SimWorld::Session s = session(u"s1"_s, 1);
+        s.title = u"First"_s;
+        h.world.addSession(s);
+        h.world.addSession(session(u"s2"_s, 2));
+        store = h.connected();
+        h.waitForStreams();
+    }
+
+    PendingApproval raise(const QString &rpcId, const QString &sessionId, const QString &toolName,
+                          std::optional<QString> reason = std::nullopt)
+    {
+        JSONValue::Members payload{{u"sessionId"_s, sessionId},
+                                   {u"approvalId"_s, u"approval-"_s + rpcId},
+                                   {u"toolName"_s, toolName}};
+        if (reason)
+            payload.emplace_back(u"reason"_s, *reason);
+        const size_t before = store->pendingApprovals().size();
+        h.world.pushApprovalRequested(rpcId, JSONValue::object(std::move(payload)));
+        [&] { QTRY_COMPARE_WITH_TIMEOUT(store->pendingApprovals().size(), before + 1, 10000); }();
+        for (const PendingApproval &approval : store->pendingApprovals()) {
+            if (approval.rpcId == rpcId)
+                return approval;
+        }
+        return {};
+    }
+
+    QStringList outcomes() const
+    {
+        QStringList list;
+        for (const sim::SimWorld::Answer &answer : h.world.answers()) {
+            const JSONValue *value = answer.result.find(u"value");
+            const JSONValue *outcome = value ? value->find(u"outcome") : nullptr;
+            list << answer.rpcId + u'=' + (outcome && outcome->isString() ? *outcome->stringPtr() : u"?"_s);
+        }
+        return list;
+    }
+
+    StoreHarness h;
+    AppModel *store = nullptr;
+};
+
+// Waits until everything the coordinator sent before now has reached the service: one more
+// capabilities read travels behind it on the same connection, and the synchronisation that
+// follows it has run.
+void settle(ApprovalNotificationCoordinator &coordinator, FakeNotificationServer &server)
+{
+    QSignalSpy synced(&coordinator, &ApprovalNotificationCoordinator::synchronized);
+    const int reads = server.capabilityReads;
+    coordinator.refreshAuthorization(false);
+    QTRY_COMPARE_WITH_TIMEOUT(server.capabilityReads, reads + 1, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!synced.isEmpty(), 10000);
+}
+
+} // namespace
+
+class ApprovalNotificationsTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY2(QDBusConnection::sessionBus().isConnected(), "run under dbus-run-session");
+    }
+
+    // Nothing is posted until the service has been read; then one notification per approval
+    // with the texts, buttons and desktop entry.
+    void nothingBeforeAuthorisationThenOnePerApproval()
+    {
+        Fixture f;
+        FakeNotificationServer server;
+        QVERIFY(server.registerOnBus());
+        DesktopNotificationCenter center(QDBusConnection::sessionBus());
+        ApprovalNotificationCoordinator coordinator(f.store, &center);
+        f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s, u"  运行 make test\n"_s);
+        f.raise(u"rpc-2"_s, u"s-unknown"_s, u"edit"_s, u" \n\t"_s);
+        QCOMPARE(coordinator.authorizationStatus(), NotificationAuthorizationStatus::NotDetermined);
+        QCOMPARE(coordinator.authorizationLabel(), u"审批通知未设置"_s);
+        QCOMPARE(server.posted.size(), 0);
+
+        QSignalSpy status(&coordinator, &ApprovalNotificationCoordinator::authorizationStatusChanged);
+        coordinator.start();
+        coordinator.start(); // a second start changes nothing
+        QTRY_COMPARE_WITH_TIMEOUT(server.posted.size(), 2, 10000);
+        QCOMPARE(coordinator.authorizationStatus(), NotificationAuthorizationStatus::Authorized);
+        QCOMPARE(coordinator.authorizationLabel(), u"审批通知已开启"_s);
+        QCOMPARE(status.size(), 1);
+
+        const FakeNotificationServer::Posted &first = server.posted.at(0);
+        QCOMPARE(first.summary, u"需要批准：shell"_s);
+        QCOMPARE(first.body, u"First\n运行 make test"_s);
+        QCOMPARE(first.appName, u"Nimbrel Deck"_s);
+        QCOMPARE(first.hints.value(u"desktop-entry"_s).toString(), u"dev.nimbrel.Deck"_s);
+        QCOMPARE(first.actions,
+                 (QStringList{u"default"_s, u"在主窗口中查看"_s, u"dev.nimbrel.Deck.approval.allow-once"_s,
+                              u"批准一次"_s, u"dev.nimbrel.Deck.approval.reject"_s, u"拒绝"_s}));
+        QCOMPARE(first.timeout, 0);
+        const FakeNotificationServer::Posted &second = server.posted.at(1);
+        QCOMPARE(second.summary, u"需要批准：edit"_s);
+        QCOMPARE(second.body, u"Nimbrel Deck\nAgent 正在等待你的决定"_s);
+
+        settle(coordinator, server);
+        QCOMPARE(server.posted.size(), 2); // a later synchronisation posts nothing again
+        QCOMPARE(coordinator.scheduledRoutes().size(), 2);
+    }
+
+    // A service that reads markup must not render tags from the host's text.
+    void markupIsEscapedWhereTheServiceReadsIt()
+    {
+        Fixture f;
+        FakeNotificationServer server;
+        server.capabilities << u"body-markup"_s;
+        QVERIFY(server.registerOnBus());
+        DesktopNotificationCenter center(QDBusConnection::sessionBus());
+        ApprovalNotificationCoordinator coordinator(f.store, &center);
+        f.raise(u"rpc-1"_s, u"s1"_s, u"<i>shell</i>"_s, u"<b>rm</b> -rf a & b"_s);
+        coordinator.start();
+        QTRY_COMPARE_WITH_TIMEOUT(server.posted.size(), 1, 10000);
+        QCOMPARE(server.posted.at(0).body, u"First\n&lt;b&gt;rm&lt;/b&gt; -rf a &amp; b"_s);
+        // The summary is never markup.
+        QCOMPARE(server.posted.at(0).summary, u"需要批准：<i>shell</i>"_s);
+    }
+
+    void noServiceMeansUnavailable()
+    {
+        Fixture f;
+        DesktopNotificationCenter center(QDBusConnection::sessionBus());
+        ApprovalNotificationCoordinator coordinator(f.store, &center);
+        f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
+        QSignalSpy synced(&coordinator, &ApprovalNotificationCoordinator::synchronized);
+        coordinator.start();
+        QTRY_COMPARE_WITH_TIMEOUT(coordinator.authorizationStatus(), NotificationAuthorizationStatus::Unavailable,
+                                  10000);
+        QCOMPARE(coordinator.authorizationLabel(), u"审批通知不可用"_s);
+        QVERIFY(!coordinator.lastError());
+        QTRY_VERIFY_WITH_TIMEOUT(!synced.isEmpty(), 10000);
+        QVERIFY(coordinator.scheduledRoutes().isEmpty());
+
+        // The service appears; coming back to the app finds it and posts the pending approval.
+        FakeNotificationServer server;
+        QVERIFY(server.registerOnBus());
+        coordinator.refreshAuthorization(false);
+        QTRY_COMPARE_WITH_TIMEOUT(server.posted.size(), 1, 10000);
+        QCOMPARE(coordinator.authorizationStatus(), NotificationAuthorizationStatus::Authorized);
+    }
+
+    // Without buttons the notification could not answer anything: unavailable as well. When
+    // the service stops offering them every posted notification is removed, and all come back
+    // once it offers them again.
+    void allRemovedWhenNoLongerDeliverable()
+    {
+        Fixture f;
+        FakeNotificationServer server;
+        QVERIFY(server.registerOnBus());
+        DesktopNotificationCenter center(QDBusConnection::sessionBus());
+        ApprovalNotificationCoordinator coordinator(f.store, &center);
+        f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
+        f.raise(u"rpc-2"_s, u"s1"_s, u"edit"_s);
+        coordinator.start();
+        QTRY_COMPARE_WITH_TIMEOUT(server.posted.size(), 2, 10000);
+        QTRY_COMPARE(coordinator.scheduledRoutes().size(), 2);
+
+        server.capabilities = {u"body"_s};
+        settle(coordinator, server);
+        QCOMPARE(coordinator.authorizationStatus(), NotificationAuthorizationStatus::Unavailable);
+        QTRY_COMPARE(server.closedIds.size(), 2);
+        QCOMPARE(QSet<uint>(server.closedIds.begin(), server.closedIds.end()),
+                 QSet<uint>({server.posted.at(0).id, server.posted.at(1).id}));
+        QVERIFY(coordinator.scheduledRoutes().isEmpty());
+        QCOMPARE(server.posted.size(), 2);
+
+        server.capabilities = {u"actions"_s, u"body"_s};
+        settle(coordinator, server);
+        QTRY_COMPARE_WITH_TIMEOUT(server.posted.size(), 4, 10000);
+        QCOMPARE(coordinator.authorizationStatus(), NotificationAuthorizationStatus::Authorized);
+        QCOMPARE(coordinator.scheduledRoutes().size(), 2);
+    }
+
+    // The buttons answer the host; the answered approvals' notifications are withdrawn.
+    void buttonsAnswerTheHost()
+    {
+        Fixture f;
+        f.h.world.setAnnounceResolutions(false);
+        FakeNotificationServer server;
+        QVERIFY(server.registerOnBus());
+        DesktopNotificationCenter center(QDBusConnection::sessionBus());
+        ApprovalNotificationCoordinator coordinator(f.store, &center);
+        f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
+        f.raise(u"rpc-2"_s, u"s1"_s, u"edit"_s);
+        coordinator.start();
+        QTRY_COMPARE_WITH_TIMEOUT(server.posted.size(), 2, 10000);
+        QTRY_COMPARE(coordinator.scheduledRoutes().size(), 2);
+
+        server.invoke(server.posted.at(0).id, approvalnotification::allowOnceActionIdentifier());
+        server.invoke(server.posted.at(1).id, approvalnotification::rejectActionIdentifier());
+        QTRY_COMPARE_WITH_TIMEOUT(f.outcomes(), (QStringList{u"rpc-1=allowed-once"_s, u"rpc-2=rejected"_s}), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.store->pendingApprovals().empty(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(server.closedIds.size(), 2, 10000);
+        QVERIFY(coordinator.scheduledRoutes().isEmpty());
+        QVERIFY(!coordinator.lastError());
+        QCOMPARE(f.h.requestCount(u"respond"_s), 2);
+    }
+
+    // Signals are taken only from the service, and only for ids it gave us.
+    void foreignSignalsAreIgnored()
+    {
+        Fixture f;
+        FakeNotificationServer server;
+        QVERIFY(server.registerOnBus());
+        DesktopNotificationCenter center(QDBusConnection::sessionBus());
+        ApprovalNotificationCoordinator coordinator(f.store, &center);
+        f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
+        coordinator.start();
+        QTRY_COMPARE_WITH_TIMEOUT(server.posted.size(), 1, 10000);
+        QTRY_COMPARE(coordinator.scheduledRoutes().size(), 1);
+        const uint id = server.posted.at(0).id;
+
+        // Another client on the bus sends a look-alike signal for our notification.
+        const QString spoofName = u"spoofer"_s;
+        {
+            QDBusConnection spoof = QDBusConnection::connectToBus(QDBusConnection::SessionBus, spoofName);
+            QDBusMessage signal = QDBusMessage::createSignal(objectPath, serviceName, u"ActionInvoked"_s);
+            signal.setArguments({id, approvalnotification::allowOnceActionIdentifier()});
+            QVERIFY(spoof.send(signal));
+        }
+        QDBusConnection::disconnectFromBus(spoofName);
+        // The service itself, for an id that is not ours.
+        server.invoke(id + 1000, approvalnotification::allowOnceActionIdentifier());
+        settle(coordinator, server);
+        QCOMPARE(f.h.requestCount(u"respond"_s), 0);
+        QCOMPARE(f.store->pendingApprovals().size(), size_t(1));
+        QVERIFY(!coordinator.lastError());
+
+        // The same signal from the service for our id is taken.
+        server.invoke(id, approvalnotification::allowOnceActionIdentifier());
+        QTRY_COMPARE_WITH_TIMEOUT(f.h.requestCount(u"respond"_s), 1, 10000);
+    }
+
+    // A button pressed for an approval the host resolved meanwhile sends nothing and says so.
+    void staleActionReportsAndSendsNothing()
+    {
+        Fixture f;
+        FakeNotificationServer server;
+        server.confirmClose = false; // the service is slow to take the notification away
+        QVERIFY(server.registerOnBus());
+        DesktopNotificationCenter center(QDBusConnection::sessionBus());
+        ApprovalNotificationCoordinator coordinator(f.store, &center);
+        const PendingApproval approval = f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
+        coordinator.start();
+        QTRY_COMPARE_WITH_TIMEOUT(server.posted.size(), 1, 10000);
+        QTRY_COMPARE(coordinator.scheduledRoutes().size(), 1);
+
+        f.h.world.pushApprovalResolved(approval.sessionId, approval.approvalId);
+        QTRY_VERIFY_WITH_TIMEOUT(f.store->pendingApprovals().empty(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(server.closedIds, QList<uint>{server.posted.at(0).id}, 10000);
+
+        QSignalSpy errors(&coordinator, &ApprovalNotificationCoordinator::lastErrorChanged);
+        server.invoke(server.posted.at(0).id, approvalnotification::allowOnceActionIdentifier());
+        QTRY_COMPARE_WITH_TIMEOUT(coordinator.lastError(), std::optional<QString>(u"这项审批已处理或已失效"_s), 10000);
+        settle(coordinator, server);
+        QCOMPARE(f.h.requestCount(u"respond"_s), 0);
+        QCOMPARE(errors.size(), 1);
+    }
+
+    // Clicking the notification selects its session when listed and always opens the window;
+    // dismissing it changes nothing and does not bring it back.
+    void clickOpensDismissKeeps()
+    {
+        Fixture f;
+        FakeNotificationServer server;
+        QVERIFY(server.registerOnBus());
+        DesktopNotificationCenter center(QDBusConnection::sessionBus());
+        ApprovalNotificationCoordinator coordinator(f.store, &center);
+        int opened = 0;
+        coordinator.installMainWindowOpener([&opened] { ++opened; });
+        f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
+        f.raise(u"rpc-2"_s, u"gone"_s, u"edit"_s);
+        coordinator.start();
+        QTRY_COMPARE_WITH_TIMEOUT(server.posted.size(), 2, 10000);
+        QTRY_COMPARE(coordinator.scheduledRoutes().size(), 2);
+        f.store->selectSession(u"s2"_s);
+        QTRY_COMPARE(f.store->selectedSessionId(), std::optional<QString>(u"s2"_s));
+
+        server.invoke(server.posted.at(1).id, u"default"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(opened, 1, 10000);
+        QCOMPARE(f.store->selectedSessionId(), std::optional<QString>(u"s2"_s));
+        server.invoke(server.posted.at(0).id, u"default"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(opened, 2, 10000);
+        QCOMPARE(f.store->selectedSessionId(), std::optional<QString>(u"s1"_s));
+
+        server.closed(server.posted.at(0).id, 2);
+        settle(coordinator, server);
+        QCOMPARE(server.posted.size(), 2);
+        QCOMPARE(coordinator.scheduledRoutes().size(), 2);
+        QCOMPARE(f.store->pendingApprovals().size(), size_t(2));
+        QCOMPARE(f.h.requestCount(u"respond"_s), 0);
+        QVERIFY(server.closedIds.isEmpty());
+    }
+
+    // A synchronisation that runs while a post is still unanswered must not post the same
+    // approval again; an approval answered during its post is withdrawn when the post lands.
+    void postInFlightIsNotRepeated()
+    {
+        Fixture f;
+        f.h.world.setAnnounceResolutions(false);
+        FakeNotificationServer server;
+        server.holdReplies = true;
+        QVERIFY(server.registerOnBus());
+        DesktopNotificationCenter center(QDBusConnection::sessionBus());
+        ApprovalNotificationCoordinator coordinator(f.store, &center);
+        f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
+        coordinator.start();
+        QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 1, 10000);
+
+        settle(coordinator, server); // a second synchronisation while the first post waits
+        f.raise(u"rpc-2"_s, u"s1"_s, u"edit"_s); // and a third with a changed list
+        QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 2, 10000);
+        settle(coordinator, server);
+        QCOMPARE(server.posted.size(), 2);
+
+        // rpc-2 is answered from elsewhere while its post is still under way.
+        coordinator.answer(ApprovalNotificationRoute(f.store->pendingApprovals().at(1)), true);
+        QTRY_COMPARE_WITH_TIMEOUT(f.store->pendingApprovals().size(), size_t(1), 10000);
+        server.releaseHeld();
+        QTRY_COMPARE_WITH_TIMEOUT(server.closedIds, QList<uint>{server.posted.at(1).id}, 10000);
+        QTRY_COMPARE(coordinator.scheduledRoutes(),
+                     QSet<ApprovalNotificationRoute>{ApprovalNotificationRoute(f.store->pendingApprovals().at(0))});
+        server.holdReplies = false;
+        settle(coordinator, server);
+        QCOMPARE(server.posted.size(), 2);
+    }
+
+    // A failed post is reported and tried again by the next synchronisation; the error stays
+    // until an answer is handed over.
+    void failedPostIsRetried()
+    {
+        Fixture f;
+        f.h.world.setAnnounceResolutions(false);
+        FakeNotificationServer server;
+        server.failWith = u"too many notifications"_s;
+        QVERIFY(server.registerOnBus());
+        DesktopNotificationCenter center(QDBusConnection::sessionBus());
+        ApprovalNotificationCoordinator coordinator(f.store, &center);
+        f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
+        coordinator.start();
+        QTRY_COMPARE_WITH_TIMEOUT(coordinator.lastError(),
+                                  std::optional<QString>(u"无法发送审批通知：too many notifications"_s), 10000);
+        QVERIFY(coordinator.scheduledRoutes().isEmpty());
+
+        server.failWith.clear();
+        settle(coordinator, server);
+        QTRY_COMPARE_WITH_TIMEOUT(server.posted.size(), 1, 10000);
+        QTRY_COMPARE(coordinator.scheduledRoutes().size(), 1);
+        QCOMPARE(coordinator.lastError(), std::optional<QString>(u"无法发送审批通知：too many notifications"_s));
+
+        server.invoke(server.posted.at(0).id, approvalnotification::allowOnceActionIdentifier());
+        QTRY_COMPARE_WITH_TIMEOUT(f.outcomes(), QStringList{u"rpc-1=allowed-once"_s}, 10000);
+        QVERIFY(!coordinator.lastError());
+    }
+
+    // Gone before its calls come back: nothing is touched afterwards.
+    void coordinatorGoneWhilePosting()
+    {
+        Fixture f;
+        FakeNotificationServer server;
+        server.holdReplies = true;
+        QVERIFY(server.registerOnBus());
+        DesktopNotificationCenter center(QDBusConnection::sessionBus());
+        auto coordinator = std::make_unique<ApprovalNotificationCoordinator>(f.store, &center);
+        f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
+        coordinator->start();
+        QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 1, 10000);
+        coordinator.reset();
+        server.releaseHeld();
+        server.invoke(server.posted.at(0).id, approvalnotification::allowOnceActionIdentifier());
+        // A round trip on the centre's connection: the reply and the signal have arrived.
+        QTRY_VERIFY_WITH_TIMEOUT(QCoro::waitFor(center.readServer()).present, 10000);
+        QCOMPARE(f.h.requestCount(u"respond"_s), 0);
+        QVERIFY(server.closedIds.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(ApprovalNotificationsTest)
+#include "tst_approvalnotifications.moc"
