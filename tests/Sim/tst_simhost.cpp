@@ -1,4 +1,8 @@
+#include "SimDemoWorld.h"
 #include "SimHost.h"
+#include "SimWorld.h"
+
+#include "Domain/SessionEvents.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
@@ -149,6 +153,7 @@ private Q_SLOTS:
     void upgradesElsewhereAreRefused_data();
     void upgradesElsewhereAreRefused();
     void destroyedWhileBusy();
+    void demoWorldServesItsSessions();
 
 private:
     std::unique_ptr<SimHost> m_host;
@@ -501,3 +506,41 @@ void tst_SimHost::destroyedWhileBusy()
 
 QTEST_GUILESS_MAIN(tst_SimHost)
 #include "tst_simhost.moc"
+
+// The demo world (scripts/run, screenshots) is built from hand-written JSON: every piece of it
+// must parse, and the client must decode what it serves.
+void tst_SimHost::demoWorldServesItsSessions()
+{
+    std::unique_ptr<sim::SimWorld> world;
+    try {
+        world = sim::makeDemoWorld(m_host.get());
+    } catch (const std::exception &error) {
+        QFAIL(error.what());
+    }
+    QVERIFY(world);
+
+    const HttpResult list = m_client.send("POST", at(*m_host, u"/api/session.list"_s), callBody(u"session.list"_s));
+    QCOMPARE(list.status, 200);
+    QVERIFY(list.body.contains("s-parser"));
+
+    const JSONValue payload = JSONValue::object({{u"sessionId"_s, u"s-parser"_s}, {u"maxMessages"_s, 20}});
+    const HttpResult page = m_client.send("POST", at(*m_host, u"/api/session.history"_s), callBody(u"session.history"_s, payload));
+    QCOMPARE(page.status, 200);
+    SessionHistoryValue history;
+    try {
+        const JSONValue reply = parseJSON(page.body);
+        const JSONValue *value = reply.find(u"result"_s) ? reply.find(u"result"_s)->find(u"value"_s) : nullptr;
+        QVERIFY2(value, page.body.constData());
+        history = SessionHistoryValue::fromJson(*value);
+    } catch (const std::exception &error) {
+        QFAIL(error.what());
+    }
+    QStringList cards;
+    for (const HistoryEntry &entry : history.events) {
+        if (!entry.view)
+            continue;
+        const JSONValue *card = entry.view->view.find(u"card"_s);
+        cards.append(card && card->isString() ? *card->string() : u"-"_s);
+    }
+    QCOMPARE(cards, (QStringList{u"search"_s, u"read"_s, u"diff"_s, u"terminal"_s, u"web"_s, u"web"_s, u"-"_s}));
+}

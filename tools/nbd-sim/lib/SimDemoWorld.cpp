@@ -43,31 +43,21 @@ void addToolDemo(SimWorld &world, const QString &id)
     tool(u"grep"_s, uR"j({"pattern":"parseLine"})j"_s, u"3 matches"_s,
          uR"j({"card":"search","title":"搜索 parseLine","total":3,"files":[{"path":"src/config/Parser.cpp","matches":[)j"
          uR"j({"lineNumber":42,"line":"Entry parseLine(QStringView line)"},{"lineNumber":97,"line":"    auto entry = parseLine(rest);"}]},)j"
-         uR"j({"path":"tests/tst_parser.cpp","matches":[{"lineNumber":12,"line":"    QCOMPARE(parseLine(u"a = 1"), expected);"}]}]})j"_s);
+         uR"j({"path":"tests/tst_parser.cpp","matches":[{"lineNumber":12,"line":"    QCOMPARE(parseLine(u\"a = 1\"), expected);"}]}]})j"_s);
     tool(u"read"_s, uR"j({"path":"src/config/Parser.cpp"})j"_s, u"…"_s,
          uR"j({"card":"read","title":"读取 Parser.cpp","path":"src/config/Parser.cpp","totalLines":180,"lines":[)j"
-         uR"j({"number":40,"text":"// One line of the file: a key, "=", a value."},{"number":41,"text":""},)j"
+         uR"j({"number":40,"text":"// One line of the file: a key, \"=\", a value."},{"number":41,"text":""},)j"
          uR"j({"number":42,"text":"Entry parseLine(QStringView line)"},{"number":43,"text":"{"},)j"
          uR"j({"number":44,"text":"    const qsizetype eq = line.indexOf(u'=');"},{"number":45,"text":"    if (eq < 0)"},)j"
          uR"j({"number":46,"text":"        return {};"}]})j"_s);
     tool(u"edit"_s, uR"j({"path":"src/config/Parser.cpp"})j"_s, u"ok"_s,
          uR"j({"card":"diff","title":"编辑 Parser.cpp","diffs":[{"path":"src/config/Parser.cpp",)j"
-         uR"j("oldText":"    const qsizetype eq = line.indexOf(u'=');
-    if (eq < 0)
-        return {};",)j"
-         uR"j("newText":"    const qsizetype eq = line.indexOf(u'=');
-    if (eq <= 0)
-        return std::nullopt;"},)j"
-         uR"j({"newText":"# 配置示例
-key = value
-"}]})j"_s);
+         uR"j("oldText":"    const qsizetype eq = line.indexOf(u'=');\n    if (eq < 0)\n        return {};",)j"
+         uR"j("newText":"    const qsizetype eq = line.indexOf(u'=');\n    if (eq <= 0)\n        return std::nullopt;"},)j"
+         uR"j({"newText":"# 配置示例\nkey = value\n"}]})j"_s);
     tool(u"bash"_s, uR"j({"command":"ctest --output-on-failure -R parser"})j"_s, u""_s,
          uR"j({"card":"terminal","title":"运行测试","description":"运行解析器的测试","cwd":"/home/dev/src/nimbrel-web/build",)j"
-         uR"j("exitCode":0,"output":"Test project /home/dev/src/nimbrel-web/build
-    Start 1: tst_parser
-1/1 Test #1: tst_parser .......   Passed    0.02 sec
-
-100% tests passed, 0 tests failed out of 1"})j"_s);
+         uR"j("exitCode":0,"output":"Test project /home/dev/src/nimbrel-web/build\n    Start 1: tst_parser\n1/1 Test #1: tst_parser .......   Passed    0.02 sec\n\n100% tests passed, 0 tests failed out of 1"})j"_s);
     tool(u"web_fetch"_s, uR"j({"url":"https://example.org/ini-format"})j"_s, u"…"_s,
          uR"j({"card":"web","title":"抓取网页","kind":"fetch","url":"https://example.org/ini-format","statusCode":200,"truncated":true})j"_s);
     tool(u"web_search"_s, uR"j({"query":"INI 文件格式 注释"})j"_s, u"…"_s,
