@@ -236,7 +236,9 @@ QuestionCard::QuestionCard(AppModel *appModel, PendingQuestion question, QWidget
     , m_appModel(appModel)
 {
     setObjectName(u"question-card"_s);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // As tall as its content at the width it is given: a fixed vertical policy would hold it to
+    // its size hint and cut off text that wraps in a narrow place.
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 10);
     layout->setSpacing(0);
@@ -306,6 +308,7 @@ QuestionCard::QuestionCard(AppModel *appModel, PendingQuestion question, QWidget
     m_bodyLayout->addWidget(m_customRow);
     m_bodyLayout->addStretch(1);
     m_body->setWidget(m_bodyContent);
+    m_body->viewport()->installEventFilter(this);
     // The card paints the surface; setWidget() turned the content's own fill on.
     m_bodyContent->setAutoFillBackground(false);
     layout->addWidget(m_body);
@@ -447,13 +450,28 @@ void QuestionCard::refreshState()
     m_primary->setText(last ? u"提交"_s : u"下一题"_s);
     m_primary->setEnabled(!current || m_flow.answered(*current));
     m_primary->updateGeometry();
+    fitBody();
+}
 
+void QuestionCard::fitBody()
+{
     // The body grows with the page up to 320 points, then scrolls.
     const int width = std::max(100, m_body->viewport()->width());
     int height = m_bodyLayout->hasHeightForWidth() ? m_bodyLayout->heightForWidth(width) : -1;
     if (height < 0)
         height = m_bodyContent->sizeHint().height();
     m_body->setFixedHeight(std::min(kBodyMaxHeight, height));
+}
+
+bool QuestionCard::eventFilter(QObject *watched, QEvent *event)
+{
+    // Option rows wrap at the body's new width.
+    if (watched == m_body->viewport() && event->type() == QEvent::Resize) {
+        auto *resize = static_cast<QResizeEvent *>(event);
+        if (resize->oldSize().width() != resize->size().width())
+            fitBody();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void QuestionCard::paintEvent(QPaintEvent *)
@@ -479,7 +497,9 @@ ApprovalCard::ApprovalCard(AppModel *appModel, PendingApproval approval, QWidget
     , m_appModel(appModel)
 {
     setObjectName(u"approval-card"_s);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // As tall as its content at the width it is given: a fixed vertical policy would hold it to
+    // its size hint and cut off text that wraps in a narrow place.
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(14, 14, 14, 14 + 10);
     layout->setSpacing(12);

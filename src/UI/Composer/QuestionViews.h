@@ -63,10 +63,12 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void rebuildPage();
     void refreshState();
+    void fitBody();
     void apply(std::optional<QuestionFlow::Submission> submission);
 
     QPointer<AppModel> m_appModel;

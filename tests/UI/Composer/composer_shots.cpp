@@ -8,6 +8,7 @@
 #include "AppModelTestSupport.h"
 #include "TypeText.h"
 
+#include "App/ContentView.h"
 #include "App/MainWindow.h"
 #include "Session/SessionModel.h"
 #include "Store/AppModel.h"
@@ -173,5 +174,33 @@ int main(int argc, char **argv)
     QTest::qWait(300);
     save(&window, u"goal-banner-todos"_s);
     save(dock, u"goal-banner-todos-dock"_s);
+
+    // A side chat whose session asks a question and wants an approval.
+    ContentView *content = window.content();
+    content->openWorkspaceTool(WorkspaceTool::SideChat);
+    QString sideId;
+    if (!waitFor([&] {
+            for (const WorkspaceSideChatRuntime &runtime : content->sideChatRuntimes())
+                if (runtime.session)
+                    sideId = runtime.session->sessionId();
+            return !sideId.isEmpty();
+        }))
+        return 1;
+    h.world.pushQuestionRequested(u"side-q"_s, JSONValue::object(
+        {{u"sessionId"_s, sideId},
+         {u"questions"_s, JSONValue::array({JSONValue::object(
+             {{u"id"_s, u"scope"_s},
+              {u"question"_s, u"要检查哪些文档？"_s},
+              {u"multiSelect"_s, true},
+              {u"options"_s, JSONValue::array({JSONValue::object({{u"label"_s, u"README.md"_s}}),
+                                               JSONValue::object({{u"label"_s, u"docs/ 下全部（推荐）"_s}})})}})})}}));
+    h.world.pushApprovalRequested(u"side-a"_s, JSONValue::object({{u"sessionId"_s, sideId},
+                                                                 {u"approvalId"_s, u"ap-side"_s},
+                                                                 {u"toolName"_s, u"grep"_s},
+                                                                 {u"reason"_s, u"在工作区中搜索 notes.md"_s}}));
+    if (!waitFor([&] { return store->pendingApprovals().size() == 1 && store->pendingQuestions().size() == 1; }))
+        return 1;
+    QTest::qWait(300);
+    save(&window, u"side-chat-cards"_s);
     return 0;
 }

@@ -9,6 +9,8 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
@@ -303,6 +305,43 @@ private Q_SLOTS:
         QTest::mouseClick(card->findChild<QAbstractButton *>(u"approval-reject"_s), Qt::LeftButton);
         QTRY_VERIFY(m_h->store->pendingApprovals().empty());
         QCOMPARE(lastAnswer().find(u"value")->find(u"outcome")->string(), std::optional<QString>(u"rejected"_s));
+    }
+
+    // In a narrow column (the side chat) text wraps: each card grows to show all of it, and
+    // the question's body is no taller than its options.
+    void narrowCardsShowAllTheirText()
+    {
+        m_h->world.pushApprovalRequested(u"a1"_s, JSONValue::object(
+            {{u"sessionId"_s, u"s1"_s},
+             {u"approvalId"_s, u"ap-1"_s},
+             {u"toolName"_s, u"grep"_s},
+             {u"reason"_s, u"在整个工作区中替换 notes.md 的引用"_s}}));
+        QTRY_COMPARE(m_h->store->pendingApprovals().size(), size_t(1));
+        const PendingQuestion asked = ask(u"r1"_s, {question(u"q1"_s, {u"第一个选项，说明很长很长很长很长很长很长很长很长"_s,
+                                                                      u"第二个选项"_s})});
+
+        m_window = std::make_unique<QWidget>();
+        auto *layout = new QVBoxLayout(m_window.get());
+        auto *questionCard = new QuestionCard(m_h->store.get(), asked, m_window.get());
+        auto *approvalCard = new ApprovalCard(m_h->store.get(), m_h->store->pendingApprovals()[0], m_window.get());
+        layout->addWidget(questionCard);
+        layout->addWidget(approvalCard);
+        layout->addStretch(1);
+        m_window->resize(340, 900);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+
+        QLabel *title = approvalCard->findChild<QLabel *>(u"approval-title"_s);
+        QTRY_VERIFY(title->height() >= title->heightForWidth(title->width()));
+        QVERIFY(title->heightForWidth(title->width()) > title->fontMetrics().lineSpacing()); // it does wrap
+        QVERIFY(approvalCard->height() >= approvalCard->heightForWidth(approvalCard->width()));
+
+        auto *body = questionCard->findChild<QScrollArea *>(u"question-body"_s);
+        QWidget *content = body->widget();
+        QTRY_COMPARE(body->verticalScrollBar()->maximum(), 0);
+        QCOMPARE(body->height(), content->layout()->totalHeightForWidth(body->viewport()->width()));
+        QVERIFY(questionCard->height() >= questionCard->heightForWidth(questionCard->width()));
+        requireAccessible();
     }
 };
 
