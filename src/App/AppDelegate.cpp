@@ -3,6 +3,7 @@
 #include "Store/AppModel.h"
 #include "System/DesktopIntegration.h"
 #include "System/TerminationSignals.h"
+#include "UI/QuickAsk/QuickAskCoordinator.h"
 #include "UI/Shared/Icons.h"
 
 #include <QApplication>
@@ -31,8 +32,12 @@ void AppDelegate::applicationDidFinishLaunching()
                 Qt::QueuedConnection);
     if (appModel) {
         m_quickAskCoordinator = std::make_unique<QuickAskCoordinator>(appModel);
-        if (const auto failure = m_quickAskCoordinator->start())
-            qWarning("Quick Ask hot key unavailable: %s", qUtf8Printable(*failure));
+        try {
+            m_quickAskCoordinator->start();
+        } catch (const GlobalHotKeyRegistrationError &error) {
+            // Once, and the app goes on without the hot key: the tray still opens Quick Ask.
+            qWarning("Quick Ask hot key unavailable: %s", qUtf8Printable(error.errorDescription()));
+        }
     }
     if (approvalNotificationCoordinator)
         approvalNotificationCoordinator->start();

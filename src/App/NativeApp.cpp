@@ -6,6 +6,7 @@
 #include "Store/AppModel.h"
 #include "System/DesktopIntegration.h"
 #include "System/DesktopNotifications.h"
+#include "UI/QuickAsk/QuickAskCoordinator.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Settings/SettingsView.h"
 

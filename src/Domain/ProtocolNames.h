@@ -154,5 +154,7 @@ inline constexpr QStringView runningOneTitle = u"运行中";
 inline constexpr QStringView quickAskMenuTitle = u"快速提问";
 // The notification state when the desktop has no notification service with actions.
 inline constexpr QStringView notificationsUnavailableLabel = u"审批通知不可用";
+// The X11 property on our own window that the selection owner writes the selected text to.
+inline constexpr QStringView selectionCaptureProperty = u"NBD_QUICK_ASK_SELECTION";
 
 } // namespace nbd::names

@@ -209,6 +209,9 @@ public:
 
     // Sessions
     QCoro::Task<void> createSession(std::optional<QString> cwd, std::optional<QString> workspaceId);
+    // The same, with the id the host gave the new session, or nothing when creation failed.
+    QCoro::Task<std::optional<QString>> createAndSelectSession(std::optional<QString> cwd,
+                                                               std::optional<QString> workspaceId);
     QCoro::Task<void> createWorkspaceSession(QString path);
     // A side chat: its model is registered but the selection is left alone.
     QCoro::Task<std::shared_ptr<SessionModel>> createDetachedSession(std::optional<QString> cwd,
@@ -358,7 +361,8 @@ private:
     // Sets transientError to the prefix followed by the failure's description.
     void reportFailure(const QString &prefix, std::exception_ptr error);
     // After a session was created: its failure shown, or the lists refreshed and it selected.
-    QCoro::Task<void> showCreatedSession(std::optional<SessionCreateValue> created, std::exception_ptr failure);
+    QCoro::Task<std::optional<QString>> showCreatedSession(std::optional<SessionCreateValue> created,
+                                                           std::exception_ptr failure);
     // Calls `method`; a failure becomes the transient error `failurePrefix` + its
     // description. Gives nothing when the call failed or the store went away meanwhile, so
     // a caller that gets a value may touch the store at once.

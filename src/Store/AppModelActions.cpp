@@ -95,11 +95,17 @@ QCoro::Task<SessionCreateValue> AppModel::requestSessionCreation(WireClient clie
 
 QCoro::Task<void> AppModel::createSession(std::optional<QString> cwd, std::optional<QString> workspaceId)
 {
+    co_await createAndSelectSession(std::move(cwd), std::move(workspaceId));
+}
+
+QCoro::Task<std::optional<QString>> AppModel::createAndSelectSession(std::optional<QString> cwd,
+                                                                     std::optional<QString> workspaceId)
+{
     QPointer<AppModel> self(this);
     const AliveToken alive = m_alive;
     const std::optional<WireClient> client = wire();
     if (!client)
-        co_return;
+        co_return std::nullopt;
     std::optional<SessionCreateValue> created;
     std::exception_ptr failure;
     try {
@@ -108,22 +114,24 @@ QCoro::Task<void> AppModel::createSession(std::optional<QString> cwd, std::optio
         failure = std::current_exception();
     }
     if (alive.expired() || !self)
-        co_return;
-    co_await showCreatedSession(std::move(created), failure);
+        co_return std::nullopt;
+    co_return co_await showCreatedSession(std::move(created), failure);
 }
 
-QCoro::Task<void> AppModel::showCreatedSession(std::optional<SessionCreateValue> created, std::exception_ptr failure)
+QCoro::Task<std::optional<QString>> AppModel::showCreatedSession(std::optional<SessionCreateValue> created,
+                                                                 std::exception_ptr failure)
 {
     QPointer<AppModel> self(this);
     const AliveToken alive = m_alive;
     if (!created) {
         reportFailure(u"创建会话失败："_s, failure);
-        co_return;
+        co_return std::nullopt;
     }
     co_await refreshAll();
     if (alive.expired() || !self)
-        co_return;
+        co_return std::nullopt;
     selectSession(created->sessionId);
+    co_return created->sessionId;
 }
 
 QCoro::Task<void> AppModel::createWorkspaceSession(QString path)

@@ -1,0 +1,221 @@
+#include "UI/QuickAsk/QuickAskCoordinator.h"
+
+#include "Connection/ConnectionController.h"
+#include "Store/AppModel.h"
+#include "System/SelectionCapture.h"
+#include "UI/QuickAsk/QuickAskPanel.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QWidget>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace nbd {
+
+QuickAskCoordinator::QuickAskCoordinator(AppModel *appModel, QObject *parent)
+    : QObject(parent)
+    , m_appModel(appModel)
+    , m_model(new QuickAskHUDModel(this))
+{
+    // One read at a time: a hung owner delays later reads, each still ended by its own time-out.
+    m_selectionQueue.setMaxThreadCount(1);
+    m_captureTimeout.setSingleShot(true);
+    m_captureTimeout.setTimerType(Qt::PreciseTimer);
+    m_captureTimeout.setInterval(captureTimeout);
+    connect(&m_captureTimeout, &QTimer::timeout, this, [this] { m_model->timeOutCapture(m_timedCapture); });
+}
+
+QuickAskCoordinator::~QuickAskCoordinator()
+{
+    m_alive.reset();
+    m_hotKey.unregister();
+    m_captureTimeout.stop();
+    delete m_panel;
+    // A read still running finishes within its own limit; its result finds nobody.
+    m_selectionQueue.waitForDone();
+}
+
+void QuickAskCoordinator::start()
+{
+    QPointer<QuickAskCoordinator> self(this);
+    m_hotKey.registerControlOptionSpace([self] {
+        if (self)
+            self->toggle();
+    });
+}
+
+void QuickAskCoordinator::stop()
+{
+    m_hotKey.unregister();
+    m_captureTimeout.stop();
+    ++m_submissionGeneration;
+    m_model->invalidateCapture();
+    if (m_panel)
+        m_panel->dismiss();
+    if (!m_stopped) {
+        m_stopped = true;
+        Q_EMIT stopped();
+    }
+}
+
+QuickAskPanel *QuickAskCoordinator::panel()
+{
+    if (!m_panel) {
+        QPointer<QuickAskCoordinator> self(this);
+        QuickAskPanel::Actions actions;
+        actions.onSubmit = [self] {
+            if (self)
+                self->submit();
+        };
+        actions.onDismiss = [self] {
+            if (self)
+                self->dismiss();
+        };
+        actions.onRequestAccessibility = [self] {
+            if (self)
+                self->requestAccessibilityPermission();
+        };
+        m_panel = new QuickAskPanel(m_model, std::move(actions));
+    }
+    return m_panel;
+}
+
+bool QuickAskCoordinator::isPanelVisible() const { return m_panel && m_panel->isShown(); }
+
+void QuickAskCoordinator::toggle()
+{
+    if (isPanelVisible())
+        dismiss();
+    else
+        present();
+}
+
+void QuickAskCoordinator::show()
+{
+    if (isPanelVisible())
+        panel()->present();
+    else
+        present();
+}
+
+void QuickAskCoordinator::present()
+{
+    std::optional<QString> clipboardText;
+    if (const QClipboard *clipboard = QGuiApplication::clipboard()) {
+        const QString text = clipboard->text(QClipboard::Clipboard);
+        if (!text.isNull())
+            clipboardText = text;
+    }
+    // X11 needs no accessibility permission: the selection belongs to whoever owns PRIMARY,
+    // and no owner reads as "nothing selected".
+    const bool trusted = true;
+    const QUuid captureID = m_model->beginCapture(clipboardText, trusted);
+    panel()->present();
+
+    QPointer<QuickAskCoordinator> self(this);
+    m_selectionQueue.start([self, captureID] {
+        const QuickAskSelectionReadResult result = SelectionCapture::selectedText();
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, result, captureID] {
+                if (self)
+                    self->m_model->completeCapture(result, captureID);
+            },
+            Qt::QueuedConnection);
+    });
+    m_timedCapture = captureID;
+    m_captureTimeout.start();
+}
+
+void QuickAskCoordinator::dismiss()
+{
+    m_captureTimeout.stop();
+    m_model->invalidateCapture();
+    if (m_panel)
+        m_panel->dismiss();
+}
+
+void QuickAskCoordinator::submit()
+{
+    if (m_model->isSubmitting())
+        return;
+    const std::optional<QString> prompt = QuickAskContextPolicy::composePrompt(m_model->question(), m_model->context());
+    if (!prompt)
+        return;
+    if (!m_appModel)
+        return;
+    const ConnectionPhase phase = m_appModel->connection()->phase();
+    if (phase.kind() != ConnectionPhase::Kind::Ready) {
+        m_model->setErrorMessage(u"Nimbrel Deck "_s + phase.label() + u"，暂时无法发送。"_s);
+        return;
+    }
+    m_model->setSubmitting(true);
+    m_model->setErrorMessage(std::nullopt);
+    startSubmission(*prompt);
+}
+
+void QuickAskCoordinator::startSubmission(QString prompt)
+{
+    // A newer submission (or stop()) makes this one's result stale.
+    const quint64 generation = ++m_submissionGeneration;
+    QCoro::Task<void> task = runSubmission(std::move(prompt), generation);
+    Q_UNUSED(task);
+}
+
+QCoro::Task<void> QuickAskCoordinator::runSubmission(QString prompt, quint64 generation)
+{
+    QPointer<QuickAskCoordinator> self(this);
+    const std::weak_ptr<const bool> alive = m_alive;
+    QPointer<AppModel> store = m_appModel;
+    if (!store)
+        co_return;
+    std::optional<QString> sessionId;
+    try {
+        sessionId = co_await store->createAndSelectSession(std::nullopt, std::nullopt);
+    } catch (...) {
+        sessionId.reset();
+    }
+    if (alive.expired() || !self || generation != m_submissionGeneration)
+        co_return;
+    if (sessionId && store) {
+        // The prompt goes to the session this creation made, whatever is selected now.
+        store->sendPrompt(prompt, *sessionId);
+        m_model->setSubmitting(false);
+        if (m_panel)
+            m_panel->dismiss();
+        revealMainWindow(*sessionId);
+        co_return;
+    }
+    m_model->setSubmitting(false);
+    const std::optional<QString> transient = store ? store->transientError() : std::nullopt;
+    m_model->setErrorMessage(transient.value_or(u"未能创建快速问询会话。"_s));
+}
+
+void QuickAskCoordinator::requestAccessibilityPermission()
+{
+    // Reading the X11 selection needs no permission, so the capture never asks for one and
+    // there is nothing to request here.
+}
+
+void QuickAskCoordinator::revealMainWindow(const QString &selectedSessionID)
+{
+    if (!m_appModel || m_appModel->selectedSessionId() != selectedSessionID)
+        return;
+    QWidget *target = nullptr;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget == m_panel || widget->windowType() != Qt::Window)
+            continue;
+        if (widget->objectName() == u"main"_s) {
+            target = widget;
+            break;
+        }
+    }
+    if (!target)
+        return;
+    target->show();
+    target->raise();
+    target->activateWindow();
+}
+
+} // namespace nbd

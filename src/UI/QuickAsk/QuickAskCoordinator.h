@@ -1,0 +1,72 @@
+#pragma once
+
+#include "Store/QuickAskHUDModel.h"
+#include "System/GlobalHotKey.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <QCoroTask>
+
+#include <chrono>
+#include <memory>
+
+namespace nbd {
+
+class AppModel;
+class QuickAskPanel;
+
+// Owns Quick Ask: the global hot key, the panel and its model, the capture of the selected text
+// (read on a serial worker, raced against a 0.45 s time-out, the clipboard as fallback) and
+// sending a question as a new session.
+class QuickAskCoordinator : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds captureTimeout{450};
+
+    explicit QuickAskCoordinator(AppModel *appModel, QObject *parent = nullptr);
+    ~QuickAskCoordinator() override;
+
+    // Registers Ctrl+Alt+Space; throws GlobalHotKeyRegistrationError unchanged (the panel then
+    // stays reachable from the tray).
+    void start();
+    void stop();
+    // The hot key: hides a visible panel, presents it otherwise.
+    void toggle();
+    // The tray entry: a visible panel is only placed again and focused (no new capture).
+    void show();
+    void present();
+    void dismiss();
+    void submit();
+    void requestAccessibilityPermission();
+    void revealMainWindow(const QString &selectedSessionID);
+
+    QuickAskHUDModel *model() const { return m_model; }
+    QuickAskPanel *panel();
+    bool isPanelVisible() const;
+    bool isStopped() const { return m_stopped; }
+    bool isHotKeyRegistered() const { return m_hotKey.isRegistered(); }
+
+Q_SIGNALS:
+    void stopped();
+
+private:
+    QCoro::Task<void> runSubmission(QString prompt, quint64 generation);
+    void startSubmission(QString prompt);
+
+    QPointer<AppModel> m_appModel;
+    GlobalHotKeyRegistration m_hotKey;
+    QuickAskHUDModel *m_model;
+    QThreadPool m_selectionQueue;
+    QTimer m_captureTimeout;
+    QUuid m_timedCapture;
+    quint64 m_submissionGeneration = 0;
+    QPointer<QuickAskPanel> m_panel;
+    bool m_stopped = false;
+    std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
+};
+
+} // namespace nbd

@@ -1,0 +1,78 @@
+#include "UI/QuickAsk/QuickAskPanel.h"
+
+#include "UI/QuickAsk/QuickAskHUDView.h"
+
+#include <QCloseEvent>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include <functional>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace nbd {
+
+std::optional<QPoint> quickAskPanelOrigin(QPoint pointer, const std::vector<QuickAskScreenFrame> &screens,
+                                          std::optional<QuickAskScreenFrame> primary, QSize panelSize)
+{
+    std::optional<QuickAskScreenFrame> chosen;
+    for (const QuickAskScreenFrame &screen : screens) {
+        if (screen.frame.contains(pointer)) {
+            chosen = screen;
+            break;
+        }
+    }
+    if (!chosen)
+        chosen = primary;
+    if (!chosen)
+        return std::nullopt;
+    const QRect area = chosen->availableFrame;
+    return QPoint(area.x() + (area.width() - panelSize.width()) / 2, area.y() + 96);
+}
+
+QuickAskPanel::QuickAskPanel(QuickAskHUDModel *model, Actions actions, QWidget *parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+    , m_onDismiss(actions.onDismiss)
+{
+    setObjectName(u"quick-ask-panel"_s);
+    setWindowTitle(u"快速提问"_s);
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_view = new QuickAskHUDView(model,
+                                 {std::move(actions.onSubmit), std::move(actions.onDismiss),
+                                  std::move(actions.onRequestAccessibility)},
+                                 this);
+    layout->addWidget(m_view);
+    setFixedSize(680, 280);
+}
+
+void QuickAskPanel::present()
+{
+    std::vector<QuickAskScreenFrame> frames;
+    for (QScreen *screen : QGuiApplication::screens())
+        frames.push_back({screen->geometry(), screen->availableGeometry()});
+    std::optional<QuickAskScreenFrame> primary;
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        primary = QuickAskScreenFrame{screen->geometry(), screen->availableGeometry()};
+    if (const std::optional<QPoint> origin = quickAskPanelOrigin(QCursor::pos(), frames, primary, size()))
+        move(*origin);
+    show();
+    raise();
+    activateWindow();
+}
+
+void QuickAskPanel::dismiss() { hide(); }
+
+void QuickAskPanel::closeEvent(QCloseEvent *event)
+{
+    // A window manager's close (Alt+F4) is a dismissal: the panel is kept for the next time.
+    event->ignore();
+    if (m_onDismiss)
+        m_onDismiss();
+}
+
+} // namespace nbd
