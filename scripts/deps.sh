@@ -5,6 +5,7 @@ NBD_PACKAGES=(
   qcoro-qt6-dev qt6-svg-dev libgl-dev libxcb1-dev libxcb-keysyms1-dev qt6-webengine-dev
   qt6-webchannel-dev xvfb xauth xdotool dbus-daemon dbus-x11 lsof git fonts-noto-core
   fonts-noto-cjk qt6-image-formats-plugins qt6-translations-l10n
+  clang libclang-rt-14-dev
 )
 
 nbd_install_deps() {
