@@ -18,7 +18,7 @@ namespace nbd {
 // heightForWidth, or a layout that does): the transcript places rows by measured heights.
 namespace BlockContent {
 
-// A text block whose output is complete: shown as plain, selectable text for now.
+// A text block whose output is complete: its Markdown, drawn by MarkdownText.
 QWidget *createFinalText(const QString &text, QWidget *parent);
 // Shows `text` in a widget made by createFinalText; false when it has to be made afresh.
 bool updateFinalText(QWidget *content, const QString &text);
@@ -33,9 +33,11 @@ struct ToolPresentationInput
     bool operator==(const ToolPresentationInput &) const = default;
 };
 
-// The card of a tool call that carries a presentation (the chip's expanded area).
+// The card of a tool call that carries a presentation (the chip's expanded area): a
+// ToolPresentationView named "tool-presentation".
 QWidget *createToolPresentation(const ToolPresentationInput &input, QWidget *parent);
-// False when the card has to be made afresh.
+// Shows `input` in a card made by createToolPresentation (the card redraws only when the input
+// changed); false when it has to be made afresh.
 bool updateToolPresentation(QWidget *content, const ToolPresentationInput &input);
 
 } // namespace BlockContent

@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLayout>
+#include <QEvent>
 #include <QPainter>
 #include <QVBoxLayout>
 
@@ -244,6 +245,15 @@ void BlockView::setExpanded(bool expanded)
 int BlockView::heightForWidth(int width) const { return heightForWidthOf(m_content, width); }
 
 QSize BlockView::sizeHint() const { return m_content ? m_content->sizeHint() : QSize(); }
+
+bool BlockView::event(QEvent *event)
+{
+    // The content is placed by hand, not by a layout: a change of its size hint (a card
+    // redrawn, a chip opened) reaches the row only if passed on.
+    if (event->type() == QEvent::LayoutRequest)
+        updateGeometry();
+    return QWidget::event(event);
+}
 
 void BlockView::resizeEvent(QResizeEvent *event)
 {

@@ -82,6 +82,7 @@ Q_SIGNALS:
     void expandedChanged(bool expanded);
 
 protected:
+    bool event(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
 private:

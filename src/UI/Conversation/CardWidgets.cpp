@@ -36,15 +36,25 @@ AutoHeightTextView::AutoHeightTextView(QWidget *parent) : QTextBrowser(parent)
     document()->setDocumentMargin(0);
     setContextMenuPolicy(Qt::DefaultContextMenu);
     connect(this, &QTextBrowser::anchorClicked, this, [this](const QUrl &url) { LinkOpener::open(this, url); });
+    connect(document(), &QTextDocument::contentsChanged, this, [this] { m_measuredWidth = -1; });
 }
 
 int AutoHeightTextView::heightForWidth(int width) const
 {
+    if (width == m_measuredWidth)
+        return m_measuredHeight;
     QTextDocument *doc = document();
     const qreal saved = doc->textWidth();
-    doc->setTextWidth(width);
-    const int height = int(std::ceil(doc->size().height()));
-    doc->setTextWidth(saved);
+    int height = 0;
+    if (qFuzzyCompare(saved, qreal(width))) {
+        height = int(std::ceil(doc->size().height()));
+    } else {
+        doc->setTextWidth(width);
+        height = int(std::ceil(doc->size().height()));
+        doc->setTextWidth(saved);
+    }
+    m_measuredWidth = width;
+    m_measuredHeight = height;
     return height;
 }
 
@@ -75,6 +85,7 @@ void AutoHeightTextView::setPlain(const QString &text, const QFont &font, std::o
 void AutoHeightTextView::documentChanged()
 {
     m_lastHeight = -1;
+    m_measuredWidth = -1;
     updateGeometry();
 }
 
@@ -91,6 +102,8 @@ void AutoHeightTextView::resizeEvent(QResizeEvent *event)
 void AutoHeightTextView::changeEvent(QEvent *event)
 {
     QTextBrowser::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        m_measuredWidth = -1;
     if (event->type() == QEvent::ApplicationPaletteChange) {
         QPalette p = palette();
         p.setColor(QPalette::Text, m_plainColor.value_or(Theme::primaryText()));

@@ -36,6 +36,10 @@ protected:
 private:
     int m_lastHeight = -1;
     std::optional<QColor> m_plainColor;
+    // Laying a document out is the costly part of measuring it, and layouts ask for the same
+    // width many times over: the last answer is kept until the document changes.
+    mutable int m_measuredWidth = -1;
+    mutable int m_measuredHeight = 0;
 };
 
 // A flat text button with an optional leading symbol: paths and addresses in the cards.

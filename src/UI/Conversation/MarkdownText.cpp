@@ -399,7 +399,10 @@ void MarkdownText::rebuild()
         if (m_text.isEmpty())
             m_raw->setAccessibleName(u"正在输出"_s);
         layout->addWidget(m_raw);
-        layout->addWidget(new BlinkingCursor(this), 0, Qt::AlignLeft);
+        auto *cursor = new BlinkingCursor(this);
+        layout->addWidget(cursor, 0, Qt::AlignLeft);
+        m_raw->show();
+        cursor->show();
         return;
     }
     layout->setSpacing(kBlockSpacing);
@@ -411,12 +414,15 @@ void MarkdownText::rebuild()
         auto *view = new MarkdownDocumentView(this);
         view->setBlocks(run);
         layout->addWidget(view);
+        view->show();
         run.clear();
     };
     for (const MarkdownBlock &block : blocks) {
         if (block.kind == MarkdownBlock::Kind::Code) {
             flush();
-            layout->addWidget(new MarkdownCodeBlock(block.text, block.language, this));
+            auto *code = new MarkdownCodeBlock(block.text, block.language, this);
+            layout->addWidget(code);
+            code->show();
         } else {
             run.push_back(block);
         }

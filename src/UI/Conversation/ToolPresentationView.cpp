@@ -223,6 +223,9 @@ void ToolPresentationView::rebuild()
         },
         m_model);
     layout()->addWidget(m_card);
+    // Shown now rather than on the layout's deferred show, so that a measure taken right after
+    // an update counts the new card.
+    m_card->show();
 }
 
 void ToolPresentationView::openFile(const std::optional<QString> &path)

@@ -147,6 +147,15 @@ void TranscriptRenderRowView::setExpanded(bool expanded)
         notice->setExpanded(expanded);
 }
 
+bool TranscriptRenderRowView::event(QEvent *event)
+{
+    // Content that changed its height on its own (a card rebuilt when a result arrived, a
+    // widget shown late) asks for a layout; the list then measures the row again.
+    if (event->type() == QEvent::LayoutRequest && m_content && width() > 0 && measure(width()) != height())
+        Q_EMIT heightMayHaveChanged();
+    return TranscriptEntryView::event(event);
+}
+
 void TranscriptRenderRowView::resizeEvent(QResizeEvent *event)
 {
     TranscriptEntryView::resizeEvent(event);

@@ -35,6 +35,7 @@ public:
     static QString rowText(const TranscriptRenderRow &row);
 
 protected:
+    bool event(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
 private:

@@ -1,0 +1,308 @@
+// Assistant Markdown and tool cards in the transcript of the main window, against the simulated
+// host: chips open into their cards, file and web references go through the window's link
+// routing, code blocks copy, and rows keep their measured heights as they open and update.
+#include "AccessibilityWalk.h"
+#include "GuiTestMain.h"
+
+#include "App/ContentView.h"
+#include "Session/SessionModel.h"
+#include "SimHost.h"
+#include "SimSessions.h"
+#include "SimWorld.h"
+#include "Store/AppModel.h"
+#include "UI/Conversation/CardWidgets.h"
+#include "UI/Conversation/ConversationTranscript.h"
+#include "UI/Conversation/ConversationView.h"
+#include "UI/Conversation/LineBox.h"
+#include "UI/Conversation/MarkdownText.h"
+#include "UI/Conversation/RowHeaderButton.h"
+#include "UI/Conversation/ToolCallChip.h"
+#include "UI/Conversation/ToolPresentationView.h"
+#include "UI/Conversation/TranscriptRowViews.h"
+
+#include <QClipboard>
+#include <QLabel>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QtTest>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace nbd;
+using namespace nbd::test;
+namespace events = nbd::sim::events;
+
+namespace {
+
+const QString kSession = u"cards"_s;
+const QString kCwd = u"/srv/project"_s;
+
+JSONValue jsonOf(const QString &text) { return parseJSON(text.toUtf8()); }
+
+JSONValue toolCall(qint64 turn, qint64 step, const QString &callId, const QString &name, const QString &arguments)
+{
+    return events::draft(u"tool/call"_s, JSONValue::object({{u"turn"_s, JSONValue(turn)},
+                                                           {u"step"_s, JSONValue(step)},
+                                                           {u"callId"_s, callId},
+                                                           {u"name"_s, name},
+                                                           {u"arguments"_s, arguments}}));
+}
+
+const QString kAnswer = uR"(## 结果
+
+改动见 [指南](docs/guide.md)，背景见 [说明](https://example.org/notes)。
+
+1. 第一步
+2. 第二步
+
+```cpp
+int answer = 42;
+```)"_s;
+
+// Every live row lies below the one before it, as tall as it measures at its width.
+void verifyRowsStack(TranscriptListView *list)
+{
+    QList<TranscriptEntryView *> views = list->liveViews();
+    std::sort(views.begin(), views.end(), [](auto *a, auto *b) { return a->y() < b->y(); });
+    for (qsizetype i = 0; i < views.size(); ++i) {
+        TranscriptEntryView *view = views[i];
+        QCOMPARE(view->height(), view->measure(view->width()));
+        if (i > 0)
+            QVERIFY2(views[i - 1]->geometry().bottom() < view->y(),
+                     qPrintable(u"rows overlap at %1"_s.arg(view->y())));
+    }
+}
+
+// The point of a piece of text inside a text view, in its viewport's coordinates.
+QPoint pointOfText(QTextEdit *view, const QString &text)
+{
+    const QTextCursor found = view->document()->find(text);
+    if (found.isNull())
+        return {};
+    QTextCursor at(view->document());
+    at.setPosition(found.selectionStart() + 1);
+    return view->cursorRect(at).center();
+}
+
+} // namespace
+
+class tst_ConversationCards : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<sim::SimHost> m_host;
+    std::unique_ptr<sim::SimWorld> m_world;
+    std::unique_ptr<AppModel> m_store;
+    std::unique_ptr<ContentView> m_window;
+
+    ConversationView *conversation() const { return m_window->findChild<ConversationView *>(); }
+    TranscriptListView *list() const { return conversation()->transcript()->list(); }
+
+    TranscriptRenderRowView *rowWhere(const std::function<bool(TranscriptRenderRowView *)> &test) const
+    {
+        for (TranscriptEntryView *view : list()->liveViews())
+            if (auto *row = qobject_cast<TranscriptRenderRowView *>(view); row && test(row))
+                return row;
+        return nullptr;
+    }
+
+    ToolCallChip *chipTitled(const QString &title) const
+    {
+        TranscriptRenderRowView *row = rowWhere([&](TranscriptRenderRowView *r) {
+            auto *chip = r->findChild<ToolCallChip *>();
+            return chip && ToolCallChip::presentationTitle(chip->block()) == title;
+        });
+        return row ? row->findChild<ToolCallChip *>() : nullptr;
+    }
+
+    void openSessionFromTheSidebar()
+    {
+        auto settings = std::make_unique<QSettings>(m_dir.filePath(u"settings.ini"_s), QSettings::IniFormat);
+        settings->setValue(u"nbd.serverURL"_s, m_host->baseUrl().toString());
+        settings->setValue(u"nbd.launchMode"_s, u"external"_s);
+        m_store = std::make_unique<AppModel>(std::move(settings), false);
+        m_window = std::make_unique<ContentView>(m_store.get());
+        m_window->resize(1280, 900);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        m_store->connect();
+        QWidget *row = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((row = m_window->findChild<QWidget *>(u"session-row-recent-"_s + kSession)) && row->isVisible(),
+                                 20000);
+        QTest::mouseClick(row, Qt::LeftButton, {}, QPoint(20, row->height() / 2));
+        QTRY_VERIFY_WITH_TIMEOUT(conversation()->shownSession() && conversation()->shownSession()->historyLoaded(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(rowWhere([](TranscriptRenderRowView *r) {
+                                     return r->contentKind() == TranscriptRenderRowView::ContentKind::FinalText;
+                                 }),
+                                 10000);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_host = std::make_unique<sim::SimHost>();
+        QVERIFY(m_host->listen());
+        m_world = std::make_unique<sim::SimWorld>(m_host.get());
+        sim::SimWorld::Session session;
+        session.id = kSession;
+        session.updatedAt = 1000;
+        session.cwd = kCwd;
+        m_world->addSession(session);
+        m_world->appendEvent(kSession, events::userMessage(u"u1"_s, u"改一下配置"_s));
+        m_world->appendEvent(kSession, events::turnStart(1));
+        m_world->appendEvent(kSession, events::stepStart(1, 1));
+        m_world->logs().append(kSession, toolCall(1, 1, u"c-edit"_s, u"edit"_s, u"{\"path\":\"src/app.cpp\"}"_s));
+        m_world->logs().append(kSession, events::toolResult(1, 1, u"c-edit"_s, u"ok"_s),
+                               events::toolView(u"c-edit"_s, jsonOf(uR"({"card":"diff","title":"编辑 app.cpp","diffs":[)"
+                                                                  uR"({"path":"src/app.cpp","oldText":"a\nb","newText":"a\nc"}]})"_s)));
+        m_world->appendEvent(kSession, events::stepStart(1, 2));
+        m_world->appendEvent(kSession, events::textDelta(1, 2, 0, kAnswer));
+        m_world->appendEvent(kSession, events::assistantMessage(1, 2, kAnswer));
+        m_world->appendEvent(kSession, events::stepStart(1, 3));
+        // Still running: the result comes live.
+        m_world->logs().append(kSession, toolCall(1, 3, u"c-run"_s, u"bash"_s, u"{\"command\":\"make\"}"_s),
+                               events::toolView(u"c-run"_s, jsonOf(uR"({"card":"terminal","title":"构建","cwd":"/srv/project"})"_s)));
+    }
+
+    void cleanup()
+    {
+        m_window.reset();
+        m_store.reset();
+        m_world.reset();
+        m_host.reset();
+    }
+
+    void markdownReplyLinksAndCopy()
+    {
+        openSessionFromTheSidebar();
+        if (QTest::currentTestFailed())
+            return;
+        TranscriptRenderRowView *row = rowWhere(
+            [](TranscriptRenderRowView *r) { return r->contentKind() == TranscriptRenderRowView::ContentKind::FinalText; });
+        QVERIFY(row);
+        auto *markdown = row->findChild<MarkdownText *>();
+        QVERIFY(markdown);
+        QCOMPARE(markdown->text(), kAnswer);
+        QCOMPARE(row->accessibleName(), kAnswer);
+        // Formatted, not raw: the heading and the list numbers are there, the marks are not.
+        auto *blocks = markdown->findChild<MarkdownDocumentView *>();
+        QVERIFY(blocks);
+        const QString shown = blocks->document()->toPlainText();
+        QVERIFY2(shown.startsWith(u"结果\n"_s), qPrintable(shown));
+        QVERIFY(shown.contains(u"1.\t第一步"_s));
+        QVERIFY(!shown.contains(u"]("_s));
+        verifyRowsStack(list());
+        QVERIFY2(accessibilityProblems(m_window.get()).isEmpty(),
+                 qPrintable(accessibilityProblems(m_window.get()).join(u'\n')));
+
+        // The copy button puts the code on the clipboard and says so.
+        auto *code = markdown->findChild<MarkdownCodeBlock *>();
+        QVERIFY(code);
+        auto *copy = code->findChild<QAbstractButton *>(u"markdown-code-copy"_s);
+        QVERIFY(copy);
+        QGuiApplication::clipboard()->clear();
+        QTest::mouseClick(copy, Qt::LeftButton);
+        QCOMPARE(QGuiApplication::clipboard()->text(), u"int answer = 42;"_s);
+        QCOMPARE(copy->accessibleName(), u"已复制"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(copy->accessibleName(), u"复制"_s, 5000);
+
+        // A relative link opens in the files tool, resolved against the session's folder.
+        const QPoint guide = pointOfText(blocks, u"指南"_s);
+        QVERIFY(!guide.isNull());
+        QTest::mouseClick(blocks->viewport(), Qt::LeftButton, {}, guide);
+        QTRY_VERIFY(m_window->workspaceToolTabs().selectedTabID.has_value());
+        const WorkspaceToolTab *tab = m_window->workspaceToolTabs().find(*m_window->workspaceToolTabs().selectedTabID);
+        QVERIFY(tab);
+        QCOMPARE(tab->tool, WorkspaceTool::Files);
+        QCOMPARE(tab->requestedFileURL, QUrl::fromLocalFile(kCwd + u"/docs/guide.md"_s));
+        QVERIFY(m_window->rightSidebarVisible());
+
+        // A web link opens in the browser tool.
+        const QPoint notes = pointOfText(blocks, u"说明"_s);
+        QTest::mouseClick(blocks->viewport(), Qt::LeftButton, {}, notes);
+        QTRY_VERIFY(m_window->workspaceToolTabs().find(*m_window->workspaceToolTabs().selectedTabID)->tool
+                    == WorkspaceTool::Browser);
+        QCOMPARE(m_window->workspaceToolTabs().find(*m_window->workspaceToolTabs().selectedTabID)->browserStartURL,
+                 QUrl(u"https://example.org/notes"_s));
+    }
+
+    void chipOpensItsCardAndThePathOpensTheFile()
+    {
+        openSessionFromTheSidebar();
+        if (QTest::currentTestFailed())
+            return;
+        ToolCallChip *chip = chipTitled(u"编辑 app.cpp"_s);
+        QVERIFY(chip);
+        QVERIFY(!chip->findChild<ToolPresentationView *>());
+        const int collapsed = chip->height();
+        QTest::mouseClick(chip->header(), Qt::LeftButton);
+        QVERIFY(chip->isExpanded());
+        auto *card = chip->findChild<ToolPresentationView *>(u"tool-presentation"_s);
+        QVERIFY(card);
+        QVERIFY(card->findChild<QWidget *>(u"tool-card-diff"_s));
+        // The row grew to the card's height and nothing overlaps it.
+        QTRY_VERIFY(chip->height() > collapsed + 40);
+        verifyRowsStack(list());
+        QVERIFY2(accessibilityProblems(m_window.get()).isEmpty(),
+                 qPrintable(accessibilityProblems(m_window.get()).join(u'\n')));
+
+        auto *path = card->findChild<LinkButton *>(u"tool-card-file"_s);
+        QVERIFY(path);
+        QCOMPARE(path->text(), u"src/app.cpp"_s);
+        QTest::mouseClick(path, Qt::LeftButton);
+        QTRY_VERIFY(m_window->workspaceToolTabs().selectedTabID.has_value());
+        const WorkspaceToolTab *tab = m_window->workspaceToolTabs().find(*m_window->workspaceToolTabs().selectedTabID);
+        QVERIFY(tab);
+        QCOMPARE(tab->tool, WorkspaceTool::Files);
+        QCOMPARE(tab->requestedFileURL, QUrl::fromLocalFile(kCwd + u"/src/app.cpp"_s));
+
+        // The open state belongs to the row: closing by keyboard removes the card.
+        chip = chipTitled(u"编辑 app.cpp"_s);
+        chip->header()->setFocus();
+        QTest::keyClick(chip->header(), Qt::Key_Space);
+        QVERIFY(!chip->isExpanded());
+        QTRY_VERIFY(!chip->findChild<ToolPresentationView *>());
+        verifyRowsStack(list());
+    }
+
+    void aResultArrivingUpdatesTheOpenCardInPlace()
+    {
+        openSessionFromTheSidebar();
+        if (QTest::currentTestFailed())
+            return;
+        ToolCallChip *chip = chipTitled(u"构建"_s);
+        QVERIFY(chip);
+        QCOMPARE(ToolCallChip::statusLabel(chip->block()), u"运行中"_s);
+        QTest::mouseClick(chip->header(), Qt::LeftButton);
+        QPointer<ToolPresentationView> card = chip->findChild<ToolPresentationView *>(u"tool-presentation"_s);
+        QVERIFY(card);
+        auto *output = card->findChild<LineBox *>(u"tool-card-output"_s);
+        QVERIFY(output);
+        const int before = chip->height();
+
+        QString lines;
+        for (int i = 1; i <= 12; ++i)
+            lines += u"line %1\n"_s.arg(i);
+        const JSONValue view = JSONValue::object({{u"card"_s, u"terminal"_s},
+                                                  {u"title"_s, u"构建"_s},
+                                                  {u"cwd"_s, kCwd},
+                                                  {u"exitCode"_s, JSONValue(0)},
+                                                  {u"output"_s, lines}});
+        m_world->logs().appendAndPush(kSession, events::toolResult(1, 3, u"c-run"_s, lines),
+                                      events::toolView(u"c-run"_s, view));
+        QTRY_VERIFY_WITH_TIMEOUT(!ToolCallChip::statusLabel(chipTitled(u"构建"_s)->block()).has_value(), 10000);
+        chip = chipTitled(u"构建"_s);
+        QVERIFY(chip->isExpanded());
+        // The same card shows the result; the row grew with it and the rows still stack.
+        QVERIFY(card);
+        QCOMPARE(chip->findChild<ToolPresentationView *>(u"tool-presentation"_s), card.data());
+        QCOMPARE(card->findChild<QLabel *>(u"tool-card-status"_s)->text(), u"exit 0"_s);
+        QVERIFY(card->findChild<LineBox *>(u"tool-card-output"_s)->lines().contains(u"line 12"_s));
+        QTRY_VERIFY(chip->height() > before);
+        verifyRowsStack(list());
+    }
+};
+
+NBD_GUI_TEST_MAIN(tst_ConversationCards)
+#include "tst_conversationcards.moc"
