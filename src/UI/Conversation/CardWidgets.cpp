@@ -6,6 +6,9 @@
 #include "UI/Shared/Theme.h"
 
 #include <QPainter>
+#include <QPointer>
+
+#include <utility>
 #include <QPainterPath>
 #include <QScrollBar>
 #include <QTextDocument>
@@ -27,6 +30,7 @@ AutoHeightTextView::AutoHeightTextView(QWidget *parent) : QTextBrowser(parent)
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard | Qt::LinksAccessibleByMouse
                             | Qt::LinksAccessibleByKeyboard);
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    setLineWrapMode(QTextEdit::FixedPixelWidth);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     QSizePolicy policy = sizePolicy();
     policy.setHeightForWidth(true);
@@ -36,6 +40,11 @@ AutoHeightTextView::AutoHeightTextView(QWidget *parent) : QTextBrowser(parent)
     document()->setDocumentMargin(0);
     setContextMenuPolicy(Qt::DefaultContextMenu);
     connect(this, &QTextBrowser::anchorClicked, this, [this](const QUrl &url) { LinkOpener::open(this, url); });
+    watchDocument();
+}
+
+void AutoHeightTextView::watchDocument()
+{
     connect(document(), &QTextDocument::contentsChanged, this, [this] { m_measuredWidth = -1; });
 }
 
@@ -43,25 +52,67 @@ int AutoHeightTextView::heightForWidth(int width) const
 {
     if (width == m_measuredWidth)
         return m_measuredHeight;
-    QTextDocument *doc = document();
-    const qreal saved = doc->textWidth();
-    int height = 0;
-    if (qFuzzyCompare(saved, qreal(width))) {
-        height = int(std::ceil(doc->size().height()));
-    } else {
-        doc->setTextWidth(width);
-        height = int(std::ceil(doc->size().height()));
-        doc->setTextWidth(saved);
-    }
+    const_cast<AutoHeightTextView *>(this)->layOutAt(std::max(1, width));
     m_measuredWidth = width;
-    m_measuredHeight = height;
-    return height;
+    m_measuredHeight = int(std::ceil(document()->size().height()));
+    return m_measuredHeight;
+}
+
+void AutoHeightTextView::layOutAt(int width)
+{
+    if (width <= 0)
+        return;
+    if (width != m_wrapWidth) {
+        m_wrapWidth = width;
+        setLineWrapColumnOrWidth(width);
+    }
+    if (!m_pending)
+        return;
+    // The editor deletes a document that its text control owns; one of ours is deleted here.
+    const QPointer<QTextDocument> old = document();
+    QTextDocument *next = std::exchange(m_pending, nullptr);
+    setDocument(next);
+    if (old && old != next && old->parent() == this)
+        old->deleteLater();
+    watchDocument();
+}
+
+bool AutoHeightTextView::viewportEvent(QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::Paint:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+        layOutAt(viewport()->width());
+        break;
+    default:
+        break;
+    }
+    return QTextBrowser::viewportEvent(event);
+}
+
+void AutoHeightTextView::showDocument(QTextDocument *document)
+{
+    delete m_pending;
+    document->setParent(this);
+    document->setDocumentMargin(0);
+    m_pending = document;
+    documentChanged();
+    if (isVisible() && viewport()->width() > 0)
+        layOutAt(viewport()->width());
 }
 
 QSize AutoHeightTextView::sizeHint() const
 {
-    const int width = this->width() > 0 ? this->width() : 400;
-    return {width, heightForWidth(width)};
+    // Layouts ask for the hint before they know the width; laying the text out at a width
+    // that is about to change would be wasted. The height for the real width comes from
+    // heightForWidth.
+    const int width = m_wrapWidth > 0 ? m_wrapWidth : 400;
+    if (m_measuredWidth >= 0)
+        return {m_measuredWidth, m_measuredHeight};
+    return {width, fontMetrics().lineSpacing()};
 }
 
 QSize AutoHeightTextView::minimumSizeHint() const
@@ -72,14 +123,15 @@ QSize AutoHeightTextView::minimumSizeHint() const
 void AutoHeightTextView::setPlain(const QString &text, const QFont &font, std::optional<QColor> color)
 {
     m_plainColor = color;
-    document()->setDefaultFont(font);
     setFont(font);
-    setPlainText(text);
+    auto *written = new QTextDocument;
+    written->setDefaultFont(font);
+    written->setPlainText(text);
     QPalette p = palette();
     p.setColor(QPalette::Text, color.value_or(Theme::primaryText()));
     setPalette(p);
     setAccessibleName(text.left(200));
-    documentChanged();
+    showDocument(written);
 }
 
 void AutoHeightTextView::documentChanged()
@@ -91,6 +143,7 @@ void AutoHeightTextView::documentChanged()
 
 void AutoHeightTextView::resizeEvent(QResizeEvent *event)
 {
+    layOutAt(viewport()->width());
     QTextBrowser::resizeEvent(event);
     const int h = heightForWidth(width());
     if (h != m_lastHeight) {

@@ -28,10 +28,17 @@ public:
     void setPlain(const QString &text, const QFont &font, std::optional<QColor> color = std::nullopt);
     // Call after the document changed.
     void documentChanged();
+    // Shows `document`, written while detached (a shown document is laid out again after every
+    // edit), in place of the current one; takes it over. It is laid out once the view knows the
+    // width it is measured or shown at.
+    void showDocument(QTextDocument *document);
+    // The document shown, or the one waiting for a width.
+    QTextDocument *content() const { return m_pending ? m_pending : document(); }
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
 
 private:
     int m_lastHeight = -1;
@@ -40,6 +47,15 @@ private:
     // width many times over: the last answer is kept until the document changes.
     mutable int m_measuredWidth = -1;
     mutable int m_measuredHeight = 0;
+    QTextDocument *m_pending = nullptr;
+    int m_wrapWidth = 0;
+
+    void watchDocument();
+    // Wraps at `width` (the document is laid out at a fixed width that only this changes, so a
+    // resize to the width already measured lays nothing out again) and shows a waiting document.
+    // A measure may leave the layout at another width than the one shown; it is set back before
+    // the view is drawn or hit.
+    void layOutAt(int width);
 };
 
 // A flat text button with an optional leading symbol: paths and addresses in the cards.

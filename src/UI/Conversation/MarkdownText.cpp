@@ -179,10 +179,13 @@ MarkdownDocumentView::MarkdownDocumentView(QWidget *parent) : AutoHeightTextView
 
 void MarkdownDocumentView::setBlocks(const std::vector<MarkdownBlock> &blocks)
 {
-    writeMarkdownBlocks(document(), blocks);
-    const QString plain = document()->toPlainText().left(200).simplified();
-    setAccessibleName(plain.isEmpty() ? u"文本"_s : plain);
-    documentChanged();
+    // Written while detached: a shown document would be laid out again after every insert.
+    auto *written = new QTextDocument;
+    writeMarkdownBlocks(written, blocks);
+    showDocument(written);
+    // The words themselves reach a screen reader through the text interface (and the row's
+    // name); a name made of them would pass host text that looks like markup on as a label.
+    setAccessibleName(u"文本"_s);
 }
 
 void MarkdownDocumentView::paintEvent(QPaintEvent *event)
