@@ -89,6 +89,7 @@ void TranscriptListView::setSessionId(const QString &sessionId)
     for (const QString &key : m_views.keys())
         destroyView(key);
     m_entries.clear();
+    m_placed.clear();
     m_index.clear();
     m_tops.clear();
     m_heights.clear();
@@ -102,9 +103,16 @@ void TranscriptListView::setEntries(std::vector<TranscriptEntry> entries)
 {
     captureAnchor();
     // Duplicate keys: later ones get internal keys, so the first stays the scroll target.
+    // While text streams the keys stand where they stood, and the index is kept.
+    bool sameKeys = entries.size() == m_entries.size();
+    for (size_t i = 0; sameKeys && i < entries.size(); ++i)
+        sameKeys = entries[i].key == m_entries[i].key;
     QHash<QString, qsizetype> index;
-    index.reserve(qsizetype(entries.size()));
-    for (qsizetype i = 0; i < qsizetype(entries.size()); ++i) {
+    if (sameKeys)
+        index = m_index;
+    else
+        index.reserve(qsizetype(entries.size()));
+    for (qsizetype i = 0; !sameKeys && i < qsizetype(entries.size()); ++i) {
         TranscriptEntry &entry = entries[size_t(i)];
         if (index.contains(entry.key)) {
             int n = 1;
@@ -119,6 +127,7 @@ void TranscriptListView::setEntries(std::vector<TranscriptEntry> entries)
 
     m_lastTouched.clear();
     const bool samePositions = entries.size() == m_entries.size();
+    std::vector<int> estimates(entries.size(), -1);
     for (qsizetype i = 0; i < qsizetype(entries.size()); ++i) {
         const TranscriptEntry &entry = entries[size_t(i)];
         const TranscriptEntry *old = nullptr;
@@ -127,8 +136,12 @@ void TranscriptListView::setEntries(std::vector<TranscriptEntry> entries)
         } else if (auto it = m_index.constFind(entry.key); it != m_index.constEnd()) {
             old = &m_entries[size_t(*it)];
         }
-        if (old && *old == entry)
+        if (old && *old == entry) {
+            const size_t at = size_t(old - m_entries.data());
+            if (at < m_placed.size())
+                estimates[size_t(i)] = m_placed[at];
             continue;
+        }
         m_heights.remove(entry.key);
         if (TranscriptEntryView *view = m_views.value(entry.key)) {
             if (old && old->kind == entry.kind) {
@@ -153,6 +166,7 @@ void TranscriptListView::setEntries(std::vector<TranscriptEntry> entries)
         m_heights = std::move(kept);
     }
     m_entries = std::move(entries);
+    m_placed = std::move(estimates);
     m_index = std::move(index);
     relayout(m_following ? Mode::Bottom : Mode::Anchor);
 }
@@ -206,10 +220,21 @@ int TranscriptListView::estimateHeight(const TranscriptEntry &entry, int width, 
 int TranscriptListView::heightOf(qsizetype index) const
 {
     const TranscriptEntry &entry = m_entries[size_t(index)];
+    if (m_placed.size() != m_entries.size())
+        m_placed.assign(m_entries.size(), -1);
+    int &placed = m_placed[size_t(index)];
+    if (placed >= 0)
+        return placed;
     auto it = m_heights.constFind(entry.key);
-    if (it != m_heights.constEnd())
-        return *it;
-    return estimateHeight(entry, m_columnWidth, m_expanded.value(entry.key));
+    placed = it != m_heights.constEnd() ? *it : estimateHeight(entry, m_columnWidth, m_expanded.value(entry.key));
+    return placed;
+}
+
+void TranscriptListView::forgetPlacedHeight(const QString &key)
+{
+    m_heights.remove(key);
+    if (auto at = m_index.constFind(key); at != m_index.constEnd() && size_t(*at) < m_placed.size())
+        m_placed[size_t(*at)] = -1;
 }
 
 void TranscriptListView::computeTops()
@@ -246,6 +271,7 @@ void TranscriptListView::relayout(Mode mode)
     m_columnWidth = std::max(1, std::min(kMaxColumnWidth, vw - 2 * kSidePadding));
     if (m_columnWidth != m_measuredWidth) {
         m_heights.clear();
+        m_placed.assign(m_entries.size(), -1);
         m_measuredWidth = m_columnWidth;
     }
     std::optional<Anchor> anchor = std::move(m_anchor);
@@ -300,6 +326,8 @@ void TranscriptListView::relayout(Mode mode)
             const int estimate = heightOf(i);
             const int measured = view ? std::max(0, view->measure(m_columnWidth)) : kAnchorHeight;
             m_heights.insert(entry.key, measured);
+            if (size_t(i) < m_placed.size())
+                m_placed[size_t(i)] = measured;
             changed = changed || measured != estimate;
         }
         if (!changed)
@@ -365,12 +393,12 @@ TranscriptEntryView *TranscriptListView::createView(const TranscriptEntry &entry
         else
             m_expanded.remove(key);
         captureAnchor();
-        m_heights.remove(key);
+        forgetPlacedHeight(key);
         relayout(Mode::Anchor);
     });
     connect(view, &TranscriptEntryView::heightMayHaveChanged, this, [this, key] {
         captureAnchor();
-        m_heights.remove(key);
+        forgetPlacedHeight(key);
         if (m_inLayout)
             scheduleRelayout();
         else

@@ -146,6 +146,11 @@ private:
     QHash<QString, qsizetype> m_index; // internal key -> position
     std::vector<qint64> m_tops;        // top of each entry's padding, in content coordinates
     QHash<QString, int> m_heights;     // measured heights for the current column width
+    // The height each entry is placed with (measured, else estimated), by position; -1 when
+    // not known yet. Kept for entries that did not change: a publish places every entry, and
+    // an estimate reads the whole text.
+    mutable std::vector<int> m_placed;
+    void forgetPlacedHeight(const QString &key);
     QHash<QString, bool> m_expanded;   // per-entry view state, by key
     QHash<QString, TranscriptEntryView *> m_views;
     QStringList m_lastTouched;

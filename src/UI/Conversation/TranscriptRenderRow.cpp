@@ -7,10 +7,38 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace nbd {
 
+namespace {
+
+void appendNumber(QString &out, qint64 value)
+{
+    char16_t digits[24];
+    int n = 0;
+    const bool negative = value < 0;
+    quint64 rest = negative ? quint64(0) - quint64(value) : quint64(value);
+    do {
+        digits[n++] = char16_t(u'0' + rest % 10);
+        rest /= 10;
+    } while (rest);
+    if (negative)
+        out.append(u'-');
+    while (n)
+        out.append(QChar(digits[--n]));
+}
+
+} // namespace
+
+// Every publish names every block of the session: built in one allocation.
 QString TranscriptRenderRow::blockId(qint64 turn, qint64 step, qint64 index)
 {
-    return u"turn-"_s + QString::number(turn) + u"-step-"_s + QString::number(step) + u"-block-"_s
-        + QString::number(index);
+    QString id;
+    id.reserve(5 + 6 + 7 + 3 * 20);
+    id.append(u"turn-");
+    appendNumber(id, turn);
+    id.append(u"-step-");
+    appendNumber(id, step);
+    id.append(u"-block-");
+    appendNumber(id, index);
+    return id;
 }
 
 std::vector<TranscriptRenderRow> TranscriptRenderRow::make(const std::vector<TranscriptItem> &items)
@@ -63,9 +91,12 @@ std::vector<TranscriptRenderRow> TranscriptRenderRow::make(const std::vector<Tra
         }
     }
 
-    std::sort(keyed.begin(), keyed.end(), [](const Keyed &a, const Keyed &b) {
+    const auto before = [](const Keyed &a, const Keyed &b) {
         return a.seq != b.seq ? a.seq < b.seq : a.order < b.order;
-    });
+    };
+    // Items nearly always come in event order already.
+    if (!std::is_sorted(keyed.begin(), keyed.end(), before))
+        std::sort(keyed.begin(), keyed.end(), before);
 
     std::vector<TranscriptRenderRow> rows;
     rows.reserve(keyed.size());

@@ -104,6 +104,8 @@ private Q_SLOTS:
     void rowsOfItems();
     void rowsKeepPayloadsAndCompareEqualWhenRebuilt();
     void userIdsCannotCollideWithOtherRows();
+    void blockIds_data();
+    void blockIds();
 
     void followRules();
     void nearBottom_data();
@@ -405,6 +407,29 @@ void tst_TranscriptRows::graphemes()
     QCOMPARE(Graphemes::prefix(u"e\u0301xyz"_s, 2), u"e\u0301x"_s);
     QCOMPARE(Graphemes::prefix(u"abc"_s, 10), u"abc"_s);
     QCOMPARE(Graphemes::prefix(u"abc"_s, 0), QString());
+}
+
+void tst_TranscriptRows::blockIds_data()
+{
+    QTest::addColumn<qint64>("turn");
+    QTest::addColumn<qint64>("step");
+    QTest::addColumn<qint64>("index");
+    QTest::addColumn<QString>("id");
+    QTest::newRow("zeros") << qint64(0) << qint64(0) << qint64(0) << u"turn-0-step-0-block-0"_s;
+    QTest::newRow("digits") << qint64(2501) << qint64(10) << qint64(907) << u"turn-2501-step-10-block-907"_s;
+    QTest::newRow("negative") << qint64(-3) << qint64(1) << qint64(-40) << u"turn--3-step-1-block--40"_s;
+    QTest::newRow("extremes") << std::numeric_limits<qint64>::max() << std::numeric_limits<qint64>::min() << qint64(1)
+                              << u"turn-9223372036854775807-step--9223372036854775808-block-1"_s;
+}
+
+// Ids are the decimal numbers of the block's place, also at the ends of the range.
+void tst_TranscriptRows::blockIds()
+{
+    QFETCH(qint64, turn);
+    QFETCH(qint64, step);
+    QFETCH(qint64, index);
+    QFETCH(QString, id);
+    QCOMPARE(TranscriptRenderRow::blockId(turn, step, index), id);
 }
 
 QTEST_GUILESS_MAIN(tst_TranscriptRows)
