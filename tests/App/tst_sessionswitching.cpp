@@ -20,6 +20,7 @@
 #include <QAbstractButton>
 #include <QBuffer>
 #include <QImage>
+#include <QMenu>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -235,12 +236,27 @@ private Q_SLOTS:
         waitUntilShown(sessionId(0));
         std::shared_ptr<SessionModel> parent = conversation()->shownSession();
 
-        // The subagent is picked as the header's catalogue picks it (the catalogue itself is
-        // not in the header yet).
-        QTRY_VERIFY_WITH_TIMEOUT(m_store->subagentsByParent().contains(sessionId(0)), 10000);
-        const SubagentListValue &list = m_store->subagentsByParent().value(sessionId(0));
-        QCOMPARE(list.entries.size(), size_t(1));
-        m_store->selectSubagent(sessionId(0), list.entries.front(), list.parentAvailable);
+        // The subagent is picked from the header's catalogue menu, with the mouse.
+        QAbstractButton *catalog = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((catalog = conversation()->header()->findChild<QAbstractButton *>(u"subagent-catalog"_s))
+                                     && catalog->isVisible() && catalog->text() == u"1"_s,
+                                 10000);
+        bool picked = false;
+        QTimer::singleShot(0, this, [&] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            for (QAction *action : menu->actions()) {
+                if (action->objectName() == u"subagent-row"_s && action->isEnabled()) {
+                    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+                    picked = true;
+                    return;
+                }
+            }
+            menu->close();
+        });
+        QTest::mouseClick(catalog, Qt::LeftButton);
+        QVERIFY(picked);
         waitUntilShown(u"s0-sub"_s);
         QVERIFY(m_store->selectedSubagent().has_value());
 
