@@ -154,6 +154,7 @@ private Q_SLOTS:
     void upgradesElsewhereAreRefused();
     void destroyedWhileBusy();
     void demoWorldServesItsSessions();
+    void runsGoOnFromTheLoggedTurns();
 
 private:
     std::unique_ptr<SimHost> m_host;
@@ -502,6 +503,33 @@ void tst_SimHost::destroyedWhileBusy()
     QVERIFY(Client::finish(never).error != QNetworkReply::NoError);
     QVERIFY(Client::finish(late).error != QNetworkReply::NoError);
     QVERIFY(streamGone.size() == 1 || streamGone.wait(kWait));
+}
+
+// A prompt to a session with history starts the turn after the last one in its log.
+void tst_SimHost::runsGoOnFromTheLoggedTurns()
+{
+    sim::SimWorld world(m_host.get());
+    sim::SimWorld::Session session;
+    session.id = u"s1"_s;
+    world.addSession(session);
+    world.appendEvent(u"s1"_s, sim::events::userMessage(u"u1"_s, u"earlier"_s));
+    world.appendEvent(u"s1"_s, sim::events::turnStart(3));
+    world.appendEvent(u"s1"_s, sim::events::turnEnd(3));
+    world.setScript(sim::SimWorld::textScript(u"again"_s));
+    auto turnsStarted = [&] {
+        QList<qint64> turns;
+        for (const JSONValue &entry : world.logs().entries(u"s1"_s)) {
+            const JSONValue *event = entry.find(u"event");
+            if (event && event->find(u"type")->string() == std::optional<QString>(u"turn/start"_s))
+                turns << event->find(u"data")->find(u"turn")->toInt().value_or(-1);
+        }
+        return turns;
+    };
+    world.promptAsUser(u"s1"_s, u"next"_s);
+    QTRY_COMPARE(turnsStarted(), (QList<qint64>{3, 4}));
+    QTRY_VERIFY(!world.isRunActive(u"s1"_s));
+    world.promptAsUser(u"s1"_s, u"and next"_s);
+    QTRY_COMPARE(turnsStarted(), (QList<qint64>{3, 4, 5}));
 }
 
 QTEST_GUILESS_MAIN(tst_SimHost)

@@ -769,7 +769,18 @@ void SimWorld::startNextRun(const QString &sessionId)
     run->sessionId = sessionId;
     run->item = queue.takeFirst();
     run->script = m_script.isEmpty() ? defaultScript() : m_script;
-    run->turn = ++m_turns[sessionId];
+    // Turns go on from the session's log: a session that came with history (or ran before
+    // this world existed) must not start again at turn 1, which would fold the new turn's
+    // events into an old one.
+    qint64 &turns = m_turns[sessionId];
+    for (const JSONValue &entry : m_logs.entries(sessionId)) {
+        const JSONValue *event = entry.find(u"event");
+        const JSONValue *data = event ? event->find(u"data") : nullptr;
+        const JSONValue *turn = data ? data->find(u"turn") : nullptr;
+        if (turn)
+            turns = std::max(turns, turn->toInt().value_or(0));
+    }
+    run->turn = ++turns;
     m_runs.insert(sessionId, run);
 
     // The echo carries the queue item's id: the client drops the queued row for it.
