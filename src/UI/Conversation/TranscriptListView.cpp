@@ -55,8 +55,11 @@ TranscriptListView::TranscriptListView(AppModel *appModel, QWidget *parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setFocusPolicy(Qt::StrongFocus);
+    // A scroll area's viewport fills with its Base colour, which is the raised surfaces' colour
+    // (in dark also the user's bubbles): the transcript lies on the canvas.
     QPalette palette = viewport()->palette();
     palette.setColor(QPalette::Window, Theme::canvas());
+    palette.setColor(QPalette::Base, Theme::canvas());
     viewport()->setPalette(palette);
     viewport()->setAutoFillBackground(true);
     verticalScrollBar()->setSingleStep(40);

@@ -139,6 +139,7 @@ private Q_SLOTS:
     void toolChipOpensAndShowsFailureInRed();
     void reasoningAndNoticeRows();
     void streamedTurnFromTheHostShowsLive();
+    void darkTranscriptSitsOnTheCanvas();
 
 private:
     ConversationView *makeView(QSize size = QSize(900, 700));
@@ -846,6 +847,30 @@ void tst_ConversationView::streamedTurnFromTheHostShowsLive()
     QVERIFY(m_view->followsOutput());
     QCOMPARE(list->scrollY(), list->verticalScrollBar()->maximum());
     QVERIFY2(accessibilityProblems(m_window.get()).isEmpty(), qPrintable(accessibilityProblems(m_window.get()).join(u'\n')));
+}
+
+// In dark the transcript is drawn on the canvas colour, not on the colour of raised surfaces,
+// which is also the colour of the user's bubbles: they would vanish into the background.
+void tst_ConversationView::darkTranscriptSitsOnTheCanvas()
+{
+    const QPalette saved = QApplication::palette();
+    Theme::setAppearanceOverride(Theme::Appearance::Dark);
+    QApplication::setPalette(Theme::palette(Theme::Appearance::Dark));
+    auto restore = qScopeGuard([&] {
+        Theme::setAppearanceOverride(std::nullopt);
+        QApplication::setPalette(saved);
+    });
+    m_harness->world.addSession(session(u"dark"_s, 1000));
+    m_harness->world.appendEvent(u"dark"_s, events::userMessage(u"m1"_s, u"你好"_s));
+    makeView();
+    connectAndSelect(u"dark"_s);
+    TranscriptListView *list = m_view->transcript()->list();
+    QTRY_VERIFY(list->viewFor(list->entries().front().key));
+    const QImage image = list->viewport()->grab().toImage();
+    // Left of the bubble, above the dock: nothing but background.
+    const QColor background = image.pixelColor(image.width() / 20, image.height() / 4);
+    QCOMPARE(background.rgb(), Theme::canvas().rgb());
+    QVERIFY(Theme::bubble().rgb() != Theme::canvas().rgb());
 }
 
 NBD_GUI_TEST_MAIN(tst_ConversationView)
