@@ -22,6 +22,7 @@
 
 #include <QClipboard>
 #include <QLabel>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTextBlock>
@@ -246,6 +247,13 @@ private Q_SLOTS:
         verifyRowsStack(list());
         QVERIFY2(accessibilityProblems(m_window.get()).isEmpty(),
                  qPrintable(accessibilityProblems(m_window.get()).join(u'\n')));
+
+        // A short diff shows every line: no scrolling inside its box.
+        const QList<LineBox *> boxes = card->findChildren<LineBox *>();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes.front()->lines(), (QStringList{u"- a"_s, u"- b"_s, u"+ a"_s, u"+ c"_s}));
+        QTRY_VERIFY(boxes.front()->isVisible());
+        QCOMPARE(boxes.front()->verticalScrollBar()->maximum(), 0);
 
         auto *path = card->findChild<LinkButton *>(u"tool-card-file"_s);
         QVERIFY(path);

@@ -7,6 +7,11 @@
 #include <QScrollBar>
 #include <QSyntaxHighlighter>
 #include <QTextBlock>
+#include <QTextLayout>
+
+#include <cmath>
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace nbd {
 
@@ -121,14 +126,21 @@ void LineBox::setBoxColors(std::optional<QColor> text, std::optional<QColor> bac
     update();
 }
 
+// The height the editor gives one line, which can be a pixel more than the font's rounded
+// height: laid out once, the way the editor lays out its lines.
 int LineBox::lineHeight() const
 {
-    return QFontMetrics(font()).height();
+    QTextLayout layout(u"X"_s, font());
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    layout.endLayout();
+    return line.isValid() ? int(std::ceil(line.height())) : QFontMetrics(font()).height();
 }
 
 int LineBox::contentHeight() const
 {
-    return int(std::max<qsizetype>(1, m_lines.size())) * lineHeight() + m_padding.top() + m_padding.bottom();
+    // The editor shows its scroll bar unless the lines fit with a pixel to spare.
+    return int(std::max<qsizetype>(1, m_lines.size())) * lineHeight() + m_padding.top() + m_padding.bottom() + 1;
 }
 
 QSize LineBox::sizeHint() const
