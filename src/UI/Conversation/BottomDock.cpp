@@ -102,13 +102,16 @@ void BottomDock::setSession(std::shared_ptr<SessionModel> session)
     for (const auto &c : m_sessionConnections)
         disconnect(c);
     m_sessionConnections.clear();
-    // Every slot belongs to one session: a new session makes each afresh.
+    // Every slot belongs to one session: a new session makes each afresh, except the composer,
+    // which stays in place with its draft and writes to the new session.
     drop(m_goalBanner);
     if (m_queuedDock) {
         m_queuedDock->hide();
         m_queuedDock->deleteLater();
+        m_queuedDock = nullptr; // else the next refresh would show the old session's dock until it goes
     }
-    drop(m_composer);
+    if (m_composer && (!session || !DockSlots::setComposerSession(m_composer, session)))
+        drop(m_composer);
     drop(m_readOnly);
     m_readOnlyFor.reset();
     drop(m_runSummary);

@@ -21,6 +21,15 @@ QWidget *createComposer(AppModel *appModel, std::shared_ptr<SessionModel> sessio
     return new ComposerView(appModel, std::move(session), parent);
 }
 
+bool setComposerSession(QWidget *composer, std::shared_ptr<SessionModel> session)
+{
+    auto *view = qobject_cast<ComposerView *>(composer);
+    if (!view)
+        return false;
+    view->setSession(std::move(session));
+    return true;
+}
+
 QWidget *createGoalBanner(AppModel *appModel, std::shared_ptr<SessionModel> session, QWidget *parent)
 {
     return new GoalBannerView(appModel, std::move(session), parent);

@@ -23,6 +23,9 @@ namespace DockSlots {
 
 // The prompt composer of a session, in the bottom dock when no card takes its place.
 QWidget *createComposer(AppModel *appModel, std::shared_ptr<SessionModel> session, QWidget *parent);
+// Hands a composer made by createComposer another session: it keeps its draft and drops what
+// belonged to the old session. False when the widget cannot take it (then make a new one).
+bool setComposerSession(QWidget *composer, std::shared_ptr<SessionModel> session);
 // The goal bar with its todo checklist, above the queued messages.
 QWidget *createGoalBanner(AppModel *appModel, std::shared_ptr<SessionModel> session, QWidget *parent);
 // The card answering one pending question (it takes the composer's place).

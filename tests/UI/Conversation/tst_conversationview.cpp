@@ -8,6 +8,7 @@
 
 #include "Session/SessionModel.h"
 #include "Store/AppModel.h"
+#include "UI/Composer/ComposerView.h"
 #include "UI/Conversation/BlockView.h"
 #include "UI/Conversation/BottomDock.h"
 #include "UI/Conversation/ConversationTranscript.h"
@@ -140,6 +141,7 @@ private Q_SLOTS:
     void reasoningAndNoticeRows();
     void streamedTurnFromTheHostShowsLive();
     void darkTranscriptSitsOnTheCanvas();
+    void switchingSessionsKeepsTheDraftAndRebuildsTheExtras();
 
 private:
     ConversationView *makeView(QSize size = QSize(900, 700));
@@ -871,6 +873,40 @@ void tst_ConversationView::darkTranscriptSitsOnTheCanvas()
     const QColor background = image.pixelColor(image.width() / 20, image.height() / 4);
     QCOMPARE(background.rgb(), Theme::canvas().rgb());
     QVERIFY(Theme::bubble().rgb() != Theme::canvas().rgb());
+}
+
+// Another session: the composer stays in place with its draft and writes to the new session;
+// the queued messages shown are the new session's.
+void tst_ConversationView::switchingSessionsKeepsTheDraftAndRebuildsTheExtras()
+{
+    m_harness->world.addSession(session(u"b"_s, 1000));
+    m_harness->world.addSession(session(u"c"_s, 900));
+    makeView();
+    connectAndSelect(u"c"_s);
+    m_harness->waitForStreams();
+    m_harness->world.pushQueue(u"c"_s, JSONValue::array({queueItem(u"c1"_s, u"c first"_s), queueItem(u"c2"_s, u"c second"_s)}));
+    QTRY_VERIFY(m_view->dock()->queuedDock() && m_view->dock()->queuedDock()->isVisible());
+    m_harness->store->selectSession(u"b"_s);
+    QTRY_VERIFY(m_view->shownSession()->sessionId() == u"b"_s && m_view->shownSession()->historyLoaded());
+    m_harness->world.pushQueue(u"b"_s, JSONValue::array({queueItem(u"b1"_s, u"b only"_s)}));
+    QTRY_VERIFY(m_view->dock()->queuedDock()
+                && m_view->dock()->queuedDock()->findChildren<QWidget *>(u"queued-message"_s).size() == 1);
+
+    auto *composer = qobject_cast<ComposerView *>(m_view->dock()->composer());
+    QVERIFY(composer);
+    QTest::mouseClick(composer->promptField()->viewport(), Qt::LeftButton);
+    QTest::keyClicks(composer->promptField(), u"half a thought"_s);
+
+    m_harness->store->selectSession(u"c"_s);
+    QTRY_VERIFY(m_view->shownSession()->sessionId() == u"c"_s);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(m_view->dock()->composer(), composer);
+    QCOMPARE(composer->promptField()->text(), u"half a thought"_s);
+    QCOMPARE(composer->session()->sessionId(), u"c"_s);
+    QueuedMessagesDock *queue = m_view->dock()->queuedDock();
+    QVERIFY(queue && queue->isVisible());
+    QVERIFY(queue->findChild<RowHeaderButton *>(u"queued-messages-header"_s));
+    QCOMPARE(queue->findChild<RowHeaderButton *>(u"queued-messages-header"_s)->accessibleName(), u"2 条排队消息"_s);
 }
 
 NBD_GUI_TEST_MAIN(tst_ConversationView)
