@@ -8,6 +8,7 @@
 
 using namespace nbd;
 using namespace nbd::fuzz;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -28,6 +29,25 @@ void checkIntegerRule(const JSONValue &value)
         checkIntegerRule(m.value);
     for (const auto &e : value.elements())
         checkIntegerRule(e);
+}
+
+// Objects hold one member per key, sorted by key, each found by its key; copies are equal.
+void checkShape(const JSONValue &value)
+{
+    const JSONValue copy = value;
+    NBD_FUZZ_CHECK(copy == value && copy.hash() == value.hash(), "a copy differs from its original");
+    const auto members = value.members();
+    for (size_t i = 0; i < members.size(); ++i) {
+        if (i > 0)
+            NBD_FUZZ_CHECK(members[i - 1].key < members[i].key, u"members out of order or repeated: "_s + members[i].key);
+        const JSONValue *found = value.find(members[i].key);
+        NBD_FUZZ_CHECK(found && found == &members[i].value, u"a member not found by its key: "_s + members[i].key);
+        checkShape(members[i].value);
+    }
+    NBD_FUZZ_CHECK(value.size() == qsizetype(value.isObject() ? members.size() : value.elements().size()),
+                   "size() disagrees with the members or elements");
+    for (const JSONValue &e : value.elements())
+        checkShape(e);
 }
 
 void checkReparses(const JSONValue &value, const QByteArray &text, const char *form)
@@ -63,6 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     NBD_FUZZ_CHECK(*value == *value, "a value unequal to itself");
     checkIntegerRule(*value);
+    checkShape(*value);
 
     const std::optional<QByteArray> compactText = value->data();
     if (!compactText) {
