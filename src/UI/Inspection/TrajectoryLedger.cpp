@@ -3,6 +3,15 @@
 #include <QLocale>
 #include <QTextBoundaryFinder>
 
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace nbd {
@@ -45,12 +54,24 @@ std::pair<qint64, qsizetype> walkCharacters(QStringView text, qint64 limit)
     qint64 count = 0;
     qsizetype i = 0;
     while (i < n && count != limit) {
-        if (standsAlone(u[i]) && (i + 1 >= n || standsAlone(u[i + 1]))) {
-            ++count;
-            ++i;
+        // A run of units that stand alone: each is a whole character, but the run's last one
+        // when a unit follows that may join it.
+        // Past the limit only the unit after it matters.
+        const qsizetype stop = limit < 0 ? n : std::min<qsizetype>(n, i + qsizetype(limit - count) + 1);
+        qsizetype j = i;
+        while (j < stop && ((u[j] < 0x0300 && u[j] != u'\r') || standsAlone(u[j])))
+            ++j;
+        qsizetype whole = j == n ? j - i : j - i - 1;
+        if (j == stop && stop < n)
+            whole = j - i; // the run goes on past the limit: all its units so far are whole
+        if (whole > 0) {
+            if (limit >= 0)
+                whole = std::min<qsizetype>(whole, qsizetype(limit - count));
+            count += whole;
+            i += whole;
             continue;
         }
-        qsizetype j = i + 1;
+        j = i + 1;
         while (j < n && (!standsAlone(u[j]) || !standsAlone(u[j - 1])))
             ++j;
         const QString stretch = text.mid(i, j - i).toString();
@@ -99,6 +120,32 @@ QString searchKey(const QString &text)
     return lower;
 }
 
+// "turn-T-step-S-block-I" followed by `suffix`, made in one allocation: a long run has tens
+// of thousands of these.
+QString blockIdWith(qint64 turn, qint64 step, qint64 index, QStringView suffix)
+{
+    char16_t buffer[128];
+    qsizetype n = 0;
+    auto put = [&](QStringView text) {
+        for (QChar c : text)
+            buffer[n++] = c.unicode();
+    };
+    auto number = [&](qint64 value) {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+        for (const char *d = digits; d < end; ++d)
+            buffer[n++] = char16_t(*d);
+    };
+    put(u"turn-");
+    number(turn);
+    put(u"-step-");
+    number(step);
+    put(u"-block-");
+    number(index);
+    put(suffix.left(32));
+    return QString(reinterpret_cast<const QChar *>(buffer), n);
+}
+
 const QString kUserRole = u"USER"_s;
 const QString kAssistantRole = u"ASSISTANT"_s;
 const QString kToolRole = u"TOOL"_s;
@@ -106,11 +153,16 @@ const QString kSystemRole = u"SYSTEM"_s;
 const QString kUserTitle = u"用户消息"_s;
 const QString kReplyTitle = u"回复"_s;
 const QString kReasoningTitle = u"思考过程"_s;
+const QString kToolTitle = u"tool"_s;
 
-QString toolName(const BlockItem &block)
+using Summary = TrajectoryEventStore::Summary;
+
+const QString &toolName(const BlockItem &block)
 {
-    return block.toolName ? *block.toolName : u"tool"_s;
+    return block.toolName ? *block.toolName : kToolTitle;
 }
+
+// The events below come without their summaries; the store makes those when they are read.
 
 TrajectoryEventSelection userEvent(const UserMessageItem &message, qint64 counter)
 {
@@ -118,7 +170,6 @@ TrajectoryEventSelection userEvent(const UserMessageItem &message, qint64 counte
     event.id = u"user-"_s + QString::number(counter);
     event.role = kUserRole;
     event.title = kUserTitle;
-    event.summary = TrajectoryLedger::preview(message.text);
     event.payload = message.text;
     return event;
 }
@@ -129,7 +180,6 @@ TrajectoryEventSelection noticeEvent(const NoticeItem &notice, qint64 counter)
     event.id = u"notice-"_s + QString::number(counter) + u'-' + notice.id;
     event.role = kSystemRole;
     event.title = notice.text;
-    event.summary = TrajectoryLedger::preview(notice.detail ? *notice.detail : notice.text);
     event.payload = notice.detail;
     event.isError = notice.tint == NoticeTint::danger;
     return event;
@@ -144,109 +194,121 @@ TrajectoryEventSelection toolEvent(const BlockItem &block, QString id, qint64 tu
     event.title = toolName(block);
     event.turn = turn;
     event.step = step;
-    event.summary = TrajectoryLedger::toolSummary(block);
     event.payload = block.arguments;
     event.result = block.resultText;
     event.isError = block.resultIsError;
     return event;
 }
 
-TrajectoryEventSelection textEvent(const BlockItem &block, QString id, qint64 turn, qint64 step)
+using Source = TrajectoryEventStore::Source;
+
+// How a whole call is summarised, and from which of its texts.
+std::pair<Summary, Source> toolSummarySource(const BlockItem &block)
+{
+    if (!block.resultText)
+        return {Summary::Running, Source::Payload};
+    return {block.resultIsError ? Summary::Failed : Summary::Done, Source::Result};
+}
+
+TrajectoryEventSelection blockEvent(const BlockItem &block, QString id, qint64 turn, qint64 step, const QString &title)
 {
     TrajectoryEventSelection event;
     event.id = std::move(id);
     event.role = kAssistantRole;
-    event.title = kReplyTitle;
+    event.title = title;
     event.turn = turn;
     event.step = step;
-    event.summary = TrajectoryLedger::preview(block.text);
     event.payload = block.text;
     return event;
 }
 
-TrajectoryEventSelection reasoningEvent(const BlockItem &block, QString id, qint64 turn, qint64 step, bool inLedger,
-                                        const QLocale &locale)
+// Where a walk over the transcript puts its events: the ledger's store, the strip's entries,
+// and the store of the strip's marks that are no ledger row. Without a ledger every mark goes
+// to that last store; without a strip nothing is marked.
+struct Sink
 {
-    TrajectoryEventSelection event;
-    event.id = std::move(id);
-    event.role = kAssistantRole;
-    event.title = kReasoningTitle;
-    event.turn = turn;
-    event.step = step;
-    event.summary = inLedger && block.text.isEmpty()
-        ? u"进行中"_s
-        : locale.toString(TrajectoryLedger::characterCount(block.text)) + u" 字符"_s;
-    event.payload = block.text;
-    return event;
-}
+    std::shared_ptr<TrajectoryEventStore> ledger;
+    std::shared_ptr<TrajectoryEventStore> stripOnly;
+    std::vector<TrajectoryTimelineEntry> *timeline = nullptr;
 
-// The events of one turn for the ledger and the marks for the strip, in one walk; either
-// list may be left out. Both share the events' texts.
-void walkTurn(const TurnItem &turn, bool collapseCalls, const QLocale &locale,
-              std::vector<TrajectoryEventSelection> *ledger, std::vector<TrajectoryTimelineEntry> *timeline)
+    // One event that is a ledger row and a mark alike.
+    void both(TrajectoryEventSelection event, Summary how, Source source, qint64 lane)
+    {
+        if (ledger) {
+            const qsizetype at = ledger->add(std::move(event), how, source);
+            if (timeline)
+                timeline->emplace_back(ledger, at, lane);
+        } else {
+            mark(std::move(event), how, source, lane);
+        }
+    }
+    void row(TrajectoryEventSelection event, Summary how, Source source)
+    {
+        if (ledger)
+            ledger->add(std::move(event), how, source);
+    }
+    void mark(TrajectoryEventSelection event, Summary how, Source source, qint64 lane)
+    {
+        if (timeline)
+            timeline->emplace_back(stripOnly, stripOnly->add(std::move(event), how, source), lane);
+    }
+};
+
+// The events of one turn for the ledger and the marks for the strip, in one walk.
+void walkTurn(const TurnItem &turn, bool collapseCalls, Sink &sink)
 {
     const qint64 t = turn.turn;
     for (const StepItem &step : turn.steps) {
         const qint64 s = step.step;
         for (const BlockItem &block : step.blocks) {
-            QString id = TrajectoryLedger::blockId(t, s, block.index);
+            const bool split = block.kind == BlockKind::toolCall && !collapseCalls;
+            QString id = split ? QString() : blockIdWith(t, s, block.index, {});
             switch (block.kind) {
-            case BlockKind::text: {
-                TrajectoryEventSelection event = textEvent(block, std::move(id), t, s);
-                if (timeline)
-                    timeline->push_back({event, 1});
-                if (ledger)
-                    ledger->push_back(std::move(event));
+            case BlockKind::text:
+                sink.both(blockEvent(block, std::move(id), t, s, kReplyTitle), Summary::Preview, Source::Payload, 1);
                 break;
-            }
             case BlockKind::reasoning: {
-                TrajectoryEventSelection event = reasoningEvent(block, std::move(id), t, s, true, locale);
-                if (timeline) {
-                    // The ledger says a block without text is still coming; the strip counts it.
-                    if (block.text.isEmpty())
-                        timeline->push_back({reasoningEvent(block, event.id, t, s, false, locale), 1});
-                    else
-                        timeline->push_back({event, 1});
+                TrajectoryEventSelection event = blockEvent(block, std::move(id), t, s, kReasoningTitle);
+                if (!block.text.isEmpty()) {
+                    sink.both(std::move(event), Summary::Characters, Source::Payload, 1);
+                    break;
                 }
-                if (ledger)
-                    ledger->push_back(std::move(event));
+                // The ledger says a block without text is still coming; the strip counts it.
+                sink.mark(event, Summary::Characters, Source::Payload, 1);
+                event.summary = u"进行中"_s;
+                sink.row(std::move(event), Summary::Given, Source::Payload);
                 break;
             }
             case BlockKind::toolCall: {
-                // The strip's mark carries the whole call under the id of the call's first
-                // row in the ledger, so that picking the mark selects that row.
+                const auto [how, source] = toolSummarySource(block);
                 if (collapseCalls) {
-                    TrajectoryEventSelection event = toolEvent(block, std::move(id), t, s);
-                    if (timeline)
-                        timeline->push_back({event, 2});
-                    if (ledger)
-                        ledger->push_back(std::move(event));
+                    sink.both(toolEvent(block, std::move(id), t, s), how, source, 2);
                     break;
                 }
-                TrajectoryEventSelection request;
-                request.id = id + u"-request"_s;
-                if (timeline)
-                    timeline->push_back({toolEvent(block, request.id, t, s), 2});
-                if (!ledger)
+                // The strip's mark carries the whole call under the id of the call's first row
+                // in the ledger, so that picking the mark selects that row.
+                QString requestId = blockIdWith(t, s, block.index, u"-request");
+                sink.mark(toolEvent(block, requestId, t, s), how, source, 2);
+                if (!sink.ledger)
                     break;
+                TrajectoryEventSelection request;
+                request.id = std::move(requestId);
                 request.role = kAssistantRole;
                 request.title = toolName(block);
                 request.turn = t;
                 request.step = s;
-                request.summary = TrajectoryLedger::preview(block.arguments);
                 request.payload = block.arguments;
-                ledger->push_back(std::move(request));
+                sink.row(std::move(request), Summary::Preview, Source::Payload);
                 if (block.resultText) {
                     TrajectoryEventSelection result;
-                    result.id = id + u"-result"_s;
+                    result.id = blockIdWith(t, s, block.index, u"-result");
                     result.role = kToolRole;
                     result.title = toolName(block);
                     result.turn = t;
                     result.step = s;
-                    result.summary = TrajectoryLedger::preview(*block.resultText);
                     result.result = block.resultText;
                     result.isError = block.resultIsError;
-                    ledger->push_back(std::move(result));
+                    sink.row(std::move(result), Summary::Preview, Source::Result);
                 }
                 break;
             }
@@ -257,9 +319,92 @@ void walkTurn(const TurnItem &turn, bool collapseCalls, const QLocale &locale,
 
 } // namespace
 
+qsizetype TrajectoryEventStore::add(TrajectoryEventSelection event, Summary how, Source from)
+{
+    m_events.push_back(std::move(event));
+    m_pending.push_back({how, from});
+    return qsizetype(m_events.size()) - 1;
+}
+
+const TrajectoryEventSelection &TrajectoryEventStore::at(qsizetype index) const
+{
+    TrajectoryEventSelection &event = m_events[size_t(index)];
+    Pending &pending = m_pending[size_t(index)];
+    if (pending.how == Summary::Given || pending.made)
+        return event;
+    static const QString kNone;
+    const QString &source = pending.from == Source::Title ? event.title
+        : pending.from == Source::Result                   ? (event.result ? *event.result : kNone)
+                                                           : (event.payload ? *event.payload : kNone);
+    using namespace TrajectoryLedger;
+    switch (pending.how) {
+    case Summary::Given:
+        break;
+    case Summary::Preview:
+        event.summary = preview(source);
+        break;
+    case Summary::Running:
+        event.summary = u"运行中 · "_s + preview(source);
+        break;
+    case Summary::Failed:
+        event.summary = u"失败 · "_s + preview(source);
+        break;
+    case Summary::Done:
+        event.summary = u"完成 · "_s + preview(source);
+        break;
+    case Summary::Characters:
+        event.summary = QLocale().toString(characterCount(source)) + u" 字符"_s;
+        break;
+    }
+    pending.made = true;
+    return event;
+}
+
+const QString &TrajectoryEventStore::idAt(qsizetype index) const
+{
+    static const QString kNone;
+    return index >= 0 && index < size() ? m_events[size_t(index)].id : kNone;
+}
+
+bool TrajectoryEventStore::same(qsizetype index, const TrajectoryEventStore &other, qsizetype otherIndex) const
+{
+    if (index < 0 || index >= size() || otherIndex < 0 || otherIndex >= other.size())
+        return false;
+    const TrajectoryEventSelection &a = m_events[size_t(index)];
+    const TrajectoryEventSelection &b = other.m_events[size_t(otherIndex)];
+    if (a.id != b.id || a.role != b.role || a.title != b.title || a.turn != b.turn || a.step != b.step
+        || a.payload != b.payload || a.result != b.result || a.isError != b.isError)
+        return false;
+    const Pending &p = m_pending[size_t(index)];
+    const Pending &q = other.m_pending[size_t(otherIndex)];
+    if (p.how != Summary::Given && p.how == q.how && p.from == q.from)
+        return true;
+    return at(index).summary == other.at(otherIndex).summary;
+}
+
+const TrajectoryEventSelection &TrajectoryLedgerItem::event() const
+{
+    static const TrajectoryEventSelection kNone;
+    return m_events && m_index >= 0 && m_index < m_events->size() ? m_events->at(m_index) : kNone;
+}
+
 QString TrajectoryLedgerItem::id() const
 {
-    return kind == Kind::Turn ? u"turn-header-"_s + QString::number(heading.turn) : event.id;
+    return kind == Kind::Turn ? u"turn-header-"_s + QString::number(heading.turn) : event().id;
+}
+
+TrajectoryTimelineEntry::TrajectoryTimelineEntry(TrajectoryEventSelection event, qint64 lane)
+    : lane(lane)
+{
+    auto store = std::make_shared<TrajectoryEventStore>();
+    store->add(std::move(event));
+    m_events = std::move(store);
+}
+
+const TrajectoryEventSelection &TrajectoryTimelineEntry::event() const
+{
+    static const TrajectoryEventSelection kNone;
+    return m_events && m_index >= 0 && m_index < m_events->size() ? m_events->at(m_index) : kNone;
 }
 
 namespace TrajectoryLedger {
@@ -280,20 +425,26 @@ QString preview(const QString &text)
         return QString();
     auto [end, full] = characterEnd(QStringView(text).mid(start), kPreviewCharacters);
     end += start;
-    // More follows when anything but blanks and line breaks comes after the cut.
-    qsizetype last = size;
-    while (last > end && text.at(last - 1).isSpace())
-        --last;
-    const bool more = full && last > end;
+    // More follows when anything but blanks and line breaks comes after the cut; looked for
+    // from the cut on, so that the tail of a long text is never touched.
+    bool more = false;
+    if (full) {
+        qsizetype next = end;
+        while (next < size && text.at(next).isSpace())
+            ++next;
+        more = next < size;
+    }
     if (!more) {
-        end = last;
         while (end > start && text.at(end - 1).isSpace())
             --end;
     }
-    QString out = text.mid(start, end - start);
-    out.replace(u'\n', u' ');
+    QString out(end - start + (more ? 1 : 0), Qt::Uninitialized);
+    const QChar *from = text.constData() + start;
+    QChar *to = out.data();
+    for (qsizetype i = 0; i < end - start; ++i)
+        to[i] = from[i] == u'\n' ? QChar(u' ') : from[i];
     if (more)
-        out += u'…';
+        to[end - start] = QChar(u'…');
     return out;
 }
 
@@ -308,21 +459,18 @@ QString toolSummary(const BlockItem &block)
 
 QString blockId(qint64 turn, qint64 step, qint64 index)
 {
-    QString id;
-    id.reserve(48);
-    id += u"turn-";
-    id += QString::number(turn);
-    id += u"-step-";
-    id += QString::number(step);
-    id += u"-block-";
-    id += QString::number(index);
-    return id;
+    return blockIdWith(turn, step, index, {});
 }
 
 std::vector<TrajectoryEventSelection> turnEvents(const TurnItem &turn, bool collapseCalls)
 {
+    Sink sink;
+    sink.ledger = std::make_shared<TrajectoryEventStore>();
+    walkTurn(turn, collapseCalls, sink);
     std::vector<TrajectoryEventSelection> events;
-    walkTurn(turn, collapseCalls, QLocale(), &events, nullptr);
+    events.reserve(size_t(sink.ledger->size()));
+    for (qsizetype i = 0; i < sink.ledger->size(); ++i)
+        events.push_back(sink.ledger->at(i));
     return events;
 }
 
@@ -363,14 +511,16 @@ std::vector<TrajectoryLedgerItem> ledger(const std::vector<TranscriptItem> &item
 std::vector<TrajectoryTimelineEntry> timelineEvents(const std::vector<TranscriptItem> &items, bool collapseCalls)
 {
     std::vector<TrajectoryTimelineEntry> entries;
-    const QLocale locale;
+    Sink sink;
+    sink.stripOnly = std::make_shared<TrajectoryEventStore>();
+    sink.timeline = &entries;
     qint64 users = 0;
     for (const TranscriptItem &item : items) {
         if (const auto *message = std::get_if<UserMessageItem>(&item)) {
             if (message->isPlainUser())
-                entries.push_back({userEvent(*message, ++users), 0});
+                sink.mark(userEvent(*message, ++users), Summary::Preview, Source::Payload, 0);
         } else if (const auto *turn = std::get_if<TurnItem>(&item)) {
-            walkTurn(*turn, collapseCalls, locale, nullptr, &entries);
+            walkTurn(*turn, collapseCalls, sink);
         }
     }
     return entries;
@@ -378,9 +528,205 @@ std::vector<TrajectoryTimelineEntry> timelineEvents(const std::vector<Transcript
 
 } // namespace TrajectoryLedger
 
-TrajectoryLedgerIndex::TrajectoryLedgerIndex(const std::vector<TranscriptItem> &items, bool collapseCalls)
+// ---- Search keys ----
+
+namespace {
+
+template<typename Char>
+struct Lanes;
+
+#if defined(__SSE2__)
+template<>
+struct Lanes<char>
 {
-    const QLocale locale;
+    static constexpr int kCount = 16;
+    static __m128i splat(char c) { return _mm_set1_epi8(c); }
+    static __m128i equal(__m128i a, __m128i b) { return _mm_cmpeq_epi8(a, b); }
+    static constexpr int kBitsPerLane = 1;
+};
+template<>
+struct Lanes<char16_t>
+{
+    static constexpr int kCount = 8;
+    static __m128i splat(char16_t c) { return _mm_set1_epi16(short(c)); }
+    static __m128i equal(__m128i a, __m128i b) { return _mm_cmpeq_epi16(a, b); }
+    static constexpr int kBitsPerLane = 2;
+};
+#endif
+
+// Where `needle` first occurs in `hay` at or after `from`, or -1. Looks at a vector of
+// positions at a time for the needle's first and last character, and compares the rest only
+// where both agree.
+template<typename Char>
+qsizetype findFrom(const Char *hay, qsizetype n, const Char *needle, qsizetype m, qsizetype from)
+{
+    const Char first = needle[0];
+    const Char last = needle[m - 1];
+    qsizetype i = from;
+#if defined(__SSE2__)
+    using L = Lanes<Char>;
+    const __m128i firstV = L::splat(first);
+    const __m128i lastV = L::splat(last);
+    for (; i + m - 1 + L::kCount <= n; i += L::kCount) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(hay + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(hay + i + m - 1));
+        unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(L::equal(a, firstV), L::equal(b, lastV))));
+        while (mask) {
+            const int lane = std::countr_zero(mask) / L::kBitsPerLane;
+            if (m <= 2 || std::memcmp(hay + i + lane + 1, needle + 1, size_t(m - 2) * sizeof(Char)) == 0)
+                return i + lane;
+            for (int k = 0; k < L::kBitsPerLane; ++k)
+                mask &= mask - 1;
+        }
+    }
+#endif
+    for (; i + m <= n; ++i) {
+        if (hay[i] == first && hay[i + m - 1] == last
+            && (m <= 2 || std::memcmp(hay + i + 1, needle + 1, size_t(m - 2) * sizeof(Char)) == 0))
+            return i;
+    }
+    return -1;
+}
+
+// Marks the events that hold `needle` in one of these fields. A hit counts only inside one
+// field; one that runs across two is looked past.
+template<typename Char>
+void findIn(const std::basic_string<Char> &text, const std::vector<qsizetype> &start, const std::vector<qsizetype> &event,
+            const std::basic_string<Char> &needle, std::vector<bool> &hits)
+{
+    const qsizetype n = qsizetype(text.size());
+    const qsizetype m = qsizetype(needle.size());
+    qsizetype from = 0;
+    size_t field = 0; // hits come in order: the field only moves forward
+    while (from + m <= n) {
+        const qsizetype at = findFrom(text.data(), n, needle.data(), m, from);
+        if (at < 0)
+            return;
+        while (start[field + 1] <= at)
+            ++field;
+        if (at + m > start[field + 1]) {
+            from = at + 1;
+            continue;
+        }
+        // The event's other fields here need no look.
+        const qsizetype e = event[field];
+        hits[size_t(e)] = true;
+        while (field < event.size() && event[field] == e)
+            ++field;
+        from = start[field];
+    }
+}
+
+} // namespace
+
+void TrajectorySearchKeys::addField(const QString &field)
+{
+    const qsizetype size = field.size();
+    const char16_t *u = reinterpret_cast<const char16_t *>(field.utf16());
+    bool ascii = true;
+    bool latin1 = true;
+    for (qsizetype i = 0; i < size && latin1; ++i) {
+        ascii = ascii && u[i] < 0x80;
+        latin1 = u[i] < 0x100;
+    }
+    if (size == 0)
+        return;
+    if (ascii) {
+        // Plain ASCII, the bulk of a run's text, is lower-cased in place.
+        const size_t at = m_narrow.text.size();
+        m_narrow.text.resize(at + size_t(size));
+        char *out = m_narrow.text.data() + at;
+        for (qsizetype i = 0; i < size; ++i)
+            out[i] = char(u[i] >= u'A' && u[i] <= u'Z' ? u[i] + 32 : u[i]);
+        m_narrow.start.push_back(qsizetype(m_narrow.text.size()));
+        m_narrow.event.push_back(m_events);
+        return;
+    }
+    // Anything else goes the long way, which also composes it.
+    const QString key = searchKey(field);
+    const char16_t *k = reinterpret_cast<const char16_t *>(key.utf16());
+    bool narrow = true;
+    for (qsizetype i = 0; i < key.size() && narrow; ++i)
+        narrow = k[i] < 0x100;
+    if (narrow) {
+        for (qsizetype i = 0; i < key.size(); ++i)
+            m_narrow.text.push_back(char(k[i]));
+        m_narrow.start.push_back(qsizetype(m_narrow.text.size()));
+        m_narrow.event.push_back(m_events);
+    } else {
+        m_wide.text.append(k, size_t(key.size()));
+        m_wide.start.push_back(qsizetype(m_wide.text.size()));
+        m_wide.event.push_back(m_events);
+    }
+}
+
+void TrajectorySearchKeys::add(const TrajectoryEventSelection &event)
+{
+    addField(event.role);
+    addField(event.title);
+    addField(event.summary);
+    if (event.payload)
+        addField(*event.payload);
+    if (event.result)
+        addField(*event.result);
+    ++m_events;
+}
+
+std::vector<bool> TrajectorySearchKeys::matching(const QString &query) const
+{
+    if (query.isEmpty())
+        return std::vector<bool>(size_t(m_events), true);
+    std::vector<bool> hits(size_t(m_events), false);
+    const QString needle = mayChangeWhenComposed(query) ? query.normalized(QString::NormalizationForm_C) : query;
+    const char16_t *u = reinterpret_cast<const char16_t *>(needle.utf16());
+    std::u16string wide(u, size_t(needle.size()));
+    findIn(m_wide.text, m_wide.start, m_wide.event, wide, hits);
+    // Latin-1 fields can hold only a Latin-1 needle.
+    if (std::all_of(wide.begin(), wide.end(), [](char16_t c) { return c < 0x100; })) {
+        std::string narrow(wide.size(), '\0');
+        std::transform(wide.begin(), wide.end(), narrow.begin(), [](char16_t c) { return char(c); });
+        findIn(m_narrow.text, m_narrow.start, m_narrow.event, narrow, hits);
+    }
+    return hits;
+}
+
+// ---- Index ----
+
+namespace {
+
+// Asks for the texts of an item before the walk reaches it: each event takes a reference to
+// its texts, and the texts of a long run lie all over the heap.
+void prefetchText(const QString &text)
+{
+    const char *data = reinterpret_cast<const char *>(text.constData());
+    __builtin_prefetch(data - 16); // the reference count
+}
+
+void prefetchItem(const TranscriptItem &item)
+{
+    if (const auto *turn = std::get_if<TurnItem>(&item)) {
+        for (const StepItem &step : turn->steps) {
+            for (const BlockItem &block : step.blocks) {
+                prefetchText(block.text);
+                prefetchText(block.arguments);
+                if (block.toolName)
+                    prefetchText(*block.toolName);
+                if (block.resultText)
+                    prefetchText(*block.resultText);
+            }
+        }
+    } else if (const auto *message = std::get_if<UserMessageItem>(&item)) {
+        prefetchText(message->text);
+    }
+}
+
+} // namespace
+
+
+TrajectoryLedgerIndex::TrajectoryLedgerIndex(const std::vector<TranscriptItem> &items, bool collapseCalls)
+    : m_events(std::make_shared<TrajectoryEventStore>())
+    , m_stripOnly(std::make_shared<TrajectoryEventStore>())
+{
     size_t blocks = 0;
     for (const TranscriptItem &item : items) {
         if (const auto *turn = std::get_if<TurnItem>(&item)) {
@@ -390,78 +736,89 @@ TrajectoryLedgerIndex::TrajectoryLedgerIndex(const std::vector<TranscriptItem> &
             ++blocks;
         }
     }
-    m_events.reserve(collapseCalls ? blocks : blocks * 3 / 2);
+    m_events->reserve(collapseCalls ? blocks : blocks * 3 / 2);
     m_timeline.reserve(blocks);
     m_groups.reserve(items.size());
+    Sink sink{m_events, m_stripOnly, &m_timeline};
     qint64 users = 0;
     qint64 notices = 0;
-    for (const TranscriptItem &item : items) {
+    constexpr size_t kAhead = 2;
+    for (size_t i = 0; i < std::min(kAhead, items.size()); ++i)
+        prefetchItem(items[i]);
+    for (size_t i = 0; i < items.size(); ++i) {
+        const TranscriptItem &item = items[i];
+        if (i + kAhead < items.size())
+            prefetchItem(items[i + kAhead]);
         if (const auto *message = std::get_if<UserMessageItem>(&item)) {
             // Text the host injected into the context is no step of the run.
             if (!message->isPlainUser())
                 continue;
-            m_groups.push_back({false, {}, qsizetype(m_events.size()), 1});
-            m_events.push_back(userEvent(*message, ++users));
-            m_timeline.push_back({m_events.back(), 0});
+            m_groups.push_back({false, {}, m_events->size(), 1});
+            sink.both(userEvent(*message, ++users), Summary::Preview, Source::Payload, 0);
         } else if (const auto *turn = std::get_if<TurnItem>(&item)) {
-            const qsizetype first = qsizetype(m_events.size());
-            walkTurn(*turn, collapseCalls, locale, &m_events, &m_timeline);
-            const qsizetype count = qsizetype(m_events.size()) - first;
+            const qsizetype first = m_events->size();
+            walkTurn(*turn, collapseCalls, sink);
+            const qsizetype count = m_events->size() - first;
             m_groups.push_back({true, {turn->turn, turn->status, qint64(count)}, first, count});
             m_turnNumbers.push_back(turn->turn);
         } else if (const auto *notice = std::get_if<NoticeItem>(&item)) {
-            m_groups.push_back({false, {}, qsizetype(m_events.size()), 1});
-            m_events.push_back(noticeEvent(*notice, ++notices));
+            m_groups.push_back({false, {}, m_events->size(), 1});
+            sink.row(noticeEvent(*notice, ++notices), Summary::Preview, notice->detail ? Source::Payload : Source::Title);
         }
     }
-}
-
-bool TrajectoryLedgerIndex::eventMatches(qsizetype index, const QString &query) const
-{
-    if (m_keys.empty()) {
-        m_keys.reserve(m_events.size());
-        for (const TrajectoryEventSelection &e : m_events) {
-            m_keys.push_back({searchKey(e.role), searchKey(e.title), searchKey(e.summary),
-                              e.payload ? searchKey(*e.payload) : QString(),
-                              e.result ? searchKey(*e.result) : QString()});
-        }
-    }
-    for (const QString &key : m_keys[size_t(index)]) {
-        if (key.contains(query))
-            return true;
-    }
-    return false;
 }
 
 std::vector<TrajectoryLedgerItem> TrajectoryLedgerIndex::ledger(const QString &query,
                                                                 const QSet<qint64> &collapsedTurns) const
 {
     std::vector<TrajectoryLedgerItem> rows;
+    if (!m_events)
+        return rows;
     const bool searching = !query.isEmpty();
-    const QString needle = mayChangeWhenComposed(query) ? query.normalized(QString::NormalizationForm_C) : query;
-    if (!searching)
-        rows.reserve(m_events.size() + m_turnNumbers.size());
-    std::vector<qsizetype> hits;
+    std::vector<bool> hit;
+    if (searching) {
+        if (!m_keys) {
+            auto keys = std::make_shared<TrajectorySearchKeys>();
+            size_t units = 0;
+            for (qsizetype i = 0; i < m_events->size(); ++i) {
+                const TrajectoryEventSelection &e = m_events->at(i);
+                units += size_t(e.role.size() + e.title.size() + e.summary.size())
+                    + size_t(e.payload ? e.payload->size() : 0) + size_t(e.result ? e.result->size() : 0);
+            }
+            // Pages of the part that stays unused are never touched.
+            keys->reserve(units);
+            for (qsizetype i = 0; i < m_events->size(); ++i)
+                keys->add(m_events->at(i));
+            m_keys = std::move(keys);
+        }
+        hit = m_keys->matching(query);
+    } else {
+        rows.reserve(size_t(m_events->size()) + m_turnNumbers.size());
+    }
+    const std::shared_ptr<const TrajectoryEventStore> events = m_events;
     for (const Group &group : m_groups) {
         if (!group.isTurn) {
-            if (!searching || eventMatches(group.first, needle))
-                rows.push_back(TrajectoryLedgerItem::eventItem(m_events[size_t(group.first)]));
+            if (!searching || hit[size_t(group.first)])
+                rows.push_back(TrajectoryLedgerItem::eventItem(events, group.first));
             continue;
         }
-        hits.clear();
-        for (qsizetype i = group.first; i < group.first + group.count; ++i) {
-            if (!searching || eventMatches(i, needle))
-                hits.push_back(i);
+        qsizetype visible = group.count;
+        if (searching) {
+            visible = 0;
+            for (qsizetype i = group.first; i < group.first + group.count; ++i)
+                visible += hit[size_t(i)] ? 1 : 0;
+            if (visible == 0)
+                continue;
         }
-        if (searching && hits.empty())
-            continue;
         TrajectoryTurnHeading heading = group.heading;
-        heading.visibleCount = qint64(hits.size());
+        heading.visibleCount = qint64(visible);
         rows.push_back(TrajectoryLedgerItem::turnItem(heading));
         if (!searching && collapsedTurns.contains(heading.turn))
             continue;
-        for (qsizetype i : hits)
-            rows.push_back(TrajectoryLedgerItem::eventItem(m_events[size_t(i)]));
+        for (qsizetype i = group.first; i < group.first + group.count; ++i) {
+            if (!searching || hit[size_t(i)])
+                rows.push_back(TrajectoryLedgerItem::eventItem(events, i));
+        }
     }
     return rows;
 }

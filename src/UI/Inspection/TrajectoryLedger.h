@@ -7,6 +7,8 @@
 #include <QString>
 
 #include <array>
+#include <string>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -23,34 +25,147 @@ struct TrajectoryTurnHeading
     bool operator==(const TrajectoryTurnHeading &) const = default;
 };
 
-// One row of the ledger: a turn heading or an event.
+// The events of one trajectory, shared by the ledger's rows and the strip's entries. A summary
+// made from free text is made when it is first read: a long run has far more events than the
+// rows on screen, and previews cost more than the rest of an event together.
+class TrajectoryEventStore
+{
+public:
+    // How an event's summary follows from its source text.
+    enum class Summary : quint8 {
+        Given,      // already in the event
+        Preview,    // the preview of the source
+        Running,    // "运行中 · " and the preview
+        Failed,     // "失败 · " and the preview
+        Done,       // "完成 · " and the preview
+        Characters, // the source's character count and " 字符"
+    };
+
+    // The field of the event that the summary is made from.
+    enum class Source : quint8 { Payload, Result, Title };
+
+    void reserve(size_t count)
+    {
+        m_events.reserve(count);
+        m_pending.reserve(count);
+    }
+    // Adds an event; returns its index.
+    qsizetype add(TrajectoryEventSelection event, Summary how = Summary::Given, Source from = Source::Payload);
+    qsizetype size() const { return qsizetype(m_events.size()); }
+    // The event, its summary made if it was not yet.
+    const TrajectoryEventSelection &at(qsizetype index) const;
+    // The event's id, without making its summary.
+    const QString &idAt(qsizetype index) const;
+    // Whether event `index` equals event `otherIndex` of `other`; summaries still to be made
+    // from the same field in the same way are equal without being made.
+    bool same(qsizetype index, const TrajectoryEventStore &other, qsizetype otherIndex) const;
+
+private:
+    struct Pending
+    {
+        Summary how = Summary::Given;
+        Source from = Source::Payload;
+        bool made = false;
+    };
+    mutable std::vector<TrajectoryEventSelection> m_events;
+    mutable std::vector<Pending> m_pending;
+};
+
+// One row of the ledger: a turn heading or an event. An event row refers to its event in a
+// list shared with the ledger's other rows, so that rows are cheap to make, copy and diff.
 struct TrajectoryLedgerItem
 {
     enum class Kind : quint8 { Turn, Event };
+
     Kind kind = Kind::Event;
-    TrajectoryTurnHeading heading;  // Turn
-    TrajectoryEventSelection event; // Event
+    TrajectoryTurnHeading heading; // Turn
 
     static TrajectoryLedgerItem turnItem(TrajectoryTurnHeading heading)
     {
-        return {Kind::Turn, std::move(heading), {}};
+        TrajectoryLedgerItem item;
+        item.kind = Kind::Turn;
+        item.heading = std::move(heading);
+        return item;
     }
-    static TrajectoryLedgerItem eventItem(TrajectoryEventSelection event) { return {Kind::Event, {}, std::move(event)}; }
+    static TrajectoryLedgerItem eventItem(TrajectoryEventSelection event)
+    {
+        auto store = std::make_shared<TrajectoryEventStore>();
+        store->add(std::move(event));
+        return eventItem(std::move(store), 0);
+    }
+    // Event `index` of a shared store.
+    static TrajectoryLedgerItem eventItem(std::shared_ptr<const TrajectoryEventStore> events, qsizetype index)
+    {
+        TrajectoryLedgerItem item;
+        item.m_events = std::move(events);
+        item.m_index = index;
+        return item;
+    }
 
     bool isTurn() const { return kind == Kind::Turn; }
+    // The event of an event row (an empty one for a turn row).
+    const TrajectoryEventSelection &event() const;
     // The event's id, or "turn-header-" and the turn number.
     QString id() const;
-    bool operator==(const TrajectoryLedgerItem &) const = default;
+    // Whether both rows stand for the same item: the same turn, or events of the same id.
+    bool sameItem(const TrajectoryLedgerItem &other) const
+    {
+        if (kind != other.kind)
+            return false;
+        if (isTurn())
+            return heading.turn == other.heading.turn;
+        if (m_events && other.m_events)
+            return m_events->idAt(m_index) == other.m_events->idAt(other.m_index);
+        return event().id == other.event().id;
+    }
+    // Same kind, heading and event content.
+    bool operator==(const TrajectoryLedgerItem &other) const
+    {
+        if (kind != other.kind || !(heading == other.heading))
+            return false;
+        if (isTurn() || (m_events == other.m_events && m_index == other.m_index))
+            return true;
+        if (!m_events || !other.m_events)
+            return event() == other.event();
+        return m_events->same(m_index, *other.m_events, other.m_index);
+    }
+
+private:
+    std::shared_ptr<const TrajectoryEventStore> m_events;
+    qsizetype m_index = 0;
 };
 
 // One mark of the overview strip: an event and its lane (0 input, 1 model, 2 tools).
 struct TrajectoryTimelineEntry
 {
-    TrajectoryEventSelection event;
+    TrajectoryTimelineEntry() = default;
+    TrajectoryTimelineEntry(TrajectoryEventSelection event, qint64 lane);
+    // Event `index` of a shared store.
+    TrajectoryTimelineEntry(std::shared_ptr<const TrajectoryEventStore> events, qsizetype index, qint64 lane)
+        : lane(lane)
+        , m_events(std::move(events))
+        , m_index(index)
+    {
+    }
+
     qint64 lane = 0;
 
-    const QString &id() const { return event.id; }
-    bool operator==(const TrajectoryTimelineEntry &) const = default;
+    const TrajectoryEventSelection &event() const;
+    const QString &id() const { return event().id; }
+    bool operator==(const TrajectoryTimelineEntry &other) const
+    {
+        if (lane != other.lane)
+            return false;
+        if (m_events == other.m_events && m_index == other.m_index)
+            return true;
+        if (!m_events || !other.m_events)
+            return event() == other.event();
+        return m_events->same(m_index, *other.m_events, other.m_index);
+    }
+
+private:
+    std::shared_ptr<const TrajectoryEventStore> m_events;
+    qsizetype m_index = 0;
 };
 
 // The rules that turn a session's transcript into the trajectory's ledger and strip.
@@ -87,6 +202,41 @@ std::vector<TrajectoryTimelineEntry> timelineEvents(const std::vector<Transcript
 
 } // namespace TrajectoryLedger
 
+// The lower-cased searchable fields (role, title, summary, payload, result) of a list of
+// events, laid end to end so that a query is found in one pass over all of them. Fields made
+// only of Latin-1 characters (most of a run's text) are kept one byte per character, the
+// others in UTF-16.
+class TrajectorySearchKeys
+{
+public:
+    // Room for `units` UTF-16 units of fields, whichever way they are kept.
+    void reserve(size_t units)
+    {
+        m_narrow.text.reserve(units);
+        m_wide.text.reserve(units);
+    }
+    void add(const TrajectoryEventSelection &event);
+
+    // Per event, whether it holds the (settled) query in one of its fields; all true for an
+    // empty query. The same answer as TrajectoryLedger::matches() for each event.
+    std::vector<bool> matching(const QString &query) const;
+    qsizetype size() const { return m_events; }
+
+private:
+    void addField(const QString &field);
+
+    template<typename Char>
+    struct Fields
+    {
+        std::basic_string<Char> text;     // the fields end to end
+        std::vector<qsizetype> start{0};  // where each field begins; one more at the end
+        std::vector<qsizetype> event;     // the event each field belongs to
+    };
+    Fields<char> m_narrow;
+    Fields<char16_t> m_wide;
+    qsizetype m_events = 0;
+};
+
 // The ledger of one transcript, built once and filtered many times: the view rebuilds it when
 // the transcript or the call collapsing changes and filters it on every settled search or
 // turn toggle. Gives the same rows as TrajectoryLedger::ledger().
@@ -101,7 +251,7 @@ public:
     // The strip's entries of the same transcript (TrajectoryLedger::timelineEvents()).
     const std::vector<TrajectoryTimelineEntry> &timeline() const { return m_timeline; }
     // The events of the ledger with an empty search and nothing collapsed.
-    qsizetype eventCount() const { return qsizetype(m_events.size()); }
+    qsizetype eventCount() const { return m_events ? m_events->size() : 0; }
 
 private:
     struct Group
@@ -112,14 +262,13 @@ private:
         qsizetype count = 0;
     };
 
-    bool eventMatches(qsizetype index, const QString &query) const;
-
     std::vector<Group> m_groups;
-    std::vector<TrajectoryEventSelection> m_events;
+    std::shared_ptr<TrajectoryEventStore> m_events; // the ledger's, in ledger order
+    std::shared_ptr<TrajectoryEventStore> m_stripOnly; // the strip's marks that are no ledger row
     std::vector<qint64> m_turnNumbers;
     std::vector<TrajectoryTimelineEntry> m_timeline;
-    // Lower-cased searchable fields per event, made on the first search.
-    mutable std::vector<std::array<QString, 5>> m_keys;
+    // The events' searchable fields, made on the first search.
+    mutable std::shared_ptr<TrajectorySearchKeys> m_keys;
 };
 
 } // namespace nbd

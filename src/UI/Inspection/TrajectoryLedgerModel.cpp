@@ -8,13 +8,6 @@ namespace nbd {
 
 namespace {
 
-bool sameId(const TrajectoryLedgerItem &a, const TrajectoryLedgerItem &b)
-{
-    if (a.kind != b.kind)
-        return false;
-    return a.isTurn() ? a.heading.turn == b.heading.turn : a.event.id == b.event.id;
-}
-
 QString statusText(const TurnStatus &status)
 {
     if (status.isRunning())
@@ -57,7 +50,7 @@ QString TrajectoryLedgerModel::accessibleText(const TrajectoryLedgerItem &item) 
             text += u"，已折叠"_s;
         return text;
     }
-    const TrajectoryEventSelection &e = item.event;
+    const TrajectoryEventSelection &e = item.event();
     QString text = e.role + u' ' + e.title;
     if (!e.summary.isEmpty())
         text += u"，"_s + e.summary;
@@ -84,7 +77,7 @@ QVariant TrajectoryLedgerModel::data(const QModelIndex &index, int role) const
     case IsTurnRole:
         return row->isTurn();
     case SelectedRole:
-        return !row->isTurn() && m_selectedId && *m_selectedId == row->event.id;
+        return !row->isTurn() && m_selectedId && *m_selectedId == row->event().id;
     case CollapsedRole:
         return row->isTurn() && m_collapsedTurns.contains(row->heading.turn);
     default:
@@ -103,11 +96,11 @@ void TrajectoryLedgerModel::setRows(std::vector<TrajectoryLedgerItem> rows)
     const qsizetype oldCount = qsizetype(m_rows.size());
     const qsizetype newCount = qsizetype(rows.size());
     qsizetype prefix = 0;
-    while (prefix < oldCount && prefix < newCount && sameId(m_rows[size_t(prefix)], rows[size_t(prefix)]))
+    while (prefix < oldCount && prefix < newCount && m_rows[size_t(prefix)].sameItem(rows[size_t(prefix)]))
         ++prefix;
     qsizetype suffix = 0;
     while (suffix < oldCount - prefix && suffix < newCount - prefix
-           && sameId(m_rows[size_t(oldCount - 1 - suffix)], rows[size_t(newCount - 1 - suffix)]))
+           && m_rows[size_t(oldCount - 1 - suffix)].sameItem(rows[size_t(newCount - 1 - suffix)]))
         ++suffix;
 
     // Rows kept at both ends whose content changed (a streamed text, a finished turn).

@@ -76,9 +76,9 @@ void TrajectoryRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem 
     if (item->isTurn()) {
         paintTurn(painter, rect, *item, model->isCollapsed(item->heading.turn));
     } else {
-        const bool selected = model->selectedId() && *model->selectedId() == item->event.id;
+        const bool selected = model->selectedId() && *model->selectedId() == item->event().id;
         const bool hovered = m_hoveredRow && m_hoveredRow() == index.row();
-        paintEvent(painter, rect, item->event, selected, hovered);
+        paintEvent(painter, rect, item->event(), selected, hovered);
     }
     // The grid: the column divider and the row's bottom line.
     painter->fillRect(QRect(rect.left() + kEventColumn, rect.top(), 1, rect.height()), Theme::hairline());

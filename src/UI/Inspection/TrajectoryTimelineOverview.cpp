@@ -17,7 +17,7 @@ namespace {
 
 QColor laneColor(const TrajectoryTimelineEntry &entry)
 {
-    if (entry.event.isError)
+    if (entry.event().isError)
         return Theme::systemRed();
     switch (entry.lane) {
     case 0: return Theme::brand();
@@ -49,6 +49,7 @@ const QStringList &TrajectoryTimelineOverview::laneLabels()
 void TrajectoryTimelineOverview::setEntries(std::vector<TrajectoryTimelineEntry> entries)
 {
     m_entries = std::move(entries);
+    m_keys.reset();
     const QString query = m_query;
     m_query.clear();
     setSearchQuery(query); // re-matches the new entries
@@ -71,9 +72,12 @@ void TrajectoryTimelineOverview::setSearchQuery(const QString &query)
     m_query = query;
     m_matching.clear();
     if (!m_query.isEmpty()) {
-        m_matching.reserve(m_entries.size());
-        for (const auto &entry : m_entries)
-            m_matching.push_back(TrajectoryLedger::matches(entry.event, m_query));
+        if (!m_keys) {
+            m_keys.emplace();
+            for (const auto &entry : m_entries)
+                m_keys->add(entry.event());
+        }
+        m_matching = m_keys->matching(m_query);
     }
     update();
 }
@@ -126,12 +130,12 @@ void TrajectoryTimelineOverview::paintEvent(QPaintEvent *)
         for (qsizetype i = 0; i < n; ++i) {
             const TrajectoryTimelineEntry &entry = m_entries[size_t(i)];
             const double x = g.slotX(i);
-            if (entry.event.turn) {
-                if (previousTurn && *previousTurn != *entry.event.turn)
+            if (entry.event().turn) {
+                if (previousTurn && *previousTurn != *entry.event().turn)
                     verticalLine(x);
-                previousTurn = entry.event.turn;
+                previousTurn = entry.event().turn;
             }
-            const bool selected = m_selectedId && *m_selectedId == entry.event.id;
+            const bool selected = m_selectedId && *m_selectedId == entry.event().id;
             const bool hovered = m_hoveredIndex && *m_hoveredIndex == i;
             const bool matching = !searching || m_matching[size_t(i)];
             QColor color = laneColor(entry);
@@ -166,7 +170,7 @@ void TrajectoryTimelineOverview::mouseReleaseEvent(QMouseEvent *event)
         const auto i = TrajectoryTimelineGeometry::indexAt(event->position().x(), width(), kLabelWidth,
                                                            qsizetype(m_entries.size()));
         if (i && *i >= 0 && *i < qsizetype(m_entries.size()) && m_onSelect)
-            m_onSelect(m_entries[size_t(*i)].event);
+            m_onSelect(m_entries[size_t(*i)].event());
     }
     QWidget::mouseReleaseEvent(event);
 }

@@ -53,6 +53,7 @@ private:
     std::optional<QString> m_selectedId;
     QString m_query;
     std::vector<bool> m_matching; // per entry, while searching
+    std::optional<TrajectorySearchKeys> m_keys; // the entries' searchable fields, made on the first search
     std::optional<qsizetype> m_hoveredIndex;
 };
 

@@ -475,7 +475,7 @@ void TrajectoryView::activateRow(int row)
         toggleTurn(item->heading.turn);
         return;
     }
-    const TrajectoryEventSelection event = item->event; // the rows may change under the callback
+    const TrajectoryEventSelection event = item->event(); // the rows may change under the callback
     select(event);
 }
 

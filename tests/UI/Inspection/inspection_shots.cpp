@@ -155,7 +155,7 @@ int main(int argc, char **argv)
     auto *list = trajectory->ledgerList();
     const int failedRow = [&] {
         for (int i = 0; i < trajectory->ledgerModel()->rowCount(); ++i) {
-            if (trajectory->ledgerModel()->rows()[size_t(i)].event.isError)
+            if (trajectory->ledgerModel()->rows()[size_t(i)].event().isError)
                 return i;
         }
         return 0;

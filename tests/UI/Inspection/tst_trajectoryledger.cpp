@@ -4,6 +4,8 @@
 #include "UI/Inspection/TrajectoryTimelineGeometry.h"
 
 #include <QLocale>
+
+#include <algorithm>
 #include <QtTest>
 
 using namespace nbd;
@@ -213,18 +215,18 @@ private Q_SLOTS:
             u"turn-1-step-2-block-1-request"_s, u"turn-1-step-2-block-1-result"_s, u"notice-1-n1"_s,
             // the injected message did not move the user counter
             u"user-2"_s, u"turn-header-2"_s, u"turn-2-step-1-block-0-request"_s, u"notice-2-n2"_s}));
-        QCOMPARE(rows[0].event.summary, u"Hello world"_s);
-        QCOMPARE(rows[0].event.payload, std::optional(u"Hello\nworld"_s));
-        QVERIFY(!rows[0].event.turn);
+        QCOMPARE(rows[0].event().summary, u"Hello world"_s);
+        QCOMPARE(rows[0].event().payload, std::optional(u"Hello\nworld"_s));
+        QVERIFY(!rows[0].event().turn);
         QCOMPARE(rows[1].heading.visibleCount, 6);
         QCOMPARE(rows[10].heading.visibleCount, 1);
         QVERIFY(rows[10].heading.status.isRunning());
-        const auto &n1 = rows[8].event;
+        const auto &n1 = rows[8].event();
         QCOMPARE(n1.role, u"SYSTEM"_s);
         QCOMPARE(n1.title, u"Compacted"_s);
         QCOMPARE(n1.summary, u"Needle in detail"_s);
         QVERIFY(!n1.isError);
-        const auto &n2 = rows[12].event;
+        const auto &n2 = rows[12].event();
         QCOMPARE(n2.summary, u"Failed hard"_s); // no detail: the text
         QVERIFY(!n2.payload);
         QVERIFY(n2.isError);
@@ -299,6 +301,94 @@ private Q_SLOTS:
             QCOMPARE(ids(index.ledger(q, {1})), ids(TrajectoryLedger::ledger(items, q, {1}, false)));
     }
 
+    // The search over all events at once must answer exactly as the rule for one event:
+    // across Latin-1 and other fields, upper case, composed and decomposed spellings, hits at
+    // the edges of fields and never across two fields.
+    void searchKeysAgreeWithTheMatchingRule()
+    {
+        const QStringList pieces{u"a"_s, u"B"_s, u"é"_s, u"É"_s, u"e\u0301"_s, u"完"_s, u"成"_s, u" "_s, u"\n"_s,
+                                 u"·"_s, u"x"_s, u"😀"_s, u"ß"_s};
+        quint32 seed = 20240611;
+        auto next = [&seed](int bound) {
+            seed = seed * 1664525u + 1013904223u;
+            return int((seed >> 8) % quint32(bound));
+        };
+        auto text = [&](int maxPieces) {
+            QString out;
+            const int n = next(maxPieces + 1);
+            for (int i = 0; i < n; ++i)
+                out += pieces[next(int(pieces.size()))];
+            return out;
+        };
+        std::vector<TrajectoryEventSelection> events;
+        TrajectorySearchKeys keys;
+        for (int i = 0; i < 400; ++i) {
+            TrajectoryEventSelection e;
+            e.id = u"id-"_s + QString::number(i);
+            e.role = text(3);
+            e.title = text(4);
+            e.summary = text(6);
+            if (next(3))
+                e.payload = text(i % 7 == 0 ? 60 : 12); // some fields longer than a vector
+            if (next(2))
+                e.result = text(8);
+            keys.add(e);
+            events.push_back(e);
+        }
+        QCOMPARE(keys.size(), qsizetype(events.size()));
+        for (int q = 0; q < 300; ++q) {
+            const QString query = TrajectoryLedger::settledQuery(text(3));
+            const std::vector<bool> found = keys.matching(query);
+            for (size_t i = 0; i < events.size(); ++i) {
+                if (found[i] != TrajectoryLedger::matches(events[i], query))
+                    QFAIL(qPrintable(u"query \"%1\", event %2"_s.arg(query).arg(i)));
+            }
+        }
+
+        // The end of one field and the start of the next are no hit.
+        TrajectoryEventSelection e;
+        e.role = u"ab"_s;
+        e.title = u"cd"_s;
+        e.payload = u"xyz"_s;
+        TrajectorySearchKeys two;
+        two.add(e);
+        two.add(e);
+        QCOMPARE(two.matching(u"bc"_s), (std::vector<bool>{false, false}));
+        QCOMPARE(two.matching(u"zab"_s), (std::vector<bool>{false, false}));
+        QCOMPARE(two.matching(u"xyz"_s), (std::vector<bool>{true, true}));
+        QCOMPARE(two.matching(QString()), (std::vector<bool>{true, true}));
+    }
+
+    // Summaries are made when first read; rows of two builds of the same transcript compare
+    // equal without making them, and a changed text makes them differ.
+    void lazySummariesReadAsEagerOnes()
+    {
+        const auto items = sampleTranscript();
+        const TrajectoryLedgerIndex first(items, false);
+        const TrajectoryLedgerIndex second(items, false);
+        const auto a = first.ledger(QString(), {});
+        const auto b = second.ledger(QString(), {});
+        QCOMPARE(a, b);
+        QCOMPARE(a[0].event().summary, u"Hello world"_s);
+        QCOMPARE(a, b); // one side made, the other not yet
+        QCOMPARE(b[0].event().summary, u"Hello world"_s);
+        const auto request = std::find_if(a.begin(), a.end(), [](const auto &r) { return r.id() == u"turn-2-step-1-block-0-request"_s; });
+        QVERIFY(request != a.end());
+        QCOMPARE(request->event().summary, u"ls -la"_s);
+        QCOMPARE(TrajectoryLedger::turnEvents(std::get<TurnItem>(items[2]), false)[0].summary, u"8 字符"_s);
+
+        auto changed = items;
+        std::get<TurnItem>(changed[2]).steps[0].blocks[1].text = u"Reply, edited"_s;
+        const auto c = TrajectoryLedgerIndex(changed, false).ledger(QString(), {});
+        QCOMPARE(c.size(), a.size());
+        for (size_t i = 0; i < a.size(); ++i)
+            QCOMPARE(a[i] == c[i], a[i].id() != u"turn-1-step-1-block-1"_s);
+        const auto reply = std::find_if(c.begin(), c.end(), [](const auto &r) { return r.id() == u"turn-1-step-1-block-1"_s; });
+        QCOMPARE(reply->event().summary, u"Reply, edited"_s);
+        // The strip's entries of two builds compare equal too.
+        QCOMPARE(first.timeline(), second.timeline());
+    }
+
     void timelineEntries()
     {
         auto items = sampleTranscript();
@@ -312,11 +402,11 @@ private Q_SLOTS:
         for (const auto &e : entries)
             lanes << e.lane;
         QCOMPARE(lanes, (QList<qint64>{0, 1, 1, 2, 2, 0, 2}));
-        QCOMPARE(entries[1].event.summary, u"0 字符"_s);
+        QCOMPARE(entries[1].event().summary, u"0 字符"_s);
         // A call's mark carries the whole call even when the ledger shows its halves.
-        QCOMPARE(entries[4].event.role, u"TOOL"_s);
-        QVERIFY(entries[4].event.isError);
-        QVERIFY(entries[4].event.summary.startsWith(u"失败 · "_s));
+        QCOMPARE(entries[4].event().role, u"TOOL"_s);
+        QVERIFY(entries[4].event().isError);
+        QVERIFY(entries[4].event().summary.startsWith(u"失败 · "_s));
         // Its id is the ledger's first row of that call in either collapse state.
         const auto ledgerIds = ids(TrajectoryLedger::ledger(items, QString(), {}, false));
         for (const auto &e : entries)

@@ -88,7 +88,7 @@ private Q_SLOTS:
         QVERIFY(ids[3].endsWith(u"-request"_s));
         QVERIFY(ids[4].endsWith(u"-result"_s));
         QCOMPARE(ids[5], u"user-2"_s);
-        const auto &failed = shown.model().rows()[9].event;
+        const auto &failed = shown.model().rows()[9].event();
         QCOMPARE(failed.role, u"TOOL"_s);
         QCOMPARE(failed.title, u"read_file"_s);
         QVERIFY(failed.isError);
@@ -99,7 +99,7 @@ private Q_SLOTS:
         const auto &entries = shown.view->timeline()->entries();
         QCOMPARE(entries.size(), size_t(6));
         QCOMPARE(entries[2].lane, 2);
-        QVERIFY(entries[5].event.isError);
+        QVERIFY(entries[5].event().isError);
 
         // Rows read as what they show, with their state.
         const QString turnText = shown.model().data(shown.model().index(1), Qt::AccessibleTextRole).toString();
@@ -202,7 +202,7 @@ private Q_SLOTS:
         const int middle = shown.rowOf(shown.picked.back().id);
         QTRY_COMPARE(bar->value() + shown.list()->viewport()->height() / 2,
                      middle * TrajectoryRowDelegate::kRowHeight + 15);
-        QCOMPARE(shown.view->timeline()->entries()[size_t(*middleIndex)].event.id, shown.picked.back().id);
+        QCOMPARE(shown.view->timeline()->entries()[size_t(*middleIndex)].event().id, shown.picked.back().id);
 
         // A mark whose turn the ledger has collapsed is still picked.
         QTest::mouseClick(child<QAbstractButton>(shown.view, u"trajectory-collapse-turns"_s), Qt::LeftButton);
@@ -318,10 +318,10 @@ private Q_SLOTS:
         const QString merged = requestId.chopped(int(u"-request"_s.size()));
         const int mergedRow = shown.rowOf(merged);
         QVERIFY(mergedRow > 0);
-        QCOMPARE(shown.model().rows()[mergedRow].event.role, u"TOOL"_s);
-        QVERIFY(shown.model().rows()[mergedRow].event.summary.startsWith(u"完成 · "_s));
+        QCOMPARE(shown.model().rows()[mergedRow].event().role, u"TOOL"_s);
+        QVERIFY(shown.model().rows()[mergedRow].event().summary.startsWith(u"完成 · "_s));
         // The strip's call marks now carry the merged ids.
-        QCOMPARE(shown.view->timeline()->entries()[2].event.id, merged);
+        QCOMPARE(shown.view->timeline()->entries()[2].event().id, merged);
         QTest::mouseClick(calls, Qt::LeftButton);
         QCOMPARE(shown.rowOf(requestId), request);
         QVERIFY(shown.model().data(shown.model().index(request), TrajectoryLedgerModel::SelectedRole).toBool());
@@ -361,8 +361,8 @@ private Q_SLOTS:
         store->sendPrompt(u"go"_s);
         QTRY_COMPARE_WITH_TIMEOUT(rowIds(shown.model()), firstTurn, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(!session->running(), 20000);
-        QCOMPARE(shown.model().rows()[2].event.title, u"思考过程"_s);
-        QCOMPARE(shown.model().rows()[5].event.summary, u"one match"_s);
+        QCOMPARE(shown.model().rows()[2].event().title, u"思考过程"_s);
+        QCOMPARE(shown.model().rows()[5].event().summary, u"one match"_s);
 
         QScrollBar *bar = shown.list()->verticalScrollBar();
         QVERIFY(bar->maximum() >= 30);
@@ -381,7 +381,7 @@ private Q_SLOTS:
         QVERIFY(inserted.count() >= 2);
         const int heading = shown.rowOf(u"turn-header-2"_s);
         QVERIFY(shown.model().rows()[heading].heading.status.isFinished());
-        QCOMPARE(shown.view->timeline()->entries().back().event.title, u"grep"_s);
+        QCOMPARE(shown.view->timeline()->entries().back().event().title, u"grep"_s);
     }
 
     void emptyAndLoadingStates()
