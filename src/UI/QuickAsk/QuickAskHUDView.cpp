@@ -405,7 +405,7 @@ void QuickAskHUDView::paintEvent(QPaintEvent *)
     const QRectF card = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     QPainterPath path;
     path.addRoundedRect(card, 8, 8);
-    painter.fillPath(path, Theme::panel());
+    painter.fillPath(path, Theme::raised());
     painter.setPen(QPen(Theme::strongHairline(), 1));
     painter.drawPath(path);
 }

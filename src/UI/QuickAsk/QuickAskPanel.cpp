@@ -5,6 +5,8 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QPainterPath>
+#include <QRegion>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -38,7 +40,6 @@ QuickAskPanel::QuickAskPanel(QuickAskHUDModel *model, Actions actions, QWidget *
 {
     setObjectName(u"quick-ask-panel"_s);
     setWindowTitle(u"快速提问"_s);
-    setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_DeleteOnClose, false);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -48,6 +49,11 @@ QuickAskPanel::QuickAskPanel(QuickAskHUDModel *model, Actions actions, QWidget *
                                  this);
     layout->addWidget(m_view);
     setFixedSize(680, 280);
+    // Rounded corners by a mask rather than a translucent window: without a compositing manager
+    // translucent pixels come out black.
+    QPainterPath outline;
+    outline.addRoundedRect(QRectF(rect()), 8, 8);
+    setMask(QRegion(outline.toFillPolygon().toPolygon()));
 }
 
 void QuickAskPanel::present()
@@ -69,8 +75,10 @@ void QuickAskPanel::dismiss() { hide(); }
 
 void QuickAskPanel::closeEvent(QCloseEvent *event)
 {
-    // A window manager's close (Alt+F4) is a dismissal: the panel is kept for the next time.
-    event->ignore();
+    // A close (the window manager's, or the application quitting) is a dismissal. It must be
+    // accepted: quitting asks every window to close and stops if one refuses. The panel is only
+    // hidden, never deleted, and is there for the next time.
+    QWidget::closeEvent(event);
     if (m_onDismiss)
         m_onDismiss();
 }
