@@ -60,6 +60,8 @@ void ApprovalNotificationCoordinator::start()
                 &ApprovalNotificationCoordinator::onActionInvoked);
         connect(m_center, &DesktopNotificationCenter::notificationClosed, this,
                 [this](quint32 id, quint32) { onNotificationClosed(id); });
+        connect(m_center, &DesktopNotificationCenter::serverChanged, this,
+                &ApprovalNotificationCoordinator::onServerChanged);
     }
     if (m_appModel) {
         connect(m_appModel, &AppModel::pendingApprovalsChanged, this, [this] {
@@ -137,10 +139,18 @@ QCoro::Task<> ApprovalNotificationCoordinator::sync(std::vector<PendingApproval>
             });
         const DesktopNotification notification = desktopNotification(content, m_capabilities);
         m_inFlightRoutes.insert(route);
+        const quint64 epoch = m_center->ownerEpoch();
         const DesktopNotificationPosted posted = co_await m_center->post(notification);
         if (alive.expired())
             co_return;
         m_inFlightRoutes.remove(route);
+        if (!m_center || epoch != m_center->ownerEpoch()) {
+            // Shown by a service that has gone since; the synchronisation after the change
+            // passed this approval by while it was under way, so one more posts it anew.
+            if (m_appModel)
+                queueSync(m_appModel->pendingApprovals());
+            continue;
+        }
         if (!posted.id) {
             // Not recorded: the next synchronisation tries again.
             setLastError(u"无法发送审批通知："_s + posted.error);
@@ -192,6 +202,17 @@ void ApprovalNotificationCoordinator::onNotificationClosed(quint32 id)
     // A dismissed notification keeps its route scheduled: the approval is not posted again.
     if (m_idByRoute.value(route) == id)
         m_idByRoute.remove(route);
+}
+
+void ApprovalNotificationCoordinator::onServerChanged()
+{
+    // The notifications went with the service that showed them: nothing is posted any more,
+    // and the service's state is read again, which posts every pending approval anew where a
+    // new service can show them.
+    m_scheduledRoutes.clear();
+    m_idByRoute.clear();
+    m_routeById.clear();
+    refreshAuthorization(false);
 }
 
 void ApprovalNotificationCoordinator::handleNotificationAction(const QString &actionKey,

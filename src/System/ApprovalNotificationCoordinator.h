@@ -74,6 +74,7 @@ private:
     void openMainWindow();
     void onActionInvoked(quint32 id, const QString &actionKey);
     void onNotificationClosed(quint32 id);
+    void onServerChanged();
 
     QPointer<AppModel> m_appModel;
     QPointer<DesktopNotificationCenter> m_center;

@@ -2,6 +2,7 @@
 
 #include <QDBusMessage>
 #include <QDBusPendingCall>
+#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 
 #include <QCoroDBus>
@@ -39,6 +40,8 @@ DesktopNotificationCenter::DesktopNotificationCenter(QDBusConnection connection,
                          SLOT(onActionInvoked(uint, QString, QDBusMessage)));
     m_connection.connect(QString(), path, interface, u"NotificationClosed"_s, this,
                          SLOT(onNotificationClosed(uint, uint, QDBusMessage)));
+    auto *watcher = new QDBusServiceWatcher(service, m_connection, QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this, &DesktopNotificationCenter::onOwnerChanged);
 }
 
 DesktopNotificationCenter::~DesktopNotificationCenter()
@@ -62,6 +65,7 @@ QCoro::Task<DesktopNotificationServer> DesktopNotificationCenter::readServer()
     const QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface, u"GetCapabilities"_s);
     const QDBusPendingCall pending = m_connection.asyncCall(call);
     const std::weak_ptr<const bool> alive = m_alive;
+    const quint64 epoch = m_ownerEpoch;
     const QDBusMessage reply = co_await pending;
     if (reply.type() != QDBusMessage::ReplyMessage) {
         server.error = errorText(reply);
@@ -75,7 +79,7 @@ QCoro::Task<DesktopNotificationServer> DesktopNotificationCenter::readServer()
     server.present = true;
     server.capabilities = first.toStringList();
     if (!alive.expired())
-        noteServer(reply);
+        noteServer(reply, epoch);
     co_return server;
 }
 
@@ -91,6 +95,7 @@ QCoro::Task<DesktopNotificationPosted> DesktopNotificationCenter::post(DesktopNo
          << notification.actions << notification.hints << qint32(notification.expireTimeout);
     const QDBusPendingCall pending = m_connection.asyncCall(call);
     const std::weak_ptr<const bool> alive = m_alive;
+    const quint64 epoch = m_ownerEpoch;
     const QDBusMessage reply = co_await pending;
     if (reply.type() != QDBusMessage::ReplyMessage) {
         posted.error = errorText(reply);
@@ -103,7 +108,7 @@ QCoro::Task<DesktopNotificationPosted> DesktopNotificationCenter::post(DesktopNo
     }
     posted.id = first.toUInt();
     if (!alive.expired())
-        noteServer(reply);
+        noteServer(reply, epoch);
     co_return posted;
 }
 
@@ -129,14 +134,23 @@ void DesktopNotificationCenter::onNotificationClosed(uint id, uint reason, const
         Q_EMIT notificationClosed(id, reason);
 }
 
+void DesktopNotificationCenter::onOwnerChanged()
+{
+    // Until the new owner answers a call, nothing it sends is taken.
+    ++m_ownerEpoch;
+    m_serverName.clear();
+    Q_EMIT serverChanged();
+}
+
 bool DesktopNotificationCenter::fromServer(const QDBusMessage &message) const
 {
     return !m_serverName.isEmpty() && message.service() == m_serverName;
 }
 
-void DesktopNotificationCenter::noteServer(const QDBusMessage &reply)
+void DesktopNotificationCenter::noteServer(const QDBusMessage &reply, quint64 epoch)
 {
-    if (!reply.service().isEmpty())
+    // An answer from an owner that has since gone must not make its signals count again.
+    if (epoch == m_ownerEpoch && !reply.service().isEmpty())
         m_serverName = reply.service();
 }
 

@@ -59,6 +59,9 @@ public:
     // The service's capabilities ("actions", "body-markup", …).
     QCoro::Task<DesktopNotificationServer> readServer();
     QCoro::Task<DesktopNotificationPosted> post(DesktopNotification notification);
+    // Counts changes of the service's owner; a post answered under an older count was shown by
+    // a service that is gone.
+    quint64 ownerEpoch() const { return m_ownerEpoch; }
     // Asks the service to remove a notification; a failure changes nothing worth reporting.
     void close(quint32 id);
 
@@ -66,18 +69,23 @@ Q_SIGNALS:
     void actionInvoked(quint32 id, const QString &actionKey);
     // reason: 1 expired, 2 dismissed by the user, 3 closed on request, 4 other.
     void notificationClosed(quint32 id, quint32 reason);
+    // The service went away or another instance took its name: notifications shown by the
+    // old one are gone with it.
+    void serverChanged();
 
 private Q_SLOTS:
     void onActionInvoked(uint id, const QString &actionKey, const QDBusMessage &message);
     void onNotificationClosed(uint id, uint reason, const QDBusMessage &message);
 
 private:
+    void onOwnerChanged();
     bool fromServer(const QDBusMessage &message) const;
-    void noteServer(const QDBusMessage &reply);
+    void noteServer(const QDBusMessage &reply, quint64 epoch);
 
     QDBusConnection m_connection;
     // The unique bus name of the service instance that answered last.
     QString m_serverName;
+    quint64 m_ownerEpoch = 0;
     std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
 };
 

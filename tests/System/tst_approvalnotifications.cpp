@@ -261,6 +261,45 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(f.h.requestCount(u"respond"_s), 1, 10000);
     }
 
+    // The service goes away and another takes its place (a restarted daemon): what the old
+    // one showed is gone, so every pending approval is posted to the new one, and the old one
+    // can no longer press buttons, even with an id the new one also uses.
+    void replacedServiceGetsEveryApprovalAnew()
+    {
+        Fixture f;
+        f.h.world.setAnnounceResolutions(false);
+        auto first = std::make_unique<FakeNotificationServer>();
+        QVERIFY(first->registerOnBus());
+        DesktopNotificationCenter center(QDBusConnection::sessionBus());
+        ApprovalNotificationCoordinator coordinator(f.store, &center);
+        f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
+        coordinator.start();
+        QTRY_COMPARE_WITH_TIMEOUT(first->posted.size(), 1, 10000);
+        QTRY_COMPARE(coordinator.scheduledRoutes().size(), 1);
+
+        first->unregister();
+        QTRY_COMPARE_WITH_TIMEOUT(coordinator.authorizationStatus(), NotificationAuthorizationStatus::Unavailable,
+                                  10000);
+        QVERIFY(coordinator.scheduledRoutes().isEmpty());
+
+        FakeNotificationServer second;
+        QVERIFY(second.registerOnBus());
+        QTRY_COMPARE_WITH_TIMEOUT(second.posted.size(), 1, 10000);
+        QCOMPARE(coordinator.authorizationStatus(), NotificationAuthorizationStatus::Authorized);
+        QCOMPARE(second.posted.at(0).id, first->posted.at(0).id); // both count from the same start
+        QTRY_COMPARE(coordinator.scheduledRoutes().size(), 1);
+
+        first->invoke(first->posted.at(0).id, approvalnotification::rejectActionIdentifier());
+        settle(coordinator, second);
+        QCOMPARE(f.h.requestCount(u"respond"_s), 0);
+        QVERIFY(second.closedIds.isEmpty());
+
+        second.invoke(second.posted.at(0).id, approvalnotification::allowOnceActionIdentifier());
+        QTRY_COMPARE_WITH_TIMEOUT(f.outcomes(), QStringList{u"rpc-1=allowed-once"_s}, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(second.closedIds, QList<uint>{second.posted.at(0).id}, 10000);
+        QVERIFY(first->closedIds.isEmpty());
+    }
+
     // A button pressed for an approval the host resolved meanwhile sends nothing and says so.
     void staleActionReportsAndSendsNothing()
     {
