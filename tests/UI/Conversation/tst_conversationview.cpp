@@ -482,7 +482,8 @@ void tst_ConversationView::headerTitleAndSurfaceSwitch()
 void tst_ConversationView::exportWritesTheArchiveAndReportsAFailedWrite()
 {
     m_harness->world.addSession(session(u"exp-1234567890"_s, 1000));
-    const QByteArray archive("PK\x03\x04 archive bytes", 20);
+    static const char bytes[] = "PK\x03\x04 archive bytes";
+    const QByteArray archive(bytes, sizeof bytes - 1);
     m_harness->host.setExport(u"exp-1234567890"_s, archive);
     makeView();
     connectAndSelect(u"exp-1234567890"_s);
