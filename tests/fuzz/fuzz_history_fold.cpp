@@ -13,7 +13,9 @@
 // chunks of a step that was not started before them (live they would create its rows before
 // the rows that precede them in the log), and streamed tool-call ids that no tool call of
 // their step announces before the next result (live a result could attach to a block a page
-// never has). A final
+// never has), and tool-call deltas into a block its first chunk opened as text or reasoning
+// (live the call then takes that block's place, a page that dropped the delta numbers it by
+// the message). A final
 // message without a list names all earlier chunks of its step: covering the whole step
 // instead, a page would number a streamed tool call by its announcement, live by its first
 // chunk.
@@ -94,7 +96,20 @@ std::vector<HistoryEntry> asHostWritesIt(std::vector<HistoryEntry> log)
             }
             return false;
         };
+        const auto chunkType = [](const JSONValue &chunk) {
+            const JSONValue *type = chunk.find(u"type");
+            return type && type->isString() ? *type->stringPtr() : QString();
+        };
+        // Whether a chunk opens or streams into a tool-call block.
+        const auto opensToolCall = [&chunkType](const JSONValue &chunk) {
+            const JSONValue *kind = chunk.find(u"kind");
+            return chunkType(chunk) == u"tool-call-delta"
+                || (chunkType(chunk) == u"block-start" && kind && kind->isString()
+                    && *kind->stringPtr() == u"tool-call");
+        };
         QSet<StepKey> startedSteps;
+        // Per step and block index: whether the block's first chunk opened a tool call.
+        QHash<std::pair<StepKey, qint64>, bool> blockIsCall;
         std::vector<HistoryEntry> kept;
         for (size_t i = 0; i < log.size(); ++i) {
             const SessionEvent &e = log[i].event;
@@ -108,6 +123,15 @@ std::vector<HistoryEntry> asHostWritesIt(std::vector<HistoryEntry> log)
                 const JSONValue *id = chunk && chunk->isObject() ? chunk->find(u"id") : nullptr;
                 if (id && id->isString() && !announcedInTime(i, *key, *id->stringPtr()))
                     continue;
+                const JSONValue *index = chunk && chunk->isObject() ? chunk->find(u"index") : nullptr;
+                if (index && index->toInt()) {
+                    const std::pair<StepKey, qint64> block{*key, *index->toInt()};
+                    const auto first = blockIsCall.constFind(block);
+                    if (first == blockIsCall.cend())
+                        blockIsCall.insert(block, opensToolCall(*chunk));
+                    else if (!*first && chunkType(*chunk) == u"tool-call-delta")
+                        continue;
+                }
             }
             kept.push_back(log[i]);
         }
