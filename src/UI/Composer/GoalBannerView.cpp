@@ -5,7 +5,7 @@
 #include "UI/Composer/ComposerControls.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
-#include "UI/Shared/Motion.h"
+#include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
 
 #include <QHBoxLayout>
@@ -14,7 +14,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollArea>
-#include <QVariantAnimation>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
@@ -124,57 +123,6 @@ private:
     QString m_summary;
     bool m_expanded = false;
 };
-
-// ---- TodoSpinner ----
-
-TodoSpinner::TodoSpinner(QWidget *parent) : QWidget(parent)
-{
-    setFixedSize(12, 12);
-}
-
-bool TodoSpinner::isSpinning() const
-{
-    return m_animation && m_animation->state() == QAbstractAnimation::Running;
-}
-
-void TodoSpinner::showEvent(QShowEvent *event)
-{
-    QWidget::showEvent(event);
-    if (Motion::reduceMotion())
-        return;
-    if (!m_animation) {
-        m_animation = new QVariantAnimation(this);
-        m_animation->setStartValue(0.0);
-        m_animation->setEndValue(360.0);
-        m_animation->setDuration(900);
-        m_animation->setLoopCount(-1);
-        connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant &v) {
-            m_angle = v.toReal();
-            update();
-        });
-    }
-    m_animation->start();
-}
-
-void TodoSpinner::hideEvent(QHideEvent *event)
-{
-    if (m_animation)
-        m_animation->stop();
-    QWidget::hideEvent(event);
-}
-
-void TodoSpinner::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF r = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
-    QColor track = Theme::brand();
-    track.setAlphaF(0.2f);
-    painter.setPen(QPen(track, 1.8));
-    painter.drawEllipse(r);
-    painter.setPen(QPen(Theme::brand(), 1.8, Qt::SolidLine, Qt::RoundCap));
-    painter.drawArc(r, int(-m_angle * 16), 100 * 16);
-}
 
 // ---- GoalBannerView ----
 
@@ -386,7 +334,13 @@ void GoalBannerView::refreshTodos()
             glyph = icon;
             break;
         }
-        case goal::TodoGlyph::InProgress: glyph = new TodoSpinner(row); break;
+        case goal::TodoGlyph::InProgress: {
+            auto *spinner = new Spinner(12, row);
+            spinner->setObjectName(u"todo-spinner"_s);
+            spinner->setColor(Theme::brand());
+            glyph = spinner;
+            break;
+        }
         case goal::TodoGlyph::Pending: {
             auto *icon = new IconView(u"circle.dotted"_s, 13, row);
             icon->setTint(Theme::tertiaryText());

@@ -9,7 +9,6 @@
 
 class QLabel;
 class QLineEdit;
-class QVariantAnimation;
 class QScrollArea;
 class QVBoxLayout;
 
@@ -20,25 +19,6 @@ class ComposerElidedLabel;
 class RoundSymbolButton;
 class SessionModel;
 class TodoHeader;
-
-// The small spinner of an in-progress todo; stands still while motion is reduced.
-class TodoSpinner : public QWidget
-{
-    Q_OBJECT
-public:
-    explicit TodoSpinner(QWidget *parent = nullptr);
-    QSize sizeHint() const override { return {12, 12}; }
-    bool isSpinning() const;
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-    void showEvent(QShowEvent *event) override;
-    void hideEvent(QHideEvent *event) override;
-
-private:
-    QVariantAnimation *m_animation = nullptr;
-    qreal m_angle = 0;
-};
 
 // The strip above the composer: the session's todo checklist (collapsible) over its goal bar
 // (phase, objective, pause or resume, edit in place, clear). Each row is drawn only while it

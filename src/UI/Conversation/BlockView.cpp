@@ -1,12 +1,12 @@
 #include "UI/Conversation/BlockView.h"
 
-#include "UI/Conversation/ProgressSpinner.h"
 #include "UI/Conversation/BlockContent.h"
 #include "UI/Conversation/Graphemes.h"
 #include "UI/Conversation/RowHeaderButton.h"
 #include "UI/Conversation/TextLabels.h"
 #include "UI/Conversation/ToolCallChip.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
 
 #include <QHBoxLayout>
@@ -62,7 +62,7 @@ ReasoningBlock::ReasoningBlock(const QString &text, bool expanded, QWidget *pare
     , m_text(text)
     , m_column(new QVBoxLayout(this))
     , m_header(new RowHeaderButton(this))
-    , m_spinner(new ProgressSpinner(ProgressSpinner::Size::Mini))
+    , m_spinner(new Spinner(11))
     , m_brain(new IconView(u"brain"_s, 11))
     , m_title(TextLabels::make(QString(), Fonts::system(10, QFont::Medium), Theme::secondaryText(), TextLabels::NoOption))
     , m_length(TextLabels::make(QString(), Fonts::system(9), Theme::quaternaryText(), TextLabels::NoOption))

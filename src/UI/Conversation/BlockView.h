@@ -9,7 +9,7 @@ class QVBoxLayout;
 
 namespace nbd {
 
-class ProgressSpinner;
+class Spinner;
 class ChevronView;
 class IconView;
 class RowHeaderButton;
@@ -51,7 +51,7 @@ private:
     bool m_expanded = false;
     QVBoxLayout *m_column;
     RowHeaderButton *m_header;
-    ProgressSpinner *m_spinner;
+    Spinner *m_spinner;
     IconView *m_brain;
     QLabel *m_title;
     QLabel *m_length;

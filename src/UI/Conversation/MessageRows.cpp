@@ -1,10 +1,10 @@
 #include "UI/Conversation/MessageRows.h"
 
 #include "Store/AppModel.h"
-#include "UI/Conversation/ProgressSpinner.h"
 #include "UI/Conversation/BlockView.h"
 #include "UI/Conversation/TextLabels.h"
 #include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
 
 #include <QCoroTask>
@@ -110,7 +110,7 @@ AttachmentImageView::AttachmentImageView(AppModel *appModel, const QString &sess
     , m_appModel(appModel)
     , m_sessionId(sessionId)
     , m_ref(ref)
-    , m_spinner(new ProgressSpinner(ProgressSpinner::Size::Small, this))
+    , m_spinner(new Spinner(14, this))
 {
     setObjectName(u"attachment-image"_s);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);

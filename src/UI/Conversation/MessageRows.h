@@ -15,7 +15,7 @@ class QVBoxLayout;
 
 namespace nbd {
 
-class ProgressSpinner;
+class Spinner;
 class AppModel;
 class BlinkingCursor;
 
@@ -77,7 +77,7 @@ private:
     QString m_sessionId;
     ImageAttachmentRef m_ref;
     QImage m_image;
-    ProgressSpinner *m_spinner;
+    Spinner *m_spinner;
 };
 
 // The user's own message at the trailing edge: its images, then its text in a bubble.

@@ -1,11 +1,11 @@
 #include "UI/Conversation/ToolCallChip.h"
 
-#include "UI/Conversation/ProgressSpinner.h"
 #include "UI/Conversation/Graphemes.h"
 #include "UI/Conversation/RowHeaderButton.h"
 #include "UI/Conversation/TextLabels.h"
 #include "Domain/Trimming.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
 
 #include <QHBoxLayout>
@@ -150,7 +150,7 @@ ToolCallChip::ToolCallChip(const BlockItem &block, bool expanded, QWidget *paren
     , m_expanded(expanded)
     , m_column(new QVBoxLayout(this))
     , m_header(new RowHeaderButton(this))
-    , m_spinner(new ProgressSpinner(ProgressSpinner::Size::Mini))
+    , m_spinner(new Spinner(11))
     , m_icon(new IconView(QString(), 11))
     , m_title(new ElidedLabel)
     , m_preview(new ElidedLabel(QString(), Qt::ElideMiddle))

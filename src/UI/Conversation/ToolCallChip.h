@@ -12,7 +12,7 @@ class QVBoxLayout;
 
 namespace nbd {
 
-class ProgressSpinner;
+class Spinner;
 class ChevronView;
 class ElidedLabel;
 class IconView;
@@ -69,7 +69,7 @@ private:
     bool m_hovered = false;
     QVBoxLayout *m_column;
     RowHeaderButton *m_header;
-    ProgressSpinner *m_spinner;
+    Spinner *m_spinner;
     IconView *m_icon;
     ElidedLabel *m_title;
     ElidedLabel *m_preview;

@@ -2,13 +2,13 @@
 
 #include "Store/AppModel.h"
 
-#include "UI/Conversation/ProgressSpinner.h"
 #include "UI/Conversation/BlockContent.h"
 #include "UI/Conversation/BlockView.h"
 #include "UI/Conversation/DeepDivingStatusView.h"
 #include "UI/Conversation/MessageRows.h"
 #include "UI/Conversation/NoticeRow.h"
 #include "UI/Conversation/TextLabels.h"
+#include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
 
 #include <QHBoxLayout>
@@ -168,7 +168,7 @@ void TranscriptRenderRowView::resizeEvent(QResizeEvent *event)
 LoadOlderView::LoadOlderView(const TranscriptEntry &entry, QWidget *parent)
     : TranscriptEntryView(parent)
     , m_button(new QPushButton(this))
-    , m_spinner(new ProgressSpinner(ProgressSpinner::Size::Small, m_button))
+    , m_spinner(new Spinner(14, m_button))
 {
     setObjectName(u"load-older"_s);
     m_button->setObjectName(u"load-older-button"_s);
@@ -254,7 +254,7 @@ class HistoryLoadingView : public TranscriptEntryView
 public:
     explicit HistoryLoadingView(QWidget *parent)
         : TranscriptEntryView(parent)
-        , m_spinner(new ProgressSpinner(ProgressSpinner::Size::Small, this))
+        , m_spinner(new Spinner(14, this))
         , m_label(TextLabels::make(u"加载历史…"_s, Fonts::caption(), Theme::tertiaryText(), TextLabels::NoOption, this))
     {
         setObjectName(u"history-loading"_s);
@@ -275,7 +275,7 @@ protected:
     }
 
 private:
-    ProgressSpinner *m_spinner;
+    Spinner *m_spinner;
     QLabel *m_label;
 };
 

@@ -9,7 +9,7 @@ class QPushButton;
 
 namespace nbd {
 
-class ProgressSpinner;
+class Spinner;
 class AppModel;
 
 // Draws one render row: the user's bubble, assistant text (raw with the cursor while it
@@ -67,7 +67,7 @@ protected:
 
 private:
     QPushButton *m_button;
-    ProgressSpinner *m_spinner;
+    Spinner *m_spinner;
     bool m_loading = false;
 };
 

@@ -3,8 +3,8 @@
 #include "Session/SessionModel.h"
 #include "Store/AppModel.h"
 #include "UI/Inspection/InspectorMetrics.h"
-#include "UI/Inspection/MiniSpinner.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
 
 #include <QAbstractButton>
@@ -256,7 +256,8 @@ QWidget *jobRow(const JobView &job, QWidget *parent)
     layout->setSpacing(9);
     QWidget *mark = nullptr;
     if (job.status == u"running") {
-        mark = new MiniSpinner(11, row);
+        mark = new Spinner(11, row);
+        mark->setAccessibleName(u"进行中"_s);
         row->setProperty("symbolName", QString());
     } else {
         const bool failed = job.status == u"failed";

@@ -1,12 +1,12 @@
 #include "UI/Inspection/TrajectoryView.h"
 
 #include "Session/SessionModel.h"
-#include "UI/Inspection/MiniSpinner.h"
 #include "UI/Inspection/TrajectoryLedgerModel.h"
 #include "UI/Inspection/TrajectoryRowDelegate.h"
 #include "UI/Inspection/TrajectoryTimelineOverview.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Motion.h"
+#include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
 
 #include <QAbstractButton>
@@ -173,7 +173,9 @@ public:
         layout->setContentsMargins(0, 0, 0, 1);
         layout->setSpacing(6);
         layout->addStretch(1);
-        layout->addWidget(new MiniSpinner(12, this));
+        auto *spinner = new Spinner(12, this);
+        spinner->setAccessibleName(u"进行中"_s);
+        layout->addWidget(spinner);
         auto *text = new QLabel(u"加载历史事件…"_s, this);
         text->setFont(Fonts::system(12));
         text->setTextFormat(Qt::PlainText);

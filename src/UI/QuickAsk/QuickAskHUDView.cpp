@@ -2,9 +2,9 @@
 
 #include "Store/QuickAskHUDModel.h"
 #include "UI/Composer/ComposerControls.h"
-#include "UI/Conversation/ProgressSpinner.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
 
 #include <QCoreApplication>
@@ -178,7 +178,7 @@ QuickAskHUDView::QuickAskHUDView(QuickAskHUDModel *model, Actions actions, QWidg
     m_question->setPlaceholderText(text("快速询问 Nimbrel Deck"));
     m_question->setAccessibleName(text("快速询问 Nimbrel Deck"));
     headerLayout->addWidget(m_question, 1, Qt::AlignVCenter);
-    m_submitSpinner = new ProgressSpinner(ProgressSpinner::Size::Small, header);
+    m_submitSpinner = new Spinner(14, header);
     m_submitSpinner->setObjectName(u"quick-ask-submitting"_s);
     m_submitSpinner->setAccessibleName(text("正在发送"));
     headerLayout->addWidget(m_submitSpinner, 0, Qt::AlignVCenter);
@@ -238,7 +238,7 @@ QuickAskHUDView::QuickAskHUDView(QuickAskHUDModel *model, Actions actions, QWidg
     auto *statusLayout = new QHBoxLayout(status);
     statusLayout->setContentsMargins(0, 0, 0, 0);
     statusLayout->setSpacing(6);
-    m_statusSpinner = new ProgressSpinner(ProgressSpinner::Size::Mini, status);
+    m_statusSpinner = new Spinner(11, status);
     m_statusSpinner->setObjectName(u"quick-ask-capturing"_s);
     statusLayout->addWidget(m_statusSpinner, 0, Qt::AlignVCenter);
     m_statusIcon = new IconView(u"checkmark.circle"_s, 12, status);

@@ -13,7 +13,7 @@ class QPushButton;
 namespace nbd {
 
 class IconView;
-class ProgressSpinner;
+class Spinner;
 class QuickAskHUDModel;
 class RoundSymbolButton;
 
@@ -82,7 +82,7 @@ private:
     Actions m_actions;
     QuickAskQuestionField *m_question;
     RoundSymbolButton *m_send;
-    ProgressSpinner *m_submitSpinner;
+    Spinner *m_submitSpinner;
     QWidget *m_contextHeader;
     IconView *m_contextIcon;
     QLabel *m_contextTitle;
@@ -90,7 +90,7 @@ private:
     QWidget *m_noContext;
     QWidget *m_errorRow;
     QLabel *m_errorText;
-    ProgressSpinner *m_statusSpinner;
+    Spinner *m_statusSpinner;
     IconView *m_statusIcon;
     QLabel *m_statusText;
     QPushButton *m_authorize;

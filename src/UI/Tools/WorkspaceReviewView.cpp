@@ -3,8 +3,8 @@
 #include "Connection/WorkspaceCommand.h"
 #include "Domain/Trimming.h"
 #include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
-#include "UI/Tools/ActivitySpinner.h"
 #include "UI/Tools/ToolChrome.h"
 #include "UI/Tools/WorkspaceTools.h"
 
@@ -25,7 +25,7 @@ WorkspaceReviewView::WorkspaceReviewView(const QUrl &rootURL, QWidget *parent)
     : QWidget(parent)
     , m_rootURL(rootURL)
     , m_title(new QLabel(this))
-    , m_spinner(new ActivitySpinner(16, this))
+    , m_spinner(new Spinner(16, this))
     , m_text(new QPlainTextEdit(this))
 {
     setObjectName(u"workspace-review"_s);
@@ -51,6 +51,7 @@ WorkspaceReviewView::WorkspaceReviewView(const QUrl &rootURL, QWidget *parent)
     layout->addWidget(new ThemeRule(&Theme::hairline, this));
 
     m_spinner->setObjectName(u"workspace-review-spinner"_s);
+    m_spinner->setAccessibleName(u"正在加载"_s);
     layout->addWidget(m_spinner, 1, Qt::AlignCenter);
     m_text->setObjectName(u"workspace-review-report"_s);
     m_text->setAccessibleName(u"审阅"_s);

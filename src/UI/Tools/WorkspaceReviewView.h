@@ -11,7 +11,7 @@ class QPlainTextEdit;
 
 namespace nbd {
 
-class ActivitySpinner;
+class Spinner;
 
 // The review tool: the short status with the branch line and the diff statistics of the work
 // tree at the root, as plain text. It only reads: git runs without optional locks, so a
@@ -52,7 +52,7 @@ private:
     int m_loading = 0;
     bool m_shown = false;
     QLabel *m_title;
-    ActivitySpinner *m_spinner;
+    Spinner *m_spinner;
     QPlainTextEdit *m_text;
 };
 

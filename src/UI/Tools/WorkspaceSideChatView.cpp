@@ -7,8 +7,8 @@
 #include "UI/Conversation/DeepDivingStatusView.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
-#include "UI/Tools/ActivitySpinner.h"
 #include "UI/Tools/ToolChrome.h"
 
 #include <QHBoxLayout>
@@ -149,7 +149,9 @@ WorkspaceSideChatView::WorkspaceSideChatView(AppModel *appModel, std::function<v
     auto *loading = new QVBoxLayout(m_loadingPage);
     loading->setSpacing(10);
     loading->addStretch(1);
-    loading->addWidget(new ActivitySpinner(14, m_loadingPage), 0, Qt::AlignHCenter);
+    auto *spinner = new Spinner(14, m_loadingPage);
+    spinner->setAccessibleName(u"正在加载"_s);
+    loading->addWidget(spinner, 0, Qt::AlignHCenter);
     loading->addWidget(secondaryLabel(u"正在创建新会话…"_s, Fonts::callout(), m_loadingPage));
     loading->addStretch(1);
     m_states->addWidget(m_loadingPage);

@@ -3,8 +3,8 @@
 #include "Connection/WorkspaceTerminalModel.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
-#include "UI/Tools/ActivitySpinner.h"
 #include "UI/Tools/ToolChrome.h"
 
 #include <QEvent>
@@ -38,7 +38,7 @@ WorkspaceTerminalDock::WorkspaceTerminalDock(WorkspaceTerminalModel *terminal, s
     : QWidget(parent)
     , m_terminal(terminal)
     , m_onClose(std::move(onClose))
-    , m_spinner(new ActivitySpinner(12, this))
+    , m_spinner(new Spinner(12, this))
     , m_output(new QPlainTextEdit(this))
     , m_prompt(new QLabel(this))
     , m_input(new QLineEdit(this))
@@ -65,6 +65,7 @@ WorkspaceTerminalDock::WorkspaceTerminalDock(WorkspaceTerminalModel *terminal, s
     identity->setFont(Fonts::system(11, QFont::Medium));
     headerRow->addWidget(identity);
     m_spinner->setObjectName(u"workspace-terminal-spinner"_s);
+    m_spinner->setAccessibleName(u"正在加载"_s);
     headerRow->addWidget(m_spinner);
     headerRow->addStretch(1);
     auto *clear = new ChromeIconButton(u"trash"_s, u"清空终端"_s, std::nullopt, [this] {

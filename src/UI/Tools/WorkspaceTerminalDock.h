@@ -12,7 +12,7 @@ class QPlainTextEdit;
 
 namespace nbd {
 
-class ActivitySpinner;
+class Spinner;
 class ChromeIconButton;
 class WorkspaceTerminalModel;
 
@@ -41,7 +41,7 @@ private:
 
     QPointer<WorkspaceTerminalModel> m_terminal;
     std::function<void()> m_onClose;
-    ActivitySpinner *m_spinner;
+    Spinner *m_spinner;
     QPlainTextEdit *m_output;
     QLabel *m_prompt;
     QLineEdit *m_input;

@@ -6,6 +6,7 @@
 #include "TypeText.h"
 #include "UI/Composer/ComposerControls.h"
 #include "UI/Composer/GoalBannerView.h"
+#include "UI/Shared/Spinner.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -237,7 +238,9 @@ private Q_SLOTS:
         QVERIFY(m_banner->todosExpanded());
         QTRY_VERIFY(list->isVisible());
         QCOMPARE(list->height(), 16 * 5 + 8 * 4 + 8);
-        QCOMPARE(m_banner->findChildren<TodoSpinner *>().size(), 1);
+        const auto spinners = m_banner->findChildren<Spinner *>(u"todo-spinner"_s);
+        QCOMPARE(spinners.size(), 1);
+        QTRY_VERIFY(spinners.first()->isAnimating());
         const auto rows = m_banner->findChildren<ComposerElidedLabel *>(u"todo-row"_s);
         QCOMPARE(rows.size(), 5);
         QCOMPARE(rows.first()->toolTip(), u"第 1 项任务"_s);
