@@ -215,44 +215,6 @@ void CardButton::paintEvent(QPaintEvent *)
     painter.drawText(rect(), Qt::AlignCenter, text());
 }
 
-// ---- ComposerElidedLabel ----
-
-ComposerElidedLabel::ComposerElidedLabel(QWidget *parent) : QWidget(parent)
-{
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-}
-
-void ComposerElidedLabel::setText(const QString &text)
-{
-    if (text == m_text)
-        return;
-    m_text = text;
-    setAccessibleName(text);
-    updateGeometry();
-    update();
-}
-
-QSize ComposerElidedLabel::sizeHint() const
-{
-    const QFontMetrics fm(font());
-    return {fm.horizontalAdvance(m_text), fm.height()};
-}
-
-QSize ComposerElidedLabel::minimumSizeHint() const
-{
-    const QFontMetrics fm(font());
-    return {fm.horizontalAdvance(u"…"_s) * 2, fm.height()};
-}
-
-void ComposerElidedLabel::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    const QFontMetrics fm(font());
-    painter.setFont(font());
-    painter.setPen(m_color ? m_color() : Theme::secondaryText());
-    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, fm.elidedText(m_text, Qt::ElideRight, width()));
-}
-
 // ---- CenteredColumn ----
 
 CenteredColumn::CenteredColumn(QWidget *child, int maxWidth, int margin, QWidget *parent)

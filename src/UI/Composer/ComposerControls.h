@@ -95,26 +95,6 @@ private:
     std::optional<QColor> m_tint;
 };
 
-// One line of plain text, cut at the end with "…" when it does not fit.
-class ComposerElidedLabel : public QWidget
-{
-    Q_OBJECT
-public:
-    explicit ComposerElidedLabel(QWidget *parent = nullptr);
-    void setText(const QString &text);
-    QString text() const { return m_text; }
-    void setColor(std::function<QColor()> color) { m_color = std::move(color); update(); }
-    QSize sizeHint() const override;
-    QSize minimumSizeHint() const override;
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-
-private:
-    QString m_text;
-    std::function<QColor()> m_color;
-};
-
 // A widget that keeps its one child at most `maxWidth` wide, centred, with `margin` on either
 // side; the dock's rows all follow the transcript's column this way.
 class CenteredColumn : public QWidget

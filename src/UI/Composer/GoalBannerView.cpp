@@ -4,6 +4,7 @@
 #include "Store/AppModel.h"
 #include "UI/Composer/ComposerControls.h"
 #include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
@@ -184,7 +185,8 @@ GoalBannerView::GoalBannerView(AppModel *appModel, std::shared_ptr<SessionModel>
     m_phaseLabel->setFont(Fonts::system(13, QFont::Medium));
     m_phaseLabel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     bar->addWidget(m_phaseLabel);
-    m_objective = new ComposerElidedLabel(m_goalBar);
+    m_objective = new ElidedLabel(QString(), Qt::ElideRight, m_goalBar);
+    m_objective->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_objective->setObjectName(u"goal-objective"_s);
     m_objective->setFont(Fonts::system(13));
     bar->addWidget(m_objective, 1);
@@ -354,9 +356,9 @@ void GoalBannerView::refreshTodos()
         frameLayout->setContentsMargins(0, 0, 0, 0);
         frameLayout->addWidget(glyph, 0, Qt::AlignCenter);
         layout->addWidget(frame);
-        auto *text = new ComposerElidedLabel(row);
+        auto *text = new ElidedLabel(todo.content, Qt::ElideRight, row);
+        text->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         text->setFont(Fonts::system(13));
-        text->setText(todo.content);
         text->setToolTip(plainToolTip(todo.content));
         text->setObjectName(u"todo-row"_s);
         layout->addWidget(text, 1);

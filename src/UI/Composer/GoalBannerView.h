@@ -15,7 +15,7 @@ class QVBoxLayout;
 namespace nbd {
 
 class AppModel;
-class ComposerElidedLabel;
+class ElidedLabel;
 class RoundSymbolButton;
 class SessionModel;
 class TodoHeader;
@@ -59,7 +59,7 @@ private:
     QWidget *m_todoRows;
     QWidget *m_goalBar;
     QLabel *m_phaseLabel;
-    ComposerElidedLabel *m_objective;
+    ElidedLabel *m_objective;
     QWidget *m_editField;
     QLineEdit *m_editLine;
     QList<RoundSymbolButton *> m_buttons;

@@ -234,35 +234,6 @@ void LinkButton::leaveEvent(QEvent *event)
     QAbstractButton::leaveEvent(event);
 }
 
-// ---- CardElidedLabel ----
-
-CardElidedLabel::CardElidedLabel(const QString &text, const QFont &font, std::function<QColor()> color, QWidget *parent)
-    : QWidget(parent), m_text(text), m_color(std::move(color))
-{
-    setFont(font);
-    setAccessibleName(text);
-    setToolTip(textToolTip(text));
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-}
-
-QSize CardElidedLabel::sizeHint() const
-{
-    const QFontMetrics fm(font());
-    return {fm.horizontalAdvance(m_text) + 1, fm.height()};
-}
-
-QSize CardElidedLabel::minimumSizeHint() const
-{
-    return {10, QFontMetrics(font()).height()};
-}
-
-void CardElidedLabel::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.setPen(m_color ? m_color() : Theme::secondaryText());
-    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, fontMetrics().elidedText(m_text, Qt::ElideRight, width()));
-}
-
 // ---- RoundedBox ----
 
 RoundedBox::RoundedBox(qreal radius, std::function<QColor()> fill, std::function<QColor()> stroke, QWidget *parent)

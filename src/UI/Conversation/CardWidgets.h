@@ -85,25 +85,6 @@ private:
     bool m_hovered = false;
 };
 
-// One line of text cut at the end with "…" when too long.
-class CardElidedLabel : public QWidget
-{
-    Q_OBJECT
-    Q_PROPERTY(QString text READ text)
-public:
-    CardElidedLabel(const QString &text, const QFont &font, std::function<QColor()> color, QWidget *parent = nullptr);
-    QString text() const { return m_text; }
-    QSize sizeHint() const override;
-    QSize minimumSizeHint() const override;
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-
-private:
-    QString m_text;
-    std::function<QColor()> m_color;
-};
-
 // A rounded rectangle behind its children, filled and outlined in theme colours read at paint.
 class RoundedBox : public QWidget
 {

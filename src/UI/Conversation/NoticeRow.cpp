@@ -3,6 +3,7 @@
 #include "UI/Conversation/Graphemes.h"
 #include "UI/Conversation/RowHeaderButton.h"
 #include "UI/Conversation/TextLabels.h"
+#include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Theme.h"
 

@@ -5,6 +5,7 @@
 #include "UI/Conversation/DockSlots.h"
 #include "UI/Conversation/TextLabels.h"
 #include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/StoreActions.h"
 #include "UI/Shared/Theme.h"

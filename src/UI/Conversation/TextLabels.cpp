@@ -1,10 +1,6 @@
 #include "UI/Conversation/TextLabels.h"
 
-#include "UI/Shared/Theme.h"
-
-#include <QEvent>
 #include <QFontDatabase>
-#include <QPainter>
 
 namespace nbd {
 
@@ -42,63 +38,6 @@ QFont TextLabels::monospace(int pixelSize, QFont::Weight weight)
     font.setPixelSize(pixelSize);
     font.setWeight(weight);
     return font;
-}
-
-// ---- ElidedLabel ----
-
-ElidedLabel::ElidedLabel(const QString &text, Qt::TextElideMode mode, QWidget *parent)
-    : QWidget(parent)
-    , m_text(text)
-    , m_mode(mode)
-{
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    setAccessibleName(text);
-}
-
-void ElidedLabel::setText(const QString &text)
-{
-    if (text == m_text)
-        return;
-    m_text = text;
-    setAccessibleName(text);
-    updateGeometry();
-    update();
-}
-
-void ElidedLabel::setColor(const QColor &color)
-{
-    m_color = color;
-    update();
-}
-
-QString ElidedLabel::shownText() const
-{
-    QString single = m_text;
-    single.replace(u'\n', u' ');
-    return fontMetrics().elidedText(single, m_mode, width());
-}
-
-QSize ElidedLabel::sizeHint() const
-{
-    QString single = m_text;
-    single.replace(u'\n', u' ');
-    return {fontMetrics().horizontalAdvance(single) + 1, fontMetrics().height()};
-}
-
-QSize ElidedLabel::minimumSizeHint() const { return {fontMetrics().horizontalAdvance(QStringLiteral("…")) * 2, fontMetrics().height()}; }
-
-void ElidedLabel::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.setPen(m_color.isValid() ? m_color : Theme::primaryText());
-    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, shownText());
-}
-
-void ElidedLabel::changeEvent(QEvent *event)
-{
-    if (event->type() == QEvent::FontChange)
-        updateGeometry();
-    QWidget::changeEvent(event);
 }
 
 } // namespace nbd

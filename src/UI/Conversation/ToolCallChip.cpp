@@ -1,9 +1,10 @@
 #include "UI/Conversation/ToolCallChip.h"
 
+#include "Domain/Trimming.h"
 #include "UI/Conversation/Graphemes.h"
 #include "UI/Conversation/RowHeaderButton.h"
 #include "UI/Conversation/TextLabels.h"
-#include "Domain/Trimming.h"
+#include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"

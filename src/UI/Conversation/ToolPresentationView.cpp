@@ -3,6 +3,7 @@
 #include "UI/Conversation/CardWidgets.h"
 #include "UI/Conversation/LineBox.h"
 #include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/LinkOpener.h"
 #include "UI/Shared/Theme.h"
@@ -315,7 +316,10 @@ QWidget *ToolPresentationView::buildTerminal(const TerminalCard &card)
     h->setSpacing(7);
     auto *icon = new IconView(u"terminal"_s, 10, header);
     h->addWidget(icon);
-    auto *cwd = new CardElidedLabel(card.cwd, Fonts::monospaced(10), [] { return Theme::secondaryText(); }, header);
+    auto *cwd = new ElidedLabel(card.cwd, Qt::ElideRight, header);
+    cwd->setFont(Fonts::monospaced(10));
+    cwd->setToolTip(textToolTip(card.cwd));
+    cwd->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     cwd->setObjectName(u"tool-card-cwd"_s);
     h->addWidget(cwd, 1);
     if (card.status) {

@@ -4,10 +4,11 @@
 #include "AppModelTestSupport.h"
 #include "GuiTestMain.h"
 #include "TypeText.h"
-#include "UI/Composer/ComposerControls.h"
 #include "UI/Composer/GoalBannerView.h"
+#include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Spinner.h"
 
+#include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollArea>
@@ -151,7 +152,7 @@ private Q_SLOTS:
         showBanner();
         m_h->world.pushProjection(u"s1"_s, u"goal"_s, goalValue(u"g1"_s, u"blocked"_s, u"修复 <b>CI</b>"_s, u"缺少部署凭据"_s));
         QTRY_VERIFY(m_banner->isVisible());
-        auto *objective = m_banner->findChild<ComposerElidedLabel *>(u"goal-objective"_s);
+        auto *objective = m_banner->findChild<ElidedLabel *>(u"goal-objective"_s);
         QCOMPARE(objective->text(), u"修复 <b>CI</b>"_s);
         QCOMPARE(objective->toolTip(), u"缺少部署凭据"_s);
         m_h->world.pushProjection(u"s1"_s, u"goal"_s, goalValue(u"g1"_s, u"active"_s, u"修复 CI"_s));
@@ -241,7 +242,7 @@ private Q_SLOTS:
         const auto spinners = m_banner->findChildren<Spinner *>(u"todo-spinner"_s);
         QCOMPARE(spinners.size(), 1);
         QTRY_VERIFY(spinners.first()->isAnimating());
-        const auto rows = m_banner->findChildren<ComposerElidedLabel *>(u"todo-row"_s);
+        const auto rows = m_banner->findChildren<ElidedLabel *>(u"todo-row"_s);
         QCOMPARE(rows.size(), 5);
         QCOMPARE(rows.first()->toolTip(), u"第 1 项任务"_s);
         requireAccessible();

@@ -4,6 +4,7 @@
 #include "UI/Conversation/CardWidgets.h"
 #include "UI/Conversation/LineBox.h"
 #include "UI/Conversation/ToolPresentationView.h"
+#include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/LinkOpener.h"
 #include "UI/Shared/Theme.h"
 
@@ -112,7 +113,7 @@ private Q_SLOTS:
         auto *status = view->findChild<QLabel *>(u"tool-card-status"_s);
         QCOMPARE(status->text(), u"exit 0"_s);
         QCOMPARE(status->palette().color(QPalette::WindowText), Theme::success());
-        QCOMPARE(view->findChild<CardElidedLabel *>(u"tool-card-cwd"_s)->text(), u"/tmp/x"_s);
+        QCOMPARE(view->findChild<ElidedLabel *>(u"tool-card-cwd"_s)->text(), u"/tmp/x"_s);
 
         // Long output scrolls inside a box of at most 260.
         QStringList lines;

@@ -1,0 +1,129 @@
+// The one-line label: what it draws at a given width, what it asks of a layout, and that its
+// colour can follow the theme.
+#include "GuiTestMain.h"
+
+#include "UI/Shared/ElidedLabel.h"
+
+#include <QHBoxLayout>
+
+using namespace nbd;
+using namespace Qt::Literals::StringLiterals;
+
+class tst_ElidedLabel : public QObject
+{
+    Q_OBJECT
+
+    static QImage frame(QWidget *widget)
+    {
+        QImage image(widget->size(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        widget->render(&image, {}, {}, QWidget::RenderFlags());
+        return image;
+    }
+
+    static bool paints(const QImage &image, const QColor &color)
+    {
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = QColor::fromRgba(image.pixel(x, y));
+                if (c.alpha() > 200 && qAbs(c.red() - color.red()) < 40 && qAbs(c.green() - color.green()) < 40
+                    && qAbs(c.blue() - color.blue()) < 40)
+                    return true;
+            }
+        return false;
+    }
+
+private Q_SLOTS:
+    void cutsWhatDoesNotFit_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("text");
+        const QString path = u"/home/user/projects/nimbrel/src/UI/Shared/ElidedLabel.cpp"_s;
+        QTest::newRow("end") << int(Qt::ElideRight) << path;
+        QTest::newRow("middle") << int(Qt::ElideMiddle) << path;
+        QTest::newRow("chinese") << int(Qt::ElideRight) << u"整理发布说明并核对每一项变更的测试覆盖情况"_s;
+    }
+
+    void cutsWhatDoesNotFit()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, text);
+        QWidget window;
+        auto *row = new QHBoxLayout(&window);
+        row->setContentsMargins(0, 0, 0, 0);
+        auto *label = new ElidedLabel(text, Qt::TextElideMode(mode), &window);
+        label->setObjectName(u"label"_s);
+        row->addWidget(label, 1);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(label->accessibleName(), text);
+
+        // Given all it asks for, the whole text shows.
+        window.resize(label->sizeHint().width(), label->sizeHint().height());
+        QTRY_COMPARE(label->width(), label->sizeHint().width());
+        QCOMPARE(label->shownText(), text);
+
+        // Squeezed, it keeps what fits and marks the cut where the mode says.
+        window.resize(label->sizeHint().width() / 2, label->sizeHint().height());
+        QTRY_COMPARE(label->width(), label->sizeHint().width() / 2);
+        const QString shown = label->shownText();
+        QVERIFY(shown.size() < text.size());
+        QVERIFY(label->fontMetrics().horizontalAdvance(shown) <= label->width());
+        if (mode == Qt::ElideRight) {
+            QVERIFY(shown.endsWith(u'…'));
+            QVERIFY(text.startsWith(shown.chopped(1)));
+        } else {
+            const qsizetype cut = shown.indexOf(u'…');
+            QVERIFY(cut > 0 && cut < shown.size() - 1);
+            QVERIFY(text.startsWith(shown.left(cut)));
+            QVERIFY(text.endsWith(shown.mid(cut + 1)));
+        }
+        // The layout may not take it below room for the mark.
+        window.resize(1, label->sizeHint().height());
+        QTRY_VERIFY(label->width() >= label->minimumSizeHint().width());
+        QVERIFY(label->minimumSizeHint().width() > 0);
+        QCOMPARE(label->accessibleName(), text);
+    }
+
+    void oneLineAndFollowsChanges()
+    {
+        ElidedLabel label(u"第一行\n第二行"_s);
+        label.resize(400, 20);
+        QCOMPARE(label.shownText(), u"第一行 第二行"_s);
+        QCOMPARE(label.accessibleName(), u"第一行\n第二行"_s);
+        QCOMPARE(label.sizeHint().height(), label.fontMetrics().height());
+
+        const int before = label.sizeHint().width();
+        label.setText(u"第一行 第二行 第三行"_s);
+        QCOMPARE(label.accessibleName(), u"第一行 第二行 第三行"_s);
+        QVERIFY(label.sizeHint().width() > before);
+
+        // A larger font asks for more room.
+        const QSize small = label.sizeHint();
+        QFont font = label.font();
+        font.setPixelSize(font.pixelSize() > 0 ? font.pixelSize() * 2 : 26);
+        label.setFont(font);
+        QVERIFY(label.sizeHint().width() > small.width());
+        QVERIFY(label.sizeHint().height() > small.height());
+    }
+
+    void colourReadAtPaint()
+    {
+        ElidedLabel label(u"████████"_s);
+        label.resize(label.sizeHint());
+        label.setColor(QColor(Qt::red));
+        QVERIFY(paints(frame(&label), Qt::red));
+
+        // A colour given as a function is asked again at each paint.
+        QColor current = Qt::blue;
+        label.setColor([&current] { return current; });
+        QVERIFY(paints(frame(&label), Qt::blue));
+        current = Qt::green;
+        const QImage image = frame(&label);
+        QVERIFY(paints(image, Qt::green));
+        QVERIFY(!paints(image, Qt::blue));
+    }
+};
+
+NBD_GUI_TEST_MAIN(tst_ElidedLabel)
+#include "tst_elidedlabel.moc"
