@@ -3,6 +3,7 @@
 // capture raced against its time-out, driven by the global hot key.
 
 #include "GuiTestMain.h"
+#include "PrimaryOwner.h"
 #include "Store/QuickAskHUDModel.h"
 #include "System/SelectionCapture.h"
 #include "UI/QuickAsk/QuickAskCoordinator.h"
@@ -23,32 +24,8 @@ namespace {
 
 using Result = QuickAskSelectionReadResult;
 
-// The helper owning PRIMARY for as long as it lives.
-class SelectionOwner
-{
-public:
-    explicit SelectionOwner(const QStringList &arguments)
-    {
-        m_process.setProgram(qEnvironmentVariable("NBD_PRIMARY_OWNER"));
-        m_process.setArguments(arguments);
-        m_process.start();
-        m_ready = m_process.waitForStarted(10000) && m_process.waitForReadyRead(10000)
-            && m_process.readLine().trimmed() == "ready";
-    }
-    ~SelectionOwner()
-    {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-    bool isReady() const { return m_ready; }
-
-private:
-    QProcess m_process;
-    bool m_ready = false;
-};
-
 #define OWN_SELECTION(name, ...)                                                                   \
-    SelectionOwner name(QStringList{__VA_ARGS__});                                                 \
+    PrimaryOwner name(QStringList{__VA_ARGS__});                                                   \
     QVERIFY2(name.isReady(), "the helper owns PRIMARY")
 
 } // namespace
@@ -93,7 +70,7 @@ private Q_SLOTS:
         if (mode == u"delay"_s)
             arguments << u"200"_s;
         arguments << text;
-        SelectionOwner owner(arguments);
+        PrimaryOwner owner(arguments);
         QVERIFY(owner.isReady());
         QCOMPARE(SelectionCapture::selectedText(2000ms), Result::value(text));
     }

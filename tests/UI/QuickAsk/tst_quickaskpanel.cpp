@@ -175,6 +175,11 @@ private Q_SLOTS:
         model.beginCapture(u"clip"_s, false);
         QCOMPARE(view.statusText(), u"未授权，当前使用剪贴板"_s);
         QVERIFY(authorize->isVisible());
+        // The walk over the panel with its link button, the context preview and an error shown.
+        model.setErrorMessage(u"出错了"_s);
+        QStringList problems = test::accessibilityProblems(&view);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+        model.beginCapture(u"clip"_s, false);
         model.beginCapture(std::nullopt, false);
         QCOMPARE(view.statusText(), u"需要辅助功能权限读取选中文本"_s);
         QVERIFY(authorize->isVisible());
@@ -191,6 +196,8 @@ private Q_SLOTS:
         QCOMPARE(view.findChild<QLabel *>(u"quick-ask-error"_s)->text(), u"出错了"_s);
 
         model.setSubmitting(true);
+        problems = test::accessibilityProblems(&view);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
         QVERIFY(!view.questionField()->isEnabled());
         QVERIFY(!view.sendButton()->isVisible());
         QVERIFY(view.findChild<QWidget *>(u"quick-ask-submitting"_s)->isVisible());

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QProcess>
+#include <QStringList>
+
+// Another application holding the X11 PRIMARY selection for as long as this object lives: the
+// helper process built beside the X11 tests ($NBD_PRIMARY_OWNER), which answers, refuses,
+// hangs or delays as its arguments say.
+class PrimaryOwner
+{
+public:
+    explicit PrimaryOwner(const QStringList &arguments)
+    {
+        m_process.setProgram(qEnvironmentVariable("NBD_PRIMARY_OWNER"));
+        m_process.setArguments(arguments);
+        m_process.start();
+        m_ready = m_process.waitForStarted(10000) && m_process.waitForReadyRead(10000)
+            && m_process.readLine().trimmed() == "ready";
+    }
+    ~PrimaryOwner()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    PrimaryOwner(const PrimaryOwner &) = delete;
+    PrimaryOwner &operator=(const PrimaryOwner &) = delete;
+
+    // The helper has taken the selection.
+    bool isReady() const { return m_ready; }
+
+private:
+    QProcess m_process;
+    bool m_ready = false;
+};
