@@ -27,9 +27,11 @@ QColor withAlpha(QColor c, qreal alpha)
     return c;
 }
 
-QLabel *label(const QString &text, const QFont &font, const QColor &color, QWidget *parent)
+QLabel *label(const QString &text, const QFont &font, const QColor &color, QWidget *parent, const QString &name = {})
 {
     auto *l = new QLabel(text, parent);
+    if (!name.isEmpty())
+        l->setObjectName(name);
     l->setTextFormat(Qt::PlainText);
     l->setFont(font);
     QPalette p = l->palette();
@@ -45,6 +47,43 @@ QVBoxLayout *column(QWidget *owner, int spacing, QMargins margins = {})
     layout->setSpacing(spacing);
     layout->setAlignment(Qt::AlignTop);
     return layout;
+}
+
+// A row flush with its owner; a spacing of -1 is the style's.
+QHBoxLayout *row(QWidget *owner, int spacing, QMargins margins = {})
+{
+    auto *layout = new QHBoxLayout(owner);
+    layout->setContentsMargins(margins);
+    layout->setSpacing(spacing);
+    return layout;
+}
+
+// `content` alone on a rounded fill.
+RoundedBox *filled(std::function<QColor()> fill, QWidget *content, QWidget *parent)
+{
+    auto *box = new RoundedBox(5, std::move(fill), {}, parent);
+    column(box, 0)->addWidget(content);
+    return box;
+}
+
+// Lines of a file with their numbers in a gutter `gutter` wide, `gap` before the text: the
+// matches of a search and the lines of a read are drawn alike.
+template <typename Line>
+LineBox *numberedLines(const std::vector<Line> &lines, qint64 Line::*number, QString Line::*text, int gutter, int gap,
+                       QWidget *parent)
+{
+    QStringList texts;
+    std::vector<qint64> numbers;
+    texts.reserve(qsizetype(lines.size()));
+    numbers.reserve(lines.size());
+    for (const Line &line : lines) {
+        texts << line.*text;
+        numbers.push_back(line.*number);
+    }
+    auto *box = new LineBox(10, parent);
+    box->setNumbers(std::move(numbers), gutter, gap);
+    box->setLines(texts);
+    return box;
 }
 
 // The header strip of a diff entry: inset background, top corners rounded inside the border.
@@ -279,20 +318,18 @@ QWidget *ToolPresentationView::buildGeneric(const GenericCard &card)
     if (card.output)
         section(*card.output);
     if (!card.locations.empty()) {
-        auto *row = new QWidget(w);
-        row->setObjectName(u"tool-card-locations"_s);
+        auto *locations = new QWidget(w);
+        locations->setObjectName(u"tool-card-locations"_s);
         // The row neither wraps nor scrolls: what does not fit is cut off at the right.
-        row->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-        auto *h = new QHBoxLayout(row);
-        h->setContentsMargins(0, 0, 0, 0);
-        h->setSpacing(8);
+        locations->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        auto *h = row(locations, 8);
         for (const FileButton &location : card.locations) {
-            QWidget *b = fileButton(location, Fonts::monospaced(10), u"doc"_s, row);
+            QWidget *b = fileButton(location, Fonts::monospaced(10), u"doc"_s, locations);
             b->setMinimumWidth(b->sizeHint().width());
             h->addWidget(b);
         }
         h->addStretch();
-        layout->addWidget(row);
+        layout->addWidget(locations);
     }
     return w;
 }
@@ -305,42 +342,32 @@ QWidget *ToolPresentationView::buildTerminal(const TerminalCard &card)
     w->setObjectName(u"tool-card-terminal"_s);
     auto *layout = column(w, 7);
     if (card.description) {
-        auto *d = label(*card.description, Fonts::system(12), Theme::secondaryText(), w);
-        d->setObjectName(u"tool-card-description"_s);
+        auto *d = label(*card.description, Fonts::system(12), Theme::secondaryText(), w, u"tool-card-description"_s);
         d->setWordWrap(true);
         layout->addWidget(d);
     }
     auto *header = new QWidget(w);
-    auto *h = new QHBoxLayout(header);
-    h->setContentsMargins(0, 0, 0, 0);
-    h->setSpacing(7);
-    auto *icon = new IconView(u"terminal"_s, 10, header);
-    h->addWidget(icon);
+    auto *h = row(header, 7);
+    h->addWidget(new IconView(u"terminal"_s, 10, header));
     auto *cwd = new ElidedLabel(card.cwd, Qt::ElideRight, header);
     cwd->setFont(Fonts::monospaced(10));
     cwd->setToolTip(textToolTip(card.cwd));
     cwd->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     cwd->setObjectName(u"tool-card-cwd"_s);
     h->addWidget(cwd, 1);
-    if (card.status) {
-        auto *status = label(*card.status, Fonts::system(10, QFont::Medium),
-                             card.statusIsSuccess ? Theme::success() : Theme::systemRed(), header);
-        status->setObjectName(u"tool-card-status"_s);
-        h->addWidget(status);
-    }
+    if (card.status)
+        h->addWidget(label(*card.status, Fonts::system(10, QFont::Medium),
+                           card.statusIsSuccess ? Theme::success() : Theme::systemRed(), header, u"tool-card-status"_s));
     layout->addWidget(header);
 
-    auto *box = new RoundedBox(5, [] { return QColor(0, 0, 0, int(0.88 * 255)); }, {}, w);
-    auto *boxLayout = column(box, 0);
-    auto *output = new LineBox(11, box);
+    auto *output = new LineBox(11, w);
     output->setObjectName(u"tool-card-output"_s);
     output->setAccessibleName(u"输出"_s);
     output->setBoxColors(QColor(255, 255, 255, int(0.9 * 255)), std::nullopt);
     output->setPadding(QMargins(9, 9, 9, 9));
     output->setLines(splitLines(card.output));
     output->setHeightBounds(44, 260);
-    boxLayout->addWidget(output);
-    layout->addWidget(box);
+    layout->addWidget(filled([] { return QColor(0, 0, 0, int(0.88 * 255)); }, output, w));
     return w;
 }
 
@@ -356,8 +383,7 @@ QWidget *ToolPresentationView::buildDiff(const DiffCard &card)
         box->setObjectName(u"tool-card-diff-entry"_s);
         auto *col = column(box, 0, QMargins(1, 1, 1, 1));
         auto *header = new DiffHeader(box);
-        auto *h = new QHBoxLayout(header);
-        h->setContentsMargins(8, 0, 8, 0);
+        auto *h = row(header, -1, QMargins(8, 0, 8, 0));
         QWidget *button = fileButton(entry.header, Fonts::monospaced(11, QFont::Medium), u"doc.badge.plus"_s, header);
         h->addWidget(button);
         h->addStretch();
@@ -396,13 +422,11 @@ QWidget *ToolPresentationView::buildSearch(const SearchCard &card)
     w->setObjectName(u"tool-card-search"_s);
     auto *layout = column(w, 6);
     auto *header = new QWidget(w);
-    auto *h = new QHBoxLayout(header);
-    h->setContentsMargins(0, 0, 0, 0);
+    auto *h = row(header, -1);
     h->addWidget(label(card.title, Fonts::system(11, QFont::Medium), Theme::primaryText(), header));
     h->addStretch();
-    auto *count = label(card.countText, Fonts::system(10), card.truncated ? Theme::warning() : Theme::secondaryText(), header);
-    count->setObjectName(u"tool-card-count"_s);
-    h->addWidget(count);
+    h->addWidget(label(card.countText, Fonts::system(10), card.truncated ? Theme::warning() : Theme::secondaryText(),
+                       header, u"tool-card-count"_s));
     layout->addWidget(header);
     if (card.pathList) {
         for (const QString &path : card.paths)
@@ -415,19 +439,9 @@ QWidget *ToolPresentationView::buildSearch(const SearchCard &card)
         auto *col = column(g, 3, QMargins(0, 4, 0, 4));
         col->addWidget(fileButton({group.path, group.path}, Fonts::monospaced(11, QFont::Medium), {}, g), 0, Qt::AlignLeft);
         if (!group.matches.empty()) {
-            QStringList texts;
-            std::vector<qint64> numbers;
-            texts.reserve(qsizetype(group.matches.size()));
-            numbers.reserve(group.matches.size());
-            for (const SearchMatch &m : group.matches) {
-                texts << m.line;
-                numbers.push_back(m.lineNumber);
-            }
-            auto *lines = new LineBox(10, g);
+            auto *lines = numberedLines(group.matches, &SearchMatch::lineNumber, &SearchMatch::line, 34, 8, g);
             lines->setObjectName(u"tool-card-matches"_s);
             lines->setAccessibleName(group.path.isEmpty() ? card.title : group.path);
-            lines->setNumbers(std::move(numbers), 34, 8);
-            lines->setLines(texts);
             lines->setHeightBounds(0, std::nullopt);
             col->addWidget(lines);
         }
@@ -442,39 +456,18 @@ QWidget *ToolPresentationView::buildRead(const ReadCard &card)
     w->setObjectName(u"tool-card-read"_s);
     auto *layout = column(w, 6);
     auto *header = new QWidget(w);
-    auto *h = new QHBoxLayout(header);
-    h->setContentsMargins(0, 0, 0, 0);
-    h->setSpacing(7);
+    auto *h = row(header, 7);
     h->addWidget(new IconView(u"doc.text"_s, 12, header));
-    QWidget *path = fileButton({card.path, card.path}, Fonts::monospaced(11, QFont::Medium), {}, header);
-    h->addWidget(path, 1);
-    auto *count = label(card.countText, Fonts::system(10), Theme::secondaryText(), header);
-    count->setObjectName(u"tool-card-count"_s);
-    h->addWidget(count);
+    h->addWidget(fileButton({card.path, card.path}, Fonts::monospaced(11, QFont::Medium), {}, header), 1);
+    h->addWidget(label(card.countText, Fonts::system(10), Theme::secondaryText(), header, u"tool-card-count"_s));
     layout->addWidget(header);
 
-    auto *box = new RoundedBox(5, [] { return Theme::inset(); }, {}, w);
-    auto *boxLayout = column(box, 0);
-    QStringList texts;
-    std::vector<qint64> numbers;
-    texts.reserve(qsizetype(card.lines.size()));
-    numbers.reserve(card.lines.size());
-    for (const ReadLine &line : card.lines) {
-        texts << line.text;
-        numbers.push_back(line.number);
-    }
-    auto *lines = new LineBox(10, box);
+    auto *lines = numberedLines(card.lines, &ReadLine::number, &ReadLine::text, 42, 9, w);
     lines->setObjectName(u"tool-card-read-lines"_s);
     lines->setAccessibleName(card.path.isEmpty() ? u"文件"_s : card.path);
-    lines->setNumbers(std::move(numbers), 42, 9);
-    if (card.lines.empty())
-        lines->setLines({});
-    else
-        lines->setLines(texts);
     lines->setPadding(QMargins(0, 5, 0, 5));
     lines->setHeightBounds(10, 280);
-    boxLayout->addWidget(lines);
-    layout->addWidget(box);
+    layout->addWidget(filled([] { return Theme::inset(); }, lines, w));
     return w;
 }
 
@@ -485,9 +478,7 @@ QWidget *ToolPresentationView::buildWeb(const WebCard &card)
     auto *w = new QWidget(this);
     w->setObjectName(u"tool-card-web"_s);
     if (card.fetch) {
-        auto *h = new QHBoxLayout(w);
-        h->setContentsMargins(0, 0, 0, 0);
-        h->setSpacing(8);
+        auto *h = row(w, 8);
         auto *globe = new IconView(u"globe"_s, 12, w);
         globe->setTint(Theme::brand());
         h->addWidget(globe);
@@ -497,14 +488,9 @@ QWidget *ToolPresentationView::buildWeb(const WebCard &card)
         const QString url = card.url;
         connect(link, &QAbstractButton::clicked, this, [this, url] { openWeb(url); });
         h->addWidget(link, 1);
-        auto *status = label(card.statusText, Fonts::system(10, QFont::Medium), Theme::primaryText(), w);
-        status->setObjectName(u"tool-card-status"_s);
-        h->addWidget(status);
-        if (card.truncated) {
-            auto *cut = label(u"已截断"_s, Fonts::system(10), Theme::warning(), w);
-            cut->setObjectName(u"tool-card-truncated"_s);
-            h->addWidget(cut);
-        }
+        h->addWidget(label(card.statusText, Fonts::system(10, QFont::Medium), Theme::primaryText(), w, u"tool-card-status"_s));
+        if (card.truncated)
+            h->addWidget(label(u"已截断"_s, Fonts::system(10), Theme::warning(), w, u"tool-card-truncated"_s));
         return w;
     }
     auto *layout = column(w, 7);
