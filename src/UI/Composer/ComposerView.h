@@ -1,12 +1,12 @@
 #pragma once
 
+#include "UI/Shared/PromptEdit.h"
+
 #include <QDialog>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QWidget>
 
 #include <memory>
-#include <vector>
 
 class QCheckBox;
 class QLabel;
@@ -24,35 +24,18 @@ struct PermissionOption;
 // The prompt field: grows from one line to fourteen, then scrolls. Return or Enter submits,
 // Shift+Return starts a new line; while an input method composes, Return belongs to it and
 // never submits.
-class PromptField : public QPlainTextEdit
+class PromptField : public PromptEdit
 {
     Q_OBJECT
 public:
     explicit PromptField(QWidget *parent = nullptr);
 
-    // The text exactly as typed: line breaks as "\n", no other character changed.
-    QString text() const;
-    bool isComposing() const { return m_composing; }
-    int visibleLines() const { return m_visibleLines; }
-
 Q_SIGNALS:
-    void submitRequested();
     void focusChanged(bool focused);
 
 protected:
-    void keyPressEvent(QKeyEvent *event) override;
-    void inputMethodEvent(QInputMethodEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
-
-private:
-    void updateHeight();
-    // The height of each line of the text as laid out at the field's width.
-    std::vector<int> contentLineHeights() const;
-
-    bool m_composing = false;
-    int m_visibleLines = 1;
 };
 
 // The confirmation before a full-access preset: window-modal, opened with open(); its

@@ -14,8 +14,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
-#include <QTextBlock>
-#include <QTextLayout>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -65,92 +63,6 @@ QWidget *iconRow(const QString &symbol, QLabel *label, int spacing, QWidget *par
 
 } // namespace
 
-QuickAskQuestionField::QuickAskQuestionField(QWidget *parent)
-    : QPlainTextEdit(parent)
-{
-    setFrameShape(QFrame::NoFrame);
-    setFont(Fonts::system(18));
-    setTabChangesFocus(true);
-    setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    document()->setDocumentMargin(0);
-    viewport()->setAutoFillBackground(false);
-    setAutoFillBackground(false);
-    setBackgroundVisible(false);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Base, Qt::transparent);
-    setPalette(pal);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    connect(document(), &QTextDocument::contentsChanged, this, &QuickAskQuestionField::updateHeight);
-    updateHeight();
-}
-
-QString QuickAskQuestionField::text() const
-{
-    QString raw = document()->toRawText();
-    raw.replace(QChar::ParagraphSeparator, u'\n');
-    raw.replace(QChar::LineSeparator, u'\n');
-    return raw;
-}
-
-void QuickAskQuestionField::keyPressEvent(QKeyEvent *event)
-{
-    const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (isReturn && m_composing) {
-        event->accept();
-        return;
-    }
-    if (isReturn && (event->modifiers() & Qt::ShiftModifier)) {
-        insertPlainText(u"\n"_s);
-        event->accept();
-        return;
-    }
-    if (isReturn && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
-        event->accept();
-        Q_EMIT submitRequested();
-        return;
-    }
-    QPlainTextEdit::keyPressEvent(event);
-}
-
-void QuickAskQuestionField::inputMethodEvent(QInputMethodEvent *event)
-{
-    m_composing = !event->preeditString().isEmpty();
-    QPlainTextEdit::inputMethodEvent(event);
-}
-
-void QuickAskQuestionField::resizeEvent(QResizeEvent *event)
-{
-    QPlainTextEdit::resizeEvent(event);
-    updateHeight();
-}
-
-void QuickAskQuestionField::updateHeight()
-{
-    const int width = std::max(1, viewport()->width());
-    QTextOption option = document()->defaultTextOption();
-    option.setWrapMode(wordWrapMode());
-    int lines = 0;
-    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
-        QTextLayout layout(block.text(), font());
-        layout.setTextOption(option);
-        layout.beginLayout();
-        int blockLines = 0;
-        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-            line.setLineWidth(width);
-            ++blockLines;
-        }
-        layout.endLayout();
-        lines += std::max(1, blockLines);
-    }
-    m_visibleLines = std::clamp(lines, 1, kMaxQuestionLines);
-    const int height = m_visibleLines * fontMetrics().lineSpacing() + 2 * frameWidth() + 4;
-    if (height != this->height())
-        setFixedHeight(height);
-}
-
 QuickAskHUDView::QuickAskHUDView(QuickAskHUDModel *model, Actions actions, QWidget *parent)
     : QWidget(parent)
     , m_model(model)
@@ -173,7 +85,8 @@ QuickAskHUDView::QuickAskHUDView(QuickAskHUDModel *model, Actions actions, QWidg
     auto *symbol = new IconView(u"sparkle.magnifyingglass"_s, 17, header);
     symbol->setTint(accent());
     headerLayout->addWidget(symbol, 0, Qt::AlignVCenter);
-    m_question = new QuickAskQuestionField(header);
+    // The question grows from one line to four, then scrolls.
+    m_question = new PromptEdit(18, {[](int lines) { return std::clamp(lines, 1, kMaxQuestionLines); }, 4}, header);
     m_question->setObjectName(u"quick-ask-question"_s);
     m_question->setPlaceholderText(text("快速询问 Nimbrel Deck"));
     m_question->setAccessibleName(text("快速询问 Nimbrel Deck"));
@@ -265,7 +178,7 @@ QuickAskHUDView::QuickAskHUDView(QuickAskHUDModel *model, Actions actions, QWidg
         if (action)
             action();
     };
-    connect(m_question, &QuickAskQuestionField::submitRequested, this, [this, call] { call(m_actions.onSubmit); });
+    connect(m_question, &PromptEdit::submitRequested, this, [this, call] { call(m_actions.onSubmit); });
     connect(m_send, &QAbstractButton::clicked, this, [this, call] { call(m_actions.onSubmit); });
     connect(m_authorize, &QPushButton::clicked, this, [this, call] { call(m_actions.onRequestAccessibility); });
     connect(m_question, &QPlainTextEdit::textChanged, this, [this] {

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QPlainTextEdit>
+#include "UI/Shared/PromptEdit.h"
+
 #include <QPointer>
 #include <QWidget>
 
@@ -16,32 +17,6 @@ class IconView;
 class Spinner;
 class QuickAskHUDModel;
 class RoundSymbolButton;
-
-// The question field: grows from one line to four, then scrolls. Return or Enter asks to send;
-// Shift+Return starts a new line; while an input method composes, Return is its own.
-class QuickAskQuestionField : public QPlainTextEdit
-{
-    Q_OBJECT
-public:
-    explicit QuickAskQuestionField(QWidget *parent = nullptr);
-
-    QString text() const;
-    int visibleLines() const { return m_visibleLines; }
-
-Q_SIGNALS:
-    void submitRequested();
-
-protected:
-    void keyPressEvent(QKeyEvent *event) override;
-    void inputMethodEvent(QInputMethodEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
-
-private:
-    void updateHeight();
-
-    bool m_composing = false;
-    int m_visibleLines = 1;
-};
 
 // The content of the Quick Ask panel: a 680 × 280 card with the question and the send button on
 // top, the captured context below, the last error and a status line saying where the context
@@ -60,7 +35,7 @@ public:
     QuickAskHUDView(QuickAskHUDModel *model, Actions actions, QWidget *parent = nullptr);
 
     bool canSubmit() const;
-    QuickAskQuestionField *questionField() const { return m_question; }
+    PromptEdit *questionField() const { return m_question; }
     RoundSymbolButton *sendButton() const { return m_send; }
     // The status line's text as shown.
     QString statusText() const;
@@ -80,7 +55,7 @@ private:
 
     QPointer<QuickAskHUDModel> m_model;
     Actions m_actions;
-    QuickAskQuestionField *m_question;
+    PromptEdit *m_question;
     RoundSymbolButton *m_send;
     Spinner *m_submitSpinner;
     QWidget *m_contextHeader;

@@ -16,6 +16,7 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QtTest>
 
 using namespace nbd;
@@ -202,6 +203,35 @@ private Q_SLOTS:
         QVERIFY(!view.sendButton()->isVisible());
         QVERIFY(view.findChild<QWidget *>(u"quick-ask-submitting"_s)->isVisible());
         QVERIFY(!view.canSubmit());
+    }
+
+    // The question grows to four lines, then scrolls; Chinese, drawn in a fallback font taller
+    // than the field's own, still shows whole.
+    void questionGrowsAndShowsChineseWhole()
+    {
+        QuickAskCoordinator coordinator(m_h->makeStore());
+        coordinator.present();
+        QuickAskHUDView *view = viewOf(coordinator);
+        PromptEdit *field = view->questionField();
+        QTRY_VERIFY(field->hasFocus());
+        const int oneLine = field->height();
+        test::typeText(field, u"把 notes.md 改名为 journal.md"_s);
+        QTest::keyClick(field, Qt::Key_Return, Qt::ShiftModifier);
+        test::typeText(field, u"然后更新 README 里的链接。"_s);
+        QCOMPARE(field->visibleLines(), 2);
+        QVERIFY(field->height() > oneLine);
+        QTRY_COMPARE(field->verticalScrollBar()->maximum(), 0);
+
+        for (int i = 0; i < 4; ++i) {
+            QTest::keyClick(field, Qt::Key_Return, Qt::ShiftModifier);
+            test::typeText(field, u"再加一行"_s);
+        }
+        QCOMPARE(field->visibleLines(), 4);
+        QCOMPARE(coordinator.model()->question().count(u'\n'), 5);
+        QTRY_VERIFY(field->verticalScrollBar()->maximum() > 0);
+        const int tall = field->height();
+        test::typeText(field, u"更多"_s);
+        QCOMPARE(field->height(), tall);
     }
 
     void sendsTheQuestionAsANewSessionOnce()
