@@ -126,25 +126,12 @@ CredentialsTab::CredentialsTab(AppModel *appModel, QWidget *parent)
     m_messageLabel->hide();
     layout->addWidget(m_messageLabel);
 
-    auto *scroll = new QScrollArea(this);
-    scroll->setObjectName(u"settings-credential-list"_s);
-    scroll->setAccessibleName(u"已查询的凭据"_s);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    scroll->viewport()->setAutoFillBackground(false);
-    auto *list = new QWidget;
-    auto *listLayout = new QVBoxLayout(list);
-    listLayout->setContentsMargins(14, 14, 14, 14);
-    listLayout->setSpacing(6);
+    const ScrollingList list = scrollingList(u"已查询的凭据"_s, QMargins(14, 14, 14, 14), 6, this);
+    list.scroll->setObjectName(u"settings-credential-list"_s);
     m_rows->setSpacing(6);
-    listLayout->addLayout(m_rows);
-    listLayout->addStretch(1);
-    scroll->setWidget(list);
-    // The scroll area makes the content opaque; the page shows the canvas through it.
-    list->setAutoFillBackground(false);
-    layout->addWidget(scroll, 1);
+    list.column->addLayout(m_rows);
+    list.column->addStretch(1);
+    layout->addWidget(list.scroll, 1);
 }
 
 CredentialsTab::~CredentialsTab()

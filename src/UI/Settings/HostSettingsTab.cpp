@@ -222,18 +222,10 @@ void HostSettingsTab::showState()
         m_stack->setCurrentWidget(empty);
         return;
     }
-    auto *scroll = new QScrollArea(this);
-    scroll->setObjectName(u"settings-host-list"_s);
-    scroll->setAccessibleName(u"设置命名空间"_s);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    scroll->viewport()->setAutoFillBackground(false);
-    m_cardList = new QWidget;
-    auto *column = new QVBoxLayout(m_cardList);
-    column->setContentsMargins(14, 14, 14, 14);
-    column->setSpacing(8);
+    const ScrollingList list = scrollingList(u"设置命名空间"_s, QMargins(14, 14, 14, 14), 8, this);
+    list.scroll->setObjectName(u"settings-host-list"_s);
+    m_cardList = list.content;
+    QVBoxLayout *column = list.column;
     for (const SettingsNamespaceView &record : m_namespaces) {
         auto *card = new HostSettingsCard(record, m_cardList);
         card->editor->setPlainText(pretty(record.value));
@@ -251,11 +243,8 @@ void HostSettingsTab::showState()
         m_cards.push_back(card);
     }
     column->addStretch(1);
-    scroll->setWidget(m_cardList);
-    // The scroll area makes the content opaque; the page shows the canvas through it.
-    m_cardList->setAutoFillBackground(false);
-    m_stack->addWidget(scroll);
-    m_stack->setCurrentWidget(scroll);
+    m_stack->addWidget(list.scroll);
+    m_stack->setCurrentWidget(list.scroll);
 }
 
 HostSettingsCard *HostSettingsTab::card(const QString &ns) const

@@ -4,6 +4,7 @@
 #include "Store/AppModel.h"
 #include "UI/Settings/SettingsControls.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/Spinner.h"
 #include "UI/Shared/StoreActions.h"
 #include "UI/Shared/Theme.h"
 
@@ -264,28 +265,17 @@ PluginSettingsTab::PluginSettingsTab(AppModel *appModel, QWidget *parent)
     : QWidget(parent)
     , m_appModel(appModel)
     , m_counts(new ThemedLabel({}, Fonts::subheadline(), &Theme::secondaryText))
-    , m_spinner(new ActivityIndicator(14))
+    , m_spinner(new Spinner(14))
     , m_refresh(new QPushButton(u"刷新"_s))
     , m_rows(new QVBoxLayout)
 {
     setObjectName(u"settings-plugins"_s);
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    auto *scroll = new QScrollArea(this);
-    scroll->setAccessibleName(u"Plugin 清单"_s);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    scroll->viewport()->setAutoFillBackground(false);
-    outer->addWidget(scroll);
-    auto *content = new QWidget;
-    scroll->setWidget(content);
-    // The scroll area makes the content opaque; the page shows the canvas through it.
-    content->setAutoFillBackground(false);
-    auto *layout = new QVBoxLayout(content);
-    layout->setContentsMargins(24, 24, 24, 24);
-    layout->setSpacing(0);
+    const ScrollingList list = scrollingList(u"Plugin 清单"_s, QMargins(24, 24, 24, 24), 0, this);
+    outer->addWidget(list.scroll);
+    QWidget *content = list.content;
+    QVBoxLayout *layout = list.column;
 
     auto *header = new QHBoxLayout;
     header->setContentsMargins(0, 0, 0, 18);

@@ -12,7 +12,7 @@ class QVBoxLayout;
 
 namespace nbd {
 
-class ActivityIndicator;
+class Spinner;
 class AppModel;
 class ThemedLabel;
 
@@ -34,14 +34,14 @@ class PluginSettingsTab : public QWidget
 public:
     explicit PluginSettingsTab(AppModel *appModel, QWidget *parent = nullptr);
 
-    ActivityIndicator *loadingIndicator() const { return m_spinner; }
+    Spinner *loadingIndicator() const { return m_spinner; }
 
 private:
     void rebuild();
 
     QPointer<AppModel> m_appModel;
     ThemedLabel *m_counts;
-    ActivityIndicator *m_spinner;
+    Spinner *m_spinner;
     QPushButton *m_refresh;
     QVBoxLayout *m_rows;
 };

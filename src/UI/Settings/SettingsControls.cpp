@@ -1,15 +1,15 @@
 #include "UI/Settings/SettingsControls.h"
 
 #include "UI/Shared/Icons.h"
-#include "UI/Shared/Motion.h"
+#include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollArea>
 #include <QTextLayout>
-#include <QVariantAnimation>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
@@ -25,6 +25,25 @@ QFont monospacedFont(int pixelSize, QFont::Weight weight)
     font.setPixelSize(pixelSize);
     font.setWeight(weight);
     return font;
+}
+
+ScrollingList scrollingList(const QString &accessibleName, QMargins margins, int spacing, QWidget *parent)
+{
+    auto *scroll = new QScrollArea(parent);
+    scroll->setAccessibleName(accessibleName);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    scroll->viewport()->setAutoFillBackground(false);
+    auto *content = new QWidget;
+    scroll->setWidget(content);
+    // The scroll area makes the content opaque; the page shows the canvas through it.
+    content->setAutoFillBackground(false);
+    auto *column = new QVBoxLayout(content);
+    column->setContentsMargins(margins);
+    column->setSpacing(spacing);
+    return {scroll, content, column};
 }
 
 // ---- ThemedLabel ----
@@ -67,60 +86,6 @@ void ThemedLabel::applyTone()
     m_applying = false;
 }
 
-// ---- ActivityIndicator ----
-
-ActivityIndicator::ActivityIndicator(int side, QWidget *parent)
-    : QWidget(parent)
-    , m_side(side)
-{
-    setFixedSize(side, side);
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-}
-
-bool ActivityIndicator::isAnimating() const
-{
-    return m_animation && m_animation->state() == QAbstractAnimation::Running;
-}
-
-void ActivityIndicator::showEvent(QShowEvent *event)
-{
-    QWidget::showEvent(event);
-    if (Motion::reduceMotion())
-        return;
-    if (!m_animation) {
-        m_animation = new QVariantAnimation(this);
-        m_animation->setStartValue(0.0);
-        m_animation->setEndValue(360.0);
-        m_animation->setDuration(1000);
-        m_animation->setLoopCount(-1);
-        connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant &v) {
-            m_angle = v.toReal();
-            update();
-        });
-    }
-    m_animation->start();
-}
-
-void ActivityIndicator::hideEvent(QHideEvent *event)
-{
-    if (m_animation)
-        m_animation->stop();
-    QWidget::hideEvent(event);
-}
-
-void ActivityIndicator::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const qreal pen = std::max(1.5, m_side / 8.0);
-    const QRectF r = QRectF(rect()).adjusted(pen, pen, -pen, -pen);
-    painter.setPen(QPen(Theme::quaternaryText(), pen));
-    painter.drawEllipse(r);
-    painter.setPen(QPen(Theme::secondaryText(), pen, Qt::SolidLine, Qt::RoundCap));
-    // Qt measures arcs in 1/16 degree, counter-clockwise from three o'clock.
-    painter.drawArc(r, int(-m_angle * 16), 100 * 16);
-}
-
 // ---- ProgressState ----
 
 ProgressState::ProgressState(const QString &label, QWidget *parent)
@@ -131,7 +96,7 @@ ProgressState::ProgressState(const QString &label, QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->setSpacing(8);
     layout->addStretch(1);
-    auto *spinner = new ActivityIndicator(20, this);
+    auto *spinner = new Spinner(20, this);
     layout->addWidget(spinner, 0, Qt::AlignHCenter);
     auto *text = new ThemedLabel(label, Fonts::body(), &Theme::secondaryText, this);
     text->setAlignment(Qt::AlignCenter);

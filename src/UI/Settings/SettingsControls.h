@@ -11,17 +11,27 @@
 #include <utility>
 #include <vector>
 
+class QScrollArea;
 class QVBoxLayout;
-class QVariantAnimation;
 
 namespace nbd {
 
 // The small building blocks the Settings pages share: labels that keep their theme colour
-// across appearance changes, the spinning activity indicator, the centred progress and
-// "nothing here" states, the grouped form boxes, cards and hairlines.
+// across appearance changes, the scrolling lists, the centred progress and "nothing here"
+// states, the grouped form boxes, cards and hairlines.
 
 // A monospaced font of the given pixel size.
 QFont monospacedFont(int pixelSize, QFont::Weight weight = QFont::Normal);
+
+// A page's scrolling list: no frame, the vertical bar always shown, the canvas showing through.
+// Its content is laid out in `column` with the margins and spacing given.
+struct ScrollingList
+{
+    QScrollArea *scroll;
+    QWidget *content;
+    QVBoxLayout *column;
+};
+ScrollingList scrollingList(const QString &accessibleName, QMargins margins, int spacing, QWidget *parent);
 
 // A plain-text label whose colour is read from the theme, so it follows the appearance.
 class ThemedLabel : public QLabel
@@ -43,27 +53,6 @@ private:
 
     Tone m_tone;
     bool m_applying = false;
-};
-
-// A small indeterminate spinner: an arc turning once a second while the indicator is shown.
-class ActivityIndicator : public QWidget
-{
-    Q_OBJECT
-public:
-    explicit ActivityIndicator(int side = 16, QWidget *parent = nullptr);
-
-    bool isAnimating() const;
-    QSize sizeHint() const override { return {m_side, m_side}; }
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-    void showEvent(QShowEvent *event) override;
-    void hideEvent(QHideEvent *event) override;
-
-private:
-    int m_side;
-    qreal m_angle = 0;
-    QVariantAnimation *m_animation = nullptr;
 };
 
 // A spinner above a label, centred in all the space it is given.

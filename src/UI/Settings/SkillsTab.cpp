@@ -113,28 +113,15 @@ void SkillsTab::showState()
         state = new ProgressState(u"加载技能…"_s, this);
         state->setObjectName(u"settings-skills-loading"_s);
     } else {
-        auto *scroll = new QScrollArea(this);
-        scroll->setObjectName(u"settings-skills-list"_s);
-        scroll->setAccessibleName(u"可用技能"_s);
-        scroll->setFrameShape(QFrame::NoFrame);
-        scroll->setWidgetResizable(true);
-        scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        scroll->viewport()->setAutoFillBackground(false);
-        auto *list = new QWidget;
-        auto *column = new QVBoxLayout(list);
-        column->setContentsMargins(14, 14, 14, 14);
-        column->setSpacing(8);
+        const ScrollingList list = scrollingList(u"可用技能"_s, QMargins(14, 14, 14, 14), 8, this);
+        list.scroll->setObjectName(u"settings-skills-list"_s);
         for (const SkillEntry &skill : m_skills) {
             QWidget *card = skillCard(skill);
-            card->setParent(list);
-            column->addWidget(card);
+            card->setParent(list.content);
+            list.column->addWidget(card);
         }
-        column->addStretch(1);
-        scroll->setWidget(list);
-        // The scroll area makes the content opaque; the page shows the canvas through it.
-        list->setAutoFillBackground(false);
-        state = scroll;
+        list.column->addStretch(1);
+        state = list.scroll;
     }
     m_stack->addWidget(state);
     m_stack->setCurrentWidget(state);

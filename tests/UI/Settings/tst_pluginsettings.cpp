@@ -2,6 +2,7 @@
 #include "SettingsTestSupport.h"
 #include "UI/Settings/PluginSettingsTab.h"
 #include "UI/Settings/SettingsControls.h"
+#include "UI/Shared/Spinner.h"
 
 #include <QLabel>
 #include <QPushButton>
