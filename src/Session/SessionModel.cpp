@@ -410,24 +410,33 @@ void SessionModel::publishItems()
     // Streaming touches the last rows of a long transcript: compare every row but copy only
     // the ones that differ, so a publish costs comparisons rather than allocations.
     const std::vector<TranscriptItem> &source = m_fold.items;
-    bool changed = false;
-    if (m_items.size() != source.size()) {
+    size_t changedFrom = std::min(m_items.size(), source.size());
+    const bool resized = m_items.size() != source.size();
+    if (resized) {
         if (m_items.empty()) {
             m_items = source;
+            m_itemsChangedFrom = 0;
+            ++m_itemsRevision;
             Q_EMIT itemsChanged();
             return;
         }
         m_items.resize(source.size());
-        changed = true;
     }
-    for (size_t i = 0; i < source.size(); ++i) {
+    for (size_t i = 0; i < changedFrom; ++i) {
         if (!(m_items[i] == source[i])) {
-            m_items[i] = source[i];
-            changed = true;
+            changedFrom = i;
+            break;
         }
     }
-    if (changed)
-        Q_EMIT itemsChanged();
+    for (size_t i = changedFrom; i < source.size(); ++i) {
+        if (!(m_items[i] == source[i]))
+            m_items[i] = source[i];
+    }
+    if (!resized && changedFrom == source.size())
+        return;
+    m_itemsChangedFrom = changedFrom;
+    ++m_itemsRevision;
+    Q_EMIT itemsChanged();
 }
 
 void SessionModel::publish(bool includeTranscript)

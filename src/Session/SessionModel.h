@@ -60,6 +60,11 @@ public:
     // ---- Observable fields ----------------------------------------------------------------
     const QString &sessionId() const { return m_sessionId; }
     const std::vector<TranscriptItem> &items() const { return m_items; }
+    // Counts the changes of items(); itemsChangedFrom() is the lowest position the latest one
+    // changed (items before it are as they were one revision earlier). Views that rebuild on
+    // every change keep what they made of the earlier items.
+    quint64 itemsRevision() const { return m_itemsRevision; }
+    size_t itemsChangedFrom() const { return m_itemsChangedFrom; }
     const std::vector<PendingUserMessage> &pendingMessages() const { return m_pendingMessages; }
     std::vector<PendingUserMessage> queuedMessages() const;
     std::vector<PendingUserMessage> steeringMessages() const;
@@ -192,6 +197,8 @@ private:
     const Timings m_timings;
 
     std::vector<TranscriptItem> m_items;
+    quint64 m_itemsRevision = 0;
+    size_t m_itemsChangedFrom = 0;
     std::vector<PendingUserMessage> m_pendingMessages;
     std::vector<JobView> m_jobs;
     QSet<QString> m_projectionKeys;

@@ -207,23 +207,25 @@ void TestSessionModel::publishingByEventType()
 
 void TestSessionModel::threeDeltasMakeOneCoalescedPublish()
 {
+    m_sim->append(kSession, events::userMessage(u"first"_s, u"t"_s));
     m_sim->append(kSession, events::turnStart(1));
     m_sim->append(kSession, events::stepStart(1, 1));
     m_sim->append(kSession, events::blockStart(1, 1, 0));
     auto model = loadedModel();
     QSignalSpy published(model.get(), &SessionModel::transcriptRevisionChanged);
+    const quint64 itemsRevision = model->itemsRevision();
 
-    model->applyLive(eventOf(events::textDelta(1, 1, 0, u"a"_s).with(u"seq"_s, JSONValue(4)).with(u"time"_s, JSONValue(0.0))),
+    model->applyLive(eventOf(events::textDelta(1, 1, 0, u"a"_s).with(u"seq"_s, JSONValue(5)).with(u"time"_s, JSONValue(0.0))),
                      std::nullopt);
     const int firstRemaining = model->transcriptPublishRemainingMs();
     QVERIFY(firstRemaining >= 0);
     QTest::qWait(10);
-    model->applyLive(eventOf(events::textDelta(1, 1, 0, u"b"_s).with(u"seq"_s, JSONValue(5)).with(u"time"_s, JSONValue(0.0))),
+    model->applyLive(eventOf(events::textDelta(1, 1, 0, u"b"_s).with(u"seq"_s, JSONValue(6)).with(u"time"_s, JSONValue(0.0))),
                      std::nullopt);
     // Not restarted: the window keeps the time the first delta gave it.
     QVERIFY2(model->transcriptPublishRemainingMs() < firstRemaining, "a later delta extended the window");
     QTest::qWait(10);
-    model->applyLive(eventOf(events::textDelta(1, 1, 0, u"c"_s).with(u"seq"_s, JSONValue(6)).with(u"time"_s, JSONValue(0.0))),
+    model->applyLive(eventOf(events::textDelta(1, 1, 0, u"c"_s).with(u"seq"_s, JSONValue(7)).with(u"time"_s, JSONValue(0.0))),
                      std::nullopt);
     QCOMPARE(published.count(), 0);
     QCOMPARE(lastBlockText(*model), QString());
@@ -231,6 +233,10 @@ void TestSessionModel::threeDeltasMakeOneCoalescedPublish()
     QVERIFY(published.wait(2000));
     QCOMPARE(published.count(), 1);
     QCOMPARE(lastBlockText(*model), u"abc"_s);
+    // One change, from the turn on: the message before it is as it was.
+    QCOMPARE(model->itemsRevision(), itemsRevision + 1);
+    QCOMPARE(model->items().size(), size_t(2));
+    QCOMPARE(model->itemsChangedFrom(), size_t(1));
     QTest::qWait(150);
     QCOMPARE(published.count(), 1);
     QVERIFY(!model->isTranscriptPublishScheduled());

@@ -104,6 +104,9 @@ void ConversationTranscript::setSession(std::shared_ptr<SessionModel> session)
     m_connections.clear();
     m_session = std::move(session);
     m_list->setSessionId(m_session ? m_session->sessionId() : QString());
+    m_rows.clear();
+    m_rowsRevision.reset();
+    m_head.reset();
     if (!m_session) {
         m_list->setEntries({});
         return;
@@ -142,11 +145,17 @@ void ConversationTranscript::setSession(std::shared_ptr<SessionModel> session)
 
 std::vector<TranscriptEntry> ConversationTranscript::entriesFor(const SessionModel &session)
 {
-    std::vector<TranscriptRenderRow> rows = TranscriptRenderRow::make(session.items());
+    return entriesOf(session, TranscriptRenderRow::make(session.items()), 0, true);
+}
+
+std::vector<TranscriptEntry> ConversationTranscript::entriesOf(const SessionModel &session,
+                                                               const std::vector<TranscriptRenderRow> &rows, size_t fromRow,
+                                                               bool withHead)
+{
     const std::vector<PendingUserMessage> steering = session.steeringMessages();
     std::vector<TranscriptEntry> entries;
-    entries.reserve(rows.size() + steering.size() + 4);
-    if (session.hasMoreHistory()) {
+    entries.reserve(rows.size() - std::min(fromRow, rows.size()) + steering.size() + 4);
+    if (withHead && session.hasMoreHistory()) {
         TranscriptEntry e;
         e.kind = TranscriptEntry::Kind::LoadOlder;
         e.key = u"load-older"_s;
@@ -154,13 +163,14 @@ std::vector<TranscriptEntry> ConversationTranscript::entriesFor(const SessionMod
         entries.push_back(std::move(e));
     }
     const bool running = session.running();
-    for (TranscriptRenderRow &row : rows) {
+    for (size_t i = fromRow; i < rows.size(); ++i) {
+        const TranscriptRenderRow &row = rows[i];
         TranscriptEntry e;
         e.kind = TranscriptEntry::Kind::Row;
         e.key = row.id;
         e.topPadding = row.leadingSpacing;
         e.showCursor = running && row.isStreamingEndpoint;
-        e.row = std::move(row);
+        e.row = row;
         entries.push_back(std::move(e));
     }
     if (running) {
@@ -197,8 +207,27 @@ void ConversationTranscript::rebuild()
 {
     if (!m_session)
         return;
+    const SessionModel &session = *m_session;
     m_list->setFollowing(m_follow.following());
-    m_list->setEntries(entriesFor(*m_session));
+    // Items before the first one the latest change touched are as they were when the rows
+    // were last made, if no change came in between.
+    size_t unchangedItems = 0;
+    if (m_rowsRevision && session.itemsRevision() == *m_rowsRevision)
+        unchangedItems = session.items().size();
+    else if (m_rowsRevision && session.itemsRevision() == *m_rowsRevision + 1)
+        unchangedItems = session.itemsChangedFrom();
+    const size_t firstRow = m_rows.update(session.items(), unchangedItems);
+    m_rowsRevision = session.itemsRevision();
+
+    // The entries before the rows, and each row's cursor, depend on these.
+    const Head head{session.hasMoreHistory(), session.isLoadingOlder(), session.running()};
+    if (m_head == head) {
+        const size_t keep = (head.loadOlder ? 1 : 0) + firstRow;
+        m_list->replaceEntriesFrom(keep, entriesOf(session, m_rows.rows(), firstRow, false));
+    } else {
+        m_list->setEntries(entriesOf(session, m_rows.rows(), 0, true));
+        m_head = head;
+    }
 }
 
 void ConversationTranscript::apply(TranscriptFollowState::Scroll scroll)

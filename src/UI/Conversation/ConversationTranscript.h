@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 namespace nbd {
 
@@ -45,6 +46,9 @@ protected:
 
 private:
     void rebuild();
+    // The entries from the row `fromRow` on; with the head, the entries before the rows too.
+    static std::vector<TranscriptEntry> entriesOf(const SessionModel &session, const std::vector<TranscriptRenderRow> &rows,
+                                                  size_t fromRow, bool withHead);
     void apply(TranscriptFollowState::Scroll scroll);
     void updateBackButton();
     void placeBackButton();
@@ -56,6 +60,16 @@ private:
     TranscriptListView *m_list;
     BackToLatestButton *m_back;
     TranscriptFollowState m_follow;
+    TranscriptRowCache m_rows;
+    std::optional<quint64> m_rowsRevision;
+    struct Head
+    {
+        bool loadOlder = false;
+        bool loadingOlder = false;
+        bool running = false;
+        bool operator==(const Head &) const = default;
+    };
+    std::optional<Head> m_head; // as the list's entries were last made
     qsizetype m_steeringCount = 0;
     bool m_running = false;
 };

@@ -143,7 +143,7 @@ class StreamingText : public QWidget
 {
     Q_OBJECT
 public:
-    static constexpr qsizetype kChunkLength = 2000;
+    static constexpr qsizetype kChunkLength = 500;
 
     explicit StreamingText(const QString &text, QWidget *parent = nullptr);
     void setText(const QString &text);

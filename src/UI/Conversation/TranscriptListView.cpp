@@ -93,6 +93,7 @@ void TranscriptListView::setSessionId(const QString &sessionId)
         destroyView(key);
     m_entries.clear();
     m_placed.clear();
+    m_topsDirtyFrom = 0;
     m_index.clear();
     m_tops.clear();
     m_heights.clear();
@@ -102,47 +103,59 @@ void TranscriptListView::setSessionId(const QString &sessionId)
     m_scrollY = 0;
 }
 
-void TranscriptListView::setEntries(std::vector<TranscriptEntry> entries)
+void TranscriptListView::setEntries(std::vector<TranscriptEntry> entries) { replaceEntriesFrom(0, std::move(entries)); }
+
+void TranscriptListView::replaceEntriesFrom(size_t keep, std::vector<TranscriptEntry> tail)
 {
     captureAnchor();
+    keep = std::min(keep, m_entries.size());
+    const size_t count = keep + tail.size();
     // Duplicate keys: later ones get internal keys, so the first stays the scroll target.
     // While text streams the keys stand where they stood, and the index is kept.
-    bool sameKeys = entries.size() == m_entries.size();
-    for (size_t i = 0; sameKeys && i < entries.size(); ++i)
-        sameKeys = entries[i].key == m_entries[i].key;
+    bool sameKeys = count == m_entries.size();
+    for (size_t i = 0; sameKeys && i < tail.size(); ++i)
+        sameKeys = tail[i].key == m_entries[keep + i].key;
     QHash<QString, qsizetype> index;
-    if (sameKeys)
-        index = m_index;
-    else
-        index.reserve(qsizetype(entries.size()));
-    for (qsizetype i = 0; !sameKeys && i < qsizetype(entries.size()); ++i) {
-        TranscriptEntry &entry = entries[size_t(i)];
-        if (index.contains(entry.key)) {
-            int n = 1;
-            QString internal;
-            do {
-                internal = entry.key + u'\x1f' + QString::number(n++);
-            } while (index.contains(internal));
-            entry.key = internal;
+    if (!sameKeys) {
+        if (keep > 0) {
+            // The kept entries keep their keys; the replaced ones give theirs up.
+            index = m_index;
+            for (size_t i = keep; i < m_entries.size(); ++i) {
+                if (auto it = index.constFind(m_entries[i].key); it != index.constEnd() && size_t(*it) == i)
+                    index.erase(it);
+            }
         }
-        index.insert(entry.key, i);
+        index.reserve(qsizetype(count));
+        for (size_t i = 0; i < tail.size(); ++i) {
+            TranscriptEntry &entry = tail[i];
+            if (index.contains(entry.key)) {
+                int n = 1;
+                QString internal;
+                do {
+                    internal = entry.key + u'\x1f' + QString::number(n++);
+                } while (index.contains(internal));
+                entry.key = internal;
+            }
+            index.insert(entry.key, qsizetype(keep + i));
+        }
     }
 
     m_lastTouched.clear();
-    const bool samePositions = entries.size() == m_entries.size();
-    std::vector<int> estimates(entries.size(), -1);
-    for (qsizetype i = 0; i < qsizetype(entries.size()); ++i) {
-        const TranscriptEntry &entry = entries[size_t(i)];
+    const bool samePositions = count == m_entries.size();
+    std::vector<int> estimates(tail.size(), -1);
+    for (size_t t = 0; t < tail.size(); ++t) {
+        const TranscriptEntry &entry = tail[t];
+        const size_t i = keep + t;
         const TranscriptEntry *old = nullptr;
-        if (samePositions && m_entries[size_t(i)].key == entry.key) {
-            old = &m_entries[size_t(i)];
+        if (samePositions && m_entries[i].key == entry.key) {
+            old = &m_entries[i];
         } else if (auto it = m_index.constFind(entry.key); it != m_index.constEnd()) {
             old = &m_entries[size_t(*it)];
         }
         if (old && *old == entry) {
             const size_t at = size_t(old - m_entries.data());
             if (at < m_placed.size())
-                estimates[size_t(i)] = m_placed[at];
+                estimates[t] = m_placed[at];
             continue;
         }
         m_heights.remove(entry.key);
@@ -155,22 +168,27 @@ void TranscriptListView::setEntries(std::vector<TranscriptEntry> entries)
             }
         }
     }
+    const QHash<QString, qsizetype> &finalIndex = sameKeys ? m_index : index;
     // Widgets of entries that are gone.
     for (const QString &key : m_views.keys()) {
-        if (!index.contains(key))
+        if (!finalIndex.contains(key))
             destroyView(key);
     }
-    if (m_heights.size() > qsizetype(entries.size()) * 2) {
+    if (m_heights.size() > qsizetype(count) * 2) {
         QHash<QString, int> kept;
         for (auto it = m_heights.constBegin(); it != m_heights.constEnd(); ++it) {
-            if (index.contains(it.key()))
+            if (finalIndex.contains(it.key()))
                 kept.insert(it.key(), it.value());
         }
         m_heights = std::move(kept);
     }
-    m_entries = std::move(entries);
-    m_placed = std::move(estimates);
-    m_index = std::move(index);
+    m_entries.resize(keep);
+    m_entries.insert(m_entries.end(), std::make_move_iterator(tail.begin()), std::make_move_iterator(tail.end()));
+    m_placed.resize(count, -1);
+    std::copy(estimates.begin(), estimates.end(), m_placed.begin() + qsizetype(keep));
+    m_topsDirtyFrom = std::min(m_topsDirtyFrom, keep);
+    if (!sameKeys)
+        m_index = std::move(index);
     relayout(m_following ? Mode::Bottom : Mode::Anchor);
 }
 
@@ -223,8 +241,10 @@ int TranscriptListView::estimateHeight(const TranscriptEntry &entry, int width, 
 int TranscriptListView::heightOf(qsizetype index) const
 {
     const TranscriptEntry &entry = m_entries[size_t(index)];
-    if (m_placed.size() != m_entries.size())
+    if (m_placed.size() != m_entries.size()) {
         m_placed.assign(m_entries.size(), -1);
+        m_topsDirtyFrom = 0;
+    }
     int &placed = m_placed[size_t(index)];
     if (placed >= 0)
         return placed;
@@ -236,19 +256,28 @@ int TranscriptListView::heightOf(qsizetype index) const
 void TranscriptListView::forgetPlacedHeight(const QString &key)
 {
     m_heights.remove(key);
-    if (auto at = m_index.constFind(key); at != m_index.constEnd() && size_t(*at) < m_placed.size())
+    if (auto at = m_index.constFind(key); at != m_index.constEnd() && size_t(*at) < m_placed.size()) {
         m_placed[size_t(*at)] = -1;
+        m_topsDirtyFrom = std::min(m_topsDirtyFrom, size_t(*at));
+    }
 }
 
 void TranscriptListView::computeTops()
 {
-    m_tops.resize(m_entries.size() + 1);
-    qint64 y = kVerticalPadding;
-    for (size_t i = 0; i < m_entries.size(); ++i) {
+    // Only the tops from the first entry whose place or height changed are summed again.
+    const size_t count = m_entries.size();
+    size_t from = std::min(m_topsDirtyFrom, count);
+    if (m_tops.size() != count + 1) {
+        from = std::min(from, m_tops.empty() ? size_t(0) : m_tops.size() - 1);
+        m_tops.resize(count + 1);
+    }
+    qint64 y = from == 0 ? qint64(kVerticalPadding) : m_tops[from];
+    for (size_t i = from; i < count; ++i) {
         m_tops[i] = y;
         y += m_entries[i].topPadding + heightOf(qsizetype(i));
     }
-    m_tops[m_entries.size()] = y;
+    m_tops[count] = y;
+    m_topsDirtyFrom = count;
     m_contentHeight = int(std::min<qint64>(y + kVerticalPadding + m_bottomInset, std::numeric_limits<int>::max() / 2));
 }
 
@@ -275,6 +304,7 @@ void TranscriptListView::relayout(Mode mode)
     if (m_columnWidth != m_measuredWidth) {
         m_heights.clear();
         m_placed.assign(m_entries.size(), -1);
+        m_topsDirtyFrom = 0;
         m_measuredWidth = m_columnWidth;
     }
     std::optional<Anchor> anchor = std::move(m_anchor);
@@ -329,8 +359,10 @@ void TranscriptListView::relayout(Mode mode)
             const int estimate = heightOf(i);
             const int measured = view ? std::max(0, view->measure(m_columnWidth)) : kAnchorHeight;
             m_heights.insert(entry.key, measured);
-            if (size_t(i) < m_placed.size())
+            if (size_t(i) < m_placed.size() && m_placed[size_t(i)] != measured) {
                 m_placed[size_t(i)] = measured;
+                m_topsDirtyFrom = std::min(m_topsDirtyFrom, size_t(i));
+            }
             changed = changed || measured != estimate;
         }
         if (!changed)

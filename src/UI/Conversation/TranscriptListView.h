@@ -77,6 +77,9 @@ public:
     // Replaces the entries; only entries whose value changed are updated. Duplicate keys get
     // internal keys; the first keeps the key as its scroll target.
     void setEntries(std::vector<TranscriptEntry> entries);
+    // Keeps the first `keep` entries, which the caller knows are unchanged, and replaces the
+    // rest with `tail`: a publish while text streams compares and moves only the newest rows.
+    void replaceEntriesFrom(size_t keep, std::vector<TranscriptEntry> tail);
     const std::vector<TranscriptEntry> &entries() const { return m_entries; }
     // The keys of live widgets the last setEntries() updated.
     const QStringList &lastTouchedKeys() const { return m_lastTouched; }
@@ -145,6 +148,7 @@ private:
     std::vector<TranscriptEntry> m_entries;
     QHash<QString, qsizetype> m_index; // internal key -> position
     std::vector<qint64> m_tops;        // top of each entry's padding, in content coordinates
+    mutable size_t m_topsDirtyFrom = 0; // the first entry whose top may be out of date
     QHash<QString, int> m_heights;     // measured heights for the current column width
     // The height each entry is placed with (measured, else estimated), by position; -1 when
     // not known yet. Kept for entries that did not change: a publish places every entry, and

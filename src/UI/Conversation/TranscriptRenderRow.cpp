@@ -41,73 +41,143 @@ QString TranscriptRenderRow::blockId(qint64 turn, qint64 step, qint64 index)
     return id;
 }
 
-std::vector<TranscriptRenderRow> TranscriptRenderRow::make(const std::vector<TranscriptItem> &items)
+namespace {
+
+struct Keyed
 {
-    if (items.empty())
-        return {};
+    qint64 seq;
+    std::optional<qint64> turn;
+    qint64 order;
+    TranscriptRenderRow row;
+};
 
-    std::optional<qint64> lastTurn;
+bool before(const Keyed &a, const Keyed &b) { return a.seq != b.seq ? a.seq < b.seq : a.order < b.order; }
+
+std::optional<qint64> newestTurn(const std::vector<TranscriptItem> &items)
+{
     for (auto it = items.rbegin(); it != items.rend(); ++it) {
-        if (const auto *turn = std::get_if<TurnItem>(&*it)) {
-            lastTurn = turn->turn;
-            break;
-        }
+        if (const auto *turn = std::get_if<TurnItem>(&*it))
+            return turn->turn;
     }
+    return std::nullopt;
+}
 
-    struct Keyed
-    {
-        qint64 seq;
-        std::optional<qint64> turn;
-        qint64 order;
-        TranscriptRenderRow row;
-    };
-    std::vector<Keyed> keyed;
-    keyed.reserve(items.size() * 2);
-    qint64 order = 0;
-
-    for (const TranscriptItem &item : items) {
-        if (const auto *user = std::get_if<UserMessageItem>(&item)) {
-            if (user->sourceKind != u"user")
-                continue;
-            keyed.push_back({user->seq, std::nullopt, order++,
-                             TranscriptRenderRow{kUserPrefix.toString() + user->id, *user, 16, false}});
-        } else if (const auto *notice = std::get_if<NoticeItem>(&item)) {
-            keyed.push_back({notice->seq, std::nullopt, order++,
-                             TranscriptRenderRow{u"notice-"_s + notice->id, *notice, 16, false}});
-        } else if (const auto *turn = std::get_if<TurnItem>(&item)) {
-            // An empty last step means no endpoint, even when earlier steps have blocks.
-            std::optional<QString> endpoint;
-            if (!turn->steps.empty() && !turn->steps.back().blocks.empty())
-                endpoint = blockId(turn->turn, turn->steps.back().step, turn->steps.back().blocks.back().index);
-            const bool newest = lastTurn && *lastTurn == turn->turn;
-            for (const StepItem &step : turn->steps) {
-                for (const BlockItem &block : step.blocks) {
-                    QString id = blockId(turn->turn, step.step, block.index);
-                    const bool isEndpoint = newest && endpoint && id == *endpoint;
-                    keyed.push_back({block.seq, turn->turn, order++,
-                                     TranscriptRenderRow{std::move(id), block, 16, isEndpoint}});
-                }
+// The rows of one item, unsorted, their spacing not set yet.
+void appendRows(const TranscriptItem &item, const std::optional<qint64> &lastTurn, qint64 &order, std::vector<Keyed> &keyed)
+{
+    using Row = TranscriptRenderRow;
+    if (const auto *user = std::get_if<UserMessageItem>(&item)) {
+        if (user->sourceKind != u"user")
+            return;
+        keyed.push_back({user->seq, std::nullopt, order++, Row{Row::kUserPrefix.toString() + user->id, *user, 16, false}});
+    } else if (const auto *notice = std::get_if<NoticeItem>(&item)) {
+        keyed.push_back({notice->seq, std::nullopt, order++, Row{u"notice-"_s + notice->id, *notice, 16, false}});
+    } else if (const auto *turn = std::get_if<TurnItem>(&item)) {
+        // An empty last step means no endpoint, even when earlier steps have blocks.
+        std::optional<QString> endpoint;
+        if (!turn->steps.empty() && !turn->steps.back().blocks.empty())
+            endpoint = Row::blockId(turn->turn, turn->steps.back().step, turn->steps.back().blocks.back().index);
+        const bool newest = lastTurn && *lastTurn == turn->turn;
+        for (const StepItem &step : turn->steps) {
+            for (const BlockItem &block : step.blocks) {
+                QString id = Row::blockId(turn->turn, step.step, block.index);
+                const bool isEndpoint = newest && endpoint && id == *endpoint;
+                keyed.push_back({block.seq, turn->turn, order++, Row{std::move(id), block, 16, isEndpoint}});
             }
         }
     }
+}
 
-    const auto before = [](const Keyed &a, const Keyed &b) {
-        return a.seq != b.seq ? a.seq < b.seq : a.order < b.order;
-    };
-    // Items nearly always come in event order already.
-    if (!std::is_sorted(keyed.begin(), keyed.end(), before))
-        std::sort(keyed.begin(), keyed.end(), before);
-
-    std::vector<TranscriptRenderRow> rows;
-    rows.reserve(keyed.size());
-    std::optional<qint64> previousTurn;
+// Sets each row's spacing from the row before it: blocks that continue a turn get 12.
+void setSpacing(std::vector<Keyed> &keyed, std::optional<qint64> previousTurn)
+{
     for (Keyed &k : keyed) {
         const bool continuesTurn = k.turn && previousTurn && *k.turn == *previousTurn;
         k.row.leadingSpacing = continuesTurn ? 12 : 16;
         previousTurn = k.turn;
-        rows.push_back(std::move(k.row));
     }
-    return rows;
+}
+
+} // namespace
+
+std::vector<TranscriptRenderRow> TranscriptRenderRow::make(const std::vector<TranscriptItem> &items)
+{
+    TranscriptRowCache cache;
+    cache.update(items, 0);
+    return cache.rows();
+}
+
+void TranscriptRowCache::clear()
+{
+    m_rows.clear();
+    m_places.clear();
+    m_firstRowOfItem.clear();
+    m_lastTurn.reset();
+    m_inItemOrder = false;
+}
+
+size_t TranscriptRowCache::rebuildAll(const std::vector<TranscriptItem> &items)
+{
+    clear();
+    m_lastTurn = newestTurn(items);
+    std::vector<Keyed> keyed;
+    keyed.reserve(items.size() * 2);
+    m_firstRowOfItem.reserve(items.size());
+    qint64 order = 0;
+    for (const TranscriptItem &item : items) {
+        m_firstRowOfItem.push_back(keyed.size());
+        appendRows(item, m_lastTurn, order, keyed);
+    }
+    // Items nearly always come in event order already.
+    m_inItemOrder = std::is_sorted(keyed.begin(), keyed.end(), before);
+    if (!m_inItemOrder) {
+        std::sort(keyed.begin(), keyed.end(), before);
+        m_firstRowOfItem.clear();
+    }
+    setSpacing(keyed, std::nullopt);
+    m_rows.reserve(keyed.size());
+    m_places.reserve(keyed.size());
+    for (Keyed &k : keyed) {
+        m_places.push_back({k.seq, k.turn, k.order});
+        m_rows.push_back(std::move(k.row));
+    }
+    return 0;
+}
+
+size_t TranscriptRowCache::update(const std::vector<TranscriptItem> &items, size_t unchangedBefore)
+{
+    // The rows of the unchanged items can be kept when they stood in item order and the newest
+    // turn (which marks the streaming endpoint) is the same one.
+    const size_t keptItems = std::min({unchangedBefore, items.size(), m_firstRowOfItem.size()});
+    if (!m_inItemOrder || keptItems == 0 || newestTurn(items) != m_lastTurn)
+        return rebuildAll(items);
+
+    const size_t keptRows = keptItems < m_firstRowOfItem.size() ? m_firstRowOfItem[keptItems] : m_rows.size();
+    qint64 order = keptRows == 0 ? 0 : m_places[keptRows - 1].order + 1;
+    std::vector<Keyed> keyed;
+    std::vector<size_t> firstRows;
+    for (size_t i = keptItems; i < items.size(); ++i) {
+        firstRows.push_back(keptRows + keyed.size());
+        appendRows(items[i], m_lastTurn, order, keyed);
+    }
+    // The new rows must sort after every kept row, and among themselves in item order, or
+    // the whole order is made again.
+    const bool inOrder = std::is_sorted(keyed.begin(), keyed.end(), before)
+        && (keyed.empty() || keptRows == 0
+            || before(Keyed{m_places[keptRows - 1].seq, {}, m_places[keptRows - 1].order, {}}, keyed.front()));
+    if (!inOrder)
+        return rebuildAll(items);
+
+    setSpacing(keyed, keptRows == 0 ? std::nullopt : m_places[keptRows - 1].turn);
+    m_rows.resize(keptRows);
+    m_places.resize(keptRows);
+    m_firstRowOfItem.resize(keptItems);
+    m_firstRowOfItem.insert(m_firstRowOfItem.end(), firstRows.begin(), firstRows.end());
+    for (Keyed &k : keyed) {
+        m_places.push_back({k.seq, k.turn, k.order});
+        m_rows.push_back(std::move(k.row));
+    }
+    return keptRows;
 }
 
 } // namespace nbd

@@ -34,4 +34,34 @@ struct TranscriptRenderRow
     bool operator==(const TranscriptRenderRow &) const = default;
 };
 
+// The rows of one session kept across publishes. While text streams only the newest items
+// change: their rows are made again and the rows of the items before them are kept, so a
+// publish costs the changed rows rather than the whole transcript. The rows always equal
+// TranscriptRenderRow::make() of the same items.
+class TranscriptRowCache
+{
+public:
+    // Makes the rows of `items`, whose positions before `unchangedBefore` hold the items the
+    // previous update saw. Returns the position of the first row that may differ from the
+    // previous rows.
+    size_t update(const std::vector<TranscriptItem> &items, size_t unchangedBefore);
+    void clear();
+    const std::vector<TranscriptRenderRow> &rows() const { return m_rows; }
+
+private:
+    struct Place
+    {
+        qint64 seq;
+        std::optional<qint64> turn;
+        qint64 order;
+    };
+    size_t rebuildAll(const std::vector<TranscriptItem> &items);
+
+    std::vector<TranscriptRenderRow> m_rows;
+    std::vector<Place> m_places;          // by row
+    std::vector<size_t> m_firstRowOfItem; // by item; valid only while the rows are in item order
+    std::optional<qint64> m_lastTurn;
+    bool m_inItemOrder = false;
+};
+
 } // namespace nbd

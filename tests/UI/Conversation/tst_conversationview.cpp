@@ -798,6 +798,14 @@ void tst_ConversationView::reasoningAndNoticeRows()
 void tst_ConversationView::streamedTurnFromTheHostShowsLive()
 {
     m_harness->world.addSession(session(u"live"_s, 1000));
+    // More history than the first page: the load-older button heads the transcript.
+    for (qint64 turn = 1; turn <= 30; ++turn) {
+        m_harness->world.appendEvent(u"live"_s, events::userMessage(u"m"_s + QString::number(turn), u"earlier"_s));
+        m_harness->world.appendEvent(u"live"_s, events::turnStart(turn));
+        m_harness->world.appendEvent(u"live"_s, events::stepStart(turn, 1));
+        m_harness->world.appendEvent(u"live"_s, events::assistantMessage(turn, 1, u"answer "_s + QString::number(turn)));
+        m_harness->world.appendEvent(u"live"_s, events::turnEnd(turn));
+    }
     sim::SimWorld::AgentScript script;
     sim::SimWorld::AgentStep thinking;
     thinking.kind = sim::SimWorld::AgentStep::Kind::Reasoning;
@@ -819,6 +827,24 @@ void tst_ConversationView::streamedTurnFromTheHostShowsLive()
     makeView();
     connectAndSelect(u"live"_s);
     m_harness->waitForStreams();
+    SessionModel *model = m_view->shownSession().get();
+    QVERIFY(model->hasMoreHistory());
+    TranscriptListView *list = m_view->transcript()->list();
+    // After every publish the list holds what the session's items make from scratch, though
+    // it keeps the rows that did not change.
+    int publishes = 0;
+    QStringList mismatches;
+    QObject watch;
+    connect(model, &SessionModel::transcriptRevisionChanged, &watch, [&] {
+        ++publishes;
+        const std::vector<TranscriptEntry> fresh = ConversationTranscript::entriesFor(*model);
+        if (list->entries() != fresh) {
+            QStringList keys;
+            for (const TranscriptEntry &entry : list->entries())
+                keys << entry.key;
+            mismatches << keys.join(u' ');
+        }
+    });
 
     // The composer sends; the host streams a turn that shows up row by row.
     auto *field = m_view->dock()->composer()->findChild<QPlainTextEdit *>(u"composer-prompt"_s);
@@ -831,7 +857,6 @@ void tst_ConversationView::streamedTurnFromTheHostShowsLive()
     const JSONValue *content = m_harness->world.prompts().front().find(u"content");
     QVERIFY(content && content->size() == 1);
     QCOMPARE(content->elements()[0].find(u"text")->string(), u"list files"_s);
-    TranscriptListView *list = m_view->transcript()->list();
     QTRY_VERIFY_WITH_TIMEOUT(m_view->shownSession()->running(), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(list->viewFor(u"deep-diving-status"_s) != nullptr, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(!m_harness->world.isRunActive(u"live"_s), 20000);
@@ -840,7 +865,9 @@ void tst_ConversationView::streamedTurnFromTheHostShowsLive()
     for (const TranscriptEntry &entry : list->entries())
         if (entry.row)
             kinds << (entry.row->user() ? u"user"_s : entry.row->notice() ? u"notice"_s : entry.row->block()->kind == BlockKind::text ? u"text"_s : entry.row->block()->kind == BlockKind::reasoning ? u"reasoning"_s : u"tool"_s);
-    QCOMPARE(kinds, (QStringList{u"user"_s, u"reasoning"_s, u"tool"_s, u"text"_s}));
+    QCOMPARE(kinds.mid(kinds.size() - 4), (QStringList{u"user"_s, u"reasoning"_s, u"tool"_s, u"text"_s}));
+    QVERIFY(publishes > 4);
+    QCOMPARE(mismatches, QStringList());
     // Finished: no cursor anywhere, the text is final, at the end of the view.
     QTRY_VERIFY(list->viewFor(list->entries()[list->entries().size() - 2].key));
     auto *last = qobject_cast<TranscriptRenderRowView *>(list->viewFor(list->entries()[list->entries().size() - 2].key));

@@ -106,6 +106,7 @@ private Q_SLOTS:
     void userIdsCannotCollideWithOtherRows();
     void blockIds_data();
     void blockIds();
+    void keptRowsEqualAFreshBuild();
 
     void followRules();
     void nearBottom_data();
@@ -430,6 +431,66 @@ void tst_TranscriptRows::blockIds()
     QFETCH(qint64, index);
     QFETCH(QString, id);
     QCOMPARE(TranscriptRenderRow::blockId(turn, step, index), id);
+}
+
+// A session changing the way a live one does, publish after publish: the rows kept from the
+// previous publish plus the rows made again always equal the rows made from scratch.
+void tst_TranscriptRows::keptRowsEqualAFreshBuild()
+{
+    std::vector<TranscriptItem> items{user(u"a"_s, 1), turn(1, {step(1, {block(0, 2), block(1, 3)})}), notice(u"n"_s, 4),
+                                      user(u"b"_s, 5), turn(2, {step(1, {block(0, 6)})})};
+    TranscriptRowCache cache;
+    std::vector<TranscriptItem> seen;
+    auto publish = [&](const char *what) {
+        // What the session model reports: the first position that differs from before.
+        size_t from = std::min(seen.size(), items.size());
+        for (size_t i = 0; i < from; ++i) {
+            if (!(seen[i] == items[i])) {
+                from = i;
+                break;
+            }
+        }
+        const size_t firstRow = cache.update(items, from);
+        const auto fresh = TranscriptRenderRow::make(items);
+        QVERIFY2(cache.rows() == fresh, what);
+        QVERIFY2(firstRow <= fresh.size(), what);
+        seen = items;
+    };
+    auto lastTurn = [&]() -> TurnItem & { return std::get<TurnItem>(items.back()); };
+
+    publish("first");
+    lastTurn().steps[0].blocks[0].text += u" more"_s;
+    publish("a delta in the streaming block");
+    publish("nothing changed");
+    lastTurn().steps[0].blocks.push_back(block(1, 7, BlockKind::toolCall));
+    publish("a new block in the same step");
+    lastTurn().steps.push_back(step(2, {}));
+    publish("an empty new step: the endpoint goes");
+    lastTurn().steps[1].blocks.push_back(block(0, 8));
+    publish("its first block");
+    items.push_back(notice(u"late"_s, 9));
+    publish("a notice after the turn");
+    std::get<TurnItem>(items[4]).steps[1].blocks[0].text += u"!"_s;
+    publish("a delta in a turn that is not the last item");
+    items.push_back(user(u"c"_s, 10));
+    items.push_back(turn(3, {step(1, {block(0, 11)})}));
+    publish("a new turn takes the endpoint");
+    items.push_back(user(u"early"_s, 3));
+    publish("a message numbered before earlier rows sorts into place");
+    std::get<TurnItem>(items[7]).steps[0].blocks[0].text += u"?"_s;
+    publish("a delta while the rows are out of item order");
+    items.erase(items.begin() + 7, items.end());
+    publish("items gone from the end");
+    items.erase(items.begin());
+    publish("the first item gone");
+    items.clear();
+    publish("everything gone");
+    items.push_back(turn(1, {step(1, {block(0, 1)})}));
+    publish("a new start");
+    items.push_back(turn(1, {step(2, {block(0, 2)})}));
+    publish("a second item of the same turn continues it");
+    std::get<TurnItem>(items[1]).steps[0].blocks[0].text += u"."_s;
+    publish("a delta in it");
 }
 
 QTEST_GUILESS_MAIN(tst_TranscriptRows)
