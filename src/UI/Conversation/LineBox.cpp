@@ -9,7 +9,9 @@
 #include <QTextBlock>
 #include <QTextLayout>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -66,7 +68,32 @@ void LineBox::setLines(const QStringList &lines)
 {
     m_lines = lines;
     setPlainText(lines.join(u'\n'));
+    measureLines();
     updateGeometry();
+}
+
+// A line with characters the box's font lacks is drawn partly in a fallback font (Chinese in a
+// Latin monospaced font, say), whose lines can be taller: such lines are laid out to learn their
+// height, so none is cut off at the bottom. Past a number of them, the tallest seen stands in.
+void LineBox::measureLines()
+{
+    constexpr int kMeasuredLines = 1000;
+    const int base = lineHeight();
+    int measured = 0;
+    int tallest = base;
+    m_extraHeight = 0;
+    for (const QString &line : std::as_const(m_lines)) {
+        const bool plain = std::all_of(line.cbegin(), line.cend(), [](QChar c) { return c.unicode() < 0x80; });
+        if (plain)
+            continue;
+        int height = tallest;
+        if (measured < kMeasuredLines) {
+            ++measured;
+            height = lineHeight(line);
+            tallest = std::max(tallest, height);
+        }
+        m_extraHeight += std::max(0, height - base);
+    }
 }
 
 void LineBox::setLineColors(std::function<std::optional<LineColors>(int)> colors)
@@ -128,9 +155,9 @@ void LineBox::setBoxColors(std::optional<QColor> text, std::optional<QColor> bac
 
 // The height the editor gives one line, which can be a pixel more than the font's rounded
 // height: laid out once, the way the editor lays out its lines.
-int LineBox::lineHeight() const
+int LineBox::lineHeight(const QString &sample) const
 {
-    QTextLayout layout(u"X"_s, font());
+    QTextLayout layout(sample, font());
     layout.beginLayout();
     QTextLine line = layout.createLine();
     layout.endLayout();
@@ -140,7 +167,8 @@ int LineBox::lineHeight() const
 int LineBox::contentHeight() const
 {
     // The editor shows its scroll bar unless the lines fit with a pixel to spare.
-    return int(std::max<qsizetype>(1, m_lines.size())) * lineHeight() + m_padding.top() + m_padding.bottom() + 1;
+    const qint64 height = std::max<qsizetype>(1, m_lines.size()) * qint64(lineHeight()) + m_extraHeight;
+    return int(std::min<qint64>(height, std::numeric_limits<int>::max() / 2)) + m_padding.top() + m_padding.bottom() + 1;
 }
 
 QSize LineBox::sizeHint() const
@@ -171,6 +199,10 @@ void LineBox::applyColors()
 void LineBox::changeEvent(QEvent *event)
 {
     QPlainTextEdit::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        measureLines();
+        updateGeometry();
+    }
     if (event->type() == QEvent::ApplicationPaletteChange || event->type() == QEvent::StyleChange)
         applyColors();
 }

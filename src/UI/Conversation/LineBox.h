@@ -58,9 +58,11 @@ private:
     void applyColors();
     void applyMargins();
     void paintGutter(QPaintEvent *event);
-    int lineHeight() const;
+    int lineHeight(const QString &sample = QStringLiteral("X")) const;
+    void measureLines();
 
     QStringList m_lines;
+    qint64 m_extraHeight = 0; // what lines drawn partly in a fallback font add
     std::function<std::optional<LineColors>(int)> m_lineColors;
     std::vector<qint64> m_numbers;
     int m_numberWidth = 0;

@@ -9,7 +9,10 @@
 #include "UI/Shared/Theme.h"
 
 #include <QAbstractButton>
+#include <QAbstractTextDocumentLayout>
 #include <QLabel>
+#include <QScrollBar>
+#include <QTextBlock>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
@@ -154,6 +157,26 @@ private Q_SLOTS:
         QCOMPARE(w.opened.size(), 1);
         QCOMPARE(w.opened[0].path(), u"src/a.c"_s);
         QVERIFY2(test::accessibilityProblems(&w.window).isEmpty(), qPrintable(test::accessibilityProblems(&w.window).join(u'\n')));
+    }
+
+    // Chinese in a Latin monospaced font comes from a taller fallback font: every line still
+    // shows whole, without a scroll bar.
+    void linesInAFallbackFontFit()
+    {
+        Window w;
+        ToolPresentationView *view = w.show(input(
+            "{\"card\":\"diff\",\"diffs\":[{\"path\":\"a.ini\",\"newText\":\"; 配置示例\\nkey = value\\n说明 = 中文\\n\"}]}"));
+        QVERIFY(view);
+        auto *box = view->findChild<LineBox *>(u"tool-card-diff-lines"_s);
+        QVERIFY(box);
+        QCOMPARE(box->lines().size(), 4);
+        QTRY_VERIFY(box->isVisible());
+        qreal content = 0;
+        for (QTextBlock block = box->document()->begin(); block.isValid(); block = block.next())
+            content += box->document()->documentLayout()->blockBoundingRect(block).height();
+        QVERIFY2(content <= box->viewport()->height(),
+                 qPrintable(QString::number(content) + u" > "_s + QString::number(box->viewport()->height())));
+        QCOMPARE(box->verticalScrollBar()->maximum(), 0);
     }
 
     void hugeDiffIsOneTextWidget()
