@@ -12,6 +12,7 @@
 #include "SimDemoWorld.h"
 #include "SimHost.h"
 #include "SimWorld.h"
+#include "Session/SessionModel.h"
 #include "Store/AppModel.h"
 #include "UI/Conversation/ConversationTranscript.h"
 #include "UI/Conversation/ConversationView.h"
@@ -161,6 +162,7 @@ void markdown()
 
 ```cpp
 std::optional<Entry> parseLine(QStringView line);
+// 空键返回 std::nullopt（中文注释）
 // a long line that scrolls sideways rather than wrapping inside the box, to show how it behaves
 ```
 
@@ -225,10 +227,19 @@ void conversation()
     save(&window, u"conversation-banner"_s);
 
     select(u"s-parser"_s);
+    // Open the edit's card and bring it to the top of the view.
+    QString opened;
     for (TranscriptEntryView *entry : list->liveViews()) {
-        if (auto *chip = entry->findChild<ToolCallChip *>(); chip && ToolCallChip::toolIcon(chip->block()) == u"doc.badge.plus"_s)
+        if (auto *chip = entry->findChild<ToolCallChip *>(); chip && ToolCallChip::toolIcon(chip->block()) == u"doc.badge.plus"_s) {
             QTest::mouseClick(chip->header(), Qt::LeftButton);
+            for (const TranscriptEntry &e : list->entries())
+                if (list->viewFor(e.key) == entry)
+                    opened = e.key;
+        }
     }
+    settle();
+    if (!opened.isEmpty())
+        list->scrollToKey(opened);
     settle();
     save(&window, u"conversation-cards"_s);
     list->scrollToBottom(false);

@@ -305,11 +305,4 @@ bool QueuedMessagesDock::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
-int QueuedMessagesDock::heightForWidth(int width) const
-{
-    return m_column->hasHeightForWidth() ? m_column->totalHeightForWidth(width) : m_column->totalSizeHint().height();
-}
-
-QSize QueuedMessagesDock::sizeHint() const { return m_column->totalSizeHint(); }
-
 } // namespace nbd

@@ -36,9 +36,6 @@ public:
     // Commits the edit of one message: nothing when the trimmed draft is empty.
     void save(const QString &messageId);
 
-    bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override;
-    QSize sizeHint() const override;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

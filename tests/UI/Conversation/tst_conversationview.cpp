@@ -642,6 +642,10 @@ void tst_ConversationView::queueDockActionsReachTheHost()
     QCOMPARE(header->accessibleName(), u"2 条排队消息"_s);
     QCOMPARE(header->findChild<IconView *>(u"queued-messages-chevron"_s)->symbolName(), u"chevron.up"_s);
     QTRY_COMPARE(dock->findChildren<QWidget *>(u"queued-message"_s).size(), 0);
+    // Folded, the header alone is the dock: it is given its whole height on screen.
+    QTRY_VERIFY2(dock->height() >= header->height() && header->height() >= 28,
+                 qPrintable(QString::number(dock->height())));
+    QCOMPARE(header->visibleRegion().boundingRect().height(), header->height());
     QTest::mouseClick(header, Qt::LeftButton);
     QTRY_COMPARE(dock->findChildren<QWidget *>(u"queued-message"_s).size(), 2);
     QVERIFY(!dock->isCollapsed());
