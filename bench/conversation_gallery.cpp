@@ -11,6 +11,7 @@
 #include "App/ContentView.h"
 #include "SimDemoWorld.h"
 #include "SimHost.h"
+#include "SimSessions.h"
 #include "SimWorld.h"
 #include "Session/SessionModel.h"
 #include "Store/AppModel.h"
@@ -178,6 +179,40 @@ std::optional<Entry> parseLine(QStringView line);
     streaming.shoot(u"markdown-streaming"_s);
 }
 
+// A turn streaming into the transcript: the raw text with the cursor under it, the working line.
+void streaming()
+{
+    auto model = SessionModel::create(u"gallery-stream"_s);
+    qint64 seq = 0;
+    auto feed = [&](JSONValue draft) {
+        JSONValue event = draft.with(u"seq"_s, JSONValue(++seq)).with(u"time"_s, JSONValue(0.0));
+        model->applyLive(SessionEvent::fromLiveValue(event), std::nullopt);
+    };
+    namespace events = sim::events;
+    feed(events::userMessage(u"m1"_s, u"解析器为什么会在空键上崩溃？"_s));
+    feed(events::turnStart(1));
+    feed(events::stepStart(1, 1));
+    feed(events::blockStart(1, 1, 0));
+    feed(events::textDelta(1, 1, 0,
+                           u"问题出在 `parseLine` 里：当一行以 **=** 开头时，键是空的，后面的代码却假定它至少有一个字符。\n"
+                           "The fix checks the position of the equals sign before taking the key, and returns no "
+                           "entry for an empty one.\n\n接下来我会补一个测试用例，覆盖"_s));
+    model->setRunning(true);
+    settle(200);
+    QWidget window;
+    window.setAutoFillBackground(true);
+    QPalette p = window.palette();
+    p.setColor(QPalette::Window, Theme::canvas());
+    window.setPalette(p);
+    window.resize(900, 420);
+    auto *transcript = new ConversationTranscript(nullptr, &window);
+    transcript->resize(900, 420);
+    window.show();
+    transcript->setSession(model);
+    settle(400);
+    save(&window, u"conversation-streaming"_s);
+}
+
 void conversation()
 {
     sim::SimHost host;
@@ -275,6 +310,7 @@ int main(int argc, char **argv)
     QDir().mkpath(g_out);
     cards();
     markdown();
+    streaming();
     conversation();
     return 0;
 }

@@ -8,6 +8,10 @@
 #include "UI/Shared/Theme.h"
 
 #include <QCoroTask>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -15,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -381,46 +386,31 @@ void StreamingText::setText(const QString &text)
     m_text = text;
     const QStringList pieces = chunksOf(text);
     while (m_chunks.size() > size_t(pieces.size())) {
-        m_chunks.back().label->deleteLater();
-        m_chunks.back().label->hide();
+        m_chunks.back()->hide();
+        m_chunks.back()->deleteLater();
         m_chunks.pop_back();
     }
     for (qsizetype i = 0; i < pieces.size(); ++i) {
         if (size_t(i) == m_chunks.size()) {
-            Chunk chunk;
-            chunk.label = TextLabels::make(QString(), Fonts::system(15), Theme::primaryText(),
-                                           TextLabels::Wrap | TextLabels::Selectable, this);
-            chunk.label->setObjectName(u"assistant-text"_s);
-            chunk.label->show();
-            m_chunks.push_back(chunk);
+            auto *piece = new StreamingTextPiece(this);
+            piece->setObjectName(u"assistant-text"_s);
+            piece->show();
+            m_chunks.push_back(piece);
         }
-        Chunk &chunk = m_chunks[size_t(i)];
-        const QString &piece = pieces[i];
-        if (chunk.label->text().size() != piece.size() || chunk.label->text() != piece) {
-            chunk.label->setText(piece);
-            chunk.measuredWidth = -1;
-        }
+        // Only the piece the new text landed in changes; the others keep their layout.
+        m_chunks[size_t(i)]->setText(pieces[i]);
     }
-    m_chunks.front().label->setVisible(!text.isEmpty());
+    m_chunks.front()->setVisible(!text.isEmpty());
     updateGeometry();
     resizeEvent(nullptr);
-}
-
-int StreamingText::chunkHeight(const Chunk &chunk, int width) const
-{
-    if (chunk.measuredWidth != width) {
-        chunk.height = chunk.label->text().isEmpty() ? 0 : chunk.label->heightForWidth(width);
-        chunk.measuredWidth = width;
-    }
-    return chunk.height;
 }
 
 int StreamingText::heightForWidth(int width) const
 {
     int h = m_cursor->sizeHint().height();
     if (!m_text.isEmpty()) {
-        for (const Chunk &chunk : m_chunks)
-            h += chunkHeight(chunk, width);
+        for (const StreamingTextPiece *piece : m_chunks)
+            h += piece->heightForWidth(width);
         h += kCursorSpacing;
     }
     return h;
@@ -432,15 +422,170 @@ void StreamingText::resizeEvent(QResizeEvent *)
 {
     int y = 0;
     if (!m_text.isEmpty()) {
-        for (const Chunk &chunk : m_chunks) {
-            const int h = chunkHeight(chunk, width());
-            chunk.label->setGeometry(0, y, width(), h);
+        for (StreamingTextPiece *piece : m_chunks) {
+            const int h = piece->heightForWidth(width());
+            piece->setGeometry(0, y, width(), h);
             y += h;
         }
         y += kCursorSpacing;
     }
     const QSize cursor = m_cursor->sizeHint();
     m_cursor->setGeometry(0, y, cursor.width(), cursor.height());
+}
+
+// ---- StreamingTextPiece ----
+
+StreamingTextPiece::StreamingTextPiece(QWidget *parent) : QWidget(parent)
+{
+    setFont(Fonts::system(15));
+    TextLabels::setColor(this, Theme::primaryText());
+    setCursor(Qt::IBeamCursor);
+    // Selectable text is not a control to tab through. Its words reach a screen reader through
+    // the row, which reads the whole text.
+    setFocusPolicy(Qt::ClickFocus);
+    setAccessibleName(u"文本"_s);
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    m_layout.setTextOption(option);
+    m_layout.setCacheEnabled(true);
+}
+
+void StreamingTextPiece::setText(const QString &text)
+{
+    if (text == m_text)
+        return;
+    m_text = text;
+    m_anchor = m_position = 0;
+    m_laidOutWidth = -1;
+    updateGeometry();
+    update();
+}
+
+void StreamingTextPiece::layOut(int width) const
+{
+    width = std::max(1, width);
+    if (width == m_laidOutWidth)
+        return;
+    // Line feeds are line breaks of the one paragraph (a layout breaks lines only at the
+    // line separator); the positions stay those of the text.
+    QString shown = m_text;
+    shown.replace(u'\n', QChar::LineSeparator);
+    m_layout.setText(shown);
+    m_layout.setFont(font());
+    qreal y = 0;
+    m_layout.beginLayout();
+    for (QTextLine line = m_layout.createLine(); line.isValid(); line = m_layout.createLine()) {
+        line.setLineWidth(width);
+        line.setPosition(QPointF(0, y));
+        y += line.height();
+    }
+    m_layout.endLayout();
+    m_laidOutWidth = width;
+    m_height = m_text.isEmpty() ? 0 : int(std::ceil(y));
+}
+
+int StreamingTextPiece::heightForWidth(int width) const
+{
+    layOut(width);
+    return m_height;
+}
+
+QSize StreamingTextPiece::sizeHint() const { return {400, heightForWidth(400)}; }
+
+void StreamingTextPiece::paintEvent(QPaintEvent *)
+{
+    layOut(width());
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::WindowText));
+    QList<QTextLayout::FormatRange> selections;
+    if (m_anchor != m_position) {
+        QTextLayout::FormatRange range;
+        range.start = std::min(m_anchor, m_position);
+        range.length = std::abs(m_position - m_anchor);
+        range.format.setBackground(palette().color(QPalette::Highlight));
+        range.format.setForeground(palette().color(QPalette::HighlightedText));
+        selections << range;
+    }
+    m_layout.draw(&painter, QPointF(0, 0), selections);
+}
+
+int StreamingTextPiece::positionAt(QPointF point) const
+{
+    layOut(width());
+    if (m_layout.lineCount() == 0)
+        return 0;
+    for (int i = 0; i < m_layout.lineCount(); ++i) {
+        const QTextLine line = m_layout.lineAt(i);
+        if (point.y() < line.y() + line.height() || i == m_layout.lineCount() - 1)
+            return line.xToCursor(point.x());
+    }
+    return int(m_text.size());
+}
+
+void StreamingTextPiece::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton)
+        return QWidget::mousePressEvent(event);
+    m_position = positionAt(event->position());
+    if (!(event->modifiers() & Qt::ShiftModifier))
+        m_anchor = m_position;
+    update();
+}
+
+void StreamingTextPiece::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!(event->buttons() & Qt::LeftButton))
+        return QWidget::mouseMoveEvent(event);
+    m_position = positionAt(event->position());
+    update();
+}
+
+void StreamingTextPiece::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton)
+        return QWidget::mouseDoubleClickEvent(event);
+    // The word under the pointer.
+    const int at = positionAt(event->position());
+    m_anchor = m_layout.previousCursorPosition(std::min(int(m_text.size()), at + 1), QTextLayout::SkipWords);
+    m_position = m_layout.nextCursorPosition(m_anchor, QTextLayout::SkipWords);
+    update();
+}
+
+void StreamingTextPiece::keyPressEvent(QKeyEvent *event)
+{
+    if (event->matches(QKeySequence::Copy)) {
+        if (const QString selected = selectedText(); !selected.isEmpty())
+            QGuiApplication::clipboard()->setText(selected);
+        return;
+    }
+    if (event->matches(QKeySequence::SelectAll)) {
+        m_anchor = 0;
+        m_position = int(m_text.size());
+        update();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void StreamingTextPiece::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        m_laidOutWidth = -1;
+        updateGeometry();
+    }
+    if (event->type() == QEvent::ApplicationPaletteChange)
+        TextLabels::setColor(this, Theme::primaryText());
+}
+
+QString StreamingTextPiece::selectedText() const
+{
+    const int from = std::clamp(std::min(m_anchor, m_position), 0, int(m_text.size()));
+    const int to = std::clamp(std::max(m_anchor, m_position), 0, int(m_text.size()));
+    return m_text.mid(from, to - from);
 }
 
 } // namespace nbd

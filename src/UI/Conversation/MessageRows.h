@@ -5,6 +5,7 @@
 
 #include <QImage>
 #include <QPointer>
+#include <QTextLayout>
 #include <QWidget>
 
 #include <memory>
@@ -18,6 +19,7 @@ namespace nbd {
 class Spinner;
 class AppModel;
 class BlinkingCursor;
+class StreamingTextPiece;
 
 // A label drawn on a rounded fill: the user's bubble and the steering bubble.
 class BubbleLabel : public QWidget
@@ -162,17 +164,45 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    struct Chunk
-    {
-        QLabel *label = nullptr;
-        mutable int measuredWidth = -1;
-        mutable int height = 0;
-    };
-    int chunkHeight(const Chunk &chunk, int width) const;
+    QString m_text;
+    std::vector<StreamingTextPiece *> m_chunks;
+    BlinkingCursor *m_cursor;
+};
+
+// One piece of streaming text: plain text laid out once for each text and width it is given
+// (a label lays its text out several times over for every change), drawn from that layout,
+// selectable with the mouse and copied with the keyboard.
+class StreamingTextPiece : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit StreamingTextPiece(QWidget *parent = nullptr);
+    void setText(const QString &text);
+    const QString &text() const { return m_text; }
+    QString selectedText() const;
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    void layOut(int width) const;
+    int positionAt(QPointF point) const;
 
     QString m_text;
-    std::vector<Chunk> m_chunks;
-    BlinkingCursor *m_cursor;
+    mutable QTextLayout m_layout;
+    mutable int m_laidOutWidth = -1;
+    mutable int m_height = 0;
+    int m_anchor = 0;
+    int m_position = 0;
 };
 
 } // namespace nbd

@@ -139,6 +139,7 @@ private Q_SLOTS:
 
     void toolChipOpensAndShowsFailureInRed();
     void reasoningAndNoticeRows();
+    void streamingTextKeepsFinishedPiecesAndSelects();
     void streamedTurnFromTheHostShowsLive();
     void darkTranscriptSitsOnTheCanvas();
     void switchingSessionsKeepsTheDraftAndRebuildsTheExtras();
@@ -751,6 +752,60 @@ void tst_ConversationView::toolChipOpensAndShowsFailureInRed()
     chip->header()->setFocus();
     QTest::keyClick(chip->header(), Qt::Key_Space);
     QVERIFY(!chip->isExpanded());
+}
+
+// Streaming text grows in pieces: a delta changes only the last piece, every piece shows all
+// of its lines, and text is selected with the mouse and copied with the keyboard.
+void tst_ConversationView::streamingTextKeepsFinishedPiecesAndSelects()
+{
+    QWidget window;
+    auto *column = new QVBoxLayout(&window);
+    QString text;
+    for (int line = 0; line < 12; ++line)
+        text += u"第 "_s + QString::number(line) + u" 行 "_s + longText(12, u"word"_s) + u'\n';
+    auto *streaming = new StreamingText(text);
+    column->addWidget(streaming);
+    column->addStretch();
+    window.resize(520, 900);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const auto pieces = streaming->findChildren<StreamingTextPiece *>(u"assistant-text"_s);
+    QCOMPARE(qsizetype(pieces.size()), StreamingText::chunksOf(text).size());
+    QVERIFY(pieces.size() >= 2);
+    QStringList joined;
+    for (StreamingTextPiece *piece : pieces)
+        joined << piece->text();
+    QCOMPARE(joined.join(u'\n'), text);
+    // Each piece is as tall as its lines, and its lines wrap: narrower, it is taller.
+    const int lineHeight = QFontMetrics(pieces.front()->font()).height();
+    for (StreamingTextPiece *piece : pieces) {
+        QCOMPARE(piece->height(), piece->heightForWidth(piece->width()));
+        QVERIFY(piece->height() >= piece->text().count(u'\n') * lineHeight);
+        QVERIFY(piece->heightForWidth(piece->width() / 2) > piece->height());
+    }
+
+    // A delta: the finished pieces keep their text, only the last one grows.
+    QPointer<StreamingTextPiece> first = pieces.front();
+    const QString firstText = first->text();
+    streaming->setText(text + u"尾巴"_s);
+    QVERIFY(first);
+    QCOMPARE(first->text(), firstText);
+    QVERIFY(streaming->findChildren<StreamingTextPiece *>(u"assistant-text"_s).back()->text().endsWith(u"尾巴"_s));
+
+    // Drag across the start of the first piece, then copy.
+    QTest::mousePress(first, Qt::LeftButton, {}, QPoint(1, lineHeight / 2));
+    QMouseEvent move(QEvent::MouseMove, QPointF(first->width() / 2, lineHeight / 2), first->mapToGlobal(QPointF(first->width() / 2, lineHeight / 2)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(first, &move);
+    QTest::mouseRelease(first, Qt::LeftButton, {}, QPoint(first->width() / 2, lineHeight / 2));
+    const QString selected = first->selectedText();
+    QVERIFY2(selected.startsWith(u"第 0 行"_s) && selected.size() < firstText.size(), qPrintable(selected));
+    QTest::keyClick(first, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), selected);
+    QTest::keyClick(first, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(first, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), firstText);
+    QVERIFY2(accessibilityProblems(&window).isEmpty(), qPrintable(accessibilityProblems(&window).join(u'\n')));
 }
 
 void tst_ConversationView::reasoningAndNoticeRows()
