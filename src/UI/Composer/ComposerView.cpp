@@ -117,6 +117,17 @@ protected:
     }
 };
 
+// The divider of the full-access sheet: a hairline in the theme's colour (a plain frame line
+// would be drawn in the text colour).
+class DialogRule : public QWidget
+{
+public:
+    explicit DialogRule(QWidget *parent) : QWidget(parent) { setFixedHeight(1); }
+
+protected:
+    void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(rect(), Theme::hairline()); }
+};
+
 } // namespace
 
 // ---- PromptField ----
@@ -175,16 +186,13 @@ FullAccessConfirmation::FullAccessConfirmation(QWidget *parent) : QDialog(parent
     m_box = new QCheckBox(u"我已了解完全访问模式的风险"_s, this);
     layout->addWidget(m_box);
 
-    auto *divider = new QFrame(this);
-    divider->setFrameShape(QFrame::HLine);
-    divider->setFrameShadow(QFrame::Plain);
-    layout->addWidget(divider);
+    layout->addWidget(new DialogRule(this));
 
     auto *buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    m_cancel = new QPushButton(u"取消"_s, this);
-    m_cancel->setAutoDefault(false);
-    m_confirm = new QPushButton(u"启用完全访问"_s, this);
+    // The same buttons as the prompt cards', so the sheet reads as part of the composer.
+    m_cancel = new CardButton(u"取消"_s, CardButton::Style::Bordered, this);
+    m_confirm = new CardButton(u"启用完全访问"_s, CardButton::Style::Prominent, this);
     m_confirm->setDefault(true);
     m_confirm->setEnabled(false);
     buttons->addWidget(m_cancel);
@@ -225,6 +233,9 @@ ComposerView::ComposerView(AppModel *appModel, std::shared_ptr<SessionModel> ses
 
     m_field = new PromptField(card);
     m_field->setObjectName(u"composer-prompt"_s);
+    // Focus handed to the composer (by the dock, when a card it stood in for goes) lands in
+    // the field.
+    setFocusProxy(m_field);
     cardLayout->addWidget(m_field);
 
     auto *row = new QHBoxLayout;

@@ -6,6 +6,7 @@
 #include "UI/Conversation/QueuedMessagesDock.h"
 #include "UI/Shared/Theme.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLinearGradient>
@@ -177,6 +178,30 @@ void BottomDock::place(QWidget *widget, int maxWidth, int sidePadding)
 }
 
 void BottomDock::refresh()
+{
+    // Where the keyboard is: when it is in the input and that control goes (an answered card,
+    // the composer giving way to a card), hiding it would pass the focus down the chain to
+    // whatever neighbour comes next, with a focus ring on it. It goes to the new input instead.
+    const QPointer<QWidget> focused = QApplication::focusWidget();
+    auto inside = [](const QWidget *w, const QWidget *focus) { return focus && w && (w == focus || w->isAncestorOf(focus)); };
+    const bool inputHadFocus = inside(m_cardStack, focused) || inside(m_composer, focused) || inside(m_readOnly, focused);
+    refreshLayout();
+    if (!inputHadFocus || (focused && focused->isVisible() && focused->hasFocus()))
+        return;
+    QWidget *input = nullptr;
+    if (m_input == Input::Cards && m_cardStack) {
+        const QList<QWidget *> shown = cards();
+        input = shown.isEmpty() ? m_cardStack.data() : shown.first();
+    } else if (m_input == Input::Composer) {
+        input = m_composer;
+    } else if (m_input == Input::ReadOnlyComposer) {
+        input = m_readOnly;
+    }
+    if (input && input->isVisible())
+        input->setFocus(Qt::OtherFocusReason);
+}
+
+void BottomDock::refreshLayout()
 {
     while (QLayoutItem *item = m_column->takeAt(0))
         delete item;

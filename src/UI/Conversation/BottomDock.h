@@ -70,6 +70,7 @@ protected:
 
 private:
     void refresh();
+    void refreshLayout();
     void place(QWidget *widget, int maxWidth, int sidePadding);
     void drop(QPointer<QWidget> &widget);
 

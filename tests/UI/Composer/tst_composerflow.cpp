@@ -182,8 +182,12 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT((question = visibleCard<QuestionCard>(u"question-card"_s)), 10000);
         QCOMPARE(dock()->input(), BottomDock::Input::Cards);
         QVERIFY(!composer()->isVisible());
+        // The keyboard follows the input: from the field into the card that replaced it.
+        QTRY_VERIFY(question->isAncestorOf(QApplication::focusWidget()) || question->hasFocus());
         QTRY_VERIFY(transcriptShows(u"我先确认一下。"_s));
         QVERIFY(conversation()->shownSession()->running());
+        const QString questionRpc = question->flow().question().rpcId;
+        QVERIFY(!questionRpc.isEmpty());
         requireAccessible();
 
         QuestionOptionRow *journal = nullptr;
@@ -204,10 +208,13 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT((approval = visibleCard<ApprovalCard>(u"approval-card"_s)), 10000);
         QVERIFY(!visibleCard<QuestionCard>(u"question-card"_s));
         QCOMPARE(approval->approval().toolName, u"shell"_s);
+        const QString approvalRpc = approval->approval().rpcId;
+        QVERIFY(!approvalRpc.isEmpty() && approvalRpc != questionRpc);
         requireAccessible();
         auto *allow = approval->findChild<QAbstractButton *>(u"approval-allow"_s);
         QCOMPARE(allow->text(), u"允许一次"_s);
         QTest::mouseClick(allow, Qt::LeftButton);
+        QVERIFY(allow->hasFocus());
 
         // The run finishes with its answer; the composer is back, empty and ready.
         QTRY_VERIFY_WITH_TIMEOUT(!m_h->world.isRunActive(u"notes"_s), 20000);
@@ -216,17 +223,31 @@ private Q_SLOTS:
         QTRY_COMPARE(dock()->input(), BottomDock::Input::Composer);
         QVERIFY(composer()->isVisible());
         QCOMPARE(composer()->promptField()->text(), QString());
+        // The pressed button went with its card; the keyboard is back in the field, not on
+        // some neighbour that happened to follow the card in the focus chain.
+        QCOMPARE(QApplication::focusWidget(), composer()->promptField());
         QCOMPARE(action->symbolName(), u"arrow.up"_s);
         QVERIFY(!action->isEnabled());
         QVERIFY(!m_h->store->transientError());
 
         // The host heard exactly one prompt, one answer and one approval reply.
+        // Reads (history, catalogues, lists) come and go with the views; of the requests that
+        // change something the log holds those three and nothing else, in that order.
+        static const QRegularExpression read(u"\\.(list|history|models|describe|search|attachment)$"_s);
+        QStringList changes;
+        for (const sim::LoggedRequest &r : m_h->host.requests()) {
+            if (!read.match(r.method).hasMatch())
+                changes << r.method;
+        }
+        QCOMPARE(changes, (QStringList{u"session.prompt"_s, u"respond"_s, u"respond"_s}));
         const auto prompts = m_h->host.requests(u"session.prompt"_s);
         QCOMPARE(prompts.size(), 1);
         QCOMPARE(promptText(prompts[0].payload), kPrompt);
         QCOMPARE(prompts[0].payload.find(u"sessionId")->string(), std::optional<QString>(u"notes"_s));
         const auto replies = m_h->host.requests(u"respond"_s);
         QCOMPARE(replies.size(), 2);
+        QCOMPARE(replies[0].rpcId, questionRpc);
+        QCOMPARE(replies[1].rpcId, approvalRpc);
         const JSONValue *answer = replies[0].body.find(u"result")->find(u"value")->find(u"answer");
         QVERIFY(answer);
         const JSONValue *answers = answer->find(u"answers");
