@@ -58,6 +58,11 @@ void CompactMenuButton::openMenu()
     // popup() rather than exec(): the menu is filled in aboutToShow and the event loop keeps
     // running while it is open.
     m_menu->popup(mapToGlobal(QPoint(0, height() + 2)));
+    // The row sits at the foot of the window: the menu opens upwards, over the transcript,
+    // when the window has room for it there, rather than hanging past the window's lower edge.
+    const int above = mapToGlobal(QPoint(0, -2)).y() - m_menu->height();
+    if (m_menu->isVisible() && above >= window()->mapToGlobal(QPoint(0, 0)).y())
+        m_menu->move(m_menu->x(), above);
 }
 
 QSize CompactMenuButton::sizeHint() const

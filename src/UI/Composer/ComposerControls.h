@@ -13,8 +13,9 @@ class QMenu;
 namespace nbd {
 
 // The compact pull-down of the composer's control row: a symbol, a medium 12-point text and a
-// small chevron, no bezel, 28 points high. A click opens its menu below it without blocking;
-// the owner fills the menu in its aboutToShow. The accessible name is the shown text.
+// small chevron, no bezel, 28 points high. A click opens its menu (above it when the window has
+// room there) without blocking; the owner fills the menu in its aboutToShow. The accessible
+// name is the shown text.
 class CompactMenuButton : public QAbstractButton
 {
     Q_OBJECT

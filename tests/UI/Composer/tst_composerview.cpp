@@ -245,6 +245,9 @@ private Q_SLOTS:
         QCOMPARE(mode->symbolName(), u"terminal"_s);
         QMenu *menu = openMenu(mode);
         QVERIFY(menu);
+        // The row is at the foot of the window: the menu opens upwards, inside the window.
+        QVERIFY(menu->geometry().bottom() < mode->mapToGlobal(QPoint(0, 0)).y());
+        QVERIFY(menu->geometry().top() >= m_window->mapToGlobal(QPoint(0, 0)).y());
         QCOMPARE(actionNamed(menu, u"Agent 模式"_s)->property("symbolName").toString(), u"checkmark"_s);
         QCOMPARE(actionNamed(menu, u"计划模式"_s)->property("symbolName").toString(), u"circle"_s);
         clickAction(menu, actionNamed(menu, u"Agent 模式"_s));
