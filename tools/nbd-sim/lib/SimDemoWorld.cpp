@@ -210,6 +210,22 @@ std::unique_ptr<SimWorld> makeDemoWorld(SimHost *host)
                                          todo(u"在中间件里统一处理过期令牌"_s, u"in_progress"_s),
                                          todo(u"补充登录流程的回归测试"_s, u"pending"_s)}),
                        false);
+    // An idle session with a paused goal and its todos: the banner stays put for a look.
+    logs.setProjection(u"s-docs"_s, u"goal"_s,
+                       JSONValue::object({{u"goal"_s, JSONValue::object({{u"id"_s, u"goal-2"_s},
+                                                                        {u"revision"_s, 1},
+                                                                        {u"objective"_s, u"安装说明覆盖 Linux、macOS 和 Windows 三个平台"_s},
+                                                                        {u"phase"_s, u"paused"_s}})},
+                                          {u"roundsStarted"_s, 2},
+                                          {u"createdAt"_s, now / 1000 - 7200},
+                                          {u"updatedAt"_s, now / 1000 - 3600}}),
+                       false);
+    logs.setProjection(u"s-docs"_s, u"todos"_s,
+                       JSONValue::array({todo(u"整理现有的安装步骤"_s, u"completed"_s),
+                                         todo(u"补上 Windows 的安装说明"_s, u"in_progress"_s),
+                                         todo(u"核对每个平台的依赖版本"_s, u"pending"_s),
+                                         todo(u"加一节常见问题"_s, u"pending"_s)}),
+                       false);
     auto preset = [](QString value, QString name) {
         return JSONValue::object({{u"value"_s, std::move(value)}, {u"name"_s, std::move(name)}});
     };
@@ -230,6 +246,17 @@ std::unique_ptr<SimWorld> makeDemoWorld(SimHost *host)
     thinking.kind = SimWorld::AgentStep::Kind::Reasoning;
     thinking.deltas = {u"先看一下"_s, u"相关的代码，"_s, u"再确认 cookie 的过期时间。"_s};
     script.push_back(thinking);
+    // A new turn starts with an empty todo list; the agent writes its plan again, and marks
+    // the test step done once the command ran.
+    auto todoStep = [&](const QString &testStatus) {
+        SimWorld::AgentStep step;
+        step.kind = SimWorld::AgentStep::Kind::Todos;
+        step.todos = JSONValue::array({todo(u"复现重定向循环"_s, u"completed"_s),
+                                       todo(u"在中间件里统一处理过期令牌"_s, u"in_progress"_s),
+                                       todo(u"补充登录流程的回归测试"_s, testStatus)});
+        return step;
+    };
+    script.push_back(todoStep(u"pending"_s));
     SimWorld::AgentStep ask;
     ask.kind = SimWorld::AgentStep::Kind::Question;
     auto option = [](QString label, QString description) {
@@ -258,6 +285,7 @@ std::unique_ptr<SimWorld> makeDemoWorld(SimHost *host)
     result.kind = SimWorld::AgentStep::Kind::ToolResult;
     result.text = u"12 passing"_s;
     script.push_back(result);
+    script.push_back(todoStep(u"completed"_s));
     SimWorld::AgentStep end;
     end.kind = SimWorld::AgentStep::Kind::EndStep;
     script.push_back(end);

@@ -897,6 +897,9 @@ void SimWorld::advance(const QString &sessionId)
             m_logs.appendAndPush(sessionId, result, events::toolView(run->callId, step.view));
         break;
     }
+    case AgentStep::Kind::Todos:
+        streamEvent(sessionId, events::draft(names::todoWriteEvent.toString(), JSONValue::object({{u"todos"_s, step.todos}})));
+        break;
     case AgentStep::Kind::EndStep: {
         openStep();
         JSONValue::Elements seqs;

@@ -71,6 +71,7 @@ public:
             Question,   // "question/requested" with `questions`; waits for the answer
             ToolResult, // the result of the last tool call (an error when it was rejected)
             EndStep,    // the step's final "assistant/message"; the next step starts after it
+            Todos,      // "todo/write" with `todos`: the agent rewrites the session's todo list
         };
         Kind kind = Kind::Text;
         QStringList deltas;     // Reasoning, Text: the streamed pieces
@@ -79,6 +80,7 @@ public:
         QString arguments;      // ToolCall: the arguments text
         JSONValue view;         // ToolCall, ToolResult: the host's presentation (null: none)
         JSONValue questions;    // Question: the "questions" array
+        JSONValue todos;        // Todos: the "todos" array
     };
     using AgentScript = QList<AgentStep>;
     // Reasoning, text, a tool call that needs approval, its result, the final message.
