@@ -240,6 +240,8 @@ private Q_SLOTS:
     {
         const auto session = openSession(u"s1"_s);
         showComposer(session);
+        // A draft in the field is neither sent nor touched by the mode commands.
+        test::typeText(m_composer->promptField(), u"先别发"_s);
         CompactMenuButton *mode = menuButton(u"composer-mode-menu"_s);
         QCOMPARE(mode->text(), u"Agent"_s);
         QCOMPARE(mode->symbolName(), u"terminal"_s);
@@ -260,8 +262,12 @@ private Q_SLOTS:
         QCOMPARE(mode->symbolName(), u"map"_s);
         menu = openMenu(mode);
         QCOMPARE(actionNamed(menu, u"计划模式"_s)->property("symbolName").toString(), u"checkmark"_s);
+        // Plan mode already in force: choosing it sends nothing.
+        clickAction(menu, actionNamed(menu, u"计划模式"_s));
+        menu = openMenu(mode);
         clickAction(menu, actionNamed(menu, u"Agent 模式"_s));
         QTRY_COMPARE(promptTexts(), (QStringList{u"/plan"_s, u"/plan off"_s}));
+        QCOMPARE(m_composer->promptField()->text(), u"先别发"_s);
 
         m_h->world.pushProjection(u"s1"_s, u"plan"_s, JSONValue::object({{u"active"_s, true}, {u"pending"_s, true}}));
         QTRY_COMPARE(mode->text(), u"切换中"_s);
