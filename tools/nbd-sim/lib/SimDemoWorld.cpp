@@ -145,14 +145,19 @@ std::unique_ptr<SimWorld> makeDemoWorld(SimHost *host)
         auto step = [&](qint64 stepNo, const QString &thinking, const QString &say, const QString &tool,
                         const QString &arguments, JSONValue callView, const QString &result, bool failed) {
             world->appendEvent(id, events::stepStart(turn, stepNo));
+            // The step's final message stands for its streamed blocks, so it carries all of
+            // them: the reasoning, the text and the tool call that the result below answers.
+            JSONValue::Elements blocks;
             qint64 index = 0;
             if (!thinking.isEmpty()) {
                 world->appendEvent(id, events::blockStart(turn, stepNo, index, names::reasoningBlockKind.toString()));
                 world->appendEvent(id, events::reasoningDelta(turn, stepNo, index, thinking));
+                blocks.push_back(JSONValue::object({{u"type"_s, u"reasoning"_s}, {u"text"_s, thinking}, {u"index"_s, JSONValue(index)}}));
                 ++index;
             }
             if (!say.isEmpty()) {
                 world->appendEvent(id, events::textDelta(turn, stepNo, index, say));
+                blocks.push_back(JSONValue::object({{u"type"_s, u"text"_s}, {u"text"_s, say}, {u"index"_s, JSONValue(index)}}));
                 ++index;
             }
             const QString callId = u"call-%1-%2"_s.arg(turn).arg(stepNo);
@@ -165,8 +170,16 @@ std::unique_ptr<SimWorld> makeDemoWorld(SimHost *host)
                                                                                        {u"name"_s, tool},
                                                                                        {u"arguments"_s, arguments}}));
                 world->logs().append(id, call, events::toolView(callId, callView));
+                blocks.push_back(JSONValue::object({{u"type"_s, names::toolCallContentType.toString()},
+                                                    {u"id"_s, callId},
+                                                    {u"name"_s, tool},
+                                                    {names::toolCallArgumentsKey.toString(), arguments},
+                                                    {u"index"_s, JSONValue(index)}}));
             }
-            world->appendEvent(id, events::assistantMessage(turn, stepNo, say));
+            world->appendEvent(id, events::draft(u"assistant/message"_s,
+                                                 JSONValue::object({{u"turn"_s, JSONValue(turn)},
+                                                                    {u"step"_s, JSONValue(stepNo)},
+                                                                    {u"message"_s, JSONValue::object({{u"content"_s, JSONValue::array(std::move(blocks))}})}})));
             if (!tool.isEmpty())
                 world->appendEvent(id, events::toolResult(turn, stepNo, callId, result, failed));
         };
