@@ -11,6 +11,7 @@
 #include <utility>
 #include <QPainterPath>
 #include <QScrollBar>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextLayout>
 
@@ -66,6 +67,17 @@ void AutoHeightTextView::layOutAt(int width)
         m_wrapWidth = width;
         setLineWrapColumnOrWidth(width);
     }
+    if (m_pendingWrite) {
+        const auto write = std::exchange(m_pendingWrite, nullptr);
+        QTextDocument *own = document();
+        own->clear();
+        // One edit: the document is laid out when it ends, not after every insert.
+        QTextCursor edit(own);
+        edit.beginEditBlock();
+        write(own);
+        edit.endEditBlock();
+        return;
+    }
     if (!m_pending)
         return;
     // The editor deletes a document that its text control owns; one of ours is deleted here.
@@ -93,8 +105,19 @@ bool AutoHeightTextView::viewportEvent(QEvent *event)
     return QTextBrowser::viewportEvent(event);
 }
 
+void AutoHeightTextView::showWritten(std::function<void(QTextDocument *)> write)
+{
+    delete m_pending;
+    m_pending = nullptr;
+    m_pendingWrite = std::move(write);
+    documentChanged();
+    if (isVisible() && viewport()->width() > 0)
+        layOutAt(viewport()->width());
+}
+
 void AutoHeightTextView::showDocument(QTextDocument *document)
 {
+    m_pendingWrite = nullptr;
     delete m_pending;
     document->setParent(this);
     document->setDocumentMargin(0);

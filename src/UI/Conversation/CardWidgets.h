@@ -32,6 +32,10 @@ public:
     // edit), in place of the current one; takes it over. It is laid out once the view knows the
     // width it is measured or shown at.
     void showDocument(QTextDocument *document);
+    // Has `write` fill the view's own document, emptied first, once the view knows the width it
+    // is measured or shown at: the text is then laid out once, at that width (a document put in
+    // place of the view's is laid out three times over).
+    void showWritten(std::function<void(QTextDocument *)> write);
     // The document shown, or the one waiting for a width.
     QTextDocument *content() const { return m_pending ? m_pending : document(); }
 
@@ -48,6 +52,7 @@ private:
     mutable int m_measuredWidth = -1;
     mutable int m_measuredHeight = 0;
     QTextDocument *m_pending = nullptr;
+    std::function<void(QTextDocument *)> m_pendingWrite;
     int m_wrapWidth = 0;
 
     void watchDocument();

@@ -12,7 +12,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -91,7 +90,6 @@ QTextCharFormat charFormat(const QFont &font, const QColor &color)
 
 void writeMarkdownBlocks(QTextDocument *document, const std::vector<MarkdownBlock> &blocks)
 {
-    document->clear();
     document->setDocumentMargin(0);
     document->setDefaultFont(Fonts::system(kBaseSize));
     QTextCursor cursor(document);
@@ -129,8 +127,9 @@ void writeMarkdownBlocks(QTextDocument *document, const std::vector<MarkdownBloc
         }
         case MarkdownBlock::Kind::List: {
             const QFontMetrics fm(Fonts::system(kBaseSize));
-            const QString widest = block.ordered ? QString::number(block.items.size()) + u'.' : u"•"_s;
-            const int indent = fm.horizontalAdvance(QString(widest).replace(QRegularExpression(u"\\d"_s), u"0"_s)) + 6;
+            // The widest marker, its digits as zeros (the widest digit in most fonts).
+            const QString widest = block.ordered ? QString(QString::number(block.items.size()).size(), u'0') + u'.' : u"•"_s;
+            const int indent = fm.horizontalAdvance(widest) + 6;
             QTextCharFormat marker = charFormat(Fonts::system(kBaseSize), Theme::tertiaryText());
             for (size_t i = 0; i < block.items.size(); ++i) {
                 QTextBlockFormat item;
@@ -179,10 +178,8 @@ MarkdownDocumentView::MarkdownDocumentView(QWidget *parent) : AutoHeightTextView
 
 void MarkdownDocumentView::setBlocks(const std::vector<MarkdownBlock> &blocks)
 {
-    // Written while detached: a shown document would be laid out again after every insert.
-    auto *written = new QTextDocument;
-    writeMarkdownBlocks(written, blocks);
-    showDocument(written);
+    document()->setUndoRedoEnabled(false);
+    showWritten([blocks](QTextDocument *document) { writeMarkdownBlocks(document, blocks); });
     // The words themselves reach a screen reader through the text interface (and the row's
     // name); a name made of them would pass host text that looks like markup on as a label.
     setAccessibleName(u"文本"_s);

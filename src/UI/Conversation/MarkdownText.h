@@ -16,7 +16,7 @@ namespace nbd {
 class BlinkingCursor;
 class LineBox;
 
-// Writes blocks other than code into a document: the application's paragraph, heading, list,
+// Writes blocks other than code into an empty document: the application's paragraph, heading, list,
 // quote and rule styles, with inline Markdown as character formats. Used by MarkdownText and
 // by the benchmark.
 void writeMarkdownBlocks(QTextDocument *document, const std::vector<MarkdownBlock> &blocks);
