@@ -229,15 +229,16 @@ void CredentialsTab::presentSet()
         // Read once and cleared at once: the value lives on only in the request.
         QString value = field->text();
         field->clear();
-        runSet(name, std::move(value));
+        change(name, std::move(value));
     });
     m_dialog = dialog;
     dialog->open();
     field->setFocus();
 }
 
-QCoro::Task<void> CredentialsTab::runSet(QString name, QString value)
+QCoro::Task<void> CredentialsTab::change(QString name, std::optional<QString> value)
 {
+    const bool setting = value.has_value();
     QPointer<CredentialsTab> self(this);
     const std::weak_ptr<const bool> alive = m_alive;
     QPointer<AppModel> store = m_appModel;
@@ -245,34 +246,25 @@ QCoro::Task<void> CredentialsTab::runSet(QString name, QString value)
         co_return;
     std::optional<QString> failure;
     try {
-        failure = co_await store->setCredential(name, std::move(value));
+        if (setting)
+            failure = co_await store->setCredential(name, std::move(*value));
+        else
+            failure = co_await store->unsetCredential(name);
     } catch (...) {
         failure = describeError(std::current_exception());
     }
     if (alive.expired() || !self)
         co_return;
-    setMessage(failure.value_or(u"已保存"_s));
+    setMessage(failure.value_or(setting ? u"已保存"_s : u"已删除"_s));
     co_await query();
 }
 
 QCoro::Task<void> CredentialsTab::unset()
 {
-    QPointer<CredentialsTab> self(this);
-    const std::weak_ptr<const bool> alive = m_alive;
     const QString name = trimmedName(m_ref->text());
-    QPointer<AppModel> store = m_appModel;
-    if (name.isEmpty() || !store)
+    if (name.isEmpty())
         co_return;
-    std::optional<QString> failure;
-    try {
-        failure = co_await store->unsetCredential(name);
-    } catch (...) {
-        failure = describeError(std::current_exception());
-    }
-    if (alive.expired() || !self)
-        co_return;
-    setMessage(failure.value_or(u"已删除"_s));
-    co_await query();
+    co_await change(name, std::nullopt);
 }
 
 } // namespace nbd

@@ -53,7 +53,9 @@ public:
     QCoro::Task<void> unset();
 
 private:
-    QCoro::Task<void> runSet(QString name, QString value);
+    // Sets the credential to `value`, or unsets it when there is none; says how it went, then
+    // shows the credential as it now is.
+    QCoro::Task<void> change(QString name, std::optional<QString> value);
     void setMessage(std::optional<QString> message);
     void rebuildRows();
 

@@ -1,37 +1,20 @@
 // The one-line label: what it draws at a given width, what it asks of a layout, and that its
 // colour can follow the theme.
 #include "GuiTestMain.h"
+#include "RenderedWidget.h"
 
 #include "UI/Shared/ElidedLabel.h"
 
 #include <QHBoxLayout>
 
 using namespace nbd;
+using test::paintsNear;
+using test::rendered;
 using namespace Qt::Literals::StringLiterals;
 
 class tst_ElidedLabel : public QObject
 {
     Q_OBJECT
-
-    static QImage frame(QWidget *widget)
-    {
-        QImage image(widget->size(), QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        widget->render(&image, {}, {}, QWidget::RenderFlags());
-        return image;
-    }
-
-    static bool paints(const QImage &image, const QColor &color)
-    {
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x) {
-                const QColor c = QColor::fromRgba(image.pixel(x, y));
-                if (c.alpha() > 200 && qAbs(c.red() - color.red()) < 40 && qAbs(c.green() - color.green()) < 40
-                    && qAbs(c.blue() - color.blue()) < 40)
-                    return true;
-            }
-        return false;
-    }
 
 private Q_SLOTS:
     void cutsWhatDoesNotFit_data()
@@ -112,16 +95,16 @@ private Q_SLOTS:
         ElidedLabel label(u"████████"_s);
         label.resize(label.sizeHint());
         label.setColor(QColor(Qt::red));
-        QVERIFY(paints(frame(&label), Qt::red));
+        QVERIFY(paintsNear(rendered(&label), Qt::red));
 
         // A colour given as a function is asked again at each paint.
         QColor current = Qt::blue;
         label.setColor([&current] { return current; });
-        QVERIFY(paints(frame(&label), Qt::blue));
+        QVERIFY(paintsNear(rendered(&label), Qt::blue));
         current = Qt::green;
-        const QImage image = frame(&label);
-        QVERIFY(paints(image, Qt::green));
-        QVERIFY(!paints(image, Qt::blue));
+        const QImage image = rendered(&label);
+        QVERIFY(paintsNear(image, Qt::green));
+        QVERIFY(!paintsNear(image, Qt::blue));
     }
 };
 

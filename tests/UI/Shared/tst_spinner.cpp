@@ -1,6 +1,7 @@
 // The shared spinner: it turns only while shown and while motion is allowed, follows a change of
 // the reduce-motion setting at once, and lets clicks through to what it sits on.
 #include "GuiTestMain.h"
+#include "RenderedWidget.h"
 
 #include "UI/Shared/Motion.h"
 #include "UI/Shared/Spinner.h"
@@ -9,18 +10,12 @@
 #include <QSignalSpy>
 
 using namespace nbd;
+using test::paintsNear;
+using test::rendered;
 
 class tst_Spinner : public QObject
 {
     Q_OBJECT
-
-    static QImage frame(QWidget *widget)
-    {
-        QImage image(widget->size(), QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        widget->render(&image, {}, {}, QWidget::RenderFlags());
-        return image;
-    }
 
 private Q_SLOTS:
     void cleanup() { Motion::setReduceMotion(false); }
@@ -36,8 +31,8 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QVERIFY(spinner->isAnimating());
         // The arc moves: two frames a moment apart differ.
-        const QImage first = frame(spinner);
-        QTRY_VERIFY(frame(spinner) != first);
+        const QImage first = rendered(spinner);
+        QTRY_VERIFY(rendered(spinner) != first);
 
         spinner->hide();
         QVERIFY(!spinner->isAnimating());
@@ -57,9 +52,9 @@ private Q_SLOTS:
 
         Motion::setReduceMotion(true);
         QVERIFY(!spinner->isAnimating());
-        const QImage still = frame(spinner);
+        const QImage still = rendered(spinner);
         QTest::qWait(100);
-        QCOMPARE(frame(spinner), still);
+        QCOMPARE(rendered(spinner), still);
 
         // Shown again under reduced motion it stays still; motion back on, it turns.
         spinner->hide();
@@ -85,14 +80,7 @@ private Q_SLOTS:
         button.show();
         QVERIFY(QTest::qWaitForWindowExposed(&button));
         // The arc is drawn in the colour given.
-        const QImage image = frame(spinner);
-        bool red = false;
-        for (int y = 0; y < image.height() && !red; ++y)
-            for (int x = 0; x < image.width() && !red; ++x) {
-                const QColor c = QColor::fromRgba(image.pixel(x, y));
-                red = c.alpha() > 200 && c.red() > 200 && c.green() < 60 && c.blue() < 60;
-            }
-        QVERIFY(red);
+        QVERIFY(paintsNear(rendered(spinner), Qt::red, 56));
 
         QSignalSpy clicked(&button, &QPushButton::clicked);
         QTest::mouseClick(button.window(), Qt::LeftButton, {}, spinner->geometry().center());

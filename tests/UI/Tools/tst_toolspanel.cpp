@@ -2,6 +2,7 @@
 // bar and the new-tool menu, driven by keys and clicks.
 #include "AccessibilityWalk.h"
 #include "GuiTestMain.h"
+#include "RenderedWidget.h"
 
 #include "App/ContentView.h"
 #include "App/MainWindow.h"
@@ -204,9 +205,7 @@ private Q_SLOTS:
         const QString elided = QFontMetrics(select->font()).elidedText(name, Qt::ElideRight, select->width() - 26);
         QVERIFY(elided.endsWith(u"…"_s));
         QVERIFY(elided.size() > 1);
-        QImage shown(select->size(), QImage::Format_ARGB32_Premultiplied);
-        shown.fill(Qt::transparent);
-        select->render(&shown, {}, {}, QWidget::RenderFlags()); // the button alone, no window background
+        const QImage shown = test::rendered(select);
         QImage expected(select->size(), QImage::Format_ARGB32_Premultiplied);
         expected.fill(Qt::transparent);
         {
