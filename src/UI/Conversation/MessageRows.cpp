@@ -364,10 +364,10 @@ StreamingText::StreamingText(const QString &text, QWidget *parent)
     setText(text);
 }
 
-QStringList StreamingText::chunksOf(const QString &text)
+QStringList StreamingText::chunksOf(const QString &text, qsizetype from)
 {
     QStringList chunks;
-    qsizetype start = 0;
+    qsizetype start = from;
     while (text.size() - start > kChunkLength) {
         const qsizetype cut = text.indexOf(u'\n', start + kChunkLength);
         if (cut < 0)
@@ -383,22 +383,35 @@ void StreamingText::setText(const QString &text)
 {
     if (text == m_text && !m_chunks.empty())
         return;
+    // The pieces before the last one are fixed by the text before the last piece's start: while
+    // the text only grows there, they stay, and the cutting starts again at the last piece.
+    size_t kept = 0;
+    qsizetype from = 0;
+    if (m_chunks.size() > 1 && text.size() >= m_lastStart
+        && QStringView(text).left(m_lastStart) == QStringView(m_text).left(m_lastStart)) {
+        kept = m_chunks.size() - 1;
+        from = m_lastStart;
+    }
     m_text = text;
-    const QStringList pieces = chunksOf(text);
-    while (m_chunks.size() > size_t(pieces.size())) {
+    const QStringList tail = chunksOf(text, from);
+    m_lastStart = from;
+    for (qsizetype i = 0; i + 1 < tail.size(); ++i)
+        m_lastStart += tail[i].size() + 1;
+    const size_t count = kept + size_t(tail.size());
+    while (m_chunks.size() > count) {
         m_chunks.back()->hide();
         m_chunks.back()->deleteLater();
         m_chunks.pop_back();
     }
-    for (qsizetype i = 0; i < pieces.size(); ++i) {
-        if (size_t(i) == m_chunks.size()) {
+    for (size_t i = kept; i < count; ++i) {
+        if (i == m_chunks.size()) {
             auto *piece = new StreamingTextPiece(this);
             piece->setObjectName(u"assistant-text"_s);
             piece->show();
             m_chunks.push_back(piece);
         }
         // Only the piece the new text landed in changes; the others keep their layout.
-        m_chunks[size_t(i)]->setText(pieces[i]);
+        m_chunks[i]->setText(tail[qsizetype(i - kept)]);
     }
     m_chunks.front()->setVisible(!text.isEmpty());
     updateGeometry();

@@ -154,7 +154,8 @@ public:
     int chunkCount() const { return int(m_chunks.size()); }
     // The pieces the text is shown in: cut at the first line break after every kChunkLength
     // characters (the line break itself falls between two pieces).
-    static QStringList chunksOf(const QString &text);
+    // From `from` on, which must be where a piece starts.
+    static QStringList chunksOf(const QString &text, qsizetype from = 0);
 
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
@@ -166,6 +167,7 @@ protected:
 private:
     QString m_text;
     std::vector<StreamingTextPiece *> m_chunks;
+    qsizetype m_lastStart = 0; // where the last piece starts in the text
     BlinkingCursor *m_cursor;
 };
 

@@ -791,6 +791,23 @@ void tst_ConversationView::streamingTextKeepsFinishedPiecesAndSelects()
     QVERIFY(first);
     QCOMPARE(first->text(), firstText);
     QVERIFY(streaming->findChildren<StreamingTextPiece *>(u"assistant-text"_s).back()->text().endsWith(u"尾巴"_s));
+    // The pieces always hold the text, whether it grew by many pieces at once or was replaced.
+    const auto joinedPieces = [&] {
+        QStringList parts;
+        for (StreamingTextPiece *piece : streaming->findChildren<StreamingTextPiece *>(u"assistant-text"_s))
+            if (!piece->isHidden())
+                parts << piece->text();
+        return parts.join(u'\n');
+    };
+    const QString grown = text + u"尾巴\n"_s + text + text;
+    streaming->setText(grown);
+    QCOMPARE(joinedPieces(), grown);
+    QCOMPARE(first->text(), firstText);
+    const QString replaced = u"新的开头\n"_s + text;
+    streaming->setText(replaced);
+    QCOMPARE(joinedPieces(), replaced);
+    streaming->setText(text);
+    QCOMPARE(joinedPieces(), text);
 
     // Drag across the start of the first piece, then copy.
     QTest::mousePress(first, Qt::LeftButton, {}, QPoint(1, lineHeight / 2));
