@@ -3,6 +3,7 @@
 #include "SimWorld.h"
 
 #include "Domain/SessionEvents.h"
+#include "Session/TranscriptFold.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
@@ -551,18 +552,48 @@ void tst_SimHost::demoWorldServesItsSessions()
     QCOMPARE(list.status, 200);
     QVERIFY(list.body.contains("s-parser"));
 
-    const JSONValue payload = JSONValue::object({{u"sessionId"_s, u"s-parser"_s}, {u"maxMessages"_s, 20}});
-    const HttpResult page = m_client.send("POST", at(*m_host, u"/api/session.history"_s), callBody(u"session.history"_s, payload));
-    QCOMPARE(page.status, 200);
-    SessionHistoryValue history;
-    try {
+    const auto historyOf = [this](const QString &sessionId) {
+        const JSONValue payload = JSONValue::object({{u"sessionId"_s, sessionId}, {u"maxMessages"_s, 200}});
+        const HttpResult page = m_client.send("POST", at(*m_host, u"/api/session.history"_s),
+                                              callBody(u"session.history"_s, payload));
         const JSONValue reply = parseJSON(page.body);
         const JSONValue *value = reply.find(u"result"_s) ? reply.find(u"result"_s)->find(u"value"_s) : nullptr;
-        QVERIFY2(value, page.body.constData());
-        history = SessionHistoryValue::fromJson(*value);
+        if (page.status != 200 || !value)
+            throw std::runtime_error(page.body.toStdString());
+        return SessionHistoryValue::fromJson(*value);
+    };
+    SessionHistoryValue history;
+    SessionHistoryValue login;
+    try {
+        history = historyOf(u"s-parser"_s);
+        login = historyOf(u"s-login"_s);
     } catch (const std::exception &error) {
         QFAIL(error.what());
     }
+
+    // The transcript shows a step's blocks by the place they took in the log: each step of the
+    // working history must keep its message's order (reasoning, text, then the tool call), not
+    // put the call that was logged apart before the text it follows.
+    FoldState folded;
+    TranscriptFold::foldHistory(login.events, folded);
+    int steps = 0;
+    for (const TranscriptItem &item : folded.items) {
+        const auto *turn = std::get_if<TurnItem>(&item);
+        if (!turn)
+            continue;
+        for (const StepItem &step : turn->steps) {
+            std::vector<BlockItem> shown = step.blocks;
+            std::stable_sort(shown.begin(), shown.end(), [](const BlockItem &a, const BlockItem &b) { return a.seq < b.seq; });
+            std::vector<qint64> order;
+            for (const BlockItem &block : shown)
+                order.push_back(block.index);
+            std::vector<qint64> message = order;
+            std::sort(message.begin(), message.end());
+            QCOMPARE(order, message);
+            steps += step.blocks.size() > 1 ? 1 : 0;
+        }
+    }
+    QVERIFY(steps >= 2);
     QStringList cards;
     for (const HistoryEntry &entry : history.events) {
         if (!entry.view)

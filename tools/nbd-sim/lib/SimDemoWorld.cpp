@@ -89,8 +89,8 @@ std::optional<Entry> parseLine(QStringView line);
 
 下一步可以为 `include` 指令补充测试。)"_s;
     world.appendEvent(id, events::stepStart(1, 2));
-    world.appendEvent(id, events::textDelta(1, 2, 0, answer));
-    world.appendEvent(id, events::assistantMessage(1, 2, answer));
+    const qint64 chunk = world.appendEvent(id, events::textDelta(1, 2, 0, answer));
+    world.appendEvent(id, events::assistantMessage(1, 2, answer).with(u"sourceEventSeqs"_s, JSONValue::array({JSONValue(chunk)})));
     world.appendEvent(id, events::turnEnd(1));
 }
 
@@ -125,8 +125,9 @@ std::unique_ptr<SimWorld> makeDemoWorld(SimHost *host)
         world->appendEvent(id, events::userMessage(id + u"-m1"_s, ask));
         world->appendEvent(id, events::turnStart(1));
         world->appendEvent(id, events::stepStart(1, 1));
-        world->appendEvent(id, events::textDelta(1, 1, 0, answer));
-        world->appendEvent(id, events::assistantMessage(1, 1, answer));
+        const qint64 chunk = world->appendEvent(id, events::textDelta(1, 1, 0, answer));
+        world->appendEvent(id, events::assistantMessage(1, 1, answer)
+                                   .with(u"sourceEventSeqs"_s, JSONValue::array({JSONValue(chunk)})));
         world->appendEvent(id, events::turnEnd(1));
     };
     history(u"s-login"_s, u"登录后页面一直在 /login 和 /home 之间跳转，帮我看看。"_s,
@@ -147,23 +148,27 @@ std::unique_ptr<SimWorld> makeDemoWorld(SimHost *host)
             world->appendEvent(id, events::stepStart(turn, stepNo));
             // The step's final message stands for its streamed blocks, so it carries all of
             // them: the reasoning, the text and the tool call that the result below answers.
+            // It names the chunks it stands for, as a host does: the blocks then take the
+            // place of the first chunk, in the message's order.
             JSONValue::Elements blocks;
+            JSONValue::Elements chunks;
+            const auto streamed = [&](JSONValue chunk) { chunks.emplace_back(world->appendEvent(id, std::move(chunk))); };
             qint64 index = 0;
             if (!thinking.isEmpty()) {
-                world->appendEvent(id, events::blockStart(turn, stepNo, index, names::reasoningBlockKind.toString()));
-                world->appendEvent(id, events::reasoningDelta(turn, stepNo, index, thinking));
+                streamed(events::blockStart(turn, stepNo, index, names::reasoningBlockKind.toString()));
+                streamed(events::reasoningDelta(turn, stepNo, index, thinking));
                 blocks.push_back(JSONValue::object({{u"type"_s, u"reasoning"_s}, {u"text"_s, thinking}, {u"index"_s, JSONValue(index)}}));
                 ++index;
             }
             if (!say.isEmpty()) {
-                world->appendEvent(id, events::textDelta(turn, stepNo, index, say));
+                streamed(events::textDelta(turn, stepNo, index, say));
                 blocks.push_back(JSONValue::object({{u"type"_s, u"text"_s}, {u"text"_s, say}, {u"index"_s, JSONValue(index)}}));
                 ++index;
             }
             const QString callId = u"call-%1-%2"_s.arg(turn).arg(stepNo);
             if (!tool.isEmpty()) {
-                world->appendEvent(id, events::blockStart(turn, stepNo, index, names::toolCallBlockKind.toString()));
-                world->appendEvent(id, events::toolCallDelta(turn, stepNo, index, callId, tool, arguments));
+                streamed(events::blockStart(turn, stepNo, index, names::toolCallBlockKind.toString()));
+                streamed(events::toolCallDelta(turn, stepNo, index, callId, tool, arguments));
                 const JSONValue call = events::draft(u"tool/call"_s, JSONValue::object({{u"turn"_s, JSONValue(turn)},
                                                                                        {u"step"_s, JSONValue(stepNo)},
                                                                                        {u"callId"_s, callId},
@@ -179,7 +184,8 @@ std::unique_ptr<SimWorld> makeDemoWorld(SimHost *host)
             world->appendEvent(id, events::draft(u"assistant/message"_s,
                                                  JSONValue::object({{u"turn"_s, JSONValue(turn)},
                                                                     {u"step"_s, JSONValue(stepNo)},
-                                                                    {u"message"_s, JSONValue::object({{u"content"_s, JSONValue::array(std::move(blocks))}})}})));
+                                                                    {u"message"_s, JSONValue::object({{u"content"_s, JSONValue::array(std::move(blocks))}})}}))
+                                       .with(u"sourceEventSeqs"_s, JSONValue::array(std::move(chunks))));
             if (!tool.isEmpty())
                 world->appendEvent(id, events::toolResult(turn, stepNo, callId, result, failed));
         };
