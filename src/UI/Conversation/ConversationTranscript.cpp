@@ -28,6 +28,8 @@ public:
         setAccessibleName(help);
         setAccessibleDescription(help);
         setCursor(Qt::PointingHandCursor);
+        // Repainted as the pointer comes and goes: the face follows underMouse().
+        setAttribute(Qt::WA_Hover);
         setFixedSize(30 + 2 * kShadow, 30 + 2 * kShadow);
     }
     static constexpr int kShadow = 8;
@@ -51,16 +53,6 @@ protected:
         painter.drawEllipse(circle.adjusted(0.5, 0.5, -0.5, -0.5));
         Icons::paint(&painter, QRectF(circle.center() - QPointF(6.5, 6.5), QSizeF(13, 13)), u"arrow.down"_s,
                      underMouse() ? Theme::primaryText() : Theme::secondaryText());
-    }
-    void enterEvent(QEnterEvent *event) override
-    {
-        QAbstractButton::enterEvent(event);
-        update();
-    }
-    void leaveEvent(QEvent *event) override
-    {
-        QAbstractButton::leaveEvent(event);
-        update();
     }
 };
 

@@ -53,6 +53,8 @@ public:
         setFont(Fonts::system(13, QFont::Medium));
         setFocusPolicy(Qt::StrongFocus);
         setCursor(Qt::PointingHandCursor);
+        // Repainted as the pointer comes and goes: the face follows underMouse().
+        setAttribute(Qt::WA_Hover);
         setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     }
     QSize sizeHint() const override { return {16 + 14 + 6 + fontMetrics().horizontalAdvance(text()) + 16, 32}; }
@@ -73,16 +75,6 @@ protected:
         Icons::paint(&painter, QRectF(16, (height() - 14) / 2.0, 14, 14), m_symbol, Qt::white);
         painter.setPen(Qt::white);
         painter.drawText(QRect(16 + 14 + 6, 0, width(), height()), Qt::AlignLeft | Qt::AlignVCenter, text());
-    }
-    void enterEvent(QEnterEvent *event) override
-    {
-        QAbstractButton::enterEvent(event);
-        update();
-    }
-    void leaveEvent(QEvent *event) override
-    {
-        QAbstractButton::leaveEvent(event);
-        update();
     }
 
 private:

@@ -226,6 +226,8 @@ public:
     explicit CopyButton(QWidget *parent) : QAbstractButton(parent)
     {
         setCursor(Qt::PointingHandCursor);
+        // Repainted as the pointer comes and goes: the face follows underMouse().
+        setAttribute(Qt::WA_Hover);
         setFocusPolicy(Qt::StrongFocus);
         setFont(Fonts::system(10));
         setCopied(false);
@@ -262,16 +264,6 @@ protected:
             painter.setBrush(Qt::NoBrush);
             painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
         }
-    }
-    void enterEvent(QEnterEvent *e) override
-    {
-        update();
-        QAbstractButton::enterEvent(e);
-    }
-    void leaveEvent(QEvent *e) override
-    {
-        update();
-        QAbstractButton::leaveEvent(e);
     }
 
 private:

@@ -37,6 +37,8 @@ public:
         setFont(Fonts::system(11, QFont::Medium));
         setFocusPolicy(Qt::StrongFocus);
         setCursor(Qt::PointingHandCursor);
+        // Repainted as the pointer comes and goes: the face follows underMouse().
+        setAttribute(Qt::WA_Hover);
         setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     }
     QSize sizeHint() const override { return {10 + 12 + 5 + fontMetrics().horizontalAdvance(text()) + 10, 28}; }
@@ -54,16 +56,6 @@ protected:
                      Theme::primaryText());
         painter.setPen(Theme::primaryText());
         painter.drawText(QRect(10 + 12 + 5, 0, width(), height()), Qt::AlignLeft | Qt::AlignVCenter, text());
-    }
-    void enterEvent(QEnterEvent *event) override
-    {
-        QAbstractButton::enterEvent(event);
-        update();
-    }
-    void leaveEvent(QEvent *event) override
-    {
-        QAbstractButton::leaveEvent(event);
-        update();
     }
 };
 

@@ -123,6 +123,8 @@ public:
         setAccessibleName(m_source.title.isEmpty() ? (m_source.url.isEmpty() ? u"来源"_s : m_source.url) : m_source.title);
         setToolTip(textToolTip(u"在侧栏打开"_s));
         setCursor(Qt::PointingHandCursor);
+        // Repainted as the pointer comes and goes: the face follows underMouse().
+        setAttribute(Qt::WA_Hover);
         setFocusPolicy(Qt::StrongFocus);
         QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
         policy.setHeightForWidth(true);
@@ -208,16 +210,6 @@ private:
         }
     }
 
-    void enterEvent(QEnterEvent *event) override
-    {
-        update();
-        QAbstractButton::enterEvent(event);
-    }
-    void leaveEvent(QEvent *event) override
-    {
-        update();
-        QAbstractButton::leaveEvent(event);
-    }
 
     int m_position;
     WebSource m_source;
