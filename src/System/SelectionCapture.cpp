@@ -27,8 +27,9 @@ using XcbPtr = std::unique_ptr<T, FreeDeleter>;
 class Reader
 {
 public:
-    Reader(const QByteArray &display, Clock::time_point deadline)
-        : m_deadline(deadline)
+    Reader(const QByteArray &display, Selection selection, Clock::time_point deadline)
+        : m_which(selection)
+        , m_deadline(deadline)
     {
         m_connection = xcb_connect(display.isEmpty() ? nullptr : display.constData(), &m_screen);
     }
@@ -45,8 +46,12 @@ public:
     {
         if (xcb_connection_has_error(m_connection))
             return QuickAskSelectionReadResult::value(std::nullopt);
+        // PRIMARY is predefined; CLIPBOARD is only a name the clients agree on.
+        m_selection = m_which == Selection::primary ? xcb_atom_t(XCB_ATOM_PRIMARY) : atom("CLIPBOARD");
+        if (!m_selection)
+            return QuickAskSelectionReadResult::failed();
         XcbPtr<xcb_get_selection_owner_reply_t> owner(xcb_get_selection_owner_reply(
-            m_connection, xcb_get_selection_owner(m_connection, XCB_ATOM_PRIMARY), nullptr));
+            m_connection, xcb_get_selection_owner(m_connection, m_selection), nullptr));
         if (!owner)
             return QuickAskSelectionReadResult::failed();
         if (owner->owner == XCB_NONE)
@@ -79,13 +84,13 @@ private:
     // Nothing when the owner refused this target.
     std::optional<QuickAskSelectionReadResult> convert(xcb_atom_t target, bool isUtf8)
     {
-        xcb_convert_selection(m_connection, m_window, XCB_ATOM_PRIMARY, target, m_property, XCB_CURRENT_TIME);
+        xcb_convert_selection(m_connection, m_window, m_selection, target, m_property, XCB_CURRENT_TIME);
         xcb_flush(m_connection);
         XcbPtr<xcb_generic_event_t> notify = waitFor([this](const xcb_generic_event_t *event) {
             if ((event->response_type & 0x7f) != XCB_SELECTION_NOTIFY)
                 return false;
             const auto *n = reinterpret_cast<const xcb_selection_notify_event_t *>(event);
-            return n->requestor == m_window && n->selection == XCB_ATOM_PRIMARY;
+            return n->requestor == m_window && n->selection == m_selection;
         });
         if (!notify)
             return QuickAskSelectionReadResult::failed();
@@ -178,6 +183,8 @@ private:
 
     xcb_connection_t *m_connection = nullptr;
     int m_screen = 0;
+    Selection m_which;
+    xcb_atom_t m_selection = XCB_NONE;
     Clock::time_point m_deadline;
     xcb_window_t m_window = 0;
     xcb_atom_t m_incr = XCB_NONE;
@@ -186,12 +193,18 @@ private:
 
 } // namespace
 
-QuickAskSelectionReadResult selectedText(std::chrono::milliseconds limit, const QByteArray &display)
+QuickAskSelectionReadResult selectionText(Selection selection, std::chrono::milliseconds limit,
+                                          const QByteArray &display)
 {
     if (display.isEmpty() && qEnvironmentVariableIsEmpty("DISPLAY"))
         return QuickAskSelectionReadResult::value(std::nullopt);
-    Reader reader(display, Clock::now() + limit);
+    Reader reader(display, selection, Clock::now() + limit);
     return reader.read();
+}
+
+QuickAskSelectionReadResult selectedText(std::chrono::milliseconds limit, const QByteArray &display)
+{
+    return selectionText(Selection::primary, limit, display);
 }
 
 } // namespace nbd::SelectionCapture

@@ -8,10 +8,12 @@
 
 namespace nbd {
 
-// Reads the X11 PRIMARY selection (the text selected in whichever application owns it) over a
-// connection of its own, so it may run on any thread. Blocks until the owner answers or the
-// limit passes.
+// Reads an X11 selection as text over a connection of its own, so it may run on any thread:
+// PRIMARY (the text selected in whichever application owns it) or CLIPBOARD (the text last
+// copied). Blocks until the owner answers or the limit passes.
 namespace SelectionCapture {
+
+enum class Selection { primary, clipboard };
 
 // The limit only keeps a worker from hanging on an owner that never answers; the panel
 // stops waiting much earlier.
@@ -22,6 +24,10 @@ inline constexpr qsizetype maximumBytes = 4 * 1024 * 1024;
 // value(text) from the owner; value(nothing) when there is no X display or nobody owns the
 // selection; failed when the owner refuses, answers garbage or does not answer in time.
 // `display` empty: $DISPLAY.
+QuickAskSelectionReadResult selectionText(Selection selection, std::chrono::milliseconds limit = defaultReadLimit,
+                                          const QByteArray &display = {});
+
+// The PRIMARY selection.
 QuickAskSelectionReadResult selectedText(std::chrono::milliseconds limit = defaultReadLimit,
                                          const QByteArray &display = {});
 

@@ -5,7 +5,8 @@
 
 // Another application holding the X11 PRIMARY selection for as long as this object lives: the
 // helper process built beside the X11 tests ($NBD_PRIMARY_OWNER), which answers, refuses,
-// hangs or delays as its arguments say.
+// hangs or delays as its arguments say. Arguments starting with "--clipboard" make it hold the
+// CLIPBOARD instead.
 class PrimaryOwner
 {
 public:
@@ -24,6 +25,8 @@ public:
     }
     PrimaryOwner(const PrimaryOwner &) = delete;
     PrimaryOwner &operator=(const PrimaryOwner &) = delete;
+
+    static QStringList clipboard(const QStringList &arguments) { return QStringList{QStringLiteral("--clipboard")} + arguments; }
 
     // The helper has taken the selection.
     bool isReady() const { return m_ready; }

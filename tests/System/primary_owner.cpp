@@ -1,6 +1,8 @@
-// A stand-in for "the application with a selection": owns the X11 PRIMARY selection and answers
-// requests for it in one of several ways, so the selection reader meets real owners.
+// A stand-in for "the application with a selection": owns the X11 PRIMARY selection (or, with
+// --clipboard first, the CLIPBOARD) and answers requests for it in one of several ways, so the
+// selection reader and the Quick Ask capture meet real owners.
 //
+//   primary_owner [--clipboard] MODE …
 //   primary_owner answer TEXT     UTF-8 text
 //   primary_owner latin1 TEXT     refuses UTF8_STRING, answers STRING
 //   primary_owner refuse          answers every request with "no conversion"
@@ -8,6 +10,8 @@
 //   primary_owner delay MS TEXT   answers after MS milliseconds
 //   primary_owner incr BYTES      answers BYTES bytes of "0123456789…" in incremental chunks
 //
+// Except when refusing or hanging, it also lists what it offers (TARGETS), as toolkits such as
+// Qt ask that first.
 // Prints "ready" once it owns the selection; runs until killed.
 
 #include <xcb/xcb.h>
@@ -66,6 +70,11 @@ std::string toLatin1(const std::string &utf8)
 
 int main(int argc, char **argv)
 {
+    const bool clipboard = argc > 1 && std::strcmp(argv[1], "--clipboard") == 0;
+    if (clipboard) {
+        --argc;
+        ++argv;
+    }
     if (argc < 2)
         return 2;
     const std::string mode = argv[1];
@@ -93,9 +102,11 @@ int main(int argc, char **argv)
                       XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
     const xcb_atom_t utf8 = atom("UTF8_STRING");
     const xcb_atom_t incr = atom("INCR");
-    xcb_set_selection_owner(connection, window, XCB_ATOM_PRIMARY, XCB_CURRENT_TIME);
+    const xcb_atom_t targets = atom("TARGETS");
+    const xcb_atom_t selection = clipboard ? atom("CLIPBOARD") : xcb_atom_t(XCB_ATOM_PRIMARY);
+    xcb_set_selection_owner(connection, window, selection, XCB_CURRENT_TIME);
     xcb_get_selection_owner_reply_t *owner =
-        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, XCB_ATOM_PRIMARY), nullptr);
+        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, selection), nullptr);
     if (!owner || owner->owner != window)
         return 4;
     std::free(owner);
@@ -115,6 +126,12 @@ int main(int argc, char **argv)
             const xcb_atom_t wanted = mode == "latin1" ? xcb_atom_t(XCB_ATOM_STRING) : utf8;
             if (mode == "hang") {
                 // never answer
+            } else if (mode != "refuse" && request->target == targets) {
+                // What it offers, as toolkits ask first.
+                const xcb_atom_t offered[] = {targets, wanted};
+                xcb_change_property(connection, XCB_PROP_MODE_REPLACE, request->requestor, request->property,
+                                    XCB_ATOM_ATOM, 32, 2, offered);
+                notify(request, request->property);
             } else if (mode == "refuse" || request->target != wanted) {
                 notify(request, XCB_NONE);
             } else if (mode == "incr") {

@@ -1,6 +1,7 @@
 // Reading the selected text on a real (virtual) X server, from a helper process that owns the
-// PRIMARY selection and answers, refuses, hangs, delays or sends it in pieces; and the Quick Ask
-// capture raced against its time-out, driven by the global hot key.
+// PRIMARY selection and answers, refuses, hangs, delays or sends it in pieces; the clipboard of
+// another application read the same way; and the Quick Ask capture raced against its time-out,
+// driven by the global hot key, with a clipboard owner that never answers.
 
 #include "GuiTestMain.h"
 #include "PrimaryOwner.h"
@@ -120,6 +121,24 @@ private Q_SLOTS:
             QCOMPARE(result, Result::value(u"shared"_s));
     }
 
+    void clipboardIsReadFromItsOwnOwner()
+    {
+        // Both selections owned by different applications: each read reaches its own owner.
+        OWN_SELECTION(selection, u"answer"_s, u"selected words"_s);
+        PrimaryOwner clipboard(PrimaryOwner::clipboard({u"answer"_s, u"  copied 剪贴板\n"_s}));
+        QVERIFY(clipboard.isReady());
+        QCOMPARE(SelectionCapture::selectionText(SelectionCapture::Selection::clipboard),
+                 Result::value(u"  copied 剪贴板\n"_s));
+        QCOMPARE(SelectionCapture::selectedText(), Result::value(u"selected words"_s));
+    }
+
+    void silentClipboardOwnerFailsAtTheLimit()
+    {
+        PrimaryOwner clipboard(PrimaryOwner::clipboard({u"hang"_s}));
+        QVERIFY(clipboard.isReady());
+        QCOMPARE(SelectionCapture::selectionText(SelectionCapture::Selection::clipboard, 300ms), Result::failed());
+    }
+
     // ---- The capture of a Quick Ask presentation ----
 
     void presentationCarriesTheSelection()
@@ -176,11 +195,50 @@ private Q_SLOTS:
         QuickAskCoordinator coordinator(nullptr);
         coordinator.present();
         QuickAskHUDModel *model = coordinator.model();
+        // With the clipboard not ours, the panel opens once the X11 read of it has ended.
+        QTRY_VERIFY(coordinator.isPanelVisible());
         QTRY_VERIFY(!model->isCapturingSelection());
         QVERIFY(!model->context());
         QCOMPARE(model->contextIssue(), std::optional(QuickAskContextIssue::noContext));
         QCOMPARE(coordinator.panel()->view()->statusText(), u"未检测到选中文本或文本剪贴板"_s);
         QVERIFY(!coordinator.panel()->view()->canSubmit());
+    }
+
+    void silentClipboardOwnerFreezesNothing()
+    {
+        // Another application owns the clipboard and never answers; nobody has a selection.
+        PrimaryOwner clipboard(PrimaryOwner::clipboard({u"hang"_s}));
+        QVERIFY(clipboard.isReady());
+        QTRY_VERIFY(!QGuiApplication::clipboard()->ownsClipboard());
+        int ticks = 0;
+        QTimer heartbeat;
+        heartbeat.setInterval(10ms);
+        connect(&heartbeat, &QTimer::timeout, this, [&ticks] { ++ticks; });
+        heartbeat.start();
+        QuickAskCoordinator coordinator(nullptr);
+        QuickAskHUDModel *model = coordinator.model();
+        int ticksWhenShown = -1;
+        connect(model, &QuickAskHUDModel::presentationIDChanged, this, [&] { ticksWhenShown = ticks; });
+
+        coordinator.present();
+        const int ticksAtPresent = ticks;
+        QTRY_VERIFY(coordinator.isPanelVisible());
+        // The event loop ran while the clipboard was being read.
+        QVERIFY2(ticksWhenShown > ticksAtPresent, "the heartbeat fired before the panel opened");
+        QTRY_VERIFY(!model->isCapturingSelection());
+        QVERIFY(!model->context());
+        QCOMPARE(model->contextIssue(), std::optional(QuickAskContextIssue::noContext));
+
+        // The hot key pressed again while the clipboard is still being read: the panel stays shut.
+        coordinator.dismiss();
+        coordinator.toggle();
+        QVERIFY(coordinator.isPresentationPending());
+        coordinator.toggle();
+        QVERIFY(!coordinator.isPresentationPending());
+        const qint64 presentations = model->presentationID();
+        QTest::qWait(1000);
+        QVERIFY(!coordinator.isPanelVisible());
+        QCOMPARE(model->presentationID(), presentations);
     }
 
     void hotKeyShowsAndHides()

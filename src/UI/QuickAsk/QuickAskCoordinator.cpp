@@ -7,11 +7,66 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFutureWatcher>
+#include <QPromise>
 #include <QWidget>
+
+#include <QCoroSignal>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace nbd {
+
+namespace {
+
+// Whether the clipboard must be read over X11 off the UI thread: another application may own
+// it there, and QClipboard would then wait for that owner on the UI thread. The app's own
+// clipboard is answered locally, and without X11 (Wayland, offscreen) QClipboard does not
+// wait on other clients.
+bool clipboardOwnedElsewhereOnX11()
+{
+    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11 || !x11->connection())
+        return false;
+    const QClipboard *clipboard = QGuiApplication::clipboard();
+    return !clipboard || !clipboard->ownsClipboard();
+}
+
+std::optional<QString> clipboardTextFromQt()
+{
+    if (const QClipboard *clipboard = QGuiApplication::clipboard()) {
+        const QString text = clipboard->text(QClipboard::Clipboard);
+        if (!text.isNull())
+            return text;
+    }
+    return std::nullopt;
+}
+
+// Reads the X11 CLIPBOARD on `pool`; the caller's event loop runs meanwhile. Nothing when the
+// owner refuses, does not answer, or the read has not ended within `limit`.
+QCoro::Task<std::optional<QString>> clipboardTextFromX11(QThreadPool *pool, std::chrono::milliseconds limit)
+{
+    auto promise = std::make_shared<QPromise<QuickAskSelectionReadResult>>();
+    QFutureWatcher<QuickAskSelectionReadResult> watcher;
+    watcher.setFuture(promise->future());
+    pool->start([promise, limit] {
+        promise->start();
+        promise->addResult(SelectionCapture::selectionText(SelectionCapture::Selection::clipboard, limit));
+        promise->finish();
+    });
+    // The reader gives up at the same limit; waiting here as well keeps the bound when the
+    // pool is slow to start the read.
+    co_await qCoro(static_cast<QFutureWatcherBase *>(&watcher), &QFutureWatcherBase::finished, limit);
+    const QFuture<QuickAskSelectionReadResult> future = watcher.future();
+    if (!future.isFinished() || future.resultCount() == 0)
+        co_return std::nullopt;
+    const QuickAskSelectionReadResult result = future.result();
+    if (result.kind != QuickAskSelectionReadResult::Kind::value)
+        co_return std::nullopt;
+    co_return result.text;
+}
+
+} // namespace
 
 QuickAskCoordinator::QuickAskCoordinator(AppModel *appModel, QObject *parent)
     : QObject(parent)
@@ -34,6 +89,7 @@ QuickAskCoordinator::~QuickAskCoordinator()
     delete m_panel;
     // A read still running finishes within its own limit; its result finds nobody.
     m_selectionQueue.waitForDone();
+    m_clipboardReads.waitForDone();
 }
 
 void QuickAskCoordinator::start()
@@ -48,6 +104,7 @@ void QuickAskCoordinator::start()
 void QuickAskCoordinator::stop()
 {
     m_hotKey.unregister();
+    cancelPendingPresentation();
     m_captureTimeout.stop();
     ++m_submissionGeneration;
     m_model->invalidateCapture();
@@ -85,7 +142,7 @@ bool QuickAskCoordinator::isPanelVisible() const { return m_panel && m_panel->is
 
 void QuickAskCoordinator::toggle()
 {
-    if (isPanelVisible())
+    if (isPanelVisible() || m_presentationPending)
         dismiss();
     else
         present();
@@ -95,18 +152,43 @@ void QuickAskCoordinator::show()
 {
     if (isPanelVisible())
         panel()->present();
-    else
+    else if (!m_presentationPending)
         present();
 }
 
 void QuickAskCoordinator::present()
 {
+    // A newer presentation (or dismiss(), stop()) makes a pending one's clipboard read stale.
+    const quint64 generation = ++m_presentationGeneration;
+    m_presentationPending = true;
+    QCoro::Task<void> task = runPresentation(generation);
+    Q_UNUSED(task);
+}
+
+void QuickAskCoordinator::cancelPendingPresentation()
+{
+    ++m_presentationGeneration;
+    m_presentationPending = false;
+}
+
+QCoro::Task<void> QuickAskCoordinator::runPresentation(quint64 generation)
+{
     std::optional<QString> clipboardText;
-    if (const QClipboard *clipboard = QGuiApplication::clipboard()) {
-        const QString text = clipboard->text(QClipboard::Clipboard);
-        if (!text.isNull())
-            clipboardText = text;
+    if (clipboardOwnedElsewhereOnX11()) {
+        QPointer<QuickAskCoordinator> self(this);
+        const std::weak_ptr<const bool> alive = m_alive;
+        clipboardText = co_await clipboardTextFromX11(&m_clipboardReads, clipboardReadTimeout);
+        if (alive.expired() || !self || generation != m_presentationGeneration)
+            co_return;
+    } else {
+        clipboardText = clipboardTextFromQt();
     }
+    m_presentationPending = false;
+    beginPresentation(std::move(clipboardText));
+}
+
+void QuickAskCoordinator::beginPresentation(std::optional<QString> clipboardText)
+{
     // X11 needs no accessibility permission: the selection belongs to whoever owns PRIMARY,
     // and no owner reads as "nothing selected".
     const bool trusted = true;
@@ -130,6 +212,7 @@ void QuickAskCoordinator::present()
 
 void QuickAskCoordinator::dismiss()
 {
+    cancelPendingPresentation();
     m_captureTimeout.stop();
     m_model->invalidateCapture();
     if (m_panel)
