@@ -29,6 +29,9 @@ void TextLabels::setColor(QWidget *widget, const QColor &color)
     QPalette palette = widget->palette();
     palette.setColor(QPalette::WindowText, color);
     palette.setColor(QPalette::Text, color);
+    // Inside a button a label draws in the button's text role: a row header's words would all
+    // come out in one colour, whatever colour they were given.
+    palette.setColor(QPalette::ButtonText, color);
     widget->setPalette(palette);
 }
 

@@ -745,6 +745,20 @@ void tst_ConversationView::toolChipOpensAndShowsFailureInRed()
             word = label;
     QVERIFY(word && word->isVisible());
     QCOMPARE(word->palette().color(QPalette::WindowText), Theme::systemRed());
+    // Drawn red on screen, inside the header button as well: its pixels are mostly red.
+    const QImage drawn = chip->header()->grab(word->geometry()).toImage();
+    int red = 0;
+    int dark = 0;
+    for (int y = 0; y < drawn.height(); ++y) {
+        for (int x = 0; x < drawn.width(); ++x) {
+            const QColor c = drawn.pixelColor(x, y);
+            if (c.red() > 150 && c.green() < 110 && c.blue() < 110)
+                ++red;
+            else if (c.red() < 90 && c.green() < 90 && c.blue() < 90)
+                ++dark;
+        }
+    }
+    QVERIFY2(red > 10 && dark < red, qPrintable(QString::number(red) + u" red, "_s + QString::number(dark) + u" dark"_s));
     QTRY_VERIFY(chip->findChild<QLabel *>(u"tool-result"_s));
     QCOMPARE(chip->findChild<QLabel *>(u"tool-result"_s)->palette().color(QPalette::WindowText), Theme::systemRed());
     QCOMPARE(chip->findChild<IconView *>()->symbolName(), u"xmark.circle.fill"_s);
