@@ -96,4 +96,21 @@ inline QStringList sessionIds(const AppModel &store)
     return ids;
 }
 
+// The text of a logged prompt request (its first content part), empty when it has none.
+inline QString promptText(const sim::LoggedRequest &request)
+{
+    const JSONValue *content = request.payload.find(u"content");
+    if (!content || content->elements().empty())
+        return QString();
+    const JSONValue *text = content->elements()[0].find(u"text");
+    return text ? text->string().value_or(QString()) : QString();
+}
+
+// The session a logged request names, empty when it names none.
+inline QString sessionIdOf(const sim::LoggedRequest &request)
+{
+    const JSONValue *id = request.payload.find(u"sessionId");
+    return id ? id->string().value_or(QString()) : QString();
+}
+
 } // namespace nbd::test

@@ -35,15 +35,6 @@ bool xdotool(const QStringList &arguments)
     return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
-QString promptText(const sim::LoggedRequest &request)
-{
-    const JSONValue *content = request.payload.find(u"content");
-    if (!content || content->elements().empty())
-        return QString();
-    const JSONValue *text = content->elements()[0].find(u"text");
-    return text ? text->string().value_or(QString()) : QString();
-}
-
 void useHost(const sim::SimHost &host)
 {
     QSettings settings(u"Nimbrel"_s, u"Nimbrel Deck"_s);
@@ -51,12 +42,6 @@ void useHost(const sim::SimHost &host)
     settings.setValue(u"nbd.serverURL"_s, host.baseUrl().toString());
     settings.setValue(u"nbd.launchMode"_s, u"external"_s);
     settings.sync();
-}
-
-QString sessionIdOf(const sim::LoggedRequest &request)
-{
-    const JSONValue *id = request.payload.find(u"sessionId");
-    return id ? id->string().value_or(QString()) : QString();
 }
 
 } // namespace

@@ -21,6 +21,8 @@
 
 using namespace nbd;
 using namespace Qt::StringLiterals;
+using test::promptText;
+using test::sessionIdOf;
 
 Q_DECLARE_METATYPE(std::optional<QPoint>)
 
@@ -31,21 +33,6 @@ using Screens = std::vector<QuickAskScreenFrame>;
 QuickAskScreenFrame screen(QRect frame, int topInset = 0)
 {
     return {frame, frame.adjusted(0, topInset, 0, 0)};
-}
-
-QString promptText(const sim::LoggedRequest &request)
-{
-    const JSONValue *content = request.payload.find(u"content");
-    if (!content || content->elements().empty())
-        return QString();
-    const JSONValue *text = content->elements()[0].find(u"text");
-    return text ? text->string().value_or(QString()) : QString();
-}
-
-QString sessionIdOf(const sim::LoggedRequest &request)
-{
-    const JSONValue *id = request.payload.find(u"sessionId");
-    return id ? id->string().value_or(QString()) : QString();
 }
 
 } // namespace
