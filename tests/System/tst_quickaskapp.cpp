@@ -3,7 +3,8 @@
 // with that text, keys typed by xdotool land in the question, Return creates a session on the
 // simulated host and sends the framed question to exactly that session, and Escape closes.
 // Another application's clipboard is the context when nothing is selected, and a clipboard
-// owner that never answers leaves the app responsive and the panel without context.
+// owner that never answers leaves the app responsive and the panel without context. Closed and
+// opened again at once, by Escape or by the hot key, the panel still takes the typed keys.
 
 #include "AppModelTestSupport.h"
 #include "GuiTestMain.h"
@@ -16,6 +17,7 @@
 #include "UI/QuickAsk/QuickAskHUDView.h"
 #include "UI/QuickAsk/QuickAskPanel.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QProcess>
 #include <QSettings>
@@ -195,6 +197,67 @@ private Q_SLOTS:
         QVERIFY(xdotool({u"key"_s, u"Escape"_s}));
         QTRY_VERIFY_WITH_TIMEOUT(!quickAsk->isPanelVisible(), 10000);
         QCOMPARE(host.requests(u"session.create"_s).size(), qsizetype(1));
+
+        delegate.applicationWillTerminate();
+    }
+
+    void panelOpenedAgainAtOnceTakesTheKeys()
+    {
+        sim::SimHost host;
+        sim::SimWorld world(&host);
+        QVERIFY(host.listen());
+        world.addSession(session(u"s1"_s, 1));
+        useHost(host);
+
+        AppDelegate delegate;
+        nbd_nativeApp entry(&delegate);
+        delegate.applicationWillFinishLaunching();
+        entry.showScenes();
+        delegate.applicationDidFinishLaunching();
+        QuickAskCoordinator *quickAsk = delegate.quickAskCoordinator();
+        QVERIFY(quickAsk && quickAsk->isHotKeyRegistered());
+        AppModel *store = entry.appModel();
+        QTRY_VERIFY_WITH_TIMEOUT(store->connection()->phase().isConnected(), 20000);
+        QuickAskHUDModel *model = quickAsk->model();
+        QuickAskHUDView *view = quickAsk->panel()->view();
+
+        // The keys of one xdotool call follow each other closely, as a user's quick presses do:
+        // the panel closes and opens again before the platform has settled the focus.
+        const auto typeIntoReopenedPanel = [&](qint64 shownBefore, const QString &text) {
+            QTRY_COMPARE_WITH_TIMEOUT(model->presentationID(), shownBefore + 1, 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(quickAsk->isPanelVisible(), 10000);
+            QCOMPARE(model->question(), QString());
+            QTRY_VERIFY_WITH_TIMEOUT(view->questionField()->hasFocus(), 10000);
+            QVERIFY(QApplication::activeWindow() == quickAsk->panel());
+            QVERIFY(xdotool({u"type"_s, text}));
+            QTRY_COMPARE_WITH_TIMEOUT(model->question(), text, 10000);
+        };
+
+        // The first opening takes the keys.
+        QVERIFY(xdotool({u"key"_s, u"ctrl+alt+space"_s}));
+        QTRY_VERIFY_WITH_TIMEOUT(quickAsk->isPanelVisible(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(view->questionField()->hasFocus(), 10000);
+        QVERIFY(xdotool({u"type"_s, u"first"_s}));
+        QTRY_COMPARE_WITH_TIMEOUT(model->question(), u"first"_s, 10000);
+
+        // Closed with Escape, opened again by the hot key.
+        QVERIFY(xdotool({u"key"_s, u"--delay"_s, u"50"_s, u"Escape"_s, u"ctrl+alt+space"_s}));
+        typeIntoReopenedPanel(model->presentationID(), u"after escape"_s);
+        if (QTest::currentTestFailed())
+            return;
+
+        // Closed by the hot key, opened again by it.
+        QVERIFY(xdotool({u"key"_s, u"--delay"_s, u"50"_s, u"ctrl+alt+space"_s, u"ctrl+alt+space"_s}));
+        typeIntoReopenedPanel(model->presentationID(), u"after the hot key"_s);
+        if (QTest::currentTestFailed())
+            return;
+
+        // Asking hands the keyboard to the main window, which shows the new session.
+        QVERIFY(xdotool({u"key"_s, u"Return"_s}));
+        QTRY_COMPARE_WITH_TIMEOUT(host.requests(u"session.prompt"_s).size(), qsizetype(1), 10000);
+        QVERIFY(promptText(host.requests(u"session.prompt"_s).first()).startsWith(u"after the hot key"_s));
+        QTRY_VERIFY(!quickAsk->isPanelVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(entry.mainWindow()->isActiveWindow(), 10000);
 
         delegate.applicationWillTerminate();
     }

@@ -2,6 +2,7 @@
 
 #include "UI/QuickAsk/QuickAskHUDView.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QGuiApplication>
@@ -9,6 +10,7 @@
 #include <QRegion>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <functional>
 
@@ -69,6 +71,15 @@ void QuickAskPanel::present()
     show();
     raise();
     activateWindow();
+    // Hiding the active panel drops it as the application's active window at once, but on X11
+    // the platform keeps its window as the focus window for a while (400 ms in the xcb plugin)
+    // in case a FocusIn follows. Shown again within that time (Escape and the hot key in quick
+    // succession), the server's FocusIn for the panel is then no change to Qt, nothing makes
+    // the panel active again, and the typed keys reach no widget. The platform already counts
+    // the panel as focused, so the application is told the same.
+    if (QWindow *window = windowHandle(); window && QGuiApplication::focusWindow() == window
+                                          && QApplication::activeWindow() != this)
+        QApplication::setActiveWindow(this);
 }
 
 void QuickAskPanel::dismiss() { hide(); }
