@@ -6,13 +6,16 @@
 //   ledger.build_ms_10k             the ledger model built from the transcript: the index (with
 //                                   the strip's entries), the rows and a fresh list model filled
 //                                   with them (median of 5)
-//   ledger.first_search_ms_10k      the first search over a fresh index (it lower-cases every
-//                                   searchable field once) (median of 5)
+//   ledger.first_search_ms_10k      the first search over a fresh index, for the ledger and the
+//                                   strip (it lower-cases every searchable field once) (median of 5)
 //   ledger.search_ms_10k            a settled search over the built index, applied to the model
 //                                   as a difference (median over 5 queries)
+//   ledger.strip_search_ms_10k      then the strip's marks matched against the same query
 //   *_cpu_ms_10k                    the same, in processor time of the thread
 //   ledger.stream_update_ms_10k     one streamed change of the last turn applied to a full model
 //                                   (median of 5)
+//   ledger.search_stream_update_ms_10k  the same change while a search is shown: the rebuilt
+//                                   index searched for the ledger and the strip (median of 5)
 
 #include "../tests/Support/SessionGenerator.h"
 #include "Session/TranscriptFold.h"
@@ -99,7 +102,10 @@ int main(int argc, char **argv)
     std::vector<double> first;
     for (int i = 0; i < kRuns; ++i) {
         const TrajectoryLedgerIndex index(items, false);
-        first.push_back(timed([&] { (void)index.ledger(u"error"_s, {}); }));
+        first.push_back(timed([&] {
+            (void)index.ledger(u"error"_s, {});
+            (void)index.timelineMatching(u"error"_s);
+        }));
     }
     print("ledger.first_search_ms_10k", median(first));
 
@@ -108,20 +114,20 @@ int main(int argc, char **argv)
     std::vector<double> search;
     const QStringList queries{u"read"_s, u"完成"_s, u"tool"_s, u"xyz-no-hit"_s, u"step"_s};
     std::vector<double> searchCpu;
+    std::vector<double> strip;
     for (const QString &query : queries) {
         TrajectoryLedgerModel model;
         model.setRows(index.ledger(QString(), {}));
         const double cpu = cpuMs();
         search.push_back(timed([&] { model.setRows(index.ledger(query, {})); }));
         searchCpu.push_back(cpuMs() - cpu);
+        strip.push_back(timed([&] { (void)index.timelineMatching(query); }));
     }
     print("ledger.search_ms_10k", median(search));
     print("ledger.search_cpu_ms_10k", median(searchCpu));
+    print("ledger.strip_search_ms_10k", median(strip));
 
-    std::vector<double> stream;
-    for (int i = 0; i < kRuns; ++i) {
-        TrajectoryLedgerModel model;
-        model.setRows(index.ledger(QString(), {}));
+    auto streamed = [&items] {
         std::vector<TranscriptItem> changed = items;
         for (auto it = changed.rbegin(); it != changed.rend(); ++it) {
             if (auto *turn = std::get_if<TurnItem>(&*it); turn && !turn->steps.empty() && !turn->steps.back().blocks.empty()) {
@@ -129,11 +135,34 @@ int main(int argc, char **argv)
                 break;
             }
         }
+        return changed;
+    };
+    std::vector<double> stream;
+    for (int i = 0; i < kRuns; ++i) {
+        TrajectoryLedgerModel model;
+        model.setRows(index.ledger(QString(), {}));
+        const std::vector<TranscriptItem> changed = streamed();
         stream.push_back(timed([&] {
-            const TrajectoryLedgerIndex next(changed, false);
+            const TrajectoryLedgerIndex next(changed, false, &index);
             model.setRows(next.ledger(QString(), {}));
         }));
     }
     print("ledger.stream_update_ms_10k", median(stream));
+
+    std::vector<double> searchStream;
+    for (int i = 0; i < kRuns; ++i) {
+        const QString query = queries[size_t(i) % queries.size()];
+        const TrajectoryLedgerIndex searched(items, false);
+        TrajectoryLedgerModel model;
+        model.setRows(searched.ledger(query, {}));
+        (void)searched.timelineMatching(query);
+        const std::vector<TranscriptItem> changed = streamed();
+        searchStream.push_back(timed([&] {
+            const TrajectoryLedgerIndex next(changed, false, &searched);
+            model.setRows(next.ledger(query, {}));
+            (void)next.timelineMatching(query);
+        }));
+    }
+    print("ledger.search_stream_update_ms_10k", median(searchStream));
     return 0;
 }

@@ -96,19 +96,70 @@ std::pair<qsizetype, bool> characterEnd(QStringView text, qsizetype count)
     return {end, taken == count};
 }
 
+// Whether a unit of the Basic Multilingual Plane neither combines nor decomposes: Latin-1,
+// kana, CJK ideographs, Hangul syllables, common and full-width punctuation.
+bool composesToItself(char16_t u) noexcept
+{
+    return u < 0x0300 || (u >= 0x3400 && u <= 0x9FFF) || (u >= 0x3000 && u <= 0x3029) || (u >= 0x3030 && u <= 0x3098)
+        || (u >= 0x309B && u <= 0x30FF) || (u >= 0xFF00 && u <= 0xFF9D) || (u >= 0x2010 && u <= 0x2027)
+        || (u >= 0x2030 && u <= 0x205E) || (u >= 0xAC00 && u <= 0xD7A3);
+}
+
+// Whether the surrogate pair starting at `u[i]` is a pictograph or emoji (U+1F000 to U+1FAFF):
+// they have no case and neither combine nor decompose.
+bool isPictographPair(const char16_t *u, qsizetype i, qsizetype n) noexcept
+{
+    return i + 1 < n && u[i] >= 0xD83C && u[i] <= 0xD83E && u[i + 1] >= 0xDC00 && u[i + 1] <= 0xDFFF;
+}
+
 // Whether composing could change the text: false for texts made only of characters that
-// neither combine nor decompose (Latin-1, kana, CJK ideographs, common punctuation).
+// neither combine nor decompose.
 bool mayChangeWhenComposed(QStringView text) noexcept
 {
-    for (QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u < 0x0300 || (u >= 0x3400 && u <= 0x9FFF) || (u >= 0x3000 && u <= 0x3029) || (u >= 0x3030 && u <= 0x3098)
-            || (u >= 0x309B && u <= 0x30FF) || (u >= 0xFF00 && u <= 0xFF9D) || (u >= 0x2010 && u <= 0x2027)
-            || (u >= 0x2030 && u <= 0x205E))
+    const char16_t *u = text.utf16();
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (composesToItself(u[i]))
             continue;
+        if (isPictographPair(u, i, n)) {
+            ++i;
+            continue;
+        }
         return true;
     }
     return false;
+}
+
+// The search key of `text` (lower case, composed) for texts made only of characters whose
+// lower case is themselves or a single Latin-1 letter and that composing leaves alone; appended
+// to `out`. False, with `out` as it was, for any other text. Most of a run's text is such, and
+// the general case mapping and composition cost several times more.
+bool appendSimpleKey(QStringView text, std::u16string &out)
+{
+    const char16_t *u = text.utf16();
+    const qsizetype n = text.size();
+    const size_t start = out.size();
+    out.resize(start + size_t(n));
+    char16_t *to = out.data() + start;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = u[i];
+        if (c < 0x80) {
+            to[i] = c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c;
+        } else if (c < 0x100) {
+            // Latin-1: capitals from À to Þ (but ×) have their small letter 32 further on.
+            to[i] = c >= 0xC0 && c <= 0xDE && c != 0xD7 ? char16_t(c + 32) : c;
+        } else if (c >= 0x2010 && composesToItself(c) && !(c >= 0xFF21 && c <= 0xFF3A)) {
+            to[i] = c; // no case (Latin Extended and the full-width capitals have one)
+        } else if (isPictographPair(u, i, n)) {
+            to[i] = c;
+            to[i + 1] = u[i + 1];
+            ++i;
+        } else {
+            out.resize(start);
+            return false;
+        }
+    }
+    return true;
 }
 
 // Lower case, and composed so that canonically equivalent spellings compare equal.
@@ -164,10 +215,10 @@ const QString &toolName(const BlockItem &block)
 
 // The events below come without their summaries; the store makes those when they are read.
 
-TrajectoryEventSelection userEvent(const UserMessageItem &message, qint64 counter)
+// Its id, "user-" and the counter, is made when read.
+TrajectoryEventSelection userEvent(const UserMessageItem &message)
 {
     TrajectoryEventSelection event;
-    event.id = u"user-"_s + QString::number(counter);
     event.role = kUserRole;
     event.title = kUserTitle;
     event.payload = message.text;
@@ -230,27 +281,39 @@ struct Sink
     std::shared_ptr<TrajectoryEventStore> ledger;
     std::shared_ptr<TrajectoryEventStore> stripOnly;
     std::vector<TrajectoryTimelineEntry> *timeline = nullptr;
+    std::vector<qsizetype> *sources = nullptr; // per mark, where its event lies (as the index keeps it)
+
+    using IdForm = TrajectoryEventStore::IdForm;
 
     // One event that is a ledger row and a mark alike.
-    void both(TrajectoryEventSelection event, Summary how, Source source, qint64 lane)
+    void both(TrajectoryEventSelection event, Summary how, Source source, qint64 lane, IdForm form = IdForm::Given,
+              qint64 number = 0)
     {
         if (ledger) {
-            const qsizetype at = ledger->add(std::move(event), how, source);
-            if (timeline)
+            const qsizetype at = ledger->add(std::move(event), how, source, form, number);
+            if (timeline) {
                 timeline->emplace_back(ledger, at, lane);
+                if (sources)
+                    sources->push_back(at);
+            }
         } else {
-            mark(std::move(event), how, source, lane);
+            mark(std::move(event), how, source, lane, form, number);
         }
     }
-    void row(TrajectoryEventSelection event, Summary how, Source source)
+    void row(TrajectoryEventSelection event, Summary how, Source source, IdForm form = IdForm::Given, qint64 number = 0)
     {
         if (ledger)
-            ledger->add(std::move(event), how, source);
+            ledger->add(std::move(event), how, source, form, number);
     }
-    void mark(TrajectoryEventSelection event, Summary how, Source source, qint64 lane)
+    void mark(TrajectoryEventSelection event, Summary how, Source source, qint64 lane, IdForm form = IdForm::Given,
+              qint64 number = 0)
     {
-        if (timeline)
-            timeline->emplace_back(stripOnly, stripOnly->add(std::move(event), how, source), lane);
+        if (timeline) {
+            const qsizetype at = stripOnly->add(std::move(event), how, source, form, number);
+            timeline->emplace_back(stripOnly, at, lane);
+            if (sources)
+                sources->push_back(-1 - at);
+        }
     }
 };
 
@@ -261,54 +324,54 @@ void walkTurn(const TurnItem &turn, bool collapseCalls, Sink &sink)
     for (const StepItem &step : turn.steps) {
         const qint64 s = step.step;
         for (const BlockItem &block : step.blocks) {
-            const bool split = block.kind == BlockKind::toolCall && !collapseCalls;
-            QString id = split ? QString() : blockIdWith(t, s, block.index, {});
+            // The ids are made when read: "turn-T-step-S-block-I", with "-request" or "-result"
+            // for the halves of a call.
+            using IdForm = TrajectoryEventStore::IdForm;
+            const qint64 i = block.index;
             switch (block.kind) {
             case BlockKind::text:
-                sink.both(blockEvent(block, std::move(id), t, s, kReplyTitle), Summary::Preview, Source::Payload, 1);
+                sink.both(blockEvent(block, QString(), t, s, kReplyTitle), Summary::Preview, Source::Payload, 1,
+                          IdForm::Block, i);
                 break;
             case BlockKind::reasoning: {
-                TrajectoryEventSelection event = blockEvent(block, std::move(id), t, s, kReasoningTitle);
+                TrajectoryEventSelection event = blockEvent(block, QString(), t, s, kReasoningTitle);
                 if (!block.text.isEmpty()) {
-                    sink.both(std::move(event), Summary::Characters, Source::Payload, 1);
+                    sink.both(std::move(event), Summary::Characters, Source::Payload, 1, IdForm::Block, i);
                     break;
                 }
                 // The ledger says a block without text is still coming; the strip counts it.
-                sink.mark(event, Summary::Characters, Source::Payload, 1);
+                sink.mark(event, Summary::Characters, Source::Payload, 1, IdForm::Block, i);
                 event.summary = u"进行中"_s;
-                sink.row(std::move(event), Summary::Given, Source::Payload);
+                sink.row(std::move(event), Summary::Given, Source::Payload, IdForm::Block, i);
                 break;
             }
             case BlockKind::toolCall: {
                 const auto [how, source] = toolSummarySource(block);
                 if (collapseCalls) {
-                    sink.both(toolEvent(block, std::move(id), t, s), how, source, 2);
+                    sink.both(toolEvent(block, QString(), t, s), how, source, 2, IdForm::Block, i);
                     break;
                 }
                 // The strip's mark carries the whole call under the id of the call's first row
                 // in the ledger, so that picking the mark selects that row.
-                QString requestId = blockIdWith(t, s, block.index, u"-request");
-                sink.mark(toolEvent(block, requestId, t, s), how, source, 2);
+                sink.mark(toolEvent(block, QString(), t, s), how, source, 2, IdForm::Request, i);
                 if (!sink.ledger)
                     break;
                 TrajectoryEventSelection request;
-                request.id = std::move(requestId);
                 request.role = kAssistantRole;
                 request.title = toolName(block);
                 request.turn = t;
                 request.step = s;
                 request.payload = block.arguments;
-                sink.row(std::move(request), Summary::Preview, Source::Payload);
+                sink.row(std::move(request), Summary::Preview, Source::Payload, IdForm::Request, i);
                 if (block.resultText) {
                     TrajectoryEventSelection result;
-                    result.id = blockIdWith(t, s, block.index, u"-result");
                     result.role = kToolRole;
                     result.title = toolName(block);
                     result.turn = t;
                     result.step = s;
                     result.result = block.resultText;
                     result.isError = block.resultIsError;
-                    sink.row(std::move(result), Summary::Preview, Source::Result);
+                    sink.row(std::move(result), Summary::Preview, Source::Result, IdForm::Result, i);
                 }
                 break;
             }
@@ -319,15 +382,91 @@ void walkTurn(const TurnItem &turn, bool collapseCalls, Sink &sink)
 
 } // namespace
 
-qsizetype TrajectoryEventStore::add(TrajectoryEventSelection event, Summary how, Source from)
+qsizetype TrajectoryEventStore::add(TrajectoryEventSelection event, Summary how, Source from, IdForm idForm,
+                                    qint64 idNumber)
 {
     m_events.push_back(std::move(event));
-    m_pending.push_back({how, from});
+    m_pending.push_back({how, from, false, idForm, false, idNumber});
     return qsizetype(m_events.size()) - 1;
+}
+
+qsizetype TrajectoryEventStore::formatId(qsizetype index, char16_t *buffer) const
+{
+    const TrajectoryEventSelection &event = m_events[size_t(index)];
+    const Pending &pending = m_pending[size_t(index)];
+    qsizetype n = 0;
+    auto put = [&](QStringView text) {
+        for (QChar c : text)
+            buffer[n++] = c.unicode();
+    };
+    auto number = [&](qint64 value) {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+        for (const char *d = digits; d < end; ++d)
+            buffer[n++] = char16_t(*d);
+    };
+    if (pending.idForm == IdForm::User) {
+        put(u"user-");
+        number(pending.idNumber);
+        return n;
+    }
+    put(u"turn-");
+    number(event.turn.value_or(0));
+    put(u"-step-");
+    number(event.step.value_or(0));
+    put(u"-block-");
+    number(pending.idNumber);
+    if (pending.idForm == IdForm::Request)
+        put(u"-request");
+    else if (pending.idForm == IdForm::Result)
+        put(u"-result");
+    return n;
+}
+
+void TrajectoryEventStore::makeId(qsizetype index) const
+{
+    Pending &pending = m_pending[size_t(index)];
+    if (pending.idForm == IdForm::Given || pending.idMade)
+        return;
+    char16_t buffer[128];
+    const qsizetype n = formatId(index, buffer);
+    m_events[size_t(index)].id = QString(reinterpret_cast<const QChar *>(buffer), n);
+    pending.idMade = true;
+}
+
+bool TrajectoryEventStore::idEquals(qsizetype index, QStringView id) const
+{
+    if (index < 0 || index >= size())
+        return id.isEmpty();
+    const Pending &pending = m_pending[size_t(index)];
+    if (pending.idForm == IdForm::Given || pending.idMade)
+        return m_events[size_t(index)].id == id;
+    char16_t buffer[128];
+    const qsizetype n = formatId(index, buffer);
+    return QStringView(buffer, n) == id;
+}
+
+bool TrajectoryEventStore::sameId(qsizetype index, const TrajectoryEventStore &other, qsizetype otherIndex) const
+{
+    if (index < 0 || index >= size() || otherIndex < 0 || otherIndex >= other.size())
+        return false;
+    const Pending &p = m_pending[size_t(index)];
+    const Pending &q = other.m_pending[size_t(otherIndex)];
+    if (p.idForm != IdForm::Given && q.idForm != IdForm::Given) {
+        if (p.idForm != q.idForm || p.idNumber != q.idNumber)
+            return false;
+        if (p.idForm == IdForm::User)
+            return true;
+        const TrajectoryEventSelection &a = m_events[size_t(index)];
+        const TrajectoryEventSelection &b = other.m_events[size_t(otherIndex)];
+        return a.turn.value_or(0) == b.turn.value_or(0) && a.step.value_or(0) == b.step.value_or(0);
+    }
+    return idAt(index) == other.idAt(otherIndex);
 }
 
 const TrajectoryEventSelection &TrajectoryEventStore::at(qsizetype index) const
 {
+    makeId(index);
     TrajectoryEventSelection &event = m_events[size_t(index)];
     Pending &pending = m_pending[size_t(index)];
     if (pending.how == Summary::Given || pending.made)
@@ -360,10 +499,19 @@ const TrajectoryEventSelection &TrajectoryEventStore::at(qsizetype index) const
     return event;
 }
 
+const TrajectoryEventSelection &TrajectoryEventStore::rawAt(qsizetype index) const
+{
+    static const TrajectoryEventSelection kNone;
+    return index >= 0 && index < size() ? m_events[size_t(index)] : kNone;
+}
+
 const QString &TrajectoryEventStore::idAt(qsizetype index) const
 {
     static const QString kNone;
-    return index >= 0 && index < size() ? m_events[size_t(index)].id : kNone;
+    if (index < 0 || index >= size())
+        return kNone;
+    makeId(index);
+    return m_events[size_t(index)].id;
 }
 
 bool TrajectoryEventStore::same(qsizetype index, const TrajectoryEventStore &other, qsizetype otherIndex) const
@@ -372,7 +520,7 @@ bool TrajectoryEventStore::same(qsizetype index, const TrajectoryEventStore &oth
         return false;
     const TrajectoryEventSelection &a = m_events[size_t(index)];
     const TrajectoryEventSelection &b = other.m_events[size_t(otherIndex)];
-    if (a.id != b.id || a.role != b.role || a.title != b.title || a.turn != b.turn || a.step != b.step
+    if (!sameId(index, other, otherIndex) || a.role != b.role || a.title != b.title || a.turn != b.turn || a.step != b.step
         || a.payload != b.payload || a.result != b.result || a.isError != b.isError)
         return false;
     const Pending &p = m_pending[size_t(index)];
@@ -390,7 +538,18 @@ const TrajectoryEventSelection &TrajectoryLedgerItem::event() const
 
 QString TrajectoryLedgerItem::id() const
 {
-    return kind == Kind::Turn ? u"turn-header-"_s + QString::number(heading.turn) : event().id;
+    if (kind == Kind::Turn)
+        return u"turn-header-"_s + QString::number(heading.turn);
+    return m_events ? m_events->idAt(m_index) : QString();
+}
+
+bool TrajectoryLedgerItem::idEquals(QStringView id) const
+{
+    if (kind == Kind::Turn) {
+        constexpr QStringView prefix = u"turn-header-";
+        return id.startsWith(prefix) && id.mid(prefix.size()) == QString::number(heading.turn);
+    }
+    return m_events ? m_events->idEquals(m_index, id) : id.isEmpty();
 }
 
 TrajectoryTimelineEntry::TrajectoryTimelineEntry(TrajectoryEventSelection event, qint64 lane)
@@ -405,6 +564,18 @@ const TrajectoryEventSelection &TrajectoryTimelineEntry::event() const
 {
     static const TrajectoryEventSelection kNone;
     return m_events && m_index >= 0 && m_index < m_events->size() ? m_events->at(m_index) : kNone;
+}
+
+const QString &TrajectoryTimelineEntry::id() const
+{
+    static const QString kNone;
+    return m_events ? m_events->idAt(m_index) : kNone;
+}
+
+const TrajectoryEventSelection &TrajectoryTimelineEntry::bareEvent() const
+{
+    static const TrajectoryEventSelection kNone;
+    return m_events ? m_events->rawAt(m_index) : kNone;
 }
 
 namespace TrajectoryLedger {
@@ -518,7 +689,7 @@ std::vector<TrajectoryTimelineEntry> timelineEvents(const std::vector<Transcript
     for (const TranscriptItem &item : items) {
         if (const auto *message = std::get_if<UserMessageItem>(&item)) {
             if (message->isPlainUser())
-                sink.mark(userEvent(*message, ++users), Summary::Preview, Source::Payload, 0);
+                sink.mark(userEvent(*message), Summary::Preview, Source::Payload, 0, TrajectoryEventStore::IdForm::User, ++users);
         } else if (const auto *turn = std::get_if<TurnItem>(&item)) {
             walkTurn(*turn, collapseCalls, sink);
         }
@@ -642,22 +813,37 @@ void TrajectorySearchKeys::addField(const QString &field)
         m_narrow.event.push_back(m_events);
         return;
     }
-    // Anything else goes the long way, which also composes it.
-    const QString key = searchKey(field);
-    const char16_t *k = reinterpret_cast<const char16_t *>(key.utf16());
-    bool narrow = true;
-    for (qsizetype i = 0; i < key.size() && narrow; ++i)
-        narrow = k[i] < 0x100;
-    if (narrow) {
-        for (qsizetype i = 0; i < key.size(); ++i)
-            m_narrow.text.push_back(char(k[i]));
+    if (latin1) {
+        // Latin-1 needs no composing; lower-cased one byte a character.
+        const size_t at = m_narrow.text.size();
+        m_narrow.text.resize(at + size_t(size));
+        char *out = m_narrow.text.data() + at;
+        for (qsizetype i = 0; i < size; ++i) {
+            const char16_t c = u[i];
+            out[i] = char(c < 0x80 ? (c >= u'A' && c <= u'Z' ? c + 32 : c) : (c >= 0xC0 && c <= 0xDE && c != 0xD7 ? c + 32 : c));
+        }
         m_narrow.start.push_back(qsizetype(m_narrow.text.size()));
         m_narrow.event.push_back(m_events);
-    } else {
-        m_wide.text.append(k, size_t(key.size()));
-        m_wide.start.push_back(qsizetype(m_wide.text.size()));
-        m_wide.event.push_back(m_events);
+        return;
     }
+    if (!appendSimpleKey(field, m_wide.text)) {
+        // Anything else goes the long way, which also composes it.
+        const QString key = searchKey(field);
+        const char16_t *k = reinterpret_cast<const char16_t *>(key.utf16());
+        bool narrow = true;
+        for (qsizetype i = 0; i < key.size() && narrow; ++i)
+            narrow = k[i] < 0x100;
+        if (narrow) {
+            for (qsizetype i = 0; i < key.size(); ++i)
+                m_narrow.text.push_back(char(k[i]));
+            m_narrow.start.push_back(qsizetype(m_narrow.text.size()));
+            m_narrow.event.push_back(m_events);
+            return;
+        }
+        m_wide.text.append(k, size_t(key.size()));
+    }
+    m_wide.start.push_back(qsizetype(m_wide.text.size()));
+    m_wide.event.push_back(m_events);
 }
 
 void TrajectorySearchKeys::add(const TrajectoryEventSelection &event)
@@ -723,10 +909,21 @@ void prefetchItem(const TranscriptItem &item)
 } // namespace
 
 
-TrajectoryLedgerIndex::TrajectoryLedgerIndex(const std::vector<TranscriptItem> &items, bool collapseCalls)
+TrajectoryLedgerIndex::TrajectoryLedgerIndex(const std::vector<TranscriptItem> &items, bool collapseCalls,
+                                             const TrajectoryLedgerIndex *previous)
     : m_events(std::make_shared<TrajectoryEventStore>())
     , m_stripOnly(std::make_shared<TrajectoryEventStore>())
 {
+    if (previous) {
+        if (previous->m_keys.made) {
+            m_keys.previousEvents = previous->m_events;
+            m_keys.previousSegments = previous->m_keys.segments;
+        }
+        if (previous->m_stripKeys.made) {
+            m_stripKeys.previousEvents = previous->m_stripOnly;
+            m_stripKeys.previousSegments = previous->m_stripKeys.segments;
+        }
+    }
     size_t blocks = 0;
     for (const TranscriptItem &item : items) {
         if (const auto *turn = std::get_if<TurnItem>(&item)) {
@@ -738,8 +935,9 @@ TrajectoryLedgerIndex::TrajectoryLedgerIndex(const std::vector<TranscriptItem> &
     }
     m_events->reserve(collapseCalls ? blocks : blocks * 3 / 2);
     m_timeline.reserve(blocks);
+    m_timelineSource.reserve(blocks);
     m_groups.reserve(items.size());
-    Sink sink{m_events, m_stripOnly, &m_timeline};
+    Sink sink{m_events, m_stripOnly, &m_timeline, &m_timelineSource};
     qint64 users = 0;
     qint64 notices = 0;
     constexpr size_t kAhead = 2;
@@ -754,7 +952,7 @@ TrajectoryLedgerIndex::TrajectoryLedgerIndex(const std::vector<TranscriptItem> &
             if (!message->isPlainUser())
                 continue;
             m_groups.push_back({false, {}, m_events->size(), 1});
-            sink.both(userEvent(*message, ++users), Summary::Preview, Source::Payload, 0);
+            sink.both(userEvent(*message), Summary::Preview, Source::Payload, 0, TrajectoryEventStore::IdForm::User, ++users);
         } else if (const auto *turn = std::get_if<TurnItem>(&item)) {
             const qsizetype first = m_events->size();
             walkTurn(*turn, collapseCalls, sink);
@@ -768,6 +966,48 @@ TrajectoryLedgerIndex::TrajectoryLedgerIndex(const std::vector<TranscriptItem> &
     }
 }
 
+const std::vector<bool> &TrajectoryLedgerIndex::Keys::matching(const TrajectoryEventStore &events, const QString &query)
+{
+    if (made && query == this->query)
+        return hits;
+    if (!made) {
+        // Whole segments of leading events that the replaced index had unchanged are shared.
+        qsizetype kept = 0;
+        if (previousEvents) {
+            const qsizetype limit = std::min(events.size(), qsizetype(previousSegments.size()) * kSegment);
+            while (kept < limit && events.same(kept, *previousEvents, kept))
+                ++kept;
+        }
+        const qsizetype shared = std::min(kept / kSegment, qsizetype(previousSegments.size()));
+        segments.assign(previousSegments.begin(), previousSegments.begin() + shared);
+        for (qsizetype first = shared * kSegment; first < events.size(); first += kSegment) {
+            const qsizetype end = std::min(events.size(), first + kSegment);
+            auto segment = std::make_shared<TrajectorySearchKeys>();
+            size_t units = 0;
+            for (qsizetype i = first; i < end; ++i) {
+                const TrajectoryEventSelection &e = events.at(i);
+                units += size_t(e.role.size() + e.title.size() + e.summary.size())
+                    + size_t(e.payload ? e.payload->size() : 0) + size_t(e.result ? e.result->size() : 0);
+            }
+            // Pages of the part that stays unused are never touched.
+            segment->reserve(units);
+            for (qsizetype i = first; i < end; ++i)
+                segment->add(events.at(i));
+            segments.push_back(std::move(segment));
+        }
+        made = true;
+        previousEvents.reset();
+        previousSegments.clear();
+    }
+    this->query = query;
+    hits.assign(size_t(events.size()), false);
+    for (size_t k = 0; k < segments.size(); ++k) {
+        const std::vector<bool> part = segments[k]->matching(query);
+        std::copy(part.begin(), part.end(), hits.begin() + qsizetype(k) * kSegment);
+    }
+    return hits;
+}
+
 std::vector<TrajectoryLedgerItem> TrajectoryLedgerIndex::ledger(const QString &query,
                                                                 const QSet<qint64> &collapsedTurns) const
 {
@@ -775,26 +1015,10 @@ std::vector<TrajectoryLedgerItem> TrajectoryLedgerIndex::ledger(const QString &q
     if (!m_events)
         return rows;
     const bool searching = !query.isEmpty();
-    std::vector<bool> hit;
-    if (searching) {
-        if (!m_keys) {
-            auto keys = std::make_shared<TrajectorySearchKeys>();
-            size_t units = 0;
-            for (qsizetype i = 0; i < m_events->size(); ++i) {
-                const TrajectoryEventSelection &e = m_events->at(i);
-                units += size_t(e.role.size() + e.title.size() + e.summary.size())
-                    + size_t(e.payload ? e.payload->size() : 0) + size_t(e.result ? e.result->size() : 0);
-            }
-            // Pages of the part that stays unused are never touched.
-            keys->reserve(units);
-            for (qsizetype i = 0; i < m_events->size(); ++i)
-                keys->add(m_events->at(i));
-            m_keys = std::move(keys);
-        }
-        hit = m_keys->matching(query);
-    } else {
+    static const std::vector<bool> kEverything;
+    const std::vector<bool> &hit = searching ? m_keys.matching(*m_events, query) : kEverything;
+    if (!searching)
         rows.reserve(size_t(m_events->size()) + m_turnNumbers.size());
-    }
     const std::shared_ptr<const TrajectoryEventStore> events = m_events;
     for (const Group &group : m_groups) {
         if (!group.isTurn) {
@@ -821,6 +1045,20 @@ std::vector<TrajectoryLedgerItem> TrajectoryLedgerIndex::ledger(const QString &q
         }
     }
     return rows;
+}
+
+std::vector<bool> TrajectoryLedgerIndex::timelineMatching(const QString &query) const
+{
+    if (query.isEmpty() || !m_events)
+        return std::vector<bool>(m_timeline.size(), true);
+    const std::vector<bool> &rows = m_keys.matching(*m_events, query);
+    const std::vector<bool> &marks = m_stripKeys.matching(*m_stripOnly, query);
+    std::vector<bool> hits(m_timeline.size(), false);
+    for (size_t i = 0; i < m_timelineSource.size(); ++i) {
+        const qsizetype source = m_timelineSource[i];
+        hits[i] = source >= 0 ? rows[size_t(source)] : marks[size_t(-1 - source)];
+    }
+    return hits;
 }
 
 } // namespace nbd

@@ -44,18 +44,36 @@ public:
     // The field of the event that the summary is made from.
     enum class Source : quint8 { Payload, Result, Title };
 
+    // How an event's id follows from its turn, step and a number, when it is not given: a
+    // long run has tens of thousands of events, and most ids are never read.
+    enum class IdForm : quint8 {
+        Given,   // already in the event
+        Block,   // "turn-T-step-S-block-N"
+        Request, // the same and "-request"
+        Result,  // the same and "-result"
+        User,    // "user-N"
+    };
+
     void reserve(size_t count)
     {
         m_events.reserve(count);
         m_pending.reserve(count);
     }
     // Adds an event; returns its index.
-    qsizetype add(TrajectoryEventSelection event, Summary how = Summary::Given, Source from = Source::Payload);
+    qsizetype add(TrajectoryEventSelection event, Summary how = Summary::Given, Source from = Source::Payload,
+                  IdForm idForm = IdForm::Given, qint64 idNumber = 0);
     qsizetype size() const { return qsizetype(m_events.size()); }
     // The event, its summary made if it was not yet.
     const TrajectoryEventSelection &at(qsizetype index) const;
     // The event's id, without making its summary.
     const QString &idAt(qsizetype index) const;
+    // Whether the event's id is `id`, without making the id.
+    bool idEquals(qsizetype index, QStringView id) const;
+    // Whether event `index` has the id of event `otherIndex` of `other`.
+    bool sameId(qsizetype index, const TrajectoryEventStore &other, qsizetype otherIndex) const;
+    // The event as it is, its id and summary possibly not made yet: for readers of its other
+    // fields.
+    const TrajectoryEventSelection &rawAt(qsizetype index) const;
     // Whether event `index` equals event `otherIndex` of `other`; summaries still to be made
     // from the same field in the same way are equal without being made.
     bool same(qsizetype index, const TrajectoryEventStore &other, qsizetype otherIndex) const;
@@ -66,7 +84,13 @@ private:
         Summary how = Summary::Given;
         Source from = Source::Payload;
         bool made = false;
+        IdForm idForm = IdForm::Given;
+        bool idMade = false;
+        qint64 idNumber = 0;
     };
+    // Writes the id of a pending form into `buffer` (room for 128 units); returns its length.
+    qsizetype formatId(qsizetype index, char16_t *buffer) const;
+    void makeId(qsizetype index) const;
     mutable std::vector<TrajectoryEventSelection> m_events;
     mutable std::vector<Pending> m_pending;
 };
@@ -115,9 +139,11 @@ struct TrajectoryLedgerItem
         if (isTurn())
             return heading.turn == other.heading.turn;
         if (m_events && other.m_events)
-            return m_events->idAt(m_index) == other.m_events->idAt(other.m_index);
+            return m_events->sameId(m_index, *other.m_events, other.m_index);
         return event().id == other.event().id;
     }
+    // Whether id() is `id`, without making it.
+    bool idEquals(QStringView id) const;
     // Same kind, heading and event content.
     bool operator==(const TrajectoryLedgerItem &other) const
     {
@@ -151,7 +177,11 @@ struct TrajectoryTimelineEntry
     qint64 lane = 0;
 
     const TrajectoryEventSelection &event() const;
-    const QString &id() const { return event().id; }
+    // The event without its id and summary made: its turn, title and error flag are there.
+    const TrajectoryEventSelection &bareEvent() const;
+    const QString &id() const;
+    // Whether id() is `id`, without making it.
+    bool idEquals(QStringView id) const { return m_events ? m_events->idEquals(m_index, id) : id.isEmpty(); }
     bool operator==(const TrajectoryTimelineEntry &other) const
     {
         if (lane != other.lane)
@@ -244,9 +274,16 @@ class TrajectoryLedgerIndex
 {
 public:
     TrajectoryLedgerIndex() = default;
-    TrajectoryLedgerIndex(const std::vector<TranscriptItem> &items, bool collapseCalls);
+    // `previous`, when given, is the index this one replaces: the searchable fields it made of
+    // the events that lead both unchanged are taken over, so that a run that streams while it
+    // is searched does not lower-case its whole text again at every change.
+    TrajectoryLedgerIndex(const std::vector<TranscriptItem> &items, bool collapseCalls,
+                          const TrajectoryLedgerIndex *previous = nullptr);
 
     std::vector<TrajectoryLedgerItem> ledger(const QString &query, const QSet<qint64> &collapsedTurns) const;
+    // Per strip entry, whether its event holds the (settled) query (all true for an empty one):
+    // the answer of TrajectoryLedger::matches() for each entry of timeline().
+    std::vector<bool> timelineMatching(const QString &query) const;
     const std::vector<qint64> &turnNumbers() const { return m_turnNumbers; }
     // The strip's entries of the same transcript (TrajectoryLedger::timelineEvents()).
     const std::vector<TrajectoryTimelineEntry> &timeline() const { return m_timeline; }
@@ -262,13 +299,35 @@ private:
         qsizetype count = 0;
     };
 
+    // The searchable fields of one store's events, made on the first search in segments of
+    // kSegment events; a rebuilt index shares the segments of the replaced one that hold only
+    // events that lead both unchanged.
+    struct Keys
+    {
+        static constexpr qsizetype kSegment = 1024;
+        using Segments = std::vector<std::shared_ptr<const TrajectorySearchKeys>>;
+
+        bool made = false;
+        Segments segments; // segment k holds events k * kSegment onwards
+        std::shared_ptr<const TrajectoryEventStore> previousEvents;
+        Segments previousSegments;
+        QString query;     // the last query matched, and its answer
+        std::vector<bool> hits;
+
+        const std::vector<bool> &matching(const TrajectoryEventStore &events, const QString &query);
+    };
+
+
     std::vector<Group> m_groups;
     std::shared_ptr<TrajectoryEventStore> m_events; // the ledger's, in ledger order
     std::shared_ptr<TrajectoryEventStore> m_stripOnly; // the strip's marks that are no ledger row
     std::vector<qint64> m_turnNumbers;
     std::vector<TrajectoryTimelineEntry> m_timeline;
-    // The events' searchable fields, made on the first search.
-    mutable std::shared_ptr<TrajectorySearchKeys> m_keys;
+    // Per strip entry, its event: at that index in m_events when not negative, else at
+    // -1 - value in m_stripOnly.
+    std::vector<qsizetype> m_timelineSource;
+    mutable Keys m_keys;
+    mutable Keys m_stripKeys;
 };
 
 } // namespace nbd

@@ -35,7 +35,7 @@ const TrajectoryLedgerItem *TrajectoryLedgerModel::item(int row) const
 int TrajectoryLedgerModel::rowOf(const QString &id) const
 {
     for (int i = 0; i < int(m_rows.size()); ++i) {
-        if (m_rows[size_t(i)].id() == id)
+        if (m_rows[size_t(i)].idEquals(id))
             return i;
     }
     return -1;
@@ -77,7 +77,7 @@ QVariant TrajectoryLedgerModel::data(const QModelIndex &index, int role) const
     case IsTurnRole:
         return row->isTurn();
     case SelectedRole:
-        return !row->isTurn() && m_selectedId && *m_selectedId == row->event().id;
+        return !row->isTurn() && m_selectedId && row->idEquals(*m_selectedId);
     case CollapsedRole:
         return row->isTurn() && m_collapsedTurns.contains(row->heading.turn);
     default:

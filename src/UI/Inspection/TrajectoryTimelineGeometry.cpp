@@ -65,7 +65,7 @@ QString TrajectoryTimelineGeometry::tooltip(const std::vector<TrajectoryTimeline
                                             std::optional<qsizetype> hovered)
 {
     if (hovered && *hovered >= 0 && *hovered < qsizetype(entries.size()))
-        return entries[size_t(*hovered)].event().title;
+        return entries[size_t(*hovered)].bareEvent().title;
     return u"拖动日志前的轨迹总览"_s;
 }
 

@@ -17,7 +17,7 @@ namespace {
 
 QColor laneColor(const TrajectoryTimelineEntry &entry)
 {
-    if (entry.event().isError)
+    if (entry.bareEvent().isError)
         return Theme::systemRed();
     switch (entry.lane) {
     case 0: return Theme::brand();
@@ -46,13 +46,11 @@ const QStringList &TrajectoryTimelineOverview::laneLabels()
     return labels;
 }
 
-void TrajectoryTimelineOverview::setEntries(std::vector<TrajectoryTimelineEntry> entries)
+void TrajectoryTimelineOverview::setEntries(std::vector<TrajectoryTimelineEntry> entries, std::vector<bool> matching,
+                                            const QString &query)
 {
     m_entries = std::move(entries);
-    m_keys.reset();
-    const QString query = m_query;
-    m_query.clear();
-    setSearchQuery(query); // re-matches the new entries
+    setSearch(query, std::move(matching));
     refreshToolTip();
     update();
 }
@@ -65,20 +63,13 @@ void TrajectoryTimelineOverview::setSelectedEventId(std::optional<QString> id)
     update();
 }
 
-void TrajectoryTimelineOverview::setSearchQuery(const QString &query)
+void TrajectoryTimelineOverview::setSearch(const QString &query, std::vector<bool> matching)
 {
-    if (query == m_query && m_matching.size() == (query.isEmpty() ? 0 : m_entries.size()))
-        return;
     m_query = query;
     m_matching.clear();
-    if (!m_query.isEmpty()) {
-        if (!m_keys) {
-            m_keys.emplace();
-            for (const auto &entry : m_entries)
-                m_keys->add(entry.event());
-        }
-        m_matching = m_keys->matching(m_query);
-    }
+    // An answer that does not cover every entry fades none of them.
+    if (!m_query.isEmpty() && matching.size() == m_entries.size())
+        m_matching = std::move(matching);
     update();
 }
 
@@ -130,14 +121,16 @@ void TrajectoryTimelineOverview::paintEvent(QPaintEvent *)
         for (qsizetype i = 0; i < n; ++i) {
             const TrajectoryTimelineEntry &entry = m_entries[size_t(i)];
             const double x = g.slotX(i);
-            if (entry.event().turn) {
-                if (previousTurn && *previousTurn != *entry.event().turn)
+            // The ids and summaries of the marks are not needed to draw them, and are not made here.
+            const TrajectoryEventSelection &event = entry.bareEvent();
+            if (event.turn) {
+                if (previousTurn && *previousTurn != *event.turn)
                     verticalLine(x);
-                previousTurn = entry.event().turn;
+                previousTurn = event.turn;
             }
-            const bool selected = m_selectedId && *m_selectedId == entry.event().id;
+            const bool selected = m_selectedId && entry.idEquals(*m_selectedId);
             const bool hovered = m_hoveredIndex && *m_hoveredIndex == i;
-            const bool matching = !searching || m_matching[size_t(i)];
+            const bool matching = !searching || m_matching.empty() || m_matching[size_t(i)];
             QColor color = laneColor(entry);
             color.setAlphaF(float(color.alphaF() * TrajectoryTimelineGeometry::opacity(selected, hovered, searching, matching)));
             const QRectF mark = g.markRect(i, entry.lane);

@@ -21,10 +21,12 @@ public:
 
     TrajectoryTimelineOverview(Select onSelect, QWidget *parent = nullptr);
 
-    void setEntries(std::vector<TrajectoryTimelineEntry> entries);
+    // The entries with the settled search query and, per entry, whether it matches that query
+    // (the trajectory's index answers it from the fields it already keeps for the ledger).
+    void setEntries(std::vector<TrajectoryTimelineEntry> entries, std::vector<bool> matching, const QString &query);
     const std::vector<TrajectoryTimelineEntry> &entries() const { return m_entries; }
     void setSelectedEventId(std::optional<QString> id);
-    void setSearchQuery(const QString &query);
+    void setSearch(const QString &query, std::vector<bool> matching);
     // The hovered entry; the trajectory keeps it across changes of the entries, so it may point
     // past their end until the pointer moves.
     std::optional<qsizetype> hoveredIndex() const { return m_hoveredIndex; }
@@ -53,7 +55,6 @@ private:
     std::optional<QString> m_selectedId;
     QString m_query;
     std::vector<bool> m_matching; // per entry, while searching
-    std::optional<TrajectorySearchKeys> m_keys; // the entries' searchable fields, made on the first search
     std::optional<qsizetype> m_hoveredIndex;
 };
 

@@ -406,8 +406,8 @@ void TrajectoryView::rebuildIndex()
 {
     static const std::vector<TranscriptItem> kNoItems;
     const std::vector<TranscriptItem> &items = m_session ? m_session->items() : kNoItems;
-    m_index = TrajectoryLedgerIndex(items, m_collapseCalls);
-    m_timeline->setEntries(m_index.timeline());
+    m_index = TrajectoryLedgerIndex(items, m_collapseCalls, &m_index);
+    m_timeline->setEntries(m_index.timeline(), m_index.timelineMatching(m_searchQuery), m_searchQuery);
     refreshLedger();
 }
 
@@ -445,8 +445,8 @@ void TrajectoryView::settleSearch()
     if (query == m_searchQuery)
         return;
     m_searchQuery = query;
-    m_timeline->setSearchQuery(m_searchQuery);
     refreshLedger();
+    m_timeline->setSearch(m_searchQuery, m_index.timelineMatching(m_searchQuery));
 }
 
 void TrajectoryView::toggleTurn(qint64 turn)

@@ -306,8 +306,20 @@ private Q_SLOTS:
     // the edges of fields and never across two fields.
     void searchKeysAgreeWithTheMatchingRule()
     {
+        // Full-width capitals, a kana with its combining voiced mark, Hangul, a capital whose
+        // small letter is two characters, pictographs and Latin-1 capitals and signs.
         const QStringList pieces{u"a"_s, u"B"_s, u"é"_s, u"É"_s, u"e\u0301"_s, u"完"_s, u"成"_s, u" "_s, u"\n"_s,
-                                 u"·"_s, u"x"_s, u"😀"_s, u"ß"_s};
+                                 u"·"_s, u"x"_s, u"😀"_s, u"ß"_s, u"Ｂ"_s, u"ｂ"_s, u"か"_s, u"\u3099"_s, u"が"_s,
+                                 u"한"_s, u"İ"_s, u"👍"_s, u"Ä"_s, u"×"_s, u"÷"_s, u"Þ"_s};
+        // The rule written out: the query occurs in a field lower-cased and composed.
+        auto key = [](const QString &text) { return text.toLower().normalized(QString::NormalizationForm_C); };
+        auto reference = [&](const TrajectoryEventSelection &e, const QString &query) {
+            if (query.isEmpty())
+                return true;
+            const QString needle = query.normalized(QString::NormalizationForm_C);
+            return key(e.role).contains(needle) || key(e.title).contains(needle) || key(e.summary).contains(needle)
+                || (e.payload && key(*e.payload).contains(needle)) || (e.result && key(*e.result).contains(needle));
+        };
         quint32 seed = 20240611;
         auto next = [&seed](int bound) {
             seed = seed * 1664525u + 1013904223u;
@@ -340,8 +352,9 @@ private Q_SLOTS:
             const QString query = TrajectoryLedger::settledQuery(text(3));
             const std::vector<bool> found = keys.matching(query);
             for (size_t i = 0; i < events.size(); ++i) {
-                if (found[i] != TrajectoryLedger::matches(events[i], query))
-                    QFAIL(qPrintable(u"query \"%1\", event %2"_s.arg(query).arg(i)));
+                const bool expected = reference(events[i], query);
+                if (found[i] != expected || TrajectoryLedger::matches(events[i], query) != expected)
+                    QFAIL(qPrintable(u"query \"%1\", event %2 %3%4%5 [%6|%7|%8|%9|%10]"_s.arg(query).arg(i).arg(found[i]).arg(TrajectoryLedger::matches(events[i], query)).arg(expected).arg(events[i].role, events[i].title, events[i].summary, events[i].payload.value_or(u"-"_s), events[i].result.value_or(u"-"_s))));
             }
         }
 
@@ -387,6 +400,59 @@ private Q_SLOTS:
         QCOMPARE(reply->event().summary, u"Reply, edited"_s);
         // The strip's entries of two builds compare equal too.
         QCOMPARE(first.timeline(), second.timeline());
+    }
+
+    // A rebuilt index searched while the run streams takes over what the replaced one made of
+    // the leading unchanged events; it must answer as an index built afresh, for the ledger
+    // and the strip, whether the change is at the end, in the middle or in the call collapsing.
+    void rebuiltIndexSearchesAsAFreshOne()
+    {
+        // Enough events for several segments of searchable fields.
+        std::vector<TranscriptItem> items;
+        for (qint64 t = 1; t <= 700; ++t) {
+            items.emplace_back(user(u"ask %1"_s.arg(t)));
+            items.emplace_back(turn(t, {StepItem{1, {reasoningBlock(0, u"plan %1 完成"_s.arg(t)),
+                                                     toolBlock(1, u"read"_s, u"{\"path\":\"f%1\"}"_s.arg(t),
+                                                               u"Needle %1"_s.arg(t % 7), t % 5 == 0)}}}));
+        }
+        const QStringList queries{u"needle 3"_s, u"完成"_s, u"tool"_s, u"f69"_s, u"失败"_s};
+        auto agree = [&](const std::vector<TranscriptItem> &now, const TrajectoryLedgerIndex &previous, bool collapse) {
+            for (const QString &query : queries) {
+                const TrajectoryLedgerIndex rebuilt(now, collapse, &previous);
+                const TrajectoryLedgerIndex fresh(now, collapse);
+                if (ids(rebuilt.ledger(query, {})) != ids(fresh.ledger(query, {})))
+                    return false;
+                const std::vector<bool> marks = rebuilt.timelineMatching(query);
+                if (marks.size() != rebuilt.timeline().size())
+                    return false;
+                for (size_t i = 0; i < marks.size(); ++i) {
+                    if (marks[i] != TrajectoryLedger::matches(rebuilt.timeline()[i].event(), query))
+                        return false;
+                }
+            }
+            return true;
+        };
+        const TrajectoryLedgerIndex searched(items, false);
+        (void)searched.ledger(u"needle"_s, {});
+        (void)searched.timelineMatching(u"needle"_s);
+
+        auto streamed = items;
+        std::get<TurnItem>(streamed.back()).steps[0].blocks[0].text += u" Needle 3 more"_s;
+        QVERIFY(agree(streamed, searched, false));
+        auto grown = items;
+        grown.emplace_back(turn(701, {StepItem{1, {toolBlock(0, u"shell"_s, u"ls"_s)}}}, TurnStatus::running()));
+        QVERIFY(agree(grown, searched, false));
+        // A change early in the run: nothing after it may be taken over.
+        auto edited = items;
+        std::get<TurnItem>(edited[5]).steps[0].blocks[1].resultText = u"Nothing here"_s;
+        QVERIFY(agree(edited, searched, false));
+        auto shorter = items;
+        shorter.resize(300);
+        QVERIFY(agree(shorter, searched, false));
+        QVERIFY(agree(items, searched, true));
+        // An index replacing one that was never searched, and the empty query.
+        QVERIFY(agree(streamed, TrajectoryLedgerIndex(items, false), false));
+        QCOMPARE(searched.timelineMatching(QString()), std::vector<bool>(searched.timeline().size(), true));
     }
 
     void timelineEntries()
