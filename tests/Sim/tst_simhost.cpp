@@ -602,4 +602,34 @@ void tst_SimHost::demoWorldServesItsSessions()
         cards.append(card && card->isString() ? *card->string() : u"-"_s);
     }
     QCOMPARE(cards, (QStringList{u"search"_s, u"read"_s, u"diff"_s, u"terminal"_s, u"web"_s, u"web"_s, u"-"_s}));
+
+    // Its turns end as the host reports a finished turn: completed, not for an unknown reason.
+    FoldState state;
+    TranscriptFold::foldHistory(history.events, state);
+    qsizetype turns = 0;
+    for (const TranscriptItem &item : state.items) {
+        if (const auto *turn = std::get_if<TurnItem>(&item)) {
+            ++turns;
+            QVERIFY(turn->status.endReason());
+            QCOMPARE(*turn->status.endReason(), TurnEndReason::completed);
+        }
+    }
+    QVERIFY(turns > 0);
+
+    // The login session's calls keep their blocks, each with its result.
+    QStringList calls;
+    for (const TranscriptItem &item : folded.items) {
+        if (const auto *turn = std::get_if<TurnItem>(&item)) {
+            for (const StepItem &step : turn->steps) {
+                for (const BlockItem &block : step.blocks) {
+                    if (block.kind == BlockKind::toolCall && block.resultText)
+                        calls << block.toolName.value_or(QString()) + u' ' + block.arguments;
+                }
+            }
+        } else if (const auto *notice = std::get_if<NoticeItem>(&item)) {
+            QVERIFY2(!notice->text.contains(u"工具结果"_s), qPrintable(notice->text));
+        }
+    }
+    QCOMPARE(calls, (QStringList{u"read {\"path\": \"src/middleware/session.ts\"}"_s,
+                                 u"bash {\"command\": \"npm test -- login\"}"_s}));
 }

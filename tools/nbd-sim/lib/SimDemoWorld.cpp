@@ -2,6 +2,7 @@
 
 #include "SimSessions.h"
 #include "SimHost.h"
+#include "SimOverlayPage.h"
 #include "SimWorld.h"
 
 #include "Domain/ProtocolNames.h"
@@ -99,6 +100,14 @@ std::optional<Entry> parseLine(QStringView line);
 std::unique_ptr<SimWorld> makeDemoWorld(SimHost *host)
 {
     auto world = std::make_unique<SimWorld>(host);
+    // The host's own web page at its base address, where a new browser tab starts.
+    serveOverlayPage(*host, QByteArrayLiteral(
+        "<!doctype html><html lang=\"zh\"><head><meta charset=\"utf-8\"><title>Nimbrel Web</title>"
+        "<style>body{font-family:sans-serif;margin:32px;color:#222;background:#fafafa}"
+        "h1{font-size:20px}li{margin:6px 0}code{background:#eee;padding:1px 4px;border-radius:3px}</style></head>"
+        "<body><h1>nimbrel-web 开发服务器</h1><p>本地预览运行在 <code>127.0.0.1</code>。</p>"
+        "<ul><li><a href=\"#login\">登录页</a></li><li><a href=\"#home\">首页</a></li>"
+        "<li><a href=\"#settings\">设置</a></li></ul></body></html>"));
     const double now = double(QDateTime::currentMSecsSinceEpoch());
     auto add = [&](QString id, double minutesAgo, QString title, bool running = false) {
         SimWorld::Session s;
@@ -257,6 +266,37 @@ std::unique_ptr<SimWorld> makeDemoWorld(SimHost *host)
         world->setModels(id, SimWorld::modelCatalogue(u"sim"_s, u"sim/nimbrel-large"_s));
     }
     world->setPermissionPresets(QStringList{u"read-only"_s, u"workspace-write"_s, u"danger-full-access"_s});
+
+    // Its run so far in figures, for the summary bar under the composer and the inspector.
+    logs.setProjection(login, u"sessionStats"_s,
+                       JSONValue::object({{u"turns"_s, JSONValue(qint64(2))},
+                                          {u"steps"_s, JSONValue(qint64(4))},
+                                          {u"llmMs"_s, JSONValue(qint64(84200))},
+                                          {u"toolMs"_s, JSONValue(qint64(12850))},
+                                          {u"ttftMs"_s, JSONValue(qint64(3600))},
+                                          {u"ttftSteps"_s, JSONValue(qint64(4))},
+                                          {u"decodeMs"_s, JSONValue(qint64(31000))},
+                                          {u"decodeTokens"_s, JSONValue(qint64(1612))}}),
+                       false);
+    logs.setProjection(login, u"tokenUsage"_s,
+                       JSONValue::object({{u"inputTokens"_s, JSONValue(qint64(48210))},
+                                          {u"outputTokens"_s, JSONValue(qint64(3120))},
+                                          {u"cacheReadTokens"_s, JSONValue(qint64(121000))},
+                                          {u"reasoningTokens"_s, JSONValue(qint64(905))}}),
+                       false);
+    // Two subagent runs of it: a reviewer that can be continued and is still at work, and a
+    // finished one-shot search, each with a short history of its own.
+    SimWorld::SubagentEntry reviewer;
+    reviewer.id = u"s-login-review"_s;
+    reviewer.label = u"代码审查"_s;
+    reviewer.activity = u"running"_s;
+    SimWorld::SubagentEntry search;
+    search.id = u"s-login-search"_s;
+    search.mode = u"one-shot"_s;
+    search.label = u"查找会话检查的调用点"_s;
+    world->setSubagents(login, {reviewer, search});
+    history(reviewer.id, u"审查 src/middleware/session.ts 的改动。"_s, u"改动只在令牌过期时清掉 cookie，没有其他副作用。"_s);
+    history(search.id, u"找出所有调用 requireSession 的地方。"_s, u"共 3 处：/home、/settings 和 /billing 的路由。"_s);
 
     // Prompts are answered by a scripted turn: reasoning, a question to the user, a command
     // with its card that needs approval, its output, then the reply streamed for a few seconds.

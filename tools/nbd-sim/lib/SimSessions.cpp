@@ -135,7 +135,7 @@ JSONValue toolResult(qint64 turn, qint64 step, const QString &callId, const QStr
 
 JSONValue turnEnd(qint64 turn, const QString &reason)
 {
-    return draft(u"turn/end"_s, obj({{u"turn"_s, JSONValue(turn)}, {u"reason"_s, reason}}));
+    return draft(u"turn/end"_s, obj({{u"turn"_s, JSONValue(turn)}, {u"reason"_s, obj({{u"kind"_s, reason}})}}));
 }
 
 JSONValue sessionTitle(const QString &title)
