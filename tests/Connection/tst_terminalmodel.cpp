@@ -205,11 +205,9 @@ private Q_SLOTS:
         ::signal(SIGINT, previous);
         QVERIFY(model.isRunning());
         QTest::qWait(300);
-        QElapsedTimer clock;
-        clock.start();
         model.interrupt();
+        // Ending before the 30 s sleep would have: the signal reached the whole group.
         QVERIFY(waitIdle(model, 10000));
-        QVERIFY(clock.elapsed() < 10000);
         const TerminalRecord last = model.records().last();
         QCOMPARE(last.kind, Kind::Error);
         QVERIFY(last.text.startsWith(u"进程退出，状态码 "_s));

@@ -23,6 +23,18 @@ namespace nbd {
 
 namespace {
 
+// The output with room around its text: the scroll area's own margins are taken by its
+// style, so the text is inset through the viewport, and the scroll bar keeps the edge.
+class TerminalOutput : public QPlainTextEdit
+{
+public:
+    explicit TerminalOutput(QWidget *parent)
+        : QPlainTextEdit(parent)
+    {
+        setViewportMargins(14, 10, 14, 10);
+    }
+};
+
 void setTextColor(QWidget *widget, const QColor &color)
 {
     QPalette palette = widget->palette();
@@ -39,7 +51,7 @@ WorkspaceTerminalDock::WorkspaceTerminalDock(WorkspaceTerminalModel *terminal, s
     , m_terminal(terminal)
     , m_onClose(std::move(onClose))
     , m_spinner(new Spinner(12, this))
-    , m_output(new QPlainTextEdit(this))
+    , m_output(new TerminalOutput(this))
     , m_prompt(new QLabel(this))
     , m_input(new QLineEdit(this))
     , m_stop(new ChromeIconButton(u"stop.fill"_s, u"停止命令"_s, std::nullopt, [this] {
@@ -92,7 +104,6 @@ WorkspaceTerminalDock::WorkspaceTerminalDock(WorkspaceTerminalModel *terminal, s
     m_output->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_output->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     m_output->document()->setDocumentMargin(0);
-    m_output->setContentsMargins(14, 10, 14, 10);
     m_output->viewport()->setAutoFillBackground(false);
     m_output->setStyleSheet(u"QPlainTextEdit { background: transparent; }"_s);
     layout->addWidget(m_output, 1);
@@ -148,6 +159,10 @@ void WorkspaceTerminalDock::runCommand()
 void WorkspaceTerminalDock::syncRunning()
 {
     const bool running = m_terminal && m_terminal->isRunning();
+    // A disabled field hands the keyboard to the next control, a button that the next blank
+    // typed would press (stopping or clearing the terminal): the output takes it instead.
+    if (running && m_input->hasFocus())
+        m_output->setFocus(Qt::OtherFocusReason);
     m_input->setEnabled(!running);
     m_stop->setVisible(running);
     m_spinner->setVisible(running);

@@ -101,6 +101,15 @@ private Q_SLOTS:
         QTest::keyClicks(input(), u"ls"_s);
         QTest::keyClick(input(), Qt::Key_Return);
         QCOMPARE(m_model->records().size(), 1);
+        // The keyboard left the field for no button: typing on, blanks and all, neither stops
+        // nor clears the terminal.
+        QWidget *focus = QApplication::focusWidget();
+        QVERIFY(focus);
+        QVERIFY2(!qobject_cast<QAbstractButton *>(focus), focus->metaObject()->className());
+        QTest::keyClicks(focus, u"git status "_s);
+        QTest::keyClick(focus, Qt::Key_Return);
+        QVERIFY(m_model->isRunning());
+        QCOMPARE(m_model->records().size(), 1);
         verifyAccessible();
 
         QTRY_VERIFY_WITH_TIMEOUT(output()->toPlainText().contains(u"start"_s), 20000);
