@@ -357,6 +357,8 @@ private Q_SLOTS:
         QCOMPARE(card->explanation(), u"此执行记录只读"_s);
         QVERIFY(!visible(u"composer"_s));
         QVERIFY(visible<ConversationView>()->dock()->isAncestorOf(card));
+        // It takes the composer's whole place: the card keeps its own margins and width limit.
+        QCOMPARE(card->width(), visible<ConversationView>()->dock()->width());
         expectNoAccessibilityProblems();
         click(find<QAbstractButton>(u"surface-tab-trajectory"_s));
         QTRY_VERIFY(visible<TrajectoryView>());

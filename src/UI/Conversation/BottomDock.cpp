@@ -293,7 +293,8 @@ void BottomDock::refreshLayout()
             m_readOnly = DockSlots::createSubagentReadOnlyComposer(store, selection, this);
             m_readOnlyFor = selection;
         }
-        place(m_readOnly, kColumnWidth, kSidePadding);
+        // The card keeps its own width and margins, as the composer whose place it takes.
+        place(m_readOnly, kOwnWidth, 0);
     } else {
         drop(m_readOnly);
         m_readOnlyFor.reset();

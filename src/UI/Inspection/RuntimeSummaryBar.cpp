@@ -84,6 +84,15 @@ void RuntimeSummaryBar::paintEvent(QPaintEvent *)
     const QColor tertiary = Theme::tertiaryText();
     for (size_t i = 0; i < m_segments.size() && x < right; ++i) {
         if (i > 0) {
+            // A separator with no room for even the ellipsis of its segment after it would
+            // end the line on a bare bar: the line ends with an ellipsis instead.
+            const int ellipsis = metrics.horizontalAdvance(u"…"_s);
+            if (x + 2 * kSeparatorPadding + metrics.horizontalAdvance(kSeparator) + ellipsis > right) {
+                painter.setPen(tertiary);
+                if (x + ellipsis <= right)
+                    painter.drawText(QRect(x, 0, ellipsis, height()), Qt::AlignVCenter | Qt::AlignLeft, u"…"_s);
+                break;
+            }
             x += kSeparatorPadding;
             painter.setPen(tertiary);
             painter.drawText(QRect(x, 0, right - x, height()), Qt::AlignVCenter | Qt::AlignLeft, kSeparator);
