@@ -19,6 +19,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPainter>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -100,6 +101,53 @@ private Q_SLOTS:
         QCOMPARE(content()->workspaceToolTabs().tabs.size(), size_t(4));
         QTRY_VERIFY(dock->height() > 100);
         verifyAccessible();
+    }
+
+    // The same tools from the menu bar's 工作区 menu, opened and picked with the mouse.
+    void everyToolOpensFromTheWorkspaceMenu()
+    {
+        QMenuBar *bar = m_window->menuBar();
+        QAction *workspace = nullptr;
+        for (QAction *action : bar->actions()) {
+            if (action->text() == u"工作区"_s)
+                workspace = action;
+        }
+        QVERIFY(workspace && workspace->menu());
+        auto pick = [&](const QString &objectName) {
+            QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(workspace).center());
+            QMenu *menu = nullptr;
+            QTRY_VERIFY((menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())));
+            QVERIFY(QTest::qWaitForWindowExposed(menu));
+            QAction *command = menu->findChild<QAction *>(objectName);
+            if (!command) {
+                for (QAction *action : menu->actions()) {
+                    if (action->objectName() == objectName)
+                        command = action;
+                }
+            }
+            QVERIFY2(command, qPrintable(objectName));
+            QVERIFY(!command->text().isEmpty());
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(command).center());
+            QTRY_VERIFY(!QApplication::activePopupWidget());
+        };
+
+        pick(u"workspace-review-command"_s);
+        QTRY_VERIFY(panel()->isVisible());
+        QVERIFY(qobject_cast<WorkspaceReviewView *>(selectedView()));
+        pick(u"workspace-files-command"_s);
+        QVERIFY(qobject_cast<WorkspaceFileBrowserView *>(selectedView()));
+        pick(u"workspace-browser-command"_s);
+        QVERIFY(qobject_cast<WorkspaceBrowserView *>(selectedView()));
+        pick(u"workspace-side-chat-command"_s);
+        QVERIFY(qobject_cast<WorkspaceSideChatView *>(selectedView()));
+        pick(u"workspace-terminal-command"_s);
+        QTRY_VERIFY(m_window->findChild<WorkspaceTerminalDock *>(u"workspace-terminal"_s)
+                    && m_window->findChild<WorkspaceTerminalDock *>(u"workspace-terminal"_s)->isVisible());
+        // The terminal has no tab; the review picked again re-selects its tab.
+        QCOMPARE(content()->workspaceToolTabs().tabs.size(), size_t(4));
+        pick(u"workspace-review-command"_s);
+        QVERIFY(qobject_cast<WorkspaceReviewView *>(selectedView()));
+        QCOMPARE(content()->workspaceToolTabs().tabs.size(), size_t(4));
     }
 
     void launcherBackButtonAndNewToolMenu()
