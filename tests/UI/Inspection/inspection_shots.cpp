@@ -151,7 +151,8 @@ int main(int argc, char **argv)
     trajectoryWindow.layout()->setContentsMargins(0, 0, 0, 0);
     trajectoryWindow.resize(760, 560);
     trajectoryWindow.show();
-    QTest::qWaitForWindowExposed(&trajectoryWindow);
+    if (!QTest::qWaitForWindowExposed(&trajectoryWindow))
+        return 1;
     auto *list = trajectory->ledgerList();
     const int failedRow = [&] {
         for (int i = 0; i < trajectory->ledgerModel()->rowCount(); ++i) {
@@ -185,7 +186,8 @@ int main(int argc, char **argv)
     inspectorWindow.layout()->setContentsMargins(0, 0, 0, 0);
     inspectorWindow.resize(340, 760);
     inspectorWindow.show();
-    QTest::qWaitForWindowExposed(&inspectorWindow);
+    if (!QTest::qWaitForWindowExposed(&inspectorWindow))
+        return 1;
     save(&inspectorWindow, out, u"inspector-runtime"_s + suffix);
     QTest::mouseClick(inspector->findChild<QWidget *>(u"inspector-panel-event"_s), Qt::LeftButton);
     save(&inspectorWindow, out, u"inspector-event"_s + suffix);
@@ -209,7 +211,8 @@ int main(int argc, char **argv)
     dockLayout->addWidget(new RuntimeSummaryBar(session, [] {}));
     dock.resize(900, 190);
     dock.show();
-    QTest::qWaitForWindowExposed(&dock);
+    if (!QTest::qWaitForWindowExposed(&dock))
+        return 1;
     save(&dock, out, u"dock"_s + suffix);
 
     auto *catalog = dock.findChild<SubagentCatalogView *>();
