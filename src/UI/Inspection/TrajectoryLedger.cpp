@@ -171,30 +171,47 @@ QString searchKey(const QString &text)
     return lower;
 }
 
+// Writes an id into a caller's stack buffer, so making or comparing one allocates nothing
+// until the caller turns the result into a QString. 128 units hold the longest id (110):
+// three numbers of at most 20 characters, the fixed words and a suffix of at most 32.
+struct IdWriter
+{
+    char16_t *buffer;
+    qsizetype n = 0;
+
+    void put(QStringView text) noexcept
+    {
+        for (QChar c : text)
+            buffer[n++] = c.unicode();
+    }
+    void number(qint64 value) noexcept
+    {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+        for (const char *d = digits; d < end; ++d)
+            buffer[n++] = char16_t(*d);
+    }
+    // "turn-T-step-S-block-I"
+    void block(qint64 turn, qint64 step, qint64 index) noexcept
+    {
+        put(u"turn-");
+        number(turn);
+        put(u"-step-");
+        number(step);
+        put(u"-block-");
+        number(index);
+    }
+};
+
 // "turn-T-step-S-block-I" followed by `suffix`, made in one allocation: a long run has tens
 // of thousands of these.
 QString blockIdWith(qint64 turn, qint64 step, qint64 index, QStringView suffix)
 {
     char16_t buffer[128];
-    qsizetype n = 0;
-    auto put = [&](QStringView text) {
-        for (QChar c : text)
-            buffer[n++] = c.unicode();
-    };
-    auto number = [&](qint64 value) {
-        char digits[24];
-        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-        for (const char *d = digits; d < end; ++d)
-            buffer[n++] = char16_t(*d);
-    };
-    put(u"turn-");
-    number(turn);
-    put(u"-step-");
-    number(step);
-    put(u"-block-");
-    number(index);
-    put(suffix.left(32));
-    return QString(reinterpret_cast<const QChar *>(buffer), n);
+    IdWriter w{buffer};
+    w.block(turn, step, index);
+    w.put(suffix.left(32));
+    return QString(reinterpret_cast<const QChar *>(buffer), w.n);
 }
 
 const QString kUserRole = u"USER"_s;
@@ -394,33 +411,18 @@ qsizetype TrajectoryEventStore::formatId(qsizetype index, char16_t *buffer) cons
 {
     const TrajectoryEventSelection &event = m_events[size_t(index)];
     const Pending &pending = m_pending[size_t(index)];
-    qsizetype n = 0;
-    auto put = [&](QStringView text) {
-        for (QChar c : text)
-            buffer[n++] = c.unicode();
-    };
-    auto number = [&](qint64 value) {
-        char digits[24];
-        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-        for (const char *d = digits; d < end; ++d)
-            buffer[n++] = char16_t(*d);
-    };
+    IdWriter w{buffer};
     if (pending.idForm == IdForm::User) {
-        put(u"user-");
-        number(pending.idNumber);
-        return n;
+        w.put(u"user-");
+        w.number(pending.idNumber);
+        return w.n;
     }
-    put(u"turn-");
-    number(event.turn.value_or(0));
-    put(u"-step-");
-    number(event.step.value_or(0));
-    put(u"-block-");
-    number(pending.idNumber);
+    w.block(event.turn.value_or(0), event.step.value_or(0), pending.idNumber);
     if (pending.idForm == IdForm::Request)
-        put(u"-request");
+        w.put(u"-request");
     else if (pending.idForm == IdForm::Result)
-        put(u"-result");
-    return n;
+        w.put(u"-result");
+    return w.n;
 }
 
 void TrajectoryEventStore::makeId(qsizetype index) const
