@@ -76,6 +76,34 @@ void settle(ApprovalNotificationCoordinator &coordinator, FakeNotificationServer
     QTRY_VERIFY_WITH_TIMEOUT(!synced.isEmpty(), 10000);
 }
 
+// The fixture with a coordinator over its store that has not started yet, posting through a
+// notification service on the bus (registered unless the test brings it later).
+struct Rig : Fixture
+{
+    enum class Service { Registered, Absent };
+
+    explicit Rig(Service service = Service::Registered)
+    {
+        // Registered before the centre exists, so the centre never sees it arrive.
+        if (service == Service::Registered)
+            QVERIFY2(server.registerOnBus(), "notification service registers");
+        center = std::make_unique<DesktopNotificationCenter>(QDBusConnection::sessionBus());
+        coordinator = std::make_unique<ApprovalNotificationCoordinator>(store, center.get());
+    }
+
+    // Starts the coordinator and waits until it has posted and scheduled `count` approvals.
+    void startAndPost(int count)
+    {
+        coordinator->start();
+        QTRY_COMPARE_WITH_TIMEOUT(server.posted.size(), count, 10000);
+        QTRY_COMPARE(coordinator->scheduledRoutes().size(), count);
+    }
+
+    FakeNotificationServer server;
+    std::unique_ptr<DesktopNotificationCenter> center;
+    std::unique_ptr<ApprovalNotificationCoordinator> coordinator;
+};
+
 } // namespace
 
 class ApprovalNotificationsTest : public QObject
@@ -92,26 +120,22 @@ private Q_SLOTS:
     // with the texts, buttons and desktop entry.
     void nothingBeforeAuthorisationThenOnePerApproval()
     {
-        Fixture f;
-        FakeNotificationServer server;
-        QVERIFY(server.registerOnBus());
-        DesktopNotificationCenter center(QDBusConnection::sessionBus());
-        ApprovalNotificationCoordinator coordinator(f.store, &center);
+        Rig f;
         f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s, u"  运行 make test\n"_s);
         f.raise(u"rpc-2"_s, u"s-unknown"_s, u"edit"_s, u" \n\t"_s);
-        QCOMPARE(coordinator.authorizationStatus(), NotificationAuthorizationStatus::NotDetermined);
-        QCOMPARE(coordinator.authorizationLabel(), u"审批通知未设置"_s);
-        QCOMPARE(server.posted.size(), 0);
+        QCOMPARE(f.coordinator->authorizationStatus(), NotificationAuthorizationStatus::NotDetermined);
+        QCOMPARE(f.coordinator->authorizationLabel(), u"审批通知未设置"_s);
+        QCOMPARE(f.server.posted.size(), 0);
 
-        QSignalSpy status(&coordinator, &ApprovalNotificationCoordinator::authorizationStatusChanged);
-        coordinator.start();
-        coordinator.start(); // a second start changes nothing
-        QTRY_COMPARE_WITH_TIMEOUT(server.posted.size(), 2, 10000);
-        QCOMPARE(coordinator.authorizationStatus(), NotificationAuthorizationStatus::Authorized);
-        QCOMPARE(coordinator.authorizationLabel(), u"审批通知已开启"_s);
+        QSignalSpy status(f.coordinator.get(), &ApprovalNotificationCoordinator::authorizationStatusChanged);
+        f.coordinator->start();
+        f.coordinator->start(); // a second start changes nothing
+        QTRY_COMPARE_WITH_TIMEOUT(f.server.posted.size(), 2, 10000);
+        QCOMPARE(f.coordinator->authorizationStatus(), NotificationAuthorizationStatus::Authorized);
+        QCOMPARE(f.coordinator->authorizationLabel(), u"审批通知已开启"_s);
         QCOMPARE(status.size(), 1);
 
-        const FakeNotificationServer::Posted &first = server.posted.at(0);
+        const FakeNotificationServer::Posted &first = f.server.posted.at(0);
         QCOMPARE(first.summary, u"需要批准：shell"_s);
         QCOMPARE(first.body, u"First\n运行 make test"_s);
         QCOMPARE(first.appName, u"Nimbrel Deck"_s);
@@ -120,53 +144,46 @@ private Q_SLOTS:
                  (QStringList{u"default"_s, u"在主窗口中查看"_s, u"dev.nimbrel.Deck.approval.allow-once"_s,
                               u"批准一次"_s, u"dev.nimbrel.Deck.approval.reject"_s, u"拒绝"_s}));
         QCOMPARE(first.timeout, 0);
-        const FakeNotificationServer::Posted &second = server.posted.at(1);
+        const FakeNotificationServer::Posted &second = f.server.posted.at(1);
         QCOMPARE(second.summary, u"需要批准：edit"_s);
         QCOMPARE(second.body, u"Nimbrel Deck\nAgent 正在等待你的决定"_s);
 
-        settle(coordinator, server);
-        QCOMPARE(server.posted.size(), 2); // a later synchronisation posts nothing again
-        QCOMPARE(coordinator.scheduledRoutes().size(), 2);
+        settle(*f.coordinator, f.server);
+        QCOMPARE(f.server.posted.size(), 2); // a later synchronisation posts nothing again
+        QCOMPARE(f.coordinator->scheduledRoutes().size(), 2);
     }
 
     // A service that reads markup must not render tags from the host's text.
     void markupIsEscapedWhereTheServiceReadsIt()
     {
-        Fixture f;
-        FakeNotificationServer server;
-        server.capabilities << u"body-markup"_s;
-        QVERIFY(server.registerOnBus());
-        DesktopNotificationCenter center(QDBusConnection::sessionBus());
-        ApprovalNotificationCoordinator coordinator(f.store, &center);
+        Rig f;
+        f.server.capabilities << u"body-markup"_s;
         f.raise(u"rpc-1"_s, u"s1"_s, u"<i>shell</i>"_s, u"<b>rm</b> -rf a & b"_s);
-        coordinator.start();
-        QTRY_COMPARE_WITH_TIMEOUT(server.posted.size(), 1, 10000);
-        QCOMPARE(server.posted.at(0).body, u"First\n&lt;b&gt;rm&lt;/b&gt; -rf a &amp; b"_s);
+        f.coordinator->start();
+        QTRY_COMPARE_WITH_TIMEOUT(f.server.posted.size(), 1, 10000);
+        QCOMPARE(f.server.posted.at(0).body, u"First\n&lt;b&gt;rm&lt;/b&gt; -rf a &amp; b"_s);
         // The summary is never markup.
-        QCOMPARE(server.posted.at(0).summary, u"需要批准：<i>shell</i>"_s);
+        QCOMPARE(f.server.posted.at(0).summary, u"需要批准：<i>shell</i>"_s);
     }
 
     void noServiceMeansUnavailable()
     {
-        Fixture f;
-        DesktopNotificationCenter center(QDBusConnection::sessionBus());
-        ApprovalNotificationCoordinator coordinator(f.store, &center);
+        Rig f(Rig::Service::Absent);
         f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
-        QSignalSpy synced(&coordinator, &ApprovalNotificationCoordinator::synchronized);
-        coordinator.start();
-        QTRY_COMPARE_WITH_TIMEOUT(coordinator.authorizationStatus(), NotificationAuthorizationStatus::Unavailable,
+        QSignalSpy synced(f.coordinator.get(), &ApprovalNotificationCoordinator::synchronized);
+        f.coordinator->start();
+        QTRY_COMPARE_WITH_TIMEOUT(f.coordinator->authorizationStatus(), NotificationAuthorizationStatus::Unavailable,
                                   10000);
-        QCOMPARE(coordinator.authorizationLabel(), u"审批通知不可用"_s);
-        QVERIFY(!coordinator.lastError());
+        QCOMPARE(f.coordinator->authorizationLabel(), u"审批通知不可用"_s);
+        QVERIFY(!f.coordinator->lastError());
         QTRY_VERIFY_WITH_TIMEOUT(!synced.isEmpty(), 10000);
-        QVERIFY(coordinator.scheduledRoutes().isEmpty());
+        QVERIFY(f.coordinator->scheduledRoutes().isEmpty());
 
         // The service appears; coming back to the app finds it and posts the pending approval.
-        FakeNotificationServer server;
-        QVERIFY(server.registerOnBus());
-        coordinator.refreshAuthorization(false);
-        QTRY_COMPARE_WITH_TIMEOUT(server.posted.size(), 1, 10000);
-        QCOMPARE(coordinator.authorizationStatus(), NotificationAuthorizationStatus::Authorized);
+        QVERIFY(f.server.registerOnBus());
+        f.coordinator->refreshAuthorization(false);
+        QTRY_COMPARE_WITH_TIMEOUT(f.server.posted.size(), 1, 10000);
+        QCOMPARE(f.coordinator->authorizationStatus(), NotificationAuthorizationStatus::Authorized);
     }
 
     // Without buttons the notification could not answer anything: unavailable as well. When
@@ -174,71 +191,53 @@ private Q_SLOTS:
     // once it offers them again.
     void allRemovedWhenNoLongerDeliverable()
     {
-        Fixture f;
-        FakeNotificationServer server;
-        QVERIFY(server.registerOnBus());
-        DesktopNotificationCenter center(QDBusConnection::sessionBus());
-        ApprovalNotificationCoordinator coordinator(f.store, &center);
+        Rig f;
         f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
         f.raise(u"rpc-2"_s, u"s1"_s, u"edit"_s);
-        coordinator.start();
-        QTRY_COMPARE_WITH_TIMEOUT(server.posted.size(), 2, 10000);
-        QTRY_COMPARE(coordinator.scheduledRoutes().size(), 2);
+        f.startAndPost(2);
 
-        server.capabilities = {u"body"_s};
-        settle(coordinator, server);
-        QCOMPARE(coordinator.authorizationStatus(), NotificationAuthorizationStatus::Unavailable);
-        QTRY_COMPARE(server.closedIds.size(), 2);
-        QCOMPARE(QSet<uint>(server.closedIds.begin(), server.closedIds.end()),
-                 QSet<uint>({server.posted.at(0).id, server.posted.at(1).id}));
-        QVERIFY(coordinator.scheduledRoutes().isEmpty());
-        QCOMPARE(server.posted.size(), 2);
+        f.server.capabilities = {u"body"_s};
+        settle(*f.coordinator, f.server);
+        QCOMPARE(f.coordinator->authorizationStatus(), NotificationAuthorizationStatus::Unavailable);
+        QTRY_COMPARE(f.server.closedIds.size(), 2);
+        QCOMPARE(QSet<uint>(f.server.closedIds.begin(), f.server.closedIds.end()),
+                 QSet<uint>({f.server.posted.at(0).id, f.server.posted.at(1).id}));
+        QVERIFY(f.coordinator->scheduledRoutes().isEmpty());
+        QCOMPARE(f.server.posted.size(), 2);
 
-        server.capabilities = {u"actions"_s, u"body"_s};
-        settle(coordinator, server);
-        QTRY_COMPARE_WITH_TIMEOUT(server.posted.size(), 4, 10000);
-        QCOMPARE(coordinator.authorizationStatus(), NotificationAuthorizationStatus::Authorized);
-        QCOMPARE(coordinator.scheduledRoutes().size(), 2);
+        f.server.capabilities = {u"actions"_s, u"body"_s};
+        settle(*f.coordinator, f.server);
+        QTRY_COMPARE_WITH_TIMEOUT(f.server.posted.size(), 4, 10000);
+        QCOMPARE(f.coordinator->authorizationStatus(), NotificationAuthorizationStatus::Authorized);
+        QCOMPARE(f.coordinator->scheduledRoutes().size(), 2);
     }
 
     // The buttons answer the host; the answered approvals' notifications are withdrawn.
     void buttonsAnswerTheHost()
     {
-        Fixture f;
+        Rig f;
         f.h.world.setAnnounceResolutions(false);
-        FakeNotificationServer server;
-        QVERIFY(server.registerOnBus());
-        DesktopNotificationCenter center(QDBusConnection::sessionBus());
-        ApprovalNotificationCoordinator coordinator(f.store, &center);
         f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
         f.raise(u"rpc-2"_s, u"s1"_s, u"edit"_s);
-        coordinator.start();
-        QTRY_COMPARE_WITH_TIMEOUT(server.posted.size(), 2, 10000);
-        QTRY_COMPARE(coordinator.scheduledRoutes().size(), 2);
+        f.startAndPost(2);
 
-        server.invoke(server.posted.at(0).id, approvalnotification::allowOnceActionIdentifier());
-        server.invoke(server.posted.at(1).id, approvalnotification::rejectActionIdentifier());
+        f.server.invoke(f.server.posted.at(0).id, approvalnotification::allowOnceActionIdentifier());
+        f.server.invoke(f.server.posted.at(1).id, approvalnotification::rejectActionIdentifier());
         QTRY_COMPARE_WITH_TIMEOUT(f.outcomes(), (QStringList{u"rpc-1=allowed-once"_s, u"rpc-2=rejected"_s}), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(f.store->pendingApprovals().empty(), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(server.closedIds.size(), 2, 10000);
-        QVERIFY(coordinator.scheduledRoutes().isEmpty());
-        QVERIFY(!coordinator.lastError());
+        QTRY_COMPARE_WITH_TIMEOUT(f.server.closedIds.size(), 2, 10000);
+        QVERIFY(f.coordinator->scheduledRoutes().isEmpty());
+        QVERIFY(!f.coordinator->lastError());
         QCOMPARE(f.h.requestCount(u"respond"_s), 2);
     }
 
     // Signals are taken only from the service, and only for ids it gave us.
     void foreignSignalsAreIgnored()
     {
-        Fixture f;
-        FakeNotificationServer server;
-        QVERIFY(server.registerOnBus());
-        DesktopNotificationCenter center(QDBusConnection::sessionBus());
-        ApprovalNotificationCoordinator coordinator(f.store, &center);
+        Rig f;
         f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
-        coordinator.start();
-        QTRY_COMPARE_WITH_TIMEOUT(server.posted.size(), 1, 10000);
-        QTRY_COMPARE(coordinator.scheduledRoutes().size(), 1);
-        const uint id = server.posted.at(0).id;
+        f.startAndPost(1);
+        const uint id = f.server.posted.at(0).id;
 
         // Another client on the bus sends a look-alike signal for our notification.
         const QString spoofName = u"spoofer"_s;
@@ -250,14 +249,14 @@ private Q_SLOTS:
         }
         QDBusConnection::disconnectFromBus(spoofName);
         // The service itself, for an id that is not ours.
-        server.invoke(id + 1000, approvalnotification::allowOnceActionIdentifier());
-        settle(coordinator, server);
+        f.server.invoke(id + 1000, approvalnotification::allowOnceActionIdentifier());
+        settle(*f.coordinator, f.server);
         QCOMPARE(f.h.requestCount(u"respond"_s), 0);
         QCOMPARE(f.store->pendingApprovals().size(), size_t(1));
-        QVERIFY(!coordinator.lastError());
+        QVERIFY(!f.coordinator->lastError());
 
         // The same signal from the service for our id is taken.
-        server.invoke(id, approvalnotification::allowOnceActionIdentifier());
+        f.server.invoke(id, approvalnotification::allowOnceActionIdentifier());
         QTRY_COMPARE_WITH_TIMEOUT(f.h.requestCount(u"respond"_s), 1, 10000);
     }
 
@@ -266,62 +265,50 @@ private Q_SLOTS:
     // can no longer press buttons, even with an id the new one also uses.
     void replacedServiceGetsEveryApprovalAnew()
     {
-        Fixture f;
+        Rig f;
         f.h.world.setAnnounceResolutions(false);
-        auto first = std::make_unique<FakeNotificationServer>();
-        QVERIFY(first->registerOnBus());
-        DesktopNotificationCenter center(QDBusConnection::sessionBus());
-        ApprovalNotificationCoordinator coordinator(f.store, &center);
         f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
-        coordinator.start();
-        QTRY_COMPARE_WITH_TIMEOUT(first->posted.size(), 1, 10000);
-        QTRY_COMPARE(coordinator.scheduledRoutes().size(), 1);
+        f.startAndPost(1);
 
-        first->unregister();
-        QTRY_COMPARE_WITH_TIMEOUT(coordinator.authorizationStatus(), NotificationAuthorizationStatus::Unavailable,
+        f.server.unregister();
+        QTRY_COMPARE_WITH_TIMEOUT(f.coordinator->authorizationStatus(), NotificationAuthorizationStatus::Unavailable,
                                   10000);
-        QVERIFY(coordinator.scheduledRoutes().isEmpty());
+        QVERIFY(f.coordinator->scheduledRoutes().isEmpty());
 
         FakeNotificationServer second;
         QVERIFY(second.registerOnBus());
         QTRY_COMPARE_WITH_TIMEOUT(second.posted.size(), 1, 10000);
-        QCOMPARE(coordinator.authorizationStatus(), NotificationAuthorizationStatus::Authorized);
-        QCOMPARE(second.posted.at(0).id, first->posted.at(0).id); // both count from the same start
-        QTRY_COMPARE(coordinator.scheduledRoutes().size(), 1);
+        QCOMPARE(f.coordinator->authorizationStatus(), NotificationAuthorizationStatus::Authorized);
+        QCOMPARE(second.posted.at(0).id, f.server.posted.at(0).id); // both count from the same start
+        QTRY_COMPARE(f.coordinator->scheduledRoutes().size(), 1);
 
-        first->invoke(first->posted.at(0).id, approvalnotification::rejectActionIdentifier());
-        settle(coordinator, second);
+        f.server.invoke(f.server.posted.at(0).id, approvalnotification::rejectActionIdentifier());
+        settle(*f.coordinator, second);
         QCOMPARE(f.h.requestCount(u"respond"_s), 0);
         QVERIFY(second.closedIds.isEmpty());
 
         second.invoke(second.posted.at(0).id, approvalnotification::allowOnceActionIdentifier());
         QTRY_COMPARE_WITH_TIMEOUT(f.outcomes(), QStringList{u"rpc-1=allowed-once"_s}, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(second.closedIds, QList<uint>{second.posted.at(0).id}, 10000);
-        QVERIFY(first->closedIds.isEmpty());
+        QVERIFY(f.server.closedIds.isEmpty());
     }
 
     // A button pressed for an approval the host resolved meanwhile sends nothing and says so.
     void staleActionReportsAndSendsNothing()
     {
-        Fixture f;
-        FakeNotificationServer server;
-        server.confirmClose = false; // the service is slow to take the notification away
-        QVERIFY(server.registerOnBus());
-        DesktopNotificationCenter center(QDBusConnection::sessionBus());
-        ApprovalNotificationCoordinator coordinator(f.store, &center);
+        Rig f;
+        f.server.confirmClose = false; // the service is slow to take the notification away
         const PendingApproval approval = f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
-        coordinator.start();
-        QTRY_COMPARE_WITH_TIMEOUT(server.posted.size(), 1, 10000);
-        QTRY_COMPARE(coordinator.scheduledRoutes().size(), 1);
+        f.startAndPost(1);
 
         f.h.world.pushApprovalResolved(approval.sessionId, approval.approvalId);
         QTRY_VERIFY_WITH_TIMEOUT(f.store->pendingApprovals().empty(), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(server.closedIds, QList<uint>{server.posted.at(0).id}, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(f.server.closedIds, QList<uint>{f.server.posted.at(0).id}, 10000);
 
-        QSignalSpy errors(&coordinator, &ApprovalNotificationCoordinator::lastErrorChanged);
-        server.invoke(server.posted.at(0).id, approvalnotification::allowOnceActionIdentifier());
-        QTRY_COMPARE_WITH_TIMEOUT(coordinator.lastError(), std::optional<QString>(u"这项审批已处理或已失效"_s), 10000);
-        settle(coordinator, server);
+        QSignalSpy errors(f.coordinator.get(), &ApprovalNotificationCoordinator::lastErrorChanged);
+        f.server.invoke(f.server.posted.at(0).id, approvalnotification::allowOnceActionIdentifier());
+        QTRY_COMPARE_WITH_TIMEOUT(f.coordinator->lastError(), std::optional<QString>(u"这项审批已处理或已失效"_s), 10000);
+        settle(*f.coordinator, f.server);
         QCOMPARE(f.h.requestCount(u"respond"_s), 0);
         QCOMPARE(errors.size(), 1);
     }
@@ -330,117 +317,99 @@ private Q_SLOTS:
     // dismissing it changes nothing and does not bring it back.
     void clickOpensDismissKeeps()
     {
-        Fixture f;
-        FakeNotificationServer server;
-        QVERIFY(server.registerOnBus());
-        DesktopNotificationCenter center(QDBusConnection::sessionBus());
-        ApprovalNotificationCoordinator coordinator(f.store, &center);
+        Rig f;
         int opened = 0;
-        coordinator.installMainWindowOpener([&opened] { ++opened; });
+        f.coordinator->installMainWindowOpener([&opened] { ++opened; });
         f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
         f.raise(u"rpc-2"_s, u"gone"_s, u"edit"_s);
-        coordinator.start();
-        QTRY_COMPARE_WITH_TIMEOUT(server.posted.size(), 2, 10000);
-        QTRY_COMPARE(coordinator.scheduledRoutes().size(), 2);
+        f.startAndPost(2);
         f.store->selectSession(u"s2"_s);
         QTRY_COMPARE(f.store->selectedSessionId(), std::optional<QString>(u"s2"_s));
 
-        server.invoke(server.posted.at(1).id, u"default"_s);
+        f.server.invoke(f.server.posted.at(1).id, u"default"_s);
         QTRY_COMPARE_WITH_TIMEOUT(opened, 1, 10000);
         QCOMPARE(f.store->selectedSessionId(), std::optional<QString>(u"s2"_s));
-        server.invoke(server.posted.at(0).id, u"default"_s);
+        f.server.invoke(f.server.posted.at(0).id, u"default"_s);
         QTRY_COMPARE_WITH_TIMEOUT(opened, 2, 10000);
         QCOMPARE(f.store->selectedSessionId(), std::optional<QString>(u"s1"_s));
 
-        server.closed(server.posted.at(0).id, 2);
-        settle(coordinator, server);
-        QCOMPARE(server.posted.size(), 2);
-        QCOMPARE(coordinator.scheduledRoutes().size(), 2);
+        f.server.closed(f.server.posted.at(0).id, 2);
+        settle(*f.coordinator, f.server);
+        QCOMPARE(f.server.posted.size(), 2);
+        QCOMPARE(f.coordinator->scheduledRoutes().size(), 2);
         QCOMPARE(f.store->pendingApprovals().size(), size_t(2));
         QCOMPARE(f.h.requestCount(u"respond"_s), 0);
-        QVERIFY(server.closedIds.isEmpty());
+        QVERIFY(f.server.closedIds.isEmpty());
     }
 
     // A synchronisation that runs while a post is still unanswered must not post the same
     // approval again; an approval answered during its post is withdrawn when the post lands.
     void postInFlightIsNotRepeated()
     {
-        Fixture f;
+        Rig f;
         f.h.world.setAnnounceResolutions(false);
-        FakeNotificationServer server;
-        server.holdReplies = true;
-        QVERIFY(server.registerOnBus());
-        DesktopNotificationCenter center(QDBusConnection::sessionBus());
-        ApprovalNotificationCoordinator coordinator(f.store, &center);
+        f.server.holdReplies = true;
         f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
-        coordinator.start();
-        QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 1, 10000);
+        f.coordinator->start();
+        QTRY_COMPARE_WITH_TIMEOUT(f.server.heldCount(), 1, 10000);
 
-        settle(coordinator, server); // a second synchronisation while the first post waits
+        settle(*f.coordinator, f.server); // a second synchronisation while the first post waits
         f.raise(u"rpc-2"_s, u"s1"_s, u"edit"_s); // and a third with a changed list
-        QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 2, 10000);
-        settle(coordinator, server);
-        QCOMPARE(server.posted.size(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(f.server.heldCount(), 2, 10000);
+        settle(*f.coordinator, f.server);
+        QCOMPARE(f.server.posted.size(), 2);
 
         // rpc-2 is answered from elsewhere while its post is still under way.
-        coordinator.answer(ApprovalNotificationRoute(f.store->pendingApprovals().at(1)), true);
+        f.coordinator->answer(ApprovalNotificationRoute(f.store->pendingApprovals().at(1)), true);
         QTRY_COMPARE_WITH_TIMEOUT(f.store->pendingApprovals().size(), size_t(1), 10000);
-        server.releaseHeld();
-        QTRY_COMPARE_WITH_TIMEOUT(server.closedIds, QList<uint>{server.posted.at(1).id}, 10000);
-        QTRY_COMPARE(coordinator.scheduledRoutes(),
+        f.server.releaseHeld();
+        QTRY_COMPARE_WITH_TIMEOUT(f.server.closedIds, QList<uint>{f.server.posted.at(1).id}, 10000);
+        QTRY_COMPARE(f.coordinator->scheduledRoutes(),
                      QSet<ApprovalNotificationRoute>{ApprovalNotificationRoute(f.store->pendingApprovals().at(0))});
-        server.holdReplies = false;
-        settle(coordinator, server);
-        QCOMPARE(server.posted.size(), 2);
+        f.server.holdReplies = false;
+        settle(*f.coordinator, f.server);
+        QCOMPARE(f.server.posted.size(), 2);
     }
 
     // A failed post is reported and tried again by the next synchronisation; the error stays
     // until an answer is handed over.
     void failedPostIsRetried()
     {
-        Fixture f;
+        Rig f;
         f.h.world.setAnnounceResolutions(false);
-        FakeNotificationServer server;
-        server.failWith = u"too many notifications"_s;
-        QVERIFY(server.registerOnBus());
-        DesktopNotificationCenter center(QDBusConnection::sessionBus());
-        ApprovalNotificationCoordinator coordinator(f.store, &center);
+        f.server.failWith = u"too many notifications"_s;
         f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
-        coordinator.start();
-        QTRY_COMPARE_WITH_TIMEOUT(coordinator.lastError(),
+        f.coordinator->start();
+        QTRY_COMPARE_WITH_TIMEOUT(f.coordinator->lastError(),
                                   std::optional<QString>(u"无法发送审批通知：too many notifications"_s), 10000);
-        QVERIFY(coordinator.scheduledRoutes().isEmpty());
+        QVERIFY(f.coordinator->scheduledRoutes().isEmpty());
 
-        server.failWith.clear();
-        settle(coordinator, server);
-        QTRY_COMPARE_WITH_TIMEOUT(server.posted.size(), 1, 10000);
-        QTRY_COMPARE(coordinator.scheduledRoutes().size(), 1);
-        QCOMPARE(coordinator.lastError(), std::optional<QString>(u"无法发送审批通知：too many notifications"_s));
+        f.server.failWith.clear();
+        settle(*f.coordinator, f.server);
+        QTRY_COMPARE_WITH_TIMEOUT(f.server.posted.size(), 1, 10000);
+        QTRY_COMPARE(f.coordinator->scheduledRoutes().size(), 1);
+        QCOMPARE(f.coordinator->lastError(), std::optional<QString>(u"无法发送审批通知：too many notifications"_s));
 
-        server.invoke(server.posted.at(0).id, approvalnotification::allowOnceActionIdentifier());
+        f.server.invoke(f.server.posted.at(0).id, approvalnotification::allowOnceActionIdentifier());
         QTRY_COMPARE_WITH_TIMEOUT(f.outcomes(), QStringList{u"rpc-1=allowed-once"_s}, 10000);
-        QVERIFY(!coordinator.lastError());
+        QVERIFY(!f.coordinator->lastError());
     }
 
     // Gone before its calls come back: nothing is touched afterwards.
     void coordinatorGoneWhilePosting()
     {
-        Fixture f;
-        FakeNotificationServer server;
-        server.holdReplies = true;
-        QVERIFY(server.registerOnBus());
-        DesktopNotificationCenter center(QDBusConnection::sessionBus());
-        auto coordinator = std::make_unique<ApprovalNotificationCoordinator>(f.store, &center);
+        Rig f;
+        f.server.holdReplies = true;
         f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
-        coordinator->start();
-        QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 1, 10000);
-        coordinator.reset();
-        server.releaseHeld();
-        server.invoke(server.posted.at(0).id, approvalnotification::allowOnceActionIdentifier());
+        f.coordinator->start();
+        QTRY_COMPARE_WITH_TIMEOUT(f.server.heldCount(), 1, 10000);
+        f.coordinator.reset();
+        f.server.releaseHeld();
+        f.server.invoke(f.server.posted.at(0).id, approvalnotification::allowOnceActionIdentifier());
         // A round trip on the centre's connection: the reply and the signal have arrived.
-        QTRY_VERIFY_WITH_TIMEOUT(QCoro::waitFor(center.readServer()).present, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(QCoro::waitFor(f.center->readServer()).present, 10000);
         QCOMPARE(f.h.requestCount(u"respond"_s), 0);
-        QVERIFY(server.closedIds.isEmpty());
+        QVERIFY(f.server.closedIds.isEmpty());
     }
 };
 
