@@ -2,6 +2,7 @@
 // host: chips open into their cards, file and web references go through the window's link
 // routing, code blocks copy, and rows keep their measured heights as they open and update.
 #include "AccessibilityWalk.h"
+#include "AppWindowTestSupport.h"
 #include "GuiTestMain.h"
 
 #include "App/ContentView.h"
@@ -23,7 +24,6 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QScrollBar>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QtTest>
@@ -119,15 +119,9 @@ class tst_ConversationCards : public QObject
 
     void openSessionFromTheSidebar()
     {
-        auto settings = std::make_unique<QSettings>(m_dir.filePath(u"settings.ini"_s), QSettings::IniFormat);
-        settings->setValue(u"nbd.serverURL"_s, m_host->baseUrl().toString());
-        settings->setValue(u"nbd.launchMode"_s, u"external"_s);
-        m_store = std::make_unique<AppModel>(std::move(settings), false);
-        m_window = std::make_unique<ContentView>(m_store.get());
-        m_window->resize(1280, 900);
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-        m_store->connect();
+        openAppWindow(m_dir, *m_host, QSize(1280, 900), m_store, m_window);
+        if (QTest::currentTestFailed())
+            return;
         QWidget *row = nullptr;
         QTRY_VERIFY_WITH_TIMEOUT((row = m_window->findChild<QWidget *>(u"session-row-recent-"_s + kSession)) && row->isVisible(),
                                  20000);

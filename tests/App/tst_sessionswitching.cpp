@@ -3,6 +3,7 @@
 // stream that drops or restarts while a subagent run is shown. Late replies must find the
 // views they were meant for gone and leave the window as the user last set it.
 #include "AccessibilityWalk.h"
+#include "AppWindowTestSupport.h"
 #include "GuiTestMain.h"
 
 #include "App/ContentView.h"
@@ -22,7 +23,6 @@
 #include <QImage>
 #include <QMenu>
 #include <QRandomGenerator>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -109,15 +109,9 @@ class tst_SessionSwitching : public QObject
 
     void openWindow()
     {
-        auto settings = std::make_unique<QSettings>(m_dir.filePath(u"settings.ini"_s), QSettings::IniFormat);
-        settings->setValue(u"nbd.serverURL"_s, m_host->baseUrl().toString());
-        settings->setValue(u"nbd.launchMode"_s, u"external"_s);
-        m_store = std::make_unique<AppModel>(std::move(settings), false);
-        m_window = std::make_unique<ContentView>(m_store.get());
-        m_window->resize(1280, 860);
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-        m_store->connect();
+        openAppWindow(m_dir, *m_host, QSize(1280, 860), m_store, m_window);
+        if (QTest::currentTestFailed())
+            return;
         for (int i = 0; i < kSessions; ++i)
             QTRY_VERIFY_WITH_TIMEOUT(sessionRow(sessionId(i)), 20000);
     }
