@@ -214,119 +214,91 @@ QString blockIdWith(qint64 turn, qint64 step, qint64 index, QStringView suffix)
     return QString(reinterpret_cast<const QChar *>(buffer), w.n);
 }
 
-const QString kUserRole = u"USER"_s;
-const QString kAssistantRole = u"ASSISTANT"_s;
-const QString kToolRole = u"TOOL"_s;
-const QString kSystemRole = u"SYSTEM"_s;
-const QString kUserTitle = u"用户消息"_s;
-const QString kReplyTitle = u"回复"_s;
-const QString kReasoningTitle = u"思考过程"_s;
-const QString kToolTitle = u"tool"_s;
+using Store = TrajectoryEventStore;
+using Summary = Store::Summary;
+using Source = Store::Source;
+using IdForm = Store::IdForm;
+using Record = Store::Record;
+using TextSlot = Store::TextSlot;
 
-using Summary = TrajectoryEventStore::Summary;
-
-const QString &toolName(const BlockItem &block)
+// The texts every store starts with, in the order of TrajectoryEventStore::Fixed. They are
+// literals: copying them touches no reference count.
+std::shared_ptr<std::vector<QString>> newTextTable()
 {
-    return block.toolName ? *block.toolName : kToolTitle;
+    auto texts = std::make_shared<std::vector<QString>>();
+    *texts = {QString(), u"USER"_s, u"ASSISTANT"_s, u"TOOL"_s, u"SYSTEM"_s, u"用户消息"_s, u"回复"_s, u"思考过程"_s, u"tool"_s, u"进行中"_s};
+    Q_ASSERT(texts->size() == Store::kFixedCount);
+    return texts;
 }
 
-// The events below come without their summaries; the store makes those when they are read.
-
-// Its id, "user-" and the counter, is made when read.
-TrajectoryEventSelection userEvent(const UserMessageItem &message)
+// Equal texts, decided without reading them when both are one copy.
+bool sameText(const QString &a, const QString &b)
 {
-    TrajectoryEventSelection event;
-    event.role = kUserRole;
-    event.title = kUserTitle;
-    event.payload = message.text;
-    return event;
+    return a.size() == b.size() && (a.constData() == b.constData() || a == b);
 }
 
-TrajectoryEventSelection noticeEvent(const NoticeItem &notice, qint64 counter)
+// The id of a user message, "user-" and the counter, is made when read.
+Record userRecord(Store &texts, const UserMessageItem &message, qint64 counter)
 {
-    TrajectoryEventSelection event;
-    event.id = u"notice-"_s + QString::number(counter) + u'-' + notice.id;
-    event.role = kSystemRole;
-    event.title = notice.text;
-    event.payload = notice.detail;
-    event.isError = notice.tint == NoticeTint::danger;
-    return event;
+    Record r;
+    r.role = Store::kUser;
+    r.title = Store::kUserTitle;
+    r.payload = texts.addText(message.text);
+    r.how = Summary::Preview;
+    r.idForm = IdForm::User;
+    r.idNumber = counter;
+    return r;
 }
 
-// The collapsed form of a tool call: one event with its arguments and result.
-TrajectoryEventSelection toolEvent(const BlockItem &block, QString id, qint64 turn, qint64 step)
+Record noticeRecord(Store &texts, const NoticeItem &notice, qint64 counter)
 {
-    TrajectoryEventSelection event;
-    event.id = std::move(id);
-    event.role = kToolRole;
-    event.title = toolName(block);
-    event.turn = turn;
-    event.step = step;
-    event.payload = block.arguments;
-    event.result = block.resultText;
-    event.isError = block.resultIsError;
-    return event;
-}
-
-using Source = TrajectoryEventStore::Source;
-
-// How a whole call is summarised, and from which of its texts.
-std::pair<Summary, Source> toolSummarySource(const BlockItem &block)
-{
-    if (!block.resultText)
-        return {Summary::Running, Source::Payload};
-    return {block.resultIsError ? Summary::Failed : Summary::Done, Source::Result};
-}
-
-TrajectoryEventSelection blockEvent(const BlockItem &block, QString id, qint64 turn, qint64 step, const QString &title)
-{
-    TrajectoryEventSelection event;
-    event.id = std::move(id);
-    event.role = kAssistantRole;
-    event.title = title;
-    event.turn = turn;
-    event.step = step;
-    event.payload = block.text;
-    return event;
+    Record r;
+    r.id = texts.addText(u"notice-"_s + QString::number(counter) + u'-' + notice.id);
+    r.role = Store::kSystem;
+    r.title = texts.addText(notice.text);
+    r.payload = texts.addText(notice.detail);
+    r.isError = notice.tint == NoticeTint::danger;
+    r.how = Summary::Preview;
+    r.from = notice.detail ? Source::Payload : Source::Title;
+    return r;
 }
 
 // Where a walk over the transcript puts its events: the ledger's store, the strip's entries,
 // and the store of the strip's marks that are no ledger row. Without a ledger every mark goes
-// to that last store; without a strip nothing is marked.
+// to that last store; without a strip nothing is marked. When both stores are there they share
+// one table of texts.
 struct Sink
 {
-    std::shared_ptr<TrajectoryEventStore> ledger;
-    std::shared_ptr<TrajectoryEventStore> stripOnly;
+    std::shared_ptr<Store> ledger;
+    std::shared_ptr<Store> stripOnly;
     std::vector<TrajectoryTimelineEntry> *timeline = nullptr;
     std::vector<qsizetype> *sources = nullptr; // per mark, where its event lies (as the index keeps it)
 
-    using IdForm = TrajectoryEventStore::IdForm;
+    Store &texts() { return ledger ? *ledger : *stripOnly; }
 
     // One event that is a ledger row and a mark alike.
-    void both(TrajectoryEventSelection event, Summary how, Source source, qint64 lane, IdForm form = IdForm::Given,
-              qint64 number = 0)
+    void both(const Record &record, qint64 lane)
     {
         if (ledger) {
-            const qsizetype at = ledger->add(std::move(event), how, source, form, number);
+            const qsizetype at = ledger->add(record);
             if (timeline) {
                 timeline->emplace_back(ledger, at, lane);
                 if (sources)
                     sources->push_back(at);
             }
         } else {
-            mark(std::move(event), how, source, lane, form, number);
+            mark(record, lane);
         }
     }
-    void row(TrajectoryEventSelection event, Summary how, Source source, IdForm form = IdForm::Given, qint64 number = 0)
+    void row(const Record &record)
     {
         if (ledger)
-            ledger->add(std::move(event), how, source, form, number);
+            ledger->add(record);
     }
-    void mark(TrajectoryEventSelection event, Summary how, Source source, qint64 lane, IdForm form = IdForm::Given,
-              qint64 number = 0)
+    void mark(const Record &record, qint64 lane)
     {
         if (timeline) {
-            const qsizetype at = stripOnly->add(std::move(event), how, source, form, number);
+            const qsizetype at = stripOnly->add(record);
             timeline->emplace_back(stripOnly, at, lane);
             if (sources)
                 sources->push_back(-1 - at);
@@ -334,61 +306,87 @@ struct Sink
     }
 };
 
-// The events of one turn for the ledger and the marks for the strip, in one walk.
+// The events of one turn for the ledger and the marks for the strip, in one walk. Ids are made
+// when read: "turn-T-step-S-block-I", with "-request" or "-result" for the halves of a call.
 void walkTurn(const TurnItem &turn, bool collapseCalls, Sink &sink)
 {
-    const qint64 t = turn.turn;
+    Store &texts = sink.texts();
+    Record r;
+    r.turn = turn.turn;
+    r.hasTurn = true;
+    r.hasStep = true;
     for (const StepItem &step : turn.steps) {
-        const qint64 s = step.step;
+        r.step = step.step;
         for (const BlockItem &block : step.blocks) {
-            // The ids are made when read: "turn-T-step-S-block-I", with "-request" or "-result"
-            // for the halves of a call.
-            using IdForm = TrajectoryEventStore::IdForm;
-            const qint64 i = block.index;
+            r.idNumber = block.index;
+            r.idForm = IdForm::Block;
+            r.result = Store::kNoText;
+            r.isError = false;
+            r.from = Source::Payload;
             switch (block.kind) {
             case BlockKind::text:
-                sink.both(blockEvent(block, QString(), t, s, kReplyTitle), Summary::Preview, Source::Payload, 1,
-                          IdForm::Block, i);
+                r.role = Store::kAssistant;
+                r.title = Store::kReplyTitle;
+                r.payload = texts.addText(block.text);
+                r.how = Summary::Preview;
+                sink.both(r, 1);
                 break;
-            case BlockKind::reasoning: {
-                TrajectoryEventSelection event = blockEvent(block, QString(), t, s, kReasoningTitle);
+            case BlockKind::reasoning:
+                r.role = Store::kAssistant;
+                r.title = Store::kReasoningTitle;
+                r.payload = texts.addText(block.text);
+                r.how = Summary::Characters;
                 if (!block.text.isEmpty()) {
-                    sink.both(std::move(event), Summary::Characters, Source::Payload, 1, IdForm::Block, i);
+                    sink.both(r, 1);
                     break;
                 }
                 // The ledger says a block without text is still coming; the strip counts it.
-                sink.mark(event, Summary::Characters, Source::Payload, 1, IdForm::Block, i);
-                event.summary = u"进行中"_s;
-                sink.row(std::move(event), Summary::Given, Source::Payload, IdForm::Block, i);
+                sink.mark(r, 1);
+                r.how = Summary::Given;
+                r.summary = Store::kComing;
+                sink.row(r);
                 break;
-            }
             case BlockKind::toolCall: {
-                const auto [how, source] = toolSummarySource(block);
+                const TextSlot name = block.toolName ? texts.addText(*block.toolName) : Store::kToolTitle;
+                const TextSlot arguments = texts.addText(block.arguments);
+                const TextSlot result = texts.addText(block.resultText);
+                // The whole call is summarised from its result, or its arguments while it runs.
+                Record call = r;
+                call.role = Store::kTool;
+                call.title = name;
+                call.payload = arguments;
+                call.result = result;
+                call.isError = block.resultIsError;
+                call.how = !block.resultText ? Summary::Running : block.resultIsError ? Summary::Failed : Summary::Done;
+                call.from = block.resultText ? Source::Result : Source::Payload;
                 if (collapseCalls) {
-                    sink.both(toolEvent(block, QString(), t, s), how, source, 2, IdForm::Block, i);
+                    sink.both(call, 2);
                     break;
                 }
                 // The strip's mark carries the whole call under the id of the call's first row
                 // in the ledger, so that picking the mark selects that row.
-                sink.mark(toolEvent(block, QString(), t, s), how, source, 2, IdForm::Request, i);
+                call.idForm = IdForm::Request;
+                sink.mark(call, 2);
                 if (!sink.ledger)
                     break;
-                TrajectoryEventSelection request;
-                request.role = kAssistantRole;
-                request.title = toolName(block);
-                request.turn = t;
-                request.step = s;
-                request.payload = block.arguments;
-                sink.row(std::move(request), Summary::Preview, Source::Payload, IdForm::Request, i);
+                Record request = r;
+                request.role = Store::kAssistant;
+                request.title = name;
+                request.payload = arguments;
+                request.how = Summary::Preview;
+                request.idForm = IdForm::Request;
+                sink.row(request);
                 if (block.resultText) {
-                    TrajectoryEventSelection result;
-                    result.role = kToolRole;
-                    result.title = toolName(block);
-                    result.turn = t;
-                    result.step = s;
-                    result.result = block.resultText;
-                    result.isError = block.resultIsError;
-                    sink.row(std::move(result), Summary::Preview, Source::Result, IdForm::Result, i);
+                    Record answer = r;
+                    answer.role = Store::kTool;
+                    answer.title = name;
+                    answer.payload = Store::kNoText;
+                    answer.result = result;
+                    answer.isError = block.resultIsError;
+                    answer.how = Summary::Preview;
+                    answer.from = Source::Result;
+                    answer.idForm = IdForm::Result;
+                    sink.row(answer);
                 }
                 break;
             }
@@ -399,137 +397,181 @@ void walkTurn(const TurnItem &turn, bool collapseCalls, Sink &sink)
 
 } // namespace
 
-qsizetype TrajectoryEventStore::add(TrajectoryEventSelection event, Summary how, Source from, IdForm idForm,
-                                    qint64 idNumber)
+TrajectoryEventStore::TrajectoryEventStore(std::shared_ptr<std::vector<QString>> texts)
+    : m_texts(texts ? std::move(texts) : newTextTable())
 {
-    m_events.push_back(std::move(event));
-    m_pending.push_back({how, from, false, idForm, false, idNumber});
-    return qsizetype(m_events.size()) - 1;
 }
 
-qsizetype TrajectoryEventStore::formatId(qsizetype index, char16_t *buffer) const
+std::shared_ptr<std::vector<QString>> TrajectoryEventStore::sharedTexts() const
 {
-    const TrajectoryEventSelection &event = m_events[size_t(index)];
-    const Pending &pending = m_pending[size_t(index)];
+    return m_texts;
+}
+
+qsizetype TrajectoryEventStore::add(const TrajectoryEventSelection &event)
+{
+    Record r;
+    r.id = addText(event.id);
+    r.role = addText(event.role);
+    r.title = addText(event.title);
+    r.summary = addText(event.summary);
+    r.payload = addText(event.payload);
+    r.result = addText(event.result);
+    r.hasTurn = event.turn.has_value();
+    r.turn = event.turn.value_or(0);
+    r.hasStep = event.step.has_value();
+    r.step = event.step.value_or(0);
+    r.isError = event.isError;
+    return add(r);
+}
+
+const QString &TrajectoryEventStore::text(TextSlot slot) const
+{
+    return (*m_texts)[slot];
+}
+
+qsizetype TrajectoryEventStore::formatId(const Record &record, char16_t *buffer) const
+{
     IdWriter w{buffer};
-    if (pending.idForm == IdForm::User) {
+    if (record.idForm == IdForm::User) {
         w.put(u"user-");
-        w.number(pending.idNumber);
+        w.number(record.idNumber);
         return w.n;
     }
-    w.block(event.turn.value_or(0), event.step.value_or(0), pending.idNumber);
-    if (pending.idForm == IdForm::Request)
+    w.block(record.hasTurn ? record.turn : 0, record.hasStep ? record.step : 0, record.idNumber);
+    if (record.idForm == IdForm::Request)
         w.put(u"-request");
-    else if (pending.idForm == IdForm::Result)
+    else if (record.idForm == IdForm::Result)
         w.put(u"-result");
     return w.n;
 }
 
-void TrajectoryEventStore::makeId(qsizetype index) const
+QStringView TrajectoryEventStore::idView(const Record &record, char16_t *buffer) const
 {
-    Pending &pending = m_pending[size_t(index)];
-    if (pending.idForm == IdForm::Given || pending.idMade)
-        return;
-    char16_t buffer[128];
-    const qsizetype n = formatId(index, buffer);
-    m_events[size_t(index)].id = QString(reinterpret_cast<const QChar *>(buffer), n);
-    pending.idMade = true;
+    if (record.idForm == IdForm::Given)
+        return text(record.id);
+    return QStringView(buffer, formatId(record, buffer));
 }
 
 bool TrajectoryEventStore::idEquals(qsizetype index, QStringView id) const
 {
     if (index < 0 || index >= size())
         return id.isEmpty();
-    const Pending &pending = m_pending[size_t(index)];
-    if (pending.idForm == IdForm::Given || pending.idMade)
-        return m_events[size_t(index)].id == id;
     char16_t buffer[128];
-    const qsizetype n = formatId(index, buffer);
-    return QStringView(buffer, n) == id;
+    return idView(m_records[size_t(index)], buffer) == id;
 }
 
 bool TrajectoryEventStore::sameId(qsizetype index, const TrajectoryEventStore &other, qsizetype otherIndex) const
 {
     if (index < 0 || index >= size() || otherIndex < 0 || otherIndex >= other.size())
         return false;
-    const Pending &p = m_pending[size_t(index)];
-    const Pending &q = other.m_pending[size_t(otherIndex)];
-    if (p.idForm != IdForm::Given && q.idForm != IdForm::Given) {
-        if (p.idForm != q.idForm || p.idNumber != q.idNumber)
+    const Record &a = m_records[size_t(index)];
+    const Record &b = other.m_records[size_t(otherIndex)];
+    if (a.idForm != IdForm::Given && b.idForm != IdForm::Given) {
+        if (a.idForm != b.idForm || a.idNumber != b.idNumber)
             return false;
-        if (p.idForm == IdForm::User)
+        if (a.idForm == IdForm::User)
             return true;
-        const TrajectoryEventSelection &a = m_events[size_t(index)];
-        const TrajectoryEventSelection &b = other.m_events[size_t(otherIndex)];
-        return a.turn.value_or(0) == b.turn.value_or(0) && a.step.value_or(0) == b.step.value_or(0);
+        return (a.hasTurn ? a.turn : 0) == (b.hasTurn ? b.turn : 0) && (a.hasStep ? a.step : 0) == (b.hasStep ? b.step : 0);
     }
-    return idAt(index) == other.idAt(otherIndex);
+    char16_t bufferA[128];
+    char16_t bufferB[128];
+    return idView(a, bufferA) == other.idView(b, bufferB);
+}
+
+QString TrajectoryEventStore::summaryOf(const Record &record) const
+{
+    static const QString kNone;
+    const TextSlot from = record.from == Source::Title ? record.title
+        : record.from == Source::Result                 ? record.result
+                                                        : record.payload;
+    const QString &source = from == kNoText ? kNone : text(from);
+    using namespace TrajectoryLedger;
+    switch (record.how) {
+    case Summary::Given:
+        return text(record.summary);
+    case Summary::Preview:
+        return preview(source);
+    case Summary::Running:
+        return u"运行中 · "_s + preview(source);
+    case Summary::Failed:
+        return u"失败 · "_s + preview(source);
+    case Summary::Done:
+        return u"完成 · "_s + preview(source);
+    case Summary::Characters:
+        return QLocale().toString(characterCount(source)) + u" 字符"_s;
+    }
+    return QString();
 }
 
 const TrajectoryEventSelection &TrajectoryEventStore::at(qsizetype index) const
 {
-    makeId(index);
-    TrajectoryEventSelection &event = m_events[size_t(index)];
-    Pending &pending = m_pending[size_t(index)];
-    if (pending.how == Summary::Given || pending.made)
-        return event;
-    static const QString kNone;
-    const QString &source = pending.from == Source::Title ? event.title
-        : pending.from == Source::Result                   ? (event.result ? *event.result : kNone)
-                                                           : (event.payload ? *event.payload : kNone);
-    using namespace TrajectoryLedger;
-    switch (pending.how) {
-    case Summary::Given:
-        break;
-    case Summary::Preview:
-        event.summary = preview(source);
-        break;
-    case Summary::Running:
-        event.summary = u"运行中 · "_s + preview(source);
-        break;
-    case Summary::Failed:
-        event.summary = u"失败 · "_s + preview(source);
-        break;
-    case Summary::Done:
-        event.summary = u"完成 · "_s + preview(source);
-        break;
-    case Summary::Characters:
-        event.summary = QLocale().toString(characterCount(source)) + u" 字符"_s;
-        break;
-    }
-    pending.made = true;
-    return event;
-}
-
-const TrajectoryEventSelection &TrajectoryEventStore::rawAt(qsizetype index) const
-{
     static const TrajectoryEventSelection kNone;
-    return index >= 0 && index < size() ? m_events[size_t(index)] : kNone;
+    if (index < 0 || index >= size())
+        return kNone;
+    const auto found = m_made.find(index);
+    if (found != m_made.end())
+        return found->second;
+    const Record &r = m_records[size_t(index)];
+    TrajectoryEventSelection event;
+    char16_t buffer[128];
+    event.id = r.idForm == IdForm::Given ? text(r.id) : idView(r, buffer).toString();
+    event.role = text(r.role);
+    event.title = text(r.title);
+    if (r.hasTurn)
+        event.turn = r.turn;
+    if (r.hasStep)
+        event.step = r.step;
+    event.summary = summaryOf(r);
+    if (r.payload != kNoText)
+        event.payload = text(r.payload);
+    if (r.result != kNoText)
+        event.result = text(r.result);
+    event.isError = r.isError;
+    return m_made.emplace(index, std::move(event)).first->second;
 }
 
 const QString &TrajectoryEventStore::idAt(qsizetype index) const
 {
+    return at(index).id;
+}
+
+std::optional<qint64> TrajectoryEventStore::turnAt(qsizetype index) const
+{
+    if (index < 0 || index >= size() || !m_records[size_t(index)].hasTurn)
+        return std::nullopt;
+    return m_records[size_t(index)].turn;
+}
+
+const QString &TrajectoryEventStore::titleAt(qsizetype index) const
+{
     static const QString kNone;
-    if (index < 0 || index >= size())
-        return kNone;
-    makeId(index);
-    return m_events[size_t(index)].id;
+    return index >= 0 && index < size() ? text(m_records[size_t(index)].title) : kNone;
+}
+
+bool TrajectoryEventStore::isErrorAt(qsizetype index) const
+{
+    return index >= 0 && index < size() && m_records[size_t(index)].isError;
 }
 
 bool TrajectoryEventStore::same(qsizetype index, const TrajectoryEventStore &other, qsizetype otherIndex) const
 {
     if (index < 0 || index >= size() || otherIndex < 0 || otherIndex >= other.size())
         return false;
-    const TrajectoryEventSelection &a = m_events[size_t(index)];
-    const TrajectoryEventSelection &b = other.m_events[size_t(otherIndex)];
-    if (!sameId(index, other, otherIndex) || a.role != b.role || a.title != b.title || a.turn != b.turn || a.step != b.step
-        || a.payload != b.payload || a.result != b.result || a.isError != b.isError)
+    const Record &a = m_records[size_t(index)];
+    const Record &b = other.m_records[size_t(otherIndex)];
+    auto sameOptional = [&](TextSlot x, TextSlot y) {
+        if ((x == kNoText) != (y == kNoText))
+            return false;
+        return x == kNoText || sameText(text(x), other.text(y));
+    };
+    if (a.hasTurn != b.hasTurn || a.hasStep != b.hasStep || (a.hasTurn && a.turn != b.turn)
+        || (a.hasStep && a.step != b.step) || a.isError != b.isError || !sameId(index, other, otherIndex)
+        || !sameText(text(a.role), other.text(b.role)) || !sameText(text(a.title), other.text(b.title))
+        || !sameOptional(a.payload, b.payload) || !sameOptional(a.result, b.result))
         return false;
-    const Pending &p = m_pending[size_t(index)];
-    const Pending &q = other.m_pending[size_t(otherIndex)];
-    if (p.how != Summary::Given && p.how == q.how && p.from == q.from)
+    if (a.how != Summary::Given && a.how == b.how && a.from == b.from)
         return true;
-    return at(index).summary == other.at(otherIndex).summary;
+    return sameText(at(index).summary, other.at(otherIndex).summary);
 }
 
 const TrajectoryEventSelection &TrajectoryLedgerItem::event() const
@@ -574,10 +616,10 @@ const QString &TrajectoryTimelineEntry::id() const
     return m_events ? m_events->idAt(m_index) : kNone;
 }
 
-const TrajectoryEventSelection &TrajectoryTimelineEntry::bareEvent() const
+const QString &TrajectoryTimelineEntry::title() const
 {
-    static const TrajectoryEventSelection kNone;
-    return m_events ? m_events->rawAt(m_index) : kNone;
+    static const QString kNone;
+    return m_events ? m_events->titleAt(m_index) : kNone;
 }
 
 namespace TrajectoryLedger {
@@ -691,7 +733,7 @@ std::vector<TrajectoryTimelineEntry> timelineEvents(const std::vector<Transcript
     for (const TranscriptItem &item : items) {
         if (const auto *message = std::get_if<UserMessageItem>(&item)) {
             if (message->isPlainUser())
-                sink.mark(userEvent(*message), Summary::Preview, Source::Payload, 0, TrajectoryEventStore::IdForm::User, ++users);
+                sink.mark(userRecord(sink.texts(), *message, ++users), 0);
         } else if (const auto *turn = std::get_if<TurnItem>(&item)) {
             walkTurn(*turn, collapseCalls, sink);
         }
@@ -850,13 +892,20 @@ void TrajectorySearchKeys::addField(const QString &field)
 
 void TrajectorySearchKeys::add(const TrajectoryEventSelection &event)
 {
-    addField(event.role);
-    addField(event.title);
-    addField(event.summary);
-    if (event.payload)
-        addField(*event.payload);
-    if (event.result)
-        addField(*event.result);
+    add(event.role, event.title, event.summary, event.payload ? &*event.payload : nullptr,
+        event.result ? &*event.result : nullptr);
+}
+
+void TrajectorySearchKeys::add(const QString &role, const QString &title, const QString &summary,
+                               const QString *payload, const QString *result)
+{
+    addField(role);
+    addField(title);
+    addField(summary);
+    if (payload)
+        addField(*payload);
+    if (result)
+        addField(*result);
     ++m_events;
 }
 
@@ -914,7 +963,7 @@ void prefetchItem(const TranscriptItem &item)
 TrajectoryLedgerIndex::TrajectoryLedgerIndex(const std::vector<TranscriptItem> &items, bool collapseCalls,
                                              const TrajectoryLedgerIndex *previous)
     : m_events(std::make_shared<TrajectoryEventStore>())
-    , m_stripOnly(std::make_shared<TrajectoryEventStore>())
+    , m_stripOnly(std::make_shared<TrajectoryEventStore>(m_events->sharedTexts()))
 {
     if (previous) {
         if (previous->m_keys.made) {
@@ -936,6 +985,7 @@ TrajectoryLedgerIndex::TrajectoryLedgerIndex(const std::vector<TranscriptItem> &
         }
     }
     m_events->reserve(collapseCalls ? blocks : blocks * 3 / 2);
+    m_events->reserveTexts(blocks * 3); // a call has three; pages never written are never touched
     m_timeline.reserve(blocks);
     m_timelineSource.reserve(blocks);
     m_groups.reserve(items.size());
@@ -954,7 +1004,7 @@ TrajectoryLedgerIndex::TrajectoryLedgerIndex(const std::vector<TranscriptItem> &
             if (!message->isPlainUser())
                 continue;
             m_groups.push_back({false, {}, m_events->size(), 1});
-            sink.both(userEvent(*message), Summary::Preview, Source::Payload, 0, TrajectoryEventStore::IdForm::User, ++users);
+            sink.both(userRecord(sink.texts(), *message, ++users), 0);
         } else if (const auto *turn = std::get_if<TurnItem>(&item)) {
             const qsizetype first = m_events->size();
             walkTurn(*turn, collapseCalls, sink);
@@ -963,7 +1013,7 @@ TrajectoryLedgerIndex::TrajectoryLedgerIndex(const std::vector<TranscriptItem> &
             m_turnNumbers.push_back(turn->turn);
         } else if (const auto *notice = std::get_if<NoticeItem>(&item)) {
             m_groups.push_back({false, {}, m_events->size(), 1});
-            sink.row(noticeEvent(*notice, ++notices), Summary::Preview, notice->detail ? Source::Payload : Source::Title);
+            sink.row(noticeRecord(sink.texts(), *notice, ++notices));
         }
     }
 }
@@ -985,16 +1035,28 @@ const std::vector<bool> &TrajectoryLedgerIndex::Keys::matching(const TrajectoryE
         for (qsizetype first = shared * kSegment; first < events.size(); first += kSegment) {
             const qsizetype end = std::min(events.size(), first + kSegment);
             auto segment = std::make_shared<TrajectorySearchKeys>();
+            // The fields are gathered once to size the segment; pages of the part that stays
+            // unused are never touched.
+            struct Fields
+            {
+                const QString *role, *title; // in the store's table
+                QString summary;
+                const QString *payload, *result;
+            };
+            std::vector<Fields> fields;
+            fields.reserve(size_t(end - first));
             size_t units = 0;
             for (qsizetype i = first; i < end; ++i) {
-                const TrajectoryEventSelection &e = events.at(i);
-                units += size_t(e.role.size() + e.title.size() + e.summary.size())
-                    + size_t(e.payload ? e.payload->size() : 0) + size_t(e.result ? e.result->size() : 0);
+                events.visitSearchFields(i, [&](const QString &role, const QString &title, const QString &summary,
+                                                const QString *payload, const QString *result) {
+                    fields.push_back({&role, &title, summary, payload, result});
+                    units += size_t(role.size() + title.size() + summary.size()) + size_t(payload ? payload->size() : 0)
+                        + size_t(result ? result->size() : 0);
+                });
             }
-            // Pages of the part that stays unused are never touched.
             segment->reserve(units);
-            for (qsizetype i = first; i < end; ++i)
-                segment->add(events.at(i));
+            for (const Fields &f : fields)
+                segment->add(*f.role, *f.title, f.summary, f.payload, f.result);
             segments.push_back(std::move(segment));
         }
         made = true;

@@ -10,6 +10,7 @@
 #include <string>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace nbd {
@@ -25,9 +26,12 @@ struct TrajectoryTurnHeading
     bool operator==(const TrajectoryTurnHeading &) const = default;
 };
 
-// The events of one trajectory, shared by the ledger's rows and the strip's entries. A summary
-// made from free text is made when it is first read: a long run has far more events than the
-// rows on screen, and previews cost more than the rest of an event together.
+// The events of one trajectory, shared by the ledger's rows and the strip's entries. An event
+// is kept as a small record whose texts lie in a table shared by the events of one block (a
+// call's request, result and mark hold one copy of its name, arguments and result), and is
+// made into a TrajectoryEventSelection only when it is first read whole: a long run has tens
+// of thousands of events and far fewer rows on screen. Its id and a summary made from free
+// text are made then too; previews cost more than the rest of an event together.
 class TrajectoryEventStore
 {
 public:
@@ -44,8 +48,7 @@ public:
     // The field of the event that the summary is made from.
     enum class Source : quint8 { Payload, Result, Title };
 
-    // How an event's id follows from its turn, step and a number, when it is not given: a
-    // long run has tens of thousands of events, and most ids are never read.
+    // How an event's id follows from its turn, step and a number, when it is not given.
     enum class IdForm : quint8 {
         Given,   // already in the event
         Block,   // "turn-T-step-S-block-N"
@@ -54,45 +57,95 @@ public:
         User,    // "user-N"
     };
 
-    void reserve(size_t count)
+    // A place in the table of texts; kNoText for a field the event lacks.
+    using TextSlot = quint32;
+    static constexpr TextSlot kNoText = ~TextSlot(0);
+    // Texts every store holds without copying them: the roles and the fixed titles.
+    enum Fixed : TextSlot { kEmpty, kUser, kAssistant, kTool, kSystem, kUserTitle, kReplyTitle, kReasoningTitle, kToolTitle, kComing, kFixedCount };
+
+    // An event as the walks over a transcript add it: its texts by slot.
+    struct Record
     {
-        m_events.reserve(count);
-        m_pending.reserve(count);
+        qint64 turn = 0;
+        qint64 step = 0;
+        qint64 idNumber = 0;
+        TextSlot id = kEmpty; // the given id, when idForm is Given
+        TextSlot role = kEmpty;
+        TextSlot title = kEmpty;
+        TextSlot summary = kEmpty; // the given summary, when how is Given
+        TextSlot payload = kNoText;
+        TextSlot result = kNoText;
+        Summary how = Summary::Given;
+        Source from = Source::Payload;
+        IdForm idForm = IdForm::Given;
+        bool isError = false;
+        bool hasTurn = false; // user messages and notices have no turn and step
+        bool hasStep = false;
+    };
+
+    // `texts`, when given, is a table shared with other stores: the ledger's events and the
+    // strip's own marks refer to the same copies of a block's texts.
+    explicit TrajectoryEventStore(std::shared_ptr<std::vector<QString>> texts = {});
+
+    // The table of texts, for a store that is to share it.
+    std::shared_ptr<std::vector<QString>> sharedTexts() const;
+    void reserve(size_t count) { m_records.reserve(count); }
+    // Room for `count` more texts in the table.
+    void reserveTexts(size_t count) { m_texts->reserve(m_texts->size() + count); }
+    // Puts a text in the table; returns its slot.
+    TextSlot addText(const QString &text)
+    {
+        m_texts->push_back(text);
+        return TextSlot(m_texts->size() - 1);
     }
+    TextSlot addText(const std::optional<QString> &text) { return text ? addText(*text) : kNoText; }
     // Adds an event; returns its index.
-    qsizetype add(TrajectoryEventSelection event, Summary how = Summary::Given, Source from = Source::Payload,
-                  IdForm idForm = IdForm::Given, qint64 idNumber = 0);
-    qsizetype size() const { return qsizetype(m_events.size()); }
-    // The event, its summary made if it was not yet.
+    qsizetype add(const Record &record)
+    {
+        m_records.push_back(record);
+        return qsizetype(m_records.size()) - 1;
+    }
+    qsizetype add(const TrajectoryEventSelection &event);
+    qsizetype size() const { return qsizetype(m_records.size()); }
+    // The event, made whole if it was not yet.
     const TrajectoryEventSelection &at(qsizetype index) const;
-    // The event's id, without making its summary.
+    // The event's id.
     const QString &idAt(qsizetype index) const;
     // Whether the event's id is `id`, without making the id.
     bool idEquals(qsizetype index, QStringView id) const;
     // Whether event `index` has the id of event `otherIndex` of `other`.
     bool sameId(qsizetype index, const TrajectoryEventStore &other, qsizetype otherIndex) const;
-    // The event as it is, its id and summary possibly not made yet: for readers of its other
-    // fields.
-    const TrajectoryEventSelection &rawAt(qsizetype index) const;
+    // Fields read without making the event: for the strip, which draws every mark.
+    std::optional<qint64> turnAt(qsizetype index) const;
+    const QString &titleAt(qsizetype index) const;
+    bool isErrorAt(qsizetype index) const;
     // Whether event `index` equals event `otherIndex` of `other`; summaries still to be made
     // from the same field in the same way are equal without being made.
     bool same(qsizetype index, const TrajectoryEventStore &other, qsizetype otherIndex) const;
+    // The searchable fields of an event (role, title, summary, payload, result, the last two
+    // null when absent), without keeping what is made for them.
+    template<typename Visit>
+    void visitSearchFields(qsizetype index, Visit &&visit) const
+    {
+        const Record &r = m_records[size_t(index)];
+        const auto made = m_made.find(index);
+        const QString summary = made != m_made.end() ? made->second.summary : summaryOf(r);
+        visit(text(r.role), text(r.title), summary, optionalText(r.payload), optionalText(r.result));
+    }
 
 private:
-    struct Pending
-    {
-        Summary how = Summary::Given;
-        Source from = Source::Payload;
-        bool made = false;
-        IdForm idForm = IdForm::Given;
-        bool idMade = false;
-        qint64 idNumber = 0;
-    };
+    const QString &text(TextSlot slot) const;
+    const QString *optionalText(TextSlot slot) const { return slot == kNoText ? nullptr : &text(slot); }
+    QString summaryOf(const Record &record) const;
     // Writes the id of a pending form into `buffer` (room for 128 units); returns its length.
-    qsizetype formatId(qsizetype index, char16_t *buffer) const;
-    void makeId(qsizetype index) const;
-    mutable std::vector<TrajectoryEventSelection> m_events;
-    mutable std::vector<Pending> m_pending;
+    qsizetype formatId(const Record &record, char16_t *buffer) const;
+    // The event's id: the given one, or one written into `buffer` (room for 128 units).
+    QStringView idView(const Record &record, char16_t *buffer) const;
+
+    std::vector<Record> m_records;
+    std::shared_ptr<std::vector<QString>> m_texts;
+    // The events read whole so far, by index.
+    mutable std::unordered_map<qsizetype, TrajectoryEventSelection> m_made;
 };
 
 // One row of the ledger: a turn heading or an event. An event row refers to its event in a
@@ -177,8 +230,10 @@ struct TrajectoryTimelineEntry
     qint64 lane = 0;
 
     const TrajectoryEventSelection &event() const;
-    // The event without its id and summary made: its turn, title and error flag are there.
-    const TrajectoryEventSelection &bareEvent() const;
+    // Fields of the event read without making it whole.
+    std::optional<qint64> turn() const { return m_events ? m_events->turnAt(m_index) : std::nullopt; }
+    const QString &title() const;
+    bool isError() const { return m_events && m_events->isErrorAt(m_index); }
     const QString &id() const;
     // Whether id() is `id`, without making it.
     bool idEquals(QStringView id) const { return m_events ? m_events->idEquals(m_index, id) : id.isEmpty(); }
@@ -246,6 +301,9 @@ public:
         m_wide.text.reserve(units);
     }
     void add(const TrajectoryEventSelection &event);
+    // The same from its fields; payload and result are null when the event has none.
+    void add(const QString &role, const QString &title, const QString &summary, const QString *payload,
+             const QString *result);
 
     // Per event, whether it holds the (settled) query in one of its fields; all true for an
     // empty query. The same answer as TrajectoryLedger::matches() for each event.

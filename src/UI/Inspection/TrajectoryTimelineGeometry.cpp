@@ -51,7 +51,7 @@ std::vector<qsizetype> TrajectoryTimelineGeometry::turnLines(const std::vector<T
     std::vector<qsizetype> lines;
     std::optional<qint64> previous;
     for (qsizetype i = 0; i < qsizetype(entries.size()); ++i) {
-        const auto &turn = entries[size_t(i)].event().turn;
+        const auto &turn = entries[size_t(i)].turn();
         if (!turn)
             continue;
         if (previous && *previous != *turn)
@@ -65,7 +65,7 @@ QString TrajectoryTimelineGeometry::tooltip(const std::vector<TrajectoryTimeline
                                             std::optional<qsizetype> hovered)
 {
     if (hovered && *hovered >= 0 && *hovered < qsizetype(entries.size()))
-        return entries[size_t(*hovered)].bareEvent().title;
+        return entries[size_t(*hovered)].title();
     return u"拖动日志前的轨迹总览"_s;
 }
 

@@ -17,7 +17,7 @@ namespace {
 
 QColor laneColor(const TrajectoryTimelineEntry &entry)
 {
-    if (entry.bareEvent().isError)
+    if (entry.isError())
         return Theme::systemRed();
     switch (entry.lane) {
     case 0: return Theme::brand();
@@ -121,12 +121,11 @@ void TrajectoryTimelineOverview::paintEvent(QPaintEvent *)
         for (qsizetype i = 0; i < n; ++i) {
             const TrajectoryTimelineEntry &entry = m_entries[size_t(i)];
             const double x = g.slotX(i);
-            // The ids and summaries of the marks are not needed to draw them, and are not made here.
-            const TrajectoryEventSelection &event = entry.bareEvent();
-            if (event.turn) {
-                if (previousTurn && *previousTurn != *event.turn)
+            // The marks' events are not made whole to draw them.
+            if (const std::optional<qint64> turn = entry.turn()) {
+                if (previousTurn && *previousTurn != *turn)
                     verticalLine(x);
-                previousTurn = event.turn;
+                previousTurn = turn;
             }
             const bool selected = m_selectedId && entry.idEquals(*m_selectedId);
             const bool hovered = m_hoveredIndex && *m_hoveredIndex == i;

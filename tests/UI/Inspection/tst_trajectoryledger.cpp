@@ -485,6 +485,54 @@ private Q_SLOTS:
             QVERIFY2(collapsedIds.contains(e.id()), qPrintable(e.id()));
     }
 
+    // Events are kept compact and made whole when read: what the strip reads of a mark without
+    // making it, and an event put in whole, read back as they are.
+    void compactEventsReadBackWhole()
+    {
+        const auto items = sampleTranscript();
+        for (bool collapse : {false, true}) {
+            const TrajectoryLedgerIndex index(items, collapse);
+            for (const TrajectoryTimelineEntry &entry : index.timeline()) {
+                QCOMPARE(entry.turn(), entry.event().turn);
+                QCOMPARE(entry.title(), entry.event().title);
+                QCOMPARE(entry.isError(), entry.event().isError);
+                QVERIFY(entry.idEquals(entry.event().id));
+            }
+        }
+
+        // An absent payload is not an empty one; a turn may come without a step.
+        TrajectoryEventSelection bare;
+        bare.id = u"x-1"_s;
+        bare.role = u"ODD"_s;
+        bare.title = u"标题"_s;
+        bare.turn = 4;
+        bare.summary = u"given"_s;
+        bare.result = QString();
+        const auto withEmptyPayload = [&] {
+            TrajectoryEventSelection e = bare;
+            e.payload = QString();
+            return e;
+        }();
+        const auto a = TrajectoryLedgerItem::eventItem(bare);
+        const auto b = TrajectoryLedgerItem::eventItem(withEmptyPayload);
+        QCOMPARE(a.event(), bare);
+        QCOMPARE(b.event(), withEmptyPayload);
+        QVERIFY(!(a == b));
+        QVERIFY(a.sameItem(b));
+        QVERIFY(a == TrajectoryLedgerItem::eventItem(bare));
+        const TrajectoryTimelineEntry entry(bare, 1);
+        QCOMPARE(entry.turn(), std::optional<qint64>(4));
+        QCOMPARE(entry.event().step, std::nullopt);
+        QCOMPARE(entry.id(), u"x-1"_s);
+        // A given id equals a made one of the same text.
+        const auto ledgerRows = TrajectoryLedger::ledger(items, QString(), {}, false);
+        TrajectoryEventSelection copy = ledgerRows[2].event();
+        QVERIFY(TrajectoryLedgerItem::eventItem(copy) == ledgerRows[2]);
+        copy.summary += u"!"_s;
+        QVERIFY(!(TrajectoryLedgerItem::eventItem(copy) == ledgerRows[2]));
+        QVERIFY(TrajectoryLedgerItem::eventItem(copy).sameItem(ledgerRows[2]));
+    }
+
     void stripGeometry()
     {
         // One entry on 544 pt: a 500 pt slot, a 9 pt mark centred in it.
