@@ -11,6 +11,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -128,38 +131,6 @@ bool mayChangeWhenComposed(QStringView text) noexcept
         return true;
     }
     return false;
-}
-
-// The search key of `text` (lower case, composed) for texts made only of characters whose
-// lower case is themselves or a single Latin-1 letter and that composing leaves alone; appended
-// to `out`. False, with `out` as it was, for any other text. Most of a run's text is such, and
-// the general case mapping and composition cost several times more.
-bool appendSimpleKey(QStringView text, std::u16string &out)
-{
-    const char16_t *u = text.utf16();
-    const qsizetype n = text.size();
-    const size_t start = out.size();
-    out.resize(start + size_t(n));
-    char16_t *to = out.data() + start;
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = u[i];
-        if (c < 0x80) {
-            to[i] = c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c;
-        } else if (c < 0x100) {
-            // Latin-1: capitals from À to Þ (but ×) have their small letter 32 further on.
-            to[i] = c >= 0xC0 && c <= 0xDE && c != 0xD7 ? char16_t(c + 32) : c;
-        } else if (c >= 0x2010 && composesToItself(c) && !(c >= 0xFF21 && c <= 0xFF3A)) {
-            to[i] = c; // no case (Latin Extended and the full-width capitals have one)
-        } else if (isPictographPair(u, i, n)) {
-            to[i] = c;
-            to[i + 1] = u[i + 1];
-            ++i;
-        } else {
-            out.resize(start);
-            return false;
-        }
-    }
-    return true;
 }
 
 // Lower case, and composed so that canonically equivalent spellings compare equal.
@@ -747,67 +718,74 @@ std::vector<TrajectoryTimelineEntry> timelineEvents(const std::vector<Transcript
 
 namespace {
 
-template<typename Char>
-struct Lanes;
-
-#if defined(__SSE2__)
-template<>
-struct Lanes<char>
-{
-    static constexpr int kCount = 16;
-    static __m128i splat(char c) { return _mm_set1_epi8(c); }
-    static __m128i equal(__m128i a, __m128i b) { return _mm_cmpeq_epi8(a, b); }
-    static constexpr int kBitsPerLane = 1;
-};
-template<>
-struct Lanes<char16_t>
-{
-    static constexpr int kCount = 8;
-    static __m128i splat(char16_t c) { return _mm_set1_epi16(short(c)); }
-    static __m128i equal(__m128i a, __m128i b) { return _mm_cmpeq_epi16(a, b); }
-    static constexpr int kBitsPerLane = 2;
-};
-#endif
-
 // Where `needle` first occurs in `hay` at or after `from`, or -1. Looks at a vector of
-// positions at a time for the needle's first and last character, and compares the rest only
-// where both agree.
-template<typename Char>
-qsizetype findFrom(const Char *hay, qsizetype n, const Char *needle, qsizetype m, qsizetype from)
+// positions at a time for the needle's first and last byte, and compares the rest only where
+// both agree.
+qsizetype findFromPortable(const char *hay, qsizetype n, const char *needle, qsizetype m, qsizetype from)
 {
-    const Char first = needle[0];
-    const Char last = needle[m - 1];
+    const char first = needle[0];
+    const char last = needle[m - 1];
     qsizetype i = from;
 #if defined(__SSE2__)
-    using L = Lanes<Char>;
-    const __m128i firstV = L::splat(first);
-    const __m128i lastV = L::splat(last);
-    for (; i + m - 1 + L::kCount <= n; i += L::kCount) {
+    const __m128i firstV = _mm_set1_epi8(first);
+    const __m128i lastV = _mm_set1_epi8(last);
+    for (; i + m - 1 + 16 <= n; i += 16) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(hay + i));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(hay + i + m - 1));
-        unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(L::equal(a, firstV), L::equal(b, lastV))));
+        unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, firstV), _mm_cmpeq_epi8(b, lastV))));
         while (mask) {
-            const int lane = std::countr_zero(mask) / L::kBitsPerLane;
-            if (m <= 2 || std::memcmp(hay + i + lane + 1, needle + 1, size_t(m - 2) * sizeof(Char)) == 0)
+            const int lane = std::countr_zero(mask);
+            if (m <= 2 || std::memcmp(hay + i + lane + 1, needle + 1, size_t(m - 2)) == 0)
                 return i + lane;
-            for (int k = 0; k < L::kBitsPerLane; ++k)
-                mask &= mask - 1;
+            mask &= mask - 1;
         }
     }
 #endif
     for (; i + m <= n; ++i) {
         if (hay[i] == first && hay[i + m - 1] == last
-            && (m <= 2 || std::memcmp(hay + i + 1, needle + 1, size_t(m - 2) * sizeof(Char)) == 0))
+            && (m <= 2 || std::memcmp(hay + i + 1, needle + 1, size_t(m - 2)) == 0))
             return i;
     }
     return -1;
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same, 32 positions at a time, on processors that have AVX2.
+__attribute__((target("avx2"))) qsizetype findFromWide(const char *hay, qsizetype n, const char *needle, qsizetype m,
+                                                        qsizetype from)
+{
+    const __m256i firstV = _mm256_set1_epi8(needle[0]);
+    const __m256i lastV = _mm256_set1_epi8(needle[m - 1]);
+    qsizetype i = from;
+    for (; i + m - 1 + 32 <= n; i += 32) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(hay + i));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(hay + i + m - 1));
+        unsigned mask = unsigned(_mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(a, firstV), _mm256_cmpeq_epi8(b, lastV))));
+        while (mask) {
+            const int lane = std::countr_zero(mask);
+            if (m <= 2 || std::memcmp(hay + i + lane + 1, needle + 1, size_t(m - 2)) == 0)
+                return i + lane;
+            mask &= mask - 1;
+        }
+    }
+    return findFromPortable(hay, n, needle, m, i);
+}
+#endif
+
+qsizetype findFrom(const char *hay, qsizetype n, const char *needle, qsizetype m, qsizetype from)
+{
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2)
+        return findFromWide(hay, n, needle, m, from);
+#endif
+    return findFromPortable(hay, n, needle, m, from);
+}
+
 // Marks the events that hold `needle` in one of these fields. A hit counts only inside one
 // field; one that runs across two is looked past.
-template<typename Char>
-void findIn(const std::basic_string<Char> &text, const std::vector<qsizetype> &start, const std::vector<qsizetype> &event,
-            const std::basic_string<Char> &needle, std::vector<bool> &hits)
+void findIn(const TrajectorySearchKeys::Bytes &text, const std::vector<qsizetype> &start,
+            const std::vector<qsizetype> &event, const TrajectorySearchKeys::Bytes &needle, std::vector<bool> &hits)
 {
     const qsizetype n = qsizetype(text.size());
     const qsizetype m = qsizetype(needle.size());
@@ -832,62 +810,174 @@ void findIn(const std::basic_string<Char> &text, const std::vector<qsizetype> &s
     }
 }
 
+bool isHigh(char16_t u) noexcept
+{
+    return u >= 0xD800 && u <= 0xDBFF;
+}
+
+bool isLow(char16_t u) noexcept
+{
+    return u >= 0xDC00 && u <= 0xDFFF;
+}
+
+// Whether a text has a surrogate that is not half of a pair.
+bool hasStraySurrogate(const char16_t *u, size_t n) noexcept
+{
+    for (size_t i = 0; i < n; ++i) {
+        if (isHigh(u[i]) && i + 1 < n && isLow(u[i + 1]))
+            ++i;
+        else if (isHigh(u[i]) || isLow(u[i]))
+            return true;
+    }
+    return false;
+}
+
+// Writes one unit below 0x10000 (a stray surrogate too) in UTF-8; returns the byte after it.
+unsigned char *putUtf8(unsigned char *to, char16_t c) noexcept
+{
+    if (c < 0x80) {
+        *to++ = (unsigned char)c;
+    } else if (c < 0x800) {
+        *to++ = (unsigned char)(0xC0 | (c >> 6));
+        *to++ = (unsigned char)(0x80 | (c & 0x3F));
+    } else {
+        *to++ = (unsigned char)(0xE0 | (c >> 12));
+        *to++ = (unsigned char)(0x80 | ((c >> 6) & 0x3F));
+        *to++ = (unsigned char)(0x80 | (c & 0x3F));
+    }
+    return to;
+}
+
+unsigned char *putPairUtf8(unsigned char *to, char16_t high, char16_t low) noexcept
+{
+    const char32_t point = 0x10000 + ((char32_t(high) - 0xD800) << 10) + (char32_t(low) - 0xDC00);
+    *to++ = (unsigned char)(0xF0 | (point >> 18));
+    *to++ = (unsigned char)(0x80 | ((point >> 12) & 0x3F));
+    *to++ = (unsigned char)(0x80 | ((point >> 6) & 0x3F));
+    *to++ = (unsigned char)(0x80 | (point & 0x3F));
+    return to;
+}
+
+// Appends the text in UTF-8, a stray surrogate written as its own three-byte sequence (as if
+// it were a character), so that every text has a form and reads back as it was.
+void appendUtf8(const char16_t *u, size_t n, TrajectorySearchKeys::Bytes &out)
+{
+    auto *start = reinterpret_cast<unsigned char *>(out.extend(n * 3)); // a pair's two units take 4
+    unsigned char *to = start;
+    for (size_t i = 0; i < n; ++i) {
+        if (isHigh(u[i]) && i + 1 < n && isLow(u[i + 1])) {
+            to = putPairUtf8(to, u[i], u[i + 1]);
+            ++i;
+        } else {
+            to = putUtf8(to, u[i]);
+        }
+    }
+    out.commit(size_t(to - start));
+}
+
+// Appends the search key of a text (lower case, composed) in UTF-8, for texts made only of
+// characters whose lower case is themselves or a single Latin-1 letter and that composing
+// leaves alone. False, with `out` as it was, for any other text. Most of a run's text is such
+// (most of it ASCII, taken sixteen units at a time), and the general case mapping and
+// composition cost several times more.
+bool appendSimpleKey(const char16_t *u, qsizetype n, TrajectorySearchKeys::Bytes &out)
+{
+    auto *start = reinterpret_cast<unsigned char *>(out.extend(size_t(n) * 3));
+    unsigned char *to = start;
+    qsizetype i = 0;
+    while (i < n) {
+#if defined(__SSE2__)
+        if (i + 16 <= n) {
+            const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i *>(u + i));
+            const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i *>(u + i + 8));
+            const __m128i high = _mm_set1_epi16(short(0xFF80));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(_mm_or_si128(lo, hi), high), _mm_setzero_si128())) == 0xFFFF) {
+                const __m128i bytes = _mm_packus_epi16(lo, hi);
+                const __m128i upper = _mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8('A' - 1)),
+                                                    _mm_cmplt_epi8(bytes, _mm_set1_epi8('Z' + 1)));
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(to),
+                                 _mm_add_epi8(bytes, _mm_and_si128(upper, _mm_set1_epi8(0x20))));
+                to += 16;
+                i += 16;
+                continue;
+            }
+        }
+#endif
+        const qsizetype stop = std::min(n, i + 16);
+        for (; i < stop; ++i) {
+            const char16_t c = u[i];
+            if (c < 0x80) {
+                *to++ = (unsigned char)(c >= u'A' && c <= u'Z' ? c + 32 : c);
+            } else if (c < 0x100) {
+                // Latin-1: capitals from À to Þ (but ×) have their small letter 32 further on.
+                to = putUtf8(to, c >= 0xC0 && c <= 0xDE && c != 0xD7 ? char16_t(c + 32) : c);
+            } else if (c >= 0x2010 && composesToItself(c) && !(c >= 0xFF21 && c <= 0xFF3A)) {
+                to = putUtf8(to, c); // no case (Latin Extended and the full-width capitals have one)
+            } else if (isPictographPair(u, i, n)) {
+                to = putPairUtf8(to, c, u[i + 1]);
+                ++i; // a pair may end just past this stretch
+            } else {
+                return false;
+            }
+        }
+    }
+    out.commit(size_t(to - start));
+    return true;
+}
+
+// The UTF-16 form of what appendUtf8() wrote.
+std::u16string fromUtf8(const char *bytes, size_t n)
+{
+    std::u16string out;
+    out.reserve(n);
+    const auto *b = reinterpret_cast<const unsigned char *>(bytes);
+    for (size_t i = 0; i < n;) {
+        if (b[i] < 0x80) {
+            out.push_back(b[i]);
+            i += 1;
+        } else if (b[i] < 0xE0) {
+            out.push_back(char16_t(((b[i] & 0x1F) << 6) | (b[i + 1] & 0x3F)));
+            i += 2;
+        } else if (b[i] < 0xF0) {
+            out.push_back(char16_t(((b[i] & 0x0F) << 12) | ((b[i + 1] & 0x3F) << 6) | (b[i + 2] & 0x3F)));
+            i += 3;
+        } else {
+            const char32_t point = (char32_t(b[i] & 0x07) << 18) | (char32_t(b[i + 1] & 0x3F) << 12)
+                | (char32_t(b[i + 2] & 0x3F) << 6) | char32_t(b[i + 3] & 0x3F);
+            out.push_back(char16_t(0xD800 + ((point - 0x10000) >> 10)));
+            out.push_back(char16_t(0xDC00 + ((point - 0x10000) & 0x3FF)));
+            i += 4;
+        }
+    }
+    return out;
+}
+
 } // namespace
+
+void TrajectorySearchKeys::Bytes::reserve(size_t capacity)
+{
+    if (capacity <= m_capacity)
+        return;
+    char *grown = static_cast<char *>(std::realloc(m_data, capacity));
+    if (!grown)
+        throw std::bad_alloc();
+    m_data = grown;
+    m_capacity = capacity;
+}
 
 void TrajectorySearchKeys::addField(const QString &field)
 {
     const qsizetype size = field.size();
-    const char16_t *u = reinterpret_cast<const char16_t *>(field.utf16());
-    bool ascii = true;
-    bool latin1 = true;
-    for (qsizetype i = 0; i < size && latin1; ++i) {
-        ascii = ascii && u[i] < 0x80;
-        latin1 = u[i] < 0x100;
-    }
     if (size == 0)
         return;
-    if (ascii) {
-        // Plain ASCII, the bulk of a run's text, is lower-cased in place.
-        const size_t at = m_narrow.text.size();
-        m_narrow.text.resize(at + size_t(size));
-        char *out = m_narrow.text.data() + at;
-        for (qsizetype i = 0; i < size; ++i)
-            out[i] = char(u[i] >= u'A' && u[i] <= u'Z' ? u[i] + 32 : u[i]);
-        m_narrow.start.push_back(qsizetype(m_narrow.text.size()));
-        m_narrow.event.push_back(m_events);
-        return;
-    }
-    if (latin1) {
-        // Latin-1 needs no composing; lower-cased one byte a character.
-        const size_t at = m_narrow.text.size();
-        m_narrow.text.resize(at + size_t(size));
-        char *out = m_narrow.text.data() + at;
-        for (qsizetype i = 0; i < size; ++i) {
-            const char16_t c = u[i];
-            out[i] = char(c < 0x80 ? (c >= u'A' && c <= u'Z' ? c + 32 : c) : (c >= 0xC0 && c <= 0xDE && c != 0xD7 ? c + 32 : c));
-        }
-        m_narrow.start.push_back(qsizetype(m_narrow.text.size()));
-        m_narrow.event.push_back(m_events);
-        return;
-    }
-    if (!appendSimpleKey(field, m_wide.text)) {
+    const char16_t *u = reinterpret_cast<const char16_t *>(field.utf16());
+    if (!appendSimpleKey(u, size, m_text)) {
         // Anything else goes the long way, which also composes it.
         const QString key = searchKey(field);
-        const char16_t *k = reinterpret_cast<const char16_t *>(key.utf16());
-        bool narrow = true;
-        for (qsizetype i = 0; i < key.size() && narrow; ++i)
-            narrow = k[i] < 0x100;
-        if (narrow) {
-            for (qsizetype i = 0; i < key.size(); ++i)
-                m_narrow.text.push_back(char(k[i]));
-            m_narrow.start.push_back(qsizetype(m_narrow.text.size()));
-            m_narrow.event.push_back(m_events);
-            return;
-        }
-        m_wide.text.append(k, size_t(key.size()));
+        appendUtf8(reinterpret_cast<const char16_t *>(key.utf16()), size_t(key.size()), m_text);
     }
-    m_wide.start.push_back(qsizetype(m_wide.text.size()));
-    m_wide.event.push_back(m_events);
+    m_start.push_back(qsizetype(m_text.size()));
+    m_event.push_back(m_events);
 }
 
 void TrajectorySearchKeys::add(const TrajectoryEventSelection &event)
@@ -916,13 +1006,25 @@ std::vector<bool> TrajectorySearchKeys::matching(const QString &query) const
     std::vector<bool> hits(size_t(m_events), false);
     const QString needle = mayChangeWhenComposed(query) ? query.normalized(QString::NormalizationForm_C) : query;
     const char16_t *u = reinterpret_cast<const char16_t *>(needle.utf16());
-    std::u16string wide(u, size_t(needle.size()));
-    findIn(m_wide.text, m_wide.start, m_wide.event, wide, hits);
-    // Latin-1 fields can hold only a Latin-1 needle.
-    if (std::all_of(wide.begin(), wide.end(), [](char16_t c) { return c < 0x100; })) {
-        std::string narrow(wide.size(), '\0');
-        std::transform(wide.begin(), wide.end(), narrow.begin(), [](char16_t c) { return char(c); });
-        findIn(m_narrow.text, m_narrow.start, m_narrow.event, narrow, hits);
+    const size_t n = size_t(needle.size());
+    if (!hasStraySurrogate(u, n)) {
+        // A needle of whole characters found in UTF-8 begins and ends on whole characters, as
+        // it would in UTF-16.
+        Bytes bytes;
+        appendUtf8(u, n, bytes);
+        findIn(m_text, m_start, m_event, bytes, hits);
+        return hits;
+    }
+    // Half of a pair can match half of a pair in the text: such a needle (no one types it) is
+    // looked for in each field read back as it was.
+    const QStringView view(u, qsizetype(n));
+    for (size_t field = 0; field < m_event.size(); ++field) {
+        const qsizetype e = m_event[field];
+        if (hits[size_t(e)])
+            continue;
+        const std::u16string text = fromUtf8(m_text.data() + m_start[field], size_t(m_start[field + 1] - m_start[field]));
+        if (QStringView(text.data(), qsizetype(text.size())).contains(view))
+            hits[size_t(e)] = true;
     }
     return hits;
 }

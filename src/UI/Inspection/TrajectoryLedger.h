@@ -6,7 +6,9 @@
 #include <QSet>
 #include <QString>
 
+#include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <string>
 #include <memory>
 #include <optional>
@@ -288,18 +290,41 @@ std::vector<TrajectoryTimelineEntry> timelineEvents(const std::vector<Transcript
 } // namespace TrajectoryLedger
 
 // The lower-cased searchable fields (role, title, summary, payload, result) of a list of
-// events, laid end to end so that a query is found in one pass over all of them. Fields made
-// only of Latin-1 characters (most of a run's text) are kept one byte per character, the
-// others in UTF-16.
+// events, laid end to end so that a query is found in one pass over all of them. They are
+// kept in UTF-8: one byte for each character of ASCII, the bulk of a run's text.
 class TrajectorySearchKeys
 {
 public:
-    // Room for `units` UTF-16 units of fields, whichever way they are kept.
-    void reserve(size_t units)
+    // Bytes written in place: unlike a std::string, growing it does not clear what is about to
+    // be overwritten, and room asked for but never written is never touched.
+    class Bytes
     {
-        m_narrow.text.reserve(units);
-        m_wide.text.reserve(units);
-    }
+    public:
+        Bytes() = default;
+        Bytes(const Bytes &) = delete;
+        Bytes &operator=(const Bytes &) = delete;
+        ~Bytes() { std::free(m_data); }
+
+        void reserve(size_t capacity);
+        // Room for `count` more bytes at the end; commit() says how many were written.
+        char *extend(size_t count)
+        {
+            if (m_size + count > m_capacity)
+                reserve(std::max(m_size + count, m_capacity * 2));
+            return m_data + m_size;
+        }
+        void commit(size_t count) { m_size += count; }
+        const char *data() const { return m_data; }
+        size_t size() const { return m_size; }
+
+    private:
+        char *m_data = nullptr;
+        size_t m_size = 0;
+        size_t m_capacity = 0;
+    };
+
+    // Room for `units` UTF-16 units of fields.
+    void reserve(size_t units) { m_text.reserve(units * 3); }
     void add(const TrajectoryEventSelection &event);
     // The same from its fields; payload and result are null when the event has none.
     void add(const QString &role, const QString &title, const QString &summary, const QString *payload,
@@ -313,15 +338,9 @@ public:
 private:
     void addField(const QString &field);
 
-    template<typename Char>
-    struct Fields
-    {
-        std::basic_string<Char> text;     // the fields end to end
-        std::vector<qsizetype> start{0};  // where each field begins; one more at the end
-        std::vector<qsizetype> event;     // the event each field belongs to
-    };
-    Fields<char> m_narrow;
-    Fields<char16_t> m_wide;
+    Bytes m_text;                      // the fields end to end, in UTF-8
+    std::vector<qsizetype> m_start{0}; // where each field begins; one more at the end
+    std::vector<qsizetype> m_event;    // the event each field belongs to
     qsizetype m_events = 0;
 };
 

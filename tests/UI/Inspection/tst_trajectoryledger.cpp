@@ -307,10 +307,14 @@ private Q_SLOTS:
     void searchKeysAgreeWithTheMatchingRule()
     {
         // Full-width capitals, a kana with its combining voiced mark, Hangul, a capital whose
-        // small letter is two characters, pictographs and Latin-1 capitals and signs.
+        // small letter is two characters, pictographs and Latin-1 capitals and signs, stray
+        // halves of a surrogate pair (two of which can meet as one), two- and three-byte UTF-8,
+        // runs of ASCII long enough to be taken many units at once, with the neighbours of A-Z.
         const QStringList pieces{u"a"_s, u"B"_s, u"é"_s, u"É"_s, u"e\u0301"_s, u"完"_s, u"成"_s, u" "_s, u"\n"_s,
                                  u"·"_s, u"x"_s, u"😀"_s, u"ß"_s, u"Ｂ"_s, u"ｂ"_s, u"か"_s, u"\u3099"_s, u"が"_s,
-                                 u"한"_s, u"İ"_s, u"👍"_s, u"Ä"_s, u"×"_s, u"÷"_s, u"Þ"_s};
+                                 u"한"_s, u"İ"_s, u"👍"_s, u"Ä"_s, u"×"_s, u"÷"_s, u"Þ"_s, u"ü"_s,
+                                 QString(QChar(0xD83D)), QString(QChar(0xDE00)), u"ʃ"_s, u"€"_s,
+                                 u"@AZ[`az{ Plain ASCII RUN"_s, u"0123456789abcdef"_s};
         // The rule written out: the query occurs in a field lower-cased and composed.
         auto key = [](const QString &text) { return text.toLower().normalized(QString::NormalizationForm_C); };
         auto reference = [&](const TrajectoryEventSelection &e, const QString &query) {
