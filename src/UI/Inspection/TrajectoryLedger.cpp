@@ -197,7 +197,8 @@ using TextSlot = Store::TextSlot;
 std::shared_ptr<std::vector<QString>> newTextTable()
 {
     auto texts = std::make_shared<std::vector<QString>>();
-    *texts = {QString(), u"USER"_s, u"ASSISTANT"_s, u"TOOL"_s, u"SYSTEM"_s, u"用户消息"_s, u"回复"_s, u"思考过程"_s, u"tool"_s, u"进行中"_s};
+    *texts = {QString(),    u"USER"_s,   u"ASSISTANT"_s, u"TOOL"_s, u"SYSTEM"_s,
+              u"用户消息"_s, u"回复"_s,    u"思考过程"_s,  u"tool"_s, u"进行中"_s};
     Q_ASSERT(texts->size() == Store::kFixedCount);
     return texts;
 }

@@ -29,8 +29,8 @@ struct TrajectoryTurnHeading
 };
 
 // The events of one trajectory, shared by the ledger's rows and the strip's entries. An event
-// is kept as a small record whose texts lie in a table shared by the events of one block (a
-// call's request, result and mark hold one copy of its name, arguments and result), and is
+// is kept as a small record whose texts lie in a table, one copy of each text of a block for
+// all the events made of it (a call's request, result and strip mark), and is
 // made into a TrajectoryEventSelection only when it is first read whole: a long run has tens
 // of thousands of events and far fewer rows on screen. Its id and a summary made from free
 // text are made then too; previews cost more than the rest of an event together.
@@ -63,7 +63,19 @@ public:
     using TextSlot = quint32;
     static constexpr TextSlot kNoText = ~TextSlot(0);
     // Texts every store holds without copying them: the roles and the fixed titles.
-    enum Fixed : TextSlot { kEmpty, kUser, kAssistant, kTool, kSystem, kUserTitle, kReplyTitle, kReasoningTitle, kToolTitle, kComing, kFixedCount };
+    enum Fixed : TextSlot {
+        kEmpty,
+        kUser,
+        kAssistant,
+        kTool,
+        kSystem,
+        kUserTitle,
+        kReplyTitle,
+        kReasoningTitle,
+        kToolTitle,
+        kComing,
+        kFixedCount
+    };
 
     // An event as the walks over a transcript add it: its texts by slot.
     struct Record
@@ -139,7 +151,7 @@ private:
     const QString &text(TextSlot slot) const;
     const QString *optionalText(TextSlot slot) const { return slot == kNoText ? nullptr : &text(slot); }
     QString summaryOf(const Record &record) const;
-    // Writes the id of a pending form into `buffer` (room for 128 units); returns its length.
+    // Writes the id of a made form into `buffer` (room for 128 units); returns its length.
     qsizetype formatId(const Record &record, char16_t *buffer) const;
     // The event's id: the given one, or one written into `buffer` (room for 128 units).
     QStringView idView(const Record &record, char16_t *buffer) const;
