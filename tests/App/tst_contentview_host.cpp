@@ -1,4 +1,5 @@
 // The main window's content against a store connected to the simulated host.
+#include "AppWindowTestSupport.h"
 #include "GuiTestMain.h"
 #include "App/ContentView.h"
 #include "SimHost.h"
@@ -17,7 +18,6 @@
 #include "UI/Tools/WorkspaceTerminalDock.h"
 
 #include <QDir>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -58,15 +58,9 @@ class tst_ContentViewHost : public QObject
 
     void connectStore()
     {
-        auto settings = std::make_unique<QSettings>(m_dir.filePath(u"settings.ini"_s), QSettings::IniFormat);
-        settings->setValue(u"nbd.serverURL"_s, m_host->baseUrl().toString());
-        settings->setValue(u"nbd.launchMode"_s, u"external"_s);
-        m_store = std::make_unique<AppModel>(std::move(settings), false);
-        m_view = std::make_unique<ContentView>(m_store.get());
-        m_view->resize(1280, 820);
-        m_view->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
-        m_store->connect();
+        test::openAppWindow(m_dir, *m_host, QSize(1280, 820), m_store, m_view);
+        if (QTest::currentTestFailed())
+            return;
         QTRY_VERIFY_WITH_TIMEOUT(m_store->hostPluginInventoryAvailable().has_value() && !m_store->pluginInventoryLoading(),
                                  20000);
     }

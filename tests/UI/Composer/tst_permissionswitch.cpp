@@ -158,6 +158,9 @@ private Q_SLOTS:
         permissionSwitch.setSession(first);
         permissionSwitch.choose(option(u"workspace-write"_s), u"read-only"_s);
         QVERIFY(permissionSwitch.pendingValue());
+        // The host hands out its replies in the order the calls reach it; two calls may come
+        // on two connections, so the second is made only once the first has arrived.
+        QTRY_COMPARE(commandCalls(), 1);
 
         permissionSwitch.setSession(second);
         QVERIFY(!permissionSwitch.pendingValue());
