@@ -55,12 +55,11 @@ void RuntimeSummaryBar::refresh()
 
 QSize RuntimeSummaryBar::sizeHint() const
 {
-    const QFontMetrics metrics(font());
     int width = 0;
     for (size_t i = 0; i < m_segments.size(); ++i) {
         if (i > 0)
-            width += 2 * kSeparatorPadding + metrics.horizontalAdvance(kSeparator);
-        width += metrics.horizontalAdvance(m_segments[i]);
+            width += 2 * kSeparatorPadding + Fonts::textWidth(font(), kSeparator);
+        width += Fonts::textWidth(font(), m_segments[i]);
     }
     return {std::min(width, kMaxLineWidth) + 2 * kSidePadding, 24};
 }
@@ -70,41 +69,52 @@ QSize RuntimeSummaryBar::minimumSizeHint() const
     return {2 * kSidePadding, 24};
 }
 
+std::vector<RuntimeSummaryBar::Piece> RuntimeSummaryBar::lineLayout() const
+{
+    std::vector<Piece> pieces;
+    const QFontMetrics metrics(font());
+    const int available = std::max(0, std::min(width() - 2 * kSidePadding, kMaxLineWidth));
+    // The line is centred; what does not fit is cut at its end.
+    const int natural = sizeHint().width() - 2 * kSidePadding;
+    int x = (width() - std::min(natural, available)) / 2;
+    const int right = x + available;
+    const int separator = Fonts::textWidth(font(), kSeparator);
+    const int ellipsis = Fonts::textWidth(font(), u"…"_s);
+    for (size_t i = 0; i < m_segments.size(); ++i) {
+        if (i == 0 && x >= right)
+            break;
+        if (i > 0) {
+            // A separator with no room for even the ellipsis of its segment after it would
+            // end the line on a bare bar: the line ends with an ellipsis instead.
+            if (x + 2 * kSeparatorPadding + separator + ellipsis > right) {
+                if (x + ellipsis <= right) {
+                    pieces.push_back({u"…"_s, x});
+                } else if (Piece &last = pieces.back(); last.text == m_segments[i - 1]) {
+                    // No room for the ellipsis either: the whole segment before gives up its end.
+                    const int room = std::min(right, x) - last.x - 1;
+                    last.text = metrics.elidedText(last.text, Qt::ElideRight, std::max(0, room));
+                }
+                break;
+            }
+            x += kSeparatorPadding;
+            pieces.push_back({kSeparator, x});
+            x += separator + kSeparatorPadding;
+        }
+        pieces.push_back({metrics.elidedText(m_segments[i], Qt::ElideRight, right - x), x});
+        x += Fonts::textWidth(font(), m_segments[i]);
+    }
+    return pieces;
+}
+
 void RuntimeSummaryBar::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::TextAntialiasing);
     painter.setFont(font());
-    const QFontMetrics metrics(font());
-    const int available = std::max(0, std::min(width() - 2 * kSidePadding, kMaxLineWidth));
-    // The line is centred; what does not fit is cut at its end.
-    int natural = sizeHint().width() - 2 * kSidePadding;
-    int x = (width() - std::min(natural, available)) / 2;
-    const int right = x + available;
-    const QColor tertiary = Theme::tertiaryText();
-    for (size_t i = 0; i < m_segments.size() && x < right; ++i) {
-        if (i > 0) {
-            // A separator with no room for even the ellipsis of its segment after it would
-            // end the line on a bare bar: the line ends with an ellipsis instead.
-            const int ellipsis = metrics.horizontalAdvance(u"…"_s);
-            if (x + 2 * kSeparatorPadding + metrics.horizontalAdvance(kSeparator) + ellipsis > right) {
-                painter.setPen(tertiary);
-                if (x + ellipsis <= right)
-                    painter.drawText(QRect(x, 0, ellipsis, height()), Qt::AlignVCenter | Qt::AlignLeft, u"…"_s);
-                break;
-            }
-            x += kSeparatorPadding;
-            painter.setPen(tertiary);
-            painter.drawText(QRect(x, 0, right - x, height()), Qt::AlignVCenter | Qt::AlignLeft, kSeparator);
-            x += metrics.horizontalAdvance(kSeparator) + kSeparatorPadding;
-            if (x >= right)
-                break;
-        }
-        const QString text = metrics.elidedText(m_segments[i], Qt::ElideRight, right - x);
-        painter.setPen(tertiary);
-        painter.drawText(QRect(x, 0, right - x, height()), Qt::AlignVCenter | Qt::AlignLeft, text);
-        x += metrics.horizontalAdvance(m_segments[i]);
-    }
+    painter.setPen(Theme::tertiaryText());
+    for (const Piece &piece : lineLayout())
+        painter.drawText(QRect(piece.x, 0, width() - piece.x, height()), Qt::AlignVCenter | Qt::AlignLeft,
+                         piece.text);
     if (hasFocus()) {
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(QPen(Theme::brand(), 1));

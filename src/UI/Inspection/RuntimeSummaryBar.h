@@ -23,6 +23,17 @@ public:
     RuntimeSummaryBar(std::shared_ptr<SessionModel> session, std::function<void()> action, QWidget *parent = nullptr);
 
     const std::vector<QString> &segments() const { return m_segments; }
+
+    // One text of the painted line at its left edge: a segment (cut with an ellipsis when
+    // it does not fit), a separator, or a lone ellipsis that ends a line too narrow for the
+    // next segment.
+    struct Piece
+    {
+        QString text;
+        int x = 0;
+    };
+    std::vector<Piece> lineLayout() const;
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 

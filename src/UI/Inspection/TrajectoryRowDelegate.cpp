@@ -4,7 +4,6 @@
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Theme.h"
 
-#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QPainter>
 
@@ -16,14 +15,6 @@ TrajectoryRowDelegate::TrajectoryRowDelegate(std::function<int()> hoveredRow, QO
     : QStyledItemDelegate(parent)
     , m_hoveredRow(std::move(hoveredRow))
 {
-}
-
-QFont TrajectoryRowDelegate::monospaced(int pixelSize, QFont::Weight weight)
-{
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPixelSize(pixelSize);
-    font.setWeight(weight);
-    return font;
 }
 
 QColor TrajectoryRowDelegate::roleColor(const TrajectoryEventSelection &event)
@@ -95,9 +86,9 @@ void TrajectoryRowDelegate::paintTurn(QPainter *painter, const QRect &rect, cons
     painter->fillRect(QRect(rect.left(), rect.top(), 2, rect.height()), bar);
 
     // Event column, right-aligned: chevron, then "TURN n".
-    const QFont turnFont = monospaced(11, QFont::DemiBold);
+    const QFont turnFont = Fonts::monospaced(11, QFont::DemiBold);
     const QString turnText = u"TURN "_s + QString::number(item.heading.turn);
-    const int textWidth = QFontMetrics(turnFont).horizontalAdvance(turnText);
+    const int textWidth = Fonts::textWidth(turnFont, turnText);
     const int right = rect.left() + kEventColumn - 8;
     const int textLeft = right - textWidth;
     const QColor secondary = Theme::secondaryText();
@@ -118,7 +109,7 @@ void TrajectoryRowDelegate::paintTurn(QPainter *painter, const QRect &rect, cons
                         rect.height());
     painter->setFont(Fonts::system(12));
     const QString status = turnStatusText(item.heading.status);
-    const int statusWidth = QFontMetrics(painter->font()).horizontalAdvance(status);
+    const int statusWidth = Fonts::textWidth(painter->font(), status);
     painter->setPen(turnStatusColor(item.heading.status));
     painter->drawText(content, Qt::AlignVCenter | Qt::AlignRight, status);
     painter->setPen(Theme::tertiaryText());
@@ -136,51 +127,64 @@ void TrajectoryRowDelegate::paintEvent(QPainter *painter, const QRect &rect, con
         painter->fillRect(QRect(rect.left(), rect.top(), 2, rect.height()), Theme::brand());
 
     // Event column: the role, right-aligned.
-    painter->setFont(monospaced(11, QFont::Medium));
+    painter->setFont(Fonts::monospaced(11, QFont::Medium));
     painter->setPen(roleColor(event));
     const QRect roleRect(rect.left() + 4, rect.top(), kEventColumn - 8 - 4, rect.height());
     painter->drawText(roleRect, Qt::AlignVCenter | Qt::AlignRight,
                       QFontMetrics(painter->font()).elidedText(event.role, Qt::ElideRight, roleRect.width()));
 
-    // Content column: icon slot, title, summary, then "STEP n" at the trailing end.
+    const EventContent content = eventContent(rect, event);
+    if (const auto icon = statusIcon(event))
+        Icons::paint(painter, content.icon, icon->first, icon->second);
+    if (!content.step.isEmpty()) {
+        painter->setFont(Fonts::monospaced(10));
+        painter->setPen(Theme::quaternaryText());
+        painter->drawText(content.stepRect, Qt::AlignVCenter | Qt::AlignLeft, content.step);
+    }
+    painter->setFont(content.titleFont);
+    painter->setPen(Theme::primaryText());
+    painter->drawText(content.titleRect, Qt::AlignVCenter | Qt::AlignLeft, content.title);
+    if (!content.summary.isEmpty()) {
+        painter->setFont(content.summaryFont);
+        painter->setPen(Theme::tertiaryText());
+        painter->drawText(content.summaryRect, Qt::AlignVCenter | Qt::AlignLeft, content.summary);
+    }
+}
+
+TrajectoryRowDelegate::EventContent TrajectoryRowDelegate::eventContent(const QRect &rect,
+                                                                        const TrajectoryEventSelection &event)
+{
+    // Icon slot, title, summary, then "STEP n" at the trailing end.
+    EventContent out;
     int x = rect.left() + kEventColumn + 1 + 8;
     int right = rect.right() - 8;
-    const int cy = rect.center().y();
-    if (const auto icon = statusIcon(event))
-        Icons::paint(painter, QRectF(x, cy - 5.5, 12, 12), icon->first, icon->second);
+    out.icon = QRectF(x, rect.center().y() - 5.5, 12, 12);
     x += 12 + 8;
     if (event.step) {
-        const QFont stepFont = monospaced(10);
-        const QString step = u"STEP "_s + QString::number(*event.step);
-        const int w = QFontMetrics(stepFont).horizontalAdvance(step);
-        painter->setFont(stepFont);
-        painter->setPen(Theme::quaternaryText());
-        painter->drawText(QRect(right - w, rect.top(), w, rect.height()), Qt::AlignVCenter | Qt::AlignLeft, step);
+        out.step = u"STEP "_s + QString::number(*event.step);
+        const int w = Fonts::textWidth(Fonts::monospaced(10), out.step);
+        out.stepRect = QRect(right - w, rect.top(), w, rect.height());
         right -= w + 4; // at least 4 pt before the step
     }
     const bool tool = event.role == u"TOOL";
-    const QFont titleFont = tool ? monospaced(12, QFont::Medium) : Fonts::system(12, QFont::Medium);
-    const QFont summaryFont = tool ? monospaced(12) : Fonts::system(12);
+    out.titleFont = tool ? Fonts::monospaced(12, QFont::Medium) : Fonts::system(12, QFont::Medium);
+    out.summaryFont = tool ? Fonts::monospaced(12) : Fonts::system(12);
     const int available = std::max(0, right - x);
-    const QFontMetrics titleMetrics(titleFont);
-    int titleWidth = std::min(titleMetrics.horizontalAdvance(event.title), available);
+    int titleWidth = std::min(Fonts::textWidth(out.titleFont, event.title), available);
     if (!event.summary.isEmpty()) {
         // A long title leaves the summary a share of the line.
-        const int summaryNatural = QFontMetrics(summaryFont).horizontalAdvance(event.summary);
+        const int summaryNatural = Fonts::textWidth(out.summaryFont, event.summary);
         titleWidth = std::min(titleWidth, std::max(available * 3 / 5, available - summaryNatural - 8));
     }
-    painter->setFont(titleFont);
-    painter->setPen(Theme::primaryText());
-    painter->drawText(QRect(x, rect.top(), titleWidth, rect.height()), Qt::AlignVCenter | Qt::AlignLeft,
-                      titleMetrics.elidedText(event.title, Qt::ElideRight, titleWidth));
+    out.titleRect = QRect(x, rect.top(), titleWidth, rect.height());
+    out.title = QFontMetrics(out.titleFont).elidedText(event.title, Qt::ElideRight, titleWidth);
     x += titleWidth + 8;
     const int summaryWidth = right - x;
     if (summaryWidth > 8 && !event.summary.isEmpty()) {
-        painter->setFont(summaryFont);
-        painter->setPen(Theme::tertiaryText());
-        painter->drawText(QRect(x, rect.top(), summaryWidth, rect.height()), Qt::AlignVCenter | Qt::AlignLeft,
-                          QFontMetrics(summaryFont).elidedText(event.summary, Qt::ElideRight, summaryWidth));
+        out.summaryRect = QRect(x, rect.top(), summaryWidth, rect.height());
+        out.summary = QFontMetrics(out.summaryFont).elidedText(event.summary, Qt::ElideRight, summaryWidth);
     }
+    return out;
 }
 
 } // namespace nbd

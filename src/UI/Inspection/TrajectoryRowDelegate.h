@@ -30,7 +30,21 @@ public:
     static std::optional<std::pair<QString, QColor>> statusIcon(const TrajectoryEventSelection &event);
     static QString turnStatusText(const TurnStatus &status);
     static QColor turnStatusColor(const TurnStatus &status);
-    static QFont monospaced(int pixelSize, QFont::Weight weight = QFont::Normal);
+
+    // Where an event row's content column puts its parts, and the texts as cut to fit.
+    struct EventContent
+    {
+        QRectF icon;
+        QFont titleFont;
+        QString title;
+        QRect titleRect;
+        QFont summaryFont;
+        QString summary; // empty: no room, or none
+        QRect summaryRect;
+        QString step; // empty: the event has no step
+        QRect stepRect;
+    };
+    static EventContent eventContent(const QRect &rect, const TrajectoryEventSelection &event);
 
 private:
     void paintTurn(QPainter *painter, const QRect &rect, const TrajectoryLedgerItem &item, bool collapsed) const;

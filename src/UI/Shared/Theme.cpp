@@ -1,5 +1,8 @@
 #include "UI/Shared/Theme.h"
 
+#include <cmath>
+
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QLocale>
 #include <QPalette>
@@ -140,6 +143,11 @@ QFont monospaced(int pixelSize, QFont::Weight weight)
     font.setPixelSize(pixelSize);
     font.setWeight(weight);
     return font;
+}
+
+int textWidth(const QFont &font, const QString &text)
+{
+    return int(std::ceil(QFontMetricsF(font).horizontalAdvance(text)));
 }
 
 } // namespace Fonts

@@ -68,6 +68,9 @@ QFont caption();     // 10
 QFont title3();      // 15
 // The monospaced design at a pixel size, with CJK fallback.
 QFont monospaced(int pixelSize, QFont::Weight weight = QFont::Normal);
+// The width a text takes on one line, rounded up: QFontMetrics rounds advances to the nearest
+// pixel, so a text elided to its own rounded width can lose its last letters.
+int textWidth(const QFont &font, const QString &text);
 } // namespace Fonts
 
 // The short relative time of a date as the session list shows it ("刚刚", "5 分钟前", …,

@@ -291,6 +291,36 @@ private Q_SLOTS:
                                                         u"输入 300 · 输出 1,235k"_s}));
         QCOMPARE(bar->accessibleName(), u"1,200 轮 · 4 步 | LLM 1m5s · 工具调用 0s | 首 token 平均 0.6s · 250 tok/s | "
                                         u"缓存命中 25% | 输入 300 · 输出 1,235k"_s);
+        // Wide enough, every segment is shown whole between separators.
+        const auto texts = [](const std::vector<RuntimeSummaryBar::Piece> &pieces) {
+            QStringList out;
+            for (const auto &piece : pieces)
+                out << piece.text;
+            return out;
+        };
+        const QStringList whole{u"1,200 轮 · 4 步"_s, u"|"_s, u"LLM 1m5s · 工具调用 0s"_s, u"|"_s,
+                                u"首 token 平均 0.6s · 250 tok/s"_s, u"|"_s, u"缓存命中 25%"_s, u"|"_s,
+                                u"输入 300 · 输出 1,235k"_s};
+        QTRY_COMPARE(texts(bar->lineLayout()), whole);
+        // ... and so at exactly its own size: widths rounded to the pixel must not cut the
+        // last letters of a segment that fits.
+        RuntimeSummaryBar loose(model, {});
+        loose.resize(loose.sizeHint());
+        QCOMPARE(texts(loose.lineLayout()), whole);
+        // Narrower, the line is cut at its end: with an ellipsis, never on a bare separator,
+        // and never past the padding.
+        for (int width = loose.minimumSizeHint().width(); width < loose.sizeHint().width(); width += 3) {
+            loose.resize(width, 24);
+            const auto pieces = loose.lineLayout();
+            const QStringList shown = texts(pieces);
+            QVERIFY2(shown.isEmpty() || shown.constLast() != u"|"_s, qPrintable(QString::number(width)));
+            QVERIFY2(shown.isEmpty() || shown.constLast().isEmpty() || shown.constLast().endsWith(u'…'), qPrintable(shown.join(u'/')));
+            for (qsizetype i = 0; i + 1 < shown.size(); ++i)
+                QCOMPARE(shown[i], whole[i]);
+            for (const auto &piece : pieces)
+                QVERIFY(piece.x >= RuntimeSummaryBar::kSidePadding);
+        }
+
         // A narrow window cuts the line, not the tooltip.
         w.window->resize(300, 80);
         QTRY_VERIFY(bar->width() <= 300);

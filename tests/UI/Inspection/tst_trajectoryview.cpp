@@ -425,6 +425,61 @@ private Q_SLOTS:
         QCOMPARE(shown.model().rowCount(), 0);
         { const QStringList problems = accessibilityProblems(shown.window.get()); QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s))); }
     }
+
+    // A title that fits is shown whole: eliding to a width rounded down from the text's own
+    // once cut short tool names ("she…" for "shell") on a wide row.
+    void eventRowsCutOnlyWhatDoesNotFit()
+    {
+        const QRect row(0, 0, 760, TrajectoryRowDelegate::kRowHeight);
+        const QString alphabet = u"abcdefghijklmnopqrstuvwxyz_"_s;
+        QStringList titles{u"shell"_s, u"apply_patch"_s, u"read_file"_s, u"web_search"_s, u"思考过程"_s, u"回复"_s,
+                           u"用户消息"_s, u"Bash"_s, u"grep"_s, u"mixed 中文 title"_s};
+        for (qsizetype n = 1; n <= alphabet.size(); ++n)
+            titles << alphabet.left(n);
+        for (const QString &role : {u"TOOL"_s, u"ASSISTANT"_s}) {
+            for (const QString &title : std::as_const(titles)) {
+                for (const QString &summary : {QString(), u"{}"_s, u"Running the auth test suite now."_s}) {
+                    TrajectoryEventSelection event{u"e"_s, role, title, 1, 1, summary, {}, {}, false};
+                    const auto content = TrajectoryRowDelegate::eventContent(row, event);
+                    QCOMPARE(content.title, title);
+                    QCOMPARE(content.summary, summary);
+                    QCOMPARE(content.step, u"STEP 1"_s);
+                    // Nothing runs into the step or past the row's padding.
+                    QVERIFY(content.titleRect.right() < content.stepRect.left() - 4);
+                    if (!summary.isEmpty()) {
+                        QVERIFY(content.summaryRect.left() >= content.titleRect.right() + 8);
+                        QVERIFY(content.summaryRect.right() < content.stepRect.left() - 4);
+                    }
+                    QVERIFY(content.stepRect.right() <= row.right() - 8);
+                }
+            }
+        }
+
+        // A long title and a long summary share the line: both are cut, the title keeps
+        // three fifths and the summary the rest.
+        const QString longTitle = u"very_long_tool_name_"_s.repeated(20);
+        const QString longSummary = u"a summary that goes on "_s.repeated(20);
+        TrajectoryEventSelection both{u"e"_s, u"TOOL"_s, longTitle, 1, std::nullopt, longSummary, {}, {}, false};
+        auto content = TrajectoryRowDelegate::eventContent(row, both);
+        QVERIFY(content.step.isEmpty());
+        QVERIFY(content.title.endsWith(u'…'));
+        QVERIFY(content.summary.endsWith(u'…'));
+        const int available = row.right() - 8 - (TrajectoryRowDelegate::kEventColumn + 1 + 8 + 12 + 8);
+        QCOMPARE(content.titleRect.width(), available * 3 / 5);
+        QVERIFY(content.summaryRect.right() <= row.right() - 8);
+
+        // A long title with a short summary leaves the summary just the room it needs.
+        both.summary = u"{}"_s;
+        content = TrajectoryRowDelegate::eventContent(row, both);
+        QVERIFY(content.title.endsWith(u'…'));
+        QVERIFY(content.titleRect.width() > available * 3 / 5);
+        QCOMPARE(content.summary, u"{}"_s);
+
+        // A row too narrow for a summary drops it instead of squeezing in a lone ellipsis.
+        content = TrajectoryRowDelegate::eventContent(QRect(0, 0, 180, 30), both);
+        QVERIFY(content.summary.isEmpty());
+        QVERIFY(content.titleRect.width() >= 0);
+    }
 };
 
 NBD_GUI_TEST_MAIN(TestTrajectoryView)
