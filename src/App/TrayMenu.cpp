@@ -2,6 +2,7 @@
 
 #include "Store/AppModel.h"
 #include "System/DesktopIntegration.h"
+#include "UI/Shared/MenuText.h"
 
 #include <QAction>
 #include <QIcon>
@@ -149,12 +150,12 @@ void TrayMenu::fill(QMenu *menu, const std::vector<AgentMenuEntry> &entries, con
             menu->addSeparator();
             break;
         case AgentMenuEntry::Kind::Text: {
-            QAction *line = menu->addAction(entry.title);
+            QAction *line = menu->addAction(menuText(entry.title));
             line->setEnabled(false);
             break;
         }
         case AgentMenuEntry::Kind::Action: {
-            QAction *item = menu->addAction(themeIcon(entry.symbolName), entry.title);
+            QAction *item = menu->addAction(themeIcon(entry.symbolName), menuText(entry.title));
             QString name = path + u'-' + commandName(entry.command);
             if (!entry.id.isEmpty())
                 name += u'-' + entry.id;
@@ -167,7 +168,7 @@ void TrayMenu::fill(QMenu *menu, const std::vector<AgentMenuEntry> &entries, con
         }
         case AgentMenuEntry::Kind::Submenu: {
             // Parented to the top menu so a rebuild finds and deletes every level.
-            auto *sub = new QMenu(entry.title, m_menu);
+            auto *sub = new QMenu(menuText(entry.title), m_menu);
             sub->setIcon(themeIcon(entry.symbolName));
             const QString name = entry.id.isEmpty() ? path + u"-submenu"_s : path + u'-' + entry.id;
             sub->setObjectName(name);

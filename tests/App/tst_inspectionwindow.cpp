@@ -280,6 +280,13 @@ private Q_SLOTS:
         QVERIFY(composer);
         QVERIFY(bar->mapTo(m_window.get(), QPoint()).y() > composer->mapTo(m_window.get(), QPoint()).y());
         QVERIFY(m_window->rect().contains(QRect(bar->mapTo(m_window.get(), QPoint()), bar->size())));
+        // The bar pads its own line (748 pt at most, 32 pt either side), centred in the dock,
+        // and the padded rectangle is what takes the click.
+        auto *dock = qobject_cast<BottomDock *>(bar->parentWidget());
+        QVERIFY(dock);
+        const int padded = RuntimeSummaryBar::kMaxLineWidth + 2 * RuntimeSummaryBar::kSidePadding;
+        QTRY_COMPARE(bar->width(), std::min(dock->width(), padded));
+        QVERIFY(qAbs(bar->geometry().center().x() - dock->rect().center().x()) <= 1);
         expectNoAccessibilityProblems();
 
         // Coming from an event, the bar opens the run panel with no event.

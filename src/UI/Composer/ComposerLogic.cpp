@@ -137,11 +137,4 @@ std::vector<PermissionMenuItem> permissionMenuItems(const PermissionState &state
     return items;
 }
 
-QString menuText(const QString &text)
-{
-    QString escaped = text;
-    escaped.replace(u'&', u"&&"_s);
-    return escaped;
-}
-
 } // namespace nbd::composer

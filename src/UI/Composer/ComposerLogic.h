@@ -79,7 +79,4 @@ struct PermissionMenuItem
 std::vector<PermissionMenuItem> permissionMenuItems(const PermissionState &state,
                                                     const std::optional<QString> &pendingValue);
 
-// A text for a menu item: "&" would otherwise mark a mnemonic and vanish.
-QString menuText(const QString &text);
-
 } // namespace nbd::composer

@@ -7,6 +7,7 @@
 #include "UI/Composer/PermissionSwitch.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/MenuText.h"
 #include "UI/Shared/Theme.h"
 
 #include <QCheckBox>
@@ -41,7 +42,7 @@ QIcon symbolIcon(const QString &name)
 
 QAction *addMenuAction(QMenu *menu, const QString &title, const QString &symbol)
 {
-    QAction *action = menu->addAction(symbolIcon(symbol), composer::menuText(title));
+    QAction *action = menu->addAction(symbolIcon(symbol), menuText(title));
     action->setProperty("symbolName", symbol);
     return action;
 }
@@ -448,11 +449,11 @@ void ComposerView::fillModelMenu()
         return;
     }
     for (const ModelProviderGroup &group : catalog->groups) {
-        QMenu *submenu = menu->addMenu(composer::menuText(group.name));
+        QMenu *submenu = menu->addMenu(menuText(group.name));
         for (const ModelCatalogModel &model : group.models) {
             const bool current = composer::isCurrentModel(*catalog, group, model);
             QAction *action = current ? addMenuAction(submenu, model.name, u"checkmark"_s)
-                                      : submenu->addAction(composer::menuText(model.name));
+                                      : submenu->addAction(menuText(model.name));
             const QString provider = group.id;
             const QString modelId = model.id;
             connect(action, &QAction::triggered, this, [this, provider, modelId] {

@@ -317,7 +317,8 @@ void BottomDock::refreshLayout()
                     open(RuntimeInspectorPanel::Runtime, std::nullopt);
             }, this);
         }
-        place(m_runSummary, kColumnWidth, kSidePadding);
+        // The bar pads its own 748-pt line; its padded rectangle is all clickable.
+        place(m_runSummary, kOwnWidth, 0);
     } else {
         drop(m_runSummary);
     }

@@ -3,20 +3,28 @@
 #include "Session/SessionModel.h"
 #include "Store/AppModel.h"
 #include "UI/Inspection/InspectorMetrics.h"
+#include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>
-#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTextBlockFormat>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextEdit>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWheelEvent>
+
+#include <cmath>
+#include <limits>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -149,24 +157,88 @@ protected:
     }
 };
 
+// Selectable plain text as tall as its lines at the given width: long tokens (paths, compact
+// JSON) wrap anywhere instead of running out of sight, with 5 pt between lines.
+class SelectableText : public QTextEdit
+{
+public:
+    SelectableText(const QString &text, const QFont &font, const QColor &color, QWidget *parent)
+        : QTextEdit(parent)
+    {
+        setReadOnly(true);
+        setAcceptRichText(false);
+        setFrameShape(QFrame::NoFrame);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setLineWrapMode(QTextEdit::WidgetWidth);
+        setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        setFocusPolicy(Qt::ClickFocus);
+        setFont(font);
+        QPalette p = palette();
+        p.setColor(QPalette::Text, color);
+        p.setColor(QPalette::Base, Qt::transparent); // the block's inset shows through
+        setPalette(p);
+        viewport()->setAutoFillBackground(false);
+        document()->setDocumentMargin(0);
+        document()->setDefaultFont(font);
+        setPlainText(text);
+        QTextCursor all(document());
+        all.select(QTextCursor::Document);
+        QTextBlockFormat spaced;
+        spaced.setLineHeight(5, QTextBlockFormat::LineDistanceHeight);
+        all.mergeBlockFormat(spaced);
+        QSizePolicy policy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
+    }
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override
+    {
+        if (width != m_measuredWidth) {
+            // The document is laid out at the viewport's width anyway; measuring at the width
+            // the layout offers only lays it out early.
+            document()->setTextWidth(std::max(1, width));
+            m_measuredWidth = width;
+            m_measuredHeight = int(std::ceil(document()->size().height()));
+        }
+        return m_measuredHeight;
+    }
+    QSize sizeHint() const override { return {width(), heightForWidth(width())}; }
+    QSize minimumSizeHint() const override { return {0, heightForWidth(width())}; }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override
+    {
+        QTextEdit::resizeEvent(event);
+        if (heightForWidth(width()) != height())
+            updateGeometry();
+    }
+    void wheelEvent(QWheelEvent *event) override { event->ignore(); } // the panel scrolls, not the block
+
+private:
+    mutable int m_measuredWidth = -1;
+    mutable int m_measuredHeight = 0;
+};
+
 // A block of monospaced text on an inset rounded rectangle.
 class TextBlock : public QWidget
 {
 public:
-    TextBlock(const QString &text, bool isError, QWidget *parent)
+    TextBlock(const QString &text, bool isError, const QString &title, QWidget *parent)
         : QWidget(parent)
     {
         auto *layout = new QVBoxLayout(this);
         layout->setContentsMargins(16, 16, 16, 16);
-        QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        mono.setPixelSize(13);
-        m_label = plainLabel(text, mono, isError ? Theme::systemRed() : Theme::primaryText(), this);
-        m_label->setObjectName(u"inspector-text"_s);
-        m_label->setWordWrap(true);
-        m_label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-        m_label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        m_label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        layout->addWidget(m_label);
+        m_text = new SelectableText(text, Fonts::monospaced(13), isError ? Theme::systemRed() : Theme::primaryText(),
+                                    this);
+        m_text->setObjectName(u"inspector-text"_s);
+        m_text->setAccessibleName(title);
+        layout->addWidget(m_text);
+        QSizePolicy policy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
     }
 
 protected:
@@ -180,7 +252,7 @@ protected:
     }
 
 private:
-    QLabel *m_label;
+    SelectableText *m_text;
 };
 
 QWidget *inspectorRow(const QString &label, const QString &value, const QString &icon, QWidget *parent)
@@ -201,7 +273,11 @@ QWidget *inspectorRow(const QString &label, const QString &value, const QString 
     layout->addWidget(plainLabel(label, Fonts::system(12), Theme::secondaryText(), row));
     layout->addStretch(1);
     layout->addSpacing(8);
-    auto *valueLabel = plainLabel(value, Fonts::system(12, QFont::Medium), Theme::primaryText(), row);
+    // One line, cut at its end: a long value (a notice's whole text as the event's title) must
+    // not widen the panel past its edge and push every other value out of sight.
+    auto *valueLabel = new ElidedLabel(value, Qt::ElideRight, row);
+    valueLabel->setFont(Fonts::system(12, QFont::Medium));
+    valueLabel->setColor([] { return Theme::primaryText(); });
     valueLabel->setObjectName(u"inspector-row-value"_s);
     layout->addWidget(valueLabel);
     return row;
@@ -241,7 +317,7 @@ QWidget *eventSection(const QString &title, const QString &text, bool isError, Q
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
     layout->addWidget(plainLabel(title, Fonts::system(11, QFont::Medium), Theme::tertiaryText(), section));
-    layout->addWidget(new TextBlock(text, isError, section));
+    layout->addWidget(new TextBlock(text, isError, title, section));
     layout->addWidget(new Rule(section));
     return section;
 }
@@ -270,11 +346,13 @@ QWidget *jobRow(const JobView &job, QWidget *parent)
     layout->addWidget(mark, 0, Qt::AlignTop);
     auto *column = new QVBoxLayout;
     column->setSpacing(2);
-    column->addWidget(plainLabel(job.label, Fonts::system(12, QFont::Medium), Theme::primaryText(), row));
+    auto *label = new ClampedLabel(job.label, Fonts::system(12, QFont::Medium), [] { return Theme::primaryText(); },
+                                   std::numeric_limits<int>::max(), row);
+    label->setObjectName(u"inspector-job-label"_s);
+    column->addWidget(label);
     if (job.detail) {
-        auto *detail = plainLabel(*job.detail, Fonts::system(10), Theme::tertiaryText(), row);
-        detail->setWordWrap(true);
-        detail->setMaximumHeight(QFontMetrics(detail->font()).lineSpacing() * 2 + 1); // at most two lines
+        auto *detail = new ClampedLabel(*job.detail, Fonts::system(10), [] { return Theme::tertiaryText(); }, 2, row);
+        detail->setObjectName(u"inspector-job-detail"_s);
         column->addWidget(detail);
     }
     layout->addLayout(column, 1);
@@ -331,13 +409,14 @@ RuntimeInspectorView::RuntimeInspectorView(AppModel *appModel, std::shared_ptr<S
         m_picker->setObjectName(u"inspector-panel-picker"_s);
         m_picker->setAccessibleName(u"检查器"_s);
         auto *pickerLayout = new QHBoxLayout(m_picker);
-        pickerLayout->setContentsMargins(12, 10, 12, 10);
+        pickerLayout->setContentsMargins(12, 0, 12, 10);
         auto *track = new SegmentTrack(m_picker);
         auto *trackLayout = new QHBoxLayout(track);
         trackLayout->setContentsMargins(0, 0, 0, 0);
         trackLayout->setSpacing(0);
         auto *group = new QButtonGroup(this);
         group->setExclusive(true);
+        m_segmentGroup = group;
         for (RuntimeInspectorPanel panel : m_availablePanels) {
             auto *segment = new Segment(panel == RuntimeInspectorPanel::Event ? u"事件"_s : u"运行"_s, track);
             segment->setObjectName(u"inspector-panel-"_s + rawValue(panel));
@@ -383,18 +462,18 @@ void RuntimeInspectorView::connectSession()
     if (!m_session)
         return;
     SessionModel *s = m_session.get();
-    for (auto signal : {&SessionModel::runningChanged, &SessionModel::planActiveChanged,
-                        &SessionModel::agentPresetChanged, &SessionModel::permissionPresetChanged,
-                        &SessionModel::sandboxModeChanged, &SessionModel::subagentModeChanged,
-                        &SessionModel::subagentLabelChanged, &SessionModel::statsChanged, &SessionModel::usageChanged,
-                        &SessionModel::jobsChanged})
-        m_sessionConnections.push_back(connect(s, signal, this, &RuntimeInspectorView::refresh));
+    // Running or not shows in the header alone.
+    m_sessionConnections.push_back(connect(s, &SessionModel::runningChanged, this, &RuntimeInspectorView::refreshHeader));
+    for (auto signal : {&SessionModel::planActiveChanged, &SessionModel::agentPresetChanged,
+                        &SessionModel::permissionPresetChanged, &SessionModel::sandboxModeChanged,
+                        &SessionModel::subagentModeChanged, &SessionModel::subagentLabelChanged,
+                        &SessionModel::statsChanged, &SessionModel::usageChanged, &SessionModel::jobsChanged})
+        m_sessionConnections.push_back(connect(s, signal, this, &RuntimeInspectorView::refreshRuntime));
     // The transcript streams; only its count of injected context matters here.
-    m_shownInjections = InspectorMetrics::contextInjectionCount(s->items());
     m_sessionConnections.push_back(connect(s, &SessionModel::itemsChanged, this, [this] {
         const qint64 count = m_session ? InspectorMetrics::contextInjectionCount(m_session->items()) : 0;
         if (count != m_shownInjections)
-            refresh();
+            refreshRuntime();
     }));
 }
 
@@ -426,23 +505,45 @@ QString RuntimeInspectorView::statusText() const
     return m_session && m_session->running() ? kRunningText : u"已就绪"_s;
 }
 
-void RuntimeInspectorView::refresh()
+RuntimeInspectorPanel RuntimeInspectorView::shownPanel() const
 {
-    const RuntimeInspectorPanel panel = m_selectedPanel.get ? m_selectedPanel.get() : RuntimeInspectorPanel::Runtime;
+    return m_selectedPanel.get ? m_selectedPanel.get() : RuntimeInspectorPanel::Runtime;
+}
+
+void RuntimeInspectorView::refreshHeader()
+{
+    const RuntimeInspectorPanel panel = shownPanel();
     m_title->setText(title());
     m_scroll->setAccessibleName(title());
     const bool running = m_session && m_session->running();
     static_cast<Dot *>(m_dot)->setColor(running ? Theme::brand() : Theme::success());
     m_dot->setProperty("running", running);
     m_status->setText(statusText());
+    // A bound panel the picker does not offer leaves no segment on: an exclusive group would
+    // keep the last one checked.
+    if (m_segmentGroup)
+        m_segmentGroup->setExclusive(false);
     for (size_t i = 0; i < m_segments.size(); ++i)
         m_segments[i]->setChecked(m_availablePanels[i] == panel);
+    if (m_segmentGroup)
+        m_segmentGroup->setExclusive(true);
+}
+
+void RuntimeInspectorView::refreshRuntime()
+{
+    if (shownPanel() == RuntimeInspectorPanel::Runtime)
+        rebuildContent();
+}
+
+void RuntimeInspectorView::refresh()
+{
+    refreshHeader();
     rebuildContent();
 }
 
 void RuntimeInspectorView::rebuildContent()
 {
-    const RuntimeInspectorPanel panel = m_selectedPanel.get ? m_selectedPanel.get() : RuntimeInspectorPanel::Runtime;
+    const RuntimeInspectorPanel panel = shownPanel();
     const int scrolled = m_scroll->widget() ? m_scroll->verticalScrollBar()->value() : 0;
     auto *content = new QWidget;
     content->setObjectName(panel == RuntimeInspectorPanel::Event ? u"inspector-event-panel"_s

@@ -12,6 +12,7 @@
 #include <vector>
 
 class QAbstractButton;
+class QButtonGroup;
 class QLabel;
 class QScrollArea;
 class QVBoxLayout;
@@ -49,6 +50,10 @@ protected:
 
 private:
     void connectSession();
+    RuntimeInspectorPanel shownPanel() const;
+    void refreshHeader();
+    // Session changes redraw the runtime panel only; the event panel shows the picked event.
+    void refreshRuntime();
     void rebuildContent();
     void buildRuntime(QVBoxLayout *column);
     void buildEvent(QVBoxLayout *column);
@@ -67,6 +72,7 @@ private:
     QLabel *m_status;
     QWidget *m_picker;
     std::vector<QAbstractButton *> m_segments;
+    QButtonGroup *m_segmentGroup = nullptr;
     QScrollArea *m_scroll;
 };
 

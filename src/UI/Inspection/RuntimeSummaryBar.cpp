@@ -29,6 +29,7 @@ RuntimeSummaryBar::RuntimeSummaryBar(std::shared_ptr<SessionModel> session, std:
     setFocusPolicy(Qt::TabFocus);
     setCursor(Qt::PointingHandCursor);
     setFixedHeight(24);
+    setMaximumWidth(kMaxLineWidth + 2 * kSidePadding);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     connect(this, &QAbstractButton::clicked, this, [this] {
         if (m_action)

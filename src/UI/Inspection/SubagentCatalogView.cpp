@@ -4,6 +4,7 @@
 #include "UI/Inspection/InspectorMetrics.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/MenuText.h"
 #include "UI/Shared/StoreActions.h"
 #include "UI/Shared/Theme.h"
 
@@ -83,13 +84,13 @@ void SubagentCatalogView::rebuildMenu()
             const auto title = m_appModel ? m_appModel->displayTitle(row.entry.id) : std::nullopt;
             const QString icon = row.entry.isRunning() ? u"circle.fill"_s : SubagentCatalog::modeIcon(row.entry.mode);
             action = m_menu->addAction(Icons::pixmap(icon, 14, palette().color(QPalette::WindowText), devicePixelRatioF()),
-                                       SubagentCatalog::rowTitle(row, title));
+                                       menuText(SubagentCatalog::rowTitle(row, title)));
             action->setProperty("symbolName", icon);
             connect(action, &QAction::triggered, this, [this, row] { selectRow(row); });
         } else {
             action = m_menu->addAction(Icons::pixmap(u"exclamationmark.triangle"_s, 14, Theme::secondaryText(),
                                                      devicePixelRatioF()),
-                                       SubagentCatalog::diagnosticTitle(row));
+                                       menuText(SubagentCatalog::diagnosticTitle(row)));
             action->setProperty("symbolName", u"exclamationmark.triangle"_s);
             action->setEnabled(false);
         }

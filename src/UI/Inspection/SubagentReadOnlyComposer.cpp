@@ -20,6 +20,9 @@ constexpr int kSideMargin = 24;
 constexpr int kBottomMargin = 18;
 constexpr int kShadowRadius = 14;
 constexpr int kShadowOffset = 5;
+// The card has no padding on top; the widget keeps only the room the shadow, spread by half
+// its radius and moved down by its offset, needs above the card.
+constexpr int kShadowTop = kShadowRadius / 2 - kShadowOffset;
 
 bool isOneShot(const SelectedSubagent &selection)
 {
@@ -38,7 +41,7 @@ SubagentReadOnlyComposer::SubagentReadOnlyComposer(SelectedSubagent selection, Q
 {
     setObjectName(u"subagent-read-only-composer"_s);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    setFixedHeight(kShadowRadius + kCardHeight + kBottomMargin);
+    setFixedHeight(kShadowTop + kCardHeight + kBottomMargin);
     m_icon->setFixedWidth(24);
     m_icon->setTint(Theme::secondaryText());
     m_title->setFont(Fonts::system(13, QFont::Medium));
@@ -100,7 +103,7 @@ QSize SubagentReadOnlyComposer::sizeHint() const
 QRect SubagentReadOnlyComposer::cardRect() const
 {
     const int width = std::min(kMaxCardWidth, std::max(0, this->width() - 2 * kSideMargin));
-    return QRect((this->width() - width) / 2, kShadowRadius, width, kCardHeight);
+    return QRect((this->width() - width) / 2, kShadowTop, width, kCardHeight);
 }
 
 void SubagentReadOnlyComposer::resizeEvent(QResizeEvent *event)

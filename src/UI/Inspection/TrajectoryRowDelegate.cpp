@@ -1,6 +1,7 @@
 #include "UI/Inspection/TrajectoryRowDelegate.h"
 
 #include "UI/Inspection/TrajectoryLedgerModel.h"
+#include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Theme.h"
 
@@ -143,11 +144,11 @@ void TrajectoryRowDelegate::paintEvent(QPainter *painter, const QRect &rect, con
     }
     painter->setFont(content.titleFont);
     painter->setPen(Theme::primaryText());
-    painter->drawText(content.titleRect, Qt::AlignVCenter | Qt::AlignLeft, content.title);
+    painter->drawText(content.titleRect, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, content.title);
     if (!content.summary.isEmpty()) {
         painter->setFont(content.summaryFont);
         painter->setPen(Theme::tertiaryText());
-        painter->drawText(content.summaryRect, Qt::AlignVCenter | Qt::AlignLeft, content.summary);
+        painter->drawText(content.summaryRect, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, content.summary);
     }
 }
 
@@ -169,20 +170,23 @@ TrajectoryRowDelegate::EventContent TrajectoryRowDelegate::eventContent(const QR
     const bool tool = event.role == u"TOOL";
     out.titleFont = tool ? Fonts::monospaced(12, QFont::Medium) : Fonts::system(12, QFont::Medium);
     out.summaryFont = tool ? Fonts::monospaced(12) : Fonts::system(12);
+    // A row is one line high: a notice's title keeps its line breaks, shown as blanks.
+    const QString title = ElidedLabel::oneLine(event.title);
+    const QString summary = ElidedLabel::oneLine(event.summary);
     const int available = std::max(0, right - x);
-    int titleWidth = std::min(Fonts::textWidth(out.titleFont, event.title), available);
-    if (!event.summary.isEmpty()) {
+    int titleWidth = std::min(Fonts::textWidth(out.titleFont, title), available);
+    if (!summary.isEmpty()) {
         // A long title leaves the summary a share of the line.
-        const int summaryNatural = Fonts::textWidth(out.summaryFont, event.summary);
+        const int summaryNatural = Fonts::textWidth(out.summaryFont, summary);
         titleWidth = std::min(titleWidth, std::max(available * 3 / 5, available - summaryNatural - 8));
     }
     out.titleRect = QRect(x, rect.top(), titleWidth, rect.height());
-    out.title = QFontMetrics(out.titleFont).elidedText(event.title, Qt::ElideRight, titleWidth);
+    out.title = QFontMetrics(out.titleFont).elidedText(title, Qt::ElideRight, titleWidth);
     x += titleWidth + 8;
     const int summaryWidth = right - x;
-    if (summaryWidth > 8 && !event.summary.isEmpty()) {
+    if (summaryWidth > 8 && !summary.isEmpty()) {
         out.summaryRect = QRect(x, rect.top(), summaryWidth, rect.height());
-        out.summary = QFontMetrics(out.summaryFont).elidedText(event.summary, Qt::ElideRight, summaryWidth);
+        out.summary = QFontMetrics(out.summaryFont).elidedText(summary, Qt::ElideRight, summaryWidth);
     }
     return out;
 }

@@ -138,7 +138,7 @@ void TrajectoryTimelineOverview::paintEvent(QPaintEvent *)
             if (selected || hovered) {
                 QColor outline = selected ? Theme::brand() : Theme::primaryText();
                 if (!selected)
-                    outline.setAlphaF(0.45f);
+                    outline.setAlphaF(outline.alphaF() * 0.45f); // of the primary colour as it is
                 painter.setBrush(Qt::NoBrush);
                 painter.setPen(QPen(outline, 1));
                 painter.drawRoundedRect(mark.adjusted(-1.5, -1.5, 1.5, 1.5), 2, 2);

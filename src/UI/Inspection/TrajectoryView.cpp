@@ -20,6 +20,8 @@
 #include <QVBoxLayout>
 #include <QVariantAnimation>
 
+#include <utility>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace nbd {
@@ -236,23 +238,53 @@ void TrajectoryLedgerList::setHoveredRow(int row)
         update(model()->index(row, 0));
 }
 
-void TrajectoryLedgerList::mouseMoveEvent(QMouseEvent *event)
+void TrajectoryLedgerList::rehover()
+{
+    if (!m_pointer)
+        return;
+    const QModelIndex index = indexAt(*m_pointer);
+    setHoveredRow(index.isValid() ? index.row() : -1);
+}
+
+void TrajectoryLedgerList::doItemsLayout()
+{
+    QListView::doItemsLayout();
+    rehover();
+}
+
+void TrajectoryLedgerList::scrollContentsBy(int dx, int dy)
+{
+    QListView::scrollContentsBy(dx, dy);
+    rehover();
+}
+
+void TrajectoryLedgerList::mousePressEvent(QMouseEvent *event)
 {
     const QModelIndex index = indexAt(event->position().toPoint());
-    setHoveredRow(index.isValid() ? index.row() : -1);
+    m_pressedRow = event->button() == Qt::LeftButton && index.isValid() ? index.row() : -1;
+    QListView::mousePressEvent(event);
+}
+
+void TrajectoryLedgerList::mouseMoveEvent(QMouseEvent *event)
+{
+    m_pointer = event->position().toPoint();
+    rehover();
     QListView::mouseMoveEvent(event);
 }
 
 void TrajectoryLedgerList::mouseReleaseEvent(QMouseEvent *event)
 {
     const QModelIndex index = indexAt(event->position().toPoint());
+    const int pressed = std::exchange(m_pressedRow, -1);
     QListView::mouseReleaseEvent(event);
-    if (event->button() == Qt::LeftButton && index.isValid())
+    // A click is a press and a release on the same row; a drag from one row to another is not.
+    if (event->button() == Qt::LeftButton && index.isValid() && index.row() == pressed)
         Q_EMIT rowActivated(index.row());
 }
 
 void TrajectoryLedgerList::leaveEvent(QEvent *event)
 {
+    m_pointer.reset();
     setHoveredRow(-1);
     QListView::leaveEvent(event);
 }

@@ -35,15 +35,24 @@ public:
 Q_SIGNALS:
     void rowActivated(int row);
 
+public Q_SLOTS:
+    void doItemsLayout() override;
+
 protected:
+    void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void leaveEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
 
 private:
     void setHoveredRow(int row);
+    // The row under the pointer again, after the rows moved beneath a still pointer.
+    void rehover();
     int m_hoveredRow = -1;
+    std::optional<QPoint> m_pointer; // in the viewport, while it is over the list
+    int m_pressedRow = -1;
 };
 
 // The trajectory surface of a session: a toolbar (collapse toggles and search), the overview

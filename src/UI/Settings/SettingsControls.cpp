@@ -9,7 +9,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollArea>
-#include <QTextLayout>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
@@ -222,87 +221,6 @@ void CardFrame::paintEvent(QPaintEvent *)
     }
     painter.setPen(QPen(border, 1));
     painter.drawPath(path);
-}
-
-// ---- ClampedLabel ----
-
-ClampedLabel::ClampedLabel(const QString &text, const QFont &font, std::function<QColor()> color, int maxLines,
-                           QWidget *parent)
-    : QWidget(parent)
-    , m_text(text)
-    , m_color(std::move(color))
-    , m_maxLines(std::max(1, maxLines))
-{
-    setFont(font);
-    setAccessibleName(text);
-    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-    policy.setHeightForWidth(true);
-    setSizePolicy(policy);
-}
-
-QStringList ClampedLabel::shownLines(int width) const
-{
-    QStringList lines;
-    const QFontMetrics fm(font());
-    if (m_maxLines == 1 || width <= 0) {
-        lines << fm.elidedText(m_text, Qt::ElideRight, std::max(0, width));
-        return lines;
-    }
-    QTextLayout layout(m_text, font());
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    layout.beginLayout();
-    while (true) {
-        QTextLine line = layout.createLine();
-        if (!line.isValid())
-            break;
-        line.setLineWidth(width);
-        if (lines.size() == m_maxLines - 1) {
-            // The last line holds the rest, cut to the width.
-            QString rest = m_text.mid(line.textStart());
-            rest.replace(u'\n', u' ');
-            lines << fm.elidedText(rest, Qt::ElideRight, width);
-            break;
-        }
-        lines << m_text.mid(line.textStart(), line.textLength()).trimmed();
-    }
-    layout.endLayout();
-    if (lines.isEmpty())
-        lines << QString();
-    return lines;
-}
-
-int ClampedLabel::heightForWidth(int width) const
-{
-    const QFontMetrics fm(font());
-    return int(shownLines(width).size()) * fm.lineSpacing();
-}
-
-QSize ClampedLabel::sizeHint() const
-{
-    const QFontMetrics fm(font());
-    const int natural = fm.horizontalAdvance(m_text) + 1;
-    return {m_maxLines == 1 ? natural : std::min(natural, 420), fm.lineSpacing()};
-}
-
-QSize ClampedLabel::minimumSizeHint() const
-{
-    const QFontMetrics fm(font());
-    return {fm.horizontalAdvance(u"…"_s) * 2, fm.lineSpacing()};
-}
-
-void ClampedLabel::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.setFont(font());
-    painter.setPen(m_color());
-    const QFontMetrics fm(font());
-    int y = 0;
-    for (const QString &line : shownLines(width())) {
-        painter.drawText(QRect(0, y, width(), fm.lineSpacing()), Qt::AlignLeft | Qt::AlignVCenter, line);
-        y += fm.lineSpacing();
-    }
 }
 
 // ---- FormSection ----

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "UI/Shared/ElidedLabel.h"
+
 #include <QAbstractButton>
 #include <QColor>
 #include <QFont>
@@ -137,34 +139,6 @@ private:
     qreal m_fillOpacity;
     bool m_border;
     bool m_alert = false;
-};
-
-// Plain text in at most `maxLines` lines, wrapped at word boundaries; text beyond the last
-// line is cut with an ellipsis. One line never wraps.
-class ClampedLabel : public QWidget
-{
-    Q_OBJECT
-public:
-    ClampedLabel(const QString &text, const QFont &font, std::function<QColor()> color, int maxLines,
-                 QWidget *parent = nullptr);
-
-    QString text() const { return m_text; }
-    int maxLines() const { return m_maxLines; }
-    // The lines shown at a width (the last one elided when the text does not fit).
-    QStringList shownLines(int width) const;
-
-    bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override;
-    QSize sizeHint() const override;
-    QSize minimumSizeHint() const override;
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-
-private:
-    QString m_text;
-    std::function<QColor()> m_color;
-    int m_maxLines;
 };
 
 // One group of a settings form: a small title above a rounded box whose rows are divided by

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
 #include <QWidget>
 
 #include <functional>
@@ -25,6 +26,8 @@ public:
     void setColor(std::function<QColor()> color);
     // The text as drawn at the current width.
     QString shownText() const;
+    // `text` on one line: its line and paragraph breaks become blanks.
+    static QString oneLine(QString text);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -34,11 +37,37 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
-    QString singleLine() const;
-
     QString m_text;
     Qt::TextElideMode m_mode;
     std::function<QColor()> m_color;
+};
+
+// Plain text in at most `maxLines` lines, wrapped at word boundaries; text beyond the last
+// line is cut with an ellipsis. One line never wraps.
+class ClampedLabel : public QWidget
+{
+    Q_OBJECT
+public:
+    ClampedLabel(const QString &text, const QFont &font, std::function<QColor()> color, int maxLines,
+                 QWidget *parent = nullptr);
+
+    QString text() const { return m_text; }
+    int maxLines() const { return m_maxLines; }
+    // The lines shown at a width (the last one elided when the text does not fit).
+    QStringList shownLines(int width) const;
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QString m_text;
+    std::function<QColor()> m_color;
+    int m_maxLines;
 };
 
 } // namespace nbd

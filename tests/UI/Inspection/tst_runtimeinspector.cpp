@@ -9,9 +9,17 @@
 
 #include "Session/SessionModel.h"
 #include "UI/Inspection/RuntimeInspectorView.h"
+#include "UI/Inspection/InspectorMetrics.h"
 #include "UI/Inspection/RuntimeSummaryBar.h"
+#include "UI/Shared/ElidedLabel.h"
+#include "UI/Shared/Theme.h"
 
+#include <QApplication>
 #include <QLabel>
+#include <QPointer>
+#include <QScrollArea>
+#include <QTextDocument>
+#include <QTextEdit>
 #include <QBoxLayout>
 #include <QtTest>
 
@@ -171,7 +179,10 @@ private Q_SLOTS:
         QTRY_VERIFY(sections(inspector)[u"会话"_s].contains(u"子代理=探索"_s));
 
         // Running changes the dot and the status text only.
+        auto *scroll = inspector->findChild<QScrollArea *>(u"inspector-scroll"_s);
+        const QPointer<QWidget> content = scroll->widget();
         model->setRunning(true);
+        QCOMPARE(scroll->widget(), content.data());
         QCOMPARE(inspector->statusText(), u"运行中"_s);
         QCOMPARE(inspector->findChild<QLabel *>(u"inspector-status"_s)->text(), u"运行中"_s);
         QCOMPARE(inspector->title(), u"运行概况"_s);
@@ -183,6 +194,7 @@ private Q_SLOTS:
         StoreHarness h;
         h.world.addSession(session(u"run"_s, 1));
         h.connected();
+        h.waitForStreams();
         const auto model = openSession(h, u"run"_s);
         QVERIFY(model);
         RuntimeInspectorPanel panel = RuntimeInspectorPanel::Runtime;
@@ -228,16 +240,52 @@ private Q_SLOTS:
         QCOMPARE(sections(inspector)[u"概览"_s], (QStringList{u"类型=TOOL"_s, u"事件=read_file"_s, u"回合=2"_s,
                                                              u"步骤=1,003"_s, u"状态=失败"_s}));
         QCOMPARE(rowSymbol(inspector, u"状态"_s), u"xmark.circle"_s);
+        // Short values ("2") sit whole at the row's trailing edge.
+        QApplication::processEvents();
+        for (QWidget *row : inspector->findChildren<QWidget *>(u"inspector-row"_s)) {
+            auto *value = row->findChild<ElidedLabel *>(u"inspector-row-value"_s);
+            QCOMPARE(value->shownText(), value->text());
+            QCOMPARE(value->geometry().right(), row->rect().right());
+            QCOMPARE(value->width(), Fonts::textWidth(value->font(), value->text()));
+        }
         const auto blocks = inspector->findChildren<QWidget *>(u"inspector-event-block"_s);
         QCOMPARE(blocks.size(), 2);
         QCOMPARE(blocks[0]->property("sectionTitle").toString(), u"内容与参数"_s);
         QCOMPARE(blocks[0]->property("isError").toBool(), false);
         QCOMPARE(blocks[1]->property("sectionTitle").toString(), u"结果"_s);
         QCOMPARE(blocks[1]->property("isError").toBool(), true);
-        auto *resultText = blocks[1]->findChild<QLabel *>(u"inspector-text"_s);
-        QCOMPARE(resultText->text(), u"gone"_s);
-        QCOMPARE(resultText->textFormat(), Qt::PlainText);
+        auto *resultText = blocks[1]->findChild<QTextEdit *>(u"inspector-text"_s);
+        QCOMPARE(resultText->toPlainText(), u"gone"_s);
+        QVERIFY(resultText->isReadOnly());
+        QVERIFY(!resultText->acceptRichText());
         QVERIFY(resultText->textInteractionFlags() & Qt::TextSelectableByMouse);
+
+        // A notice's long, two-line text as the title and an argument without a break in it:
+        // the panel keeps to its width, the title is cut on one line and the argument wraps.
+        auto *scroll = inspector->findChild<QScrollArea *>(u"inspector-scroll"_s);
+        const QString noticeText = u"上下文已压缩，"_s.repeated(40) + u"\n第二行"_s;
+        const QString token = u"0123456789abcdef"_s.repeated(150); // no break opportunity anywhere
+        inspector->setEvent(TrajectoryEventSelection{u"notice-1-n"_s, u"SYSTEM"_s, noticeText, {}, {}, QString(),
+                                                     token, {}, false});
+        QTRY_VERIFY(scroll->widget()->width() <= scroll->viewport()->width());
+        QApplication::processEvents();
+        QVERIFY(scroll->widget()->width() <= scroll->viewport()->width());
+        for (QWidget *row : scroll->widget()->findChildren<QWidget *>(u"inspector-row"_s)) {
+            auto *value = row->findChild<ElidedLabel *>(u"inspector-row-value"_s);
+            QVERIFY(value);
+            const QRect onScreen(value->mapTo(scroll->viewport(), QPoint()), value->size());
+            QVERIFY2(scroll->viewport()->rect().contains(onScreen), qPrintable(row->property("rowLabel").toString()));
+            if (row->property("rowLabel").toString() == u"事件"_s) {
+                QVERIFY(value->shownText().endsWith(u'…'));
+                QVERIFY(!value->shownText().contains(u'\n'));
+                QCOMPARE(value->accessibleName(), noticeText);
+            }
+        }
+        auto *argument = scroll->widget()->findChild<QTextEdit *>(u"inspector-text"_s);
+        QCOMPARE(argument->toPlainText(), token); // wrapped for the eye, copied whole
+        QVERIFY(argument->width() <= scroll->viewport()->width());
+        QTRY_VERIFY(argument->height() > 5 * argument->fontMetrics().lineSpacing());
+        QVERIFY(argument->height() >= argument->document()->size().height());
 
         // A user message: no turn or step rows, no result block; an empty payload shows no block.
         event = TrajectoryEventSelection{u"user-1"_s, u"USER"_s, u"用户消息"_s, {}, {}, u"hi"_s, QString(), {}, true};
@@ -245,6 +293,28 @@ private Q_SLOTS:
         QCOMPARE(sections(inspector)[u"概览"_s],
                  (QStringList{u"类型=USER"_s, u"事件=用户消息"_s, u"状态=失败"_s}));
         QVERIFY(inspector->findChildren<QWidget *>(u"inspector-event-block"_s).isEmpty());
+
+        // What the host streams meanwhile leaves the picked event's panel as it is (a rebuild
+        // would drop the reader's selection in its text); the run panel shows it when opened.
+        inspector->setEvent(event);
+        const QPointer<QWidget> content = scroll->widget();
+        h.world.pushProjection(u"run"_s, u"sessionStats"_s, statsValue(true));
+        h.world.pushProjection(u"run"_s, u"tokenUsage"_s, usageValue(300, 100));
+        h.world.pushJobs(u"run"_s, JSONValue::array({job(u"j1"_s, u"Build"_s, u"running"_s)}));
+        h.world.streamEvent(
+            u"run"_s, sim::events::draft(u"user/message"_s,
+                                         JSONValue::object({{u"id"_s, u"inj-1"_s},
+                                                            {u"content"_s, JSONValue::array({JSONValue::object(
+                                                                               {{u"type"_s, u"text"_s},
+                                                                                {u"text"_s, u"ctx"_s}})})},
+                                                            {u"source"_s, JSONValue::object({{u"kind"_s, u"context"_s}})}})));
+        QTRY_VERIFY(model->stats() && model->usage() && !model->jobs().empty()
+                    && InspectorMetrics::contextInjectionCount(model->items()) == 1);
+        QCOMPARE(scroll->widget(), content.data());
+        segments[1]->click();
+        QCOMPARE(panel, RuntimeInspectorPanel::Runtime);
+        QTRY_VERIFY(sections(inspector)[u"会话"_s].contains(u"运行上下文=1 条"_s));
+        QVERIFY(sections(inspector).contains(u"轨迹"_s));
 
         // The binding set elsewhere to a panel the picker does not offer still shows it.
         { const QStringList problems = accessibilityProblems(w.window.get()); QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s))); }

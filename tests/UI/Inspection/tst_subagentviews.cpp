@@ -38,11 +38,26 @@ sim::SimWorld::SubagentEntry entry(const QString &id, std::optional<QString> mod
     return e;
 }
 
+// A menu item's text as the menu draws it: "&&" shows one "&", a lone "&" marks the mnemonic.
+QString shownMenuText(const QString &text)
+{
+    QString shown;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'&') {
+            if (i + 1 < text.size() && text[i + 1] == u'&')
+                shown += text[++i];
+            continue;
+        }
+        shown += text[i];
+    }
+    return shown;
+}
+
 QStringList menuTexts(QMenu *menu)
 {
     QStringList texts;
     for (QAction *a : menu->actions())
-        texts << (a->isSeparator() ? u"—"_s : a->text() + (a->isEnabled() ? QString() : u" (disabled)"_s));
+        texts << (a->isSeparator() ? u"—"_s : shownMenuText(a->text()) + (a->isEnabled() ? QString() : u" (disabled)"_s));
     return texts;
 }
 
@@ -90,7 +105,7 @@ private Q_SLOTS:
         h.world.setSubagents(u"root"_s, {entry(u"alpha-0001-aaaa"_s, u"continuable"_s, true, u"running"_s, u"alpha"_s),
                                         entry(u"beta-0002-bbbb"_s, u"one-shot"_s),
                                         entry(u"broken-0003"_s, std::nullopt)});
-        h.world.setSubagents(u"alpha-0001-aaaa"_s, {entry(u"gamma-0004"_s, u"one-shot"_s, {}, {}, u"gamma"_s)}, false);
+        h.world.setSubagents(u"alpha-0001-aaaa"_s, {entry(u"gamma-0004"_s, u"one-shot"_s, {}, {}, u"R&D\tgamma"_s)}, false);
         AppModel *store = h.connected();
         QTRY_VERIFY_WITH_TIMEOUT(store->subagentsByParent().contains(u"alpha-0001-aaaa"_s)
                                      && store->subagentCatalogLoading().isEmpty(),
@@ -110,7 +125,7 @@ private Q_SLOTS:
         QVERIFY(shownToolTip(catalog->toolTip()).contains(u"3 个子代理，1 个运行中"_s));
 
         withOpenMenu(catalog, [&](QMenu *menu) {
-            QCOMPARE(menuTexts(menu), (QStringList{u"alpha  ·  持续  ·  运行中"_s, u"  gamma  ·  单次  ·  空闲"_s,
+            QCOMPARE(menuTexts(menu), (QStringList{u"alpha  ·  持续  ·  运行中"_s, u"  R&D gamma  ·  单次  ·  空闲"_s,
                                                    u"子代理 beta-000  ·  单次  ·  空闲"_s,
                                                    u"子代理 broken-0  ·  暂时不可用 (disabled)"_s, u"—"_s,
                                                    u"刷新子代理"_s}));
@@ -118,7 +133,7 @@ private Q_SLOTS:
             QCOMPARE(menu->actions()[1]->property("symbolName").toString(), u"doc.text.magnifyingglass"_s);
             QCOMPARE(menu->actions()[3]->property("symbolName").toString(), u"exclamationmark.triangle"_s);
             // The second level is selected with its own parent and that list's availability.
-            clickItem(menu, u"  gamma"_s);
+            clickItem(menu, u"  R&&D gamma"_s);
         });
         QVERIFY(store->selectedSubagent());
         QCOMPARE(store->selectedSubagent()->address.parentSessionId, u"alpha-0001-aaaa"_s);
@@ -195,9 +210,14 @@ private Q_SLOTS:
             texts << label->text();
         QCOMPARE(texts, (QStringList{u"单次子代理记录"_s, u"此执行记录只读"_s}));
         QCOMPARE(card->symbolName(), u"doc.text.magnifyingglass"_s);
-        // Centred, at most 772 wide.
+        // Centred, at most 772 wide, 58 high with 18 below it and nothing above it but the
+        // shadow's spill.
         const auto labels = card->findChildren<QLabel *>();
         QVERIFY(labels[0]->parentWidget()->width() <= SubagentReadOnlyComposer::kMaxCardWidth);
+        const QRect body = labels[0]->parentWidget()->geometry();
+        QCOMPARE(body.height(), 58);
+        QCOMPARE(card->height() - body.bottom() - 1, 18);
+        QVERIFY(body.top() <= 2);
 
         card->setSelection(SelectedSubagent{SubagentAddress{u"p"_s, u"c"_s, u"continuable"_s}, u"run"_s, false});
         texts.clear();

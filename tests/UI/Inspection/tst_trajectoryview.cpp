@@ -14,7 +14,9 @@
 #include "UI/Inspection/TrajectoryTimelineOverview.h"
 #include "UI/Inspection/TrajectoryView.h"
 
+#include <QApplication>
 #include <QLabel>
+#include <QWheelEvent>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -203,6 +205,24 @@ private Q_SLOTS:
         QTRY_COMPARE(bar->value() + shown.list()->viewport()->height() / 2,
                      middle * TrajectoryRowDelegate::kRowHeight + 15);
         QCOMPARE(shown.view->timeline()->entries()[size_t(*middleIndex)].event().id, shown.picked.back().id);
+
+        // The rows move under a still pointer: the hover follows the row now under it.
+        QWidget *viewport = shown.list()->viewport();
+        const QPoint pointer(300, viewport->height() / 2);
+        QTest::mouseMove(viewport, pointer);
+        QTRY_COMPARE(shown.list()->hoveredRow(), shown.list()->indexAt(pointer).row());
+        const int before = shown.list()->hoveredRow();
+        QWheelEvent wheel(pointer, viewport->mapToGlobal(pointer), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(viewport, &wheel);
+        QTRY_VERIFY(shown.list()->indexAt(pointer).row() != before);
+        QCOMPARE(shown.list()->hoveredRow(), shown.list()->indexAt(pointer).row());
+
+        // A press on one row and a release on another is a drag, not a click on either.
+        const size_t picks = shown.picked.size();
+        QTest::mousePress(viewport, Qt::LeftButton, {}, shown.rowCentre(1));
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, shown.rowCentre(2));
+        QCOMPARE(shown.picked.size(), picks);
 
         // A mark whose turn the ledger has collapsed is still picked.
         QTest::mouseClick(child<QAbstractButton>(shown.view, u"trajectory-collapse-turns"_s), Qt::LeftButton);
@@ -474,6 +494,13 @@ private Q_SLOTS:
         QVERIFY(content.title.endsWith(u'…'));
         QVERIFY(content.titleRect.width() > available * 3 / 5);
         QCOMPARE(content.summary, u"{}"_s);
+
+        // A notice's text as its title keeps to the row's one line: breaks show as blanks.
+        const TrajectoryEventSelection notice{u"notice-1-n"_s, u"SYSTEM"_s, u"第一行\n第二行\u2028第三行"_s, {}, {},
+                                              u"a\r\nb"_s, {}, {}, false};
+        content = TrajectoryRowDelegate::eventContent(row, notice);
+        QCOMPARE(content.title, u"第一行 第二行 第三行"_s);
+        QCOMPARE(content.summary, u"a  b"_s);
 
         // A row too narrow for a summary drops it instead of squeezing in a lone ellipsis.
         content = TrajectoryRowDelegate::eventContent(QRect(0, 0, 180, 30), both);
