@@ -12,9 +12,11 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace nbd {
 
-TrajectoryRowDelegate::TrajectoryRowDelegate(std::function<int()> hoveredRow, QObject *parent)
+TrajectoryRowDelegate::TrajectoryRowDelegate(std::function<int()> hoveredRow, ChevronAngle chevronAngle,
+                                             QObject *parent)
     : QStyledItemDelegate(parent)
     , m_hoveredRow(std::move(hoveredRow))
+    , m_chevronAngle(std::move(chevronAngle))
 {
 }
 
@@ -66,7 +68,9 @@ void TrajectoryRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem 
     painter->setRenderHint(QPainter::TextAntialiasing);
     const QRect rect = option.rect;
     if (item->isTurn()) {
-        paintTurn(painter, rect, *item, model->isCollapsed(item->heading.turn));
+        const qint64 turn = item->heading.turn;
+        const auto animated = m_chevronAngle ? m_chevronAngle(turn) : std::nullopt;
+        paintTurn(painter, rect, *item, animated.value_or(model->isCollapsed(turn) ? 0 : 90));
     } else {
         const bool selected = model->selectedId() && *model->selectedId() == item->event().id;
         const bool hovered = m_hoveredRow && m_hoveredRow() == index.row();
@@ -79,7 +83,7 @@ void TrajectoryRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem 
 }
 
 void TrajectoryRowDelegate::paintTurn(QPainter *painter, const QRect &rect, const TrajectoryLedgerItem &item,
-                                      bool collapsed) const
+                                      qreal chevronAngle) const
 {
     painter->fillRect(rect, Theme::sidebar());
     QColor bar = Theme::brand();
@@ -96,7 +100,7 @@ void TrajectoryRowDelegate::paintTurn(QPainter *painter, const QRect &rect, cons
     const QRectF chevron(textLeft - 6 - 8, rect.center().y() - 3.5, 8, 8);
     painter->save();
     painter->translate(chevron.center());
-    painter->rotate(collapsed ? 0 : 90);
+    painter->rotate(chevronAngle);
     painter->translate(-chevron.center());
     Icons::paint(painter, chevron, u"chevron.right"_s, secondary);
     painter->restore();

@@ -18,8 +18,10 @@ public:
     static constexpr int kRowHeight = 30;
     static constexpr int kEventColumn = 122;
 
-    // `hoveredRow` tells which row the pointer is over (-1: none).
-    explicit TrajectoryRowDelegate(std::function<int()> hoveredRow, QObject *parent = nullptr);
+    // `hoveredRow` tells which row the pointer is over (-1: none); `chevronAngle` the angle of a
+    // turn's chevron while its toggle animates (none: at rest, 0° collapsed, 90° expanded).
+    using ChevronAngle = std::function<std::optional<qreal>(qint64 turn)>;
+    TrajectoryRowDelegate(std::function<int()> hoveredRow, ChevronAngle chevronAngle, QObject *parent = nullptr);
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
@@ -47,11 +49,12 @@ public:
     static EventContent eventContent(const QRect &rect, const TrajectoryEventSelection &event);
 
 private:
-    void paintTurn(QPainter *painter, const QRect &rect, const TrajectoryLedgerItem &item, bool collapsed) const;
+    void paintTurn(QPainter *painter, const QRect &rect, const TrajectoryLedgerItem &item, qreal chevronAngle) const;
     void paintEvent(QPainter *painter, const QRect &rect, const TrajectoryEventSelection &event, bool selected,
                     bool hovered) const;
 
     std::function<int()> m_hoveredRow;
+    ChevronAngle m_chevronAngle;
 };
 
 } // namespace nbd

@@ -318,6 +318,7 @@ TrajectoryView::TrajectoryView(std::shared_ptr<SessionModel> session, Select onS
     , m_list(new TrajectoryLedgerList(m_ledgerPane))
     , m_model(new TrajectoryLedgerModel(this))
     , m_scrollAnimation(new QVariantAnimation(this))
+    , m_chevronAnimation(new QVariantAnimation(this))
 {
     setObjectName(u"trajectory"_s);
 
@@ -391,7 +392,12 @@ TrajectoryView::TrajectoryView(std::shared_ptr<SessionModel> session, Select onS
 
     // Ledger.
     m_list->setModel(m_model);
-    m_list->setItemDelegate(new TrajectoryRowDelegate([list = m_list] { return list->hoveredRow(); }, m_list));
+    m_list->setItemDelegate(new TrajectoryRowDelegate([list = m_list] { return list->hoveredRow(); },
+                                                      [this](qint64 turn) { return chevronAngle(turn); }, m_list));
+    m_chevronAnimation->setDuration(120);
+    m_chevronAnimation->setEasingCurve(Motion::easeInOut());
+    connect(m_chevronAnimation, &QVariantAnimation::valueChanged, m_list->viewport(), qOverload<>(&QWidget::update));
+    connect(m_chevronAnimation, &QVariantAnimation::finished, m_list->viewport(), qOverload<>(&QWidget::update));
     {
         QPalette p = m_list->palette();
         p.setColor(QPalette::Base, Theme::panel());
@@ -483,9 +489,24 @@ void TrajectoryView::settleSearch()
 
 void TrajectoryView::toggleTurn(qint64 turn)
 {
-    if (!m_collapsedTurns.remove(turn))
+    const bool collapsing = !m_collapsedTurns.remove(turn);
+    if (collapsing)
         m_collapsedTurns.insert(turn);
+    m_chevronAnimation->stop();
+    if (!Motion::reduceMotion() && isVisible()) {
+        m_chevronTurn = turn;
+        m_chevronAnimation->setStartValue(collapsing ? 90.0 : 0.0);
+        m_chevronAnimation->setEndValue(collapsing ? 0.0 : 90.0);
+        m_chevronAnimation->start();
+    }
     refreshLedger();
+}
+
+std::optional<qreal> TrajectoryView::chevronAngle(qint64 turn) const
+{
+    if (m_chevronAnimation->state() != QAbstractAnimation::Running || turn != m_chevronTurn)
+        return std::nullopt;
+    return m_chevronAnimation->currentValue().toReal();
 }
 
 void TrajectoryView::select(const TrajectoryEventSelection &event)

@@ -81,7 +81,10 @@ public:
 
     // The selection rule of rows and strip marks: record the id, then tell the caller.
     void select(const TrajectoryEventSelection &event);
+    // Collapses or expands one turn; its chevron turns over 0.12 s.
     void toggleTurn(qint64 turn);
+    // The angle of a turn's chevron while its toggle animates; none at rest.
+    std::optional<qreal> chevronAngle(qint64 turn) const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -117,6 +120,8 @@ private:
     TrajectoryLedgerList *m_list;
     TrajectoryLedgerModel *m_model;
     QVariantAnimation *m_scrollAnimation;
+    QVariantAnimation *m_chevronAnimation;
+    qint64 m_chevronTurn = 0;
 };
 
 } // namespace nbd

@@ -138,7 +138,13 @@ private Q_SLOTS:
         QCOMPARE(shown.model().rows()[1].heading.visibleCount, 3);
         QVERIFY(shown.model().data(shown.model().index(1), TrajectoryLedgerModel::CollapsedRole).toBool());
         QCOMPARE(shown.picked.size(), size_t(1)); // a turn row selects nothing
+        // Its chevron turns from pointing down to pointing right, then rests.
+        QCOMPARE(shown.view->chevronAngle(1), std::optional<qreal>(90));
+        QTRY_VERIFY(!shown.view->chevronAngle(1));
         shown.clickRow(1);
+        QVERIFY(shown.view->chevronAngle(1));
+        QCOMPARE(*shown.view->chevronAngle(1), 0.0);
+        QTRY_VERIFY(!shown.view->chevronAngle(1));
         QVERIFY(shown.view->collapsedTurns().isEmpty());
         QCOMPARE(shown.model().rowCount(), 5);
         // The selection survived the collapse.
