@@ -223,7 +223,16 @@ TrajectoryLedgerList::TrajectoryLedgerList(QWidget *parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setLayoutMode(QListView::Batched);
     setBatchSize(500);
-    setViewportMargins(0, 0, 0, 8);
+}
+
+void TrajectoryLedgerList::updateGeometries()
+{
+    QListView::updateGeometries();
+    // 8 pt of clear space after the last row, scrolled with the rows.
+    if (!model())
+        return;
+    const int content = model()->rowCount() * TrajectoryRowDelegate::kRowHeight + kEndSpace;
+    verticalScrollBar()->setRange(0, std::max(0, content - viewport()->height()));
 }
 
 void TrajectoryLedgerList::setHoveredRow(int row)

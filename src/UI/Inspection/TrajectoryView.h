@@ -29,6 +29,8 @@ class TrajectoryLedgerList : public QListView
 {
     Q_OBJECT
 public:
+    static constexpr int kEndSpace = 8;
+
     explicit TrajectoryLedgerList(QWidget *parent = nullptr);
     int hoveredRow() const { return m_hoveredRow; }
 
@@ -45,6 +47,7 @@ protected:
     void leaveEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void updateGeometries() override;
 
 private:
     void setHoveredRow(int row);

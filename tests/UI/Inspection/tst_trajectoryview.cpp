@@ -230,6 +230,18 @@ private Q_SLOTS:
         QTest::mouseRelease(viewport, Qt::LeftButton, {}, shown.rowCentre(2));
         QCOMPARE(shown.picked.size(), picks);
 
+        // Scrolled to the end, 8 pt of clear space follow the last row; the rows themselves
+        // reach the list's bottom edge while they scroll.
+        QCOMPARE(viewport->height(), shown.list()->height());
+        for (int i = 0; i < 50 && bar->value() < bar->maximum(); ++i) {
+            QWheelEvent down(pointer, viewport->mapToGlobal(pointer), QPoint(), QPoint(0, -120), Qt::NoButton,
+                             Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(viewport, &down);
+        }
+        QCOMPARE(bar->value(), bar->maximum());
+        const QModelIndex lastRow = shown.model().index(shown.model().rowCount() - 1);
+        QCOMPARE(shown.list()->visualRect(lastRow).bottom() + 1 + TrajectoryLedgerList::kEndSpace, viewport->height());
+
         // A mark whose turn the ledger has collapsed is still picked.
         QTest::mouseClick(child<QAbstractButton>(shown.view, u"trajectory-collapse-turns"_s), Qt::LeftButton);
         QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(strip->width() - 1, 40));
