@@ -205,8 +205,10 @@ public:
         }
         return m_measuredHeight;
     }
-    QSize sizeHint() const override { return {width(), heightForWidth(width())}; }
-    QSize minimumSizeHint() const override { return {0, heightForWidth(width())}; }
+    // Before the first layout the widget has no width yet: a text measured one character wide
+    // would be laid out a line per character, so guesses start from the panel's usual width.
+    QSize sizeHint() const override { return {laidOutWidth(), heightForWidth(laidOutWidth())}; }
+    QSize minimumSizeHint() const override { return {0, heightForWidth(laidOutWidth())}; }
 
 protected:
     void resizeEvent(QResizeEvent *event) override
@@ -218,6 +220,8 @@ protected:
     void wheelEvent(QWheelEvent *event) override { event->ignore(); } // the panel scrolls, not the block
 
 private:
+    int laidOutWidth() const { return width() > 40 ? width() : 280; }
+
     mutable int m_measuredWidth = -1;
     mutable int m_measuredHeight = 0;
 };
