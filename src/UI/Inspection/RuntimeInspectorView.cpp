@@ -196,6 +196,11 @@ public:
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override
     {
+        // Widths of a panel sliding open, too narrow to read at, are not worth laying a long
+        // text out for, a character a line.
+        if (width < kNarrowest && m_measuredWidth >= 0)
+            return m_measuredHeight;
+        width = std::max(width, kNarrowest);
         if (width != m_measuredWidth) {
             // The document is laid out at the viewport's width anyway; measuring at the width
             // the layout offers only lays it out early.
@@ -208,7 +213,7 @@ public:
     // Before the first layout the widget has no width yet: a text measured one character wide
     // would be laid out a line per character, so guesses start from the panel's usual width.
     QSize sizeHint() const override { return {laidOutWidth(), heightForWidth(laidOutWidth())}; }
-    QSize minimumSizeHint() const override { return {0, heightForWidth(laidOutWidth())}; }
+    QSize minimumSizeHint() const override { return {0, 0}; } // the height follows the width
 
 protected:
     void resizeEvent(QResizeEvent *event) override
@@ -220,7 +225,8 @@ protected:
     void wheelEvent(QWheelEvent *event) override { event->ignore(); } // the panel scrolls, not the block
 
 private:
-    int laidOutWidth() const { return width() > 40 ? width() : 280; }
+    static constexpr int kNarrowest = 120;
+    int laidOutWidth() const { return testAttribute(Qt::WA_Resized) ? width() : 280; }
 
     mutable int m_measuredWidth = -1;
     mutable int m_measuredHeight = 0;
@@ -453,7 +459,8 @@ RuntimeInspectorView::RuntimeInspectorView(AppModel *appModel, std::shared_ptr<S
     layout->addWidget(m_scroll, 1);
 
     if (m_appModel)
-        connect(m_appModel, &AppModel::sessionsChanged, this, &RuntimeInspectorView::refresh);
+        // The session list only feeds the run panel's preset; it changes at every run start and end.
+        connect(m_appModel, &AppModel::sessionsChanged, this, &RuntimeInspectorView::refreshRuntime);
     connectSession();
     refresh();
 }

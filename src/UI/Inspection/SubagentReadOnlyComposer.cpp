@@ -97,7 +97,7 @@ void SubagentReadOnlyComposer::refresh()
 
 QSize SubagentReadOnlyComposer::sizeHint() const
 {
-    return {kMaxCardWidth + 2 * kSideMargin, kShadowRadius + kCardHeight + kBottomMargin};
+    return {kMaxCardWidth + 2 * kSideMargin, kShadowTop + kCardHeight + kBottomMargin};
 }
 
 QRect SubagentReadOnlyComposer::cardRect() const

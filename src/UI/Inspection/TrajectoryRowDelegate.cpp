@@ -179,7 +179,8 @@ TrajectoryRowDelegate::EventContent TrajectoryRowDelegate::eventContent(const QR
     const QString summary = ElidedLabel::oneLine(event.summary);
     const int available = std::max(0, right - x);
     int titleWidth = std::min(Fonts::textWidth(out.titleFont, title), available);
-    if (!summary.isEmpty()) {
+    // A summary needs more than 8 pt beside the title and its gap, or it is left out.
+    if (!summary.isEmpty() && available - available * 3 / 5 - 8 > 8) {
         // A long title leaves the summary a share of the line.
         const int summaryNatural = Fonts::textWidth(out.summaryFont, summary);
         titleWidth = std::min(titleWidth, std::max(available * 3 / 5, available - summaryNatural - 8));

@@ -233,6 +233,7 @@ void TrajectoryLedgerList::updateGeometries()
         return;
     const int content = model()->rowCount() * TrajectoryRowDelegate::kRowHeight + kEndSpace;
     verticalScrollBar()->setRange(0, std::max(0, content - viewport()->height()));
+    rehover();
 }
 
 void TrajectoryLedgerList::setHoveredRow(int row)
@@ -272,6 +273,24 @@ void TrajectoryLedgerList::mousePressEvent(QMouseEvent *event)
     const QModelIndex index = indexAt(event->position().toPoint());
     m_pressedRow = event->button() == Qt::LeftButton && index.isValid() ? index.row() : -1;
     QListView::mousePressEvent(event);
+}
+
+void TrajectoryLedgerList::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    // The second press of a quick double click: it and its release make a click of their own.
+    const QModelIndex index = indexAt(event->position().toPoint());
+    m_pressedRow = event->button() == Qt::LeftButton && index.isValid() ? index.row() : -1;
+    QListView::mouseDoubleClickEvent(event);
+}
+
+bool TrajectoryLedgerList::viewportEvent(QEvent *event)
+{
+    // The pointer leaving the rows for the list's own scroll bar leaves no hover behind.
+    if (event->type() == QEvent::Leave) {
+        m_pointer.reset();
+        setHoveredRow(-1);
+    }
+    return QListView::viewportEvent(event);
 }
 
 void TrajectoryLedgerList::mouseMoveEvent(QMouseEvent *event)

@@ -311,6 +311,11 @@ private Q_SLOTS:
         QTRY_VERIFY(model->stats() && model->usage() && !model->jobs().empty()
                     && InspectorMetrics::contextInjectionCount(model->items()) == 1);
         QCOMPARE(scroll->widget(), content.data());
+        // A run starting changes the session list too; the picked event still stays as it is.
+        h.world.pushSessionStatus(u"run"_s, true);
+        QTRY_VERIFY(model->running());
+        QCOMPARE(inspector->statusText(), u"运行中"_s);
+        QCOMPARE(scroll->widget(), content.data());
         segments[1]->click();
         QCOMPARE(panel, RuntimeInspectorPanel::Runtime);
         QTRY_VERIFY(sections(inspector)[u"会话"_s].contains(u"运行上下文=1 条"_s));
