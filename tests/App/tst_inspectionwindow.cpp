@@ -262,15 +262,8 @@ private Q_SLOTS:
         QVERIFY(model);
         QVERIFY(!visible<RuntimeSummaryBar>()); // no statistics, no usage yet
 
-        m_h->world.pushProjection(u"run"_s, u"sessionStats"_s,
-                                  JSONValue::object({{u"turns"_s, JSONValue(qint64(2))},
-                                                     {u"steps"_s, JSONValue(qint64(5))},
-                                                     {u"llmMs"_s, JSONValue(qint64(65000))},
-                                                     {u"toolMs"_s, JSONValue(qint64(850))}}));
-        m_h->world.pushProjection(u"run"_s, u"tokenUsage"_s,
-                                  JSONValue::object({{u"inputTokens"_s, JSONValue(qint64(1234))},
-                                                     {u"outputTokens"_s, JSONValue(qint64(999))},
-                                                     {u"cacheReadTokens"_s, JSONValue(qint64(3702))}}));
+        m_h->world.pushProjection(u"run"_s, u"sessionStats"_s, sim::SimWorld::sessionStats({2, 5, 65000, 850}));
+        m_h->world.pushProjection(u"run"_s, u"tokenUsage"_s, sim::SimWorld::tokenUsage({1234, 999, 3702, {}}));
         RuntimeSummaryBar *bar = nullptr;
         QTRY_VERIFY((bar = visible<RuntimeSummaryBar>()) && bar->segments().size() == 4);
         QCOMPARE(bar->segments(), (std::vector<QString>{u"2 轮 · 5 步"_s, u"LLM 1m5s · 工具调用 0s"_s, u"缓存命中 75%"_s,

@@ -65,6 +65,15 @@ struct LaunchedApp
         entry->showScenes();
         delegate->applicationDidFinishLaunching();
     }
+    // A host with one session, the app launched against it with its hot key, and connected.
+    void launchConnectedWithOneSession()
+    {
+        QVERIFY(host.listen());
+        world.addSession(session(u"s1"_s, 1));
+        launch();
+        QVERIFY(quickAsk() && quickAsk()->isHotKeyRegistered());
+        QTRY_VERIFY_WITH_TIMEOUT(connected(), 20000);
+    }
     // The ordered shutdown of a quit; also run when a test ends early.
     void terminate()
     {
@@ -162,13 +171,11 @@ private Q_SLOTS:
     void hotKeyWithAnotherApplicationsClipboard()
     {
         LaunchedApp app;
-        QVERIFY(app.host.listen());
-        app.world.addSession(session(u"s1"_s, 1));
-        app.launch();
+        app.launchConnectedWithOneSession();
+        if (QTest::currentTestFailed())
+            return;
         auto &host = app.host;
         QuickAskCoordinator *quickAsk = app.quickAsk();
-        QVERIFY(quickAsk && quickAsk->isHotKeyRegistered());
-        QTRY_VERIFY_WITH_TIMEOUT(app.connected(), 20000);
         QuickAskHUDModel *model = quickAsk->model();
         QuickAskHUDView *view = quickAsk->panel()->view();
 
@@ -226,13 +233,11 @@ private Q_SLOTS:
     void panelOpenedAgainAtOnceTakesTheKeys()
     {
         LaunchedApp app;
-        QVERIFY(app.host.listen());
-        app.world.addSession(session(u"s1"_s, 1));
-        app.launch();
+        app.launchConnectedWithOneSession();
+        if (QTest::currentTestFailed())
+            return;
         auto &host = app.host;
         QuickAskCoordinator *quickAsk = app.quickAsk();
-        QVERIFY(quickAsk && quickAsk->isHotKeyRegistered());
-        QTRY_VERIFY_WITH_TIMEOUT(app.connected(), 20000);
         QuickAskHUDModel *model = quickAsk->model();
         QuickAskHUDView *view = quickAsk->panel()->view();
 

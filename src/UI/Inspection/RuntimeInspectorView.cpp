@@ -2,6 +2,7 @@
 
 #include "Session/SessionModel.h"
 #include "Store/AppModel.h"
+#include "UI/Conversation/CardWidgets.h"
 #include "UI/Inspection/InspectorMetrics.h"
 #include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
@@ -17,13 +18,9 @@
 #include <QScrollBar>
 #include <QTextBlockFormat>
 #include <QTextCursor>
-#include <QTextDocument>
-#include <QTextEdit>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QWheelEvent>
 
-#include <cmath>
 #include <limits>
 
 using namespace Qt::Literals::StringLiterals;
@@ -157,81 +154,6 @@ protected:
     }
 };
 
-// Selectable plain text as tall as its lines at the given width: long tokens (paths, compact
-// JSON) wrap anywhere instead of running out of sight, with 5 pt between lines.
-class SelectableText : public QTextEdit
-{
-public:
-    SelectableText(const QString &text, const QFont &font, const QColor &color, QWidget *parent)
-        : QTextEdit(parent)
-    {
-        setReadOnly(true);
-        setAcceptRichText(false);
-        setFrameShape(QFrame::NoFrame);
-        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        setLineWrapMode(QTextEdit::WidgetWidth);
-        setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-        setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-        setFocusPolicy(Qt::ClickFocus);
-        setFont(font);
-        QPalette p = palette();
-        p.setColor(QPalette::Text, color);
-        p.setColor(QPalette::Base, Qt::transparent); // the block's inset shows through
-        setPalette(p);
-        viewport()->setAutoFillBackground(false);
-        document()->setDocumentMargin(0);
-        document()->setDefaultFont(font);
-        setPlainText(text);
-        QTextCursor all(document());
-        all.select(QTextCursor::Document);
-        QTextBlockFormat spaced;
-        spaced.setLineHeight(5, QTextBlockFormat::LineDistanceHeight);
-        all.mergeBlockFormat(spaced);
-        QSizePolicy policy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        policy.setHeightForWidth(true);
-        setSizePolicy(policy);
-    }
-
-    bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override
-    {
-        // Widths of a panel sliding open, too narrow to read at, are not worth laying a long
-        // text out for, a character a line.
-        if (width < kNarrowest && m_measuredWidth >= 0)
-            return m_measuredHeight;
-        width = std::max(width, kNarrowest);
-        if (width != m_measuredWidth) {
-            // The document is laid out at the viewport's width anyway; measuring at the width
-            // the layout offers only lays it out early.
-            document()->setTextWidth(std::max(1, width));
-            m_measuredWidth = width;
-            m_measuredHeight = int(std::ceil(document()->size().height()));
-        }
-        return m_measuredHeight;
-    }
-    // Before the first layout the widget has no width yet: a text measured one character wide
-    // would be laid out a line per character, so guesses start from the panel's usual width.
-    QSize sizeHint() const override { return {laidOutWidth(), heightForWidth(laidOutWidth())}; }
-    QSize minimumSizeHint() const override { return {0, 0}; } // the height follows the width
-
-protected:
-    void resizeEvent(QResizeEvent *event) override
-    {
-        QTextEdit::resizeEvent(event);
-        if (heightForWidth(width()) != height())
-            updateGeometry();
-    }
-    void wheelEvent(QWheelEvent *event) override { event->ignore(); } // the panel scrolls, not the block
-
-private:
-    static constexpr int kNarrowest = 120;
-    int laidOutWidth() const { return testAttribute(Qt::WA_Resized) ? width() : 280; }
-
-    mutable int m_measuredWidth = -1;
-    mutable int m_measuredHeight = 0;
-};
-
 // A block of monospaced text on an inset rounded rectangle.
 class TextBlock : public QWidget
 {
@@ -241,10 +163,18 @@ public:
     {
         auto *layout = new QVBoxLayout(this);
         layout->setContentsMargins(16, 16, 16, 16);
-        m_text = new SelectableText(text, Fonts::monospaced(13), isError ? Theme::systemRed() : Theme::primaryText(),
-                                    this);
+        // Selectable, as tall as its lines; long tokens (paths, compact JSON) wrap anywhere
+        // instead of running out of sight.
+        m_text = new AutoHeightTextView(this);
         m_text->setObjectName(u"inspector-text"_s);
+        m_text->setPlain(text, Fonts::monospaced(13), isError ? std::optional(Theme::systemRed()) : std::nullopt);
         m_text->setAccessibleName(title);
+        // 5 pt between lines; the document is not laid out until the block knows its width.
+        QTextCursor all(m_text->content());
+        all.select(QTextCursor::Document);
+        QTextBlockFormat spaced;
+        spaced.setLineHeight(5, QTextBlockFormat::LineDistanceHeight);
+        all.mergeBlockFormat(spaced);
         layout->addWidget(m_text);
         QSizePolicy policy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         policy.setHeightForWidth(true);
@@ -262,7 +192,7 @@ protected:
     }
 
 private:
-    SelectableText *m_text;
+    AutoHeightTextView *m_text;
 };
 
 QWidget *inspectorRow(const QString &label, const QString &value, const QString &icon, QWidget *parent)
@@ -482,9 +412,10 @@ void RuntimeInspectorView::connectSession()
         m_sessionConnections.push_back(connect(s, signal, this, &RuntimeInspectorView::refreshRuntime));
     // The transcript streams; only its count of injected context matters here.
     m_sessionConnections.push_back(connect(s, &SessionModel::itemsChanged, this, [this] {
-        const qint64 count = m_session ? InspectorMetrics::contextInjectionCount(m_session->items()) : 0;
-        if (count != m_shownInjections)
-            refreshRuntime();
+        if (shownPanel() != RuntimeInspectorPanel::Runtime || !m_session)
+            return; // counted when the run panel is drawn
+        if (InspectorMetrics::contextInjectionCount(m_session->items()) != m_shownInjections)
+            rebuildContent();
     }));
 }
 

@@ -719,6 +719,18 @@ std::vector<TrajectoryTimelineEntry> timelineEvents(const std::vector<Transcript
 
 namespace {
 
+// The first candidate of `mask` (bit k: first and last byte agree at `hay + at + k`) where the
+// needle's middle bytes agree too, or -1.
+inline qsizetype matchInMask(unsigned mask, const char *hay, qsizetype at, const char *needle, qsizetype m)
+{
+    for (; mask; mask &= mask - 1) {
+        const int lane = std::countr_zero(mask);
+        if (m <= 2 || std::memcmp(hay + at + lane + 1, needle + 1, size_t(m - 2)) == 0)
+            return at + lane;
+    }
+    return -1;
+}
+
 // Where `needle` first occurs in `hay` at or after `from`, or -1. Looks at a vector of
 // positions at a time for the needle's first and last byte, and compares the rest only where
 // both agree.
@@ -733,13 +745,9 @@ qsizetype findFromPortable(const char *hay, qsizetype n, const char *needle, qsi
     for (; i + m - 1 + 16 <= n; i += 16) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(hay + i));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(hay + i + m - 1));
-        unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, firstV), _mm_cmpeq_epi8(b, lastV))));
-        while (mask) {
-            const int lane = std::countr_zero(mask);
-            if (m <= 2 || std::memcmp(hay + i + lane + 1, needle + 1, size_t(m - 2)) == 0)
-                return i + lane;
-            mask &= mask - 1;
-        }
+        const unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, firstV), _mm_cmpeq_epi8(b, lastV))));
+        if (const qsizetype at = matchInMask(mask, hay, i, needle, m); at >= 0)
+            return at;
     }
 #endif
     for (; i + m <= n; ++i) {
@@ -761,13 +769,10 @@ __attribute__((target("avx2"))) qsizetype findFromWide(const char *hay, qsizetyp
     for (; i + m - 1 + 32 <= n; i += 32) {
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(hay + i));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(hay + i + m - 1));
-        unsigned mask = unsigned(_mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(a, firstV), _mm256_cmpeq_epi8(b, lastV))));
-        while (mask) {
-            const int lane = std::countr_zero(mask);
-            if (m <= 2 || std::memcmp(hay + i + lane + 1, needle + 1, size_t(m - 2)) == 0)
-                return i + lane;
-            mask &= mask - 1;
-        }
+        const unsigned mask =
+            unsigned(_mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(a, firstV), _mm256_cmpeq_epi8(b, lastV))));
+        if (const qsizetype at = matchInMask(mask, hay, i, needle, m); at >= 0)
+            return at;
     }
     return findFromPortable(hay, n, needle, m, i);
 }

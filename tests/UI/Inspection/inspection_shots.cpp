@@ -118,19 +118,8 @@ int main(int argc, char **argv)
         return 1;
     const auto session = store.selectedSession();
     world.pushProjection(u"demo"_s, u"sessionStats"_s,
-                         JSONValue::object({{u"turns"_s, JSONValue(qint64(3))},
-                                            {u"steps"_s, JSONValue(qint64(7))},
-                                            {u"llmMs"_s, JSONValue(qint64(84200))},
-                                            {u"toolMs"_s, JSONValue(qint64(12850))},
-                                            {u"ttftMs"_s, JSONValue(qint64(4900))},
-                                            {u"ttftSteps"_s, JSONValue(qint64(7))},
-                                            {u"decodeMs"_s, JSONValue(qint64(31000))},
-                                            {u"decodeTokens"_s, JSONValue(qint64(1612))}}));
-    world.pushProjection(u"demo"_s, u"tokenUsage"_s,
-                         JSONValue::object({{u"inputTokens"_s, JSONValue(qint64(48210))},
-                                            {u"outputTokens"_s, JSONValue(qint64(3120))},
-                                            {u"cacheReadTokens"_s, JSONValue(qint64(121000))},
-                                            {u"reasoningTokens"_s, JSONValue(qint64(905))}}));
+                         sim::SimWorld::sessionStats({3, 7, 84200, 12850, 4900, 7, 31000, 1612}));
+    world.pushProjection(u"demo"_s, u"tokenUsage"_s, sim::SimWorld::tokenUsage({48210, 3120, 121000, 905}));
     world.pushJobs(u"demo"_s, JSONValue::array({JSONValue::object({{u"id"_s, u"j1"_s}, {u"kind"_s, u"shell"_s},
                                                                    {u"label"_s, u"npm run dev"_s}, {u"status"_s, u"running"_s},
                                                                    {u"detail"_s, u"listening on :5173"_s},

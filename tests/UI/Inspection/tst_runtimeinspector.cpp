@@ -9,6 +9,7 @@
 
 #include "Session/SessionModel.h"
 #include "UI/Inspection/RuntimeInspectorView.h"
+#include "UI/Conversation/CardWidgets.h"
 #include "UI/Inspection/InspectorMetrics.h"
 #include "UI/Inspection/RuntimeSummaryBar.h"
 #include "UI/Shared/ElidedLabel.h"
@@ -18,8 +19,8 @@
 #include <QLabel>
 #include <QPointer>
 #include <QScrollArea>
+#include <QTextBlock>
 #include <QTextDocument>
-#include <QTextEdit>
 #include <QBoxLayout>
 #include <QtTest>
 
@@ -31,27 +32,19 @@ namespace {
 
 JSONValue statsValue(bool withRates)
 {
-    JSONValue::Members m{{u"turns"_s, JSONValue(qint64(1200))},
-                         {u"steps"_s, JSONValue(qint64(4))},
-                         {u"llmMs"_s, JSONValue(qint64(65000))},
-                         {u"toolMs"_s, JSONValue(qint64(850))}};
+    sim::SimWorld::RunStats stats{1200, 4, 65000, 850};
     if (withRates) {
-        m.emplace_back(u"ttftMs"_s, JSONValue(qint64(1200)));
-        m.emplace_back(u"ttftSteps"_s, JSONValue(qint64(2)));
-        m.emplace_back(u"decodeMs"_s, JSONValue(qint64(2000)));
-        m.emplace_back(u"decodeTokens"_s, JSONValue(qint64(500)));
+        stats.ttftMs = 1200;
+        stats.ttftSteps = 2;
+        stats.decodeMs = 2000;
+        stats.decodeTokens = 500;
     }
-    return JSONValue::object(std::move(m));
+    return sim::SimWorld::sessionStats(stats);
 }
 
 JSONValue usageValue(qint64 input, std::optional<qint64> cacheRead, std::optional<qint64> reasoning = {})
 {
-    JSONValue::Members m{{u"inputTokens"_s, JSONValue(input)}, {u"outputTokens"_s, JSONValue(qint64(1234567))}};
-    if (cacheRead)
-        m.emplace_back(u"cacheReadTokens"_s, JSONValue(*cacheRead));
-    if (reasoning)
-        m.emplace_back(u"reasoningTokens"_s, JSONValue(*reasoning));
-    return JSONValue::object(std::move(m));
+    return sim::SimWorld::tokenUsage({input, 1234567, cacheRead, reasoning});
 }
 
 JSONValue job(const QString &id, const QString &label, const QString &status, std::optional<QString> detail = {})
@@ -254,11 +247,15 @@ private Q_SLOTS:
         QCOMPARE(blocks[0]->property("isError").toBool(), false);
         QCOMPARE(blocks[1]->property("sectionTitle").toString(), u"结果"_s);
         QCOMPARE(blocks[1]->property("isError").toBool(), true);
-        auto *resultText = blocks[1]->findChild<QTextEdit *>(u"inspector-text"_s);
-        QCOMPARE(resultText->toPlainText(), u"gone"_s);
+        auto *resultText = blocks[1]->findChild<AutoHeightTextView *>(u"inspector-text"_s);
+        QCOMPARE(resultText->content()->toPlainText(), u"gone"_s);
+        QCOMPARE(resultText->accessibleName(), u"结果"_s);
         QVERIFY(resultText->isReadOnly());
-        QVERIFY(!resultText->acceptRichText());
         QVERIFY(resultText->textInteractionFlags() & Qt::TextSelectableByMouse);
+        // 5 pt between its lines.
+        const QTextBlockFormat spacing = resultText->content()->firstBlock().blockFormat();
+        QCOMPARE(spacing.lineHeightType(), int(QTextBlockFormat::LineDistanceHeight));
+        QCOMPARE(spacing.lineHeight(), 5.0);
 
         // A notice's long, two-line text as the title and an argument without a break in it:
         // the panel keeps to its width, the title is cut on one line and the argument wraps.
@@ -281,11 +278,11 @@ private Q_SLOTS:
                 QCOMPARE(value->accessibleName(), noticeText);
             }
         }
-        auto *argument = scroll->widget()->findChild<QTextEdit *>(u"inspector-text"_s);
-        QCOMPARE(argument->toPlainText(), token); // wrapped for the eye, copied whole
+        auto *argument = scroll->widget()->findChild<AutoHeightTextView *>(u"inspector-text"_s);
+        QCOMPARE(argument->content()->toPlainText(), token); // wrapped for the eye, copied whole
         QVERIFY(argument->width() <= scroll->viewport()->width());
         QTRY_VERIFY(argument->height() > 5 * argument->fontMetrics().lineSpacing());
-        QVERIFY(argument->height() >= argument->document()->size().height());
+        QVERIFY(argument->height() >= argument->content()->size().height());
 
         // A user message: no turn or step rows, no result block; an empty payload shows no block.
         event = TrajectoryEventSelection{u"user-1"_s, u"USER"_s, u"用户消息"_s, {}, {}, u"hi"_s, QString(), {}, true};

@@ -269,21 +269,8 @@ std::unique_ptr<SimWorld> makeDemoWorld(SimHost *host)
 
     // Its run so far in figures, for the summary bar under the composer and the inspector.
     logs.setProjection(login, u"sessionStats"_s,
-                       JSONValue::object({{u"turns"_s, JSONValue(qint64(2))},
-                                          {u"steps"_s, JSONValue(qint64(4))},
-                                          {u"llmMs"_s, JSONValue(qint64(84200))},
-                                          {u"toolMs"_s, JSONValue(qint64(12850))},
-                                          {u"ttftMs"_s, JSONValue(qint64(3600))},
-                                          {u"ttftSteps"_s, JSONValue(qint64(4))},
-                                          {u"decodeMs"_s, JSONValue(qint64(31000))},
-                                          {u"decodeTokens"_s, JSONValue(qint64(1612))}}),
-                       false);
-    logs.setProjection(login, u"tokenUsage"_s,
-                       JSONValue::object({{u"inputTokens"_s, JSONValue(qint64(48210))},
-                                          {u"outputTokens"_s, JSONValue(qint64(3120))},
-                                          {u"cacheReadTokens"_s, JSONValue(qint64(121000))},
-                                          {u"reasoningTokens"_s, JSONValue(qint64(905))}}),
-                       false);
+                       SimWorld::sessionStats({2, 4, 84200, 12850, 3600, 4, 31000, 1612}), false);
+    logs.setProjection(login, u"tokenUsage"_s, SimWorld::tokenUsage({48210, 3120, 121000, 905}), false);
     // Two subagent runs of it: a reviewer that can be continued and is still at work, and a
     // finished one-shot search, each with a short history of its own.
     SimWorld::SubagentEntry reviewer;

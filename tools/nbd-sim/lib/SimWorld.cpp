@@ -137,6 +137,38 @@ JSONValue SimWorld::modelCatalogue(const QString &provider, const QString &model
                               {u"failures"_s, JSONValue::array(JSONValue::Elements{})}});
 }
 
+namespace {
+
+void addFigure(JSONValue::Members &members, const QString &key, std::optional<qint64> value)
+{
+    if (value)
+        members.emplace_back(key, JSONValue(*value));
+}
+
+} // namespace
+
+JSONValue SimWorld::sessionStats(const RunStats &stats)
+{
+    JSONValue::Members m{{u"turns"_s, JSONValue(stats.turns)},
+                         {u"steps"_s, JSONValue(stats.steps)},
+                         {u"llmMs"_s, JSONValue(stats.llmMs)},
+                         {u"toolMs"_s, JSONValue(stats.toolMs)}};
+    addFigure(m, u"ttftMs"_s, stats.ttftMs);
+    addFigure(m, u"ttftSteps"_s, stats.ttftSteps);
+    addFigure(m, u"decodeMs"_s, stats.decodeMs);
+    addFigure(m, u"decodeTokens"_s, stats.decodeTokens);
+    return JSONValue::object(std::move(m));
+}
+
+JSONValue SimWorld::tokenUsage(const TokenUsage &usage)
+{
+    JSONValue::Members m{{u"inputTokens"_s, JSONValue(usage.inputTokens)},
+                         {u"outputTokens"_s, JSONValue(usage.outputTokens)}};
+    addFigure(m, u"cacheReadTokens"_s, usage.cacheReadTokens);
+    addFigure(m, u"reasoningTokens"_s, usage.reasoningTokens);
+    return JSONValue::object(std::move(m));
+}
+
 JSONValue SimWorld::sessionValue(const Session &session) const
 {
     JSONValue::Members members{{u"sessionId"_s, session.id},

@@ -127,6 +127,19 @@ public:
     void buildSubagentCycle(const QString &a, const QString &b);
     void setModels(const QString &sessionId, JSONValue catalogue) { m_models.insert(sessionId, std::move(catalogue)); }
     static JSONValue modelCatalogue(const QString &provider, const QString &model);
+    // The "sessionStats" and "tokenUsage" projections of a run; unset figures are left out.
+    struct RunStats
+    {
+        qint64 turns = 0, steps = 0, llmMs = 0, toolMs = 0;
+        std::optional<qint64> ttftMs, ttftSteps, decodeMs, decodeTokens;
+    };
+    static JSONValue sessionStats(const RunStats &stats);
+    struct TokenUsage
+    {
+        qint64 inputTokens = 0, outputTokens = 0;
+        std::optional<qint64> cacheReadTokens, reasoningTokens;
+    };
+    static JSONValue tokenUsage(const TokenUsage &usage);
     void setPluginInventory(JSONValue entries) { m_pluginEntries = std::move(entries); }
     void setDynamicInventory(JSONValue rows) { m_dynamicRows = std::move(rows); }
 
