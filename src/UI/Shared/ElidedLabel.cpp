@@ -88,6 +88,16 @@ ClampedLabel::ClampedLabel(const QString &text, const QFont &font, std::function
     setSizePolicy(policy);
 }
 
+void ClampedLabel::setText(const QString &text)
+{
+    if (text == m_text)
+        return;
+    m_text = text;
+    setAccessibleName(text);
+    updateGeometry();
+    update();
+}
+
 QStringList ClampedLabel::shownLines(int width) const
 {
     QStringList lines;
