@@ -152,6 +152,21 @@ class tst_InspectionWindow : public QObject
         return loaded ? model : nullptr;
     }
 
+    // Connects, shows the window, picks the session "run" in the sidebar and switches to its
+    // trajectory by clicks; null when any step fails.
+    TrajectoryView *openRunTrajectory()
+    {
+        m_h->connected();
+        m_h->waitForStreams();
+        showWindow();
+        if (QTest::currentTestFailed() || !selectByClick(u"session-row-w1-run"_s, u"run"_s))
+            return nullptr;
+        click(find<QAbstractButton>(u"surface-tab-trajectory"_s));
+        TrajectoryView *trajectory = nullptr;
+        QTest::qWaitFor([&] { return (trajectory = visible<TrajectoryView>()) != nullptr; }, 20000);
+        return trajectory;
+    }
+
     void expectNoAccessibilityProblems()
     {
         const QStringList problems = accessibilityProblems(m_window.get());
@@ -180,15 +195,9 @@ private Q_SLOTS:
 
     void trajectorySearchAndPickOpenTheEventInTheInspector()
     {
-        m_h->connected();
-        m_h->waitForStreams();
-        showWindow();
-        QVERIFY(selectByClick(u"session-row-w1-run"_s, u"run"_s));
-
         // The surface switch shows the real trajectory of the session.
-        click(find<QAbstractButton>(u"surface-tab-trajectory"_s));
-        TrajectoryView *trajectory = nullptr;
-        QTRY_VERIFY((trajectory = visible<TrajectoryView>()));
+        TrajectoryView *trajectory = openRunTrajectory();
+        QVERIFY(trajectory);
         QCOMPARE(trajectory->session()->sessionId(), u"run"_s);
         QVERIFY(!find(u"transcript"_s) || !find(u"transcript"_s)->isVisible());
         TrajectoryLedgerModel &model = *trajectory->ledgerModel();
@@ -268,13 +277,8 @@ private Q_SLOTS:
     {
         Motion::setReduceMotion(true);
         const auto restore = qScopeGuard([] { Motion::setReduceMotion(false); });
-        m_h->connected();
-        m_h->waitForStreams();
-        showWindow();
-        QVERIFY(selectByClick(u"session-row-w1-run"_s, u"run"_s));
-        click(find<QAbstractButton>(u"surface-tab-trajectory"_s));
-        TrajectoryView *trajectory = nullptr;
-        QTRY_VERIFY((trajectory = visible<TrajectoryView>()));
+        TrajectoryView *trajectory = openRunTrajectory();
+        QVERIFY(trajectory);
         TrajectoryLedgerModel &model = *trajectory->ledgerModel();
         // A long run, arriving live after the first page of history.
         constexpr qint64 kTurns = 130;

@@ -61,6 +61,8 @@ public:
     void setRowHeight(int height)
     {
         m_rowHeight = height;
+        // The editor sizes its scroll range again on this signal.
+        Q_EMIT documentSizeChanged(documentSize());
         requestUpdate();
     }
 
@@ -292,11 +294,11 @@ void LineBox::paintRowBackgrounds(QPaintEvent *event)
 {
     QPainter painter(this);
     const QRect lines = viewport()->geometry();
-    painter.setClipRect(QRect(contentsRect().left(), lines.top(), lines.right() + 1 + m_padding.right(), lines.height())
-                            .intersected(event->rect()));
+    // From the box's left edge to the end of the right padding (a scroll bar stays clear).
+    const int left = contentsRect().left();
+    const int width = lines.right() + 1 + m_padding.right() - left;
+    painter.setClipRect(QRect(left, lines.top(), width, lines.height()).intersected(event->rect()));
     const QPointF offset = contentOffset() + QPointF(0, lines.top());
-    const qreal left = contentsRect().left();
-    const qreal width = lines.right() + 1 + m_padding.right() - left;
     for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
         const QRectF r = blockBoundingGeometry(block).translated(offset);
         if (r.top() > lines.bottom())

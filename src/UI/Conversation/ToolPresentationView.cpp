@@ -38,7 +38,8 @@ QLabel *label(const QString &text, const QFont &font, const QColor &color, QWidg
         l->setObjectName(name);
     l->setTextFormat(Qt::PlainText);
     l->setFont(font);
-    // Every text role: inside the transcript's scroll area a label draws in its text role.
+    // Every text role: a label draws in the role its place gives it (inside a scroll area or a
+    // button that is not its window-text role), so one role alone may never show.
     TextLabels::setColor(l, color);
     return l;
 }
