@@ -1,5 +1,7 @@
 #include "System/GlobalHotKey.h"
 
+#include "System/X11Connection.h"
+
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMetaObject>
@@ -104,9 +106,7 @@ void GlobalHotKeyRegistration::registerControlOptionSpace(std::function<void()> 
     unregister();
     m_action = std::move(action);
 
-    // Offscreen still offers the X11 interface, with a null connection: check both.
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+    xcb_connection_t *connection = qtX11Connection();
     if (!connection) {
         m_action = nullptr;
         const bool wayland = qGuiApp && QGuiApplication::platformName().startsWith(u"wayland"_s);

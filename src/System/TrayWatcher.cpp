@@ -1,29 +1,15 @@
 #include "System/TrayWatcher.h"
 
+#include "System/X11Connection.h"
+
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QTimer>
 
-#include <xcb/xcb.h>
-
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 namespace nbd {
 
 namespace {
-
-xcb_atom_t internAtom(xcb_connection_t *connection, const std::string &name)
-{
-    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, std::uint16_t(name.size()), name.c_str()), nullptr);
-    if (!reply)
-        return XCB_ATOM_NONE;
-    const xcb_atom_t atom = reply->atom;
-    std::free(reply);
-    return atom;
-}
 
 // Adds events to what this connection already selects on a window (Qt selects its own there).
 void addEventMask(xcb_connection_t *connection, xcb_window_t window, std::uint32_t mask)
@@ -42,9 +28,7 @@ void addEventMask(xcb_connection_t *connection, xcb_window_t window, std::uint32
 TrayWatcher::TrayWatcher(QObject *parent)
     : QObject(parent)
 {
-    // Offscreen still offers the X11 interface, with a null connection: check both.
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    auto *connection = x11 ? x11->connection() : nullptr;
+    xcb_connection_t *connection = qtX11Connection();
     if (!connection)
         return;
     m_connection = connection;
@@ -59,8 +43,8 @@ TrayWatcher::TrayWatcher(QObject *parent)
     for (int i = 0; i < screen; ++i)
         xcb_screen_next(&screens);
     m_root = screens.data->root;
-    m_selection = internAtom(connection, "_NET_SYSTEM_TRAY_S" + std::to_string(screen));
-    m_manager = internAtom(connection, "MANAGER");
+    m_selection = x11Atom(connection, ("_NET_SYSTEM_TRAY_S" + std::to_string(screen)).c_str());
+    m_manager = x11Atom(connection, "MANAGER");
     // A tray's MANAGER announcement goes to the root window's structure listeners.
     addEventMask(connection, m_root, XCB_EVENT_MASK_STRUCTURE_NOTIFY);
     watchOwner();

@@ -1,11 +1,9 @@
 #include "System/WindowActivation.h"
 
-#include <QGuiApplication>
+#include "System/X11Connection.h"
+
 #include <QWindow>
 
-#include <xcb/xcb.h>
-
-#include <cstdlib>
 #include <cstring>
 
 using namespace Qt::Literals::StringLiterals;
@@ -14,24 +12,13 @@ namespace nbd::windowactivation {
 
 namespace {
 
-xcb_atom_t internAtom(xcb_connection_t *connection, const char *name)
-{
-    xcb_intern_atom_reply_t *reply =
-        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, std::uint16_t(std::strlen(name)), name), nullptr);
-    if (!reply)
-        return XCB_ATOM_NONE;
-    const xcb_atom_t atom = reply->atom;
-    std::free(reply);
-    return atom;
-}
-
 // Startup-notification messages travel in 20-byte pieces: the first as
 // _NET_STARTUP_INFO_BEGIN, the rest as _NET_STARTUP_INFO, the text closed by a zero byte.
 void sendStartupMessage(xcb_connection_t *connection, xcb_window_t root, xcb_window_t window,
                         const QByteArray &message)
 {
-    const xcb_atom_t begin = internAtom(connection, "_NET_STARTUP_INFO_BEGIN");
-    const xcb_atom_t more = internAtom(connection, "_NET_STARTUP_INFO");
+    const xcb_atom_t begin = x11Atom(connection, "_NET_STARTUP_INFO_BEGIN");
+    const xcb_atom_t more = x11Atom(connection, "_NET_STARTUP_INFO");
     if (begin == XCB_ATOM_NONE || more == XCB_ATOM_NONE)
         return;
     const QByteArray text = message + '\0';
@@ -82,17 +69,15 @@ void complete(QWindow *window, const ActivationToken &token)
 {
     if (!window || token.startupId.isEmpty())
         return;
-    // Offscreen still offers the X11 interface, with a null connection: check both.
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+    xcb_connection_t *connection = qtX11Connection();
     if (!connection)
         return;
     const xcb_window_t id = xcb_window_t(window->winId());
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
     const QByteArray startupId = token.startupId.toLatin1();
 
-    const xcb_atom_t startupIdAtom = internAtom(connection, "_NET_STARTUP_ID");
-    const xcb_atom_t utf8 = internAtom(connection, "UTF8_STRING");
+    const xcb_atom_t startupIdAtom = x11Atom(connection, "_NET_STARTUP_ID");
+    const xcb_atom_t utf8 = x11Atom(connection, "UTF8_STRING");
     if (startupIdAtom != XCB_ATOM_NONE && utf8 != XCB_ATOM_NONE)
         xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, startupIdAtom, utf8, 8,
                             std::uint32_t(startupId.size()), startupId.constData());
@@ -100,7 +85,7 @@ void complete(QWindow *window, const ActivationToken &token)
     // Qt asked with the time of the last event it saw, which is older than the click that
     // started the launch: a window manager that prevents focus stealing would refuse it.
     if (const std::optional<quint32> time = startupIdTimestamp(token.startupId)) {
-        const xcb_atom_t activeWindow = internAtom(connection, "_NET_ACTIVE_WINDOW");
+        const xcb_atom_t activeWindow = x11Atom(connection, "_NET_ACTIVE_WINDOW");
         if (activeWindow != XCB_ATOM_NONE) {
             xcb_client_message_event_t event;
             std::memset(&event, 0, sizeof event);

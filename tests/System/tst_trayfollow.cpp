@@ -70,6 +70,13 @@ QStringList menuTexts(const QMenu *menu)
     return texts;
 }
 
+// The stand-in tray started and seen by the platform.
+void startTray(TrayOwner &tray)
+{
+    QVERIFY(tray.start());
+    QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10000);
+}
+
 QStringList menuBarTitles(const QMenuBar *bar)
 {
     QStringList titles;
@@ -122,8 +129,7 @@ private Q_SLOTS:
     void aTrayLeavingWhileHiddenBringsTheWindowBack()
     {
         TrayOwner tray;
-        QVERIFY(tray.start());
-        QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10000);
+        startTray(tray);
         AppDelegate delegate;
         nbd_nativeApp entry(&delegate, false);
         entry.showScenes();
@@ -158,8 +164,7 @@ private Q_SLOTS:
     void aTrayLeavingWhileShownKeepsTheWindow()
     {
         TrayOwner tray;
-        QVERIFY(tray.start());
-        QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10000);
+        startTray(tray);
         AppDelegate delegate;
         nbd_nativeApp entry(&delegate, false);
         entry.showScenes();
