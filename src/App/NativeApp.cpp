@@ -48,15 +48,17 @@ nbd_nativeApp::~nbd_nativeApp()
 
 void nbd_nativeApp::showScenes()
 {
-    const bool tray = QSystemTrayIcon::isSystemTrayAvailable();
-    QApplication::setQuitOnLastWindowClosed(!tray);
-    openMainWindow();
+    // Watching first: a tray that comes while we look is not missed.
     if (!m_trayWatcher) {
         m_trayWatcher = new TrayWatcher(this);
         connect(m_trayWatcher, &TrayWatcher::trayMayHaveChanged, this, &nbd_nativeApp::followTray);
     }
+    const bool tray = QSystemTrayIcon::isSystemTrayAvailable();
+    QApplication::setQuitOnLastWindowClosed(!tray);
+    openMainWindow();
     if (tray)
         createTray();
+    m_scenesShown = true;
     syncMenuBarExtra();
 }
 
@@ -121,7 +123,7 @@ void nbd_nativeApp::openMainWindow()
         });
     }
     // Before the scenes are up the tray is not known yet.
-    if (m_trayWatcher)
+    if (m_scenesShown)
         syncMenuBarExtra();
     m_mainWindow->show();
     m_mainWindow->raise();

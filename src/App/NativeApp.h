@@ -59,18 +59,20 @@ public:
     TrayMenu *menuBarExtra() const;
 
 private:
+    // Offers the tray menu in the main window's menu bar exactly while there is no tray.
+    void syncMenuBarExtra();
+
     AppDelegate *m_appDelegate;
     std::unique_ptr<AppModel> m_appModel;
     std::unique_ptr<DesktopNotificationCenter> m_notificationCenter;
     std::unique_ptr<ApprovalNotificationCoordinator> m_approvalNotificationCoordinator;
     QPointer<MainWindow> m_mainWindow;
     QPointer<QWidget> m_settingsWindow;
-    void syncMenuBarExtra();
-
     QSystemTrayIcon *m_tray = nullptr;
     TrayMenu *m_trayMenu = nullptr; // owned by the tray icon
     QPointer<TrayMenu> m_menuBarExtra; // owned by the main window
     TrayWatcher *m_trayWatcher = nullptr;
+    bool m_scenesShown = false;
 };
 
 } // namespace nbd

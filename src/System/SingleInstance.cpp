@@ -209,12 +209,10 @@ SingleInstance::Outcome SingleInstance::claimOrHandOverOnSocket(const Activation
         m_lastError = u"the instance lock file %1 stays taken"_s.arg(lock.fileName());
         return Outcome::HandOverFailed;
     }
-    QLocalSocket probe;
-    probe.connectToServer(path);
-    if (probe.waitForConnected(m_answerTimeoutMs)) {
-        probe.abort();
-        return handOverOnSocket(token) ? Outcome::HandedOver : Outcome::HandOverFailed;
-    }
+    QLocalSocket socket;
+    socket.connectToServer(path);
+    if (socket.waitForConnected(m_answerTimeoutMs))
+        return handOverOnSocket(socket, token) ? Outcome::HandedOver : Outcome::HandOverFailed;
     // A socket file nobody listens on is left from an instance that died.
     QLocalServer::removeServer(path);
     m_server = new QLocalServer(this);
@@ -233,16 +231,10 @@ SingleInstance::Outcome SingleInstance::claimOrHandOverOnSocket(const Activation
     return Outcome::Primary;
 }
 
-bool SingleInstance::handOverOnSocket(const ActivationToken &token)
+bool SingleInstance::handOverOnSocket(QLocalSocket &socket, const ActivationToken &token)
 {
-    QLocalSocket socket;
-    socket.connectToServer(socketPath());
-    if (!socket.waitForConnected(m_answerTimeoutMs)) {
-        m_lastError = socket.errorString();
-        return false;
-    }
     socket.write(socketRequest(token));
-    if (!socket.waitForBytesWritten(m_answerTimeoutMs)) {
+    if (socket.bytesToWrite() > 0 && !socket.waitForBytesWritten(m_answerTimeoutMs)) {
         m_lastError = socket.errorString();
         return false;
     }

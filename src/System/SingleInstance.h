@@ -70,7 +70,7 @@ private:
     Attempt claimOnBus();
     bool handOverOnBus(const ActivationToken &token);
     Outcome claimOrHandOverOnSocket(const ActivationToken &token);
-    bool handOverOnSocket(const ActivationToken &token);
+    bool handOverOnSocket(QLocalSocket &socket, const ActivationToken &token);
     void serve(QLocalSocket *socket);
 
     QDBusConnection m_bus;
