@@ -104,6 +104,10 @@ QList<std::pair<QString, QString>> inertGitConfiguration(const QStringList &filt
         // A missing object of a partial clone is not fetched: every transport is off, and with
         // it any upload-pack or ssh command the configuration names.
         {u"protocol.allow"_s, u"never"_s},
+        // Plain text: no colour codes in what is shown.
+        {u"color.ui"_s, u"never"_s},
+        {u"color.status"_s, u"never"_s},
+        {u"color.diff"_s, u"never"_s},
     };
     for (const char *transport : {"file", "git", "ssh", "http", "https", "ext"})
         pairs.append({u"protocol."_s + QLatin1String(transport) + u".allow"_s, u"never"_s});

@@ -109,8 +109,10 @@ QCoro::Task<void> WorkspaceReviewView::runRefresh(QUrl root, quint64 generation)
     if (status.status != 0) {
         report = status.output.isEmpty() ? u"当前目录不是 Git 工作区"_s : status.output;
     } else {
-        // A submodule is a work tree of its own, with a configuration of its own: not entered.
-        const QStringList diffArguments = {u"diff"_s, u"--stat"_s, u"--no-ext-diff"_s, u"--no-textconv"_s,
+        // The work tree against the index, as `git diff --stat` shows it; but that command
+        // refreshes and writes the index, taking its lock, where diff-files only reads. A
+        // submodule is a work tree with a configuration of its own: not entered.
+        const QStringList diffArguments = {u"diff-files"_s, u"--stat"_s, u"--no-ext-diff"_s, u"--no-textconv"_s,
                                            u"--ignore-submodules=all"_s};
         const WorkspaceCommandResult diff = co_await WorkspaceCommand::captureGit(diffArguments, root);
         if (alive.expired() || generation != m_rootGeneration)

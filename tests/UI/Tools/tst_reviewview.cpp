@@ -167,6 +167,9 @@ private Q_SLOTS:
         QTest::newRow("diff driver command") << QStringList{u"diff.ext.command"_s, u"MARK"_s}
                                              << QByteArray("* diff=ext\n") << false;
         QTest::newRow("external diff") << QStringList{u"diff.external"_s, u"MARK"_s} << QByteArray() << false;
+        QTest::newRow("colour always") << QStringList{u"color.ui"_s, u"always"_s, u"color.status"_s, u"always"_s,
+                                                      u"color.diff"_s, u"always"_s}
+                                       << QByteArray() << false;
         QTest::newRow("hook after an index write") << QStringList{u"core.hooksPath"_s, u"HOOKS"_s} << QByteArray() << false;
         QTest::newRow("transport of a lazy fetch") << QStringList{u"remote.origin.uploadpack"_s, u"MARK"_s} << QByteArray()
                                                    << true;
@@ -177,7 +180,9 @@ private Q_SLOTS:
         QFETCH(QStringList, configuration);
         QFETCH(QByteArray, attributes);
         QFETCH(bool, partialClone);
-        QTemporaryDir scratch;
+        // No blank in the path: git hands most of these commands to a shell.
+        QTemporaryDir scratch(QDir::tempPath() + u"/review-XXXXXX"_s);
+        QVERIFY(scratch.isValid());
         const QString mark = scratch.filePath(u"mark"_s);
         // Passes its input through, so that a filter or conversion it stands for still works.
         const QString script = scratch.filePath(u"leave-mark"_s);
@@ -230,6 +235,35 @@ private Q_SLOTS:
         QFile left(mark);
         QVERIFY2(!left.exists(), left.open(QIODevice::ReadOnly) ? left.readAll().constData() : "");
         QVERIFY2(view.report().contains(partialClone ? u" D a.txt"_s : u" M a.txt"_s), qPrintable(view.report()));
+        QVERIFY2(!view.report().contains(QChar(0x1b)), qPrintable(view.report()));
+    }
+
+    // The agent commits in the same work tree: a review that wrote the index would hold its
+    // lock meanwhile and could make that commit fail.
+    void theReviewLeavesTheIndexAlone()
+    {
+        const QString dir = repo(u"index"_s);
+        write(dir + u"/b.txt"_s, "same\n");
+        git(dir, {u"add"_s, u"b.txt"_s});
+        git(dir, {u"commit"_s, u"-q"_s, u"-m"_s, u"second"_s});
+        write(dir + u"/a.txt"_s, "one\ntwo\n");
+        // Unchanged, with a new time: a refresh would record it.
+        QFile b(dir + u"/b.txt"_s);
+        QVERIFY(b.open(QIODevice::ReadWrite));
+        QVERIFY(b.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+        b.close();
+        QFile index(dir + u"/.git/index"_s);
+        QVERIFY(index.open(QIODevice::ReadOnly));
+        const QByteArray before = index.readAll();
+        index.close();
+
+        WorkspaceReviewView view(QUrl::fromLocalFile(dir));
+        view.show();
+        waitForReport(view);
+        QVERIFY2(view.report().contains(u" a.txt | 1 +"_s), qPrintable(view.report()));
+        QVERIFY(index.open(QIODevice::ReadOnly));
+        QVERIFY(index.readAll() == before);
+        QVERIFY(!QFile::exists(dir + u"/.git/index.lock"_s));
     }
 };
 
