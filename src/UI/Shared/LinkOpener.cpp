@@ -27,7 +27,11 @@ QHash<const QWidget *, Handler> &handlers()
 // address in encoded form (nothing hidden behind look-alike characters), cancel by default.
 void confirmThenOpen(QWidget *source, const QUrl &url)
 {
-    auto *dialog = new QDialog(source ? source->window() : nullptr);
+    QWidget *window = source ? source->window() : nullptr;
+    // One question at a time: a page that keeps asking gets no pile of dialogs.
+    if (window && window->findChild<QDialog *>(QString::fromLatin1(kConfirmationName)))
+        return;
+    auto *dialog = new QDialog(window);
     dialog->setObjectName(QString::fromLatin1(kConfirmationName));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowTitle(u"打开链接"_s);

@@ -80,9 +80,10 @@ bool WorkspaceWebEnginePage::acceptNavigationRequest(const QUrl &url, Navigation
     static const QStringList allowed = {u"http"_s, u"https"_s, u"file"_s, u"about"_s, u"data"_s, u"blob"_s};
     if (allowed.contains(url.scheme().toLower()))
         return true;
-    // Only a link the user clicked goes on, to the window's checked link handling; a page
-    // that navigates by itself gets nothing. Later, not inside the engine's callback.
-    if (type == NavigationTypeLinkClicked)
+    // A link or a redirect of the page goes on to the window's link handling, which asks the
+    // user; later, not inside the engine's callback. An address typed into the field stays
+    // refused, as before.
+    if (type != NavigationTypeTyped)
         QMetaObject::invokeMethod(
             this, [this, url] {
                 if (onExternalLink)

@@ -35,8 +35,8 @@ public:
     std::function<void()> onStarted;
     // A navigation finished (true) or failed or was stopped (false).
     std::function<void(bool ok)> onFinished;
-    // A clicked link of a scheme the page does not load itself (mail, custom handlers): the
-    // page never hands it to the desktop on its own.
+    // A link, form or redirect of the page to a scheme it does not load itself (mail, other
+    // programs' schemes): the page never hands it to the desktop on its own.
     std::function<void(const QUrl &url)> onExternalLink;
 };
 
