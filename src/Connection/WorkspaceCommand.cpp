@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
 
 #include <memory>
@@ -89,17 +90,11 @@ QCoro::Task<WorkspaceCommandResult> capture(QString executable, QStringList argu
     return captureWith(executable, arguments, directory, std::nullopt);
 }
 
-QCoro::Task<WorkspaceCommandResult> capture(QString executable, QStringList arguments, QUrl directory,
-                                            QProcessEnvironment environment)
-{
-    return captureWith(executable, arguments, directory, environment);
-}
-
 QList<std::pair<QString, QString>> inertGitConfiguration(const QStringList &filterNames)
 {
     QList<std::pair<QString, QString>> pairs = {
         {u"core.fsmonitor"_s, u"false"_s},
-        // No such folder, so no hook is found.
+        // Not a folder, so no hook is found.
         {u"core.hooksPath"_s, u"/dev/null"_s},
         // A missing object of a partial clone is not fetched: every transport is off, and with
         // it any upload-pack or ssh command the configuration names.

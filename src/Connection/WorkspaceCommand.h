@@ -1,10 +1,11 @@
 #pragma once
 
 #include <QCoroTask>
-#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+
+#include <utility>
 
 namespace nbd {
 
@@ -29,9 +30,6 @@ namespace WorkspaceCommand {
 // reported as status -1 with the reason. There is no time-out: the wait lasts as long as the
 // process does, without blocking the calling thread.
 QCoro::Task<WorkspaceCommandResult> capture(QString executable, QStringList arguments, QUrl directory);
-// The same with the given environment instead of the application's.
-QCoro::Task<WorkspaceCommandResult> capture(QString executable, QStringList arguments, QUrl directory,
-                                            QProcessEnvironment environment);
 
 // Runs a read-only git command (`arguments` after the global options) on the work tree in
 // `directory`. A work tree can come from anywhere, and its configuration can name programs

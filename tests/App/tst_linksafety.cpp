@@ -3,6 +3,7 @@
 // only after the user confirms the whole address.
 #include "AccessibilityWalk.h"
 #include "AppWindowTestSupport.h"
+#include "DesktopLinkRecorder.h"
 #include "GuiTestMain.h"
 #include "TextPoint.h"
 
@@ -49,16 +50,6 @@ const QStringList kSchemes = {u"javascript"_s, u"data"_s,          u"vbscript"_s
 
 } // namespace
 
-// Stands in for the desktop's URL handlers.
-class DesktopRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public Q_SLOTS:
-    void open(const QUrl &url) { opened.append(url); }
-};
-
 class tst_LinkSafety : public QObject
 {
     Q_OBJECT
@@ -68,7 +59,7 @@ class tst_LinkSafety : public QObject
     std::unique_ptr<sim::SimWorld> m_world;
     std::unique_ptr<AppModel> m_store;
     std::unique_ptr<ContentView> m_window;
-    DesktopRecorder m_desktop;
+    test::DesktopLinkRecorder m_desktop;
 
     ConversationView *conversation() const { return m_window->findChild<ConversationView *>(); }
 

@@ -80,9 +80,9 @@ bool WorkspaceWebEnginePage::acceptNavigationRequest(const QUrl &url, Navigation
     static const QStringList allowed = {u"http"_s, u"https"_s, u"file"_s, u"about"_s, u"data"_s, u"blob"_s};
     if (allowed.contains(url.scheme().toLower()))
         return true;
-    // A link or a redirect of the page goes on to the window's link handling, which asks the
-    // user; later, not inside the engine's callback. An address typed into the field stays
-    // refused, as before.
+    // A link, form or redirect of the page goes on to the window's link handling, which asks
+    // the user; later, not inside the engine's callback. An address typed into the field is
+    // only refused: the field takes web addresses.
     if (type != NavigationTypeTyped)
         QMetaObject::invokeMethod(
             this, [this, url] {

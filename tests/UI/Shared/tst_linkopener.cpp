@@ -1,6 +1,7 @@
 // Links that no window handles, on their way to the desktop: which schemes open, which are
 // refused and which wait for the user's confirmation.
 #include "AccessibilityWalk.h"
+#include "DesktopLinkRecorder.h"
 #include "GuiTestMain.h"
 
 #include "UI/Shared/LinkOpener.h"
@@ -13,16 +14,6 @@
 using namespace nbd;
 using namespace Qt::Literals::StringLiterals;
 using Decision = LinkOpener::DesktopDecision;
-
-// Stands in for the desktop's URL handlers.
-class DesktopRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public Q_SLOTS:
-    void open(const QUrl &url) { opened.append(url); }
-};
 
 class tst_LinkOpener : public QObject
 {
@@ -70,7 +61,7 @@ private Q_SLOTS:
     // checks apply, and the question belongs to the window the link was clicked in.
     void withoutAHandlerTheWindowAsks()
     {
-        DesktopRecorder desktop;
+        test::DesktopLinkRecorder desktop;
         QDesktopServices::setUrlHandler(u"file"_s, &desktop, "open");
         QDesktopServices::setUrlHandler(u"javascript"_s, &desktop, "open");
         QWidget window;
@@ -110,7 +101,7 @@ private Q_SLOTS:
     // What a window's handler takes never reaches the desktop step; what it leaves does.
     void aHandlerComesFirst()
     {
-        DesktopRecorder desktop;
+        test::DesktopLinkRecorder desktop;
         QDesktopServices::setUrlHandler(u"some-handler"_s, &desktop, "open");
         QWidget window;
         auto *inside = new QWidget(&window);

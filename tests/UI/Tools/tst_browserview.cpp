@@ -1,5 +1,6 @@
 // The browser tab against pages the simulated host serves, driven by keys and clicks.
 #include "AccessibilityWalk.h"
+#include "DesktopLinkRecorder.h"
 #include "SimHost.h"
 #include "SimOverlayPage.h"
 
@@ -23,16 +24,6 @@ using namespace nbd;
 namespace {
 QString root(const sim::SimHost &host) { return host.baseUrl().resolved(QUrl(u"/"_s)).toString(); }
 } // namespace
-
-// Stands in for the desktop's URL handlers.
-class LinkRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public Q_SLOTS:
-    void open(const QUrl &url) { opened.append(url); }
-};
 
 class BrowserViewTest : public QObject
 {
@@ -130,7 +121,7 @@ private Q_SLOTS:
                                     "<a href='some-handler://run?cmd=x' style='display:block;height:100vh'"
                                     " onclick=\"setTimeout(function(){location.href='other-handler:again'},50)\">go</a>"
                                     "</body></html>");
-        LinkRecorder desktop;
+        test::DesktopLinkRecorder desktop;
         QDesktopServices::setUrlHandler(u"some-handler"_s, &desktop, "open");
         QDesktopServices::setUrlHandler(u"other-handler"_s, &desktop, "open");
         QWidget window;

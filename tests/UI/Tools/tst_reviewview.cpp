@@ -51,6 +51,21 @@ class ReviewViewTest : public QObject
         return dir;
     }
 
+    // A changed file for the diff to read, and an unchanged one with a new time, which a
+    // command that may write the index would record there.
+    QString changedRepo(const QString &name)
+    {
+        const QString dir = repo(name);
+        write(dir + u"/b.txt"_s, "same\n");
+        git(dir, {u"add"_s, u"b.txt"_s});
+        git(dir, {u"commit"_s, u"-q"_s, u"-m"_s, u"second"_s});
+        write(dir + u"/a.txt"_s, "one\ntwo\n");
+        QFile b(dir + u"/b.txt"_s);
+        if (!b.open(QIODevice::ReadWrite) || !b.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime))
+            qFatal("cannot set the time of %s", qPrintable(b.fileName()));
+        return dir;
+    }
+
     static QString shown(WorkspaceReviewView &view)
     {
         return view.findChild<QPlainTextEdit *>(u"workspace-review-report"_s)->toPlainText();
@@ -205,16 +220,7 @@ private Q_SLOTS:
                                  QUrl::fromLocalFile(origin).toString(), dir});
             git(dir, {u"read-tree"_s, u"HEAD"_s});
         } else {
-            dir = repo(u"hostile-%1"_s.arg(QString::fromLatin1(QTest::currentDataTag())).replace(u' ', u'-'));
-            write(dir + u"/b.txt"_s, "same\n");
-            git(dir, {u"add"_s, u"b.txt"_s});
-            git(dir, {u"commit"_s, u"-q"_s, u"-m"_s, u"second"_s});
-            // A changed file for the diff to read, and an unchanged one with a new time, which
-            // a status that may write would record in the index.
-            write(dir + u"/a.txt"_s, "one\ntwo\n");
-            QFile b(dir + u"/b.txt"_s);
-            QVERIFY(b.open(QIODevice::ReadWrite));
-            QVERIFY(b.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+            dir = changedRepo(u"hostile-%1"_s.arg(QString::fromLatin1(QTest::currentDataTag())).replace(u' ', u'-'));
         }
         if (!attributes.isEmpty())
             write(dir + u"/.gitattributes"_s, attributes);
@@ -242,16 +248,7 @@ private Q_SLOTS:
     // lock meanwhile and could make that commit fail.
     void theReviewLeavesTheIndexAlone()
     {
-        const QString dir = repo(u"index"_s);
-        write(dir + u"/b.txt"_s, "same\n");
-        git(dir, {u"add"_s, u"b.txt"_s});
-        git(dir, {u"commit"_s, u"-q"_s, u"-m"_s, u"second"_s});
-        write(dir + u"/a.txt"_s, "one\ntwo\n");
-        // Unchanged, with a new time: a refresh would record it.
-        QFile b(dir + u"/b.txt"_s);
-        QVERIFY(b.open(QIODevice::ReadWrite));
-        QVERIFY(b.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
-        b.close();
+        const QString dir = changedRepo(u"index"_s);
         QFile index(dir + u"/.git/index"_s);
         QVERIFY(index.open(QIODevice::ReadOnly));
         const QByteArray before = index.readAll();
