@@ -42,7 +42,7 @@ void confirmThenOpen(QWidget *source, const QUrl &url)
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(12);
 
-    auto *prompt = new QLabel(u"这个链接将交给系统打开，可能会启动其他程序。只在信任它时打开："_s, dialog);
+    auto *prompt = new QLabel(u"这个链接将交给系统打开，可能会启动其他程序："_s, dialog);
     prompt->setTextFormat(Qt::PlainText);
     prompt->setWordWrap(true);
     layout->addWidget(prompt);
