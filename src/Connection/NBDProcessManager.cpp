@@ -7,12 +7,15 @@
 #include "Wire/WireSession.h"
 
 #include <QCoreApplication>
+#include <QCoroFuture>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSet>
 #include <QStandardPaths>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <pwd.h>
 #include <sys/prctl.h>
@@ -20,6 +23,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
 #include <set>
 
 using namespace Qt::Literals::StringLiterals;
@@ -659,6 +663,39 @@ QList<QUrl> NBDProcessManager::listenerURLs(const QString &lsofOutput)
     return urls;
 }
 
+std::set<int> NBDProcessManager::listeningPortsOwnedBy(const QList<QByteArray> &socketTables, uint uid)
+{
+    constexpr int kListen = 0x0A;
+    std::set<int> own;
+    std::set<int> foreign;
+    for (const QByteArray &table : socketTables) {
+        // "sl local_address rem_address st tx:rx tr:when retrnsmt uid timeout inode ...";
+        // the first line names the columns and fails the checks below.
+        for (const QByteArray &line : table.split('\n')) {
+            const QList<QByteArray> columns = line.simplified().split(' ');
+            if (columns.size() < 8)
+                continue;
+            bool ok = false;
+            if (columns.at(3).toInt(&ok, 16) != kListen || !ok)
+                continue;
+            const QByteArray &local = columns.at(1);
+            const qsizetype colon = local.lastIndexOf(':');
+            if (colon < 0)
+                continue;
+            const int port = local.mid(colon + 1).toInt(&ok, 16);
+            if (!ok || port < 1 || port > 65535)
+                continue;
+            const qulonglong owner = columns.at(7).toULongLong(&ok, 10);
+            if (!ok)
+                continue;
+            (owner == uid ? own : foreign).insert(port);
+        }
+    }
+    std::set<int> ports;
+    std::set_difference(own.begin(), own.end(), foreign.begin(), foreign.end(), std::inserter(ports, ports.end()));
+    return ports;
+}
+
 QCoro::Task<bool> NBDProcessManager::isNBDHost(QUrl baseURL, CancelToken cancel)
 {
     // Each probe has a session of its own, so probes share no connection with each other
@@ -761,8 +798,26 @@ QCoro::Task<std::optional<QUrl>> NBDProcessManager::findRunningHost(QList<QUrl> 
     if (alive.expired())
         co_return std::nullopt;
 
+    // On a shared machine a process of another user can listen too, and would then receive
+    // this user's prompts and credentials: only the user's own listeners are probed.
+    // Read on the pool: the tables of a busy machine run to megabytes.
+    const auto readOwnPorts = [] {
+        QList<QByteArray> tables;
+        for (const char *path : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+            QFile file(QString::fromLatin1(path));
+            if (file.open(QIODevice::ReadOnly))
+                tables.append(file.readAll());
+        }
+        return listeningPortsOwnedBy(tables, uint(::geteuid()));
+    };
+    const std::set<int> ownPorts = co_await QtConcurrent::run(readOwnPorts);
+    if (alive.expired())
+        co_return std::nullopt;
+
     QList<QUrl> listeners;
     for (const QUrl &url : listenerURLs(output)) {
+        if (!ownPorts.contains(url.port()))
+            continue;
         const QString key = url.toString(QUrl::FullyEncoded);
         if (seen.contains(key))
             continue;

@@ -11,6 +11,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <set>
+
 #include <memory>
 #include <optional>
 #include <vector>
@@ -99,6 +101,10 @@ public:
     // One loopback address per listening port of a likely host process in `lsof -nP -iTCP
     // -sTCP:LISTEN` output, in ascending port order.
     static QList<QUrl> listenerURLs(const QString &lsofOutput);
+    // The ports on which every listening TCP socket in the kernel's socket tables (the text of
+    // /proc/net/tcp and /proc/net/tcp6) belongs to `uid`: a port that another user listens on
+    // as well is left out, as a connection to it could reach that user's process.
+    static std::set<int> listeningPortsOwnedBy(const QList<QByteArray> &socketTables, uint uid);
 
     // Platform choices, replaceable for tests.
     void setTiming(const Timing &timing) { m_timing = timing; }

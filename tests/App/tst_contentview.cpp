@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "DesktopLinkRecorder.h"
 #include "GuiTestMain.h"
 
 using namespace Qt::Literals::StringLiterals;
@@ -54,16 +55,6 @@ bool settle(ContentView *view)
 }
 
 } // namespace
-
-// Stands in for the desktop's URL handlers.
-class LinkRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public Q_SLOTS:
-    void open(const QUrl &url) { opened.append(url); }
-};
 
 class tst_ContentView : public QObject
 {
@@ -472,7 +463,7 @@ private Q_SLOTS:
     void linksFromViewsGoThroughTheWindow()
     {
         ContentView *view = makeView();
-        LinkRecorder desktop;
+        test::DesktopLinkRecorder desktop;
         QDesktopServices::setUrlHandler(u"mailto"_s, &desktop, "open");
         QDesktopServices::setUrlHandler(u"https"_s, &desktop, "open");
         QWidget *inside = view->findChild<QWidget *>();

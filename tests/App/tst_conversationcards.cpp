@@ -5,6 +5,7 @@
 #include "AppWindowTestSupport.h"
 #include "GuiTestMain.h"
 #include "RenderedWidget.h"
+#include "TextPoint.h"
 
 #include "App/ContentView.h"
 #include "Session/SessionModel.h"
@@ -74,17 +75,6 @@ void verifyRowsStack(TranscriptListView *list)
             QVERIFY2(views[i - 1]->geometry().bottom() < view->y(),
                      qPrintable(u"rows overlap at %1"_s.arg(view->y())));
     }
-}
-
-// The point of a piece of text inside a text view, in its viewport's coordinates.
-QPoint pointOfText(QTextEdit *view, const QString &text)
-{
-    const QTextCursor found = view->document()->find(text);
-    if (found.isNull())
-        return {};
-    QTextCursor at(view->document());
-    at.setPosition(found.selectionStart() + 1);
-    return view->cursorRect(at).center();
 }
 
 } // namespace
