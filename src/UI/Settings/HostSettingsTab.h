@@ -38,7 +38,15 @@ public:
     // The editor text of a value: pretty-printed JSON with sorted keys.
     static QString pretty(const JSONValue &value);
 
+    // The editor's object as it is sent: every secret slot of the namespace whose value the
+    // user left as the host gave it (a mask, usually) is left out, so a secret changes only
+    // when the user sets it.
+    static JSONValue patch(const JSONValue &edited, const SettingsNamespaceView &loaded);
+
     bool loaded() const { return m_loaded; }
+    // Why the settings could not be read (no connection, a failed call, an answer that does
+    // not decode); nothing while they load or once they are read.
+    const std::optional<QString> &loadFailure() const { return m_loadFailure; }
     const std::vector<SettingsNamespaceView> &namespaces() const { return m_namespaces; }
     // The text in the editor of a namespace; empty when there is none.
     QString editorText(const QString &ns) const;
@@ -51,6 +59,9 @@ public:
 
 private:
     QCoro::Task<void> load();
+    // The failure page's "重试": reads the settings again.
+    void retry();
+    void showFailure();
     QCoro::Task<void> runSave(QString ns, JSONValue value, qint64 revision);
     void showState();
     void setError(const QString &ns, std::optional<QString> message);
@@ -61,6 +72,9 @@ private:
     std::vector<SettingsNamespaceView> m_namespaces;
     QHash<QString, QString> m_errors;
     bool m_loaded = false;
+    bool m_loading = true;
+    std::optional<QString> m_loadFailure;
+    QPointer<QWidget> m_failurePage;
 
     QStackedLayout *m_stack;
     QWidget *m_cardList = nullptr;
