@@ -54,6 +54,17 @@ bool signalGroup(qint64 group, int signal)
 
 bool groupExists(qint64 group) { return signalGroup(group, 0); }
 
+// The host's group, or the host alone should its group be gone already (or never formed).
+void signalHost(QProcess *process, int signal)
+{
+    if (signalGroup(processGroup(process), signal) || !process || process->state() == QProcess::NotRunning)
+        return;
+    if (signal == SIGKILL)
+        process->kill();
+    else
+        process->terminate();
+}
+
 bool isExecutableFile(const QString &path)
 {
     const QFileInfo info(path);
@@ -507,7 +518,7 @@ QCoro::Task<std::optional<QUrl>> NBDProcessManager::start(QString cwd, QString e
             settleGate(launch, std::nullopt);
             log(launch->failure);
             if (launch->process)
-                signalGroup(processGroup(launch->process), SIGTERM);
+                signalHost(launch->process, SIGTERM);
         });
         timer->start(m_timing.readyTimeoutMs);
     }
@@ -559,7 +570,7 @@ void NBDProcessManager::stop()
     const qint64 group = processGroup(process);
     if (process->state() != QProcess::NotRunning) {
         const qint64 pid = process->processId();
-        signalGroup(group, SIGTERM);
+        signalHost(process, SIGTERM);
         m_stopping.append(process);
         connect(process, &QProcess::finished, process, &QObject::deleteLater);
         auto *timer = new QTimer(this);
@@ -572,10 +583,12 @@ void NBDProcessManager::stop()
             const bool hostStayed = process && process->state() != QProcess::NotRunning;
             // What the host started goes too, also when the host itself has gone already.
             signalGroup(group, SIGKILL);
-            if (hostStayed)
+            if (hostStayed) {
+                signalHost(process, SIGKILL);
                 log(u"已强制结束 nbd（pid "_s + QString::number(pid) + u"）"_s);
-            else
+            } else {
                 log(u"nbd 已退出"_s);
+            }
         });
         timer->start(m_timing.stopKillDelayMs);
     } else {
@@ -601,9 +614,9 @@ bool NBDProcessManager::endGroupAndWait(QProcess *process)
     QDeadlineTimer grace(m_timing.stopKillDelayMs, Qt::PreciseTimer);
     bool killed = false;
     if (process->state() != QProcess::NotRunning) {
-        signalGroup(group, SIGTERM);
+        signalHost(process, SIGTERM);
         if (!process->waitForFinished(int(std::max<qint64>(0, grace.remainingTime())))) {
-            signalGroup(group, SIGKILL);
+            signalHost(process, SIGKILL);
             process->waitForFinished(-1);
             killed = true;
         }
