@@ -30,6 +30,27 @@ static void confineLookup(AppModel *store, QList<QUrl> *asked = nullptr)
     });
 }
 
+// A store in embedded mode whose host executable is `script`, waiting 0.5 s for its ready
+// line; nothing when the script cannot be written.
+static AppModel *embeddedStore(StoreHarness &h, const QByteArray &script)
+{
+    const QString path = h.dir.filePath(u"nbd"_s);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(script) != script.size())
+        return nullptr;
+    file.close();
+    file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+    h.seed(u"nbd.launchMode"_s, u"embedded"_s);
+    h.seed(u"nbd.executablePath"_s, path);
+    AppModel *store = h.makeStore();
+    confineLookup(store);
+    NBDProcessManager::Timing timing = store->nbdProcess()->timing();
+    timing.readyTimeoutMs = 500;
+    timing.stopKillDelayMs = 300;
+    store->nbdProcess()->setTiming(timing);
+    return store;
+}
+
 class AppModelTest : public QObject
 {
     Q_OBJECT
@@ -277,21 +298,8 @@ private Q_SLOTS:
         h.world.addSession(session(u"s1"_s, 1));
         // The probe of the configured address finds no host.
         h.host.setReply(u"host.describe"_s, Reply::error(u"unavailable"_s, u"not yet"_s));
-        const QString script = h.dir.filePath(u"nbd"_s);
-        {
-            QFile file(script);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(cancel ? "#!/bin/sh\nexec sleep 30\n" : "#!/bin/sh\nexit 3\n");
-            file.close();
-            file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
-        }
-        h.seed(u"nbd.launchMode"_s, u"embedded"_s);
-        h.seed(u"nbd.executablePath"_s, script);
-        AppModel *store = h.makeStore();
-        confineLookup(store);
-        NBDProcessManager::Timing timing = store->nbdProcess()->timing();
-        timing.readyTimeoutMs = 500;
-        store->nbdProcess()->setTiming(timing);
+        AppModel *store = embeddedStore(h, cancel ? "#!/bin/sh\nexec sleep 30\n" : "#!/bin/sh\nexit 3\n");
+        QVERIFY(store);
         store->connect();
         if (cancel) {
             QTRY_VERIFY_WITH_TIMEOUT(store->nbdProcess()->hasProcess(), 20000);
@@ -326,22 +334,8 @@ private Q_SLOTS:
         QFETCH(QString, cause);
         StoreHarness h;
         h.host.setReply(u"host.describe"_s, Reply::error(u"unavailable"_s, u"not here"_s));
-        const QString path = h.dir.filePath(u"nbd"_s);
-        {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(script);
-            file.close();
-            file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
-        }
-        h.seed(u"nbd.launchMode"_s, u"embedded"_s);
-        h.seed(u"nbd.executablePath"_s, path);
-        AppModel *store = h.makeStore();
-        confineLookup(store);
-        NBDProcessManager::Timing timing = store->nbdProcess()->timing();
-        timing.readyTimeoutMs = 500;
-        timing.stopKillDelayMs = 300;
-        store->nbdProcess()->setTiming(timing);
+        AppModel *store = embeddedStore(h, script);
+        QVERIFY(store);
         store->connect();
         QTRY_COMPARE_WITH_TIMEOUT(store->connection()->phase().kind(), ConnectionPhase::Kind::Failed, 20000);
         const QString message = store->connection()->phase().message();

@@ -139,6 +139,7 @@ private Q_SLOTS:
     void unsentPromptComesBack_data();
     void unsentPromptComesBack();
     void draftSurvivesTheFirstVisitOfASession();
+    void lostHostEndsTheRunningTurn();
     void readOnlyComposerRules_data();
     void readOnlyComposerRules();
     void queueDockActionsReachTheHost();
@@ -651,6 +652,34 @@ void tst_ConversationView::unsentPromptComesBack()
         QCOMPARE(field->toPlainText(), QString());
         QCOMPARE(promptText(m_harness->host.requests(u"session.prompt"_s).last()), left);
     }
+}
+
+// The host goes away mid-turn: the working indicator and the stop button go, and the banner
+// says that the connection was lost.
+void tst_ConversationView::lostHostEndsTheRunningTurn()
+{
+    sim::SimWorld::Session busy = session(u"busy"_s, 1000);
+    busy.running = true;
+    m_harness->world.addSession(busy);
+    m_harness->makeStore()->connection()->setReconnectDelay(100);
+    makeView();
+    connectAndSelect(u"busy"_s);
+    m_harness->waitForStreams();
+    TranscriptListView *list = m_view->transcript()->list();
+    QTRY_VERIFY_WITH_TIMEOUT(list->viewFor(u"deep-diving-status"_s) != nullptr, 10000);
+    QWidget *composer = m_view->dock()->composer();
+    QVERIFY(composer);
+    auto *action = composer->findChild<QAbstractButton *>(u"composer-action"_s);
+    QVERIFY(action);
+    auto stopShown = [action] { return action->accessibleName() == u"停止运行"_s; };
+    QVERIFY(stopShown());
+
+    m_harness->host.stop();
+    QTRY_VERIFY_WITH_TIMEOUT(list->viewFor(u"deep-diving-status"_s) == nullptr, 10000);
+    QVERIFY(!m_view->shownSession()->running());
+    QTRY_VERIFY(!stopShown());
+    QTRY_VERIFY(m_view->errorNotice()->isVisible());
+    QCOMPARE(m_view->errorNotice()->message(), u"与主机的连接已断开"_s);
 }
 
 // A draft typed with one session open goes along to a session that was never opened before.
