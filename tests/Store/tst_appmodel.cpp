@@ -51,6 +51,20 @@ static AppModel *embeddedStore(StoreHarness &h, const QByteArray &script)
     return store;
 }
 
+// Connected, reconnecting 0.1 s after a drop, with the host's running session "busy" selected.
+static AppModel *connectToABusySession(StoreHarness &h)
+{
+    sim::SimWorld::Session busy = session(u"busy"_s, 2);
+    busy.running = true;
+    h.world.addSession(busy);
+    AppModel *store = h.makeStore();
+    store->connection()->setReconnectDelay(100);
+    store->connect();
+    h.waitForListed();
+    store->selectSession(u"busy"_s);
+    return store;
+}
+
 class AppModelTest : public QObject
 {
     Q_OBJECT
@@ -356,15 +370,8 @@ private Q_SLOTS:
     void lostConnectionEndsWhatRan()
     {
         StoreHarness h;
-        sim::SimWorld::Session busy = session(u"busy"_s, 2);
-        busy.running = true;
-        h.world.addSession(busy);
         h.world.addSession(session(u"idle"_s, 1));
-        AppModel *store = h.makeStore();
-        store->connection()->setReconnectDelay(100);
-        store->connect();
-        h.waitForListed();
-        store->selectSession(u"busy"_s);
+        AppModel *store = connectToABusySession(h);
         const std::shared_ptr<SessionModel> model = store->sessionModel(u"busy"_s);
         QVERIFY(model && model->running());
         auto runningRows = [store] {
@@ -396,14 +403,7 @@ private Q_SLOTS:
     void reconnectAfterADropReadsWhatRuns()
     {
         StoreHarness h;
-        sim::SimWorld::Session busy = session(u"busy"_s, 2);
-        busy.running = true;
-        h.world.addSession(busy);
-        AppModel *store = h.makeStore();
-        store->connection()->setReconnectDelay(100);
-        store->connect();
-        h.waitForListed();
-        store->selectSession(u"busy"_s);
+        AppModel *store = connectToABusySession(h);
         const std::shared_ptr<SessionModel> model = store->sessionModel(u"busy"_s);
         QVERIFY(model && model->running());
         h.waitForStreams();
