@@ -24,10 +24,11 @@ class CardFrame;
 class HostSettingsCard;
 
 // The host settings page: one card per settings namespace of the host, each with a JSON
-// editor of the namespace's value. Loads once when it is built. "保存" checks that the text is
-// a JSON object and sends it whole, with the revision the card was loaded at, so that the
-// host refuses a change made against an older revision; "重置" puts back the last value the
-// host gave. Nothing is kept on the client beyond the page's life.
+// editor of the namespace's value. Loads when it is built, and again on "重试" after a failed
+// read. "保存" checks that the text is a JSON object and sends it, less the secret slots left
+// as loaded, with the revision the card was loaded at, so that the host refuses a change
+// made against an older revision; "重置" puts back the last value the host gave. Nothing is
+// kept on the client beyond the page's life.
 class HostSettingsTab : public QWidget
 {
     Q_OBJECT
