@@ -140,6 +140,38 @@ private Q_SLOTS:
         QVERIFY(output()->toPlainText().endsWith(u"cd .."_s));
     }
 
+    void theOutputKeepsTheLastLinesInOrder()
+    {
+        // One write per line, so that no line is split between two records.
+        type(u"i=0; while [ $i -lt 12000 ]; do i=$((i+1)); echo $i; done"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_model->isRunning(), 30000);
+        const QTextDocument *doc = output()->document();
+        QTRY_COMPARE_WITH_TIMEOUT(doc->lastBlock().text(), u"12000"_s, 10000);
+        QCOMPARE(doc->blockCount(), WorkspaceTerminalDock::kMaxShownLines);
+        int expected = 12000 - WorkspaceTerminalDock::kMaxShownLines + 1;
+        for (QTextBlock block = doc->firstBlock(); block.isValid(); block = block.next(), ++expected)
+            QCOMPARE(block.text(), QString::number(expected));
+        QScrollBar *bar = output()->verticalScrollBar();
+        QCOMPARE(bar->value(), bar->maximum());
+    }
+
+    void aFloodIsShownByItsEnd()
+    {
+        type(u"yes | head -c 16777216; echo end"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_model->isRunning(), 60000);
+        const QTextDocument *doc = output()->document();
+        QTRY_COMPARE_WITH_TIMEOUT(doc->lastBlock().text(), u"end"_s, 10000);
+        QCOMPARE(doc->blockCount(), WorkspaceTerminalDock::kMaxShownLines);
+        for (QTextBlock block = doc->firstBlock(); block != doc->lastBlock(); block = block.next())
+            QCOMPARE(block.text(), u"y"_s);
+
+        // Clearing drops what was still to be written as well.
+        QTest::mouseClick(child<ChromeIconButton>(u"workspace-terminal-clear"_s), Qt::LeftButton);
+        QCOMPARE(output()->toPlainText(), QString());
+        type(u"echo again"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(output()->toPlainText(), m_model->prompt() + u" echo again\nagain"_s, 10000);
+    }
+
     void closeOnlyHidesAndLeavesTheCommandRunning()
     {
         type(u"sleep 2"_s);
