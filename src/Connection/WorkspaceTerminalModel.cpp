@@ -7,7 +7,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSysInfo>
-#include <QThread>
+#include <QCoreApplication>
 #include <QTimer>
 
 #include <pwd.h>
@@ -72,6 +72,9 @@ qsizetype completePrefixLength(const QByteArray &bytes)
     return n;
 }
 
+// Set once the application began to quit.
+bool s_quitting = false;
+
 } // namespace
 
 WorkspaceTerminalModel::WorkspaceTerminalModel(const QUrl &directory, QObject *parent)
@@ -79,6 +82,12 @@ WorkspaceTerminalModel::WorkspaceTerminalModel(const QUrl &directory, QObject *p
     , m_currentDirectoryURL(directory)
     , m_shell(NBDProcessManager::defaultLoginShell())
 {
+    static const bool watchingQuit = [] {
+        if (QCoreApplication *app = QCoreApplication::instance())
+            QObject::connect(app, &QCoreApplication::aboutToQuit, [] { s_quitting = true; });
+        return true;
+    }();
+    Q_UNUSED(watchingQuit);
 }
 
 WorkspaceTerminalModel::~WorkspaceTerminalModel()
@@ -100,11 +109,14 @@ WorkspaceTerminalModel::~WorkspaceTerminalModel()
     QObject::connect(process, &QProcess::readyReadStandardOutput, process, [process] { process->readAllStandardOutput(); });
     QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
     ::kill(-pid_t(pid), SIGTERM);
-    // Without a running event loop (the app is shutting down) no timer would fire.
-    if (QThread::currentThread()->loopLevel() == 0)
+    // Once the application quits no timer fires any more: the group is killed then at once.
+    if (s_quitting || !QCoreApplication::instance()) {
         ::kill(-pid_t(pid), SIGKILL);
-    else
-        QTimer::singleShot(kKillGraceMs, process, [pid] { ::kill(-pid_t(pid), SIGKILL); });
+        return;
+    }
+    QTimer::singleShot(kKillGraceMs, process, [pid] { ::kill(-pid_t(pid), SIGKILL); });
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, process,
+                     [pid] { ::kill(-pid_t(pid), SIGKILL); });
 }
 
 QString WorkspaceTerminalModel::userAndHost()

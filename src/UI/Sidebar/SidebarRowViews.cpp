@@ -539,6 +539,9 @@ void SidebarListView::setRows(std::vector<SidebarListRow> rows, const QString &t
         return view && view->row().scope == toggledWorkspaceId;
     };
 
+    // Resizing the content may move the scroll position: the live rows are synced here,
+    // not from that signal, while the rows and their widgets do not match yet.
+    const bool wasSyncing = std::exchange(m_syncing, true);
     m_rows = std::move(rows);
     computeTops();
     const int viewTop = verticalScrollBar()->value();
@@ -606,6 +609,7 @@ void SidebarListView::setRows(std::vector<SidebarListRow> rows, const QString &t
         m_groupEnd = arriving ? groupEnd : 0;
         m_groupShown = m_groupLeaving ? 1.0 : 0.0;
         placeRows();
+        m_syncing = wasSyncing;
         m_groupAnimation->start();
         Q_EMIT liveRowsChanged();
         return;
@@ -615,7 +619,9 @@ void SidebarListView::setRows(std::vector<SidebarListRow> rows, const QString &t
         gone->deleteLater();
     }
     placeRows();
+    m_syncing = wasSyncing;
     Q_EMIT liveRowsChanged();
+    syncLiveRows();
 }
 
 bool SidebarListView::inArrivingGroup(size_t index) const
