@@ -478,39 +478,38 @@ bool SidebarListView::focusNextPrevChild(bool next)
     return QScrollArea::focusNextPrevChild(next);
 }
 
+namespace {
+
+// The row's widget when it already is one of the right kind, else a new one in its place.
+template<typename View, typename Make>
+View *reuseOrMake(QWidget *widget, bool *created, Make make)
+{
+    if (auto *view = qobject_cast<View *>(widget))
+        return view;
+    delete widget;
+    View *view = make();
+    view->show();
+    *created = true;
+    return view;
+}
+
+} // namespace
+
 QWidget *SidebarListView::materialize(size_t index, QWidget *widget, bool *created)
 {
     const SidebarListRow &row = m_rows[index];
     *created = false;
     if (const auto *w = row.workspace()) {
-        auto *view = qobject_cast<WorkspaceHeaderRow *>(widget);
-        if (!view) {
-            delete widget;
-            view = new WorkspaceHeaderRow(m_actions, m_canvas);
-            view->show();
-            *created = true;
-        }
+        auto *view = reuseOrMake<WorkspaceHeaderRow>(widget, created, [this] { return new WorkspaceHeaderRow(m_actions, m_canvas); });
         view->setRow(w->workspace, w->collapsed);
         return view;
     }
     if (const auto *s = row.session()) {
-        auto *view = qobject_cast<SessionRowView *>(widget);
-        if (!view) {
-            delete widget;
-            view = new SessionRowView(m_appModel, m_canvas);
-            view->show();
-            *created = true;
-        }
+        auto *view = reuseOrMake<SessionRowView>(widget, created, [this] { return new SessionRowView(m_appModel, m_canvas); });
         view->setRow(*s);
         return view;
     }
-    auto *view = qobject_cast<SectionLabelRow *>(widget);
-    if (!view) {
-        delete widget;
-        view = new SectionLabelRow(m_canvas);
-        view->show();
-        *created = true;
-    }
+    auto *view = reuseOrMake<SectionLabelRow>(widget, created, [this] { return new SectionLabelRow(m_canvas); });
     view->setTitle(row.section()->title);
     return view;
 }

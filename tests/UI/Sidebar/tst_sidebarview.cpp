@@ -94,6 +94,13 @@ class tst_SidebarView : public QObject
         h->world.addWorkspace({u"w1"_s, u"/src/R&D <one>"_s, u"One"_s, {u"a"_s, u"b"_s}});
         h->world.addWorkspace({u"w2"_s, u"/src/two"_s, u"Two"_s, {u"b"_s}});
         h->connected();
+        showSidebar();
+        sidebar->rebuildNow();
+    }
+
+    // A sidebar on the harness's store in a window of its own.
+    void showSidebar()
+    {
         window = std::make_unique<QWidget>();
         window->resize(300, 700);
         searchShown = true;
@@ -102,7 +109,6 @@ class tst_SidebarView : public QObject
                                   window.get());
         sidebar->setGeometry(0, 0, 300, 700);
         window->show();
-        sidebar->rebuildNow();
     }
 
     // The same column over a long list: one workspace of 300 sessions, then 20 under "最近".
@@ -119,14 +125,7 @@ class tst_SidebarView : public QObject
         }
         h->world.addWorkspace({u"w1"_s, u"/src/long"_s, u"Long"_s, claimed});
         h->connected();
-        window = std::make_unique<QWidget>();
-        window->resize(300, 700);
-        searchShown = true;
-        sidebar = new SidebarView(h->store.get(), {}, Binding<bool>{[this] { return searchShown; },
-                                                                    [this](bool v) { searchShown = v; }},
-                                  window.get());
-        sidebar->setGeometry(0, 0, 300, 700);
-        window->show();
+        showSidebar();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         QTRY_COMPARE(sidebar->list()->rows().size(), size_t(1 + 300 + 1 + 20));
     }
