@@ -5,8 +5,9 @@
 //                                its first showing
 //   sidebar.update_ms            applying a session list in which one session's title changed
 //                                (median of 5)
-//   sidebar.update_rows_touched  rows whose widget was updated by that change (1 when the
-//                                list reuses its row widgets)
+//   sidebar.update_rows_touched  rows whose widget was updated by that change (at most 1 when
+//                                the list reuses its row widgets; 0 when the renamed row is
+//                                away from the viewport and so has no widget)
 //   sidebar.search_ms            local filtering of the list for a query (median of 5)
 //   sidebar.search_rows          rows listed for that query
 //   sidebar.rebuild_ms_2000      clearing that query: the whole list of 2,000 sessions comes
