@@ -15,7 +15,6 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QScrollBar>
-#include <QTextBlock>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
