@@ -1,5 +1,7 @@
 #include "UI/Conversation/MarkdownParser.h"
 
+#include "UI/Conversation/MarkdownInline.h"
+
 #include <QStringList>
 
 using namespace Qt::Literals::StringLiterals;
@@ -214,5 +216,31 @@ std::vector<MarkdownBlock> parse(QStringView text)
 }
 
 } // namespace MarkdownParser
+
+QString MarkdownParser::plainText(QStringView text)
+{
+    QStringList lines;
+    for (const MarkdownBlock &block : parse(text)) {
+        switch (block.kind) {
+        case MarkdownBlock::Kind::Paragraph:
+        case MarkdownBlock::Kind::Heading:
+        case MarkdownBlock::Kind::Quote:
+            lines << MarkdownInline::parse(block.text).plainText();
+            break;
+        case MarkdownBlock::Kind::Code:
+            lines << block.text;
+            break;
+        case MarkdownBlock::Kind::List:
+            for (size_t i = 0; i < block.items.size(); ++i) {
+                const QString item = MarkdownInline::parse(block.items[i].text).plainText();
+                lines << (block.ordered ? QString::number(i + 1) + u". "_s + item : item);
+            }
+            break;
+        case MarkdownBlock::Kind::Rule:
+            break;
+        }
+    }
+    return lines.join(u'\n');
+}
 
 } // namespace nbd
