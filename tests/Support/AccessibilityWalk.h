@@ -117,8 +117,9 @@ inline QString defaultAction(QAccessibleInterface *iface)
 // What the parity check runs on: `open` shows the view afresh (a new window, the model in its
 // starting state) and returns the window; `state` describes the model the controls act on, as
 // text. `skip` leaves controls out that are checked elsewhere (nothing: none). `async` says
-// that an effect may land a few event-loop turns later (a call to the host); the click's
-// outcome is then awaited for a moment.
+// that an effect may land a few event-loop turns later (a call to the host): the click's
+// outcome is then taken once the state has stopped changing, and the action's is awaited
+// until it matches or a few seconds have passed.
 struct ActionParityCheck
 {
     std::function<QWidget *()> open;
@@ -266,8 +267,17 @@ inline ActionParityReport actionParity(const ActionParityCheck &check)
             detail::TransientWatcher watcher(window);
             detail::clickAt(iface);
             detail::settle(window);
-            if (check.async)
+            if (check.async) {
+                // The first effect, then until nothing more arrives for a moment.
                 QTest::qWaitFor([&] { return check.state() != before; }, 1000);
+                QString last = check.state();
+                for (int quiet = 0, rounds = 0; quiet < 4 && rounds < 60; ++rounds) {
+                    QTest::qWait(50);
+                    const QString now = check.state();
+                    quiet = now == last ? quiet + 1 : 0;
+                    last = now;
+                }
+            }
             clicked = check.state() + QStringLiteral(" opened:") + watcher.opened();
         }
 

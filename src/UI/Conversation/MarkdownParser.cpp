@@ -219,8 +219,12 @@ std::vector<MarkdownBlock> parse(QStringView text)
 
 QString MarkdownParser::plainText(QStringView text)
 {
+    // Line ends as the renderer draws them: a carriage return is no character of its own.
+    QString normal = text.toString();
+    normal.replace(u"\r\n"_s, u"\n"_s);
+    normal.remove(u'\r');
     QStringList lines;
-    for (const MarkdownBlock &block : parse(text)) {
+    for (const MarkdownBlock &block : parse(normal)) {
         switch (block.kind) {
         case MarkdownBlock::Kind::Paragraph:
         case MarkdownBlock::Kind::Heading:
@@ -240,6 +244,7 @@ QString MarkdownParser::plainText(QStringView text)
             break;
         }
     }
+    lines.removeAll(QString());
     return lines.join(u'\n');
 }
 
