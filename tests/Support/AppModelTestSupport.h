@@ -74,6 +74,29 @@ public:
 
     int requestCount(const QString &method) const { return int(host.requests(method).size()); }
 
+    // Waits until the calls a view makes as it opens (catalogue refreshes and the like) have
+    // arrived: no new call for a few turns of 50 ms, at most three seconds.
+    void waitForQuietHost() const
+    {
+        qsizetype last = host.requests().size();
+        for (int quiet = 0, rounds = 0; quiet < 4 && rounds < 60; ++rounds) {
+            QTest::qWait(50);
+            const qsizetype now = host.requests().size();
+            quiet = now == last ? quiet + 1 : 0;
+            last = now;
+        }
+    }
+
+    // The calls the host received after the first `baseline` ones, by name, in order.
+    QString methodsSince(qsizetype baseline) const
+    {
+        QStringList methods;
+        const QList<sim::LoggedRequest> all = host.requests();
+        for (qsizetype i = baseline; i < all.size(); ++i)
+            methods << all[i].method;
+        return methods.join(u',');
+    }
+
     QTemporaryDir dir;
     sim::SimHost host;
     sim::SimWorld world;
