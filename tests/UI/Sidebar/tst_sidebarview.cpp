@@ -756,6 +756,40 @@ private Q_SLOTS:
         QCOMPARE(order, expected);
     }
 
+    // Every control of the column does by its accessibility action what its click does: the
+    // same selection, folding, popover, sheet or call to the host.
+    void actionsDoWhatClicksDo()
+    {
+        qsizetype baseline = 0;
+        test::ActionParityCheck check;
+        check.open = [&]() -> QWidget * {
+            // A fresh store each time: selection and folding live in the store and the view.
+            window.reset();
+            makeSidebar();
+            QTest::qWaitForWindowExposed(window.get());
+            h->waitForQuietHost();
+            baseline = h->host.requests().size();
+            return window.get();
+        };
+        check.state = [&] {
+            QStringList collapsed(sidebar->collapsedWorkspaceIds().begin(), sidebar->collapsedWorkspaceIds().end());
+            collapsed.sort();
+            // A session made by the host has a new id each time.
+            QString selected = h->store->selectedSessionId().value_or(u"-"_s);
+            if (selected.size() > 1)
+                selected = u"created"_s;
+            return u"selected "_s + selected + u" collapsed "_s
+                + collapsed.join(u',') + (sidebar->newSessionPresented() ? u" new-session"_s : QString())
+                + (searchShown ? u" search"_s : QString()) + u" calls "_s + h->methodsSince(baseline);
+        };
+        check.async = true;
+        const test::ActionParityReport report = test::actionParity(check);
+        QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+        // Session rows, workspace headers, the new-session and settings buttons at least.
+        QVERIFY2(report.controls.size() >= 8, qPrintable(report.controls.join(u'\n')));
+        QVERIFY2(report.changed >= 8, qPrintable(report.controls.join(u'\n')));
+    }
+
     // What a screen reader finds in the column: every control named, rows with their titles.
     void columnIsAccessible()
     {
