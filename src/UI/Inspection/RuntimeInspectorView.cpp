@@ -4,6 +4,7 @@
 #include "Store/AppModel.h"
 #include "UI/Conversation/CardWidgets.h"
 #include "UI/Inspection/InspectorMetrics.h"
+#include "UI/Shared/Accessibility.h"
 #include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Spinner.h"
@@ -363,7 +364,11 @@ RuntimeInspectorView::RuntimeInspectorView(AppModel *appModel, std::shared_ptr<S
             group->addButton(segment);
             trackLayout->addWidget(segment);
             m_segments.push_back(segment);
-            connect(segment, &QAbstractButton::clicked, this, [this, panel] {
+            // Checked however it happens (a click, a key, the accessibility action): that
+            // panel is shown. The ticks the view sets itself agree with the shown panel.
+            connect(segment, &QAbstractButton::toggled, this, [this, panel](bool checked) {
+                if (!checked || shownPanel() == panel)
+                    return;
                 if (m_selectedPanel.set)
                     m_selectedPanel.set(panel);
                 refresh();
@@ -465,8 +470,11 @@ void RuntimeInspectorView::refreshHeader()
     // keep the last one checked.
     if (m_segmentGroup)
         m_segmentGroup->setExclusive(false);
-    for (size_t i = 0; i < m_segments.size(); ++i)
-        m_segments[i]->setChecked(m_availablePanels[i] == panel);
+    for (size_t i = 0; i < m_segments.size(); ++i) {
+        const bool selected = m_availablePanels[i] == panel;
+        m_segments[i]->setChecked(selected);
+        Accessibility::describe(m_segments[i], QAccessible::PageTab, {.selectable = true, .selected = selected});
+    }
     if (m_segmentGroup)
         m_segmentGroup->setExclusive(true);
 }

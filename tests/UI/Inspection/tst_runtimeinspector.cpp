@@ -182,6 +182,42 @@ private Q_SLOTS:
         { const QStringList problems = accessibilityProblems(w.window.get()); QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s))); }
     }
 
+    // Every control of the inspector (the panel picker's segments, the event panel's) does
+    // by its accessibility action what its click does.
+    void actionsDoWhatClicksDo()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"run"_s, 1));
+        h.connected();
+        h.waitForStreams();
+        const auto model = openSession(h, u"run"_s);
+        QVERIFY(model);
+        RuntimeInspectorPanel panel = RuntimeInspectorPanel::Runtime;
+        int writes = 0;
+        std::unique_ptr<Window> w;
+        RuntimeInspectorView *inspector = nullptr;
+        ActionParityCheck check;
+        check.open = [&]() -> QWidget * {
+            panel = RuntimeInspectorPanel::Runtime;
+            writes = 0;
+            w = std::make_unique<Window>();
+            inspector = new RuntimeInspectorView(
+                h.store.get(), model,
+                Binding<RuntimeInspectorPanel>{[&] { return panel; }, [&](RuntimeInspectorPanel p) { panel = p; ++writes; }},
+                std::nullopt, true, {RuntimeInspectorPanel::Event, RuntimeInspectorPanel::Runtime});
+            w->layout->addWidget(inspector);
+            w->show();
+            return w->window.get();
+        };
+        check.state = [&] {
+            return QString::number(int(panel)) + u" writes "_s + QString::number(writes) + u' ' + inspector->title();
+        };
+        const ActionParityReport report = actionParity(check);
+        QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+        QVERIFY2(report.controls.size() >= 2, qPrintable(report.controls.join(u'\n')));
+        QVERIFY2(report.changed >= 1, qPrintable(report.controls.join(u'\n')));
+    }
+
     void pickerAndEventPanel()
     {
         StoreHarness h;
