@@ -108,7 +108,8 @@ protected:
         auto *button = qobject_cast<QAbstractButton *>(watched);
         if (!button || qobject_cast<QCheckBox *>(button) || qobject_cast<QRadioButton *>(button))
             return false;
-        if (!button->hasFocus() || !button->isEnabled() || !button->isVisible())
+        // The button's own key press, not one passed up from a child that has the focus.
+        if (button->window()->focusWidget() != button || !button->isEnabled() || !button->isVisible())
             return false;
         if (!key->isAutoRepeat())
             button->click();
