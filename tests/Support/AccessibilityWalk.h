@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AsyncTest.h"
+
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
 #include <QAccessible>
@@ -270,13 +272,7 @@ inline ActionParityReport actionParity(const ActionParityCheck &check)
             if (check.async) {
                 // The first effect, then until nothing more arrives for a moment.
                 QTest::qWaitFor([&] { return check.state() != before; }, 1000);
-                QString last = check.state();
-                for (int quiet = 0, rounds = 0; quiet < 4 && rounds < 60; ++rounds) {
-                    QTest::qWait(50);
-                    const QString now = check.state();
-                    quiet = now == last ? quiet + 1 : 0;
-                    last = now;
-                }
+                waitUntilSteady(check.state);
             }
             clicked = check.state() + QStringLiteral(" opened:") + watcher.opened();
         }

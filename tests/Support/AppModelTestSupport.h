@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AsyncTest.h"
 #include "SimHost.h"
 #include "SimWorld.h"
 #include "Store/AppModel.h"
@@ -75,16 +76,10 @@ public:
     int requestCount(const QString &method) const { return int(host.requests(method).size()); }
 
     // Waits until the calls a view makes as it opens (catalogue refreshes and the like) have
-    // arrived: no new call for a few turns of 50 ms, at most three seconds.
+    // arrived.
     void waitForQuietHost() const
     {
-        qsizetype last = host.requests().size();
-        for (int quiet = 0, rounds = 0; quiet < 4 && rounds < 60; ++rounds) {
-            QTest::qWait(50);
-            const qsizetype now = host.requests().size();
-            quiet = now == last ? quiet + 1 : 0;
-            last = now;
-        }
+        waitUntilSteady([this] { return host.requests().size(); });
     }
 
     // The calls the host received after the first `baseline` ones, by name, in order.

@@ -79,6 +79,17 @@ QString rowSymbol(QWidget *inspector, const QString &label)
     return {};
 }
 
+// An inspector with the panel picker over both panels; the shown panel lives in `panel`, and
+// `writes` counts what the picker writes to it.
+RuntimeInspectorView *pickerInspector(StoreHarness &h, const std::shared_ptr<SessionModel> &model,
+                                      RuntimeInspectorPanel &panel, int &writes)
+{
+    return new RuntimeInspectorView(
+        h.store.get(), model,
+        Binding<RuntimeInspectorPanel>{[&panel] { return panel; }, [&panel, &writes](RuntimeInspectorPanel p) { panel = p; ++writes; }},
+        std::nullopt, true, {RuntimeInspectorPanel::Event, RuntimeInspectorPanel::Runtime});
+}
+
 struct Window
 {
     std::unique_ptr<QWidget> window = std::make_unique<QWidget>();
@@ -201,10 +212,7 @@ private Q_SLOTS:
             panel = RuntimeInspectorPanel::Runtime;
             writes = 0;
             w = std::make_unique<Window>();
-            inspector = new RuntimeInspectorView(
-                h.store.get(), model,
-                Binding<RuntimeInspectorPanel>{[&] { return panel; }, [&](RuntimeInspectorPanel p) { panel = p; ++writes; }},
-                std::nullopt, true, {RuntimeInspectorPanel::Event, RuntimeInspectorPanel::Runtime});
+            inspector = pickerInspector(h, model, panel, writes);
             w->layout->addWidget(inspector);
             w->show();
             return w->window.get();
@@ -229,10 +237,7 @@ private Q_SLOTS:
         RuntimeInspectorPanel panel = RuntimeInspectorPanel::Runtime;
         int writes = 0;
         Window w;
-        auto *inspector = new RuntimeInspectorView(
-            h.store.get(), model,
-            Binding<RuntimeInspectorPanel>{[&] { return panel; }, [&](RuntimeInspectorPanel p) { panel = p; ++writes; }},
-            std::nullopt, true, {RuntimeInspectorPanel::Event, RuntimeInspectorPanel::Runtime});
+        auto *inspector = pickerInspector(h, model, panel, writes);
         w.layout->addWidget(inspector);
         w.show();
 
