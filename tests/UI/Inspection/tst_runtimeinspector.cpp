@@ -79,6 +79,15 @@ QString rowSymbol(QWidget *inspector, const QString &label)
     return {};
 }
 
+// The host's session "run", connected and opened.
+std::shared_ptr<SessionModel> connectedRun(StoreHarness &h)
+{
+    h.world.addSession(session(u"run"_s, 1));
+    h.connected();
+    h.waitForStreams();
+    return openSession(h, u"run"_s);
+}
+
 // An inspector with the panel picker over both panels; the shown panel lives in `panel`, and
 // `writes` counts what the picker writes to it.
 RuntimeInspectorView *pickerInspector(StoreHarness &h, const std::shared_ptr<SessionModel> &model,
@@ -198,10 +207,7 @@ private Q_SLOTS:
     void actionsDoWhatClicksDo()
     {
         StoreHarness h;
-        h.world.addSession(session(u"run"_s, 1));
-        h.connected();
-        h.waitForStreams();
-        const auto model = openSession(h, u"run"_s);
+        const auto model = connectedRun(h);
         QVERIFY(model);
         RuntimeInspectorPanel panel = RuntimeInspectorPanel::Runtime;
         int writes = 0;
@@ -229,10 +235,7 @@ private Q_SLOTS:
     void pickerAndEventPanel()
     {
         StoreHarness h;
-        h.world.addSession(session(u"run"_s, 1));
-        h.connected();
-        h.waitForStreams();
-        const auto model = openSession(h, u"run"_s);
+        const auto model = connectedRun(h);
         QVERIFY(model);
         RuntimeInspectorPanel panel = RuntimeInspectorPanel::Runtime;
         int writes = 0;
