@@ -16,6 +16,7 @@ namespace nbd {
 
 class CardButton;
 class ChromeIconButton;
+class ClampedLabel;
 class MarkdownText;
 
 // One option of the shown question: a number badge (single choice) or a check box (multiple
@@ -111,7 +112,7 @@ protected:
 private:
     QPointer<AppModel> m_appModel;
     PendingApproval m_approval;
-    QLabel *m_title;
+    ClampedLabel *m_title;
     QLabel *m_reason;
 };
 
