@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QTextDocument>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
@@ -466,12 +467,13 @@ private Q_SLOTS:
         JSONValue::Elements set;
         for (int i = 0; i < questions; ++i)
             set.push_back(question(u"q"_s + QString::number(i), {u"甲"_s, u"乙"_s, u"丙"_s}, multi));
-        const PendingQuestion asked = ask(u"r1"_s, set);
         QuestionCard *card = nullptr;
         qsizetype baseline = 0;
+        int asked = 0;
         test::ActionParityCheck check;
+        // A new request each time: the host takes one answer per request.
         check.open = [&]() -> QWidget * {
-            card = show<QuestionCard>(asked);
+            card = show<QuestionCard>(ask(u"r"_s + QString::number(++asked), set));
             baseline = m_h->world.answers().size();
             return m_window.get();
         };
@@ -487,19 +489,35 @@ private Q_SLOTS:
 
     void approvalActionsDoWhatClicksDo()
     {
-        m_h->world.pushApprovalRequested(u"a1"_s, JSONValue::object({{u"sessionId"_s, u"s1"_s},
-                                                                     {u"approvalId"_s, u"ap-1"_s},
-                                                                     {u"toolName"_s, u"shell"_s}}));
-        QTRY_COMPARE(m_h->store->pendingApprovals().size(), size_t(1));
-        const PendingApproval approval = m_h->store->pendingApprovals()[0];
         qsizetype baseline = 0;
+        int asked = 0;
         test::ActionParityCheck check;
+        // A new request each time: the host takes one answer per request.
         check.open = [&]() -> QWidget * {
-            show<ApprovalCard>(approval);
+            const QString rpcId = u"a"_s + QString::number(++asked);
+            m_h->world.pushApprovalRequested(rpcId, JSONValue::object({{u"sessionId"_s, u"s1"_s},
+                                                                       {u"approvalId"_s, u"ap-"_s + rpcId},
+                                                                       {u"toolName"_s, u"shell"_s}}));
+            std::optional<PendingApproval> approval;
+            QTest::qWaitFor([&] {
+                for (const PendingApproval &pending : m_h->store->pendingApprovals()) {
+                    if (pending.rpcId == rpcId)
+                        approval = pending;
+                }
+                return approval.has_value();
+            });
+            if (!approval)
+                return nullptr;
+            show<ApprovalCard>(*approval);
             baseline = m_h->world.answers().size();
             return m_window.get();
         };
-        check.state = [&] { return hostAnswers(baseline); };
+        // The outcome, without the request's own id.
+        check.state = [&] {
+            QString answers = hostAnswers(baseline);
+            answers.replace(QRegularExpression(u"\"approvalId\":\"[^\"]*\""_s), u"\"approvalId\""_s);
+            return answers;
+        };
         check.async = true;
         const test::ActionParityReport report = test::actionParity(check);
         QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
