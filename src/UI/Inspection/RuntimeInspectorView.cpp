@@ -4,7 +4,6 @@
 #include "Store/AppModel.h"
 #include "UI/Conversation/CardWidgets.h"
 #include "UI/Inspection/InspectorMetrics.h"
-#include "UI/Shared/Accessibility.h"
 #include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Spinner.h"
@@ -470,11 +469,8 @@ void RuntimeInspectorView::refreshHeader()
     // keep the last one checked.
     if (m_segmentGroup)
         m_segmentGroup->setExclusive(false);
-    for (size_t i = 0; i < m_segments.size(); ++i) {
-        const bool selected = m_availablePanels[i] == panel;
-        m_segments[i]->setChecked(selected);
-        Accessibility::describe(m_segments[i], QAccessible::PageTab, {.selectable = true, .selected = selected});
-    }
+    for (size_t i = 0; i < m_segments.size(); ++i)
+        m_segments[i]->setChecked(m_availablePanels[i] == panel);
     if (m_segmentGroup)
         m_segmentGroup->setExclusive(true);
 }
