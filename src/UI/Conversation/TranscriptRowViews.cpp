@@ -5,9 +5,11 @@
 #include "UI/Conversation/BlockContent.h"
 #include "UI/Conversation/BlockView.h"
 #include "UI/Conversation/DeepDivingStatusView.h"
+#include "UI/Conversation/MarkdownParser.h"
 #include "UI/Conversation/MessageRows.h"
 #include "UI/Conversation/NoticeRow.h"
 #include "UI/Conversation/TextLabels.h"
+#include "UI/Conversation/ToolCallChip.h"
 #include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
 
@@ -52,6 +54,20 @@ QString TranscriptRenderRowView::rowText(const TranscriptRenderRow &row)
     if (const NoticeItem *notice = row.notice())
         return notice->detail ? notice->text + u"，"_s + *notice->detail : notice->text;
     const BlockItem *block = row.block();
+    switch (block->kind) {
+    case BlockKind::text:
+        // What the row shows, not its source: a screen reader reads no asterisks, pipes or
+        // link destinations.
+        return MarkdownParser::plainText(block->text);
+    case BlockKind::toolCall: {
+        QString name = ToolCallChip::presentationTitle(*block);
+        if (const std::optional<QString> status = ToolCallChip::statusLabel(*block))
+            name += u"，"_s + *status;
+        return name;
+    }
+    case BlockKind::reasoning:
+        break;
+    }
     return block->text;
 }
 

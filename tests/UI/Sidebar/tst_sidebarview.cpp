@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QtTest>
@@ -894,6 +895,78 @@ private Q_SLOTS:
         QTest::keyClick(toggle, Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), list->rowWidget(0));
         verifyLiveRows();
+
+    // Every control of the column does by its accessibility action what its click does: the
+    // same selection, folding, popover, sheet or call to the host.
+    void actionsDoWhatClicksDo()
+    {
+        qsizetype baseline = 0;
+        test::ActionParityCheck check;
+        check.open = [&]() -> QWidget * {
+            // A fresh store each time: selection and folding live in the store and the view.
+            window.reset();
+            makeSidebar();
+            QTest::qWaitForWindowExposed(window.get());
+            h->waitForQuietHost();
+            baseline = h->host.requests().size();
+            return window.get();
+        };
+        check.state = [&] {
+            QStringList collapsed(sidebar->collapsedWorkspaceIds().begin(), sidebar->collapsedWorkspaceIds().end());
+            collapsed.sort();
+            // A session made by the host has a new id each time.
+            QString selected = h->store->selectedSessionId().value_or(u"-"_s);
+            if (selected.size() > 1)
+                selected = u"created"_s;
+            return u"selected "_s + selected + u" collapsed "_s
+                + collapsed.join(u',') + (sidebar->newSessionPresented() ? u" new-session"_s : QString())
+                + (searchShown ? u" search"_s : QString()) + u" calls "_s + h->methodsSince(baseline);
+        };
+        check.async = true;
+        const test::ActionParityReport report = test::actionParity(check);
+        QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+        // Session rows, workspace headers, the new-session and settings buttons at least.
+        QVERIFY2(report.controls.size() >= 8, qPrintable(report.controls.join(u'\n')));
+        QVERIFY2(report.changed >= 8, qPrintable(report.controls.join(u'\n')));
+    }
+
+    // Escape closes the Settings sheet and the new-session popover from the control that has
+    // the focus in them; Return on a popover row picks it, as a click does.
+    void escapeClosesTheSheetAndThePopover()
+    {
+        makeSidebar();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QTest::mouseClick(sidebar->findChild<QAbstractButton *>(u"sidebar-settings-button"_s), Qt::LeftButton);
+        QDialog *sheet = nullptr;
+        QTRY_VERIFY((sheet = findTopLevel<QDialog>(u"settings-sheet"_s)));
+        QVERIFY(QTest::qWaitForWindowExposed(sheet));
+        QPointer<QDialog> guard = sheet;
+        auto *tab = sheet->findChild<QAbstractButton *>(u"settings-section-host"_s);
+        tab->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(tab, Qt::Key_Escape);
+        QTRY_VERIFY(!guard || !guard->isVisible());
+
+        auto *button = sidebar->findChild<QAbstractButton *>(u"sidebar-new-session-button"_s);
+        button->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(button, Qt::Key_Return);
+        QVERIFY(sidebar->newSessionPresented());
+        NewSessionPopover *popover = sidebar->popover();
+        QVERIFY(popover);
+        QVERIFY(QTest::qWaitForWindowExposed(popover));
+        auto *row = popover->findChild<QAbstractButton *>(u"new-session-workspace-w2"_s);
+        row->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(row, Qt::Key_Escape);
+        QTRY_VERIFY(!sidebar->newSessionPresented());
+        QCOMPARE(h->requestCount(u"session.create"_s), 0);
+
+        button->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(button, Qt::Key_Return);
+        QVERIFY(sidebar->newSessionPresented());
+        row = sidebar->popover()->findChild<QAbstractButton *>(u"new-session-workspace-w2"_s);
+        row->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(row, Qt::Key_Return);
+        QVERIFY(!sidebar->newSessionPresented());
+        QTRY_COMPARE(h->requestCount(u"session.create"_s), 1);
     }
 
     // What a screen reader finds in the column: every control named, rows with their titles.
