@@ -98,6 +98,7 @@ void TranscriptListView::setSessionId(const QString &sessionId)
     m_tops.clear();
     m_heights.clear();
     m_expanded.clear();
+    m_settling.clear();
     m_anchor.reset();
     m_scrollKey.reset();
     m_scrollY = 0;
@@ -159,6 +160,7 @@ void TranscriptListView::replaceEntriesFrom(size_t keep, std::vector<TranscriptE
             continue;
         }
         m_heights.remove(entry.key);
+        m_settling.remove(entry.key);
         if (TranscriptEntryView *view = m_views.value(entry.key)) {
             if (old && old->kind == entry.kind) {
                 view->setEntry(entry);
@@ -429,15 +431,24 @@ TranscriptEntryView *TranscriptListView::createView(const TranscriptEntry &entry
             m_expanded.remove(key);
         captureAnchor();
         forgetPlacedHeight(key);
+        // Until its content changes, the entry settling into its new height (text laid out
+        // late) keeps what is on screen where it is, also while following.
+        m_settling.insert(key);
         relayout(Mode::Anchor);
     });
     connect(view, &TranscriptEntryView::heightMayHaveChanged, this, [this, key] {
         captureAnchor();
+        if (TranscriptEntryView *changed = m_views.value(key)) {
+            const bool anchored = m_anchor && m_anchor->key == key;
+            const int shift = changed->takeShiftAbove(anchored ? m_anchor->offset : 0);
+            if (anchored)
+                m_anchor->offset += shift;
+        }
         forgetPlacedHeight(key);
         if (m_inLayout)
             scheduleRelayout();
         else
-            relayout(m_following ? Mode::Bottom : Mode::Anchor);
+            relayout(m_following && !m_settling.contains(key) ? Mode::Bottom : Mode::Anchor);
     });
     connect(view, &TranscriptEntryView::loadOlderRequested, this, &TranscriptListView::loadOlderRequested);
     m_views.insert(key, view);

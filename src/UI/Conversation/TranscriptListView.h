@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QPointer>
+#include <QSet>
 #include <QStringList>
 #include <QTimer>
 
@@ -48,6 +49,14 @@ public:
     virtual void setEntry(const TranscriptEntry &entry) = 0;
     virtual int measure(int width) const = 0;
     virtual void setExpanded(bool) {}
+    // How far the content above `offset` (in the entry's coordinates) moved down since asked
+    // last, as text laid out late replaced estimated heights; the list keeps what is at the
+    // top of the viewport in place by it.
+    virtual int takeShiftAbove(int offset)
+    {
+        Q_UNUSED(offset);
+        return 0;
+    }
     // The text a screen reader reads for the entry.
     virtual QString accessibleText() const { return accessibleName(); }
 
@@ -156,6 +165,7 @@ private:
     mutable std::vector<int> m_placed;
     void forgetPlacedHeight(const QString &key);
     QHash<QString, bool> m_expanded;   // per-entry view state, by key
+    QSet<QString> m_settling;          // opened or closed by the user since their last change
     QHash<QString, TranscriptEntryView *> m_views;
     QStringList m_lastTouched;
 
