@@ -285,6 +285,11 @@ int main(int argc, char **argv)
     const QStringList only = app.arguments().mid(1);
     const auto wanted = [&](const QString &name) { return only.isEmpty() || only.contains(name); };
 
+    if (only == QStringList{u"terminal"_s}) {
+        const QString big = fiveMegabytes();
+        print("ui.expand_5mb_terminal_ms", expandAndCollapse(
+            big, JSONValue::object({{u"card"_s, u"terminal"_s}, {u"cwd"_s, u"/srv/project"_s}, {u"output"_s, big}})));
+    }
     if (wanted(u"expand"_s)) {
         const QString big = fiveMegabytes();
         const double fallback = expandAndCollapse(big, std::nullopt);

@@ -98,7 +98,7 @@ void TranscriptListView::setSessionId(const QString &sessionId)
     m_tops.clear();
     m_heights.clear();
     m_expanded.clear();
-    m_settling.clear();
+    m_heldByUser = false;
     m_anchor.reset();
     m_scrollKey.reset();
     m_scrollY = 0;
@@ -109,6 +109,7 @@ void TranscriptListView::setEntries(std::vector<TranscriptEntry> entries) { repl
 void TranscriptListView::replaceEntriesFrom(size_t keep, std::vector<TranscriptEntry> tail)
 {
     captureAnchor();
+    m_heldByUser = false;
     keep = std::min(keep, m_entries.size());
     const size_t count = keep + tail.size();
     // Duplicate keys: later ones get internal keys, so the first stays the scroll target.
@@ -160,7 +161,6 @@ void TranscriptListView::replaceEntriesFrom(size_t keep, std::vector<TranscriptE
             continue;
         }
         m_heights.remove(entry.key);
-        m_settling.remove(entry.key);
         if (TranscriptEntryView *view = m_views.value(entry.key)) {
             if (old && old->kind == entry.kind) {
                 view->setEntry(entry);
@@ -191,7 +191,7 @@ void TranscriptListView::replaceEntriesFrom(size_t keep, std::vector<TranscriptE
     m_topsDirtyFrom = std::min(m_topsDirtyFrom, keep);
     if (!sameKeys)
         m_index = std::move(index);
-    relayout(m_following ? Mode::Bottom : Mode::Anchor);
+    relayout(followMode());
 }
 
 void TranscriptListView::setBottomInset(int inset)
@@ -200,7 +200,7 @@ void TranscriptListView::setBottomInset(int inset)
         return;
     captureAnchor();
     m_bottomInset = inset;
-    relayout(m_following ? Mode::Bottom : Mode::Anchor);
+    relayout(followMode());
 }
 
 int TranscriptListView::estimateHeight(const TranscriptEntry &entry, int width, bool expanded)
@@ -413,7 +413,7 @@ void TranscriptListView::scheduleRelayout()
     m_relayoutQueued = true;
     QMetaObject::invokeMethod(this, [this] {
         m_relayoutQueued = false;
-        relayout(m_following ? Mode::Bottom : Mode::Anchor);
+        relayout(followMode());
     }, Qt::QueuedConnection);
 }
 
@@ -431,9 +431,9 @@ TranscriptEntryView *TranscriptListView::createView(const TranscriptEntry &entry
             m_expanded.remove(key);
         captureAnchor();
         forgetPlacedHeight(key);
-        // Until its content changes, the entry settling into its new height (text laid out
-        // late) keeps what is on screen where it is, also while following.
-        m_settling.insert(key);
+        // Until the transcript changes, what follows from the user's click (text laid out late,
+        // a scroll bar coming or going) keeps what is on screen where it is, also while following.
+        m_heldByUser = true;
         relayout(Mode::Anchor);
     });
     connect(view, &TranscriptEntryView::heightMayHaveChanged, this, [this, key] {
@@ -448,7 +448,7 @@ TranscriptEntryView *TranscriptListView::createView(const TranscriptEntry &entry
         if (m_inLayout)
             scheduleRelayout();
         else
-            relayout(m_following && !m_settling.contains(key) ? Mode::Bottom : Mode::Anchor);
+            relayout(followMode());
     });
     connect(view, &TranscriptEntryView::loadOlderRequested, this, &TranscriptListView::loadOlderRequested);
     m_views.insert(key, view);
@@ -487,6 +487,7 @@ TranscriptFollowState::Geometry TranscriptListView::scrollGeometry() const
 
 void TranscriptListView::scrollToBottom(bool animated)
 {
+    m_heldByUser = false;
     if (m_scrollAnimation)
         m_scrollAnimation->stop();
     if (!animated || Motion::reduceMotion() || !isVisible()) {
@@ -531,7 +532,12 @@ void TranscriptListView::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
     captureAnchor();
-    relayout(m_following ? Mode::Bottom : Mode::Anchor);
+    relayout(followMode());
+}
+
+TranscriptListView::Mode TranscriptListView::followMode() const
+{
+    return m_following && !m_heldByUser ? Mode::Bottom : Mode::Anchor;
 }
 
 void TranscriptListView::scrollContentsBy(int, int)

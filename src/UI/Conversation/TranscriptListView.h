@@ -8,7 +8,6 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QPointer>
-#include <QSet>
 #include <QStringList>
 #include <QTimer>
 
@@ -143,6 +142,9 @@ private:
     };
 
     void relayout(Mode mode);
+    // Following keeps the end in view, unless the user opened or closed an entry since the
+    // transcript last changed.
+    Mode followMode() const;
     void scheduleRelayout();
     void captureAnchor();
     void computeTops();
@@ -165,7 +167,6 @@ private:
     mutable std::vector<int> m_placed;
     void forgetPlacedHeight(const QString &key);
     QHash<QString, bool> m_expanded;   // per-entry view state, by key
-    QSet<QString> m_settling;          // opened or closed by the user since their last change
     QHash<QString, TranscriptEntryView *> m_views;
     QStringList m_lastTouched;
 
@@ -175,6 +176,7 @@ private:
     int m_scrollY = 0;
     int m_bottomInset = 0;
     bool m_following = true;
+    bool m_heldByUser = false;
     bool m_inLayout = false;
     bool m_relayoutQueued = false;
     std::optional<Anchor> m_anchor;

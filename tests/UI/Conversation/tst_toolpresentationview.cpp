@@ -191,7 +191,10 @@ private Q_SLOTS:
         ToolPresentationView *view = w.show({presentation, {}, {}, false});
         QVERIFY(view);
         auto *box = view->findChild<LineBox *>(u"tool-card-diff-lines"_s);
+        // Filled away from the window's thread, then shown whole.
+        QTRY_VERIFY(box->isFilled());
         QCOMPARE(box->blockCount(), 100'001);
+        QCOMPARE(box->document()->lastBlock().previous().text(), u"+ line 99999"_s);
         QCOMPARE(box->height(), 240);
         QVERIFY(view->findChildren<QWidget *>().size() < 30);
     }
