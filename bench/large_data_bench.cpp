@@ -53,7 +53,12 @@ public:
         t.start();
         const bool result = QApplication::notify(receiver, event);
         --m_depth;
-        longest = std::max(longest, msSince(t));
+        const double ms = msSince(t);
+        if (ms > longest) {
+            longest = ms;
+            if (qEnvironmentVariableIsSet("NBD_BENCH_WHO"))
+                std::fprintf(stderr, "block %.1f ms: %s event %d\n", ms, receiver->metaObject()->className(), int(event->type()));
+        }
         return result;
     }
 

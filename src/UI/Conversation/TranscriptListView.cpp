@@ -117,25 +117,24 @@ void TranscriptListView::replaceEntriesFrom(size_t keep, std::vector<TranscriptE
     bool sameKeys = count == m_entries.size();
     for (size_t i = 0; sameKeys && i < tail.size(); ++i)
         sameKeys = tail[i].key == m_entries[keep + i].key;
+    // The keys of the new tail; the kept entries keep theirs (looked up in the index, which
+    // is changed in place below rather than copied: a publish appends a few rows to thousands).
     QHash<QString, qsizetype> index;
+    const auto kept = [this, keep](const QString &key) {
+        auto it = m_index.constFind(key);
+        return it != m_index.constEnd() && size_t(*it) < keep;
+    };
+    const auto taken = [&](const QString &key) { return index.contains(key) || kept(key); };
     if (!sameKeys) {
-        if (keep > 0) {
-            // The kept entries keep their keys; the replaced ones give theirs up.
-            index = m_index;
-            for (size_t i = keep; i < m_entries.size(); ++i) {
-                if (auto it = index.constFind(m_entries[i].key); it != index.constEnd() && size_t(*it) == i)
-                    index.erase(it);
-            }
-        }
-        index.reserve(qsizetype(count));
+        index.reserve(qsizetype(tail.size()));
         for (size_t i = 0; i < tail.size(); ++i) {
             TranscriptEntry &entry = tail[i];
-            if (index.contains(entry.key)) {
+            if (taken(entry.key)) {
                 int n = 1;
                 QString internal;
                 do {
                     internal = entry.key + u'\x1f' + QString::number(n++);
-                } while (index.contains(internal));
+                } while (taken(internal));
                 entry.key = internal;
             }
             index.insert(entry.key, qsizetype(keep + i));
@@ -170,27 +169,34 @@ void TranscriptListView::replaceEntriesFrom(size_t keep, std::vector<TranscriptE
             }
         }
     }
-    const QHash<QString, qsizetype> &finalIndex = sameKeys ? m_index : index;
+    const auto stays = [&](const QString &key) { return sameKeys ? m_index.contains(key) : taken(key); };
     // Widgets of entries that are gone.
     for (const QString &key : m_views.keys()) {
-        if (!finalIndex.contains(key))
+        if (!stays(key))
             destroyView(key);
     }
     if (m_heights.size() > qsizetype(count) * 2) {
-        QHash<QString, int> kept;
+        QHash<QString, int> measured;
         for (auto it = m_heights.constBegin(); it != m_heights.constEnd(); ++it) {
-            if (finalIndex.contains(it.key()))
-                kept.insert(it.key(), it.value());
+            if (stays(it.key()))
+                measured.insert(it.key(), it.value());
         }
-        m_heights = std::move(kept);
+        m_heights = std::move(measured);
+    }
+    if (!sameKeys) {
+        // The replaced entries give their keys up; the tail's take their places.
+        for (size_t i = keep; i < m_entries.size(); ++i) {
+            if (auto it = m_index.constFind(m_entries[i].key); it != m_index.constEnd() && size_t(*it) == i)
+                m_index.erase(it);
+        }
+        for (auto it = index.constBegin(); it != index.constEnd(); ++it)
+            m_index.insert(it.key(), it.value());
     }
     m_entries.resize(keep);
     m_entries.insert(m_entries.end(), std::make_move_iterator(tail.begin()), std::make_move_iterator(tail.end()));
     m_placed.resize(count, -1);
     std::copy(estimates.begin(), estimates.end(), m_placed.begin() + qsizetype(keep));
     m_topsDirtyFrom = std::min(m_topsDirtyFrom, keep);
-    if (!sameKeys)
-        m_index = std::move(index);
     relayout(followMode());
 }
 
