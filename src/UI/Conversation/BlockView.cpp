@@ -151,10 +151,8 @@ void ReasoningBlock::refresh()
         // A long text is drawn by a view that lays out only what shows; the label keeps the rest.
         const bool isLong = LongTextView::isLong(m_text);
         if (isLong && !m_longBody) {
-            m_longBody = new LongTextView(m_bodyBox);
+            m_longBody = new LongTextView(m_text, TextLabels::monospace(12), Theme::secondaryText(), m_bodyBox);
             m_longBody->setObjectName(u"reasoning-text"_s);
-            m_longBody->setFont(TextLabels::monospace(12));
-            m_longBody->setTextColor(Theme::secondaryText());
             m_bodyBox->layout()->addWidget(m_longBody);
         }
         if (m_longBody) {

@@ -190,13 +190,8 @@ void AutoHeightTextView::changeEvent(QEvent *event)
 
 QWidget *makePlainTextView(const QString &text, const QFont &font, std::optional<QColor> color, QWidget *parent)
 {
-    if (LongTextView::isLong(text)) {
-        auto *view = new LongTextView(parent);
-        view->setFont(font);
-        view->setTextColor(color);
-        view->setText(text);
-        return view;
-    }
+    if (LongTextView::isLong(text))
+        return new LongTextView(text, font, color, parent);
     auto *view = new AutoHeightTextView(parent);
     view->setPlain(text, font, color);
     return view;

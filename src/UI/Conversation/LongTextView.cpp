@@ -24,6 +24,9 @@ namespace nbd {
 namespace {
 
 constexpr size_t kKeptLayouts = 400;
+// A source line longer than this is laid out in pieces of this many characters: one layout of
+// a megabyte-long line (minified data, a log without line breaks) would take seconds.
+constexpr qsizetype kPieceLength = 4000;
 constexpr qreal kUnwrappedWidth = 1e6;
 
 int layoutHeight(const QTextLayout &layout)
@@ -98,6 +101,14 @@ LongTextView::LongTextView(QWidget *parent) : QWidget(parent)
     setContextMenuPolicy(Qt::DefaultContextMenu);
 }
 
+LongTextView::LongTextView(const QString &text, const QFont &font, std::optional<QColor> color, QWidget *parent)
+    : LongTextView(parent)
+{
+    setFont(font);
+    m_color = color;
+    setText(text);
+}
+
 LongTextView::~LongTextView() = default;
 
 void LongTextView::setText(const QString &text)
@@ -159,14 +170,16 @@ void LongTextView::scanText() const
     float advance = 0;
     bool tall = false;
     for (qsizetype i = 0; i <= size; ++i) {
-        if (i == size || data[i] == u'\n') {
+        const bool lineEnds = i == size || data[i] == u'\n';
+        if (lineEnds || (i - start >= kPieceLength && !data[i].isLowSurrogate())) {
             m_starts.push_back(start);
             m_advances.push_back(advance);
             m_tall.push_back(tall);
-            start = i + 1;
+            start = lineEnds ? i + 1 : i;
             advance = 0;
             tall = false;
-            continue;
+            if (lineEnds)
+                continue;
         }
         const char16_t c = data[i].unicode();
         if (c < 128) {
@@ -233,7 +246,9 @@ QTextLayout *LongTextView::layoutOf(qsizetype line) const
         return it->second.layout.get();
     }
     const qsizetype start = m_starts[size_t(line)];
-    const qsizetype end = line + 1 < lineCount() ? m_starts[size_t(line) + 1] - 1 : m_text.size();
+    qsizetype end = line + 1 < lineCount() ? m_starts[size_t(line) + 1] : m_text.size();
+    if (end > start && line + 1 < lineCount() && m_text[end - 1] == u'\n')
+        --end; // the line break itself is not drawn; a piece of a long line ends without one
     auto layout = std::make_unique<QTextLayout>(m_text.mid(start, end - start), font());
     QTextOption option;
     option.setWrapMode(m_wrap ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);

@@ -30,6 +30,8 @@ public:
     static bool isLong(const QString &text) { return text.size() > kLongText; }
 
     explicit LongTextView(QWidget *parent = nullptr);
+    // `text` in `font` and `color` (nothing: the theme's primary text colour).
+    LongTextView(const QString &text, const QFont &font, std::optional<QColor> color, QWidget *parent = nullptr);
     ~LongTextView() override;
 
     void setText(const QString &text);

@@ -55,11 +55,7 @@ void addDetailSection(QVBoxLayout *column, const QString &title, const QString &
     const QColor color = isError ? Theme::systemRed() : Theme::primaryText();
     QWidget *body = nullptr;
     if (LongTextView::isLong(text)) {
-        auto *lazy = new LongTextView;
-        lazy->setFont(TextLabels::monospace(11));
-        lazy->setTextColor(isError ? std::optional<QColor>(color) : std::nullopt);
-        lazy->setText(text);
-        body = lazy;
+        body = new LongTextView(text, TextLabels::monospace(11), isError ? std::optional<QColor>(color) : std::nullopt);
     } else {
         body = TextLabels::make(text, TextLabels::monospace(11), color, TextLabels::Wrap | TextLabels::Selectable);
     }

@@ -102,6 +102,23 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return s.view->height() == s.view->heightForWidth(s.view->width()); }));
     }
 
+    // A line of a megabyte without a break (minified data) is laid out a piece at a time,
+    // and copies whole.
+    void aHugeLineIsLaidOutInPieces()
+    {
+        const QString line = u"{\"key\":\"值\",\"n\":12345},"_s.repeated(40000);
+        Scrolled s(line);
+        QVERIFY(QTest::qWaitForWindowExposed(&s.area));
+        QVERIFY(s.view->lineCount() > 100);
+        s.area.viewport()->repaint();
+        QVERIFY2(s.view->laidOutLineCount() < 20, qPrintable(QString::number(s.view->laidOutLineCount())));
+        s.view->setFocus();
+        QTest::keyClick(s.view, Qt::Key_A, Qt::ControlModifier);
+        QGuiApplication::clipboard()->clear();
+        QTest::keyClick(s.view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), line);
+    }
+
     void measuredHeightsReplaceEstimatesConsistently()
     {
         // Lines that wrap at word boundaries take more rows than their width alone says.
