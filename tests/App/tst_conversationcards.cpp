@@ -338,6 +338,10 @@ private Q_SLOTS:
             m_world->logs().append(kSession, call, events::toolView(u"c-big"_s, jsonOf(view)));
             m_world->logs().append(kSession, events::toolResult(1, 4, u"c-big"_s, big), events::toolView(u"c-big"_s, jsonOf(view)));
         }
+        // Rows below the card, which must come back as they were when it closes.
+        m_world->appendEvent(kSession, events::stepStart(1, 5));
+        m_world->appendEvent(kSession, events::textDelta(1, 5, 0, u"后面的回答"_s));
+        m_world->appendEvent(kSession, events::assistantMessage(1, 5, u"后面的回答"_s));
         openSessionFromTheSidebar();
         if (QTest::currentTestFailed())
             return;
@@ -390,6 +394,14 @@ private Q_SLOTS:
         QVERIFY(!chip->isExpanded());
         QTRY_VERIFY(!chip->findChild<QWidget *>(textName));
         QTRY_COMPARE(onScreen(), before);
+        // Drawn, not only placed: every row on screen has its content shown.
+        for (TranscriptEntryView *entry : list()->liveViews()) {
+            if (!entry->geometry().intersects(viewport->rect()))
+                continue;
+            auto *row = qobject_cast<TranscriptRenderRowView *>(entry);
+            QVERIFY(!row || (row->content() && row->content()->isVisible()
+                             && row->content()->geometry() == row->rect()));
+        }
         QCOMPARE(chip->header()->mapTo(viewport, QPoint()).y(), headerAt);
         verifyRowsStack(list());
     }

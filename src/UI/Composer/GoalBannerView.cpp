@@ -203,7 +203,6 @@ public:
 
     TodoRows(QScrollArea *area) : QWidget(area), m_area(area)
     {
-        setAutoFillBackground(false);
         connect(area->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { place(); });
     }
 
@@ -299,6 +298,8 @@ GoalBannerView::GoalBannerView(AppModel *appModel, std::shared_ptr<SessionModel>
     m_todoList->setAutoFillBackground(false);
     m_todoRows = new TodoRows(m_todoList);
     m_todoList->setWidget(m_todoRows);
+    // The scroll area fills the widget it is given; the rows lie on the panel's surface.
+    m_todoRows->setAutoFillBackground(false);
     panel->addWidget(m_todoList);
     m_todoList->hide();
     column->addWidget(m_todoPanel);

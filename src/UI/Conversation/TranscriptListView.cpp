@@ -359,11 +359,13 @@ void TranscriptListView::relayout(Mode mode)
         bool changed = false;
         for (qsizetype i = first; i <= last; ++i) {
             const TranscriptEntry &entry = m_entries[size_t(i)];
-            if (m_heights.contains(entry.key))
-                continue;
+            // An entry measured before keeps its height, but its widget went when it left the
+            // window: coming back into it, it gets a new one.
             TranscriptEntryView *view = m_views.value(entry.key);
             if (!view && entry.kind != TranscriptEntry::Kind::BottomAnchor)
                 view = createView(entry);
+            if (m_heights.contains(entry.key))
+                continue;
             const int estimate = heightOf(i);
             const int measured = view ? std::max(0, view->measure(m_columnWidth)) : kAnchorHeight;
             m_heights.insert(entry.key, measured);
