@@ -10,8 +10,12 @@
 //   ui.todos_10k_update_ms           one item of the open list changing status
 //   ui.rows_burst_max_block_ms       10,000 transcript rows pushed into the open session in 5 s
 //   ui.rows_burst_rss_mb             resident memory after the burst
+//
+// Arguments pick cases (expand, todos, burst; none: all). NBD_BENCH_WHO=1 names, on standard
+// error, the receiver and type of each event that set a new longest block.
 
 #include "SimSessions.h"
+#include "TranscriptBenchSupport.h"
 #include "Session/SessionModel.h"
 #include "UI/Composer/GoalBannerView.h"
 #include "UI/Conversation/ConversationTranscript.h"
@@ -33,10 +37,13 @@
 using namespace nbd;
 using namespace Qt::StringLiterals;
 namespace events = nbd::sim::events;
+using nbd::bench::Feeder;
+using nbd::bench::msSince;
+using nbd::bench::print;
+using nbd::bench::rssMb;
 
 namespace {
 
-double msSince(const QElapsedTimer &t) { return double(t.nsecsElapsed()) / 1e6; }
 
 // The longest top-level event the GUI thread handled while `measuring` is set.
 class TimingApp : public QApplication
@@ -91,38 +98,8 @@ double measure(const std::function<void()> &step, int settleMs = 400)
     return app->longest;
 }
 
-double rssMb()
-{
-    QFile status(u"/proc/self/status"_s);
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    }
-    return 0;
-}
 
-void print(const char *name, double value)
-{
-    std::printf("%s: %s\n", name, QByteArray::number(value, 'f', 2).constData());
-    std::fflush(stdout);
-}
 
-class Feeder
-{
-public:
-    explicit Feeder(SessionModel *model) : m_model(model) {}
-    void operator()(JSONValue draft, std::optional<JSONValue> view = std::nullopt)
-    {
-        JSONValue event = draft.with(u"seq"_s, JSONValue(++m_seq)).with(u"time"_s, JSONValue(0.0));
-        m_model->applyLive(SessionEvent::fromLiveValue(event), view);
-    }
-
-private:
-    SessionModel *m_model;
-    qint64 m_seq = 0;
-};
 
 void settle(SessionModel *model)
 {
@@ -130,6 +107,22 @@ void settle(SessionModel *model)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     QCoreApplication::processEvents();
 }
+
+// The session's transcript in a shown window of 1000 × 800.
+struct TranscriptWindow
+{
+    QWidget window;
+    ConversationTranscript *transcript = new ConversationTranscript(nullptr, &window);
+
+    explicit TranscriptWindow(std::shared_ptr<SessionModel> model)
+    {
+        window.resize(1000, 800);
+        transcript->resize(1000, 800);
+        window.show();
+        transcript->setSession(std::move(model));
+        QCoreApplication::processEvents();
+    }
+};
 
 QString fiveMegabytes()
 {
@@ -156,13 +149,9 @@ double expandAndCollapse(const QString &result, std::optional<JSONValue> view)
     feed(events::turnEnd(1));
     settle(model.get());
 
-    QWidget window;
-    window.resize(1000, 800);
-    auto *transcript = new ConversationTranscript(nullptr, &window);
-    transcript->resize(1000, 800);
-    window.show();
-    transcript->setSession(model);
-    QCoreApplication::processEvents();
+    TranscriptWindow shown(model);
+    QWidget &window = shown.window;
+    ConversationTranscript *transcript = shown.transcript;
     window.repaint();
 
     auto *chip = transcript->findChild<ToolCallChip *>(u"tool-call-chip"_s);
@@ -232,13 +221,7 @@ void rowsBurst()
     Feeder feed(model.get());
     feed(events::userMessage(u"m0"_s, u"开始"_s));
     settle(model.get());
-    QWidget window;
-    window.resize(1000, 800);
-    auto *transcript = new ConversationTranscript(nullptr, &window);
-    transcript->resize(1000, 800);
-    window.show();
-    transcript->setSession(model);
-    QCoreApplication::processEvents();
+    TranscriptWindow shown(model);
 
     constexpr int kRows = 10000;
     constexpr int kSeconds = 5;
@@ -290,11 +273,6 @@ int main(int argc, char **argv)
     const QStringList only = app.arguments().mid(1);
     const auto wanted = [&](const QString &name) { return only.isEmpty() || only.contains(name); };
 
-    if (only == QStringList{u"terminal"_s}) {
-        const QString big = fiveMegabytes();
-        print("ui.expand_5mb_terminal_ms", expandAndCollapse(
-            big, JSONValue::object({{u"card"_s, u"terminal"_s}, {u"cwd"_s, u"/srv/project"_s}, {u"output"_s, big}})));
-    }
     if (wanted(u"expand"_s)) {
         const QString big = fiveMegabytes();
         const double fallback = expandAndCollapse(big, std::nullopt);
