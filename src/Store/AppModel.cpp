@@ -723,19 +723,23 @@ std::optional<PendingQuestion::AskUserQuestion> AppModel::parseQuestion(const JS
 
 void AppModel::routeQuestionRequested(const ServerRequest &frame, const JSONValue &payload)
 {
-    const JSONValue *array = typedMember(payload, u"questions", JSONValue::Type::Array);
-    if (!array)
-        return;
     PendingQuestion pending;
-    for (const JSONValue &element : array->elements()) {
-        if (std::optional<PendingQuestion::AskUserQuestion> question = parseQuestion(element))
-            pending.questions.push_back(std::move(*question));
-    }
-    if (pending.questions.empty())
-        return;
     pending.id = frame.rpcId;
     pending.rpcId = frame.rpcId;
     pending.sessionId = stringMember(payload, u"sessionId").value_or(QString());
+    if (const JSONValue *array = typedMember(payload, u"questions", JSONValue::Type::Array)) {
+        for (const JSONValue &element : array->elements()) {
+            if (std::optional<PendingQuestion::AskUserQuestion> question = parseQuestion(element))
+                pending.questions.push_back(std::move(*question));
+        }
+    }
+    if (pending.questions.empty()) {
+        // Nothing to ask the user, but the host waits for an answer all the same: it is told
+        // no, the way a question the user closes is.
+        if (!frame.rpcId.isEmpty())
+            cancelQuestion(pending);
+        return;
+    }
     // A repeated request is listed again: the host asks anew and waits for each answer.
     m_pendingQuestions.push_back(std::move(pending));
     Q_EMIT pendingQuestionsChanged();

@@ -28,6 +28,19 @@ bool isCancellation(std::exception_ptr error)
     }
 }
 
+// The host's refusal of an answer to a request it has settled already: a second press before
+// the card went away, or another surface (tray, notification) that answered first.
+bool isAlreadyAnswered(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const WireTransportError &e) {
+        return e.message() == u"respond rejected: already answered";
+    } catch (...) {
+        return false;
+    }
+}
+
 JSONValue stringArray(const std::vector<QString> &values)
 {
     JSONValue::Elements elements;
@@ -473,11 +486,12 @@ QCoro::Task<void> AppModel::runAnswerApproval(WireClient client, JSONValue envel
     }
     if (alive.expired() || !self)
         co_return;
-    if (failure) {
+    if (failure && !isAlreadyAnswered(failure)) {
         // The approval stays listed so that the user can answer it again.
         reportFailure(u"审批响应失败："_s, failure);
         co_return;
     }
+    // Accepted, or settled before: either way the host waits for no answer any more.
     std::vector<PendingApproval> remaining;
     for (const PendingApproval &pending : m_pendingApprovals) {
         if (pending.rpcId == approval.rpcId && pending.sessionId == approval.sessionId

@@ -279,10 +279,12 @@ private Q_SLOTS:
         QWidget *tools = child(view, u"workspace-tools"_s);
         QCOMPARE(tools->width(), int(panel));
         QCOMPARE(tools->geometry().right(), view->width() - 1);
-        // The panel's handle straddles the 1 px rule left of the panel.
+        // The panel's handle starts on the 1 px rule left of the panel and leaves the
+        // conversation's edge alone.
         const QRect h = child(view, u"workspace-tools-resize-handle"_s)->geometry();
         QCOMPARE(h.width(), 8);
-        QVERIFY(h.left() < tools->x() - 1 && h.right() > tools->x() - 1);
+        QCOMPARE(h.left(), tools->x() - 1);
+        QVERIFY(!h.intersects(child(view, u"conversation"_s)->geometry()));
         QCOMPARE(child(view, u"sidebar-resize-handle"_s)->x(), int(sidebar) - 4);
     }
 

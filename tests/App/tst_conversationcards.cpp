@@ -4,6 +4,7 @@
 #include "AccessibilityWalk.h"
 #include "AppWindowTestSupport.h"
 #include "GuiTestMain.h"
+#include "RenderedWidget.h"
 
 #include "App/ContentView.h"
 #include "Session/SessionModel.h"
@@ -21,6 +22,7 @@
 #include "UI/Conversation/ToolCallChip.h"
 #include "UI/Conversation/ToolPresentationView.h"
 #include "UI/Conversation/TranscriptRowViews.h"
+#include "UI/Shared/Theme.h"
 
 #include <QClipboard>
 #include <QLabel>
@@ -267,6 +269,56 @@ private Q_SLOTS:
         QVERIFY(!chip->isExpanded());
         QTRY_VERIFY(!chip->findChild<ToolPresentationView *>());
         verifyRowsStack(list());
+    }
+
+    // The status words of the cards are drawn in their colours inside the transcript: a clean
+    // exit green, a failed one or a signal red, a cut-short search orange.
+    void statusWordsShowTheirColours()
+    {
+        struct Card
+        {
+            QString title;
+            QString view;
+            QString name;
+            QString text;
+            QColor color;
+        };
+        const QList<Card> cards{
+            {u"状态零"_s, uR"({"card":"terminal","title":"状态零","exitCode":0,"output":"ok"})"_s, u"tool-card-status"_s,
+             u"exit 0"_s, Theme::success()},
+            {u"状态二"_s, uR"({"card":"terminal","title":"状态二","exitCode":2,"output":"no"})"_s, u"tool-card-status"_s,
+             u"exit 2"_s, Theme::systemRed()},
+            {u"信号"_s, uR"({"card":"terminal","title":"信号","signal":"SIGKILL","output":""})"_s, u"tool-card-status"_s,
+             u"SIGKILL"_s, Theme::systemRed()},
+            {u"截断"_s, uR"({"card":"search","title":"截断","shape":"paths","paths":["a"],"total":40,"truncated":true})"_s,
+             u"tool-card-count"_s, u"显示部分结果 · 共 40 项"_s, Theme::warning()},
+        };
+        m_world->appendEvent(kSession, events::stepStart(1, 4));
+        int n = 0;
+        for (const Card &card : cards) {
+            const QString callId = u"c-status-"_s + QString::number(++n);
+            m_world->logs().append(kSession, toolCall(1, 4, callId, u"bash"_s, u"{}"_s));
+            m_world->logs().append(kSession, events::toolResult(1, 4, callId, u"done"_s),
+                                   events::toolView(callId, jsonOf(card.view)));
+        }
+        openSessionFromTheSidebar();
+        if (QTest::currentTestFailed())
+            return;
+        for (const Card &card : cards) {
+            ToolCallChip *chip = nullptr;
+            QTRY_VERIFY2((chip = chipTitled(card.title)), qPrintable(card.title));
+            QTest::mouseClick(chip->header(), Qt::LeftButton);
+            auto *view = chip->findChild<ToolPresentationView *>(u"tool-presentation"_s);
+            QVERIFY(view);
+            auto *word = view->findChild<QLabel *>(card.name);
+            QVERIFY(word);
+            QCOMPARE(word->text(), card.text);
+            QTRY_VERIFY(word->isVisible() && word->width() > 0);
+            const QImage drawn = word->grab().toImage();
+            QVERIFY2(paintsNear(drawn, card.color), qPrintable(card.title));
+            QVERIFY2(!paintsNear(drawn, Theme::primaryText(), 60), qPrintable(card.title));
+            QTest::mouseClick(chipTitled(card.title)->header(), Qt::LeftButton); // closed again
+        }
     }
 
     void aResultArrivingUpdatesTheOpenCardInPlace()

@@ -3,6 +3,7 @@
 #include "Domain/ProtocolNames.h"
 #include "UI/Composer/ComposerControls.h"
 #include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Theme.h"
 
@@ -506,7 +507,9 @@ ApprovalCard::ApprovalCard(AppModel *appModel, PendingApproval approval, QWidget
     layout->addWidget(new ShieldBadge(this), 0, Qt::AlignVCenter);
     auto *texts = new QVBoxLayout;
     texts->setSpacing(2);
-    m_title = plainLabel(this, Fonts::system(12, QFont::DemiBold), Theme::primaryText());
+    // A tool name without a break (a long identifier) wraps inside itself instead of being cut.
+    m_title = new ClampedLabel(QString(), Fonts::system(12, QFont::DemiBold), &Theme::primaryText,
+                               ClampedLabel::kNoLineLimit, this);
     m_title->setObjectName(u"approval-title"_s);
     m_reason = plainLabel(this, Fonts::caption(), Theme::secondaryText());
     m_reason->setObjectName(u"approval-reason"_s);

@@ -16,6 +16,7 @@ namespace nbd {
 
 class CardButton;
 class ChromeIconButton;
+class ClampedLabel;
 
 // One option of the shown question: a number badge (single choice) or a check box (multiple
 // choice), the label with its "推荐" tag and the description. Checkable, so its state reaches
@@ -109,7 +110,7 @@ protected:
 private:
     QPointer<AppModel> m_appModel;
     PendingApproval m_approval;
-    QLabel *m_title;
+    ClampedLabel *m_title;
     QLabel *m_reason;
 };
 

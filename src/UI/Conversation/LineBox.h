@@ -45,6 +45,8 @@ public:
     void setHeightBounds(int minimum, std::optional<int> maximum);
     // Space around the lines (inside the box's background, outside the number column).
     void setPadding(QMargins padding);
+    // Each line in a row at least this tall, its text centred in it (0: the font's line height).
+    void setMinimumRowHeight(int height);
     // Text colour and background of the whole box (nothing: the theme's primary text, none).
     void setBoxColors(std::optional<QColor> text, std::optional<QColor> background, int radius = 0);
 
@@ -56,6 +58,7 @@ public:
     const std::vector<qint64> &numbers() const { return m_numbers; }
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
@@ -63,12 +66,15 @@ protected:
 private:
     class Gutter;
     class Colorizer;
+    class RowLayout;
     friend class Gutter;
 
     void applyColors();
     void applyMargins();
     void paintGutter(QPaintEvent *event);
+    void paintRowBackgrounds(QPaintEvent *event);
     int lineHeight(const QString &sample = QStringLiteral("X")) const;
+    int rowHeight(const QString &sample = QStringLiteral("X")) const;
     void measureLines();
     void showFilled(QTextDocument *document);
     void releaseDocument();
@@ -87,6 +93,7 @@ private:
     QMargins m_padding;
     Gutter *m_gutter = nullptr;
     Colorizer *m_colorizer = nullptr;
+    RowLayout *m_rows = nullptr;
     bool m_filling = false;
     quint64 m_fill = 0; // which fill the shown lines wait for
     bool m_ownsLongDocument = false;

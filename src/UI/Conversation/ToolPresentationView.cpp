@@ -2,6 +2,7 @@
 
 #include "UI/Conversation/CardWidgets.h"
 #include "UI/Conversation/LineBox.h"
+#include "UI/Conversation/TextLabels.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
@@ -21,6 +22,9 @@ namespace nbd {
 
 namespace {
 
+// The least height of a line of a diff or of a file excerpt.
+constexpr int kLineRowHeight = 17;
+
 QColor withAlpha(QColor c, qreal alpha)
 {
     c.setAlphaF(float(alpha));
@@ -34,9 +38,9 @@ QLabel *label(const QString &text, const QFont &font, const QColor &color, QWidg
         l->setObjectName(name);
     l->setTextFormat(Qt::PlainText);
     l->setFont(font);
-    QPalette p = l->palette();
-    p.setColor(QPalette::WindowText, color);
-    l->setPalette(p);
+    // Every text role: a label draws in the role its place gives it (inside a scroll area or a
+    // button that is not its window-text role), so one role alone may never show.
+    TextLabels::setColor(l, color);
     return l;
 }
 
@@ -393,6 +397,7 @@ QWidget *ToolPresentationView::buildDiff(const DiffCard &card)
         lines->setObjectName(u"tool-card-diff-lines"_s);
         lines->setAccessibleName(entry.header.label);
         lines->setPadding(QMargins(7, 0, 7, 0));
+        lines->setMinimumRowHeight(kLineRowHeight);
         lines->setLines(rows);
         lines->setLineColors([removed](int line) -> std::optional<LineBox::LineColors> {
             const QColor color = line < removed ? Theme::systemRed() : Theme::success();
@@ -457,6 +462,7 @@ QWidget *ToolPresentationView::buildRead(const ReadCard &card)
     lines->setObjectName(u"tool-card-read-lines"_s);
     lines->setAccessibleName(card.path.isEmpty() ? u"文件"_s : card.path);
     lines->setPadding(QMargins(0, 5, 0, 5));
+    lines->setMinimumRowHeight(kLineRowHeight);
     lines->setHeightBounds(10, 280);
     layout->addWidget(filled([] { return Theme::inset(); }, lines, w));
     return w;

@@ -6,6 +6,7 @@
 #include "TypeText.h"
 #include "UI/Composer/ComposerControls.h"
 #include "UI/Composer/QuestionViews.h"
+#include "UI/Shared/ElidedLabel.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -290,7 +291,7 @@ private Q_SLOTS:
                                                                      {u"toolName"_s, u"write_file"_s}}));
         QTRY_COMPARE(m_h->store->pendingApprovals().size(), size_t(2));
         auto *card = show<ApprovalCard>(m_h->store->pendingApprovals()[0]);
-        QCOMPARE(card->findChild<QLabel *>(u"approval-title"_s)->text(), u"工具「shell」请求执行许可"_s);
+        QCOMPARE(card->findChild<ClampedLabel *>(u"approval-title"_s)->text(), u"工具「shell」请求执行许可"_s);
         QLabel *reason = card->findChild<QLabel *>(u"approval-reason"_s);
         QVERIFY(reason->isVisible());
         QCOMPARE(reason->text(), u"运行 rm -rf build"_s);
@@ -331,7 +332,7 @@ private Q_SLOTS:
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
 
-        QLabel *title = approvalCard->findChild<QLabel *>(u"approval-title"_s);
+        ClampedLabel *title = approvalCard->findChild<ClampedLabel *>(u"approval-title"_s);
         QTRY_VERIFY(title->height() >= title->heightForWidth(title->width()));
         QVERIFY(title->heightForWidth(title->width()) > title->fontMetrics().lineSpacing()); // it does wrap
         QVERIFY(approvalCard->height() >= approvalCard->heightForWidth(approvalCard->width()));

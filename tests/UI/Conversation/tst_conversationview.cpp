@@ -23,7 +23,9 @@
 #include "UI/Conversation/ToolCallChip.h"
 #include "UI/Conversation/TranscriptRowViews.h"
 
+#include "RenderedWidget.h"
 #include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Theme.h"
 
@@ -137,6 +139,7 @@ private Q_SLOTS:
     void readOnlyComposerRules_data();
     void readOnlyComposerRules();
     void queueDockActionsReachTheHost();
+    void approvalCardWrapsItsToolNameAndAnswersTwiceQuietly();
 
     void toolChipOpensAndShowsFailureInRed();
     void reasoningAndNoticeRows();
@@ -582,6 +585,62 @@ void tst_ConversationView::takeoverCardsOnlyOnTheChatSurface()
     QTest::mouseClick(m_view->header()->tab(ConversationSurface::chat), Qt::LeftButton);
     QCOMPARE(dock->input(), BottomDock::Input::Cards);
     QVERIFY2(accessibilityProblems(m_window.get()).isEmpty(), qPrintable(accessibilityProblems(m_window.get()).join(u'\n')));
+}
+
+// A tool name with no break in it wraps inside the card, beside the buttons; pressing "允许一次"
+// twice (the host refuses the second answer, the first settled it) shows no error.
+void tst_ConversationView::approvalCardWrapsItsToolNameAndAnswersTwiceQuietly()
+{
+    m_harness->world.addSession(session(u"ask"_s, 1000));
+    makeView(QSize(640, 700));
+    connectAndSelect(u"ask"_s);
+    m_harness->waitForStreams();
+    const QString tool = u"mcp__workspace_indexer__"_s + QString(90, u'x') + u"_END"_s;
+    m_harness->world.pushApprovalRequested(u"a-1"_s, JSONValue::object({{u"sessionId"_s, u"ask"_s},
+                                                                        {u"approvalId"_s, u"ap1"_s},
+                                                                        {u"toolName"_s, tool}}));
+    BottomDock *dock = m_view->dock();
+    QTRY_COMPARE(dock->input(), BottomDock::Input::Cards);
+    QWidget *card = dock->cards().value(0);
+    QVERIFY(card);
+    auto *title = card->findChild<ClampedLabel *>(u"approval-title"_s);
+    auto *reject = card->findChild<QAbstractButton *>(u"approval-reject"_s);
+    auto *allow = card->findChild<QAbstractButton *>(u"approval-allow"_s);
+    QVERIFY(title && reject && allow);
+    QTRY_VERIFY(title->height() >= title->heightForWidth(title->width()) && title->width() > 0);
+    // Wrapped over several lines that keep every character, left of the buttons, all inside the card.
+    const QStringList lines = title->shownLines(title->width());
+    QVERIFY2(lines.size() >= 3, qPrintable(lines.join(u'|')));
+    QCOMPARE(lines.join(QString()), u"工具「"_s + tool + u"」请求执行许可"_s);
+    for (const QString &line : lines)
+        QVERIFY2(title->fontMetrics().horizontalAdvance(line) <= title->width(), qPrintable(line));
+    QVERIFY(title->mapTo(card, QPoint(title->width(), 0)).x() <= reject->x());
+    QVERIFY(card->rect().contains(allow->geometry()));
+    QVERIFY(m_window->rect().contains(QRect(card->mapTo(m_window.get(), QPoint()), card->size())));
+    // The last line is drawn, not cut off below the card's edge.
+    const QImage drawn = title->grab().toImage();
+    const int lastLineTop = title->height() - title->fontMetrics().lineSpacing();
+    QVERIFY(paintsNear(drawn.copy(0, lastLineTop, drawn.width(), drawn.height() - lastLineTop), Theme::primaryText(), 90));
+
+    QTest::mouseClick(allow, Qt::LeftButton);
+    QTest::mouseClick(allow, Qt::LeftButton);
+    QTRY_COMPARE(m_harness->requestCount(u"respond"_s), 2);
+    QTRY_VERIFY(m_harness->store->pendingApprovals().empty());
+    QCOMPARE(m_harness->world.answers().size(), 1);
+    QTRY_COMPARE(dock->input(), BottomDock::Input::Composer);
+    QCOMPARE(m_harness->store->transientError(), std::nullopt);
+    QVERIFY(!m_view->errorNotice()->isVisible());
+
+    // A refusal for another reason is still an error, and the card stays to be answered again.
+    m_harness->world.pushApprovalRequested(u"a-2"_s, JSONValue::object({{u"sessionId"_s, u"ask"_s},
+                                                                        {u"approvalId"_s, u"ap2"_s},
+                                                                        {u"toolName"_s, u"bash"_s}}));
+    QTRY_COMPARE(dock->input(), BottomDock::Input::Cards);
+    m_harness->world.setRejectAnswers(u"not now"_s);
+    QTest::mouseClick(dock->cards().value(0)->findChild<QAbstractButton *>(u"approval-allow"_s), Qt::LeftButton);
+    QTRY_COMPARE(m_harness->store->transientError(), std::optional<QString>(u"审批响应失败：respond rejected: not now"_s));
+    QVERIFY(m_view->errorNotice()->isVisible());
+    QCOMPARE(m_harness->store->pendingApprovals().size(), size_t(1));
 }
 
 void tst_ConversationView::readOnlyComposerRules_data()
