@@ -17,6 +17,7 @@
 #include "UI/Conversation/ConversationTranscript.h"
 #include "UI/Conversation/ConversationView.h"
 #include "UI/Conversation/LineBox.h"
+#include "UI/Conversation/LongTextView.h"
 #include "UI/Conversation/MarkdownText.h"
 #include "UI/Conversation/RowHeaderButton.h"
 #include "UI/Conversation/ToolCallChip.h"
@@ -345,6 +346,106 @@ private Q_SLOTS:
         QCOMPARE(card->findChild<QLabel *>(u"tool-card-status"_s)->text(), u"exit 0"_s);
         QVERIFY(card->findChild<LineBox *>(u"tool-card-output"_s)->lines().contains(u"line 12"_s));
         QTRY_VERIFY(chip->height() > before);
+        verifyRowsStack(list());
+    }
+
+    // A result of megabytes (mixed Chinese and ASCII lines) opens and closes in place: the
+    // header under the pointer stays, only the lines near the viewport are laid out, and after
+    // closing every row is where it was and drawn.
+    void aHugeResultOpensAndClosesInPlace_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("view");
+        QTest::addColumn<QString>("textName");
+        QTest::newRow("no presentation") << u"grep"_s << QString() << u"tool-result"_s;
+        QTest::newRow("generic card") << u"大结果"_s << uR"({"card":"generic","title":"大结果"})"_s
+                                      << u"tool-card-section-text"_s;
+        QTest::newRow("terminal card") << u"大输出"_s << uR"({"card":"terminal","title":"大输出","cwd":"/srv/project"})"_s
+                                       << u"tool-card-output"_s;
+    }
+
+    void aHugeResultOpensAndClosesInPlace()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, view);
+        QFETCH(QString, textName);
+        QString big;
+        for (int i = 1; i <= 30000; ++i)
+            big += u"第 %1 行：编译单元 src/module_%2.cpp 通过检查，warning count = 0\n"_s.arg(i).arg(i % 97);
+        m_world->appendEvent(kSession, events::stepStart(1, 4));
+        const JSONValue call = toolCall(1, 4, u"c-big"_s, u"grep"_s, u"{\"pattern\":\"x\"}"_s);
+        if (view.isEmpty()) {
+            m_world->logs().append(kSession, call);
+            m_world->logs().append(kSession, events::toolResult(1, 4, u"c-big"_s, big));
+        } else {
+            m_world->logs().append(kSession, call, events::toolView(u"c-big"_s, jsonOf(view)));
+            m_world->logs().append(kSession, events::toolResult(1, 4, u"c-big"_s, big), events::toolView(u"c-big"_s, jsonOf(view)));
+        }
+        // Rows below the card, which must come back as they were when it closes.
+        m_world->appendEvent(kSession, events::stepStart(1, 5));
+        m_world->appendEvent(kSession, events::textDelta(1, 5, 0, u"后面的回答"_s));
+        m_world->appendEvent(kSession, events::assistantMessage(1, 5, u"后面的回答"_s));
+        openSessionFromTheSidebar();
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_VERIFY_WITH_TIMEOUT(chipTitled(title), 10000);
+        ToolCallChip *chip = chipTitled(title);
+        QWidget *viewport = list()->viewport();
+        // What each row on screen looks like: its place, and that it is drawn.
+        const auto onScreen = [&] {
+            QMap<QString, QRect> rows;
+            for (TranscriptEntryView *entry : list()->liveViews()) {
+                if (!entry->geometry().intersects(viewport->rect()))
+                    continue;
+                const QString key = entry->property("rowId").toString() + u'/' + entry->objectName();
+                rows.insert(key, entry->isVisible() ? entry->geometry() : QRect());
+            }
+            return rows;
+        };
+        QTRY_VERIFY(chip->header()->isVisible());
+        const QMap<QString, QRect> before = onScreen();
+        QVERIFY(before.size() >= 2);
+        // A scroll bar coming moves the column sideways; the header's height is what must hold.
+        const int headerAt = chip->header()->mapTo(viewport, QPoint()).y();
+
+        QTest::mouseClick(chip->header(), Qt::LeftButton);
+        QVERIFY(chip->isExpanded());
+        // The result's view (the arguments have one of their own under the same name).
+        QWidget *text = chip->findChild<LongTextView *>(textName);
+        if (!text)
+            text = chip->findChild<LineBox *>(textName);
+        QVERIFY(text);
+        QTRY_VERIFY(text->isVisible());
+        QTest::qWait(100);
+        QCOMPARE(chip->header()->mapTo(viewport, QPoint()).y(), headerAt);
+        if (auto *lazy = qobject_cast<LongTextView *>(text)) {
+            QCOMPARE(lazy->text(), big);
+            QVERIFY2(lazy->laidOutLineCount() < 400, qPrintable(QString::number(lazy->laidOutLineCount())));
+        } else {
+            auto *box = qobject_cast<LineBox *>(text);
+            QVERIFY(box);
+            QCOMPARE(box->lines().size(), qsizetype(30001));
+            QCOMPARE(box->height(), 260);
+            QTRY_VERIFY(box->isFilled());
+            QCOMPARE(box->blockCount(), 30001);
+            QCOMPARE(box->document()->findBlockByNumber(29999).text(), big.section(u'\n', 29999, 29999));
+        }
+        verifyRowsStack(list());
+
+        chip = chipTitled(title);
+        QTest::mouseClick(chip->header(), Qt::LeftButton);
+        QVERIFY(!chip->isExpanded());
+        QTRY_VERIFY(!chip->findChild<QWidget *>(textName));
+        QTRY_COMPARE(onScreen(), before);
+        // Drawn, not only placed: every row on screen has its content shown.
+        for (TranscriptEntryView *entry : list()->liveViews()) {
+            if (!entry->geometry().intersects(viewport->rect()))
+                continue;
+            auto *row = qobject_cast<TranscriptRenderRowView *>(entry);
+            QVERIFY(!row || (row->content() && row->content()->isVisible()
+                             && row->content()->geometry() == row->rect()));
+        }
+        QCOMPARE(chip->header()->mapTo(viewport, QPoint()).y(), headerAt);
         verifyRowsStack(list());
     }
 };

@@ -3,6 +3,10 @@
 #include "UI/Shared/Theme.h"
 
 #include <QPainter>
+#include <QPlainTextDocumentLayout>
+#include <QPointer>
+#include <QThread>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QPainterPath>
 #include <QPlainTextDocumentLayout>
 #include <QScrollBar>
@@ -33,7 +37,7 @@ private:
 class LineBox::Colorizer : public QSyntaxHighlighter
 {
 public:
-    Colorizer(LineBox *box) : QSyntaxHighlighter(box->document()), m_box(box) {}
+    Colorizer(LineBox *box) : QSyntaxHighlighter(static_cast<QObject *>(box)), m_box(box) { setDocument(box->document()); }
 
 protected:
     void highlightBlock(const QString &text) override
@@ -114,12 +118,96 @@ LineBox::LineBox(int fontPixelSize, QWidget *parent) : QPlainTextEdit(parent)
     applyColors();
 }
 
+namespace {
+
+// `document` has no thread; its blocks are freed on the pool.
+void deleteOnPool(QTextDocument *document)
+{
+    (void)QtConcurrent::run([document] { delete document; });
+}
+
+} // namespace
+
+LineBox::~LineBox() { releaseDocument(); }
+
 void LineBox::setLines(const QStringList &lines)
 {
     m_lines = lines;
-    setPlainText(lines.join(u'\n'));
+    const quint64 fill = ++m_fill;
+    QString text = lines.join(u'\n');
+    if (text.size() <= kFilledAway) {
+        m_filling = false;
+        if (m_ownsLongDocument)
+            showFilled(nullptr);
+        setPlainText(text);
+    } else {
+        // Filled on the pool: a document without a thread of its own can be handed over.
+        m_filling = true;
+        const QFont font = this->font();
+        QPointer<LineBox> self(this);
+        QThread *home = thread();
+        QtConcurrent::run([text = std::move(text), font] {
+            auto *document = new QTextDocument;
+            document->setDocumentMargin(0);
+            document->setDefaultFont(font);
+            document->setPlainText(text);
+            document->moveToThread(nullptr);
+            return document;
+        }).then(home, [self, fill](QTextDocument *document) {
+            if (!self || self->m_fill != fill) {
+                deleteOnPool(document);
+                return;
+            }
+            self->showFilled(document);
+        });
+    }
     measureLines();
     updateGeometry();
+}
+
+// Puts a document filled away in place (nothing: a fresh empty one), laid out in rows as tall
+// as the ones before.
+void LineBox::showFilled(QTextDocument *document)
+{
+    const int rowHeight = m_rows->rowHeight();
+    releaseDocument();
+    const bool filled = document != nullptr;
+    if (filled)
+        document->moveToThread(thread());
+    else
+        document = new QTextDocument;
+    document->setParent(this);
+    document->setDocumentMargin(0);
+    document->setDefaultFont(font());
+    m_rows = new RowLayout(document);
+    document->setDocumentLayout(m_rows);
+    m_rows->setRowHeight(rowHeight);
+    setDocument(document);
+    m_ownsLongDocument = filled;
+    if (filled)
+        m_filling = false;
+    if (m_colorizer)
+        m_colorizer->setDocument(document);
+    applyColors();
+    viewport()->update();
+}
+
+// A long document of ours is taken out of the editor and deleted on the pool: freeing
+// megabytes of text blocks takes longer than a frame.
+void LineBox::releaseDocument()
+{
+    if (!m_ownsLongDocument)
+        return;
+    m_ownsLongDocument = false;
+    QTextDocument *old = document();
+    if (m_colorizer)
+        m_colorizer->setDocument(nullptr);
+    // The editor holds an empty document of its own until the next one is put in place.
+    setDocument(nullptr);
+    m_rows = nullptr;
+    old->setParent(nullptr);
+    old->moveToThread(nullptr);
+    deleteOnPool(old);
 }
 
 // A line with characters the box's font lacks is drawn partly in a fallback font (Chinese in a

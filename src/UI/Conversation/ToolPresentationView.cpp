@@ -300,10 +300,9 @@ QWidget *ToolPresentationView::buildGeneric(const GenericCard &card)
         box->setObjectName(u"tool-card-section"_s);
         auto *col = column(box, 3);
         col->addWidget(label(s.label, Fonts::system(10, QFont::Medium), Theme::tertiaryText(), box));
-        auto *text = new AutoHeightTextView(box);
+        QWidget *text = makePlainTextView(s.text, s.monospaced ? Fonts::monospaced(11) : Fonts::system(11),
+                                          isError ? std::optional<QColor>(Theme::systemRed()) : std::nullopt, box);
         text->setObjectName(u"tool-card-section-text"_s);
-        text->setPlain(s.text, s.monospaced ? Fonts::monospaced(11) : Fonts::system(11),
-                       isError ? std::optional<QColor>(Theme::systemRed()) : std::nullopt);
         if (s.text.trimmed().isEmpty())
             text->setAccessibleName(s.label);
         col->addWidget(text);
@@ -493,9 +492,8 @@ QWidget *ToolPresentationView::buildWeb(const WebCard &card)
     }
     auto *layout = column(w, 7);
     if (card.answer) {
-        auto *answer = new AutoHeightTextView(w);
+        QWidget *answer = makePlainTextView(*card.answer, Fonts::system(12), std::nullopt, w);
         answer->setObjectName(u"tool-card-answer"_s);
-        answer->setPlain(*card.answer, Fonts::system(12));
         layout->addWidget(answer);
     }
     int position = 0;

@@ -5,6 +5,7 @@
 #include "UI/Conversation/BlockContent.h"
 #include "UI/Conversation/BlockView.h"
 #include "UI/Conversation/DeepDivingStatusView.h"
+#include "UI/Conversation/LongTextView.h"
 #include "UI/Conversation/MarkdownParser.h"
 #include "UI/Conversation/MessageRows.h"
 #include "UI/Conversation/NoticeRow.h"
@@ -167,9 +168,29 @@ bool TranscriptRenderRowView::event(QEvent *event)
 {
     // Content that changed its height on its own (a card rebuilt when a result arrived, a
     // widget shown late) asks for a layout; the list then measures the row again.
-    if (event->type() == QEvent::LayoutRequest && m_content && width() > 0 && measure(width()) != height())
+    if (event->type() == QEvent::LayoutRequest && m_content && width() > 0
+        && (measure(width()) != height() || hasLongTextChanges()))
         Q_EMIT heightMayHaveChanged();
     return TranscriptEntryView::event(event);
+}
+
+bool TranscriptRenderRowView::hasLongTextChanges() const
+{
+    const QList<LongTextView *> texts = findChildren<LongTextView *>();
+    return std::any_of(texts.begin(), texts.end(), [](const LongTextView *text) { return text->hasHeightChanges(); });
+}
+
+int TranscriptRenderRowView::takeShiftAbove(int offset)
+{
+    int shift = 0;
+    for (LongTextView *text : findChildren<LongTextView *>()) {
+        const int top = text->mapTo(this, QPoint()).y();
+        for (const auto &[bottom, grown] : text->takeHeightChanges()) {
+            if (top + bottom <= offset)
+                shift += grown;
+        }
+    }
+    return shift;
 }
 
 void TranscriptRenderRowView::resizeEvent(QResizeEvent *event)

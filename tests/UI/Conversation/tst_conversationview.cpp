@@ -14,6 +14,7 @@
 #include "UI/Conversation/ConversationTranscript.h"
 #include "UI/Conversation/ConversationView.h"
 #include "UI/Conversation/ErrorNotice.h"
+#include "UI/Conversation/LongTextView.h"
 #include "UI/Conversation/MessageRows.h"
 #include "UI/Conversation/NoticeRow.h"
 #include "UI/Conversation/QueuedMessagesDock.h"
@@ -1111,6 +1112,22 @@ void tst_ConversationView::reasoningAndNoticeRows()
     QVERIFY2(accessibilityProblems(&window).isEmpty(), qPrintable(accessibilityProblems(&window).join(u'\n')));
     QTest::mouseClick(withPayload->header(), Qt::LeftButton);
     QVERIFY(!withPayload->isExpanded());
+
+    // Long reasoning opens in the view that lays out only what shows; shortened, the label
+    // takes over again.
+    const QString longText = u"推理的一行 with some words\n"_s.repeated(3000);
+    done->setText(longText);
+    auto *lazy = done->findChild<LongTextView *>(u"reasoning-text"_s);
+    QVERIFY(lazy);
+    QVERIFY(lazy->isVisible());
+    QVERIFY(!done->body()->isVisible());
+    QCOMPARE(lazy->text(), longText);
+    QCOMPARE(lazy->lineCount(), qsizetype(3001));
+    done->setText(u"短"_s);
+    QVERIFY(!lazy->isVisible());
+    QTRY_VERIFY(done->body()->isVisible());
+    QCOMPARE(done->body()->text(), u"短"_s);
+    QVERIFY2(accessibilityProblems(&window).isEmpty(), qPrintable(accessibilityProblems(&window).join(u'\n')));
 }
 
 void tst_ConversationView::streamedTurnFromTheHostShowsLive()

@@ -246,7 +246,12 @@ private Q_SLOTS:
         ToolPresentationView *view = w.show({presentation, {}, {}, false});
         QVERIFY(view);
         auto *box = view->findChild<LineBox *>(u"tool-card-diff-lines"_s);
+        // Filled away from the window's thread, then shown whole.
+        QTRY_VERIFY(box->isFilled());
         QCOMPARE(box->blockCount(), 100'001);
+        QCOMPARE(box->document()->lastBlock().previous().text(), u"+ line 99999"_s);
+        // The document filled away keeps the rows of a diff.
+        QCOMPARE(box->document()->documentLayout()->blockBoundingRect(box->document()->begin()).height(), 17.0);
         QCOMPARE(box->height(), 240);
         QVERIFY(view->findChildren<QWidget *>().size() < 30);
     }

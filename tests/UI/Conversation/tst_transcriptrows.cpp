@@ -528,6 +528,13 @@ void tst_TranscriptRows::keptRowsEqualAFreshBuild()
     publish("a second item of the same turn continues it");
     std::get<TurnItem>(items[1]).steps[0].blocks[0].text += u"."_s;
     publish("a delta in it");
+    items.push_back(user(u"d"_s, 20));
+    items.push_back(turn(2, {step(1, {block(0, 21)})}));
+    publish("a new turn after two items of the turn before it");
+    items.push_back(turn(1, {step(3, {block(0, 22)})}));
+    publish("an earlier turn's number is the newest again");
+    items.push_back(turn(1, {step(4, {block(0, 23)})}));
+    publish("and once more");
 }
 
 QTEST_GUILESS_MAIN(tst_TranscriptRows)
