@@ -895,6 +895,7 @@ private Q_SLOTS:
         QTest::keyClick(toggle, Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), list->rowWidget(0));
         verifyLiveRows();
+    }
 
     // Every control of the column does by its accessibility action what its click does: the
     // same selection, folding, popover, sheet or call to the host.
