@@ -315,7 +315,7 @@ private Q_SLOTS:
         QCOMPARE(trajectory->selectedEventId(), std::optional<QString>(strip->entries()[picked].event().id));
         QTRY_VERIFY(content()->rightSidebarVisible());
         QTRY_VERIFY(inspector());
-        QVERIFY(selectedRowShown());
+        QTRY_VERIFY(selectedRowShown());
         // Still there once the list has been laid out again for the narrower width.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
         QCoreApplication::processEvents();
