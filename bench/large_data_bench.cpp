@@ -10,8 +10,11 @@
 //   ui.todos_10k_update_ms           one item of the open list changing status
 //   ui.rows_burst_max_block_ms       10,000 transcript rows pushed into the open session in 5 s
 //   ui.rows_burst_rss_mb             resident memory after the burst
+//   ui.markdown_5mb_max_block_ms     an answer of 5 MB of Markdown (prose, lists, code, tables)
+//                                    shown in the open session, scrolled to its end, then the
+//                                    same answer streamed in by deltas
 //
-// Arguments pick cases (expand, todos, burst; none: all). NBD_BENCH_WHO=1 names, on standard
+// Arguments pick cases (expand, todos, burst, markdown; none: all). NBD_BENCH_WHO=1 names, on standard
 // error, the receiver and type of each event that set a new longest block.
 
 #include "SimSessions.h"
@@ -261,6 +264,65 @@ void rowsBurst()
     print("ui.rows_burst_rss_mb", rssMb());
 }
 
+QString fiveMegabytesOfMarkdown()
+{
+    QString text;
+    text.reserve(5'400'000);
+    for (int i = 1; text.size() < 5'000'000; ++i) {
+        text += u"## 第 %1 节：模块 module_%2\n\n"_s.arg(i).arg(i % 97);
+        text += u"编译单元 **src/module_%1.cpp** 通过检查，耗时 %2 ms；the resolver caches *lookups* and `warning count = 0`, 输出已写入缓存目录。\n\n"_s.arg(i).arg(i % 1000);
+        text += u"- 第一项：读取配置\n- second item with [a link](https://example.com/%1)\n- 第三项：写入结果\n\n"_s.arg(i);
+        text += u"```cpp\nint module_%1() {\n    return %2;\n}\n```\n\n"_s.arg(i).arg(i);
+        text += u"| 列 | value |\n|---|---|\n| %1 | ok |\n\n> 注意：第 %1 节完成。\n\n"_s.arg(i);
+    }
+    return text;
+}
+
+void markdown()
+{
+    const QString big = fiveMegabytesOfMarkdown();
+    auto model = SessionModel::create(u"markdown"_s);
+    Feeder feed(model.get());
+    feed(events::userMessage(u"m1"_s, u"写一份报告"_s));
+    feed(events::turnStart(1));
+    feed(events::stepStart(1, 1));
+    feed(events::assistantMessage(1, 1, big));
+    feed(events::turnEnd(1));
+    settle(model.get());
+
+    QWidget window;
+    window.resize(1000, 800);
+    auto *transcript = new ConversationTranscript(nullptr, &window);
+    transcript->resize(1000, 800);
+    window.show();
+    QCoreApplication::processEvents();
+    const double shown = measure([&] {
+        transcript->setSession(model);
+        window.repaint();
+    });
+    const double scrolled = measure([&] { transcript->list()->scrollToKey(transcript->list()->entries().back().key); });
+
+    // The same answer streamed in: 40 deltas of an eighth of a megabyte each, one per publish.
+    auto streaming = SessionModel::create(u"markdown-stream"_s);
+    Feeder stream(streaming.get());
+    stream(events::userMessage(u"m1"_s, u"写一份报告"_s));
+    stream(events::turnStart(1));
+    stream(events::stepStart(1, 1));
+    settle(streaming.get());
+    const double streamed = measure([&] { transcript->setSession(streaming); }, 100);
+    double deltas = streamed;
+    constexpr qsizetype kDelta = 125'000;
+    for (qsizetype at = 0; at < big.size(); at += kDelta) {
+        deltas = std::max(deltas, measure([&] {
+            stream(events::textDelta(1, 1, 0, big.mid(at, kDelta)));
+        }, 120));
+    }
+    print("ui.markdown_5mb_show_ms", shown);
+    print("ui.markdown_5mb_scroll_ms", scrolled);
+    print("ui.markdown_5mb_stream_ms", deltas);
+    print("ui.markdown_5mb_max_block_ms", std::max({shown, scrolled, deltas}));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -288,5 +350,7 @@ int main(int argc, char **argv)
         todos();
     if (wanted(u"burst"_s))
         rowsBurst();
+    if (wanted(u"markdown"_s))
+        markdown();
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "UI/Conversation/MarkdownText.h"
 
 #include "UI/Conversation/LineBox.h"
+#include "UI/Conversation/LongTextView.h"
 #include "UI/Conversation/MarkdownInline.h"
 #include "UI/Conversation/ToolPresentationModel.h"
 #include "UI/Shared/ChromeIconButton.h"
@@ -352,6 +353,157 @@ void MarkdownCodeBlock::setCopied(bool copied)
     static_cast<CopyButton *>(m_copyButton)->setCopied(copied);
 }
 
+// ---- MarkdownChunk ----
+
+namespace {
+
+// Past this many characters of non-code blocks a run is cut into chunks of about this size.
+constexpr qsizetype kChunkLength = 4000;
+
+bool isLongMarkdown(const QString &text) { return LongTextView::isLong(text); }
+
+// Characters of a block as they weigh on its height: narrow (ASCII) and wide ones, and the lines
+// it is at least (one per item or hard line break).
+struct BlockWeight
+{
+    qsizetype narrow = 0;
+    qsizetype wide = 0;
+    int lines = 0;
+    int level = 0; // heading level; 0: body text
+};
+
+BlockWeight weigh(const MarkdownBlock &block)
+{
+    BlockWeight weight;
+    weight.level = block.kind == MarkdownBlock::Kind::Heading ? block.level : 0;
+    auto add = [&weight](const QString &text) {
+        ++weight.lines;
+        for (const QChar c : text) {
+            if (c == u'\n')
+                ++weight.lines;
+            else if (c.unicode() < 128)
+                ++weight.narrow;
+            else if (!c.isLowSurrogate())
+                ++weight.wide;
+        }
+    };
+    if (block.kind == MarkdownBlock::Kind::List) {
+        for (const MarkdownBlock::ListItem &item : block.items)
+            add(item.text);
+    } else {
+        add(block.text);
+    }
+    return weight;
+}
+
+qsizetype blockLength(const MarkdownBlock &block)
+{
+    qsizetype length = block.text.size();
+    for (const MarkdownBlock::ListItem &item : block.items)
+        length += item.text.size();
+    return length;
+}
+
+} // namespace
+
+// A run of non-code blocks of a long text. Until it is first painted it is as tall as its
+// characters make it at its width, estimated; then its blocks are written into a document view
+// of its own and the measured height replaces the estimate. Only chunks near what is visible
+// are ever laid out.
+class MarkdownChunk : public QWidget
+{
+public:
+    MarkdownChunk(std::vector<MarkdownBlock> blocks, const MarkdownStyle &style, QWidget *parent)
+        : QWidget(parent), m_blocks(std::move(blocks)), m_style(style)
+    {
+        setObjectName(u"markdown-chunk"_s);
+        m_weights.reserve(m_blocks.size());
+        for (const MarkdownBlock &block : m_blocks)
+            m_weights.push_back(weigh(block));
+        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    }
+
+    bool isRealized() const { return m_content != nullptr; }
+
+    void realize()
+    {
+        if (m_content)
+            return;
+        if (isCode()) {
+            m_content = new MarkdownCodeBlock(m_blocks.front().text, m_blocks.front().language, this);
+        } else {
+            auto *view = new MarkdownDocumentView(this);
+            view->setBlocks(m_blocks, m_style);
+            m_content = view;
+        }
+        m_content->setGeometry(rect());
+        m_content->show();
+        updateGeometry();
+    }
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override
+    {
+        if (!m_content)
+            return estimate(width);
+        return m_content->hasHeightForWidth() ? m_content->heightForWidth(width) : m_content->sizeHint().height();
+    }
+    QSize sizeHint() const override
+    {
+        const int width = this->width() > 0 ? this->width() : 600;
+        return {width, heightForWidth(width)};
+    }
+    QSize minimumSizeHint() const override { return {0, 0}; }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        // Laid out after this paint, not in it: a paint must not change geometry.
+        if (!m_content && !m_posted) {
+            m_posted = true;
+            QTimer::singleShot(0, this, [this] { realize(); });
+        }
+    }
+    void resizeEvent(QResizeEvent *) override
+    {
+        if (m_content)
+            m_content->setGeometry(rect());
+    }
+
+private:
+    bool isCode() const { return m_blocks.size() == 1 && m_blocks.front().kind == MarkdownBlock::Kind::Code; }
+
+    int estimate(int width) const
+    {
+        if (isCode()) {
+            // Header, divider, padding and border around the lines.
+            const QFontMetrics mono(Fonts::monospaced(12));
+            return 2 + 28 + 1 + 24 + m_weights.front().lines * mono.height();
+        }
+        const QFontMetricsF body(Fonts::system(m_style.baseSize));
+        const qreal narrow = body.horizontalAdvance(u'x');
+        const qreal wide = body.horizontalAdvance(u'中');
+        const qreal available = std::max(40, width);
+        qreal height = 0;
+        for (size_t i = 0; i < m_weights.size(); ++i) {
+            const BlockWeight &w = m_weights[i];
+            const qreal scale = w.level > 0 ? headingFont(w.level, m_style.baseSize).pixelSize() / qreal(m_style.baseSize) : 1.0;
+            const qreal advance = (w.narrow * narrow + w.wide * wide) * scale;
+            const qreal lines = std::max<qreal>(w.lines, std::ceil(advance / available));
+            height += lines * (body.height() * scale + 3);
+            if (i + 1 < m_weights.size())
+                height += kBlockSpacing;
+        }
+        return int(std::ceil(height));
+    }
+
+    std::vector<MarkdownBlock> m_blocks;
+    std::vector<BlockWeight> m_weights;
+    MarkdownStyle m_style;
+    QWidget *m_content = nullptr;
+    bool m_posted = false;
+};
+
 // ---- MarkdownText ----
 
 MarkdownText::MarkdownText(const QString &text, bool showCursor, QWidget *parent)
@@ -367,10 +519,15 @@ void MarkdownText::setContent(const QString &text, bool showCursor)
 {
     if (m_built && text == m_text && showCursor == m_showCursor)
         return;
-    const bool stillStreaming = m_showCursor && showCursor && m_raw;
+    const bool stillStreaming = m_showCursor && showCursor && (m_raw || m_longRaw);
     m_text = text;
     m_showCursor = showCursor;
-    if (stillStreaming) {
+    if (stillStreaming && m_longRaw) {
+        // A long text streams into a view that lays out only the lines near what is visible.
+        m_longRaw->setText(m_text);
+        return;
+    }
+    if (stillStreaming && !isLongMarkdown(m_text)) {
         // Streaming: only the raw text changes, no parse and no new widgets.
         m_raw->setPlain(m_text, Fonts::system(m_style.baseSize));
         return;
@@ -394,43 +551,89 @@ void MarkdownText::rebuild()
         delete item;
     }
     m_raw = nullptr;
+    m_longRaw = nullptr;
     if (m_showCursor) {
         layout->setSpacing(4);
-        m_raw = new AutoHeightTextView(this);
-        m_raw->setObjectName(u"markdown-raw"_s);
-        m_raw->setPlain(m_text, Fonts::system(m_style.baseSize));
-        if (m_text.isEmpty())
-            m_raw->setAccessibleName(u"正在输出"_s);
-        layout->addWidget(m_raw);
+        QWidget *raw = nullptr;
+        if (isLongMarkdown(m_text)) {
+            m_longRaw = new LongTextView(m_text, Fonts::system(m_style.baseSize), std::nullopt, this);
+            raw = m_longRaw;
+        } else {
+            m_raw = new AutoHeightTextView(this);
+            m_raw->setPlain(m_text, Fonts::system(m_style.baseSize));
+            if (m_text.isEmpty())
+                m_raw->setAccessibleName(u"正在输出"_s);
+            raw = m_raw;
+        }
+        raw->setObjectName(u"markdown-raw"_s);
+        layout->addWidget(raw);
         auto *cursor = new BlinkingCursor(this);
         layout->addWidget(cursor, 0, Qt::AlignLeft);
-        m_raw->show();
+        raw->show();
         cursor->show();
         return;
     }
     layout->setSpacing(kBlockSpacing);
     const std::vector<MarkdownBlock> blocks = MarkdownParser::parse(m_text);
+    // A long text is cut into chunks laid out only once they come into view; a short one is
+    // built at once.
+    const bool chunked = isLongMarkdown(m_text);
     std::vector<MarkdownBlock> run;
+    qsizetype runLength = 0;
     auto flush = [&] {
         if (run.empty())
             return;
-        auto *view = new MarkdownDocumentView(this);
-        view->setBlocks(run, m_style);
-        layout->addWidget(view);
-        view->show();
+        QWidget *widget = nullptr;
+        if (chunked) {
+            widget = new MarkdownChunk(std::move(run), m_style, this);
+        } else {
+            auto *view = new MarkdownDocumentView(this);
+            view->setBlocks(run, m_style);
+            widget = view;
+        }
+        layout->addWidget(widget);
+        widget->show();
         run.clear();
+        runLength = 0;
     };
     for (const MarkdownBlock &block : blocks) {
         if (block.kind == MarkdownBlock::Kind::Code) {
             flush();
-            auto *code = new MarkdownCodeBlock(block.text, block.language, this);
+            QWidget *code = chunked ? static_cast<QWidget *>(new MarkdownChunk({block}, m_style, this))
+                                    : new MarkdownCodeBlock(block.text, block.language, this);
             layout->addWidget(code);
             code->show();
         } else {
             run.push_back(block);
+            runLength += blockLength(block);
+            if (chunked && runLength >= kChunkLength)
+                flush();
         }
     }
     flush();
+}
+
+namespace {
+
+// The chunk widgets of a long text (the class has no meta-object of its own to cast by).
+std::vector<const MarkdownChunk *> chunksOf(const QObject *text)
+{
+    std::vector<const MarkdownChunk *> chunks;
+    for (const QObject *child : text->children()) {
+        if (const auto *chunk = dynamic_cast<const MarkdownChunk *>(child))
+            chunks.push_back(chunk);
+    }
+    return chunks;
+}
+
+} // namespace
+
+int MarkdownText::chunkCount() const { return int(chunksOf(this).size()); }
+
+int MarkdownText::laidOutChunkCount() const
+{
+    const std::vector<const MarkdownChunk *> chunks = chunksOf(this);
+    return int(std::count_if(chunks.begin(), chunks.end(), [](const MarkdownChunk *chunk) { return chunk->isRealized(); }));
 }
 
 } // namespace nbd

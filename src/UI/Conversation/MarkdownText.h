@@ -17,6 +17,7 @@ namespace nbd {
 
 class BlinkingCursor;
 class LineBox;
+class LongTextView;
 
 // The body size and colour of rendered Markdown; headings keep their steps above the body.
 // The transcript uses the defaults; the question card's detail is smaller and secondary.
@@ -69,6 +70,9 @@ private:
 
 // Markdown text as the transcript shows it. While `showCursor` is set the text is shown as
 // written with the blinking cursor under it; otherwise it is parsed into blocks and drawn.
+// A long text is drawn in chunks of blocks, each laid out only once it comes into view (until
+// then its height is estimated from its characters); a long text streaming in is shown by a
+// view that lays out only its visible lines.
 class MarkdownText : public QWidget
 {
     Q_OBJECT
@@ -80,6 +84,9 @@ public:
     QString text() const { return m_text; }
     bool showCursor() const { return m_showCursor; }
     void setStyle(const MarkdownStyle &style);
+    // Chunks of a long text, and how many of them were laid out so far (0 and 0 for short text).
+    int chunkCount() const;
+    int laidOutChunkCount() const;
 
 private:
     void rebuild();
@@ -89,6 +96,7 @@ private:
     bool m_showCursor = false;
     bool m_built = false;
     AutoHeightTextView *m_raw = nullptr; // streaming form
+    LongTextView *m_longRaw = nullptr;   // streaming form of a long text
 };
 
 } // namespace nbd
