@@ -358,7 +358,7 @@ void MarkdownCodeBlock::setCopied(bool copied)
 namespace {
 
 // Past this many characters of non-code blocks a run is cut into chunks of about this size.
-constexpr qsizetype kChunkLength = 4000;
+constexpr qsizetype kChunkLength = 12000;
 
 bool isLongMarkdown(const QString &text) { return LongTextView::isLong(text); }
 
@@ -424,18 +424,35 @@ public:
     }
 
     bool isRealized() const { return m_content != nullptr; }
+    const std::vector<MarkdownBlock> &blocks() const { return m_blocks; }
 
+    // Built as a short text is: runs of non-code blocks in document views, code blocks apart.
     void realize()
     {
         if (m_content)
             return;
-        if (isCode()) {
-            m_content = new MarkdownCodeBlock(m_blocks.front().text, m_blocks.front().language, this);
-        } else {
-            auto *view = new MarkdownDocumentView(this);
-            view->setBlocks(m_blocks, m_style);
-            m_content = view;
+        m_content = new QWidget(this);
+        auto *layout = new QVBoxLayout(m_content);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(kBlockSpacing);
+        std::vector<MarkdownBlock> run;
+        auto flush = [&] {
+            if (run.empty())
+                return;
+            auto *view = new MarkdownDocumentView(m_content);
+            view->setBlocks(run, m_style);
+            layout->addWidget(view);
+            run.clear();
+        };
+        for (const MarkdownBlock &block : m_blocks) {
+            if (block.kind == MarkdownBlock::Kind::Code) {
+                flush();
+                layout->addWidget(new MarkdownCodeBlock(block.text, block.language, m_content));
+            } else {
+                run.push_back(block);
+            }
         }
+        flush();
         m_content->setGeometry(rect());
         m_content->show();
         updateGeometry();
@@ -471,15 +488,8 @@ protected:
     }
 
 private:
-    bool isCode() const { return m_blocks.size() == 1 && m_blocks.front().kind == MarkdownBlock::Kind::Code; }
-
     int estimate(int width) const
     {
-        if (isCode()) {
-            // Header, divider, padding and border around the lines.
-            const QFontMetrics mono(Fonts::monospaced(12));
-            return 2 + 28 + 1 + 24 + m_weights.front().lines * mono.height();
-        }
         const QFontMetricsF body(Fonts::system(m_style.baseSize));
         const qreal narrow = body.horizontalAdvance(u'x');
         const qreal wide = body.horizontalAdvance(u'中');
@@ -487,12 +497,18 @@ private:
         qreal height = 0;
         for (size_t i = 0; i < m_weights.size(); ++i) {
             const BlockWeight &w = m_weights[i];
+            if (i + 1 < m_weights.size())
+                height += kBlockSpacing;
+            if (m_blocks[i].kind == MarkdownBlock::Kind::Code) {
+                // Header, divider, padding and border around the lines.
+                const QFontMetrics mono(Fonts::monospaced(12));
+                height += 2 + 28 + 1 + 24 + w.lines * mono.height();
+                continue;
+            }
             const qreal scale = w.level > 0 ? headingFont(w.level, m_style.baseSize).pixelSize() / qreal(m_style.baseSize) : 1.0;
             const qreal advance = (w.narrow * narrow + w.wide * wide) * scale;
             const qreal lines = std::max<qreal>(w.lines, std::ceil(advance / available));
             height += lines * (body.height() * scale + 3);
-            if (i + 1 < m_weights.size())
-                height += kBlockSpacing;
         }
         return int(std::ceil(height));
     }
@@ -538,18 +554,33 @@ void MarkdownText::setContent(const QString &text, bool showCursor)
 void MarkdownText::setStyle(const MarkdownStyle &style)
 {
     m_style = style;
+    // Chunks laid out in the former style are not kept.
+    m_chunked = false;
     if (m_built)
         rebuild();
+}
+
+void MarkdownText::clearFrom(int index)
+{
+    auto *layout = static_cast<QVBoxLayout *>(this->layout());
+    // Each widget taken out of an active layout would lay the others out again.
+    layout->setEnabled(false);
+    while (layout->count() > index) {
+        QLayoutItem *item = layout->takeAt(layout->count() - 1);
+        delete item->widget();
+        delete item;
+    }
+    layout->setEnabled(true);
 }
 
 void MarkdownText::rebuild()
 {
     m_built = true;
     auto *layout = static_cast<QVBoxLayout *>(this->layout());
-    while (QLayoutItem *item = layout->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
+    const bool chunked = !m_showCursor && isLongMarkdown(m_text);
+    if (!chunked || !m_chunked)
+        clearFrom(0);
+    m_chunked = chunked;
     m_raw = nullptr;
     m_longRaw = nullptr;
     if (m_showCursor) {
@@ -574,43 +605,71 @@ void MarkdownText::rebuild()
         return;
     }
     layout->setSpacing(kBlockSpacing);
-    const std::vector<MarkdownBlock> blocks = MarkdownParser::parse(m_text);
-    // A long text is cut into chunks laid out only once they come into view; a short one is
-    // built at once.
-    const bool chunked = isLongMarkdown(m_text);
+    std::vector<MarkdownBlock> blocks = MarkdownParser::parse(m_text);
+    if (chunked) {
+        rebuildChunks(std::move(blocks));
+        return;
+    }
     std::vector<MarkdownBlock> run;
-    qsizetype runLength = 0;
     auto flush = [&] {
         if (run.empty())
             return;
-        QWidget *widget = nullptr;
-        if (chunked) {
-            widget = new MarkdownChunk(std::move(run), m_style, this);
-        } else {
-            auto *view = new MarkdownDocumentView(this);
-            view->setBlocks(run, m_style);
-            widget = view;
-        }
-        layout->addWidget(widget);
-        widget->show();
+        auto *view = new MarkdownDocumentView(this);
+        view->setBlocks(run, m_style);
+        layout->addWidget(view);
+        view->show();
         run.clear();
-        runLength = 0;
     };
     for (const MarkdownBlock &block : blocks) {
         if (block.kind == MarkdownBlock::Kind::Code) {
             flush();
-            QWidget *code = chunked ? static_cast<QWidget *>(new MarkdownChunk({block}, m_style, this))
-                                    : new MarkdownCodeBlock(block.text, block.language, this);
+            auto *code = new MarkdownCodeBlock(block.text, block.language, this);
             layout->addWidget(code);
             code->show();
         } else {
             run.push_back(block);
-            runLength += blockLength(block);
-            if (chunked && runLength >= kChunkLength)
-                flush();
         }
     }
     flush();
+}
+
+// Cuts the blocks into chunks the same way whatever follows them, so a text that grew at its
+// end keeps every chunk but the last ones: those are replaced, the others stay as laid out.
+void MarkdownText::rebuildChunks(std::vector<MarkdownBlock> blocks)
+{
+    auto *layout = static_cast<QVBoxLayout *>(this->layout());
+    std::vector<std::vector<MarkdownBlock>> groups;
+    std::vector<MarkdownBlock> group;
+    qsizetype length = 0;
+    for (MarkdownBlock &block : blocks) {
+        length += blockLength(block);
+        group.push_back(std::move(block));
+        if (length >= kChunkLength) {
+            groups.push_back(std::move(group));
+            group.clear();
+            length = 0;
+        }
+    }
+    if (!group.empty())
+        groups.push_back(std::move(group));
+
+    int kept = 0;
+    while (kept < layout->count() && size_t(kept) < groups.size()) {
+        auto *chunk = dynamic_cast<MarkdownChunk *>(layout->itemAt(kept)->widget());
+        if (!chunk || chunk->blocks() != groups[size_t(kept)])
+            break;
+        ++kept;
+    }
+    clearFrom(kept);
+    // Each widget shown into an active layout would lay all of them out again.
+    layout->setEnabled(false);
+    for (size_t i = size_t(kept); i < groups.size(); ++i) {
+        auto *chunk = new MarkdownChunk(std::move(groups[i]), m_style, this);
+        layout->addWidget(chunk);
+        chunk->show();
+    }
+    layout->setEnabled(true);
+    layout->invalidate();
 }
 
 namespace {

@@ -90,11 +90,14 @@ public:
 
 private:
     void rebuild();
+    void rebuildChunks(std::vector<MarkdownBlock> blocks);
+    void clearFrom(int index);
 
     MarkdownStyle m_style;
     QString m_text;
     bool m_showCursor = false;
     bool m_built = false;
+    bool m_chunked = false;
     AutoHeightTextView *m_raw = nullptr; // streaming form
     LongTextView *m_longRaw = nullptr;   // streaming form of a long text
 };

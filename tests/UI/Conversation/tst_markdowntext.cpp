@@ -2,6 +2,7 @@
 #include "GuiTestMain.h"
 
 #include "UI/Conversation/LineBox.h"
+#include "UI/Conversation/LongTextView.h"
 #include "UI/Conversation/MarkdownText.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/LinkOpener.h"
@@ -9,7 +10,11 @@
 #include <QAbstractButton>
 #include <QClipboard>
 #include <QLabel>
+#include <QPointer>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTextBlock>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
@@ -46,6 +51,51 @@ QStringList blockTexts(MarkdownDocumentView *view)
     return out;
 }
 
+// A long answer of `sections` sections, each a heading, prose, a list, a code block and a quote.
+QString longMarkdown(int sections, const QString &tail = {})
+{
+    QString text;
+    for (int i = 1; i <= sections; ++i) {
+        text += u"## 第 %1 节\n\n编译单元 **module_%1** 通过检查；the resolver caches *lookups*.\n\n"_s.arg(i);
+        text += u"- 第一项\n- second item %1\n\n```cpp\nint f%1() { return %1; }\n```\n\n> 注意 %1\n\n"_s.arg(i);
+    }
+    return text + tail;
+}
+
+// The text of every document view and code block under `root`, in order.
+QString shownText(QWidget *root)
+{
+    QStringList parts;
+    std::function<void(QObject *)> walk = [&](QObject *object) {
+        for (QObject *child : object->children()) {
+            if (auto *view = qobject_cast<MarkdownDocumentView *>(child))
+                parts << blockTexts(view).join(u'\n');
+            else if (auto *code = qobject_cast<MarkdownCodeBlock *>(child))
+                parts << code->code();
+            else
+                walk(child);
+        }
+    };
+    walk(root);
+    return parts.join(u'\n');
+}
+
+// A long text in a scroll area as the transcript holds it, 600 × 500.
+struct ScrolledWindow
+{
+    QScrollArea area;
+    MarkdownText *text = nullptr;
+
+    explicit ScrolledWindow(const QString &markdown)
+    {
+        text = new MarkdownText(markdown, false);
+        area.setWidget(text);
+        area.setWidgetResizable(true);
+        area.resize(600, 500);
+        area.show();
+    }
+};
+
 } // namespace
 
 class tst_MarkdownText : public QObject
@@ -53,6 +103,93 @@ class tst_MarkdownText : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void longTextIsLaidOutOnlyNearTheViewAndRendersTheSame()
+    {
+        const QString markdown = longMarkdown(900);
+        QVERIFY(markdown.size() > 60000);
+        ScrolledWindow w(markdown);
+        QVERIFY(QTest::qWaitForWindowExposed(&w.area));
+        QTRY_VERIFY(w.text->laidOutChunkCount() > 0);
+        const int chunks = w.text->chunkCount();
+        QVERIFY(chunks > 4);
+        QVERIFY(w.text->laidOutChunkCount() < chunks);
+        // The height comes from estimates: tall enough to scroll through all of it.
+        QVERIFY(w.area.verticalScrollBar()->maximum() > 20000);
+
+        // Scrolled to the end, the last chunk is laid out, the middle ones still are not.
+        const QList<QWidget *> all = w.text->findChildren<QWidget *>(u"markdown-chunk"_s, Qt::FindDirectChildrenOnly);
+        QVERIFY(all.back()->findChildren<MarkdownDocumentView *>().isEmpty());
+        w.area.verticalScrollBar()->setValue(w.area.verticalScrollBar()->maximum());
+        QTRY_VERIFY(!all.back()->findChildren<MarkdownDocumentView *>().isEmpty());
+        QVERIFY(w.text->laidOutChunkCount() < chunks);
+
+        // Walked through page by page, every chunk is laid out and the words are those a short
+        // text of the same blocks shows.
+        for (int y = 0; y <= w.area.verticalScrollBar()->maximum(); y += 400) {
+            w.area.verticalScrollBar()->setValue(y);
+            QCoreApplication::processEvents();
+            QCoreApplication::processEvents();
+        }
+        QTRY_COMPARE(w.text->laidOutChunkCount(), chunks);
+        QStringList expected;
+        for (const MarkdownBlock &block : MarkdownParser::parse(markdown)) {
+            if (block.kind == MarkdownBlock::Kind::Code) {
+                expected << block.text;
+                continue;
+            }
+            QTextDocument document;
+            writeMarkdownBlocks(&document, {block});
+            for (QTextBlock b = document.begin(); b.isValid(); b = b.next())
+                expected << b.text();
+        }
+        QCOMPARE(shownText(w.text), expected.join(u'\n'));
+    }
+
+    void longTextGrowingAtItsEndKeepsItsEarlierChunks()
+    {
+        const QString markdown = longMarkdown(900);
+        ScrolledWindow w(markdown);
+        QVERIFY(QTest::qWaitForWindowExposed(&w.area));
+        QTRY_VERIFY(w.text->laidOutChunkCount() > 0);
+        const QList<QWidget *> before = w.text->findChildren<QWidget *>(u"markdown-chunk"_s, Qt::FindDirectChildrenOnly);
+        const QPointer<QWidget> first = before.front();
+        const QPointer<QWidget> last = before.back();
+        w.text->setContent(markdown + u"最后一段 appended.\n\n更多"_s, false);
+        const QList<QWidget *> after = w.text->findChildren<QWidget *>(u"markdown-chunk"_s, Qt::FindDirectChildrenOnly);
+        QCOMPARE(after.size(), before.size());
+        // Only the last chunk was rebuilt; the first one, laid out, is the same widget.
+        QCOMPARE(after.front(), first.data());
+        QVERIFY(!last);
+        QVERIFY(w.text->laidOutChunkCount() > 0);
+        QCoreApplication::processEvents();
+        w.area.verticalScrollBar()->setValue(w.area.verticalScrollBar()->maximum());
+        QTRY_VERIFY(shownText(after.back()).endsWith(u"更多"_s));
+
+        // A new style lays everything out anew.
+        w.text->setStyle(MarkdownStyle{13, {}});
+        QVERIFY(!w.text->findChildren<QWidget *>(u"markdown-chunk"_s, Qt::FindDirectChildrenOnly).contains(after.front()));
+    }
+
+    void longStreamingTextIsShownWholeAndCopies()
+    {
+        const QString markdown = longMarkdown(900);
+        Window w(u"开始"_s, true);
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        w.text->setContent(markdown, true);
+        auto *raw = w.text->findChild<LongTextView *>(u"markdown-raw"_s);
+        QVERIFY(raw);
+        QCOMPARE(raw->text(), markdown);
+        w.text->setContent(markdown + u"尾"_s, true);
+        QCOMPARE(w.text->findChild<LongTextView *>(u"markdown-raw"_s), raw);
+        QVERIFY(raw->laidOutLineCount() < raw->lineCount());
+        raw->selectAll();
+        QCOMPARE(raw->selectedText(), markdown + u"尾"_s);
+        // Done streaming: drawn as Markdown, in chunks.
+        w.text->setContent(markdown, false);
+        QVERIFY(!w.text->findChild<LongTextView *>(u"markdown-raw"_s));
+        QVERIFY(w.text->chunkCount() > 4);
+    }
+
     void blocksAreDrawn()
     {
         Window w(u"# Title\n\nA *para*\nsecond line\n\n3. a\n7. b\n9. c\n\n- x\n\n> quoted\n\n---\n\n##### small"_s);
