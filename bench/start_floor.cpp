@@ -32,7 +32,8 @@ protected:
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    QLabel window(QStringLiteral("Nimbrel Deck"));
+    // Text in the interface's language, so that the floor loads the same fonts.
+    QLabel window(QStringLiteral("Nimbrel Deck 会话"));
     window.resize(1100, 720);
     window.winId();
     window.windowHandle()->installEventFilter(new ExposeReporter(&app));
