@@ -6,11 +6,15 @@
 #include "Store/AppModel.h"
 #include "System/DesktopIntegration.h"
 #include "System/DesktopNotifications.h"
+#include "System/TrayWatcher.h"
+#include "System/WindowActivation.h"
 #include "UI/QuickAsk/QuickAskCoordinator.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Settings/SettingsView.h"
 
 #include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
 
@@ -35,6 +39,7 @@ nbd_nativeApp::~nbd_nativeApp()
     delete m_settingsWindow;
     delete m_mainWindow;
     delete m_tray;
+    delete m_trayWatcher;
     m_approvalNotificationCoordinator.reset();
     m_notificationCenter.reset();
     m_appDelegate->appModel = nullptr;
@@ -43,11 +48,65 @@ nbd_nativeApp::~nbd_nativeApp()
 
 void nbd_nativeApp::showScenes()
 {
+    // Watching first: a tray that comes while we look is not missed.
+    if (!m_trayWatcher) {
+        m_trayWatcher = new TrayWatcher(this);
+        connect(m_trayWatcher, &TrayWatcher::trayMayHaveChanged, this, &nbd_nativeApp::followTray);
+    }
     const bool tray = QSystemTrayIcon::isSystemTrayAvailable();
     QApplication::setQuitOnLastWindowClosed(!tray);
     openMainWindow();
     if (tray)
         createTray();
+    m_scenesShown = true;
+    syncMenuBarExtra();
+}
+
+void nbd_nativeApp::followTray()
+{
+    const bool available = QSystemTrayIcon::isSystemTrayAvailable();
+    if (available == (m_tray != nullptr))
+        return;
+    if (available) {
+        QApplication::setQuitOnLastWindowClosed(false);
+        createTray();
+    } else {
+        delete m_tray;
+        m_tray = nullptr;
+        m_trayMenu = nullptr;
+        // Nothing would bring a hidden window back: it comes now, and closing it quits.
+        QApplication::setQuitOnLastWindowClosed(true);
+        if (!m_mainWindow || !m_mainWindow->isVisible())
+            openMainWindow();
+    }
+    syncMenuBarExtra();
+}
+
+TrayMenu *nbd_nativeApp::menuBarExtra() const { return m_menuBarExtra.data(); }
+
+void nbd_nativeApp::syncMenuBarExtra()
+{
+    if (m_tray || !m_mainWindow) {
+        delete m_menuBarExtra;
+        return;
+    }
+    if (m_menuBarExtra)
+        return;
+    TrayMenu::Actions actions;
+    actions.openMainWindow = [this] { openMainWindow(); };
+    actions.openQuickAsk = [this] { openQuickAsk(); };
+    actions.openSettings = [this] { openSettings(); };
+    actions.quit = [this] { quit(); };
+    m_menuBarExtra = new TrayMenu(m_appModel.get(), m_approvalNotificationCoordinator.get(), std::move(actions),
+                                  m_mainWindow, TrayMenu::Placement::MenuBar);
+    m_mainWindow->menuBar()->addMenu(m_menuBarExtra->menu());
+}
+
+void nbd_nativeApp::activateFromLaunch(const ActivationToken &token)
+{
+    windowactivation::prepare(token);
+    openMainWindow();
+    windowactivation::complete(m_mainWindow->windowHandle(), token);
 }
 
 void nbd_nativeApp::openMainWindow()
@@ -63,6 +122,9 @@ void nbd_nativeApp::openMainWindow()
                 QCoreApplication::quit();
         });
     }
+    // Before the scenes are up the tray is not known yet.
+    if (m_scenesShown)
+        syncMenuBarExtra();
     m_mainWindow->show();
     m_mainWindow->raise();
     m_mainWindow->activateWindow();
@@ -121,6 +183,7 @@ void nbd_nativeApp::createTray()
     // With the tray there, a click on an approval notification opens the main window the way
     // the tray's own entry does (also after the window was closed).
     m_approvalNotificationCoordinator->installMainWindowOpener([this] { openMainWindow(); });
+    syncMenuBarExtra();
 }
 
 } // namespace nbd

@@ -10,17 +10,21 @@ class QWidget;
 
 namespace nbd {
 
+struct ActivationToken;
 class AppDelegate;
 class AppModel;
 class ApprovalNotificationCoordinator;
 class DesktopNotificationCenter;
 class MainWindow;
 class TrayMenu;
+class TrayWatcher;
 
 // The application entry: creates the store and the approval-notification coordinator once,
 // hands both to the delegate, and builds the scenes: the main window, the Settings window
 // (on demand) and the tray icon that stands for the menu-bar extra. Without a system tray,
-// closing the main window quits, so no invisible process is left behind.
+// closing the main window quits, so no invisible process is left behind, and the tray menu's
+// entries are a menu of the main window's menu bar. The tray is followed while the app runs:
+// it may come after start-up or go away.
 class nbd_nativeApp : public QObject
 {
     Q_OBJECT
@@ -46,8 +50,18 @@ public:
     void createTray();
     // The tray's Quick Ask item: nothing before the delegate has finished launching.
     void openQuickAsk();
+    // A later launch was handed over: the main window comes forward with that launch's token.
+    void activateFromLaunch(const ActivationToken &token);
+    // Takes in the desktop's current tray: creates the icon when a tray is there, otherwise
+    // removes it, shows the main window if it was hidden and offers the menu in its menu bar.
+    void followTray();
+    // The menu-bar copy of the tray menu (only while there is no tray).
+    TrayMenu *menuBarExtra() const;
 
 private:
+    // Offers the tray menu in the main window's menu bar exactly while there is no tray.
+    void syncMenuBarExtra();
+
     AppDelegate *m_appDelegate;
     std::unique_ptr<AppModel> m_appModel;
     std::unique_ptr<DesktopNotificationCenter> m_notificationCenter;
@@ -56,6 +70,9 @@ private:
     QPointer<QWidget> m_settingsWindow;
     QSystemTrayIcon *m_tray = nullptr;
     TrayMenu *m_trayMenu = nullptr; // owned by the tray icon
+    QPointer<TrayMenu> m_menuBarExtra; // owned by the main window
+    TrayWatcher *m_trayWatcher = nullptr;
+    bool m_scenesShown = false;
 };
 
 } // namespace nbd

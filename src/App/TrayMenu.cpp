@@ -66,14 +66,16 @@ QString commandName(AgentMenuEntry::Command command)
 
 } // namespace
 
-TrayMenu::TrayMenu(AppModel *appModel, ApprovalNotificationCoordinator *coordinator, Actions actions, QObject *parent)
+TrayMenu::TrayMenu(AppModel *appModel, ApprovalNotificationCoordinator *coordinator, Actions actions, QObject *parent,
+                   Placement placement)
     : QObject(parent)
     , m_appModel(appModel)
     , m_coordinator(coordinator)
     , m_actions(std::move(actions))
+    , m_placement(placement)
     , m_menu(new QMenu)
 {
-    m_menu->setObjectName(u"tray-menu"_s);
+    m_menu->setObjectName(m_placement == Placement::Tray ? u"tray-menu"_s : u"menubar-extra-menu"_s);
     if (appModel) {
         connect(appModel, &AppModel::sessionsChanged, this, &TrayMenu::scheduleRebuild);
         connect(appModel, &AppModel::pendingApprovalsChanged, this, &TrayMenu::scheduleRebuild);
@@ -134,10 +136,12 @@ void TrayMenu::rebuild()
     for (QMenu *sub : m_menu->findChildren<QMenu *>(QString(), Qt::FindDirectChildrenOnly))
         sub->deleteLater();
     m_menu->clear();
-    fill(m_menu, agentMenuBarMenu(current), u"tray"_s);
+    fill(m_menu, agentMenuBarMenu(current), m_placement == Placement::Tray ? u"tray"_s : u"menubar-extra"_s);
 
     if (title != m_title) {
         m_title = title;
+        if (m_placement == Placement::MenuBar)
+            m_menu->setTitle(menuText(m_title));
         Q_EMIT titleChanged(m_title);
     }
 }
@@ -160,8 +164,13 @@ void TrayMenu::fill(QMenu *menu, const std::vector<AgentMenuEntry> &entries, con
             if (!entry.id.isEmpty())
                 name += u'-' + entry.id;
             item->setObjectName(name);
-            if (!entry.shortcut.isEmpty())
+            if (!entry.shortcut.isEmpty()) {
                 item->setShortcut(QKeySequence(entry.shortcut));
+                // In the window the File menu's command holds the key already (Quit on Ctrl+Q):
+                // here it counts only while this menu is open, so the key is never ambiguous.
+                if (m_placement == Placement::MenuBar)
+                    item->setShortcutContext(Qt::WidgetShortcut);
+            }
             const AgentMenuEntry copy = entry;
             connect(item, &QAction::triggered, this, [this, copy] { run(copy); });
             break;

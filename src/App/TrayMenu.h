@@ -29,8 +29,12 @@ public:
         std::function<void()> quit;
     };
 
+    // Where the menu is offered: the tray icon's menu, or, on a desktop without a tray, a menu
+    // of the main window's menu bar titled with the status title (the same entries).
+    enum class Placement { Tray, MenuBar };
+
     TrayMenu(AppModel *appModel, ApprovalNotificationCoordinator *coordinator, Actions actions,
-             QObject *parent = nullptr);
+             QObject *parent = nullptr, Placement placement = Placement::Tray);
     ~TrayMenu() override;
 
     QMenu *menu() const { return m_menu; }
@@ -54,6 +58,7 @@ private:
     QPointer<AppModel> m_appModel;
     QPointer<ApprovalNotificationCoordinator> m_coordinator;
     Actions m_actions;
+    Placement m_placement;
     QMenu *m_menu;
     bool m_rebuildQueued = false;
     QString m_title;

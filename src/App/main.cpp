@@ -1,6 +1,7 @@
 #include "App/AppDelegate.h"
 #include "App/MainWindow.h"
 #include "App/NativeApp.h"
+#include "System/SingleInstance.h"
 #include "UI/Shared/AppStartup.h"
 
 #include <QApplication>
@@ -39,12 +40,27 @@ protected:
 
 int main(int argc, char **argv)
 {
+    const nbd::ActivationToken launchToken = nbd::ActivationToken::fromEnvironment();
     nbd::prepareApplication();
     QApplication app(argc, argv);
+    // One client per session: a second launch hands over to the running one and ends here.
+    nbd::SingleInstance instance(QDBusConnection::sessionBus(), qEnvironmentVariable("XDG_RUNTIME_DIR"));
+    switch (instance.claimOrHandOver(launchToken)) {
+    case nbd::SingleInstance::Outcome::HandedOver:
+        return 0;
+    case nbd::SingleInstance::Outcome::HandOverFailed:
+        std::fprintf(stderr, "Nimbrel Deck is already running but did not answer: %s\n",
+                     qUtf8Printable(instance.lastError()));
+        return 1;
+    case nbd::SingleInstance::Outcome::Primary:
+        break;
+    }
     nbd::finishApplicationSetup(app);
 
     nbd::AppDelegate delegate;
     nbd::nbd_nativeApp entry(&delegate);
+    QObject::connect(&instance, &nbd::SingleInstance::activationRequested, &entry,
+                     [&entry](const nbd::ActivationToken &token) { entry.activateFromLaunch(token); });
 
     delegate.applicationWillFinishLaunching();
     entry.showScenes();

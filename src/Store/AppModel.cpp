@@ -142,6 +142,7 @@ void AppModel::setNbdExecutablePath(const QString &value)
     Q_EMIT signal();
 
 void AppModel::setSessions(std::vector<SessionSummary> value) { NBD_ASSIGN(m_sessions, sessionsChanged) }
+void AppModel::setAwaitingSessionList(bool value) { NBD_ASSIGN(m_awaitingSessionList, awaitingSessionListChanged) }
 void AppModel::setWorkspaces(std::vector<WorkspaceView> value) { NBD_ASSIGN(m_workspaces, workspacesChanged) }
 void AppModel::setArchivedSessionIds(QSet<QString> value)
 {
@@ -351,6 +352,7 @@ void AppModel::connectExternal()
 void AppModel::startConnection(const QUrl &url)
 {
     ++m_connectionEpoch;
+    setAwaitingSessionList(true);
     m_connection->connectTo(url);
     refreshAll();
 }
@@ -390,6 +392,7 @@ void AppModel::disconnect()
     setSelectedSubagent(std::nullopt);
     setSelectedSessionId(std::nullopt);
     setDidRestoreInitialSession(false);
+    setAwaitingSessionList(false);
 }
 
 // ---- Lists ------------------------------------------------------------------------------
@@ -412,6 +415,9 @@ QCoro::Task<void> AppModel::refreshAll()
             co_return;
         sessionList = co_await client->call<SessionListValue>(u"session.list"_s, JSONValue::emptyObject());
     } catch (...) {
+        // No list to wait for any more: what is untitled now stays so until a later refresh.
+        if (!alive.expired() && self && isSameConnection(*client, epoch))
+            setAwaitingSessionList(false);
         co_return;
     }
     if (alive.expired() || !self)
@@ -426,6 +432,7 @@ QCoro::Task<void> AppModel::refreshAll()
     setArchivedSessionIds(
         QSet<QString>(workspaceList.archivedSessionIds.begin(), workspaceList.archivedSessionIds.end()));
     setSessions(std::move(sessionList.items));
+    setAwaitingSessionList(false);
 
     if (m_selectedSessionId) {
         const QString selected = *m_selectedSessionId;

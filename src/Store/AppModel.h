@@ -169,6 +169,9 @@ public:
     const QHash<QString, std::shared_ptr<SessionModel>> &sessionModels() const { return m_sessionModels; }
     std::shared_ptr<SessionModel> sessionModel(const QString &sessionId) const { return m_sessionModels.value(sessionId); }
     bool didRestoreInitialSession() const { return m_didRestoreInitialSession; }
+    // From the start of a connection until its first session list has been answered (or has
+    // failed): titles of sessions missing from the list may still be on the way.
+    bool isAwaitingSessionList() const { return m_awaitingSessionList; }
 
     // The session row the sidebar highlights: the selection, or for a selected subagent the
     // nearest ancestor that is not itself a subagent session.
@@ -292,6 +295,7 @@ Q_SIGNALS:
     void selectedSubagentChanged();
     void sessionModelsChanged();
     void didRestoreInitialSessionChanged();
+    void awaitingSessionListChanged();
 
 private:
     using AliveToken = std::weak_ptr<const bool>;
@@ -310,6 +314,7 @@ private:
     void setDynamicPluginInventoryAvailable(std::optional<bool> value);
     void setSelectedSessionId(std::optional<QString> value);
     void setSelectedSubagent(std::optional<SelectedSubagent> value);
+    void setAwaitingSessionList(bool value);
     void clearSessionModels();
     std::shared_ptr<SessionModel> modelFor(const QString &sessionId);
 
@@ -397,6 +402,7 @@ private:
     std::optional<SelectedSubagent> m_selectedSubagent;
     QHash<QString, std::shared_ptr<SessionModel>> m_sessionModels;
     bool m_didRestoreInitialSession = false;
+    bool m_awaitingSessionList = false;
     // Attachment bytes by "<session id>/<attachment id>"; only grows, survives disconnects.
     QHash<QString, QByteArray> m_imageCache;
 

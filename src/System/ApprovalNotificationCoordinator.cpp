@@ -68,6 +68,11 @@ void ApprovalNotificationCoordinator::start()
             if (m_appModel)
                 queueSync(m_appModel->pendingApprovals());
         });
+        // Approvals held back for their session's title are posted once the list is in.
+        connect(m_appModel, &AppModel::awaitingSessionListChanged, this, [this] {
+            if (m_appModel)
+                queueSync(m_appModel->pendingApprovals());
+        });
         // Queued while nothing is known yet, so it posts nothing; the authorisation read
         // queues the synchronisation that does.
         queueSync(m_appModel->pendingApprovals());
@@ -131,6 +136,10 @@ QCoro::Task<> ApprovalNotificationCoordinator::sync(std::vector<PendingApproval>
             co_return;
         const ApprovalNotificationRoute route(approval);
         if (m_scheduledRoutes.contains(route) || m_inFlightRoutes.contains(route))
+            continue;
+        // Approvals the host replays on connecting arrive before the session list: a
+        // notification posted now would name the app instead of the session, for good.
+        if (m_appModel->isAwaitingSessionList() && !m_appModel->displayTitle(approval.sessionId))
             continue;
         const QPointer<AppModel> model = m_appModel;
         const ApprovalNotificationContent content =

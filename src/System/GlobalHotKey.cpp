@@ -1,5 +1,7 @@
 #include "System/GlobalHotKey.h"
 
+#include "System/X11Connection.h"
+
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMetaObject>
@@ -52,7 +54,20 @@ std::uint16_t numLockMask(xcb_connection_t *connection, xcb_key_symbols_t *symbo
 
 QString GlobalHotKeyRegistrationError::errorDescription() const
 {
-    return operation + u"失败（OSStatus "_s + QString::number(status) + u"）"_s;
+    const QString prefix = u"全局快捷键 Ctrl+Alt+Space 不可用："_s;
+    switch (reason) {
+    case Reason::WaylandSession:
+        return prefix + u"Wayland 会话不允许应用注册全局快捷键"_s;
+    case Reason::NoX11Display:
+        return prefix + u"当前会话没有 X11 显示"_s;
+    case Reason::NoSpaceKey:
+        return prefix + u"键盘映射中没有空格键"_s;
+    case Reason::KeyTaken:
+        return prefix + u"这个组合键已被其他程序占用"_s;
+    case Reason::ServerRefused:
+        break;
+    }
+    return prefix + u"X 服务器拒绝了注册（错误 "_s + QString::number(x11Error) + u"）"_s;
 }
 
 bool HotKeyRepeatFilter::press(std::uint32_t time)
@@ -91,13 +106,14 @@ void GlobalHotKeyRegistration::registerControlOptionSpace(std::function<void()> 
     unregister();
     m_action = std::move(action);
 
-    // Offscreen still offers the X11 interface, with a null connection: check both.
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+    xcb_connection_t *connection = qtX11Connection();
     if (!connection) {
         m_action = nullptr;
-        throw GlobalHotKeyRegistrationError{QString::fromUtf16(installHandlerOperation),
-                                            GlobalHotKeyRegistrationError::noX11Connection};
+        const bool wayland = qGuiApp && QGuiApplication::platformName().startsWith(u"wayland"_s);
+        GlobalHotKeyRegistrationError error;
+        error.reason = wayland ? GlobalHotKeyRegistrationError::Reason::WaylandSession
+                               : GlobalHotKeyRegistrationError::Reason::NoX11Display;
+        throw error;
     }
     m_connection = std::make_unique<Connection>();
     m_connection->connection = connection;
@@ -114,8 +130,9 @@ void GlobalHotKeyRegistration::registerControlOptionSpace(std::function<void()> 
         xcb_key_symbols_free(symbols);
     if (m_keycode == 0) {
         unregister();
-        throw GlobalHotKeyRegistrationError{QString::fromUtf16(registerHotKeyOperation),
-                                            GlobalHotKeyRegistrationError::noSpaceKey};
+        GlobalHotKeyRegistrationError error;
+        error.reason = GlobalHotKeyRegistrationError::Reason::NoSpaceKey;
+        throw error;
     }
 
     // A grab matches the modifier state exactly, so Caps Lock and Num Lock each need their own.
@@ -142,7 +159,11 @@ void GlobalHotKeyRegistration::registerControlOptionSpace(std::function<void()> 
     if (failure) {
         // Another client holds the key (BadAccess): release the variants we did get.
         unregister();
-        throw GlobalHotKeyRegistrationError{QString::fromUtf16(registerHotKeyOperation), failure};
+        GlobalHotKeyRegistrationError error;
+        error.reason = failure == XCB_ACCESS ? GlobalHotKeyRegistrationError::Reason::KeyTaken
+                                             : GlobalHotKeyRegistrationError::Reason::ServerRefused;
+        error.x11Error = failure;
+        throw error;
     }
 }
 

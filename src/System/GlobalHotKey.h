@@ -10,23 +10,29 @@
 
 namespace nbd {
 
-// Why the hot key could not be registered: the step that failed and the X error code (or one
-// of the negative codes below when the step never reached the server).
+// Why the hot key could not be registered, told in this desktop's terms: the log line says it
+// once, and the tray's "快速提问" stays the way in.
 struct GlobalHotKeyRegistrationError
 {
-    QString operation;
-    qint32 status = 0;
+    enum class Reason {
+        // A Wayland session lets no application take a key for the whole desktop.
+        WaylandSession,
+        // No X11 display at all (offscreen, a platform other than X11 or Wayland).
+        NoX11Display,
+        // The keyboard map has no key for the space bar.
+        NoSpaceKey,
+        // Another program grabbed the combination first (X11 BadAccess).
+        KeyTaken,
+        // The X server refused the grab for another reason (x11Error holds its code).
+        ServerRefused,
+    };
+
+    Reason reason = Reason::NoX11Display;
+    // The X error code of a refused grab; 0 where the request never reached the server.
+    int x11Error = 0;
 
     QString errorDescription() const;
-
-    // The application does not run on an X11 display (offscreen, Wayland).
-    static constexpr qint32 noX11Connection = -1;
-    // The keyboard map has no key for the space bar.
-    static constexpr qint32 noSpaceKey = -2;
 };
-
-inline constexpr auto installHandlerOperation = u"安装全局快捷键处理器";
-inline constexpr auto registerHotKeyOperation = u"注册 ⌃⌥Space";
 
 // Tells a held key's auto-repeat from a new press. With detectable auto-repeat the server sends
 // presses without releases; without it, each repeat is a release and a press with the same

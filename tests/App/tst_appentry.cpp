@@ -45,7 +45,7 @@ private Q_SLOTS:
 
         // Offscreen has no X11 connection: the hot key fails, is logged once, and Quick Ask
         // stays reachable from the tray.
-        QTest::ignoreMessage(QtWarningMsg, "Quick Ask hot key unavailable: 安装全局快捷键处理器失败（OSStatus -1）");
+        QTest::ignoreMessage(QtWarningMsg, "Quick Ask hot key unavailable: 全局快捷键 Ctrl+Alt+Space 不可用：当前会话没有 X11 显示");
         delegate.applicationDidFinishLaunching();
         QVERIFY(delegate.quickAskCoordinator());
         QVERIFY(!delegate.quickAskCoordinator()->isHotKeyRegistered());

@@ -19,15 +19,26 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // A connected store with the sessions "s1" ("First") and "s2" listed, and a way to raise approvals.
+// The host can also leave the first session list unanswered, or fail it.
 struct Fixture
 {
-    Fixture()
+    enum class Listing { Answered, Held, Failed };
+
+    explicit Fixture(Listing listing = Listing::Answered)
     {
         sim::SimWorld::Session s = session(u"s1"_s, 1);
         s.title = u"First"_s;
         h.world.addSession(s);
         h.world.addSession(session(u"s2"_s, 2));
-        store = h.connected();
+        if (listing == Listing::Answered) {
+            store = h.connected();
+        } else {
+            h.host.setReply(u"session.list"_s, listing == Listing::Held
+                                                   ? sim::Reply::never()
+                                                   : sim::Reply::error(u"internal"_s, u"list failed"_s));
+            store = h.makeStore();
+            store->connect();
+        }
         h.waitForStreams();
     }
 
@@ -82,7 +93,8 @@ struct Rig : Fixture
 {
     enum class Service { Registered, Absent };
 
-    explicit Rig(Service service = Service::Registered)
+    explicit Rig(Service service = Service::Registered, Listing listing = Listing::Answered)
+        : Fixture(listing)
     {
         // Registered before the centre exists, so the centre never sees it arrive.
         if (service == Service::Registered)
@@ -151,6 +163,46 @@ private Q_SLOTS:
         settle(*f.coordinator, f.server);
         QCOMPARE(f.server.posted.size(), 2); // a later synchronisation posts nothing again
         QCOMPARE(f.coordinator->scheduledRoutes().size(), 2);
+    }
+
+    // Approvals the host holds when the app connects arrive before the session list: their
+    // notifications wait for it and name their session, never the app in its place.
+    void approvalsAheadOfTheSessionListWaitForTheirTitle()
+    {
+        Rig f(Rig::Service::Registered, Rig::Listing::Held);
+        QVERIFY(f.store->isAwaitingSessionList());
+        f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
+        f.raise(u"rpc-2"_s, u"s-gone"_s, u"edit"_s);
+        f.coordinator->start();
+        QTRY_COMPARE_WITH_TIMEOUT(f.coordinator->authorizationStatus(), NotificationAuthorizationStatus::Authorized,
+                                  10000);
+        settle(*f.coordinator, f.server);
+        QCOMPARE(f.server.posted.size(), 0);
+        QVERIFY(f.coordinator->scheduledRoutes().isEmpty());
+
+        f.h.host.setHandler(u"session.list"_s, [world = &f.h.world](const sim::LoggedRequest &) {
+            return sim::Reply::value(world->sessionListValue());
+        });
+        f.store->refreshAll();
+        QTRY_COMPARE_WITH_TIMEOUT(f.server.posted.size(), 2, 10000);
+        QVERIFY(!f.store->isAwaitingSessionList());
+        QCOMPARE(f.server.posted.at(0).body, u"First\nAgent 正在等待你的决定"_s);
+        // Listed without it: the session is gone, and the app's name is all there is.
+        QCOMPARE(f.server.posted.at(1).body, u"Nimbrel Deck\nAgent 正在等待你的决定"_s);
+        QTRY_COMPARE(f.coordinator->scheduledRoutes().size(), 2);
+        settle(*f.coordinator, f.server);
+        QCOMPARE(f.server.posted.size(), 2);
+    }
+
+    // A session list the host cannot give holds nothing back for good.
+    void aFailedSessionListHoldsNothingBack()
+    {
+        Rig f(Rig::Service::Registered, Rig::Listing::Failed);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.store->isAwaitingSessionList(), 10000);
+        f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
+        f.coordinator->start();
+        QTRY_COMPARE_WITH_TIMEOUT(f.server.posted.size(), 1, 10000);
+        QCOMPARE(f.server.posted.at(0).body, u"Nimbrel Deck\nAgent 正在等待你的决定"_s);
     }
 
     // A service that reads markup must not render tags from the host's text.

@@ -213,9 +213,9 @@ private Q_SLOTS:
             registration.registerControlOptionSpace(counter());
         } catch (const GlobalHotKeyRegistrationError &error) {
             thrown = true;
-            QCOMPARE(error.operation, u"注册 ⌃⌥Space"_s);
-            QCOMPARE(error.status, 10); // BadAccess
-            QCOMPARE(error.errorDescription(), u"注册 ⌃⌥Space失败（OSStatus 10）"_s);
+            QCOMPARE(error.reason, GlobalHotKeyRegistrationError::Reason::KeyTaken);
+            QCOMPARE(error.x11Error, 10); // BadAccess
+            QCOMPARE(error.errorDescription(), u"全局快捷键 Ctrl+Alt+Space 不可用：这个组合键已被其他程序占用"_s);
         }
         QVERIFY(thrown);
         QVERIFY(!registration.isRegistered());

@@ -346,7 +346,8 @@ private Q_SLOTS:
             coordinator.start();
         } catch (const GlobalHotKeyRegistrationError &error) {
             thrown = true;
-            QCOMPARE(error.errorDescription(), u"安装全局快捷键处理器失败（OSStatus -1）"_s);
+            QCOMPARE(error.reason, GlobalHotKeyRegistrationError::Reason::NoX11Display);
+            QCOMPARE(error.errorDescription(), u"全局快捷键 Ctrl+Alt+Space 不可用：当前会话没有 X11 显示"_s);
         }
         QVERIFY(thrown);
         QVERIFY(!coordinator.isHotKeyRegistered());

@@ -1,0 +1,85 @@
+// A stand-in for a desktop panel's system tray: owns the X11 selection _NET_SYSTEM_TRAY_S0 with
+// a window of its own and announces itself with the MANAGER message on the root window, as a
+// tray does when it starts. Prints "ready" once it owns the selection. When its standard input
+// closes (or on SIGTERM) it destroys its window and exits, as a panel that goes away does.
+// Dock requests are accepted and ignored: nothing is drawn.
+
+#include <xcb/xcb.h>
+
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void onTerminate(int) { stopRequested = 1; }
+
+xcb_atom_t atom(xcb_connection_t *connection, const char *name)
+{
+    xcb_intern_atom_reply_t *reply =
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, std::uint16_t(std::strlen(name)), name), nullptr);
+    const xcb_atom_t a = reply ? reply->atom : XCB_NONE;
+    std::free(reply);
+    return a;
+}
+
+} // namespace
+
+int main()
+{
+    std::signal(SIGTERM, onTerminate);
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(connection))
+        return 2;
+    xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    const xcb_window_t window = xcb_generate_id(connection);
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    const xcb_atom_t selection = atom(connection, "_NET_SYSTEM_TRAY_S0");
+    xcb_set_selection_owner(connection, window, selection, XCB_CURRENT_TIME);
+    xcb_get_selection_owner_reply_t *owner =
+        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, selection), nullptr);
+    const bool owns = owner && owner->owner == window;
+    std::free(owner);
+    if (!owns)
+        return 3;
+
+    xcb_client_message_event_t manager{};
+    manager.response_type = XCB_CLIENT_MESSAGE;
+    manager.format = 32;
+    manager.window = screen->root;
+    manager.type = atom(connection, "MANAGER");
+    manager.data.data32[0] = XCB_CURRENT_TIME;
+    manager.data.data32[1] = selection;
+    manager.data.data32[2] = window;
+    xcb_send_event(connection, 0, screen->root, XCB_EVENT_MASK_STRUCTURE_NOTIFY,
+                   reinterpret_cast<const char *>(&manager));
+    xcb_flush(connection);
+    std::printf("ready\n");
+    std::fflush(stdout);
+
+    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {xcb_get_file_descriptor(connection), POLLIN, 0}};
+    while (!stopRequested) {
+        if (poll(fds, 2, -1) < 0) // SIGTERM interrupts the wait
+            continue;
+        if (fds[0].revents & (POLLIN | POLLHUP)) {
+            char buffer[64];
+            if (read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
+                break;
+        }
+        while (xcb_generic_event_t *event = xcb_poll_for_event(connection))
+            std::free(event);
+        if (xcb_connection_has_error(connection))
+            return 4;
+    }
+    xcb_destroy_window(connection, window);
+    xcb_flush(connection);
+    xcb_disconnect(connection);
+    return 0;
+}
