@@ -88,9 +88,10 @@ void *resolve(const char *symbol, const char *unavailable)
 {
     QLibrary *lib = library();
     if (!lib->isLoaded()) {
-        qWarning("%s: %s", unavailable,
-                 lib->fileName().isEmpty() ? qPrintable(QStringLiteral("%1 not found in %2").arg(QLatin1String(kFileName), candidates().join(QStringLiteral(", "))))
-                                           : qPrintable(lib->errorString()));
+        const QString reason = lib->fileName().isEmpty()
+            ? QStringLiteral("%1 not found in %2").arg(QLatin1String(kFileName), candidates().join(QStringLiteral(", ")))
+            : lib->errorString();
+        qWarning("%s: %s", unavailable, qPrintable(reason));
         return nullptr;
     }
     void *resolved = reinterpret_cast<void *>(lib->resolve(symbol));
