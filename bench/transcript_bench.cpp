@@ -16,6 +16,7 @@
 //   transcript.rss_mb           resident memory at the end
 
 #include "SimSessions.h"
+#include "TranscriptBenchSupport.h"
 #include "Session/SessionModel.h"
 #include "UI/Conversation/ConversationTranscript.h"
 #include "UI/Shared/AppStartup.h"
@@ -32,6 +33,10 @@
 using namespace nbd;
 using namespace Qt::StringLiterals;
 namespace events = nbd::sim::events;
+using nbd::bench::Feeder;
+using nbd::bench::msSince;
+using nbd::bench::print;
+using nbd::bench::rssMb;
 
 namespace {
 
@@ -40,22 +45,7 @@ constexpr int kDeltasPerSecond = 5000;
 constexpr int kStreamSeconds = 10;
 constexpr int kTickMs = 10;
 
-class Feeder
-{
-public:
-    explicit Feeder(SessionModel *model) : m_model(model) {}
-    void operator()(JSONValue draft)
-    {
-        JSONValue event = draft.with(u"seq"_s, JSONValue(++m_seq)).with(u"time"_s, JSONValue(0.0));
-        m_model->applyLive(SessionEvent::fromLiveValue(event), std::nullopt);
-    }
 
-private:
-    SessionModel *m_model;
-    qint64 m_seq = 0;
-};
-
-double msSince(const QElapsedTimer &t) { return double(t.nsecsElapsed()) / 1e6; }
 
 // Times the session model's coalescing timer: the whole of a publish on the GUI thread, the
 // model's own comparison of its items included.
@@ -87,22 +77,7 @@ private:
     int m_depth = 0;
 };
 
-double rssMb()
-{
-    QFile status(u"/proc/self/status"_s);
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    }
-    return 0;
-}
 
-void print(const char *name, double value)
-{
-    std::printf("%s: %s\n", name, QByteArray::number(value, 'f', 2).constData());
-}
 
 } // namespace
 

@@ -399,7 +399,9 @@ void ContentView::relayout()
     m_rightRule->setVisible(ruleW > 0);
     m_rightRule->setGeometry(x0 + convW, 0, 1, stackH);
     m_rightHandle->setVisible(m_rightSidebarVisible);
-    m_rightHandle->setGeometry(x0 + convW - (kHandleThickness - 1) / 2 - 1, 0, kHandleThickness, stackH);
+    // From the rule into the panel's own padding: straddling the rule, it would take the clicks
+    // and the hover of the conversation's right edge (the trajectory strip's last entries).
+    m_rightHandle->setGeometry(x0 + convW, 0, kHandleThickness, stackH);
     // Hidden, not removed: its tabs and live tool views survive.
     m_tools->setVisible(toolsShown);
     m_tools->setGeometry(x0 + convW + ruleW, 0, rw, stackH);

@@ -81,8 +81,9 @@ void ConnectionController::setCurrentURL(std::optional<QUrl> url)
     Q_EMIT baseURLChanged();
 }
 
-void ConnectionController::connectTo(QUrl url)
+void ConnectionController::connectTo(QUrl url, QString launchFailure)
 {
+    m_launchFailure = std::move(launchFailure);
     setCurrentURL(std::move(url));
     m_shouldStayConnected = true;
     // A reconnect still pending belongs to the connection this one replaces.
@@ -97,6 +98,7 @@ void ConnectionController::fail(QString message) { setPhase(ConnectionPhase::fai
 void ConnectionController::disconnect()
 {
     m_shouldStayConnected = false;
+    m_launchFailure.clear();
     setCurrentURL(std::nullopt);
     cancelReconnects();
     cancelStream(m_mux);
@@ -144,7 +146,8 @@ QCoro::Task<void> ConnectionController::describe(QUrl url, WireClient wire, quin
     if (!m_shouldStayConnected || m_currentURL != url || attempt != m_attempt)
         co_return;
     if (!description) {
-        setPhase(ConnectionPhase::failed(failure));
+        // The fallback's refusal hides the real cause: the host that should have served.
+        setPhase(ConnectionPhase::failed(m_launchFailure.isEmpty() ? failure : m_launchFailure));
         co_return;
     }
     setHostDescription(*description);

@@ -80,7 +80,9 @@ public:
     // set are dropped. The handler may call disconnect() or connectTo().
     void setFrameHandler(FrameHandler handler) { m_frameHandler = std::move(handler); }
 
-    void connectTo(QUrl url);
+    // launchFailure: why the address is a fallback (an embedded host that did not start);
+    // while set, a failed check of the address reports it instead of its own refusal.
+    void connectTo(QUrl url, QString launchFailure = {});
     // The store is looking for or launching a host and has no address yet.
     void markConnecting();
     void fail(QString message);
@@ -128,6 +130,7 @@ private:
     QPointer<EventStream> m_mux;
     QPointer<EventStream> m_host;
     bool m_shouldStayConnected = false;
+    QString m_launchFailure;
     // Only the latest attempt's "host.describe" may set the phase: two reconnects after one
     // drop overlap, and an earlier one may answer last.
     quint64 m_attempt = 0;

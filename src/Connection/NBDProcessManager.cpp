@@ -7,12 +7,16 @@
 #include "Wire/WireSession.h"
 
 #include <QCoreApplication>
+#include <QCoroFuture>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSet>
 #include <QStandardPaths>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <pwd.h>
 #include <sys/prctl.h>
@@ -20,6 +24,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
 #include <set>
 
 using namespace Qt::Literals::StringLiterals;
@@ -35,6 +40,34 @@ const QStringList kHostArguments = {u"--profile"_s, u"web"_s, u"--port"_s, u"0"_
 
 // A host that never ends a line must not grow the carried text without bound.
 constexpr qsizetype kMaxCarriedLine = 64 * 1024;
+
+// The host runs in a process group of its own, led by it: whatever it starts (agents, tools,
+// shells) is in that group unless it leaves it, and ends with it.
+const char kProcessGroupProperty[] = "nbd.processGroup";
+
+qint64 processGroup(const QProcess *process)
+{
+    return process ? process->property(kProcessGroupProperty).toLongLong() : 0;
+}
+
+// False for no group: a signal to group 0 would reach the client's own group.
+bool signalGroup(qint64 group, int signal)
+{
+    return group > 0 && ::kill(-pid_t(group), signal) == 0;
+}
+
+bool groupExists(qint64 group) { return signalGroup(group, 0); }
+
+// The host's group, or the host alone should its group be gone already (or never formed).
+void signalHost(QProcess *process, int signal)
+{
+    if (signalGroup(processGroup(process), signal) || !process || process->state() == QProcess::NotRunning)
+        return;
+    if (signal == SIGKILL)
+        process->kill();
+    else
+        process->terminate();
+}
 
 bool isExecutableFile(const QString &path)
 {
@@ -142,6 +175,8 @@ struct NBDProcessManager::Launch
     QPointer<QTimer> standardOutputGrace;
     QPointer<QTimer> readyTimer;
     QMetaObject::Connection terminationHandler;
+    // Why the wait ended without an address, as the log says it.
+    QString failure;
 };
 
 struct NBDProcessManager::ListenerPass
@@ -207,6 +242,8 @@ bool NBDProcessManager::hasProcess() const { return !m_process.isNull(); }
 
 void NBDProcessManager::setPhase(const Phase &phase)
 {
+    if (phase.kind != Phase::Kind::Failed || phase.message != kLaunchFailedMessage)
+        m_failureCause.clear();
     if (m_phase == phase)
         return;
     m_phase = phase;
@@ -399,7 +436,10 @@ void NBDProcessManager::handleTermination(const std::shared_ptr<Launch> &launch)
     const QString detail = process->exitStatus() == QProcess::CrashExit
                                ? u"信号 "_s + QString::number(process->exitCode())
                                : u"退出码 "_s + QString::number(process->exitCode());
-    log(u"nbd 进程提前退出（"_s + detail + u"）"_s);
+    const QString line = u"nbd 进程提前退出（"_s + detail + u"）"_s;
+    log(line);
+    if (!launch->gate.isSettled())
+        launch->failure = line;
     settleGate(launch, std::nullopt);
 }
 
@@ -438,6 +478,7 @@ QCoro::Task<std::optional<QUrl>> NBDProcessManager::start(QString cwd, QString e
     // the child got here has already handed it to another parent.
     const pid_t client = ::getpid();
     process->setChildProcessModifier([client] {
+        ::setpgid(0, 0);
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (::getppid() != client)
             ::raise(SIGTERM);
@@ -456,11 +497,13 @@ QCoro::Task<std::optional<QUrl>> NBDProcessManager::start(QString cwd, QString e
 
     process->start();
     if (process->waitForStarted(-1)) {
+        process->setProperty(kProcessGroupProperty, process->processId());
         m_launch = launch;
         setProcess(process);
         log(u"已启动 nbd："_s + *path + u" --profile web --port 0"_s);
     } else {
-        log(u"启动 nbd 失败："_s + process->errorString());
+        launch->failure = u"启动 nbd 失败："_s + process->errorString();
+        log(launch->failure);
         process->disconnect(this);
         process->deleteLater();
         launch->gate.settle(std::nullopt);
@@ -475,10 +518,11 @@ QCoro::Task<std::optional<QUrl>> NBDProcessManager::start(QString cwd, QString e
             timer->deleteLater();
             if (launch->gate.isSettled())
                 return;
+            launch->failure = u"等待 nbd 就绪超时（45s）"_s;
             settleGate(launch, std::nullopt);
-            log(u"等待 nbd 就绪超时（45s）"_s);
+            log(launch->failure);
             if (launch->process)
-                launch->process->terminate();
+                signalHost(launch->process, SIGTERM);
         });
         timer->start(m_timing.readyTimeoutMs);
     }
@@ -500,9 +544,18 @@ QCoro::Task<std::optional<QUrl>> NBDProcessManager::start(QString cwd, QString e
         log(u"nbd 就绪："_s + url->toString());
         co_return url;
     }
-    if (m_phase.kind != Phase::Kind::Failed)
+    if (m_phase.kind != Phase::Kind::Failed) {
+        m_failureCause = launch->failure;
         setPhase(Phase::failed(kLaunchFailedMessage));
+    }
     co_return std::nullopt;
+}
+
+QString NBDProcessManager::failureDescription() const
+{
+    if (m_phase.kind != Phase::Kind::Failed)
+        return {};
+    return m_failureCause.isEmpty() ? m_phase.message : m_phase.message + u"，"_s + m_failureCause;
 }
 
 void NBDProcessManager::stop()
@@ -518,20 +571,24 @@ void NBDProcessManager::stop()
     if (launch)
         QObject::disconnect(launch->terminationHandler);
 
+    const qint64 group = processGroup(process);
     if (process->state() != QProcess::NotRunning) {
         const qint64 pid = process->processId();
-        process->terminate();
+        signalHost(process, SIGTERM);
         m_stopping.append(process);
         connect(process, &QProcess::finished, process, &QObject::deleteLater);
         auto *timer = new QTimer(this);
         timer->setSingleShot(true);
         timer->setTimerType(Qt::PreciseTimer);
-        connect(timer, &QTimer::timeout, this, [this, process, pid, timer] {
+        connect(timer, &QTimer::timeout, this, [this, process, pid, group, timer] {
             timer->deleteLater();
             m_stopping.removeAll(process);
             m_stopping.removeAll(QPointer<QProcess>());
-            if (process && process->state() != QProcess::NotRunning) {
-                process->kill();
+            const bool hostStayed = process && process->state() != QProcess::NotRunning;
+            // What the host started goes too, also when the host itself has gone already.
+            signalGroup(group, SIGKILL);
+            if (hostStayed) {
+                signalHost(process, SIGKILL);
                 log(u"已强制结束 nbd（pid "_s + QString::number(pid) + u"）"_s);
             } else {
                 log(u"nbd 已退出"_s);
@@ -540,20 +597,48 @@ void NBDProcessManager::stop()
         timer->start(m_timing.stopKillDelayMs);
     } else {
         process->deleteLater();
+        // The host exited by itself earlier; what it started may still run in its group.
+        if (signalGroup(group, SIGTERM)) {
+            auto *timer = new QTimer(this);
+            timer->setSingleShot(true);
+            timer->setTimerType(Qt::PreciseTimer);
+            connect(timer, &QTimer::timeout, this, [group, timer] {
+                timer->deleteLater();
+                signalGroup(group, SIGKILL);
+            });
+            timer->start(m_timing.stopKillDelayMs);
+        }
     }
     setPhase(Phase::idle());
+}
+
+bool NBDProcessManager::endGroupAndWait(QProcess *process)
+{
+    const qint64 group = processGroup(process);
+    QDeadlineTimer grace(m_timing.stopKillDelayMs, Qt::PreciseTimer);
+    bool killed = false;
+    if (process->state() != QProcess::NotRunning) {
+        signalHost(process, SIGTERM);
+        if (!process->waitForFinished(int(std::max<qint64>(0, grace.remainingTime())))) {
+            signalHost(process, SIGKILL);
+            process->waitForFinished(-1);
+            killed = true;
+        }
+    } else {
+        signalGroup(group, SIGTERM);
+    }
+    // The rest of the group is no child of ours, so nothing can wait for it: it is looked at
+    // every few milliseconds for what is left of the grace, then killed.
+    while (!killed && groupExists(group) && !grace.hasExpired())
+        ::usleep(10000);
+    signalGroup(group, SIGKILL);
+    return killed;
 }
 
 void NBDProcessManager::waitForStop(QProcess *process)
 {
     process->disconnect(this);
-    if (process->state() != QProcess::NotRunning) {
-        process->terminate();
-        if (!process->waitForFinished(m_timing.stopKillDelayMs)) {
-            process->kill();
-            process->waitForFinished(-1);
-        }
-    }
+    endGroupAndWait(process);
 }
 
 void NBDProcessManager::stopAndWait()
@@ -572,15 +657,7 @@ void NBDProcessManager::stopAndWait()
             continue;
         const qint64 pid = process->processId();
         const bool wasRunning = process->state() != QProcess::NotRunning;
-        bool killed = false;
-        if (wasRunning) {
-            process->terminate();
-            if (!process->waitForFinished(m_timing.stopKillDelayMs)) {
-                process->kill();
-                process->waitForFinished(-1);
-                killed = true;
-            }
-        }
+        const bool killed = endGroupAndWait(process);
         if (killed)
             log(u"已强制结束 nbd（pid "_s + QString::number(pid) + u"）"_s);
         else if (wasRunning)
@@ -657,6 +734,39 @@ QList<QUrl> NBDProcessManager::listenerURLs(const QString &lsofOutput)
             urls.append(url);
     }
     return urls;
+}
+
+std::set<int> NBDProcessManager::listeningPortsOwnedBy(const QList<QByteArray> &socketTables, uint uid)
+{
+    constexpr int kListen = 0x0A;
+    std::set<int> own;
+    std::set<int> foreign;
+    for (const QByteArray &table : socketTables) {
+        // "sl local_address rem_address st tx:rx tr:when retrnsmt uid timeout inode ...";
+        // the first line names the columns and fails the checks below.
+        for (const QByteArray &line : table.split('\n')) {
+            const QList<QByteArray> columns = line.simplified().split(' ');
+            if (columns.size() < 8)
+                continue;
+            bool ok = false;
+            if (columns.at(3).toInt(&ok, 16) != kListen || !ok)
+                continue;
+            const QByteArray &local = columns.at(1);
+            const qsizetype colon = local.lastIndexOf(':');
+            if (colon < 0)
+                continue;
+            const int port = local.mid(colon + 1).toInt(&ok, 16);
+            if (!ok || port < 1 || port > 65535)
+                continue;
+            const qulonglong owner = columns.at(7).toULongLong(&ok, 10);
+            if (!ok)
+                continue;
+            (owner == uid ? own : foreign).insert(port);
+        }
+    }
+    std::set<int> ports;
+    std::set_difference(own.begin(), own.end(), foreign.begin(), foreign.end(), std::inserter(ports, ports.end()));
+    return ports;
 }
 
 QCoro::Task<bool> NBDProcessManager::isNBDHost(QUrl baseURL, CancelToken cancel)
@@ -761,8 +871,26 @@ QCoro::Task<std::optional<QUrl>> NBDProcessManager::findRunningHost(QList<QUrl> 
     if (alive.expired())
         co_return std::nullopt;
 
+    // On a shared machine a process of another user can listen too, and would then receive
+    // this user's prompts and credentials: only the user's own listeners are probed.
+    // Read on the pool: the tables of a busy machine run to megabytes.
+    const auto readOwnPorts = [] {
+        QList<QByteArray> tables;
+        for (const char *path : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+            QFile file(QString::fromLatin1(path));
+            if (file.open(QIODevice::ReadOnly))
+                tables.append(file.readAll());
+        }
+        return listeningPortsOwnedBy(tables, uint(::geteuid()));
+    };
+    const std::set<int> ownPorts = co_await QtConcurrent::run(readOwnPorts);
+    if (alive.expired())
+        co_return std::nullopt;
+
     QList<QUrl> listeners;
     for (const QUrl &url : listenerURLs(output)) {
+        if (!ownPorts.contains(url.port()))
+            continue;
         const QString key = url.toString(QUrl::FullyEncoded);
         if (seen.contains(key))
             continue;

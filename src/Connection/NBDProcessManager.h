@@ -11,6 +11,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <set>
+
 #include <memory>
 #include <optional>
 #include <vector>
@@ -69,6 +71,9 @@ public:
     ~NBDProcessManager() override;
 
     Phase phase() const { return m_phase; }
+    // While the phase is failed: its message, followed by what made the launch fail when the
+    // log names it (the early exit, the launch error, the time-out). Empty otherwise.
+    QString failureDescription() const;
     QStringList logLines() const { return m_logLines; }
     // Whether a launched host is held (from its launch until the next stop(), also after
     // it exited).
@@ -99,6 +104,10 @@ public:
     // One loopback address per listening port of a likely host process in `lsof -nP -iTCP
     // -sTCP:LISTEN` output, in ascending port order.
     static QList<QUrl> listenerURLs(const QString &lsofOutput);
+    // The ports on which every listening TCP socket in the kernel's socket tables (the text of
+    // /proc/net/tcp and /proc/net/tcp6) belongs to `uid`: a port that another user listens on
+    // as well is left out, as a connection to it could reach that user's process.
+    static std::set<int> listeningPortsOwnedBy(const QList<QByteArray> &socketTables, uint uid);
 
     // Platform choices, replaceable for tests.
     void setTiming(const Timing &timing) { m_timing = timing; }
@@ -138,6 +147,9 @@ private:
     void handleTermination(const std::shared_ptr<Launch> &launch);
     void settleGate(const std::shared_ptr<Launch> &launch, std::optional<QUrl> url);
     void waitForStop(QProcess *process);
+    // SIGTERM to the host's process group, up to the kill delay for the group to end, then
+    // SIGKILL to what is left; true when the host itself had to be killed.
+    bool endGroupAndWait(QProcess *process);
 
     static std::optional<QUrl> parseURL(const QString &trimmedLine);
     static std::optional<QUrl> normalizedBaseURL(const QUrl &url);
@@ -153,6 +165,7 @@ private:
     std::vector<std::shared_ptr<Launch>> m_waiting;   // launches whose start() still waits
     QList<QPointer<QProcess>> m_stopping;             // hosts asked to terminate, not yet gone
     quint64 m_launchGeneration = 0;
+    QString m_failureCause; // of the failed phase, when a launch set it
 
     Timing m_timing;
     QString m_loginShell;

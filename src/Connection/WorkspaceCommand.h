@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <utility>
+
 namespace nbd {
 
 // What one child process printed and how it ended.
@@ -28,6 +30,23 @@ namespace WorkspaceCommand {
 // reported as status -1 with the reason. There is no time-out: the wait lasts as long as the
 // process does, without blocking the calling thread.
 QCoro::Task<WorkspaceCommandResult> capture(QString executable, QStringList arguments, QUrl directory);
+
+// Runs a read-only git command (`arguments` after the global options) on the work tree in
+// `directory`. A work tree can come from anywhere, and its configuration can name programs
+// that git would start on its own (a file-system monitor, clean and smudge filters, diff
+// drivers and text conversions, a pager, hooks, the transport of a lazy fetch): none of them
+// runs here, and no optional lock is taken, so that the agent's own git stays unblocked.
+// The command itself must turn off external diffs and text conversions where it diffs.
+QCoro::Task<WorkspaceCommandResult> captureGit(QStringList arguments, QUrl directory);
+
+// The configuration that keeps git from starting what the configuration names, for the filter
+// drivers `filterNames` (the subsections of the repository's filter.* keys), as key and value
+// pairs in the order they are given to git.
+QList<std::pair<QString, QString>> inertGitConfiguration(const QStringList &filterNames);
+
+// The filter drivers named in `git config --null --name-only --get-regexp` output: the
+// subsection of each filter.<name>.<key>, each once, in order of first appearance.
+QStringList gitFilterNames(const QString &configNames);
 
 // The version-control executable: /usr/bin/git, else git found on PATH, else the fixed path
 // (so that the start error names it).

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSysInfo>
+#include <QCoreApplication>
+#include <QTimer>
 
 #include <pwd.h>
 #include <signal.h>
@@ -70,6 +72,9 @@ qsizetype completePrefixLength(const QByteArray &bytes)
     return n;
 }
 
+// Set once the application began to quit.
+bool s_quitting = false;
+
 } // namespace
 
 WorkspaceTerminalModel::WorkspaceTerminalModel(const QUrl &directory, QObject *parent)
@@ -77,21 +82,41 @@ WorkspaceTerminalModel::WorkspaceTerminalModel(const QUrl &directory, QObject *p
     , m_currentDirectoryURL(directory)
     , m_shell(NBDProcessManager::defaultLoginShell())
 {
+    static const bool watchingQuit = [] {
+        if (QCoreApplication *app = QCoreApplication::instance())
+            QObject::connect(app, &QCoreApplication::aboutToQuit, [] { s_quitting = true; });
+        return true;
+    }();
+    Q_UNUSED(watchingQuit);
 }
 
 WorkspaceTerminalModel::~WorkspaceTerminalModel()
 {
     if (!m_process)
         return;
-    m_process->disconnect(this);
-    const qint64 pid = m_process->processId();
-    if (pid > 0) {
-        ::kill(-pid_t(pid), SIGTERM);
-        if (!m_process->waitForFinished(500)) {
-            ::kill(-pid_t(pid), SIGKILL);
-            m_process->waitForFinished(1000);
-        }
+    QProcess *process = m_process;
+    m_process = nullptr;
+    process->disconnect(this);
+    const qint64 pid = process->processId();
+    if (pid <= 0 || process->state() == QProcess::NotRunning) {
+        delete process;
+        return;
     }
+    // Destroying a running QProcess kills and waits for it on this thread: the process object
+    // is let go instead and deletes itself once the group has ended; its pipe is drained
+    // meanwhile so that a writer blocked on a full pipe sees the end signal.
+    process->setParent(nullptr);
+    QObject::connect(process, &QProcess::readyReadStandardOutput, process, [process] { process->readAllStandardOutput(); });
+    QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    ::kill(-pid_t(pid), SIGTERM);
+    // Once the application quits no timer fires any more: the group is killed then at once.
+    if (s_quitting || !QCoreApplication::instance()) {
+        ::kill(-pid_t(pid), SIGKILL);
+        return;
+    }
+    QTimer::singleShot(kKillGraceMs, process, [pid] { ::kill(-pid_t(pid), SIGKILL); });
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, process,
+                     [pid] { ::kill(-pid_t(pid), SIGKILL); });
 }
 
 QString WorkspaceTerminalModel::userAndHost()
@@ -117,7 +142,21 @@ void WorkspaceTerminalModel::append(const QString &text, TerminalRecord::Kind ki
 {
     if (text.isEmpty())
         return;
-    m_records.append(TerminalRecord{QUuid::createUuid(), kind, text});
+    constexpr qsizetype maxUnits = kMaxTextBytes / qsizetype(sizeof(QChar));
+    QString kept = text;
+    if (kept.size() > maxUnits) {
+        qsizetype cut = kept.size() - maxUnits;
+        if (kept.at(cut).isLowSurrogate())
+            ++cut; // never start on the second half of a pair
+        kept = kept.mid(cut);
+    }
+    m_textBytes += kept.size() * qsizetype(sizeof(QChar));
+    m_records.append(TerminalRecord{QUuid::createUuid(), kind, std::move(kept)});
+    ++m_appendedCount;
+    while (m_records.size() > kMaxRecords || m_textBytes > kMaxTextBytes) {
+        m_textBytes -= m_records.first().text.size() * qsizetype(sizeof(QChar));
+        m_records.removeFirst();
+    }
     Q_EMIT recordsChanged();
     bumpRevision();
 }
@@ -144,10 +183,12 @@ void WorkspaceTerminalModel::useDirectory(const QUrl &directory)
 
 void WorkspaceTerminalModel::clear()
 {
+    m_textBytes = 0;
     if (!m_records.isEmpty()) {
         m_records.clear();
         Q_EMIT recordsChanged();
     }
+    Q_EMIT cleared();
     bumpRevision();
 }
 

@@ -33,12 +33,25 @@ class WorkspaceTerminalModel : public QObject
 {
     Q_OBJECT
 public:
-    explicit WorkspaceTerminalModel(const QUrl &directory, QObject *parent = nullptr);
+    // The scroll-back: the newest records within both limits are kept, older ones dropped, so
+    // that a command flooding its output leaves memory flat. The size counts the text as held
+    // (two bytes per UTF-16 unit); a single record larger than that keeps its end.
+    static constexpr qsizetype kMaxRecords = 10000;
+    static constexpr qsizetype kMaxTextBytes = 8 * 1024 * 1024;
     // A command still running is ended with its process group: nothing of the window's may
-    // outlive it.
+    // outlive it. The group is asked to end and killed a moment later if it has not; the
+    // window never waits for it.
+    static constexpr int kKillGraceMs = 500;
+
+    explicit WorkspaceTerminalModel(const QUrl &directory, QObject *parent = nullptr);
     ~WorkspaceTerminalModel() override;
 
     const QList<TerminalRecord> &records() const { return m_records; }
+    // Records appended over the model's life, including those dropped from the scroll-back
+    // and those cleared: a view follows the new records by it.
+    qint64 appendedCount() const { return m_appendedCount; }
+    // The text held by records(), in bytes as counted against kMaxTextBytes.
+    qsizetype textBytes() const { return m_textBytes; }
     QUrl currentDirectoryURL() const { return m_currentDirectoryURL; }
     bool isRunning() const { return m_isRunning; }
     // Grows by one after every change the view follows (records, clear, directory, end).
@@ -69,6 +82,8 @@ public:
 
 Q_SIGNALS:
     void recordsChanged();
+    // clear() emptied the records (also when there were none).
+    void cleared();
     void currentDirectoryChanged(const QUrl &directory);
     void runningChanged(bool running);
     void revisionChanged(qint64 revision);
@@ -83,6 +98,8 @@ private:
     QString decodeChunk(const QByteArray &bytes, bool final);
 
     QList<TerminalRecord> m_records;
+    qint64 m_appendedCount = 0;
+    qsizetype m_textBytes = 0;
     QUrl m_currentDirectoryURL;
     bool m_isRunning = false;
     qint64 m_revision = 0;

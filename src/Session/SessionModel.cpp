@@ -410,6 +410,8 @@ void SessionModel::publishItems()
     // Streaming touches the last rows of a long transcript: compare every row but copy only
     // the ones that differ, so a publish costs comparisons rather than allocations.
     const std::vector<TranscriptItem> &source = m_fold.items;
+    // Rows before the first one the fold changed since the last publish are equal already.
+    const size_t unchanged = std::min(m_fold.rowIndex.takeChangedFrom(source.size()), m_items.size());
     size_t changedFrom = std::min(m_items.size(), source.size());
     const bool resized = m_items.size() != source.size();
     if (resized) {
@@ -422,7 +424,7 @@ void SessionModel::publishItems()
         }
         m_items.resize(source.size());
     }
-    for (size_t i = 0; i < changedFrom; ++i) {
+    for (size_t i = unchanged; i < changedFrom; ++i) {
         if (!(m_items[i] == source[i])) {
             changedFrom = i;
             break;

@@ -12,6 +12,7 @@
 #include <limits>
 #include <optional>
 #include <variant>
+#include <utility>
 #include <vector>
 
 // The values a session's events and projections fold into. Plain values throughout:
@@ -211,8 +212,15 @@ class FoldRowIndex
 public:
     bool operator==(const FoldRowIndex &) const { return true; } // not part of the value
 
+    // The first row the fold appended or handed out for changing since this was last called
+    // (`rows` from then on): rows before it are as they were. A fresh index knows nothing, so
+    // for it every row counts as changed.
+    size_t takeChangedFrom(size_t rows) { return std::exchange(m_changedFrom, rows); }
+
 private:
     friend struct FoldRowAccess;
+
+    size_t m_changedFrom = 0;
 
     struct OrphanCounts
     {

@@ -211,8 +211,14 @@ struct FoldRowAccess
         sync(s);
     }
 
+    static void noteChange(FoldState &s, size_t row)
+    {
+        s.rowIndex.m_changedFrom = std::min(s.rowIndex.m_changedFrom, row);
+    }
+
     static qsizetype appendRow(FoldState &s, TranscriptItem item)
     {
+        noteChange(s, s.items.size());
         s.items.push_back(std::move(item));
         sync(s);
         return qsizetype(s.items.size()) - 1;
@@ -220,6 +226,7 @@ struct FoldRowAccess
 
     static TurnItem *turnAt(FoldState &s, qsizetype row) noexcept
     {
+        noteChange(s, size_t(row));
         return std::get_if<TurnItem>(&s.items[size_t(row)]);
     }
 
@@ -339,8 +346,10 @@ struct FoldRowAccess
             const qsizetype row = s.rowIndex.m_orphanRow;
             if (row < 0)
                 return nullptr;
-            if (row < qsizetype(s.items.size()) && isOrphanNotice(s.items[size_t(row)]))
+            if (row < qsizetype(s.items.size()) && isOrphanNotice(s.items[size_t(row)])) {
+                noteChange(s, size_t(row));
                 return std::get_if<NoticeItem>(&s.items[size_t(row)]);
+            }
             rebuild(s);
         }
         return nullptr;

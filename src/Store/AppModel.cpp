@@ -86,6 +86,7 @@ AppModel::AppModel(std::unique_ptr<QSettings> settings, bool connectOnLaunch, QO
             return;
         self->route(frame);
     });
+    QObject::connect(m_connection, &ConnectionController::phaseChanged, this, &AppModel::followConnectionPhase);
 
     if (connectOnLaunch)
         connect();
@@ -180,6 +181,11 @@ void AppModel::setDynamicPluginInventoryAvailable(std::optional<bool> value)
 }
 void AppModel::setSelectedSessionId(std::optional<QString> value)
 {
+    // The model is there before anyone hears of the selection: a view that looks it up at
+    // once would otherwise show no session for a moment and drop what it holds, the
+    // composer's draft among it.
+    if (value)
+        modelFor(*value);
     NBD_ASSIGN(m_selectedSessionId, selectedSessionIdChanged)
 }
 void AppModel::setSelectedSubagent(std::optional<SelectedSubagent> value)
@@ -333,27 +339,27 @@ QCoro::Task<void> AppModel::connectEmbedded(CancelToken cancel)
         if (launched)
             startConnection(*launched);
         else
-            connectExternal();
+            connectExternal(m_nbdProcess->failureDescription());
     } catch (...) {
         // The process manager reports its failures through its phase.
     }
 }
 
-void AppModel::connectExternal()
+void AppModel::connectExternal(const QString &launchFailure)
 {
     const std::optional<QUrl> url = normalizedServerURL(m_serverURLString);
     if (!url) {
         m_connection->fail(invalidServerURLMessage());
         return;
     }
-    startConnection(*url);
+    startConnection(*url, launchFailure);
 }
 
-void AppModel::startConnection(const QUrl &url)
+void AppModel::startConnection(const QUrl &url, const QString &launchFailure)
 {
     ++m_connectionEpoch;
     setAwaitingSessionList(true);
-    m_connection->connectTo(url);
+    m_connection->connectTo(url, launchFailure);
     refreshAll();
 }
 
@@ -368,6 +374,7 @@ void AppModel::disconnect()
     m_exportsCancel.cancel();
     m_exportsCancel = CancelToken();
     ++m_connectionEpoch;
+    m_connectionLost = false;
 
     m_connection->disconnect();
     if (m_launchMode == LaunchMode::Embedded)
@@ -393,6 +400,48 @@ void AppModel::disconnect()
     setSelectedSessionId(std::nullopt);
     setDidRestoreInitialSession(false);
     setAwaitingSessionList(false);
+}
+
+void AppModel::followConnectionPhase()
+{
+    const ConnectionPhase::Kind kind = m_connection->phase().kind();
+    if (kind == ConnectionPhase::Kind::Ready) {
+        m_connectionReady = true;
+        if (std::exchange(m_connectionLost, false))
+            refreshAfterReconnect();
+        return;
+    }
+    const bool lost = kind == ConnectionPhase::Kind::Reconnecting || kind == ConnectionPhase::Kind::Failed;
+    if (!std::exchange(m_connectionReady, false) || !lost)
+        return;
+    // A host that went away mid-turn tells nobody that its turns ended: nothing it ran is
+    // shown as running any more, until it says so again.
+    m_connectionLost = true;
+    bool changed = false;
+    for (SessionSummary &row : m_sessions) {
+        if (row.running) {
+            row.running = false;
+            changed = true;
+        }
+    }
+    if (changed)
+        Q_EMIT sessionsChanged();
+    for (const std::shared_ptr<SessionModel> &model : std::as_const(m_sessionModels))
+        model->setRunning(false);
+    setTransientError(u"与主机的连接已断开"_s);
+}
+
+QCoro::Task<void> AppModel::refreshAfterReconnect()
+{
+    QPointer<AppModel> self(this);
+    const AliveToken alive = m_alive;
+    co_await refreshAll();
+    if (alive.expired() || !self)
+        co_return;
+    for (const SessionSummary &row : m_sessions) {
+        if (const std::shared_ptr<SessionModel> model = m_sessionModels.value(row.sessionId))
+            model->setRunning(row.running);
+    }
 }
 
 // ---- Lists ------------------------------------------------------------------------------
@@ -723,19 +772,23 @@ std::optional<PendingQuestion::AskUserQuestion> AppModel::parseQuestion(const JS
 
 void AppModel::routeQuestionRequested(const ServerRequest &frame, const JSONValue &payload)
 {
-    const JSONValue *array = typedMember(payload, u"questions", JSONValue::Type::Array);
-    if (!array)
-        return;
     PendingQuestion pending;
-    for (const JSONValue &element : array->elements()) {
-        if (std::optional<PendingQuestion::AskUserQuestion> question = parseQuestion(element))
-            pending.questions.push_back(std::move(*question));
-    }
-    if (pending.questions.empty())
-        return;
     pending.id = frame.rpcId;
     pending.rpcId = frame.rpcId;
     pending.sessionId = stringMember(payload, u"sessionId").value_or(QString());
+    if (const JSONValue *array = typedMember(payload, u"questions", JSONValue::Type::Array)) {
+        for (const JSONValue &element : array->elements()) {
+            if (std::optional<PendingQuestion::AskUserQuestion> question = parseQuestion(element))
+                pending.questions.push_back(std::move(*question));
+        }
+    }
+    if (pending.questions.empty()) {
+        // Nothing to ask the user, but the host waits for an answer all the same: it is told
+        // no, the way a question the user closes is.
+        if (!frame.rpcId.isEmpty())
+            cancelQuestion(pending);
+        return;
+    }
     // A repeated request is listed again: the host asks anew and waits for each answer.
     m_pendingQuestions.push_back(std::move(pending));
     Q_EMIT pendingQuestionsChanged();

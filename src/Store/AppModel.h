@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <variant>
 #include <vector>
 
 
@@ -219,9 +220,11 @@ public:
     // A side chat: its model is registered but the selection is left alone.
     QCoro::Task<std::shared_ptr<SessionModel>> createDetachedSession(std::optional<QString> cwd,
                                                                      std::optional<QString> workspaceId);
-    // To the selected session, or the selected subagent.
-    void sendPrompt(const QString &text);
-    void sendPrompt(const QString &text, const QString &sessionId);
+    // To the selected session, or the selected subagent. Starts at once; the result says
+    // whether the host took the prompt (false also when nothing could be sent), so that the
+    // caller can give the text back to the user.
+    QCoro::Task<bool> sendPrompt(QString text);
+    QCoro::Task<bool> sendPrompt(QString text, QString sessionId);
     // Calls "session.updateQueue" for the selected session (not for a subagent) with the item
     // and the action ({"kind": "remove"}, {"kind": "steer"}, …); returns at once.
     void updateQueue(const QString &itemId, const JSONValue &action);
@@ -253,7 +256,9 @@ public:
     void deleteWorkspace(const QString &workspaceId);
 
     // Host settings, credentials, skills and export
-    QCoro::Task<std::optional<SettingsDescribeValue>> describeSettings();
+    // The host's settings, or why they could not be read ("未连接" without a connection, else
+    // the failure's description).
+    QCoro::Task<std::variant<SettingsDescribeValue, QString>> describeSettings();
     // Throws the wire client's errors, or a WireTransportError "未连接" when not connected.
     QCoro::Task<SettingsNamespaceView> updateSettings(QString ns, JSONValue value, std::optional<qint64> expectedRevision);
     QCoro::Task<std::optional<CredentialView>> describeCredential(QString name);
@@ -322,8 +327,13 @@ private:
     bool isSameConnection(const WireClient &startedOn, quint64 epoch) const;
 
     QCoro::Task<void> connectEmbedded(CancelToken cancel);
-    void connectExternal();
-    void startConnection(const QUrl &url);
+    // launchFailure: why an embedded connect falls back to the configured address.
+    void connectExternal(const QString &launchFailure = {});
+    // A connection that was ready and failed: what the host ran is no longer shown running,
+    // and the banner says the connection is gone; once ready again, the lists are read anew.
+    void followConnectionPhase();
+    QCoro::Task<void> refreshAfterReconnect();
+    void startConnection(const QUrl &url, const QString &launchFailure = {});
     void restoreLastSessionIfNeeded();
     QCoro::Task<void> runSelection(QString sessionId, std::weak_ptr<SessionModel> model, CancelToken cancel);
     QCoro::Task<void> runSubagentSelection(SubagentAddress address, bool hasChildren, std::weak_ptr<SessionModel> model,
@@ -350,10 +360,10 @@ private:
     QCoro::Task<SessionCreateValue> requestSessionCreation(WireClient client, std::optional<QString> cwd,
                                                            std::optional<QString> workspaceId,
                                                            std::optional<QString> agentPreset);
-    void sendPrompt(const JSONValue &content, const QString &sessionId, const WireClient &client);
+    QCoro::Task<bool> sendPrompt(JSONValue content, QString sessionId, WireClient client);
     void cancelSession(const QString &sessionId, const WireClient &client);
-    QCoro::Task<void> runSendPrompt(WireClient client, JSONValue payload);
-    QCoro::Task<void> runSubagentPrompt(WireClient client, JSONValue payload);
+    QCoro::Task<bool> runSendPrompt(WireClient client, JSONValue payload);
+    QCoro::Task<bool> runSubagentPrompt(WireClient client, JSONValue payload);
     QCoro::Task<void> runUpdateQueue(WireClient client, JSONValue payload);
     static QCoro::Task<void> runDiscarded(WireClient client, QString method, JSONValue payload);
     QCoro::Task<void> runRenameSession(WireClient client, JSONValue payload);
@@ -403,6 +413,8 @@ private:
     QHash<QString, std::shared_ptr<SessionModel>> m_sessionModels;
     bool m_didRestoreInitialSession = false;
     bool m_awaitingSessionList = false;
+    bool m_connectionReady = false; // the connection's phase was ready when it last changed
+    bool m_connectionLost = false;  // a ready connection failed and has not been ready since
     // Attachment bytes by "<session id>/<attachment id>"; only grows, survives disconnects.
     QHash<QString, QByteArray> m_imageCache;
 

@@ -7,6 +7,7 @@
 #include "Domain/Trimming.h"
 #include "Session/SessionModel.h"
 
+#include <QTextBoundaryFinder>
 #include <QTimeZone>
 
 using namespace Qt::StringLiterals;
@@ -23,6 +24,34 @@ bool isCancellation(std::exception_ptr error)
         std::rethrow_exception(error);
     } catch (const CancellationError &) {
         return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// The first `limit` characters as a person counts them: a cut never splits a surrogate pair,
+// a combining sequence or an emoji sequence, which would leave a broken file name.
+QString firstGraphemes(const QString &text, int limit)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype end = 0;
+    for (int n = 0; n < limit; ++n) {
+        const qsizetype next = finder.toNextBoundary();
+        if (next < 0)
+            break;
+        end = next;
+    }
+    return text.left(end);
+}
+
+// The host's refusal of an answer to a request it has settled already: a second press before
+// the card went away, or another surface (tray, notification) that answered first.
+bool isAlreadyAnswered(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const WireTransportError &e) {
+        return e.message() == u"respond rejected: already answered";
     } catch (...) {
         return false;
     }
@@ -75,7 +104,7 @@ QString AppModel::exportFileName(const std::optional<QString> &title, const QStr
         if (c == u'/' || c.unicode() < 0x20 || c.unicode() == 0x7f)
             c = u'-';
     }
-    return u"nbd-"_s + segment + u'-' + sessionId.left(8) + u".zip"_s;
+    return u"nbd-"_s + segment + u'-' + firstGraphemes(sessionId, 8) + u".zip"_s;
 }
 
 void AppModel::reportFailure(const QString &prefix, std::exception_ptr error)
@@ -208,13 +237,13 @@ QCoro::Task<void> AppModel::loadDetachedSession(WireClient client, std::weak_ptr
     }
 }
 
-void AppModel::sendPrompt(const QString &text)
+QCoro::Task<bool> AppModel::sendPrompt(QString text)
 {
     if (!m_selectedSessionId)
-        return;
+        co_return false;
     const std::optional<WireClient> client = wire();
     if (!client)
-        return;
+        co_return false;
     const JSONValue content = promptContent(text);
     if (m_selectedSubagent) {
         const SelectedSubagent &subagent = *m_selectedSubagent;
@@ -226,24 +255,23 @@ void AppModel::sendPrompt(const QString &text)
                 {u"content"_s, content},
                 {u"clientTimeZone"_s, clientTimeZone()},
             });
-            runSubagentPrompt(*client, payload);
-        } else {
-            setTransientError(u"此子代理当前只读"_s);
+            co_return co_await runSubagentPrompt(*client, payload);
         }
-        return;
+        setTransientError(u"此子代理当前只读"_s);
+        co_return false;
     }
-    sendPrompt(content, *m_selectedSessionId, *client);
+    co_return co_await sendPrompt(content, *m_selectedSessionId, *client);
 }
 
-void AppModel::sendPrompt(const QString &text, const QString &sessionId)
+QCoro::Task<bool> AppModel::sendPrompt(QString text, QString sessionId)
 {
     const std::optional<WireClient> client = wire();
     if (!client)
-        return;
-    sendPrompt(promptContent(text), sessionId, *client);
+        co_return false;
+    co_return co_await sendPrompt(promptContent(text), sessionId, *client);
 }
 
-void AppModel::sendPrompt(const JSONValue &content, const QString &sessionId, const WireClient &client)
+QCoro::Task<bool> AppModel::sendPrompt(JSONValue content, QString sessionId, WireClient client)
 {
     const JSONValue payload = JSONValue::object({
         {u"sessionId"_s, sessionId},
@@ -251,7 +279,7 @@ void AppModel::sendPrompt(const JSONValue &content, const QString &sessionId, co
         {u"content"_s, content},
         {u"clientTimeZone"_s, clientTimeZone()},
     });
-    runSendPrompt(client, payload);
+    co_return co_await runSendPrompt(client, payload);
 }
 
 template<class T>
@@ -274,17 +302,20 @@ QCoro::Task<std::optional<T>> AppModel::callReporting(WireClient client, QString
     co_return reply;
 }
 
-QCoro::Task<void> AppModel::runSendPrompt(WireClient client, JSONValue payload)
+QCoro::Task<bool> AppModel::runSendPrompt(WireClient client, JSONValue payload)
 {
     const auto reply = co_await callReporting<SessionPromptValue>(client, u"session.prompt"_s, payload, u"发送失败："_s);
     // The message itself arrives as the host's echo: nothing is added here.
     if (reply && !reply->accepted)
         setTransientError(u"主机未接受该消息"_s);
+    co_return reply && reply->accepted;
 }
 
-QCoro::Task<void> AppModel::runSubagentPrompt(WireClient client, JSONValue payload)
+QCoro::Task<bool> AppModel::runSubagentPrompt(WireClient client, JSONValue payload)
 {
-    co_await callReporting<SubagentPromptValue>(client, u"subagent.prompt"_s, payload, u"发送失败："_s);
+    const auto reply =
+        co_await callReporting<SubagentPromptValue>(client, u"subagent.prompt"_s, payload, u"发送失败："_s);
+    co_return reply.has_value();
 }
 
 void AppModel::editQueuedMessage(const QString &itemId, const QString &text)
@@ -473,11 +504,12 @@ QCoro::Task<void> AppModel::runAnswerApproval(WireClient client, JSONValue envel
     }
     if (alive.expired() || !self)
         co_return;
-    if (failure) {
+    if (failure && !isAlreadyAnswered(failure)) {
         // The approval stays listed so that the user can answer it again.
         reportFailure(u"审批响应失败："_s, failure);
         co_return;
     }
+    // Accepted, or settled before: either way the host waits for no answer any more.
     std::vector<PendingApproval> remaining;
     for (const PendingApproval &pending : m_pendingApprovals) {
         if (pending.rpcId == approval.rpcId && pending.sessionId == approval.sessionId
@@ -682,15 +714,18 @@ QCoro::Task<void> AppModel::runWorkspaceChange(WireClient client, QString method
 
 // ---- Host settings, credentials, skills and export ----------------------------------------
 
-QCoro::Task<std::optional<SettingsDescribeValue>> AppModel::describeSettings()
+QCoro::Task<std::variant<SettingsDescribeValue, QString>> AppModel::describeSettings()
 {
+    using Result = std::variant<SettingsDescribeValue, QString>;
     const std::optional<WireClient> client = wire();
     if (!client)
-        co_return std::nullopt;
+        co_return Result(u"未连接"_s);
     try {
-        co_return co_await client->call<SettingsDescribeValue>(u"settings.describe"_s, JSONValue::emptyObject());
+        SettingsDescribeValue described =
+            co_await client->call<SettingsDescribeValue>(u"settings.describe"_s, JSONValue::emptyObject());
+        co_return Result(std::move(described));
     } catch (...) {
-        co_return std::nullopt;
+        co_return Result(describeError(std::current_exception()));
     }
 }
 

@@ -1,16 +1,97 @@
 #include "Wire/EventStreamClient.h"
 
+#include <QMutex>
 #include <QNetworkProxy>
 #include <QNetworkRequest>
+#include <QThreadPool>
+
+#include <deque>
 
 namespace nbd {
 
-EventStream::EventStream(const QUrl &url, QObject *parent) : QObject(parent), m_url(url)
+namespace {
+
+// Decoding has its own threads: a stream's frames never wait behind a history fold on the
+// shared pool.
+QThreadPool &decodePool()
 {
+    static QThreadPool pool;
+    static const bool configured = [] {
+        pool.setMaxThreadCount(2);
+        pool.setExpiryTimeout(30000);
+        return true;
+    }();
+    Q_UNUSED(configured);
+    return pool;
+}
+
+std::optional<ServerRequest> decodeFrame(const QByteArray &bytes)
+{
+    try {
+        return ServerRequest::fromJson(parseJSON(bytes));
+    } catch (const Error &) {
+        return std::nullopt; // not a frame: skipped, the stream goes on
+    } catch (const std::exception &) {
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+// The messages of one stream on their way to a decoding thread. At most one job drains a
+// lane at a time, so its frames are decoded and posted back in arrival order; the stream
+// clears `target` (under the lock) before it goes, after which nothing is posted.
+struct EventStream::DecodeLane
+{
+    struct Message
+    {
+        QString text;
+        QByteArray bytes;
+    };
+
+    QMutex mutex;
+    std::deque<Message> queue;
+    bool draining = false;
+    EventStream *target = nullptr;
+
+    static void drain(const std::shared_ptr<DecodeLane> &lane)
+    {
+        for (;;) {
+            std::deque<Message> batch;
+            {
+                QMutexLocker lock(&lane->mutex);
+                if (lane->queue.empty() || !lane->target) {
+                    lane->queue.clear();
+                    lane->draining = false;
+                    return;
+                }
+                batch.swap(lane->queue);
+            }
+            Decoded frames;
+            frames.reserve(batch.size());
+            for (Message &message : batch)
+                frames.push_back(decodeFrame(message.text.isNull() ? message.bytes : message.text.toUtf8()));
+            batch.clear();
+            QMutexLocker lock(&lane->mutex);
+            if (EventStream *target = lane->target) {
+                QMetaObject::invokeMethod(
+                    target, [target, frames = std::move(frames)] { target->deliver(frames); }, Qt::QueuedConnection);
+            }
+        }
+    }
+};
+
+EventStream::EventStream(const QUrl &url, QObject *parent)
+    : QObject(parent)
+    , m_url(url)
+    , m_lane(std::make_shared<DecodeLane>())
+{
+    m_lane->target = this;
     m_socket.setProxy(QNetworkProxy::NoProxy);
     connect(&m_socket, &QWebSocket::textMessageReceived, this,
-            [this](const QString &text) { handleMessage(text.toUtf8()); });
-    connect(&m_socket, &QWebSocket::binaryMessageReceived, this, &EventStream::handleMessage);
+            [this](const QString &text) { handleMessage(text, QByteArray()); });
+    connect(&m_socket, &QWebSocket::binaryMessageReceived, this,
+            [this](const QByteArray &bytes) { handleMessage(QString(), bytes); });
     connect(&m_socket, &QWebSocket::connected, this, [this] { m_handshakeTimer.stop(); });
     // Qt may report an error twice, and after disconnected(): the first report ends it.
     connect(&m_socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this, [this](QAbstractSocket::SocketError) {
@@ -33,7 +114,7 @@ EventStream::EventStream(const QUrl &url, QObject *parent) : QObject(parent), m_
     connect(&m_handshakeTimer, &QTimer::timeout, this, [this] {
         m_handshakeTimedOut = true;
         m_socket.abort();
-        finish(QStringLiteral("The request timed out."));
+        end(QStringLiteral("The request timed out."));
     });
     m_handshakeTimer.start(kHandshakeTimeoutMs);
 
@@ -44,31 +125,72 @@ EventStream::EventStream(const QUrl &url, QObject *parent) : QObject(parent), m_
 EventStream::~EventStream()
 {
     m_ended = true; // no signal from a half-destroyed object
+    {
+        QMutexLocker lock(&m_lane->mutex);
+        m_lane->target = nullptr;
+        m_lane->queue.clear();
+    }
     m_socket.disconnect(this);
     if (m_socket.state() != QAbstractSocket::UnconnectedState)
         m_socket.close(QWebSocketProtocol::CloseCodeGoingAway);
 }
 
-void EventStream::cancel() { finish(std::nullopt); }
+void EventStream::cancel() { end(std::nullopt); }
 
-void EventStream::handleMessage(const QByteArray &bytes)
+void EventStream::handleMessage(QString text, QByteArray bytes)
 {
-    if (m_ended || bytes.isEmpty())
+    if (m_ended || m_pendingEnd || (text.isEmpty() && bytes.isEmpty()))
         return;
-    try {
-        const ServerRequest frame = ServerRequest::fromJson(parseJSON(bytes));
-        Q_EMIT frameReceived(frame);
-    } catch (const Error &) {
-        ++m_dropped; // not a frame: skipped, the stream goes on
+    ++m_inFlight;
+    QMutexLocker lock(&m_lane->mutex);
+    m_lane->queue.push_back(DecodeLane::Message{std::move(text), std::move(bytes)});
+    if (m_lane->draining)
+        return;
+    m_lane->draining = true;
+    decodePool().start([lane = m_lane] { DecodeLane::drain(lane); });
+}
+
+void EventStream::deliver(const Decoded &frames)
+{
+    m_inFlight -= qint64(frames.size());
+    const QPointer<EventStream> self(this);
+    for (const std::optional<ServerRequest> &frame : frames) {
+        if (m_ended)
+            return;
+        if (!frame) {
+            ++m_dropped;
+            continue;
+        }
+        Q_EMIT frameReceived(*frame);
+        if (!self)
+            return; // a receiver deleted the stream
     }
+    if (m_inFlight == 0 && m_pendingEnd)
+        end(*m_pendingEnd);
 }
 
 void EventStream::finish(std::optional<QString> error)
+{
+    if (m_ended || m_pendingEnd)
+        return;
+    if (m_inFlight > 0) {
+        m_handshakeTimer.stop();
+        m_pendingEnd.emplace(std::move(error));
+        return;
+    }
+    end(std::move(error));
+}
+
+void EventStream::end(std::optional<QString> error)
 {
     if (m_ended)
         return;
     m_ended = true;
     m_handshakeTimer.stop();
+    {
+        QMutexLocker lock(&m_lane->mutex);
+        m_lane->queue.clear();
+    }
     // A socket that failed is already closed by the transport; closing it again only
     // trips over its released descriptor.
     if (!error && m_socket.state() != QAbstractSocket::UnconnectedState)

@@ -8,7 +8,9 @@
 #include <QUrl>
 #include <QWebSocket>
 
+#include <memory>
 #include <optional>
+#include <vector>
 
 namespace nbd {
 
@@ -17,6 +19,11 @@ namespace nbd {
 // reconnects. It ends exactly once: normally when cancelled, or with the transport's
 // error text when the socket fails or the host closes it. After it ended no frame is
 // delivered.
+//
+// Messages are decoded off the main thread, one stream's messages one after another, and the
+// frames come back to the stream's thread in arrival order. An end of the socket is reported
+// after the frames of every message that arrived before it; a cancel ends the stream at once
+// and drops what is still being decoded.
 class EventStream : public QObject
 {
     Q_OBJECT
@@ -42,8 +49,15 @@ Q_SIGNALS:
     void ended(const std::optional<QString> &error);
 
 private:
-    void handleMessage(const QByteArray &bytes);
+    struct DecodeLane;
+    // Decoded messages: a frame, or nothing for one that did not decode.
+    using Decoded = std::vector<std::optional<ServerRequest>>;
+
+    void handleMessage(QString text, QByteArray bytes);
+    void deliver(const Decoded &frames);
+    // The socket ended: reported once every message before it is delivered.
     void finish(std::optional<QString> error);
+    void end(std::optional<QString> error);
 
     QUrl m_url;
     QWebSocket m_socket;
@@ -51,6 +65,10 @@ private:
     bool m_ended = false;
     bool m_handshakeTimedOut = false;
     int m_dropped = 0;
+    std::shared_ptr<DecodeLane> m_lane;
+    // Messages handed to the lane whose frames have not come back yet.
+    qint64 m_inFlight = 0;
+    std::optional<std::optional<QString>> m_pendingEnd;
 };
 
 // Opens event streams. A plain value; it keeps no state between streams.

@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "DesktopLinkRecorder.h"
 #include "GuiTestMain.h"
 
 using namespace Qt::Literals::StringLiterals;
@@ -54,16 +55,6 @@ bool settle(ContentView *view)
 }
 
 } // namespace
-
-// Stands in for the desktop's URL handlers.
-class LinkRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public Q_SLOTS:
-    void open(const QUrl &url) { opened.append(url); }
-};
 
 class tst_ContentView : public QObject
 {
@@ -279,10 +270,12 @@ private Q_SLOTS:
         QWidget *tools = child(view, u"workspace-tools"_s);
         QCOMPARE(tools->width(), int(panel));
         QCOMPARE(tools->geometry().right(), view->width() - 1);
-        // The panel's handle straddles the 1 px rule left of the panel.
+        // The panel's handle starts on the 1 px rule left of the panel and leaves the
+        // conversation's edge alone.
         const QRect h = child(view, u"workspace-tools-resize-handle"_s)->geometry();
         QCOMPARE(h.width(), 8);
-        QVERIFY(h.left() < tools->x() - 1 && h.right() > tools->x() - 1);
+        QCOMPARE(h.left(), tools->x() - 1);
+        QVERIFY(!h.intersects(child(view, u"conversation"_s)->geometry()));
         QCOMPARE(child(view, u"sidebar-resize-handle"_s)->x(), int(sidebar) - 4);
     }
 
@@ -470,7 +463,7 @@ private Q_SLOTS:
     void linksFromViewsGoThroughTheWindow()
     {
         ContentView *view = makeView();
-        LinkRecorder desktop;
+        test::DesktopLinkRecorder desktop;
         QDesktopServices::setUrlHandler(u"mailto"_s, &desktop, "open");
         QDesktopServices::setUrlHandler(u"https"_s, &desktop, "open");
         QWidget *inside = view->findChild<QWidget *>();

@@ -4,6 +4,8 @@
 #include "AccessibilityWalk.h"
 #include "AppWindowTestSupport.h"
 #include "GuiTestMain.h"
+#include "RenderedWidget.h"
+#include "TextPoint.h"
 
 #include "App/ContentView.h"
 #include "Session/SessionModel.h"
@@ -15,11 +17,13 @@
 #include "UI/Conversation/ConversationTranscript.h"
 #include "UI/Conversation/ConversationView.h"
 #include "UI/Conversation/LineBox.h"
+#include "UI/Conversation/LongTextView.h"
 #include "UI/Conversation/MarkdownText.h"
 #include "UI/Conversation/RowHeaderButton.h"
 #include "UI/Conversation/ToolCallChip.h"
 #include "UI/Conversation/ToolPresentationView.h"
 #include "UI/Conversation/TranscriptRowViews.h"
+#include "UI/Shared/Theme.h"
 
 #include <QClipboard>
 #include <QLabel>
@@ -72,17 +76,6 @@ void verifyRowsStack(TranscriptListView *list)
             QVERIFY2(views[i - 1]->geometry().bottom() < view->y(),
                      qPrintable(u"rows overlap at %1"_s.arg(view->y())));
     }
-}
-
-// The point of a piece of text inside a text view, in its viewport's coordinates.
-QPoint pointOfText(QTextEdit *view, const QString &text)
-{
-    const QTextCursor found = view->document()->find(text);
-    if (found.isNull())
-        return {};
-    QTextCursor at(view->document());
-    at.setPosition(found.selectionStart() + 1);
-    return view->cursorRect(at).center();
 }
 
 } // namespace
@@ -179,7 +172,8 @@ private Q_SLOTS:
         auto *markdown = row->findChild<MarkdownText *>();
         QVERIFY(markdown);
         QCOMPARE(markdown->text(), kAnswer);
-        QCOMPARE(row->accessibleName(), kAnswer);
+        // A screen reader hears the words as shown: no marks, no link destinations.
+        QCOMPARE(row->accessibleName(), u"结果\n改动见 指南，背景见 说明。\n1. 第一步\n2. 第二步\nint answer = 42;"_s);
         // Formatted, not raw: the heading and the list numbers are there, the marks are not.
         auto *blocks = markdown->findChild<MarkdownDocumentView *>();
         QVERIFY(blocks);
@@ -268,6 +262,56 @@ private Q_SLOTS:
         verifyRowsStack(list());
     }
 
+    // The status words of the cards are drawn in their colours inside the transcript: a clean
+    // exit green, a failed one or a signal red, a cut-short search orange.
+    void statusWordsShowTheirColours()
+    {
+        struct Card
+        {
+            QString title;
+            QString view;
+            QString name;
+            QString text;
+            QColor color;
+        };
+        const QList<Card> cards{
+            {u"状态零"_s, uR"({"card":"terminal","title":"状态零","exitCode":0,"output":"ok"})"_s, u"tool-card-status"_s,
+             u"exit 0"_s, Theme::success()},
+            {u"状态二"_s, uR"({"card":"terminal","title":"状态二","exitCode":2,"output":"no"})"_s, u"tool-card-status"_s,
+             u"exit 2"_s, Theme::systemRed()},
+            {u"信号"_s, uR"({"card":"terminal","title":"信号","signal":"SIGKILL","output":""})"_s, u"tool-card-status"_s,
+             u"SIGKILL"_s, Theme::systemRed()},
+            {u"截断"_s, uR"({"card":"search","title":"截断","shape":"paths","paths":["a"],"total":40,"truncated":true})"_s,
+             u"tool-card-count"_s, u"显示部分结果 · 共 40 项"_s, Theme::warning()},
+        };
+        m_world->appendEvent(kSession, events::stepStart(1, 4));
+        int n = 0;
+        for (const Card &card : cards) {
+            const QString callId = u"c-status-"_s + QString::number(++n);
+            m_world->logs().append(kSession, toolCall(1, 4, callId, u"bash"_s, u"{}"_s));
+            m_world->logs().append(kSession, events::toolResult(1, 4, callId, u"done"_s),
+                                   events::toolView(callId, jsonOf(card.view)));
+        }
+        openSessionFromTheSidebar();
+        if (QTest::currentTestFailed())
+            return;
+        for (const Card &card : cards) {
+            ToolCallChip *chip = nullptr;
+            QTRY_VERIFY2((chip = chipTitled(card.title)), qPrintable(card.title));
+            QTest::mouseClick(chip->header(), Qt::LeftButton);
+            auto *view = chip->findChild<ToolPresentationView *>(u"tool-presentation"_s);
+            QVERIFY(view);
+            auto *word = view->findChild<QLabel *>(card.name);
+            QVERIFY(word);
+            QCOMPARE(word->text(), card.text);
+            QTRY_VERIFY(word->isVisible() && word->width() > 0);
+            const QImage drawn = word->grab().toImage();
+            QVERIFY2(paintsNear(drawn, card.color), qPrintable(card.title));
+            QVERIFY2(!paintsNear(drawn, Theme::primaryText(), 60), qPrintable(card.title));
+            QTest::mouseClick(chipTitled(card.title)->header(), Qt::LeftButton); // closed again
+        }
+    }
+
     void aResultArrivingUpdatesTheOpenCardInPlace()
     {
         openSessionFromTheSidebar();
@@ -302,6 +346,106 @@ private Q_SLOTS:
         QCOMPARE(card->findChild<QLabel *>(u"tool-card-status"_s)->text(), u"exit 0"_s);
         QVERIFY(card->findChild<LineBox *>(u"tool-card-output"_s)->lines().contains(u"line 12"_s));
         QTRY_VERIFY(chip->height() > before);
+        verifyRowsStack(list());
+    }
+
+    // A result of megabytes (mixed Chinese and ASCII lines) opens and closes in place: the
+    // header under the pointer stays, only the lines near the viewport are laid out, and after
+    // closing every row is where it was and drawn.
+    void aHugeResultOpensAndClosesInPlace_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("view");
+        QTest::addColumn<QString>("textName");
+        QTest::newRow("no presentation") << u"grep"_s << QString() << u"tool-result"_s;
+        QTest::newRow("generic card") << u"大结果"_s << uR"({"card":"generic","title":"大结果"})"_s
+                                      << u"tool-card-section-text"_s;
+        QTest::newRow("terminal card") << u"大输出"_s << uR"({"card":"terminal","title":"大输出","cwd":"/srv/project"})"_s
+                                       << u"tool-card-output"_s;
+    }
+
+    void aHugeResultOpensAndClosesInPlace()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, view);
+        QFETCH(QString, textName);
+        QString big;
+        for (int i = 1; i <= 30000; ++i)
+            big += u"第 %1 行：编译单元 src/module_%2.cpp 通过检查，warning count = 0\n"_s.arg(i).arg(i % 97);
+        m_world->appendEvent(kSession, events::stepStart(1, 4));
+        const JSONValue call = toolCall(1, 4, u"c-big"_s, u"grep"_s, u"{\"pattern\":\"x\"}"_s);
+        if (view.isEmpty()) {
+            m_world->logs().append(kSession, call);
+            m_world->logs().append(kSession, events::toolResult(1, 4, u"c-big"_s, big));
+        } else {
+            m_world->logs().append(kSession, call, events::toolView(u"c-big"_s, jsonOf(view)));
+            m_world->logs().append(kSession, events::toolResult(1, 4, u"c-big"_s, big), events::toolView(u"c-big"_s, jsonOf(view)));
+        }
+        // Rows below the card, which must come back as they were when it closes.
+        m_world->appendEvent(kSession, events::stepStart(1, 5));
+        m_world->appendEvent(kSession, events::textDelta(1, 5, 0, u"后面的回答"_s));
+        m_world->appendEvent(kSession, events::assistantMessage(1, 5, u"后面的回答"_s));
+        openSessionFromTheSidebar();
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_VERIFY_WITH_TIMEOUT(chipTitled(title), 10000);
+        ToolCallChip *chip = chipTitled(title);
+        QWidget *viewport = list()->viewport();
+        // What each row on screen looks like: its place, and that it is drawn.
+        const auto onScreen = [&] {
+            QMap<QString, QRect> rows;
+            for (TranscriptEntryView *entry : list()->liveViews()) {
+                if (!entry->geometry().intersects(viewport->rect()))
+                    continue;
+                const QString key = entry->property("rowId").toString() + u'/' + entry->objectName();
+                rows.insert(key, entry->isVisible() ? entry->geometry() : QRect());
+            }
+            return rows;
+        };
+        QTRY_VERIFY(chip->header()->isVisible());
+        const QMap<QString, QRect> before = onScreen();
+        QVERIFY(before.size() >= 2);
+        // A scroll bar coming moves the column sideways; the header's height is what must hold.
+        const int headerAt = chip->header()->mapTo(viewport, QPoint()).y();
+
+        QTest::mouseClick(chip->header(), Qt::LeftButton);
+        QVERIFY(chip->isExpanded());
+        // The result's view (the arguments have one of their own under the same name).
+        QWidget *text = chip->findChild<LongTextView *>(textName);
+        if (!text)
+            text = chip->findChild<LineBox *>(textName);
+        QVERIFY(text);
+        QTRY_VERIFY(text->isVisible());
+        QTest::qWait(100);
+        QCOMPARE(chip->header()->mapTo(viewport, QPoint()).y(), headerAt);
+        if (auto *lazy = qobject_cast<LongTextView *>(text)) {
+            QCOMPARE(lazy->text(), big);
+            QVERIFY2(lazy->laidOutLineCount() < 400, qPrintable(QString::number(lazy->laidOutLineCount())));
+        } else {
+            auto *box = qobject_cast<LineBox *>(text);
+            QVERIFY(box);
+            QCOMPARE(box->lines().size(), qsizetype(30001));
+            QCOMPARE(box->height(), 260);
+            QTRY_VERIFY(box->isFilled());
+            QCOMPARE(box->blockCount(), 30001);
+            QCOMPARE(box->document()->findBlockByNumber(29999).text(), big.section(u'\n', 29999, 29999));
+        }
+        verifyRowsStack(list());
+
+        chip = chipTitled(title);
+        QTest::mouseClick(chip->header(), Qt::LeftButton);
+        QVERIFY(!chip->isExpanded());
+        QTRY_VERIFY(!chip->findChild<QWidget *>(textName));
+        QTRY_COMPARE(onScreen(), before);
+        // Drawn, not only placed: every row on screen has its content shown.
+        for (TranscriptEntryView *entry : list()->liveViews()) {
+            if (!entry->geometry().intersects(viewport->rect()))
+                continue;
+            auto *row = qobject_cast<TranscriptRenderRowView *>(entry);
+            QVERIFY(!row || (row->content() && row->content()->isVisible()
+                             && row->content()->geometry() == row->rect()));
+        }
+        QCOMPARE(chip->header()->mapTo(viewport, QPoint()).y(), headerAt);
         verifyRowsStack(list());
     }
 };

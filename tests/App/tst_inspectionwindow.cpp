@@ -18,6 +18,7 @@
 #include "UI/Inspection/TrajectoryLedgerModel.h"
 #include "UI/Inspection/TrajectoryTimelineOverview.h"
 #include "UI/Inspection/TrajectoryView.h"
+#include "UI/Shared/Motion.h"
 #include "UI/Tools/WorkspaceToolsView.h"
 
 #include <QAbstractButton>
@@ -25,6 +26,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScopeGuard>
+#include <QScrollBar>
 #include <QtTest>
 
 using namespace Qt::Literals::StringLiterals;
@@ -34,16 +37,21 @@ using namespace nbd::test;
 namespace {
 
 // One finished turn: the user's message, a text and a tool call in step 1, the tool's result.
+// The events of one finished turn: the user's message, a text and a tool call in step 1, the
+// tool's result.
+QList<JSONValue> turnEvents(qint64 turn, const QString &text, const QString &tool, const QString &result, bool error)
+{
+    const QString callId = u"call-%1"_s.arg(turn);
+    return {sim::events::userMessage(u"u-%1"_s.arg(turn), u"ask %1"_s.arg(turn)), sim::events::turnStart(turn),
+            sim::events::stepStart(turn, 1), sim::events::assistantMessage(turn, 1, text, {{callId, tool}}),
+            sim::events::toolResult(turn, 1, callId, result, error), sim::events::turnEnd(turn)};
+}
+
 void appendTurn(sim::SimWorld &world, const QString &sessionId, qint64 turn, const QString &text, const QString &tool,
                 const QString &result, bool error = false)
 {
-    const QString callId = u"call-%1"_s.arg(turn);
-    world.appendEvent(sessionId, sim::events::userMessage(u"u-%1"_s.arg(turn), u"ask %1"_s.arg(turn)));
-    world.appendEvent(sessionId, sim::events::turnStart(turn));
-    world.appendEvent(sessionId, sim::events::stepStart(turn, 1));
-    world.appendEvent(sessionId, sim::events::assistantMessage(turn, 1, text, {{callId, tool}}));
-    world.appendEvent(sessionId, sim::events::toolResult(turn, 1, callId, result, error));
-    world.appendEvent(sessionId, sim::events::turnEnd(turn));
+    for (JSONValue &event : turnEvents(turn, text, tool, result, error))
+        world.appendEvent(sessionId, std::move(event));
 }
 
 sim::SimWorld::Session listed(const QString &id, double updatedAt, const QString &title)
@@ -144,6 +152,21 @@ class tst_InspectionWindow : public QObject
         return loaded ? model : nullptr;
     }
 
+    // Connects, shows the window, picks the session "run" in the sidebar and switches to its
+    // trajectory by clicks; null when any step fails.
+    TrajectoryView *openRunTrajectory()
+    {
+        m_h->connected();
+        m_h->waitForStreams();
+        showWindow();
+        if (QTest::currentTestFailed() || !selectByClick(u"session-row-w1-run"_s, u"run"_s))
+            return nullptr;
+        click(find<QAbstractButton>(u"surface-tab-trajectory"_s));
+        TrajectoryView *trajectory = nullptr;
+        QTest::qWaitFor([&] { return (trajectory = visible<TrajectoryView>()) != nullptr; }, 20000);
+        return trajectory;
+    }
+
     void expectNoAccessibilityProblems()
     {
         const QStringList problems = accessibilityProblems(m_window.get());
@@ -172,15 +195,9 @@ private Q_SLOTS:
 
     void trajectorySearchAndPickOpenTheEventInTheInspector()
     {
-        m_h->connected();
-        m_h->waitForStreams();
-        showWindow();
-        QVERIFY(selectByClick(u"session-row-w1-run"_s, u"run"_s));
-
         // The surface switch shows the real trajectory of the session.
-        click(find<QAbstractButton>(u"surface-tab-trajectory"_s));
-        TrajectoryView *trajectory = nullptr;
-        QTRY_VERIFY((trajectory = visible<TrajectoryView>()));
+        TrajectoryView *trajectory = openRunTrajectory();
+        QVERIFY(trajectory);
         QCOMPARE(trajectory->session()->sessionId(), u"run"_s);
         QVERIFY(!find(u"transcript"_s) || !find(u"transcript"_s)->isVisible());
         TrajectoryLedgerModel &model = *trajectory->ledgerModel();
@@ -251,6 +268,88 @@ private Q_SLOTS:
         QTRY_VERIFY(inspector() && inspector()->session()->sessionId() == u"other"_s);
         QTRY_COMPARE(inspector()->title(), u"运行概况"_s);
         expectNoAccessibilityProblems();
+    }
+
+    // With reduced motion the inspector opens at once beside the trajectory: the row picked on
+    // the strip is still scrolled into the ledger's view. Once the tools panel is open, its
+    // resize handle leaves the strip's right edge to the strip: a click there picks the last entry.
+    void stripPicksWithReducedMotionAndAtTheRightEdge()
+    {
+        Motion::setReduceMotion(true);
+        const auto restore = qScopeGuard([] { Motion::setReduceMotion(false); });
+        TrajectoryView *trajectory = openRunTrajectory();
+        QVERIFY(trajectory);
+        TrajectoryLedgerModel &model = *trajectory->ledgerModel();
+        // A long run, arriving live after the first page of history.
+        constexpr qint64 kTurns = 130;
+        for (qint64 turn = 3; turn <= kTurns; ++turn) {
+            for (JSONValue &event : turnEvents(turn, u"Step %1"_s.arg(turn), u"shell"_s, u"ok %1"_s.arg(turn), false))
+                m_h->world.logs().appendAndPush(u"run"_s, std::move(event));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(model.rows().size(), size_t(kTurns * 5), 20000);
+        TrajectoryTimelineOverview *strip = trajectory->timeline();
+        const size_t entries = strip->entries().size();
+        QCOMPARE(entries, size_t(kTurns * 3));
+        auto *list = trajectory->ledgerList();
+        QVERIFY(!content()->rightSidebarVisible());
+
+        // Clicks go through the window, which hands them to whatever lies at that point.
+        auto clickStripAt = [&](int x) {
+            const QPoint at = strip->mapTo(m_window.get(), QPoint(x, strip->height() / 2));
+            QTest::mouseClick(m_window->windowHandle(), Qt::LeftButton, {}, at);
+        };
+        auto selectedRowShown = [&] {
+            const int row = model.rowOf(trajectory->selectedEventId().value_or(QString()));
+            const QRect shown = list->visualRect(model.index(row));
+            return row >= 0 && shown.top() >= 0 && shown.bottom() < list->viewport()->height();
+        };
+        auto slotCentre = [&](size_t index) {
+            const double slot = (strip->width() - TrajectoryTimelineOverview::kLabelWidth) / double(entries);
+            return int(TrajectoryTimelineOverview::kLabelWidth + slot * (double(index) + 0.5));
+        };
+
+        // An entry near the end of a long run: its row lies far below the ledger's first screen,
+        // and below the rows a first pass of laying the list out again reaches.
+        const size_t picked = entries - 12;
+        clickStripAt(slotCentre(picked));
+        QCOMPARE(trajectory->selectedEventId(), std::optional<QString>(strip->entries()[picked].event().id));
+        QTRY_VERIFY(content()->rightSidebarVisible());
+        QTRY_VERIFY(inspector());
+        QTRY_VERIFY(selectedRowShown());
+        // Still there once the list has been laid out again for the narrower width.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QCoreApplication::processEvents();
+        QVERIFY(selectedRowShown());
+
+        // The panel is open: its handle sits beside the strip, not over its last pixels.
+        QWidget *conversation = find(u"conversation"_s);
+        QTRY_COMPARE(strip->mapTo(content(), QPoint(strip->width(), 0)).x(), conversation->geometry().right() + 1);
+        QVERIFY(find(u"workspace-tools-resize-handle"_s)->isVisible());
+        auto selectedEntry = [&] {
+            for (size_t i = 0; i < entries; ++i) {
+                if (strip->entries()[i].event().id == trajectory->selectedEventId())
+                    return int(i);
+            }
+            return -1;
+        };
+        for (int fromRight : {1, 3, 5}) {
+            clickStripAt(slotCentre(0));
+            QCOMPARE(selectedEntry(), 0);
+            // One of the last few marks (each under 2 px wide); the very last pixel, the last mark.
+            clickStripAt(strip->width() - fromRight);
+            QVERIFY2(selectedEntry() >= int(entries) - 4, qPrintable(QString::number(selectedEntry())));
+            if (fromRight == 1)
+                QCOMPARE(selectedEntry(), int(entries) - 1);
+            QTRY_VERIFY(selectedRowShown());
+        }
+        // The handle still takes the drag that widens the panel.
+        const qreal before = content()->rightSidebarWidth();
+        QWidget *handle = find(u"workspace-tools-resize-handle"_s);
+        const QPoint grip = handle->mapTo(m_window.get(), handle->rect().center());
+        QTest::mousePress(m_window->windowHandle(), Qt::LeftButton, {}, grip);
+        QTest::mouseMove(m_window->windowHandle(), grip - QPoint(40, 0));
+        QTest::mouseRelease(m_window->windowHandle(), Qt::LeftButton, {}, grip - QPoint(40, 0));
+        QTRY_COMPARE(content()->rightSidebarWidth(), before + 40);
     }
 
     void summaryBarOpensTheRunPanel()

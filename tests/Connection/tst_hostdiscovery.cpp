@@ -3,10 +3,14 @@
 #include "SimHost.h"
 #include "Connection/NBDProcessManager.h"
 
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace nbd;
@@ -138,6 +142,99 @@ private Q_SLOTS:
         for (const int port : std::as_const(ports))
             expected.append(QUrl(u"http://127.0.0.1:"_s + QString::number(port)));
         QCOMPARE(NBDProcessManager::listenerURLs(output), expected);
+    }
+
+    void listeningPortsOwnedBy_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("tables");
+        QTest::addColumn<QList<int>>("ports");
+        const QByteArray header = "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
+        // One socket of the table: local address, state, owner.
+        auto line = [](const char *local, const char *state, const char *uid) {
+            return QByteArray("   0: ") + local + " 00000000:0000 " + state + " 00000000:00000000 00:00000000 00000000 "
+                   + uid + "        0 4242 1 0000000000000000 100 0 0 10 0\n";
+        };
+        const char *v6Any = "00000000000000000000000000000000:1F90";
+        QTest::newRow("no sockets") << QList<QByteArray>{header, header} << QList<int>{};
+        QTest::newRow("own loopback listener") << QList<QByteArray>{header + line("0100007F:0BB8", "0A", "1000")}
+                                               << QList<int>{3000};
+        QTest::newRow("another user's listener") << QList<QByteArray>{header + line("0100007F:0BB8", "0A", "1001")}
+                                                 << QList<int>{};
+        QTest::newRow("root is another user") << QList<QByteArray>{header + line("00000000:0050", "0A", "0")}
+                                              << QList<int>{};
+        QTest::newRow("connections are not listeners")
+            << QList<QByteArray>{header + line("0100007F:0BB8", "01", "1000") + line("0100007F:0BB9", "06", "1000")}
+            << QList<int>{};
+        QTest::newRow("IPv6 table") << QList<QByteArray>{header, header + line(v6Any, "0A", "1000")} << QList<int>{8080};
+        // Another user on the same port, on any address or in the other table: a connection
+        // could reach either process.
+        QTest::newRow("shared port, same table")
+            << QList<QByteArray>{header + line("0100007F:1F90", "0A", "1000") + line("00000000:1F90", "0A", "1001")}
+            << QList<int>{};
+        QTest::newRow("shared port, other table")
+            << QList<QByteArray>{header + line("0100007F:1F90", "0A", "1000"), header + line(v6Any, "0A", "1001")}
+            << QList<int>{};
+        QTest::newRow("several own, in order")
+            << QList<QByteArray>{header + line("0100007F:FFFF", "0A", "1000") + line("0100007F:0001", "0a", "1000")}
+            << QList<int>{1, 65535};
+        QTest::newRow("garbage and truncated lines")
+            << QList<QByteArray>{QByteArray("garbage\n\n   1: 0100007F:0BB8 00000000:0000 0A\n")
+                                 + line("0100007F:zz", "0A", "1000") + line("0100007F:0000", "0A", "1000")
+                                 + line("0100007F", "0A", "1000") + line("0100007F:0BB8", "0A", "-1")
+                                 + line("0100007F:0BB8", "0A", "10x0")}
+            << QList<int>{};
+    }
+
+    void listeningPortsOwnedBy()
+    {
+        QFETCH(QList<QByteArray>, tables);
+        QFETCH(QList<int>, ports);
+        const std::set<int> found = NBDProcessManager::listeningPortsOwnedBy(tables, 1000);
+        QCOMPARE(QList<int>(found.begin(), found.end()), ports);
+    }
+
+    // On a shared machine another user's process can answer like a host: it would receive
+    // this user's prompts. Only the user's own listeners are attached.
+    void anotherUsersListenerIsNotAttached()
+    {
+        if (::geteuid() != 0)
+            QSKIP("starting a process as another user needs root");
+        const QString setpriv = QStandardPaths::findExecutable(u"setpriv"_s);
+        if (setpriv.isEmpty())
+            QSKIP("setpriv is not installed");
+        QProcess foreign;
+        foreign.setWorkingDirectory(u"/"_s);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"HOME"_s, u"/nonexistent"_s);
+        foreign.setProcessEnvironment(environment);
+        foreign.start(setpriv, {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s, u"--"_s, simExecutable(),
+                                u"--profile"_s, u"web"_s, u"--port"_s, u"0"_s});
+        QVERIFY(foreign.waitForStarted(10000));
+        QByteArray ready;
+        QTRY_VERIFY_WITH_TIMEOUT((ready += foreign.readAllStandardOutput()).contains('\n'), 20000);
+        const QUrl foreignURL(QString::fromUtf8(ready.mid(ready.indexOf("http"))).trimmed());
+        QVERIFY2(foreignURL.port() > 0, ready.constData());
+        // It does answer as a host (an address the user names is theirs to choose): only its
+        // owner keeps it out of the search.
+        auto manager = makeManager();
+        {
+            Lsof none(file(u"lsof-args"_s), QByteArray());
+            Pending<std::optional<QUrl>> named(manager->findRunningHost({foreignURL}));
+            AWAIT_DONE(named);
+            QVERIFY(named.value().has_value());
+        }
+
+        SimHost own;
+        QVERIFY(own.listen());
+        const QByteArray output = kLsofHeader + lsofLine("nbd-sim", loopback(quint16(foreignURL.port())))
+                                  + lsofLine("node", loopback(own.port()));
+        Lsof lsof(file(u"lsof-args"_s), output);
+        Pending<std::optional<QUrl>> found(manager->findRunningHost({}));
+        AWAIT_DONE(found);
+        QVERIFY(found.value().has_value());
+        QCOMPARE(found.value()->port(), int(own.port()));
+        foreign.terminate();
+        QVERIFY(foreign.waitForFinished(10000));
     }
 
     void preferredAddressesReducedAndProbedOnce()

@@ -54,6 +54,31 @@ std::optional<SimInfo> simInfo(const QStringList &log)
 
 bool processExists(qint64 pid) { return ::kill(pid_t(pid), 0) == 0; }
 
+// Running, as opposed to gone or a zombie nobody has reaped yet (an orphan's new parent may
+// take its time).
+bool processRuns(qint64 pid)
+{
+    QFile stat(u"/proc/"_s + QString::number(pid) + u"/stat"_s);
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close > 0 && close + 2 < text.size() && text[close + 2] != 'Z' && text[close + 2] != 'X';
+}
+
+// The pids a fake host wrote, one a line, once it wrote all `count` of them.
+QList<qint64> pidsIn(const QString &path, int count)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QList<qint64> pids;
+    for (const QByteArray &line : file.readAll().split('\n'))
+        if (!line.trimmed().isEmpty())
+            pids << line.trimmed().toLongLong();
+    return pids.size() >= count ? pids : QList<qint64>();
+}
+
 } // namespace
 
 namespace nbd {
@@ -477,8 +502,11 @@ private Q_SLOTS:
         QVERIFY(log.contains(u"[stderr]   indented warning"_s));
         QVERIFY(log.contains(u"[stderr] \tsecond"_s));
         QVERIFY(!log.contains(u"[stderr] "_s));
+        // What went wrong is named with the failure, not only in the log.
+        QCOMPARE(manager->failureDescription(), kLaunchFailed + u"，"_s + exitLine);
         manager->stop();
         QVERIFY(!manager->hasProcess());
+        QCOMPARE(manager->failureDescription(), QString());
     }
 
     void launchError_data()
@@ -512,6 +540,7 @@ private Q_SLOTS:
         QVERIFY(!manager->hasProcess());
         QCOMPARE(manager->logLines().size(), 1);
         QVERIFY2(manager->logLines().first().startsWith(u"启动 nbd 失败："_s), qPrintable(manager->logLines().first()));
+        QCOMPARE(manager->failureDescription(), kLaunchFailed + u"，"_s + manager->logLines().first());
     }
 
     // A configured path relative to the client's own directory runs that very file, even
@@ -551,6 +580,7 @@ private Q_SLOTS:
         AWAIT_DONE(launch);
         QCOMPARE(launch.value(), std::nullopt);
         QCOMPARE(phases, (QList<Phase>{Phase::starting(), Phase::locating(), Phase::idle(), Phase::failed(kNotFound)}));
+        QCOMPARE(manager->failureDescription(), kNotFound);
         QVERIFY(manager->logLines().isEmpty());
         QVERIFY(!manager->hasProcess());
 
@@ -569,6 +599,7 @@ private Q_SLOTS:
         QCOMPARE(launch.value(), std::nullopt);
         QCOMPARE(manager->phase(), Phase::failed(kLaunchFailed));
         QVERIFY(manager->logLines().contains(kTimeoutLine));
+        QCOMPARE(manager->failureDescription(), kLaunchFailed + u"，"_s + kTimeoutLine);
         // The host was asked to terminate, and the simulated host honours it.
         QTRY_VERIFY_WITH_TIMEOUT(manager->logLines().contains(u"nbd 进程提前退出（退出码 0）"_s), 30000);
         QCOMPARE(manager->phase(), Phase::failed(kLaunchFailed));
@@ -761,6 +792,62 @@ private Q_SLOTS:
         const qint64 pid = simInfo(manager->logLines())->pid;
         manager.reset();
         QTRY_VERIFY_WITH_TIMEOUT(!processExists(pid), 30000);
+    }
+
+    // ---- What the host starts ends with it ----------------------------------------------------
+
+    void hostChildrenEnd_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("hostExitsFirst");
+        for (const char *how : {"stop", "stopAndWait", "destroy"}) {
+            QTest::addRow("%s", how) << QString::fromLatin1(how) << false;
+            QTest::addRow("%s after the host exited", how) << QString::fromLatin1(how) << true;
+        }
+    }
+
+    // A host that starts a helper and one that ignores SIGTERM: every way of ending the host
+    // ends both, the stubborn one after the grace; also when the host has gone already.
+    void hostChildrenEnd()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, hostExitsFirst);
+        const QString pidFile = file(u"children-"_s + how + (hostExitsFirst ? u"-early"_s : u""_s));
+        QFile::remove(pidFile);
+        const QString host = file(u"bin/parent-nbd"_s);
+        QVERIFY(writeScript(host, "sleep 600 &\n"
+                                  "echo $! >> \"$NBD_TEST_PIDS\"\n"
+                                  "sh -c 'trap \"\" TERM; exec sleep 600' &\n"
+                                  "echo $! >> \"$NBD_TEST_PIDS\"\n"
+                                  "echo 'nbd web: http://127.0.0.1:9'\n"
+                                  "[ -n \"$NBD_TEST_EXIT_FIRST\" ] && exit 0\n"
+                                  "wait\n"));
+        ScopedEnv pids("NBD_TEST_PIDS", pidFile.toLocal8Bit());
+        ScopedEnv exitFirst("NBD_TEST_EXIT_FIRST", hostExitsFirst ? "1" : "");
+        auto manager = makeManager();
+        Pending<std::optional<QUrl>> launch(manager->start(m_dir.path(), host));
+        AWAIT_DONE(launch);
+        QCOMPARE(launch.value(), std::optional(QUrl(u"http://127.0.0.1:9"_s)));
+        QTRY_VERIFY_WITH_TIMEOUT(pidsIn(pidFile, 2).size() == 2, 30000);
+        const QList<qint64> children = pidsIn(pidFile, 2);
+        // Guards the machine, whatever the outcome.
+        const auto reap = qScopeGuard([&] {
+            for (qint64 pid : children)
+                ::kill(pid_t(pid), SIGKILL);
+        });
+        if (hostExitsFirst)
+            QTRY_VERIFY_WITH_TIMEOUT(hasLineStartingWith(manager->logLines(), u"nbd 进程提前退出"_s), 30000);
+        for (qint64 pid : children)
+            QVERIFY(processRuns(pid));
+
+        if (how == u"stop")
+            manager->stop();
+        else if (how == u"stopAndWait")
+            manager->stopAndWait();
+        else
+            manager.reset();
+        for (qint64 pid : children)
+            QTRY_VERIFY2_WITH_TIMEOUT(!processRuns(pid), qPrintable(QString::number(pid)), 30000);
     }
 
     void destroyingTheManagerEndsAPendingStart()

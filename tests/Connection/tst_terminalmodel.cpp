@@ -24,6 +24,25 @@ QStringList texts(const WorkspaceTerminalModel &model, std::optional<Kind> kind 
     return out;
 }
 
+// A process that still runs (a zombie has ended: only its parent has not collected it yet).
+bool processRuns(qint64 pid)
+{
+    QFile stat(u"/proc/%1/stat"_s.arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    return close > 0 && line.size() > close + 2 && line.at(close + 2) != 'Z';
+}
+
+qsizetype heldBytes(const WorkspaceTerminalModel &model)
+{
+    qsizetype bytes = 0;
+    for (const TerminalRecord &record : model.records())
+        bytes += record.text.size() * qsizetype(sizeof(QChar));
+    return bytes;
+}
+
 bool waitIdle(WorkspaceTerminalModel &model, int ms = 20000)
 {
     QDeadlineTimer deadline(ms);
@@ -258,6 +277,75 @@ private Q_SLOTS:
         }
         QTest::qWait(1500);
         QVERIFY(!QFile::exists(marker));
+    }
+
+    void destroyingTheModelNeverWaitsForAGroupThatIgnoresTheEndSignal()
+    {
+        QTemporaryDir dir;
+        qint64 shell = 0;
+        qint64 sleeper = 0;
+        {
+            WorkspaceTerminalModel model(QUrl::fromLocalFile(dir.path()));
+            model.setShell(u"/bin/sh"_s);
+            model.execute(u"trap '' TERM; sleep 30 & echo $$ $!; wait"_s);
+            QTRY_VERIFY_WITH_TIMEOUT(texts(model, Kind::Output).join(QString()).contains(u'\n'), 10000);
+            const QStringList pids = texts(model, Kind::Output).join(QString()).split(u' ');
+            QCOMPARE(pids.size(), 2);
+            shell = pids.at(0).toLongLong();
+            sleeper = pids.at(1).trimmed().toLongLong();
+            QVERIFY(processRuns(shell) && processRuns(sleeper));
+        }
+        // Ending the group was asked for, not waited on: both still run right after.
+        QVERIFY(processRuns(shell));
+        QVERIFY(processRuns(sleeper));
+        // The kill that follows the grace period ends them all the same.
+        QTRY_VERIFY_WITH_TIMEOUT(!processRuns(shell) && !processRuns(sleeper), 10000);
+    }
+
+    void scrollBackKeepsTheNewestRecords()
+    {
+        WorkspaceTerminalModel model(QUrl::fromLocalFile(m_root));
+        // Each failed change of directory adds two records at once, with no process.
+        const int lines = WorkspaceTerminalModel::kMaxRecords / 2 + 500;
+        for (int i = 0; i < lines; ++i)
+            model.execute(u"cd missing-%1"_s.arg(i));
+        QCOMPARE(model.appendedCount(), qint64(2 * lines));
+        QCOMPARE(model.records().size(), WorkspaceTerminalModel::kMaxRecords);
+        QCOMPARE(model.records().last().text, u"cd: no such directory: missing-%1\n"_s.arg(lines - 1));
+        // The oldest kept record is the command of the first line not dropped.
+        QCOMPARE(model.records().first().kind, Kind::Command);
+        QVERIFY(model.records().first().text.endsWith(u" cd missing-500"_s));
+        QCOMPARE(model.textBytes(), heldBytes(model));
+
+        model.clear();
+        QCOMPARE(model.textBytes(), 0);
+        QCOMPARE(model.appendedCount(), qint64(2 * lines));
+        model.execute(u"cd missing"_s);
+        QCOMPARE(model.records().size(), 2);
+        QCOMPARE(model.textBytes(), heldBytes(model));
+    }
+
+    void floodingOutputStaysWithinTheTextLimit()
+    {
+        WorkspaceTerminalModel model(QUrl::fromLocalFile(m_root));
+        model.setShell(u"/bin/sh"_s);
+        // 24 MB of lines, three times the limit, then a last line to find at the end.
+        model.execute(u"yes flood | head -c 25165824; echo last"_s);
+        QVERIFY(waitIdle(model, 60000));
+        QCOMPARE(model.textBytes(), heldBytes(model));
+        QVERIFY(model.textBytes() <= WorkspaceTerminalModel::kMaxTextBytes);
+        // Full to within one read of the pipe, not emptied.
+        QVERIFY2(model.textBytes() > WorkspaceTerminalModel::kMaxTextBytes - 2 * 1024 * 1024,
+                 qPrintable(QString::number(model.textBytes())));
+        QVERIFY(model.appendedCount() > model.records().size());
+        QString tail;
+        for (const TerminalRecord &record : model.records())
+            if (record.kind == Kind::Output)
+                tail = record.text;
+        QVERIFY(tail.endsWith(u"flood\nlast\n"_s) || tail == u"last\n"_s);
+        // No command record survives: it was the oldest.
+        QVERIFY(std::none_of(model.records().begin(), model.records().end(),
+                             [](const TerminalRecord &r) { return r.kind == Kind::Command; }));
     }
 };
 

@@ -79,6 +79,30 @@ private Q_SLOTS:
         QCOMPARE(result.output, QFileInfo(dir.path()).canonicalFilePath() + u"\na b;$HOME|"_s);
     }
 
+    void gitFilterNames_data()
+    {
+        QTest::addColumn<QString>("listing");
+        QTest::addColumn<QStringList>("names");
+        const QChar nul(u'\0');
+        QTest::newRow("nothing") << QString() << QStringList{};
+        QTest::newRow("one driver, several keys")
+            << u"filter.lfs.clean"_s + nul + u"filter.lfs.smudge"_s + nul + u"filter.lfs.required"_s + nul << QStringList{u"lfs"_s};
+        QTest::newRow("dots and equals in the name")
+            << u"filter.a.b=c.clean"_s + nul + u"filter.x.process"_s + nul << QStringList{u"a.b=c"_s, u"x"_s};
+        QTest::newRow("case kept, each once, in order")
+            << u"filter.Z.clean"_s + nul + u"filter.z.clean"_s + nul + u"filter.Z.process"_s + nul
+            << QStringList{u"Z"_s, u"z"_s};
+        QTest::newRow("no name, or no filter")
+            << u"filter.clean"_s + nul + u"filter..clean"_s + nul + u"diff.tc.textconv"_s + nul + u"garbage"_s << QStringList{};
+    }
+
+    void gitFilterNames()
+    {
+        QFETCH(QString, listing);
+        QFETCH(QStringList, names);
+        QCOMPARE(WorkspaceCommand::gitFilterNames(listing), names);
+    }
+
     void gitIsFoundOrNamed()
     {
         const QString git = WorkspaceCommand::gitExecutable();

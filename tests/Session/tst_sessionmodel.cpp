@@ -90,6 +90,7 @@ private Q_SLOTS:
 
     void publishingByEventType_data();
     void publishingByEventType();
+    void publishedItemsFollowChangesToEarlierRows();
     void threeDeltasMakeOneCoalescedPublish();
     void blockEndPublishesAtOnceAndCancelsTheWindow();
     void usageChunkLeavesTheScheduledPublishAlone();
@@ -203,6 +204,53 @@ void TestSessionModel::publishingByEventType()
     else
         QCOMPARE(model->items(), itemsBefore);
     QCOMPARE(usage.count() + title.count(), expected == Publish::SideOnly ? 1 : 0);
+}
+
+// A publish compares only the rows from the first one the fold changed: a change to an early
+// row (a late tool result, an unmatched result joining its notice) must still reach items().
+void TestSessionModel::publishedItemsFollowChangesToEarlierRows()
+{
+    auto model = loadedModel();
+    qint64 seq = 100;
+    const auto live = [&](JSONValue draft) {
+        model->applyLive(eventOf(draft.with(u"seq"_s, JSONValue(++seq)).with(u"time"_s, JSONValue(0.0))), std::nullopt);
+    };
+    const auto rowOfTurn = [&](qint64 number) -> qsizetype {
+        for (size_t i = 0; i < model->items().size(); ++i) {
+            if (const auto *turn = std::get_if<TurnItem>(&model->items()[i]); turn && turn->turn == number)
+                return qsizetype(i);
+        }
+        return -1;
+    };
+    live(events::turnStart(1));
+    live(events::stepStart(1, 1));
+    live(events::assistantMessage(1, 1, u"calling"_s, {{u"c1"_s, u"bash"_s}}));
+    for (qint64 turn = 2; turn <= 6; ++turn) {
+        live(events::userMessage(u"m"_s + QString::number(turn), u"next"_s));
+        live(events::turnStart(turn));
+        live(events::stepStart(turn, 1));
+        live(events::assistantMessage(turn, 1, u"answer "_s + QString::number(turn)));
+        live(events::turnEnd(turn));
+    }
+    QCOMPARE(model->items(), model->fold().items);
+    const qsizetype first = rowOfTurn(1);
+    QVERIFY(first >= 0 && first + 5 < qsizetype(model->items().size()));
+
+    live(events::toolResult(1, 1, u"c1"_s, u"late result"_s));
+    QCOMPARE(model->items(), model->fold().items);
+    QCOMPARE(model->itemsChangedFrom(), size_t(first));
+    const auto &calls = std::get<TurnItem>(model->items()[size_t(first)]).steps.front().blocks;
+    QVERIFY(std::any_of(calls.begin(), calls.end(), [](const BlockItem &b) { return b.resultText == u"late result"_s; }));
+
+    // Two results no call is known for: the second joins the first one's notice, now a row
+    // before the newest.
+    live(events::toolResult(6, 1, u"nobody-1"_s, u"one"_s));
+    live(events::userMessage(u"m7"_s, u"more"_s));
+    const size_t rows = model->items().size();
+    live(events::toolResult(6, 1, u"nobody-2"_s, u"two"_s));
+    QCOMPARE(model->items(), model->fold().items);
+    QCOMPARE(model->items().size(), rows);
+    QVERIFY(model->itemsChangedFrom() < rows - 1);
 }
 
 void TestSessionModel::threeDeltasMakeOneCoalescedPublish()

@@ -280,6 +280,49 @@ private Q_SLOTS:
         }
     }
 
+    void promptOutcome_data()
+    {
+        QTest::addColumn<int>("reply"); // 0 accepted, 1 not accepted, 2 host error, 3 HTTP failure, 4 dropped
+        QTest::addColumn<bool>("taken");
+        QTest::addColumn<QString>("banner");
+        QTest::newRow("accepted") << 0 << true << QString();
+        QTest::newRow("not accepted") << 1 << false << u"主机未接受该消息"_s;
+        QTest::newRow("host error") << 2 << false << u"发送失败：busy: try later"_s;
+        QTest::newRow("HTTP failure") << 3 << false << u"发送失败："_s;
+        QTest::newRow("connection dropped") << 4 << false << u"发送失败："_s;
+    }
+
+    // The send tells its caller whether the host took the prompt, so the text can go back to
+    // the user; the banner says why as before.
+    void promptOutcome()
+    {
+        QFETCH(int, reply);
+        QFETCH(bool, taken);
+        QFETCH(QString, banner);
+        StoreHarness h;
+        Selected sel(h);
+        const QList<Reply> replies = {Reply::value(JSONValue::object({{u"accepted"_s, true}})),
+                                      Reply::value(JSONValue::object({{u"accepted"_s, false}})),
+                                      Reply::error(u"busy"_s, u"try later"_s), Reply::status(500), Reply::drop()};
+        h.host.setReply(u"session.prompt"_s, replies[reply]);
+        QCOMPARE(nbd::test::waitFor(sel.store->sendPrompt(u"hi"_s)), taken);
+        QCOMPARE(nbd::test::waitFor(sel.store->sendPrompt(u"hi"_s, u"s1"_s)), taken);
+        // A dropped connection may be tried again by the network layer: at least one each.
+        const int sent = h.requestCount(u"session.prompt"_s);
+        QVERIFY(sent >= 2);
+        if (banner.isEmpty())
+            QCOMPARE(sel.store->transientError(), std::nullopt);
+        else
+            QVERIFY2(sel.store->transientError() && sel.store->transientError()->startsWith(banner),
+                     qPrintable(sel.store->transientError().value_or(u"(none)"_s)));
+
+        // Nothing can be sent without a connection, and the caller hears so.
+        sel.store->disconnect();
+        QCOMPARE(nbd::test::waitFor(sel.store->sendPrompt(u"hi"_s, u"s1"_s)), false);
+        QCOMPARE(nbd::test::waitFor(sel.store->sendPrompt(u"hi"_s)), false);
+        QCOMPARE(h.requestCount(u"session.prompt"_s), sent);
+    }
+
     void subagentPrompts_data()
     {
         QTest::addColumn<QString>("mode");
@@ -311,7 +354,7 @@ private Q_SLOTS:
         listed.mode = mode;
         sel.store->selectSubagent(u"s1"_s, listed, parentAvailable);
 
-        sel.store->sendPrompt(u"more"_s);
+        QCOMPARE(nbd::test::waitFor(sel.store->sendPrompt(u"more"_s)), sent);
         sel.store->editQueuedMessage(u"item"_s, u"x"_s);
         sel.store->cancelCurrentSession();
         if (sent) {
@@ -335,6 +378,12 @@ private Q_SLOTS:
         QCOMPARE(h.requestCount(u"session.prompt"_s), 0);
         QCOMPARE(h.requestCount(u"session.updateQueue"_s), 0);
         QCOMPARE(h.requestCount(u"subagent.prompt"_s), sent ? 1 : 0);
+        if (sent) {
+            // A refused subagent prompt is reported to the caller as not sent.
+            h.host.setReply(u"subagent.prompt"_s, Reply::error(u"gone"_s, u"run ended"_s));
+            QCOMPARE(nbd::test::waitFor(sel.store->sendPrompt(u"again"_s)), false);
+            QCOMPARE(sel.store->transientError(), std::optional(u"发送失败：gone: run ended"_s));
+        }
     }
 
     // A second prompt while the first run waits for its approval is queued; editing and
@@ -698,16 +747,17 @@ private Q_SLOTS:
     }
 
     // Settings: describe, update with and without the expected revision, a stale revision
-    // thrown as the host's error; not connected throws "未连接".
+    // thrown as the host's error; not connected: "未连接", a describe that fails: its reason.
     void settings()
     {
         StoreHarness h;
         h.world.addSettingsNamespace(u"ui"_s, obj({{u"type"_s, u"object"_s}}), obj({{u"theme"_s, u"dark"_s}}));
         Selected sel(h);
-        const std::optional<SettingsDescribeValue> described = nbd::test::waitFor(sel.store->describeSettings());
-        QVERIFY(described);
-        QCOMPARE(described->namespaces.size(), size_t(1));
-        const qint64 revision = described->namespaces.front().revision;
+        const auto read = nbd::test::waitFor(sel.store->describeSettings());
+        QVERIFY(std::holds_alternative<SettingsDescribeValue>(read));
+        const SettingsDescribeValue &described = std::get<SettingsDescribeValue>(read);
+        QCOMPARE(described.namespaces.size(), size_t(1));
+        const qint64 revision = described.namespaces.front().revision;
 
         const SettingsNamespaceView updated =
             nbd::test::waitFor(sel.store->updateSettings(u"ui"_s, obj({{u"theme"_s, u"light"_s}}), revision));
@@ -728,7 +778,12 @@ private Q_SLOTS:
 
         StoreHarness offline;
         AppModel *store = offline.makeStore();
-        QCOMPARE(nbd::test::waitFor(store->describeSettings()), std::nullopt);
+        const auto offlineRead = nbd::test::waitFor(store->describeSettings());
+        QCOMPARE(std::get_if<QString>(&offlineRead) ? *std::get_if<QString>(&offlineRead) : QString(), u"未连接"_s);
+        h.host.setReply(u"settings.describe"_s, Reply::error(u"internal"_s, u"store down"_s));
+        const auto failedRead = nbd::test::waitFor(sel.store->describeSettings());
+        QCOMPARE(std::get_if<QString>(&failedRead) ? *std::get_if<QString>(&failedRead) : QString(),
+                 u"internal: store down"_s);
         try {
             nbd::test::waitFor(store->updateSettings(u"ui"_s, JSONValue(), std::nullopt));
             QFAIL("not connected must fail");
@@ -831,6 +886,17 @@ private Q_SLOTS:
         QTest::newRow("no title") << std::optional<QString>() << u"0123456789"_s << u"nbd-session-01234567.zip"_s;
         QTest::newRow("short id") << std::optional(u"T"_s) << u"abc"_s << u"nbd-T-abc.zip"_s;
         QTest::newRow("empty title, kept untrimmed") << std::optional(u""_s) << u"abc"_s << u"nbd--abc.zip"_s;
+        // Ids are the host's text: the cut counts characters, not UTF-16 units.
+        QTest::newRow("astral characters") << std::optional(u"T"_s) << u"\U0001F600\U0001F600\U0001F600\U0001F600abcdefgh"_s
+                                           << u"nbd-T-\U0001F600\U0001F600\U0001F600\U0001F600abcd.zip"_s;
+        QTest::newRow("pair across the eighth unit") << std::optional(u"T"_s) << u"abcdefg\U0001F600xyz"_s
+                                                     << u"nbd-T-abcdefg\U0001F600.zip"_s;
+        QTest::newRow("combining marks") << std::optional(u"T"_s) << u"e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301"_s
+                                         << u"nbd-T-e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301.zip"_s;
+        QTest::newRow("family emoji") << std::optional(u"T"_s)
+                                      << u"abcdefg\U0001F468\u200D\U0001F469\u200D\U0001F467z"_s
+                                      << u"nbd-T-abcdefg\U0001F468\u200D\U0001F469\u200D\U0001F467.zip"_s;
+        QTest::newRow("empty id") << std::optional(u"T"_s) << QString() << u"nbd-T-.zip"_s;
         QTest::newRow("control characters") << std::optional(u"a\nb\u0000c\u007f "_s) << u"abc"_s << u"nbd-a-b-c- -abc.zip"_s;
     }
 

@@ -4,6 +4,8 @@
 #include "AsyncTest.h"
 
 #include <QFile>
+
+#include "Session/SessionModel.h"
 #include <QSignalSpy>
 
 using namespace nbd;
@@ -26,6 +28,41 @@ static void confineLookup(AppModel *store, QList<QUrl> *asked = nullptr)
         urls.removeAll(defaultURL);
         return manager->findRunningHost(urls, cancel);
     });
+}
+
+// A store in embedded mode whose host executable is `script`, waiting 0.5 s for its ready
+// line; nothing when the script cannot be written.
+static AppModel *embeddedStore(StoreHarness &h, const QByteArray &script)
+{
+    const QString path = h.dir.filePath(u"nbd"_s);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(script) != script.size())
+        return nullptr;
+    file.close();
+    file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+    h.seed(u"nbd.launchMode"_s, u"embedded"_s);
+    h.seed(u"nbd.executablePath"_s, path);
+    AppModel *store = h.makeStore();
+    confineLookup(store);
+    NBDProcessManager::Timing timing = store->nbdProcess()->timing();
+    timing.readyTimeoutMs = 500;
+    timing.stopKillDelayMs = 300;
+    store->nbdProcess()->setTiming(timing);
+    return store;
+}
+
+// Connected, reconnecting 0.1 s after a drop, with the host's running session "busy" selected.
+static AppModel *connectToABusySession(StoreHarness &h)
+{
+    sim::SimWorld::Session busy = session(u"busy"_s, 2);
+    busy.running = true;
+    h.world.addSession(busy);
+    AppModel *store = h.makeStore();
+    store->connection()->setReconnectDelay(100);
+    store->connect();
+    h.waitForListed();
+    store->selectSession(u"busy"_s);
+    return store;
 }
 
 class AppModelTest : public QObject
@@ -275,21 +312,8 @@ private Q_SLOTS:
         h.world.addSession(session(u"s1"_s, 1));
         // The probe of the configured address finds no host.
         h.host.setReply(u"host.describe"_s, Reply::error(u"unavailable"_s, u"not yet"_s));
-        const QString script = h.dir.filePath(u"nbd"_s);
-        {
-            QFile file(script);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(cancel ? "#!/bin/sh\nexec sleep 30\n" : "#!/bin/sh\nexit 3\n");
-            file.close();
-            file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
-        }
-        h.seed(u"nbd.launchMode"_s, u"embedded"_s);
-        h.seed(u"nbd.executablePath"_s, script);
-        AppModel *store = h.makeStore();
-        confineLookup(store);
-        NBDProcessManager::Timing timing = store->nbdProcess()->timing();
-        timing.readyTimeoutMs = 500;
-        store->nbdProcess()->setTiming(timing);
+        AppModel *store = embeddedStore(h, cancel ? "#!/bin/sh\nexec sleep 30\n" : "#!/bin/sh\nexit 3\n");
+        QVERIFY(store);
         store->connect();
         if (cancel) {
             QTRY_VERIFY_WITH_TIMEOUT(store->nbdProcess()->hasProcess(), 20000);
@@ -305,6 +329,96 @@ private Q_SLOTS:
             QCOMPARE(store->connection()->baseURL(), std::optional(h.host.baseUrl()));
             QCOMPARE(sessionIds(*store), QStringList{u"s1"_s});
         }
+    }
+
+    void embeddedLaunchFailureIsWhatTheStatusSays_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("exits") << QByteArray("#!/bin/sh\nexit 3\n") << u"nbd 进程提前退出（退出码 3）"_s;
+        QTest::newRow("never ready") << QByteArray("#!/bin/sh\nexec sleep 30\n") << u"等待 nbd 就绪超时（45s）"_s;
+        QTest::newRow("not a program") << QByteArray("\x7f\x01 not a program\n") << u"启动 nbd 失败："_s;
+    }
+
+    // An embedded host that does not become ready falls back to the configured address; when
+    // that is refused too, the status names the launch failure, not the fallback's refusal.
+    void embeddedLaunchFailureIsWhatTheStatusSays()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(QString, cause);
+        StoreHarness h;
+        h.host.setReply(u"host.describe"_s, Reply::error(u"unavailable"_s, u"not here"_s));
+        AppModel *store = embeddedStore(h, script);
+        QVERIFY(store);
+        store->connect();
+        QTRY_COMPARE_WITH_TIMEOUT(store->connection()->phase().kind(), ConnectionPhase::Kind::Failed, 20000);
+        const QString message = store->connection()->phase().message();
+        QVERIFY2(message.startsWith(u"内置 NBD 启动失败，"_s + cause), qPrintable(message));
+        QVERIFY2(!message.contains(u"not here"_s), qPrintable(message));
+        QCOMPARE(store->connection()->phase().label(), u"连接失败："_s + message);
+        // The fallback address was tried.
+        QVERIFY(h.requestCount(u"host.describe"_s) >= 2);
+
+        // A connect of its own to an address that refuses says so again.
+        store->setLaunchMode(LaunchMode::External);
+        store->connect();
+        QTRY_VERIFY_WITH_TIMEOUT(store->connection()->phase().message().contains(u"not here"_s), 20000);
+    }
+
+    // The host goes away mid-turn: nothing it ran shows running any more and the banner says
+    // the connection is gone; once it is back, it says again what runs.
+    void lostConnectionEndsWhatRan()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"idle"_s, 1));
+        AppModel *store = connectToABusySession(h);
+        const std::shared_ptr<SessionModel> model = store->sessionModel(u"busy"_s);
+        QVERIFY(model && model->running());
+        auto runningRows = [store] {
+            QStringList ids;
+            for (const SessionSummary &row : store->sessions())
+                if (row.running)
+                    ids << row.sessionId;
+            return ids;
+        };
+        QCOMPARE(runningRows(), QStringList{u"busy"_s});
+        store->dismissTransientError();
+
+        h.host.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!model->running(), 20000);
+        QVERIFY(runningRows().isEmpty());
+        QCOMPARE(store->transientError(), std::optional(u"与主机的连接已断开"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(store->connection()->phase().kind(), ConnectionPhase::Kind::Failed, 20000);
+        QVERIFY(!model->running());
+
+        // The user reconnects to the host, which still runs the turn.
+        QVERIFY(h.host.listenAgain());
+        store->connect();
+        QTRY_COMPARE_WITH_TIMEOUT(store->connection()->phase().kind(), ConnectionPhase::Kind::Ready, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(runningRows(), QStringList{u"busy"_s}, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(model->running(), 20000);
+    }
+
+    // A reconnect that succeeds reads the lists again: what the host still runs shows running.
+    void reconnectAfterADropReadsWhatRuns()
+    {
+        StoreHarness h;
+        AppModel *store = connectToABusySession(h);
+        const std::shared_ptr<SessionModel> model = store->sessionModel(u"busy"_s);
+        QVERIFY(model && model->running());
+        h.waitForStreams();
+        const int lists = h.requestCount(u"session.list"_s);
+
+        h.host.abortStreams(sim::Stream::Mux);
+        QTRY_COMPARE_WITH_TIMEOUT(store->transientError(), std::optional(u"与主机的连接已断开"_s), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(store->connection()->phase().kind(), ConnectionPhase::Kind::Ready, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(h.requestCount(u"session.list"_s) > lists, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(model->running(), 20000);
+
+        // A user's disconnect is no lost connection.
+        store->dismissTransientError();
+        store->disconnect();
+        QCOMPARE(store->transientError(), std::nullopt);
     }
 
     void failedSessionListKeepsBothLists()

@@ -185,6 +185,44 @@ private Q_SLOTS:
             QCOMPARE(spy.count(), 0);
     }
 
+    void questionWithNothingToAsk_data()
+    {
+        QTest::addColumn<JSONValue>("payload");
+        const JSONValue unparsable = obj({{u"id"_s, 1}, {u"question"_s, u"x"_s}});
+        QTest::newRow("empty list") << obj({{u"sessionId"_s, u"s1"_s}, {u"questions"_s, JSONValue::array(JSONValue::Elements{})}});
+        QTest::newRow("none parses") << obj({{u"sessionId"_s, u"s1"_s}, {u"questions"_s, arr({unparsable, u"x"_s})}});
+        QTest::newRow("questions not an array") << obj({{u"sessionId"_s, u"s1"_s}, {u"questions"_s, unparsable}});
+        QTest::newRow("no questions") << obj({{u"sessionId"_s, u"s1"_s}});
+    }
+
+    // A question request with nothing the user could answer is not left waiting: the host
+    // hears at once what it hears when the user closes a question, and nothing is listed.
+    void questionWithNothingToAsk()
+    {
+        QFETCH(JSONValue, payload);
+        StoreHarness h;
+        AppModel *store = h.connected();
+        h.waitForStreams();
+        QSignalSpy spy(store, &AppModel::pendingQuestionsChanged);
+        h.world.pushQuestionRequested(u"r-empty"_s, payload);
+        QTRY_COMPARE_WITH_TIMEOUT(h.world.answers().size(), 1, 20000);
+        const sim::SimWorld::Answer &answer = h.world.answers().front();
+        QCOMPARE(answer.rpcId, u"r-empty"_s);
+        QCOMPARE(answer.result, obj({{u"ok"_s, false},
+                                     {u"error"_s, obj({{u"code"_s, u"cancelled"_s},
+                                                       {u"message"_s, u"cancelled by user"_s},
+                                                       {u"details"_s, JSONValue::emptyObject()}})}}));
+        QVERIFY(store->pendingQuestions().empty());
+        QCOMPARE(spy.count(), 0);
+        QVERIFY(!store->transientError());
+
+        // A request that asks something is still listed, and answered only by the user.
+        h.world.pushQuestionRequested(u"r-real"_s, obj({{u"questions"_s,
+                                                         arr({obj({{u"id"_s, u"q"_s}, {u"question"_s, u"?"_s}})})}}));
+        QTRY_COMPARE_WITH_TIMEOUT(store->pendingQuestions().size(), size_t(1), 20000);
+        QCOMPARE(h.world.answers().size(), 1);
+    }
+
     void parseQuestion()
     {
         const JSONValue value = obj({{u"id"_s, u"q"_s},

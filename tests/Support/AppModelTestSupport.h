@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AsyncTest.h"
 #include "SimHost.h"
 #include "SimWorld.h"
 #include "Store/AppModel.h"
@@ -73,6 +74,23 @@ public:
     }
 
     int requestCount(const QString &method) const { return int(host.requests(method).size()); }
+
+    // Waits until the calls a view makes as it opens (catalogue refreshes and the like) have
+    // arrived.
+    void waitForQuietHost() const
+    {
+        waitUntilSteady([this] { return host.requests().size(); });
+    }
+
+    // The calls the host received after the first `baseline` ones, by name, in order.
+    QString methodsSince(qsizetype baseline) const
+    {
+        QStringList methods;
+        const QList<sim::LoggedRequest> all = host.requests();
+        for (qsizetype i = baseline; i < all.size(); ++i)
+            methods << all[i].method;
+        return methods.join(u',');
+    }
 
     QTemporaryDir dir;
     sim::SimHost host;

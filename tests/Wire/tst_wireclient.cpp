@@ -89,6 +89,9 @@ private Q_SLOTS:
     void streamHostCloseEndsWithError();
     void streamRefusedPortEndsOnce();
     void streamUnknownPathIsRefused();
+    void streamFramesKeepArrivalOrderAcrossSizes();
+    void streamEndsAfterEveryEarlierFrame();
+    void streamCancelledOrDeletedWhileDecodingDeliversNothingMore();
 
 private:
     std::unique_ptr<SimHost> m_host;
@@ -547,6 +550,99 @@ void TestWireClient::streamUnknownPathIsRefused()
     QTRY_COMPARE(rec.endings, 1);
     QVERIFY(rec.error.has_value());
     QCOMPARE(rec.frames.size(), size_t(0));
+}
+
+namespace {
+
+// A frame whose payload carries `size` characters of text, numbered by its rpcId.
+QByteArray numberedFrame(int n, int size)
+{
+    return R"({"type":"server-request","rpcId":")" + QByteArray::number(n) + R"(","method":"m","payload":{"text":")"
+           + QByteArray(size, 'x') + R"("}})";
+}
+
+} // namespace
+
+void TestWireClient::streamFramesKeepArrivalOrderAcrossSizes()
+{
+    std::unique_ptr<EventStream> s(EventStreamClient().frames(m_host->streamUrl(Stream::Mux)));
+    StreamRecorder rec(s.get());
+    QTRY_COMPARE(m_host->connectedCount(Stream::Mux), 1);
+    // Large frames take longer to decode than the small ones after them; garbage between.
+    constexpr int kFrames = 60;
+    for (int n = 0; n < kFrames; ++n) {
+        const int size = n % 5 == 0 ? 2 * 1024 * 1024 : n % 3;
+        if (n % 2)
+            m_host->pushBinary(Stream::Mux, numberedFrame(n, size));
+        else
+            m_host->pushText(Stream::Mux, numberedFrame(n, size));
+        if (n % 7 == 0)
+            m_host->pushText(Stream::Mux, "{\"truncated\":");
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(rec.frames.size(), size_t(kFrames), 30000);
+    for (int n = 0; n < kFrames; ++n) {
+        QCOMPARE(rec.frames[size_t(n)].rpcId, QString::number(n));
+        QCOMPARE(rec.frames[size_t(n)].payload[u"text"]->string()->size(), n % 5 == 0 ? 2 * 1024 * 1024 : n % 3);
+    }
+    QCOMPARE(s->droppedMessages(), (kFrames + 6) / 7);
+    QCOMPARE(rec.endings, 0);
+}
+
+void TestWireClient::streamEndsAfterEveryEarlierFrame()
+{
+    std::unique_ptr<EventStream> s(EventStreamClient().frames(m_host->streamUrl(Stream::Mux)));
+    StreamRecorder rec(s.get());
+    size_t framesAtEnd = 0;
+    QObject::connect(s.get(), &EventStream::ended, s.get(), [&] { framesAtEnd = rec.frames.size(); });
+    QTRY_COMPARE(m_host->connectedCount(Stream::Mux), 1);
+    for (int n = 0; n < 10; ++n)
+        m_host->pushText(Stream::Mux, numberedFrame(n, 1024 * 1024));
+    m_host->closeStreams(Stream::Mux);
+    QTRY_COMPARE_WITH_TIMEOUT(rec.endings, 1, 30000);
+    QVERIFY(rec.error.has_value());
+    QCOMPARE(framesAtEnd, size_t(10));
+    QCOMPARE(rec.frames.back().rpcId, QStringLiteral("9"));
+    QVERIFY(s->hasEnded());
+}
+
+void TestWireClient::streamCancelledOrDeletedWhileDecodingDeliversNothingMore()
+{
+    {
+        std::unique_ptr<EventStream> s(EventStreamClient().frames(m_host->streamUrl(Stream::Mux)));
+        StreamRecorder rec(s.get());
+        size_t framesAtCancel = 0;
+        // The first frame cancels the stream; the frames decoded behind it are dropped.
+        QObject::connect(s.get(), &EventStream::frameReceived, s.get(), [&] {
+            if (!s->hasEnded()) {
+                framesAtCancel = rec.frames.size();
+                s->cancel();
+            }
+        });
+        QTRY_COMPARE(m_host->connectedCount(Stream::Mux), 1);
+        for (int n = 0; n < 20; ++n)
+            m_host->pushText(Stream::Mux, numberedFrame(n, n == 0 ? 0 : 512 * 1024));
+        QTRY_COMPARE(rec.endings, 1);
+        QVERIFY(!rec.error.has_value());
+        QTest::qWait(300);
+        QCOMPARE(rec.frames.size(), framesAtCancel);
+        QCOMPARE(rec.endings, 1);
+    }
+    {
+        // A receiver deletes the stream from its frame handler while more are being decoded.
+        auto *s = EventStreamClient().frames(m_host->streamUrl(Stream::Mux));
+        QPointer<EventStream> guard(s);
+        int received = 0;
+        QObject::connect(s, &EventStream::frameReceived, s, [&] {
+            ++received;
+            delete guard.data();
+        });
+        QTRY_COMPARE(m_host->connectedCount(Stream::Mux), 1);
+        for (int n = 0; n < 20; ++n)
+            m_host->pushText(Stream::Mux, numberedFrame(n, 256 * 1024));
+        QTRY_VERIFY(guard.isNull());
+        QTest::qWait(300);
+        QCOMPARE(received, 1);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestWireClient)

@@ -9,6 +9,8 @@
 //
 // Environment switches for tests:
 //   NBD_SIM_DEMO=1                serve a small demo world of workspaces and sessions
+//   NBD_SIM_LARGE=1               with the demo world, a session of megabytes of tool output
+//                                 and 10,000 todos
 //   NBD_SIM_READY_DELAY_MS=N      wait N ms before the ready line (or the exit below)
 //   NBD_SIM_EXIT_CODE=N           exit with status N instead of becoming ready
 //   NBD_SIM_EXIT_SIGNAL=N         raise signal N instead of becoming ready
@@ -129,6 +131,8 @@ int main(int argc, char **argv)
     host.setHostDescription(nbd::JSONValue::object(std::move(description)));
     // NBD_SIM_DEMO=1: serve a small world of workspaces and sessions (demos, screenshots).
     const auto demo = qEnvironmentVariableIntValue("NBD_SIM_DEMO") ? nbd::sim::makeDemoWorld(&host) : nullptr;
+    if (demo && qEnvironmentVariableIntValue("NBD_SIM_LARGE"))
+        nbd::sim::addLargeDataSession(*demo);
     if (!host.listen(quint16(port))) {
         writeAll(STDERR_FILENO, QByteArrayLiteral("nbd-sim: cannot listen on 127.0.0.1\n"));
         return 1;

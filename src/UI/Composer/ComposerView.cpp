@@ -9,6 +9,7 @@
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/MenuText.h"
 #include "UI/Shared/Theme.h"
+#include "UI/Shared/UnsentPrompt.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -498,8 +499,12 @@ void ComposerView::submit()
     if (!composer::canSend(text, subagent))
         return;
     m_field->clear();
-    if (m_appModel)
-        m_appModel->sendPrompt(text);
+    if (!m_appModel)
+        return;
+    const std::weak_ptr<SessionModel> addressed = m_session;
+    const QPointer<ComposerView> self(this);
+    giveBackUnsentPrompt(m_appModel->sendPrompt(text), m_field, text,
+                         [self, addressed] { return self && self->m_session && self->m_session == addressed.lock(); });
 }
 
 } // namespace nbd

@@ -15,6 +15,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
@@ -125,6 +126,144 @@ private:
     bool m_expanded = false;
 };
 
+// One todo: its status glyph in a 16-point frame, then its text on one line.
+class TodoRow : public QWidget
+{
+public:
+    explicit TodoRow(QWidget *parent) : QWidget(parent), m_frame(new QWidget(this)), m_text(new ElidedLabel(QString(), Qt::ElideRight, this))
+    {
+        setFixedHeight(16);
+        auto *layout = new QHBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(10);
+        m_frame->setFixedSize(16, 16);
+        auto *frameLayout = new QHBoxLayout(m_frame);
+        frameLayout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(m_frame);
+        m_text->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        m_text->setFont(Fonts::system(13));
+        m_text->setObjectName(u"todo-row"_s);
+        layout->addWidget(m_text, 1);
+    }
+
+    void setItem(const TodoItem &todo)
+    {
+        const goal::TodoGlyph kind = goal::todoGlyph(todo);
+        if (!m_glyph || kind != m_kind) {
+            delete m_glyph;
+            m_kind = kind;
+            m_glyph = makeGlyph(kind);
+            static_cast<QHBoxLayout *>(m_frame->layout())->addWidget(m_glyph, 0, Qt::AlignCenter);
+            m_glyph->show();
+        }
+        if (todo.content != m_text->text()) {
+            m_text->setText(todo.content);
+            m_text->setToolTip(plainToolTip(todo.content));
+        }
+    }
+
+private:
+    QWidget *makeGlyph(goal::TodoGlyph kind)
+    {
+        switch (kind) {
+        case goal::TodoGlyph::Completed: {
+            auto *icon = new IconView(u"checkmark.circle"_s, 13, m_frame);
+            icon->setTint(Theme::success());
+            return icon;
+        }
+        case goal::TodoGlyph::InProgress: {
+            auto *spinner = new Spinner(12, m_frame);
+            spinner->setObjectName(u"todo-spinner"_s);
+            spinner->setColor(Theme::brand());
+            return spinner;
+        }
+        case goal::TodoGlyph::Pending:
+            break;
+        }
+        auto *icon = new IconView(u"circle.dotted"_s, 13, m_frame);
+        icon->setTint(Theme::tertiaryText());
+        return icon;
+    }
+
+    QWidget *m_frame;
+    ElidedLabel *m_text;
+    QWidget *m_glyph = nullptr;
+    goal::TodoGlyph m_kind = goal::TodoGlyph::Pending;
+};
+
+// The content of the todo list's scroll area: as tall as all rows, from their number alone, with
+// row widgets only for the rows within about one list height of what is visible. A new list
+// touches only the rows whose item changed.
+class TodoRows : public QWidget
+{
+public:
+    static constexpr int kRowHeight = 16;
+    static constexpr int kPitch = kRowHeight + 8;
+    static constexpr int kSide = 12;
+
+    TodoRows(QScrollArea *area) : QWidget(area), m_area(area)
+    {
+        connect(area->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { place(); });
+    }
+
+    void setItems(const std::vector<TodoItem> &items)
+    {
+        const std::vector<TodoItem> old = std::exchange(m_items, items);
+        const qsizetype n = qsizetype(m_items.size());
+        setFixedHeight(n == 0 ? 0 : int(std::min<qint64>(qint64(kRowHeight) * n + 8 * (n - 1) + 8, QWIDGETSIZE_MAX)));
+        for (auto it = m_rows.begin(); it != m_rows.end();) {
+            const qsizetype i = it.key();
+            if (i >= n) {
+                delete it.value();
+                it = m_rows.erase(it);
+                continue;
+            }
+            if (size_t(i) >= old.size() || !(old[size_t(i)] == m_items[size_t(i)]))
+                it.value()->setItem(m_items[size_t(i)]);
+            ++it;
+        }
+        place();
+    }
+
+    // Rows alive now, by position.
+    const QHash<qsizetype, TodoRow *> &rows() const { return m_rows; }
+
+    void place()
+    {
+        const qsizetype n = qsizetype(m_items.size());
+        const int viewHeight = std::max(m_area->viewport()->height(), 180);
+        const int top = m_area->verticalScrollBar()->value();
+        const qsizetype first = std::max<qsizetype>(0, (top - viewHeight) / kPitch);
+        const qsizetype last = std::min<qsizetype>(n - 1, (top + 2 * viewHeight) / kPitch);
+        for (auto it = m_rows.begin(); it != m_rows.end();) {
+            if (it.key() < first || it.key() > last) {
+                delete it.value();
+                it = m_rows.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        const int w = std::max(0, width() - 2 * kSide);
+        for (qsizetype i = first; i <= last; ++i) {
+            TodoRow *&row = m_rows[i];
+            if (!row) {
+                row = new TodoRow(this);
+                row->setItem(m_items[size_t(i)]);
+            }
+            row->setGeometry(kSide, int(i * kPitch), w, kRowHeight);
+            row->show();
+        }
+    }
+
+protected:
+    void resizeEvent(QResizeEvent *) override { place(); }
+
+private:
+    QScrollArea *m_area;
+    std::vector<TodoItem> m_items;
+    QHash<qsizetype, TodoRow *> m_rows;
+};
+
 // ---- GoalBannerView ----
 
 GoalBannerView::GoalBannerView(AppModel *appModel, std::shared_ptr<SessionModel> session, QWidget *parent)
@@ -157,12 +296,9 @@ GoalBannerView::GoalBannerView(AppModel *appModel, std::shared_ptr<SessionModel>
     m_todoList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_todoList->viewport()->setAutoFillBackground(false);
     m_todoList->setAutoFillBackground(false);
-    m_todoRows = new QWidget;
-    m_todoRows->setAutoFillBackground(false);
-    auto *rows = new QVBoxLayout(m_todoRows);
-    rows->setContentsMargins(12, 0, 12, 8);
-    rows->setSpacing(8);
+    m_todoRows = new TodoRows(m_todoList);
     m_todoList->setWidget(m_todoRows);
+    // The scroll area fills the widget it is given; the rows lie on the panel's surface.
     m_todoRows->setAutoFillBackground(false);
     panel->addWidget(m_todoList);
     m_todoList->hide();
@@ -304,68 +440,22 @@ void GoalBannerView::refresh()
     refreshTodos();
     refreshGoal();
     const std::optional<GoalProjection> projection = m_session ? m_session->goal() : std::nullopt;
-    const std::vector<TodoItem> todos = m_session ? m_session->todos() : std::vector<TodoItem>{};
-    setVisible(goal::showsBanner(projection, todos));
+    setVisible(goal::showsBanner(projection, m_session ? std::span<const TodoItem>(m_session->todos())
+                                                       : std::span<const TodoItem>()));
 }
 
 void GoalBannerView::refreshTodos()
 {
-    const std::vector<TodoItem> todos = m_session ? m_session->todos() : std::vector<TodoItem>{};
+    static const std::vector<TodoItem> none;
+    const std::vector<TodoItem> &todos = m_session ? m_session->todos() : none;
     m_todoPanel->setVisible(!todos.empty());
     m_todoHeader->setState(goal::todoSummary(todos), m_todosExpanded);
-    auto *rows = static_cast<QVBoxLayout *>(m_todoRows->layout());
-    while (QLayoutItem *item = rows->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
-    m_todoList->setVisible(m_todosExpanded && !todos.empty());
-    if (!m_todosExpanded)
-        return;
-    // Rows exist only while the list is open.
-    for (const TodoItem &todo : todos) {
-        auto *row = new QWidget(m_todoRows);
-        row->setFixedHeight(16);
-        auto *layout = new QHBoxLayout(row);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSpacing(10);
-        QWidget *glyph = nullptr;
-        switch (goal::todoGlyph(todo)) {
-        case goal::TodoGlyph::Completed: {
-            auto *icon = new IconView(u"checkmark.circle"_s, 13, row);
-            icon->setTint(Theme::success());
-            glyph = icon;
-            break;
-        }
-        case goal::TodoGlyph::InProgress: {
-            auto *spinner = new Spinner(12, row);
-            spinner->setObjectName(u"todo-spinner"_s);
-            spinner->setColor(Theme::brand());
-            glyph = spinner;
-            break;
-        }
-        case goal::TodoGlyph::Pending: {
-            auto *icon = new IconView(u"circle.dotted"_s, 13, row);
-            icon->setTint(Theme::tertiaryText());
-            glyph = icon;
-            break;
-        }
-        }
-        auto *frame = new QWidget(row);
-        frame->setFixedSize(16, 16);
-        auto *frameLayout = new QHBoxLayout(frame);
-        frameLayout->setContentsMargins(0, 0, 0, 0);
-        frameLayout->addWidget(glyph, 0, Qt::AlignCenter);
-        layout->addWidget(frame);
-        auto *text = new ElidedLabel(todo.content, Qt::ElideRight, row);
-        text->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-        text->setFont(Fonts::system(13));
-        text->setToolTip(plainToolTip(todo.content));
-        text->setObjectName(u"todo-row"_s);
-        layout->addWidget(text, 1);
-        rows->addWidget(row);
-    }
-    rows->addStretch(1);
-    m_todoList->setFixedHeight(goal::todoListHeight(qsizetype(todos.size())));
+    const bool open = m_todosExpanded && !todos.empty();
+    // Rows exist only while the list is open, and then only those near what is visible.
+    m_todoRows->setItems(open ? todos : none);
+    m_todoList->setVisible(open);
+    if (open)
+        m_todoList->setFixedHeight(goal::todoListHeight(qsizetype(todos.size())));
 }
 
 void GoalBannerView::refreshGoal()

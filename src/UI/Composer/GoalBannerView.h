@@ -19,6 +19,7 @@ class ElidedLabel;
 class RoundSymbolButton;
 class SessionModel;
 class TodoHeader;
+class TodoRows;
 
 // The strip above the composer: the session's todo checklist (collapsible) over its goal bar
 // (phase, objective, pause or resume, edit in place, clear). Each row is drawn only while it
@@ -56,7 +57,7 @@ private:
     QWidget *m_todoPanel;
     TodoHeader *m_todoHeader;
     QScrollArea *m_todoList;
-    QWidget *m_todoRows;
+    TodoRows *m_todoRows;
     QWidget *m_goalBar;
     QLabel *m_phaseLabel;
     ElidedLabel *m_objective;

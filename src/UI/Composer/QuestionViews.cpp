@@ -2,7 +2,10 @@
 
 #include "Domain/ProtocolNames.h"
 #include "UI/Composer/ComposerControls.h"
+#include "UI/Conversation/MarkdownText.h"
+#include "UI/Shared/Accessibility.h"
 #include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Theme.h"
 
@@ -139,6 +142,8 @@ QuestionOptionRow::QuestionOptionRow(int number, const PendingQuestion::AskUserQ
     setAccessibleName(m_display.recommended ? m_display.label + u" 推荐"_s : m_display.label);
     if (m_description)
         setAccessibleDescription(*m_description);
+    // One answer of many is a radio button, one of a set to tick a check box.
+    Accessibility::describe(this, multiSelect ? QAccessible::CheckBox : QAccessible::RadioButton);
 }
 
 void QuestionOptionRow::setSelected(bool selected)
@@ -282,10 +287,12 @@ QuestionCard::QuestionCard(AppModel *appModel, PendingQuestion question, QWidget
     m_bodyLayout = new QVBoxLayout(m_bodyContent);
     m_bodyLayout->setContentsMargins(12, 10, 12, 0);
     m_bodyLayout->setSpacing(4);
-    m_detail = plainLabel(m_bodyContent, Fonts::system(12), Theme::secondaryText());
+    // The detail is Markdown, drawn as the transcript draws messages (host text never becomes
+    // HTML), a size smaller and in the secondary colour.
+    m_detail = new MarkdownText(QString(), false, m_bodyContent);
     m_detail->setObjectName(u"question-detail"_s);
+    m_detail->setStyle({12, &Theme::secondaryText});
     m_detail->setContentsMargins(10, 0, 10, 5);
-    m_detail->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_bodyLayout->addWidget(m_detail);
     m_customRow = new CustomAnswerRow(m_bodyContent);
     m_customRow->setMinimumHeight(40);
@@ -401,7 +408,7 @@ void QuestionCard::rebuildPage()
     m_header->setText(current && current->header ? *current->header : QString());
     m_questionText->setText(current ? current->question : u"没有需要回答的问题"_s);
     m_detail->setVisible(current && current->detail);
-    m_detail->setText(current && current->detail ? *current->detail : QString());
+    m_detail->setContent(current && current->detail ? *current->detail : QString(), false);
     m_customRow->setVisible(current != nullptr);
     if (current) {
         int number = 1;
@@ -413,6 +420,20 @@ void QuestionCard::rebuildPage()
                 m_flow.choose(label);
                 rebuildPage();
             });
+            // A tick that did not come from a click (the accessibility action, setChecked)
+            // is a choice all the same; the ticks the card sets itself agree with the flow.
+            connect(row, &QAbstractButton::toggled, this, [this, label](bool checked) {
+                const PendingQuestion::AskUserQuestion *shown = m_flow.current();
+                if (!shown || checked == m_flow.isSelected(*shown, label))
+                    return;
+                // A single choice is moved by choosing another one, not by clearing a tick.
+                if (!checked && !shown->multiSelect) {
+                    refreshState();
+                    return;
+                }
+                m_flow.choose(label);
+                rebuildPage();
+            });
             m_bodyLayout->insertWidget(m_bodyLayout->indexOf(m_customRow), row);
             row->show();
             m_options.append(row);
@@ -421,6 +442,18 @@ void QuestionCard::rebuildPage()
     } else {
         m_customField->clear();
     }
+    // Tab follows the card from top to bottom; the options and the detail's text were made
+    // after the footer.
+    QList<QWidget *> order{m_body};
+    for (QWidget *child : m_detail->findChildren<QWidget *>()) {
+        if (child->focusPolicy() & Qt::TabFocus)
+            order << child;
+    }
+    for (QuestionOptionRow *row : std::as_const(m_options))
+        order << row;
+    order << m_customField << m_previous << m_next << m_skip << m_primary;
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
     m_body->verticalScrollBar()->setValue(0);
     refreshState();
 }
@@ -506,7 +539,9 @@ ApprovalCard::ApprovalCard(AppModel *appModel, PendingApproval approval, QWidget
     layout->addWidget(new ShieldBadge(this), 0, Qt::AlignVCenter);
     auto *texts = new QVBoxLayout;
     texts->setSpacing(2);
-    m_title = plainLabel(this, Fonts::system(12, QFont::DemiBold), Theme::primaryText());
+    // A tool name without a break (a long identifier) wraps inside itself instead of being cut.
+    m_title = new ClampedLabel(QString(), Fonts::system(12, QFont::DemiBold), &Theme::primaryText,
+                               ClampedLabel::kNoLineLimit, this);
     m_title->setObjectName(u"approval-title"_s);
     m_reason = plainLabel(this, Fonts::caption(), Theme::secondaryText());
     m_reason->setObjectName(u"approval-reason"_s);

@@ -16,10 +16,13 @@ namespace nbd {
 
 class CardButton;
 class ChromeIconButton;
+class ClampedLabel;
+class MarkdownText;
 
 // One option of the shown question: a number badge (single choice) or a check box (multiple
-// choice), the label with its "推荐" tag and the description. Checkable, so its state reaches
-// assistive technology; the card decides the state.
+// choice), the label with its "推荐" tag and the description. A radio button or a check box to
+// assistive technology, ticked as the card's flow says; a click asks the card rather than
+// ticking the box itself.
 class QuestionOptionRow : public QAbstractButton
 {
     Q_OBJECT
@@ -81,7 +84,7 @@ private:
     QScrollArea *m_body;
     QWidget *m_bodyContent;
     QVBoxLayout *m_bodyLayout;
-    QLabel *m_detail;
+    MarkdownText *m_detail;
     QList<QuestionOptionRow *> m_options;
     QWidget *m_customRow;
     QLineEdit *m_customField;
@@ -109,7 +112,7 @@ protected:
 private:
     QPointer<AppModel> m_appModel;
     PendingApproval m_approval;
-    QLabel *m_title;
+    ClampedLabel *m_title;
     QLabel *m_reason;
 };
 

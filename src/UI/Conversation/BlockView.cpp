@@ -2,6 +2,7 @@
 
 #include "UI/Conversation/BlockContent.h"
 #include "UI/Conversation/Graphemes.h"
+#include "UI/Conversation/LongTextView.h"
 #include "UI/Conversation/RowHeaderButton.h"
 #include "UI/Conversation/TextLabels.h"
 #include "UI/Conversation/ToolCallChip.h"
@@ -146,8 +147,23 @@ void ReasoningBlock::refresh()
     m_length->setVisible(!streaming);
     m_chevron->setVisible(!streaming);
     m_bodyBox->setVisible(m_expanded);
-    if (m_expanded && m_body->text() != m_text)
-        m_body->setText(m_text);
+    if (m_expanded) {
+        // A long text is drawn by a view that lays out only what shows; the label keeps the rest.
+        const bool isLong = LongTextView::isLong(m_text);
+        if (isLong && !m_longBody) {
+            m_longBody = new LongTextView(m_text, TextLabels::monospace(12), Theme::secondaryText(), m_bodyBox);
+            m_longBody->setObjectName(u"reasoning-text"_s);
+            m_bodyBox->layout()->addWidget(m_longBody);
+        }
+        if (m_longBody) {
+            m_longBody->setVisible(isLong);
+            if (isLong)
+                m_longBody->setText(m_text);
+        }
+        m_body->setVisible(!isLong);
+        if (!isLong && m_body->text() != m_text)
+            m_body->setText(m_text);
+    }
     QString name = titleText();
     if (!streaming)
         name += u"，"_s + lengthText();

@@ -12,6 +12,7 @@ namespace nbd {
 class Spinner;
 class ChevronView;
 class IconView;
+class LongTextView;
 class RowHeaderButton;
 class ToolCallChip;
 
@@ -58,6 +59,7 @@ private:
     ChevronView *m_chevron;
     QWidget *m_bodyBox;
     QLabel *m_body;
+    LongTextView *m_longBody = nullptr;
 };
 
 // One block of an agent turn drawn by its kind: a text block as finished text, a reasoning

@@ -1,5 +1,6 @@
 #include "UI/Conversation/CardWidgets.h"
 
+#include "UI/Conversation/LongTextView.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/LinkOpener.h"
@@ -185,6 +186,15 @@ void AutoHeightTextView::changeEvent(QEvent *event)
         p.setColor(QPalette::Text, m_plainColor.value_or(Theme::primaryText()));
         setPalette(p);
     }
+}
+
+QWidget *makePlainTextView(const QString &text, const QFont &font, std::optional<QColor> color, QWidget *parent)
+{
+    if (LongTextView::isLong(text))
+        return new LongTextView(text, font, color, parent);
+    auto *view = new AutoHeightTextView(parent);
+    view->setPlain(text, font, color);
+    return view;
 }
 
 // ---- LinkButton ----

@@ -63,6 +63,11 @@ private:
     void layOutAt(int width);
 };
 
+// Plain text in `font` (nothing: the theme's primary text colour), selectable, as tall as its
+// content: an auto-height text view, or for a text of unbounded length a view that lays out only
+// the lines near what is visible.
+QWidget *makePlainTextView(const QString &text, const QFont &font, std::optional<QColor> color, QWidget *parent);
+
 // A flat text button with an optional leading symbol: paths and addresses in the cards.
 // Its accessible name is its text, or its tooltip when the text is empty.
 class LinkButton : public QAbstractButton

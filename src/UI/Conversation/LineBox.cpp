@@ -3,7 +3,12 @@
 #include "UI/Shared/Theme.h"
 
 #include <QPainter>
+#include <QPlainTextDocumentLayout>
+#include <QPointer>
+#include <QThread>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QPainterPath>
+#include <QPlainTextDocumentLayout>
 #include <QScrollBar>
 #include <QSyntaxHighlighter>
 #include <QTextBlock>
@@ -32,7 +37,7 @@ private:
 class LineBox::Colorizer : public QSyntaxHighlighter
 {
 public:
-    Colorizer(LineBox *box) : QSyntaxHighlighter(box->document()), m_box(box) {}
+    Colorizer(LineBox *box) : QSyntaxHighlighter(static_cast<QObject *>(box)), m_box(box) { setDocument(box->document()); }
 
 protected:
     void highlightBlock(const QString &text) override
@@ -47,8 +52,57 @@ private:
     LineBox *m_box;
 };
 
+// The plain editor's layout, with each line in a row at least `rowHeight` tall and its text
+// centred in the row. The editor asks the layout for every block's rectangle before it paints,
+// hit-tests or scrolls, so the lines are moved down there, after the plain layout placed them
+// at the top of their block.
+class LineBox::RowLayout : public QPlainTextDocumentLayout
+{
+public:
+    explicit RowLayout(QTextDocument *document) : QPlainTextDocumentLayout(document) {}
+
+    int rowHeight() const { return m_rowHeight; }
+    void setRowHeight(int height)
+    {
+        m_rowHeight = height;
+        // The editor sizes its scroll range again on this signal.
+        Q_EMIT documentSizeChanged(documentSize());
+        requestUpdate();
+    }
+
+    QRectF blockBoundingRect(const QTextBlock &block) const override
+    {
+        QRectF rect = QPlainTextDocumentLayout::blockBoundingRect(block);
+        QTextLayout *layout = block.layout();
+        if (m_rowHeight <= 0 || !block.isVisible() || !layout || layout->lineCount() == 0)
+            return rect;
+        qreal textHeight = 0;
+        for (int i = 0; i < layout->lineCount(); ++i)
+            textHeight += layout->lineAt(i).height();
+        const qreal top = std::floor(std::max<qreal>(0, (m_rowHeight - textHeight) / 2));
+        if (layout->lineAt(0).y() != top) {
+            qreal y = top;
+            for (int i = 0; i < layout->lineCount(); ++i) {
+                QTextLine line = layout->lineAt(i);
+                line.setPosition(QPointF(line.x(), y));
+                y += line.height();
+            }
+            rect = QPlainTextDocumentLayout::blockBoundingRect(block);
+        }
+        rect.setHeight(std::max<qreal>(rect.height(), m_rowHeight));
+        return rect;
+    }
+
+private:
+    int m_rowHeight = 0;
+};
+
 LineBox::LineBox(int fontPixelSize, QWidget *parent) : QPlainTextEdit(parent)
 {
+    auto *rows = new QTextDocument(this);
+    m_rows = new RowLayout(rows);
+    rows->setDocumentLayout(m_rows);
+    setDocument(rows);
     setReadOnly(true);
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -64,12 +118,96 @@ LineBox::LineBox(int fontPixelSize, QWidget *parent) : QPlainTextEdit(parent)
     applyColors();
 }
 
+namespace {
+
+// `document` has no thread; its blocks are freed on the pool.
+void deleteOnPool(QTextDocument *document)
+{
+    (void)QtConcurrent::run([document] { delete document; });
+}
+
+} // namespace
+
+LineBox::~LineBox() { releaseDocument(); }
+
 void LineBox::setLines(const QStringList &lines)
 {
     m_lines = lines;
-    setPlainText(lines.join(u'\n'));
+    const quint64 fill = ++m_fill;
+    QString text = lines.join(u'\n');
+    if (text.size() <= kFilledAway) {
+        m_filling = false;
+        if (m_ownsLongDocument)
+            showFilled(nullptr);
+        setPlainText(text);
+    } else {
+        // Filled on the pool: a document without a thread of its own can be handed over.
+        m_filling = true;
+        const QFont font = this->font();
+        QPointer<LineBox> self(this);
+        QThread *home = thread();
+        QtConcurrent::run([text = std::move(text), font] {
+            auto *document = new QTextDocument;
+            document->setDocumentMargin(0);
+            document->setDefaultFont(font);
+            document->setPlainText(text);
+            document->moveToThread(nullptr);
+            return document;
+        }).then(home, [self, fill](QTextDocument *document) {
+            if (!self || self->m_fill != fill) {
+                deleteOnPool(document);
+                return;
+            }
+            self->showFilled(document);
+        });
+    }
     measureLines();
     updateGeometry();
+}
+
+// Puts a document filled away in place (nothing: a fresh empty one), laid out in rows as tall
+// as the ones before.
+void LineBox::showFilled(QTextDocument *document)
+{
+    const int rowHeight = m_rows->rowHeight();
+    releaseDocument();
+    const bool filled = document != nullptr;
+    if (filled)
+        document->moveToThread(thread());
+    else
+        document = new QTextDocument;
+    document->setParent(this);
+    document->setDocumentMargin(0);
+    document->setDefaultFont(font());
+    m_rows = new RowLayout(document);
+    document->setDocumentLayout(m_rows);
+    m_rows->setRowHeight(rowHeight);
+    setDocument(document);
+    m_ownsLongDocument = filled;
+    if (filled)
+        m_filling = false;
+    if (m_colorizer)
+        m_colorizer->setDocument(document);
+    applyColors();
+    viewport()->update();
+}
+
+// A long document of ours is taken out of the editor and deleted on the pool: freeing
+// megabytes of text blocks takes longer than a frame.
+void LineBox::releaseDocument()
+{
+    if (!m_ownsLongDocument)
+        return;
+    m_ownsLongDocument = false;
+    QTextDocument *old = document();
+    if (m_colorizer)
+        m_colorizer->setDocument(nullptr);
+    // The editor holds an empty document of its own until the next one is put in place.
+    setDocument(nullptr);
+    m_rows = nullptr;
+    old->setParent(nullptr);
+    old->moveToThread(nullptr);
+    deleteOnPool(old);
 }
 
 // A line with characters the box's font lacks is drawn partly in a fallback font (Chinese in a
@@ -78,7 +216,7 @@ void LineBox::setLines(const QStringList &lines)
 void LineBox::measureLines()
 {
     constexpr int kMeasuredLines = 1000;
-    const int base = lineHeight();
+    const int base = rowHeight();
     int measured = 0;
     int tallest = base;
     m_extraHeight = 0;
@@ -89,7 +227,7 @@ void LineBox::measureLines()
         int height = tallest;
         if (measured < kMeasuredLines) {
             ++measured;
-            height = lineHeight(line);
+            height = rowHeight(line);
             tallest = std::max(tallest, height);
         }
         m_extraHeight += std::max(0, height - base);
@@ -134,6 +272,16 @@ void LineBox::setPadding(QMargins padding)
     applyMargins();
 }
 
+void LineBox::setMinimumRowHeight(int height)
+{
+    if (height == m_rows->rowHeight())
+        return;
+    m_rows->setRowHeight(height);
+    measureLines();
+    updateGeometry();
+    viewport()->update();
+}
+
 void LineBox::applyMargins()
 {
     const int gutter = m_gutter ? m_numberWidth + m_numberSpacing : 0;
@@ -164,10 +312,15 @@ int LineBox::lineHeight(const QString &sample) const
     return line.isValid() ? int(std::ceil(line.height())) : QFontMetrics(font()).height();
 }
 
+int LineBox::rowHeight(const QString &sample) const
+{
+    return std::max(m_rows->rowHeight(), lineHeight(sample));
+}
+
 int LineBox::contentHeight() const
 {
     // The editor shows its scroll bar unless the lines fit with a pixel to spare.
-    const qint64 height = std::max<qsizetype>(1, m_lines.size()) * qint64(lineHeight()) + m_extraHeight;
+    const qint64 height = std::max<qsizetype>(1, m_lines.size()) * qint64(rowHeight()) + m_extraHeight;
     return int(std::min<qint64>(height, std::numeric_limits<int>::max() / 2)) + m_padding.top() + m_padding.bottom() + 1;
 }
 
@@ -216,24 +369,39 @@ void LineBox::resizeEvent(QResizeEvent *event)
     }
 }
 
+bool LineBox::event(QEvent *event)
+{
+    // The box's own paint, under the transparent viewport: row backgrounds run through the
+    // padding and the number column too, edge to edge.
+    if (event->type() == QEvent::Paint && m_lineColors)
+        paintRowBackgrounds(static_cast<QPaintEvent *>(event));
+    return QPlainTextEdit::event(event);
+}
+
+void LineBox::paintRowBackgrounds(QPaintEvent *event)
+{
+    QPainter painter(this);
+    const QRect lines = viewport()->geometry();
+    // From the box's left edge to the end of the right padding (a scroll bar stays clear).
+    const int left = contentsRect().left();
+    const int width = lines.right() + 1 + m_padding.right() - left;
+    painter.setClipRect(QRect(left, lines.top(), width, lines.height()).intersected(event->rect()));
+    const QPointF offset = contentOffset() + QPointF(0, lines.top());
+    for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+        const QRectF r = blockBoundingGeometry(block).translated(offset);
+        if (r.top() > lines.bottom())
+            break;
+        const std::optional<LineColors> colors = m_lineColors(block.blockNumber());
+        if (colors && colors->background.isValid())
+            painter.fillRect(QRectF(left, r.top(), width, r.height()), colors->background);
+    }
+}
+
 void LineBox::paintEvent(QPaintEvent *event)
 {
-    {
+    if (m_background && !m_radius) {
         QPainter painter(viewport());
-        if (m_background && !m_radius)
-            painter.fillRect(event->rect(), *m_background);
-        if (m_lineColors) {
-            const QPointF offset = contentOffset();
-            const int width = viewport()->width();
-            for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
-                const QRectF r = blockBoundingGeometry(block).translated(offset);
-                if (r.top() > event->rect().bottom())
-                    break;
-                const std::optional<LineColors> colors = m_lineColors(block.blockNumber());
-                if (colors && colors->background.isValid())
-                    painter.fillRect(QRectF(0, r.top(), width, r.height()), colors->background);
-            }
-        }
+        painter.fillRect(event->rect(), *m_background);
     }
     QPlainTextEdit::paintEvent(event);
 }

@@ -4,6 +4,8 @@
 #include <QPlainTextEdit>
 #include <QStringList>
 
+class QTextDocument;
+
 #include <functional>
 #include <optional>
 #include <vector>
@@ -24,7 +26,13 @@ public:
         QColor background; // invalid: none
     };
 
+    // Past this many characters the lines' document is filled on a worker thread (filling one
+    // of megabytes takes longer than a frame); the box keeps its height meanwhile and shows the
+    // lines once the document is in place.
+    static constexpr qsizetype kFilledAway = 20000;
+
     explicit LineBox(int fontPixelSize, QWidget *parent = nullptr);
+    ~LineBox() override;
 
     void setLines(const QStringList &lines);
     QStringList lines() const { return m_lines; }
@@ -37,15 +45,20 @@ public:
     void setHeightBounds(int minimum, std::optional<int> maximum);
     // Space around the lines (inside the box's background, outside the number column).
     void setPadding(QMargins padding);
+    // Each line in a row at least this tall, its text centred in it (0: the font's line height).
+    void setMinimumRowHeight(int height);
     // Text colour and background of the whole box (nothing: the theme's primary text, none).
     void setBoxColors(std::optional<QColor> text, std::optional<QColor> background, int radius = 0);
 
     int contentHeight() const;
+    // The lines are in the document shown (false while a long document is filled away).
+    bool isFilled() const { return !m_filling; }
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
     const std::vector<qint64> &numbers() const { return m_numbers; }
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
@@ -53,13 +66,18 @@ protected:
 private:
     class Gutter;
     class Colorizer;
+    class RowLayout;
     friend class Gutter;
 
     void applyColors();
     void applyMargins();
     void paintGutter(QPaintEvent *event);
+    void paintRowBackgrounds(QPaintEvent *event);
     int lineHeight(const QString &sample = QStringLiteral("X")) const;
+    int rowHeight(const QString &sample = QStringLiteral("X")) const;
     void measureLines();
+    void showFilled(QTextDocument *document);
+    void releaseDocument();
 
     QStringList m_lines;
     qint64 m_extraHeight = 0; // what lines drawn partly in a fallback font add
@@ -75,6 +93,10 @@ private:
     QMargins m_padding;
     Gutter *m_gutter = nullptr;
     Colorizer *m_colorizer = nullptr;
+    RowLayout *m_rows = nullptr;
+    bool m_filling = false;
+    quint64 m_fill = 0; // which fill the shown lines wait for
+    bool m_ownsLongDocument = false;
 };
 
 } // namespace nbd

@@ -1,5 +1,7 @@
 #include "UI/Conversation/MarkdownParser.h"
 
+#include "UI/Conversation/MarkdownInline.h"
+
 #include <QStringList>
 
 using namespace Qt::Literals::StringLiterals;
@@ -214,5 +216,36 @@ std::vector<MarkdownBlock> parse(QStringView text)
 }
 
 } // namespace MarkdownParser
+
+QString MarkdownParser::plainText(QStringView text)
+{
+    // Line ends as the renderer draws them: a carriage return is no character of its own.
+    QString normal = text.toString();
+    normal.replace(u"\r\n"_s, u"\n"_s);
+    normal.remove(u'\r');
+    QStringList lines;
+    for (const MarkdownBlock &block : parse(normal)) {
+        switch (block.kind) {
+        case MarkdownBlock::Kind::Paragraph:
+        case MarkdownBlock::Kind::Heading:
+        case MarkdownBlock::Kind::Quote:
+            lines << MarkdownInline::parse(block.text).plainText();
+            break;
+        case MarkdownBlock::Kind::Code:
+            lines << block.text;
+            break;
+        case MarkdownBlock::Kind::List:
+            for (size_t i = 0; i < block.items.size(); ++i) {
+                const QString item = MarkdownInline::parse(block.items[i].text).plainText();
+                lines << (block.ordered ? QString::number(i + 1) + u". "_s + item : item);
+            }
+            break;
+        case MarkdownBlock::Kind::Rule:
+            break;
+        }
+    }
+    lines.removeAll(QString());
+    return lines.join(u'\n');
+}
 
 } // namespace nbd

@@ -40,6 +40,11 @@ struct MarkdownBlock
 // Cuts a text into blocks in one forward pass over its lines; never fails.
 namespace MarkdownParser {
 std::vector<MarkdownBlock> parse(QStringView text);
-}
+
+// The words as the rendered text shows them, for a screen reader: no Markdown syntax, link
+// texts without their destinations, code as written, one line per block or list item
+// (ordered items keep their numbers).
+QString plainText(QStringView text);
+} // namespace MarkdownParser
 
 } // namespace nbd

@@ -31,13 +31,15 @@ constexpr int kQuoteIndent = 2 + 3 + 8; // padding, bar, gap
 constexpr int kQuoteProperty = QTextFormat::UserProperty + 1;
 constexpr int kRuleProperty = QTextFormat::UserProperty + 2;
 
-QFont headingFont(int level)
+// Headings keep their steps above the body size whatever that size is.
+QFont headingFont(int level, int baseSize)
 {
+    const int shift = baseSize - kBaseSize;
     switch (level) {
-    case 1: return Fonts::system(22, QFont::Bold);
-    case 2: return Fonts::system(19, QFont::DemiBold);
-    case 3: return Fonts::system(16, QFont::DemiBold);
-    default: return Fonts::system(15, QFont::Medium);
+    case 1: return Fonts::system(22 + shift, QFont::Bold);
+    case 2: return Fonts::system(19 + shift, QFont::DemiBold);
+    case 3: return Fonts::system(16 + shift, QFont::DemiBold);
+    default: return Fonts::system(15 + shift, QFont::Medium);
     }
 }
 
@@ -88,12 +90,14 @@ QTextCharFormat charFormat(const QFont &font, const QColor &color)
 
 } // namespace
 
-void writeMarkdownBlocks(QTextDocument *document, const std::vector<MarkdownBlock> &blocks)
+void writeMarkdownBlocks(QTextDocument *document, const std::vector<MarkdownBlock> &blocks, const MarkdownStyle &style)
 {
+    const int baseSize = style.baseSize;
+    const QColor bodyColor = style.bodyColor ? style.bodyColor() : Theme::primaryText();
     document->setDocumentMargin(0);
-    document->setDefaultFont(Fonts::system(kBaseSize));
+    document->setDefaultFont(Fonts::system(baseSize));
     QTextCursor cursor(document);
-    const QTextCharFormat body = charFormat(Fonts::system(kBaseSize), Theme::primaryText());
+    const QTextCharFormat body = charFormat(Fonts::system(baseSize), bodyColor);
     bool first = true;
     auto startBlock = [&](QTextBlockFormat format, const QTextCharFormat &chars) {
         format.setLineHeight(3, QTextBlockFormat::LineDistanceHeight);
@@ -120,17 +124,17 @@ void writeMarkdownBlocks(QTextDocument *document, const std::vector<MarkdownBloc
             const int padding = block.level <= 2 ? 6 : 2;
             // Block margins collapse: the padding goes on top of the spacing before it.
             format.setTopMargin(first ? padding : kBlockSpacing + padding);
-            const QTextCharFormat heading = charFormat(headingFont(block.level), Theme::primaryText());
+            const QTextCharFormat heading = charFormat(headingFont(block.level, baseSize), bodyColor);
             startBlock(format, heading);
             insertInline(cursor, block.text, heading);
             break;
         }
         case MarkdownBlock::Kind::List: {
-            const QFontMetrics fm(Fonts::system(kBaseSize));
+            const QFontMetrics fm(Fonts::system(baseSize));
             // The widest marker, its digits as zeros (the widest digit in most fonts).
             const QString widest = block.ordered ? QString(QString::number(block.items.size()).size(), u'0') + u'.' : u"•"_s;
             const int indent = fm.horizontalAdvance(widest) + 6;
-            QTextCharFormat marker = charFormat(Fonts::system(kBaseSize), Theme::tertiaryText());
+            QTextCharFormat marker = charFormat(Fonts::system(baseSize), Theme::tertiaryText());
             for (size_t i = 0; i < block.items.size(); ++i) {
                 QTextBlockFormat item;
                 item.setLeftMargin(indent);
@@ -146,7 +150,7 @@ void writeMarkdownBlocks(QTextDocument *document, const std::vector<MarkdownBloc
         case MarkdownBlock::Kind::Quote: {
             format.setLeftMargin(kQuoteIndent);
             format.setProperty(kQuoteProperty, true);
-            QTextCharFormat quote = charFormat(Fonts::system(kBaseSize), Theme::secondaryText());
+            QTextCharFormat quote = charFormat(Fonts::system(baseSize), Theme::secondaryText());
             quote.setFontItalic(true);
             startBlock(format, quote);
             insertInline(cursor, block.text, quote);
@@ -176,10 +180,10 @@ MarkdownDocumentView::MarkdownDocumentView(QWidget *parent) : AutoHeightTextView
     setObjectName(u"markdown-blocks"_s);
 }
 
-void MarkdownDocumentView::setBlocks(const std::vector<MarkdownBlock> &blocks)
+void MarkdownDocumentView::setBlocks(const std::vector<MarkdownBlock> &blocks, const MarkdownStyle &style)
 {
     document()->setUndoRedoEnabled(false);
-    showWritten([blocks](QTextDocument *document) { writeMarkdownBlocks(document, blocks); });
+    showWritten([blocks, style](QTextDocument *document) { writeMarkdownBlocks(document, blocks, style); });
     // The words themselves reach a screen reader through the text interface (and the row's
     // name); a name made of them would pass host text that looks like markup on as a label.
     setAccessibleName(u"文本"_s);
@@ -368,10 +372,17 @@ void MarkdownText::setContent(const QString &text, bool showCursor)
     m_showCursor = showCursor;
     if (stillStreaming) {
         // Streaming: only the raw text changes, no parse and no new widgets.
-        m_raw->setPlain(m_text, Fonts::system(kBaseSize));
+        m_raw->setPlain(m_text, Fonts::system(m_style.baseSize));
         return;
     }
     rebuild();
+}
+
+void MarkdownText::setStyle(const MarkdownStyle &style)
+{
+    m_style = style;
+    if (m_built)
+        rebuild();
 }
 
 void MarkdownText::rebuild()
@@ -387,7 +398,7 @@ void MarkdownText::rebuild()
         layout->setSpacing(4);
         m_raw = new AutoHeightTextView(this);
         m_raw->setObjectName(u"markdown-raw"_s);
-        m_raw->setPlain(m_text, Fonts::system(kBaseSize));
+        m_raw->setPlain(m_text, Fonts::system(m_style.baseSize));
         if (m_text.isEmpty())
             m_raw->setAccessibleName(u"正在输出"_s);
         layout->addWidget(m_raw);
@@ -404,7 +415,7 @@ void MarkdownText::rebuild()
         if (run.empty())
             return;
         auto *view = new MarkdownDocumentView(this);
-        view->setBlocks(run);
+        view->setBlocks(run, m_style);
         layout->addWidget(view);
         view->show();
         run.clear();

@@ -9,6 +9,8 @@
 #include <optional>
 #include <vector>
 
+#include <functional>
+
 class QTextDocument;
 
 namespace nbd {
@@ -16,10 +18,19 @@ namespace nbd {
 class BlinkingCursor;
 class LineBox;
 
+// The body size and colour of rendered Markdown; headings keep their steps above the body.
+// The transcript uses the defaults; the question card's detail is smaller and secondary.
+struct MarkdownStyle
+{
+    int baseSize = 15;
+    std::function<QColor()> bodyColor; // nothing: the primary text colour
+};
+
 // Writes blocks other than code into an empty document: the application's paragraph, heading, list,
 // quote and rule styles, with inline Markdown as character formats. Used by MarkdownText and
 // by the benchmark.
-void writeMarkdownBlocks(QTextDocument *document, const std::vector<MarkdownBlock> &blocks);
+void writeMarkdownBlocks(QTextDocument *document, const std::vector<MarkdownBlock> &blocks,
+                         const MarkdownStyle &style = {});
 
 // The text view of a run of non-code blocks; draws the quote bars and rules of its document.
 class MarkdownDocumentView : public AutoHeightTextView
@@ -27,7 +38,7 @@ class MarkdownDocumentView : public AutoHeightTextView
     Q_OBJECT
 public:
     explicit MarkdownDocumentView(QWidget *parent = nullptr);
-    void setBlocks(const std::vector<MarkdownBlock> &blocks);
+    void setBlocks(const std::vector<MarkdownBlock> &blocks, const MarkdownStyle &style = {});
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -68,10 +79,12 @@ public:
     void setContent(const QString &text, bool showCursor);
     QString text() const { return m_text; }
     bool showCursor() const { return m_showCursor; }
+    void setStyle(const MarkdownStyle &style);
 
 private:
     void rebuild();
 
+    MarkdownStyle m_style;
     QString m_text;
     bool m_showCursor = false;
     bool m_built = false;

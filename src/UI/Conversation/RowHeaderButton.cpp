@@ -6,7 +6,6 @@
 #include "UI/Shared/Theme.h"
 
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QPainter>
 #include <QStyleOptionFocusRect>
 #include <QVariantAnimation>
@@ -51,15 +50,6 @@ void RowHeaderButton::paintEvent(QPaintEvent *)
     painter.setPen(QPen(ring, 1.5));
     painter.setBrush(Qt::NoBrush);
     painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 5, 5);
-}
-
-void RowHeaderButton::keyPressEvent(QKeyEvent *event)
-{
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        click();
-        return;
-    }
-    QAbstractButton::keyPressEvent(event);
 }
 
 // ---- ChevronView ----

@@ -59,6 +59,30 @@ protected:
     }
 };
 
+// Writes the whole archive or says why not. Unbuffered, so that every write reaches the file
+// while its error can still be read (a failed flush at commit would pass unnoticed). A write
+// that stops short (a disk that fills up part way) returns a count without an error text;
+// writing the rest again hits the error itself and names it.
+QString writeArchive(const QString &path, const QByteArray &data)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return file.errorString();
+    qint64 written = 0;
+    while (written < data.size()) {
+        const qint64 n = file.write(data.constData() + written, data.size() - written);
+        if (n <= 0) {
+            const QString reason = file.errorString();
+            file.cancelWriting();
+            return reason;
+        }
+        written += n;
+    }
+    if (!file.commit())
+        return file.errorString();
+    return {};
+}
+
 QCoro::Task<void> runExport(std::weak_ptr<const bool> alive, QPointer<SessionHeader> header,
                             QPointer<AppModel> appModel, QString sessionId, QString directory)
 {
@@ -86,14 +110,7 @@ QCoro::Task<void> runExport(std::weak_ptr<const bool> alive, QPointer<SessionHea
     QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [data, appModel](const QString &path) {
         if (path.isEmpty())
             return;
-        QSaveFile file(path);
-        QString failure;
-        if (!file.open(QIODevice::WriteOnly))
-            failure = file.errorString();
-        else if (file.write(data) != data.size())
-            failure = file.errorString();
-        else if (!file.commit())
-            failure = file.errorString();
+        const QString failure = writeArchive(path, data);
         // The user confirmed a place: a file that was not written must not look like success.
         if (!failure.isEmpty() && appModel)
             appModel->showTransientError(u"导出失败："_s + failure);

@@ -2,6 +2,7 @@
 
 #include "Domain/Trimming.h"
 #include "UI/Conversation/Graphemes.h"
+#include "UI/Conversation/LongTextView.h"
 #include "UI/Conversation/RowHeaderButton.h"
 #include "UI/Conversation/TextLabels.h"
 #include "UI/Shared/ElidedLabel.h"
@@ -51,8 +52,13 @@ void addDetailSection(QVBoxLayout *column, const QString &title, const QString &
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(3);
     QLabel *heading = TextLabels::make(title, Fonts::system(10, QFont::Medium), Theme::tertiaryText(), TextLabels::NoOption);
-    QLabel *body = TextLabels::make(text, TextLabels::monospace(11), isError ? Theme::systemRed() : Theme::primaryText(),
-                                    TextLabels::Wrap | TextLabels::Selectable);
+    const QColor color = isError ? Theme::systemRed() : Theme::primaryText();
+    QWidget *body = nullptr;
+    if (LongTextView::isLong(text)) {
+        body = new LongTextView(text, TextLabels::monospace(11), isError ? std::optional<QColor>(color) : std::nullopt);
+    } else {
+        body = TextLabels::make(text, TextLabels::monospace(11), color, TextLabels::Wrap | TextLabels::Selectable);
+    }
     body->setObjectName(title == u"参数" ? u"tool-arguments"_s : u"tool-result"_s);
     stack->addWidget(heading);
     stack->addWidget(body);

@@ -2,6 +2,7 @@
 
 #include "UI/Conversation/CardWidgets.h"
 #include "UI/Conversation/LineBox.h"
+#include "UI/Conversation/TextLabels.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
@@ -21,6 +22,9 @@ namespace nbd {
 
 namespace {
 
+// The least height of a line of a diff or of a file excerpt.
+constexpr int kLineRowHeight = 17;
+
 QColor withAlpha(QColor c, qreal alpha)
 {
     c.setAlphaF(float(alpha));
@@ -34,9 +38,9 @@ QLabel *label(const QString &text, const QFont &font, const QColor &color, QWidg
         l->setObjectName(name);
     l->setTextFormat(Qt::PlainText);
     l->setFont(font);
-    QPalette p = l->palette();
-    p.setColor(QPalette::WindowText, color);
-    l->setPalette(p);
+    // Every text role: a label draws in the role its place gives it (inside a scroll area or a
+    // button that is not its window-text role), so one role alone may never show.
+    TextLabels::setColor(l, color);
     return l;
 }
 
@@ -296,10 +300,9 @@ QWidget *ToolPresentationView::buildGeneric(const GenericCard &card)
         box->setObjectName(u"tool-card-section"_s);
         auto *col = column(box, 3);
         col->addWidget(label(s.label, Fonts::system(10, QFont::Medium), Theme::tertiaryText(), box));
-        auto *text = new AutoHeightTextView(box);
+        QWidget *text = makePlainTextView(s.text, s.monospaced ? Fonts::monospaced(11) : Fonts::system(11),
+                                          isError ? std::optional<QColor>(Theme::systemRed()) : std::nullopt, box);
         text->setObjectName(u"tool-card-section-text"_s);
-        text->setPlain(s.text, s.monospaced ? Fonts::monospaced(11) : Fonts::system(11),
-                       isError ? std::optional<QColor>(Theme::systemRed()) : std::nullopt);
         if (s.text.trimmed().isEmpty())
             text->setAccessibleName(s.label);
         col->addWidget(text);
@@ -394,6 +397,7 @@ QWidget *ToolPresentationView::buildDiff(const DiffCard &card)
         lines->setObjectName(u"tool-card-diff-lines"_s);
         lines->setAccessibleName(entry.header.label);
         lines->setPadding(QMargins(7, 0, 7, 0));
+        lines->setMinimumRowHeight(kLineRowHeight);
         lines->setLines(rows);
         lines->setLineColors([removed](int line) -> std::optional<LineBox::LineColors> {
             const QColor color = line < removed ? Theme::systemRed() : Theme::success();
@@ -458,6 +462,7 @@ QWidget *ToolPresentationView::buildRead(const ReadCard &card)
     lines->setObjectName(u"tool-card-read-lines"_s);
     lines->setAccessibleName(card.path.isEmpty() ? u"文件"_s : card.path);
     lines->setPadding(QMargins(0, 5, 0, 5));
+    lines->setMinimumRowHeight(kLineRowHeight);
     lines->setHeightBounds(10, 280);
     layout->addWidget(filled([] { return Theme::inset(); }, lines, w));
     return w;
@@ -487,9 +492,8 @@ QWidget *ToolPresentationView::buildWeb(const WebCard &card)
     }
     auto *layout = column(w, 7);
     if (card.answer) {
-        auto *answer = new AutoHeightTextView(w);
+        QWidget *answer = makePlainTextView(*card.answer, Fonts::system(12), std::nullopt, w);
         answer->setObjectName(u"tool-card-answer"_s);
-        answer->setPlain(*card.answer, Fonts::system(12));
         layout->addWidget(answer);
     }
     int position = 0;

@@ -98,6 +98,7 @@ void TranscriptListView::setSessionId(const QString &sessionId)
     m_tops.clear();
     m_heights.clear();
     m_expanded.clear();
+    m_heldByUser = false;
     m_anchor.reset();
     m_scrollKey.reset();
     m_scrollY = 0;
@@ -108,6 +109,7 @@ void TranscriptListView::setEntries(std::vector<TranscriptEntry> entries) { repl
 void TranscriptListView::replaceEntriesFrom(size_t keep, std::vector<TranscriptEntry> tail)
 {
     captureAnchor();
+    m_heldByUser = false;
     keep = std::min(keep, m_entries.size());
     const size_t count = keep + tail.size();
     // Duplicate keys: later ones get internal keys, so the first stays the scroll target.
@@ -115,25 +117,24 @@ void TranscriptListView::replaceEntriesFrom(size_t keep, std::vector<TranscriptE
     bool sameKeys = count == m_entries.size();
     for (size_t i = 0; sameKeys && i < tail.size(); ++i)
         sameKeys = tail[i].key == m_entries[keep + i].key;
+    // The keys of the new tail; the kept entries keep theirs (looked up in the index, which
+    // is changed in place below rather than copied: a publish appends a few rows to thousands).
     QHash<QString, qsizetype> index;
+    const auto kept = [this, keep](const QString &key) {
+        auto it = m_index.constFind(key);
+        return it != m_index.constEnd() && size_t(*it) < keep;
+    };
+    const auto taken = [&](const QString &key) { return index.contains(key) || kept(key); };
     if (!sameKeys) {
-        if (keep > 0) {
-            // The kept entries keep their keys; the replaced ones give theirs up.
-            index = m_index;
-            for (size_t i = keep; i < m_entries.size(); ++i) {
-                if (auto it = index.constFind(m_entries[i].key); it != index.constEnd() && size_t(*it) == i)
-                    index.erase(it);
-            }
-        }
-        index.reserve(qsizetype(count));
+        index.reserve(qsizetype(tail.size()));
         for (size_t i = 0; i < tail.size(); ++i) {
             TranscriptEntry &entry = tail[i];
-            if (index.contains(entry.key)) {
+            if (taken(entry.key)) {
                 int n = 1;
                 QString internal;
                 do {
                     internal = entry.key + u'\x1f' + QString::number(n++);
-                } while (index.contains(internal));
+                } while (taken(internal));
                 entry.key = internal;
             }
             index.insert(entry.key, qsizetype(keep + i));
@@ -168,28 +169,35 @@ void TranscriptListView::replaceEntriesFrom(size_t keep, std::vector<TranscriptE
             }
         }
     }
-    const QHash<QString, qsizetype> &finalIndex = sameKeys ? m_index : index;
+    const auto stays = [&](const QString &key) { return sameKeys ? m_index.contains(key) : taken(key); };
     // Widgets of entries that are gone.
     for (const QString &key : m_views.keys()) {
-        if (!finalIndex.contains(key))
+        if (!stays(key))
             destroyView(key);
     }
     if (m_heights.size() > qsizetype(count) * 2) {
-        QHash<QString, int> kept;
+        QHash<QString, int> measured;
         for (auto it = m_heights.constBegin(); it != m_heights.constEnd(); ++it) {
-            if (finalIndex.contains(it.key()))
-                kept.insert(it.key(), it.value());
+            if (stays(it.key()))
+                measured.insert(it.key(), it.value());
         }
-        m_heights = std::move(kept);
+        m_heights = std::move(measured);
+    }
+    if (!sameKeys) {
+        // The replaced entries give their keys up; the tail's take their places.
+        for (size_t i = keep; i < m_entries.size(); ++i) {
+            if (auto it = m_index.constFind(m_entries[i].key); it != m_index.constEnd() && size_t(*it) == i)
+                m_index.erase(it);
+        }
+        for (auto it = index.constBegin(); it != index.constEnd(); ++it)
+            m_index.insert(it.key(), it.value());
     }
     m_entries.resize(keep);
     m_entries.insert(m_entries.end(), std::make_move_iterator(tail.begin()), std::make_move_iterator(tail.end()));
     m_placed.resize(count, -1);
     std::copy(estimates.begin(), estimates.end(), m_placed.begin() + qsizetype(keep));
     m_topsDirtyFrom = std::min(m_topsDirtyFrom, keep);
-    if (!sameKeys)
-        m_index = std::move(index);
-    relayout(m_following ? Mode::Bottom : Mode::Anchor);
+    relayout(followMode());
 }
 
 void TranscriptListView::setBottomInset(int inset)
@@ -198,7 +206,7 @@ void TranscriptListView::setBottomInset(int inset)
         return;
     captureAnchor();
     m_bottomInset = inset;
-    relayout(m_following ? Mode::Bottom : Mode::Anchor);
+    relayout(followMode());
 }
 
 int TranscriptListView::estimateHeight(const TranscriptEntry &entry, int width, bool expanded)
@@ -351,11 +359,13 @@ void TranscriptListView::relayout(Mode mode)
         bool changed = false;
         for (qsizetype i = first; i <= last; ++i) {
             const TranscriptEntry &entry = m_entries[size_t(i)];
-            if (m_heights.contains(entry.key))
-                continue;
+            // An entry measured before keeps its height, but its widget went when it left the
+            // window: coming back into it, it gets a new one.
             TranscriptEntryView *view = m_views.value(entry.key);
             if (!view && entry.kind != TranscriptEntry::Kind::BottomAnchor)
                 view = createView(entry);
+            if (m_heights.contains(entry.key))
+                continue;
             const int estimate = heightOf(i);
             const int measured = view ? std::max(0, view->measure(m_columnWidth)) : kAnchorHeight;
             m_heights.insert(entry.key, measured);
@@ -411,7 +421,7 @@ void TranscriptListView::scheduleRelayout()
     m_relayoutQueued = true;
     QMetaObject::invokeMethod(this, [this] {
         m_relayoutQueued = false;
-        relayout(m_following ? Mode::Bottom : Mode::Anchor);
+        relayout(followMode());
     }, Qt::QueuedConnection);
 }
 
@@ -429,15 +439,24 @@ TranscriptEntryView *TranscriptListView::createView(const TranscriptEntry &entry
             m_expanded.remove(key);
         captureAnchor();
         forgetPlacedHeight(key);
+        // Until the transcript changes, what follows from the user's click (text laid out late,
+        // a scroll bar coming or going) keeps what is on screen where it is, also while following.
+        m_heldByUser = true;
         relayout(Mode::Anchor);
     });
     connect(view, &TranscriptEntryView::heightMayHaveChanged, this, [this, key] {
         captureAnchor();
+        if (TranscriptEntryView *changed = m_views.value(key)) {
+            const bool anchored = m_anchor && m_anchor->key == key;
+            const int shift = changed->takeShiftAbove(anchored ? m_anchor->offset : 0);
+            if (anchored)
+                m_anchor->offset += shift;
+        }
         forgetPlacedHeight(key);
         if (m_inLayout)
             scheduleRelayout();
         else
-            relayout(m_following ? Mode::Bottom : Mode::Anchor);
+            relayout(followMode());
     });
     connect(view, &TranscriptEntryView::loadOlderRequested, this, &TranscriptListView::loadOlderRequested);
     m_views.insert(key, view);
@@ -476,6 +495,7 @@ TranscriptFollowState::Geometry TranscriptListView::scrollGeometry() const
 
 void TranscriptListView::scrollToBottom(bool animated)
 {
+    m_heldByUser = false;
     if (m_scrollAnimation)
         m_scrollAnimation->stop();
     if (!animated || Motion::reduceMotion() || !isVisible()) {
@@ -520,7 +540,12 @@ void TranscriptListView::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
     captureAnchor();
-    relayout(m_following ? Mode::Bottom : Mode::Anchor);
+    relayout(followMode());
+}
+
+TranscriptListView::Mode TranscriptListView::followMode() const
+{
+    return m_following && !m_heldByUser ? Mode::Bottom : Mode::Anchor;
 }
 
 void TranscriptListView::scrollContentsBy(int, int)

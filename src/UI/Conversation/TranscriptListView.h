@@ -48,6 +48,14 @@ public:
     virtual void setEntry(const TranscriptEntry &entry) = 0;
     virtual int measure(int width) const = 0;
     virtual void setExpanded(bool) {}
+    // How far the content above `offset` (in the entry's coordinates) moved down since asked
+    // last, as text laid out late replaced estimated heights; the list keeps what is at the
+    // top of the viewport in place by it.
+    virtual int takeShiftAbove(int offset)
+    {
+        Q_UNUSED(offset);
+        return 0;
+    }
     // The text a screen reader reads for the entry.
     virtual QString accessibleText() const { return accessibleName(); }
 
@@ -134,6 +142,9 @@ private:
     };
 
     void relayout(Mode mode);
+    // Following keeps the end in view, unless the user opened or closed an entry since the
+    // transcript last changed.
+    Mode followMode() const;
     void scheduleRelayout();
     void captureAnchor();
     void computeTops();
@@ -165,6 +176,7 @@ private:
     int m_scrollY = 0;
     int m_bottomInset = 0;
     bool m_following = true;
+    bool m_heldByUser = false;
     bool m_inLayout = false;
     bool m_relayoutQueued = false;
     std::optional<Anchor> m_anchor;

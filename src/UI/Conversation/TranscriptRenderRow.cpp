@@ -148,9 +148,22 @@ size_t TranscriptRowCache::update(const std::vector<TranscriptItem> &items, size
 {
     // The rows of the unchanged items can be kept when they stood in item order and the newest
     // turn (which marks the streaming endpoint) is the same one.
-    const size_t keptItems = std::min({unchangedBefore, items.size(), m_firstRowOfItem.size()});
-    if (!m_inItemOrder || keptItems == 0 || newestTurn(items) != m_lastTurn)
+    size_t keptItems = std::min({unchangedBefore, items.size(), m_firstRowOfItem.size()});
+    if (!m_inItemOrder || keptItems == 0)
         return rebuildAll(items);
+    const std::optional<qint64> newest = newestTurn(items);
+    if (newest != m_lastTurn) {
+        // A new newest turn moves the streaming endpoint: only the rows of the turns that were
+        // and are now the newest can change with it, and they are made again.
+        for (size_t i = keptItems; i-- > 0;) {
+            const auto *turn = std::get_if<TurnItem>(&items[i]);
+            if (turn && (turn->turn == m_lastTurn || turn->turn == newest))
+                keptItems = i;
+        }
+        m_lastTurn = newest;
+        if (keptItems == 0)
+            return rebuildAll(items);
+    }
 
     const size_t keptRows = keptItems < m_firstRowOfItem.size() ? m_firstRowOfItem[keptItems] : m_rows.size();
     qint64 order = keptRows == 0 ? 0 : m_places[keptRows - 1].order + 1;

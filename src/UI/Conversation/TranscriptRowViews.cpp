@@ -5,9 +5,12 @@
 #include "UI/Conversation/BlockContent.h"
 #include "UI/Conversation/BlockView.h"
 #include "UI/Conversation/DeepDivingStatusView.h"
+#include "UI/Conversation/LongTextView.h"
+#include "UI/Conversation/MarkdownParser.h"
 #include "UI/Conversation/MessageRows.h"
 #include "UI/Conversation/NoticeRow.h"
 #include "UI/Conversation/TextLabels.h"
+#include "UI/Conversation/ToolCallChip.h"
 #include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
 
@@ -52,6 +55,20 @@ QString TranscriptRenderRowView::rowText(const TranscriptRenderRow &row)
     if (const NoticeItem *notice = row.notice())
         return notice->detail ? notice->text + u"，"_s + *notice->detail : notice->text;
     const BlockItem *block = row.block();
+    switch (block->kind) {
+    case BlockKind::text:
+        // What the row shows, not its source: a screen reader reads no asterisks, pipes or
+        // link destinations.
+        return MarkdownParser::plainText(block->text);
+    case BlockKind::toolCall: {
+        QString name = ToolCallChip::presentationTitle(*block);
+        if (const std::optional<QString> status = ToolCallChip::statusLabel(*block))
+            name += u"，"_s + *status;
+        return name;
+    }
+    case BlockKind::reasoning:
+        break;
+    }
     return block->text;
 }
 
@@ -151,9 +168,29 @@ bool TranscriptRenderRowView::event(QEvent *event)
 {
     // Content that changed its height on its own (a card rebuilt when a result arrived, a
     // widget shown late) asks for a layout; the list then measures the row again.
-    if (event->type() == QEvent::LayoutRequest && m_content && width() > 0 && measure(width()) != height())
+    if (event->type() == QEvent::LayoutRequest && m_content && width() > 0
+        && (measure(width()) != height() || hasLongTextChanges()))
         Q_EMIT heightMayHaveChanged();
     return TranscriptEntryView::event(event);
+}
+
+bool TranscriptRenderRowView::hasLongTextChanges() const
+{
+    const QList<LongTextView *> texts = findChildren<LongTextView *>();
+    return std::any_of(texts.begin(), texts.end(), [](const LongTextView *text) { return text->hasHeightChanges(); });
+}
+
+int TranscriptRenderRowView::takeShiftAbove(int offset)
+{
+    int shift = 0;
+    for (LongTextView *text : findChildren<LongTextView *>()) {
+        const int top = text->mapTo(this, QPoint()).y();
+        for (const auto &[bottom, grown] : text->takeHeightChanges()) {
+            if (top + bottom <= offset)
+                shift += grown;
+        }
+    }
+    return shift;
 }
 
 void TranscriptRenderRowView::resizeEvent(QResizeEvent *event)

@@ -27,6 +27,7 @@ public:
     int measure(int width) const override;
     void setExpanded(bool expanded) override;
     QString accessibleText() const override;
+    int takeShiftAbove(int offset) override;
 
     const TranscriptRenderRow &row() const { return m_row; }
     bool showCursor() const { return m_showCursor; }
@@ -41,6 +42,7 @@ protected:
 private:
     static ContentKind kindFor(const TranscriptRenderRow &row, bool showCursor);
     void build(bool expanded);
+    bool hasLongTextChanges() const;
 
     QPointer<AppModel> m_appModel;
     QString m_sessionId;

@@ -363,7 +363,11 @@ RuntimeInspectorView::RuntimeInspectorView(AppModel *appModel, std::shared_ptr<S
             group->addButton(segment);
             trackLayout->addWidget(segment);
             m_segments.push_back(segment);
-            connect(segment, &QAbstractButton::clicked, this, [this, panel] {
+            // Checked however it happens (a click, a key, the accessibility action): that
+            // panel is shown. The ticks the view sets itself agree with the shown panel.
+            connect(segment, &QAbstractButton::toggled, this, [this, panel](bool checked) {
+                if (!checked || shownPanel() == panel)
+                    return;
                 if (m_selectedPanel.set)
                     m_selectedPanel.set(panel);
                 refresh();

@@ -227,12 +227,16 @@ TrajectoryLedgerList::TrajectoryLedgerList(QWidget *parent)
 
 void TrajectoryLedgerList::updateGeometries()
 {
+    // The list's own range counts only the rows it has laid out so far: while it lays them out
+    // again in batches (after a new width), it would pull the position up to there.
+    const int position = verticalScrollBar()->value();
     QListView::updateGeometries();
     // 8 pt of clear space after the last row, scrolled with the rows.
     if (!model())
         return;
     const int content = model()->rowCount() * TrajectoryRowDelegate::kRowHeight + kEndSpace;
     verticalScrollBar()->setRange(0, std::max(0, content - viewport()->height()));
+    verticalScrollBar()->setValue(position);
     rehover();
 }
 

@@ -262,9 +262,22 @@ QCoro::Task<void> QuickAskCoordinator::runSubmission(QString prompt, quint64 gen
     if (alive.expired() || !self || generation != m_submissionGeneration)
         co_return;
     if (sessionId && store) {
-        // The prompt goes to the session this creation made, whatever is selected now.
-        store->sendPrompt(prompt, *sessionId);
+        // The prompt goes to the session this creation made, whatever is selected now. The
+        // panel waits for the host to take it: a prompt that was not sent stays in the panel
+        // with the reason, instead of going with it.
+        bool sent = false;
+        try {
+            sent = co_await store->sendPrompt(prompt, *sessionId);
+        } catch (...) {
+        }
+        if (alive.expired() || !self || generation != m_submissionGeneration)
+            co_return;
         m_model->setSubmitting(false);
+        if (!sent) {
+            const std::optional<QString> transient = store ? store->transientError() : std::nullopt;
+            m_model->setErrorMessage(transient.value_or(u"未能发送快速问询。"_s));
+            co_return;
+        }
         if (m_panel)
             m_panel->dismiss();
         revealMainWindow(*sessionId);

@@ -158,7 +158,9 @@ void CredentialsTab::rebuildRows()
         m_rows->addWidget(new CredentialRow(entry, m_rows->parentWidget()));
 }
 
-QCoro::Task<void> CredentialsTab::query()
+QCoro::Task<void> CredentialsTab::query() { co_await lookUp(false); }
+
+QCoro::Task<void> CredentialsTab::lookUp(bool keepMessage)
 {
     QPointer<CredentialsTab> self(this);
     const std::weak_ptr<const bool> alive = m_alive;
@@ -174,7 +176,8 @@ QCoro::Task<void> CredentialsTab::query()
     if (alive.expired() || !self)
         co_return;
     if (!view) {
-        setMessage(u"查询失败"_s);
+        if (!keepMessage)
+            setMessage(u"查询失败"_s);
         co_return;
     }
     const auto it = std::find_if(m_entries.begin(), m_entries.end(), [&](const Entry &e) { return e.ref == name; });
@@ -183,7 +186,8 @@ QCoro::Task<void> CredentialsTab::query()
     else
         m_entries.push_back({name, *view});
     rebuildRows();
-    setMessage(std::nullopt);
+    if (!keepMessage)
+        setMessage(std::nullopt);
 }
 
 void CredentialsTab::presentSet()
@@ -256,7 +260,9 @@ QCoro::Task<void> CredentialsTab::change(QString name, std::optional<QString> va
     if (alive.expired() || !self)
         co_return;
     setMessage(failure.value_or(setting ? u"已保存"_s : u"已删除"_s));
-    co_await query();
+    // A refused or failed change stays in view until the user's next action: the row then
+    // shows what the host still holds, and the message why it was not changed.
+    co_await lookUp(failure.has_value());
 }
 
 QCoro::Task<void> CredentialsTab::unset()

@@ -56,6 +56,8 @@ private:
     // Sets the credential to `value`, or unsets it when there is none; says how it went, then
     // shows the credential as it now is.
     QCoro::Task<void> change(QString name, std::optional<QString> value);
+    // The query; keepMessage leaves the message as it is, whatever the lookup's outcome.
+    QCoro::Task<void> lookUp(bool keepMessage);
     void setMessage(std::optional<QString> message);
     void rebuildRows();
 

@@ -15,6 +15,8 @@
 #include <QStringList>
 #include <QVBoxLayout>
 
+#include <span>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace nbd {
@@ -50,6 +52,31 @@ public:
         setAccessibleName(path + (secret.set ? u"（已设置）"_s : u"（未设置）"_s));
     }
 };
+
+const JSONValue *valueAt(const JSONValue &value, std::span<const QString> path)
+{
+    const JSONValue *at = &value;
+    for (const QString &key : path) {
+        at = at->isObject() ? at->find(key) : nullptr;
+        if (!at)
+            return nullptr;
+    }
+    return at;
+}
+
+JSONValue withoutPath(const JSONValue &value, std::span<const QString> path)
+{
+    if (path.empty() || !value.isObject())
+        return value;
+    JSONValue::Members members;
+    for (const JSONMember &member : value.members()) {
+        if (member.key != path.front())
+            members.emplace_back(member.key, member.value);
+        else if (path.size() > 1)
+            members.emplace_back(member.key, withoutPath(member.value, path.subspan(1)));
+    }
+    return JSONValue::object(std::move(members));
+}
 
 } // namespace
 
@@ -196,21 +223,65 @@ QCoro::Task<void> HostSettingsTab::load()
     QPointer<HostSettingsTab> self(this);
     const std::weak_ptr<const bool> alive = m_alive;
     if (m_loaded || !m_appModel) {
+        m_loading = false;
         m_loaded = true;
         showState();
         co_return;
     }
-    std::optional<SettingsDescribeValue> described;
+    std::variant<SettingsDescribeValue, QString> described = u"unknown error"_s;
     try {
         described = co_await m_appModel->describeSettings();
     } catch (...) {
+        described = describeError(std::current_exception());
     }
     if (alive.expired() || !self)
         co_return;
-    if (described)
-        m_namespaces = std::move(described->namespaces);
+    m_loading = false;
+    if (const QString *failure = std::get_if<QString>(&described)) {
+        m_loadFailure = *failure;
+        showFailure();
+        co_return;
+    }
+    m_loadFailure.reset();
+    m_namespaces = std::move(std::get<SettingsDescribeValue>(described).namespaces);
     m_loaded = true;
     showState();
+}
+
+void HostSettingsTab::retry()
+{
+    if (m_loading || m_loaded)
+        return;
+    m_loading = true;
+    m_stack->setCurrentIndex(0);
+    if (m_failurePage) {
+        m_failurePage->hide();
+        m_failurePage->deleteLater();
+        m_failurePage = nullptr;
+    }
+    load();
+}
+
+void HostSettingsTab::showFailure()
+{
+    // Not the empty state: the host may well have settings, they just could not be read.
+    auto *page = new QWidget(this);
+    page->setObjectName(u"settings-host-failed"_s);
+    auto *column = new QVBoxLayout(page);
+    column->addStretch(1);
+    auto *state = new ContentUnavailableState(u"exclamationmark.triangle"_s, u"无法读取主机设置"_s,
+                                              m_loadFailure.value_or(QString()), page);
+    state->setObjectName(u"settings-host-failure"_s);
+    column->addWidget(state);
+    auto *retryButton = new QPushButton(u"重试"_s, page);
+    retryButton->setObjectName(u"settings-host-retry"_s);
+    retryButton->setAutoDefault(false);
+    connect(retryButton, &QPushButton::clicked, this, &HostSettingsTab::retry);
+    column->addWidget(retryButton, 0, Qt::AlignHCenter);
+    column->addStretch(1);
+    m_failurePage = page;
+    m_stack->addWidget(page);
+    m_stack->setCurrentWidget(page);
 }
 
 void HostSettingsTab::showState()
@@ -292,7 +363,21 @@ void HostSettingsTab::save(const SettingsNamespaceView &ns)
         return;
     }
     // The revision the card shows now: a host that has moved on refuses the change.
-    runSave(ns.ns, *parsed, ns.revision);
+    runSave(ns.ns, patch(*parsed, ns), ns.revision);
+}
+
+JSONValue HostSettingsTab::patch(const JSONValue &edited, const SettingsNamespaceView &loaded)
+{
+    JSONValue result = edited;
+    for (const SettingsSecretView &secret : loaded.secrets) {
+        if (secret.path.empty())
+            continue;
+        const JSONValue *before = valueAt(loaded.value, secret.path);
+        const JSONValue *now = valueAt(result, secret.path);
+        if (before && now && *before == *now)
+            result = withoutPath(result, secret.path);
+    }
+    return result;
 }
 
 QCoro::Task<void> HostSettingsTab::runSave(QString ns, JSONValue value, qint64 revision)

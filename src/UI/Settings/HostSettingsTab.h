@@ -24,10 +24,11 @@ class CardFrame;
 class HostSettingsCard;
 
 // The host settings page: one card per settings namespace of the host, each with a JSON
-// editor of the namespace's value. Loads once when it is built. "保存" checks that the text is
-// a JSON object and sends it whole, with the revision the card was loaded at, so that the
-// host refuses a change made against an older revision; "重置" puts back the last value the
-// host gave. Nothing is kept on the client beyond the page's life.
+// editor of the namespace's value. Loads when it is built, and again on "重试" after a failed
+// read. "保存" checks that the text is a JSON object and sends it, less the secret slots left
+// as loaded, with the revision the card was loaded at, so that the host refuses a change
+// made against an older revision; "重置" puts back the last value the host gave. Nothing is
+// kept on the client beyond the page's life.
 class HostSettingsTab : public QWidget
 {
     Q_OBJECT
@@ -38,7 +39,15 @@ public:
     // The editor text of a value: pretty-printed JSON with sorted keys.
     static QString pretty(const JSONValue &value);
 
+    // The editor's object as it is sent: every secret slot of the namespace whose value the
+    // user left as the host gave it (a mask, usually) is left out, so a secret changes only
+    // when the user sets it.
+    static JSONValue patch(const JSONValue &edited, const SettingsNamespaceView &loaded);
+
     bool loaded() const { return m_loaded; }
+    // Why the settings could not be read (no connection, a failed call, an answer that does
+    // not decode); nothing while they load or once they are read.
+    const std::optional<QString> &loadFailure() const { return m_loadFailure; }
     const std::vector<SettingsNamespaceView> &namespaces() const { return m_namespaces; }
     // The text in the editor of a namespace; empty when there is none.
     QString editorText(const QString &ns) const;
@@ -51,6 +60,9 @@ public:
 
 private:
     QCoro::Task<void> load();
+    // The failure page's "重试": reads the settings again.
+    void retry();
+    void showFailure();
     QCoro::Task<void> runSave(QString ns, JSONValue value, qint64 revision);
     void showState();
     void setError(const QString &ns, std::optional<QString> message);
@@ -61,6 +73,9 @@ private:
     std::vector<SettingsNamespaceView> m_namespaces;
     QHash<QString, QString> m_errors;
     bool m_loaded = false;
+    bool m_loading = true;
+    std::optional<QString> m_loadFailure;
+    QPointer<QWidget> m_failurePage;
 
     QStackedLayout *m_stack;
     QWidget *m_cardList = nullptr;

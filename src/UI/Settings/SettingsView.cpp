@@ -8,6 +8,7 @@
 #include "UI/Settings/PluginSettingsTab.h"
 #include "UI/Settings/SettingsControls.h"
 #include "UI/Settings/SkillsTab.h"
+#include "UI/Shared/Accessibility.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Theme.h"
@@ -150,16 +151,27 @@ SettingsView::SettingsView(AppModel *appModel, QWidget *parent)
     headLayout->addLayout(names, 1);
     columnLayout->addWidget(head);
 
-    auto *list = new QVBoxLayout;
+    // The rows are a tab list to assistive technology: one of them is the selected tab, and
+    // whatever checks a row (a click, Space or Return, the accessibility action, setChecked)
+    // selects its section. The selection alone says which row is checked: a row unchecked
+    // while it is the selection is checked again. (No exclusive button group: it would take
+    // every row but the checked one out of the Tab order.)
+    auto *tabs = new QWidget(column);
+    tabs->setObjectName(u"settings-section-list"_s);
+    Accessibility::describe(tabs, QAccessible::PageTabList);
+    auto *list = new QVBoxLayout(tabs);
     list->setContentsMargins(8, 8, 8, 0);
     list->setSpacing(2);
     for (SettingsSection section : allSettingsSections) {
-        auto *row = new SettingsSectionRow(section, column);
-        connect(row, &QAbstractButton::clicked, this, [this, section] { setSelection(section); });
+        auto *row = new SettingsSectionRow(section, tabs);
+        connect(row, &QAbstractButton::toggled, this, [this, section](bool checked) {
+            if (checked || section == m_selection)
+                setSelection(section);
+        });
         m_rows.push_back(row);
         list->addWidget(row);
     }
-    columnLayout->addLayout(list);
+    columnLayout->addWidget(tabs);
     columnLayout->addStretch(1);
 
     auto *footer = new QWidget(column);
@@ -208,19 +220,29 @@ SettingsView::SettingsView(AppModel *appModel, QWidget *parent)
 
     // The first page.
     m_selection = SettingsSection::Connection;
-    m_rows.front()->setChecked(true);
+    syncRows();
     m_title->setText(settingsSectionTitle(m_selection));
     m_page = createPage(m_selection, m_appModel, contentColumn);
     m_content->addWidget(m_page, 1);
 }
 
+void SettingsView::syncRows()
+{
+    for (SettingsSectionRow *row : m_rows) {
+        const bool selected = row->section() == m_selection;
+        row->setChecked(selected);
+        Accessibility::describe(row, QAccessible::PageTab, {.selectable = true, .selected = selected});
+    }
+}
+
 void SettingsView::setSelection(SettingsSection section)
 {
-    for (SettingsSectionRow *row : m_rows)
-        row->setChecked(row->section() == section);
-    if (section == m_selection)
+    if (section == m_selection) {
+        syncRows();
         return;
+    }
     m_selection = section;
+    syncRows();
     m_title->setText(settingsSectionTitle(section));
     // The page left behind goes with its state; work it started finds it gone and drops its
     // answers.

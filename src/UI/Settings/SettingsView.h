@@ -32,7 +32,7 @@ public:
     explicit SettingsView(AppModel *appModel, QWidget *parent = nullptr);
 
     SettingsSection selection() const { return m_selection; }
-    // What pressing a section row does: a new page for the section replaces the old one.
+    // What checking a section row does: a new page for the section replaces the old one.
     // Pressing the row of the selected section changes nothing.
     void setSelection(SettingsSection section);
     QWidget *page() const { return m_page; }
@@ -44,6 +44,7 @@ Q_SIGNALS:
     void selectionChanged();
 
 private:
+    void syncRows();
     void updatePhase();
     void dismiss();
 

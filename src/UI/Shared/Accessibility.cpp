@@ -2,6 +2,10 @@
 
 #include <QAbstractButton>
 #include <QAccessibleWidget>
+#include <QApplication>
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QRadioButton>
 #include <QWidget>
 
 namespace nbd::Accessibility {
@@ -49,6 +53,12 @@ public:
         s.expanded = row.expandable && row.expanded;
         s.collapsed = row.expandable && !row.expanded;
         s.busy = row.busy;
+        // A check box or radio button row says whether it is ticked, straight from the button.
+        auto *button = qobject_cast<QAbstractButton *>(widget());
+        if (button && (role() == QAccessible::CheckBox || role() == QAccessible::RadioButton)) {
+            s.checkable = true;
+            s.checked = button->isChecked();
+        }
         return s;
     }
 
@@ -76,6 +86,37 @@ public:
     QStringList keyBindingsForAction(const QString &) const override { return {}; }
 };
 
+// Return and Enter press a focused button the way Space does. Qt's own buttons take Space only
+// (a push button takes Return just inside a dialog); screen-reader and keyboard users expect
+// both. Standard check boxes and radio buttons keep Qt's behaviour: there Return belongs to the
+// dialog's default button.
+class ReturnActivatesButtons : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+            return false;
+        if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+            return false;
+        auto *button = qobject_cast<QAbstractButton *>(watched);
+        if (!button || qobject_cast<QCheckBox *>(button) || qobject_cast<QRadioButton *>(button))
+            return false;
+        // The button's own key press, not one passed up from a child that has the focus.
+        if (button->window()->focusWidget() != button || !button->isEnabled() || !button->isVisible())
+            return false;
+        if (!key->isAutoRepeat())
+            button->click();
+        return true;
+    }
+};
+
 QAccessibleInterface *factory(const QString &, QObject *object)
 {
     if (!object || !object->isWidgetType())
@@ -95,6 +136,8 @@ void install()
         return;
     installed = true;
     QAccessible::installFactory(factory);
+    if (QCoreApplication *app = QCoreApplication::instance())
+        app->installEventFilter(new ReturnActivatesButtons(app));
 }
 
 void describe(QWidget *widget, QAccessible::Role role, const RowState &state)

@@ -21,7 +21,8 @@ struct RowState
     bool busy = false;
 };
 
-// Installs the interface factory once per process (the shared start-up calls it).
+// Installs the interface factory once per process (the shared start-up calls it), and the
+// application-wide rule that Return and Enter press a focused button as Space does.
 void install();
 
 // Marks widget as a row or control of the given role with the given state; updates notify

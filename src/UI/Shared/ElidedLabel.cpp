@@ -19,14 +19,24 @@ ElidedLabel::ElidedLabel(const QString &text, Qt::TextElideMode mode, QWidget *p
     setAccessibleName(text);
 }
 
+namespace {
+
+// A new text of a label: its accessible name, size and face follow.
+void replaceText(QWidget *label, QString &shown, const QString &text)
+{
+    if (text == shown)
+        return;
+    shown = text;
+    label->setAccessibleName(text);
+    label->updateGeometry();
+    label->update();
+}
+
+} // namespace
+
 void ElidedLabel::setText(const QString &text)
 {
-    if (text == m_text)
-        return;
-    m_text = text;
-    setAccessibleName(text);
-    updateGeometry();
-    update();
+    replaceText(this, m_text, text);
 }
 
 void ElidedLabel::setColor(const QColor &color)
@@ -86,6 +96,11 @@ ClampedLabel::ClampedLabel(const QString &text, const QFont &font, std::function
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
+}
+
+void ClampedLabel::setText(const QString &text)
+{
+    replaceText(this, m_text, text);
 }
 
 QStringList ClampedLabel::shownLines(int width) const

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <limits>
 
 namespace nbd {
 
@@ -42,16 +43,19 @@ private:
     std::function<QColor()> m_color;
 };
 
-// Plain text in at most `maxLines` lines, wrapped at word boundaries; text beyond the last
-// line is cut with an ellipsis. One line never wraps.
+// Plain text in at most `maxLines` lines, wrapped at word boundaries and inside a word too
+// long for a line; text beyond the last line is cut with an ellipsis. One line never wraps.
 class ClampedLabel : public QWidget
 {
     Q_OBJECT
 public:
+    static constexpr int kNoLineLimit = std::numeric_limits<int>::max();
+
     ClampedLabel(const QString &text, const QFont &font, std::function<QColor()> color, int maxLines,
                  QWidget *parent = nullptr);
 
     QString text() const { return m_text; }
+    void setText(const QString &text);
     int maxLines() const { return m_maxLines; }
     // The lines shown at a width (the last one elided when the text does not fit).
     QStringList shownLines(int width) const;

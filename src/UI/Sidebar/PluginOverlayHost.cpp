@@ -198,7 +198,12 @@ public:
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType, bool isMainFrame) override
     {
-        return !isMainFrame || sameOrigin(url, origin);
+        if (isMainFrame)
+            return sameOrigin(url, origin);
+        // A frame may load web content; any other scheme the engine would hand to the
+        // desktop itself, unchecked.
+        static const QStringList frameSchemes = {u"http"_s, u"https"_s, u"about"_s, u"data"_s, u"blob"_s};
+        return frameSchemes.contains(url.scheme().toLower());
     }
     QWebEnginePage *createWindow(WebWindowType) override { return nullptr; }
 };

@@ -7,6 +7,7 @@
 #include "UI/Shared/Motion.h"
 #include "UI/Shared/Theme.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -19,6 +20,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
 
@@ -403,13 +405,14 @@ SidebarListView::SidebarListView(AppModel *appModel, const WorkspaceHeaderAction
     easeOut.addCubicBezierSegment(QPointF(0.0, 0.0), QPointF(0.58, 1.0), QPointF(1.0, 1.0));
     m_groupAnimation->setEasingCurve(easeOut);
     connect(m_groupAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
-        if (m_group.empty())
+        if (!m_groupHeader)
             return;
         const qreal t = value.toReal();
         m_groupShown = m_groupLeaving ? 1.0 - t : t;
         placeRows();
     });
     connect(m_groupAnimation, &QVariantAnimation::finished, this, &SidebarListView::finishGroupAnimation);
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &SidebarListView::syncLiveRows);
 }
 
 void SidebarListView::setHeader(QWidget *header, int height)
@@ -418,10 +421,112 @@ void SidebarListView::setHeader(QWidget *header, int height)
     m_headerHeight = height;
     header->setParent(m_canvas);
     header->show();
+    computeTops();
     placeRows();
+    syncLiveRows();
 }
 
 QWidget *SidebarListView::rowWidget(size_t index) const { return index < m_widgets.size() ? m_widgets[index] : nullptr; }
+
+int SidebarListView::rowHeight(const SidebarListRow &row)
+{
+    if (row.workspace())
+        return WorkspaceHeaderRow::kHeight;
+    if (row.session())
+        return SessionRowView::kHeight;
+    return SectionLabelRow::kHeight;
+}
+
+std::optional<size_t> SidebarListView::focusableRow(qsizetype from, bool forward) const
+{
+    for (qsizetype i = from; i >= 0 && i < qsizetype(m_rows.size()); i += forward ? 1 : -1) {
+        if (!m_rows[size_t(i)].section())
+            return size_t(i);
+    }
+    return std::nullopt;
+}
+
+bool SidebarListView::focusRow(size_t index, Qt::FocusReason reason)
+{
+    if (index >= m_rows.size() || m_rows[index].section())
+        return false;
+    const int top = m_tops[index];
+    ensureVisible(0, top + rowHeight(m_rows[index]) / 2, 0, rowHeight(m_rows[index]) / 2 + kSpacing);
+    syncLiveRows();
+    if (!m_widgets[index]) {
+        // Not near the viewport even now (a list not shown): the row gets its widget anyway.
+        bool created = false;
+        m_widgets[index] = materialize(index, nullptr, &created);
+        m_byKey.insert(m_keys[index], m_widgets[index]);
+        placeRows();
+        Q_EMIT liveRowsChanged();
+    }
+    m_widgets[index]->setFocus(reason);
+    return true;
+}
+
+bool SidebarListView::focusNextPrevChild(bool next)
+{
+    // Rows far from the viewport have no widget, so the focus chain alone would skip them.
+    QWidget *focus = QApplication::focusWidget();
+    const auto at = std::find(m_widgets.begin(), m_widgets.end(), focus);
+    if (focus && at != m_widgets.end()) {
+        const qsizetype index = at - m_widgets.begin();
+        if (const auto target = focusableRow(index + (next ? 1 : -1), next))
+            return focusRow(*target, next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    }
+    return QScrollArea::focusNextPrevChild(next);
+}
+
+namespace {
+
+// The row's widget when it already is one of the right kind, else a new one in its place.
+template<typename View, typename Make>
+View *reuseOrMake(QWidget *widget, bool *created, Make make)
+{
+    if (auto *view = qobject_cast<View *>(widget))
+        return view;
+    delete widget;
+    View *view = make();
+    view->show();
+    *created = true;
+    return view;
+}
+
+} // namespace
+
+QWidget *SidebarListView::materialize(size_t index, QWidget *widget, bool *created)
+{
+    const SidebarListRow &row = m_rows[index];
+    *created = false;
+    if (const auto *w = row.workspace()) {
+        auto *view = reuseOrMake<WorkspaceHeaderRow>(widget, created, [this] { return new WorkspaceHeaderRow(m_actions, m_canvas); });
+        view->setRow(w->workspace, w->collapsed);
+        return view;
+    }
+    if (const auto *s = row.session()) {
+        auto *view = reuseOrMake<SessionRowView>(widget, created, [this] { return new SessionRowView(m_appModel, m_canvas); });
+        view->setRow(*s);
+        return view;
+    }
+    auto *view = reuseOrMake<SectionLabelRow>(widget, created, [this] { return new SectionLabelRow(m_canvas); });
+    view->setTitle(row.section()->title);
+    return view;
+}
+
+void SidebarListView::computeTops()
+{
+    m_tops.resize(m_rows.size());
+    int y = m_header ? m_headerHeight : 0;
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        m_tops[i] = y;
+        y += rowHeight(m_rows[i]) + kSpacing;
+    }
+    if (!m_rows.empty())
+        y -= kSpacing;
+    // The scroll range follows the rows before their widgets are placed.
+    m_canvas->resize(viewport()->width(), y + kBottomSpace);
+}
 
 void SidebarListView::setRows(std::vector<SidebarListRow> rows, const QString &toggledWorkspaceId)
 {
@@ -433,58 +538,60 @@ void SidebarListView::setRows(std::vector<SidebarListRow> rows, const QString &t
         return view && view->row().scope == toggledWorkspaceId;
     };
 
-    QHash<Key, QWidget *> byKey;
-    byKey.reserve(qsizetype(rows.size()));
-    std::vector<QWidget *> widgets;
-    widgets.reserve(rows.size());
-    std::vector<QWidget *> arriving;
-    QWidget *toggledHeader = nullptr;
+    // Resizing the content may move the scroll position: the live rows are synced here,
+    // not from that signal, while the rows and their widgets do not match yet.
+    const bool wasSyncing = std::exchange(m_syncing, true);
+    m_rows = std::move(rows);
+    computeTops();
+    const int viewTop = verticalScrollBar()->value();
+    const int span = std::max(viewport()->height(), 1);
+    const int nearTop = viewTop - span;
+    const int nearBottom = viewTop + 2 * span;
+
+    QHash<Key, QWidget *> old = std::exchange(m_byKey, {});
+    m_byKey.reserve(std::min<qsizetype>(qsizetype(m_rows.size()), old.size() + 64));
+    m_keys.clear();
+    m_keys.reserve(m_rows.size());
+    m_widgets.assign(m_rows.size(), nullptr);
     QHash<QString, int> occurrences;
-    for (const SidebarListRow &row : rows) {
+    occurrences.reserve(qsizetype(m_rows.size()));
+    std::optional<size_t> toggledHeader;
+    size_t groupFirst = 0;
+    size_t groupEnd = 0;
+    bool arriving = false;
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        const SidebarListRow &row = m_rows[i];
         const QString id = row.id();
-        const Key key(id, occurrences[id]++);
-        QWidget *widget = m_byKey.take(key);
+        m_keys.emplace_back(id, occurrences[id]++);
+        const Key &key = m_keys.back();
+        const bool near = m_tops[i] + rowHeight(row) >= nearTop && m_tops[i] <= nearBottom;
+        QWidget *reuse = old.value(key);
+        if (!near && !(reuse && reuse->hasFocus()))
+            continue;
+        old.remove(key);
         bool created = false;
-        if (const auto *w = row.workspace()) {
-            auto *view = qobject_cast<WorkspaceHeaderRow *>(widget);
-            if (!view) {
-                delete widget;
-                view = new WorkspaceHeaderRow(m_actions, m_canvas);
-                view->show();
-            }
-            view->setRow(w->workspace, w->collapsed);
-            if (animate && w->workspace.workspaceId == toggledWorkspaceId && !toggledHeader)
-                toggledHeader = view;
-            widget = view;
-        } else if (const auto *s = row.session()) {
-            auto *view = qobject_cast<SessionRowView *>(widget);
-            if (!view) {
-                delete widget;
-                view = new SessionRowView(m_appModel, m_canvas);
-                view->show();
-                created = true;
-            }
-            view->setRow(*s);
-            widget = view;
-            if (animate && created && inToggledGroup(view))
-                arriving.push_back(view);
-        } else {
-            auto *view = qobject_cast<SectionLabelRow *>(widget);
-            if (!view) {
-                delete widget;
-                view = new SectionLabelRow(m_canvas);
-                view->show();
-            }
-            view->setTitle(row.section()->title);
-            widget = view;
+        QWidget *widget = materialize(i, reuse, &created);
+        if (animate && row.workspace() && row.workspace()->workspace.workspaceId == toggledWorkspaceId && !toggledHeader) {
+            toggledHeader = i;
+            groupFirst = groupEnd = i + 1;
         }
-        byKey.insert(key, widget);
-        widgets.push_back(widget);
+        if (animate && created && inToggledGroup(widget))
+            arriving = true;
+        m_byKey.insert(key, widget);
+        m_widgets[i] = widget;
     }
-    // Rows that left the list; those of a collapsing workspace fold away under its header first.
+    if (toggledHeader) {
+        while (groupEnd < m_rows.size() && m_rows[groupEnd].session()
+               && m_rows[groupEnd].session()->scope == toggledWorkspaceId)
+            ++groupEnd;
+    }
+    // Rows that left the list or the viewport's surroundings; those of a collapsing workspace
+    // fold away under its header first.
     std::vector<QWidget *> leaving;
-    for (QWidget *gone : std::as_const(m_byKey)) {
-        if (animate && toggledHeader && inToggledGroup(gone)) {
+    for (QWidget *gone : std::as_const(old)) {
+        const auto *view = qobject_cast<SessionRowView *>(gone);
+        const bool unlisted = view && !(groupFirst < groupEnd);
+        if (animate && toggledHeader && !arriving && unlisted && inToggledGroup(gone)) {
             leaving.push_back(gone);
             continue;
         }
@@ -492,47 +599,91 @@ void SidebarListView::setRows(std::vector<SidebarListRow> rows, const QString &t
         gone->deleteLater();
     }
     std::sort(leaving.begin(), leaving.end(), [](QWidget *a, QWidget *b) { return a->y() < b->y(); });
-    m_byKey = std::move(byKey);
-    m_widgets = std::move(widgets);
-    m_rows = std::move(rows);
 
-    if (toggledHeader && (!arriving.empty() || !leaving.empty())) {
-        m_groupLeaving = arriving.empty();
-        if (m_groupLeaving) {
-            m_group = std::move(leaving);
-        } else {
-            m_group = std::move(arriving);
-            for (QWidget *gone : leaving) {
-                gone->hide();
-                gone->deleteLater();
-            }
-        }
-        m_groupHeader = toggledHeader;
+    if (toggledHeader && (arriving || !leaving.empty())) {
+        m_groupLeaving = !arriving;
+        m_group = std::move(leaving);
+        m_groupHeader = m_widgets[*toggledHeader];
+        m_groupFirst = arriving ? groupFirst : 0;
+        m_groupEnd = arriving ? groupEnd : 0;
         m_groupShown = m_groupLeaving ? 1.0 : 0.0;
         placeRows();
+        m_syncing = wasSyncing;
         m_groupAnimation->start();
+        Q_EMIT liveRowsChanged();
         return;
     }
+    for (QWidget *gone : leaving) {
+        gone->hide();
+        gone->deleteLater();
+    }
     placeRows();
+    m_syncing = wasSyncing;
+    Q_EMIT liveRowsChanged();
+    syncLiveRows();
+}
+
+bool SidebarListView::inArrivingGroup(size_t index) const
+{
+    return m_groupHeader && !m_groupLeaving && index >= m_groupFirst && index < m_groupEnd;
+}
+
+void SidebarListView::syncLiveRows()
+{
+    if (m_syncing || m_rows.empty())
+        return;
+    m_syncing = true;
+    const int viewTop = verticalScrollBar()->value();
+    const int span = std::max(viewport()->height(), 1);
+    const int nearTop = viewTop - span;
+    const int nearBottom = viewTop + 2 * span;
+    const auto first = size_t(std::upper_bound(m_tops.begin(), m_tops.end(), nearTop) - m_tops.begin());
+    const size_t from = first > 0 ? first - 1 : 0;
+    const auto end = size_t(std::upper_bound(m_tops.begin(), m_tops.end(), nearBottom) - m_tops.begin());
+    bool changed = false;
+    for (size_t i = 0; i < m_widgets.size(); ++i) {
+        QWidget *widget = m_widgets[i];
+        const bool near = i >= from && i < end;
+        if (widget && !near && !widget->hasFocus() && !inArrivingGroup(i) && widget != m_groupHeader) {
+            m_byKey.remove(m_keys[i]);
+            m_widgets[i] = nullptr;
+            widget->hide();
+            widget->deleteLater();
+            changed = true;
+        } else if (!widget && near) {
+            bool created = false;
+            m_widgets[i] = materialize(i, nullptr, &created);
+            m_byKey.insert(m_keys[i], m_widgets[i]);
+            changed = true;
+        }
+    }
+    if (changed) {
+        placeRows();
+        Q_EMIT liveRowsChanged();
+    }
+    m_syncing = false;
 }
 
 void SidebarListView::finishGroupAnimation()
 {
-    if (m_group.empty())
+    if (!m_groupHeader)
         return;
     m_groupAnimation->stop();
     const std::vector<QWidget *> group = std::exchange(m_group, {});
     m_groupHeader = nullptr;
     for (QWidget *widget : group) {
-        widget->clearMask();
-        if (m_groupLeaving) {
-            widget->hide();
-            widget->deleteLater();
-        } else {
+        widget->hide();
+        widget->deleteLater();
+    }
+    for (size_t i = m_groupFirst; i < m_groupEnd && i < m_widgets.size(); ++i) {
+        if (QWidget *widget = m_widgets[i]) {
+            widget->clearMask();
             widget->show();
         }
     }
+    m_groupFirst = m_groupEnd = 0;
     placeRows();
+    syncLiveRows();
 }
 
 void SidebarListView::placeRows()
@@ -543,18 +694,18 @@ void SidebarListView::placeRows()
         m_header->setGeometry(0, 0, width, m_headerHeight);
         y = m_headerHeight;
     }
-    const bool folding = m_groupHeader != nullptr;
-    for (QWidget *widget : m_widgets) {
+    for (size_t i = 0; i < m_rows.size(); ++i) {
         // Arriving rows of a fold are placed with their header, below.
-        if (folding && !m_groupLeaving && std::find(m_group.begin(), m_group.end(), widget) != m_group.end())
+        if (inArrivingGroup(i))
             continue;
-        const int h = widget->maximumHeight();
-        widget->setGeometry(0, y, width, h);
+        const int h = rowHeight(m_rows[i]);
+        if (QWidget *widget = m_widgets[i])
+            widget->setGeometry(0, y, width, h);
         y += h + kSpacing;
-        if (folding && widget == m_groupHeader)
+        if (m_groupHeader && m_widgets[i] == m_groupHeader)
             y = placeGroup(y, width);
     }
-    if (!m_widgets.empty())
+    if (!m_rows.empty())
         y -= kSpacing;
     m_canvas->resize(width, y + kBottomSpace);
 }
@@ -563,22 +714,31 @@ int SidebarListView::placeGroup(int y, int width)
 {
     // The group takes the shown share of its full height; rows past that edge are cut off
     // there, so the rows below slide over nothing.
+    std::vector<std::pair<QWidget *, int>> group; // widget (or null) and height, in order
+    if (m_groupLeaving) {
+        for (QWidget *widget : m_group)
+            group.emplace_back(widget, widget->maximumHeight());
+    } else {
+        for (size_t i = m_groupFirst; i < m_groupEnd; ++i)
+            group.emplace_back(m_widgets[i], rowHeight(m_rows[i]));
+    }
     int full = 0;
-    for (QWidget *widget : m_group)
-        full += widget->maximumHeight() + kSpacing;
+    for (const auto &[widget, h] : group)
+        full += h + kSpacing;
     const int bottom = y + qRound(full * m_groupShown);
     int gy = y;
-    for (QWidget *widget : m_group) {
-        const int h = widget->maximumHeight();
-        widget->setGeometry(0, gy, width, h);
-        if (gy >= bottom) {
-            widget->hide();
-        } else {
-            if (gy + h > bottom)
-                widget->setMask(QRegion(0, 0, width, bottom - gy));
-            else
-                widget->clearMask();
-            widget->show();
+    for (const auto &[widget, h] : group) {
+        if (widget) {
+            widget->setGeometry(0, gy, width, h);
+            if (gy >= bottom) {
+                widget->hide();
+            } else {
+                if (gy + h > bottom)
+                    widget->setMask(QRegion(0, 0, width, bottom - gy));
+                else
+                    widget->clearMask();
+                widget->show();
+            }
         }
         gy += h + kSpacing;
     }
@@ -589,6 +749,7 @@ void SidebarListView::resizeEvent(QResizeEvent *event)
 {
     QScrollArea::resizeEvent(event);
     placeRows();
+    syncLiveRows();
 }
 
 } // namespace nbd

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
 class QDialog;
 class QMenu;
@@ -127,10 +128,12 @@ private:
     QString m_title;
 };
 
-// The scrolling list of the sidebar: an optional fixed header widget, then one widget per
-// row. A widget is kept per row identity (and its occurrence, as identities may repeat) and
-// is touched only when its row's data changed; rows are placed by hand at fixed heights, so
-// a rebuild of thousands of rows moves widgets instead of re-running a box layout.
+// The scrolling list of the sidebar: an optional fixed header widget, then the rows, placed
+// by hand at their fixed heights. It is virtualised: a widget exists only for a row within
+// about one viewport above and below the visible part (and for the row holding the keyboard
+// focus), kept per row identity (and its occurrence, as identities may repeat) and touched only
+// when its row's data changed. Tab and Shift+Tab step through every row in list order, bringing
+// the next one into view.
 class SidebarListView : public QScrollArea
 {
     Q_OBJECT
@@ -147,19 +150,38 @@ public:
     // session rows are folded in or out under its header instead of appearing at once.
     void setRows(std::vector<SidebarListRow> rows, const QString &toggledWorkspaceId = {});
     const std::vector<SidebarListRow> &rows() const { return m_rows; }
-    // The widget showing row i of rows().
+    // The widget showing row i of rows(), or null while the row is far from the viewport.
     QWidget *rowWidget(size_t index) const;
+    // How many row widgets exist.
+    int liveRowCount() const { return int(m_byKey.size()); }
+    // The top of row i in the list's content, where it lies when no fold is running.
+    int rowTop(size_t index) const { return index < m_tops.size() ? m_tops[index] : 0; }
+    static int rowHeight(const SidebarListRow &row);
+    // The nearest row at or after (forward) or at or before `from` that takes the keyboard focus.
+    std::optional<size_t> focusableRow(qsizetype from, bool forward) const;
+    // Scrolls row i into view and gives its widget the focus; false when it takes none.
+    bool focusRow(size_t index, Qt::FocusReason reason);
     QWidget *canvas() const { return m_canvas; }
-    bool isAnimating() const { return !m_group.empty(); }
+    bool isAnimating() const { return m_groupHeader != nullptr; }
+
+Q_SIGNALS:
+    // Row widgets came or went (scrolling, a rebuild): the focus chain is to be put in order.
+    void liveRowsChanged();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     using Key = QPair<QString, int>;
+    QWidget *materialize(size_t index, QWidget *reuse, bool *created);
+    void computeTops();
+    // Creates the widgets of rows that came near the viewport and drops those that left.
+    void syncLiveRows();
     void placeRows();
     int placeGroup(int y, int width);
     void finishGroupAnimation();
+    bool inArrivingGroup(size_t index) const;
 
     AppModel *m_appModel;
     const WorkspaceHeaderActions *m_actions;
@@ -167,14 +189,20 @@ private:
     QWidget *m_header = nullptr;
     int m_headerHeight = 0;
     std::vector<SidebarListRow> m_rows;
-    std::vector<QWidget *> m_widgets;
+    std::vector<Key> m_keys;
+    std::vector<int> m_tops;
+    std::vector<QWidget *> m_widgets; // by row; null when the row has no widget
     QHash<Key, QWidget *> m_byKey;
+    bool m_syncing = false;
 
-    // The rows of a workspace being folded in or out, in list order, under m_groupHeader.
-    // Leaving rows are no longer in m_widgets and are deleted when the fold ends.
+    // The rows of a workspace being folded in or out under the header at m_groupHeader.
+    // Arriving rows are rows m_groupFirst up to m_groupEnd; leaving rows are no longer listed:
+    // their widgets are in m_group, deleted when the fold ends.
     QVariantAnimation *m_groupAnimation;
     std::vector<QWidget *> m_group;
     QWidget *m_groupHeader = nullptr;
+    size_t m_groupFirst = 0;
+    size_t m_groupEnd = 0;
     bool m_groupLeaving = false;
     qreal m_groupShown = 1.0; // share of the group's full height shown
 };

@@ -11,6 +11,7 @@
 #include "UI/Shared/Theme.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDialog>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
@@ -276,6 +277,7 @@ SidebarView::SidebarView(AppModel *appModel, std::function<void()> onCollapse, B
     m_searchTimer->setTimerType(Qt::PreciseTimer);
     m_searchTimer->setInterval(kSearchDebounceMs);
     connect(m_searchTimer, &QTimer::timeout, this, &SidebarView::startRemoteSearch);
+    connect(m_list, &SidebarListView::liveRowsChanged, this, &SidebarView::orderFocusChain);
 
     m_headerActions.toggle = [this](const QString &id) { toggleWorkspace(id); };
     m_headerActions.createSession = [this](const WorkspaceView &workspace) {
@@ -555,6 +557,10 @@ void SidebarView::rebuild(const QString &toggledWorkspaceId)
     input.collapsedWorkspaceIds = m_collapsedWorkspaceIds;
     input.remoteSearchMatches = m_remoteSearchMatches;
     m_list->setRows(makeListRows(input), toggledWorkspaceId);
+}
+
+void SidebarView::orderFocusChain()
+{
     // New rows join the focus chain at its end: put every row back between the search toggle
     // and the account bar, in list order.
     QWidget *previous = m_searchToggle;
@@ -568,6 +574,22 @@ void SidebarView::rebuild(const QString &toggledWorkspaceId)
     }
     if (previous->nextInFocusChain() != m_accountBar)
         setTabOrder(previous, m_accountBar);
+}
+
+bool SidebarView::focusNextPrevChild(bool next)
+{
+    // The rows at the list's ends may have no widget while scrolled away: the step into the
+    // list brings its first or last row into view.
+    QWidget *focus = QApplication::focusWidget();
+    if (next && focus == m_searchToggle) {
+        if (const auto row = m_list->focusableRow(0, true))
+            return m_list->focusRow(*row, Qt::TabFocusReason);
+    }
+    if (!next && focus == m_accountBar && !m_list->rows().empty()) {
+        if (const auto row = m_list->focusableRow(qsizetype(m_list->rows().size()) - 1, false))
+            return m_list->focusRow(*row, Qt::BacktabFocusReason);
+    }
+    return QWidget::focusNextPrevChild(next);
 }
 
 void SidebarView::refreshAccountBar()

@@ -76,8 +76,10 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
+    void orderFocusChain();
     void applySearchVisible(bool animated);
     void rebuild(const QString &toggledWorkspaceId);
     void scheduleRebuild();

@@ -2,6 +2,7 @@
 
 #include "Domain/Trimming.h"
 #include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/LinkOpener.h"
 #include "UI/Shared/Theme.h"
 #include "UI/Tools/ToolChrome.h"
 #include "UI/Tools/WorkspaceWebPage.h"
@@ -9,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPointer>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
@@ -150,6 +152,13 @@ void WorkspaceBrowserView::ensurePage()
     if (m_model)
         return;
     WorkspaceWebPage *page = createWorkspaceWebPage(this);
+    if (page) {
+        const QPointer<WorkspaceBrowserView> view = this;
+        page->onExternalLink = [view](const QUrl &url) {
+            if (view)
+                LinkOpener::open(view, url);
+        };
+    }
     m_model = new WorkspaceBrowserModel(page, this);
     connect(m_model, &WorkspaceBrowserModel::changed, this, &WorkspaceBrowserView::sync);
     // The page takes the stretch's place under the toolbar.

@@ -1,5 +1,6 @@
 #include "UI/Tools/WorkspaceFileBrowserView.h"
 
+#include "UI/Shared/BatchedTextWriter.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Theme.h"
@@ -8,8 +9,10 @@
 
 #include <QCollator>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -19,11 +22,15 @@
 #include <QStackedLayout>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
+#include <QtConcurrent>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -34,6 +41,31 @@ namespace {
 constexpr int kDirectoryRole = Qt::UserRole;
 constexpr int kIndexRole = Qt::UserRole + 1;
 constexpr int kSymbolRole = Qt::UserRole + 2;
+constexpr int kSpecialRole = Qt::UserRole + 3;
+
+const QString &notText()
+{
+    static const QString text = QStringLiteral("此文件不是可预览的文本");
+    return text;
+}
+
+QString systemError(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+bool isCancelled(const WorkspaceFileBrowserView::CancelFlag &flag) { return flag->load(std::memory_order_relaxed); }
+
+// Runs work on the thread pool and hands its result to apply on the view's thread; nothing is
+// applied once the view is gone.
+template<typename Work, typename Apply>
+void runOffThread(QObject *context, Work work, Apply apply)
+{
+    using Result = decltype(work());
+    auto *watcher = new QFutureWatcher<Result>(context);
+    QObject::connect(watcher, &QFutureWatcherBase::finished, context, [watcher, apply = std::move(apply)] {
+        watcher->deleteLater();
+        apply(watcher->result());
+    });
+    watcher->setFuture(QtConcurrent::run(std::move(work)));
+}
 
 QString localPath(const QUrl &url) { return url.isLocalFile() ? url.toLocalFile() : url.path(); }
 
@@ -71,15 +103,17 @@ public:
         }
         const bool folder = index.data(kDirectoryRole).toBool();
         const QString symbol = index.data(kSymbolRole).toString();
+        // A special file is shown dimmer than a file that opens.
+        const bool special = index.data(kSpecialRole).toBool();
         Icons::paint(painter, QRectF(r.left() + 8, r.center().y() - 7, 14, 14), symbol,
-                     folder ? Theme::brand() : Theme::secondaryText());
+                     folder ? Theme::brand() : (special ? Theme::tertiaryText() : Theme::secondaryText()));
         int right = r.right() - 8;
         if (folder) {
             Icons::paint(painter, QRectF(right - 9, r.center().y() - 4.5, 9, 9), u"chevron.right"_s, Theme::tertiaryText());
             right -= 17;
         }
         painter->setFont(Fonts::callout());
-        painter->setPen(Theme::primaryText());
+        painter->setPen(special ? Theme::secondaryText() : Theme::primaryText());
         const QRect textRect(r.left() + 8 + 18 + 9, r.top(), right - (r.left() + 35), r.height());
         painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
                           painter->fontMetrics().elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, textRect.width()));
@@ -174,7 +208,22 @@ WorkspaceFileBrowserView::WorkspaceFileBrowserView(const QUrl &rootURL, std::opt
     m_stack->addWidget(m_unavailable);
     layout->addLayout(m_stack, 1);
 
+    m_writer = new BatchedTextWriter(m_previewText, {.linesPerBatch = 2000, .intervalMs = 0}, this);
+
     showRequestedURL();
+}
+
+WorkspaceFileBrowserView::~WorkspaceFileBrowserView()
+{
+    cancel(m_listCancel);
+    cancel(m_previewCancel);
+}
+
+void WorkspaceFileBrowserView::cancel(CancelFlag &flag)
+{
+    if (flag)
+        flag->store(true);
+    flag.reset();
 }
 
 void WorkspaceFileBrowserView::setRootURL(const QUrl &rootURL)
@@ -225,34 +274,112 @@ void WorkspaceFileBrowserView::sortEntries(std::vector<WorkspaceFileEntry> &entr
     });
 }
 
-void WorkspaceFileBrowserView::reload()
+WorkspaceFileBrowserView::Listing WorkspaceFileBrowserView::listFolder(const QString &path, const CancelFlag &cancelled)
 {
-    m_error.reset();
-    m_entries.clear();
-    const QString path = localPath(m_currentURL);
-    const QFileInfo folder(path);
-    if (!folder.exists()) {
-        m_error = u"路径在本机不可用："_s + path;
-        sync();
-        return;
+    Listing listing;
+    if (!QFileInfo::exists(path)) {
+        listing.error = u"路径在本机不可用："_s + path;
+        return listing;
     }
     // QDir lists an unreadable folder as empty: ask the system first, for its reason.
     if (DIR *dir = ::opendir(QFile::encodeName(path).constData())) {
         ::closedir(dir);
     } else {
-        m_error = QString::fromLocal8Bit(std::strerror(errno));
-        sync();
-        return;
+        listing.error = systemError(errno);
+        return listing;
     }
-    const QFileInfoList infos = QDir(path).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                                                         QDir::NoSort);
-    for (const QFileInfo &info : infos) {
+    QDirIterator it(path, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    while (it.hasNext() && !isCancelled(cancelled)) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
         if (info.isHidden() || info.fileName() == u"DerivedData"_s)
             continue;
-        m_entries.push_back(WorkspaceFileEntry{QUrl::fromLocalFile(info.filePath()), info.isDir()});
+        const bool special = info.exists() && !info.isDir() && !info.isFile();
+        listing.entries.push_back(WorkspaceFileEntry{QUrl::fromLocalFile(info.filePath()), info.isDir(), special});
     }
-    sortEntries(m_entries);
-    sync();
+    if (!isCancelled(cancelled))
+        sortEntries(listing.entries);
+    return listing;
+}
+
+QString WorkspaceFileBrowserView::readPreview(const QString &path, const CancelFlag &cancelled)
+{
+    const QByteArray native = QFile::encodeName(path);
+    // Only regular files: opening a FIFO or a device could block, or act on the device.
+    struct stat status;
+    if (::stat(native.constData(), &status) == 0 && !S_ISREG(status.st_mode))
+        return notText();
+    // Should it have been swapped for something else since, the open does not wait for it.
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return systemError(errno);
+    QByteArray bytes;
+    QString failure;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        failure = notText();
+    } else {
+        bytes.resize(kPreviewBytes);
+        qsizetype size = 0;
+        while (size < kPreviewBytes && !isCancelled(cancelled)) {
+            const ssize_t n = ::read(fd, bytes.data() + size, size_t(std::min<qsizetype>(kPreviewBytes - size, 65536)));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                failure = systemError(errno);
+                break;
+            }
+            if (n == 0)
+                break;
+            size += n;
+        }
+        bytes.truncate(size);
+    }
+    ::close(fd);
+    if (!failure.isEmpty())
+        return failure;
+    if (bytes.left(kBinaryProbeBytes).contains('\0'))
+        return notText();
+    return QString::fromUtf8(bytes);
+}
+
+void WorkspaceFileBrowserView::reload()
+{
+    startListing();
+}
+
+void WorkspaceFileBrowserView::startListing()
+{
+    cancel(m_listCancel);
+    m_listCancel = std::make_shared<std::atomic_bool>(false);
+    const CancelFlag flag = m_listCancel;
+    const QString path = localPath(m_currentURL);
+    // The toolbar names the folder at once; its listing replaces the previous one on arrival.
+    syncToolbar();
+    runOffThread(this, [path, flag] { return listFolder(path, flag); }, [this, flag](const Listing &listing) {
+        if (flag != m_listCancel)
+            return; // a newer listing replaced this one
+        m_listCancel.reset();
+        m_entries = listing.entries;
+        m_error = listing.error;
+        sync();
+        Q_EMIT loaded();
+    });
+}
+
+void WorkspaceFileBrowserView::startPreview(const QUrl &url)
+{
+    cancel(m_previewCancel);
+    m_previewCancel = std::make_shared<std::atomic_bool>(false);
+    const CancelFlag flag = m_previewCancel;
+    const QString path = localPath(url);
+    runOffThread(this, [path, flag] { return readPreview(path, flag); }, [this, flag](const QString &preview) {
+        if (flag != m_previewCancel)
+            return;
+        m_previewCancel.reset();
+        m_preview = preview;
+        sync();
+        Q_EMIT loaded();
+    });
 }
 
 void WorkspaceFileBrowserView::open(const WorkspaceFileEntry &entry)
@@ -268,31 +395,15 @@ void WorkspaceFileBrowserView::open(const WorkspaceFileEntry &entry)
 void WorkspaceFileBrowserView::selectFile(const QUrl &url)
 {
     m_selectedFile = url;
-    const QString path = localPath(url);
-    const QFileInfo info(path);
-    // Only regular files: a FIFO or a device could block this thread forever.
-    if (info.exists() && !info.isFile()) {
-        m_preview = u"此文件不是可预览的文本"_s;
-        sync();
-        return;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        m_preview = file.errorString();
-        sync();
-        return;
-    }
-    const QByteArray bytes = file.read(kPreviewBytes);
-    if (bytes.left(kBinaryProbeBytes).contains('\0'))
-        m_preview = u"此文件不是可预览的文本"_s;
-    else
-        m_preview = QString::fromUtf8(bytes);
+    m_preview.clear();
     sync();
+    startPreview(url);
 }
 
 void WorkspaceFileBrowserView::navigateBack()
 {
     if (m_selectedFile) {
+        cancel(m_previewCancel);
         m_selectedFile.reset();
         m_preview.clear();
         sync();
@@ -308,6 +419,7 @@ void WorkspaceFileBrowserView::navigateBack()
 
 void WorkspaceFileBrowserView::showRequestedURL()
 {
+    cancel(m_previewCancel);
     m_error.reset();
     m_preview.clear();
     if (!m_requestedURL) {
@@ -329,6 +441,7 @@ void WorkspaceFileBrowserView::showRequestedURL()
         selectFile(requested);
     } else {
         // The placeholder shows the missing path at once; the listing is not loaded.
+        cancel(m_listCancel);
         m_currentURL = m_rootURL;
         m_selectedFile.reset();
         m_entries.clear();
@@ -342,15 +455,28 @@ void WorkspaceFileBrowserView::reveal()
     revealInFileManager(m_selectedFile.value_or(m_currentURL));
 }
 
-void WorkspaceFileBrowserView::sync()
+void WorkspaceFileBrowserView::syncToolbar()
 {
     m_back->setEnabled(m_selectedFile || localPath(standardized(m_currentURL)) != localPath(standardized(m_rootURL)));
     m_title->setText(lastComponent(m_selectedFile.value_or(m_currentURL)));
+}
+
+void WorkspaceFileBrowserView::sync()
+{
+    syncToolbar();
     if (m_selectedFile) {
-        if (m_previewText->toPlainText() != m_preview)
-            m_previewText->setPlainText(m_preview);
+        // A preview of many short lines is laid out a batch at a time.
+        if (!m_shownPreview || *m_shownPreview != m_preview) {
+            m_writer->clear();
+            m_writer->append(m_preview);
+            m_shownPreview = m_preview;
+        }
         m_stack->setCurrentWidget(m_previewText);
         return;
+    }
+    if (m_shownPreview) {
+        m_writer->clear();
+        m_shownPreview.reset();
     }
     if (m_error) {
         m_unavailable->setDescription(*m_error);
@@ -363,8 +489,9 @@ void WorkspaceFileBrowserView::sync()
         auto *item = new QListWidgetItem(lastComponent(entry.url), m_list);
         item->setData(kDirectoryRole, entry.isDirectory);
         item->setData(kIndexRole, qulonglong(i));
-        item->setData(kSymbolRole, entry.isDirectory ? u"folder"_s : fileIcon(entry.url));
-        item->setToolTip(entry.isDirectory ? u"文件夹"_s : u"文件"_s);
+        item->setData(kSpecialRole, entry.isSpecial);
+        item->setData(kSymbolRole, entry.isDirectory ? u"folder"_s : (entry.isSpecial ? u"questionmark.diamond"_s : fileIcon(entry.url)));
+        item->setToolTip(entry.isDirectory ? u"文件夹"_s : (entry.isSpecial ? u"特殊文件"_s : u"文件"_s));
     }
     m_stack->setCurrentWidget(m_list);
 }

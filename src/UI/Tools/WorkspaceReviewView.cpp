@@ -101,18 +101,20 @@ QCoro::Task<void> WorkspaceReviewView::runRefresh(QUrl root, quint64 generation)
     const std::weak_ptr<const bool> alive = m_alive;
     ++m_loading;
     sync();
-    const QString git = WorkspaceCommand::gitExecutable();
-    const QString path = root.toLocalFile();
-    const QStringList statusArguments = {u"--no-optional-locks"_s, u"-C"_s, path, u"status"_s, u"--short"_s, u"--branch"_s};
-    const WorkspaceCommandResult status = co_await WorkspaceCommand::capture(git, statusArguments, root);
+    const QStringList statusArguments = {u"status"_s, u"--short"_s, u"--branch"_s, u"--ignore-submodules=all"_s};
+    const WorkspaceCommandResult status = co_await WorkspaceCommand::captureGit(statusArguments, root);
     if (alive.expired() || generation != m_rootGeneration)
         co_return;
     QString report;
     if (status.status != 0) {
         report = status.output.isEmpty() ? u"当前目录不是 Git 工作区"_s : status.output;
     } else {
-        const QStringList diffArguments = {u"--no-optional-locks"_s, u"-C"_s, path, u"diff"_s, u"--stat"_s};
-        const WorkspaceCommandResult diff = co_await WorkspaceCommand::capture(git, diffArguments, root);
+        // The work tree against the index, as `git diff --stat` shows it; but that command
+        // refreshes and writes the index, taking its lock, where diff-files only reads. A
+        // submodule is a work tree with a configuration of its own: not entered.
+        const QStringList diffArguments = {u"diff-files"_s, u"--stat"_s, u"--no-ext-diff"_s, u"--no-textconv"_s,
+                                           u"--ignore-submodules=all"_s};
+        const WorkspaceCommandResult diff = co_await WorkspaceCommand::captureGit(diffArguments, root);
         if (alive.expired() || generation != m_rootGeneration)
             co_return;
         QStringList parts;

@@ -9,6 +9,7 @@
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
+#include "UI/Shared/UnsentPrompt.h"
 #include "UI/Tools/ToolChrome.h"
 
 #include <QHBoxLayout>
@@ -418,12 +419,18 @@ void WorkspaceSideChatView::fitCards()
 
 void WorkspaceSideChatView::send()
 {
-    const QString trimmed = text::trimWhitespaceAndNewlines(m_input->toPlainText()).toString();
+    const QString typed = m_input->toPlainText();
+    const QString trimmed = text::trimWhitespaceAndNewlines(typed).toString();
     if (trimmed.isEmpty())
         return;
     m_input->clear();
-    if (m_appModel && m_runtime.session)
-        m_appModel->sendPrompt(trimmed, m_runtime.session->sessionId());
+    if (!m_appModel || !m_runtime.session)
+        return;
+    const QString sessionId = m_runtime.session->sessionId();
+    const QPointer<WorkspaceSideChatView> self(this);
+    giveBackUnsentPrompt(m_appModel->sendPrompt(trimmed, sessionId), m_input, typed, [self, sessionId] {
+        return self && self->m_runtime.session && self->m_runtime.session->sessionId() == sessionId;
+    });
 }
 
 bool WorkspaceSideChatView::eventFilter(QObject *watched, QEvent *event)

@@ -1,6 +1,7 @@
 #include "UI/Tools/WorkspaceTerminalDock.h"
 
 #include "Connection/WorkspaceTerminalModel.h"
+#include "UI/Shared/BatchedTextWriter.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Spinner.h"
@@ -14,7 +15,6 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QScrollBar>
-#include <QTextBlock>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
@@ -58,7 +58,10 @@ WorkspaceTerminalDock::WorkspaceTerminalDock(WorkspaceTerminalModel *terminal, s
         if (m_terminal)
             m_terminal->interrupt();
     }, this))
+    , m_writer(new BatchedTextWriter(m_output, {.linesPerBatch = 2000, .intervalMs = 50, .maxLines = kMaxShownLines,
+                                                .maxLineChars = kMaxLineChars}, this))
 {
+    connect(m_writer, &BatchedTextWriter::wrote, this, &WorkspaceTerminalDock::scrollToBottom);
     setObjectName(u"workspace-terminal"_s);
     setAccessibleName(u"终端"_s);
     auto *layout = new QVBoxLayout(this);
@@ -137,6 +140,10 @@ WorkspaceTerminalDock::WorkspaceTerminalDock(WorkspaceTerminalModel *terminal, s
     connect(m_input, &QLineEdit::returnPressed, this, &WorkspaceTerminalDock::runCommand);
     if (terminal) {
         connect(terminal, &WorkspaceTerminalModel::recordsChanged, this, &WorkspaceTerminalDock::syncRecords);
+        connect(terminal, &WorkspaceTerminalModel::cleared, this, [this] {
+            m_writer->clear();
+            m_queuedRecords = m_terminal->appendedCount();
+        });
         connect(terminal, &WorkspaceTerminalModel::runningChanged, this, &WorkspaceTerminalDock::syncRunning);
         connect(terminal, &WorkspaceTerminalModel::revisionChanged, this, [this] {
             m_prompt->setText(m_terminal->prompt());
@@ -173,34 +180,23 @@ void WorkspaceTerminalDock::syncRecords()
     if (!m_terminal)
         return;
     const QList<TerminalRecord> &records = m_terminal->records();
-    if (records.size() < m_shownRecords || (m_shownRecords > 0 && records.first().id != m_firstShownRecord)) {
-        rebuildRecords();
-        return;
-    }
-    QTextCursor cursor(m_output->document());
-    cursor.movePosition(QTextCursor::End);
-    for (qsizetype i = m_shownRecords; i < records.size(); ++i) {
-        const TerminalRecord &record = records.at(i);
+    const qint64 total = m_terminal->appendedCount();
+    const qint64 first = total - records.size();
+    // Records that left the model's scroll-back before they were written are gone.
+    for (qint64 n = std::max(m_queuedRecords, first); n < total; ++n) {
+        const TerminalRecord &record = records.at(qsizetype(n - first));
         QTextCharFormat format;
         format.setForeground(record.kind == TerminalRecord::Kind::Error ? Theme::systemRed() : Theme::primaryText());
-        if (i > 0)
-            cursor.insertBlock();
-        QString text = record.text;
         // The row of a record ends with its text: a final line break adds no empty line.
-        if (text.endsWith(u'\n'))
-            text.chop(1);
-        cursor.insertText(text, format);
+        m_writer->append(record.text.endsWith(u'\n') ? record.text.chopped(1) : record.text, format);
     }
-    if (m_shownRecords == 0 && !records.isEmpty())
-        m_firstShownRecord = records.first().id;
-    m_shownRecords = records.size();
+    m_queuedRecords = total;
 }
 
 void WorkspaceTerminalDock::rebuildRecords()
 {
-    m_output->clear();
-    m_shownRecords = 0;
-    m_firstShownRecord = QUuid();
+    m_writer->clear();
+    m_queuedRecords = m_terminal ? m_terminal->appendedCount() - m_terminal->records().size() : 0;
     syncRecords();
     scrollToBottom();
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QPointer>
-#include <QUuid>
 #include <QWidget>
 
 #include <functional>
@@ -12,6 +11,7 @@ class QPlainTextEdit;
 
 namespace nbd {
 
+class BatchedTextWriter;
 class Spinner;
 class ChromeIconButton;
 class WorkspaceTerminalModel;
@@ -19,10 +19,17 @@ class WorkspaceTerminalModel;
 // The terminal dock under the workspace: a header naming the terminal with clear and close,
 // the records of the terminal model (errors in red), and the command field after the prompt.
 // Everything it shows is the model's; every action is one of the model's operations.
+//
+// The output shows the last kMaxShownLines lines of the records, a line longer than
+// kMaxLineChars going on in the next. New records are written in batches, so that a command
+// flooding its output costs the window a few milliseconds at a time; text that would scroll
+// out of the shown lines before it is written is never written.
 class WorkspaceTerminalDock : public QWidget
 {
     Q_OBJECT
 public:
+    static constexpr int kMaxShownLines = 5000;
+    static constexpr int kMaxLineChars = 2000;
     WorkspaceTerminalDock(WorkspaceTerminalModel *terminal, std::function<void()> onClose, QWidget *parent = nullptr);
 
     // Takes the field's text, empties the field, and hands the text to the model.
@@ -46,8 +53,9 @@ private:
     QLabel *m_prompt;
     QLineEdit *m_input;
     ChromeIconButton *m_stop;
-    qsizetype m_shownRecords = 0;
-    QUuid m_firstShownRecord;
+    BatchedTextWriter *m_writer;
+    // The model's appendedCount() up to which records are written or queued.
+    qint64 m_queuedRecords = 0;
 };
 
 } // namespace nbd

@@ -3,6 +3,7 @@
 #include "Session/SessionModel.h"
 #include "Store/AppModel.h"
 #include "UI/Inspection/RuntimeInspectorView.h"
+#include "UI/Shared/Accessibility.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Theme.h"
@@ -107,6 +108,7 @@ public:
         setFocusPolicy(Qt::StrongFocus);
         setFont(Fonts::system(11, selected ? QFont::DemiBold : QFont::Normal));
         setToolTip(plainToolTip(tab.title()));
+        Accessibility::describe(this, QAccessible::PageTab, {.selectable = true, .selected = selected});
     }
     QSize sizeHint() const override
     {
@@ -255,6 +257,9 @@ WorkspaceToolsView::WorkspaceToolsView(AppModel *appModel, Binding<WorkspaceTool
         connect(action, &QAction::triggered, this, [this, tool] { chooseTool(tool); });
     }
     newTool->setMenu(menu);
+    // Qt's own accessibility action of an instant-popup tool button opens nothing; pressing
+    // it as a click does opens the menu.
+    Accessibility::describe(newTool, QAccessible::ButtonMenu);
     bar->addWidget(newTool);
     layout->addWidget(m_tabBar);
     layout->addWidget(m_tabRule);
@@ -390,8 +395,15 @@ void WorkspaceToolsView::rebuildTabBar(const WorkspaceToolTabState &state)
         auto *select = new TabSelectButton(tab, selected, chip);
         select->setObjectName(u"workspace-tab-select"_s);
         const QUuid id = tab.id;
-        connect(select, &QAbstractButton::clicked, this, [this, id] {
-            changeTabState([id](WorkspaceToolTabState &s) { s.select(id); });
+        // Checked however it happens (a click, the accessibility action, a key): the tab is
+        // selected. The shown tab stays checked.
+        connect(select, &QAbstractButton::toggled, this, [this, id, select, selected](bool checked) {
+            if (!checked && selected) {
+                select->setChecked(true);
+                return;
+            }
+            if (checked)
+                changeTabState([id](WorkspaceToolTabState &s) { s.select(id); });
         });
         row->addWidget(select);
         auto *close = new ChromeIconButton(u"xmark"_s, u"关闭"_s + tab.title(), std::nullopt, [this, id] {

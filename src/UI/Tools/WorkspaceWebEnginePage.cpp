@@ -62,6 +62,7 @@ WorkspaceWebEnginePage::~WorkspaceWebEnginePage()
 {
     onStarted = nullptr;
     onFinished = nullptr;
+    onExternalLink = nullptr;
 }
 
 QWidget *WorkspaceWebEnginePage::widget() { return m_view; }
@@ -74,10 +75,22 @@ void WorkspaceWebEnginePage::stop() { triggerAction(QWebEnginePage::Stop); }
 bool WorkspaceWebEnginePage::canGoBack() const { return action(QWebEnginePage::Back)->isEnabled(); }
 bool WorkspaceWebEnginePage::canGoForward() const { return action(QWebEnginePage::Forward)->isEnabled(); }
 
-bool WorkspaceWebEnginePage::acceptNavigationRequest(const QUrl &url, NavigationType, bool)
+bool WorkspaceWebEnginePage::acceptNavigationRequest(const QUrl &url, NavigationType type, bool)
 {
     static const QStringList allowed = {u"http"_s, u"https"_s, u"file"_s, u"about"_s, u"data"_s, u"blob"_s};
-    return allowed.contains(url.scheme().toLower());
+    if (allowed.contains(url.scheme().toLower()))
+        return true;
+    // A link, form or redirect of the page goes on to the window's link handling, which asks
+    // the user; later, not inside the engine's callback. An address typed into the field is
+    // only refused: the field takes web addresses.
+    if (type != NavigationTypeTyped)
+        QMetaObject::invokeMethod(
+            this, [this, url] {
+                if (onExternalLink)
+                    onExternalLink(url);
+            },
+            Qt::QueuedConnection);
+    return false;
 }
 
 QWebEnginePage *WorkspaceWebEnginePage::createWindow(WebWindowType)

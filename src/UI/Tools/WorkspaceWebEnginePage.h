@@ -11,7 +11,8 @@ class QWebEngineView;
 namespace nbd {
 
 // The page of a browser tab on the web engine: a named profile of its own (created on first
-// use), only http, https and file navigations, and no pop-ups, downloads or permissions.
+// use), only http, https and file navigations (the page's own navigations to other
+// schemes go to onExternalLink), and no pop-ups, downloads or permissions.
 class WorkspaceWebEnginePage : public QWebEnginePage, public WorkspaceWebPage
 {
     Q_OBJECT

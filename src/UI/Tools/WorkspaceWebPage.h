@@ -35,6 +35,9 @@ public:
     std::function<void()> onStarted;
     // A navigation finished (true) or failed or was stopped (false).
     std::function<void(bool ok)> onFinished;
+    // A link, form or redirect of the page to a scheme it does not load itself (mail, other
+    // programs' schemes): the page never hands it to the desktop on its own.
+    std::function<void(const QUrl &url)> onExternalLink;
 };
 
 // Creates a page under `parent`, loading the web view library the first time. Nothing (and a

@@ -105,6 +105,7 @@ int main(int argc, char **argv)
         {{u"id"_s, u"name"_s},
          {u"header"_s, u"新文件名"_s},
          {u"question"_s, u"新文件叫什么？"_s},
+         {u"detail"_s, u"改名后 **旧链接** 会失效，见 [重命名说明](https://example.org/rename)。"_s},
          {u"options"_s, JSONValue::array({JSONValue::object({{u"label"_s, u"journal.md (Recommended)"_s},
                                                              {u"description"_s, u"按日期记的笔记"_s}}),
                                           JSONValue::object({{u"label"_s, u"diary.md"_s},

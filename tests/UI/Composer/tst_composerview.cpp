@@ -132,6 +132,45 @@ private Q_SLOTS:
         m_h.reset();
     }
 
+    // Every control of the composer does by its accessibility action what its click does:
+    // the same call to the host, the same menu, the same text left in the field. Return on
+    // a focused button presses it.
+    void actionsDoWhatClicksDo()
+    {
+        const std::shared_ptr<SessionModel> session = openSession(u"s1"_s);
+        qsizetype baseline = 0;
+        test::ActionParityCheck check;
+        check.open = [&]() -> QWidget * {
+            showComposer(session);
+            test::typeText(m_composer->promptField(), u"你好"_s);
+            m_h->waitForQuietHost();
+            baseline = m_h->host.requests().size();
+            return m_window.get();
+        };
+        check.state = [&] {
+            QStringList prompts;
+            const QList<sim::LoggedRequest> all = m_h->host.requests();
+            for (qsizetype i = baseline; i < all.size(); ++i) {
+                if (all[i].method == u"session.prompt"_s)
+                    prompts << test::promptText(all[i]);
+            }
+            return m_h->methodsSince(baseline) + u" prompts "_s + prompts.join(u',') + u" field "_s
+                + m_composer->promptField()->text();
+        };
+        check.async = true;
+        const test::ActionParityReport report = test::actionParity(check);
+        QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+        // The send button and the menus at least, each with an effect.
+        QVERIFY2(report.controls.size() >= 3, qPrintable(report.controls.join(u'\n')));
+        QVERIFY2(report.changed >= 3, qPrintable(report.controls.join(u'\n')));
+
+        check.open();
+        actionButton()->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(actionButton(), Qt::Key_Return);
+        QTRY_COMPARE(promptTexts().last(), u"你好"_s);
+        QVERIFY(m_composer->promptField()->text().isEmpty());
+    }
+
     void returnSendsTheTextAsTypedAndShiftReturnStartsALine()
     {
         showComposer(openSession(u"s1"_s));

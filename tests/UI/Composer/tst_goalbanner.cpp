@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
@@ -266,6 +267,71 @@ private Q_SLOTS:
         header->setFocus();
         QTest::keyClick(header, Qt::Key_Space);
         QVERIFY(m_banner->todosExpanded());
+    }
+
+    // A long list is as tall as its count says, but only the rows near what shows exist; a
+    // change to one item updates that row alone.
+    void longTodoListBuildsOnlyVisibleRows()
+    {
+        showBanner();
+        QStringList statuses(10000, u"pending"_s);
+        statuses[0] = u"completed"_s;
+        m_h->world.pushProjection(u"s1"_s, u"todos"_s, todosValue(statuses));
+        QTRY_VERIFY(m_banner->isVisible());
+        auto *header = m_banner->findChild<QAbstractButton *>(u"todo-header"_s);
+        auto *list = m_banner->findChild<QScrollArea *>(u"todo-list"_s);
+        QCOMPARE(header->accessibleName(), u"任务 1 已完成  ·  9999 待处理"_s);
+        QVERIFY(m_banner->findChildren<ElidedLabel *>(u"todo-row"_s).isEmpty());
+        QTest::mouseClick(header, Qt::LeftButton);
+        QTRY_VERIFY(list->isVisible());
+        QCOMPARE(list->height(), 180);
+        QCOMPARE(list->widget()->height(), 16 * 10000 + 8 * 9999 + 8);
+        const auto rowTexts = [&] {
+            QMap<int, QString> texts;
+            for (ElidedLabel *row : m_banner->findChildren<ElidedLabel *>(u"todo-row"_s))
+                texts.insert(row->parentWidget()->y(), row->text());
+            return texts;
+        };
+        const QMap<int, QString> first = rowTexts();
+        QVERIFY2(first.size() >= 8 && first.size() <= 30, qPrintable(QString::number(first.size())));
+        QCOMPARE(first.first(), u"第 1 项任务"_s);
+        QCOMPARE(first.value(24), u"第 2 项任务"_s);
+
+        // The end of the list: its rows are made as they come into view; those far away go.
+        list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
+        const QMap<int, QString> last = rowTexts();
+        QVERIFY(last.size() <= 30);
+        QCOMPARE(last.last(), u"第 10000 项任务"_s);
+        QCOMPARE(last.lastKey(), 9999 * 24);
+        QVERIFY(!last.contains(0));
+        list->verticalScrollBar()->setValue(0);
+
+        // One item changes: its row shows the new glyph; every other row is the same widget,
+        // with the same glyph.
+        const auto glyphOf = [](ElidedLabel *row) -> QWidget * {
+            QWidget *frame = row->parentWidget()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly).value(0);
+            return frame ? frame->findChildren<QWidget *>(Qt::FindDirectChildrenOnly).value(0) : nullptr;
+        };
+        QHash<QString, QPointer<QWidget>> rows;
+        QHash<QString, QPointer<QWidget>> glyphs;
+        for (ElidedLabel *row : m_banner->findChildren<ElidedLabel *>(u"todo-row"_s)) {
+            rows.insert(row->text(), row->parentWidget());
+            glyphs.insert(row->text(), glyphOf(row));
+            QVERIFY(glyphOf(row));
+        }
+        QVERIFY(m_banner->findChildren<Spinner *>(u"todo-spinner"_s).isEmpty());
+        statuses[2] = u"in_progress"_s;
+        m_h->world.pushProjection(u"s1"_s, u"todos"_s, todosValue(statuses));
+        QTRY_COMPARE(m_banner->findChildren<Spinner *>(u"todo-spinner"_s).size(), 1);
+        QCOMPARE(header->accessibleName(), u"任务 1 已完成  ·  1 进行中  ·  9998 待处理"_s);
+        Spinner *spinner = m_banner->findChildren<Spinner *>(u"todo-spinner"_s).first();
+        QCOMPARE(spinner->parentWidget()->parentWidget(), rows.value(u"第 3 项任务"_s).data());
+        for (ElidedLabel *row : m_banner->findChildren<ElidedLabel *>(u"todo-row"_s)) {
+            QCOMPARE(row->parentWidget(), rows.value(row->text()).data());
+            if (row->text() != u"第 3 项任务"_s)
+                QCOMPARE(glyphOf(row), glyphs.value(row->text()).data());
+        }
+        requireAccessible();
     }
 };
 

@@ -6,9 +6,16 @@
 #include "TypeText.h"
 #include "UI/Composer/ComposerControls.h"
 #include "UI/Composer/QuestionViews.h"
+#include "UI/Conversation/MarkdownText.h"
+#include "UI/Shared/ElidedLabel.h"
+#include "UI/Shared/Theme.h"
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QLabel>
+#include <QTextDocument>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
@@ -122,6 +129,44 @@ class tst_QuestionCards : public QObject
     {
         const QStringList problems = test::accessibilityProblems(m_window.get());
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+    }
+
+    // The card's own state and what the host received since `baseline` answers, as text.
+    QString cardState(const QuestionCard *card, qsizetype baseline) const
+    {
+        const QuestionFlow &flow = card->flow();
+        QString out = u"page "_s + QString::number(flow.index());
+        for (const PendingQuestion::AskUserQuestion &q : flow.question().questions) {
+            const QuestionDraft d = flow.draft(q);
+            out += u" | "_s + q.id + u" selected "_s + QStringList(d.selected.begin(), d.selected.end()).join(u',')
+                + u" custom "_s + d.custom + (d.skipped ? u" skipped"_s : QString());
+        }
+        out += u" feedback "_s + flow.feedback().value_or(QString());
+        return out + hostAnswers(baseline);
+    }
+
+    QString hostAnswers(qsizetype baseline) const
+    {
+        QString out;
+        const auto answers = m_h->world.answers();
+        for (qsizetype i = baseline; i < answers.size(); ++i)
+            out += u" answer "_s + QString::fromUtf8(answers[i].result.data().value_or(QByteArray()));
+        return out;
+    }
+
+    // Tab from the card's first control, the names of the controls it reaches in order.
+    QStringList tabStops(QWidget *card, QWidget *first, int count)
+    {
+        first->setFocus(Qt::TabFocusReason);
+        QStringList stops{first->objectName()};
+        for (int i = 1; i < count; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget *focus = QApplication::focusWidget();
+            if (!focus || !card->isAncestorOf(focus))
+                break;
+            stops << (focus->objectName().isEmpty() ? QString::fromLatin1(focus->metaObject()->className()) : focus->objectName());
+        }
+        return stops;
     }
 
 private Q_SLOTS:
@@ -290,7 +335,7 @@ private Q_SLOTS:
                                                                      {u"toolName"_s, u"write_file"_s}}));
         QTRY_COMPARE(m_h->store->pendingApprovals().size(), size_t(2));
         auto *card = show<ApprovalCard>(m_h->store->pendingApprovals()[0]);
-        QCOMPARE(card->findChild<QLabel *>(u"approval-title"_s)->text(), u"工具「shell」请求执行许可"_s);
+        QCOMPARE(card->findChild<ClampedLabel *>(u"approval-title"_s)->text(), u"工具「shell」请求执行许可"_s);
         QLabel *reason = card->findChild<QLabel *>(u"approval-reason"_s);
         QVERIFY(reason->isVisible());
         QCOMPARE(reason->text(), u"运行 rm -rf build"_s);
@@ -305,6 +350,179 @@ private Q_SLOTS:
         QTest::mouseClick(card->findChild<QAbstractButton *>(u"approval-reject"_s), Qt::LeftButton);
         QTRY_VERIFY(m_h->store->pendingApprovals().empty());
         QCOMPARE(lastAnswer().find(u"value")->find(u"outcome")->string(), std::optional<QString>(u"rejected"_s));
+    }
+
+    // Options of a single question are radio buttons, of a set to tick check boxes. A tick
+    // that comes from the accessibility action or from code is recorded as a choice; a radio
+    // button cannot be unticked, and ticking another moves the choice.
+    void optionsAreRadioButtonsOrCheckBoxes()
+    {
+        const PendingQuestion single = ask(u"r1"_s, {question(u"q1"_s, {u"甲"_s, u"乙"_s, u"丙 (Recommended)"_s})});
+        auto *card = show<QuestionCard>(single);
+        QList<QuestionOptionRow *> options = rows(card);
+        QCOMPARE(options.size(), 3);
+        for (QuestionOptionRow *option : options) {
+            QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(option);
+            QCOMPARE(iface->role(), QAccessible::RadioButton);
+            QVERIFY(iface->state().checkable);
+            QVERIFY(!iface->state().checked);
+        }
+        QCOMPARE(QAccessible::queryAccessibleInterface(options[2])->text(QAccessible::Name), u"丙 推荐"_s);
+        QVERIFY(!primary(card)->isEnabled());
+
+        QAccessibleInterface *second = QAccessible::queryAccessibleInterface(row(card, u"乙"_s));
+        second->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QVERIFY(second->state().checked);
+        QCOMPARE(card->flow().draft(*card->flow().current()).selected, std::vector<QString>{u"乙"_s});
+        QVERIFY(primary(card)->isEnabled());
+
+        row(card, u"丙"_s)->setChecked(true);
+        QCOMPARE(card->flow().draft(*card->flow().current()).selected, std::vector<QString>{u"丙 (Recommended)"_s});
+        QVERIFY(!row(card, u"乙"_s)->isChecked());
+        QVERIFY(!second->state().checked);
+        row(card, u"丙"_s)->setChecked(false);
+        QVERIFY(row(card, u"丙"_s)->isChecked());
+        QCOMPARE(card->flow().draft(*card->flow().current()).selected, std::vector<QString>{u"丙 (Recommended)"_s});
+
+        // Return on the focused submit button answers, as its click does.
+        primary(card)->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(primary(card), Qt::Key_Return);
+        QTRY_COMPARE(answerSummary(), QStringList{u"q1:丙 (Recommended)"_s});
+
+        const PendingQuestion multi = ask(u"r2"_s, {question(u"m1"_s, {u"一"_s, u"二"_s, u"三"_s}, true)});
+        card = show<QuestionCard>(multi);
+        for (QuestionOptionRow *option : rows(card))
+            QCOMPARE(QAccessible::queryAccessibleInterface(option)->role(), QAccessible::CheckBox);
+        row(card, u"三"_s)->toggle();
+        QAccessible::queryAccessibleInterface(row(card, u"一"_s))->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(card->flow().draft(*card->flow().current()).selected, (std::vector<QString>{u"三"_s, u"一"_s}));
+        QVERIFY(QAccessible::queryAccessibleInterface(row(card, u"三"_s))->state().checked);
+        row(card, u"三"_s)->setChecked(false);
+        row(card, u"一"_s)->toggle();
+        QVERIFY(card->flow().draft(*card->flow().current()).selected.empty());
+        QVERIFY(!primary(card)->isEnabled());
+        // Space on a focused option ticks it.
+        row(card, u"二"_s)->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(row(card, u"二"_s), Qt::Key_Space);
+        QCOMPARE(card->flow().draft(*card->flow().current()).selected, std::vector<QString>{u"二"_s});
+        requireAccessible();
+    }
+
+    // Tab goes through the card from top to bottom: close, the options, the typed answer,
+    // then the footer, on every page.
+    void tabFollowsTheCardTopToBottom()
+    {
+        JSONValue first = question(u"q1"_s, {u"甲"_s, u"乙"_s}).with(u"detail"_s, u"见 [说明](https://example.org)"_s);
+        const PendingQuestion asked = ask(u"r1"_s, {first, question(u"q2"_s, {u"丙"_s, u"丁"_s, u"戊"_s})});
+        auto *card = show<QuestionCard>(asked);
+        QWidget *close = card->findChild<QWidget *>(u"question-cancel"_s);
+        const QStringList expectedFirst = {u"question-cancel"_s, u"question-body"_s, u"question-option"_s,
+                                           u"question-option"_s, u"question-custom"_s, u"question-next"_s,
+                                           u"question-skip"_s, u"question-cancel"_s};
+        QStringList stops = tabStops(card, close, 12);
+        stops.removeAll(u"markdown-blocks"_s); // the detail's text takes focus for its link
+        QCOMPARE(stops.mid(0, expectedFirst.size()), expectedFirst);
+        QTest::mouseClick(card->findChild<QAbstractButton *>(u"question-skip"_s), Qt::LeftButton);
+        QCOMPARE(counter(card), u"2 / 2"_s);
+        const QStringList expectedSecond = {u"question-cancel"_s, u"question-body"_s, u"question-option"_s,
+                                            u"question-option"_s, u"question-option"_s, u"question-custom"_s,
+                                            u"question-previous"_s, u"question-skip"_s, u"question-cancel"_s};
+        QCOMPARE(tabStops(card, close, 12).mid(0, expectedSecond.size()), expectedSecond);
+    }
+
+    // The detail is Markdown drawn as the transcript draws it, smaller and secondary: no
+    // marks, a link by its text, host text that looks like HTML shown as written.
+    void detailIsRenderedMarkdown()
+    {
+        JSONValue q = question(u"q1"_s, {u"甲"_s}).with(u"detail"_s, u"**注意**：见 [文档](https://example.org/d) <b>原样</b>\n\n- 一项"_s);
+        auto *card = show<QuestionCard>(ask(u"r1"_s, {q}));
+        auto *detail = card->findChild<MarkdownText *>(u"question-detail"_s);
+        QVERIFY(detail);
+        QVERIFY(detail->isVisible());
+        auto *blocks = detail->findChild<MarkdownDocumentView *>();
+        QVERIFY(blocks);
+        QCOMPARE(blocks->document()->toPlainText(), u"注意：见 文档 <b>原样</b>\n•\t一项"_s);
+        QCOMPARE(blocks->document()->defaultFont().pointSizeF(), Fonts::system(12).pointSizeF());
+        requireAccessible();
+
+        card->setQuestion(ask(u"r2"_s, {question(u"q2"_s, {u"乙"_s})}));
+        QVERIFY(!detail->isVisible());
+    }
+
+    // Every control of the cards does by its accessibility action what its click does: the
+    // same choice, page, message, and answer to the host.
+    void actionsDoWhatClicksDo_data()
+    {
+        QTest::addColumn<bool>("multi");
+        QTest::addColumn<int>("questions");
+        QTest::newRow("one single choice") << false << 1;
+        QTest::newRow("single choices, two pages") << false << 2;
+        QTest::newRow("multiple choice") << true << 1;
+    }
+
+    void actionsDoWhatClicksDo()
+    {
+        QFETCH(bool, multi);
+        QFETCH(int, questions);
+        JSONValue::Elements set;
+        for (int i = 0; i < questions; ++i)
+            set.push_back(question(u"q"_s + QString::number(i), {u"甲"_s, u"乙"_s, u"丙"_s}, multi));
+        QuestionCard *card = nullptr;
+        qsizetype baseline = 0;
+        int asked = 0;
+        test::ActionParityCheck check;
+        // A new request each time: the host takes one answer per request.
+        check.open = [&]() -> QWidget * {
+            card = show<QuestionCard>(ask(u"r"_s + QString::number(++asked), set));
+            baseline = m_h->world.answers().size();
+            return m_window.get();
+        };
+        check.state = [&] { return cardState(card, baseline); };
+        check.async = true;
+        const test::ActionParityReport report = test::actionParity(check);
+        QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+        // Close, three options and skip at least (the submit button waits for a choice), and
+        // each of them changes something.
+        QVERIFY2(report.controls.size() >= 5, qPrintable(report.controls.join(u'\n')));
+        QCOMPARE(report.changed, report.controls.size());
+    }
+
+    void approvalActionsDoWhatClicksDo()
+    {
+        qsizetype baseline = 0;
+        int asked = 0;
+        test::ActionParityCheck check;
+        // A new request each time: the host takes one answer per request.
+        check.open = [&]() -> QWidget * {
+            const QString rpcId = u"a"_s + QString::number(++asked);
+            m_h->world.pushApprovalRequested(rpcId, JSONValue::object({{u"sessionId"_s, u"s1"_s},
+                                                                       {u"approvalId"_s, u"ap-"_s + rpcId},
+                                                                       {u"toolName"_s, u"shell"_s}}));
+            std::optional<PendingApproval> approval;
+            QTest::qWaitFor([&] {
+                for (const PendingApproval &pending : m_h->store->pendingApprovals()) {
+                    if (pending.rpcId == rpcId)
+                        approval = pending;
+                }
+                return approval.has_value();
+            });
+            if (!approval)
+                return nullptr;
+            show<ApprovalCard>(*approval);
+            baseline = m_h->world.answers().size();
+            return m_window.get();
+        };
+        // The outcome, without the request's own id.
+        check.state = [&] {
+            QString answers = hostAnswers(baseline);
+            answers.replace(QRegularExpression(u"\"approvalId\":\"[^\"]*\""_s), u"\"approvalId\""_s);
+            return answers;
+        };
+        check.async = true;
+        const test::ActionParityReport report = test::actionParity(check);
+        QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+        QCOMPARE(report.controls.size(), 2);
+        QCOMPARE(report.changed, 2);
     }
 
     // In a narrow column (the side chat) text wraps: each card grows to show all of it, and
@@ -331,7 +549,7 @@ private Q_SLOTS:
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
 
-        QLabel *title = approvalCard->findChild<QLabel *>(u"approval-title"_s);
+        ClampedLabel *title = approvalCard->findChild<ClampedLabel *>(u"approval-title"_s);
         QTRY_VERIFY(title->height() >= title->heightForWidth(title->width()));
         QVERIFY(title->heightForWidth(title->width()) > title->fontMetrics().lineSpacing()); // it does wrap
         QVERIFY(approvalCard->height() >= approvalCard->heightForWidth(approvalCard->width()));

@@ -14,6 +14,7 @@
 #include "UI/Conversation/ConversationTranscript.h"
 #include "UI/Conversation/ConversationView.h"
 #include "UI/Conversation/ErrorNotice.h"
+#include "UI/Conversation/LongTextView.h"
 #include "UI/Conversation/MessageRows.h"
 #include "UI/Conversation/NoticeRow.h"
 #include "UI/Conversation/QueuedMessagesDock.h"
@@ -22,7 +23,9 @@
 #include "UI/Conversation/ToolCallChip.h"
 #include "UI/Conversation/TranscriptRowViews.h"
 
+#include "RenderedWidget.h"
 #include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Theme.h"
 
@@ -36,6 +39,8 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStyleOptionSlider>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -131,11 +136,17 @@ private Q_SLOTS:
     void showingASessionResyncsUnlessASubagentIsShown();
     void headerTitleAndSurfaceSwitch();
     void exportWritesTheArchiveAndReportsAFailedWrite();
+    void exportToAFullDiskSaysWhy();
 
     void takeoverCardsOnlyOnTheChatSurface();
+    void unsentPromptComesBack_data();
+    void unsentPromptComesBack();
+    void draftSurvivesTheFirstVisitOfASession();
+    void lostHostEndsTheRunningTurn();
     void readOnlyComposerRules_data();
     void readOnlyComposerRules();
     void queueDockActionsReachTheHost();
+    void approvalCardWrapsItsToolNameAndAnswersTwiceQuietly();
 
     void toolChipOpensAndShowsFailureInRed();
     void reasoningAndNoticeRows();
@@ -529,7 +540,169 @@ void tst_ConversationView::exportWritesTheArchiveAndReportsAFailedWrite()
     QVERIFY(m_view->errorNotice()->isVisible());
 }
 
+// A disk that fills up part way, or is full before the first byte: the banner names the
+// system's reason, not an unknown error, and no partial archive is left behind.
+void tst_ConversationView::exportToAFullDiskSaysWhy()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString mountPoint = dir.filePath(u"small"_s);
+    QVERIFY(QDir().mkpath(mountPoint));
+    // A 64 KiB file system of its own; needs the right to mount (root in CI).
+    if (QProcess::execute(u"mount"_s, {u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=64k"_s, u"tmpfs"_s, mountPoint}) != 0)
+        QSKIP("cannot mount a small tmpfs here (needs root and the right to mount)");
+    const auto unmount = qScopeGuard([&] { QProcess::execute(u"umount"_s, {u"-l"_s, mountPoint}); });
+
+    m_harness->world.addSession(session(u"full-1"_s, 1000));
+    makeView();
+    connectAndSelect(u"full-1"_s);
+    m_view->header()->setExportDirectory(mountPoint);
+    QPointer<QFileDialog> dialog;
+    connect(m_view->header(), &SessionHeader::exportDialogOpened, this,
+            [&dialog](QWidget *d) { dialog = qobject_cast<QFileDialog *>(d); });
+    // The system's reason as Qt words it, in the application's language.
+    const QString expected = u"导出失败："_s + QCoreApplication::translate("QIODevice", "No space left on device");
+    QVERIFY(!expected.contains(u"未知错误"_s));
+
+    struct Case
+    {
+        const char *name;
+        qsizetype archiveSize;
+        qsizetype filler; // bytes written to the disk before the export
+    };
+    const Case cases[] = {{"fills up part way", 512 * 1024, 0}, {"already full", 200, 64 * 1024}};
+    for (const Case &c : cases) {
+        if (c.filler > 0) {
+            QFile filler(QDir(mountPoint).filePath(u"filler"_s));
+            QVERIFY(filler.open(QIODevice::WriteOnly));
+            filler.write(QByteArray(c.filler, 'x'));
+            filler.close();
+        }
+        m_harness->host.setExport(u"full-1"_s, QByteArray(c.archiveSize, 'z'));
+        m_harness->store->dismissTransientError();
+        dialog.clear();
+        QTest::mouseClick(m_view->header()->logButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog && dialog->isVisible(), 10000);
+        auto *edit = dialog->findChild<QLineEdit *>(u"fileNameEdit"_s);
+        QVERIFY(edit);
+        edit->selectAll();
+        QTest::keyClicks(edit, u"log.zip"_s);
+        static_cast<QDialog *>(dialog.data())->accept();
+        QTRY_VERIFY2(m_harness->store->transientError().has_value(), c.name);
+        QCOMPARE(*m_harness->store->transientError(), expected);
+        QVERIFY2(!QFile::exists(QDir(mountPoint).filePath(u"log.zip"_s)), c.name);
+        const QStringList left = QDir(mountPoint).entryList(QDir::Files | QDir::Hidden);
+        QVERIFY2(left.isEmpty() || left == QStringList{u"filler"_s}, qPrintable(left.join(u' ')));
+    }
+}
+
 // ---- Dock ----
+
+void tst_ConversationView::unsentPromptComesBack_data()
+{
+    QTest::addColumn<int>("reply"); // 0 accepted, 1 not accepted, 2 host error, 3 HTTP failure, 4 host gone
+    QTest::addColumn<bool>("typeMeanwhile");
+    QTest::addColumn<QString>("left");
+    QTest::newRow("accepted") << 0 << false << QString();
+    QTest::newRow("not accepted") << 1 << false << u"  first line\nsecond "_s;
+    QTest::newRow("host error") << 2 << false << u"  first line\nsecond "_s;
+    QTest::newRow("HTTP failure") << 3 << false << u"  first line\nsecond "_s;
+    QTest::newRow("host gone") << 4 << false << u"  first line\nsecond "_s;
+    QTest::newRow("failure after new typing") << 2 << true << u"new"_s;
+}
+
+// Return sends and empties the field; a prompt the host did not take comes back exactly as
+// typed, unless the user has typed something else since.
+void tst_ConversationView::unsentPromptComesBack()
+{
+    QFETCH(int, reply);
+    QFETCH(bool, typeMeanwhile);
+    QFETCH(QString, left);
+    m_harness->world.addSession(session(u"p"_s, 1000));
+    makeView();
+    connectAndSelect(u"p"_s);
+    m_harness->waitForStreams();
+    const int delay = typeMeanwhile ? 400 : 0;
+    const QList<sim::Reply> replies = {sim::Reply::value(JSONValue::object({{u"accepted"_s, true}})),
+                                       sim::Reply::value(JSONValue::object({{u"accepted"_s, false}})),
+                                       sim::Reply::error(u"busy"_s, u"try later"_s), sim::Reply::status(500),
+                                       sim::Reply::drop()};
+    m_harness->host.setReply(u"session.prompt"_s, replies[reply].delayed(delay));
+    auto *field = m_view->dock()->composer()->findChild<QPlainTextEdit *>(u"composer-prompt"_s);
+    QVERIFY(field);
+    field->setFocus();
+    QTest::keyClicks(field, u"  first line"_s);
+    QTest::keyClick(field, Qt::Key_Return, Qt::ShiftModifier);
+    QTest::keyClicks(field, u"second "_s);
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(field->toPlainText(), QString());
+    if (typeMeanwhile)
+        QTest::keyClicks(field, u"new"_s);
+    // A dropped connection may be tried again by the network layer.
+    QTRY_VERIFY_WITH_TIMEOUT(m_harness->requestCount(u"session.prompt"_s) >= 1, 10000);
+    if (reply == 0) {
+        QTest::qWait(100);
+        QCOMPARE(field->toPlainText(), QString());
+        return;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(m_harness->store->transientError().has_value(), 10000);
+    QTRY_COMPARE(field->toPlainText(), left);
+    // The text can be sent again as it stands.
+    if (!typeMeanwhile) {
+        m_harness->host.setReply(u"session.prompt"_s, replies[0]);
+        const int before = m_harness->requestCount(u"session.prompt"_s);
+        QTest::keyClick(field, Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(m_harness->requestCount(u"session.prompt"_s), before + 1, 10000);
+        QCOMPARE(field->toPlainText(), QString());
+        QCOMPARE(promptText(m_harness->host.requests(u"session.prompt"_s).last()), left);
+    }
+}
+
+// The host goes away mid-turn: the working indicator and the stop button go, and the banner
+// says that the connection was lost.
+void tst_ConversationView::lostHostEndsTheRunningTurn()
+{
+    sim::SimWorld::Session busy = session(u"busy"_s, 1000);
+    busy.running = true;
+    m_harness->world.addSession(busy);
+    m_harness->makeStore()->connection()->setReconnectDelay(100);
+    makeView();
+    connectAndSelect(u"busy"_s);
+    m_harness->waitForStreams();
+    TranscriptListView *list = m_view->transcript()->list();
+    QTRY_VERIFY_WITH_TIMEOUT(list->viewFor(u"deep-diving-status"_s) != nullptr, 10000);
+    QWidget *composer = m_view->dock()->composer();
+    QVERIFY(composer);
+    auto *action = composer->findChild<QAbstractButton *>(u"composer-action"_s);
+    QVERIFY(action);
+    auto stopShown = [action] { return action->accessibleName() == u"停止运行"_s; };
+    QVERIFY(stopShown());
+
+    m_harness->host.stop();
+    QTRY_VERIFY_WITH_TIMEOUT(list->viewFor(u"deep-diving-status"_s) == nullptr, 10000);
+    QVERIFY(!m_view->shownSession()->running());
+    QTRY_VERIFY(!stopShown());
+    QTRY_VERIFY(m_view->errorNotice()->isVisible());
+    QCOMPARE(m_view->errorNotice()->message(), u"与主机的连接已断开"_s);
+}
+
+// A draft typed with one session open goes along to a session that was never opened before.
+void tst_ConversationView::draftSurvivesTheFirstVisitOfASession()
+{
+    m_harness->world.addSession(session(u"seen"_s, 1000));
+    m_harness->world.addSession(session(u"new"_s, 900));
+    makeView();
+    connectAndSelect(u"seen"_s);
+    QVERIFY(!m_harness->store->sessionModel(u"new"_s));
+    auto *field = m_view->dock()->composer()->findChild<QPlainTextEdit *>(u"composer-prompt"_s);
+    field->setFocus();
+    QTest::keyClicks(field, u"half a thought"_s);
+    m_harness->store->selectSession(u"new"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(m_view->shownSession() && m_view->shownSession()->sessionId() == u"new"_s, 10000);
+    QTRY_VERIFY(m_view->dock()->composer() && m_view->dock()->composer()->isVisible());
+    auto *shown = m_view->dock()->composer()->findChild<QPlainTextEdit *>(u"composer-prompt"_s);
+    QCOMPARE(shown->toPlainText(), u"half a thought"_s);
+}
 
 void tst_ConversationView::takeoverCardsOnlyOnTheChatSurface()
 {
@@ -581,6 +754,62 @@ void tst_ConversationView::takeoverCardsOnlyOnTheChatSurface()
     QTest::mouseClick(m_view->header()->tab(ConversationSurface::chat), Qt::LeftButton);
     QCOMPARE(dock->input(), BottomDock::Input::Cards);
     QVERIFY2(accessibilityProblems(m_window.get()).isEmpty(), qPrintable(accessibilityProblems(m_window.get()).join(u'\n')));
+}
+
+// A tool name with no break in it wraps inside the card, beside the buttons; pressing "允许一次"
+// twice (the host refuses the second answer, the first settled it) shows no error.
+void tst_ConversationView::approvalCardWrapsItsToolNameAndAnswersTwiceQuietly()
+{
+    m_harness->world.addSession(session(u"ask"_s, 1000));
+    makeView(QSize(640, 700));
+    connectAndSelect(u"ask"_s);
+    m_harness->waitForStreams();
+    const QString tool = u"mcp__workspace_indexer__"_s + QString(90, u'x') + u"_END"_s;
+    m_harness->world.pushApprovalRequested(u"a-1"_s, JSONValue::object({{u"sessionId"_s, u"ask"_s},
+                                                                        {u"approvalId"_s, u"ap1"_s},
+                                                                        {u"toolName"_s, tool}}));
+    BottomDock *dock = m_view->dock();
+    QTRY_COMPARE(dock->input(), BottomDock::Input::Cards);
+    QWidget *card = dock->cards().value(0);
+    QVERIFY(card);
+    auto *title = card->findChild<ClampedLabel *>(u"approval-title"_s);
+    auto *reject = card->findChild<QAbstractButton *>(u"approval-reject"_s);
+    auto *allow = card->findChild<QAbstractButton *>(u"approval-allow"_s);
+    QVERIFY(title && reject && allow);
+    QTRY_VERIFY(title->height() >= title->heightForWidth(title->width()) && title->width() > 0);
+    // Wrapped over several lines that keep every character, left of the buttons, all inside the card.
+    const QStringList lines = title->shownLines(title->width());
+    QVERIFY2(lines.size() >= 3, qPrintable(lines.join(u'|')));
+    QCOMPARE(lines.join(QString()), u"工具「"_s + tool + u"」请求执行许可"_s);
+    for (const QString &line : lines)
+        QVERIFY2(title->fontMetrics().horizontalAdvance(line) <= title->width(), qPrintable(line));
+    QVERIFY(title->mapTo(card, QPoint(title->width(), 0)).x() <= reject->x());
+    QVERIFY(card->rect().contains(allow->geometry()));
+    QVERIFY(m_window->rect().contains(QRect(card->mapTo(m_window.get(), QPoint()), card->size())));
+    // The last line is drawn, not cut off below the card's edge.
+    const QImage drawn = title->grab().toImage();
+    const int lastLineTop = title->height() - title->fontMetrics().lineSpacing();
+    QVERIFY(paintsNear(drawn.copy(0, lastLineTop, drawn.width(), drawn.height() - lastLineTop), Theme::primaryText(), 90));
+
+    QTest::mouseClick(allow, Qt::LeftButton);
+    QTest::mouseClick(allow, Qt::LeftButton);
+    QTRY_COMPARE(m_harness->requestCount(u"respond"_s), 2);
+    QTRY_VERIFY(m_harness->store->pendingApprovals().empty());
+    QCOMPARE(m_harness->world.answers().size(), 1);
+    QTRY_COMPARE(dock->input(), BottomDock::Input::Composer);
+    QCOMPARE(m_harness->store->transientError(), std::nullopt);
+    QVERIFY(!m_view->errorNotice()->isVisible());
+
+    // A refusal for another reason is still an error, and the card stays to be answered again.
+    m_harness->world.pushApprovalRequested(u"a-2"_s, JSONValue::object({{u"sessionId"_s, u"ask"_s},
+                                                                        {u"approvalId"_s, u"ap2"_s},
+                                                                        {u"toolName"_s, u"bash"_s}}));
+    QTRY_COMPARE(dock->input(), BottomDock::Input::Cards);
+    m_harness->world.setRejectAnswers(u"not now"_s);
+    QTest::mouseClick(dock->cards().value(0)->findChild<QAbstractButton *>(u"approval-allow"_s), Qt::LeftButton);
+    QTRY_COMPARE(m_harness->store->transientError(), std::optional<QString>(u"审批响应失败：respond rejected: not now"_s));
+    QVERIFY(m_view->errorNotice()->isVisible());
+    QCOMPARE(m_harness->store->pendingApprovals().size(), size_t(1));
 }
 
 void tst_ConversationView::readOnlyComposerRules_data()
@@ -883,6 +1112,22 @@ void tst_ConversationView::reasoningAndNoticeRows()
     QVERIFY2(accessibilityProblems(&window).isEmpty(), qPrintable(accessibilityProblems(&window).join(u'\n')));
     QTest::mouseClick(withPayload->header(), Qt::LeftButton);
     QVERIFY(!withPayload->isExpanded());
+
+    // Long reasoning opens in the view that lays out only what shows; shortened, the label
+    // takes over again.
+    const QString longText = u"推理的一行 with some words\n"_s.repeated(3000);
+    done->setText(longText);
+    auto *lazy = done->findChild<LongTextView *>(u"reasoning-text"_s);
+    QVERIFY(lazy);
+    QVERIFY(lazy->isVisible());
+    QVERIFY(!done->body()->isVisible());
+    QCOMPARE(lazy->text(), longText);
+    QCOMPARE(lazy->lineCount(), qsizetype(3001));
+    done->setText(u"短"_s);
+    QVERIFY(!lazy->isVisible());
+    QTRY_VERIFY(done->body()->isVisible());
+    QCOMPARE(done->body()->text(), u"短"_s);
+    QVERIFY2(accessibilityProblems(&window).isEmpty(), qPrintable(accessibilityProblems(&window).join(u'\n')));
 }
 
 void tst_ConversationView::streamedTurnFromTheHostShowsLive()

@@ -166,6 +166,47 @@ private Q_SLOTS:
         }
     }
 
+    // What a screen reader reads for a message: the words as drawn, never the marks or a
+    // link's destination; host text that looks like HTML stays as written.
+    void plainText_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("empty") << QString() << QString();
+        QTest::newRow("strong and emphasis") << u"**粗体** 与 *斜体* 和 ~~删除~~"_s << u"粗体 与 斜体 和 删除"_s;
+        QTest::newRow("link keeps its text only") << u"见 [指南](https://example.org/a?b=1)。"_s << u"见 指南。"_s;
+        QTest::newRow("autolink is its address") << u"<https://example.org>"_s << u"https://example.org"_s;
+        QTest::newRow("image shows its alt text") << u"![图表](chart.png)"_s << u"图表"_s;
+        QTest::newRow("code span without ticks") << u"运行 `make -j3`"_s << u"运行 make -j3"_s;
+        QTest::newRow("escaped mark stays") << u"\\*不是强调\\*"_s << u"*不是强调*"_s;
+        QTest::newRow("heading without hashes") << u"## 结果\n正文"_s << u"结果\n正文"_s;
+        QTest::newRow("bullets without marks") << u"- 一\n- **二**"_s << u"一\n二"_s;
+        QTest::newRow("ordered keeps numbers") << u"1. 一\n2. 二"_s << u"1. 一\n2. 二"_s;
+        QTest::newRow("quote without bar") << u"> 引用 *文字*"_s << u"引用 文字"_s;
+        QTest::newRow("rule is silent") << u"上\n\n---\n\n下"_s << u"上\n下"_s;
+        QTest::newRow("code block as written") << u"```cpp\nint **p = 0;\n```"_s << u"int **p = 0;"_s;
+        QTest::newRow("html stays literal") << u"<b>粗</b> &amp;"_s << u"<b>粗</b> &amp;"_s;
+        QTest::newRow("unclosed marks stay") << u"**未闭合 [链接](x"_s << u"**未闭合 [链接](x"_s;
+    }
+
+    void plainText()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, expected);
+        QCOMPARE(MarkdownParser::plainText(source), expected);
+    }
+
+    // A huge or deeply nested text still comes back, in one linear pass, without its marks
+    // where the guards allow and verbatim where they trip.
+    void plainTextOfHostileInput()
+    {
+        const QString nested = QString(200, u'[') + u"x"_s + QString(200, u']');
+        QVERIFY(!MarkdownParser::plainText(nested).isEmpty());
+        const QString huge = u"字"_s + QString(MarkdownInline::kMaxLength + 10, u'*');
+        QCOMPARE(MarkdownParser::plainText(huge).size(), huge.size());
+        QCOMPARE(MarkdownParser::plainText(u"\r\n\r\n"_s), QString());
+    }
+
     void guards()
     {
         // Deeper than the nesting limit: verbatim.

@@ -159,6 +159,61 @@ private Q_SLOTS:
         QVERIFY2(test::accessibilityProblems(&w.window).isEmpty(), qPrintable(test::accessibilityProblems(&w.window).join(u'\n')));
     }
 
+    // Diff lines stand in 17-pixel rows whose tint runs from the box's left edge to its right,
+    // through the padding; the lines of a read stand in rows of the same height.
+    void linesStandInFullWidthRows()
+    {
+        Window w;
+        ToolPresentationView *view = w.show(input(R"({"card":"diff","diffs":[{"path":"a","oldText":"a\nb","newText":"c"}]})"));
+        QVERIFY(view);
+        auto *box = view->findChild<LineBox *>(u"tool-card-diff-lines"_s);
+        QVERIFY(box);
+        QTRY_VERIFY(box->isVisible() && box->width() > 100 && !box->verticalScrollBar()->isVisible());
+        QVERIFY2(box->height() >= 3 * 17, qPrintable(QString::number(box->height())));
+        const QImage drawn = box->grab().toImage();
+        // The tint of a row at a column: red for a removed line, green for an added one.
+        auto tint = [&](int x, int y) {
+            const QColor c = drawn.pixelColor(x, y);
+            if (c.red() - c.green() > 3)
+                return u'-';
+            return c.green() - c.red() > 3 ? u'+' : u'0';
+        };
+        const QList<int> columns{0, 3, box->width() / 2, box->width() - 4, box->width() - 1};
+        for (int x : columns) {
+            QString rows;
+            for (int y : {1, 15, 18, 32, 35, 49})
+                rows += tint(x, y);
+            QVERIFY2(rows == u"----++"_s, qPrintable(u"column %1: %2"_s.arg(x).arg(rows)));
+        }
+
+        view->setInput(input(R"({"card":"read","path":"m.c","lines":[{"number":1,"text":"XXXX"},{"number":2,"text":"XXXX"}]})"));
+        auto *lines = view->findChild<LineBox *>(u"tool-card-read-lines"_s);
+        QVERIFY(lines);
+        // Both rows fit: no scroll bar once the box has settled.
+        QTRY_VERIFY(lines->isVisible() && lines->width() > 100 && !lines->verticalScrollBar()->isVisible());
+        QVERIFY2(lines->height() >= 5 + 2 * 17 + 5, qPrintable(QString::number(lines->height())));
+        // The ink of each line (the box has no background of its own) lies inside its own row,
+        // below the 5-pixel top padding.
+        const QImage read = lines->grab().toImage();
+        auto inkRows = [&](int top, int bottom) {
+            int count = 0;
+            for (int y = top; y < bottom; ++y) {
+                for (int x = 0; x < read.width(); ++x) {
+                    if (qAlpha(read.pixel(x, y)) > 100) {
+                        ++count;
+                        break;
+                    }
+                }
+            }
+            return count;
+        };
+        QVERIFY(inkRows(5, 5 + 17) > 3);
+        QVERIFY(inkRows(5 + 17, 5 + 34) > 3);
+        // Each row's text is centred: no ink at the row's very top and bottom pixels.
+        QCOMPARE(inkRows(5 + 17, 5 + 18), 0);
+        QCOMPARE(inkRows(5 + 16, 5 + 17), 0);
+    }
+
     // Chinese in a Latin monospaced font comes from a taller fallback font: every line still
     // shows whole, without a scroll bar.
     void linesInAFallbackFontFit()
@@ -191,7 +246,12 @@ private Q_SLOTS:
         ToolPresentationView *view = w.show({presentation, {}, {}, false});
         QVERIFY(view);
         auto *box = view->findChild<LineBox *>(u"tool-card-diff-lines"_s);
+        // Filled away from the window's thread, then shown whole.
+        QTRY_VERIFY(box->isFilled());
         QCOMPARE(box->blockCount(), 100'001);
+        QCOMPARE(box->document()->lastBlock().previous().text(), u"+ line 99999"_s);
+        // The document filled away keeps the rows of a diff.
+        QCOMPARE(box->document()->documentLayout()->blockBoundingRect(box->document()->begin()).height(), 17.0);
         QCOMPARE(box->height(), 240);
         QVERIFY(view->findChildren<QWidget *>().size() < 30);
     }

@@ -4,6 +4,7 @@
 #include "UI/Conversation/ToolCallChip.h"
 #include "UI/Conversation/TranscriptFollowState.h"
 #include "UI/Conversation/TranscriptRenderRow.h"
+#include "UI/Conversation/TranscriptRowViews.h"
 
 #include <QtTest>
 
@@ -115,6 +116,8 @@ private Q_SLOTS:
     void chipTitle_data();
     void chipTitle();
     void chipStatus();
+    void rowNames_data();
+    void rowNames();
     void argumentsPreview_data();
     void argumentsPreview();
     void prettyArguments_data();
@@ -327,6 +330,40 @@ void tst_TranscriptRows::chipStatus()
     QVERIFY(ToolCallChip::presentation(b) == b.resultView);
 }
 
+// What a screen reader reads for a row: a message's words as shown, a tool call's title and
+// status, a notice with its detail.
+void tst_TranscriptRows::rowNames_data()
+{
+    QTest::addColumn<TranscriptRenderRow>("row");
+    QTest::addColumn<QString>("name");
+    auto blockRow = [](BlockItem b) { return TranscriptRenderRow{u"b"_s, std::move(b)}; };
+    BlockItem text = block(1, 1);
+    text.text = u"**结论**：见 [文档](https://example.org/x)\n\n| a | b |"_s;
+    QTest::newRow("markdown message") << blockRow(text) << u"结论：见 文档\n| a | b |"_s;
+    BlockItem running = toolBlock(JSONValue::object({{u"title"_s, u"构建"_s}}), {}, u"bash"_s);
+    QTest::newRow("running tool") << blockRow(running) << u"构建，运行中"_s;
+    BlockItem failed = toolBlock({}, {}, u"bash"_s);
+    failed.resultText = u"exit 1"_s;
+    failed.resultIsError = true;
+    QTest::newRow("failed tool") << blockRow(failed) << u"bash，失败"_s;
+    BlockItem done = toolBlock({}, JSONValue::object({{u"title"_s, u"编辑 a.cpp"_s}}));
+    done.resultText = u"ok"_s;
+    QTest::newRow("finished tool") << blockRow(done) << u"编辑 a.cpp"_s;
+    UserMessageItem u = user(u"u1"_s, 1);
+    u.text = u"**原样**"_s;
+    QTest::newRow("user text as typed") << TranscriptRenderRow{u"u"_s, u} << u"**原样**"_s;
+    NoticeItem n = notice(u"n1"_s, 1);
+    n.detail = u"细节"_s;
+    QTest::newRow("notice with detail") << TranscriptRenderRow{u"n"_s, n} << u"notice n1，细节"_s;
+}
+
+void tst_TranscriptRows::rowNames()
+{
+    QFETCH(TranscriptRenderRow, row);
+    QFETCH(QString, name);
+    QCOMPARE(TranscriptRenderRowView::rowText(row), name);
+}
+
 void tst_TranscriptRows::argumentsPreview_data()
 {
     QTest::addColumn<QString>("arguments");
@@ -491,6 +528,13 @@ void tst_TranscriptRows::keptRowsEqualAFreshBuild()
     publish("a second item of the same turn continues it");
     std::get<TurnItem>(items[1]).steps[0].blocks[0].text += u"."_s;
     publish("a delta in it");
+    items.push_back(user(u"d"_s, 20));
+    items.push_back(turn(2, {step(1, {block(0, 21)})}));
+    publish("a new turn after two items of the turn before it");
+    items.push_back(turn(1, {step(3, {block(0, 22)})}));
+    publish("an earlier turn's number is the newest again");
+    items.push_back(turn(1, {step(4, {block(0, 23)})}));
+    publish("and once more");
 }
 
 QTEST_GUILESS_MAIN(tst_TranscriptRows)

@@ -79,6 +79,26 @@ QString rowSymbol(QWidget *inspector, const QString &label)
     return {};
 }
 
+// The host's session "run", connected and opened.
+std::shared_ptr<SessionModel> connectedRun(StoreHarness &h)
+{
+    h.world.addSession(session(u"run"_s, 1));
+    h.connected();
+    h.waitForStreams();
+    return openSession(h, u"run"_s);
+}
+
+// An inspector with the panel picker over both panels; the shown panel lives in `panel`, and
+// `writes` counts what the picker writes to it.
+RuntimeInspectorView *pickerInspector(StoreHarness &h, const std::shared_ptr<SessionModel> &model,
+                                      RuntimeInspectorPanel &panel, int &writes)
+{
+    return new RuntimeInspectorView(
+        h.store.get(), model,
+        Binding<RuntimeInspectorPanel>{[&panel] { return panel; }, [&panel, &writes](RuntimeInspectorPanel p) { panel = p; ++writes; }},
+        std::nullopt, true, {RuntimeInspectorPanel::Event, RuntimeInspectorPanel::Runtime});
+}
+
 struct Window
 {
     std::unique_ptr<QWidget> window = std::make_unique<QWidget>();
@@ -182,21 +202,45 @@ private Q_SLOTS:
         { const QStringList problems = accessibilityProblems(w.window.get()); QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s))); }
     }
 
+    // Every control of the inspector (the panel picker's segments, the event panel's) does
+    // by its accessibility action what its click does.
+    void actionsDoWhatClicksDo()
+    {
+        StoreHarness h;
+        const auto model = connectedRun(h);
+        QVERIFY(model);
+        RuntimeInspectorPanel panel = RuntimeInspectorPanel::Runtime;
+        int writes = 0;
+        std::unique_ptr<Window> w;
+        RuntimeInspectorView *inspector = nullptr;
+        ActionParityCheck check;
+        check.open = [&]() -> QWidget * {
+            panel = RuntimeInspectorPanel::Runtime;
+            writes = 0;
+            w = std::make_unique<Window>();
+            inspector = pickerInspector(h, model, panel, writes);
+            w->layout->addWidget(inspector);
+            w->show();
+            return w->window.get();
+        };
+        check.state = [&] {
+            return QString::number(int(panel)) + u" writes "_s + QString::number(writes) + u' ' + inspector->title();
+        };
+        const ActionParityReport report = actionParity(check);
+        QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+        QVERIFY2(report.controls.size() >= 2, qPrintable(report.controls.join(u'\n')));
+        QVERIFY2(report.changed >= 1, qPrintable(report.controls.join(u'\n')));
+    }
+
     void pickerAndEventPanel()
     {
         StoreHarness h;
-        h.world.addSession(session(u"run"_s, 1));
-        h.connected();
-        h.waitForStreams();
-        const auto model = openSession(h, u"run"_s);
+        const auto model = connectedRun(h);
         QVERIFY(model);
         RuntimeInspectorPanel panel = RuntimeInspectorPanel::Runtime;
         int writes = 0;
         Window w;
-        auto *inspector = new RuntimeInspectorView(
-            h.store.get(), model,
-            Binding<RuntimeInspectorPanel>{[&] { return panel; }, [&](RuntimeInspectorPanel p) { panel = p; ++writes; }},
-            std::nullopt, true, {RuntimeInspectorPanel::Event, RuntimeInspectorPanel::Runtime});
+        auto *inspector = pickerInspector(h, model, panel, writes);
         w.layout->addWidget(inspector);
         w.show();
 

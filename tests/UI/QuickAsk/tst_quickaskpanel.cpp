@@ -291,6 +291,33 @@ private Q_SLOTS:
         QCOMPARE(store->selectedSessionId(), std::optional<QString>(u"s2"_s));
     }
 
+    // The session is made but the host does not take the prompt: the panel stays with the
+    // question and says why, instead of going away with it; a later send that works hides it.
+    void refusedPromptStaysInThePanel()
+    {
+        AppModel *store = m_h->connected();
+        m_h->waitForStreams();
+        m_h->host.setReplies(u"session.prompt"_s,
+                             {sim::Reply::error(u"busy"_s, u"try later"_s),
+                              sim::Reply::value(JSONValue::object({{u"accepted"_s, true}}))});
+        QuickAskCoordinator coordinator(store);
+        coordinator.present();
+        QuickAskHUDView *view = viewOf(coordinator);
+        QTest::keyClicks(view->questionField(), u"question"_s);
+        QTest::keyClick(view->questionField(), Qt::Key_Return);
+        QTRY_COMPARE(m_h->requestCount(u"session.prompt"_s), 1);
+        QTRY_VERIFY(!coordinator.model()->isSubmitting());
+        QVERIFY(coordinator.isPanelVisible());
+        QCOMPARE(coordinator.model()->question(), u"question"_s);
+        QCOMPARE(coordinator.model()->errorMessage(), std::optional(u"发送失败：busy: try later"_s));
+        QCOMPARE(label(coordinator, u"quick-ask-error"_s)->text(), u"发送失败：busy: try later"_s);
+
+        QTest::keyClick(view->questionField(), Qt::Key_Return);
+        QTRY_VERIFY(!coordinator.isPanelVisible());
+        QCOMPARE(m_h->requestCount(u"session.prompt"_s), 2);
+        QCOMPARE(m_h->requestCount(u"session.create"_s), 2);
+    }
+
     void sendingWhileDisconnected()
     {
         AppModel *store = m_h->makeStore();

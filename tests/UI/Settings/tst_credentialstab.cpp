@@ -189,7 +189,7 @@ private Q_SLOTS:
             QVERIFY(!label->text().contains(u"s3cret"_s));
     }
 
-    // An empty value is still sent; the host's refusal shows until the lookup replaces it.
+    // An empty value is still sent; the host's refusal stays in view.
     void emptyValueIsSentAndCancelSendsNothing()
     {
         CredentialsTab *page = openCredentials();
@@ -209,21 +209,66 @@ private Q_SLOTS:
         QCOMPARE(fx().harness.host.requests(u"credentials.set"_s)[0].payload.find(u"value")->string(),
                  std::optional(QString()));
         QTRY_COMPARE(rowNames(page), QStringList{u"GITHUB_TOKEN"_s});
-        QCOMPARE(page->message(), std::nullopt);
+        // The host refuses an empty value; the refusal outlives the lookup.
+        QVERIFY(page->message().has_value());
+        QVERIFY2(page->message()->contains(u"value must not be empty"_s), qPrintable(*page->message()));
     }
 
-    // A refused write shows the host's error until the follow-up lookup ends.
-    void refusedWrite()
+    void failedWriteStaysInView_data()
     {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<int>("failure");
+        QTest::addColumn<bool>("lookupSucceeds");
+        QTest::addColumn<QString>("message");
+        const QString refused = u"read_only: credential RO_KEY is read-only"_s;
+        QTest::newRow("delete refused, lookup answers") << u"unset"_s << 0 << true << refused;
+        QTest::newRow("delete refused, lookup fails") << u"unset"_s << 0 << false << refused;
+        QTest::newRow("set refused") << u"set"_s << 1 << true << u"forbidden: not allowed"_s;
+        QTest::newRow("set, HTTP failure") << u"set"_s << 2 << true << u"credentials.set failed with HTTP 500"_s;
+        QTest::newRow("delete, HTTP failure, lookup fails") << u"unset"_s << 2 << false << u"credentials.unset failed with HTTP 500"_s;
+    }
+
+    // A refused or failed write stays in view after the follow-up lookup, which still shows
+    // the row as the host holds it; the user's next action replaces the message.
+    void failedWriteStaysInView()
+    {
+        QFETCH(QString, method);
+        QFETCH(int, failure);
+        QFETCH(bool, lookupSucceeds);
+        QFETCH(QString, message);
         CredentialsTab *page = openCredentials();
-        fx().harness.host.setReply(u"credentials.describe"_s, Reply::value(JSONValue::object(
-                                                                  {{u"credentials"_s, JSONValue::emptyObject()}}))
-                                                                  .delayed(400));
+        sim::SimHost &host = fx().harness.host;
+        const QString call = method == u"set" ? u"credentials.set"_s : u"credentials.unset"_s;
+        if (failure == 1)
+            host.setReply(call, Reply::error(u"forbidden"_s, u"not allowed"_s));
+        else if (failure == 2)
+            host.setReply(call, Reply::status(500));
+        const Reply answer = Reply::value(JSONValue::object(
+            {{u"credentials"_s, JSONValue::object({{u"RO_KEY"_s, JSONValue::object({{u"configured"_s, true},
+                                                                                   {u"writable"_s, false}})}})}}));
+        // The follow-up lookup answers or fails; the user's own query after it answers.
+        host.setReplies(u"credentials.describe"_s, {lookupSucceeds ? answer : Reply::status(502), answer});
         test::typeInto(fx().find<QLineEdit>(u"settings-credential-ref"_s), u"RO_KEY"_s);
-        press(u"unset"_s);
-        QTRY_COMPARE(shownMessage(), u"read_only: credential RO_KEY is read-only"_s);
-        QTRY_COMPARE(shownMessage(), u"查询失败"_s);
-        QVERIFY(page->entries().empty());
+        if (method == u"set") {
+            press(u"set"_s);
+            QTest::keyClicks(dialog()->findChild<QLineEdit *>(u"settings-credential-value"_s), u"v"_s);
+            test::click(dialog()->findChild<QPushButton *>(u"settings-credential-save"_s));
+        } else {
+            press(u"unset"_s);
+        }
+        QTRY_COMPARE(fx().harness.requestCount(u"credentials.describe"_s), 1);
+        if (lookupSucceeds) {
+            QTRY_COMPARE(rowNames(page), QStringList{u"RO_KEY"_s});
+        } else {
+            QTest::qWait(100); // the failed lookup has ended
+            QVERIFY(page->entries().empty());
+        }
+        QCOMPARE(shownMessage(), message);
+        QCOMPARE(page->message(), std::optional(shownMessage()));
+
+        press(u"query"_s);
+        QTRY_COMPARE(page->message(), std::nullopt);
+        QCOMPARE(rowNames(page), QStringList{u"RO_KEY"_s});
     }
 
     // Deleting a name never looked up adds its row through the follow-up lookup.
@@ -239,7 +284,8 @@ private Q_SLOTS:
         QCOMPARE(page->message(), std::nullopt);
     }
 
-    // Without a host: set ends in "查询失败" and no row.
+    // Without a host: the set says it is not connected, also after the lookup that cannot
+    // run either; no row and no request. A query of its own still says "查询失败".
     void noHost()
     {
         CredentialsTab *page = openCredentials(false);
@@ -247,8 +293,12 @@ private Q_SLOTS:
         press(u"set"_s);
         QTest::keyClicks(dialog()->findChild<QLineEdit *>(u"settings-credential-value"_s), u"x"_s);
         test::click(dialog()->findChild<QPushButton *>(u"settings-credential-save"_s));
-        QTRY_COMPARE(shownMessage(), u"查询失败"_s);
+        QTRY_COMPARE(shownMessage(), u"未连接"_s);
+        QTest::qWait(50);
+        QCOMPARE(shownMessage(), u"未连接"_s);
         QVERIFY(page->entries().empty());
+        press(u"query"_s);
+        QTRY_COMPARE(shownMessage(), u"查询失败"_s);
         QCOMPARE(int(fx().harness.host.requests().size()), 0);
     }
 

@@ -45,7 +45,7 @@ class tst_HostSettings : public QObject
         fx().open(connect);
         fx().select(SettingsSection::Host);
         auto *page = qobject_cast<HostSettingsTab *>(fx().view->page());
-        if (page && !QTest::qWaitFor([page] { return page->loaded(); }, 5000))
+        if (page && !QTest::qWaitFor([page] { return page->loaded() || page->loadFailure(); }, 5000))
             qWarning("the host settings page did not finish loading");
         return page;
     }
@@ -281,18 +281,123 @@ private Q_SLOTS:
         QCOMPARE(inCard<QLabel>(u"n"_s, u"settings-namespace-revision"_s)->text(), u"rev 1"_s);
     }
 
-    // Without a host the page ends in its empty state.
-    void noConnectionShowsTheEmptyState()
+    void unreadableSettingsSayWhy_data()
     {
-        fx().harness.world.addSettingsNamespace(u"n"_s, JSONValue::emptyObject(), parsed(R"({"a": 1})"));
-        HostSettingsTab *page = openHost(false);
+        QTest::addColumn<int>("failure");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("not connected") << 0 << u"未连接"_s;
+        QTest::newRow("answer that does not decode") << 1 << u"malformed server response for settings.describe"_s;
+        QTest::newRow("host error") << 2 << u"internal: settings store unavailable"_s;
+        QTest::newRow("HTTP failure") << 3 << u"settings.describe failed with HTTP 503"_s;
+    }
+
+    // Settings that cannot be read are not "none": the page says so and why, and "重试" reads
+    // them again once the cause is gone.
+    void unreadableSettingsSayWhy()
+    {
+        QFETCH(int, failure);
+        QFETCH(QString, reason);
+        const Reply readable = Reply::value(JSONValue::object(
+            {{u"writable"_s, true},
+             {u"hasDocument"_s, true},
+             {u"namespaces"_s, JSONValue::array({namespaceValue(u"n"_s, u"live"_s, JSONValue::array({}), 1,
+                                                                parsed(R"({"a": 1})"))})}}));
+        sim::SimHost &host = fx().harness.host;
+        const QList<Reply> failures = {readable, Reply::value(parsed(R"({"namespaces": 3})")),
+                                       Reply::error(u"internal"_s, u"settings store unavailable"_s), Reply::status(503)};
+        // The first read fails, the one after it works.
+        host.setReplies(u"settings.describe"_s, {failures[failure], readable});
+        HostSettingsTab *page = openHost(failure != 0);
+        QVERIFY(page);
+        QCOMPARE(page->loadFailure(), std::optional(reason));
+        QVERIFY(!fx().find(u"settings-host-empty"_s));
+        auto *state = fx().find<ContentUnavailableState>(u"settings-host-failure"_s);
+        QVERIFY(state && state->isVisible());
+        QCOMPARE(state->title(), u"无法读取主机设置"_s);
+        QStringList texts;
+        for (QLabel *label : state->findChildren<QLabel *>())
+            texts << label->text();
+        QVERIFY2(texts.contains(*page->loadFailure()), qPrintable(texts.join(u" | "_s)));
+        QVERIFY(test::accessibilityProblems(fx().window.get()).isEmpty());
+
+        if (failure == 0)
+            fx().harness.connected();
+        test::click(fx().find(u"settings-host-retry"_s));
+        QTRY_VERIFY(page->loaded());
+        QCOMPARE(page->loadFailure(), std::nullopt);
+        QTRY_VERIFY(card(u"n"_s) && card(u"n"_s)->isVisible());
+        QVERIFY(!fx().find(u"settings-host-failed"_s) || !fx().find(u"settings-host-failed"_s)->isVisible());
+    }
+
+    // A host that really has no namespaces gets the empty state, not a failure.
+    void hostWithoutNamespacesShowsTheEmptyState()
+    {
+        HostSettingsTab *page = openHost();
+        QVERIFY(page->loaded());
         QVERIFY(page->namespaces().empty());
+        QCOMPARE(page->loadFailure(), std::nullopt);
         QWidget *empty = fx().find(u"settings-host-empty"_s);
         QVERIFY(empty && empty->isVisible());
         QCOMPARE(empty->property("symbolName").toString(), u"slider.horizontal.3"_s);
-        QVERIFY(!card(u"n"_s));
-        QCOMPARE(fx().harness.requestCount(u"settings.describe"_s), 0);
+        QVERIFY(!fx().find(u"settings-host-failure"_s));
         QVERIFY(test::accessibilityProblems(fx().window.get()).isEmpty());
+    }
+
+    void secretsLeftAsLoaded_data()
+    {
+        QTest::addColumn<JSONValue>("loaded");
+        QTest::addColumn<JSONValue>("secrets");
+        QTest::addColumn<JSONValue>("edited");
+        QTest::addColumn<JSONValue>("patch");
+        const JSONValue nested = parsed(R"([{"path": ["api", "key"], "set": true}])");
+        QTest::newRow("mask left, other key changed")
+            << parsed(R"({"api": {"key": "********", "url": "a"}, "n": 1})") << nested
+            << parsed(R"({"api": {"key": "********", "url": "b"}, "n": 1})") << parsed(R"({"api": {"url": "b"}, "n": 1})");
+        QTest::newRow("secret set by the user") << parsed(R"({"api": {"key": "********"}})") << nested
+                                                << parsed(R"({"api": {"key": "new-key"}})")
+                                                << parsed(R"({"api": {"key": "new-key"}})");
+        QTest::newRow("secret removed by the user") << parsed(R"({"api": {"key": "********"}, "n": 1})") << nested
+                                                    << parsed(R"({"n": 2})") << parsed(R"({"n": 2})");
+        QTest::newRow("unset slot left empty") << parsed(R"({"token": "", "n": 1})")
+                                               << parsed(R"([{"path": ["token"], "set": false}])")
+                                               << parsed(R"({"token": "", "n": 2})") << parsed(R"({"n": 2})");
+        QTest::newRow("two slots, one changed")
+            << parsed(R"({"a": "********", "b": "********"})")
+            << parsed(R"([{"path": ["a"], "set": true}, {"path": ["b"], "set": true}])")
+            << parsed(R"({"a": "********", "b": "typed"})") << parsed(R"({"b": "typed"})");
+        QTest::newRow("path through a non-object") << parsed(R"({"api": [1], "n": 1})") << nested
+                                                   << parsed(R"({"api": [1], "n": 2})")
+                                                   << parsed(R"({"api": [1], "n": 2})");
+        QTest::newRow("slot added by the user") << parsed(R"({"n": 1})") << nested
+                                                << parsed(R"({"api": {"key": "k"}, "n": 1})")
+                                                << parsed(R"({"api": {"key": "k"}, "n": 1})");
+        QTest::newRow("empty path") << parsed(R"({"n": 1})") << parsed(R"([{"path": [], "set": true}])")
+                                    << parsed(R"({"n": 1})") << parsed(R"({"n": 1})");
+    }
+
+    void secretsLeftAsLoaded()
+    {
+        QFETCH(JSONValue, loaded);
+        QFETCH(JSONValue, secrets);
+        QFETCH(JSONValue, edited);
+        QFETCH(JSONValue, patch);
+        const SettingsNamespaceView view = SettingsNamespaceView::fromJson(namespaceValue(u"n"_s, u"live"_s, secrets, 1, loaded));
+        QCOMPARE(HostSettingsTab::patch(edited, view), patch);
+    }
+
+    // Saving a card whose secret still shows the host's mask leaves the stored secret alone.
+    void saveNeverSendsTheMask()
+    {
+        fx().harness.world.addSettingsNamespace(u"llm"_s, JSONValue::emptyObject(),
+                                                parsed(R"({"api": {"key": "********"}, "model": "a"})"), u"live"_s,
+                                                parsed(R"([{"path": ["api", "key"], "set": true}])"));
+        QVERIFY(openHost());
+        typeInEditor(u"llm"_s, u"{\"api\": {\"key\": \"********\"}, \"model\": \"b\"}"_s);
+        test::click(inCard(u"llm"_s, u"settings-namespace-save"_s));
+        QTRY_COMPARE(fx().harness.requestCount(u"settings.update"_s), 1);
+        const JSONValue sent = *fx().harness.host.requests(u"settings.update"_s)[0].payload.find(u"patch");
+        QCOMPARE(sent, parsed(R"({"api": {}, "model": "b"})"));
+        QVERIFY(!QString::fromUtf8(*sent.data()).contains(u"********"_s));
     }
 };
 

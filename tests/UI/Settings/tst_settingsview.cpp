@@ -6,6 +6,8 @@
 #include "UI/Settings/SkillsTab.h"
 #include "UI/Shared/Theme.h"
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QDialog>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -125,6 +127,91 @@ private Q_SLOTS:
         QTest::keyClick(about, Qt::Key_Space);
         QCOMPARE(f.view->selection(), SettingsSection::About);
         QCOMPARE(f.view->page()->objectName(), u"settings-about"_s);
+    }
+
+    // The rows are the tabs of a tab list. However a row gets checked (its accessibility
+    // action, Return, a tick set in code) the page switches as for a click, and only the
+    // selected tab says it is selected; the selected row cannot be unticked.
+    void sectionRowsAreTabs()
+    {
+        test::SettingsFixture f;
+        f.open(false);
+        QAccessibleInterface *list = QAccessible::queryAccessibleInterface(f.find(u"settings-section-list"_s));
+        QVERIFY(list);
+        QCOMPARE(list->role(), QAccessible::PageTabList);
+        auto tab = [&](SettingsSection s) { return QAccessible::queryAccessibleInterface(f.row(s)); };
+        auto selectedTabs = [&] {
+            QStringList out;
+            for (SettingsSection s : allSettingsSections) {
+                if (tab(s)->state().selected)
+                    out << settingsSectionRawValue(s);
+            }
+            return out;
+        };
+        for (SettingsSection s : allSettingsSections) {
+            QCOMPARE(tab(s)->role(), QAccessible::PageTab);
+            QVERIFY(tab(s)->state().selectable);
+            QCOMPARE(tab(s)->text(QAccessible::Name), settingsSectionTitle(s));
+        }
+        QCOMPARE(selectedTabs(), QStringList{u"connection"_s});
+
+        QAccessibleInterface *host = tab(SettingsSection::Host);
+        QVERIFY(host->actionInterface());
+        host->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(f.view->selection(), SettingsSection::Host);
+        QCOMPARE(f.view->page()->objectName(), u"settings-host"_s);
+        QCOMPARE(f.find<QLabel>(u"settings-title"_s)->text(), u"主机设置"_s);
+        QCOMPARE(selectedTabs(), QStringList{u"host"_s});
+        QVERIFY(!f.row(SettingsSection::Connection)->isChecked());
+
+        QAbstractButton *about = f.row(SettingsSection::About);
+        about->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(about, Qt::Key_Return);
+        QCOMPARE(f.view->selection(), SettingsSection::About);
+        QCOMPARE(f.view->page()->objectName(), u"settings-about"_s);
+        QTest::keyClick(f.row(SettingsSection::About), Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(f.view->selection(), SettingsSection::About);
+
+        f.row(SettingsSection::Skills)->setChecked(true);
+        QCOMPARE(f.view->selection(), SettingsSection::Skills);
+        QCOMPARE(f.view->page()->objectName(), u"settings-skills"_s);
+        QCOMPARE(selectedTabs(), QStringList{u"skills"_s});
+        QVERIFY(!about->isChecked());
+
+        QPointer<QWidget> page = f.view->page();
+        f.row(SettingsSection::Skills)->setChecked(false);
+        f.row(SettingsSection::Skills)->toggle();
+        QVERIFY(f.row(SettingsSection::Skills)->isChecked());
+        QCOMPARE(f.view->selection(), SettingsSection::Skills);
+        QCOMPARE(f.view->page(), page.data());
+    }
+
+    // Every control of the column and the header does by its accessibility action what its
+    // click does.
+    void actionsDoWhatClicksDo()
+    {
+        test::SettingsFixture f;
+        f.harness.makeStore();
+        test::ActionParityCheck check;
+        check.open = [&]() -> QWidget * {
+            f.open(false);
+            return f.window.get();
+        };
+        check.state = [&] {
+            return settingsSectionRawValue(f.view->selection()) + u' ' + f.view->page()->objectName() + u' '
+                + f.find<QLabel>(u"settings-title"_s)->text() + (f.window->isVisible() ? u" shown"_s : u" closed"_s);
+        };
+        // The pages have tests of their own.
+        check.skip = [&](QAccessibleInterface *iface) {
+            auto *widget = qobject_cast<QWidget *>(iface->object());
+            return !widget || f.view->page()->isAncestorOf(widget);
+        };
+        const test::ActionParityReport report = test::actionParity(check);
+        QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+        // Six tabs and the close button; a click on each tab but the selected one and on the
+        // close button changes something.
+        QCOMPARE(report.controls.size(), 7);
+        QCOMPARE(report.changed, 6);
     }
 
     // Leaving a page ends its state: unsaved editor text is gone and the page loads again.

@@ -1,9 +1,12 @@
+#include "DesktopLinkRecorder.h"
 #include "GuiTestMain.h"
 #include "SimHost.h"
 #include "SimOverlayPage.h"
 #include "UI/Sidebar/PluginOverlayHost.h"
 
 #include <QApplication>
+#include <QDesktopServices>
+#include <QWebEngineView>
 #include <QtTest>
 
 using namespace Qt::Literals::StringLiterals;
@@ -99,6 +102,40 @@ private Q_SLOTS:
         QCOMPARE(window.childAt(far), below);
         QVERIFY(overlay->isVisible());
         QVERIFY(!host.requests(u"page"_s).isEmpty());
+    }
+
+    // A frame inside the host's page that follows a link to another program's scheme would
+    // have the engine hand it straight to the desktop: it is refused.
+    void aFrameLinkToAnotherSchemeOpensNothing()
+    {
+        sim::SimHost host;
+        QVERIFY(host.listen());
+        QByteArray page = sim::defaultOverlayPage();
+        page.replace(R"(<div class="panel" id="panel"></div>)",
+                     R"(<div class="panel" id="panel" style="pointer-events:auto">)"
+                     R"(<iframe style="border:0;width:100px;height:60px" srcdoc="<body style='margin:0'>)"
+                     R"(<a href='some-handler://run?cmd=x' style='display:block;height:100vh'>go</a></body>"></iframe></div>)");
+        sim::serveOverlayPage(host, page);
+        test::DesktopLinkRecorder desktop;
+        QDesktopServices::setUrlHandler(u"some-handler"_s, &desktop, "open");
+
+        QWidget window;
+        window.resize(400, 300);
+        auto *overlay = new PluginOverlayHost(host.baseUrl(), &window);
+        overlay->setGeometry(window.rect());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_VERIFY_WITH_TIMEOUT(overlay->isOverlayShown(), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(overlay->interactiveRects().size(), 1, 10000);
+        auto *web = overlay->findChild<QWebEngineView *>();
+        QVERIFY(web);
+        QTRY_VERIFY(web->focusProxy());
+        for (int i = 0; i < 5 && desktop.opened.isEmpty(); ++i) {
+            QTest::mouseClick(web->focusProxy(), Qt::LeftButton, {}, QPoint(100, 70));
+            QTest::qWait(300);
+        }
+        QDesktopServices::unsetUrlHandler(u"some-handler"_s);
+        QVERIFY2(desktop.opened.isEmpty(), qPrintable(desktop.opened.value(0).toString()));
     }
 };
 

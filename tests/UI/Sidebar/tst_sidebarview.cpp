@@ -19,7 +19,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QtTest>
 
 using namespace Qt::Literals::StringLiterals;
@@ -93,6 +95,13 @@ class tst_SidebarView : public QObject
         h->world.addWorkspace({u"w1"_s, u"/src/R&D <one>"_s, u"One"_s, {u"a"_s, u"b"_s}});
         h->world.addWorkspace({u"w2"_s, u"/src/two"_s, u"Two"_s, {u"b"_s}});
         h->connected();
+        showSidebar();
+        sidebar->rebuildNow();
+    }
+
+    // A sidebar on the harness's store in a window of its own.
+    void showSidebar()
+    {
         window = std::make_unique<QWidget>();
         window->resize(300, 700);
         searchShown = true;
@@ -101,7 +110,58 @@ class tst_SidebarView : public QObject
                                   window.get());
         sidebar->setGeometry(0, 0, 300, 700);
         window->show();
-        sidebar->rebuildNow();
+    }
+
+    // The same column over a long list: one workspace of 300 sessions, then 20 under "最近".
+    void makeLongSidebar()
+    {
+        h = std::make_unique<test::StoreHarness>();
+        QStringList claimed;
+        for (int i = 0; i < 320; ++i) {
+            auto session = test::session(u"s%1"_s.arg(i, 3, 10, QLatin1Char('0')), 100000.0 - i);
+            session.title = u"Session %1"_s.arg(i);
+            h->world.addSession(session);
+            if (i < 300)
+                claimed << session.id;
+        }
+        h->world.addWorkspace({u"w1"_s, u"/src/long"_s, u"Long"_s, claimed});
+        h->connected();
+        showSidebar();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QTRY_COMPARE(sidebar->list()->rows().size(), size_t(1 + 300 + 1 + 20));
+    }
+
+    // Every row widget shows its own row, and only rows near the viewport have one.
+    void verifyLiveRows()
+    {
+        SidebarListView *list = sidebar->list();
+        const int top = list->verticalScrollBar()->value();
+        const int span = list->viewport()->height();
+        int live = 0;
+        for (size_t i = 0; i < list->rows().size(); ++i) {
+            QWidget *widget = list->rowWidget(i);
+            if (!widget)
+                continue;
+            ++live;
+            const SidebarListRow &row = list->rows()[i];
+            QCOMPARE(widget->objectName(), row.session() ? u"session-row-"_s + row.session()->id()
+                                                         : (row.workspace() ? u"workspace-header-w1"_s : u"section-最近"_s));
+            QCOMPARE(widget->y(), list->rowTop(i));
+            if (!widget->hasFocus()) {
+                QVERIFY2(list->rowTop(i) + SidebarListView::rowHeight(row) >= top - span - SidebarListView::rowHeight(row)
+                             && list->rowTop(i) <= top + 2 * span + SidebarListView::rowHeight(row),
+                         qPrintable(u"row %1 far from the viewport"_s.arg(i)));
+            }
+            if (const auto *data = row.session()) {
+                QAccessibleInterface *face = QAccessible::queryAccessibleInterface(widget);
+                QCOMPARE(face->text(QAccessible::Name), data->displayTitle);
+                QCOMPARE(face->role(), QAccessible::ListItem);
+                QCOMPARE(bool(face->state().selected), data->isSelected);
+            }
+        }
+        QCOMPARE(list->liveRowCount(), live);
+        QVERIFY(live > 0);
+        QVERIFY2(live <= 3 * span / SessionRowView::kHeight + 4, qPrintable(QString::number(live)));
     }
 
     QStringList rowIds() const
@@ -754,6 +814,160 @@ private Q_SLOTS:
         }
         expected << u"sidebar-settings-button"_s;
         QCOMPARE(order, expected);
+    }
+
+    // A long list has widgets only near the viewport; scrolling brings the others, each with
+    // its title, role and state, and the walk still finds every control named.
+    void aLongListBuildsOnlyTheRowsNearTheViewport()
+    {
+        makeLongSidebar();
+        h->store->selectSession(u"s250"_s);
+        sidebar->rebuildNow();
+        SidebarListView *list = sidebar->list();
+        verifyLiveRows();
+        QVERIFY(list->rowWidget(0));
+        QVERIFY(!list->rowWidget(list->rows().size() - 1));
+
+        for (const int value : {list->verticalScrollBar()->maximum() / 2, list->verticalScrollBar()->maximum(), 0,
+                                list->rowTop(251) - 100}) {
+            list->verticalScrollBar()->setValue(value);
+            verifyLiveRows();
+        }
+        auto *selected = qobject_cast<SessionRowView *>(list->rowWidget(251));
+        QVERIFY(selected);
+        QVERIFY(selected->row().isSelected);
+        const QStringList problems = test::accessibilityProblems(window.get());
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+
+        // A rebuild with one title changed keeps the live rows and updates only that one.
+        list->verticalScrollBar()->setValue(0);
+        QPointer<QWidget> first = list->rowWidget(1);
+        auto renamed = test::session(u"s000"_s, 100000.0);
+        renamed.title = u"Renamed"_s;
+        h->world.addSession(renamed);
+        startStoreTask(h->store->refreshAll());
+        QTRY_COMPARE(qobject_cast<SessionRowView *>(list->rowWidget(1))->row().displayTitle, u"Renamed"_s);
+        QCOMPARE(list->rowWidget(1), first.data());
+        verifyLiveRows();
+    }
+
+    // Tab and Shift+Tab step through every row in order, also past the rows that had no
+    // widget; from the account bar back into the list lands on the last row.
+    void tabReachesRowsBeyondTheViewport()
+    {
+        makeLongSidebar();
+        QApplication::setActiveWindow(window.get());
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        SidebarListView *list = sidebar->list();
+        list->rowWidget(0)->setFocus(Qt::TabFocusReason);
+        for (size_t i = 1; i <= 120; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), list->rowWidget(i));
+            // In sight: the viewport shows the focused row.
+            const QRect shown = QRect(QPoint(0, list->verticalScrollBar()->value()), list->viewport()->size());
+            QVERIFY(shown.contains(list->rowWidget(i)->geometry()));
+        }
+        verifyLiveRows();
+        for (size_t i = 119; i >= 100; --i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+            QCOMPARE(QApplication::focusWidget(), list->rowWidget(i));
+        }
+
+        // The section label takes no focus: Tab goes from the workspace's last session past it.
+        list->rowWidget(100)->setFocus(Qt::TabFocusReason);
+        list->verticalScrollBar()->setValue(list->rowTop(299));
+        list->rowWidget(300)->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), list->rowWidget(302));
+
+        auto *settings = sidebar->findChild<QWidget *>(u"sidebar-settings-button"_s);
+        list->verticalScrollBar()->setValue(0);
+        settings->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(settings, Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), list->rowWidget(list->rows().size() - 1));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), settings);
+
+        // From the search toggle, scrolled to the end, Tab lands on the first row.
+        auto *toggle = sidebar->findChild<QWidget *>(u"sidebar-search-toggle"_s);
+        list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
+        toggle->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(toggle, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), list->rowWidget(0));
+        verifyLiveRows();
+    }
+
+    // Every control of the column does by its accessibility action what its click does: the
+    // same selection, folding, popover, sheet or call to the host.
+    void actionsDoWhatClicksDo()
+    {
+        qsizetype baseline = 0;
+        test::ActionParityCheck check;
+        check.open = [&]() -> QWidget * {
+            // A fresh store each time: selection and folding live in the store and the view.
+            window.reset();
+            makeSidebar();
+            QTest::qWaitForWindowExposed(window.get());
+            h->waitForQuietHost();
+            baseline = h->host.requests().size();
+            return window.get();
+        };
+        check.state = [&] {
+            QStringList collapsed(sidebar->collapsedWorkspaceIds().begin(), sidebar->collapsedWorkspaceIds().end());
+            collapsed.sort();
+            // A session made by the host has a new id each time.
+            QString selected = h->store->selectedSessionId().value_or(u"-"_s);
+            if (selected.size() > 1)
+                selected = u"created"_s;
+            return u"selected "_s + selected + u" collapsed "_s
+                + collapsed.join(u',') + (sidebar->newSessionPresented() ? u" new-session"_s : QString())
+                + (searchShown ? u" search"_s : QString()) + u" calls "_s + h->methodsSince(baseline);
+        };
+        check.async = true;
+        const test::ActionParityReport report = test::actionParity(check);
+        QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+        // Session rows, workspace headers, the new-session and settings buttons at least.
+        QVERIFY2(report.controls.size() >= 8, qPrintable(report.controls.join(u'\n')));
+        QVERIFY2(report.changed >= 8, qPrintable(report.controls.join(u'\n')));
+    }
+
+    // Escape closes the Settings sheet and the new-session popover from the control that has
+    // the focus in them; Return on a popover row picks it, as a click does.
+    void escapeClosesTheSheetAndThePopover()
+    {
+        makeSidebar();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QTest::mouseClick(sidebar->findChild<QAbstractButton *>(u"sidebar-settings-button"_s), Qt::LeftButton);
+        QDialog *sheet = nullptr;
+        QTRY_VERIFY((sheet = findTopLevel<QDialog>(u"settings-sheet"_s)));
+        QVERIFY(QTest::qWaitForWindowExposed(sheet));
+        QPointer<QDialog> guard = sheet;
+        auto *tab = sheet->findChild<QAbstractButton *>(u"settings-section-host"_s);
+        tab->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(tab, Qt::Key_Escape);
+        QTRY_VERIFY(!guard || !guard->isVisible());
+
+        auto *button = sidebar->findChild<QAbstractButton *>(u"sidebar-new-session-button"_s);
+        button->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(button, Qt::Key_Return);
+        QVERIFY(sidebar->newSessionPresented());
+        NewSessionPopover *popover = sidebar->popover();
+        QVERIFY(popover);
+        QVERIFY(QTest::qWaitForWindowExposed(popover));
+        auto *row = popover->findChild<QAbstractButton *>(u"new-session-workspace-w2"_s);
+        row->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(row, Qt::Key_Escape);
+        QTRY_VERIFY(!sidebar->newSessionPresented());
+        QCOMPARE(h->requestCount(u"session.create"_s), 0);
+
+        button->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(button, Qt::Key_Return);
+        QVERIFY(sidebar->newSessionPresented());
+        row = sidebar->popover()->findChild<QAbstractButton *>(u"new-session-workspace-w2"_s);
+        row->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(row, Qt::Key_Return);
+        QVERIFY(!sidebar->newSessionPresented());
+        QTRY_COMPARE(h->requestCount(u"session.create"_s), 1);
     }
 
     // What a screen reader finds in the column: every control named, rows with their titles.

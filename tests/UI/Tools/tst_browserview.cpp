@@ -1,15 +1,21 @@
 // The browser tab against pages the simulated host serves, driven by keys and clicks.
 #include "AccessibilityWalk.h"
+#include "DesktopLinkRecorder.h"
 #include "GuiTestMain.h"
 #include "SimHost.h"
 #include "SimOverlayPage.h"
 
 #include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/LinkOpener.h"
 #include "UI/Tools/WorkspaceBrowserView.h"
 #include "UI/Tools/WorkspaceWebPage.h"
 
 #include <QApplication>
+#include <QDesktopServices>
+#include <QDialog>
 #include <QFile>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QLineEdit>
 #include <QOpenGLContext>
 #include <QtTest>
@@ -142,6 +148,54 @@ private Q_SLOTS:
         // The pop-up never asked for its page.
         for (const auto &request : host.requests(u"page"_s))
             QVERIFY(!request.query.contains(u"popup"_s));
+    }
+
+    // A page's link to another program's scheme goes the way every link goes: asked about
+    // first, never straight to the desktop, one question at a time.
+    void aClickedLinkOfAnotherSchemeAsksFirst()
+    {
+        sim::SimHost host;
+        QVERIFY(host.listen());
+        sim::serveOverlayPage(host, "<html><body style='margin:0'>"
+                                    "<a href='some-handler://run?cmd=x' style='display:block;height:100vh'"
+                                    " onclick=\"setTimeout(function(){location.href='other-handler:again'},50)\">go</a>"
+                                    "</body></html>");
+        test::DesktopLinkRecorder desktop;
+        QDesktopServices::setUrlHandler(u"some-handler"_s, &desktop, "open");
+        QDesktopServices::setUrlHandler(u"other-handler"_s, &desktop, "open");
+        QWidget window;
+        window.resize(600, 400);
+        auto *view = new WorkspaceBrowserView(host.baseUrl(), &window);
+        view->resize(window.size());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_VERIFY_WITH_TIMEOUT(!host.requests(u"page"_s).isEmpty() && !view->model()->isLoading(), 60000);
+        auto *web = view->findChild<QWidget *>(u"workspace-browser-web-view"_s);
+        QVERIFY(web);
+        QTRY_VERIFY(web->focusProxy());
+        QWidget *target = web->focusProxy();
+
+        QDialog *dialog = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                if (!(dialog = window.findChild<QDialog *>(QString::fromLatin1(LinkOpener::kConfirmationName))))
+                    QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(40, 40));
+                return dialog != nullptr;
+            }(),
+            30000);
+        auto *address = dialog->findChild<QPlainTextEdit *>(QString::fromLatin1(LinkOpener::kConfirmationURLName));
+        QVERIFY(address);
+        QCOMPARE(address->toPlainText(), u"some-handler://run?cmd=x"_s);
+        // The page asks again by itself while the question is open: still the one question.
+        QTest::qWait(1000);
+        QCOMPARE(window.findChildren<QDialog *>(QString::fromLatin1(LinkOpener::kConfirmationName)).size(), 1);
+        QTest::mouseClick(dialog->findChild<QPushButton *>(QString::fromLatin1(LinkOpener::kConfirmationCancelName)),
+                          Qt::LeftButton);
+        QTRY_VERIFY(!window.findChild<QDialog *>(QString::fromLatin1(LinkOpener::kConfirmationName)));
+        QVERIFY(desktop.opened.isEmpty());
+        QCOMPARE(view->model()->page()->url().toString(), root(host));
+        QDesktopServices::unsetUrlHandler(u"some-handler"_s);
+        QDesktopServices::unsetUrlHandler(u"other-handler"_s);
     }
 };
 

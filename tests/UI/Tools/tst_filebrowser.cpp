@@ -11,7 +11,10 @@
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace nbd;
@@ -23,6 +26,15 @@ void write(const QString &path, const QByteArray &bytes)
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(bytes);
+}
+
+// Waits for the listing and the preview in flight.
+bool settled(const WorkspaceFileBrowserView &view)
+{
+    QDeadlineTimer deadline(20000);
+    while (view.isLoading() && !deadline.hasExpired())
+        QTest::qWait(5);
+    return !view.isLoading();
 }
 
 QStringList names(const WorkspaceFileBrowserView &view)
@@ -70,6 +82,7 @@ private Q_SLOTS:
     void listsFoldersFirstInNumericOrder()
     {
         WorkspaceFileBrowserView view(QUrl::fromLocalFile(m_root), std::nullopt);
+        QVERIFY(settled(view));
         QCOMPARE(names(view), (QStringList{u"deriveddata"_s, u"z"_s, u"A"_s, u"b"_s, u"file2"_s, u"file10"_s}));
         QCOMPARE(list(view)->count(), 6);
     }
@@ -89,6 +102,7 @@ private Q_SLOTS:
     void clicksEnterFoldersAndPreviewBackStepsOut()
     {
         WorkspaceFileBrowserView view(QUrl::fromLocalFile(m_root), std::nullopt);
+        QVERIFY(settled(view));
         view.resize(400, 500);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
@@ -96,11 +110,14 @@ private Q_SLOTS:
         clickRow(view, u"z"_s);
         QCOMPARE(view.currentURL().toLocalFile(), m_root + u"/z"_s);
         QVERIFY(back(view)->isEnabled());
+        QVERIFY(settled(view));
         clickRow(view, u"inner"_s);
+        QVERIFY(settled(view));
         // Return on the selected row opens it as a click does.
         list(view)->setFocus();
         list(view)->setCurrentRow(0);
         QTest::keyClick(list(view), Qt::Key_Return);
+        QVERIFY(settled(view));
         QCOMPARE(view.selectedFile()->toLocalFile(), m_root + u"/z/inner/deep.md"_s);
         QCOMPARE(view.findChild<QPlainTextEdit *>(u"workspace-files-preview"_s)->toPlainText(), u"# deep\n"_s);
         QCOMPARE(view.findChild<QLabel *>(u"workspace-files-title"_s)->text(), u"deep.md"_s);
@@ -110,7 +127,9 @@ private Q_SLOTS:
         QVERIFY(!view.selectedFile());
         QCOMPARE(view.currentURL().toLocalFile(), m_root + u"/z/inner"_s);
         QTest::mouseClick(back(view), Qt::LeftButton);
+        QVERIFY(settled(view));
         QTest::mouseClick(back(view), Qt::LeftButton);
+        QVERIFY(settled(view));
         QCOMPARE(view.currentURL().toLocalFile(), m_root);
         QVERIFY(!back(view)->isEnabled());
     }
@@ -133,6 +152,7 @@ private Q_SLOTS:
         const QString path = m_tmp.filePath(u"preview.bin"_s);
         write(path, bytes);
         WorkspaceFileBrowserView view(QUrl::fromLocalFile(m_tmp.path()), QUrl::fromLocalFile(path));
+        QVERIFY(settled(view));
         QVERIFY(view.selectedFile());
         QCOMPARE(view.preview(), preview == u"<binary>"_s ? u"此文件不是可预览的文本"_s : preview);
     }
@@ -142,20 +162,24 @@ private Q_SLOTS:
         const QString fifo = m_tmp.filePath(u"pipe"_s);
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
         WorkspaceFileBrowserView view(QUrl::fromLocalFile(m_tmp.path()), QUrl::fromLocalFile(fifo));
+        QVERIFY(settled(view));
         QCOMPARE(view.preview(), u"此文件不是可预览的文本"_s);
     }
 
     void requestsAndContainment()
     {
         WorkspaceFileBrowserView view(QUrl::fromLocalFile(m_root), QUrl::fromLocalFile(m_root + u"/z/../missing.txt"_s));
+        QVERIFY(settled(view));
         QCOMPARE(view.currentURL().toLocalFile(), m_root);
         QCOMPARE(view.error(), u"路径在本机不可用："_s + m_root + u"/missing.txt"_s);
         QVERIFY(view.findChild<ContentUnavailableView *>(u"workspace-files-unavailable"_s)->isVisibleTo(&view));
 
         // An outside folder reached by a request: back lands on the root.
         WorkspaceFileBrowserView outside(QUrl::fromLocalFile(m_root), QUrl::fromLocalFile(m_tmp.filePath(u"wsx"_s)));
+        QVERIFY(settled(outside));
         QCOMPARE(outside.currentURL().toLocalFile(), QDir::cleanPath(m_tmp.filePath(u"wsx"_s)));
         outside.navigateBack();
+        QVERIFY(settled(outside));
         QCOMPARE(outside.currentURL().toLocalFile(), m_root);
 
         QVERIFY(view.isWithinWorkspace(QUrl::fromLocalFile(m_root)));
@@ -165,10 +189,131 @@ private Q_SLOTS:
 
         // A requested file previews; stepping back shows the root's listing.
         WorkspaceFileBrowserView file(QUrl::fromLocalFile(m_root), QUrl::fromLocalFile(m_root + u"/z/inner/deep.md"_s));
+        QVERIFY(settled(file));
         QCOMPARE(file.preview(), u"# deep\n"_s);
         file.navigateBack();
+        QVERIFY(settled(file));
         QCOMPARE(file.currentURL().toLocalFile(), m_root);
         QCOMPARE(file.entries().size(), size_t(6));
+    }
+
+    void specialFilesAreListedAndNeverOpened()
+    {
+        QTemporaryDir dir;
+        const QString root = QDir::cleanPath(dir.path());
+        write(root + u"/plain.txt"_s, "plain\n");
+        QCOMPARE(::mkfifo(QFile::encodeName(root + u"/fifo"_s).constData(), 0600), 0);
+        const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        QVERIFY(sock >= 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray socketPath = QFile::encodeName(root + u"/socket"_s);
+        QVERIFY(size_t(socketPath.size()) < sizeof(address.sun_path));
+        std::memcpy(address.sun_path, socketPath.constData(), size_t(socketPath.size()));
+        QCOMPARE(::bind(sock, reinterpret_cast<sockaddr *>(&address), sizeof(address)), 0);
+        QVERIFY(QFile::link(root + u"/fifo"_s, root + u"/link-to-fifo"_s));
+        QVERIFY(QFile::link(root + u"/plain.txt"_s, root + u"/link-to-plain"_s));
+
+        WorkspaceFileBrowserView view(QUrl::fromLocalFile(root), std::nullopt);
+        view.resize(400, 500);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(settled(view));
+        QStringList special;
+        for (const WorkspaceFileEntry &e : view.entries())
+            if (e.isSpecial)
+                special << QFileInfo(e.url.toLocalFile()).fileName();
+        special.sort();
+        QCOMPARE(special, (QStringList{u"fifo"_s, u"link-to-fifo"_s, u"socket"_s}));
+        QCOMPARE(list(view)->findItems(u"socket"_s, Qt::MatchExactly).first()->toolTip(), u"特殊文件"_s);
+        QCOMPARE(list(view)->findItems(u"plain.txt"_s, Qt::MatchExactly).first()->toolTip(), u"文件"_s);
+
+        for (const QString &name : {u"fifo"_s, u"link-to-fifo"_s, u"socket"_s}) {
+            clickRow(view, name);
+            QVERIFY(settled(view));
+            QCOMPARE(view.preview(), u"此文件不是可预览的文本"_s);
+            QTest::mouseClick(back(view), Qt::LeftButton);
+        }
+        clickRow(view, u"link-to-plain"_s);
+        QVERIFY(settled(view));
+        QCOMPARE(view.preview(), u"plain\n"_s);
+        ::close(sock);
+
+        // A device that reads as empty text would preview as empty if it were opened.
+        const auto flag = std::make_shared<std::atomic_bool>(false);
+        QCOMPARE(WorkspaceFileBrowserView::readPreview(u"/dev/null"_s, flag), u"此文件不是可预览的文本"_s);
+        QCOMPARE(WorkspaceFileBrowserView::readPreview(root + u"/missing"_s, flag), QString::fromLocal8Bit(std::strerror(ENOENT)));
+    }
+
+    void aHugeFileIsReadOnlyAsFarAsItsPreview()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"huge.log"_s);
+        write(path, QByteArray(WorkspaceFileBrowserView::kPreviewBytes, 'a'));
+        // 64 GB long, nearly all of it a hole that reads as zero bytes.
+        QVERIFY(QFile::resize(path, qint64(64) * 1024 * 1024 * 1024));
+        WorkspaceFileBrowserView view(QUrl::fromLocalFile(dir.path()), QUrl::fromLocalFile(path));
+        QVERIFY(settled(view));
+        QCOMPARE(view.preview(), QString(WorkspaceFileBrowserView::kPreviewBytes, u'a'));
+    }
+
+    void aPreviewOfManyLinesIsShownWhole()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"lines.txt"_s);
+        QByteArray bytes;
+        for (int i = 0; i < 30000; ++i)
+            bytes += QByteArray::number(i % 10) + '\n';
+        write(path, bytes);
+        WorkspaceFileBrowserView view(QUrl::fromLocalFile(dir.path()), QUrl::fromLocalFile(path));
+        view.resize(400, 500);
+        view.show();
+        QVERIFY(settled(view));
+        auto *preview = view.findChild<QPlainTextEdit *>(u"workspace-files-preview"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(preview->document()->blockCount(), 30001, 20000);
+        QCOMPARE(preview->toPlainText(), QString::fromLatin1(bytes));
+        // Stepping back while it is still being written leaves an empty preview behind.
+        view.navigateBack();
+        view.selectFile(QUrl::fromLocalFile(path));
+        QVERIFY(settled(view));
+        view.navigateBack();
+        QCOMPARE(preview->toPlainText(), QString());
+        QTest::qWait(50);
+        QCOMPARE(preview->toPlainText(), QString());
+    }
+
+    void aNewerListingOrPreviewReplacesTheOneInFlight()
+    {
+        QTemporaryDir dir;
+        const QString root = QDir::cleanPath(dir.path());
+        QVERIFY(QDir(root).mkpath(u"many"_s));
+        for (int i = 0; i < 3000; ++i)
+            write(root + u"/many/f"_s + QString::number(i), "x");
+        write(root + u"/only.txt"_s, "only\n");
+        WorkspaceFileBrowserView view(QUrl::fromLocalFile(root), std::nullopt);
+        QVERIFY(settled(view));
+        QCOMPARE(names(view), (QStringList{u"many"_s, u"only.txt"_s}));
+
+        view.selectFile(QUrl::fromLocalFile(root + u"/only.txt"_s));
+        view.navigateBack();
+        QVERIFY(settled(view));
+        QVERIFY(!view.selectedFile());
+        QCOMPARE(view.preview(), QString());
+        QTest::qWait(50);
+        QCOMPARE(view.preview(), QString());
+
+        // Into the big folder and straight back out: the root's listing is the one shown.
+        WorkspaceFileBrowserView inside(QUrl::fromLocalFile(root), QUrl::fromLocalFile(root + u"/many"_s));
+        inside.navigateBack();
+        QVERIFY(settled(inside));
+        QCOMPARE(inside.currentURL().toLocalFile(), root);
+        QCOMPARE(names(inside), (QStringList{u"many"_s, u"only.txt"_s}));
+
+        // A cancelled listing stops early.
+        const auto cancelled = std::make_shared<std::atomic_bool>(true);
+        QVERIFY(WorkspaceFileBrowserView::listFolder(root + u"/many"_s, cancelled).entries.empty());
+        QCOMPARE(WorkspaceFileBrowserView::listFolder(root + u"/many"_s, std::make_shared<std::atomic_bool>(false)).entries.size(),
+                 size_t(3000));
     }
 
     void iconsFollowTheExtension()

@@ -5,6 +5,7 @@
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Tools/WorkspaceReviewView.h"
 
+#include <QDateTime>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QSignalSpy>
@@ -47,6 +48,21 @@ class ReviewViewTest : public QObject
         write(dir + u"/a.txt"_s, "one\n");
         git(dir, {u"add"_s, u"a.txt"_s});
         git(dir, {u"commit"_s, u"-q"_s, u"-m"_s, u"first"_s});
+        return dir;
+    }
+
+    // A changed file for the diff to read, and an unchanged one with a new time, which a
+    // command that may write the index would record there.
+    QString changedRepo(const QString &name)
+    {
+        const QString dir = repo(name);
+        write(dir + u"/b.txt"_s, "same\n");
+        git(dir, {u"add"_s, u"b.txt"_s});
+        git(dir, {u"commit"_s, u"-q"_s, u"-m"_s, u"second"_s});
+        write(dir + u"/a.txt"_s, "one\ntwo\n");
+        QFile b(dir + u"/b.txt"_s);
+        if (!b.open(QIODevice::ReadWrite) || !b.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime))
+            qFatal("cannot set the time of %s", qPrintable(b.fileName()));
         return dir;
     }
 
@@ -142,6 +158,109 @@ private Q_SLOTS:
         QTest::mouseClick(view.findChild<ChromeIconButton *>(u"workspace-review-refresh"_s), Qt::LeftButton);
         QVERIFY(spy.wait(30000));
         QCOMPARE(view.report(), u"## main\n?? b.txt\n?? c.txt\n"_s);
+    }
+
+    // A folder from anywhere can carry a configuration that names programs for git to start.
+    // Each row sets one such option to a script that leaves a mark; the review must leave none
+    // and still report the change.
+    void theRepositoryConfigurationStartsNothing_data()
+    {
+        QTest::addColumn<QStringList>("configuration"); // key, value, key, value, …; "MARK" is the script
+        QTest::addColumn<QByteArray>("attributes");
+        QTest::addColumn<bool>("partialClone");
+        QTest::newRow("file-system monitor") << QStringList{u"core.fsmonitor"_s, u"MARK"_s} << QByteArray() << false;
+        QTest::newRow("clean filter") << QStringList{u"filter.lf.clean"_s, u"MARK"_s} << QByteArray("* filter=lf\n")
+                                      << false;
+        QTest::newRow("required filter with a dotted name")
+            << QStringList{u"filter.a.b=c.clean"_s, u"MARK"_s, u"filter.a.b=c.smudge"_s, u"MARK"_s,
+                           u"filter.a.b=c.required"_s, u"true"_s}
+            << QByteArray("* filter=a.b=c\n") << false;
+        QTest::newRow("long-running filter") << QStringList{u"filter.p.process"_s, u"MARK"_s}
+                                             << QByteArray("* filter=p\n") << false;
+        QTest::newRow("text conversion") << QStringList{u"diff.tc.textconv"_s, u"MARK"_s} << QByteArray("* diff=tc\n")
+                                         << false;
+        QTest::newRow("diff driver command") << QStringList{u"diff.ext.command"_s, u"MARK"_s}
+                                             << QByteArray("* diff=ext\n") << false;
+        QTest::newRow("external diff") << QStringList{u"diff.external"_s, u"MARK"_s} << QByteArray() << false;
+        QTest::newRow("colour always") << QStringList{u"color.ui"_s, u"always"_s, u"color.status"_s, u"always"_s,
+                                                      u"color.diff"_s, u"always"_s}
+                                       << QByteArray() << false;
+        QTest::newRow("hook after an index write") << QStringList{u"core.hooksPath"_s, u"HOOKS"_s} << QByteArray() << false;
+        QTest::newRow("transport of a lazy fetch") << QStringList{u"remote.origin.uploadpack"_s, u"MARK"_s} << QByteArray()
+                                                   << true;
+    }
+
+    void theRepositoryConfigurationStartsNothing()
+    {
+        QFETCH(QStringList, configuration);
+        QFETCH(QByteArray, attributes);
+        QFETCH(bool, partialClone);
+        // No blank in the path: git hands most of these commands to a shell.
+        QTemporaryDir scratch(QDir::tempPath() + u"/review-XXXXXX"_s);
+        QVERIFY(scratch.isValid());
+        const QString mark = scratch.filePath(u"mark"_s);
+        // Passes its input through, so that a filter or conversion it stands for still works.
+        const QString script = scratch.filePath(u"leave-mark"_s);
+        write(script, "#!/bin/sh\necho \"$0 $*\" >> '" + mark.toUtf8() + "'\n"
+                      "case \"$0\" in *upload-pack*) exec git-upload-pack \"$@\";; esac\nexec cat\n");
+        QFile::setPermissions(script, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        const QString uploadPack = scratch.filePath(u"upload-pack"_s);
+        QVERIFY(QFile::link(script, uploadPack));
+        const QString hooks = scratch.filePath(u"hooks"_s);
+        QDir().mkpath(hooks);
+        QVERIFY(QFile::link(script, hooks + u"/post-index-change"_s));
+
+        QString dir;
+        if (partialClone) {
+            // A clone whose file contents stay on the origin until something asks for them.
+            const QString origin = repo(u"origin-%1"_s.arg(QString::fromLatin1(QTest::currentDataTag())).replace(u' ', u'-'));
+            git(origin, {u"config"_s, u"uploadpack.allowFilter"_s, u"true"_s});
+            dir = scratch.filePath(u"clone"_s);
+            git(scratch.path(), {u"clone"_s, u"-q"_s, u"--no-checkout"_s, u"--filter=blob:none"_s,
+                                 QUrl::fromLocalFile(origin).toString(), dir});
+            git(dir, {u"read-tree"_s, u"HEAD"_s});
+        } else {
+            dir = changedRepo(u"hostile-%1"_s.arg(QString::fromLatin1(QTest::currentDataTag())).replace(u' ', u'-'));
+        }
+        if (!attributes.isEmpty())
+            write(dir + u"/.gitattributes"_s, attributes);
+        for (qsizetype i = 0; i + 1 < configuration.size(); i += 2) {
+            QString value = configuration[i + 1];
+            if (value == u"MARK"_s)
+                value = configuration[i].endsWith(u"uploadpack"_s) ? uploadPack : script;
+            else if (value == u"HOOKS"_s)
+                value = hooks;
+            git(dir, {u"config"_s, configuration[i], value});
+        }
+        // Setting up ran git's own upload-pack and nothing else.
+        QVERIFY(!QFile::exists(mark));
+
+        WorkspaceReviewView view(QUrl::fromLocalFile(dir));
+        view.show();
+        waitForReport(view);
+        QFile left(mark);
+        QVERIFY2(!left.exists(), left.open(QIODevice::ReadOnly) ? left.readAll().constData() : "");
+        QVERIFY2(view.report().contains(partialClone ? u" D a.txt"_s : u" M a.txt"_s), qPrintable(view.report()));
+        QVERIFY2(!view.report().contains(QChar(0x1b)), qPrintable(view.report()));
+    }
+
+    // The agent commits in the same work tree: a review that wrote the index would hold its
+    // lock meanwhile and could make that commit fail.
+    void theReviewLeavesTheIndexAlone()
+    {
+        const QString dir = changedRepo(u"index"_s);
+        QFile index(dir + u"/.git/index"_s);
+        QVERIFY(index.open(QIODevice::ReadOnly));
+        const QByteArray before = index.readAll();
+        index.close();
+
+        WorkspaceReviewView view(QUrl::fromLocalFile(dir));
+        view.show();
+        waitForReport(view);
+        QVERIFY2(view.report().contains(u" a.txt | 1 +"_s), qPrintable(view.report()));
+        QVERIFY(index.open(QIODevice::ReadOnly));
+        QVERIFY(index.readAll() == before);
+        QVERIFY(!QFile::exists(dir + u"/.git/index.lock"_s));
     }
 };
 

@@ -162,12 +162,53 @@ private Q_SLOTS:
         QCOMPARE(input->toPlainText(), u"   \n"_s);
         QTest::keyClicks(input, u"question  "_s);
         QVERIFY(send->isEnabled());
+        // Without a host nothing is sent, and the text comes back as typed.
         QTest::keyClick(input, Qt::Key_Return);
-        QCOMPARE(input->toPlainText(), QString());
+        QCOMPARE(input->toPlainText(), u"   \nquestion  "_s);
         QVERIFY(!view.findChild<ChromeIconButton *>(u"workspace-side-chat-stop"_s)->isVisible());
         const QStringList problems = nbd::test::accessibilityProblems(&view);
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s)));
     }
+    void unsentTextComesBack_data()
+    {
+        QTest::addColumn<bool>("fails");
+        QTest::newRow("host error") << true;
+        QTest::newRow("accepted") << false;
+    }
+
+    // Sent text leaves the field; text the host did not take comes back as typed.
+    void unsentTextComesBack()
+    {
+        QFETCH(bool, fails);
+        nbd::test::StoreHarness h;
+        h.world.addSession(nbd::test::session(u"side-1"_s, 1));
+        AppModel *store = h.connected();
+        h.waitForStreams();
+        if (fails)
+            h.host.setReply(u"session.prompt"_s, sim::Reply::error(u"busy"_s, u"try later"_s));
+        const std::shared_ptr<SessionModel> session = store->registerDetachedSessionModel(u"side-1"_s);
+        WorkspaceSideChatView view(store, [] {});
+        view.setRuntime(WorkspaceSideChatRuntime{session, false, std::nullopt});
+        view.resize(360, 500);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        auto *input = view.findChild<QPlainTextEdit *>(u"workspace-side-chat-input"_s);
+        QTest::mouseClick(input->viewport(), Qt::LeftButton);
+        QTest::keyClicks(input, u" why? "_s);
+        QTest::keyClick(input, Qt::Key_Return);
+        QCOMPARE(input->toPlainText(), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(u"session.prompt"_s), 1, 10000);
+        QCOMPARE(nbd::test::promptText(h.host.requests(u"session.prompt"_s).first()), u"why?"_s);
+        if (fails) {
+            QTRY_COMPARE(input->toPlainText(), u" why? "_s);
+            QVERIFY(store->transientError());
+        } else {
+            QTest::qWait(100);
+            QCOMPARE(input->toPlainText(), QString());
+        }
+        store->releaseDetachedSessionModel(u"side-1"_s);
+    }
+
     // The session's own questions and approvals take the input row's place as the real cards,
     // answer the host through the store, and give the row back once nothing is pending.
     void pendingRequestsShowAsCardsInTheInputRowsPlace()
@@ -219,7 +260,8 @@ private Q_SLOTS:
                     names << w->objectName();
             return names;
         };
-        QCOMPARE(order(), (QStringList{u"question-card"_s, u"approval-card"_s}));
+        // The question was sent after the approval: once its card is there, both are.
+        QTRY_COMPARE(order(), (QStringList{u"question-card"_s, u"approval-card"_s}));
         QVERIFY(cards->height() <= WorkspaceSideChatView::kCardsMaxHeight);
         QVERIFY(cards->height() >= cards->widget()->findChild<QWidget *>(u"approval-card"_s)->sizeHint().height());
         QVERIFY2(nbd::test::accessibilityProblems(&view).isEmpty(),

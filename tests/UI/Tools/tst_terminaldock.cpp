@@ -39,6 +39,18 @@ class TerminalDockTest : public QObject
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s)));
     }
 
+    // Waits for the command to end and its last line to be written; the output then holds
+    // exactly the lines it keeps.
+    const QTextDocument *waitForLastLine(const QString &last)
+    {
+        if (!QTest::qWaitFor([this] { return !m_model->isRunning(); }, 60000))
+            return nullptr;
+        const QTextDocument *doc = output()->document();
+        if (!QTest::qWaitFor([&] { return doc->lastBlock().text() == last; }, 10000))
+            return nullptr;
+        return doc->blockCount() == WorkspaceTerminalDock::kMaxShownLines ? doc : nullptr;
+    }
+
     void type(const QString &line)
     {
         QTest::mouseClick(input(), Qt::LeftButton);
@@ -138,6 +150,34 @@ private Q_SLOTS:
         type(u"cd .."_s);
         QCOMPARE(output()->document()->blockCount(), 1);
         QVERIFY(output()->toPlainText().endsWith(u"cd .."_s));
+    }
+
+    void theOutputKeepsTheLastLinesInOrder()
+    {
+        // One write per line, so that no line is split between two records.
+        type(u"i=0; while [ $i -lt 12000 ]; do i=$((i+1)); echo $i; done"_s);
+        const QTextDocument *doc = waitForLastLine(u"12000"_s);
+        QVERIFY2(doc, qPrintable(output()->document()->lastBlock().text()));
+        int expected = 12000 - WorkspaceTerminalDock::kMaxShownLines + 1;
+        for (QTextBlock block = doc->firstBlock(); block.isValid(); block = block.next(), ++expected)
+            QCOMPARE(block.text(), QString::number(expected));
+        QScrollBar *bar = output()->verticalScrollBar();
+        QCOMPARE(bar->value(), bar->maximum());
+    }
+
+    void aFloodIsShownByItsEnd()
+    {
+        type(u"yes | head -c 16777216; echo end"_s);
+        const QTextDocument *doc = waitForLastLine(u"end"_s);
+        QVERIFY2(doc, qPrintable(output()->document()->lastBlock().text()));
+        for (QTextBlock block = doc->firstBlock(); block != doc->lastBlock(); block = block.next())
+            QCOMPARE(block.text(), u"y"_s);
+
+        // Clearing drops what was still to be written as well.
+        QTest::mouseClick(child<ChromeIconButton>(u"workspace-terminal-clear"_s), Qt::LeftButton);
+        QCOMPARE(output()->toPlainText(), QString());
+        type(u"echo again"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(output()->toPlainText(), m_model->prompt() + u" echo again\nagain"_s, 10000);
     }
 
     void closeOnlyHidesAndLeavesTheCommandRunning()

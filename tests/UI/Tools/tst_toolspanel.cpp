@@ -73,6 +73,56 @@ private Q_SLOTS:
         m_store.reset();
     }
 
+    // The tabs as text: each tab's tool, the shown one marked; the launcher when none is.
+    QString tabsState()
+    {
+        const WorkspaceToolTabState &tabs = content()->workspaceToolTabs();
+        QStringList out;
+        for (const WorkspaceToolTab &tab : tabs.tabs)
+            out << (tabs.selectedTabID == tab.id ? u"*"_s : QString()) + tab.title();
+        return (tabs.selectedTabID ? QString() : u"launcher "_s) + out.join(u',') + (panel()->isVisible() ? u" shown"_s : u" hidden"_s)
+            + (content()->terminalVisible() ? u" terminal"_s : QString());
+    }
+
+    // The panel's chrome (tab chips, back, new tool, the launcher's rows) does by its
+    // accessibility action what its click does, from the launcher and from an open tab. The
+    // tools' own content is checked by their tests.
+    void actionsDoWhatClicksDo_data()
+    {
+        QTest::addColumn<bool>("launcher");
+        QTest::newRow("launcher") << true;
+        QTest::newRow("a tab") << false;
+    }
+
+    void actionsDoWhatClicksDo()
+    {
+        QFETCH(bool, launcher);
+        nbd::test::ActionParityCheck check;
+        check.open = [&]() -> QWidget * {
+            cleanup();
+            init();
+            QTest::keySequence(m_window.get(), QKeySequence(Qt::CTRL | Qt::Key_P));
+            QTest::keySequence(m_window.get(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G));
+            QTest::qWaitFor([&] { return panel()->isVisible() && selectedView() && selectedView()->isVisible(); });
+            if (launcher) {
+                QTest::mouseClick(panel()->findChild<QWidget *>(u"workspace-tool-back"_s), Qt::LeftButton);
+                QTest::qWaitFor([&] { return !selectedView(); });
+            }
+            QCoreApplication::processEvents();
+            return m_window.get();
+        };
+        check.state = [&] { return tabsState(); };
+        check.skip = [&](QAccessibleInterface *iface) {
+            auto *widget = qobject_cast<QWidget *>(iface->object());
+            QWidget *shown = selectedView();
+            return !widget || !panel()->isAncestorOf(widget) || (shown && (shown == widget || shown->isAncestorOf(widget)));
+        };
+        const nbd::test::ActionParityReport report = nbd::test::actionParity(check);
+        QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+        QVERIFY2(report.controls.size() >= 3, qPrintable(report.controls.join(u'\n')));
+        QVERIFY2(report.changed >= 2, qPrintable(report.controls.join(u'\n')));
+    }
+
     void everyToolOpensFromItsShortcut()
     {
         QVERIFY(panel()->isHidden());

@@ -97,6 +97,48 @@ std::optional<Entry> parseLine(QStringView line);
 
 } // namespace
 
+void addLargeDataSession(SimWorld &world)
+{
+    const QString id = u"s-large"_s;
+    SimWorld::Session session;
+    session.id = id;
+    session.updatedAt = double(QDateTime::currentMSecsSinceEpoch());
+    session.title = u"大数据量的工具结果"_s;
+    world.addSession(session);
+    QString big;
+    big.reserve(5'400'000);
+    for (int i = 1; i <= 60000; ++i)
+        big += u"第 %1 行：编译单元 src/module_%2.cpp 通过检查，耗时 %3 ms；warning count = 0, 输出已写入缓存目录\n"_s.arg(i).arg(i % 97).arg(i % 1000);
+    world.appendEvent(id, events::userMessage(id + u"-m1"_s, u"运行全部检查并列出输出。"_s));
+    world.appendEvent(id, events::turnStart(1));
+    world.appendEvent(id, events::stepStart(1, 1));
+    const QList<std::pair<QString, QString>> calls{
+        {u"grep"_s, QString()},
+        {u"scan"_s, uR"j({"card":"generic","title":"扫描全部模块"})j"_s},
+        {u"bash"_s, uR"j({"card":"terminal","title":"构建全部模块","cwd":"/home/dev/src/core"})j"_s}};
+    int n = 0;
+    for (const auto &[name, view] : calls) {
+        const QString callId = u"large-call-"_s + QString::number(++n);
+        world.logs().append(id, events::draft(u"tool/call"_s, JSONValue::object({{u"turn"_s, JSONValue(1)},
+                                                                                 {u"step"_s, JSONValue(1)},
+                                                                                 {u"callId"_s, callId},
+                                                                                 {u"name"_s, name},
+                                                                                 {u"arguments"_s, u"{}"_s}})));
+        if (view.isEmpty())
+            world.logs().append(id, events::toolResult(1, 1, callId, big));
+        else
+            world.logs().append(id, events::toolResult(1, 1, callId, big), events::toolView(callId, json(view)));
+    }
+    world.appendEvent(id, events::stepStart(1, 2));
+    world.appendEvent(id, events::assistantMessage(1, 2, u"检查完成，输出见上面的三个工具调用。"_s));
+    world.appendEvent(id, events::turnEnd(1));
+    JSONValue::Elements todos;
+    for (int i = 1; i <= 10000; ++i)
+        todos.push_back(JSONValue::object({{u"content"_s, u"第 %1 项任务：整理 module_%2 的接口"_s.arg(i).arg(i % 50)},
+                                           {u"status"_s, i < 40 ? u"completed"_s : (i == 40 ? u"in_progress"_s : u"pending"_s)}}));
+    world.logs().setProjection(id, u"todos"_s, JSONValue::array(std::move(todos)), false);
+}
+
 std::unique_ptr<SimWorld> makeDemoWorld(SimHost *host)
 {
     auto world = std::make_unique<SimWorld>(host);

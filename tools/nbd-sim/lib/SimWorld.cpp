@@ -244,6 +244,7 @@ QString SimWorld::pushJobs(const QString &sessionId, JSONValue jobs)
 
 QString SimWorld::pushApprovalRequested(const QString &rpcId, JSONValue payload)
 {
+    m_answeredRpcIds.remove(rpcId);
     return m_host->pushFrame(Stream::Mux, u"approval/requested"_s, std::move(payload), rpcId);
 }
 
@@ -255,6 +256,7 @@ QString SimWorld::pushApprovalResolved(const QString &sessionId, const QString &
 
 QString SimWorld::pushQuestionRequested(const QString &rpcId, JSONValue payload)
 {
+    m_answeredRpcIds.remove(rpcId);
     return m_host->pushFrame(Stream::Mux, u"question/requested"_s, std::move(payload), rpcId);
 }
 
@@ -974,6 +976,10 @@ Reply SimWorld::respond(const LoggedRequest &request)
         return Reply::value(JSONValue::object({{u"accepted"_s, false}, {u"reason"_s, u"malformed response"_s}}));
     if (m_rejectAnswersReason)
         return Reply::value(JSONValue::object({{u"accepted"_s, false}, {u"reason"_s, *m_rejectAnswersReason}}));
+    // A request is answered once; a second answer (a double click, another surface) is refused.
+    if (m_answeredRpcIds.contains(rpcId))
+        return Reply::value(JSONValue::object({{u"accepted"_s, false}, {u"reason"_s, u"already answered"_s}}));
+    m_answeredRpcIds.insert(rpcId);
 
     std::shared_ptr<Run> run;
     for (const std::shared_ptr<Run> &candidate : std::as_const(m_runs)) {

@@ -157,7 +157,8 @@ public:
     void setScript(AgentScript script) { m_script = std::move(script); }
     // Whether an answered approval or question is followed by its resolution frame.
     void setAnnounceResolutions(bool announce) { m_announceResolutions = announce; }
-    // Answers on the response endpoint are refused ("accepted" false with this reason).
+    // Answers on the response endpoint are refused ("accepted" false with this reason). A
+    // second answer to the same request is always refused, with the reason "already answered".
     void setRejectAnswers(std::optional<QString> reason) { m_rejectAnswersReason = std::move(reason); }
     const QList<Answer> &answers() const { return m_answers; }
     // Whether a run of the session is under way (also while it waits for an answer).
@@ -249,6 +250,7 @@ private:
     std::optional<QString> m_rejectAnswersReason;
     int m_stepDelayMs = 0;
     QList<Answer> m_answers;
+    QSet<QString> m_answeredRpcIds; // requests answered and not asked again since
     QList<JSONValue> m_prompts;
     QHash<QString, QList<QueueItem>> m_queues;
     QHash<QString, std::shared_ptr<Run>> m_runs;

@@ -1,0 +1,55 @@
+#pragma once
+
+// What the transcript benchmarks share: live events fed straight into a session model, and
+// figures printed as "name: value".
+
+#include "Domain/SessionEvents.h"
+#include "Session/SessionModel.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <cstdio>
+#include <optional>
+
+namespace nbd::bench {
+
+// Gives each draft the next seq and applies it as a live event.
+class Feeder
+{
+public:
+    explicit Feeder(SessionModel *model) : m_model(model) {}
+    void operator()(JSONValue draft, std::optional<JSONValue> view = std::nullopt)
+    {
+        JSONValue event = draft.with(QStringLiteral("seq"), JSONValue(++m_seq)).with(QStringLiteral("time"), JSONValue(0.0));
+        m_model->applyLive(SessionEvent::fromLiveValue(event), view);
+    }
+
+private:
+    SessionModel *m_model;
+    qint64 m_seq = 0;
+};
+
+inline double msSince(const QElapsedTimer &t) { return double(t.nsecsElapsed()) / 1e6; }
+
+inline double rssMb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return 0;
+}
+
+// Two decimals, whatever the locale.
+inline void print(const char *name, double value)
+{
+    std::printf("%s: %s\n", name, QByteArray::number(value, 'f', 2).constData());
+    std::fflush(stdout);
+}
+
+} // namespace nbd::bench

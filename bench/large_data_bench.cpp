@@ -1,0 +1,292 @@
+// Main-thread stalls when the host sends large data, offscreen. A "block" is the longest single
+// event the GUI thread handled (or call it made) while the case ran, paints included:
+//
+//   ui.expand_5mb_max_block_ms       a tool result of 5 MB (60,000 lines of Chinese and ASCII)
+//                                    expanded, then collapsed: the worst of the plain fallback,
+//                                    the generic card and the terminal card
+//   ui.expand_5mb_fallback_ms, ui.expand_5mb_generic_ms, ui.expand_5mb_terminal_ms
+//                                    the same per card
+//   ui.todos_10k_first_ms            opening the todo panel over a list of 10,000 items
+//   ui.todos_10k_update_ms           one item of the open list changing status
+//   ui.rows_burst_max_block_ms       10,000 transcript rows pushed into the open session in 5 s
+//   ui.rows_burst_rss_mb             resident memory after the burst
+//
+// Arguments pick cases (expand, todos, burst; none: all). NBD_BENCH_WHO=1 names, on standard
+// error, the receiver and type of each event that set a new longest block.
+
+#include "SimSessions.h"
+#include "TranscriptBenchSupport.h"
+#include "Session/SessionModel.h"
+#include "UI/Composer/GoalBannerView.h"
+#include "UI/Conversation/ConversationTranscript.h"
+#include "UI/Conversation/ToolCallChip.h"
+#include "UI/Conversation/TranscriptListView.h"
+#include "UI/Shared/AppStartup.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+using namespace nbd;
+using namespace Qt::StringLiterals;
+namespace events = nbd::sim::events;
+using nbd::bench::Feeder;
+using nbd::bench::msSince;
+using nbd::bench::print;
+using nbd::bench::rssMb;
+
+namespace {
+
+
+// The longest top-level event the GUI thread handled while `measuring` is set.
+class TimingApp : public QApplication
+{
+public:
+    using QApplication::QApplication;
+
+    bool notify(QObject *receiver, QEvent *event) override
+    {
+        if (m_depth > 0 || !measuring)
+            return QApplication::notify(receiver, event);
+        ++m_depth;
+        QElapsedTimer t;
+        t.start();
+        const bool result = QApplication::notify(receiver, event);
+        --m_depth;
+        const double ms = msSince(t);
+        if (ms > longest) {
+            longest = ms;
+            if (qEnvironmentVariableIsSet("NBD_BENCH_WHO"))
+                std::fprintf(stderr, "block %.1f ms: %s event %d\n", ms, receiver->metaObject()->className(), int(event->type()));
+        }
+        return result;
+    }
+
+    bool measuring = false;
+    double longest = 0;
+
+private:
+    int m_depth = 0;
+};
+
+TimingApp *timing() { return static_cast<TimingApp *>(QCoreApplication::instance()); }
+
+// Runs `step` as one event and then the event loop for `settleMs`; the longest block seen.
+double measure(const std::function<void()> &step, int settleMs = 400)
+{
+    TimingApp *app = timing();
+    QCoreApplication::processEvents();
+    app->longest = 0;
+    app->measuring = true;
+    bool done = false;
+    QMetaObject::invokeMethod(app, [&] {
+        step();
+        done = true;
+    }, Qt::QueuedConnection);
+    QElapsedTimer clock;
+    clock.start();
+    while (!done || clock.elapsed() < settleMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    app->measuring = false;
+    return app->longest;
+}
+
+
+
+
+void settle(SessionModel *model)
+{
+    while (model->isTranscriptPublishScheduled())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QCoreApplication::processEvents();
+}
+
+// The session's transcript in a shown window of 1000 × 800.
+struct TranscriptWindow
+{
+    QWidget window;
+    ConversationTranscript *transcript = new ConversationTranscript(nullptr, &window);
+
+    explicit TranscriptWindow(std::shared_ptr<SessionModel> model)
+    {
+        window.resize(1000, 800);
+        transcript->resize(1000, 800);
+        window.show();
+        transcript->setSession(std::move(model));
+        QCoreApplication::processEvents();
+    }
+};
+
+QString fiveMegabytes()
+{
+    QString text;
+    text.reserve(5'400'000);
+    for (int i = 1; i <= 60000; ++i)
+        text += u"第 %1 行：编译单元 src/module_%2.cpp 通过检查，耗时 %3 ms；warning count = 0, 输出已写入缓存目录\n"_s.arg(i).arg(i % 97).arg(i % 1000);
+    return text;
+}
+
+// One tool call whose result is `result`, shown with `view` (none: the plain fallback).
+double expandAndCollapse(const QString &result, std::optional<JSONValue> view)
+{
+    auto model = SessionModel::create(u"bench"_s);
+    Feeder feed(model.get());
+    feed(events::userMessage(u"m1"_s, u"运行全部检查"_s));
+    feed(events::turnStart(1));
+    feed(events::stepStart(1, 1));
+    feed(events::assistantMessage(1, 1, QString(), {{u"c1"_s, u"bash"_s}}));
+    feed(events::toolResult(1, 1, u"c1"_s, result),
+         view ? std::optional<JSONValue>(events::toolView(u"c1"_s, *view)) : std::nullopt);
+    feed(events::stepStart(1, 2));
+    feed(events::assistantMessage(1, 2, u"检查完成。"_s));
+    feed(events::turnEnd(1));
+    settle(model.get());
+
+    TranscriptWindow shown(model);
+    QWidget &window = shown.window;
+    ConversationTranscript *transcript = shown.transcript;
+    window.repaint();
+
+    auto *chip = transcript->findChild<ToolCallChip *>(u"tool-call-chip"_s);
+    auto *header = chip ? chip->findChild<QAbstractButton *>(u"tool-call-header"_s) : nullptr;
+    if (!header) {
+        std::fprintf(stderr, "no tool chip\n");
+        return -1;
+    }
+    const double open = measure([&] { header->click(); });
+    if (!chip->isExpanded())
+        std::fprintf(stderr, "chip did not expand\n");
+    // Scroll through the open card a little, as a reader would.
+    const double scroll = measure([&] {
+        transcript->list()->scrollToKey(transcript->list()->entries().back().key);
+    });
+    const double close = measure([&] {
+        if (auto *h = transcript->findChild<ToolCallChip *>(u"tool-call-chip"_s))
+            h->findChild<QAbstractButton *>(u"tool-call-header"_s)->click();
+    });
+    return std::max({open, scroll, close});
+}
+
+JSONValue todosValue(int count, int inProgressAt)
+{
+    JSONValue::Elements items;
+    items.reserve(size_t(count));
+    for (int i = 0; i < count; ++i) {
+        const QString status = i == inProgressAt ? u"in_progress"_s : (i < inProgressAt ? u"completed"_s : u"pending"_s);
+        items.push_back(JSONValue::object({{u"content"_s, u"第 %1 项任务：整理 module_%2 的接口"_s.arg(i + 1).arg(i % 50)},
+                                           {u"status"_s, status}}));
+    }
+    return JSONValue::array(std::move(items));
+}
+
+void todos()
+{
+    auto model = SessionModel::create(u"todos"_s);
+    Feeder feed(model.get());
+    feed(events::draft(u"todo/write"_s, JSONValue::object({{u"todos"_s, todosValue(10000, 10)}})));
+    settle(model.get());
+
+    QWidget window;
+    auto *layout = new QVBoxLayout(&window);
+    layout->addStretch(1);
+    auto *banner = new GoalBannerView(nullptr, model, &window);
+    layout->addWidget(banner);
+    window.resize(1000, 600);
+    window.show();
+    QCoreApplication::processEvents();
+    auto *header = banner->findChild<QAbstractButton *>(u"todo-header"_s);
+    const double first = measure([&] {
+        header->click();
+        window.repaint();
+    });
+    const double update = measure([&] {
+        feed(events::draft(u"todo/write"_s, JSONValue::object({{u"todos"_s, todosValue(10000, 11)}})));
+        settle(model.get());
+        window.repaint();
+    });
+    print("ui.todos_10k_first_ms", first);
+    print("ui.todos_10k_update_ms", update);
+}
+
+void rowsBurst()
+{
+    auto model = SessionModel::create(u"burst"_s);
+    Feeder feed(model.get());
+    feed(events::userMessage(u"m0"_s, u"开始"_s));
+    settle(model.get());
+    TranscriptWindow shown(model);
+
+    constexpr int kRows = 10000;
+    constexpr int kSeconds = 5;
+    const QString words = u"The resolver now caches lookups; 读取配置并且测试 the value. "_s;
+    int sent = 0; // rows: a user message and an answer per turn
+    int turn = 0;
+    TimingApp *app = timing();
+    app->longest = 0;
+    app->measuring = true;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(10);
+    QElapsedTimer clock;
+    clock.start();
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const int due = std::min<int>(kRows, int(clock.elapsed() * kRows / (kSeconds * 1000)));
+        while (sent < due) {
+            ++turn;
+            feed(events::userMessage(u"m"_s + QString::number(turn), u"问题 "_s + QString::number(turn)));
+            feed(events::turnStart(turn));
+            feed(events::stepStart(turn, 1));
+            const QString answer = words.repeated(1 + turn % 5);
+            feed(events::textDelta(turn, 1, 0, answer));
+            feed(events::assistantMessage(turn, 1, answer));
+            feed(events::turnEnd(turn));
+            sent += 2;
+        }
+        if (sent >= kRows)
+            ticker.stop();
+    });
+    ticker.start();
+    while (ticker.isActive() || model->isTranscriptPublishScheduled())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QCoreApplication::processEvents();
+    app->measuring = false;
+    print("ui.rows_burst_max_block_ms", app->longest);
+    print("ui.rows_burst_rss_mb", rssMb());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    nbd::prepareApplication();
+    TimingApp app(argc, argv);
+    nbd::finishApplicationSetup(app);
+    const QStringList only = app.arguments().mid(1);
+    const auto wanted = [&](const QString &name) { return only.isEmpty() || only.contains(name); };
+
+    if (wanted(u"expand"_s)) {
+        const QString big = fiveMegabytes();
+        const double fallback = expandAndCollapse(big, std::nullopt);
+        print("ui.expand_5mb_fallback_ms", fallback);
+        const double generic = expandAndCollapse(big, JSONValue::object({{u"card"_s, u"generic"_s}}));
+        print("ui.expand_5mb_generic_ms", generic);
+        const double terminal = expandAndCollapse(
+            big, JSONValue::object({{u"card"_s, u"terminal"_s}, {u"cwd"_s, u"/srv/project"_s}, {u"exitCode"_s, JSONValue(0)}, {u"output"_s, big}}));
+        print("ui.expand_5mb_terminal_ms", terminal);
+        print("ui.expand_5mb_max_block_ms", std::max({fallback, generic, terminal}));
+    }
+    if (wanted(u"todos"_s))
+        todos();
+    if (wanted(u"burst"_s))
+        rowsBurst();
+    return 0;
+}

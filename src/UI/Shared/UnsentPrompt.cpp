@@ -1,0 +1,22 @@
+#include "UI/Shared/UnsentPrompt.h"
+
+#include <QPlainTextEdit>
+#include <QTextCursor>
+
+namespace nbd {
+
+QCoro::Task<void> giveBackUnsentPrompt(QCoro::Task<bool> send, QPointer<QPlainTextEdit> field, QString text,
+                                       std::function<bool()> stillAddressed)
+{
+    bool sent = false;
+    try {
+        sent = co_await std::move(send);
+    } catch (...) {
+    }
+    if (sent || !field || !field->toPlainText().isEmpty() || (stillAddressed && !stillAddressed()))
+        co_return;
+    field->setPlainText(text);
+    field->moveCursor(QTextCursor::End);
+}
+
+} // namespace nbd
