@@ -353,6 +353,38 @@ void MarkdownCodeBlock::setCopied(bool copied)
     static_cast<CopyButton *>(m_copyButton)->setCopied(copied);
 }
 
+namespace {
+
+// Lays `blocks` out as a text short enough to be built at once: runs of non-code blocks in
+// document views, each code block a widget of its own.
+void addBlockWidgets(QWidget *parent, QBoxLayout *layout, const std::vector<MarkdownBlock> &blocks, const MarkdownStyle &style)
+{
+    std::vector<MarkdownBlock> run;
+    auto add = [&](QWidget *widget) {
+        layout->addWidget(widget);
+        widget->show();
+    };
+    auto flush = [&] {
+        if (run.empty())
+            return;
+        auto *view = new MarkdownDocumentView(parent);
+        view->setBlocks(run, style);
+        add(view);
+        run.clear();
+    };
+    for (const MarkdownBlock &block : blocks) {
+        if (block.kind == MarkdownBlock::Kind::Code) {
+            flush();
+            add(new MarkdownCodeBlock(block.text, block.language, parent));
+        } else {
+            run.push_back(block);
+        }
+    }
+    flush();
+}
+
+} // namespace
+
 // ---- MarkdownChunk ----
 
 namespace {
@@ -435,24 +467,7 @@ public:
         auto *layout = new QVBoxLayout(m_content);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(kBlockSpacing);
-        std::vector<MarkdownBlock> run;
-        auto flush = [&] {
-            if (run.empty())
-                return;
-            auto *view = new MarkdownDocumentView(m_content);
-            view->setBlocks(run, m_style);
-            layout->addWidget(view);
-            run.clear();
-        };
-        for (const MarkdownBlock &block : m_blocks) {
-            if (block.kind == MarkdownBlock::Kind::Code) {
-                flush();
-                layout->addWidget(new MarkdownCodeBlock(block.text, block.language, m_content));
-            } else {
-                run.push_back(block);
-            }
-        }
-        flush();
+        addBlockWidgets(m_content, layout, m_blocks, m_style);
         m_content->setGeometry(rect());
         m_content->show();
         updateGeometry();
@@ -610,27 +625,7 @@ void MarkdownText::rebuild()
         rebuildChunks(std::move(blocks));
         return;
     }
-    std::vector<MarkdownBlock> run;
-    auto flush = [&] {
-        if (run.empty())
-            return;
-        auto *view = new MarkdownDocumentView(this);
-        view->setBlocks(run, m_style);
-        layout->addWidget(view);
-        view->show();
-        run.clear();
-    };
-    for (const MarkdownBlock &block : blocks) {
-        if (block.kind == MarkdownBlock::Kind::Code) {
-            flush();
-            auto *code = new MarkdownCodeBlock(block.text, block.language, this);
-            layout->addWidget(code);
-            code->show();
-        } else {
-            run.push_back(block);
-        }
-    }
-    flush();
+    addBlockWidgets(this, layout, blocks, m_style);
 }
 
 // Cuts the blocks into chunks the same way whatever follows them, so a text that grew at its
