@@ -221,7 +221,7 @@ private:
 inline void settle(QWidget *window)
 {
     QCoreApplication::processEvents();
-    QTest::qWaitFor([&] {
+    (void)QTest::qWaitFor([&] {
         const auto buttons = window->findChildren<QAbstractButton *>();
         return std::none_of(buttons.begin(), buttons.end(), [](QAbstractButton *b) { return b->isDown(); });
     }, 2000);
@@ -271,7 +271,7 @@ inline ActionParityReport actionParity(const ActionParityCheck &check)
             detail::settle(window);
             if (check.async) {
                 // The first effect, then until nothing more arrives for a moment.
-                QTest::qWaitFor([&] { return check.state() != before; }, 1000);
+                (void)QTest::qWaitFor([&] { return check.state() != before; }, 1000);
                 waitUntilSteady(check.state);
             }
             clicked = check.state() + QStringLiteral(" opened:") + watcher.opened();
@@ -292,7 +292,7 @@ inline ActionParityReport actionParity(const ActionParityCheck &check)
             auto outcome = [&] { return check.state() + QStringLiteral(" opened:") + watcher.opened(); };
             acted = outcome();
             if (acted != clicked && check.async)
-                QTest::qWaitFor([&] { return (acted = outcome()) == clicked; }, 3000);
+                (void)QTest::qWaitFor([&] { return (acted = outcome()) == clicked; }, 3000);
         }
         report.controls << key + QStringLiteral(" -> ") + clicked;
         if (clicked != before + QStringLiteral(" opened:"))

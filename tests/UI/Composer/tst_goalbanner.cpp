@@ -226,6 +226,47 @@ private Q_SLOTS:
         QCOMPARE(m_h->requestCount(u"goal.edit"_s), 1);
     }
 
+    // Every control of the goal bar and the todo panel does by its accessibility action what
+    // its click does, in the bar's normal state and while the objective is being edited: the
+    // same goal call, the same edit opened or closed, the list folded the same way.
+    void actionsDoWhatClicksDo_data()
+    {
+        QTest::addColumn<bool>("editing");
+        QTest::newRow("goal shown") << false;
+        QTest::newRow("objective being edited") << true;
+    }
+
+    void actionsDoWhatClicksDo()
+    {
+        QFETCH(bool, editing);
+        qsizetype baseline = 0;
+        test::ActionParityCheck check;
+        check.open = [&]() -> QWidget * {
+            m_window.reset();
+            showBanner();
+            m_h->world.pushProjection(u"s1"_s, u"goal"_s, goalValue(u"g1"_s, u"active"_s));
+            m_h->world.pushProjection(u"s1"_s, u"todos"_s, todosValue({u"completed"_s, u"in_progress"_s, u"pending"_s}));
+            (void)QTest::qWaitFor([&] { return button(u"pause"_s)->isVisible() && m_banner->findChild<QWidget *>(u"todo-dock"_s)->isVisible(); });
+            if (editing) {
+                QTest::mouseClick(button(u"pencil"_s), Qt::LeftButton);
+                test::typeText(m_banner->findChild<QLineEdit *>(u"goal-edit-field"_s), u"改"_s);
+            }
+            m_h->waitForQuietHost();
+            baseline = m_h->host.requests().size();
+            return m_window.get();
+        };
+        check.state = [&] {
+            auto *field = m_banner->findChild<QLineEdit *>(u"goal-edit-field"_s);
+            auto *list = m_banner->findChild<QWidget *>(u"todo-list"_s);
+            return m_h->methodsSince(baseline) + u" buttons "_s + visibleButtons().join(u',') + u" edit "_s
+                + QString::number(field->isVisible()) + u" list "_s + QString::number(list->isVisible());
+        };
+        check.async = true;
+        const test::ActionParityReport report = test::actionParity(check);
+        QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+        QVERIFY2(report.changed >= 3, qPrintable(report.controls.join(u'\n')));
+    }
+
     void todoPanelSummaryAndHeights()
     {
         showBanner();

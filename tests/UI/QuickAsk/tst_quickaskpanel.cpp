@@ -365,6 +365,45 @@ private Q_SLOTS:
         QVERIFY(coordinator.isPanelVisible());
     }
 
+    // Every control of the panel does by its accessibility action what its click does: the
+    // same calls to the host, the panel left in the same state; Return on the focused send
+    // button sends.
+    void actionsDoWhatClicksDo()
+    {
+        AppModel *store = m_h->connected();
+        m_h->waitForStreams();
+        store->selectSession(u"s1"_s);
+        std::unique_ptr<QuickAskCoordinator> coordinator;
+        qsizetype baseline = 0;
+        test::ActionParityCheck check;
+        check.open = [&]() -> QWidget * {
+            coordinator.reset();
+            QGuiApplication::clipboard()->setText(u"clip"_s);
+            coordinator = std::make_unique<QuickAskCoordinator>(store);
+            coordinator->present();
+            (void)QTest::qWaitFor([&] { return !coordinator->model()->isCapturingSelection(); });
+            test::typeText(viewOf(*coordinator)->questionField(), u"问题"_s);
+            m_h->waitForQuietHost();
+            baseline = m_h->host.requests().size();
+            return coordinator->panel();
+        };
+        check.state = [&] {
+            return m_h->methodsSince(baseline) + u" shown "_s + QString::number(coordinator->isPanelVisible())
+                + u" error "_s + coordinator->model()->errorMessage().value_or(QString());
+        };
+        check.async = true;
+        const test::ActionParityReport report = test::actionParity(check);
+        QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+        QVERIFY2(report.changed >= 1, qPrintable(report.controls.join(u'\n')));
+
+        check.open();
+        viewOf(*coordinator)->sendButton()->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(viewOf(*coordinator)->sendButton(), Qt::Key_Return);
+        QTRY_VERIFY(!coordinator->isPanelVisible());
+        QTRY_COMPARE(m_h->methodsSince(baseline).count(u"session.prompt"_s), 1);
+        coordinator.reset();
+    }
+
     void noHotKeyWithoutX11()
     {
         QuickAskCoordinator coordinator(m_h->makeStore());

@@ -907,7 +907,7 @@ private Q_SLOTS:
             // A fresh store each time: selection and folding live in the store and the view.
             window.reset();
             makeSidebar();
-            QTest::qWaitForWindowExposed(window.get());
+            (void)QTest::qWaitForWindowExposed(window.get());
             h->waitForQuietHost();
             baseline = h->host.requests().size();
             return window.get();
