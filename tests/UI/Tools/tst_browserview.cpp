@@ -1,10 +1,10 @@
 // The browser tab against pages the simulated host serves, driven by keys and clicks.
 #include "AccessibilityWalk.h"
 #include "DesktopLinkRecorder.h"
+#include "GuiTestMain.h"
 #include "SimHost.h"
 #include "SimOverlayPage.h"
 
-#include "UI/Shared/AppStartup.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/LinkOpener.h"
 #include "UI/Tools/WorkspaceBrowserView.h"
@@ -160,16 +160,6 @@ private Q_SLOTS:
     }
 };
 
-// The web engine needs shared GL contexts before the application object exists.
-int main(int argc, char **argv)
-{
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    nbd::prepareApplication();
-    QApplication app(argc, argv);
-    nbd::finishApplicationSetup(app);
-    BrowserViewTest test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+NBD_GUI_TEST_MAIN(BrowserViewTest)
 
 #include "tst_browserview.moc"
