@@ -1,42 +1,16 @@
 #include "App/AppDelegate.h"
+#include "App/ExposeReporter.h"
 #include "App/MainWindow.h"
 #include "App/NativeApp.h"
 #include "System/SingleInstance.h"
 #include "UI/Shared/AppStartup.h"
 
 #include <QApplication>
-#include <QDateTime>
 #include <QWindow>
 
 #include <cstdio>
 
 using namespace Qt::Literals::StringLiterals;
-
-namespace {
-
-// With NBD_STARTUP_REPORT=1 the app prints the wall-clock time at which the main window was
-// first exposed, for the start-up benchmark.
-class ExposeReporter : public QObject
-{
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Expose) {
-            auto *window = static_cast<QWindow *>(watched);
-            if (window->isExposed()) {
-                std::printf("window_exposed_epoch_ms: %lld\n", static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
-                std::fflush(stdout);
-                window->removeEventFilter(this);
-            }
-        }
-        return false;
-    }
-};
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -66,7 +40,7 @@ int main(int argc, char **argv)
     entry.showScenes();
     if (qEnvironmentVariableIntValue("NBD_STARTUP_REPORT") && entry.mainWindow()) {
         entry.mainWindow()->winId();
-        entry.mainWindow()->windowHandle()->installEventFilter(new ExposeReporter(&app));
+        entry.mainWindow()->windowHandle()->installEventFilter(new nbd::ExposeReporter(&app));
     }
     delegate.applicationDidFinishLaunching();
 

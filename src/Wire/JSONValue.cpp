@@ -410,62 +410,72 @@ size_t qHash(const JSONValue &value, size_t seed) noexcept { return value.hash(s
 
 namespace {
 
-// The text's UTF-8 with JSON's escapes, without quotes. The text holds no lone surrogate.
-void appendEscaped(QByteArray &out, QStringView text, bool escapeSlash)
-{
-    const QByteArray utf8 = text.toUtf8();
-    const char *p = utf8.constData();
-    const char *end = p + utf8.size();
-    const char *run = p;
-    static const char hex[] = "0123456789abcdef";
-    for (; p < end; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        if (c >= 0x20 && c != '"' && c != '\\' && (c != '/' || !escapeSlash))
-            continue;
-        out.append(run, p - run);
-        run = p + 1;
-        switch (c) {
-        case '"': out.append("\\\"", 2); break;
-        case '/': out.append("\\/", 2); break;
-        case '\\': out.append("\\\\", 2); break;
-        case '\n': out.append("\\n", 2); break;
-        case '\r': out.append("\\r", 2); break;
-        case '\t': out.append("\\t", 2); break;
-        case '\b': out.append("\\b", 2); break;
-        case '\f': out.append("\\f", 2); break;
-        default: {
-            const char esc[6] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
-            out.append(esc, 6);
-        }
-        }
-    }
-    out.append(run, end - run);
-}
-
-// A lone surrogate has no UTF-8 form: it is written as its escape ("\uD800"), so that the
-// text reads back exactly as it was.
+// The text as a JSON string: UTF-8 made straight from the UTF-16 units through a small buffer
+// (a large reply holds hundreds of thousands of strings; a temporary UTF-8 copy of each one
+// cost more than the escaping). A lone surrogate has no UTF-8 form: it is written as its
+// escape ("\uD800"), so that the text reads back exactly as it was.
 void writeString(QByteArray &out, const QString &text, bool escapeSlash = false)
 {
-    out.append('"');
-    const char16_t *units = reinterpret_cast<const char16_t *>(text.utf16());
+    static const char lowerHex[] = "0123456789abcdef";
+    static const char upperHex[] = "0123456789ABCDEF";
+    char buffer[256];
+    constexpr qsizetype kRoom = qsizetype(sizeof(buffer)) - 8; // the longest piece is 6 bytes
+    qsizetype n = 0;
+    buffer[n++] = '"';
+    const char16_t *units = reinterpret_cast<const char16_t *>(text.constData());
     const qsizetype size = text.size();
-    qsizetype runStart = 0;
     for (qsizetype i = 0; i < size; ++i) {
-        const char16_t u = units[i];
-        if (u < 0xD800 || u > 0xDFFF)
-            continue;
-        if (u <= 0xDBFF && i + 1 < size && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-            ++i; // a well-formed pair
-            continue;
+        if (n >= kRoom) {
+            out.append(buffer, n);
+            n = 0;
         }
-        appendEscaped(out, QStringView(text).mid(runStart, i - runStart), escapeSlash);
-        static const char hex[] = "0123456789ABCDEF";
-        const char esc[6] = {'\\', 'u', hex[(u >> 12) & 15], hex[(u >> 8) & 15], hex[(u >> 4) & 15], hex[u & 15]};
-        out.append(esc, 6);
-        runStart = i + 1;
+        const char16_t u = units[i];
+        if (u < 0x80) {
+            if (u >= 0x20 && u != u'"' && u != u'\\' && (u != u'/' || !escapeSlash)) {
+                buffer[n++] = char(u);
+                continue;
+            }
+            buffer[n++] = '\\';
+            switch (u) {
+            case u'"': buffer[n++] = '"'; break;
+            case u'/': buffer[n++] = '/'; break;
+            case u'\\': buffer[n++] = '\\'; break;
+            case u'\n': buffer[n++] = 'n'; break;
+            case u'\r': buffer[n++] = 'r'; break;
+            case u'\t': buffer[n++] = 't'; break;
+            case u'\b': buffer[n++] = 'b'; break;
+            case u'\f': buffer[n++] = 'f'; break;
+            default:
+                buffer[n++] = 'u';
+                buffer[n++] = '0';
+                buffer[n++] = '0';
+                buffer[n++] = lowerHex[u >> 4];
+                buffer[n++] = lowerHex[u & 15];
+            }
+        } else if (u < 0x800) {
+            buffer[n++] = char(0xC0 | (u >> 6));
+            buffer[n++] = char(0x80 | (u & 0x3F));
+        } else if (u < 0xD800 || u > 0xDFFF) {
+            buffer[n++] = char(0xE0 | (u >> 12));
+            buffer[n++] = char(0x80 | ((u >> 6) & 0x3F));
+            buffer[n++] = char(0x80 | (u & 0x3F));
+        } else if (u <= 0xDBFF && i + 1 < size && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+            const char32_t c = 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(units[++i]) - 0xDC00);
+            buffer[n++] = char(0xF0 | (c >> 18));
+            buffer[n++] = char(0x80 | ((c >> 12) & 0x3F));
+            buffer[n++] = char(0x80 | ((c >> 6) & 0x3F));
+            buffer[n++] = char(0x80 | (c & 0x3F));
+        } else {
+            buffer[n++] = '\\';
+            buffer[n++] = 'u';
+            buffer[n++] = upperHex[(u >> 12) & 15];
+            buffer[n++] = upperHex[(u >> 8) & 15];
+            buffer[n++] = upperHex[(u >> 4) & 15];
+            buffer[n++] = upperHex[u & 15];
+        }
     }
-    appendEscaped(out, QStringView(text).mid(runStart), escapeSlash);
-    out.append('"');
+    buffer[n++] = '"';
+    out.append(buffer, n);
 }
 
 bool writeNumber(QByteArray &out, double v)

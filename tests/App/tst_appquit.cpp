@@ -73,6 +73,22 @@ bool someHostIsListening()
     return !nbd::NBDProcessManager::listenerURLs(QString::fromLocal8Bit(process.readAllStandardOutput())).isEmpty();
 }
 
+// The file a library whose file name starts with `name` is mapped from in process `pid`; empty
+// when none is mapped.
+QString mappedLibrary(qint64 pid, const QString &name)
+{
+    QFile maps(u"/proc/"_s + QString::number(pid) + u"/maps"_s);
+    if (!maps.open(QIODevice::ReadOnly))
+        return {};
+    const QStringList lines = QString::fromLocal8Bit(maps.readAll()).split(u'\n');
+    for (const QString &line : lines) {
+        const auto slash = line.indexOf(u'/');
+        if (slash >= 0 && QFileInfo(line.mid(slash)).fileName().startsWith(name))
+            return line.mid(slash);
+    }
+    return {};
+}
+
 quint16 unusedPort()
 {
     QTcpServer server;
@@ -191,6 +207,47 @@ private Q_SLOTS:
     void drivenOnAScreenThenQuit()
     {
         QFETCH(bool, byShortcut);
+        // The build tree's application finds the web view library where the build put it.
+        driveOnAScreenThenQuit(qEnvironmentVariable("NBD_APP_EXE"), byShortcut,
+                               QFileInfo(qEnvironmentVariable("NBD_WEBVIEW_LIB")).canonicalFilePath());
+    }
+
+    // An installed copy runs on its own: its browser loads the web view library installed with
+    // it, not the one in the build tree (which stays where it is while the copy runs).
+    void installedCopyUsesItsOwnWebViewLibrary()
+    {
+        const QString cmake = qEnvironmentVariable("NBD_CMAKE");
+        const QString buildTree = qEnvironmentVariable("NBD_BUILD_DIR");
+        QVERIFY2(QFile::exists(cmake) && QFileInfo(buildTree).isDir(), "NBD_CMAKE and NBD_BUILD_DIR name cmake and the build");
+        QVERIFY(QFile::exists(qEnvironmentVariable("NBD_WEBVIEW_LIB")));
+        QTemporaryDir prefix;
+        QVERIFY(prefix.isValid());
+        QProcess install;
+        install.setProcessChannelMode(QProcess::MergedChannels);
+        install.start(cmake, {u"--install"_s, buildTree, u"--prefix"_s, prefix.path()});
+        QVERIFY(install.waitForFinished(120000));
+        QVERIFY2(install.exitStatus() == QProcess::NormalExit && install.exitCode() == 0, install.readAll().constData());
+
+        const QString app = prefix.filePath(u"bin/nimbrel-deck"_s);
+        QVERIFY(QFileInfo(app).isExecutable());
+        const QStringList installed = QDir(prefix.path()).entryList({u"lib*"_s}, QDir::Dirs);
+        QString library;
+        for (const QString &libraryDir : {u"lib"_s, u"lib64"_s}) {
+            const QString candidate = prefix.filePath(libraryDir + u"/nimbrel-deck/libnimbrel_webview.so"_s);
+            if (QFile::exists(candidate))
+                library = candidate;
+        }
+        QVERIFY2(!library.isEmpty(), qPrintable(u"no web view library installed; "_s + installed.join(u' ')));
+        driveOnAScreenThenQuit(app, false, QFileInfo(library).canonicalFilePath());
+    }
+
+private:
+    QTemporaryDir m_home;
+
+    // Starts `app` on a virtual screen and drives it; its browser tab must load the web view
+    // library from `webViewLibrary`, and nothing before it may load a GL driver.
+    void driveOnAScreenThenQuit(const QString &app, bool byShortcut, const QString &webViewLibrary)
+    {
         if (QStandardPaths::findExecutable(u"Xvfb"_s).isEmpty() || QStandardPaths::findExecutable(u"xdotool"_s).isEmpty())
             QSKIP("Xvfb and xdotool drive the application on a virtual screen");
         VirtualScreen screen;
@@ -198,7 +255,7 @@ private Q_SLOTS:
 
         QProcess process;
         qint64 host = 0;
-        launch(process, host, {{u"QT_QPA_PLATFORM"_s, u"xcb"_s}, {u"DISPLAY"_s, screen.display()}});
+        launch(process, host, {{u"QT_QPA_PLATFORM"_s, u"xcb"_s}, {u"DISPLAY"_s, screen.display()}}, app);
         if (QTest::currentTestFailed() || host == 0) // failed or skipped: no process to signal
             return;
 
@@ -209,6 +266,10 @@ private Q_SLOTS:
         QVERIFY2(ok && !window.isEmpty(), "the main window is on the screen");
         screen.xdotool({u"windowfocus"_s, u"--sync"_s, window}, &ok);
         QVERIFY(ok);
+        // A start that shows no web view loads neither the web engine nor a GL driver.
+        QCOMPARE(mappedLibrary(process.processId(), u"libnimbrel_webview"_s), QString());
+        QCOMPARE(mappedLibrary(process.processId(), u"libQt6WebEngineCore"_s), QString());
+        QCOMPARE(mappedLibrary(process.processId(), u"libLLVM"_s), QString());
 
         // The terminal dock: each toggle left to finish (0.22 s), then three in quick succession.
         screen.xdotool({u"key"_s, u"--delay"_s, u"600"_s, u"ctrl+grave"_s, u"ctrl+grave"_s, u"ctrl+grave"_s,
@@ -218,6 +279,8 @@ private Q_SLOTS:
         // window's native window; the new one must still have the keyboard.
         screen.xdotool({u"key"_s, u"--delay"_s, u"600"_s, u"ctrl+t"_s, u"ctrl+p"_s});
         QTRY_COMPARE_WITH_TIMEOUT(screen.xdotool({u"getwindowfocus"_s, u"getwindowname"_s}), u"Nimbrel Deck"_s, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(mappedLibrary(process.processId(), u"libnimbrel_webview"_s)).canonicalFilePath(),
+                                  webViewLibrary, 30000);
         window = screen.xdotool({u"getwindowfocus"_s});
         // The sidebar: its collapse button at the top right of the 280 px column, then the
         // rail's logo to expand it again; both below the window's menu bar (about 25 px).
@@ -248,15 +311,13 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(processGone(host), 5000);
     }
 
-private:
-    QTemporaryDir m_home;
 
     // Starts the application with a private configuration (embedded mode, an address where no
     // host answers, the simulated host as the host executable) and waits for the host it
     // launches. Fails or skips the current test when it cannot.
-    void launch(QProcess &process, qint64 &host, const QList<QPair<QString, QString>> &extraEnvironment)
+    void launch(QProcess &process, qint64 &host, const QList<QPair<QString, QString>> &extraEnvironment,
+                const QString &app = qEnvironmentVariable("NBD_APP_EXE"))
     {
-        const QString app = qEnvironmentVariable("NBD_APP_EXE");
         const QString sim = qEnvironmentVariable("NBD_SIM_EXE");
         QVERIFY2(QFile::exists(app) && QFile::exists(sim), "NBD_APP_EXE and NBD_SIM_EXE name the executables");
         if (someHostIsListening())

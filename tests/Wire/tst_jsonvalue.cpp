@@ -138,6 +138,15 @@ void TestJSONValue::writer_data()
     QTest::newRow("pair then a lone high surrogate at the end")
         << JSONValue(QString::fromUtf8("😀") + QChar(0xDBFF)) << QByteArray("\"😀\\uDBFF\"");
     QTest::newRow("reversed pair") << JSONValue(QString(QChar(0xDE00)) + QChar(0xD83D)) << QByteArray(R"("\uDE00\uD83D")");
+    // Long texts: every kind of character, and escapes and pairs across any point of a long run.
+    QTest::newRow("long mixed text") << JSONValue(QString::fromUtf8("aé你😀\n\"").repeated(400))
+                                     << (QByteArray("\"") + QByteArray("aé你😀\\n\\\"").repeated(400) + QByteArray("\""));
+    for (int prefix = 240; prefix < 260; ++prefix) {
+        const QString ascii(prefix, u'x');
+        QTest::addRow("pair after %d characters", prefix)
+            << JSONValue(ascii + QString::fromUtf8("😀") + QChar(0xD800) + QStringLiteral("\x02"))
+            << (QByteArray("\"") + ascii.toLatin1() + QByteArray("😀\\uD800\\u0002\""));
+    }
     QTest::newRow("empty object") << JSONValue::emptyObject() << QByteArray("{}");
     QTest::newRow("empty array") << JSONValue::array({}) << QByteArray("[]");
     QTest::newRow("nested") << JSONValue::object({{QStringLiteral("b"), JSONValue::array({1, true, nullptr})},

@@ -976,7 +976,7 @@ void TrajectorySearchKeys::addField(const QString &field)
     const qsizetype size = field.size();
     if (size == 0)
         return;
-    const char16_t *u = reinterpret_cast<const char16_t *>(field.utf16());
+    const char16_t *u = reinterpret_cast<const char16_t *>(field.constData());
     if (!appendSimpleKey(u, size, m_text)) {
         // Anything else goes the long way, which also composes it.
         const QString key = searchKey(field);
@@ -1011,7 +1011,7 @@ std::vector<bool> TrajectorySearchKeys::matching(const QString &query) const
         return std::vector<bool>(size_t(m_events), true);
     std::vector<bool> hits(size_t(m_events), false);
     const QString needle = mayChangeWhenComposed(query) ? query.normalized(QString::NormalizationForm_C) : query;
-    const char16_t *u = reinterpret_cast<const char16_t *>(needle.utf16());
+    const char16_t *u = reinterpret_cast<const char16_t *>(needle.constData());
     const size_t n = size_t(needle.size());
     if (!hasStraySurrogate(u, n)) {
         // A needle of whole characters found in UTF-8 begins and ends on whole characters, as

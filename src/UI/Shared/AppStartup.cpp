@@ -35,10 +35,8 @@ void prepareApplication()
     QApplication::setOrganizationName(u"Nimbrel"_s);
     QApplication::setApplicationName(u"Nimbrel Deck"_s);
     QApplication::setDesktopFileName(u"dev.nimbrel.Deck"_s);
-    // A host plugin's page runs in a web view, and the web engine can only start when the
-    // application shares its GL contexts; the attribute must be set before the application
-    // object exists, so it is set for every start.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // No GL here: the web views prepare the shared GL context they need when the first of
+    // them loads (WebViewLibrary), so a start that shows none never loads a GL driver.
 }
 
 void finishApplicationSetup(QApplication &app)

@@ -13,9 +13,11 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QFile>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QLineEdit>
+#include <QOpenGLContext>
 #include <QtTest>
 
 using namespace Qt::Literals::StringLiterals;
@@ -23,6 +25,13 @@ using namespace nbd;
 
 namespace {
 QString root(const sim::SimHost &host) { return host.baseUrl().resolved(QUrl(u"/"_s)).toString(); }
+
+// Whether a library whose file name contains `name` is mapped into this process.
+bool mapped(const QString &name)
+{
+    QFile maps(u"/proc/self/maps"_s);
+    return maps.open(QIODevice::ReadOnly) && QString::fromLocal8Bit(maps.readAll()).contains(name);
+}
 } // namespace
 
 class BrowserViewTest : public QObject
@@ -30,6 +39,36 @@ class BrowserViewTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // The application starts without GL and without the web engine; the first page brings
+    // both, from the web view library beside the application's other parts.
+    void glAndTheWebEngineWaitForTheFirstPage()
+    {
+        QVERIFY(!QCoreApplication::testAttribute(Qt::AA_ShareOpenGLContexts));
+        QVERIFY(!QOpenGLContext::globalShareContext());
+        QVERIFY(!mapped(u"libQt6WebEngineCore"_s));
+        QVERIFY(!mapped(u"libnimbrel_webview"_s));
+
+        sim::SimHost host;
+        QVERIFY(host.listen());
+        sim::serveOverlayPage(host, "<html><body>nbd</body></html>");
+        QWidget window;
+        window.resize(500, 400);
+        auto *view = new WorkspaceBrowserView(host.baseUrl(), &window);
+        view->resize(window.size());
+        QVERIFY(!view->model()); // a tab never shown has no page
+        QVERIFY(!mapped(u"libQt6WebEngineCore"_s));
+
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(view->model() && view->model()->page());
+        QVERIFY(QCoreApplication::testAttribute(Qt::AA_ShareOpenGLContexts));
+        QVERIFY(QOpenGLContext::globalShareContext());
+        QVERIFY(mapped(u"libQt6WebEngineCore"_s));
+        QVERIFY(mapped(u"libnimbrel_webview"_s));
+        QTRY_VERIFY_WITH_TIMEOUT(!host.requests(u"page"_s).isEmpty() && !view->model()->isLoading(), 60000);
+        QCOMPARE(view->model()->page()->url().toString(), root(host));
+    }
+
     void addressesAreNormalised_data()
     {
         QTest::addColumn<QString>("typed");

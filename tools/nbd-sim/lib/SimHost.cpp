@@ -670,16 +670,18 @@ void SimHost::carryOut(const Reply &reply, const LoggedRequest &request, QTcpSoc
         auto json = [&](const QByteArray &fallback) { return contentType.isEmpty() ? fallback : contentType; };
         switch (reply.kind()) {
         case Reply::Kind::Value: {
-            if (!reply.jsonValue().data()) {
-                writeHttp(guard, 500, "application/json", errorText(u"the scripted value holds NaN or infinity"_s));
-                return;
-            }
             const JSONValue body = envelope
                 ? JSONValue::object({{u"type"_s, u"server-response"_s},
                                      {u"rpcId"_s, rpcId},
                                      {u"result"_s, JSONValue::object({{u"ok"_s, true}, {u"value"_s, reply.jsonValue()}})}})
                 : reply.jsonValue();
-            writeHttp(guard, 200, json("application/json"), jsonBytes(body));
+            // Written once: a large page's encoding is most of the time its reply takes.
+            const std::optional<QByteArray> bytes = body.data();
+            if (!bytes) {
+                writeHttp(guard, 500, "application/json", errorText(u"the scripted value holds NaN or infinity"_s));
+                return;
+            }
+            writeHttp(guard, 200, json("application/json"), *bytes);
             return;
         }
         case Reply::Kind::Error: {
