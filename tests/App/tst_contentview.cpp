@@ -338,7 +338,9 @@ private Q_SLOTS:
         QCOMPARE(view->workspaceToolTabs().selectedTabID, view->workspaceToolTabs().tabs[2].id);
         // Without a connection the browser tab has no start address.
         QVERIFY(!view->workspaceToolTabs().tabs[2].browserStartURL.has_value());
-        view->openSessionInspector(RuntimeInspectorPanel::Event, TrajectoryEventSelection{.id = u"e"_s});
+        TrajectoryEventSelection selection;
+        selection.id = u"e"_s;
+        view->openSessionInspector(RuntimeInspectorPanel::Event, selection);
         view->openSessionInspector(RuntimeInspectorPanel::Runtime, std::nullopt);
         QCOMPARE(view->workspaceToolTabs().tabs.size(), size_t(4));
         QCOMPARE(view->inspectorPanel(), RuntimeInspectorPanel::Runtime);

@@ -163,7 +163,7 @@ class tst_InspectionWindow : public QObject
             return nullptr;
         click(find<QAbstractButton>(u"surface-tab-trajectory"_s));
         TrajectoryView *trajectory = nullptr;
-        QTest::qWaitFor([&] { return (trajectory = visible<TrajectoryView>()) != nullptr; }, 20000);
+        (void)QTest::qWaitFor([&] { return (trajectory = visible<TrajectoryView>()) != nullptr; }, 20000);
         return trajectory;
     }
 
@@ -361,7 +361,12 @@ private Q_SLOTS:
         QVERIFY(model);
         QVERIFY(!visible<RuntimeSummaryBar>()); // no statistics, no usage yet
 
-        m_h->world.pushProjection(u"run"_s, u"sessionStats"_s, sim::SimWorld::sessionStats({2, 5, 65000, 850}));
+        sim::SimWorld::RunStats stats;
+        stats.turns = 2;
+        stats.steps = 5;
+        stats.llmMs = 65000;
+        stats.toolMs = 850;
+        m_h->world.pushProjection(u"run"_s, u"sessionStats"_s, sim::SimWorld::sessionStats(stats));
         m_h->world.pushProjection(u"run"_s, u"tokenUsage"_s, sim::SimWorld::tokenUsage({1234, 999, 3702, {}}));
         RuntimeSummaryBar *bar = nullptr;
         QTRY_VERIFY((bar = visible<RuntimeSummaryBar>()) && bar->segments().size() == 4);

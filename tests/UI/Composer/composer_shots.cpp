@@ -80,7 +80,7 @@ int main(int argc, char **argv)
     window.resize(1280, 820);
     window.show();
     QApplication::setActiveWindow(&window);
-    QTest::qWaitForWindowActive(&window);
+    (void)QTest::qWaitForWindowActive(&window);
     store->connect();
     auto *conversation = window.findChild<ConversationView *>();
     auto composer = [&] { return qobject_cast<ComposerView *>(conversation->dock()->composer()); };

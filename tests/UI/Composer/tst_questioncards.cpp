@@ -499,7 +499,7 @@ private Q_SLOTS:
                                                                        {u"approvalId"_s, u"ap-"_s + rpcId},
                                                                        {u"toolName"_s, u"shell"_s}}));
             std::optional<PendingApproval> approval;
-            QTest::qWaitFor([&] {
+            (void)QTest::qWaitFor([&] {
                 for (const PendingApproval &pending : m_h->store->pendingApprovals()) {
                     if (pending.rpcId == rpcId)
                         approval = pending;

@@ -32,7 +32,11 @@ namespace {
 
 JSONValue statsValue(bool withRates)
 {
-    sim::SimWorld::RunStats stats{1200, 4, 65000, 850};
+    sim::SimWorld::RunStats stats;
+    stats.turns = 1200;
+    stats.steps = 4;
+    stats.llmMs = 65000;
+    stats.toolMs = 850;
     if (withRates) {
         stats.ttftMs = 1200;
         stats.ttftSteps = 2;

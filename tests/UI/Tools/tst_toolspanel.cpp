@@ -103,10 +103,10 @@ private Q_SLOTS:
             init();
             QTest::keySequence(m_window.get(), QKeySequence(Qt::CTRL | Qt::Key_P));
             QTest::keySequence(m_window.get(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G));
-            QTest::qWaitFor([&] { return panel()->isVisible() && selectedView() && selectedView()->isVisible(); });
+            (void)QTest::qWaitFor([&] { return panel()->isVisible() && selectedView() && selectedView()->isVisible(); });
             if (launcher) {
                 QTest::mouseClick(panel()->findChild<QWidget *>(u"workspace-tool-back"_s), Qt::LeftButton);
-                QTest::qWaitFor([&] { return !selectedView(); });
+                (void)QTest::qWaitFor([&] { return !selectedView(); });
             }
             QCoreApplication::processEvents();
             return m_window.get();
