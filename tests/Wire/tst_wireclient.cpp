@@ -616,13 +616,15 @@ void TestWireClient::streamEndsAfterEveryEarlierFrame()
 
 void TestWireClient::streamCancelledOrDeletedWhileDecodingDeliversNothingMore()
 {
-    // A second stream on the same path gets the same frames, decoded beside the first one's,
-    // and then one more: once it has that one, the first stream's decoding has long ended and
-    // whatever it would still deliver has been delivered.
+    // Frames large enough that more of them arrive while the first is decoded: the batch
+    // behind it is being decoded when the first frame's receiver acts. A second stream on the
+    // same path gets the same frames, decoded beside the first one's, and then one more: once
+    // it has that one, the first stream's decoding has long ended and whatever it would still
+    // deliver has been delivered.
     constexpr int kFrames = 20;
     auto pushFramesThenMarker = [this](int size, const std::function<bool()> &ended) {
         for (int n = 0; n < kFrames; ++n)
-            m_host->pushText(Stream::Mux, numberedFrame(n, n == 0 ? 0 : size));
+            m_host->pushText(Stream::Mux, numberedFrame(n, size));
         QTRY_VERIFY(ended());
         m_host->pushText(Stream::Mux, numberedFrame(kFrames, 0));
     };
