@@ -90,9 +90,6 @@ struct WorkspaceSideChatRuntime
     bool operator==(const WorkspaceSideChatRuntime &) const = default;
 };
 
-// The first `count` characters as a person sees them (grapheme clusters), never splitting one.
-QString firstCharacters(const QString &text, qsizetype count);
-
 // Where a clicked link goes: a browser tab, a file tab, or the system's own handling.
 struct WorkspaceLinkDestination
 {
