@@ -16,15 +16,6 @@ namespace nbd {
 
 class SessionModel;
 
-// Names of the in-app notifications that the workspace menu posts and the main window receives.
-namespace WorkspaceNotification {
-inline constexpr auto openReview = "nbd.openWorkspaceReview";
-inline constexpr auto toggleTerminal = "nbd.toggleWorkspaceTerminal";
-inline constexpr auto openBrowser = "nbd.openWorkspaceBrowser";
-inline constexpr auto openFiles = "nbd.openWorkspaceFiles";
-inline constexpr auto openSideChat = "nbd.openWorkspaceSideChat";
-} // namespace WorkspaceNotification
-
 // The closed set of workspace tools, in their declaration order.
 enum class WorkspaceTool { SessionInspector, Review, Terminal, Browser, Files, SideChat };
 
