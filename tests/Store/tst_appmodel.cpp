@@ -467,12 +467,13 @@ private Q_SLOTS:
         h.store.reset();
 
         AppModel *fresh = h.makeStore();
-        h.host.setReply(u"workspace.list"_s, Reply::value(h.world.workspaceListValue()).delayed(300));
+        constexpr int kLateMs = 300;
+        h.host.setReply(u"workspace.list"_s, Reply::value(h.world.workspaceListValue()).delayed(kLateMs));
         fresh->connect();
         fresh->disconnect();
         QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(u"workspace.list"_s), 2, 20000);
         // The host's delay started before this wait; then a later call is answered.
-        QVERIFY(waitPastInterval(300));
+        QVERIFY(waitPastInterval(kLateMs));
         h.methodsThroughBarrier();
         QVERIFY(fresh->sessions().empty());
         QVERIFY(fresh->workspaces().empty());
@@ -484,8 +485,10 @@ private Q_SLOTS:
     {
         StoreHarness a;
         a.world.addSession(session(u"from-a"_s, 1));
-        a.host.setHandler(u"session.list"_s,
-                          [&a](const sim::LoggedRequest &) { return Reply::value(a.world.sessionListValue()).delayed(400); });
+        constexpr int kLateMs = 400;
+        a.host.setHandler(u"session.list"_s, [&a](const sim::LoggedRequest &) {
+            return Reply::value(a.world.sessionListValue()).delayed(kLateMs);
+        });
         sim::SimHost hostB;
         QVERIFY(hostB.listen());
         sim::SimWorld worldB(&hostB);
@@ -499,7 +502,7 @@ private Q_SLOTS:
         store->connect();
         QTRY_COMPARE_WITH_TIMEOUT(sessionIds(*store), QStringList{u"from-b"_s}, 20000);
         // Past A's delayed answer, which went out before a later call of A's was answered.
-        QVERIFY(waitPastInterval(400));
+        QVERIFY(waitPastInterval(kLateMs));
         QCOMPARE(countOf(methodsThroughBarrier(a.host), u"session.list"_s), 1);
         QCOMPARE(sessionIds(*store), QStringList{u"from-b"_s});
     }
