@@ -67,6 +67,10 @@ public:
         if (m_depth > 0 || !measuring)
             return QApplication::notify(receiver, event);
         ++m_depth;
+        // Named before: the event may delete its receiver (and itself).
+        static const bool who = qEnvironmentVariableIsSet("NBD_BENCH_WHO");
+        const char *name = who ? receiver->metaObject()->className() : nullptr;
+        const int type = int(event->type());
         QElapsedTimer t;
         t.start();
         const bool result = QApplication::notify(receiver, event);
@@ -74,8 +78,8 @@ public:
         const double ms = msSince(t);
         if (ms > longest) {
             longest = ms;
-            if (qEnvironmentVariableIsSet("NBD_BENCH_WHO"))
-                std::fprintf(stderr, "block %.1f ms: %s event %d\n", ms, receiver->metaObject()->className(), int(event->type()));
+            if (who)
+                std::fprintf(stderr, "block %.1f ms: %s event %d\n", ms, name, type);
         }
         return result;
     }

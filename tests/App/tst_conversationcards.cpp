@@ -453,7 +453,7 @@ private Q_SLOTS:
             QCOMPARE(box->height(), 260);
             QTRY_VERIFY(box->isFilled());
             if (oneLine) {
-                QCOMPARE(box->blockCount(), int((big.size() + LongTextView::kPieceLength - 1) / LongTextView::kPieceLength));
+                QCOMPARE(box->blockCount(), int((big.size() + LineBox::kPieceLength - 1) / LineBox::kPieceLength));
                 QCOMPARE(box->document()->lastBlock().text(), big.right(box->document()->lastBlock().text().size()));
             } else {
                 QCOMPARE(box->blockCount(), 30001);

@@ -1,8 +1,8 @@
 #include "UI/Conversation/LineBox.h"
 
-#include "UI/Conversation/LongTextView.h"
 #include "UI/Shared/Theme.h"
 
+#include <QHash>
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
@@ -15,6 +15,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <bitset>
 #include <cmath>
 #include <limits>
 
@@ -109,11 +110,11 @@ void deleteOnPool(QTextDocument *document)
 }
 
 // Calls `piece(from, length)` for each row `line` takes: the whole line, or pieces of
-// kPieceLength characters cut where LongTextView cuts (never inside a surrogate pair).
+// kPieceLength characters (never cut inside a surrogate pair).
 template <typename Piece>
 void forEachPiece(const QString &line, Piece &&piece)
 {
-    constexpr qsizetype kPiece = LongTextView::kPieceLength;
+    constexpr qsizetype kPiece = LineBox::kPieceLength;
     if (line.size() <= kPiece) {
         piece(qsizetype(0), line.size());
         return;
@@ -131,34 +132,57 @@ void forEachPiece(const QString &line, Piece &&piece)
 
 LineBox::~LineBox() { releaseDocument(); }
 
-// The document's text: the lines, one block each, or a block per piece of a long line.
-QString LineBox::joinRows()
+// Which rows the lines take: one each, or one per piece of a long line.
+void LineBox::placeRows()
 {
     m_lineBlocks.clear();
     m_rowCount = std::max<qsizetype>(1, m_lines.size());
     const bool pieces = std::any_of(m_lines.cbegin(), m_lines.cend(),
-                                    [](const QString &line) { return line.size() > LongTextView::kPieceLength; });
+                                    [](const QString &line) { return line.size() > kPieceLength; });
     if (!pieces)
-        return m_lines.join(u'\n');
-    qsizetype size = 0;
-    for (const QString &line : std::as_const(m_lines))
-        size += line.size() + 1 + line.size() / LongTextView::kPieceLength;
-    QString text;
-    text.reserve(size);
+        return;
     m_lineBlocks.reserve(size_t(m_lines.size()));
-    int block = 0;
+    qsizetype block = 0;
     for (const QString &line : std::as_const(m_lines)) {
-        m_lineBlocks.push_back(block);
-        forEachPiece(line, [&](qsizetype from, qsizetype length) {
-            if (block > 0)
-                text += u'\n';
-            text += QStringView(line).mid(from, length);
-            ++block;
-        });
+        m_lineBlocks.push_back(int(block));
+        forEachPiece(line, [&](qsizetype, qsizetype) { ++block; });
     }
     m_rowCount = block;
+}
+
+namespace {
+
+// The document's text: the lines, one block each, or a block per piece of a long line.
+QString joinRows(const QStringList &lines, bool pieces)
+{
+    if (!pieces)
+        return lines.join(u'\n');
+    qsizetype size = 0;
+    for (const QString &line : lines)
+        size += line.size() + 1 + line.size() / LineBox::kPieceLength;
+    QString text;
+    text.reserve(size);
+    bool first = true;
+    for (const QString &line : lines) {
+        forEachPiece(line, [&](qsizetype from, qsizetype length) {
+            if (!first)
+                text += u'\n';
+            first = false;
+            text += QStringView(line).mid(from, length);
+        });
+    }
     return text;
 }
+
+qsizetype totalLength(const QStringList &lines)
+{
+    qsizetype size = std::max<qsizetype>(0, lines.size() - 1);
+    for (const QString &line : lines)
+        size += line.size();
+    return size;
+}
+
+} // namespace
 
 int LineBox::lineOfBlock(int block) const
 {
@@ -171,23 +195,28 @@ void LineBox::setLines(const QStringList &lines)
 {
     m_lines = lines;
     const quint64 fill = ++m_fill;
-    QString text = joinRows();
-    if (text.size() <= kFilledAway) {
+    placeRows();
+    const bool pieces = !m_lineBlocks.empty();
+    if (totalLength(lines) <= kFilledAway) {
         m_filling = false;
         if (m_ownsLongDocument)
             showFilled(nullptr);
-        setPlainText(text);
+        setPlainText(joinRows(lines, pieces));
     } else {
         // Filled on the pool: a document without a thread of its own can be handed over.
         m_filling = true;
         const QFont font = this->font();
         QPointer<LineBox> self(this);
         QThread *home = thread();
-        QtConcurrent::run([text = std::move(text), font] {
+        QtConcurrent::run([lines, pieces, font] {
             auto *document = new QTextDocument;
             document->setDocumentMargin(0);
             document->setDefaultFont(font);
-            document->setPlainText(text);
+            document->setPlainText(joinRows(lines, pieces));
+            // The editor that takes the document gives each row a layout object first thing:
+            // a hundred thousand of them are made here, off the window's thread.
+            for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
+                (void)block.layout();
             document->moveToThread(nullptr);
             return document;
         }).then(home, [self, fill](QTextDocument *document) {
@@ -243,9 +272,39 @@ void LineBox::releaseDocument()
     deleteOnPool(old);
 }
 
+namespace {
+
+// The characters of `piece` the box's font may lack (all but ASCII), each once, after an "X":
+// laid out, the sample takes the fonts the piece takes, and so its height, at a fraction of
+// the cost of laying out the piece. `seen` is all clear before and after.
+QString fallbackSample(QStringView piece, std::bitset<65536> &seen)
+{
+    constexpr qsizetype kSampleLength = 64;
+    QString sample(u'X');
+    for (qsizetype i = 0; i < piece.size() && sample.size() < kSampleLength; ++i) {
+        const QChar c = piece[i];
+        if (c.unicode() < 0x80)
+            continue;
+        if (c.isHighSurrogate() && i + 1 < piece.size()) {
+            sample += c; // a pair stays whole
+            sample += piece[++i];
+            continue;
+        }
+        if (seen.test(c.unicode()))
+            continue;
+        seen.set(c.unicode());
+        sample += c;
+    }
+    for (QChar c : std::as_const(sample))
+        seen.reset(c.unicode());
+    return sample;
+}
+
+} // namespace
+
 // A line with characters the box's font lacks is drawn partly in a fallback font (Chinese in a
-// Latin monospaced font, say), whose lines can be taller: such lines are laid out to learn their
-// height, so none is cut off at the bottom. Past a number of them, the tallest seen stands in.
+// Latin monospaced font, say), whose lines can be taller: such rows are measured, so none is
+// cut off at the bottom. Past a number of them, the tallest seen stands in.
 void LineBox::measureLines()
 {
     constexpr int kMeasuredLines = 1000;
@@ -253,6 +312,8 @@ void LineBox::measureLines()
     int measured = 0;
     int tallest = base;
     m_extraHeight = 0;
+    std::bitset<65536> seen;
+    QHash<QString, int> heights;
     for (const QString &line : std::as_const(m_lines)) {
         forEachPiece(line, [&](qsizetype from, qsizetype length) {
             const QStringView piece = QStringView(line).mid(from, length);
@@ -261,7 +322,11 @@ void LineBox::measureLines()
             int height = tallest;
             if (measured < kMeasuredLines) {
                 ++measured;
-                height = rowHeight(piece.toString());
+                const QString sample = fallbackSample(piece, seen);
+                auto known = heights.constFind(sample);
+                if (known == heights.constEnd())
+                    known = heights.insert(sample, rowHeight(sample));
+                height = *known;
                 tallest = std::max(tallest, height);
             }
             m_extraHeight += std::max(0, height - base);

@@ -17,7 +17,7 @@ namespace nbd {
 // lines of a file excerpt or of a search hit. However many lines there are, it is one widget
 // whose text view lays out and paints only what is visible. Lines can be selected and copied;
 // optional per-line colours and backgrounds and a column of numbers in front of the lines.
-// A line longer than LongTextView::kPieceLength is shown in rows of that many characters (laying out a
+// A line longer than kPieceLength is shown in rows of that many characters (laying out a
 // megabyte-long line at once would take seconds); it is copied as the one line it is.
 class LineBox : public QPlainTextEdit
 {
@@ -33,6 +33,9 @@ public:
     // of megabytes takes longer than a frame); the box keeps its height meanwhile and shows the
     // lines once the document is in place.
     static constexpr qsizetype kFilledAway = 20000;
+    // The longest row: a box shows about a hundred characters across, and a row is laid out
+    // whole when any of it shows.
+    static constexpr qsizetype kPieceLength = 1000;
 
     explicit LineBox(int fontPixelSize, QWidget *parent = nullptr);
     ~LineBox() override;
@@ -79,7 +82,7 @@ private:
     void applyColors();
     void colorVisibleBlocks(const QRect &exposed);
     void recolor();
-    QString joinRows();
+    void placeRows();
     void applyMargins();
     void paintGutter(QPaintEvent *event);
     void paintRowBackgrounds(QPaintEvent *event);

@@ -27,6 +27,9 @@ namespace nbd {
 namespace {
 
 constexpr size_t kKeptLayouts = 400;
+// A source line longer than this is laid out in pieces of this many characters: one layout of
+// a megabyte-long line (minified data, a log without line breaks) would take seconds.
+constexpr qsizetype kPieceLength = 4000;
 constexpr qreal kUnwrappedWidth = 1e6;
 
 int layoutHeight(const QTextLayout &layout)
@@ -166,7 +169,8 @@ void LongTextView::scanText() const
     for (int c = 0; c < 128; ++c)
         ascii[size_t(c)] = float(fm.horizontalAdvance(QChar(c)));
     ascii[size_t(u'\t')] = ascii[size_t(u' ')] * 8;
-    std::unordered_map<char16_t, float> other;
+    // Every text here is long: a flat table beats a hash lookup per character.
+    std::vector<float> other(size_t(1) << 16, -1.0f);
     const float wide = float(fm.horizontalAdvance(u'中'));
     const QChar *data = m_text.constData();
     const qsizetype size = m_text.size();
@@ -195,10 +199,10 @@ void LongTextView::scanText() const
             advance += wide / 2;
             continue;
         }
-        auto it = other.find(c);
-        if (it == other.end())
-            it = other.emplace(c, float(fm.horizontalAdvance(QChar(c)))).first;
-        advance += it->second;
+        float &known = other[c];
+        if (known < 0)
+            known = float(fm.horizontalAdvance(QChar(c)));
+        advance += known;
     }
     // The heights the layout gives a line of the font's own characters, and one that holds a
     // character drawn from a fallback font.

@@ -29,9 +29,6 @@ public:
     // or a text document, whose layout of all of the text at once would stall the window.
     static constexpr qsizetype kLongText = 20000;
     static bool isLong(const QString &text) { return text.size() > kLongText; }
-    // A source line longer than this is laid out in pieces of this many characters: one layout
-    // of a megabyte-long line (minified data, a log without line breaks) would take seconds.
-    static constexpr qsizetype kPieceLength = 4000;
     // No widget can be taller than a few million pixels: a text taller than kTallest keeps
     // kScrollingHeight and scrolls itself, with a scroll bar of its own.
     static constexpr int kTallest = QWIDGETSIZE_MAX / 2;

@@ -5,7 +5,6 @@
 #include "GuiTestMain.h"
 
 #include "UI/Conversation/LineBox.h"
-#include "UI/Conversation/LongTextView.h"
 #include "UI/Conversation/ToolPresentationView.h"
 #include "UI/Shared/Theme.h"
 
@@ -20,7 +19,7 @@ using namespace nbd;
 
 namespace {
 
-constexpr qsizetype kPiece = LongTextView::kPieceLength;
+constexpr qsizetype kPiece = LineBox::kPieceLength;
 
 // A card shown in a window, as the transcript shows it.
 struct Card
