@@ -215,6 +215,8 @@ private Q_SLOTS:
         QVERIFY(bar);
         QTRY_VERIFY(bar->isVisible() && bar->maximum() > 0);
         QCOMPARE(bar->geometry().right(), view->width() - 1);
+        const QStringList problems = test::accessibilityProblems(&window);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
 
         test::dragSliderToEnd(bar);
         QTRY_COMPARE(bar->value(), bar->maximum());
