@@ -6,6 +6,7 @@
 #include "UI/Conversation/ToolPresentationModel.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/LatestJob.h"
 #include "UI/Shared/Theme.h"
 
 #include <QClipboard>
@@ -400,32 +401,79 @@ struct BlockWeight
 {
     qsizetype narrow = 0;
     qsizetype wide = 0;
-    int lines = 0;
+    qsizetype lines = 0;
     int level = 0; // heading level; 0: body text
+    bool code = false;
 };
+
+void addWeight(BlockWeight &weight, QStringView text)
+{
+    ++weight.lines;
+    for (const QChar c : text) {
+        if (c == u'\n')
+            ++weight.lines;
+        else if (c.unicode() < 128)
+            ++weight.narrow;
+        else if (!c.isLowSurrogate())
+            ++weight.wide;
+    }
+}
 
 BlockWeight weigh(const MarkdownBlock &block)
 {
     BlockWeight weight;
     weight.level = block.kind == MarkdownBlock::Kind::Heading ? block.level : 0;
-    auto add = [&weight](const QString &text) {
-        ++weight.lines;
-        for (const QChar c : text) {
-            if (c == u'\n')
-                ++weight.lines;
-            else if (c.unicode() < 128)
-                ++weight.narrow;
-            else if (!c.isLowSurrogate())
-                ++weight.wide;
-        }
-    };
+    weight.code = block.kind == MarkdownBlock::Kind::Code;
     if (block.kind == MarkdownBlock::Kind::List) {
         for (const MarkdownBlock::ListItem &item : block.items)
-            add(item.text);
+            addWeight(weight, item.text);
     } else {
-        add(block.text);
+        addWeight(weight, block.text);
     }
     return weight;
+}
+
+// The weight of a whole text not parsed yet, from a sample of its start: costs the same
+// whatever its length.
+BlockWeight sampledWeight(const QString &text)
+{
+    constexpr qsizetype kSample = 4096;
+    BlockWeight weight;
+    const QStringView sample = QStringView(text).left(kSample);
+    addWeight(weight, sample);
+    if (sample.size() < text.size()) {
+        const double scale = double(text.size()) / double(sample.size());
+        weight.narrow = qsizetype(double(weight.narrow) * scale);
+        weight.wide = qsizetype(double(weight.wide) * scale);
+        weight.lines = qsizetype(double(weight.lines) * scale);
+    }
+    return weight;
+}
+
+// The height of blocks of these weights at `width`, estimated from their characters' advances.
+int estimateHeight(const std::vector<BlockWeight> &weights, const MarkdownStyle &style, int width)
+{
+    const QFontMetricsF body(Fonts::system(style.baseSize));
+    const qreal narrow = body.horizontalAdvance(u'x');
+    const qreal wide = body.horizontalAdvance(u'中');
+    const qreal available = std::max(40, width);
+    qreal height = 0;
+    for (size_t i = 0; i < weights.size(); ++i) {
+        const BlockWeight &w = weights[i];
+        if (i + 1 < weights.size())
+            height += kBlockSpacing;
+        if (w.code) {
+            // Header, divider, padding and border around the lines.
+            const QFontMetrics mono(Fonts::monospaced(12));
+            height += 2 + 28 + 1 + 24 + qreal(w.lines) * mono.height();
+            continue;
+        }
+        const qreal scale = w.level > 0 ? headingFont(w.level, style.baseSize).pixelSize() / qreal(style.baseSize) : 1.0;
+        const qreal advance = (qreal(w.narrow) * narrow + qreal(w.wide) * wide) * scale;
+        const qreal lines = std::max<qreal>(qreal(w.lines), std::ceil(advance / available));
+        height += lines * (body.height() * scale + 3);
+    }
+    return int(std::ceil(height));
 }
 
 qsizetype blockLength(const MarkdownBlock &block)
@@ -438,6 +486,62 @@ qsizetype blockLength(const MarkdownBlock &block)
 
 } // namespace
 
+// The blocks of one chunk of a long text and their weights; made on the thread pool, then
+// only read.
+struct MarkdownChunkData
+{
+    std::vector<MarkdownBlock> blocks;
+    std::vector<BlockWeight> weights;
+};
+
+// A long text cut into chunks; the first `kept` are those the text showed before.
+struct MarkdownChunkPlan
+{
+    std::vector<std::shared_ptr<const MarkdownChunkData>> chunks;
+    size_t kept = 0;
+};
+
+namespace {
+
+// Pure, for the thread pool. Cuts the blocks into chunks the same way whatever follows them,
+// so a text that grew at its end keeps every chunk of `current` but the last ones.
+std::shared_ptr<const MarkdownChunkPlan> planChunks(const QString &text,
+                                                    const std::vector<std::shared_ptr<const MarkdownChunkData>> &current)
+{
+    std::vector<std::vector<MarkdownBlock>> groups;
+    std::vector<MarkdownBlock> group;
+    qsizetype length = 0;
+    for (MarkdownBlock &block : MarkdownParser::parse(text)) {
+        length += blockLength(block);
+        group.push_back(std::move(block));
+        if (length >= kChunkLength) {
+            groups.push_back(std::move(group));
+            group.clear();
+            length = 0;
+        }
+    }
+    if (!group.empty())
+        groups.push_back(std::move(group));
+
+    auto plan = std::make_shared<MarkdownChunkPlan>();
+    plan->chunks.reserve(groups.size());
+    while (plan->kept < current.size() && plan->kept < groups.size() && current[plan->kept]->blocks == groups[plan->kept]) {
+        plan->chunks.push_back(current[plan->kept]);
+        ++plan->kept;
+    }
+    for (size_t i = plan->kept; i < groups.size(); ++i) {
+        auto data = std::make_shared<MarkdownChunkData>();
+        data->blocks = std::move(groups[i]);
+        data->weights.reserve(data->blocks.size());
+        for (const MarkdownBlock &block : data->blocks)
+            data->weights.push_back(weigh(block));
+        plan->chunks.push_back(std::move(data));
+    }
+    return plan;
+}
+
+} // namespace
+
 // A run of non-code blocks of a long text. Until it is first painted it is as tall as its
 // characters make it at its width, estimated; then its blocks are written into a document view
 // of its own and the measured height replaces the estimate. Only chunks near what is visible
@@ -445,18 +549,15 @@ qsizetype blockLength(const MarkdownBlock &block)
 class MarkdownChunk : public QWidget
 {
 public:
-    MarkdownChunk(std::vector<MarkdownBlock> blocks, const MarkdownStyle &style, QWidget *parent)
-        : QWidget(parent), m_blocks(std::move(blocks)), m_style(style)
+    MarkdownChunk(std::shared_ptr<const MarkdownChunkData> data, const MarkdownStyle &style, QWidget *parent)
+        : QWidget(parent), m_data(std::move(data)), m_style(style)
     {
         setObjectName(u"markdown-chunk"_s);
-        m_weights.reserve(m_blocks.size());
-        for (const MarkdownBlock &block : m_blocks)
-            m_weights.push_back(weigh(block));
         setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     }
 
     bool isRealized() const { return m_content != nullptr; }
-    const std::vector<MarkdownBlock> &blocks() const { return m_blocks; }
+    const std::shared_ptr<const MarkdownChunkData> &data() const { return m_data; }
 
     // Built as a short text is: runs of non-code blocks in document views, code blocks apart.
     void realize()
@@ -467,7 +568,7 @@ public:
         auto *layout = new QVBoxLayout(m_content);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(kBlockSpacing);
-        addBlockWidgets(m_content, layout, m_blocks, m_style);
+        addBlockWidgets(m_content, layout, m_data->blocks, m_style);
         m_content->setGeometry(rect());
         m_content->show();
         updateGeometry();
@@ -477,7 +578,7 @@ public:
     int heightForWidth(int width) const override
     {
         if (!m_content)
-            return estimate(width);
+            return estimateHeight(m_data->weights, m_style, width);
         return m_content->hasHeightForWidth() ? m_content->heightForWidth(width) : m_content->sizeHint().height();
     }
     QSize sizeHint() const override
@@ -503,48 +604,51 @@ protected:
     }
 
 private:
-    int estimate(int width) const
-    {
-        const QFontMetricsF body(Fonts::system(m_style.baseSize));
-        const qreal narrow = body.horizontalAdvance(u'x');
-        const qreal wide = body.horizontalAdvance(u'中');
-        const qreal available = std::max(40, width);
-        qreal height = 0;
-        for (size_t i = 0; i < m_weights.size(); ++i) {
-            const BlockWeight &w = m_weights[i];
-            if (i + 1 < m_weights.size())
-                height += kBlockSpacing;
-            if (m_blocks[i].kind == MarkdownBlock::Kind::Code) {
-                // Header, divider, padding and border around the lines.
-                const QFontMetrics mono(Fonts::monospaced(12));
-                height += 2 + 28 + 1 + 24 + w.lines * mono.height();
-                continue;
-            }
-            const qreal scale = w.level > 0 ? headingFont(w.level, m_style.baseSize).pixelSize() / qreal(m_style.baseSize) : 1.0;
-            const qreal advance = (w.narrow * narrow + w.wide * wide) * scale;
-            const qreal lines = std::max<qreal>(w.lines, std::ceil(advance / available));
-            height += lines * (body.height() * scale + 3);
-        }
-        return int(std::ceil(height));
-    }
-
-    std::vector<MarkdownBlock> m_blocks;
-    std::vector<BlockWeight> m_weights;
+    std::shared_ptr<const MarkdownChunkData> m_data;
     MarkdownStyle m_style;
     QWidget *m_content = nullptr;
     bool m_posted = false;
 };
 
+namespace {
+
+// Room for a long text while its first parse runs: as tall as its characters make it, estimated.
+class PendingMarkdown : public QWidget
+{
+public:
+    PendingMarkdown(const QString &text, const MarkdownStyle &style, QWidget *parent)
+        : QWidget(parent), m_weights{sampledWeight(text)}, m_style(style)
+    {
+        setObjectName(u"markdown-pending"_s);
+    }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override { return estimateHeight(m_weights, m_style, width); }
+    QSize sizeHint() const override
+    {
+        const int width = this->width() > 0 ? this->width() : 600;
+        return {width, heightForWidth(width)};
+    }
+    QSize minimumSizeHint() const override { return {0, 0}; }
+
+private:
+    std::vector<BlockWeight> m_weights;
+    MarkdownStyle m_style;
+};
+
+} // namespace
+
 // ---- MarkdownText ----
 
 MarkdownText::MarkdownText(const QString &text, bool showCursor, QWidget *parent)
-    : QWidget(parent), m_text(text), m_showCursor(showCursor)
+    : QWidget(parent), m_text(text), m_showCursor(showCursor), m_parse(std::make_unique<LatestJob<Plan>>(this))
 {
     setObjectName(u"markdown-text"_s);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     rebuild();
 }
+
+MarkdownText::~MarkdownText() = default;
 
 void MarkdownText::setContent(const QString &text, bool showCursor)
 {
@@ -575,6 +679,8 @@ void MarkdownText::setStyle(const MarkdownStyle &style)
         rebuild();
 }
 
+bool MarkdownText::isParsing() const { return m_parse->isBusy(); }
+
 void MarkdownText::clearFrom(int index)
 {
     auto *layout = static_cast<QVBoxLayout *>(this->layout());
@@ -593,6 +699,8 @@ void MarkdownText::rebuild()
     m_built = true;
     auto *layout = static_cast<QVBoxLayout *>(this->layout());
     const bool chunked = !m_showCursor && isLongMarkdown(m_text);
+    // A parse under way is for a text no longer shown.
+    m_parse->cancel();
     if (!chunked || !m_chunked)
         clearFrom(0);
     m_chunked = chunked;
@@ -620,61 +728,21 @@ void MarkdownText::rebuild()
         return;
     }
     layout->setSpacing(kBlockSpacing);
-    std::vector<MarkdownBlock> blocks = MarkdownParser::parse(m_text);
     if (chunked) {
-        rebuildChunks(std::move(blocks));
+        parseLong();
         return;
     }
-    addBlockWidgets(this, layout, blocks, m_style);
-}
-
-// Cuts the blocks into chunks the same way whatever follows them, so a text that grew at its
-// end keeps every chunk but the last ones: those are replaced, the others stay as laid out.
-void MarkdownText::rebuildChunks(std::vector<MarkdownBlock> blocks)
-{
-    auto *layout = static_cast<QVBoxLayout *>(this->layout());
-    std::vector<std::vector<MarkdownBlock>> groups;
-    std::vector<MarkdownBlock> group;
-    qsizetype length = 0;
-    for (MarkdownBlock &block : blocks) {
-        length += blockLength(block);
-        group.push_back(std::move(block));
-        if (length >= kChunkLength) {
-            groups.push_back(std::move(group));
-            group.clear();
-            length = 0;
-        }
-    }
-    if (!group.empty())
-        groups.push_back(std::move(group));
-
-    int kept = 0;
-    while (kept < layout->count() && size_t(kept) < groups.size()) {
-        auto *chunk = dynamic_cast<MarkdownChunk *>(layout->itemAt(kept)->widget());
-        if (!chunk || chunk->blocks() != groups[size_t(kept)])
-            break;
-        ++kept;
-    }
-    clearFrom(kept);
-    // Each widget shown into an active layout would lay all of them out again.
-    layout->setEnabled(false);
-    for (size_t i = size_t(kept); i < groups.size(); ++i) {
-        auto *chunk = new MarkdownChunk(std::move(groups[i]), m_style, this);
-        layout->addWidget(chunk);
-        chunk->show();
-    }
-    layout->setEnabled(true);
-    layout->invalidate();
+    addBlockWidgets(this, layout, MarkdownParser::parse(m_text), m_style);
 }
 
 namespace {
 
 // The chunk widgets of a long text (the class has no meta-object of its own to cast by).
-std::vector<const MarkdownChunk *> chunksOf(const QObject *text)
+std::vector<MarkdownChunk *> chunksOf(const QObject *text)
 {
-    std::vector<const MarkdownChunk *> chunks;
-    for (const QObject *child : text->children()) {
-        if (const auto *chunk = dynamic_cast<const MarkdownChunk *>(child))
+    std::vector<MarkdownChunk *> chunks;
+    for (QObject *child : text->children()) {
+        if (auto *chunk = dynamic_cast<MarkdownChunk *>(child))
             chunks.push_back(chunk);
     }
     return chunks;
@@ -682,11 +750,54 @@ std::vector<const MarkdownChunk *> chunksOf(const QObject *text)
 
 } // namespace
 
+// A long text is parsed and cut into chunks on the thread pool; until the result comes, the
+// chunks of the text shown before stay, or, for a text shown first, room as tall as it is
+// estimated to be.
+void MarkdownText::parseLong()
+{
+    auto *layout = static_cast<QVBoxLayout *>(this->layout());
+    std::vector<std::shared_ptr<const MarkdownChunkData>> current;
+    for (const MarkdownChunk *chunk : chunksOf(this))
+        current.push_back(chunk->data());
+    if (current.empty() && layout->count() == 0) {
+        auto *pending = new PendingMarkdown(m_text, m_style, this);
+        layout->addWidget(pending);
+        pending->show();
+    }
+    m_parse->start([text = m_text, current = std::move(current)] { return planChunks(text, current); },
+                   [this](Plan plan) { showChunks(*plan); });
+}
+
+void MarkdownText::showChunks(const MarkdownChunkPlan &plan)
+{
+    auto *layout = static_cast<QVBoxLayout *>(this->layout());
+    // The chunks kept stand first in the layout; whatever follows them goes.
+    int kept = 0;
+    while (size_t(kept) < plan.kept && kept < layout->count()) {
+        auto *chunk = dynamic_cast<MarkdownChunk *>(layout->itemAt(kept)->widget());
+        if (!chunk || chunk->data() != plan.chunks[size_t(kept)])
+            break;
+        ++kept;
+    }
+    clearFrom(kept);
+    // Each widget shown into an active layout would lay all of them out again.
+    layout->setEnabled(false);
+    for (size_t i = size_t(kept); i < plan.chunks.size(); ++i) {
+        auto *chunk = new MarkdownChunk(plan.chunks[i], m_style, this);
+        layout->addWidget(chunk);
+        chunk->show();
+    }
+    layout->setEnabled(true);
+    // Placed before the next paint: a chunk painted where it does not belong would be laid out.
+    layout->activate();
+}
+
+
 int MarkdownText::chunkCount() const { return int(chunksOf(this).size()); }
 
 int MarkdownText::laidOutChunkCount() const
 {
-    const std::vector<const MarkdownChunk *> chunks = chunksOf(this);
+    const std::vector<MarkdownChunk *> chunks = chunksOf(this);
     return int(std::count_if(chunks.begin(), chunks.end(), [](const MarkdownChunk *chunk) { return chunk->isRealized(); }));
 }
 

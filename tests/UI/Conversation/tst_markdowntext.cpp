@@ -155,6 +155,9 @@ private Q_SLOTS:
         const QPointer<QWidget> first = before.front();
         const QPointer<QWidget> last = before.back();
         w.text->setContent(markdown + u"最后一段 appended.\n\n更多"_s, false);
+        // Until the new text is parsed, the chunks of the former one stay as they were.
+        QCOMPARE(w.text->findChildren<QWidget *>(u"markdown-chunk"_s, Qt::FindDirectChildrenOnly), before);
+        QTRY_VERIFY(!w.text->isParsing());
         const QList<QWidget *> after = w.text->findChildren<QWidget *>(u"markdown-chunk"_s, Qt::FindDirectChildrenOnly);
         QCOMPARE(after.size(), before.size());
         // Only the last chunk was rebuilt; the first one, laid out, is the same widget.
@@ -167,6 +170,8 @@ private Q_SLOTS:
 
         // A new style lays everything out anew.
         w.text->setStyle(MarkdownStyle{13, {}});
+        QTRY_VERIFY(!w.text->isParsing());
+        QCOMPARE(w.text->findChildren<QWidget *>(u"markdown-chunk"_s, Qt::FindDirectChildrenOnly).size(), after.size());
         QVERIFY(!w.text->findChildren<QWidget *>(u"markdown-chunk"_s, Qt::FindDirectChildrenOnly).contains(after.front()));
     }
 
@@ -187,7 +192,50 @@ private Q_SLOTS:
         // Done streaming: drawn as Markdown, in chunks.
         w.text->setContent(markdown, false);
         QVERIFY(!w.text->findChild<LongTextView *>(u"markdown-raw"_s));
+        QTRY_VERIFY(w.text->chunkCount() > 4);
+    }
+
+    void longTextIsParsedAwayAndHoldsRoomMeanwhile()
+    {
+        const QString markdown = longMarkdown(900);
+        ScrolledWindow w(markdown);
+        // Nothing of it is parsed on the spot; it holds room about as tall as it will be.
+        QVERIFY(w.text->isParsing());
+        QCOMPARE(w.text->chunkCount(), 0);
+        QVERIFY(w.text->findChild<QWidget *>(u"markdown-pending"_s));
+        const int estimated = w.text->heightForWidth(560);
+        QTRY_VERIFY(!w.text->isParsing());
+        QVERIFY(!w.text->findChild<QWidget *>(u"markdown-pending"_s));
         QVERIFY(w.text->chunkCount() > 4);
+        const int chunked = w.text->heightForWidth(560);
+        QVERIFY2(estimated > chunked / 2 && estimated < chunked * 2, qPrintable(u"%1 %2"_s.arg(estimated).arg(chunked)));
+    }
+
+    void aParseOfAFormerTextIsNeverShown()
+    {
+        const QString first = longMarkdown(900);
+        ScrolledWindow w(first);
+        QVERIFY(w.text->isParsing());
+        // A short text in its place is shown at once; the long one's parse, when it ends,
+        // changes nothing.
+        w.text->setContent(u"短的 **回答**"_s, false);
+        QCOMPARE(shownText(w.text), u"短的 回答"_s);
+        QTRY_VERIFY(!w.text->isParsing());
+        QCoreApplication::processEvents();
+        QCOMPARE(w.text->chunkCount(), 0);
+        QVERIFY(!w.text->findChild<QWidget *>(u"markdown-pending"_s));
+        QCOMPARE(shownText(w.text), u"短的 回答"_s);
+
+        // A long text replaced by another long one before its parse ended: the second is shown.
+        w.text->setContent(first, false);
+        const QString second = longMarkdown(600, u"第二个回答的结尾"_s);
+        w.text->setContent(second, false);
+        QTRY_VERIFY(!w.text->isParsing());
+        const QList<QWidget *> chunks = w.text->findChildren<QWidget *>(u"markdown-chunk"_s, Qt::FindDirectChildrenOnly);
+        QVERIFY(!chunks.isEmpty());
+        QCoreApplication::processEvents();
+        w.area.verticalScrollBar()->setValue(w.area.verticalScrollBar()->maximum());
+        QTRY_VERIFY(shownText(chunks.back()).endsWith(u"第二个回答的结尾"_s));
     }
 
     void blocksAreDrawn()
