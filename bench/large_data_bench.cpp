@@ -65,6 +65,9 @@ public:
         if (m_depth > 0 || !measuring)
             return QApplication::notify(receiver, event);
         ++m_depth;
+        // Read before the event: it may delete its receiver.
+        const char *className = receiver->metaObject()->className();
+        const int type = int(event->type());
         QElapsedTimer t;
         t.start();
         const bool result = QApplication::notify(receiver, event);
@@ -73,7 +76,7 @@ public:
         if (ms > longest) {
             longest = ms;
             if (qEnvironmentVariableIsSet("NBD_BENCH_WHO"))
-                std::fprintf(stderr, "block %.1f ms: %s event %d\n", ms, receiver->metaObject()->className(), int(event->type()));
+                std::fprintf(stderr, "block %.1f ms: %s event %d\n", ms, className, type);
         }
         return result;
     }
@@ -106,6 +109,13 @@ double measure(const std::function<void()> &step, int settleMs = 400, const std:
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     app->measuring = false;
     return app->longest;
+}
+
+// With NBD_BENCH_WHO set, marks on standard error where a case's next phase starts.
+void phase(const char *name)
+{
+    if (qEnvironmentVariableIsSet("NBD_BENCH_WHO"))
+        std::fprintf(stderr, "-- %s\n", name);
 }
 
 void settle(SessionModel *model)
@@ -308,10 +318,12 @@ void markdown()
     window.show();
     QCoreApplication::processEvents();
     const auto done = [&] { return parsed(transcript); };
+    phase("show");
     const double shown = measure([&] {
         transcript->setSession(model);
         window.repaint();
     }, 400, done);
+    phase("scroll");
     const double scrolled = scrollThrough(transcript, 40);
 
     // The same answer streamed in: 40 deltas of an eighth of a megabyte each, one per publish,
@@ -322,6 +334,7 @@ void markdown()
     stream(events::turnStart(1));
     stream(events::stepStart(1, 1));
     settle(streaming.get());
+    phase("stream");
     const double streamed = measure([&] { transcript->setSession(streaming); }, 100);
     double deltas = streamed;
     constexpr qsizetype kDelta = 125'000;
@@ -330,10 +343,12 @@ void markdown()
             stream(events::textDelta(1, 1, 0, big.mid(at, kDelta)));
         }, 120));
     }
+    phase("final");
     const double final = measure([&] {
         stream(events::assistantMessage(1, 1, big));
         stream(events::turnEnd(1));
     }, 400, done);
+    phase("scroll");
     const double finalScrolled = scrollThrough(transcript, 10);
     print("ui.markdown_5mb_show_ms", shown);
     print("ui.markdown_5mb_scroll_ms", std::max(scrolled, finalScrolled));

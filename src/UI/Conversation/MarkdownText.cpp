@@ -1,5 +1,6 @@
 #include "UI/Conversation/MarkdownText.h"
 
+#include "UI/Conversation/BlockView.h"
 #include "UI/Conversation/LineBox.h"
 #include "UI/Conversation/LongTextView.h"
 #include "UI/Conversation/MarkdownInline.h"
@@ -19,7 +20,11 @@
 #include <QTextDocument>
 #include <QTextLayout>
 #include <QTimer>
+#include <QPaintEvent>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <array>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -386,12 +391,16 @@ void addBlockWidgets(QWidget *parent, QBoxLayout *layout, const std::vector<Mark
 
 } // namespace
 
-// ---- MarkdownChunk ----
+// ---- LongMarkdownView ----
 
 namespace {
 
-// Past this many characters of non-code blocks a run is cut into chunks of about this size.
-constexpr qsizetype kChunkLength = 12000;
+// A long text is cut into chunks of about this many characters, or fewer where they hold this
+// many code blocks: laying one chunk out is what a scroll into it costs at once.
+constexpr qsizetype kChunkLength = 3000;
+constexpr int kChunkCodeBlocks = 6;
+// Chunks laid out and kept as widgets at most; the farthest from what was painted last go.
+constexpr size_t kLiveChunks = 24;
 
 bool isLongMarkdown(const QString &text) { return LongTextView::isLong(text); }
 
@@ -450,12 +459,31 @@ BlockWeight sampledWeight(const QString &text)
     return weight;
 }
 
-// The height of blocks of these weights at `width`, estimated from their characters' advances.
-int estimateHeight(const std::vector<BlockWeight> &weights, const MarkdownStyle &style, int width)
+// What height estimates read of the fonts of a style, measured once for all chunks of a text.
+struct EstimateMetrics
 {
-    const QFontMetricsF body(Fonts::system(style.baseSize));
-    const qreal narrow = body.horizontalAdvance(u'x');
-    const qreal wide = body.horizontalAdvance(u'中');
+    qreal narrow = 0;
+    qreal wide = 0;
+    qreal bodyHeight = 0;
+    int codeLineHeight = 0;
+    std::array<qreal, 7> headingScale{}; // by level; 0: body text
+
+    explicit EstimateMetrics(const MarkdownStyle &style)
+    {
+        const QFontMetricsF body(Fonts::system(style.baseSize));
+        narrow = body.horizontalAdvance(u'x');
+        wide = body.horizontalAdvance(u'中');
+        bodyHeight = body.height();
+        codeLineHeight = QFontMetrics(Fonts::monospaced(12)).height();
+        headingScale[0] = 1.0;
+        for (int level = 1; level <= 6; ++level)
+            headingScale[size_t(level)] = headingFont(level, style.baseSize).pixelSize() / qreal(style.baseSize);
+    }
+};
+
+// The height of blocks of these weights at `width`, estimated from their characters' advances.
+int estimateHeight(const std::vector<BlockWeight> &weights, const EstimateMetrics &metrics, int width)
+{
     const qreal available = std::max(40, width);
     qreal height = 0;
     for (size_t i = 0; i < weights.size(); ++i) {
@@ -464,14 +492,13 @@ int estimateHeight(const std::vector<BlockWeight> &weights, const MarkdownStyle 
             height += kBlockSpacing;
         if (w.code) {
             // Header, divider, padding and border around the lines.
-            const QFontMetrics mono(Fonts::monospaced(12));
-            height += 2 + 28 + 1 + 24 + qreal(w.lines) * mono.height();
+            height += 2 + 28 + 1 + 24 + qreal(w.lines) * metrics.codeLineHeight;
             continue;
         }
-        const qreal scale = w.level > 0 ? headingFont(w.level, style.baseSize).pixelSize() / qreal(style.baseSize) : 1.0;
-        const qreal advance = (qreal(w.narrow) * narrow + qreal(w.wide) * wide) * scale;
+        const qreal scale = metrics.headingScale[size_t(std::clamp(w.level, 0, 6))];
+        const qreal advance = (qreal(w.narrow) * metrics.narrow + qreal(w.wide) * metrics.wide) * scale;
         const qreal lines = std::max<qreal>(qreal(w.lines), std::ceil(advance / available));
-        height += lines * (body.height() * scale + 3);
+        height += lines * (metrics.bodyHeight * scale + 3);
     }
     return int(std::ceil(height));
 }
@@ -511,13 +538,16 @@ std::shared_ptr<const MarkdownChunkPlan> planChunks(const QString &text,
     std::vector<std::vector<MarkdownBlock>> groups;
     std::vector<MarkdownBlock> group;
     qsizetype length = 0;
+    int codeBlocks = 0;
     for (MarkdownBlock &block : MarkdownParser::parse(text)) {
         length += blockLength(block);
+        codeBlocks += block.kind == MarkdownBlock::Kind::Code ? 1 : 0;
         group.push_back(std::move(block));
-        if (length >= kChunkLength) {
+        if (length >= kChunkLength || codeBlocks >= kChunkCodeBlocks) {
             groups.push_back(std::move(group));
             group.clear();
             length = 0;
+            codeBlocks = 0;
         }
     }
     if (!group.empty())
@@ -542,44 +572,65 @@ std::shared_ptr<const MarkdownChunkPlan> planChunks(const QString &text,
 
 } // namespace
 
-// A run of non-code blocks of a long text. Until it is first painted it is as tall as its
-// characters make it at its width, estimated; then its blocks are written into a document view
-// of its own and the measured height replaces the estimate. Only chunks near what is visible
-// are ever laid out.
-class MarkdownChunk : public QWidget
+// The chunks of a long text, one below the other. Only chunks near what was painted have
+// widgets, built as a short text's blocks are, one chunk per event-loop turn; every other chunk
+// is as tall as measured when it last had a widget at this width, or as estimated from its
+// characters.
+class LongMarkdownView : public QWidget
 {
 public:
-    MarkdownChunk(std::shared_ptr<const MarkdownChunkData> data, const MarkdownStyle &style, QWidget *parent)
-        : QWidget(parent), m_data(std::move(data)), m_style(style)
+    LongMarkdownView(const MarkdownStyle &style, QWidget *parent)
+        : QWidget(parent), m_style(style), m_metrics(style)
     {
-        setObjectName(u"markdown-chunk"_s);
-        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+        setObjectName(u"markdown-long"_s);
+        QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
     }
 
-    bool isRealized() const { return m_content != nullptr; }
-    const std::shared_ptr<const MarkdownChunkData> &data() const { return m_data; }
-
-    // Built as a short text is: runs of non-code blocks in document views, code blocks apart.
-    void realize()
+    // Chunks kept by the plan keep their widgets and heights.
+    void setChunks(const MarkdownChunkPlan &plan)
     {
-        if (m_content)
-            return;
-        m_content = new QWidget(this);
-        auto *layout = new QVBoxLayout(m_content);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSpacing(kBlockSpacing);
-        addBlockWidgets(m_content, layout, m_data->blocks, m_style);
-        m_content->setGeometry(rect());
-        m_content->show();
+        size_t kept = 0;
+        while (kept < plan.kept && kept < m_slots.size() && m_slots[kept].data == plan.chunks[kept])
+            ++kept;
+        while (m_slots.size() > kept) {
+            delete m_slots.back().live;
+            m_slots.pop_back();
+        }
+        for (size_t i = kept; i < plan.chunks.size(); ++i) {
+            Slot slot;
+            slot.data = plan.chunks[i];
+            m_slots.push_back(std::move(slot));
+        }
+        ++m_generation;
+        if (m_width >= 0)
+            measure(m_width, kept);
+        place();
         updateGeometry();
+        update();
+    }
+
+    std::vector<std::shared_ptr<const MarkdownChunkData>> chunks() const
+    {
+        std::vector<std::shared_ptr<const MarkdownChunkData>> out;
+        out.reserve(m_slots.size());
+        for (const Slot &slot : m_slots)
+            out.push_back(slot.data);
+        return out;
+    }
+    int chunkCount() const { return int(m_slots.size()); }
+    int liveCount() const
+    {
+        return int(std::count_if(m_slots.begin(), m_slots.end(), [](const Slot &slot) { return slot.live != nullptr; }));
     }
 
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override
     {
-        if (!m_content)
-            return estimateHeight(m_data->weights, m_style, width);
-        return m_content->hasHeightForWidth() ? m_content->heightForWidth(width) : m_content->sizeHint().height();
+        if (width != m_width)
+            const_cast<LongMarkdownView *>(this)->measure(width, 0);
+        return int(std::min<qint64>(m_tops.empty() ? 0 : m_tops.back(), QWIDGETSIZE_MAX));
     }
     QSize sizeHint() const override
     {
@@ -589,24 +640,150 @@ public:
     QSize minimumSizeHint() const override { return {0, 0}; }
 
 protected:
-    void paintEvent(QPaintEvent *) override
+    void paintEvent(QPaintEvent *event) override
     {
-        // Laid out after this paint, not in it: a paint must not change geometry.
-        if (!m_content && !m_posted) {
-            m_posted = true;
-            QTimer::singleShot(0, this, [this] { realize(); });
+        // Widgets for the chunks painted, built after this paint (a paint must not change
+        // geometry), the nearest first.
+        if (m_slots.empty() || m_tops.size() != m_slots.size() + 1)
+            return;
+        const QRect area = event->rect();
+        const size_t first = chunkAt(area.top());
+        const size_t last = chunkAt(area.bottom());
+        m_focus = {first, last};
+        for (size_t i = first; i <= last; ++i) {
+            if (!m_slots[i].live) {
+                postRealize();
+                return;
+            }
         }
     }
     void resizeEvent(QResizeEvent *) override
     {
-        if (m_content)
-            m_content->setGeometry(rect());
+        if (width() != m_width)
+            measure(width(), 0);
+        place();
     }
 
 private:
-    std::shared_ptr<const MarkdownChunkData> m_data;
+    struct Slot
+    {
+        std::shared_ptr<const MarkdownChunkData> data;
+        int height = 0;
+        QWidget *live = nullptr;
+    };
+
+    // Heights at `width` from slot `from` on: measured for chunks with widgets, estimated for
+    // the others.
+    void measure(int width, size_t from)
+    {
+        if (width != m_width)
+            from = 0;
+        m_width = width;
+        for (size_t i = from; i < m_slots.size(); ++i) {
+            Slot &slot = m_slots[i];
+            slot.height = slot.live ? heightForWidthOf(slot.live, width) : estimateHeight(slot.data->weights, m_metrics, width);
+        }
+        m_tops.resize(m_slots.size() + 1);
+        m_tops[0] = 0;
+        for (size_t i = 0; i < m_slots.size(); ++i)
+            m_tops[i + 1] = m_tops[i] + m_slots[i].height;
+    }
+
+    size_t chunkAt(int y) const
+    {
+        const auto it = std::upper_bound(m_tops.begin(), m_tops.end(), qint64(y));
+        const size_t index = it == m_tops.begin() ? 0 : size_t(it - m_tops.begin()) - 1;
+        return std::min(index, m_slots.size() - 1);
+    }
+
+    void place()
+    {
+        for (size_t i = 0; i < m_slots.size(); ++i) {
+            if (QWidget *live = m_slots[i].live)
+                live->setGeometry(0, int(m_tops[i]), width(), m_slots[i].height);
+        }
+    }
+
+    void postRealize()
+    {
+        if (m_posted)
+            return;
+        m_posted = true;
+        QTimer::singleShot(0, this, [this, generation = m_generation] {
+            m_posted = false;
+            if (generation == m_generation)
+                realizeNext();
+        });
+    }
+
+    // Builds the widget of one chunk in the range painted last, then asks for the next.
+    void realizeNext()
+    {
+        const auto [first, last] = m_focus;
+        for (size_t i = first; i <= last && i < m_slots.size(); ++i) {
+            if (m_slots[i].live)
+                continue;
+            realize(i);
+            if (i < last)
+                postRealize();
+            return;
+        }
+    }
+
+    void realize(size_t index)
+    {
+        Slot &slot = m_slots[index];
+        auto *content = new QWidget(this);
+        content->setObjectName(u"markdown-chunk"_s);
+        content->setProperty("chunkIndex", qulonglong(index));
+        auto *layout = new QVBoxLayout(content);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(kBlockSpacing);
+        addBlockWidgets(content, layout, slot.data->blocks, m_style);
+        slot.live = content;
+        release();
+        const int height = heightForWidthOf(content, m_width);
+        const bool grown = height != slot.height;
+        slot.height = height;
+        if (grown) {
+            for (size_t i = index; i < m_slots.size(); ++i)
+                m_tops[i + 1] = m_tops[i] + m_slots[i].height;
+        }
+        place();
+        content->show();
+        if (grown)
+            updateGeometry();
+    }
+
+    // Keeps the widgets of at most kLiveChunks chunks, those nearest the range painted last;
+    // the heights they measured stay.
+    void release()
+    {
+        std::vector<size_t> live;
+        for (size_t i = 0; i < m_slots.size(); ++i) {
+            if (m_slots[i].live)
+                live.push_back(i);
+        }
+        if (live.size() <= kLiveChunks)
+            return;
+        const auto [first, last] = m_focus;
+        const auto distance = [first = first, last = last](size_t i) { return i < first ? first - i : (i > last ? i - last : 0); };
+        std::sort(live.begin(), live.end(), [&](size_t a, size_t b) { return distance(a) < distance(b); });
+        for (size_t k = kLiveChunks; k < live.size(); ++k) {
+            Slot &slot = m_slots[live[k]];
+            slot.live->hide();
+            slot.live->deleteLater();
+            slot.live = nullptr;
+        }
+    }
+
     MarkdownStyle m_style;
-    QWidget *m_content = nullptr;
+    EstimateMetrics m_metrics;
+    std::vector<Slot> m_slots;
+    std::vector<qint64> m_tops; // by chunk, and the total height last
+    int m_width = -1;
+    std::pair<size_t, size_t> m_focus{0, 0};
+    quint64 m_generation = 0;
     bool m_posted = false;
 };
 
@@ -617,12 +794,15 @@ class PendingMarkdown : public QWidget
 {
 public:
     PendingMarkdown(const QString &text, const MarkdownStyle &style, QWidget *parent)
-        : QWidget(parent), m_weights{sampledWeight(text)}, m_style(style)
+        : QWidget(parent), m_weights{sampledWeight(text)}, m_metrics(style)
     {
         setObjectName(u"markdown-pending"_s);
+        QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
     }
     bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override { return estimateHeight(m_weights, m_style, width); }
+    int heightForWidth(int width) const override { return estimateHeight(m_weights, m_metrics, width); }
     QSize sizeHint() const override
     {
         const int width = this->width() > 0 ? this->width() : 600;
@@ -632,7 +812,7 @@ public:
 
 private:
     std::vector<BlockWeight> m_weights;
-    MarkdownStyle m_style;
+    EstimateMetrics m_metrics;
 };
 
 } // namespace
@@ -688,6 +868,8 @@ void MarkdownText::clearFrom(int index)
     layout->setEnabled(false);
     while (layout->count() > index) {
         QLayoutItem *item = layout->takeAt(layout->count() - 1);
+        if (item->widget() == m_long)
+            m_long = nullptr;
         delete item->widget();
         delete item;
     }
@@ -735,21 +917,6 @@ void MarkdownText::rebuild()
     addBlockWidgets(this, layout, MarkdownParser::parse(m_text), m_style);
 }
 
-namespace {
-
-// The chunk widgets of a long text (the class has no meta-object of its own to cast by).
-std::vector<MarkdownChunk *> chunksOf(const QObject *text)
-{
-    std::vector<MarkdownChunk *> chunks;
-    for (QObject *child : text->children()) {
-        if (auto *chunk = dynamic_cast<MarkdownChunk *>(child))
-            chunks.push_back(chunk);
-    }
-    return chunks;
-}
-
-} // namespace
-
 // A long text is parsed and cut into chunks on the thread pool; until the result comes, the
 // chunks of the text shown before stay, or, for a text shown first, room as tall as it is
 // estimated to be.
@@ -757,9 +924,9 @@ void MarkdownText::parseLong()
 {
     auto *layout = static_cast<QVBoxLayout *>(this->layout());
     std::vector<std::shared_ptr<const MarkdownChunkData>> current;
-    for (const MarkdownChunk *chunk : chunksOf(this))
-        current.push_back(chunk->data());
-    if (current.empty() && layout->count() == 0) {
+    if (m_long)
+        current = m_long->chunks();
+    else if (layout->count() == 0) {
         auto *pending = new PendingMarkdown(m_text, m_style, this);
         layout->addWidget(pending);
         pending->show();
@@ -770,35 +937,17 @@ void MarkdownText::parseLong()
 
 void MarkdownText::showChunks(const MarkdownChunkPlan &plan)
 {
-    auto *layout = static_cast<QVBoxLayout *>(this->layout());
-    // The chunks kept stand first in the layout; whatever follows them goes.
-    int kept = 0;
-    while (size_t(kept) < plan.kept && kept < layout->count()) {
-        auto *chunk = dynamic_cast<MarkdownChunk *>(layout->itemAt(kept)->widget());
-        if (!chunk || chunk->data() != plan.chunks[size_t(kept)])
-            break;
-        ++kept;
+    if (!m_long) {
+        clearFrom(0);
+        m_long = new LongMarkdownView(m_style, this);
+        layout()->addWidget(m_long);
+        m_long->show();
     }
-    clearFrom(kept);
-    // Each widget shown into an active layout would lay all of them out again.
-    layout->setEnabled(false);
-    for (size_t i = size_t(kept); i < plan.chunks.size(); ++i) {
-        auto *chunk = new MarkdownChunk(plan.chunks[i], m_style, this);
-        layout->addWidget(chunk);
-        chunk->show();
-    }
-    layout->setEnabled(true);
-    // Placed before the next paint: a chunk painted where it does not belong would be laid out.
-    layout->activate();
+    m_long->setChunks(plan);
 }
 
+int MarkdownText::chunkCount() const { return m_long ? m_long->chunkCount() : 0; }
 
-int MarkdownText::chunkCount() const { return int(chunksOf(this).size()); }
-
-int MarkdownText::laidOutChunkCount() const
-{
-    const std::vector<MarkdownChunk *> chunks = chunksOf(this);
-    return int(std::count_if(chunks.begin(), chunks.end(), [](const MarkdownChunk *chunk) { return chunk->isRealized(); }));
-}
+int MarkdownText::laidOutChunkCount() const { return m_long ? m_long->liveCount() : 0; }
 
 } // namespace nbd
