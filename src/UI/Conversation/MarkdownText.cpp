@@ -642,15 +642,12 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override
     {
-        // Widgets for the chunks painted, built after this paint (a paint must not change
-        // geometry), the nearest first.
+        // Widgets for the chunks in view, built after this paint (a paint must not change
+        // geometry). A paint may cover only part of what is visible.
         if (m_slots.empty() || m_tops.size() != m_slots.size() + 1)
             return;
-        const QRect area = event->rect();
-        const size_t first = chunkAt(area.top());
-        const size_t last = chunkAt(area.bottom());
-        m_focus = {first, last};
-        for (size_t i = first; i <= last; ++i) {
+        m_focus = rangeIn(event->rect().united(visibleRegion().boundingRect()));
+        for (size_t i = m_focus.first; i <= m_focus.second; ++i) {
             if (!m_slots[i].live) {
                 postRealize();
                 return;
@@ -689,6 +686,8 @@ private:
             m_tops[i + 1] = m_tops[i] + m_slots[i].height;
     }
 
+    std::pair<size_t, size_t> rangeIn(const QRect &area) const { return {chunkAt(area.top()), chunkAt(area.bottom())}; }
+
     size_t chunkAt(int y) const
     {
         const auto it = std::upper_bound(m_tops.begin(), m_tops.end(), qint64(y));
@@ -716,9 +715,12 @@ private:
         });
     }
 
-    // Builds the widget of one chunk in the range painted last, then asks for the next.
+    // Builds the widget of one chunk in view, then asks for the next.
     void realizeNext()
     {
+        const QRect visible = visibleRegion().boundingRect();
+        if (!visible.isEmpty())
+            m_focus = rangeIn(visible);
         const auto [first, last] = m_focus;
         for (size_t i = first; i <= last && i < m_slots.size(); ++i) {
             if (m_slots[i].live)
