@@ -628,9 +628,20 @@ public:
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override
     {
-        if (width != m_width)
+        if (width != m_width && (m_width < 0 || width == this->width()))
             const_cast<LongMarkdownView *>(this)->measure(width, 0);
-        return int(std::min<qint64>(m_tops.empty() ? 0 : m_tops.back(), QWIDGETSIZE_MAX));
+        if (width == m_width)
+            return clampedHeight(m_tops.empty() ? 0 : m_tops.back());
+        // Another width than the one the chunks are placed at (a layout trying sizes): counted
+        // apart, the placement stays.
+        if (width != m_otherWidth) {
+            qint64 total = 0;
+            for (const Slot &slot : m_slots)
+                total += slot.live ? heightForWidthOf(slot.live, width) : estimateHeight(slot.data->weights, m_metrics, width);
+            m_otherWidth = width;
+            m_otherHeight = clampedHeight(total);
+        }
+        return m_otherHeight;
     }
     QSize sizeHint() const override
     {
@@ -669,10 +680,13 @@ private:
         QWidget *live = nullptr;
     };
 
+    static int clampedHeight(qint64 height) { return int(std::min<qint64>(height, QWIDGETSIZE_MAX)); }
+
     // Heights at `width` from slot `from` on: measured for chunks with widgets, estimated for
     // the others.
     void measure(int width, size_t from)
     {
+        m_otherWidth = -1;
         if (width != m_width)
             from = 0;
         m_width = width;
@@ -743,6 +757,7 @@ private:
         layout->setSpacing(kBlockSpacing);
         addBlockWidgets(content, layout, slot.data->blocks, m_style);
         slot.live = content;
+        m_otherWidth = -1;
         release();
         const int height = heightForWidthOf(content, m_width);
         const bool grown = height != slot.height;
@@ -784,6 +799,8 @@ private:
     std::vector<Slot> m_slots;
     std::vector<qint64> m_tops; // by chunk, and the total height last
     int m_width = -1;
+    mutable int m_otherWidth = -1;
+    mutable int m_otherHeight = 0;
     std::pair<size_t, size_t> m_focus{0, 0};
     quint64 m_generation = 0;
     bool m_posted = false;
