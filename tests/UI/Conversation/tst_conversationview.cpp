@@ -4,6 +4,7 @@
 #include "AccessibilityWalk.h"
 #include "AppModelTestSupport.h"
 #include "GuiTestMain.h"
+#include "SimDemoWorld.h"
 #include "SimSessions.h"
 
 #include "Session/SessionModel.h"
@@ -15,6 +16,8 @@
 #include "UI/Conversation/ConversationView.h"
 #include "UI/Conversation/ErrorNotice.h"
 #include "UI/Conversation/LongTextView.h"
+#include "UI/Conversation/MarkdownParser.h"
+#include "UI/Conversation/MarkdownText.h"
 #include "UI/Conversation/MessageRows.h"
 #include "UI/Conversation/NoticeRow.h"
 #include "UI/Conversation/QueuedMessagesDock.h"
@@ -42,6 +45,7 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QtTest>
 
 using namespace Qt::Literals::StringLiterals;
@@ -137,6 +141,7 @@ private Q_SLOTS:
     void toolChipOpensAndShowsFailureInRed();
     void reasoningAndNoticeRows();
     void streamingTextKeepsFinishedPiecesAndSelects();
+    void longAnswerIsParsedAwayAndItsRowFitsIt();
     void streamedTurnFromTheHostShowsLive();
     void darkTranscriptSitsOnTheCanvas();
     void switchingSessionsKeepsTheDraftAndRebuildsTheExtras();
@@ -1051,6 +1056,66 @@ void tst_ConversationView::streamingTextKeepsFinishedPiecesAndSelects()
     QTest::keyClick(first, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(first, Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QGuiApplication::clipboard()->text(), firstText);
+    QVERIFY2(accessibilityProblems(&window).isEmpty(), qPrintable(accessibilityProblems(&window).join(u'\n')));
+}
+
+// A long answer is parsed off the main thread, both what it shows and what a screen reader
+// hears; its row takes the height of what the parse found.
+void tst_ConversationView::longAnswerIsParsedAwayAndItsRowFitsIt()
+{
+    auto model = SessionModel::create(u"long"_s);
+    Feeder feed(model.get());
+    const QString answer = nbd::sim::largeMarkdownAnswer(80'000);
+    const QString half = answer.left(answer.size() / 2);
+    QVERIFY(LongTextView::isLong(half));
+    feed(events::userMessage(u"m1"_s, u"写一份报告"_s));
+    feed(events::turnStart(1));
+    feed(events::stepStart(1, 1));
+    feed(events::blockStart(1, 1, 0));
+    feed(events::textDelta(1, 1, 0, half));
+    model->setRunning(true);
+    QTRY_VERIFY(!model->isTranscriptPublishScheduled());
+
+    QWidget window;
+    window.resize(900, 700);
+    auto *transcript = new ConversationTranscript(nullptr, &window);
+    transcript->resize(900, 700);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    transcript->setSession(model);
+    const QString key = u"turn-1-step-1-block-0"_s;
+    auto row = [&] { return qobject_cast<TranscriptRenderRowView *>(transcript->list()->viewFor(key)); };
+    QVERIFY(row());
+    QCOMPARE(row()->contentKind(), TranscriptRenderRowView::ContentKind::StreamingText);
+    QTRY_COMPARE(row()->accessibleName(), MarkdownParser::plainText(half));
+    feed(events::textDelta(1, 1, 0, answer.mid(half.size())));
+    QTRY_COMPARE(row()->accessibleName(), MarkdownParser::plainText(answer));
+
+    feed(events::assistantMessage(1, 1, answer));
+    feed(events::turnEnd(1));
+    model->setRunning(false);
+    QTRY_VERIFY(row() && row()->contentKind() == TranscriptRenderRowView::ContentKind::FinalText);
+    auto *text = row()->findChild<MarkdownText *>();
+    QVERIFY(text);
+    QTRY_VERIFY(!text->isParsing());
+    QVERIFY(text->chunkCount() > 1);
+    QTRY_COMPARE(row()->height(), row()->measure(row()->width()));
+    QCOMPARE(row()->accessibleName(), MarkdownParser::plainText(answer));
+
+    // A row given a short text while the words of its long one are still being found keeps
+    // the short text's words.
+    const std::vector<TranscriptEntry> &entries = transcript->list()->entries();
+    const auto found = std::find_if(entries.begin(), entries.end(), [&](const TranscriptEntry &e) { return e.key == key; });
+    QVERIFY(found != entries.end() && found->row);
+    TranscriptEntry entry = *found;
+    auto *view = qobject_cast<TranscriptRenderRowView *>(createTranscriptEntryView(entry, nullptr, u"long"_s, false, &window));
+    QVERIFY(view);
+    std::get<BlockItem>(entry.row->content).text = u"短的 **回答**"_s;
+    view->setEntry(entry);
+    QCOMPARE(view->accessibleName(), u"短的 回答"_s);
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    QCOMPARE(view->accessibleName(), u"短的 回答"_s);
     QVERIFY2(accessibilityProblems(&window).isEmpty(), qPrintable(accessibilityProblems(&window).join(u'\n')));
 }
 
