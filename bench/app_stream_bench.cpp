@@ -20,6 +20,7 @@
 #include "App/NativeApp.h"
 #include "Session/SessionModel.h"
 #include "SimHost.h"
+#include "TranscriptBenchSupport.h"
 #include "SimSessions.h"
 #include "SimWorld.h"
 #include "Store/AppModel.h"
@@ -36,15 +37,15 @@
 #include <QThread>
 #include <QTimer>
 
-#include <malloc.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <functional>
 #include <memory>
 
 using namespace nbd;
 using namespace Qt::StringLiterals;
+using nbd::bench::heapBytes;
+using nbd::bench::print;
+using nbd::bench::residentBytes;
 namespace events = nbd::sim::events;
 
 namespace {
@@ -55,27 +56,6 @@ constexpr int kDeltasPerTurn = 100;
 constexpr int kDeltasPerSecond = 2000;
 constexpr qint64 kDeltas = qint64(kTurns) * kDeltasPerTurn;
 const QString kSession = u"stream"_s;
-
-void print(const char *name, double value)
-{
-    std::printf("%s: %s\n", name, QByteArray::number(value, 'f', 2).constData());
-    std::fflush(stdout);
-}
-
-double heapBytes()
-{
-    const struct mallinfo2 info = ::mallinfo2();
-    return double(info.uordblks) + double(info.hblkhd);
-}
-
-double residentBytes()
-{
-    QFile statm(u"/proc/self/statm"_s);
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toDouble() * double(::sysconf(_SC_PAGESIZE)) : 0;
-}
 
 // Runs the event loop until `done` holds; false when it does not within `ms`.
 bool waitUntil(const std::function<bool()> &done, int ms)
