@@ -20,16 +20,15 @@
 #include "App/NativeApp.h"
 #include "Session/SessionModel.h"
 #include "SimHost.h"
-#include "TranscriptBenchSupport.h"
 #include "SimSessions.h"
 #include "SimWorld.h"
 #include "Store/AppModel.h"
 #include "UI/Conversation/ConversationTranscript.h"
 #include "UI/Conversation/ConversationView.h"
 #include "UI/Shared/AppStartup.h"
+#include "TranscriptBenchSupport.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSettings>
@@ -106,7 +105,7 @@ public:
         add(events::turnEnd(turn), seq);
     }
     const std::vector<JSONValue> &events() const { return m_events; }
-    // Deltas and the events around them: what is pushed at the streaming rate.
+    // Text deltas are pushed at the streaming rate; the events between them as they come.
     static bool isDelta(const JSONValue &event)
     {
         const JSONValue *data = event.find(u"data");
