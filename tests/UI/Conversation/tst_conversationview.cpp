@@ -142,6 +142,7 @@ private Q_SLOTS:
     void reasoningAndNoticeRows();
     void streamingTextKeepsFinishedPiecesAndSelects();
     void longAnswerIsParsedAwayAndItsRowFitsIt();
+    void streamingTextGrownInDeltasIsPlacedAsBuiltWhole();
     void streamedTurnFromTheHostShowsLive();
     void darkTranscriptSitsOnTheCanvas();
     void switchingSessionsKeepsTheDraftAndRebuildsTheExtras();
@@ -243,6 +244,15 @@ void tst_ConversationView::fiveThousandItemsKeepFewWidgetsAndADeltaTouchesOneRow
     QCOMPARE(list->lastTouchedKeys(), QStringList{endpoint});
     QCOMPARE(row->accessibleName(), u"Streaming text"_s);
     QVERIFY(list->liveViewCount() <= 80);
+    // Lines more: the row is measured again and placed at its new height, still at the end.
+    const int before = list->entryRect(endpoint)->height();
+    feed(events::textDelta(2501, 1, 0, u"\nmore\nlines\nof\ntext"_s));
+    QVERIFY(published.wait(2000));
+    QCOMPARE(list->lastTouchedKeys(), QStringList{endpoint});
+    QVERIFY(list->entryRect(endpoint)->height() > before);
+    QCOMPARE(list->entryRect(endpoint)->height(), row->measure(list->columnWidth()));
+    QCOMPARE(row->height(), list->entryRect(endpoint)->height());
+    QCOMPARE(list->scrollY(), list->verticalScrollBar()->maximum());
 
     // Far up in the middle, still only a window of widgets.
     list->scrollToKey(u"turn-1200-step-1-block-0"_s);
@@ -1117,6 +1127,67 @@ void tst_ConversationView::longAnswerIsParsedAwayAndItsRowFitsIt()
     QCoreApplication::processEvents();
     QCOMPARE(view->accessibleName(), u"短的 回答"_s);
     QVERIFY2(accessibilityProblems(&window).isEmpty(), qPrintable(accessibilityProblems(&window).join(u'\n')));
+}
+
+// Text that streams in deltas, into new pieces and into the last one, stands exactly where the
+// same text built at once would: each piece under the one before, as tall as its lines at the
+// width, the cursor under the last; and so again after the width changes.
+void tst_ConversationView::streamingTextGrownInDeltasIsPlacedAsBuiltWhole()
+{
+    QWidget window;
+    window.resize(600, 400);
+    auto *streaming = new StreamingText(QString(), &window);
+    streaming->setGeometry(0, 0, 520, 400);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const auto pieces = [](StreamingText *text) {
+        return text->findChildren<StreamingTextPiece *>(u"assistant-text"_s, Qt::FindDirectChildrenOnly);
+    };
+    QVERIFY(pieces(streaming).front()->isHidden());
+
+    const auto verifyPlacedAsWhole = [&](const QString &text) {
+        StreamingText whole(text, &window);
+        whole.setGeometry(streaming->geometry());
+        whole.show();
+        const auto grown = pieces(streaming);
+        const auto built = pieces(&whole);
+        QCOMPARE(grown.size(), built.size());
+        int y = 0;
+        for (qsizetype i = 0; i < grown.size(); ++i) {
+            QCOMPARE(grown[i]->text(), built[i]->text());
+            QCOMPARE(grown[i]->geometry(), built[i]->geometry());
+            QCOMPARE(grown[i]->y(), y);
+            // As tall as the piece's text laid out for the first time.
+            StreamingTextPiece fresh;
+            fresh.setText(grown[i]->text());
+            QVERIFY(grown[i]->height() > 0);
+            QCOMPARE(grown[i]->height(), fresh.heightForWidth(streaming->width()));
+            y += grown[i]->height();
+        }
+        QVERIFY(grown.front()->isVisible());
+        QCOMPARE(streaming->cursor()->geometry(), whole.cursor()->geometry());
+        QVERIFY(streaming->cursor()->y() >= y);
+        QCOMPARE(streaming->heightForWidth(streaming->width()), whole.heightForWidth(streaming->width()));
+    };
+
+    // Deltas of a few words, a line break now and then: pieces are added and the last grows.
+    QString text;
+    for (int delta = 0; delta < 400; ++delta) {
+        text += delta % 23 == 22 ? u"行尾\n"_s : u"word "_s + QString::number(delta) + u' ';
+        streaming->setText(text);
+        if (delta % 50 == 0 || delta == 399)
+            verifyPlacedAsWhole(text);
+        if (QTest::currentTestFailed())
+            return;
+    }
+    QVERIFY(pieces(streaming).size() >= 4);
+
+    // A narrower column breaks every piece's lines again; more text follows at that width.
+    streaming->setGeometry(0, 0, 260, 400);
+    verifyPlacedAsWhole(text);
+    text += u"尾巴 "_s.repeated(200);
+    streaming->setText(text);
+    verifyPlacedAsWhole(text);
 }
 
 void tst_ConversationView::reasoningAndNoticeRows()
