@@ -344,10 +344,8 @@ void ContentView::setTerminalVisible(bool visible)
     m_terminalVisible = visible;
     if (visible && !m_terminalDock) {
         // Made when first shown: its monospaced fonts and text views are not needed before.
-        // It stays below the resize handles, as if made with them.
         m_terminalDock = new WorkspaceTerminalDock(m_terminal, [this] { hideTerminal(); }, this);
         m_terminalDock->hide();
-        m_terminalDock->stackUnder(m_sidebarHandle);
     }
     m_tools->setTerminalVisible(visible);
     animate(m_terminalAnimation, m_terminalProgress, visible ? 1.0 : 0.0, Motion::kLayoutMs);
