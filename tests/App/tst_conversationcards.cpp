@@ -227,9 +227,15 @@ private Q_SLOTS:
         check.async = true;
         const ActionParityReport report = actionParity(check);
         QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
-        // Folded: the two chips and the code's copy button; opened, the file link as well.
-        QVERIFY2(report.controls.size() >= (opened ? 4 : 3), qPrintable(report.controls.join(u'\n')));
-        QVERIFY2(report.changed >= (opened ? 4 : 3), qPrintable(report.controls.join(u'\n')));
+        // Folded: the two chips, the answer's two links and the code's copy button; opened,
+        // the file link as well.
+        QVERIFY2(report.controls.size() >= (opened ? 6 : 5), qPrintable(report.controls.join(u'\n')));
+        QVERIFY2(report.changed >= (opened ? 6 : 5), qPrintable(report.controls.join(u'\n')));
+        const QString links = report.controls.filter(u"markdown-link"_s).join(u'\n');
+        QVERIFY2(links.contains(u"|指南#0 -> open"_s) && links.contains(u"tab files file:///srv/project/docs/guide.md"_s),
+                 qPrintable(links));
+        QVERIFY2(links.contains(u"|说明#0 -> open"_s) && links.contains(u"tab browser https://example.org/notes"_s),
+                 qPrintable(links));
     }
 
     void markdownReplyLinksAndCopy()
@@ -285,6 +291,28 @@ private Q_SLOTS:
                     == WorkspaceTool::Browser);
         QCOMPARE(m_window->workspaceToolTabs().find(*m_window->workspaceToolTabs().selectedTabID)->browserStartURL,
                  QUrl(u"https://example.org/notes"_s));
+
+        // Assistive technology finds each link by its words, lying over them without taking
+        // the pointer's clicks from the text.
+        const QList<QAbstractButton *> marks = blocks->linkMarks();
+        QCOMPARE(marks.size(), 2);
+        QCOMPARE(marks[0]->accessibleName(), u"指南"_s);
+        QCOMPARE(marks[1]->accessibleName(), u"说明"_s);
+        QCOMPARE(QAccessible::queryAccessibleInterface(marks[0])->role(), QAccessible::Link);
+        QVERIFY(marks[0]->geometry().contains(guide));
+        QVERIFY(marks[1]->geometry().contains(notes));
+        QCOMPARE(blocks->viewport()->childAt(guide), nullptr);
+
+        // By keyboard: Tab and Shift+Tab in the text move from link to link (the last one
+        // clicked is the current one), Return opens the link reached.
+        blocks->setFocus(Qt::OtherFocusReason);
+        QCOMPARE(blocks->textCursor().selectedText(), u"说明"_s);
+        QTest::keyClick(blocks, Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), blocks);
+        QCOMPARE(blocks->textCursor().selectedText(), u"指南"_s);
+        QTest::keyClick(blocks, Qt::Key_Return);
+        QTRY_COMPARE(m_window->workspaceToolTabs().find(*m_window->workspaceToolTabs().selectedTabID)->tool,
+                     WorkspaceTool::Files);
     }
 
     void chipOpensItsCardAndThePathOpensTheFile()
