@@ -130,6 +130,7 @@ private Q_SLOTS:
     void fiveThousandItemsKeepFewWidgetsAndADeltaTouchesOneRow();
     void followingStopsOnScrollAndComesBackNearTheEnd();
     void loadingOlderKeepsTheFirstRowInPlace();
+    void transcriptButtonsDoWhatClicksDo();
 
     void emptyStateAndOneSetOfToggles();
     void bannerTimerRestartsOnlyForANewText();
@@ -370,6 +371,58 @@ void tst_ConversationView::loadingOlderKeepsTheFirstRowInPlace()
 }
 
 // ---- Frame ----
+
+// The transcript's own buttons (older history, back to the latest message) do by their
+// accessibility action what their click does.
+void tst_ConversationView::transcriptButtonsDoWhatClicksDo()
+{
+    qsizetype baseline = 0;
+    test::ActionParityCheck check;
+    check.open = [&]() -> QWidget * {
+        // A host and store of its own each time: the history loaded stays in the store.
+        m_window.reset();
+        m_view = nullptr;
+        m_harness = std::make_unique<StoreHarness>();
+        m_harness->world.addSession(session(u"long"_s, 1000));
+        for (qint64 turn = 1; turn <= 30; ++turn) {
+            m_harness->world.appendEvent(u"long"_s, events::userMessage(u"m"_s + QString::number(turn), u"earlier"_s));
+            m_harness->world.appendEvent(u"long"_s, events::turnStart(turn));
+            m_harness->world.appendEvent(u"long"_s, events::stepStart(turn, 1));
+            m_harness->world.appendEvent(u"long"_s, events::assistantMessage(turn, 1, longText(80, u"answer"_s)));
+            m_harness->world.appendEvent(u"long"_s, events::turnEnd(turn));
+        }
+        makeView(QSize(700, 500));
+        connectAndSelect(u"long"_s);
+        TranscriptListView *list = m_view->transcript()->list();
+        // Up at the top: the button for older history and the one back to the latest show.
+        (void)QTest::qWaitFor([&] { return m_view->shownSession()->hasMoreHistory(); });
+        wheel(list->viewport(), 120 * 3);
+        list->verticalScrollBar()->setValue(0);
+        waitUntilSteady([list] { return list->scrollY(); });
+        (void)QTest::qWaitFor([&] {
+            return list->findChild<QWidget *>(u"load-older-button"_s)
+                && m_view->transcript()->backToLatestButton()->isVisible();
+        });
+        m_harness->waitForQuietHost();
+        baseline = m_harness->host.requests().size();
+        return m_window.get();
+    };
+    check.state = [&] {
+        TranscriptListView *list = m_view->transcript()->list();
+        return u"entries "_s + QString::number(list->entries().size())
+            + (m_view->followsOutput() ? u" following"_s : QString())
+            + (list->scrollY() == list->verticalScrollBar()->maximum() ? u" at-end"_s : QString()) + u" calls "_s
+            + m_harness->methodsSince(baseline);
+    };
+    check.skip = [&](QAccessibleInterface *iface) {
+        auto *widget = qobject_cast<QWidget *>(iface->object());
+        return !widget || !m_view->transcript()->isAncestorOf(widget);
+    };
+    check.async = true;
+    const test::ActionParityReport report = test::actionParity(check);
+    QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+    QVERIFY2(report.controls.size() == 2 && report.changed == 2, qPrintable(report.controls.join(u'\n')));
+}
 
 void tst_ConversationView::emptyStateAndOneSetOfToggles()
 {
