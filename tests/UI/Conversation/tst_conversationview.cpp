@@ -152,6 +152,8 @@ private Q_SLOTS:
 
     void toolChipOpensAndShowsFailureInRed();
     void reasoningAndNoticeRows();
+    void reasoningAndNoticeActionsDoWhatClicksDo_data();
+    void reasoningAndNoticeActionsDoWhatClicksDo();
     void streamingTextKeepsFinishedPiecesAndSelects();
     void streamedTurnFromTheHostShowsLive();
     void darkTranscriptSitsOnTheCanvas();
@@ -1294,6 +1296,70 @@ void tst_ConversationView::reasoningAndNoticeRows()
     QTRY_VERIFY(done->body()->isVisible());
     QCOMPARE(done->body()->text(), u"短"_s);
     QVERIFY2(accessibilityProblems(&window).isEmpty(), qPrintable(accessibilityProblems(&window).join(u'\n')));
+}
+
+void tst_ConversationView::reasoningAndNoticeActionsDoWhatClicksDo_data()
+{
+    QTest::addColumn<bool>("opened");
+    QTest::newRow("folded") << false;
+    QTest::newRow("opened") << true;
+}
+
+// The headers of reasoning and notices open and close, and the full output copies, the same
+// by accessibility action as by click; the headers say whether they are open.
+void tst_ConversationView::reasoningAndNoticeActionsDoWhatClicksDo()
+{
+    QFETCH(bool, opened);
+    std::unique_ptr<QWidget> window;
+    ReasoningBlock *reasoning = nullptr;
+    NoticeRow *notice = nullptr;
+    test::ActionParityCheck check;
+    check.open = [&]() -> QWidget * {
+        window = std::make_unique<QWidget>();
+        auto *column = new QVBoxLayout(window.get());
+        NoticeItem item;
+        item.id = u"orphan-tool-results-1"_s;
+        item.icon = u"info.circle"_s;
+        item.text = u"Compacted"_s;
+        item.payload = u"full tool output"_s;
+        BlockItem thought;
+        thought.kind = BlockKind::reasoning;
+        thought.text = u"思考了"_s;
+        // Held as in the transcript: a block view places its content by hand.
+        auto *block = new BlockView(thought, opened);
+        reasoning = block->findChild<ReasoningBlock *>();
+        notice = new NoticeRow(item, opened);
+        column->addWidget(block);
+        column->addWidget(notice);
+        column->addStretch();
+        window->resize(600, 500);
+        window->show();
+        (void)QTest::qWaitForWindowExposed(window.get());
+        QGuiApplication::clipboard()->clear();
+        return window.get();
+    };
+    check.state = [&] {
+        return (reasoning->isExpanded() ? u"reasoning-open"_s : u"reasoning-closed"_s)
+            + (notice->isExpanded() ? u" notice-open"_s : u" notice-closed"_s) + u" clipboard "_s
+            + QGuiApplication::clipboard()->text();
+    };
+    const test::ActionParityReport report = test::actionParity(check);
+    QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+    // The two headers; opened, the copy button too.
+    QVERIFY2(report.controls.size() == (opened ? 3 : 2), qPrintable(report.controls.join(u'\n')));
+    QCOMPARE(report.changed, report.controls.size());
+
+    check.open();
+    for (QWidget *header : {static_cast<QWidget *>(reasoning->header()), static_cast<QWidget *>(notice->header())}) {
+        const QAccessible::State state = QAccessible::queryAccessibleInterface(header)->state();
+        QVERIFY(state.expandable);
+        QCOMPARE(bool(state.expanded), opened);
+        QCOMPARE(bool(state.collapsed), !opened);
+    }
+    QAccessibleInterface *header = QAccessible::queryAccessibleInterface(notice->header());
+    header->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCOMPARE(notice->isExpanded(), !opened);
+    QCOMPARE(bool(header->state().expanded), !opened);
 }
 
 void tst_ConversationView::streamedTurnFromTheHostShowsLive()
