@@ -714,16 +714,22 @@ QCoro::Task<std::variant<SettingsDescribeValue, QString>> AppModel::describeSett
     }
 }
 
-QCoro::Task<SettingsNamespaceView> AppModel::updateSettings(QString ns, JSONValue value,
-                                                            std::optional<qint64> expectedRevision)
+QCoro::Task<std::variant<SettingsNamespaceView, QString>> AppModel::updateSettings(QString ns, JSONValue value,
+                                                                                   std::optional<qint64> expectedRevision)
 {
+    using Result = std::variant<SettingsNamespaceView, QString>;
     const std::optional<WireClient> client = wire();
     if (!client)
-        throw WireTransportError(u"未连接"_s);
+        co_return Result(u"未连接"_s);
     JSONValue payload = JSONValue::object({{u"ns"_s, ns}, {u"patch"_s, value}});
     if (expectedRevision)
         payload = payload.with(u"expectedRevision"_s, *expectedRevision);
-    co_return co_await client->call<SettingsNamespaceView>(u"settings.update"_s, payload);
+    try {
+        SettingsNamespaceView updated = co_await client->call<SettingsNamespaceView>(u"settings.update"_s, payload);
+        co_return Result(std::move(updated));
+    } catch (...) {
+        co_return Result(describeError(std::current_exception()));
+    }
 }
 
 QCoro::Task<std::optional<CredentialView>> AppModel::describeCredential(QString name)
