@@ -5,16 +5,20 @@
 #include "UI/Conversation/LongTextView.h"
 #include "UI/Conversation/MarkdownInline.h"
 #include "Domain/ToolPresentationModel.h"
+#include "UI/Shared/Accessibility.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/LatestJob.h"
+#include "UI/Shared/LinkOpener.h"
 #include "UI/Shared/Theme.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -182,9 +186,36 @@ void writeMarkdownBlocks(QTextDocument *document, const std::vector<MarkdownBloc
 
 // ---- MarkdownDocumentView ----
 
+namespace {
+
+// An invisible stand-in laid over the words of one link. The text view's own accessible
+// interface has no links in it; this gives each one a place in the tree. The mouse passes
+// through to the words, and the keyboard reaches links inside the text view itself.
+class LinkMark : public QAbstractButton
+{
+public:
+    LinkMark(const QString &words, QWidget *parent) : QAbstractButton(parent)
+    {
+        setObjectName(u"markdown-link"_s);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        setText(words);
+        setAccessibleName(words);
+        Accessibility::describe(this, QAccessible::Link);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override {}
+};
+
+} // namespace
+
 MarkdownDocumentView::MarkdownDocumentView(QWidget *parent) : AutoHeightTextView(parent)
 {
     setObjectName(u"markdown-blocks"_s);
+    // Laid out again at a new width, the links move with their words.
+    connect(document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
+            &MarkdownDocumentView::scheduleLinkMarks);
 }
 
 void MarkdownDocumentView::setBlocks(const std::vector<MarkdownBlock> &blocks, const MarkdownStyle &style)
@@ -194,6 +225,85 @@ void MarkdownDocumentView::setBlocks(const std::vector<MarkdownBlock> &blocks, c
     // The words themselves reach a screen reader through the text interface (and the row's
     // name); a name made of them would pass host text that looks like markup on as a label.
     setAccessibleName(u"文本"_s);
+    scheduleLinkMarks();
+}
+
+void MarkdownDocumentView::resizeEvent(QResizeEvent *event)
+{
+    AutoHeightTextView::resizeEvent(event);
+    scheduleLinkMarks();
+}
+
+// Once per event-loop turn: a layout reports its size several times while it runs.
+void MarkdownDocumentView::scheduleLinkMarks()
+{
+    if (m_linkMarksScheduled)
+        return;
+    m_linkMarksScheduled = true;
+    QMetaObject::invokeMethod(this, [this] {
+        m_linkMarksScheduled = false;
+        placeLinkMarks();
+    }, Qt::QueuedConnection);
+}
+
+void MarkdownDocumentView::placeLinkMarks()
+{
+    qDeleteAll(m_linkMarks);
+    m_linkMarks.clear();
+    const QPoint scrolled(horizontalScrollBar()->value(), verticalScrollBar()->value());
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+        const QTextLayout *lines = block.layout();
+        if (!lines || lines->lineCount() == 0)
+            continue;
+        // One mark for each run of text with the same destination, over its first line.
+        QString href;
+        QString words;
+        int start = -1;
+        int end = -1;
+        auto flush = [&] {
+            if (start >= 0 && !words.trimmed().isEmpty()) {
+                const int from = start - block.position();
+                const int to = end - block.position();
+                const QTextLine line = lines->lineForTextPosition(from);
+                if (line.isValid()) {
+                    const qreal left = line.cursorToX(from);
+                    const QTextLine last = lines->lineForTextPosition(to);
+                    const qreal right = last.isValid() && last.lineNumber() == line.lineNumber()
+                        ? line.cursorToX(to)
+                        : line.x() + line.naturalTextWidth();
+                    QRectF box(left, line.y(), std::max<qreal>(1, right - left), line.height());
+                    box.translate(lines->position());
+                    auto *mark = new LinkMark(words, viewport());
+                    const QUrl url(href);
+                    connect(mark, &QAbstractButton::clicked, this, [this, url] { LinkOpener::open(this, url); });
+                    mark->setGeometry(box.toAlignedRect().translated(-scrolled));
+                    mark->show();
+                    m_linkMarks << mark;
+                }
+            }
+            href.clear();
+            words.clear();
+            start = end = -1;
+        };
+        for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (!fragment.isValid())
+                continue;
+            const QTextCharFormat format = fragment.charFormat();
+            const QString anchor = format.isAnchor() ? format.anchorHref() : QString();
+            if (start >= 0 && (anchor != href || fragment.position() != end))
+                flush();
+            if (anchor.isEmpty())
+                continue;
+            if (start < 0) {
+                start = fragment.position();
+                href = anchor;
+            }
+            words += fragment.text();
+            end = fragment.position() + fragment.length();
+        }
+        flush();
+    }
 }
 
 void MarkdownDocumentView::paintEvent(QPaintEvent *event)

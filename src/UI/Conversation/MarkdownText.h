@@ -38,15 +38,27 @@ void writeMarkdownBlocks(QTextDocument *document, const std::vector<MarkdownBloc
                          const MarkdownStyle &style = {});
 
 // The text view of a run of non-code blocks; draws the quote bars and rules of its document.
+// Each link of the text is also an accessible link, named by its words, that opens as a click
+// on the words does.
 class MarkdownDocumentView : public AutoHeightTextView
 {
     Q_OBJECT
 public:
     explicit MarkdownDocumentView(QWidget *parent = nullptr);
     void setBlocks(const std::vector<MarkdownBlock> &blocks, const MarkdownStyle &style = {});
+    // The accessible links, in reading order.
+    QList<QAbstractButton *> linkMarks() const { return m_linkMarks; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void scheduleLinkMarks();
+    void placeLinkMarks();
+
+    QList<QAbstractButton *> m_linkMarks;
+    bool m_linkMarksScheduled = false;
 };
 
 // A fenced code block: header with the language and a copy button, then the code in a box

@@ -120,6 +120,7 @@ private Q_SLOTS:
     void fiveThousandItemsKeepFewWidgetsAndADeltaTouchesOneRow();
     void followingStopsOnScrollAndComesBackNearTheEnd();
     void loadingOlderKeepsTheFirstRowInPlace();
+    void transcriptButtonsDoWhatClicksDo();
 
     void emptyStateAndOneSetOfToggles();
     void bannerTimerRestartsOnlyForANewText();
@@ -136,10 +137,13 @@ private Q_SLOTS:
     void readOnlyComposerRules_data();
     void readOnlyComposerRules();
     void queueDockActionsReachTheHost();
+    void headerAndDockActionsDoWhatClicksDo();
     void approvalCardWrapsItsToolNameAndAnswersTwiceQuietly();
 
     void toolChipOpensAndShowsFailureInRed();
     void reasoningAndNoticeRows();
+    void reasoningAndNoticeActionsDoWhatClicksDo_data();
+    void reasoningAndNoticeActionsDoWhatClicksDo();
     void streamingTextKeepsFinishedPiecesAndSelects();
     void longAnswerIsParsedAwayAndItsRowFitsIt();
     void streamingTextGrownInDeltasIsPlacedAsBuiltWhole();
@@ -370,6 +374,58 @@ void tst_ConversationView::loadingOlderKeepsTheFirstRowInPlace()
 }
 
 // ---- Frame ----
+
+// The transcript's own buttons (older history, back to the latest message) do by their
+// accessibility action what their click does.
+void tst_ConversationView::transcriptButtonsDoWhatClicksDo()
+{
+    qsizetype baseline = 0;
+    test::ActionParityCheck check;
+    check.open = [&]() -> QWidget * {
+        // A host and store of its own each time: the history loaded stays in the store.
+        m_window.reset();
+        m_view = nullptr;
+        m_harness = std::make_unique<StoreHarness>();
+        m_harness->world.addSession(session(u"long"_s, 1000));
+        for (qint64 turn = 1; turn <= 30; ++turn) {
+            m_harness->world.appendEvent(u"long"_s, events::userMessage(u"m"_s + QString::number(turn), u"earlier"_s));
+            m_harness->world.appendEvent(u"long"_s, events::turnStart(turn));
+            m_harness->world.appendEvent(u"long"_s, events::stepStart(turn, 1));
+            m_harness->world.appendEvent(u"long"_s, events::assistantMessage(turn, 1, longText(80, u"answer"_s)));
+            m_harness->world.appendEvent(u"long"_s, events::turnEnd(turn));
+        }
+        makeView(QSize(700, 500));
+        connectAndSelect(u"long"_s);
+        TranscriptListView *list = m_view->transcript()->list();
+        // Up at the top: the button for older history and the one back to the latest show.
+        (void)QTest::qWaitFor([&] { return m_view->shownSession()->hasMoreHistory(); });
+        wheel(list->viewport(), 120 * 3);
+        list->verticalScrollBar()->setValue(0);
+        waitUntilSteady([list] { return list->scrollY(); });
+        (void)QTest::qWaitFor([&] {
+            return list->findChild<QWidget *>(u"load-older-button"_s)
+                && m_view->transcript()->backToLatestButton()->isVisible();
+        });
+        m_harness->waitForQuietHost();
+        baseline = m_harness->host.requests().size();
+        return m_window.get();
+    };
+    check.state = [&] {
+        TranscriptListView *list = m_view->transcript()->list();
+        return u"entries "_s + QString::number(list->entries().size())
+            + (m_view->followsOutput() ? u" following"_s : QString())
+            + (list->scrollY() == list->verticalScrollBar()->maximum() ? u" at-end"_s : QString()) + u" calls "_s
+            + m_harness->methodsSince(baseline);
+    };
+    check.skip = [&](QAccessibleInterface *iface) {
+        auto *widget = qobject_cast<QWidget *>(iface->object());
+        return !widget || !m_view->transcript()->isAncestorOf(widget);
+    };
+    check.async = true;
+    const test::ActionParityReport report = test::actionParity(check);
+    QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+    QVERIFY2(report.controls.size() == 2 && report.changed == 2, qPrintable(report.controls.join(u'\n')));
+}
 
 void tst_ConversationView::emptyStateAndOneSetOfToggles()
 {
@@ -938,6 +994,118 @@ void tst_ConversationView::queueDockActionsReachTheHost()
     QTRY_VERIFY(!m_view->dock()->queuedDock() || !m_view->dock()->queuedDock()->isVisible());
 }
 
+// Every control over and under the transcript (header, surface switch, panel toggles, error
+// banner, queued messages) does by its accessibility action what its click does; the surface
+// switch is a tab list that says which tab is selected.
+void tst_ConversationView::headerAndDockActionsDoWhatClicksDo()
+{
+    sim::SimWorld::Session titled = session(u"acts"_s, 1000);
+    titled.title = u"修复登录页"_s;
+    m_harness->world.addSession(titled);
+    m_harness->host.setExport(u"acts"_s, QByteArray("PK\x03\x04", 4));
+    makeView();
+    connectAndSelect(u"acts"_s);
+    m_harness->waitForStreams();
+    SessionModel *model = m_view->shownSession().get();
+    // Running, so that every queue button can act.
+    model->setRunning(true);
+    const JSONValue queue = JSONValue::array({queueItem(u"i1"_s, u"first queued"_s), queueItem(u"i2"_s, u"second"_s)});
+
+    qsizetype baseline = 0;
+    int exportDialogs = 0;
+    int shown = 0;
+    QWidget *composer = nullptr;
+    test::ActionParityCheck check;
+    check.open = [&]() -> QWidget * {
+        m_window.reset();
+        makeView();
+        composer = m_view->dock()->composer();
+        (void)QTest::qWaitFor([&] { return m_view->shownSession().get() == model; });
+        m_view->setBannerDismissDelay(600000);
+        // The queue as it was: an earlier removal may have changed it on the host.
+        m_harness->world.pushQueue(u"acts"_s, queue);
+        (void)QTest::qWaitFor([&] { return model->queuedMessages().size() == 2 && m_view->dock()->queuedDock(); });
+        // Opened, so that the rows' buttons show.
+        if (auto *header = m_view->findChild<RowHeaderButton *>(u"queued-messages-header"_s))
+            QTest::mouseClick(header, Qt::LeftButton);
+        (void)QTest::qWaitFor([&] { return m_view->findChild<QWidget *>(u"queued-edit"_s) != nullptr; });
+        m_harness->store->showTransientError(u"出错了 "_s + QString::number(++shown));
+        connect(m_view->header(), &SessionHeader::exportDialogOpened, m_view, [&] { ++exportDialogs; });
+        exportDialogs = 0;
+        m_toolToggles = m_terminalToggles = 0;
+        m_harness->waitForQuietHost();
+        baseline = m_harness->host.requests().size();
+        return m_window.get();
+    };
+    check.state = [&] {
+        QStringList calls;
+        const QList<sim::LoggedRequest> all = m_harness->host.requests();
+        for (qsizetype i = baseline; i < all.size(); ++i) {
+            QString call = all[i].method;
+            if (const JSONValue *action = all[i].payload.find(u"action"))
+                call += u' ' + QString::fromUtf8(action->data().value_or(QByteArray())) + u' '
+                    + all[i].payload[u"itemId"]->string().value_or(QString());
+            calls << call;
+        }
+        QueuedMessagesDock *dock = m_view->dock()->queuedDock();
+        return u"surface "_s + conversationSurfaceRawValue(m_view->selectedSurface()) + u" toggles "_s
+            + QString::number(m_terminalToggles) + u'/' + QString::number(m_toolToggles)
+            + (m_harness->store->transientError() ? u" error"_s : QString())
+            + (dock && dock->isCollapsed() ? u" queue-folded"_s : QString())
+            + (dock && dock->editingId() ? u" editing "_s + *dock->editingId() : QString())
+            + u" export-dialogs "_s + QString::number(exportDialogs) + u" calls "_s + calls.join(u',');
+    };
+    // The composer and the rows have parity walks of their own.
+    check.skip = [&](QAccessibleInterface *iface) {
+        auto *widget = qobject_cast<QWidget *>(iface->object());
+        return widget && ((composer && composer->isAncestorOf(widget)) || m_view->transcript()->isAncestorOf(widget));
+    };
+    check.async = true;
+    const test::ActionParityReport report = test::actionParity(check);
+    QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+    // Actions menu, log export, two tabs, two toggles, the banner's close, the queue's header
+    // and three buttons in each of its two rows.
+    QVERIFY2(report.controls.size() >= 14, qPrintable(report.controls.join(u'\n')));
+    // Only the tab already selected changes nothing.
+    QVERIFY2(report.changed >= report.controls.size() - 1, qPrintable(report.controls.join(u'\n')));
+
+    // The switch as assistive technology sees it: two tabs, the selected one marked.
+    check.open();
+    QAccessibleInterface *chat = QAccessible::queryAccessibleInterface(m_view->header()->tab(ConversationSurface::chat));
+    QAccessibleInterface *trajectory =
+        QAccessible::queryAccessibleInterface(m_view->header()->tab(ConversationSurface::trajectory));
+    QCOMPARE(chat->role(), QAccessible::PageTab);
+    QCOMPARE(chat->parent()->role(), QAccessible::PageTabList);
+    QVERIFY(chat->state().selected);
+    QVERIFY(!trajectory->state().selected);
+    trajectory->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCOMPARE(m_view->selectedSurface(), ConversationSurface::trajectory);
+    QVERIFY(trajectory->state().selected);
+    QVERIFY(!chat->state().selected);
+    // From the keyboard, in the order they are drawn: the title row left to right, then the
+    // tabs; Return on a tab selects it.
+    QWidget *header = m_view->header();
+    QList<QWidget *> expected{m_view->header()->menuButton(), m_view->header()->logButton(),
+                              m_view->findChild<QWidget *>(u"workspace-terminal-toggle"_s),
+                              m_view->findChild<QWidget *>(u"workspace-tools-toggle"_s),
+                              m_view->header()->tab(ConversationSurface::chat),
+                              m_view->header()->tab(ConversationSurface::trajectory)};
+    expected.front()->setFocus(Qt::TabFocusReason);
+    QStringList reached{expected.front()->objectName()};
+    for (qsizetype i = 1; i < expected.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        reached << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : u"-"_s);
+    }
+    QStringList names;
+    for (QWidget *w : expected)
+        names << w->objectName();
+    QCOMPARE(reached, names);
+    QVERIFY(header->isAncestorOf(QApplication::focusWidget()));
+    m_view->header()->tab(ConversationSurface::chat)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(m_view->header()->tab(ConversationSurface::chat), Qt::Key_Return);
+    QCOMPARE(m_view->selectedSurface(), ConversationSurface::chat);
+}
+
 // ---- Rows ----
 
 void tst_ConversationView::toolChipOpensAndShowsFailureInRed()
@@ -1250,6 +1418,70 @@ void tst_ConversationView::reasoningAndNoticeRows()
     QTRY_VERIFY(done->body()->isVisible());
     QCOMPARE(done->body()->text(), u"短"_s);
     QVERIFY2(accessibilityProblems(&window).isEmpty(), qPrintable(accessibilityProblems(&window).join(u'\n')));
+}
+
+void tst_ConversationView::reasoningAndNoticeActionsDoWhatClicksDo_data()
+{
+    QTest::addColumn<bool>("opened");
+    QTest::newRow("folded") << false;
+    QTest::newRow("opened") << true;
+}
+
+// The headers of reasoning and notices open and close, and the full output copies, the same
+// by accessibility action as by click; the headers say whether they are open.
+void tst_ConversationView::reasoningAndNoticeActionsDoWhatClicksDo()
+{
+    QFETCH(bool, opened);
+    std::unique_ptr<QWidget> window;
+    ReasoningBlock *reasoning = nullptr;
+    NoticeRow *notice = nullptr;
+    test::ActionParityCheck check;
+    check.open = [&]() -> QWidget * {
+        window = std::make_unique<QWidget>();
+        auto *column = new QVBoxLayout(window.get());
+        NoticeItem item;
+        item.id = u"orphan-tool-results-1"_s;
+        item.icon = u"info.circle"_s;
+        item.text = u"Compacted"_s;
+        item.payload = u"full tool output"_s;
+        BlockItem thought;
+        thought.kind = BlockKind::reasoning;
+        thought.text = u"思考了"_s;
+        // Held as in the transcript: a block view places its content by hand.
+        auto *block = new BlockView(thought, opened);
+        reasoning = block->findChild<ReasoningBlock *>();
+        notice = new NoticeRow(item, opened);
+        column->addWidget(block);
+        column->addWidget(notice);
+        column->addStretch();
+        window->resize(600, 500);
+        window->show();
+        (void)QTest::qWaitForWindowExposed(window.get());
+        QGuiApplication::clipboard()->clear();
+        return window.get();
+    };
+    check.state = [&] {
+        return (reasoning->isExpanded() ? u"reasoning-open"_s : u"reasoning-closed"_s)
+            + (notice->isExpanded() ? u" notice-open"_s : u" notice-closed"_s) + u" clipboard "_s
+            + QGuiApplication::clipboard()->text();
+    };
+    const test::ActionParityReport report = test::actionParity(check);
+    QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+    // The two headers; opened, the copy button too.
+    QVERIFY2(report.controls.size() == (opened ? 3 : 2), qPrintable(report.controls.join(u'\n')));
+    QCOMPARE(report.changed, report.controls.size());
+
+    check.open();
+    for (QWidget *header : {static_cast<QWidget *>(reasoning->header()), static_cast<QWidget *>(notice->header())}) {
+        const QAccessible::State state = QAccessible::queryAccessibleInterface(header)->state();
+        QVERIFY(state.expandable);
+        QCOMPARE(bool(state.expanded), opened);
+        QCOMPARE(bool(state.collapsed), !opened);
+    }
+    QAccessibleInterface *header = QAccessible::queryAccessibleInterface(notice->header());
+    header->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCOMPARE(notice->isExpanded(), !opened);
+    QCOMPARE(bool(header->state().expanded), !opened);
 }
 
 void tst_ConversationView::streamedTurnFromTheHostShowsLive()

@@ -1,5 +1,6 @@
 #include "AccessibilityWalk.h"
 #include "GuiTestMain.h"
+#include "TextPoint.h"
 
 #include "UI/Conversation/LineBox.h"
 #include "UI/Conversation/LongTextView.h"
@@ -359,6 +360,46 @@ private Q_SLOTS:
         const QRect r = view->cursorRect(c);
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, r.center() + QPoint(3, 0));
         QCOMPARE(w.opened, QList<QUrl>{QUrl(u"https://example.org/docs"_s)});
+    }
+
+    // Each link is an accessible link named by its words (all of them, whatever their
+    // formats), pressed as a click on them, and lying over its words as the text wraps anew.
+    void linksAreAccessibleLinksOverTheirWords()
+    {
+        const QString filler = u"前面的文字很长很长 "_s.repeated(12);
+        Window w(filler + u"[**粗体** 与 `code`](https://a.example/one)[紧挨着](https://a.example/two)，"_s
+                 u"[](https://a.example/empty) 再见 [末尾的链接](https://a.example/three)"_s);
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        auto *view = w.text->findChild<MarkdownDocumentView *>();
+        QVERIFY(view);
+        auto names = [&] {
+            QStringList out;
+            for (QAbstractButton *mark : view->linkMarks())
+                out << mark->accessibleName();
+            return out;
+        };
+        const QStringList expected{u"粗体 与 code"_s, u"紧挨着"_s, u"末尾的链接"_s};
+        QTRY_COMPARE(names(), expected);
+        QVERIFY2(test::accessibilityProblems(&w.window).isEmpty(),
+                 qPrintable(test::accessibilityProblems(&w.window).join(u'\n')));
+
+        for (QAbstractButton *mark : view->linkMarks()) {
+            QAccessibleInterface *link = QAccessible::queryAccessibleInterface(mark);
+            QCOMPARE(link->role(), QAccessible::Link);
+            link->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        }
+        QCOMPARE(w.opened, (QList<QUrl>{QUrl(u"https://a.example/one"_s), QUrl(u"https://a.example/two"_s),
+                                        QUrl(u"https://a.example/three"_s)}));
+
+        // Narrower, the words move to other lines; their links go with them.
+        for (int width : {600, 260}) {
+            w.window.resize(width, 700);
+            QTRY_VERIFY(view->width() < width);
+            QTRY_VERIFY2(view->linkMarks().size() == 3
+                             && view->linkMarks().last()->geometry().contains(test::pointOfText(view, u"末尾的链接"_s)),
+                         qPrintable(QString::number(width)));
+            QVERIFY(view->linkMarks().first()->geometry().contains(test::pointOfText(view, u"粗体"_s)));
+        }
     }
 };
 
