@@ -3,7 +3,7 @@
 #include "UI/Conversation/BlockView.h"
 #include "UI/Conversation/LineBox.h"
 #include "UI/Conversation/LongTextView.h"
-#include "UI/Conversation/MarkdownInline.h"
+#include "Domain/MarkdownInline.h"
 #include "Domain/ToolPresentationModel.h"
 #include "UI/Shared/Accessibility.h"
 #include "UI/Shared/ChromeIconButton.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "UI/Conversation/CardWidgets.h"
-#include "UI/Conversation/MarkdownParser.h"
+#include "Domain/MarkdownParser.h"
 
 #include <QAbstractButton>
 #include <QWidget>

@@ -6,7 +6,7 @@
 #include "UI/Conversation/BlockView.h"
 #include "UI/Conversation/DeepDivingStatusView.h"
 #include "UI/Conversation/LongTextView.h"
-#include "UI/Conversation/MarkdownParser.h"
+#include "Domain/MarkdownParser.h"
 #include "UI/Conversation/MessageRows.h"
 #include "UI/Conversation/NoticeRow.h"
 #include "UI/Conversation/TextLabels.h"

@@ -16,7 +16,7 @@
 #include "UI/Conversation/ConversationView.h"
 #include "UI/Conversation/ErrorNotice.h"
 #include "UI/Conversation/LongTextView.h"
-#include "UI/Conversation/MarkdownParser.h"
+#include "Domain/MarkdownParser.h"
 #include "UI/Conversation/MarkdownText.h"
 #include "UI/Conversation/MessageRows.h"
 #include "UI/Conversation/NoticeRow.h"
