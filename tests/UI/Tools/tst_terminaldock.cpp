@@ -16,6 +16,8 @@
 #include <QTextBlock>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 using namespace Qt::Literals::StringLiterals;
 using namespace nbd;
 
@@ -190,15 +192,26 @@ private Q_SLOTS:
             cleanup();
             init();
             type(u"echo start; sleep 30"_s);
-            (void)QTest::qWaitFor([&] { return output()->toPlainText().contains(u"start"_s); }, 20000);
+            // The command's own output, not the line that echoes the command.
+            (void)QTest::qWaitFor([&] {
+                const QList<TerminalRecord> &records = m_model->records();
+                return std::any_of(records.begin(), records.end(), [](const TerminalRecord &record) {
+                    return record.kind == TerminalRecord::Kind::Output && record.text.trimmed() == u"start"_s;
+                });
+            }, 20000);
             return m_window.get();
         };
+        // The records this command makes; the shell's start-up may write lines of its own.
         check.state = [&] {
-            QStringList records;
-            for (const TerminalRecord &record : m_model->records())
-                records << record.text.trimmed();
+            bool command = false, start = false, exit = false;
+            for (const TerminalRecord &record : m_model->records()) {
+                command = command || record.kind == TerminalRecord::Kind::Command;
+                start = start || (record.kind == TerminalRecord::Kind::Output && record.text.trimmed() == u"start"_s);
+                exit = exit || (record.kind == TerminalRecord::Kind::Error && record.text.startsWith(u"进程退出"_s));
+            }
             return u"closed="_s + QString::number(m_closed) + u" running="_s + QString::number(m_model->isRunning())
-                + u" records="_s + records.join(u'|');
+                + u" command="_s + QString::number(command) + u" start="_s + QString::number(start) + u" exit="_s
+                + QString::number(exit);
         };
         check.async = true;
         const nbd::test::ActionParityReport report = nbd::test::actionParity(check);
