@@ -13,8 +13,14 @@
 //   ui.markdown_5mb_max_block_ms     an answer of 5 MB of Markdown (prose, lists, code, tables)
 //                                    shown in the open session, scrolled to its end, then the
 //                                    same answer streamed in by deltas
+//   ui.long_line_max_block_ms        a tool result that is one line of 5 MB (no line feed),
+//                                    shown by the generic and the terminal card, and a diff of
+//                                    100,000 lines: each expanded, scrolled through (the card's
+//                                    own boxes to their middle and end, both ways), collapsed
+//   ui.long_line_generic_ms, ui.long_line_terminal_ms, ui.long_line_diff_ms
+//                                    the same per card
 //
-// Arguments pick cases (expand, todos, burst, markdown; none: all). NBD_BENCH_WHO=1 names, on standard
+// Arguments pick cases (expand, todos, burst, markdown, longline; none: all). NBD_BENCH_WHO=1 names, on standard
 // error, the receiver and type of each event that set a new longest block.
 
 #include "SimSessions.h"
@@ -22,6 +28,7 @@
 #include "Session/SessionModel.h"
 #include "UI/Composer/GoalBannerView.h"
 #include "UI/Conversation/ConversationTranscript.h"
+#include "UI/Conversation/LineBox.h"
 #include "UI/Conversation/ToolCallChip.h"
 #include "UI/Conversation/TranscriptListView.h"
 #include "UI/Shared/AppStartup.h"
@@ -30,6 +37,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -59,6 +67,10 @@ public:
         if (m_depth > 0 || !measuring)
             return QApplication::notify(receiver, event);
         ++m_depth;
+        // Named before: the event may delete its receiver (and itself).
+        static const bool who = qEnvironmentVariableIsSet("NBD_BENCH_WHO");
+        const char *name = who ? receiver->metaObject()->className() : nullptr;
+        const int type = int(event->type());
         QElapsedTimer t;
         t.start();
         const bool result = QApplication::notify(receiver, event);
@@ -66,8 +78,8 @@ public:
         const double ms = msSince(t);
         if (ms > longest) {
             longest = ms;
-            if (qEnvironmentVariableIsSet("NBD_BENCH_WHO"))
-                std::fprintf(stderr, "block %.1f ms: %s event %d\n", ms, receiver->metaObject()->className(), int(event->type()));
+            if (who)
+                std::fprintf(stderr, "block %.1f ms: %s event %d\n", ms, name, type);
         }
         return result;
     }
@@ -137,7 +149,9 @@ QString fiveMegabytes()
 }
 
 // One tool call whose result is `result`, shown with `view` (none: the plain fallback).
-double expandAndCollapse(const QString &result, std::optional<JSONValue> view)
+// With `throughBoxes`, the transcript and the card's line boxes are also scrolled through, each
+// step as its own event.
+double expandAndCollapse(const QString &result, std::optional<JSONValue> view, bool throughBoxes = false)
 {
     auto model = SessionModel::create(u"bench"_s);
     Feeder feed(model.get());
@@ -167,9 +181,40 @@ double expandAndCollapse(const QString &result, std::optional<JSONValue> view)
     if (!chip->isExpanded())
         std::fprintf(stderr, "chip did not expand\n");
     // Scroll through the open card a little, as a reader would.
-    const double scroll = measure([&] {
+    double scroll = measure([&] {
         transcript->list()->scrollToKey(transcript->list()->entries().back().key);
     });
+    if (throughBoxes) {
+        // Long boxes are filled away; what they do once filled counts too.
+        const auto filled = [&] {
+            const QList<LineBox *> boxes = transcript->findChildren<LineBox *>();
+            return std::all_of(boxes.begin(), boxes.end(), [](LineBox *box) { return box->isFilled(); });
+        };
+        QElapsedTimer waited;
+        waited.start();
+        while (!filled() && waited.elapsed() < 60'000)
+            scroll = std::max(scroll, measure([] {}, 100));
+        QScrollBar *list = transcript->list()->verticalScrollBar();
+        for (const double at : {0.0, 0.5, 1.0}) {
+            scroll = std::max(scroll, measure([&] {
+                list->setValue(int(list->maximum() * at));
+                window.repaint();
+            }, 150));
+        }
+        list->setValue(0);
+        for (LineBox *box : transcript->findChildren<LineBox *>()) {
+            QScrollBar *down = box->verticalScrollBar();
+            QScrollBar *across = box->horizontalScrollBar();
+            for (const double at : {0.5, 1.0}) {
+                for (QScrollBar *bar : {down, across}) {
+                    scroll = std::max(scroll, measure([&] {
+                        bar->setValue(int(bar->maximum() * at));
+                        box->viewport()->repaint();
+                    }, 150));
+                }
+            }
+        }
+    }
     const double close = measure([&] {
         if (auto *h = transcript->findChild<ToolCallChip *>(u"tool-call-chip"_s))
             h->findChild<QAbstractButton *>(u"tool-call-header"_s)->click();
@@ -323,6 +368,34 @@ void markdown()
     print("ui.markdown_5mb_max_block_ms", std::max({shown, scrolled, deltas}));
 }
 
+// Rows of a diff: `count` lines, half removed and half added.
+JSONValue hugeDiff(int count)
+{
+    QString removed;
+    QString added;
+    for (int i = 1; i <= count / 2; ++i) {
+        removed += u"第 %1 行：旧的配置 module_%2 = %3;  // 已废弃\n"_s.arg(i).arg(i % 97).arg(i % 1000);
+        added += u"第 %1 行：新的配置 module_%2 = %3;  // 替换为缓存目录\n"_s.arg(i).arg(i % 97).arg(i % 1000);
+    }
+    JSONValue entry = JSONValue::object({{u"path"_s, u"src/config.ini"_s}, {u"oldText"_s, removed}, {u"newText"_s, added}});
+    return JSONValue::object({{u"card"_s, u"diff"_s}, {u"diffs"_s, JSONValue::array({std::move(entry)})}});
+}
+
+void longLines()
+{
+    QString line = fiveMegabytes();
+    line.replace(u'\n', u' ');
+    const double generic = expandAndCollapse(line, JSONValue::object({{u"card"_s, u"generic"_s}}), true);
+    print("ui.long_line_generic_ms", generic);
+    const double terminal = expandAndCollapse(
+        line, JSONValue::object({{u"card"_s, u"terminal"_s}, {u"cwd"_s, u"/srv/project"_s}, {u"exitCode"_s, JSONValue(0)}, {u"output"_s, line}}),
+        true);
+    print("ui.long_line_terminal_ms", terminal);
+    const double diff = expandAndCollapse(u"已修改 src/config.ini"_s, hugeDiff(100'000), true);
+    print("ui.long_line_diff_ms", diff);
+    print("ui.long_line_max_block_ms", std::max({generic, terminal, diff}));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -352,5 +425,7 @@ int main(int argc, char **argv)
         rowsBurst();
     if (wanted(u"markdown"_s))
         markdown();
+    if (wanted(u"longline"_s))
+        longLines();
     return 0;
 }

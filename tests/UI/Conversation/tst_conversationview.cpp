@@ -24,6 +24,7 @@
 #include "UI/Conversation/TranscriptRowViews.h"
 
 #include "RenderedWidget.h"
+#include "ScrollBarDrag.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
@@ -38,7 +39,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QStyleOptionSlider>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -93,20 +93,6 @@ JSONValue queueItem(const QString &id, const QString &text, const QString &place
                               {u"message"_s, JSONValue::object({{u"content"_s, JSONValue::array({JSONValue::object(
                                                                      {{u"type"_s, u"text"_s}, {u"text"_s, text}})})}})},
                               {u"placement"_s, placement}});
-}
-
-QPoint sliderCentre(QScrollBar *bar)
-{
-    QStyleOptionSlider option;
-    option.initFrom(bar);
-    option.orientation = bar->orientation();
-    option.minimum = bar->minimum();
-    option.maximum = bar->maximum();
-    option.sliderPosition = bar->sliderPosition();
-    option.sliderValue = bar->value();
-    option.singleStep = bar->singleStep();
-    option.pageStep = bar->pageStep();
-    return bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar).center();
 }
 
 void wheel(QWidget *target, int degrees)
