@@ -1,5 +1,11 @@
 #include "UI/Inspection/TrajectorySearchKeys.h"
 
+#include <algorithm>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace nbd {
 
 namespace {
@@ -47,38 +53,69 @@ QString searchKey(const QString &text)
     return lower;
 }
 
-// Writes the search key of a text at `to` (room for `n` units), for texts made only of
+// Appends the search key of a text (lower case, composed) in UTF-8, for texts made only of
 // characters whose lower case is themselves or a single Latin-1 letter and that composing
-// leaves alone; returns the unit after it. Null for any other text. Most of a run's text is
-// such (most of it ASCII), and the general case mapping and composition cost several times
-// more, with a copy of the text besides.
-char16_t *writeSimpleKey(const char16_t *u, qsizetype n, char16_t *to) noexcept
+// leaves alone. False, with `out` as it was, for any other text. Most of a run's text is such
+// (most of it ASCII, taken sixteen units at a time), and the general case mapping and
+// composition cost several times more.
+bool appendSimpleKey(const char16_t *u, qsizetype n, Utf8Search::Buffer &out)
 {
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = u[i];
-        if (c < 0x80) {
-            *to++ = c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c;
-        } else if (c < 0x100) {
-            // Latin-1: capitals from À to Þ (but ×) have their small letter 32 further on.
-            *to++ = c >= 0xC0 && c <= 0xDE && c != 0xD7 ? char16_t(c + 32) : c;
-        } else if (c >= 0x2010 && composesToItself(c) && !(c >= 0xFF21 && c <= 0xFF3A)) {
-            *to++ = c; // no case (Latin Extended and the full-width capitals have one)
-        } else if (isPictographPair(u, i, n)) {
-            *to++ = c;
-            *to++ = u[++i];
-        } else {
-            return nullptr;
+    auto *start = reinterpret_cast<unsigned char *>(out.extend(size_t(n) * 3));
+    unsigned char *to = start;
+    qsizetype i = 0;
+    while (i < n) {
+#if defined(__SSE2__)
+        if (i + 16 <= n) {
+            const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i *>(u + i));
+            const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i *>(u + i + 8));
+            const __m128i high = _mm_set1_epi16(short(0xFF80));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(_mm_or_si128(lo, hi), high), _mm_setzero_si128())) == 0xFFFF) {
+                const __m128i bytes = _mm_packus_epi16(lo, hi);
+                const __m128i upper = _mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8('A' - 1)),
+                                                    _mm_cmplt_epi8(bytes, _mm_set1_epi8('Z' + 1)));
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(to),
+                                 _mm_add_epi8(bytes, _mm_and_si128(upper, _mm_set1_epi8(0x20))));
+                to += 16;
+                i += 16;
+                continue;
+            }
+        }
+#endif
+        const qsizetype stop = std::min(n, i + 16);
+        for (; i < stop; ++i) {
+            const char16_t c = u[i];
+            if (c < 0x80) {
+                *to++ = (unsigned char)(c >= u'A' && c <= u'Z' ? c + 32 : c);
+            } else if (c < 0x100) {
+                // Latin-1: capitals from À to Þ (but ×) have their small letter 32 further on.
+                to = Utf8Search::put(to, c >= 0xC0 && c <= 0xDE && c != 0xD7 ? char16_t(c + 32) : c);
+            } else if (c >= 0x2010 && composesToItself(c) && !(c >= 0xFF21 && c <= 0xFF3A)) {
+                to = Utf8Search::put(to, c); // no case (Latin Extended and the full-width capitals have one)
+            } else if (isPictographPair(u, i, n)) {
+                to = Utf8Search::putPair(to, c, u[i + 1]);
+                ++i; // a pair may end just past this stretch
+            } else {
+                return false;
+            }
         }
     }
-    return to;
+    out.commit(size_t(to - start));
+    return true;
 }
 
 } // namespace
 
 TrajectorySearchNeedle::TrajectorySearchNeedle(const QString &query)
     : m_text(mayChangeWhenComposed(query) ? query.normalized(QString::NormalizationForm_C) : query)
-    , m_matcher(m_text)
 {
+    const auto *u = reinterpret_cast<const char16_t *>(m_text.constData());
+    const size_t n = size_t(m_text.size());
+    m_whole = !Utf8Search::hasStraySurrogate(u, n);
+    if (m_whole) {
+        Utf8Search::Buffer bytes;
+        Utf8Search::append(u, n, bytes);
+        m_bytes.assign(bytes.data() ? bytes.data() : "", bytes.size());
+    }
 }
 
 QString TrajectorySearchKeys::key(const QString &text)
@@ -91,16 +128,13 @@ void TrajectorySearchKeys::addField(const QString &field)
     const qsizetype size = field.size();
     if (size == 0)
         return;
-    const qsizetype at = m_text.size();
-    m_text.resize(at + size); // a simple key is as long as its text
-    const auto *from = reinterpret_cast<const char16_t *>(field.constData());
-    auto *to = reinterpret_cast<char16_t *>(m_text.data()) + at;
-    if (!writeSimpleKey(from, size, to)) {
+    const auto *u = reinterpret_cast<const char16_t *>(field.constData());
+    if (!appendSimpleKey(u, size, m_text)) {
         // Anything else goes the long way, which also composes it.
-        m_text.truncate(at);
-        m_text += searchKey(field);
+        const QString key = searchKey(field);
+        Utf8Search::append(reinterpret_cast<const char16_t *>(key.utf16()), size_t(key.size()), m_text);
     }
-    m_start.push_back(m_text.size());
+    m_start.push_back(qsizetype(m_text.size()));
     m_event.push_back(m_events);
 }
 
@@ -136,15 +170,29 @@ void TrajectorySearchKeys::mark(const TrajectorySearchNeedle &needle, std::vecto
         std::fill(hits.begin() + qsizetype(offset), hits.begin() + qsizetype(offset) + m_events, true);
         return;
     }
+    const std::string *bytes = needle.bytes();
+    if (!bytes) {
+        // Half of a pair can match half of a pair in the text: such a needle (no one types it)
+        // is looked for in each field read back as it was.
+        for (size_t field = 0; field < m_event.size(); ++field) {
+            const size_t e = offset + size_t(m_event[field]);
+            if (hits[e])
+                continue;
+            const std::u16string text = Utf8Search::toUtf16(m_text.data() + m_start[field],
+                                                            size_t(m_start[field + 1] - m_start[field]));
+            if (QStringView(text.data(), qsizetype(text.size())).contains(needle.text()))
+                hits[e] = true;
+        }
+        return;
+    }
     // A hit counts only inside one field; one that runs across two is looked past. Hits come in
     // order, so the field only moves forward.
-    const QStringView text(m_text);
-    const qsizetype n = text.size();
-    const qsizetype m = needle.text().size();
+    const qsizetype n = qsizetype(m_text.size());
+    const qsizetype m = qsizetype(bytes->size());
     qsizetype from = 0;
     size_t field = 0;
     while (from + m <= n) {
-        const qsizetype at = needle.indexIn(text, from);
+        const qsizetype at = Utf8Search::find(m_text.data(), n, bytes->data(), m, from);
         if (at < 0)
             return;
         while (m_start[field + 1] <= at)

@@ -1,10 +1,11 @@
 #pragma once
 
 #include "UI/Inspection/TrajectoryEventSelection.h"
+#include "UI/Shared/Utf8Search.h"
 
 #include <QString>
-#include <QStringMatcher>
 
+#include <string>
 #include <vector>
 
 namespace nbd {
@@ -18,16 +19,18 @@ public:
 
     bool isEmpty() const { return m_text.isEmpty(); }
     const QString &text() const { return m_text; }
-    // Where the needle first occurs in `text` at or after `from`, or -1.
-    qsizetype indexIn(QStringView text, qsizetype from) const { return m_matcher.indexIn(text, from); }
+    // The needle in UTF-8, when it holds whole characters only (no stray half of a pair).
+    const std::string *bytes() const { return m_whole ? &m_bytes : nullptr; }
 
 private:
     QString m_text;
-    QStringMatcher m_matcher;
+    std::string m_bytes;
+    bool m_whole = true;
 };
 
 // The lower-cased searchable fields (role, title, summary, payload, result) of a list of
-// events, laid end to end so that a query is found in one pass over all of them.
+// events, laid end to end so that a query is found in one pass over all of them. They are
+// kept in UTF-8 (Utf8Search): one byte for each character of ASCII, the bulk of a run's text.
 class TrajectorySearchKeys
 {
 public:
@@ -36,7 +39,7 @@ public:
     static QString key(const QString &text);
 
     // Room for `units` UTF-16 units of fields.
-    void reserve(size_t units) { m_text.reserve(qsizetype(units)); }
+    void reserve(size_t units) { m_text.reserve(units * 3); }
     void add(const TrajectoryEventSelection &event);
     // The same from its fields; payload and result are null when the event has none.
     void add(const QString &role, const QString &title, const QString &summary, const QString *payload,
@@ -52,7 +55,7 @@ public:
 private:
     void addField(const QString &field);
 
-    QString m_text;                    // the keys of the fields end to end
+    Utf8Search::Buffer m_text;         // the keys of the fields end to end, in UTF-8
     std::vector<qsizetype> m_start{0}; // where each field begins; one more at the end
     std::vector<qsizetype> m_event;    // the event each field belongs to
     qsizetype m_events = 0;
