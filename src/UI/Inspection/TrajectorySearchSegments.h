@@ -19,7 +19,7 @@ namespace nbd {
 class TrajectorySearchSegments
 {
 public:
-    static constexpr qsizetype kSegment = 1024;
+    static constexpr qsizetype kSegment = 256;
 
     TrajectorySearchSegments() = default;
     explicit TrajectorySearchSegments(std::shared_ptr<const TrajectoryEventStore> events,

@@ -150,7 +150,12 @@ private Q_SLOTS:
         for (qsizetype i = 0; i < count; ++i)
             QCOMPARE(bool(marks[size_t(i)]), std::find(hits.begin(), hits.end(), i) != hits.end());
         // A later query over the same keys, and the empty one.
-        QCOMPARE(ids(ahead.ledger(u"plain 1"_s, {})).size(), qsizetype(1 + 10 + 100 + 1000 - 2));
+        QStringList plainOnes;
+        for (qsizetype i = 0; i < count; ++i) {
+            if (std::find(hits.begin(), hits.end(), i) == hits.end() && QString::number(i).startsWith(u'1'))
+                plainOnes << u"user-"_s + QString::number(i + 1);
+        }
+        QCOMPARE(ids(ahead.ledger(u"plain 1"_s, {})), plainOnes);
         QCOMPARE(ids(ahead.ledger(QString(), {})).size(), count);
     }
 
