@@ -55,13 +55,6 @@ QString blockIdWith(qint64 turn, qint64 step, qint64 index, QStringView suffix)
     return QString(reinterpret_cast<const QChar *>(buffer), w.n);
 }
 
-using Store = TrajectoryEventStore;
-using Summary = Store::Summary;
-using Source = Store::Source;
-using IdForm = Store::IdForm;
-using Record = Store::Record;
-using TextSlot = Store::TextSlot;
-
 // The texts every store starts with, in the order of TrajectoryEventStore::Fixed. They are
 // literals: copying them touches no reference count.
 std::shared_ptr<std::vector<QString>> newTextTable()
@@ -69,7 +62,7 @@ std::shared_ptr<std::vector<QString>> newTextTable()
     auto texts = std::make_shared<std::vector<QString>>();
     *texts = {QString(),    u"USER"_s,   u"ASSISTANT"_s, u"TOOL"_s, u"SYSTEM"_s,
               u"用户消息"_s, u"回复"_s,    u"思考过程"_s,  u"tool"_s, u"进行中"_s};
-    Q_ASSERT(texts->size() == Store::kFixedCount);
+    Q_ASSERT(texts->size() == TrajectoryEventStore::kFixedCount);
     return texts;
 }
 
@@ -258,10 +251,25 @@ bool TrajectoryEventStore::same(qsizetype index, const TrajectoryEventStore &oth
     return sameText(summaryOf(a), other.summaryOf(b));
 }
 
-const TrajectoryEventSelection &TrajectoryLedgerItem::event() const
+bool TrajectoryEventStore::same(const TrajectoryEventStore *events, qsizetype index, const TrajectoryEventStore *other,
+                                qsizetype otherIndex)
+{
+    if (events == other && index == otherIndex)
+        return true;
+    if (!events || !other)
+        return at(events, index) == at(other, otherIndex);
+    return events->same(index, *other, otherIndex);
+}
+
+const TrajectoryEventSelection &TrajectoryEventStore::at(const TrajectoryEventStore *events, qsizetype index)
 {
     static const TrajectoryEventSelection kNone;
-    return m_events && m_index >= 0 && m_index < m_events->size() ? m_events->at(m_index) : kNone;
+    return events ? events->at(index) : kNone;
+}
+
+const TrajectoryEventSelection &TrajectoryLedgerItem::event() const
+{
+    return TrajectoryEventStore::at(m_events.get(), m_index);
 }
 
 QString TrajectoryLedgerItem::id() const
@@ -290,8 +298,7 @@ TrajectoryTimelineEntry::TrajectoryTimelineEntry(TrajectoryEventSelection event,
 
 const TrajectoryEventSelection &TrajectoryTimelineEntry::event() const
 {
-    static const TrajectoryEventSelection kNone;
-    return m_events && m_index >= 0 && m_index < m_events->size() ? m_events->at(m_index) : kNone;
+    return TrajectoryEventStore::at(m_events.get(), m_index);
 }
 
 const QString &TrajectoryTimelineEntry::id() const

@@ -131,6 +131,11 @@ public:
     // Whether event `index` equals event `otherIndex` of `other`; summaries still to be made
     // from the same field in the same way are equal without being made.
     bool same(qsizetype index, const TrajectoryEventStore &other, qsizetype otherIndex) const;
+    // The same for events of stores that may be none: a missing store holds one empty event.
+    static bool same(const TrajectoryEventStore *events, qsizetype index, const TrajectoryEventStore *other,
+                     qsizetype otherIndex);
+    // Event `index` of a store that may be none; an empty event when there is none.
+    static const TrajectoryEventSelection &at(const TrajectoryEventStore *events, qsizetype index);
     // The searchable fields of an event (role, title, summary, payload, result, the last two
     // null when absent), without keeping what is made for them. Reads only what the walk wrote,
     // never the events made whole: search keys are made on the thread pool while the view
@@ -211,11 +216,7 @@ struct TrajectoryLedgerItem
     {
         if (kind != other.kind || !(heading == other.heading))
             return false;
-        if (isTurn() || (m_events == other.m_events && m_index == other.m_index))
-            return true;
-        if (!m_events || !other.m_events)
-            return event() == other.event();
-        return m_events->same(m_index, *other.m_events, other.m_index);
+        return isTurn() || TrajectoryEventStore::same(m_events.get(), m_index, other.m_events.get(), other.m_index);
     }
 
 private:
@@ -248,13 +249,7 @@ struct TrajectoryTimelineEntry
     bool idEquals(QStringView id) const { return m_events ? m_events->idEquals(m_index, id) : id.isEmpty(); }
     bool operator==(const TrajectoryTimelineEntry &other) const
     {
-        if (lane != other.lane)
-            return false;
-        if (m_events == other.m_events && m_index == other.m_index)
-            return true;
-        if (!m_events || !other.m_events)
-            return event() == other.event();
-        return m_events->same(m_index, *other.m_events, other.m_index);
+        return lane == other.lane && TrajectoryEventStore::same(m_events.get(), m_index, other.m_events.get(), other.m_index);
     }
 
 private:

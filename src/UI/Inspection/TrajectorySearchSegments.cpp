@@ -205,6 +205,8 @@ void TrajectorySearchSegments::prepare()
     const int threads = int(std::min<size_t>(m_build->segments.size(), size_t(keyPool()->maxThreadCount())));
     for (int i = 0; i < std::max(threads, 1); ++i) {
         keyPool()->start([build = m_build] {
+            if (build->cancelled)
+                return; // replaced before its turn came: not even the adoption is wanted
             build->adoptOnce();
             while (!build->cancelled && build->makeOne()) {
             }
