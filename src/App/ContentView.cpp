@@ -6,7 +6,6 @@
 #include "UI/Conversation/ConversationView.h"
 #include "UI/Shared/LinkOpener.h"
 #include "UI/Shared/Motion.h"
-#include "UI/Shared/NotificationCenter.h"
 #include "UI/Sidebar/PluginOverlayLoader.h"
 #include "UI/Settings/SettingsView.h"
 #include "UI/Sidebar/SidebarRailView.h"
@@ -200,8 +199,6 @@ ContentView::ContentView(AppModel *appModel, std::function<void()> settingsOpene
         Q_EMIT layoutStateChanged();
     });
     connect(m_terminalHandle, &ResizeHandle::dragEnded, this, [this] { m_terminalDragStartHeight.reset(); });
-
-    connect(NotificationCenter::defaultCenter(), &NotificationCenter::posted, this, &ContentView::handleNotification);
 
     if (appModel) {
         connect(appModel, &AppModel::selectedSessionIdChanged, this, &ContentView::selectedSessionChanged);
@@ -544,20 +541,6 @@ void ContentView::selectedSessionChanged()
     if (m_inspectorPanel == RuntimeInspectorPanel::Event)
         m_inspectorPanel = RuntimeInspectorPanel::Runtime;
     refreshTools();
-}
-
-void ContentView::handleNotification(const QString &name)
-{
-    if (name == QLatin1String(WorkspaceNotification::toggleTerminal))
-        toggleTerminal();
-    else if (name == QLatin1String(WorkspaceNotification::openReview))
-        openWorkspaceTool(WorkspaceTool::Review);
-    else if (name == QLatin1String(WorkspaceNotification::openBrowser))
-        openWorkspaceTool(WorkspaceTool::Browser);
-    else if (name == QLatin1String(WorkspaceNotification::openFiles))
-        openWorkspaceTool(WorkspaceTool::Files);
-    else if (name == QLatin1String(WorkspaceNotification::openSideChat))
-        openWorkspaceTool(WorkspaceTool::SideChat);
 }
 
 bool ContentView::openWorkspaceLink(const QUrl &url)

@@ -95,9 +95,6 @@ public:
     bool openWorkspaceLink(const QUrl &url);
     QUrl selectedWorkingDirectory() const;
 
-    // Receives the workspace menu's in-app notifications.
-    void handleNotification(const QString &name);
-
 Q_SIGNALS:
     void layoutStateChanged();
     void sideChatsChanged();

@@ -1,7 +1,6 @@
 #include "App/MainWindow.h"
 
 #include "App/ContentView.h"
-#include "UI/Shared/NotificationCenter.h"
 #include "UI/Shared/StoreActions.h"
 #include "UI/Tools/WorkspaceTools.h"
 
@@ -24,14 +23,6 @@ QAction *addCommand(QMenu *menu, const QString &objectName, const QString &title
     action->setShortcut(shortcut);
     action->setShortcutContext(Qt::WindowShortcut);
     return action;
-}
-
-void addPostingCommand(QMenu *menu, const QString &objectName, const QString &title, const QKeySequence &shortcut,
-                       const char *notification)
-{
-    QAction *action = addCommand(menu, objectName, title, shortcut);
-    const QString name = QString::fromLatin1(notification);
-    QObject::connect(action, &QAction::triggered, menu, [name] { NotificationCenter::defaultCenter()->post(name); });
 }
 
 } // namespace
@@ -71,16 +62,22 @@ MainWindow::MainWindow(AppModel *appModel, std::function<void()> settingsOpener,
     });
 
     QMenu *workspace = menuBar()->addMenu(u"工作区"_s);
-    addPostingCommand(workspace, u"workspace-review-command"_s, u"审阅"_s,
-                      QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G), WorkspaceNotification::openReview);
-    addPostingCommand(workspace, u"workspace-terminal-command"_s, u"终端"_s, QKeySequence(Qt::CTRL | Qt::Key_QuoteLeft),
-                      WorkspaceNotification::toggleTerminal);
-    addPostingCommand(workspace, u"workspace-browser-command"_s, u"浏览器"_s, QKeySequence(Qt::CTRL | Qt::Key_T),
-                      WorkspaceNotification::openBrowser);
-    addPostingCommand(workspace, u"workspace-files-command"_s, u"文件"_s, QKeySequence(Qt::CTRL | Qt::Key_P),
-                      WorkspaceNotification::openFiles);
-    addPostingCommand(workspace, u"workspace-side-chat-command"_s, u"侧边聊天"_s,
-                      QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S), WorkspaceNotification::openSideChat);
+    ContentView *content = m_content;
+    const auto addToolCommand = [&](const QString &objectName, const QString &title, const QKeySequence &shortcut,
+                                    WorkspaceTool tool) {
+        QAction *action = addCommand(workspace, objectName, title, shortcut);
+        connect(action, &QAction::triggered, content, [content, tool] { content->openWorkspaceTool(tool); });
+    };
+    addToolCommand(u"workspace-review-command"_s, u"审阅"_s, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G),
+                   WorkspaceTool::Review);
+    QAction *terminal = addCommand(workspace, u"workspace-terminal-command"_s, u"终端"_s,
+                                   QKeySequence(Qt::CTRL | Qt::Key_QuoteLeft));
+    connect(terminal, &QAction::triggered, content, &ContentView::toggleTerminal);
+    addToolCommand(u"workspace-browser-command"_s, u"浏览器"_s, QKeySequence(Qt::CTRL | Qt::Key_T),
+                   WorkspaceTool::Browser);
+    addToolCommand(u"workspace-files-command"_s, u"文件"_s, QKeySequence(Qt::CTRL | Qt::Key_P), WorkspaceTool::Files);
+    addToolCommand(u"workspace-side-chat-command"_s, u"侧边聊天"_s, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S),
+                   WorkspaceTool::SideChat);
 }
 
 bool MainWindow::event(QEvent *event)

@@ -1,12 +1,12 @@
 #include "Session/TranscriptFold.h"
 
+#include "Domain/Graphemes.h"
 #include "Domain/ProtocolNames.h"
 #include "Domain/Trimming.h"
 
 #include <QHash>
 #include <QLocale>
 #include <QSet>
-#include <QTextBoundaryFinder>
 
 #include <algorithm>
 #include <limits>
@@ -69,36 +69,6 @@ std::span<const JSONValue> elementsOf(const JSONValue *array) noexcept
 }
 
 // ---- Text measures ---------------------------------------------------------------------
-
-// Characters as a person sees them.
-qint64 graphemeCount(const QString &text)
-{
-    if (text.isEmpty())
-        return 0;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qint64 count = 0;
-    while (finder.toNextBoundary() > 0)
-        ++count;
-    return count;
-}
-
-// The first `limit` characters as a person sees them, and whether the text had that many.
-std::pair<QString, bool> leadingGraphemes(const QString &text, qsizetype limit)
-{
-    if (text.isEmpty())
-        return {QString(), false};
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype taken = 0;
-    qsizetype end = 0;
-    while (taken < limit) {
-        const qsizetype next = finder.toNextBoundary();
-        if (next <= 0)
-            break;
-        end = next;
-        ++taken;
-    }
-    return {text.left(end), taken == limit};
-}
 
 qint64 lineFeedCount(QStringView text) noexcept
 {
@@ -373,10 +343,10 @@ struct FoldRowAccess
         const bool cached = growth.oldLength >= 0 && c.row == row && c.payloadLength == growth.oldLength;
         if (cached) {
             const bool joins = growth.oldEndsWithCarriageReturn && growth.added.startsWith(u'\n');
-            c.characters += graphemeCount(growth.added.toString()) - (joins ? 1 : 0);
+            c.characters += Graphemes::count(growth.added) - (joins ? 1 : 0);
             c.lines += lineFeedCount(growth.added);
         } else {
-            c.characters = graphemeCount(payload);
+            c.characters = Graphemes::count(payload);
             c.lines = 1 + lineFeedCount(payload);
         }
         c.row = row;
@@ -758,7 +728,8 @@ void appendCompactionNotice(const JSONValue &data, qint64 seq, FoldState &s)
     if (const auto tokens = intMember(data, u"shadowedTokenCount"); tokens && *tokens > 0)
         parts << QStringLiteral("约 ") + QString::number(*tokens) + QStringLiteral(" tokens");
     const QString summary = TranscriptFold::extractText(elementsOf(arrayMember(data, u"summary")));
-    const auto [taken, full] = leadingGraphemes(summary, kSummaryCharacters);
+    const auto [cut, full] = Graphemes::prefixEnd(summary, kSummaryCharacters);
+    const QString taken = summary.left(cut);
     if (!taken.isEmpty())
         parts << QStringLiteral("摘要：") + taken + (full ? QStringLiteral("…") : QString());
 

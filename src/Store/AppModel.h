@@ -208,7 +208,7 @@ public:
 
     // ---- User actions ----
     // Each one reports its own failures through transientError (or drops them where the
-    // action says so); none throws except updateSettings. Actions returning void start their
+    // action says so); none throws. Actions returning void start their
     // remote work in a task of their own and return at once.
 
     // Sessions
@@ -260,7 +260,9 @@ public:
     // the failure's description).
     QCoro::Task<std::variant<SettingsDescribeValue, QString>> describeSettings();
     // Throws the wire client's errors, or a WireTransportError "未连接" when not connected.
-    QCoro::Task<SettingsNamespaceView> updateSettings(QString ns, JSONValue value, std::optional<qint64> expectedRevision);
+    // The namespace as the host stored it, or why it did not ("未连接", the host's error).
+    QCoro::Task<std::variant<SettingsNamespaceView, QString>> updateSettings(QString ns, JSONValue value,
+                                                                             std::optional<qint64> expectedRevision);
     QCoro::Task<std::optional<CredentialView>> describeCredential(QString name);
     // Nothing on success, else the error's description.
     QCoro::Task<std::optional<QString>> setCredential(QString name, QString value);

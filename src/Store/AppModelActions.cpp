@@ -3,11 +3,11 @@
 // the outcome.
 #include "Store/AppModel.h"
 
+#include "Domain/Graphemes.h"
 #include "Domain/ProtocolNames.h"
 #include "Domain/Trimming.h"
 #include "Session/SessionModel.h"
 
-#include <QTextBoundaryFinder>
 #include <QTimeZone>
 
 using namespace Qt::StringLiterals;
@@ -27,21 +27,6 @@ bool isCancellation(std::exception_ptr error)
     } catch (...) {
         return false;
     }
-}
-
-// The first `limit` characters as a person counts them: a cut never splits a surrogate pair,
-// a combining sequence or an emoji sequence, which would leave a broken file name.
-QString firstGraphemes(const QString &text, int limit)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype end = 0;
-    for (int n = 0; n < limit; ++n) {
-        const qsizetype next = finder.toNextBoundary();
-        if (next < 0)
-            break;
-        end = next;
-    }
-    return text.left(end);
 }
 
 // The host's refusal of an answer to a request it has settled already: a second press before
@@ -104,7 +89,7 @@ QString AppModel::exportFileName(const std::optional<QString> &title, const QStr
         if (c == u'/' || c.unicode() < 0x20 || c.unicode() == 0x7f)
             c = u'-';
     }
-    return u"nbd-"_s + segment + u'-' + firstGraphemes(sessionId, 8) + u".zip"_s;
+    return u"nbd-"_s + segment + u'-' + Graphemes::prefix(sessionId, 8) + u".zip"_s;
 }
 
 void AppModel::reportFailure(const QString &prefix, std::exception_ptr error)
@@ -729,16 +714,22 @@ QCoro::Task<std::variant<SettingsDescribeValue, QString>> AppModel::describeSett
     }
 }
 
-QCoro::Task<SettingsNamespaceView> AppModel::updateSettings(QString ns, JSONValue value,
-                                                            std::optional<qint64> expectedRevision)
+QCoro::Task<std::variant<SettingsNamespaceView, QString>> AppModel::updateSettings(QString ns, JSONValue value,
+                                                                                   std::optional<qint64> expectedRevision)
 {
+    using Result = std::variant<SettingsNamespaceView, QString>;
     const std::optional<WireClient> client = wire();
     if (!client)
-        throw WireTransportError(u"未连接"_s);
+        co_return Result(u"未连接"_s);
     JSONValue payload = JSONValue::object({{u"ns"_s, ns}, {u"patch"_s, value}});
     if (expectedRevision)
         payload = payload.with(u"expectedRevision"_s, *expectedRevision);
-    co_return co_await client->call<SettingsNamespaceView>(u"settings.update"_s, payload);
+    try {
+        SettingsNamespaceView updated = co_await client->call<SettingsNamespaceView>(u"settings.update"_s, payload);
+        co_return Result(std::move(updated));
+    } catch (...) {
+        co_return Result(describeError(std::current_exception()));
+    }
 }
 
 QCoro::Task<std::optional<CredentialView>> AppModel::describeCredential(QString name)

@@ -1,8 +1,8 @@
 #include "Store/QuickAskHUDModel.h"
 
+#include "Domain/Graphemes.h"
 #include "Domain/Trimming.h"
 
-#include <QTextBoundaryFinder>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -21,37 +21,6 @@ QString promptLabel(QuickAskContextSource source)
 
 namespace QuickAskContextPolicy {
 
-namespace {
-
-// The UTF-16 length of the first `limit` grapheme clusters, or -1 when the text has no more
-// than `limit` of them.
-qsizetype prefixLength(const QString &text, int limit)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    int count = 0;
-    qsizetype position = finder.toNextBoundary();
-    while (position != -1 && position <= text.size()) {
-        ++count;
-        if (count == limit) {
-            const qsizetype end = position;
-            return finder.toNextBoundary() == -1 ? -1 : end;
-        }
-        position = finder.toNextBoundary();
-    }
-    return -1;
-}
-
-} // namespace
-
-int characterCount(const QString &text)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    int count = 0;
-    while (finder.toNextBoundary() != -1)
-        ++count;
-    return count;
-}
-
 std::optional<QString> normalized(const std::optional<QString> &text, int limit)
 {
     if (!text)
@@ -61,8 +30,8 @@ std::optional<QString> normalized(const std::optional<QString> &text, int limit)
         return std::nullopt;
     if (limit <= 0)
         return u"\n[上下文已截断]"_s;
-    const qsizetype cut = prefixLength(trimmed, limit);
-    if (cut < 0)
+    const auto [cut, full] = Graphemes::prefixEnd(trimmed, limit);
+    if (!full || cut == trimmed.size())
         return trimmed;
     return trimmed.left(cut) + u"\n[上下文已截断]"_s;
 }

@@ -57,9 +57,6 @@ namespace QuickAskContextPolicy {
 inline constexpr int contextCharacterLimit = 12000;
 inline constexpr int questionCharacterLimit = 8000;
 
-// Counts grapheme clusters (a CR LF pair is one).
-int characterCount(const QString &text);
-
 std::optional<QString> normalized(const std::optional<QString> &text, int limit);
 
 QuickAskContextResolution resolve(const std::optional<QString> &selectedText,

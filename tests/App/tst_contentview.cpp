@@ -2,7 +2,6 @@
 #include "Store/AppModel.h"
 #include "UI/Shared/LinkOpener.h"
 #include "UI/Shared/Motion.h"
-#include "UI/Shared/NotificationCenter.h"
 #include "UI/Sidebar/SidebarRailView.h"
 #include "UI/Shared/Theme.h"
 #include "Connection/WorkspaceTerminalModel.h"
@@ -502,26 +501,6 @@ private Q_SLOTS:
         const std::optional<QUrl> url = tab.tool == WorkspaceTool::Browser ? tab.browserStartURL : tab.requestedFileURL;
         QVERIFY(url.has_value());
         QCOMPARE(url->toString(), address);
-    }
-
-    void notificationsReachTheWindow()
-    {
-        ContentView *view = makeView();
-        auto *center = NotificationCenter::defaultCenter();
-        center->post(u"nbd.toggleWorkspaceTerminal"_s);
-        QVERIFY(view->terminalVisible());
-        center->post(u"nbd.openWorkspaceReview"_s);
-        center->post(u"nbd.openWorkspaceBrowser"_s);
-        center->post(u"nbd.openWorkspaceFiles"_s);
-        center->post(u"nbd.openWorkspaceSideChat"_s);
-        center->post(u"nbd.somethingElse"_s);
-        std::vector<WorkspaceTool> tools;
-        for (const auto &tab : view->workspaceToolTabs().tabs)
-            tools.push_back(tab.tool);
-        QCOMPARE(tools, (std::vector<WorkspaceTool>{WorkspaceTool::Review, WorkspaceTool::Browser, WorkspaceTool::Files,
-                                                    WorkspaceTool::SideChat}));
-        m_view.reset();
-        center->post(u"nbd.openWorkspaceReview"_s); // no window: nothing happens
     }
 };
 

@@ -3,7 +3,7 @@
 // the presentation lists, and the display texts built from JSON read back as that JSON.
 #include "FuzzSupport.h"
 
-#include "UI/Conversation/ToolPresentationModel.h"
+#include "Domain/ToolPresentationModel.h"
 
 using namespace nbd;
 using namespace nbd::fuzz;

@@ -8,6 +8,7 @@
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/MenuText.h"
+#include "UI/Shared/SoftShadow.h"
 #include "UI/Shared/Theme.h"
 #include "UI/Shared/UnsentPrompt.h"
 
@@ -66,16 +67,10 @@ protected:
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         const QRectF card = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5 - kShadowRoom);
-        // A soft shadow 4 points down, blurred by stacking faint outlines.
-        QColor shadow = Theme::softShadow();
-        const qreal baseAlpha = shadow.alphaF();
-        painter.setPen(Qt::NoPen);
-        for (int i = 6; i >= 1; --i) {
-            shadow.setAlphaF(baseAlpha * 0.22 * (7 - i) / 6.0);
-            painter.setBrush(shadow);
-            painter.drawRoundedRect(card.translated(0, 4).adjusted(-i * 0.5, -i * 0.3, i * 0.5, i), kCardRadius + i,
-                                    kCardRadius + i);
-        }
+        // A soft shadow 4 points down.
+        paintSoftShadow(painter, card,
+                        {.color = Theme::softShadow(), .opacity = 0.22, .first = 1, .last = 6, .span = 6, .offsetY = 4,
+                         .grow = {0.5, 0.3, 0.5, 1.0}, .radius = qreal(kCardRadius)});
         painter.setBrush(Theme::raised());
         QColor border = Theme::strongHairline();
         if (m_focused) {

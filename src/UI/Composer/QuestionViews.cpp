@@ -7,6 +7,7 @@
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/SoftShadow.h"
 #include "UI/Shared/Theme.h"
 
 #include <QHBoxLayout>
@@ -60,17 +61,12 @@ QLabel *plainLabel(QWidget *parent, const QFont &font, const QColor &color)
 }
 
 // A soft drop shadow drawn below a rounded card, inside the widget's bottom margin.
-void paintCardShadow(QPainter &painter, const QRectF &card, qreal radius, const QColor &color, int depth)
+void paintCardShadow(QPainter &painter, const QRectF &card, qreal radius, const QColor &color)
 {
-    QColor shadow = color;
-    const qreal base = shadow.alphaF();
+    paintSoftShadow(painter, card,
+                    {.color = color, .opacity = 0.2, .first = 1, .last = 8, .span = 8, .offsetY = 4,
+                     .grow = {0.4, 0.2, 0.4, 0.9}, .radius = radius});
     painter.setPen(Qt::NoPen);
-    for (int i = depth; i >= 1; --i) {
-        shadow.setAlphaF(float(base * 0.2 * (depth + 1 - i) / depth));
-        painter.setBrush(shadow);
-        painter.drawRoundedRect(card.translated(0, 4).adjusted(-i * 0.4, -i * 0.2, i * 0.4, i * 0.9), radius + i,
-                                radius + i);
-    }
 }
 
 QString decimal(qsizetype value)
@@ -512,7 +508,7 @@ void QuestionCard::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF card = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -10.5);
-    paintCardShadow(painter, card, 18, Theme::softShadow(), 8);
+    paintCardShadow(painter, card, 18, Theme::softShadow());
     painter.setPen(QPen(Theme::strongHairline(), 1));
     painter.setBrush(Theme::panel());
     painter.drawRoundedRect(card, 18, 18);
@@ -581,7 +577,7 @@ void ApprovalCard::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF card = QRectF(rect()).adjusted(0.6, 0.6, -0.6, -10.6);
-    paintCardShadow(painter, card, 8, QColor(0, 0, 0, 56), 8);
+    paintCardShadow(painter, card, 8, QColor(0, 0, 0, 56));
     painter.setPen(QPen(withAlpha(systemYellow(), 0.5), 1.2));
     painter.setBrush(Theme::panel());
     painter.drawRoundedRect(card, 8, 8);

@@ -1,7 +1,7 @@
 #include "UI/Conversation/BlockView.h"
 
 #include "UI/Conversation/BlockContent.h"
-#include "UI/Conversation/Graphemes.h"
+#include "Domain/Graphemes.h"
 #include "UI/Conversation/LongTextView.h"
 #include "UI/Conversation/RowHeaderButton.h"
 #include "UI/Conversation/TextLabels.h"

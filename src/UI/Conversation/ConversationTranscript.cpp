@@ -4,6 +4,7 @@
 #include "Store/AppModel.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/SoftShadow.h"
 #include "UI/Shared/Theme.h"
 
 #include <QAbstractButton>
@@ -40,14 +41,9 @@ protected:
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         const QRectF circle(kShadow, kShadow, 30, 30);
-        for (int i = 0; i < 5; ++i) {
-            QColor shadow = Theme::softShadow();
-            shadow.setAlphaF(shadow.alphaF() * 0.3 * (5 - i) / 5.0);
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(shadow);
-            const qreal grow = 1.5 * i;
-            painter.drawEllipse(circle.translated(0, 3).adjusted(-grow, -grow, grow, grow));
-        }
+        paintSoftShadow(painter, circle,
+                        {.color = Theme::softShadow(), .opacity = 0.3, .first = 0, .last = 4, .span = 5, .offsetY = 3,
+                         .grow = {1.5, 1.5, 1.5, 1.5}, .ellipse = true});
         painter.setBrush(Theme::raised());
         painter.setPen(QPen(Theme::hairline(), 1));
         painter.drawEllipse(circle.adjusted(0.5, 0.5, -0.5, -0.5));

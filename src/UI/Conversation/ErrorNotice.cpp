@@ -4,6 +4,7 @@
 #include "UI/Conversation/RowHeaderButton.h"
 #include "UI/Conversation/TextLabels.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/SoftShadow.h"
 #include "UI/Shared/Theme.h"
 
 #include <QLabel>
@@ -82,14 +83,9 @@ void ErrorNotice::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF banner = QRectF(rect()).adjusted(kShadow, kShadow, -kShadow, -kShadow);
     // A soft shadow 4 below, spread over about 10.
-    for (int i = 0; i < 6; ++i) {
-        QColor shadow = Theme::softShadow();
-        shadow.setAlphaF(shadow.alphaF() * 0.28 * (6 - i) / 6.0);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(shadow);
-        const qreal grow = 1.5 * i;
-        painter.drawRoundedRect(banner.translated(0, 4).adjusted(-grow, -grow, grow, grow), 8 + grow, 8 + grow);
-    }
+    paintSoftShadow(painter, banner,
+                    {.color = Theme::softShadow(), .opacity = 0.28, .first = 0, .last = 5, .span = 6, .offsetY = 4,
+                     .grow = {1.5, 1.5, 1.5, 1.5}, .radius = 8, .radiusGrowth = 1.5});
     painter.setBrush(Theme::raised());
     painter.setPen(QPen(Theme::hairline(), 1));
     painter.drawRoundedRect(banner.adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);

@@ -3,7 +3,7 @@
 #include "UI/Conversation/LineBox.h"
 #include "UI/Conversation/LongTextView.h"
 #include "UI/Conversation/MarkdownInline.h"
-#include "UI/Conversation/ToolPresentationModel.h"
+#include "Domain/ToolPresentationModel.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Theme.h"

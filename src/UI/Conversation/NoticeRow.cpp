@@ -1,6 +1,6 @@
 #include "UI/Conversation/NoticeRow.h"
 
-#include "UI/Conversation/Graphemes.h"
+#include "Domain/Graphemes.h"
 #include "UI/Conversation/RowHeaderButton.h"
 #include "UI/Conversation/TextLabels.h"
 #include "UI/Shared/ElidedLabel.h"

@@ -1,7 +1,7 @@
 #include "UI/Conversation/ToolCallChip.h"
 
 #include "Domain/Trimming.h"
-#include "UI/Conversation/Graphemes.h"
+#include "Domain/Graphemes.h"
 #include "UI/Conversation/LongTextView.h"
 #include "UI/Conversation/RowHeaderButton.h"
 #include "UI/Conversation/TextLabels.h"

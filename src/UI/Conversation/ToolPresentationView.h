@@ -1,6 +1,6 @@
 #pragma once
 
-#include "UI/Conversation/ToolPresentationModel.h"
+#include "Domain/ToolPresentationModel.h"
 
 #include <QWidget>
 

@@ -1,6 +1,6 @@
 #include "UI/Inspection/SubagentCatalog.h"
 
-#include <QTextBoundaryFinder>
+#include "Domain/Graphemes.h"
 
 #include <algorithm>
 
@@ -50,21 +50,6 @@ int runningCount(const std::vector<SubagentCatalogRow> &rows)
     return int(std::count_if(rows.begin(), rows.end(), [](const SubagentCatalogRow &r) { return r.entry.isRunning(); }));
 }
 
-QString leadingCharacters(const QString &text, int count)
-{
-    if (text.isEmpty() || count <= 0)
-        return QString();
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype end = 0;
-    for (int taken = 0; taken < count; ++taken) {
-        const qsizetype next = finder.toNextBoundary();
-        if (next <= 0)
-            break;
-        end = next;
-    }
-    return text.left(end);
-}
-
 QString rowTitle(const SubagentCatalogRow &row, const std::optional<QString> &displayTitle)
 {
     QString name;
@@ -73,7 +58,7 @@ QString rowTitle(const SubagentCatalogRow &row, const std::optional<QString> &di
     else if (row.entry.label)
         name = *row.entry.label;
     else
-        name = u"子代理 "_s + leadingCharacters(row.entry.id, 8);
+        name = u"子代理 "_s + Graphemes::prefix(row.entry.id, 8);
     const QString mode = row.entry.mode && *row.entry.mode == u"continuable" ? u"持续"_s : u"单次"_s;
     const QString activity = row.entry.isRunning() ? u"运行中"_s : u"空闲"_s;
     return indentation(row.depth) + name + kSeparator + mode + kSeparator + activity;
@@ -86,7 +71,7 @@ QString diagnosticTitle(const SubagentCatalogRow &row)
         reason = u"描述已损坏"_s;
     else if (row.entry.reason && *row.entry.reason == u"unsupported")
         reason = u"版本不支持"_s;
-    return indentation(row.depth) + u"子代理 "_s + leadingCharacters(row.entry.id, 8) + kSeparator + reason;
+    return indentation(row.depth) + u"子代理 "_s + Graphemes::prefix(row.entry.id, 8) + kSeparator + reason;
 }
 
 QString modeIcon(const std::optional<QString> &mode)

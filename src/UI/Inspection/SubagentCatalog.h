@@ -36,8 +36,6 @@ std::vector<SubagentCatalogRow> flatten(const QHash<QString, SubagentListValue> 
 // Rows whose entry is a healthy child run, and rows whose entry is running (any kind).
 int healthyCount(const std::vector<SubagentCatalogRow> &rows);
 int runningCount(const std::vector<SubagentCatalogRow> &rows);
-// The first `count` characters as a person counts them; a shorter text whole.
-QString leadingCharacters(const QString &text, int count);
 // "  " per level, the name, the mode word and the activity word. `displayTitle` is the
 // store's title of the child session, if it has one.
 QString rowTitle(const SubagentCatalogRow &row, const std::optional<QString> &displayTitle);

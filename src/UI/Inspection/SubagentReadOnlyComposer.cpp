@@ -1,6 +1,7 @@
 #include "UI/Inspection/SubagentReadOnlyComposer.h"
 
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/SoftShadow.h"
 #include "UI/Shared/Theme.h"
 
 #include <QHBoxLayout>
@@ -118,15 +119,11 @@ void SubagentReadOnlyComposer::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF card = cardRect();
     // A soft shadow 5 pt below the card, fading over 14 pt.
-    const QColor shadow = Theme::softShadow();
-    for (int i = kShadowRadius; i > 0; i -= 2) {
-        QColor layer = shadow;
-        layer.setAlphaF(float(shadow.alphaF() * (1.0 - double(i) / kShadowRadius) * 0.35));
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(layer);
-        painter.drawRoundedRect(card.translated(0, kShadowOffset).adjusted(-i / 2.0, -i / 2.0, i / 2.0, i / 2.0),
-                                16 + i / 2.0, 16 + i / 2.0);
-    }
+    // Seven steps of 1 pt; the outermost one fades to nothing.
+    paintSoftShadow(painter, card,
+                    {.color = Theme::softShadow(), .opacity = 0.35, .first = 1, .last = kShadowRadius / 2 - 1,
+                     .span = kShadowRadius / 2, .offsetY = kShadowOffset, .grow = {1, 1, 1, 1}, .radius = 16});
+    painter.setPen(Qt::NoPen);
     painter.setBrush(Theme::raised());
     painter.drawRoundedRect(card, 16, 16);
     painter.setBrush(Qt::NoBrush);

@@ -5,7 +5,6 @@
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/StatusPill.h"
 #include "UI/Shared/Theme.h"
-#include "Wire/WireErrors.h"
 
 #include <QDialog>
 #include <QHBoxLayout>
@@ -168,11 +167,7 @@ QCoro::Task<void> CredentialsTab::lookUp(bool keepMessage)
     QPointer<AppModel> store = m_appModel;
     if (name.isEmpty() || !store)
         co_return;
-    std::optional<CredentialView> view;
-    try {
-        view = co_await store->describeCredential(name);
-    } catch (...) {
-    }
+    const std::optional<CredentialView> view = co_await store->describeCredential(name);
     if (alive.expired() || !self)
         co_return;
     if (!view) {
@@ -249,14 +244,10 @@ QCoro::Task<void> CredentialsTab::change(QString name, std::optional<QString> va
     if (!store)
         co_return;
     std::optional<QString> failure;
-    try {
-        if (setting)
-            failure = co_await store->setCredential(name, std::move(*value));
-        else
-            failure = co_await store->unsetCredential(name);
-    } catch (...) {
-        failure = describeError(std::current_exception());
-    }
+    if (setting)
+        failure = co_await store->setCredential(name, std::move(*value));
+    else
+        failure = co_await store->unsetCredential(name);
     if (alive.expired() || !self)
         co_return;
     setMessage(failure.value_or(setting ? u"已保存"_s : u"已删除"_s));

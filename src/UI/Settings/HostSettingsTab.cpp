@@ -5,7 +5,6 @@
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/StatusPill.h"
 #include "UI/Shared/Theme.h"
-#include "Wire/WireErrors.h"
 
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
@@ -228,12 +227,7 @@ QCoro::Task<void> HostSettingsTab::load()
         showState();
         co_return;
     }
-    std::variant<SettingsDescribeValue, QString> described = u"unknown error"_s;
-    try {
-        described = co_await m_appModel->describeSettings();
-    } catch (...) {
-        described = describeError(std::current_exception());
-    }
+    std::variant<SettingsDescribeValue, QString> described = co_await m_appModel->describeSettings();
     if (alive.expired() || !self)
         co_return;
     m_loading = false;
@@ -387,19 +381,14 @@ QCoro::Task<void> HostSettingsTab::runSave(QString ns, JSONValue value, qint64 r
     QPointer<AppModel> store = m_appModel;
     if (!store)
         co_return;
-    std::optional<SettingsNamespaceView> updated;
-    QString failure;
-    try {
-        updated = co_await store->updateSettings(ns, value, revision);
-    } catch (...) {
-        failure = describeError(std::current_exception());
-    }
+    std::variant<SettingsNamespaceView, QString> result = co_await store->updateSettings(ns, value, revision);
     if (alive.expired() || !self)
         co_return;
-    if (!updated) {
-        setError(ns, failure);
+    if (const QString *failure = std::get_if<QString>(&result)) {
+        setError(ns, *failure);
         co_return;
     }
+    const SettingsNamespaceView *updated = &std::get<SettingsNamespaceView>(result);
     for (SettingsNamespaceView &listed : m_namespaces) {
         if (listed.ns == ns) {
             listed = *updated;

@@ -1,6 +1,7 @@
 #include "UI/Tools/WorkspaceReviewView.h"
 
 #include "Connection/WorkspaceCommand.h"
+#include "Domain/Graphemes.h"
 #include "Domain/Trimming.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Spinner.h"
@@ -122,7 +123,7 @@ QCoro::Task<void> WorkspaceReviewView::runRefresh(QUrl root, quint64 generation)
             if (!text::trimWhitespaceAndNewlines(output).isEmpty())
                 parts << output;
         }
-        report = firstCharacters(parts.join(u'\n'), kReportLimit);
+        report = Graphemes::prefix(parts.join(u'\n'), kReportLimit);
     }
     m_report = report;
     // The first refresh to finish ends the loading state, as overlapping ones share the view.

@@ -1,5 +1,6 @@
 #include "UI/Tools/WorkspaceSideChatView.h"
 
+#include "Domain/Graphemes.h"
 #include "Domain/Trimming.h"
 #include "Session/SessionModel.h"
 #include "Store/AppModel.h"
@@ -107,7 +108,7 @@ std::vector<SideMessage> WorkspaceSideChatView::sideMessages(const std::vector<T
             }
             const QString joined = texts.join(u'\n');
             if (!joined.isEmpty())
-                out.push_back(SideMessage{transcriptItemId(item), SideMessage::Role::Assistant, firstCharacters(joined, kAnswerLimit)});
+                out.push_back(SideMessage{transcriptItemId(item), SideMessage::Role::Assistant, Graphemes::prefix(joined, kAnswerLimit)});
         }
     }
     const std::size_t firstPending = pending.size() > kPendingWindow ? pending.size() - kPendingWindow : 0;

@@ -1,10 +1,10 @@
 #include "UI/Tools/WorkspaceTools.h"
 
+#include "Domain/Graphemes.h"
 #include "Domain/Trimming.h"
 
 #include <QDir>
 #include <QKeySequence>
-#include <QTextBoundaryFinder>
 
 #include <algorithm>
 
@@ -129,19 +129,6 @@ const WorkspaceToolTab *WorkspaceToolTabState::find(const QUuid &id) const
 {
     const auto it = std::find_if(tabs.begin(), tabs.end(), [&](const WorkspaceToolTab &t) { return t.id == id; });
     return it == tabs.end() ? nullptr : &*it;
-}
-
-QString firstCharacters(const QString &text, qsizetype count)
-{
-    if (text.size() <= count)
-        return text;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype seen = 0;
-    while (finder.toNextBoundary() != -1) {
-        if (++seen == count)
-            return text.left(finder.position());
-    }
-    return text;
 }
 
 } // namespace nbd

@@ -16,15 +16,6 @@ namespace nbd {
 
 class SessionModel;
 
-// Names of the in-app notifications that the workspace menu posts and the main window receives.
-namespace WorkspaceNotification {
-inline constexpr auto openReview = "nbd.openWorkspaceReview";
-inline constexpr auto toggleTerminal = "nbd.toggleWorkspaceTerminal";
-inline constexpr auto openBrowser = "nbd.openWorkspaceBrowser";
-inline constexpr auto openFiles = "nbd.openWorkspaceFiles";
-inline constexpr auto openSideChat = "nbd.openWorkspaceSideChat";
-} // namespace WorkspaceNotification
-
 // The closed set of workspace tools, in their declaration order.
 enum class WorkspaceTool { SessionInspector, Review, Terminal, Browser, Files, SideChat };
 
@@ -89,9 +80,6 @@ struct WorkspaceSideChatRuntime
 
     bool operator==(const WorkspaceSideChatRuntime &) const = default;
 };
-
-// The first `count` characters as a person sees them (grapheme clusters), never splitting one.
-QString firstCharacters(const QString &text, qsizetype count);
 
 // Where a clicked link goes: a browser tab, a file tab, or the system's own handling.
 struct WorkspaceLinkDestination

@@ -1,6 +1,6 @@
 // The pure parts of the conversation: flattening the transcript into rows, the follow-output
 // rules, the tool-call chip's derived texts and character counting.
-#include "UI/Conversation/Graphemes.h"
+#include "Domain/Graphemes.h"
 #include "UI/Conversation/ToolCallChip.h"
 #include "UI/Conversation/TranscriptFollowState.h"
 #include "UI/Conversation/TranscriptRenderRow.h"

@@ -137,7 +137,6 @@ private Q_SLOTS:
         QVERIFY(SubagentCatalog::diagnosticTitle(bad).endsWith(u"描述已损坏"_s));
         bad.entry.reason = u"gone"_s;
         QVERIFY(SubagentCatalog::diagnosticTitle(bad).endsWith(u"暂时不可用"_s));
-        QCOMPARE(SubagentCatalog::leadingCharacters(u"abc"_s, 8), u"abc"_s);
 
         QCOMPARE(SubagentCatalog::modeIcon(u"continuable"_s), u"bubble.left.and.bubble.right"_s);
         QCOMPARE(SubagentCatalog::modeIcon(u"one-shot"_s), u"doc.text.magnifyingglass"_s);

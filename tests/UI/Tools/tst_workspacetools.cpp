@@ -181,16 +181,6 @@ private Q_SLOTS:
         else if (kind == Kind::Browser)
             QCOMPARE(destination.url.toString(), target);
     }
-
-    void firstCharactersKeepsGraphemesWhole()
-    {
-        QCOMPARE(firstCharacters(u"abc"_s, 5), u"abc"_s);
-        QCOMPARE(firstCharacters(u"abcdef"_s, 3), u"abc"_s);
-        // A flag is two code points (four UTF-16 units) but one character.
-        const QString flags = u"\U0001F1E8\U0001F1F3\U0001F1EF\U0001F1F5x"_s;
-        QCOMPARE(firstCharacters(flags, 1), u"\U0001F1E8\U0001F1F3"_s);
-        QCOMPARE(firstCharacters(u"e\u0301e\u0301e\u0301"_s, 2), u"e\u0301e\u0301"_s);
-    }
 };
 
 QTEST_GUILESS_MAIN(WorkspaceToolsTest)

@@ -1,4 +1,4 @@
-#include "UI/Conversation/ToolPresentationModel.h"
+#include "Domain/ToolPresentationModel.h"
 
 #include "Domain/ProtocolNames.h"
 

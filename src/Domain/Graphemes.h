@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+#include <utility>
+
+namespace nbd {
+
+// Lengths and cuts of text as a person counts characters: extended grapheme clusters, not
+// UTF-16 units. A cut never splits a surrogate pair, a combining sequence or an emoji sequence.
+// Only the stretches around units that may join a neighbour are segmented exactly, so long
+// ASCII and CJK texts are counted at the speed of a plain scan.
+struct Graphemes
+{
+    static qsizetype count(QStringView text);
+    // Where the first `limit` characters end (in UTF-16 units), and whether the text has that
+    // many. A negative limit walks the whole text.
+    static std::pair<qsizetype, bool> prefixEnd(QStringView text, qsizetype limit);
+    // The first `limit` characters (all of the text when it is shorter; none for limit <= 0).
+    static QString prefix(const QString &text, qsizetype limit);
+    // The count formatted in the locale's integer format, with its digit grouping.
+    static QString formattedCount(qsizetype count);
+};
+
+} // namespace nbd
