@@ -2,7 +2,7 @@
 
 #include "UI/Inspection/TrajectoryLedger.h"
 
-#include <QLocale>
+#include "Domain/Graphemes.h"
 
 #include <charconv>
 
@@ -175,7 +175,7 @@ QString TrajectoryEventStore::summaryOf(const Record &record) const
     case Summary::Done:
         return u"完成 · "_s + preview(source);
     case Summary::Characters:
-        return QLocale().toString(characterCount(source)) + u" 字符"_s;
+        return Graphemes::formattedCount(qsizetype(characterCount(source))) + u" 字符"_s;
     }
     return QString();
 }

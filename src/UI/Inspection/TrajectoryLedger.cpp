@@ -1,6 +1,6 @@
 #include "UI/Inspection/TrajectoryLedger.h"
 
-#include <QTextBoundaryFinder>
+#include "Domain/Graphemes.h"
 
 #include <algorithm>
 
@@ -9,84 +9,6 @@ using namespace Qt::Literals::StringLiterals;
 namespace nbd {
 
 namespace {
-
-// Whether a UTF-16 unit is a whole character by itself, whatever stands around it: no
-// surrogate, carriage return (CR LF is one character), combining or spacing mark, joiner,
-// Hangul jamo, prepended or other extending character. Errs towards "no": those texts are
-// counted exactly, only slower.
-bool standsAlone(char16_t u) noexcept
-{
-    if (u < 0x0300)
-        return u != u'\r';
-    if (u >= 0x3400 && u <= 0x9FFF)
-        return true; // CJK ideographs
-    if ((u >= 0xD800 && u <= 0xDFFF) || (u >= 0x1100 && u <= 0x11FF) || (u >= 0xA960 && u <= 0xA97F)
-        || (u >= 0xD7B0 && u <= 0xD7FF) || u == 0x200C || u == 0x200D || (u >= 0x0600 && u <= 0x0605)
-        || u == 0x06DD || u == 0x070F || u == 0x0890 || u == 0x0891 || u == 0x08E2 || u == 0x0D4E || u == 0x0E33
-        || u == 0x0EB3 || u == 0xFF9E || u == 0xFF9F)
-        return false;
-    switch (QChar::category(char32_t(u))) {
-    case QChar::Mark_NonSpacing:
-    case QChar::Mark_SpacingCombining:
-    case QChar::Mark_Enclosing:
-        return false;
-    default:
-        return true;
-    }
-}
-
-// Walks the characters of `text` from its start, as a person counts them, and stops after
-// `limit` characters (-1: no limit). Returns how many there were and where the last one ends.
-// Two neighbouring units that each stand alone always have a boundary between them, so only
-// the stretches around the other units need the exact (and slow) segmentation.
-std::pair<qint64, qsizetype> walkCharacters(QStringView text, qint64 limit)
-{
-    const qsizetype n = text.size();
-    const char16_t *u = text.utf16();
-    qint64 count = 0;
-    qsizetype i = 0;
-    while (i < n && count != limit) {
-        // A run of units that stand alone: each is a whole character, but the run's last one
-        // when a unit follows that may join it.
-        // Past the limit only the unit after it matters.
-        const qsizetype stop = limit < 0 ? n : std::min<qsizetype>(n, i + qsizetype(limit - count) + 1);
-        qsizetype j = i;
-        while (j < stop && ((u[j] < 0x0300 && u[j] != u'\r') || standsAlone(u[j])))
-            ++j;
-        qsizetype whole = j == n ? j - i : j - i - 1;
-        if (j == stop && stop < n)
-            whole = j - i; // the run goes on past the limit: all its units so far are whole
-        if (whole > 0) {
-            if (limit >= 0)
-                whole = std::min<qsizetype>(whole, qsizetype(limit - count));
-            count += whole;
-            i += whole;
-            continue;
-        }
-        j = i + 1;
-        while (j < n && (!standsAlone(u[j]) || !standsAlone(u[j - 1])))
-            ++j;
-        const QString stretch = text.mid(i, j - i).toString();
-        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, stretch);
-        qsizetype end = 0;
-        while (count != limit) {
-            const qsizetype next = finder.toNextBoundary();
-            if (next <= 0)
-                break;
-            end = next;
-            ++count;
-        }
-        i += end;
-    }
-    return {count, i};
-}
-
-// The end (in units) of the first `count` characters of `text`, and whether it has that many.
-std::pair<qsizetype, bool> characterEnd(QStringView text, qsizetype count)
-{
-    const auto [taken, end] = walkCharacters(text, count);
-    return {end, taken == count};
-}
 
 using Store = TrajectoryEventStore;
 using Summary = Store::Summary;
@@ -259,7 +181,7 @@ namespace TrajectoryLedger {
 
 qint64 characterCount(const QString &text)
 {
-    return walkCharacters(text, -1).first;
+    return qint64(Graphemes::count(text));
 }
 
 QString preview(const QString &text)
@@ -271,7 +193,7 @@ QString preview(const QString &text)
         ++start;
     if (start == size)
         return QString();
-    auto [end, full] = characterEnd(QStringView(text).mid(start), kPreviewCharacters);
+    auto [end, full] = Graphemes::prefixEnd(QStringView(text).mid(start), kPreviewCharacters);
     end += start;
     // More follows when anything but blanks and line breaks comes after the cut; looked for
     // from the cut on, so that the tail of a long text is never touched.
