@@ -101,6 +101,7 @@ struct TrajectorySearchSegments::Build
             segments[k] = std::move(made);
             states[k] = State::Made;
             --waiting;
+            leading = k + 1;
         }
         std::lock_guard lock(mutex);
         previous.reset();
@@ -154,6 +155,7 @@ struct TrajectorySearchSegments::Build
     std::condition_variable done;
     std::shared_ptr<Build> previous; // until adopted from
     bool adopted = false;
+    size_t leading = 0; // the segments adopted: the first ones
     std::vector<std::shared_ptr<const TrajectorySearchKeys>> segments; // segment k: events k * kSegment on
     std::vector<State> states;
     size_t next = 0; // no segment before it is waiting
@@ -169,8 +171,16 @@ TrajectorySearchSegments::TrajectorySearchSegments(std::shared_ptr<const Traject
     // One that has not adopted yet has made nothing: what it would adopt from is taken instead,
     // which has adopted (or is none). So no chain of replaced keys is ever kept alive.
     const std::shared_ptr<Build> &p = previous->m_build;
-    std::lock_guard lock(p->mutex);
-    m_build->previous = p->adopted ? p : p->previous;
+    {
+        std::lock_guard lock(p->mutex);
+        m_build->previous = p->adopted ? p : p->previous;
+    }
+    // What the last search found in the segments taken over holds for them here too: a run
+    // that streams while a search is shown looks again only in what changed.
+    if (previous->m_matched && !previous->m_query.isEmpty()) {
+        m_inheritedQuery = previous->m_query;
+        m_inheritedHits = previous->m_hits;
+    }
 }
 
 TrajectorySearchSegments &TrajectorySearchSegments::operator=(TrajectorySearchSegments &&other) noexcept
@@ -181,6 +191,8 @@ TrajectorySearchSegments &TrajectorySearchSegments::operator=(TrajectorySearchSe
         m_matched = other.m_matched;
         m_query = std::move(other.m_query);
         m_hits = std::move(other.m_hits);
+        m_inheritedQuery = std::move(other.m_inheritedQuery);
+        m_inheritedHits = std::move(other.m_inheritedHits);
     }
     return *this;
 }
@@ -230,13 +242,21 @@ const std::vector<bool> &TrajectorySearchSegments::matching(const QString &query
     m_hits.assign(size_t(count), query.isEmpty());
     if (m_build && !query.isEmpty()) {
         m_build->finish();
-        const TrajectorySearchNeedle needle(query);
         // Made and no longer changed: read without the lock.
-        for (size_t k = 0; k < m_build->segments.size(); ++k)
+        size_t k = 0;
+        if (!m_inheritedQuery.isEmpty() && query == m_inheritedQuery) {
+            const size_t known = std::min(m_build->leading * size_t(kSegment), m_inheritedHits.size());
+            std::copy(m_inheritedHits.begin(), m_inheritedHits.begin() + qsizetype(known), m_hits.begin());
+            k = known / size_t(kSegment);
+        }
+        const TrajectorySearchNeedle needle(query);
+        for (; k < m_build->segments.size(); ++k)
             m_build->segments[k]->mark(needle, m_hits, k * size_t(kSegment));
     }
     m_matched = true;
     m_query = query;
+    m_inheritedQuery.clear();
+    m_inheritedHits = {};
     return m_hits;
 }
 

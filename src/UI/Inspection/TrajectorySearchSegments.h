@@ -48,6 +48,9 @@ private:
     bool m_matched = false; // the last query matched, and its answer
     QString m_query;
     std::vector<bool> m_hits;
+    // The last answer of the segments replaced, until the first search here.
+    QString m_inheritedQuery;
+    std::vector<bool> m_inheritedHits;
 };
 
 } // namespace nbd
