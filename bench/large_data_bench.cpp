@@ -11,17 +11,29 @@
 //   ui.rows_burst_max_block_ms       10,000 transcript rows pushed into the open session in 5 s
 //   ui.rows_burst_rss_mb             resident memory after the burst
 //   ui.markdown_5mb_max_block_ms     an answer of 5 MB of Markdown (prose, lists, code, tables)
-//                                    shown in the open session, scrolled to its end, then the
-//                                    same answer streamed in by deltas
+//                                    shown in the open session and scrolled through, then the
+//                                    same answer streamed in by deltas, its final message
+//                                    arriving and scrolled through again
+//   ui.markdown_5mb_show_ms, ui.markdown_5mb_scroll_ms, ui.markdown_5mb_stream_ms,
+//   ui.markdown_5mb_final_ms         the same per phase
+//   ui.long_line_max_block_ms        a tool result that is one line of 5 MB (no line feed),
+//                                    shown by the generic and the terminal card, and a diff of
+//                                    100,000 lines: each expanded, scrolled through (the card's
+//                                    own boxes to their middle and end, both ways), collapsed
+//   ui.long_line_generic_ms, ui.long_line_terminal_ms, ui.long_line_diff_ms
+//                                    the same per card
 //
-// Arguments pick cases (expand, todos, burst, markdown; none: all). NBD_BENCH_WHO=1 names, on standard
+// Arguments pick cases (expand, todos, burst, markdown, longline; none: all). NBD_BENCH_WHO=1 names, on standard
 // error, the receiver and type of each event that set a new longest block.
 
+#include "SimDemoWorld.h"
 #include "SimSessions.h"
 #include "TranscriptBenchSupport.h"
 #include "Session/SessionModel.h"
 #include "UI/Composer/GoalBannerView.h"
 #include "UI/Conversation/ConversationTranscript.h"
+#include "UI/Conversation/LineBox.h"
+#include "UI/Conversation/MarkdownText.h"
 #include "UI/Conversation/ToolCallChip.h"
 #include "UI/Conversation/TranscriptListView.h"
 #include "UI/Shared/AppStartup.h"
@@ -30,6 +42,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -59,6 +72,10 @@ public:
         if (m_depth > 0 || !measuring)
             return QApplication::notify(receiver, event);
         ++m_depth;
+        // Named before: the event may delete its receiver (and itself).
+        static const bool who = qEnvironmentVariableIsSet("NBD_BENCH_WHO");
+        const char *name = who ? receiver->metaObject()->className() : nullptr;
+        const int type = int(event->type());
         QElapsedTimer t;
         t.start();
         const bool result = QApplication::notify(receiver, event);
@@ -66,8 +83,8 @@ public:
         const double ms = msSince(t);
         if (ms > longest) {
             longest = ms;
-            if (qEnvironmentVariableIsSet("NBD_BENCH_WHO"))
-                std::fprintf(stderr, "block %.1f ms: %s event %d\n", ms, receiver->metaObject()->className(), int(event->type()));
+            if (who)
+                std::fprintf(stderr, "block %.1f ms: %s event %d\n", ms, name, type);
         }
         return result;
     }
@@ -81,28 +98,33 @@ private:
 
 TimingApp *timing() { return static_cast<TimingApp *>(QCoreApplication::instance()); }
 
-// Runs `step` as one event and then the event loop for `settleMs`; the longest block seen.
-double measure(const std::function<void()> &step, int settleMs = 400)
+// Runs `step` as one event and then the event loop until `done` holds and `settleMs` have
+// passed; the longest block seen.
+double measure(const std::function<void()> &step, int settleMs = 400, const std::function<bool()> &done = {})
 {
     TimingApp *app = timing();
     QCoreApplication::processEvents();
     app->longest = 0;
     app->measuring = true;
-    bool done = false;
+    bool stepped = false;
     QMetaObject::invokeMethod(app, [&] {
         step();
-        done = true;
+        stepped = true;
     }, Qt::QueuedConnection);
     QElapsedTimer clock;
     clock.start();
-    while (!done || clock.elapsed() < settleMs)
+    while (!stepped || clock.elapsed() < settleMs || (done && !done()))
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     app->measuring = false;
     return app->longest;
 }
 
-
-
+// With NBD_BENCH_WHO set, marks on standard error where a case's next phase starts.
+void phase(const char *name)
+{
+    if (qEnvironmentVariableIsSet("NBD_BENCH_WHO"))
+        std::fprintf(stderr, "-- %s\n", name);
+}
 
 void settle(SessionModel *model)
 {
@@ -137,7 +159,9 @@ QString fiveMegabytes()
 }
 
 // One tool call whose result is `result`, shown with `view` (none: the plain fallback).
-double expandAndCollapse(const QString &result, std::optional<JSONValue> view)
+// With `throughBoxes`, the transcript and the card's line boxes are also scrolled through, each
+// step as its own event.
+double expandAndCollapse(const QString &result, std::optional<JSONValue> view, bool throughBoxes = false)
 {
     auto model = SessionModel::create(u"bench"_s);
     Feeder feed(model.get());
@@ -167,9 +191,40 @@ double expandAndCollapse(const QString &result, std::optional<JSONValue> view)
     if (!chip->isExpanded())
         std::fprintf(stderr, "chip did not expand\n");
     // Scroll through the open card a little, as a reader would.
-    const double scroll = measure([&] {
+    double scroll = measure([&] {
         transcript->list()->scrollToKey(transcript->list()->entries().back().key);
     });
+    if (throughBoxes) {
+        // Long boxes are filled away; what they do once filled counts too.
+        const auto filled = [&] {
+            const QList<LineBox *> boxes = transcript->findChildren<LineBox *>();
+            return std::all_of(boxes.begin(), boxes.end(), [](LineBox *box) { return box->isFilled(); });
+        };
+        QElapsedTimer waited;
+        waited.start();
+        while (!filled() && waited.elapsed() < 60'000)
+            scroll = std::max(scroll, measure([] {}, 100));
+        QScrollBar *list = transcript->list()->verticalScrollBar();
+        for (const double at : {0.0, 0.5, 1.0}) {
+            scroll = std::max(scroll, measure([&] {
+                list->setValue(int(list->maximum() * at));
+                window.repaint();
+            }, 150));
+        }
+        list->setValue(0);
+        for (LineBox *box : transcript->findChildren<LineBox *>()) {
+            QScrollBar *down = box->verticalScrollBar();
+            QScrollBar *across = box->horizontalScrollBar();
+            for (const double at : {0.5, 1.0}) {
+                for (QScrollBar *bar : {down, across}) {
+                    scroll = std::max(scroll, measure([&] {
+                        bar->setValue(int(bar->maximum() * at));
+                        box->viewport()->repaint();
+                    }, 150));
+                }
+            }
+        }
+    }
     const double close = measure([&] {
         if (auto *h = transcript->findChild<ToolCallChip *>(u"tool-call-chip"_s))
             h->findChild<QAbstractButton *>(u"tool-call-header"_s)->click();
@@ -264,23 +319,30 @@ void rowsBurst()
     print("ui.rows_burst_rss_mb", rssMb());
 }
 
-QString fiveMegabytesOfMarkdown()
+// No Markdown text under `root` is being parsed.
+bool parsed(QWidget *root)
 {
-    QString text;
-    text.reserve(5'400'000);
-    for (int i = 1; text.size() < 5'000'000; ++i) {
-        text += u"## 第 %1 节：模块 module_%2\n\n"_s.arg(i).arg(i % 97);
-        text += u"编译单元 **src/module_%1.cpp** 通过检查，耗时 %2 ms；the resolver caches *lookups* and `warning count = 0`, 输出已写入缓存目录。\n\n"_s.arg(i).arg(i % 1000);
-        text += u"- 第一项：读取配置\n- second item with [a link](https://example.com/%1)\n- 第三项：写入结果\n\n"_s.arg(i);
-        text += u"```cpp\nint module_%1() {\n    return %2;\n}\n```\n\n"_s.arg(i).arg(i);
-        text += u"| 列 | value |\n|---|---|\n| %1 | ok |\n\n> 注意：第 %1 节完成。\n\n"_s.arg(i);
+    const QList<MarkdownText *> texts = root->findChildren<MarkdownText *>();
+    return std::none_of(texts.begin(), texts.end(), [](const MarkdownText *text) { return text->isParsing(); });
+}
+
+// Scrolls the transcript through its whole height in `steps` jumps, then a few pages at its
+// end; the longest block of any of them.
+double scrollThrough(ConversationTranscript *transcript, int steps)
+{
+    QScrollBar *bar = transcript->list()->verticalScrollBar();
+    double longest = 0;
+    for (int i = 0; i <= steps; ++i) {
+        longest = std::max(longest, measure([&] { bar->setValue(int(qint64(bar->maximum()) * i / steps)); }, 60));
     }
-    return text;
+    for (int i = 0; i < 5; ++i)
+        longest = std::max(longest, measure([&] { bar->setValue(bar->value() - bar->pageStep()); }, 60));
+    return longest;
 }
 
 void markdown()
 {
-    const QString big = fiveMegabytesOfMarkdown();
+    const QString big = nbd::sim::largeMarkdownAnswer(5'000'000);
     auto model = SessionModel::create(u"markdown"_s);
     Feeder feed(model.get());
     feed(events::userMessage(u"m1"_s, u"写一份报告"_s));
@@ -296,19 +358,24 @@ void markdown()
     transcript->resize(1000, 800);
     window.show();
     QCoreApplication::processEvents();
+    const auto done = [&] { return parsed(transcript); };
+    phase("show");
     const double shown = measure([&] {
         transcript->setSession(model);
         window.repaint();
-    });
-    const double scrolled = measure([&] { transcript->list()->scrollToKey(transcript->list()->entries().back().key); });
+    }, 400, done);
+    phase("scroll");
+    const double scrolled = scrollThrough(transcript, 40);
 
-    // The same answer streamed in: 40 deltas of an eighth of a megabyte each, one per publish.
+    // The same answer streamed in: 40 deltas of an eighth of a megabyte each, one per publish,
+    // then its final message.
     auto streaming = SessionModel::create(u"markdown-stream"_s);
     Feeder stream(streaming.get());
     stream(events::userMessage(u"m1"_s, u"写一份报告"_s));
     stream(events::turnStart(1));
     stream(events::stepStart(1, 1));
     settle(streaming.get());
+    phase("stream");
     const double streamed = measure([&] { transcript->setSession(streaming); }, 100);
     double deltas = streamed;
     constexpr qsizetype kDelta = 125'000;
@@ -317,10 +384,46 @@ void markdown()
             stream(events::textDelta(1, 1, 0, big.mid(at, kDelta)));
         }, 120));
     }
+    phase("final");
+    const double final = measure([&] {
+        stream(events::assistantMessage(1, 1, big));
+        stream(events::turnEnd(1));
+    }, 400, done);
+    phase("scroll");
+    const double finalScrolled = scrollThrough(transcript, 10);
     print("ui.markdown_5mb_show_ms", shown);
-    print("ui.markdown_5mb_scroll_ms", scrolled);
+    print("ui.markdown_5mb_scroll_ms", std::max(scrolled, finalScrolled));
     print("ui.markdown_5mb_stream_ms", deltas);
-    print("ui.markdown_5mb_max_block_ms", std::max({shown, scrolled, deltas}));
+    print("ui.markdown_5mb_final_ms", final);
+    print("ui.markdown_5mb_max_block_ms", std::max({shown, scrolled, deltas, final, finalScrolled}));
+}
+
+// Rows of a diff: `count` lines, half removed and half added.
+JSONValue hugeDiff(int count)
+{
+    QString removed;
+    QString added;
+    for (int i = 1; i <= count / 2; ++i) {
+        removed += u"第 %1 行：旧的配置 module_%2 = %3;  // 已废弃\n"_s.arg(i).arg(i % 97).arg(i % 1000);
+        added += u"第 %1 行：新的配置 module_%2 = %3;  // 替换为缓存目录\n"_s.arg(i).arg(i % 97).arg(i % 1000);
+    }
+    JSONValue entry = JSONValue::object({{u"path"_s, u"src/config.ini"_s}, {u"oldText"_s, removed}, {u"newText"_s, added}});
+    return JSONValue::object({{u"card"_s, u"diff"_s}, {u"diffs"_s, JSONValue::array({std::move(entry)})}});
+}
+
+void longLines()
+{
+    QString line = fiveMegabytes();
+    line.replace(u'\n', u' ');
+    const double generic = expandAndCollapse(line, JSONValue::object({{u"card"_s, u"generic"_s}}), true);
+    print("ui.long_line_generic_ms", generic);
+    const double terminal = expandAndCollapse(
+        line, JSONValue::object({{u"card"_s, u"terminal"_s}, {u"cwd"_s, u"/srv/project"_s}, {u"exitCode"_s, JSONValue(0)}, {u"output"_s, line}}),
+        true);
+    print("ui.long_line_terminal_ms", terminal);
+    const double diff = expandAndCollapse(u"已修改 src/config.ini"_s, hugeDiff(100'000), true);
+    print("ui.long_line_diff_ms", diff);
+    print("ui.long_line_max_block_ms", std::max({generic, terminal, diff}));
 }
 
 } // namespace
@@ -352,5 +455,7 @@ int main(int argc, char **argv)
         rowsBurst();
     if (wanted(u"markdown"_s))
         markdown();
+    if (wanted(u"longline"_s))
+        longLines();
     return 0;
 }

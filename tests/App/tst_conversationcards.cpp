@@ -349,19 +349,27 @@ private Q_SLOTS:
         verifyRowsStack(list());
     }
 
-    // A result of megabytes (mixed Chinese and ASCII lines) opens and closes in place: the
-    // header under the pointer stays, only the lines near the viewport are laid out, and after
-    // closing every row is where it was and drawn.
+    // A result of megabytes (mixed Chinese and ASCII lines, or all of it in one line, or a diff
+    // of tens of thousands of lines) opens and closes in place: the header under the pointer
+    // stays, only the lines near the viewport are laid out, and after closing every row is where
+    // it was and drawn.
     void aHugeResultOpensAndClosesInPlace_data()
     {
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("view");
         QTest::addColumn<QString>("textName");
-        QTest::newRow("no presentation") << u"grep"_s << QString() << u"tool-result"_s;
+        QTest::addColumn<bool>("oneLine");
+        QTest::newRow("no presentation") << u"grep"_s << QString() << u"tool-result"_s << false;
         QTest::newRow("generic card") << u"大结果"_s << uR"({"card":"generic","title":"大结果"})"_s
-                                      << u"tool-card-section-text"_s;
+                                      << u"tool-card-section-text"_s << false;
         QTest::newRow("terminal card") << u"大输出"_s << uR"({"card":"terminal","title":"大输出","cwd":"/srv/project"})"_s
-                                       << u"tool-card-output"_s;
+                                       << u"tool-card-output"_s << false;
+        QTest::newRow("one line, generic card") << u"大结果"_s << uR"({"card":"generic","title":"大结果"})"_s
+                                                << u"tool-card-section-text"_s << true;
+        QTest::newRow("one line, terminal card")
+            << u"大输出"_s << uR"({"card":"terminal","title":"大输出","cwd":"/srv/project"})"_s << u"tool-card-output"_s << true;
+        QTest::newRow("diff card") << u"大改动"_s << uR"({"card":"diff","title":"大改动"})"_s << u"tool-card-diff-lines"_s
+                                   << false;
     }
 
     void aHugeResultOpensAndClosesInPlace()
@@ -369,17 +377,27 @@ private Q_SLOTS:
         QFETCH(QString, title);
         QFETCH(QString, view);
         QFETCH(QString, textName);
+        QFETCH(bool, oneLine);
         QString big;
         for (int i = 1; i <= 30000; ++i)
             big += u"第 %1 行：编译单元 src/module_%2.cpp 通过检查，warning count = 0\n"_s.arg(i).arg(i % 97);
+        if (oneLine)
+            big.replace(u'\n', u' ');
+        const bool diff = textName == u"tool-card-diff-lines"_s;
+        JSONValue presentation = view.isEmpty() ? JSONValue() : jsonOf(view);
+        if (diff) {
+            const JSONValue entry = JSONValue::object({{u"path"_s, u"big.txt"_s}, {u"oldText"_s, big}, {u"newText"_s, big}});
+            presentation = presentation.with(u"diffs"_s, JSONValue::array({entry}));
+        }
         m_world->appendEvent(kSession, events::stepStart(1, 4));
         const JSONValue call = toolCall(1, 4, u"c-big"_s, u"grep"_s, u"{\"pattern\":\"x\"}"_s);
         if (view.isEmpty()) {
             m_world->logs().append(kSession, call);
             m_world->logs().append(kSession, events::toolResult(1, 4, u"c-big"_s, big));
         } else {
-            m_world->logs().append(kSession, call, events::toolView(u"c-big"_s, jsonOf(view)));
-            m_world->logs().append(kSession, events::toolResult(1, 4, u"c-big"_s, big), events::toolView(u"c-big"_s, jsonOf(view)));
+            m_world->logs().append(kSession, call, events::toolView(u"c-big"_s, presentation));
+            m_world->logs().append(kSession, events::toolResult(1, 4, u"c-big"_s, diff ? u"已修改"_s : big),
+                                   events::toolView(u"c-big"_s, presentation));
         }
         // Rows below the card, which must come back as they were when it closes.
         m_world->appendEvent(kSession, events::stepStart(1, 5));
@@ -421,14 +439,26 @@ private Q_SLOTS:
         if (auto *lazy = qobject_cast<LongTextView *>(text)) {
             QCOMPARE(lazy->text(), big);
             QVERIFY2(lazy->laidOutLineCount() < 400, qPrintable(QString::number(lazy->laidOutLineCount())));
+        } else if (diff) {
+            auto *box = qobject_cast<LineBox *>(text);
+            QVERIFY(box);
+            QCOMPARE(box->lines().size(), qsizetype(2 * 30001));
+            QCOMPARE(box->height(), 240);
+            QTRY_VERIFY(box->isFilled());
+            QCOMPARE(box->lines().back(), u"+ "_s);
         } else {
             auto *box = qobject_cast<LineBox *>(text);
             QVERIFY(box);
-            QCOMPARE(box->lines().size(), qsizetype(30001));
+            QCOMPARE(box->lines().size(), qsizetype(oneLine ? 1 : 30001));
             QCOMPARE(box->height(), 260);
             QTRY_VERIFY(box->isFilled());
-            QCOMPARE(box->blockCount(), 30001);
-            QCOMPARE(box->document()->findBlockByNumber(29999).text(), big.section(u'\n', 29999, 29999));
+            if (oneLine) {
+                QCOMPARE(box->blockCount(), int((big.size() + LineBox::kPieceLength - 1) / LineBox::kPieceLength));
+                QCOMPARE(box->document()->lastBlock().text(), big.right(box->document()->lastBlock().text().size()));
+            } else {
+                QCOMPARE(box->blockCount(), 30001);
+                QCOMPARE(box->document()->findBlockByNumber(29999).text(), big.section(u'\n', 29999, 29999));
+            }
         }
         verifyRowsStack(list());
 

@@ -1,4 +1,5 @@
 #include "HostTestSupport.h"
+#include "ObservableWaits.h"
 
 #include "SimHost.h"
 #include "Connection/ConnectionController.h"
@@ -179,10 +180,10 @@ private Q_SLOTS:
         QCOMPARE(controller.phase(), ConnectionPhase::failed(message));
         QCOMPARE(controller.phase().label(), u"连接失败："_s + message);
         QVERIFY(!controller.hostDescription());
-        // No streams and no retry.
-        QTest::qWait(kShortDelayMs * 3);
+        // No streams and no retry: a retry's timer would have fired before this one.
+        QVERIFY(waitPastInterval(kShortDelayMs));
+        QCOMPARE(methodsThroughBarrier(host), (QStringList{u"host.describe"_s, kBarrierMethod}));
         QVERIFY(host.upgradeRequests().isEmpty());
-        QCOMPARE(host.requests(u"host.describe"_s).size(), 1);
         QCOMPARE(controller.phase(), ConnectionPhase::failed(message));
     }
 
@@ -260,8 +261,11 @@ private Q_SLOTS:
                                                             ConnectionPhase::ready()}));
         // Each ended stream started its own attempt; once both settled one pair is live.
         QTRY_COMPARE_WITH_TIMEOUT(host.requests(u"host.describe"_s).size(), 3, 30000);
-        QTest::qWait(kShortDelayMs * 3);
         QTRY_VERIFY_WITH_TIMEOUT(bothStreamsLive(host), 30000);
+        // Settled: no further reconnect is pending.
+        QVERIFY(waitPastInterval(kShortDelayMs));
+        QCOMPARE(countOf(methodsThroughBarrier(host), u"host.describe"_s), 3);
+        QVERIFY(bothStreamsLive(host));
         QCOMPARE(controller.phase(), ConnectionPhase::ready());
         QCOMPARE(phases->last(), ConnectionPhase::ready());
     }
@@ -282,13 +286,15 @@ private Q_SLOTS:
         QVERIFY2(controller.phase().message().startsWith(u"network error calling host.describe: "_s),
                  qPrintable(controller.phase().message()));
         QCOMPARE(phases->first(), ConnectionPhase::reconnecting());
-        QTest::qWait(kShortDelayMs * 4);
-        // No further attempt: the phase stayed failed.
+        // Each ended stream scheduled an attempt; once both have run and the last one failed,
+        // nothing tries again.
+        QVERIFY(waitPastInterval(kShortDelayMs));
+        QTRY_COMPARE_WITH_TIMEOUT(controller.phase().kind(), Kind::Failed, 30000);
+        const qsizetype settled = phases->size();
+        QVERIFY(waitPastInterval(kShortDelayMs));
+        QCOMPARE(phases->size(), settled);
         QCOMPARE(phases->last().kind(), Kind::Failed);
         QCOMPARE(controller.phase().kind(), Kind::Failed);
-        const qsizetype settled = phases->size();
-        QTest::qWait(kShortDelayMs * 2);
-        QCOMPARE(phases->size(), settled);
     }
 
     void restartedHostIsReachedAgain()
@@ -326,7 +332,8 @@ private Q_SLOTS:
         host.pushFrame(Stream::Mux, u"session/event"_s, JSONValue::emptyObject());
         host.pushFrame(Stream::Host, u"host/notice"_s, JSONValue::emptyObject());
         QTRY_COMPARE_WITH_TIMEOUT(host.connectedCount(Stream::Mux) + host.connectedCount(Stream::Host), 0, 30000);
-        QTest::qWait(100);
+        // Once the ended streams are gone nothing can deliver a frame any more.
+        QTRY_VERIFY(controller.findChildren<EventStream *>().isEmpty());
         QCOMPARE(received.size(), 2);
         QCOMPARE(controller.phase(), ConnectionPhase::disconnected());
     }
@@ -354,10 +361,11 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(calls, 1, 30000);
         QCOMPARE(controller.phase(), ConnectionPhase::disconnected());
         QTRY_COMPARE_WITH_TIMEOUT(host.connectedCount(Stream::Mux) + host.connectedCount(Stream::Host), 0, 30000);
-        QTest::qWait(kShortDelayMs * 3);
+        QTRY_VERIFY(controller.findChildren<EventStream *>().isEmpty());
+        QVERIFY(waitPastInterval(kShortDelayMs));
+        QCOMPARE(methodsThroughBarrier(host), (QStringList{u"host.describe"_s, kBarrierMethod}));
         QCOMPARE(calls, 1);
         QCOMPARE(controller.phase(), ConnectionPhase::disconnected());
-        QCOMPARE(host.requests(u"host.describe"_s).size(), 1);
     }
 
     void handlerMayReconnectElsewhere()
@@ -395,11 +403,11 @@ private Q_SLOTS:
         controller.disconnect();
         controller.connectTo(host.baseUrl());
         QTRY_COMPARE_WITH_TIMEOUT(controller.phase(), ConnectionPhase::ready(), 30000);
-        QTest::qWait(kShortDelayMs * 3);
+        QVERIFY(waitPastInterval(kShortDelayMs));
         // The old streams ended without scheduling a reconnect.
+        QCOMPARE(methodsThroughBarrier(host), (QStringList{u"host.describe"_s, u"host.describe"_s, kBarrierMethod}));
         QCOMPARE(*phases, (QList<ConnectionPhase>{ConnectionPhase::disconnected(), ConnectionPhase::connecting(),
                                                   ConnectionPhase::ready()}));
-        QCOMPARE(host.requests(u"host.describe"_s).size(), 2);
         QTRY_VERIFY_WITH_TIMEOUT(bothStreamsLive(host), 30000);
     }
 
@@ -416,9 +424,9 @@ private Q_SLOTS:
         host.closeStreams(Stream::Mux);
         QTRY_COMPARE_WITH_TIMEOUT(controller.phase(), ConnectionPhase::reconnecting(), 30000);
         controller.disconnect();
-        QTest::qWait(kShortDelayMs * 3);
+        QVERIFY(waitPastInterval(kShortDelayMs));
+        QCOMPARE(methodsThroughBarrier(host), (QStringList{u"host.describe"_s, kBarrierMethod}));
         QCOMPARE(controller.phase(), ConnectionPhase::disconnected());
-        QCOMPARE(host.requests(u"host.describe"_s).size(), 1);
     }
 
     void destroyedWhileDescribing()
@@ -430,7 +438,9 @@ private Q_SLOTS:
         controller->connectTo(host.baseUrl());
         QTRY_COMPARE_WITH_TIMEOUT(host.requests(u"host.describe"_s).size(), 1, 30000);
         controller.reset();
-        QTest::qWait(50);
+        // The abandoned call sends nothing more, and the event loop turns with the frame of
+        // the describing task released.
+        QCOMPARE(methodsThroughBarrier(host), (QStringList{u"host.describe"_s, kBarrierMethod}));
     }
 };
 

@@ -1,4 +1,5 @@
 #include "HostTestSupport.h"
+#include "ObservableWaits.h"
 
 #include "Domain/HostDescription.h"
 #include "Connection/CapturedCommand.h"
@@ -653,7 +654,8 @@ private Q_SLOTS:
         manager->stop();
         QCOMPARE(manager->phase(), Phase::idle());
         QVERIFY(!manager->hasProcess());
-        QTest::qWait(1200); // past the kill delay: no delayed kill was scheduled
+        // Past the kill delay: no delayed kill was scheduled, or it would have logged by now.
+        QVERIFY(waitPastInterval(manager->timing().stopKillDelayMs));
         QCOMPARE(manager->logLines().size(), lines);
     }
 

@@ -45,10 +45,44 @@ qsizetype heldBytes(const WorkspaceTerminalModel &model)
 
 bool waitIdle(WorkspaceTerminalModel &model, int ms = 20000)
 {
-    QDeadlineTimer deadline(ms);
-    while (model.isRunning() && !deadline.hasExpired())
-        QTest::qWait(10);
-    return !model.isRunning();
+    if (!model.isRunning())
+        return true;
+    QSignalSpy stopped(&model, &WorkspaceTerminalModel::runningChanged);
+    return stopped.wait(ms) && !model.isRunning();
+}
+
+// The processes whose parent is `pid`, by command name.
+QStringList childrenOf(qint64 pid)
+{
+    QStringList names;
+    const QStringList entries = QDir(u"/proc"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool number = false;
+        entry.toLongLong(&number);
+        if (!number)
+            continue;
+        QFile stat(u"/proc/"_s + entry + u"/stat"_s);
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ppid ...": the name may hold blanks and parentheses.
+        const QByteArray line = stat.readAll();
+        const qsizetype open = line.indexOf('(');
+        const qsizetype close = line.lastIndexOf(')');
+        if (open < 0 || close < open)
+            continue;
+        const QList<QByteArray> rest = line.mid(close + 2).split(' ');
+        if (rest.size() > 1 && rest.at(1).toLongLong() == pid)
+            names << QString::fromUtf8(line.mid(open + 1, close - open - 1));
+    }
+    return names;
+}
+
+// The first line the running command wrote, once it is there.
+qint64 firstNumberWritten(const WorkspaceTerminalModel &model)
+{
+    if (!QTest::qWaitFor([&] { return texts(model, Kind::Output).join(QString()).contains(u'\n'); }, 10000))
+        return 0;
+    return texts(model, Kind::Output).join(QString()).section(u'\n', 0, 0).trimmed().toLongLong();
 }
 
 } // namespace
@@ -175,13 +209,15 @@ private Q_SLOTS:
         QVERIFY(waitIdle(model));
         QCOMPARE(model.records().size(), 1);
 
+        // Output is kept as it was read, in one record per read, however the lines fall.
         model.execute(u"printf 'a\\nb\\nc\\n'"_s);
         QVERIFY(waitIdle(model));
-        QCOMPARE(texts(model, Kind::Output), QStringList{u"a\nb\nc\n"_s});
+        QCOMPARE(texts(model, Kind::Output).join(QString()), u"a\nb\nc\n"_s);
 
+        const qsizetype before = model.records().size();
         model.execute(u"echo oops >&2; exit 1"_s);
         QVERIFY(waitIdle(model));
-        QCOMPARE(texts(model).mid(4), (QStringList{u"oops\n"_s, u"进程退出，状态码 1\n"_s}));
+        QCOMPARE(texts(model).mid(before + 1), (QStringList{u"oops\n"_s, u"进程退出，状态码 1\n"_s}));
         QCOMPARE(model.records().last().kind, Kind::Error);
     }
 
@@ -220,10 +256,13 @@ private Q_SLOTS:
         // The shell waits for a pipeline: only a signal to the group ends both commands. The app
         // may itself have been started ignoring SIGINT (a background job): its commands must not.
         const auto previous = ::signal(SIGINT, SIG_IGN);
-        model.execute(u"sleep 30 | cat; echo after"_s);
+        model.execute(u"echo $$; sleep 30 | cat; echo after"_s);
         ::signal(SIGINT, previous);
         QVERIFY(model.isRunning());
-        QTest::qWait(300);
+        // The signal goes out once both commands of the pipeline run.
+        const qint64 shell = firstNumberWritten(model);
+        QVERIFY(shell > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(childrenOf(shell).contains(u"sleep"_s) && childrenOf(shell).contains(u"cat"_s), 10000);
         model.interrupt();
         // Ending before the 30 s sleep would have: the signal reached the whole group.
         QVERIFY(waitIdle(model, 10000));
@@ -270,12 +309,15 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         const QString marker = dir.path() + u"/marker"_s;
+        qint64 shell = 0;
         {
             WorkspaceTerminalModel model(QUrl::fromLocalFile(dir.path()));
-            model.execute(u"sleep 1; touch marker"_s);
-            QTest::qWait(100);
+            model.execute(u"echo $$; sleep 1; touch marker"_s);
+            shell = firstNumberWritten(model);
+            QVERIFY(shell > 0);
         }
-        QTest::qWait(1500);
+        // The shell that would have written the marker is gone.
+        QTRY_VERIFY(!processRuns(shell));
         QVERIFY(!QFile::exists(marker));
     }
 

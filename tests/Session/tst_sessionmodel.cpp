@@ -1,5 +1,6 @@
 #include "AsyncTest.h"
 #include "FoldDump.h"
+#include "ObservableWaits.h"
 #include "SessionGenerator.h"
 #include "SimHost.h"
 #include "SimSessions.h"
@@ -259,7 +260,10 @@ void TestSessionModel::threeDeltasMakeOneCoalescedPublish()
     m_sim->append(kSession, events::turnStart(1));
     m_sim->append(kSession, events::stepStart(1, 1));
     m_sim->append(kSession, events::blockStart(1, 1, 0));
-    auto model = loadedModel();
+    // A window long enough that a loaded machine still sends all three deltas inside it.
+    SessionModel::Timings timings;
+    timings.transcriptPublishDelayMs = 400;
+    auto model = loadedModel(timings);
     QSignalSpy published(model.get(), &SessionModel::transcriptRevisionChanged);
     const quint64 itemsRevision = model->itemsRevision();
 
@@ -267,27 +271,27 @@ void TestSessionModel::threeDeltasMakeOneCoalescedPublish()
                      std::nullopt);
     const int firstRemaining = model->transcriptPublishRemainingMs();
     QVERIFY(firstRemaining >= 0);
-    QTest::qWait(10);
+    // Some of the window has passed, by more than a restarted window's rounding.
+    QTRY_VERIFY_WITH_TIMEOUT(model->transcriptPublishRemainingMs() <= firstRemaining - 10, 70);
     model->applyLive(eventOf(events::textDelta(1, 1, 0, u"b"_s).with(u"seq"_s, JSONValue(6)).with(u"time"_s, JSONValue(0.0))),
                      std::nullopt);
     // Not restarted: the window keeps the time the first delta gave it.
-    QVERIFY2(model->transcriptPublishRemainingMs() < firstRemaining, "a later delta extended the window");
-    QTest::qWait(10);
+    QVERIFY2(model->transcriptPublishRemainingMs() <= firstRemaining - 10, "a later delta extended the window");
     model->applyLive(eventOf(events::textDelta(1, 1, 0, u"c"_s).with(u"seq"_s, JSONValue(7)).with(u"time"_s, JSONValue(0.0))),
                      std::nullopt);
     QCOMPARE(published.count(), 0);
     QCOMPARE(lastBlockText(*model), QString());
 
-    QVERIFY(published.wait(2000));
+    QVERIFY(published.wait(30000));
     QCOMPARE(published.count(), 1);
     QCOMPARE(lastBlockText(*model), u"abc"_s);
     // One change, from the turn on: the message before it is as it was.
     QCOMPARE(model->itemsRevision(), itemsRevision + 1);
     QCOMPARE(model->items().size(), size_t(2));
     QCOMPARE(model->itemsChangedFrom(), size_t(1));
-    QTest::qWait(150);
-    QCOMPARE(published.count(), 1);
     QVERIFY(!model->isTranscriptPublishScheduled());
+    QVERIFY(test::waitPastInterval(timings.transcriptPublishDelayMs));
+    QCOMPARE(published.count(), 1);
 }
 
 void TestSessionModel::blockEndPublishesAtOnceAndCancelsTheWindow()
@@ -304,7 +308,8 @@ void TestSessionModel::blockEndPublishesAtOnceAndCancelsTheWindow()
     QCOMPARE(published.count(), 1);
     QVERIFY(!model->isTranscriptPublishScheduled());
     QCOMPARE(lastBlockText(*model), u"hi"_s);
-    QTest::qWait(150);
+    // The cancelled window would have fired before a window's length started now.
+    QVERIFY(test::waitPastInterval(SessionModel::Timings{}.transcriptPublishDelayMs));
     QCOMPARE(published.count(), 1);
 }
 

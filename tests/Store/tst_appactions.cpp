@@ -210,8 +210,7 @@ private Q_SLOTS:
         AppModel *store = h.makeStore();
         PendingApproval approval{u"r1"_s, u"r1"_s, u"s1"_s, u"a1"_s, u"tool"_s, std::nullopt, std::nullopt};
         store->answerApproval(approval, true);
-        QTest::qWait(50);
-        QCOMPARE(h.requestCount(u"respond"_s), 0);
+        QCOMPARE(countOf(h.methodsThroughBarrier(), u"respond"_s), 0);
         QVERIFY(!store->transientError());
     }
 
@@ -374,10 +373,10 @@ private Q_SLOTS:
                                   10000);
         if (!interrupts)
             QCOMPARE(textOf(lastPayload(h.host, u"session.cancel"_s), u"sessionId"), u"child"_s);
-        QTest::qWait(50);
-        QCOMPARE(h.requestCount(u"session.prompt"_s), 0);
-        QCOMPARE(h.requestCount(u"session.updateQueue"_s), 0);
-        QCOMPARE(h.requestCount(u"subagent.prompt"_s), sent ? 1 : 0);
+        const QStringList methods = h.methodsThroughBarrier();
+        QCOMPARE(countOf(methods, u"session.prompt"_s), 0);
+        QCOMPARE(countOf(methods, u"session.updateQueue"_s), 0);
+        QCOMPARE(countOf(methods, u"subagent.prompt"_s), sent ? 1 : 0);
         if (sent) {
             // A refused subagent prompt is reported to the caller as not sent.
             h.host.setReply(u"subagent.prompt"_s, Reply::error(u"gone"_s, u"run ended"_s));
@@ -618,7 +617,7 @@ private Q_SLOTS:
         h.host.setReply(u"session.selectModel"_s, Reply::error(u"x"_s, u"y"_s));
         sel.store->selectModel(u"q"_s, u"small"_s);
         QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(u"session.selectModel"_s), 3, 10000);
-        QTest::qWait(50);
+        h.methodsThroughBarrier(); // the refusal has come back
         QVERIFY(!sel.store->transientError());
 
         SubagentListEntry child;
@@ -627,8 +626,7 @@ private Q_SLOTS:
         child.mode = u"continuable"_s;
         sel.store->selectSubagent(u"s1"_s, child, true);
         sel.store->selectModel(u"q"_s, u"big"_s);
-        QTest::qWait(50);
-        QCOMPARE(h.requestCount(u"session.selectModel"_s), 3);
+        QCOMPARE(countOf(h.methodsThroughBarrier(), u"session.selectModel"_s), 3);
     }
 
     void permissionPreset_data()
@@ -724,8 +722,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(sel.store->workspaces().front().title, u"New name"_s, 10000);
 
         sel.store->renameWorkspace(u"w1"_s, u" \n\t"_s);
-        QTest::qWait(50);
-        QCOMPARE(h.requestCount(u"workspace.rename"_s), 1);
+        QCOMPARE(countOf(h.methodsThroughBarrier(), u"workspace.rename"_s), 1);
 
         lists = h.requestCount(u"workspace.list"_s);
         sel.store->renameWorkspace(u"nope"_s, u"x"_s);
@@ -742,8 +739,7 @@ private Q_SLOTS:
         sel.store->deleteWorkspace(u"w1"_s);
         QTRY_COMPARE_WITH_TIMEOUT(sel.store->transientError(), std::optional<QString>(u"移除项目失败：busy: in use"_s),
                                   10000);
-        QTest::qWait(50);
-        QCOMPARE(h.requestCount(u"workspace.list"_s), lists);
+        QCOMPARE(countOf(h.methodsThroughBarrier(), u"workspace.list"_s), lists);
     }
 
     // Settings: describe, update with and without the expected revision, a stale revision
@@ -867,7 +863,7 @@ private Q_SLOTS:
         // An error from the host shows nothing.
         sel.store->goalAction(action, u"missing"_s, ref, objective);
         QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(u"goal."_s + action), 2, 10000);
-        QTest::qWait(50);
+        h.methodsThroughBarrier(); // the host's error has come back
         QVERIFY(!sel.store->transientError());
     }
 

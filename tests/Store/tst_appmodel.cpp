@@ -317,11 +317,15 @@ private Q_SLOTS:
         store->connect();
         if (cancel) {
             QTRY_VERIFY_WITH_TIMEOUT(store->nbdProcess()->hasProcess(), 20000);
+            const int probes = h.requestCount(u"host.describe"_s);
             store->disconnect();
             // A stopped launch still waits for its ready line; it gives up at the time-out.
             QTRY_VERIFY_WITH_TIMEOUT(store->nbdProcess()->logLines().join(u'\n').contains(u"超时"_s), 20000);
-            QTest::qWait(200); // let the connect's continuation run
-            QCOMPARE(h.requestCount(u"workspace.list"_s), 0);
+            // The connect's continuation has run by the time a later call was answered: it
+            // neither checked nor listed the fallback address again.
+            const QStringList methods = h.methodsThroughBarrier();
+            QCOMPARE(countOf(methods, u"host.describe"_s), probes);
+            QCOMPARE(countOf(methods, u"workspace.list"_s), 0);
             QVERIFY(!store->connection()->baseURL());
             QVERIFY(store->sessions().empty());
         } else {
@@ -463,11 +467,14 @@ private Q_SLOTS:
         h.store.reset();
 
         AppModel *fresh = h.makeStore();
-        h.host.setReply(u"workspace.list"_s, Reply::value(h.world.workspaceListValue()).delayed(300));
+        constexpr int kLateMs = 300;
+        h.host.setReply(u"workspace.list"_s, Reply::value(h.world.workspaceListValue()).delayed(kLateMs));
         fresh->connect();
         fresh->disconnect();
         QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(u"workspace.list"_s), 2, 20000);
-        QTest::qWait(600); // past the delayed answer
+        // The host's delay started before this wait; then a later call is answered.
+        QVERIFY(waitPastInterval(kLateMs));
+        h.methodsThroughBarrier();
         QVERIFY(fresh->sessions().empty());
         QVERIFY(fresh->workspaces().empty());
         QCOMPARE(fresh->hostPluginInventoryAvailable(), std::nullopt);
@@ -478,8 +485,10 @@ private Q_SLOTS:
     {
         StoreHarness a;
         a.world.addSession(session(u"from-a"_s, 1));
-        a.host.setHandler(u"session.list"_s,
-                          [&a](const sim::LoggedRequest &) { return Reply::value(a.world.sessionListValue()).delayed(400); });
+        constexpr int kLateMs = 400;
+        a.host.setHandler(u"session.list"_s, [&a](const sim::LoggedRequest &) {
+            return Reply::value(a.world.sessionListValue()).delayed(kLateMs);
+        });
         sim::SimHost hostB;
         QVERIFY(hostB.listen());
         sim::SimWorld worldB(&hostB);
@@ -492,7 +501,9 @@ private Q_SLOTS:
         store->setServerURLString(hostB.baseUrl().toString());
         store->connect();
         QTRY_COMPARE_WITH_TIMEOUT(sessionIds(*store), QStringList{u"from-b"_s}, 20000);
-        QTest::qWait(700); // past A's delayed answer
+        // Past A's delayed answer, which went out before a later call of A's was answered.
+        QVERIFY(waitPastInterval(kLateMs));
+        QCOMPARE(countOf(methodsThroughBarrier(a.host), u"session.list"_s), 1);
         QCOMPARE(sessionIds(*store), QStringList{u"from-b"_s});
     }
 

@@ -151,9 +151,14 @@ private Q_SLOTS:
         const QStringList order = {u"s2"_s, u"s1"_s, u"s2"_s, u"s3"_s, u"s1"_s, u"s3"_s, u"s2"_s};
         for (int round = 0; round < 12; ++round) {
             for (const QString &id : order) {
+                const qsizetype before = h.host.requests().size();
                 store->selectSession(id);
-                // Let some answers arrive half-way through the next switch.
-                QTest::qWait(round % 3);
+                // Switch again at once, once the loads have reached the host, or once the
+                // subagent list has been answered while the other loads may be in flight.
+                if (round % 3 == 1)
+                    QTRY_VERIFY_WITH_TIMEOUT(h.host.requests().size() > before, 20000);
+                else if (round % 3 == 2)
+                    QTRY_VERIFY_WITH_TIMEOUT(!store->subagentCatalogLoading().contains(id), 20000);
             }
         }
         QCOMPARE(store->selectedSessionId(), std::optional(u"s2"_s));
@@ -189,9 +194,8 @@ private Q_SLOTS:
         QCOMPARE(store->selectedSessionId(), std::optional(u"x"_s));
         QVERIFY(store->sessionModel(u"x"_s));
         QCOMPARE(store->settings()->value(u"nbd.lastSessionId"_s).toString(), u"x"_s);
-        QTest::qWait(50);
+        QCOMPARE(h.methodsThroughBarrier(), QStringList{kBarrierMethod});
         QCOMPARE(loadingSpy.count(), 0);
-        QCOMPARE(h.host.requests().size(), 0);
     }
 
     // Each child has one child, nine levels deep: lists are fetched for depths 0 to 7 only,

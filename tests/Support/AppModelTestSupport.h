@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AsyncTest.h"
+#include "ObservableWaits.h"
 #include "SimHost.h"
 #include "SimWorld.h"
 #include "Store/AppModel.h"
@@ -74,6 +75,14 @@ public:
     }
 
     int requestCount(const QString &method) const { return int(host.requests(method).size()); }
+
+    // Every method the host logged, after a barrier call through the store's own client when
+    // it has one: what the store had sent is in, and the answers before it have reached it.
+    QStringList methodsThroughBarrier()
+    {
+        const std::optional<WireClient> client = store ? store->connection()->wire() : std::nullopt;
+        return client ? test::methodsThroughBarrier(host, *client) : test::methodsThroughBarrier(host);
+    }
 
     // Waits until the calls a view makes as it opens (catalogue refreshes and the like) have
     // arrived.

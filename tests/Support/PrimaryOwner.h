@@ -31,7 +31,19 @@ public:
     // The helper has taken the selection.
     bool isReady() const { return m_ready; }
 
+    // How many readers have finished with the selection so far, as the helper saw their
+    // windows go: a late answer has been taken in, or given up on, by then.
+    int releasedCount()
+    {
+        while (m_process.canReadLine()) {
+            if (m_process.readLine().trimmed() == "released")
+                ++m_released;
+        }
+        return m_released;
+    }
+
 private:
     QProcess m_process;
     bool m_ready = false;
+    int m_released = 0;
 };

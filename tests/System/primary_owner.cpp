@@ -12,7 +12,8 @@
 //
 // Except when refusing or hanging, it also lists what it offers (TARGETS), as toolkits such as
 // Qt ask that first.
-// Prints "ready" once it owns the selection; runs until killed.
+// Prints "ready" once it owns the selection, and "released" each time the window of a reader
+// that asked for it is destroyed (that reader has finished, answered or not); runs until killed.
 
 #include <xcb/xcb.h>
 
@@ -21,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -118,12 +120,20 @@ int main(int argc, char **argv)
     xcb_atom_t incrProperty = XCB_NONE;
     std::size_t incrOffset = 0;
     const std::size_t chunk = 64 * 1024;
+    // The readers' windows, watched for their destruction (and the incremental transfer's for
+    // its property changes).
+    std::set<xcb_window_t> readers;
+    const std::uint32_t watched = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
 
     while (xcb_generic_event_t *event = xcb_wait_for_event(connection)) {
         const int type = event->response_type & 0x7f;
         if (type == XCB_SELECTION_REQUEST) {
             const auto *request = reinterpret_cast<const xcb_selection_request_event_t *>(event);
             const xcb_atom_t wanted = mode == "latin1" ? xcb_atom_t(XCB_ATOM_STRING) : utf8;
+            if (readers.insert(request->requestor).second) {
+                xcb_change_window_attributes(connection, request->requestor, XCB_CW_EVENT_MASK, &watched);
+                xcb_flush(connection);
+            }
             if (mode == "hang") {
                 // never answer
             } else if (mode != "refuse" && request->target == targets) {
@@ -138,8 +148,6 @@ int main(int argc, char **argv)
                 incrRequestor = request->requestor;
                 incrProperty = request->property;
                 incrOffset = 0;
-                const std::uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
-                xcb_change_window_attributes(connection, incrRequestor, XCB_CW_EVENT_MASK, &events);
                 const std::uint32_t size = std::uint32_t(text.size());
                 xcb_change_property(connection, XCB_PROP_MODE_REPLACE, incrRequestor, incrProperty, incr, 32, 1, &size);
                 notify(request, request->property);
@@ -149,6 +157,12 @@ int main(int argc, char **argv)
                 xcb_change_property(connection, XCB_PROP_MODE_REPLACE, request->requestor, request->property, wanted, 8,
                                     std::uint32_t(text.size()), text.data());
                 notify(request, request->property);
+            }
+        } else if (type == XCB_DESTROY_NOTIFY) {
+            const auto *destroyed = reinterpret_cast<const xcb_destroy_notify_event_t *>(event);
+            if (readers.erase(destroyed->window) > 0) {
+                std::printf("released\n");
+                std::fflush(stdout);
             }
         } else if (type == XCB_PROPERTY_NOTIFY && incrRequestor != XCB_NONE) {
             const auto *change = reinterpret_cast<const xcb_property_notify_event_t *>(event);

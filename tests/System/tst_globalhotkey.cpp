@@ -4,15 +4,19 @@
 
 #include "GuiTestMain.h"
 #include "System/GlobalHotKey.h"
+#include "X11EventBarrier.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QThread>
 #include <QtTest>
 
 #include <xcb/xcb.h>
 
 #include <cstdlib>
+#include <memory>
 
 using namespace nbd;
 using namespace Qt::StringLiterals;
@@ -26,6 +30,8 @@ bool xdotool(const QStringList &arguments)
     return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
+constexpr xcb_keycode_t kSpaceKeycode = 65; // the space bar on the virtual server's keymap
+
 // Another X client: grabs keys of its own on the root window.
 class OtherClient
 {
@@ -37,7 +43,7 @@ public:
     }
     ~OtherClient() { xcb_disconnect(m_connection); }
 
-    xcb_keycode_t spaceKeycode() const { return 65; } // the space bar on the virtual server's keymap
+    xcb_keycode_t spaceKeycode() const { return kSpaceKeycode; }
 
     // The X error code of the grab, 0 when it succeeded.
     int grab(std::uint16_t modifiers)
@@ -64,6 +70,25 @@ private:
 
 constexpr std::uint16_t ctrlAlt = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1;
 
+// Counts every press of the space bar that reaches this client, auto-repeats included. Filters
+// installed later see events first, so it counts before the hot key's own filter takes them.
+class SpacePressCounter : public QAbstractNativeEventFilter
+{
+public:
+    int presses = 0;
+
+    bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *) override
+    {
+        if (eventType != "xcb_generic_event_t")
+            return false;
+        const auto *event = static_cast<const xcb_generic_event_t *>(message);
+        if ((event->response_type & 0x7f) == XCB_KEY_PRESS
+            && reinterpret_cast<const xcb_key_press_event_t *>(event)->detail == kSpaceKeycode)
+            ++presses;
+        return false;
+    }
+};
+
 } // namespace
 
 class tst_GlobalHotKey : public QObject
@@ -72,6 +97,7 @@ class tst_GlobalHotKey : public QObject
 
     int m_count = 0;
     bool m_offMainThread = false;
+    std::unique_ptr<test::X11EventBarrier> m_barrier;
 
     std::function<void()> counter()
     {
@@ -82,13 +108,9 @@ class tst_GlobalHotKey : public QObject
         };
     }
 
-    // Every press sent so far has been seen (xdotool returns after the server took it; the
-    // marker key press below comes after it in the same queue).
-    void settle()
-    {
-        QTest::qWait(300);
-        QCoreApplication::processEvents();
-    }
+    // Every press sent so far has been seen: xdotool returns after the server took it, so the
+    // events it made for us are queued ahead of the barrier's.
+    void settle() { QVERIFY(m_barrier->pass()); }
 
 private Q_SLOTS:
     void initTestCase()
@@ -101,6 +123,7 @@ private Q_SLOTS:
         window->resize(200, 100);
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window));
+        m_barrier = std::make_unique<test::X11EventBarrier>();
     }
 
     void init()
@@ -151,8 +174,14 @@ private Q_SLOTS:
     {
         GlobalHotKeyRegistration registration;
         registration.registerControlOptionSpace(counter());
+        SpacePressCounter seen;
+        qApp->installNativeEventFilter(&seen);
         QVERIFY(xdotool({u"keydown"_s, u"ctrl+alt+space"_s}));
-        QTest::qWait(900); // long enough for the server's auto-repeat to start
+        // A failed wait must not leave the key down for the tests after this one.
+        auto release = qScopeGuard([] { xdotool({u"keyup"_s, u"ctrl+alt+space"_s}); });
+        // Held until the server's auto-repeat has sent presses of its own.
+        QTRY_VERIFY_WITH_TIMEOUT(seen.presses >= 3, 10000);
+        release.dismiss();
         QVERIFY(xdotool({u"keyup"_s, u"ctrl+alt+space"_s}));
         QTRY_COMPARE(m_count, 1);
         settle();

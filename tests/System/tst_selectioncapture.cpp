@@ -10,6 +10,7 @@
 #include "UI/QuickAsk/QuickAskCoordinator.h"
 #include "UI/QuickAsk/QuickAskHUDView.h"
 #include "UI/QuickAsk/QuickAskPanel.h"
+#include "X11EventBarrier.h"
 
 #include <QClipboard>
 #include <QProcess>
@@ -172,7 +173,9 @@ private Q_SLOTS:
         QVERIFY(coordinator.panel()->view()->canSubmit());
         QTRY_COMPARE(model->contextIssue(), std::optional(QuickAskContextIssue::selectionTimedOut));
         QCOMPARE(coordinator.panel()->view()->statusText(), u"读取选区超时，已降级到剪贴板"_s);
-        QTest::qWait(1500); // the late answer arrives meanwhile
+        // The late answer arrives and the reader is done with it.
+        QTRY_COMPARE_WITH_TIMEOUT(owner.releasedCount(), 1, 10000);
+        QCoreApplication::processEvents();
         QCOMPARE(model->contextIssue(), std::optional(QuickAskContextIssue::selectionTimedOut));
         QCOMPARE(model->context()->source, QuickAskContextSource::clipboard);
     }
@@ -236,7 +239,9 @@ private Q_SLOTS:
         coordinator.toggle();
         QVERIFY(!coordinator.isPresentationPending());
         const qint64 presentations = model->presentationID();
-        QTest::qWait(1000);
+        // The second read of the clipboard has given up too.
+        QTRY_COMPARE_WITH_TIMEOUT(clipboard.releasedCount(), 2, 10000);
+        QCoreApplication::processEvents();
         QVERIFY(!coordinator.isPanelVisible());
         QCOMPARE(model->presentationID(), presentations);
     }
@@ -263,13 +268,17 @@ private Q_SLOTS:
         QTRY_VERIFY(!coordinator.isPanelVisible());
         QVERIFY(!model->isCapturingSelection());
         // The abandoned read answers later and is dropped.
-        QTest::qWait(1500);
+        QTRY_COMPARE_WITH_TIMEOUT(owner.releasedCount(), 1, 10000);
+        QCoreApplication::processEvents();
         QCOMPARE(model->context(), std::optional(QuickAskResolvedContext{QuickAskContextSource::clipboard, u"clip"_s}));
         QCOMPARE(model->contextIssue(), std::optional(QuickAskContextIssue::selectionUnavailable));
         coordinator.stop();
         QVERIFY(!coordinator.isHotKeyRegistered());
         QVERIFY(press());
-        QTest::qWait(300);
+        // The press has come in by the time the server's later event has.
+        test::X11EventBarrier barrier;
+        QVERIFY(barrier.pass());
+        QVERIFY(!coordinator.isPresentationPending());
         QVERIFY(!coordinator.isPanelVisible());
     }
 };

@@ -1,4 +1,5 @@
 #include "AsyncTest.h"
+#include "ObservableWaits.h"
 #include "SimHost.h"
 #include "Wire/EventStreamClient.h"
 #include "Wire/WireClient.h"
@@ -6,6 +7,8 @@
 #include <QCoroTask>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <functional>
 
 using namespace nbd;
 using namespace nbd::sim;
@@ -97,24 +100,8 @@ private:
     std::unique_ptr<SimHost> m_host;
     std::unique_ptr<WireSession> m_session;
     WireClient client() const { return WireClient(m_host->baseUrl(), m_session.get()); }
-    QStringList methodsThroughBarrier() const;
+    QStringList methodsThroughBarrier() const { return test::methodsThroughBarrier(*m_host, client()); }
 };
-
-// The methods of every request logged so far, after one more call has been answered: the
-// host logs requests in arrival order, so anything the client had sent before that call is
-// listed ahead of the final "test.barrier", and a list of that one entry means nothing else
-// reached the host.
-QStringList TestWireClient::methodsThroughBarrier() const
-{
-    m_host->setReply(QStringLiteral("test.barrier"), Reply::value(JSONValue()));
-    const QString failure = failureOf(client().call(QStringLiteral("test.barrier"), JSONValue()));
-    if (!failure.isEmpty())
-        qWarning("barrier call failed: %s", qPrintable(failure));
-    QStringList methods;
-    for (const auto &request : m_host->requests())
-        methods << request.method;
-    return methods;
-}
 
 void TestWireClient::init()
 {
@@ -449,7 +436,8 @@ void TestWireClient::sessionDestroyedMidCall()
         }
     };
     task(client(), &outcome);
-    QTest::qWait(50);
+    // The call is out and waiting for the answer.
+    QTRY_COMPARE(m_host->requests(QStringLiteral("session.list")).size(), 1);
     QCOMPARE(outcome, QStringLiteral("pending"));
     m_session.reset();
     QCOMPARE(outcome, QStringLiteral("cancelled"));
@@ -508,14 +496,17 @@ void TestWireClient::streamCancelClosesWith1001()
 {
     std::unique_ptr<EventStream> s(EventStreamClient().frames(m_host->streamUrl(Stream::Host)));
     StreamRecorder rec(s.get());
-    QTRY_COMPARE(m_host->connectedCount(Stream::Host), 1);
+    // A second stream on the same path shows when a frame pushed after the end has come in.
+    std::unique_ptr<EventStream> witness(EventStreamClient().frames(m_host->streamUrl(Stream::Host)));
+    StreamRecorder seen(witness.get());
+    QTRY_COMPARE(m_host->connectedCount(Stream::Host), 2);
     s->cancel();
     QCOMPARE(rec.endings, 1);
     QVERIFY(!rec.error.has_value());
     QTRY_COMPARE(m_host->clientCloseCodes(Stream::Host), QList<int>{1001});
     // Nothing after the end.
     m_host->pushFrame(Stream::Host, QStringLiteral("m"), JSONValue());
-    QTest::qWait(50);
+    QTRY_COMPARE(seen.frames.size(), size_t(1));
     QCOMPARE(rec.frames.size(), size_t(0));
     QCOMPARE(rec.endings, 1);
     QCOMPARE(m_host->messagesFromClients(), 0);
@@ -530,8 +521,6 @@ void TestWireClient::streamHostCloseEndsWithError()
     QTRY_COMPARE(rec.endings, 1);
     QVERIFY(rec.error.has_value());
     QVERIFY(!rec.error->isEmpty());
-    QTest::qWait(50);
-    QCOMPARE(rec.endings, 1);
 
     std::unique_ptr<EventStream> t(EventStreamClient().frames(m_host->streamUrl(Stream::Mux)));
     StreamRecorder rec2(t.get());
@@ -539,6 +528,9 @@ void TestWireClient::streamHostCloseEndsWithError()
     m_host->abortStreams(Stream::Mux);
     QTRY_COMPARE(rec2.endings, 1);
     QVERIFY(rec2.error.has_value());
+    // A late second error report of the first socket has come by now: the second stream
+    // connected and ended after it.
+    QCOMPARE(rec.endings, 1);
 }
 
 void TestWireClient::streamRefusedPortEndsOnce()
@@ -549,7 +541,11 @@ void TestWireClient::streamRefusedPortEndsOnce()
     StreamRecorder rec(s.get());
     QTRY_COMPARE(rec.endings, 1);
     QVERIFY(rec.error.has_value());
-    QTest::qWait(100);
+    // A second refused stream, started after the first one ended, ends after any late report
+    // of the first one's socket.
+    std::unique_ptr<EventStream> later(EventStreamClient().frames(url));
+    StreamRecorder laterRec(later.get());
+    QTRY_COMPARE(laterRec.endings, 1);
     QCOMPARE(rec.endings, 1);
     QVERIFY(s->hasEnded());
 }
@@ -620,9 +616,23 @@ void TestWireClient::streamEndsAfterEveryEarlierFrame()
 
 void TestWireClient::streamCancelledOrDeletedWhileDecodingDeliversNothingMore()
 {
+    // Frames large enough that more of them arrive while the first is decoded: the batch
+    // behind it is being decoded when the first frame's receiver acts. A second stream on the
+    // same path gets the same frames, decoded beside the first one's, and then one more: once
+    // it has that one, the first stream's decoding has long ended and whatever it would still
+    // deliver has been delivered.
+    constexpr int kFrames = 20;
+    auto pushFramesThenMarker = [this](int size, const std::function<bool()> &ended) {
+        for (int n = 0; n < kFrames; ++n)
+            m_host->pushText(Stream::Mux, numberedFrame(n, size));
+        QTRY_VERIFY(ended());
+        m_host->pushText(Stream::Mux, numberedFrame(kFrames, 0));
+    };
     {
         std::unique_ptr<EventStream> s(EventStreamClient().frames(m_host->streamUrl(Stream::Mux)));
         StreamRecorder rec(s.get());
+        std::unique_ptr<EventStream> witness(EventStreamClient().frames(m_host->streamUrl(Stream::Mux)));
+        StreamRecorder seen(witness.get());
         size_t framesAtCancel = 0;
         // The first frame cancels the stream; the frames decoded behind it are dropped.
         QObject::connect(s.get(), &EventStream::frameReceived, s.get(), [&] {
@@ -631,14 +641,15 @@ void TestWireClient::streamCancelledOrDeletedWhileDecodingDeliversNothingMore()
                 s->cancel();
             }
         });
-        QTRY_COMPARE(m_host->connectedCount(Stream::Mux), 1);
-        for (int n = 0; n < 20; ++n)
-            m_host->pushText(Stream::Mux, numberedFrame(n, n == 0 ? 0 : 512 * 1024));
-        QTRY_COMPARE(rec.endings, 1);
+        QTRY_COMPARE(m_host->connectedCount(Stream::Mux), 2);
+        pushFramesThenMarker(512 * 1024, [&] { return rec.endings == 1; });
+        QTRY_COMPARE_WITH_TIMEOUT(seen.frames.size(), size_t(kFrames + 1), 30000);
         QVERIFY(!rec.error.has_value());
-        QTest::qWait(300);
+        QCOMPARE(framesAtCancel, size_t(1));
         QCOMPARE(rec.frames.size(), framesAtCancel);
         QCOMPARE(rec.endings, 1);
+        witness.reset();
+        QTRY_COMPARE(m_host->connectedCount(Stream::Mux), 0);
     }
     {
         // A receiver deletes the stream from its frame handler while more are being decoded.
@@ -649,11 +660,11 @@ void TestWireClient::streamCancelledOrDeletedWhileDecodingDeliversNothingMore()
             ++received;
             delete guard.data();
         });
-        QTRY_COMPARE(m_host->connectedCount(Stream::Mux), 1);
-        for (int n = 0; n < 20; ++n)
-            m_host->pushText(Stream::Mux, numberedFrame(n, 256 * 1024));
-        QTRY_VERIFY(guard.isNull());
-        QTest::qWait(300);
+        std::unique_ptr<EventStream> witness(EventStreamClient().frames(m_host->streamUrl(Stream::Mux)));
+        StreamRecorder seen(witness.get());
+        QTRY_COMPARE(m_host->connectedCount(Stream::Mux), 2);
+        pushFramesThenMarker(256 * 1024, [&] { return guard.isNull(); });
+        QTRY_COMPARE_WITH_TIMEOUT(seen.frames.size(), size_t(kFrames + 1), 30000);
         QCOMPARE(received, 1);
     }
 }

@@ -2,19 +2,20 @@
 
 #include "UI/Shared/Theme.h"
 
+#include <QHash>
+#include <QMimeData>
 #include <QPainter>
-#include <QPlainTextDocumentLayout>
-#include <QPointer>
-#include <QThread>
-#include <QtConcurrent/QtConcurrentRun>
 #include <QPainterPath>
 #include <QPlainTextDocumentLayout>
+#include <QPointer>
 #include <QScrollBar>
-#include <QSyntaxHighlighter>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QThread>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <bitset>
 #include <cmath>
 #include <limits>
 
@@ -29,24 +30,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override { m_box->paintGutter(event); }
-
-private:
-    LineBox *m_box;
-};
-
-class LineBox::Colorizer : public QSyntaxHighlighter
-{
-public:
-    Colorizer(LineBox *box) : QSyntaxHighlighter(static_cast<QObject *>(box)), m_box(box) { setDocument(box->document()); }
-
-protected:
-    void highlightBlock(const QString &text) override
-    {
-        if (!m_box->m_lineColors || text.isEmpty())
-            return;
-        if (const std::optional<LineColors> colors = m_box->m_lineColors(currentBlock().blockNumber()))
-            setFormat(0, int(text.size()), colors->text);
-    }
 
 private:
     LineBox *m_box;
@@ -126,31 +109,114 @@ void deleteOnPool(QTextDocument *document)
     (void)QtConcurrent::run([document] { delete document; });
 }
 
+// Calls `piece(from, length)` for each row `line` takes: the whole line, or pieces of
+// kPieceLength characters (never cut inside a surrogate pair).
+template <typename Piece>
+void forEachPiece(const QString &line, Piece &&piece)
+{
+    constexpr qsizetype kPiece = LineBox::kPieceLength;
+    if (line.size() <= kPiece) {
+        piece(qsizetype(0), line.size());
+        return;
+    }
+    for (qsizetype from = 0; from < line.size();) {
+        qsizetype end = std::min(line.size(), from + kPiece);
+        if (end < line.size() && line[end].isLowSurrogate())
+            ++end;
+        piece(from, end - from);
+        from = end;
+    }
+}
+
 } // namespace
 
 LineBox::~LineBox() { releaseDocument(); }
+
+// Which rows the lines take: one each, or one per piece of a long line.
+void LineBox::placeRows()
+{
+    m_lineBlocks.clear();
+    m_rowCount = std::max<qsizetype>(1, m_lines.size());
+    const bool pieces = std::any_of(m_lines.cbegin(), m_lines.cend(),
+                                    [](const QString &line) { return line.size() > kPieceLength; });
+    if (!pieces)
+        return;
+    m_lineBlocks.reserve(size_t(m_lines.size()));
+    qsizetype block = 0;
+    for (const QString &line : std::as_const(m_lines)) {
+        m_lineBlocks.push_back(int(block));
+        forEachPiece(line, [&](qsizetype, qsizetype) { ++block; });
+    }
+    m_rowCount = block;
+}
+
+namespace {
+
+// The document's text: the lines, one block each, or a block per piece of a long line.
+QString joinRows(const QStringList &lines, bool pieces)
+{
+    if (!pieces)
+        return lines.join(u'\n');
+    qsizetype size = 0;
+    for (const QString &line : lines)
+        size += line.size() + 1 + line.size() / LineBox::kPieceLength;
+    QString text;
+    text.reserve(size);
+    bool first = true;
+    for (const QString &line : lines) {
+        forEachPiece(line, [&](qsizetype from, qsizetype length) {
+            if (!first)
+                text += u'\n';
+            first = false;
+            text += QStringView(line).mid(from, length);
+        });
+    }
+    return text;
+}
+
+qsizetype totalLength(const QStringList &lines)
+{
+    qsizetype size = std::max<qsizetype>(0, lines.size() - 1);
+    for (const QString &line : lines)
+        size += line.size();
+    return size;
+}
+
+} // namespace
+
+int LineBox::lineOfBlock(int block) const
+{
+    if (m_lineBlocks.empty())
+        return block;
+    return int(std::upper_bound(m_lineBlocks.cbegin(), m_lineBlocks.cend(), block) - m_lineBlocks.cbegin()) - 1;
+}
 
 void LineBox::setLines(const QStringList &lines)
 {
     m_lines = lines;
     const quint64 fill = ++m_fill;
-    QString text = lines.join(u'\n');
-    if (text.size() <= kFilledAway) {
+    placeRows();
+    const bool pieces = !m_lineBlocks.empty();
+    if (totalLength(lines) <= kFilledAway) {
         m_filling = false;
         if (m_ownsLongDocument)
             showFilled(nullptr);
-        setPlainText(text);
+        setPlainText(joinRows(lines, pieces));
     } else {
         // Filled on the pool: a document without a thread of its own can be handed over.
         m_filling = true;
         const QFont font = this->font();
         QPointer<LineBox> self(this);
         QThread *home = thread();
-        QtConcurrent::run([text = std::move(text), font] {
+        QtConcurrent::run([lines, pieces, font] {
             auto *document = new QTextDocument;
             document->setDocumentMargin(0);
             document->setDefaultFont(font);
-            document->setPlainText(text);
+            document->setPlainText(joinRows(lines, pieces));
+            // The editor that takes the document gives each row a layout object first thing:
+            // a hundred thousand of them are made here, off the window's thread.
+            for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
+                (void)block.layout();
             document->moveToThread(nullptr);
             return document;
         }).then(home, [self, fill](QTextDocument *document) {
@@ -186,8 +252,6 @@ void LineBox::showFilled(QTextDocument *document)
     m_ownsLongDocument = filled;
     if (filled)
         m_filling = false;
-    if (m_colorizer)
-        m_colorizer->setDocument(document);
     applyColors();
     viewport()->update();
 }
@@ -200,8 +264,6 @@ void LineBox::releaseDocument()
         return;
     m_ownsLongDocument = false;
     QTextDocument *old = document();
-    if (m_colorizer)
-        m_colorizer->setDocument(nullptr);
     // The editor holds an empty document of its own until the next one is put in place.
     setDocument(nullptr);
     m_rows = nullptr;
@@ -210,9 +272,39 @@ void LineBox::releaseDocument()
     deleteOnPool(old);
 }
 
+namespace {
+
+// The characters of `piece` the box's font may lack (all but ASCII), each once, after an "X":
+// laid out, the sample takes the fonts the piece takes, and so its height, at a fraction of
+// the cost of laying out the piece. `seen` is all clear before and after.
+QString fallbackSample(QStringView piece, std::bitset<65536> &seen)
+{
+    constexpr qsizetype kSampleLength = 64;
+    QString sample(u'X');
+    for (qsizetype i = 0; i < piece.size() && sample.size() < kSampleLength; ++i) {
+        const QChar c = piece[i];
+        if (c.unicode() < 0x80)
+            continue;
+        if (c.isHighSurrogate() && i + 1 < piece.size()) {
+            sample += c; // a pair stays whole
+            sample += piece[++i];
+            continue;
+        }
+        if (seen.test(c.unicode()))
+            continue;
+        seen.set(c.unicode());
+        sample += c;
+    }
+    for (QChar c : std::as_const(sample))
+        seen.reset(c.unicode());
+    return sample;
+}
+
+} // namespace
+
 // A line with characters the box's font lacks is drawn partly in a fallback font (Chinese in a
-// Latin monospaced font, say), whose lines can be taller: such lines are laid out to learn their
-// height, so none is cut off at the bottom. Past a number of them, the tallest seen stands in.
+// Latin monospaced font, say), whose lines can be taller: such rows are measured, so none is
+// cut off at the bottom. Past a number of them, the tallest seen stands in.
 void LineBox::measureLines()
 {
     constexpr int kMeasuredLines = 1000;
@@ -220,28 +312,32 @@ void LineBox::measureLines()
     int measured = 0;
     int tallest = base;
     m_extraHeight = 0;
+    std::bitset<65536> seen;
+    QHash<QString, int> heights;
     for (const QString &line : std::as_const(m_lines)) {
-        const bool plain = std::all_of(line.cbegin(), line.cend(), [](QChar c) { return c.unicode() < 0x80; });
-        if (plain)
-            continue;
-        int height = tallest;
-        if (measured < kMeasuredLines) {
-            ++measured;
-            height = rowHeight(line);
-            tallest = std::max(tallest, height);
-        }
-        m_extraHeight += std::max(0, height - base);
+        forEachPiece(line, [&](qsizetype from, qsizetype length) {
+            const QStringView piece = QStringView(line).mid(from, length);
+            if (std::all_of(piece.cbegin(), piece.cend(), [](QChar c) { return c.unicode() < 0x80; }))
+                return;
+            int height = tallest;
+            if (measured < kMeasuredLines) {
+                ++measured;
+                const QString sample = fallbackSample(piece, seen);
+                auto known = heights.constFind(sample);
+                if (known == heights.constEnd())
+                    known = heights.insert(sample, rowHeight(sample));
+                height = *known;
+                tallest = std::max(tallest, height);
+            }
+            m_extraHeight += std::max(0, height - base);
+        });
     }
 }
 
 void LineBox::setLineColors(std::function<std::optional<LineColors>(int)> colors)
 {
     m_lineColors = std::move(colors);
-    if (!m_colorizer)
-        m_colorizer = new Colorizer(this);
-    else
-        m_colorizer->rehighlight();
-    viewport()->update();
+    recolor();
 }
 
 void LineBox::setNumbers(std::vector<qint64> numbers, int width, int spacing)
@@ -320,7 +416,7 @@ int LineBox::rowHeight(const QString &sample) const
 int LineBox::contentHeight() const
 {
     // The editor shows its scroll bar unless the lines fit with a pixel to spare.
-    const qint64 height = std::max<qsizetype>(1, m_lines.size()) * qint64(rowHeight()) + m_extraHeight;
+    const qint64 height = m_rowCount * qint64(rowHeight()) + m_extraHeight;
     return int(std::min<qint64>(height, std::numeric_limits<int>::max() / 2)) + m_padding.top() + m_padding.bottom() + 1;
 }
 
@@ -356,8 +452,75 @@ void LineBox::changeEvent(QEvent *event)
         measureLines();
         updateGeometry();
     }
-    if (event->type() == QEvent::ApplicationPaletteChange || event->type() == QEvent::StyleChange)
+    if (event->type() == QEvent::ApplicationPaletteChange || event->type() == QEvent::StyleChange) {
         applyColors();
+        // The line colours come from the theme too.
+        if (m_lineColors)
+            recolor();
+    }
+}
+
+// Rows take the current line colours when they are next painted.
+void LineBox::recolor()
+{
+    m_colorGeneration = m_colorGeneration == std::numeric_limits<int>::max() ? 0 : m_colorGeneration + 1;
+    viewport()->update();
+}
+
+// Gives the rows about to be painted the text colour of their line, each once per colour
+// generation: colouring every row of a huge diff up front would lay out every row.
+void LineBox::colorVisibleBlocks(const QRect &exposed)
+{
+    if (!m_lineColors)
+        return;
+    const QPointF offset = contentOffset();
+    for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+        if (block.userState() != m_colorGeneration) {
+            block.setUserState(m_colorGeneration);
+            QList<QTextLayout::FormatRange> ranges;
+            const std::optional<LineColors> colors = m_lineColors(lineOfBlock(block.blockNumber()));
+            if (colors && colors->text.isValid() && block.length() > 1) {
+                QTextCharFormat format;
+                format.setForeground(colors->text);
+                ranges.append({0, block.length() - 1, format});
+            }
+            if (!ranges.isEmpty() || !block.layout()->formats().isEmpty()) {
+                block.layout()->setFormats(ranges);
+                // Lays the row out again with its colour, as a syntax highlighter does.
+                document()->markContentsDirty(block.position(), block.length());
+            }
+        }
+        if (blockBoundingGeometry(block).translated(offset).top() > exposed.bottom())
+            break;
+    }
+}
+
+QString LineBox::selectedLinesText() const
+{
+    const QTextCursor cursor = textCursor();
+    const int from = cursor.selectionStart();
+    const int to = cursor.selectionEnd();
+    QString text;
+    for (QTextBlock block = document()->findBlock(from); block.isValid() && block.position() <= to; block = block.next()) {
+        const int start = std::max(from, block.position()) - block.position();
+        const int end = std::min(to, block.position() + block.length() - 1) - block.position();
+        text += QStringView(block.text()).mid(start, std::max(0, end - start));
+        const QTextBlock next = block.next();
+        if (!next.isValid() || next.position() > to)
+            break;
+        if (lineOfBlock(next.blockNumber()) != lineOfBlock(block.blockNumber()))
+            text += u'\n';
+    }
+    return text;
+}
+
+QMimeData *LineBox::createMimeDataFromSelection() const
+{
+    if (m_lineBlocks.empty())
+        return QPlainTextEdit::createMimeDataFromSelection();
+    auto *data = new QMimeData;
+    data->setText(selectedLinesText());
+    return data;
 }
 
 void LineBox::resizeEvent(QResizeEvent *event)
@@ -391,7 +554,7 @@ void LineBox::paintRowBackgrounds(QPaintEvent *event)
         const QRectF r = blockBoundingGeometry(block).translated(offset);
         if (r.top() > lines.bottom())
             break;
-        const std::optional<LineColors> colors = m_lineColors(block.blockNumber());
+        const std::optional<LineColors> colors = m_lineColors(lineOfBlock(block.blockNumber()));
         if (colors && colors->background.isValid())
             painter.fillRect(QRectF(left, r.top(), width, r.height()), colors->background);
     }
@@ -399,6 +562,7 @@ void LineBox::paintRowBackgrounds(QPaintEvent *event)
 
 void LineBox::paintEvent(QPaintEvent *event)
 {
+    colorVisibleBlocks(event->rect());
     if (m_background && !m_radius) {
         QPainter painter(viewport());
         painter.fillRect(event->rect(), *m_background);
@@ -416,9 +580,12 @@ void LineBox::paintGutter(QPaintEvent *event)
         const QRectF r = blockBoundingGeometry(block).translated(offset);
         if (r.top() > event->rect().bottom())
             break;
-        const int index = block.blockNumber();
+        const int index = lineOfBlock(block.blockNumber());
         if (index >= int(m_numbers.size()))
             break;
+        // The further rows of a long line go without a number.
+        if (!m_lineBlocks.empty() && m_lineBlocks[size_t(index)] != block.blockNumber())
+            continue;
         painter.drawText(QRectF(0, r.top(), m_numberWidth, r.height()), Qt::AlignRight | Qt::AlignVCenter,
                          QString::number(m_numbers[size_t(index)]));
     }

@@ -4,6 +4,7 @@
 #include <QPlainTextEdit>
 #include <QStringList>
 
+class QMimeData;
 class QTextDocument;
 
 #include <functional>
@@ -16,6 +17,8 @@ namespace nbd {
 // lines of a file excerpt or of a search hit. However many lines there are, it is one widget
 // whose text view lays out and paints only what is visible. Lines can be selected and copied;
 // optional per-line colours and backgrounds and a column of numbers in front of the lines.
+// A line longer than kPieceLength is shown in rows of that many characters (laying out a
+// megabyte-long line at once would take seconds); it is copied as the one line it is.
 class LineBox : public QPlainTextEdit
 {
     Q_OBJECT
@@ -30,6 +33,9 @@ public:
     // of megabytes takes longer than a frame); the box keeps its height meanwhile and shows the
     // lines once the document is in place.
     static constexpr qsizetype kFilledAway = 20000;
+    // The longest row: a box shows about a hundred characters across, and a row is laid out
+    // whole when any of it shows.
+    static constexpr qsizetype kPieceLength = 1000;
 
     explicit LineBox(int fontPixelSize, QWidget *parent = nullptr);
     ~LineBox() override;
@@ -56,20 +62,27 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
     const std::vector<qint64> &numbers() const { return m_numbers; }
+    // The line a row of the document shows (a long line takes several rows).
+    int lineOfBlock(int block) const;
+    // The selected text as the lines hold it: rows of one long line join without a break.
+    QString selectedLinesText() const;
 
 protected:
     bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
+    QMimeData *createMimeDataFromSelection() const override;
 
 private:
     class Gutter;
-    class Colorizer;
     class RowLayout;
     friend class Gutter;
 
     void applyColors();
+    void colorVisibleBlocks(const QRect &exposed);
+    void recolor();
+    void placeRows();
     void applyMargins();
     void paintGutter(QPaintEvent *event);
     void paintRowBackgrounds(QPaintEvent *event);
@@ -80,6 +93,9 @@ private:
     void releaseDocument();
 
     QStringList m_lines;
+    // The first row of each line, when some line takes several rows (empty: one row a line).
+    std::vector<int> m_lineBlocks;
+    qsizetype m_rowCount = 0;
     qint64 m_extraHeight = 0; // what lines drawn partly in a fallback font add
     std::function<std::optional<LineColors>(int)> m_lineColors;
     std::vector<qint64> m_numbers;
@@ -92,7 +108,8 @@ private:
     int m_radius = 0;
     QMargins m_padding;
     Gutter *m_gutter = nullptr;
-    Colorizer *m_colorizer = nullptr;
+    // Rows whose block state holds this were coloured with the current colours.
+    int m_colorGeneration = 0;
     RowLayout *m_rows = nullptr;
     bool m_filling = false;
     quint64 m_fill = 0; // which fill the shown lines wait for

@@ -10,7 +10,10 @@
 #include <QFontMetricsF>
 #include <QMenu>
 #include <QPainter>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTextLayout>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <array>
@@ -139,6 +142,8 @@ void LongTextView::resetMeasures()
 {
     m_scanned = false;
     m_width = -1;
+    m_scrolls = false;
+    m_top = 0;
     m_layouts.clear();
     m_changes.clear();
     updateGeometry();
@@ -146,6 +151,8 @@ void LongTextView::resetMeasures()
 }
 
 int LongTextView::wrapWidth() const { return std::max(1, width()); }
+
+int LongTextView::scrollBarWidth() const { return style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this); }
 
 // One pass over the text: line starts and, per line, the sum of its characters' advances
 // (from a table of the advances seen, so each distinct character is measured once).
@@ -162,7 +169,8 @@ void LongTextView::scanText() const
     for (int c = 0; c < 128; ++c)
         ascii[size_t(c)] = float(fm.horizontalAdvance(QChar(c)));
     ascii[size_t(u'\t')] = ascii[size_t(u' ')] * 8;
-    std::unordered_map<char16_t, float> other;
+    // Every text here is long: a flat table beats a hash lookup per character.
+    std::vector<float> other(size_t(1) << 16, -1.0f);
     const float wide = float(fm.horizontalAdvance(u'中'));
     const QChar *data = m_text.constData();
     const qsizetype size = m_text.size();
@@ -191,10 +199,10 @@ void LongTextView::scanText() const
             advance += wide / 2;
             continue;
         }
-        auto it = other.find(c);
-        if (it == other.end())
-            it = other.emplace(c, float(fm.horizontalAdvance(QChar(c)))).first;
-        advance += it->second;
+        float &known = other[c];
+        if (known < 0)
+            known = float(fm.horizontalAdvance(QChar(c)));
+        advance += known;
     }
     // The heights the layout gives a line of the font's own characters, and one that holds a
     // character drawn from a fallback font.
@@ -221,10 +229,12 @@ int LongTextView::estimateLine(qsizetype line) const
     return int(std::min<qint64>(rows * height, std::numeric_limits<int>::max() / 4));
 }
 
+// `width` is the view's; a view that scrolls itself wraps its text beside its scroll bar.
 void LongTextView::prepareWidth(int width) const
 {
     scanText();
-    width = m_wrap ? std::max(1, width) : 0;
+    const int outer = width;
+    width = m_wrap ? std::max(1, width - (m_scrolls ? scrollBarWidth() : 0)) : 0;
     if (width == m_width)
         return;
     m_width = width;
@@ -236,6 +246,10 @@ void LongTextView::prepareWidth(int width) const
     for (qsizetype i = 0; i < n; ++i)
         m_heights[size_t(i)] = estimateLine(i);
     m_tree.assign(m_heights);
+    if (!m_scrolls && m_tree.total() > kTallest) {
+        m_scrolls = true;
+        prepareWidth(outer);
+    }
 }
 
 QTextLayout *LongTextView::layoutOf(qsizetype line) const
@@ -272,7 +286,11 @@ QTextLayout *LongTextView::layoutOf(qsizetype line) const
     if (!m_exact[size_t(line)]) {
         m_exact[size_t(line)] = true;
         if (height != known) {
-            m_changes.emplace_back(int(m_tree.before(line + 1)), height - known);
+            const qint64 bottom = m_tree.before(line + 1);
+            if (!m_scrolls)
+                m_changes.emplace_back(int(bottom), height - known);
+            else if (bottom <= m_top)
+                m_top += height - known; // what shows at the top edge stays there
             m_tree.add(line, height - known);
             known = height;
             if (!m_refinePosted) {
@@ -280,6 +298,13 @@ QTextLayout *LongTextView::layoutOf(qsizetype line) const
                 auto *self = const_cast<LongTextView *>(this);
                 QMetaObject::invokeMethod(self, [self] {
                     self->m_refinePosted = false;
+                    if (!self->m_scrolls && self->m_tree.total() > kTallest) {
+                        // Measured past what a widget can be: from now on it scrolls itself.
+                        self->m_scrolls = true;
+                        self->m_width = -1;
+                        self->m_changes.clear();
+                    }
+                    self->syncScrollBar();
                     self->updateGeometry();
                     Q_EMIT self->heightsRefined();
                 }, Qt::QueuedConnection);
@@ -313,7 +338,7 @@ void LongTextView::trimLayouts() const
 int LongTextView::heightForWidth(int width) const
 {
     prepareWidth(width);
-    return int(std::min<qint64>(m_tree.total(), QWIDGETSIZE_MAX / 2));
+    return m_scrolls ? kScrollingHeight : int(m_tree.total());
 }
 
 QSize LongTextView::sizeHint() const
@@ -335,14 +360,17 @@ std::vector<std::pair<int, int>> LongTextView::takeHeightChanges() { return std:
 void LongTextView::paintEvent(QPaintEvent *event)
 {
     prepareWidth(wrapWidth());
+    if (m_scrolls != (m_bar && m_bar->isVisible()))
+        syncScrollBar();
     const QRect exposed = event->rect();
     const qsizetype n = lineCount();
     if (n == 0)
         return;
-    const qsizetype first = m_tree.lineAt(exposed.top());
+    const qint64 top = m_scrolls ? m_top : 0;
+    const qsizetype first = m_tree.lineAt(exposed.top() + top);
     // Lay out what shows first: measured heights move the lines below them.
     qsizetype last = first;
-    for (; last < n && m_tree.before(last) <= exposed.bottom(); ++last)
+    for (; last < n && m_tree.before(last) <= exposed.bottom() + top; ++last)
         layoutOf(last);
 
     QPainter painter(this);
@@ -363,7 +391,7 @@ void LongTextView::paintEvent(QPaintEvent *event)
             if (to > from)
                 ranges.append({int(from), int(to - from), selected});
         }
-        layout->draw(&painter, QPointF(0, qreal(m_tree.before(i))), ranges, exposed);
+        layout->draw(&painter, QPointF(0, qreal(m_tree.before(i) - (m_scrolls ? m_top : 0))), ranges, exposed);
     }
 }
 
@@ -372,11 +400,12 @@ qsizetype LongTextView::positionAt(const QPoint &point) const
     prepareWidth(wrapWidth());
     if (lineCount() == 0)
         return 0;
-    if (point.y() >= m_tree.total())
+    const qint64 at = point.y() + (m_scrolls ? m_top : 0);
+    if (at >= m_tree.total())
         return m_text.size();
-    const qsizetype line = m_tree.lineAt(std::max(0, point.y()));
+    const qsizetype line = m_tree.lineAt(std::max<qint64>(0, at));
     QTextLayout *layout = layoutOf(line);
-    const qreal y = point.y() - qreal(m_tree.before(line));
+    const qreal y = qreal(at - m_tree.before(line));
     int cursor = 0;
     for (int i = 0; i < layout->lineCount(); ++i) {
         const QTextLine row = layout->lineAt(i);
@@ -501,6 +530,68 @@ void LongTextView::resizeEvent(QResizeEvent *event)
     QWidget::resizeEvent(event);
     if (m_wrap && event->size().width() != event->oldSize().width())
         update();
+    syncScrollBar();
+}
+
+// The bar of a view that scrolls itself, at its right edge over the full height.
+void LongTextView::syncScrollBar()
+{
+    prepareWidth(wrapWidth());
+    if (!m_scrolls) {
+        if (m_bar)
+            m_bar->hide();
+        return;
+    }
+    if (!m_bar) {
+        m_bar = new QScrollBar(Qt::Vertical, this);
+        m_bar->setCursor(Qt::ArrowCursor);
+        connect(m_bar, &QScrollBar::valueChanged, this, [this](int value) {
+            if (!m_syncingBar)
+                scrollTo(qint64(value) * m_barScale);
+        });
+    }
+    const qint64 range = std::max<qint64>(0, m_tree.total() - height());
+    m_top = std::clamp<qint64>(m_top, 0, range);
+    m_barScale = range / (std::numeric_limits<int>::max() / 2) + 1;
+    m_syncingBar = true;
+    m_bar->setRange(0, int(range / m_barScale));
+    m_bar->setPageStep(std::max(1, int(height() / m_barScale)));
+    m_bar->setSingleStep(std::max(1, int(3 * m_lineHeight / m_barScale)));
+    m_bar->setValue(int(m_top / m_barScale));
+    m_syncingBar = false;
+    const int barWidth = scrollBarWidth();
+    m_bar->setGeometry(width() - barWidth, 0, barWidth, height());
+    m_bar->show();
+}
+
+void LongTextView::scrollTo(qint64 top)
+{
+    const qint64 clamped = std::clamp<qint64>(top, 0, std::max<qint64>(0, m_tree.total() - height()));
+    if (clamped == m_top)
+        return;
+    m_top = clamped;
+    if (m_bar && !m_syncingBar) {
+        m_syncingBar = true;
+        m_bar->setValue(int(m_top / m_barScale));
+        m_syncingBar = false;
+    }
+    update();
+}
+
+void LongTextView::wheelEvent(QWheelEvent *event)
+{
+    if (!m_scrolls)
+        return QWidget::wheelEvent(event);
+    const int pixels = !event->pixelDelta().isNull()
+        ? event->pixelDelta().y()
+        : event->angleDelta().y() * QApplication::wheelScrollLines() * m_lineHeight / 120;
+    const qint64 before = m_top;
+    scrollTo(m_top - pixels);
+    // At either end the transcript around the view scrolls on.
+    if (m_top == before)
+        event->ignore();
+    else
+        event->accept();
 }
 
 } // namespace nbd

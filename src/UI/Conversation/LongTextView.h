@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+class QScrollBar;
 class QTextLayout;
 
 namespace nbd {
@@ -28,6 +29,10 @@ public:
     // or a text document, whose layout of all of the text at once would stall the window.
     static constexpr qsizetype kLongText = 20000;
     static bool isLong(const QString &text) { return text.size() > kLongText; }
+    // No widget can be taller than a few million pixels: a text taller than kTallest keeps
+    // kScrollingHeight and scrolls itself, with a scroll bar of its own.
+    static constexpr int kTallest = QWIDGETSIZE_MAX / 2;
+    static constexpr int kScrollingHeight = 600;
 
     explicit LongTextView(QWidget *parent = nullptr);
     // `text` in `font` and `color` (nothing: the theme's primary text colour).
@@ -53,6 +58,12 @@ public:
         scanText();
         return qsizetype(m_starts.size());
     }
+    // The text is taller than kTallest: the view scrolls it itself.
+    bool scrollsItself() const
+    {
+        prepareWidth(width() > 1 ? width() : 400);
+        return m_scrolls;
+    }
     // Lines whose layout is kept right now.
     qsizetype laidOutLineCount() const { return qsizetype(m_layouts.size()); }
     QString selectedText() const;
@@ -77,6 +88,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
     void changeEvent(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
 
 private:
     // Sums of line heights: the top of a line and the line at a height in O(log n).
@@ -109,6 +121,9 @@ private:
     void copyTo(int mode) const;
     void resetMeasures();
     int wrapWidth() const;
+    int scrollBarWidth() const;
+    void syncScrollBar();
+    void scrollTo(qint64 top);
 
     QString m_text;
     std::optional<QColor> m_color;
@@ -131,6 +146,13 @@ private:
     mutable quint64 m_clock = 0;
     mutable std::vector<std::pair<int, int>> m_changes;
     mutable bool m_refinePosted = false;
+    // Scrolling itself: the text's pixel shown at the view's top edge, and the bar that moves
+    // it (in steps of m_barScale pixels when the text is taller than the bar's range).
+    mutable bool m_scrolls = false;
+    mutable qint64 m_top = 0;
+    QScrollBar *m_bar = nullptr;
+    qint64 m_barScale = 1;
+    bool m_syncingBar = false;
 
     qsizetype m_selAnchor = -1;
     qsizetype m_selCursor = -1;

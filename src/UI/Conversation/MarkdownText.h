@@ -6,17 +6,21 @@
 #include <QAbstractButton>
 #include <QWidget>
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
-
-#include <functional>
 
 class QTextDocument;
 
 namespace nbd {
 
+template<typename Result>
+class LatestJob;
+struct MarkdownChunkPlan;
 class BlinkingCursor;
 class LineBox;
+class LongMarkdownView;
 class LongTextView;
 
 // The body size and colour of rendered Markdown; headings keep their steps above the body.
@@ -70,27 +74,35 @@ private:
 
 // Markdown text as the transcript shows it. While `showCursor` is set the text is shown as
 // written with the blinking cursor under it; otherwise it is parsed into blocks and drawn.
-// A long text is drawn in chunks of blocks, each laid out only once it comes into view (until
-// then its height is estimated from its characters); a long text streaming in is shown by a
-// view that lays out only its visible lines.
+// A long text is parsed on the thread pool and drawn in chunks of blocks, each laid out only while
+// it is near what is visible (until then its height is estimated from its characters); a long
+// text streaming in is shown by a view that lays out only its visible lines.
 class MarkdownText : public QWidget
 {
     Q_OBJECT
 public:
     MarkdownText(const QString &text, bool showCursor, QWidget *parent = nullptr);
+    ~MarkdownText() override;
 
     // Does nothing when both are unchanged.
     void setContent(const QString &text, bool showCursor);
     QString text() const { return m_text; }
     bool showCursor() const { return m_showCursor; }
     void setStyle(const MarkdownStyle &style);
-    // Chunks of a long text, and how many of them were laid out so far (0 and 0 for short text).
+    // Chunks of a long text, and how many of them are laid out now, as widgets named
+    // "markdown-chunk" with their index as property "chunkIndex" (0 and 0 for short text).
     int chunkCount() const;
     int laidOutChunkCount() const;
+    // The parse of a long text is under way; what it finds is shown when it ends, unless the
+    // text changed since.
+    bool isParsing() const;
 
 private:
+    using Plan = std::shared_ptr<const MarkdownChunkPlan>;
+
     void rebuild();
-    void rebuildChunks(std::vector<MarkdownBlock> blocks);
+    void parseLong();
+    void showChunks(const MarkdownChunkPlan &plan);
     void clearFrom(int index);
 
     MarkdownStyle m_style;
@@ -100,6 +112,8 @@ private:
     bool m_chunked = false;
     AutoHeightTextView *m_raw = nullptr; // streaming form
     LongTextView *m_longRaw = nullptr;   // streaming form of a long text
+    LongMarkdownView *m_long = nullptr;  // finished form of a long text
+    std::unique_ptr<LatestJob<Plan>> m_parse;
 };
 
 } // namespace nbd

@@ -4,6 +4,7 @@
 #include "AccessibilityWalk.h"
 #include "AppModelTestSupport.h"
 #include "GuiTestMain.h"
+#include "SimDemoWorld.h"
 #include "SimSessions.h"
 
 #include "Session/SessionModel.h"
@@ -15,6 +16,8 @@
 #include "UI/Conversation/ConversationView.h"
 #include "UI/Conversation/ErrorNotice.h"
 #include "UI/Conversation/LongTextView.h"
+#include "UI/Conversation/MarkdownParser.h"
+#include "UI/Conversation/MarkdownText.h"
 #include "UI/Conversation/MessageRows.h"
 #include "UI/Conversation/NoticeRow.h"
 #include "UI/Conversation/QueuedMessagesDock.h"
@@ -24,6 +27,7 @@
 #include "UI/Conversation/TranscriptRowViews.h"
 
 #include "RenderedWidget.h"
+#include "ScrollBarDrag.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
@@ -38,10 +42,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QStyleOptionSlider>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QtTest>
 
 using namespace Qt::Literals::StringLiterals;
@@ -95,20 +99,6 @@ JSONValue queueItem(const QString &id, const QString &text, const QString &place
                               {u"placement"_s, placement}});
 }
 
-QPoint sliderCentre(QScrollBar *bar)
-{
-    QStyleOptionSlider option;
-    option.initFrom(bar);
-    option.orientation = bar->orientation();
-    option.minimum = bar->minimum();
-    option.maximum = bar->maximum();
-    option.sliderPosition = bar->sliderPosition();
-    option.sliderValue = bar->value();
-    option.singleStep = bar->singleStep();
-    option.pageStep = bar->pageStep();
-    return bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar).center();
-}
-
 void wheel(QWidget *target, int degrees)
 {
     const QPoint at = target->rect().center();
@@ -151,6 +141,8 @@ private Q_SLOTS:
     void toolChipOpensAndShowsFailureInRed();
     void reasoningAndNoticeRows();
     void streamingTextKeepsFinishedPiecesAndSelects();
+    void longAnswerIsParsedAwayAndItsRowFitsIt();
+    void streamingTextGrownInDeltasIsPlacedAsBuiltWhole();
     void streamedTurnFromTheHostShowsLive();
     void darkTranscriptSitsOnTheCanvas();
     void switchingSessionsKeepsTheDraftAndRebuildsTheExtras();
@@ -252,6 +244,15 @@ void tst_ConversationView::fiveThousandItemsKeepFewWidgetsAndADeltaTouchesOneRow
     QCOMPARE(list->lastTouchedKeys(), QStringList{endpoint});
     QCOMPARE(row->accessibleName(), u"Streaming text"_s);
     QVERIFY(list->liveViewCount() <= 80);
+    // Lines more: the row is measured again and placed at its new height, still at the end.
+    const int before = list->entryRect(endpoint)->height();
+    feed(events::textDelta(2501, 1, 0, u"\nmore\nlines\nof\ntext"_s));
+    QVERIFY(published.wait(2000));
+    QCOMPARE(list->lastTouchedKeys(), QStringList{endpoint});
+    QVERIFY(list->entryRect(endpoint)->height() > before);
+    QCOMPARE(list->entryRect(endpoint)->height(), row->measure(list->columnWidth()));
+    QCOMPARE(row->height(), list->entryRect(endpoint)->height());
+    QCOMPARE(list->scrollY(), list->verticalScrollBar()->maximum());
 
     // Far up in the middle, still only a window of widgets.
     list->scrollToKey(u"turn-1200-step-1-block-0"_s);
@@ -1066,6 +1067,127 @@ void tst_ConversationView::streamingTextKeepsFinishedPiecesAndSelects()
     QTest::keyClick(first, Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QGuiApplication::clipboard()->text(), firstText);
     QVERIFY2(accessibilityProblems(&window).isEmpty(), qPrintable(accessibilityProblems(&window).join(u'\n')));
+}
+
+// A long answer is parsed off the main thread, both what it shows and what a screen reader
+// hears; its row takes the height of what the parse found.
+void tst_ConversationView::longAnswerIsParsedAwayAndItsRowFitsIt()
+{
+    auto model = SessionModel::create(u"long"_s);
+    Feeder feed(model.get());
+    const QString answer = nbd::sim::largeMarkdownAnswer(80'000);
+    const QString half = answer.left(answer.size() / 2);
+    QVERIFY(LongTextView::isLong(half));
+    feed(events::userMessage(u"m1"_s, u"写一份报告"_s));
+    feed(events::turnStart(1));
+    feed(events::stepStart(1, 1));
+    feed(events::blockStart(1, 1, 0));
+    feed(events::textDelta(1, 1, 0, half));
+    model->setRunning(true);
+    QTRY_VERIFY(!model->isTranscriptPublishScheduled());
+
+    QWidget window;
+    window.resize(900, 700);
+    auto *transcript = new ConversationTranscript(nullptr, &window);
+    transcript->resize(900, 700);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    transcript->setSession(model);
+    const QString key = u"turn-1-step-1-block-0"_s;
+    auto row = [&] { return qobject_cast<TranscriptRenderRowView *>(transcript->list()->viewFor(key)); };
+    QVERIFY(row());
+    QCOMPARE(row()->contentKind(), TranscriptRenderRowView::ContentKind::StreamingText);
+    QTRY_COMPARE(row()->accessibleName(), MarkdownParser::plainText(half));
+    feed(events::textDelta(1, 1, 0, answer.mid(half.size())));
+    QTRY_COMPARE(row()->accessibleName(), MarkdownParser::plainText(answer));
+
+    feed(events::assistantMessage(1, 1, answer));
+    feed(events::turnEnd(1));
+    model->setRunning(false);
+    QTRY_VERIFY(row() && row()->contentKind() == TranscriptRenderRowView::ContentKind::FinalText);
+    auto *text = row()->findChild<MarkdownText *>();
+    QVERIFY(text);
+    QTRY_VERIFY(!text->isParsing());
+    QVERIFY(text->chunkCount() > 1);
+    QTRY_COMPARE(row()->height(), row()->measure(row()->width()));
+    QCOMPARE(row()->accessibleName(), MarkdownParser::plainText(answer));
+
+    // A row given a short text while the words of its long one are still being found keeps
+    // the short text's words.
+    const std::vector<TranscriptEntry> &entries = transcript->list()->entries();
+    const auto found = std::find_if(entries.begin(), entries.end(), [&](const TranscriptEntry &e) { return e.key == key; });
+    QVERIFY(found != entries.end() && found->row);
+    TranscriptEntry entry = *found;
+    auto *view = qobject_cast<TranscriptRenderRowView *>(createTranscriptEntryView(entry, nullptr, u"long"_s, false, &window));
+    QVERIFY(view);
+    std::get<BlockItem>(entry.row->content).text = u"短的 **回答**"_s;
+    view->setEntry(entry);
+    QCOMPARE(view->accessibleName(), u"短的 回答"_s);
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    QCOMPARE(view->accessibleName(), u"短的 回答"_s);
+    QVERIFY2(accessibilityProblems(&window).isEmpty(), qPrintable(accessibilityProblems(&window).join(u'\n')));
+}
+
+// Text that streams in deltas, into new pieces and into the last one, stands exactly where the
+// same text built at once would: each piece under the one before, as tall as its lines at the
+// width, the cursor under the last; and so again after the width changes.
+void tst_ConversationView::streamingTextGrownInDeltasIsPlacedAsBuiltWhole()
+{
+    QWidget window;
+    window.resize(600, 400);
+    auto *streaming = new StreamingText(QString(), &window);
+    streaming->setGeometry(0, 0, 520, 400);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const auto pieces = [](StreamingText *text) {
+        return text->findChildren<StreamingTextPiece *>(u"assistant-text"_s, Qt::FindDirectChildrenOnly);
+    };
+    QVERIFY(pieces(streaming).front()->isHidden());
+
+    const auto verifyPlacedAsWhole = [&](const QString &text) {
+        StreamingText whole(text, &window);
+        whole.setGeometry(streaming->geometry());
+        whole.show();
+        const auto grown = pieces(streaming);
+        const auto built = pieces(&whole);
+        QCOMPARE(grown.size(), built.size());
+        int y = 0;
+        for (qsizetype i = 0; i < grown.size(); ++i) {
+            QCOMPARE(grown[i]->text(), built[i]->text());
+            QCOMPARE(grown[i]->geometry(), built[i]->geometry());
+            QCOMPARE(grown[i]->y(), y);
+            // As tall as the piece's text laid out for the first time.
+            StreamingTextPiece fresh;
+            fresh.setText(grown[i]->text());
+            QVERIFY(grown[i]->height() > 0);
+            QCOMPARE(grown[i]->height(), fresh.heightForWidth(streaming->width()));
+            y += grown[i]->height();
+        }
+        QVERIFY(grown.front()->isVisible());
+        QCOMPARE(streaming->cursor()->geometry(), whole.cursor()->geometry());
+        QVERIFY(streaming->cursor()->y() >= y);
+        QCOMPARE(streaming->heightForWidth(streaming->width()), whole.heightForWidth(streaming->width()));
+    };
+
+    // Deltas of a few words, a line break now and then: pieces are added and the last grows.
+    QString text;
+    for (int delta = 0; delta < 400; ++delta) {
+        text += delta % 23 == 22 ? u"行尾\n"_s : u"word "_s + QString::number(delta) + u' ';
+        streaming->setText(text);
+        if (delta % 50 == 0 || delta == 399)
+            verifyPlacedAsWhole(text);
+        if (QTest::currentTestFailed())
+            return;
+    }
+    QVERIFY(pieces(streaming).size() >= 4);
+
+    // A narrower column breaks every piece's lines again; more text follows at that width.
+    streaming->setGeometry(0, 0, 260, 400);
+    verifyPlacedAsWhole(text);
+    text += u"尾巴 "_s.repeated(200);
+    streaming->setText(text);
+    verifyPlacedAsWhole(text);
 }
 
 void tst_ConversationView::reasoningAndNoticeRows()

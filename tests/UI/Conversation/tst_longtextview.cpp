@@ -2,6 +2,7 @@
 // estimates give way to measures, and the text can be selected and copied with mouse and keys.
 #include "AccessibilityWalk.h"
 #include "GuiTestMain.h"
+#include "ScrollBarDrag.h"
 
 #include "UI/Conversation/LongTextView.h"
 #include "UI/Shared/Theme.h"
@@ -189,6 +190,61 @@ private Q_SLOTS:
         const QStringList problems = test::accessibilityProblems(&s.area);
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
         QCOMPARE(s.view->accessibleName(), u"other"_s);
+    }
+
+    // Hundreds of thousands of lines are taller than any widget can be: the view keeps a
+    // bounded height and scrolls them itself, down to the last line, which selects and copies.
+    void aTextTallerThanAWidgetScrollsItself()
+    {
+        QStringList lines;
+        for (int i = 0; i < 900'000; ++i)
+            lines << u"line %1"_s.arg(i);
+        const QString text = lines.join(u'\n');
+        QWidget window;
+        auto *layout = new QVBoxLayout(&window);
+        auto *view = new LongTextView(text, Fonts::monospaced(11), std::nullopt, &window);
+        view->setWrapping(false);
+        layout->addWidget(view);
+        layout->addStretch();
+        window.resize(500, LongTextView::kScrollingHeight + 100);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(view->scrollsItself());
+        QTRY_COMPARE(view->height(), LongTextView::kScrollingHeight);
+        auto *bar = view->findChild<QScrollBar *>();
+        QVERIFY(bar);
+        QTRY_VERIFY(bar->isVisible() && bar->maximum() > 0);
+        QCOMPARE(bar->geometry().right(), view->width() - 1);
+        const QStringList problems = test::accessibilityProblems(&window);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+
+        test::dragSliderToEnd(bar);
+        QTRY_COMPARE(bar->value(), bar->maximum());
+        view->repaint();
+        QVERIFY2(view->laidOutLineCount() < 400, qPrintable(QString::number(view->laidOutLineCount())));
+        // The last line stands at the bottom edge: a double click there takes its number.
+        const int lineHeight = QFontMetrics(view->font()).height();
+        const int x = QFontMetrics(view->font()).horizontalAdvance(u"line 89"_s);
+        QTest::mouseDClick(view, Qt::LeftButton, {}, QPoint(x, view->height() - lineHeight / 2));
+        QCOMPARE(view->selectedText(), u"899999"_s);
+        view->setFocus();
+        QGuiApplication::clipboard()->clear();
+        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), u"899999"_s);
+
+        // The wheel scrolls the text back up; at its top the wheel is left to what is around.
+        const QPoint at = view->rect().center();
+        QWheelEvent up(at, view->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(view, &up);
+        QVERIFY(up.isAccepted());
+        QVERIFY(bar->value() < bar->maximum());
+        test::dragSliderToEnd(bar, false);
+        QTRY_COMPARE(bar->value(), 0);
+        QWheelEvent again(at, view->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(view, &again);
+        QVERIFY(!again.isAccepted());
+        QTest::mouseDClick(view, Qt::LeftButton, {}, QPoint(x, lineHeight / 2));
+        QCOMPARE(view->selectedText(), u"0"_s);
     }
 
     void doubleClickSelectsAWord()

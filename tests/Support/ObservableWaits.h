@@ -1,0 +1,63 @@
+#pragma once
+
+#include "AsyncTest.h"
+#include "SimHost.h"
+#include "Wire/WireClient.h"
+#include "Wire/WireSession.h"
+
+#include <QSignalSpy>
+#include <QStringList>
+#include <QTimer>
+
+// Waits on observable events instead of fixed sleeps, for checks that something did NOT
+// happen: a sleep only shows that nothing happened yet, and passes by luck when it is short.
+namespace nbd::test {
+
+inline const QString kBarrierMethod = QStringLiteral("test.barrier");
+
+// The methods of every request `host` logged so far, after one more call has been answered
+// through `client`. The host logs requests in arrival order, so what the client had sent
+// before that call is listed ahead of the final "test.barrier", and the client has taken in
+// the answers the host gave before it. A list ending in a barrier that nothing else follows
+// means the barrier went through; a failed barrier call leaves it off.
+inline QStringList methodsThroughBarrier(sim::SimHost &host, const WireClient &client)
+{
+    host.setReply(kBarrierMethod, sim::Reply::value(JSONValue()));
+    try {
+        test::waitFor(client.call(kBarrierMethod, JSONValue()));
+    } catch (const Error &e) {
+        qWarning("barrier call failed: %s", qPrintable(e.description()));
+    } catch (const std::exception &e) {
+        qWarning("barrier call failed: %s", e.what());
+    }
+    QStringList methods;
+    for (const sim::LoggedRequest &request : host.requests())
+        methods << request.method;
+    return methods;
+}
+
+// The same through a client of its own, for when the code under test has none at hand (it
+// disconnected, or was destroyed).
+inline QStringList methodsThroughBarrier(sim::SimHost &host)
+{
+    WireSession session;
+    return methodsThroughBarrier(host, WireClient(host.baseUrl(), &session));
+}
+
+// How often `method` occurs in a list of methods.
+inline int countOf(const QStringList &methods, const QString &method) { return int(methods.count(method)); }
+
+// Lets a precise single-shot timer of `ms` started now fire while the event loop turns. Every
+// precise timer of the same length that was started before it (a retry, a coalescing window,
+// a delayed kill) has fired by then, so what it would have done has been done.
+inline bool waitPastInterval(int ms)
+{
+    QTimer witness;
+    witness.setSingleShot(true);
+    witness.setTimerType(Qt::PreciseTimer);
+    QSignalSpy fired(&witness, &QTimer::timeout);
+    witness.start(ms);
+    return fired.wait(ms + 30000);
+}
+
+} // namespace nbd::test
