@@ -493,6 +493,8 @@ void TrajectoryView::rebuildIndex()
     static const std::vector<TranscriptItem> kNoItems;
     const std::vector<TranscriptItem> &items = m_session ? m_session->items() : kNoItems;
     m_index = TrajectoryLedgerIndex(items, m_collapseCalls, &m_index);
+    // The keys are made while the user reads the rows, before a search needs them.
+    m_index.prepareSearch();
     m_timeline->setEntries(m_index.timeline(), m_index.timelineMatching(m_searchQuery), m_searchQuery);
     refreshLedger();
 }
