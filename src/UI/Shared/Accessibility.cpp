@@ -24,6 +24,16 @@ RowState stateOf(const QWidget *widget)
     return widget->property(kStateProperty).value<RowState>();
 }
 
+void applyRowState(QAccessible::State &s, const RowState &row)
+{
+    s.selectable = row.selectable;
+    s.selected = row.selected;
+    s.expandable = row.expandable;
+    s.expanded = row.expandable && row.expanded;
+    s.collapsed = row.expandable && !row.expanded;
+    s.busy = row.busy;
+}
+
 class RowInterface : public QAccessibleWidget
 {
 public:
@@ -50,13 +60,7 @@ public:
     QAccessible::State state() const override
     {
         QAccessible::State s = QAccessibleWidget::state();
-        const RowState row = stateOf(widget());
-        s.selectable = row.selectable;
-        s.selected = row.selected;
-        s.expandable = row.expandable;
-        s.expanded = row.expandable && row.expanded;
-        s.collapsed = row.expandable && !row.expanded;
-        s.busy = row.busy;
+        applyRowState(s, stateOf(widget()));
         // A check box or radio button row says whether it is ticked, straight from the button.
         auto *button = qobject_cast<QAbstractButton *>(widget());
         if (button && (role() == QAccessible::CheckBox || role() == QAccessible::RadioButton)) {
@@ -180,13 +184,7 @@ public:
             return s;
         }
         const Rows &rows = *rowsOf(m_widget);
-        const RowState row = rows.state ? rows.state(m_row) : RowState{};
-        s.selectable = row.selectable;
-        s.selected = row.selected;
-        s.expandable = row.expandable;
-        s.expanded = row.expandable && row.expanded;
-        s.collapsed = row.expandable && !row.expanded;
-        s.busy = row.busy;
+        applyRowState(s, rows.state ? rows.state(m_row) : RowState{});
         s.disabled = !m_widget->isEnabled();
         s.focusable = m_widget->focusPolicy() != Qt::NoFocus;
         s.focused = s.focusable && m_widget->hasFocus() && rows.current && rows.current(m_row);
