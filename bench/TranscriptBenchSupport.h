@@ -10,6 +10,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 
+#include <malloc.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <optional>
 
@@ -32,6 +35,22 @@ private:
 };
 
 inline double msSince(const QElapsedTimer &t) { return double(t.nsecsElapsed()) / 1e6; }
+
+// Bytes the allocator hands out now, over all arenas.
+inline double heapBytes()
+{
+    const struct mallinfo2 info = ::mallinfo2();
+    return double(info.uordblks) + double(info.hblkhd);
+}
+
+inline double residentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toDouble() * double(::sysconf(_SC_PAGESIZE)) : 0;
+}
 
 inline double rssMb()
 {

@@ -11,8 +11,11 @@
 //   ui.rows_burst_max_block_ms       10,000 transcript rows pushed into the open session in 5 s
 //   ui.rows_burst_rss_mb             resident memory after the burst
 //   ui.markdown_5mb_max_block_ms     an answer of 5 MB of Markdown (prose, lists, code, tables)
-//                                    shown in the open session, scrolled to its end, then the
-//                                    same answer streamed in by deltas
+//                                    shown in the open session and scrolled through, then the
+//                                    same answer streamed in by deltas, its final message
+//                                    arriving and scrolled through again
+//   ui.markdown_5mb_show_ms, ui.markdown_5mb_scroll_ms, ui.markdown_5mb_stream_ms,
+//   ui.markdown_5mb_final_ms         the same per phase
 //   ui.long_line_max_block_ms        a tool result that is one line of 5 MB (no line feed),
 //                                    shown by the generic and the terminal card, and a diff of
 //                                    100,000 lines: each expanded, scrolled through (the card's
@@ -23,12 +26,14 @@
 // Arguments pick cases (expand, todos, burst, markdown, longline; none: all). NBD_BENCH_WHO=1 names, on standard
 // error, the receiver and type of each event that set a new longest block.
 
+#include "SimDemoWorld.h"
 #include "SimSessions.h"
 #include "TranscriptBenchSupport.h"
 #include "Session/SessionModel.h"
 #include "UI/Composer/GoalBannerView.h"
 #include "UI/Conversation/ConversationTranscript.h"
 #include "UI/Conversation/LineBox.h"
+#include "UI/Conversation/MarkdownText.h"
 #include "UI/Conversation/ToolCallChip.h"
 #include "UI/Conversation/TranscriptListView.h"
 #include "UI/Shared/AppStartup.h"
@@ -93,28 +98,33 @@ private:
 
 TimingApp *timing() { return static_cast<TimingApp *>(QCoreApplication::instance()); }
 
-// Runs `step` as one event and then the event loop for `settleMs`; the longest block seen.
-double measure(const std::function<void()> &step, int settleMs = 400)
+// Runs `step` as one event and then the event loop until `done` holds and `settleMs` have
+// passed; the longest block seen.
+double measure(const std::function<void()> &step, int settleMs = 400, const std::function<bool()> &done = {})
 {
     TimingApp *app = timing();
     QCoreApplication::processEvents();
     app->longest = 0;
     app->measuring = true;
-    bool done = false;
+    bool stepped = false;
     QMetaObject::invokeMethod(app, [&] {
         step();
-        done = true;
+        stepped = true;
     }, Qt::QueuedConnection);
     QElapsedTimer clock;
     clock.start();
-    while (!done || clock.elapsed() < settleMs)
+    while (!stepped || clock.elapsed() < settleMs || (done && !done()))
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     app->measuring = false;
     return app->longest;
 }
 
-
-
+// With NBD_BENCH_WHO set, marks on standard error where a case's next phase starts.
+void phase(const char *name)
+{
+    if (qEnvironmentVariableIsSet("NBD_BENCH_WHO"))
+        std::fprintf(stderr, "-- %s\n", name);
+}
 
 void settle(SessionModel *model)
 {
@@ -309,23 +319,30 @@ void rowsBurst()
     print("ui.rows_burst_rss_mb", rssMb());
 }
 
-QString fiveMegabytesOfMarkdown()
+// No Markdown text under `root` is being parsed.
+bool parsed(QWidget *root)
 {
-    QString text;
-    text.reserve(5'400'000);
-    for (int i = 1; text.size() < 5'000'000; ++i) {
-        text += u"## 第 %1 节：模块 module_%2\n\n"_s.arg(i).arg(i % 97);
-        text += u"编译单元 **src/module_%1.cpp** 通过检查，耗时 %2 ms；the resolver caches *lookups* and `warning count = 0`, 输出已写入缓存目录。\n\n"_s.arg(i).arg(i % 1000);
-        text += u"- 第一项：读取配置\n- second item with [a link](https://example.com/%1)\n- 第三项：写入结果\n\n"_s.arg(i);
-        text += u"```cpp\nint module_%1() {\n    return %2;\n}\n```\n\n"_s.arg(i).arg(i);
-        text += u"| 列 | value |\n|---|---|\n| %1 | ok |\n\n> 注意：第 %1 节完成。\n\n"_s.arg(i);
+    const QList<MarkdownText *> texts = root->findChildren<MarkdownText *>();
+    return std::none_of(texts.begin(), texts.end(), [](const MarkdownText *text) { return text->isParsing(); });
+}
+
+// Scrolls the transcript through its whole height in `steps` jumps, then a few pages at its
+// end; the longest block of any of them.
+double scrollThrough(ConversationTranscript *transcript, int steps)
+{
+    QScrollBar *bar = transcript->list()->verticalScrollBar();
+    double longest = 0;
+    for (int i = 0; i <= steps; ++i) {
+        longest = std::max(longest, measure([&] { bar->setValue(int(qint64(bar->maximum()) * i / steps)); }, 60));
     }
-    return text;
+    for (int i = 0; i < 5; ++i)
+        longest = std::max(longest, measure([&] { bar->setValue(bar->value() - bar->pageStep()); }, 60));
+    return longest;
 }
 
 void markdown()
 {
-    const QString big = fiveMegabytesOfMarkdown();
+    const QString big = nbd::sim::largeMarkdownAnswer(5'000'000);
     auto model = SessionModel::create(u"markdown"_s);
     Feeder feed(model.get());
     feed(events::userMessage(u"m1"_s, u"写一份报告"_s));
@@ -341,19 +358,24 @@ void markdown()
     transcript->resize(1000, 800);
     window.show();
     QCoreApplication::processEvents();
+    const auto done = [&] { return parsed(transcript); };
+    phase("show");
     const double shown = measure([&] {
         transcript->setSession(model);
         window.repaint();
-    });
-    const double scrolled = measure([&] { transcript->list()->scrollToKey(transcript->list()->entries().back().key); });
+    }, 400, done);
+    phase("scroll");
+    const double scrolled = scrollThrough(transcript, 40);
 
-    // The same answer streamed in: 40 deltas of an eighth of a megabyte each, one per publish.
+    // The same answer streamed in: 40 deltas of an eighth of a megabyte each, one per publish,
+    // then its final message.
     auto streaming = SessionModel::create(u"markdown-stream"_s);
     Feeder stream(streaming.get());
     stream(events::userMessage(u"m1"_s, u"写一份报告"_s));
     stream(events::turnStart(1));
     stream(events::stepStart(1, 1));
     settle(streaming.get());
+    phase("stream");
     const double streamed = measure([&] { transcript->setSession(streaming); }, 100);
     double deltas = streamed;
     constexpr qsizetype kDelta = 125'000;
@@ -362,10 +384,18 @@ void markdown()
             stream(events::textDelta(1, 1, 0, big.mid(at, kDelta)));
         }, 120));
     }
+    phase("final");
+    const double final = measure([&] {
+        stream(events::assistantMessage(1, 1, big));
+        stream(events::turnEnd(1));
+    }, 400, done);
+    phase("scroll");
+    const double finalScrolled = scrollThrough(transcript, 10);
     print("ui.markdown_5mb_show_ms", shown);
-    print("ui.markdown_5mb_scroll_ms", scrolled);
+    print("ui.markdown_5mb_scroll_ms", std::max(scrolled, finalScrolled));
     print("ui.markdown_5mb_stream_ms", deltas);
-    print("ui.markdown_5mb_max_block_ms", std::max({shown, scrolled, deltas}));
+    print("ui.markdown_5mb_final_ms", final);
+    print("ui.markdown_5mb_max_block_ms", std::max({shown, scrolled, deltas, final, finalScrolled}));
 }
 
 // Rows of a diff: `count` lines, half removed and half added.

@@ -6,8 +6,8 @@
 //   markdown.render_ms_10k   a 10,000-character reply made into its widget and laid out at
 //                            the transcript's width (median of 5)
 
-#include "UI/Conversation/MarkdownInline.h"
-#include "UI/Conversation/MarkdownParser.h"
+#include "Domain/MarkdownInline.h"
+#include "Domain/MarkdownParser.h"
 #include "UI/Conversation/MarkdownText.h"
 #include "UI/Shared/AppStartup.h"
 

@@ -13,6 +13,7 @@
 //                                    history and every kept live event, publish
 
 #include "SimHost.h"
+#include "TranscriptBenchSupport.h"
 #include "SimSessions.h"
 #include "Session/SessionModel.h"
 #include "Wire/WireClient.h"
@@ -23,15 +24,15 @@
 #include <QFile>
 #include <QTimer>
 
-#include <malloc.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <memory>
 
 using namespace nbd;
 using namespace nbd::sim;
 using namespace Qt::StringLiterals;
+using nbd::bench::heapBytes;
+using nbd::bench::print;
+using nbd::bench::residentBytes;
 
 namespace {
 
@@ -40,27 +41,6 @@ constexpr int kStepsPerTurn = 10;
 constexpr int kDeltasPerStep = 200;
 constexpr qint64 kDeltas = qint64(kTurns) * kStepsPerTurn * kDeltasPerStep;
 const QString kSession = u"s1"_s;
-
-void print(const char *name, double value)
-{
-    std::printf("%s: %.2f\n", name, value);
-    std::fflush(stdout);
-}
-
-double heapBytes()
-{
-    const struct mallinfo2 info = ::mallinfo2();
-    return double(info.uordblks) + double(info.hblkhd);
-}
-
-double residentBytes()
-{
-    QFile statm(u"/proc/self/statm"_s);
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toDouble() * double(::sysconf(_SC_PAGESIZE)) : 0;
-}
 
 template<class T>
 void run(QCoro::Task<T> task)

@@ -155,7 +155,6 @@ ContentView::ContentView(AppModel *appModel, std::function<void()> settingsOpene
                                       [this](QUuid id) { createSideChat(id); }},
           this))
     , m_terminalRule(new Rule(&Theme::strongHairline, this))
-    , m_terminalDock(new WorkspaceTerminalDock(m_terminal, [this] { hideTerminal(); }, this))
     , m_sidebarHandle(new ResizeHandle(Qt::Horizontal, this))
     , m_rightHandle(new ResizeHandle(Qt::Horizontal, this))
     , m_terminalHandle(new ResizeHandle(Qt::Vertical, this))
@@ -170,7 +169,6 @@ ContentView::ContentView(AppModel *appModel, std::function<void()> settingsOpene
     m_tools->hide();
     m_rightRule->hide();
     m_terminalRule->hide();
-    m_terminalDock->hide();
     m_rightHandle->hide();
     m_terminalHandle->hide();
 
@@ -341,6 +339,11 @@ void ContentView::setTerminalVisible(bool visible)
     if (m_terminalVisible == visible)
         return;
     m_terminalVisible = visible;
+    if (visible && !m_terminalDock) {
+        // Made when first shown: its monospaced fonts and text views are not needed before.
+        m_terminalDock = new WorkspaceTerminalDock(m_terminal, [this] { hideTerminal(); }, this);
+        m_terminalDock->hide();
+    }
     m_tools->setTerminalVisible(visible);
     animate(m_terminalAnimation, m_terminalProgress, visible ? 1.0 : 0.0, Motion::kLayoutMs);
     Q_EMIT layoutStateChanged();
@@ -407,8 +410,10 @@ void ContentView::relayout()
     m_terminalRule->setGeometry(x0, stackH, ww, 1);
     m_terminalHandle->setVisible(m_terminalVisible);
     m_terminalHandle->setGeometry(x0, stackH - (kHandleThickness - 1) / 2 - 1, ww, kHandleThickness);
-    m_terminalDock->setVisible(dockShown);
-    m_terminalDock->setGeometry(x0, stackH + 1, ww, dockH);
+    if (m_terminalDock) {
+        m_terminalDock->setVisible(dockShown);
+        m_terminalDock->setGeometry(x0, stackH + 1, ww, dockH);
+    }
 
     m_sidebarHandle->setVisible(!m_sidebarCollapsed);
     m_sidebarHandle->setGeometry(leftW - kHandleThickness / 2, 0, kHandleThickness, H);

@@ -157,7 +157,7 @@ private:
     QWidget *m_rightRule;
     WorkspaceToolsView *m_tools;
     QWidget *m_terminalRule;
-    WorkspaceTerminalDock *m_terminalDock;
+    WorkspaceTerminalDock *m_terminalDock = nullptr; // made when the dock is first shown
     ResizeHandle *m_sidebarHandle;
     ResizeHandle *m_rightHandle;
     ResizeHandle *m_terminalHandle;

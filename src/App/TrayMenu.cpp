@@ -2,6 +2,7 @@
 
 #include "Store/AppModel.h"
 #include "System/DesktopIntegration.h"
+#include "UI/Shared/LazyIcon.h"
 #include "UI/Shared/MenuText.h"
 
 #include <QAction>
@@ -33,7 +34,8 @@ QIcon themeIcon(const QString &symbol)
         {u"power"_s, u"application-exit"_s},
     };
     const QString name = names.value(symbol);
-    return name.isEmpty() ? QIcon() : QIcon::fromTheme(name);
+    // Looked up in the theme when the menu is first shown, not while the first window is built.
+    return name.isEmpty() ? QIcon() : lazyIcon([name] { return QIcon::fromTheme(name); });
 }
 
 QString commandName(AgentMenuEntry::Command command)

@@ -10,6 +10,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -321,6 +322,46 @@ private Q_SLOTS:
         drag(child(view, u"terminal-resize-handle"_s), QPoint(0, 5000));
         QCOMPARE(view->terminalHeight(), 150.0);
         QCOMPARE(child(view, u"workspace-terminal"_s)->height(), 150);
+    }
+
+    // The dock is made the first time it opens. What the terminal printed before is in it, and
+    // the resize strip on its top edge still takes the pointer: it stays above the dock.
+    void terminalDockMadeOnFirstOpenShowsEarlierOutput()
+    {
+        ContentView *view = makeView({1280, 820});
+        QCOMPARE(view->findChild<QWidget *>(u"workspace-terminal"_s), nullptr);
+        WorkspaceTerminalModel *terminal = view->terminal();
+        // The shell works out the number: the command line itself does not hold the output.
+        terminal->execute(u"echo early-$((40 + 2))"_s);
+        const auto printed = [terminal] {
+            for (const TerminalRecord &record : terminal->records()) {
+                if (record.text.contains(u"early-42"_s))
+                    return true;
+            }
+            return false;
+        };
+        QTRY_VERIFY(printed() && !terminal->isRunning());
+
+        view->toggleTerminal();
+        QVERIFY(settle(view));
+        auto *dock = qobject_cast<WorkspaceTerminalDock *>(child(view, u"workspace-terminal"_s));
+        QVERIFY(dock && dock->isVisible());
+        auto *output = dock->findChild<QPlainTextEdit *>(u"workspace-terminal-output"_s);
+        QVERIFY(output);
+        QTRY_VERIFY(output->toPlainText().contains(u"early-42"_s));
+
+        // The strip's lower rows lie over the dock's top edge.
+        QWidget *handle = child(view, u"terminal-resize-handle"_s);
+        const QPoint overDock = handle->mapTo(view, QPoint(handle->width() / 2, handle->height() - 1));
+        QVERIFY(dock->geometry().contains(overDock));
+        QCOMPARE(view->childAt(overDock), handle);
+        // Closed and opened again: the same dock.
+        view->toggleTerminal();
+        QVERIFY(settle(view));
+        view->toggleTerminal();
+        QVERIFY(settle(view));
+        QCOMPARE(child(view, u"workspace-terminal"_s), dock);
+        QCOMPARE(view->findChildren<WorkspaceTerminalDock *>().size(), 1);
     }
 
     void toolTabsReuseOnlyInspectorAndReview()

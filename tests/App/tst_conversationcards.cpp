@@ -161,6 +161,83 @@ private Q_SLOTS:
         m_host.reset();
     }
 
+    // Every control of the rows, folded and opened (chip headers, code copy, links in the cards
+    // and the answer), does by its accessibility action what its click does: the same rows
+    // open, the same text copied, the same tool tab opened.
+    void rowActionsDoWhatClicksDo_data()
+    {
+        QTest::addColumn<bool>("opened");
+        QTest::newRow("chips folded") << false;
+        QTest::newRow("chips opened") << true;
+    }
+
+    void rowActionsDoWhatClicksDo()
+    {
+        QFETCH(bool, opened);
+        qsizetype baseline = 0;
+        ActionParityCheck check;
+        check.open = [&]() -> QWidget * {
+            m_window.reset();
+            m_store.reset();
+            // Panels shown by an earlier run stay out of the next window.
+            QFile::remove(m_dir.filePath(u"settings.ini"_s));
+            QGuiApplication::clipboard()->clear();
+            openSessionFromTheSidebar();
+            if (QTest::currentTestFailed())
+                return nullptr;
+            (void)QTest::qWaitFor([&] { return chipTitled(u"编辑 app.cpp"_s) && chipTitled(u"构建"_s); });
+            if (opened) {
+                for (const QString &title : {u"编辑 app.cpp"_s, u"构建"_s}) {
+                    if (ToolCallChip *chip = chipTitled(title))
+                        QTest::mouseClick(chip->header(), Qt::LeftButton);
+                }
+                (void)QTest::qWaitFor([&] { return m_window->findChild<LinkButton *>(u"tool-card-file"_s) != nullptr; });
+            }
+            waitUntilSteady([&] { return list()->contentHeight(); });
+            baseline = m_host->requests().size();
+            return m_window.get();
+        };
+        check.state = [&] {
+            QStringList open;
+            for (const TranscriptEntry &entry : list()->entries()) {
+                if (list()->isExpanded(entry.key))
+                    open << entry.key;
+            }
+            QString tab = u"-"_s;
+            const WorkspaceToolTabState &tabs = m_window->workspaceToolTabs();
+            if (tabs.selectedTabID) {
+                const WorkspaceToolTab *shown = tabs.find(*tabs.selectedTabID);
+                tab = workspaceToolRawValue(shown->tool) + u' '
+                    + shown->requestedFileURL.value_or(shown->browserStartURL.value_or(QUrl())).toString();
+            }
+            QStringList calls;
+            const QList<sim::LoggedRequest> all = m_host->requests();
+            for (qsizetype i = baseline; i < all.size(); ++i)
+                calls << all[i].method;
+            return u"open "_s + open.join(u',') + u" tab "_s + tab
+                + (m_window->rightSidebarVisible() ? u" tools"_s : QString())
+                + (m_window->terminalVisible() ? u" terminal"_s : QString()) + u" clipboard "_s
+                + QGuiApplication::clipboard()->text() + u" calls "_s + calls.join(u',');
+        };
+        // The rows only: the window's other parts have walks of their own.
+        check.skip = [&](QAccessibleInterface *iface) {
+            auto *widget = qobject_cast<QWidget *>(iface->object());
+            return !widget || !list()->isAncestorOf(widget);
+        };
+        check.async = true;
+        const ActionParityReport report = actionParity(check);
+        QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+        // Folded: the two chips, the answer's two links and the code's copy button; opened,
+        // the file link as well.
+        QVERIFY2(report.controls.size() >= (opened ? 6 : 5), qPrintable(report.controls.join(u'\n')));
+        QVERIFY2(report.changed >= (opened ? 6 : 5), qPrintable(report.controls.join(u'\n')));
+        const QString links = report.controls.filter(u"markdown-link"_s).join(u'\n');
+        QVERIFY2(links.contains(u"|指南#0 -> open"_s) && links.contains(u"tab files file:///srv/project/docs/guide.md"_s),
+                 qPrintable(links));
+        QVERIFY2(links.contains(u"|说明#0 -> open"_s) && links.contains(u"tab browser https://example.org/notes"_s),
+                 qPrintable(links));
+    }
+
     void markdownReplyLinksAndCopy()
     {
         openSessionFromTheSidebar();
@@ -214,6 +291,28 @@ private Q_SLOTS:
                     == WorkspaceTool::Browser);
         QCOMPARE(m_window->workspaceToolTabs().find(*m_window->workspaceToolTabs().selectedTabID)->browserStartURL,
                  QUrl(u"https://example.org/notes"_s));
+
+        // Assistive technology finds each link by its words, lying over them without taking
+        // the pointer's clicks from the text.
+        const QList<QAbstractButton *> marks = blocks->linkMarks();
+        QCOMPARE(marks.size(), 2);
+        QCOMPARE(marks[0]->accessibleName(), u"指南"_s);
+        QCOMPARE(marks[1]->accessibleName(), u"说明"_s);
+        QCOMPARE(QAccessible::queryAccessibleInterface(marks[0])->role(), QAccessible::Link);
+        QVERIFY(marks[0]->geometry().contains(guide));
+        QVERIFY(marks[1]->geometry().contains(notes));
+        QCOMPARE(blocks->viewport()->childAt(guide), nullptr);
+
+        // By keyboard: Tab and Shift+Tab in the text move from link to link (the last one
+        // clicked is the current one), Return opens the link reached.
+        blocks->setFocus(Qt::OtherFocusReason);
+        QCOMPARE(blocks->textCursor().selectedText(), u"说明"_s);
+        QTest::keyClick(blocks, Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), blocks);
+        QCOMPARE(blocks->textCursor().selectedText(), u"指南"_s);
+        QTest::keyClick(blocks, Qt::Key_Return);
+        QTRY_COMPARE(m_window->workspaceToolTabs().find(*m_window->workspaceToolTabs().selectedTabID)->tool,
+                     WorkspaceTool::Files);
     }
 
     void chipOpensItsCardAndThePathOpensTheFile()

@@ -23,7 +23,8 @@
 // lists every problem: a control a user can act on without a name, or a name, description or
 // tooltip carrying markup. Hidden interfaces are skipped. An empty list means the walk passed.
 // actionParity() then acts on every control both ways, by click and by its accessibility
-// action, and lists the controls where the two differ.
+// action, and lists the controls where the two differ; tabOrderProblems() lists the Tab
+// steps that go against the order on screen.
 namespace nbd::test {
 
 inline bool isActionableRole(QAccessible::Role role)
@@ -232,6 +233,9 @@ inline void clickAt(QAccessibleInterface *iface)
 {
     const QPoint global = iface->rect().center();
     auto *widget = qobject_cast<QWidget *>(iface->object());
+    // A row without an object of its own (one its view paints) takes the click on its view.
+    for (QAccessibleInterface *up = iface->parent(); !widget && up; up = up->parent())
+        widget = qobject_cast<QWidget *>(up->object());
     // A widget's own interface takes the click on the widget; an item of a view on the view's
     // viewport.
     if (widget && QAccessible::queryAccessibleInterface(widget) == iface) {
@@ -302,6 +306,63 @@ inline ActionParityReport actionParity(const ActionParityCheck &check)
                     + QStringLiteral("\" gives [") + acted + u']';
     }
     return report;
+}
+
+// ---- Keyboard: Tab goes through the controls in the order they are shown ----
+
+// The widgets Tab reaches in the window, in order, starting where the first Tab press from
+// no focus lands, until the focus comes round again (at most `limit` presses). Each press is
+// a real key press on the focused widget.
+inline QList<QWidget *> tabChain(QWidget *window, int limit = 100)
+{
+    QList<QWidget *> chain;
+    if (QWidget *focused = window->focusWidget())
+        focused->clearFocus();
+    QTest::keyClick(window, Qt::Key_Tab);
+    for (int i = 0; i < limit; ++i) {
+        QWidget *focused = QApplication::focusWidget();
+        if (!focused || !window->isAncestorOf(focused) || chain.contains(focused))
+            break;
+        chain << focused;
+        QTest::keyClick(focused, Qt::Key_Tab);
+    }
+    return chain;
+}
+
+// Whether b is shown after a in reading order: further down, or beside it on the same line
+// to its right (a few pixels of slack for controls of different heights on one line).
+inline bool readsAfter(const QRect &a, const QRect &b)
+{
+    constexpr int slack = 4;
+    const bool sameLine = (b.center().y() >= a.top() && b.center().y() <= a.bottom())
+        || (a.center().y() >= b.top() && a.center().y() <= b.bottom());
+    if (sameLine)
+        return b.left() >= a.right() - slack;
+    return b.top() >= a.bottom() - slack || b.center().y() > a.bottom();
+}
+
+// Every Tab step that goes back against the reading order, named; empty when the order is
+// the order on screen. Also a problem: Tab reaching fewer than `least` widgets.
+inline QStringList tabOrderProblems(QWidget *window, int least = 2)
+{
+    QStringList problems;
+    const QList<QWidget *> chain = tabChain(window);
+    auto name = [](QWidget *w) {
+        return QString::fromLatin1(w->metaObject()->className()) + u'#' + w->objectName();
+    };
+    if (chain.size() < least) {
+        QStringList names;
+        for (QWidget *w : chain)
+            names << name(w);
+        problems << QStringLiteral("Tab reaches only: ") + names.join(QStringLiteral(", "));
+    }
+    for (qsizetype i = 1; i < chain.size(); ++i) {
+        const QRect a(chain[i - 1]->mapTo(window, QPoint()), chain[i - 1]->size());
+        const QRect b(chain[i]->mapTo(window, QPoint()), chain[i]->size());
+        if (!readsAfter(a, b))
+            problems << QStringLiteral("Tab goes back from ") + name(chain[i - 1]) + QStringLiteral(" to ") + name(chain[i]);
+    }
+    return problems;
 }
 
 } // namespace nbd::test

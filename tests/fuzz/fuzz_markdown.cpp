@@ -4,8 +4,8 @@
 // may, and those go into the link list or, for images and titles, nowhere.
 #include "FuzzSupport.h"
 
-#include "UI/Conversation/MarkdownInline.h"
-#include "UI/Conversation/MarkdownParser.h"
+#include "Domain/MarkdownInline.h"
+#include "Domain/MarkdownParser.h"
 
 #include <QHash>
 

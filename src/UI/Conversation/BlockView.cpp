@@ -169,6 +169,7 @@ void ReasoningBlock::refresh()
         name += u"，"_s + lengthText();
     m_header->setAccessibleName(name);
     m_header->setAccessibleDescription(streaming ? QString() : (m_expanded ? u"已展开"_s : u"已收起"_s));
+    m_header->setDisclosure(!streaming, m_expanded);
     updateGeometry();
 }
 

@@ -135,7 +135,7 @@ void DeepDivingStatusView::moveBand(qreal translation)
 void DeepDivingStatusView::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    m_glyphs = QPainterPath();
+    m_mask = QImage();
     if (width() > 0 && height() > 0)
         updateAnimationIfNeeded(false);
 }
@@ -159,18 +159,26 @@ void DeepDivingStatusView::paintEvent(QPaintEvent *event)
     const qreal h = height();
     if (w <= 0 || h <= 0)
         return;
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setClipRegion(event->region());
-
-    if (m_glyphs.isEmpty()) {
-        // The outline of the text, built once per size.
+    const qreal dpr = devicePixelRatioF();
+    const QSize pixels(int(std::ceil(w * dpr)), int(std::ceil(h * dpr)));
+    if (m_mask.size() != pixels || m_mask.devicePixelRatio() != dpr) {
+        // The outline of the text, filled once per size: the coverage of every pixel. A
+        // frame then costs two small image fills instead of rasterising the glyphs again,
+        // and the band passes through the letters as through their outline.
         const QFontMetricsF fm(shimmerFont());
         const qreal lineHeight = std::ceil(fm.ascent() + fm.descent() + fm.leading());
         const qreal top = std::floor((h - lineHeight) / 2);
-        m_glyphs.addText(QPointF(0, top + fm.ascent()), shimmerFont(), text());
+        QPainterPath glyphs;
+        glyphs.addText(QPointF(0, top + fm.ascent()), shimmerFont(), text());
+        m_mask = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        m_mask.setDevicePixelRatio(dpr);
+        m_mask.fill(Qt::transparent);
+        QPainter mask(&m_mask);
+        mask.setRenderHint(QPainter::Antialiasing);
+        mask.fillPath(glyphs, Qt::black);
+        m_frame = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        m_frame.setDevicePixelRatio(dpr);
     }
-    const QPainterPath &glyphs = m_glyphs;
 
     // The gradient is three widths wide and starts at −2w; moving it by 2w sweeps the band
     // from beyond the left edge to beyond the right one.
@@ -181,7 +189,16 @@ void DeepDivingStatusView::paintEvent(QPaintEvent *event)
     gradient.setColorAt(0.5, kHighlight);
     gradient.setColorAt(0.64, kAccent);
     gradient.setColorAt(1.0, kAccent);
-    painter.fillPath(glyphs, gradient);
+    {
+        QPainter frame(&m_frame);
+        frame.setCompositionMode(QPainter::CompositionMode_Source);
+        frame.fillRect(QRectF(0, 0, w, h), gradient);
+        frame.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+        frame.drawImage(QPointF(0, 0), m_mask);
+    }
+    QPainter painter(this);
+    painter.setClipRegion(event->region());
+    painter.drawImage(QPointF(0, 0), m_frame);
 }
 
 } // namespace nbd

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
-#include <QPainterPath>
+#include <QImage>
 #include <QWidget>
 
 class QVariantAnimation;
@@ -54,7 +54,8 @@ private:
     qreal m_translation = 0;
     qreal m_animatedWidth = 0;
     QElapsedTimer m_frameClock;
-    QPainterPath m_glyphs;
+    QImage m_mask;  // the text's coverage, in opaque black
+    QImage m_frame; // the band through the text, made again for each frame
 };
 
 } // namespace nbd

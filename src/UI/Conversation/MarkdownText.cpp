@@ -1,24 +1,34 @@
 #include "UI/Conversation/MarkdownText.h"
 
+#include "UI/Conversation/BlockView.h"
 #include "UI/Conversation/LineBox.h"
 #include "UI/Conversation/LongTextView.h"
-#include "UI/Conversation/MarkdownInline.h"
+#include "Domain/MarkdownInline.h"
 #include "Domain/ToolPresentationModel.h"
+#include "UI/Shared/Accessibility.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/LatestJob.h"
+#include "UI/Shared/LinkOpener.h"
 #include "UI/Shared/Theme.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextLayout>
 #include <QTimer>
+#include <QPaintEvent>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <array>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -176,9 +186,36 @@ void writeMarkdownBlocks(QTextDocument *document, const std::vector<MarkdownBloc
 
 // ---- MarkdownDocumentView ----
 
+namespace {
+
+// An invisible stand-in laid over the words of one link. The text view's own accessible
+// interface has no links in it; this gives each one a place in the tree. The mouse passes
+// through to the words, and the keyboard reaches links inside the text view itself.
+class LinkMark : public QAbstractButton
+{
+public:
+    LinkMark(const QString &words, QWidget *parent) : QAbstractButton(parent)
+    {
+        setObjectName(u"markdown-link"_s);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        setText(words);
+        setAccessibleName(words);
+        Accessibility::describe(this, QAccessible::Link);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override {}
+};
+
+} // namespace
+
 MarkdownDocumentView::MarkdownDocumentView(QWidget *parent) : AutoHeightTextView(parent)
 {
     setObjectName(u"markdown-blocks"_s);
+    // Laid out again at a new width, the links move with their words.
+    connect(document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
+            &MarkdownDocumentView::scheduleLinkMarks);
 }
 
 void MarkdownDocumentView::setBlocks(const std::vector<MarkdownBlock> &blocks, const MarkdownStyle &style)
@@ -188,6 +225,85 @@ void MarkdownDocumentView::setBlocks(const std::vector<MarkdownBlock> &blocks, c
     // The words themselves reach a screen reader through the text interface (and the row's
     // name); a name made of them would pass host text that looks like markup on as a label.
     setAccessibleName(u"文本"_s);
+    scheduleLinkMarks();
+}
+
+void MarkdownDocumentView::resizeEvent(QResizeEvent *event)
+{
+    AutoHeightTextView::resizeEvent(event);
+    scheduleLinkMarks();
+}
+
+// Once per event-loop turn: a layout reports its size several times while it runs.
+void MarkdownDocumentView::scheduleLinkMarks()
+{
+    if (m_linkMarksScheduled)
+        return;
+    m_linkMarksScheduled = true;
+    QMetaObject::invokeMethod(this, [this] {
+        m_linkMarksScheduled = false;
+        placeLinkMarks();
+    }, Qt::QueuedConnection);
+}
+
+void MarkdownDocumentView::placeLinkMarks()
+{
+    qDeleteAll(m_linkMarks);
+    m_linkMarks.clear();
+    const QPoint scrolled(horizontalScrollBar()->value(), verticalScrollBar()->value());
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+        const QTextLayout *lines = block.layout();
+        if (!lines || lines->lineCount() == 0)
+            continue;
+        // One mark for each run of text with the same destination, over its first line.
+        QString href;
+        QString words;
+        int start = -1;
+        int end = -1;
+        auto flush = [&] {
+            if (start >= 0 && !words.trimmed().isEmpty()) {
+                const int from = start - block.position();
+                const int to = end - block.position();
+                const QTextLine line = lines->lineForTextPosition(from);
+                if (line.isValid()) {
+                    const qreal left = line.cursorToX(from);
+                    const QTextLine last = lines->lineForTextPosition(to);
+                    const qreal right = last.isValid() && last.lineNumber() == line.lineNumber()
+                        ? line.cursorToX(to)
+                        : line.x() + line.naturalTextWidth();
+                    QRectF box(left, line.y(), std::max<qreal>(1, right - left), line.height());
+                    box.translate(lines->position());
+                    auto *mark = new LinkMark(words, viewport());
+                    const QUrl url(href);
+                    connect(mark, &QAbstractButton::clicked, this, [this, url] { LinkOpener::open(this, url); });
+                    mark->setGeometry(box.toAlignedRect().translated(-scrolled));
+                    mark->show();
+                    m_linkMarks << mark;
+                }
+            }
+            href.clear();
+            words.clear();
+            start = end = -1;
+        };
+        for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (!fragment.isValid())
+                continue;
+            const QTextCharFormat format = fragment.charFormat();
+            const QString anchor = format.isAnchor() ? format.anchorHref() : QString();
+            if (start >= 0 && (anchor != href || fragment.position() != end))
+                flush();
+            if (anchor.isEmpty())
+                continue;
+            if (start < 0) {
+                start = fragment.position();
+                href = anchor;
+            }
+            words += fragment.text();
+            end = fragment.position() + fragment.length();
+        }
+        flush();
+    }
 }
 
 void MarkdownDocumentView::paintEvent(QPaintEvent *event)
@@ -385,12 +501,16 @@ void addBlockWidgets(QWidget *parent, QBoxLayout *layout, const std::vector<Mark
 
 } // namespace
 
-// ---- MarkdownChunk ----
+// ---- LongMarkdownView ----
 
 namespace {
 
-// Past this many characters of non-code blocks a run is cut into chunks of about this size.
-constexpr qsizetype kChunkLength = 12000;
+// A long text is cut into chunks of about this many characters, or fewer where they hold this
+// many code blocks: laying one chunk out is what a scroll into it costs at once.
+constexpr qsizetype kChunkLength = 3000;
+constexpr int kChunkCodeBlocks = 6;
+// Chunks laid out and kept as widgets at most; the farthest from what was painted last go.
+constexpr size_t kLiveChunks = 24;
 
 bool isLongMarkdown(const QString &text) { return LongTextView::isLong(text); }
 
@@ -400,32 +520,97 @@ struct BlockWeight
 {
     qsizetype narrow = 0;
     qsizetype wide = 0;
-    int lines = 0;
+    qsizetype lines = 0;
     int level = 0; // heading level; 0: body text
+    bool code = false;
 };
+
+void addWeight(BlockWeight &weight, QStringView text)
+{
+    ++weight.lines;
+    for (const QChar c : text) {
+        if (c == u'\n')
+            ++weight.lines;
+        else if (c.unicode() < 128)
+            ++weight.narrow;
+        else if (!c.isLowSurrogate())
+            ++weight.wide;
+    }
+}
 
 BlockWeight weigh(const MarkdownBlock &block)
 {
     BlockWeight weight;
     weight.level = block.kind == MarkdownBlock::Kind::Heading ? block.level : 0;
-    auto add = [&weight](const QString &text) {
-        ++weight.lines;
-        for (const QChar c : text) {
-            if (c == u'\n')
-                ++weight.lines;
-            else if (c.unicode() < 128)
-                ++weight.narrow;
-            else if (!c.isLowSurrogate())
-                ++weight.wide;
-        }
-    };
+    weight.code = block.kind == MarkdownBlock::Kind::Code;
     if (block.kind == MarkdownBlock::Kind::List) {
         for (const MarkdownBlock::ListItem &item : block.items)
-            add(item.text);
+            addWeight(weight, item.text);
     } else {
-        add(block.text);
+        addWeight(weight, block.text);
     }
     return weight;
+}
+
+// The weight of a whole text not parsed yet, from a sample of its start: costs the same
+// whatever its length.
+BlockWeight sampledWeight(const QString &text)
+{
+    constexpr qsizetype kSample = 4096;
+    BlockWeight weight;
+    const QStringView sample = QStringView(text).left(kSample);
+    addWeight(weight, sample);
+    if (sample.size() < text.size()) {
+        const double scale = double(text.size()) / double(sample.size());
+        weight.narrow = qsizetype(double(weight.narrow) * scale);
+        weight.wide = qsizetype(double(weight.wide) * scale);
+        weight.lines = qsizetype(double(weight.lines) * scale);
+    }
+    return weight;
+}
+
+// What height estimates read of the fonts of a style, measured once for all chunks of a text.
+struct EstimateMetrics
+{
+    qreal narrow = 0;
+    qreal wide = 0;
+    qreal bodyHeight = 0;
+    int codeLineHeight = 0;
+    std::array<qreal, 7> headingScale{}; // by level; 0: body text
+
+    explicit EstimateMetrics(const MarkdownStyle &style)
+    {
+        const QFontMetricsF body(Fonts::system(style.baseSize));
+        narrow = body.horizontalAdvance(u'x');
+        wide = body.horizontalAdvance(u'中');
+        bodyHeight = body.height();
+        codeLineHeight = QFontMetrics(Fonts::monospaced(12)).height();
+        headingScale[0] = 1.0;
+        for (int level = 1; level <= 6; ++level)
+            headingScale[size_t(level)] = headingFont(level, style.baseSize).pixelSize() / qreal(style.baseSize);
+    }
+};
+
+// The height of blocks of these weights at `width`, estimated from their characters' advances.
+int estimateHeight(const std::vector<BlockWeight> &weights, const EstimateMetrics &metrics, int width)
+{
+    const qreal available = std::max(40, width);
+    qreal height = 0;
+    for (size_t i = 0; i < weights.size(); ++i) {
+        const BlockWeight &w = weights[i];
+        if (i + 1 < weights.size())
+            height += kBlockSpacing;
+        if (w.code) {
+            // Header, divider, padding and border around the lines.
+            height += 2 + 28 + 1 + 24 + qreal(w.lines) * metrics.codeLineHeight;
+            continue;
+        }
+        const qreal scale = metrics.headingScale[size_t(std::clamp(w.level, 0, 6))];
+        const qreal advance = (qreal(w.narrow) * metrics.narrow + qreal(w.wide) * metrics.wide) * scale;
+        const qreal lines = std::max<qreal>(qreal(w.lines), std::ceil(advance / available));
+        height += lines * (metrics.bodyHeight * scale + 3);
+    }
+    return int(std::ceil(height));
 }
 
 qsizetype blockLength(const MarkdownBlock &block)
@@ -438,47 +623,135 @@ qsizetype blockLength(const MarkdownBlock &block)
 
 } // namespace
 
-// A run of non-code blocks of a long text. Until it is first painted it is as tall as its
-// characters make it at its width, estimated; then its blocks are written into a document view
-// of its own and the measured height replaces the estimate. Only chunks near what is visible
-// are ever laid out.
-class MarkdownChunk : public QWidget
+// The blocks of one chunk of a long text and their weights; made on the thread pool, then
+// only read.
+struct MarkdownChunkData
+{
+    std::vector<MarkdownBlock> blocks;
+    std::vector<BlockWeight> weights;
+};
+
+// A long text cut into chunks; the first `kept` are those the text showed before.
+struct MarkdownChunkPlan
+{
+    std::vector<std::shared_ptr<const MarkdownChunkData>> chunks;
+    size_t kept = 0;
+};
+
+namespace {
+
+// Pure, for the thread pool. Cuts the blocks into chunks the same way whatever follows them,
+// so a text that grew at its end keeps every chunk of `current` but the last ones.
+std::shared_ptr<const MarkdownChunkPlan> planChunks(const QString &text,
+                                                    const std::vector<std::shared_ptr<const MarkdownChunkData>> &current)
+{
+    std::vector<std::vector<MarkdownBlock>> groups;
+    std::vector<MarkdownBlock> group;
+    qsizetype length = 0;
+    int codeBlocks = 0;
+    for (MarkdownBlock &block : MarkdownParser::parse(text)) {
+        length += blockLength(block);
+        codeBlocks += block.kind == MarkdownBlock::Kind::Code ? 1 : 0;
+        group.push_back(std::move(block));
+        if (length >= kChunkLength || codeBlocks >= kChunkCodeBlocks) {
+            groups.push_back(std::move(group));
+            group.clear();
+            length = 0;
+            codeBlocks = 0;
+        }
+    }
+    if (!group.empty())
+        groups.push_back(std::move(group));
+
+    auto plan = std::make_shared<MarkdownChunkPlan>();
+    plan->chunks.reserve(groups.size());
+    while (plan->kept < current.size() && plan->kept < groups.size() && current[plan->kept]->blocks == groups[plan->kept]) {
+        plan->chunks.push_back(current[plan->kept]);
+        ++plan->kept;
+    }
+    for (size_t i = plan->kept; i < groups.size(); ++i) {
+        auto data = std::make_shared<MarkdownChunkData>();
+        data->blocks = std::move(groups[i]);
+        data->weights.reserve(data->blocks.size());
+        for (const MarkdownBlock &block : data->blocks)
+            data->weights.push_back(weigh(block));
+        plan->chunks.push_back(std::move(data));
+    }
+    return plan;
+}
+
+} // namespace
+
+// The chunks of a long text, one below the other. Only chunks near what was painted have
+// widgets, built as a short text's blocks are, one chunk per event-loop turn; every other chunk
+// is as tall as measured when it last had a widget at this width, or as estimated from its
+// characters.
+class LongMarkdownView : public QWidget
 {
 public:
-    MarkdownChunk(std::vector<MarkdownBlock> blocks, const MarkdownStyle &style, QWidget *parent)
-        : QWidget(parent), m_blocks(std::move(blocks)), m_style(style)
+    LongMarkdownView(const MarkdownStyle &style, QWidget *parent)
+        : QWidget(parent), m_style(style), m_metrics(style)
     {
-        setObjectName(u"markdown-chunk"_s);
-        m_weights.reserve(m_blocks.size());
-        for (const MarkdownBlock &block : m_blocks)
-            m_weights.push_back(weigh(block));
-        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+        setObjectName(u"markdown-long"_s);
+        QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
     }
 
-    bool isRealized() const { return m_content != nullptr; }
-    const std::vector<MarkdownBlock> &blocks() const { return m_blocks; }
-
-    // Built as a short text is: runs of non-code blocks in document views, code blocks apart.
-    void realize()
+    // Chunks kept by the plan keep their widgets and heights.
+    void setChunks(const MarkdownChunkPlan &plan)
     {
-        if (m_content)
-            return;
-        m_content = new QWidget(this);
-        auto *layout = new QVBoxLayout(m_content);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSpacing(kBlockSpacing);
-        addBlockWidgets(m_content, layout, m_blocks, m_style);
-        m_content->setGeometry(rect());
-        m_content->show();
+        size_t kept = 0;
+        while (kept < plan.kept && kept < m_slots.size() && m_slots[kept].data == plan.chunks[kept])
+            ++kept;
+        while (m_slots.size() > kept) {
+            delete m_slots.back().live;
+            m_slots.pop_back();
+        }
+        for (size_t i = kept; i < plan.chunks.size(); ++i) {
+            Slot slot;
+            slot.data = plan.chunks[i];
+            m_slots.push_back(std::move(slot));
+        }
+        ++m_generation;
+        if (m_width >= 0)
+            measure(m_width, kept);
+        place();
         updateGeometry();
+        update();
+    }
+
+    std::vector<std::shared_ptr<const MarkdownChunkData>> chunks() const
+    {
+        std::vector<std::shared_ptr<const MarkdownChunkData>> out;
+        out.reserve(m_slots.size());
+        for (const Slot &slot : m_slots)
+            out.push_back(slot.data);
+        return out;
+    }
+    int chunkCount() const { return int(m_slots.size()); }
+    int liveCount() const
+    {
+        return int(std::count_if(m_slots.begin(), m_slots.end(), [](const Slot &slot) { return slot.live != nullptr; }));
     }
 
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override
     {
-        if (!m_content)
-            return estimate(width);
-        return m_content->hasHeightForWidth() ? m_content->heightForWidth(width) : m_content->sizeHint().height();
+        if (width != m_width && (m_width < 0 || width == this->width()))
+            const_cast<LongMarkdownView *>(this)->measure(width, 0);
+        if (width == m_width)
+            return clampedHeight(m_tops.empty() ? 0 : m_tops.back());
+        // Another width than the one the chunks are placed at (a layout trying sizes): counted
+        // apart, the placement stays.
+        if (width != m_otherWidth) {
+            qint64 total = 0;
+            for (const Slot &slot : m_slots)
+                total += slot.live ? heightForWidthOf(slot.live, width) : estimateHeight(slot.data->weights, m_metrics, width);
+            m_otherWidth = width;
+            m_otherHeight = clampedHeight(total);
+        }
+        return m_otherHeight;
     }
     QSize sizeHint() const override
     {
@@ -488,63 +761,203 @@ public:
     QSize minimumSizeHint() const override { return {0, 0}; }
 
 protected:
-    void paintEvent(QPaintEvent *) override
+    void paintEvent(QPaintEvent *event) override
     {
-        // Laid out after this paint, not in it: a paint must not change geometry.
-        if (!m_content && !m_posted) {
-            m_posted = true;
-            QTimer::singleShot(0, this, [this] { realize(); });
+        // Widgets for the chunks in view, built after this paint (a paint must not change
+        // geometry). A paint may cover only part of what is visible.
+        if (m_slots.empty() || m_tops.size() != m_slots.size() + 1)
+            return;
+        m_focus = rangeIn(event->rect().united(visibleRegion().boundingRect()));
+        for (size_t i = m_focus.first; i <= m_focus.second; ++i) {
+            if (!m_slots[i].live) {
+                postRealize();
+                return;
+            }
         }
     }
     void resizeEvent(QResizeEvent *) override
     {
-        if (m_content)
-            m_content->setGeometry(rect());
+        if (width() != m_width)
+            measure(width(), 0);
+        place();
     }
 
 private:
-    int estimate(int width) const
+    struct Slot
     {
-        const QFontMetricsF body(Fonts::system(m_style.baseSize));
-        const qreal narrow = body.horizontalAdvance(u'x');
-        const qreal wide = body.horizontalAdvance(u'中');
-        const qreal available = std::max(40, width);
-        qreal height = 0;
-        for (size_t i = 0; i < m_weights.size(); ++i) {
-            const BlockWeight &w = m_weights[i];
-            if (i + 1 < m_weights.size())
-                height += kBlockSpacing;
-            if (m_blocks[i].kind == MarkdownBlock::Kind::Code) {
-                // Header, divider, padding and border around the lines.
-                const QFontMetrics mono(Fonts::monospaced(12));
-                height += 2 + 28 + 1 + 24 + w.lines * mono.height();
-                continue;
-            }
-            const qreal scale = w.level > 0 ? headingFont(w.level, m_style.baseSize).pixelSize() / qreal(m_style.baseSize) : 1.0;
-            const qreal advance = (w.narrow * narrow + w.wide * wide) * scale;
-            const qreal lines = std::max<qreal>(w.lines, std::ceil(advance / available));
-            height += lines * (body.height() * scale + 3);
+        std::shared_ptr<const MarkdownChunkData> data;
+        int height = 0;
+        QWidget *live = nullptr;
+    };
+
+    static int clampedHeight(qint64 height) { return int(std::min<qint64>(height, QWIDGETSIZE_MAX)); }
+
+    // Heights at `width` from slot `from` on: measured for chunks with widgets, estimated for
+    // the others.
+    void measure(int width, size_t from)
+    {
+        m_otherWidth = -1;
+        if (width != m_width)
+            from = 0;
+        m_width = width;
+        for (size_t i = from; i < m_slots.size(); ++i) {
+            Slot &slot = m_slots[i];
+            slot.height = slot.live ? heightForWidthOf(slot.live, width) : estimateHeight(slot.data->weights, m_metrics, width);
         }
-        return int(std::ceil(height));
+        m_tops.resize(m_slots.size() + 1);
+        m_tops[0] = 0;
+        for (size_t i = 0; i < m_slots.size(); ++i)
+            m_tops[i + 1] = m_tops[i] + m_slots[i].height;
     }
 
-    std::vector<MarkdownBlock> m_blocks;
-    std::vector<BlockWeight> m_weights;
+    std::pair<size_t, size_t> rangeIn(const QRect &area) const { return {chunkAt(area.top()), chunkAt(area.bottom())}; }
+
+    size_t chunkAt(int y) const
+    {
+        const auto it = std::upper_bound(m_tops.begin(), m_tops.end(), qint64(y));
+        const size_t index = it == m_tops.begin() ? 0 : size_t(it - m_tops.begin()) - 1;
+        return std::min(index, m_slots.size() - 1);
+    }
+
+    void place()
+    {
+        for (size_t i = 0; i < m_slots.size(); ++i) {
+            if (QWidget *live = m_slots[i].live)
+                live->setGeometry(0, int(m_tops[i]), width(), m_slots[i].height);
+        }
+    }
+
+    void postRealize()
+    {
+        if (m_posted)
+            return;
+        m_posted = true;
+        QTimer::singleShot(0, this, [this, generation = m_generation] {
+            m_posted = false;
+            if (generation == m_generation)
+                realizeNext();
+        });
+    }
+
+    // Builds the widget of one chunk in view, then asks for the next.
+    void realizeNext()
+    {
+        const QRect visible = visibleRegion().boundingRect();
+        if (!visible.isEmpty())
+            m_focus = rangeIn(visible);
+        const auto [first, last] = m_focus;
+        for (size_t i = first; i <= last && i < m_slots.size(); ++i) {
+            if (m_slots[i].live)
+                continue;
+            realize(i);
+            if (i < last)
+                postRealize();
+            return;
+        }
+    }
+
+    void realize(size_t index)
+    {
+        Slot &slot = m_slots[index];
+        auto *content = new QWidget(this);
+        content->setObjectName(u"markdown-chunk"_s);
+        content->setProperty("chunkIndex", qulonglong(index));
+        auto *layout = new QVBoxLayout(content);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(kBlockSpacing);
+        addBlockWidgets(content, layout, slot.data->blocks, m_style);
+        slot.live = content;
+        m_otherWidth = -1;
+        release();
+        const int height = heightForWidthOf(content, m_width);
+        const bool grown = height != slot.height;
+        slot.height = height;
+        if (grown) {
+            for (size_t i = index; i < m_slots.size(); ++i)
+                m_tops[i + 1] = m_tops[i] + m_slots[i].height;
+        }
+        place();
+        content->show();
+        if (grown)
+            updateGeometry();
+    }
+
+    // Keeps the widgets of at most kLiveChunks chunks, those nearest the range painted last;
+    // the heights they measured stay.
+    void release()
+    {
+        std::vector<size_t> live;
+        for (size_t i = 0; i < m_slots.size(); ++i) {
+            if (m_slots[i].live)
+                live.push_back(i);
+        }
+        if (live.size() <= kLiveChunks)
+            return;
+        const auto [first, last] = m_focus;
+        const auto distance = [first = first, last = last](size_t i) { return i < first ? first - i : (i > last ? i - last : 0); };
+        std::sort(live.begin(), live.end(), [&](size_t a, size_t b) { return distance(a) < distance(b); });
+        for (size_t k = kLiveChunks; k < live.size(); ++k) {
+            Slot &slot = m_slots[live[k]];
+            slot.live->hide();
+            slot.live->deleteLater();
+            slot.live = nullptr;
+        }
+    }
+
     MarkdownStyle m_style;
-    QWidget *m_content = nullptr;
+    EstimateMetrics m_metrics;
+    std::vector<Slot> m_slots;
+    std::vector<qint64> m_tops; // by chunk, and the total height last
+    int m_width = -1;
+    mutable int m_otherWidth = -1;
+    mutable int m_otherHeight = 0;
+    std::pair<size_t, size_t> m_focus{0, 0};
+    quint64 m_generation = 0;
     bool m_posted = false;
 };
+
+namespace {
+
+// Room for a long text while its first parse runs: as tall as its characters make it, estimated.
+class PendingMarkdown : public QWidget
+{
+public:
+    PendingMarkdown(const QString &text, const MarkdownStyle &style, QWidget *parent)
+        : QWidget(parent), m_weights{sampledWeight(text)}, m_metrics(style)
+    {
+        setObjectName(u"markdown-pending"_s);
+        QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
+    }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override { return estimateHeight(m_weights, m_metrics, width); }
+    QSize sizeHint() const override
+    {
+        const int width = this->width() > 0 ? this->width() : 600;
+        return {width, heightForWidth(width)};
+    }
+    QSize minimumSizeHint() const override { return {0, 0}; }
+
+private:
+    std::vector<BlockWeight> m_weights;
+    EstimateMetrics m_metrics;
+};
+
+} // namespace
 
 // ---- MarkdownText ----
 
 MarkdownText::MarkdownText(const QString &text, bool showCursor, QWidget *parent)
-    : QWidget(parent), m_text(text), m_showCursor(showCursor)
+    : QWidget(parent), m_text(text), m_showCursor(showCursor), m_parse(std::make_unique<LatestJob<Plan>>(this))
 {
     setObjectName(u"markdown-text"_s);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     rebuild();
 }
+
+MarkdownText::~MarkdownText() = default;
 
 void MarkdownText::setContent(const QString &text, bool showCursor)
 {
@@ -575,6 +988,8 @@ void MarkdownText::setStyle(const MarkdownStyle &style)
         rebuild();
 }
 
+bool MarkdownText::isParsing() const { return m_parse->isBusy(); }
+
 void MarkdownText::clearFrom(int index)
 {
     auto *layout = static_cast<QVBoxLayout *>(this->layout());
@@ -582,6 +997,8 @@ void MarkdownText::clearFrom(int index)
     layout->setEnabled(false);
     while (layout->count() > index) {
         QLayoutItem *item = layout->takeAt(layout->count() - 1);
+        if (item->widget() == m_long)
+            m_long = nullptr;
         delete item->widget();
         delete item;
     }
@@ -593,6 +1010,8 @@ void MarkdownText::rebuild()
     m_built = true;
     auto *layout = static_cast<QVBoxLayout *>(this->layout());
     const bool chunked = !m_showCursor && isLongMarkdown(m_text);
+    // A parse under way is for a text no longer shown.
+    m_parse->cancel();
     if (!chunked || !m_chunked)
         clearFrom(0);
     m_chunked = chunked;
@@ -620,74 +1039,44 @@ void MarkdownText::rebuild()
         return;
     }
     layout->setSpacing(kBlockSpacing);
-    std::vector<MarkdownBlock> blocks = MarkdownParser::parse(m_text);
     if (chunked) {
-        rebuildChunks(std::move(blocks));
+        parseLong();
         return;
     }
-    addBlockWidgets(this, layout, blocks, m_style);
+    addBlockWidgets(this, layout, MarkdownParser::parse(m_text), m_style);
 }
 
-// Cuts the blocks into chunks the same way whatever follows them, so a text that grew at its
-// end keeps every chunk but the last ones: those are replaced, the others stay as laid out.
-void MarkdownText::rebuildChunks(std::vector<MarkdownBlock> blocks)
+// A long text is parsed and cut into chunks on the thread pool; until the result comes, the
+// chunks of the text shown before stay, or, for a text shown first, room as tall as it is
+// estimated to be.
+void MarkdownText::parseLong()
 {
     auto *layout = static_cast<QVBoxLayout *>(this->layout());
-    std::vector<std::vector<MarkdownBlock>> groups;
-    std::vector<MarkdownBlock> group;
-    qsizetype length = 0;
-    for (MarkdownBlock &block : blocks) {
-        length += blockLength(block);
-        group.push_back(std::move(block));
-        if (length >= kChunkLength) {
-            groups.push_back(std::move(group));
-            group.clear();
-            length = 0;
-        }
+    std::vector<std::shared_ptr<const MarkdownChunkData>> current;
+    if (m_long)
+        current = m_long->chunks();
+    else if (layout->count() == 0) {
+        auto *pending = new PendingMarkdown(m_text, m_style, this);
+        layout->addWidget(pending);
+        pending->show();
     }
-    if (!group.empty())
-        groups.push_back(std::move(group));
-
-    int kept = 0;
-    while (kept < layout->count() && size_t(kept) < groups.size()) {
-        auto *chunk = dynamic_cast<MarkdownChunk *>(layout->itemAt(kept)->widget());
-        if (!chunk || chunk->blocks() != groups[size_t(kept)])
-            break;
-        ++kept;
-    }
-    clearFrom(kept);
-    // Each widget shown into an active layout would lay all of them out again.
-    layout->setEnabled(false);
-    for (size_t i = size_t(kept); i < groups.size(); ++i) {
-        auto *chunk = new MarkdownChunk(std::move(groups[i]), m_style, this);
-        layout->addWidget(chunk);
-        chunk->show();
-    }
-    layout->setEnabled(true);
-    layout->invalidate();
+    m_parse->start([text = m_text, current = std::move(current)] { return planChunks(text, current); },
+                   [this](Plan plan) { showChunks(*plan); });
 }
 
-namespace {
-
-// The chunk widgets of a long text (the class has no meta-object of its own to cast by).
-std::vector<const MarkdownChunk *> chunksOf(const QObject *text)
+void MarkdownText::showChunks(const MarkdownChunkPlan &plan)
 {
-    std::vector<const MarkdownChunk *> chunks;
-    for (const QObject *child : text->children()) {
-        if (const auto *chunk = dynamic_cast<const MarkdownChunk *>(child))
-            chunks.push_back(chunk);
+    if (!m_long) {
+        clearFrom(0);
+        m_long = new LongMarkdownView(m_style, this);
+        layout()->addWidget(m_long);
+        m_long->show();
     }
-    return chunks;
+    m_long->setChunks(plan);
 }
 
-} // namespace
+int MarkdownText::chunkCount() const { return m_long ? m_long->chunkCount() : 0; }
 
-int MarkdownText::chunkCount() const { return int(chunksOf(this).size()); }
-
-int MarkdownText::laidOutChunkCount() const
-{
-    const std::vector<const MarkdownChunk *> chunks = chunksOf(this);
-    return int(std::count_if(chunks.begin(), chunks.end(), [](const MarkdownChunk *chunk) { return chunk->isRealized(); }));
-}
+int MarkdownText::laidOutChunkCount() const { return m_long ? m_long->liveCount() : 0; }
 
 } // namespace nbd

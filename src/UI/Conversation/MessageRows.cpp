@@ -413,9 +413,12 @@ void StreamingText::setText(const QString &text)
         // Only the piece the new text landed in changes; the others keep their layout.
         m_chunks[i]->setText(tail[qsizetype(i - kept)]);
     }
-    m_chunks.front()->setVisible(!text.isEmpty());
     updateGeometry();
-    resizeEvent(nullptr);
+    // The kept pieces keep their text, width and so their places: only the rest move.
+    placePieces(kept);
+    // Shown after it was placed: a widget shown before it had a size is first sized to its
+    // size hint, which lays its text out at another width.
+    m_chunks.front()->setVisible(!text.isEmpty());
 }
 
 int StreamingText::heightForWidth(int width) const
@@ -431,11 +434,18 @@ int StreamingText::heightForWidth(int width) const
 
 QSize StreamingText::sizeHint() const { return {400, heightForWidth(400)}; }
 
-void StreamingText::resizeEvent(QResizeEvent *)
+void StreamingText::resizeEvent(QResizeEvent *) { placePieces(0); }
+
+void StreamingText::placePieces(size_t from)
 {
-    int y = 0;
+    from = std::min(from, m_chunks.size());
+    // A kept piece sits where it was placed, unless the width changed since.
+    if (from > 0 && m_chunks[from - 1]->width() != width())
+        from = 0;
+    int y = from == 0 ? 0 : m_chunks[from - 1]->geometry().bottom() + 1;
     if (!m_text.isEmpty()) {
-        for (StreamingTextPiece *piece : m_chunks) {
+        for (size_t i = from; i < m_chunks.size(); ++i) {
+            StreamingTextPiece *piece = m_chunks[i];
             const int h = piece->heightForWidth(width());
             piece->setGeometry(0, y, width(), h);
             y += h;
@@ -473,6 +483,7 @@ void StreamingTextPiece::setText(const QString &text)
     m_text = text;
     m_anchor = m_position = 0;
     m_laidOutWidth = -1;
+    m_layoutTextStale = true;
     updateGeometry();
     update();
 }
@@ -482,12 +493,16 @@ void StreamingTextPiece::layOut(int width) const
     width = std::max(1, width);
     if (width == m_laidOutWidth)
         return;
-    // Line feeds are line breaks of the one paragraph (a layout breaks lines only at the
-    // line separator); the positions stay those of the text.
-    QString shown = m_text;
-    shown.replace(u'\n', QChar::LineSeparator);
-    m_layout.setText(shown);
-    m_layout.setFont(font());
+    // A new width only breaks the lines again: the text keeps its shaping.
+    if (m_layoutTextStale) {
+        // Line feeds are line breaks of the one paragraph (a layout breaks lines only at the
+        // line separator); the positions stay those of the text.
+        QString shown = m_text;
+        shown.replace(u'\n', QChar::LineSeparator);
+        m_layout.setText(shown);
+        m_layout.setFont(font());
+        m_layoutTextStale = false;
+    }
     qreal y = 0;
     m_layout.beginLayout();
     for (QTextLine line = m_layout.createLine(); line.isValid(); line = m_layout.createLine()) {
@@ -588,6 +603,7 @@ void StreamingTextPiece::changeEvent(QEvent *event)
     QWidget::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
         m_laidOutWidth = -1;
+        m_layoutTextStale = true;
         updateGeometry();
     }
     if (event->type() == QEvent::ApplicationPaletteChange)

@@ -165,6 +165,9 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    // Places the pieces from `from` on below the ones before it, and the cursor under them.
+    void placePieces(size_t from);
+
     QString m_text;
     std::vector<StreamingTextPiece *> m_chunks;
     qsizetype m_lastStart = 0; // where the last piece starts in the text
@@ -202,6 +205,7 @@ private:
     QString m_text;
     mutable QTextLayout m_layout;
     mutable int m_laidOutWidth = -1;
+    mutable bool m_layoutTextStale = true; // the layout does not hold the text yet
     mutable int m_height = 0;
     int m_anchor = 0;
     int m_position = 0;

@@ -194,6 +194,7 @@ void NoticeRow::refresh()
         name += u"，"_s + *m_notice.detail;
     m_header->setAccessibleName(name);
     m_header->setAccessibleDescription(m_notice.payload ? (m_expanded ? u"已展开"_s : u"已收起"_s) : QString());
+    m_header->setDisclosure(m_notice.payload.has_value(), m_expanded);
     m_payload->setVisible(m_expanded);
     if (m_expanded)
         refreshPayload();

@@ -155,6 +155,7 @@ void QueuedMessagesDock::rebuild()
         header->setToolTip(help);
         header->setAccessibleName(headerText(count));
         header->setAccessibleDescription(help);
+        header->setDisclosure(true, !m_collapsed);
         connect(header, &QAbstractButton::clicked, this, [this] {
             m_collapsed = !m_collapsed;
             rebuild();
@@ -168,7 +169,7 @@ void QueuedMessagesDock::rebuild()
     } else if (count >= 2 && listShown) {
         auto *scroll = new QScrollArea(m_body);
         scroll->setObjectName(u"queued-messages-list"_s);
-    scroll->setAccessibleName(u"排队消息"_s);
+        scroll->setAccessibleName(u"排队消息"_s);
         scroll->setFrameShape(QFrame::NoFrame);
         scroll->setWidgetResizable(true);
         scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

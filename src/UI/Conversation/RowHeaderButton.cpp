@@ -1,5 +1,6 @@
 #include "UI/Conversation/RowHeaderButton.h"
 
+#include "UI/Shared/Accessibility.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Motion.h"
@@ -29,6 +30,11 @@ void RowHeaderButton::addPassive(QWidget *child, int stretch, Qt::Alignment alig
     child->setAttribute(Qt::WA_TransparentForMouseEvents);
     child->setFocusPolicy(Qt::NoFocus);
     m_row->addWidget(child, stretch, alignment);
+}
+
+void RowHeaderButton::setDisclosure(bool expandable, bool expanded)
+{
+    Accessibility::describe(this, QAccessible::Button, {.expandable = expandable, .expanded = expanded});
 }
 
 QSize RowHeaderButton::sizeHint() const { return m_row->sizeHint(); }

@@ -18,6 +18,8 @@ public:
     QHBoxLayout *row() const { return m_row; }
     // Children added to the row draw only; clicks go to the button.
     void addPassive(QWidget *child, int stretch = 0, Qt::Alignment alignment = {});
+    // A header that opens and closes what is under it says so to assistive technology.
+    void setDisclosure(bool expandable, bool expanded);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

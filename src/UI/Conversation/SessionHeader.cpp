@@ -4,6 +4,7 @@
 #include "Store/AppModel.h"
 #include "UI/Conversation/DockSlots.h"
 #include "UI/Conversation/TextLabels.h"
+#include "UI/Shared/Accessibility.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
@@ -132,14 +133,16 @@ SurfaceTab::SurfaceTab(ConversationSurface surface, QWidget *parent)
     setAccessibleName(text());
     setFont(Fonts::system(12, QFont::Medium));
     setFocusPolicy(Qt::StrongFocus);
-    setCheckable(true);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setSelected(false);
 }
 
+// A tab, not a toggle: pressing it selects its surface (as a click does), and the selection
+// is announced as the tab's selected state.
 void SurfaceTab::setSelected(bool selected)
 {
     m_selected = selected;
-    setChecked(selected);
+    Accessibility::describe(this, QAccessible::PageTab, {.selectable = true, .selected = selected});
     update();
 }
 
@@ -212,7 +215,9 @@ SessionHeader::SessionHeader(AppModel *appModel, QWidget *parent)
     column->addWidget(first);
 
     auto *second = new QWidget;
+    second->setObjectName(u"surface-tabs"_s);
     second->setFixedHeight(29);
+    Accessibility::describe(second, QAccessible::PageTabList);
     auto *tabs = new QHBoxLayout(second);
     tabs->setContentsMargins(8, 0, 0, 0);
     tabs->setSpacing(30);
@@ -245,6 +250,26 @@ void SessionHeader::adoptTrailingControls(QWidget *terminalToggle, QWidget *tool
     m_firstRow->addWidget(toolsToggle);
     terminalToggle->show();
     toolsToggle->show();
+    m_terminalToggle = terminalToggle;
+    m_toolsToggle = toolsToggle;
+    orderFocusChain();
+}
+
+// Controls that join the header after it was built (the panel toggles, the subagent
+// catalogue) would come last in the focus chain; Tab follows the order they are drawn in.
+void SessionHeader::orderFocusChain()
+{
+    QList<QWidget *> chain{m_back, m_menuButton};
+    if (m_catalog)
+        chain << m_catalog;
+    chain << m_logButton;
+    for (QWidget *toggle : {m_terminalToggle.data(), m_toolsToggle.data()}) {
+        if (toggle && isAncestorOf(toggle))
+            chain << toggle;
+    }
+    chain << m_chatTab << m_trajectoryTab;
+    for (qsizetype i = 1; i < chain.size(); ++i)
+        setTabOrder(chain[i - 1], chain[i]);
 }
 
 void SessionHeader::setSession(std::shared_ptr<SessionModel> session)
@@ -300,6 +325,7 @@ void SessionHeader::refresh()
         m_catalogFor = m_session->sessionId();
         if (m_catalog)
             m_firstRow->insertWidget(m_firstRow->indexOf(m_logButton), m_catalog);
+        orderFocusChain();
     }
 }
 

@@ -81,6 +81,7 @@ protected:
 private:
     void refresh();
     void rebuildMenu();
+    void orderFocusChain();
 
     std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
     QPointer<AppModel> m_appModel;
@@ -94,6 +95,8 @@ private:
     QWidget *m_catalog = nullptr;
     QString m_catalogFor;
     QAbstractButton *m_logButton;
+    QPointer<QWidget> m_terminalToggle;
+    QPointer<QWidget> m_toolsToggle;
     SurfaceTab *m_chatTab;
     SurfaceTab *m_trajectoryTab;
     QString m_exportDirectory;

@@ -245,6 +245,7 @@ void ToolCallChip::refreshHeader()
         name += u"，"_s + *status;
     m_header->setAccessibleName(name);
     m_header->setAccessibleDescription(m_expanded ? u"已展开"_s : u"已收起"_s);
+    m_header->setDisclosure(true, m_expanded);
 }
 
 void ToolCallChip::rebuildDetail()
@@ -257,9 +258,11 @@ void ToolCallChip::rebuildDetail()
         }
         m_detailInput.reset();
         m_header->setAccessibleDescription(u"已收起"_s);
+        m_header->setDisclosure(true, false);
         return;
     }
     m_header->setAccessibleDescription(u"已展开"_s);
+    m_header->setDisclosure(true, true);
     const std::optional<JSONValue> shown = presentation(m_block);
     std::optional<BlockContent::ToolPresentationInput> input;
     if (shown)

@@ -164,6 +164,10 @@ void TranscriptListView::replaceEntriesFrom(size_t keep, std::vector<TranscriptE
             if (old && old->kind == entry.kind) {
                 view->setEntry(entry);
                 m_lastTouched.append(entry.key);
+                // The live widget is measured again at the layout; until then the row stands
+                // at its last height, which spares estimating from the whole text.
+                if (const size_t at = size_t(old - m_entries.data()); at < m_placed.size())
+                    estimates[t] = m_placed[at];
             } else {
                 destroyView(entry.key);
             }

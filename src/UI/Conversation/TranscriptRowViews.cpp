@@ -6,11 +6,12 @@
 #include "UI/Conversation/BlockView.h"
 #include "UI/Conversation/DeepDivingStatusView.h"
 #include "UI/Conversation/LongTextView.h"
-#include "UI/Conversation/MarkdownParser.h"
+#include "Domain/MarkdownParser.h"
 #include "UI/Conversation/MessageRows.h"
 #include "UI/Conversation/NoticeRow.h"
 #include "UI/Conversation/TextLabels.h"
 #include "UI/Conversation/ToolCallChip.h"
+#include "UI/Shared/LatestJob.h"
 #include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
 
@@ -31,11 +32,14 @@ TranscriptRenderRowView::TranscriptRenderRowView(AppModel *appModel, const QStri
     , m_sessionId(sessionId)
     , m_row(*entry.row)
     , m_showCursor(entry.showCursor)
+    , m_nameJob(std::make_unique<LatestJob<QString>>(this))
 {
     setObjectName(u"transcript-row"_s);
     setProperty("rowId", m_row.id);
     build(expanded);
 }
+
+TranscriptRenderRowView::~TranscriptRenderRowView() = default;
 
 TranscriptRenderRowView::ContentKind TranscriptRenderRowView::kindFor(const TranscriptRenderRow &row, bool showCursor)
 {
@@ -108,9 +112,27 @@ void TranscriptRenderRowView::build(bool expanded)
         break;
     }
     }
-    setAccessibleName(rowText(m_row));
+    updateAccessibleText();
     m_content->setGeometry(rect());
     m_content->show();
+}
+
+// Screen readers hear the text as it stands at each publish, not at each delta. The words of a
+// long text are found on the thread pool; until they come the row keeps the words it had.
+void TranscriptRenderRowView::updateAccessibleText()
+{
+    const BlockItem *block = m_row.block();
+    if (block && block->kind == BlockKind::text && LongTextView::isLong(block->text)) {
+        m_nameJob->start([row = m_row] { return rowText(row); }, [this](const QString &text) {
+            if (text != accessibleName())
+                setAccessibleName(text);
+        });
+        return;
+    }
+    m_nameJob->cancel();
+    const QString text = rowText(m_row);
+    if (text != accessibleName())
+        setAccessibleName(text);
 }
 
 void TranscriptRenderRowView::setEntry(const TranscriptEntry &entry)
@@ -148,10 +170,7 @@ void TranscriptRenderRowView::setEntry(const TranscriptEntry &entry)
         static_cast<NoticeRow *>(m_content)->setNotice(*row.notice());
         break;
     }
-    // Screen readers hear the text as it stands at each publish, not at each delta.
-    const QString text = rowText(m_row);
-    if (text != accessibleName())
-        setAccessibleName(text);
+    updateAccessibleText();
 }
 
 int TranscriptRenderRowView::measure(int width) const { return heightForWidthOf(m_content, width); }

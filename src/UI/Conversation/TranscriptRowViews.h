@@ -4,6 +4,8 @@
 
 #include <QPointer>
 
+#include <memory>
+
 class QLabel;
 class QPushButton;
 
@@ -11,6 +13,8 @@ namespace nbd {
 
 class Spinner;
 class AppModel;
+template<typename Result>
+class LatestJob;
 
 // Draws one render row: the user's bubble, assistant text (raw with the cursor while it
 // streams, finished text otherwise), a reasoning or tool-call block, or a notice.
@@ -22,6 +26,7 @@ public:
 
     TranscriptRenderRowView(AppModel *appModel, const QString &sessionId, const TranscriptEntry &entry, bool expanded,
                             QWidget *parent = nullptr);
+    ~TranscriptRenderRowView() override;
 
     void setEntry(const TranscriptEntry &entry) override;
     int measure(int width) const override;
@@ -42,6 +47,7 @@ protected:
 private:
     static ContentKind kindFor(const TranscriptRenderRow &row, bool showCursor);
     void build(bool expanded);
+    void updateAccessibleText();
     bool hasLongTextChanges() const;
 
     QPointer<AppModel> m_appModel;
@@ -50,6 +56,7 @@ private:
     bool m_showCursor = false;
     ContentKind m_kind = ContentKind::User;
     QWidget *m_content = nullptr;
+    std::unique_ptr<LatestJob<QString>> m_nameJob; // the rendered words of a long text
 };
 
 // The button that loads older history; "加载中…" with a spinner while a page loads.

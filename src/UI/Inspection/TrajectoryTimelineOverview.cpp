@@ -2,6 +2,7 @@
 
 #include "UI/Inspection/TrajectoryTimelineGeometry.h"
 #include "UI/Inspection/InspectorMetrics.h"
+#include "UI/Shared/Accessibility.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Theme.h"
 
@@ -38,6 +39,37 @@ TrajectoryTimelineOverview::TrajectoryTimelineOverview(Select onSelect, QWidget 
     setFixedHeight(int(TrajectoryTimelineGeometry::kHeight));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     refreshToolTip();
+
+    // Each mark reads as its event's title in its lane and picks the event as a click does.
+    Accessibility::Rows rows;
+    rows.count = [this] { return int(m_entries.size()); };
+    rows.name = [this](int i) { return m_entries[size_t(i)].title(); };
+    rows.description = [this](int i) {
+        const qint64 lane = m_entries[size_t(i)].lane;
+        return lane >= 0 && lane < laneLabels().size() ? laneLabels()[lane] : QString();
+    };
+    rows.rect = [this](int i) {
+        const auto g = TrajectoryTimelineGeometry::make(width(), kLabelWidth, qsizetype(m_entries.size()));
+        return g.markRect(i, m_entries[size_t(i)].lane).toAlignedRect();
+    };
+    rows.state = [this](int i) {
+        Accessibility::RowState state;
+        state.selectable = true;
+        state.selected = m_selectedId && m_entries[size_t(i)].idEquals(*m_selectedId);
+        return state;
+    };
+    rows.rowAt = [this](QPoint point) {
+        const auto i = TrajectoryTimelineGeometry::indexAt(point.x(), width(), kLabelWidth, qsizetype(m_entries.size()));
+        return i ? int(*i) : -1;
+    };
+    rows.activate = [this](int i) { pick(i); };
+    Accessibility::describeRows(this, QAccessible::List, std::move(rows));
+}
+
+void TrajectoryTimelineOverview::pick(qsizetype index)
+{
+    if (index >= 0 && index < qsizetype(m_entries.size()) && m_onSelect)
+        m_onSelect(m_entries[size_t(index)].event());
 }
 
 const QStringList &TrajectoryTimelineOverview::laneLabels()
@@ -161,8 +193,8 @@ void TrajectoryTimelineOverview::mouseReleaseEvent(QMouseEvent *event)
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
         const auto i = TrajectoryTimelineGeometry::indexAt(event->position().x(), width(), kLabelWidth,
                                                            qsizetype(m_entries.size()));
-        if (i && *i >= 0 && *i < qsizetype(m_entries.size()) && m_onSelect)
-            m_onSelect(m_entries[size_t(*i)].event());
+        if (i)
+            pick(*i);
     }
     QWidget::mouseReleaseEvent(event);
 }

@@ -49,6 +49,8 @@ protected:
 
 private:
     void refreshToolTip();
+    // What a click on a mark does: hands its event to the caller.
+    void pick(qsizetype index);
 
     Select m_onSelect;
     std::vector<TrajectoryTimelineEntry> m_entries;

@@ -4,6 +4,7 @@
 #include "UI/Inspection/TrajectoryLedgerModel.h"
 #include "UI/Inspection/TrajectoryRowDelegate.h"
 #include "UI/Inspection/TrajectoryTimelineOverview.h"
+#include "UI/Shared/Accessibility.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Motion.h"
 #include "UI/Shared/Spinner.h"
@@ -16,6 +17,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStackedLayout>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
@@ -42,9 +44,10 @@ public:
         setFocusPolicy(Qt::TabFocus);
         setProperty("symbolName", symbol);
     }
-    // Whether the toggle shows as on; the view decides, not the click.
+    // Whether the toggle shows as on, as the view's state says.
     void setActive(bool active)
     {
+        const QSignalBlocker quiet(this);
         setChecked(active);
         update();
     }
@@ -54,7 +57,6 @@ public:
     }
 
 protected:
-    void nextCheckState() override {} // the action sets the state
     void paintEvent(QPaintEvent *) override
     {
         QPainter painter(this);
@@ -381,16 +383,18 @@ TrajectoryView::TrajectoryView(std::shared_ptr<SessionModel> session, Select onS
     toolbarLayout->addStretch(1);
     toolbarLayout->addWidget(new SearchBox(m_search, toolbar));
 
-    connect(m_turnToggle, &QAbstractButton::clicked, this, [this] {
+    // From the toggles' state, however it changed (a click, a key, an accessibility action);
+    // the view then shows its own state on them again.
+    connect(m_turnToggle, &QAbstractButton::toggled, this, [this](bool on) {
         const auto &turns = m_index.turnNumbers();
-        if (!turns.empty() && qsizetype(m_collapsedTurns.size()) == qsizetype(turns.size()))
-            m_collapsedTurns.clear();
-        else
+        if (on)
             m_collapsedTurns = QSet<qint64>(turns.begin(), turns.end());
+        else
+            m_collapsedTurns.clear();
         refreshLedger();
     });
-    connect(m_callToggle, &QAbstractButton::clicked, this, [this] {
-        m_collapseCalls = !m_collapseCalls;
+    connect(m_callToggle, &QAbstractButton::toggled, this, [this](bool on) {
+        m_collapseCalls = on;
         rebuildIndex();
     });
 
@@ -436,6 +440,16 @@ TrajectoryView::TrajectoryView(std::shared_ptr<SessionModel> session, Select onS
         m_list->setPalette(p);
     }
     connect(m_list, &TrajectoryLedgerList::rowActivated, this, &TrajectoryView::activateRow);
+    Accessibility::describeItemRows(m_list, [this](const QModelIndex &index) { activateRow(index.row()); },
+                                    [](const QModelIndex &index) {
+                                        const bool turn = index.data(TrajectoryLedgerModel::IsTurnRole).toBool();
+                                        Accessibility::RowState state;
+                                        state.selectable = !turn;
+                                        state.selected = index.data(TrajectoryLedgerModel::SelectedRole).toBool();
+                                        state.expandable = turn;
+                                        state.expanded = turn && !index.data(TrajectoryLedgerModel::CollapsedRole).toBool();
+                                        return state;
+                                    });
     auto *paneLayout = new QVBoxLayout(m_ledgerPane);
     paneLayout->setContentsMargins(0, 0, 0, 0);
     paneLayout->setSpacing(0);
@@ -457,6 +471,8 @@ TrajectoryView::TrajectoryView(std::shared_ptr<SessionModel> session, Select onS
     layout->addWidget(m_timeline);
     layout->addWidget(new TableHeader(this));
     layout->addLayout(m_stack, 1);
+    // Tab follows the toolbar from left to right, then goes down into the ledger.
+    Accessibility::setTabOrder({m_turnToggle, m_callToggle, m_search, m_list});
 
     if (m_session) {
         connect(m_session.get(), &SessionModel::itemsChanged, this, &TrajectoryView::rebuildIndex);
@@ -477,6 +493,8 @@ void TrajectoryView::rebuildIndex()
     static const std::vector<TranscriptItem> kNoItems;
     const std::vector<TranscriptItem> &items = m_session ? m_session->items() : kNoItems;
     m_index = TrajectoryLedgerIndex(items, m_collapseCalls, &m_index);
+    // The keys are made while the user reads the rows, before a search needs them.
+    m_index.prepareSearch();
     m_timeline->setEntries(m_index.timeline(), m_index.timelineMatching(m_searchQuery), m_searchQuery);
     refreshLedger();
 }

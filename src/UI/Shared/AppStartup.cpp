@@ -1,11 +1,14 @@
 #include "UI/Shared/AppStartup.h"
 
 #include "UI/Shared/Accessibility.h"
+#include "UI/Shared/LazyIcon.h"
 #include "UI/Shared/Theme.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QPointer>
+#include <QProxyStyle>
 #include <QTranslator>
 
 using namespace Qt::Literals::StringLiterals;
@@ -28,6 +31,27 @@ void installQtTranslations(QApplication &app)
     delete translator;
 }
 
+// Qt's stock icons (the menu bar's overflow arrow, the line edit's clear button, the dialogs'
+// icons) are image files, and reading the first of them loads every image-format plugin with
+// its libraries. The main window's menu bar asks for its overflow arrow when it is built; the
+// icons are read when first drawn instead. The style is otherwise the desktop's own.
+class LazyStandardIconStyle : public QProxyStyle
+{
+public:
+    QIcon standardIcon(StandardPixmap icon, const QStyleOption *option, const QWidget *widget) const override
+    {
+        // An option describes its caller's state at this moment: such an icon is made now.
+        if (option)
+            return QProxyStyle::standardIcon(icon, option, widget);
+        QPointer<const QProxyStyle> self = this;
+        QPointer<const QWidget> target = widget;
+        return lazyIcon([self, target, icon]() -> QIcon {
+            const QStyle *style = self ? self->baseStyle() : QApplication::style();
+            return style->standardIcon(icon, nullptr, target);
+        });
+    }
+};
+
 } // namespace
 
 void prepareApplication()
@@ -41,6 +65,7 @@ void prepareApplication()
 
 void finishApplicationSetup(QApplication &app)
 {
+    QApplication::setStyle(new LazyStandardIconStyle);
     app.setFont(Fonts::body());
     // A forced appearance recolours the stock widgets too; otherwise the desktop's palette
     // stays and decides the appearance.

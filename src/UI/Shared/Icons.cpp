@@ -73,23 +73,34 @@ QPixmap Icons::pixmap(const QString &name, int size, const QColor &tint, qreal d
     return pm;
 }
 
-QPixmap Icons::appPixmap(int size, qreal devicePixelRatio)
+namespace {
+
+QPixmap renderAppPixmap(QSvgRenderer &renderer, int size, qreal devicePixelRatio)
 {
     QPixmap pm(QSize(size, size) * devicePixelRatio);
     pm.setDevicePixelRatio(devicePixelRatio);
     pm.fill(Qt::transparent);
     QPainter painter(&pm);
     painter.setRenderHint(QPainter::Antialiasing);
-    QSvgRenderer renderer(u":/icons/nimbrel-deck.svg"_s);
     renderer.render(&painter, QRectF(0, 0, size, size));
     return pm;
 }
 
+} // namespace
+
+QPixmap Icons::appPixmap(int size, qreal devicePixelRatio)
+{
+    QSvgRenderer renderer(u":/icons/nimbrel-deck.svg"_s);
+    return renderAppPixmap(renderer, size, devicePixelRatio);
+}
+
 QIcon Icons::appIcon()
 {
+    // Read once for all its sizes: the window icon is made before the first window shows.
+    QSvgRenderer renderer(u":/icons/nimbrel-deck.svg"_s);
     QIcon icon;
     for (int size : {16, 24, 32, 48, 64, 128, 256})
-        icon.addPixmap(appPixmap(size));
+        icon.addPixmap(renderAppPixmap(renderer, size, 1.0));
     return icon;
 }
 

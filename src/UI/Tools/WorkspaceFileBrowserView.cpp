@@ -1,5 +1,6 @@
 #include "UI/Tools/WorkspaceFileBrowserView.h"
 
+#include "UI/Shared/Accessibility.h"
 #include "UI/Shared/BatchedTextWriter.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
@@ -194,6 +195,11 @@ WorkspaceFileBrowserView::WorkspaceFileBrowserView(const QUrl &rootURL, std::opt
     connect(m_list, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) {
         static_cast<EntryList *>(m_list)->onOpen(item);
     });
+    // A row's accessibility action opens it, as its click does.
+    Accessibility::describeItemRows(m_list, [this](const QModelIndex &index) {
+        if (QListWidgetItem *item = m_list->item(index.row()))
+            static_cast<EntryList *>(m_list)->onOpen(item);
+    });
     m_previewText->setObjectName(u"workspace-files-preview"_s);
     m_previewText->setAccessibleName(u"文件预览"_s);
     m_previewText->setReadOnly(true);
@@ -207,6 +213,8 @@ WorkspaceFileBrowserView::WorkspaceFileBrowserView(const QUrl &rootURL, std::opt
     m_stack->addWidget(m_previewText);
     m_stack->addWidget(m_unavailable);
     layout->addLayout(m_stack, 1);
+    // Tab goes along the toolbar, then into the listing or preview below it.
+    Accessibility::setTabOrder({m_back, refresh, revealButton, m_list, m_previewText});
 
     m_writer = new BatchedTextWriter(m_previewText, {.linesPerBatch = 2000, .intervalMs = 0}, this);
 

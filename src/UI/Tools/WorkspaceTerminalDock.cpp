@@ -1,6 +1,7 @@
 #include "UI/Tools/WorkspaceTerminalDock.h"
 
 #include "Connection/WorkspaceTerminalModel.h"
+#include "UI/Shared/Accessibility.h"
 #include "UI/Shared/BatchedTextWriter.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
@@ -136,6 +137,9 @@ WorkspaceTerminalDock::WorkspaceTerminalDock(WorkspaceTerminalModel *terminal, s
     inputRow->addWidget(m_stop);
     inputColumn->addLayout(inputRow, 1);
     layout->addWidget(inputBar);
+
+    // Tab goes from the header's buttons to the output, the field and stop, as they are shown.
+    Accessibility::setTabOrder({clear, close, m_output, m_input, m_stop});
 
     connect(m_input, &QLineEdit::returnPressed, this, &WorkspaceTerminalDock::runCommand);
     if (terminal) {

@@ -6,6 +6,7 @@
 #include "UI/Shared/Accessibility.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/LazyIcon.h"
 #include "UI/Shared/Theme.h"
 #include "UI/Tools/ToolChrome.h"
 #include "UI/Tools/WorkspaceBrowserView.h"
@@ -250,9 +251,12 @@ WorkspaceToolsView::WorkspaceToolsView(AppModel *appModel, Binding<WorkspaceTool
     newTool->setStyleSheet(u"QToolButton::menu-indicator { image: none; width: 0; }"_s);
     auto *menu = new QMenu(newTool);
     menu->setObjectName(u"workspace-new-tool-menu"_s);
+    // Drawn when the menu first opens; the panel is built hidden at start-up.
+    const QColor menuTint = Theme::secondaryText();
     for (WorkspaceTool tool : workspaceLauncherTools) {
-        QAction *action = menu->addAction(QIcon(Icons::pixmap(workspaceToolIcon(tool), 16, Theme::secondaryText())),
-                                          workspaceToolLabel(tool));
+        const QString symbol = workspaceToolIcon(tool);
+        const QIcon icon = lazyIcon([symbol, menuTint] { return QIcon(Icons::pixmap(symbol, 16, menuTint)); });
+        QAction *action = menu->addAction(icon, workspaceToolLabel(tool));
         action->setObjectName(u"workspace-new-tool-"_s + workspaceToolRawValue(tool));
         connect(action, &QAction::triggered, this, [this, tool] { chooseTool(tool); });
     }

@@ -4,6 +4,7 @@
 #include "AccessibilityWalk.h"
 #include "AppModelTestSupport.h"
 #include "GuiTestMain.h"
+#include "SimDemoWorld.h"
 #include "SimSessions.h"
 
 #include "Session/SessionModel.h"
@@ -15,6 +16,8 @@
 #include "UI/Conversation/ConversationView.h"
 #include "UI/Conversation/ErrorNotice.h"
 #include "UI/Conversation/LongTextView.h"
+#include "Domain/MarkdownParser.h"
+#include "UI/Conversation/MarkdownText.h"
 #include "UI/Conversation/MessageRows.h"
 #include "UI/Conversation/NoticeRow.h"
 #include "UI/Conversation/QueuedMessagesDock.h"
@@ -42,6 +45,7 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QtTest>
 
 using namespace Qt::Literals::StringLiterals;
@@ -116,6 +120,7 @@ private Q_SLOTS:
     void fiveThousandItemsKeepFewWidgetsAndADeltaTouchesOneRow();
     void followingStopsOnScrollAndComesBackNearTheEnd();
     void loadingOlderKeepsTheFirstRowInPlace();
+    void transcriptButtonsDoWhatClicksDo();
 
     void emptyStateAndOneSetOfToggles();
     void bannerTimerRestartsOnlyForANewText();
@@ -132,11 +137,16 @@ private Q_SLOTS:
     void readOnlyComposerRules_data();
     void readOnlyComposerRules();
     void queueDockActionsReachTheHost();
+    void headerAndDockActionsDoWhatClicksDo();
     void approvalCardWrapsItsToolNameAndAnswersTwiceQuietly();
 
     void toolChipOpensAndShowsFailureInRed();
     void reasoningAndNoticeRows();
+    void reasoningAndNoticeActionsDoWhatClicksDo_data();
+    void reasoningAndNoticeActionsDoWhatClicksDo();
     void streamingTextKeepsFinishedPiecesAndSelects();
+    void longAnswerIsParsedAwayAndItsRowFitsIt();
+    void streamingTextGrownInDeltasIsPlacedAsBuiltWhole();
     void streamedTurnFromTheHostShowsLive();
     void darkTranscriptSitsOnTheCanvas();
     void switchingSessionsKeepsTheDraftAndRebuildsTheExtras();
@@ -238,6 +248,15 @@ void tst_ConversationView::fiveThousandItemsKeepFewWidgetsAndADeltaTouchesOneRow
     QCOMPARE(list->lastTouchedKeys(), QStringList{endpoint});
     QCOMPARE(row->accessibleName(), u"Streaming text"_s);
     QVERIFY(list->liveViewCount() <= 80);
+    // Lines more: the row is measured again and placed at its new height, still at the end.
+    const int before = list->entryRect(endpoint)->height();
+    feed(events::textDelta(2501, 1, 0, u"\nmore\nlines\nof\ntext"_s));
+    QVERIFY(published.wait(2000));
+    QCOMPARE(list->lastTouchedKeys(), QStringList{endpoint});
+    QVERIFY(list->entryRect(endpoint)->height() > before);
+    QCOMPARE(list->entryRect(endpoint)->height(), row->measure(list->columnWidth()));
+    QCOMPARE(row->height(), list->entryRect(endpoint)->height());
+    QCOMPARE(list->scrollY(), list->verticalScrollBar()->maximum());
 
     // Far up in the middle, still only a window of widgets.
     list->scrollToKey(u"turn-1200-step-1-block-0"_s);
@@ -355,6 +374,58 @@ void tst_ConversationView::loadingOlderKeepsTheFirstRowInPlace()
 }
 
 // ---- Frame ----
+
+// The transcript's own buttons (older history, back to the latest message) do by their
+// accessibility action what their click does.
+void tst_ConversationView::transcriptButtonsDoWhatClicksDo()
+{
+    qsizetype baseline = 0;
+    test::ActionParityCheck check;
+    check.open = [&]() -> QWidget * {
+        // A host and store of its own each time: the history loaded stays in the store.
+        m_window.reset();
+        m_view = nullptr;
+        m_harness = std::make_unique<StoreHarness>();
+        m_harness->world.addSession(session(u"long"_s, 1000));
+        for (qint64 turn = 1; turn <= 30; ++turn) {
+            m_harness->world.appendEvent(u"long"_s, events::userMessage(u"m"_s + QString::number(turn), u"earlier"_s));
+            m_harness->world.appendEvent(u"long"_s, events::turnStart(turn));
+            m_harness->world.appendEvent(u"long"_s, events::stepStart(turn, 1));
+            m_harness->world.appendEvent(u"long"_s, events::assistantMessage(turn, 1, longText(80, u"answer"_s)));
+            m_harness->world.appendEvent(u"long"_s, events::turnEnd(turn));
+        }
+        makeView(QSize(700, 500));
+        connectAndSelect(u"long"_s);
+        TranscriptListView *list = m_view->transcript()->list();
+        // Up at the top: the button for older history and the one back to the latest show.
+        (void)QTest::qWaitFor([&] { return m_view->shownSession()->hasMoreHistory(); });
+        wheel(list->viewport(), 120 * 3);
+        list->verticalScrollBar()->setValue(0);
+        waitUntilSteady([list] { return list->scrollY(); });
+        (void)QTest::qWaitFor([&] {
+            return list->findChild<QWidget *>(u"load-older-button"_s)
+                && m_view->transcript()->backToLatestButton()->isVisible();
+        });
+        m_harness->waitForQuietHost();
+        baseline = m_harness->host.requests().size();
+        return m_window.get();
+    };
+    check.state = [&] {
+        TranscriptListView *list = m_view->transcript()->list();
+        return u"entries "_s + QString::number(list->entries().size())
+            + (m_view->followsOutput() ? u" following"_s : QString())
+            + (list->scrollY() == list->verticalScrollBar()->maximum() ? u" at-end"_s : QString()) + u" calls "_s
+            + m_harness->methodsSince(baseline);
+    };
+    check.skip = [&](QAccessibleInterface *iface) {
+        auto *widget = qobject_cast<QWidget *>(iface->object());
+        return !widget || !m_view->transcript()->isAncestorOf(widget);
+    };
+    check.async = true;
+    const test::ActionParityReport report = test::actionParity(check);
+    QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+    QVERIFY2(report.controls.size() == 2 && report.changed == 2, qPrintable(report.controls.join(u'\n')));
+}
 
 void tst_ConversationView::emptyStateAndOneSetOfToggles()
 {
@@ -923,6 +994,118 @@ void tst_ConversationView::queueDockActionsReachTheHost()
     QTRY_VERIFY(!m_view->dock()->queuedDock() || !m_view->dock()->queuedDock()->isVisible());
 }
 
+// Every control over and under the transcript (header, surface switch, panel toggles, error
+// banner, queued messages) does by its accessibility action what its click does; the surface
+// switch is a tab list that says which tab is selected.
+void tst_ConversationView::headerAndDockActionsDoWhatClicksDo()
+{
+    sim::SimWorld::Session titled = session(u"acts"_s, 1000);
+    titled.title = u"修复登录页"_s;
+    m_harness->world.addSession(titled);
+    m_harness->host.setExport(u"acts"_s, QByteArray("PK\x03\x04", 4));
+    makeView();
+    connectAndSelect(u"acts"_s);
+    m_harness->waitForStreams();
+    SessionModel *model = m_view->shownSession().get();
+    // Running, so that every queue button can act.
+    model->setRunning(true);
+    const JSONValue queue = JSONValue::array({queueItem(u"i1"_s, u"first queued"_s), queueItem(u"i2"_s, u"second"_s)});
+
+    qsizetype baseline = 0;
+    int exportDialogs = 0;
+    int shown = 0;
+    QWidget *composer = nullptr;
+    test::ActionParityCheck check;
+    check.open = [&]() -> QWidget * {
+        m_window.reset();
+        makeView();
+        composer = m_view->dock()->composer();
+        (void)QTest::qWaitFor([&] { return m_view->shownSession().get() == model; });
+        m_view->setBannerDismissDelay(600000);
+        // The queue as it was: an earlier removal may have changed it on the host.
+        m_harness->world.pushQueue(u"acts"_s, queue);
+        (void)QTest::qWaitFor([&] { return model->queuedMessages().size() == 2 && m_view->dock()->queuedDock(); });
+        // Opened, so that the rows' buttons show.
+        if (auto *header = m_view->findChild<RowHeaderButton *>(u"queued-messages-header"_s))
+            QTest::mouseClick(header, Qt::LeftButton);
+        (void)QTest::qWaitFor([&] { return m_view->findChild<QWidget *>(u"queued-edit"_s) != nullptr; });
+        m_harness->store->showTransientError(u"出错了 "_s + QString::number(++shown));
+        connect(m_view->header(), &SessionHeader::exportDialogOpened, m_view, [&] { ++exportDialogs; });
+        exportDialogs = 0;
+        m_toolToggles = m_terminalToggles = 0;
+        m_harness->waitForQuietHost();
+        baseline = m_harness->host.requests().size();
+        return m_window.get();
+    };
+    check.state = [&] {
+        QStringList calls;
+        const QList<sim::LoggedRequest> all = m_harness->host.requests();
+        for (qsizetype i = baseline; i < all.size(); ++i) {
+            QString call = all[i].method;
+            if (const JSONValue *action = all[i].payload.find(u"action"))
+                call += u' ' + QString::fromUtf8(action->data().value_or(QByteArray())) + u' '
+                    + all[i].payload[u"itemId"]->string().value_or(QString());
+            calls << call;
+        }
+        QueuedMessagesDock *dock = m_view->dock()->queuedDock();
+        return u"surface "_s + conversationSurfaceRawValue(m_view->selectedSurface()) + u" toggles "_s
+            + QString::number(m_terminalToggles) + u'/' + QString::number(m_toolToggles)
+            + (m_harness->store->transientError() ? u" error"_s : QString())
+            + (dock && dock->isCollapsed() ? u" queue-folded"_s : QString())
+            + (dock && dock->editingId() ? u" editing "_s + *dock->editingId() : QString())
+            + u" export-dialogs "_s + QString::number(exportDialogs) + u" calls "_s + calls.join(u',');
+    };
+    // The composer and the rows have parity walks of their own.
+    check.skip = [&](QAccessibleInterface *iface) {
+        auto *widget = qobject_cast<QWidget *>(iface->object());
+        return widget && ((composer && composer->isAncestorOf(widget)) || m_view->transcript()->isAncestorOf(widget));
+    };
+    check.async = true;
+    const test::ActionParityReport report = test::actionParity(check);
+    QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+    // Actions menu, log export, two tabs, two toggles, the banner's close, the queue's header
+    // and three buttons in each of its two rows.
+    QVERIFY2(report.controls.size() >= 14, qPrintable(report.controls.join(u'\n')));
+    // Only the tab already selected changes nothing.
+    QVERIFY2(report.changed >= report.controls.size() - 1, qPrintable(report.controls.join(u'\n')));
+
+    // The switch as assistive technology sees it: two tabs, the selected one marked.
+    check.open();
+    QAccessibleInterface *chat = QAccessible::queryAccessibleInterface(m_view->header()->tab(ConversationSurface::chat));
+    QAccessibleInterface *trajectory =
+        QAccessible::queryAccessibleInterface(m_view->header()->tab(ConversationSurface::trajectory));
+    QCOMPARE(chat->role(), QAccessible::PageTab);
+    QCOMPARE(chat->parent()->role(), QAccessible::PageTabList);
+    QVERIFY(chat->state().selected);
+    QVERIFY(!trajectory->state().selected);
+    trajectory->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCOMPARE(m_view->selectedSurface(), ConversationSurface::trajectory);
+    QVERIFY(trajectory->state().selected);
+    QVERIFY(!chat->state().selected);
+    // From the keyboard, in the order they are drawn: the title row left to right, then the
+    // tabs; Return on a tab selects it.
+    QWidget *header = m_view->header();
+    QList<QWidget *> expected{m_view->header()->menuButton(), m_view->header()->logButton(),
+                              m_view->findChild<QWidget *>(u"workspace-terminal-toggle"_s),
+                              m_view->findChild<QWidget *>(u"workspace-tools-toggle"_s),
+                              m_view->header()->tab(ConversationSurface::chat),
+                              m_view->header()->tab(ConversationSurface::trajectory)};
+    expected.front()->setFocus(Qt::TabFocusReason);
+    QStringList reached{expected.front()->objectName()};
+    for (qsizetype i = 1; i < expected.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        reached << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : u"-"_s);
+    }
+    QStringList names;
+    for (QWidget *w : expected)
+        names << w->objectName();
+    QCOMPARE(reached, names);
+    QVERIFY(header->isAncestorOf(QApplication::focusWidget()));
+    m_view->header()->tab(ConversationSurface::chat)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(m_view->header()->tab(ConversationSurface::chat), Qt::Key_Return);
+    QCOMPARE(m_view->selectedSurface(), ConversationSurface::chat);
+}
+
 // ---- Rows ----
 
 void tst_ConversationView::toolChipOpensAndShowsFailureInRed()
@@ -1054,6 +1237,127 @@ void tst_ConversationView::streamingTextKeepsFinishedPiecesAndSelects()
     QVERIFY2(accessibilityProblems(&window).isEmpty(), qPrintable(accessibilityProblems(&window).join(u'\n')));
 }
 
+// A long answer is parsed off the main thread, both what it shows and what a screen reader
+// hears; its row takes the height of what the parse found.
+void tst_ConversationView::longAnswerIsParsedAwayAndItsRowFitsIt()
+{
+    auto model = SessionModel::create(u"long"_s);
+    Feeder feed(model.get());
+    const QString answer = nbd::sim::largeMarkdownAnswer(80'000);
+    const QString half = answer.left(answer.size() / 2);
+    QVERIFY(LongTextView::isLong(half));
+    feed(events::userMessage(u"m1"_s, u"写一份报告"_s));
+    feed(events::turnStart(1));
+    feed(events::stepStart(1, 1));
+    feed(events::blockStart(1, 1, 0));
+    feed(events::textDelta(1, 1, 0, half));
+    model->setRunning(true);
+    QTRY_VERIFY(!model->isTranscriptPublishScheduled());
+
+    QWidget window;
+    window.resize(900, 700);
+    auto *transcript = new ConversationTranscript(nullptr, &window);
+    transcript->resize(900, 700);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    transcript->setSession(model);
+    const QString key = u"turn-1-step-1-block-0"_s;
+    auto row = [&] { return qobject_cast<TranscriptRenderRowView *>(transcript->list()->viewFor(key)); };
+    QVERIFY(row());
+    QCOMPARE(row()->contentKind(), TranscriptRenderRowView::ContentKind::StreamingText);
+    QTRY_COMPARE(row()->accessibleName(), MarkdownParser::plainText(half));
+    feed(events::textDelta(1, 1, 0, answer.mid(half.size())));
+    QTRY_COMPARE(row()->accessibleName(), MarkdownParser::plainText(answer));
+
+    feed(events::assistantMessage(1, 1, answer));
+    feed(events::turnEnd(1));
+    model->setRunning(false);
+    QTRY_VERIFY(row() && row()->contentKind() == TranscriptRenderRowView::ContentKind::FinalText);
+    auto *text = row()->findChild<MarkdownText *>();
+    QVERIFY(text);
+    QTRY_VERIFY(!text->isParsing());
+    QVERIFY(text->chunkCount() > 1);
+    QTRY_COMPARE(row()->height(), row()->measure(row()->width()));
+    QCOMPARE(row()->accessibleName(), MarkdownParser::plainText(answer));
+
+    // A row given a short text while the words of its long one are still being found keeps
+    // the short text's words.
+    const std::vector<TranscriptEntry> &entries = transcript->list()->entries();
+    const auto found = std::find_if(entries.begin(), entries.end(), [&](const TranscriptEntry &e) { return e.key == key; });
+    QVERIFY(found != entries.end() && found->row);
+    TranscriptEntry entry = *found;
+    auto *view = qobject_cast<TranscriptRenderRowView *>(createTranscriptEntryView(entry, nullptr, u"long"_s, false, &window));
+    QVERIFY(view);
+    std::get<BlockItem>(entry.row->content).text = u"短的 **回答**"_s;
+    view->setEntry(entry);
+    QCOMPARE(view->accessibleName(), u"短的 回答"_s);
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    QCOMPARE(view->accessibleName(), u"短的 回答"_s);
+    QVERIFY2(accessibilityProblems(&window).isEmpty(), qPrintable(accessibilityProblems(&window).join(u'\n')));
+}
+
+// Text that streams in deltas, into new pieces and into the last one, stands exactly where the
+// same text built at once would: each piece under the one before, as tall as its lines at the
+// width, the cursor under the last; and so again after the width changes.
+void tst_ConversationView::streamingTextGrownInDeltasIsPlacedAsBuiltWhole()
+{
+    QWidget window;
+    window.resize(600, 400);
+    auto *streaming = new StreamingText(QString(), &window);
+    streaming->setGeometry(0, 0, 520, 400);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const auto pieces = [](StreamingText *text) {
+        return text->findChildren<StreamingTextPiece *>(u"assistant-text"_s, Qt::FindDirectChildrenOnly);
+    };
+    QVERIFY(pieces(streaming).front()->isHidden());
+
+    const auto verifyPlacedAsWhole = [&](const QString &text) {
+        StreamingText whole(text, &window);
+        whole.setGeometry(streaming->geometry());
+        whole.show();
+        const auto grown = pieces(streaming);
+        const auto built = pieces(&whole);
+        QCOMPARE(grown.size(), built.size());
+        int y = 0;
+        for (qsizetype i = 0; i < grown.size(); ++i) {
+            QCOMPARE(grown[i]->text(), built[i]->text());
+            QCOMPARE(grown[i]->geometry(), built[i]->geometry());
+            QCOMPARE(grown[i]->y(), y);
+            // As tall as the piece's text laid out for the first time.
+            StreamingTextPiece fresh;
+            fresh.setText(grown[i]->text());
+            QVERIFY(grown[i]->height() > 0);
+            QCOMPARE(grown[i]->height(), fresh.heightForWidth(streaming->width()));
+            y += grown[i]->height();
+        }
+        QVERIFY(grown.front()->isVisible());
+        QCOMPARE(streaming->cursor()->geometry(), whole.cursor()->geometry());
+        QVERIFY(streaming->cursor()->y() >= y);
+        QCOMPARE(streaming->heightForWidth(streaming->width()), whole.heightForWidth(streaming->width()));
+    };
+
+    // Deltas of a few words, a line break now and then: pieces are added and the last grows.
+    QString text;
+    for (int delta = 0; delta < 400; ++delta) {
+        text += delta % 23 == 22 ? u"行尾\n"_s : u"word "_s + QString::number(delta) + u' ';
+        streaming->setText(text);
+        if (delta % 50 == 0 || delta == 399)
+            verifyPlacedAsWhole(text);
+        if (QTest::currentTestFailed())
+            return;
+    }
+    QVERIFY(pieces(streaming).size() >= 4);
+
+    // A narrower column breaks every piece's lines again; more text follows at that width.
+    streaming->setGeometry(0, 0, 260, 400);
+    verifyPlacedAsWhole(text);
+    text += u"尾巴 "_s.repeated(200);
+    streaming->setText(text);
+    verifyPlacedAsWhole(text);
+}
+
 void tst_ConversationView::reasoningAndNoticeRows()
 {
     QWidget window;
@@ -1114,6 +1418,70 @@ void tst_ConversationView::reasoningAndNoticeRows()
     QTRY_VERIFY(done->body()->isVisible());
     QCOMPARE(done->body()->text(), u"短"_s);
     QVERIFY2(accessibilityProblems(&window).isEmpty(), qPrintable(accessibilityProblems(&window).join(u'\n')));
+}
+
+void tst_ConversationView::reasoningAndNoticeActionsDoWhatClicksDo_data()
+{
+    QTest::addColumn<bool>("opened");
+    QTest::newRow("folded") << false;
+    QTest::newRow("opened") << true;
+}
+
+// The headers of reasoning and notices open and close, and the full output copies, the same
+// by accessibility action as by click; the headers say whether they are open.
+void tst_ConversationView::reasoningAndNoticeActionsDoWhatClicksDo()
+{
+    QFETCH(bool, opened);
+    std::unique_ptr<QWidget> window;
+    ReasoningBlock *reasoning = nullptr;
+    NoticeRow *notice = nullptr;
+    test::ActionParityCheck check;
+    check.open = [&]() -> QWidget * {
+        window = std::make_unique<QWidget>();
+        auto *column = new QVBoxLayout(window.get());
+        NoticeItem item;
+        item.id = u"orphan-tool-results-1"_s;
+        item.icon = u"info.circle"_s;
+        item.text = u"Compacted"_s;
+        item.payload = u"full tool output"_s;
+        BlockItem thought;
+        thought.kind = BlockKind::reasoning;
+        thought.text = u"思考了"_s;
+        // Held as in the transcript: a block view places its content by hand.
+        auto *block = new BlockView(thought, opened);
+        reasoning = block->findChild<ReasoningBlock *>();
+        notice = new NoticeRow(item, opened);
+        column->addWidget(block);
+        column->addWidget(notice);
+        column->addStretch();
+        window->resize(600, 500);
+        window->show();
+        (void)QTest::qWaitForWindowExposed(window.get());
+        QGuiApplication::clipboard()->clear();
+        return window.get();
+    };
+    check.state = [&] {
+        return (reasoning->isExpanded() ? u"reasoning-open"_s : u"reasoning-closed"_s)
+            + (notice->isExpanded() ? u" notice-open"_s : u" notice-closed"_s) + u" clipboard "_s
+            + QGuiApplication::clipboard()->text();
+    };
+    const test::ActionParityReport report = test::actionParity(check);
+    QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+    // The two headers; opened, the copy button too.
+    QVERIFY2(report.controls.size() == (opened ? 3 : 2), qPrintable(report.controls.join(u'\n')));
+    QCOMPARE(report.changed, report.controls.size());
+
+    check.open();
+    for (QWidget *header : {static_cast<QWidget *>(reasoning->header()), static_cast<QWidget *>(notice->header())}) {
+        const QAccessible::State state = QAccessible::queryAccessibleInterface(header)->state();
+        QVERIFY(state.expandable);
+        QCOMPARE(bool(state.expanded), opened);
+        QCOMPARE(bool(state.collapsed), !opened);
+    }
+    QAccessibleInterface *header = QAccessible::queryAccessibleInterface(notice->header());
+    header->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCOMPARE(notice->isExpanded(), !opened);
+    QCOMPARE(bool(header->state().expanded), !opened);
 }
 
 void tst_ConversationView::streamedTurnFromTheHostShowsLive()

@@ -2,7 +2,10 @@
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Conversation/DeepDivingStatusView.h"
 #include "UI/Shared/Motion.h"
+#include "UI/Shared/Theme.h"
 
+#include <QPainter>
+#include <QPainterPath>
 #include <QVariantAnimation>
 #include <QVBoxLayout>
 #include <QtTest>
@@ -62,6 +65,61 @@ private Q_SLOTS:
         Motion::setReduceMotion(true);
         QVERIFY(!view->isAnimating());
         QCOMPARE(view->gradientTranslation(), qreal(view->width()));
+    }
+
+    // What is drawn is the text's outline filled with the band's gradient, wherever the band
+    // stands, and again after a resize.
+    void drawnAsTheTextFilledWithTheBand()
+    {
+        Motion::setReduceMotion(true);
+        QWidget window;
+        auto *view = new DeepDivingStatusView(&window);
+        view->resize(view->sizeHint());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const auto expected = [&] {
+            const qreal w = view->width();
+            QImage image(view->size(), QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::transparent);
+            QPainter painter(&image);
+            painter.setRenderHint(QPainter::Antialiasing);
+            const QFont font = Fonts::system(14, QFont::DemiBold);
+            const QFontMetricsF fm(font);
+            const qreal top = std::floor((view->height() - std::ceil(fm.ascent() + fm.descent() + fm.leading())) / 2);
+            QPainterPath glyphs;
+            glyphs.addText(QPointF(0, top + fm.ascent()), font, DeepDivingStatusView::text());
+            const qreal x0 = -2 * w + view->gradientTranslation();
+            QLinearGradient gradient(QPointF(x0, 0), QPointF(x0 + 3 * w, 0));
+            gradient.setColorAt(0.0, QColor(65, 118, 230));
+            gradient.setColorAt(0.36, QColor(65, 118, 230));
+            gradient.setColorAt(0.5, QColor(211, 226, 255));
+            gradient.setColorAt(0.64, QColor(65, 118, 230));
+            gradient.setColorAt(1.0, QColor(65, 118, 230));
+            painter.fillPath(glyphs, gradient);
+            return image;
+        };
+        const auto verifyDrawn = [&] {
+            const QImage drawn = view->grab().toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            const QImage reference = expected();
+            QCOMPARE(drawn.size(), reference.size());
+            int inked = 0;
+            for (int y = 0; y < drawn.height(); ++y) {
+                for (int x = 0; x < drawn.width(); ++x) {
+                    const QRgb a = drawn.pixel(x, y);
+                    const QRgb b = reference.pixel(x, y);
+                    const int off = std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                              std::abs(qBlue(a) - qBlue(b)), std::abs(qAlpha(a) - qAlpha(b))});
+                    QVERIFY2(off <= 3, qPrintable(u"pixel %1,%2 differs by %3"_s.arg(x).arg(y).arg(off)));
+                    inked += qAlpha(b) > 128 ? 1 : 0;
+                }
+            }
+            QVERIFY(inked > 100);
+        };
+        verifyDrawn();
+        // Wider, the band rests elsewhere and the outline is filled again at the new size.
+        view->resize(view->width() + 40, view->height() + 6);
+        QCOMPARE(view->gradientTranslation(), qreal(view->width()));
+        verifyDrawn();
     }
 
     void widthChangeRebuildsTheSweep()

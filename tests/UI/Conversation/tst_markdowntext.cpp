@@ -1,5 +1,6 @@
 #include "AccessibilityWalk.h"
 #include "GuiTestMain.h"
+#include "TextPoint.h"
 
 #include "UI/Conversation/LineBox.h"
 #include "UI/Conversation/LongTextView.h"
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QScrollArea>
+#include <QMap>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -80,6 +82,27 @@ QString shownText(QWidget *root)
     return parts.join(u'\n');
 }
 
+// The widget of the long text's chunk `index`, while it is laid out.
+QWidget *liveChunk(MarkdownText *text, int index)
+{
+    for (QWidget *chunk : text->findChildren<QWidget *>(u"markdown-chunk"_s)) {
+        if (chunk->property("chunkIndex").toInt() == index && !chunk->isHidden())
+            return chunk;
+    }
+    return nullptr;
+}
+
+// The laid-out chunk at `y` in the text's coordinates.
+QWidget *chunkAt(MarkdownText *text, int y)
+{
+    for (QWidget *chunk : text->findChildren<QWidget *>(u"markdown-chunk"_s)) {
+        const int top = chunk->mapTo(text, QPoint()).y();
+        if (!chunk->isHidden() && y >= top && y < top + chunk->height())
+            return chunk;
+    }
+    return nullptr;
+}
+
 // A long text in a scroll area as the transcript holds it, 600 × 500.
 struct ScrolledWindow
 {
@@ -109,28 +132,35 @@ private Q_SLOTS:
         QVERIFY(markdown.size() > 60000);
         ScrolledWindow w(markdown);
         QVERIFY(QTest::qWaitForWindowExposed(&w.area));
-        QTRY_VERIFY(w.text->laidOutChunkCount() > 0);
+        QTRY_VERIFY(liveChunk(w.text, 0));
         const int chunks = w.text->chunkCount();
-        QVERIFY(chunks > 4);
+        QVERIFY(chunks > 30);
         QVERIFY(w.text->laidOutChunkCount() < chunks);
+        QVERIFY(!liveChunk(w.text, chunks - 1));
         // The height comes from estimates: tall enough to scroll through all of it.
-        QVERIFY(w.area.verticalScrollBar()->maximum() > 20000);
+        QScrollBar *bar = w.area.verticalScrollBar();
+        QVERIFY(bar->maximum() > 20000);
 
-        // Scrolled to the end, the last chunk is laid out, the middle ones still are not.
-        const QList<QWidget *> all = w.text->findChildren<QWidget *>(u"markdown-chunk"_s, Qt::FindDirectChildrenOnly);
-        QVERIFY(all.back()->findChildren<MarkdownDocumentView *>().isEmpty());
-        w.area.verticalScrollBar()->setValue(w.area.verticalScrollBar()->maximum());
-        QTRY_VERIFY(!all.back()->findChildren<MarkdownDocumentView *>().isEmpty());
-        QVERIFY(w.text->laidOutChunkCount() < chunks);
+        // Scrolled to the end (again as measured heights replace estimates), the last chunk is
+        // laid out, those in the middle are not.
+        QTRY_VERIFY((bar->setValue(bar->maximum()), liveChunk(w.text, chunks - 1)));
+        QVERIFY(!liveChunk(w.text, chunks / 2));
 
-        // Walked through page by page, every chunk is laid out and the words are those a short
-        // text of the same blocks shows.
-        for (int y = 0; y <= w.area.verticalScrollBar()->maximum(); y += 400) {
-            w.area.verticalScrollBar()->setValue(y);
-            QCoreApplication::processEvents();
-            QCoreApplication::processEvents();
+        // Walked through page by page, each chunk is laid out as it comes into view, only a few
+        // at a time, and the words are those a short text of the same blocks shows.
+        QMap<int, QString> seen;
+        for (int y = 0; y <= bar->maximum(); y += 400) {
+            bar->setValue(y);
+            QWidget *chunk = nullptr;
+            QTRY_VERIFY((chunk = chunkAt(w.text, bar->value() + 10)));
+            seen.insert(chunk->property("chunkIndex").toInt(), shownText(chunk));
+            QVERIFY(w.text->laidOutChunkCount() < chunks / 2);
         }
-        QTRY_COMPARE(w.text->laidOutChunkCount(), chunks);
+        // The last chunk may be shorter than a step.
+        QWidget *end = nullptr;
+        QTRY_VERIFY((bar->setValue(bar->maximum()), end = chunkAt(w.text, w.text->height() - 2)));
+        seen.insert(end->property("chunkIndex").toInt(), shownText(end));
+        QCOMPARE(seen.size(), chunks);
         QStringList expected;
         for (const MarkdownBlock &block : MarkdownParser::parse(markdown)) {
             if (block.kind == MarkdownBlock::Kind::Code) {
@@ -142,7 +172,7 @@ private Q_SLOTS:
             for (QTextBlock b = document.begin(); b.isValid(); b = b.next())
                 expected << b.text();
         }
-        QCOMPARE(shownText(w.text), expected.join(u'\n'));
+        QCOMPARE(QStringList(seen.values()).join(u'\n'), expected.join(u'\n'));
     }
 
     void longTextGrowingAtItsEndKeepsItsEarlierChunks()
@@ -150,24 +180,27 @@ private Q_SLOTS:
         const QString markdown = longMarkdown(900);
         ScrolledWindow w(markdown);
         QVERIFY(QTest::qWaitForWindowExposed(&w.area));
-        QTRY_VERIFY(w.text->laidOutChunkCount() > 0);
-        const QList<QWidget *> before = w.text->findChildren<QWidget *>(u"markdown-chunk"_s, Qt::FindDirectChildrenOnly);
-        const QPointer<QWidget> first = before.front();
-        const QPointer<QWidget> last = before.back();
+        QTRY_VERIFY(liveChunk(w.text, 0));
+        const QPointer<QWidget> first = liveChunk(w.text, 0);
+        const int chunks = w.text->chunkCount();
         w.text->setContent(markdown + u"最后一段 appended.\n\n更多"_s, false);
-        const QList<QWidget *> after = w.text->findChildren<QWidget *>(u"markdown-chunk"_s, Qt::FindDirectChildrenOnly);
-        QCOMPARE(after.size(), before.size());
-        // Only the last chunk was rebuilt; the first one, laid out, is the same widget.
-        QCOMPARE(after.front(), first.data());
-        QVERIFY(!last);
-        QVERIFY(w.text->laidOutChunkCount() > 0);
-        QCoreApplication::processEvents();
-        w.area.verticalScrollBar()->setValue(w.area.verticalScrollBar()->maximum());
-        QTRY_VERIFY(shownText(after.back()).endsWith(u"更多"_s));
+        // Until the new text is parsed, the chunks of the former one stay as they were; then
+        // the chunks before its end are kept, laid out as they were.
+        QCOMPARE(liveChunk(w.text, 0), first.data());
+        QTRY_VERIFY(!w.text->isParsing());
+        QCOMPARE(liveChunk(w.text, 0), first.data());
+        QVERIFY(w.text->chunkCount() >= chunks);
+        QScrollBar *bar = w.area.verticalScrollBar();
+        QTRY_VERIFY((bar->setValue(bar->maximum()), liveChunk(w.text, w.text->chunkCount() - 1)));
+        QVERIFY(shownText(liveChunk(w.text, w.text->chunkCount() - 1)).endsWith(u"更多"_s));
 
         // A new style lays everything out anew.
+        bar->setValue(0);
+        QTRY_COMPARE(liveChunk(w.text, 0), first.data());
         w.text->setStyle(MarkdownStyle{13, {}});
-        QVERIFY(!w.text->findChildren<QWidget *>(u"markdown-chunk"_s, Qt::FindDirectChildrenOnly).contains(after.front()));
+        QVERIFY(!first);
+        QTRY_VERIFY(!w.text->isParsing());
+        QTRY_VERIFY(liveChunk(w.text, 0));
     }
 
     void longStreamingTextIsShownWholeAndCopies()
@@ -187,7 +220,48 @@ private Q_SLOTS:
         // Done streaming: drawn as Markdown, in chunks.
         w.text->setContent(markdown, false);
         QVERIFY(!w.text->findChild<LongTextView *>(u"markdown-raw"_s));
+        QTRY_VERIFY(w.text->chunkCount() > 4);
+    }
+
+    void longTextIsParsedAwayAndHoldsRoomMeanwhile()
+    {
+        const QString markdown = longMarkdown(900);
+        ScrolledWindow w(markdown);
+        // Nothing of it is parsed on the spot; it holds room about as tall as it will be.
+        QVERIFY(w.text->isParsing());
+        QCOMPARE(w.text->chunkCount(), 0);
+        QVERIFY(w.text->findChild<QWidget *>(u"markdown-pending"_s));
+        const int estimated = w.text->heightForWidth(560);
+        QTRY_VERIFY(!w.text->isParsing());
+        QVERIFY(!w.text->findChild<QWidget *>(u"markdown-pending"_s));
         QVERIFY(w.text->chunkCount() > 4);
+        const int chunked = w.text->heightForWidth(560);
+        QVERIFY2(estimated > chunked / 2 && estimated < chunked * 2, qPrintable(u"%1 %2"_s.arg(estimated).arg(chunked)));
+    }
+
+    void aParseOfAFormerTextIsNeverShown()
+    {
+        const QString first = longMarkdown(900);
+        ScrolledWindow w(first);
+        QVERIFY(w.text->isParsing());
+        // A short text in its place is shown at once; the long one's parse, when it ends,
+        // changes nothing.
+        w.text->setContent(u"短的 **回答**"_s, false);
+        QCOMPARE(shownText(w.text), u"短的 回答"_s);
+        QTRY_VERIFY(!w.text->isParsing());
+        QCoreApplication::processEvents();
+        QCOMPARE(w.text->chunkCount(), 0);
+        QVERIFY(!w.text->findChild<QWidget *>(u"markdown-pending"_s));
+        QCOMPARE(shownText(w.text), u"短的 回答"_s);
+
+        // A long text replaced by another long one before its parse ended: the second is shown.
+        w.text->setContent(first, false);
+        const QString second = longMarkdown(600, u"第二个回答的结尾"_s);
+        w.text->setContent(second, false);
+        QTRY_VERIFY(!w.text->isParsing());
+        QScrollBar *bar = w.area.verticalScrollBar();
+        QTRY_VERIFY((bar->setValue(bar->maximum()), liveChunk(w.text, w.text->chunkCount() - 1)));
+        QVERIFY(shownText(liveChunk(w.text, w.text->chunkCount() - 1)).endsWith(u"第二个回答的结尾"_s));
     }
 
     void blocksAreDrawn()
@@ -286,6 +360,46 @@ private Q_SLOTS:
         const QRect r = view->cursorRect(c);
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, r.center() + QPoint(3, 0));
         QCOMPARE(w.opened, QList<QUrl>{QUrl(u"https://example.org/docs"_s)});
+    }
+
+    // Each link is an accessible link named by its words (all of them, whatever their
+    // formats), pressed as a click on them, and lying over its words as the text wraps anew.
+    void linksAreAccessibleLinksOverTheirWords()
+    {
+        const QString filler = u"前面的文字很长很长 "_s.repeated(12);
+        Window w(filler + u"[**粗体** 与 `code`](https://a.example/one)[紧挨着](https://a.example/two)，"_s
+                 u"[](https://a.example/empty) 再见 [末尾的链接](https://a.example/three)"_s);
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        auto *view = w.text->findChild<MarkdownDocumentView *>();
+        QVERIFY(view);
+        auto names = [&] {
+            QStringList out;
+            for (QAbstractButton *mark : view->linkMarks())
+                out << mark->accessibleName();
+            return out;
+        };
+        const QStringList expected{u"粗体 与 code"_s, u"紧挨着"_s, u"末尾的链接"_s};
+        QTRY_COMPARE(names(), expected);
+        QVERIFY2(test::accessibilityProblems(&w.window).isEmpty(),
+                 qPrintable(test::accessibilityProblems(&w.window).join(u'\n')));
+
+        for (QAbstractButton *mark : view->linkMarks()) {
+            QAccessibleInterface *link = QAccessible::queryAccessibleInterface(mark);
+            QCOMPARE(link->role(), QAccessible::Link);
+            link->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        }
+        QCOMPARE(w.opened, (QList<QUrl>{QUrl(u"https://a.example/one"_s), QUrl(u"https://a.example/two"_s),
+                                        QUrl(u"https://a.example/three"_s)}));
+
+        // Narrower, the words move to other lines; their links go with them.
+        for (int width : {600, 260}) {
+            w.window.resize(width, 700);
+            QTRY_VERIFY(view->width() < width);
+            QTRY_VERIFY2(view->linkMarks().size() == 3
+                             && view->linkMarks().last()->geometry().contains(test::pointOfText(view, u"末尾的链接"_s)),
+                         qPrintable(QString::number(width)));
+            QVERIFY(view->linkMarks().first()->geometry().contains(test::pointOfText(view, u"粗体"_s)));
+        }
     }
 };
 

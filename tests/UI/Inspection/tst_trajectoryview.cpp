@@ -14,6 +14,9 @@
 #include "UI/Inspection/TrajectoryTimelineOverview.h"
 #include "UI/Inspection/TrajectoryView.h"
 
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QLabel>
 #include <QWheelEvent>
@@ -257,6 +260,101 @@ private Q_SLOTS:
         QCOMPARE(shown.view->selectedEventId(), std::optional(id));
         QCOMPARE(shown.rowOf(id), -1);
         { const QStringList problems = accessibilityProblems(shown.window.get()); QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s))); }
+    }
+
+    // The toolbar's toggles, the ledger's rows and the strip's marks do by their accessibility
+    // action what their click does; rows and marks read as what they show.
+    void actionsDoWhatClicksDo()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"run"_s, 1));
+        appendTurn(h.world, u"run"_s, 1, u"Listing files"_s, u"shell"_s, u"README.md"_s);
+        const auto session = openSession(h, u"run"_s);
+        QVERIFY(session);
+        std::unique_ptr<Shown> shown;
+        ActionParityCheck check;
+        check.open = [&]() -> QWidget * {
+            shown.reset();
+            shown = std::make_unique<Shown>(session);
+            return shown->window.get();
+        };
+        check.state = [&] {
+            const TrajectoryView *view = shown->view;
+            QStringList collapsed;
+            for (qint64 turn : view->collapsedTurns())
+                collapsed << QString::number(turn);
+            return u"selected="_s + view->selectedEventId().value_or(u"-"_s) + u" picked="_s
+                + QString::number(shown->picked.size()) + u" collapsed="_s + collapsed.join(u',')
+                + u" calls="_s + QString::number(view->collapseCalls()) + u" rows="_s
+                + QString::number(shown->model().rowCount());
+        };
+        const ActionParityReport report = actionParity(check);
+        QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+        // Two toggles, five rows, three marks.
+        QVERIFY2(report.controls.size() >= 10, qPrintable(report.controls.join(u'\n')));
+        QCOMPARE(qsizetype(report.changed), report.controls.size());
+
+        // As a screen reader finds them: the rows under the ledger, the marks under the strip,
+        // named by their text, with their selected and collapsed state.
+        shown = std::make_unique<Shown>(session);
+        QAccessibleInterface *ledger = QAccessible::queryAccessibleInterface(shown->list());
+        QCOMPARE(ledger->childCount(), shown->model().rowCount());
+        QAccessibleInterface *turnRow = ledger->child(1);
+        QVERIFY(turnRow);
+        QCOMPARE(turnRow->role(), QAccessible::ListItem);
+        QVERIFY2(turnRow->text(QAccessible::Name).startsWith(u"TURN 1"_s), qPrintable(turnRow->text(QAccessible::Name)));
+        QVERIFY(turnRow->state().expandable && turnRow->state().expanded);
+        QCOMPARE(ledger->indexOfChild(turnRow), 1);
+        QCOMPARE(turnRow->parent(), ledger);
+        QCOMPARE(ledger->childAt(turnRow->rect().center().x(), turnRow->rect().center().y()), turnRow);
+        turnRow->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(shown->view->collapsedTurns(), QSet<qint64>{1});
+        QVERIFY(turnRow->state().collapsed);
+        QVERIFY(turnRow->text(QAccessible::Name).endsWith(u"已折叠"_s));
+        // The rows the collapse took away are gone for assistive technology too.
+        QCOMPARE(ledger->childCount(), 2);
+        QVERIFY(!ledger->child(2));
+
+        QAccessibleInterface *strip = QAccessible::queryAccessibleInterface(shown->view->timeline());
+        QCOMPARE(strip->childCount(), 3);
+        QAccessibleInterface *call = strip->child(2);
+        QCOMPARE(call->text(QAccessible::Name), u"shell"_s);
+        QCOMPARE(call->text(QAccessible::Description), u"Tools"_s);
+        QVERIFY(!call->state().selected);
+        call->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(shown->view->selectedEventId(), std::optional(shown->view->timeline()->entries()[2].event().id));
+        QVERIFY(call->state().selected);
+        { const QStringList problems = accessibilityProblems(shown->window.get()); QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s))); }
+    }
+
+    // Tab goes along the toolbar and into the ledger; Space and Return work the toggles.
+    void keyboardFollowsTheToolbarIntoTheLedger()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"run"_s, 1));
+        appendTurn(h.world, u"run"_s, 1, u"Listing files"_s, u"shell"_s, u"README.md"_s);
+        const auto session = openSession(h, u"run"_s);
+        QVERIFY(session);
+        Shown shown(session);
+        QApplication::setActiveWindow(shown.window.get());
+        QVERIFY(QTest::qWaitForWindowActive(shown.window.get()));
+        const QList<QWidget *> chain = tabChain(shown.window.get());
+        const QStringList problems = tabOrderProblems(shown.window.get(), 4);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+        QCOMPARE(chain.first()->objectName(), u"trajectory-collapse-turns"_s);
+        QCOMPARE(chain.last(), static_cast<QWidget *>(shown.list()));
+
+        QWidget *turns = chain.first();
+        turns->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(turns, Qt::Key_Space);
+        QCOMPARE(shown.view->collapsedTurns(), QSet<qint64>{1});
+        QTest::keyClick(turns, Qt::Key_Return);
+        QVERIFY(shown.view->collapsedTurns().isEmpty());
+        QWidget *calls = child(shown.view, u"trajectory-collapse-calls"_s);
+        calls->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(calls, Qt::Key_Return);
+        QVERIFY(shown.view->collapseCalls());
+        QVERIFY(qobject_cast<QAbstractButton *>(calls)->isChecked());
     }
 
     void searchSettlesAfterThePause()

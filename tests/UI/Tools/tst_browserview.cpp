@@ -130,6 +130,81 @@ private Q_SLOTS:
         QCOMPARE(field->text(), u"   "_s);
     }
 
+    // Back, forward and reload do by their accessibility action what their click does, from
+    // the middle of three pages (so that both directions are open); Tab goes along the
+    // toolbar to the address field.
+    void toolbarActionsDoWhatClicksDo()
+    {
+        sim::SimHost host;
+        QVERIFY(host.listen());
+        sim::serveOverlayPage(host, "<html><body><h1>nbd</h1></body></html>");
+        std::unique_ptr<QWidget> window;
+        WorkspaceBrowserView *view = nullptr;
+        const auto settledAt = [&](const QString &address) {
+            // The address changes as a load is asked for; the page's own address once it is there.
+            return QTest::qWaitFor([&] {
+                WorkspaceBrowserModel *model = view->model();
+                return !model->isLoading() && model->address() == address && model->page()->url().toString() == address;
+            }, 60000);
+        };
+        nbd::test::ActionParityCheck check;
+        check.open = [&]() -> QWidget * {
+            window = std::make_unique<QWidget>();
+            window->resize(700, 500);
+            view = new WorkspaceBrowserView(host.baseUrl(), window.get());
+            view->resize(window->size());
+            window->show();
+            (void)QTest::qWaitForWindowExposed(window.get());
+            (void)settledAt(root(host));
+            auto *field = view->findChild<QLineEdit *>(u"workspace-browser-address"_s);
+            for (const QString &page : {u"?second"_s, u"?third"_s}) {
+                field->selectAll();
+                QTest::keyClicks(field, root(host) + page);
+                QTest::keyClick(field, Qt::Key_Return);
+                (void)settledAt(root(host) + page);
+            }
+            // The page's history may follow its load a moment later.
+            auto *back = view->findChild<ChromeIconButton *>(u"workspace-browser-back"_s);
+            (void)QTest::qWaitFor([&] { return back->isEnabled(); }, 60000);
+            back->click();
+            (void)settledAt(root(host) + u"?second"_s);
+            (void)QTest::qWaitFor([&] { return view->model()->canGoForward(); });
+            host.clearRequests();
+            return window.get();
+        };
+        check.state = [&] {
+            WorkspaceBrowserModel *model = view->model();
+            return model->address() + u" back="_s + QString::number(model->canGoBack()) + u" forward="_s
+                + QString::number(model->canGoForward()) + u" fetched="_s
+                + QString::number(host.requests(u"page"_s).size());
+        };
+        // The toolbar; the page's own content is the web engine's.
+        check.skip = [](QAccessibleInterface *iface) {
+            return !iface->object() || !iface->object()->objectName().startsWith(u"workspace-browser-"_s);
+        };
+        check.async = true;
+        const nbd::test::ActionParityReport report = nbd::test::actionParity(check);
+        QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+        QVERIFY2(report.controls.size() == 3, qPrintable(report.controls.join(u'\n')));
+        QVERIFY2(report.changed >= 2, qPrintable(report.controls.join(u'\n')));
+
+        check.open();
+        QApplication::setActiveWindow(window.get());
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        const QList<QWidget *> chain = nbd::test::tabChain(window.get());
+        QStringList names;
+        for (QWidget *w : chain)
+            names << w->objectName();
+        QVERIFY2(names.size() >= 4, qPrintable(names.join(u", "_s)));
+        QCOMPARE(names.mid(0, 4), (QStringList{u"workspace-browser-back"_s, u"workspace-browser-forward"_s,
+                                                u"workspace-browser-reload"_s, u"workspace-browser-address"_s}));
+        // Return on the focused back button goes back, as a click does.
+        chain.first()->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(chain.first(), Qt::Key_Return);
+        QVERIFY(settledAt(root(host)));
+        window.reset();
+    }
+
     void unknownSchemesAndPopupsAreRefused()
     {
         sim::SimHost host;

@@ -6,6 +6,8 @@
 #include "UI/Tools/ToolChrome.h"
 #include "UI/Tools/WorkspaceFileBrowserView.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -132,6 +134,89 @@ private Q_SLOTS:
         QVERIFY(settled(view));
         QCOMPARE(view.currentURL().toLocalFile(), m_root);
         QVERIFY(!back(view)->isEnabled());
+    }
+
+    // The toolbar's buttons and the listing's rows do by their accessibility action what their
+    // click does: a folder's row enters it, a file's row previews it, back steps out, refresh
+    // reads the folder again. Reveal hands the path to the desktop and is left out.
+    void actionsDoWhatClicksDo()
+    {
+        const QString folder = m_root + u"/z"_s;
+        const QString later = folder + u"/later.txt"_s;
+        write(folder + u"/note.txt"_s, "a note\n");
+        std::unique_ptr<WorkspaceFileBrowserView> view;
+        nbd::test::ActionParityCheck check;
+        check.open = [&]() -> QWidget * {
+            view.reset();
+            QFile::remove(later);
+            view = std::make_unique<WorkspaceFileBrowserView>(QUrl::fromLocalFile(m_root), QUrl::fromLocalFile(folder));
+            view->resize(400, 500);
+            view->show();
+            (void)QTest::qWaitForWindowExposed(view.get());
+            (void)settled(*view);
+            // Seen only by a new listing.
+            write(later, "x");
+            return view.get();
+        };
+        check.state = [&] {
+            return view->currentURL().toLocalFile() + u" file="_s
+                + (view->selectedFile() ? view->selectedFile()->toLocalFile() : u"-"_s) + u" preview="_s
+                + view->preview() + u" entries="_s + names(*view).join(u',');
+        };
+        check.skip = [](QAccessibleInterface *iface) {
+            return iface->object() && iface->object()->objectName() == u"workspace-files-reveal"_s;
+        };
+        check.async = true;
+        const nbd::test::ActionParityReport report = nbd::test::actionParity(check);
+        QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+        // Back, refresh, the folder and the file.
+        QVERIFY2(report.controls.size() >= 4, qPrintable(report.controls.join(u'\n')));
+        QCOMPARE(qsizetype(report.changed), report.controls.size());
+
+        // A row reads as its name and kind, and is selected once it is the current one.
+        check.open();
+        QAccessibleInterface *rows = QAccessible::queryAccessibleInterface(list(*view));
+        QCOMPARE(rows->role(), QAccessible::List);
+        QCOMPARE(rows->text(QAccessible::Name), u"文件列表"_s);
+        QCOMPARE(rows->childCount(), 2);
+        QAccessibleInterface *inner = rows->child(0);
+        QCOMPARE(inner->text(QAccessible::Name), u"inner"_s);
+        QCOMPARE(inner->text(QAccessible::Description), u"文件夹"_s);
+        QCOMPARE(rows->child(1)->text(QAccessible::Description), u"文件"_s);
+        QVERIFY(!inner->state().selected);
+        list(*view)->setCurrentRow(0);
+        QVERIFY(inner->state().selected);
+        view.reset();
+        QFile::remove(later);
+        QFile::remove(folder + u"/note.txt"_s);
+    }
+
+    // Tab goes along the toolbar into the listing; Return presses a focused button.
+    void keyboardFollowsTheToolbar()
+    {
+        const QString folder = m_root + u"/z"_s;
+        WorkspaceFileBrowserView view(QUrl::fromLocalFile(m_root), QUrl::fromLocalFile(folder));
+        view.resize(400, 500);
+        view.show();
+        QApplication::setActiveWindow(&view);
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        QVERIFY(settled(view));
+        const QStringList problems = nbd::test::tabOrderProblems(&view, 4);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+        const QList<QWidget *> chain = nbd::test::tabChain(&view);
+        QCOMPARE(chain.first(), static_cast<QWidget *>(back(view)));
+        QCOMPARE(chain.last(), static_cast<QWidget *>(list(view)));
+
+        QWidget *refresh = view.findChild<QWidget *>(u"workspace-files-refresh"_s);
+        QCOMPARE(chain.indexOf(refresh), 1);
+        write(folder + u"/fresh.txt"_s, "x");
+        refresh->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(refresh, Qt::Key_Return);
+        QTRY_VERIFY(names(view).contains(u"fresh.txt"_s));
+        QFile::remove(folder + u"/fresh.txt"_s);
+        back(view)->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(back(view), Qt::Key_Return);
+        QCOMPARE(view.currentURL().toLocalFile(), m_root);
     }
 
     void previewLimits_data()

@@ -9,6 +9,7 @@
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Tools/WorkspaceSideChatView.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -206,6 +207,100 @@ private Q_SLOTS:
             QTest::qWait(100);
             QCOMPARE(input->toPlainText(), QString());
         }
+        store->releaseDetachedSessionModel(u"side-1"_s);
+    }
+
+    // Send and stop do by their accessibility action what their click does: the prompt or the
+    // cancel reaches the host either way, and send empties the field. Retry on the failed page
+    // likewise calls for a new session.
+    void actionsDoWhatClicksDo()
+    {
+        nbd::test::StoreHarness h;
+        h.world.addSession(nbd::test::session(u"side-1"_s, 1));
+        AppModel *store = h.connected();
+        h.waitForStreams();
+        // The host takes the prompts without running them, so no run's requests take the
+        // input row's place in the next view.
+        h.host.setReply(u"session.prompt"_s, sim::Reply::value(JSONValue::object({{u"accepted"_s, true}})));
+        const std::shared_ptr<SessionModel> session = store->registerDetachedSessionModel(u"side-1"_s);
+        std::unique_ptr<WorkspaceSideChatView> view;
+        int retries = 0;
+        bool failed = false;
+        nbd::test::ActionParityCheck check;
+        check.open = [&]() -> QWidget * {
+            view.reset();
+            h.host.clearRequests();
+            retries = 0;
+            view = std::make_unique<WorkspaceSideChatView>(store, [&] { ++retries; });
+            view->setRuntime(failed ? WorkspaceSideChatRuntime{nullptr, false, std::nullopt}
+                                    : WorkspaceSideChatRuntime{session, false, std::nullopt});
+            view->resize(360, 500);
+            view->show();
+            (void)QTest::qWaitForWindowExposed(view.get());
+            if (!failed) {
+                // A question typed, and the session running so that stop shows.
+                session->setRunning(true);
+                auto *input = view->findChild<QPlainTextEdit *>(u"workspace-side-chat-input"_s);
+                QTest::mouseClick(input->viewport(), Qt::LeftButton);
+                QTest::keyClicks(input, u"why?"_s);
+            }
+            return view.get();
+        };
+        check.state = [&] {
+            QStringList prompts;
+            for (const sim::LoggedRequest &request : h.host.requests(u"session.prompt"_s))
+                prompts << nbd::test::promptText(request);
+            return u"prompts="_s + prompts.join(u',') + u" cancels="_s
+                + QString::number(h.requestCount(u"session.cancel"_s)) + u" retries="_s + QString::number(retries)
+                + u" input="_s + view->findChild<QPlainTextEdit *>(u"workspace-side-chat-input"_s)->toPlainText();
+        };
+        check.async = true;
+        for (bool failedPage : {false, true}) {
+            failed = failedPage;
+            const nbd::test::ActionParityReport report = nbd::test::actionParity(check);
+            QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+            QVERIFY2(report.controls.size() == (failed ? 1 : 2), qPrintable(report.controls.join(u'\n')));
+            QCOMPARE(qsizetype(report.changed), report.controls.size());
+        }
+        view.reset();
+        session->setRunning(false);
+        store->releaseDetachedSessionModel(u"side-1"_s);
+    }
+
+    // Tab goes down the messages to the field, then to stop and send as they stand in the row;
+    // Return on the focused send button sends.
+    void keyboardFollowsTheInputRow()
+    {
+        nbd::test::StoreHarness h;
+        h.world.addSession(nbd::test::session(u"side-1"_s, 1));
+        AppModel *store = h.connected();
+        h.waitForStreams();
+        const std::shared_ptr<SessionModel> session = store->registerDetachedSessionModel(u"side-1"_s);
+        session->setRunning(true);
+        auto view = std::make_unique<WorkspaceSideChatView>(store, [] {});
+        view->setRuntime(WorkspaceSideChatRuntime{session, false, std::nullopt});
+        view->resize(360, 500);
+        view->show();
+        QApplication::setActiveWindow(view.get());
+        QVERIFY(QTest::qWaitForWindowActive(view.get()));
+        auto *input = view->findChild<QPlainTextEdit *>(u"workspace-side-chat-input"_s);
+        QTest::mouseClick(input->viewport(), Qt::LeftButton);
+        QTest::keyClicks(input, u"question"_s);
+        const QStringList problems = nbd::test::tabOrderProblems(view.get(), 3);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+        const QList<QWidget *> chain = nbd::test::tabChain(view.get());
+        QVERIFY(chain.size() >= 3);
+        QCOMPARE(chain.at(chain.size() - 3), static_cast<QWidget *>(input));
+        QCOMPARE(chain.at(chain.size() - 2)->objectName(), u"workspace-side-chat-stop"_s);
+        QWidget *send = chain.last();
+        QCOMPARE(send->objectName(), u"workspace-side-chat-send"_s);
+        send->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(send, Qt::Key_Return);
+        QCOMPARE(input->toPlainText(), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(u"session.prompt"_s), 1, 10000);
+        QCOMPARE(nbd::test::promptText(h.host.requests(u"session.prompt"_s).first()), u"question"_s);
+        view.reset();
+        session->setRunning(false);
         store->releaseDetachedSessionModel(u"side-1"_s);
     }
 

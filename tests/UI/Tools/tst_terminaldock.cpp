@@ -7,6 +7,7 @@
 #include "UI/Shared/Theme.h"
 #include "UI/Tools/WorkspaceTerminalDock.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -14,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace nbd;
@@ -178,6 +181,67 @@ private Q_SLOTS:
         QCOMPARE(output()->toPlainText(), QString());
         type(u"echo again"_s);
         QTRY_COMPARE_WITH_TIMEOUT(output()->toPlainText(), m_model->prompt() + u" echo again\nagain"_s, 10000);
+    }
+
+    // Clear, close and stop do by their accessibility action what their click does, while a
+    // command runs (stop shows only then).
+    void actionsDoWhatClicksDo()
+    {
+        nbd::test::ActionParityCheck check;
+        check.open = [&]() -> QWidget * {
+            cleanup();
+            init();
+            type(u"echo start; sleep 30"_s);
+            // The command's own output, not the line that echoes the command.
+            (void)QTest::qWaitFor([&] {
+                const QList<TerminalRecord> &records = m_model->records();
+                return std::any_of(records.begin(), records.end(), [](const TerminalRecord &record) {
+                    return record.kind == TerminalRecord::Kind::Output && record.text.trimmed() == u"start"_s;
+                });
+            }, 20000);
+            return m_window.get();
+        };
+        // The records this command makes; the shell's start-up may write lines of its own.
+        check.state = [&] {
+            bool command = false, start = false, exit = false;
+            for (const TerminalRecord &record : m_model->records()) {
+                command = command || record.kind == TerminalRecord::Kind::Command;
+                start = start || (record.kind == TerminalRecord::Kind::Output && record.text.trimmed() == u"start"_s);
+                exit = exit || (record.kind == TerminalRecord::Kind::Error && record.text.startsWith(u"进程退出"_s));
+            }
+            return u"closed="_s + QString::number(m_closed) + u" running="_s + QString::number(m_model->isRunning())
+                + u" command="_s + QString::number(command) + u" start="_s + QString::number(start) + u" exit="_s
+                + QString::number(exit);
+        };
+        check.async = true;
+        const nbd::test::ActionParityReport report = nbd::test::actionParity(check);
+        QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
+        QVERIFY2(report.controls.size() >= 3, qPrintable(report.controls.join(u'\n')));
+        QCOMPARE(qsizetype(report.changed), report.controls.size());
+    }
+
+    // Tab goes from the header's buttons down to the output and the field, as they are shown;
+    // Return presses a focused button.
+    void keyboardFollowsTheDock()
+    {
+        QApplication::setActiveWindow(m_window.get());
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        const QStringList problems = nbd::test::tabOrderProblems(m_window.get(), 4);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+        const QList<QWidget *> chain = nbd::test::tabChain(m_window.get());
+        QCOMPARE(chain.first()->objectName(), u"workspace-terminal-clear"_s);
+        QCOMPARE(chain.last(), static_cast<QWidget *>(input()));
+
+        type(u"echo hello"_s);
+        QTRY_VERIFY(!m_model->isRunning() && output()->toPlainText().contains(u"hello"_s));
+        QWidget *clear = chain.first();
+        clear->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(clear, Qt::Key_Return);
+        QVERIFY(m_model->records().isEmpty());
+        QWidget *close = chain.at(1);
+        close->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(close, Qt::Key_Return);
+        QCOMPARE(m_closed, 1);
     }
 
     void closeOnlyHidesAndLeavesTheCommandRunning()

@@ -137,6 +137,34 @@ void addLargeDataSession(SimWorld &world)
         todos.push_back(JSONValue::object({{u"content"_s, u"第 %1 项任务：整理 module_%2 的接口"_s.arg(i).arg(i % 50)},
                                            {u"status"_s, i < 40 ? u"completed"_s : (i == 40 ? u"in_progress"_s : u"pending"_s)}}));
     world.logs().setProjection(id, u"todos"_s, JSONValue::array(std::move(todos)), false);
+
+    const QString markdownId = u"s-large-markdown"_s;
+    SimWorld::Session markdown;
+    markdown.id = markdownId;
+    markdown.updatedAt = session.updatedAt;
+    markdown.title = u"超长的 Markdown 回答"_s;
+    world.addSession(markdown);
+    const QString answer = largeMarkdownAnswer(5'000'000);
+    world.appendEvent(markdownId, events::userMessage(markdownId + u"-m1"_s, u"写一份全部模块的检查报告。"_s));
+    world.appendEvent(markdownId, events::turnStart(1));
+    world.appendEvent(markdownId, events::stepStart(1, 1));
+    world.appendEvent(markdownId, events::textDelta(1, 1, 0, answer));
+    world.appendEvent(markdownId, events::assistantMessage(1, 1, answer));
+    world.appendEvent(markdownId, events::turnEnd(1));
+}
+
+QString largeMarkdownAnswer(qsizetype length)
+{
+    QString text;
+    text.reserve(length + 400);
+    for (int i = 1; text.size() < length; ++i) {
+        text += u"## 第 %1 节：模块 module_%2\n\n"_s.arg(i).arg(i % 97);
+        text += u"编译单元 **src/module_%1.cpp** 通过检查，耗时 %2 ms；the resolver caches *lookups* and `warning count = 0`, 输出已写入缓存目录。\n\n"_s.arg(i).arg(i % 1000);
+        text += u"- 第一项：读取配置\n- second item with [a link](https://example.com/%1)\n- 第三项：写入结果\n\n"_s.arg(i);
+        text += u"```cpp\nint module_%1() {\n    return %2;\n}\n```\n\n"_s.arg(i).arg(i);
+        text += u"| 列 | value |\n|---|---|\n| %1 | ok |\n\n> 注意：第 %1 节完成。\n\n"_s.arg(i);
+    }
+    return text;
 }
 
 std::unique_ptr<SimWorld> makeDemoWorld(SimHost *host)

@@ -1,4 +1,4 @@
-#include "UI/Conversation/MarkdownInline.h"
+#include "Domain/MarkdownInline.h"
 
 #include <QHash>
 

@@ -1,5 +1,5 @@
-#include "UI/Conversation/MarkdownInline.h"
-#include "UI/Conversation/MarkdownParser.h"
+#include "Domain/MarkdownInline.h"
+#include "Domain/MarkdownParser.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
-#include "UI/Conversation/MarkdownParser.h"
+#include "Domain/MarkdownParser.h"
 
-#include "UI/Conversation/MarkdownInline.h"
+#include "Domain/MarkdownInline.h"
 
 #include <QStringList>
 
