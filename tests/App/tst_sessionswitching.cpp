@@ -5,6 +5,7 @@
 #include "AccessibilityWalk.h"
 #include "AppWindowTestSupport.h"
 #include "GuiTestMain.h"
+#include "ObservableWaits.h"
 
 #include "App/ContentView.h"
 #include "Session/SessionModel.h"
@@ -104,6 +105,7 @@ class tst_SessionSwitching : public QObject
     std::unique_ptr<sim::SimWorld> m_world;
     std::unique_ptr<AppModel> m_store;
     std::unique_ptr<ContentView> m_window;
+    std::unique_ptr<QSignalSpy> m_finished; // every request the host is done with
 
     ConversationView *conversation() const { return m_window->findChild<ConversationView *>(); }
 
@@ -149,6 +151,7 @@ private Q_SLOTS:
     {
         m_host = std::make_unique<sim::SimHost>();
         QVERIFY(m_host->listen());
+        m_finished = std::make_unique<QSignalSpy>(m_host.get(), &sim::SimHost::requestFinished);
         m_world = std::make_unique<sim::SimWorld>(m_host.get());
         const QString image = pngBase64();
         for (int i = 0; i < kSessions; ++i) {
@@ -174,6 +177,7 @@ private Q_SLOTS:
         m_window.reset();
         m_store.reset();
         m_world.reset();
+        m_finished.reset();
         m_host.reset();
     }
 
@@ -209,12 +213,14 @@ private Q_SLOTS:
                                   Qt::NoScrollPhase, false);
                 QCoreApplication::sendEvent(viewport, &wheel);
             }
-            QTest::qWait(int(random.bounded(25)));
+            // Between two clicks none, one or two of the replies on their way land.
+            const qsizetype landed = std::min<qsizetype>(m_finished->size() + random.bounded(3), m_host->requests().size());
+            QTRY_VERIFY_WITH_TIMEOUT(m_finished->size() >= landed, 10000);
         }
         // Let every late reply come in, then the last click decides what is shown.
         const QString last = sessionId(3);
         clickSession(last);
-        QTest::qWait(300);
+        waitUntilHostIdle(*m_host, *m_finished, *m_store->connection()->wire());
         waitUntilShown(last);
         QCOMPARE(m_store->selectedSessionId(), std::optional<QString>(last));
         QVERIFY2(accessibilityProblems(m_window.get()).isEmpty(),
@@ -256,18 +262,31 @@ private Q_SLOTS:
 
         // The stream goes away and comes back: the host now reports newer events for the
         // parent than it folded, so the parent needs a resync while the subagent is shown.
+        QSignalSpy streamsBack(m_host.get(), &sim::SimHost::streamConnected);
+        const auto muxReconnects = [&streamsBack] {
+            return std::count_if(streamsBack.begin(), streamsBack.end(), [](const QList<QVariant> &args) {
+                return args.at(0).value<sim::Stream>() == sim::Stream::Mux;
+            });
+        };
         for (int round = 0; round < 3; ++round) {
             m_host->abortStreams(sim::Stream::Mux);
-            QTest::qWait(50);
+            // Pushed once the client is back, so the frames reach it.
+            QTRY_VERIFY_WITH_TIMEOUT(muxReconnects() > round, 20000);
             m_world->pushSubscribed(sessionId(0), m_world->logs().lastSeq(sessionId(0)) + 5);
             m_world->pushSubscribed(u"s0-sub"_s, m_world->logs().lastSeq(u"s0-sub"_s) + 5);
         }
         m_host->stop();
-        QTest::qWait(100);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_store->connection()->phase().isConnected(), 20000);
         QVERIFY(m_host->listenAgain());
         QTRY_VERIFY_WITH_TIMEOUT(m_host->connectedCount(sim::Stream::Mux) > 0, 20000);
         m_world->pushSubscribed(sessionId(0), m_world->logs().lastSeq(sessionId(0)) + 7);
-        QTest::qWait(300);
+        // Frames reach the sessions in the order they were pushed: once a projection sent
+        // after it has arrived, so has the subscription.
+        m_world->pushProjection(sessionId(0), u"test.witness"_s, JSONValue(true));
+        QTRY_VERIFY_WITH_TIMEOUT(parent->liveProjectionValues().count(u"test.witness"_s) > 0
+                                     || std::any_of(parent->bufferedProjections().begin(), parent->bufferedProjections().end(),
+                                                    [](const auto &p) { return p.first == u"test.witness"; }),
+                                 20000);
         // Still the subagent, still whole.
         QVERIFY(m_store->selectedSubagent().has_value());
         waitUntilShown(u"s0-sub"_s);

@@ -265,9 +265,14 @@ void tst_SimHost::replyKinds()
     QFETCH(QByteArray, body);
 
     m_host->setReply(key, reply);
+    QSignalSpy written(m_host.get(), &SimHost::requestFinished);
     const auto [path, requestBody] = requestFor(key);
     const HttpResult r = m_client.send("POST", at(*m_host, path), requestBody);
     QVERIFY(r.finished);
+    // Every answer the client saw was announced first, delayed ones included.
+    QVERIFY(!written.isEmpty());
+    QCOMPARE(written.size(), m_host->requests(key).size());
+    QCOMPARE(written.at(0).at(0).value<sim::LoggedRequest>().path, path);
     QCOMPARE(r.error, error);
     QCOMPARE(r.status, status);
     if (auto json = tryParseJSON(body))
@@ -350,12 +355,15 @@ void tst_SimHost::exportAndRequestLog()
 void tst_SimHost::neverAnswersUntilStopAndListenAgain()
 {
     m_host->setReply(u"session.list"_s, Reply::never());
+    QSignalSpy written(m_host.get(), &SimHost::requestFinished);
     QNetworkReply *pending = m_client.start("POST", at(*m_host, u"/api/session.list"_s), callBody(u"session.list"_s));
     QTRY_COMPARE_WITH_TIMEOUT(m_host->requests(u"session.list"_s).size(), 1, kWait);
 
-    // Another request is answered while the first still waits.
+    // Another request is answered while the first still waits; only its answer is announced.
     QCOMPARE(m_client.send("POST", at(*m_host, u"/api/host.describe"_s), callBody(u"host.describe"_s)).status, 200);
     QVERIFY(!pending->isFinished());
+    QCOMPARE(written.size(), 1);
+    QCOMPARE(written.at(0).at(0).value<sim::LoggedRequest>().method, u"host.describe"_s);
 
     auto stream = openStream(m_host->streamUrl(Stream::Mux));
     QVERIFY(waitConnected(*stream));

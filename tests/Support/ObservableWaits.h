@@ -44,6 +44,35 @@ inline QStringList methodsThroughBarrier(sim::SimHost &host)
     return methodsThroughBarrier(host, WireClient(host.baseUrl(), &session));
 }
 
+// The requests to `method` the host finished while `written`, a spy on
+// SimHost::requestFinished, listened. For a delayed answer: once it is listed, a barrier
+// shows that it has reached the client.
+inline QList<sim::LoggedRequest> answered(const QSignalSpy &written, const QString &method)
+{
+    QList<sim::LoggedRequest> requests;
+    for (const QList<QVariant> &args : written) {
+        sim::LoggedRequest request = args.at(0).value<sim::LoggedRequest>();
+        if (request.method == method)
+            requests << std::move(request);
+    }
+    return requests;
+}
+
+// Until `host` has finished every request it logged and the answers have reached `client`,
+// again while those answers set off more requests. `finished` is a spy on
+// SimHost::requestFinished made before the first request.
+inline void waitUntilHostIdle(sim::SimHost &host, const QSignalSpy &finished, const WireClient &client)
+{
+    for (int round = 0; round < 50; ++round) {
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), host.requests().size(), 20000);
+        const qsizetype before = host.requests().size();
+        methodsThroughBarrier(host, client);
+        if (host.requests().size() == before + 1)
+            return;
+    }
+    QFAIL("the host never fell idle");
+}
+
 // How often `method` occurs in a list of methods.
 inline int countOf(const QStringList &methods, const QString &method) { return int(methods.count(method)); }
 

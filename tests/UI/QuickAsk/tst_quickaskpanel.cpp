@@ -257,9 +257,9 @@ private Q_SLOTS:
         // presentation.
         QVERIFY(mainWindow->isVisible());
         QCOMPARE(coordinator.model()->question(), u"这是什么？"_s);
-        QTest::qWait(200);
-        QCOMPARE(m_h->requestCount(u"session.create"_s), 1);
-        QCOMPARE(m_h->requestCount(u"session.prompt"_s), 1);
+        const QStringList methods = m_h->methodsThroughBarrier();
+        QCOMPARE(test::countOf(methods, u"session.create"_s), 1);
+        QCOMPARE(test::countOf(methods, u"session.prompt"_s), 1);
     }
 
     // The selection can change while the session is being created (the user clicks another
@@ -286,8 +286,7 @@ private Q_SLOTS:
         QVERIFY(store->transientError()->startsWith(u"创建会话失败："_s));
         QCOMPARE(label(coordinator, u"quick-ask-error"_s)->text(), *store->transientError());
         QCOMPARE(coordinator.model()->question(), u"question"_s);
-        QTest::qWait(200);
-        QCOMPARE(m_h->requestCount(u"session.prompt"_s), 0);
+        QCOMPARE(test::countOf(m_h->methodsThroughBarrier(), u"session.prompt"_s), 0);
         QCOMPARE(store->selectedSessionId(), std::optional<QString>(u"s2"_s));
     }
 
@@ -329,8 +328,7 @@ private Q_SLOTS:
         QCOMPARE(coordinator.model()->errorMessage(), std::optional<QString>(u"Nimbrel Deck 未连接，暂时无法发送。"_s));
         QVERIFY(!coordinator.model()->isSubmitting());
         QVERIFY(coordinator.isPanelVisible());
-        QTest::qWait(100);
-        QCOMPARE(m_h->requestCount(u"session.create"_s), 0);
+        QCOMPARE(test::countOf(m_h->methodsThroughBarrier(), u"session.create"_s), 0);
         // The next presentation starts clean.
         coordinator.dismiss();
         coordinator.present();

@@ -252,10 +252,12 @@ private Q_SLOTS:
                                                                 {u"hasDocument"_s, true},
                                                                 {u"namespaces"_s, JSONValue::array({})}}))
                                     .delayed(300));
+        QSignalSpy written(&f.harness.host, &sim::SimHost::requestFinished);
         f.select(SettingsSection::Host);
         QTRY_COMPARE(f.harness.requestCount(u"settings.describe"_s), 1);
         f.select(SettingsSection::About);
-        QTest::qWait(500);
+        QTRY_COMPARE_WITH_TIMEOUT(test::answered(written, u"settings.describe"_s).size(), 1, 10000);
+        f.harness.methodsThroughBarrier(); // the late answer has reached the store
         QCOMPARE(f.view->page()->objectName(), u"settings-about"_s);
         QVERIFY(!f.find(u"settings-host-empty"_s));
     }

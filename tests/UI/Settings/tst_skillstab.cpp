@@ -45,9 +45,23 @@ class tst_SkillsTab : public QObject
         return names;
     }
 
-    // Long enough for the store to load a selected session's history and models from the
-    // simulated host (the slow skill list takes 500 ms).
-    static void settle() { QTest::qWait(150); }
+    // Until the calls the store made for a selection (history, models) have been answered;
+    // a slow skill list may still be on its way.
+    void settle() const { fx().harness.methodsThroughBarrier(); }
+
+    // Until the host has answered `count` skill lists for `sessionId` and those answers have
+    // reached the store.
+    void waitForSkillAnswers(const QSignalSpy &written, const QString &sessionId, int count) const
+    {
+        const auto answered = [&] {
+            int n = 0;
+            for (const LoggedRequest &request : test::answered(written, u"skill.list"_s))
+                n += request.payload.find(u"sessionId")->string() == sessionId;
+            return n;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(answered(), count, 10000);
+        settle();
+    }
 
     bool showing(const QString &objectName) const
     {
@@ -125,7 +139,7 @@ private Q_SLOTS:
         fx().open(false);
         openSkills();
         QTRY_COMPARE(fx().harness.requestCount(u"skill.list"_s), 1);
-        QTest::qWait(100);
+        settle(); // the empty answer has come back
         QVERIFY(showing(u"settings-skills-loading"_s));
         QCOMPARE(fx().find<ProgressState>(u"settings-skills-loading"_s)->label(), u"加载技能…"_s);
 
@@ -147,6 +161,7 @@ private Q_SLOTS:
             // The first session's catalogue is slow to come.
             return id == u"s1" ? Reply::value(list).delayed(500) : Reply::value(list);
         });
+        QSignalSpy written(&fx().harness.host, &sim::SimHost::requestFinished);
         fx().harness.connected();
         fx().store()->selectSession(u"s2"_s);
         fx().open(false);
@@ -161,7 +176,7 @@ private Q_SLOTS:
         settle();
         fx().store()->selectSession(u"s2"_s);
         QTRY_COMPARE(fx().harness.requestCount(u"skill.list"_s), 3);
-        QTest::qWait(800); // the slow answer for s1 arrives meanwhile
+        waitForSkillAnswers(written, u"s1"_s, 1); // the slow answer for s1 arrives meanwhile
         QCOMPARE(cardNames(), QStringList{u"two"_s});
         QCOMPARE(page->skills().front().name, u"two"_s);
 
@@ -174,7 +189,7 @@ private Q_SLOTS:
         fx().store()->selectSession(u"s1"_s);
         settle();
         fx().select(SettingsSection::About);
-        QTest::qWait(700);
+        waitForSkillAnswers(written, u"s1"_s, 3);
         QCOMPARE(fx().view->page()->objectName(), u"settings-about"_s);
     }
 };

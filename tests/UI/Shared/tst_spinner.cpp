@@ -8,6 +8,7 @@
 
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QVariantAnimation>
 
 using namespace nbd;
 using test::paintsNear;
@@ -53,7 +54,14 @@ private Q_SLOTS:
         Motion::setReduceMotion(true);
         QVERIFY(!spinner->isAnimating());
         const QImage still = rendered(spinner);
-        QTest::qWait(100);
+        // A few ticks of the animation driver, which would have moved a running arc.
+        QVariantAnimation witness;
+        witness.setStartValue(0.0);
+        witness.setEndValue(1.0);
+        witness.setDuration(60000);
+        QSignalSpy ticks(&witness, &QVariantAnimation::valueChanged);
+        witness.start();
+        QTRY_VERIFY(ticks.size() >= 4);
         QCOMPARE(rendered(spinner), still);
 
         // Shown again under reduced motion it stays still; motion back on, it turns.

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 #include <QtTest>
 
@@ -114,7 +115,8 @@ private Q_SLOTS:
         page.replace(R"(<div class="panel" id="panel"></div>)",
                      R"(<div class="panel" id="panel" style="pointer-events:auto">)"
                      R"(<iframe style="border:0;width:100px;height:60px" srcdoc="<body style='margin:0'>)"
-                     R"(<a href='some-handler://run?cmd=x' style='display:block;height:100vh'>go</a></body>"></iframe></div>)");
+                     R"(<a href='some-handler://run?cmd=x' onclick='frameElement.parentElement.style.width=&quot;101px&quot;' )"
+                     R"(style='display:block;height:100vh'>go</a></body>"></iframe></div>)");
         sim::serveOverlayPage(host, page);
         test::DesktopLinkRecorder desktop;
         QDesktopServices::setUrlHandler(u"some-handler"_s, &desktop, "open");
@@ -130,10 +132,22 @@ private Q_SLOTS:
         auto *web = overlay->findChild<QWebEngineView *>();
         QVERIFY(web);
         QTRY_VERIFY(web->focusProxy());
-        for (int i = 0; i < 5 && desktop.opened.isEmpty(); ++i) {
+        // The link widens its panel when clicked, which the overlay's next report shows: the
+        // click has reached the link, and its navigation was asked for before that report.
+        const auto clicked = [overlay] {
+            const QList<QRectF> rects = overlay->interactiveRects();
+            return rects.size() == 1 && rects.first().width() == 101;
+        };
+        for (int i = 0; i < 5 && !clicked(); ++i) {
             QTest::mouseClick(web->focusProxy(), Qt::LeftButton, {}, QPoint(100, 70));
-            QTest::qWait(300);
+            (void)QTest::qWaitFor(clicked, 3000); // a click before the frame is ready is lost
         }
+        QVERIFY(clicked());
+        // A round trip through the page: a hand-over to the desktop queued by the navigation
+        // has run by the time its answer comes back.
+        bool answered = false;
+        web->page()->runJavaScript(u"1"_s, [&answered](const QVariant &) { answered = true; });
+        QTRY_VERIFY(answered);
         QDesktopServices::unsetUrlHandler(u"some-handler"_s);
         QVERIFY2(desktop.opened.isEmpty(), qPrintable(desktop.opened.value(0).toString()));
     }

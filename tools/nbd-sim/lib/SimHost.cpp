@@ -648,6 +648,7 @@ bool SimHost::handleRequest(const LoggedRequest &received, QTcpSocket *socket, b
 
     if (!invalid.isEmpty()) {
         writeHttp(socket, 400, "application/json", errorText(invalid));
+        Q_EMIT requestFinished(request);
         return true;
     }
     carryOut(chooseReply(request), request, socket, match.route->envelope);
@@ -714,10 +715,15 @@ void SimHost::carryOut(const Reply &reply, const LoggedRequest &request, QTcpSoc
 
     // A drop is deferred even without a delay: the HTTP server still uses the socket after
     // handing us the request.
-    if (reply.delayMs() > 0 || reply.kind() == Reply::Kind::Drop)
-        QTimer::singleShot(std::max(reply.delayMs(), 0), this, act);
-    else
+    auto actAndTell = [this, act, request, never = reply.kind() == Reply::Kind::Never] {
         act();
+        if (!never)
+            Q_EMIT requestFinished(request);
+    };
+    if (reply.delayMs() > 0 || reply.kind() == Reply::Kind::Drop)
+        QTimer::singleShot(std::max(reply.delayMs(), 0), this, actAndTell);
+    else
+        actAndTell();
 }
 
 // --- streams -------------------------------------------------------------------------------

@@ -168,6 +168,10 @@ public:
 Q_SIGNALS:
     // Emitted after logging and before the reply is chosen.
     void requestReceived(const nbd::sim::LoggedRequest &request);
+    // Emitted once the host is done with a logged request, also a delayed one: its reply
+    // handed to the socket (or the socket dropped as scripted), or the client found gone
+    // when the reply was due. A reply that never comes emits nothing.
+    void requestFinished(const nbd::sim::LoggedRequest &request);
     void streamConnected(nbd::sim::Stream stream);
     void streamDisconnected(nbd::sim::Stream stream);
 
