@@ -245,9 +245,8 @@ private Q_SLOTS:
         QCoreApplication::sendEvent(field, &commit);
         QVERIFY(!field->isComposing());
         QCOMPARE(field->text(), u"你好"_s);
-        QTest::qWait(50);
-        QVERIFY(promptTexts().isEmpty());
         QTest::keyClick(field, Qt::Key_Return);
+        // A prompt sent by the Return during composition would stand ahead of this one.
         QTRY_COMPARE(promptTexts(), QStringList{u"你好"_s});
     }
 
