@@ -3,6 +3,7 @@
 // What the transcript benchmarks share: live events fed straight into a session model, and
 // figures printed as "name: value".
 
+#include "SimSessions.h"
 #include "Domain/SessionEvents.h"
 #include "Session/SessionModel.h"
 
@@ -27,6 +28,18 @@ public:
     {
         JSONValue event = draft.with(QStringLiteral("seq"), JSONValue(++m_seq)).with(QStringLiteral("time"), JSONValue(0.0));
         m_model->applyLive(SessionEvent::fromLiveValue(event), view);
+    }
+
+    // A finished turn: the user's message "m<turn>", then one step answering with one text delta.
+    void answeredTurn(int turn, const QString &question, const QString &answer)
+    {
+        namespace events = sim::events;
+        (*this)(events::userMessage(QStringLiteral("m") + QString::number(turn), question));
+        (*this)(events::turnStart(turn));
+        (*this)(events::stepStart(turn, 1));
+        (*this)(events::textDelta(turn, 1, 0, answer));
+        (*this)(events::assistantMessage(turn, 1, answer));
+        (*this)(events::turnEnd(turn));
     }
 
 private:

@@ -8,6 +8,7 @@
 //
 // Writes OUT_DIR/<name>-<appearance>.png and prints each path.
 
+#include "WidgetBenchSupport.h"
 #include "App/ContentView.h"
 #include "SimDemoWorld.h"
 #include "SimHost.h"
@@ -22,7 +23,6 @@
 #include "UI/Conversation/ToolCallChip.h"
 #include "UI/Conversation/ToolPresentationView.h"
 #include "UI/Conversation/TranscriptRowViews.h"
-#include "UI/Shared/AppStartup.h"
 #include "UI/Shared/Theme.h"
 
 #include <QApplication>
@@ -300,11 +300,7 @@ void conversation()
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    prepareApplication();
-    QApplication app(argc, argv);
-    finishApplicationSetup(app);
+    bench::StartedApplication<> app(argc, argv);
     g_out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : u"/tmp/shots/blocks"_s;
     g_mode = Theme::isDark() ? u"dark"_s : u"light"_s;
     QDir().mkpath(g_out);

@@ -26,6 +26,7 @@
 // Arguments pick cases (expand, todos, burst, markdown, longline; none: all). NBD_BENCH_WHO=1 names, on standard
 // error, the receiver and type of each event that set a new longest block.
 
+#include "WidgetBenchSupport.h"
 #include "SimDemoWorld.h"
 #include "SimSessions.h"
 #include "TranscriptBenchSupport.h"
@@ -36,7 +37,6 @@
 #include "UI/Conversation/MarkdownText.h"
 #include "UI/Conversation/ToolCallChip.h"
 #include "UI/Conversation/TranscriptListView.h"
-#include "UI/Shared/AppStartup.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -53,47 +53,43 @@
 using namespace nbd;
 using namespace Qt::StringLiterals;
 namespace events = nbd::sim::events;
-using nbd::bench::Feeder;
-using nbd::bench::msSince;
-using nbd::bench::print;
-using nbd::bench::rssMb;
+using namespace nbd::bench;
 
 namespace {
 
 
 // The longest top-level event the GUI thread handled while `measuring` is set.
-class TimingApp : public QApplication
+class TimingApp : public EventTimingApplication
 {
 public:
-    using QApplication::QApplication;
-
-    bool notify(QObject *receiver, QEvent *event) override
-    {
-        if (m_depth > 0 || !measuring)
-            return QApplication::notify(receiver, event);
-        ++m_depth;
-        // Named before: the event may delete its receiver (and itself).
-        static const bool who = qEnvironmentVariableIsSet("NBD_BENCH_WHO");
-        const char *name = who ? receiver->metaObject()->className() : nullptr;
-        const int type = int(event->type());
-        QElapsedTimer t;
-        t.start();
-        const bool result = QApplication::notify(receiver, event);
-        --m_depth;
-        const double ms = msSince(t);
-        if (ms > longest) {
-            longest = ms;
-            if (who)
-                std::fprintf(stderr, "block %.1f ms: %s event %d\n", ms, name, type);
-        }
-        return result;
-    }
+    using EventTimingApplication::EventTimingApplication;
 
     bool measuring = false;
     double longest = 0;
 
+protected:
+    bool times(QObject *receiver, QEvent *event) override
+    {
+        if (!measuring)
+            return false;
+        static const bool who = qEnvironmentVariableIsSet("NBD_BENCH_WHO");
+        m_name = who ? receiver->metaObject()->className() : nullptr;
+        m_type = int(event->type());
+        return true;
+    }
+
+    void timed(double ms) override
+    {
+        if (ms > longest) {
+            longest = ms;
+            if (m_name)
+                std::fprintf(stderr, "block %.1f ms: %s event %d\n", ms, m_name, m_type);
+        }
+    }
+
 private:
-    int m_depth = 0;
+    const char *m_name = nullptr;
+    int m_type = 0;
 };
 
 TimingApp *timing() { return static_cast<TimingApp *>(QCoreApplication::instance()); }
@@ -132,22 +128,6 @@ void settle(SessionModel *model)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     QCoreApplication::processEvents();
 }
-
-// The session's transcript in a shown window of 1000 × 800.
-struct TranscriptWindow
-{
-    QWidget window;
-    ConversationTranscript *transcript = new ConversationTranscript(nullptr, &window);
-
-    explicit TranscriptWindow(std::shared_ptr<SessionModel> model)
-    {
-        window.resize(1000, 800);
-        transcript->resize(1000, 800);
-        window.show();
-        transcript->setSession(std::move(model));
-        QCoreApplication::processEvents();
-    }
-};
 
 QString fiveMegabytes()
 {
@@ -298,13 +278,7 @@ void rowsBurst()
         const int due = std::min<int>(kRows, int(clock.elapsed() * kRows / (kSeconds * 1000)));
         while (sent < due) {
             ++turn;
-            feed(events::userMessage(u"m"_s + QString::number(turn), u"问题 "_s + QString::number(turn)));
-            feed(events::turnStart(turn));
-            feed(events::stepStart(turn, 1));
-            const QString answer = words.repeated(1 + turn % 5);
-            feed(events::textDelta(turn, 1, 0, answer));
-            feed(events::assistantMessage(turn, 1, answer));
-            feed(events::turnEnd(turn));
+            feed.answeredTurn(turn, u"问题 "_s + QString::number(turn), words.repeated(1 + turn % 5));
             sent += 2;
         }
         if (sent >= kRows)
@@ -352,12 +326,8 @@ void markdown()
     feed(events::turnEnd(1));
     settle(model.get());
 
-    QWidget window;
-    window.resize(1000, 800);
-    auto *transcript = new ConversationTranscript(nullptr, &window);
-    transcript->resize(1000, 800);
-    window.show();
-    QCoreApplication::processEvents();
+    TranscriptWindow shown;
+    auto &[window, transcript] = shown;
     const auto done = [&] { return parsed(transcript); };
     phase("show");
     const double shown = measure([&] {
@@ -430,11 +400,7 @@ void longLines()
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    nbd::prepareApplication();
-    TimingApp app(argc, argv);
-    nbd::finishApplicationSetup(app);
+    StartedApplication<TimingApp> app(argc, argv);
     const QStringList only = app.arguments().mid(1);
     const auto wanted = [&](const QString &name) { return only.isEmpty() || only.contains(name); };
 

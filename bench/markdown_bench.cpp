@@ -6,10 +6,10 @@
 //   markdown.render_ms_10k   a 10,000-character reply made into its widget and laid out at
 //                            the transcript's width (median of 5)
 
+#include "WidgetBenchSupport.h"
 #include "Domain/MarkdownInline.h"
 #include "Domain/MarkdownParser.h"
 #include "UI/Conversation/MarkdownText.h"
-#include "UI/Shared/AppStartup.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -60,9 +60,7 @@ qsizetype parseAll(const QString &text)
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    prepareApplication();
-    QApplication app(argc, argv);
-    finishApplicationSetup(app);
+    bench::StartedApplication<> app(argc, argv);
 
     QString big;
     for (int i = 0; big.size() < 1024 * 1024 / 2; ++i)

@@ -5,8 +5,8 @@
 //   status.shimmer_cpu_pct   process CPU time / wall time over 5 s, in percent
 //   status.shimmer_frames    repaints of the status line in that time
 
+#include "WidgetBenchSupport.h"
 #include "UI/Conversation/DeepDivingStatusView.h"
-#include "UI/Shared/AppStartup.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -47,9 +47,7 @@ protected:
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    prepareApplication();
-    QApplication app(argc, argv);
-    finishApplicationSetup(app);
+    bench::StartedApplication<> app(argc, argv);
 
     QWidget window;
     auto *layout = new QVBoxLayout(&window);

@@ -19,11 +19,11 @@
 //   transcript.live_widgets     the most row widgets alive at any time
 //   transcript.rss_mb           resident memory at the end
 
+#include "WidgetBenchSupport.h"
 #include "SimSessions.h"
 #include "TranscriptBenchSupport.h"
 #include "Session/SessionModel.h"
 #include "UI/Conversation/ConversationTranscript.h"
-#include "UI/Shared/AppStartup.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -38,10 +38,7 @@
 using namespace nbd;
 using namespace Qt::StringLiterals;
 namespace events = nbd::sim::events;
-using nbd::bench::Feeder;
-using nbd::bench::msSince;
-using nbd::bench::print;
-using nbd::bench::rssMb;
+using namespace nbd::bench;
 
 namespace {
 
@@ -61,32 +58,27 @@ double threadCpuMs()
 
 // Times the session model's coalescing timer: the whole of a publish on the GUI thread, the
 // model's own comparison of its items included.
-class TimingApp : public QApplication
+class TimingApp : public EventTimingApplication
 {
 public:
-    using QApplication::QApplication;
-
-    bool notify(QObject *receiver, QEvent *event) override
-    {
-        if (m_depth > 0 || event->type() != QEvent::Timer || receiver == ticker || !qobject_cast<QTimer *>(receiver))
-            return QApplication::notify(receiver, event);
-        ++m_depth;
-        QElapsedTimer t;
-        t.start();
-        const bool result = QApplication::notify(receiver, event);
-        --m_depth;
-        if (published)
-            timerMs.push_back(msSince(t));
-        published = false;
-        return result;
-    }
+    using EventTimingApplication::EventTimingApplication;
 
     QObject *ticker = nullptr;
     bool published = false; // set by a publish inside the timer event
     std::vector<double> timerMs;
 
-private:
-    int m_depth = 0;
+protected:
+    bool times(QObject *receiver, QEvent *event) override
+    {
+        return event->type() == QEvent::Timer && receiver != ticker && qobject_cast<QTimer *>(receiver);
+    }
+
+    void timed(double ms) override
+    {
+        if (published)
+            timerMs.push_back(ms);
+        published = false;
+    }
 };
 
 
@@ -95,23 +87,13 @@ private:
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    nbd::prepareApplication();
-    TimingApp app(argc, argv);
-    nbd::finishApplicationSetup(app);
+    StartedApplication<TimingApp> app(argc, argv);
 
     auto model = SessionModel::create(u"bench"_s);
     Feeder feed(model.get());
     const QString words = u"The resolver now caches lookups; 读取配置并且测试 the value. "_s;
     for (int turn = 1; turn <= kTurns; ++turn) {
-        feed(events::userMessage(u"m"_s + QString::number(turn), u"Question "_s + QString::number(turn) + u": "_s + words));
-        feed(events::turnStart(turn));
-        feed(events::stepStart(turn, 1));
-        const QString answer = words.repeated(1 + turn % 6);
-        feed(events::textDelta(turn, 1, 0, answer));
-        feed(events::assistantMessage(turn, 1, answer));
-        feed(events::turnEnd(turn));
+        feed.answeredTurn(turn, u"Question "_s + QString::number(turn) + u": "_s + words, words.repeated(1 + turn % 6));
     }
     const int streamingTurn = kTurns + 1;
     feed(events::turnStart(streamingTurn));
@@ -121,12 +103,8 @@ int main(int argc, char **argv)
     while (model->isTranscriptPublishScheduled())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 
-    QWidget window;
-    window.resize(1000, 800);
-    auto *transcript = new ConversationTranscript(nullptr, &window);
-    transcript->resize(1000, 800);
-    window.show();
-    QCoreApplication::processEvents();
+    TranscriptWindow shown;
+    auto &[window, transcript] = shown;
 
     // Timing hooks around the transcript's own handlers: connected before and after it.
     QElapsedTimer publishTimer;

@@ -129,10 +129,7 @@ void TrayMenu::rebuild()
 {
     m_rebuildQueued = false;
     const AgentMenuBarInput current = input();
-    int running = 0;
-    for (const SessionSummary &session : current.sessions)
-        running += session.running ? 1 : 0;
-    const QString title = AgentMenuBarStatus::make(running, qint64(current.pendingApprovals.size())).title();
+    const QString title = agentMenuBarStatus(current).title();
 
     // Submenus are children of the menu and go with clear()'s actions only when deleted here.
     for (QMenu *sub : m_menu->findChildren<QMenu *>(QString(), Qt::FindDirectChildrenOnly))

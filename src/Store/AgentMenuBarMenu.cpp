@@ -2,6 +2,8 @@
 
 #include "Domain/ProtocolNames.h"
 
+#include <algorithm>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace nbd {
@@ -52,6 +54,13 @@ QString AgentMenuBarStatus::symbolName() const
         break;
     }
     return u"checkmark.circle.fill"_s;
+}
+
+AgentMenuBarStatus agentMenuBarStatus(const AgentMenuBarInput &input)
+{
+    const auto running = std::count_if(input.sessions.begin(), input.sessions.end(),
+                                       [](const SessionSummary &session) { return session.running; });
+    return AgentMenuBarStatus::make(qint64(running), qint64(input.pendingApprovals.size()));
 }
 
 QString approvalMenuTitle(const PendingApproval &approval,
@@ -110,8 +119,7 @@ std::vector<AgentMenuEntry> agentMenuBarMenu(const AgentMenuBarInput &input)
         if (session.running)
             running.push_back(&session);
     }
-    const AgentMenuBarStatus status =
-        AgentMenuBarStatus::make(qint64(running.size()), qint64(input.pendingApprovals.size()));
+    const AgentMenuBarStatus status = agentMenuBarStatus(input);
 
     std::vector<AgentMenuEntry> menu;
     menu.push_back(text(status.menuTitle()));

@@ -70,6 +70,9 @@ struct AgentMenuBarInput
     std::optional<QString> lastError;
 };
 
+// The status of the sessions and approvals the menu is built from.
+AgentMenuBarStatus agentMenuBarStatus(const AgentMenuBarInput &input);
+
 // "toolName · session title", or "未知会话" for a session the store cannot title.
 QString approvalMenuTitle(const PendingApproval &approval,
                           const std::function<std::optional<QString>(const QString &)> &displayTitle);

@@ -64,6 +64,20 @@ private:
         QTRY_VERIFY_WITH_TIMEOUT(bothStreamsLive(host), 30000);
     }
 
+    // A controller that reconnects after a short delay, connected to a host with both streams live.
+    struct LiveConnection
+    {
+        SimHost host;
+        ConnectionController controller;
+
+        LiveConnection()
+        {
+            QVERIFY(host.listen());
+            controller.setReconnectDelay(kShortDelayMs);
+            connectLive(controller, host);
+        }
+    };
+
 private Q_SLOTS:
     void streamURL_data()
     {
@@ -244,13 +258,10 @@ private Q_SLOTS:
 
     void reconnectsAfterTheHostClosesBothStreams()
     {
-        SimHost host;
-        QVERIFY(host.listen());
-        ConnectionController controller;
-        controller.setReconnectDelay(kShortDelayMs);
-        connectLive(controller, host);
+        LiveConnection live;
         if (QTest::currentTestFailed())
             return;
+        auto &[host, controller] = live;
         const auto phases = recordPhases(controller);
 
         host.closeStreams(Stream::Mux);
@@ -272,13 +283,10 @@ private Q_SLOTS:
 
     void hostDownStaysFailed()
     {
-        SimHost host;
-        QVERIFY(host.listen());
-        ConnectionController controller;
-        controller.setReconnectDelay(kShortDelayMs);
-        connectLive(controller, host);
+        LiveConnection live;
         if (QTest::currentTestFailed())
             return;
+        auto &[host, controller] = live;
         const auto phases = recordPhases(controller);
 
         host.stop();
@@ -391,13 +399,10 @@ private Q_SLOTS:
 
     void disconnectThenConnectInOneTurn()
     {
-        SimHost host;
-        QVERIFY(host.listen());
-        ConnectionController controller;
-        controller.setReconnectDelay(kShortDelayMs);
-        connectLive(controller, host);
+        LiveConnection live;
         if (QTest::currentTestFailed())
             return;
+        auto &[host, controller] = live;
         const auto phases = recordPhases(controller);
 
         controller.disconnect();
@@ -413,13 +418,10 @@ private Q_SLOTS:
 
     void pendingReconnectDoesNotOutliveDisconnect()
     {
-        SimHost host;
-        QVERIFY(host.listen());
-        ConnectionController controller;
-        controller.setReconnectDelay(kShortDelayMs);
-        connectLive(controller, host);
+        LiveConnection live;
         if (QTest::currentTestFailed())
             return;
+        auto &[host, controller] = live;
 
         host.closeStreams(Stream::Mux);
         QTRY_COMPARE_WITH_TIMEOUT(controller.phase(), ConnectionPhase::reconnecting(), 30000);

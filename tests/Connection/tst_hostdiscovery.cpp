@@ -1,4 +1,5 @@
 #include "HostTestSupport.h"
+#include "ProcessPhaseText.h"
 
 #include "SimHost.h"
 #include "Connection/NBDProcessManager.h"
@@ -18,19 +19,6 @@ using namespace nbd::test;
 using nbd::sim::Reply;
 using nbd::sim::SimHost;
 using Phase = NBDProcessManager::Phase;
-
-namespace nbd {
-char *toString(const NBDProcessManager::Phase &phase)
-{
-    static const char *const names[] = {"attached", "running", "failed", "idle", "probing", "locating", "starting"};
-    QString text = QString::fromLatin1(names[int(phase.kind)]);
-    if (!phase.url.isEmpty())
-        text += u'(' + phase.url.toString() + u')';
-    if (!phase.message.isEmpty())
-        text += u'(' + phase.message + u')';
-    return qstrdup(text.toUtf8().constData());
-}
-} // namespace nbd
 
 namespace {
 

@@ -1,4 +1,5 @@
 #include "HostTestSupport.h"
+#include "ProcessPhaseText.h"
 #include "ObservableWaits.h"
 
 #include "Domain/HostDescription.h"
@@ -82,19 +83,6 @@ QList<qint64> pidsIn(const QString &path, int count)
 
 } // namespace
 
-namespace nbd {
-char *toString(const NBDProcessManager::Phase &phase)
-{
-    static const char *const names[] = {"attached", "running", "failed", "idle", "probing", "locating", "starting"};
-    QString text = QString::fromLatin1(names[int(phase.kind)]);
-    if (!phase.url.isEmpty())
-        text += u'(' + phase.url.toString() + u')';
-    if (!phase.message.isEmpty())
-        text += u'(' + phase.message + u')';
-    return qstrdup(text.toUtf8().constData());
-}
-} // namespace nbd
-
 class ProcessManagerTest : public QObject
 {
     Q_OBJECT
@@ -130,6 +118,27 @@ private:
         timing.toolKillDelayMs = 500;
         manager->setTiming(timing);
         return manager;
+    }
+
+    struct ReadyHost
+    {
+        QUrl url;
+        qint64 pid = 0;
+    };
+
+    // Starts nbd-sim and waits until it is ready and has logged its pid; a failed check fails
+    // the test, which then stops.
+    ReadyHost startReadyHost(NBDProcessManager &manager)
+    {
+        ReadyHost ready;
+        Pending<std::optional<QUrl>> launch(manager.start(m_dir.path(), m_sim));
+        [&] {
+            AWAIT_DONE(launch);
+            QVERIFY(launch.value());
+            QTRY_VERIFY_WITH_TIMEOUT(simInfo(manager.logLines()).has_value(), 30000);
+            ready = {*launch.value(), simInfo(manager.logLines())->pid};
+        }();
+        return ready;
     }
 
     static std::vector<std::unique_ptr<ScopedEnv>> applyEnv(const EnvList &env)
@@ -620,11 +629,9 @@ private Q_SLOTS:
         QFETCH(bool, ignoresTerm);
         ScopedEnv ignore("NBD_SIM_IGNORE_SIGTERM", ignoresTerm ? "1" : "0");
         auto manager = makeManager();
-        Pending<std::optional<QUrl>> launch(manager->start(m_dir.path(), m_sim));
-        AWAIT_DONE(launch);
-        QVERIFY(launch.value());
-        QTRY_VERIFY_WITH_TIMEOUT(simInfo(manager->logLines()).has_value(), 30000);
-        const qint64 pid = simInfo(manager->logLines())->pid;
+        const qint64 pid = startReadyHost(*manager).pid;
+        if (QTest::currentTestFailed())
+            return;
         QVERIFY(processExists(pid));
 
         manager->stop();
@@ -640,14 +647,13 @@ private Q_SLOTS:
     void stopAfterHostExited()
     {
         auto manager = makeManager();
-        Pending<std::optional<QUrl>> launch(manager->start(m_dir.path(), m_sim));
-        AWAIT_DONE(launch);
-        QVERIFY(launch.value());
-        QTRY_VERIFY_WITH_TIMEOUT(simInfo(manager->logLines()).has_value(), 30000);
-        QVERIFY(::kill(pid_t(simInfo(manager->logLines())->pid), SIGKILL) == 0);
+        const ReadyHost ready = startReadyHost(*manager);
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY(::kill(pid_t(ready.pid), SIGKILL) == 0);
         QTRY_VERIFY_WITH_TIMEOUT(manager->logLines().contains(u"nbd 进程提前退出（信号 9）"_s), 30000);
         // A host that dies after it was ready leaves the phase alone.
-        QCOMPARE(manager->phase(), Phase::running(*launch.value()));
+        QCOMPARE(manager->phase(), Phase::running(ready.url));
         QVERIFY(manager->hasProcess());
 
         const qsizetype lines = manager->logLines().size();
@@ -787,11 +793,9 @@ private Q_SLOTS:
     void destroyingTheManagerStopsTheHost()
     {
         auto manager = makeManager();
-        Pending<std::optional<QUrl>> launch(manager->start(m_dir.path(), m_sim));
-        AWAIT_DONE(launch);
-        QVERIFY(launch.value());
-        QTRY_VERIFY_WITH_TIMEOUT(simInfo(manager->logLines()).has_value(), 30000);
-        const qint64 pid = simInfo(manager->logLines())->pid;
+        const qint64 pid = startReadyHost(*manager).pid;
+        if (QTest::currentTestFailed())
+            return;
         manager.reset();
         QTRY_VERIFY_WITH_TIMEOUT(!processExists(pid), 30000);
     }

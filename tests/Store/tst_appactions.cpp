@@ -25,16 +25,6 @@ const TurnItem *lastTurn(const SessionModel &model)
     return found;
 }
 
-QStringList userTexts(const SessionModel &model)
-{
-    QStringList texts;
-    for (const TranscriptItem &item : model.items()) {
-        if (const auto *user = std::get_if<UserMessageItem>(&item))
-            texts.append(user->text);
-    }
-    return texts;
-}
-
 const BlockItem *toolBlock(const TurnItem &turn)
 {
     for (const StepItem &step : turn.steps) {

@@ -33,16 +33,6 @@ SubagentListEntry entry(const QString &id, std::optional<QString> mode = u"conti
     return e;
 }
 
-QStringList userTexts(const SessionModel &model)
-{
-    QStringList texts;
-    for (const TranscriptItem &item : model.items()) {
-        if (const auto *user = std::get_if<UserMessageItem>(&item))
-            texts.append(user->text);
-    }
-    return texts;
-}
-
 } // namespace
 
 class AppSelectionTest : public QObject

@@ -140,4 +140,15 @@ inline QString sessionIdOf(const sim::LoggedRequest &request)
     return id ? id->string().value_or(QString()) : QString();
 }
 
+// The texts of the session's user messages, in transcript order.
+inline QStringList userTexts(const SessionModel &model)
+{
+    QStringList texts;
+    for (const TranscriptItem &item : model.items()) {
+        if (const auto *user = std::get_if<UserMessageItem>(&item))
+            texts.append(user->text);
+    }
+    return texts;
+}
+
 } // namespace nbd::test

@@ -15,6 +15,8 @@
 // Prints "ready" once it owns the selection, and "released" each time the window of a reader
 // that asked for it is destroyed (that reader has finished, answered or not); runs until killed.
 
+#include "XcbSelection.h"
+
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -30,14 +32,7 @@ namespace {
 
 xcb_connection_t *connection;
 
-xcb_atom_t atom(const char *name)
-{
-    xcb_intern_atom_reply_t *reply =
-        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, std::uint16_t(std::strlen(name)), name), nullptr);
-    const xcb_atom_t a = reply ? reply->atom : XCB_NONE;
-    std::free(reply);
-    return a;
-}
+xcb_atom_t atom(const char *name) { return nbd::test::internAtom(connection, name); }
 
 void notify(const xcb_selection_request_event_t *request, xcb_atom_t property)
 {
@@ -99,19 +94,13 @@ int main(int argc, char **argv)
     if (xcb_connection_has_error(connection))
         return 3;
     xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    const xcb_window_t window = xcb_generate_id(connection);
-    xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0,
-                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
     const xcb_atom_t utf8 = atom("UTF8_STRING");
     const xcb_atom_t incr = atom("INCR");
     const xcb_atom_t targets = atom("TARGETS");
     const xcb_atom_t selection = clipboard ? atom("CLIPBOARD") : xcb_atom_t(XCB_ATOM_PRIMARY);
-    xcb_set_selection_owner(connection, window, selection, XCB_CURRENT_TIME);
-    xcb_get_selection_owner_reply_t *owner =
-        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, selection), nullptr);
-    if (!owner || owner->owner != window)
+    const xcb_window_t window = nbd::test::ownSelection(connection, screen, selection);
+    if (window == XCB_NONE)
         return 4;
-    std::free(owner);
     std::printf("ready\n");
     std::fflush(stdout);
 

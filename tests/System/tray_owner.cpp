@@ -4,13 +4,13 @@
 // closes (or on SIGTERM) it destroys its window and exits, as a panel that goes away does.
 // Dock requests are accepted and ignored: nothing is drawn.
 
+#include "XcbSelection.h"
+
 #include <xcb/xcb.h>
 
 #include <csignal>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <poll.h>
 #include <unistd.h>
 
@@ -20,16 +20,9 @@ volatile std::sig_atomic_t stopRequested = 0;
 
 void onTerminate(int) { stopRequested = 1; }
 
-xcb_atom_t atom(xcb_connection_t *connection, const char *name)
-{
-    xcb_intern_atom_reply_t *reply =
-        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, std::uint16_t(std::strlen(name)), name), nullptr);
-    const xcb_atom_t a = reply ? reply->atom : XCB_NONE;
-    std::free(reply);
-    return a;
-}
-
 } // namespace
+
+using namespace nbd::test;
 
 int main()
 {
@@ -38,23 +31,16 @@ int main()
     if (xcb_connection_has_error(connection))
         return 2;
     xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    const xcb_window_t window = xcb_generate_id(connection);
-    xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0,
-                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
-    const xcb_atom_t selection = atom(connection, "_NET_SYSTEM_TRAY_S0");
-    xcb_set_selection_owner(connection, window, selection, XCB_CURRENT_TIME);
-    xcb_get_selection_owner_reply_t *owner =
-        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, selection), nullptr);
-    const bool owns = owner && owner->owner == window;
-    std::free(owner);
-    if (!owns)
+    const xcb_atom_t selection = internAtom(connection, "_NET_SYSTEM_TRAY_S0");
+    const xcb_window_t window = ownSelection(connection, screen, selection);
+    if (window == XCB_NONE)
         return 3;
 
     xcb_client_message_event_t manager{};
     manager.response_type = XCB_CLIENT_MESSAGE;
     manager.format = 32;
     manager.window = screen->root;
-    manager.type = atom(connection, "MANAGER");
+    manager.type = internAtom(connection, "MANAGER");
     manager.data.data32[0] = XCB_CURRENT_TIME;
     manager.data.data32[1] = selection;
     manager.data.data32[2] = window;

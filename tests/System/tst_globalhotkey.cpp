@@ -5,6 +5,7 @@
 #include "GuiTestMain.h"
 #include "System/GlobalHotKey.h"
 #include "X11EventBarrier.h"
+#include "Xdotool.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
@@ -19,16 +20,10 @@
 #include <memory>
 
 using namespace nbd;
+using nbd::test::xdotool;
 using namespace Qt::StringLiterals;
 
 namespace {
-
-bool xdotool(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(u"xdotool"_s, arguments);
-    return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
 
 constexpr xcb_keycode_t kSpaceKeycode = 65; // the space bar on the virtual server's keymap
 

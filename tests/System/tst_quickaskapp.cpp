@@ -9,6 +9,7 @@
 #include "AppModelTestSupport.h"
 #include "GuiTestMain.h"
 #include "PrimaryOwner.h"
+#include "Xdotool.h"
 #include "App/AppDelegate.h"
 #include "App/MainWindow.h"
 #include "App/NativeApp.h"
@@ -29,13 +30,6 @@ using namespace nbd;
 using namespace nbd::test;
 
 namespace {
-
-bool xdotool(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(u"xdotool"_s, arguments);
-    return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
 
 void useHost(const sim::SimHost &host)
 {

@@ -2,6 +2,7 @@
 
 #include "Domain/ProtocolNames.h"
 #include "Domain/Trimming.h"
+#include "UI/Shared/EnumTable.h"
 
 #include <algorithm>
 #include <charconv>
@@ -64,43 +65,38 @@ std::vector<GoalButton> goalButtons(const QString &phase, bool editing)
     return buttons;
 }
 
-QString buttonSymbol(GoalButton button)
-{
-    switch (button) {
-    case GoalButton::Pause: return u"pause"_s;
-    case GoalButton::Resume: return u"play"_s;
-    case GoalButton::Edit: return u"pencil"_s;
-    case GoalButton::Clear: return u"trash"_s;
-    case GoalButton::Cancel: return u"xmark"_s;
-    case GoalButton::Save: return u"checkmark"_s;
-    }
-    return {};
-}
+namespace {
 
-QString buttonToolTip(GoalButton button)
+struct ButtonTexts
 {
-    switch (button) {
-    case GoalButton::Pause: return u"暂停目标"_s;
-    case GoalButton::Resume: return u"恢复目标"_s;
-    case GoalButton::Edit: return u"编辑目标"_s;
-    case GoalButton::Clear: return u"清除目标"_s;
-    case GoalButton::Cancel: return names::goalEditCancelToolTip.toString();
-    case GoalButton::Save: return u"保存目标"_s;
-    }
-    return {};
-}
+    GoalButton value;
+    QStringView symbol;
+    QStringView toolTip;
+    QStringView action; // null for the buttons that only change the edit
+};
+
+constexpr ButtonTexts buttonTexts[] = {
+    {GoalButton::Pause, u"pause", u"暂停目标", u"pause"},
+    {GoalButton::Resume, u"play", u"恢复目标", u"resume"},
+    {GoalButton::Edit, u"pencil", u"编辑目标", {}},
+    {GoalButton::Clear, u"trash", u"清除目标", u"clear"},
+    {GoalButton::Cancel, u"xmark", names::goalEditCancelToolTip, {}},
+    {GoalButton::Save, u"checkmark", u"保存目标", {}},
+};
+static_assert(listsEnumInOrder(buttonTexts, GoalButton::Save));
+
+} // namespace
+
+QString buttonSymbol(GoalButton button) { return enumText(buttonTexts, button, &ButtonTexts::symbol); }
+
+QString buttonToolTip(GoalButton button) { return enumText(buttonTexts, button, &ButtonTexts::toolTip); }
 
 std::optional<QString> buttonAction(GoalButton button)
 {
-    switch (button) {
-    case GoalButton::Pause: return u"pause"_s;
-    case GoalButton::Resume: return u"resume"_s;
-    case GoalButton::Clear: return u"clear"_s;
-    case GoalButton::Edit:
-    case GoalButton::Cancel:
-    case GoalButton::Save: return std::nullopt;
-    }
-    return std::nullopt;
+    const ButtonTexts *row = enumRow(buttonTexts, button);
+    if (!row || row->action.isNull())
+        return std::nullopt;
+    return row->action.toString();
 }
 
 void GoalEdit::open(const GoalSnapshot &goal)

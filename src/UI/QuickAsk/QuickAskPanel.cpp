@@ -45,10 +45,7 @@ QuickAskPanel::QuickAskPanel(QuickAskHUDModel *model, Actions actions, QWidget *
     setAttribute(Qt::WA_DeleteOnClose, false);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    m_view = new QuickAskHUDView(model,
-                                 {std::move(actions.onSubmit), std::move(actions.onDismiss),
-                                  std::move(actions.onRequestAccessibility)},
-                                 this);
+    m_view = new QuickAskHUDView(model, std::move(actions), this);
     layout->addWidget(m_view);
     setFixedSize(680, 280);
     // Rounded corners by a mask rather than a translucent window: without a compositing manager

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "UI/QuickAsk/QuickAskHUDView.h"
+
 #include <QPoint>
 #include <QRect>
 #include <QSize>
@@ -11,7 +13,6 @@
 namespace nbd {
 
 class QuickAskHUDModel;
-class QuickAskHUDView;
 
 struct QuickAskScreenFrame
 {
@@ -31,12 +32,8 @@ class QuickAskPanel : public QWidget
 {
     Q_OBJECT
 public:
-    struct Actions
-    {
-        std::function<void()> onSubmit;
-        std::function<void()> onDismiss;
-        std::function<void()> onRequestAccessibility;
-    };
+    // The view's own: the panel hands them on.
+    using Actions = QuickAskHUDView::Actions;
 
     QuickAskPanel(QuickAskHUDModel *model, Actions actions, QWidget *parent = nullptr);
 

@@ -1,55 +1,49 @@
 #include "UI/Settings/SettingsSection.h"
 
-using namespace Qt::Literals::StringLiterals;
+#include "UI/Shared/EnumTable.h"
 
 namespace nbd {
 
+namespace {
+
+struct SectionTexts
+{
+    SettingsSection value;
+    QStringView raw;
+    QStringView title;
+    QStringView icon; // a symbol name
+};
+
+constexpr SectionTexts sectionTexts[] = {
+    {SettingsSection::Connection, u"connection", u"连接", u"link"},
+    {SettingsSection::Host, u"host", u"主机设置", u"slider.horizontal.3"},
+    {SettingsSection::Plugins, u"plugins", u"Plugin", u"puzzlepiece.extension"},
+    {SettingsSection::Credentials, u"credentials", u"凭据", u"key"},
+    {SettingsSection::Skills, u"skills", u"技能", u"wand.and.stars"},
+    {SettingsSection::About, u"about", u"关于", u"info.circle"},
+};
+static_assert(listsEnumInOrder(sectionTexts, SettingsSection::About));
+
+} // namespace
+
 QString settingsSectionRawValue(SettingsSection section)
 {
-    switch (section) {
-    case SettingsSection::Connection: return u"connection"_s;
-    case SettingsSection::Host: return u"host"_s;
-    case SettingsSection::Plugins: return u"plugins"_s;
-    case SettingsSection::Credentials: return u"credentials"_s;
-    case SettingsSection::Skills: return u"skills"_s;
-    case SettingsSection::About: return u"about"_s;
-    }
-    return {};
+    return enumText(sectionTexts, section, &SectionTexts::raw);
 }
 
 std::optional<SettingsSection> settingsSectionFromRawValue(const QString &raw)
 {
-    for (SettingsSection section : allSettingsSections) {
-        if (settingsSectionRawValue(section) == raw)
-            return section;
-    }
-    return std::nullopt;
+    return enumFromText(sectionTexts, &SectionTexts::raw, raw);
 }
 
 QString settingsSectionTitle(SettingsSection section)
 {
-    switch (section) {
-    case SettingsSection::Connection: return u"连接"_s;
-    case SettingsSection::Host: return u"主机设置"_s;
-    case SettingsSection::Plugins: return u"Plugin"_s;
-    case SettingsSection::Credentials: return u"凭据"_s;
-    case SettingsSection::Skills: return u"技能"_s;
-    case SettingsSection::About: return u"关于"_s;
-    }
-    return {};
+    return enumText(sectionTexts, section, &SectionTexts::title);
 }
 
 QString settingsSectionIcon(SettingsSection section)
 {
-    switch (section) {
-    case SettingsSection::Connection: return u"link"_s;
-    case SettingsSection::Host: return u"slider.horizontal.3"_s;
-    case SettingsSection::Plugins: return u"puzzlepiece.extension"_s;
-    case SettingsSection::Credentials: return u"key"_s;
-    case SettingsSection::Skills: return u"wand.and.stars"_s;
-    case SettingsSection::About: return u"info.circle"_s;
-    }
-    return {};
+    return enumText(sectionTexts, section, &SectionTexts::icon);
 }
 
 } // namespace nbd

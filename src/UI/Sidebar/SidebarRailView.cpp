@@ -23,41 +23,45 @@ bool insideCircle(const QWidget *w, const QPoint &pos)
 }
 } // namespace
 
-RailIconButton::RailIconButton(const QString &icon, const QString &help, std::function<void()> action, QWidget *parent,
-                               HoverFill hoverFill)
-    : QAbstractButton(parent)
-    , m_icon(icon)
-    , m_hoverFill(hoverFill)
+RailButton::RailButton(const QString &accessibleName, QWidget *parent) : QAbstractButton(parent)
 {
     setFixedSize(36, 36);
-    setToolTip(plainToolTip(help));
-    setAccessibleName(help);
+    setAccessibleName(accessibleName);
     setFocusPolicy(Qt::NoFocus);
-    if (action)
-        connect(this, &QAbstractButton::clicked, this, [action = std::move(action)] { action(); });
 }
 
-void RailIconButton::enterEvent(QEnterEvent *event)
+void RailButton::enterEvent(QEnterEvent *event)
 {
     m_hovered = true;
     update();
     QAbstractButton::enterEvent(event);
 }
 
-void RailIconButton::leaveEvent(QEvent *event)
+void RailButton::leaveEvent(QEvent *event)
 {
     m_hovered = false;
     update();
     QAbstractButton::leaveEvent(event);
 }
 
-bool RailIconButton::hitButton(const QPoint &pos) const { return insideCircle(this, pos); }
+bool RailButton::hitButton(const QPoint &pos) const { return insideCircle(this, pos); }
+
+RailIconButton::RailIconButton(const QString &icon, const QString &help, std::function<void()> action, QWidget *parent,
+                               HoverFill hoverFill)
+    : RailButton(help, parent)
+    , m_icon(icon)
+    , m_hoverFill(hoverFill)
+{
+    setToolTip(plainToolTip(help));
+    if (action)
+        connect(this, &QAbstractButton::clicked, this, [action = std::move(action)] { action(); });
+}
 
 void RailIconButton::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    if (m_hovered && m_hoverFill == HoverFill::Circle) {
+    if (isHovered() && m_hoverFill == HoverFill::Circle) {
         painter.setPen(Qt::NoPen);
         painter.setBrush(Theme::hover());
         painter.drawEllipse(QRectF(rect()));
@@ -68,38 +72,15 @@ void RailIconButton::paintEvent(QPaintEvent *)
                  Theme::primaryText());
 }
 
-RailLogoButton::RailLogoButton(QWidget *parent)
-    : QAbstractButton(parent)
-{
-    setFixedSize(36, 36);
-    setToolTip(u"展开侧栏"_s);
-    setAccessibleName(u"展开侧栏"_s);
-    setFocusPolicy(Qt::NoFocus);
-}
+RailLogoButton::RailLogoButton(QWidget *parent) : RailButton(u"展开侧栏"_s, parent) { setToolTip(u"展开侧栏"_s); }
 
-QString RailLogoButton::symbolName() const { return m_logoHovered ? u"sidebar.left"_s : u"app-icon"_s; }
-
-void RailLogoButton::enterEvent(QEnterEvent *event)
-{
-    m_logoHovered = true;
-    update();
-    QAbstractButton::enterEvent(event);
-}
-
-void RailLogoButton::leaveEvent(QEvent *event)
-{
-    m_logoHovered = false;
-    update();
-    QAbstractButton::leaveEvent(event);
-}
-
-bool RailLogoButton::hitButton(const QPoint &pos) const { return insideCircle(this, pos); }
+QString RailLogoButton::symbolName() const { return isHovered() ? u"sidebar.left"_s : u"app-icon"_s; }
 
 void RailLogoButton::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    if (m_logoHovered) {
+    if (isHovered()) {
         const qreal side = 19;
         Icons::paint(&painter, QRectF((width() - side) / 2, (height() - side) / 2, side, side), u"sidebar.left"_s,
                      Theme::primaryText());

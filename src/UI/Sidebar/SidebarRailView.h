@@ -9,9 +9,28 @@ namespace nbd {
 
 class AppModel;
 
-// A round 36 × 36 icon button of the collapsed rail. Under the pointer it fills its circle
-// with the hover colour, unless it is a bare link (the Settings link) that shows no fill.
-class RailIconButton : public QAbstractButton
+// What the rail's buttons share: 36 × 36 and round (a press outside the circle misses), out of
+// the Tab chain, and repainted as the pointer enters and leaves.
+class RailButton : public QAbstractButton
+{
+    Q_OBJECT
+public:
+    bool isHovered() const { return m_hovered; }
+    QSize sizeHint() const override { return {36, 36}; }
+
+protected:
+    RailButton(const QString &accessibleName, QWidget *parent);
+    void enterEvent(QEnterEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+    bool hitButton(const QPoint &pos) const override;
+
+private:
+    bool m_hovered = false;
+};
+
+// A round icon button of the collapsed rail. Under the pointer it fills its circle with the
+// hover colour, unless it is a bare link (the Settings link) that shows no fill.
+class RailIconButton : public RailButton
 {
     Q_OBJECT
     Q_PROPERTY(QString symbolName READ symbolName)
@@ -22,23 +41,17 @@ public:
     RailIconButton(const QString &icon, const QString &help, std::function<void()> action, QWidget *parent = nullptr,
                    HoverFill hoverFill = HoverFill::Circle);
     QString symbolName() const { return m_icon; }
-    bool isHovered() const { return m_hovered; }
-    QSize sizeHint() const override { return {36, 36}; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void enterEvent(QEnterEvent *event) override;
-    void leaveEvent(QEvent *event) override;
-    bool hitButton(const QPoint &pos) const override;
 
 private:
     QString m_icon;
     HoverFill m_hoverFill;
-    bool m_hovered = false;
 };
 
 // The application logo of the rail; under the pointer it turns into the expand icon.
-class RailLogoButton : public QAbstractButton
+class RailLogoButton : public RailButton
 {
     Q_OBJECT
     Q_PROPERTY(QString symbolName READ symbolName)
@@ -46,17 +59,9 @@ public:
     explicit RailLogoButton(QWidget *parent = nullptr);
     // "sidebar.left" while hovered, else the application icon ("app-icon").
     QString symbolName() const;
-    bool logoHovered() const { return m_logoHovered; }
-    QSize sizeHint() const override { return {36, 36}; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void enterEvent(QEnterEvent *event) override;
-    void leaveEvent(QEvent *event) override;
-    bool hitButton(const QPoint &pos) const override;
-
-private:
-    bool m_logoHovered = false;
 };
 
 // The narrow column shown in place of the collapsed sidebar: expand, new session, expand into

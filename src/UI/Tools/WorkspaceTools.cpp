@@ -2,6 +2,7 @@
 
 #include "Domain/Graphemes.h"
 #include "Domain/Trimming.h"
+#include "UI/Shared/EnumTable.h"
 
 #include <QDir>
 #include <QKeySequence>
@@ -12,67 +13,46 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace nbd {
 
-QString workspaceToolRawValue(WorkspaceTool tool)
+namespace {
+
+struct ToolTexts
 {
-    switch (tool) {
-    case WorkspaceTool::SessionInspector: return u"sessionInspector"_s;
-    case WorkspaceTool::Review: return u"review"_s;
-    case WorkspaceTool::Terminal: return u"terminal"_s;
-    case WorkspaceTool::Browser: return u"browser"_s;
-    case WorkspaceTool::Files: return u"files"_s;
-    case WorkspaceTool::SideChat: return u"sideChat"_s;
-    }
-    return {};
-}
+    WorkspaceTool value;
+    QStringView raw;
+    QStringView label;
+    QStringView icon; // a symbol name
+    std::optional<QKeyCombination> shortcut;
+};
+
+constexpr ToolTexts toolTexts[] = {
+    {WorkspaceTool::SessionInspector, u"sessionInspector", u"运行信息", u"info.circle", std::nullopt},
+    {WorkspaceTool::Review, u"review", u"审阅", u"checklist", Qt::CTRL | Qt::SHIFT | Qt::Key_G},
+    {WorkspaceTool::Terminal, u"terminal", u"终端", u"terminal", Qt::CTRL | Qt::Key_QuoteLeft},
+    {WorkspaceTool::Browser, u"browser", u"浏览器", u"globe", Qt::CTRL | Qt::Key_T},
+    {WorkspaceTool::Files, u"files", u"文件", u"folder", Qt::CTRL | Qt::Key_P},
+    {WorkspaceTool::SideChat, u"sideChat", u"侧边聊天", u"bubble.left.and.bubble.right", Qt::CTRL | Qt::ALT | Qt::Key_S},
+};
+static_assert(listsEnumInOrder(toolTexts, WorkspaceTool::SideChat));
+
+} // namespace
+
+QString workspaceToolRawValue(WorkspaceTool tool) { return enumText(toolTexts, tool, &ToolTexts::raw); }
 
 std::optional<WorkspaceTool> workspaceToolFromRawValue(const QString &raw)
 {
-    for (WorkspaceTool tool : {WorkspaceTool::SessionInspector, WorkspaceTool::Review, WorkspaceTool::Terminal,
-                               WorkspaceTool::Browser, WorkspaceTool::Files, WorkspaceTool::SideChat}) {
-        if (workspaceToolRawValue(tool) == raw)
-            return tool;
-    }
-    return std::nullopt;
+    return enumFromText(toolTexts, &ToolTexts::raw, raw);
 }
 
-QString workspaceToolLabel(WorkspaceTool tool)
-{
-    switch (tool) {
-    case WorkspaceTool::SessionInspector: return u"运行信息"_s;
-    case WorkspaceTool::Review: return u"审阅"_s;
-    case WorkspaceTool::Terminal: return u"终端"_s;
-    case WorkspaceTool::Browser: return u"浏览器"_s;
-    case WorkspaceTool::Files: return u"文件"_s;
-    case WorkspaceTool::SideChat: return u"侧边聊天"_s;
-    }
-    return {};
-}
+QString workspaceToolLabel(WorkspaceTool tool) { return enumText(toolTexts, tool, &ToolTexts::label); }
 
-QString workspaceToolIcon(WorkspaceTool tool)
-{
-    switch (tool) {
-    case WorkspaceTool::SessionInspector: return u"info.circle"_s;
-    case WorkspaceTool::Review: return u"checklist"_s;
-    case WorkspaceTool::Terminal: return u"terminal"_s;
-    case WorkspaceTool::Browser: return u"globe"_s;
-    case WorkspaceTool::Files: return u"folder"_s;
-    case WorkspaceTool::SideChat: return u"bubble.left.and.bubble.right"_s;
-    }
-    return {};
-}
+QString workspaceToolIcon(WorkspaceTool tool) { return enumText(toolTexts, tool, &ToolTexts::icon); }
 
 std::optional<QString> workspaceToolShortcut(WorkspaceTool tool)
 {
-    QKeySequence sequence;
-    switch (tool) {
-    case WorkspaceTool::SessionInspector: return std::nullopt;
-    case WorkspaceTool::Review: sequence = QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G); break;
-    case WorkspaceTool::Terminal: sequence = QKeySequence(Qt::CTRL | Qt::Key_QuoteLeft); break;
-    case WorkspaceTool::Browser: sequence = QKeySequence(Qt::CTRL | Qt::Key_T); break;
-    case WorkspaceTool::Files: sequence = QKeySequence(Qt::CTRL | Qt::Key_P); break;
-    case WorkspaceTool::SideChat: sequence = QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S); break;
-    }
-    return sequence.toString(QKeySequence::NativeText);
+    const ToolTexts *row = enumRow(toolTexts, tool);
+    if (row && !row->shortcut)
+        return std::nullopt;
+    return (row ? QKeySequence(*row->shortcut) : QKeySequence()).toString(QKeySequence::NativeText);
 }
 
 QString WorkspaceToolTab::title() const

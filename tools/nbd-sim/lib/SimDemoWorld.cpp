@@ -291,15 +291,19 @@ std::unique_ptr<SimWorld> makeDemoWorld(SimHost *host)
     // a model catalogue, so the dock above the composer has something to show.
     const QString login = u"s-login"_s;
     SimSessions &logs = world->logs();
+    // Set and last changed that many seconds ago.
+    auto goal = [now](QString id, int revision, QString objective, QString phase, int rounds, int setAgo, int changedAgo) {
+        const JSONValue value = JSONValue::object({{u"id"_s, std::move(id)},
+                                                   {u"revision"_s, revision},
+                                                   {u"objective"_s, std::move(objective)},
+                                                   {u"phase"_s, std::move(phase)}});
+        return JSONValue::object({{u"goal"_s, value},
+                                  {u"roundsStarted"_s, rounds},
+                                  {u"createdAt"_s, now / 1000 - setAgo},
+                                  {u"updatedAt"_s, now / 1000 - changedAgo}});
+    };
     logs.setProjection(login, u"goal"_s,
-                       JSONValue::object({{u"goal"_s, JSONValue::object({{u"id"_s, u"goal-1"_s},
-                                                                        {u"revision"_s, 2},
-                                                                        {u"objective"_s, u"登录后不再出现重定向循环，并补上回归测试"_s},
-                                                                        {u"phase"_s, u"active"_s}})},
-                                          {u"roundsStarted"_s, 1},
-                                          {u"createdAt"_s, now / 1000 - 600},
-                                          {u"updatedAt"_s, now / 1000 - 60}}),
-                       false);
+                       goal(u"goal-1"_s, 2, u"登录后不再出现重定向循环，并补上回归测试"_s, u"active"_s, 1, 600, 60), false);
     auto todo = [](QString content, QString status) {
         return JSONValue::object({{u"content"_s, std::move(content)}, {u"status"_s, std::move(status)}});
     };
@@ -310,13 +314,7 @@ std::unique_ptr<SimWorld> makeDemoWorld(SimHost *host)
                        false);
     // An idle session with a paused goal and its todos: the banner stays put for a look.
     logs.setProjection(u"s-docs"_s, u"goal"_s,
-                       JSONValue::object({{u"goal"_s, JSONValue::object({{u"id"_s, u"goal-2"_s},
-                                                                        {u"revision"_s, 1},
-                                                                        {u"objective"_s, u"安装说明覆盖 Linux、macOS 和 Windows 三个平台"_s},
-                                                                        {u"phase"_s, u"paused"_s}})},
-                                          {u"roundsStarted"_s, 2},
-                                          {u"createdAt"_s, now / 1000 - 7200},
-                                          {u"updatedAt"_s, now / 1000 - 3600}}),
+                       goal(u"goal-2"_s, 1, u"安装说明覆盖 Linux、macOS 和 Windows 三个平台"_s, u"paused"_s, 2, 7200, 3600),
                        false);
     logs.setProjection(u"s-docs"_s, u"todos"_s,
                        JSONValue::array({todo(u"整理现有的安装步骤"_s, u"completed"_s),

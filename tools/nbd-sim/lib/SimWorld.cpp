@@ -27,6 +27,14 @@ std::optional<QString> payloadString(const LoggedRequest &request, QStringView k
     return value ? value->string() : std::nullopt;
 }
 
+// An unset field is left out of the value, not sent as null.
+template <typename T>
+void addIfSet(JSONValue::Members &members, const QString &key, const std::optional<T> &value)
+{
+    if (value)
+        members.emplace_back(key, JSONValue(*value));
+}
+
 } // namespace
 
 SimWorld::SimWorld(SimHost *host) : m_host(host), m_logs(*host)
@@ -44,14 +52,10 @@ SimWorld::SimWorld(SimHost *host) : m_host(host), m_logs(*host)
         JSONValue::Elements entries;
         for (const SubagentEntry &entry : m_subagents.value(parent)) {
             JSONValue::Members members{{u"kind"_s, entry.kind}, {u"id"_s, entry.id}};
-            if (entry.mode)
-                members.emplace_back(u"mode"_s, *entry.mode);
-            if (entry.activity)
-                members.emplace_back(u"activity"_s, *entry.activity);
-            if (entry.hasChildren)
-                members.emplace_back(u"hasChildren"_s, *entry.hasChildren);
-            if (entry.label)
-                members.emplace_back(u"label"_s, *entry.label);
+            addIfSet(members, u"mode"_s, entry.mode);
+            addIfSet(members, u"activity"_s, entry.activity);
+            addIfSet(members, u"hasChildren"_s, entry.hasChildren);
+            addIfSet(members, u"label"_s, entry.label);
             entries.push_back(JSONValue::object(std::move(members)));
         }
         JSONValue::Members value{{u"entries"_s, JSONValue::array(std::move(entries))},
@@ -137,26 +141,16 @@ JSONValue SimWorld::modelCatalogue(const QString &provider, const QString &model
                               {u"failures"_s, JSONValue::array(JSONValue::Elements{})}});
 }
 
-namespace {
-
-void addFigure(JSONValue::Members &members, const QString &key, std::optional<qint64> value)
-{
-    if (value)
-        members.emplace_back(key, JSONValue(*value));
-}
-
-} // namespace
-
 JSONValue SimWorld::sessionStats(const RunStats &stats)
 {
     JSONValue::Members m{{u"turns"_s, JSONValue(stats.turns)},
                          {u"steps"_s, JSONValue(stats.steps)},
                          {u"llmMs"_s, JSONValue(stats.llmMs)},
                          {u"toolMs"_s, JSONValue(stats.toolMs)}};
-    addFigure(m, u"ttftMs"_s, stats.ttftMs);
-    addFigure(m, u"ttftSteps"_s, stats.ttftSteps);
-    addFigure(m, u"decodeMs"_s, stats.decodeMs);
-    addFigure(m, u"decodeTokens"_s, stats.decodeTokens);
+    addIfSet(m, u"ttftMs"_s, stats.ttftMs);
+    addIfSet(m, u"ttftSteps"_s, stats.ttftSteps);
+    addIfSet(m, u"decodeMs"_s, stats.decodeMs);
+    addIfSet(m, u"decodeTokens"_s, stats.decodeTokens);
     return JSONValue::object(std::move(m));
 }
 
@@ -164,8 +158,8 @@ JSONValue SimWorld::tokenUsage(const TokenUsage &usage)
 {
     JSONValue::Members m{{u"inputTokens"_s, JSONValue(usage.inputTokens)},
                          {u"outputTokens"_s, JSONValue(usage.outputTokens)}};
-    addFigure(m, u"cacheReadTokens"_s, usage.cacheReadTokens);
-    addFigure(m, u"reasoningTokens"_s, usage.reasoningTokens);
+    addIfSet(m, u"cacheReadTokens"_s, usage.cacheReadTokens);
+    addIfSet(m, u"reasoningTokens"_s, usage.reasoningTokens);
     return JSONValue::object(std::move(m));
 }
 
@@ -175,14 +169,10 @@ JSONValue SimWorld::sessionValue(const Session &session) const
                                {u"updatedAt"_s, session.updatedAt},
                                {u"running"_s, session.running},
                                {u"blank"_s, session.blank}};
-    if (session.parentSessionId)
-        members.emplace_back(u"parentSessionId"_s, *session.parentSessionId);
-    if (session.origin)
-        members.emplace_back(u"origin"_s, *session.origin);
-    if (session.cwd)
-        members.emplace_back(u"cwd"_s, *session.cwd);
-    if (session.agentPreset)
-        members.emplace_back(u"agentPreset"_s, *session.agentPreset);
+    addIfSet(members, u"parentSessionId"_s, session.parentSessionId);
+    addIfSet(members, u"origin"_s, session.origin);
+    addIfSet(members, u"cwd"_s, session.cwd);
+    addIfSet(members, u"agentPreset"_s, session.agentPreset);
     if (session.title) {
         const JSONValue values = JSONValue::object({{names::titleProjection.toString(), *session.title}});
         members.emplace_back(u"projections"_s,
@@ -703,8 +693,7 @@ Reply SimWorld::createSession(const JSONValue &payload)
     if (!m_models.contains(created.id))
         m_models.insert(created.id, modelCatalogue(u"sim"_s, u"sim-1"_s));
     JSONValue::Members value{{u"sessionId"_s, created.id}};
-    if (created.agentPreset)
-        value.emplace_back(u"agentPreset"_s, *created.agentPreset);
+    addIfSet(value, u"agentPreset"_s, created.agentPreset);
     addSession(std::move(created));
     return Reply::value(JSONValue::object(std::move(value)));
 }
