@@ -326,8 +326,8 @@ void markdown()
     feed(events::turnEnd(1));
     settle(model.get());
 
-    TranscriptWindow shown;
-    auto &[window, transcript] = shown;
+    TranscriptWindow frame;
+    auto &[window, transcript] = frame;
     const auto done = [&] { return parsed(transcript); };
     phase("show");
     const double shown = measure([&] {

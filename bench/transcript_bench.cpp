@@ -103,8 +103,8 @@ int main(int argc, char **argv)
     while (model->isTranscriptPublishScheduled())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 
-    TranscriptWindow shown;
-    auto &[window, transcript] = shown;
+    TranscriptWindow frame;
+    auto &[window, transcript] = frame;
 
     // Timing hooks around the transcript's own handlers: connected before and after it.
     QElapsedTimer publishTimer;
