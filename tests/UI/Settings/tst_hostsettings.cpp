@@ -89,27 +89,6 @@ private Q_SLOTS:
     void init() { fixture = std::make_unique<test::SettingsFixture>(); }
     void cleanup() { fixture.reset(); }
 
-    void pretty_data()
-    {
-        QTest::addColumn<JSONValue>("value");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("nested, keys out of order")
-            << parsed(R"({"b": 1, "a": {"d": true, "c": null}})")
-            << u"{\n  \"a\" : {\n    \"c\" : null,\n    \"d\" : true\n  },\n  \"b\" : 1\n}"_s;
-        QTest::newRow("empty object") << JSONValue::emptyObject() << u"{}"_s;
-        QTest::newRow("array inside") << parsed(R"({"list": [2, {"y": 1, "x": "中"}]})")
-                                      << u"{\n  \"list\" : [\n    2,\n    {\n      \"x\" : \"中\",\n      \"y\" : 1\n    }\n  ]\n}"_s;
-    }
-
-    void pretty()
-    {
-        QFETCH(JSONValue, value);
-        QFETCH(QString, text);
-        QCOMPARE(HostSettingsTab::pretty(value), text);
-        // What the editor shows parses back to the same value.
-        QCOMPARE(parseJSON(text.toUtf8()), value);
-    }
-
     // Cards follow the host's order; the header shows when a change applies, the revision and
     // the secret slots; editing one card leaves the other alone.
     void cardsInHostOrder()
@@ -340,48 +319,6 @@ private Q_SLOTS:
         QCOMPARE(empty->property("symbolName").toString(), u"slider.horizontal.3"_s);
         QVERIFY(!fx().find(u"settings-host-failure"_s));
         QVERIFY(test::accessibilityProblems(fx().window.get()).isEmpty());
-    }
-
-    void secretsLeftAsLoaded_data()
-    {
-        QTest::addColumn<JSONValue>("loaded");
-        QTest::addColumn<JSONValue>("secrets");
-        QTest::addColumn<JSONValue>("edited");
-        QTest::addColumn<JSONValue>("patch");
-        const JSONValue nested = parsed(R"([{"path": ["api", "key"], "set": true}])");
-        QTest::newRow("mask left, other key changed")
-            << parsed(R"({"api": {"key": "********", "url": "a"}, "n": 1})") << nested
-            << parsed(R"({"api": {"key": "********", "url": "b"}, "n": 1})") << parsed(R"({"api": {"url": "b"}, "n": 1})");
-        QTest::newRow("secret set by the user") << parsed(R"({"api": {"key": "********"}})") << nested
-                                                << parsed(R"({"api": {"key": "new-key"}})")
-                                                << parsed(R"({"api": {"key": "new-key"}})");
-        QTest::newRow("secret removed by the user") << parsed(R"({"api": {"key": "********"}, "n": 1})") << nested
-                                                    << parsed(R"({"n": 2})") << parsed(R"({"n": 2})");
-        QTest::newRow("unset slot left empty") << parsed(R"({"token": "", "n": 1})")
-                                               << parsed(R"([{"path": ["token"], "set": false}])")
-                                               << parsed(R"({"token": "", "n": 2})") << parsed(R"({"n": 2})");
-        QTest::newRow("two slots, one changed")
-            << parsed(R"({"a": "********", "b": "********"})")
-            << parsed(R"([{"path": ["a"], "set": true}, {"path": ["b"], "set": true}])")
-            << parsed(R"({"a": "********", "b": "typed"})") << parsed(R"({"b": "typed"})");
-        QTest::newRow("path through a non-object") << parsed(R"({"api": [1], "n": 1})") << nested
-                                                   << parsed(R"({"api": [1], "n": 2})")
-                                                   << parsed(R"({"api": [1], "n": 2})");
-        QTest::newRow("slot added by the user") << parsed(R"({"n": 1})") << nested
-                                                << parsed(R"({"api": {"key": "k"}, "n": 1})")
-                                                << parsed(R"({"api": {"key": "k"}, "n": 1})");
-        QTest::newRow("empty path") << parsed(R"({"n": 1})") << parsed(R"([{"path": [], "set": true}])")
-                                    << parsed(R"({"n": 1})") << parsed(R"({"n": 1})");
-    }
-
-    void secretsLeftAsLoaded()
-    {
-        QFETCH(JSONValue, loaded);
-        QFETCH(JSONValue, secrets);
-        QFETCH(JSONValue, edited);
-        QFETCH(JSONValue, patch);
-        const SettingsNamespaceView view = SettingsNamespaceView::fromJson(namespaceValue(u"n"_s, u"live"_s, secrets, 1, loaded));
-        QCOMPARE(HostSettingsTab::patch(edited, view), patch);
     }
 
     // Saving a card whose secret still shows the host's mask leaves the stored secret alone.
