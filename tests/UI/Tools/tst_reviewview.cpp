@@ -1,38 +1,20 @@
 // The review tool against real git work trees.
 #include "AccessibilityWalk.h"
+#include "GitWorkTree.h"
 #include "GuiTestMain.h"
 
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Tools/WorkspaceReviewView.h"
 
-#include <QDateTime>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace nbd;
 
-namespace {
-
-void git(const QString &dir, QStringList args)
-{
-    QProcess p;
-    p.setWorkingDirectory(dir);
-    p.start(u"git"_s, QStringList{u"-c"_s, u"user.name=t"_s, u"-c"_s, u"user.email=t@t"_s, u"-c"_s, u"init.defaultBranch=main"_s} + args);
-    QVERIFY(p.waitForFinished(-1));
-    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
-}
-
-void write(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-} // namespace
+using nbd::test::GitWorkTree::git;
+using nbd::test::GitWorkTree::write;
 
 class ReviewViewTest : public QObject
 {
@@ -42,28 +24,12 @@ class ReviewViewTest : public QObject
 
     QString repo(const QString &name)
     {
-        const QString dir = m_tmp.filePath(name);
-        QDir().mkpath(dir);
-        git(dir, {u"init"_s, u"-q"_s});
-        write(dir + u"/a.txt"_s, "one\n");
-        git(dir, {u"add"_s, u"a.txt"_s});
-        git(dir, {u"commit"_s, u"-q"_s, u"-m"_s, u"first"_s});
-        return dir;
+        return nbd::test::GitWorkTree::create(m_tmp.filePath(name));
     }
 
-    // A changed file for the diff to read, and an unchanged one with a new time, which a
-    // command that may write the index would record there.
     QString changedRepo(const QString &name)
     {
-        const QString dir = repo(name);
-        write(dir + u"/b.txt"_s, "same\n");
-        git(dir, {u"add"_s, u"b.txt"_s});
-        git(dir, {u"commit"_s, u"-q"_s, u"-m"_s, u"second"_s});
-        write(dir + u"/a.txt"_s, "one\ntwo\n");
-        QFile b(dir + u"/b.txt"_s);
-        if (!b.open(QIODevice::ReadWrite) || !b.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime))
-            qFatal("cannot set the time of %s", qPrintable(b.fileName()));
-        return dir;
+        return nbd::test::GitWorkTree::createChanged(m_tmp.filePath(name));
     }
 
     static QString shown(WorkspaceReviewView &view)
