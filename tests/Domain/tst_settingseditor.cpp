@@ -1,28 +1,13 @@
 #include "Domain/Settings.h"
+#include "RecordTestSupport.h"
 
 #include <QtTest>
 
 using namespace nbd;
 using namespace Qt::Literals::StringLiterals;
 
-namespace {
-
-JSONValue parsed(const char *text)
-{
-    return parseJSON(QByteArrayView(text));
-}
-
-JSONValue namespaceValue(const QString &ns, const QString &applies, JSONValue secrets, qint64 revision, JSONValue value)
-{
-    return JSONValue::object({{u"ns"_s, ns},
-                              {u"schema"_s, JSONValue::emptyObject()},
-                              {u"value"_s, value},
-                              {u"applies"_s, applies},
-                              {u"secrets"_s, secrets},
-                              {u"revision"_s, revision}});
-}
-
-} // namespace
+using nbd::test::json;
+using nbd::test::settingsNamespaceValue;
 
 // The host settings editor's text: how a value is shown, and what a saved text sends.
 class tst_SettingsEditor : public QObject
@@ -35,10 +20,10 @@ private Q_SLOTS:
         QTest::addColumn<JSONValue>("value");
         QTest::addColumn<QString>("text");
         QTest::newRow("nested, keys out of order")
-            << parsed(R"({"b": 1, "a": {"d": true, "c": null}})")
+            << json(R"({"b": 1, "a": {"d": true, "c": null}})")
             << u"{\n  \"a\" : {\n    \"c\" : null,\n    \"d\" : true\n  },\n  \"b\" : 1\n}"_s;
         QTest::newRow("empty object") << JSONValue::emptyObject() << u"{}"_s;
-        QTest::newRow("array inside") << parsed(R"({"list": [2, {"y": 1, "x": "中"}]})")
+        QTest::newRow("array inside") << json(R"({"list": [2, {"y": 1, "x": "中"}]})")
                                       << u"{\n  \"list\" : [\n    2,\n    {\n      \"x\" : \"中\",\n      \"y\" : 1\n    }\n  ]\n}"_s;
     }
 
@@ -57,30 +42,30 @@ private Q_SLOTS:
         QTest::addColumn<JSONValue>("secrets");
         QTest::addColumn<JSONValue>("edited");
         QTest::addColumn<JSONValue>("patch");
-        const JSONValue nested = parsed(R"([{"path": ["api", "key"], "set": true}])");
+        const JSONValue nested = json(R"([{"path": ["api", "key"], "set": true}])");
         QTest::newRow("mask left, other key changed")
-            << parsed(R"({"api": {"key": "********", "url": "a"}, "n": 1})") << nested
-            << parsed(R"({"api": {"key": "********", "url": "b"}, "n": 1})") << parsed(R"({"api": {"url": "b"}, "n": 1})");
-        QTest::newRow("secret set by the user") << parsed(R"({"api": {"key": "********"}})") << nested
-                                                << parsed(R"({"api": {"key": "new-key"}})")
-                                                << parsed(R"({"api": {"key": "new-key"}})");
-        QTest::newRow("secret removed by the user") << parsed(R"({"api": {"key": "********"}, "n": 1})") << nested
-                                                    << parsed(R"({"n": 2})") << parsed(R"({"n": 2})");
-        QTest::newRow("unset slot left empty") << parsed(R"({"token": "", "n": 1})")
-                                               << parsed(R"([{"path": ["token"], "set": false}])")
-                                               << parsed(R"({"token": "", "n": 2})") << parsed(R"({"n": 2})");
+            << json(R"({"api": {"key": "********", "url": "a"}, "n": 1})") << nested
+            << json(R"({"api": {"key": "********", "url": "b"}, "n": 1})") << json(R"({"api": {"url": "b"}, "n": 1})");
+        QTest::newRow("secret set by the user") << json(R"({"api": {"key": "********"}})") << nested
+                                                << json(R"({"api": {"key": "new-key"}})")
+                                                << json(R"({"api": {"key": "new-key"}})");
+        QTest::newRow("secret removed by the user") << json(R"({"api": {"key": "********"}, "n": 1})") << nested
+                                                    << json(R"({"n": 2})") << json(R"({"n": 2})");
+        QTest::newRow("unset slot left empty") << json(R"({"token": "", "n": 1})")
+                                               << json(R"([{"path": ["token"], "set": false}])")
+                                               << json(R"({"token": "", "n": 2})") << json(R"({"n": 2})");
         QTest::newRow("two slots, one changed")
-            << parsed(R"({"a": "********", "b": "********"})")
-            << parsed(R"([{"path": ["a"], "set": true}, {"path": ["b"], "set": true}])")
-            << parsed(R"({"a": "********", "b": "typed"})") << parsed(R"({"b": "typed"})");
-        QTest::newRow("path through a non-object") << parsed(R"({"api": [1], "n": 1})") << nested
-                                                   << parsed(R"({"api": [1], "n": 2})")
-                                                   << parsed(R"({"api": [1], "n": 2})");
-        QTest::newRow("slot added by the user") << parsed(R"({"n": 1})") << nested
-                                                << parsed(R"({"api": {"key": "k"}, "n": 1})")
-                                                << parsed(R"({"api": {"key": "k"}, "n": 1})");
-        QTest::newRow("empty path") << parsed(R"({"n": 1})") << parsed(R"([{"path": [], "set": true}])")
-                                    << parsed(R"({"n": 1})") << parsed(R"({"n": 1})");
+            << json(R"({"a": "********", "b": "********"})")
+            << json(R"([{"path": ["a"], "set": true}, {"path": ["b"], "set": true}])")
+            << json(R"({"a": "********", "b": "typed"})") << json(R"({"b": "typed"})");
+        QTest::newRow("path through a non-object") << json(R"({"api": [1], "n": 1})") << nested
+                                                   << json(R"({"api": [1], "n": 2})")
+                                                   << json(R"({"api": [1], "n": 2})");
+        QTest::newRow("slot added by the user") << json(R"({"n": 1})") << nested
+                                                << json(R"({"api": {"key": "k"}, "n": 1})")
+                                                << json(R"({"api": {"key": "k"}, "n": 1})");
+        QTest::newRow("empty path") << json(R"({"n": 1})") << json(R"([{"path": [], "set": true}])")
+                                    << json(R"({"n": 1})") << json(R"({"n": 1})");
     }
 
     void secretsLeftAsLoaded()
@@ -89,7 +74,7 @@ private Q_SLOTS:
         QFETCH(JSONValue, secrets);
         QFETCH(JSONValue, edited);
         QFETCH(JSONValue, patch);
-        const SettingsNamespaceView view = SettingsNamespaceView::fromJson(namespaceValue(u"n"_s, u"live"_s, secrets, 1, loaded));
+        const SettingsNamespaceView view = SettingsNamespaceView::fromJson(settingsNamespaceValue(u"n"_s, u"live"_s, secrets, 1, loaded));
         QCOMPARE(SettingsPatch::withoutUnchangedSecrets(edited, view), patch);
     }
 
@@ -98,8 +83,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("failure");
         QTest::addColumn<JSONValue>("patch");
-        QTest::newRow("object, mask left") << u"{\"key\": \"****\", \"n\": 2}"_s << QString() << parsed(R"({"n": 2})");
-        QTest::newRow("object, secret typed") << u"{\"key\": \"k\"}"_s << QString() << parsed(R"({"key": "k"})");
+        QTest::newRow("object, mask left") << u"{\"key\": \"****\", \"n\": 2}"_s << QString() << json(R"({"n": 2})");
+        QTest::newRow("object, secret typed") << u"{\"key\": \"k\"}"_s << QString() << json(R"({"key": "k"})");
         QTest::newRow("empty object") << u" {} "_s << QString() << JSONValue::emptyObject();
         QTest::newRow("array") << u"[1, 2]"_s << u"值必须是 JSON 对象"_s << JSONValue();
         QTest::newRow("bare number") << u"3"_s << u"值必须是 JSON 对象"_s << JSONValue();
@@ -115,8 +100,8 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(QString, failure);
         QFETCH(JSONValue, patch);
-        const SettingsNamespaceView loaded = SettingsNamespaceView::fromJson(namespaceValue(
-            u"n"_s, u"live"_s, parsed(R"([{"path": ["key"], "set": true}])"), 1, parsed(R"({"key": "****", "n": 1})")));
+        const SettingsNamespaceView loaded = SettingsNamespaceView::fromJson(settingsNamespaceValue(
+            u"n"_s, u"live"_s, json(R"([{"path": ["key"], "set": true}])"), 1, json(R"({"key": "****", "n": 1})")));
         const std::variant<SettingsPatch, QString> result = SettingsPatch::fromEditorText(text, loaded);
         if (failure.isEmpty()) {
             QVERIFY(std::holds_alternative<SettingsPatch>(result));

@@ -18,8 +18,6 @@ class WorkspaceReviewView : public QWidget
 {
     Q_OBJECT
 public:
-    static constexpr qsizetype kReportLimit = WorkspaceReview::kReportLimit;
-
     explicit WorkspaceReviewView(const QUrl &rootURL, QWidget *parent = nullptr);
     ~WorkspaceReviewView() override;
 

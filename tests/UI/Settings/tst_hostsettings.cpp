@@ -1,4 +1,5 @@
 #include "GuiTestMain.h"
+#include "RecordTestSupport.h"
 #include "SettingsTestSupport.h"
 #include "UI/Settings/HostSettingsTab.h"
 #include "UI/Settings/SettingsControls.h"
@@ -16,19 +17,11 @@ using nbd::sim::Reply;
 
 namespace {
 
+using nbd::test::settingsNamespaceValue;
+
 JSONValue parsed(const char *text)
 {
-    return parseJSON(QByteArrayView(text));
-}
-
-JSONValue namespaceValue(const QString &ns, const QString &applies, JSONValue secrets, qint64 revision, JSONValue value)
-{
-    return JSONValue::object({{u"ns"_s, ns},
-                              {u"schema"_s, JSONValue::emptyObject()},
-                              {u"value"_s, value},
-                              {u"applies"_s, applies},
-                              {u"secrets"_s, secrets},
-                              {u"revision"_s, revision}});
+    return nbd::test::json(text);
 }
 
 } // namespace
@@ -97,8 +90,8 @@ private Q_SLOTS:
         const JSONValue describe = JSONValue::object(
             {{u"writable"_s, true},
              {u"hasDocument"_s, true},
-             {u"namespaces"_s, JSONValue::array({namespaceValue(u"zeta"_s, u"restart"_s, secrets, 12, parsed(R"({"k": 1})")),
-                                                 namespaceValue(u"alpha"_s, u"live"_s, JSONValue::array({}), 3,
+             {u"namespaces"_s, JSONValue::array({settingsNamespaceValue(u"zeta"_s, u"restart"_s, secrets, 12, parsed(R"({"k": 1})")),
+                                                 settingsNamespaceValue(u"alpha"_s, u"live"_s, JSONValue::array({}), 3,
                                                                 parsed(R"({"m": "x"})"))})}});
         fx().harness.host.setReply(u"settings.describe"_s, Reply::value(describe));
         HostSettingsTab *page = openHost();
@@ -278,7 +271,7 @@ private Q_SLOTS:
         const Reply readable = Reply::value(JSONValue::object(
             {{u"writable"_s, true},
              {u"hasDocument"_s, true},
-             {u"namespaces"_s, JSONValue::array({namespaceValue(u"n"_s, u"live"_s, JSONValue::array({}), 1,
+             {u"namespaces"_s, JSONValue::array({settingsNamespaceValue(u"n"_s, u"live"_s, JSONValue::array({}), 1,
                                                                 parsed(R"({"a": 1})"))})}}));
         sim::SimHost &host = fx().harness.host;
         const QList<Reply> failures = {readable, Reply::value(parsed(R"({"namespaces": 3})")),

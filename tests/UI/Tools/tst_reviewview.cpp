@@ -100,36 +100,6 @@ private Q_SLOTS:
         QCOMPARE(view.report(), u"## main\n?? new.txt\n"_s);
     }
 
-    void outsideAWorkTreeShowsGitsOwnError()
-    {
-        QTemporaryDir plain;
-        WorkspaceReviewView view(QUrl::fromLocalFile(plain.path()));
-        view.show();
-        waitForReport(view);
-        QVERIFY2(view.report().contains(u"not a git repository"_s), qPrintable(view.report()));
-    }
-
-    void aMissingDirectoryReportsTheStartError()
-    {
-        WorkspaceReviewView view(QUrl::fromLocalFile(m_tmp.filePath(u"missing"_s)));
-        view.show();
-        waitForReport(view);
-        QVERIFY(!view.report().isEmpty());
-        QVERIFY(view.report() != u"工作区无待审阅改动"_s);
-    }
-
-    void longReportsAreCut()
-    {
-        const QString dir = repo(u"long"_s);
-        // About 60 characters a status line, 1,000 lines.
-        for (int i = 0; i < 1000; ++i)
-            write(dir + u"/untracked-file-with-a-rather-long-name-number-%1.txt"_s.arg(i, 4, 10, QLatin1Char('0')), "x");
-        WorkspaceReviewView view(QUrl::fromLocalFile(dir));
-        view.show();
-        waitForReport(view);
-        QCOMPARE(view.report().size(), WorkspaceReviewView::kReportLimit);
-    }
-
     void aNewRootRerunsAndTheButtonRefreshes()
     {
         const QString first = repo(u"first"_s);
@@ -236,25 +206,6 @@ private Q_SLOTS:
         QVERIFY2(!left.exists(), left.open(QIODevice::ReadOnly) ? left.readAll().constData() : "");
         QVERIFY2(view.report().contains(partialClone ? u" D a.txt"_s : u" M a.txt"_s), qPrintable(view.report()));
         QVERIFY2(!view.report().contains(QChar(0x1b)), qPrintable(view.report()));
-    }
-
-    // The agent commits in the same work tree: a review that wrote the index would hold its
-    // lock meanwhile and could make that commit fail.
-    void theReviewLeavesTheIndexAlone()
-    {
-        const QString dir = changedRepo(u"index"_s);
-        QFile index(dir + u"/.git/index"_s);
-        QVERIFY(index.open(QIODevice::ReadOnly));
-        const QByteArray before = index.readAll();
-        index.close();
-
-        WorkspaceReviewView view(QUrl::fromLocalFile(dir));
-        view.show();
-        waitForReport(view);
-        QVERIFY2(view.report().contains(u" a.txt | 1 +"_s), qPrintable(view.report()));
-        QVERIFY(index.open(QIODevice::ReadOnly));
-        QVERIFY(index.readAll() == before);
-        QVERIFY(!QFile::exists(dir + u"/.git/index.lock"_s));
     }
 };
 
