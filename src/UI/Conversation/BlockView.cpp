@@ -2,7 +2,7 @@
 
 #include "UI/Conversation/BlockContent.h"
 #include "Domain/Graphemes.h"
-#include "UI/Conversation/LongTextView.h"
+#include "UI/Shared/LongTextView.h"
 #include "UI/Conversation/RowHeaderButton.h"
 #include "UI/Conversation/TextLabels.h"
 #include "UI/Conversation/ToolCallChip.h"

@@ -3,7 +3,7 @@
 #include "Domain/Subagents.h"
 #include "UI/Conversation/ConversationSurface.h"
 #include "UI/Conversation/QueuedMessagesDock.h"
-#include "UI/Tools/WorkspaceTools.h"
+#include "UI/Shared/WorkspaceTools.h"
 
 #include <QHash>
 #include <QPointer>

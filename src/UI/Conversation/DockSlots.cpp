@@ -10,7 +10,7 @@
 #include "UI/Inspection/SubagentCatalogView.h"
 #include "UI/Inspection/SubagentReadOnlyComposer.h"
 #include "UI/Inspection/TrajectoryView.h"
-#include "UI/Tools/WorkspaceTools.h"
+#include "UI/Shared/WorkspaceTools.h"
 
 using namespace Qt::Literals::StringLiterals;
 

@@ -5,7 +5,7 @@
 #include "Session/SessionModel.h"
 #include "Store/AppModel.h"
 #include "UI/Composer/QuestionViews.h"
-#include "UI/Conversation/DeepDivingStatusView.h"
+#include "UI/Shared/DeepDivingStatusView.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Spinner.h"

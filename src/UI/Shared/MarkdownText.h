@@ -1,6 +1,6 @@
 #pragma once
 
-#include "UI/Conversation/CardWidgets.h"
+#include "UI/Shared/CardWidgets.h"
 #include "Domain/MarkdownParser.h"
 
 #include <QAbstractButton>

@@ -1,8 +1,8 @@
-#include "UI/Conversation/MarkdownText.h"
+#include "UI/Shared/MarkdownText.h"
 
 #include "UI/Conversation/BlockView.h"
-#include "UI/Conversation/LineBox.h"
-#include "UI/Conversation/LongTextView.h"
+#include "UI/Shared/LineBox.h"
+#include "UI/Shared/LongTextView.h"
 #include "Domain/MarkdownInline.h"
 #include "Domain/ToolPresentationModel.h"
 #include "UI/Shared/Accessibility.h"

@@ -1,6 +1,6 @@
-#include "UI/Conversation/CardWidgets.h"
+#include "UI/Shared/CardWidgets.h"
 
-#include "UI/Conversation/LongTextView.h"
+#include "UI/Shared/LongTextView.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/LinkOpener.h"
