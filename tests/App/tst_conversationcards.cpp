@@ -18,6 +18,7 @@
 #include "UI/Conversation/ConversationView.h"
 #include "UI/Shared/LineBox.h"
 #include "UI/Shared/LongTextView.h"
+#include "UI/Shared/MarkdownCodeBlock.h"
 #include "UI/Shared/MarkdownText.h"
 #include "UI/Conversation/RowHeaderButton.h"
 #include "UI/Conversation/ToolCallChip.h"

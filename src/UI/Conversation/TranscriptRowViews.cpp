@@ -4,6 +4,7 @@
 
 #include "UI/Conversation/BlockContent.h"
 #include "UI/Conversation/BlockView.h"
+#include "UI/Shared/CardWidgets.h"
 #include "UI/Shared/DeepDivingStatusView.h"
 #include "UI/Shared/LongTextView.h"
 #include "Domain/MarkdownParser.h"

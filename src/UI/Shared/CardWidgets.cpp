@@ -7,6 +7,7 @@
 #include "UI/Shared/Theme.h"
 
 #include <QPainter>
+#include <QLayout>
 #include <QPointer>
 
 #include <utility>
@@ -19,6 +20,23 @@
 using namespace Qt::Literals::StringLiterals;
 
 namespace nbd {
+
+int heightForWidthOf(const QWidget *widget, int width)
+{
+    if (!widget)
+        return 0;
+    if (widget->hasHeightForWidth()) {
+        const int h = widget->heightForWidth(width);
+        if (h >= 0)
+            return h;
+    }
+    if (QLayout *layout = widget->layout()) {
+        if (layout->hasHeightForWidth())
+            return layout->totalHeightForWidth(width);
+        return layout->totalSizeHint().height();
+    }
+    return widget->sizeHint().height();
+}
 
 // ---- AutoHeightTextView ----
 

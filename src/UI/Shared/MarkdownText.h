@@ -1,88 +1,19 @@
 #pragma once
 
-#include "UI/Shared/CardWidgets.h"
-#include "Domain/MarkdownParser.h"
+#include "UI/Shared/MarkdownDocumentView.h"
 
-#include <QAbstractButton>
+#include <QString>
 #include <QWidget>
 
-#include <functional>
 #include <memory>
-#include <optional>
-#include <vector>
-
-class QTextDocument;
 
 namespace nbd {
 
 template<typename Result>
 class LatestJob;
 struct MarkdownChunkPlan;
-class BlinkingCursor;
-class LineBox;
 class LongMarkdownView;
 class LongTextView;
-
-// The body size and colour of rendered Markdown; headings keep their steps above the body.
-// The transcript uses the defaults; the question card's detail is smaller and secondary.
-struct MarkdownStyle
-{
-    int baseSize = 15;
-    std::function<QColor()> bodyColor; // nothing: the primary text colour
-};
-
-// Writes blocks other than code into an empty document: the application's paragraph, heading, list,
-// quote and rule styles, with inline Markdown as character formats. Used by MarkdownText and
-// by the benchmark.
-void writeMarkdownBlocks(QTextDocument *document, const std::vector<MarkdownBlock> &blocks,
-                         const MarkdownStyle &style = {});
-
-// The text view of a run of non-code blocks; draws the quote bars and rules of its document.
-// Each link of the text is also an accessible link, named by its words, that opens as a click
-// on the words does.
-class MarkdownDocumentView : public AutoHeightTextView
-{
-    Q_OBJECT
-public:
-    explicit MarkdownDocumentView(QWidget *parent = nullptr);
-    void setBlocks(const std::vector<MarkdownBlock> &blocks, const MarkdownStyle &style = {});
-    // The accessible links, in reading order.
-    QList<QAbstractButton *> linkMarks() const { return m_linkMarks; }
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
-
-private:
-    void scheduleLinkMarks();
-    void placeLinkMarks();
-
-    QList<QAbstractButton *> m_linkMarks;
-    bool m_linkMarksScheduled = false;
-};
-
-// A fenced code block: header with the language and a copy button, then the code in a box
-// that scrolls sideways.
-class MarkdownCodeBlock : public QWidget
-{
-    Q_OBJECT
-public:
-    MarkdownCodeBlock(const QString &code, const std::optional<QString> &language, QWidget *parent = nullptr);
-
-    QString code() const { return m_code; }
-    bool copied() const { return m_copied; }
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-
-private:
-    void copy();
-    void setCopied(bool copied);
-
-    QString m_code;
-    bool m_copied = false;
-    QAbstractButton *m_copyButton = nullptr;
-};
 
 // Markdown text as the transcript shows it. While `showCursor` is set the text is shown as
 // written with the blinking cursor under it; otherwise it is parsed into blocks and drawn.

@@ -5,6 +5,7 @@
 
 #include "UI/Shared/LineBox.h"
 #include "UI/Shared/LongTextView.h"
+#include "UI/Shared/MarkdownCodeBlock.h"
 #include "UI/Shared/MarkdownText.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/LinkOpener.h"
