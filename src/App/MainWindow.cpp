@@ -2,7 +2,7 @@
 
 #include "App/ContentView.h"
 #include "UI/Shared/StoreActions.h"
-#include "UI/Tools/WorkspaceTools.h"
+#include "UI/Shared/WorkspaceTools.h"
 
 #include <QAction>
 #include <QGuiApplication>

@@ -4,13 +4,13 @@
 #include "Domain/Trimming.h"
 #include "Session/SessionModel.h"
 #include "Store/AppModel.h"
-#include "UI/Composer/QuestionViews.h"
-#include "UI/Conversation/DeepDivingStatusView.h"
+#include "UI/Shared/DeepDivingStatusView.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
 #include "UI/Shared/UnsentPrompt.h"
+#include "UI/Shared/ViewSlots.h"
 #include "UI/Tools/ToolChrome.h"
 
 #include <QHBoxLayout>
@@ -371,11 +371,11 @@ bool WorkspaceSideChatView::syncCards()
         AppModel *store = m_appModel;
         for (const PendingQuestion &q : store->pendingQuestions()) {
             if (q.sessionId == id)
-                wanted.append({u"q:"_s + q.id, [store, q, this] { return new QuestionCard(store, q, m_cardsColumn); }});
+                wanted.append({u"q:"_s + q.id, [store, q, this] { return viewSlots().questionCard(store, q, m_cardsColumn); }});
         }
         for (const PendingApproval &a : store->pendingApprovals()) {
             if (a.sessionId == id)
-                wanted.append({u"a:"_s + a.id, [store, a, this] { return new ApprovalCard(store, a, m_cardsColumn); }});
+                wanted.append({u"a:"_s + a.id, [store, a, this] { return viewSlots().approvalCard(store, a, m_cardsColumn); }});
         }
     }
     while (QLayoutItem *item = m_cardsLayout->takeAt(0))
