@@ -268,7 +268,7 @@ ComposerView::ComposerView(AppModel *appModel, std::shared_ptr<SessionModel> ses
     connect(m_actionButton, &QAbstractButton::clicked, this, [this] {
         if (m_session && m_session->running()) {
             if (m_appModel)
-                m_appModel->cancelCurrentSession();
+                m_appModel->sessionActions()->cancelCurrentSession();
             return;
         }
         submit();
@@ -281,7 +281,7 @@ ComposerView::ComposerView(AppModel *appModel, std::shared_ptr<SessionModel> ses
         syncConfirmation();
     });
     if (appModel)
-        connect(appModel, &AppModel::selectedSubagentChanged, this, &ComposerView::refresh);
+        connect(appModel->selection(), &SessionSelection::selectedSubagentChanged, this, &ComposerView::refresh);
 
     m_session = std::move(session);
     m_permissionSwitch->setSession(m_session);
@@ -331,7 +331,7 @@ void ComposerView::refresh()
 
 void ComposerView::refreshSubagent()
 {
-    const std::optional<SelectedSubagent> subagent = m_appModel ? m_appModel->selectedSubagent() : std::nullopt;
+    const std::optional<SelectedSubagent> subagent = m_appModel ? m_appModel->selection()->selectedSubagent() : std::nullopt;
     m_field->setPlaceholderText(composer::placeholder(subagent));
     m_field->setAccessibleName(composer::placeholder(subagent));
     m_field->setEnabled(composer::promptFieldEnabled(subagent));
@@ -358,7 +358,7 @@ void ComposerView::refreshActionButton()
         m_actionButton->setEnabled(true);
         return;
     }
-    const std::optional<SelectedSubagent> subagent = m_appModel ? m_appModel->selectedSubagent() : std::nullopt;
+    const std::optional<SelectedSubagent> subagent = m_appModel ? m_appModel->selection()->selectedSubagent() : std::nullopt;
     m_actionButton->setFixedSize(34, 34);
     m_actionButton->setSymbol(u"arrow.up"_s);
     m_actionButton->setFill(Theme::sendButton());
@@ -379,7 +379,7 @@ void ComposerView::refreshModeMenu()
 
 void ComposerView::refreshPermissionMenu()
 {
-    const bool subagent = m_appModel && m_appModel->selectedSubagent();
+    const bool subagent = m_appModel && m_appModel->selection()->selectedSubagent();
     const std::optional<PermissionState> &state = m_session ? m_session->permissions() : std::nullopt;
     if (subagent || !state || composer::visiblePermissionOptions(*state).empty()) {
         m_permissionMenu->hide();
@@ -410,7 +410,7 @@ void ComposerView::fillModeMenu()
             if (!m_session || !m_appModel)
                 return;
             if (const std::optional<QString> command = composer::planCommand(mode, m_session->planActive()))
-                m_appModel->sendPrompt(*command);
+                m_appModel->sessionActions()->sendPrompt(*command);
         });
     }
 }
@@ -454,7 +454,7 @@ void ComposerView::fillModelMenu()
             const QString modelId = model.id;
             connect(action, &QAction::triggered, this, [this, provider, modelId] {
                 if (m_appModel)
-                    m_appModel->selectModel(provider, modelId, std::nullopt);
+                    m_appModel->sessionActions()->selectModel(provider, modelId, std::nullopt);
             });
         }
     }
@@ -489,7 +489,7 @@ void ComposerView::syncConfirmation()
 
 void ComposerView::submit()
 {
-    const std::optional<SelectedSubagent> subagent = m_appModel ? m_appModel->selectedSubagent() : std::nullopt;
+    const std::optional<SelectedSubagent> subagent = m_appModel ? m_appModel->selection()->selectedSubagent() : std::nullopt;
     const QString text = m_field->text();
     if (!composer::canSend(text, subagent))
         return;
@@ -498,7 +498,7 @@ void ComposerView::submit()
         return;
     const std::weak_ptr<SessionModel> addressed = m_session;
     const QPointer<ComposerView> self(this);
-    giveBackUnsentPrompt(m_appModel->sendPrompt(text), m_field, text,
+    giveBackUnsentPrompt(m_appModel->sessionActions()->sendPrompt(text), m_field, text,
                          [self, addressed] { return self && self->m_session && self->m_session == addressed.lock(); });
 }
 

@@ -116,7 +116,7 @@ void PermissionSwitch::apply(const PermissionOption &option)
     const std::weak_ptr<SessionModel> session = m_session;
     const QString value = option.value;
     // The callback is dropped when this switch is gone before the store answers.
-    QCoro::connect(m_appModel->selectPermissionPreset(value, m_session->sessionId()), this,
+    QCoro::connect(m_appModel->sessionActions()->selectPermissionPreset(value, m_session->sessionId()), this,
                    [this, attempt, session, value](bool accepted) {
                        if (attempt != m_attempt)
                            return;

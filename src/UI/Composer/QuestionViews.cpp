@@ -267,7 +267,7 @@ QuestionCard::QuestionCard(AppModel *appModel, PendingQuestion question, QWidget
     layout->addLayout(header);
     connect(close, &QAbstractButton::clicked, this, [this] {
         if (m_appModel)
-            m_appModel->cancelQuestion(m_flow.question());
+            m_appModel->interactions()->cancelQuestion(m_flow.question());
     });
 
     // Body.
@@ -378,7 +378,7 @@ void QuestionCard::apply(std::optional<QuestionFlow::Submission> submission)
 {
     if (submission && m_appModel) {
         // The store drops the question once answered, and the card with it.
-        m_appModel->answerQuestion(m_flow.question(), std::move(submission->answers));
+        m_appModel->interactions()->answerQuestion(m_flow.question(), std::move(submission->answers));
     }
     rebuildPage();
 }
@@ -555,11 +555,11 @@ ApprovalCard::ApprovalCard(AppModel *appModel, PendingApproval approval, QWidget
     layout->addWidget(allow, 0, Qt::AlignVCenter);
     connect(reject, &QAbstractButton::clicked, this, [this] {
         if (m_appModel)
-            m_appModel->answerApproval(m_approval, false);
+            m_appModel->interactions()->answerApproval(m_approval, false);
     });
     connect(allow, &QAbstractButton::clicked, this, [this] {
         if (m_appModel)
-            m_appModel->answerApproval(m_approval, true);
+            m_appModel->interactions()->answerApproval(m_approval, true);
     });
     setApproval(std::move(approval));
 }

@@ -35,7 +35,7 @@ ErrorNotice::ErrorNotice(AppModel *appModel, QWidget *parent)
     m_dismiss->setObjectName(u"error-notice-dismiss"_s);
     connect(m_dismiss, &QAbstractButton::clicked, this, [this] {
         if (m_appModel)
-            m_appModel->dismissTransientError();
+            m_appModel->errors()->dismissTransientError();
     });
 }
 

@@ -161,7 +161,7 @@ QCoro::Task<void> loadAttachment(QPointer<AppModel> appModel, std::weak_ptr<cons
         co_return;
     std::optional<QByteArray> bytes;
     try {
-        bytes = co_await appModel->imageData(sessionId, attachmentId);
+        bytes = co_await appModel->sessionActions()->imageData(sessionId, attachmentId);
     } catch (...) {
         co_return;
     }

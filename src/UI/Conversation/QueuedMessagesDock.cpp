@@ -104,7 +104,7 @@ void QueuedMessagesDock::save(const QString &messageId)
     if (text.isEmpty())
         return;
     if (m_appModel)
-        m_appModel->editQueuedMessage(messageId, text);
+        m_appModel->sessionActions()->editQueuedMessage(messageId, text);
     m_editingId.reset();
     rebuild();
 }
@@ -229,11 +229,11 @@ QWidget *QueuedMessagesDock::queueRow(const PendingUserMessage &message, bool sh
         const QString id = message.id;
         connect(remove, &QAbstractButton::clicked, this, [this, id] {
             if (m_appModel)
-                m_appModel->updateQueue(id, JSONValue::object({{u"kind"_s, u"remove"_s}}));
+                m_appModel->sessionActions()->updateQueue(id, JSONValue::object({{u"kind"_s, u"remove"_s}}));
         });
         connect(steer, &QAbstractButton::clicked, this, [this, id] {
             if (m_appModel)
-                m_appModel->updateQueue(id, JSONValue::object({{u"kind"_s, u"steer"_s}}));
+                m_appModel->sessionActions()->updateQueue(id, JSONValue::object({{u"kind"_s, u"steer"_s}}));
         });
         return row;
     }

@@ -394,7 +394,7 @@ RuntimeInspectorView::RuntimeInspectorView(AppModel *appModel, std::shared_ptr<S
 
     if (m_appModel)
         // The session list only feeds the run panel's preset; it changes at every run start and end.
-        connect(m_appModel, &AppModel::sessionsChanged, this, &RuntimeInspectorView::refreshRuntime);
+        connect(m_appModel->sessions(), &SessionDirectory::sessionsChanged, this, &RuntimeInspectorView::refreshRuntime);
     connectSession();
     refresh();
 }
@@ -521,7 +521,7 @@ void RuntimeInspectorView::buildRuntime(QVBoxLayout *column)
                                 s.planActive() ? u"map"_s : u"terminal"_s, content));
     std::optional<QString> preset = s.agentPreset();
     if (!preset && m_appModel) {
-        for (const SessionSummary &summary : m_appModel->sessions()) {
+        for (const SessionSummary &summary : m_appModel->sessions()->sessions()) {
             if (summary.sessionId == s.sessionId()) {
                 preset = summary.agentPreset;
                 break;

@@ -32,9 +32,9 @@ SubagentCatalogView::SubagentCatalogView(AppModel *appModel, QString rootSession
     setProperty("symbolName", u"arrow.triangle.branch"_s);
     connect(m_menu, &QMenu::aboutToShow, this, &SubagentCatalogView::rebuildMenu);
     if (m_appModel) {
-        connect(m_appModel, &AppModel::subagentsByParentChanged, this, &SubagentCatalogView::refresh);
-        connect(m_appModel, &AppModel::subagentCatalogLoadingChanged, this, &SubagentCatalogView::refresh);
-        connect(m_appModel, &AppModel::sessionsChanged, this, &SubagentCatalogView::refresh);
+        connect(m_appModel->sessions(), &SessionDirectory::subagentsByParentChanged, this, &SubagentCatalogView::refresh);
+        connect(m_appModel->sessions(), &SessionDirectory::subagentCatalogLoadingChanged, this, &SubagentCatalogView::refresh);
+        connect(m_appModel->sessions(), &SessionDirectory::sessionsChanged, this, &SubagentCatalogView::refresh);
     }
     refresh();
 }
@@ -51,7 +51,7 @@ std::vector<SubagentCatalogRow> SubagentCatalogView::rows() const
 {
     if (!m_appModel)
         return {};
-    return SubagentCatalog::flatten(m_appModel->subagentsByParent(), m_rootSessionId);
+    return SubagentCatalog::flatten(m_appModel->sessions()->subagentsByParent(), m_rootSessionId);
 }
 
 void SubagentCatalogView::refresh()
@@ -59,7 +59,7 @@ void SubagentCatalogView::refresh()
     const auto current = rows();
     m_healthy = SubagentCatalog::healthyCount(current);
     m_running = SubagentCatalog::runningCount(current);
-    const bool loading = m_appModel && m_appModel->subagentCatalogLoading().contains(m_rootSessionId);
+    const bool loading = m_appModel && m_appModel->sessions()->subagentCatalogLoading().contains(m_rootSessionId);
     setText(QString::number(m_healthy));
     setAccessibleName(SubagentCatalog::accessibleName(m_healthy));
     setToolTip(shownAsPlainText(SubagentCatalog::toolTip(m_healthy, m_running)));
@@ -81,7 +81,7 @@ void SubagentCatalogView::rebuildMenu()
     for (const SubagentCatalogRow &row : current) {
         QAction *action = nullptr;
         if (row.entry.isChild()) {
-            const auto title = m_appModel ? m_appModel->displayTitle(row.entry.id) : std::nullopt;
+            const auto title = m_appModel ? m_appModel->sessions()->displayTitle(row.entry.id) : std::nullopt;
             const QString icon = row.entry.isRunning() ? u"circle.fill"_s : SubagentCatalog::modeIcon(row.entry.mode);
             action = m_menu->addAction(Icons::pixmap(icon, 14, palette().color(QPalette::WindowText), devicePixelRatioF()),
                                        menuText(SubagentCatalog::rowTitle(row, title)));
@@ -105,7 +105,7 @@ void SubagentCatalogView::rebuildMenu()
     reload->setProperty("symbolName", u"arrow.clockwise"_s);
     connect(reload, &QAction::triggered, this, [this] {
         if (m_appModel)
-            startStoreTask(m_appModel->refreshSubagentTree(m_rootSessionId, 0));
+            startStoreTask(m_appModel->sessions()->refreshSubagentTree(m_rootSessionId, 0));
     });
 }
 
@@ -113,11 +113,11 @@ void SubagentCatalogView::selectRow(const SubagentCatalogRow &row)
 {
     if (!m_appModel)
         return;
-    const auto &lists = m_appModel->subagentsByParent();
+    const auto &lists = m_appModel->sessions()->subagentsByParent();
     const auto list = lists.constFind(row.parentSessionId);
     if (list == lists.constEnd())
         return; // the list went away since the menu was built
-    m_appModel->selectSubagent(row.parentSessionId, row.entry, list->parentAvailable);
+    m_appModel->selection()->selectSubagent(row.parentSessionId, row.entry, list->parentAvailable);
 }
 
 QSize SubagentCatalogView::sizeHint() const

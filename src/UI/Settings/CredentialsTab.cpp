@@ -167,7 +167,7 @@ QCoro::Task<void> CredentialsTab::lookUp(bool keepMessage)
     QPointer<AppModel> store = m_appModel;
     if (name.isEmpty() || !store)
         co_return;
-    const std::optional<CredentialView> view = co_await store->describeCredential(name);
+    const std::optional<CredentialView> view = co_await store->hostSettings()->describeCredential(name);
     if (alive.expired() || !self)
         co_return;
     if (!view) {
@@ -245,9 +245,9 @@ QCoro::Task<void> CredentialsTab::change(QString name, std::optional<QString> va
         co_return;
     std::optional<QString> failure;
     if (setting)
-        failure = co_await store->setCredential(name, std::move(*value));
+        failure = co_await store->hostSettings()->setCredential(name, std::move(*value));
     else
-        failure = co_await store->unsetCredential(name);
+        failure = co_await store->hostSettings()->unsetCredential(name);
     if (alive.expired() || !self)
         co_return;
     setMessage(failure.value_or(setting ? u"已保存"_s : u"已删除"_s));

@@ -227,7 +227,7 @@ QCoro::Task<void> HostSettingsTab::load()
         showState();
         co_return;
     }
-    std::variant<SettingsDescribeValue, QString> described = co_await m_appModel->describeSettings();
+    std::variant<SettingsDescribeValue, QString> described = co_await m_appModel->hostSettings()->describeSettings();
     if (alive.expired() || !self)
         co_return;
     m_loading = false;
@@ -381,7 +381,7 @@ QCoro::Task<void> HostSettingsTab::runSave(QString ns, JSONValue value, qint64 r
     QPointer<AppModel> store = m_appModel;
     if (!store)
         co_return;
-    std::variant<SettingsNamespaceView, QString> result = co_await store->updateSettings(ns, value, revision);
+    std::variant<SettingsNamespaceView, QString> result = co_await store->hostSettings()->updateSettings(ns, value, revision);
     if (alive.expired() || !self)
         co_return;
     if (const QString *failure = std::get_if<QString>(&result)) {

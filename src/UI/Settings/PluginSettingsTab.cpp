@@ -304,30 +304,31 @@ PluginSettingsTab::PluginSettingsTab(AppModel *appModel, QWidget *parent)
 
     connect(m_refresh, &QPushButton::clicked, this, [this] {
         if (m_appModel)
-            startStoreTask(m_appModel->refreshPluginInventories());
+            startStoreTask(m_appModel->plugins()->refreshPluginInventories());
     });
     if (m_appModel) {
-        for (auto signal : {&AppModel::hostPluginsChanged, &AppModel::dynamicPluginsChanged,
-                            &AppModel::pluginInventoryLoadingChanged, &AppModel::hostPluginInventoryAvailableChanged,
-                            &AppModel::dynamicPluginInventoryAvailableChanged})
-            connect(m_appModel, signal, this, &PluginSettingsTab::rebuild);
+        for (auto signal : {&PluginInventory::hostPluginsChanged, &PluginInventory::dynamicPluginsChanged,
+                            &PluginInventory::pluginInventoryLoadingChanged,
+                            &PluginInventory::hostPluginInventoryAvailableChanged,
+                            &PluginInventory::dynamicPluginInventoryAvailableChanged})
+            connect(m_appModel->plugins(), signal, this, &PluginSettingsTab::rebuild);
     }
     rebuild();
     // One reload each time the page is shown. It is not tied to the page: cutting it short
     // would make the store take the interrupted calls for inventories the host lacks.
     if (m_appModel)
-        startStoreTask(m_appModel->refreshPluginInventories());
+        startStoreTask(m_appModel->plugins()->refreshPluginInventories());
 }
 
 void PluginSettingsTab::rebuild()
 {
     const std::vector<DynamicPluginInventoryRow> noRows;
     const std::vector<PluginInventoryEntry> noEntries;
-    const auto &dynamic = m_appModel ? m_appModel->dynamicPlugins() : noRows;
-    const auto &host = m_appModel ? m_appModel->hostPlugins() : noEntries;
+    const auto &dynamic = m_appModel ? m_appModel->plugins()->dynamicPlugins() : noRows;
+    const auto &host = m_appModel ? m_appModel->plugins()->hostPlugins() : noEntries;
     m_counts->setText(QString::number(dynamic.size()) + u" 个动态定义 · "_s + QString::number(host.size())
                       + u" 个 Host Fiber"_s);
-    m_spinner->setVisible(m_appModel && m_appModel->pluginInventoryLoading());
+    m_spinner->setVisible(m_appModel && m_appModel->plugins()->pluginInventoryLoading());
 
     while (QLayoutItem *item = m_rows->takeAt(0)) {
         delete item->widget();
@@ -347,7 +348,7 @@ void PluginSettingsTab::rebuild()
         for (const DynamicPluginInventoryRow &row : dynamic)
             add(dynamicPluginRow(row));
     } else {
-        const bool missing = m_appModel && m_appModel->dynamicPluginInventoryAvailable() == false;
+        const bool missing = m_appModel && m_appModel->plugins()->dynamicPluginInventoryAvailable() == false;
         add(emptyRow(missing ? u"当前 Host 未提供动态 Plugin 注册表"_s : u"没有动态 Plugin"_s,
                      u"settings-plugin-empty-dynamic"_s));
     }
@@ -359,7 +360,7 @@ void PluginSettingsTab::rebuild()
         for (const PluginInventoryEntry &entry : host)
             add(hostPluginRow(entry));
     } else {
-        const bool missing = m_appModel && m_appModel->hostPluginInventoryAvailable() == false;
+        const bool missing = m_appModel && m_appModel->plugins()->hostPluginInventoryAvailable() == false;
         add(emptyRow(missing ? u"当前 Host 未提供 Plugin 清单"_s : u"没有 Host Plugin"_s, u"settings-plugin-empty-host"_s));
     }
 }

@@ -57,7 +57,7 @@ SkillsTab::SkillsTab(AppModel *appModel, QWidget *parent)
 {
     setObjectName(u"settings-skills"_s);
     if (m_appModel)
-        connect(m_appModel, &AppModel::selectedSessionIdChanged, this, &SkillsTab::startLoad);
+        connect(m_appModel->selection(), &SessionSelection::selectedSessionIdChanged, this, &SkillsTab::startLoad);
     startLoad();
 }
 
@@ -70,7 +70,7 @@ void SkillsTab::startLoad()
 {
     // A newer load overtakes every earlier one, whatever order the answers come in.
     const quint64 generation = ++m_generation;
-    const std::optional<QString> selected = m_appModel ? m_appModel->selectedSessionId() : std::nullopt;
+    const std::optional<QString> selected = m_appModel ? m_appModel->selection()->selectedSessionId() : std::nullopt;
     showState();
     if (selected)
         load(*selected, generation);
@@ -85,12 +85,12 @@ QCoro::Task<void> SkillsTab::load(QString sessionId, quint64 generation)
         co_return;
     std::vector<SkillEntry> skills;
     try {
-        skills = co_await store->listSkills(sessionId);
+        skills = co_await store->hostSettings()->listSkills(sessionId);
     } catch (...) {
     }
     if (alive.expired() || !self || !store)
         co_return;
-    if (generation != m_generation || store->selectedSessionId() != sessionId)
+    if (generation != m_generation || store->selection()->selectedSessionId() != sessionId)
         co_return;
     m_skills = std::move(skills);
     showState();
@@ -104,7 +104,7 @@ void SkillsTab::showState()
         delete w;
     }
     QWidget *state = nullptr;
-    if (!m_appModel || !m_appModel->selectedSessionId()) {
+    if (!m_appModel || !m_appModel->selection()->selectedSessionId()) {
         state = new ContentUnavailableState(u"wand.and.stars"_s, u"选择一个会话后查看可用技能"_s,
                                             u"技能目录按会话返回,与当前 agent 预设绑定。"_s, this);
         state->setObjectName(u"settings-skills-unavailable"_s);

@@ -21,7 +21,7 @@ void startStoreTask(QCoro::Task<void> task) { swallow(std::move(task)); }
 void startCreateSession(AppModel *appModel)
 {
     if (appModel)
-        startStoreTask(appModel->createSession(std::nullopt, std::nullopt));
+        startStoreTask(appModel->sessions()->createSession(std::nullopt, std::nullopt));
 }
 
 } // namespace nbd

@@ -219,7 +219,7 @@ NewSessionPopover::NewSessionPopover(AppModel *appModel, std::function<void()> d
     layout->addWidget(without);
 
     if (m_appModel)
-        connect(m_appModel, &AppModel::workspacesChanged, this, &NewSessionPopover::rebuild);
+        connect(m_appModel->sessions(), &SessionDirectory::workspacesChanged, this, &NewSessionPopover::rebuild);
     rebuild();
 }
 
@@ -233,7 +233,7 @@ QStringList NewSessionPopover::workspaceIds() const
 
 void NewSessionPopover::rebuild()
 {
-    std::vector<WorkspaceView> workspaces = m_appModel ? m_appModel->workspaces() : std::vector<WorkspaceView>();
+    std::vector<WorkspaceView> workspaces = m_appModel ? m_appModel->sessions()->workspaces() : std::vector<WorkspaceView>();
     if (workspaces != m_shown || m_listLayout->count() == 1) {
         while (m_listLayout->count() > 1) {
             QLayoutItem *item = m_listLayout->takeAt(0);
@@ -286,7 +286,7 @@ void NewSessionPopover::chooseWorkspace(const QString &workspaceId)
     QPointer<AppModel> store = m_appModel;
     close();
     if (store)
-        startStoreTask(store->createSession(std::nullopt, workspaceId));
+        startStoreTask(store->sessions()->createSession(std::nullopt, workspaceId));
 }
 
 void NewSessionPopover::chooseWithoutWorkspace()
@@ -318,7 +318,7 @@ void chooseWorkspaceFolder(QWidget *window, AppModel *appModel)
     QPointer<AppModel> store = appModel;
     QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [store](const QString &path) {
         if (store && !path.isEmpty())
-            startStoreTask(store->createWorkspaceSession(path));
+            startStoreTask(store->sessions()->createWorkspaceSession(path));
     });
     dialog->open();
 }

@@ -236,7 +236,7 @@ SessionRowView::SessionRowView(AppModel *appModel, QWidget *parent)
     setFixedHeight(kHeight);
     connect(this, &QAbstractButton::clicked, this, [this] {
         if (m_appModel)
-            m_appModel->selectSession(m_row.session.sessionId);
+            m_appModel->selection()->selectSession(m_row.session.sessionId);
     });
 }
 
@@ -282,12 +282,12 @@ QMenu *SessionRowView::makeContextMenu(QWidget *parent)
     });
     connect(menu->addAction(u"Fork"_s), &QAction::triggered, menu, [store, sessionId] {
         if (store)
-            startStoreTask(store->forkSession(sessionId));
+            startStoreTask(store->sessions()->forkSession(sessionId));
     });
     menu->addSeparator();
     connect(menu->addAction(u"归档"_s), &QAction::triggered, menu, [store, sessionId] {
         if (store)
-            store->archiveSession(sessionId);
+            store->sessions()->archiveSession(sessionId);
     });
     return menu;
 }
@@ -300,7 +300,7 @@ void SessionRowView::presentRename()
     openTextFieldDialog(window(), u"rename-session-dialog"_s, u"重命名会话"_s, u"输入新的会话标题"_s, m_row.displayTitle,
                         260, [store, sessionId](const QString &title) {
                             if (store)
-                                store->renameSession(sessionId, title);
+                                store->sessions()->renameSession(sessionId, title);
                         });
 }
 

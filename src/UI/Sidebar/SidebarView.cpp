@@ -282,7 +282,7 @@ SidebarView::SidebarView(AppModel *appModel, std::function<void()> onCollapse, B
     m_headerActions.toggle = [this](const QString &id) { toggleWorkspace(id); };
     m_headerActions.createSession = [this](const WorkspaceView &workspace) {
         if (m_appModel)
-            startStoreTask(m_appModel->createSession(std::nullopt, workspace.workspaceId));
+            startStoreTask(m_appModel->sessions()->createSession(std::nullopt, workspace.workspaceId));
     };
     m_headerActions.rename = [this](const WorkspaceView &workspace) { presentWorkspaceRename(workspace); };
     m_headerActions.remove = [this](const WorkspaceView &workspace) { confirmWorkspaceRemoval(workspace); };
@@ -375,23 +375,25 @@ SidebarView::SidebarView(AppModel *appModel, std::function<void()> onCollapse, B
 
     if (m_appModel) {
         AppModel *store = m_appModel;
-        for (auto signal : {&AppModel::sessionsChanged, &AppModel::workspacesChanged, &AppModel::archivedSessionIdsChanged,
-                            &AppModel::selectedSessionIdChanged, &AppModel::selectedSubagentChanged})
-            connect(store, signal, this, &SidebarView::scheduleRebuild);
-        connect(store, &AppModel::sessionModelsChanged, this, [this] {
+        for (auto signal : {&SessionDirectory::sessionsChanged, &SessionDirectory::workspacesChanged,
+                            &SessionDirectory::archivedSessionIdsChanged})
+            connect(store->sessions(), signal, this, &SidebarView::scheduleRebuild);
+        for (auto signal : {&SessionSelection::selectedSessionIdChanged, &SessionSelection::selectedSubagentChanged})
+            connect(store->selection(), signal, this, &SidebarView::scheduleRebuild);
+        connect(store->selection(), &SessionSelection::sessionModelsChanged, this, [this] {
             // Open sessions' own titles name their rows.
-            for (const auto &model : m_appModel->sessionModels())
+            for (const auto &model : m_appModel->selection()->sessionModels())
                 connect(model.get(), &SessionModel::titleChanged, this, &SidebarView::scheduleRebuild,
                         Qt::UniqueConnection);
             scheduleRebuild();
         });
-        for (const auto &model : store->sessionModels())
+        for (const auto &model : store->selection()->sessionModels())
             connect(model.get(), &SessionModel::titleChanged, this, &SidebarView::scheduleRebuild, Qt::UniqueConnection);
         connect(store->connection(), &ConnectionController::phaseChanged, this, &SidebarView::refreshAccountBar);
         connect(store->connection(), &ConnectionController::hostDescriptionChanged, this,
                 &SidebarView::refreshAccountBar);
         connect(store->nbdProcess(), &NBDProcessManager::phaseChanged, this, &SidebarView::refreshAccountBar);
-        connect(store, &AppModel::launchModeChanged, this, &SidebarView::refreshAccountBar);
+        connect(store->connectionSettings(), &ConnectionSettings::launchModeChanged, this, &SidebarView::refreshAccountBar);
     }
     // Tab walks the column top to bottom; rebuild() slots the rows in before the account bar.
     setTabOrder(title, collapse);
@@ -504,7 +506,7 @@ QCoro::Task<void> SidebarView::runRemoteSearch(QString query, quint64 generation
         co_return;
     QSet<QString> matches;
     try {
-        matches = co_await store->searchSessionIds(query);
+        matches = co_await store->sessions()->searchSessionIds(query);
     } catch (...) {
         co_return;
     }
@@ -544,15 +546,15 @@ void SidebarView::rebuild(const QString &toggledWorkspaceId)
         return;
     }
     SidebarListInput input;
-    input.sessions = m_appModel->sessions();
-    input.workspaces = m_appModel->workspaces();
-    input.archivedSessionIds = m_appModel->archivedSessionIds();
-    const auto &models = m_appModel->sessionModels();
+    input.sessions = m_appModel->sessions()->sessions();
+    input.workspaces = m_appModel->sessions()->workspaces();
+    input.archivedSessionIds = m_appModel->sessions()->archivedSessionIds();
+    const auto &models = m_appModel->selection()->sessionModels();
     for (auto it = models.cbegin(); it != models.cend(); ++it) {
         if (it.value() && it.value()->title())
             input.modelTitles.insert(it.key(), *it.value()->title());
     }
-    input.selectedSessionId = m_appModel->selectedSidebarSessionId();
+    input.selectedSessionId = m_appModel->selection()->selectedSidebarSessionId();
     input.searchText = m_searchText;
     input.collapsedWorkspaceIds = m_collapsedWorkspaceIds;
     input.remoteSearchMatches = m_remoteSearchMatches;
@@ -597,7 +599,7 @@ void SidebarView::refreshAccountBar()
     if (!m_appModel)
         return;
     const ConnectionPhase phase = m_appModel->connection()->phase();
-    const QString detail = connectionDetail(phase, m_appModel->nbdProcess()->phase(), m_appModel->launchMode());
+    const QString detail = connectionDetail(phase, m_appModel->nbdProcess()->phase(), m_appModel->connectionSettings()->launchMode());
     const QString help =
         u"设置 · "_s + connectionTitle(m_appModel->connection()->hostDescription()) + u" · "_s + detail;
     m_accountBar->setState(help, phase.label(), connectionPhaseColor(phase));
@@ -681,7 +683,7 @@ void SidebarView::presentWorkspaceRename(const WorkspaceView &workspace)
     openTextFieldDialog(window(), u"rename-workspace-dialog"_s, u"重命名项目"_s, workspace.path, workspace.title, 280,
                         [store, workspaceId](const QString &title) {
                             if (store)
-                                store->renameWorkspace(workspaceId, title);
+                                store->sessions()->renameWorkspace(workspaceId, title);
                         });
 }
 
@@ -705,7 +707,7 @@ void SidebarView::confirmWorkspaceRemoval(const WorkspaceView &workspace)
     const QString workspaceId = workspace.workspaceId;
     connect(box, &QMessageBox::finished, box, [box, remove, store, workspaceId] {
         if (box->clickedButton() == remove && store)
-            store->deleteWorkspace(workspaceId);
+            store->sessions()->deleteWorkspace(workspaceId);
     });
     box->open();
 }

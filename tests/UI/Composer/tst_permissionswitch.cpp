@@ -38,9 +38,9 @@ class tst_PermissionSwitch : public QObject
 
     std::shared_ptr<SessionModel> openSession(const QString &id)
     {
-        m_h->store->selectSession(id);
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(m_h->store->sessionModel(id) && m_h->store->sessionModel(id)->historyLoaded(), 20000); }();
-        const std::shared_ptr<SessionModel> model = m_h->store->sessionModel(id);
+        m_h->store->selection()->selectSession(id);
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(m_h->store->selection()->sessionModel(id) && m_h->store->selection()->sessionModel(id)->historyLoaded(), 20000); }();
+        const std::shared_ptr<SessionModel> model = m_h->store->selection()->sessionModel(id);
         m_h->world.pushProjection(id, u"permissions"_s, permissionsValue(u"read-only"_s));
         [&] { QTRY_VERIFY(model->permissions().has_value()); }();
         return model;
@@ -108,8 +108,8 @@ private Q_SLOTS:
         permissionSwitch.choose(option(u"workspace-write"_s), u"read-only"_s);
         QVERIFY(permissionSwitch.pendingValue());
         QTRY_VERIFY(!permissionSwitch.pendingValue());
-        QVERIFY(m_h->store->transientError().has_value());
-        QVERIFY(m_h->store->transientError()->startsWith(u"权限切换失败："_s));
+        QVERIFY(m_h->store->errors()->transientError().has_value());
+        QVERIFY(m_h->store->errors()->transientError()->startsWith(u"权限切换失败："_s));
     }
 
     void fullAccessWaitsForTheTickedConfirmation()
@@ -172,7 +172,7 @@ private Q_SLOTS:
 
         // The same preset, now for the second session.
         permissionSwitch.choose(option(u"workspace-write"_s), u"read-only"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(m_h->store->transientError().has_value(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_h->store->errors()->transientError().has_value(), 10000);
         // The first session's refusal came back: the second session's switch is still pending.
         QCOMPARE(permissionSwitch.pendingValue(), std::optional<QString>(u"workspace-write"_s));
         const auto calls = m_h->host.requests(u"commands/execute"_s);
@@ -193,7 +193,7 @@ private Q_SLOTS:
         permissionSwitch->choose(option(u"workspace-write"_s), u"read-only"_s);
         permissionSwitch.reset();
         // The store still reports the refusal; nothing touches the destroyed switch.
-        QTRY_VERIFY_WITH_TIMEOUT(m_h->store->transientError().has_value(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_h->store->errors()->transientError().has_value(), 10000);
         // Whatever the reply set off has run by the time a later call comes back.
         QCOMPARE(test::countOf(m_h->methodsThroughBarrier(), u"commands/execute"_s), 1);
     }

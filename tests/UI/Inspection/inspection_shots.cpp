@@ -113,10 +113,10 @@ int main(int argc, char **argv)
     settings->setValue(u"nbd.launchMode"_s, u"external"_s);
     AppModel store(std::move(settings), false);
     store.connect();
-    if (!waitFor([&] { return store.connection()->phase().isConnected() && store.selectedSession()
-                              && store.selectedSession()->historyLoaded(); }))
+    if (!waitFor([&] { return store.connection()->phase().isConnected() && store.selection()->selectedSession()
+                              && store.selection()->selectedSession()->historyLoaded(); }))
         return 1;
-    const auto session = store.selectedSession();
+    const auto session = store.selection()->selectedSession();
     world.pushProjection(u"demo"_s, u"sessionStats"_s,
                          sim::SimWorld::sessionStats({3, 7, 84200, 12850, 4900, 7, 31000, 1612}));
     world.pushProjection(u"demo"_s, u"tokenUsage"_s, sim::SimWorld::tokenUsage({48210, 3120, 121000, 905}));
@@ -129,7 +129,7 @@ int main(int argc, char **argv)
                                                                    {u"detail"_s, u"2 errors"_s},
                                                                    {u"startedAt"_s, JSONValue(1.0)}})}));
     if (!waitFor([&] { return session->stats() && session->usage() && session->jobs().size() == 2
-                              && !store.subagentsByParent().isEmpty(); }))
+                              && !store.sessions()->subagentsByParent().isEmpty(); }))
         return 1;
 
     // The trajectory, a row selected and a mark hovered.
