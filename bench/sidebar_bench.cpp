@@ -127,7 +127,8 @@ int main(int argc, char **argv)
     AppModel store(std::make_unique<QSettings>(dir.filePath(u"nimbrel.ini"_s), QSettings::IniFormat), false);
     store.connect();
     if (!waitUntil([&] {
-            return store.sessions()->sessions().size() == kWorkspaces * kPerWorkspace && store.sessions()->workspaces().size() == kWorkspaces;
+            return store.sessions()->sessions().size() == kWorkspaces * kPerWorkspace
+                && store.sessions()->workspaces().size() == kWorkspaces;
         })) {
         std::fprintf(stderr, "the store did not list the world\n");
         return 1;

@@ -199,8 +199,10 @@ ContentView::ContentView(AppModel *appModel, std::function<void()> settingsOpene
     connect(m_terminalHandle, &ResizeHandle::dragEnded, this, [this] { m_terminalDragStartHeight.reset(); });
 
     if (appModel) {
-        connect(appModel->selection(), &SessionSelection::selectedSessionIdChanged, this, &ContentView::selectedSessionChanged);
-        connect(appModel->selection(), &SessionSelection::sessionModelsChanged, this, &ContentView::selectedSessionChanged);
+        connect(appModel->selection(), &SessionSelection::selectedSessionIdChanged, this,
+                &ContentView::selectedSessionChanged);
+        connect(appModel->selection(), &SessionSelection::sessionModelsChanged, this,
+                &ContentView::selectedSessionChanged);
         for (auto signal : {&SessionDirectory::sessionsChanged, &SessionDirectory::workspacesChanged})
             connect(appModel->sessions(), signal, this, &ContentView::moveTerminalToWorkingDirectory);
         for (auto signal : {&SessionSelection::selectedSessionIdChanged, &SessionSelection::selectedSubagentChanged})

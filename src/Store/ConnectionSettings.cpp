@@ -41,7 +41,8 @@ QString launchModeLabel(LaunchMode mode)
     return mode == LaunchMode::External ? u"连接外部 NBD"_s : u"本地 NBD（优先附着）"_s;
 }
 
-ConnectionSettings::ConnectionSettings(std::shared_ptr<const StoreContext> context, NBDProcessManager *nbdProcess, QObject *parent)
+ConnectionSettings::ConnectionSettings(std::shared_ptr<const StoreContext> context, NBDProcessManager *nbdProcess,
+                                       QObject *parent)
     : QObject(parent)
     , m_context(std::move(context))
     , m_nbdProcess(nbdProcess)

@@ -34,7 +34,8 @@ class ConnectionSettings : public QObject
 {
     Q_OBJECT
 public:
-    ConnectionSettings(std::shared_ptr<const StoreContext> context, NBDProcessManager *nbdProcess, QObject *parent = nullptr);
+    ConnectionSettings(std::shared_ptr<const StoreContext> context, NBDProcessManager *nbdProcess,
+                       QObject *parent = nullptr);
     ~ConnectionSettings() override;
 
     static QString defaultServerURLString();

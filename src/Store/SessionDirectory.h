@@ -64,7 +64,8 @@ public:
     void renameWorkspace(const QString &workspaceId, const QString &title);
     void deleteWorkspace(const QString &workspaceId);
 
-    static JSONValue sessionCreationPayload(const std::optional<QString> &cwd, const std::optional<QString> &workspaceId,
+    static JSONValue sessionCreationPayload(const std::optional<QString> &cwd,
+                                            const std::optional<QString> &workspaceId,
                                             const std::optional<QString> &agentPreset);
 
     // ---- For the store: connection changes and host frames ----

@@ -283,7 +283,8 @@ QCoro::Task<void> SessionSelection::runSubagentSelection(SubagentAddress address
     if (alive.expired() || weakModel.expired())
         co_return;
     try {
-        QCoro::Task<void> history = weakModel.lock()->loadInitialHistory(m_context->connection->wire(), address, cancel);
+        QCoro::Task<void> history =
+            weakModel.lock()->loadInitialHistory(m_context->connection->wire(), address, cancel);
         co_await std::move(history);
         if (alive.expired() || !self || cancel.isCancelled() || !hasChildren)
             co_return;

@@ -29,7 +29,10 @@ public:
     const std::optional<QString> &selectedSessionId() const { return m_selectedSessionId; }
     const std::optional<SelectedSubagent> &selectedSubagent() const { return m_selectedSubagent; }
     const QHash<QString, std::shared_ptr<SessionModel>> &sessionModels() const { return m_sessionModels; }
-    std::shared_ptr<SessionModel> sessionModel(const QString &sessionId) const { return m_sessionModels.value(sessionId); }
+    std::shared_ptr<SessionModel> sessionModel(const QString &sessionId) const
+    {
+        return m_sessionModels.value(sessionId);
+    }
     bool didRestoreInitialSession() const { return m_didRestoreInitialSession; }
     void setDidRestoreInitialSession(bool value);
 

@@ -61,7 +61,8 @@ class tst_ContentViewHost : public QObject
         test::openAppWindow(m_dir, *m_host, QSize(1280, 820), m_store, m_view);
         if (QTest::currentTestFailed())
             return;
-        QTRY_VERIFY_WITH_TIMEOUT(m_store->plugins()->hostPluginInventoryAvailable().has_value() && !m_store->plugins()->pluginInventoryLoading(),
+        QTRY_VERIFY_WITH_TIMEOUT(m_store->plugins()->hostPluginInventoryAvailable().has_value()
+                                     && !m_store->plugins()->pluginInventoryLoading(),
                                  20000);
     }
 
@@ -152,7 +153,8 @@ private Q_SLOTS:
         // The transcript makes the status line only while the shown session runs.
         auto status = [this] { return m_view->findChild<DeepDivingStatusView *>(u"deep-diving-status"_s); };
         m_store->selection()->selectSession(u"with-cwd"_s);
-        QTRY_VERIFY(m_store->selection()->selectedSession() && m_store->selection()->selectedSession()->sessionId() == u"with-cwd"_s);
+        QTRY_VERIFY(m_store->selection()->selectedSession()
+                    && m_store->selection()->selectedSession()->sessionId() == u"with-cwd"_s);
         QTRY_VERIFY(!status() || !status()->isVisible());
         m_store->selection()->selectSession(u"no-cwd"_s); // listed as running
         QTRY_VERIFY(status() && status()->isVisible());

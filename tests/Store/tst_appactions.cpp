@@ -477,11 +477,12 @@ private Q_SLOTS:
         h.world.addSession(session(u"s2"_s, 0));
         Selected sel(h);
         sel.store->sessions()->archiveSession(u"s2"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(sel.store->sessions()->archivedSessionIds(), QSet<QString>{u"s2"_s}, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(sel.store->sessions()->archivedSessionIds(), QSet<QString> {u"s2"_s}, 10000);
         QCOMPARE(sel.store->selection()->selectedSessionId(), std::optional<QString>(u"s1"_s));
 
         sel.store->sessions()->archiveSession(u"s1"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(sel.store->sessions()->archivedSessionIds(), (QSet<QString>{u"s1"_s, u"s2"_s}), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(sel.store->sessions()->archivedSessionIds(), (QSet<QString> {u"s1"_s, u"s2"_s}),
+                                  10000);
         QCOMPARE(sel.store->selection()->selectedSessionId(), std::nullopt);
         sel.store->settings()->sync();
         QVERIFY(!h.openSettings()->contains(u"nbd.lastSessionId"_s));
@@ -503,7 +504,8 @@ private Q_SLOTS:
         QCOMPARE(h.world.session(selected)->parentSessionId, std::optional<QString>(u"s1"_s));
 
         nbd::test::waitFor(sel.store->sessions()->forkSession(u"missing"_s));
-        QCOMPARE(sel.store->errors()->transientError(), std::optional<QString>(u"Fork 失败：not_found: no such session"_s));
+        QCOMPARE(sel.store->errors()->transientError(),
+                 std::optional<QString>(u"Fork 失败：not_found: no such session"_s));
         QCOMPARE(sel.store->selection()->selectedSessionId(), std::optional<QString>(selected));
     }
 
@@ -548,10 +550,12 @@ private Q_SLOTS:
         QCOMPARE(h.requestCount(u"session.create"_s), creates);
 
         const std::optional<QString> selectedBefore = sel.store->selection()->selectedSessionId();
-        const std::shared_ptr<SessionModel> side = nbd::test::waitFor(sel.store->sessions()->createDetachedSession(u"/tmp"_s, u"w"_s));
+        const std::shared_ptr<SessionModel> side =
+            nbd::test::waitFor(sel.store->sessions()->createDetachedSession(u"/tmp"_s, u"w"_s));
         QVERIFY(!side); // no such workspace
         QVERIFY(sel.store->errors()->transientError()->startsWith(u"创建侧边会话失败：not_found"_s));
-        const std::shared_ptr<SessionModel> chat = nbd::test::waitFor(sel.store->sessions()->createDetachedSession(u"/tmp"_s, std::nullopt));
+        const std::shared_ptr<SessionModel> chat =
+            nbd::test::waitFor(sel.store->sessions()->createDetachedSession(u"/tmp"_s, std::nullopt));
         QVERIFY(chat);
         QCOMPARE(lastPayload(h.host, u"session.create"_s), obj({{u"cwd"_s, u"/tmp"_s}, {u"agentPreset"_s, u"minimal"_s}}));
         QCOMPARE(sel.store->selection()->selectedSessionId(), selectedBefore);
@@ -693,7 +697,8 @@ private Q_SLOTS:
         QCOMPARE(nbd::test::waitFor(sel.store->sessionActions()->imageData(u"s1"_s, u"a1"_s)), bytes);
         QCOMPARE(h.requestCount(u"session.attachment"_s), bytes ? 1 : 2);
         // Another session's attachment of the same id is its own entry.
-        QCOMPARE(nbd::test::waitFor(sel.store->sessionActions()->imageData(u"s2"_s, u"a1"_s)), std::optional<QByteArray>("other"));
+        QCOMPARE(nbd::test::waitFor(sel.store->sessionActions()->imageData(u"s2"_s, u"a1"_s)),
+                 std::optional<QByteArray>("other"));
         QCOMPARE(nbd::test::waitFor(sel.store->sessionActions()->imageData(u"s1"_s, u"missing"_s)), std::nullopt);
     }
 
@@ -727,8 +732,8 @@ private Q_SLOTS:
         h.host.setReply(u"workspace.delete"_s, Reply::error(u"busy"_s, u"in use"_s));
         lists = h.requestCount(u"workspace.list"_s);
         sel.store->sessions()->deleteWorkspace(u"w1"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(sel.store->errors()->transientError(), std::optional<QString>(u"移除项目失败：busy: in use"_s),
-                                  10000);
+        QTRY_COMPARE_WITH_TIMEOUT(sel.store->errors()->transientError(),
+                                  std::optional<QString>(u"移除项目失败：busy: in use"_s), 10000);
         QCOMPARE(countOf(h.methodsThroughBarrier(), u"workspace.list"_s), lists);
     }
 
@@ -745,8 +750,8 @@ private Q_SLOTS:
         QCOMPARE(described.namespaces.size(), size_t(1));
         const qint64 revision = described.namespaces.front().revision;
 
-        const auto update =
-            nbd::test::waitFor(sel.store->hostSettings()->updateSettings(u"ui"_s, obj({{u"theme"_s, u"light"_s}}), revision));
+        const auto update = nbd::test::waitFor(
+            sel.store->hostSettings()->updateSettings(u"ui"_s, obj({{u"theme"_s, u"light"_s}}), revision));
         QVERIFY(std::holds_alternative<SettingsNamespaceView>(update));
         QCOMPARE(std::get<SettingsNamespaceView>(update).revision, revision + 1);
         QCOMPARE(lastPayload(h.host, u"settings.update"_s),
@@ -754,7 +759,8 @@ private Q_SLOTS:
                       {u"expectedRevision"_s, JSONValue(revision)}}));
         QCOMPARE(h.world.settingsValue(u"ui"_s), std::optional(obj({{u"theme"_s, u"light"_s}})));
 
-        const auto stale = nbd::test::waitFor(sel.store->hostSettings()->updateSettings(u"ui"_s, obj({{u"theme"_s, u"dim"_s}}), revision));
+        const auto stale = nbd::test::waitFor(
+            sel.store->hostSettings()->updateSettings(u"ui"_s, obj({{u"theme"_s, u"dim"_s}}), revision));
         QVERIFY(std::holds_alternative<QString>(stale));
         QVERIFY2(std::get<QString>(stale).startsWith(u"revision_conflict: "_s), qPrintable(std::get<QString>(stale)));
         nbd::test::waitFor(sel.store->hostSettings()->updateSettings(u"ui"_s, JSONValue(), std::nullopt));
@@ -768,7 +774,8 @@ private Q_SLOTS:
         const auto failedRead = nbd::test::waitFor(sel.store->hostSettings()->describeSettings());
         QCOMPARE(std::get_if<QString>(&failedRead) ? *std::get_if<QString>(&failedRead) : QString(),
                  u"internal: store down"_s);
-        const auto offlineUpdate = nbd::test::waitFor(store->hostSettings()->updateSettings(u"ui"_s, JSONValue(), std::nullopt));
+        const auto offlineUpdate =
+            nbd::test::waitFor(store->hostSettings()->updateSettings(u"ui"_s, JSONValue(), std::nullopt));
         QCOMPARE(std::get_if<QString>(&offlineUpdate) ? *std::get_if<QString>(&offlineUpdate) : QString(), u"未连接"_s);
     }
 
@@ -785,12 +792,14 @@ private Q_SLOTS:
 
         g_logged.clear();
         const QtMessageHandler previous = qInstallMessageHandler(captureMessage);
-        const std::optional<QString> setResult = nbd::test::waitFor(sel.store->hostSettings()->setCredential(u"api.key"_s, u"s3cret"_s));
+        const std::optional<QString> setResult =
+            nbd::test::waitFor(sel.store->hostSettings()->setCredential(u"api.key"_s, u"s3cret"_s));
         qInstallMessageHandler(previous);
         QCOMPARE(setResult, std::nullopt);
         QVERIFY(h.world.credentialConfigured(u"api.key"_s));
         QCOMPARE(lastPayload(h.host, u"credentials.set"_s), obj({{u"ref"_s, u"api.key"_s}, {u"value"_s, u"s3cret"_s}}));
-        const std::optional<CredentialView> view = nbd::test::waitFor(sel.store->hostSettings()->describeCredential(u"api.key"_s));
+        const std::optional<CredentialView> view =
+            nbd::test::waitFor(sel.store->hostSettings()->describeCredential(u"api.key"_s));
         QVERIFY(view && view->configured);
         QCOMPARE(view->source, std::optional<QString>(u"user"_s));
         QCOMPARE(nbd::test::waitFor(sel.store->hostSettings()->setCredential(u"other"_s, u"x"_s)),
@@ -807,7 +816,8 @@ private Q_SLOTS:
         // A failing set must not put the secret into the error text or any log either.
         h.host.setReply(u"credentials.set"_s, Reply::status(500, QByteArray("{\"oops\":1}")));
         const QtMessageHandler outer = qInstallMessageHandler(captureMessage);
-        const std::optional<QString> failed = nbd::test::waitFor(sel.store->hostSettings()->setCredential(u"api.key"_s, u"s3cret"_s));
+        const std::optional<QString> failed =
+            nbd::test::waitFor(sel.store->hostSettings()->setCredential(u"api.key"_s, u"s3cret"_s));
         qInstallMessageHandler(outer);
         QVERIFY(failed.has_value());
         QVERIFY(!failed->contains(u"s3cret"_s));
@@ -816,8 +826,10 @@ private Q_SLOTS:
 
         StoreHarness offline;
         AppModel *store = offline.makeStore();
-        QCOMPARE(nbd::test::waitFor(store->hostSettings()->setCredential(u"api.key"_s, u"x"_s)), std::optional<QString>(u"未连接"_s));
-        QCOMPARE(nbd::test::waitFor(store->hostSettings()->unsetCredential(u"api.key"_s)), std::optional<QString>(u"未连接"_s));
+        QCOMPARE(nbd::test::waitFor(store->hostSettings()->setCredential(u"api.key"_s, u"x"_s)),
+                 std::optional<QString>(u"未连接"_s));
+        QCOMPARE(nbd::test::waitFor(store->hostSettings()->unsetCredential(u"api.key"_s)),
+                 std::optional<QString>(u"未连接"_s));
         QVERIFY(nbd::test::waitFor(store->hostSettings()->listSkills(u"s1"_s)).empty());
         QCOMPARE(offline.requestCount(u"credentials.set"_s), 0);
     }
@@ -901,7 +913,8 @@ private Q_SLOTS:
         h.host.setExport(id, QByteArray("PK\x03\x04zip", 7));
         AppModel *store = h.connected();
         store->selection()->selectSession(id);
-        QTRY_VERIFY_WITH_TIMEOUT(store->selection()->sessionModel(id) && store->selection()->sessionModel(id)->title(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(store->selection()->sessionModel(id) && store->selection()->sessionModel(id)->title(),
+                                 10000);
         const std::optional<SessionExport> exported = nbd::test::waitFor(store->sessionActions()->exportSession(id));
         QVERIFY(exported);
         QCOMPARE(exported->data, QByteArray("PK\x03\x04zip", 7));

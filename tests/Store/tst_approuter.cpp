@@ -470,7 +470,9 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(store->errors()->transientError(), std::optional(u"boom"_s), 20000);
         h.world.pushApprovalResolved(u"s"_s, u"ap"_s);
         h.world.pushQuestionResolved(u"r2"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(store->interactions()->pendingApprovals().empty() && store->interactions()->pendingQuestions().empty(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(store->interactions()->pendingApprovals().empty()
+                                     && store->interactions()->pendingQuestions().empty(),
+                                 20000);
         store->errors()->dismissTransientError();
         QCOMPARE(store->errors()->transientError(), std::nullopt);
     }

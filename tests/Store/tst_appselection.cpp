@@ -53,7 +53,8 @@ private Q_SLOTS:
         h.world.setSubagents(u"B"_s, {});
         AppModel *store = h.connected();
         // The restore selects B; its own loads are over before A is selected.
-        QTRY_VERIFY_WITH_TIMEOUT(store->selection()->sessionModel(u"B"_s) && store->selection()->sessionModel(u"B"_s)->modelCatalog()
+        QTRY_VERIFY_WITH_TIMEOUT(store->selection()->sessionModel(u"B"_s)
+                                     && store->selection()->sessionModel(u"B"_s)->modelCatalog()
                                      && store->sessions()->subagentsByParent().contains(u"B"_s)
                                      && store->sessions()->subagentCatalogLoading().isEmpty(),
                                  20000);
@@ -196,7 +197,8 @@ private Q_SLOTS:
         h.world.addSession(session(u"root"_s, 1));
         const QStringList chain = h.world.buildSubagentChain(u"root"_s, 9, u"c"_s);
         AppModel *store = h.connected();
-        QTRY_VERIFY_WITH_TIMEOUT(store->sessions()->subagentCatalogLoading().isEmpty() && store->sessions()->subagentsByParent().size() == 8,
+        QTRY_VERIFY_WITH_TIMEOUT(store->sessions()->subagentCatalogLoading().isEmpty()
+                                     && store->sessions()->subagentsByParent().size() == 8,
                                  20000);
         h.host.clearRequests();
         waitFor(store->sessions()->refreshSubagentTree(u"root"_s, 0));
@@ -299,7 +301,8 @@ private Q_SLOTS:
         h.world.appendEvent(u"kid"_s, sim::events::userMessage(u"from kid"_s, u"from kid"_s));
         AppModel *store = h.connected();
         // The restored parent's own loads have reached the host before the log is cleared.
-        QTRY_VERIFY_WITH_TIMEOUT(store->sessions()->subagentsByParent().contains(u"kid"_s) && h.requestCount(u"session.models"_s) == 1
+        QTRY_VERIFY_WITH_TIMEOUT(store->sessions()->subagentsByParent().contains(u"kid"_s)
+                                     && h.requestCount(u"session.models"_s) == 1
                                      && h.requestCount(u"session.history"_s) == 1,
                                  20000);
         h.host.clearRequests();

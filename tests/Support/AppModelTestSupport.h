@@ -65,7 +65,8 @@ public:
 
     void waitForListed()
     {
-        QTRY_VERIFY_WITH_TIMEOUT(store->plugins()->hostPluginInventoryAvailable().has_value() && !store->plugins()->pluginInventoryLoading(),
+        QTRY_VERIFY_WITH_TIMEOUT(store->plugins()->hostPluginInventoryAvailable().has_value()
+                                     && !store->plugins()->pluginInventoryLoading(),
                                  20000);
     }
 

@@ -417,7 +417,8 @@ private Q_SLOTS:
         f.server.releaseHeld();
         QTRY_COMPARE_WITH_TIMEOUT(f.server.closedIds, QList<uint>{f.server.posted.at(1).id}, 10000);
         QTRY_COMPARE(f.coordinator->scheduledRoutes(),
-                     QSet<ApprovalNotificationRoute>{ApprovalNotificationRoute(f.store->interactions()->pendingApprovals().at(0))});
+                     QSet<ApprovalNotificationRoute> {
+                         ApprovalNotificationRoute(f.store->interactions()->pendingApprovals().at(0))});
         f.server.holdReplies = false;
         settle(*f.coordinator, f.server);
         QCOMPARE(f.server.posted.size(), 2);

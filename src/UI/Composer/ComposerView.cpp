@@ -331,7 +331,8 @@ void ComposerView::refresh()
 
 void ComposerView::refreshSubagent()
 {
-    const std::optional<SelectedSubagent> subagent = m_appModel ? m_appModel->selection()->selectedSubagent() : std::nullopt;
+    const std::optional<SelectedSubagent> subagent =
+        m_appModel ? m_appModel->selection()->selectedSubagent() : std::nullopt;
     m_field->setPlaceholderText(composer::placeholder(subagent));
     m_field->setAccessibleName(composer::placeholder(subagent));
     m_field->setEnabled(composer::promptFieldEnabled(subagent));
@@ -358,7 +359,8 @@ void ComposerView::refreshActionButton()
         m_actionButton->setEnabled(true);
         return;
     }
-    const std::optional<SelectedSubagent> subagent = m_appModel ? m_appModel->selection()->selectedSubagent() : std::nullopt;
+    const std::optional<SelectedSubagent> subagent =
+        m_appModel ? m_appModel->selection()->selectedSubagent() : std::nullopt;
     m_actionButton->setFixedSize(34, 34);
     m_actionButton->setSymbol(u"arrow.up"_s);
     m_actionButton->setFill(Theme::sendButton());
@@ -489,7 +491,8 @@ void ComposerView::syncConfirmation()
 
 void ComposerView::submit()
 {
-    const std::optional<SelectedSubagent> subagent = m_appModel ? m_appModel->selection()->selectedSubagent() : std::nullopt;
+    const std::optional<SelectedSubagent> subagent =
+        m_appModel ? m_appModel->selection()->selectedSubagent() : std::nullopt;
     const QString text = m_field->text();
     if (!composer::canSend(text, subagent))
         return;

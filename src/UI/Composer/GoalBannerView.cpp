@@ -487,7 +487,8 @@ void GoalBannerView::sendAction(const QString &action, std::optional<QString> ob
     const std::optional<GoalProjection> projection = m_session ? m_session->goal() : std::nullopt;
     if (!projection || !m_appModel)
         return;
-    m_appModel->sessionActions()->goalAction(action, m_session->sessionId(), goal::refOf(projection->goal), std::move(objective));
+    m_appModel->sessionActions()->goalAction(action, m_session->sessionId(), goal::refOf(projection->goal),
+                                             std::move(objective));
 }
 
 void GoalBannerView::saveEdit()

@@ -394,7 +394,8 @@ RuntimeInspectorView::RuntimeInspectorView(AppModel *appModel, std::shared_ptr<S
 
     if (m_appModel)
         // The session list only feeds the run panel's preset; it changes at every run start and end.
-        connect(m_appModel->sessions(), &SessionDirectory::sessionsChanged, this, &RuntimeInspectorView::refreshRuntime);
+        connect(m_appModel->sessions(), &SessionDirectory::sessionsChanged, this,
+                &RuntimeInspectorView::refreshRuntime);
     connectSession();
     refresh();
 }

@@ -32,8 +32,10 @@ SubagentCatalogView::SubagentCatalogView(AppModel *appModel, QString rootSession
     setProperty("symbolName", u"arrow.triangle.branch"_s);
     connect(m_menu, &QMenu::aboutToShow, this, &SubagentCatalogView::rebuildMenu);
     if (m_appModel) {
-        connect(m_appModel->sessions(), &SessionDirectory::subagentsByParentChanged, this, &SubagentCatalogView::refresh);
-        connect(m_appModel->sessions(), &SessionDirectory::subagentCatalogLoadingChanged, this, &SubagentCatalogView::refresh);
+        connect(m_appModel->sessions(), &SessionDirectory::subagentsByParentChanged, this,
+                &SubagentCatalogView::refresh);
+        connect(m_appModel->sessions(), &SessionDirectory::subagentCatalogLoadingChanged, this,
+                &SubagentCatalogView::refresh);
         connect(m_appModel->sessions(), &SessionDirectory::sessionsChanged, this, &SubagentCatalogView::refresh);
     }
     refresh();

@@ -242,9 +242,12 @@ ConnectionSettingsTab::ConnectionSettingsTab(AppModel *appModel, QWidget *parent
     layout->addStretch(1);
 
     if (m_appModel) {
-        connect(m_appModel->connectionSettings(), &ConnectionSettings::launchModeChanged, this, &ConnectionSettingsTab::updateMode);
-        connect(m_appModel->connectionSettings(), &ConnectionSettings::serverURLStringChanged, this, &ConnectionSettingsTab::updateFields);
-        connect(m_appModel->connectionSettings(), &ConnectionSettings::nbdExecutablePathChanged, this, &ConnectionSettingsTab::updateFields);
+        connect(m_appModel->connectionSettings(), &ConnectionSettings::launchModeChanged, this,
+                &ConnectionSettingsTab::updateMode);
+        connect(m_appModel->connectionSettings(), &ConnectionSettings::serverURLStringChanged, this,
+                &ConnectionSettingsTab::updateFields);
+        connect(m_appModel->connectionSettings(), &ConnectionSettings::nbdExecutablePathChanged, this,
+                &ConnectionSettingsTab::updateFields);
         connect(m_appModel->connection(), &ConnectionController::phaseChanged, this,
                 &ConnectionSettingsTab::updateStatus);
         connect(m_appModel->connection(), &ConnectionController::hostDescriptionChanged, this,

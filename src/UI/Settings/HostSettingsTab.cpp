@@ -381,7 +381,8 @@ QCoro::Task<void> HostSettingsTab::runSave(QString ns, JSONValue value, qint64 r
     QPointer<AppModel> store = m_appModel;
     if (!store)
         co_return;
-    std::variant<SettingsNamespaceView, QString> result = co_await store->hostSettings()->updateSettings(ns, value, revision);
+    std::variant<SettingsNamespaceView, QString> result =
+        co_await store->hostSettings()->updateSettings(ns, value, revision);
     if (alive.expired() || !self)
         co_return;
     if (const QString *failure = std::get_if<QString>(&result)) {

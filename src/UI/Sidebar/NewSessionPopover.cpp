@@ -233,7 +233,8 @@ QStringList NewSessionPopover::workspaceIds() const
 
 void NewSessionPopover::rebuild()
 {
-    std::vector<WorkspaceView> workspaces = m_appModel ? m_appModel->sessions()->workspaces() : std::vector<WorkspaceView>();
+    std::vector<WorkspaceView> workspaces =
+        m_appModel ? m_appModel->sessions()->workspaces() : std::vector<WorkspaceView>();
     if (workspaces != m_shown || m_listLayout->count() == 1) {
         while (m_listLayout->count() > 1) {
             QLayoutItem *item = m_listLayout->takeAt(0);

@@ -393,7 +393,8 @@ SidebarView::SidebarView(AppModel *appModel, std::function<void()> onCollapse, B
         connect(store->connection(), &ConnectionController::hostDescriptionChanged, this,
                 &SidebarView::refreshAccountBar);
         connect(store->nbdProcess(), &NBDProcessManager::phaseChanged, this, &SidebarView::refreshAccountBar);
-        connect(store->connectionSettings(), &ConnectionSettings::launchModeChanged, this, &SidebarView::refreshAccountBar);
+        connect(store->connectionSettings(), &ConnectionSettings::launchModeChanged, this,
+                &SidebarView::refreshAccountBar);
     }
     // Tab walks the column top to bottom; rebuild() slots the rows in before the account bar.
     setTabOrder(title, collapse);
@@ -599,7 +600,8 @@ void SidebarView::refreshAccountBar()
     if (!m_appModel)
         return;
     const ConnectionPhase phase = m_appModel->connection()->phase();
-    const QString detail = connectionDetail(phase, m_appModel->nbdProcess()->phase(), m_appModel->connectionSettings()->launchMode());
+    const QString detail =
+        connectionDetail(phase, m_appModel->nbdProcess()->phase(), m_appModel->connectionSettings()->launchMode());
     const QString help =
         u"设置 · "_s + connectionTitle(m_appModel->connection()->hostDescription()) + u" · "_s + detail;
     m_accountBar->setState(help, phase.label(), connectionPhaseColor(phase));

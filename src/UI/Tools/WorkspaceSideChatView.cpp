@@ -250,8 +250,10 @@ WorkspaceSideChatView::WorkspaceSideChatView(AppModel *appModel, std::function<v
 
     connect(m_input, &QPlainTextEdit::textChanged, this, &WorkspaceSideChatView::syncInput);
     if (appModel) {
-        connect(appModel->interactions(), &Interactions::pendingQuestionsChanged, this, &WorkspaceSideChatView::syncState);
-        connect(appModel->interactions(), &Interactions::pendingApprovalsChanged, this, &WorkspaceSideChatView::syncState);
+        connect(appModel->interactions(), &Interactions::pendingQuestionsChanged, this,
+                &WorkspaceSideChatView::syncState);
+        connect(appModel->interactions(), &Interactions::pendingApprovalsChanged, this,
+                &WorkspaceSideChatView::syncState);
     }
     syncInput();
     syncState();
@@ -429,9 +431,10 @@ void WorkspaceSideChatView::send()
         return;
     const QString sessionId = m_runtime.session->sessionId();
     const QPointer<WorkspaceSideChatView> self(this);
-    giveBackUnsentPrompt(m_appModel->sessionActions()->sendPrompt(trimmed, sessionId), m_input, typed, [self, sessionId] {
-        return self && self->m_runtime.session && self->m_runtime.session->sessionId() == sessionId;
-    });
+    giveBackUnsentPrompt(
+        m_appModel->sessionActions()->sendPrompt(trimmed, sessionId), m_input, typed, [self, sessionId] {
+            return self && self->m_runtime.session && self->m_runtime.session->sessionId() == sessionId;
+        });
 }
 
 bool WorkspaceSideChatView::eventFilter(QObject *watched, QEvent *event)

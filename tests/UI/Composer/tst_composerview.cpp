@@ -77,7 +77,11 @@ class tst_ComposerView : public QObject
     std::shared_ptr<SessionModel> openSession(const QString &id)
     {
         m_h->store->selection()->selectSession(id);
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(m_h->store->selection()->sessionModel(id) && m_h->store->selection()->sessionModel(id)->historyLoaded(), 20000); }();
+        [&] {
+            QTRY_VERIFY_WITH_TIMEOUT(m_h->store->selection()->sessionModel(id)
+                                         && m_h->store->selection()->sessionModel(id)->historyLoaded(),
+                                     20000);
+        }();
         return m_h->store->selection()->sessionModel(id);
     }
 

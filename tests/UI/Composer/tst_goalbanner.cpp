@@ -53,7 +53,9 @@ class tst_GoalBanner : public QObject
     void showBanner()
     {
         m_h->store->selection()->selectSession(u"s1"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(m_h->store->selection()->sessionModel(u"s1"_s) && m_h->store->selection()->sessionModel(u"s1"_s)->historyLoaded(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_h->store->selection()->sessionModel(u"s1"_s)
+                                     && m_h->store->selection()->sessionModel(u"s1"_s)->historyLoaded(),
+                                 20000);
         m_session = m_h->store->selection()->sessionModel(u"s1"_s);
         m_window = std::make_unique<QWidget>();
         auto *layout = new QVBoxLayout(m_window.get());

@@ -39,7 +39,11 @@ class tst_PermissionSwitch : public QObject
     std::shared_ptr<SessionModel> openSession(const QString &id)
     {
         m_h->store->selection()->selectSession(id);
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(m_h->store->selection()->sessionModel(id) && m_h->store->selection()->sessionModel(id)->historyLoaded(), 20000); }();
+        [&] {
+            QTRY_VERIFY_WITH_TIMEOUT(m_h->store->selection()->sessionModel(id)
+                                         && m_h->store->selection()->sessionModel(id)->historyLoaded(),
+                                     20000);
+        }();
         const std::shared_ptr<SessionModel> model = m_h->store->selection()->sessionModel(id);
         m_h->world.pushProjection(id, u"permissions"_s, permissionsValue(u"read-only"_s));
         [&] { QTRY_VERIFY(model->permissions().has_value()); }();

@@ -53,7 +53,8 @@ class tst_QuestionCards : public QObject
         m_h->world.pushQuestionRequested(
             rpcId, JSONValue::object({{u"sessionId"_s, u"s1"_s}, {u"questions"_s, JSONValue::array(std::move(questions))}}));
         [&] {
-            QTRY_VERIFY(std::any_of(m_h->store->interactions()->pendingQuestions().begin(), m_h->store->interactions()->pendingQuestions().end(),
+            QTRY_VERIFY(std::any_of(m_h->store->interactions()->pendingQuestions().begin(),
+                                    m_h->store->interactions()->pendingQuestions().end(),
                                     [&](const PendingQuestion &q) { return q.rpcId == rpcId; }));
         }();
         for (const PendingQuestion &q : m_h->store->interactions()->pendingQuestions()) {
@@ -541,7 +542,8 @@ private Q_SLOTS:
         m_window = std::make_unique<QWidget>();
         auto *layout = new QVBoxLayout(m_window.get());
         auto *questionCard = new QuestionCard(m_h->store.get(), asked, m_window.get());
-        auto *approvalCard = new ApprovalCard(m_h->store.get(), m_h->store->interactions()->pendingApprovals()[0], m_window.get());
+        auto *approvalCard =
+            new ApprovalCard(m_h->store.get(), m_h->store->interactions()->pendingApprovals()[0], m_window.get());
         layout->addWidget(questionCard);
         layout->addWidget(approvalCard);
         layout->addStretch(1);

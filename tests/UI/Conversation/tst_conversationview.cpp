@@ -864,7 +864,8 @@ void tst_ConversationView::approvalCardWrapsItsToolNameAndAnswersTwiceQuietly()
     QTRY_COMPARE(dock->input(), BottomDock::Input::Cards);
     m_harness->world.setRejectAnswers(u"not now"_s);
     QTest::mouseClick(dock->cards().value(0)->findChild<QAbstractButton *>(u"approval-allow"_s), Qt::LeftButton);
-    QTRY_COMPARE(m_harness->store->errors()->transientError(), std::optional<QString>(u"审批响应失败：respond rejected: not now"_s));
+    QTRY_COMPARE(m_harness->store->errors()->transientError(),
+                 std::optional<QString>(u"审批响应失败：respond rejected: not now"_s));
     QVERIFY(m_view->errorNotice()->isVisible());
     QCOMPARE(m_harness->store->interactions()->pendingApprovals().size(), size_t(1));
 }

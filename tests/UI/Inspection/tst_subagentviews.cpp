@@ -172,7 +172,8 @@ private Q_SLOTS:
         QVERIFY(!catalog->isVisible());
         // Only diagnostic entries: still nothing, although there are rows.
         store->selection()->selectSession(u"diag"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(store->sessions()->subagentsByParent().contains(u"diag"_s) && store->sessions()->subagentCatalogLoading().isEmpty(),
+        QTRY_VERIFY_WITH_TIMEOUT(store->sessions()->subagentsByParent().contains(u"diag"_s)
+                                     && store->sessions()->subagentCatalogLoading().isEmpty(),
                                  20000);
         catalog->setRootSessionId(u"diag"_s);
         QCOMPARE(catalog->rows().size(), size_t(1));
