@@ -217,7 +217,7 @@ void FullAccessConfirmation::done(int result)
 ComposerView::ComposerView(AppModel *appModel, std::shared_ptr<SessionModel> session, QWidget *parent)
     : QWidget(parent)
     , m_appModel(appModel)
-    , m_permissionSwitch(new PermissionSwitch(appModel, this))
+    , m_permissionSwitch(new PermissionSwitch(appModel ? appModel->sessionActions() : nullptr, this))
 {
     setObjectName(u"composer"_s);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);

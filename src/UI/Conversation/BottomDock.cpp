@@ -223,7 +223,7 @@ void BottomDock::refreshLayout()
     }
     if (extras && !session->queuedMessages().empty()) {
         if (!m_queuedDock)
-            m_queuedDock = new QueuedMessagesDock(store, session, this);
+            m_queuedDock = new QueuedMessagesDock(store->sessionActions(), session, this);
         place(m_queuedDock, 780, kSidePadding);
     } else if (m_queuedDock) {
         m_queuedDock->hide();

@@ -165,7 +165,7 @@ ConversationView::ConversationView(AppModel *appModel, std::function<void()> onT
     , m_header(new SessionHeader(appModel, m_sessionView))
     , m_transcript(new ConversationTranscript(appModel, m_sessionView))
     , m_dock(new BottomDock(appModel, m_onOpenInspector, m_sessionView))
-    , m_banner(new ErrorNotice(appModel, this))
+    , m_banner(new ErrorNotice(appModel ? appModel->errors() : nullptr, this))
     , m_bannerAnimation(new QPropertyAnimation(m_banner, "pos", this))
 {
     setObjectName(u"conversation"_s);

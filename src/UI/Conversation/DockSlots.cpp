@@ -32,17 +32,17 @@ bool setComposerSession(QWidget *composer, std::shared_ptr<SessionModel> session
 
 QWidget *createGoalBanner(AppModel *appModel, std::shared_ptr<SessionModel> session, QWidget *parent)
 {
-    return new GoalBannerView(appModel, std::move(session), parent);
+    return new GoalBannerView(appModel ? appModel->sessionActions() : nullptr, std::move(session), parent);
 }
 
 QWidget *createQuestionCard(AppModel *appModel, const PendingQuestion &question, QWidget *parent)
 {
-    return new QuestionCard(appModel, question, parent);
+    return new QuestionCard(appModel ? appModel->interactions() : nullptr, question, parent);
 }
 
 QWidget *createApprovalCard(AppModel *appModel, const PendingApproval &approval, QWidget *parent)
 {
-    return new ApprovalCard(appModel, approval, parent);
+    return new ApprovalCard(appModel ? appModel->interactions() : nullptr, approval, parent);
 }
 
 QWidget *createTrajectoryView(AppModel *, std::shared_ptr<SessionModel> session,

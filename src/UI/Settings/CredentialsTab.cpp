@@ -1,6 +1,6 @@
 #include "UI/Settings/CredentialsTab.h"
 
-#include "Store/AppModel.h"
+#include "Store/HostSettingsStore.h"
 #include "UI/Settings/SettingsControls.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/StatusPill.h"
@@ -81,9 +81,9 @@ QString CredentialsTab::trimmedName(const QString &text)
     return text.sliced(begin, end - begin);
 }
 
-CredentialsTab::CredentialsTab(AppModel *appModel, QWidget *parent)
+CredentialsTab::CredentialsTab(HostSettingsStore *hostSettings, QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
+    , m_hostSettings(hostSettings)
     , m_ref(new QLineEdit)
     , m_messageLabel(new ThemedLabel({}, Fonts::caption(), &Theme::secondaryText))
     , m_rows(new QVBoxLayout)
@@ -164,10 +164,10 @@ QCoro::Task<void> CredentialsTab::lookUp(bool keepMessage)
     QPointer<CredentialsTab> self(this);
     const std::weak_ptr<const bool> alive = m_alive;
     const QString name = trimmedName(m_ref->text());
-    QPointer<AppModel> store = m_appModel;
+    QPointer<HostSettingsStore> store = m_hostSettings;
     if (name.isEmpty() || !store)
         co_return;
-    const std::optional<CredentialView> view = co_await store->hostSettings()->describeCredential(name);
+    const std::optional<CredentialView> view = co_await store->describeCredential(name);
     if (alive.expired() || !self)
         co_return;
     if (!view) {
@@ -240,14 +240,14 @@ QCoro::Task<void> CredentialsTab::change(QString name, std::optional<QString> va
     const bool setting = value.has_value();
     QPointer<CredentialsTab> self(this);
     const std::weak_ptr<const bool> alive = m_alive;
-    QPointer<AppModel> store = m_appModel;
+    QPointer<HostSettingsStore> store = m_hostSettings;
     if (!store)
         co_return;
     std::optional<QString> failure;
     if (setting)
-        failure = co_await store->hostSettings()->setCredential(name, std::move(*value));
+        failure = co_await store->setCredential(name, std::move(*value));
     else
-        failure = co_await store->hostSettings()->unsetCredential(name);
+        failure = co_await store->unsetCredential(name);
     if (alive.expired() || !self)
         co_return;
     setMessage(failure.value_or(setting ? u"已保存"_s : u"已删除"_s));

@@ -19,7 +19,7 @@ class QVBoxLayout;
 
 namespace nbd {
 
-class AppModel;
+class HostSettingsStore;
 class CardFrame;
 class HostSettingsCard;
 
@@ -33,7 +33,7 @@ class HostSettingsTab : public QWidget
 {
     Q_OBJECT
 public:
-    explicit HostSettingsTab(AppModel *appModel, QWidget *parent = nullptr);
+    explicit HostSettingsTab(HostSettingsStore *hostSettings, QWidget *parent = nullptr);
     ~HostSettingsTab() override;
 
     // The editor text of a value: pretty-printed JSON with sorted keys.
@@ -69,7 +69,7 @@ private:
     HostSettingsCard *card(const QString &ns) const;
 
     std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
-    QPointer<AppModel> m_appModel;
+    QPointer<HostSettingsStore> m_hostSettings;
     std::vector<SettingsNamespaceView> m_namespaces;
     QHash<QString, QString> m_errors;
     bool m_loaded = false;

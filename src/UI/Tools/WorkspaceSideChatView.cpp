@@ -370,14 +370,16 @@ bool WorkspaceSideChatView::syncCards()
     QList<std::pair<QString, std::function<QWidget *()>>> wanted;
     if (m_appModel && m_runtime.session) {
         const QString id = m_runtime.session->sessionId();
-        AppModel *store = m_appModel;
-        for (const PendingQuestion &q : store->interactions()->pendingQuestions()) {
+        Interactions *interactions = m_appModel->interactions();
+        for (const PendingQuestion &q : interactions->pendingQuestions()) {
             if (q.sessionId == id)
-                wanted.append({u"q:"_s + q.id, [store, q, this] { return new QuestionCard(store, q, m_cardsColumn); }});
+                wanted.append(
+                    {u"q:"_s + q.id, [interactions, q, this] { return new QuestionCard(interactions, q, m_cardsColumn); }});
         }
-        for (const PendingApproval &a : store->interactions()->pendingApprovals()) {
+        for (const PendingApproval &a : interactions->pendingApprovals()) {
             if (a.sessionId == id)
-                wanted.append({u"a:"_s + a.id, [store, a, this] { return new ApprovalCard(store, a, m_cardsColumn); }});
+                wanted.append(
+                    {u"a:"_s + a.id, [interactions, a, this] { return new ApprovalCard(interactions, a, m_cardsColumn); }});
         }
     }
     while (QLayoutItem *item = m_cardsLayout->takeAt(0))

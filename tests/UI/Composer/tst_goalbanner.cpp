@@ -60,7 +60,7 @@ class tst_GoalBanner : public QObject
         m_window = std::make_unique<QWidget>();
         auto *layout = new QVBoxLayout(m_window.get());
         layout->addStretch(1);
-        m_banner = new GoalBannerView(m_h->store.get(), m_session, m_window.get());
+        m_banner = new GoalBannerView(m_h->store->sessionActions(), m_session, m_window.get());
         layout->addWidget(m_banner);
         m_window->resize(900, 500);
         m_window->show();

@@ -68,7 +68,7 @@ private Q_SLOTS:
     void markGoesWhenTheHostStateArrives()
     {
         const auto session = openSession(u"s1"_s);
-        PermissionSwitch permissionSwitch(m_h->store.get());
+        PermissionSwitch permissionSwitch(m_h->store->sessionActions());
         permissionSwitch.setSettleDelayMs(kNever);
         permissionSwitch.setSession(session);
 
@@ -93,7 +93,7 @@ private Q_SLOTS:
     void markGoesAfterTheSettleDelayWithoutAnUpdate()
     {
         const auto session = openSession(u"s1"_s);
-        PermissionSwitch permissionSwitch(m_h->store.get());
+        PermissionSwitch permissionSwitch(m_h->store->sessionActions());
         permissionSwitch.setSettleDelayMs(300);
         permissionSwitch.setSession(session);
         permissionSwitch.choose(option(u"workspace-write"_s), u"read-only"_s);
@@ -106,7 +106,7 @@ private Q_SLOTS:
     {
         const auto session = openSession(u"s1"_s);
         m_h->world.setPermissionPresets(QStringList{u"read-only"_s});
-        PermissionSwitch permissionSwitch(m_h->store.get());
+        PermissionSwitch permissionSwitch(m_h->store->sessionActions());
         permissionSwitch.setSettleDelayMs(kNever);
         permissionSwitch.setSession(session);
         permissionSwitch.choose(option(u"workspace-write"_s), u"read-only"_s);
@@ -119,7 +119,7 @@ private Q_SLOTS:
     void fullAccessWaitsForTheTickedConfirmation()
     {
         const auto session = openSession(u"s1"_s);
-        PermissionSwitch permissionSwitch(m_h->store.get());
+        PermissionSwitch permissionSwitch(m_h->store->sessionActions());
         permissionSwitch.setSettleDelayMs(kNever);
         permissionSwitch.setSession(session);
 
@@ -156,7 +156,7 @@ private Q_SLOTS:
         // The first call is refused late; the second is accepted later still.
         m_h->host.setReplies(u"commands/execute"_s,
                              {commandResult(u"error"_s).delayed(300), commandResult(u"success"_s).delayed(1500)});
-        PermissionSwitch permissionSwitch(m_h->store.get());
+        PermissionSwitch permissionSwitch(m_h->store->sessionActions());
         permissionSwitch.setSettleDelayMs(kNever);
         permissionSwitch.setSession(first);
         permissionSwitch.choose(option(u"workspace-write"_s), u"read-only"_s);
@@ -192,7 +192,7 @@ private Q_SLOTS:
     {
         const auto session = openSession(u"s1"_s);
         m_h->host.setReply(u"commands/execute"_s, commandResult(u"error"_s).delayed(200));
-        auto permissionSwitch = std::make_unique<PermissionSwitch>(m_h->store.get());
+        auto permissionSwitch = std::make_unique<PermissionSwitch>(m_h->store->sessionActions());
         permissionSwitch->setSession(session);
         permissionSwitch->choose(option(u"workspace-write"_s), u"read-only"_s);
         permissionSwitch.reset();

@@ -69,7 +69,7 @@ class tst_QuestionCards : public QObject
     {
         m_window = std::make_unique<QWidget>();
         auto *layout = new QVBoxLayout(m_window.get());
-        auto *card = new Card(m_h->store.get(), std::move(record), m_window.get());
+        auto *card = new Card(m_h->store->interactions(), std::move(record), m_window.get());
         layout->addWidget(card);
         layout->addStretch(1);
         m_window->resize(760, 640);
@@ -541,9 +541,9 @@ private Q_SLOTS:
 
         m_window = std::make_unique<QWidget>();
         auto *layout = new QVBoxLayout(m_window.get());
-        auto *questionCard = new QuestionCard(m_h->store.get(), asked, m_window.get());
+        auto *questionCard = new QuestionCard(m_h->store->interactions(), asked, m_window.get());
         auto *approvalCard =
-            new ApprovalCard(m_h->store.get(), m_h->store->interactions()->pendingApprovals()[0], m_window.get());
+            new ApprovalCard(m_h->store->interactions(), m_h->store->interactions()->pendingApprovals()[0], m_window.get());
         layout->addWidget(questionCard);
         layout->addWidget(approvalCard);
         layout->addStretch(1);

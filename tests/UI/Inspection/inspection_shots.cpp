@@ -169,7 +169,7 @@ int main(int argc, char **argv)
     RuntimeInspectorPanel panel = RuntimeInspectorPanel::Runtime;
     QWidget inspectorWindow;
     auto *inspector = new RuntimeInspectorView(
-        &store, session, Binding<RuntimeInspectorPanel>{[&] { return panel; }, [&](RuntimeInspectorPanel p) { panel = p; }},
+        store.sessions(), session, Binding<RuntimeInspectorPanel>{[&] { return panel; }, [&](RuntimeInspectorPanel p) { panel = p; }},
         picked, true, {RuntimeInspectorPanel::Runtime, RuntimeInspectorPanel::Event});
     (new QVBoxLayout(&inspectorWindow))->addWidget(inspector);
     inspectorWindow.layout()->setContentsMargins(0, 0, 0, 0);
