@@ -119,7 +119,7 @@ ContentView::ContentView(AppModel *appModel, std::function<void()> settingsOpene
                         }},
           m_leftBackground))
     , m_rail(new SidebarRailView(
-          appModel, [this] { expandSidebar(); },
+          appModel ? appModel->sessions() : nullptr, [this] { expandSidebar(); },
           [this] {
               m_sidebarSearchVisible = true;
               m_sidebar->refresh();

@@ -22,18 +22,12 @@ AppModel::AppModel(std::unique_ptr<QSettings> settings, bool connectOnLaunch, QO
     m_context->connection = m_connection;
     // Every owner is in the context before any of them runs: they reach one another only
     // through it.
-    m_errors = new StoreErrors(m_alive, this);
-    m_context->errors = m_errors;
-    m_connectionSettings = new ConnectionSettings(m_context, m_nbdProcess, this);
-    m_context->connectionSettings = m_connectionSettings;
-    m_directory = new SessionDirectory(m_context, this);
-    m_context->directory = m_directory;
-    m_selection = new SessionSelection(m_context, this);
-    m_context->selection = m_selection;
-    m_interactions = new Interactions(m_context, this);
-    m_context->interactions = m_interactions;
-    m_plugins = new PluginInventory(m_context, this);
-    m_context->plugins = m_plugins;
+    m_context->errors = new StoreErrors(m_alive, this);
+    m_context->connectionSettings = new ConnectionSettings(m_context, m_nbdProcess, this);
+    m_context->directory = new SessionDirectory(m_context, this);
+    m_context->selection = new SessionSelection(m_context, this);
+    m_context->interactions = new Interactions(m_context, this);
+    m_context->plugins = new PluginInventory(m_context, this);
     m_sessionActions = new SessionActions(m_context, this);
     m_hostSettings = new HostSettingsStore(m_context, this);
 
@@ -44,14 +38,14 @@ AppModel::AppModel(std::unique_ptr<QSettings> settings, bool connectOnLaunch, QO
             return;
         self->route(frame);
     });
-    SessionDirectory *directory = m_directory;
-    QObject::connect(m_connectionSettings, &ConnectionSettings::connectionStarting, directory,
+    SessionDirectory *directory = sessions();
+    QObject::connect(connectionSettings(), &ConnectionSettings::connectionStarting, directory,
                      [directory] { directory->beginAwaitingSessionList(); });
-    QObject::connect(m_connectionSettings, &ConnectionSettings::connectionStarted, directory,
+    QObject::connect(connectionSettings(), &ConnectionSettings::connectionStarted, directory,
                      [directory] { directory->refreshAll(); });
-    QObject::connect(m_connectionSettings, &ConnectionSettings::connectionLost, this,
+    QObject::connect(connectionSettings(), &ConnectionSettings::connectionLost, this,
                      &AppModel::followConnectionLost);
-    QObject::connect(m_connectionSettings, &ConnectionSettings::connectionRestored, directory,
+    QObject::connect(connectionSettings(), &ConnectionSettings::connectionRestored, directory,
                      [directory] { directory->refreshAfterReconnect(); });
 
     if (connectOnLaunch)
@@ -61,39 +55,39 @@ AppModel::AppModel(std::unique_ptr<QSettings> settings, bool connectOnLaunch, QO
 AppModel::~AppModel()
 {
     m_alive.reset();
-    m_connectionSettings->cancelConnecting();
-    m_selection->cancelLoads();
+    connectionSettings()->cancelConnecting();
+    selection()->cancelLoads();
     m_sessionActions->cancelExports();
     m_connection->setFrameHandler({});
 }
 
-void AppModel::connect() { m_connectionSettings->connect(); }
+void AppModel::connect() { connectionSettings()->connect(); }
 
 void AppModel::disconnect()
 {
-    m_connectionSettings->cancelConnecting();
-    m_selection->cancelLoads();
+    connectionSettings()->cancelConnecting();
+    selection()->cancelLoads();
     m_sessionActions->cancelExports();
-    m_connectionSettings->closeConnection();
+    connectionSettings()->closeConnection();
 
     // In this order: views that follow several owners see the lists go before the
     // selection that pointed into them.
-    m_directory->clearLists();
-    m_selection->clearSessionModels();
-    m_interactions->clear();
-    m_directory->clearSubagentTree();
-    m_plugins->clear();
-    m_selection->clearSelection();
-    m_directory->endAwaitingSessionList();
+    sessions()->clearLists();
+    selection()->clearSessionModels();
+    interactions()->clear();
+    sessions()->clearSubagentTree();
+    plugins()->clear();
+    selection()->clearSelection();
+    sessions()->endAwaitingSessionList();
 }
 
 void AppModel::followConnectionLost()
 {
     // A host that went away mid-turn tells nobody that its turns ended: nothing it ran is
     // shown as running any more, until it says so again.
-    m_directory->markNothingRunning();
-    m_selection->markNothingRunning();
-    m_errors->setTransientError(u"与主机的连接已断开"_s);
+    sessions()->markNothingRunning();
+    selection()->markNothingRunning();
+    errors()->setTransientError(u"与主机的连接已断开"_s);
 }
 
 void AppModel::route(const ServerRequest &frame)
@@ -104,35 +98,35 @@ void AppModel::route(const ServerRequest &frame)
     const QString &method = frame.method;
 
     if (method == u"session/event")
-        m_selection->routeLiveEvent(payload);
+        selection()->routeLiveEvent(payload);
     else if (method == u"session/subscribed")
-        m_selection->routeSubscribed(payload);
+        selection()->routeSubscribed(payload);
     else if (method == u"session/projection")
-        m_selection->routeProjection(payload);
+        selection()->routeProjection(payload);
     else if (method == u"session/queue")
-        m_selection->routeQueue(payload);
+        selection()->routeQueue(payload);
     else if (method == names::jobsFrameMethod)
-        m_selection->routeJobs(payload);
+        selection()->routeJobs(payload);
     else if (method == u"approval/requested")
-        m_interactions->routeApprovalRequested(frame, payload);
+        interactions()->routeApprovalRequested(frame, payload);
     else if (method == u"approval/resolved")
-        m_interactions->routeApprovalResolved(payload);
+        interactions()->routeApprovalResolved(payload);
     else if (method == u"question/requested")
-        m_interactions->routeQuestionRequested(frame, payload);
+        interactions()->routeQuestionRequested(frame, payload);
     else if (method == u"question/resolved")
-        m_interactions->routeQuestionResolved(payload);
+        interactions()->routeQuestionResolved(payload);
     else if (method == u"host/session-status")
-        m_directory->routeSessionStatus(payload);
+        sessions()->routeSessionStatus(payload);
     else if (method == u"host/session-added" || method == u"host/session-removed"
              || method == u"host/workspace-changed" || method == u"host/workspace-removed"
              || method == u"host/workspace-order-changed" || method == u"host/archived-sessions-changed")
-        m_directory->routeListChange();
+        sessions()->routeListChange();
     else if (method == u"host/agent-error")
-        m_errors->setTransientError(payload::stringMember(payload, u"message").value_or(u"agent error"_s));
+        errors()->setTransientError(payload::stringMember(payload, u"message").value_or(u"agent error"_s));
     else if (method == u"host/remote-event")
-        m_plugins->routeRemoteEvent(payload);
+        plugins()->routeRemoteEvent(payload);
     else if (method == u"stream/error")
-        m_errors->reportStreamError(payload);
+        errors()->reportStreamError(payload);
 }
 
 } // namespace nbd

@@ -38,13 +38,13 @@ public:
     NBDProcessManager *nbdProcess() const { return m_nbdProcess; }
     QSettings *settings() const { return m_settings.get(); }
 
-    StoreErrors *errors() const { return m_errors; }
-    ConnectionSettings *connectionSettings() const { return m_connectionSettings; }
-    SessionDirectory *sessions() const { return m_directory; }
-    SessionSelection *selection() const { return m_selection; }
+    StoreErrors *errors() const { return m_context->errors; }
+    ConnectionSettings *connectionSettings() const { return m_context->connectionSettings; }
+    SessionDirectory *sessions() const { return m_context->directory; }
+    SessionSelection *selection() const { return m_context->selection; }
     SessionActions *sessionActions() const { return m_sessionActions; }
-    Interactions *interactions() const { return m_interactions; }
-    PluginInventory *plugins() const { return m_plugins; }
+    Interactions *interactions() const { return m_context->interactions; }
+    PluginInventory *plugins() const { return m_context->plugins; }
     HostSettingsStore *hostSettings() const { return m_hostSettings; }
 
     // Connects by the launch mode, dropping a connect still looking for its host.
@@ -62,15 +62,9 @@ private:
     std::unique_ptr<QSettings> m_settings;
     ConnectionController *m_connection = nullptr;
     NBDProcessManager *m_nbdProcess = nullptr;
+    // The owners the others reach; the two that nobody else calls are held here.
     std::shared_ptr<StoreContext> m_context;
-
-    StoreErrors *m_errors = nullptr;
-    ConnectionSettings *m_connectionSettings = nullptr;
-    SessionDirectory *m_directory = nullptr;
-    SessionSelection *m_selection = nullptr;
     SessionActions *m_sessionActions = nullptr;
-    Interactions *m_interactions = nullptr;
-    PluginInventory *m_plugins = nullptr;
     HostSettingsStore *m_hostSettings = nullptr;
 };
 

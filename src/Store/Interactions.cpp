@@ -1,6 +1,7 @@
 #include "Store/Interactions.h"
 
 #include "Connection/ConnectionController.h"
+#include "Store/FieldAssign.h"
 #include "Store/PayloadReading.h"
 #include "Store/StoreErrors.h"
 
@@ -41,18 +42,14 @@ Interactions::Interactions(std::shared_ptr<const StoreContext> context, QObject 
 
 void Interactions::setPendingApprovals(std::vector<PendingApproval> value)
 {
-    if (m_pendingApprovals == value)
-        return;
-    m_pendingApprovals = std::move(value);
-    Q_EMIT pendingApprovalsChanged();
+    if (assignChanged(m_pendingApprovals, std::move(value)))
+        Q_EMIT pendingApprovalsChanged();
 }
 
 void Interactions::setPendingQuestions(std::vector<PendingQuestion> value)
 {
-    if (m_pendingQuestions == value)
-        return;
-    m_pendingQuestions = std::move(value);
-    Q_EMIT pendingQuestionsChanged();
+    if (assignChanged(m_pendingQuestions, std::move(value)))
+        Q_EMIT pendingQuestionsChanged();
 }
 
 void Interactions::clear()

@@ -2,6 +2,7 @@
 
 #include "Connection/ConnectionController.h"
 #include "Store/ConnectionSettings.h"
+#include "Store/FieldAssign.h"
 #include "Store/PayloadReading.h"
 
 #include <QPointer>
@@ -18,34 +19,35 @@ PluginInventory::PluginInventory(std::shared_ptr<const StoreContext> context, QO
 {
 }
 
-#define NBD_ASSIGN(member, signal)                                                                                     \
-    if (member == value)                                                                                               \
-        return;                                                                                                        \
-    member = std::move(value);                                                                                         \
-    Q_EMIT signal();
-
 void PluginInventory::setHostPlugins(std::vector<PluginInventoryEntry> value)
 {
-    NBD_ASSIGN(m_hostPlugins, hostPluginsChanged)
-}
-void PluginInventory::setDynamicPlugins(std::vector<DynamicPluginInventoryRow> value)
-{
-    NBD_ASSIGN(m_dynamicPlugins, dynamicPluginsChanged)
-}
-void PluginInventory::setPluginInventoryLoading(bool value)
-{
-    NBD_ASSIGN(m_pluginInventoryLoading, pluginInventoryLoadingChanged)
-}
-void PluginInventory::setHostPluginInventoryAvailable(std::optional<bool> value)
-{
-    NBD_ASSIGN(m_hostPluginInventoryAvailable, hostPluginInventoryAvailableChanged)
-}
-void PluginInventory::setDynamicPluginInventoryAvailable(std::optional<bool> value)
-{
-    NBD_ASSIGN(m_dynamicPluginInventoryAvailable, dynamicPluginInventoryAvailableChanged)
+    if (assignChanged(m_hostPlugins, std::move(value)))
+        Q_EMIT hostPluginsChanged();
 }
 
-#undef NBD_ASSIGN
+void PluginInventory::setDynamicPlugins(std::vector<DynamicPluginInventoryRow> value)
+{
+    if (assignChanged(m_dynamicPlugins, std::move(value)))
+        Q_EMIT dynamicPluginsChanged();
+}
+
+void PluginInventory::setPluginInventoryLoading(bool value)
+{
+    if (assignChanged(m_pluginInventoryLoading, value))
+        Q_EMIT pluginInventoryLoadingChanged();
+}
+
+void PluginInventory::setHostPluginInventoryAvailable(std::optional<bool> value)
+{
+    if (assignChanged(m_hostPluginInventoryAvailable, std::move(value)))
+        Q_EMIT hostPluginInventoryAvailableChanged();
+}
+
+void PluginInventory::setDynamicPluginInventoryAvailable(std::optional<bool> value)
+{
+    if (assignChanged(m_dynamicPluginInventoryAvailable, std::move(value)))
+        Q_EMIT dynamicPluginInventoryAvailableChanged();
+}
 
 void PluginInventory::clear()
 {

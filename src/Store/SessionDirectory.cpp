@@ -5,6 +5,7 @@
 #include "Domain/Trimming.h"
 #include "Session/SessionModel.h"
 #include "Store/ConnectionSettings.h"
+#include "Store/FieldAssign.h"
 #include "Store/PayloadReading.h"
 #include "Store/PluginInventory.h"
 #include "Store/SessionSelection.h"
@@ -42,28 +43,35 @@ SessionDirectory::SessionDirectory(std::shared_ptr<const StoreContext> context, 
 {
 }
 
-#define NBD_ASSIGN(member, signal)                                                                                     \
-    if (member == value)                                                                                               \
-        return;                                                                                                        \
-    member = std::move(value);                                                                                         \
-    Q_EMIT signal();
+void SessionDirectory::setSessions(std::vector<SessionSummary> value)
+{
+    if (assignChanged(m_sessions, std::move(value)))
+        Q_EMIT sessionsChanged();
+}
 
-void SessionDirectory::setSessions(std::vector<SessionSummary> value) { NBD_ASSIGN(m_sessions, sessionsChanged) }
 void SessionDirectory::setAwaitingSessionList(bool value)
 {
-    NBD_ASSIGN(m_awaitingSessionList, awaitingSessionListChanged)
-}
-void SessionDirectory::setWorkspaces(std::vector<WorkspaceView> value) { NBD_ASSIGN(m_workspaces, workspacesChanged) }
-void SessionDirectory::setArchivedSessionIds(QSet<QString> value)
-{
-    NBD_ASSIGN(m_archivedSessionIds, archivedSessionIdsChanged)
-}
-void SessionDirectory::setSubagentsByParent(QHash<QString, SubagentListValue> value)
-{
-    NBD_ASSIGN(m_subagentsByParent, subagentsByParentChanged)
+    if (assignChanged(m_awaitingSessionList, value))
+        Q_EMIT awaitingSessionListChanged();
 }
 
-#undef NBD_ASSIGN
+void SessionDirectory::setWorkspaces(std::vector<WorkspaceView> value)
+{
+    if (assignChanged(m_workspaces, std::move(value)))
+        Q_EMIT workspacesChanged();
+}
+
+void SessionDirectory::setArchivedSessionIds(QSet<QString> value)
+{
+    if (assignChanged(m_archivedSessionIds, std::move(value)))
+        Q_EMIT archivedSessionIdsChanged();
+}
+
+void SessionDirectory::setSubagentsByParent(QHash<QString, SubagentListValue> value)
+{
+    if (assignChanged(m_subagentsByParent, std::move(value)))
+        Q_EMIT subagentsByParentChanged();
+}
 
 void SessionDirectory::clearLists()
 {

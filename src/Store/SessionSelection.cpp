@@ -3,6 +3,7 @@
 #include "Connection/ConnectionController.h"
 #include "Domain/ProtocolNames.h"
 #include "Session/SessionModel.h"
+#include "Store/FieldAssign.h"
 #include "Store/PayloadReading.h"
 #include "Store/SessionDirectory.h"
 #include "Wire/WireClient.h"
@@ -43,26 +44,20 @@ void SessionSelection::setSelectedSessionId(std::optional<QString> value)
     // composer's draft among it.
     if (value)
         modelFor(*value);
-    if (m_selectedSessionId == value)
-        return;
-    m_selectedSessionId = std::move(value);
-    Q_EMIT selectedSessionIdChanged();
+    if (assignChanged(m_selectedSessionId, std::move(value)))
+        Q_EMIT selectedSessionIdChanged();
 }
 
 void SessionSelection::setSelectedSubagent(std::optional<SelectedSubagent> value)
 {
-    if (m_selectedSubagent == value)
-        return;
-    m_selectedSubagent = std::move(value);
-    Q_EMIT selectedSubagentChanged();
+    if (assignChanged(m_selectedSubagent, std::move(value)))
+        Q_EMIT selectedSubagentChanged();
 }
 
 void SessionSelection::setDidRestoreInitialSession(bool value)
 {
-    if (m_didRestoreInitialSession == value)
-        return;
-    m_didRestoreInitialSession = value;
-    Q_EMIT didRestoreInitialSessionChanged();
+    if (assignChanged(m_didRestoreInitialSession, value))
+        Q_EMIT didRestoreInitialSessionChanged();
 }
 
 void SessionSelection::clearSessionModels()

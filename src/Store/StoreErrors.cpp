@@ -1,5 +1,7 @@
 #include "Store/StoreErrors.h"
 
+#include "Store/FieldAssign.h"
+
 using namespace Qt::StringLiterals;
 
 namespace nbd {
@@ -12,10 +14,8 @@ StoreErrors::StoreErrors(std::weak_ptr<const bool> storeAlive, QObject *parent)
 
 void StoreErrors::setTransientError(std::optional<QString> value)
 {
-    if (m_transientError == value)
-        return;
-    m_transientError = std::move(value);
-    Q_EMIT transientErrorChanged();
+    if (assignChanged(m_transientError, std::move(value)))
+        Q_EMIT transientErrorChanged();
 }
 
 void StoreErrors::reportFailure(const QString &prefix, std::exception_ptr error)

@@ -295,7 +295,7 @@ SidebarView::SidebarView(AppModel *appModel, std::function<void()> onCollapse, B
     header->setContentsMargins(4, 0, 0, 0);
     header->setSpacing(8);
     auto *title = new ProductTitleButton(this);
-    connect(title, &QAbstractButton::clicked, this, [this] { startCreateSession(m_appModel); });
+    connect(title, &QAbstractButton::clicked, this, [this] { startCreateSession(m_appModel ? m_appModel->sessions() : nullptr); });
     header->addWidget(title, 1);
     auto *collapse = new ChromeIconButton(u"sidebar.left"_s, u"收起侧栏"_s, std::nullopt, [this] {
         if (m_onCollapse)
@@ -618,7 +618,7 @@ void SidebarView::setNewSessionPresented(bool presented)
         return;
     }
     m_newSessionPresented = true;
-    auto *popover = new NewSessionPopover(m_appModel, [this, alive = std::weak_ptr<const bool>(m_alive)] {
+    auto *popover = new NewSessionPopover(m_appModel ? m_appModel->sessions() : nullptr, [this, alive = std::weak_ptr<const bool>(m_alive)] {
         if (alive.expired())
             return;
         m_newSessionPresented = false;
