@@ -11,7 +11,7 @@
 //
 // An optional argument gives the flood's size in MB (200 by default).
 
-#include "Connection/WorkspaceTerminalModel.h"
+#include "Store/WorkspaceTerminalModel.h"
 #include "UI/Tools/WorkspaceTerminalDock.h"
 
 #include <QApplication>

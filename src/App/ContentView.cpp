@@ -11,7 +11,7 @@
 #include "UI/Sidebar/SidebarRailView.h"
 #include "UI/Sidebar/SidebarView.h"
 #include "UI/Shared/Theme.h"
-#include "Connection/WorkspaceTerminalModel.h"
+#include "Store/WorkspaceTerminalModel.h"
 #include "UI/Tools/WorkspaceTerminalDock.h"
 #include "UI/Tools/WorkspaceToolsView.h"
 #include "Wire/CancelToken.h"

@@ -2,7 +2,70 @@
 
 #include "Wire/JSONDecode.h"
 
+#include <span>
+
+using namespace Qt::Literals::StringLiterals;
+
 namespace nbd {
+
+namespace {
+
+const JSONValue *valueAt(const JSONValue &value, std::span<const QString> path)
+{
+    const JSONValue *at = &value;
+    for (const QString &key : path) {
+        at = at->isObject() ? at->find(key) : nullptr;
+        if (!at)
+            return nullptr;
+    }
+    return at;
+}
+
+JSONValue withoutPath(const JSONValue &value, std::span<const QString> path)
+{
+    if (path.empty() || !value.isObject())
+        return value;
+    JSONValue::Members members;
+    for (const JSONMember &member : value.members()) {
+        if (member.key != path.front())
+            members.emplace_back(member.key, member.value);
+        else if (path.size() > 1)
+            members.emplace_back(member.key, withoutPath(member.value, path.subspan(1)));
+    }
+    return JSONValue::object(std::move(members));
+}
+
+} // namespace
+
+QString editorText(const JSONValue &value)
+{
+    return QString::fromUtf8(value.prettyPrinted());
+}
+
+std::variant<SettingsPatch, QString> SettingsPatch::fromEditorText(const QString &text,
+                                                                   const SettingsNamespaceView &loaded)
+{
+    const std::optional<JSONValue> parsed = tryParseJSON(text.toUtf8());
+    if (!parsed)
+        return u"不是合法的 JSON"_s;
+    if (!parsed->isObject())
+        return u"值必须是 JSON 对象"_s;
+    return SettingsPatch{withoutUnchangedSecrets(*parsed, loaded)};
+}
+
+JSONValue SettingsPatch::withoutUnchangedSecrets(const JSONValue &edited, const SettingsNamespaceView &loaded)
+{
+    JSONValue result = edited;
+    for (const SettingsSecretView &secret : loaded.secrets) {
+        if (secret.path.empty())
+            continue;
+        const JSONValue *before = valueAt(loaded.value, secret.path);
+        const JSONValue *now = valueAt(result, secret.path);
+        if (before && now && *before == *now)
+            result = withoutPath(result, secret.path);
+    }
+    return result;
+}
 
 SettingsSecretView SettingsSecretView::fromJson(const JSONValue &value)
 {

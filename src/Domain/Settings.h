@@ -7,6 +7,7 @@
 
 #include <map>
 #include <optional>
+#include <variant>
 #include <vector>
 
 namespace nbd {
@@ -42,6 +43,25 @@ struct SettingsNamespaceView
     {
         return hashFields(seed, v.ns, v.schema, v.value, v.base, v.user, v.applies, v.secrets, v.revision);
     }
+};
+
+// The settings editor's text of a value: pretty-printed JSON with sorted keys.
+QString editorText(const JSONValue &value);
+
+// What "保存" sends for one namespace, read from its editor.
+struct SettingsPatch
+{
+    JSONValue value; // a JSON object
+
+    // The editor's text as it is sent, or the message shown under the editor: any JSON text
+    // is read, a bare scalar or array included, so that valid JSON of the wrong shape is told
+    // apart from text that is not JSON at all.
+    static std::variant<SettingsPatch, QString> fromEditorText(const QString &text, const SettingsNamespaceView &loaded);
+    // The edited object less every secret slot of the namespace whose value the user left as
+    // the host gave it (a mask, usually), so that a secret changes only when the user sets it.
+    static JSONValue withoutUnchangedSecrets(const JSONValue &edited, const SettingsNamespaceView &loaded);
+
+    bool operator==(const SettingsPatch &) const = default;
 };
 
 // "settings.describe"

@@ -95,6 +95,34 @@ QString cardKind(const JSONValue &presentation)
     return stringMember(presentation, u"card").value_or(u"generic"_s);
 }
 
+std::optional<JSONValue> shownPresentation(const std::optional<JSONValue> &callView,
+                                           const std::optional<JSONValue> &resultView)
+{
+    return resultView ? resultView : callView;
+}
+
+std::optional<ToolCardInput> cardInput(const std::optional<JSONValue> &callView,
+                                       const std::optional<JSONValue> &resultView, const QString &arguments,
+                                       const std::optional<QString> &resultText, bool isError)
+{
+    std::optional<JSONValue> shown = shownPresentation(callView, resultView);
+    if (!shown)
+        return std::nullopt;
+    return ToolCardInput{std::move(*shown), arguments, resultText, isError};
+}
+
+std::optional<QString> presentedTitle(const std::optional<JSONValue> &callView,
+                                      const std::optional<JSONValue> &resultView)
+{
+    for (const std::optional<JSONValue> *view : {&resultView, &callView}) {
+        if (*view) {
+            if (std::optional<QString> title = stringMember(**view, u"title"))
+                return title;
+        }
+    }
+    return std::nullopt;
+}
+
 QStringList splitLines(const QString &text)
 {
     QStringList lines = text.split(u'\n');

@@ -151,6 +151,19 @@ struct ToolCardInput
     bool operator==(const ToolCardInput &) const = default;
 };
 
+// The presentation a tool call is drawn from: its result's when the host sent one, else its
+// call's.
+std::optional<JSONValue> shownPresentation(const std::optional<JSONValue> &callView,
+                                           const std::optional<JSONValue> &resultView);
+// The card input of a tool call; nothing when the host presented neither the call nor its
+// result, and the call shows its raw arguments and result instead.
+std::optional<ToolCardInput> cardInput(const std::optional<JSONValue> &callView,
+                                       const std::optional<JSONValue> &resultView, const QString &arguments,
+                                       const std::optional<QString> &resultText, bool isError);
+// The title the host gave the call: the result presentation's "title" string, else the call's.
+std::optional<QString> presentedTitle(const std::optional<JSONValue> &callView,
+                                      const std::optional<JSONValue> &resultView);
+
 ToolCardModel makeToolCard(const ToolCardInput &input);
 
 GenericCard makeGenericCard(const ToolCardInput &input);

@@ -4,7 +4,7 @@
 #include "UI/Shared/Motion.h"
 #include "UI/Sidebar/SidebarRailView.h"
 #include "UI/Shared/Theme.h"
-#include "Connection/WorkspaceTerminalModel.h"
+#include "Store/WorkspaceTerminalModel.h"
 #include "UI/Tools/WorkspaceTerminalDock.h"
 
 #include <QDesktopServices>

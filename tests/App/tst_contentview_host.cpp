@@ -14,7 +14,7 @@
 #else
 #include "UI/Settings/SettingsView.h"
 #endif
-#include "Connection/WorkspaceTerminalModel.h"
+#include "Store/WorkspaceTerminalModel.h"
 #include "UI/Tools/WorkspaceTerminalDock.h"
 
 #include <QDir>

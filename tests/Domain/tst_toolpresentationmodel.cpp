@@ -72,6 +72,50 @@ private Q_SLOTS:
         QCOMPARE(prettyArguments(u"[1,\"/\"]"_s), u"[\n  1,\n  \"\\/\"\n]"_s);
     }
 
+    void argumentsFormForEveryText_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QString>("pretty");
+        QTest::newRow("object: keys sorted, slash escaped")
+            << u"{\"b\":1,\"a\":\"x/y\"}"_s << u"{\n  \"a\" : \"x\\/y\",\n  \"b\" : 1\n}"_s;
+        QTest::newRow("array") << u"[1,2]"_s << u"[\n  1,\n  2\n]"_s;
+        QTest::newRow("not JSON") << u"ls -la"_s << u"ls -la"_s;
+        QTest::newRow("bare string") << u"\"a/b\""_s << u"\"a/b\""_s;
+        QTest::newRow("bare number") << u"42"_s << u"42"_s;
+        QTest::newRow("truncated") << u"{\"a\": "_s << u"{\"a\": "_s;
+        QTest::newRow("empty") << QString() << QString();
+    }
+    void argumentsFormForEveryText()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(QString, pretty);
+        QCOMPARE(prettyArguments(arguments), pretty);
+    }
+
+    void cardInputOfACall()
+    {
+        const std::optional<JSONValue> call = json(R"({"card":"terminal","title":"call"})");
+        const std::optional<JSONValue> result = json(R"({"card":"read","title":5})");
+        // No presentation at all: the chip shows the raw texts, not a card.
+        QCOMPARE(cardInput(std::nullopt, std::nullopt, u"{}"_s, u"out"_s, true), std::nullopt);
+        const std::optional<ToolCardInput> fromCall = cardInput(call, std::nullopt, u"{}"_s, std::nullopt, false);
+        QVERIFY(fromCall);
+        QCOMPARE(fromCall->presentation, *call);
+        QCOMPARE(fromCall->fallbackArguments, u"{}"_s);
+        QCOMPARE(fromCall->fallbackResult, std::nullopt);
+        const std::optional<ToolCardInput> fromResult = cardInput(call, result, u"{}"_s, u"out"_s, true);
+        QVERIFY(fromResult);
+        QCOMPARE(fromResult->presentation, *result);
+        QCOMPARE(fromResult->fallbackResult, u"out"_s);
+        QVERIFY(fromResult->isError);
+
+        // The result's title wins only when it is a string.
+        QCOMPARE(presentedTitle(call, result), u"call"_s);
+        QCOMPARE(presentedTitle(call, json(R"({"title":"done"})")), u"done"_s);
+        QCOMPARE(presentedTitle(json(R"(["title"])"), std::nullopt), std::nullopt);
+        QCOMPARE(presentedTitle(std::nullopt, std::nullopt), std::nullopt);
+    }
+
     void genericSections()
     {
         // rawInput wins over the arguments, in any JSON type.

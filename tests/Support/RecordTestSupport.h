@@ -17,6 +17,18 @@ inline JSONValue json(const char *text)
     return parseJSON(QByteArrayView(text));
 }
 
+// A settings namespace as the host describes it, with an empty schema.
+inline JSONValue settingsNamespaceValue(const QString &ns, const QString &applies, JSONValue secrets, qint64 revision,
+                                        JSONValue value)
+{
+    return JSONValue::object({{QStringLiteral("ns"), ns},
+                              {QStringLiteral("schema"), JSONValue::emptyObject()},
+                              {QStringLiteral("value"), value},
+                              {QStringLiteral("applies"), applies},
+                              {QStringLiteral("secrets"), secrets},
+                              {QStringLiteral("revision"), revision}});
+}
+
 // Decodes `text` as T; on failure returns nothing and stores the decoder's message.
 template<class T>
 std::optional<T> tryDecode(const QByteArray &text, QString *error = nullptr)

@@ -11,11 +11,6 @@ namespace {
 
 constexpr const char *kFinalTextRole = "nbdFinalText";
 
-ToolCardInput cardInput(const ToolPresentationInput &input)
-{
-    return ToolCardInput{input.presentation, input.fallbackArguments, input.fallbackResult, input.isError};
-}
-
 } // namespace
 
 QWidget *createFinalText(const QString &text, QWidget *parent)
@@ -34,19 +29,19 @@ bool updateFinalText(QWidget *content, const QString &text)
     return true;
 }
 
-QWidget *createToolPresentation(const ToolPresentationInput &input, QWidget *parent)
+QWidget *createToolPresentation(const ToolCardInput &input, QWidget *parent)
 {
-    auto *view = new ToolPresentationView(cardInput(input), parent);
+    auto *view = new ToolPresentationView(input, parent);
     view->setObjectName(u"tool-presentation"_s);
     return view;
 }
 
-bool updateToolPresentation(QWidget *content, const ToolPresentationInput &input)
+bool updateToolPresentation(QWidget *content, const ToolCardInput &input)
 {
     auto *view = qobject_cast<ToolPresentationView *>(content);
     if (!view)
         return false;
-    view->setInput(cardInput(input));
+    view->setInput(input);
     return true;
 }
 

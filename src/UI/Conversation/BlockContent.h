@@ -1,10 +1,8 @@
 #pragma once
 
-#include "Wire/JSONValue.h"
+#include "Domain/ToolPresentationModel.h"
 
 #include <QString>
-
-#include <optional>
 
 class QWidget;
 
@@ -23,22 +21,12 @@ QWidget *createFinalText(const QString &text, QWidget *parent);
 // Shows `text` in a widget made by createFinalText; false when it has to be made afresh.
 bool updateFinalText(QWidget *content, const QString &text);
 
-struct ToolPresentationInput
-{
-    JSONValue presentation; // the result's presentation when present, else the call's
-    QString fallbackArguments;
-    std::optional<QString> fallbackResult;
-    bool isError = false;
-
-    bool operator==(const ToolPresentationInput &) const = default;
-};
-
 // The card of a tool call that carries a presentation (the chip's expanded area): a
-// ToolPresentationView named "tool-presentation".
-QWidget *createToolPresentation(const ToolPresentationInput &input, QWidget *parent);
+// ToolPresentationView named "tool-presentation", drawn from the card input Domain built.
+QWidget *createToolPresentation(const ToolCardInput &input, QWidget *parent);
 // Shows `input` in a card made by createToolPresentation (the card redraws only when the input
 // changed); false when it has to be made afresh.
-bool updateToolPresentation(QWidget *content, const ToolPresentationInput &input);
+bool updateToolPresentation(QWidget *content, const ToolCardInput &input);
 
 } // namespace BlockContent
 

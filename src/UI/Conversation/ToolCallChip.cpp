@@ -21,16 +21,6 @@ namespace nbd {
 
 namespace {
 
-std::optional<QString> stringMember(const std::optional<JSONValue> &value, QStringView key)
-{
-    if (!value || !value->isObject())
-        return std::nullopt;
-    const JSONValue *member = value->find(key);
-    if (!member || !member->isString())
-        return std::nullopt;
-    return member->string();
-}
-
 // A 1 px rule in the hairline colour.
 class HairlineRule : public QWidget
 {
@@ -69,16 +59,12 @@ void addDetailSection(QVBoxLayout *column, const QString &title, const QString &
 
 std::optional<JSONValue> ToolCallChip::presentation(const BlockItem &block)
 {
-    if (block.resultView)
-        return block.resultView;
-    return block.callView;
+    return shownPresentation(block.callView, block.resultView);
 }
 
 QString ToolCallChip::presentationTitle(const BlockItem &block)
 {
-    if (auto title = stringMember(block.resultView, u"title"))
-        return *title;
-    if (auto title = stringMember(block.callView, u"title"))
+    if (std::optional<QString> title = presentedTitle(block.callView, block.resultView))
         return *title;
     if (block.toolName)
         return *block.toolName;
@@ -104,29 +90,19 @@ QString ToolCallChip::argumentsPreview(const QString &arguments)
     return cut.size() < rest.size() ? cut + u"…"_s : cut;
 }
 
-QString ToolCallChip::prettyArguments(const QString &arguments)
-{
-    const std::optional<JSONValue> parsed = tryParseJSON(arguments.toUtf8());
-    if (!parsed || !(parsed->isObject() || parsed->isArray()))
-        return arguments;
-    // A "/" occurs only inside strings in JSON text, so every one of them is escaped.
-    QString pretty = QString::fromUtf8(parsed->prettyPrinted());
-    pretty.replace(u"/"_s, u"\\/"_s);
-    return pretty;
-}
-
 QString ToolCallChip::toolIcon(const BlockItem &block)
 {
-    if (auto card = stringMember(presentation(block), u"card")) {
-        if (*card == u"terminal")
+    if (const std::optional<JSONValue> shown = presentation(block)) {
+        const QString card = cardKind(*shown);
+        if (card == u"terminal")
             return u"terminal"_s;
-        if (*card == u"diff")
+        if (card == u"diff")
             return u"doc.badge.plus"_s;
-        if (*card == u"search")
+        if (card == u"search")
             return u"magnifyingglass"_s;
-        if (*card == u"read")
+        if (card == u"read")
             return u"doc.text"_s;
-        if (*card == u"web")
+        if (card == u"web")
             return u"globe"_s;
     }
     const QString name = block.toolName.value_or(QString());
@@ -142,7 +118,7 @@ QString ToolCallChip::toolIcon(const BlockItem &block)
 void ToolCallChip::fillPlainDetail(QVBoxLayout *column, const QString &arguments, const std::optional<QString> &result,
                                    bool isError)
 {
-    const QString pretty = prettyArguments(arguments);
+    const QString pretty = nbd::prettyArguments(arguments);
     if (!pretty.isEmpty())
         addDetailSection(column, u"参数"_s, pretty, false);
     if (result && !result->isEmpty()) {
@@ -263,10 +239,8 @@ void ToolCallChip::rebuildDetail()
     }
     m_header->setAccessibleDescription(u"已展开"_s);
     m_header->setDisclosure(true, true);
-    const std::optional<JSONValue> shown = presentation(m_block);
-    std::optional<BlockContent::ToolPresentationInput> input;
-    if (shown)
-        input = BlockContent::ToolPresentationInput{*shown, m_block.arguments, m_block.resultText, m_block.resultIsError};
+    const std::optional<ToolCardInput> input =
+        cardInput(m_block.callView, m_block.resultView, m_block.arguments, m_block.resultText, m_block.resultIsError);
     // A card that can show the new presentation in place keeps its own state.
     if (m_detail && input && m_detailInput) {
         if (*input == *m_detailInput)

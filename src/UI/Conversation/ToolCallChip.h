@@ -35,7 +35,6 @@ public:
     static QString presentationTitle(const BlockItem &block);
     static std::optional<QString> statusLabel(const BlockItem &block);
     static QString argumentsPreview(const QString &arguments);
-    static QString prettyArguments(const QString &arguments);
     static QString toolIcon(const BlockItem &block);
     // The plain detail: "参数" with the pretty arguments, then a rule and "结果".
     static void fillPlainDetail(QVBoxLayout *column, const QString &arguments, const std::optional<QString> &result,
@@ -76,7 +75,7 @@ private:
     QLabel *m_status;
     ChevronView *m_chevron;
     QWidget *m_detail = nullptr;
-    std::optional<BlockContent::ToolPresentationInput> m_detailInput;
+    std::optional<ToolCardInput> m_detailInput;
 };
 
 } // namespace nbd

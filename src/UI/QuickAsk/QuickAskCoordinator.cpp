@@ -1,7 +1,7 @@
 #include "UI/QuickAsk/QuickAskCoordinator.h"
 
-#include "Connection/ConnectionController.h"
 #include "Store/AppModel.h"
+#include "Store/ConnectionStatus.h"
 #include "System/SelectionCapture.h"
 #include "UI/QuickAsk/QuickAskPanel.h"
 
@@ -72,6 +72,7 @@ QuickAskCoordinator::QuickAskCoordinator(AppModel *appModel, QObject *parent)
     : QObject(parent)
     , m_appModel(appModel)
     , m_model(new QuickAskHUDModel(this))
+    , m_connectionStatus(new ConnectionStatus(appModel, this))
 {
     // One read at a time: a hung owner delays later reads, each still ended by its own time-out.
     m_selectionQueue.setMaxThreadCount(1);
@@ -228,9 +229,8 @@ void QuickAskCoordinator::submit()
         return;
     if (!m_appModel)
         return;
-    const ConnectionPhase phase = m_appModel->connection()->phase();
-    if (phase.kind() != ConnectionPhase::Kind::Ready) {
-        m_model->setErrorMessage(u"Nimbrel Deck "_s + phase.label() + u"，暂时无法发送。"_s);
+    if (!m_connectionStatus->isReady()) {
+        m_model->setErrorMessage(u"Nimbrel Deck "_s + m_connectionStatus->phase().label() + u"，暂时无法发送。"_s);
         return;
     }
     m_model->setSubmitting(true);

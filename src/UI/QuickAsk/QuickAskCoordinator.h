@@ -16,6 +16,7 @@
 namespace nbd {
 
 class AppModel;
+class ConnectionStatus;
 class QuickAskPanel;
 
 // Owns Quick Ask: the global hot key, the panel and its model, the capture of the selected text
@@ -72,6 +73,7 @@ private:
     QPointer<AppModel> m_appModel;
     GlobalHotKeyRegistration m_hotKey;
     QuickAskHUDModel *m_model;
+    ConnectionStatus *m_connectionStatus;
     QThreadPool m_selectionQueue;
     // Not serial: a clipboard owner that hangs must not hold up the read of the next presentation.
     QThreadPool m_clipboardReads;

@@ -14,8 +14,6 @@
 #include <QStringList>
 #include <QVBoxLayout>
 
-#include <span>
-
 using namespace Qt::Literals::StringLiterals;
 
 namespace nbd {
@@ -51,31 +49,6 @@ public:
         setAccessibleName(path + (secret.set ? u"（已设置）"_s : u"（未设置）"_s));
     }
 };
-
-const JSONValue *valueAt(const JSONValue &value, std::span<const QString> path)
-{
-    const JSONValue *at = &value;
-    for (const QString &key : path) {
-        at = at->isObject() ? at->find(key) : nullptr;
-        if (!at)
-            return nullptr;
-    }
-    return at;
-}
-
-JSONValue withoutPath(const JSONValue &value, std::span<const QString> path)
-{
-    if (path.empty() || !value.isObject())
-        return value;
-    JSONValue::Members members;
-    for (const JSONMember &member : value.members()) {
-        if (member.key != path.front())
-            members.emplace_back(member.key, member.value);
-        else if (path.size() > 1)
-            members.emplace_back(member.key, withoutPath(member.value, path.subspan(1)));
-    }
-    return JSONValue::object(std::move(members));
-}
 
 } // namespace
 
@@ -196,11 +169,6 @@ public:
     QPushButton *saveButton;
 };
 
-QString HostSettingsTab::pretty(const JSONValue &value)
-{
-    return QString::fromUtf8(value.prettyPrinted());
-}
-
 HostSettingsTab::HostSettingsTab(HostSettingsStore *hostSettings, QWidget *parent)
     : QWidget(parent)
     , m_hostSettings(hostSettings)
@@ -293,7 +261,7 @@ void HostSettingsTab::showState()
     QVBoxLayout *column = list.column;
     for (const SettingsNamespaceView &record : m_namespaces) {
         auto *card = new HostSettingsCard(record, m_cardList);
-        card->editor->setPlainText(pretty(record.value));
+        card->editor->setPlainText(nbd::editorText(record.value));
         const QString ns = record.ns;
         connect(card->saveButton, &QPushButton::clicked, this, [this, ns] {
             for (const SettingsNamespaceView &listed : m_namespaces) {
@@ -345,44 +313,23 @@ void HostSettingsTab::setError(const QString &ns, std::optional<QString> message
 
 void HostSettingsTab::save(const SettingsNamespaceView &ns)
 {
-    // Any JSON text is parsed, a bare scalar or array included, so that valid JSON of the
-    // wrong shape is told apart from text that is not JSON at all.
-    const std::optional<JSONValue> parsed = tryParseJSON(editorText(ns.ns).toUtf8());
-    if (!parsed) {
-        setError(ns.ns, u"不是合法的 JSON"_s);
-        return;
-    }
-    if (!parsed->isObject()) {
-        setError(ns.ns, u"值必须是 JSON 对象"_s);
+    std::variant<SettingsPatch, QString> patch = SettingsPatch::fromEditorText(editorText(ns.ns), ns);
+    if (const QString *failure = std::get_if<QString>(&patch)) {
+        setError(ns.ns, *failure);
         return;
     }
     // The revision the card shows now: a host that has moved on refuses the change.
-    runSave(ns.ns, patch(*parsed, ns), ns.revision);
+    runSave(ns.ns, std::get<SettingsPatch>(std::move(patch)), ns.revision);
 }
 
-JSONValue HostSettingsTab::patch(const JSONValue &edited, const SettingsNamespaceView &loaded)
-{
-    JSONValue result = edited;
-    for (const SettingsSecretView &secret : loaded.secrets) {
-        if (secret.path.empty())
-            continue;
-        const JSONValue *before = valueAt(loaded.value, secret.path);
-        const JSONValue *now = valueAt(result, secret.path);
-        if (before && now && *before == *now)
-            result = withoutPath(result, secret.path);
-    }
-    return result;
-}
-
-QCoro::Task<void> HostSettingsTab::runSave(QString ns, JSONValue value, qint64 revision)
+QCoro::Task<void> HostSettingsTab::runSave(QString ns, SettingsPatch patch, qint64 revision)
 {
     QPointer<HostSettingsTab> self(this);
     const std::weak_ptr<const bool> alive = m_alive;
     QPointer<HostSettingsStore> store = m_hostSettings;
     if (!store)
         co_return;
-    std::variant<SettingsNamespaceView, QString> result =
-        co_await store->updateSettings(ns, value, revision);
+    std::variant<SettingsNamespaceView, QString> result = co_await store->updateSettings(ns, patch.value, revision);
     if (alive.expired() || !self)
         co_return;
     if (const QString *failure = std::get_if<QString>(&result)) {
@@ -398,7 +345,7 @@ QCoro::Task<void> HostSettingsTab::runSave(QString ns, JSONValue value, qint64 r
     }
     if (HostSettingsCard *c = card(ns)) {
         c->setRecord(*updated);
-        c->editor->setPlainText(pretty(updated->value));
+        c->editor->setPlainText(nbd::editorText(updated->value));
     }
     setError(ns, std::nullopt);
 }
@@ -408,7 +355,7 @@ void HostSettingsTab::reset(const QString &ns)
     for (const SettingsNamespaceView &listed : m_namespaces) {
         if (listed.ns == ns) {
             if (HostSettingsCard *c = card(ns))
-                c->editor->setPlainText(pretty(listed.value));
+                c->editor->setPlainText(nbd::editorText(listed.value));
             break;
         }
     }

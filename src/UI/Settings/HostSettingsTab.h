@@ -1,7 +1,6 @@
 #pragma once
 
 #include "Domain/Settings.h"
-#include "Wire/JSONValue.h"
 
 #include <QCoroTask>
 #include <QHash>
@@ -36,14 +35,6 @@ public:
     explicit HostSettingsTab(HostSettingsStore *hostSettings, QWidget *parent = nullptr);
     ~HostSettingsTab() override;
 
-    // The editor text of a value: pretty-printed JSON with sorted keys.
-    static QString pretty(const JSONValue &value);
-
-    // The editor's object as it is sent: every secret slot of the namespace whose value the
-    // user left as the host gave it (a mask, usually) is left out, so a secret changes only
-    // when the user sets it.
-    static JSONValue patch(const JSONValue &edited, const SettingsNamespaceView &loaded);
-
     bool loaded() const { return m_loaded; }
     // Why the settings could not be read (no connection, a failed call, an answer that does
     // not decode); nothing while they load or once they are read.
@@ -63,7 +54,7 @@ private:
     // The failure page's "重试": reads the settings again.
     void retry();
     void showFailure();
-    QCoro::Task<void> runSave(QString ns, JSONValue value, qint64 revision);
+    QCoro::Task<void> runSave(QString ns, SettingsPatch patch, qint64 revision);
     void showState();
     void setError(const QString &ns, std::optional<QString> message);
     HostSettingsCard *card(const QString &ns) const;

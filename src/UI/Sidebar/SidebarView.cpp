@@ -32,22 +32,6 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace nbd {
 
-QString connectionTitle(const std::optional<HostDescription> &description)
-{
-    return description ? u"NBD "_s + description->version : u"Nimbrel Deck"_s;
-}
-
-QString connectionDetail(const ConnectionPhase &phase, const NBDProcessManager::Phase &process, LaunchMode mode)
-{
-    if (phase.kind() != ConnectionPhase::Kind::Ready)
-        return phase.label();
-    switch (process.kind) {
-    case NBDProcessManager::Phase::Kind::Attached: return u"已附着本地 Host"_s;
-    case NBDProcessManager::Phase::Kind::Running: return u"内置 Host"_s;
-    default: return mode == LaunchMode::External ? u"外部 Host"_s : u"本地 Host"_s;
-    }
-}
-
 QColor connectionPhaseColor(const ConnectionPhase &phase)
 {
     switch (phase.kind()) {
@@ -271,6 +255,7 @@ SidebarView::SidebarView(AppModel *appModel, std::function<void()> onCollapse, B
     , m_toggleEffect(new QGraphicsOpacityEffect)
     , m_list(new SidebarListView(appModel, &m_headerActions, this))
     , m_accountBar(new AccountBar(this))
+    , m_connectionStatus(new ConnectionStatus(appModel, this))
 {
     setObjectName(u"sidebar"_s);
     m_searchTimer->setSingleShot(true);
@@ -389,13 +374,8 @@ SidebarView::SidebarView(AppModel *appModel, std::function<void()> onCollapse, B
         });
         for (const auto &model : store->selection()->sessionModels())
             connect(model.get(), &SessionModel::titleChanged, this, &SidebarView::scheduleRebuild, Qt::UniqueConnection);
-        connect(store->connection(), &ConnectionController::phaseChanged, this, &SidebarView::refreshAccountBar);
-        connect(store->connection(), &ConnectionController::hostDescriptionChanged, this,
-                &SidebarView::refreshAccountBar);
-        connect(store->nbdProcess(), &NBDProcessManager::phaseChanged, this, &SidebarView::refreshAccountBar);
-        connect(store->connectionSettings(), &ConnectionSettings::launchModeChanged, this,
-                &SidebarView::refreshAccountBar);
     }
+    connect(m_connectionStatus, &ConnectionStatus::changed, this, &SidebarView::refreshAccountBar);
     // Tab walks the column top to bottom; rebuild() slots the rows in before the account bar.
     setTabOrder(title, collapse);
     setTabOrder(collapse, m_newSessionButton);
@@ -599,11 +579,8 @@ void SidebarView::refreshAccountBar()
 {
     if (!m_appModel)
         return;
-    const ConnectionPhase phase = m_appModel->connection()->phase();
-    const QString detail =
-        connectionDetail(phase, m_appModel->nbdProcess()->phase(), m_appModel->connectionSettings()->launchMode());
-    const QString help =
-        u"设置 · "_s + connectionTitle(m_appModel->connection()->hostDescription()) + u" · "_s + detail;
+    const ConnectionPhase &phase = m_connectionStatus->phase();
+    const QString help = u"设置 · "_s + m_connectionStatus->title() + u" · "_s + m_connectionStatus->detail();
     m_accountBar->setState(help, phase.label(), connectionPhaseColor(phase));
 }
 

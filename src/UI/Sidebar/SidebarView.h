@@ -1,8 +1,7 @@
 #pragma once
 
 #include "Domain/Models.h"
-#include "Connection/ConnectionController.h"
-#include "Connection/NBDProcessManager.h"
+#include "Store/ConnectionStatus.h"
 #include "UI/Shared/Binding.h"
 #include "UI/Sidebar/NewSessionPopover.h"
 #include "UI/Sidebar/SidebarRowViews.h"
@@ -30,11 +29,8 @@ class NewSessionButton;
 class NewSessionPopover;
 class SearchField;
 class SearchReveal;
-enum class LaunchMode;
 
-// The account bar's texts and the connection's colour.
-QString connectionTitle(const std::optional<HostDescription> &description);
-QString connectionDetail(const ConnectionPhase &phase, const NBDProcessManager::Phase &process, LaunchMode mode);
+// The account bar's colour for the connection's phase.
 QColor connectionPhaseColor(const ConnectionPhase &phase);
 
 // The expanded left column: product header, new-session button, optional search field, the
@@ -125,6 +121,7 @@ private:
     bool m_searchToggling = false;
     SidebarListView *m_list;
     AccountBar *m_accountBar;
+    ConnectionStatus *m_connectionStatus;
 };
 
 } // namespace nbd

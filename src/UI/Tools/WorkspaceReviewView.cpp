@@ -1,8 +1,5 @@
 #include "UI/Tools/WorkspaceReviewView.h"
 
-#include "Connection/WorkspaceCommand.h"
-#include "Domain/Graphemes.h"
-#include "Domain/Trimming.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
@@ -15,7 +12,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
@@ -24,7 +20,7 @@ namespace nbd {
 
 WorkspaceReviewView::WorkspaceReviewView(const QUrl &rootURL, QWidget *parent)
     : QWidget(parent)
-    , m_rootURL(rootURL)
+    , m_review(new WorkspaceReview(rootURL, this))
     , m_title(new QLabel(this))
     , m_spinner(new Spinner(16, this))
     , m_text(new QPlainTextEdit(this))
@@ -63,21 +59,20 @@ WorkspaceReviewView::WorkspaceReviewView(const QUrl &rootURL, QWidget *parent)
     m_text->document()->setDocumentMargin(14);
     m_text->setStyleSheet(u"QPlainTextEdit { background: transparent; }"_s);
     layout->addWidget(m_text, 1);
+    connect(m_review, &WorkspaceReview::loadingChanged, this, &WorkspaceReviewView::sync);
+    connect(m_review, &WorkspaceReview::reportChanged, this, [this] {
+        sync();
+        Q_EMIT reportChanged();
+    });
     sync();
 }
 
-WorkspaceReviewView::~WorkspaceReviewView() { m_alive.reset(); }
+WorkspaceReviewView::~WorkspaceReviewView() = default;
 
 void WorkspaceReviewView::setRootURL(const QUrl &rootURL)
 {
-    if (rootURL.path() == m_rootURL.path()) {
-        m_rootURL = rootURL;
+    if (!m_review->setRootURL(rootURL))
         return;
-    }
-    m_rootURL = rootURL;
-    ++m_rootGeneration;
-    // The superseded refreshes no longer count as loading: their results will be dropped.
-    m_loading = 0;
     sync();
     if (m_shown)
         refresh();
@@ -85,7 +80,7 @@ void WorkspaceReviewView::setRootURL(const QUrl &rootURL)
 
 void WorkspaceReviewView::refresh()
 {
-    runRefresh(m_rootURL, m_rootGeneration);
+    m_review->refresh();
 }
 
 void WorkspaceReviewView::showEvent(QShowEvent *event)
@@ -97,49 +92,16 @@ void WorkspaceReviewView::showEvent(QShowEvent *event)
     }
 }
 
-QCoro::Task<void> WorkspaceReviewView::runRefresh(QUrl root, quint64 generation)
-{
-    const std::weak_ptr<const bool> alive = m_alive;
-    ++m_loading;
-    sync();
-    const QStringList statusArguments = {u"status"_s, u"--short"_s, u"--branch"_s, u"--ignore-submodules=all"_s};
-    const WorkspaceCommandResult status = co_await WorkspaceCommand::captureGit(statusArguments, root);
-    if (alive.expired() || generation != m_rootGeneration)
-        co_return;
-    QString report;
-    if (status.status != 0) {
-        report = status.output.isEmpty() ? u"当前目录不是 Git 工作区"_s : status.output;
-    } else {
-        // The work tree against the index, as `git diff --stat` shows it; but that command
-        // refreshes and writes the index, taking its lock, where diff-files only reads. A
-        // submodule is a work tree with a configuration of its own: not entered.
-        const QStringList diffArguments = {u"diff-files"_s, u"--stat"_s, u"--no-ext-diff"_s, u"--no-textconv"_s,
-                                           u"--ignore-submodules=all"_s};
-        const WorkspaceCommandResult diff = co_await WorkspaceCommand::captureGit(diffArguments, root);
-        if (alive.expired() || generation != m_rootGeneration)
-            co_return;
-        QStringList parts;
-        for (const QString &output : {status.output, diff.output}) {
-            if (!text::trimWhitespaceAndNewlines(output).isEmpty())
-                parts << output;
-        }
-        report = Graphemes::prefix(parts.join(u'\n'), kReportLimit);
-    }
-    m_report = report;
-    // The first refresh to finish ends the loading state, as overlapping ones share the view.
-    m_loading = 0;
-    sync();
-    Q_EMIT reportChanged();
-}
-
 void WorkspaceReviewView::sync()
 {
-    const QString path = QDir::cleanPath(m_rootURL.isLocalFile() ? m_rootURL.toLocalFile() : m_rootURL.path());
+    const QUrl root = m_review->rootURL();
+    const QString path = QDir::cleanPath(root.isLocalFile() ? root.toLocalFile() : root.path());
     m_title->setText(path == u"/"_s ? path : QFileInfo(path).fileName());
-    const bool spinning = m_loading > 0 && m_report.isEmpty();
+    const QString &report = m_review->report();
+    const bool spinning = m_review->isLoading() && report.isEmpty();
     m_spinner->setVisible(spinning);
     m_text->setVisible(!spinning);
-    const QString shown = m_report.isEmpty() ? u"工作区无待审阅改动"_s : m_report;
+    const QString shown = report.isEmpty() ? u"工作区无待审阅改动"_s : report;
     if (m_text->toPlainText() != shown)
         m_text->setPlainText(shown);
 }

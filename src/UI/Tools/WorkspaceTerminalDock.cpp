@@ -1,6 +1,6 @@
 #include "UI/Tools/WorkspaceTerminalDock.h"
 
-#include "Connection/WorkspaceTerminalModel.h"
+#include "Store/WorkspaceTerminalModel.h"
 #include "UI/Shared/Accessibility.h"
 #include "UI/Shared/BatchedTextWriter.h"
 #include "UI/Shared/ChromeIconButton.h"

@@ -120,8 +120,6 @@ private Q_SLOTS:
     void rowNames();
     void argumentsPreview_data();
     void argumentsPreview();
-    void prettyArguments_data();
-    void prettyArguments();
     void toolIcon_data();
     void toolIcon();
 
@@ -388,27 +386,6 @@ void tst_TranscriptRows::argumentsPreview()
     QFETCH(QString, arguments);
     QFETCH(QString, preview);
     QCOMPARE(ToolCallChip::argumentsPreview(arguments), preview);
-}
-
-void tst_TranscriptRows::prettyArguments_data()
-{
-    QTest::addColumn<QString>("arguments");
-    QTest::addColumn<QString>("pretty");
-    QTest::newRow("object: keys sorted, slash escaped")
-        << u"{\"b\":1,\"a\":\"x/y\"}"_s << u"{\n  \"a\" : \"x\\/y\",\n  \"b\" : 1\n}"_s;
-    QTest::newRow("array") << u"[1,2]"_s << u"[\n  1,\n  2\n]"_s;
-    QTest::newRow("not JSON") << u"ls -la"_s << u"ls -la"_s;
-    QTest::newRow("bare string") << u"\"a/b\""_s << u"\"a/b\""_s;
-    QTest::newRow("bare number") << u"42"_s << u"42"_s;
-    QTest::newRow("truncated") << u"{\"a\": "_s << u"{\"a\": "_s;
-    QTest::newRow("empty") << QString() << QString();
-}
-
-void tst_TranscriptRows::prettyArguments()
-{
-    QFETCH(QString, arguments);
-    QFETCH(QString, pretty);
-    QCOMPARE(ToolCallChip::prettyArguments(arguments), pretty);
 }
 
 void tst_TranscriptRows::toolIcon_data()

@@ -1,4 +1,5 @@
 #include "GuiTestMain.h"
+#include "RecordTestSupport.h"
 #include "SettingsTestSupport.h"
 #include "UI/Settings/HostSettingsTab.h"
 #include "UI/Settings/SettingsControls.h"
@@ -16,19 +17,11 @@ using nbd::sim::Reply;
 
 namespace {
 
+using nbd::test::settingsNamespaceValue;
+
 JSONValue parsed(const char *text)
 {
-    return parseJSON(QByteArrayView(text));
-}
-
-JSONValue namespaceValue(const QString &ns, const QString &applies, JSONValue secrets, qint64 revision, JSONValue value)
-{
-    return JSONValue::object({{u"ns"_s, ns},
-                              {u"schema"_s, JSONValue::emptyObject()},
-                              {u"value"_s, value},
-                              {u"applies"_s, applies},
-                              {u"secrets"_s, secrets},
-                              {u"revision"_s, revision}});
+    return nbd::test::json(text);
 }
 
 } // namespace
@@ -89,27 +82,6 @@ private Q_SLOTS:
     void init() { fixture = std::make_unique<test::SettingsFixture>(); }
     void cleanup() { fixture.reset(); }
 
-    void pretty_data()
-    {
-        QTest::addColumn<JSONValue>("value");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("nested, keys out of order")
-            << parsed(R"({"b": 1, "a": {"d": true, "c": null}})")
-            << u"{\n  \"a\" : {\n    \"c\" : null,\n    \"d\" : true\n  },\n  \"b\" : 1\n}"_s;
-        QTest::newRow("empty object") << JSONValue::emptyObject() << u"{}"_s;
-        QTest::newRow("array inside") << parsed(R"({"list": [2, {"y": 1, "x": "中"}]})")
-                                      << u"{\n  \"list\" : [\n    2,\n    {\n      \"x\" : \"中\",\n      \"y\" : 1\n    }\n  ]\n}"_s;
-    }
-
-    void pretty()
-    {
-        QFETCH(JSONValue, value);
-        QFETCH(QString, text);
-        QCOMPARE(HostSettingsTab::pretty(value), text);
-        // What the editor shows parses back to the same value.
-        QCOMPARE(parseJSON(text.toUtf8()), value);
-    }
-
     // Cards follow the host's order; the header shows when a change applies, the revision and
     // the secret slots; editing one card leaves the other alone.
     void cardsInHostOrder()
@@ -118,8 +90,8 @@ private Q_SLOTS:
         const JSONValue describe = JSONValue::object(
             {{u"writable"_s, true},
              {u"hasDocument"_s, true},
-             {u"namespaces"_s, JSONValue::array({namespaceValue(u"zeta"_s, u"restart"_s, secrets, 12, parsed(R"({"k": 1})")),
-                                                 namespaceValue(u"alpha"_s, u"live"_s, JSONValue::array({}), 3,
+             {u"namespaces"_s, JSONValue::array({settingsNamespaceValue(u"zeta"_s, u"restart"_s, secrets, 12, parsed(R"({"k": 1})")),
+                                                 settingsNamespaceValue(u"alpha"_s, u"live"_s, JSONValue::array({}), 3,
                                                                 parsed(R"({"m": "x"})"))})}});
         fx().harness.host.setReply(u"settings.describe"_s, Reply::value(describe));
         HostSettingsTab *page = openHost();
@@ -300,7 +272,7 @@ private Q_SLOTS:
         const Reply readable = Reply::value(JSONValue::object(
             {{u"writable"_s, true},
              {u"hasDocument"_s, true},
-             {u"namespaces"_s, JSONValue::array({namespaceValue(u"n"_s, u"live"_s, JSONValue::array({}), 1,
+             {u"namespaces"_s, JSONValue::array({settingsNamespaceValue(u"n"_s, u"live"_s, JSONValue::array({}), 1,
                                                                 parsed(R"({"a": 1})"))})}}));
         sim::SimHost &host = fx().harness.host;
         const QList<Reply> failures = {readable, Reply::value(parsed(R"({"namespaces": 3})")),
@@ -341,48 +313,6 @@ private Q_SLOTS:
         QCOMPARE(empty->property("symbolName").toString(), u"slider.horizontal.3"_s);
         QVERIFY(!fx().find(u"settings-host-failure"_s));
         QVERIFY(test::accessibilityProblems(fx().window.get()).isEmpty());
-    }
-
-    void secretsLeftAsLoaded_data()
-    {
-        QTest::addColumn<JSONValue>("loaded");
-        QTest::addColumn<JSONValue>("secrets");
-        QTest::addColumn<JSONValue>("edited");
-        QTest::addColumn<JSONValue>("patch");
-        const JSONValue nested = parsed(R"([{"path": ["api", "key"], "set": true}])");
-        QTest::newRow("mask left, other key changed")
-            << parsed(R"({"api": {"key": "********", "url": "a"}, "n": 1})") << nested
-            << parsed(R"({"api": {"key": "********", "url": "b"}, "n": 1})") << parsed(R"({"api": {"url": "b"}, "n": 1})");
-        QTest::newRow("secret set by the user") << parsed(R"({"api": {"key": "********"}})") << nested
-                                                << parsed(R"({"api": {"key": "new-key"}})")
-                                                << parsed(R"({"api": {"key": "new-key"}})");
-        QTest::newRow("secret removed by the user") << parsed(R"({"api": {"key": "********"}, "n": 1})") << nested
-                                                    << parsed(R"({"n": 2})") << parsed(R"({"n": 2})");
-        QTest::newRow("unset slot left empty") << parsed(R"({"token": "", "n": 1})")
-                                               << parsed(R"([{"path": ["token"], "set": false}])")
-                                               << parsed(R"({"token": "", "n": 2})") << parsed(R"({"n": 2})");
-        QTest::newRow("two slots, one changed")
-            << parsed(R"({"a": "********", "b": "********"})")
-            << parsed(R"([{"path": ["a"], "set": true}, {"path": ["b"], "set": true}])")
-            << parsed(R"({"a": "********", "b": "typed"})") << parsed(R"({"b": "typed"})");
-        QTest::newRow("path through a non-object") << parsed(R"({"api": [1], "n": 1})") << nested
-                                                   << parsed(R"({"api": [1], "n": 2})")
-                                                   << parsed(R"({"api": [1], "n": 2})");
-        QTest::newRow("slot added by the user") << parsed(R"({"n": 1})") << nested
-                                                << parsed(R"({"api": {"key": "k"}, "n": 1})")
-                                                << parsed(R"({"api": {"key": "k"}, "n": 1})");
-        QTest::newRow("empty path") << parsed(R"({"n": 1})") << parsed(R"([{"path": [], "set": true}])")
-                                    << parsed(R"({"n": 1})") << parsed(R"({"n": 1})");
-    }
-
-    void secretsLeftAsLoaded()
-    {
-        QFETCH(JSONValue, loaded);
-        QFETCH(JSONValue, secrets);
-        QFETCH(JSONValue, edited);
-        QFETCH(JSONValue, patch);
-        const SettingsNamespaceView view = SettingsNamespaceView::fromJson(namespaceValue(u"n"_s, u"live"_s, secrets, 1, loaded));
-        QCOMPARE(HostSettingsTab::patch(edited, view), patch);
     }
 
     // Saving a card whose secret still shows the host's mask leaves the stored secret alone.

@@ -1,38 +1,20 @@
 // The review tool against real git work trees.
 #include "AccessibilityWalk.h"
+#include "GitWorkTree.h"
 #include "GuiTestMain.h"
 
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Tools/WorkspaceReviewView.h"
 
-#include <QDateTime>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace nbd;
 
-namespace {
-
-void git(const QString &dir, QStringList args)
-{
-    QProcess p;
-    p.setWorkingDirectory(dir);
-    p.start(u"git"_s, QStringList{u"-c"_s, u"user.name=t"_s, u"-c"_s, u"user.email=t@t"_s, u"-c"_s, u"init.defaultBranch=main"_s} + args);
-    QVERIFY(p.waitForFinished(-1));
-    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
-}
-
-void write(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-} // namespace
+using nbd::test::GitWorkTree::git;
+using nbd::test::GitWorkTree::write;
 
 class ReviewViewTest : public QObject
 {
@@ -42,28 +24,12 @@ class ReviewViewTest : public QObject
 
     QString repo(const QString &name)
     {
-        const QString dir = m_tmp.filePath(name);
-        QDir().mkpath(dir);
-        git(dir, {u"init"_s, u"-q"_s});
-        write(dir + u"/a.txt"_s, "one\n");
-        git(dir, {u"add"_s, u"a.txt"_s});
-        git(dir, {u"commit"_s, u"-q"_s, u"-m"_s, u"first"_s});
-        return dir;
+        return nbd::test::GitWorkTree::create(m_tmp.filePath(name));
     }
 
-    // A changed file for the diff to read, and an unchanged one with a new time, which a
-    // command that may write the index would record there.
     QString changedRepo(const QString &name)
     {
-        const QString dir = repo(name);
-        write(dir + u"/b.txt"_s, "same\n");
-        git(dir, {u"add"_s, u"b.txt"_s});
-        git(dir, {u"commit"_s, u"-q"_s, u"-m"_s, u"second"_s});
-        write(dir + u"/a.txt"_s, "one\ntwo\n");
-        QFile b(dir + u"/b.txt"_s);
-        if (!b.open(QIODevice::ReadWrite) || !b.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime))
-            qFatal("cannot set the time of %s", qPrintable(b.fileName()));
-        return dir;
+        return nbd::test::GitWorkTree::createChanged(m_tmp.filePath(name));
     }
 
     static QString shown(WorkspaceReviewView &view)
@@ -132,36 +98,6 @@ private Q_SLOTS:
         view.show();
         waitForReport(view);
         QCOMPARE(view.report(), u"## main\n?? new.txt\n"_s);
-    }
-
-    void outsideAWorkTreeShowsGitsOwnError()
-    {
-        QTemporaryDir plain;
-        WorkspaceReviewView view(QUrl::fromLocalFile(plain.path()));
-        view.show();
-        waitForReport(view);
-        QVERIFY2(view.report().contains(u"not a git repository"_s), qPrintable(view.report()));
-    }
-
-    void aMissingDirectoryReportsTheStartError()
-    {
-        WorkspaceReviewView view(QUrl::fromLocalFile(m_tmp.filePath(u"missing"_s)));
-        view.show();
-        waitForReport(view);
-        QVERIFY(!view.report().isEmpty());
-        QVERIFY(view.report() != u"工作区无待审阅改动"_s);
-    }
-
-    void longReportsAreCut()
-    {
-        const QString dir = repo(u"long"_s);
-        // About 60 characters a status line, 1,000 lines.
-        for (int i = 0; i < 1000; ++i)
-            write(dir + u"/untracked-file-with-a-rather-long-name-number-%1.txt"_s.arg(i, 4, 10, QLatin1Char('0')), "x");
-        WorkspaceReviewView view(QUrl::fromLocalFile(dir));
-        view.show();
-        waitForReport(view);
-        QCOMPARE(view.report().size(), WorkspaceReviewView::kReportLimit);
     }
 
     void aNewRootRerunsAndTheButtonRefreshes()
@@ -270,25 +206,6 @@ private Q_SLOTS:
         QVERIFY2(!left.exists(), left.open(QIODevice::ReadOnly) ? left.readAll().constData() : "");
         QVERIFY2(view.report().contains(partialClone ? u" D a.txt"_s : u" M a.txt"_s), qPrintable(view.report()));
         QVERIFY2(!view.report().contains(QChar(0x1b)), qPrintable(view.report()));
-    }
-
-    // The agent commits in the same work tree: a review that wrote the index would hold its
-    // lock meanwhile and could make that commit fail.
-    void theReviewLeavesTheIndexAlone()
-    {
-        const QString dir = changedRepo(u"index"_s);
-        QFile index(dir + u"/.git/index"_s);
-        QVERIFY(index.open(QIODevice::ReadOnly));
-        const QByteArray before = index.readAll();
-        index.close();
-
-        WorkspaceReviewView view(QUrl::fromLocalFile(dir));
-        view.show();
-        waitForReport(view);
-        QVERIFY2(view.report().contains(u" a.txt | 1 +"_s), qPrintable(view.report()));
-        QVERIFY(index.open(QIODevice::ReadOnly));
-        QVERIFY(index.readAll() == before);
-        QVERIFY(!QFile::exists(dir + u"/.git/index.lock"_s));
     }
 };
 

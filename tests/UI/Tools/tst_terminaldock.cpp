@@ -2,7 +2,7 @@
 #include "AccessibilityWalk.h"
 #include "GuiTestMain.h"
 
-#include "Connection/WorkspaceTerminalModel.h"
+#include "Store/WorkspaceTerminalModel.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Theme.h"
 #include "UI/Tools/WorkspaceTerminalDock.h"

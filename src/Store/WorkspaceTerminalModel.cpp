@@ -1,4 +1,4 @@
-#include "Connection/WorkspaceTerminalModel.h"
+#include "Store/WorkspaceTerminalModel.h"
 
 #include "Connection/NBDProcessManager.h"
 #include "Domain/Trimming.h"

@@ -1,5 +1,5 @@
 // The workspace terminal against real login shells.
-#include "Connection/WorkspaceTerminalModel.h"
+#include "Store/WorkspaceTerminalModel.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>

@@ -1,0 +1,58 @@
+#include "Store/ConnectionStatus.h"
+
+#include "Store/AppModel.h"
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace nbd {
+
+QString connectionTitle(const std::optional<HostDescription> &description)
+{
+    return description ? u"NBD "_s + description->version : u"Nimbrel Deck"_s;
+}
+
+QString connectionDetail(const ConnectionPhase &phase, const NBDProcessManager::Phase &process, LaunchMode mode)
+{
+    if (phase.kind() != ConnectionPhase::Kind::Ready)
+        return phase.label();
+    switch (process.kind) {
+    case NBDProcessManager::Phase::Kind::Attached: return u"已附着本地 Host"_s;
+    case NBDProcessManager::Phase::Kind::Running: return u"内置 Host"_s;
+    default: return mode == LaunchMode::External ? u"外部 Host"_s : u"本地 Host"_s;
+    }
+}
+
+ConnectionStatus::ConnectionStatus(AppModel *appModel, QObject *parent)
+    : QObject(parent)
+    , m_appModel(appModel)
+{
+    if (appModel) {
+        connect(appModel->connection(), &ConnectionController::phaseChanged, this, &ConnectionStatus::refresh);
+        connect(appModel->connection(), &ConnectionController::hostDescriptionChanged, this, &ConnectionStatus::refresh);
+        connect(appModel->nbdProcess(), &NBDProcessManager::phaseChanged, this, &ConnectionStatus::refresh);
+        connect(appModel->connectionSettings(), &ConnectionSettings::launchModeChanged, this,
+                &ConnectionStatus::refresh);
+    }
+    refresh();
+}
+
+void ConnectionStatus::refresh()
+{
+    ConnectionPhase phase;
+    QString title = connectionTitle(std::nullopt);
+    QString detail = phase.label();
+    if (m_appModel) {
+        phase = m_appModel->connection()->phase();
+        title = connectionTitle(m_appModel->connection()->hostDescription());
+        detail = connectionDetail(phase, m_appModel->nbdProcess()->phase(),
+                                  m_appModel->connectionSettings()->launchMode());
+    }
+    if (phase == m_phase && title == m_title && detail == m_detail)
+        return;
+    m_phase = std::move(phase);
+    m_title = std::move(title);
+    m_detail = std::move(detail);
+    Q_EMIT changed();
+}
+
+} // namespace nbd

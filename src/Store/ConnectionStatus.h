@@ -1,0 +1,48 @@
+#pragma once
+
+#include "Connection/ConnectionController.h"
+#include "Connection/NBDProcessManager.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <optional>
+
+namespace nbd {
+
+class AppModel;
+enum class LaunchMode;
+
+// "NBD <version>" once a host described itself, else the product name.
+QString connectionTitle(const std::optional<HostDescription> &description);
+// The phase's label until the connection is ready; then where the host came from.
+QString connectionDetail(const ConnectionPhase &phase, const NBDProcessManager::Phase &process, LaunchMode mode);
+
+// The connection as the window shows it, gathered from the controller, the host process and
+// the launch mode, so that views follow one owner instead of the connection layer itself.
+// changed() is emitted only when the phase or one of the texts really changed.
+class ConnectionStatus : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ConnectionStatus(AppModel *appModel, QObject *parent = nullptr);
+
+    const ConnectionPhase &phase() const { return m_phase; }
+    bool isReady() const { return m_phase.kind() == ConnectionPhase::Kind::Ready; }
+    const QString &title() const { return m_title; }
+    const QString &detail() const { return m_detail; }
+
+Q_SIGNALS:
+    void changed();
+
+private:
+    void refresh();
+
+    QPointer<AppModel> m_appModel;
+    ConnectionPhase m_phase;
+    QString m_title;
+    QString m_detail;
+};
+
+} // namespace nbd
