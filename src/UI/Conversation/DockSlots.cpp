@@ -64,7 +64,9 @@ QWidget *createRuntimeSummaryBar(AppModel *, std::shared_ptr<SessionModel> sessi
 
 QWidget *createSubagentCatalog(AppModel *appModel, const QString &rootSessionId, QWidget *parent)
 {
-    return new SubagentCatalogView(appModel, rootSessionId, parent);
+    SessionDirectory *directory = appModel ? appModel->sessions() : nullptr;
+    SessionSelection *selection = appModel ? appModel->selection() : nullptr;
+    return new SubagentCatalogView(directory, selection, rootSessionId, parent);
 }
 
 QWidget *createSubagentReadOnlyComposer(AppModel *, const SelectedSubagent &selection, QWidget *parent)

@@ -262,11 +262,16 @@ QWidget *SettingsView::createPage(SettingsSection section, AppModel *appModel, Q
     case SettingsSection::Host:
         page = new HostSettingsTab(appModel ? appModel->hostSettings() : nullptr, parent);
         break;
-    case SettingsSection::Plugins: page = new PluginSettingsTab(appModel ? appModel->plugins() : nullptr, parent); break;
+    case SettingsSection::Plugins:
+        page = new PluginSettingsTab(appModel ? appModel->plugins() : nullptr, parent);
+        break;
     case SettingsSection::Credentials:
         page = new CredentialsTab(appModel ? appModel->hostSettings() : nullptr, parent);
         break;
-    case SettingsSection::Skills: page = new SkillsTab(appModel, parent); break;
+    case SettingsSection::Skills:
+        page = new SkillsTab(appModel ? appModel->hostSettings() : nullptr, appModel ? appModel->selection() : nullptr,
+                             parent);
+        break;
     case SettingsSection::About: page = new AboutTab(parent); break;
     }
     return page;

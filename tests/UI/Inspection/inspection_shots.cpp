@@ -192,7 +192,7 @@ int main(int argc, char **argv)
     dockLayout->setContentsMargins(0, 12, 0, 8);
     auto *catalogRow = new QHBoxLayout;
     catalogRow->addStretch(1);
-    catalogRow->addWidget(new SubagentCatalogView(&store, u"demo"_s));
+    catalogRow->addWidget(new SubagentCatalogView(store.sessions(), store.selection(), u"demo"_s));
     catalogRow->addSpacing(16);
     dockLayout->addLayout(catalogRow);
     dockLayout->addWidget(new SubagentReadOnlyComposer(

@@ -113,7 +113,7 @@ private Q_SLOTS:
 
         QWidget window;
         auto *layout = new QHBoxLayout(&window);
-        auto *catalog = new SubagentCatalogView(store, u"root"_s);
+        auto *catalog = new SubagentCatalogView(store->sessions(), store->selection(), u"root"_s);
         layout->addWidget(catalog);
         window.resize(300, 60);
         window.show();
@@ -164,7 +164,7 @@ private Q_SLOTS:
 
         QWidget window;
         auto *layout = new QHBoxLayout(&window);
-        auto *catalog = new SubagentCatalogView(store, u"lonely"_s);
+        auto *catalog = new SubagentCatalogView(store->sessions(), store->selection(), u"lonely"_s);
         layout->addWidget(catalog);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
