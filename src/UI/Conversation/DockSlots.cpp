@@ -18,7 +18,8 @@ namespace nbd::DockSlots {
 
 QWidget *createComposer(AppModel *appModel, std::shared_ptr<SessionModel> session, QWidget *parent)
 {
-    return new ComposerView(appModel, std::move(session), parent);
+    return new ComposerView(appModel ? appModel->selection() : nullptr, appModel ? appModel->sessionActions() : nullptr,
+                            std::move(session), parent);
 }
 
 bool setComposerSession(QWidget *composer, std::shared_ptr<SessionModel> session)

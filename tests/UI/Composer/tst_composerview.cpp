@@ -90,7 +90,8 @@ class tst_ComposerView : public QObject
         m_window = std::make_unique<QWidget>();
         auto *layout = new QVBoxLayout(m_window.get());
         layout->addStretch(1);
-        m_composer = new ComposerView(m_h->store.get(), std::move(session), m_window.get());
+        m_composer = new ComposerView(m_h->store->selection(), m_h->store->sessionActions(), std::move(session),
+                                      m_window.get());
         layout->addWidget(m_composer);
         m_window->resize(900, 400);
         m_window->show();
