@@ -253,7 +253,8 @@ SidebarView::SidebarView(AppModel *appModel, std::function<void()> onCollapse, B
     , m_searchAnimation(new QVariantAnimation(this))
     , m_toggleAnimation(new QVariantAnimation(this))
     , m_toggleEffect(new QGraphicsOpacityEffect)
-    , m_list(new SidebarListView(appModel, &m_headerActions, this))
+    , m_list(new SidebarListView(appModel ? appModel->sessions() : nullptr, appModel ? appModel->selection() : nullptr,
+                                 &m_headerActions, this))
     , m_accountBar(new AccountBar(this))
     , m_connectionStatus(new ConnectionStatus(appModel, this))
 {
@@ -280,7 +281,8 @@ SidebarView::SidebarView(AppModel *appModel, std::function<void()> onCollapse, B
     header->setContentsMargins(4, 0, 0, 0);
     header->setSpacing(8);
     auto *title = new ProductTitleButton(this);
-    connect(title, &QAbstractButton::clicked, this, [this] { startCreateSession(m_appModel ? m_appModel->sessions() : nullptr); });
+    connect(title, &QAbstractButton::clicked, this,
+            [this] { startCreateSession(m_appModel ? m_appModel->sessions() : nullptr); });
     header->addWidget(title, 1);
     auto *collapse = new ChromeIconButton(u"sidebar.left"_s, u"收起侧栏"_s, std::nullopt, [this] {
         if (m_onCollapse)
@@ -595,7 +597,8 @@ void SidebarView::setNewSessionPresented(bool presented)
         return;
     }
     m_newSessionPresented = true;
-    auto *popover = new NewSessionPopover(m_appModel ? m_appModel->sessions() : nullptr, [this, alive = std::weak_ptr<const bool>(m_alive)] {
+    SessionDirectory *directory = m_appModel ? m_appModel->sessions() : nullptr;
+    auto *popover = new NewSessionPopover(directory, [this, alive = std::weak_ptr<const bool>(m_alive)] {
         if (alive.expired())
             return;
         m_newSessionPresented = false;

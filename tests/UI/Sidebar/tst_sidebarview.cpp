@@ -1017,7 +1017,7 @@ private Q_SLOTS:
     void sessionTooltipReadsMilliseconds()
     {
         makeSidebar();
-        SessionRowView row(h->store.get());
+        SessionRowView row(h->store->sessions(), h->store->selection());
         SidebarSessionRowData data;
         data.scope = u"recent"_s;
         data.session.sessionId = u"x"_s;
