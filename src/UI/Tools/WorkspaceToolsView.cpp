@@ -363,7 +363,8 @@ void WorkspaceToolsView::updateToolView(const WorkspaceToolTab &tab, QWidget *vi
             layout->setContentsMargins(0, 0, 0, 0);
             inspector = nullptr;
             if (session) {
-                inspector = new RuntimeInspectorView(m_appModel ? m_appModel->sessions() : nullptr, session, m_inspectorPanel, m_inspectorEvent, true,
+                SessionDirectory *directory = m_appModel ? m_appModel->sessions() : nullptr;
+                inspector = new RuntimeInspectorView(directory, session, m_inspectorPanel, m_inspectorEvent, true,
                                                      {kAllRuntimeInspectorPanels.begin(), kAllRuntimeInspectorPanels.end()},
                                                      view);
                 layout->addWidget(inspector);
