@@ -9,6 +9,7 @@
 // Writes OUT_DIR/<name>-<appearance>.png and prints each path.
 
 #include "WidgetBenchSupport.h"
+#include "App/AppViewSlots.h"
 #include "App/ContentView.h"
 #include "SimDemoWorld.h"
 #include "SimHost.h"
@@ -18,7 +19,7 @@
 #include "Store/AppModel.h"
 #include "UI/Conversation/ConversationTranscript.h"
 #include "UI/Conversation/ConversationView.h"
-#include "UI/Conversation/MarkdownText.h"
+#include "UI/Shared/MarkdownText.h"
 #include "UI/Conversation/RowHeaderButton.h"
 #include "UI/Conversation/ToolCallChip.h"
 #include "UI/Conversation/ToolPresentationView.h"
@@ -301,6 +302,7 @@ void conversation()
 int main(int argc, char **argv)
 {
     bench::StartedApplication<> app(argc, argv);
+    setViewSlots(appViewSlots());
     g_out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : u"/tmp/shots/blocks"_s;
     g_mode = Theme::isDark() ? u"dark"_s : u"light"_s;
     QDir().mkpath(g_out);

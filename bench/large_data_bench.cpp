@@ -33,8 +33,8 @@
 #include "Session/SessionModel.h"
 #include "UI/Composer/GoalBannerView.h"
 #include "UI/Conversation/ConversationTranscript.h"
-#include "UI/Conversation/LineBox.h"
-#include "UI/Conversation/MarkdownText.h"
+#include "UI/Shared/LineBox.h"
+#include "UI/Shared/MarkdownText.h"
 #include "UI/Conversation/ToolCallChip.h"
 #include "UI/Conversation/TranscriptListView.h"
 

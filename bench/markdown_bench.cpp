@@ -9,7 +9,7 @@
 #include "WidgetBenchSupport.h"
 #include "Domain/MarkdownInline.h"
 #include "Domain/MarkdownParser.h"
-#include "UI/Conversation/MarkdownText.h"
+#include "UI/Shared/MarkdownText.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

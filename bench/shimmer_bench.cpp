@@ -6,7 +6,7 @@
 //   status.shimmer_frames    repaints of the status line in that time
 
 #include "WidgetBenchSupport.h"
-#include "UI/Conversation/DeepDivingStatusView.h"
+#include "UI/Shared/DeepDivingStatusView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "UI/Tools/WorkspaceTools.h"
+#include "UI/Shared/WorkspaceTools.h"
 
 #include <QHash>
 #include <QPointer>

@@ -3,7 +3,7 @@
 #include "App/ContentView.h"
 #include "Store/AppModel.h"
 #include "UI/Shared/StoreActions.h"
-#include "UI/Tools/WorkspaceTools.h"
+#include "UI/Shared/WorkspaceTools.h"
 
 #include <QAction>
 #include <QGuiApplication>

@@ -1,4 +1,5 @@
 #include "App/AppDelegate.h"
+#include "App/AppViewSlots.h"
 #include "App/ExposeReporter.h"
 #include "App/MainWindow.h"
 #include "App/NativeApp.h"
@@ -30,6 +31,7 @@ int main(int argc, char **argv)
         break;
     }
     nbd::finishApplicationSetup(app);
+    nbd::setViewSlots(nbd::appViewSlots());
 
     nbd::AppDelegate delegate;
     nbd::nbd_nativeApp entry(&delegate);

@@ -6,7 +6,7 @@
 #include "SimWorld.h"
 #include "Store/AppModel.h"
 #include "Session/SessionModel.h"
-#include "UI/Conversation/DeepDivingStatusView.h"
+#include "UI/Shared/DeepDivingStatusView.h"
 #include "UI/Inspection/RuntimeInspectorView.h"
 #include "UI/Shared/Motion.h"
 #if __has_include("UI/Sidebar/PluginOverlayHost.h")

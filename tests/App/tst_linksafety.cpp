@@ -15,7 +15,7 @@
 #include "Store/AppModel.h"
 #include "UI/Conversation/ConversationTranscript.h"
 #include "UI/Conversation/ConversationView.h"
-#include "UI/Conversation/MarkdownText.h"
+#include "UI/Shared/MarkdownText.h"
 #include "UI/Conversation/RowHeaderButton.h"
 #include "UI/Conversation/ToolCallChip.h"
 #include "UI/Conversation/ToolPresentationView.h"

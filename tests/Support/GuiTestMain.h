@@ -1,5 +1,6 @@
 #pragma once
 
+#include "App/AppViewSlots.h"
 #include "UI/Shared/AppStartup.h"
 
 #include <QApplication>
@@ -27,6 +28,7 @@ inline void allowWebEngineAsRoot()
         nbd::prepareApplication();                                                                 \
         QApplication app(argc, argv);                                                              \
         nbd::finishApplicationSetup(app);                                                          \
+        nbd::setViewSlots(nbd::appViewSlots());                                                    \
         QTEST_DISABLE_KEYPAD_NAVIGATION                                                            \
         TestObject tc;                                                                             \
         QTEST_SET_MAIN_SOURCE_PATH                                                                 \

@@ -3,7 +3,7 @@
 #include "Session/SessionModel.h"
 #include "Store/SessionActions.h"
 #include "Store/SessionSelection.h"
-#include "UI/Composer/ComposerControls.h"
+#include "UI/Shared/ComposerControls.h"
 #include "UI/Composer/ComposerLogic.h"
 #include "UI/Composer/PermissionSwitch.h"
 #include "UI/Shared/ChromeIconButton.h"

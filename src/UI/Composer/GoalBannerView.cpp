@@ -2,7 +2,7 @@
 
 #include "Session/SessionModel.h"
 #include "Store/SessionActions.h"
-#include "UI/Composer/ComposerControls.h"
+#include "UI/Shared/ComposerControls.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"

@@ -1,8 +1,8 @@
 #include "UI/Composer/QuestionViews.h"
 
 #include "Domain/ProtocolNames.h"
-#include "UI/Composer/ComposerControls.h"
-#include "UI/Conversation/MarkdownText.h"
+#include "UI/Shared/ComposerControls.h"
+#include "UI/Shared/MarkdownText.h"
 #include "UI/Shared/Accessibility.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/ElidedLabel.h"

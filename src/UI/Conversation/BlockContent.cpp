@@ -1,6 +1,6 @@
 #include "UI/Conversation/BlockContent.h"
 
-#include "UI/Conversation/MarkdownText.h"
+#include "UI/Shared/MarkdownText.h"
 #include "UI/Conversation/ToolPresentationView.h"
 
 using namespace Qt::Literals::StringLiterals;

@@ -2,10 +2,11 @@
 
 #include "UI/Conversation/BlockContent.h"
 #include "Domain/Graphemes.h"
-#include "UI/Conversation/LongTextView.h"
+#include "UI/Shared/LongTextView.h"
 #include "UI/Conversation/RowHeaderButton.h"
 #include "UI/Conversation/TextLabels.h"
 #include "UI/Conversation/ToolCallChip.h"
+#include "UI/Shared/CardWidgets.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
@@ -20,23 +21,6 @@
 using namespace Qt::Literals::StringLiterals;
 
 namespace nbd {
-
-int heightForWidthOf(const QWidget *widget, int width)
-{
-    if (!widget)
-        return 0;
-    if (widget->hasHeightForWidth()) {
-        const int h = widget->heightForWidth(width);
-        if (h >= 0)
-            return h;
-    }
-    if (QLayout *layout = widget->layout()) {
-        if (layout->hasHeightForWidth())
-            return layout->totalHeightForWidth(width);
-        return layout->totalSizeHint().height();
-    }
-    return widget->sizeHint().height();
-}
 
 namespace {
 

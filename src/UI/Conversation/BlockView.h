@@ -94,7 +94,4 @@ private:
     QWidget *m_content = nullptr;
 };
 
-// Height of a widget for a width, for widgets with and without height-for-width.
-int heightForWidthOf(const QWidget *widget, int width);
-
 } // namespace nbd

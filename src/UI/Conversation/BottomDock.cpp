@@ -2,7 +2,7 @@
 
 #include "Session/SessionModel.h"
 #include "Store/AppModel.h"
-#include "UI/Conversation/DockSlots.h"
+#include "UI/Shared/ViewSlots.h"
 #include "UI/Conversation/QueuedMessagesDock.h"
 #include "UI/Shared/Theme.h"
 
@@ -111,7 +111,7 @@ void BottomDock::setSession(std::shared_ptr<SessionModel> session)
         m_queuedDock->deleteLater();
         m_queuedDock = nullptr; // else the next refresh would show the old session's dock until it goes
     }
-    if (m_composer && (!session || !DockSlots::setComposerSession(m_composer, session)))
+    if (m_composer && (!session || !viewSlots().setComposerSession(m_composer, session)))
         drop(m_composer);
     drop(m_readOnly);
     m_readOnlyFor.reset();
@@ -216,7 +216,7 @@ void BottomDock::refreshLayout()
     const bool extras = showsExtras(*store, *session, m_surface);
     if (extras && showsGoalBanner(*session)) {
         if (!m_goalBanner)
-            m_goalBanner = DockSlots::createGoalBanner(store, session, this);
+            m_goalBanner = viewSlots().goalBanner(store, session, this);
         place(m_goalBanner, kOwnWidth, 0);
     } else {
         drop(m_goalBanner);
@@ -262,11 +262,11 @@ void BottomDock::refreshLayout()
         };
         for (const PendingQuestion &q : store->interactions()->pendingQuestions()) {
             if (q.sessionId == session->sessionId())
-                addCard(u"q:"_s + q.id, [&] { return DockSlots::createQuestionCard(store, q, m_cardStack); });
+                addCard(u"q:"_s + q.id, [&] { return viewSlots().questionCard(store, q, m_cardStack); });
         }
         for (const PendingApproval &a : store->interactions()->pendingApprovals()) {
             if (a.sessionId == session->sessionId())
-                addCard(u"a:"_s + a.id, [&] { return DockSlots::createApprovalCard(store, a, m_cardStack); });
+                addCard(u"a:"_s + a.id, [&] { return viewSlots().approvalCard(store, a, m_cardStack); });
         }
         for (auto it = m_cards.begin(); it != m_cards.end();) {
             if (!live.contains(it.key())) {
@@ -290,7 +290,7 @@ void BottomDock::refreshLayout()
         if (m_readOnly && m_readOnlyFor != selection)
             drop(m_readOnly);
         if (!m_readOnly) {
-            m_readOnly = DockSlots::createSubagentReadOnlyComposer(store, selection, this);
+            m_readOnly = viewSlots().subagentReadOnlyComposer(store, selection, this);
             m_readOnlyFor = selection;
         }
         // The card keeps its own width and margins, as the composer whose place it takes.
@@ -302,7 +302,7 @@ void BottomDock::refreshLayout()
     // The composer keeps its draft while cards cover it for a moment.
     if (m_input == Input::Composer) {
         if (!m_composer)
-            m_composer = DockSlots::createComposer(store, session, this);
+            m_composer = viewSlots().composer(store, session, this);
         place(m_composer, kOwnWidth, 0);
     } else if (m_composer) {
         m_composer->hide();
@@ -312,7 +312,7 @@ void BottomDock::refreshLayout()
     if (showsRunSummary(*session)) {
         if (!m_runSummary) {
             const OpenInspector open = m_onOpenInspector;
-            m_runSummary = DockSlots::createRuntimeSummaryBar(store, session, [open] {
+            m_runSummary = viewSlots().runtimeSummaryBar(store, session, [open] {
                 if (open)
                     open(RuntimeInspectorPanel::Runtime, std::nullopt);
             }, this);

@@ -3,7 +3,7 @@
 #include "Domain/Subagents.h"
 #include "UI/Conversation/ConversationSurface.h"
 #include "UI/Conversation/QueuedMessagesDock.h"
-#include "UI/Tools/WorkspaceTools.h"
+#include "UI/Shared/WorkspaceTools.h"
 
 #include <QHash>
 #include <QPointer>
@@ -26,7 +26,8 @@ class SessionModel;
 //   input   – the question and approval cards when they take the composer's place on the chat
 //             surface, else the read-only composer of a subagent run, else the composer;
 //   summary – the run summary, once the session has usage or stats.
-// The widgets in the slots come from DockSlots; each is kept while its identity stays.
+// The widgets in the slots come from the application's view slots; each is kept while its
+// identity stays.
 class BottomDock : public QWidget
 {
     Q_OBJECT

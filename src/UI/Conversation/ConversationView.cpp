@@ -4,7 +4,7 @@
 #include "Store/AppModel.h"
 #include "UI/Conversation/BottomDock.h"
 #include "UI/Conversation/ConversationTranscript.h"
-#include "UI/Conversation/DockSlots.h"
+#include "UI/Shared/ViewSlots.h"
 #include "UI/Conversation/ErrorNotice.h"
 #include "UI/Conversation/SessionHeader.h"
 #include "UI/Conversation/TextLabels.h"
@@ -279,7 +279,7 @@ void ConversationView::updateSurface()
         m_transcript->setSession(nullptr);
         if (!m_trajectory) {
             const OpenInspector open = m_onOpenInspector;
-            m_trajectory = DockSlots::createTrajectoryView(m_appModel, m_session, [open](TrajectoryEventSelection event) {
+            m_trajectory = viewSlots().trajectoryView(m_appModel, m_session, [open](TrajectoryEventSelection event) {
                 if (open)
                     open(RuntimeInspectorPanel::Event, event);
             }, m_sessionView);

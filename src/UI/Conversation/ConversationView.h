@@ -1,7 +1,7 @@
 #pragma once
 
 #include "UI/Conversation/ConversationSurface.h"
-#include "UI/Tools/WorkspaceTools.h"
+#include "UI/Shared/WorkspaceTools.h"
 
 #include <QAbstractButton>
 #include <QPointer>

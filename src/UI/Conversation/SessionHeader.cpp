@@ -2,7 +2,7 @@
 
 #include "Session/SessionModel.h"
 #include "Store/AppModel.h"
-#include "UI/Conversation/DockSlots.h"
+#include "UI/Shared/ViewSlots.h"
 #include "UI/Conversation/TextLabels.h"
 #include "UI/Shared/Accessibility.h"
 #include "UI/Shared/ChromeIconButton.h"
@@ -321,7 +321,7 @@ void SessionHeader::refresh()
             m_catalog->hide();
             m_catalog->deleteLater();
         }
-        m_catalog = DockSlots::createSubagentCatalog(m_appModel, m_session->sessionId(), this);
+        m_catalog = viewSlots().subagentCatalog(m_appModel, m_session->sessionId(), this);
         m_catalogFor = m_session->sessionId();
         if (m_catalog)
             m_firstRow->insertWidget(m_firstRow->indexOf(m_logButton), m_catalog);

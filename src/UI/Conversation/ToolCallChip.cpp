@@ -2,7 +2,7 @@
 
 #include "Domain/Trimming.h"
 #include "Domain/Graphemes.h"
-#include "UI/Conversation/LongTextView.h"
+#include "UI/Shared/LongTextView.h"
 #include "UI/Conversation/RowHeaderButton.h"
 #include "UI/Conversation/TextLabels.h"
 #include "UI/Shared/ElidedLabel.h"

@@ -1,14 +1,14 @@
 #include "UI/Conversation/ToolPresentationView.h"
 
-#include "UI/Conversation/CardWidgets.h"
-#include "UI/Conversation/LineBox.h"
+#include "UI/Shared/CardWidgets.h"
+#include "UI/Shared/LineBox.h"
 #include "UI/Conversation/TextLabels.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/LinkOpener.h"
 #include "UI/Shared/Theme.h"
-#include "UI/Tools/WorkspaceTools.h"
+#include "UI/Shared/WorkspaceTools.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -4,8 +4,9 @@
 
 #include "UI/Conversation/BlockContent.h"
 #include "UI/Conversation/BlockView.h"
-#include "UI/Conversation/DeepDivingStatusView.h"
-#include "UI/Conversation/LongTextView.h"
+#include "UI/Shared/CardWidgets.h"
+#include "UI/Shared/DeepDivingStatusView.h"
+#include "UI/Shared/LongTextView.h"
 #include "Domain/MarkdownParser.h"
 #include "UI/Conversation/MessageRows.h"
 #include "UI/Conversation/NoticeRow.h"

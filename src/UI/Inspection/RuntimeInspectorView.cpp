@@ -2,7 +2,7 @@
 
 #include "Session/SessionModel.h"
 #include "Store/SessionDirectory.h"
-#include "UI/Conversation/CardWidgets.h"
+#include "UI/Shared/CardWidgets.h"
 #include "UI/Inspection/InspectorMetrics.h"
 #include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"

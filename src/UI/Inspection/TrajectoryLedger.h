@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Session/Transcript.h"
-#include "UI/Inspection/TrajectoryEventSelection.h"
+#include "UI/Shared/TrajectoryEventSelection.h"
 #include "UI/Inspection/TrajectoryEventStore.h"
 #include "UI/Inspection/TrajectorySearchKeys.h"
 #include "UI/Inspection/TrajectorySearchSegments.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "UI/Inspection/TrajectoryEventSelection.h"
+#include "UI/Shared/TrajectoryEventSelection.h"
 #include "UI/Shared/Utf8Search.h"
 
 #include <QString>

@@ -1,7 +1,7 @@
 #include "UI/QuickAsk/QuickAskHUDView.h"
 
 #include "Store/QuickAskHUDModel.h"
-#include "UI/Composer/ComposerControls.h"
+#include "UI/Shared/ComposerControls.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Spinner.h"

@@ -6,9 +6,9 @@
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Motion.h"
 #include "UI/Sidebar/NewSessionPopover.h"
-#include "UI/Settings/SettingsView.h"
 #include "UI/Shared/StoreActions.h"
 #include "UI/Shared/Theme.h"
+#include "UI/Shared/ViewSlots.h"
 
 #include <QAction>
 #include <QApplication>
@@ -652,7 +652,7 @@ void SidebarView::presentSettings()
     sheet->setWindowTitle(u"设置"_s);
     auto *layout = new QVBoxLayout(sheet);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(new SettingsView(m_appModel, sheet));
+    layout->addWidget(viewSlots().settings(m_appModel, sheet));
     layout->setSizeConstraint(QLayout::SetFixedSize);
     connect(sheet, &QDialog::finished, this, [this] { m_showSettings = false; });
     sheet->open();

@@ -4,7 +4,7 @@
 #include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
 #include "UI/Tools/ToolChrome.h"
-#include "UI/Tools/WorkspaceTools.h"
+#include "UI/Shared/WorkspaceTools.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -4,13 +4,13 @@
 #include "Domain/Trimming.h"
 #include "Session/SessionModel.h"
 #include "Store/AppModel.h"
-#include "UI/Composer/QuestionViews.h"
-#include "UI/Conversation/DeepDivingStatusView.h"
+#include "UI/Shared/DeepDivingStatusView.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
 #include "UI/Shared/UnsentPrompt.h"
+#include "UI/Shared/ViewSlots.h"
 #include "UI/Tools/ToolChrome.h"
 
 #include <QHBoxLayout>
@@ -370,16 +370,14 @@ bool WorkspaceSideChatView::syncCards()
     QList<std::pair<QString, std::function<QWidget *()>>> wanted;
     if (m_appModel && m_runtime.session) {
         const QString id = m_runtime.session->sessionId();
-        Interactions *interactions = m_appModel->interactions();
-        for (const PendingQuestion &q : interactions->pendingQuestions()) {
+        AppModel *store = m_appModel;
+        for (const PendingQuestion &q : store->interactions()->pendingQuestions()) {
             if (q.sessionId == id)
-                wanted.append(
-                    {u"q:"_s + q.id, [interactions, q, this] { return new QuestionCard(interactions, q, m_cardsColumn); }});
+                wanted.append({u"q:"_s + q.id, [store, q, this] { return viewSlots().questionCard(store, q, m_cardsColumn); }});
         }
-        for (const PendingApproval &a : interactions->pendingApprovals()) {
+        for (const PendingApproval &a : store->interactions()->pendingApprovals()) {
             if (a.sessionId == id)
-                wanted.append(
-                    {u"a:"_s + a.id, [interactions, a, this] { return new ApprovalCard(interactions, a, m_cardsColumn); }});
+                wanted.append({u"a:"_s + a.id, [store, a, this] { return viewSlots().approvalCard(store, a, m_cardsColumn); }});
         }
     }
     while (QLayoutItem *item = m_cardsLayout->takeAt(0))

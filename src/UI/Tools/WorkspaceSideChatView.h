@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Session/Transcript.h"
-#include "UI/Tools/WorkspaceTools.h"
+#include "UI/Shared/WorkspaceTools.h"
 
 #include <QHash>
 #include <QPointer>

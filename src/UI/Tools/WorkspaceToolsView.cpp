@@ -2,12 +2,12 @@
 
 #include "Session/SessionModel.h"
 #include "Store/AppModel.h"
-#include "UI/Inspection/RuntimeInspectorView.h"
 #include "UI/Shared/Accessibility.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/LazyIcon.h"
 #include "UI/Shared/Theme.h"
+#include "UI/Shared/ViewSlots.h"
 #include "UI/Tools/ToolChrome.h"
 #include "UI/Tools/WorkspaceBrowserView.h"
 #include "UI/Tools/WorkspaceFileBrowserView.h"
@@ -28,6 +28,10 @@ using namespace Qt::Literals::StringLiterals;
 namespace nbd {
 
 namespace {
+
+// Marks the run inspector among the inspector tab's children (the hint takes its place while
+// no session is selected).
+constexpr const char *kInspectorProperty = "runtimeInspector";
 
 // One launcher row: the tool's icon, label and shortcut, the whole row clickable.
 class LauncherRow : public QAbstractButton
@@ -355,7 +359,11 @@ void WorkspaceToolsView::updateToolView(const WorkspaceToolTab &tab, QWidget *vi
         const std::shared_ptr<SessionModel> session = m_appModel && m_appModel->selection()->selectedSessionId()
             ? m_appModel->selection()->sessionModel(*m_appModel->selection()->selectedSessionId())
             : nullptr;
-        auto *inspector = view->findChild<RuntimeInspectorView *>(QString(), Qt::FindDirectChildrenOnly);
+        QWidget *inspector = nullptr;
+        for (QWidget *child : view->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+            if (child->property(kInspectorProperty).toBool())
+                inspector = child;
+        }
         if (bool(session) != bool(inspector) || !view->layout()) {
             qDeleteAll(view->findChildren<QWidget *>(Qt::FindDirectChildrenOnly));
             delete view->layout();
@@ -363,20 +371,15 @@ void WorkspaceToolsView::updateToolView(const WorkspaceToolTab &tab, QWidget *vi
             layout->setContentsMargins(0, 0, 0, 0);
             inspector = nullptr;
             if (session) {
-                SessionDirectory *directory = m_appModel ? m_appModel->sessions() : nullptr;
-                inspector = new RuntimeInspectorView(directory, session, m_inspectorPanel, m_inspectorEvent, true,
-                                                     {kAllRuntimeInspectorPanels.begin(), kAllRuntimeInspectorPanels.end()},
-                                                     view);
+                inspector = viewSlots().runtimeInspector(m_appModel, session, m_inspectorPanel, m_inspectorEvent, view);
+                inspector->setProperty(kInspectorProperty, true);
                 layout->addWidget(inspector);
             } else {
                 layout->addWidget(new ContentUnavailableView(u"未选择会话"_s, u"info.circle"_s, u"选择一个会话后查看运行信息"_s, view));
             }
         }
-        if (inspector) {
-            inspector->setSession(session);
-            inspector->setEvent(m_inspectorEvent);
-            inspector->refresh();
-        }
+        if (inspector)
+            viewSlots().updateRuntimeInspector(inspector, session, m_inspectorEvent);
     }
 }
 

@@ -10,7 +10,7 @@
 #include "App/MainWindow.h"
 #include "Session/SessionModel.h"
 #include "Store/AppModel.h"
-#include "UI/Composer/ComposerControls.h"
+#include "UI/Shared/ComposerControls.h"
 #include "UI/Composer/ComposerView.h"
 #include "UI/Composer/QuestionViews.h"
 #include "UI/Conversation/BottomDock.h"

@@ -4,7 +4,7 @@
 #include "AppModelTestSupport.h"
 #include "GuiTestMain.h"
 #include "TypeText.h"
-#include "UI/Composer/ComposerControls.h"
+#include "UI/Shared/ComposerControls.h"
 #include "UI/Composer/ComposerView.h"
 #include "UI/Composer/PermissionSwitch.h"
 

@@ -4,9 +4,9 @@
 #include "AppModelTestSupport.h"
 #include "GuiTestMain.h"
 #include "TypeText.h"
-#include "UI/Composer/ComposerControls.h"
+#include "UI/Shared/ComposerControls.h"
 #include "UI/Composer/QuestionViews.h"
-#include "UI/Conversation/MarkdownText.h"
+#include "UI/Shared/MarkdownText.h"
 #include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Theme.h"
 

@@ -1,8 +1,8 @@
 #include "AccessibilityWalk.h"
 #include "GuiTestMain.h"
 
-#include "UI/Conversation/CardWidgets.h"
-#include "UI/Conversation/LineBox.h"
+#include "UI/Shared/CardWidgets.h"
+#include "UI/Shared/LineBox.h"
 #include "UI/Conversation/ToolPresentationView.h"
 #include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/LinkOpener.h"

@@ -9,7 +9,7 @@
 
 #include "Session/SessionModel.h"
 #include "UI/Inspection/RuntimeInspectorView.h"
-#include "UI/Conversation/CardWidgets.h"
+#include "UI/Shared/CardWidgets.h"
 #include "UI/Inspection/InspectorMetrics.h"
 #include "UI/Inspection/RuntimeSummaryBar.h"
 #include "UI/Shared/ElidedLabel.h"

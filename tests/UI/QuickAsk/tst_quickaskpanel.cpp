@@ -8,7 +8,7 @@
 #include "TypeText.h"
 #include "Store/QuickAskHUDModel.h"
 #include "System/GlobalHotKey.h"
-#include "UI/Composer/ComposerControls.h"
+#include "UI/Shared/ComposerControls.h"
 #include "UI/QuickAsk/QuickAskCoordinator.h"
 #include "UI/QuickAsk/QuickAskHUDView.h"
 #include "UI/QuickAsk/QuickAskPanel.h"

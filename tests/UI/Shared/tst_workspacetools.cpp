@@ -1,5 +1,5 @@
 // The tool vocabulary, the tab state and the link router.
-#include "UI/Tools/WorkspaceTools.h"
+#include "UI/Shared/WorkspaceTools.h"
 
 #include <QtTest>
 

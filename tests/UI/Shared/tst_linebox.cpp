@@ -4,7 +4,7 @@
 #include "AccessibilityWalk.h"
 #include "GuiTestMain.h"
 
-#include "UI/Conversation/LineBox.h"
+#include "UI/Shared/LineBox.h"
 #include "UI/Conversation/ToolPresentationView.h"
 #include "UI/Shared/Theme.h"
 

@@ -1,6 +1,6 @@
 #include "GuiTestMain.h"
 #include "UI/Shared/ChromeIconButton.h"
-#include "UI/Conversation/DeepDivingStatusView.h"
+#include "UI/Shared/DeepDivingStatusView.h"
 #include "UI/Shared/Motion.h"
 #include "UI/Shared/Theme.h"
 

@@ -3,9 +3,10 @@
 #include "ObservableWaits.h"
 #include "TextPoint.h"
 
-#include "UI/Conversation/LineBox.h"
-#include "UI/Conversation/LongTextView.h"
-#include "UI/Conversation/MarkdownText.h"
+#include "UI/Shared/LineBox.h"
+#include "UI/Shared/LongTextView.h"
+#include "UI/Shared/MarkdownCodeBlock.h"
+#include "UI/Shared/MarkdownText.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/LinkOpener.h"
 

@@ -1,12 +1,13 @@
-#include "UI/Conversation/CardWidgets.h"
+#include "UI/Shared/CardWidgets.h"
 
-#include "UI/Conversation/LongTextView.h"
+#include "UI/Shared/LongTextView.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/LinkOpener.h"
 #include "UI/Shared/Theme.h"
 
 #include <QPainter>
+#include <QLayout>
 #include <QPointer>
 
 #include <utility>
@@ -19,6 +20,23 @@
 using namespace Qt::Literals::StringLiterals;
 
 namespace nbd {
+
+int heightForWidthOf(const QWidget *widget, int width)
+{
+    if (!widget)
+        return 0;
+    if (widget->hasHeightForWidth()) {
+        const int h = widget->heightForWidth(width);
+        if (h >= 0)
+            return h;
+    }
+    if (QLayout *layout = widget->layout()) {
+        if (layout->hasHeightForWidth())
+            return layout->totalHeightForWidth(width);
+        return layout->totalSizeHint().height();
+    }
+    return widget->sizeHint().height();
+}
 
 // ---- AutoHeightTextView ----
 

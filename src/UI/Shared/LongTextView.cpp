@@ -1,4 +1,4 @@
-#include "UI/Conversation/LongTextView.h"
+#include "UI/Shared/LongTextView.h"
 
 #include "UI/Shared/Theme.h"
 

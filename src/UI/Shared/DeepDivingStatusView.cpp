@@ -1,4 +1,4 @@
-#include "UI/Conversation/DeepDivingStatusView.h"
+#include "UI/Shared/DeepDivingStatusView.h"
 
 #include "UI/Shared/Motion.h"
 #include "UI/Shared/Theme.h"

@@ -1,4 +1,4 @@
-#include "UI/Tools/WorkspaceTools.h"
+#include "UI/Shared/WorkspaceTools.h"
 
 #include "Domain/Graphemes.h"
 #include "Domain/Trimming.h"

@@ -4,7 +4,7 @@
 #include "GuiTestMain.h"
 #include "ScrollBarDrag.h"
 
-#include "UI/Conversation/LongTextView.h"
+#include "UI/Shared/LongTextView.h"
 #include "UI/Shared/Theme.h"
 
 #include <QClipboard>

@@ -1,4 +1,4 @@
-#include "UI/Conversation/LineBox.h"
+#include "UI/Shared/LineBox.h"
 
 #include "UI/Shared/Theme.h"
 

@@ -63,6 +63,9 @@ private:
     void layOutAt(int width);
 };
 
+// Height of a widget for a width, for widgets with and without height-for-width.
+int heightForWidthOf(const QWidget *widget, int width);
+
 // Plain text in `font` (nothing: the theme's primary text colour), selectable, as tall as its
 // content: an auto-height text view, or for a text of unbounded length a view that lays out only
 // the lines near what is visible.

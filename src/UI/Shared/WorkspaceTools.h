@@ -1,7 +1,7 @@
 #pragma once
 
-#include "UI/Inspection/RuntimeInspectorPanel.h"
-#include "UI/Inspection/TrajectoryEventSelection.h"
+#include "UI/Shared/RuntimeInspectorPanel.h"
+#include "UI/Shared/TrajectoryEventSelection.h"
 
 #include <QString>
 #include <QUrl>

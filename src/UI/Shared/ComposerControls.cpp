@@ -1,4 +1,4 @@
-#include "UI/Composer/ComposerControls.h"
+#include "UI/Shared/ComposerControls.h"
 
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
