@@ -2,6 +2,7 @@
 
 #include "Domain/HostDescription.h"
 #include "Domain/Trimming.h"
+#include "Connection/LineBuffer.h"
 #include "Connection/CapturedCommand.h"
 #include "Wire/WireClient.h"
 #include "Wire/WireSession.h"
@@ -38,9 +39,6 @@ const QString kNotFoundMessage = u"找不到 nbd 可执行文件（尝试了登�
 const QString kLaunchFailedMessage = u"内置 NBD 启动失败"_s;
 const QStringList kHostArguments = {u"--profile"_s, u"web"_s, u"--port"_s, u"0"_s};
 
-// A host that never ends a line must not grow the carried text without bound.
-constexpr qsizetype kMaxCarriedLine = 64 * 1024;
-
 // The host runs in a process group of its own, led by it: whatever it starts (agents, tools,
 // shells) is in that group unless it leaves it, and ends with it.
 const char kProcessGroupProperty[] = "nbd.processGroup";
@@ -75,92 +73,9 @@ bool isExecutableFile(const QString &path)
     return info.isFile() && info.isExecutable();
 }
 
-bool isNewline(QChar c)
-{
-    switch (c.unicode()) {
-    case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x85: case 0x2028: case 0x2029: return true;
-    default: return false;
-    }
-}
-
-// Splits at every newline character (CR LF counts once), keeping empty pieces. A text that
-// ends with a newline has no piece after it.
-QStringList splitLines(const QString &text)
-{
-    QStringList lines;
-    qsizetype begin = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (!isNewline(text[i]))
-            continue;
-        lines.append(text.mid(begin, i - begin));
-        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
-            ++i;
-        begin = i + 1;
-    }
-    if (begin < text.size())
-        lines.append(text.mid(begin));
-    return lines;
-}
-
-// The length of the part of bytes that ends with its last newline (0 when there is none).
-// Working on bytes keeps a multi-byte character split between two reads intact.
-qsizetype completeLength(const QByteArray &bytes)
-{
-    for (qsizetype i = bytes.size() - 1; i >= 0; --i) {
-        const auto b = static_cast<unsigned char>(bytes[i]);
-        if (b >= 0x0A && b <= 0x0D)
-            return i + 1;
-        if (b == 0x85 && i >= 1 && static_cast<unsigned char>(bytes[i - 1]) == 0xC2)
-            return i + 1;
-        if ((b == 0xA8 || b == 0xA9) && i >= 2 && static_cast<unsigned char>(bytes[i - 1]) == 0x80
-            && static_cast<unsigned char>(bytes[i - 2]) == 0xE2)
-            return i + 1;
-    }
-    return 0;
-}
-
 QString trimSpacesAndTabs(const QString &text) { return text::trimCharacters(text, u" \t").toString(); }
 
 } // namespace
-
-// The output of one stream of the host, cut into whole lines. The unfinished end of a read
-// is carried over to the next one, so that a line the host wrote in two pieces (or a pipe
-// read that splits it) still counts as one line.
-struct LineBuffer
-{
-    QByteArray carried;
-
-    QStringList take(const QByteArray &chunk, bool atEnd)
-    {
-        carried += chunk;
-        qsizetype length = completeLength(carried);
-        if (atEnd || (length == 0 && carried.size() > kMaxCarriedLine))
-            length = carried.size();
-        if (length == 0)
-            return {};
-        const QString text = QString::fromUtf8(carried.constData(), length);
-        carried.remove(0, length);
-        return splitLines(text);
-    }
-
-    // The held unfinished line, up to its last whole character (a multi-byte character
-    // cut by the read is left out). It stays held: the rest of the line may still come.
-    QString heldLine() const
-    {
-        qsizetype length = carried.size();
-        // Step back over an unfinished UTF-8 sequence at the end.
-        qsizetype lead = length - 1;
-        while (lead >= 0 && lead > length - 4 && (static_cast<unsigned char>(carried[lead]) & 0xC0) == 0x80)
-            --lead;
-        if (lead >= 0) {
-            const auto b = static_cast<unsigned char>(carried[lead]);
-            const qsizetype need = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
-            if (lead + need > length)
-                length = lead;
-        }
-        return QString::fromUtf8(carried.constData(), length);
-    }
-};
 
 struct NBDProcessManager::Launch
 {
@@ -177,14 +92,6 @@ struct NBDProcessManager::Launch
     QMetaObject::Connection terminationHandler;
     // Why the wait ended without an address, as the log says it.
     QString failure;
-};
-
-struct NBDProcessManager::ListenerPass
-{
-    int remaining = 0;
-    std::optional<QUrl> winner;
-    CancelToken cancel; // cancels every probe still running
-    OneShot<std::optional<QUrl>> done;
 };
 
 NBDProcessManager::NBDProcessManager(QObject *parent)
@@ -277,7 +184,7 @@ QString NBDProcessManager::pathFromShellOutput(const QString &output)
 {
     // Chatty shell profiles print banners and greetings around the answer: the last line
     // that names an absolute path is the one `command -v` printed.
-    const QStringList lines = splitLines(output);
+    const QStringList lines = LineBuffer::splitLines(output);
     for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
         const QString line = text::trimWhitespaceAndNewlines(*it).toString();
         if (!line.isEmpty() && QDir::isAbsolutePath(line))
@@ -666,253 +573,6 @@ void NBDProcessManager::stopAndWait()
         process->deleteLater();
     }
     setPhase(Phase::idle());
-}
-
-// ---- Running-host discovery -------------------------------------------------------------
-
-std::optional<QUrl> NBDProcessManager::normalizedBaseURL(const QUrl &url)
-{
-    if (!url.isValid())
-        return std::nullopt;
-    if (url.scheme() != u"http"_s && url.scheme() != u"https"_s)
-        return std::nullopt;
-    if (url.host().isEmpty())
-        return std::nullopt;
-    const QUrl base = url.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment);
-    if (!base.isValid())
-        return std::nullopt;
-    return base;
-}
-
-QList<QUrl> NBDProcessManager::listenerURLs(const QString &lsofOutput)
-{
-    static const QStringList hostCommands = {u"node"_s, u"nbd"_s, u"bun"_s, u"deno"_s};
-    std::set<int> ports;
-    for (const QString &line : splitLines(lsofOutput)) {
-        QStringList columns;
-        QString column;
-        for (const QChar c : line) {
-            if (c.isSpace()) {
-                if (!column.isEmpty())
-                    columns.append(std::exchange(column, {}));
-            } else {
-                column.append(c);
-            }
-        }
-        if (!column.isEmpty())
-            columns.append(column);
-        if (columns.isEmpty())
-            continue;
-
-        const QString command = columns.first().toLower();
-        if (std::none_of(hostCommands.begin(), hostCommands.end(),
-                         [&command](const QString &prefix) { return command.startsWith(prefix); }))
-            continue;
-        const qsizetype tcp = columns.indexOf(u"TCP"_s);
-        if (tcp < 0 || tcp + 1 >= columns.size())
-            continue;
-        const QString &address = columns.at(tcp + 1);
-        const qsizetype colon = address.lastIndexOf(u':');
-        if (colon < 0)
-            continue;
-        const QString portText = address.mid(colon + 1);
-        // A decimal number with an optional sign, nothing else.
-        const QStringView digits = portText.startsWith(u'+') || portText.startsWith(u'-') ? QStringView(portText).mid(1)
-                                                                                         : QStringView(portText);
-        if (digits.isEmpty() || std::any_of(digits.begin(), digits.end(), [](QChar c) { return c < u'0' || c > u'9'; }))
-            continue;
-        bool ok = false;
-        const qlonglong port = portText.toLongLong(&ok, 10);
-        if (!ok || port < 1 || port > 65535)
-            continue;
-        ports.insert(int(port));
-    }
-    QList<QUrl> urls;
-    for (const int port : ports) {
-        const QUrl url(u"http://127.0.0.1:"_s + QString::number(port), QUrl::StrictMode);
-        if (url.isValid())
-            urls.append(url);
-    }
-    return urls;
-}
-
-std::set<int> NBDProcessManager::listeningPortsOwnedBy(const QList<QByteArray> &socketTables, uint uid)
-{
-    constexpr int kListen = 0x0A;
-    std::set<int> own;
-    std::set<int> foreign;
-    for (const QByteArray &table : socketTables) {
-        // "sl local_address rem_address st tx:rx tr:when retrnsmt uid timeout inode ...";
-        // the first line names the columns and fails the checks below.
-        for (const QByteArray &line : table.split('\n')) {
-            const QList<QByteArray> columns = line.simplified().split(' ');
-            if (columns.size() < 8)
-                continue;
-            bool ok = false;
-            if (columns.at(3).toInt(&ok, 16) != kListen || !ok)
-                continue;
-            const QByteArray &local = columns.at(1);
-            const qsizetype colon = local.lastIndexOf(':');
-            if (colon < 0)
-                continue;
-            const int port = local.mid(colon + 1).toInt(&ok, 16);
-            if (!ok || port < 1 || port > 65535)
-                continue;
-            const qulonglong owner = columns.at(7).toULongLong(&ok, 10);
-            if (!ok)
-                continue;
-            (owner == uid ? own : foreign).insert(port);
-        }
-    }
-    std::set<int> ports;
-    std::set_difference(own.begin(), own.end(), foreign.begin(), foreign.end(), std::inserter(ports, ports.end()));
-    return ports;
-}
-
-QCoro::Task<bool> NBDProcessManager::isNBDHost(QUrl baseURL, CancelToken cancel)
-{
-    // Each probe has a session of its own, so probes share no connection with each other
-    // or with the live connection. It is a child of the manager: if the manager goes away
-    // the session aborts the call, and the probe ends without touching the manager.
-    QPointer<WireSession> session = new WireSession(this);
-    session->setRequestTimeout(m_timing.probeRequestTimeoutMs);
-    session->setResourceTimeout(m_timing.probeResourceTimeoutMs);
-    const WireClient client(baseURL, session);
-    const JSONValue payload = JSONValue::emptyObject();
-    bool isHost = false;
-    try {
-        const HostDescription description = co_await client.call<HostDescription>(u"host.describe"_s, payload, cancel);
-        isHost = !description.version.isEmpty() && !description.cwd.isEmpty();
-    } catch (...) {
-        isHost = false;
-    }
-    if (session)
-        session->deleteLater();
-    co_return isHost;
-}
-
-QCoro::Task<void> NBDProcessManager::probeListener(std::shared_ptr<ListenerPass> pass, QUrl url)
-{
-    bool isHost = false;
-    try {
-        isHost = co_await isNBDHost(url, pass->cancel);
-    } catch (...) {
-        isHost = false;
-    }
-    if (isHost && !pass->winner) {
-        pass->winner = url;
-        pass->cancel.cancel();
-    }
-    if (--pass->remaining == 0)
-        pass->done.resolve(pass->winner);
-}
-
-QCoro::Task<std::optional<QUrl>> NBDProcessManager::listenerPass(QList<QUrl> urls, CancelToken cancel)
-{
-    if (urls.isEmpty())
-        co_return std::nullopt;
-    auto pass = std::make_shared<ListenerPass>();
-    pass->remaining = int(urls.size());
-    const CancelToken passCancel = pass->cancel;
-    if (cancel.isCancelled())
-        passCancel.cancel();
-    const QMetaObject::Connection relay =
-        connect(cancel.notifier(), &CancelState::cancelRequested, passCancel.notifier(), [passCancel] { passCancel.cancel(); });
-    // Every probe is started before any result is awaited.
-    for (const QUrl &url : std::as_const(urls))
-        probeListener(pass, url);
-    // Ends when every probe has ended, the losers cancelled once a host answered.
-    const std::optional<QUrl> winner = co_await pass->done;
-    QObject::disconnect(relay);
-    co_return winner;
-}
-
-QCoro::Task<std::optional<QUrl>> NBDProcessManager::findRunningHost(QList<QUrl> preferredURLs, CancelToken cancel)
-{
-    const std::weak_ptr<const bool> alive = m_alive;
-    setPhase(Phase::probing());
-    QSet<QString> seen;
-
-    QList<QUrl> preferred;
-    for (const QUrl &url : std::as_const(preferredURLs)) {
-        const std::optional<QUrl> base = normalizedBaseURL(url);
-        if (!base)
-            continue;
-        const QString key = base->toString(QUrl::FullyEncoded);
-        if (seen.contains(key))
-            continue;
-        seen.insert(key);
-        preferred.append(*base);
-    }
-
-    for (const QUrl &url : std::as_const(preferred)) {
-        const bool isHost = co_await isNBDHost(url, cancel);
-        if (alive.expired())
-            co_return std::nullopt;
-        if (!isHost)
-            continue;
-        if (cancel.isCancelled()) {
-            setPhase(Phase::idle());
-            co_return std::nullopt;
-        }
-        setPhase(Phase::attached(url));
-        log(u"已附着运行中的 NBD："_s + url.toString());
-        co_return url;
-    }
-    if (cancel.isCancelled()) {
-        setPhase(Phase::idle());
-        co_return std::nullopt;
-    }
-
-    const QString lsof = m_lsofPath;
-    const QStringList lsofArguments = {u"-nP"_s, u"-iTCP"_s, u"-sTCP:LISTEN"_s};
-    const QString output =
-        co_await CapturedCommand::run(lsof, lsofArguments, m_timing.lsofTimeoutMs, this, m_timing.toolKillDelayMs);
-    if (alive.expired())
-        co_return std::nullopt;
-
-    // On a shared machine a process of another user can listen too, and would then receive
-    // this user's prompts and credentials: only the user's own listeners are probed.
-    // Read on the pool: the tables of a busy machine run to megabytes.
-    const auto readOwnPorts = [] {
-        QList<QByteArray> tables;
-        for (const char *path : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-            QFile file(QString::fromLatin1(path));
-            if (file.open(QIODevice::ReadOnly))
-                tables.append(file.readAll());
-        }
-        return listeningPortsOwnedBy(tables, uint(::geteuid()));
-    };
-    const std::set<int> ownPorts = co_await QtConcurrent::run(readOwnPorts);
-    if (alive.expired())
-        co_return std::nullopt;
-
-    QList<QUrl> listeners;
-    for (const QUrl &url : listenerURLs(output)) {
-        if (!ownPorts.contains(url.port()))
-            continue;
-        const QString key = url.toString(QUrl::FullyEncoded);
-        if (seen.contains(key))
-            continue;
-        seen.insert(key);
-        listeners.append(url);
-    }
-
-    const std::optional<QUrl> found = co_await listenerPass(listeners, cancel);
-    if (alive.expired())
-        co_return std::nullopt;
-    if (!found) {
-        setPhase(Phase::idle());
-        log(u"未发现可附着的 NBD Host"_s);
-        co_return std::nullopt;
-    }
-    if (cancel.isCancelled()) {
-        setPhase(Phase::idle());
-        co_return std::nullopt;
-    }
-    setPhase(Phase::attached(*found));
-    log(u"已发现并附着运行中的 NBD："_s + found->toString());
-    co_return found;
 }
 
 } // namespace nbd

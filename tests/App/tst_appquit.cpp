@@ -1,6 +1,8 @@
 // The application as a real process: a termination signal or the Quit command takes the
 // normal quit path, which stops the host the application launched; a killed application's
 // host goes with it.
+#include "GuiTestMain.h"
+
 #include "Connection/NBDProcessManager.h"
 
 #include <QDir>
@@ -155,6 +157,9 @@ class tst_AppQuit : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // The application started here inherits the runtime folder and the sandbox switch.
+    void initTestCase() { nbd::test::prepareTestEnvironment(); }
+
     void terminationSignalStopsTheLaunchedHost_data()
     {
         QTest::addColumn<int>("signalNumber");

@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QVariantAnimation>
 #include <QtTest>
 
 #include "DesktopLinkRecorder.h"
@@ -52,6 +53,21 @@ void drag(QWidget *handle, QPoint delta)
 bool settle(ContentView *view)
 {
     return QTest::qWaitFor([view] { return !view->isAnimating(); }, 5000);
+}
+
+// Until a running animation of the window has moved past its first frame: a toggle then lands
+// half-way through.
+bool underWay(ContentView *view)
+{
+    return QTest::qWaitFor(
+        [view] {
+            for (const QVariantAnimation *animation : view->findChildren<QVariantAnimation *>()) {
+                if (animation->state() == QAbstractAnimation::Running && animation->currentTime() > 0)
+                    return true;
+            }
+            return false;
+        },
+        5000);
 }
 
 } // namespace
@@ -222,7 +238,7 @@ private Q_SLOTS:
         }
         for (int i = 0; i < 5; ++i) {
             toggle();
-            QTest::qWait(30);
+            QVERIFY(underWay(view));
         }
         QVERIFY(settle(view));
         // Five quick toggles after four settled ones: the state is flipped.

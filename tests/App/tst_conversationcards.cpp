@@ -4,6 +4,7 @@
 #include "AccessibilityWalk.h"
 #include "AppWindowTestSupport.h"
 #include "GuiTestMain.h"
+#include "ObservableWaits.h"
 #include "RenderedWidget.h"
 #include "TextPoint.h"
 
@@ -534,7 +535,8 @@ private Q_SLOTS:
             text = chip->findChild<LineBox *>(textName);
         QVERIFY(text);
         QTRY_VERIFY(text->isVisible());
-        QTest::qWait(100);
+        // The list has laid out the opened row, and any scroll it started has ended.
+        QVERIFY(waitUntilMotionSettles(viewport->window()));
         QCOMPARE(chip->header()->mapTo(viewport, QPoint()).y(), headerAt);
         if (auto *lazy = qobject_cast<LongTextView *>(text)) {
             QCOMPARE(lazy->text(), big);

@@ -5,6 +5,8 @@
 #include "Wire/WireClient.h"
 #include "Wire/WireSession.h"
 
+#include <QAbstractAnimation>
+#include <QCoreApplication>
 #include <QSignalSpy>
 #include <QStringList>
 #include <QTimer>
@@ -87,6 +89,36 @@ inline bool waitPastInterval(int ms)
     QSignalSpy fired(&witness, &QTimer::timeout);
     witness.start(ms);
     return fired.wait(ms + 30000);
+}
+
+// Lets the event loop deliver what is already queued (queued calls and signals, posted layout
+// requests, zero-length timers) without waiting for anything new to arrive.
+inline void drainEventLoop()
+{
+    for (int turn = 0; turn < 3; ++turn) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+}
+
+// Whether every animation under `root` that has an end has reached it. One that loops for ever
+// (a spinner) never settles and is left out.
+inline bool motionSettled(const QObject *root)
+{
+    for (const QAbstractAnimation *animation : root->findChildren<QAbstractAnimation *>()) {
+        if (animation->state() == QAbstractAnimation::Running && animation->loopCount() >= 0)
+            return false;
+    }
+    return true;
+}
+
+// Until the animations under `root` have come to their end and what they posted is delivered.
+inline bool waitUntilMotionSettles(const QObject *root, int timeoutMs = 20000)
+{
+    if (!QTest::qWaitFor([root] { return motionSettled(root); }, timeoutMs))
+        return false;
+    drainEventLoop();
+    return motionSettled(root);
 }
 
 } // namespace nbd::test

@@ -6,6 +6,7 @@
 //   composer_shots OUTPUT_DIR
 
 #include "AppModelTestSupport.h"
+#include "ObservableWaits.h"
 #include "TypeText.h"
 
 #include "App/AppViewSlots.h"
@@ -14,6 +15,7 @@
 #include "Session/SessionModel.h"
 #include "Store/AppModel.h"
 #include "UI/Composer/ComposerView.h"
+#include "UI/Composer/GoalBannerView.h"
 #include "UI/Conversation/BottomDock.h"
 #include "UI/Conversation/ConversationView.h"
 #include "UI/Shared/AppStartup.h"
@@ -21,6 +23,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QScrollArea>
 #include <QTest>
 
 using namespace nbd;
@@ -36,7 +39,8 @@ QString g_suffix;
 
 void save(QWidget *widget, const QString &name)
 {
-    QTest::qWait(250); // let motion settle
+    if (!test::waitUntilMotionSettles(widget->window()))
+        std::fprintf(stderr, "motion still running in %s\n", qPrintable(name));
     const QString path = QDir(g_out).filePath(name + g_suffix + u".png"_s);
     widget->grab().save(path);
     std::printf("%s\n", qPrintable(path));
@@ -174,7 +178,8 @@ int main(int argc, char **argv)
         return 1;
     save(&window, u"goal-banner"_s);
     QTest::mouseClick(dock->goalBanner()->findChild<QWidget *>(u"todo-header"_s), Qt::LeftButton);
-    QTest::qWait(300);
+    if (!waitFor([&] { return qobject_cast<GoalBannerView *>(dock->goalBanner()) && qobject_cast<GoalBannerView *>(dock->goalBanner())->todosExpanded(); }))
+        return 1;
     save(&window, u"goal-banner-todos"_s);
     save(dock, u"goal-banner-todos-dock"_s);
 
@@ -206,7 +211,16 @@ int main(int argc, char **argv)
                 && store->interactions()->pendingQuestions().size() == 1;
         }))
         return 1;
-    QTest::qWait(300);
+    // The side chat shows both cards.
+    if (!waitFor([&] {
+            auto *cards = window.findChild<QScrollArea *>(u"workspace-side-chat-cards"_s);
+            const auto shown = [cards](const QString &name) {
+                const QWidget *card = cards && cards->widget() ? cards->widget()->findChild<QWidget *>(name) : nullptr;
+                return card && card->isVisible();
+            };
+            return shown(u"approval-card"_s) && shown(u"question-card"_s);
+        }))
+        return 1;
     save(&window, u"side-chat-cards"_s);
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "AccessibilityWalk.h"
 #include "AppModelTestSupport.h"
 #include "GuiTestMain.h"
+#include "ObservableWaits.h"
 #include "SimDemoWorld.h"
 #include "SimSessions.h"
 
@@ -292,10 +293,14 @@ void tst_ConversationView::followingStopsOnScrollAndComesBackNearTheEnd()
     QVERIFY(!transcript->backToLatestButton()->isVisible());
 
     // The wheel turns following off at once; new output then leaves the view alone.
+    auto phase = std::make_shared<TranscriptFollowState::Phase>(TranscriptFollowState::Phase::Idle);
+    connect(list, &TranscriptListView::scrollPhaseChanged, list, [phase](TranscriptFollowState::Phase p) { *phase = p; });
     wheel(list->viewport(), 120 * 6);
     QVERIFY(!transcript->followsOutput());
+    QVERIFY(*phase == TranscriptFollowState::Phase::Interacting);
     QTRY_VERIFY(transcript->backToLatestButton()->isVisible());
-    QTest::qWait(400); // the wheel comes to rest far from the end
+    // The wheel comes to rest far from the end.
+    QTRY_VERIFY_WITH_TIMEOUT(*phase == TranscriptFollowState::Phase::Idle, 5000);
     QVERIFY(!transcript->followsOutput());
     const int y = list->scrollY();
     QVERIFY(y < list->verticalScrollBar()->maximum() - 72);
@@ -399,9 +404,13 @@ void tst_ConversationView::transcriptButtonsDoWhatClicksDo()
         TranscriptListView *list = m_view->transcript()->list();
         // Up at the top: the button for older history and the one back to the latest show.
         (void)QTest::qWaitFor([&] { return m_view->shownSession()->hasMoreHistory(); });
+        auto phase = std::make_shared<TranscriptFollowState::Phase>(TranscriptFollowState::Phase::Idle);
+        connect(list, &TranscriptListView::scrollPhaseChanged, list, [phase](TranscriptFollowState::Phase p) { *phase = p; });
         wheel(list->viewport(), 120 * 3);
         list->verticalScrollBar()->setValue(0);
-        waitUntilSteady([list] { return list->scrollY(); });
+        // The wheel has come to rest at the top.
+        (void)QTest::qWaitFor(
+            [&] { return *phase == TranscriptFollowState::Phase::Idle && !list->isAnimatingScroll(); });
         (void)QTest::qWaitFor([&] {
             return list->findChild<QWidget *>(u"load-older-button"_s)
                 && m_view->transcript()->backToLatestButton()->isVisible();
@@ -465,7 +474,7 @@ void tst_ConversationView::bannerTimerRestartsOnlyForANewText()
     AppModel *store = m_harness->store.get();
     store->errors()->showTransientError(u"first"_s);
     QVERIFY(m_view->bannerTimer().isActive());
-    QTest::qWait(300);
+    QTRY_VERIFY_WITH_TIMEOUT(m_view->bannerTimer().remainingTime() <= 59750, 5000);
     store->errors()->showTransientError(u"first"_s); // unchanged: keeps its timer
     QVERIFY(m_view->bannerTimer().remainingTime() <= 59750);
     store->errors()->showTransientError(u"second"_s); // new: six seconds of its own
@@ -685,6 +694,7 @@ void tst_ConversationView::unsentPromptComesBack()
                                        sim::Reply::error(u"busy"_s, u"try later"_s), sim::Reply::status(500),
                                        sim::Reply::drop()};
     m_harness->host.setReply(u"session.prompt"_s, replies[reply].delayed(delay));
+    QSignalSpy written(&m_harness->host, &sim::SimHost::requestFinished);
     auto *field = m_view->dock()->composer()->findChild<QPlainTextEdit *>(u"composer-prompt"_s);
     QVERIFY(field);
     field->setFocus();
@@ -698,7 +708,9 @@ void tst_ConversationView::unsentPromptComesBack()
     // A dropped connection may be tried again by the network layer.
     QTRY_VERIFY_WITH_TIMEOUT(m_harness->requestCount(u"session.prompt"_s) >= 1, 10000);
     if (reply == 0) {
-        QTest::qWait(100);
+        // Once the accepted prompt's answer is in, the field stays empty.
+        QTRY_COMPARE_WITH_TIMEOUT(answered(written, u"session.prompt"_s).size(), 1, 10000);
+        QVERIFY(m_harness->methodsThroughBarrier().endsWith(kBarrierMethod));
         QCOMPARE(field->toPlainText(), QString());
         return;
     }

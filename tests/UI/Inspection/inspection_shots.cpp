@@ -5,6 +5,7 @@
 //
 //   inspection_shots OUTPUT_DIR
 
+#include "ObservableWaits.h"
 #include "SimHost.h"
 #include "SimSessions.h"
 #include "SimWorld.h"
@@ -153,7 +154,8 @@ int main(int argc, char **argv)
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(trajectory->ledgerModel()->index(failedRow)).center());
     QTest::mouseMove(list->viewport(), list->visualRect(trajectory->ledgerModel()->index(failedRow + 2)).center());
     QTest::mouseMove(trajectory->timeline(), QPoint(trajectory->timeline()->width() / 3, 20));
-    QTest::qWait(300);
+    if (!waitFor([&] { return picked.has_value(); }) || !test::waitUntilMotionSettles(&trajectoryWindow))
+        return 1;
     save(&trajectoryWindow, out, u"trajectory"_s + suffix);
 
     // The same trajectory searched, with calls merged and the first turn collapsed.
@@ -162,7 +164,9 @@ int main(int argc, char **argv)
     auto *search = trajectory->findChild<QWidget *>(u"trajectory-search"_s);
     search->setFocus();
     QTest::keyClicks(search, u"shell"_s);
-    QTest::qWait(400);
+    if (!waitFor([&] { return trajectory->searchQuery() == u"shell" && !trajectory->isSearchSettling(); })
+        || !test::waitUntilMotionSettles(&trajectoryWindow))
+        return 1;
     save(&trajectoryWindow, out, u"trajectory-search"_s + suffix);
 
     // The inspector on both panels.

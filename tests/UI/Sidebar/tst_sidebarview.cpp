@@ -1,6 +1,7 @@
 #include "GuiTestMain.h"
 #include "AccessibilityWalk.h"
 #include "AppModelTestSupport.h"
+#include "ObservableWaits.h"
 #include "ShownText.h"
 #include "UI/Sidebar/NewSessionPopover.h"
 #include "UI/Shared/ChromeIconButton.h"
@@ -343,12 +344,15 @@ private Q_SLOTS:
                 {{u"items"_s, JSONValue::array({JSONValue::object({{u"sessionId"_s, id}, {u"snippet"_s, query}})})}, {u"hasMore"_s, false}}));
             return query == u"first" ? reply.delayed(600) : reply;
         });
+        QSignalSpy written(&h->host, &sim::SimHost::requestFinished);
         sidebar->setSearchText(u"first"_s);
         QTRY_COMPARE(h->requestCount(u"session.search"_s), 1);
         sidebar->setSearchText(u"second"_s);
         QTRY_COMPARE(h->requestCount(u"session.search"_s), 2);
         QTRY_COMPARE(sidebar->remoteSearchMatches(), QSet<QString>{u"d"_s});
-        QTest::qWait(900); // the first reply has arrived by now
+        // The first reply has been written, and the barrier behind it shows it has arrived.
+        QTRY_COMPARE_WITH_TIMEOUT(test::answered(written, u"session.search"_s).size(), 2, 10000);
+        QVERIFY(h->methodsThroughBarrier().endsWith(test::kBarrierMethod));
         QCOMPARE(sidebar->remoteSearchMatches(), QSet<QString>{u"d"_s});
         QCOMPARE(rowIds(), (QStringList{u"section-最近"_s, u"session-recent-d"_s}));
     }
@@ -360,11 +364,14 @@ private Q_SLOTS:
         h->host.setReply(u"session.search"_s,
                          Reply::value(JSONValue::object({{u"items"_s, JSONValue::array({})}, {u"hasMore"_s, false}}))
                              .delayed(300));
+        QSignalSpy written(&h->host, &sim::SimHost::requestFinished);
         sidebar->setSearchText(u"zzz"_s);
         QTRY_COMPARE(h->requestCount(u"session.search"_s), 1);
         delete sidebar;
         sidebar = nullptr;
-        QTest::qWait(500); // would touch the freed sidebar if the reply were applied
+        // Once the reply is in, applying it would have touched the freed sidebar.
+        QTRY_COMPARE_WITH_TIMEOUT(test::answered(written, u"session.search"_s).size(), 1, 10000);
+        QVERIFY(h->methodsThroughBarrier().endsWith(test::kBarrierMethod));
     }
 
     void closingSearchRestoresTheList()
@@ -445,8 +452,9 @@ private Q_SLOTS:
         sidebar->toggleWorkspace(u"w1"_s);
         dialog->findChild<QPushButton *>(confirm ? u"dialog-confirm"_s : u"dialog-cancel"_s)->click();
         if (!confirm) {
-            QTest::qWait(100);
-            QCOMPARE(h->requestCount(u"session.rename"_s), 0);
+            const QStringList methods = h->methodsThroughBarrier();
+            QVERIFY(methods.endsWith(test::kBarrierMethod));
+            QCOMPARE(test::countOf(methods, u"session.rename"_s), 0);
             return;
         }
         QTRY_COMPARE(h->requestCount(u"session.rename"_s), 1);
@@ -502,8 +510,9 @@ private Q_SLOTS:
         dialog->findChild<QPushButton *>(confirm ? u"dialog-confirm"_s : u"dialog-cancel"_s)->click();
         const QString method = entry == 2 ? u"workspace.rename"_s : u"workspace.delete"_s;
         if (!confirm) {
-            QTest::qWait(100);
-            QCOMPARE(h->requestCount(method), 0);
+            const QStringList methods = h->methodsThroughBarrier();
+            QVERIFY(methods.endsWith(test::kBarrierMethod));
+            QCOMPARE(test::countOf(methods, method), 0);
             return;
         }
         QTRY_COMPARE(h->requestCount(method), 1);
@@ -712,9 +721,10 @@ private Q_SLOTS:
 
         if (!choose) {
             dialog->reject();
-            QTest::qWait(200);
-            QCOMPARE(h->requestCount(u"workspace.create"_s), 0);
-            QCOMPARE(h->requestCount(u"session.create"_s), 0);
+            const QStringList methods = h->methodsThroughBarrier();
+            QVERIFY(methods.endsWith(test::kBarrierMethod));
+            QCOMPARE(test::countOf(methods, u"workspace.create"_s), 0);
+            QCOMPARE(test::countOf(methods, u"session.create"_s), 0);
             return;
         }
         dialog->setDirectory(root.path());

@@ -1,7 +1,9 @@
 // The file browser over real folders, driven by clicks and keys.
 #include "AccessibilityWalk.h"
 #include "GuiTestMain.h"
+#include "ObservableWaits.h"
 
+#include "UI/Shared/BatchedTextWriter.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Tools/ToolChrome.h"
 #include "UI/Tools/WorkspaceFileBrowserView.h"
@@ -12,6 +14,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QThreadPool>
 
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -33,10 +36,17 @@ void write(const QString &path, const QByteArray &bytes)
 // Waits for the listing and the preview in flight.
 bool settled(const WorkspaceFileBrowserView &view)
 {
-    QDeadlineTimer deadline(20000);
-    while (view.isLoading() && !deadline.hasExpired())
-        QTest::qWait(5);
-    return !view.isLoading();
+    return QTest::qWaitFor([&view] { return !view.isLoading(); }, 20000);
+}
+
+// Until every read the view started on the thread pool, dropped ones too, has finished and its
+// result has been handed back to the view.
+bool readsFinished()
+{
+    if (!QThreadPool::globalInstance()->waitForDone(20000))
+        return false;
+    nbd::test::drainEventLoop();
+    return true;
 }
 
 QStringList names(const WorkspaceFileBrowserView &view)
@@ -363,7 +373,11 @@ private Q_SLOTS:
         QVERIFY(settled(view));
         view.navigateBack();
         QCOMPARE(preview->toPlainText(), QString());
-        QTest::qWait(50);
+        // Nothing of the text is left to be written later.
+        auto *writer = view.findChild<BatchedTextWriter *>();
+        QVERIFY(writer);
+        QVERIFY(!writer->hasPending());
+        test::drainEventLoop();
         QCOMPARE(preview->toPlainText(), QString());
     }
 
@@ -384,7 +398,8 @@ private Q_SLOTS:
         QVERIFY(settled(view));
         QVERIFY(!view.selectedFile());
         QCOMPARE(view.preview(), QString());
-        QTest::qWait(50);
+        // The dropped read's result has come back by now, and was not applied.
+        QVERIFY(readsFinished());
         QCOMPARE(view.preview(), QString());
 
         // Into the big folder and straight back out: the root's listing is the one shown.

@@ -2,13 +2,18 @@
 #include "AccessibilityWalk.h"
 #include "GitWorkTree.h"
 #include "GuiTestMain.h"
+#include "ObservableWaits.h"
 
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Tools/WorkspaceReviewView.h"
 
+#include <QDir>
+#include <QFile>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace nbd;
@@ -41,6 +46,37 @@ class ReviewViewTest : public QObject
     {
         QSignalSpy spy(&view, &WorkspaceReviewView::reportChanged);
         QVERIFY(spy.wait(30000));
+    }
+
+    // The child processes of this test still running or not yet collected: the view's git.
+    static int childProcessCount()
+    {
+        const QByteArray self = QByteArray::number(qint64(::getpid()));
+        int count = 0;
+        for (const QString &entry : QDir(u"/proc"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile stat(u"/proc/"_s + entry + u"/stat"_s);
+            if (!stat.open(QIODevice::ReadOnly))
+                continue;
+            // pid (command) state ppid ...: the command may hold spaces and brackets.
+            const QByteArray line = stat.readAll();
+            const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+            if (fields.size() > 1 && fields.at(1) == self)
+                ++count;
+        }
+        return count;
+    }
+
+    // Until every git the view started has ended and the view has taken in what it printed,
+    // again while that starts more.
+    static void waitUntilGitIsDone()
+    {
+        for (int round = 0; round < 20; ++round) {
+            QTRY_COMPARE_WITH_TIMEOUT(childProcessCount(), 0, 30000);
+            nbd::test::drainEventLoop();
+            if (childProcessCount() == 0)
+                return;
+        }
+        QFAIL("the view kept starting git");
     }
 
 private Q_SLOTS:
@@ -110,12 +146,17 @@ private Q_SLOTS:
         waitForReport(view);
         QCOMPARE(view.report(), u"## main\n"_s);
         // A refresh of the first root still under way is dropped once the root changes.
+        QStringList written;
+        const QMetaObject::Connection recording =
+            connect(&view, &WorkspaceReviewView::reportChanged, &view, [&] { written << view.report(); });
         view.refresh();
         view.setRootURL(QUrl::fromLocalFile(second));
         waitForReport(view);
         QCOMPARE(view.report(), u"## main\n?? b.txt\n"_s);
-        QTest::qWait(200);
-        QCOMPARE(view.report(), u"## main\n?? b.txt\n"_s);
+        // The first root's refresh has ended too, and wrote nothing.
+        waitUntilGitIsDone();
+        disconnect(recording);
+        QCOMPARE(written, QStringList{u"## main\n?? b.txt\n"_s});
 
         write(second + u"/c.txt"_s, "x");
         QSignalSpy spy(&view, &WorkspaceReviewView::reportChanged);
