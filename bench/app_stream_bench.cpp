@@ -191,14 +191,14 @@ int main(int argc, char **argv)
 
     std::shared_ptr<SessionModel> model;
     const bool listed = waitUntil([&] {
-        return std::any_of(store->sessions().begin(), store->sessions().end(),
+        return std::any_of(store->sessions()->sessions().begin(), store->sessions()->sessions().end(),
                            [](const SessionSummary &s) { return s.sessionId == kSession; });
     }, 30000);
     if (listed)
-        store->selectSession(kSession);
+        store->selection()->selectSession(kSession);
     auto *conversation = entry.mainWindow()->findChild<ConversationView *>();
     const bool opened = listed && conversation && waitUntil([&] {
-        model = store->sessionModel(kSession);
+        model = store->selection()->sessionModel(kSession);
         return model && model->historyLoaded() && conversation->shownSession() == model;
     }, 30000);
     if (!opened) {

@@ -235,7 +235,7 @@ void conversation()
 
     auto *view = window.findChild<ConversationView *>();
     auto select = [&](const QString &id) {
-        store.selectSession(id);
+        store.selection()->selectSession(id);
         settle(1200);
     };
     select(u"s-login"_s);
@@ -257,7 +257,7 @@ void conversation()
     }
     settle();
     save(&window, u"conversation-expanded"_s);
-    store.showTransientError(u"队列操作失败：connection refused"_s);
+    store.errors()->showTransientError(u"队列操作失败：connection refused"_s);
     list->scrollToBottom(false);
     settle();
     save(&window, u"conversation-banner"_s);

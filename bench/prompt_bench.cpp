@@ -88,8 +88,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "prompt_bench: not connected\n");
         return 1;
     }
-    store.selectSession(session.id);
-    std::shared_ptr<SessionModel> model = store.sessionModel(session.id);
+    store.selection()->selectSession(session.id);
+    std::shared_ptr<SessionModel> model = store.selection()->sessionModel(session.id);
     if (!spinUntil([&] { return model && model->historyLoaded(); })) {
         std::fprintf(stderr, "prompt_bench: history not loaded\n");
         return 1;
@@ -101,7 +101,7 @@ int main(int argc, char **argv)
         const qsizetype before = userMessages(*model);
         QElapsedTimer t;
         t.start();
-        store.sendPrompt(u"prompt %1"_s.arg(i));
+        store.sessionActions()->sendPrompt(u"prompt %1"_s.arg(i));
         if (!spinUntil([&] { return userMessages(*model) > before; })) {
             std::fprintf(stderr, "prompt_bench: prompt %d was not echoed\n", i);
             return 1;
@@ -112,8 +112,8 @@ int main(int argc, char **argv)
             return 1;
         }
     }
-    if (store.transientError())
-        std::fprintf(stderr, "prompt_bench: %s\n", qPrintable(*store.transientError()));
+    if (store.errors()->transientError())
+        std::fprintf(stderr, "prompt_bench: %s\n", qPrintable(*store.errors()->transientError()));
 
     std::printf("prompt.rtt_median_ms: %.3f\n", percentile(rtts, 0.5));
     std::printf("prompt.rtt_p99_ms: %.3f\n", percentile(rtts, 0.99));

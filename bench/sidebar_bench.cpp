@@ -127,7 +127,8 @@ int main(int argc, char **argv)
     AppModel store(std::make_unique<QSettings>(dir.filePath(u"nimbrel.ini"_s), QSettings::IniFormat), false);
     store.connect();
     if (!waitUntil([&] {
-            return store.sessions().size() == kWorkspaces * kPerWorkspace && store.workspaces().size() == kWorkspaces;
+            return store.sessions()->sessions().size() == kWorkspaces * kPerWorkspace
+                && store.sessions()->workspaces().size() == kWorkspaces;
         })) {
         std::fprintf(stderr, "the store did not list the world\n");
         return 1;
@@ -157,7 +158,7 @@ int main(int argc, char **argv)
     int rowsTouched = 0;
     std::vector<std::pair<QWidget *, int>> before;
     bool applied = false;
-    QObject::connect(&store, &AppModel::sessionsChanged, sidebar, [&] {
+    QObject::connect(store.sessions(), &SessionDirectory::sessionsChanged, sidebar, [&] {
         before = revisions(sidebar->list());
         QElapsedTimer u;
         u.start();
@@ -170,7 +171,7 @@ int main(int argc, char **argv)
         const int i = 777 + run * 211;
         world.addSession(makeSession(i, u"Renamed task %1 (run %2)"_s.arg(i).arg(run)));
         applied = false;
-        startStoreTask(store.refreshAll());
+        startStoreTask(store.sessions()->refreshAll());
         if (!waitUntil([&] { return applied; })) {
             std::fprintf(stderr, "the renamed session did not arrive\n");
             return 1;

@@ -23,7 +23,8 @@ ViewSlots appViewSlots()
 {
     ViewSlots views;
     views.composer = [](AppModel *appModel, std::shared_ptr<SessionModel> session, QWidget *parent) -> QWidget * {
-        return new ComposerView(appModel, std::move(session), parent);
+        return new ComposerView(appModel ? appModel->selection() : nullptr, appModel ? appModel->sessionActions() : nullptr,
+                                std::move(session), parent);
     };
     views.setComposerSession = [](QWidget *composer, std::shared_ptr<SessionModel> session) {
         auto *view = qobject_cast<ComposerView *>(composer);
@@ -33,13 +34,13 @@ ViewSlots appViewSlots()
         return true;
     };
     views.goalBanner = [](AppModel *appModel, std::shared_ptr<SessionModel> session, QWidget *parent) -> QWidget * {
-        return new GoalBannerView(appModel, std::move(session), parent);
+        return new GoalBannerView(appModel ? appModel->sessionActions() : nullptr, std::move(session), parent);
     };
     views.questionCard = [](AppModel *appModel, const PendingQuestion &question, QWidget *parent) -> QWidget * {
-        return new QuestionCard(appModel, question, parent);
+        return new QuestionCard(appModel ? appModel->interactions() : nullptr, question, parent);
     };
     views.approvalCard = [](AppModel *appModel, const PendingApproval &approval, QWidget *parent) -> QWidget * {
-        return new ApprovalCard(appModel, approval, parent);
+        return new ApprovalCard(appModel ? appModel->interactions() : nullptr, approval, parent);
     };
     views.trajectoryView = [](AppModel *, std::shared_ptr<SessionModel> session,
                               std::function<void(TrajectoryEventSelection)> onSelect, QWidget *parent) -> QWidget * {
@@ -55,7 +56,9 @@ ViewSlots appViewSlots()
         return bar;
     };
     views.subagentCatalog = [](AppModel *appModel, const QString &rootSessionId, QWidget *parent) -> QWidget * {
-        return new SubagentCatalogView(appModel, rootSessionId, parent);
+        SessionDirectory *directory = appModel ? appModel->sessions() : nullptr;
+        SessionSelection *selection = appModel ? appModel->selection() : nullptr;
+        return new SubagentCatalogView(directory, selection, rootSessionId, parent);
     };
     views.subagentReadOnlyComposer = [](AppModel *, const SelectedSubagent &selection, QWidget *parent) -> QWidget * {
         return new SubagentReadOnlyComposer(selection, parent);
@@ -64,7 +67,8 @@ ViewSlots appViewSlots()
     views.runtimeInspector = [](AppModel *appModel, std::shared_ptr<SessionModel> session,
                                 Binding<RuntimeInspectorPanel> panel, std::optional<TrajectoryEventSelection> event,
                                 QWidget *parent) -> QWidget * {
-        return new RuntimeInspectorView(appModel, std::move(session), std::move(panel), std::move(event), true,
+        return new RuntimeInspectorView(appModel ? appModel->sessions() : nullptr, std::move(session), std::move(panel),
+                                        std::move(event), true,
                                         {kAllRuntimeInspectorPanels.begin(), kAllRuntimeInspectorPanels.end()}, parent);
     };
     views.updateRuntimeInspector = [](QWidget *inspector, std::shared_ptr<SessionModel> session,

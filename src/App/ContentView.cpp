@@ -119,7 +119,7 @@ ContentView::ContentView(AppModel *appModel, std::function<void()> settingsOpene
                         }},
           m_leftBackground))
     , m_rail(new SidebarRailView(
-          appModel, [this] { expandSidebar(); },
+          appModel ? appModel->sessions() : nullptr, [this] { expandSidebar(); },
           [this] {
               m_sidebarSearchVisible = true;
               m_sidebar->refresh();
@@ -199,16 +199,19 @@ ContentView::ContentView(AppModel *appModel, std::function<void()> settingsOpene
     connect(m_terminalHandle, &ResizeHandle::dragEnded, this, [this] { m_terminalDragStartHeight.reset(); });
 
     if (appModel) {
-        connect(appModel, &AppModel::selectedSessionIdChanged, this, &ContentView::selectedSessionChanged);
-        connect(appModel, &AppModel::sessionModelsChanged, this, &ContentView::selectedSessionChanged);
-        for (auto signal : {&AppModel::sessionsChanged, &AppModel::workspacesChanged, &AppModel::selectedSessionIdChanged,
-                            &AppModel::selectedSubagentChanged})
-            connect(appModel, signal, this, &ContentView::moveTerminalToWorkingDirectory);
+        connect(appModel->selection(), &SessionSelection::selectedSessionIdChanged, this,
+                &ContentView::selectedSessionChanged);
+        connect(appModel->selection(), &SessionSelection::sessionModelsChanged, this,
+                &ContentView::selectedSessionChanged);
+        for (auto signal : {&SessionDirectory::sessionsChanged, &SessionDirectory::workspacesChanged})
+            connect(appModel->sessions(), signal, this, &ContentView::moveTerminalToWorkingDirectory);
+        for (auto signal : {&SessionSelection::selectedSessionIdChanged, &SessionSelection::selectedSubagentChanged})
+            connect(appModel->selection(), signal, this, &ContentView::moveTerminalToWorkingDirectory);
         connect(appModel->connection(), &ConnectionController::hostDescriptionChanged, this,
                 &ContentView::moveTerminalToWorkingDirectory);
-        connect(appModel, &AppModel::dynamicPluginsChanged, this, &ContentView::refreshOverlay);
+        connect(appModel->plugins(), &PluginInventory::dynamicPluginsChanged, this, &ContentView::refreshOverlay);
         connect(appModel->connection(), &ConnectionController::baseURLChanged, this, &ContentView::refreshOverlay);
-        if (const auto session = appModel->selectedSession())
+        if (const auto session = appModel->selection()->selectedSession())
             m_shownSessionId = session->sessionId();
     }
     moveTerminalToWorkingDirectory();
@@ -245,7 +248,7 @@ bool ContentView::hostsClientPluginUI() const
 {
     if (!m_appModel)
         return false;
-    for (const DynamicPluginInventoryRow &row : m_appModel->dynamicPlugins()) {
+    for (const DynamicPluginInventoryRow &row : m_appModel->plugins()->dynamicPlugins()) {
         if (!row.isRunning())
             continue;
         const auto package = row.selectedPackage();
@@ -455,13 +458,13 @@ void ContentView::changeEvent(QEvent *event)
 QUrl ContentView::selectedWorkingDirectory() const
 {
     if (m_appModel) {
-        if (const auto id = m_appModel->selectedSidebarSessionId()) {
-            const auto &sessions = m_appModel->sessions();
+        if (const auto id = m_appModel->selection()->selectedSidebarSessionId()) {
+            const auto &sessions = m_appModel->sessions()->sessions();
             const auto row = std::find_if(sessions.begin(), sessions.end(),
                                           [&](const SessionSummary &s) { return s.sessionId == *id; });
             if (row != sessions.end() && row->cwd && !row->cwd->isEmpty())
                 return directoryURL(*row->cwd);
-            const auto &workspaces = m_appModel->workspaces();
+            const auto &workspaces = m_appModel->sessions()->workspaces();
             const auto ws = std::find_if(workspaces.begin(), workspaces.end(), [&](const WorkspaceView &w) {
                 return std::find(w.sessionIds.begin(), w.sessionIds.end(), *id) != w.sessionIds.end();
             });
@@ -536,7 +539,7 @@ void ContentView::selectedSessionChanged()
 {
     std::optional<QString> current;
     if (m_appModel) {
-        if (const auto session = m_appModel->selectedSession())
+        if (const auto session = m_appModel->selection()->selectedSession())
             current = session->sessionId();
     }
     if (current == m_shownSessionId)
@@ -592,13 +595,13 @@ QCoro::Task<void> ContentView::runSideChatCreation(QUuid id, qint64 generation, 
     std::shared_ptr<SessionModel> session;
     try {
         if (store)
-            session = co_await store->createDetachedSession(std::optional<QString>(cwd), std::nullopt);
+            session = co_await store->sessions()->createDetachedSession(std::optional<QString>(cwd), std::nullopt);
     } catch (...) {
         session = nullptr;
     }
     const auto release = [&] {
         if (session && store)
-            store->releaseDetachedSessionModel(session->sessionId());
+            store->selection()->releaseDetachedSessionModel(session->sessionId());
     };
     if (alive.expired() || cancel->isCancelled()) {
         release();
@@ -624,7 +627,7 @@ void ContentView::discardSideChat(const QUuid &id, bool removeRuntime)
         task->cancel();
     const auto runtime = m_sideChatRuntimes.constFind(id);
     if (runtime != m_sideChatRuntimes.constEnd() && runtime->session && m_appModel)
-        m_appModel->releaseDetachedSessionModel(runtime->session->sessionId());
+        m_appModel->selection()->releaseDetachedSessionModel(runtime->session->sessionId());
     if (removeRuntime) {
         m_sideChatRuntimes.remove(id);
         m_sideChatCreationGenerations.remove(id);

@@ -1,6 +1,7 @@
 #include "App/MainWindow.h"
 
 #include "App/ContentView.h"
+#include "Store/AppModel.h"
 #include "UI/Shared/StoreActions.h"
 #include "UI/Shared/WorkspaceTools.h"
 
@@ -39,7 +40,8 @@ MainWindow::MainWindow(AppModel *appModel, std::function<void()> settingsOpener,
 
     QMenu *fileMenu = menuBar()->addMenu(u"文件"_s);
     QAction *newSession = addCommand(fileMenu, u"new-session-command"_s, u"新建会话"_s, QKeySequence(Qt::CTRL | Qt::Key_N));
-    connect(newSession, &QAction::triggered, this, [appModel] { startCreateSession(appModel); });
+    connect(newSession, &QAction::triggered, this,
+            [appModel] { startCreateSession(appModel ? appModel->sessions() : nullptr); });
     // Without an application menu on this desktop, Settings and Quit live in the first menu,
     // where Linux users look for them.
     fileMenu->addSeparator();

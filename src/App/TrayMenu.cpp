@@ -79,10 +79,10 @@ TrayMenu::TrayMenu(AppModel *appModel, ApprovalNotificationCoordinator *coordina
 {
     m_menu->setObjectName(m_placement == Placement::Tray ? u"tray-menu"_s : u"menubar-extra-menu"_s);
     if (appModel) {
-        connect(appModel, &AppModel::sessionsChanged, this, &TrayMenu::scheduleRebuild);
-        connect(appModel, &AppModel::pendingApprovalsChanged, this, &TrayMenu::scheduleRebuild);
+        connect(appModel->sessions(), &SessionDirectory::sessionsChanged, this, &TrayMenu::scheduleRebuild);
+        connect(appModel->interactions(), &Interactions::pendingApprovalsChanged, this, &TrayMenu::scheduleRebuild);
         // Session titles come from the open session models as well.
-        connect(appModel, &AppModel::sessionModelsChanged, this, &TrayMenu::scheduleRebuild);
+        connect(appModel->selection(), &SessionSelection::sessionModelsChanged, this, &TrayMenu::scheduleRebuild);
     }
     if (coordinator) {
         connect(coordinator, &ApprovalNotificationCoordinator::authorizationStatusChanged, this,
@@ -100,11 +100,11 @@ AgentMenuBarInput TrayMenu::input() const
 {
     AgentMenuBarInput input;
     if (m_appModel) {
-        input.sessions = m_appModel->sessions();
-        input.pendingApprovals = m_appModel->pendingApprovals();
+        input.sessions = m_appModel->sessions()->sessions();
+        input.pendingApprovals = m_appModel->interactions()->pendingApprovals();
         QPointer<AppModel> model = m_appModel;
         input.displayTitle = [model](const QString &sessionId) -> std::optional<QString> {
-            return model ? model->displayTitle(sessionId) : std::nullopt;
+            return model ? model->sessions()->displayTitle(sessionId) : std::nullopt;
         };
     }
     if (m_coordinator) {
@@ -210,12 +210,12 @@ void TrayMenu::run(const AgentMenuEntry &entry)
         break;
     case Command::ShowInMainWindow:
         if (m_appModel)
-            m_appModel->selectSession(entry.sessionId);
+            m_appModel->selection()->selectSession(entry.sessionId);
         call(m_actions.openMainWindow);
         break;
     case Command::CancelSession:
         if (m_appModel)
-            m_appModel->cancelSession(entry.sessionId);
+            m_appModel->sessionActions()->cancelSession(entry.sessionId);
         break;
     case Command::OpenNotificationSettings:
         openNotificationSettings();

@@ -30,7 +30,8 @@ ConnectionStatus::ConnectionStatus(AppModel *appModel, QObject *parent)
         connect(appModel->connection(), &ConnectionController::phaseChanged, this, &ConnectionStatus::refresh);
         connect(appModel->connection(), &ConnectionController::hostDescriptionChanged, this, &ConnectionStatus::refresh);
         connect(appModel->nbdProcess(), &NBDProcessManager::phaseChanged, this, &ConnectionStatus::refresh);
-        connect(appModel, &AppModel::launchModeChanged, this, &ConnectionStatus::refresh);
+        connect(appModel->connectionSettings(), &ConnectionSettings::launchModeChanged, this,
+                &ConnectionStatus::refresh);
     }
     refresh();
 }
@@ -43,7 +44,8 @@ void ConnectionStatus::refresh()
     if (m_appModel) {
         phase = m_appModel->connection()->phase();
         title = connectionTitle(m_appModel->connection()->hostDescription());
-        detail = connectionDetail(phase, m_appModel->nbdProcess()->phase(), m_appModel->launchMode());
+        detail = connectionDetail(phase, m_appModel->nbdProcess()->phase(),
+                                  m_appModel->connectionSettings()->launchMode());
     }
     if (phase == m_phase && title == m_title && detail == m_detail)
         return;

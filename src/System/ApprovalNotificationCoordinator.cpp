@@ -64,18 +64,18 @@ void ApprovalNotificationCoordinator::start()
                 &ApprovalNotificationCoordinator::onServerChanged);
     }
     if (m_appModel) {
-        connect(m_appModel, &AppModel::pendingApprovalsChanged, this, [this] {
+        connect(m_appModel->interactions(), &Interactions::pendingApprovalsChanged, this, [this] {
             if (m_appModel)
-                queueSync(m_appModel->pendingApprovals());
+                queueSync(m_appModel->interactions()->pendingApprovals());
         });
         // Approvals held back for their session's title are posted once the list is in.
-        connect(m_appModel, &AppModel::awaitingSessionListChanged, this, [this] {
+        connect(m_appModel->sessions(), &SessionDirectory::awaitingSessionListChanged, this, [this] {
             if (m_appModel)
-                queueSync(m_appModel->pendingApprovals());
+                queueSync(m_appModel->interactions()->pendingApprovals());
         });
         // Queued while nothing is known yet, so it posts nothing; the authorisation read
         // queues the synchronisation that does.
-        queueSync(m_appModel->pendingApprovals());
+        queueSync(m_appModel->interactions()->pendingApprovals());
     }
     refreshAuthorization(true);
 }
@@ -104,7 +104,7 @@ QCoro::Task<> ApprovalNotificationCoordinator::loadAuthorization(quint64 generat
     m_capabilities = capabilities;
     setAuthorizationStatus(status);
     if (m_appModel)
-        queueSync(m_appModel->pendingApprovals());
+        queueSync(m_appModel->interactions()->pendingApprovals());
 }
 
 void ApprovalNotificationCoordinator::queueSync(std::vector<PendingApproval> approvals)
@@ -139,13 +139,14 @@ QCoro::Task<> ApprovalNotificationCoordinator::sync(std::vector<PendingApproval>
             continue;
         // Approvals the host replays on connecting arrive before the session list: a
         // notification posted now would name the app instead of the session, for good.
-        if (m_appModel->isAwaitingSessionList() && !m_appModel->displayTitle(approval.sessionId))
+        if (m_appModel->sessions()->isAwaitingSessionList()
+            && !m_appModel->sessions()->displayTitle(approval.sessionId))
             continue;
         const QPointer<AppModel> model = m_appModel;
         const ApprovalNotificationContent content =
             approvalNotificationContent(approval, [model](const QString &sessionId) -> std::optional<QString> {
-                return model ? model->displayTitle(sessionId) : std::nullopt;
-            });
+                  return model ? model->sessions()->displayTitle(sessionId) : std::nullopt;
+              });
         const DesktopNotification notification = desktopNotification(content, m_capabilities);
         m_inFlightRoutes.insert(route);
         const quint64 epoch = m_center->ownerEpoch();
@@ -157,7 +158,7 @@ QCoro::Task<> ApprovalNotificationCoordinator::sync(std::vector<PendingApproval>
             // Shown by a service that has gone since; the synchronisation after the change
             // passed this approval by while it was under way, so one more posts it anew.
             if (m_appModel)
-                queueSync(m_appModel->pendingApprovals());
+                queueSync(m_appModel->interactions()->pendingApprovals());
             continue;
         }
         if (!posted.id) {
@@ -169,7 +170,7 @@ QCoro::Task<> ApprovalNotificationCoordinator::sync(std::vector<PendingApproval>
         // The approval may have been answered, or notifications turned off, while the post
         // was under way; then the fresh notification goes at once.
         const std::vector<PendingApproval> pendingNow =
-            m_appModel ? m_appModel->pendingApprovals() : std::vector<PendingApproval>();
+            m_appModel ? m_appModel->interactions()->pendingApprovals() : std::vector<PendingApproval>();
         if (keepPostedApprovalNotification(route, pendingNow, canDeliverNotifications())) {
             m_scheduledRoutes.insert(route);
             m_idByRoute.insert(route, *posted.id);
@@ -236,12 +237,12 @@ void ApprovalNotificationCoordinator::handleNotificationAction(const QString &ac
         break;
     case ApprovalNotificationResponse::Open:
         if (m_appModel) {
-            const std::vector<SessionSummary> &sessions = m_appModel->sessions();
+            const std::vector<SessionSummary> &sessions = m_appModel->sessions()->sessions();
             const bool listed = std::any_of(sessions.begin(), sessions.end(), [&route](const SessionSummary &s) {
                 return s.sessionId == route.sessionId;
             });
             if (listed)
-                m_appModel->selectSession(route.sessionId);
+                m_appModel->selection()->selectSession(route.sessionId);
         }
         openMainWindow();
         break;
@@ -273,12 +274,12 @@ void ApprovalNotificationCoordinator::answer(const ApprovalNotificationRoute &ro
 {
     if (!m_appModel)
         return;
-    for (const PendingApproval &approval : m_appModel->pendingApprovals()) {
+    for (const PendingApproval &approval : m_appModel->interactions()->pendingApprovals()) {
         if (route.matches(approval)) {
             setLastError(std::nullopt);
             // A copy: answering may change the list the reference points into.
             const PendingApproval chosen = approval;
-            m_appModel->answerApproval(chosen, allowed);
+            m_appModel->interactions()->answerApproval(chosen, allowed);
             return;
         }
     }

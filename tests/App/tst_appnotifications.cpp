@@ -81,9 +81,9 @@ private Q_SLOTS:
         delegate.applicationDidFinishLaunching();
         AppModel *store = entry.appModel();
         QTRY_VERIFY_WITH_TIMEOUT(store->connection()->phase().isConnected(), 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(store->sessions().size(), size_t(2), 20000);
-        store->selectSession(u"s1"_s);
-        QTRY_COMPARE(store->selectedSessionId(), std::optional<QString>(u"s1"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(store->sessions()->sessions().size(), size_t(2), 20000);
+        store->selection()->selectSession(u"s1"_s);
+        QTRY_COMPARE(store->selection()->selectedSessionId(), std::optional<QString>(u"s1"_s));
 
         h.raise(u"rpc-1"_s, u"s2"_s);
         QTRY_COMPARE_WITH_TIMEOUT(server.posted.size(), 1, 10000);
@@ -95,7 +95,7 @@ private Q_SLOTS:
         QTRY_COMPARE(QApplication::activeWindow(), entry.settingsWindow());
         server.invoke(server.posted.at(0).id, u"default"_s);
         QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), static_cast<QWidget *>(entry.mainWindow()), 10000);
-        QCOMPARE(store->selectedSessionId(), std::optional<QString>(u"s2"_s));
+        QCOMPARE(store->selection()->selectedSessionId(), std::optional<QString>(u"s2"_s));
 
         // The button answers the host; the notification goes with the approval.
         server.invoke(server.posted.at(0).id, u"dev.nimbrel.Deck.approval.allow-once"_s);
@@ -118,7 +118,7 @@ private Q_SLOTS:
         entry.createTray(); // offscreen has no tray: built as on a desktop with one
         delegate.applicationDidFinishLaunching();
         AppModel *store = entry.appModel();
-        QTRY_COMPARE_WITH_TIMEOUT(store->sessions().size(), size_t(2), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(store->sessions()->sessions().size(), size_t(2), 20000);
         h.raise(u"rpc-1"_s, u"s2"_s);
         QTRY_COMPARE_WITH_TIMEOUT(server.posted.size(), 1, 10000);
 
@@ -127,7 +127,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!window);
         server.invoke(server.posted.at(0).id, u"default"_s);
         QTRY_VERIFY_WITH_TIMEOUT(entry.mainWindow() && entry.mainWindow()->isVisible(), 10000);
-        QCOMPARE(store->selectedSessionId(), std::optional<QString>(u"s2"_s));
+        QCOMPARE(store->selection()->selectedSessionId(), std::optional<QString>(u"s2"_s));
         delegate.applicationWillTerminate();
     }
 };

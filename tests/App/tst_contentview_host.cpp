@@ -61,7 +61,8 @@ class tst_ContentViewHost : public QObject
         test::openAppWindow(m_dir, *m_host, QSize(1280, 820), m_store, m_view);
         if (QTest::currentTestFailed())
             return;
-        QTRY_VERIFY_WITH_TIMEOUT(m_store->hostPluginInventoryAvailable().has_value() && !m_store->pluginInventoryLoading(),
+        QTRY_VERIFY_WITH_TIMEOUT(m_store->plugins()->hostPluginInventoryAvailable().has_value()
+                                     && !m_store->plugins()->pluginInventoryLoading(),
                                  20000);
     }
 
@@ -108,7 +109,7 @@ private Q_SLOTS:
         }
         connectStore();
         if (!select.isEmpty())
-            m_store->selectSession(select);
+            m_store->selection()->selectSession(select);
         QTRY_COMPARE(m_view->selectedWorkingDirectory(), QUrl::fromLocalFile(expected));
     }
 
@@ -122,10 +123,10 @@ private Q_SLOTS:
         m_view->openWorkspaceTool(WorkspaceTool::Browser);
         QCOMPARE(m_view->workspaceToolTabs().tabs.back().browserStartURL, m_store->connection()->baseURL());
 
-        m_store->selectSession(u"local"_s);
+        m_store->selection()->selectSession(u"local"_s);
         QTRY_COMPARE(m_view->terminal()->currentDirectoryURL().toLocalFile(), dir);
         // A directory that does not exist leaves the terminal where it is.
-        m_store->selectSession(u"with-cwd"_s);
+        m_store->selection()->selectSession(u"with-cwd"_s);
         QTRY_COMPARE(m_view->selectedWorkingDirectory(), QUrl::fromLocalFile(u"/srv/project"_s));
         QCOMPARE(m_view->terminal()->currentDirectoryURL().toLocalFile(), dir);
     }
@@ -133,15 +134,15 @@ private Q_SLOTS:
     void changingTheSessionResetsTheInspector()
     {
         connectStore();
-        m_store->selectSession(u"with-cwd"_s);
-        QTRY_VERIFY(m_store->selectedSession());
+        m_store->selection()->selectSession(u"with-cwd"_s);
+        QTRY_VERIFY(m_store->selection()->selectedSession());
         TrajectoryEventSelection event;
         event.id = u"user-1"_s;
         event.role = u"USER"_s;
         event.title = u"用户消息"_s;
         m_view->openSessionInspector(RuntimeInspectorPanel::Event, event);
         QCOMPARE(m_view->inspectorPanel(), RuntimeInspectorPanel::Event);
-        m_store->selectSession(u"no-cwd"_s);
+        m_store->selection()->selectSession(u"no-cwd"_s);
         QTRY_COMPARE(m_view->inspectorPanel(), RuntimeInspectorPanel::Runtime);
         QVERIFY(!m_view->selectedTrajectoryEvent().has_value());
     }
@@ -151,12 +152,13 @@ private Q_SLOTS:
         connectStore();
         // The transcript makes the status line only while the shown session runs.
         auto status = [this] { return m_view->findChild<DeepDivingStatusView *>(u"deep-diving-status"_s); };
-        m_store->selectSession(u"with-cwd"_s);
-        QTRY_VERIFY(m_store->selectedSession() && m_store->selectedSession()->sessionId() == u"with-cwd"_s);
+        m_store->selection()->selectSession(u"with-cwd"_s);
+        QTRY_VERIFY(m_store->selection()->selectedSession()
+                    && m_store->selection()->selectedSession()->sessionId() == u"with-cwd"_s);
         QTRY_VERIFY(!status() || !status()->isVisible());
-        m_store->selectSession(u"no-cwd"_s); // listed as running
+        m_store->selection()->selectSession(u"no-cwd"_s); // listed as running
         QTRY_VERIFY(status() && status()->isVisible());
-        m_store->selectSession(u"with-cwd"_s);
+        m_store->selection()->selectSession(u"with-cwd"_s);
         QTRY_VERIFY(!status() || !status()->isVisible());
     }
 
@@ -178,9 +180,9 @@ private Q_SLOTS:
             return sim::Reply::value(JSONValue::object({{u"sessionId"_s, u"side-%1"_s.arg(created)}})).delayed(300);
         });
         connectStore();
-        m_store->selectSession(u"with-cwd"_s);
+        m_store->selection()->selectSession(u"with-cwd"_s);
         QTRY_COMPARE(m_view->selectedWorkingDirectory(), QUrl::fromLocalFile(u"/srv/project"_s));
-        QSignalSpy modelsChanged(m_store.get(), &AppModel::sessionModelsChanged);
+        QSignalSpy modelsChanged(m_store.get()->selection(), &SessionSelection::sessionModelsChanged);
 
         m_view->openWorkspaceTool(WorkspaceTool::SideChat);
         const QUuid id = m_view->workspaceToolTabs().tabs.back().id;
@@ -195,7 +197,7 @@ private Q_SLOTS:
             QVERIFY(!m_view->sideChatRuntimes().contains(id));
             // The session arrives, is registered by the store and released at once.
             QTRY_VERIFY_WITH_TIMEOUT(modelsChanged.count() >= 2, 10000);
-            QVERIFY(!m_store->sessionModels().contains(u"side-1"_s));
+            QVERIFY(!m_store->selection()->sessionModels().contains(u"side-1"_s));
             QVERIFY(!m_view->sideChatRuntimes().contains(id));
             QVERIFY(!m_view->hasSideChatCreationTask(id));
         } else {
@@ -205,10 +207,10 @@ private Q_SLOTS:
             QVERIFY(!runtime.loading);
             QVERIFY(!runtime.creationError);
             QVERIFY(!m_view->hasSideChatCreationTask(id));
-            QVERIFY(m_store->sessionModels().contains(u"side-1"_s));
-            QCOMPARE(m_store->selectedSessionId(), std::optional<QString>(u"with-cwd"_s));
+            QVERIFY(m_store->selection()->sessionModels().contains(u"side-1"_s));
+            QCOMPARE(m_store->selection()->selectedSessionId(), std::optional<QString>(u"with-cwd"_s));
             m_view->closeWorkspaceToolTab(id);
-            QVERIFY(!m_store->sessionModels().contains(u"side-1"_s));
+            QVERIFY(!m_store->selection()->sessionModels().contains(u"side-1"_s));
         }
         const auto requests = m_host->requests(u"session.create"_s);
         QCOMPARE(requests.size(), qsizetype(1));
@@ -249,7 +251,7 @@ private Q_SLOTS:
                                                 {u"status"_s, runState == u"latest-running"_s ? u"running"_s : u"done"_s}}));
         m_world->setDynamicInventory(JSONValue::array({JSONValue::object(std::move(row))}));
         connectStore();
-        QTRY_VERIFY(!m_store->dynamicPlugins().empty());
+        QTRY_VERIFY(!m_store->plugins()->dynamicPlugins().empty());
         QCOMPARE(m_view->hostsClientPluginUI(), overlay);
         auto *host = m_view->findChild<PluginOverlayHost *>();
         QCOMPARE(host != nullptr, overlay);

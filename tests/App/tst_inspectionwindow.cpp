@@ -145,8 +145,8 @@ class tst_InspectionWindow : public QObject
         QTest::mouseClick(row, Qt::LeftButton, {}, row->rect().center());
         std::shared_ptr<SessionModel> model;
         const bool loaded = QTest::qWaitFor([&] {
-            model = store()->sessionModel(sessionId);
-            return store()->selectedSessionId() == sessionId && model && model->historyLoaded()
+            model = store()->selection()->sessionModel(sessionId);
+            return store()->selection()->selectedSessionId() == sessionId && model && model->historyLoaded()
                 && !model->isLoadingHistory();
         }, 20000);
         return loaded ? model : nullptr;
@@ -453,8 +453,8 @@ private Q_SLOTS:
 
         // A one-shot run: the read-only card takes the composer's place, even on the trajectory.
         pick(u"indexer"_s);
-        QTRY_VERIFY(store()->selectedSubagent());
-        QCOMPARE(store()->selectedSubagent()->address.childSessionId, u"child-one-0001"_s);
+        QTRY_VERIFY(store()->selection()->selectedSubagent());
+        QCOMPARE(store()->selection()->selectedSubagent()->address.childSessionId, u"child-one-0001"_s);
         SubagentReadOnlyComposer *card = nullptr;
         QTRY_VERIFY((card = visible<SubagentReadOnlyComposer>()));
         QCOMPARE(card->title(), u"单次子代理记录"_s);
@@ -471,12 +471,12 @@ private Q_SLOTS:
         // Back to the parent, then the continuable run whose parent is unavailable: the
         // second card while the run is idle.
         click(find<QAbstractButton>(u"session-back"_s));
-        QTRY_VERIFY(!store()->selectedSubagent());
+        QTRY_VERIFY(!store()->selection()->selectedSubagent());
         QTRY_VERIFY(!visible<SubagentReadOnlyComposer>());
         QTRY_VERIFY((catalog = visible<SubagentCatalogView>()) && catalog->text() == u"2"_s);
         pick(u"planner"_s);
-        QTRY_VERIFY(store()->selectedSubagent()
-                    && store()->selectedSubagent()->address.childSessionId == u"child-cont-0002"_s);
+        QTRY_VERIFY(store()->selection()->selectedSubagent()
+                    && store()->selection()->selectedSubagent()->address.childSessionId == u"child-cont-0002"_s);
         QTRY_VERIFY((card = visible<SubagentReadOnlyComposer>()) && card->title() == u"父会话当前不可用"_s);
         QCOMPARE(card->explanation(), u"恢复父会话后才能继续发送消息"_s);
         QCOMPARE(card->symbolName(), u"link.badge.plus"_s);

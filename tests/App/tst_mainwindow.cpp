@@ -178,7 +178,7 @@ private Q_SLOTS:
         h.world.addWorkspace({u"w1"_s, u"/src/one"_s, u"One"_s, {u"a"_s, u"b"_s}});
         AppModel *store = h.connected();
         showWindow(store);
-        store->selectSession(u"b"_s);
+        store->selection()->selectSession(u"b"_s);
         auto *sidebar = m_window->findChild<SidebarView *>();
         QTRY_COMPARE(sidebar->list()->rows().size(), size_t(5)); // header, two rows, "最近", one row
         QTRY_VERIFY(sidebar->list()->rows()[1].session() && sidebar->list()->rows()[1].session()->isSelected);
@@ -200,7 +200,7 @@ private Q_SLOTS:
         QVERIFY(!alphaIface->state().selected);
         QVERIFY(alphaIface->actionInterface());
         alphaIface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-        QTRY_COMPARE(store->selectedSessionId(), std::optional<QString>(u"a"_s));
+        QTRY_COMPARE(store->selection()->selectedSessionId(), std::optional<QString>(u"a"_s));
 
         QWidget *header = m_window->findChild<QWidget *>(u"workspace-header-w1"_s);
         QAccessibleInterface *headerIface = QAccessible::queryAccessibleInterface(header);
@@ -256,7 +256,7 @@ private Q_SLOTS:
         ContentView *content = m_window->content();
         QTest::keySequence(m_window.get(), QKeySequence(Qt::CTRL | Qt::Key_N));
         QVERIFY(content->workspaceToolTabs().tabs.empty());
-        QVERIFY(!m_store->selectedSessionId().has_value());
+        QVERIFY(!m_store->selection()->selectedSessionId().has_value());
     }
 };
 

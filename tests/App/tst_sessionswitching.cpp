@@ -222,7 +222,7 @@ private Q_SLOTS:
         clickSession(last);
         QVERIFY(waitUntilHostQuiet(*m_host, m_store->connection()->wire()));
         waitUntilShown(last);
-        QCOMPARE(m_store->selectedSessionId(), std::optional<QString>(last));
+        QCOMPARE(m_store->selection()->selectedSessionId(), std::optional<QString>(last));
         QVERIFY2(accessibilityProblems(m_window.get()).isEmpty(),
                  qPrintable(accessibilityProblems(m_window.get()).join(u'\n')));
     }
@@ -258,7 +258,7 @@ private Q_SLOTS:
         QTest::mouseClick(catalog, Qt::LeftButton);
         QVERIFY(picked);
         waitUntilShown(u"s0-sub"_s);
-        QVERIFY(m_store->selectedSubagent().has_value());
+        QVERIFY(m_store->selection()->selectedSubagent().has_value());
 
         // The stream goes away and comes back: the host now reports newer events for the
         // parent than it folded, so the parent needs a resync while the subagent is shown.
@@ -288,7 +288,7 @@ private Q_SLOTS:
                                                     [](const auto &p) { return p.first == u"test.witness"; }),
                                  20000);
         // Still the subagent, still whole.
-        QVERIFY(m_store->selectedSubagent().has_value());
+        QVERIFY(m_store->selection()->selectedSubagent().has_value());
         waitUntilShown(u"s0-sub"_s);
 
         // The parent was left with a gap while hidden; it is mended once shown again.
@@ -298,7 +298,7 @@ private Q_SLOTS:
         QTest::mouseClick(back, Qt::LeftButton);
         waitUntilShown(sessionId(0));
         QTRY_VERIFY_WITH_TIMEOUT(!conversation()->shownSession()->needsResync(), 20000);
-        QVERIFY(!m_store->selectedSubagent().has_value());
+        QVERIFY(!m_store->selection()->selectedSubagent().has_value());
         waitUntilShown(sessionId(0));
     }
 };

@@ -27,7 +27,7 @@ AppModel *selectedStore(StoreHarness &h)
     h.world.setSubagents(u"s1"_s, {});
     AppModel *store = h.connected();
     h.waitForStreams();
-    store->selectSession(u"s1"_s);
+    store->selection()->selectSession(u"s1"_s);
     return store;
 }
 
@@ -70,9 +70,9 @@ private Q_SLOTS:
         QCOMPARE(texts(menu).first(), u"Agent 已完成"_s);
         QCOMPARE(tray.title(), u"已完成"_s);
 
-        store->sendPrompt(u"go"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(store->pendingApprovals().size(), size_t(1), 10000);
-        const PendingApproval approval = store->pendingApprovals().front();
+        store->sessionActions()->sendPrompt(u"go"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(store->interactions()->pendingApprovals().size(), size_t(1), 10000);
+        const PendingApproval approval = store->interactions()->pendingApprovals().front();
         QTRY_VERIFY_WITH_TIMEOUT(texts(menu).contains(u"待审批（1）"_s), 10000);
         QCOMPARE(texts(menu).first(), u"Agent 等待审批（1）"_s);
         QTRY_COMPARE_WITH_TIMEOUT(tray.title(), u"等待审批"_s, 10000);
@@ -95,7 +95,7 @@ private Q_SLOTS:
         QCOMPARE(texts(item), (QStringList{u"批准一次"_s, u"拒绝"_s, u"-"_s, u"在主窗口中查看"_s}));
         clickEntry(item, item->findChild<QAction *>(u"tray-"_s + approval.id + u"-approve"_s));
 
-        QTRY_VERIFY_WITH_TIMEOUT(store->pendingApprovals().empty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(store->interactions()->pendingApprovals().empty(), 10000);
         QCOMPARE(h.world.answers().size(), 1);
         const JSONValue *value = h.world.answers().front().result.find(u"value");
         QVERIFY(value);

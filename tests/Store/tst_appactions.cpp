@@ -77,8 +77,8 @@ struct Selected
         h.world.setSubagents(u"s1"_s, {});
         store = h.connected();
         h.waitForStreams();
-        store->selectSession(u"s1"_s);
-        model = store->sessionModel(u"s1"_s);
+        store->selection()->selectSession(u"s1"_s);
+        model = store->selection()->sessionModel(u"s1"_s);
         QTRY_VERIFY_WITH_TIMEOUT(model && model->historyLoaded(), 20000);
     }
     AppModel *store = nullptr;
@@ -101,7 +101,7 @@ private Q_SLOTS:
         Selected sel(h);
         const qsizetype rowsBefore = sel.model->items().size();
 
-        sel.store->sendPrompt(u"  list the files\n"_s);
+        sel.store->sessionActions()->sendPrompt(u"  list the files\n"_s);
         // Nothing local before the host echoes it.
         QCOMPARE(qsizetype(sel.model->items().size()), rowsBefore);
 
@@ -115,8 +115,8 @@ private Q_SLOTS:
         QCOMPARE(payload, expected);
 
         QTRY_COMPARE_WITH_TIMEOUT(userTexts(*sel.model), QStringList{u"  list the files\n"_s}, 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(sel.store->pendingApprovals().size(), size_t(1), 10000);
-        const PendingApproval approval = sel.store->pendingApprovals().front();
+        QTRY_COMPARE_WITH_TIMEOUT(sel.store->interactions()->pendingApprovals().size(), size_t(1), 10000);
+        const PendingApproval approval = sel.store->interactions()->pendingApprovals().front();
         QCOMPARE(approval.sessionId, u"s1"_s);
         QCOMPARE(approval.toolName, u"shell"_s);
         QVERIFY(sel.model->running());
@@ -131,8 +131,8 @@ private Q_SLOTS:
         QCOMPARE(call->toolName, std::optional<QString>(u"shell"_s));
         QVERIFY(!call->resultText.has_value());
 
-        sel.store->answerApproval(approval, true);
-        QTRY_VERIFY_WITH_TIMEOUT(sel.store->pendingApprovals().empty(), 10000);
+        sel.store->interactions()->answerApproval(approval, true);
+        QTRY_VERIFY_WITH_TIMEOUT(sel.store->interactions()->pendingApprovals().empty(), 10000);
         QCOMPARE(h.world.answers().size(), 1);
         const JSONValue answered = h.world.answers().front().result;
         QCOMPARE(answered, obj({{u"ok"_s, true},
@@ -155,7 +155,7 @@ private Q_SLOTS:
         QCOMPARE(first[0].text, u"Looking at the folder."_s);
         QCOMPARE(first[1].text, u"I will list the files."_s);
         QCOMPARE(turn->steps.back().blocks.front().text, u"There are two entries."_s);
-        QVERIFY(!sel.store->transientError().has_value());
+        QVERIFY(!sel.store->errors()->transientError().has_value());
         // The echo arrived once: no local copy beside it.
         QCOMPARE(userTexts(*sel.model).size(), 1);
     }
@@ -167,24 +167,24 @@ private Q_SLOTS:
         StoreHarness h;
         h.world.setAnnounceResolutions(false);
         Selected sel(h);
-        sel.store->sendPrompt(u"go"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(sel.store->pendingApprovals().size(), size_t(1), 10000);
-        const PendingApproval approval = sel.store->pendingApprovals().front();
+        sel.store->sessionActions()->sendPrompt(u"go"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(sel.store->interactions()->pendingApprovals().size(), size_t(1), 10000);
+        const PendingApproval approval = sel.store->interactions()->pendingApprovals().front();
         // Another approval with the same rpc id but another approval id stays listed.
         JSONValue other = obj({{u"sessionId"_s, u"s1"_s}, {u"approvalId"_s, u"other"_s}});
         h.world.pushApprovalRequested(approval.rpcId + u"-2"_s, other);
-        QTRY_COMPARE_WITH_TIMEOUT(sel.store->pendingApprovals().size(), size_t(2), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(sel.store->interactions()->pendingApprovals().size(), size_t(2), 10000);
 
         h.world.setRejectAnswers(u"stale"_s);
-        sel.store->answerApproval(approval, false);
-        QTRY_COMPARE_WITH_TIMEOUT(sel.store->transientError(),
+        sel.store->interactions()->answerApproval(approval, false);
+        QTRY_COMPARE_WITH_TIMEOUT(sel.store->errors()->transientError(),
                                   std::optional<QString>(u"审批响应失败：respond rejected: stale"_s), 10000);
-        QCOMPARE(sel.store->pendingApprovals().size(), size_t(2));
+        QCOMPARE(sel.store->interactions()->pendingApprovals().size(), size_t(2));
 
         h.world.setRejectAnswers(std::nullopt);
-        sel.store->answerApproval(approval, false);
-        QTRY_COMPARE_WITH_TIMEOUT(sel.store->pendingApprovals().size(), size_t(1), 10000);
-        QCOMPARE(sel.store->pendingApprovals().front().approvalId, u"other"_s);
+        sel.store->interactions()->answerApproval(approval, false);
+        QTRY_COMPARE_WITH_TIMEOUT(sel.store->interactions()->pendingApprovals().size(), size_t(1), 10000);
+        QCOMPARE(sel.store->interactions()->pendingApprovals().front().approvalId, u"other"_s);
         const JSONValue *value = h.world.answers().last().result.find(u"value");
         QVERIFY(value);
         QCOMPARE(textOf(*value, u"outcome"), u"rejected"_s);
@@ -199,9 +199,9 @@ private Q_SLOTS:
         StoreHarness h;
         AppModel *store = h.makeStore();
         PendingApproval approval{u"r1"_s, u"r1"_s, u"s1"_s, u"a1"_s, u"tool"_s, std::nullopt, std::nullopt};
-        store->answerApproval(approval, true);
+        store->interactions()->answerApproval(approval, true);
         QCOMPARE(countOf(h.methodsThroughBarrier(), u"respond"_s), 0);
-        QVERIFY(!store->transientError());
+        QVERIFY(!store->errors()->transientError());
     }
 
     void questions_data()
@@ -244,21 +244,21 @@ private Q_SLOTS:
         script.prepend(ask);
         h.world.setScript(script);
         Selected sel(h);
-        sel.store->sendPrompt(u"ask me"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(sel.store->pendingQuestions().size(), size_t(1), 10000);
-        const PendingQuestion question = sel.store->pendingQuestions().front();
+        sel.store->sessionActions()->sendPrompt(u"ask me"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(sel.store->interactions()->pendingQuestions().size(), size_t(1), 10000);
+        const PendingQuestion question = sel.store->interactions()->pendingQuestions().front();
         QCOMPARE(question.questions.size(), size_t(2));
 
         if (hostRejects)
             h.host.setReply(u"respond"_s, Reply::status(500));
         if (cancel) {
-            sel.store->cancelQuestion(question);
+            sel.store->interactions()->cancelQuestion(question);
         } else {
-            sel.store->answerQuestion(question, {QuestionAnswer{u"q1"_s, {}, std::nullopt},
+            sel.store->interactions()->answerQuestion(question, {QuestionAnswer{u"q1"_s, {}, std::nullopt},
                                                  QuestionAnswer{u"q2"_s, {u"A"_s, u"B"_s}, u""_s}});
         }
-        QTRY_VERIFY_WITH_TIMEOUT(sel.store->pendingQuestions().empty(), 10000);
-        QVERIFY(!sel.store->transientError());
+        QTRY_VERIFY_WITH_TIMEOUT(sel.store->interactions()->pendingQuestions().empty(), 10000);
+        QVERIFY(!sel.store->errors()->transientError());
         const JSONValue body = lastBody(h.host, u"respond"_s);
         QCOMPARE(textOf(body, u"type"), u"client-response"_s);
         QCOMPARE(textOf(body, u"rpcId"), question.rpcId);
@@ -294,21 +294,21 @@ private Q_SLOTS:
                                       Reply::value(JSONValue::object({{u"accepted"_s, false}})),
                                       Reply::error(u"busy"_s, u"try later"_s), Reply::status(500), Reply::drop()};
         h.host.setReply(u"session.prompt"_s, replies[reply]);
-        QCOMPARE(nbd::test::waitFor(sel.store->sendPrompt(u"hi"_s)), taken);
-        QCOMPARE(nbd::test::waitFor(sel.store->sendPrompt(u"hi"_s, u"s1"_s)), taken);
+        QCOMPARE(nbd::test::waitFor(sel.store->sessionActions()->sendPrompt(u"hi"_s)), taken);
+        QCOMPARE(nbd::test::waitFor(sel.store->sessionActions()->sendPrompt(u"hi"_s, u"s1"_s)), taken);
         // A dropped connection may be tried again by the network layer: at least one each.
         const int sent = h.requestCount(u"session.prompt"_s);
         QVERIFY(sent >= 2);
         if (banner.isEmpty())
-            QCOMPARE(sel.store->transientError(), std::nullopt);
+            QCOMPARE(sel.store->errors()->transientError(), std::nullopt);
         else
-            QVERIFY2(sel.store->transientError() && sel.store->transientError()->startsWith(banner),
-                     qPrintable(sel.store->transientError().value_or(u"(none)"_s)));
+            QVERIFY2(sel.store->errors()->transientError() && sel.store->errors()->transientError()->startsWith(banner),
+                     qPrintable(sel.store->errors()->transientError().value_or(u"(none)"_s)));
 
         // Nothing can be sent without a connection, and the caller hears so.
         sel.store->disconnect();
-        QCOMPARE(nbd::test::waitFor(sel.store->sendPrompt(u"hi"_s, u"s1"_s)), false);
-        QCOMPARE(nbd::test::waitFor(sel.store->sendPrompt(u"hi"_s)), false);
+        QCOMPARE(nbd::test::waitFor(sel.store->sessionActions()->sendPrompt(u"hi"_s, u"s1"_s)), false);
+        QCOMPARE(nbd::test::waitFor(sel.store->sessionActions()->sendPrompt(u"hi"_s)), false);
         QCOMPARE(h.requestCount(u"session.prompt"_s), sent);
     }
 
@@ -341,11 +341,11 @@ private Q_SLOTS:
         listed.kind = u"child"_s;
         listed.id = u"child"_s;
         listed.mode = mode;
-        sel.store->selectSubagent(u"s1"_s, listed, parentAvailable);
+        sel.store->selection()->selectSubagent(u"s1"_s, listed, parentAvailable);
 
-        QCOMPARE(nbd::test::waitFor(sel.store->sendPrompt(u"more"_s)), sent);
-        sel.store->editQueuedMessage(u"item"_s, u"x"_s);
-        sel.store->cancelCurrentSession();
+        QCOMPARE(nbd::test::waitFor(sel.store->sessionActions()->sendPrompt(u"more"_s)), sent);
+        sel.store->sessionActions()->editQueuedMessage(u"item"_s, u"x"_s);
+        sel.store->sessionActions()->cancelCurrentSession();
         if (sent) {
             QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(u"subagent.prompt"_s), 1, 10000);
             const JSONValue payload = lastPayload(h.host, u"subagent.prompt"_s);
@@ -354,9 +354,9 @@ private Q_SLOTS:
             QCOMPARE(textOf(payload, u"mode"), u"continuable"_s);
             QCOMPARE(*payload.find(u"content"), textBlocks(u"more"_s));
             QVERIFY(payload.contains(u"clientTimeZone"));
-            QVERIFY(!sel.store->transientError());
+            QVERIFY(!sel.store->errors()->transientError());
         } else {
-            QCOMPARE(sel.store->transientError(), std::optional<QString>(u"此子代理当前只读"_s));
+            QCOMPARE(sel.store->errors()->transientError(), std::optional<QString>(u"此子代理当前只读"_s));
         }
         const bool interrupts = mode == u"continuable";
         QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(interrupts ? u"subagent.interrupt"_s : u"session.cancel"_s), 1,
@@ -370,8 +370,8 @@ private Q_SLOTS:
         if (sent) {
             // A refused subagent prompt is reported to the caller as not sent.
             h.host.setReply(u"subagent.prompt"_s, Reply::error(u"gone"_s, u"run ended"_s));
-            QCOMPARE(nbd::test::waitFor(sel.store->sendPrompt(u"again"_s)), false);
-            QCOMPARE(sel.store->transientError(), std::optional(u"发送失败：gone: run ended"_s));
+            QCOMPARE(nbd::test::waitFor(sel.store->sessionActions()->sendPrompt(u"again"_s)), false);
+            QCOMPARE(sel.store->errors()->transientError(), std::optional(u"发送失败：gone: run ended"_s));
         }
     }
 
@@ -381,28 +381,28 @@ private Q_SLOTS:
     {
         StoreHarness h;
         Selected sel(h);
-        sel.store->sendPrompt(u"first"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(sel.store->pendingApprovals().size(), size_t(1), 10000);
-        sel.store->sendPrompt(u"second"_s);
+        sel.store->sessionActions()->sendPrompt(u"first"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(sel.store->interactions()->pendingApprovals().size(), size_t(1), 10000);
+        sel.store->sessionActions()->sendPrompt(u"second"_s);
         QTRY_COMPARE_WITH_TIMEOUT(sel.model->pendingMessages().size(), size_t(1), 10000);
         const QString itemId = sel.model->pendingMessages().front().id;
         QCOMPARE(sel.model->pendingMessages().front().text, u"second"_s);
 
-        sel.store->editQueuedMessage(itemId, u"second, edited"_s);
+        sel.store->sessionActions()->editQueuedMessage(itemId, u"second, edited"_s);
         QTRY_COMPARE_WITH_TIMEOUT(sel.model->pendingMessages().front().text, u"second, edited"_s, 10000);
         QCOMPARE(*lastPayload(h.host, u"session.updateQueue"_s).find(u"action"),
                  obj({{u"kind"_s, u"edit"_s}, {u"content"_s, textBlocks(u"second, edited"_s)}}));
-        sel.store->steerQueuedMessage(itemId);
+        sel.store->sessionActions()->steerQueuedMessage(itemId);
         QTRY_COMPARE_WITH_TIMEOUT(sel.model->pendingMessages().front().placement, u"steering"_s, 10000);
-        sel.store->removeQueuedMessage(u"unknown"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(sel.store->transientError(), std::optional<QString>(u"主机未接受队列操作"_s), 10000);
-        sel.store->removeQueuedMessage(itemId);
+        sel.store->sessionActions()->removeQueuedMessage(u"unknown"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(sel.store->errors()->transientError(), std::optional<QString>(u"主机未接受队列操作"_s), 10000);
+        sel.store->sessionActions()->removeQueuedMessage(itemId);
         QTRY_VERIFY_WITH_TIMEOUT(sel.model->pendingMessages().empty(), 10000);
         QCOMPARE(*lastPayload(h.host, u"session.updateQueue"_s).find(u"action"), obj({{u"kind"_s, u"remove"_s}}));
 
         h.host.setReply(u"session.updateQueue"_s, Reply::error(u"busy"_s, u"queue locked"_s));
-        sel.store->steerQueuedMessage(itemId);
-        QTRY_COMPARE_WITH_TIMEOUT(sel.store->transientError(),
+        sel.store->sessionActions()->steerQueuedMessage(itemId);
+        QTRY_COMPARE_WITH_TIMEOUT(sel.store->errors()->transientError(),
                                   std::optional<QString>(u"队列操作失败：busy: queue locked"_s), 10000);
     }
 
@@ -424,8 +424,8 @@ private Q_SLOTS:
         Selected sel(h);
         const auto rows = sel.model->items();
         h.host.setReply(u"session.prompt"_s, reply);
-        sel.store->sendPrompt(u"hello"_s, u"s1"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(sel.store->transientError(), std::optional<QString>(error), 10000);
+        sel.store->sessionActions()->sendPrompt(u"hello"_s, u"s1"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(sel.store->errors()->transientError(), std::optional<QString>(error), 10000);
         QCOMPARE(sel.model->items(), rows);
     }
 
@@ -434,9 +434,9 @@ private Q_SLOTS:
     {
         StoreHarness h;
         Selected sel(h);
-        sel.store->sendPrompt(u"go"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(sel.store->pendingApprovals().size(), size_t(1), 10000);
-        sel.store->cancelCurrentSession();
+        sel.store->sessionActions()->sendPrompt(u"go"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(sel.store->interactions()->pendingApprovals().size(), size_t(1), 10000);
+        sel.store->sessionActions()->cancelCurrentSession();
         QTRY_VERIFY_WITH_TIMEOUT(!sel.model->running(), 10000);
         QCOMPARE(lastPayload(h.host, u"session.cancel"_s), obj({{u"sessionId"_s, u"s1"_s}}));
         QVERIFY(lastTurn(*sel.model)->status.isFinished());
@@ -462,10 +462,10 @@ private Q_SLOTS:
         if (fails)
             h.host.setReply(u"session.rename"_s, Reply::error(u"denied"_s, u"no"_s));
         const int listsBefore = h.requestCount(u"session.list"_s);
-        sel.store->renameSession(u"s1"_s, title);
+        sel.store->sessions()->renameSession(u"s1"_s, title);
         QTRY_VERIFY_WITH_TIMEOUT(h.requestCount(u"session.list"_s) > listsBefore, 10000);
         QCOMPARE(lastPayload(h.host, u"session.rename"_s), obj({{u"sessionId"_s, u"s1"_s}, {u"title"_s, title}}));
-        QVERIFY(!sel.store->transientError());
+        QVERIFY(!sel.store->errors()->transientError());
         QCOMPARE(h.world.session(u"s1"_s)->title, std::optional<QString>(fails ? u"First"_s : title));
     }
 
@@ -476,18 +476,19 @@ private Q_SLOTS:
         StoreHarness h;
         h.world.addSession(session(u"s2"_s, 0));
         Selected sel(h);
-        sel.store->archiveSession(u"s2"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(sel.store->archivedSessionIds(), QSet<QString>{u"s2"_s}, 10000);
-        QCOMPARE(sel.store->selectedSessionId(), std::optional<QString>(u"s1"_s));
+        sel.store->sessions()->archiveSession(u"s2"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(sel.store->sessions()->archivedSessionIds(), QSet<QString> {u"s2"_s}, 10000);
+        QCOMPARE(sel.store->selection()->selectedSessionId(), std::optional<QString>(u"s1"_s));
 
-        sel.store->archiveSession(u"s1"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(sel.store->archivedSessionIds(), (QSet<QString>{u"s1"_s, u"s2"_s}), 10000);
-        QCOMPARE(sel.store->selectedSessionId(), std::nullopt);
+        sel.store->sessions()->archiveSession(u"s1"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(sel.store->sessions()->archivedSessionIds(), (QSet<QString> {u"s1"_s, u"s2"_s}),
+                                  10000);
+        QCOMPARE(sel.store->selection()->selectedSessionId(), std::nullopt);
         sel.store->settings()->sync();
         QVERIFY(!h.openSettings()->contains(u"nbd.lastSessionId"_s));
 
-        sel.store->archiveSession(u"missing"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(sel.store->transientError(),
+        sel.store->sessions()->archiveSession(u"missing"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(sel.store->errors()->transientError(),
                                   std::optional<QString>(u"归档失败：not_found: no such session"_s), 10000);
     }
 
@@ -496,15 +497,16 @@ private Q_SLOTS:
     {
         StoreHarness h;
         Selected sel(h);
-        nbd::test::waitFor(sel.store->forkSession(u"s1"_s));
-        QVERIFY(sel.store->selectedSessionId() != std::optional<QString>(u"s1"_s));
-        const QString selected = *sel.store->selectedSessionId();
+        nbd::test::waitFor(sel.store->sessions()->forkSession(u"s1"_s));
+        QVERIFY(sel.store->selection()->selectedSessionId() != std::optional<QString>(u"s1"_s));
+        const QString selected = *sel.store->selection()->selectedSessionId();
         QVERIFY(sessionIds(*sel.store).contains(selected));
         QCOMPARE(h.world.session(selected)->parentSessionId, std::optional<QString>(u"s1"_s));
 
-        nbd::test::waitFor(sel.store->forkSession(u"missing"_s));
-        QCOMPARE(sel.store->transientError(), std::optional<QString>(u"Fork 失败：not_found: no such session"_s));
-        QCOMPARE(sel.store->selectedSessionId(), std::optional<QString>(selected));
+        nbd::test::waitFor(sel.store->sessions()->forkSession(u"missing"_s));
+        QCOMPARE(sel.store->errors()->transientError(),
+                 std::optional<QString>(u"Fork 失败：not_found: no such session"_s));
+        QCOMPARE(sel.store->selection()->selectedSessionId(), std::optional<QString>(selected));
     }
 
     void search()
@@ -514,13 +516,13 @@ private Q_SLOTS:
         other.title = u"Second thoughts"_s;
         h.world.addSession(other);
         Selected sel(h);
-        QCOMPARE(nbd::test::waitFor(sel.store->searchSessionIds(u"SECOND"_s)), QSet<QString>{u"s2"_s});
+        QCOMPARE(nbd::test::waitFor(sel.store->sessions()->searchSessionIds(u"SECOND"_s)), QSet<QString>{u"s2"_s});
         QCOMPARE(textOf(lastPayload(h.host, u"session.search"_s), u"query"), u"SECOND"_s);
         h.host.setReply(u"session.search"_s, Reply::error(u"x"_s, u"y"_s));
-        QCOMPARE(nbd::test::waitFor(sel.store->searchSessionIds(u"SECOND"_s)), QSet<QString>());
-        QVERIFY(!sel.store->transientError());
+        QCOMPARE(nbd::test::waitFor(sel.store->sessions()->searchSessionIds(u"SECOND"_s)), QSet<QString>());
+        QVERIFY(!sel.store->errors()->transientError());
         StoreHarness offline;
-        QCOMPARE(nbd::test::waitFor(offline.makeStore()->searchSessionIds(u"a"_s)), QSet<QString>());
+        QCOMPARE(nbd::test::waitFor(offline.makeStore()->sessions()->searchSessionIds(u"a"_s)), QSet<QString>());
     }
 
     // Session creation: in a folder, in a new workspace, as a side chat.
@@ -528,44 +530,46 @@ private Q_SLOTS:
     {
         StoreHarness h;
         Selected sel(h);
-        nbd::test::waitFor(sel.store->createSession(u"/tmp/proj"_s, std::nullopt));
+        nbd::test::waitFor(sel.store->sessions()->createSession(u"/tmp/proj"_s, std::nullopt));
         QCOMPARE(lastPayload(h.host, u"session.create"_s), obj({{u"cwd"_s, u"/tmp/proj"_s}}));
-        const QString created = *sel.store->selectedSessionId();
+        const QString created = *sel.store->selection()->selectedSessionId();
         QVERIFY(created != u"s1"_s);
         QVERIFY(sessionIds(*sel.store).contains(created));
 
-        nbd::test::waitFor(sel.store->createWorkspaceSession(u"/srv/site"_s));
+        nbd::test::waitFor(sel.store->sessions()->createWorkspaceSession(u"/srv/site"_s));
         QCOMPARE(lastPayload(h.host, u"workspace.create"_s), obj({{u"path"_s, u"/srv/site"_s}}));
         const JSONValue create = lastPayload(h.host, u"session.create"_s);
         QCOMPARE(create.size(), 1);
         const QString workspaceId = textOf(create, u"workspaceId");
-        QCOMPARE(h.world.workspace(workspaceId)->sessionIds, QStringList{*sel.store->selectedSessionId()});
+        QCOMPARE(h.world.workspace(workspaceId)->sessionIds, QStringList{*sel.store->selection()->selectedSessionId()});
 
         const int creates = h.requestCount(u"session.create"_s);
-        nbd::test::waitFor(sel.store->createWorkspaceSession(u"relative"_s));
-        QCOMPARE(sel.store->transientError(),
+        nbd::test::waitFor(sel.store->sessions()->createWorkspaceSession(u"relative"_s));
+        QCOMPARE(sel.store->errors()->transientError(),
                  std::optional<QString>(u"创建会话失败：invalid_request: path must be absolute: relative"_s));
         QCOMPARE(h.requestCount(u"session.create"_s), creates);
 
-        const std::optional<QString> selectedBefore = sel.store->selectedSessionId();
-        const std::shared_ptr<SessionModel> side = nbd::test::waitFor(sel.store->createDetachedSession(u"/tmp"_s, u"w"_s));
+        const std::optional<QString> selectedBefore = sel.store->selection()->selectedSessionId();
+        const std::shared_ptr<SessionModel> side =
+            nbd::test::waitFor(sel.store->sessions()->createDetachedSession(u"/tmp"_s, u"w"_s));
         QVERIFY(!side); // no such workspace
-        QVERIFY(sel.store->transientError()->startsWith(u"创建侧边会话失败：not_found"_s));
-        const std::shared_ptr<SessionModel> chat = nbd::test::waitFor(sel.store->createDetachedSession(u"/tmp"_s, std::nullopt));
+        QVERIFY(sel.store->errors()->transientError()->startsWith(u"创建侧边会话失败：not_found"_s));
+        const std::shared_ptr<SessionModel> chat =
+            nbd::test::waitFor(sel.store->sessions()->createDetachedSession(u"/tmp"_s, std::nullopt));
         QVERIFY(chat);
         QCOMPARE(lastPayload(h.host, u"session.create"_s), obj({{u"cwd"_s, u"/tmp"_s}, {u"agentPreset"_s, u"minimal"_s}}));
-        QCOMPARE(sel.store->selectedSessionId(), selectedBefore);
-        QCOMPARE(sel.store->sessionModel(chat->sessionId()), chat);
-        QVERIFY(sel.store->didRestoreInitialSession());
+        QCOMPARE(sel.store->selection()->selectedSessionId(), selectedBefore);
+        QCOMPARE(sel.store->selection()->sessionModel(chat->sessionId()), chat);
+        QVERIFY(sel.store->selection()->didRestoreInitialSession());
         QTRY_VERIFY_WITH_TIMEOUT(chat->historyLoaded(), 10000);
         // A side chat takes prompts by id.
-        sel.store->sendPrompt(u"side"_s, chat->sessionId());
+        sel.store->sessionActions()->sendPrompt(u"side"_s, chat->sessionId());
         QTRY_COMPARE_WITH_TIMEOUT(userTexts(*chat), QStringList{u"side"_s}, 10000);
 
         StoreHarness offline;
         AppModel *store = offline.makeStore();
-        QVERIFY(!nbd::test::waitFor(store->createDetachedSession(std::nullopt, std::nullopt)));
-        QCOMPARE(store->transientError(), std::optional<QString>(u"创建侧边会话失败：未连接"_s));
+        QVERIFY(!nbd::test::waitFor(store->sessions()->createDetachedSession(std::nullopt, std::nullopt)));
+        QCOMPARE(store->errors()->transientError(), std::optional<QString>(u"创建侧边会话失败：未连接"_s));
     }
 
     void creationPayload_data()
@@ -588,7 +592,7 @@ private Q_SLOTS:
         QFETCH(std::optional<QString>, workspaceId);
         QFETCH(std::optional<QString>, preset);
         QFETCH(JSONValue, expected);
-        QCOMPARE(AppModel::sessionCreationPayload(cwd, workspaceId, preset), expected);
+        QCOMPARE(SessionDirectory::sessionCreationPayload(cwd, workspaceId, preset), expected);
     }
 
     // Model selection sends the three keys (four with an effort), never for a subagent.
@@ -596,26 +600,26 @@ private Q_SLOTS:
     {
         StoreHarness h;
         Selected sel(h);
-        sel.store->selectModel(u"q"_s, u"big"_s);
+        sel.store->sessionActions()->selectModel(u"q"_s, u"big"_s);
         QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(u"session.selectModel"_s), 1, 10000);
         QCOMPARE(lastPayload(h.host, u"session.selectModel"_s),
                  obj({{u"sessionId"_s, u"s1"_s}, {u"provider"_s, u"q"_s}, {u"model"_s, u"big"_s}}));
-        sel.store->selectModel(u"q"_s, u"big"_s, u"high"_s);
+        sel.store->sessionActions()->selectModel(u"q"_s, u"big"_s, u"high"_s);
         QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(u"session.selectModel"_s), 2, 10000);
         QCOMPARE(textOf(lastPayload(h.host, u"session.selectModel"_s), u"reasoningEffort"), u"high"_s);
 
         h.host.setReply(u"session.selectModel"_s, Reply::error(u"x"_s, u"y"_s));
-        sel.store->selectModel(u"q"_s, u"small"_s);
+        sel.store->sessionActions()->selectModel(u"q"_s, u"small"_s);
         QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(u"session.selectModel"_s), 3, 10000);
         h.methodsThroughBarrier(); // the refusal has come back
-        QVERIFY(!sel.store->transientError());
+        QVERIFY(!sel.store->errors()->transientError());
 
         SubagentListEntry child;
         child.kind = u"child"_s;
         child.id = u"c"_s;
         child.mode = u"continuable"_s;
-        sel.store->selectSubagent(u"s1"_s, child, true);
-        sel.store->selectModel(u"q"_s, u"big"_s);
+        sel.store->selection()->selectSubagent(u"s1"_s, child, true);
+        sel.store->sessionActions()->selectModel(u"q"_s, u"big"_s);
         QCOMPARE(countOf(h.methodsThroughBarrier(), u"session.selectModel"_s), 3);
     }
 
@@ -642,8 +646,8 @@ private Q_SLOTS:
         StoreHarness h;
         h.world.setPermissionPresets(presets);
         Selected sel(h);
-        QCOMPARE(nbd::test::waitFor(sel.store->selectPermissionPreset(preset, u"s1"_s)), accepted);
-        QCOMPARE(sel.store->transientError(), error);
+        QCOMPARE(nbd::test::waitFor(sel.store->sessionActions()->selectPermissionPreset(preset, u"s1"_s)), accepted);
+        QCOMPARE(sel.store->errors()->transientError(), error);
         const JSONValue *args = lastPayload(h.host, u"commands/execute"_s).find(u"args");
         QVERIFY(args);
         QCOMPARE(*args, obj({{u"agentId"_s, u"s1"_s}, {u"line"_s, u"/permission "_s + preset}}));
@@ -656,12 +660,12 @@ private Q_SLOTS:
         Selected sel(h);
         const JSONValue value = obj({{u"commandId"_s, u"c"_s}, {u"result"_s, obj({{u"kind"_s, u"error"_s}})}});
         h.host.setReply(u"commands/execute"_s, Reply::value(value));
-        QVERIFY(!nbd::test::waitFor(sel.store->selectPermissionPreset(u"ask"_s, u"s1"_s)));
-        QCOMPARE(sel.store->transientError(), std::optional<QString>(u"权限切换失败：Host 拒绝了该权限模式"_s));
+        QVERIFY(!nbd::test::waitFor(sel.store->sessionActions()->selectPermissionPreset(u"ask"_s, u"s1"_s)));
+        QCOMPARE(sel.store->errors()->transientError(), std::optional<QString>(u"权限切换失败：Host 拒绝了该权限模式"_s));
         StoreHarness offline;
         AppModel *store = offline.makeStore();
-        QVERIFY(!nbd::test::waitFor(store->selectPermissionPreset(u"ask"_s, u"s1"_s)));
-        QCOMPARE(store->transientError(), std::optional<QString>(u"权限切换失败：尚未连接到 Host"_s));
+        QVERIFY(!nbd::test::waitFor(store->sessionActions()->selectPermissionPreset(u"ask"_s, u"s1"_s)));
+        QCOMPARE(store->errors()->transientError(), std::optional<QString>(u"权限切换失败：尚未连接到 Host"_s));
     }
 
     void attachments_data()
@@ -686,15 +690,16 @@ private Q_SLOTS:
         h.world.setAttachment(u"s1"_s, ref, data);
         h.world.setAttachment(u"s2"_s, ref, u"b3RoZXI="_s);
         Selected sel(h);
-        QCOMPARE(nbd::test::waitFor(sel.store->imageData(u"s1"_s, u"a1"_s)), bytes);
+        QCOMPARE(nbd::test::waitFor(sel.store->sessionActions()->imageData(u"s1"_s, u"a1"_s)), bytes);
         sel.store->disconnect();
         sel.store->connect();
         h.waitForListed();
-        QCOMPARE(nbd::test::waitFor(sel.store->imageData(u"s1"_s, u"a1"_s)), bytes);
+        QCOMPARE(nbd::test::waitFor(sel.store->sessionActions()->imageData(u"s1"_s, u"a1"_s)), bytes);
         QCOMPARE(h.requestCount(u"session.attachment"_s), bytes ? 1 : 2);
         // Another session's attachment of the same id is its own entry.
-        QCOMPARE(nbd::test::waitFor(sel.store->imageData(u"s2"_s, u"a1"_s)), std::optional<QByteArray>("other"));
-        QCOMPARE(nbd::test::waitFor(sel.store->imageData(u"s1"_s, u"missing"_s)), std::nullopt);
+        QCOMPARE(nbd::test::waitFor(sel.store->sessionActions()->imageData(u"s2"_s, u"a1"_s)),
+                 std::optional<QByteArray>("other"));
+        QCOMPARE(nbd::test::waitFor(sel.store->sessionActions()->imageData(u"s1"_s, u"missing"_s)), std::nullopt);
     }
 
     // Workspace rename is trimmed, an empty one is dropped; success refreshes the lists;
@@ -706,29 +711,29 @@ private Q_SLOTS:
         h.world.addWorkspace({u"w2"_s, u"/p/two"_s, u"two"_s, {}});
         Selected sel(h);
         int lists = h.requestCount(u"workspace.list"_s);
-        sel.store->renameWorkspace(u"w1"_s, u"  New name\n"_s);
+        sel.store->sessions()->renameWorkspace(u"w1"_s, u"  New name\n"_s);
         QTRY_VERIFY_WITH_TIMEOUT(h.requestCount(u"workspace.list"_s) > lists, 10000);
         QCOMPARE(lastPayload(h.host, u"workspace.rename"_s), obj({{u"workspaceId"_s, u"w1"_s}, {u"title"_s, u"New name"_s}}));
-        QTRY_COMPARE_WITH_TIMEOUT(sel.store->workspaces().front().title, u"New name"_s, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(sel.store->sessions()->workspaces().front().title, u"New name"_s, 10000);
 
-        sel.store->renameWorkspace(u"w1"_s, u" \n\t"_s);
+        sel.store->sessions()->renameWorkspace(u"w1"_s, u" \n\t"_s);
         QCOMPARE(countOf(h.methodsThroughBarrier(), u"workspace.rename"_s), 1);
 
         lists = h.requestCount(u"workspace.list"_s);
-        sel.store->renameWorkspace(u"nope"_s, u"x"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(sel.store->transientError(),
+        sel.store->sessions()->renameWorkspace(u"nope"_s, u"x"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(sel.store->errors()->transientError(),
                                   std::optional<QString>(u"项目重命名失败：not_found: no such workspace"_s), 10000);
-        sel.store->deleteWorkspace(u"w2"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(sel.store->workspaces().size(), size_t(1), 10000);
+        sel.store->sessions()->deleteWorkspace(u"w2"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(sel.store->sessions()->workspaces().size(), size_t(1), 10000);
         // A delete that deleted nothing still refreshes.
         lists = h.requestCount(u"workspace.list"_s);
-        sel.store->deleteWorkspace(u"w2"_s);
+        sel.store->sessions()->deleteWorkspace(u"w2"_s);
         QTRY_VERIFY_WITH_TIMEOUT(h.requestCount(u"workspace.list"_s) > lists, 10000);
         h.host.setReply(u"workspace.delete"_s, Reply::error(u"busy"_s, u"in use"_s));
         lists = h.requestCount(u"workspace.list"_s);
-        sel.store->deleteWorkspace(u"w1"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(sel.store->transientError(), std::optional<QString>(u"移除项目失败：busy: in use"_s),
-                                  10000);
+        sel.store->sessions()->deleteWorkspace(u"w1"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(sel.store->errors()->transientError(),
+                                  std::optional<QString>(u"移除项目失败：busy: in use"_s), 10000);
         QCOMPARE(countOf(h.methodsThroughBarrier(), u"workspace.list"_s), lists);
     }
 
@@ -739,14 +744,14 @@ private Q_SLOTS:
         StoreHarness h;
         h.world.addSettingsNamespace(u"ui"_s, obj({{u"type"_s, u"object"_s}}), obj({{u"theme"_s, u"dark"_s}}));
         Selected sel(h);
-        const auto read = nbd::test::waitFor(sel.store->describeSettings());
+        const auto read = nbd::test::waitFor(sel.store->hostSettings()->describeSettings());
         QVERIFY(std::holds_alternative<SettingsDescribeValue>(read));
         const SettingsDescribeValue &described = std::get<SettingsDescribeValue>(read);
         QCOMPARE(described.namespaces.size(), size_t(1));
         const qint64 revision = described.namespaces.front().revision;
 
-        const auto update =
-            nbd::test::waitFor(sel.store->updateSettings(u"ui"_s, obj({{u"theme"_s, u"light"_s}}), revision));
+        const auto update = nbd::test::waitFor(
+            sel.store->hostSettings()->updateSettings(u"ui"_s, obj({{u"theme"_s, u"light"_s}}), revision));
         QVERIFY(std::holds_alternative<SettingsNamespaceView>(update));
         QCOMPARE(std::get<SettingsNamespaceView>(update).revision, revision + 1);
         QCOMPARE(lastPayload(h.host, u"settings.update"_s),
@@ -754,21 +759,23 @@ private Q_SLOTS:
                       {u"expectedRevision"_s, JSONValue(revision)}}));
         QCOMPARE(h.world.settingsValue(u"ui"_s), std::optional(obj({{u"theme"_s, u"light"_s}})));
 
-        const auto stale = nbd::test::waitFor(sel.store->updateSettings(u"ui"_s, obj({{u"theme"_s, u"dim"_s}}), revision));
+        const auto stale = nbd::test::waitFor(
+            sel.store->hostSettings()->updateSettings(u"ui"_s, obj({{u"theme"_s, u"dim"_s}}), revision));
         QVERIFY(std::holds_alternative<QString>(stale));
         QVERIFY2(std::get<QString>(stale).startsWith(u"revision_conflict: "_s), qPrintable(std::get<QString>(stale)));
-        nbd::test::waitFor(sel.store->updateSettings(u"ui"_s, JSONValue(), std::nullopt));
+        nbd::test::waitFor(sel.store->hostSettings()->updateSettings(u"ui"_s, JSONValue(), std::nullopt));
         QCOMPARE(lastPayload(h.host, u"settings.update"_s).size(), 2);
 
         StoreHarness offline;
         AppModel *store = offline.makeStore();
-        const auto offlineRead = nbd::test::waitFor(store->describeSettings());
+        const auto offlineRead = nbd::test::waitFor(store->hostSettings()->describeSettings());
         QCOMPARE(std::get_if<QString>(&offlineRead) ? *std::get_if<QString>(&offlineRead) : QString(), u"未连接"_s);
         h.host.setReply(u"settings.describe"_s, Reply::error(u"internal"_s, u"store down"_s));
-        const auto failedRead = nbd::test::waitFor(sel.store->describeSettings());
+        const auto failedRead = nbd::test::waitFor(sel.store->hostSettings()->describeSettings());
         QCOMPARE(std::get_if<QString>(&failedRead) ? *std::get_if<QString>(&failedRead) : QString(),
                  u"internal: store down"_s);
-        const auto offlineUpdate = nbd::test::waitFor(store->updateSettings(u"ui"_s, JSONValue(), std::nullopt));
+        const auto offlineUpdate =
+            nbd::test::waitFor(store->hostSettings()->updateSettings(u"ui"_s, JSONValue(), std::nullopt));
         QCOMPARE(std::get_if<QString>(&offlineUpdate) ? *std::get_if<QString>(&offlineUpdate) : QString(), u"未连接"_s);
     }
 
@@ -780,34 +787,37 @@ private Q_SLOTS:
                                                           {u"description"_s, u"Reviews"_s},
                                                           {u"modelInvocable"_s, true}})}));
         Selected sel(h);
-        QCOMPARE(nbd::test::waitFor(sel.store->describeCredential(u"api.key"_s))->configured, false);
-        QCOMPARE(nbd::test::waitFor(sel.store->describeCredential(u"unknown"_s)), std::nullopt);
+        QCOMPARE(nbd::test::waitFor(sel.store->hostSettings()->describeCredential(u"api.key"_s))->configured, false);
+        QCOMPARE(nbd::test::waitFor(sel.store->hostSettings()->describeCredential(u"unknown"_s)), std::nullopt);
 
         g_logged.clear();
         const QtMessageHandler previous = qInstallMessageHandler(captureMessage);
-        const std::optional<QString> setResult = nbd::test::waitFor(sel.store->setCredential(u"api.key"_s, u"s3cret"_s));
+        const std::optional<QString> setResult =
+            nbd::test::waitFor(sel.store->hostSettings()->setCredential(u"api.key"_s, u"s3cret"_s));
         qInstallMessageHandler(previous);
         QCOMPARE(setResult, std::nullopt);
         QVERIFY(h.world.credentialConfigured(u"api.key"_s));
         QCOMPARE(lastPayload(h.host, u"credentials.set"_s), obj({{u"ref"_s, u"api.key"_s}, {u"value"_s, u"s3cret"_s}}));
-        const std::optional<CredentialView> view = nbd::test::waitFor(sel.store->describeCredential(u"api.key"_s));
+        const std::optional<CredentialView> view =
+            nbd::test::waitFor(sel.store->hostSettings()->describeCredential(u"api.key"_s));
         QVERIFY(view && view->configured);
         QCOMPARE(view->source, std::optional<QString>(u"user"_s));
-        QCOMPARE(nbd::test::waitFor(sel.store->setCredential(u"other"_s, u"x"_s)),
+        QCOMPARE(nbd::test::waitFor(sel.store->hostSettings()->setCredential(u"other"_s, u"x"_s)),
                  std::optional<QString>(u"not_found: unknown credential other"_s));
 
-        QCOMPARE(nbd::test::waitFor(sel.store->unsetCredential(u"api.key"_s)), std::nullopt);
+        QCOMPARE(nbd::test::waitFor(sel.store->hostSettings()->unsetCredential(u"api.key"_s)), std::nullopt);
         QVERIFY(!h.world.credentialConfigured(u"api.key"_s));
 
-        const std::vector<SkillEntry> skills = nbd::test::waitFor(sel.store->listSkills(u"s1"_s));
+        const std::vector<SkillEntry> skills = nbd::test::waitFor(sel.store->hostSettings()->listSkills(u"s1"_s));
         QCOMPARE(skills.size(), size_t(1));
         QCOMPARE(skills.front().name, u"review"_s);
-        QVERIFY(nbd::test::waitFor(sel.store->listSkills(u"missing"_s)).empty());
+        QVERIFY(nbd::test::waitFor(sel.store->hostSettings()->listSkills(u"missing"_s)).empty());
 
         // A failing set must not put the secret into the error text or any log either.
         h.host.setReply(u"credentials.set"_s, Reply::status(500, QByteArray("{\"oops\":1}")));
         const QtMessageHandler outer = qInstallMessageHandler(captureMessage);
-        const std::optional<QString> failed = nbd::test::waitFor(sel.store->setCredential(u"api.key"_s, u"s3cret"_s));
+        const std::optional<QString> failed =
+            nbd::test::waitFor(sel.store->hostSettings()->setCredential(u"api.key"_s, u"s3cret"_s));
         qInstallMessageHandler(outer);
         QVERIFY(failed.has_value());
         QVERIFY(!failed->contains(u"s3cret"_s));
@@ -816,9 +826,11 @@ private Q_SLOTS:
 
         StoreHarness offline;
         AppModel *store = offline.makeStore();
-        QCOMPARE(nbd::test::waitFor(store->setCredential(u"api.key"_s, u"x"_s)), std::optional<QString>(u"未连接"_s));
-        QCOMPARE(nbd::test::waitFor(store->unsetCredential(u"api.key"_s)), std::optional<QString>(u"未连接"_s));
-        QVERIFY(nbd::test::waitFor(store->listSkills(u"s1"_s)).empty());
+        QCOMPARE(nbd::test::waitFor(store->hostSettings()->setCredential(u"api.key"_s, u"x"_s)),
+                 std::optional<QString>(u"未连接"_s));
+        QCOMPARE(nbd::test::waitFor(store->hostSettings()->unsetCredential(u"api.key"_s)),
+                 std::optional<QString>(u"未连接"_s));
+        QVERIFY(nbd::test::waitFor(store->hostSettings()->listSkills(u"s1"_s)).empty());
         QCOMPARE(offline.requestCount(u"credentials.set"_s), 0);
     }
 
@@ -847,14 +859,14 @@ private Q_SLOTS:
         QFETCH(JSONValue, expected);
         StoreHarness h;
         Selected sel(h);
-        sel.store->goalAction(action, u"s1"_s, ref, objective);
+        sel.store->sessionActions()->goalAction(action, u"s1"_s, ref, objective);
         QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(u"goal."_s + action), 1, 10000);
         QCOMPARE(lastPayload(h.host, u"goal."_s + action), expected);
         // An error from the host shows nothing.
-        sel.store->goalAction(action, u"missing"_s, ref, objective);
+        sel.store->sessionActions()->goalAction(action, u"missing"_s, ref, objective);
         QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(u"goal."_s + action), 2, 10000);
         h.methodsThroughBarrier(); // the host's error has come back
-        QVERIFY(!sel.store->transientError());
+        QVERIFY(!sel.store->errors()->transientError());
     }
 
     void exportName_data()
@@ -885,7 +897,7 @@ private Q_SLOTS:
         QFETCH(std::optional<QString>, title);
         QFETCH(QString, id);
         QFETCH(QString, expected);
-        QCOMPARE(AppModel::exportFileName(title, id), expected);
+        QCOMPARE(SessionActions::exportFileName(title, id), expected);
     }
 
     // The archive comes with the open model's title in its name; a failed download sets the
@@ -900,15 +912,16 @@ private Q_SLOTS:
         h.world.logs().setProjection(id, u"title"_s, JSONValue(u"notes/2026"_s), false);
         h.host.setExport(id, QByteArray("PK\x03\x04zip", 7));
         AppModel *store = h.connected();
-        store->selectSession(id);
-        QTRY_VERIFY_WITH_TIMEOUT(store->sessionModel(id) && store->sessionModel(id)->title(), 10000);
-        const std::optional<SessionExport> exported = nbd::test::waitFor(store->exportSession(id));
+        store->selection()->selectSession(id);
+        QTRY_VERIFY_WITH_TIMEOUT(store->selection()->sessionModel(id) && store->selection()->sessionModel(id)->title(),
+                                 10000);
+        const std::optional<SessionExport> exported = nbd::test::waitFor(store->sessionActions()->exportSession(id));
         QVERIFY(exported);
         QCOMPARE(exported->data, QByteArray("PK\x03\x04zip", 7));
         QCOMPARE(exported->suggestedName, u"nbd-notes-2026-01234567.zip"_s);
 
-        QCOMPARE(nbd::test::waitFor(store->exportSession(u"other"_s)), std::nullopt);
-        QVERIFY(store->transientError() && store->transientError()->startsWith(u"导出失败："_s));
+        QCOMPARE(nbd::test::waitFor(store->sessionActions()->exportSession(u"other"_s)), std::nullopt);
+        QVERIFY(store->errors()->transientError() && store->errors()->transientError()->startsWith(u"导出失败："_s));
     }
 
     // A download from a host that never answers ends when its caller cancels it or when the
@@ -921,17 +934,17 @@ private Q_SLOTS:
         AppModel *store = h.connected();
 
         CancelToken cancel;
-        auto byCaller = store->exportSession(u"s1"_s, cancel);
+        auto byCaller = store->sessionActions()->exportSession(u"s1"_s, cancel);
         QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(u"session.export"_s), 1, 10000);
         cancel.cancel();
         QCOMPARE(nbd::test::waitFor(std::move(byCaller), 10000), std::nullopt);
-        QVERIFY(!store->transientError());
+        QVERIFY(!store->errors()->transientError());
 
-        auto byDisconnect = store->exportSession(u"s1"_s);
+        auto byDisconnect = store->sessionActions()->exportSession(u"s1"_s);
         QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(u"session.export"_s), 2, 10000);
         store->disconnect();
         QCOMPARE(nbd::test::waitFor(std::move(byDisconnect), 10000), std::nullopt);
-        QVERIFY(!store->transientError());
+        QVERIFY(!store->errors()->transientError());
     }
 };
 

@@ -20,9 +20,9 @@ Q_DECLARE_METATYPE(std::optional<QString>)
 static void confineLookup(AppModel *store, QList<QUrl> *asked = nullptr)
 {
     store->nbdProcess()->setLsofPath(u"/nonexistent/lsof"_s);
-    const QUrl defaultURL(AppModel::defaultServerURLString());
+    const QUrl defaultURL(ConnectionSettings::defaultServerURLString());
     NBDProcessManager *manager = store->nbdProcess();
-    store->setHostLookup([manager, defaultURL, asked](QList<QUrl> urls, CancelToken cancel) {
+    store->connectionSettings()->setHostLookup([manager, defaultURL, asked](QList<QUrl> urls, CancelToken cancel) {
         if (asked)
             *asked = urls;
         urls.removeAll(defaultURL);
@@ -61,7 +61,7 @@ static AppModel *connectToABusySession(StoreHarness &h)
     store->connection()->setReconnectDelay(100);
     store->connect();
     h.waitForListed();
-    store->selectSession(u"busy"_s);
+    store->selection()->selectSession(u"busy"_s);
     return store;
 }
 
@@ -98,9 +98,9 @@ private Q_SLOTS:
             seed.setValue(u"nbd.launchMode"_s, storedMode);
         }
         AppModel store(std::make_unique<QSettings>(path, QSettings::IniFormat), false);
-        QCOMPARE(store.serverURLString(), u"http://127.0.0.1:3080"_s);
-        QCOMPARE(store.nbdExecutablePath(), QString());
-        QCOMPARE(store.launchMode(), external ? LaunchMode::External : LaunchMode::Embedded);
+        QCOMPARE(store.connectionSettings()->serverURLString(), u"http://127.0.0.1:3080"_s);
+        QCOMPARE(store.connectionSettings()->nbdExecutablePath(), QString());
+        QCOMPARE(store.connectionSettings()->launchMode(), external ? LaunchMode::External : LaunchMode::Embedded);
         // Loading writes nothing back.
         QSettings check(path, QSettings::IniFormat);
         QCOMPARE(check.contains(u"nbd.serverURL"_s), false);
@@ -113,37 +113,37 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = dir.filePath(u"c.ini"_s);
         AppModel store(std::make_unique<QSettings>(path, QSettings::IniFormat), false);
-        QSignalSpy urlSpy(&store, &AppModel::serverURLStringChanged);
-        QSignalSpy modeSpy(&store, &AppModel::launchModeChanged);
+        QSignalSpy urlSpy(store.connectionSettings(), &ConnectionSettings::serverURLStringChanged);
+        QSignalSpy modeSpy(store.connectionSettings(), &ConnectionSettings::launchModeChanged);
 
-        store.setServerURLString(u"  127.0.0.1:4000/ "_s);
-        QCOMPARE(store.serverURLString(), u"  127.0.0.1:4000/ "_s);
+        store.connectionSettings()->setServerURLString(u"  127.0.0.1:4000/ "_s);
+        QCOMPARE(store.connectionSettings()->serverURLString(), u"  127.0.0.1:4000/ "_s);
         QCOMPARE(store.settings()->value(u"nbd.serverURL"_s).toString(), u"  127.0.0.1:4000/ "_s);
         QCOMPARE(urlSpy.count(), 1);
 
         // The same value again is written again (the file was changed behind the store's
         // back), without a change signal.
         store.settings()->setValue(u"nbd.serverURL"_s, u"elsewhere"_s);
-        store.setServerURLString(u"  127.0.0.1:4000/ "_s);
+        store.connectionSettings()->setServerURLString(u"  127.0.0.1:4000/ "_s);
         QCOMPARE(store.settings()->value(u"nbd.serverURL"_s).toString(), u"  127.0.0.1:4000/ "_s);
         QCOMPARE(urlSpy.count(), 1);
 
-        store.setLaunchMode(LaunchMode::External);
+        store.connectionSettings()->setLaunchMode(LaunchMode::External);
         QCOMPARE(store.settings()->value(u"nbd.launchMode"_s).toString(), u"external"_s);
-        store.setLaunchMode(LaunchMode::Embedded);
+        store.connectionSettings()->setLaunchMode(LaunchMode::Embedded);
         QCOMPARE(store.settings()->value(u"nbd.launchMode"_s).toString(), u"embedded"_s);
         QCOMPARE(modeSpy.count(), 2);
 
-        store.setNbdExecutablePath(u"/opt/nbd/bin/nbd"_s);
+        store.connectionSettings()->setNbdExecutablePath(u"/opt/nbd/bin/nbd"_s);
         store.settings()->sync();
         QSettings reread(path, QSettings::IniFormat);
         QCOMPARE(reread.value(u"nbd.executablePath"_s).toString(), u"/opt/nbd/bin/nbd"_s);
 
         // A new store reads what the old one saved.
         AppModel again(std::make_unique<QSettings>(path, QSettings::IniFormat), false);
-        QCOMPARE(again.serverURLString(), u"  127.0.0.1:4000/ "_s);
-        QCOMPARE(again.launchMode(), LaunchMode::Embedded);
-        QCOMPARE(again.nbdExecutablePath(), u"/opt/nbd/bin/nbd"_s);
+        QCOMPARE(again.connectionSettings()->serverURLString(), u"  127.0.0.1:4000/ "_s);
+        QCOMPARE(again.connectionSettings()->launchMode(), LaunchMode::Embedded);
+        QCOMPARE(again.connectionSettings()->nbdExecutablePath(), u"/opt/nbd/bin/nbd"_s);
     }
 
     void launchModeRawValues()
@@ -178,7 +178,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, text);
         QFETCH(QString, expected);
-        const std::optional<QUrl> url = AppModel::normalizedServerURL(text);
+        const std::optional<QUrl> url = ConnectionSettings::normalizedServerURL(text);
         if (expected.isEmpty()) {
             QVERIFY2(!url, qPrintable(url ? url->toString() : QString()));
         } else {
@@ -207,7 +207,7 @@ private Q_SLOTS:
         QFETCH(QString, configured);
         QFETCH(QStringList, expected);
         QStringList got;
-        for (const QUrl &url : AppModel::preferredURLs(configured))
+        for (const QUrl &url : ConnectionSettings::preferredURLs(configured))
             got.append(url.toString());
         QCOMPARE(got, expected);
     }
@@ -227,7 +227,7 @@ private Q_SLOTS:
         AppModel *store = h.makeStore(true);
         QCOMPARE(store->connection()->phase(), ConnectionPhase::failed(u"无效的服务器地址（可在设置中配置）"_s));
         QVERIFY(!store->connection()->wire());
-        QCOMPARE(store->transientError(), std::nullopt);
+        QCOMPARE(store->errors()->transientError(), std::nullopt);
     }
 
     void connectOnLaunch_data()
@@ -266,12 +266,12 @@ private Q_SLOTS:
             {JSONValue::object({{u"entryId"_s, u"e1"_s}, {u"moduleName"_s, u"m"_s}, {u"enabled"_s, true}})}));
         AppModel *store = h.connected();
         QCOMPARE(sessionIds(*store), (QStringList{u"s2"_s, u"s1"_s})); // the host's order
-        QCOMPARE(store->workspaces().size(), size_t(1));
-        QCOMPARE(store->workspaces().front().sessionIds, (std::vector<QString>{u"s2"_s, u"s1"_s}));
-        QCOMPARE(store->archivedSessionIds(), QSet<QString>{u"s9"_s});
-        QCOMPARE(store->hostPluginInventoryAvailable(), std::optional(true));
-        QCOMPARE(store->dynamicPluginInventoryAvailable(), std::optional(true));
-        QCOMPARE(store->hostPlugins().size(), size_t(1));
+        QCOMPARE(store->sessions()->workspaces().size(), size_t(1));
+        QCOMPARE(store->sessions()->workspaces().front().sessionIds, (std::vector<QString>{u"s2"_s, u"s1"_s}));
+        QCOMPARE(store->sessions()->archivedSessionIds(), QSet<QString>{u"s9"_s});
+        QCOMPARE(store->plugins()->hostPluginInventoryAvailable(), std::optional(true));
+        QCOMPARE(store->plugins()->dynamicPluginInventoryAvailable(), std::optional(true));
+        QCOMPARE(store->plugins()->hostPlugins().size(), size_t(1));
         h.waitForStreams();
         QCOMPARE(store->connection()->baseURL(), std::optional(h.host.baseUrl()));
     }
@@ -327,7 +327,7 @@ private Q_SLOTS:
             QCOMPARE(countOf(methods, u"host.describe"_s), probes);
             QCOMPARE(countOf(methods, u"workspace.list"_s), 0);
             QVERIFY(!store->connection()->baseURL());
-            QVERIFY(store->sessions().empty());
+            QVERIFY(store->sessions()->sessions().empty());
         } else {
             h.waitForListed();
             QCOMPARE(store->connection()->baseURL(), std::optional(h.host.baseUrl()));
@@ -364,7 +364,7 @@ private Q_SLOTS:
         QVERIFY(h.requestCount(u"host.describe"_s) >= 2);
 
         // A connect of its own to an address that refuses says so again.
-        store->setLaunchMode(LaunchMode::External);
+        store->connectionSettings()->setLaunchMode(LaunchMode::External);
         store->connect();
         QTRY_VERIFY_WITH_TIMEOUT(store->connection()->phase().message().contains(u"not here"_s), 20000);
     }
@@ -376,22 +376,22 @@ private Q_SLOTS:
         StoreHarness h;
         h.world.addSession(session(u"idle"_s, 1));
         AppModel *store = connectToABusySession(h);
-        const std::shared_ptr<SessionModel> model = store->sessionModel(u"busy"_s);
+        const std::shared_ptr<SessionModel> model = store->selection()->sessionModel(u"busy"_s);
         QVERIFY(model && model->running());
         auto runningRows = [store] {
             QStringList ids;
-            for (const SessionSummary &row : store->sessions())
+            for (const SessionSummary &row : store->sessions()->sessions())
                 if (row.running)
                     ids << row.sessionId;
             return ids;
         };
         QCOMPARE(runningRows(), QStringList{u"busy"_s});
-        store->dismissTransientError();
+        store->errors()->dismissTransientError();
 
         h.host.stop();
         QTRY_VERIFY_WITH_TIMEOUT(!model->running(), 20000);
         QVERIFY(runningRows().isEmpty());
-        QCOMPARE(store->transientError(), std::optional(u"与主机的连接已断开"_s));
+        QCOMPARE(store->errors()->transientError(), std::optional(u"与主机的连接已断开"_s));
         QTRY_COMPARE_WITH_TIMEOUT(store->connection()->phase().kind(), ConnectionPhase::Kind::Failed, 20000);
         QVERIFY(!model->running());
 
@@ -408,21 +408,21 @@ private Q_SLOTS:
     {
         StoreHarness h;
         AppModel *store = connectToABusySession(h);
-        const std::shared_ptr<SessionModel> model = store->sessionModel(u"busy"_s);
+        const std::shared_ptr<SessionModel> model = store->selection()->sessionModel(u"busy"_s);
         QVERIFY(model && model->running());
         h.waitForStreams();
         const int lists = h.requestCount(u"session.list"_s);
 
         h.host.abortStreams(sim::Stream::Mux);
-        QTRY_COMPARE_WITH_TIMEOUT(store->transientError(), std::optional(u"与主机的连接已断开"_s), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(store->errors()->transientError(), std::optional(u"与主机的连接已断开"_s), 20000);
         QTRY_COMPARE_WITH_TIMEOUT(store->connection()->phase().kind(), ConnectionPhase::Kind::Ready, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(h.requestCount(u"session.list"_s) > lists, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(model->running(), 20000);
 
         // A user's disconnect is no lost connection.
-        store->dismissTransientError();
+        store->errors()->dismissTransientError();
         store->disconnect();
-        QCOMPARE(store->transientError(), std::nullopt);
+        QCOMPARE(store->errors()->transientError(), std::nullopt);
     }
 
     void failedSessionListKeepsBothLists()
@@ -433,12 +433,12 @@ private Q_SLOTS:
         AppModel *store = h.connected();
         h.world.addWorkspace({u"w2"_s, u"/b"_s, u"B"_s, {}});
         h.host.setReply(u"session.list"_s, Reply::error(u"boom"_s, u"no list"_s));
-        QSignalSpy workspacesSpy(store, &AppModel::workspacesChanged);
-        waitFor(store->refreshAll());
-        QCOMPARE(store->workspaces().size(), size_t(1));
+        QSignalSpy workspacesSpy(store->sessions(), &SessionDirectory::workspacesChanged);
+        waitFor(store->sessions()->refreshAll());
+        QCOMPARE(store->sessions()->workspaces().size(), size_t(1));
         QCOMPARE(workspacesSpy.count(), 0);
         QCOMPARE(sessionIds(*store), QStringList{u"s1"_s});
-        QCOMPARE(store->transientError(), std::nullopt);
+        QCOMPARE(store->errors()->transientError(), std::nullopt);
     }
 
     void unchangedListsNotifyNobody()
@@ -446,13 +446,13 @@ private Q_SLOTS:
         StoreHarness h;
         h.world.addSession(session(u"s1"_s, 1));
         AppModel *store = h.connected();
-        QSignalSpy sessionsSpy(store, &AppModel::sessionsChanged);
-        QSignalSpy archivedSpy(store, &AppModel::archivedSessionIdsChanged);
-        waitFor(store->refreshAll());
+        QSignalSpy sessionsSpy(store->sessions(), &SessionDirectory::sessionsChanged);
+        QSignalSpy archivedSpy(store->sessions(), &SessionDirectory::archivedSessionIdsChanged);
+        waitFor(store->sessions()->refreshAll());
         QCOMPARE(sessionsSpy.count(), 0);
         QCOMPARE(archivedSpy.count(), 0);
         h.world.addSession(session(u"s2"_s, 2));
-        waitFor(store->refreshAll());
+        waitFor(store->sessions()->refreshAll());
         QCOMPARE(sessionsSpy.count(), 1);
     }
 
@@ -463,7 +463,7 @@ private Q_SLOTS:
         h.world.addSession(session(u"s1"_s, 1));
         AppModel *store = h.connected();
         store->disconnect();
-        QVERIFY(store->sessions().empty());
+        QVERIFY(store->sessions()->sessions().empty());
         h.store.reset();
 
         AppModel *fresh = h.makeStore();
@@ -475,9 +475,9 @@ private Q_SLOTS:
         // The host's delay started before this wait; then a later call is answered.
         QVERIFY(waitPastInterval(kLateMs));
         h.methodsThroughBarrier();
-        QVERIFY(fresh->sessions().empty());
-        QVERIFY(fresh->workspaces().empty());
-        QCOMPARE(fresh->hostPluginInventoryAvailable(), std::nullopt);
+        QVERIFY(fresh->sessions()->sessions().empty());
+        QVERIFY(fresh->sessions()->workspaces().empty());
+        QCOMPARE(fresh->plugins()->hostPluginInventoryAvailable(), std::nullopt);
     }
 
     // A slow list of host A arrives after the store moved on to host B.
@@ -498,7 +498,7 @@ private Q_SLOTS:
         store->connect();
         QTRY_COMPARE_WITH_TIMEOUT(a.requestCount(u"session.list"_s), 1, 20000);
         store->disconnect();
-        store->setServerURLString(hostB.baseUrl().toString());
+        store->connectionSettings()->setServerURLString(hostB.baseUrl().toString());
         store->connect();
         QTRY_COMPARE_WITH_TIMEOUT(sessionIds(*store), QStringList{u"from-b"_s}, 20000);
         // Past A's delayed answer, which went out before a later call of A's was answered.
@@ -518,11 +518,11 @@ private Q_SLOTS:
         const JSONValue newer = h.world.sessionListValue();
         h.host.setReplies(u"session.list"_s, {Reply::value(older).delayed(400), Reply::value(newer)});
         const auto before = h.host.requests(u"session.list"_s).size();
-        QCoro::Task<void> first = store->refreshAll();
+        QCoro::Task<void> first = store->sessions()->refreshAll();
         // Replies are handed out in arrival order: let the first request reach the host
         // before the second one starts, or the two could swap replies.
         QTRY_COMPARE(h.host.requests(u"session.list"_s).size(), before + 1);
-        QCoro::Task<void> second = store->refreshAll();
+        QCoro::Task<void> second = store->sessions()->refreshAll();
         waitFor(std::move(second));
         QCOMPARE(sessionIds(*store), (QStringList{u"old"_s, u"new"_s}));
         waitFor(std::move(first));
@@ -537,12 +537,12 @@ private Q_SLOTS:
         h.host.setReply(u"pluginInventory/list"_s,
                         Reply::value(JSONValue::object({{u"entries"_s, JSONValue::array(JSONValue::Elements{})}}))
                             .delayed(200));
-        QCoro::Task<void> refresh = store->refreshPluginInventories();
+        QCoro::Task<void> refresh = store->plugins()->refreshPluginInventories();
         store->disconnect();
         waitFor(std::move(refresh));
-        QCOMPARE(store->hostPluginInventoryAvailable(), std::nullopt);
-        QCOMPARE(store->dynamicPluginInventoryAvailable(), std::nullopt);
-        QCOMPARE(store->pluginInventoryLoading(), false);
+        QCOMPARE(store->plugins()->hostPluginInventoryAvailable(), std::nullopt);
+        QCOMPARE(store->plugins()->dynamicPluginInventoryAvailable(), std::nullopt);
+        QCOMPARE(store->plugins()->pluginInventoryLoading(), false);
     }
 
     // A connect over a running connection (no disconnect between them) while a plugin refresh
@@ -556,20 +556,20 @@ private Q_SLOTS:
         h.host.setReply(u"pluginInventory/list"_s,
                         Reply::value(JSONValue::object({{u"entries"_s, JSONValue::array(JSONValue::Elements{})}}))
                             .delayed(300));
-        QCoro::Task<void> first = store->refreshPluginInventories();
-        QVERIFY(store->pluginInventoryLoading());
+        QCoro::Task<void> first = store->plugins()->refreshPluginInventories();
+        QVERIFY(store->plugins()->pluginInventoryLoading());
         h.world.addSession(session(u"s2"_s, 2));
         store->connect();
         // The new connection's lists are applied; its plugin refresh has been decided by then.
         QTRY_COMPARE_WITH_TIMEOUT(sessionIds(*store), (QStringList{u"s1"_s, u"s2"_s}), 20000);
         waitFor(std::move(first));
-        QTRY_VERIFY_WITH_TIMEOUT(!store->pluginInventoryLoading(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!store->plugins()->pluginInventoryLoading(), 20000);
 
         const int before = h.requestCount(u"pluginInventory/list"_s);
-        waitFor(store->refreshPluginInventories());
+        waitFor(store->plugins()->refreshPluginInventories());
         QCOMPARE(h.requestCount(u"pluginInventory/list"_s), before + 1);
-        QCOMPARE(store->pluginInventoryLoading(), false);
-        QCOMPARE(store->hostPluginInventoryAvailable(), std::optional(true));
+        QCOMPARE(store->plugins()->pluginInventoryLoading(), false);
+        QCOMPARE(store->plugins()->hostPluginInventoryAvailable(), std::optional(true));
     }
 
     void restoreLastSession_data()
@@ -609,13 +609,13 @@ private Q_SLOTS:
             h.seed(u"nbd.lastSessionId"_s, remembered);
         AppModel *store = h.connected();
         if (expected.isEmpty()) {
-            QCOMPARE(store->selectedSessionId(), std::nullopt);
-            QCOMPARE(store->didRestoreInitialSession(), false);
+            QCOMPARE(store->selection()->selectedSessionId(), std::nullopt);
+            QCOMPARE(store->selection()->didRestoreInitialSession(), false);
         } else {
-            QCOMPARE(store->selectedSessionId(), std::optional(expected));
-            QCOMPARE(store->didRestoreInitialSession(), true);
+            QCOMPARE(store->selection()->selectedSessionId(), std::optional(expected));
+            QCOMPARE(store->selection()->didRestoreInitialSession(), true);
             QCOMPARE(store->settings()->value(u"nbd.lastSessionId"_s).toString(), expected);
-            QVERIFY(store->sessionModel(expected));
+            QVERIFY(store->selection()->sessionModel(expected));
         }
     }
 
@@ -627,14 +627,14 @@ private Q_SLOTS:
         blank.blank = true;
         h.world.addSession(blank);
         AppModel *store = h.connected();
-        QCOMPARE(store->selectedSessionId(), std::nullopt);
+        QCOMPARE(store->selection()->selectedSessionId(), std::nullopt);
         h.world.addSession(session(u"real"_s, 1));
-        waitFor(store->refreshAll());
-        QCOMPARE(store->selectedSessionId(), std::optional(u"real"_s));
+        waitFor(store->sessions()->refreshAll());
+        QCOMPARE(store->selection()->selectedSessionId(), std::optional(u"real"_s));
         // Once restored, a newer session does not take the selection away.
         h.world.addSession(session(u"newer"_s, 50));
-        waitFor(store->refreshAll());
-        QCOMPARE(store->selectedSessionId(), std::optional(u"real"_s));
+        waitFor(store->sessions()->refreshAll());
+        QCOMPARE(store->selection()->selectedSessionId(), std::optional(u"real"_s));
     }
 
     void vanishedSelectionIsCleared()
@@ -643,12 +643,12 @@ private Q_SLOTS:
         h.world.addSession(session(u"a"_s, 1));
         h.world.addSession(session(u"b"_s, 2));
         AppModel *store = h.connected();
-        QCOMPARE(store->selectedSessionId(), std::optional(u"b"_s));
+        QCOMPARE(store->selection()->selectedSessionId(), std::optional(u"b"_s));
         h.world.removeSession(u"b"_s);
-        waitFor(store->refreshAll());
-        QCOMPARE(store->selectedSessionId(), std::nullopt);
-        QCOMPARE(store->selectedSubagent(), std::nullopt);
-        QVERIFY(store->sessionModel(u"b"_s)); // the model stays
+        waitFor(store->sessions()->refreshAll());
+        QCOMPARE(store->selection()->selectedSessionId(), std::nullopt);
+        QCOMPARE(store->selection()->selectedSubagent(), std::nullopt);
+        QVERIFY(store->selection()->sessionModel(u"b"_s)); // the model stays
     }
 
     void pluginRefreshRunsOneAtATime()
@@ -657,15 +657,15 @@ private Q_SLOTS:
         AppModel *store = h.connected();
         h.host.setReply(u"pluginInventory/list"_s, Reply::error(u"gone"_s, u"no plugins"_s).delayed(200));
         const int before = h.requestCount(u"pluginInventory/list"_s);
-        QCoro::Task<void> first = store->refreshPluginInventories();
-        QVERIFY(store->pluginInventoryLoading());
-        waitFor(store->refreshPluginInventories());
-        QVERIFY(store->pluginInventoryLoading()); // the second one did not wait for the first
+        QCoro::Task<void> first = store->plugins()->refreshPluginInventories();
+        QVERIFY(store->plugins()->pluginInventoryLoading());
+        waitFor(store->plugins()->refreshPluginInventories());
+        QVERIFY(store->plugins()->pluginInventoryLoading()); // the second one did not wait for the first
         waitFor(std::move(first));
         QCOMPARE(h.requestCount(u"pluginInventory/list"_s), before + 1);
-        QCOMPARE(store->pluginInventoryLoading(), false);
-        QCOMPARE(store->hostPluginInventoryAvailable(), std::optional(false));
-        QCOMPARE(store->dynamicPluginInventoryAvailable(), std::optional(true));
+        QCOMPARE(store->plugins()->pluginInventoryLoading(), false);
+        QCOMPARE(store->plugins()->hostPluginInventoryAvailable(), std::optional(false));
+        QCOMPARE(store->plugins()->dynamicPluginInventoryAvailable(), std::optional(true));
     }
 
     void disconnectEmptiesHostState()
@@ -676,35 +676,35 @@ private Q_SLOTS:
         h.world.setArchived({u"x"_s});
         h.world.setSubagents(u"a"_s, {});
         AppModel *store = h.connected();
-        QTRY_VERIFY_WITH_TIMEOUT(store->subagentsByParent().contains(u"a"_s), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(store->sessions()->subagentsByParent().contains(u"a"_s), 20000);
         ServerRequest approval{u"server-request"_s, u"r1"_s, u"approval/requested"_s,
                                JSONValue::object({{u"approvalId"_s, u"ap"_s}})};
         store->route(approval);
         ServerRequest error{u"server-request"_s, u"r2"_s, u"host/agent-error"_s,
                             JSONValue::object({{u"message"_s, u"oops"_s}})};
         store->route(error);
-        QVERIFY(!store->pendingApprovals().empty());
+        QVERIFY(!store->interactions()->pendingApprovals().empty());
 
         store->disconnect();
-        QVERIFY(store->sessions().empty());
-        QVERIFY(store->workspaces().empty());
-        QVERIFY(store->sessionModels().isEmpty());
-        QVERIFY(store->pendingApprovals().empty());
-        QVERIFY(store->subagentsByParent().isEmpty());
-        QVERIFY(store->subagentCatalogLoading().isEmpty());
-        QCOMPARE(store->selectedSessionId(), std::nullopt);
-        QCOMPARE(store->hostPluginInventoryAvailable(), std::nullopt);
-        QCOMPARE(store->didRestoreInitialSession(), false);
+        QVERIFY(store->sessions()->sessions().empty());
+        QVERIFY(store->sessions()->workspaces().empty());
+        QVERIFY(store->selection()->sessionModels().isEmpty());
+        QVERIFY(store->interactions()->pendingApprovals().empty());
+        QVERIFY(store->sessions()->subagentsByParent().isEmpty());
+        QVERIFY(store->sessions()->subagentCatalogLoading().isEmpty());
+        QCOMPARE(store->selection()->selectedSessionId(), std::nullopt);
+        QCOMPARE(store->plugins()->hostPluginInventoryAvailable(), std::nullopt);
+        QCOMPARE(store->selection()->didRestoreInitialSession(), false);
         QCOMPARE(store->connection()->phase().kind(), ConnectionPhase::Kind::Disconnected);
         // Kept across a disconnect.
-        QCOMPARE(store->archivedSessionIds(), QSet<QString>{u"x"_s});
-        QCOMPARE(store->transientError(), std::optional(u"oops"_s));
+        QCOMPARE(store->sessions()->archivedSessionIds(), QSet<QString>{u"x"_s});
+        QCOMPARE(store->errors()->transientError(), std::optional(u"oops"_s));
         QCOMPARE(store->settings()->value(u"nbd.lastSessionId"_s).toString(), u"a"_s);
 
         // The next connect restores again.
         store->connect();
         h.waitForListed();
-        QCOMPARE(store->selectedSessionId(), std::optional(u"a"_s));
+        QCOMPARE(store->selection()->selectedSessionId(), std::optional(u"a"_s));
     }
 };
 

@@ -114,7 +114,7 @@ private Q_SLOTS:
         for (const ServerRequest &f : frames)
             store->route(f);
         QStringList got;
-        for (const PendingApproval &a : store->pendingApprovals()) {
+        for (const PendingApproval &a : store->interactions()->pendingApprovals()) {
             QCOMPARE(a.id, a.rpcId);
             got.append(QStringList{a.rpcId, a.sessionId, a.approvalId, a.toolName, a.callId.value_or(u"-"_s),
                                    a.reason.value_or(u"-"_s)}
@@ -170,11 +170,11 @@ private Q_SLOTS:
         QFETCH(QStringList, expected);
         StoreHarness h;
         AppModel *store = h.makeStore();
-        QSignalSpy spy(store, &AppModel::pendingQuestionsChanged);
+        QSignalSpy spy(store->interactions(), &Interactions::pendingQuestionsChanged);
         for (const ServerRequest &f : frames)
             store->route(f);
         QStringList got;
-        for (const PendingQuestion &q : store->pendingQuestions()) {
+        for (const PendingQuestion &q : store->interactions()->pendingQuestions()) {
             QStringList ids;
             for (const auto &question : q.questions)
                 ids.append(question.id);
@@ -203,7 +203,7 @@ private Q_SLOTS:
         StoreHarness h;
         AppModel *store = h.connected();
         h.waitForStreams();
-        QSignalSpy spy(store, &AppModel::pendingQuestionsChanged);
+        QSignalSpy spy(store->interactions(), &Interactions::pendingQuestionsChanged);
         h.world.pushQuestionRequested(u"r-empty"_s, payload);
         QTRY_COMPARE_WITH_TIMEOUT(h.world.answers().size(), 1, 20000);
         const sim::SimWorld::Answer &answer = h.world.answers().front();
@@ -212,14 +212,14 @@ private Q_SLOTS:
                                      {u"error"_s, obj({{u"code"_s, u"cancelled"_s},
                                                        {u"message"_s, u"cancelled by user"_s},
                                                        {u"details"_s, JSONValue::emptyObject()}})}}));
-        QVERIFY(store->pendingQuestions().empty());
+        QVERIFY(store->interactions()->pendingQuestions().empty());
         QCOMPARE(spy.count(), 0);
-        QVERIFY(!store->transientError());
+        QVERIFY(!store->errors()->transientError());
 
         // A request that asks something is still listed, and answered only by the user.
         h.world.pushQuestionRequested(u"r-real"_s, obj({{u"questions"_s,
                                                          arr({obj({{u"id"_s, u"q"_s}, {u"question"_s, u"?"_s}})})}}));
-        QTRY_COMPARE_WITH_TIMEOUT(store->pendingQuestions().size(), size_t(1), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(store->interactions()->pendingQuestions().size(), size_t(1), 20000);
         QCOMPARE(h.world.answers().size(), 1);
     }
 
@@ -234,7 +234,7 @@ private Q_SLOTS:
                                      {u"options"_s, arr({obj({{u"label"_s, u"A"_s}, {u"description"_s, u"first"_s}}),
                                                          obj({{u"label"_s, 1}}), JSONValue::emptyObject(), u"B"_s,
                                                          obj({{u"label"_s, u"A"_s}})})}});
-        const auto q = AppModel::parseQuestion(value);
+        const auto q = Interactions::parseQuestion(value);
         QVERIFY(q);
         QCOMPARE(q->header, std::optional(u"H"_s));
         QCOMPARE(q->detail, std::nullopt);
@@ -247,14 +247,14 @@ private Q_SLOTS:
         QCOMPARE(q->options[1].id, u"A"_s); // same label, same id
         QCOMPARE(q->options[1].description, std::nullopt);
 
-        const auto bare = AppModel::parseQuestion(obj({{u"id"_s, u"q"_s}, {u"question"_s, u"Pick"_s},
+        const auto bare = Interactions::parseQuestion(obj({{u"id"_s, u"q"_s}, {u"question"_s, u"Pick"_s},
                                                        {u"intent"_s, u"plan"_s}, {u"multiSelect"_s, true}}));
         QVERIFY(bare);
         QVERIFY(bare->options.empty());
         QCOMPARE(bare->intentKind, std::nullopt);
         QCOMPARE(bare->multiSelect, true);
-        QVERIFY(!AppModel::parseQuestion(arr({value})));
-        QVERIFY(!AppModel::parseQuestion(JSONValue::emptyObject()));
+        QVERIFY(!Interactions::parseQuestion(arr({value})));
+        QVERIFY(!Interactions::parseQuestion(JSONValue::emptyObject()));
     }
 
     void errors_data()
@@ -289,9 +289,9 @@ private Q_SLOTS:
         AppModel *store = h.makeStore();
         store->route(input);
         if (expected == u"<none>")
-            QCOMPARE(store->transientError(), std::nullopt);
+            QCOMPARE(store->errors()->transientError(), std::nullopt);
         else
-            QCOMPARE(store->transientError(), std::optional(expected));
+            QCOMPARE(store->errors()->transientError(), std::optional(expected));
     }
 
     // Frames that feed a session model reach an open session's model and nothing else.
@@ -299,7 +299,7 @@ private Q_SLOTS:
     {
         StoreHarness h;
         AppModel *store = connectedWithSession(h);
-        const std::shared_ptr<SessionModel> model = store->sessionModel(u"s1"_s);
+        const std::shared_ptr<SessionModel> model = store->selection()->sessionModel(u"s1"_s);
         QVERIFY(model);
         QTRY_VERIFY_WITH_TIMEOUT(model->historyLoaded(), 20000);
 
@@ -348,7 +348,7 @@ private Q_SLOTS:
                                      {u"data"_s, obj({{u"content"_s, arr({obj({{u"type"_s, u"text"_s},
                                                                                {u"text"_s, u"hello"_s}})})}})}});
         store->route(frame(u"session/event"_s, obj({{u"sessionId"_s, u"unknown"_s}, {u"event"_s, event}})));
-        QVERIFY(!store->sessionModel(u"unknown"_s));
+        QVERIFY(!store->selection()->sessionModel(u"unknown"_s));
         store->route(frame(u"session/event"_s, obj({{u"sessionId"_s, u"s1"_s}, {u"event"_s, u"garbage"_s}})));
         store->route(frame(u"session/event"_s, obj({{u"sessionId"_s, u"s1"_s}, {u"event"_s, event}})));
         QTRY_VERIFY_WITH_TIMEOUT(model->transcriptRevision() > before, 5000);
@@ -358,10 +358,10 @@ private Q_SLOTS:
         // Running status: the row and the model; "running" given as 1 changes nothing.
         store->route(frame(u"host/session-status"_s, obj({{u"sessionId"_s, u"s1"_s}, {u"running"_s, 1}})));
         QCOMPARE(model->running(), false);
-        QCOMPARE(store->sessions().front().running, false);
+        QCOMPARE(store->sessions()->sessions().front().running, false);
         store->route(frame(u"host/session-status"_s, obj({{u"sessionId"_s, u"s1"_s}, {u"running"_s, true}})));
         QCOMPARE(model->running(), true);
-        QCOMPARE(store->sessions().front().running, true);
+        QCOMPARE(store->sessions()->sessions().front().running, true);
     }
 
     // Each list-change frame starts a full refresh of its own, then the highlighted
@@ -416,18 +416,18 @@ private Q_SLOTS:
         const int before = h.requestCount(u"pluginInventory/list"_s);
         store->route(frame(u"host/remote-event"_s, obj({{u"event"_s, event}})));
         store->route(frame(u"host/remote-event"_s, obj({{u"event"_s, 5}})));
-        QCOMPARE(store->pluginInventoryLoading(), false); // nothing starts inside route()
+        QCOMPARE(store->plugins()->pluginInventoryLoading(), false); // nothing starts inside route()
         // Zero-delay timers fire in the order they were started: by this one, a reload
         // that the frame started is under way.
         bool fired = false;
         bool loadingAfterTurn = false;
         QTimer::singleShot(0, store, [&] {
             fired = true;
-            loadingAfterTurn = store->pluginInventoryLoading();
+            loadingAfterTurn = store->plugins()->pluginInventoryLoading();
         });
         QTRY_VERIFY_WITH_TIMEOUT(fired, 5000);
         QCOMPARE(loadingAfterTurn, reloads);
-        QTRY_VERIFY_WITH_TIMEOUT(!store->pluginInventoryLoading(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!store->plugins()->pluginInventoryLoading(), 20000);
         QCOMPARE(h.requestCount(u"pluginInventory/list"_s), before + (reloads ? 1 : 0));
     }
 
@@ -442,8 +442,8 @@ private Q_SLOTS:
         h.world.setSubagents(u"p1"_s, {child});
         h.world.setSubagents(u"p2"_s, {child});
         AppModel *store = h.connected();
-        waitFor(store->refreshSubagentTree(u"p1"_s, 0));
-        QTRY_VERIFY_WITH_TIMEOUT(store->subagentsByParent().contains(u"p2"_s), 20000); // the selection's
+        waitFor(store->sessions()->refreshSubagentTree(u"p1"_s, 0));
+        QTRY_VERIFY_WITH_TIMEOUT(store->sessions()->subagentsByParent().contains(u"p2"_s), 20000); // the selection's
         h.host.clearRequests();
         store->route(frame(u"host/session-status"_s, obj({{u"sessionId"_s, u"kid"_s}, {u"running"_s, true}})));
         QCOMPARE(h.requestCount(u"subagent.list"_s), 0);
@@ -465,14 +465,16 @@ private Q_SLOTS:
         h.world.pushQuestionRequested(u"r2"_s, obj({{u"questions"_s,
                                                      arr({obj({{u"id"_s, u"q"_s}, {u"question"_s, u"?"_s}})})}}));
         h.world.pushAgentError(obj({{u"message"_s, u"boom"_s}}));
-        QTRY_COMPARE_WITH_TIMEOUT(store->pendingApprovals().size(), size_t(1), 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(store->pendingQuestions().size(), size_t(1), 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(store->transientError(), std::optional(u"boom"_s), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(store->interactions()->pendingApprovals().size(), size_t(1), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(store->interactions()->pendingQuestions().size(), size_t(1), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(store->errors()->transientError(), std::optional(u"boom"_s), 20000);
         h.world.pushApprovalResolved(u"s"_s, u"ap"_s);
         h.world.pushQuestionResolved(u"r2"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(store->pendingApprovals().empty() && store->pendingQuestions().empty(), 20000);
-        store->dismissTransientError();
-        QCOMPARE(store->transientError(), std::nullopt);
+        QTRY_VERIFY_WITH_TIMEOUT(store->interactions()->pendingApprovals().empty()
+                                     && store->interactions()->pendingQuestions().empty(),
+                                 20000);
+        store->errors()->dismissTransientError();
+        QCOMPARE(store->errors()->transientError(), std::nullopt);
     }
 };
 

@@ -53,9 +53,10 @@ private Q_SLOTS:
         h.world.setSubagents(u"B"_s, {});
         AppModel *store = h.connected();
         // The restore selects B; its own loads are over before A is selected.
-        QTRY_VERIFY_WITH_TIMEOUT(store->sessionModel(u"B"_s) && store->sessionModel(u"B"_s)->modelCatalog()
-                                     && store->subagentsByParent().contains(u"B"_s)
-                                     && store->subagentCatalogLoading().isEmpty(),
+        QTRY_VERIFY_WITH_TIMEOUT(store->selection()->sessionModel(u"B"_s)
+                                     && store->selection()->sessionModel(u"B"_s)->modelCatalog()
+                                     && store->sessions()->subagentsByParent().contains(u"B"_s)
+                                     && store->sessions()->subagentCatalogLoading().isEmpty(),
                                  20000);
 
         const JSONValue catalogueA = sim::SimWorld::modelCatalogue(u"p"_s, u"model-a"_s);
@@ -72,22 +73,22 @@ private Q_SLOTS:
         });
         h.host.clearRequests();
 
-        store->selectSession(u"A"_s);
+        store->selection()->selectSession(u"A"_s);
         // Both of A's requests reach the host before A is replaced.
         QTRY_VERIFY_WITH_TIMEOUT(h.requestCount(u"session.models"_s) == 1 && h.requestCount(u"subagent.list"_s) == 1,
                                  20000);
-        store->selectSession(u"B"_s);
+        store->selection()->selectSession(u"B"_s);
         QTRY_VERIFY_WITH_TIMEOUT(h.requestCount(u"session.models"_s) == 2 && h.requestCount(u"subagent.list"_s) == 2,
                                  20000);
         // Both walks have ended once the loading set is empty again (B's id entered it when B
         // was selected): A's list, had its answer been read, would be stored by then.
-        QTRY_VERIFY_WITH_TIMEOUT(store->subagentCatalogLoading().isEmpty(), 20000);
-        QCOMPARE(store->sessionModel(u"A"_s)->modelCatalog(), std::nullopt);
-        QVERIFY(!store->subagentsByParent().contains(u"A"_s));
-        QVERIFY(store->subagentsByParent().contains(u"B"_s));
-        QVERIFY(store->subagentCatalogLoading().isEmpty());
-        QCOMPARE(store->selectedSessionId(), std::optional(u"B"_s));
-        QCOMPARE(store->selectedSession(), store->sessionModel(u"B"_s));
+        QTRY_VERIFY_WITH_TIMEOUT(store->sessions()->subagentCatalogLoading().isEmpty(), 20000);
+        QCOMPARE(store->selection()->sessionModel(u"A"_s)->modelCatalog(), std::nullopt);
+        QVERIFY(!store->sessions()->subagentsByParent().contains(u"A"_s));
+        QVERIFY(store->sessions()->subagentsByParent().contains(u"B"_s));
+        QVERIFY(store->sessions()->subagentCatalogLoading().isEmpty());
+        QCOMPARE(store->selection()->selectedSessionId(), std::optional(u"B"_s));
+        QCOMPARE(store->selection()->selectedSession(), store->selection()->sessionModel(u"B"_s));
         QCOMPARE(store->settings()->value(u"nbd.lastSessionId"_s).toString(), u"B"_s);
     }
 
@@ -98,15 +99,15 @@ private Q_SLOTS:
         h.world.setModels(u"A"_s, sim::SimWorld::modelCatalogue(u"p"_s, u"m"_s));
         h.world.appendEvent(u"A"_s, sim::events::userMessage(u"hi"_s, u"hi"_s));
         AppModel *store = h.connected();
-        QCOMPARE(store->selectedSessionId(), std::optional(u"A"_s));
-        const std::shared_ptr<SessionModel> model = store->sessionModel(u"A"_s);
+        QCOMPARE(store->selection()->selectedSessionId(), std::optional(u"A"_s));
+        const std::shared_ptr<SessionModel> model = store->selection()->sessionModel(u"A"_s);
         QTRY_VERIFY_WITH_TIMEOUT(model->historyLoaded() && model->modelCatalog(), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(store->subagentCatalogLoading().isEmpty(), 20000);
-        QSignalSpy modelsSpy(store, &AppModel::sessionModelsChanged);
+        QTRY_VERIFY_WITH_TIMEOUT(store->sessions()->subagentCatalogLoading().isEmpty(), 20000);
+        QSignalSpy modelsSpy(store->selection(), &SessionSelection::sessionModelsChanged);
         h.host.clearRequests();
 
-        store->selectSession(u"A"_s);
-        QCOMPARE(store->sessionModel(u"A"_s), model);
+        store->selection()->selectSession(u"A"_s);
+        QCOMPARE(store->selection()->sessionModel(u"A"_s), model);
         QCOMPARE(modelsSpy.count(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(u"session.models"_s), 1, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(h.requestCount(u"subagent.list"_s), 1, 20000);
@@ -142,19 +143,19 @@ private Q_SLOTS:
         for (int round = 0; round < 12; ++round) {
             for (const QString &id : order) {
                 const qsizetype before = h.host.requests().size();
-                store->selectSession(id);
+                store->selection()->selectSession(id);
                 // Switch again at once, once the loads have reached the host, or once the
                 // subagent list has been answered while the other loads may be in flight.
                 if (round % 3 == 1)
                     QTRY_VERIFY_WITH_TIMEOUT(h.host.requests().size() > before, 20000);
                 else if (round % 3 == 2)
-                    QTRY_VERIFY_WITH_TIMEOUT(!store->subagentCatalogLoading().contains(id), 20000);
+                    QTRY_VERIFY_WITH_TIMEOUT(!store->sessions()->subagentCatalogLoading().contains(id), 20000);
             }
         }
-        QCOMPARE(store->selectedSessionId(), std::optional(u"s2"_s));
-        const std::shared_ptr<SessionModel> model = store->sessionModel(u"s2"_s);
+        QCOMPARE(store->selection()->selectedSessionId(), std::optional(u"s2"_s));
+        const std::shared_ptr<SessionModel> model = store->selection()->sessionModel(u"s2"_s);
         QTRY_VERIFY_WITH_TIMEOUT(model->historyLoaded() && (bare || model->modelCatalog()), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(store->subagentCatalogLoading().isEmpty(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(store->sessions()->subagentCatalogLoading().isEmpty(), 20000);
         QCOMPARE(userTexts(*model), bare ? QStringList() : QStringList{u"hi s2"_s});
     }
 
@@ -166,23 +167,23 @@ private Q_SLOTS:
         h.world.addSession(busy);
         h.world.addSession(session(u"idle"_s, 0));
         AppModel *store = h.connected();
-        QCOMPARE(store->selectedSessionId(), std::optional(u"busy"_s));
-        QCOMPARE(store->sessionModel(u"busy"_s)->running(), true);
-        store->selectSession(u"idle"_s);
-        QCOMPARE(store->sessionModel(u"idle"_s)->running(), false);
-        store->selectSession(u"not-listed"_s); // selected all the same
-        QCOMPARE(store->selectedSessionId(), std::optional(u"not-listed"_s));
-        QVERIFY(store->sessionModel(u"not-listed"_s));
+        QCOMPARE(store->selection()->selectedSessionId(), std::optional(u"busy"_s));
+        QCOMPARE(store->selection()->sessionModel(u"busy"_s)->running(), true);
+        store->selection()->selectSession(u"idle"_s);
+        QCOMPARE(store->selection()->sessionModel(u"idle"_s)->running(), false);
+        store->selection()->selectSession(u"not-listed"_s); // selected all the same
+        QCOMPARE(store->selection()->selectedSessionId(), std::optional(u"not-listed"_s));
+        QVERIFY(store->selection()->sessionModel(u"not-listed"_s));
     }
 
     void withoutConnectionSelectionStillHappens()
     {
         StoreHarness h;
         AppModel *store = h.makeStore();
-        QSignalSpy loadingSpy(store, &AppModel::subagentCatalogLoadingChanged);
-        store->selectSession(u"x"_s);
-        QCOMPARE(store->selectedSessionId(), std::optional(u"x"_s));
-        QVERIFY(store->sessionModel(u"x"_s));
+        QSignalSpy loadingSpy(store->sessions(), &SessionDirectory::subagentCatalogLoadingChanged);
+        store->selection()->selectSession(u"x"_s);
+        QCOMPARE(store->selection()->selectedSessionId(), std::optional(u"x"_s));
+        QVERIFY(store->selection()->sessionModel(u"x"_s));
         QCOMPARE(store->settings()->value(u"nbd.lastSessionId"_s).toString(), u"x"_s);
         QCOMPARE(h.methodsThroughBarrier(), QStringList{kBarrierMethod});
         QCOMPARE(loadingSpy.count(), 0);
@@ -196,14 +197,15 @@ private Q_SLOTS:
         h.world.addSession(session(u"root"_s, 1));
         const QStringList chain = h.world.buildSubagentChain(u"root"_s, 9, u"c"_s);
         AppModel *store = h.connected();
-        QTRY_VERIFY_WITH_TIMEOUT(store->subagentCatalogLoading().isEmpty() && store->subagentsByParent().size() == 8,
+        QTRY_VERIFY_WITH_TIMEOUT(store->sessions()->subagentCatalogLoading().isEmpty()
+                                     && store->sessions()->subagentsByParent().size() == 8,
                                  20000);
         h.host.clearRequests();
-        waitFor(store->refreshSubagentTree(u"root"_s, 0));
+        waitFor(store->sessions()->refreshSubagentTree(u"root"_s, 0));
         QCOMPARE(listedParents(h.host), (QStringList{u"root"_s} + chain.mid(0, 7)));
-        QVERIFY(store->subagentsByParent().contains(u"c7"_s));
-        QVERIFY(!store->subagentsByParent().contains(u"c8"_s));
-        QVERIFY(store->subagentCatalogLoading().isEmpty());
+        QVERIFY(store->sessions()->subagentsByParent().contains(u"c7"_s));
+        QVERIFY(!store->sessions()->subagentsByParent().contains(u"c8"_s));
+        QVERIFY(store->sessions()->subagentCatalogLoading().isEmpty());
     }
 
     // Two sessions that list each other as children: each list is fetched once.
@@ -212,9 +214,9 @@ private Q_SLOTS:
         StoreHarness h;
         h.world.buildSubagentCycle(u"a"_s, u"b"_s);
         AppModel *store = h.connected();
-        waitFor(store->refreshSubagentTree(u"a"_s, 0));
+        waitFor(store->sessions()->refreshSubagentTree(u"a"_s, 0));
         QCOMPARE(listedParents(h.host), (QStringList{u"a"_s, u"b"_s}));
-        QVERIFY(store->subagentsByParent().contains(u"b"_s));
+        QVERIFY(store->sessions()->subagentsByParent().contains(u"b"_s));
     }
 
     void onlyChildrenWithModeAndChildrenAreWalked()
@@ -236,16 +238,16 @@ private Q_SLOTS:
         h.world.setSubagents(u"p"_s, {noMode, notChild, leaf, walked});
         AppModel *store = h.connected();
         h.host.clearRequests();
-        waitFor(store->refreshSubagentTree(u"p"_s, 0));
+        waitFor(store->sessions()->refreshSubagentTree(u"p"_s, 0));
         QCOMPARE(listedParents(h.host), (QStringList{u"p"_s, u"walked"_s}));
 
         // A child without a mode cannot be selected; the selection stays as it was.
-        store->selectSession(u"p"_s);
-        QSignalSpy spy(store, &AppModel::selectedSessionIdChanged);
-        store->selectSubagent(u"p"_s, entry(u"nomode"_s, std::nullopt), true);
+        store->selection()->selectSession(u"p"_s);
+        QSignalSpy spy(store->selection(), &SessionSelection::selectedSessionIdChanged);
+        store->selection()->selectSubagent(u"p"_s, entry(u"nomode"_s, std::nullopt), true);
         QCOMPARE(spy.count(), 0);
-        QCOMPARE(store->selectedSubagent(), std::nullopt);
-        QVERIFY(!store->sessionModel(u"nomode"_s));
+        QCOMPARE(store->selection()->selectedSubagent(), std::nullopt);
+        QVERIFY(!store->selection()->sessionModel(u"nomode"_s));
     }
 
     void subagentLabel_data()
@@ -276,12 +278,12 @@ private Q_SLOTS:
             h.world.addSession(row);
         }
         AppModel *store = h.connected();
-        store->selectSubagent(u"parent"_s,
+        store->selection()->selectSubagent(u"parent"_s,
                               entry(childId, u"continuable"_s,
                                     entryLabel.isEmpty() ? std::nullopt : std::optional(entryLabel)),
                               true);
-        QVERIFY(store->selectedSubagent());
-        QCOMPARE(store->selectedSubagent()->label, expected);
+        QVERIFY(store->selection()->selectedSubagent());
+        QCOMPARE(store->selection()->selectedSubagent()->label, expected);
     }
 
     void selectingASubagent()
@@ -299,20 +301,21 @@ private Q_SLOTS:
         h.world.appendEvent(u"kid"_s, sim::events::userMessage(u"from kid"_s, u"from kid"_s));
         AppModel *store = h.connected();
         // The restored parent's own loads have reached the host before the log is cleared.
-        QTRY_VERIFY_WITH_TIMEOUT(store->subagentsByParent().contains(u"kid"_s) && h.requestCount(u"session.models"_s) == 1
+        QTRY_VERIFY_WITH_TIMEOUT(store->sessions()->subagentsByParent().contains(u"kid"_s)
+                                     && h.requestCount(u"session.models"_s) == 1
                                      && h.requestCount(u"session.history"_s) == 1,
                                  20000);
         h.host.clearRequests();
 
-        const SubagentListValue parentList = store->subagentsByParent().value(u"parent"_s);
-        store->selectSubagent(u"parent"_s, parentList.entries.front(), parentList.parentAvailable);
-        QCOMPARE(store->selectedSessionId(), std::optional(u"kid"_s));
+        const SubagentListValue parentList = store->sessions()->subagentsByParent().value(u"parent"_s);
+        store->selection()->selectSubagent(u"parent"_s, parentList.entries.front(), parentList.parentAvailable);
+        QCOMPARE(store->selection()->selectedSessionId(), std::optional(u"kid"_s));
         const SubagentAddress address{u"parent"_s, u"kid"_s, u"continuable"_s};
-        QCOMPARE(store->selectedSubagent()->address, address);
-        QCOMPARE(store->selectedSubagent()->parentAvailable, false);
+        QCOMPARE(store->selection()->selectedSubagent()->address, address);
+        QCOMPARE(store->selection()->selectedSubagent()->parentAvailable, false);
         QCOMPARE(store->settings()->value(u"nbd.lastSessionId"_s).toString(), u"parent"_s);
-        QCOMPARE(store->selectedSidebarSessionId(), std::optional(u"parent"_s));
-        const std::shared_ptr<SessionModel> model = store->selectedSession();
+        QCOMPARE(store->selection()->selectedSidebarSessionId(), std::optional(u"parent"_s));
+        const std::shared_ptr<SessionModel> model = store->selection()->selectedSession();
         QVERIFY(model);
         QCOMPARE(model->running(), true);
         QTRY_COMPARE_WITH_TIMEOUT(userTexts(*model), QStringList{u"from kid"_s}, 20000);
@@ -326,29 +329,29 @@ private Q_SLOTS:
 
         // A refreshed list of the shown child's parent updates only its availability.
         h.world.setSubagents(u"parent"_s, {kid}, true);
-        waitFor(store->refreshSubagentTree(u"parent"_s, 0));
-        QCOMPARE(store->selectedSubagent()->parentAvailable, true);
-        QCOMPARE(store->selectedSubagent()->address, address);
-        QCOMPARE(store->selectedSessionId(), std::optional(u"kid"_s));
+        waitFor(store->sessions()->refreshSubagentTree(u"parent"_s, 0));
+        QCOMPARE(store->selection()->selectedSubagent()->parentAvailable, true);
+        QCOMPARE(store->selection()->selectedSubagent()->address, address);
+        QCOMPARE(store->selection()->selectedSessionId(), std::optional(u"kid"_s));
 
         // Up from a grandchild shows its parent as a subagent; up from there the session.
-        const SubagentListValue kidList = store->subagentsByParent().value(u"kid"_s);
-        store->selectSubagent(u"kid"_s, kidList.entries.front(), kidList.parentAvailable);
-        QCOMPARE(store->selectedSessionId(), std::optional(u"grandkid"_s));
-        store->selectParentOfCurrentSubagent();
-        QCOMPARE(store->selectedSessionId(), std::optional(u"kid"_s));
-        QCOMPARE(store->selectedSubagent()->address.parentSessionId, u"parent"_s);
-        store->selectParentOfCurrentSubagent();
-        QCOMPARE(store->selectedSessionId(), std::optional(u"parent"_s));
-        QCOMPARE(store->selectedSubagent(), std::nullopt);
-        store->selectParentOfCurrentSubagent(); // nothing to go up from
-        QCOMPARE(store->selectedSessionId(), std::optional(u"parent"_s));
+        const SubagentListValue kidList = store->sessions()->subagentsByParent().value(u"kid"_s);
+        store->selection()->selectSubagent(u"kid"_s, kidList.entries.front(), kidList.parentAvailable);
+        QCOMPARE(store->selection()->selectedSessionId(), std::optional(u"grandkid"_s));
+        store->selection()->selectParentOfCurrentSubagent();
+        QCOMPARE(store->selection()->selectedSessionId(), std::optional(u"kid"_s));
+        QCOMPARE(store->selection()->selectedSubagent()->address.parentSessionId, u"parent"_s);
+        store->selection()->selectParentOfCurrentSubagent();
+        QCOMPARE(store->selection()->selectedSessionId(), std::optional(u"parent"_s));
+        QCOMPARE(store->selection()->selectedSubagent(), std::nullopt);
+        store->selection()->selectParentOfCurrentSubagent(); // nothing to go up from
+        QCOMPARE(store->selection()->selectedSessionId(), std::optional(u"parent"_s));
 
         // A refresh that no longer lists the shown child clears the subagent selection.
-        store->selectSubagent(u"parent"_s, parentList.entries.front(), true);
-        waitFor(store->refreshAll());
-        QCOMPARE(store->selectedSessionId(), std::nullopt);
-        QCOMPARE(store->selectedSubagent(), std::nullopt);
+        store->selection()->selectSubagent(u"parent"_s, parentList.entries.front(), true);
+        waitFor(store->sessions()->refreshAll());
+        QCOMPARE(store->selection()->selectedSessionId(), std::nullopt);
+        QCOMPARE(store->selection()->selectedSubagent(), std::nullopt);
     }
 
     void sidebarHighlight_data()
@@ -380,9 +383,9 @@ private Q_SLOTS:
         sub(u"loopB"_s, u"loopA"_s);
         sub(u"orphan"_s, std::nullopt);
         AppModel *store = h.connected();
-        QCOMPARE(store->selectedSidebarSessionId(), std::optional(u"top"_s));
-        store->selectSubagent(parentOfShownChild, entry(u"shown"_s), true);
-        QCOMPARE(store->selectedSidebarSessionId(), std::optional(expected));
+        QCOMPARE(store->selection()->selectedSidebarSessionId(), std::optional(u"top"_s));
+        store->selection()->selectSubagent(parentOfShownChild, entry(u"shown"_s), true);
+        QCOMPARE(store->selection()->selectedSidebarSessionId(), std::optional(expected));
     }
 
     void displayTitles()
@@ -395,32 +398,32 @@ private Q_SLOTS:
         cwd.cwd = u"/src/project"_s;
         h.world.addSession(cwd);
         AppModel *store = h.connected();
-        QCOMPARE(store->displayTitle(u"t"_s), std::optional(u"Listed"_s));
-        QCOMPARE(store->displayTitle(u"c"_s), std::optional(u"project"_s));
-        QCOMPARE(store->displayTitle(u"nobody"_s), std::nullopt);
-        const std::shared_ptr<SessionModel> model = store->sessionModel(u"t"_s);
+        QCOMPARE(store->sessions()->displayTitle(u"t"_s), std::optional(u"Listed"_s));
+        QCOMPARE(store->sessions()->displayTitle(u"c"_s), std::optional(u"project"_s));
+        QCOMPARE(store->sessions()->displayTitle(u"nobody"_s), std::nullopt);
+        const std::shared_ptr<SessionModel> model = store->selection()->sessionModel(u"t"_s);
         QVERIFY(model);
         model->applyProjection(u"title"_s, JSONValue(u" \n "_s));
         QTRY_COMPARE_WITH_TIMEOUT(model->title(), std::optional(u" \n "_s), 5000);
-        QCOMPARE(store->displayTitle(u"t"_s), std::optional(u"Listed"_s));
+        QCOMPARE(store->sessions()->displayTitle(u"t"_s), std::optional(u"Listed"_s));
         model->applyProjection(u"title"_s, JSONValue(u"\tFrom model "_s));
-        QTRY_COMPARE_WITH_TIMEOUT(store->displayTitle(u"t"_s), std::optional(u"From model"_s), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(store->sessions()->displayTitle(u"t"_s), std::optional(u"From model"_s), 5000);
     }
 
     void detachedModels()
     {
         StoreHarness h;
         AppModel *store = h.makeStore();
-        const std::shared_ptr<SessionModel> side = store->registerDetachedSessionModel(u"side"_s);
-        QCOMPARE(store->registerDetachedSessionModel(u"side"_s), side);
-        QCOMPARE(store->selectedSessionId(), std::nullopt);
-        store->releaseDetachedSessionModel(u"side"_s);
-        QVERIFY(!store->sessionModel(u"side"_s));
-        store->releaseDetachedSessionModel(u"never"_s);
+        const std::shared_ptr<SessionModel> side = store->selection()->registerDetachedSessionModel(u"side"_s);
+        QCOMPARE(store->selection()->registerDetachedSessionModel(u"side"_s), side);
+        QCOMPARE(store->selection()->selectedSessionId(), std::nullopt);
+        store->selection()->releaseDetachedSessionModel(u"side"_s);
+        QVERIFY(!store->selection()->sessionModel(u"side"_s));
+        store->selection()->releaseDetachedSessionModel(u"never"_s);
 
-        store->selectSession(u"shown"_s);
-        store->releaseDetachedSessionModel(u"shown"_s);
-        QVERIFY(store->sessionModel(u"shown"_s)); // the selected session keeps its model
+        store->selection()->selectSession(u"shown"_s);
+        store->selection()->releaseDetachedSessionModel(u"shown"_s);
+        QVERIFY(store->selection()->sessionModel(u"shown"_s)); // the selected session keeps its model
     }
 
     // End to end: connect, list, restore a session, and watch its transcript grow while the
@@ -438,11 +441,11 @@ private Q_SLOTS:
 
         AppModel *store = h.connected();
         h.waitForStreams();
-        QCOMPARE(store->selectedSessionId(), std::optional(u"chat"_s));
-        const std::shared_ptr<SessionModel> model = store->selectedSession();
+        QCOMPARE(store->selection()->selectedSessionId(), std::optional(u"chat"_s));
+        const std::shared_ptr<SessionModel> model = store->selection()->selectedSession();
         QVERIFY(model);
         QTRY_COMPARE_WITH_TIMEOUT(userTexts(*model), (QStringList{u"first"_s, u"second"_s}), 20000);
-        QCOMPARE(store->displayTitle(u"chat"_s), std::optional(u"Demo chat"_s));
+        QCOMPARE(store->sessions()->displayTitle(u"chat"_s), std::optional(u"Demo chat"_s));
 
         QStringList expected{u"first"_s, u"second"_s};
         for (int i = 1; i <= 5; ++i) {
@@ -475,8 +478,8 @@ private Q_SLOTS:
         // Events of a session nobody opened leave no trace.
         h.world.streamEvent(u"elsewhere"_s, sim::events::userMessage(u"x"_s, u"x"_s));
         h.world.pushAgentError(JSONValue::object({{u"message"_s, u"sentinel"_s}}));
-        QTRY_COMPARE_WITH_TIMEOUT(store->transientError(), std::optional(u"sentinel"_s), 20000);
-        QVERIFY(!store->sessionModel(u"elsewhere"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(store->errors()->transientError(), std::optional(u"sentinel"_s), 20000);
+        QVERIFY(!store->selection()->sessionModel(u"elsewhere"_s));
         QCOMPARE(userTexts(*model), expected);
     }
 };

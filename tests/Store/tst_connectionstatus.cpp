@@ -42,8 +42,8 @@ private Q_SLOTS:
         QVERIFY(!status.isReady());
 
         // The launch mode shows only once a host is connected.
-        store->setLaunchMode(LaunchMode::Embedded);
-        store->setLaunchMode(LaunchMode::External);
+        store->connectionSettings()->setLaunchMode(LaunchMode::Embedded);
+        store->connectionSettings()->setLaunchMode(LaunchMode::External);
         QVERIFY(changes.isEmpty());
 
         store->connect();

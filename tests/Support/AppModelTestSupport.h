@@ -65,7 +65,8 @@ public:
 
     void waitForListed()
     {
-        QTRY_VERIFY_WITH_TIMEOUT(store->hostPluginInventoryAvailable().has_value() && !store->pluginInventoryLoading(),
+        QTRY_VERIFY_WITH_TIMEOUT(store->plugins()->hostPluginInventoryAvailable().has_value()
+                                     && !store->plugins()->pluginInventoryLoading(),
                                  20000);
     }
 
@@ -118,7 +119,7 @@ inline sim::SimWorld::Session session(const QString &id, double updatedAt)
 inline QStringList sessionIds(const AppModel &store)
 {
     QStringList ids;
-    for (const SessionSummary &s : store.sessions())
+    for (const SessionSummary &s : store.sessions()->sessions())
         ids.append(s.sessionId);
     return ids;
 }

@@ -50,10 +50,10 @@ struct Fixture
                                    {u"toolName"_s, toolName}};
         if (reason)
             payload.emplace_back(u"reason"_s, *reason);
-        const size_t before = store->pendingApprovals().size();
+        const size_t before = store->interactions()->pendingApprovals().size();
         h.world.pushApprovalRequested(rpcId, JSONValue::object(std::move(payload)));
-        [&] { QTRY_COMPARE_WITH_TIMEOUT(store->pendingApprovals().size(), before + 1, 10000); }();
-        for (const PendingApproval &approval : store->pendingApprovals()) {
+        [&] { QTRY_COMPARE_WITH_TIMEOUT(store->interactions()->pendingApprovals().size(), before + 1, 10000); }();
+        for (const PendingApproval &approval : store->interactions()->pendingApprovals()) {
             if (approval.rpcId == rpcId)
                 return approval;
         }
@@ -170,7 +170,7 @@ private Q_SLOTS:
     void approvalsAheadOfTheSessionListWaitForTheirTitle()
     {
         Rig f(Rig::Service::Registered, Rig::Listing::Held);
-        QVERIFY(f.store->isAwaitingSessionList());
+        QVERIFY(f.store->sessions()->isAwaitingSessionList());
         f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
         f.raise(u"rpc-2"_s, u"s-gone"_s, u"edit"_s);
         f.coordinator->start();
@@ -183,9 +183,9 @@ private Q_SLOTS:
         f.h.host.setHandler(u"session.list"_s, [world = &f.h.world](const sim::LoggedRequest &) {
             return sim::Reply::value(world->sessionListValue());
         });
-        f.store->refreshAll();
+        f.store->sessions()->refreshAll();
         QTRY_COMPARE_WITH_TIMEOUT(f.server.posted.size(), 2, 10000);
-        QVERIFY(!f.store->isAwaitingSessionList());
+        QVERIFY(!f.store->sessions()->isAwaitingSessionList());
         QCOMPARE(f.server.posted.at(0).body, u"First\nAgent 正在等待你的决定"_s);
         // Listed without it: the session is gone, and the app's name is all there is.
         QCOMPARE(f.server.posted.at(1).body, u"Nimbrel Deck\nAgent 正在等待你的决定"_s);
@@ -198,7 +198,7 @@ private Q_SLOTS:
     void aFailedSessionListHoldsNothingBack()
     {
         Rig f(Rig::Service::Registered, Rig::Listing::Failed);
-        QTRY_VERIFY_WITH_TIMEOUT(!f.store->isAwaitingSessionList(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.store->sessions()->isAwaitingSessionList(), 10000);
         f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
         f.coordinator->start();
         QTRY_COMPARE_WITH_TIMEOUT(f.server.posted.size(), 1, 10000);
@@ -276,7 +276,7 @@ private Q_SLOTS:
         f.server.invoke(f.server.posted.at(0).id, approvalnotification::allowOnceActionIdentifier());
         f.server.invoke(f.server.posted.at(1).id, approvalnotification::rejectActionIdentifier());
         QTRY_COMPARE_WITH_TIMEOUT(f.outcomes(), (QStringList{u"rpc-1=allowed-once"_s, u"rpc-2=rejected"_s}), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(f.store->pendingApprovals().empty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.store->interactions()->pendingApprovals().empty(), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(f.server.closedIds.size(), 2, 10000);
         QVERIFY(f.coordinator->scheduledRoutes().isEmpty());
         QVERIFY(!f.coordinator->lastError());
@@ -304,7 +304,7 @@ private Q_SLOTS:
         f.server.invoke(id + 1000, approvalnotification::allowOnceActionIdentifier());
         settle(*f.coordinator, f.server);
         QCOMPARE(f.h.requestCount(u"respond"_s), 0);
-        QCOMPARE(f.store->pendingApprovals().size(), size_t(1));
+        QCOMPARE(f.store->interactions()->pendingApprovals().size(), size_t(1));
         QVERIFY(!f.coordinator->lastError());
 
         // The same signal from the service for our id is taken.
@@ -354,7 +354,7 @@ private Q_SLOTS:
         f.startAndPost(1);
 
         f.h.world.pushApprovalResolved(approval.sessionId, approval.approvalId);
-        QTRY_VERIFY_WITH_TIMEOUT(f.store->pendingApprovals().empty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.store->interactions()->pendingApprovals().empty(), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(f.server.closedIds, QList<uint>{f.server.posted.at(0).id}, 10000);
 
         QSignalSpy errors(f.coordinator.get(), &ApprovalNotificationCoordinator::lastErrorChanged);
@@ -375,21 +375,21 @@ private Q_SLOTS:
         f.raise(u"rpc-1"_s, u"s1"_s, u"shell"_s);
         f.raise(u"rpc-2"_s, u"gone"_s, u"edit"_s);
         f.startAndPost(2);
-        f.store->selectSession(u"s2"_s);
-        QTRY_COMPARE(f.store->selectedSessionId(), std::optional<QString>(u"s2"_s));
+        f.store->selection()->selectSession(u"s2"_s);
+        QTRY_COMPARE(f.store->selection()->selectedSessionId(), std::optional<QString>(u"s2"_s));
 
         f.server.invoke(f.server.posted.at(1).id, u"default"_s);
         QTRY_COMPARE_WITH_TIMEOUT(opened, 1, 10000);
-        QCOMPARE(f.store->selectedSessionId(), std::optional<QString>(u"s2"_s));
+        QCOMPARE(f.store->selection()->selectedSessionId(), std::optional<QString>(u"s2"_s));
         f.server.invoke(f.server.posted.at(0).id, u"default"_s);
         QTRY_COMPARE_WITH_TIMEOUT(opened, 2, 10000);
-        QCOMPARE(f.store->selectedSessionId(), std::optional<QString>(u"s1"_s));
+        QCOMPARE(f.store->selection()->selectedSessionId(), std::optional<QString>(u"s1"_s));
 
         f.server.closed(f.server.posted.at(0).id, 2);
         settle(*f.coordinator, f.server);
         QCOMPARE(f.server.posted.size(), 2);
         QCOMPARE(f.coordinator->scheduledRoutes().size(), 2);
-        QCOMPARE(f.store->pendingApprovals().size(), size_t(2));
+        QCOMPARE(f.store->interactions()->pendingApprovals().size(), size_t(2));
         QCOMPARE(f.h.requestCount(u"respond"_s), 0);
         QVERIFY(f.server.closedIds.isEmpty());
     }
@@ -412,12 +412,13 @@ private Q_SLOTS:
         QCOMPARE(f.server.posted.size(), 2);
 
         // rpc-2 is answered from elsewhere while its post is still under way.
-        f.coordinator->answer(ApprovalNotificationRoute(f.store->pendingApprovals().at(1)), true);
-        QTRY_COMPARE_WITH_TIMEOUT(f.store->pendingApprovals().size(), size_t(1), 10000);
+        f.coordinator->answer(ApprovalNotificationRoute(f.store->interactions()->pendingApprovals().at(1)), true);
+        QTRY_COMPARE_WITH_TIMEOUT(f.store->interactions()->pendingApprovals().size(), size_t(1), 10000);
         f.server.releaseHeld();
         QTRY_COMPARE_WITH_TIMEOUT(f.server.closedIds, QList<uint>{f.server.posted.at(1).id}, 10000);
         QTRY_COMPARE(f.coordinator->scheduledRoutes(),
-                     QSet<ApprovalNotificationRoute>{ApprovalNotificationRoute(f.store->pendingApprovals().at(0))});
+                     QSet<ApprovalNotificationRoute> {
+                         ApprovalNotificationRoute(f.store->interactions()->pendingApprovals().at(0))});
         f.server.holdReplies = false;
         settle(*f.coordinator, f.server);
         QCOMPARE(f.server.posted.size(), 2);

@@ -71,12 +71,12 @@ void applyToReference(const ServerRequest &frame, std::map<QString, FoldState> &
 void checkStore(const AppModel &store, const ServerRequest &frame)
 {
     QSet<QString> approvalIds;
-    for (const PendingApproval &a : store.pendingApprovals()) {
+    for (const PendingApproval &a : store.interactions()->pendingApprovals()) {
         NBD_FUZZ_CHECK(!approvalIds.contains(a.id), u"approval listed twice: "_s + a.id);
         approvalIds.insert(a.id);
         NBD_FUZZ_CHECK(a.id == a.rpcId, "an approval's id is not its request's id");
     }
-    for (const PendingQuestion &q : store.pendingQuestions())
+    for (const PendingQuestion &q : store.interactions()->pendingQuestions())
         NBD_FUZZ_CHECK(!q.questions.empty(), "a pending question without questions");
 
     if (frame.type != u"server-request" || !frame.payload.isObject())
@@ -85,15 +85,15 @@ void checkStore(const AppModel &store, const ServerRequest &frame)
         const std::optional<QString> sessionId = stringAt(frame.payload, u"sessionId");
         const std::optional<QString> approvalId = stringAt(frame.payload, u"approvalId");
         if (sessionId && approvalId)
-            for (const PendingApproval &a : store.pendingApprovals())
+            for (const PendingApproval &a : store.interactions()->pendingApprovals())
                 NBD_FUZZ_CHECK(a.sessionId != *sessionId || a.approvalId != *approvalId,
                                "a resolved approval is still pending");
     } else if (frame.method == u"question/resolved") {
         if (const std::optional<QString> rpcId = stringAt(frame.payload, u"questionRpcId"))
-            for (const PendingQuestion &q : store.pendingQuestions())
+            for (const PendingQuestion &q : store.interactions()->pendingQuestions())
                 NBD_FUZZ_CHECK(q.rpcId != *rpcId, "a resolved question is still pending");
     } else if (frame.method == u"host/agent-error") {
-        NBD_FUZZ_CHECK(store.transientError().has_value(), "an agent error left no message");
+        NBD_FUZZ_CHECK(store.errors()->transientError().has_value(), "an agent error left no message");
     }
 }
 
@@ -120,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::map<QString, FoldState> reference;
         std::vector<std::shared_ptr<SessionModel>> models;
         for (const QString &id : kSessions) {
-            models.push_back(store.registerDetachedSessionModel(id));
+            models.push_back(store.selection()->registerDetachedSessionModel(id));
             reference[id] = FoldState();
         }
 

@@ -1,7 +1,8 @@
 #include "UI/Composer/ComposerView.h"
 
 #include "Session/SessionModel.h"
-#include "Store/AppModel.h"
+#include "Store/SessionActions.h"
+#include "Store/SessionSelection.h"
 #include "UI/Shared/ComposerControls.h"
 #include "UI/Composer/ComposerLogic.h"
 #include "UI/Composer/PermissionSwitch.h"
@@ -214,10 +215,12 @@ void FullAccessConfirmation::done(int result)
 
 // ---- ComposerView ----
 
-ComposerView::ComposerView(AppModel *appModel, std::shared_ptr<SessionModel> session, QWidget *parent)
+ComposerView::ComposerView(SessionSelection *selection, SessionActions *sessionActions,
+                           std::shared_ptr<SessionModel> session, QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
-    , m_permissionSwitch(new PermissionSwitch(appModel, this))
+    , m_selection(selection)
+    , m_sessionActions(sessionActions)
+    , m_permissionSwitch(new PermissionSwitch(sessionActions, this))
 {
     setObjectName(u"composer"_s);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
@@ -267,8 +270,8 @@ ComposerView::ComposerView(AppModel *appModel, std::shared_ptr<SessionModel> ses
     connect(m_field, &PromptField::focusChanged, card, [card](bool focused) { card->setFocused(focused); });
     connect(m_actionButton, &QAbstractButton::clicked, this, [this] {
         if (m_session && m_session->running()) {
-            if (m_appModel)
-                m_appModel->cancelCurrentSession();
+            if (m_sessionActions)
+                m_sessionActions->cancelCurrentSession();
             return;
         }
         submit();
@@ -280,8 +283,8 @@ ComposerView::ComposerView(AppModel *appModel, std::shared_ptr<SessionModel> ses
         refreshPermissionMenu();
         syncConfirmation();
     });
-    if (appModel)
-        connect(appModel, &AppModel::selectedSubagentChanged, this, &ComposerView::refresh);
+    if (selection)
+        connect(selection, &SessionSelection::selectedSubagentChanged, this, &ComposerView::refresh);
 
     m_session = std::move(session);
     m_permissionSwitch->setSession(m_session);
@@ -331,7 +334,8 @@ void ComposerView::refresh()
 
 void ComposerView::refreshSubagent()
 {
-    const std::optional<SelectedSubagent> subagent = m_appModel ? m_appModel->selectedSubagent() : std::nullopt;
+    const std::optional<SelectedSubagent> subagent =
+        m_selection ? m_selection->selectedSubagent() : std::nullopt;
     m_field->setPlaceholderText(composer::placeholder(subagent));
     m_field->setAccessibleName(composer::placeholder(subagent));
     m_field->setEnabled(composer::promptFieldEnabled(subagent));
@@ -358,7 +362,8 @@ void ComposerView::refreshActionButton()
         m_actionButton->setEnabled(true);
         return;
     }
-    const std::optional<SelectedSubagent> subagent = m_appModel ? m_appModel->selectedSubagent() : std::nullopt;
+    const std::optional<SelectedSubagent> subagent =
+        m_selection ? m_selection->selectedSubagent() : std::nullopt;
     m_actionButton->setFixedSize(34, 34);
     m_actionButton->setSymbol(u"arrow.up"_s);
     m_actionButton->setFill(Theme::sendButton());
@@ -379,7 +384,7 @@ void ComposerView::refreshModeMenu()
 
 void ComposerView::refreshPermissionMenu()
 {
-    const bool subagent = m_appModel && m_appModel->selectedSubagent();
+    const bool subagent = m_selection && m_selection->selectedSubagent();
     const std::optional<PermissionState> &state = m_session ? m_session->permissions() : std::nullopt;
     if (subagent || !state || composer::visiblePermissionOptions(*state).empty()) {
         m_permissionMenu->hide();
@@ -407,10 +412,10 @@ void ComposerView::fillModeMenu()
         QAction *action = addMenuAction(menu, title, composer::runModeItemIcon(mode, active));
         connect(action, &QAction::triggered, this, [this, mode] {
             // The plan state at the moment of the choice decides what is sent.
-            if (!m_session || !m_appModel)
+            if (!m_session || !m_sessionActions)
                 return;
             if (const std::optional<QString> command = composer::planCommand(mode, m_session->planActive()))
-                m_appModel->sendPrompt(*command);
+                m_sessionActions->sendPrompt(*command);
         });
     }
 }
@@ -453,8 +458,8 @@ void ComposerView::fillModelMenu()
             const QString provider = group.id;
             const QString modelId = model.id;
             connect(action, &QAction::triggered, this, [this, provider, modelId] {
-                if (m_appModel)
-                    m_appModel->selectModel(provider, modelId, std::nullopt);
+                if (m_sessionActions)
+                    m_sessionActions->selectModel(provider, modelId, std::nullopt);
             });
         }
     }
@@ -489,16 +494,17 @@ void ComposerView::syncConfirmation()
 
 void ComposerView::submit()
 {
-    const std::optional<SelectedSubagent> subagent = m_appModel ? m_appModel->selectedSubagent() : std::nullopt;
+    const std::optional<SelectedSubagent> subagent =
+        m_selection ? m_selection->selectedSubagent() : std::nullopt;
     const QString text = m_field->text();
     if (!composer::canSend(text, subagent))
         return;
     m_field->clear();
-    if (!m_appModel)
+    if (!m_sessionActions)
         return;
     const std::weak_ptr<SessionModel> addressed = m_session;
     const QPointer<ComposerView> self(this);
-    giveBackUnsentPrompt(m_appModel->sendPrompt(text), m_field, text,
+    giveBackUnsentPrompt(m_sessionActions->sendPrompt(text), m_field, text,
                          [self, addressed] { return self && self->m_session && self->m_session == addressed.lock(); });
 }
 

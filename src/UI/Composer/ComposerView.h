@@ -14,7 +14,8 @@ class QPushButton;
 
 namespace nbd {
 
-class AppModel;
+class SessionActions;
+class SessionSelection;
 class CompactMenuButton;
 class PermissionSwitch;
 class RoundSymbolButton;
@@ -63,7 +64,8 @@ class ComposerView : public QWidget
 {
     Q_OBJECT
 public:
-    ComposerView(AppModel *appModel, std::shared_ptr<SessionModel> session, QWidget *parent = nullptr);
+    ComposerView(SessionSelection *selection, SessionActions *sessionActions, std::shared_ptr<SessionModel> session,
+                 QWidget *parent = nullptr);
     ~ComposerView() override;
 
     // Another session for a composer that stays in place: the draft stays, a pending
@@ -89,7 +91,8 @@ private:
     void syncConfirmation();
     void connectSession();
 
-    QPointer<AppModel> m_appModel;
+    QPointer<SessionSelection> m_selection;
+    QPointer<SessionActions> m_sessionActions;
     std::shared_ptr<SessionModel> m_session;
     QList<QMetaObject::Connection> m_sessionConnections;
     PermissionSwitch *m_permissionSwitch;

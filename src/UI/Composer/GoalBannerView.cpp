@@ -1,7 +1,7 @@
 #include "UI/Composer/GoalBannerView.h"
 
 #include "Session/SessionModel.h"
-#include "Store/AppModel.h"
+#include "Store/SessionActions.h"
 #include "UI/Shared/ComposerControls.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/ElidedLabel.h"
@@ -266,9 +266,9 @@ private:
 
 // ---- GoalBannerView ----
 
-GoalBannerView::GoalBannerView(AppModel *appModel, std::shared_ptr<SessionModel> session, QWidget *parent)
+GoalBannerView::GoalBannerView(SessionActions *sessionActions, std::shared_ptr<SessionModel> session, QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
+    , m_sessionActions(sessionActions)
 {
     setObjectName(u"goal-banner"_s);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
@@ -485,9 +485,10 @@ void GoalBannerView::refreshGoal()
 void GoalBannerView::sendAction(const QString &action, std::optional<QString> objective)
 {
     const std::optional<GoalProjection> projection = m_session ? m_session->goal() : std::nullopt;
-    if (!projection || !m_appModel)
+    if (!projection || !m_sessionActions)
         return;
-    m_appModel->goalAction(action, m_session->sessionId(), goal::refOf(projection->goal), std::move(objective));
+    m_sessionActions->goalAction(action, m_session->sessionId(), goal::refOf(projection->goal),
+                                             std::move(objective));
 }
 
 void GoalBannerView::saveEdit()

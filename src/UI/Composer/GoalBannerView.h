@@ -14,7 +14,7 @@ class QVBoxLayout;
 
 namespace nbd {
 
-class AppModel;
+class SessionActions;
 class ElidedLabel;
 class RoundSymbolButton;
 class SessionModel;
@@ -28,7 +28,7 @@ class GoalBannerView : public QWidget
 {
     Q_OBJECT
 public:
-    GoalBannerView(AppModel *appModel, std::shared_ptr<SessionModel> session, QWidget *parent = nullptr);
+    GoalBannerView(SessionActions *sessionActions, std::shared_ptr<SessionModel> session, QWidget *parent = nullptr);
 
     void setSession(std::shared_ptr<SessionModel> session);
     bool todosExpanded() const { return m_todosExpanded; }
@@ -44,7 +44,7 @@ private:
     void sendAction(const QString &action, std::optional<QString> objective = std::nullopt);
     void saveEdit();
 
-    QPointer<AppModel> m_appModel;
+    QPointer<SessionActions> m_sessionActions;
     std::shared_ptr<SessionModel> m_session;
     QList<QMetaObject::Connection> m_sessionConnections;
 

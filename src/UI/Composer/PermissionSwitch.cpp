@@ -1,7 +1,7 @@
 #include "UI/Composer/PermissionSwitch.h"
 
 #include "Session/SessionModel.h"
-#include "Store/AppModel.h"
+#include "Store/SessionActions.h"
 #include "UI/Composer/ComposerLogic.h"
 
 #include <QCoroTask>
@@ -20,9 +20,9 @@ std::optional<QString> currentValueOf(const SessionModel *session)
 
 } // namespace
 
-PermissionSwitch::PermissionSwitch(AppModel *appModel, QObject *parent)
+PermissionSwitch::PermissionSwitch(SessionActions *sessionActions, QObject *parent)
     : QObject(parent)
-    , m_appModel(appModel)
+    , m_sessionActions(sessionActions)
 {
 }
 
@@ -109,14 +109,14 @@ void PermissionSwitch::apply(const PermissionOption &option)
     m_pendingValue = option.value;
     const quint64 attempt = ++m_attempt;
     Q_EMIT changed();
-    if (!m_appModel || !m_session) {
+    if (!m_sessionActions || !m_session) {
         settle(attempt);
         return;
     }
     const std::weak_ptr<SessionModel> session = m_session;
     const QString value = option.value;
     // The callback is dropped when this switch is gone before the store answers.
-    QCoro::connect(m_appModel->selectPermissionPreset(value, m_session->sessionId()), this,
+    QCoro::connect(m_sessionActions->selectPermissionPreset(value, m_session->sessionId()), this,
                    [this, attempt, session, value](bool accepted) {
                        if (attempt != m_attempt)
                            return;

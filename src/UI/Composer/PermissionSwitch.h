@@ -11,7 +11,7 @@
 
 namespace nbd {
 
-class AppModel;
+class SessionActions;
 class SessionModel;
 
 // The composer's switch of a session's permission preset: the pending mark shown while a
@@ -26,7 +26,7 @@ class PermissionSwitch : public QObject
 public:
     static constexpr int kDefaultSettleDelayMs = 2000;
 
-    explicit PermissionSwitch(AppModel *appModel, QObject *parent = nullptr);
+    explicit PermissionSwitch(SessionActions *sessionActions, QObject *parent = nullptr);
 
     void setSettleDelayMs(int ms) { m_settleDelayMs = ms; }
     // The session the switch writes to. A change of session clears the mark and the
@@ -55,7 +55,7 @@ private:
     void settle(quint64 attempt);
     void currentValueChanged();
 
-    QPointer<AppModel> m_appModel;
+    QPointer<SessionActions> m_sessionActions;
     std::shared_ptr<SessionModel> m_session;
     QMetaObject::Connection m_permissionsConnection;
     std::optional<QString> m_lastCurrentValue;

@@ -232,9 +232,9 @@ void QuestionOptionRow::paintEvent(QPaintEvent *)
 
 // ---- QuestionCard ----
 
-QuestionCard::QuestionCard(AppModel *appModel, PendingQuestion question, QWidget *parent)
+QuestionCard::QuestionCard(Interactions *interactions, PendingQuestion question, QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
+    , m_interactions(interactions)
 {
     setObjectName(u"question-card"_s);
     // As tall as its content at the width it is given: a fixed vertical policy would hold it to
@@ -266,8 +266,8 @@ QuestionCard::QuestionCard(AppModel *appModel, PendingQuestion question, QWidget
     header->addWidget(close, 0, Qt::AlignTop);
     layout->addLayout(header);
     connect(close, &QAbstractButton::clicked, this, [this] {
-        if (m_appModel)
-            m_appModel->cancelQuestion(m_flow.question());
+        if (m_interactions)
+            m_interactions->cancelQuestion(m_flow.question());
     });
 
     // Body.
@@ -376,9 +376,9 @@ void QuestionCard::setQuestion(PendingQuestion question)
 
 void QuestionCard::apply(std::optional<QuestionFlow::Submission> submission)
 {
-    if (submission && m_appModel) {
+    if (submission && m_interactions) {
         // The store drops the question once answered, and the card with it.
-        m_appModel->answerQuestion(m_flow.question(), std::move(submission->answers));
+        m_interactions->answerQuestion(m_flow.question(), std::move(submission->answers));
     }
     rebuildPage();
 }
@@ -521,9 +521,9 @@ QString ApprovalCard::titleText(const QString &toolName)
     return u"工具「"_s + toolName + u"」请求执行许可"_s;
 }
 
-ApprovalCard::ApprovalCard(AppModel *appModel, PendingApproval approval, QWidget *parent)
+ApprovalCard::ApprovalCard(Interactions *interactions, PendingApproval approval, QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
+    , m_interactions(interactions)
 {
     setObjectName(u"approval-card"_s);
     // As tall as its content at the width it is given: a fixed vertical policy would hold it to
@@ -554,12 +554,12 @@ ApprovalCard::ApprovalCard(AppModel *appModel, PendingApproval approval, QWidget
     layout->addWidget(reject, 0, Qt::AlignVCenter);
     layout->addWidget(allow, 0, Qt::AlignVCenter);
     connect(reject, &QAbstractButton::clicked, this, [this] {
-        if (m_appModel)
-            m_appModel->answerApproval(m_approval, false);
+        if (m_interactions)
+            m_interactions->answerApproval(m_approval, false);
     });
     connect(allow, &QAbstractButton::clicked, this, [this] {
-        if (m_appModel)
-            m_appModel->answerApproval(m_approval, true);
+        if (m_interactions)
+            m_interactions->answerApproval(m_approval, true);
     });
     setApproval(std::move(approval));
 }

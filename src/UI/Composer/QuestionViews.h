@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Store/AppModel.h"
+#include "Store/Interactions.h"
 #include "UI/Composer/QuestionFlow.h"
 
 #include <QAbstractButton>
@@ -58,7 +58,7 @@ class QuestionCard : public QWidget
 {
     Q_OBJECT
 public:
-    QuestionCard(AppModel *appModel, PendingQuestion question, QWidget *parent = nullptr);
+    QuestionCard(Interactions *interactions, PendingQuestion question, QWidget *parent = nullptr);
 
     // Another request starts from its first question.
     void setQuestion(PendingQuestion question);
@@ -74,7 +74,7 @@ private:
     void fitBody();
     void apply(std::optional<QuestionFlow::Submission> submission);
 
-    QPointer<AppModel> m_appModel;
+    QPointer<Interactions> m_interactions;
     QuestionFlow m_flow;
     qsizetype m_shownIndex = -1;
     QString m_shownQuestionId;
@@ -101,7 +101,7 @@ class ApprovalCard : public QWidget
 {
     Q_OBJECT
 public:
-    ApprovalCard(AppModel *appModel, PendingApproval approval, QWidget *parent = nullptr);
+    ApprovalCard(Interactions *interactions, PendingApproval approval, QWidget *parent = nullptr);
     void setApproval(PendingApproval approval);
     const PendingApproval &approval() const { return m_approval; }
     static QString titleText(const QString &toolName);
@@ -110,7 +110,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    QPointer<AppModel> m_appModel;
+    QPointer<Interactions> m_interactions;
     PendingApproval m_approval;
     ClampedLabel *m_title;
     QLabel *m_reason;

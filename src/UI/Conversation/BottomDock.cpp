@@ -47,9 +47,9 @@ BottomDock::BottomDock(AppModel *appModel, OpenInspector onOpenInspector, QWidge
     m_column->setContentsMargins(0, 36, 0, 8);
     m_column->setSpacing(6);
     if (appModel) {
-        connect(appModel, &AppModel::pendingQuestionsChanged, this, &BottomDock::refresh);
-        connect(appModel, &AppModel::pendingApprovalsChanged, this, &BottomDock::refresh);
-        connect(appModel, &AppModel::selectedSubagentChanged, this, &BottomDock::refresh);
+        connect(appModel->interactions(), &Interactions::pendingQuestionsChanged, this, &BottomDock::refresh);
+        connect(appModel->interactions(), &Interactions::pendingApprovalsChanged, this, &BottomDock::refresh);
+        connect(appModel->selection(), &SessionSelection::selectedSubagentChanged, this, &BottomDock::refresh);
     }
 }
 
@@ -61,11 +61,11 @@ BottomDock::~BottomDock()
 
 bool BottomDock::hasComposerTakeover(const AppModel &appModel, const QString &sessionId)
 {
-    for (const PendingQuestion &q : appModel.pendingQuestions()) {
+    for (const PendingQuestion &q : appModel.interactions()->pendingQuestions()) {
         if (q.sessionId == sessionId)
             return true;
     }
-    for (const PendingApproval &a : appModel.pendingApprovals()) {
+    for (const PendingApproval &a : appModel.interactions()->pendingApprovals()) {
         if (a.sessionId == sessionId)
             return true;
     }
@@ -76,7 +76,7 @@ BottomDock::Input BottomDock::inputFor(const AppModel &appModel, const SessionMo
 {
     if (surface == ConversationSurface::chat && hasComposerTakeover(appModel, session.sessionId()))
         return Input::Cards;
-    if (const auto &subagent = appModel.selectedSubagent()) {
+    if (const auto &subagent = appModel.selection()->selectedSubagent()) {
         if (subagent->address.mode == u"one-shot" || (!subagent->parentAvailable && !session.running()))
             return Input::ReadOnlyComposer;
     }
@@ -85,7 +85,7 @@ BottomDock::Input BottomDock::inputFor(const AppModel &appModel, const SessionMo
 
 bool BottomDock::showsExtras(const AppModel &appModel, const SessionModel &session, ConversationSurface surface)
 {
-    return surface == ConversationSurface::chat && !appModel.selectedSubagent()
+    return surface == ConversationSurface::chat && !appModel.selection()->selectedSubagent()
         && !hasComposerTakeover(appModel, session.sessionId());
 }
 
@@ -142,12 +142,12 @@ QList<QWidget *> BottomDock::cards() const
     QList<QWidget *> shown;
     if (!m_cardStack || !m_appModel || !m_session)
         return shown;
-    for (const PendingQuestion &q : m_appModel->pendingQuestions()) {
+    for (const PendingQuestion &q : m_appModel->interactions()->pendingQuestions()) {
         if (q.sessionId == m_session->sessionId())
             if (QWidget *card = m_cards.value(u"q:"_s + q.id))
                 shown << card;
     }
-    for (const PendingApproval &a : m_appModel->pendingApprovals()) {
+    for (const PendingApproval &a : m_appModel->interactions()->pendingApprovals()) {
         if (a.sessionId == m_session->sessionId())
             if (QWidget *card = m_cards.value(u"a:"_s + a.id))
                 shown << card;
@@ -223,7 +223,7 @@ void BottomDock::refreshLayout()
     }
     if (extras && !session->queuedMessages().empty()) {
         if (!m_queuedDock)
-            m_queuedDock = new QueuedMessagesDock(store, session, this);
+            m_queuedDock = new QueuedMessagesDock(store->sessionActions(), session, this);
         place(m_queuedDock, 780, kSidePadding);
     } else if (m_queuedDock) {
         m_queuedDock->hide();
@@ -260,11 +260,11 @@ void BottomDock::refreshLayout()
             stack->addLayout(centredRow(card, 0));
             card->show();
         };
-        for (const PendingQuestion &q : store->pendingQuestions()) {
+        for (const PendingQuestion &q : store->interactions()->pendingQuestions()) {
             if (q.sessionId == session->sessionId())
                 addCard(u"q:"_s + q.id, [&] { return viewSlots().questionCard(store, q, m_cardStack); });
         }
-        for (const PendingApproval &a : store->pendingApprovals()) {
+        for (const PendingApproval &a : store->interactions()->pendingApprovals()) {
             if (a.sessionId == session->sessionId())
                 addCard(u"a:"_s + a.id, [&] { return viewSlots().approvalCard(store, a, m_cardStack); });
         }
@@ -286,7 +286,7 @@ void BottomDock::refreshLayout()
         m_cardStack = nullptr;
     }
     if (m_input == Input::ReadOnlyComposer) {
-        const SelectedSubagent selection = *store->selectedSubagent();
+        const SelectedSubagent selection = *store->selection()->selectedSubagent();
         if (m_readOnly && m_readOnlyFor != selection)
             drop(m_readOnly);
         if (!m_readOnly) {

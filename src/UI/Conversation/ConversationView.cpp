@@ -113,7 +113,7 @@ EmptyStateView::EmptyStateView(AppModel *appModel, QWidget *parent)
     column->addStretch(1);
     connect(m_newSession, &QAbstractButton::clicked, this, [this] {
         if (m_appModel)
-            startStoreTask(m_appModel->createSession(std::nullopt, std::nullopt));
+            startStoreTask(m_appModel->sessions()->createSession(std::nullopt, std::nullopt));
     });
     auto *corner = new QHBoxLayout(m_corner);
     corner->setContentsMargins(0, 0, 0, 0);
@@ -165,7 +165,7 @@ ConversationView::ConversationView(AppModel *appModel, std::function<void()> onT
     , m_header(new SessionHeader(appModel, m_sessionView))
     , m_transcript(new ConversationTranscript(appModel, m_sessionView))
     , m_dock(new BottomDock(appModel, m_onOpenInspector, m_sessionView))
-    , m_banner(new ErrorNotice(appModel, this))
+    , m_banner(new ErrorNotice(appModel ? appModel->errors() : nullptr, this))
     , m_bannerAnimation(new QPropertyAnimation(m_banner, "pos", this))
 {
     setObjectName(u"conversation"_s);
@@ -184,16 +184,16 @@ ConversationView::ConversationView(AppModel *appModel, std::function<void()> onT
     m_bannerTimer.setInterval(kBannerDismissMs);
     connect(&m_bannerTimer, &QTimer::timeout, this, [this] {
         if (m_appModel)
-            m_appModel->dismissTransientError();
+            m_appModel->errors()->dismissTransientError();
     });
     connect(m_header, &SessionHeader::surfaceSelected, this, &ConversationView::setSelectedSurface);
     connect(m_dock, &BottomDock::layoutChanged, this, &ConversationView::relayout);
 
     if (appModel) {
-        connect(appModel, &AppModel::selectedSessionIdChanged, this, &ConversationView::refresh);
-        connect(appModel, &AppModel::sessionModelsChanged, this, &ConversationView::refresh);
-        connect(appModel, &AppModel::selectedSubagentChanged, this, &ConversationView::refresh);
-        connect(appModel, &AppModel::transientErrorChanged, this, &ConversationView::updateBanner);
+        connect(appModel->selection(), &SessionSelection::selectedSessionIdChanged, this, &ConversationView::refresh);
+        connect(appModel->selection(), &SessionSelection::sessionModelsChanged, this, &ConversationView::refresh);
+        connect(appModel->selection(), &SessionSelection::selectedSubagentChanged, this, &ConversationView::refresh);
+        connect(appModel->errors(), &StoreErrors::transientErrorChanged, this, &ConversationView::updateBanner);
     }
     m_empty->adoptTrailingControls(m_terminalToggle, m_toolsToggle);
     m_sessionView->hide();
@@ -217,8 +217,8 @@ void ConversationView::setSelectedSurface(ConversationSurface surface)
 void ConversationView::refresh()
 {
     std::shared_ptr<SessionModel> session;
-    if (m_appModel && m_appModel->selectedSessionId())
-        session = m_appModel->sessionModel(*m_appModel->selectedSessionId());
+    if (m_appModel && m_appModel->selection()->selectedSessionId())
+        session = m_appModel->selection()->sessionModel(*m_appModel->selection()->selectedSessionId());
     showSession(std::move(session));
 }
 
@@ -261,7 +261,7 @@ void ConversationView::showSession(std::shared_ptr<SessionModel> session)
     relayout();
     // A gap the model flagged in its event stream is mended when the session shows; a
     // subagent run shown in a session's place is never resynchronised from here.
-    if (m_appModel && !m_appModel->selectedSubagent()) {
+    if (m_appModel && !m_appModel->selection()->selectedSubagent()) {
         std::optional<WireClient> wire;
         if (m_appModel->connection())
             wire = m_appModel->connection()->wire();
@@ -300,7 +300,7 @@ void ConversationView::updateSurface()
 
 void ConversationView::updateBanner()
 {
-    const std::optional<QString> message = m_appModel ? m_appModel->transientError() : std::nullopt;
+    const std::optional<QString> message = m_appModel ? m_appModel->errors()->transientError() : std::nullopt;
     const bool animate = !Motion::reduceMotion() && isVisible();
     if (!message) {
         if (m_bannerText.isEmpty())

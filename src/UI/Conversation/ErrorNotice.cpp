@@ -1,6 +1,6 @@
 #include "UI/Conversation/ErrorNotice.h"
 
-#include "Store/AppModel.h"
+#include "Store/StoreErrors.h"
 #include "UI/Conversation/RowHeaderButton.h"
 #include "UI/Conversation/TextLabels.h"
 #include "UI/Shared/Icons.h"
@@ -24,9 +24,9 @@ constexpr int kSpacing = 9;
 constexpr int kMinHeight = 36;
 } // namespace
 
-ErrorNotice::ErrorNotice(AppModel *appModel, QWidget *parent)
+ErrorNotice::ErrorNotice(StoreErrors *errors, QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
+    , m_errors(errors)
     , m_label(TextLabels::make(QString(), Fonts::system(12, QFont::Medium), Theme::primaryText(), TextLabels::Wrap, this))
     , m_dismiss(new SymbolButton(u"xmark"_s, u"关闭"_s, QSize(20, 20), 9, this))
 {
@@ -34,8 +34,8 @@ ErrorNotice::ErrorNotice(AppModel *appModel, QWidget *parent)
     m_label->setObjectName(u"error-notice-message"_s);
     m_dismiss->setObjectName(u"error-notice-dismiss"_s);
     connect(m_dismiss, &QAbstractButton::clicked, this, [this] {
-        if (m_appModel)
-            m_appModel->dismissTransientError();
+        if (m_errors)
+            m_errors->dismissTransientError();
     });
 }
 

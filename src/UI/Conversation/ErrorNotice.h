@@ -7,7 +7,7 @@ class QLabel;
 
 namespace nbd {
 
-class AppModel;
+class StoreErrors;
 class SymbolButton;
 
 // The banner of the store's transient error: a red mark, the message (two lines at most) and
@@ -18,7 +18,7 @@ class ErrorNotice : public QWidget
 public:
     static constexpr int kMaxWidth = 520;
 
-    ErrorNotice(AppModel *appModel, QWidget *parent = nullptr);
+    ErrorNotice(StoreErrors *errors, QWidget *parent = nullptr);
 
     QString message() const;
     void setMessage(const QString &message);
@@ -32,7 +32,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    QPointer<AppModel> m_appModel;
+    QPointer<StoreErrors> m_errors;
     QLabel *m_label;
     SymbolButton *m_dismiss;
 };

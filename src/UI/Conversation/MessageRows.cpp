@@ -1,6 +1,6 @@
 #include "UI/Conversation/MessageRows.h"
 
-#include "Store/AppModel.h"
+#include "Store/SessionActions.h"
 #include "UI/Conversation/BlockView.h"
 #include "UI/Conversation/TextLabels.h"
 #include "UI/Shared/ChromeIconButton.h"
@@ -109,10 +109,10 @@ constexpr int kThumbMaxHeight = 220;
 
 } // namespace
 
-AttachmentImageView::AttachmentImageView(AppModel *appModel, const QString &sessionId, const ImageAttachmentRef &ref,
-                                         QWidget *parent)
+AttachmentImageView::AttachmentImageView(SessionActions *sessionActions, const QString &sessionId,
+                                         const ImageAttachmentRef &ref, QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
+    , m_sessionActions(sessionActions)
     , m_sessionId(sessionId)
     , m_ref(ref)
     , m_spinner(new Spinner(14, this))
@@ -153,15 +153,15 @@ QSize AttachmentImageView::sizeHint() const
 
 namespace {
 
-QCoro::Task<void> loadAttachment(QPointer<AppModel> appModel, std::weak_ptr<const bool> alive,
+QCoro::Task<void> loadAttachment(QPointer<SessionActions> sessionActions, std::weak_ptr<const bool> alive,
                                  QPointer<AttachmentImageView> view, QString sessionId, QString attachmentId,
                                  std::function<void(QImage)> apply)
 {
-    if (!appModel)
+    if (!sessionActions)
         co_return;
     std::optional<QByteArray> bytes;
     try {
-        bytes = co_await appModel->imageData(sessionId, attachmentId);
+        bytes = co_await sessionActions->imageData(sessionId, attachmentId);
     } catch (...) {
         co_return;
     }
@@ -178,10 +178,10 @@ QCoro::Task<void> loadAttachment(QPointer<AppModel> appModel, std::weak_ptr<cons
 
 void AttachmentImageView::load()
 {
-    if (!m_image.isNull() || !m_appModel)
+    if (!m_image.isNull() || !m_sessionActions)
         return;
     QPointer<AttachmentImageView> self(this);
-    loadAttachment(m_appModel, m_alive, self, m_sessionId, m_ref.attachmentId, [self](QImage image) {
+    loadAttachment(m_sessionActions, m_alive, self, m_sessionId, m_ref.attachmentId, [self](QImage image) {
         if (!self)
             return;
         self->m_image = std::move(image);
@@ -218,9 +218,10 @@ void AttachmentImageView::paintEvent(QPaintEvent *)
 
 // ---- UserBubble ----
 
-UserBubble::UserBubble(AppModel *appModel, const QString &sessionId, const UserMessageItem &message, QWidget *parent)
+UserBubble::UserBubble(SessionActions *sessionActions, const QString &sessionId, const UserMessageItem &message,
+                       QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
+    , m_sessionActions(sessionActions)
     , m_sessionId(sessionId)
     , m_message(message)
     , m_row(nullptr)
@@ -265,7 +266,7 @@ void UserBubble::rebuildImages()
         old->deleteLater();
     }
     for (const ImageAttachmentRef &ref : m_message.images) {
-        auto *view = new AttachmentImageView(m_appModel, m_sessionId, ref, m_images);
+        auto *view = new AttachmentImageView(m_sessionActions, m_sessionId, ref, m_images);
         connect(view, &AttachmentImageView::imageLoaded, this, [this] {
             updateGeometry();
             resizeEvent(nullptr);

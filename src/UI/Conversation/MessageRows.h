@@ -17,7 +17,7 @@ class QVBoxLayout;
 namespace nbd {
 
 class Spinner;
-class AppModel;
+class SessionActions;
 class BlinkingCursor;
 class StreamingTextPiece;
 
@@ -54,7 +54,7 @@ class AttachmentImageView : public QWidget
 {
     Q_OBJECT
 public:
-    AttachmentImageView(AppModel *appModel, const QString &sessionId, const ImageAttachmentRef &ref,
+    AttachmentImageView(SessionActions *sessionActions, const QString &sessionId, const ImageAttachmentRef &ref,
                         QWidget *parent = nullptr);
     ~AttachmentImageView() override;
 
@@ -75,7 +75,7 @@ private:
     void load();
 
     std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
-    QPointer<AppModel> m_appModel;
+    QPointer<SessionActions> m_sessionActions;
     QString m_sessionId;
     ImageAttachmentRef m_ref;
     QImage m_image;
@@ -87,7 +87,8 @@ class UserBubble : public QWidget
 {
     Q_OBJECT
 public:
-    UserBubble(AppModel *appModel, const QString &sessionId, const UserMessageItem &message, QWidget *parent = nullptr);
+    UserBubble(SessionActions *sessionActions, const QString &sessionId, const UserMessageItem &message,
+               QWidget *parent = nullptr);
 
     const UserMessageItem &message() const { return m_message; }
     void setMessage(const QString &sessionId, const UserMessageItem &message);
@@ -107,7 +108,7 @@ protected:
 private:
     void rebuildImages();
 
-    QPointer<AppModel> m_appModel;
+    QPointer<SessionActions> m_sessionActions;
     QString m_sessionId;
     UserMessageItem m_message;
     QHBoxLayout *m_row;

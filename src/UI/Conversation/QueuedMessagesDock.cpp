@@ -2,7 +2,7 @@
 
 #include "Domain/Trimming.h"
 #include "Session/SessionModel.h"
-#include "Store/AppModel.h"
+#include "Store/SessionActions.h"
 #include "UI/Conversation/RowHeaderButton.h"
 #include "UI/Conversation/TextLabels.h"
 #include "UI/Shared/Icons.h"
@@ -54,9 +54,9 @@ public:
 
 } // namespace
 
-QueuedMessagesDock::QueuedMessagesDock(AppModel *appModel, std::shared_ptr<SessionModel> session, QWidget *parent)
+QueuedMessagesDock::QueuedMessagesDock(SessionActions *sessionActions, std::shared_ptr<SessionModel> session, QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
+    , m_sessionActions(sessionActions)
     , m_session(std::move(session))
     , m_column(new QVBoxLayout(this))
 {
@@ -103,8 +103,8 @@ void QueuedMessagesDock::save(const QString &messageId)
     const QString text = trimmedDraft();
     if (text.isEmpty())
         return;
-    if (m_appModel)
-        m_appModel->editQueuedMessage(messageId, text);
+    if (m_sessionActions)
+        m_sessionActions->editQueuedMessage(messageId, text);
     m_editingId.reset();
     rebuild();
 }
@@ -228,12 +228,12 @@ QWidget *QueuedMessagesDock::queueRow(const PendingUserMessage &message, bool sh
         connect(edit, &QAbstractButton::clicked, this, [this, message] { startEditing(message); });
         const QString id = message.id;
         connect(remove, &QAbstractButton::clicked, this, [this, id] {
-            if (m_appModel)
-                m_appModel->updateQueue(id, JSONValue::object({{u"kind"_s, u"remove"_s}}));
+            if (m_sessionActions)
+                m_sessionActions->updateQueue(id, JSONValue::object({{u"kind"_s, u"remove"_s}}));
         });
         connect(steer, &QAbstractButton::clicked, this, [this, id] {
-            if (m_appModel)
-                m_appModel->updateQueue(id, JSONValue::object({{u"kind"_s, u"steer"_s}}));
+            if (m_sessionActions)
+                m_sessionActions->updateQueue(id, JSONValue::object({{u"kind"_s, u"steer"_s}}));
         });
         return row;
     }

@@ -13,7 +13,7 @@ class QVBoxLayout;
 
 namespace nbd {
 
-class AppModel;
+class SessionActions;
 class SessionModel;
 class SymbolButton;
 
@@ -24,7 +24,7 @@ class QueuedMessagesDock : public QWidget
 {
     Q_OBJECT
 public:
-    QueuedMessagesDock(AppModel *appModel, std::shared_ptr<SessionModel> session, QWidget *parent = nullptr);
+    QueuedMessagesDock(SessionActions *sessionActions, std::shared_ptr<SessionModel> session, QWidget *parent = nullptr);
     ~QueuedMessagesDock() override;
 
     bool isCollapsed() const { return m_collapsed; }
@@ -47,7 +47,7 @@ private:
     void startEditing(const PendingUserMessage &message);
     void fitEditor();
 
-    QPointer<AppModel> m_appModel;
+    QPointer<SessionActions> m_sessionActions;
     std::shared_ptr<SessionModel> m_session;
     QList<QMetaObject::Connection> m_connections;
     QVBoxLayout *m_column;

@@ -91,7 +91,7 @@ QCoro::Task<void> runExport(std::weak_ptr<const bool> alive, QPointer<SessionHea
         co_return;
     std::optional<SessionExport> archive;
     try {
-        archive = co_await appModel->exportSession(sessionId);
+        archive = co_await appModel->sessionActions()->exportSession(sessionId);
     } catch (...) {
         co_return;
     }
@@ -114,7 +114,7 @@ QCoro::Task<void> runExport(std::weak_ptr<const bool> alive, QPointer<SessionHea
         const QString failure = writeArchive(path, data);
         // The user confirmed a place: a file that was not written must not look like success.
         if (!failure.isEmpty() && appModel)
-            appModel->showTransientError(u"导出失败："_s + failure);
+            appModel->errors()->showTransientError(u"导出失败："_s + failure);
     });
     Q_EMIT header->exportDialogOpened(dialog);
     dialog->open();
@@ -172,7 +172,7 @@ SessionHeader::SessionHeader(AppModel *appModel, QWidget *parent)
     , m_appModel(appModel)
     , m_back(new ChromeIconButton(u"chevron.left"_s, u"返回父会话"_s, std::nullopt, [this] {
         if (m_appModel)
-            m_appModel->selectParentOfCurrentSubagent();
+            m_appModel->selection()->selectParentOfCurrentSubagent();
     }))
     , m_title(new ElidedLabel)
     , m_menuButton(new ChromeIconButton(u"ellipsis"_s, u"会话操作"_s, std::nullopt, {}))
@@ -233,8 +233,8 @@ SessionHeader::SessionHeader(AppModel *appModel, QWidget *parent)
     m_chatTab->setSelected(true);
 
     if (appModel) {
-        connect(appModel, &AppModel::selectedSubagentChanged, this, &SessionHeader::refresh);
-        connect(appModel, &AppModel::sessionsChanged, this, &SessionHeader::refresh);
+        connect(appModel->selection(), &SessionSelection::selectedSubagentChanged, this, &SessionHeader::refresh);
+        connect(appModel->sessions(), &SessionDirectory::sessionsChanged, this, &SessionHeader::refresh);
     }
 }
 
@@ -296,11 +296,11 @@ SurfaceTab *SessionHeader::tab(ConversationSurface surface) const
 
 QString SessionHeader::titleFor(const AppModel &appModel, const SessionModel &session)
 {
-    if (const auto &subagent = appModel.selectedSubagent())
+    if (const auto &subagent = appModel.selection()->selectedSubagent())
         return subagent->label;
     if (session.title())
         return *session.title();
-    for (const SessionSummary &summary : appModel.sessions()) {
+    for (const SessionSummary &summary : appModel.sessions()->sessions()) {
         if (summary.sessionId == session.sessionId())
             return summary.displayTitle();
     }
@@ -313,7 +313,7 @@ void SessionHeader::refresh()
 {
     if (!m_appModel || !m_session)
         return;
-    m_back->setVisible(m_appModel->selectedSubagent().has_value());
+    m_back->setVisible(m_appModel->selection()->selectedSubagent().has_value());
     m_title->setText(titleFor(*m_appModel, *m_session));
     // The subagent catalogue belongs to the shown session.
     if (m_catalogFor != m_session->sessionId()) {
@@ -336,13 +336,13 @@ void SessionHeader::rebuildMenu()
                                               u"导出会话日志"_s);
     exportAction->setObjectName(u"session-export-action"_s);
     connect(exportAction, &QAction::triggered, this, &SessionHeader::exportSession);
-    if (m_appModel && !m_appModel->selectedSubagent()) {
+    if (m_appModel && !m_appModel->selection()->selectedSubagent()) {
         QAction *fork = m_menu->addAction(QIcon(Icons::pixmap(u"arrow.triangle.branch"_s, 16, Theme::primaryText(), devicePixelRatioF())),
                                           u"Fork 此会话"_s);
         fork->setObjectName(u"session-fork-action"_s);
         connect(fork, &QAction::triggered, this, [this] {
             if (m_appModel && m_session)
-                startStoreTask(m_appModel->forkSession(m_session->sessionId()));
+                startStoreTask(m_appModel->sessions()->forkSession(m_session->sessionId()));
         });
     }
 }

@@ -89,7 +89,8 @@ void TranscriptRenderRowView::build(bool expanded)
     m_kind = kindFor(m_row, m_showCursor);
     switch (m_kind) {
     case ContentKind::User: {
-        auto *bubble = new UserBubble(m_appModel, m_sessionId, *m_row.user(), this);
+        auto *bubble =
+            new UserBubble(m_appModel ? m_appModel->sessionActions() : nullptr, m_sessionId, *m_row.user(), this);
         connect(bubble, &UserBubble::heightMayHaveChanged, this, &TranscriptEntryView::heightMayHaveChanged);
         m_content = bubble;
         break;

@@ -1,7 +1,7 @@
 #include "UI/Inspection/RuntimeInspectorView.h"
 
 #include "Session/SessionModel.h"
-#include "Store/AppModel.h"
+#include "Store/SessionDirectory.h"
 #include "UI/Shared/CardWidgets.h"
 #include "UI/Inspection/InspectorMetrics.h"
 #include "UI/Shared/ElidedLabel.h"
@@ -301,12 +301,12 @@ QWidget *jobRow(const JobView &job, QWidget *parent)
 
 } // namespace
 
-RuntimeInspectorView::RuntimeInspectorView(AppModel *appModel, std::shared_ptr<SessionModel> session,
+RuntimeInspectorView::RuntimeInspectorView(SessionDirectory *directory, std::shared_ptr<SessionModel> session,
                                            Binding<RuntimeInspectorPanel> selectedPanel,
                                            std::optional<TrajectoryEventSelection> event, bool showsPanelPicker,
                                            std::vector<RuntimeInspectorPanel> availablePanels, QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
+    , m_directory(directory)
     , m_session(std::move(session))
     , m_selectedPanel(std::move(selectedPanel))
     , m_event(std::move(event))
@@ -392,9 +392,10 @@ RuntimeInspectorView::RuntimeInspectorView(AppModel *appModel, std::shared_ptr<S
     }
     layout->addWidget(m_scroll, 1);
 
-    if (m_appModel)
+    if (m_directory)
         // The session list only feeds the run panel's preset; it changes at every run start and end.
-        connect(m_appModel, &AppModel::sessionsChanged, this, &RuntimeInspectorView::refreshRuntime);
+        connect(m_directory, &SessionDirectory::sessionsChanged, this,
+                &RuntimeInspectorView::refreshRuntime);
     connectSession();
     refresh();
 }
@@ -520,8 +521,8 @@ void RuntimeInspectorView::buildRuntime(QVBoxLayout *column)
     rows.push_back(inspectorRow(u"模式"_s, s.planActive() ? u"计划"_s : u"Agent"_s,
                                 s.planActive() ? u"map"_s : u"terminal"_s, content));
     std::optional<QString> preset = s.agentPreset();
-    if (!preset && m_appModel) {
-        for (const SessionSummary &summary : m_appModel->sessions()) {
+    if (!preset && m_directory) {
+        for (const SessionSummary &summary : m_directory->sessions()) {
             if (summary.sessionId == s.sessionId()) {
                 preset = summary.agentPreset;
                 break;

@@ -19,7 +19,7 @@ class QVBoxLayout;
 
 namespace nbd {
 
-class AppModel;
+class SessionDirectory;
 class SessionModel;
 
 // The read-only side view of one session's run. The runtime panel shows the run context,
@@ -30,7 +30,7 @@ class RuntimeInspectorView : public QWidget
 {
     Q_OBJECT
 public:
-    RuntimeInspectorView(AppModel *appModel, std::shared_ptr<SessionModel> session,
+    RuntimeInspectorView(SessionDirectory *directory, std::shared_ptr<SessionModel> session,
                          Binding<RuntimeInspectorPanel> selectedPanel, std::optional<TrajectoryEventSelection> event,
                          bool showsPanelPicker, std::vector<RuntimeInspectorPanel> availablePanels,
                          QWidget *parent = nullptr);
@@ -58,7 +58,7 @@ private:
     void buildRuntime(QVBoxLayout *column);
     void buildEvent(QVBoxLayout *column);
 
-    QPointer<AppModel> m_appModel;
+    QPointer<SessionDirectory> m_directory;
     std::shared_ptr<SessionModel> m_session;
     Binding<RuntimeInspectorPanel> m_selectedPanel;
     std::optional<TrajectoryEventSelection> m_event;

@@ -1,6 +1,7 @@
 #include "UI/Inspection/SubagentCatalogView.h"
 
-#include "Store/AppModel.h"
+#include "Store/SessionDirectory.h"
+#include "Store/SessionSelection.h"
 #include "UI/Inspection/InspectorMetrics.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
@@ -16,9 +17,11 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace nbd {
 
-SubagentCatalogView::SubagentCatalogView(AppModel *appModel, QString rootSessionId, QWidget *parent)
+SubagentCatalogView::SubagentCatalogView(SessionDirectory *directory, SessionSelection *selection,
+                                         QString rootSessionId, QWidget *parent)
     : QToolButton(parent)
-    , m_appModel(appModel)
+    , m_directory(directory)
+    , m_selection(selection)
     , m_rootSessionId(std::move(rootSessionId))
     , m_menu(new QMenu(this))
 {
@@ -31,10 +34,12 @@ SubagentCatalogView::SubagentCatalogView(AppModel *appModel, QString rootSession
     setFont(Fonts::system(12));
     setProperty("symbolName", u"arrow.triangle.branch"_s);
     connect(m_menu, &QMenu::aboutToShow, this, &SubagentCatalogView::rebuildMenu);
-    if (m_appModel) {
-        connect(m_appModel, &AppModel::subagentsByParentChanged, this, &SubagentCatalogView::refresh);
-        connect(m_appModel, &AppModel::subagentCatalogLoadingChanged, this, &SubagentCatalogView::refresh);
-        connect(m_appModel, &AppModel::sessionsChanged, this, &SubagentCatalogView::refresh);
+    if (m_directory) {
+        connect(m_directory, &SessionDirectory::subagentsByParentChanged, this,
+                &SubagentCatalogView::refresh);
+        connect(m_directory, &SessionDirectory::subagentCatalogLoadingChanged, this,
+                &SubagentCatalogView::refresh);
+        connect(m_directory, &SessionDirectory::sessionsChanged, this, &SubagentCatalogView::refresh);
     }
     refresh();
 }
@@ -49,9 +54,9 @@ void SubagentCatalogView::setRootSessionId(QString rootSessionId)
 
 std::vector<SubagentCatalogRow> SubagentCatalogView::rows() const
 {
-    if (!m_appModel)
+    if (!m_directory)
         return {};
-    return SubagentCatalog::flatten(m_appModel->subagentsByParent(), m_rootSessionId);
+    return SubagentCatalog::flatten(m_directory->subagentsByParent(), m_rootSessionId);
 }
 
 void SubagentCatalogView::refresh()
@@ -59,7 +64,7 @@ void SubagentCatalogView::refresh()
     const auto current = rows();
     m_healthy = SubagentCatalog::healthyCount(current);
     m_running = SubagentCatalog::runningCount(current);
-    const bool loading = m_appModel && m_appModel->subagentCatalogLoading().contains(m_rootSessionId);
+    const bool loading = m_directory && m_directory->subagentCatalogLoading().contains(m_rootSessionId);
     setText(QString::number(m_healthy));
     setAccessibleName(SubagentCatalog::accessibleName(m_healthy));
     setToolTip(shownAsPlainText(SubagentCatalog::toolTip(m_healthy, m_running)));
@@ -81,7 +86,7 @@ void SubagentCatalogView::rebuildMenu()
     for (const SubagentCatalogRow &row : current) {
         QAction *action = nullptr;
         if (row.entry.isChild()) {
-            const auto title = m_appModel ? m_appModel->displayTitle(row.entry.id) : std::nullopt;
+            const auto title = m_directory ? m_directory->displayTitle(row.entry.id) : std::nullopt;
             const QString icon = row.entry.isRunning() ? u"circle.fill"_s : SubagentCatalog::modeIcon(row.entry.mode);
             action = m_menu->addAction(Icons::pixmap(icon, 14, palette().color(QPalette::WindowText), devicePixelRatioF()),
                                        menuText(SubagentCatalog::rowTitle(row, title)));
@@ -104,20 +109,20 @@ void SubagentCatalogView::rebuildMenu()
     reload->setObjectName(u"subagent-refresh"_s);
     reload->setProperty("symbolName", u"arrow.clockwise"_s);
     connect(reload, &QAction::triggered, this, [this] {
-        if (m_appModel)
-            startStoreTask(m_appModel->refreshSubagentTree(m_rootSessionId, 0));
+        if (m_directory)
+            startStoreTask(m_directory->refreshSubagentTree(m_rootSessionId, 0));
     });
 }
 
 void SubagentCatalogView::selectRow(const SubagentCatalogRow &row)
 {
-    if (!m_appModel)
+    if (!m_directory || !m_selection)
         return;
-    const auto &lists = m_appModel->subagentsByParent();
+    const auto &lists = m_directory->subagentsByParent();
     const auto list = lists.constFind(row.parentSessionId);
     if (list == lists.constEnd())
         return; // the list went away since the menu was built
-    m_appModel->selectSubagent(row.parentSessionId, row.entry, list->parentAvailable);
+    m_selection->selectSubagent(row.parentSessionId, row.entry, list->parentAvailable);
 }
 
 QSize SubagentCatalogView::sizeHint() const

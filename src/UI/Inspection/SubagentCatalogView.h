@@ -9,7 +9,8 @@ class QMenu;
 
 namespace nbd {
 
-class AppModel;
+class SessionDirectory;
+class SessionSelection;
 
 // The pull-down button of the conversation header that lists the subagent runs under the
 // shown session (and theirs, indented), with the number of healthy runs on the button.
@@ -19,7 +20,8 @@ class SubagentCatalogView : public QToolButton
 {
     Q_OBJECT
 public:
-    SubagentCatalogView(AppModel *appModel, QString rootSessionId, QWidget *parent = nullptr);
+    SubagentCatalogView(SessionDirectory *directory, SessionSelection *selection, QString rootSessionId,
+                        QWidget *parent = nullptr);
 
     const QString &rootSessionId() const { return m_rootSessionId; }
     void setRootSessionId(QString rootSessionId);
@@ -39,7 +41,8 @@ private:
     void rebuildMenu();
     void selectRow(const SubagentCatalogRow &row);
 
-    QPointer<AppModel> m_appModel;
+    QPointer<SessionDirectory> m_directory;
+    QPointer<SessionSelection> m_selection;
     QString m_rootSessionId;
     QMenu *m_menu;
     int m_healthy = 0;

@@ -255,7 +255,7 @@ QCoro::Task<void> QuickAskCoordinator::runSubmission(QString prompt, quint64 gen
         co_return;
     std::optional<QString> sessionId;
     try {
-        sessionId = co_await store->createAndSelectSession(std::nullopt, std::nullopt);
+        sessionId = co_await store->sessions()->createAndSelectSession(std::nullopt, std::nullopt);
     } catch (...) {
         sessionId.reset();
     }
@@ -267,14 +267,14 @@ QCoro::Task<void> QuickAskCoordinator::runSubmission(QString prompt, quint64 gen
         // with the reason, instead of going with it.
         bool sent = false;
         try {
-            sent = co_await store->sendPrompt(prompt, *sessionId);
+            sent = co_await store->sessionActions()->sendPrompt(prompt, *sessionId);
         } catch (...) {
         }
         if (alive.expired() || !self || generation != m_submissionGeneration)
             co_return;
         m_model->setSubmitting(false);
         if (!sent) {
-            const std::optional<QString> transient = store ? store->transientError() : std::nullopt;
+            const std::optional<QString> transient = store ? store->errors()->transientError() : std::nullopt;
             m_model->setErrorMessage(transient.value_or(u"未能发送快速问询。"_s));
             co_return;
         }
@@ -284,7 +284,7 @@ QCoro::Task<void> QuickAskCoordinator::runSubmission(QString prompt, quint64 gen
         co_return;
     }
     m_model->setSubmitting(false);
-    const std::optional<QString> transient = store ? store->transientError() : std::nullopt;
+    const std::optional<QString> transient = store ? store->errors()->transientError() : std::nullopt;
     m_model->setErrorMessage(transient.value_or(u"未能创建快速问询会话。"_s));
 }
 
@@ -296,7 +296,7 @@ void QuickAskCoordinator::requestAccessibilityPermission()
 
 void QuickAskCoordinator::revealMainWindow(const QString &selectedSessionID)
 {
-    if (!m_appModel || m_appModel->selectedSessionId() != selectedSessionID)
+    if (!m_appModel || m_appModel->selection()->selectedSessionId() != selectedSessionID)
         return;
     QWidget *target = nullptr;
     for (QWidget *widget : QApplication::topLevelWidgets()) {

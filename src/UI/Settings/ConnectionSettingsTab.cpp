@@ -105,12 +105,12 @@ ConnectionSettingsTab::ConnectionSettingsTab(AppModel *appModel, QWidget *parent
     modeSection->addRow(modeRow);
     layout->addWidget(modeSection);
     connect(m_embedded, &QRadioButton::toggled, this, [this](bool on) {
-        if (on && m_appModel && m_appModel->launchMode() != LaunchMode::Embedded)
-            m_appModel->setLaunchMode(LaunchMode::Embedded);
+        if (on && m_appModel && m_appModel->connectionSettings()->launchMode() != LaunchMode::Embedded)
+            m_appModel->connectionSettings()->setLaunchMode(LaunchMode::Embedded);
     });
     connect(m_external, &QRadioButton::toggled, this, [this](bool on) {
-        if (on && m_appModel && m_appModel->launchMode() != LaunchMode::External)
-            m_appModel->setLaunchMode(LaunchMode::External);
+        if (on && m_appModel && m_appModel->connectionSettings()->launchMode() != LaunchMode::External)
+            m_appModel->connectionSettings()->setLaunchMode(LaunchMode::External);
     });
 
     // ---- The executable (embedded) ----
@@ -143,7 +143,7 @@ ConnectionSettingsTab::ConnectionSettingsTab(AppModel *appModel, QWidget *parent
     layout->addWidget(m_executableSection);
     connect(m_executablePath, &QLineEdit::textEdited, this, [this](const QString &text) {
         if (m_appModel)
-            m_appModel->setNbdExecutablePath(text);
+            m_appModel->connectionSettings()->setNbdExecutablePath(text);
     });
     connect(m_detectButton, &QPushButton::clicked, this, &ConnectionSettingsTab::detect);
 
@@ -163,7 +163,7 @@ ConnectionSettingsTab::ConnectionSettingsTab(AppModel *appModel, QWidget *parent
     layout->addWidget(m_serverSection);
     connect(m_serverURL, &QLineEdit::textEdited, this, [this](const QString &text) {
         if (m_appModel)
-            m_appModel->setServerURLString(text);
+            m_appModel->connectionSettings()->setServerURLString(text);
     });
 
     // ---- The connection's state ----
@@ -242,9 +242,12 @@ ConnectionSettingsTab::ConnectionSettingsTab(AppModel *appModel, QWidget *parent
     layout->addStretch(1);
 
     if (m_appModel) {
-        connect(m_appModel, &AppModel::launchModeChanged, this, &ConnectionSettingsTab::updateMode);
-        connect(m_appModel, &AppModel::serverURLStringChanged, this, &ConnectionSettingsTab::updateFields);
-        connect(m_appModel, &AppModel::nbdExecutablePathChanged, this, &ConnectionSettingsTab::updateFields);
+        connect(m_appModel->connectionSettings(), &ConnectionSettings::launchModeChanged, this,
+                &ConnectionSettingsTab::updateMode);
+        connect(m_appModel->connectionSettings(), &ConnectionSettings::serverURLStringChanged, this,
+                &ConnectionSettingsTab::updateFields);
+        connect(m_appModel->connectionSettings(), &ConnectionSettings::nbdExecutablePathChanged, this,
+                &ConnectionSettingsTab::updateFields);
         connect(m_appModel->connection(), &ConnectionController::phaseChanged, this,
                 &ConnectionSettingsTab::updateStatus);
         connect(m_appModel->connection(), &ConnectionController::hostDescriptionChanged, this,
@@ -269,7 +272,7 @@ ConnectionSettingsTab::~ConnectionSettingsTab()
 
 void ConnectionSettingsTab::updateMode()
 {
-    const LaunchMode mode = m_appModel ? m_appModel->launchMode() : LaunchMode::Embedded;
+    const LaunchMode mode = m_appModel ? m_appModel->connectionSettings()->launchMode() : LaunchMode::Embedded;
     const bool embedded = mode == LaunchMode::Embedded;
     (embedded ? m_embedded : m_external)->setChecked(true);
     if (embedded) {
@@ -292,10 +295,10 @@ void ConnectionSettingsTab::updateFields()
         return;
     // Only a change that did not come from typing in the field is copied back, so the cursor
     // stays where the user is typing.
-    if (m_executablePath->text() != m_appModel->nbdExecutablePath())
-        m_executablePath->setText(m_appModel->nbdExecutablePath());
-    if (m_serverURL->text() != m_appModel->serverURLString())
-        m_serverURL->setText(m_appModel->serverURLString());
+    if (m_executablePath->text() != m_appModel->connectionSettings()->nbdExecutablePath())
+        m_executablePath->setText(m_appModel->connectionSettings()->nbdExecutablePath());
+    if (m_serverURL->text() != m_appModel->connectionSettings()->serverURLString())
+        m_serverURL->setText(m_appModel->connectionSettings()->serverURLString());
 }
 
 void ConnectionSettingsTab::updateStatus()
@@ -357,7 +360,7 @@ void ConnectionSettingsTab::detect()
         return;
     // Not kept and not cancelled: a second press starts a second lookup and the last one to
     // finish shows its result.
-    runDetect(m_appModel->nbdExecutablePath());
+    runDetect(m_appModel->connectionSettings()->nbdExecutablePath());
 }
 
 QCoro::Task<void> ConnectionSettingsTab::runDetect(QString explicitPath)

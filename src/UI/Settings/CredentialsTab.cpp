@@ -1,6 +1,6 @@
 #include "UI/Settings/CredentialsTab.h"
 
-#include "Store/AppModel.h"
+#include "Store/HostSettingsStore.h"
 #include "UI/Settings/SettingsControls.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/StatusPill.h"
@@ -81,9 +81,9 @@ QString CredentialsTab::trimmedName(const QString &text)
     return text.sliced(begin, end - begin);
 }
 
-CredentialsTab::CredentialsTab(AppModel *appModel, QWidget *parent)
+CredentialsTab::CredentialsTab(HostSettingsStore *hostSettings, QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
+    , m_hostSettings(hostSettings)
     , m_ref(new QLineEdit)
     , m_messageLabel(new ThemedLabel({}, Fonts::caption(), &Theme::secondaryText))
     , m_rows(new QVBoxLayout)
@@ -164,7 +164,7 @@ QCoro::Task<void> CredentialsTab::lookUp(bool keepMessage)
     QPointer<CredentialsTab> self(this);
     const std::weak_ptr<const bool> alive = m_alive;
     const QString name = trimmedName(m_ref->text());
-    QPointer<AppModel> store = m_appModel;
+    QPointer<HostSettingsStore> store = m_hostSettings;
     if (name.isEmpty() || !store)
         co_return;
     const std::optional<CredentialView> view = co_await store->describeCredential(name);
@@ -240,7 +240,7 @@ QCoro::Task<void> CredentialsTab::change(QString name, std::optional<QString> va
     const bool setting = value.has_value();
     QPointer<CredentialsTab> self(this);
     const std::weak_ptr<const bool> alive = m_alive;
-    QPointer<AppModel> store = m_appModel;
+    QPointer<HostSettingsStore> store = m_hostSettings;
     if (!store)
         co_return;
     std::optional<QString> failure;

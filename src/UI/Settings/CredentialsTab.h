@@ -17,7 +17,7 @@ class QVBoxLayout;
 
 namespace nbd {
 
-class AppModel;
+class HostSettingsStore;
 class ThemedLabel;
 
 // The credentials page: looks up named credentials the host keeps, gives one a new value or
@@ -35,7 +35,7 @@ public:
         CredentialView view;
     };
 
-    explicit CredentialsTab(AppModel *appModel, QWidget *parent = nullptr);
+    explicit CredentialsTab(HostSettingsStore *hostSettings, QWidget *parent = nullptr);
     ~CredentialsTab() override;
 
     // The name as the actions use it: without leading and trailing blanks and tabs (line
@@ -62,7 +62,7 @@ private:
     void rebuildRows();
 
     std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
-    QPointer<AppModel> m_appModel;
+    QPointer<HostSettingsStore> m_hostSettings;
     std::vector<Entry> m_entries;
     std::optional<QString> m_message;
 

@@ -1,6 +1,6 @@
 #include "UI/Settings/HostSettingsTab.h"
 
-#include "Store/AppModel.h"
+#include "Store/HostSettingsStore.h"
 #include "UI/Settings/SettingsControls.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/StatusPill.h"
@@ -169,9 +169,9 @@ public:
     QPushButton *saveButton;
 };
 
-HostSettingsTab::HostSettingsTab(AppModel *appModel, QWidget *parent)
+HostSettingsTab::HostSettingsTab(HostSettingsStore *hostSettings, QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
+    , m_hostSettings(hostSettings)
     , m_stack(new QStackedLayout(this))
 {
     setObjectName(u"settings-host"_s);
@@ -189,13 +189,13 @@ QCoro::Task<void> HostSettingsTab::load()
 {
     QPointer<HostSettingsTab> self(this);
     const std::weak_ptr<const bool> alive = m_alive;
-    if (m_loaded || !m_appModel) {
+    if (m_loaded || !m_hostSettings) {
         m_loading = false;
         m_loaded = true;
         showState();
         co_return;
     }
-    std::variant<SettingsDescribeValue, QString> described = co_await m_appModel->describeSettings();
+    std::variant<SettingsDescribeValue, QString> described = co_await m_hostSettings->describeSettings();
     if (alive.expired() || !self)
         co_return;
     m_loading = false;
@@ -326,7 +326,7 @@ QCoro::Task<void> HostSettingsTab::runSave(QString ns, SettingsPatch patch, qint
 {
     QPointer<HostSettingsTab> self(this);
     const std::weak_ptr<const bool> alive = m_alive;
-    QPointer<AppModel> store = m_appModel;
+    QPointer<HostSettingsStore> store = m_hostSettings;
     if (!store)
         co_return;
     std::variant<SettingsNamespaceView, QString> result = co_await store->updateSettings(ns, patch.value, revision);

@@ -18,7 +18,7 @@ class QVBoxLayout;
 
 namespace nbd {
 
-class AppModel;
+class HostSettingsStore;
 class CardFrame;
 class HostSettingsCard;
 
@@ -32,7 +32,7 @@ class HostSettingsTab : public QWidget
 {
     Q_OBJECT
 public:
-    explicit HostSettingsTab(AppModel *appModel, QWidget *parent = nullptr);
+    explicit HostSettingsTab(HostSettingsStore *hostSettings, QWidget *parent = nullptr);
     ~HostSettingsTab() override;
 
     bool loaded() const { return m_loaded; }
@@ -60,7 +60,7 @@ private:
     HostSettingsCard *card(const QString &ns) const;
 
     std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
-    QPointer<AppModel> m_appModel;
+    QPointer<HostSettingsStore> m_hostSettings;
     std::vector<SettingsNamespaceView> m_namespaces;
     QHash<QString, QString> m_errors;
     bool m_loaded = false;

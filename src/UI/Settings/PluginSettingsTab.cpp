@@ -1,7 +1,7 @@
 #include "UI/Settings/PluginSettingsTab.h"
 
 #include "Domain/ProtocolNames.h"
-#include "Store/AppModel.h"
+#include "Store/PluginInventory.h"
 #include "UI/Settings/SettingsControls.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Spinner.h"
@@ -261,9 +261,9 @@ QWidget *dynamicPluginRow(const DynamicPluginInventoryRow &plugin)
 
 } // namespace
 
-PluginSettingsTab::PluginSettingsTab(AppModel *appModel, QWidget *parent)
+PluginSettingsTab::PluginSettingsTab(PluginInventory *plugins, QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
+    , m_plugins(plugins)
     , m_counts(new ThemedLabel({}, Fonts::subheadline(), &Theme::secondaryText))
     , m_spinner(new Spinner(14))
     , m_refresh(new QPushButton(u"刷新"_s))
@@ -303,31 +303,32 @@ PluginSettingsTab::PluginSettingsTab(AppModel *appModel, QWidget *parent)
     m_rows->setSpacing(0);
 
     connect(m_refresh, &QPushButton::clicked, this, [this] {
-        if (m_appModel)
-            startStoreTask(m_appModel->refreshPluginInventories());
+        if (m_plugins)
+            startStoreTask(m_plugins->refreshPluginInventories());
     });
-    if (m_appModel) {
-        for (auto signal : {&AppModel::hostPluginsChanged, &AppModel::dynamicPluginsChanged,
-                            &AppModel::pluginInventoryLoadingChanged, &AppModel::hostPluginInventoryAvailableChanged,
-                            &AppModel::dynamicPluginInventoryAvailableChanged})
-            connect(m_appModel, signal, this, &PluginSettingsTab::rebuild);
+    if (m_plugins) {
+        for (auto signal : {&PluginInventory::hostPluginsChanged, &PluginInventory::dynamicPluginsChanged,
+                            &PluginInventory::pluginInventoryLoadingChanged,
+                            &PluginInventory::hostPluginInventoryAvailableChanged,
+                            &PluginInventory::dynamicPluginInventoryAvailableChanged})
+            connect(m_plugins, signal, this, &PluginSettingsTab::rebuild);
     }
     rebuild();
     // One reload each time the page is shown. It is not tied to the page: cutting it short
     // would make the store take the interrupted calls for inventories the host lacks.
-    if (m_appModel)
-        startStoreTask(m_appModel->refreshPluginInventories());
+    if (m_plugins)
+        startStoreTask(m_plugins->refreshPluginInventories());
 }
 
 void PluginSettingsTab::rebuild()
 {
     const std::vector<DynamicPluginInventoryRow> noRows;
     const std::vector<PluginInventoryEntry> noEntries;
-    const auto &dynamic = m_appModel ? m_appModel->dynamicPlugins() : noRows;
-    const auto &host = m_appModel ? m_appModel->hostPlugins() : noEntries;
+    const auto &dynamic = m_plugins ? m_plugins->dynamicPlugins() : noRows;
+    const auto &host = m_plugins ? m_plugins->hostPlugins() : noEntries;
     m_counts->setText(QString::number(dynamic.size()) + u" 个动态定义 · "_s + QString::number(host.size())
                       + u" 个 Host Fiber"_s);
-    m_spinner->setVisible(m_appModel && m_appModel->pluginInventoryLoading());
+    m_spinner->setVisible(m_plugins && m_plugins->pluginInventoryLoading());
 
     while (QLayoutItem *item = m_rows->takeAt(0)) {
         delete item->widget();
@@ -347,7 +348,7 @@ void PluginSettingsTab::rebuild()
         for (const DynamicPluginInventoryRow &row : dynamic)
             add(dynamicPluginRow(row));
     } else {
-        const bool missing = m_appModel && m_appModel->dynamicPluginInventoryAvailable() == false;
+        const bool missing = m_plugins && m_plugins->dynamicPluginInventoryAvailable() == false;
         add(emptyRow(missing ? u"当前 Host 未提供动态 Plugin 注册表"_s : u"没有动态 Plugin"_s,
                      u"settings-plugin-empty-dynamic"_s));
     }
@@ -359,7 +360,7 @@ void PluginSettingsTab::rebuild()
         for (const PluginInventoryEntry &entry : host)
             add(hostPluginRow(entry));
     } else {
-        const bool missing = m_appModel && m_appModel->hostPluginInventoryAvailable() == false;
+        const bool missing = m_plugins && m_plugins->hostPluginInventoryAvailable() == false;
         add(emptyRow(missing ? u"当前 Host 未提供 Plugin 清单"_s : u"没有 Host Plugin"_s, u"settings-plugin-empty-host"_s));
     }
 }

@@ -13,7 +13,7 @@ class QVBoxLayout;
 namespace nbd {
 
 class Spinner;
-class AppModel;
+class PluginInventory;
 class ThemedLabel;
 
 // The colour a plugin row shows its state in.
@@ -32,14 +32,14 @@ class PluginSettingsTab : public QWidget
 {
     Q_OBJECT
 public:
-    explicit PluginSettingsTab(AppModel *appModel, QWidget *parent = nullptr);
+    explicit PluginSettingsTab(PluginInventory *plugins, QWidget *parent = nullptr);
 
     Spinner *loadingIndicator() const { return m_spinner; }
 
 private:
     void rebuild();
 
-    QPointer<AppModel> m_appModel;
+    QPointer<PluginInventory> m_plugins;
     ThemedLabel *m_counts;
     Spinner *m_spinner;
     QPushButton *m_refresh;

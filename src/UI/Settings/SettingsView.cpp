@@ -259,10 +259,19 @@ QWidget *SettingsView::createPage(SettingsSection section, AppModel *appModel, Q
     QWidget *page = nullptr;
     switch (section) {
     case SettingsSection::Connection: page = new ConnectionSettingsTab(appModel, parent); break;
-    case SettingsSection::Host: page = new HostSettingsTab(appModel, parent); break;
-    case SettingsSection::Plugins: page = new PluginSettingsTab(appModel, parent); break;
-    case SettingsSection::Credentials: page = new CredentialsTab(appModel, parent); break;
-    case SettingsSection::Skills: page = new SkillsTab(appModel, parent); break;
+    case SettingsSection::Host:
+        page = new HostSettingsTab(appModel ? appModel->hostSettings() : nullptr, parent);
+        break;
+    case SettingsSection::Plugins:
+        page = new PluginSettingsTab(appModel ? appModel->plugins() : nullptr, parent);
+        break;
+    case SettingsSection::Credentials:
+        page = new CredentialsTab(appModel ? appModel->hostSettings() : nullptr, parent);
+        break;
+    case SettingsSection::Skills:
+        page = new SkillsTab(appModel ? appModel->hostSettings() : nullptr, appModel ? appModel->selection() : nullptr,
+                             parent);
+        break;
     case SettingsSection::About: page = new AboutTab(parent); break;
     }
     return page;

@@ -1,6 +1,7 @@
 #include "UI/Settings/SkillsTab.h"
 
-#include "Store/AppModel.h"
+#include "Store/HostSettingsStore.h"
+#include "Store/SessionSelection.h"
 #include "UI/Settings/SettingsControls.h"
 #include "UI/Shared/StatusPill.h"
 #include "UI/Shared/Theme.h"
@@ -50,14 +51,15 @@ QWidget *skillCard(const SkillEntry &skill)
 
 } // namespace
 
-SkillsTab::SkillsTab(AppModel *appModel, QWidget *parent)
+SkillsTab::SkillsTab(HostSettingsStore *hostSettings, SessionSelection *selection, QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
+    , m_hostSettings(hostSettings)
+    , m_selection(selection)
     , m_stack(new QStackedLayout(this))
 {
     setObjectName(u"settings-skills"_s);
-    if (m_appModel)
-        connect(m_appModel, &AppModel::selectedSessionIdChanged, this, &SkillsTab::startLoad);
+    if (m_selection)
+        connect(m_selection, &SessionSelection::selectedSessionIdChanged, this, &SkillsTab::startLoad);
     startLoad();
 }
 
@@ -70,7 +72,7 @@ void SkillsTab::startLoad()
 {
     // A newer load overtakes every earlier one, whatever order the answers come in.
     const quint64 generation = ++m_generation;
-    const std::optional<QString> selected = m_appModel ? m_appModel->selectedSessionId() : std::nullopt;
+    const std::optional<QString> selected = m_selection ? m_selection->selectedSessionId() : std::nullopt;
     showState();
     if (selected)
         load(*selected, generation);
@@ -80,17 +82,18 @@ QCoro::Task<void> SkillsTab::load(QString sessionId, quint64 generation)
 {
     QPointer<SkillsTab> self(this);
     const std::weak_ptr<const bool> alive = m_alive;
-    QPointer<AppModel> store = m_appModel;
-    if (!store)
+    QPointer<HostSettingsStore> hostSettings = m_hostSettings;
+    QPointer<SessionSelection> selection = m_selection;
+    if (!hostSettings || !selection)
         co_return;
     std::vector<SkillEntry> skills;
     try {
-        skills = co_await store->listSkills(sessionId);
+        skills = co_await hostSettings->listSkills(sessionId);
     } catch (...) {
     }
-    if (alive.expired() || !self || !store)
+    if (alive.expired() || !self || !selection)
         co_return;
-    if (generation != m_generation || store->selectedSessionId() != sessionId)
+    if (generation != m_generation || selection->selectedSessionId() != sessionId)
         co_return;
     m_skills = std::move(skills);
     showState();
@@ -104,7 +107,7 @@ void SkillsTab::showState()
         delete w;
     }
     QWidget *state = nullptr;
-    if (!m_appModel || !m_appModel->selectedSessionId()) {
+    if (!m_selection || !m_selection->selectedSessionId()) {
         state = new ContentUnavailableState(u"wand.and.stars"_s, u"选择一个会话后查看可用技能"_s,
                                             u"技能目录按会话返回,与当前 agent 预设绑定。"_s, this);
         state->setObjectName(u"settings-skills-unavailable"_s);

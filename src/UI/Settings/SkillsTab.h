@@ -15,7 +15,8 @@ class QStackedLayout;
 
 namespace nbd {
 
-class AppModel;
+class HostSettingsStore;
+class SessionSelection;
 
 // The skills page: the skill catalogue the host offers to the session selected in the main
 // window, one card per skill, read-only. It loads when shown and again whenever the selection
@@ -25,7 +26,7 @@ class SkillsTab : public QWidget
 {
     Q_OBJECT
 public:
-    explicit SkillsTab(AppModel *appModel, QWidget *parent = nullptr);
+    SkillsTab(HostSettingsStore *hostSettings, SessionSelection *selection, QWidget *parent = nullptr);
     ~SkillsTab() override;
 
     const std::vector<SkillEntry> &skills() const { return m_skills; }
@@ -36,7 +37,8 @@ private:
     void showState();
 
     std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
-    QPointer<AppModel> m_appModel;
+    QPointer<HostSettingsStore> m_hostSettings;
+    QPointer<SessionSelection> m_selection;
     std::vector<SkillEntry> m_skills;
     quint64 m_generation = 0;
     QStackedLayout *m_stack;

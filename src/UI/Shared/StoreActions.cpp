@@ -1,6 +1,6 @@
 #include "UI/Shared/StoreActions.h"
 
-#include "Store/AppModel.h"
+#include "Store/SessionDirectory.h"
 
 namespace nbd {
 
@@ -18,10 +18,10 @@ QCoro::Task<void> swallow(QCoro::Task<void> task)
 
 void startStoreTask(QCoro::Task<void> task) { swallow(std::move(task)); }
 
-void startCreateSession(AppModel *appModel)
+void startCreateSession(SessionDirectory *directory)
 {
-    if (appModel)
-        startStoreTask(appModel->createSession(std::nullopt, std::nullopt));
+    if (directory)
+        startStoreTask(directory->createSession(std::nullopt, std::nullopt));
 }
 
 } // namespace nbd

@@ -1,6 +1,6 @@
 #include "UI/Sidebar/NewSessionPopover.h"
 
-#include "Store/AppModel.h"
+#include "Store/SessionDirectory.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Sidebar/SidebarRowViews.h"
@@ -163,9 +163,9 @@ int NewSessionPopover::heightFor(int workspaceCount)
     return std::min(std::max(workspaceCount * 50 + 126, 174), 430);
 }
 
-NewSessionPopover::NewSessionPopover(AppModel *appModel, std::function<void()> dismissed, QWidget *parent)
+NewSessionPopover::NewSessionPopover(SessionDirectory *directory, std::function<void()> dismissed, QWidget *parent)
     : QFrame(parent, Qt::Popup)
-    , m_appModel(appModel)
+    , m_directory(directory)
     , m_dismissed(std::move(dismissed))
     , m_scroll(new QScrollArea(this))
     , m_listContent(new QWidget)
@@ -218,8 +218,8 @@ NewSessionPopover::NewSessionPopover(AppModel *appModel, std::function<void()> d
     connect(without, &QAbstractButton::clicked, this, &NewSessionPopover::chooseWithoutWorkspace);
     layout->addWidget(without);
 
-    if (m_appModel)
-        connect(m_appModel, &AppModel::workspacesChanged, this, &NewSessionPopover::rebuild);
+    if (m_directory)
+        connect(m_directory, &SessionDirectory::workspacesChanged, this, &NewSessionPopover::rebuild);
     rebuild();
 }
 
@@ -233,7 +233,8 @@ QStringList NewSessionPopover::workspaceIds() const
 
 void NewSessionPopover::rebuild()
 {
-    std::vector<WorkspaceView> workspaces = m_appModel ? m_appModel->workspaces() : std::vector<WorkspaceView>();
+    std::vector<WorkspaceView> workspaces =
+        m_directory ? m_directory->workspaces() : std::vector<WorkspaceView>();
     if (workspaces != m_shown || m_listLayout->count() == 1) {
         while (m_listLayout->count() > 1) {
             QLayoutItem *item = m_listLayout->takeAt(0);
@@ -283,28 +284,28 @@ void NewSessionPopover::paintEvent(QPaintEvent *)
 
 void NewSessionPopover::chooseWorkspace(const QString &workspaceId)
 {
-    QPointer<AppModel> store = m_appModel;
+    QPointer<SessionDirectory> directory = m_directory;
     close();
-    if (store)
-        startStoreTask(store->createSession(std::nullopt, workspaceId));
+    if (directory)
+        startStoreTask(directory->createSession(std::nullopt, workspaceId));
 }
 
 void NewSessionPopover::chooseWithoutWorkspace()
 {
-    QPointer<AppModel> store = m_appModel;
+    QPointer<SessionDirectory> directory = m_directory;
     close();
-    startCreateSession(store);
+    startCreateSession(directory);
 }
 
 void NewSessionPopover::chooseFolder()
 {
-    QPointer<AppModel> store = m_appModel;
+    QPointer<SessionDirectory> directory = m_directory;
     QWidget *window = parentWidget() ? parentWidget()->window() : nullptr;
     close();
-    chooseWorkspaceFolder(window, store);
+    chooseWorkspaceFolder(window, directory);
 }
 
-void chooseWorkspaceFolder(QWidget *window, AppModel *appModel)
+void chooseWorkspaceFolder(QWidget *window, SessionDirectory *directory)
 {
     auto *dialog = new QFileDialog(window, u"选择工作区文件夹"_s);
     dialog->setObjectName(u"workspace-folder-chooser"_s);
@@ -315,10 +316,10 @@ void chooseWorkspaceFolder(QWidget *window, AppModel *appModel)
     dialog->setLabelText(QFileDialog::Accept, u"选择"_s);
     // No folder is remembered between runs: the chooser starts at home.
     dialog->setDirectory(QDir::homePath());
-    QPointer<AppModel> store = appModel;
-    QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [store](const QString &path) {
-        if (store && !path.isEmpty())
-            startStoreTask(store->createWorkspaceSession(path));
+    QPointer<SessionDirectory> target = directory;
+    QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [target](const QString &path) {
+        if (target && !path.isEmpty())
+            startStoreTask(target->createWorkspaceSession(path));
     });
     dialog->open();
 }

@@ -14,7 +14,7 @@ class QVBoxLayout;
 
 namespace nbd {
 
-class AppModel;
+class SessionDirectory;
 
 // The "新建会话" button at the top of the sidebar: a raised rounded bar with the pencil symbol.
 class NewSessionButton : public QAbstractButton
@@ -45,7 +45,7 @@ public:
     static int heightFor(int workspaceCount);
 
     // dismissed: called once whenever the popover closes, by a choice or from outside.
-    NewSessionPopover(AppModel *appModel, std::function<void()> dismissed, QWidget *parent);
+    NewSessionPopover(SessionDirectory *directory, std::function<void()> dismissed, QWidget *parent);
 
     void showBelow(QWidget *anchor);
     // Workspace ids of the rows shown, in order.
@@ -61,7 +61,7 @@ private:
     void chooseWithoutWorkspace();
     void chooseFolder();
 
-    QPointer<AppModel> m_appModel;
+    QPointer<SessionDirectory> m_directory;
     std::function<void()> m_dismissed;
     QScrollArea *m_scroll;
     QWidget *m_listContent;
@@ -71,6 +71,6 @@ private:
 
 // A folder chooser for a new workspace: window-modal, directories only; the chosen folder's
 // path goes to the store's workspace creation.
-void chooseWorkspaceFolder(QWidget *window, AppModel *appModel);
+void chooseWorkspaceFolder(QWidget *window, SessionDirectory *directory);
 
 } // namespace nbd

@@ -90,10 +90,10 @@ void RailLogoButton::paintEvent(QPaintEvent *)
     }
 }
 
-SidebarRailView::SidebarRailView(AppModel *appModel, std::function<void()> onExpand, std::function<void()> onSearch,
+SidebarRailView::SidebarRailView(SessionDirectory *directory, std::function<void()> onExpand, std::function<void()> onSearch,
                                  std::function<void()> openSettings, QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
+    , m_directory(directory)
     , m_onExpand(std::move(onExpand))
     , m_onSearch(std::move(onSearch))
     , m_openSettings(std::move(openSettings))
@@ -110,7 +110,7 @@ SidebarRailView::SidebarRailView(AppModel *appModel, std::function<void()> onExp
             m_onExpand();
     });
     auto *newSession = new RailIconButton(u"square.and.pencil"_s, u"新建会话"_s, [this] {
-        startCreateSession(m_appModel);
+        startCreateSession(m_directory);
     }, this);
     newSession->setObjectName(u"rail-new-session"_s);
     auto *search = new RailIconButton(u"magnifyingglass"_s, u"展开并搜索"_s, [this] {

@@ -7,7 +7,7 @@
 
 namespace nbd {
 
-class AppModel;
+class SessionDirectory;
 
 // What the rail's buttons share: 36 × 36 and round (a press outside the circle misses), out of
 // the Tab chain, and repainted as the pointer enters and leaves.
@@ -70,11 +70,11 @@ class SidebarRailView : public QWidget
 {
     Q_OBJECT
 public:
-    SidebarRailView(AppModel *appModel, std::function<void()> onExpand, std::function<void()> onSearch,
+    SidebarRailView(SessionDirectory *directory, std::function<void()> onExpand, std::function<void()> onSearch,
                     std::function<void()> openSettings, QWidget *parent = nullptr);
 
 private:
-    AppModel *m_appModel;
+    SessionDirectory *m_directory;
     std::function<void()> m_onExpand;
     std::function<void()> m_onSearch;
     std::function<void()> m_openSettings;

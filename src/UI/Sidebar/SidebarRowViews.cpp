@@ -1,6 +1,7 @@
 #include "UI/Sidebar/SidebarRowViews.h"
 
-#include "Store/AppModel.h"
+#include "Store/SessionDirectory.h"
+#include "Store/SessionSelection.h"
 #include "UI/Shared/Accessibility.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
@@ -229,14 +230,15 @@ void WorkspaceHeaderRow::paintEvent(QPaintEvent *)
 
 // ---- SessionRowView ----
 
-SessionRowView::SessionRowView(AppModel *appModel, QWidget *parent)
+SessionRowView::SessionRowView(SessionDirectory *directory, SessionSelection *selection, QWidget *parent)
     : QAbstractButton(parent)
-    , m_appModel(appModel)
+    , m_directory(directory)
+    , m_selection(selection)
 {
     setFixedHeight(kHeight);
     connect(this, &QAbstractButton::clicked, this, [this] {
-        if (m_appModel)
-            m_appModel->selectSession(m_row.session.sessionId);
+        if (m_selection)
+            m_selection->selectSession(m_row.session.sessionId);
     });
 }
 
@@ -274,20 +276,20 @@ QMenu *SessionRowView::makeContextMenu(QWidget *parent)
     auto *menu = new QMenu(parent);
     menu->setObjectName(u"session-actions"_s);
     const QString sessionId = m_row.session.sessionId;
-    QPointer<AppModel> store = m_appModel;
+    QPointer<SessionDirectory> directory = m_directory;
     QPointer<SessionRowView> self = this;
     connect(menu->addAction(u"重命名…"_s), &QAction::triggered, menu, [self] {
         if (self)
             self->presentRename();
     });
-    connect(menu->addAction(u"Fork"_s), &QAction::triggered, menu, [store, sessionId] {
-        if (store)
-            startStoreTask(store->forkSession(sessionId));
+    connect(menu->addAction(u"Fork"_s), &QAction::triggered, menu, [directory, sessionId] {
+        if (directory)
+            startStoreTask(directory->forkSession(sessionId));
     });
     menu->addSeparator();
-    connect(menu->addAction(u"归档"_s), &QAction::triggered, menu, [store, sessionId] {
-        if (store)
-            store->archiveSession(sessionId);
+    connect(menu->addAction(u"归档"_s), &QAction::triggered, menu, [directory, sessionId] {
+        if (directory)
+            directory->archiveSession(sessionId);
     });
     return menu;
 }
@@ -295,12 +297,12 @@ QMenu *SessionRowView::makeContextMenu(QWidget *parent)
 void SessionRowView::presentRename()
 {
     const QString sessionId = m_row.session.sessionId;
-    QPointer<AppModel> store = m_appModel;
+    QPointer<SessionDirectory> directory = m_directory;
     // Parented to the window: the row may be rebuilt away while the dialog is open.
     openTextFieldDialog(window(), u"rename-session-dialog"_s, u"重命名会话"_s, u"输入新的会话标题"_s, m_row.displayTitle,
-                        260, [store, sessionId](const QString &title) {
-                            if (store)
-                                store->renameSession(sessionId, title);
+                        260, [directory, sessionId](const QString &title) {
+                            if (directory)
+                                directory->renameSession(sessionId, title);
                         });
 }
 
@@ -378,9 +380,11 @@ void SectionLabelRow::paintEvent(QPaintEvent *)
 
 // ---- SidebarListView ----
 
-SidebarListView::SidebarListView(AppModel *appModel, const WorkspaceHeaderActions *actions, QWidget *parent)
+SidebarListView::SidebarListView(SessionDirectory *directory, SessionSelection *selection,
+                                 const WorkspaceHeaderActions *actions, QWidget *parent)
     : QScrollArea(parent)
-    , m_appModel(appModel)
+    , m_directory(directory)
+    , m_selection(selection)
     , m_actions(actions)
     , m_canvas(new QWidget)
 {
@@ -505,7 +509,8 @@ QWidget *SidebarListView::materialize(size_t index, QWidget *widget, bool *creat
         return view;
     }
     if (const auto *s = row.session()) {
-        auto *view = reuseOrMake<SessionRowView>(widget, created, [this] { return new SessionRowView(m_appModel, m_canvas); });
+        auto *view = reuseOrMake<SessionRowView>(widget, created,
+                                                 [this] { return new SessionRowView(m_directory, m_selection, m_canvas); });
         view->setRow(*s);
         return view;
     }

@@ -19,7 +19,8 @@ class QVariantAnimation;
 
 namespace nbd {
 
-class AppModel;
+class SessionDirectory;
+class SessionSelection;
 class ChromeIconButton;
 
 // What a workspace header offers; the sidebar fills these in per row.
@@ -84,7 +85,7 @@ class SessionRowView : public QAbstractButton
 public:
     static constexpr int kHeight = 32;
 
-    SessionRowView(AppModel *appModel, QWidget *parent = nullptr);
+    SessionRowView(SessionDirectory *directory, SessionSelection *selection, QWidget *parent = nullptr);
 
     bool setRow(const SidebarSessionRowData &data);
     const SidebarSessionRowData &row() const { return m_row; }
@@ -104,7 +105,8 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
-    QPointer<AppModel> m_appModel;
+    QPointer<SessionDirectory> m_directory;
+    QPointer<SessionSelection> m_selection;
     SidebarSessionRowData m_row;
     bool m_hovering = false;
     int m_revision = 0;
@@ -143,7 +145,8 @@ public:
     // Collapsing or expanding a workspace: its rows fold under the header, ease-out.
     static constexpr int kGroupToggleMs = 140;
 
-    SidebarListView(AppModel *appModel, const WorkspaceHeaderActions *actions, QWidget *parent = nullptr);
+    SidebarListView(SessionDirectory *directory, SessionSelection *selection, const WorkspaceHeaderActions *actions,
+                    QWidget *parent = nullptr);
 
     void setHeader(QWidget *header, int height);
     // toggledWorkspaceId names the workspace whose collapse changed with these rows: its
@@ -183,7 +186,8 @@ private:
     void finishGroupAnimation();
     bool inArrivingGroup(size_t index) const;
 
-    AppModel *m_appModel;
+    SessionDirectory *m_directory;
+    SessionSelection *m_selection;
     const WorkspaceHeaderActions *m_actions;
     QWidget *m_canvas;
     QWidget *m_header = nullptr;

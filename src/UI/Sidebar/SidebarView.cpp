@@ -253,7 +253,8 @@ SidebarView::SidebarView(AppModel *appModel, std::function<void()> onCollapse, B
     , m_searchAnimation(new QVariantAnimation(this))
     , m_toggleAnimation(new QVariantAnimation(this))
     , m_toggleEffect(new QGraphicsOpacityEffect)
-    , m_list(new SidebarListView(appModel, &m_headerActions, this))
+    , m_list(new SidebarListView(appModel ? appModel->sessions() : nullptr, appModel ? appModel->selection() : nullptr,
+                                 &m_headerActions, this))
     , m_accountBar(new AccountBar(this))
     , m_connectionStatus(new ConnectionStatus(appModel, this))
 {
@@ -267,7 +268,7 @@ SidebarView::SidebarView(AppModel *appModel, std::function<void()> onCollapse, B
     m_headerActions.toggle = [this](const QString &id) { toggleWorkspace(id); };
     m_headerActions.createSession = [this](const WorkspaceView &workspace) {
         if (m_appModel)
-            startStoreTask(m_appModel->createSession(std::nullopt, workspace.workspaceId));
+            startStoreTask(m_appModel->sessions()->createSession(std::nullopt, workspace.workspaceId));
     };
     m_headerActions.rename = [this](const WorkspaceView &workspace) { presentWorkspaceRename(workspace); };
     m_headerActions.remove = [this](const WorkspaceView &workspace) { confirmWorkspaceRemoval(workspace); };
@@ -280,7 +281,8 @@ SidebarView::SidebarView(AppModel *appModel, std::function<void()> onCollapse, B
     header->setContentsMargins(4, 0, 0, 0);
     header->setSpacing(8);
     auto *title = new ProductTitleButton(this);
-    connect(title, &QAbstractButton::clicked, this, [this] { startCreateSession(m_appModel); });
+    connect(title, &QAbstractButton::clicked, this,
+            [this] { startCreateSession(m_appModel ? m_appModel->sessions() : nullptr); });
     header->addWidget(title, 1);
     auto *collapse = new ChromeIconButton(u"sidebar.left"_s, u"收起侧栏"_s, std::nullopt, [this] {
         if (m_onCollapse)
@@ -360,17 +362,19 @@ SidebarView::SidebarView(AppModel *appModel, std::function<void()> onCollapse, B
 
     if (m_appModel) {
         AppModel *store = m_appModel;
-        for (auto signal : {&AppModel::sessionsChanged, &AppModel::workspacesChanged, &AppModel::archivedSessionIdsChanged,
-                            &AppModel::selectedSessionIdChanged, &AppModel::selectedSubagentChanged})
-            connect(store, signal, this, &SidebarView::scheduleRebuild);
-        connect(store, &AppModel::sessionModelsChanged, this, [this] {
+        for (auto signal : {&SessionDirectory::sessionsChanged, &SessionDirectory::workspacesChanged,
+                            &SessionDirectory::archivedSessionIdsChanged})
+            connect(store->sessions(), signal, this, &SidebarView::scheduleRebuild);
+        for (auto signal : {&SessionSelection::selectedSessionIdChanged, &SessionSelection::selectedSubagentChanged})
+            connect(store->selection(), signal, this, &SidebarView::scheduleRebuild);
+        connect(store->selection(), &SessionSelection::sessionModelsChanged, this, [this] {
             // Open sessions' own titles name their rows.
-            for (const auto &model : m_appModel->sessionModels())
+            for (const auto &model : m_appModel->selection()->sessionModels())
                 connect(model.get(), &SessionModel::titleChanged, this, &SidebarView::scheduleRebuild,
                         Qt::UniqueConnection);
             scheduleRebuild();
         });
-        for (const auto &model : store->sessionModels())
+        for (const auto &model : store->selection()->sessionModels())
             connect(model.get(), &SessionModel::titleChanged, this, &SidebarView::scheduleRebuild, Qt::UniqueConnection);
     }
     connect(m_connectionStatus, &ConnectionStatus::changed, this, &SidebarView::refreshAccountBar);
@@ -485,7 +489,7 @@ QCoro::Task<void> SidebarView::runRemoteSearch(QString query, quint64 generation
         co_return;
     QSet<QString> matches;
     try {
-        matches = co_await store->searchSessionIds(query);
+        matches = co_await store->sessions()->searchSessionIds(query);
     } catch (...) {
         co_return;
     }
@@ -525,15 +529,15 @@ void SidebarView::rebuild(const QString &toggledWorkspaceId)
         return;
     }
     SidebarListInput input;
-    input.sessions = m_appModel->sessions();
-    input.workspaces = m_appModel->workspaces();
-    input.archivedSessionIds = m_appModel->archivedSessionIds();
-    const auto &models = m_appModel->sessionModels();
+    input.sessions = m_appModel->sessions()->sessions();
+    input.workspaces = m_appModel->sessions()->workspaces();
+    input.archivedSessionIds = m_appModel->sessions()->archivedSessionIds();
+    const auto &models = m_appModel->selection()->sessionModels();
     for (auto it = models.cbegin(); it != models.cend(); ++it) {
         if (it.value() && it.value()->title())
             input.modelTitles.insert(it.key(), *it.value()->title());
     }
-    input.selectedSessionId = m_appModel->selectedSidebarSessionId();
+    input.selectedSessionId = m_appModel->selection()->selectedSidebarSessionId();
     input.searchText = m_searchText;
     input.collapsedWorkspaceIds = m_collapsedWorkspaceIds;
     input.remoteSearchMatches = m_remoteSearchMatches;
@@ -593,7 +597,8 @@ void SidebarView::setNewSessionPresented(bool presented)
         return;
     }
     m_newSessionPresented = true;
-    auto *popover = new NewSessionPopover(m_appModel, [this, alive = std::weak_ptr<const bool>(m_alive)] {
+    SessionDirectory *directory = m_appModel ? m_appModel->sessions() : nullptr;
+    auto *popover = new NewSessionPopover(directory, [this, alive = std::weak_ptr<const bool>(m_alive)] {
         if (alive.expired())
             return;
         m_newSessionPresented = false;
@@ -660,7 +665,7 @@ void SidebarView::presentWorkspaceRename(const WorkspaceView &workspace)
     openTextFieldDialog(window(), u"rename-workspace-dialog"_s, u"重命名项目"_s, workspace.path, workspace.title, 280,
                         [store, workspaceId](const QString &title) {
                             if (store)
-                                store->renameWorkspace(workspaceId, title);
+                                store->sessions()->renameWorkspace(workspaceId, title);
                         });
 }
 
@@ -684,7 +689,7 @@ void SidebarView::confirmWorkspaceRemoval(const WorkspaceView &workspace)
     const QString workspaceId = workspace.workspaceId;
     connect(box, &QMessageBox::finished, box, [box, remove, store, workspaceId] {
         if (box->clickedButton() == remove && store)
-            store->deleteWorkspace(workspaceId);
+            store->sessions()->deleteWorkspace(workspaceId);
     });
     box->open();
 }

@@ -140,7 +140,7 @@ WorkspaceSideChatView::WorkspaceSideChatView(AppModel *appModel, std::function<v
     , m_input(new QPlainTextEdit(m_inputRow))
     , m_stop(new ChromeIconButton(u"stop.fill"_s, u"停止运行"_s, std::nullopt, [this] {
         if (m_appModel && m_runtime.session)
-            m_appModel->cancelSession(m_runtime.session->sessionId());
+            m_appModel->sessionActions()->cancelSession(m_runtime.session->sessionId());
     }, m_inputRow))
     , m_send(new ChromeIconButton(u"arrow.up"_s, u"发送"_s, Theme::sendButton(), [this] { send(); }, m_inputRow))
 {
@@ -250,8 +250,10 @@ WorkspaceSideChatView::WorkspaceSideChatView(AppModel *appModel, std::function<v
 
     connect(m_input, &QPlainTextEdit::textChanged, this, &WorkspaceSideChatView::syncInput);
     if (appModel) {
-        connect(appModel, &AppModel::pendingQuestionsChanged, this, &WorkspaceSideChatView::syncState);
-        connect(appModel, &AppModel::pendingApprovalsChanged, this, &WorkspaceSideChatView::syncState);
+        connect(appModel->interactions(), &Interactions::pendingQuestionsChanged, this,
+                &WorkspaceSideChatView::syncState);
+        connect(appModel->interactions(), &Interactions::pendingApprovalsChanged, this,
+                &WorkspaceSideChatView::syncState);
     }
     syncInput();
     syncState();
@@ -369,11 +371,11 @@ bool WorkspaceSideChatView::syncCards()
     if (m_appModel && m_runtime.session) {
         const QString id = m_runtime.session->sessionId();
         AppModel *store = m_appModel;
-        for (const PendingQuestion &q : store->pendingQuestions()) {
+        for (const PendingQuestion &q : store->interactions()->pendingQuestions()) {
             if (q.sessionId == id)
                 wanted.append({u"q:"_s + q.id, [store, q, this] { return viewSlots().questionCard(store, q, m_cardsColumn); }});
         }
-        for (const PendingApproval &a : store->pendingApprovals()) {
+        for (const PendingApproval &a : store->interactions()->pendingApprovals()) {
             if (a.sessionId == id)
                 wanted.append({u"a:"_s + a.id, [store, a, this] { return viewSlots().approvalCard(store, a, m_cardsColumn); }});
         }
@@ -429,9 +431,10 @@ void WorkspaceSideChatView::send()
         return;
     const QString sessionId = m_runtime.session->sessionId();
     const QPointer<WorkspaceSideChatView> self(this);
-    giveBackUnsentPrompt(m_appModel->sendPrompt(trimmed, sessionId), m_input, typed, [self, sessionId] {
-        return self && self->m_runtime.session && self->m_runtime.session->sessionId() == sessionId;
-    });
+    giveBackUnsentPrompt(
+        m_appModel->sessionActions()->sendPrompt(trimmed, sessionId), m_input, typed, [self, sessionId] {
+            return self && self->m_runtime.session && self->m_runtime.session->sessionId() == sessionId;
+        });
 }
 
 bool WorkspaceSideChatView::eventFilter(QObject *watched, QEvent *event)

@@ -356,8 +356,9 @@ void WorkspaceToolsView::updateToolView(const WorkspaceToolTab &tab, QWidget *vi
     else if (tab.tool == WorkspaceTool::SessionInspector) {
         // The run inspector of the selected session, kept while a session is selected so that
         // it keeps its scroll position; the hint while none is.
-        const std::shared_ptr<SessionModel> session =
-            m_appModel && m_appModel->selectedSessionId() ? m_appModel->sessionModel(*m_appModel->selectedSessionId()) : nullptr;
+        const std::shared_ptr<SessionModel> session = m_appModel && m_appModel->selection()->selectedSessionId()
+            ? m_appModel->selection()->sessionModel(*m_appModel->selection()->selectedSessionId())
+            : nullptr;
         QWidget *inspector = nullptr;
         for (QWidget *child : view->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
             if (child->property(kInspectorProperty).toBool())

@@ -206,7 +206,10 @@ int main(int argc, char **argv)
                                                                  {u"approvalId"_s, u"ap-side"_s},
                                                                  {u"toolName"_s, u"grep"_s},
                                                                  {u"reason"_s, u"在工作区中搜索 notes.md"_s}}));
-    if (!waitFor([&] { return store->pendingApprovals().size() == 1 && store->pendingQuestions().size() == 1; }))
+    if (!waitFor([&] {
+            return store->interactions()->pendingApprovals().size() == 1
+                && store->interactions()->pendingQuestions().size() == 1;
+        }))
         return 1;
     // The side chat shows both cards.
     if (!waitFor([&] {

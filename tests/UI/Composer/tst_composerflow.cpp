@@ -134,11 +134,11 @@ class tst_ComposerFlow : public QObject
         store->connect();
         m_h->waitForListed();
         m_h->waitForStreams();
-        QTRY_COMPARE(store->selectedSessionId(), std::optional<QString>(u"recent"_s));
+        QTRY_COMPARE(store->selection()->selectedSessionId(), std::optional<QString>(u"recent"_s));
         QWidget *row = nullptr;
         QTRY_VERIFY((row = m_window->findChild<QWidget *>(u"session-row-recent-"_s + sessionId)) && row->isVisible());
         QTest::mouseClick(row, Qt::LeftButton);
-        QTRY_COMPARE(store->selectedSessionId(), std::optional<QString>(sessionId));
+        QTRY_COMPARE(store->selection()->selectedSessionId(), std::optional<QString>(sessionId));
         QTRY_VERIFY(conversation()->shownSession() && conversation()->shownSession()->sessionId() == sessionId);
         QTRY_VERIFY(composer() && composer()->isVisible());
         QCOMPARE(composer()->session()->sessionId(), sessionId);
@@ -228,7 +228,7 @@ private Q_SLOTS:
         QCOMPARE(QApplication::focusWidget(), composer()->promptField());
         QCOMPARE(action->symbolName(), u"arrow.up"_s);
         QVERIFY(!action->isEnabled());
-        QVERIFY(!m_h->store->transientError());
+        QVERIFY(!m_h->store->errors()->transientError());
 
         // The host heard exactly one prompt, one answer and one approval reply.
         // Reads (history, catalogues, lists) come and go with the views; of the requests that

@@ -76,9 +76,13 @@ class tst_ComposerView : public QObject
 
     std::shared_ptr<SessionModel> openSession(const QString &id)
     {
-        m_h->store->selectSession(id);
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(m_h->store->sessionModel(id) && m_h->store->sessionModel(id)->historyLoaded(), 20000); }();
-        return m_h->store->sessionModel(id);
+        m_h->store->selection()->selectSession(id);
+        [&] {
+            QTRY_VERIFY_WITH_TIMEOUT(m_h->store->selection()->sessionModel(id)
+                                         && m_h->store->selection()->sessionModel(id)->historyLoaded(),
+                                     20000);
+        }();
+        return m_h->store->selection()->sessionModel(id);
     }
 
     void showComposer(std::shared_ptr<SessionModel> session)
@@ -86,7 +90,8 @@ class tst_ComposerView : public QObject
         m_window = std::make_unique<QWidget>();
         auto *layout = new QVBoxLayout(m_window.get());
         layout->addStretch(1);
-        m_composer = new ComposerView(m_h->store.get(), std::move(session), m_window.get());
+        m_composer = new ComposerView(m_h->store->selection(), m_h->store->sessionActions(), std::move(session),
+                                      m_window.get());
         layout->addWidget(m_composer);
         m_window->resize(900, 400);
         m_window->show();
@@ -466,11 +471,11 @@ private Q_SLOTS:
         listed.id = u"child-1"_s;
         listed.mode = u"continuable"_s;
         listed.label = u"审查代理"_s;
-        m_h->store->selectSubagent(u"s1"_s, listed, parentAvailable);
-        QTRY_VERIFY(m_h->store->selectedSubagent().has_value());
+        m_h->store->selection()->selectSubagent(u"s1"_s, listed, parentAvailable);
+        QTRY_VERIFY(m_h->store->selection()->selectedSubagent().has_value());
         QWidget *chip = m_composer->findChild<QWidget *>(u"composer-subagent-chip"_s);
         QTRY_VERIFY(chip->isVisible());
-        QCOMPARE(chip->toolTip(), m_h->store->selectedSubagent()->label);
+        QCOMPARE(chip->toolTip(), m_h->store->selection()->selectedSubagent()->label);
         QVERIFY(menuButton(u"composer-mode-menu"_s)->isHidden());
         QVERIFY(menuButton(u"composer-permission-menu"_s)->isHidden());
         QVERIFY(menuButton(u"composer-model-picker"_s)->isHidden());

@@ -52,13 +52,15 @@ class tst_GoalBanner : public QObject
 
     void showBanner()
     {
-        m_h->store->selectSession(u"s1"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(m_h->store->sessionModel(u"s1"_s) && m_h->store->sessionModel(u"s1"_s)->historyLoaded(), 20000);
-        m_session = m_h->store->sessionModel(u"s1"_s);
+        m_h->store->selection()->selectSession(u"s1"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(m_h->store->selection()->sessionModel(u"s1"_s)
+                                     && m_h->store->selection()->sessionModel(u"s1"_s)->historyLoaded(),
+                                 20000);
+        m_session = m_h->store->selection()->sessionModel(u"s1"_s);
         m_window = std::make_unique<QWidget>();
         auto *layout = new QVBoxLayout(m_window.get());
         layout->addStretch(1);
-        m_banner = new GoalBannerView(m_h->store.get(), m_session, m_window.get());
+        m_banner = new GoalBannerView(m_h->store->sessionActions(), m_session, m_window.get());
         layout->addWidget(m_banner);
         m_window->resize(900, 500);
         m_window->show();

@@ -38,9 +38,13 @@ class tst_PermissionSwitch : public QObject
 
     std::shared_ptr<SessionModel> openSession(const QString &id)
     {
-        m_h->store->selectSession(id);
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(m_h->store->sessionModel(id) && m_h->store->sessionModel(id)->historyLoaded(), 20000); }();
-        const std::shared_ptr<SessionModel> model = m_h->store->sessionModel(id);
+        m_h->store->selection()->selectSession(id);
+        [&] {
+            QTRY_VERIFY_WITH_TIMEOUT(m_h->store->selection()->sessionModel(id)
+                                         && m_h->store->selection()->sessionModel(id)->historyLoaded(),
+                                     20000);
+        }();
+        const std::shared_ptr<SessionModel> model = m_h->store->selection()->sessionModel(id);
         m_h->world.pushProjection(id, u"permissions"_s, permissionsValue(u"read-only"_s));
         [&] { QTRY_VERIFY(model->permissions().has_value()); }();
         return model;
@@ -64,7 +68,7 @@ private Q_SLOTS:
     void markGoesWhenTheHostStateArrives()
     {
         const auto session = openSession(u"s1"_s);
-        PermissionSwitch permissionSwitch(m_h->store.get());
+        PermissionSwitch permissionSwitch(m_h->store->sessionActions());
         permissionSwitch.setSettleDelayMs(kNever);
         permissionSwitch.setSession(session);
 
@@ -89,7 +93,7 @@ private Q_SLOTS:
     void markGoesAfterTheSettleDelayWithoutAnUpdate()
     {
         const auto session = openSession(u"s1"_s);
-        PermissionSwitch permissionSwitch(m_h->store.get());
+        PermissionSwitch permissionSwitch(m_h->store->sessionActions());
         permissionSwitch.setSettleDelayMs(300);
         permissionSwitch.setSession(session);
         permissionSwitch.choose(option(u"workspace-write"_s), u"read-only"_s);
@@ -102,20 +106,20 @@ private Q_SLOTS:
     {
         const auto session = openSession(u"s1"_s);
         m_h->world.setPermissionPresets(QStringList{u"read-only"_s});
-        PermissionSwitch permissionSwitch(m_h->store.get());
+        PermissionSwitch permissionSwitch(m_h->store->sessionActions());
         permissionSwitch.setSettleDelayMs(kNever);
         permissionSwitch.setSession(session);
         permissionSwitch.choose(option(u"workspace-write"_s), u"read-only"_s);
         QVERIFY(permissionSwitch.pendingValue());
         QTRY_VERIFY(!permissionSwitch.pendingValue());
-        QVERIFY(m_h->store->transientError().has_value());
-        QVERIFY(m_h->store->transientError()->startsWith(u"权限切换失败："_s));
+        QVERIFY(m_h->store->errors()->transientError().has_value());
+        QVERIFY(m_h->store->errors()->transientError()->startsWith(u"权限切换失败："_s));
     }
 
     void fullAccessWaitsForTheTickedConfirmation()
     {
         const auto session = openSession(u"s1"_s);
-        PermissionSwitch permissionSwitch(m_h->store.get());
+        PermissionSwitch permissionSwitch(m_h->store->sessionActions());
         permissionSwitch.setSettleDelayMs(kNever);
         permissionSwitch.setSession(session);
 
@@ -152,7 +156,7 @@ private Q_SLOTS:
         // The first call is refused late; the second is accepted later still.
         m_h->host.setReplies(u"commands/execute"_s,
                              {commandResult(u"error"_s).delayed(300), commandResult(u"success"_s).delayed(1500)});
-        PermissionSwitch permissionSwitch(m_h->store.get());
+        PermissionSwitch permissionSwitch(m_h->store->sessionActions());
         permissionSwitch.setSettleDelayMs(kNever);
         permissionSwitch.setSession(first);
         permissionSwitch.choose(option(u"workspace-write"_s), u"read-only"_s);
@@ -172,7 +176,7 @@ private Q_SLOTS:
 
         // The same preset, now for the second session.
         permissionSwitch.choose(option(u"workspace-write"_s), u"read-only"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(m_h->store->transientError().has_value(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_h->store->errors()->transientError().has_value(), 10000);
         // The first session's refusal came back: the second session's switch is still pending.
         QCOMPARE(permissionSwitch.pendingValue(), std::optional<QString>(u"workspace-write"_s));
         const auto calls = m_h->host.requests(u"commands/execute"_s);
@@ -188,12 +192,12 @@ private Q_SLOTS:
     {
         const auto session = openSession(u"s1"_s);
         m_h->host.setReply(u"commands/execute"_s, commandResult(u"error"_s).delayed(200));
-        auto permissionSwitch = std::make_unique<PermissionSwitch>(m_h->store.get());
+        auto permissionSwitch = std::make_unique<PermissionSwitch>(m_h->store->sessionActions());
         permissionSwitch->setSession(session);
         permissionSwitch->choose(option(u"workspace-write"_s), u"read-only"_s);
         permissionSwitch.reset();
         // The store still reports the refusal; nothing touches the destroyed switch.
-        QTRY_VERIFY_WITH_TIMEOUT(m_h->store->transientError().has_value(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_h->store->errors()->transientError().has_value(), 10000);
         // Whatever the reply set off has run by the time a later call comes back.
         QCOMPARE(test::countOf(m_h->methodsThroughBarrier(), u"commands/execute"_s), 1);
     }

@@ -53,10 +53,11 @@ class tst_QuestionCards : public QObject
         m_h->world.pushQuestionRequested(
             rpcId, JSONValue::object({{u"sessionId"_s, u"s1"_s}, {u"questions"_s, JSONValue::array(std::move(questions))}}));
         [&] {
-            QTRY_VERIFY(std::any_of(m_h->store->pendingQuestions().begin(), m_h->store->pendingQuestions().end(),
+            QTRY_VERIFY(std::any_of(m_h->store->interactions()->pendingQuestions().begin(),
+                                    m_h->store->interactions()->pendingQuestions().end(),
                                     [&](const PendingQuestion &q) { return q.rpcId == rpcId; }));
         }();
-        for (const PendingQuestion &q : m_h->store->pendingQuestions()) {
+        for (const PendingQuestion &q : m_h->store->interactions()->pendingQuestions()) {
             if (q.rpcId == rpcId)
                 return q;
         }
@@ -68,7 +69,7 @@ class tst_QuestionCards : public QObject
     {
         m_window = std::make_unique<QWidget>();
         auto *layout = new QVBoxLayout(m_window.get());
-        auto *card = new Card(m_h->store.get(), std::move(record), m_window.get());
+        auto *card = new Card(m_h->store->interactions(), std::move(record), m_window.get());
         layout->addWidget(card);
         layout->addStretch(1);
         m_window->resize(760, 640);
@@ -204,7 +205,7 @@ private Q_SLOTS:
         QVERIFY(primary(card)->isEnabled());
         QTest::mouseClick(primary(card), Qt::LeftButton);
         QTRY_COMPARE(answerSummary(), QStringList{u"q1:缓存 (Recommended)"_s});
-        QTRY_VERIFY(m_h->store->pendingQuestions().empty());
+        QTRY_VERIFY(m_h->store->interactions()->pendingQuestions().empty());
     }
 
     void threeQuestionsPageAndMoveOn()
@@ -288,7 +289,7 @@ private Q_SLOTS:
     {
         auto *card = show<QuestionCard>(ask(u"r1"_s, {question(u"a"_s, {u"A"_s}), question(u"b"_s, {u"B"_s})}));
         QTest::mouseClick(card->findChild<QAbstractButton *>(u"question-cancel"_s), Qt::LeftButton);
-        QTRY_VERIFY(m_h->store->pendingQuestions().empty());
+        QTRY_VERIFY(m_h->store->interactions()->pendingQuestions().empty());
         const JSONValue result = lastAnswer();
         QCOMPARE(result.find(u"ok")->boolean(), std::optional<bool>(false));
         QCOMPARE(result.find(u"error")->find(u"code")->string(), std::optional<QString>(u"cancelled"_s));
@@ -333,22 +334,22 @@ private Q_SLOTS:
         m_h->world.pushApprovalRequested(u"a2"_s, JSONValue::object({{u"sessionId"_s, u"s1"_s},
                                                                      {u"approvalId"_s, u"ap-2"_s},
                                                                      {u"toolName"_s, u"write_file"_s}}));
-        QTRY_COMPARE(m_h->store->pendingApprovals().size(), size_t(2));
-        auto *card = show<ApprovalCard>(m_h->store->pendingApprovals()[0]);
+        QTRY_COMPARE(m_h->store->interactions()->pendingApprovals().size(), size_t(2));
+        auto *card = show<ApprovalCard>(m_h->store->interactions()->pendingApprovals()[0]);
         QCOMPARE(card->findChild<ClampedLabel *>(u"approval-title"_s)->text(), u"工具「shell」请求执行许可"_s);
         QLabel *reason = card->findChild<QLabel *>(u"approval-reason"_s);
         QVERIFY(reason->isVisible());
         QCOMPARE(reason->text(), u"运行 rm -rf build"_s);
         requireAccessible();
         QTest::mouseClick(card->findChild<QAbstractButton *>(u"approval-allow"_s), Qt::LeftButton);
-        QTRY_COMPARE(m_h->store->pendingApprovals().size(), size_t(1));
+        QTRY_COMPARE(m_h->store->interactions()->pendingApprovals().size(), size_t(1));
         QCOMPARE(lastAnswer().find(u"value")->find(u"outcome")->string(), std::optional<QString>(u"allowed-once"_s));
         QCOMPARE(lastAnswer().find(u"value")->find(u"approvalId")->string(), std::optional<QString>(u"ap-1"_s));
 
-        card->setApproval(m_h->store->pendingApprovals()[0]);
+        card->setApproval(m_h->store->interactions()->pendingApprovals()[0]);
         QVERIFY(!reason->isVisible());
         QTest::mouseClick(card->findChild<QAbstractButton *>(u"approval-reject"_s), Qt::LeftButton);
-        QTRY_VERIFY(m_h->store->pendingApprovals().empty());
+        QTRY_VERIFY(m_h->store->interactions()->pendingApprovals().empty());
         QCOMPARE(lastAnswer().find(u"value")->find(u"outcome")->string(), std::optional<QString>(u"rejected"_s));
     }
 
@@ -501,7 +502,7 @@ private Q_SLOTS:
                                                                        {u"toolName"_s, u"shell"_s}}));
             std::optional<PendingApproval> approval;
             (void)QTest::qWaitFor([&] {
-                for (const PendingApproval &pending : m_h->store->pendingApprovals()) {
+                for (const PendingApproval &pending : m_h->store->interactions()->pendingApprovals()) {
                     if (pending.rpcId == rpcId)
                         approval = pending;
                 }
@@ -536,14 +537,15 @@ private Q_SLOTS:
              {u"approvalId"_s, u"ap-1"_s},
              {u"toolName"_s, u"grep"_s},
              {u"reason"_s, u"在整个工作区中替换 notes.md 的引用"_s}}));
-        QTRY_COMPARE(m_h->store->pendingApprovals().size(), size_t(1));
+        QTRY_COMPARE(m_h->store->interactions()->pendingApprovals().size(), size_t(1));
         const PendingQuestion asked = ask(u"r1"_s, {question(u"q1"_s, {u"第一个选项，说明很长很长很长很长很长很长很长很长"_s,
                                                                       u"第二个选项"_s})});
 
         m_window = std::make_unique<QWidget>();
         auto *layout = new QVBoxLayout(m_window.get());
-        auto *questionCard = new QuestionCard(m_h->store.get(), asked, m_window.get());
-        auto *approvalCard = new ApprovalCard(m_h->store.get(), m_h->store->pendingApprovals()[0], m_window.get());
+        auto *questionCard = new QuestionCard(m_h->store->interactions(), asked, m_window.get());
+        auto *approvalCard =
+            new ApprovalCard(m_h->store->interactions(), m_h->store->interactions()->pendingApprovals()[0], m_window.get());
         layout->addWidget(questionCard);
         layout->addWidget(approvalCard);
         layout->addStretch(1);

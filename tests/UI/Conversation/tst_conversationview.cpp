@@ -199,7 +199,7 @@ ConversationView *tst_ConversationView::makeView(QSize size)
 void tst_ConversationView::connectAndSelect(const QString &sessionId)
 {
     m_harness->connected();
-    m_harness->store->selectSession(sessionId);
+    m_harness->store->selection()->selectSession(sessionId);
     QTRY_VERIFY_WITH_TIMEOUT(m_view->shownSession() && m_view->shownSession()->sessionId() == sessionId, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(m_view->shownSession()->historyLoaded(), 10000);
 }
@@ -450,17 +450,17 @@ void tst_ConversationView::emptyStateAndOneSetOfToggles()
     QCOMPARE(m_toolToggles, 1);
 
     // The banner shows over the empty state too, and its close button clears it at once.
-    m_harness->store->showTransientError(u"创建会话失败：boom"_s);
+    m_harness->store->errors()->showTransientError(u"创建会话失败：boom"_s);
     QVERIFY(m_view->errorNotice()->isVisible());
     QCOMPARE(m_view->errorNotice()->message(), u"创建会话失败：boom"_s);
     QVERIFY2(accessibilityProblems(m_window.get()).isEmpty(), qPrintable(accessibilityProblems(m_window.get()).join(u'\n')));
     QTest::mouseClick(m_view->errorNotice()->dismissButton(), Qt::LeftButton);
-    QVERIFY(!m_harness->store->transientError());
+    QVERIFY(!m_harness->store->errors()->transientError());
     QTRY_VERIFY(!m_view->errorNotice()->isVisible());
 
     // A selected id whose model does not exist yet still shows the empty state.
     m_harness->connected();
-    m_harness->store->selectSession(u"nowhere"_s);
+    m_harness->store->selection()->selectSession(u"nowhere"_s);
     QVERIFY(m_view->emptyState()->isVisible() || m_view->shownSession());
     // "新建会话" asks the host for a session.
     const int before = m_harness->requestCount(u"session.create"_s);
@@ -473,19 +473,19 @@ void tst_ConversationView::bannerTimerRestartsOnlyForANewText()
     makeView();
     m_view->setBannerDismissDelay(60000);
     AppModel *store = m_harness->store.get();
-    store->showTransientError(u"first"_s);
+    store->errors()->showTransientError(u"first"_s);
     QVERIFY(m_view->bannerTimer().isActive());
     QTRY_VERIFY_WITH_TIMEOUT(m_view->bannerTimer().remainingTime() <= 59750, 5000);
-    store->showTransientError(u"first"_s); // unchanged: keeps its timer
+    store->errors()->showTransientError(u"first"_s); // unchanged: keeps its timer
     QVERIFY(m_view->bannerTimer().remainingTime() <= 59750);
-    store->showTransientError(u"second"_s); // new: six seconds of its own
+    store->errors()->showTransientError(u"second"_s); // new: six seconds of its own
     QVERIFY(m_view->bannerTimer().remainingTime() > 59750);
     QCOMPARE(m_view->errorNotice()->message(), u"second"_s);
 
     // When the time is up the store's error is dismissed and the banner leaves.
     m_view->setBannerDismissDelay(50);
-    store->showTransientError(u"third"_s);
-    QTRY_VERIFY(!store->transientError());
+    store->errors()->showTransientError(u"third"_s);
+    QTRY_VERIFY(!store->errors()->transientError());
     QTRY_VERIFY(!m_view->errorNotice()->isVisible());
 }
 
@@ -501,7 +501,7 @@ void tst_ConversationView::showingASessionResyncsUnlessASubagentIsShown()
     a->markSubscribed(999); // the host is ahead of what the model folded: a gap
     QVERIFY(a->needsResync());
     const int before = m_harness->requestCount(u"session.history"_s);
-    m_harness->store->selectSession(u"a"_s);
+    m_harness->store->selection()->selectSession(u"a"_s);
     QTRY_VERIFY(!a->needsResync());
     QTRY_VERIFY(m_harness->requestCount(u"session.history"_s) > before);
 
@@ -511,13 +511,13 @@ void tst_ConversationView::showingASessionResyncsUnlessASubagentIsShown()
     child.kind = u"child"_s;
     child.id = u"child"_s;
     child.mode = u"continuable"_s;
-    m_harness->store->selectSubagent(u"a"_s, child, true);
+    m_harness->store->selection()->selectSubagent(u"a"_s, child, true);
     QTRY_VERIFY(m_view->shownSession() && m_view->shownSession()->sessionId() == u"child"_s);
     std::shared_ptr<SessionModel> childModel = m_view->shownSession();
     QTRY_VERIFY_WITH_TIMEOUT(childModel->historyLoaded(), 10000);
-    m_harness->store->selectSession(u"b"_s);
+    m_harness->store->selection()->selectSession(u"b"_s);
     QTRY_VERIFY(m_view->shownSession()->sessionId() == u"b"_s);
-    m_harness->store->selectSubagent(u"a"_s, child, true);
+    m_harness->store->selection()->selectSubagent(u"a"_s, child, true);
     QTRY_VERIFY(m_view->shownSession().get() == childModel.get());
     // The header: back button, the subagent's label, no fork item.
     QVERIFY(m_view->header()->backButton()->isVisible());
@@ -592,7 +592,7 @@ void tst_ConversationView::exportWritesTheArchiveAndReportsAFailedWrite()
     QTRY_VERIFY(written.exists());
     QVERIFY(written.open(QIODevice::ReadOnly));
     QCOMPARE(written.readAll(), archive);
-    QVERIFY(!m_harness->store->transientError());
+    QVERIFY(!m_harness->store->errors()->transientError());
 
     // The menu's item starts the same flow; a place that cannot be written is reported.
     dialog.clear();
@@ -602,8 +602,8 @@ void tst_ConversationView::exportWritesTheArchiveAndReportsAFailedWrite()
     QVERIFY(dialog->selectedFiles().value(0).endsWith(u"nbd-session-exp-1234.zip"_s));
     typeName(dialog, u"missing/folder/log.zip"_s);
     static_cast<QDialog *>(dialog.data())->accept();
-    QTRY_VERIFY(m_harness->store->transientError().has_value());
-    QVERIFY(m_harness->store->transientError()->startsWith(u"导出失败："_s));
+    QTRY_VERIFY(m_harness->store->errors()->transientError().has_value());
+    QVERIFY(m_harness->store->errors()->transientError()->startsWith(u"导出失败："_s));
     QVERIFY(m_view->errorNotice()->isVisible());
 }
 
@@ -646,7 +646,7 @@ void tst_ConversationView::exportToAFullDiskSaysWhy()
             filler.close();
         }
         m_harness->host.setExport(u"full-1"_s, QByteArray(c.archiveSize, 'z'));
-        m_harness->store->dismissTransientError();
+        m_harness->store->errors()->dismissTransientError();
         dialog.clear();
         QTest::mouseClick(m_view->header()->logButton(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(dialog && dialog->isVisible(), 10000);
@@ -655,8 +655,8 @@ void tst_ConversationView::exportToAFullDiskSaysWhy()
         edit->selectAll();
         QTest::keyClicks(edit, u"log.zip"_s);
         static_cast<QDialog *>(dialog.data())->accept();
-        QTRY_VERIFY2(m_harness->store->transientError().has_value(), c.name);
-        QCOMPARE(*m_harness->store->transientError(), expected);
+        QTRY_VERIFY2(m_harness->store->errors()->transientError().has_value(), c.name);
+        QCOMPARE(*m_harness->store->errors()->transientError(), expected);
         QVERIFY2(!QFile::exists(QDir(mountPoint).filePath(u"log.zip"_s)), c.name);
         const QStringList left = QDir(mountPoint).entryList(QDir::Files | QDir::Hidden);
         QVERIFY2(left.isEmpty() || left == QStringList{u"filler"_s}, qPrintable(left.join(u' ')));
@@ -715,7 +715,7 @@ void tst_ConversationView::unsentPromptComesBack()
         QCOMPARE(field->toPlainText(), QString());
         return;
     }
-    QTRY_VERIFY_WITH_TIMEOUT(m_harness->store->transientError().has_value(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_harness->store->errors()->transientError().has_value(), 10000);
     QTRY_COMPARE(field->toPlainText(), left);
     // The text can be sent again as it stands.
     if (!typeMeanwhile) {
@@ -763,11 +763,11 @@ void tst_ConversationView::draftSurvivesTheFirstVisitOfASession()
     m_harness->world.addSession(session(u"new"_s, 900));
     makeView();
     connectAndSelect(u"seen"_s);
-    QVERIFY(!m_harness->store->sessionModel(u"new"_s));
+    QVERIFY(!m_harness->store->selection()->sessionModel(u"new"_s));
     auto *field = m_view->dock()->composer()->findChild<QPlainTextEdit *>(u"composer-prompt"_s);
     field->setFocus();
     QTest::keyClicks(field, u"half a thought"_s);
-    m_harness->store->selectSession(u"new"_s);
+    m_harness->store->selection()->selectSession(u"new"_s);
     QTRY_VERIFY_WITH_TIMEOUT(m_view->shownSession() && m_view->shownSession()->sessionId() == u"new"_s, 10000);
     QTRY_VERIFY(m_view->dock()->composer() && m_view->dock()->composer()->isVisible());
     auto *shown = m_view->dock()->composer()->findChild<QPlainTextEdit *>(u"composer-prompt"_s);
@@ -793,7 +793,7 @@ void tst_ConversationView::takeoverCardsOnlyOnTheChatSurface()
     // Another session's question changes nothing here.
     m_harness->world.pushQuestionRequested(u"q-other"_s, JSONValue::object({{u"sessionId"_s, u"other"_s},
         {u"questions"_s, JSONValue::array({JSONValue::object({{u"id"_s, u"x"_s}, {u"question"_s, u"Other?"_s}})})}}));
-    QTRY_COMPARE(m_harness->store->pendingQuestions().size(), size_t(1));
+    QTRY_COMPARE(m_harness->store->interactions()->pendingQuestions().size(), size_t(1));
     QCOMPARE(dock->input(), BottomDock::Input::Composer);
 
     m_harness->world.pushApprovalRequested(u"a-1"_s, JSONValue::object({{u"sessionId"_s, u"ask"_s}, {u"approvalId"_s, u"ap1"_s},
@@ -801,7 +801,7 @@ void tst_ConversationView::takeoverCardsOnlyOnTheChatSurface()
     for (const QString &id : {u"q-1"_s, u"q-2"_s})
         m_harness->world.pushQuestionRequested(id, JSONValue::object({{u"sessionId"_s, u"ask"_s},
             {u"questions"_s, JSONValue::array({JSONValue::object({{u"id"_s, id}, {u"question"_s, u"Which? "_s + id}})})}}));
-    QTRY_COMPARE(m_harness->store->pendingQuestions().size(), size_t(3));
+    QTRY_COMPARE(m_harness->store->interactions()->pendingQuestions().size(), size_t(3));
     QTRY_COMPARE(dock->input(), BottomDock::Input::Cards);
     const QList<QWidget *> cards = dock->cards();
     QCOMPARE(cards.size(), 3);
@@ -864,10 +864,10 @@ void tst_ConversationView::approvalCardWrapsItsToolNameAndAnswersTwiceQuietly()
     QTest::mouseClick(allow, Qt::LeftButton);
     QTest::mouseClick(allow, Qt::LeftButton);
     QTRY_COMPARE(m_harness->requestCount(u"respond"_s), 2);
-    QTRY_VERIFY(m_harness->store->pendingApprovals().empty());
+    QTRY_VERIFY(m_harness->store->interactions()->pendingApprovals().empty());
     QCOMPARE(m_harness->world.answers().size(), 1);
     QTRY_COMPARE(dock->input(), BottomDock::Input::Composer);
-    QCOMPARE(m_harness->store->transientError(), std::nullopt);
+    QCOMPARE(m_harness->store->errors()->transientError(), std::nullopt);
     QVERIFY(!m_view->errorNotice()->isVisible());
 
     // A refusal for another reason is still an error, and the card stays to be answered again.
@@ -877,9 +877,10 @@ void tst_ConversationView::approvalCardWrapsItsToolNameAndAnswersTwiceQuietly()
     QTRY_COMPARE(dock->input(), BottomDock::Input::Cards);
     m_harness->world.setRejectAnswers(u"not now"_s);
     QTest::mouseClick(dock->cards().value(0)->findChild<QAbstractButton *>(u"approval-allow"_s), Qt::LeftButton);
-    QTRY_COMPARE(m_harness->store->transientError(), std::optional<QString>(u"审批响应失败：respond rejected: not now"_s));
+    QTRY_COMPARE(m_harness->store->errors()->transientError(),
+                 std::optional<QString>(u"审批响应失败：respond rejected: not now"_s));
     QVERIFY(m_view->errorNotice()->isVisible());
-    QCOMPARE(m_harness->store->pendingApprovals().size(), size_t(1));
+    QCOMPARE(m_harness->store->interactions()->pendingApprovals().size(), size_t(1));
 }
 
 void tst_ConversationView::readOnlyComposerRules_data()
@@ -908,7 +909,7 @@ void tst_ConversationView::readOnlyComposerRules()
     kid.kind = u"child"_s;
     kid.id = u"kid"_s;
     kid.mode = mode;
-    m_harness->store->selectSubagent(u"parent"_s, kid, parentAvailable);
+    m_harness->store->selection()->selectSubagent(u"parent"_s, kid, parentAvailable);
     QTRY_VERIFY(m_view->shownSession() && m_view->shownSession()->sessionId() == u"kid"_s);
     m_view->shownSession()->setRunning(running);
     QFETCH(bool, readOnly);
@@ -1042,7 +1043,7 @@ void tst_ConversationView::headerAndDockActionsDoWhatClicksDo()
         if (auto *header = m_view->findChild<RowHeaderButton *>(u"queued-messages-header"_s))
             QTest::mouseClick(header, Qt::LeftButton);
         (void)QTest::qWaitFor([&] { return m_view->findChild<QWidget *>(u"queued-edit"_s) != nullptr; });
-        m_harness->store->showTransientError(u"出错了 "_s + QString::number(++shown));
+        m_harness->store->errors()->showTransientError(u"出错了 "_s + QString::number(++shown));
         connect(m_view->header(), &SessionHeader::exportDialogOpened, m_view, [&] { ++exportDialogs; });
         exportDialogs = 0;
         m_toolToggles = m_terminalToggles = 0;
@@ -1063,7 +1064,7 @@ void tst_ConversationView::headerAndDockActionsDoWhatClicksDo()
         QueuedMessagesDock *dock = m_view->dock()->queuedDock();
         return u"surface "_s + conversationSurfaceRawValue(m_view->selectedSurface()) + u" toggles "_s
             + QString::number(m_terminalToggles) + u'/' + QString::number(m_toolToggles)
-            + (m_harness->store->transientError() ? u" error"_s : QString())
+            + (m_harness->store->errors()->transientError() ? u" error"_s : QString())
             + (dock && dock->isCollapsed() ? u" queue-folded"_s : QString())
             + (dock && dock->editingId() ? u" editing "_s + *dock->editingId() : QString())
             + u" export-dialogs "_s + QString::number(exportDialogs) + u" calls "_s + calls.join(u',');
@@ -1617,7 +1618,7 @@ void tst_ConversationView::switchingSessionsKeepsTheDraftAndRebuildsTheExtras()
     m_harness->waitForStreams();
     m_harness->world.pushQueue(u"c"_s, JSONValue::array({queueItem(u"c1"_s, u"c first"_s), queueItem(u"c2"_s, u"c second"_s)}));
     QTRY_VERIFY(m_view->dock()->queuedDock() && m_view->dock()->queuedDock()->isVisible());
-    m_harness->store->selectSession(u"b"_s);
+    m_harness->store->selection()->selectSession(u"b"_s);
     QTRY_VERIFY(m_view->shownSession()->sessionId() == u"b"_s && m_view->shownSession()->historyLoaded());
     m_harness->world.pushQueue(u"b"_s, JSONValue::array({queueItem(u"b1"_s, u"b only"_s)}));
     QTRY_VERIFY(m_view->dock()->queuedDock()
@@ -1628,7 +1629,7 @@ void tst_ConversationView::switchingSessionsKeepsTheDraftAndRebuildsTheExtras()
     QTest::mouseClick(composer->promptField()->viewport(), Qt::LeftButton);
     QTest::keyClicks(composer->promptField(), u"half a thought"_s);
 
-    m_harness->store->selectSession(u"c"_s);
+    m_harness->store->selection()->selectSession(u"c"_s);
     QTRY_VERIFY(m_view->shownSession()->sessionId() == u"c"_s);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCOMPARE(m_view->dock()->composer(), composer);

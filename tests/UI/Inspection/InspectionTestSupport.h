@@ -28,9 +28,9 @@ inline void appendTurn(sim::SimWorld &world, const QString &sessionId, qint64 tu
 inline std::shared_ptr<SessionModel> openSession(StoreHarness &h, const QString &sessionId)
 {
     AppModel *store = h.store ? h.store.get() : h.connected();
-    if (store->selectedSessionId() != sessionId)
-        store->selectSession(sessionId);
-    std::shared_ptr<SessionModel> model = store->sessionModel(sessionId);
+    if (store->selection()->selectedSessionId() != sessionId)
+        store->selection()->selectSession(sessionId);
+    std::shared_ptr<SessionModel> model = store->selection()->sessionModel(sessionId);
     if (!model)
         return nullptr;
     const bool loaded = QTest::qWaitFor([&] { return model->historyLoaded() && !model->isLoadingHistory(); }, 20000);

@@ -114,10 +114,10 @@ int main(int argc, char **argv)
     settings->setValue(u"nbd.launchMode"_s, u"external"_s);
     AppModel store(std::move(settings), false);
     store.connect();
-    if (!waitFor([&] { return store.connection()->phase().isConnected() && store.selectedSession()
-                              && store.selectedSession()->historyLoaded(); }))
+    if (!waitFor([&] { return store.connection()->phase().isConnected() && store.selection()->selectedSession()
+                              && store.selection()->selectedSession()->historyLoaded(); }))
         return 1;
-    const auto session = store.selectedSession();
+    const auto session = store.selection()->selectedSession();
     world.pushProjection(u"demo"_s, u"sessionStats"_s,
                          sim::SimWorld::sessionStats({3, 7, 84200, 12850, 4900, 7, 31000, 1612}));
     world.pushProjection(u"demo"_s, u"tokenUsage"_s, sim::SimWorld::tokenUsage({48210, 3120, 121000, 905}));
@@ -130,7 +130,7 @@ int main(int argc, char **argv)
                                                                    {u"detail"_s, u"2 errors"_s},
                                                                    {u"startedAt"_s, JSONValue(1.0)}})}));
     if (!waitFor([&] { return session->stats() && session->usage() && session->jobs().size() == 2
-                              && !store.subagentsByParent().isEmpty(); }))
+                              && !store.sessions()->subagentsByParent().isEmpty(); }))
         return 1;
 
     // The trajectory, a row selected and a mark hovered.
@@ -173,7 +173,7 @@ int main(int argc, char **argv)
     RuntimeInspectorPanel panel = RuntimeInspectorPanel::Runtime;
     QWidget inspectorWindow;
     auto *inspector = new RuntimeInspectorView(
-        &store, session, Binding<RuntimeInspectorPanel>{[&] { return panel; }, [&](RuntimeInspectorPanel p) { panel = p; }},
+        store.sessions(), session, Binding<RuntimeInspectorPanel>{[&] { return panel; }, [&](RuntimeInspectorPanel p) { panel = p; }},
         picked, true, {RuntimeInspectorPanel::Runtime, RuntimeInspectorPanel::Event});
     (new QVBoxLayout(&inspectorWindow))->addWidget(inspector);
     inspectorWindow.layout()->setContentsMargins(0, 0, 0, 0);
@@ -196,7 +196,7 @@ int main(int argc, char **argv)
     dockLayout->setContentsMargins(0, 12, 0, 8);
     auto *catalogRow = new QHBoxLayout;
     catalogRow->addStretch(1);
-    catalogRow->addWidget(new SubagentCatalogView(&store, u"demo"_s));
+    catalogRow->addWidget(new SubagentCatalogView(store.sessions(), store.selection(), u"demo"_s));
     catalogRow->addSpacing(16);
     dockLayout->addLayout(catalogRow);
     dockLayout->addWidget(new SubagentReadOnlyComposer(

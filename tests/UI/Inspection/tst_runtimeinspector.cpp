@@ -98,7 +98,7 @@ RuntimeInspectorView *pickerInspector(StoreHarness &h, const std::shared_ptr<Ses
                                       RuntimeInspectorPanel &panel, int &writes)
 {
     return new RuntimeInspectorView(
-        h.store.get(), model,
+        h.store->sessions(), model,
         Binding<RuntimeInspectorPanel>{[&panel] { return panel; }, [&panel, &writes](RuntimeInspectorPanel p) { panel = p; ++writes; }},
         std::nullopt, true, {RuntimeInspectorPanel::Event, RuntimeInspectorPanel::Runtime});
 }
@@ -138,7 +138,7 @@ private Q_SLOTS:
         RuntimeInspectorPanel panel = RuntimeInspectorPanel::Runtime;
         Window w;
         auto *inspector = new RuntimeInspectorView(
-            h.store.get(), model, Binding<RuntimeInspectorPanel>{[&] { return panel; }, [&](RuntimeInspectorPanel p) { panel = p; }},
+            h.store->sessions(), model, Binding<RuntimeInspectorPanel>{[&] { return panel; }, [&](RuntimeInspectorPanel p) { panel = p; }},
             std::nullopt, true, {RuntimeInspectorPanel::Runtime, RuntimeInspectorPanel::Event});
         w.layout->addWidget(inspector);
         w.show();

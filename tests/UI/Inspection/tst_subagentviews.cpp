@@ -107,13 +107,13 @@ private Q_SLOTS:
                                         entry(u"broken-0003"_s, std::nullopt)});
         h.world.setSubagents(u"alpha-0001-aaaa"_s, {entry(u"gamma-0004"_s, u"one-shot"_s, {}, {}, u"R&D\tgamma"_s)}, false);
         AppModel *store = h.connected();
-        QTRY_VERIFY_WITH_TIMEOUT(store->subagentsByParent().contains(u"alpha-0001-aaaa"_s)
-                                     && store->subagentCatalogLoading().isEmpty(),
+        QTRY_VERIFY_WITH_TIMEOUT(store->sessions()->subagentsByParent().contains(u"alpha-0001-aaaa"_s)
+                                     && store->sessions()->subagentCatalogLoading().isEmpty(),
                                  20000);
 
         QWidget window;
         auto *layout = new QHBoxLayout(&window);
-        auto *catalog = new SubagentCatalogView(store, u"root"_s);
+        auto *catalog = new SubagentCatalogView(store->sessions(), store->selection(), u"root"_s);
         layout->addWidget(catalog);
         window.resize(300, 60);
         window.show();
@@ -135,14 +135,14 @@ private Q_SLOTS:
             // The second level is selected with its own parent and that list's availability.
             clickItem(menu, u"  R&&D gamma"_s);
         });
-        QVERIFY(store->selectedSubagent());
-        QCOMPARE(store->selectedSubagent()->address.parentSessionId, u"alpha-0001-aaaa"_s);
-        QCOMPARE(store->selectedSubagent()->address.childSessionId, u"gamma-0004"_s);
-        QCOMPARE(store->selectedSubagent()->address.mode, u"one-shot"_s);
-        QCOMPARE(store->selectedSubagent()->parentAvailable, false);
+        QVERIFY(store->selection()->selectedSubagent());
+        QCOMPARE(store->selection()->selectedSubagent()->address.parentSessionId, u"alpha-0001-aaaa"_s);
+        QCOMPARE(store->selection()->selectedSubagent()->address.childSessionId, u"gamma-0004"_s);
+        QCOMPARE(store->selection()->selectedSubagent()->address.mode, u"one-shot"_s);
+        QCOMPARE(store->selection()->selectedSubagent()->parentAvailable, false);
 
         // The refresh item reloads the tree from the root.
-        QTRY_VERIFY_WITH_TIMEOUT(store->subagentCatalogLoading().isEmpty(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(store->sessions()->subagentCatalogLoading().isEmpty(), 20000);
         h.host.clearRequests();
         h.world.setSubagents(u"root"_s, {entry(u"alpha-0001-aaaa"_s, u"continuable"_s, false)});
         withOpenMenu(catalog, [&](QMenu *menu) { clickItem(menu, u"刷新子代理"_s); });
@@ -160,19 +160,20 @@ private Q_SLOTS:
         h.world.addSession(session(u"diag"_s, 2));
         h.world.setSubagents(u"diag"_s, {entry(u"bad"_s, std::nullopt)});
         AppModel *store = h.connected();
-        QTRY_VERIFY_WITH_TIMEOUT(store->subagentCatalogLoading().isEmpty(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(store->sessions()->subagentCatalogLoading().isEmpty(), 20000);
 
         QWidget window;
         auto *layout = new QHBoxLayout(&window);
-        auto *catalog = new SubagentCatalogView(store, u"lonely"_s);
+        auto *catalog = new SubagentCatalogView(store->sessions(), store->selection(), u"lonely"_s);
         layout->addWidget(catalog);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         // No list, not loading: nothing drawn.
         QVERIFY(!catalog->isVisible());
         // Only diagnostic entries: still nothing, although there are rows.
-        store->selectSession(u"diag"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(store->subagentsByParent().contains(u"diag"_s) && store->subagentCatalogLoading().isEmpty(),
+        store->selection()->selectSession(u"diag"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(store->sessions()->subagentsByParent().contains(u"diag"_s)
+                                     && store->sessions()->subagentCatalogLoading().isEmpty(),
                                  20000);
         catalog->setRootSessionId(u"diag"_s);
         QCOMPARE(catalog->rows().size(), size_t(1));
@@ -182,8 +183,8 @@ private Q_SLOTS:
         h.world.setSubagents(u"lonely"_s, {entry(u"kid"_s)});
         catalog->setRootSessionId(u"lonely"_s);
         bool sawLoading = false;
-        auto conn = connect(store, &AppModel::subagentCatalogLoadingChanged, this, [&] {
-            if (store->subagentCatalogLoading().contains(u"lonely"_s) && catalog->isVisible()
+        auto conn = connect(store->sessions(), &SessionDirectory::subagentCatalogLoadingChanged, this, [&] {
+            if (store->sessions()->subagentCatalogLoading().contains(u"lonely"_s) && catalog->isVisible()
                 && catalog->text() == u"0"_s && shownToolTip(catalog->toolTip()).contains(u"0 个子代理"_s))
                 sawLoading = true;
         });
@@ -237,7 +238,7 @@ private:
 void TestSubagentViews::startStoreTaskForTest(AppModel *store)
 {
     // What the catalogue's own refresh item starts, here without opening the menu.
-    startStoreTask(store->refreshSubagentTree(u"lonely"_s, 0));
+    startStoreTask(store->sessions()->refreshSubagentTree(u"lonely"_s, 0));
 }
 
 NBD_GUI_TEST_MAIN(TestSubagentViews)

@@ -502,7 +502,7 @@ private Q_SLOTS:
         h.world.setScript({reasoning, text, call, result, end});
         const QStringList firstTurn{u"user-1"_s, u"turn-header-1"_s, u"turn-1-step-1-block-0"_s, u"turn-1-step-1-block-1"_s,
                                     u"turn-1-step-1-block-2-request"_s, u"turn-1-step-1-block-2-result"_s};
-        store->sendPrompt(u"go"_s);
+        store->sessionActions()->sendPrompt(u"go"_s);
         QTRY_COMPARE_WITH_TIMEOUT(rowIds(shown.model()), firstTurn, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(!session->running(), 20000);
         QCOMPARE(shown.model().rows()[2].event().title, u"思考过程"_s);
@@ -514,7 +514,7 @@ private Q_SLOTS:
         QSignalSpy reset(&shown.model(), &QAbstractItemModel::modelReset);
         QSignalSpy inserted(&shown.model(), &QAbstractItemModel::rowsInserted);
         QSignalSpy removed(&shown.model(), &QAbstractItemModel::rowsRemoved);
-        store->sendPrompt(u"again"_s);
+        store->sessionActions()->sendPrompt(u"again"_s);
         QTRY_VERIFY_WITH_TIMEOUT(shown.model().rowCount() == 12 && !session->running(), 20000);
         QCOMPARE(rowIds(shown.model()).mid(0, 6), firstTurn);
         QCOMPARE(rowIds(shown.model())[6], u"user-2"_s);
@@ -559,8 +559,8 @@ private Q_SLOTS:
 
         // While the history is loading the loading row stands alone, without the empty state.
         h.world.logs().setHistoryFault(sim::SimSessions::HistoryFault::Hang);
-        h.store->selectSession(u"slow"_s);
-        const auto slow = h.store->sessionModel(u"slow"_s);
+        h.store->selection()->selectSession(u"slow"_s);
+        const auto slow = h.store->selection()->sessionModel(u"slow"_s);
         QVERIFY(slow);
         QTRY_VERIFY_WITH_TIMEOUT(slow->isLoadingHistory(), 20000);
         Shown shown(slow);

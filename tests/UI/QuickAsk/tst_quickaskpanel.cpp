@@ -225,7 +225,7 @@ private Q_SLOTS:
     {
         AppModel *store = m_h->connected();
         m_h->waitForStreams();
-        store->selectSession(u"s1"_s);
+        store->selection()->selectSession(u"s1"_s);
         auto *mainWindow = new QWidget;
         mainWindow->setObjectName(u"main"_s);
         std::unique_ptr<QWidget> ownMain(mainWindow);
@@ -246,7 +246,7 @@ private Q_SLOTS:
         QVERIFY(!coordinator.model()->isSubmitting());
         QTRY_COMPARE(m_h->requestCount(u"session.prompt"_s), 1);
         QCOMPARE(m_h->requestCount(u"session.create"_s), 1);
-        const std::optional<QString> created = store->selectedSessionId();
+        const std::optional<QString> created = store->selection()->selectedSessionId();
         QVERIFY(created && *created != u"s1"_s);
         const sim::LoggedRequest prompt = m_h->host.requests(u"session.prompt"_s).first();
         QCOMPARE(sessionIdOf(prompt), *created);
@@ -268,7 +268,7 @@ private Q_SLOTS:
     {
         AppModel *store = m_h->connected();
         m_h->waitForStreams();
-        store->selectSession(u"s1"_s);
+        store->selection()->selectSession(u"s1"_s);
         m_h->host.setReply(u"session.create"_s, sim::Reply::error(u"busy"_s, u"host is busy"_s).delayed(300));
 
         QuickAskCoordinator coordinator(store);
@@ -277,17 +277,17 @@ private Q_SLOTS:
         QTest::keyClicks(view->questionField(), u"question"_s);
         QTest::mouseClick(view->sendButton(), Qt::LeftButton);
         QVERIFY(coordinator.model()->isSubmitting());
-        store->selectSession(u"s2"_s);
+        store->selection()->selectSession(u"s2"_s);
 
         QTRY_VERIFY(!coordinator.model()->isSubmitting());
         QVERIFY(coordinator.isPanelVisible());
-        QVERIFY(store->transientError());
-        QCOMPARE(coordinator.model()->errorMessage(), store->transientError());
-        QVERIFY(store->transientError()->startsWith(u"创建会话失败："_s));
-        QCOMPARE(label(coordinator, u"quick-ask-error"_s)->text(), *store->transientError());
+        QVERIFY(store->errors()->transientError());
+        QCOMPARE(coordinator.model()->errorMessage(), store->errors()->transientError());
+        QVERIFY(store->errors()->transientError()->startsWith(u"创建会话失败："_s));
+        QCOMPARE(label(coordinator, u"quick-ask-error"_s)->text(), *store->errors()->transientError());
         QCOMPARE(coordinator.model()->question(), u"question"_s);
         QCOMPARE(test::countOf(m_h->methodsThroughBarrier(), u"session.prompt"_s), 0);
-        QCOMPARE(store->selectedSessionId(), std::optional<QString>(u"s2"_s));
+        QCOMPARE(store->selection()->selectedSessionId(), std::optional<QString>(u"s2"_s));
     }
 
     // The session is made but the host does not take the prompt: the panel stays with the
@@ -370,7 +370,7 @@ private Q_SLOTS:
     {
         AppModel *store = m_h->connected();
         m_h->waitForStreams();
-        store->selectSession(u"s1"_s);
+        store->selection()->selectSession(u"s1"_s);
         std::unique_ptr<QuickAskCoordinator> coordinator;
         qsizetype baseline = 0;
         test::ActionParityCheck check;

@@ -42,7 +42,7 @@ class tst_ConnectionSettings : public QObject
     {
         fx().harness.seed(u"nbd.launchMode"_s, u"embedded"_s);
         fx().harness.makeStore();
-        fx().store()->setHostLookup(&noRunningHost);
+        fx().store()->connectionSettings()->setHostLookup(&noRunningHost);
         // The lookup's own search finds nothing on this machine either.
         fx().store()->nbdProcess()->setLoginShell(u"/bin/false"_s);
         fx().store()->nbdProcess()->setFixedLocations({});
@@ -86,7 +86,7 @@ private Q_SLOTS:
         const int describes = fx().harness.requestCount(u"host.describe"_s);
 
         test::click(embedded);
-        QCOMPARE(fx().store()->launchMode(), LaunchMode::Embedded);
+        QCOMPARE(fx().store()->connectionSettings()->launchMode(), LaunchMode::Embedded);
         QCOMPARE(fx().harness.openSettings()->value(u"nbd.launchMode"_s).toString(), u"embedded"_s);
         QVERIFY(!fx().find(u"settings-server-section"_s)->isVisible());
         QVERIFY(fx().find(u"settings-executable-section"_s)->isVisible());
@@ -96,7 +96,7 @@ private Q_SLOTS:
         QVERIFY(fx().store()->connection()->phase().isConnected());
 
         test::click(external);
-        QCOMPARE(fx().store()->launchMode(), LaunchMode::External);
+        QCOMPARE(fx().store()->connectionSettings()->launchMode(), LaunchMode::External);
         QVERIFY(fx().find(u"settings-server-section"_s)->isVisible());
         // No reconnect: the barrier finds the connection as it was and no new describe.
         QCOMPARE(test::countOf(fx().harness.methodsThroughBarrier(), u"host.describe"_s), describes);
@@ -114,7 +114,7 @@ private Q_SLOTS:
         QCOMPARE(field->placeholderText(), u"http://127.0.0.1:3080"_s);
         const QString typed = u"  127.0.0.1:%1/ "_s.arg(fx().harness.host.port());
         test::typeInto(field, typed);
-        QCOMPARE(fx().store()->serverURLString(), typed);
+        QCOMPARE(fx().store()->connectionSettings()->serverURLString(), typed);
         QCOMPARE(fx().harness.openSettings()->value(u"nbd.serverURL"_s).toString(), typed);
         QCOMPARE(fx().harness.requestCount(u"host.describe"_s), 0);
 
@@ -203,7 +203,7 @@ private Q_SLOTS:
 
         const QString typed = u" "_s + simExecutable() + u"  "_s;
         test::typeInto(field, typed);
-        QCOMPARE(fx().store()->nbdExecutablePath(), typed);
+        QCOMPARE(fx().store()->connectionSettings()->nbdExecutablePath(), typed);
         test::click(detect);
         QTRY_VERIFY(result->isVisible());
         const auto *page = qobject_cast<ConnectionSettingsTab *>(fx().view->page());
@@ -211,7 +211,7 @@ private Q_SLOTS:
         QVERIFY(result->text().startsWith(u"已找到"_s));
         QVERIFY(result->text().endsWith(simExecutable()));
         QCOMPARE(result->toneColor(), Theme::success());
-        QCOMPARE(fx().store()->nbdExecutablePath(), typed);
+        QCOMPARE(fx().store()->connectionSettings()->nbdExecutablePath(), typed);
 
         test::typeInto(field, u"/nonexistent/nbd"_s);
         test::click(detect);
@@ -219,7 +219,7 @@ private Q_SLOTS:
         QTRY_VERIFY(result->isVisible());
         QCOMPARE(result->text(), u"未找到 nbd"_s);
         QCOMPARE(result->toneColor(), Theme::systemRed());
-        QCOMPARE(fx().store()->nbdExecutablePath(), u"/nonexistent/nbd"_s);
+        QCOMPARE(fx().store()->connectionSettings()->nbdExecutablePath(), u"/nonexistent/nbd"_s);
         // The lookup said why in the host log, which the page shows.
         QTRY_VERIFY(fx().find<QPlainTextEdit>(u"settings-host-log"_s)->toPlainText().contains(u"/nonexistent/nbd"_s));
     }
@@ -267,7 +267,7 @@ private Q_SLOTS:
         const QUrl before = *fx().store()->connection()->baseURL();
         test::click(restart);
         QVERIFY(!fx().store()->connection()->phase().isConnected());
-        QVERIFY(fx().store()->sessions().empty());
+        QVERIFY(fx().store()->sessions()->sessions().empty());
         QTRY_VERIFY_WITH_TIMEOUT(fx().store()->connection()->phase().isConnected(), 20000);
         QVERIFY(fx().store()->connection()->baseURL() != std::optional(before));
         QVERIFY(test::accessibilityProblems(fx().window.get()).isEmpty());

@@ -201,7 +201,8 @@ private Q_SLOTS:
         fx().harness.world.addSettingsNamespace(u"n"_s, JSONValue::emptyObject(), parsed(R"({"a": 1})"));
         QVERIFY(openHost());
         // Someone else changes the namespace after the page loaded it.
-        const auto elsewhere = QCoro::waitFor(fx().store()->updateSettings(u"n"_s, parsed(R"({"a": 2})"), 1));
+        const auto elsewhere =
+            QCoro::waitFor(fx().store()->hostSettings()->updateSettings(u"n"_s, parsed(R"({"a": 2})"), 1));
         QVERIFY(std::holds_alternative<SettingsNamespaceView>(elsewhere));
         QCOMPARE(std::get<SettingsNamespaceView>(elsewhere).revision, 2);
 

@@ -46,7 +46,7 @@ class tst_PluginSettings : public QObject
         return u"<none>"_s;
     }
 
-    void waitForReload() const { QTRY_VERIFY(!fx().store()->pluginInventoryLoading()); }
+    void waitForReload() const { QTRY_VERIFY(!fx().store()->plugins()->pluginInventoryLoading()); }
 
 private Q_SLOTS:
     void init() { fixture = std::make_unique<test::SettingsFixture>(); }
@@ -166,7 +166,7 @@ private Q_SLOTS:
         fx().harness.host.setReply(u"pluginInventory/list"_s, Reply::status(500));
         fx().harness.host.setReply(u"dynamicTalvorRunner/inventory"_s, Reply::status(500));
         test::click(fx().find(u"settings-plugin-refresh"_s));
-        QTRY_COMPARE(fx().store()->hostPluginInventoryAvailable(), std::optional(false));
+        QTRY_COMPARE(fx().store()->plugins()->hostPluginInventoryAvailable(), std::optional(false));
         waitForReload();
         QVERIFY(fx().find(u"settings-host-plugin-e1"_s));
         QVERIFY(!fx().find(u"settings-plugin-empty-host"_s));
@@ -235,7 +235,7 @@ private Q_SLOTS:
         PluginSettingsTab *page = openPlugins(false);
         QCOMPARE(fx().harness.requestCount(u"pluginInventory/list"_s), 1);
         QTRY_COMPARE(fx().harness.requestCount(u"pluginInventory/list"_s), 2);
-        QVERIFY(fx().store()->pluginInventoryLoading());
+        QVERIFY(fx().store()->plugins()->pluginInventoryLoading());
         QVERIFY(page->loadingIndicator()->isVisible());
         // The rows keep the previous list while reloading.
         QVERIFY(fx().find(u"settings-host-plugin-e1"_s));
@@ -245,10 +245,10 @@ private Q_SLOTS:
         fx().select(SettingsSection::About);
         waitForReload();
         QCOMPARE(fx().harness.requestCount(u"pluginInventory/list"_s), 2);
-        QCOMPARE(fx().store()->hostPluginInventoryAvailable(), std::optional(true));
-        QCOMPARE(fx().store()->dynamicPluginInventoryAvailable(), std::optional(true));
-        QCOMPARE(fx().store()->hostPlugins().size(), size_t(1));
-        QCOMPARE(fx().store()->hostPlugins()[0].entryId, u"e2"_s);
+        QCOMPARE(fx().store()->plugins()->hostPluginInventoryAvailable(), std::optional(true));
+        QCOMPARE(fx().store()->plugins()->dynamicPluginInventoryAvailable(), std::optional(true));
+        QCOMPARE(fx().store()->plugins()->hostPlugins().size(), size_t(1));
+        QCOMPARE(fx().store()->plugins()->hostPlugins()[0].entryId, u"e2"_s);
 
         // "刷新" reloads once more.
         openPlugins(false);

@@ -90,7 +90,7 @@ private Q_SLOTS:
         test::SettingsFixture f;
         populate(f.harness.world);
         f.harness.connected();
-        f.store()->selectSession(u"s1"_s);
+        f.store()->selection()->selectSession(u"s1"_s);
         f.open(false);
         const QStringList pages = {u"settings-connection"_s,  u"settings-host"_s,   u"settings-plugins"_s,
                                    u"settings-credentials"_s, u"settings-skills"_s, u"settings-about"_s};
@@ -108,7 +108,7 @@ private Q_SLOTS:
             if (s == SettingsSection::Skills)
                 QTRY_VERIFY(f.find(u"settings-skill-review"_s));
             if (s == SettingsSection::Plugins)
-                QTRY_VERIFY(!f.store()->pluginInventoryLoading());
+                QTRY_VERIFY(!f.store()->plugins()->pluginInventoryLoading());
             const QStringList problems = test::accessibilityProblems(f.window.get());
             QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
             ++i;
@@ -281,7 +281,7 @@ private Q_SLOTS:
         QCOMPARE(label->text(), u"未连接"_s);
         QCOMPARE(dot->color(), Theme::secondaryText());
 
-        f.store()->setServerURLString(u"http://"_s);
+        f.store()->connectionSettings()->setServerURLString(u"http://"_s);
         f.store()->connect();
         QTRY_VERIFY(label->text().startsWith(u"连接失败："_s));
         QCOMPARE(dot->color(), Theme::secondaryText());

@@ -92,7 +92,7 @@ private Q_SLOTS:
 
         fx().harness.world.setSkills(u"s1"_s, JSONValue::array({skill(u"a"_s, true)}));
         fx().harness.connected();
-        fx().store()->selectSession(u"s1"_s);
+        fx().store()->selection()->selectSession(u"s1"_s);
         SkillsTab *page = openSkills();
         QTRY_COMPARE(cardNames(), QStringList{u"a"_s});
         fx().store()->disconnect(); // the selection goes with the connection
@@ -107,7 +107,7 @@ private Q_SLOTS:
         fx().harness.world.setSkills(u"s1"_s, JSONValue::array({skill(u"zeta"_s, false), skill(u"alpha"_s, true, longWhen),
                                                                 skill(u"mid"_s, true, u"Rarely."_s)}));
         fx().harness.connected();
-        fx().store()->selectSession(u"s1"_s);
+        fx().store()->selection()->selectSession(u"s1"_s);
         fx().open(false);
         SkillsTab *page = openSkills();
         QTRY_COMPARE(cardNames(), (QStringList{u"zeta"_s, u"alpha"_s, u"mid"_s}));
@@ -135,7 +135,7 @@ private Q_SLOTS:
     void emptyCatalogueKeepsLoading()
     {
         fx().harness.connected();
-        fx().store()->selectSession(u"empty"_s);
+        fx().store()->selection()->selectSession(u"empty"_s);
         fx().open(false);
         openSkills();
         QTRY_COMPARE(fx().harness.requestCount(u"skill.list"_s), 1);
@@ -145,7 +145,7 @@ private Q_SLOTS:
 
         // With a session selected but no host, the store answers with nothing at all.
         fx().store()->disconnect();
-        fx().store()->selectSession(u"s1"_s);
+        fx().store()->selection()->selectSession(u"s1"_s);
         QVERIFY(showing(u"settings-skills-loading"_s));
     }
 
@@ -163,30 +163,30 @@ private Q_SLOTS:
         });
         QSignalSpy written(&fx().harness.host, &sim::SimHost::requestFinished);
         fx().harness.connected();
-        fx().store()->selectSession(u"s2"_s);
+        fx().store()->selection()->selectSession(u"s2"_s);
         fx().open(false);
         SkillsTab *page = openSkills();
         QTRY_COMPARE(cardNames(), QStringList{u"two"_s});
 
-        fx().store()->selectSession(u"s1"_s);
+        fx().store()->selection()->selectSession(u"s1"_s);
         QTRY_COMPARE(fx().harness.requestCount(u"skill.list"_s), 2);
         // The earlier list stays until the new answer comes.
         QCOMPARE(cardNames(), QStringList{u"two"_s});
         // The store's own loading for a selection is let finish before the next one.
         settle();
-        fx().store()->selectSession(u"s2"_s);
+        fx().store()->selection()->selectSession(u"s2"_s);
         QTRY_COMPARE(fx().harness.requestCount(u"skill.list"_s), 3);
         waitForSkillAnswers(written, u"s1"_s, 1); // the slow answer for s1 arrives meanwhile
         QCOMPARE(cardNames(), QStringList{u"two"_s});
         QCOMPARE(page->skills().front().name, u"two"_s);
 
-        fx().store()->selectSession(u"s1"_s);
+        fx().store()->selection()->selectSession(u"s1"_s);
         QTRY_COMPARE_WITH_TIMEOUT(cardNames(), QStringList{u"one"_s}, 3000);
 
         // Leaving the page while an answer is on its way: the answer finds nobody.
-        fx().store()->selectSession(u"s2"_s);
+        fx().store()->selection()->selectSession(u"s2"_s);
         settle();
-        fx().store()->selectSession(u"s1"_s);
+        fx().store()->selection()->selectSession(u"s1"_s);
         settle();
         fx().select(SettingsSection::About);
         waitForSkillAnswers(written, u"s1"_s, 3);

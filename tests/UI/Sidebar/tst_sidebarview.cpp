@@ -288,7 +288,7 @@ private Q_SLOTS:
         QCOMPARE(popover->height(), 226);
         QCOMPARE(popover->width(), 340);
         h->world.addWorkspace({u"w3"_s, u"/src/three"_s, u"Three"_s, {}});
-        startStoreTaskForTest(h->store->refreshAll());
+        startStoreTaskForTest(h->store->sessions()->refreshAll());
         QTRY_COMPARE(popover->workspaceIds().size(), 3);
         QCOMPARE(popover->height(), 276);
         QVERIFY(popover->findChild<QWidget *>(u"new-session-workspace-w3"_s));
@@ -418,7 +418,7 @@ private Q_SLOTS:
         QVERIFY(!gamma->row().isSelected);
         const int gammaRevision = gamma->revision();
         const int betaRevision = beta->revision();
-        h->store->selectSession(u"c"_s);
+        h->store->selection()->selectSession(u"c"_s);
         QTRY_VERIFY(gamma->row().isSelected);
         QCOMPARE(gamma->revision(), gammaRevision + 1);
         QCOMPARE(beta->revision(), betaRevision);
@@ -672,7 +672,7 @@ private Q_SLOTS:
         QPointer<QWidget> beta = list->rowWidget(1);
         sidebar->toggleWorkspace(u"w1"_s);
         QVERIFY(list->isAnimating());
-        h->store->selectSession(u"d"_s);
+        h->store->selection()->selectSession(u"d"_s);
         QTRY_VERIFY(!list->isAnimating());
         QTRY_VERIFY(beta.isNull());
         QCOMPARE(list->rowWidget(1)->y(), header->geometry().bottom() + 1 + SidebarListView::kSpacing);
@@ -740,7 +740,7 @@ private Q_SLOTS:
         QTRY_COMPARE(h->requestCount(u"workspace.create"_s), 1);
         QCOMPARE(payloadString(h->host.requests(u"workspace.create"_s).first(), u"path"_s), folder);
         QTRY_COMPARE(h->requestCount(u"session.create"_s), 1);
-        QTRY_VERIFY(h->store->workspaces().size() == 3);
+        QTRY_VERIFY(h->store->sessions()->workspaces().size() == 3);
     }
 
     // The list shows the column's colour on every palette, and the selected row stands out
@@ -765,7 +765,7 @@ private Q_SLOTS:
         h->world.addSession(s);
         h->world.addSession(test::session(u"b"_s, 2000));
         h->connected();
-        h->store->selectSession(u"a"_s);
+        h->store->selection()->selectSession(u"a"_s);
         // The column as the main window builds it: the sidebar on its background.
         window = std::make_unique<SidebarMaterialBackground>();
         window->resize(300, 600);
@@ -831,7 +831,7 @@ private Q_SLOTS:
     void aLongListBuildsOnlyTheRowsNearTheViewport()
     {
         makeLongSidebar();
-        h->store->selectSession(u"s250"_s);
+        h->store->selection()->selectSession(u"s250"_s);
         sidebar->rebuildNow();
         SidebarListView *list = sidebar->list();
         verifyLiveRows();
@@ -855,7 +855,7 @@ private Q_SLOTS:
         auto renamed = test::session(u"s000"_s, 100000.0);
         renamed.title = u"Renamed"_s;
         h->world.addSession(renamed);
-        startStoreTask(h->store->refreshAll());
+        startStoreTask(h->store->sessions()->refreshAll());
         QTRY_COMPARE(qobject_cast<SessionRowView *>(list->rowWidget(1))->row().displayTitle, u"Renamed"_s);
         QCOMPARE(list->rowWidget(1), first.data());
         verifyLiveRows();
@@ -926,7 +926,7 @@ private Q_SLOTS:
             QStringList collapsed(sidebar->collapsedWorkspaceIds().begin(), sidebar->collapsedWorkspaceIds().end());
             collapsed.sort();
             // A session made by the host has a new id each time.
-            QString selected = h->store->selectedSessionId().value_or(u"-"_s);
+            QString selected = h->store->selection()->selectedSessionId().value_or(u"-"_s);
             if (selected.size() > 1)
                 selected = u"created"_s;
             return u"selected "_s + selected + u" collapsed "_s
@@ -1028,7 +1028,7 @@ private Q_SLOTS:
     void sessionTooltipReadsMilliseconds()
     {
         makeSidebar();
-        SessionRowView row(h->store.get());
+        SessionRowView row(h->store->sessions(), h->store->selection());
         SidebarSessionRowData data;
         data.scope = u"recent"_s;
         data.session.sessionId = u"x"_s;

@@ -187,7 +187,7 @@ private Q_SLOTS:
         h.waitForStreams();
         if (fails)
             h.host.setReply(u"session.prompt"_s, sim::Reply::error(u"busy"_s, u"try later"_s));
-        const std::shared_ptr<SessionModel> session = store->registerDetachedSessionModel(u"side-1"_s);
+        const std::shared_ptr<SessionModel> session = store->selection()->registerDetachedSessionModel(u"side-1"_s);
         WorkspaceSideChatView view(store, [] {});
         view.setRuntime(WorkspaceSideChatRuntime{session, false, std::nullopt});
         view.resize(360, 500);
@@ -202,13 +202,13 @@ private Q_SLOTS:
         QCOMPARE(nbd::test::promptText(h.host.requests(u"session.prompt"_s).first()), u"why?"_s);
         if (fails) {
             QTRY_COMPARE(input->toPlainText(), u" why? "_s);
-            QVERIFY(store->transientError());
+            QVERIFY(store->errors()->transientError());
         } else {
             // Once the accepted prompt's answer is in, the field stays empty.
             QVERIFY(h.methodsThroughBarrier().endsWith(nbd::test::kBarrierMethod));
             QCOMPARE(input->toPlainText(), QString());
         }
-        store->releaseDetachedSessionModel(u"side-1"_s);
+        store->selection()->releaseDetachedSessionModel(u"side-1"_s);
     }
 
     // Send and stop do by their accessibility action what their click does: the prompt or the
@@ -223,7 +223,7 @@ private Q_SLOTS:
         // The host takes the prompts without running them, so no run's requests take the
         // input row's place in the next view.
         h.host.setReply(u"session.prompt"_s, sim::Reply::value(JSONValue::object({{u"accepted"_s, true}})));
-        const std::shared_ptr<SessionModel> session = store->registerDetachedSessionModel(u"side-1"_s);
+        const std::shared_ptr<SessionModel> session = store->selection()->registerDetachedSessionModel(u"side-1"_s);
         std::unique_ptr<WorkspaceSideChatView> view;
         int retries = 0;
         bool failed = false;
@@ -266,7 +266,7 @@ private Q_SLOTS:
         }
         view.reset();
         session->setRunning(false);
-        store->releaseDetachedSessionModel(u"side-1"_s);
+        store->selection()->releaseDetachedSessionModel(u"side-1"_s);
     }
 
     // Tab goes down the messages to the field, then to stop and send as they stand in the row;
@@ -277,7 +277,7 @@ private Q_SLOTS:
         h.world.addSession(nbd::test::session(u"side-1"_s, 1));
         AppModel *store = h.connected();
         h.waitForStreams();
-        const std::shared_ptr<SessionModel> session = store->registerDetachedSessionModel(u"side-1"_s);
+        const std::shared_ptr<SessionModel> session = store->selection()->registerDetachedSessionModel(u"side-1"_s);
         session->setRunning(true);
         auto view = std::make_unique<WorkspaceSideChatView>(store, [] {});
         view->setRuntime(WorkspaceSideChatRuntime{session, false, std::nullopt});
@@ -303,7 +303,7 @@ private Q_SLOTS:
         QCOMPARE(nbd::test::promptText(h.host.requests(u"session.prompt"_s).first()), u"question"_s);
         view.reset();
         session->setRunning(false);
-        store->releaseDetachedSessionModel(u"side-1"_s);
+        store->selection()->releaseDetachedSessionModel(u"side-1"_s);
     }
 
     // The session's own questions and approvals take the input row's place as the real cards,
@@ -330,7 +330,7 @@ private Q_SLOTS:
         h.world.pushApprovalRequested(u"a-main"_s, JSONValue::object({{u"sessionId"_s, u"main"_s},
                                                                        {u"approvalId"_s, u"ap-main"_s},
                                                                        {u"toolName"_s, u"shell"_s}}));
-        QTRY_COMPARE(store->pendingApprovals().size(), size_t(1));
+        QTRY_COMPARE(store->interactions()->pendingApprovals().size(), size_t(1));
         QVERIFY(input->isVisible());
         QVERIFY(!cards->isVisible());
 
@@ -393,7 +393,7 @@ private Q_SLOTS:
         QVERIFY(!cards->isVisible());
         QVERIFY(cards->widget()->findChildren<QuestionCard *>().isEmpty()
                 || !cards->widget()->findChild<QuestionCard *>()->isVisible());
-        QCOMPARE(store->pendingApprovals().size(), size_t(1)); // the main session's stays
+        QCOMPARE(store->interactions()->pendingApprovals().size(), size_t(1)); // the main session's stays
     }
 };
 

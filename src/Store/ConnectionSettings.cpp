@@ -1,0 +1,233 @@
+#include "Store/ConnectionSettings.h"
+
+#include "Connection/ConnectionController.h"
+#include "Connection/NBDProcessManager.h"
+#include "Domain/Trimming.h"
+
+#include <QDir>
+#include <QPointer>
+#include <QSettings>
+
+using namespace Qt::StringLiterals;
+
+namespace nbd {
+
+namespace {
+
+constexpr auto kServerURLKey = "nbd.serverURL";
+constexpr auto kLaunchModeKey = "nbd.launchMode";
+constexpr auto kExecutablePathKey = "nbd.executablePath";
+
+QString settingsKey(const char *key) { return QString::fromLatin1(key); }
+
+} // namespace
+
+QString launchModeRawValue(LaunchMode mode)
+{
+    return mode == LaunchMode::External ? u"external"_s : u"embedded"_s;
+}
+
+std::optional<LaunchMode> launchModeFromRawValue(const QString &raw)
+{
+    if (raw == u"embedded")
+        return LaunchMode::Embedded;
+    if (raw == u"external")
+        return LaunchMode::External;
+    return std::nullopt;
+}
+
+QString launchModeLabel(LaunchMode mode)
+{
+    return mode == LaunchMode::External ? u"连接外部 NBD"_s : u"本地 NBD（优先附着）"_s;
+}
+
+ConnectionSettings::ConnectionSettings(std::shared_ptr<const StoreContext> context, NBDProcessManager *nbdProcess,
+                                       QObject *parent)
+    : QObject(parent)
+    , m_context(std::move(context))
+    , m_nbdProcess(nbdProcess)
+{
+    QSettings *settings = m_context->settings;
+    // Read straight into the fields: loading writes nothing back.
+    m_serverURLString = settings->value(settingsKey(kServerURLKey), defaultServerURLString()).toString();
+    m_launchMode =
+        launchModeFromRawValue(settings->value(settingsKey(kLaunchModeKey)).toString()).value_or(LaunchMode::Embedded);
+    m_nbdExecutablePath = settings->value(settingsKey(kExecutablePathKey), QString()).toString();
+
+    QObject::connect(m_context->connection, &ConnectionController::phaseChanged, this,
+                     &ConnectionSettings::followConnectionPhase);
+}
+
+ConnectionSettings::~ConnectionSettings()
+{
+    if (m_connectionCancel)
+        m_connectionCancel->cancel();
+}
+
+QString ConnectionSettings::defaultServerURLString() { return u"http://127.0.0.1:3080"_s; }
+
+QString ConnectionSettings::invalidServerURLMessage() { return u"无效的服务器地址（可在设置中配置）"_s; }
+
+void ConnectionSettings::setServerURLString(const QString &value)
+{
+    m_context->settings->setValue(settingsKey(kServerURLKey), value);
+    if (m_serverURLString == value)
+        return;
+    m_serverURLString = value;
+    Q_EMIT serverURLStringChanged();
+}
+
+void ConnectionSettings::setLaunchMode(LaunchMode value)
+{
+    m_context->settings->setValue(settingsKey(kLaunchModeKey), launchModeRawValue(value));
+    if (m_launchMode == value)
+        return;
+    m_launchMode = value;
+    Q_EMIT launchModeChanged();
+}
+
+void ConnectionSettings::setNbdExecutablePath(const QString &value)
+{
+    m_context->settings->setValue(settingsKey(kExecutablePathKey), value);
+    if (m_nbdExecutablePath == value)
+        return;
+    m_nbdExecutablePath = value;
+    Q_EMIT nbdExecutablePathChanged();
+}
+
+std::optional<WireClient> ConnectionSettings::wire() const { return m_context->connection->wire(); }
+
+bool ConnectionSettings::isSameConnection(const WireClient &startedOn, quint64 epoch) const
+{
+    const std::optional<WireClient> current = wire();
+    return epoch == m_connectionEpoch && current && current->baseURL() == startedOn.baseURL();
+}
+
+std::optional<QUrl> ConnectionSettings::normalizedServerURL(const QString &text)
+{
+    QString candidate = text::trimWhitespaceAndNewlines(text).toString();
+    if (candidate.isEmpty())
+        return std::nullopt;
+    if (!candidate.contains(u"://"))
+        candidate.prepend(u"http://"_s);
+    candidate = text::trimCharacters(candidate, u"/").toString();
+    const QUrl url(candidate, QUrl::StrictMode);
+    if (candidate.isEmpty() || !url.isValid() || url.scheme().isEmpty())
+        return std::nullopt;
+    return url;
+}
+
+QList<QUrl> ConnectionSettings::preferredURLs(const QString &serverURLString)
+{
+    QList<QUrl> urls;
+    if (const std::optional<QUrl> configured = normalizedServerURL(serverURLString)) {
+        const QString host = configured->host().toLower();
+        if (host == u"localhost" || host == u"127.0.0.1" || host == u"::1")
+            urls.append(*configured);
+    }
+    urls.append(QUrl(defaultServerURLString()));
+    return urls;
+}
+
+void ConnectionSettings::connect()
+{
+    if (m_connectionCancel) {
+        m_connectionCancel->cancel();
+        m_connectionCancel.reset();
+    }
+    if (m_launchMode == LaunchMode::Embedded) {
+        const CancelToken cancel;
+        m_connectionCancel = cancel;
+        connectEmbedded(cancel);
+    } else {
+        connectExternal();
+    }
+}
+
+QCoro::Task<void> ConnectionSettings::connectEmbedded(CancelToken cancel)
+{
+    QPointer<ConnectionSettings> self(this);
+    const std::weak_ptr<const bool> alive = m_context->alive;
+    try {
+        m_context->connection->markConnecting();
+        const QList<QUrl> preferred = preferredURLs(m_serverURLString);
+        QCoro::Task<std::optional<QUrl>> lookup =
+            m_hostLookup ? m_hostLookup(preferred, cancel) : m_nbdProcess->findRunningHost(preferred, cancel);
+        const std::optional<QUrl> found = co_await std::move(lookup);
+        if (alive.expired() || !self || cancel.isCancelled())
+            co_return;
+        if (found) {
+            startConnection(*found);
+            co_return;
+        }
+        const QString explicitPath = m_nbdExecutablePath;
+        const std::optional<QUrl> launched = co_await m_nbdProcess->start(QDir::homePath(), explicitPath);
+        if (alive.expired() || !self)
+            co_return;
+        if (cancel.isCancelled()) {
+            // Superseded while launching: a host launched for this connect is not wanted, and
+            // the fallback address must not replace the newer connect's own choice.
+            if (launched)
+                m_nbdProcess->stop();
+            co_return;
+        }
+        if (launched)
+            startConnection(*launched);
+        else
+            connectExternal(m_nbdProcess->failureDescription());
+    } catch (...) {
+        // The process manager reports its failures through its phase.
+    }
+}
+
+void ConnectionSettings::connectExternal(const QString &launchFailure)
+{
+    const std::optional<QUrl> url = normalizedServerURL(m_serverURLString);
+    if (!url) {
+        m_context->connection->fail(invalidServerURLMessage());
+        return;
+    }
+    startConnection(*url, launchFailure);
+}
+
+void ConnectionSettings::startConnection(const QUrl &url, const QString &launchFailure)
+{
+    ++m_connectionEpoch;
+    Q_EMIT connectionStarting();
+    m_context->connection->connectTo(url, launchFailure);
+    Q_EMIT connectionStarted();
+}
+
+void ConnectionSettings::cancelConnecting()
+{
+    if (m_connectionCancel)
+        m_connectionCancel->cancel();
+    m_connectionCancel.reset();
+}
+
+void ConnectionSettings::closeConnection()
+{
+    ++m_connectionEpoch;
+    m_connectionLost = false;
+    m_context->connection->disconnect();
+    if (m_launchMode == LaunchMode::Embedded)
+        m_nbdProcess->stop();
+}
+
+void ConnectionSettings::followConnectionPhase()
+{
+    const ConnectionPhase::Kind kind = m_context->connection->phase().kind();
+    if (kind == ConnectionPhase::Kind::Ready) {
+        m_connectionReady = true;
+        if (std::exchange(m_connectionLost, false))
+            Q_EMIT connectionRestored();
+        return;
+    }
+    const bool lost = kind == ConnectionPhase::Kind::Reconnecting || kind == ConnectionPhase::Kind::Failed;
+    if (!std::exchange(m_connectionReady, false) || !lost)
+        return;
+    m_connectionLost = true;
+    Q_EMIT connectionLost();
+}
+
+} // namespace nbd

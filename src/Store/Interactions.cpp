@@ -1,0 +1,269 @@
+#include "Store/Interactions.h"
+
+#include "Connection/ConnectionController.h"
+#include "Store/FieldAssign.h"
+#include "Store/PayloadReading.h"
+#include "Store/StoreErrors.h"
+
+#include <QPointer>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace nbd {
+
+using payload::boolMember;
+using payload::stringMember;
+using payload::typedMember;
+
+namespace {
+
+// The host's refusal of an answer to a request it has settled already: a second press before
+// the card went away, or another surface (tray, notification) that answered first.
+bool isAlreadyAnswered(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const WireTransportError &e) {
+        return e.message() == u"respond rejected: already answered";
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace
+
+Interactions::Interactions(std::shared_ptr<const StoreContext> context, QObject *parent)
+    : QObject(parent)
+    , m_context(std::move(context))
+{
+}
+
+void Interactions::setPendingApprovals(std::vector<PendingApproval> value)
+{
+    if (assignChanged(m_pendingApprovals, std::move(value)))
+        Q_EMIT pendingApprovalsChanged();
+}
+
+void Interactions::setPendingQuestions(std::vector<PendingQuestion> value)
+{
+    if (assignChanged(m_pendingQuestions, std::move(value)))
+        Q_EMIT pendingQuestionsChanged();
+}
+
+void Interactions::clear()
+{
+    setPendingApprovals({});
+    setPendingQuestions({});
+}
+
+// ---- Frames -----------------------------------------------------------------------------
+
+void Interactions::routeApprovalRequested(const ServerRequest &frame, const JSONValue &payload)
+{
+    const std::optional<QString> approvalId = stringMember(payload, u"approvalId");
+    if (!approvalId)
+        return;
+    const bool known = std::any_of(m_pendingApprovals.begin(), m_pendingApprovals.end(),
+                                   [&](const PendingApproval &a) { return a.id == frame.rpcId; });
+    if (known)
+        return;
+    PendingApproval approval;
+    approval.id = frame.rpcId;
+    approval.rpcId = frame.rpcId;
+    approval.sessionId = stringMember(payload, u"sessionId").value_or(QString());
+    approval.approvalId = *approvalId;
+    approval.toolName = stringMember(payload, u"toolName").value_or(u"tool"_s);
+    approval.callId = stringMember(payload, u"callId");
+    approval.reason = stringMember(payload, u"reason");
+    std::vector<PendingApproval> approvals = m_pendingApprovals;
+    approvals.push_back(std::move(approval));
+    setPendingApprovals(std::move(approvals));
+}
+
+void Interactions::routeApprovalResolved(const JSONValue &payload)
+{
+    const std::optional<QString> sessionId = stringMember(payload, u"sessionId");
+    const std::optional<QString> approvalId = stringMember(payload, u"approvalId");
+    if (!sessionId || !approvalId)
+        return;
+    std::vector<PendingApproval> approvals = m_pendingApprovals;
+    std::erase_if(approvals, [&](const PendingApproval &a) {
+        return a.sessionId == *sessionId && a.approvalId == *approvalId;
+    });
+    setPendingApprovals(std::move(approvals));
+}
+
+std::optional<PendingQuestion::AskUserQuestion> Interactions::parseQuestion(const JSONValue &value)
+{
+    if (!value.isObject() || value.size() == 0)
+        return std::nullopt;
+    const std::optional<QString> id = stringMember(value, u"id");
+    const std::optional<QString> question = stringMember(value, u"question");
+    if (!id || !question)
+        return std::nullopt;
+    PendingQuestion::AskUserQuestion result;
+    result.id = *id;
+    result.question = *question;
+    if (const JSONValue *options = typedMember(value, u"options", JSONValue::Type::Array)) {
+        for (const JSONValue &element : options->elements()) {
+            if (!element.isObject() || element.size() == 0)
+                continue;
+            const std::optional<QString> label = stringMember(element, u"label");
+            if (!label)
+                continue;
+            result.options.push_back({*label, *label, stringMember(element, u"description")});
+        }
+    }
+    result.header = stringMember(value, u"header");
+    result.detail = stringMember(value, u"detail");
+    result.multiSelect = boolMember(value, u"multiSelect").value_or(false);
+    if (const JSONValue *intent = typedMember(value, u"intent", JSONValue::Type::Object)) {
+        result.intentKind = stringMember(*intent, u"kind");
+        result.intentApprove = stringMember(*intent, u"approve");
+    }
+    return result;
+}
+
+void Interactions::routeQuestionRequested(const ServerRequest &frame, const JSONValue &payload)
+{
+    PendingQuestion pending;
+    pending.id = frame.rpcId;
+    pending.rpcId = frame.rpcId;
+    pending.sessionId = stringMember(payload, u"sessionId").value_or(QString());
+    if (const JSONValue *array = typedMember(payload, u"questions", JSONValue::Type::Array)) {
+        for (const JSONValue &element : array->elements()) {
+            if (std::optional<PendingQuestion::AskUserQuestion> question = parseQuestion(element))
+                pending.questions.push_back(std::move(*question));
+        }
+    }
+    if (pending.questions.empty()) {
+        // Nothing to ask the user, but the host waits for an answer all the same: it is told
+        // no, the way a question the user closes is.
+        if (!frame.rpcId.isEmpty())
+            cancelQuestion(pending);
+        return;
+    }
+    // A repeated request is listed again: the host asks anew and waits for each answer.
+    m_pendingQuestions.push_back(std::move(pending));
+    Q_EMIT pendingQuestionsChanged();
+}
+
+void Interactions::routeQuestionResolved(const JSONValue &payload)
+{
+    const std::optional<QString> rpcId = stringMember(payload, u"questionRpcId");
+    if (!rpcId)
+        return;
+    std::vector<PendingQuestion> questions = m_pendingQuestions;
+    std::erase_if(questions, [&](const PendingQuestion &q) { return q.rpcId == *rpcId; });
+    setPendingQuestions(std::move(questions));
+}
+
+// ---- Answers ----------------------------------------------------------------------------
+
+void Interactions::answerApproval(const PendingApproval &approval, bool allowed)
+{
+    const std::optional<WireClient> client = m_context->connection->wire();
+    if (!client)
+        return;
+    const JSONValue value = JSONValue::object({
+        {u"sessionId"_s, approval.sessionId},
+        {u"approvalId"_s, approval.approvalId},
+        {u"outcome"_s, allowed ? u"allowed-once"_s : u"rejected"_s},
+    });
+    const JSONValue envelope = ClientResponse{approval.rpcId, value}.toJson();
+    runAnswerApproval(*client, envelope, approval);
+}
+
+QCoro::Task<void> Interactions::runAnswerApproval(WireClient client, JSONValue envelope, PendingApproval approval)
+{
+    QPointer<Interactions> self(this);
+    const std::weak_ptr<const bool> alive = m_context->alive;
+    std::exception_ptr failure;
+    try {
+        co_await client.respondRaw(envelope);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (alive.expired() || !self)
+        co_return;
+    if (failure && !isAlreadyAnswered(failure)) {
+        // The approval stays listed so that the user can answer it again.
+        m_context->errors->reportFailure(u"审批响应失败："_s, failure);
+        co_return;
+    }
+    // Accepted, or settled before: either way the host waits for no answer any more.
+    std::vector<PendingApproval> remaining;
+    for (const PendingApproval &pending : m_pendingApprovals) {
+        if (pending.rpcId == approval.rpcId && pending.sessionId == approval.sessionId
+            && pending.approvalId == approval.approvalId)
+            continue;
+        remaining.push_back(pending);
+    }
+    setPendingApprovals(std::move(remaining));
+}
+
+void Interactions::answerQuestion(const PendingQuestion &question, std::vector<QuestionAnswer> answers)
+{
+    const std::optional<WireClient> client = m_context->connection->wire();
+    if (!client)
+        return;
+    JSONValue::Elements elements;
+    elements.reserve(answers.size());
+    for (const QuestionAnswer &answer : answers) {
+        JSONValue element =
+            JSONValue::object({{u"id"_s, answer.id}, {u"selected"_s, payload::stringArray(answer.selected)}});
+        if (answer.custom)
+            element = element.with(u"custom"_s, *answer.custom);
+        elements.push_back(std::move(element));
+    }
+    const JSONValue answerObject = JSONValue::object({{u"answers"_s, JSONValue::array(std::move(elements))}});
+    const JSONValue value = JSONValue::object({{u"sessionId"_s, question.sessionId}, {u"answer"_s, answerObject}});
+    runAnswerQuestion(*client, ClientResponse{question.rpcId, value}.toJson(), question.id);
+}
+
+void Interactions::cancelQuestion(const PendingQuestion &question)
+{
+    const std::optional<WireClient> client = m_context->connection->wire();
+    if (!client)
+        return;
+    const JSONValue error = JSONValue::object({
+        {u"code"_s, u"cancelled"_s},
+        {u"message"_s, u"cancelled by user"_s},
+        {u"details"_s, JSONValue::emptyObject()},
+    });
+    const JSONValue result = JSONValue::object({{u"ok"_s, false}, {u"error"_s, error}});
+    const JSONValue envelope = JSONValue::object({
+        {u"type"_s, u"client-response"_s},
+        {u"rpcId"_s, question.rpcId},
+        {u"result"_s, result},
+    });
+    runAnswerQuestion(*client, envelope, question.id);
+}
+
+QCoro::Task<void> Interactions::runAnswerQuestion(WireClient client, JSONValue envelope, QString questionId)
+{
+    QPointer<Interactions> self(this);
+    const std::weak_ptr<const bool> alive = m_context->alive;
+    try {
+        co_await client.respondRaw(envelope);
+    } catch (...) {
+        // A question is asked once: whatever the outcome, the card goes away.
+    }
+    if (alive.expired() || !self)
+        co_return;
+    removePendingQuestion(questionId);
+}
+
+void Interactions::removePendingQuestion(const QString &questionId)
+{
+    std::vector<PendingQuestion> remaining;
+    for (const PendingQuestion &pending : m_pendingQuestions) {
+        if (pending.id != questionId)
+            remaining.push_back(pending);
+    }
+    setPendingQuestions(std::move(remaining));
+}
+
+} // namespace nbd

@@ -1,0 +1,119 @@
+// The store's owners wired together: a connection that starts, and a host frame that removes
+// the selected session, each reach every owner concerned, in the order views rely on.
+
+#include "AppModelTestSupport.h"
+#include "AsyncTest.h"
+
+using namespace nbd;
+using namespace nbd::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QString shown(const std::optional<QString> &value) { return value.value_or(u"none"_s); }
+
+// One log across the owners: which change was heard, in order, with the value it left.
+class OwnerLog
+{
+public:
+    explicit OwnerLog(AppModel *store)
+    {
+        SessionDirectory *directory = store->sessions();
+        SessionSelection *selection = store->selection();
+        PluginInventory *plugins = store->plugins();
+        QObject::connect(directory, &SessionDirectory::sessionsChanged, &m_context, [this, directory] {
+            m_entries << u"sessions:"_s + QString::number(directory->sessions().size());
+        });
+        QObject::connect(directory, &SessionDirectory::awaitingSessionListChanged, &m_context, [this, directory] {
+            m_entries << u"awaiting:"_s + (directory->isAwaitingSessionList() ? u"yes"_s : u"no"_s);
+        });
+        QObject::connect(selection, &SessionSelection::selectedSessionIdChanged, &m_context, [this, selection] {
+            m_entries << u"selected:"_s + shown(selection->selectedSessionId());
+        });
+        QObject::connect(selection, &SessionSelection::selectedSubagentChanged, &m_context, [this, selection] {
+            const std::optional<SelectedSubagent> &subagent = selection->selectedSubagent();
+            m_entries << u"subagent:"_s + shown(subagent ? std::optional(subagent->address.childSessionId) : std::nullopt);
+        });
+        QObject::connect(plugins, &PluginInventory::pluginInventoryLoadingChanged, &m_context, [this, plugins] {
+            m_entries << u"plugins:"_s + (plugins->pluginInventoryLoading() ? u"loading"_s : u"loaded"_s);
+        });
+    }
+
+    QStringList entries() const { return m_entries; }
+    void clear() { m_entries.clear(); }
+
+private:
+    QObject m_context;
+    QStringList m_entries;
+};
+
+} // namespace
+
+class StoreWiringTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Starting a connection: the lists are awaited before the controller's first phase is
+    // heard; the lists land, then the wait ends, then the last session is restored and the
+    // plugin inventories are read.
+    void connectingReachesEveryOwner()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"a"_s, 1));
+        h.world.addSession(session(u"b"_s, 2));
+        AppModel *store = h.makeStore();
+        OwnerLog log(store);
+        std::optional<bool> awaitingAtFirstPhase;
+        QObject::connect(store->connection(), &ConnectionController::phaseChanged, store, [&] {
+            if (!awaitingAtFirstPhase)
+                awaitingAtFirstPhase = store->sessions()->isAwaitingSessionList();
+        });
+
+        store->connect();
+        h.waitForListed();
+
+        QCOMPARE(awaitingAtFirstPhase, std::optional(true));
+        QCOMPARE(log.entries(), (QStringList{u"awaiting:yes"_s, u"sessions:2"_s, u"awaiting:no"_s, u"selected:b"_s,
+                                             u"plugins:loading"_s, u"plugins:loaded"_s}));
+        QVERIFY(store->selection()->sessionModel(u"b"_s));
+    }
+
+    // The host removes the parent of the selected subagent: its list-change frame travels the
+    // stream to the router, the directory reads the lists again, the selection lets go of the
+    // session and its subagent, and the plugin inventories are read after the lists.
+    void removedSessionThroughTheRouterClearsTheSelection()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"a"_s, 1));
+        h.world.addSession(session(u"b"_s, 2));
+        sim::SimWorld::SubagentEntry kid;
+        kid.id = u"kid"_s;
+        h.world.setSubagents(u"b"_s, {kid});
+        AppModel *store = h.connected();
+        h.waitForStreams();
+        QCOMPARE(store->selection()->selectedSessionId(), std::optional(u"b"_s));
+        QTRY_VERIFY_WITH_TIMEOUT(store->sessions()->subagentsByParent().contains(u"b"_s), 20000);
+        const SubagentListValue list = store->sessions()->subagentsByParent().value(u"b"_s);
+        store->selection()->selectSubagent(u"b"_s, list.entries.front(), list.parentAvailable);
+        QCOMPARE(store->selection()->selectedSidebarSessionId(), std::optional(u"b"_s));
+        const std::shared_ptr<SessionModel> child = store->selection()->sessionModel(u"kid"_s);
+        QVERIFY(child);
+        QTRY_VERIFY_WITH_TIMEOUT(child->historyLoaded(), 20000);
+
+        OwnerLog log(store);
+        h.world.removeSession(u"b"_s);
+        h.world.pushListChange(u"host/session-removed"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(log.entries().contains(u"plugins:loaded"_s), 20000);
+
+        QCOMPARE(log.entries(), (QStringList{u"sessions:1"_s, u"selected:none"_s, u"subagent:none"_s,
+                                             u"plugins:loading"_s, u"plugins:loaded"_s}));
+        QCOMPARE(store->selection()->selectedSidebarSessionId(), std::nullopt);
+        // The restore has run for this connection: nothing else is selected in its place.
+        QVERIFY(store->selection()->didRestoreInitialSession());
+        QCOMPARE(store->selection()->selectedSessionId(), std::nullopt);
+    }
+};
+
+QTEST_GUILESS_MAIN(StoreWiringTest)
+#include "tst_storewiring.moc"
