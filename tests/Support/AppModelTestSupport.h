@@ -89,7 +89,7 @@ public:
     // arrived.
     void waitForQuietHost() const
     {
-        waitUntilSteady([this] { return host.requests().size(); });
+        (void)waitUntilHostQuiet(host, store ? store->connection()->wire() : std::nullopt);
     }
 
     // The calls the host received after the first `baseline` ones, by name, in order.

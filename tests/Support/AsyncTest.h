@@ -82,19 +82,4 @@ inline void waitFor(QCoro::Task<void> task, int timeoutMs = 30000)
     detail::run(state, timeoutMs);
 }
 
-// Waits until what `sample` reads has stopped changing: the same for four samples 50 ms
-// apart, at most three seconds. For effects that arrive in several steps (a view's calls to
-// the host as it opens); it asserts nothing.
-template<class Sample>
-void waitUntilSteady(const Sample &sample)
-{
-    auto last = sample();
-    for (int quiet = 0, rounds = 0; quiet < 4 && rounds < 60; ++rounds) {
-        QTest::qWait(50);
-        auto now = sample();
-        quiet = now == last ? quiet + 1 : 0;
-        last = std::move(now);
-    }
-}
-
 } // namespace nbd::test
