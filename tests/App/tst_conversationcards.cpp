@@ -112,6 +112,16 @@ class tst_ConversationCards : public QObject
         return row ? row->findChild<ToolCallChip *>() : nullptr;
     }
 
+    // Until the rows have taken in all that was on its way (the transcript's publish, the cards'
+    // opening and the layout it asks for, the host's answers and the text laid out from them)
+    // and the list's height is final.
+    bool rowsSettled()
+    {
+        return QTest::qWaitFor([&] { return !conversation()->shownSession()->isTranscriptPublishScheduled(); })
+            && waitUntilMotionSettles(m_window.get()) && waitUntilHostQuiet(*m_host, m_store->connection()->wire())
+            && motionSettled(m_window.get());
+    }
+
     void openSessionFromTheSidebar()
     {
         openAppWindow(m_dir, *m_host, QSize(1280, 900), m_store, m_window);
@@ -195,7 +205,7 @@ private Q_SLOTS:
                 }
                 (void)QTest::qWaitFor([&] { return m_window->findChild<LinkButton *>(u"tool-card-file"_s) != nullptr; });
             }
-            waitUntilSteady([&] { return list()->contentHeight(); });
+            (void)rowsSettled();
             baseline = m_host->requests().size();
             return m_window.get();
         };
@@ -227,6 +237,7 @@ private Q_SLOTS:
             return !widget || !list()->isAncestorOf(widget);
         };
         check.async = true;
+        check.quiet = [&] { (void)rowsSettled(); };
         const ActionParityReport report = actionParity(check);
         QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
         // Folded: the two chips, the answer's two links and the code's copy button; opened,

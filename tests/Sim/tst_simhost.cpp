@@ -150,6 +150,7 @@ private Q_SLOTS:
     void repliesInOrderAndHandlers();
     void exportAndRequestLog();
     void neverAnswersUntilStopAndListenAgain();
+    void delayedRepliesAreDueUntilCarriedOut();
     void streams();
     void upgradesElsewhereAreRefused_data();
     void upgradesElsewhereAreRefused();
@@ -269,8 +270,10 @@ void tst_SimHost::replyKinds()
     const auto [path, requestBody] = requestFor(key);
     const HttpResult r = m_client.send("POST", at(*m_host, path), requestBody);
     QVERIFY(r.finished);
-    // Every answer the client saw was announced first, delayed ones included.
+    // Every answer the client saw was announced first, delayed ones included, and none is
+    // still counted as due.
     QVERIFY(!written.isEmpty());
+    QCOMPARE(m_host->repliesDue(), 0);
     QCOMPARE(written.size(), m_host->requests(key).size());
     QCOMPARE(written.at(0).at(0).value<sim::LoggedRequest>().path, path);
     QCOMPARE(r.error, error);
@@ -394,6 +397,26 @@ void tst_SimHost::neverAnswersUntilStopAndListenAgain()
     auto again = openStream(m_host->streamUrl(Stream::Mux));
     QVERIFY(waitConnected(*again));
     QTRY_COMPARE_WITH_TIMEOUT(m_host->connectedCount(Stream::Mux), 1, kWait);
+}
+
+void tst_SimHost::delayedRepliesAreDueUntilCarriedOut()
+{
+    // Far off, so that it is still due whenever it is looked at.
+    m_host->setReply(u"session.list"_s, Reply::value(1).delayed(600000));
+    m_host->setReply(u"session.get"_s, Reply::never());
+    QNetworkReply *delayed = m_client.start("POST", at(*m_host, u"/api/session.list"_s), callBody(u"session.list"_s));
+    QNetworkReply *never = m_client.start("POST", at(*m_host, u"/api/session.get"_s), callBody(u"session.get"_s));
+    QTRY_COMPARE_WITH_TIMEOUT(m_host->requests().size(), 2, kWait);
+    // The answer that never comes leaves the host nothing to do; the delayed one is owed.
+    QCOMPARE(m_host->repliesDue(), 1);
+    // One answered at once is never counted, not even while the delayed one waits.
+    QCOMPARE(m_client.send("POST", at(*m_host, u"/api/host.describe"_s), callBody(u"host.describe"_s)).status, 200);
+    QCOMPARE(m_host->repliesDue(), 1);
+    QVERIFY(!delayed->isFinished() && !never->isFinished());
+    delayed->abort();
+    never->abort();
+    delete delayed;
+    delete never;
 }
 
 void tst_SimHost::streams()

@@ -7,9 +7,14 @@
 
 #include <QAbstractAnimation>
 #include <QCoreApplication>
+#include <QNetworkReply>
 #include <QSignalSpy>
 #include <QStringList>
+#include <QThreadPool>
 #include <QTimer>
+
+#include <algorithm>
+#include <optional>
 
 // Waits on observable events instead of fixed sleeps, for checks that something did NOT
 // happen: a sleep only shows that nothing happened yet, and passes by luck when it is short.
@@ -60,21 +65,6 @@ inline QList<sim::LoggedRequest> answered(const QSignalSpy &written, const QStri
     return requests;
 }
 
-// Until `host` has finished every request it logged and the answers have reached `client`,
-// again while those answers set off more requests. `finished` is a spy on
-// SimHost::requestFinished made before the first request.
-inline void waitUntilHostIdle(sim::SimHost &host, const QSignalSpy &finished, const WireClient &client)
-{
-    for (int round = 0; round < 50; ++round) {
-        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), host.requests().size(), 20000);
-        const qsizetype before = host.requests().size();
-        methodsThroughBarrier(host, client);
-        if (host.requests().size() == before + 1)
-            return;
-    }
-    QFAIL("the host never fell idle");
-}
-
 // How often `method` occurs in a list of methods.
 inline int countOf(const QStringList &methods, const QString &method) { return int(methods.count(method)); }
 
@@ -99,6 +89,39 @@ inline void drainEventLoop()
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents(QEventLoop::AllEvents);
     }
+}
+
+// Whether `client` has a call on its way: sent or queued to be, and its answer not yet taken in.
+inline bool callsInFlight(const WireClient &client)
+{
+    WireSession *session = client.session();
+    if (!session)
+        return false;
+    const auto replies = session->manager()->findChildren<QNetworkReply *>(Qt::FindDirectChildrenOnly);
+    return std::any_of(replies.begin(), replies.end(), [](const QNetworkReply *reply) { return reply->isRunning(); });
+}
+
+// Until nothing is on its way between the code under test and `host`: the host owes no delayed
+// answer, `client` (the code's own, when it has one) waits for none, the answers have been
+// taken in (folded on the thread pool, handed back) and, once what they queued is delivered,
+// set off no further call. For the calls a view makes as it opens or acts, however many steps
+// deep. A call the host never answers keeps it from falling quiet: false after `timeoutMs`.
+inline bool waitUntilHostQuiet(const sim::SimHost &host, const std::optional<WireClient> &client,
+                               int timeoutMs = 20000)
+{
+    auto quiet = [&] {
+        return host.repliesDue() == 0 && !(client && callsInFlight(*client))
+            && QThreadPool::globalInstance()->activeThreadCount() == 0;
+    };
+    for (int round = 0; round < 50; ++round) {
+        if (!QTest::qWaitFor(quiet, timeoutMs))
+            return false;
+        const qsizetype before = host.requests().size();
+        drainEventLoop();
+        if (quiet() && host.requests().size() == before)
+            return true;
+    }
+    return false;
 }
 
 // Whether every animation under `root` that has an end has reached it. One that loops for ever

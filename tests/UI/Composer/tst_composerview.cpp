@@ -163,6 +163,7 @@ private Q_SLOTS:
                 + m_composer->promptField()->text();
         };
         check.async = true;
+        check.quiet = [&] { m_h->waitForQuietHost(); };
         const test::ActionParityReport report = test::actionParity(check);
         QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
         // The send button and the menus at least, each with an effect.

@@ -264,6 +264,7 @@ private Q_SLOTS:
                 + QString::number(field->isVisible()) + u" list "_s + QString::number(list->isVisible());
         };
         check.async = true;
+        check.quiet = [&] { m_h->waitForQuietHost(); };
         const test::ActionParityReport report = test::actionParity(check);
         QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
         QVERIFY2(report.changed >= 3, qPrintable(report.controls.join(u'\n')));

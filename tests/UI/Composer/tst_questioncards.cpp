@@ -480,6 +480,7 @@ private Q_SLOTS:
         };
         check.state = [&] { return cardState(card, baseline); };
         check.async = true;
+        check.quiet = [&] { m_h->waitForQuietHost(); };
         const test::ActionParityReport report = test::actionParity(check);
         QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
         // Close, three options and skip at least (the submit button waits for a choice), and
@@ -520,6 +521,7 @@ private Q_SLOTS:
             return answers;
         };
         check.async = true;
+        check.quiet = [&] { m_h->waitForQuietHost(); };
         const test::ActionParityReport report = test::actionParity(check);
         QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
         QCOMPARE(report.controls.size(), 2);

@@ -432,6 +432,7 @@ void tst_ConversationView::transcriptButtonsDoWhatClicksDo()
         return !widget || !m_view->transcript()->isAncestorOf(widget);
     };
     check.async = true;
+    check.quiet = [&] { m_harness->waitForQuietHost(); };
     const test::ActionParityReport report = test::actionParity(check);
     QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
     QVERIFY2(report.controls.size() == 2 && report.changed == 2, qPrintable(report.controls.join(u'\n')));
@@ -1077,6 +1078,7 @@ void tst_ConversationView::headerAndDockActionsDoWhatClicksDo()
         return widget && ((composer && composer->isAncestorOf(widget)) || m_view->transcript()->isAncestorOf(widget));
     };
     check.async = true;
+    check.quiet = [&] { m_harness->waitForQuietHost(); };
     const test::ActionParityReport report = test::actionParity(check);
     QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
     // Actions menu, log export, two tabs, two toggles, the banner's close, the queue's header

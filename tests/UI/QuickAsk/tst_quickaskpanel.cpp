@@ -391,6 +391,7 @@ private Q_SLOTS:
                 + u" error "_s + coordinator->model()->errorMessage().value_or(QString());
         };
         check.async = true;
+        check.quiet = [&] { m_h->waitForQuietHost(); };
         const test::ActionParityReport report = test::actionParity(check);
         QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
         QVERIFY2(report.changed >= 1, qPrintable(report.controls.join(u'\n')));

@@ -938,6 +938,7 @@ private Q_SLOTS:
                 + (searchShown ? u" search"_s : QString()) + u" calls "_s + h->methodsSince(baseline);
         };
         check.async = true;
+        check.quiet = [&] { h->waitForQuietHost(); };
         const test::ActionParityReport report = test::actionParity(check);
         QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
         // Session rows, workspace headers, the new-session and settings buttons at least.

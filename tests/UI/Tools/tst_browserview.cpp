@@ -184,6 +184,14 @@ private Q_SLOTS:
             return !iface->object() || !iface->object()->objectName().startsWith(u"workspace-browser-"_s);
         };
         check.async = true;
+        // Until the page asked for is there: served by the host, its load ended.
+        check.quiet = [&] {
+            (void)QTest::qWaitFor([&] {
+                WorkspaceBrowserModel *model = view->model();
+                return host.repliesDue() == 0 && !model->isLoading()
+                    && model->address() == model->page()->url().toString();
+            }, 60000);
+        };
         const nbd::test::ActionParityReport report = nbd::test::actionParity(check);
         QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
         QVERIFY2(report.controls.size() == 3, qPrintable(report.controls.join(u'\n')));

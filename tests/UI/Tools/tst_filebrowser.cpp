@@ -177,6 +177,7 @@ private Q_SLOTS:
             return iface->object() && iface->object()->objectName() == u"workspace-files-reveal"_s;
         };
         check.async = true;
+        check.quiet = [] { (void)readsFinished(); };
         const nbd::test::ActionParityReport report = nbd::test::actionParity(check);
         QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
         // Back, refresh, the folder and the file.

@@ -120,6 +120,7 @@ private Q_SLOTS:
         };
         check.state = [&] { return QString::number(reports) + u' ' + view->report(); };
         check.async = true;
+        check.quiet = [] { waitUntilGitIsDone(); };
         const nbd::test::ActionParityReport report = nbd::test::actionParity(check);
         QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join(u'\n')));
         QVERIFY2(report.changed >= 1, qPrintable(report.controls.join(u'\n')));

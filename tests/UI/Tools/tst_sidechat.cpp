@@ -256,6 +256,7 @@ private Q_SLOTS:
                 + u" input="_s + view->findChild<QPlainTextEdit *>(u"workspace-side-chat-input"_s)->toPlainText();
         };
         check.async = true;
+        check.quiet = [&] { h.waitForQuietHost(); };
         for (bool failedPage : {false, true}) {
             failed = failedPage;
             const nbd::test::ActionParityReport report = nbd::test::actionParity(check);

@@ -715,15 +715,22 @@ void SimHost::carryOut(const Reply &reply, const LoggedRequest &request, QTcpSoc
 
     // A drop is deferred even without a delay: the HTTP server still uses the socket after
     // handing us the request.
-    auto actAndTell = [this, act, request, never = reply.kind() == Reply::Kind::Never] {
+    const bool never = reply.kind() == Reply::Kind::Never;
+    const bool later = reply.delayMs() > 0 || reply.kind() == Reply::Kind::Drop;
+    auto actAndTell = [this, act, request, never, later] {
+        if (later && !never)
+            --m_repliesDue;
         act();
         if (!never)
             Q_EMIT requestFinished(request);
     };
-    if (reply.delayMs() > 0 || reply.kind() == Reply::Kind::Drop)
+    if (later) {
+        if (!never)
+            ++m_repliesDue;
         QTimer::singleShot(std::max(reply.delayMs(), 0), this, actAndTell);
-    else
+    } else {
         actAndTell();
+    }
 }
 
 // --- streams -------------------------------------------------------------------------------

@@ -146,6 +146,9 @@ public:
     // WebSocket upgrade requests (accepted or not), in arrival order.
     QList<LoggedRequest> upgradeRequests() const { return m_upgradeRequests; }
     void clearRequests();
+    // Logged requests whose scripted answer is still to be carried out (a delayed reply not
+    // yet due). One that never comes is not counted: the host has nothing more to do for it.
+    int repliesDue() const { return m_repliesDue; }
 
     int connectedCount(Stream stream) const;
     // Sends {"type":"server-request","rpcId":…,"method":…,"payload":…} to every socket of the
@@ -201,6 +204,7 @@ private:
 
     QList<LoggedRequest> m_requests;
     QList<LoggedRequest> m_upgradeRequests;
+    int m_repliesDue = 0;
 
     QList<std::shared_ptr<StreamSocket>> m_streams;
     QHash<Stream, QList<int>> m_clientCloseCodes;
