@@ -21,8 +21,8 @@ namespace nbd {
 ViewSlots appViewSlots()
 {
     ViewSlots views;
-    views.composer = [](SessionSelection *selection, SessionActions *sessionActions, std::shared_ptr<SessionModel> session,
-                        QWidget *parent) -> QWidget * {
+    views.composer = [](SessionSelection *selection, SessionActions *sessionActions,
+                        std::shared_ptr<SessionModel> session, QWidget *parent) -> QWidget * {
         return new ComposerView(selection, sessionActions, std::move(session), parent);
     };
     views.setComposerSession = [](QWidget *composer, std::shared_ptr<SessionModel> session) {
@@ -42,8 +42,8 @@ ViewSlots appViewSlots()
     views.approvalCard = [](Interactions *interactions, const PendingApproval &approval, QWidget *parent) -> QWidget * {
         return new ApprovalCard(interactions, approval, parent);
     };
-    views.trajectoryView = [](std::shared_ptr<SessionModel> session, std::function<void(TrajectoryEventSelection)> onSelect,
-                              QWidget *parent) -> QWidget * {
+    views.trajectoryView = [](std::shared_ptr<SessionModel> session,
+                              std::function<void(TrajectoryEventSelection)> onSelect, QWidget *parent) -> QWidget * {
         return new TrajectoryView(std::move(session), [onSelect = std::move(onSelect)](const TrajectoryEventSelection &event) {
             if (onSelect)
                 onSelect(event);

@@ -24,8 +24,8 @@ class TranscriptRenderRowView : public TranscriptEntryView
 public:
     enum class ContentKind { User, StreamingText, FinalText, Block, Notice };
 
-    TranscriptRenderRowView(SessionActions *sessionActions, const QString &sessionId, const TranscriptEntry &entry, bool expanded,
-                            QWidget *parent = nullptr);
+    TranscriptRenderRowView(SessionActions *sessionActions, const QString &sessionId, const TranscriptEntry &entry,
+                            bool expanded, QWidget *parent = nullptr);
     ~TranscriptRenderRowView() override;
 
     void setEntry(const TranscriptEntry &entry) override;

@@ -271,7 +271,8 @@ ConnectionSettingsTab::~ConnectionSettingsTab()
 
 void ConnectionSettingsTab::updateMode()
 {
-    const LaunchMode mode = m_owners.connectionSettings ? m_owners.connectionSettings->launchMode() : LaunchMode::Embedded;
+    const LaunchMode mode =
+        m_owners.connectionSettings ? m_owners.connectionSettings->launchMode() : LaunchMode::Embedded;
     const bool embedded = mode == LaunchMode::Embedded;
     (embedded ? m_embedded : m_external)->setChecked(true);
     if (embedded) {

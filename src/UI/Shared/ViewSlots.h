@@ -48,8 +48,8 @@ struct ViewSlots
     // The card answering one tool approval, in the dock and in the side chat.
     std::function<QWidget *(Interactions *interactions, const PendingApproval &approval, QWidget *parent)> approvalCard;
     // The trajectory surface of a session; onSelect receives the event the user picks.
-    std::function<QWidget *(std::shared_ptr<SessionModel> session, std::function<void(TrajectoryEventSelection)> onSelect,
-                            QWidget *parent)>
+    std::function<QWidget *(std::shared_ptr<SessionModel> session,
+                            std::function<void(TrajectoryEventSelection)> onSelect, QWidget *parent)>
         trajectoryView;
     // The one-line run summary under the composer; action runs when it is clicked.
     std::function<QWidget *(std::shared_ptr<SessionModel> session, std::function<void()> action, QWidget *parent)>
