@@ -67,7 +67,7 @@ private:
 struct TranscriptWindow
 {
     QWidget window;
-    ConversationTranscript *transcript = new ConversationTranscript(nullptr, &window);
+    ConversationTranscript *transcript = new ConversationTranscript(nullptr, nullptr, &window);
 
     TranscriptWindow()
     {

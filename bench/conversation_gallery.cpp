@@ -206,7 +206,7 @@ void streaming()
     p.setColor(QPalette::Window, Theme::canvas());
     window.setPalette(p);
     window.resize(900, 420);
-    auto *transcript = new ConversationTranscript(nullptr, &window);
+    auto *transcript = new ConversationTranscript(nullptr, nullptr, &window);
     transcript->resize(900, 420);
     window.show();
     transcript->setSession(model);

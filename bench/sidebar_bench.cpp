@@ -137,11 +137,15 @@ int main(int argc, char **argv)
     QWidget window;
     window.resize(300, 900);
     bool searchVisible = true;
+    // The account bar follows the connection; the settings sheet is never opened here.
+    SettingsOwners connectionOwners;
+    connectionOwners.connectionSettings = store.connectionSettings();
+    connectionOwners.connection = store.connection();
+    connectionOwners.nbdProcess = store.nbdProcess();
     QElapsedTimer t;
     t.start();
-    auto *sidebar = new SidebarView(&store, {}, Binding<bool>{[&] { return searchVisible; }, [&](bool v) {
-                                                                 searchVisible = v;
-                                                             }},
+    auto *sidebar = new SidebarView(store.sessions(), store.selection(), connectionOwners, {},
+                                    Binding<bool>{[&] { return searchVisible; }, [&](bool v) { searchVisible = v; }},
                                     &window);
     sidebar->setGeometry(0, 0, 300, 900);
     window.show();

@@ -1,5 +1,6 @@
 #include "App/AppDelegate.h"
 
+#include "App/ViewOwners.h"
 #include "Store/AppModel.h"
 #include "System/DesktopIntegration.h"
 #include "System/TerminationSignals.h"
@@ -31,7 +32,7 @@ void AppDelegate::applicationDidFinishLaunching()
         connect(signals_, &TerminationSignals::terminationRequested, qApp, [] { QCoreApplication::quit(); },
                 Qt::QueuedConnection);
     if (appModel) {
-        m_quickAskCoordinator = std::make_unique<QuickAskCoordinator>(appModel);
+        m_quickAskCoordinator = std::make_unique<QuickAskCoordinator>(quickAskOwners(appModel));
         try {
             m_quickAskCoordinator->start();
         } catch (const GlobalHotKeyRegistrationError &error) {

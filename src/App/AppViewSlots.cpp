@@ -4,7 +4,6 @@
 #include "App/AppViewSlots.h"
 
 #include "Session/SessionModel.h"
-#include "Store/AppModel.h"
 #include "UI/Composer/ComposerView.h"
 #include "UI/Composer/GoalBannerView.h"
 #include "UI/Composer/QuestionViews.h"
@@ -22,9 +21,9 @@ namespace nbd {
 ViewSlots appViewSlots()
 {
     ViewSlots views;
-    views.composer = [](AppModel *appModel, std::shared_ptr<SessionModel> session, QWidget *parent) -> QWidget * {
-        return new ComposerView(appModel ? appModel->selection() : nullptr, appModel ? appModel->sessionActions() : nullptr,
-                                std::move(session), parent);
+    views.composer = [](SessionSelection *selection, SessionActions *sessionActions,
+                        std::shared_ptr<SessionModel> session, QWidget *parent) -> QWidget * {
+        return new ComposerView(selection, sessionActions, std::move(session), parent);
     };
     views.setComposerSession = [](QWidget *composer, std::shared_ptr<SessionModel> session) {
         auto *view = qobject_cast<ComposerView *>(composer);
@@ -33,42 +32,43 @@ ViewSlots appViewSlots()
         view->setSession(std::move(session));
         return true;
     };
-    views.goalBanner = [](AppModel *appModel, std::shared_ptr<SessionModel> session, QWidget *parent) -> QWidget * {
-        return new GoalBannerView(appModel ? appModel->sessionActions() : nullptr, std::move(session), parent);
+    views.goalBanner = [](SessionActions *sessionActions, std::shared_ptr<SessionModel> session,
+                          QWidget *parent) -> QWidget * {
+        return new GoalBannerView(sessionActions, std::move(session), parent);
     };
-    views.questionCard = [](AppModel *appModel, const PendingQuestion &question, QWidget *parent) -> QWidget * {
-        return new QuestionCard(appModel ? appModel->interactions() : nullptr, question, parent);
+    views.questionCard = [](Interactions *interactions, const PendingQuestion &question, QWidget *parent) -> QWidget * {
+        return new QuestionCard(interactions, question, parent);
     };
-    views.approvalCard = [](AppModel *appModel, const PendingApproval &approval, QWidget *parent) -> QWidget * {
-        return new ApprovalCard(appModel ? appModel->interactions() : nullptr, approval, parent);
+    views.approvalCard = [](Interactions *interactions, const PendingApproval &approval, QWidget *parent) -> QWidget * {
+        return new ApprovalCard(interactions, approval, parent);
     };
-    views.trajectoryView = [](AppModel *, std::shared_ptr<SessionModel> session,
+    views.trajectoryView = [](std::shared_ptr<SessionModel> session,
                               std::function<void(TrajectoryEventSelection)> onSelect, QWidget *parent) -> QWidget * {
         return new TrajectoryView(std::move(session), [onSelect = std::move(onSelect)](const TrajectoryEventSelection &event) {
             if (onSelect)
                 onSelect(event);
         }, parent);
     };
-    views.runtimeSummaryBar = [](AppModel *, std::shared_ptr<SessionModel> session, std::function<void()> action,
+    views.runtimeSummaryBar = [](std::shared_ptr<SessionModel> session, std::function<void()> action,
                                  QWidget *parent) -> QWidget * {
         auto *bar = new RuntimeSummaryBar(std::move(session), std::move(action), parent);
         bar->setObjectName(u"runtime-summary-bar"_s);
         return bar;
     };
-    views.subagentCatalog = [](AppModel *appModel, const QString &rootSessionId, QWidget *parent) -> QWidget * {
-        SessionDirectory *directory = appModel ? appModel->sessions() : nullptr;
-        SessionSelection *selection = appModel ? appModel->selection() : nullptr;
+    views.subagentCatalog = [](SessionDirectory *directory, SessionSelection *selection, const QString &rootSessionId,
+                               QWidget *parent) -> QWidget * {
         return new SubagentCatalogView(directory, selection, rootSessionId, parent);
     };
-    views.subagentReadOnlyComposer = [](AppModel *, const SelectedSubagent &selection, QWidget *parent) -> QWidget * {
+    views.subagentReadOnlyComposer = [](const SelectedSubagent &selection, QWidget *parent) -> QWidget * {
         return new SubagentReadOnlyComposer(selection, parent);
     };
-    views.settings = [](AppModel *appModel, QWidget *parent) -> QWidget * { return new SettingsView(appModel, parent); };
-    views.runtimeInspector = [](AppModel *appModel, std::shared_ptr<SessionModel> session,
+    views.settings = [](const SettingsOwners &owners, QWidget *parent) -> QWidget * {
+        return new SettingsView(owners, parent);
+    };
+    views.runtimeInspector = [](SessionDirectory *directory, std::shared_ptr<SessionModel> session,
                                 Binding<RuntimeInspectorPanel> panel, std::optional<TrajectoryEventSelection> event,
                                 QWidget *parent) -> QWidget * {
-        return new RuntimeInspectorView(appModel ? appModel->sessions() : nullptr, std::move(session), std::move(panel),
-                                        std::move(event), true,
+        return new RuntimeInspectorView(directory, std::move(session), std::move(panel), std::move(event), true,
                                         {kAllRuntimeInspectorPanels.begin(), kAllRuntimeInspectorPanels.end()}, parent);
     };
     views.updateRuntimeInspector = [](QWidget *inspector, std::shared_ptr<SessionModel> session,

@@ -1,4 +1,5 @@
 #include "App/ContentView.h"
+#include "App/ViewOwners.h"
 
 #include "Store/AppModel.h"
 #include "Session/SessionModel.h"
@@ -111,7 +112,8 @@ ContentView::ContentView(AppModel *appModel, std::function<void()> settingsOpene
     , m_terminal(new WorkspaceTerminalModel(QUrl::fromLocalFile(QDir::homePath()), this))
     , m_leftBackground(new SidebarMaterialBackground(this))
     , m_sidebar(new SidebarView(
-          appModel, [this] { collapseSidebar(); },
+          appModel ? appModel->sessions() : nullptr, appModel ? appModel->selection() : nullptr,
+          settingsOwners(appModel), [this] { collapseSidebar(); },
           Binding<bool>{[this] { return m_sidebarSearchVisible; },
                         [this](bool v) {
                             m_sidebarSearchVisible = v;
@@ -134,14 +136,15 @@ ContentView::ContentView(AppModel *appModel, std::function<void()> settingsOpene
           m_leftBackground))
     , m_leftHairline(new Rule(&Theme::hairline, this))
     , m_conversation(new ConversationView(
-          appModel, [this] { toggleRightSidebar(); }, [this] { toggleTerminal(); },
+          conversationOwners(appModel), [this] { toggleRightSidebar(); }, [this] { toggleTerminal(); },
           [this](RuntimeInspectorPanel panel, std::optional<TrajectoryEventSelection> event) {
               openSessionInspector(panel, std::move(event));
           },
           this))
     , m_rightRule(new Rule(&Theme::strongHairline, this))
     , m_tools(new WorkspaceToolsView(
-          appModel,
+          appModel ? appModel->selection() : nullptr, appModel ? appModel->sessions() : nullptr,
+          appModel ? appModel->interactions() : nullptr, appModel ? appModel->sessionActions() : nullptr,
           Binding<WorkspaceToolTabState>{[this] { return m_workspaceToolTabs; },
                                          [this](WorkspaceToolTabState s) {
                                              m_workspaceToolTabs = std::move(s);
@@ -593,12 +596,8 @@ QCoro::Task<void> ContentView::runSideChatCreation(QUuid id, qint64 generation, 
     const std::weak_ptr<const bool> alive = m_alive;
     QPointer<AppModel> store = m_appModel;
     std::shared_ptr<SessionModel> session;
-    try {
-        if (store)
-            session = co_await store->sessions()->createDetachedSession(std::optional<QString>(cwd), std::nullopt);
-    } catch (...) {
-        session = nullptr;
-    }
+    if (store)
+        session = co_await store->sessions()->createDetachedSession(std::optional<QString>(cwd), std::nullopt);
     const auto release = [&] {
         if (session && store)
             store->selection()->releaseDetachedSessionModel(session->sessionId());

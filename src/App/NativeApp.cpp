@@ -1,6 +1,7 @@
 #include "App/NativeApp.h"
 
 #include "App/AppDelegate.h"
+#include "App/ViewOwners.h"
 #include "App/MainWindow.h"
 #include "App/TrayMenu.h"
 #include "Store/AppModel.h"
@@ -139,7 +140,7 @@ void nbd_nativeApp::openSettings()
         window->setAttribute(Qt::WA_DeleteOnClose);
         auto *layout = new QVBoxLayout(window);
         layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(new SettingsView(m_appModel.get(), window));
+        layout->addWidget(new SettingsView(settingsOwners(m_appModel.get()), window));
         layout->setSizeConstraint(QLayout::SetFixedSize);
         m_settingsWindow = window;
     }

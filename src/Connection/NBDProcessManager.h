@@ -91,7 +91,8 @@ public:
     // to the kill delay, then SIGKILL, for the launched host and every host still stopping.
     void stopAndWait();
     // The configured path (trimmed of spaces and tabs), else the login shell's
-    // `command -v nbd`, else the fixed locations. Leaves the phase idle.
+    // `command -v nbd`, else the fixed locations. Leaves the phase idle. Nothing when none
+    // is found; never throws.
     QCoro::Task<std::optional<QString>> locateExecutable(QString explicitPath);
     // The path that a login shell's `command -v nbd` printed: the last non-empty line that
     // is an absolute path, trimmed; empty when there is none.

@@ -1,6 +1,6 @@
 #include "Store/ConnectionStatus.h"
 
-#include "Store/AppModel.h"
+#include "Store/ConnectionSettings.h"
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -22,16 +22,18 @@ QString connectionDetail(const ConnectionPhase &phase, const NBDProcessManager::
     }
 }
 
-ConnectionStatus::ConnectionStatus(AppModel *appModel, QObject *parent)
+ConnectionStatus::ConnectionStatus(ConnectionController *connection, NBDProcessManager *nbdProcess,
+                                   ConnectionSettings *settings, QObject *parent)
     : QObject(parent)
-    , m_appModel(appModel)
+    , m_connection(connection)
+    , m_nbdProcess(nbdProcess)
+    , m_settings(settings)
 {
-    if (appModel) {
-        connect(appModel->connection(), &ConnectionController::phaseChanged, this, &ConnectionStatus::refresh);
-        connect(appModel->connection(), &ConnectionController::hostDescriptionChanged, this, &ConnectionStatus::refresh);
-        connect(appModel->nbdProcess(), &NBDProcessManager::phaseChanged, this, &ConnectionStatus::refresh);
-        connect(appModel->connectionSettings(), &ConnectionSettings::launchModeChanged, this,
-                &ConnectionStatus::refresh);
+    if (connection && nbdProcess && settings) {
+        connect(connection, &ConnectionController::phaseChanged, this, &ConnectionStatus::refresh);
+        connect(connection, &ConnectionController::hostDescriptionChanged, this, &ConnectionStatus::refresh);
+        connect(nbdProcess, &NBDProcessManager::phaseChanged, this, &ConnectionStatus::refresh);
+        connect(settings, &ConnectionSettings::launchModeChanged, this, &ConnectionStatus::refresh);
     }
     refresh();
 }
@@ -41,11 +43,10 @@ void ConnectionStatus::refresh()
     ConnectionPhase phase;
     QString title = connectionTitle(std::nullopt);
     QString detail = phase.label();
-    if (m_appModel) {
-        phase = m_appModel->connection()->phase();
-        title = connectionTitle(m_appModel->connection()->hostDescription());
-        detail = connectionDetail(phase, m_appModel->nbdProcess()->phase(),
-                                  m_appModel->connectionSettings()->launchMode());
+    if (m_connection && m_nbdProcess && m_settings) {
+        phase = m_connection->phase();
+        title = connectionTitle(m_connection->hostDescription());
+        detail = connectionDetail(phase, m_nbdProcess->phase(), m_settings->launchMode());
     }
     if (phase == m_phase && title == m_title && detail == m_detail)
         return;

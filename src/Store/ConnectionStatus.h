@@ -11,7 +11,7 @@
 
 namespace nbd {
 
-class AppModel;
+class ConnectionSettings;
 enum class LaunchMode;
 
 // "NBD <version>" once a host described itself, else the product name.
@@ -26,7 +26,9 @@ class ConnectionStatus : public QObject
 {
     Q_OBJECT
 public:
-    explicit ConnectionStatus(AppModel *appModel, QObject *parent = nullptr);
+    // Shows a disconnected client unless all three are given.
+    ConnectionStatus(ConnectionController *connection, NBDProcessManager *nbdProcess, ConnectionSettings *settings,
+                     QObject *parent = nullptr);
 
     const ConnectionPhase &phase() const { return m_phase; }
     bool isReady() const { return m_phase.kind() == ConnectionPhase::Kind::Ready; }
@@ -39,7 +41,9 @@ Q_SIGNALS:
 private:
     void refresh();
 
-    QPointer<AppModel> m_appModel;
+    QPointer<ConnectionController> m_connection;
+    QPointer<NBDProcessManager> m_nbdProcess;
+    QPointer<ConnectionSettings> m_settings;
     ConnectionPhase m_phase;
     QString m_title;
     QString m_detail;

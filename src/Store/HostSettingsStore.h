@@ -33,6 +33,7 @@ public:
     // Nothing on success, else the error's description.
     QCoro::Task<std::optional<QString>> setCredential(QString name, QString value);
     QCoro::Task<std::optional<QString>> unsetCredential(QString name);
+    // Empty when the list cannot be read: the tab then shows no skills.
     QCoro::Task<std::vector<SkillEntry>> listSkills(QString sessionId);
 
 private:

@@ -64,9 +64,12 @@ public:
                     std::optional<QString> objective);
     void selectModel(const QString &provider, const QString &model, std::optional<QString> reasoningEffort = {});
     QCoro::Task<bool> selectPermissionPreset(QString preset, QString agentId);
+    // The attachment's bytes, or nothing (without a message: the row just shows no thumbnail)
+    // when it cannot be fetched or is not plain Base64.
     QCoro::Task<std::optional<QByteArray>> imageData(QString sessionId, QString attachmentId);
     // The session's log archive with a file name for saving it. Cancelling `cancel`, or a
-    // disconnect, ends the download with nothing and no message.
+    // disconnect, ends the download with nothing and no message; any other failure is
+    // reported once as "导出失败：…" and ends with nothing.
     QCoro::Task<std::optional<SessionExport>> exportSession(QString sessionId, CancelToken cancel = {});
     // The downloads of the connection being closed end.
     void cancelExports();

@@ -54,12 +54,15 @@ public:
     QCoro::Task<std::optional<QString>> createAndSelectSession(std::optional<QString> cwd,
                                                                std::optional<QString> workspaceId);
     QCoro::Task<void> createWorkspaceSession(QString path);
-    // A side chat: its model is registered but the selection is left alone.
+    // A side chat: its model is registered but the selection is left alone. Null when it
+    // could not be made, the failure reported once.
     QCoro::Task<std::shared_ptr<SessionModel>> createDetachedSession(std::optional<QString> cwd,
                                                                      std::optional<QString> workspaceId);
     void renameSession(const QString &sessionId, const QString &title);
     void archiveSession(const QString &sessionId);
     QCoro::Task<void> forkSession(QString sessionId);
+    // The host's matches; empty, without a message, when the search fails (the local filter
+    // still shows what it finds).
     QCoro::Task<QSet<QString>> searchSessionIds(QString query);
     void renameWorkspace(const QString &workspaceId, const QString &title);
     void deleteWorkspace(const QString &workspaceId);

@@ -34,7 +34,7 @@ private Q_SLOTS:
     {
         StoreHarness h;
         AppModel *store = h.makeStore();
-        ConnectionStatus status(store);
+        ConnectionStatus status(store->connection(), store->nbdProcess(), store->connectionSettings());
         const QStringList &changes = *recordChanges(status);
         QCOMPARE(status.phase(), ConnectionPhase::disconnected());
         QCOMPARE(status.title(), u"Nimbrel Deck"_s);
@@ -64,7 +64,7 @@ private Q_SLOTS:
 
     void aStatusWithoutAStoreStaysDisconnected()
     {
-        ConnectionStatus status(nullptr);
+        ConnectionStatus status(nullptr, nullptr, nullptr);
         QCOMPARE(status.phase(), ConnectionPhase::disconnected());
         QCOMPARE(status.title(), u"Nimbrel Deck"_s);
         QCOMPARE(status.detail(), u"未连接"_s);

@@ -146,7 +146,7 @@ private Q_SLOTS:
     {
         OWN_SELECTION(owner, u"answer"_s, u"\n selected words \n"_s);
         QGuiApplication::clipboard()->setText(u"clipboard words"_s);
-        QuickAskCoordinator coordinator(nullptr);
+        QuickAskCoordinator coordinator(QuickAskCoordinator::Owners{});
         coordinator.present();
         QuickAskHUDModel *model = coordinator.model();
         QVERIFY(coordinator.isPanelVisible());
@@ -162,7 +162,7 @@ private Q_SLOTS:
         // The owner answers after 1 s; the panel gives up after 0.45 s and keeps the clipboard.
         OWN_SELECTION(owner, u"delay"_s, u"1000"_s, u"too late"_s);
         QGuiApplication::clipboard()->setText(u"clipboard words"_s);
-        QuickAskCoordinator coordinator(nullptr);
+        QuickAskCoordinator coordinator(QuickAskCoordinator::Owners{});
         coordinator.present();
         QuickAskHUDModel *model = coordinator.model();
         QVERIFY(model->isCapturingSelection());
@@ -184,7 +184,7 @@ private Q_SLOTS:
     {
         OWN_SELECTION(owner, u"refuse"_s);
         QGuiApplication::clipboard()->setText(u"clipboard words"_s);
-        QuickAskCoordinator coordinator(nullptr);
+        QuickAskCoordinator coordinator(QuickAskCoordinator::Owners{});
         coordinator.present();
         QuickAskHUDModel *model = coordinator.model();
         QTRY_COMPARE(model->contextIssue(), std::optional(QuickAskContextIssue::selectionReadFailed));
@@ -195,7 +195,7 @@ private Q_SLOTS:
     void noSelectionAndNoClipboard()
     {
         QGuiApplication::clipboard()->clear();
-        QuickAskCoordinator coordinator(nullptr);
+        QuickAskCoordinator coordinator(QuickAskCoordinator::Owners{});
         coordinator.present();
         QuickAskHUDModel *model = coordinator.model();
         // With the clipboard not ours, the panel opens once the X11 read of it has ended.
@@ -218,7 +218,7 @@ private Q_SLOTS:
         heartbeat.setInterval(10ms);
         connect(&heartbeat, &QTimer::timeout, this, [&ticks] { ++ticks; });
         heartbeat.start();
-        QuickAskCoordinator coordinator(nullptr);
+        QuickAskCoordinator coordinator(QuickAskCoordinator::Owners{});
         QuickAskHUDModel *model = coordinator.model();
         int ticksWhenShown = -1;
         connect(model, &QuickAskHUDModel::presentationIDChanged, this, [&] { ticksWhenShown = ticks; });
@@ -250,7 +250,7 @@ private Q_SLOTS:
     {
         OWN_SELECTION(owner, u"delay"_s, u"1000"_s, u"late words"_s);
         QGuiApplication::clipboard()->setText(u"clip"_s);
-        QuickAskCoordinator coordinator(nullptr);
+        QuickAskCoordinator coordinator(QuickAskCoordinator::Owners{});
         coordinator.start();
         QVERIFY(coordinator.isHotKeyRegistered());
         auto press = [] {

@@ -2,7 +2,7 @@
 
 #include "Domain/ProtocolNames.h"
 #include "Session/Transcript.h"
-#include "Store/AppModel.h"
+#include "Store/SessionActions.h"
 
 #include <QString>
 

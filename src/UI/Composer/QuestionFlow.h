@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Store/AppModel.h"
+#include "Store/Interactions.h"
 
 #include <QHash>
 #include <QString>

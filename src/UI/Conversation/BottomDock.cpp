@@ -1,7 +1,9 @@
 #include "UI/Conversation/BottomDock.h"
 
 #include "Session/SessionModel.h"
-#include "Store/AppModel.h"
+#include "Store/Interactions.h"
+#include "Store/SessionActions.h"
+#include "Store/SessionSelection.h"
 #include "UI/Shared/ViewSlots.h"
 #include "UI/Conversation/QueuedMessagesDock.h"
 #include "UI/Shared/Theme.h"
@@ -37,19 +39,22 @@ QHBoxLayout *centredRow(QWidget *widget, int sidePadding)
 
 } // namespace
 
-BottomDock::BottomDock(AppModel *appModel, OpenInspector onOpenInspector, QWidget *parent)
+BottomDock::BottomDock(Interactions *interactions, SessionSelection *selection, SessionActions *sessionActions,
+                       OpenInspector onOpenInspector, QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
+    , m_interactions(interactions)
+    , m_selection(selection)
+    , m_sessionActions(sessionActions)
     , m_onOpenInspector(std::move(onOpenInspector))
     , m_column(new QVBoxLayout(this))
 {
     setObjectName(u"bottom-dock"_s);
     m_column->setContentsMargins(0, 36, 0, 8);
     m_column->setSpacing(6);
-    if (appModel) {
-        connect(appModel->interactions(), &Interactions::pendingQuestionsChanged, this, &BottomDock::refresh);
-        connect(appModel->interactions(), &Interactions::pendingApprovalsChanged, this, &BottomDock::refresh);
-        connect(appModel->selection(), &SessionSelection::selectedSubagentChanged, this, &BottomDock::refresh);
+    if (interactions && selection) {
+        connect(interactions, &Interactions::pendingQuestionsChanged, this, &BottomDock::refresh);
+        connect(interactions, &Interactions::pendingApprovalsChanged, this, &BottomDock::refresh);
+        connect(selection, &SessionSelection::selectedSubagentChanged, this, &BottomDock::refresh);
     }
 }
 
@@ -59,34 +64,36 @@ BottomDock::~BottomDock()
         disconnect(c);
 }
 
-bool BottomDock::hasComposerTakeover(const AppModel &appModel, const QString &sessionId)
+bool BottomDock::hasComposerTakeover(const Interactions &interactions, const QString &sessionId)
 {
-    for (const PendingQuestion &q : appModel.interactions()->pendingQuestions()) {
+    for (const PendingQuestion &q : interactions.pendingQuestions()) {
         if (q.sessionId == sessionId)
             return true;
     }
-    for (const PendingApproval &a : appModel.interactions()->pendingApprovals()) {
+    for (const PendingApproval &a : interactions.pendingApprovals()) {
         if (a.sessionId == sessionId)
             return true;
     }
     return false;
 }
 
-BottomDock::Input BottomDock::inputFor(const AppModel &appModel, const SessionModel &session, ConversationSurface surface)
+BottomDock::Input BottomDock::inputFor(const Interactions &interactions, const SessionSelection &selection,
+                                       const SessionModel &session, ConversationSurface surface)
 {
-    if (surface == ConversationSurface::chat && hasComposerTakeover(appModel, session.sessionId()))
+    if (surface == ConversationSurface::chat && hasComposerTakeover(interactions, session.sessionId()))
         return Input::Cards;
-    if (const auto &subagent = appModel.selection()->selectedSubagent()) {
+    if (const auto &subagent = selection.selectedSubagent()) {
         if (subagent->address.mode == u"one-shot" || (!subagent->parentAvailable && !session.running()))
             return Input::ReadOnlyComposer;
     }
     return Input::Composer;
 }
 
-bool BottomDock::showsExtras(const AppModel &appModel, const SessionModel &session, ConversationSurface surface)
+bool BottomDock::showsExtras(const Interactions &interactions, const SessionSelection &selection,
+                             const SessionModel &session, ConversationSurface surface)
 {
-    return surface == ConversationSurface::chat && !appModel.selection()->selectedSubagent()
-        && !hasComposerTakeover(appModel, session.sessionId());
+    return surface == ConversationSurface::chat && !selection.selectedSubagent()
+        && !hasComposerTakeover(interactions, session.sessionId());
 }
 
 bool BottomDock::showsGoalBanner(const SessionModel &session)
@@ -140,14 +147,14 @@ void BottomDock::setSurface(ConversationSurface surface)
 QList<QWidget *> BottomDock::cards() const
 {
     QList<QWidget *> shown;
-    if (!m_cardStack || !m_appModel || !m_session)
+    if (!m_cardStack || !m_interactions || !m_session)
         return shown;
-    for (const PendingQuestion &q : m_appModel->interactions()->pendingQuestions()) {
+    for (const PendingQuestion &q : m_interactions->pendingQuestions()) {
         if (q.sessionId == m_session->sessionId())
             if (QWidget *card = m_cards.value(u"q:"_s + q.id))
                 shown << card;
     }
-    for (const PendingApproval &a : m_appModel->interactions()->pendingApprovals()) {
+    for (const PendingApproval &a : m_interactions->pendingApprovals()) {
         if (a.sessionId == m_session->sessionId())
             if (QWidget *card = m_cards.value(u"a:"_s + a.id))
                 shown << card;
@@ -205,25 +212,26 @@ void BottomDock::refreshLayout()
 {
     while (QLayoutItem *item = m_column->takeAt(0))
         delete item;
-    if (!m_session || !m_appModel) {
+    if (!m_session || !m_interactions || !m_selection) {
         hide();
         return;
     }
-    AppModel *store = m_appModel;
+    Interactions *interactions = m_interactions;
+    SessionSelection *selection = m_selection;
     const std::shared_ptr<SessionModel> &session = m_session;
 
     // Extras.
-    const bool extras = showsExtras(*store, *session, m_surface);
+    const bool extras = showsExtras(*interactions, *selection, *session, m_surface);
     if (extras && showsGoalBanner(*session)) {
         if (!m_goalBanner)
-            m_goalBanner = viewSlots().goalBanner(store, session, this);
+            m_goalBanner = viewSlots().goalBanner(m_sessionActions, session, this);
         place(m_goalBanner, kOwnWidth, 0);
     } else {
         drop(m_goalBanner);
     }
     if (extras && !session->queuedMessages().empty()) {
         if (!m_queuedDock)
-            m_queuedDock = new QueuedMessagesDock(store->sessionActions(), session, this);
+            m_queuedDock = new QueuedMessagesDock(m_sessionActions, session, this);
         place(m_queuedDock, 780, kSidePadding);
     } else if (m_queuedDock) {
         m_queuedDock->hide();
@@ -232,7 +240,7 @@ void BottomDock::refreshLayout()
     }
 
     // Input.
-    m_input = inputFor(*store, *session, m_surface);
+    m_input = inputFor(*interactions, *selection, *session, m_surface);
     if (m_input == Input::Cards) {
         if (!m_cardStack) {
             m_cardStack = new QWidget(this);
@@ -260,13 +268,13 @@ void BottomDock::refreshLayout()
             stack->addLayout(centredRow(card, 0));
             card->show();
         };
-        for (const PendingQuestion &q : store->interactions()->pendingQuestions()) {
+        for (const PendingQuestion &q : interactions->pendingQuestions()) {
             if (q.sessionId == session->sessionId())
-                addCard(u"q:"_s + q.id, [&] { return viewSlots().questionCard(store, q, m_cardStack); });
+                addCard(u"q:"_s + q.id, [&] { return viewSlots().questionCard(interactions, q, m_cardStack); });
         }
-        for (const PendingApproval &a : store->interactions()->pendingApprovals()) {
+        for (const PendingApproval &a : interactions->pendingApprovals()) {
             if (a.sessionId == session->sessionId())
-                addCard(u"a:"_s + a.id, [&] { return viewSlots().approvalCard(store, a, m_cardStack); });
+                addCard(u"a:"_s + a.id, [&] { return viewSlots().approvalCard(interactions, a, m_cardStack); });
         }
         for (auto it = m_cards.begin(); it != m_cards.end();) {
             if (!live.contains(it.key())) {
@@ -286,12 +294,12 @@ void BottomDock::refreshLayout()
         m_cardStack = nullptr;
     }
     if (m_input == Input::ReadOnlyComposer) {
-        const SelectedSubagent selection = *store->selection()->selectedSubagent();
-        if (m_readOnly && m_readOnlyFor != selection)
+        const SelectedSubagent subagent = *selection->selectedSubagent();
+        if (m_readOnly && m_readOnlyFor != subagent)
             drop(m_readOnly);
         if (!m_readOnly) {
-            m_readOnly = viewSlots().subagentReadOnlyComposer(store, selection, this);
-            m_readOnlyFor = selection;
+            m_readOnly = viewSlots().subagentReadOnlyComposer(subagent, this);
+            m_readOnlyFor = subagent;
         }
         // The card keeps its own width and margins, as the composer whose place it takes.
         place(m_readOnly, kOwnWidth, 0);
@@ -302,7 +310,7 @@ void BottomDock::refreshLayout()
     // The composer keeps its draft while cards cover it for a moment.
     if (m_input == Input::Composer) {
         if (!m_composer)
-            m_composer = viewSlots().composer(store, session, this);
+            m_composer = viewSlots().composer(selection, m_sessionActions, session, this);
         place(m_composer, kOwnWidth, 0);
     } else if (m_composer) {
         m_composer->hide();
@@ -312,7 +320,7 @@ void BottomDock::refreshLayout()
     if (showsRunSummary(*session)) {
         if (!m_runSummary) {
             const OpenInspector open = m_onOpenInspector;
-            m_runSummary = viewSlots().runtimeSummaryBar(store, session, [open] {
+            m_runSummary = viewSlots().runtimeSummaryBar(session, [open] {
                 if (open)
                     open(RuntimeInspectorPanel::Runtime, std::nullopt);
             }, this);

@@ -17,8 +17,10 @@ class QVBoxLayout;
 
 namespace nbd {
 
-class AppModel;
+class Interactions;
+class SessionActions;
 class SessionModel;
+class SessionSelection;
 
 // The dock along the bottom of a session's surface, fading in over the transcript. Its slots,
 // top to bottom:
@@ -35,16 +37,19 @@ public:
     using OpenInspector = std::function<void(RuntimeInspectorPanel, std::optional<TrajectoryEventSelection>)>;
     enum class Input { Cards, ReadOnlyComposer, Composer };
 
-    BottomDock(AppModel *appModel, OpenInspector onOpenInspector, QWidget *parent = nullptr);
+    BottomDock(Interactions *interactions, SessionSelection *selection, SessionActions *sessionActions,
+               OpenInspector onOpenInspector, QWidget *parent = nullptr);
     ~BottomDock() override;
 
     void setSession(std::shared_ptr<SessionModel> session);
     void setSurface(ConversationSurface surface);
 
     // A pending question or approval of the session takes the composer's place.
-    static bool hasComposerTakeover(const AppModel &appModel, const QString &sessionId);
-    static Input inputFor(const AppModel &appModel, const SessionModel &session, ConversationSurface surface);
-    static bool showsExtras(const AppModel &appModel, const SessionModel &session, ConversationSurface surface);
+    static bool hasComposerTakeover(const Interactions &interactions, const QString &sessionId);
+    static Input inputFor(const Interactions &interactions, const SessionSelection &selection,
+                          const SessionModel &session, ConversationSurface surface);
+    static bool showsExtras(const Interactions &interactions, const SessionSelection &selection,
+                            const SessionModel &session, ConversationSurface surface);
     static bool showsGoalBanner(const SessionModel &session);
     static bool showsRunSummary(const SessionModel &session);
 
@@ -75,7 +80,9 @@ private:
     void place(QWidget *widget, int maxWidth, int sidePadding);
     void drop(QPointer<QWidget> &widget);
 
-    QPointer<AppModel> m_appModel;
+    QPointer<Interactions> m_interactions;
+    QPointer<SessionSelection> m_selection;
+    QPointer<SessionActions> m_sessionActions;
     OpenInspector m_onOpenInspector;
     std::shared_ptr<SessionModel> m_session;
     QList<QMetaObject::Connection> m_sessionConnections;

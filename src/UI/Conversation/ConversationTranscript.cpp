@@ -1,7 +1,7 @@
 #include "UI/Conversation/ConversationTranscript.h"
 
 #include "Session/SessionModel.h"
-#include "Store/AppModel.h"
+#include "Store/ConnectionSettings.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/SoftShadow.h"
@@ -52,10 +52,11 @@ protected:
     }
 };
 
-ConversationTranscript::ConversationTranscript(AppModel *appModel, QWidget *parent)
+ConversationTranscript::ConversationTranscript(SessionActions *sessionActions, ConnectionSettings *connection,
+                                               QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
-    , m_list(new TranscriptListView(appModel, this))
+    , m_connection(connection)
+    , m_list(new TranscriptListView(sessionActions, this))
     , m_back(new BackToLatestButton(this))
 {
     setObjectName(u"conversation-transcript"_s);
@@ -295,8 +296,8 @@ void ConversationTranscript::loadOlder()
         }
     }
     std::optional<WireClient> wire;
-    if (m_appModel && m_appModel->connection())
-        wire = m_appModel->connection()->wire();
+    if (m_connection)
+        wire = m_connection->wire();
     runLoadOlder(m_alive, QPointer<ConversationTranscript>(this), m_session, std::move(wire), std::move(firstRowId));
 }
 

@@ -11,7 +11,8 @@
 
 namespace nbd {
 
-class AppModel;
+class ConnectionSettings;
+class SessionActions;
 class SessionModel;
 class BackToLatestButton;
 
@@ -22,7 +23,9 @@ class ConversationTranscript : public QWidget
 {
     Q_OBJECT
 public:
-    ConversationTranscript(AppModel *appModel, QWidget *parent = nullptr);
+    // connection: where older history is read from; both may be null (nothing loads then).
+    ConversationTranscript(SessionActions *sessionActions, ConnectionSettings *connection,
+                           QWidget *parent = nullptr);
     ~ConversationTranscript() override;
 
     // A new session builds afresh: the scroll position resets and following is re-armed.
@@ -54,7 +57,7 @@ private:
     void placeBackButton();
 
     std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
-    QPointer<AppModel> m_appModel;
+    QPointer<ConnectionSettings> m_connection;
     std::shared_ptr<SessionModel> m_session;
     QList<QMetaObject::Connection> m_connections;
     TranscriptListView *m_list;

@@ -1,7 +1,6 @@
 #include "UI/Conversation/ConversationView.h"
 
 #include "Session/SessionModel.h"
-#include "Store/AppModel.h"
 #include "UI/Conversation/BottomDock.h"
 #include "UI/Conversation/ConversationTranscript.h"
 #include "UI/Shared/ViewSlots.h"
@@ -85,9 +84,9 @@ private:
 
 // ---- EmptyStateView ----
 
-EmptyStateView::EmptyStateView(AppModel *appModel, QWidget *parent)
+EmptyStateView::EmptyStateView(SessionDirectory *directory, QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
+    , m_directory(directory)
     , m_corner(new QWidget(this))
     , m_newSession(new ProminentButton(u"新建会话"_s, u"square.and.pencil"_s, this))
 {
@@ -112,8 +111,8 @@ EmptyStateView::EmptyStateView(AppModel *appModel, QWidget *parent)
     column->addWidget(m_newSession, 0, Qt::AlignHCenter);
     column->addStretch(1);
     connect(m_newSession, &QAbstractButton::clicked, this, [this] {
-        if (m_appModel)
-            startStoreTask(m_appModel->sessions()->createSession(std::nullopt, std::nullopt));
+        if (m_directory)
+            startStoreTask(m_directory->createSession(std::nullopt, std::nullopt));
     });
     auto *corner = new QHBoxLayout(m_corner);
     corner->setContentsMargins(0, 0, 0, 0);
@@ -144,11 +143,11 @@ void EmptyStateView::resizeEvent(QResizeEvent *)
 
 // ---- ConversationView ----
 
-ConversationView::ConversationView(AppModel *appModel, std::function<void()> onToggleRightSidebar,
+ConversationView::ConversationView(Owners owners, std::function<void()> onToggleRightSidebar,
                                    std::function<void()> onToggleTerminal, OpenInspector onOpenInspector,
                                    QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
+    , m_owners(std::move(owners))
     , m_onToggleRightSidebar(std::move(onToggleRightSidebar))
     , m_onToggleTerminal(std::move(onToggleTerminal))
     , m_onOpenInspector(std::move(onOpenInspector))
@@ -160,12 +159,14 @@ ConversationView::ConversationView(AppModel *appModel, std::function<void()> onT
         if (m_onToggleRightSidebar)
             m_onToggleRightSidebar();
     }))
-    , m_empty(new EmptyStateView(appModel, this))
+    , m_empty(new EmptyStateView(m_owners.sessions, this))
     , m_sessionView(new QWidget(this))
-    , m_header(new SessionHeader(appModel, m_sessionView))
-    , m_transcript(new ConversationTranscript(appModel, m_sessionView))
-    , m_dock(new BottomDock(appModel, m_onOpenInspector, m_sessionView))
-    , m_banner(new ErrorNotice(appModel ? appModel->errors() : nullptr, this))
+    , m_header(new SessionHeader(m_owners.sessions, m_owners.selection, m_owners.sessionActions, m_owners.errors,
+                                 m_sessionView))
+    , m_transcript(new ConversationTranscript(m_owners.sessionActions, m_owners.connectionSettings, m_sessionView))
+    , m_dock(new BottomDock(m_owners.interactions, m_owners.selection, m_owners.sessionActions, m_onOpenInspector,
+                            m_sessionView))
+    , m_banner(new ErrorNotice(m_owners.errors, this))
     , m_bannerAnimation(new QPropertyAnimation(m_banner, "pos", this))
 {
     setObjectName(u"conversation"_s);
@@ -183,18 +184,19 @@ ConversationView::ConversationView(AppModel *appModel, std::function<void()> onT
     m_bannerTimer.setTimerType(Qt::PreciseTimer);
     m_bannerTimer.setInterval(kBannerDismissMs);
     connect(&m_bannerTimer, &QTimer::timeout, this, [this] {
-        if (m_appModel)
-            m_appModel->errors()->dismissTransientError();
+        if (m_owners.errors)
+            m_owners.errors->dismissTransientError();
     });
     connect(m_header, &SessionHeader::surfaceSelected, this, &ConversationView::setSelectedSurface);
     connect(m_dock, &BottomDock::layoutChanged, this, &ConversationView::relayout);
 
-    if (appModel) {
-        connect(appModel->selection(), &SessionSelection::selectedSessionIdChanged, this, &ConversationView::refresh);
-        connect(appModel->selection(), &SessionSelection::sessionModelsChanged, this, &ConversationView::refresh);
-        connect(appModel->selection(), &SessionSelection::selectedSubagentChanged, this, &ConversationView::refresh);
-        connect(appModel->errors(), &StoreErrors::transientErrorChanged, this, &ConversationView::updateBanner);
+    if (SessionSelection *selection = m_owners.selection) {
+        connect(selection, &SessionSelection::selectedSessionIdChanged, this, &ConversationView::refresh);
+        connect(selection, &SessionSelection::sessionModelsChanged, this, &ConversationView::refresh);
+        connect(selection, &SessionSelection::selectedSubagentChanged, this, &ConversationView::refresh);
     }
+    if (m_owners.errors)
+        connect(m_owners.errors, &StoreErrors::transientErrorChanged, this, &ConversationView::updateBanner);
     m_empty->adoptTrailingControls(m_terminalToggle, m_toolsToggle);
     m_sessionView->hide();
     refresh();
@@ -217,8 +219,8 @@ void ConversationView::setSelectedSurface(ConversationSurface surface)
 void ConversationView::refresh()
 {
     std::shared_ptr<SessionModel> session;
-    if (m_appModel && m_appModel->selection()->selectedSessionId())
-        session = m_appModel->selection()->sessionModel(*m_appModel->selection()->selectedSessionId());
+    if (m_owners.selection && m_owners.selection->selectedSessionId())
+        session = m_owners.selection->sessionModel(*m_owners.selection->selectedSessionId());
     showSession(std::move(session));
 }
 
@@ -261,10 +263,10 @@ void ConversationView::showSession(std::shared_ptr<SessionModel> session)
     relayout();
     // A gap the model flagged in its event stream is mended when the session shows; a
     // subagent run shown in a session's place is never resynchronised from here.
-    if (m_appModel && !m_appModel->selection()->selectedSubagent()) {
+    if (m_owners.selection && !m_owners.selection->selectedSubagent()) {
         std::optional<WireClient> wire;
-        if (m_appModel->connection())
-            wire = m_appModel->connection()->wire();
+        if (m_owners.connectionSettings)
+            wire = m_owners.connectionSettings->wire();
         m_session->resyncIfNeeded(std::move(wire));
     }
 }
@@ -279,7 +281,7 @@ void ConversationView::updateSurface()
         m_transcript->setSession(nullptr);
         if (!m_trajectory) {
             const OpenInspector open = m_onOpenInspector;
-            m_trajectory = viewSlots().trajectoryView(m_appModel, m_session, [open](TrajectoryEventSelection event) {
+            m_trajectory = viewSlots().trajectoryView(m_session, [open](TrajectoryEventSelection event) {
                 if (open)
                     open(RuntimeInspectorPanel::Event, event);
             }, m_sessionView);
@@ -300,7 +302,7 @@ void ConversationView::updateSurface()
 
 void ConversationView::updateBanner()
 {
-    const std::optional<QString> message = m_appModel ? m_appModel->errors()->transientError() : std::nullopt;
+    const std::optional<QString> message = m_owners.errors ? m_owners.errors->transientError() : std::nullopt;
     const bool animate = !Motion::reduceMotion() && isVisible();
     if (!message) {
         if (m_bannerText.isEmpty())

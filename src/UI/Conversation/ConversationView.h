@@ -1,5 +1,11 @@
 #pragma once
 
+#include "Store/ConnectionSettings.h"
+#include "Store/Interactions.h"
+#include "Store/SessionActions.h"
+#include "Store/SessionDirectory.h"
+#include "Store/SessionSelection.h"
+#include "Store/StoreErrors.h"
 #include "UI/Conversation/ConversationSurface.h"
 #include "UI/Shared/WorkspaceTools.h"
 
@@ -16,7 +22,6 @@ class QPropertyAnimation;
 
 namespace nbd {
 
-class AppModel;
 class BottomDock;
 class ChromeIconButton;
 class ConversationTranscript;
@@ -35,7 +40,19 @@ public:
     using OpenInspector = std::function<void(RuntimeInspectorPanel, std::optional<TrajectoryEventSelection>)>;
     static constexpr int kBannerDismissMs = 6000;
 
-    ConversationView(AppModel *appModel, std::function<void()> onToggleRightSidebar,
+    // What the conversation and the views inside it read and call; any may be null.
+    struct Owners
+    {
+        QPointer<StoreErrors> errors;
+        QPointer<SessionDirectory> sessions;
+        QPointer<SessionSelection> selection;
+        QPointer<SessionActions> sessionActions;
+        QPointer<Interactions> interactions;
+        // Where a shown session's gaps and older history are read from.
+        QPointer<ConnectionSettings> connectionSettings;
+    };
+
+    ConversationView(Owners owners, std::function<void()> onToggleRightSidebar,
                      std::function<void()> onToggleTerminal, OpenInspector onOpenInspector, QWidget *parent = nullptr);
     ~ConversationView() override;
 
@@ -65,7 +82,7 @@ private:
     void updateBanner();
     void relayout();
 
-    QPointer<AppModel> m_appModel;
+    Owners m_owners;
     std::function<void()> m_onToggleRightSidebar;
     std::function<void()> m_onToggleTerminal;
     OpenInspector m_onOpenInspector;
@@ -92,7 +109,7 @@ class EmptyStateView : public QWidget
 {
     Q_OBJECT
 public:
-    EmptyStateView(AppModel *appModel, QWidget *parent = nullptr);
+    EmptyStateView(SessionDirectory *directory, QWidget *parent = nullptr);
     void adoptTrailingControls(QWidget *terminalToggle, QWidget *toolsToggle);
     QAbstractButton *newSessionButton() const { return m_newSession; }
 
@@ -101,7 +118,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    QPointer<AppModel> m_appModel;
+    QPointer<SessionDirectory> m_directory;
     QWidget *m_corner;
     QAbstractButton *m_newSession;
 };

@@ -159,12 +159,7 @@ QCoro::Task<void> loadAttachment(QPointer<SessionActions> sessionActions, std::w
 {
     if (!sessionActions)
         co_return;
-    std::optional<QByteArray> bytes;
-    try {
-        bytes = co_await sessionActions->imageData(sessionId, attachmentId);
-    } catch (...) {
-        co_return;
-    }
+    const std::optional<QByteArray> bytes = co_await sessionActions->imageData(sessionId, attachmentId);
     // The row may have scrolled away or the session changed meanwhile.
     if (alive.expired() || !view || !bytes)
         co_return;

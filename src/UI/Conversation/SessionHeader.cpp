@@ -1,7 +1,10 @@
 #include "UI/Conversation/SessionHeader.h"
 
 #include "Session/SessionModel.h"
-#include "Store/AppModel.h"
+#include "Store/SessionActions.h"
+#include "Store/SessionDirectory.h"
+#include "Store/SessionSelection.h"
+#include "Store/StoreErrors.h"
 #include "UI/Shared/ViewSlots.h"
 #include "UI/Conversation/TextLabels.h"
 #include "UI/Shared/Accessibility.h"
@@ -85,16 +88,12 @@ QString writeArchive(const QString &path, const QByteArray &data)
 }
 
 QCoro::Task<void> runExport(std::weak_ptr<const bool> alive, QPointer<SessionHeader> header,
-                            QPointer<AppModel> appModel, QString sessionId, QString directory)
+                            QPointer<SessionActions> sessionActions, QPointer<StoreErrors> errors, QString sessionId,
+                            QString directory)
 {
-    if (!appModel)
+    if (!sessionActions)
         co_return;
-    std::optional<SessionExport> archive;
-    try {
-        archive = co_await appModel->sessionActions()->exportSession(sessionId);
-    } catch (...) {
-        co_return;
-    }
+    const std::optional<SessionExport> archive = co_await sessionActions->exportSession(sessionId);
     // The store has already reported a failed download; a header that went away shows nothing.
     if (!archive || alive.expired() || !header)
         co_return;
@@ -108,13 +107,13 @@ QCoro::Task<void> runExport(std::weak_ptr<const bool> alive, QPointer<SessionHea
     dialog->setDirectory(directory.isEmpty() ? QDir::homePath() : directory);
     dialog->selectFile(archive->suggestedName);
     const QByteArray data = archive->data;
-    QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [data, appModel](const QString &path) {
+    QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [data, errors](const QString &path) {
         if (path.isEmpty())
             return;
         const QString failure = writeArchive(path, data);
         // The user confirmed a place: a file that was not written must not look like success.
-        if (!failure.isEmpty() && appModel)
-            appModel->errors()->showTransientError(u"导出失败："_s + failure);
+        if (!failure.isEmpty() && errors)
+            errors->showTransientError(u"导出失败："_s + failure);
     });
     Q_EMIT header->exportDialogOpened(dialog);
     dialog->open();
@@ -167,12 +166,16 @@ void SurfaceTab::paintEvent(QPaintEvent *)
 
 // ---- SessionHeader ----
 
-SessionHeader::SessionHeader(AppModel *appModel, QWidget *parent)
+SessionHeader::SessionHeader(SessionDirectory *directory, SessionSelection *selection, SessionActions *sessionActions,
+                             StoreErrors *errors, QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
+    , m_directory(directory)
+    , m_selection(selection)
+    , m_sessionActions(sessionActions)
+    , m_errors(errors)
     , m_back(new ChromeIconButton(u"chevron.left"_s, u"返回父会话"_s, std::nullopt, [this] {
-        if (m_appModel)
-            m_appModel->selection()->selectParentOfCurrentSubagent();
+        if (m_selection)
+            m_selection->selectParentOfCurrentSubagent();
     }))
     , m_title(new ElidedLabel)
     , m_menuButton(new ChromeIconButton(u"ellipsis"_s, u"会话操作"_s, std::nullopt, {}))
@@ -232,10 +235,10 @@ SessionHeader::SessionHeader(AppModel *appModel, QWidget *parent)
     column->addWidget(second);
     m_chatTab->setSelected(true);
 
-    if (appModel) {
-        connect(appModel->selection(), &SessionSelection::selectedSubagentChanged, this, &SessionHeader::refresh);
-        connect(appModel->sessions(), &SessionDirectory::sessionsChanged, this, &SessionHeader::refresh);
-    }
+    if (selection)
+        connect(selection, &SessionSelection::selectedSubagentChanged, this, &SessionHeader::refresh);
+    if (directory)
+        connect(directory, &SessionDirectory::sessionsChanged, this, &SessionHeader::refresh);
 }
 
 SessionHeader::~SessionHeader()
@@ -294,13 +297,14 @@ SurfaceTab *SessionHeader::tab(ConversationSurface surface) const
     return surface == ConversationSurface::chat ? m_chatTab : m_trajectoryTab;
 }
 
-QString SessionHeader::titleFor(const AppModel &appModel, const SessionModel &session)
+QString SessionHeader::titleFor(const SessionDirectory &directory, const SessionSelection &selection,
+                                const SessionModel &session)
 {
-    if (const auto &subagent = appModel.selection()->selectedSubagent())
+    if (const auto &subagent = selection.selectedSubagent())
         return subagent->label;
     if (session.title())
         return *session.title();
-    for (const SessionSummary &summary : appModel.sessions()->sessions()) {
+    for (const SessionSummary &summary : directory.sessions()) {
         if (summary.sessionId == session.sessionId())
             return summary.displayTitle();
     }
@@ -311,17 +315,17 @@ QString SessionHeader::title() const { return m_title->text(); }
 
 void SessionHeader::refresh()
 {
-    if (!m_appModel || !m_session)
+    if (!m_directory || !m_selection || !m_session)
         return;
-    m_back->setVisible(m_appModel->selection()->selectedSubagent().has_value());
-    m_title->setText(titleFor(*m_appModel, *m_session));
+    m_back->setVisible(m_selection->selectedSubagent().has_value());
+    m_title->setText(titleFor(*m_directory, *m_selection, *m_session));
     // The subagent catalogue belongs to the shown session.
     if (m_catalogFor != m_session->sessionId()) {
         if (m_catalog) {
             m_catalog->hide();
             m_catalog->deleteLater();
         }
-        m_catalog = viewSlots().subagentCatalog(m_appModel, m_session->sessionId(), this);
+        m_catalog = viewSlots().subagentCatalog(m_directory, m_selection, m_session->sessionId(), this);
         m_catalogFor = m_session->sessionId();
         if (m_catalog)
             m_firstRow->insertWidget(m_firstRow->indexOf(m_logButton), m_catalog);
@@ -336,13 +340,13 @@ void SessionHeader::rebuildMenu()
                                               u"导出会话日志"_s);
     exportAction->setObjectName(u"session-export-action"_s);
     connect(exportAction, &QAction::triggered, this, &SessionHeader::exportSession);
-    if (m_appModel && !m_appModel->selection()->selectedSubagent()) {
+    if (m_selection && !m_selection->selectedSubagent()) {
         QAction *fork = m_menu->addAction(QIcon(Icons::pixmap(u"arrow.triangle.branch"_s, 16, Theme::primaryText(), devicePixelRatioF())),
                                           u"Fork 此会话"_s);
         fork->setObjectName(u"session-fork-action"_s);
         connect(fork, &QAction::triggered, this, [this] {
-            if (m_appModel && m_session)
-                startStoreTask(m_appModel->sessions()->forkSession(m_session->sessionId()));
+            if (m_directory && m_session)
+                startStoreTask(m_directory->forkSession(m_session->sessionId()));
         });
     }
 }
@@ -351,7 +355,8 @@ void SessionHeader::exportSession()
 {
     if (!m_session)
         return;
-    runExport(m_alive, QPointer<SessionHeader>(this), m_appModel, m_session->sessionId(), m_exportDirectory);
+    runExport(m_alive, QPointer<SessionHeader>(this), m_sessionActions, m_errors, m_session->sessionId(),
+              m_exportDirectory);
 }
 
 void SessionHeader::paintEvent(QPaintEvent *)

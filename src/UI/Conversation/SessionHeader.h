@@ -14,10 +14,13 @@ class QMenu;
 
 namespace nbd {
 
-class AppModel;
 class ChromeIconButton;
 class ElidedLabel;
+class SessionActions;
+class SessionDirectory;
 class SessionModel;
+class SessionSelection;
+class StoreErrors;
 
 // A tab of the surface switch: its label, the accent colour and underline while selected.
 class SurfaceTab : public QAbstractButton
@@ -47,7 +50,8 @@ class SessionHeader : public QWidget
 public:
     static constexpr int kHeight = 70;
 
-    SessionHeader(AppModel *appModel, QWidget *parent = nullptr);
+    SessionHeader(SessionDirectory *directory, SessionSelection *selection, SessionActions *sessionActions,
+                  StoreErrors *errors, QWidget *parent = nullptr);
     ~SessionHeader() override;
 
     void setSession(std::shared_ptr<SessionModel> session);
@@ -56,7 +60,8 @@ public:
     // otherwise).
     void adoptTrailingControls(QWidget *terminalToggle, QWidget *toolsToggle);
 
-    static QString titleFor(const AppModel &appModel, const SessionModel &session);
+    static QString titleFor(const SessionDirectory &directory, const SessionSelection &selection,
+                            const SessionModel &session);
     QString title() const;
     ChromeIconButton *backButton() const { return m_back; }
     ChromeIconButton *menuButton() const { return m_menuButton; }
@@ -84,7 +89,10 @@ private:
     void orderFocusChain();
 
     std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
-    QPointer<AppModel> m_appModel;
+    QPointer<SessionDirectory> m_directory;
+    QPointer<SessionSelection> m_selection;
+    QPointer<SessionActions> m_sessionActions;
+    QPointer<StoreErrors> m_errors;
     std::shared_ptr<SessionModel> m_session;
     QMetaObject::Connection m_titleConnection;
     ChromeIconButton *m_back;

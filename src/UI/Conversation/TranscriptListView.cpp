@@ -2,7 +2,7 @@
 
 #include "UI/Conversation/TranscriptRowViews.h"
 
-#include "Store/AppModel.h"
+#include "Store/SessionActions.h"
 #include "UI/Shared/Motion.h"
 #include "UI/Shared/Theme.h"
 
@@ -45,9 +45,9 @@ int estimatedTextHeight(const QString &text, int width, double charWidth, int li
 
 } // namespace
 
-TranscriptListView::TranscriptListView(AppModel *appModel, QWidget *parent)
+TranscriptListView::TranscriptListView(SessionActions *sessionActions, QWidget *parent)
     : QAbstractScrollArea(parent)
-    , m_appModel(appModel)
+    , m_sessionActions(sessionActions)
 {
     setObjectName(u"transcript"_s);
     setAccessibleName(u"对话记录"_s);
@@ -432,7 +432,7 @@ void TranscriptListView::scheduleRelayout()
 TranscriptEntryView *TranscriptListView::createView(const TranscriptEntry &entry)
 {
     const bool expanded = m_expanded.value(entry.key);
-    TranscriptEntryView *view = createTranscriptEntryView(entry, m_appModel, m_sessionId, expanded, viewport());
+    TranscriptEntryView *view = createTranscriptEntryView(entry, m_sessionActions, m_sessionId, expanded, viewport());
     if (!view)
         return nullptr;
     const QString key = entry.key;

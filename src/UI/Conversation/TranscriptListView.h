@@ -19,7 +19,7 @@ class QVariantAnimation;
 
 namespace nbd {
 
-class AppModel;
+class SessionActions;
 
 // One entry of the transcript's column, in order: the load-older button, the render rows, the
 // working indicator, the steering messages, the history-loading line and the bottom anchor.
@@ -77,7 +77,7 @@ public:
     static constexpr int kSidePadding = 32;
     static constexpr int kVerticalPadding = 16;
 
-    TranscriptListView(AppModel *appModel, QWidget *parent = nullptr);
+    TranscriptListView(SessionActions *sessionActions, QWidget *parent = nullptr);
     ~TranscriptListView() override;
 
     void setSessionId(const QString &sessionId);
@@ -154,7 +154,7 @@ private:
     void userScrolled();
     void setPhase(TranscriptFollowState::Phase phase);
 
-    QPointer<AppModel> m_appModel;
+    QPointer<SessionActions> m_sessionActions;
     QString m_sessionId;
     std::vector<TranscriptEntry> m_entries;
     QHash<QString, qsizetype> m_index; // internal key -> position

@@ -1,6 +1,6 @@
 #include "UI/Conversation/TranscriptRowViews.h"
 
-#include "Store/AppModel.h"
+#include "Store/SessionActions.h"
 
 #include "UI/Conversation/BlockContent.h"
 #include "UI/Conversation/BlockView.h"
@@ -26,10 +26,10 @@ namespace nbd {
 
 // ---- TranscriptRenderRowView ----
 
-TranscriptRenderRowView::TranscriptRenderRowView(AppModel *appModel, const QString &sessionId,
+TranscriptRenderRowView::TranscriptRenderRowView(SessionActions *sessionActions, const QString &sessionId,
                                                  const TranscriptEntry &entry, bool expanded, QWidget *parent)
     : TranscriptEntryView(parent)
-    , m_appModel(appModel)
+    , m_sessionActions(sessionActions)
     , m_sessionId(sessionId)
     , m_row(*entry.row)
     , m_showCursor(entry.showCursor)
@@ -89,8 +89,7 @@ void TranscriptRenderRowView::build(bool expanded)
     m_kind = kindFor(m_row, m_showCursor);
     switch (m_kind) {
     case ContentKind::User: {
-        auto *bubble =
-            new UserBubble(m_appModel ? m_appModel->sessionActions() : nullptr, m_sessionId, *m_row.user(), this);
+        auto *bubble = new UserBubble(m_sessionActions, m_sessionId, *m_row.user(), this);
         connect(bubble, &UserBubble::heightMayHaveChanged, this, &TranscriptEntryView::heightMayHaveChanged);
         m_content = bubble;
         break;
@@ -339,14 +338,14 @@ private:
 
 } // namespace
 
-TranscriptEntryView *createTranscriptEntryView(const TranscriptEntry &entry, AppModel *appModel,
+TranscriptEntryView *createTranscriptEntryView(const TranscriptEntry &entry, SessionActions *sessionActions,
                                                const QString &sessionId, bool expanded, QWidget *parent)
 {
     switch (entry.kind) {
     case TranscriptEntry::Kind::LoadOlder:
         return new LoadOlderView(entry, parent);
     case TranscriptEntry::Kind::Row:
-        return new TranscriptRenderRowView(appModel, sessionId, entry, expanded, parent);
+        return new TranscriptRenderRowView(sessionActions, sessionId, entry, expanded, parent);
     case TranscriptEntry::Kind::Status:
         return new StatusEntryView(parent);
     case TranscriptEntry::Kind::Steering:

@@ -12,7 +12,7 @@ class QPushButton;
 namespace nbd {
 
 class Spinner;
-class AppModel;
+class SessionActions;
 template<typename Result>
 class LatestJob;
 
@@ -24,8 +24,8 @@ class TranscriptRenderRowView : public TranscriptEntryView
 public:
     enum class ContentKind { User, StreamingText, FinalText, Block, Notice };
 
-    TranscriptRenderRowView(AppModel *appModel, const QString &sessionId, const TranscriptEntry &entry, bool expanded,
-                            QWidget *parent = nullptr);
+    TranscriptRenderRowView(SessionActions *sessionActions, const QString &sessionId, const TranscriptEntry &entry,
+                            bool expanded, QWidget *parent = nullptr);
     ~TranscriptRenderRowView() override;
 
     void setEntry(const TranscriptEntry &entry) override;
@@ -50,7 +50,7 @@ private:
     void updateAccessibleText();
     bool hasLongTextChanges() const;
 
-    QPointer<AppModel> m_appModel;
+    QPointer<SessionActions> m_sessionActions;
     QString m_sessionId;
     TranscriptRenderRow m_row;
     bool m_showCursor = false;
@@ -81,7 +81,7 @@ private:
 };
 
 // Creates the widget for an entry (none for the bottom anchor, which is only room).
-TranscriptEntryView *createTranscriptEntryView(const TranscriptEntry &entry, AppModel *appModel,
+TranscriptEntryView *createTranscriptEntryView(const TranscriptEntry &entry, SessionActions *sessionActions,
                                                const QString &sessionId, bool expanded, QWidget *parent);
 
 } // namespace nbd

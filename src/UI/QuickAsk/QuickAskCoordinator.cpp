@@ -1,6 +1,5 @@
 #include "UI/QuickAsk/QuickAskCoordinator.h"
 
-#include "Store/AppModel.h"
 #include "Store/ConnectionStatus.h"
 #include "System/SelectionCapture.h"
 #include "UI/QuickAsk/QuickAskPanel.h"
@@ -68,11 +67,12 @@ QCoro::Task<std::optional<QString>> clipboardTextFromX11(QThreadPool *pool, std:
 
 } // namespace
 
-QuickAskCoordinator::QuickAskCoordinator(AppModel *appModel, QObject *parent)
+QuickAskCoordinator::QuickAskCoordinator(Owners owners, QObject *parent)
     : QObject(parent)
-    , m_appModel(appModel)
+    , m_owners(std::move(owners))
     , m_model(new QuickAskHUDModel(this))
-    , m_connectionStatus(new ConnectionStatus(appModel, this))
+    , m_connectionStatus(
+          new ConnectionStatus(m_owners.connection, m_owners.nbdProcess, m_owners.connectionSettings, this))
 {
     // One read at a time: a hung owner delays later reads, each still ended by its own time-out.
     m_selectionQueue.setMaxThreadCount(1);
@@ -227,7 +227,7 @@ void QuickAskCoordinator::submit()
     const std::optional<QString> prompt = QuickAskContextPolicy::composePrompt(m_model->question(), m_model->context());
     if (!prompt)
         return;
-    if (!m_appModel)
+    if (!m_owners.sessions || !m_owners.sessionActions || !m_owners.errors)
         return;
     if (!m_connectionStatus->isReady()) {
         m_model->setErrorMessage(u"Nimbrel Deck "_s + m_connectionStatus->phase().label() + u"，暂时无法发送。"_s);
@@ -250,31 +250,24 @@ QCoro::Task<void> QuickAskCoordinator::runSubmission(QString prompt, quint64 gen
 {
     QPointer<QuickAskCoordinator> self(this);
     const std::weak_ptr<const bool> alive = m_alive;
-    QPointer<AppModel> store = m_appModel;
-    if (!store)
+    // Guarded copies: the store may go away while the host answers.
+    const Owners store = m_owners;
+    if (!store.sessions)
         co_return;
-    std::optional<QString> sessionId;
-    try {
-        sessionId = co_await store->sessions()->createAndSelectSession(std::nullopt, std::nullopt);
-    } catch (...) {
-        sessionId.reset();
-    }
+    const std::optional<QString> sessionId =
+        co_await store.sessions->createAndSelectSession(std::nullopt, std::nullopt);
     if (alive.expired() || !self || generation != m_submissionGeneration)
         co_return;
-    if (sessionId && store) {
+    if (sessionId && store.sessionActions) {
         // The prompt goes to the session this creation made, whatever is selected now. The
         // panel waits for the host to take it: a prompt that was not sent stays in the panel
         // with the reason, instead of going with it.
-        bool sent = false;
-        try {
-            sent = co_await store->sessionActions()->sendPrompt(prompt, *sessionId);
-        } catch (...) {
-        }
+        const bool sent = co_await store.sessionActions->sendPrompt(prompt, *sessionId);
         if (alive.expired() || !self || generation != m_submissionGeneration)
             co_return;
         m_model->setSubmitting(false);
         if (!sent) {
-            const std::optional<QString> transient = store ? store->errors()->transientError() : std::nullopt;
+            const std::optional<QString> transient = store.errors ? store.errors->transientError() : std::nullopt;
             m_model->setErrorMessage(transient.value_or(u"未能发送快速问询。"_s));
             co_return;
         }
@@ -284,7 +277,7 @@ QCoro::Task<void> QuickAskCoordinator::runSubmission(QString prompt, quint64 gen
         co_return;
     }
     m_model->setSubmitting(false);
-    const std::optional<QString> transient = store ? store->errors()->transientError() : std::nullopt;
+    const std::optional<QString> transient = store.errors ? store.errors->transientError() : std::nullopt;
     m_model->setErrorMessage(transient.value_or(u"未能创建快速问询会话。"_s));
 }
 
@@ -296,7 +289,7 @@ void QuickAskCoordinator::requestAccessibilityPermission()
 
 void QuickAskCoordinator::revealMainWindow(const QString &selectedSessionID)
 {
-    if (!m_appModel || m_appModel->selection()->selectedSessionId() != selectedSessionID)
+    if (!m_owners.selection || m_owners.selection->selectedSessionId() != selectedSessionID)
         return;
     QWidget *target = nullptr;
     for (QWidget *widget : QApplication::topLevelWidgets()) {

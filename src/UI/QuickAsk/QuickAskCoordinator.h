@@ -1,6 +1,12 @@
 #pragma once
 
+#include "Store/ConnectionSettings.h"
+#include "Store/ConnectionStatus.h"
 #include "Store/QuickAskHUDModel.h"
+#include "Store/SessionActions.h"
+#include "Store/SessionDirectory.h"
+#include "Store/SessionSelection.h"
+#include "Store/StoreErrors.h"
 #include "System/GlobalHotKey.h"
 
 #include <QObject>
@@ -15,8 +21,6 @@
 
 namespace nbd {
 
-class AppModel;
-class ConnectionStatus;
 class QuickAskPanel;
 
 // Owns Quick Ask: the global hot key, the panel and its model, the capture of the selected text
@@ -31,7 +35,21 @@ public:
     static constexpr std::chrono::milliseconds captureTimeout{450};
     static constexpr std::chrono::milliseconds clipboardReadTimeout{450};
 
-    explicit QuickAskCoordinator(AppModel *appModel, QObject *parent = nullptr);
+    // What a question needs: the connection's state to say whether it can be sent, the
+    // directory that makes its session, the action that sends it, the errors that say why not
+    // and the selection the main window shows. Without them nothing is sent.
+    struct Owners
+    {
+        QPointer<ConnectionController> connection;
+        QPointer<NBDProcessManager> nbdProcess;
+        QPointer<ConnectionSettings> connectionSettings;
+        QPointer<SessionDirectory> sessions;
+        QPointer<SessionSelection> selection;
+        QPointer<SessionActions> sessionActions;
+        QPointer<StoreErrors> errors;
+    };
+
+    explicit QuickAskCoordinator(Owners owners, QObject *parent = nullptr);
     ~QuickAskCoordinator() override;
 
     // Registers Ctrl+Alt+Space; throws GlobalHotKeyRegistrationError unchanged (the panel then
@@ -70,7 +88,7 @@ private:
     QCoro::Task<void> runSubmission(QString prompt, quint64 generation);
     void startSubmission(QString prompt);
 
-    QPointer<AppModel> m_appModel;
+    Owners m_owners;
     GlobalHotKeyRegistration m_hotKey;
     QuickAskHUDModel *m_model;
     ConnectionStatus *m_connectionStatus;

@@ -1,6 +1,5 @@
 #include "UI/Settings/ConnectionSettingsTab.h"
 
-#include "Store/AppModel.h"
 #include "UI/Settings/SettingsControls.h"
 #include "UI/Shared/Theme.h"
 
@@ -52,9 +51,9 @@ QString ConnectionSettingsTab::foundLabel(const QString &path)
     return u"已找到："_s + path;
 }
 
-ConnectionSettingsTab::ConnectionSettingsTab(AppModel *appModel, QWidget *parent)
+ConnectionSettingsTab::ConnectionSettingsTab(SettingsOwners owners, QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
+    , m_owners(std::move(owners))
 {
     setObjectName(u"settings-connection"_s);
     auto *outer = new QVBoxLayout(this);
@@ -105,12 +104,12 @@ ConnectionSettingsTab::ConnectionSettingsTab(AppModel *appModel, QWidget *parent
     modeSection->addRow(modeRow);
     layout->addWidget(modeSection);
     connect(m_embedded, &QRadioButton::toggled, this, [this](bool on) {
-        if (on && m_appModel && m_appModel->connectionSettings()->launchMode() != LaunchMode::Embedded)
-            m_appModel->connectionSettings()->setLaunchMode(LaunchMode::Embedded);
+        if (on && m_owners.connectionSettings && m_owners.connectionSettings->launchMode() != LaunchMode::Embedded)
+            m_owners.connectionSettings->setLaunchMode(LaunchMode::Embedded);
     });
     connect(m_external, &QRadioButton::toggled, this, [this](bool on) {
-        if (on && m_appModel && m_appModel->connectionSettings()->launchMode() != LaunchMode::External)
-            m_appModel->connectionSettings()->setLaunchMode(LaunchMode::External);
+        if (on && m_owners.connectionSettings && m_owners.connectionSettings->launchMode() != LaunchMode::External)
+            m_owners.connectionSettings->setLaunchMode(LaunchMode::External);
     });
 
     // ---- The executable (embedded) ----
@@ -142,8 +141,8 @@ ConnectionSettingsTab::ConnectionSettingsTab(AppModel *appModel, QWidget *parent
     m_executableSection->addRow(executableRow);
     layout->addWidget(m_executableSection);
     connect(m_executablePath, &QLineEdit::textEdited, this, [this](const QString &text) {
-        if (m_appModel)
-            m_appModel->connectionSettings()->setNbdExecutablePath(text);
+        if (m_owners.connectionSettings)
+            m_owners.connectionSettings->setNbdExecutablePath(text);
     });
     connect(m_detectButton, &QPushButton::clicked, this, &ConnectionSettingsTab::detect);
 
@@ -162,8 +161,8 @@ ConnectionSettingsTab::ConnectionSettingsTab(AppModel *appModel, QWidget *parent
     m_serverSection->addRow(serverNote);
     layout->addWidget(m_serverSection);
     connect(m_serverURL, &QLineEdit::textEdited, this, [this](const QString &text) {
-        if (m_appModel)
-            m_appModel->connectionSettings()->setServerURLString(text);
+        if (m_owners.connectionSettings)
+            m_owners.connectionSettings->setServerURLString(text);
     });
 
     // ---- The connection's state ----
@@ -191,12 +190,12 @@ ConnectionSettingsTab::ConnectionSettingsTab(AppModel *appModel, QWidget *parent
     m_statusSection->addRow(statusRow);
     layout->addWidget(m_statusSection);
     connect(m_connectButton, &QPushButton::clicked, this, [this] {
-        if (!m_appModel)
+        if (!m_owners.connection || !m_owners.connect || !m_owners.disconnect)
             return;
-        if (m_appModel->connection()->phase().isConnected())
-            m_appModel->disconnect();
+        if (m_owners.connection->phase().isConnected())
+            m_owners.disconnect();
         else
-            m_appModel->connect();
+            m_owners.connect();
     });
 
     // ---- The local host's output (embedded) ----
@@ -233,31 +232,31 @@ ConnectionSettingsTab::ConnectionSettingsTab(AppModel *appModel, QWidget *parent
     m_logSection->addRow(logRow);
     layout->addWidget(m_logSection);
     connect(m_restartButton, &QPushButton::clicked, this, [this] {
-        if (!m_appModel)
+        if (!m_owners.connect || !m_owners.disconnect)
             return;
-        m_appModel->disconnect();
-        m_appModel->connect();
+        m_owners.disconnect();
+        m_owners.connect();
     });
 
     layout->addStretch(1);
 
-    if (m_appModel) {
-        connect(m_appModel->connectionSettings(), &ConnectionSettings::launchModeChanged, this,
+    if (m_owners.connectionSettings && m_owners.connection && m_owners.nbdProcess) {
+        connect(m_owners.connectionSettings, &ConnectionSettings::launchModeChanged, this,
                 &ConnectionSettingsTab::updateMode);
-        connect(m_appModel->connectionSettings(), &ConnectionSettings::serverURLStringChanged, this,
+        connect(m_owners.connectionSettings, &ConnectionSettings::serverURLStringChanged, this,
                 &ConnectionSettingsTab::updateFields);
-        connect(m_appModel->connectionSettings(), &ConnectionSettings::nbdExecutablePathChanged, this,
+        connect(m_owners.connectionSettings, &ConnectionSettings::nbdExecutablePathChanged, this,
                 &ConnectionSettingsTab::updateFields);
-        connect(m_appModel->connection(), &ConnectionController::phaseChanged, this,
+        connect(m_owners.connection, &ConnectionController::phaseChanged, this,
                 &ConnectionSettingsTab::updateStatus);
-        connect(m_appModel->connection(), &ConnectionController::hostDescriptionChanged, this,
+        connect(m_owners.connection, &ConnectionController::hostDescriptionChanged, this,
                 &ConnectionSettingsTab::updateStatus);
         // A launching host writes many lines at once: the view takes them once per turn.
         m_logTimer = new QTimer(this);
         m_logTimer->setSingleShot(true);
         m_logTimer->setInterval(0);
         connect(m_logTimer, &QTimer::timeout, this, &ConnectionSettingsTab::updateLog);
-        connect(m_appModel->nbdProcess(), &NBDProcessManager::logLinesChanged, m_logTimer, qOverload<>(&QTimer::start));
+        connect(m_owners.nbdProcess, &NBDProcessManager::logLinesChanged, m_logTimer, qOverload<>(&QTimer::start));
     }
     updateMode();
     updateFields();
@@ -272,7 +271,8 @@ ConnectionSettingsTab::~ConnectionSettingsTab()
 
 void ConnectionSettingsTab::updateMode()
 {
-    const LaunchMode mode = m_appModel ? m_appModel->connectionSettings()->launchMode() : LaunchMode::Embedded;
+    const LaunchMode mode =
+        m_owners.connectionSettings ? m_owners.connectionSettings->launchMode() : LaunchMode::Embedded;
     const bool embedded = mode == LaunchMode::Embedded;
     (embedded ? m_embedded : m_external)->setChecked(true);
     if (embedded) {
@@ -291,19 +291,19 @@ void ConnectionSettingsTab::updateMode()
 
 void ConnectionSettingsTab::updateFields()
 {
-    if (!m_appModel)
+    if (!m_owners.connectionSettings)
         return;
     // Only a change that did not come from typing in the field is copied back, so the cursor
     // stays where the user is typing.
-    if (m_executablePath->text() != m_appModel->connectionSettings()->nbdExecutablePath())
-        m_executablePath->setText(m_appModel->connectionSettings()->nbdExecutablePath());
-    if (m_serverURL->text() != m_appModel->connectionSettings()->serverURLString())
-        m_serverURL->setText(m_appModel->connectionSettings()->serverURLString());
+    if (m_executablePath->text() != m_owners.connectionSettings->nbdExecutablePath())
+        m_executablePath->setText(m_owners.connectionSettings->nbdExecutablePath());
+    if (m_serverURL->text() != m_owners.connectionSettings->serverURLString())
+        m_serverURL->setText(m_owners.connectionSettings->serverURLString());
 }
 
 void ConnectionSettingsTab::updateStatus()
 {
-    const ConnectionPhase phase = m_appModel ? m_appModel->connection()->phase() : ConnectionPhase::disconnected();
+    const ConnectionPhase phase = m_owners.connection ? m_owners.connection->phase() : ConnectionPhase::disconnected();
     m_phaseLabel->setText(phase.label());
     const bool failed = phase.kind() == ConnectionPhase::Kind::Failed;
     m_failureLabel->setText(failed ? phase.message() : QString());
@@ -313,9 +313,9 @@ void ConnectionSettingsTab::updateStatus()
 
     // The host's description follows the status row while one is known.
     m_statusSection->truncateRows(1);
-    if (!m_appModel || !m_appModel->connection()->hostDescription())
+    if (!m_owners.connection || !m_owners.connection->hostDescription())
         return;
-    const HostDescription &host = *m_appModel->connection()->hostDescription();
+    const HostDescription &host = *m_owners.connection->hostDescription();
     auto addRow = [this](const QString &label, const QString &objectName, const QString &value) {
         ThemedLabel *view = valueLabel(objectName);
         view->setText(value);
@@ -330,12 +330,12 @@ void ConnectionSettingsTab::updateStatus()
 
 void ConnectionSettingsTab::updateLog()
 {
-    if (!m_appModel)
+    if (!m_owners.nbdProcess)
         return;
     // New lines go to the bottom; the view stays where the reader left it.
     QScrollBar *bar = m_log->verticalScrollBar();
     const int position = bar->value();
-    m_log->setPlainText(m_appModel->nbdProcess()->logLines().join(u'\n'));
+    m_log->setPlainText(m_owners.nbdProcess->logLines().join(u'\n'));
     bar->setValue(position);
 }
 
@@ -356,22 +356,18 @@ void ConnectionSettingsTab::setDetectResult(std::optional<QString> result)
 void ConnectionSettingsTab::detect()
 {
     setDetectResult(std::nullopt);
-    if (!m_appModel)
+    if (!m_owners.connectionSettings || !m_owners.nbdProcess)
         return;
     // Not kept and not cancelled: a second press starts a second lookup and the last one to
     // finish shows its result.
-    runDetect(m_appModel->connectionSettings()->nbdExecutablePath());
+    runDetect(m_owners.connectionSettings->nbdExecutablePath());
 }
 
 QCoro::Task<void> ConnectionSettingsTab::runDetect(QString explicitPath)
 {
     QPointer<ConnectionSettingsTab> self(this);
     const std::weak_ptr<const bool> alive = m_alive;
-    std::optional<QString> found;
-    try {
-        found = co_await m_appModel->nbdProcess()->locateExecutable(explicitPath);
-    } catch (...) {
-    }
+    const std::optional<QString> found = co_await m_owners.nbdProcess->locateExecutable(explicitPath);
     if (alive.expired() || !self)
         co_return;
     setDetectResult(found ? foundLabel(*found) : kNotFound);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "UI/Shared/SettingsOwners.h"
+
 #include <QCoroTask>
 #include <QPointer>
 #include <QString>
@@ -17,7 +19,6 @@ class QTimer;
 
 namespace nbd {
 
-class AppModel;
 class FormSection;
 class ThemedLabel;
 
@@ -30,7 +31,7 @@ class ConnectionSettingsTab : public QWidget
 {
     Q_OBJECT
 public:
-    explicit ConnectionSettingsTab(AppModel *appModel, QWidget *parent = nullptr);
+    explicit ConnectionSettingsTab(SettingsOwners owners, QWidget *parent = nullptr);
     ~ConnectionSettingsTab() override;
 
     // The text under the executable field after "检测"; nothing before the first lookup and
@@ -49,7 +50,7 @@ private:
     QCoro::Task<void> runDetect(QString explicitPath);
 
     std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
-    QPointer<AppModel> m_appModel;
+    SettingsOwners m_owners;
     std::optional<QString> m_detectResult;
 
     QRadioButton *m_embedded;

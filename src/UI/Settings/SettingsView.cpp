@@ -1,6 +1,5 @@
 #include "UI/Settings/SettingsView.h"
 
-#include "Store/AppModel.h"
 #include "UI/Settings/AboutTab.h"
 #include "UI/Settings/ConnectionSettingsTab.h"
 #include "UI/Settings/CredentialsTab.h"
@@ -110,9 +109,9 @@ private:
     bool m_keyboardFocus = false;
 };
 
-SettingsView::SettingsView(AppModel *appModel, QWidget *parent)
+SettingsView::SettingsView(SettingsOwners owners, QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
+    , m_owners(std::move(owners))
     , m_phaseDot(new ColorDot(7))
     , m_phaseLabel(new ThemedLabel({}, Fonts::subheadline(), &Theme::secondaryText))
     , m_title(new QLabel)
@@ -214,15 +213,15 @@ SettingsView::SettingsView(AppModel *appModel, QWidget *parent)
     m_content->addWidget(new Hairline(Qt::Horizontal, &Theme::strongHairline, contentColumn));
     root->addWidget(contentColumn, 1);
 
-    if (m_appModel)
-        connect(m_appModel->connection(), &ConnectionController::phaseChanged, this, &SettingsView::updatePhase);
+    if (m_owners.connection)
+        connect(m_owners.connection, &ConnectionController::phaseChanged, this, &SettingsView::updatePhase);
     updatePhase();
 
     // The first page.
     m_selection = SettingsSection::Connection;
     syncRows();
     m_title->setText(settingsSectionTitle(m_selection));
-    m_page = createPage(m_selection, m_appModel, contentColumn);
+    m_page = createPage(m_selection, m_owners, contentColumn);
     m_content->addWidget(m_page, 1);
 }
 
@@ -248,29 +247,28 @@ void SettingsView::setSelection(SettingsSection section)
     // answers.
     QWidget *parent = m_page->parentWidget();
     delete m_page;
-    m_page = createPage(section, m_appModel, parent);
+    m_page = createPage(section, m_owners, parent);
     m_content->addWidget(m_page, 1);
     m_page->show();
     Q_EMIT selectionChanged();
 }
 
-QWidget *SettingsView::createPage(SettingsSection section, AppModel *appModel, QWidget *parent)
+QWidget *SettingsView::createPage(SettingsSection section, const SettingsOwners &owners, QWidget *parent)
 {
     QWidget *page = nullptr;
     switch (section) {
-    case SettingsSection::Connection: page = new ConnectionSettingsTab(appModel, parent); break;
+    case SettingsSection::Connection: page = new ConnectionSettingsTab(owners, parent); break;
     case SettingsSection::Host:
-        page = new HostSettingsTab(appModel ? appModel->hostSettings() : nullptr, parent);
+        page = new HostSettingsTab(owners.hostSettings, parent);
         break;
     case SettingsSection::Plugins:
-        page = new PluginSettingsTab(appModel ? appModel->plugins() : nullptr, parent);
+        page = new PluginSettingsTab(owners.plugins, parent);
         break;
     case SettingsSection::Credentials:
-        page = new CredentialsTab(appModel ? appModel->hostSettings() : nullptr, parent);
+        page = new CredentialsTab(owners.hostSettings, parent);
         break;
     case SettingsSection::Skills:
-        page = new SkillsTab(appModel ? appModel->hostSettings() : nullptr, appModel ? appModel->selection() : nullptr,
-                             parent);
+        page = new SkillsTab(owners.hostSettings, owners.selection, parent);
         break;
     case SettingsSection::About: page = new AboutTab(parent); break;
     }
@@ -279,7 +277,7 @@ QWidget *SettingsView::createPage(SettingsSection section, AppModel *appModel, Q
 
 void SettingsView::updatePhase()
 {
-    const ConnectionPhase phase = m_appModel ? m_appModel->connection()->phase() : ConnectionPhase::disconnected();
+    const ConnectionPhase phase = m_owners.connection ? m_owners.connection->phase() : ConnectionPhase::disconnected();
     const bool connected = phase.isConnected();
     m_phaseDot->setColor(connected ? std::function<QColor()>(&Theme::success) : std::function<QColor()>(&Theme::secondaryText));
     m_phaseLabel->setText(phase.label());

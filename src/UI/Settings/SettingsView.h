@@ -1,6 +1,7 @@
 #pragma once
 
 #include "UI/Settings/SettingsSection.h"
+#include "UI/Shared/SettingsOwners.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -12,7 +13,6 @@ class QVBoxLayout;
 
 namespace nbd {
 
-class AppModel;
 class ColorDot;
 class SettingsSectionRow;
 class ThemedLabel;
@@ -29,7 +29,7 @@ public:
     static constexpr int kWidth = 920;
     static constexpr int kHeight = 640;
 
-    explicit SettingsView(AppModel *appModel, QWidget *parent = nullptr);
+    explicit SettingsView(SettingsOwners owners, QWidget *parent = nullptr);
 
     SettingsSection selection() const { return m_selection; }
     // What checking a section row does: a new page for the section replaces the old one.
@@ -38,7 +38,7 @@ public:
     QWidget *page() const { return m_page; }
 
     // The page for a section, with its initial state.
-    static QWidget *createPage(SettingsSection section, AppModel *appModel, QWidget *parent);
+    static QWidget *createPage(SettingsSection section, const SettingsOwners &owners, QWidget *parent);
 
 Q_SIGNALS:
     void selectionChanged();
@@ -48,7 +48,7 @@ private:
     void updatePhase();
     void dismiss();
 
-    QPointer<AppModel> m_appModel;
+    SettingsOwners m_owners;
     SettingsSection m_selection = SettingsSection::Connection;
     std::vector<SettingsSectionRow *> m_rows;
     ColorDot *m_phaseDot;

@@ -86,11 +86,7 @@ QCoro::Task<void> SkillsTab::load(QString sessionId, quint64 generation)
     QPointer<SessionSelection> selection = m_selection;
     if (!hostSettings || !selection)
         co_return;
-    std::vector<SkillEntry> skills;
-    try {
-        skills = co_await hostSettings->listSkills(sessionId);
-    } catch (...) {
-    }
+    std::vector<SkillEntry> skills = co_await hostSettings->listSkills(sessionId);
     if (alive.expired() || !self || !selection)
         co_return;
     if (generation != m_generation || selection->selectedSessionId() != sessionId)

@@ -8,11 +8,7 @@ namespace nbd {
 QCoro::Task<void> giveBackUnsentPrompt(QCoro::Task<bool> send, QPointer<QPlainTextEdit> field, QString text,
                                        std::function<bool()> stillAddressed)
 {
-    bool sent = false;
-    try {
-        sent = co_await std::move(send);
-    } catch (...) {
-    }
+    const bool sent = co_await std::move(send);
     if (sent || !field || !field->toPlainText().isEmpty() || (stillAddressed && !stillAddressed()))
         co_return;
     field->setPlainText(text);

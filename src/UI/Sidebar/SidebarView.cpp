@@ -1,6 +1,7 @@
 #include "UI/Sidebar/SidebarView.h"
 
-#include "Store/AppModel.h"
+#include "Store/SessionDirectory.h"
+#include "Store/SessionSelection.h"
 #include "Session/SessionModel.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
@@ -239,10 +240,12 @@ private:
 
 // ---- SidebarView ----
 
-SidebarView::SidebarView(AppModel *appModel, std::function<void()> onCollapse, Binding<bool> searchVisible,
-                         QWidget *parent)
+SidebarView::SidebarView(SessionDirectory *directory, SessionSelection *selection, SettingsOwners settings,
+                         std::function<void()> onCollapse, Binding<bool> searchVisible, QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
+    , m_directory(directory)
+    , m_selection(selection)
+    , m_settings(std::move(settings))
     , m_onCollapse(std::move(onCollapse))
     , m_searchVisible(std::move(searchVisible))
     , m_searchTimer(new QTimer(this))
@@ -253,10 +256,10 @@ SidebarView::SidebarView(AppModel *appModel, std::function<void()> onCollapse, B
     , m_searchAnimation(new QVariantAnimation(this))
     , m_toggleAnimation(new QVariantAnimation(this))
     , m_toggleEffect(new QGraphicsOpacityEffect)
-    , m_list(new SidebarListView(appModel ? appModel->sessions() : nullptr, appModel ? appModel->selection() : nullptr,
-                                 &m_headerActions, this))
+    , m_list(new SidebarListView(directory, selection, &m_headerActions, this))
     , m_accountBar(new AccountBar(this))
-    , m_connectionStatus(new ConnectionStatus(appModel, this))
+    , m_connectionStatus(new ConnectionStatus(m_settings.connection, m_settings.nbdProcess,
+                                              m_settings.connectionSettings, this))
 {
     setObjectName(u"sidebar"_s);
     m_searchTimer->setSingleShot(true);
@@ -267,8 +270,8 @@ SidebarView::SidebarView(AppModel *appModel, std::function<void()> onCollapse, B
 
     m_headerActions.toggle = [this](const QString &id) { toggleWorkspace(id); };
     m_headerActions.createSession = [this](const WorkspaceView &workspace) {
-        if (m_appModel)
-            startStoreTask(m_appModel->sessions()->createSession(std::nullopt, workspace.workspaceId));
+        if (m_directory)
+            startStoreTask(m_directory->createSession(std::nullopt, workspace.workspaceId));
     };
     m_headerActions.rename = [this](const WorkspaceView &workspace) { presentWorkspaceRename(workspace); };
     m_headerActions.remove = [this](const WorkspaceView &workspace) { confirmWorkspaceRemoval(workspace); };
@@ -282,7 +285,7 @@ SidebarView::SidebarView(AppModel *appModel, std::function<void()> onCollapse, B
     header->setSpacing(8);
     auto *title = new ProductTitleButton(this);
     connect(title, &QAbstractButton::clicked, this,
-            [this] { startCreateSession(m_appModel ? m_appModel->sessions() : nullptr); });
+            [this] { startCreateSession(m_directory); });
     header->addWidget(title, 1);
     auto *collapse = new ChromeIconButton(u"sidebar.left"_s, u"收起侧栏"_s, std::nullopt, [this] {
         if (m_onCollapse)
@@ -360,21 +363,20 @@ SidebarView::SidebarView(AppModel *appModel, std::function<void()> onCollapse, B
     layout->addSpacing(4);
     connect(m_accountBar, &QAbstractButton::clicked, this, &SidebarView::presentSettings);
 
-    if (m_appModel) {
-        AppModel *store = m_appModel;
+    if (directory && selection) {
         for (auto signal : {&SessionDirectory::sessionsChanged, &SessionDirectory::workspacesChanged,
                             &SessionDirectory::archivedSessionIdsChanged})
-            connect(store->sessions(), signal, this, &SidebarView::scheduleRebuild);
+            connect(directory, signal, this, &SidebarView::scheduleRebuild);
         for (auto signal : {&SessionSelection::selectedSessionIdChanged, &SessionSelection::selectedSubagentChanged})
-            connect(store->selection(), signal, this, &SidebarView::scheduleRebuild);
-        connect(store->selection(), &SessionSelection::sessionModelsChanged, this, [this] {
+            connect(selection, signal, this, &SidebarView::scheduleRebuild);
+        connect(selection, &SessionSelection::sessionModelsChanged, this, [this] {
             // Open sessions' own titles name their rows.
-            for (const auto &model : m_appModel->selection()->sessionModels())
+            for (const auto &model : m_selection->sessionModels())
                 connect(model.get(), &SessionModel::titleChanged, this, &SidebarView::scheduleRebuild,
                         Qt::UniqueConnection);
             scheduleRebuild();
         });
-        for (const auto &model : store->selection()->sessionModels())
+        for (const auto &model : selection->sessionModels())
             connect(model.get(), &SessionModel::titleChanged, this, &SidebarView::scheduleRebuild, Qt::UniqueConnection);
     }
     connect(m_connectionStatus, &ConnectionStatus::changed, this, &SidebarView::refreshAccountBar);
@@ -484,15 +486,10 @@ void SidebarView::startRemoteSearch() { runRemoteSearch(m_searchQuery, m_searchG
 QCoro::Task<void> SidebarView::runRemoteSearch(QString query, quint64 generation)
 {
     const std::weak_ptr<const bool> alive = m_alive;
-    QPointer<AppModel> store = m_appModel;
-    if (!store)
+    QPointer<SessionDirectory> directory = m_directory;
+    if (!directory)
         co_return;
-    QSet<QString> matches;
-    try {
-        matches = co_await store->sessions()->searchSessionIds(query);
-    } catch (...) {
-        co_return;
-    }
+    QSet<QString> matches = co_await directory->searchSessionIds(query);
     if (alive.expired() || generation != m_searchGeneration)
         co_return;
     if (m_remoteSearchMatches == matches)
@@ -524,20 +521,20 @@ void SidebarView::rebuildNow() { rebuild(QString()); }
 void SidebarView::rebuild(const QString &toggledWorkspaceId)
 {
     m_rebuildPending = false;
-    if (!m_appModel) {
+    if (!m_directory || !m_selection) {
         m_list->setRows({});
         return;
     }
     SidebarListInput input;
-    input.sessions = m_appModel->sessions()->sessions();
-    input.workspaces = m_appModel->sessions()->workspaces();
-    input.archivedSessionIds = m_appModel->sessions()->archivedSessionIds();
-    const auto &models = m_appModel->selection()->sessionModels();
+    input.sessions = m_directory->sessions();
+    input.workspaces = m_directory->workspaces();
+    input.archivedSessionIds = m_directory->archivedSessionIds();
+    const auto &models = m_selection->sessionModels();
     for (auto it = models.cbegin(); it != models.cend(); ++it) {
         if (it.value() && it.value()->title())
             input.modelTitles.insert(it.key(), *it.value()->title());
     }
-    input.selectedSessionId = m_appModel->selection()->selectedSidebarSessionId();
+    input.selectedSessionId = m_selection->selectedSidebarSessionId();
     input.searchText = m_searchText;
     input.collapsedWorkspaceIds = m_collapsedWorkspaceIds;
     input.remoteSearchMatches = m_remoteSearchMatches;
@@ -579,7 +576,7 @@ bool SidebarView::focusNextPrevChild(bool next)
 
 void SidebarView::refreshAccountBar()
 {
-    if (!m_appModel)
+    if (!m_settings.connection)
         return;
     const ConnectionPhase &phase = m_connectionStatus->phase();
     const QString help = u"设置 · "_s + m_connectionStatus->title() + u" · "_s + m_connectionStatus->detail();
@@ -597,8 +594,7 @@ void SidebarView::setNewSessionPresented(bool presented)
         return;
     }
     m_newSessionPresented = true;
-    SessionDirectory *directory = m_appModel ? m_appModel->sessions() : nullptr;
-    auto *popover = new NewSessionPopover(directory, [this, alive = std::weak_ptr<const bool>(m_alive)] {
+    auto *popover = new NewSessionPopover(m_directory, [this, alive = std::weak_ptr<const bool>(m_alive)] {
         if (alive.expired())
             return;
         m_newSessionPresented = false;
@@ -652,7 +648,7 @@ void SidebarView::presentSettings()
     sheet->setWindowTitle(u"设置"_s);
     auto *layout = new QVBoxLayout(sheet);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(viewSlots().settings(m_appModel, sheet));
+    layout->addWidget(viewSlots().settings(m_settings, sheet));
     layout->setSizeConstraint(QLayout::SetFixedSize);
     connect(sheet, &QDialog::finished, this, [this] { m_showSettings = false; });
     sheet->open();
@@ -660,12 +656,12 @@ void SidebarView::presentSettings()
 
 void SidebarView::presentWorkspaceRename(const WorkspaceView &workspace)
 {
-    QPointer<AppModel> store = m_appModel;
+    QPointer<SessionDirectory> directory = m_directory;
     const QString workspaceId = workspace.workspaceId;
     openTextFieldDialog(window(), u"rename-workspace-dialog"_s, u"重命名项目"_s, workspace.path, workspace.title, 280,
-                        [store, workspaceId](const QString &title) {
-                            if (store)
-                                store->sessions()->renameWorkspace(workspaceId, title);
+                        [directory, workspaceId](const QString &title) {
+                            if (directory)
+                                directory->renameWorkspace(workspaceId, title);
                         });
 }
 
@@ -685,11 +681,11 @@ void SidebarView::confirmWorkspaceRemoval(const WorkspaceView &workspace)
     box->setDefaultButton(remove);
     box->setEscapeButton(cancel);
     setMessageBoxMinimumWidth(box);
-    QPointer<AppModel> store = m_appModel;
+    QPointer<SessionDirectory> directory = m_directory;
     const QString workspaceId = workspace.workspaceId;
-    connect(box, &QMessageBox::finished, box, [box, remove, store, workspaceId] {
-        if (box->clickedButton() == remove && store)
-            store->sessions()->deleteWorkspace(workspaceId);
+    connect(box, &QMessageBox::finished, box, [box, remove, directory, workspaceId] {
+        if (box->clickedButton() == remove && directory)
+            directory->deleteWorkspace(workspaceId);
     });
     box->open();
 }

@@ -3,6 +3,7 @@
 #include "Domain/Models.h"
 #include "Store/ConnectionStatus.h"
 #include "UI/Shared/Binding.h"
+#include "UI/Shared/SettingsOwners.h"
 #include "UI/Sidebar/NewSessionPopover.h"
 #include "UI/Sidebar/SidebarRowViews.h"
 
@@ -22,13 +23,14 @@ class QVariantAnimation;
 
 namespace nbd {
 
-class AppModel;
 class AccountBar;
 class ChromeIconButton;
 class NewSessionButton;
 class NewSessionPopover;
 class SearchField;
 class SearchReveal;
+class SessionDirectory;
+class SessionSelection;
 
 // The account bar's colour for the connection's phase.
 QColor connectionPhaseColor(const ConnectionPhase &phase);
@@ -43,8 +45,10 @@ public:
     // Showing or hiding the search field and the toggle's symbol change, ease-in-out.
     static constexpr int kSearchToggleMs = 180;
 
-    SidebarView(AppModel *appModel, std::function<void()> onCollapse, Binding<bool> searchVisible,
-                QWidget *parent = nullptr);
+    // settings: what the settings sheet opened from the account bar takes; its connection
+    // owners also feed the account bar's status.
+    SidebarView(SessionDirectory *directory, SessionSelection *selection, SettingsOwners settings,
+                std::function<void()> onCollapse, Binding<bool> searchVisible, QWidget *parent = nullptr);
     ~SidebarView() override;
 
     bool searchVisible() const { return m_searchVisible.get ? m_searchVisible.get() : false; }
@@ -87,7 +91,9 @@ private:
     void presentSettings();
 
     std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
-    QPointer<AppModel> m_appModel;
+    QPointer<SessionDirectory> m_directory;
+    QPointer<SessionSelection> m_selection;
+    SettingsOwners m_settings;
     std::function<void()> m_onCollapse;
     Binding<bool> m_searchVisible;
     QString m_searchText;

@@ -3,7 +3,8 @@
 #include "Domain/Graphemes.h"
 #include "Domain/Trimming.h"
 #include "Session/SessionModel.h"
-#include "Store/AppModel.h"
+#include "Store/Interactions.h"
+#include "Store/SessionActions.h"
 #include "UI/Shared/DeepDivingStatusView.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
@@ -119,9 +120,11 @@ std::vector<SideMessage> WorkspaceSideChatView::sideMessages(const std::vector<T
     return out;
 }
 
-WorkspaceSideChatView::WorkspaceSideChatView(AppModel *appModel, std::function<void()> onRetry, QWidget *parent)
+WorkspaceSideChatView::WorkspaceSideChatView(Interactions *interactions, SessionActions *sessionActions,
+                                             std::function<void()> onRetry, QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
+    , m_interactions(interactions)
+    , m_sessionActions(sessionActions)
     , m_onRetry(std::move(onRetry))
     , m_states(new QStackedLayout(this))
     , m_loadingPage(new QWidget(this))
@@ -139,8 +142,8 @@ WorkspaceSideChatView::WorkspaceSideChatView(AppModel *appModel, std::function<v
     , m_cardsLayout(new QVBoxLayout(m_cardsColumn))
     , m_input(new QPlainTextEdit(m_inputRow))
     , m_stop(new ChromeIconButton(u"stop.fill"_s, u"停止运行"_s, std::nullopt, [this] {
-        if (m_appModel && m_runtime.session)
-            m_appModel->sessionActions()->cancelSession(m_runtime.session->sessionId());
+        if (m_sessionActions && m_runtime.session)
+            m_sessionActions->cancelSession(m_runtime.session->sessionId());
     }, m_inputRow))
     , m_send(new ChromeIconButton(u"arrow.up"_s, u"发送"_s, Theme::sendButton(), [this] { send(); }, m_inputRow))
 {
@@ -249,11 +252,9 @@ WorkspaceSideChatView::WorkspaceSideChatView(AppModel *appModel, std::function<v
     m_states->addWidget(m_chatPage);
 
     connect(m_input, &QPlainTextEdit::textChanged, this, &WorkspaceSideChatView::syncInput);
-    if (appModel) {
-        connect(appModel->interactions(), &Interactions::pendingQuestionsChanged, this,
-                &WorkspaceSideChatView::syncState);
-        connect(appModel->interactions(), &Interactions::pendingApprovalsChanged, this,
-                &WorkspaceSideChatView::syncState);
+    if (interactions) {
+        connect(interactions, &Interactions::pendingQuestionsChanged, this, &WorkspaceSideChatView::syncState);
+        connect(interactions, &Interactions::pendingApprovalsChanged, this, &WorkspaceSideChatView::syncState);
     }
     syncInput();
     syncState();
@@ -368,16 +369,18 @@ void WorkspaceSideChatView::syncState()
 bool WorkspaceSideChatView::syncCards()
 {
     QList<std::pair<QString, std::function<QWidget *()>>> wanted;
-    if (m_appModel && m_runtime.session) {
+    if (m_interactions && m_runtime.session) {
         const QString id = m_runtime.session->sessionId();
-        AppModel *store = m_appModel;
-        for (const PendingQuestion &q : store->interactions()->pendingQuestions()) {
+        Interactions *interactions = m_interactions;
+        for (const PendingQuestion &q : interactions->pendingQuestions()) {
             if (q.sessionId == id)
-                wanted.append({u"q:"_s + q.id, [store, q, this] { return viewSlots().questionCard(store, q, m_cardsColumn); }});
+                wanted.append({u"q:"_s + q.id,
+                               [interactions, q, this] { return viewSlots().questionCard(interactions, q, m_cardsColumn); }});
         }
-        for (const PendingApproval &a : store->interactions()->pendingApprovals()) {
+        for (const PendingApproval &a : interactions->pendingApprovals()) {
             if (a.sessionId == id)
-                wanted.append({u"a:"_s + a.id, [store, a, this] { return viewSlots().approvalCard(store, a, m_cardsColumn); }});
+                wanted.append({u"a:"_s + a.id,
+                               [interactions, a, this] { return viewSlots().approvalCard(interactions, a, m_cardsColumn); }});
         }
     }
     while (QLayoutItem *item = m_cardsLayout->takeAt(0))
@@ -427,12 +430,12 @@ void WorkspaceSideChatView::send()
     if (trimmed.isEmpty())
         return;
     m_input->clear();
-    if (!m_appModel || !m_runtime.session)
+    if (!m_sessionActions || !m_runtime.session)
         return;
     const QString sessionId = m_runtime.session->sessionId();
     const QPointer<WorkspaceSideChatView> self(this);
     giveBackUnsentPrompt(
-        m_appModel->sessionActions()->sendPrompt(trimmed, sessionId), m_input, typed, [self, sessionId] {
+        m_sessionActions->sendPrompt(trimmed, sessionId), m_input, typed, [self, sessionId] {
             return self && self->m_runtime.session && self->m_runtime.session->sessionId() == sessionId;
         });
 }

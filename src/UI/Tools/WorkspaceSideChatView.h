@@ -18,9 +18,10 @@ class QVBoxLayout;
 
 namespace nbd {
 
-class AppModel;
 class ChromeIconButton;
 class DeepDivingStatusView;
+class Interactions;
+class SessionActions;
 class SessionModel;
 
 // One bubble of the side chat, built afresh from the session on every redraw.
@@ -48,7 +49,8 @@ public:
     static constexpr qsizetype kAnswerLimit = 4000;
     static constexpr int kCardsMaxHeight = 420;
 
-    WorkspaceSideChatView(AppModel *appModel, std::function<void()> onRetry, QWidget *parent = nullptr);
+    WorkspaceSideChatView(Interactions *interactions, SessionActions *sessionActions, std::function<void()> onRetry,
+                          QWidget *parent = nullptr);
 
     void setRuntime(const WorkspaceSideChatRuntime &runtime);
     // The bubbles to show for a session, in display order: from the last 20 transcript items
@@ -76,7 +78,8 @@ private:
     bool syncCards();
     void fitCards();
 
-    QPointer<AppModel> m_appModel;
+    QPointer<Interactions> m_interactions;
+    QPointer<SessionActions> m_sessionActions;
     std::function<void()> m_onRetry;
     WorkspaceSideChatRuntime m_runtime;
     std::shared_ptr<SessionModel> m_boundSession;

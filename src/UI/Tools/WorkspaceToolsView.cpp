@@ -1,7 +1,10 @@
 #include "UI/Tools/WorkspaceToolsView.h"
 
 #include "Session/SessionModel.h"
-#include "Store/AppModel.h"
+#include "Store/Interactions.h"
+#include "Store/SessionActions.h"
+#include "Store/SessionDirectory.h"
+#include "Store/SessionSelection.h"
 #include "UI/Shared/Accessibility.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
@@ -201,10 +204,15 @@ private:
     std::vector<LauncherRow *> m_rows;
 };
 
-WorkspaceToolsView::WorkspaceToolsView(AppModel *appModel, Binding<WorkspaceToolTabState> tabState,
+WorkspaceToolsView::WorkspaceToolsView(SessionSelection *selection, SessionDirectory *directory,
+                                       Interactions *interactions, SessionActions *sessionActions,
+                                       Binding<WorkspaceToolTabState> tabState,
                                        Binding<RuntimeInspectorPanel> inspectorPanel, Actions actions, QWidget *parent)
     : QWidget(parent)
-    , m_appModel(appModel)
+    , m_selection(selection)
+    , m_directory(directory)
+    , m_interactions(interactions)
+    , m_sessionActions(sessionActions)
     , m_tabState(std::move(tabState))
     , m_inspectorPanel(std::move(inspectorPanel))
     , m_actions(std::move(actions))
@@ -330,7 +338,7 @@ QWidget *WorkspaceToolsView::createToolView(const WorkspaceToolTab &tab)
         break;
     case WorkspaceTool::SideChat: {
         const QUuid id = tab.id;
-        view = new WorkspaceSideChatView(m_appModel, [this, id] {
+        view = new WorkspaceSideChatView(m_interactions, m_sessionActions, [this, id] {
             if (m_actions.onRetrySideChat)
                 m_actions.onRetrySideChat(id);
         }, this);
@@ -356,8 +364,8 @@ void WorkspaceToolsView::updateToolView(const WorkspaceToolTab &tab, QWidget *vi
     else if (tab.tool == WorkspaceTool::SessionInspector) {
         // The run inspector of the selected session, kept while a session is selected so that
         // it keeps its scroll position; the hint while none is.
-        const std::shared_ptr<SessionModel> session = m_appModel && m_appModel->selection()->selectedSessionId()
-            ? m_appModel->selection()->sessionModel(*m_appModel->selection()->selectedSessionId())
+        const std::shared_ptr<SessionModel> session = m_selection && m_selection->selectedSessionId()
+            ? m_selection->sessionModel(*m_selection->selectedSessionId())
             : nullptr;
         QWidget *inspector = nullptr;
         for (QWidget *child : view->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
@@ -371,7 +379,7 @@ void WorkspaceToolsView::updateToolView(const WorkspaceToolTab &tab, QWidget *vi
             layout->setContentsMargins(0, 0, 0, 0);
             inspector = nullptr;
             if (session) {
-                inspector = viewSlots().runtimeInspector(m_appModel, session, m_inspectorPanel, m_inspectorEvent, view);
+                inspector = viewSlots().runtimeInspector(m_directory, session, m_inspectorPanel, m_inspectorEvent, view);
                 inspector->setProperty(kInspectorProperty, true);
                 layout->addWidget(inspector);
             } else {

@@ -19,9 +19,12 @@ class QVBoxLayout;
 
 namespace nbd {
 
-class AppModel;
 class ChromeIconButton;
+class Interactions;
 class LauncherView;
+class SessionActions;
+class SessionDirectory;
+class SessionSelection;
 
 // The workspace tools panel: the launcher of the tools while no tab is open or none is
 // selected, else a tab bar over the open tabs' tools. Every open tab's view stays alive while
@@ -38,7 +41,10 @@ public:
         std::function<void(QUuid)> onRetrySideChat;
     };
 
-    WorkspaceToolsView(AppModel *appModel, Binding<WorkspaceToolTabState> tabState,
+    // selection and directory feed the run inspector; interactions and sessionActions the side
+    // chats.
+    WorkspaceToolsView(SessionSelection *selection, SessionDirectory *directory, Interactions *interactions,
+                       SessionActions *sessionActions, Binding<WorkspaceToolTabState> tabState,
                        Binding<RuntimeInspectorPanel> inspectorPanel, Actions actions, QWidget *parent = nullptr);
 
     // The values the window hands down. The root redraws at once; the others are shown by the
@@ -64,7 +70,10 @@ private:
     void updateToolView(const WorkspaceToolTab &tab, QWidget *view);
     void rebuildTabBar(const WorkspaceToolTabState &state);
 
-    QPointer<AppModel> m_appModel;
+    QPointer<SessionSelection> m_selection;
+    QPointer<SessionDirectory> m_directory;
+    QPointer<Interactions> m_interactions;
+    QPointer<SessionActions> m_sessionActions;
     Binding<WorkspaceToolTabState> m_tabState;
     Binding<RuntimeInspectorPanel> m_inspectorPanel;
     Actions m_actions;

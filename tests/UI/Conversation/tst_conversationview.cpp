@@ -2,6 +2,7 @@
 // follow-output rules, the frame (empty state, banner, resync), the dock and its takeover
 // cards, the queued-messages dock, the rows (chips, reasoning, notices) and the log export.
 #include "AccessibilityWalk.h"
+#include "App/ViewOwners.h"
 #include "AppModelTestSupport.h"
 #include "GuiTestMain.h"
 #include "ObservableWaits.h"
@@ -184,7 +185,7 @@ ConversationView *tst_ConversationView::makeView(QSize size)
     m_window = std::make_unique<QWidget>();
     m_window->resize(size);
     m_view = new ConversationView(
-        store, [this] { ++m_toolToggles; }, [this] { ++m_terminalToggles; },
+        conversationOwners(store), [this] { ++m_toolToggles; }, [this] { ++m_terminalToggles; },
         [this](RuntimeInspectorPanel panel, std::optional<TrajectoryEventSelection> event) {
             m_inspectorCalls.append({panel, event});
         },
@@ -224,7 +225,7 @@ void tst_ConversationView::fiveThousandItemsKeepFewWidgetsAndADeltaTouchesOneRow
 
     QWidget window;
     window.resize(900, 700);
-    auto *transcript = new ConversationTranscript(nullptr, &window);
+    auto *transcript = new ConversationTranscript(nullptr, nullptr, &window);
     transcript->resize(900, 700);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -283,7 +284,7 @@ void tst_ConversationView::followingStopsOnScrollAndComesBackNearTheEnd()
 
     QWidget window;
     window.resize(800, 600);
-    auto *transcript = new ConversationTranscript(nullptr, &window);
+    auto *transcript = new ConversationTranscript(nullptr, nullptr, &window);
     transcript->resize(800, 600);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -814,7 +815,8 @@ void tst_ConversationView::takeoverCardsOnlyOnTheChatSurface()
         QVERIFY(std::abs(centreOffset(card)) <= 1);
     }
     QVERIFY(!dock->composer() || !dock->composer()->isVisible());
-    QVERIFY(!BottomDock::showsExtras(*m_harness->store, *m_view->shownSession(), ConversationSurface::chat));
+    QVERIFY(!BottomDock::showsExtras(*m_harness->store->interactions(), *m_harness->store->selection(),
+                                     *m_view->shownSession(), ConversationSurface::chat));
 
     // On the trajectory the composer stays.
     QTest::mouseClick(m_view->header()->tab(ConversationSurface::trajectory), Qt::LeftButton);
@@ -916,7 +918,8 @@ void tst_ConversationView::readOnlyComposerRules()
     QTRY_COMPARE(m_view->dock()->input(), readOnly ? BottomDock::Input::ReadOnlyComposer : BottomDock::Input::Composer);
     QCOMPARE(m_view->dock()->readOnlyComposer() != nullptr && m_view->dock()->readOnlyComposer()->isVisible(), readOnly);
     // A subagent run never shows the queue or the goal.
-    QVERIFY(!BottomDock::showsExtras(*m_harness->store, *m_view->shownSession(), ConversationSurface::chat));
+    QVERIFY(!BottomDock::showsExtras(*m_harness->store->interactions(), *m_harness->store->selection(),
+                                     *m_view->shownSession(), ConversationSurface::chat));
 }
 
 void tst_ConversationView::queueDockActionsReachTheHost()
@@ -1271,7 +1274,7 @@ void tst_ConversationView::longAnswerIsParsedAwayAndItsRowFitsIt()
 
     QWidget window;
     window.resize(900, 700);
-    auto *transcript = new ConversationTranscript(nullptr, &window);
+    auto *transcript = new ConversationTranscript(nullptr, nullptr, &window);
     transcript->resize(900, 700);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));

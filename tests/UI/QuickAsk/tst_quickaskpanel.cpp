@@ -3,6 +3,7 @@
 // as a new session (once, to the session that was created), and the failures on the way.
 
 #include "AccessibilityWalk.h"
+#include "App/ViewOwners.h"
 #include "AppModelTestSupport.h"
 #include "GuiTestMain.h"
 #include "TypeText.h"
@@ -94,7 +95,7 @@ private Q_SLOTS:
 
     void panelWindow()
     {
-        QuickAskCoordinator coordinator(m_h->makeStore());
+        QuickAskCoordinator coordinator(quickAskOwners(m_h->makeStore()));
         coordinator.present();
         QuickAskPanel *panel = coordinator.panel();
         QVERIFY(panel->isVisible());
@@ -115,7 +116,7 @@ private Q_SLOTS:
 
     void sendButtonFollowsTheQuestionAndContext()
     {
-        QuickAskCoordinator coordinator(m_h->makeStore());
+        QuickAskCoordinator coordinator(quickAskOwners(m_h->makeStore()));
         coordinator.present();
         QuickAskHUDView *view = viewOf(coordinator);
         QTRY_VERIFY(!coordinator.model()->isCapturingSelection());
@@ -196,7 +197,7 @@ private Q_SLOTS:
     // than the field's own, still shows whole.
     void questionGrowsAndShowsChineseWhole()
     {
-        QuickAskCoordinator coordinator(m_h->makeStore());
+        QuickAskCoordinator coordinator(quickAskOwners(m_h->makeStore()));
         coordinator.present();
         QuickAskHUDView *view = viewOf(coordinator);
         PromptEdit *field = view->questionField();
@@ -231,7 +232,7 @@ private Q_SLOTS:
         std::unique_ptr<QWidget> ownMain(mainWindow);
 
         QGuiApplication::clipboard()->setText(u"  reference text \n"_s);
-        QuickAskCoordinator coordinator(store);
+        QuickAskCoordinator coordinator(quickAskOwners(store));
         coordinator.present();
         QuickAskHUDView *view = viewOf(coordinator);
         QTRY_VERIFY(view->questionField()->hasFocus());
@@ -271,7 +272,7 @@ private Q_SLOTS:
         store->selection()->selectSession(u"s1"_s);
         m_h->host.setReply(u"session.create"_s, sim::Reply::error(u"busy"_s, u"host is busy"_s).delayed(300));
 
-        QuickAskCoordinator coordinator(store);
+        QuickAskCoordinator coordinator(quickAskOwners(store));
         coordinator.present();
         QuickAskHUDView *view = viewOf(coordinator);
         QTest::keyClicks(view->questionField(), u"question"_s);
@@ -299,7 +300,7 @@ private Q_SLOTS:
         m_h->host.setReplies(u"session.prompt"_s,
                              {sim::Reply::error(u"busy"_s, u"try later"_s),
                               sim::Reply::value(JSONValue::object({{u"accepted"_s, true}}))});
-        QuickAskCoordinator coordinator(store);
+        QuickAskCoordinator coordinator(quickAskOwners(store));
         coordinator.present();
         QuickAskHUDView *view = viewOf(coordinator);
         QTest::keyClicks(view->questionField(), u"question"_s);
@@ -320,7 +321,7 @@ private Q_SLOTS:
     void sendingWhileDisconnected()
     {
         AppModel *store = m_h->makeStore();
-        QuickAskCoordinator coordinator(store);
+        QuickAskCoordinator coordinator(quickAskOwners(store));
         coordinator.present();
         QuickAskHUDView *view = viewOf(coordinator);
         QTest::keyClicks(view->questionField(), u"hello"_s);
@@ -339,7 +340,7 @@ private Q_SLOTS:
     void escapeDismissesAndTheTrayKeepsTheQuestion()
     {
         QGuiApplication::clipboard()->setText(u"clip"_s);
-        QuickAskCoordinator coordinator(m_h->makeStore());
+        QuickAskCoordinator coordinator(quickAskOwners(m_h->makeStore()));
         coordinator.show();
         QVERIFY(coordinator.isPanelVisible());
         QuickAskHUDView *view = viewOf(coordinator);
@@ -377,7 +378,7 @@ private Q_SLOTS:
         check.open = [&]() -> QWidget * {
             coordinator.reset();
             QGuiApplication::clipboard()->setText(u"clip"_s);
-            coordinator = std::make_unique<QuickAskCoordinator>(store);
+            coordinator = std::make_unique<QuickAskCoordinator>(quickAskOwners(store));
             coordinator->present();
             (void)QTest::qWaitFor([&] { return !coordinator->model()->isCapturingSelection(); });
             test::typeText(viewOf(*coordinator)->questionField(), u"问题"_s);
@@ -405,7 +406,7 @@ private Q_SLOTS:
 
     void noHotKeyWithoutX11()
     {
-        QuickAskCoordinator coordinator(m_h->makeStore());
+        QuickAskCoordinator coordinator(quickAskOwners(m_h->makeStore()));
         bool thrown = false;
         try {
             coordinator.start();

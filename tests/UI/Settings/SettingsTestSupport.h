@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AccessibilityWalk.h"
+#include "App/ViewOwners.h"
 #include "AppModelTestSupport.h"
 #include "UI/Settings/SettingsView.h"
 
@@ -32,7 +33,7 @@ struct SettingsFixture
             harness.makeStore();
         window = std::make_unique<QWidget>();
         window->setObjectName(QStringLiteral("settings-window"));
-        view = new SettingsView(harness.store.get(), window.get());
+        view = new SettingsView(settingsOwners(harness.store.get()), window.get());
         window->resize(view->size());
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get()))

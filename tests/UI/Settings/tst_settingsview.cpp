@@ -300,7 +300,7 @@ private Q_SLOTS:
         auto *layout = new QVBoxLayout(sheet);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSizeConstraint(QLayout::SetFixedSize);
-        layout->addWidget(new SettingsView(harness.store.get(), sheet));
+        layout->addWidget(new SettingsView(settingsOwners(harness.store.get()), sheet));
         bool finished = false;
         connect(sheet, &QDialog::finished, this, [&] { finished = true; });
         sheet->open();
@@ -319,7 +319,7 @@ private Q_SLOTS:
     {
         test::SettingsFixture a;
         a.open(false);
-        SettingsView other(a.store());
+        SettingsView other(settingsOwners(a.store()));
         other.show();
         a.select(SettingsSection::About);
         QCOMPARE(other.selection(), SettingsSection::Connection);

@@ -1,5 +1,6 @@
 #include "GuiTestMain.h"
 #include "AccessibilityWalk.h"
+#include "App/ViewOwners.h"
 #include "AppModelTestSupport.h"
 #include "ObservableWaits.h"
 #include "ShownText.h"
@@ -106,8 +107,9 @@ class tst_SidebarView : public QObject
         window = std::make_unique<QWidget>();
         window->resize(300, 700);
         searchShown = true;
-        sidebar = new SidebarView(h->store.get(), {}, Binding<bool>{[this] { return searchShown; },
-                                                                    [this](bool v) { searchShown = v; }},
+        AppModel *store = h->store.get();
+        sidebar = new SidebarView(store->sessions(), store->selection(), settingsOwners(store), {},
+                                  Binding<bool>{[this] { return searchShown; }, [this](bool v) { searchShown = v; }},
                                   window.get());
         sidebar->setGeometry(0, 0, 300, 700);
         window->show();
@@ -241,7 +243,7 @@ private Q_SLOTS:
         test::StoreHarness harness;
         AppModel *store = harness.makeStore();
         QWidget host;
-        auto *bar = new SidebarView(store, {}, {}, &host);
+        auto *bar = new SidebarView(store->sessions(), store->selection(), settingsOwners(store), {}, {}, &host);
         auto *settings = bar->findChild<QAbstractButton *>(u"sidebar-settings-button"_s);
         QVERIFY(settings);
         QCOMPARE(nbd::test::shownToolTip(settings->toolTip()), u"设置 · Nimbrel Deck · 未连接"_s);
@@ -769,7 +771,9 @@ private Q_SLOTS:
         // The column as the main window builds it: the sidebar on its background.
         window = std::make_unique<SidebarMaterialBackground>();
         window->resize(300, 600);
-        sidebar = new SidebarView(h->store.get(), {}, Binding<bool>{[] { return false; }, [](bool) {}}, window.get());
+        AppModel *store = h->store.get();
+        sidebar = new SidebarView(store->sessions(), store->selection(), settingsOwners(store), {},
+                                  Binding<bool>{[] { return false; }, [](bool) {}}, window.get());
         sidebar->setGeometry(0, 0, 300, 600);
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));

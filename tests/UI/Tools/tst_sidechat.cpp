@@ -121,7 +121,7 @@ private Q_SLOTS:
     void statesBeforeTheSessionAndRetry()
     {
         int retries = 0;
-        WorkspaceSideChatView view(nullptr, [&] { ++retries; });
+        WorkspaceSideChatView view(nullptr, nullptr, [&] { ++retries; });
         view.resize(360, 500);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
@@ -144,7 +144,7 @@ private Q_SLOTS:
         auto settings = std::make_unique<QSettings>(m_dir.filePath(u"s.ini"_s), QSettings::IniFormat);
         AppModel store(std::move(settings), false);
         auto session = SessionModel::create(u"side-1"_s);
-        WorkspaceSideChatView view(&store, [] {});
+        WorkspaceSideChatView view(store.interactions(), store.sessionActions(), [] {});
         view.setRuntime(WorkspaceSideChatRuntime{session, false, std::nullopt});
         view.resize(360, 500);
         view.show();
@@ -188,7 +188,7 @@ private Q_SLOTS:
         if (fails)
             h.host.setReply(u"session.prompt"_s, sim::Reply::error(u"busy"_s, u"try later"_s));
         const std::shared_ptr<SessionModel> session = store->selection()->registerDetachedSessionModel(u"side-1"_s);
-        WorkspaceSideChatView view(store, [] {});
+        WorkspaceSideChatView view(store->interactions(), store->sessionActions(), [] {});
         view.setRuntime(WorkspaceSideChatRuntime{session, false, std::nullopt});
         view.resize(360, 500);
         view.show();
@@ -232,7 +232,7 @@ private Q_SLOTS:
             view.reset();
             h.host.clearRequests();
             retries = 0;
-            view = std::make_unique<WorkspaceSideChatView>(store, [&] { ++retries; });
+            view = std::make_unique<WorkspaceSideChatView>(store->interactions(), store->sessionActions(), [&] { ++retries; });
             view->setRuntime(failed ? WorkspaceSideChatRuntime{nullptr, false, std::nullopt}
                                     : WorkspaceSideChatRuntime{session, false, std::nullopt});
             view->resize(360, 500);
@@ -279,7 +279,7 @@ private Q_SLOTS:
         h.waitForStreams();
         const std::shared_ptr<SessionModel> session = store->selection()->registerDetachedSessionModel(u"side-1"_s);
         session->setRunning(true);
-        auto view = std::make_unique<WorkspaceSideChatView>(store, [] {});
+        auto view = std::make_unique<WorkspaceSideChatView>(store->interactions(), store->sessionActions(), [] {});
         view->setRuntime(WorkspaceSideChatRuntime{session, false, std::nullopt});
         view->resize(360, 500);
         view->show();
@@ -316,7 +316,7 @@ private Q_SLOTS:
         AppModel *store = h.connected();
         h.waitForStreams();
         auto session = SessionModel::create(u"side-1"_s);
-        WorkspaceSideChatView view(store, [] {});
+        WorkspaceSideChatView view(store->interactions(), store->sessionActions(), [] {});
         view.setRuntime(WorkspaceSideChatRuntime{session, false, std::nullopt});
         view.resize(380, 640);
         view.show();

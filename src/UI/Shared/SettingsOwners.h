@@ -1,0 +1,33 @@
+#pragma once
+
+#include "Store/ConnectionSettings.h"
+// The status the sidebar gathers from these owners; it also brings the connection's types.
+#include "Store/ConnectionStatus.h"
+#include "Store/HostSettingsStore.h"
+#include "Store/PluginInventory.h"
+#include "Store/SessionSelection.h"
+
+#include <QPointer>
+
+#include <functional>
+
+namespace nbd {
+
+// What the settings sheet reads and changes: the connection's configuration and state, the
+// host's settings and plugins, and the selected session (its skills). Guarded pointers, since
+// the sheet may outlive the store in a test; any may be null.
+struct SettingsOwners
+{
+    QPointer<ConnectionSettings> connectionSettings;
+    QPointer<ConnectionController> connection;
+    QPointer<NBDProcessManager> nbdProcess;
+    QPointer<HostSettingsStore> hostSettings;
+    QPointer<PluginInventory> plugins;
+    QPointer<SessionSelection> selection;
+    // The store's own connect and disconnect: besides the connection they fill or empty
+    // everything the host told. Empty when there is no store.
+    std::function<void()> connect;
+    std::function<void()> disconnect;
+};
+
+} // namespace nbd
