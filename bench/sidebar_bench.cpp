@@ -140,8 +140,7 @@ int main(int argc, char **argv)
     // The account bar follows the connection; the settings sheet is never opened here.
     SettingsOwners connectionOwners;
     connectionOwners.connectionSettings = store.connectionSettings();
-    connectionOwners.connection = store.connection();
-    connectionOwners.nbdProcess = store.nbdProcess();
+    connectionOwners.connectionStatus = store.connectionStatus();
     QElapsedTimer t;
     t.start();
     auto *sidebar = new SidebarView(store.sessions(), store.selection(), connectionOwners, {},

@@ -10,8 +10,7 @@ SettingsOwners settingsOwners(AppModel *appModel)
     if (!appModel)
         return owners;
     owners.connectionSettings = appModel->connectionSettings();
-    owners.connection = appModel->connection();
-    owners.nbdProcess = appModel->nbdProcess();
+    owners.connectionStatus = appModel->connectionStatus();
     owners.hostSettings = appModel->hostSettings();
     owners.plugins = appModel->plugins();
     owners.selection = appModel->selection();
@@ -46,9 +45,7 @@ QuickAskCoordinator::Owners quickAskOwners(AppModel *appModel)
     QuickAskCoordinator::Owners owners;
     if (!appModel)
         return owners;
-    owners.connection = appModel->connection();
-    owners.nbdProcess = appModel->nbdProcess();
-    owners.connectionSettings = appModel->connectionSettings();
+    owners.connectionStatus = appModel->connectionStatus();
     owners.sessions = appModel->sessions();
     owners.selection = appModel->selection();
     owners.sessionActions = appModel->sessionActions();

@@ -30,6 +30,7 @@ AppModel::AppModel(std::unique_ptr<QSettings> settings, bool connectOnLaunch, QO
     m_context->plugins = new PluginInventory(m_context, this);
     m_sessionActions = new SessionActions(m_context, this);
     m_hostSettings = new HostSettingsStore(m_context, this);
+    m_connectionStatus = new ConnectionStatus(m_connection, m_nbdProcess, connectionSettings(), this);
 
     QPointer<AppModel> self(this);
     const std::weak_ptr<const bool> alive = m_alive;

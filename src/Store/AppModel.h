@@ -3,6 +3,7 @@
 #include "Connection/ConnectionController.h"
 #include "Connection/NBDProcessManager.h"
 #include "Store/ConnectionSettings.h"
+#include "Store/ConnectionStatus.h"
 #include "Store/HostSettingsStore.h"
 #include "Store/Interactions.h"
 #include "Store/PluginInventory.h"
@@ -46,6 +47,8 @@ public:
     Interactions *interactions() const { return m_context->interactions; }
     PluginInventory *plugins() const { return m_context->plugins; }
     HostSettingsStore *hostSettings() const { return m_hostSettings; }
+    // The connection as views show it.
+    ConnectionStatus *connectionStatus() const { return m_connectionStatus; }
 
     // Connects by the launch mode, dropping a connect still looking for its host.
     void connect();
@@ -66,6 +69,7 @@ private:
     std::shared_ptr<StoreContext> m_context;
     SessionActions *m_sessionActions = nullptr;
     HostSettingsStore *m_hostSettings = nullptr;
+    ConnectionStatus *m_connectionStatus = nullptr;
 };
 
 } // namespace nbd

@@ -97,6 +97,11 @@ void ConnectionSettings::setNbdExecutablePath(const QString &value)
 
 std::optional<WireClient> ConnectionSettings::wire() const { return m_context->connection->wire(); }
 
+QCoro::Task<std::optional<QString>> ConnectionSettings::locateExecutable(QString explicitPath)
+{
+    return m_nbdProcess->locateExecutable(std::move(explicitPath));
+}
+
 bool ConnectionSettings::isSameConnection(const WireClient &startedOn, quint64 epoch) const
 {
     const std::optional<WireClient> current = wire();

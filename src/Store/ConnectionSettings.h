@@ -68,6 +68,9 @@ public:
     void closeConnection();
 
     std::optional<WireClient> wire() const;
+    // Where the host executable would be found: the explicit path when it is one, else a
+    // search of the usual places. Empty when none is found; it never throws.
+    QCoro::Task<std::optional<QString>> locateExecutable(QString explicitPath);
     // Bumped by every connection started and by every close: work started on an earlier
     // connection recognises itself as stale.
     quint64 epoch() const { return m_connectionEpoch; }

@@ -33,10 +33,21 @@ ConnectionStatus::ConnectionStatus(ConnectionController *connection, NBDProcessM
         connect(connection, &ConnectionController::phaseChanged, this, &ConnectionStatus::refresh);
         connect(connection, &ConnectionController::hostDescriptionChanged, this, &ConnectionStatus::refresh);
         connect(nbdProcess, &NBDProcessManager::phaseChanged, this, &ConnectionStatus::refresh);
+        connect(connection, &ConnectionController::phaseChanged, this, &ConnectionStatus::phaseChanged);
+        connect(connection, &ConnectionController::hostDescriptionChanged, this,
+                &ConnectionStatus::hostDescriptionChanged);
+        connect(nbdProcess, &NBDProcessManager::logLinesChanged, this, &ConnectionStatus::hostLogChanged);
         connect(settings, &ConnectionSettings::launchModeChanged, this, &ConnectionStatus::refresh);
     }
     refresh();
 }
+
+std::optional<HostDescription> ConnectionStatus::hostDescription() const
+{
+    return m_connection ? m_connection->hostDescription() : std::nullopt;
+}
+
+QStringList ConnectionStatus::hostLogLines() const { return m_nbdProcess ? m_nbdProcess->logLines() : QStringList(); }
 
 void ConnectionStatus::refresh()
 {

@@ -34,9 +34,18 @@ public:
     bool isReady() const { return m_phase.kind() == ConnectionPhase::Kind::Ready; }
     const QString &title() const { return m_title; }
     const QString &detail() const { return m_detail; }
+    // What the host said of itself, once connected.
+    std::optional<HostDescription> hostDescription() const;
+    // The output of the host this client launched, newest last.
+    QStringList hostLogLines() const;
 
 Q_SIGNALS:
     void changed();
+    // Passed on from the connection layer as they come, for views that show more than the
+    // summary above.
+    void phaseChanged();
+    void hostDescriptionChanged();
+    void hostLogChanged();
 
 private:
     void refresh();

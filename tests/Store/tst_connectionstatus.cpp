@@ -62,6 +62,38 @@ private Q_SLOTS:
             QVERIFY2(changes[i] != changes[i - 1], qPrintable(changes.join(u'\n')));
     }
 
+    // The settings page reads the phase and the host's description in the slots of the passed-on
+    // signals: by then the status must already hold what the controller holds.
+    void passesOnChangesAfterTakingThemIn()
+    {
+        StoreHarness h;
+        AppModel *store = h.makeStore();
+        ConnectionStatus *status = store->connectionStatus();
+        QStringList mismatches;
+        int phases = 0;
+        int descriptions = 0;
+        QObject::connect(status, &ConnectionStatus::phaseChanged, status, [&] {
+            ++phases;
+            if (!(status->phase() == store->connection()->phase()))
+                mismatches << u"phase "_s + status->phase().label();
+        });
+        QObject::connect(status, &ConnectionStatus::hostDescriptionChanged, status, [&] {
+            ++descriptions;
+            if (status->hostDescription() != store->connection()->hostDescription())
+                mismatches << u"description"_s;
+        });
+        QVERIFY(!status->hostDescription());
+
+        store->connect();
+        QTRY_VERIFY_WITH_TIMEOUT(status->isReady(), 20000);
+        QVERIFY(status->hostDescription());
+        QCOMPARE(status->hostDescription()->version, u"0.0.0-sim"_s);
+        store->disconnect();
+        QVERIFY(phases >= 2);
+        QVERIFY(descriptions >= 1);
+        QVERIFY2(mismatches.isEmpty(), qPrintable(mismatches.join(u", "_s)));
+    }
+
     void aStatusWithoutAStoreStaysDisconnected()
     {
         ConnectionStatus status(nullptr, nullptr, nullptr);

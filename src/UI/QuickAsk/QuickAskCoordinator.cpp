@@ -71,8 +71,6 @@ QuickAskCoordinator::QuickAskCoordinator(Owners owners, QObject *parent)
     : QObject(parent)
     , m_owners(std::move(owners))
     , m_model(new QuickAskHUDModel(this))
-    , m_connectionStatus(
-          new ConnectionStatus(m_owners.connection, m_owners.nbdProcess, m_owners.connectionSettings, this))
 {
     // One read at a time: a hung owner delays later reads, each still ended by its own time-out.
     m_selectionQueue.setMaxThreadCount(1);
@@ -229,8 +227,10 @@ void QuickAskCoordinator::submit()
         return;
     if (!m_owners.sessions || !m_owners.sessionActions || !m_owners.errors)
         return;
-    if (!m_connectionStatus->isReady()) {
-        m_model->setErrorMessage(u"Nimbrel Deck "_s + m_connectionStatus->phase().label() + u"，暂时无法发送。"_s);
+    const ConnectionPhase phase =
+        m_owners.connectionStatus ? m_owners.connectionStatus->phase() : ConnectionPhase::disconnected();
+    if (phase.kind() != ConnectionPhase::Kind::Ready) {
+        m_model->setErrorMessage(u"Nimbrel Deck "_s + phase.label() + u"，暂时无法发送。"_s);
         return;
     }
     m_model->setSubmitting(true);

@@ -40,9 +40,7 @@ public:
     // and the selection the main window shows. Without them nothing is sent.
     struct Owners
     {
-        QPointer<ConnectionController> connection;
-        QPointer<NBDProcessManager> nbdProcess;
-        QPointer<ConnectionSettings> connectionSettings;
+        QPointer<ConnectionStatus> connectionStatus;
         QPointer<SessionDirectory> sessions;
         QPointer<SessionSelection> selection;
         QPointer<SessionActions> sessionActions;
@@ -91,7 +89,6 @@ private:
     Owners m_owners;
     GlobalHotKeyRegistration m_hotKey;
     QuickAskHUDModel *m_model;
-    ConnectionStatus *m_connectionStatus;
     QThreadPool m_selectionQueue;
     // Not serial: a clipboard owner that hangs must not hold up the read of the next presentation.
     QThreadPool m_clipboardReads;

@@ -190,9 +190,9 @@ ConnectionSettingsTab::ConnectionSettingsTab(SettingsOwners owners, QWidget *par
     m_statusSection->addRow(statusRow);
     layout->addWidget(m_statusSection);
     connect(m_connectButton, &QPushButton::clicked, this, [this] {
-        if (!m_owners.connection || !m_owners.connect || !m_owners.disconnect)
+        if (!m_owners.connectionStatus || !m_owners.connect || !m_owners.disconnect)
             return;
-        if (m_owners.connection->phase().isConnected())
+        if (m_owners.connectionStatus->phase().isConnected())
             m_owners.disconnect();
         else
             m_owners.connect();
@@ -240,23 +240,24 @@ ConnectionSettingsTab::ConnectionSettingsTab(SettingsOwners owners, QWidget *par
 
     layout->addStretch(1);
 
-    if (m_owners.connectionSettings && m_owners.connection && m_owners.nbdProcess) {
+    if (m_owners.connectionSettings && m_owners.connectionStatus) {
         connect(m_owners.connectionSettings, &ConnectionSettings::launchModeChanged, this,
                 &ConnectionSettingsTab::updateMode);
         connect(m_owners.connectionSettings, &ConnectionSettings::serverURLStringChanged, this,
                 &ConnectionSettingsTab::updateFields);
         connect(m_owners.connectionSettings, &ConnectionSettings::nbdExecutablePathChanged, this,
                 &ConnectionSettingsTab::updateFields);
-        connect(m_owners.connection, &ConnectionController::phaseChanged, this,
+        connect(m_owners.connectionStatus, &ConnectionStatus::phaseChanged, this,
                 &ConnectionSettingsTab::updateStatus);
-        connect(m_owners.connection, &ConnectionController::hostDescriptionChanged, this,
+        connect(m_owners.connectionStatus, &ConnectionStatus::hostDescriptionChanged, this,
                 &ConnectionSettingsTab::updateStatus);
         // A launching host writes many lines at once: the view takes them once per turn.
         m_logTimer = new QTimer(this);
         m_logTimer->setSingleShot(true);
         m_logTimer->setInterval(0);
         connect(m_logTimer, &QTimer::timeout, this, &ConnectionSettingsTab::updateLog);
-        connect(m_owners.nbdProcess, &NBDProcessManager::logLinesChanged, m_logTimer, qOverload<>(&QTimer::start));
+        connect(m_owners.connectionStatus, &ConnectionStatus::hostLogChanged, m_logTimer,
+                qOverload<>(&QTimer::start));
     }
     updateMode();
     updateFields();
@@ -303,7 +304,8 @@ void ConnectionSettingsTab::updateFields()
 
 void ConnectionSettingsTab::updateStatus()
 {
-    const ConnectionPhase phase = m_owners.connection ? m_owners.connection->phase() : ConnectionPhase::disconnected();
+    const ConnectionPhase phase =
+        m_owners.connectionStatus ? m_owners.connectionStatus->phase() : ConnectionPhase::disconnected();
     m_phaseLabel->setText(phase.label());
     const bool failed = phase.kind() == ConnectionPhase::Kind::Failed;
     m_failureLabel->setText(failed ? phase.message() : QString());
@@ -313,9 +315,11 @@ void ConnectionSettingsTab::updateStatus()
 
     // The host's description follows the status row while one is known.
     m_statusSection->truncateRows(1);
-    if (!m_owners.connection || !m_owners.connection->hostDescription())
+    const std::optional<HostDescription> described =
+        m_owners.connectionStatus ? m_owners.connectionStatus->hostDescription() : std::nullopt;
+    if (!described)
         return;
-    const HostDescription &host = *m_owners.connection->hostDescription();
+    const HostDescription &host = *described;
     auto addRow = [this](const QString &label, const QString &objectName, const QString &value) {
         ThemedLabel *view = valueLabel(objectName);
         view->setText(value);
@@ -330,12 +334,12 @@ void ConnectionSettingsTab::updateStatus()
 
 void ConnectionSettingsTab::updateLog()
 {
-    if (!m_owners.nbdProcess)
+    if (!m_owners.connectionStatus)
         return;
     // New lines go to the bottom; the view stays where the reader left it.
     QScrollBar *bar = m_log->verticalScrollBar();
     const int position = bar->value();
-    m_log->setPlainText(m_owners.nbdProcess->logLines().join(u'\n'));
+    m_log->setPlainText(m_owners.connectionStatus->hostLogLines().join(u'\n'));
     bar->setValue(position);
 }
 
@@ -356,7 +360,7 @@ void ConnectionSettingsTab::setDetectResult(std::optional<QString> result)
 void ConnectionSettingsTab::detect()
 {
     setDetectResult(std::nullopt);
-    if (!m_owners.connectionSettings || !m_owners.nbdProcess)
+    if (!m_owners.connectionSettings)
         return;
     // Not kept and not cancelled: a second press starts a second lookup and the last one to
     // finish shows its result.
@@ -367,7 +371,10 @@ QCoro::Task<void> ConnectionSettingsTab::runDetect(QString explicitPath)
 {
     QPointer<ConnectionSettingsTab> self(this);
     const std::weak_ptr<const bool> alive = m_alive;
-    const std::optional<QString> found = co_await m_owners.nbdProcess->locateExecutable(explicitPath);
+    QPointer<ConnectionSettings> settings = m_owners.connectionSettings;
+    if (!settings)
+        co_return;
+    const std::optional<QString> found = co_await settings->locateExecutable(explicitPath);
     if (alive.expired() || !self)
         co_return;
     setDetectResult(found ? foundLabel(*found) : kNotFound);

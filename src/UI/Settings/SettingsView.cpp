@@ -213,8 +213,8 @@ SettingsView::SettingsView(SettingsOwners owners, QWidget *parent)
     m_content->addWidget(new Hairline(Qt::Horizontal, &Theme::strongHairline, contentColumn));
     root->addWidget(contentColumn, 1);
 
-    if (m_owners.connection)
-        connect(m_owners.connection, &ConnectionController::phaseChanged, this, &SettingsView::updatePhase);
+    if (m_owners.connectionStatus)
+        connect(m_owners.connectionStatus, &ConnectionStatus::phaseChanged, this, &SettingsView::updatePhase);
     updatePhase();
 
     // The first page.
@@ -277,7 +277,8 @@ QWidget *SettingsView::createPage(SettingsSection section, const SettingsOwners 
 
 void SettingsView::updatePhase()
 {
-    const ConnectionPhase phase = m_owners.connection ? m_owners.connection->phase() : ConnectionPhase::disconnected();
+    const ConnectionPhase phase =
+        m_owners.connectionStatus ? m_owners.connectionStatus->phase() : ConnectionPhase::disconnected();
     const bool connected = phase.isConnected();
     m_phaseDot->setColor(connected ? std::function<QColor()>(&Theme::success) : std::function<QColor()>(&Theme::secondaryText));
     m_phaseLabel->setText(phase.label());

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "Store/ConnectionSettings.h"
-// The status the sidebar gathers from these owners; it also brings the connection's types.
 #include "Store/ConnectionStatus.h"
 #include "Store/HostSettingsStore.h"
 #include "Store/PluginInventory.h"
@@ -19,8 +18,7 @@ namespace nbd {
 struct SettingsOwners
 {
     QPointer<ConnectionSettings> connectionSettings;
-    QPointer<ConnectionController> connection;
-    QPointer<NBDProcessManager> nbdProcess;
+    QPointer<ConnectionStatus> connectionStatus;
     QPointer<HostSettingsStore> hostSettings;
     QPointer<PluginInventory> plugins;
     QPointer<SessionSelection> selection;

@@ -258,8 +258,7 @@ SidebarView::SidebarView(SessionDirectory *directory, SessionSelection *selectio
     , m_toggleEffect(new QGraphicsOpacityEffect)
     , m_list(new SidebarListView(directory, selection, &m_headerActions, this))
     , m_accountBar(new AccountBar(this))
-    , m_connectionStatus(new ConnectionStatus(m_settings.connection, m_settings.nbdProcess,
-                                              m_settings.connectionSettings, this))
+    , m_connectionStatus(m_settings.connectionStatus)
 {
     setObjectName(u"sidebar"_s);
     m_searchTimer->setSingleShot(true);
@@ -379,7 +378,8 @@ SidebarView::SidebarView(SessionDirectory *directory, SessionSelection *selectio
         for (const auto &model : selection->sessionModels())
             connect(model.get(), &SessionModel::titleChanged, this, &SidebarView::scheduleRebuild, Qt::UniqueConnection);
     }
-    connect(m_connectionStatus, &ConnectionStatus::changed, this, &SidebarView::refreshAccountBar);
+    if (m_connectionStatus)
+        connect(m_connectionStatus, &ConnectionStatus::changed, this, &SidebarView::refreshAccountBar);
     // Tab walks the column top to bottom; rebuild() slots the rows in before the account bar.
     setTabOrder(title, collapse);
     setTabOrder(collapse, m_newSessionButton);
@@ -576,7 +576,7 @@ bool SidebarView::focusNextPrevChild(bool next)
 
 void SidebarView::refreshAccountBar()
 {
-    if (!m_settings.connection)
+    if (!m_connectionStatus)
         return;
     const ConnectionPhase &phase = m_connectionStatus->phase();
     const QString help = u"设置 · "_s + m_connectionStatus->title() + u" · "_s + m_connectionStatus->detail();

@@ -127,7 +127,7 @@ private:
     bool m_searchToggling = false;
     SidebarListView *m_list;
     AccountBar *m_accountBar;
-    ConnectionStatus *m_connectionStatus;
+    QPointer<ConnectionStatus> m_connectionStatus;
 };
 
 } // namespace nbd
