@@ -248,4 +248,56 @@ QString MarkdownParser::plainText(QStringView text)
     return lines.join(u'\n');
 }
 
+namespace {
+
+// The plain texts of two pieces cut where the parse starts afresh, as plainText of the whole
+// gives them: one line per block, no empty lines.
+QString joinPlain(QString head, const QString &tail)
+{
+    if (head.isEmpty())
+        return tail;
+    if (!tail.isEmpty()) {
+        head += u'\n';
+        head += tail;
+    }
+    return head;
+}
+
+} // namespace
+
+QString MarkdownParser::plainText(const QString &text, PlainTextPrefix &prefix)
+{
+    if (prefix.length > text.size() || QStringView(text).left(prefix.length) != QStringView(prefix.source).left(prefix.length))
+        prefix = {};
+    // The parse keeps no state from one block to the next, and every block but a code block
+    // ends at a blank line: after a blank line outside a code block it starts afresh. The
+    // last line may still grow, so only whole lines count.
+    const qsizetype from = prefix.length;
+    qsizetype fresh = from;
+    bool fenced = false;
+    for (qsizetype start = from;;) {
+        const qsizetype nl = text.indexOf(u'\n', start);
+        if (nl < 0)
+            break;
+        QStringView line = QStringView(text).sliced(start, nl - start);
+        QString withoutReturns; // the line as plainText reads it
+        if (line.contains(u'\r')) {
+            withoutReturns = line.toString();
+            withoutReturns.remove(u'\r');
+            line = withoutReturns;
+        }
+        if (startsWithFence(line))
+            fenced = !fenced;
+        else if (!fenced && trim(line).isEmpty())
+            fresh = nl + 1;
+        start = nl + 1;
+    }
+    QString plain = prefix.plain;
+    if (fresh > from) {
+        plain = joinPlain(std::move(plain), plainText(QStringView(text).sliced(from, fresh - from)));
+        prefix = {text, fresh, plain};
+    }
+    return joinPlain(std::move(plain), plainText(QStringView(text).sliced(fresh)));
+}
+
 } // namespace nbd

@@ -45,6 +45,21 @@ std::vector<MarkdownBlock> parse(QStringView text);
 // texts without their destinations, code as written, one line per block or list item
 // (ordered items keep their numbers).
 QString plainText(QStringView text);
+
+// What plainText found in the start of a text that keeps growing: the text as it was, and how
+// far into it the parse last started afresh (after a blank line outside a code block, where no
+// block reaches back across), with the words up to there.
+struct PlainTextPrefix
+{
+    QString source;
+    qsizetype length = 0;
+    QString plain;
+};
+
+// plainText(text), reading again only what follows `prefix` while the text still starts with
+// it; `prefix` moves on to the text's last fresh start. An appended delta so costs its own
+// paragraph, not the whole text again.
+QString plainText(const QString &text, PlainTextPrefix &prefix);
 } // namespace MarkdownParser
 
 } // namespace nbd

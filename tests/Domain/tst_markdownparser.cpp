@@ -207,6 +207,53 @@ private Q_SLOTS:
         QCOMPARE(MarkdownParser::plainText(u"\r\n\r\n"_s), QString());
     }
 
+    // The words of a text that grows delta by delta, read on from where they were last found,
+    // are those of the whole text read at once: blank lines inside code blocks, carriage
+    // returns, lines still growing, a blank line that turns out to be a paragraph's, a text
+    // that is replaced rather than extended.
+    void plainTextOfAGrowingText()
+    {
+        const QStringList pieces = {
+            u"段落 **粗体** 与 `code`\n"_s, u"\n"_s, u"  \t\n"_s, u"\u3000\n"_s, u"\r\n"_s, u" \r\n"_s,
+            u"```cpp\n"_s, u"```\n"_s, u"int **p;\n"_s, u"# 标题\n"_s, u"- 项 *一*\n"_s, u"1. 第一\n"_s,
+            u"> 引用\n"_s, u"---\n"_s, u"[链接](https://example.org) 后文\n"_s, u"*跨\n"_s, u"行*\n"_s,
+            u"a\rb\n"_s, u"```\r\n"_s, u"\r```\n"_s, u"没有换行"_s,
+        };
+        QRandomGenerator random(20261211);
+        for (int round = 0; round < 300; ++round) {
+            QString whole;
+            const int count = random.bounded(1, 40);
+            for (int i = 0; i < count; ++i)
+                whole += pieces[random.bounded(int(pieces.size()))];
+            MarkdownParser::PlainTextPrefix prefix;
+            qsizetype shown = 0;
+            while (shown < whole.size()) {
+                shown = std::min(whole.size(), shown + random.bounded(1, 30));
+                const QString text = whole.left(shown);
+                QCOMPARE(MarkdownParser::plainText(text, prefix), MarkdownParser::plainText(text));
+                QVERIFY(prefix.length <= text.size());
+            }
+            // A text that no longer starts as before is read whole again.
+            const QString replaced = u"```\n"_s + whole;
+            QCOMPARE(MarkdownParser::plainText(replaced, prefix), MarkdownParser::plainText(replaced));
+            const QString shorter = whole.left(whole.size() / 2);
+            QCOMPARE(MarkdownParser::plainText(shorter, prefix), MarkdownParser::plainText(shorter));
+        }
+    }
+
+    // Once a paragraph is closed by a blank line, the next delta reads only what follows.
+    void plainTextReadsOnFromTheLastBlankLine()
+    {
+        MarkdownParser::PlainTextPrefix prefix;
+        const QString first = u"一 **二**\n\n```\n\n代码\n"_s;
+        QCOMPARE(MarkdownParser::plainText(first, prefix), u"一 二\n\n代码\n"_s);
+        QCOMPARE(prefix.length, qsizetype(first.indexOf(u"```")));
+        QCOMPARE(prefix.plain, u"一 二"_s);
+        const QString second = first + u"```\n\n三"_s;
+        QCOMPARE(MarkdownParser::plainText(second, prefix), u"一 二\n\n代码\n三"_s);
+        QCOMPARE(prefix.length, second.size() - 1);
+    }
+
     void guards()
     {
         // Deeper than the nesting limit: verbatim.

@@ -33,7 +33,7 @@ TranscriptRenderRowView::TranscriptRenderRowView(SessionActions *sessionActions,
     , m_sessionId(sessionId)
     , m_row(*entry.row)
     , m_showCursor(entry.showCursor)
-    , m_nameJob(std::make_unique<LatestJob<QString>>(this))
+    , m_nameJob(std::make_unique<LatestJob<SpokenText>>(this))
 {
     setObjectName(u"transcript-row"_s);
     setProperty("rowId", m_row.id);
@@ -124,13 +124,20 @@ void TranscriptRenderRowView::updateAccessibleText()
 {
     const BlockItem *block = m_row.block();
     if (block && block->kind == BlockKind::text && LongTextView::isLong(block->text)) {
-        m_nameJob->start([row = m_row] { return rowText(row); }, [this](const QString &text) {
-            if (text != accessibleName())
-                setAccessibleName(text);
-        });
+        m_nameJob->start(
+            [text = block->text, prefix = m_spokenPrefix]() mutable {
+                QString words = MarkdownParser::plainText(text, prefix);
+                return SpokenText{std::move(words), std::move(prefix)};
+            },
+            [this](const SpokenText &spoken) {
+                m_spokenPrefix = spoken.prefix;
+                if (spoken.words != accessibleName())
+                    setAccessibleName(spoken.words);
+            });
         return;
     }
     m_nameJob->cancel();
+    m_spokenPrefix = {};
     const QString text = rowText(m_row);
     if (text != accessibleName())
         setAccessibleName(text);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Domain/MarkdownParser.h"
 #include "UI/Conversation/TranscriptListView.h"
 
 #include <QPointer>
@@ -56,7 +57,14 @@ private:
     bool m_showCursor = false;
     ContentKind m_kind = ContentKind::User;
     QWidget *m_content = nullptr;
-    std::unique_ptr<LatestJob<QString>> m_nameJob; // the rendered words of a long text
+    struct SpokenText
+    {
+        QString words;
+        MarkdownParser::PlainTextPrefix prefix;
+    };
+    std::unique_ptr<LatestJob<SpokenText>> m_nameJob; // the rendered words of a long text
+    // Where the words of the streaming text were last found: a delta reads only what follows.
+    MarkdownParser::PlainTextPrefix m_spokenPrefix;
 };
 
 // The button that loads older history; "加载中…" with a spinner while a page loads.
