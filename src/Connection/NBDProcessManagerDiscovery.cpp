@@ -2,9 +2,10 @@
 // asked whether it is an nbd host.
 #include "Connection/NBDProcessManager.h"
 
-#include "Domain/HostDescription.h"
 #include "Connection/CapturedCommand.h"
 #include "Connection/LineBuffer.h"
+#include "Domain/HostDescription.h"
+#include "Domain/WorkPool.h"
 #include "Wire/WireClient.h"
 #include "Wire/WireSession.h"
 
@@ -246,7 +247,7 @@ QCoro::Task<std::optional<QUrl>> NBDProcessManager::findRunningHost(QList<QUrl> 
         }
         return listeningPortsOwnedBy(tables, uint(::geteuid()));
     };
-    const std::set<int> ownPorts = co_await QtConcurrent::run(readOwnPorts);
+    const std::set<int> ownPorts = co_await QtConcurrent::run(workPool(), readOwnPorts);
     if (alive.expired())
         co_return std::nullopt;
 

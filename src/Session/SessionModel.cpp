@@ -1,6 +1,7 @@
 #include "Session/SessionModel.h"
 
 #include "Domain/ProtocolNames.h"
+#include "Domain/WorkPool.h"
 #include "Session/TranscriptFold.h"
 #include "Wire/WireEnvelope.h"
 
@@ -59,7 +60,7 @@ QCoro::Task<std::shared_ptr<PageFold>> foldPageOffMain(std::vector<HistoryEntry>
         result->events = std::move(events);
         return result;
     };
-    std::shared_ptr<PageFold> result = co_await QtConcurrent::run(std::move(work));
+    std::shared_ptr<PageFold> result = co_await QtConcurrent::run(workPool(), std::move(work));
     if (cancelled->load())
         throw CancellationError();
     co_return result;
@@ -112,7 +113,7 @@ QCoro::Task<std::shared_ptr<PageFold>> refoldOffMain(std::vector<HistoryEntry> h
         result->events = std::move(history);
         return result;
     };
-    std::shared_ptr<PageFold> result = co_await QtConcurrent::run(std::move(work));
+    std::shared_ptr<PageFold> result = co_await QtConcurrent::run(workPool(), std::move(work));
     if (cancelled->load())
         throw CancellationError();
     co_return result;
@@ -546,7 +547,7 @@ QCoro::Task<SessionHistoryValue> SessionModel::fetchHistoryPage(WireClient clien
         }
         return out;
     };
-    std::shared_ptr<DecodedPage> decoded = co_await QtConcurrent::run(std::move(decode));
+    std::shared_ptr<DecodedPage> decoded = co_await QtConcurrent::run(workPool(), std::move(decode));
     if (decoded->error)
         std::rethrow_exception(decoded->error);
     co_return std::move(*decoded->page);

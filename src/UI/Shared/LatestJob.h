@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Domain/WorkPool.h"
+
 #include <QFutureWatcher>
 #include <QObject>
 #include <QtConcurrent/QtConcurrentRun>
@@ -65,7 +67,7 @@ private:
         m_running = true;
         m_runningGeneration = run.generation;
         m_apply = std::move(run.apply);
-        m_watcher->setFuture(QtConcurrent::run(std::move(run.work)));
+        m_watcher->setFuture(QtConcurrent::run(workPool(), std::move(run.work)));
     }
 
     void finished()

@@ -1,5 +1,6 @@
 #include "UI/Shared/LineBox.h"
 
+#include "Domain/WorkPool.h"
 #include "UI/Shared/Theme.h"
 
 #include <QHash>
@@ -106,7 +107,7 @@ namespace {
 // `document` has no thread; its blocks are freed on the pool.
 void deleteOnPool(QTextDocument *document)
 {
-    (void)QtConcurrent::run([document] { delete document; });
+    (void)QtConcurrent::run(workPool(), [document] { delete document; });
 }
 
 // Calls `piece(from, length)` for each row `line` takes: the whole line, or pieces of
@@ -208,7 +209,7 @@ void LineBox::setLines(const QStringList &lines)
         const QFont font = this->font();
         QPointer<LineBox> self(this);
         QThread *home = thread();
-        QtConcurrent::run([lines, pieces, font] {
+        QtConcurrent::run(workPool(), [lines, pieces, font] {
             auto *document = new QTextDocument;
             document->setDocumentMargin(0);
             document->setDefaultFont(font);

@@ -1,5 +1,6 @@
 #include "UI/Tools/WorkspaceFileBrowserView.h"
 
+#include "Domain/WorkPool.h"
 #include "UI/Shared/Accessibility.h"
 #include "UI/Shared/BatchedTextWriter.h"
 #include "UI/Shared/ChromeIconButton.h"
@@ -65,7 +66,7 @@ void runOffThread(QObject *context, Work work, Apply apply)
         watcher->deleteLater();
         apply(watcher->result());
     });
-    watcher->setFuture(QtConcurrent::run(std::move(work)));
+    watcher->setFuture(QtConcurrent::run(workPool(), std::move(work)));
 }
 
 QString localPath(const QUrl &url) { return url.isLocalFile() ? url.toLocalFile() : url.path(); }
