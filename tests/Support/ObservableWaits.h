@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AsyncTest.h"
+#include "Domain/WorkPool.h"
 #include "SimHost.h"
 #include "Wire/WireClient.h"
 #include "Wire/WireSession.h"
@@ -111,7 +112,7 @@ inline bool waitUntilHostQuiet(const sim::SimHost &host, const std::optional<Wir
 {
     auto quiet = [&] {
         return host.repliesDue() == 0 && !(client && callsInFlight(*client))
-            && QThreadPool::globalInstance()->activeThreadCount() == 0;
+            && workPool()->activeThreadCount() == 0;
     };
     for (int round = 0; round < 50; ++round) {
         if (!QTest::qWaitFor(quiet, timeoutMs))

@@ -1309,7 +1309,7 @@ void tst_ConversationView::longAnswerIsParsedAwayAndItsRowFitsIt()
     std::get<BlockItem>(entry.row->content).text = u"短的 **回答**"_s;
     view->setEntry(entry);
     QCOMPARE(view->accessibleName(), u"短的 回答"_s);
-    QThreadPool::globalInstance()->waitForDone();
+    workPool()->waitForDone();
     QCoreApplication::processEvents();
     QCOMPARE(view->accessibleName(), u"短的 回答"_s);
     QVERIFY2(accessibilityProblems(&window).isEmpty(), qPrintable(accessibilityProblems(&window).join(u'\n')));

@@ -43,7 +43,7 @@ bool settled(const WorkspaceFileBrowserView &view)
 // result has been handed back to the view.
 bool readsFinished()
 {
-    if (!QThreadPool::globalInstance()->waitForDone(20000))
+    if (!nbd::workPool()->waitForDone(20000))
         return false;
     nbd::test::drainEventLoop();
     return true;
