@@ -130,7 +130,8 @@ void TranscriptRenderRowView::updateAccessibleText()
                 return SpokenText{std::move(words), std::move(prefix)};
             },
             [this](const SpokenText &spoken) {
-                m_spokenPrefix = spoken.prefix;
+                // Only a text still streaming grows on from there; a finished one lets go of it.
+                m_spokenPrefix = m_showCursor ? spoken.prefix : MarkdownParser::PlainTextPrefix{};
                 if (spoken.words != accessibleName())
                     setAccessibleName(spoken.words);
             });
