@@ -106,6 +106,7 @@ public:
     const std::map<QString, JSONValue> &liveProjectionValues() const { return m_liveProjectionValues; }
     const std::optional<SubagentAddress> &historyAddress() const { return m_historyAddress; }
     qint64 historyLoadGeneration() const { return m_historyLoadGeneration; }
+    const Timings &timings() const { return m_timings; }
     bool isTranscriptPublishScheduled() const { return m_publishTimer.isActive(); }
     // Milliseconds left before the scheduled coalesced publish; -1 when none is scheduled.
     int transcriptPublishRemainingMs() const { return m_publishTimer.isActive() ? m_publishTimer.remainingTime() : -1; }

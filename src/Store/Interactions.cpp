@@ -25,8 +25,8 @@ bool isAlreadyAnswered(std::exception_ptr error)
 {
     try {
         std::rethrow_exception(error);
-    } catch (const WireTransportError &e) {
-        return e.message() == u"respond rejected: already answered";
+    } catch (const RespondRejectedError &e) {
+        return e.reason() == RespondRejectedError::Reason::AlreadyAnswered;
     } catch (...) {
         return false;
     }

@@ -209,8 +209,7 @@ QCoro::Task<void> WireClient::respondRaw(JSONValue envelope, CancelToken cancel)
         throw DecodingError(QStringLiteral("expected the answer's reply to be an object"));
     if (const JSONValue *accepted = reply.find(u"accepted"); accepted && accepted->boolean() == false) {
         const JSONValue *reason = reply.find(u"reason");
-        const QString text = reason && reason->isString() ? *reason->stringPtr() : QStringLiteral("unknown");
-        throw WireTransportError(QStringLiteral("respond rejected: ") + text);
+        throw RespondRejectedError(reason && reason->isString() ? std::optional(*reason->stringPtr()) : std::nullopt);
     }
     co_return;
 }

@@ -6,6 +6,7 @@
 
 #include <exception>
 #include <memory>
+#include <optional>
 
 namespace nbd {
 
@@ -82,6 +83,25 @@ public:
 private:
     QString m_message;
     std::exception_ptr m_underlying;
+};
+
+// The host refused an answer to one of its requests; `reason()` tells a request it had
+// settled already (another surface answered first) from any other refusal.
+class RespondRejectedError : public WireTransportError
+{
+public:
+    enum class Reason { AlreadyAnswered, Other };
+
+    // hostReason: the reply's "reason", when it was a string.
+    explicit RespondRejectedError(std::optional<QString> hostReason)
+        : WireTransportError(QStringLiteral("respond rejected: ") + hostReason.value_or(QStringLiteral("unknown")))
+        , m_reason(hostReason == QStringLiteral("already answered") ? Reason::AlreadyAnswered : Reason::Other)
+    {
+    }
+    Reason reason() const { return m_reason; }
+
+private:
+    Reason m_reason;
 };
 
 // An operation stopped because its caller cancelled it.

@@ -193,6 +193,24 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(toolBlock(*lastTurn(*sel.model))->resultIsError, 10000);
     }
 
+    // A second press before the first answer's reply: the host settles the request once and
+    // refuses the other as already answered, which is no failure to show.
+    void approvalAnsweredTwiceShowsNoFailure()
+    {
+        StoreHarness h;
+        Selected sel(h);
+        sel.store->sessionActions()->sendPrompt(u"go"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(sel.store->interactions()->pendingApprovals().size(), size_t(1), 10000);
+        const PendingApproval approval = sel.store->interactions()->pendingApprovals().front();
+        sel.store->interactions()->answerApproval(approval, true);
+        sel.store->interactions()->answerApproval(approval, true);
+        QTRY_COMPARE_WITH_TIMEOUT(countOf(h.methodsThroughBarrier(), u"respond"_s), 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(sel.store->interactions()->pendingApprovals().empty(), 10000);
+        h.waitForQuietHost();
+        QCOMPARE(h.world.answers().size(), 1);
+        QCOMPARE(sel.store->errors()->transientError(), std::nullopt);
+    }
+
     // Answering before any connection sends nothing and keeps the approval.
     void approvalWithoutConnection()
     {

@@ -79,6 +79,39 @@ private Q_SLOTS:
         QVERIFY(store->selection()->sessionModel(u"b"_s));
     }
 
+    // Disconnecting empties the lists before the selection that pointed into them, so a view
+    // following both never shows a selected row that is no longer listed.
+    void disconnectClearsTheListsBeforeTheSelection()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"a"_s, 1));
+        AppModel *store = h.connected();
+        QCOMPARE(store->selection()->selectedSessionId(), std::optional(u"a"_s));
+        OwnerLog log(store);
+        std::optional<qsizetype> listedAtDeselect;
+        QObject::connect(store->selection(), &SessionSelection::selectedSessionIdChanged, store,
+                         [&] { listedAtDeselect = qsizetype(store->sessions()->sessions().size()); });
+
+        store->disconnect();
+
+        QCOMPARE(log.entries(), (QStringList{u"sessions:0"_s, u"selected:none"_s}));
+        QCOMPARE(listedAtDeselect, std::optional<qsizetype>(0));
+        QVERIFY(!store->selection()->sessionModel(u"a"_s));
+    }
+
+    // The store as the app builds it: a dropped stream is retried after 1.5 s, and streamed
+    // deltas of an opened session are published in 80 ms windows.
+    void shippedDelays()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"a"_s, 1));
+        AppModel *store = h.connected();
+        QCOMPARE(store->connection()->reconnectDelay(), 1500);
+        const std::shared_ptr<SessionModel> model = store->selection()->sessionModel(u"a"_s);
+        QVERIFY(model);
+        QCOMPARE(model->timings().transcriptPublishDelayMs, 80);
+    }
+
     // The host removes the parent of the selected subagent: its list-change frame travels the
     // stream to the router, the directory reads the lists again, the selection lets go of the
     // session and its subagent, and the plugin inventories are read after the lists.

@@ -275,6 +275,22 @@ void TestJSONValue::deepNestingIsRefusedNotACrash()
     QVERIFY_THROWS_EXCEPTION(DecodingError, parseJSON(deep));
     QByteArray ok = QByteArray(400, '[') + QByteArray(400, ']');
     QVERIFY(parseJSON(ok).isArray());
+
+    // The limit is 512 levels for objects, arrays and any mix of the two.
+    const auto nested = [](int depth, bool objects, bool alternate) {
+        QByteArray open, close;
+        for (int i = 0; i < depth; ++i) {
+            const bool object = alternate ? (i % 2 == 0) : objects;
+            open += object ? QByteArrayLiteral("{\"k\":") : QByteArrayLiteral("[");
+            close.prepend(object ? '}' : ']');
+        }
+        return open + QByteArrayLiteral("0") + close;
+    };
+    for (const auto &[objects, alternate] : {std::pair{true, false}, {false, false}, {true, true}}) {
+        const QByteArray label = objects ? (alternate ? "mixed" : "objects") : "arrays";
+        QVERIFY2(!parseJSON(nested(512, objects, alternate)).isNull(), label.constData());
+        QVERIFY_THROWS_EXCEPTION(DecodingError, parseJSON(nested(513, objects, alternate)));
+    }
 }
 
 void TestJSONValue::fuzzParserAndEnvelopes()
