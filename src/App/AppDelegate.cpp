@@ -3,6 +3,7 @@
 #include "App/ViewOwners.h"
 #include "Store/AppModel.h"
 #include "System/DesktopIntegration.h"
+#include "System/SystemLog.h"
 #include "System/TerminationSignals.h"
 #include "UI/QuickAsk/QuickAskCoordinator.h"
 #include "UI/Shared/Icons.h"
@@ -37,7 +38,7 @@ void AppDelegate::applicationDidFinishLaunching()
             m_quickAskCoordinator->start();
         } catch (const GlobalHotKeyRegistrationError &error) {
             // Once, and the app goes on without the hot key: the tray still opens Quick Ask.
-            qWarning("Quick Ask hot key unavailable: %s", qUtf8Printable(error.errorDescription()));
+            qCWarning(lcSystem, "Quick Ask hot key unavailable: %s", qUtf8Printable(error.errorDescription()));
         }
     }
     if (approvalNotificationCoordinator)

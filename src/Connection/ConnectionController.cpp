@@ -1,5 +1,6 @@
 #include "Connection/ConnectionController.h"
 
+#include "Connection/ConnectionLog.h"
 #include "Domain/ProtocolNames.h"
 #include "Wire/WireErrors.h"
 #include "Wire/WireSession.h"
@@ -55,6 +56,7 @@ void ConnectionController::setPhase(const ConnectionPhase &phase)
     if (m_phase == phase)
         return;
     m_phase = phase;
+    qCInfo(lcConnection).noquote() << "phase:" << phase.label() << phase.message().left(300);
     Q_EMIT phaseChanged();
 }
 
@@ -224,6 +226,7 @@ void ConnectionController::scheduleReconnect()
     timer->setSingleShot(true);
     timer->setTimerType(Qt::PreciseTimer);
     m_reconnectTimers.append(timer);
+    qCInfo(lcConnection) << "reconnecting in" << m_reconnectDelayMs << "ms";
     connect(timer, &QTimer::timeout, this, [this, timer] {
         m_reconnectTimers.removeOne(timer);
         timer->deleteLater();

@@ -2,8 +2,10 @@
 
 #include "Domain/ProtocolNames.h"
 #include "Domain/WorkPool.h"
+#include "Session/SessionLog.h"
 #include "Session/TranscriptFold.h"
 #include "Wire/WireEnvelope.h"
+#include "Wire/WireErrors.h"
 
 #include <QCoroFuture>
 #include <QThread>
@@ -252,8 +254,11 @@ void SessionModel::setHistoryLoaded(bool value)
 
 void SessionModel::setNeedsResync(bool value)
 {
-    if (assignIfChanged(m_needsResync, value))
+    if (assignIfChanged(m_needsResync, value)) {
+        if (value)
+            qCInfo(lcSession).noquote() << "session" << m_sessionId.left(100) << "missed events: it is read again";
         Q_EMIT needsResyncChanged();
+    }
 }
 
 void SessionModel::applyQueue(std::span<const JSONValue> items)
@@ -594,6 +599,8 @@ QCoro::Task<void> SessionModel::loadInitialHistory(std::optional<WireClient> cli
         wasCancelled = true;
     } catch (...) {
         failed = true;
+        qCInfo(lcSession).noquote() << "history of" << sessionId.left(100)
+                                    << "did not load:" << describeError(std::current_exception()).left(300);
     }
 
     const auto self = weak.lock();

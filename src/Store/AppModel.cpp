@@ -2,6 +2,7 @@
 
 #include "Domain/ProtocolNames.h"
 #include "Store/PayloadReading.h"
+#include "Store/StoreLog.h"
 
 #include <QPointer>
 
@@ -128,6 +129,8 @@ void AppModel::route(const ServerRequest &frame)
         plugins()->routeRemoteEvent(payload);
     else if (method == u"stream/error")
         errors()->reportStreamError(payload);
+    else
+        qCInfo(lcStore).noquote() << "dropped a frame of unknown method" << method.left(200);
 }
 
 } // namespace nbd

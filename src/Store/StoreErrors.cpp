@@ -1,6 +1,7 @@
 #include "Store/StoreErrors.h"
 
 #include "Store/FieldAssign.h"
+#include "Store/StoreLog.h"
 
 using namespace Qt::StringLiterals;
 
@@ -14,8 +15,11 @@ StoreErrors::StoreErrors(std::weak_ptr<const bool> storeAlive, QObject *parent)
 
 void StoreErrors::setTransientError(std::optional<QString> value)
 {
-    if (assignChanged(m_transientError, std::move(value)))
+    if (assignChanged(m_transientError, std::move(value))) {
+        if (m_transientError)
+            qCInfo(lcStore).noquote() << "error shown:" << m_transientError->left(300);
         Q_EMIT transientErrorChanged();
+    }
 }
 
 void StoreErrors::reportFailure(const QString &prefix, std::exception_ptr error)

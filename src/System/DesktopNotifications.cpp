@@ -1,5 +1,7 @@
 #include "System/DesktopNotifications.h"
 
+#include "System/SystemLog.h"
+
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusServiceWatcher>
@@ -99,6 +101,7 @@ QCoro::Task<DesktopNotificationPosted> DesktopNotificationCenter::post(DesktopNo
     const QDBusMessage reply = co_await pending;
     if (reply.type() != QDBusMessage::ReplyMessage) {
         posted.error = errorText(reply);
+        qCInfo(lcSystem).noquote() << "notification not posted:" << posted.error.left(300);
         co_return posted;
     }
     const QVariant first = reply.arguments().value(0);

@@ -1,5 +1,7 @@
 #include "Wire/EventStreamClient.h"
 
+#include "Wire/WireLog.h"
+
 #include <QMutex>
 #include <QNetworkProxy>
 #include <QNetworkRequest>
@@ -29,9 +31,13 @@ std::optional<ServerRequest> decodeFrame(const QByteArray &bytes)
 {
     try {
         return ServerRequest::fromJson(parseJSON(bytes));
-    } catch (const Error &) {
-        return std::nullopt; // not a frame: skipped, the stream goes on
-    } catch (const std::exception &) {
+    } catch (const Error &error) {
+        // Not a frame: skipped, the stream goes on. The reason names what was wrong, never
+        // the frame's text.
+        qCInfo(lcWire).noquote() << "refused a frame:" << error.description().left(300);
+        return std::nullopt;
+    } catch (const std::exception &error) {
+        qCInfo(lcWire) << "refused a frame:" << error.what();
         return std::nullopt;
     }
 }
@@ -186,6 +192,9 @@ void EventStream::end(std::optional<QString> error)
     if (m_ended)
         return;
     m_ended = true;
+    qCInfo(lcWire).noquote() << "stream" << m_url.path() << "ended:"
+                             << (error ? error->left(300) : QStringLiteral("closed by the client"))
+                             << QStringLiteral("(%1 frames refused)").arg(m_dropped);
     m_handshakeTimer.stop();
     {
         QMutexLocker lock(&m_lane->mutex);

@@ -4,6 +4,9 @@
 #include "AppModelTestSupport.h"
 #include "AsyncTest.h"
 
+#include <QLoggingCategory>
+#include <QMutex>
+
 using namespace nbd;
 using namespace nbd::test;
 using namespace Qt::StringLiterals;
@@ -45,6 +48,42 @@ public:
 private:
     QObject m_context;
     QStringList m_entries;
+};
+
+// Every line the app's own log categories write while it lives, with the rules a user sets
+// through QT_LOGGING_RULES to capture a log for a bug report.
+class CapturedLog
+{
+public:
+    CapturedLog()
+    {
+        QLoggingCategory::setFilterRules(u"nbd.*=true"_s);
+        s_previous = qInstallMessageHandler(&CapturedLog::handle);
+    }
+    ~CapturedLog()
+    {
+        qInstallMessageHandler(s_previous);
+        QLoggingCategory::setFilterRules(QString());
+    }
+    static QString text()
+    {
+        QMutexLocker lock(&s_mutex);
+        return s_lines.join(u'\n');
+    }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        if (QByteArrayView(context.category).startsWith("nbd.")) {
+            QMutexLocker lock(&s_mutex);
+            s_lines << QString::fromLatin1(context.category) + u": "_s + message;
+        }
+        s_previous(type, context, message);
+    }
+
+    static inline QMutex s_mutex;
+    static inline QStringList s_lines;
+    static inline QtMessageHandler s_previous = nullptr;
 };
 
 } // namespace
@@ -110,6 +149,43 @@ private Q_SLOTS:
         const std::shared_ptr<SessionModel> model = store->selection()->sessionModel(u"a"_s);
         QVERIFY(model);
         QCOMPARE(model->timings().transcriptPublishDelayMs, 80);
+    }
+
+    // The log tells the connection's phases, a dropped stream and its reconnect, a refused
+    // frame and a failure shown to the user, and never the text of a prompt or a secret.
+    void logTellsWhatHappenedWithoutSecretsOrPrompts()
+    {
+        const QString prompt = u"prompt-words-7f3a"_s;
+        const QString secret = u"secret-value-91c2"_s;
+        CapturedLog log;
+        StoreHarness h;
+        h.world.addSession(session(u"a"_s, 1));
+        h.world.setCredential(u"api"_s, std::nullopt, true);
+        h.world.setCredential(u"locked"_s, std::nullopt, false);
+        AppModel *store = h.connected();
+        h.waitForStreams();
+        store->connection()->setReconnectDelay(0);
+
+        QVERIFY(QCoro::waitFor(store->sessionActions()->sendPrompt(prompt)));
+        QCOMPARE(QCoro::waitFor(store->hostSettings()->setCredential(u"api"_s, secret)), std::nullopt);
+        QVERIFY(QCoro::waitFor(store->hostSettings()->setCredential(u"locked"_s, secret)).has_value());
+        h.host.pushFrame(sim::Stream::Host, u"host/agent-error"_s, JSONValue::object({{u"message"_s, u"agent stopped"_s}}));
+        h.host.pushFrame(sim::Stream::Host, u"host/unheard-of"_s, JSONValue::emptyObject());
+        QTRY_COMPARE_WITH_TIMEOUT(store->errors()->transientError(), std::optional(u"agent stopped"_s), 20000);
+        h.host.pushText(sim::Stream::Mux, "{not a frame " + secret.toUtf8());
+        h.host.closeStreams(sim::Stream::Mux);
+        QTRY_VERIFY_WITH_TIMEOUT(log.text().contains(u"reconnecting in"_s), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(store->connection()->phase().isConnected(), 20000);
+        h.waitForQuietHost();
+
+        const QString text = log.text();
+        QVERIFY2(text.contains(u"nbd.connection: phase: 已连接"_s), qPrintable(text));
+        QVERIFY2(text.contains(u"nbd.wire: refused a frame"_s), qPrintable(text));
+        QVERIFY2(text.contains(u"nbd.wire: stream /api/events.mux ended"_s), qPrintable(text));
+        QVERIFY2(text.contains(u"nbd.store: error shown: agent stopped"_s), qPrintable(text));
+        QVERIFY2(text.contains(u"nbd.store: dropped a frame of unknown method host/unheard-of"_s), qPrintable(text));
+        QVERIFY2(!text.contains(prompt), qPrintable(text));
+        QVERIFY2(!text.contains(secret), qPrintable(text));
     }
 
     // The host removes the parent of the selected subagent: its list-change frame travels the

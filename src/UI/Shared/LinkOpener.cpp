@@ -1,5 +1,7 @@
 #include "UI/Shared/LinkOpener.h"
 
+#include "UI/Shared/UiLog.h"
+
 #include <QDesktopServices>
 #include <QDialog>
 #include <QHBoxLayout>
@@ -81,6 +83,8 @@ void openOnDesktop(QWidget *source, const QUrl &url)
 {
     switch (desktopDecision(url)) {
     case DesktopDecision::Refuse:
+        // The scheme only: a link's address may carry a token.
+        qCInfo(lcUi).noquote() << "refused to open a link of scheme" << url.scheme().left(40);
         return;
     case DesktopDecision::Open:
         QDesktopServices::openUrl(url);

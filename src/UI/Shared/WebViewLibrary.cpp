@@ -1,5 +1,7 @@
 #include "UI/Shared/WebViewLibrary.h"
 
+#include "UI/Shared/UiLog.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -91,12 +93,12 @@ void *resolve(const char *symbol, const char *unavailable)
         const QString reason = lib->fileName().isEmpty()
             ? QStringLiteral("%1 not found in %2").arg(QLatin1String(kFileName), candidates().join(QStringLiteral(", ")))
             : lib->errorString();
-        qWarning("%s: %s", unavailable, qPrintable(reason));
+        qCWarning(lcUi, "%s: %s", unavailable, qPrintable(reason));
         return nullptr;
     }
     void *resolved = reinterpret_cast<void *>(lib->resolve(symbol));
     if (!resolved)
-        qWarning("%s: %s", unavailable, qPrintable(lib->errorString()));
+        qCWarning(lcUi, "%s: %s", unavailable, qPrintable(lib->errorString()));
     return resolved;
 }
 
