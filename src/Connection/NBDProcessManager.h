@@ -104,6 +104,12 @@ public:
     // A cancelled token makes it return nothing with the phase idle.
     QCoro::Task<std::optional<QUrl>> findRunningHost(QList<QUrl> preferredURLs, CancelToken cancel = {});
 
+    // Whether a connection to `url` reaches no other user's process: true for an address off
+    // this machine (the user's own choice of a remote host); for an address of this machine,
+    // only when the kernel's socket tables show a listener there and every one is the user's
+    // own. A listener of another user is logged.
+    QCoro::Task<bool> reachesNoOtherUser(QUrl url);
+
     // One loopback address per listening port of a likely host process in `lsof -nP -iTCP
     // -sTCP:LISTEN` output, in ascending port order.
     static QList<QUrl> listenerURLs(const QString &lsofOutput);

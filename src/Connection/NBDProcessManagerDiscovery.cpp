@@ -12,6 +12,7 @@
 
 #include <QCoroFuture>
 #include <QFile>
+#include <QNetworkInterface>
 #include <QtEndian>
 #include <QSet>
 #include <QtConcurrent/QtConcurrentRun>
@@ -186,6 +187,18 @@ QHostAddress withoutIPv4Mapping(const QHostAddress &address)
     return address;
 }
 
+// Only literals and "localhost": resolving a name would block, and the addresses discovery
+// and the embedded fallback meet are written as one of those.
+bool isThisMachine(const QString &host)
+{
+    if (host.compare(u"localhost"_s, Qt::CaseInsensitive) == 0)
+        return true;
+    const QHostAddress address = withoutIPv4Mapping(QHostAddress(host));
+    if (address.isNull())
+        return false;
+    return address.isLoopback() || isWildcard(address) || QNetworkInterface::allAddresses().contains(address);
+}
+
 QList<NBDProcessManager::ListeningSocket> readListeningSockets()
 {
     QList<QByteArray> tables;
@@ -279,6 +292,17 @@ bool NBDProcessManager::isOwnListener(const QUrl &url, const QList<ListeningSock
     }
     // Nothing to ask: a request there would reach nobody, or whoever started listening since.
     return false;
+}
+
+QCoro::Task<bool> NBDProcessManager::reachesNoOtherUser(QUrl url)
+{
+    const std::weak_ptr<const bool> alive = m_alive;
+    if (!isThisMachine(url.host()))
+        co_return true;
+    const QList<ListeningSocket> sockets = co_await QtConcurrent::run(workPool(), readListeningSockets);
+    if (alive.expired())
+        co_return false;
+    co_return isOwnListener(url, sockets);
 }
 
 QCoro::Task<bool> NBDProcessManager::isNBDHost(QUrl baseURL, CancelToken cancel)
