@@ -142,6 +142,16 @@ std::optional<uint> strictDecimal(QByteArrayView text)
     return uint(value);
 }
 
+QHostAddress withoutIPv4Mapping(const QHostAddress &address)
+{
+    if (address.protocol() != QAbstractSocket::IPv6Protocol)
+        return address;
+    const Q_IPV6ADDR bytes = address.toIPv6Address();
+    if (std::all_of(bytes.c, bytes.c + 10, [](quint8 b) { return b == 0; }) && bytes.c[10] == 0xff && bytes.c[11] == 0xff)
+        return QHostAddress(qFromBigEndian<quint32>(bytes.c + 12));
+    return address;
+}
+
 // The kernel prints an address as 32-bit words in the machine's own byte order, each the
 // word that holds four bytes of the address in network order.
 std::optional<QHostAddress> tableAddress(QByteArrayView hex)
@@ -157,10 +167,8 @@ std::optional<QHostAddress> tableAddress(QByteArrayView hex)
     }
     if (hex.size() == 8)
         return QHostAddress(qFromBigEndian<quint32>(bytes));
-    // ::ffff:a.b.c.d: an IPv6 socket that takes IPv4 connections for a.b.c.d.
-    if (std::all_of(bytes, bytes + 10, [](quint8 b) { return b == 0; }) && bytes[10] == 0xff && bytes[11] == 0xff)
-        return QHostAddress(qFromBigEndian<quint32>(bytes + 12));
-    return QHostAddress(bytes);
+    // ::ffff:a.b.c.d is an IPv6 socket that takes IPv4 connections for a.b.c.d.
+    return withoutIPv4Mapping(QHostAddress(bytes));
 }
 
 bool isWildcard(const QHostAddress &address)
@@ -177,25 +185,8 @@ bool takesConnectionsFor(const QHostAddress &bound, const QHostAddress &target)
     return bound == QHostAddress(QHostAddress::AnyIPv4) && target.protocol() == QAbstractSocket::IPv4Protocol;
 }
 
-QHostAddress withoutIPv4Mapping(const QHostAddress &address)
+bool isThisMachine(const QHostAddress &address)
 {
-    if (address.protocol() != QAbstractSocket::IPv6Protocol)
-        return address;
-    const Q_IPV6ADDR bytes = address.toIPv6Address();
-    if (std::all_of(bytes.c, bytes.c + 10, [](quint8 b) { return b == 0; }) && bytes.c[10] == 0xff && bytes.c[11] == 0xff)
-        return QHostAddress(qFromBigEndian<quint32>(bytes.c + 12));
-    return address;
-}
-
-// Only literals and "localhost": resolving a name would block, and the addresses discovery
-// and the embedded fallback meet are written as one of those.
-bool isThisMachine(const QString &host)
-{
-    if (host.compare(u"localhost"_s, Qt::CaseInsensitive) == 0)
-        return true;
-    const QHostAddress address = withoutIPv4Mapping(QHostAddress(host));
-    if (address.isNull())
-        return false;
     return address.isLoopback() || isWildcard(address) || QNetworkInterface::allAddresses().contains(address);
 }
 
@@ -297,7 +288,10 @@ bool NBDProcessManager::isOwnListener(const QUrl &url, const QList<ListeningSock
 QCoro::Task<bool> NBDProcessManager::reachesNoOtherUser(QUrl url)
 {
     const std::weak_ptr<const bool> alive = m_alive;
-    if (!isThisMachine(url.host()))
+    // Names other than "localhost" are not resolved here (it would block); the addresses an
+    // embedded connect falls back to are written as literals or "localhost".
+    const QList<QHostAddress> addresses = connectableAddresses(url.host());
+    if (std::none_of(addresses.begin(), addresses.end(), [](const QHostAddress &a) { return isThisMachine(a); }))
         co_return true;
     const QList<ListeningSocket> sockets = co_await QtConcurrent::run(workPool(), readListeningSockets);
     if (alive.expired())
