@@ -181,8 +181,8 @@ QCoro::Task<void> ConnectionSettings::connectEmbedded(CancelToken cancel)
             co_return;
         }
         const QString failure = m_nbdProcess->failureDescription();
-        // The fallback is an address the user did not pick for this connection: on this machine
-        // it is taken only while nothing of another user's listens there.
+        // In embedded mode the configured address is a fallback, not the user's choice of host:
+        // on this machine it is taken only when the user's own process listens there.
         if (const std::optional<QUrl> fallback = normalizedServerURL(m_serverURLString)) {
             const bool mayConnect = co_await m_nbdProcess->reachesNoOtherUser(*fallback);
             if (alive.expired() || !self || cancel.isCancelled())

@@ -219,7 +219,7 @@ private Q_SLOTS:
         QTest::newRow("wildcard address asked") << v6(v6Loopback, "0BB8", "1001") << u"0.0.0.0"_s << 3000 << Owner::Foreign;
 
         QTest::newRow("garbage and truncated lines")
-            << QList<QByteArray>{QByteArray("garbage\n\n   1: 0100007F:0BB8 00000000:0000 0A\n\0\0\n", 46)
+            << QList<QByteArray>{QByteArray("garbage\n\n   1: 0100007F:0BB8 00000000:0000 0A\n\0\0\n", 49)
                                  + line("0100007F:zz", "0A", "1001") + line("0100007F:0000", "0A", "1001")
                                  + line("0100007F", "0A", "1001") + line("0100007F:0BB8", "0A", "-1")
                                  + line("0100007F:0BB8", "0A", "10x0") + line("0100007F:0BB8", "0A", "+1001")
