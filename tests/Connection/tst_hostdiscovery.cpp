@@ -275,6 +275,11 @@ private Q_SLOTS:
         QFETCH(bool, throughSettings);
         if (::geteuid() != 0)
             QSKIP("a listener of another user needs root to start: run as root to check that no request reaches it");
+        if (bindAddress.contains(u':')) {
+            QTcpServer probe;
+            if (!probe.listen(QHostAddress::LocalHostIPv6))
+                QSKIP("this machine has no IPv6 loopback");
+        }
         ForeignListener foreign(bindAddress);
         QVERIFY2(foreign.port() != 0, "the listener of uid 65534 did not start");
         const QString address = preferred.arg(foreign.port());
