@@ -303,8 +303,8 @@ private Q_SLOTS:
         QCOMPARE(foreign.connectionsSoFar(marker), std::optional<QByteArray>(QByteArray()));
         QVERIFY(found.value().has_value());
         QVERIFY(found.value()->port() != foreign.port());
-        // The default address of the settings' list is this machine's business: whatever
-        // answers there, the user's own host is found when nothing of the user's does.
+        // The settings' list names the default address too, where a host of this machine's
+        // may answer first: only the simulated host's own address is known to win.
         if (!throughSettings)
             QCOMPARE(found.value(), std::optional<QUrl>(own.baseUrl()));
         const QUrl skipped = preferredURLs.first().adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment);
