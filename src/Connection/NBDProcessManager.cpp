@@ -75,6 +75,20 @@ bool isExecutableFile(const QString &path)
 
 QString trimSpacesAndTabs(const QString &text) { return text::trimCharacters(text, u" \t").toString(); }
 
+// Why a configured path that the lookup passed over cannot be launched, for the headline: the
+// user named that file, and "not found" would send them looking for a file that is there.
+QString configuredPathProblem(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isSymLink() && !info.exists())
+        return u"配置的 nbd 路径是失效的链接："_s + path;
+    if (!info.exists())
+        return u"配置的 nbd 路径不存在："_s + path;
+    if (info.isDir())
+        return u"配置的 nbd 路径是文件夹，不是可执行文件："_s + path;
+    return u"配置的 nbd 路径不可执行："_s + path;
+}
+
 } // namespace
 
 struct NBDProcessManager::Launch
@@ -365,7 +379,8 @@ QCoro::Task<std::optional<QUrl>> NBDProcessManager::start(QString cwd, QString e
     if (generation != m_launchGeneration)
         co_return std::nullopt;
     if (!path) {
-        setPhase(Phase::failed(kNotFoundMessage));
+        const QString configured = trimSpacesAndTabs(explicitPath);
+        setPhase(Phase::failed(configured.isEmpty() ? kNotFoundMessage : configuredPathProblem(configured)));
         co_return std::nullopt;
     }
 

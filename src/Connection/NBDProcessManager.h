@@ -4,14 +4,13 @@
 #include "Wire/CancelToken.h"
 
 #include <QCoroTask>
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
-
-#include <set>
 
 #include <memory>
 #include <optional>
@@ -81,8 +80,9 @@ public:
 
     // Stops a host launched earlier, looks up the executable and launches it with
     // "--profile web --port 0" in cwd; returns the base address from its ready line, or
-    // nothing (the phase then says why). A launch superseded by a newer start() returns
-    // nothing and leaves the newer launch's phase alone.
+    // nothing (the phase then says why; when no executable is found and a path is configured,
+    // it names that path and what is wrong with it). A launch superseded by a newer start()
+    // returns nothing and leaves the newer launch's phase alone.
     QCoro::Task<std::optional<QUrl>> start(QString cwd, QString explicitPath);
     // Asks the launched host to terminate and returns at once; a host still running after
     // the kill delay is killed.
@@ -99,16 +99,43 @@ public:
     static QString pathFromShellOutput(const QString &output);
     // The preferred addresses reduced to their base and probed one at a time, then the
     // listening ports of likely host processes probed all at once; the first host found.
+    // An address is probed only while the listener there is the user's own: on a shared
+    // machine another user's process would receive this user's prompts and credentials.
     // A cancelled token makes it return nothing with the phase idle.
     QCoro::Task<std::optional<QUrl>> findRunningHost(QList<QUrl> preferredURLs, CancelToken cancel = {});
+
+    // Whether a connection to `url` reaches no other user's process: true for an address off
+    // this machine (the user's own choice of a remote host); for an address of this machine,
+    // only when the kernel's socket tables show a listener there and every one is the user's
+    // own. A listener of another user is logged.
+    QCoro::Task<bool> reachesNoOtherUser(QUrl url);
 
     // One loopback address per listening port of a likely host process in `lsof -nP -iTCP
     // -sTCP:LISTEN` output, in ascending port order.
     static QList<QUrl> listenerURLs(const QString &lsofOutput);
-    // The ports on which every listening TCP socket in the kernel's socket tables (the text of
-    // /proc/net/tcp and /proc/net/tcp6) belongs to `uid`: a port that another user listens on
-    // as well is left out, as a connection to it could reach that user's process.
-    static std::set<int> listeningPortsOwnedBy(const QList<QByteArray> &socketTables, uint uid);
+    // A listening TCP socket of the kernel's socket tables.
+    struct ListeningSocket
+    {
+        QHostAddress address; // an IPv4-mapped IPv6 address as its IPv4 address
+        quint16 port = 0;
+        uint uid = 0;
+
+        bool operator==(const ListeningSocket &) const = default;
+    };
+    // The listening sockets in the text of /proc/net/tcp and /proc/net/tcp6; lines that do not
+    // read as one (the header, other states, garbage, truncated lines) are skipped.
+    static QList<ListeningSocket> listeningSockets(const QList<QByteArray> &socketTables);
+    // The addresses a connection to `host` may reach: an address literal, or both loopback
+    // addresses for "localhost". Empty for any other name.
+    static QList<QHostAddress> connectableAddresses(const QString &host);
+    enum class ListenerOwner { None, Own, Foreign };
+    Q_ENUM(ListenerOwner)
+    // Who would take a connection to `port` on any of `addresses`: Own when at least one
+    // socket would and every socket that might (bound to the address itself or to the
+    // wildcard address) belongs to `uid`; Foreign when one belongs to another user; None when
+    // no socket listens there.
+    static ListenerOwner listenerOwner(const QList<ListeningSocket> &sockets, const QList<QHostAddress> &addresses,
+                                       quint16 port, uint uid);
 
     // Platform choices, replaceable for tests.
     void setTiming(const Timing &timing) { m_timing = timing; }
@@ -155,6 +182,9 @@ private:
     static std::optional<QUrl> parseURL(const QString &trimmedLine);
     static std::optional<QUrl> normalizedBaseURL(const QUrl &url);
     QCoro::Task<bool> isNBDHost(QUrl baseURL, CancelToken cancel);
+    // Whether discovery may send anything to `url`: only a listener of the user's own takes
+    // it. A listener of another user is logged.
+    bool isOwnListener(const QUrl &url, const QList<ListeningSocket> &sockets);
     QCoro::Task<std::optional<QUrl>> listenerPass(QList<QUrl> urls, CancelToken cancel);
     QCoro::Task<void> probeListener(std::shared_ptr<ListenerPass> pass, QUrl url);
 

@@ -1,5 +1,6 @@
-// Finding a host that already runs: the listening sockets of the user's processes, each
-// asked whether it is an nbd host.
+// Finding a host that already runs: the preferred addresses and the listening sockets of
+// likely host processes, each asked whether it is an nbd host once the kernel's socket tables
+// show that only the user's own process listens there.
 #include "Connection/NBDProcessManager.h"
 
 #include "Connection/CapturedCommand.h"
@@ -11,13 +12,16 @@
 
 #include <QCoroFuture>
 #include <QFile>
+#include <QNetworkInterface>
+#include <QtEndian>
 #include <QSet>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <unistd.h>
 
 #include <algorithm>
-#include <iterator>
+#include <cstring>
+#include <limits>
 #include <set>
 
 using namespace Qt::Literals::StringLiterals;
@@ -100,11 +104,109 @@ QList<QUrl> NBDProcessManager::listenerURLs(const QString &lsofOutput)
     return urls;
 }
 
-std::set<int> NBDProcessManager::listeningPortsOwnedBy(const QList<QByteArray> &socketTables, uint uid)
+namespace {
+
+// Hexadecimal digits only: no sign, no "0x", no blanks.
+std::optional<quint32> strictHex(QByteArrayView text)
 {
-    constexpr int kListen = 0x0A;
-    std::set<int> own;
-    std::set<int> foreign;
+    if (text.isEmpty() || text.size() > 8)
+        return std::nullopt;
+    quint32 value = 0;
+    for (const char c : text) {
+        quint32 digit = 0;
+        if (c >= '0' && c <= '9')
+            digit = quint32(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            digit = quint32(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F')
+            digit = quint32(c - 'A' + 10);
+        else
+            return std::nullopt;
+        value = value << 4 | digit;
+    }
+    return value;
+}
+
+std::optional<uint> strictDecimal(QByteArrayView text)
+{
+    if (text.isEmpty() || text.size() > 10)
+        return std::nullopt;
+    quint64 value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + quint64(c - '0');
+    }
+    if (value > std::numeric_limits<uint>::max())
+        return std::nullopt;
+    return uint(value);
+}
+
+QHostAddress withoutIPv4Mapping(const QHostAddress &address)
+{
+    if (address.protocol() != QAbstractSocket::IPv6Protocol)
+        return address;
+    const Q_IPV6ADDR bytes = address.toIPv6Address();
+    if (std::all_of(bytes.c, bytes.c + 10, [](quint8 b) { return b == 0; }) && bytes.c[10] == 0xff && bytes.c[11] == 0xff)
+        return QHostAddress(qFromBigEndian<quint32>(bytes.c + 12));
+    return address;
+}
+
+// The kernel prints an address as 32-bit words in the machine's own byte order, each the
+// word that holds four bytes of the address in network order.
+std::optional<QHostAddress> tableAddress(QByteArrayView hex)
+{
+    if (hex.size() != 8 && hex.size() != 32)
+        return std::nullopt;
+    quint8 bytes[16] = {};
+    for (qsizetype word = 0; word < hex.size() / 8; ++word) {
+        const std::optional<quint32> value = strictHex(hex.sliced(word * 8, 8));
+        if (!value)
+            return std::nullopt;
+        std::memcpy(bytes + word * 4, &*value, 4);
+    }
+    if (hex.size() == 8)
+        return QHostAddress(qFromBigEndian<quint32>(bytes));
+    // ::ffff:a.b.c.d is an IPv6 socket that takes IPv4 connections for a.b.c.d.
+    return withoutIPv4Mapping(QHostAddress(bytes));
+}
+
+bool isWildcard(const QHostAddress &address)
+{
+    return address == QHostAddress(QHostAddress::AnyIPv4) || address == QHostAddress(QHostAddress::AnyIPv6);
+}
+
+// A dual-stack wildcard socket takes connections of both families; an IPv4 wildcard socket
+// only IPv4 ones.
+bool takesConnectionsFor(const QHostAddress &bound, const QHostAddress &target)
+{
+    if (bound == target || bound == QHostAddress(QHostAddress::AnyIPv6))
+        return true;
+    return bound == QHostAddress(QHostAddress::AnyIPv4) && target.protocol() == QAbstractSocket::IPv4Protocol;
+}
+
+bool isThisMachine(const QHostAddress &address)
+{
+    return address.isLoopback() || isWildcard(address) || QNetworkInterface::allAddresses().contains(address);
+}
+
+QList<NBDProcessManager::ListeningSocket> readListeningSockets()
+{
+    QList<QByteArray> tables;
+    for (const char *path : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        QFile file(QString::fromLatin1(path));
+        if (file.open(QIODevice::ReadOnly))
+            tables.append(file.readAll());
+    }
+    return NBDProcessManager::listeningSockets(tables);
+}
+
+} // namespace
+
+QList<NBDProcessManager::ListeningSocket> NBDProcessManager::listeningSockets(const QList<QByteArray> &socketTables)
+{
+    constexpr quint32 kListen = 0x0A;
+    QList<ListeningSocket> sockets;
     for (const QByteArray &table : socketTables) {
         // "sl local_address rem_address st tx:rx tr:when retrnsmt uid timeout inode ...";
         // the first line names the columns and fails the checks below.
@@ -112,25 +214,89 @@ std::set<int> NBDProcessManager::listeningPortsOwnedBy(const QList<QByteArray> &
             const QList<QByteArray> columns = line.simplified().split(' ');
             if (columns.size() < 8)
                 continue;
-            bool ok = false;
-            if (columns.at(3).toInt(&ok, 16) != kListen || !ok)
+            if (strictHex(columns.at(3)) != kListen)
                 continue;
             const QByteArray &local = columns.at(1);
-            const qsizetype colon = local.lastIndexOf(':');
+            const qsizetype colon = local.indexOf(':');
             if (colon < 0)
                 continue;
-            const int port = local.mid(colon + 1).toInt(&ok, 16);
-            if (!ok || port < 1 || port > 65535)
+            const std::optional<QHostAddress> address = tableAddress(QByteArrayView(local).first(colon));
+            const QByteArrayView portText = QByteArrayView(local).sliced(colon + 1);
+            // Port 0 is no port: it reads as a malformed line.
+            const quint32 port = portText.size() == 4 ? strictHex(portText).value_or(0) : 0;
+            const std::optional<uint> uid = strictDecimal(columns.at(7));
+            if (!address || port == 0 || !uid)
                 continue;
-            const qulonglong owner = columns.at(7).toULongLong(&ok, 10);
-            if (!ok)
-                continue;
-            (owner == uid ? own : foreign).insert(port);
+            sockets.append({*address, quint16(port), *uid});
         }
     }
-    std::set<int> ports;
-    std::set_difference(own.begin(), own.end(), foreign.begin(), foreign.end(), std::inserter(ports, ports.end()));
-    return ports;
+    return sockets;
+}
+
+QList<QHostAddress> NBDProcessManager::connectableAddresses(const QString &host)
+{
+    if (host.compare(u"localhost"_s, Qt::CaseInsensitive) == 0)
+        return {QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::LocalHostIPv6)};
+    const QHostAddress literal(host);
+    if (literal.isNull())
+        return {};
+    return {withoutIPv4Mapping(literal)};
+}
+
+NBDProcessManager::ListenerOwner NBDProcessManager::listenerOwner(const QList<ListeningSocket> &sockets,
+                                                                  const QList<QHostAddress> &addresses, quint16 port,
+                                                                  uint uid)
+{
+    ListenerOwner owner = ListenerOwner::None;
+    for (const QHostAddress &address : addresses) {
+        // Connecting to a wildcard address reaches whatever listens on the port.
+        const QHostAddress target = withoutIPv4Mapping(address);
+        for (const ListeningSocket &socket : sockets) {
+            if (socket.port != port)
+                continue;
+            if (!isWildcard(target) && !takesConnectionsFor(socket.address, target))
+                continue;
+            if (socket.uid != uid)
+                return ListenerOwner::Foreign;
+            owner = ListenerOwner::Own;
+        }
+    }
+    return owner;
+}
+
+bool NBDProcessManager::isOwnListener(const QUrl &url, const QList<ListeningSocket> &sockets)
+{
+    const int port = url.port(url.scheme() == u"https"_s ? 443 : 80);
+    const QList<QHostAddress> addresses = connectableAddresses(url.host());
+    if (addresses.isEmpty()) {
+        log(u"已跳过无法确认归属的地址："_s + url.toString());
+        return false;
+    }
+    switch (listenerOwner(sockets, addresses, quint16(port), uint(::getuid()))) {
+    case ListenerOwner::Own:
+        return true;
+    case ListenerOwner::Foreign:
+        log(u"已跳过其他用户的监听："_s + url.toString());
+        return false;
+    case ListenerOwner::None:
+        break;
+    }
+    // Nothing to ask: a request there would reach nobody, or whoever started listening since.
+    return false;
+}
+
+QCoro::Task<bool> NBDProcessManager::reachesNoOtherUser(QUrl url)
+{
+    const std::weak_ptr<const bool> alive = m_alive;
+    // Names other than "localhost" are not resolved here (it would block); the addresses an
+    // embedded connect falls back to are written as literals or "localhost".
+    const QList<QHostAddress> addresses = connectableAddresses(url.host());
+    if (std::none_of(addresses.begin(), addresses.end(), [](const QHostAddress &a) { return isThisMachine(a); }))
+        co_return true;
+    const QList<ListeningSocket> sockets = co_await QtConcurrent::run(workPool(), readListeningSockets);
+    if (alive.expired())
+        co_return false;
+    co_return isOwnListener(url, sockets);
 }
 
 QCoro::Task<bool> NBDProcessManager::isNBDHost(QUrl baseURL, CancelToken cancel)
@@ -210,6 +376,12 @@ QCoro::Task<std::optional<QUrl>> NBDProcessManager::findRunningHost(QList<QUrl> 
     }
 
     for (const QUrl &url : std::as_const(preferred)) {
+        // Read again for each address: a probe can take seconds, and listeners come and go.
+        const QList<ListeningSocket> sockets = co_await QtConcurrent::run(workPool(), readListeningSockets);
+        if (alive.expired())
+            co_return std::nullopt;
+        if (!isOwnListener(url, sockets))
+            continue;
         const bool isHost = co_await isNBDHost(url, cancel);
         if (alive.expired())
             co_return std::nullopt;
@@ -235,31 +407,19 @@ QCoro::Task<std::optional<QUrl>> NBDProcessManager::findRunningHost(QList<QUrl> 
     if (alive.expired())
         co_return std::nullopt;
 
-    // On a shared machine a process of another user can listen too, and would then receive
-    // this user's prompts and credentials: only the user's own listeners are probed.
     // Read on the pool: the tables of a busy machine run to megabytes.
-    const auto readOwnPorts = [] {
-        QList<QByteArray> tables;
-        for (const char *path : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-            QFile file(QString::fromLatin1(path));
-            if (file.open(QIODevice::ReadOnly))
-                tables.append(file.readAll());
-        }
-        return listeningPortsOwnedBy(tables, uint(::geteuid()));
-    };
-    const std::set<int> ownPorts = co_await QtConcurrent::run(workPool(), readOwnPorts);
+    const QList<ListeningSocket> sockets = co_await QtConcurrent::run(workPool(), readListeningSockets);
     if (alive.expired())
         co_return std::nullopt;
 
     QList<QUrl> listeners;
     for (const QUrl &url : listenerURLs(output)) {
-        if (!ownPorts.contains(url.port()))
-            continue;
         const QString key = url.toString(QUrl::FullyEncoded);
         if (seen.contains(key))
             continue;
         seen.insert(key);
-        listeners.append(url);
+        if (isOwnListener(url, sockets))
+            listeners.append(url);
     }
 
     const std::optional<QUrl> found = co_await listenerPass(listeners, cancel);

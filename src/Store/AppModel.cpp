@@ -10,6 +10,12 @@ using namespace Qt::StringLiterals;
 
 namespace nbd {
 
+namespace {
+
+const QString kConnectionLostMessage = u"与主机的连接已断开"_s;
+
+} // namespace
+
 AppModel::AppModel(std::unique_ptr<QSettings> settings, bool connectOnLaunch, QObject *parent)
     : QObject(parent)
     , m_settings(settings ? std::move(settings)
@@ -49,6 +55,7 @@ AppModel::AppModel(std::unique_ptr<QSettings> settings, bool connectOnLaunch, QO
                      &AppModel::followConnectionLost);
     QObject::connect(connectionSettings(), &ConnectionSettings::connectionRestored, directory,
                      [directory] { directory->refreshAfterReconnect(); });
+    QObject::connect(m_connection, &ConnectionController::phaseChanged, this, &AppModel::followConnectionPhase);
 
     if (connectOnLaunch)
         connect();
@@ -89,7 +96,16 @@ void AppModel::followConnectionLost()
     // shown as running any more, until it says so again.
     sessions()->markNothingRunning();
     selection()->markNothingRunning();
-    errors()->setTransientError(u"与主机的连接已断开"_s);
+    errors()->setTransientError(kConnectionLostMessage);
+}
+
+void AppModel::followConnectionPhase()
+{
+    // Back, by its own reconnect or by the user's: the banner that said the connection was
+    // lost goes now. Whatever another failure put there meanwhile stays.
+    if (m_connection->phase().kind() == ConnectionPhase::Kind::Ready
+        && errors()->transientError() == std::optional(kConnectionLostMessage))
+        errors()->dismissTransientError();
 }
 
 void AppModel::route(const ServerRequest &frame)

@@ -60,6 +60,7 @@ public:
 
 private:
     void followConnectionLost();
+    void followConnectionPhase();
 
     std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
     std::unique_ptr<QSettings> m_settings;

@@ -176,10 +176,23 @@ QCoro::Task<void> ConnectionSettings::connectEmbedded(CancelToken cancel)
                 m_nbdProcess->stop();
             co_return;
         }
-        if (launched)
+        if (launched) {
             startConnection(*launched);
-        else
-            connectExternal(m_nbdProcess->failureDescription());
+            co_return;
+        }
+        const QString failure = m_nbdProcess->failureDescription();
+        // In embedded mode the configured address is a fallback, not the user's choice of host:
+        // on this machine it is taken only when the user's own process listens there.
+        if (const std::optional<QUrl> fallback = normalizedServerURL(m_serverURLString)) {
+            const bool mayConnect = co_await m_nbdProcess->reachesNoOtherUser(*fallback);
+            if (alive.expired() || !self || cancel.isCancelled())
+                co_return;
+            if (!mayConnect) {
+                m_context->connection->fail(failure);
+                co_return;
+            }
+        }
+        connectExternal(failure);
     } catch (...) {
         // The process manager reports its failures through its phase.
     }

@@ -162,6 +162,54 @@ private Q_SLOTS:
         QTRY_VERIFY(!status() || !status()->isVisible());
     }
 
+    // The banner that says the connection was lost goes the moment the connection is back,
+    // however it came back, not when its own time is up.
+    void lostConnectionBannerGoesWhenBack_data()
+    {
+        QTest::addColumn<int>("loss");
+        QTest::newRow("event stream dropped, reconnected by itself") << 0;
+        QTest::newRow("host stream closed, reconnected by itself") << 1;
+        QTest::newRow("host gone, the user connects again") << 2;
+    }
+
+    void lostConnectionBannerGoesWhenBack()
+    {
+        QFETCH(int, loss);
+        connectStore();
+        m_store->selection()->selectSession(u"with-cwd"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(m_host->connectedCount(sim::Stream::Mux) > 0
+                                     && m_host->connectedCount(sim::Stream::Host) > 0,
+                                 20000);
+        auto *notice = m_view->findChild<QWidget *>(u"error-notice"_s);
+        QVERIFY(notice);
+        const QString lost = u"与主机的连接已断开"_s;
+
+        // What the banner and the connection went through, in order.
+        QStringList events;
+        connect(m_store->errors(), &StoreErrors::transientErrorChanged, this, [&] {
+            events.append(u"banner: "_s + m_store->errors()->transientError().value_or(u"none"_s));
+        });
+        connect(m_store->connection(), &ConnectionController::phaseChanged, this, [&] {
+            if (m_store->connection()->phase().kind() == ConnectionPhase::Kind::Ready)
+                events.append(u"ready"_s);
+        });
+        if (loss == 0) {
+            m_host->abortStreams(sim::Stream::Mux);
+        } else if (loss == 1) {
+            m_host->closeStreams(sim::Stream::Host, QWebSocketProtocol::CloseCodeGoingAway);
+        } else {
+            m_host->stop();
+            QTRY_COMPARE_WITH_TIMEOUT(m_store->connection()->phase().kind(), ConnectionPhase::Kind::Failed, 30000);
+            QCOMPARE(events, QStringList{u"banner: "_s + lost});
+            QTRY_VERIFY(notice->isVisible());
+            QVERIFY(m_host->listenAgain());
+            m_store->connect();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(events.contains(u"ready"_s), 30000);
+        QCOMPARE(events, (QStringList{u"banner: "_s + lost, u"banner: none"_s, u"ready"_s}));
+        QTRY_VERIFY(!notice->isVisible());
+    }
+
     // Side chats are detached sessions: created for the tab, released when the tab goes,
     // and a creation that finishes after its tab was closed is released at once.
     void sideChatLifecycle_data()

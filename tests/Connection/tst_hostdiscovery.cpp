@@ -1,8 +1,10 @@
 #include "HostTestSupport.h"
 #include "ProcessPhaseText.h"
 
+#include "ForeignListener.h"
 #include "SimHost.h"
 #include "Connection/NBDProcessManager.h"
+#include "Store/ConnectionSettings.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -132,97 +134,206 @@ private Q_SLOTS:
         QCOMPARE(NBDProcessManager::listenerURLs(output), expected);
     }
 
-    void listeningPortsOwnedBy_data()
+    void listenerOwner_data()
     {
         QTest::addColumn<QList<QByteArray>>("tables");
-        QTest::addColumn<QList<int>>("ports");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<NBDProcessManager::ListenerOwner>("owner");
+        using Owner = NBDProcessManager::ListenerOwner;
         const QByteArray header = "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
         // One socket of the table: local address, state, owner.
-        auto line = [](const char *local, const char *state, const char *uid) {
+        auto line = [](const QByteArray &local, const char *state, const char *uid) {
             return QByteArray("   0: ") + local + " 00000000:0000 " + state + " 00000000:00000000 00:00000000 00000000 "
                    + uid + "        0 4242 1 0000000000000000 100 0 0 10 0\n";
         };
-        const char *v6Any = "00000000000000000000000000000000:1F90";
-        QTest::newRow("no sockets") << QList<QByteArray>{header, header} << QList<int>{};
-        QTest::newRow("own loopback listener") << QList<QByteArray>{header + line("0100007F:0BB8", "0A", "1000")}
-                                               << QList<int>{3000};
-        QTest::newRow("another user's listener") << QList<QByteArray>{header + line("0100007F:0BB8", "0A", "1001")}
-                                                 << QList<int>{};
-        QTest::newRow("root is another user") << QList<QByteArray>{header + line("00000000:0050", "0A", "0")}
-                                              << QList<int>{};
+        // As the kernel prints them on this machine: 32-bit words in little-endian order.
+        const QByteArray v4Loopback = "0100007F";
+        const QByteArray v4Any = "00000000";
+        const QByteArray v6Any = "00000000000000000000000000000000";
+        const QByteArray v6Loopback = "00000000000000000000000001000000";
+        const QByteArray v6MappedLoopback = "0000000000000000FFFF00000100007F";
+        const QByteArray v6MappedAny = "0000000000000000FFFF000000000000";
+        auto at = [](const QByteArray &address, const char *port) { return address + ':' + port; };
+        auto v4 = [&](const QByteArray &address, const char *port, const char *uid) {
+            return QList<QByteArray>{header + line(at(address, port), "0A", uid), header};
+        };
+        auto v6 = [&](const QByteArray &address, const char *port, const char *uid) {
+            return QList<QByteArray>{header, header + line(at(address, port), "0A", uid)};
+        };
+
+        QTest::newRow("no sockets") << QList<QByteArray>{header, header} << u"127.0.0.1"_s << 3000 << Owner::None;
+        QTest::newRow("no tables") << QList<QByteArray>{} << u"127.0.0.1"_s << 3000 << Owner::None;
+        QTest::newRow("own loopback listener") << v4(v4Loopback, "0BB8", "1000") << u"127.0.0.1"_s << 3000 << Owner::Own;
+        QTest::newRow("another user's listener") << v4(v4Loopback, "0BB8", "1001") << u"127.0.0.1"_s << 3000 << Owner::Foreign;
+        QTest::newRow("root is another user") << v4(v4Any, "0050", "0") << u"127.0.0.1"_s << 80 << Owner::Foreign;
+        QTest::newRow("other port") << v4(v4Loopback, "0BB9", "1001") << u"127.0.0.1"_s << 3000 << Owner::None;
         QTest::newRow("connections are not listeners")
-            << QList<QByteArray>{header + line("0100007F:0BB8", "01", "1000") + line("0100007F:0BB9", "06", "1000")}
-            << QList<int>{};
-        QTest::newRow("IPv6 table") << QList<QByteArray>{header, header + line(v6Any, "0A", "1000")} << QList<int>{8080};
-        // Another user on the same port, on any address or in the other table: a connection
-        // could reach either process.
+            << QList<QByteArray>{header + line("0100007F:0BB8", "01", "1001") + line("0100007F:0BB8", "06", "1001")}
+            << u"127.0.0.1"_s << 3000 << Owner::None;
+        QTest::newRow("lower-case hex") << QList<QByteArray>{header + line("0100007f:0bb8", "0a", "1000")}
+                                        << u"127.0.0.1"_s << 3000 << Owner::Own;
+        QTest::newRow("last port") << v4(v4Loopback, "FFFF", "1000") << u"127.0.0.1"_s << 65535 << Owner::Own;
+        QTest::newRow("line without a break at the end")
+            << QList<QByteArray>{(header + line("0100007F:0BB8", "0A", "1001")).chopped(1)} << u"127.0.0.1"_s << 3000
+            << Owner::Foreign;
+
+        // What listens on the wildcard address takes connections to every address.
+        QTest::newRow("IPv4 wildcard, foreign") << v4(v4Any, "0BB8", "1001") << u"127.0.0.1"_s << 3000 << Owner::Foreign;
+        QTest::newRow("IPv4 wildcard, own") << v4(v4Any, "0BB8", "1000") << u"127.0.0.1"_s << 3000 << Owner::Own;
+        QTest::newRow("IPv6 wildcard takes IPv4 too") << v6(v6Any, "1F90", "1001") << u"127.0.0.1"_s << 8080 << Owner::Foreign;
+        QTest::newRow("IPv6 wildcard, own") << v6(v6Any, "1F90", "1000") << u"127.0.0.1"_s << 8080 << Owner::Own;
+        QTest::newRow("IPv4-mapped loopback in tcp6") << v6(v6MappedLoopback, "0BB8", "1001") << u"127.0.0.1"_s << 3000
+                                                     << Owner::Foreign;
+        QTest::newRow("IPv4-mapped wildcard in tcp6") << v6(v6MappedAny, "0BB8", "1001") << u"127.0.0.1"_s << 3000
+                                                     << Owner::Foreign;
+        QTest::newRow("IPv6 loopback") << v6(v6Loopback, "0BB8", "1001") << u"::1"_s << 3000 << Owner::Foreign;
+        QTest::newRow("IPv6 loopback is not IPv4 loopback") << v6(v6Loopback, "0BB8", "1001") << u"127.0.0.1"_s << 3000
+                                                           << Owner::None;
+        QTest::newRow("IPv4 wildcard does not take IPv6") << v4(v4Any, "0BB8", "1001") << u"::1"_s << 3000 << Owner::None;
+        QTest::newRow("IPv6 wildcard takes IPv6") << v6(v6Any, "0BB8", "1001") << u"::1"_s << 3000 << Owner::Foreign;
+        QTest::newRow("IPv4-mapped address asked") << v4(v4Loopback, "0BB8", "1001") << u"::ffff:127.0.0.1"_s << 3000
+                                                  << Owner::Foreign;
+        QTest::newRow("another address on the port")
+            << QList<QByteArray>{header + line("0100007F:0BB8", "0A", "1000") + line("0501A8C0:0BB8", "0A", "1001")}
+            << u"127.0.0.1"_s << 3000 << Owner::Own;
+        QTest::newRow("another loopback address") << v4(v4Loopback, "0BB8", "1000") << u"127.0.0.2"_s << 3000 << Owner::None;
+
+        // Another user beside an own listener: a connection could reach either process.
         QTest::newRow("shared port, same table")
             << QList<QByteArray>{header + line("0100007F:1F90", "0A", "1000") + line("00000000:1F90", "0A", "1001")}
-            << QList<int>{};
+            << u"127.0.0.1"_s << 8080 << Owner::Foreign;
         QTest::newRow("shared port, other table")
-            << QList<QByteArray>{header + line("0100007F:1F90", "0A", "1000"), header + line(v6Any, "0A", "1001")}
-            << QList<int>{};
-        QTest::newRow("several own, in order")
-            << QList<QByteArray>{header + line("0100007F:FFFF", "0A", "1000") + line("0100007F:0001", "0a", "1000")}
-            << QList<int>{1, 65535};
+            << QList<QByteArray>{header + line("0100007F:1F90", "0A", "1000"), header + line(at(v6Any, "1F90"), "0A", "1001")}
+            << u"127.0.0.1"_s << 8080 << Owner::Foreign;
+
+        // "localhost" is both loopback addresses.
+        QTest::newRow("localhost, own IPv4 only") << v4(v4Loopback, "10F7", "1000") << u"localhost"_s << 4343 << Owner::Own;
+        QTest::newRow("localhost, own IPv6 only") << v6(v6Loopback, "10F7", "1000") << u"LocalHost"_s << 4343 << Owner::Own;
+        QTest::newRow("localhost, foreign IPv6 beside own IPv4")
+            << QList<QByteArray>{header + line("0100007F:10F7", "0A", "1000"), header + line(at(v6Loopback, "10F7"), "0A", "1001")}
+            << u"localhost"_s << 4343 << Owner::Foreign;
+        QTest::newRow("localhost, foreign IPv4") << v4(v4Loopback, "10F7", "1001") << u"localhost"_s << 4343 << Owner::Foreign;
+        QTest::newRow("localhost, nothing") << v4(v4Loopback, "10F8", "1000") << u"localhost"_s << 4343 << Owner::None;
+        QTest::newRow("a name cannot be checked") << v4(v4Any, "0BB8", "1000") << u"example.org"_s << 3000 << Owner::None;
+        QTest::newRow("wildcard address asked") << v6(v6Loopback, "0BB8", "1001") << u"0.0.0.0"_s << 3000 << Owner::Foreign;
+
         QTest::newRow("garbage and truncated lines")
-            << QList<QByteArray>{QByteArray("garbage\n\n   1: 0100007F:0BB8 00000000:0000 0A\n")
-                                 + line("0100007F:zz", "0A", "1000") + line("0100007F:0000", "0A", "1000")
-                                 + line("0100007F", "0A", "1000") + line("0100007F:0BB8", "0A", "-1")
-                                 + line("0100007F:0BB8", "0A", "10x0")}
-            << QList<int>{};
+            << QList<QByteArray>{QByteArray("garbage\n\n   1: 0100007F:0BB8 00000000:0000 0A\n\0\0\n", 49)
+                                 + line("0100007F:zz", "0A", "1001") + line("0100007F:0000", "0A", "1001")
+                                 + line("0100007F", "0A", "1001") + line("0100007F:0BB8", "0A", "-1")
+                                 + line("0100007F:0BB8", "0A", "10x0") + line("0100007F:0BB8", "0A", "+1001")
+                                 + line("0100007F:0BB8", "0A", "99999999999") + line("0100007F:0BB8", "0x0A", "1001")
+                                 + line("0100007F:0BB80", "0A", "1001") + line("0100007F:BB8", "0A", "1001")
+                                 + line("100007F:0BB8", "0A", "1001") + line("0x00007F:0BB8", "0A", "1001")
+                                 + line("0100007F0100007F:0BB8", "0A", "1001") + line(":0BB8", "0A", "1001")
+                                 + line("0000000000000000FFFF00000100007:0BB8", "0A", "1001")
+                                 + line("0000000000000000FFFF00000100007G:0BB8", "0A", "1001")}
+            << u"127.0.0.1"_s << 3000 << Owner::None;
+        QTest::newRow("garbage beside a good line")
+            << QList<QByteArray>{QByteArray("\xff\xfe garbage :::: 0A\n") + line("0100007F:0BB8", "0A", "1001")}
+            << u"127.0.0.1"_s << 3000 << Owner::Foreign;
     }
 
-    void listeningPortsOwnedBy()
+    void listenerOwner()
     {
         QFETCH(QList<QByteArray>, tables);
-        QFETCH(QList<int>, ports);
-        const std::set<int> found = NBDProcessManager::listeningPortsOwnedBy(tables, 1000);
-        QCOMPARE(QList<int>(found.begin(), found.end()), ports);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        QFETCH(NBDProcessManager::ListenerOwner, owner);
+        const QList<NBDProcessManager::ListeningSocket> sockets = NBDProcessManager::listeningSockets(tables);
+        QCOMPARE(NBDProcessManager::listenerOwner(sockets, NBDProcessManager::connectableAddresses(host), quint16(port), 1000),
+                 owner);
     }
 
-    // On a shared machine another user's process can answer like a host: it would receive
-    // this user's prompts. Only the user's own listeners are attached.
-    void anotherUsersListenerIsNotAttached()
+    // On a shared machine another user's process can listen where the client looks for its
+    // host: it would receive this user's prompts and credentials. Whatever address the
+    // search probes, nothing at all is sent there, and the search goes on to the user's own.
+    void anotherUsersListenerReceivesNothing_data()
     {
-        if (::geteuid() != 0)
-            QSKIP("starting a process as another user needs root");
-        const QString setpriv = QStandardPaths::findExecutable(u"setpriv"_s);
-        if (setpriv.isEmpty())
-            QSKIP("setpriv is not installed");
-        QProcess foreign;
-        foreign.setWorkingDirectory(u"/"_s);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"HOME"_s, u"/nonexistent"_s);
-        foreign.setProcessEnvironment(environment);
-        foreign.start(setpriv, {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s, u"--"_s, simExecutable(),
-                                u"--profile"_s, u"web"_s, u"--port"_s, u"0"_s});
-        QVERIFY(foreign.waitForStarted(10000));
-        QByteArray ready;
-        QTRY_VERIFY_WITH_TIMEOUT((ready += foreign.readAllStandardOutput()).contains('\n'), 20000);
-        const QUrl foreignURL(QString::fromUtf8(ready.mid(ready.indexOf("http"))).trimmed());
-        QVERIFY2(foreignURL.port() > 0, ready.constData());
-        // It does answer as a host (an address the user names is theirs to choose): only its
-        // owner keeps it out of the search.
-        auto manager = makeManager();
-        {
-            Lsof none(file(u"lsof-args"_s), QByteArray());
-            Pending<std::optional<QUrl>> named(manager->findRunningHost({foreignURL}));
-            AWAIT_DONE(named);
-            QVERIFY(named.value().has_value());
-        }
+        QTest::addColumn<QString>("bindAddress");
+        QTest::addColumn<QString>("preferred"); // "%1" is the foreign port
+        QTest::addColumn<bool>("throughSettings");
 
+        QTest::newRow("IPv4 loopback") << u"127.0.0.1"_s << u"http://127.0.0.1:%1"_s << false;
+        QTest::newRow("IPv4 wildcard") << u"0.0.0.0"_s << u"http://127.0.0.1:%1"_s << false;
+        QTest::newRow("dual-stack wildcard") << u"::"_s << u"http://127.0.0.1:%1"_s << false;
+        QTest::newRow("IPv4-mapped loopback") << u"::ffff:127.0.0.1"_s << u"http://127.0.0.1:%1"_s << false;
+        QTest::newRow("IPv6 loopback") << u"::1"_s << u"http://[::1]:%1"_s << false;
+        QTest::newRow("IPv6 by the wildcard") << u"::"_s << u"http://[::1]:%1"_s << false;
+        QTest::newRow("localhost by IPv4") << u"127.0.0.1"_s << u"http://localhost:%1"_s << false;
+        QTest::newRow("localhost by IPv6") << u"::1"_s << u"http://localhost:%1"_s << false;
+        QTest::newRow("configured localhost") << u"127.0.0.1"_s << u"localhost:%1"_s << true;
+        QTest::newRow("configured IPv4 loopback") << u"0.0.0.0"_s << u"127.0.0.1:%1/"_s << true;
+        QTest::newRow("configured IPv6 loopback") << u"::"_s << u"http://[::1]:%1"_s << true;
+    }
+
+    void anotherUsersListenerReceivesNothing()
+    {
+        QFETCH(QString, bindAddress);
+        QFETCH(QString, preferred);
+        QFETCH(bool, throughSettings);
+        if (::geteuid() != 0)
+            QSKIP("a listener of another user needs root to start: run as root to check that no request reaches it");
+        if (bindAddress.contains(u':')) {
+            QTcpServer probe;
+            if (!probe.listen(QHostAddress::LocalHostIPv6))
+                QSKIP("this machine has no IPv6 loopback");
+        }
+        ForeignListener foreign(bindAddress);
+        QVERIFY2(foreign.port() != 0, "the listener of uid 65534 did not start");
+        const QString address = preferred.arg(foreign.port());
+        const QList<QUrl> preferredURLs =
+            throughSettings ? ConnectionSettings::preferredURLs(address) : QList<QUrl>{QUrl(address)};
+        QVERIFY(!preferredURLs.isEmpty());
+        QCOMPARE(preferredURLs.first().port(), int(foreign.port()));
+
+        // The user's own host is found next, by the listeners that lsof names; the foreign port
+        // is among them.
         SimHost own;
         QVERIFY(own.listen());
-        const QByteArray output = kLsofHeader + lsofLine("nbd-sim", loopback(quint16(foreignURL.port())))
+        const QByteArray output = kLsofHeader + lsofLine("nbd", "*:" + QByteArray::number(foreign.port()))
                                   + lsofLine("node", loopback(own.port()));
         Lsof lsof(file(u"lsof-args"_s), output);
-        Pending<std::optional<QUrl>> found(manager->findRunningHost({}));
+        auto manager = makeManager();
+        Pending<std::optional<QUrl>> found(manager->findRunningHost(preferredURLs));
         AWAIT_DONE(found);
+
+        const QHostAddress marker(bindAddress == u"::1" ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost);
+        QCOMPARE(foreign.connectionsSoFar(marker), std::optional<QByteArray>(QByteArray()));
         QVERIFY(found.value().has_value());
-        QCOMPARE(found.value()->port(), int(own.port()));
-        foreign.terminate();
-        QVERIFY(foreign.waitForFinished(10000));
+        QVERIFY(found.value()->port() != foreign.port());
+        // The settings' list names the default address too, where a host of this machine's
+        // may answer first: only the simulated host's own address is known to win.
+        if (!throughSettings)
+            QCOMPARE(found.value(), std::optional<QUrl>(own.baseUrl()));
+        const QUrl skipped = preferredURLs.first().adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment);
+        QVERIFY2(manager->logLines().contains(u"已跳过其他用户的监听："_s + skipped.toString()),
+                 qPrintable(manager->logLines().join(u'\n')));
+    }
+
+    // The user's own host is attached by every address shape that reaches it.
+    void ownListenerAttached_data()
+    {
+        QTest::addColumn<QString>("preferred"); // "%1" is the host's port
+        QTest::newRow("IPv4 loopback") << u"http://127.0.0.1:%1"_s;
+        QTest::newRow("localhost") << u"http://localhost:%1"_s;
+        QTest::newRow("IPv4-mapped loopback") << u"http://[::ffff:127.0.0.1]:%1"_s;
+    }
+
+    void ownListenerAttached()
+    {
+        QFETCH(QString, preferred);
+        SimHost host;
+        QVERIFY(host.listen());
+        Lsof lsof(file(u"lsof-args"_s), QByteArray());
+        auto manager = makeManager();
+        const QUrl url(preferred.arg(host.port()));
+        Pending<std::optional<QUrl>> found(manager->findRunningHost({url}));
+        AWAIT_DONE(found);
+        QCOMPARE(found.value(), std::optional<QUrl>(url));
+        QCOMPARE(host.requests(u"host.describe"_s).size(), 1);
+        QVERIFY(!lsofRan());
     }
 
     void preferredAddressesReducedAndProbedOnce()

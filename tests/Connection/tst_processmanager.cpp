@@ -600,6 +600,41 @@ private Q_SLOTS:
         QVERIFY(manager->logLines().isEmpty());
     }
 
+    // A configured path that cannot be launched, with nothing else found: the headline names
+    // the path and what is wrong with it, not a file that could not be found.
+    void unusableConfiguredPathNamed_data()
+    {
+        QTest::addColumn<QString>("configured");
+        QTest::addColumn<QString>("headline");
+        QTest::newRow("file without execute permission") << u"{plain}"_s << u"配置的 nbd 路径不可执行：{plain}"_s;
+        QTest::newRow("trimmed of blanks") << u"\t {plain} "_s << u"配置的 nbd 路径不可执行：{plain}"_s;
+        QTest::newRow("link to such a file") << u"{dir}/to-plain"_s << u"配置的 nbd 路径不可执行：{dir}/to-plain"_s;
+        QTest::newRow("folder") << u"{dir}"_s << u"配置的 nbd 路径是文件夹，不是可执行文件：{dir}"_s;
+        QTest::newRow("link to a folder") << u"{dir}/to-dir"_s << u"配置的 nbd 路径是文件夹，不是可执行文件：{dir}/to-dir"_s;
+        QTest::newRow("dangling link") << u"{dir}/dangling"_s << u"配置的 nbd 路径是失效的链接：{dir}/dangling"_s;
+        QTest::newRow("link loop") << u"{dir}/loop"_s << u"配置的 nbd 路径是失效的链接：{dir}/loop"_s;
+        QTest::newRow("missing") << u"{missing}"_s << u"配置的 nbd 路径不存在：{missing}"_s;
+        QTest::newRow("only blanks: nothing configured") << u" \t"_s << kNotFound;
+    }
+
+    void unusableConfiguredPathNamed()
+    {
+        QFETCH(QString, configured);
+        QFETCH(QString, headline);
+        QFile::link(file(u"plain.txt"_s), file(u"adir/to-plain"_s));
+        QFile::link(file(u"bin"_s), file(u"adir/to-dir"_s));
+        QFile::link(file(u"adir/gone"_s), file(u"adir/dangling"_s));
+        QFile::link(file(u"adir/loop"_s), file(u"adir/loop"_s));
+        ScopedEnv output("NBD_TEST_SHELL_OUTPUT", QByteArray());
+        auto manager = makeManager();
+        Pending<std::optional<QUrl>> launch(manager->start(m_dir.path(), expand(configured)));
+        AWAIT_DONE(launch);
+        QCOMPARE(launch.value(), std::nullopt);
+        QCOMPARE(manager->phase(), Phase::failed(expand(headline)));
+        QCOMPARE(manager->failureDescription(), expand(headline));
+        QVERIFY(!manager->hasProcess());
+    }
+
     void noReadyLineInTime()
     {
         ScopedEnv never("NBD_SIM_NEVER_READY", "1");

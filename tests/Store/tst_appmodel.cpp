@@ -2,6 +2,8 @@
 
 #include "AppModelTestSupport.h"
 #include "AsyncTest.h"
+#include "ForeignListener.h"
+#include "HostTestSupport.h"
 
 #include <QFile>
 
@@ -367,6 +369,48 @@ private Q_SLOTS:
         store->connectionSettings()->setLaunchMode(LaunchMode::External);
         store->connect();
         QTRY_VERIFY_WITH_TIMEOUT(store->connection()->phase().message().contains(u"not here"_s), 20000);
+    }
+
+    // Another user's listener on the configured loopback address hears nothing from an
+    // embedded connect: the store launches its own host, and when that fails it does not
+    // fall back to the listener either.
+    void embeddedSkipsAnotherUsersListener_data()
+    {
+        QTest::addColumn<bool>("launches");
+        QTest::newRow("own host launched") << true;
+        QTest::newRow("launch fails, no fallback") << false;
+    }
+
+    void embeddedSkipsAnotherUsersListener()
+    {
+        QFETCH(bool, launches);
+        if (::geteuid() != 0)
+            QSKIP("a listener of another user needs root to start: run as root to check that no request reaches it");
+        ForeignListener foreign(u"0.0.0.0"_s);
+        QVERIFY2(foreign.port() != 0, "the listener of uid 65534 did not start");
+        StoreHarness h;
+        const QString configured = u"localhost:"_s + QString::number(foreign.port());
+        const QString missing = h.dir.filePath(u"missing-nbd"_s);
+        h.seed(u"nbd.serverURL"_s, configured);
+        h.seed(u"nbd.launchMode"_s, u"embedded"_s);
+        h.seed(u"nbd.executablePath"_s, launches ? simExecutable() : missing);
+        AppModel *store = h.makeStore();
+        confineLookup(store);
+        store->nbdProcess()->setLoginShell(u"/bin/false"_s);
+        store->nbdProcess()->setFixedLocations({});
+        store->connect();
+        if (launches) {
+            QTRY_COMPARE_WITH_TIMEOUT(store->connection()->phase().kind(), ConnectionPhase::Kind::Ready, 30000);
+            QCOMPARE(store->nbdProcess()->phase().kind, NBDProcessManager::Phase::Kind::Running);
+            QCOMPARE(store->connection()->baseURL(), std::optional(store->nbdProcess()->phase().url));
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(store->connection()->phase().kind(), ConnectionPhase::Kind::Failed, 30000);
+            QCOMPARE(store->connection()->phase().message(), u"配置的 nbd 路径不存在："_s + missing);
+        }
+        QCOMPARE(foreign.connectionsSoFar(QHostAddress(QHostAddress::LocalHost)), std::optional(QByteArray()));
+        const QString skipped = u"已跳过其他用户的监听：http://"_s + configured;
+        QCOMPARE(store->nbdProcess()->logLines().count(skipped), launches ? 1 : 2);
+        store->nbdProcess()->stopAndWait();
     }
 
     // The host goes away mid-turn: nothing it ran shows running any more and the banner says
