@@ -2,9 +2,11 @@
 
 #include "Wire/JSONDecode.h"
 
+#include <QHash>
 #include <QStringList>
 
 #include <algorithm>
+#include <map>
 #include <span>
 
 using namespace Qt::Literals::StringLiterals;
@@ -38,23 +40,6 @@ const JSONValue *childAt(const JSONValue &value, const QString &text)
     return nullptr;
 }
 
-// Whether `shown` sits in `value` at `path`, or at a path like it in another element of any
-// array on the way (where an edit moved it).
-bool holdsAnywhereAlong(const JSONValue &value, std::span<const QString> path, const JSONValue &shown)
-{
-    if (path.empty())
-        return value == shown;
-    if (value.isArray()) {
-        for (const JSONValue &element : value.elements()) {
-            if (holdsAnywhereAlong(element, path.subspan(1), shown))
-                return true;
-        }
-        return false;
-    }
-    const JSONValue *child = childAt(value, path.front());
-    return child && holdsAnywhereAlong(*child, path.subspan(1), shown);
-}
-
 QString joinedPath(std::span<const QString> path)
 {
     return QStringList(path.begin(), path.end()).join(u'.');
@@ -65,15 +50,21 @@ bool startsWith(std::span<const QString> path, std::span<const QString> prefix)
     return path.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), path.begin());
 }
 
+// A stored secret's mask as it may turn up in an edited value: its member name (none for an
+// array element) and the value the host showed.
+using MaskSighting = std::pair<QString, JSONValue>;
+
 // Builds the merge patch from the host's value to the edited one, member by member.
 class PatchBuilder
 {
 public:
-    PatchBuilder(const JSONValue &edited, const SettingsNamespaceView &loaded) : m_edited(edited)
+    PatchBuilder(const JSONValue &edited, const SettingsNamespaceView &loaded)
+        : m_edited(edited)
+        , m_loaded(loaded.value)
     {
         for (const SettingsSecretView &secret : loaded.secrets) {
             if (secret.set && !secret.path.empty())
-                m_stored.push_back({secret.path, settingsValueAt(loaded.value, secret.path)});
+                m_stored.emplace(secret.path, settingsValueAt(loaded.value, secret.path));
         }
     }
 
@@ -84,8 +75,9 @@ public:
         // Null is how a merge patch removes a member: send it only to remove one that was there.
         if (after.isNull())
             return before && !before->isNull() ? std::optional(after) : std::nullopt;
-        if (const StoredSecret *secret = storedAt(path)) {
-            if (secret->shown && before && *before == after)
+        const auto stored = m_stored.find(path);
+        if (stored != m_stored.end()) {
+            if (stored->second && before && *before == after)
                 return std::nullopt;
             return after;
         }
@@ -95,21 +87,13 @@ public:
                 return std::nullopt; // it held only secrets left as they are
             return object;
         }
-        if (!holdsStoredSecret(path))
+        const auto [first, last] = storedBelow(path);
+        if (first == last)
             return after;
         if (before && *before == after)
             return std::nullopt;
-        // A value sent whole replaces what the host stores under it: refuse when a stored
-        // secret in there would become its own mask, or go without the user setting it anew.
-        for (const StoredSecret &secret : m_stored) {
-            if (secret.path.size() <= path.size() || !startsWith(secret.path, path))
-                continue;
-            const std::span<const QString> below = secret.path.subspan(path.size());
-            const bool lost = secret.shown ? holdsAnywhereAlong(after, below, *secret.shown)
-                                           : !settingsValueAt(m_edited, secret.path);
-            if (lost && !m_refusal)
-                m_refusal = refusal(path, secret.path);
-        }
+        if (!m_refusal)
+            refuseIfLosing(first, last, after, path);
         return after;
     }
 
@@ -133,26 +117,63 @@ public:
     const std::optional<QString> &refused() const { return m_refusal; }
 
 private:
-    struct StoredSecret
-    {
-        std::span<const QString> path;
-        const JSONValue *shown; // what the host showed in its place (a mask), if anything
-    };
+    // Stored secrets by path (what the host showed in their place, if anything), in path
+    // order so that those under one member lie side by side.
+    using Stored = std::map<std::vector<QString>, const JSONValue *>;
 
-    const StoredSecret *storedAt(std::span<const QString> path) const
+    std::pair<Stored::const_iterator, Stored::const_iterator> storedBelow(const std::vector<QString> &path) const
     {
-        for (const StoredSecret &secret : m_stored) {
-            if (std::ranges::equal(secret.path, path))
-                return &secret;
-        }
-        return nullptr;
+        auto first = m_stored.upper_bound(path);
+        auto last = first;
+        while (last != m_stored.end() && startsWith(last->first, path))
+            ++last;
+        return {first, last};
     }
 
-    bool holdsStoredSecret(std::span<const QString> path) const
+    // A value sent whole replaces what the host stores under it: refuse when a stored secret
+    // in there would become its own mask (wherever the edit moved it), or go without the
+    // user setting it anew.
+    void refuseIfLosing(Stored::const_iterator first, Stored::const_iterator last, const JSONValue &after,
+                        std::span<const QString> path)
     {
-        return std::ranges::any_of(m_stored, [&](const StoredSecret &secret) {
-            return secret.path.size() > path.size() && startsWith(secret.path, path);
-        });
+        QHash<MaskSighting, std::span<const QString>> masks;
+        for (auto it = first; it != last; ++it) {
+            const std::vector<QString> &secret = it->first;
+            if (!it->second) {
+                if (!settingsValueAt(m_edited, secret)) {
+                    m_refusal = refusal(path, secret);
+                    return;
+                }
+                continue;
+            }
+            const JSONValue *holder = settingsValueAt(m_loaded, std::span(secret).first(secret.size() - 1));
+            masks.insert({holder && holder->isArray() ? QString() : secret.back(), *it->second}, secret);
+        }
+        if (const std::span<const QString> *secret = sighted(after, masks))
+            m_refusal = refusal(path, *secret);
+    }
+
+    static const std::span<const QString> *sighted(const JSONValue &value,
+                                                   const QHash<MaskSighting, std::span<const QString>> &masks)
+    {
+        if (value.isObject()) {
+            for (const JSONMember &m : value.members()) {
+                const auto found = masks.constFind({m.key, m.value});
+                if (found != masks.constEnd())
+                    return &*found;
+                if (const std::span<const QString> *secret = sighted(m.value, masks))
+                    return secret;
+            }
+        } else if (value.isArray()) {
+            for (const JSONValue &element : value.elements()) {
+                const auto found = masks.constFind({QString(), element});
+                if (found != masks.constEnd())
+                    return &*found;
+                if (const std::span<const QString> *secret = sighted(element, masks))
+                    return secret;
+            }
+        }
+        return nullptr;
     }
 
     static QString refusal(std::span<const QString> changed, std::span<const QString> secret)
@@ -163,7 +184,8 @@ private:
     }
 
     const JSONValue &m_edited;
-    std::vector<StoredSecret> m_stored;
+    const JSONValue &m_loaded;
+    Stored m_stored;
     std::optional<QString> m_refusal;
 };
 
