@@ -128,11 +128,16 @@ public:
         resetButton->setObjectName(u"settings-namespace-reset"_s);
         saveButton->setObjectName(u"settings-namespace-save"_s);
         saveButton->setDefault(false);
-        // The prominent button of the pair: white on the brand colour in both appearances.
+        // The prominent button of the pair: white on the brand colour in both appearances,
+        // faded while there is nothing to save.
+        const QColor brand = Theme::brand();
+        const QString faded = u"rgba(%1, %2, %3, 0.4)"_s.arg(brand.red()).arg(brand.green()).arg(brand.blue());
         saveButton->setStyleSheet(
             u"QPushButton { background: %1; color: white; border: none; border-radius: 5px; padding: 4px 14px; }"
             "QPushButton:pressed { background: %2; }"
-            "QPushButton:focus { border: 1px solid %2; }"_s.arg(Theme::brand().name(), Theme::brand().darker(125).name()));
+            "QPushButton:focus { border: 1px solid %2; }"
+            "QPushButton:disabled { background: %3; color: rgba(255, 255, 255, 0.75); }"_s.arg(
+                brand.name(), brand.darker(125).name(), faded));
         saveButton->setMinimumHeight(resetButton->sizeHint().height());
         layout->addLayout(buttons);
         connect(editor, &QPlainTextEdit::textChanged, this, [this] { followEdits(); });
