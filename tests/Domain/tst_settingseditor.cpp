@@ -46,8 +46,8 @@ private Q_SLOTS:
         QTest::addColumn<JSONValue>("patch");
         QTest::addColumn<QString>("refusal");
         const JSONValue nested = json(R"([{"path": ["api", "key"], "set": true}])");
-        const JSONValue issue = json(R"({"api":{"key":"••••••"},"providers":[{"name":"p","key":"******"}],"other":1})");
-        const JSONValue issueSlots =
+        const JSONValue masked = json(R"({"api":{"key":"••••••"},"providers":[{"name":"p","key":"******"}],"other":1})");
+        const JSONValue maskedSlots =
             json(R"([{"path": ["api", "key"], "set": true}, {"path": ["providers", "0", "key"], "set": true}])");
         const QString providersRefused =
             u"无法保存：providers 有改动，整体发送会覆盖已保存的密钥 providers.0.key；请在编辑器中重新填写 providers.0.key 后再保存"_s;
@@ -81,20 +81,20 @@ private Q_SLOTS:
                                                          << json("[]") << json(R"({"a": {"x": 1}, "z": null})")
                                                          << json(R"({"a": {"x": 1, "y": null}})") << QString();
         QTest::newRow("untouched, masks in an object and an array")
-            << issue << issueSlots << issue << JSONValue() << SettingsPatch::unchangedMessage();
+            << masked << maskedSlots << masked << JSONValue() << SettingsPatch::unchangedMessage();
         QTest::newRow("change beside masks in an object and an array")
-            << issue << issueSlots << issue.with(u"other"_s, 2) << json(R"({"other": 2})") << QString();
+            << masked << maskedSlots << masked.with(u"other"_s, 2) << json(R"({"other": 2})") << QString();
         QTest::newRow("array with a mask changed")
-            << issue << issueSlots
-            << issue.with(u"providers"_s, json(R"([{"name": "q", "key": "******"}])")) << JSONValue()
+            << masked << maskedSlots
+            << masked.with(u"providers"_s, json(R"([{"name": "q", "key": "******"}])")) << JSONValue()
             << providersRefused;
         QTest::newRow("mask moved to another element")
-            << issue << issueSlots
-            << issue.with(u"providers"_s, json(R"([{"name": "new", "key": "k"}, {"name": "p", "key": "******"}])"))
+            << masked << maskedSlots
+            << masked.with(u"providers"_s, json(R"([{"name": "new", "key": "k"}, {"name": "p", "key": "******"}])"))
             << JSONValue() << providersRefused;
         QTest::newRow("array with its secret typed anew")
-            << issue << issueSlots
-            << issue.with(u"providers"_s, json(R"([{"name": "q", "key": "sk-new"}])"))
+            << masked << maskedSlots
+            << masked.with(u"providers"_s, json(R"([{"name": "q", "key": "sk-new"}])"))
             << json(R"({"other": 1, "providers": [{"name": "q", "key": "sk-new"}]})") << QString();
         QTest::newRow("secret deep in nested arrays")
             << json(R"({"a": [{"b": [0, {"k": "•"}]}], "n": 1})")
