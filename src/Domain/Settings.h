@@ -7,6 +7,7 @@
 
 #include <map>
 #include <optional>
+#include <span>
 #include <variant>
 #include <vector>
 
@@ -48,7 +49,14 @@ struct SettingsNamespaceView
 // The settings editor's text of a value: pretty-printed JSON with sorted keys.
 QString editorText(const JSONValue &value);
 
-// What "保存" sends for one namespace, read from its editor.
+// The value at a secret slot's path: each text of the path is a member name of an object, or
+// the index of an element of an array ("0", "12"); nothing when the path leads nowhere.
+const JSONValue *settingsValueAt(const JSONValue &value, std::span<const QString> path);
+
+// What "保存" sends for one namespace, read from its editor: a merge patch against the value
+// the host gave. Members left out stay as the host stores them and null removes one, so a
+// secret the host only ever showed masked is kept by leaving it out; everything else the
+// editor holds is sent, so the patch carries the edited object whole but for those secrets.
 struct SettingsPatch
 {
     JSONValue value; // a JSON object
@@ -57,9 +65,12 @@ struct SettingsPatch
     // is read, a bare scalar or array included, so that valid JSON of the wrong shape is told
     // apart from text that is not JSON at all.
     static std::variant<SettingsPatch, QString> fromEditorText(const QString &text, const SettingsNamespaceView &loaded);
-    // The edited object less every secret slot of the namespace whose value the user left as
-    // the host gave it (a mask, usually), so that a secret changes only when the user sets it.
-    static JSONValue withoutUnchangedSecrets(const JSONValue &edited, const SettingsNamespaceView &loaded);
+    // The patch that turns the host's value into the edited object while every set secret
+    // the editor still holds as the host gave it (its mask) stays as stored; or why nothing
+    // is sent: unchangedMessage() when the edit is the host's value, or a refusal when a
+    // changed array would replace a stored secret by its mask.
+    static std::variant<SettingsPatch, QString> fromEdit(const JSONValue &edited, const SettingsNamespaceView &loaded);
+    static QString unchangedMessage();
 
     bool operator==(const SettingsPatch &) const = default;
 };

@@ -30,6 +30,8 @@ AppModel::AppModel(std::unique_ptr<QSettings> settings, bool connectOnLaunch, QO
     // Every owner is in the context before any of them runs: they reach one another only
     // through it.
     m_context->errors = new StoreErrors(m_alive, this);
+    m_settingsFile = std::make_unique<SettingsFile>(m_settings.get(), m_context->errors);
+    m_context->settingsFile = m_settingsFile.get();
     m_context->connectionSettings = new ConnectionSettings(m_context, m_nbdProcess, this);
     m_context->directory = new SessionDirectory(m_context, this);
     m_context->selection = new SessionSelection(m_context, this);

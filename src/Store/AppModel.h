@@ -10,6 +10,7 @@
 #include "Store/SessionActions.h"
 #include "Store/SessionDirectory.h"
 #include "Store/SessionSelection.h"
+#include "Store/SettingsFile.h"
 #include "Store/StoreContext.h"
 #include "Store/StoreErrors.h"
 #include "Wire/WireEnvelope.h"
@@ -64,6 +65,7 @@ private:
 
     std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
     std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<SettingsFile> m_settingsFile;
     ConnectionController *m_connection = nullptr;
     NBDProcessManager *m_nbdProcess = nullptr;
     // The owners the others reach; the two that nobody else calls are held here.

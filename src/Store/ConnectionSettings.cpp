@@ -3,6 +3,7 @@
 #include "Connection/ConnectionController.h"
 #include "Connection/NBDProcessManager.h"
 #include "Domain/Trimming.h"
+#include "Store/SettingsFile.h"
 
 #include <QDir>
 #include <QPointer>
@@ -70,7 +71,7 @@ QString ConnectionSettings::invalidServerURLMessage() { return u"无效的服务
 
 void ConnectionSettings::setServerURLString(const QString &value)
 {
-    m_context->settings->setValue(settingsKey(kServerURLKey), value);
+    m_context->settingsFile->setValue(settingsKey(kServerURLKey), value);
     if (m_serverURLString == value)
         return;
     m_serverURLString = value;
@@ -79,7 +80,7 @@ void ConnectionSettings::setServerURLString(const QString &value)
 
 void ConnectionSettings::setLaunchMode(LaunchMode value)
 {
-    m_context->settings->setValue(settingsKey(kLaunchModeKey), launchModeRawValue(value));
+    m_context->settingsFile->setValue(settingsKey(kLaunchModeKey), launchModeRawValue(value));
     if (m_launchMode == value)
         return;
     m_launchMode = value;
@@ -88,7 +89,7 @@ void ConnectionSettings::setLaunchMode(LaunchMode value)
 
 void ConnectionSettings::setNbdExecutablePath(const QString &value)
 {
-    m_context->settings->setValue(settingsKey(kExecutablePathKey), value);
+    m_context->settingsFile->setValue(settingsKey(kExecutablePathKey), value);
     if (m_nbdExecutablePath == value)
         return;
     m_nbdExecutablePath = value;

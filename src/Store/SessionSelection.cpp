@@ -6,6 +6,7 @@
 #include "Store/FieldAssign.h"
 #include "Store/PayloadReading.h"
 #include "Store/SessionDirectory.h"
+#include "Store/SettingsFile.h"
 #include "Wire/WireClient.h"
 
 #include <QPointer>
@@ -188,7 +189,7 @@ void SessionSelection::forgetArchivedSession(const QString &sessionId)
     if (m_selectedSessionId != sessionId)
         return;
     setSelectedSessionId(std::nullopt);
-    m_context->settings->remove(kLastSessionIdKey);
+    m_context->settingsFile->remove(kLastSessionIdKey);
 }
 
 void SessionSelection::selectForkedSession(const QString &sessionId)
@@ -205,7 +206,7 @@ void SessionSelection::selectSession(const QString &sessionId)
         m_selectionCancel->cancel();
     setSelectedSubagent(std::nullopt);
     setSelectedSessionId(sessionId);
-    m_context->settings->setValue(kLastSessionIdKey, sessionId);
+    m_context->settingsFile->setValue(kLastSessionIdKey, sessionId);
     const std::shared_ptr<SessionModel> model = modelFor(sessionId);
     const std::vector<SessionSummary> &sessions = m_context->directory->sessions();
     const auto row = std::find_if(sessions.begin(), sessions.end(),
@@ -261,7 +262,7 @@ void SessionSelection::selectSubagent(const QString &parentSessionId, const Suba
     const SubagentAddress address = selected.address;
     setSelectedSubagent(std::move(selected));
     setSelectedSessionId(entry.id);
-    m_context->settings->setValue(kLastSessionIdKey, parentSessionId);
+    m_context->settingsFile->setValue(kLastSessionIdKey, parentSessionId);
     const std::shared_ptr<SessionModel> model = modelFor(entry.id);
     model->setRunning(entry.isRunning());
 

@@ -3,6 +3,7 @@
 // model, attachment, workspace, settings, credential, skill and export actions.
 
 #include "AppModelTestSupport.h"
+#include "RecordTestSupport.h"
 #include "AsyncTest.h"
 
 #include <QSignalSpy>
@@ -795,6 +796,21 @@ private Q_SLOTS:
         const auto offlineUpdate =
             nbd::test::waitFor(store->hostSettings()->updateSettings(u"ui"_s, JSONValue(), std::nullopt));
         QCOMPARE(std::get_if<QString>(&offlineUpdate) ? *std::get_if<QString>(&offlineUpdate) : QString(), u"未连接"_s);
+
+        // A host that keeps secrets shows them masked, merges a patch into what it stores and
+        // marks a slot unset once a patch removed its secret.
+        h.world.addSettingsNamespace(u"llm"_s, JSONValue::emptyObject(),
+                                     nbd::test::json(R"({"keys": [{"key": "sk-1"}], "model": "a"})"), u"live"_s,
+                                     nbd::test::json(R"([{"path": ["keys", "0", "key"], "set": true}])"));
+        const auto merged = nbd::test::waitFor(sel.store->hostSettings()->updateSettings(
+            u"llm"_s, nbd::test::json(R"({"model": "b"})"), std::nullopt));
+        QCOMPARE(std::get<SettingsNamespaceView>(merged).value,
+                 nbd::test::json(R"({"keys": [{"key": "••••••"}], "model": "b"})"));
+        QCOMPARE(h.world.settingsValue(u"llm"_s), nbd::test::json(R"({"keys": [{"key": "sk-1"}], "model": "b"})"));
+        const auto removed = nbd::test::waitFor(sel.store->hostSettings()->updateSettings(
+            u"llm"_s, nbd::test::json(R"({"keys": null})"), std::nullopt));
+        QCOMPARE(std::get<SettingsNamespaceView>(removed).secrets.front().set, false);
+        QCOMPARE(h.world.settingsValue(u"llm"_s), nbd::test::json(R"({"model": "b"})"));
     }
 
     void credentialsAndSkills()

@@ -5,7 +5,11 @@
 #include "ForeignListener.h"
 #include "HostTestSupport.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
 
 #include "Session/SessionModel.h"
 #include <QSignalSpy>
@@ -146,6 +150,81 @@ private Q_SLOTS:
         QCOMPARE(again.connectionSettings()->serverURLString(), u"  127.0.0.1:4000/ "_s);
         QCOMPARE(again.connectionSettings()->launchMode(), LaunchMode::Embedded);
         QCOMPARE(again.connectionSettings()->nbdExecutablePath(), u"/opt/nbd/bin/nbd"_s);
+    }
+
+    void unsavableConfigurationIsSaidOnce_data()
+    {
+        QTest::addColumn<int>("obstacle");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("a folder in its place") << 0 << u"该位置被一个文件夹占用"_s;
+        QTest::newRow("a regular file as its folder") << 1 << u"路径中有一段不是文件夹"_s;
+        QTest::newRow("an immutable file") << 2 << u"没有写入权限"_s;
+    }
+
+    // A configuration file that cannot be written is said once, with why, while the values
+    // hold for the run; once a write works they are all saved, and a new failure is said again.
+    void unsavableConfigurationIsSaidOnce()
+    {
+        QFETCH(int, obstacle);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        const QString blocker = dir.filePath(u"blocker"_s);
+        const QString path = obstacle == 1 ? blocker + u"/c.ini"_s : dir.filePath(u"c.ini"_s);
+        auto clear = [](const QString &at) {
+            QVERIFY(QFileInfo(at).isDir() ? QDir(at).removeRecursively() : !QFile::exists(at) || QFile::remove(at));
+        };
+        auto block = [&](bool blocked) {
+            if (obstacle == 0) {
+                clear(path);
+                QVERIFY(!blocked || QDir().mkpath(path));
+            } else if (obstacle == 1) {
+                clear(blocker);
+                QFile file(blocker);
+                QVERIFY(!blocked || file.open(QIODevice::WriteOnly));
+            } else {
+                QCOMPARE(QProcess::execute(u"chattr"_s, {blocked ? u"+i"_s : u"-i"_s, path}), 0);
+            }
+        };
+        if (obstacle == 2) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.close();
+            if (QProcess::execute(u"chattr"_s, {u"+i"_s, path}) != 0)
+                QSKIP("chattr cannot mark a file immutable here");
+            QCOMPARE(QProcess::execute(u"chattr"_s, {u"-i"_s, path}), 0);
+        }
+        block(true);
+        if (QTest::currentTestFailed())
+            return;
+        AppModel store(std::make_unique<QSettings>(path, QSettings::IniFormat), false);
+        StoreErrors *errors = store.errors();
+        QSignalSpy said(errors, &StoreErrors::transientErrorChanged);
+        const QString message = u"设置未能保存：无法写入 "_s + path + u"（"_s + reason + u"）"_s;
+
+        store.connectionSettings()->setServerURLString(u"127.0.0.1:4000"_s);
+        QCOMPARE(errors->transientError(), std::optional(message));
+        store.connectionSettings()->setLaunchMode(LaunchMode::External);
+        store.connectionSettings()->setNbdExecutablePath(u"/opt/nbd/bin/nbd"_s);
+        QCOMPARE(said.count(), 1);
+        QCOMPARE(store.connectionSettings()->launchMode(), LaunchMode::External);
+        errors->dismissTransientError();
+
+        block(false);
+        if (QTest::currentTestFailed())
+            return;
+        store.connectionSettings()->setNbdExecutablePath(u"/opt/nbd/bin/nbd"_s);
+        QCOMPARE(errors->transientError(), std::nullopt);
+        QFile saved(path);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QByteArray text = saved.readAll();
+        for (const char *line : {"serverURL=127.0.0.1:4000", "launchMode=external", "executablePath=/opt/nbd/bin/nbd"})
+            QVERIFY2(text.contains(line), text.constData());
+        saved.close();
+
+        block(true);
+        store.connectionSettings()->setServerURLString(u"127.0.0.1:4001"_s);
+        QCOMPARE(errors->transientError(), std::optional(message));
+        block(false);
     }
 
     void launchModeRawValues()

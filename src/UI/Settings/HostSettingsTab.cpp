@@ -128,13 +128,19 @@ public:
         resetButton->setObjectName(u"settings-namespace-reset"_s);
         saveButton->setObjectName(u"settings-namespace-save"_s);
         saveButton->setDefault(false);
-        // The prominent button of the pair: white on the brand colour in both appearances.
+        // The prominent button of the pair: white on the brand colour in both appearances,
+        // faded while there is nothing to save.
+        const QColor brand = Theme::brand();
+        const QString faded = u"rgba(%1, %2, %3, 0.4)"_s.arg(brand.red()).arg(brand.green()).arg(brand.blue());
         saveButton->setStyleSheet(
             u"QPushButton { background: %1; color: white; border: none; border-radius: 5px; padding: 4px 14px; }"
             "QPushButton:pressed { background: %2; }"
-            "QPushButton:focus { border: 1px solid %2; }"_s.arg(Theme::brand().name(), Theme::brand().darker(125).name()));
+            "QPushButton:focus { border: 1px solid %2; }"
+            "QPushButton:disabled { background: %3; color: rgba(255, 255, 255, 0.75); }"_s.arg(
+                brand.name(), brand.darker(125).name(), faded));
         saveButton->setMinimumHeight(resetButton->sizeHint().height());
         layout->addLayout(buttons);
+        connect(editor, &QPlainTextEdit::textChanged, this, [this] { followEdits(); });
         setRecord(record);
     }
 
@@ -151,12 +157,24 @@ public:
             secrets->addWidget(new SecretLabel(secret, this));
     }
 
-    void setMessage(const std::optional<QString> &text)
+    // An error shows in red with the editor's border; a notice (nothing to save) plainly.
+    void setMessage(const std::optional<QString> &text, bool error = true)
     {
+        message->setTone(error ? Theme::systemRed : Theme::secondaryText);
         message->setText(text.value_or(QString()));
         message->setVisible(text.has_value());
-        editorFrame->setAlert(text.has_value());
+        editorFrame->setAlert(text.has_value() && error);
     }
+
+    // The editor shows `text` as the host's value: "保存" waits until the text differs.
+    void showValue(const QString &text)
+    {
+        shownValue = text;
+        editor->setPlainText(text);
+        followEdits();
+    }
+
+    void followEdits() { saveButton->setEnabled(editor->toPlainText() != shownValue); }
 
     QString ns;
     StatusPill *pill;
@@ -167,6 +185,7 @@ public:
     ThemedLabel *message;
     QPushButton *resetButton;
     QPushButton *saveButton;
+    QString shownValue;
 };
 
 HostSettingsTab::HostSettingsTab(HostSettingsStore *hostSettings, QWidget *parent)
@@ -261,7 +280,7 @@ void HostSettingsTab::showState()
     QVBoxLayout *column = list.column;
     for (const SettingsNamespaceView &record : m_namespaces) {
         auto *card = new HostSettingsCard(record, m_cardList);
-        card->editor->setPlainText(nbd::editorText(record.value));
+        card->showValue(nbd::editorText(record.value));
         const QString ns = record.ns;
         connect(card->saveButton, &QPushButton::clicked, this, [this, ns] {
             for (const SettingsNamespaceView &listed : m_namespaces) {
@@ -315,7 +334,14 @@ void HostSettingsTab::save(const SettingsNamespaceView &ns)
 {
     std::variant<SettingsPatch, QString> patch = SettingsPatch::fromEditorText(editorText(ns.ns), ns);
     if (const QString *failure = std::get_if<QString>(&patch)) {
-        setError(ns.ns, *failure);
+        if (*failure == SettingsPatch::unchangedMessage()) {
+            // Not an error: the text holds what the host has, so there is nothing to send.
+            setError(ns.ns, std::nullopt);
+            if (HostSettingsCard *c = card(ns.ns))
+                c->setMessage(*failure, false);
+        } else {
+            setError(ns.ns, *failure);
+        }
         return;
     }
     // The revision the card shows now: a host that has moved on refuses the change.
@@ -345,7 +371,7 @@ QCoro::Task<void> HostSettingsTab::runSave(QString ns, SettingsPatch patch, qint
     }
     if (HostSettingsCard *c = card(ns)) {
         c->setRecord(*updated);
-        c->editor->setPlainText(nbd::editorText(updated->value));
+        c->showValue(nbd::editorText(updated->value));
     }
     setError(ns, std::nullopt);
 }
@@ -355,7 +381,7 @@ void HostSettingsTab::reset(const QString &ns)
     for (const SettingsNamespaceView &listed : m_namespaces) {
         if (listed.ns == ns) {
             if (HostSettingsCard *c = card(ns))
-                c->editor->setPlainText(nbd::editorText(listed.value));
+                c->showValue(nbd::editorText(listed.value));
             break;
         }
     }

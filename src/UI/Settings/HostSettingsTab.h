@@ -24,10 +24,12 @@ class HostSettingsCard;
 
 // The host settings page: one card per settings namespace of the host, each with a JSON
 // editor of the namespace's value. Loads when it is built, and again on "重试" after a failed
-// read. "保存" checks that the text is a JSON object and sends it, less the secret slots left
-// as loaded, with the revision the card was loaded at, so that the host refuses a change
-// made against an older revision; "重置" puts back the last value the host gave. Nothing is
-// kept on the client beyond the page's life.
+// read. "保存" (enabled once the text differs from the host's value) checks that the text is
+// a JSON object and sends it as a merge patch that leaves out every stored secret still
+// shown as the host gave it, with the revision the card was loaded at, so that the host
+// refuses a change made against an older revision; an edit that changes nothing sends
+// nothing. "重置" puts back the last value the host gave. Nothing is kept on the client
+// beyond the page's life.
 class HostSettingsTab : public QWidget
 {
     Q_OBJECT

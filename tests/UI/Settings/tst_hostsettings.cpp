@@ -64,6 +64,22 @@ class tst_HostSettings : public QObject
         QCOMPARE(editor->toPlainText(), text);
     }
 
+    // Selects `from` in the editor (its last occurrence when asked) and types `to` over it.
+    void replaceInEditor(const QString &ns, const QString &from, const QString &to, bool last = false)
+    {
+        auto *editor = inCard<QPlainTextEdit>(ns, u"settings-namespace-editor"_s);
+        QVERIFY(editor);
+        const qsizetype at = last ? editor->toPlainText().lastIndexOf(from) : editor->toPlainText().indexOf(from);
+        QVERIFY2(at >= 0, qPrintable(from));
+        editor->setFocus();
+        QTest::keyClick(editor, Qt::Key_Home, Qt::ControlModifier);
+        for (qsizetype i = 0; i < at; ++i)
+            QTest::keyClick(editor, Qt::Key_Right);
+        for (qsizetype i = 0; i < from.size(); ++i)
+            QTest::keyClick(editor, Qt::Key_Right, Qt::ShiftModifier);
+        QTest::keyClicks(editor, to);
+    }
+
     QString editorText(const QString &ns) const
     {
         return inCard<QPlainTextEdit>(ns, u"settings-namespace-editor"_s)->toPlainText();
@@ -315,19 +331,59 @@ private Q_SLOTS:
         QVERIFY(test::accessibilityProblems(fx().window.get()).isEmpty());
     }
 
-    // Saving a card whose secret still shows the host's mask leaves the stored secret alone.
-    void saveNeverSendsTheMask()
+    // A host that masks its secrets: the card left as shown sends nothing, also after a
+    // change of layout only ("没有更改", said plainly); a change beside the secrets keeps
+    // both as stored; changing the array that holds one is refused until it is typed anew.
+    void saveKeepsStoredSecrets()
     {
-        fx().harness.world.addSettingsNamespace(u"llm"_s, JSONValue::emptyObject(),
-                                                parsed(R"({"api": {"key": "********"}, "model": "a"})"), u"live"_s,
-                                                parsed(R"([{"path": ["api", "key"], "set": true}])"));
-        QVERIFY(openHost());
-        typeInEditor(u"llm"_s, u"{\"api\": {\"key\": \"********\"}, \"model\": \"b\"}"_s);
-        test::click(inCard(u"llm"_s, u"settings-namespace-save"_s));
+        const JSONValue stored = parsed(R"({"api": {"key": "sk-api"}, "providers": [{"name": "p", "key": "sk-prov"}], "other": 1})");
+        fx().harness.world.addSettingsNamespace(
+            u"secrets"_s, JSONValue::emptyObject(), stored, u"live"_s,
+            parsed(R"([{"path": ["api", "key"], "set": true}, {"path": ["providers", "0", "key"], "set": true}])"));
+        HostSettingsTab *page = openHost();
+        QVERIFY(page);
+        const QString shown = editorText(u"secrets"_s);
+        QVERIFY(!shown.contains(u"sk-"_s));
+        auto *save = inCard<QPushButton>(u"secrets"_s, u"settings-namespace-save"_s);
+        auto *message = inCard<QLabel>(u"secrets"_s, u"settings-namespace-error"_s);
+        QVERIFY(!save->isEnabled());
+        test::click(save);
+
+        auto *editor = inCard<QPlainTextEdit>(u"secrets"_s, u"settings-namespace-editor"_s);
+        editor->setFocus();
+        QTest::keyClick(editor, Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClick(editor, Qt::Key_Return);
+        QVERIFY(save->isEnabled());
+        test::click(save);
+        QVERIFY(message->isVisibleTo(card(u"secrets"_s)));
+        QCOMPARE(message->text(), SettingsPatch::unchangedMessage());
+        QCOMPARE(page->error(u"secrets"_s), std::nullopt);
+        QCOMPARE(test::countOf(fx().harness.methodsThroughBarrier(), u"settings.update"_s), 0);
+
+        replaceInEditor(u"secrets"_s, u"\"other\" : 1"_s, u"\"other\" : 2"_s);
+        test::click(save);
         QTRY_COMPARE(fx().harness.requestCount(u"settings.update"_s), 1);
-        const JSONValue sent = *fx().harness.host.requests(u"settings.update"_s)[0].payload.find(u"patch");
-        QCOMPARE(sent, parsed(R"({"api": {}, "model": "b"})"));
-        QVERIFY(!QString::fromUtf8(*sent.data()).contains(u"********"_s));
+        QCOMPARE(*fx().harness.host.requests(u"settings.update"_s)[0].payload.find(u"patch"), parsed(R"({"other": 2})"));
+        QTRY_COMPARE(inCard<QLabel>(u"secrets"_s, u"settings-namespace-revision"_s)->text(), u"rev 2"_s);
+        QCOMPARE(fx().harness.world.settingsValue(u"secrets"_s), std::optional(stored.with(u"other"_s, 2)));
+        QVERIFY(!editorText(u"secrets"_s).contains(u"sk-"_s));
+        QVERIFY(!save->isEnabled());
+        QVERIFY(!message->isVisibleTo(card(u"secrets"_s)));
+
+        replaceInEditor(u"secrets"_s, u"\"p\""_s, u"\"q\""_s);
+        test::click(save);
+        QCOMPARE(shownError(u"secrets"_s),
+                 std::optional(u"无法保存：providers 有改动，整体发送会覆盖已保存的密钥 providers.0.key；请在编辑器中重新填写 providers.0.key 后再保存"_s));
+        QCOMPARE(test::countOf(fx().harness.methodsThroughBarrier(), u"settings.update"_s), 1);
+
+        const QString mask = *page->namespaces()[0].value.find(u"api")->find(u"key")->stringPtr();
+        replaceInEditor(u"secrets"_s, mask, u"sk-new"_s, true);
+        test::click(save);
+        QTRY_COMPARE(fx().harness.requestCount(u"settings.update"_s), 2);
+        QTRY_COMPARE(shownError(u"secrets"_s), std::nullopt);
+        QCOMPARE(fx().harness.world.settingsValue(u"secrets"_s),
+                 std::optional(parsed(R"({"api": {"key": "sk-api"}, "providers": [{"name": "q", "key": "sk-new"}], "other": 2})")));
+        QVERIFY(test::accessibilityProblems(fx().window.get()).isEmpty());
     }
 };
 

@@ -1,5 +1,8 @@
 #include "SimWorld.h"
 #include "SimWorldValues.h"
+#include "SimMergePatch.h"
+
+#include "Domain/Settings.h"
 
 #include "Domain/ProtocolNames.h"
 
@@ -308,16 +311,69 @@ std::optional<JSONValue> SimWorld::settingsValue(const QString &ns) const
 
 qint64 SimWorld::settingsRevision(const QString &ns) const { return m_settingsRevisions.value(ns); }
 
+namespace {
+
+std::vector<QString> secretPath(const JSONValue &secret)
+{
+    std::vector<QString> path;
+    if (const JSONValue *texts = secret.find(u"path")) {
+        for (const JSONValue &text : texts->elements())
+            path.push_back(text.string().value_or(QString()));
+    }
+    return path;
+}
+
+bool secretSet(const JSONValue &secret)
+{
+    const JSONValue *set = secret.find(u"set");
+    return set && set->boolean().value_or(false);
+}
+
+} // namespace
+
 JSONValue SimWorld::settingsNamespaceValue(const QString &ns) const
 {
     const auto &[schema, value] = m_settings.at(ns);
+    const auto &[applies, secrets] = m_settingsDetails.value(ns);
+    // Like the host, never hand out a stored secret: its place shows a mask.
+    JSONValue shown = value;
+    for (const JSONValue &secret : secrets.elements()) {
+        const std::vector<QString> path = secretPath(secret);
+        if (secretSet(secret) && !path.empty() && settingsValueAt(shown, path))
+            shown = withValueAt(shown, path, u"••••••"_s);
+    }
     return JSONValue::object({{u"ns"_s, ns},
                               {u"schema"_s, schema},
-                              {u"value"_s, value},
-                              {u"user"_s, value},
-                              {u"applies"_s, m_settingsDetails.value(ns).first},
-                              {u"secrets"_s, m_settingsDetails.value(ns).second},
+                              {u"value"_s, shown},
+                              {u"user"_s, shown},
+                              {u"applies"_s, applies},
+                              {u"secrets"_s, secrets},
                               {u"revision"_s, JSONValue(m_settingsRevisions.value(ns))}});
+}
+
+void SimWorld::applySettingsPatch(const QString &ns, const JSONValue &patch)
+{
+    JSONValue &stored = m_settings.at(ns).second;
+    const JSONValue updated = applyMergePatch(stored, patch);
+    auto &secrets = m_settingsDetails[ns].second;
+    if (secrets.isArray()) {
+        // A slot the patch wrote is set when it now holds a value, unset when it was removed.
+        JSONValue::Elements slots;
+        for (const JSONValue &secret : secrets.elements()) {
+            const std::vector<QString> path = secretPath(secret);
+            const JSONValue *before = settingsValueAt(stored, path);
+            const JSONValue *after = settingsValueAt(updated, path);
+            const bool written = (before || after) && !(before && after && *before == *after);
+            if (!path.empty() && written) {
+                const bool set = after && !after->isNull() && !(after->isString() && after->stringPtr()->isEmpty());
+                slots.push_back(secret.with(u"set"_s, set));
+            } else {
+                slots.push_back(secret);
+            }
+        }
+        secrets = JSONValue::array(std::move(slots));
+    }
+    stored = updated;
 }
 
 void SimWorld::setCredential(const QString &name, std::optional<QString> source, bool writable)

@@ -178,10 +178,13 @@ public:
     QStringList archived() const { return m_archived; }
     void setAttachment(const QString &sessionId, JSONValue attachmentRef, QString base64);
     // applies: "live" or any other word (a restart is needed); secrets: the namespace's
-    // secret slots as the host lists them ([{"path": [...], "set": bool}]).
+    // secret slots as the host lists them ([{"path": [...], "set": bool}]). The value holds
+    // the real secrets; what the host describes shows a mask at each set slot instead, and
+    // "settings.update" merges its patch into the stored value.
     void addSettingsNamespace(const QString &ns, JSONValue schema, JSONValue value,
                               QString applies = QStringLiteral("live"),
                               JSONValue secrets = JSONValue::array(JSONValue::Elements{}));
+    // The stored value, secrets included.
     std::optional<JSONValue> settingsValue(const QString &ns) const;
     qint64 settingsRevision(const QString &ns) const;
     // A credential the host knows by name, with its source when configured; the client may
@@ -228,6 +231,8 @@ private:
     Reply respond(const LoggedRequest &request);
     JSONValue workspaceValue(const Workspace &workspace) const;
     JSONValue settingsNamespaceValue(const QString &ns) const;
+    // "settings.update": the patch merged into the stored value, the written slots' "set".
+    void applySettingsPatch(const QString &ns, const JSONValue &patch);
     void pushQueueState(const QString &sessionId);
     void startNextRun(const QString &sessionId);
     void scheduleAdvance(const QString &sessionId);

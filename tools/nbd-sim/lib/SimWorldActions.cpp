@@ -215,7 +215,7 @@ void SimWorld::installActionHandlers()
                 return Reply::error(u"revision_conflict"_s, u"settings changed since revision %1"_s.arg(
                                                                  expected->toInt().value_or(-1)));
         }
-        it->second.second = *patch;
+        applySettingsPatch(ns, *patch);
         m_settingsRevisions[ns] += 1;
         return Reply::value(settingsNamespaceValue(ns));
     });
