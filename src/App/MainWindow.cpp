@@ -8,8 +8,13 @@
 #include <QAction>
 #include <QGuiApplication>
 #include <QCloseEvent>
+#include <QCursor>
+#include <QScreen>
+#include <QWindow>
 #include <QMenuBar>
 #include <QTimer>
+
+#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -80,6 +85,45 @@ MainWindow::MainWindow(AppModel *appModel, std::function<void()> settingsOpener,
     addToolCommand(u"workspace-files-command"_s, u"文件"_s, QKeySequence(Qt::CTRL | Qt::Key_P), WorkspaceTool::Files);
     addToolCommand(u"workspace-side-chat-command"_s, u"侧边聊天"_s, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S),
                    WorkspaceTool::SideChat);
+}
+
+QSize MainWindow::roomOn(const QScreen *screen) const
+{
+    // Known once the platform window exists (offscreen, or a desktop that said before mapping);
+    // otherwise no frame is counted.
+    const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    return screen->availableGeometry().size().shrunkBy(frame).expandedTo(QSize(1, 1));
+}
+
+void MainWindow::fitMinimumTo(const QScreen *screen)
+{
+    if (!screen)
+        return;
+    const QSize room = roomOn(screen);
+    setMinimumSize(QSize(kMinimumWidth, kMinimumHeight).boundedTo(room));
+    if (size().width() > room.width() || size().height() > room.height())
+        resize(size().boundedTo(room));
+}
+
+void MainWindow::placeOnScreen()
+{
+    QScreen *screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    setScreen(screen);
+    // The platform window, so that its frame is known where the platform knows it this early.
+    winId();
+    fitMinimumTo(screen);
+    resize(QSize(kPreferredWidth, kPreferredHeight).boundedTo(roomOn(screen)));
+    const QRect available = screen->availableGeometry();
+    const QMargins frame = windowHandle()->frameMargins();
+    const QSize outer = size().grownBy(frame);
+    // A top-level widget's position is its frame's.
+    move(available.x() + std::max(0, (available.width() - outer.width()) / 2),
+         available.y() + std::max(0, (available.height() - outer.height()) / 2));
+    connect(windowHandle(), &QWindow::screenChanged, this, &MainWindow::fitMinimumTo, Qt::UniqueConnection);
 }
 
 bool MainWindow::event(QEvent *event)
