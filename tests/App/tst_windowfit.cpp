@@ -119,7 +119,9 @@ private Q_SLOTS:
         QVERIFY(title->shownText().contains(u'…'));
         QVERIFY(title->shownText().endsWith(u"请求执行许可"_s));
         QCOMPARE(title->toolTip().remove(u'\n'), whole); // wrapped for the tooltip's width
-        QVERIFY(title->mapTo(card, QPoint(title->width(), 0)).x() <= reject->x());
+        // Beside the buttons or above them, never under them.
+        const QRect titleArea(title->mapTo(card, QPoint()), title->size());
+        QVERIFY(titleArea.right() < reject->x() || titleArea.bottom() < reject->y());
         for (const QAbstractButton *button : {reject, allow}) {
             QVERIFY(card->rect().contains(QRect(button->mapTo(card, QPoint()), button->size())));
             QVERIFY(button->width() >= button->sizeHint().width());

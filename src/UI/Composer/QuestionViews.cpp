@@ -32,6 +32,8 @@ namespace {
 constexpr int kBodyMaxHeight = 320;
 // A title narrower than this reads as nothing but its ellipsis.
 constexpr int kTitleMinWidth = 96;
+// A title that needs more room than it has beside the card's buttons keeps at least this there.
+constexpr int kTitleBesideWidth = 240;
 
 QColor systemYellow()
 {
@@ -598,6 +600,7 @@ void ApprovalCard::setApproval(PendingApproval approval)
     const QString title = titleText(m_approval.toolName);
     m_title->setText(title);
     m_title->setToolTip(plainToolTip(title));
+    placeButtons();
     m_reason->setVisible(m_approval.reason.has_value());
     m_reason->setText(m_approval.reason.value_or(QString()));
 }
@@ -615,20 +618,28 @@ QSize ApprovalCard::minimumSizeHint() const
     return {width, QWidget::minimumSizeHint().height()};
 }
 
+void ApprovalCard::placeButtons()
+{
+    // Beside the title while it still reads there (whole, or at least kTitleBesideWidth wide),
+    // else on a row of their own below, which gives the title the card's whole width.
+    const QMargins margins = layout()->contentsMargins();
+    const int titleRoom = width() - margins.left() - margins.right() - 30 - 12 - 12 - buttonsWidth();
+    const bool beside = titleRoom >= std::min(Fonts::textWidth(m_title->font(), m_title->text()), kTitleBesideWidth);
+    if (beside == m_buttonsBeside)
+        return;
+    m_buttonsBeside = beside;
+    QBoxLayout *from = beside ? m_buttonRow : m_row;
+    QBoxLayout *to = beside ? m_row : m_buttonRow;
+    for (QWidget *button : m_buttons) {
+        from->removeWidget(button);
+        to->addWidget(button, 0, Qt::AlignVCenter);
+    }
+    updateGeometry();
+}
+
 void ApprovalCard::resizeEvent(QResizeEvent *event)
 {
-    const QMargins margins = layout()->contentsMargins();
-    const bool beside = width() >= margins.left() + 30 + 12 + kTitleMinWidth + 12 + buttonsWidth() + margins.right();
-    if (beside != m_buttonsBeside) {
-        m_buttonsBeside = beside;
-        QBoxLayout *from = beside ? m_buttonRow : m_row;
-        QBoxLayout *to = beside ? m_row : m_buttonRow;
-        for (QWidget *button : m_buttons) {
-            from->removeWidget(button);
-            to->addWidget(button, 0, Qt::AlignVCenter);
-        }
-        updateGeometry();
-    }
+    placeButtons();
     QWidget::resizeEvent(event);
 }
 

@@ -116,6 +116,7 @@ protected:
 
 private:
     int buttonsWidth() const;
+    void placeButtons();
 
     QPointer<Interactions> m_interactions;
     PendingApproval m_approval;
