@@ -1,6 +1,7 @@
 #include "App/MainWindow.h"
 
 #include "App/ContentView.h"
+#include "App/WindowPlacement.h"
 #include "Store/AppModel.h"
 #include "UI/Shared/StoreActions.h"
 #include "UI/Shared/WorkspaceTools.h"
@@ -8,13 +9,10 @@
 #include <QAction>
 #include <QGuiApplication>
 #include <QCloseEvent>
-#include <QCursor>
 #include <QScreen>
 #include <QWindow>
 #include <QMenuBar>
 #include <QTimer>
-
-#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -87,19 +85,11 @@ MainWindow::MainWindow(AppModel *appModel, std::function<void()> settingsOpener,
                    WorkspaceTool::SideChat);
 }
 
-QSize MainWindow::roomOn(const QScreen *screen) const
-{
-    // Known once the platform window exists (offscreen, or a desktop that said before mapping);
-    // otherwise no frame is counted.
-    const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
-    return screen->availableGeometry().size().shrunkBy(frame).expandedTo(QSize(1, 1));
-}
-
 void MainWindow::fitMinimumTo(const QScreen *screen)
 {
     if (!screen)
         return;
-    const QSize room = roomOn(screen);
+    const QSize room = windowplacement::roomOn(this, screen);
     setMinimumSize(QSize(kMinimumWidth, kMinimumHeight).boundedTo(room));
     if (size().width() > room.width() || size().height() > room.height())
         resize(size().boundedTo(room));
@@ -107,22 +97,14 @@ void MainWindow::fitMinimumTo(const QScreen *screen)
 
 void MainWindow::placeOnScreen()
 {
-    QScreen *screen = QGuiApplication::screenAt(QCursor::pos());
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
+    QScreen *screen = windowplacement::screenForNewWindow();
     if (!screen)
         return;
     setScreen(screen);
-    // The platform window, so that its frame is known where the platform knows it this early.
-    winId();
+    winId(); // the frame, where the platform knows it before the window is shown
+    // The minimum first: it would hold the window above the room otherwise.
     fitMinimumTo(screen);
-    resize(QSize(kPreferredWidth, kPreferredHeight).boundedTo(roomOn(screen)));
-    const QRect available = screen->availableGeometry();
-    const QMargins frame = windowHandle()->frameMargins();
-    const QSize outer = size().grownBy(frame);
-    // A top-level widget's position is its frame's.
-    move(available.x() + std::max(0, (available.width() - outer.width()) / 2),
-         available.y() + std::max(0, (available.height() - outer.height()) / 2));
+    windowplacement::openCentred(this, screen, QSize(kPreferredWidth, kPreferredHeight));
     connect(windowHandle(), &QWindow::screenChanged, this, &MainWindow::fitMinimumTo, Qt::UniqueConnection);
 }
 

@@ -46,8 +46,6 @@ protected:
     bool event(QEvent *event) override;
 
 private:
-    // The room a screen leaves the window's contents, without its frame.
-    QSize roomOn(const QScreen *screen) const;
     void fitMinimumTo(const QScreen *screen);
 
     ContentView *m_content;

@@ -2,6 +2,7 @@
 
 #include "App/AppDelegate.h"
 #include "App/ViewOwners.h"
+#include "App/WindowPlacement.h"
 #include "App/MainWindow.h"
 #include "App/TrayMenu.h"
 #include "Store/AppModel.h"
@@ -16,6 +17,8 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
@@ -153,8 +156,16 @@ void nbd_nativeApp::openSettings()
         window->setAttribute(Qt::WA_DeleteOnClose);
         auto *layout = new QVBoxLayout(window);
         layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(new SettingsView(settingsOwners(m_appModel.get()), window));
-        layout->setSizeConstraint(QLayout::SetFixedSize);
+        // The view has one size; on a screen with less room the window scrolls it.
+        auto *scroll = new QScrollArea(window);
+        scroll->setObjectName(u"settings-scroll"_s);
+        scroll->setFrameShape(QFrame::NoFrame);
+        auto *view = new SettingsView(settingsOwners(m_appModel.get()));
+        scroll->setWidget(view);
+        layout->addWidget(scroll);
+        window->setMaximumSize(view->size());
+        if (QScreen *screen = windowplacement::screenForNewWindow())
+            windowplacement::openCentred(window, screen, view->size());
         // Closed from the keyboard as Linux dialogs are: Escape, and Ctrl+W as a document window.
         for (const QKeySequence &keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
             auto *shortcut = new QShortcut(keys, window);

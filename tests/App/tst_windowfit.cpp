@@ -3,7 +3,8 @@
 // logical): the window's frame lies inside what the screen leaves free and everything a user
 // acts on is on the screen, the composer's field and an approval card's buttons included. With
 // the tools panel open at that width the panel gives way: a long approval title stays one
-// elided line with the whole text as its tooltip, and the header's buttons are whole.
+// elided line with the whole text as its tooltip, and the header's buttons are whole. The
+// Settings window fits as well and scrolls its page.
 
 #include "AccessibilityWalk.h"
 #include "GuiTestMain.h"
@@ -18,6 +19,7 @@
 #include <QAbstractScrollArea>
 #include <QPointer>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QToolTip>
 #include <QtTest>
@@ -139,6 +141,21 @@ private Q_SLOTS:
         }
         QCOMPARE(controlsOffScreen(window, available), QStringList());
         QCOMPARE(test::accessibilityProblems(window), QStringList());
+
+        // The Settings window too, opened from the keyboard: on the screen, its page reached by
+        // scrolling where the screen is smaller than the page.
+        QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
+        QTRY_VERIFY(app.entry->settingsWindow());
+        QWidget *settings = app.entry->settingsWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(settings));
+        QVERIFY(available.contains(settings->frameGeometry()));
+        auto *scroll = settings->findChild<QAbstractScrollArea *>(u"settings-scroll"_s);
+        QVERIFY(scroll);
+        const QWidget *page = scroll->viewport()->findChild<QWidget *>(u"settings"_s);
+        QVERIFY(page);
+        QVERIFY(page->height() <= scroll->viewport()->height() + scroll->verticalScrollBar()->maximum());
+        QVERIFY(page->width() <= scroll->viewport()->width() + scroll->horizontalScrollBar()->maximum());
+        QCOMPARE(controlsOffScreen(settings, available), QStringList());
     }
 };
 
