@@ -4,16 +4,12 @@
 
 #include <functional>
 
+class QScreen;
+
 namespace nbd {
 
 class AppModel;
 class ContentView;
-
-} // namespace nbd
-
-class QScreen;
-
-namespace nbd {
 
 // The main window: the content view and the menu commands. Each command calls one store action
 // or posts one in-app notification that the window's content turns into a layout change.

@@ -600,6 +600,7 @@ void ApprovalCard::setApproval(PendingApproval approval)
     const QString title = titleText(m_approval.toolName);
     m_title->setText(title);
     m_title->setToolTip(plainToolTip(title));
+    m_titleWidth = Fonts::textWidth(m_title->font(), title); // once: a host's name can be long
     placeButtons();
     m_reason->setVisible(m_approval.reason.has_value());
     m_reason->setText(m_approval.reason.value_or(QString()));
@@ -624,7 +625,7 @@ void ApprovalCard::placeButtons()
     // else on a row of their own below, which gives the title the card's whole width.
     const QMargins margins = layout()->contentsMargins();
     const int titleRoom = width() - margins.left() - margins.right() - 30 - 12 - 12 - buttonsWidth();
-    const bool beside = titleRoom >= std::min(Fonts::textWidth(m_title->font(), m_title->text()), kTitleBesideWidth);
+    const bool beside = titleRoom >= std::min(m_titleWidth, kTitleBesideWidth);
     if (beside == m_buttonsBeside)
         return;
     m_buttonsBeside = beside;

@@ -124,6 +124,7 @@ private:
     QHBoxLayout *m_buttonRow;
     std::array<QWidget *, 2> m_buttons{};
     bool m_buttonsBeside = true;
+    int m_titleWidth = 0;
     ElidedLabel *m_title;
     QLabel *m_reason;
 };
