@@ -80,7 +80,7 @@ private Q_SLOTS:
         qInfo("screen %dx%d, window %dx%d", available.width(), available.height(), window->width(), window->height());
         const bool smallScreen = available.width() < MainWindow::kPreferredWidth + 20
             || available.height() < MainWindow::kPreferredHeight + 40;
-        QVERIFY(smallScreen); // the run gives this test a small screen
+        QVERIFY(smallScreen); // the run gives this test a small screen to open on
         QVERIFY2(available.contains(window->frameGeometry()), qPrintable(u"%1,%2 %3x%4"_s.arg(window->frameGeometry().x())
                                                                           .arg(window->frameGeometry().y())
                                                                           .arg(window->frameGeometry().width())
@@ -156,6 +156,28 @@ private Q_SLOTS:
         QVERIFY(page->height() <= scroll->viewport()->height() + scroll->verticalScrollBar()->maximum());
         QVERIFY(page->width() <= scroll->viewport()->width() + scroll->horizontalScrollBar()->maximum());
         QCOMPARE(controlsOffScreen(settings, available), QStringList());
+    }
+
+    // Moved to each screen in turn (and back to the first), the window keeps the minimum where
+    // the screen has room for it and shrinks it, and itself, to the room where it has not.
+    void theMinimumFollowsTheScreen()
+    {
+        AppDelegate delegate;
+        nbd_nativeApp entry(&delegate, false);
+        entry.showScenes();
+        MainWindow *window = entry.mainWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QList<QScreen *> screens = QGuiApplication::screens();
+        screens << screens.first();
+        for (QScreen *screen : screens) {
+            window->setScreen(screen);
+            window->move(screen->availableGeometry().topLeft());
+            QTRY_COMPARE(window->screen(), screen);
+            const QSize room = screen->availableGeometry().size().shrunkBy(window->windowHandle()->frameMargins());
+            QCOMPARE(window->minimumSize(),
+                     QSize(MainWindow::kMinimumWidth, MainWindow::kMinimumHeight).boundedTo(room));
+            QVERIFY(window->width() <= room.width() && window->height() <= room.height());
+        }
     }
 };
 
