@@ -196,19 +196,26 @@ void launchSecond(const QList<QPair<QString, QString>> &environment, SecondLaunc
 class FrozenInstance
 {
 public:
-    // The caller checks QTest::currentTestFailed() afterwards.
-    void startAndFreeze()
+    // environment: as launchSecond() takes it; without a bus the instance meets the next one on
+    // the socket in runtimeDirectory. The caller checks QTest::currentTestFailed() afterwards.
+    void startAndFreeze(const QList<QPair<QString, QString>> &environment, const QString &runtimeDirectory)
     {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const auto &[name, value] : environment)
+            env.insert(name, value);
+        m_process.setProcessEnvironment(env);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(qEnvironmentVariable("NBD_APP_EXE"), QStringList());
         QVERIFY(m_process.waitForStarted(10000));
         QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface();
-        const auto holdsTheName = [&] {
+        const auto serves = [&] {
+            if (!runtimeDirectory.isEmpty())
+                return QFile::exists(QDir(runtimeDirectory).filePath(SingleInstance::serviceName()));
             return bus->serviceOwner(SingleInstance::serviceName()).value()
                        != QDBusConnection::sessionBus().baseService()
                 && bus->isServiceRegistered(SingleInstance::serviceName()).value();
         };
-        QTRY_VERIFY_WITH_TIMEOUT(holdsTheName(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(serves(), 20000);
         QCOMPARE(::kill(pid_t(m_process.processId()), SIGSTOP), 0);
     }
     ~FrozenInstance()
@@ -339,25 +346,32 @@ private Q_SLOTS:
     // frozen and lets it wait out its bound.
     void aHolderThatDoesNotAnswerFailsTheLaunch_data()
     {
-        QTest::addColumn<bool>("frozen");
-        QTest::newRow("refuses at once") << false;
-        QTest::newRow("frozen") << true;
+        QTest::addColumn<QString>("holder");
+        QTest::newRow("refuses at once") << u"squatter"_s;
+        QTest::newRow("frozen") << u"frozen"_s;
+        QTest::newRow("frozen, on the socket") << u"frozen socket"_s;
     }
     void aHolderThatDoesNotAnswerFailsTheLaunch()
     {
-        QFETCH(bool, frozen);
+        QFETCH(QString, holder);
+        QTemporaryDir runtime;
+        QList<QPair<QString, QString>> environment;
         FrozenInstance first;
-        if (frozen) {
-            first.startAndFreeze();
-            if (QTest::currentTestFailed())
-                return;
-        } else {
+        if (holder == u"squatter"_s) {
             QDBusConnection squatter = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"squatter"_s);
             QVERIFY(squatter.registerService(u"dev.nimbrel.Deck"_s));
+        } else {
+            const bool socket = holder == u"frozen socket"_s;
+            if (socket)
+                environment = {{u"DBUS_SESSION_BUS_ADDRESS"_s, u"unix:path="_s + runtime.filePath(u"no-bus"_s)},
+                               {u"XDG_RUNTIME_DIR"_s, runtime.path()}};
+            first.startAndFreeze(environment, socket ? runtime.path() : QString());
+            if (QTest::currentTestFailed())
+                return;
         }
         SecondLaunch second;
-        launchSecond({}, second);
-        if (!frozen) {
+        launchSecond(environment, second);
+        if (holder == u"squatter"_s) {
             QDBusConnection(u"squatter"_s).unregisterService(u"dev.nimbrel.Deck"_s);
             QDBusConnection::disconnectFromBus(u"squatter"_s);
         }
