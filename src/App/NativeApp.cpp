@@ -159,6 +159,7 @@ void nbd_nativeApp::openSettings()
         // The view has one size; on a screen with less room the window scrolls it.
         auto *scroll = new QScrollArea(window);
         scroll->setObjectName(u"settings-scroll"_s);
+        scroll->setAccessibleName(u"设置"_s);
         scroll->setFrameShape(QFrame::NoFrame);
         auto *view = new SettingsView(settingsOwners(m_appModel.get()));
         scroll->setWidget(view);

@@ -156,6 +156,7 @@ private Q_SLOTS:
         QVERIFY(page->height() <= scroll->viewport()->height() + scroll->verticalScrollBar()->maximum());
         QVERIFY(page->width() <= scroll->viewport()->width() + scroll->horizontalScrollBar()->maximum());
         QCOMPARE(controlsOffScreen(settings, available), QStringList());
+        QCOMPARE(test::accessibilityProblems(settings), QStringList());
     }
 
     // Moved to each screen in turn (and back to the first), the window keeps the minimum where
