@@ -2,7 +2,7 @@
 # Sourced by the other scripts.
 NBD_PACKAGES=(
   cmake g++ pkg-config ninja-build qt6-base-dev qt6-websockets-dev qt6-httpserver-dev
-  qcoro-qt6-dev qt6-svg-dev libgl-dev libxcb1-dev libxcb-keysyms1-dev qt6-webengine-dev
+  qcoro-qt6-dev qt6-svg-dev libgl-dev libxcb1-dev libxcb-keysyms1-dev libxcb-xfixes0-dev qt6-webengine-dev
   qt6-webchannel-dev xvfb xauth xdotool dbus-daemon dbus-x11 lsof git fonts-noto-core
   fonts-noto-cjk qt6-image-formats-plugins qt6-translations-l10n
   clang libclang-rt-14-dev

@@ -34,6 +34,7 @@ void AppDelegate::applicationDidFinishLaunching()
                 Qt::QueuedConnection);
     if (appModel) {
         m_quickAskCoordinator = std::make_unique<QuickAskCoordinator>(quickAskOwners(appModel));
+        m_quickAskCoordinator->installMainWindowOpener(mainWindowOpener);
         try {
             m_quickAskCoordinator->start();
         } catch (const GlobalHotKeyRegistrationError &error) {

@@ -2,6 +2,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 
 namespace nbd {
@@ -22,6 +23,9 @@ public:
 
     AppModel *appModel = nullptr;
     ApprovalNotificationCoordinator *approvalNotificationCoordinator = nullptr;
+    // Opens the main window, building it again after it was closed (Quick Ask reveals its
+    // session there).
+    std::function<void()> mainWindowOpener;
     QuickAskCoordinator *quickAskCoordinator() const { return m_quickAskCoordinator.get(); }
 
     void applicationWillFinishLaunching();

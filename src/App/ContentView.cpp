@@ -396,9 +396,11 @@ void ContentView::relayout()
     const int dockShownH = int(std::lround(dockH * m_terminalProgress));
     const int stackH = dockShown ? std::max(0, H - 1 - dockShownH) : H;
 
-    const int rw = int(std::lround(clampedRightSidebarWidth(m_rightSidebarWidth) * m_rightProgress));
+    int rw = int(std::lround(clampedRightSidebarWidth(m_rightSidebarWidth) * m_rightProgress));
     const bool toolsShown = rw > 0;
     const int ruleW = m_rightSidebarVisible || toolsShown ? 1 : 0;
+    if (toolsShown)
+        rw = std::clamp(ww - ruleW - kConversationMinWidth, std::min(rw, kRightYieldWidth), rw);
     const int convW = std::max(0, ww - rw - ruleW);
 
     m_conversation->setGeometry(x0, 0, convW, stackH);

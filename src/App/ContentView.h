@@ -41,6 +41,10 @@ public:
     static constexpr qreal kRailWidth = 80;
     static constexpr qreal kRightMinWidth = 300;
     static constexpr qreal kRightMaxWidth = 520;
+    // Where the window is narrow, the tools panel gives way to keep the conversation (its
+    // header and cards) this wide, down to kRightYieldWidth; only then does the conversation.
+    static constexpr int kConversationMinWidth = 400;
+    static constexpr int kRightYieldWidth = 200;
     static constexpr qreal kTerminalMinHeight = 150;
     static constexpr qreal kTerminalMaxShare = 0.58;
     static constexpr int kHandleThickness = 8;

@@ -1,6 +1,7 @@
 #include "App/MainWindow.h"
 
 #include "App/ContentView.h"
+#include "App/WindowPlacement.h"
 #include "Store/AppModel.h"
 #include "UI/Shared/StoreActions.h"
 #include "UI/Shared/WorkspaceTools.h"
@@ -8,6 +9,8 @@
 #include <QAction>
 #include <QGuiApplication>
 #include <QCloseEvent>
+#include <QScreen>
+#include <QWindow>
 #include <QMenuBar>
 #include <QTimer>
 
@@ -80,6 +83,29 @@ MainWindow::MainWindow(AppModel *appModel, std::function<void()> settingsOpener,
     addToolCommand(u"workspace-files-command"_s, u"文件"_s, QKeySequence(Qt::CTRL | Qt::Key_P), WorkspaceTool::Files);
     addToolCommand(u"workspace-side-chat-command"_s, u"侧边聊天"_s, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S),
                    WorkspaceTool::SideChat);
+}
+
+void MainWindow::fitMinimumTo(const QScreen *screen)
+{
+    if (!screen)
+        return;
+    const QSize room = windowplacement::roomOn(this, screen);
+    setMinimumSize(QSize(kMinimumWidth, kMinimumHeight).boundedTo(room));
+    if (size().width() > room.width() || size().height() > room.height())
+        resize(size().boundedTo(room));
+}
+
+void MainWindow::placeOnScreen()
+{
+    QScreen *screen = windowplacement::screenForNewWindow();
+    if (!screen)
+        return;
+    setScreen(screen);
+    winId(); // the frame, where the platform knows it before the window is shown
+    // The minimum first: it would hold the window above the room otherwise.
+    fitMinimumTo(screen);
+    windowplacement::openCentred(this, screen, QSize(kPreferredWidth, kPreferredHeight));
+    connect(windowHandle(), &QWindow::screenChanged, this, &MainWindow::fitMinimumTo, Qt::UniqueConnection);
 }
 
 bool MainWindow::event(QEvent *event)

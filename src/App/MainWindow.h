@@ -4,6 +4,8 @@
 
 #include <functional>
 
+class QScreen;
+
 namespace nbd {
 
 class AppModel;
@@ -15,6 +17,10 @@ class MainWindow : public QMainWindow
 {
     Q_OBJECT
 public:
+    // The sizes the window asks for where the screen has room for them; on a smaller screen it
+    // takes what the screen leaves (see placeOnScreen()).
+    static constexpr int kPreferredWidth = 1280;
+    static constexpr int kPreferredHeight = 820;
     static constexpr int kMinimumWidth = 1080;
     static constexpr int kMinimumHeight = 680;
 
@@ -22,6 +28,11 @@ public:
     MainWindow(AppModel *appModel, std::function<void()> settingsOpener, QWidget *parent = nullptr,
                std::function<void()> quit = {});
     ContentView *content() const { return m_content; }
+    // Before the first show: opens on the screen under the pointer (else the primary one),
+    // centred in what the screen leaves free of panels, at the preferred size and with the
+    // minimum where they fit, shrunk to that room where they do not, frame included. The
+    // minimum follows the window to another screen.
+    void placeOnScreen();
 
 Q_SIGNALS:
     void closed();
@@ -31,6 +42,8 @@ protected:
     bool event(QEvent *event) override;
 
 private:
+    void fitMinimumTo(const QScreen *screen);
+
     ContentView *m_content;
     bool m_reactivateWhenRecreated = false;
 };

@@ -2,6 +2,7 @@
 
 #include "App/AppDelegate.h"
 #include "App/ViewOwners.h"
+#include "App/WindowPlacement.h"
 #include "App/MainWindow.h"
 #include "App/TrayMenu.h"
 #include "Store/AppModel.h"
@@ -16,6 +17,9 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
+#include <QScrollArea>
+#include <QShortcut>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
 
@@ -33,6 +37,11 @@ nbd_nativeApp::nbd_nativeApp(AppDelegate *appDelegate, bool connectOnLaunch, QOb
         std::make_unique<ApprovalNotificationCoordinator>(m_appModel.get(), m_notificationCenter.get());
     m_appDelegate->appModel = m_appModel.get();
     m_appDelegate->approvalNotificationCoordinator = m_approvalNotificationCoordinator.get();
+    // Quick Ask may outlive this entry (the delegate stops it only at quit).
+    m_appDelegate->mainWindowOpener = [app = QPointer<nbd_nativeApp>(this)] {
+        if (app)
+            app->openMainWindow();
+    };
 }
 
 nbd_nativeApp::~nbd_nativeApp()
@@ -45,6 +54,7 @@ nbd_nativeApp::~nbd_nativeApp()
     m_notificationCenter.reset();
     m_appDelegate->appModel = nullptr;
     m_appDelegate->approvalNotificationCoordinator = nullptr;
+    m_appDelegate->mainWindowOpener = nullptr;
 }
 
 void nbd_nativeApp::showScenes()
@@ -54,7 +64,7 @@ void nbd_nativeApp::showScenes()
         m_trayWatcher = new TrayWatcher(this);
         connect(m_trayWatcher, &TrayWatcher::trayMayHaveChanged, this, &nbd_nativeApp::followTray);
     }
-    const bool tray = QSystemTrayIcon::isSystemTrayAvailable();
+    const bool tray = isTrayAvailable();
     QApplication::setQuitOnLastWindowClosed(!tray);
     openMainWindow();
     if (tray)
@@ -63,9 +73,15 @@ void nbd_nativeApp::showScenes()
     syncMenuBarExtra();
 }
 
+bool nbd_nativeApp::isTrayAvailable() const
+{
+    // Qt still counts a tray that gave its selection up but kept its window.
+    return QSystemTrayIcon::isSystemTrayAvailable() && !(m_trayWatcher && m_trayWatcher->hasTrayLeft());
+}
+
 void nbd_nativeApp::followTray()
 {
-    const bool available = QSystemTrayIcon::isSystemTrayAvailable();
+    const bool available = isTrayAvailable();
     if (available == (m_tray != nullptr))
         return;
     if (available) {
@@ -115,7 +131,7 @@ void nbd_nativeApp::openMainWindow()
     if (!m_mainWindow) {
         m_mainWindow = new MainWindow(m_appModel.get(), [this] { openSettings(); }, nullptr, [this] { quit(); });
         m_mainWindow->setAttribute(Qt::WA_DeleteOnClose);
-        m_mainWindow->resize(1280, 820);
+        m_mainWindow->placeOnScreen();
         // Without a tray nothing could bring the window back: closing it quits, also while the
         // Settings window is still open.
         connect(m_mainWindow, &MainWindow::closed, this, [this] {
@@ -140,8 +156,23 @@ void nbd_nativeApp::openSettings()
         window->setAttribute(Qt::WA_DeleteOnClose);
         auto *layout = new QVBoxLayout(window);
         layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(new SettingsView(settingsOwners(m_appModel.get()), window));
-        layout->setSizeConstraint(QLayout::SetFixedSize);
+        // The view has one size; on a screen with less room the window scrolls it.
+        auto *scroll = new QScrollArea(window);
+        scroll->setObjectName(u"settings-scroll"_s);
+        scroll->setAccessibleName(u"设置"_s);
+        scroll->setFrameShape(QFrame::NoFrame);
+        auto *view = new SettingsView(settingsOwners(m_appModel.get()));
+        scroll->setWidget(view);
+        layout->addWidget(scroll);
+        window->setMaximumSize(view->size());
+        if (QScreen *screen = windowplacement::screenForNewWindow())
+            windowplacement::openCentred(window, screen, view->size());
+        // Closed from the keyboard as Linux dialogs are: Escape, and Ctrl+W as a document window.
+        for (const QKeySequence &keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+            auto *shortcut = new QShortcut(keys, window);
+            shortcut->setContext(Qt::WindowShortcut);
+            connect(shortcut, &QShortcut::activated, window, &QWidget::close);
+        }
         m_settingsWindow = window;
     }
     m_settingsWindow->show();

@@ -59,6 +59,7 @@ public:
     TrayMenu *menuBarExtra() const;
 
 private:
+    bool isTrayAvailable() const;
     // Offers the tray menu in the main window's menu bar exactly while there is no tray.
     void syncMenuBarExtra();
 

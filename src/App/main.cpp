@@ -3,6 +3,7 @@
 #include "App/ExposeReporter.h"
 #include "App/MainWindow.h"
 #include "App/NativeApp.h"
+#include "App/UnresponsiveInstanceDialog.h"
 #include "System/SingleInstance.h"
 #include "UI/Shared/AppStartup.h"
 
@@ -26,6 +27,9 @@ int main(int argc, char **argv)
     case nbd::SingleInstance::Outcome::HandOverFailed:
         std::fprintf(stderr, "Nimbrel Deck is already running but did not answer: %s\n",
                      qUtf8Printable(instance.lastError()));
+        // Launched from a menu there is no terminal to read that line: say it on screen.
+        nbd::finishApplicationSetup(app);
+        nbd::unresponsiveInstanceDialog()->exec();
         return 1;
     case nbd::SingleInstance::Outcome::Primary:
         break;

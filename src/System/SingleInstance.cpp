@@ -10,6 +10,9 @@
 #include <QLocalSocket>
 #include <QLockFile>
 
+#include <algorithm>
+#include <limits>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace nbd {
@@ -48,6 +51,13 @@ QByteArray socketRequest(const ActivationToken &token)
     for (auto it = data.cbegin(); it != data.cend(); ++it)
         request += it.key().toLatin1() + '=' + it.value().toString().toLatin1() + '\n';
     return request + '\n';
+}
+
+// What is left of the launch's wait, for one blocking step; at least 1 ms, since 0 would not
+// wait at all where a step is already done.
+int remainingMs(const QDeadlineTimer &deadline)
+{
+    return int(std::clamp<qint64>(deadline.remainingTime(), 1, std::numeric_limits<int>::max()));
 }
 
 std::optional<ActivationToken> parseSocketRequest(const QByteArray &buffer)
@@ -144,8 +154,10 @@ QString SingleInstance::socketPath() const
 
 SingleInstance::Outcome SingleInstance::claimOrHandOver(const ActivationToken &token)
 {
+    // One bound for every wait below together, however many steps the hand-over takes.
+    const QDeadlineTimer deadline(m_answerTimeoutMs, Qt::PreciseTimer);
     if (!m_bus.isConnected())
-        return claimOrHandOverOnSocket(token);
+        return claimOrHandOverOnSocket(token, deadline);
     // The owner may quit between our look and our call: then the name is free for us.
     for (int round = 0; round < 2; ++round) {
         switch (claimOnBus()) {
@@ -155,8 +167,10 @@ SingleInstance::Outcome SingleInstance::claimOrHandOver(const ActivationToken &t
             // The bus would not say: run rather than refuse to start.
             return Outcome::Primary;
         case Attempt::Taken:
-            if (handOverOnBus(token))
+            if (handOverOnBus(token, deadline))
                 return Outcome::HandedOver;
+            if (deadline.hasExpired())
+                return Outcome::HandOverFailed;
             if (m_bus.interface()->isServiceRegistered(serviceName()).value())
                 return Outcome::HandOverFailed;
             break;
@@ -186,33 +200,34 @@ SingleInstance::Attempt SingleInstance::claimOnBus()
     return Attempt::Taken;
 }
 
-bool SingleInstance::handOverOnBus(const ActivationToken &token)
+bool SingleInstance::handOverOnBus(const ActivationToken &token, const QDeadlineTimer &deadline)
 {
     QDBusMessage call = QDBusMessage::createMethodCall(serviceName(), objectPath(),
                                                        u"org.freedesktop.Application"_s, u"Activate"_s);
     call.setArguments({platformData(token)});
-    const QDBusMessage answer = m_bus.call(call, QDBus::Block, m_answerTimeoutMs);
+    const QDBusMessage answer = m_bus.call(call, QDBus::Block, remainingMs(deadline));
     if (answer.type() == QDBusMessage::ReplyMessage)
         return true;
     m_lastError = answer.errorMessage();
     return false;
 }
 
-SingleInstance::Outcome SingleInstance::claimOrHandOverOnSocket(const ActivationToken &token)
+SingleInstance::Outcome SingleInstance::claimOrHandOverOnSocket(const ActivationToken &token,
+                                                                const QDeadlineTimer &deadline)
 {
     const QString path = socketPath();
     if (path.isEmpty())
         return Outcome::Primary; // nowhere to meet another instance
     // Two launches at once must not both find the socket missing and both listen.
     QLockFile lock(path + u".lock"_s);
-    if (!lock.tryLock(m_answerTimeoutMs)) {
+    if (!lock.tryLock(remainingMs(deadline))) {
         m_lastError = u"the instance lock file %1 stays taken"_s.arg(lock.fileName());
         return Outcome::HandOverFailed;
     }
     QLocalSocket socket;
     socket.connectToServer(path);
-    if (socket.waitForConnected(m_answerTimeoutMs))
-        return handOverOnSocket(socket, token) ? Outcome::HandedOver : Outcome::HandOverFailed;
+    if (socket.waitForConnected(remainingMs(deadline)))
+        return handOverOnSocket(socket, token, deadline) ? Outcome::HandedOver : Outcome::HandOverFailed;
     // A socket file nobody listens on is left from an instance that died.
     QLocalServer::removeServer(path);
     m_server = new QLocalServer(this);
@@ -231,16 +246,17 @@ SingleInstance::Outcome SingleInstance::claimOrHandOverOnSocket(const Activation
     return Outcome::Primary;
 }
 
-bool SingleInstance::handOverOnSocket(QLocalSocket &socket, const ActivationToken &token)
+bool SingleInstance::handOverOnSocket(QLocalSocket &socket, const ActivationToken &token,
+                                      const QDeadlineTimer &deadline)
 {
     socket.write(socketRequest(token));
-    if (socket.bytesToWrite() > 0 && !socket.waitForBytesWritten(m_answerTimeoutMs)) {
+    if (socket.bytesToWrite() > 0 && !socket.waitForBytesWritten(remainingMs(deadline))) {
         m_lastError = socket.errorString();
         return false;
     }
     QByteArray answer;
     while (!answer.contains('\n') && answer.size() < 16) {
-        if (!socket.waitForReadyRead(m_answerTimeoutMs)) {
+        if (deadline.hasExpired() || !socket.waitForReadyRead(remainingMs(deadline))) {
             m_lastError = u"the running instance did not answer"_s;
             return false;
         }

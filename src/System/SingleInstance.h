@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 
@@ -45,11 +46,15 @@ public:
     static QString serviceName();
     static QString objectPath();
 
+    // How long a later launch waits, in all, for the running instance to take it over: a
+    // frozen instance must not keep the user waiting for long before being told.
+    static constexpr int kAnswerTimeoutMs = 3000;
+
     // bus: the session bus (not connected: the local socket); runtimeDirectory: where the
-    // socket lives (empty: no socket either). answerTimeoutMs bounds the wait for the running
-    // instance's answer.
+    // socket lives (empty: no socket either). answerTimeoutMs bounds the whole wait for the
+    // running instance's answer.
     SingleInstance(QDBusConnection bus, QString runtimeDirectory, QObject *parent = nullptr,
-                   int answerTimeoutMs = 10000);
+                   int answerTimeoutMs = kAnswerTimeoutMs);
     ~SingleInstance() override;
 
     // Blocking, once at start-up, before the event loop runs.
@@ -68,9 +73,9 @@ private:
 
     enum class Attempt { Claimed, Taken, Failed };
     Attempt claimOnBus();
-    bool handOverOnBus(const ActivationToken &token);
-    Outcome claimOrHandOverOnSocket(const ActivationToken &token);
-    bool handOverOnSocket(QLocalSocket &socket, const ActivationToken &token);
+    bool handOverOnBus(const ActivationToken &token, const QDeadlineTimer &deadline);
+    Outcome claimOrHandOverOnSocket(const ActivationToken &token, const QDeadlineTimer &deadline);
+    bool handOverOnSocket(QLocalSocket &socket, const ActivationToken &token, const QDeadlineTimer &deadline);
     void serve(QLocalSocket *socket);
 
     QDBusConnection m_bus;

@@ -2,6 +2,8 @@
 
 #include "System/X11Connection.h"
 
+#include <xcb/xfixes.h>
+
 #include <QCoreApplication>
 #include <QTimer>
 
@@ -47,6 +49,18 @@ TrayWatcher::TrayWatcher(QObject *parent)
     m_manager = x11Atom(connection, "MANAGER");
     // A tray's MANAGER announcement goes to the root window's structure listeners.
     addEventMask(connection, m_root, XCB_EVENT_MASK_STRUCTURE_NOTIFY);
+    const xcb_query_extension_reply_t *xfixes = xcb_get_extension_data(connection, &xcb_xfixes_id);
+    if (xfixes && xfixes->present) {
+        // The version must be agreed before the extension's requests are used.
+        std::free(xcb_xfixes_query_version_reply(
+            connection, xcb_xfixes_query_version(connection, XCB_XFIXES_MAJOR_VERSION, XCB_XFIXES_MINOR_VERSION),
+            nullptr));
+        m_xfixesEvent = xfixes->first_event;
+        xcb_xfixes_select_selection_input(connection, m_root, m_selection,
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER
+                                              | XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY
+                                              | XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+    }
     watchOwner();
     xcb_flush(connection);
     QCoreApplication::instance()->installNativeEventFilter(this);
@@ -67,6 +81,7 @@ void TrayWatcher::watchOwner()
         xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, m_selection), nullptr);
     m_owner = reply ? reply->owner : xcb_window_t(XCB_WINDOW_NONE);
     std::free(reply);
+    m_ownerSeen |= m_owner != XCB_WINDOW_NONE;
     // The tray's window goes when the tray does: its destruction is the tray leaving.
     if (m_owner != XCB_WINDOW_NONE)
         addEventMask(connection, m_owner, XCB_EVENT_MASK_STRUCTURE_NOTIFY);
@@ -77,7 +92,18 @@ bool TrayWatcher::nativeEventFilter(const QByteArray &eventType, void *message, 
     if (!m_connection || eventType != "xcb_generic_event_t")
         return false;
     const auto *event = static_cast<const xcb_generic_event_t *>(message);
-    switch (event->response_type & 0x7f) {
+    const std::uint8_t type = event->response_type & 0x7f;
+    if (m_xfixesEvent && type == m_xfixesEvent + XCB_XFIXES_SELECTION_NOTIFY) {
+        const auto *notify = static_cast<const xcb_xfixes_selection_notify_event_t *>(message);
+        if (notify->selection == m_selection) {
+            // A new owner, or none: the tray gave up, its window went or its client closed.
+            watchOwner();
+            xcb_flush(static_cast<xcb_connection_t *>(m_connection));
+            announce();
+        }
+        return false;
+    }
+    switch (type) {
     case XCB_CLIENT_MESSAGE: {
         const auto *client = static_cast<const xcb_client_message_event_t *>(message);
         if (client->window == m_root && client->type == m_manager && client->format == 32

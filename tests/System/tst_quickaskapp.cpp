@@ -7,6 +7,7 @@
 // opened again at once, by Escape or by the hot key, the panel still takes the typed keys.
 
 #include "AppModelTestSupport.h"
+#include "LaunchedApp.h"
 #include "GuiTestMain.h"
 #include "PrimaryOwner.h"
 #include "Xdotool.h"
@@ -28,64 +29,6 @@
 using namespace Qt::Literals::StringLiterals;
 using namespace nbd;
 using namespace nbd::test;
-
-namespace {
-
-void useHost(const sim::SimHost &host)
-{
-    QSettings settings(u"Nimbrel"_s, u"Nimbrel Deck"_s);
-    settings.clear();
-    settings.setValue(u"nbd.serverURL"_s, host.baseUrl().toString());
-    settings.setValue(u"nbd.launchMode"_s, u"external"_s);
-    settings.sync();
-}
-
-// The application started the way main() starts it, attached to a simulated host of its own.
-struct LaunchedApp
-{
-    sim::SimHost host;
-    sim::SimWorld world{&host};
-    std::unique_ptr<AppDelegate> delegate;
-    std::unique_ptr<nbd_nativeApp> entry;
-    bool terminated = false;
-
-    // Call once the world holds its sessions; the caller then checks quickAsk() and connected().
-    void launch()
-    {
-        useHost(host);
-        delegate = std::make_unique<AppDelegate>();
-        entry = std::make_unique<nbd_nativeApp>(delegate.get());
-        delegate->applicationWillFinishLaunching();
-        entry->showScenes();
-        delegate->applicationDidFinishLaunching();
-    }
-    // A host with one session, the app launched against it with its hot key, and connected.
-    void launchConnectedWithOneSession()
-    {
-        QVERIFY(host.listen());
-        world.addSession(session(u"s1"_s, 1));
-        launch();
-        QVERIFY(quickAsk() && quickAsk()->isHotKeyRegistered());
-        QTRY_VERIFY_WITH_TIMEOUT(connected(), 20000);
-    }
-    // The ordered shutdown of a quit; also run when a test ends early.
-    void terminate()
-    {
-        if (delegate && !terminated)
-            delegate->applicationWillTerminate();
-        terminated = true;
-    }
-    ~LaunchedApp()
-    {
-        terminate();
-        entry.reset();
-    }
-    QuickAskCoordinator *quickAsk() const { return delegate->quickAskCoordinator(); }
-    AppModel *store() const { return entry->appModel(); }
-    bool connected() const { return store()->connection()->phase().isConnected(); }
-};
-
-} // namespace
 
 class tst_QuickAskApp : public QObject
 {
@@ -168,6 +111,7 @@ private Q_SLOTS:
         app.launchConnectedWithOneSession();
         if (QTest::currentTestFailed())
             return;
+        QVERIFY(app.quickAsk()->isHotKeyRegistered());
         auto &host = app.host;
         QuickAskCoordinator *quickAsk = app.quickAsk();
         QuickAskHUDModel *model = quickAsk->model();
@@ -230,6 +174,7 @@ private Q_SLOTS:
         app.launchConnectedWithOneSession();
         if (QTest::currentTestFailed())
             return;
+        QVERIFY(app.quickAsk()->isHotKeyRegistered());
         auto &host = app.host;
         QuickAskCoordinator *quickAsk = app.quickAsk();
         QuickAskHUDModel *model = quickAsk->model();

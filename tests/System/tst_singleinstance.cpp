@@ -4,11 +4,16 @@
 // must hand its startup or activation token over, bring the hidden window back and exit 0; the
 // window must carry the startup id, be activated with the launch's time, and end the launch's
 // startup sequence. Without a session bus a local socket in XDG_RUNTIME_DIR serves instead.
+// An instance that holds the name but does not answer (frozen, or not ours) costs the second
+// launch a bounded wait, and that launch says so in a dialog on screen before it exits 1.
 
+#include "AccessibilityWalk.h"
 #include "GuiTestMain.h"
+#include "Xdotool.h"
 #include "App/AppDelegate.h"
 #include "App/MainWindow.h"
 #include "App/NativeApp.h"
+#include "App/UnresponsiveInstanceDialog.h"
 #include "System/SingleInstance.h"
 #include "System/WindowActivation.h"
 
@@ -24,6 +29,7 @@
 
 #include <xcb/xcb.h>
 
+#include <csignal>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -125,13 +131,33 @@ private:
     QList<Activation> m_activations;
 };
 
-// The real executable launched once more with the given environment; it must end on its own.
+// The real executable launched once more with the given environment; it must end on its own,
+// or once the dialog it shows is dismissed with Escape as a user would.
 struct SecondLaunch
 {
     int exitCode = -1;
     QProcess::ExitStatus status = QProcess::CrashExit;
     QByteArray errors;
+    // The titles of the windows it showed.
+    QStringList shownWindows;
 };
+
+// The windows a process has on screen, by the X server's account.
+QStringList windowsShownBy(qint64 pid)
+{
+    QProcess search;
+    search.start(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--pid"_s, QString::number(pid)});
+    search.waitForFinished(10000);
+    return QString::fromLatin1(search.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+}
+
+QString windowTitle(const QString &window)
+{
+    QProcess name;
+    name.start(u"xdotool"_s, {u"getwindowname"_s, window});
+    name.waitForFinished(10000);
+    return QString::fromUtf8(name.readAllStandardOutput()).trimmed();
+}
 
 void launchSecond(const QList<QPair<QString, QString>> &environment, SecondLaunch &result)
 {
@@ -144,12 +170,69 @@ void launchSecond(const QList<QPair<QString, QString>> &environment, SecondLaunc
     process.setProcessEnvironment(env);
     process.start(qEnvironmentVariable("NBD_APP_EXE"), QStringList());
     QVERIFY(process.waitForStarted(10000));
-    // The second launch waits for this process's answer: keep the event loop running.
-    QTRY_COMPARE_WITH_TIMEOUT(process.state(), QProcess::NotRunning, 30000);
+    const qint64 pid = process.processId();
+    // The second launch waits for this process's answer: keep the event loop running. A window
+    // it shows is read and answered with Escape (again, until it goes).
+    const auto endedOrAnswered = [&] {
+        if (process.state() == QProcess::NotRunning)
+            return true;
+        for (const QString &window : windowsShownBy(pid)) {
+            const QString title = windowTitle(window);
+            if (!result.shownWindows.contains(title))
+                result.shownWindows << title;
+            test::xdotool({u"windowfocus"_s, window});
+            test::xdotool({u"key"_s, u"Escape"_s});
+        }
+        return false;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(endedOrAnswered(), 30000);
     result.exitCode = process.exitCode();
     result.status = process.exitStatus();
     result.errors = process.readAllStandardError();
 }
+
+// The real executable as the first instance, frozen once it holds the name, as a process that
+// hangs is; it goes on and quits when the test ends.
+class FrozenInstance
+{
+public:
+    // environment: as launchSecond() takes it; without a bus the instance meets the next one on
+    // the socket in runtimeDirectory. The caller checks QTest::currentTestFailed() afterwards.
+    void startAndFreeze(const QList<QPair<QString, QString>> &environment, const QString &runtimeDirectory)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const auto &[name, value] : environment)
+            env.insert(name, value);
+        m_process.setProcessEnvironment(env);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(qEnvironmentVariable("NBD_APP_EXE"), QStringList());
+        QVERIFY(m_process.waitForStarted(10000));
+        QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface();
+        const auto serves = [&] {
+            if (!runtimeDirectory.isEmpty())
+                return QFile::exists(QDir(runtimeDirectory).filePath(SingleInstance::serviceName()));
+            return bus->serviceOwner(SingleInstance::serviceName()).value()
+                       != QDBusConnection::sessionBus().baseService()
+                && bus->isServiceRegistered(SingleInstance::serviceName()).value();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(serves(), 20000);
+        QCOMPARE(::kill(pid_t(m_process.processId()), SIGSTOP), 0);
+    }
+    ~FrozenInstance()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        ::kill(pid_t(m_process.processId()), SIGCONT);
+        m_process.terminate();
+        if (!m_process.waitForFinished(10000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+private:
+    QProcess m_process;
+};
 
 // The running instance: the application's entry with its main window, serving launches.
 struct RunningApp
@@ -258,18 +341,62 @@ private Q_SLOTS:
         QTRY_VERIFY(app.entry.mainWindow()->isVisible());
     }
 
-    // A name holder that does not answer is a failure, never reported as a hand-over.
+    // A name holder that does not answer is a failure, never reported as a hand-over: the
+    // launch says so on screen and exits 1, whether the holder refuses the call at once or is
+    // frozen and lets it wait out its bound.
+    void aHolderThatDoesNotAnswerFailsTheLaunch_data()
+    {
+        QTest::addColumn<QString>("holder");
+        QTest::newRow("refuses at once") << u"squatter"_s;
+        QTest::newRow("frozen") << u"frozen"_s;
+        QTest::newRow("frozen, on the socket") << u"frozen socket"_s;
+    }
     void aHolderThatDoesNotAnswerFailsTheLaunch()
     {
-        QDBusConnection squatter = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"squatter"_s);
-        QVERIFY(squatter.registerService(u"dev.nimbrel.Deck"_s));
+        QFETCH(QString, holder);
+        QTemporaryDir runtime;
+        QList<QPair<QString, QString>> environment;
+        FrozenInstance first;
+        if (holder == u"squatter"_s) {
+            QDBusConnection squatter = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"squatter"_s);
+            QVERIFY(squatter.registerService(u"dev.nimbrel.Deck"_s));
+        } else {
+            const bool socket = holder == u"frozen socket"_s;
+            if (socket)
+                environment = {{u"DBUS_SESSION_BUS_ADDRESS"_s, u"unix:path="_s + runtime.filePath(u"no-bus"_s)},
+                               {u"XDG_RUNTIME_DIR"_s, runtime.path()}};
+            first.startAndFreeze(environment, socket ? runtime.path() : QString());
+            if (QTest::currentTestFailed())
+                return;
+        }
         SecondLaunch second;
-        launchSecond({}, second);
-        squatter.unregisterService(u"dev.nimbrel.Deck"_s);
-        QDBusConnection::disconnectFromBus(u"squatter"_s);
+        launchSecond(environment, second);
+        if (holder == u"squatter"_s) {
+            QDBusConnection(u"squatter"_s).unregisterService(u"dev.nimbrel.Deck"_s);
+            QDBusConnection::disconnectFromBus(u"squatter"_s);
+        }
         QCOMPARE(second.status, QProcess::NormalExit);
         QCOMPARE(second.exitCode, 1);
         QVERIFY2(second.errors.contains("already running but did not answer"), second.errors.constData());
+        QCOMPARE(second.shownWindows, QStringList{u"Nimbrel Deck"_s});
+    }
+
+    // What that dialog says, in the user's language, and that it can be answered.
+    void theUnresponsiveInstanceDialog()
+    {
+        const std::unique_ptr<QMessageBox> dialog = unresponsiveInstanceDialog();
+        QCOMPARE(dialog->objectName(), u"instance-unresponsive-dialog"_s);
+        QCOMPARE(dialog->windowTitle(), u"Nimbrel Deck"_s);
+        QCOMPARE(dialog->text(), u"Nimbrel Deck 已在运行，但没有响应。"_s);
+        QVERIFY(!dialog->informativeText().isEmpty());
+        dialog->open();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+        QCOMPARE(test::accessibilityProblems(dialog.get()), QStringList());
+        QAbstractButton *ok = dialog->findChild<QAbstractButton *>(u"instance-unresponsive-ok"_s);
+        QVERIFY(ok);
+        QCOMPARE(ok->text(), u"好"_s);
+        QTest::mouseClick(ok, Qt::LeftButton);
+        QTRY_VERIFY(!dialog->isVisible());
     }
 
     // Without a session bus the running instance listens in XDG_RUNTIME_DIR, and the second

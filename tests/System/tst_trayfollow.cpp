@@ -1,5 +1,6 @@
 // The tray followed while the app runs, on a virtual X server with a stand-in tray
-// ($NBD_TRAY_OWNER) that owns the tray selection and gives it up by going away, as a panel does.
+// ($NBD_TRAY_OWNER) that owns the tray selection and leaves as a panel does: by giving the
+// selection up while keeping its window, by destroying its window, or by closing its connection.
 // A tray that arrives after start-up gets the icon and takes the menu out of the menu bar; a
 // tray that leaves while the window is hidden brings the window back, closing it then quits,
 // and the tray's entries move into the window's menu bar, where a click reaches them.
@@ -31,11 +32,18 @@ namespace {
 class TrayOwner
 {
 public:
-    bool start()
+    // way: how leave() goes ("destroy", "close" or "release").
+    bool start(const QString &way = u"destroy"_s)
     {
-        m_process.start(qEnvironmentVariable("NBD_TRAY_OWNER"), QStringList());
+        m_process.start(qEnvironmentVariable("NBD_TRAY_OWNER"), QStringList{way});
         return m_process.waitForStarted(10000) && m_process.waitForReadyRead(10000)
             && m_process.readLine().trimmed() == "ready";
+    }
+    // The tray leaves its way; one that gave the selection up still runs with its window.
+    bool leave()
+    {
+        m_process.write("leave\n");
+        return (m_process.canReadLine() || m_process.waitForReadyRead(10000)) && m_process.readLine().trimmed() == "left";
     }
     // The tray goes away: its window is destroyed and the selection with it.
     bool stop()
@@ -71,9 +79,9 @@ QStringList menuTexts(const QMenu *menu)
 }
 
 // The stand-in tray started and seen by the platform.
-void startTray(TrayOwner &tray)
+void startTray(TrayOwner &tray, const QString &way = u"destroy"_s)
 {
-    QVERIFY(tray.start());
+    QVERIFY(tray.start(way));
     QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10000);
 }
 
@@ -126,10 +134,20 @@ private Q_SLOTS:
         QVERIFY(entry.tray());
     }
 
+    void aTrayLeavingWhileHiddenBringsTheWindowBack_data()
+    {
+        QTest::addColumn<QString>("way");
+        QTest::newRow("gives the selection up, keeps its window") << u"release"_s;
+        QTest::newRow("destroys its window") << u"destroy"_s;
+        QTest::newRow("closes its connection") << u"close"_s;
+    }
     void aTrayLeavingWhileHiddenBringsTheWindowBack()
     {
+        QFETCH(QString, way);
         TrayOwner tray;
-        startTray(tray);
+        startTray(tray, way);
+        if (QTest::currentTestFailed())
+            return;
         AppDelegate delegate;
         nbd_nativeApp entry(&delegate, false);
         entry.showScenes();
@@ -142,7 +160,7 @@ private Q_SLOTS:
         window->close();
         QTRY_VERIFY(!window);
 
-        QVERIFY(tray.stop());
+        QVERIFY(tray.leave());
         QTRY_VERIFY_WITH_TIMEOUT(!entry.tray(), 10000);
         QVERIFY(entry.mainWindow());
         QTRY_VERIFY(entry.mainWindow()->isVisible());

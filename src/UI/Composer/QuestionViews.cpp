@@ -30,6 +30,10 @@ namespace nbd {
 namespace {
 
 constexpr int kBodyMaxHeight = 320;
+// A title narrower than this reads as nothing but its ellipsis.
+constexpr int kTitleMinWidth = 96;
+// A title that needs more room than it has beside the card's buttons keeps at least this there.
+constexpr int kTitleBesideWidth = 240;
 
 QColor systemYellow()
 {
@@ -172,20 +176,33 @@ void QuestionOptionRow::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF frame = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    // The choice is told by the accent colour, whether or not the row has the focus; hover is
+    // the faint grey, and the keyboard focus a ring of its own, so none passes for another.
     if (isChecked()) {
-        painter.setPen(QPen(Theme::strongHairline(), 1));
-        painter.setBrush(Theme::selection());
+        painter.setPen(QPen(Theme::brand(), 1));
+        painter.setBrush(Theme::brandSoft());
         painter.drawRoundedRect(frame, 10, 10);
-    } else if (underMouse() || hasFocus()) {
+    } else if (underMouse()) {
         painter.setPen(Qt::NoPen);
         painter.setBrush(withAlpha(Theme::hover(), 0.6));
         painter.drawRoundedRect(frame, 10, 10);
+    }
+    if (hasFocus()) {
+        painter.setPen(QPen(withAlpha(Theme::primaryText(), 0.75), 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 10, 10);
     }
     const QRectF marker(8, 8, 20, 20);
     if (m_multiSelect) {
         const QString symbol = isChecked() ? u"checkmark.square.fill"_s : u"square"_s;
         Icons::paint(&painter, marker.adjusted(2, 2, -2, -2), symbol,
-                     isChecked() ? Theme::primaryText() : Theme::secondaryText());
+                     isChecked() ? Theme::brand() : Theme::secondaryText());
+    } else if (isChecked()) {
+        // The chosen answer's number gives way to a tick on the accent colour.
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Theme::brand());
+        painter.drawRoundedRect(marker, 5, 5);
+        Icons::paint(&painter, marker.adjusted(4, 4, -4, -4), u"checkmark"_s, Qt::white);
     } else {
         painter.setPen(Qt::NoPen);
         painter.setBrush(Theme::inset());
@@ -529,15 +546,21 @@ ApprovalCard::ApprovalCard(Interactions *interactions, PendingApproval approval,
     // As tall as its content at the width it is given: a fixed vertical policy would hold it to
     // its size hint and cut off text that wraps in a narrow place.
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    auto *layout = new QHBoxLayout(this);
+    auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(14, 14, 14, 14 + 10);
-    layout->setSpacing(12);
-    layout->addWidget(new ShieldBadge(this), 0, Qt::AlignVCenter);
+    layout->setSpacing(10);
+    m_row = new QHBoxLayout;
+    m_row->setSpacing(12);
+    m_row->addWidget(new ShieldBadge(this), 0, Qt::AlignVCenter);
     auto *texts = new QVBoxLayout;
     texts->setSpacing(2);
-    // A tool name without a break (a long identifier) wraps inside itself instead of being cut.
-    m_title = new ClampedLabel(QString(), Fonts::system(12, QFont::DemiBold), &Theme::primaryText,
-                               ClampedLabel::kNoLineLimit, this);
+    // One line at any width: a long tool name is cut in its middle, so the start of the name and
+    // what is asked stay readable; the whole title is the tooltip and the accessible name.
+    m_title = new ElidedLabel(QString(), Qt::ElideMiddle, this);
+    m_title->setFont(Fonts::system(12, QFont::DemiBold));
+    m_title->setColor(&Theme::primaryText);
+    m_title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    m_title->setMinimumWidth(kTitleMinWidth);
     m_title->setObjectName(u"approval-title"_s);
     m_reason = plainLabel(this, Fonts::caption(), Theme::secondaryText());
     m_reason->setObjectName(u"approval-reason"_s);
@@ -546,13 +569,20 @@ ApprovalCard::ApprovalCard(Interactions *interactions, PendingApproval approval,
     m_reason->setMaximumHeight(3 * QFontMetrics(Fonts::caption()).lineSpacing());
     texts->addWidget(m_title);
     texts->addWidget(m_reason);
-    layout->addLayout(texts, 1);
+    m_row->addLayout(texts, 1);
+    layout->addLayout(m_row);
+    // Where the card is too narrow for the buttons beside the title, they go below it.
+    m_buttonRow = new QHBoxLayout;
+    m_buttonRow->setSpacing(12);
+    m_buttonRow->addStretch(1);
+    layout->addLayout(m_buttonRow);
     auto *reject = new CardButton(u"拒绝"_s, CardButton::Style::Bordered, this);
     reject->setObjectName(u"approval-reject"_s);
     auto *allow = new CardButton(u"允许一次"_s, CardButton::Style::Prominent, this);
     allow->setObjectName(u"approval-allow"_s);
-    layout->addWidget(reject, 0, Qt::AlignVCenter);
-    layout->addWidget(allow, 0, Qt::AlignVCenter);
+    m_buttons = {reject, allow};
+    for (QWidget *button : m_buttons)
+        m_row->addWidget(button, 0, Qt::AlignVCenter);
     connect(reject, &QAbstractButton::clicked, this, [this] {
         if (m_interactions)
             m_interactions->answerApproval(m_approval, false);
@@ -567,9 +597,51 @@ ApprovalCard::ApprovalCard(Interactions *interactions, PendingApproval approval,
 void ApprovalCard::setApproval(PendingApproval approval)
 {
     m_approval = std::move(approval);
-    m_title->setText(titleText(m_approval.toolName));
+    const QString title = titleText(m_approval.toolName);
+    m_title->setText(title);
+    m_title->setToolTip(plainToolTip(title));
+    m_titleWidth = Fonts::textWidth(m_title->font(), title); // once: a host's name can be long
+    placeButtons();
     m_reason->setVisible(m_approval.reason.has_value());
     m_reason->setText(m_approval.reason.value_or(QString()));
+}
+
+int ApprovalCard::buttonsWidth() const
+{
+    return m_buttons[0]->sizeHint().width() + 12 + m_buttons[1]->sizeHint().width();
+}
+
+QSize ApprovalCard::minimumSizeHint() const
+{
+    // The narrow arrangement's: the badge beside a readable title, the buttons on a row below.
+    const QMargins margins = layout()->contentsMargins();
+    const int width = std::max(30 + 12 + kTitleMinWidth, buttonsWidth()) + margins.left() + margins.right();
+    return {width, QWidget::minimumSizeHint().height()};
+}
+
+void ApprovalCard::placeButtons()
+{
+    // Beside the title while it still reads there (whole, or at least kTitleBesideWidth wide),
+    // else on a row of their own below, which gives the title the card's whole width.
+    const QMargins margins = layout()->contentsMargins();
+    const int titleRoom = width() - margins.left() - margins.right() - 30 - 12 - 12 - buttonsWidth();
+    const bool beside = titleRoom >= std::min(m_titleWidth, kTitleBesideWidth);
+    if (beside == m_buttonsBeside)
+        return;
+    m_buttonsBeside = beside;
+    QBoxLayout *from = beside ? m_buttonRow : m_row;
+    QBoxLayout *to = beside ? m_row : m_buttonRow;
+    for (QWidget *button : m_buttons) {
+        from->removeWidget(button);
+        to->addWidget(button, 0, Qt::AlignVCenter);
+    }
+    updateGeometry();
+}
+
+void ApprovalCard::resizeEvent(QResizeEvent *event)
+{
+    placeButtons();
+    QWidget::resizeEvent(event);
 }
 
 void ApprovalCard::paintEvent(QPaintEvent *)

@@ -7,6 +7,9 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <array>
+
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QScrollArea;
@@ -16,7 +19,7 @@ namespace nbd {
 
 class CardButton;
 class ChromeIconButton;
-class ClampedLabel;
+class ElidedLabel;
 class MarkdownText;
 
 // One option of the shown question: a number badge (single choice) or a check box (multiple
@@ -105,14 +108,24 @@ public:
     void setApproval(PendingApproval approval);
     const PendingApproval &approval() const { return m_approval; }
     static QString titleText(const QString &toolName);
+    QSize minimumSizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    int buttonsWidth() const;
+    void placeButtons();
+
     QPointer<Interactions> m_interactions;
     PendingApproval m_approval;
-    ClampedLabel *m_title;
+    QHBoxLayout *m_row;
+    QHBoxLayout *m_buttonRow;
+    std::array<QWidget *, 2> m_buttons{};
+    bool m_buttonsBeside = true;
+    int m_titleWidth = 0;
+    ElidedLabel *m_title;
     QLabel *m_reason;
 };
 

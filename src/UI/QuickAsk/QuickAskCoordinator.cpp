@@ -291,6 +291,10 @@ void QuickAskCoordinator::revealMainWindow(const QString &selectedSessionID)
 {
     if (!m_owners.selection || m_owners.selection->selectedSessionId() != selectedSessionID)
         return;
+    if (m_mainWindowOpener) {
+        m_mainWindowOpener();
+        return;
+    }
     QWidget *target = nullptr;
     for (QWidget *widget : QApplication::topLevelWidgets()) {
         if (widget == m_panel || widget->windowType() != Qt::Window)

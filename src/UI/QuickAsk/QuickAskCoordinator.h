@@ -17,6 +17,7 @@
 #include <QCoroTask>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 
 namespace nbd {
@@ -66,7 +67,11 @@ public:
     void dismiss();
     void submit();
     void requestAccessibilityPermission();
+    // Brings the main window forward once the answered session is still the selected one.
     void revealMainWindow(const QString &selectedSessionID);
+    // How the application opens its main window, built anew when it was closed; without one
+    // only a main window that still exists is brought forward.
+    void installMainWindowOpener(std::function<void()> opener) { m_mainWindowOpener = std::move(opener); }
 
     QuickAskHUDModel *model() const { return m_model; }
     QuickAskPanel *panel();
@@ -98,6 +103,7 @@ private:
     QUuid m_timedCapture;
     quint64 m_submissionGeneration = 0;
     QPointer<QuickAskPanel> m_panel;
+    std::function<void()> m_mainWindowOpener;
     bool m_stopped = false;
     std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
 };

@@ -336,7 +336,7 @@ private Q_SLOTS:
                                                                      {u"toolName"_s, u"write_file"_s}}));
         QTRY_COMPARE(m_h->store->interactions()->pendingApprovals().size(), size_t(2));
         auto *card = show<ApprovalCard>(m_h->store->interactions()->pendingApprovals()[0]);
-        QCOMPARE(card->findChild<ClampedLabel *>(u"approval-title"_s)->text(), u"工具「shell」请求执行许可"_s);
+        QCOMPARE(card->findChild<ElidedLabel *>(u"approval-title"_s)->text(), u"工具「shell」请求执行许可"_s);
         QLabel *reason = card->findChild<QLabel *>(u"approval-reason"_s);
         QVERIFY(reason->isVisible());
         QCOMPARE(reason->text(), u"运行 rm -rf build"_s);
@@ -407,6 +407,41 @@ private Q_SLOTS:
         QTest::keyClick(row(card, u"二"_s), Qt::Key_Space);
         QCOMPARE(card->flow().draft(*card->flow().current()).selected, std::vector<QString>{u"二"_s});
         requireAccessible();
+    }
+
+    // The chosen answer shows without the focus, in the accent colour, and the keyboard focus
+    // is a ring of its own: neither looks like the other, nor like an idle option.
+    void chosenAndFocusedOptionsLookApart()
+    {
+        auto *card = show<QuestionCard>(ask(u"r1"_s, {question(u"q1"_s, {u"甲"_s, u"乙"_s, u"丙"_s})}));
+        QuestionOptionRow *focused = row(card, u"甲"_s);
+        QuestionOptionRow *chosen = row(card, u"乙"_s);
+        QuestionOptionRow *idle = row(card, u"丙"_s);
+        QTest::mouseClick(chosen, Qt::LeftButton);
+        focused->setFocus(Qt::TabFocusReason);
+        QTest::mouseMove(m_window.get(), QPoint(1, 1)); // no option under the pointer
+        QTRY_VERIFY(focused->hasFocus() && !chosen->hasFocus() && !chosen->underMouse());
+        QVERIFY(chosen->isChecked() && !focused->isChecked());
+        QAccessibleInterface *chosenInterface = QAccessible::queryAccessibleInterface(chosen);
+        QAccessibleInterface *focusedInterface = QAccessible::queryAccessibleInterface(focused);
+        QVERIFY(chosenInterface->state().checked && !chosenInterface->state().focused);
+        QVERIFY(!focusedInterface->state().checked && focusedInterface->state().focused);
+
+        // Inside the row right of its text, and on its edge.
+        const auto look = [](QuestionOptionRow *option) {
+            const QImage image = option->grab().toImage();
+            return std::pair{image.pixelColor(image.width() - 16, image.height() / 2),
+                             image.pixelColor(image.width() / 2, 1)};
+        };
+        const auto [chosenInside, chosenEdge] = look(chosen);
+        const auto [focusedInside, focusedEdge] = look(focused);
+        const auto [idleInside, idleEdge] = look(idle);
+        QVERIFY(chosenInside != focusedInside);
+        QVERIFY(chosenInside != idleInside);
+        QVERIFY(focusedEdge != idleEdge);
+        QVERIFY(focusedEdge != chosenEdge);
+        // The choice is in the accent colour, not a grey.
+        QVERIFY(chosenInside.hueF() >= 0 && std::abs(chosenInside.hueF() - Theme::brand().hueF()) < 0.05);
     }
 
     // Tab goes through the card from top to bottom: close, the options, the typed answer,
@@ -529,7 +564,7 @@ private Q_SLOTS:
     }
 
     // In a narrow column (the side chat) text wraps: each card grows to show all of it, and
-    // the question's body is no taller than its options.
+    // the question's body is no taller than its options; an approval's title is one line.
     void narrowCardsShowAllTheirText()
     {
         m_h->world.pushApprovalRequested(u"a1"_s, JSONValue::object(
@@ -553,9 +588,18 @@ private Q_SLOTS:
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
 
-        ClampedLabel *title = approvalCard->findChild<ClampedLabel *>(u"approval-title"_s);
-        QTRY_VERIFY(title->height() >= title->heightForWidth(title->width()));
-        QVERIFY(title->heightForWidth(title->width()) > title->fontMetrics().lineSpacing()); // it does wrap
+        // The approval's title is one line; too narrow for it beside the buttons, the card puts
+        // them below, and the title reads whole.
+        auto *title = approvalCard->findChild<ElidedLabel *>(u"approval-title"_s);
+        QTRY_VERIFY(title->width() > 0);
+        QCOMPARE(title->height(), title->fontMetrics().height());
+        QCOMPARE(title->shownText(), u"工具「grep」请求执行许可"_s);
+        QCOMPARE(title->toolTip().remove(u'\n'), u"工具「grep」请求执行许可"_s);
+        for (const char *name : {"approval-reject", "approval-allow"}) {
+            const auto *button = approvalCard->findChild<QAbstractButton *>(QString::fromLatin1(name));
+            QVERIFY(approvalCard->rect().contains(QRect(button->mapTo(approvalCard, QPoint()), button->size())));
+            QVERIFY(button->y() > title->mapTo(approvalCard, QPoint(0, title->height())).y());
+        }
         QVERIFY(approvalCard->height() >= approvalCard->heightForWidth(approvalCard->width()));
 
         auto *body = questionCard->findChild<QScrollArea *>(u"question-body"_s);
