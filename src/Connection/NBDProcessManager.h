@@ -132,6 +132,9 @@ Q_SIGNALS:
     void phaseChanged();
     void logLinesChanged();
     void processChanged();
+    // The launched host ended by itself after its ready line: "内置 NBD 已退出（" and its exit
+    // status or signal, "）". Not emitted for a host that stop() ended.
+    void hostExited(const QString &message);
 
 private:
     struct Launch;

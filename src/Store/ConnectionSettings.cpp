@@ -56,6 +56,12 @@ ConnectionSettings::ConnectionSettings(std::shared_ptr<const StoreContext> conte
 
     QObject::connect(m_context->connection, &ConnectionController::phaseChanged, this,
                      &ConnectionSettings::followConnectionPhase);
+    // Reconnecting to a host that is no more would end in a refusal that names nothing.
+    QObject::connect(m_nbdProcess, &NBDProcessManager::hostExited, this, [this](const QString &message) {
+        const NBDProcessManager::Phase process = m_nbdProcess->phase();
+        if (process.kind == NBDProcessManager::Phase::Kind::Running && m_context->connection->baseURL() == process.url)
+            m_context->connection->abandon(message);
+    });
 }
 
 ConnectionSettings::~ConnectionSettings()

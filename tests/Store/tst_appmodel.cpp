@@ -369,6 +369,42 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(store->connection()->phase().message().contains(u"not here"_s), 20000);
     }
 
+    // A launched host that ends after it was ready is named as the cause, with how it ended;
+    // the restart launches it again.
+    void exitedHostIsWhatTheStatusSays_data()
+    {
+        QTest::addColumn<QByteArray>("ending");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("exit code") << QByteArray("exit 7") << u"内置 NBD 已退出（退出码 7）"_s;
+        QTest::newRow("signal") << QByteArray("kill -KILL $$") << u"内置 NBD 已退出（信号 9）"_s;
+    }
+
+    void exitedHostIsWhatTheStatusSays()
+    {
+        QFETCH(QByteArray, ending);
+        QFETCH(QString, message);
+        StoreHarness h;
+        // Nothing to attach to: the launch is the only way to the host.
+        h.seed(u"nbd.serverURL"_s, u"http://127.0.0.1:1"_s);
+        const QString go = h.dir.filePath(u"go"_s);
+        AppModel *store = embeddedStore(h, "#!/bin/sh\necho 'nbd web: " + h.host.baseUrl().toString().toUtf8()
+                                               + "'\nwhile [ ! -e '" + go.toUtf8() + "' ]; do sleep 0.05; done\n"
+                                               + ending + "\n");
+        QVERIFY(store);
+        store->connect();
+        QTRY_COMPARE_WITH_TIMEOUT(store->connection()->phase().kind(), ConnectionPhase::Kind::Ready, 20000);
+
+        QVERIFY(QFile(go).open(QIODevice::WriteOnly));
+        QTRY_COMPARE_WITH_TIMEOUT(store->connection()->phase(), ConnectionPhase::failed(message), 20000);
+        QCOMPARE(store->connectionStatus()->detail(), u"连接失败："_s + message);
+
+        QVERIFY(QFile::remove(go));
+        store->disconnect();
+        store->connect();
+        QTRY_COMPARE_WITH_TIMEOUT(store->connection()->phase().kind(), ConnectionPhase::Kind::Ready, 20000);
+        QVERIFY(store->nbdProcess()->hasProcess());
+    }
+
     // The host goes away mid-turn: nothing it ran shows running any more and the banner says
     // the connection is gone; once it is back, it says again what runs.
     void lostConnectionEndsWhatRan()
