@@ -4,6 +4,7 @@
 #include "Domain/Trimming.h"
 #include "Connection/LineBuffer.h"
 #include "Connection/CapturedCommand.h"
+#include "Connection/ProcessGroupEmptyWatch.h"
 #include "Connection/ProcessGroupWatchdog.h"
 #include "Wire/WireClient.h"
 #include "Wire/WireSession.h"
@@ -349,6 +350,17 @@ void NBDProcessManager::handleTermination(const std::shared_ptr<Launch> &launch)
                                : u"退出码 "_s + QString::number(process->exitCode());
     const QString line = u"nbd 进程提前退出（"_s + detail + u"）"_s;
     log(line);
+    // What the host left in its group is ended by the next stop; a group that has emptied
+    // meanwhile is let go, as its number may be taken by a new group.
+    const qint64 group = processGroup(process);
+    const auto letGroupGo = [process, group] {
+        process->setProperty(kProcessGroupProperty, 0);
+        ProcessGroupWatchdog::forget(group);
+    };
+    if (groupExists(group))
+        connect(new ProcessGroupEmptyWatch(group, process), &ProcessGroupEmptyWatch::emptied, process, letGroupGo);
+    else
+        letGroupGo();
     if (launch->ready)
         Q_EMIT hostExited(u"内置 NBD 已退出（"_s + detail + u"）"_s);
     if (!launch->gate.isSettled())

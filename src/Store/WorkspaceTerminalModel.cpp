@@ -1,6 +1,7 @@
 #include "Store/WorkspaceTerminalModel.h"
 
 #include "Connection/NBDProcessManager.h"
+#include "Connection/ProcessGroupEmptyWatch.h"
 #include "Connection/ProcessGroupWatchdog.h"
 #include "Domain/Trimming.h"
 
@@ -135,12 +136,8 @@ WorkspaceTerminalModel::WorkspaceTerminalModel(const QUrl &directory, QObject *p
 
 WorkspaceTerminalModel::~WorkspaceTerminalModel()
 {
-    for (const qint64 group : std::exchange(m_leftoverGroups, {})) {
-        if (groupHasProcesses(group))
-            endGroup(group);
-        else
-            ProcessGroupWatchdog::forget(group);
-    }
+    for (ProcessGroupEmptyWatch *leftover : std::exchange(m_leftovers, {}))
+        endGroup(leftover->group());
     if (!m_process)
         return;
     QProcess *process = std::exchange(m_process, nullptr);
@@ -166,22 +163,46 @@ WorkspaceTerminalModel::~WorkspaceTerminalModel()
 
 void WorkspaceTerminalModel::killAllGroups()
 {
-    for (const qint64 group : std::exchange(m_leftoverGroups, {}))
-        killGroup(group);
+    for (ProcessGroupEmptyWatch *leftover : std::exchange(m_leftovers, {})) {
+        killGroup(leftover->group());
+        delete leftover;
+    }
     if (m_group > 0) {
         ::kill(-pid_t(m_group), SIGTERM);
         killGroup(m_group);
     }
 }
 
+QList<qint64> WorkspaceTerminalModel::leftoverGroups() const
+{
+    QList<qint64> groups;
+    for (const ProcessGroupEmptyWatch *leftover : m_leftovers)
+        groups.append(leftover->group());
+    return groups;
+}
+
+void WorkspaceTerminalModel::keepLeftoverGroup(qint64 group)
+{
+    auto *leftover = new ProcessGroupEmptyWatch(group, this);
+    m_leftovers.append(leftover);
+    connect(leftover, &ProcessGroupEmptyWatch::emptied, this, [this, leftover] { dropLeftover(leftover); });
+}
+
+void WorkspaceTerminalModel::dropLeftover(ProcessGroupEmptyWatch *leftover)
+{
+    // An empty group's number may be taken by a new group: it is never signalled again.
+    m_leftovers.removeOne(leftover);
+    ProcessGroupWatchdog::forget(leftover->group());
+    leftover->deleteLater();
+}
+
 void WorkspaceTerminalModel::pruneLeftoverGroups()
 {
-    m_leftoverGroups.removeIf([](qint64 group) {
-        if (groupHasProcesses(group))
-            return false;
-        ProcessGroupWatchdog::forget(group);
-        return true;
-    });
+    // For groups whose processes the kernel could not watch.
+    const QList<ProcessGroupEmptyWatch *> leftovers = m_leftovers;
+    for (ProcessGroupEmptyWatch *leftover : leftovers)
+        if (!groupHasProcesses(leftover->group()))
+            dropLeftover(leftover);
 }
 
 QString WorkspaceTerminalModel::userAndHost()
@@ -411,9 +432,8 @@ void WorkspaceTerminalModel::finish(int status)
     m_interruptGrace->stop();
     // A background job of the command lives on in its group: the group is kept until empty.
     const qint64 group = std::exchange(m_group, 0);
-    pruneLeftoverGroups();
     if (groupHasProcesses(group))
-        m_leftoverGroups.append(group);
+        keepLeftoverGroup(group);
     else
         ProcessGroupWatchdog::forget(group);
     setRunning(false);

@@ -13,6 +13,8 @@ class QTimer;
 
 namespace nbd {
 
+class ProcessGroupEmptyWatch;
+
 // One entry of the terminal's output.
 struct TerminalRecord
 {
@@ -79,7 +81,7 @@ public:
     // SIGTERM, and SIGKILL follows kKillGraceMs after that.
     void interrupt();
     // The process groups of finished commands that still hold a process.
-    QList<qint64> leftoverGroups() const { return m_leftoverGroups; }
+    QList<qint64> leftoverGroups() const;
 
     // The shell that runs each line as `<shell> -l -c <line>`; replaceable for tests.
     void setShell(const QString &path) { m_shell = path; }
@@ -107,6 +109,9 @@ private:
     QString decodeChunk(const QByteArray &bytes, bool final);
     // SIGTERM to the running command's group, SIGKILL after the grace.
     void terminateRunningGroup();
+    // Keeps the group of a finished command while a process is left in it.
+    void keepLeftoverGroup(qint64 group);
+    void dropLeftover(ProcessGroupEmptyWatch *leftover);
     // Lets go of the leftover groups that have no process any more.
     void pruneLeftoverGroups();
     // Ends every group the model holds at once (the application is quitting).
@@ -123,7 +128,7 @@ private:
     qint64 m_group = 0; // of m_process
     bool m_interrupted = false;
     QTimer *m_interruptGrace = nullptr;
-    QList<qint64> m_leftoverGroups;
+    QList<ProcessGroupEmptyWatch *> m_leftovers;
     // The tail of the last read that ends inside a UTF-8 sequence, completed by the next read.
     QByteArray m_pendingBytes;
 };
