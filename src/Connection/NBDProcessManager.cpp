@@ -162,6 +162,7 @@ void NBDProcessManager::setPhase(const Phase &phase)
 
 void NBDProcessManager::setProcess(QProcess *process)
 {
+    m_hostExitMessage.clear();
     if (m_process == process)
         return;
     m_process = process;
@@ -361,8 +362,10 @@ void NBDProcessManager::handleTermination(const std::shared_ptr<Launch> &launch)
         connect(new ProcessGroupEmptyWatch(group, process), &ProcessGroupEmptyWatch::emptied, process, letGroupGo);
     else
         letGroupGo();
-    if (launch->ready)
-        Q_EMIT hostExited(u"内置 NBD 已退出（"_s + detail + u"）"_s);
+    if (launch->ready && launch == m_launch) {
+        m_hostExitMessage = u"内置 NBD 已退出（"_s + detail + u"）"_s;
+        Q_EMIT hostExited(m_hostExitMessage);
+    }
     if (!launch->gate.isSettled())
         launch->failure = line;
     settleGate(launch, std::nullopt);

@@ -78,6 +78,8 @@ public:
     // Whether a launched host is held (from its launch until the next stop(), also after
     // it exited).
     bool hasProcess() const;
+    // What hostExited() said of the launched host, until the next stop(); empty while it runs.
+    QString hostExitMessage() const { return m_hostExitMessage; }
 
     // Stops a host launched earlier, looks up the executable and launches it with
     // "--profile web --port 0" in cwd; returns the base address from its ready line, or
@@ -170,6 +172,7 @@ private:
     QList<QPointer<QProcess>> m_stopping;             // hosts asked to terminate, not yet gone
     quint64 m_launchGeneration = 0;
     QString m_failureCause; // of the failed phase, when a launch set it
+    QString m_hostExitMessage;
 
     Timing m_timing;
     QString m_loginShell;

@@ -182,7 +182,10 @@ QCoro::Task<void> ConnectionSettings::connectEmbedded(CancelToken cancel)
                 m_nbdProcess->stop();
             co_return;
         }
-        if (launched)
+        // A host that ended right after its ready line is not connected to at all.
+        if (launched && !m_nbdProcess->hostExitMessage().isEmpty())
+            m_context->connection->fail(m_nbdProcess->hostExitMessage());
+        else if (launched)
             startConnection(*launched);
         else
             connectExternal(m_nbdProcess->failureDescription());
