@@ -235,6 +235,4 @@ void forget(qint64 group)
     send({0, std::int32_t(group)});
 }
 
-qint64 pid() { return s_pid; }
-
 } // namespace nbd::ProcessGroupWatchdog

@@ -25,8 +25,6 @@ bool ensureRunning();
 // Adds a group (its leader's pid) to those the watchdog ends; ignores a group of 0 or less.
 void watch(qint64 group);
 void forget(qint64 group);
-// The watchdog's pid while one runs, else 0.
-qint64 pid();
 
 } // namespace ProcessGroupWatchdog
 
