@@ -45,6 +45,24 @@ MainWindow::MainWindow(AppModel *appModel, std::function<void()> settingsOpener,
     QAction *newSession = addCommand(fileMenu, u"new-session-command"_s, u"新建会话"_s, QKeySequence(Qt::CTRL | Qt::Key_N));
     connect(newSession, &QAction::triggered, this,
             [appModel] { startCreateSession(appModel ? appModel->sessions() : nullptr); });
+    // Within reach when the launched host has gone: the same restart as the Settings button's.
+    QAction *restartHost = addCommand(fileMenu, u"restart-host-command"_s, u"重启内置 NBD"_s, QKeySequence());
+    connect(restartHost, &QAction::triggered, this, [appModel] {
+        if (!appModel)
+            return;
+        appModel->disconnect();
+        appModel->connect();
+    });
+    if (appModel) {
+        ConnectionSettings *connection = appModel->connectionSettings();
+        const auto followMode = [restartHost, connection] {
+            restartHost->setVisible(connection->launchMode() == LaunchMode::Embedded);
+        };
+        connect(connection, &ConnectionSettings::launchModeChanged, restartHost, followMode);
+        followMode();
+    } else {
+        restartHost->setVisible(false);
+    }
     // Without an application menu on this desktop, Settings and Quit live in the first menu,
     // where Linux users look for them.
     fileMenu->addSeparator();

@@ -3,6 +3,9 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <sys/prctl.h>
+#include <csignal>
+
 namespace nbd {
 
 CapturedCommand::CapturedCommand(QObject *owner) : QObject(owner)
@@ -10,6 +13,8 @@ CapturedCommand::CapturedCommand(QObject *owner) : QObject(owner)
     m_process.setStandardErrorFile(QProcess::nullDevice());
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.setInputChannelMode(QProcess::ForwardedInputChannel);
+    // A lookup still running when the client dies goes with it.
+    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     m_timeout.setSingleShot(true);
     m_timeout.setTimerType(Qt::PreciseTimer);
     m_kill.setSingleShot(true);

@@ -97,6 +97,15 @@ void ConnectionController::markConnecting() { setPhase(ConnectionPhase::connecti
 
 void ConnectionController::fail(QString message) { setPhase(ConnectionPhase::failed(std::move(message))); }
 
+void ConnectionController::abandon(QString message)
+{
+    m_shouldStayConnected = false;
+    cancelReconnects();
+    cancelStream(m_mux);
+    cancelStream(m_host);
+    setPhase(ConnectionPhase::failed(std::move(message)));
+}
+
 void ConnectionController::disconnect()
 {
     m_shouldStayConnected = false;

@@ -86,6 +86,10 @@ public:
     // The store is looking for or launching a host and has no address yet.
     void markConnecting();
     void fail(QString message);
+    // The host at the address has gone for good (the launched host exited): the phase fails
+    // with the message and no reconnect is tried; the address and wire client stay, so that
+    // views still show what was there until the next connect or disconnect.
+    void abandon(QString message);
     // Drops the connection: no step still under way applies a result or reconnects.
     // (Hides QObject::disconnect(); that one is reached through QObject:: explicitly.)
     void disconnect();

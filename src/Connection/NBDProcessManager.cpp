@@ -4,6 +4,8 @@
 #include "Domain/Trimming.h"
 #include "Connection/LineBuffer.h"
 #include "Connection/CapturedCommand.h"
+#include "Connection/ProcessGroupEmptyWatch.h"
+#include "Connection/ProcessGroupWatchdog.h"
 #include "Wire/WireClient.h"
 #include "Wire/WireSession.h"
 
@@ -106,6 +108,7 @@ struct NBDProcessManager::Launch
     QMetaObject::Connection terminationHandler;
     // Why the wait ended without an address, as the log says it.
     QString failure;
+    bool ready = false; // the wait ended with an address
 };
 
 NBDProcessManager::NBDProcessManager(QObject *parent)
@@ -173,6 +176,7 @@ void NBDProcessManager::setPhase(const Phase &phase)
 
 void NBDProcessManager::setProcess(QProcess *process)
 {
+    m_hostExitMessage.clear();
     if (m_process == process)
         return;
     m_process = process;
@@ -279,8 +283,10 @@ std::optional<QUrl> NBDProcessManager::parseURL(const QString &trimmedLine)
 
 void NBDProcessManager::settleGate(const std::shared_ptr<Launch> &launch, std::optional<QUrl> url)
 {
+    const bool ready = url.has_value();
     if (!launch->gate.settle(std::move(url)))
         return;
+    launch->ready = ready;
     // The waiting start() resumes from the event loop, not from inside a process signal or
     // a timer: its caller may well stop or replace the process right away.
     QMetaObject::invokeMethod(this, [launch] { launch->gate.resumeWaiter(); }, Qt::QueuedConnection);
@@ -359,6 +365,21 @@ void NBDProcessManager::handleTermination(const std::shared_ptr<Launch> &launch)
                                : u"退出码 "_s + QString::number(process->exitCode());
     const QString line = u"nbd 进程提前退出（"_s + detail + u"）"_s;
     log(line);
+    // What the host left in its group is ended by the next stop; a group that has emptied
+    // meanwhile is let go, as its number may be taken by a new group.
+    const qint64 group = processGroup(process);
+    const auto letGroupGo = [process, group] {
+        process->setProperty(kProcessGroupProperty, 0);
+        ProcessGroupWatchdog::forget(group);
+    };
+    if (groupExists(group))
+        connect(new ProcessGroupEmptyWatch(group, process), &ProcessGroupEmptyWatch::emptied, process, letGroupGo);
+    else
+        letGroupGo();
+    if (launch->ready && launch == m_launch) {
+        m_hostExitMessage = u"内置 NBD 已退出（"_s + detail + u"）"_s;
+        Q_EMIT hostExited(m_hostExitMessage);
+    }
     if (!launch->gate.isSettled())
         launch->failure = line;
     settleGate(launch, std::nullopt);
@@ -395,9 +416,11 @@ QCoro::Task<std::optional<QUrl>> NBDProcessManager::start(QString cwd, QString e
     process->setWorkingDirectory(cwd);
     process->setProcessChannelMode(QProcess::SeparateChannels);
     process->setInputChannelMode(QProcess::ForwardedInputChannel);
-    // No host outlives the client, also when the client is killed or crashes: the kernel
-    // sends the host SIGTERM when the thread that launched it ends. A client that died before
-    // the child got here has already handed it to another parent.
+    // No host outlives the client, also when the client is killed or crashes: the watchdog
+    // ends the host's whole group then, and the kernel sends the host itself SIGTERM when the
+    // thread that launched it ends. A client that died before the child got here has already
+    // handed it to another parent.
+    ProcessGroupWatchdog::ensureRunning();
     const pid_t client = ::getpid();
     process->setChildProcessModifier([client] {
         ::setpgid(0, 0);
@@ -420,6 +443,7 @@ QCoro::Task<std::optional<QUrl>> NBDProcessManager::start(QString cwd, QString e
     process->start();
     if (process->waitForStarted(-1)) {
         process->setProperty(kProcessGroupProperty, process->processId());
+        ProcessGroupWatchdog::watch(process->processId());
         m_launch = launch;
         setProcess(process);
         log(u"已启动 nbd："_s + *path + u" --profile web --port 0"_s);
@@ -509,6 +533,7 @@ void NBDProcessManager::stop()
             const bool hostStayed = process && process->state() != QProcess::NotRunning;
             // What the host started goes too, also when the host itself has gone already.
             signalGroup(group, SIGKILL);
+            ProcessGroupWatchdog::forget(group);
             if (hostStayed) {
                 signalHost(process, SIGKILL);
                 log(u"已强制结束 nbd（pid "_s + QString::number(pid) + u"）"_s);
@@ -527,8 +552,11 @@ void NBDProcessManager::stop()
             connect(timer, &QTimer::timeout, this, [group, timer] {
                 timer->deleteLater();
                 signalGroup(group, SIGKILL);
+                ProcessGroupWatchdog::forget(group);
             });
             timer->start(m_timing.stopKillDelayMs);
+        } else {
+            ProcessGroupWatchdog::forget(group);
         }
     }
     setPhase(Phase::idle());
@@ -554,6 +582,7 @@ bool NBDProcessManager::endGroupAndWait(QProcess *process)
     while (!killed && groupExists(group) && !grace.hasExpired())
         ::usleep(10000);
     signalGroup(group, SIGKILL);
+    ProcessGroupWatchdog::forget(group);
     return killed;
 }
 

@@ -77,6 +77,8 @@ public:
     // Whether a launched host is held (from its launch until the next stop(), also after
     // it exited).
     bool hasProcess() const;
+    // What hostExited() said of the launched host, until the next stop(); empty while it runs.
+    QString hostExitMessage() const { return m_hostExitMessage; }
 
     // Stops a host launched earlier, looks up the executable and launches it with
     // "--profile web --port 0" in cwd; returns the base address from its ready line, or
@@ -159,6 +161,9 @@ Q_SIGNALS:
     void phaseChanged();
     void logLinesChanged();
     void processChanged();
+    // The launched host ended by itself after its ready line: "内置 NBD 已退出（" and its exit
+    // status or signal, "）". Not emitted for a host that stop() ended.
+    void hostExited(const QString &message);
 
 private:
     struct Launch;
@@ -197,6 +202,7 @@ private:
     QList<QPointer<QProcess>> m_stopping;             // hosts asked to terminate, not yet gone
     quint64 m_launchGeneration = 0;
     QString m_failureCause; // of the failed phase, when a launch set it
+    QString m_hostExitMessage;
 
     Timing m_timing;
     QString m_loginShell;

@@ -9,6 +9,9 @@
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 
+#include <sys/prctl.h>
+#include <csignal>
+
 #include <memory>
 #include <optional>
 
@@ -27,6 +30,8 @@ public:
     {
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.setInputChannelMode(QProcess::ForwardedInputChannel);
+        // A tool still running when the client dies goes with it.
+        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         // Drained while the tool runs, so that a chatty tool never blocks on a full pipe.
         connect(&m_process, &QProcess::readyReadStandardOutput, this, [this] { m_output += m_process.readAllStandardOutput(); });
         connect(&m_process, &QProcess::finished, this, [this](int exitCode, QProcess::ExitStatus) {

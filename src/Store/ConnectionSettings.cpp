@@ -57,6 +57,12 @@ ConnectionSettings::ConnectionSettings(std::shared_ptr<const StoreContext> conte
 
     QObject::connect(m_context->connection, &ConnectionController::phaseChanged, this,
                      &ConnectionSettings::followConnectionPhase);
+    // Reconnecting to a host that is no more would end in a refusal that names nothing.
+    QObject::connect(m_nbdProcess, &NBDProcessManager::hostExited, this, [this](const QString &message) {
+        const NBDProcessManager::Phase process = m_nbdProcess->phase();
+        if (process.kind == NBDProcessManager::Phase::Kind::Running && m_context->connection->baseURL() == process.url)
+            m_context->connection->abandon(message);
+    });
 }
 
 ConnectionSettings::~ConnectionSettings()
@@ -178,7 +184,11 @@ QCoro::Task<void> ConnectionSettings::connectEmbedded(CancelToken cancel)
             co_return;
         }
         if (launched) {
-            startConnection(*launched);
+            // A host that ended right after its ready line is not connected to at all.
+            if (const QString exited = m_nbdProcess->hostExitMessage(); !exited.isEmpty())
+                m_context->connection->fail(exited);
+            else
+                startConnection(*launched);
             co_return;
         }
         const QString failure = m_nbdProcess->failureDescription();

@@ -1,6 +1,8 @@
 #include "Store/WorkspaceTerminalModel.h"
 
 #include "Connection/NBDProcessManager.h"
+#include "Connection/ProcessGroupEmptyWatch.h"
+#include "Connection/ProcessGroupWatchdog.h"
 #include "Domain/Trimming.h"
 
 #include <QDir>
@@ -75,6 +77,41 @@ qsizetype completePrefixLength(const QByteArray &bytes)
 // Set once the application began to quit.
 bool s_quitting = false;
 
+bool groupHasProcesses(qint64 group) { return group > 0 && ::kill(-pid_t(group), 0) == 0; }
+
+void killGroup(qint64 group)
+{
+    ::kill(-pid_t(group), SIGKILL);
+    ProcessGroupWatchdog::forget(group);
+}
+
+// Asks the group to end and kills it after the grace; at once when the application quits, as no
+// timer fires any more then.
+void endGroup(qint64 group)
+{
+    if (group <= 0)
+        return;
+    ::kill(-pid_t(group), SIGTERM);
+    QCoreApplication *app = QCoreApplication::instance();
+    if (s_quitting || !app) {
+        killGroup(group);
+        return;
+    }
+    auto *timer = new QTimer(app);
+    timer->setSingleShot(true);
+    timer->setTimerType(Qt::PreciseTimer);
+    auto done = std::make_shared<bool>(false);
+    const auto kill = [group, timer, done] {
+        if (std::exchange(*done, true))
+            return;
+        killGroup(group);
+        timer->deleteLater();
+    };
+    QObject::connect(timer, &QTimer::timeout, timer, kill);
+    QObject::connect(app, &QCoreApplication::aboutToQuit, timer, kill);
+    timer->start(WorkspaceTerminalModel::kKillGraceMs);
+}
+
 } // namespace
 
 WorkspaceTerminalModel::WorkspaceTerminalModel(const QUrl &directory, QObject *parent)
@@ -88,18 +125,31 @@ WorkspaceTerminalModel::WorkspaceTerminalModel(const QUrl &directory, QObject *p
         return true;
     }();
     Q_UNUSED(watchingQuit);
+    if (QCoreApplication *app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, &WorkspaceTerminalModel::killAllGroups);
+    m_interruptGrace = new QTimer(this);
+    m_interruptGrace->setSingleShot(true);
+    m_interruptGrace->setTimerType(Qt::PreciseTimer);
+    m_interruptGrace->setInterval(kInterruptGraceMs);
+    connect(m_interruptGrace, &QTimer::timeout, this, &WorkspaceTerminalModel::terminateRunningGroup);
 }
 
 WorkspaceTerminalModel::~WorkspaceTerminalModel()
 {
+    for (ProcessGroupEmptyWatch *leftover : std::exchange(m_leftovers, {}))
+        endGroup(leftover->group());
     if (!m_process)
         return;
-    QProcess *process = m_process;
-    m_process = nullptr;
+    QProcess *process = std::exchange(m_process, nullptr);
+    const qint64 group = std::exchange(m_group, 0);
     process->disconnect(this);
-    const qint64 pid = process->processId();
-    if (pid <= 0 || process->state() == QProcess::NotRunning) {
+    if (process->state() == QProcess::NotRunning) {
         delete process;
+        // The shell has ended, but not what it left in its group.
+        if (groupHasProcesses(group))
+            endGroup(group);
+        else
+            ProcessGroupWatchdog::forget(group);
         return;
     }
     // Destroying a running QProcess kills and waits for it on this thread: the process object
@@ -108,15 +158,51 @@ WorkspaceTerminalModel::~WorkspaceTerminalModel()
     process->setParent(nullptr);
     QObject::connect(process, &QProcess::readyReadStandardOutput, process, [process] { process->readAllStandardOutput(); });
     QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
-    ::kill(-pid_t(pid), SIGTERM);
-    // Once the application quits no timer fires any more: the group is killed then at once.
-    if (s_quitting || !QCoreApplication::instance()) {
-        ::kill(-pid_t(pid), SIGKILL);
-        return;
+    endGroup(group);
+}
+
+void WorkspaceTerminalModel::killAllGroups()
+{
+    for (ProcessGroupEmptyWatch *leftover : std::exchange(m_leftovers, {})) {
+        killGroup(leftover->group());
+        delete leftover;
     }
-    QTimer::singleShot(kKillGraceMs, process, [pid] { ::kill(-pid_t(pid), SIGKILL); });
-    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, process,
-                     [pid] { ::kill(-pid_t(pid), SIGKILL); });
+    if (m_group > 0) {
+        ::kill(-pid_t(m_group), SIGTERM);
+        killGroup(m_group);
+    }
+}
+
+QList<qint64> WorkspaceTerminalModel::leftoverGroups() const
+{
+    QList<qint64> groups;
+    for (const ProcessGroupEmptyWatch *leftover : m_leftovers)
+        groups.append(leftover->group());
+    return groups;
+}
+
+void WorkspaceTerminalModel::keepLeftoverGroup(qint64 group)
+{
+    auto *leftover = new ProcessGroupEmptyWatch(group, this);
+    m_leftovers.append(leftover);
+    connect(leftover, &ProcessGroupEmptyWatch::emptied, this, [this, leftover] { dropLeftover(leftover); });
+}
+
+void WorkspaceTerminalModel::dropLeftover(ProcessGroupEmptyWatch *leftover)
+{
+    // An empty group's number may be taken by a new group: it is never signalled again.
+    m_leftovers.removeOne(leftover);
+    ProcessGroupWatchdog::forget(leftover->group());
+    leftover->deleteLater();
+}
+
+void WorkspaceTerminalModel::pruneLeftoverGroups()
+{
+    // For groups whose processes the kernel could not watch.
+    const QList<ProcessGroupEmptyWatch *> leftovers = m_leftovers;
+    for (ProcessGroupEmptyWatch *leftover : leftovers)
+        if (!groupHasProcesses(leftover->group()))
+            dropLeftover(leftover);
 }
 
 QString WorkspaceTerminalModel::userAndHost()
@@ -194,12 +280,24 @@ void WorkspaceTerminalModel::clear()
 
 void WorkspaceTerminalModel::interrupt()
 {
-    if (!m_process)
+    if (!m_process || m_group <= 0)
         return;
-    const qint64 pid = m_process->processId();
+    // A command that ignores the interrupt, or drains for longer than the user waits, is
+    // terminated: by the second press, or by itself once the grace has passed.
+    if (std::exchange(m_interrupted, true)) {
+        terminateRunningGroup();
+        return;
+    }
     // The shell leads its own process group: the signal reaches every command it started.
-    if (pid > 0)
-        ::kill(-pid_t(pid), SIGINT);
+    ::kill(-pid_t(m_group), SIGINT);
+    m_interruptGrace->start();
+}
+
+void WorkspaceTerminalModel::terminateRunningGroup()
+{
+    m_interruptGrace->stop();
+    if (m_process && m_group > 0)
+        endGroup(m_group);
 }
 
 std::optional<QString> WorkspaceTerminalModel::cdTarget(const QString &line)
@@ -269,8 +367,11 @@ void WorkspaceTerminalModel::execute(const QString &line)
         ::signal(SIGINT, SIG_DFL);
         ::signal(SIGQUIT, SIG_DFL);
     });
+    pruneLeftoverGroups();
+    ProcessGroupWatchdog::ensureRunning();
     m_pendingBytes.clear();
     m_process = process;
+    m_interrupted = false;
     setRunning(true);
 
     connect(process, &QProcess::readyReadStandardOutput, this, [this, process] {
@@ -285,11 +386,19 @@ void WorkspaceTerminalModel::execute(const QString &line)
         if (error != QProcess::FailedToStart || process != m_process)
             return;
         m_process = nullptr;
+        ProcessGroupWatchdog::forget(std::exchange(m_group, 0));
         process->deleteLater();
         append(process->errorString() + u'\n', TerminalRecord::Kind::Error);
         setRunning(false);
     });
     process->start();
+    if (process == m_process && process->processId() > 0) {
+        m_group = process->processId();
+        // Also here, so that the group exists before the watchdog can be asked to end it; the
+        // child does the same before it runs the shell, whichever comes first.
+        ::setpgid(pid_t(m_group), pid_t(m_group));
+        ProcessGroupWatchdog::watch(m_group);
+    }
 }
 
 QString WorkspaceTerminalModel::decodeChunk(const QByteArray &bytes, bool final)
@@ -320,6 +429,13 @@ void WorkspaceTerminalModel::finish(int status)
         append(u"进程退出，状态码 "_s + QString::number(status) + u'\n', TerminalRecord::Kind::Error);
     m_process = nullptr;
     process->deleteLater();
+    m_interruptGrace->stop();
+    // A background job of the command lives on in its group: the group is kept until empty.
+    const qint64 group = std::exchange(m_group, 0);
+    if (groupHasProcesses(group))
+        keepLeftoverGroup(group);
+    else
+        ProcessGroupWatchdog::forget(group);
     setRunning(false);
     bumpRevision();
 }

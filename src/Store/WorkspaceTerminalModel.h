@@ -9,8 +9,11 @@
 #include <optional>
 
 class QProcess;
+class QTimer;
 
 namespace nbd {
+
+class ProcessGroupEmptyWatch;
 
 // One entry of the terminal's output.
 struct TerminalRecord
@@ -40,8 +43,12 @@ public:
     static constexpr qsizetype kMaxTextBytes = 8 * 1024 * 1024;
     // A command still running is ended with its process group: nothing of the window's may
     // outlive it. The group is asked to end and killed a moment later if it has not; the
-    // window never waits for it.
+    // window never waits for it. The group of a finished command is kept while anything it
+    // started (a background job) is left in it, and ended in the same way with the model or
+    // the application; the process group watchdog ends them all should the application die.
     static constexpr int kKillGraceMs = 500;
+    // After an interrupt, how long the command has to end before the stop goes on to SIGTERM.
+    static constexpr int kInterruptGraceMs = 2000;
 
     explicit WorkspaceTerminalModel(const QUrl &directory, QObject *parent = nullptr);
     ~WorkspaceTerminalModel() override;
@@ -69,8 +76,12 @@ public:
     void execute(const QString &line);
     // Empties the records; a running command goes on and its output is appended afterwards.
     void clear();
-    // Interrupts the running command's whole process group (SIGINT); nothing when idle.
+    // Stops the running command's whole process group; nothing when idle. The first call sends
+    // SIGINT; a second call, or the command still running kInterruptGraceMs later, sends
+    // SIGTERM, and SIGKILL follows kKillGraceMs after that.
     void interrupt();
+    // The process groups of finished commands that still hold a process.
+    QList<qint64> leftoverGroups() const;
 
     // The shell that runs each line as `<shell> -l -c <line>`; replaceable for tests.
     void setShell(const QString &path) { m_shell = path; }
@@ -96,6 +107,15 @@ private:
     void readOutput();
     void finish(int status);
     QString decodeChunk(const QByteArray &bytes, bool final);
+    // SIGTERM to the running command's group, SIGKILL after the grace.
+    void terminateRunningGroup();
+    // Keeps the group of a finished command while a process is left in it.
+    void keepLeftoverGroup(qint64 group);
+    void dropLeftover(ProcessGroupEmptyWatch *leftover);
+    // Lets go of the leftover groups that have no process any more.
+    void pruneLeftoverGroups();
+    // Ends every group the model holds at once (the application is quitting).
+    void killAllGroups();
 
     QList<TerminalRecord> m_records;
     qint64 m_appendedCount = 0;
@@ -105,6 +125,10 @@ private:
     qint64 m_revision = 0;
     QString m_shell;
     QProcess *m_process = nullptr;
+    qint64 m_group = 0; // of m_process
+    bool m_interrupted = false;
+    QTimer *m_interruptGrace = nullptr;
+    QList<ProcessGroupEmptyWatch *> m_leftovers;
     // The tail of the last read that ends inside a UTF-8 sequence, completed by the next read.
     QByteArray m_pendingBytes;
 };

@@ -1,6 +1,6 @@
 // The application as a real process: a termination signal or the Quit command takes the
-// normal quit path, which stops the host the application launched; a killed application's
-// host goes with it.
+// normal quit path, which stops the host the application launched; however else it ends, the
+// host and everything under it go with it.
 #include "GuiTestMain.h"
 
 #include "Connection/NBDProcessManager.h"
@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QStandardPaths>
 #include <QFile>
+#include <QMultiHash>
 #include <QProcess>
 #include <QSettings>
 #include <QTcpServer>
@@ -16,7 +17,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/resource.h>
 #include <csignal>
+
+#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -46,6 +50,32 @@ QList<qint64> childrenNamed(qint64 parent, const QString &name)
             found.append(pid);
     }
     return found;
+}
+
+// `root` and every process under it.
+QList<qint64> processTree(qint64 root)
+{
+    QMultiHash<qint64, qint64> children;
+    const QStringList entries = QDir(u"/proc"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        QFile stat(u"/proc/"_s + entry + u"/stat"_s);
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QString text = QString::fromLatin1(stat.readAll());
+        const QStringList rest = text.mid(text.lastIndexOf(u')') + 2).split(u' ');
+        if (rest.size() > 1)
+            children.insert(rest[1].toLongLong(), entry.toLongLong());
+    }
+    QList<qint64> tree{root};
+    for (qsizetype i = 0; i < tree.size(); ++i)
+        tree.append(children.values(tree[i]));
+    return tree;
+}
+
+QString commandName(qint64 pid)
+{
+    QFile comm(u"/proc/"_s + QString::number(pid) + u"/comm"_s);
+    return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString();
 }
 
 bool processGone(qint64 pid)
@@ -123,7 +153,9 @@ public:
         return true;
     }
 
-    ~VirtualScreen()
+    ~VirtualScreen() { stop(); }
+
+    void stop()
     {
         m_server.terminate();
         m_server.waitForFinished(5000);
@@ -184,19 +216,64 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(processGone(host), 5000);
     }
 
-    // Killed outright, the application cannot stop its host: the kernel does.
-    void killedApplicationTakesItsHostAlong()
+    // However the application ends, the host it launched goes with everything under it: also a
+    // host behind a wrapper script that starts a helper of its own and does not exec the host,
+    // and also when the application gets no chance to stop it (killed, crashed, or left at
+    // once by Qt when its X server goes).
+    void applicationEndTakesTheHostTreeAlong_data()
     {
+        QTest::addColumn<bool>("wrapped");
+        QTest::addColumn<int>("ending"); // the signal sent to the application; 0: its X server ends
+        QTest::newRow("SIGKILL") << false << SIGKILL;
+        QTest::newRow("wrapper, SIGKILL") << true << SIGKILL;
+        QTest::newRow("wrapper, SIGSEGV") << true << SIGSEGV;
+        QTest::newRow("wrapper, SIGABRT") << true << SIGABRT;
+        QTest::newRow("wrapper, SIGTERM") << true << SIGTERM;
+        QTest::newRow("wrapper, X server gone") << true << 0;
+    }
+
+    void applicationEndTakesTheHostTreeAlong()
+    {
+        QFETCH(bool, wrapped);
+        QFETCH(int, ending);
+        VirtualScreen screen;
+        QList<QPair<QString, QString>> environment;
+        if (ending == 0) {
+            if (QStandardPaths::findExecutable(u"Xvfb"_s).isEmpty())
+                QSKIP("Xvfb gives the application an X server to lose");
+            QVERIFY(screen.start());
+            environment = {{u"QT_QPA_PLATFORM"_s, u"xcb"_s}, {u"DISPLAY"_s, screen.display()}};
+        }
+        QString hostExecutable = qEnvironmentVariable("NBD_SIM_EXE");
+        if (wrapped) {
+            hostExecutable = m_home.filePath(u"nbd-wrapper"_s);
+            QFile script(hostExecutable);
+            QVERIFY(script.open(QIODevice::WriteOnly));
+            script.write("#!/bin/sh\nsleep 1000 &\n\"" + qgetenv("NBD_SIM_EXE") + "\" \"$@\"\necho host ended\n");
+            script.close();
+            script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+        }
         QProcess process;
         qint64 host = 0;
-        launch(process, host, {});
-        if (QTest::currentTestFailed() || host == 0) // failed or skipped: no process to signal
+        launch(process, host, environment, qEnvironmentVariable("NBD_APP_EXE"), hostExecutable);
+        if (QTest::currentTestFailed() || host == 0) // failed or skipped: no process to end
             return;
+        const QString simName = QFileInfo(qEnvironmentVariable("NBD_SIM_EXE")).fileName().left(15);
+        QList<qint64> tree;
+        const auto treeHolds = [&tree](const QString &name) {
+            return std::any_of(tree.cbegin(), tree.cend(), [&name](qint64 pid) { return commandName(pid) == name; });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT((tree = processTree(host), treeHolds(simName) && (!wrapped || treeHolds(u"sleep"_s))),
+                                 30000);
 
-        ::kill(pid_t(process.processId()), SIGKILL);
-        QVERIFY(process.waitForFinished(5000));
-        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
-        QTRY_VERIFY_WITH_TIMEOUT(processGone(host), 2000);
+        if (ending == 0)
+            screen.stop();
+        else
+            ::kill(pid_t(process.processId()), ending);
+        QVERIFY(process.waitForFinished(15000));
+        if (ending != 0 && ending != SIGTERM)
+            QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(tree.cbegin(), tree.cend(), processGone), 10000);
     }
 
     // On a real (virtual) screen, driven by keyboard and mouse like a user would: every
@@ -324,9 +401,9 @@ private:
     // host answers, the simulated host as the host executable) and waits for the host it
     // launches. Fails or skips the current test when it cannot.
     void launch(QProcess &process, qint64 &host, const QList<QPair<QString, QString>> &extraEnvironment,
-                const QString &app = qEnvironmentVariable("NBD_APP_EXE"))
+                const QString &app = qEnvironmentVariable("NBD_APP_EXE"),
+                const QString &sim = qEnvironmentVariable("NBD_SIM_EXE"))
     {
-        const QString sim = qEnvironmentVariable("NBD_SIM_EXE");
         QVERIFY2(QFile::exists(app) && QFile::exists(sim), "NBD_APP_EXE and NBD_SIM_EXE name the executables");
         if (someHostIsListening())
             QSKIP("a host is already listening on this machine; the application would attach to it");
@@ -347,6 +424,11 @@ private:
             env.insert(name, value);
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // A crash is to end the application, not to write its memory out.
+        process.setChildProcessModifier([] {
+            const rlimit noCore {};
+            ::setrlimit(RLIMIT_CORE, &noCore);
+        });
         process.start(app, {});
         QVERIFY(process.waitForStarted());
 

@@ -107,6 +107,28 @@ private Q_SLOTS:
         QCOMPARE(m_quits, 1);
     }
 
+    // The restart of the launched host sits in the first menu while the client launches one,
+    // and starts a connect like the Settings button does.
+    void restartCommandFollowsTheLaunchMode()
+    {
+        QList<QAction *> items = m_window->menuBar()->actions().first()->menu()->actions();
+        const auto restart = std::find_if(items.begin(), items.end(),
+                                          [](QAction *a) { return a->objectName() == u"restart-host-command"_s; });
+        QVERIFY(restart != items.end());
+        QCOMPARE((*restart)->text(), u"重启内置 NBD"_s);
+        ConnectionSettings *connection = m_store->connectionSettings();
+        connection->setLaunchMode(LaunchMode::External);
+        QVERIFY(!(*restart)->isVisible());
+        connection->setLaunchMode(LaunchMode::Embedded);
+        QVERIFY((*restart)->isVisible());
+
+        // No host of this machine is attached to, and none is found to launch.
+        connection->setHostLookup([](QList<QUrl>, CancelToken) -> QCoro::Task<std::optional<QUrl>> { co_return std::nullopt; });
+        connection->setNbdExecutablePath(m_dir.filePath(u"missing-nbd"_s));
+        (*restart)->trigger();
+        QCOMPARE(m_store->connection()->phase().kind(), ConnectionPhase::Kind::Connecting);
+    }
+
     // Every animated part of the window, toggled several times in a row with motion on, by
     // the keyboard and by clicks, letting each animation end and cutting others short.
     void animatedPanelsToggleRepeatedly()

@@ -492,6 +492,48 @@ private Q_SLOTS:
         store->nbdProcess()->stopAndWait();
     }
 
+    // A launched host that ends after it was ready is named as the cause, with how it ended,
+    // also when it ends before the connection to it was made; the restart launches it again.
+    void exitedHostIsWhatTheStatusSays_data()
+    {
+        QTest::addColumn<QByteArray>("ending");
+        QTest::addColumn<bool>("onceConnected");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("exit code") << QByteArray("exit 7") << true << u"内置 NBD 已退出（退出码 7）"_s;
+        QTest::newRow("signal") << QByteArray("kill -KILL $$") << true << u"内置 NBD 已退出（信号 9）"_s;
+        QTest::newRow("right after its ready line") << QByteArray("exit 5") << false << u"内置 NBD 已退出（退出码 5）"_s;
+    }
+
+    void exitedHostIsWhatTheStatusSays()
+    {
+        QFETCH(QByteArray, ending);
+        QFETCH(bool, onceConnected);
+        QFETCH(QString, message);
+        StoreHarness h;
+        // Nothing to attach to: the launch is the only way to the host.
+        h.seed(u"nbd.serverURL"_s, u"http://127.0.0.1:1"_s);
+        const QString go = h.dir.filePath(u"go"_s);
+        const QByteArray wait = onceConnected ? "while [ ! -e '" + go.toUtf8() + "' ]; do sleep 0.05; done\n" : "";
+        AppModel *store = embeddedStore(h, "#!/bin/sh\necho 'nbd web: " + h.host.baseUrl().toString().toUtf8() + "'\n"
+                                               + wait + ending + "\n");
+        QVERIFY(store);
+        store->connect();
+        if (onceConnected) {
+            QTRY_COMPARE_WITH_TIMEOUT(store->connection()->phase().kind(), ConnectionPhase::Kind::Ready, 20000);
+            QVERIFY(QFile(go).open(QIODevice::WriteOnly));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(store->connection()->phase(), ConnectionPhase::failed(message), 20000);
+        QCOMPARE(store->connectionStatus()->detail(), u"连接失败："_s + message);
+        if (!onceConnected)
+            return;
+
+        QVERIFY(QFile::remove(go));
+        store->disconnect();
+        store->connect();
+        QTRY_COMPARE_WITH_TIMEOUT(store->connection()->phase().kind(), ConnectionPhase::Kind::Ready, 20000);
+        QVERIFY(store->nbdProcess()->hasProcess());
+    }
+
     // The host goes away mid-turn: nothing it ran shows running any more and the banner says
     // the connection is gone; once it is back, it says again what runs.
     void lostConnectionEndsWhatRan()

@@ -1,11 +1,13 @@
 // The workspace terminal against real login shells.
 #include "Store/WorkspaceTerminalModel.h"
 
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <signal.h>
+#include <sys/resource.h>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace nbd;
@@ -342,6 +344,99 @@ private Q_SLOTS:
         QVERIFY(processRuns(sleeper));
         // The kill that follows the grace period ends them all the same.
         QTRY_VERIFY_WITH_TIMEOUT(!processRuns(shell) && !processRuns(sleeper), 10000);
+    }
+
+    // A command that ignores the interrupt still stops: by a second press, or by itself once the
+    // grace has passed, the group gets SIGTERM.
+    void stopEscalatesToTermination_data()
+    {
+        QTest::addColumn<int>("presses");
+        QTest::newRow("one press") << 1;
+        QTest::newRow("two presses") << 2;
+    }
+
+    void stopEscalatesToTermination()
+    {
+        QFETCH(int, presses);
+        WorkspaceTerminalModel model(QUrl::fromLocalFile(m_root));
+        model.setShell(u"/bin/sh"_s);
+        model.execute(u"trap '' INT; echo $$; sleep 385"_s);
+        QVERIFY(firstNumberWritten(model) > 0);
+        for (int i = 0; i < presses; ++i)
+            model.interrupt();
+        QVERIFY(waitIdle(model, 15000));
+        QCOMPARE(model.records().last().text, u"进程退出，状态码 %1\n"_s.arg(SIGTERM));
+    }
+
+    // What a command left running in its group ends with the model, also once the command has
+    // finished; a group that empties by itself is let go, so that its number is never signalled.
+    void backgroundJobEndsWithTheModel_data()
+    {
+        QTest::addColumn<bool>("endsByItself");
+        QTest::newRow("job still running") << false;
+        QTest::newRow("job that ends by itself") << true;
+    }
+
+    void backgroundJobEndsWithTheModel()
+    {
+        QFETCH(bool, endsByItself);
+        qint64 sleeper = 0;
+        {
+            WorkspaceTerminalModel model(QUrl::fromLocalFile(m_root));
+            model.setShell(u"/bin/sh"_s);
+            model.execute(endsByItself ? u"(sleep 0.5; sleep 0.5) & echo $!"_s : u"sleep 383 & echo $!"_s);
+            QVERIFY(waitIdle(model));
+            sleeper = firstNumberWritten(model);
+            QVERIFY(sleeper > 0);
+            QCOMPARE(model.leftoverGroups().size(), 1);
+            if (endsByItself)
+                QTRY_VERIFY_WITH_TIMEOUT(model.leftoverGroups().isEmpty(), 10000);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!processRuns(sleeper), 10000);
+    }
+
+    // However the application ends, quit or killed, what its terminal started goes with it.
+    void backgroundJobEndsWithTheApplication_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("ending"); // the signal, or 0 for a quit
+        const QString finished = u"sleep 383 & echo $!"_s;
+        QTest::newRow("finished command, quit") << finished << 0;
+        QTest::newRow("finished command, SIGKILL") << finished << SIGKILL;
+        QTest::newRow("finished command, SIGABRT") << finished << SIGABRT;
+        QTest::newRow("running command, SIGKILL") << u"sleep 384 & echo $!; wait"_s << SIGKILL;
+    }
+
+    void backgroundJobEndsWithTheApplication()
+    {
+        QFETCH(QString, command);
+        QFETCH(int, ending);
+        const QString harness = qEnvironmentVariable("NBD_TERMINAL_HARNESS");
+        QVERIFY2(QFile::exists(harness), "NBD_TERMINAL_HARNESS names the harness");
+        QProcess app;
+        app.setWorkingDirectory(m_root);
+        app.setChildProcessModifier([] {
+            const rlimit noCore {};
+            ::setrlimit(RLIMIT_CORE, &noCore);
+        });
+        app.start(harness, {command});
+        QVERIFY(app.waitForStarted());
+        const bool finishes = !command.endsWith(u"wait"_s);
+        QByteArray out;
+        QVERIFY(QTest::qWaitFor([&] {
+            out += app.readAllStandardOutput();
+            return out.contains('\n') && (!finishes || out.contains("--idle--"));
+        }, 10000));
+        const qint64 sleeper = out.left(out.indexOf('\n')).trimmed().toLongLong();
+        QVERIFY(sleeper > 0 && processRuns(sleeper));
+
+        if (ending == 0)
+            app.closeWriteChannel();
+        else
+            ::kill(pid_t(app.processId()), ending);
+        QVERIFY(app.waitForFinished(10000));
+        QCOMPARE(app.exitStatus(), ending == 0 ? QProcess::NormalExit : QProcess::CrashExit);
+        QTRY_VERIFY_WITH_TIMEOUT(!processRuns(sleeper), 10000);
     }
 
     void scrollBackKeepsTheNewestRecords()

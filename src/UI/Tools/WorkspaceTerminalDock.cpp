@@ -11,6 +11,7 @@
 
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -142,6 +143,11 @@ WorkspaceTerminalDock::WorkspaceTerminalDock(WorkspaceTerminalModel *terminal, s
     Accessibility::setTabOrder({clear, close, m_output, m_input, m_stop});
 
     connect(m_input, &QLineEdit::returnPressed, this, &WorkspaceTerminalDock::runCommand);
+    // While a command runs the field is disabled: the keyboard is on the output or stop.
+    for (QWidget *target : {static_cast<QWidget *>(this), static_cast<QWidget *>(m_output), m_output->viewport(),
+                            static_cast<QWidget *>(m_stop), static_cast<QWidget *>(clear),
+                            static_cast<QWidget *>(close)})
+        target->installEventFilter(this);
     if (terminal) {
         connect(terminal, &WorkspaceTerminalModel::recordsChanged, this, &WorkspaceTerminalDock::syncRecords);
         connect(terminal, &WorkspaceTerminalModel::cleared, this, [this] {
@@ -203,6 +209,30 @@ void WorkspaceTerminalDock::rebuildRecords()
     m_queuedRecords = m_terminal ? m_terminal->appendedCount() - m_terminal->records().size() : 0;
     syncRecords();
     scrollToBottom();
+}
+
+bool WorkspaceTerminalDock::isInterruptKey(QObject *watched, QEvent *event) const
+{
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride)
+        return false;
+    const auto *key = static_cast<const QKeyEvent *>(event);
+    if (key->key() != Qt::Key_C || (key->modifiers() & ~Qt::KeypadModifier) != Qt::ControlModifier)
+        return false;
+    if (!m_terminal || !m_terminal->isRunning())
+        return false;
+    const bool onOutput = watched == m_output || watched == m_output->viewport();
+    return !onOutput || !m_output->textCursor().hasSelection();
+}
+
+bool WorkspaceTerminalDock::eventFilter(QObject *watched, QEvent *event)
+{
+    if (!isInterruptKey(watched, event))
+        return QWidget::eventFilter(watched, event);
+    // The override is taken so that no window-wide shortcut claims the key first.
+    event->accept();
+    if (event->type() == QEvent::KeyPress)
+        m_terminal->interrupt();
+    return true;
 }
 
 void WorkspaceTerminalDock::scrollToBottom()

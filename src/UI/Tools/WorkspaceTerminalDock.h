@@ -39,12 +39,16 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void changeEvent(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void syncRecords();
     void rebuildRecords();
     void syncRunning();
     void scrollToBottom();
+    // Ctrl+C while a command runs interrupts it, as in a terminal; with output selected it
+    // copies instead.
+    bool isInterruptKey(QObject *watched, QEvent *event) const;
 
     QPointer<WorkspaceTerminalModel> m_terminal;
     std::function<void()> m_onClose;

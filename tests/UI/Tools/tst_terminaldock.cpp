@@ -8,6 +8,7 @@
 #include "UI/Tools/WorkspaceTerminalDock.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -17,6 +18,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+
+#include <csignal>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace nbd;
@@ -134,6 +137,25 @@ private Q_SLOTS:
         QVERIFY(!stop->isVisible());
         QVERIFY(!child(u"workspace-terminal-spinner"_s)->isVisible());
         QVERIFY(output()->document()->lastBlock().text().startsWith(u"进程退出，状态码 "_s));
+    }
+
+    // Ctrl+C copies the selected output, and interrupts the running command when nothing is
+    // selected, as in a terminal.
+    void ctrlCCopiesASelectionElseInterrupts()
+    {
+        type(u"echo start; sleep 30"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(output()->toPlainText().contains(u"start"_s), 20000);
+        output()->setFocus(Qt::OtherFocusReason);
+        QTest::keyClick(output(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(output(), Qt::Key_C, Qt::ControlModifier);
+        QVERIFY(QApplication::clipboard()->text().contains(u"start"_s));
+        QVERIFY(m_model->isRunning());
+
+        QTest::keyClick(output(), Qt::Key_End, Qt::ControlModifier);
+        QVERIFY(!output()->textCursor().hasSelection());
+        QTest::keyClick(output(), Qt::Key_C, Qt::ControlModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_model->isRunning(), 10000);
+        QCOMPARE(m_model->records().last().text, u"进程退出，状态码 %1\n"_s.arg(SIGINT));
     }
 
     void newOutputScrollsToTheBottomAndClearEmpties()
