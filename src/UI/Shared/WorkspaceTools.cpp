@@ -3,6 +3,7 @@
 #include "Domain/Graphemes.h"
 #include "Domain/Trimming.h"
 #include "UI/Shared/EnumTable.h"
+#include "UI/Shared/NativePath.h"
 
 #include <QDir>
 #include <QKeySequence>
@@ -140,7 +141,7 @@ WorkspaceLinkDestination destination(const QUrl &url, const QUrl &baseDirectory)
     if (scheme == u"http"_s || scheme == u"https"_s)
         return {Kind::Browser, url};
     if (scheme == u"file"_s)
-        return {Kind::File, QUrl::fromLocalFile(QDir::cleanPath(url.toLocalFile()))};
+        return {Kind::File, NativePath::toURL(NativePath::cleaned(NativePath::fromURL(url)))};
     if (!scheme.isEmpty())
         return {Kind::System, {}};
     if (!url.host().isEmpty()) {
