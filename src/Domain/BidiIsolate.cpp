@@ -27,7 +27,8 @@ QString bidiIsolated(QStringView hostText)
         } else if (opensIsolate(c)) {
             open.push_back(true);
         } else if (c == kPDF) {
-            // Closes an embedding, never an isolate (the bidi algorithm ignores it there too).
+            // Closes an embedding of the text, never an isolate (the bidi algorithm ignores it
+            // there too).
             if (open.empty() || open.back())
                 continue;
             open.pop_back();

@@ -852,7 +852,7 @@ void tst_ConversationView::approvalCardWrapsItsToolNameAndAnswersTwiceQuietly()
     // Wrapped over several lines that keep every character, left of the buttons, all inside the card.
     const QStringList lines = title->shownLines(title->width());
     QVERIFY2(lines.size() >= 3, qPrintable(lines.join(u'|')));
-    QCOMPARE(lines.join(QString()), u"工具「"_s + tool + u"」请求执行许可"_s);
+    QCOMPARE(lines.join(QString()), u"工具「\u2068"_s + tool + u"\u2069」请求执行许可"_s);
     for (const QString &line : lines)
         QVERIFY2(title->fontMetrics().horizontalAdvance(line) <= title->width(), qPrintable(line));
     QVERIFY(title->mapTo(card, QPoint(title->width(), 0)).x() <= reject->x());
