@@ -74,6 +74,42 @@ protected:
         return false;
     }
 };
+
+// A browser tab alone in a window, over the page the host serves at its root.
+struct BrowserWindow
+{
+    sim::SimHost host;
+    QWidget window;
+    WorkspaceBrowserView *view = nullptr;
+
+    // Serves `html`, shows the tab and waits until the page has come and its load ended.
+    bool show(const QByteArray &html)
+    {
+        sim::serveOverlayPage(host, html);
+        window.resize(600, 400);
+        view = new WorkspaceBrowserView(host.baseUrl(), &window);
+        view->resize(window.size());
+        window.show();
+        return QTest::qWaitForWindowExposed(&window) && QTest::qWaitFor([this] {
+            return !host.requests(u"page"_s).isEmpty() && !view->model()->isLoading();
+        }, 60000);
+    }
+    QWidget *web() const { return view->findChild<QWidget *>(u"workspace-browser-web-view"_s); }
+    QLineEdit *field() const { return view->findChild<QLineEdit *>(u"workspace-browser-address"_s); }
+    // Types over the field's text and presses Return.
+    void type(const QString &text) const
+    {
+        field()->selectAll();
+        QTest::keyClicks(field(), text);
+        QTest::keyClick(field(), Qt::Key_Return);
+    }
+    // Until the page shows `address` and no load runs.
+    bool settledAt(const QString &address) const
+    {
+        return QTest::qWaitFor([&] { return view->model()->page()->url().toString() == address && !view->model()->isLoading(); },
+                               60000);
+    }
+};
 } // namespace
 
 class BrowserViewTest : public QObject
@@ -168,39 +204,26 @@ private Q_SLOTS:
     // in the shown page; the next web address loads as usual.
     void scriptAddressesNeverRunInThePage()
     {
-        sim::SimHost host;
-        QVERIFY(host.listen());
-        sim::serveOverlayPage(host, "<html><head><title>before</title></head><body>nbd</body></html>");
-        QWidget window;
-        window.resize(600, 400);
-        auto *view = new WorkspaceBrowserView(host.baseUrl(), &window);
-        view->resize(window.size());
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QTRY_VERIFY_WITH_TIMEOUT(!host.requests(u"page"_s).isEmpty() && !view->model()->isLoading(), 60000);
-        auto *web = view->findChild<QWidget *>(u"workspace-browser-web-view"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(web->property("title").toString(), u"before"_s, 30000);
-        QSignalSpy titles(web, SIGNAL(titleChanged(QString)));
+        BrowserWindow b;
+        QVERIFY(b.host.listen());
+        QVERIFY(b.show("<html><head><title>before</title></head><body>nbd</body></html>"));
+        QTRY_COMPARE_WITH_TIMEOUT(b.web()->property("title").toString(), u"before"_s, 30000);
+        QSignalSpy titles(b.web(), SIGNAL(titleChanged(QString)));
 
-        auto *field = view->findChild<QLineEdit *>(u"workspace-browser-address"_s);
         const QString script = u"javascript:document.title='ran';void 0"_s;
-        field->selectAll();
-        QTest::keyClicks(field, script);
-        QTest::keyClick(field, Qt::Key_Return);
-        QCOMPARE(field->text(), script);
-        view->setStartURL(QUrl(u"javascript:document.title='ran-start';void 0"_s));
-        QCOMPARE(view->model()->page()->url().toString(), root(host));
+        b.type(script);
+        QCOMPARE(b.field()->text(), script);
+        b.view->setStartURL(QUrl(u"javascript:document.title='ran-start';void 0"_s));
+        QCOMPARE(b.view->model()->page()->url().toString(), root(b.host));
 
         // The old page stays until the next one arrives from the host: a script run in it
         // would have changed its title by then.
-        const QString after = root(host) + u"?after"_s;
-        field->selectAll();
-        QTest::keyClicks(field, after);
-        QTest::keyClick(field, Qt::Key_Return);
-        QTRY_VERIFY_WITH_TIMEOUT(view->model()->page()->url().toString() == after && !view->model()->isLoading(), 60000);
+        const QString after = root(b.host) + u"?after"_s;
+        b.type(after);
+        QVERIFY(b.settledAt(after));
         for (const QList<QVariant> &title : titles)
             QVERIFY2(!title.value(0).toString().startsWith(u"ran"_s), qPrintable(title.value(0).toString()));
-        QCOMPARE(web->property("title").toString(), u"before"_s);
+        QCOMPARE(b.web()->property("title").toString(), u"before"_s);
     }
 
     // A page that asks for dialogs every 10 ms in the main window: each is answered at once
@@ -280,22 +303,16 @@ private Q_SLOTS:
     // "beforeunload" handler lets the next address load.
     void fileChoicesAndLeavingNeverWaitOnADialog()
     {
-        sim::SimHost host;
-        QVERIFY(host.listen());
-        sim::serveOverlayPage(host, "<html><body style='margin:0'>"
-                                    "<input type=file style='position:fixed;left:0;top:0;width:100%;height:100%'>"
-                                    "<script>window.addEventListener('beforeunload', function (e) {"
-                                    " e.preventDefault(); e.returnValue = 'stay'; return 'stay'; });</script>"
-                                    "</body></html>");
         ModalWatch modals;
-        QWidget window;
-        window.resize(600, 400);
-        auto *view = new WorkspaceBrowserView(host.baseUrl(), &window);
-        view->resize(window.size());
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QTRY_VERIFY_WITH_TIMEOUT(!host.requests(u"page"_s).isEmpty() && !view->model()->isLoading(), 60000);
-        auto *web = view->findChild<QWidget *>(u"workspace-browser-web-view"_s);
+        BrowserWindow b;
+        QVERIFY(b.host.listen());
+        QVERIFY(b.show("<html><body style='margin:0'>"
+                       "<input type=file style='position:fixed;left:0;top:0;width:100%;height:100%'>"
+                       "<script>window.addEventListener('beforeunload', function (e) {"
+                       " e.preventDefault(); e.returnValue = 'stay'; return 'stay'; });</script>"
+                       "</body></html>"));
+        WorkspaceBrowserView *view = b.view;
+        QWidget *web = b.web();
         QTRY_VERIFY(web->focusProxy());
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
@@ -305,19 +322,16 @@ private Q_SLOTS:
             }(),
             30000);
         QCOMPARE(view->model()->notice(), u"网页请求选择文件（已拒绝），可将文件拖到网页上"_s);
-        const QStringList problems = nbd::test::accessibilityProblems(&window);
+        const QStringList problems = nbd::test::accessibilityProblems(&b.window);
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u"; "_s)));
         // The bar closes by its button.
         QTest::mouseClick(view->findChild<ChromeIconButton *>(u"workspace-browser-notice-close"_s), Qt::LeftButton);
         QVERIFY(view->model()->notice().isEmpty());
         QVERIFY(view->findChild<QWidget *>(u"workspace-browser-notice"_s)->isHidden());
 
-        const QString after = root(host) + u"?after"_s;
-        auto *field = view->findChild<QLineEdit *>(u"workspace-browser-address"_s);
-        field->selectAll();
-        QTest::keyClicks(field, after);
-        QTest::keyClick(field, Qt::Key_Return);
-        QTRY_VERIFY_WITH_TIMEOUT(view->model()->page()->url().toString() == after && !view->model()->isLoading(), 60000);
+        const QString after = root(b.host) + u"?after"_s;
+        b.type(after);
+        QVERIFY(b.settledAt(after));
         QVERIFY2(modals.now().isEmpty(), qPrintable(modals.seen.join(u", "_s)));
     }
 
@@ -479,16 +493,12 @@ private Q_SLOTS:
 
     void unknownSchemesAndPopupsAreRefused()
     {
-        sim::SimHost host;
+        BrowserWindow b;
+        sim::SimHost &host = b.host;
         QVERIFY(host.listen());
-        sim::serveOverlayPage(host, "<html><body><a id=a href='nbd-unknown:x'>x</a>"
-                                    "<script>window.open('" + host.baseUrl().toEncoded() + "?popup');</script></body></html>");
-        QWidget window;
-        window.resize(600, 400);
-        auto *view = new WorkspaceBrowserView(host.baseUrl(), &window);
-        view->resize(window.size());
-        window.show();
-        QTRY_VERIFY_WITH_TIMEOUT(!host.requests(u"page"_s).isEmpty() && !view->model()->isLoading(), 60000);
+        QVERIFY(b.show("<html><body><a id=a href='nbd-unknown:x'>x</a>"
+                       "<script>window.open('" + host.baseUrl().toEncoded() + "?popup');</script></body></html>"));
+        WorkspaceBrowserView *view = b.view;
         // The engine would hand an address it does not load to the desktop.
         test::DesktopLinkRecorder desktop;
         QDesktopServices::setUrlHandler(u"nbd-unknown"_s, &desktop, "open");
@@ -517,23 +527,19 @@ private Q_SLOTS:
     // first, never straight to the desktop, one question at a time.
     void aClickedLinkOfAnotherSchemeAsksFirst()
     {
-        sim::SimHost host;
-        QVERIFY(host.listen());
-        sim::serveOverlayPage(host, "<html><body style='margin:0'>"
-                                    "<a href='some-handler://run?cmd=x' style='display:block;height:100vh'"
-                                    " onclick=\"setTimeout(function(){location.href='other-handler:again';new Image().src='/?asked-again'},50)\">go</a>"
-                                    "</body></html>");
         test::DesktopLinkRecorder desktop;
         QDesktopServices::setUrlHandler(u"some-handler"_s, &desktop, "open");
         QDesktopServices::setUrlHandler(u"other-handler"_s, &desktop, "open");
-        QWidget window;
-        window.resize(600, 400);
-        auto *view = new WorkspaceBrowserView(host.baseUrl(), &window);
-        view->resize(window.size());
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QTRY_VERIFY_WITH_TIMEOUT(!host.requests(u"page"_s).isEmpty() && !view->model()->isLoading(), 60000);
-        auto *web = view->findChild<QWidget *>(u"workspace-browser-web-view"_s);
+        BrowserWindow b;
+        sim::SimHost &host = b.host;
+        QWidget &window = b.window;
+        QVERIFY(host.listen());
+        QVERIFY(b.show("<html><body style='margin:0'>"
+                       "<a href='some-handler://run?cmd=x' style='display:block;height:100vh'"
+                       " onclick=\"setTimeout(function(){location.href='other-handler:again';new Image().src='/?asked-again'},50)\">go</a>"
+                       "</body></html>"));
+        WorkspaceBrowserView *view = b.view;
+        QWidget *web = b.web();
         QVERIFY(web);
         QTRY_VERIFY(web->focusProxy());
         QWidget *target = web->focusProxy();
