@@ -324,6 +324,9 @@ private Q_SLOTS:
             WorkspaceLinkRouter::destination(NativePath::toURL(base + "/./caf\xe9/../\xff\xfe.txt"), QUrl());
         QCOMPARE(link.kind, WorkspaceLinkDestination::Kind::File);
         QCOMPARE(NativePath::fromURL(link.url), base + "/\xff\xfe.txt");
+        const WorkspaceLinkDestination relative =
+            WorkspaceLinkRouter::destination(QUrl::fromEncoded("caf%E9/inner%E9.md"), NativePath::toURL(base));
+        QCOMPARE(NativePath::fromURL(relative.url), base + "/caf\xe9/inner\xe9.md");
         WorkspaceFileBrowserView requested(NativePath::toURL(base), link.url);
         QVERIFY(settled(requested));
         QCOMPARE(requested.preview(), u"fffe\n"_s);
