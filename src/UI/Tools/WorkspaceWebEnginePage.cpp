@@ -1,5 +1,7 @@
 #include "UI/Tools/WorkspaceWebEnginePage.h"
 
+#include "UI/Shared/ScriptDialogs.h"
+
 #include <QAuthenticator>
 #include <QCoreApplication>
 #include <QPointer>
@@ -127,9 +129,7 @@ void WorkspaceWebEnginePage::javaScriptAlert(const QUrl &, const QString &msg) {
 
 bool WorkspaceWebEnginePage::javaScriptConfirm(const QUrl &, const QString &msg)
 {
-    // With this text the engine asks whether to leave a page whose "beforeunload" handler
-    // would keep the user there: going on is what was asked for, the page may not hold it.
-    if (msg == QCoreApplication::translate("QWebEnginePage", "Are you sure you want to leave this page? Changes that you made may not be saved."))
+    if (ScriptDialogs::isLeaveQuestion(msg))
         return true;
     report(Request::Confirm, msg);
     return false;

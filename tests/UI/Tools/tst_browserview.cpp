@@ -3,6 +3,7 @@
 #include "AppWindowTestSupport.h"
 #include "DesktopLinkRecorder.h"
 #include "GuiTestMain.h"
+#include "ModalWatch.h"
 #include "ObservableWaits.h"
 #include "SimHost.h"
 #include "SimOverlayPage.h"
@@ -42,38 +43,6 @@ bool mapped(const QString &name)
     QFile maps(u"/proc/self/maps"_s);
     return maps.open(QIODevice::ReadOnly) && QString::fromLocal8Bit(maps.readAll()).contains(name);
 }
-
-// Every modal window shown while it lives, by class; each is closed again at once so that a
-// page that opens one cannot hang the test in the dialog's own event loop.
-class ModalWatch : public QObject
-{
-public:
-    ModalWatch() { qApp->installEventFilter(this); }
-    ~ModalWatch() override { qApp->removeEventFilter(this); }
-    QStringList seen;
-
-    // Also what the application itself says at this moment.
-    QStringList now()
-    {
-        if (QWidget *modal = QApplication::activeModalWidget())
-            seen << QString::fromLatin1(modal->metaObject()->className());
-        return seen;
-    }
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        auto *widget = qobject_cast<QWidget *>(watched);
-        if (event->type() == QEvent::Show && widget && widget->isWindow() && widget->windowModality() != Qt::NonModal) {
-            seen << QString::fromLatin1(widget->metaObject()->className());
-            if (auto *dialog = qobject_cast<QDialog *>(widget))
-                QMetaObject::invokeMethod(dialog, &QDialog::reject, Qt::QueuedConnection);
-            else
-                QMetaObject::invokeMethod(widget, &QWidget::close, Qt::QueuedConnection);
-        }
-        return false;
-    }
-};
 
 // A browser tab alone in a window, over the page the host serves at its root.
 struct BrowserWindow
@@ -261,7 +230,7 @@ private Q_SLOTS:
         };
         QTRY_VERIFY_WITH_TIMEOUT(sessionRow(u"s1"_s) && sessionRow(u"s2"_s), 20000);
 
-        ModalWatch modals;
+        test::ModalWatch modals;
         window->openWorkspaceTool(WorkspaceTool::Browser, host.baseUrl());
         const QUuid tab = *window->workspaceToolTabs().selectedTabID;
         auto *panel = window->findChild<WorkspaceToolsView *>(u"workspace-tools"_s);
@@ -303,7 +272,7 @@ private Q_SLOTS:
     // "beforeunload" handler lets the next address load.
     void fileChoicesAndLeavingNeverWaitOnADialog()
     {
-        ModalWatch modals;
+        test::ModalWatch modals;
         BrowserWindow b;
         QVERIFY(b.host.listen());
         QVERIFY(b.show("<html><body style='margin:0'>"
