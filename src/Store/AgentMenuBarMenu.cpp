@@ -1,5 +1,6 @@
 #include "Store/AgentMenuBarMenu.h"
 
+#include "Domain/BidiIsolate.h"
 #include "Domain/ProtocolNames.h"
 
 #include <algorithm>
@@ -69,7 +70,7 @@ QString approvalMenuTitle(const PendingApproval &approval,
     std::optional<QString> title;
     if (displayTitle)
         title = displayTitle(approval.sessionId);
-    return approval.toolName + u" · "_s + title.value_or(u"未知会话"_s);
+    return text::bidiIsolated(approval.toolName) + u" · "_s + (title ? text::bidiIsolated(*title) : u"未知会话"_s);
 }
 
 namespace {
@@ -81,7 +82,7 @@ AgentMenuEntry separator()
     return entry;
 }
 
-AgentMenuEntry text(QString title)
+AgentMenuEntry textLine(QString title)
 {
     AgentMenuEntry entry;
     entry.kind = AgentMenuEntry::Kind::Text;
@@ -122,7 +123,7 @@ std::vector<AgentMenuEntry> agentMenuBarMenu(const AgentMenuBarInput &input)
     const AgentMenuBarStatus status = agentMenuBarStatus(input);
 
     std::vector<AgentMenuEntry> menu;
-    menu.push_back(text(status.menuTitle()));
+    menu.push_back(textLine(status.menuTitle()));
     menu.push_back(separator());
     menu.push_back(action(u"打开主窗口"_s, u"macwindow"_s, Command::OpenMainWindow));
     menu.push_back(action(names::quickAskMenuTitle.toString(), u"text.bubble"_s, Command::OpenQuickAsk));
@@ -156,7 +157,7 @@ std::vector<AgentMenuEntry> agentMenuBarMenu(const AgentMenuBarInput &input)
         } else {
             AgentMenuEntry cancels = submenu(u"取消任务"_s, u"stop.circle"_s);
             for (const SessionSummary *session : running) {
-                AgentMenuEntry cancel = action(session->displayTitle(), QString(), Command::CancelSession, true);
+                AgentMenuEntry cancel = action(text::bidiIsolated(session->displayTitle()), QString(), Command::CancelSession, true);
                 cancel.id = session->sessionId;
                 cancel.sessionId = session->sessionId;
                 cancels.children.push_back(std::move(cancel));
@@ -169,9 +170,9 @@ std::vector<AgentMenuEntry> agentMenuBarMenu(const AgentMenuBarInput &input)
     if (input.authorizationStatus == NotificationAuthorizationStatus::Denied)
         menu.push_back(action(u"审批通知已关闭…"_s, u"bell.slash"_s, Command::OpenNotificationSettings));
     else
-        menu.push_back(text(notificationAuthorizationLabel(input.authorizationStatus)));
+        menu.push_back(textLine(notificationAuthorizationLabel(input.authorizationStatus)));
     if (input.lastError)
-        menu.push_back(text(*input.lastError));
+        menu.push_back(textLine(*input.lastError));
 
     menu.push_back(separator());
     // The desktop has no application menu to reach Settings from while the window is closed.

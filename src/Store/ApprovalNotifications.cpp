@@ -1,5 +1,6 @@
 #include "Store/ApprovalNotifications.h"
 
+#include "Domain/BidiIsolate.h"
 #include "Domain/Trimming.h"
 
 #include <algorithm>
@@ -13,9 +14,9 @@ ApprovalNotificationContent approvalNotificationContent(
     const PendingApproval &approval, const std::function<std::optional<QString>(const QString &)> &displayTitle)
 {
     ApprovalNotificationContent content;
-    content.title = u"需要批准："_s + approval.toolName;
+    content.title = u"需要批准："_s + text::bidiIsolated(approval.toolName);
     std::optional<QString> subtitle = displayTitle ? displayTitle(approval.sessionId) : std::nullopt;
-    content.subtitle = subtitle ? *subtitle : u"Nimbrel Deck"_s;
+    content.subtitle = subtitle ? text::bidiIsolated(*subtitle) : u"Nimbrel Deck"_s;
     const QStringView reason =
         approval.reason ? text::trimWhitespaceAndNewlines(*approval.reason) : QStringView();
     content.body = reason.isEmpty() ? u"Agent 正在等待你的决定"_s : reason.toString();

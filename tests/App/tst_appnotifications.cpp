@@ -87,8 +87,8 @@ private Q_SLOTS:
 
         h.raise(u"rpc-1"_s, u"s2"_s);
         QTRY_COMPARE_WITH_TIMEOUT(server.posted.size(), 1, 10000);
-        QCOMPARE(server.posted.at(0).summary, u"需要批准：shell"_s);
-        QCOMPARE(server.posted.at(0).body, u"Second\nAgent 正在等待你的决定"_s);
+        QCOMPARE(server.posted.at(0).summary, u"需要批准：\u2068shell\u2069"_s);
+        QCOMPARE(server.posted.at(0).body, u"\u2068Second\u2069\nAgent 正在等待你的决定"_s);
         QCOMPARE(entry.approvalNotificationCoordinator()->authorizationLabel(), u"审批通知已开启"_s);
 
         entry.openSettings();

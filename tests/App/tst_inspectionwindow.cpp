@@ -452,7 +452,7 @@ private Q_SLOTS:
         };
 
         // A one-shot run: the read-only card takes the composer's place, even on the trajectory.
-        pick(u"indexer"_s);
+        pick(u"\u2068indexer"_s);
         QTRY_VERIFY(store()->selection()->selectedSubagent());
         QCOMPARE(store()->selection()->selectedSubagent()->address.childSessionId, u"child-one-0001"_s);
         SubagentReadOnlyComposer *card = nullptr;
@@ -474,7 +474,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!store()->selection()->selectedSubagent());
         QTRY_VERIFY(!visible<SubagentReadOnlyComposer>());
         QTRY_VERIFY((catalog = visible<SubagentCatalogView>()) && catalog->text() == u"2"_s);
-        pick(u"planner"_s);
+        pick(u"\u2068planner"_s);
         QTRY_VERIFY(store()->selection()->selectedSubagent()
                     && store()->selection()->selectedSubagent()->address.childSessionId == u"child-cont-0002"_s);
         QTRY_VERIFY((card = visible<SubagentReadOnlyComposer>()) && card->title() == u"父会话当前不可用"_s);

@@ -89,7 +89,7 @@ private Q_SLOTS:
         QTRY_VERIFY(approvals->isVisible());
         auto *item = menu->findChild<QMenu *>(u"tray-"_s + approval.id);
         QVERIFY(item);
-        QCOMPARE(item->title(), u"shell · First"_s);
+        QCOMPARE(item->title(), u"\u2068shell\u2069 · \u2068First\u2069"_s);
         clickEntry(approvals, item->menuAction());
         QTRY_VERIFY(item->isVisible());
         QCOMPARE(texts(item), (QStringList{u"批准一次"_s, u"拒绝"_s, u"-"_s, u"在主窗口中查看"_s}));

@@ -119,8 +119,8 @@ private Q_SLOTS:
         const std::vector<AgentMenuEntry> menu = agentMenuBarMenu(input);
         const QStringList expected = QStringList{
             u"T:Agent 等待审批（1）"_s, u"-"_s, u"A:打开主窗口"_s, u"A:快速提问"_s, u"-"_s,
-            u"M:待审批（1）"_s, u"  M:shell · alpha"_s, u"    A:批准一次"_s, u"    A:拒绝 !"_s, u"    -"_s,
-            u"    A:在主窗口中查看"_s, u"-"_s, u"M:取消任务"_s, u"  A:alpha !"_s, u"  A:beta !"_s} + tail;
+            u"M:待审批（1）"_s, u"  M:\u2068shell\u2069 · \u2068alpha\u2069"_s, u"    A:批准一次"_s, u"    A:拒绝 !"_s, u"    -"_s,
+            u"    A:在主窗口中查看"_s, u"-"_s, u"M:取消任务"_s, u"  A:\u2068alpha\u2069 !"_s, u"  A:\u2068beta\u2069 !"_s} + tail;
         QCOMPARE(outline(menu), expected);
 
         const AgentMenuEntry &item = menu[5].children[0];
@@ -154,7 +154,7 @@ private Q_SLOTS:
             ids << item.id;
             QCOMPARE(item.children.size(), size_t(4));
         }
-        QCOMPARE(titles, (QStringList{u"write · beta"_s, u"shell · 未知会话"_s, u"fetch · alpha"_s}));
+        QCOMPARE(titles, (QStringList{u"\u2068write\u2069 · \u2068beta\u2069"_s, u"\u2068shell\u2069 · 未知会话"_s, u"\u2068fetch\u2069 · \u2068alpha\u2069"_s}));
         QCOMPARE(ids, (QStringList{u"rpc-3"_s, u"rpc-1"_s, u"rpc-2"_s}));
         QCOMPARE(menu[5].children[1].children[0].route->sessionId, u"gone"_s);
         QCOMPARE(menu[6].kind, Kind::Separator);

@@ -62,12 +62,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("subtitle");
         QTest::addColumn<QString>("body");
         const QString waiting = u"Agent 正在等待你的决定"_s;
-        QTest::newRow("reason trimmed") << true << u"\n  运行 rm -rf build \r\n"_s << u"s1"_s << u"First"_s
+        QTest::newRow("reason trimmed") << true << u"\n  运行 rm -rf build \r\n"_s << u"s1"_s << u"\u2068First\u2069"_s
                                         << u"运行 rm -rf build"_s;
-        QTest::newRow("no reason") << false << QString() << u"s1"_s << u"First"_s << waiting;
-        QTest::newRow("blanks and breaks only") << true << u" \t\n\r\u3000\u2028"_s << u"s1"_s << u"First"_s << waiting;
-        QTest::newRow("empty reason") << true << QString() << u"s1"_s << u"First"_s << waiting;
-        QTest::newRow("inner breaks kept") << true << u" a\nb "_s << u"s1"_s << u"First"_s << u"a\nb"_s;
+        QTest::newRow("no reason") << false << QString() << u"s1"_s << u"\u2068First\u2069"_s << waiting;
+        QTest::newRow("blanks and breaks only") << true << u" \t\n\r\u3000\u2028"_s << u"s1"_s << u"\u2068First\u2069"_s << waiting;
+        QTest::newRow("empty reason") << true << QString() << u"s1"_s << u"\u2068First\u2069"_s << waiting;
+        QTest::newRow("inner breaks kept") << true << u" a\nb "_s << u"s1"_s << u"\u2068First\u2069"_s << u"a\nb"_s;
         QTest::newRow("untitled session") << true << u"why"_s << u"nobody"_s << u"Nimbrel Deck"_s << u"why"_s;
     }
     void content()
@@ -80,7 +80,7 @@ private Q_SLOTS:
         };
         const PendingApproval a = approval(u"r1"_s, sessionId, hasReason ? std::optional<QString>(reason) : std::nullopt);
         const ApprovalNotificationContent c = approvalNotificationContent(a, titles);
-        QCOMPARE(c.title, u"需要批准：shell"_s);
+        QCOMPARE(c.title, u"需要批准：\u2068shell\u2069"_s);
         QTEST(c.subtitle, "subtitle");
         QTEST(c.body, "body");
         QCOMPARE(c.threadIdentifier, sessionId);

@@ -148,8 +148,8 @@ private Q_SLOTS:
         QCOMPARE(status.size(), 1);
 
         const FakeNotificationServer::Posted &first = f.server.posted.at(0);
-        QCOMPARE(first.summary, u"需要批准：shell"_s);
-        QCOMPARE(first.body, u"First\n运行 make test"_s);
+        QCOMPARE(first.summary, u"需要批准：\u2068shell\u2069"_s);
+        QCOMPARE(first.body, u"\u2068First\u2069\n运行 make test"_s);
         QCOMPARE(first.appName, u"Nimbrel Deck"_s);
         QCOMPARE(first.hints.value(u"desktop-entry"_s).toString(), u"dev.nimbrel.Deck"_s);
         QCOMPARE(first.actions,
@@ -157,7 +157,7 @@ private Q_SLOTS:
                               u"批准一次"_s, u"dev.nimbrel.Deck.approval.reject"_s, u"拒绝"_s}));
         QCOMPARE(first.timeout, 0);
         const FakeNotificationServer::Posted &second = f.server.posted.at(1);
-        QCOMPARE(second.summary, u"需要批准：edit"_s);
+        QCOMPARE(second.summary, u"需要批准：\u2068edit\u2069"_s);
         QCOMPARE(second.body, u"Nimbrel Deck\nAgent 正在等待你的决定"_s);
 
         settle(*f.coordinator, f.server);
@@ -186,7 +186,7 @@ private Q_SLOTS:
         f.store->sessions()->refreshAll();
         QTRY_COMPARE_WITH_TIMEOUT(f.server.posted.size(), 2, 10000);
         QVERIFY(!f.store->sessions()->isAwaitingSessionList());
-        QCOMPARE(f.server.posted.at(0).body, u"First\nAgent 正在等待你的决定"_s);
+        QCOMPARE(f.server.posted.at(0).body, u"\u2068First\u2069\nAgent 正在等待你的决定"_s);
         // Listed without it: the session is gone, and the app's name is all there is.
         QCOMPARE(f.server.posted.at(1).body, u"Nimbrel Deck\nAgent 正在等待你的决定"_s);
         QTRY_COMPARE(f.coordinator->scheduledRoutes().size(), 2);
@@ -213,9 +213,9 @@ private Q_SLOTS:
         f.raise(u"rpc-1"_s, u"s1"_s, u"<i>shell</i>"_s, u"<b>rm</b> -rf a & b"_s);
         f.coordinator->start();
         QTRY_COMPARE_WITH_TIMEOUT(f.server.posted.size(), 1, 10000);
-        QCOMPARE(f.server.posted.at(0).body, u"First\n&lt;b&gt;rm&lt;/b&gt; -rf a &amp; b"_s);
+        QCOMPARE(f.server.posted.at(0).body, u"\u2068First\u2069\n&lt;b&gt;rm&lt;/b&gt; -rf a &amp; b"_s);
         // The summary is never markup.
-        QCOMPARE(f.server.posted.at(0).summary, u"需要批准：<i>shell</i>"_s);
+        QCOMPARE(f.server.posted.at(0).summary, u"需要批准：\u2068<i>shell</i>\u2069"_s);
     }
 
     void noServiceMeansUnavailable()

@@ -1,5 +1,6 @@
 #include "UI/Composer/ComposerView.h"
 
+#include "Domain/BidiIsolate.h"
 #include "Session/SessionModel.h"
 #include "Store/SessionActions.h"
 #include "Store/SessionSelection.h"
@@ -399,7 +400,10 @@ void ComposerView::refreshPermissionMenu()
 
 void ComposerView::refreshModelPicker()
 {
-    m_modelPicker->setFace(QString(), composer::modelLabel(m_session ? m_session->modelCatalog() : std::nullopt));
+    const std::optional<SessionModelsValue> catalog = m_session ? m_session->modelCatalog() : std::nullopt;
+    // The host's model name, isolated; the placeholder is ours.
+    const QString model = composer::modelLabel(catalog);
+    m_modelPicker->setFace(QString(), catalog ? text::bidiIsolated(model) : model);
 }
 
 void ComposerView::fillModeMenu()
@@ -450,11 +454,11 @@ void ComposerView::fillModelMenu()
         return;
     }
     for (const ModelProviderGroup &group : catalog->groups) {
-        QMenu *submenu = menu->addMenu(menuText(group.name));
+        QMenu *submenu = menu->addMenu(menuText(text::bidiIsolated(group.name)));
         for (const ModelCatalogModel &model : group.models) {
             const bool current = composer::isCurrentModel(*catalog, group, model);
-            QAction *action = current ? addMenuAction(submenu, model.name, u"checkmark"_s)
-                                      : submenu->addAction(menuText(model.name));
+            const QString name = text::bidiIsolated(model.name);
+            QAction *action = current ? addMenuAction(submenu, name, u"checkmark"_s) : submenu->addAction(menuText(name));
             const QString provider = group.id;
             const QString modelId = model.id;
             connect(action, &QAction::triggered, this, [this, provider, modelId] {

@@ -1,5 +1,6 @@
 #include "UI/Composer/QuestionViews.h"
 
+#include "Domain/BidiIsolate.h"
 #include "Domain/ProtocolNames.h"
 #include "UI/Shared/ComposerControls.h"
 #include "UI/Shared/MarkdownText.h"
@@ -535,7 +536,7 @@ void QuestionCard::paintEvent(QPaintEvent *)
 
 QString ApprovalCard::titleText(const QString &toolName)
 {
-    return u"工具「"_s + toolName + u"」请求执行许可"_s;
+    return u"工具「"_s + text::bidiIsolated(toolName) + u"」请求执行许可"_s;
 }
 
 ApprovalCard::ApprovalCard(Interactions *interactions, PendingApproval approval, QWidget *parent)

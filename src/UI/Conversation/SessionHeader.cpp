@@ -1,5 +1,6 @@
 #include "UI/Conversation/SessionHeader.h"
 
+#include "Domain/BidiIsolate.h"
 #include "Session/SessionModel.h"
 #include "Store/SessionActions.h"
 #include "Store/SessionDirectory.h"
@@ -311,14 +312,15 @@ QString SessionHeader::titleFor(const SessionDirectory &directory, const Session
     return session.sessionId();
 }
 
-QString SessionHeader::title() const { return m_title->text(); }
+QString SessionHeader::title() const { return m_titleText; }
 
 void SessionHeader::refresh()
 {
     if (!m_directory || !m_selection || !m_session)
         return;
     m_back->setVisible(m_selection->selectedSubagent().has_value());
-    m_title->setText(titleFor(*m_directory, *m_selection, *m_session));
+    m_titleText = titleFor(*m_directory, *m_selection, *m_session);
+    m_title->setText(text::bidiIsolated(m_titleText));
     // The subagent catalogue belongs to the shown session.
     if (m_catalogFor != m_session->sessionId()) {
         if (m_catalog) {

@@ -97,6 +97,8 @@ private:
     QMetaObject::Connection m_titleConnection;
     ChromeIconButton *m_back;
     ElidedLabel *m_title;
+    // The title as the host gave it; the label shows it isolated.
+    QString m_titleText;
     ChromeIconButton *m_menuButton;
     QMenu *m_menu;
     QHBoxLayout *m_firstRow;

@@ -1,5 +1,6 @@
 #include "UI/Conversation/ToolCallChip.h"
 
+#include "Domain/BidiIsolate.h"
 #include "Domain/Trimming.h"
 #include "Domain/Graphemes.h"
 #include "UI/Shared/LongTextView.h"
@@ -204,7 +205,7 @@ void ToolCallChip::refreshHeader()
     m_icon->setVisible(hasResult);
     m_icon->setSymbolName(failed ? u"xmark.circle.fill"_s : toolIcon(m_block));
     m_icon->setTint(failed ? Theme::systemRed() : Theme::tertiaryText());
-    const QString title = presentationTitle(m_block);
+    const QString title = text::bidiIsolated(presentationTitle(m_block));
     m_title->setText(title);
     const QString preview = argumentsPreview(m_block.arguments);
     m_preview->setText(preview);

@@ -1,5 +1,6 @@
 #include "UI/Conversation/TranscriptRowViews.h"
 
+#include "Domain/BidiIsolate.h"
 #include "Store/SessionActions.h"
 
 #include "UI/Conversation/BlockContent.h"
@@ -66,7 +67,7 @@ QString TranscriptRenderRowView::rowText(const TranscriptRenderRow &row)
         // link destinations.
         return MarkdownParser::plainText(block->text);
     case BlockKind::toolCall: {
-        QString name = ToolCallChip::presentationTitle(*block);
+        QString name = text::bidiIsolated(ToolCallChip::presentationTitle(*block));
         if (const std::optional<QString> status = ToolCallChip::statusLabel(*block))
             name += u"，"_s + *status;
         return name;

@@ -1,5 +1,6 @@
 #include "UI/Inspection/SubagentCatalog.h"
 
+#include "Domain/BidiIsolate.h"
 #include "Domain/Graphemes.h"
 
 #include <algorithm>
@@ -54,9 +55,9 @@ QString rowTitle(const SubagentCatalogRow &row, const std::optional<QString> &di
 {
     QString name;
     if (displayTitle)
-        name = *displayTitle;
+        name = text::bidiIsolated(*displayTitle);
     else if (row.entry.label)
-        name = *row.entry.label;
+        name = text::bidiIsolated(*row.entry.label);
     else
         name = u"子代理 "_s + Graphemes::prefix(row.entry.id, 8);
     const QString mode = row.entry.mode && *row.entry.mode == u"continuable" ? u"持续"_s : u"单次"_s;

@@ -1,5 +1,6 @@
 #include "UI/Settings/PluginSettingsTab.h"
 
+#include "Domain/BidiIsolate.h"
 #include "Domain/ProtocolNames.h"
 #include "Store/PluginInventory.h"
 #include "UI/Settings/SettingsControls.h"
@@ -156,7 +157,7 @@ QWidget *hostPluginRow(const PluginInventoryEntry &entry)
     layout->addWidget(dot, 0, Qt::AlignVCenter);
     auto *names = new QVBoxLayout;
     names->setSpacing(2);
-    auto *shortName = new ThemedLabel(entry.shortName(), Fonts::system(12, QFont::Medium), &Theme::primaryText, row);
+    auto *shortName = new ThemedLabel(text::bidiIsolated(entry.shortName()), Fonts::system(12, QFont::Medium), &Theme::primaryText, row);
     shortName->setObjectName(u"settings-plugin-title"_s);
     names->addWidget(shortName);
     auto *module = new ClampedLabel(entry.moduleName, monospacedFont(9), &Theme::tertiaryText, 1, row);
@@ -167,7 +168,7 @@ QWidget *hostPluginRow(const PluginInventoryEntry &entry)
     auto *status = new ThemedLabel(entry.statusLabel(), Fonts::system(10, QFont::Medium), color, row);
     status->setObjectName(u"settings-plugin-status"_s);
     layout->addWidget(status, 0, Qt::AlignVCenter);
-    row->setAccessibleName(entry.shortName() + u"，"_s + entry.statusLabel());
+    row->setAccessibleName(text::bidiIsolated(entry.shortName()) + u"，"_s + entry.statusLabel());
     return row;
 }
 
@@ -230,7 +231,7 @@ QWidget *dynamicPluginRow(const DynamicPluginInventoryRow &plugin)
     auto *titleLine = new QHBoxLayout;
     titleLine->setSpacing(7);
     const QString title = package ? package->name : plugin.pluginId;
-    auto *titleLabel = new ClampedLabel(title, Fonts::system(12, QFont::Medium), &Theme::primaryText, 1, row);
+    auto *titleLabel = new ClampedLabel(text::bidiIsolated(title), Fonts::system(12, QFont::Medium), &Theme::primaryText, 1, row);
     titleLabel->setObjectName(u"settings-plugin-title"_s);
     titleLine->addWidget(titleLabel, 0);
     if (package && package->hasHostHalf)
@@ -255,7 +256,7 @@ QWidget *dynamicPluginRow(const DynamicPluginInventoryRow &plugin)
     detailLabel->setObjectName(u"settings-plugin-detail"_s);
     lines->addWidget(detailLabel);
     layout->addLayout(lines, 1);
-    row->setAccessibleName(title + u"，"_s + plugin.statusLabel());
+    row->setAccessibleName(text::bidiIsolated(title) + u"，"_s + plugin.statusLabel());
     return row;
 }
 

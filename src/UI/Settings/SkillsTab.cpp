@@ -1,5 +1,6 @@
 #include "UI/Settings/SkillsTab.h"
 
+#include "Domain/BidiIsolate.h"
 #include "Store/HostSettingsStore.h"
 #include "Store/SessionSelection.h"
 #include "UI/Settings/SettingsControls.h"
@@ -27,7 +28,7 @@ QWidget *skillCard(const SkillEntry &skill)
     layout->setSpacing(5);
     auto *head = new QHBoxLayout;
     head->setSpacing(8);
-    auto *name = new ThemedLabel(skill.name, monospacedFont(10, QFont::DemiBold), &Theme::primaryText, card);
+    auto *name = new ThemedLabel(text::bidiIsolated(skill.name), monospacedFont(10, QFont::DemiBold), &Theme::primaryText, card);
     name->setObjectName(u"settings-skill-name"_s);
     head->addWidget(name);
     auto *pill = skill.modelInvocable ? new StatusPill(u"模型可调用"_s, StatusPill::Kind::Accent, std::nullopt, card)
@@ -45,7 +46,7 @@ QWidget *skillCard(const SkillEntry &skill)
         when->setObjectName(u"settings-skill-when"_s);
         layout->addWidget(when);
     }
-    card->setAccessibleName(skill.name + u"，"_s + (skill.modelInvocable ? u"模型可调用"_s : u"仅显示"_s));
+    card->setAccessibleName(text::bidiIsolated(skill.name) + u"，"_s + (skill.modelInvocable ? u"模型可调用"_s : u"仅显示"_s));
     return card;
 }
 

@@ -59,7 +59,23 @@ QString ElidedLabel::oneLine(QString text)
     return text;
 }
 
-QString ElidedLabel::shownText() const { return fontMetrics().elidedText(oneLine(m_text), m_mode, width()); }
+QString ElidedLabel::shownText() const
+{
+    const QString whole = oneLine(m_text);
+    const QString elided = fontMetrics().elidedText(whole, m_mode, width());
+    if (elided == whole)
+        return elided;
+    // The cut is where the kept start of the text ends; a direction mark closed in the part
+    // cut away must still be closed there, or an override in a host name reorders the rest.
+    qsizetype prefix = 0;
+    while (prefix < elided.size() && prefix < whole.size() && elided[prefix] == whole[prefix])
+        ++prefix;
+    qsizetype suffix = 0;
+    while (suffix < elided.size() && suffix < whole.size()
+           && elided[elided.size() - 1 - suffix] == whole[whole.size() - 1 - suffix])
+        ++suffix;
+    return text::closedAtCut(elided, std::min(prefix, std::max<qsizetype>(0, elided.size() - 1 - suffix)));
+}
 
 QSize ElidedLabel::sizeHint() const { return {Fonts::textWidth(font(), oneLine(m_text)), fontMetrics().height()}; }
 

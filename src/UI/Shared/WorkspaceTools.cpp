@@ -3,8 +3,8 @@
 #include "Domain/Graphemes.h"
 #include "Domain/Trimming.h"
 #include "UI/Shared/EnumTable.h"
+#include "UI/Shared/NativePath.h"
 
-#include <QDir>
 #include <QKeySequence>
 
 #include <algorithm>
@@ -140,7 +140,7 @@ WorkspaceLinkDestination destination(const QUrl &url, const QUrl &baseDirectory)
     if (scheme == u"http"_s || scheme == u"https"_s)
         return {Kind::Browser, url};
     if (scheme == u"file"_s)
-        return {Kind::File, QUrl::fromLocalFile(QDir::cleanPath(url.toLocalFile()))};
+        return {Kind::File, NativePath::toURL(NativePath::cleaned(NativePath::fromURL(url)))};
     if (!scheme.isEmpty())
         return {Kind::System, {}};
     if (!url.host().isEmpty()) {
@@ -149,13 +149,13 @@ WorkspaceLinkDestination destination(const QUrl &url, const QUrl &baseDirectory)
         if (web.isValid())
             return {Kind::Browser, web};
     }
-    const QString path = url.path(QUrl::FullyDecoded);
+    // Paths as bytes: a name that is not UTF-8 reaches the file tool as it is.
+    const QByteArray path = NativePath::fromURL(url);
     if (path.isEmpty())
         return {Kind::System, {}};
-    if (path.startsWith(u'/'))
-        return {Kind::File, QUrl::fromLocalFile(QDir::cleanPath(path))};
-    const QString base = baseDirectory.isLocalFile() ? baseDirectory.toLocalFile() : baseDirectory.path();
-    return {Kind::File, QUrl::fromLocalFile(QDir::cleanPath(base + u'/' + path))};
+    if (path.startsWith('/'))
+        return {Kind::File, NativePath::toURL(NativePath::cleaned(path))};
+    return {Kind::File, NativePath::toURL(NativePath::cleaned(NativePath::fromURL(baseDirectory) + '/' + path))};
 }
 
 } // namespace nbd::WorkspaceLinkRouter

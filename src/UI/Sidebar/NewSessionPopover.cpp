@@ -1,5 +1,6 @@
 #include "UI/Sidebar/NewSessionPopover.h"
 
+#include "Domain/BidiIsolate.h"
 #include "Store/SessionDirectory.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
@@ -243,7 +244,7 @@ void NewSessionPopover::rebuild()
         }
         int index = 0;
         for (const WorkspaceView &workspace : workspaces) {
-            auto *row = new PopoverRow(u"folder"_s, workspace.title, workspace.path, true, 48, m_listContent);
+            auto *row = new PopoverRow(u"folder"_s, text::bidiIsolated(workspace.title), workspace.path, true, 48, m_listContent);
             row->inset = 12;
             row->setObjectName(u"new-session-workspace-"_s + workspace.workspaceId);
             const QString id = workspace.workspaceId;

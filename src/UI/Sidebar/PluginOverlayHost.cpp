@@ -1,5 +1,7 @@
 #include "UI/Sidebar/PluginOverlayHost.h"
 
+#include "UI/Shared/ScriptDialogs.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QRegion>
@@ -206,6 +208,12 @@ protected:
         return frameSchemes.contains(url.scheme().toLower());
     }
     QWebEnginePage *createWindow(WebWindowType) override { return nullptr; }
+    // The engine's dialogs would be modal over the whole window: each is answered at once,
+    // unseen (the overlay has no room of its own to show them).
+    void javaScriptAlert(const QUrl &, const QString &) override {}
+    bool javaScriptConfirm(const QUrl &, const QString &msg) override { return ScriptDialogs::isLeaveQuestion(msg); }
+    bool javaScriptPrompt(const QUrl &, const QString &, const QString &, QString *) override { return false; }
+    QStringList chooseFiles(FileSelectionMode, const QStringList &, const QStringList &) override { return {}; }
 };
 
 QWebEngineProfile *PluginOverlayHost::profile()

@@ -1,5 +1,6 @@
 #include "UI/Sidebar/SidebarRowViews.h"
 
+#include "Domain/BidiIsolate.h"
 #include "Store/SessionDirectory.h"
 #include "Store/SessionSelection.h"
 #include "UI/Shared/Accessibility.h"
@@ -225,7 +226,7 @@ void WorkspaceHeaderRow::paintEvent(QPaintEvent *)
     painter.setPen(Theme::primaryText());
     const QRect textRect(textX, 0, std::max(0, textRight - textX - 4), height());
     painter.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft,
-                     painter.fontMetrics().elidedText(m_workspace.title, Qt::ElideRight, textRect.width()));
+                     text::bidiIsolated(painter.fontMetrics().elidedText(m_workspace.title, Qt::ElideRight, textRect.width())));
 }
 
 // ---- SessionRowView ----
@@ -260,7 +261,7 @@ bool SessionRowView::setRow(const SidebarSessionRowData &data)
 QString SessionRowView::toolTipText() const
 {
     const QDateTime updated = QDateTime::fromMSecsSinceEpoch(qint64(m_row.session.updatedAt), Qt::UTC);
-    return m_row.displayTitle + u" · "_s + relativeShort(updated.toLocalTime());
+    return text::bidiIsolated(m_row.displayTitle) + u" · "_s + relativeShort(updated.toLocalTime());
 }
 
 bool SessionRowView::event(QEvent *event)
@@ -347,7 +348,7 @@ void SessionRowView::paintEvent(QPaintEvent *)
     painter.setPen(Theme::primaryText());
     const QRect textRect(left, 0, std::max(0, right - left), height());
     painter.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft,
-                     painter.fontMetrics().elidedText(m_row.displayTitle, Qt::ElideRight, textRect.width()));
+                     text::bidiIsolated(painter.fontMetrics().elidedText(m_row.displayTitle, Qt::ElideRight, textRect.width())));
 }
 
 // ---- SectionLabelRow ----

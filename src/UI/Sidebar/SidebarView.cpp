@@ -1,5 +1,6 @@
 #include "UI/Sidebar/SidebarView.h"
 
+#include "Domain/BidiIsolate.h"
 #include "Store/SessionDirectory.h"
 #include "Store/SessionSelection.h"
 #include "Session/SessionModel.h"
@@ -667,7 +668,7 @@ void SidebarView::presentWorkspaceRename(const WorkspaceView &workspace)
 
 void SidebarView::confirmWorkspaceRemoval(const WorkspaceView &workspace)
 {
-    auto *box = new QMessageBox(QMessageBox::Warning, u"移除项目"_s, u"移除项目“"_s + workspace.title + u"”？"_s,
+    auto *box = new QMessageBox(QMessageBox::Warning, u"移除项目"_s, u"移除项目“"_s + text::bidiIsolated(workspace.title) + u"”？"_s,
                                 QMessageBox::NoButton, window());
     box->setObjectName(u"remove-workspace-dialog"_s);
     box->setTextFormat(Qt::PlainText);

@@ -1,13 +1,15 @@
 #include "UI/Tools/FileManagerReveal.h"
 
+#include "UI/Shared/NativePath.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDesktopServices>
-#include <QDir>
-#include <QFileInfo>
+
+#include <sys/stat.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -15,11 +17,13 @@ namespace nbd {
 
 namespace {
 
+// By the item's own bytes: its name need not be UTF-8.
 void openContainingFolder(const QUrl &item)
 {
-    const QFileInfo info(item.toLocalFile());
-    const QString folder = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
-    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    const QByteArray path = NativePath::cleaned(NativePath::fromURL(item));
+    struct stat status;
+    const bool isFolder = ::stat(path.constData(), &status) == 0 && S_ISDIR(status.st_mode);
+    QDesktopServices::openUrl(NativePath::toURL(isFolder ? path : NativePath::parent(path)));
 }
 
 } // namespace

@@ -1,7 +1,10 @@
 #include "UI/Tools/WorkspaceBrowserView.h"
 
+#include "Domain/BidiIsolate.h"
+#include "Domain/Graphemes.h"
 #include "Domain/Trimming.h"
 #include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/LinkOpener.h"
 #include "UI/Shared/Theme.h"
 #include "UI/Tools/ToolChrome.h"
@@ -36,6 +39,7 @@ WorkspaceBrowserModel::WorkspaceBrowserModel(WorkspaceWebPage *page, QObject *pa
         updateNavigationState();
         Q_EMIT changed();
     };
+    page->onRequest = [this](WorkspaceWebPage::Request request, const QString &text) { pageRequested(request, text); };
 }
 
 WorkspaceBrowserModel::~WorkspaceBrowserModel()
@@ -43,6 +47,7 @@ WorkspaceBrowserModel::~WorkspaceBrowserModel()
     if (m_page) {
         m_page->onStarted = nullptr;
         m_page->onFinished = nullptr;
+        m_page->onRequest = nullptr;
     }
 }
 
@@ -69,9 +74,13 @@ void WorkspaceBrowserModel::setAddress(const QString &address)
 void WorkspaceBrowserModel::load(const QString &typed)
 {
     const auto url = normalizedAddress(typed);
-    if (!url)
+    if (!url || !WorkspaceWebPage::loadsAddress(*url))
         return;
     m_address = url->toString(QUrl::FullyEncoded);
+    // Another page: what the last one asked for no longer applies, and it is heard again.
+    m_notice.clear();
+    m_silenced = false;
+    m_burst = 0;
     Q_EMIT changed();
     if (m_page)
         m_page->load(*url);
@@ -83,6 +92,48 @@ void WorkspaceBrowserModel::updateNavigationState()
         return;
     m_canGoBack = m_page->canGoBack();
     m_canGoForward = m_page->canGoForward();
+}
+
+void WorkspaceBrowserModel::dismissNotice()
+{
+    if (m_notice.isEmpty())
+        return;
+    m_notice.clear();
+    Q_EMIT changed();
+}
+
+void WorkspaceBrowserModel::pageRequested(WorkspaceWebPage::Request request, const QString &text)
+{
+    if (m_silenced)
+        return;
+    m_burst = m_lastRequest.isValid() && m_lastRequest.elapsed() < kRequestBurstGapMs ? m_burst + 1 : 1;
+    m_lastRequest.start();
+    if (m_burst > kRequestBurst) {
+        m_silenced = true;
+        m_notice = u"此网页接连发出请求，之后的请求不再显示"_s;
+        Q_EMIT changed();
+        return;
+    }
+    const QString shown = text::bidiIsolated(Graphemes::prefix(text, kNoticeTextLimit));
+    using Request = WorkspaceWebPage::Request;
+    switch (request) {
+    case Request::Alert:
+        m_notice = u"网页消息：%1"_s.arg(shown);
+        break;
+    case Request::Confirm:
+        m_notice = u"网页请求确认（已拒绝）：%1"_s.arg(shown);
+        break;
+    case Request::Prompt:
+        m_notice = u"网页请求输入（已取消）：%1"_s.arg(shown);
+        break;
+    case Request::ChooseFiles:
+        m_notice = u"网页请求选择文件（已拒绝），可将文件拖到网页上"_s;
+        break;
+    case Request::Login:
+        m_notice = text.isEmpty() ? u"网页请求登录（已拒绝）"_s : u"%1 请求登录（已拒绝）"_s.arg(shown);
+        break;
+    }
+    Q_EMIT changed();
 }
 
 WorkspaceBrowserView::WorkspaceBrowserView(std::optional<QUrl> startURL, QWidget *parent)
@@ -133,6 +184,8 @@ WorkspaceBrowserView::WorkspaceBrowserView(std::optional<QUrl> startURL, QWidget
     row->addWidget(m_address, 1);
     m_layout->addWidget(toolbar);
     m_layout->addWidget(new ThemeRule(&Theme::hairline, this));
+    m_noticeBar = buildNoticeBar();
+    m_layout->addWidget(m_noticeBar);
     m_layout->addStretch(1);
 
     connect(m_address, &QLineEdit::textEdited, this, [this](const QString &text) {
@@ -145,6 +198,29 @@ WorkspaceBrowserView::WorkspaceBrowserView(std::optional<QUrl> startURL, QWidget
             m_model->load(m_address->text());
     });
     sync();
+}
+
+QWidget *WorkspaceBrowserView::buildNoticeBar()
+{
+    // Inside the tab, over the page only: the page's requests never cover the window.
+    auto *bar = new QWidget(this);
+    bar->setObjectName(u"workspace-browser-notice"_s);
+    auto *row = new QHBoxLayout(bar);
+    row->setContentsMargins(10, 4, 6, 4);
+    row->setSpacing(6);
+    m_noticeText = new ElidedLabel({}, Qt::ElideRight, bar);
+    m_noticeText->setObjectName(u"workspace-browser-notice-text"_s);
+    m_noticeText->setFont(Fonts::system(11));
+    m_noticeText->setColor(&Theme::primaryText);
+    row->addWidget(m_noticeText, 1);
+    auto *close = new ChromeIconButton(u"xmark"_s, u"关闭提示"_s, std::nullopt, [this] {
+        if (m_model)
+            m_model->dismissNotice();
+    }, bar);
+    close->setObjectName(u"workspace-browser-notice-close"_s);
+    row->addWidget(close);
+    bar->hide();
+    return bar;
 }
 
 void WorkspaceBrowserView::ensurePage()
@@ -200,12 +276,18 @@ void WorkspaceBrowserView::sync()
     m_reload->setAccessibleDescription(help);
     if (m_model && m_address->text() != m_model->address())
         m_address->setText(m_model->address());
+    const QString notice = m_model ? m_model->notice() : QString();
+    if (m_noticeText->text() != notice)
+        m_noticeText->setText(notice);
+    m_noticeBar->setVisible(!notice.isEmpty());
 }
 
 void WorkspaceBrowserView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.fillRect(rect(), Theme::canvas());
+    if (m_noticeBar->isVisible())
+        painter.fillRect(m_noticeBar->geometry(), Theme::inset());
 }
 
 } // namespace nbd

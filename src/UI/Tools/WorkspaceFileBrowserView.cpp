@@ -5,13 +5,12 @@
 #include "UI/Shared/BatchedTextWriter.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/NativePath.h"
 #include "UI/Shared/Theme.h"
 #include "UI/Tools/FileManagerReveal.h"
 #include "UI/Tools/ToolChrome.h"
 
 #include <QCollator>
-#include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QFutureWatcher>
@@ -69,21 +68,21 @@ void runOffThread(QObject *context, Work work, Apply apply)
     watcher->setFuture(QtConcurrent::run(workPool(), std::move(work)));
 }
 
-QString localPath(const QUrl &url) { return url.isLocalFile() ? url.toLocalFile() : url.path(); }
+// Paths are bytes from here on: a name that is not UTF-8 is listed, opened and left by its own
+// bytes, and only shown with replacement characters.
+QByteArray nativePath(const QUrl &url) { return NativePath::fromURL(url); }
 
 QUrl standardized(const QUrl &url)
 {
-    QString path = QDir::cleanPath(localPath(url));
-    while (path.startsWith(u"/.."_s) && (path.size() == 3 || path.at(3) == u'/'))
-        path = path.size() == 3 ? u"/"_s : path.mid(3);
-    return QUrl::fromLocalFile(path);
+    QByteArray path = NativePath::cleaned(nativePath(url));
+    while (path.startsWith("/..") && (path.size() == 3 || path.at(3) == '/'))
+        path = path.size() == 3 ? QByteArrayLiteral("/") : path.mid(3);
+    return NativePath::toURL(path);
 }
 
-QString lastComponent(const QUrl &url)
-{
-    const QString path = QDir::cleanPath(localPath(url));
-    return path == u"/"_s ? path : QFileInfo(path).fileName();
-}
+QString lastComponent(const QUrl &url) { return NativePath::shown(NativePath::fileName(nativePath(url))); }
+
+QString unavailable(const QByteArray &path) { return u"路径在本机不可用："_s + NativePath::shown(path); }
 
 // A row: the icon, the name and, for folders, a chevron.
 class EntryDelegate : public QStyledItemDelegate
@@ -237,7 +236,7 @@ void WorkspaceFileBrowserView::cancel(CancelFlag &flag)
 
 void WorkspaceFileBrowserView::setRootURL(const QUrl &rootURL)
 {
-    if (localPath(rootURL) == localPath(m_rootURL))
+    if (nativePath(rootURL) == nativePath(m_rootURL))
         return;
     m_rootURL = rootURL;
     showRequestedURL();
@@ -245,8 +244,13 @@ void WorkspaceFileBrowserView::setRootURL(const QUrl &rootURL)
 
 bool WorkspaceFileBrowserView::isWithinWorkspace(const QUrl &url) const
 {
-    const QStringList root = localPath(standardized(m_rootURL)).split(u'/', Qt::SkipEmptyParts);
-    const QStringList path = localPath(standardized(url)).split(u'/', Qt::SkipEmptyParts);
+    const auto segments = [](const QUrl &of) {
+        QList<QByteArray> parts = nativePath(standardized(of)).split('/');
+        parts.removeAll(QByteArray());
+        return parts;
+    };
+    const QList<QByteArray> root = segments(m_rootURL);
+    const QList<QByteArray> path = segments(url);
     if (path.size() < root.size())
         return false;
     return std::equal(root.begin(), root.end(), path.begin());
@@ -254,7 +258,7 @@ bool WorkspaceFileBrowserView::isWithinWorkspace(const QUrl &url) const
 
 QString WorkspaceFileBrowserView::fileIcon(const QUrl &url)
 {
-    const QString extension = QFileInfo(localPath(url)).suffix().toLower();
+    const QString extension = QFileInfo(lastComponent(url)).suffix().toLower();
     if (extension == u"swift"_s)
         return u"swift"_s;
     if (extension == u"md"_s || extension == u"txt"_s)
@@ -283,37 +287,44 @@ void WorkspaceFileBrowserView::sortEntries(std::vector<WorkspaceFileEntry> &entr
     });
 }
 
-WorkspaceFileBrowserView::Listing WorkspaceFileBrowserView::listFolder(const QString &path, const CancelFlag &cancelled)
+WorkspaceFileBrowserView::Listing WorkspaceFileBrowserView::listFolder(const QByteArray &path, const CancelFlag &cancelled)
 {
     Listing listing;
-    if (!QFileInfo::exists(path)) {
-        listing.error = u"路径在本机不可用："_s + path;
+    struct stat status;
+    if (::stat(path.constData(), &status) != 0) {
+        listing.error = unavailable(path);
         return listing;
     }
-    // QDir lists an unreadable folder as empty: ask the system first, for its reason.
-    if (DIR *dir = ::opendir(QFile::encodeName(path).constData())) {
-        ::closedir(dir);
-    } else {
+    // The system's own listing: Qt's skips names that are not UTF-8.
+    DIR *dir = ::opendir(path.constData());
+    if (!dir) {
         listing.error = systemError(errno);
         return listing;
     }
-    QDirIterator it(path, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
-    while (it.hasNext() && !isCancelled(cancelled)) {
-        it.next();
-        const QFileInfo info = it.fileInfo();
-        if (info.isHidden() || info.fileName() == u"DerivedData"_s)
+    const QByteArray folder = path.endsWith('/') ? path : path + '/';
+    while (!isCancelled(cancelled)) {
+        const dirent *entry = ::readdir(dir);
+        if (!entry)
+            break;
+        const QByteArray name(entry->d_name);
+        // Hidden names (and "." and "..").
+        if (name.startsWith('.') || name == "DerivedData")
             continue;
-        const bool special = info.exists() && !info.isDir() && !info.isFile();
-        listing.entries.push_back(WorkspaceFileEntry{QUrl::fromLocalFile(info.filePath()), info.isDir(), special});
+        const QByteArray full = folder + name;
+        // What a link leads to; a link that leads nowhere is listed as a file.
+        const bool known = ::stat(full.constData(), &status) == 0;
+        const bool isDirectory = known && S_ISDIR(status.st_mode);
+        const bool special = known && !isDirectory && !S_ISREG(status.st_mode);
+        listing.entries.push_back(WorkspaceFileEntry{NativePath::toURL(full), isDirectory, special});
     }
+    ::closedir(dir);
     if (!isCancelled(cancelled))
         sortEntries(listing.entries);
     return listing;
 }
 
-QString WorkspaceFileBrowserView::readPreview(const QString &path, const CancelFlag &cancelled)
+QString WorkspaceFileBrowserView::readPreview(const QByteArray &native, const CancelFlag &cancelled)
 {
-    const QByteArray native = QFile::encodeName(path);
     // Only regular files: opening a FIFO or a device could block, or act on the device.
     struct stat status;
     if (::stat(native.constData(), &status) == 0 && !S_ISREG(status.st_mode))
@@ -361,7 +372,7 @@ void WorkspaceFileBrowserView::startListing()
     cancel(m_listCancel);
     m_listCancel = std::make_shared<std::atomic_bool>(false);
     const CancelFlag flag = m_listCancel;
-    const QString path = localPath(m_currentURL);
+    const QByteArray path = nativePath(m_currentURL);
     // The toolbar names the folder at once; its listing replaces the previous one on arrival.
     syncToolbar();
     runOffThread(this, [path, flag] { return listFolder(path, flag); }, [this, flag](const Listing &listing) {
@@ -380,7 +391,7 @@ void WorkspaceFileBrowserView::startPreview(const QUrl &url)
     cancel(m_previewCancel);
     m_previewCancel = std::make_shared<std::atomic_bool>(false);
     const CancelFlag flag = m_previewCancel;
-    const QString path = localPath(url);
+    const QByteArray path = nativePath(url);
     runOffThread(this, [path, flag] { return readPreview(path, flag); }, [this, flag](const QString &preview) {
         if (flag != m_previewCancel)
             return;
@@ -418,10 +429,7 @@ void WorkspaceFileBrowserView::navigateBack()
         sync();
         return;
     }
-    QString parent = localPath(m_currentURL);
-    while (parent.size() > 1 && parent.endsWith(u'/'))
-        parent.chop(1);
-    const QUrl up = standardized(QUrl::fromLocalFile(QFileInfo(parent).path()));
+    const QUrl up = standardized(NativePath::toURL(NativePath::parent(nativePath(m_currentURL))));
     m_currentURL = isWithinWorkspace(up) ? up : m_rootURL;
     reload();
 }
@@ -438,12 +446,13 @@ void WorkspaceFileBrowserView::showRequestedURL()
         return;
     }
     const QUrl requested = standardized(*m_requestedURL);
-    const QFileInfo info(localPath(requested));
-    if (info.isDir()) {
+    struct stat status;
+    const bool exists = ::stat(nativePath(requested).constData(), &status) == 0;
+    if (exists && S_ISDIR(status.st_mode)) {
         m_currentURL = requested;
         m_selectedFile.reset();
         reload();
-    } else if (info.exists()) {
+    } else if (exists) {
         m_currentURL = m_rootURL;
         m_selectedFile.reset();
         reload();
@@ -454,7 +463,7 @@ void WorkspaceFileBrowserView::showRequestedURL()
         m_currentURL = m_rootURL;
         m_selectedFile.reset();
         m_entries.clear();
-        m_error = u"路径在本机不可用："_s + localPath(requested);
+        m_error = unavailable(nativePath(requested));
         sync();
     }
 }
@@ -466,7 +475,7 @@ void WorkspaceFileBrowserView::reveal()
 
 void WorkspaceFileBrowserView::syncToolbar()
 {
-    m_back->setEnabled(m_selectedFile || localPath(standardized(m_currentURL)) != localPath(standardized(m_rootURL)));
+    m_back->setEnabled(m_selectedFile || nativePath(standardized(m_currentURL)) != nativePath(standardized(m_rootURL)));
     m_title->setText(lastComponent(m_selectedFile.value_or(m_currentURL)));
 }
 

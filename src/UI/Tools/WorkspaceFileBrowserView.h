@@ -27,7 +27,8 @@ struct WorkspaceFileEntry
     // A FIFO, socket or device: listed, never opened.
     bool isSpecial = false;
 
-    QString id() const { return url.path(); }
+    // The path as the system names it (percent-encoded): two names that show alike differ here.
+    QString id() const { return url.path(QUrl::FullyEncoded); }
     bool operator==(const WorkspaceFileEntry &) const = default;
 };
 
@@ -51,11 +52,12 @@ public:
         std::optional<QString> error;
     };
     using CancelFlag = std::shared_ptr<std::atomic_bool>;
-    // The folder's listing, sorted; stops early (with what it has) once cancelled is set.
-    static Listing listFolder(const QString &path, const CancelFlag &cancelled);
+    // The folder's listing, sorted, every entry by its own bytes (also names that are not
+    // UTF-8); stops early (with what it has) once cancelled is set. Paths are the system's bytes.
+    static Listing listFolder(const QByteArray &path, const CancelFlag &cancelled);
     // The preview text of a file, or the message shown in its place. Only a regular file is
     // opened, and at most kPreviewBytes of it are read.
-    static QString readPreview(const QString &path, const CancelFlag &cancelled);
+    static QString readPreview(const QByteArray &path, const CancelFlag &cancelled);
 
     WorkspaceFileBrowserView(const QUrl &rootURL, std::optional<QUrl> requestedURL, QWidget *parent = nullptr);
     ~WorkspaceFileBrowserView() override;

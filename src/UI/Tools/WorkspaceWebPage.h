@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QUrl>
 
 #include <functional>
@@ -18,10 +19,24 @@ public:
 
     virtual ~WorkspaceWebPage() = default;
 
+    // What the page asked of the user. The page answers each at once and never holds the
+    // window: an alert is only shown, a confirm, prompt, file choice or login is refused.
+    enum class Request { Alert, Confirm, Prompt, ChooseFiles, Login };
+
+    // Whether an address given to the tab (typed, pasted, a start address) is loaded: web pages
+    // and local files only. Every other scheme is refused before the engine sees it: it would
+    // run a `javascript:` address inside the shown page, show inline `data:` content under a
+    // harmless-looking address or open its own internal pages.
+    static bool loadsAddress(const QUrl &url)
+    {
+        const QString scheme = url.scheme().toLower();
+        return url.isValid() && (scheme == u"http" || scheme == u"https" || scheme == u"file");
+    }
+
     // The page's widget; owned by the parent given at creation.
     virtual QWidget *widget() = 0;
     // Loads the address with the default cache policy; a load still running after
-    // kLoadTimeoutMs is stopped.
+    // kLoadTimeoutMs is stopped. An address loadsAddress() refuses is not loaded.
     virtual void load(const QUrl &url) = 0;
     virtual void goBack() = 0;
     virtual void goForward() = 0;
@@ -38,6 +53,9 @@ public:
     // A link, form or redirect of the page to a scheme it does not load itself (mail, other
     // programs' schemes): the page never hands it to the desktop on its own.
     std::function<void(const QUrl &url)> onExternalLink;
+    // The page asked something of the user (already answered); `text` is the page's message,
+    // or for a login the host asking, as the page sent it.
+    std::function<void(Request request, const QString &text)> onRequest;
 };
 
 // Creates a page under `parent`, loading the web view library the first time. Nothing (and a

@@ -414,19 +414,19 @@ private Q_SLOTS:
         const auto session = openSession(u"s1"_s);
         showComposer(session);
         CompactMenuButton *picker = menuButton(u"composer-model-picker"_s);
-        QTRY_COMPARE(picker->text(), u"m1"_s);
+        QTRY_COMPARE(picker->text(), u"\u2068m1\u2069"_s);
         QMenu *menu = openMenu(picker);
         QVERIFY(menu);
         QCOMPARE(menu->actions().size(), 2);
-        QAction *alpha = actionNamed(menu, u"Alpha && Co"_s);
+        QAction *alpha = actionNamed(menu, u"\u2068Alpha && Co\u2069"_s);
         QVERIFY(alpha && alpha->menu());
-        QCOMPARE(actionNamed(alpha->menu(), u"M1"_s)->property("symbolName").toString(), u"checkmark"_s);
-        QAction *beta = actionNamed(menu, u"Beta"_s);
-        QVERIFY(!actionNamed(beta->menu(), u"M1 (beta)"_s)->property("symbolName").isValid());
+        QCOMPARE(actionNamed(alpha->menu(), u"\u2068M1\u2069"_s)->property("symbolName").toString(), u"checkmark"_s);
+        QAction *beta = actionNamed(menu, u"\u2068Beta\u2069"_s);
+        QVERIFY(!actionNamed(beta->menu(), u"\u2068M1 (beta)\u2069"_s)->property("symbolName").isValid());
         // Open the second provider's submenu and choose its model.
         QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(beta).center());
         QTRY_VERIFY(beta->menu()->isVisible());
-        clickAction(beta->menu(), actionNamed(beta->menu(), u"M1 (beta)"_s));
+        clickAction(beta->menu(), actionNamed(beta->menu(), u"\u2068M1 (beta)\u2069"_s));
         QTRY_COMPARE(m_h->requestCount(u"session.selectModel"_s), 1);
         const JSONValue payload = m_h->host.requests(u"session.selectModel"_s).first().payload;
         QCOMPARE(payload.find(u"provider"_s)->string(), std::optional<QString>(u"beta"_s));

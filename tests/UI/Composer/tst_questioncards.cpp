@@ -336,7 +336,7 @@ private Q_SLOTS:
                                                                      {u"toolName"_s, u"write_file"_s}}));
         QTRY_COMPARE(m_h->store->interactions()->pendingApprovals().size(), size_t(2));
         auto *card = show<ApprovalCard>(m_h->store->interactions()->pendingApprovals()[0]);
-        QCOMPARE(card->findChild<ElidedLabel *>(u"approval-title"_s)->text(), u"工具「shell」请求执行许可"_s);
+        QCOMPARE(card->findChild<ElidedLabel *>(u"approval-title"_s)->text(), u"工具「\u2068shell\u2069」请求执行许可"_s);
         QLabel *reason = card->findChild<QLabel *>(u"approval-reason"_s);
         QVERIFY(reason->isVisible());
         QCOMPARE(reason->text(), u"运行 rm -rf build"_s);

@@ -850,11 +850,11 @@ void tst_ConversationView::approvalCardElidesItsToolNameAndAnswersTwiceQuietly()
     auto *allow = card->findChild<QAbstractButton *>(u"approval-allow"_s);
     QVERIFY(title && reject && allow);
     QTRY_VERIFY(title->width() > 0);
-    const QString whole = u"工具「"_s + tool + u"」请求执行许可"_s;
+    const QString whole = u"工具「\u2068"_s + tool + u"\u2069」请求执行许可"_s;
     // One line that keeps the name's start and what is asked, left of the buttons, all inside the card.
     QCOMPARE(title->height(), title->fontMetrics().height());
     const QString shown = title->shownText();
-    QVERIFY2(shown.startsWith(u"工具「mcp__"_s) && shown.endsWith(u"请求执行许可"_s) && shown.contains(u'…'),
+    QVERIFY2(shown.startsWith(u"工具「\u2068mcp__"_s) && shown.endsWith(u"请求执行许可"_s) && shown.contains(u'…'),
              qPrintable(shown));
     QVERIFY(title->fontMetrics().horizontalAdvance(shown) <= title->width());
     QCOMPARE(title->toolTip().remove(u'\n'), whole);

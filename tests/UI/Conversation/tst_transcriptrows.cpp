@@ -339,14 +339,14 @@ void tst_TranscriptRows::rowNames_data()
     text.text = u"**结论**：见 [文档](https://example.org/x)\n\n| a | b |"_s;
     QTest::newRow("markdown message") << blockRow(text) << u"结论：见 文档\n| a | b |"_s;
     BlockItem running = toolBlock(JSONValue::object({{u"title"_s, u"构建"_s}}), {}, u"bash"_s);
-    QTest::newRow("running tool") << blockRow(running) << u"构建，运行中"_s;
+    QTest::newRow("running tool") << blockRow(running) << u"\u2068构建\u2069，运行中"_s;
     BlockItem failed = toolBlock({}, {}, u"bash"_s);
     failed.resultText = u"exit 1"_s;
     failed.resultIsError = true;
-    QTest::newRow("failed tool") << blockRow(failed) << u"bash，失败"_s;
+    QTest::newRow("failed tool") << blockRow(failed) << u"\u2068bash\u2069，失败"_s;
     BlockItem done = toolBlock({}, JSONValue::object({{u"title"_s, u"编辑 a.cpp"_s}}));
     done.resultText = u"ok"_s;
-    QTest::newRow("finished tool") << blockRow(done) << u"编辑 a.cpp"_s;
+    QTest::newRow("finished tool") << blockRow(done) << u"\u2068编辑 a.cpp\u2069"_s;
     UserMessageItem u = user(u"u1"_s, 1);
     u.text = u"**原样**"_s;
     QTest::newRow("user text as typed") << TranscriptRenderRow{u"u"_s, u} << u"**原样**"_s;

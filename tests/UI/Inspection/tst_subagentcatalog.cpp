@@ -121,8 +121,8 @@ private Q_SLOTS:
     void titles()
     {
         SubagentCatalogRow row{u"p"_s, child(u"0123456789abcdef"_s, u"continuable"_s, {}, u"running"_s, u"alpha"_s), 1};
-        QCOMPARE(SubagentCatalog::rowTitle(row, std::nullopt), u"  alpha  ·  持续  ·  运行中"_s);
-        QCOMPARE(SubagentCatalog::rowTitle(row, u"Session title"_s), u"  Session title  ·  持续  ·  运行中"_s);
+        QCOMPARE(SubagentCatalog::rowTitle(row, std::nullopt), u"  \u2068alpha\u2069  ·  持续  ·  运行中"_s);
+        QCOMPARE(SubagentCatalog::rowTitle(row, u"Session title"_s), u"  \u2068Session title\u2069  ·  持续  ·  运行中"_s);
         row.entry.label.reset();
         row.entry.mode = u"one-shot"_s;
         row.entry.activity = u"idle"_s;

@@ -125,7 +125,7 @@ private Q_SLOTS:
         QVERIFY(shownToolTip(catalog->toolTip()).contains(u"3 个子代理，1 个运行中"_s));
 
         withOpenMenu(catalog, [&](QMenu *menu) {
-            QCOMPARE(menuTexts(menu), (QStringList{u"alpha  ·  持续  ·  运行中"_s, u"  R&D gamma  ·  单次  ·  空闲"_s,
+            QCOMPARE(menuTexts(menu), (QStringList{u"\u2068alpha\u2069  ·  持续  ·  运行中"_s, u"  \u2068R&D gamma\u2069  ·  单次  ·  空闲"_s,
                                                    u"子代理 beta-000  ·  单次  ·  空闲"_s,
                                                    u"子代理 broken-0  ·  暂时不可用 (disabled)"_s, u"—"_s,
                                                    u"刷新子代理"_s}));
@@ -133,7 +133,7 @@ private Q_SLOTS:
             QCOMPARE(menu->actions()[1]->property("symbolName").toString(), u"doc.text.magnifyingglass"_s);
             QCOMPARE(menu->actions()[3]->property("symbolName").toString(), u"exclamationmark.triangle"_s);
             // The second level is selected with its own parent and that list's availability.
-            clickItem(menu, u"  R&&D gamma"_s);
+            clickItem(menu, u"  \u2068R&&D gamma"_s);
         });
         QVERIFY(store->selection()->selectedSubagent());
         QCOMPARE(store->selection()->selectedSubagent()->address.parentSessionId, u"alpha-0001-aaaa"_s);

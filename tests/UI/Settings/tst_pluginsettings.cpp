@@ -138,7 +138,7 @@ private Q_SLOTS:
                  u"当前 Host 未提供动态 Plugin 注册表"_s);
         QVERIFY(!fx().find(u"settings-plugin-empty-host"_s));
         QWidget *git = fx().find(u"settings-host-plugin-e1"_s);
-        QCOMPARE(text(u"settings-plugin-title"_s, git), u"git"_s);
+        QCOMPARE(text(u"settings-plugin-title"_s, git), u"\u2068git\u2069"_s);
         QCOMPARE(text(u"settings-plugin-module"_s, git), u"@acme/nbd-host-git"_s);
         QCOMPARE(git->property("tone").value<int>(), int(PluginTone::Success));
         QCOMPARE(git->findChild<ColorDot *>()->color(), pluginToneColor(PluginTone::Success));
@@ -199,14 +199,14 @@ private Q_SLOTS:
         waitForReload();
         QWidget *bare = fx().find(u"settings-dynamic-plugin-bare"_s);
         QCOMPARE(bare->findChild<QWidget *>(u"settings-plugin-icon"_s)->property("symbolName").toString(), u"server.rack"_s);
-        QCOMPARE(text(u"settings-plugin-title"_s, bare), u"bare"_s);
+        QCOMPARE(text(u"settings-plugin-title"_s, bare), u"\u2068bare\u2069"_s);
         QCOMPARE(bare->findChildren<QWidget *>(u"settings-plugin-half"_s).size(), 0);
         QVERIFY(!bare->findChild<QWidget *>(u"settings-plugin-purpose"_s));
         QCOMPARE(text(u"settings-plugin-detail"_s, bare), u"bare · 0 个版本"_s);
 
         QWidget *both = fx().find(u"settings-dynamic-plugin-both"_s);
         QCOMPARE(both->findChild<QWidget *>(u"settings-plugin-icon"_s)->property("symbolName").toString(), u"macwindow"_s);
-        QCOMPARE(text(u"settings-plugin-title"_s, both), u"Dashboard"_s);
+        QCOMPARE(text(u"settings-plugin-title"_s, both), u"\u2068Dashboard\u2069"_s);
         const auto halves = both->findChildren<QWidget *>(u"settings-plugin-half"_s);
         QCOMPARE(halves.size(), 2);
         QCOMPARE(halves[0]->accessibleName(), u"Host"_s);

@@ -40,8 +40,12 @@ class tst_SkillsTab : public QObject
     QStringList cardNames() const
     {
         QStringList names;
-        for (QLabel *label : fx().window->findChildren<QLabel *>(u"settings-skill-name"_s))
-            names << label->text();
+        // Each name is shown isolated from the text around it.
+        for (QLabel *label : fx().window->findChildren<QLabel *>(u"settings-skill-name"_s)) {
+            const QString shown = label->text();
+            names << (shown.startsWith(u'\u2068') && shown.endsWith(u'\u2069') ? shown.mid(1, shown.size() - 2)
+                                                                              : u"not isolated: "_s + shown);
+        }
         return names;
     }
 

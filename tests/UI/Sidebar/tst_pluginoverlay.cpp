@@ -1,5 +1,6 @@
 #include "DesktopLinkRecorder.h"
 #include "GuiTestMain.h"
+#include "ModalWatch.h"
 #include "SimHost.h"
 #include "SimOverlayPage.h"
 #include "UI/Sidebar/PluginOverlayHost.h"
@@ -103,6 +104,34 @@ private Q_SLOTS:
         QCOMPARE(window.childAt(far), below);
         QVERIFY(overlay->isVisible());
         QVERIFY(!host.requests(u"page"_s).isEmpty());
+    }
+
+    // The host's page asking for dialogs in a loop gets each answered at once (a confirm
+    // refused, a prompt cancelled) and never a modal window over the window.
+    void scriptDialogsNeverHoldTheWindow()
+    {
+        sim::SimHost host;
+        QVERIFY(host.listen());
+        QByteArray page = sim::defaultOverlayPage();
+        page.replace("</body>", "<script>var n = 0; setInterval(function () { n++;"
+                                " var r = n % 3 == 1 ? alert('a') : n % 3 == 2 ? confirm('c') : prompt('p', 'x');"
+                                " document.title = n + ' ' + r; }, 10);</script></body>");
+        sim::serveOverlayPage(host, page);
+        test::ModalWatch modals;
+        QWidget window;
+        window.resize(400, 300);
+        auto *overlay = new PluginOverlayHost(host.baseUrl(), &window);
+        overlay->setGeometry(window.rect());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QWebEnginePage *web = overlay->view()->page();
+        QStringList answers;
+        connect(web, &QWebEnginePage::titleChanged, this, [&answers](const QString &title) {
+            answers << title.section(u' ', 1);
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(answers.contains(u"undefined"_s) && answers.contains(u"false"_s) && answers.contains(u"null"_s),
+                                 60000);
+        QVERIFY2(modals.now().isEmpty(), qPrintable(modals.seen.join(u", "_s)));
     }
 
     // A frame inside the host's page that follows a link to another program's scheme would

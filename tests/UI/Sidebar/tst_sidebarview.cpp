@@ -507,7 +507,7 @@ private Q_SLOTS:
             QCOMPARE(dialog->findChild<QLineEdit *>(u"rename-field"_s)->text(), u"Two"_s);
             dialog->findChild<QLineEdit *>(u"rename-field"_s)->setText(u"Zwei"_s);
         } else {
-            QCOMPARE(static_cast<QMessageBox *>(dialog)->text(), u"移除项目“Two”？"_s);
+            QCOMPARE(static_cast<QMessageBox *>(dialog)->text(), u"移除项目“\u2068Two\u2069”？"_s);
         }
         dialog->findChild<QPushButton *>(confirm ? u"dialog-confirm"_s : u"dialog-cancel"_s)->click();
         const QString method = entry == 2 ? u"workspace.rename"_s : u"workspace.delete"_s;
@@ -1039,7 +1039,7 @@ private Q_SLOTS:
         data.session.updatedAt = double(QDateTime::currentMSecsSinceEpoch() - 90'000);
         data.displayTitle = u"Title"_s;
         row.setRow(data);
-        QCOMPARE(row.toolTipText(), u"Title · 1 分钟前"_s);
+        QCOMPARE(row.toolTipText(), u"\u2068Title\u2069 · 1 分钟前"_s);
     }
 
 private:

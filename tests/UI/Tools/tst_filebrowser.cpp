@@ -5,6 +5,8 @@
 
 #include "UI/Shared/BatchedTextWriter.h"
 #include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/NativePath.h"
+#include "UI/Shared/WorkspaceTools.h"
 #include "UI/Tools/ToolChrome.h"
 #include "UI/Tools/WorkspaceFileBrowserView.h"
 
@@ -16,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QThreadPool>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -31,6 +34,15 @@ void write(const QString &path, const QByteArray &bytes)
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(bytes);
+}
+
+// A file by its raw name: the name need not be UTF-8, which QFile cannot spell.
+void writeRaw(const QByteArray &path, const QByteArray &bytes)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::write(fd, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+    ::close(fd);
 }
 
 // Waits for the listing and the preview in flight.
@@ -253,6 +265,73 @@ private Q_SLOTS:
         QCOMPARE(view.preview(), preview == u"<binary>"_s ? u"此文件不是可预览的文本"_s : preview);
     }
 
+    // Names that are not UTF-8 are listed (with replacement characters), previewed,
+    // entered and left by their own bytes, also two that show alike; a link to one keeps them.
+    void namesThatAreNotUtf8AreOpenedByTheirBytes()
+    {
+        const QByteArray base = QFile::encodeName(m_tmp.filePath(u"raw"_s));
+        QCOMPARE(::mkdir(base.constData(), 0700), 0);
+        QCOMPARE(::mkdir((base + "/caf\xe9").constData(), 0700), 0);
+        writeRaw(base + "/caf\xe9/inner\xe9.md", "# inner\n");
+        writeRaw(base + "/\xff\xfe.txt", "fffe\n");
+        writeRaw(base + "/\xff.txt", "ff\n");
+        writeRaw(base + "/\xfe.txt", "fe\n");
+        writeRaw(base + "/\xe4\xb8\xad.txt", "zh\n");
+
+        WorkspaceFileBrowserView view(NativePath::toURL(base), std::nullopt);
+        view.resize(400, 500);
+        view.show();
+        QVERIFY(settled(view));
+        QStringList shown;
+        QSet<QString> ids;
+        for (int i = 0; i < list(view)->count(); ++i)
+            shown << list(view)->item(i)->text();
+        for (const WorkspaceFileEntry &e : view.entries())
+            ids << e.id();
+        shown.sort();
+        QCOMPARE(shown, (QStringList{u"caf\uFFFD"_s, u"\u4E2D.txt"_s, u"\uFFFD.txt"_s, u"\uFFFD.txt"_s, u"\uFFFD\uFFFD.txt"_s}));
+        QCOMPARE(ids.size(), 5);
+
+        // The two that show alike each open their own file.
+        QStringList previews;
+        for (int k = 0; k < 2; ++k) {
+            // The rows are made again as the listing is shown again.
+            const QList<QListWidgetItem *> alike = list(view)->findItems(u"\uFFFD.txt"_s, Qt::MatchExactly);
+            QCOMPARE(alike.size(), 2);
+            QTest::mouseClick(list(view)->viewport(), Qt::LeftButton, {}, list(view)->visualItemRect(alike[k]).center());
+            QVERIFY(settled(view));
+            previews << view.preview();
+            QTest::mouseClick(back(view), Qt::LeftButton);
+        }
+        previews.sort();
+        QCOMPARE(previews, (QStringList{u"fe\n"_s, u"ff\n"_s}));
+
+        clickRow(view, u"caf\uFFFD"_s);
+        QVERIFY(settled(view));
+        QCOMPARE(NativePath::fromURL(view.currentURL()), base + "/caf\xe9");
+        QCOMPARE(view.findChild<QLabel *>(u"workspace-files-title"_s)->text(), u"caf\uFFFD"_s);
+        clickRow(view, u"inner\uFFFD.md"_s);
+        QVERIFY(settled(view));
+        QCOMPARE(NativePath::fromURL(*view.selectedFile()), base + "/caf\xe9/inner\xe9.md");
+        QCOMPARE(view.preview(), u"# inner\n"_s);
+        QTest::mouseClick(back(view), Qt::LeftButton);
+        QTest::mouseClick(back(view), Qt::LeftButton);
+        QVERIFY(settled(view));
+        QCOMPARE(NativePath::fromURL(view.currentURL()), base);
+
+        // Asked for by a link: routed, then shown, by the same bytes.
+        const WorkspaceLinkDestination link =
+            WorkspaceLinkRouter::destination(NativePath::toURL(base + "/./caf\xe9/../\xff\xfe.txt"), QUrl());
+        QCOMPARE(link.kind, WorkspaceLinkDestination::Kind::File);
+        QCOMPARE(NativePath::fromURL(link.url), base + "/\xff\xfe.txt");
+        const WorkspaceLinkDestination relative =
+            WorkspaceLinkRouter::destination(QUrl::fromEncoded("caf%E9/inner%E9.md"), NativePath::toURL(base));
+        QCOMPARE(NativePath::fromURL(relative.url), base + "/caf\xe9/inner\xe9.md");
+        WorkspaceFileBrowserView requested(NativePath::toURL(base), link.url);
+        QVERIFY(settled(requested));
+        QCOMPARE(requested.preview(), u"fffe\n"_s);
+    }
+
     void aFifoIsNeverRead()
     {
         const QString fifo = m_tmp.filePath(u"pipe"_s);
@@ -337,8 +416,8 @@ private Q_SLOTS:
 
         // A device that reads as empty text would preview as empty if it were opened.
         const auto flag = std::make_shared<std::atomic_bool>(false);
-        QCOMPARE(WorkspaceFileBrowserView::readPreview(u"/dev/null"_s, flag), u"此文件不是可预览的文本"_s);
-        QCOMPARE(WorkspaceFileBrowserView::readPreview(root + u"/missing"_s, flag), QString::fromLocal8Bit(std::strerror(ENOENT)));
+        QCOMPARE(WorkspaceFileBrowserView::readPreview("/dev/null", flag), u"此文件不是可预览的文本"_s);
+        QCOMPARE(WorkspaceFileBrowserView::readPreview(QFile::encodeName(root + u"/missing"_s), flag), QString::fromLocal8Bit(std::strerror(ENOENT)));
     }
 
     void aHugeFileIsReadOnlyAsFarAsItsPreview()
@@ -412,8 +491,8 @@ private Q_SLOTS:
 
         // A cancelled listing stops early.
         const auto cancelled = std::make_shared<std::atomic_bool>(true);
-        QVERIFY(WorkspaceFileBrowserView::listFolder(root + u"/many"_s, cancelled).entries.empty());
-        QCOMPARE(WorkspaceFileBrowserView::listFolder(root + u"/many"_s, std::make_shared<std::atomic_bool>(false)).entries.size(),
+        QVERIFY(WorkspaceFileBrowserView::listFolder(QFile::encodeName(root + u"/many"_s), cancelled).entries.empty());
+        QCOMPARE(WorkspaceFileBrowserView::listFolder(QFile::encodeName(root + u"/many"_s), std::make_shared<std::atomic_bool>(false)).entries.size(),
                  size_t(3000));
     }
 
