@@ -1,5 +1,7 @@
 #include "UI/Shared/ElidedLabel.h"
 
+#include "Domain/BidiIsolate.h"
+
 #include "UI/Shared/Theme.h"
 
 #include <QEvent>

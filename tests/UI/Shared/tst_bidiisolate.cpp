@@ -35,6 +35,25 @@ bool runsLeftToRight(const QString &text, qsizetype from)
     return true;
 }
 
+// The same, over the characters that take room: direction marks have no width of their own.
+bool visibleRunsLeftToRight(const QString &text, qsizetype from)
+{
+    QTextLayout layout(text, QFont());
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    layout.endLayout();
+    std::optional<qreal> last;
+    for (qsizetype i = from; i < text.size(); ++i) {
+        if (text[i].category() == QChar::Other_Format)
+            continue;
+        const qreal x = line.cursorToX(int(i));
+        if (last && x <= *last)
+            return false;
+        last = x;
+    }
+    return true;
+}
+
 } // namespace
 
 class BidiIsolateTest : public QObject
@@ -134,7 +153,7 @@ private Q_SLOTS:
             const QString shown = label.shownText();
             const qsizetype cut = shown.indexOf(u'…');
             QVERIFY2(cut > 0, qPrintable(shown));
-            QVERIFY2(runsLeftToRight(shown, cut), qPrintable(QString::number(width)));
+            QVERIFY2(visibleRunsLeftToRight(shown, cut), qPrintable(QString::number(width)));
         }
         QCOMPARE(text::closedAtCut(u"a\u2068b\u202Ec"_s, 4), u"a\u2068b\u202E\u202C\u2069c"_s);
         QCOMPARE(text::closedAtCut(u"\u2067x\u2069y"_s, 4), u"\u2067x\u2069y"_s);
