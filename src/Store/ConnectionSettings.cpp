@@ -41,20 +41,22 @@ QString launchModeLabel(LaunchMode mode)
     return mode == LaunchMode::External ? u"连接外部 NBD"_s : u"本地 NBD（优先附着）"_s;
 }
 
-ConnectionSettings::ConnectionSettings(std::shared_ptr<const StoreContext> context, NBDProcessManager *nbdProcess,
+ConnectionSettings::ConnectionSettings(std::weak_ptr<const bool> alive, QSettings *settings,
+                                       ConnectionController *connection, NBDProcessManager *nbdProcess,
                                        QObject *parent)
     : QObject(parent)
-    , m_context(std::move(context))
+    , m_alive(std::move(alive))
+    , m_settings(settings)
+    , m_connection(connection)
     , m_nbdProcess(nbdProcess)
 {
-    QSettings *settings = m_context->settings;
     // Read straight into the fields: loading writes nothing back.
     m_serverURLString = settings->value(settingsKey(kServerURLKey), defaultServerURLString()).toString();
     m_launchMode =
         launchModeFromRawValue(settings->value(settingsKey(kLaunchModeKey)).toString()).value_or(LaunchMode::Embedded);
     m_nbdExecutablePath = settings->value(settingsKey(kExecutablePathKey), QString()).toString();
 
-    QObject::connect(m_context->connection, &ConnectionController::phaseChanged, this,
+    QObject::connect(m_connection, &ConnectionController::phaseChanged, this,
                      &ConnectionSettings::followConnectionPhase);
 }
 
@@ -70,7 +72,7 @@ QString ConnectionSettings::invalidServerURLMessage() { return u"无效的服务
 
 void ConnectionSettings::setServerURLString(const QString &value)
 {
-    m_context->settings->setValue(settingsKey(kServerURLKey), value);
+    m_settings->setValue(settingsKey(kServerURLKey), value);
     if (m_serverURLString == value)
         return;
     m_serverURLString = value;
@@ -79,7 +81,7 @@ void ConnectionSettings::setServerURLString(const QString &value)
 
 void ConnectionSettings::setLaunchMode(LaunchMode value)
 {
-    m_context->settings->setValue(settingsKey(kLaunchModeKey), launchModeRawValue(value));
+    m_settings->setValue(settingsKey(kLaunchModeKey), launchModeRawValue(value));
     if (m_launchMode == value)
         return;
     m_launchMode = value;
@@ -88,14 +90,14 @@ void ConnectionSettings::setLaunchMode(LaunchMode value)
 
 void ConnectionSettings::setNbdExecutablePath(const QString &value)
 {
-    m_context->settings->setValue(settingsKey(kExecutablePathKey), value);
+    m_settings->setValue(settingsKey(kExecutablePathKey), value);
     if (m_nbdExecutablePath == value)
         return;
     m_nbdExecutablePath = value;
     Q_EMIT nbdExecutablePathChanged();
 }
 
-std::optional<WireClient> ConnectionSettings::wire() const { return m_context->connection->wire(); }
+std::optional<WireClient> ConnectionSettings::wire() const { return m_connection->wire(); }
 
 QCoro::Task<std::optional<QString>> ConnectionSettings::locateExecutable(QString explicitPath)
 {
@@ -152,9 +154,9 @@ void ConnectionSettings::connect()
 QCoro::Task<void> ConnectionSettings::connectEmbedded(CancelToken cancel)
 {
     QPointer<ConnectionSettings> self(this);
-    const std::weak_ptr<const bool> alive = m_context->alive;
+    const std::weak_ptr<const bool> alive = m_alive;
     try {
-        m_context->connection->markConnecting();
+        m_connection->markConnecting();
         const QList<QUrl> preferred = preferredURLs(m_serverURLString);
         QCoro::Task<std::optional<QUrl>> lookup =
             m_hostLookup ? m_hostLookup(preferred, cancel) : m_nbdProcess->findRunningHost(preferred, cancel);
@@ -189,7 +191,7 @@ void ConnectionSettings::connectExternal(const QString &launchFailure)
 {
     const std::optional<QUrl> url = normalizedServerURL(m_serverURLString);
     if (!url) {
-        m_context->connection->fail(invalidServerURLMessage());
+        m_connection->fail(invalidServerURLMessage());
         return;
     }
     startConnection(*url, launchFailure);
@@ -199,7 +201,7 @@ void ConnectionSettings::startConnection(const QUrl &url, const QString &launchF
 {
     ++m_connectionEpoch;
     Q_EMIT connectionStarting();
-    m_context->connection->connectTo(url, launchFailure);
+    m_connection->connectTo(url, launchFailure);
     Q_EMIT connectionStarted();
 }
 
@@ -214,14 +216,14 @@ void ConnectionSettings::closeConnection()
 {
     ++m_connectionEpoch;
     m_connectionLost = false;
-    m_context->connection->disconnect();
+    m_connection->disconnect();
     if (m_launchMode == LaunchMode::Embedded)
         m_nbdProcess->stop();
 }
 
 void ConnectionSettings::followConnectionPhase()
 {
-    const ConnectionPhase::Kind kind = m_context->connection->phase().kind();
+    const ConnectionPhase::Kind kind = m_connection->phase().kind();
     if (kind == ConnectionPhase::Kind::Ready) {
         m_connectionReady = true;
         if (std::exchange(m_connectionLost, false))

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "Domain/Models.h"
-#include "Store/StoreContext.h"
 #include "Wire/CancelToken.h"
 #include "Wire/JSONValue.h"
 #include "Wire/WireClient.h"
@@ -16,6 +15,10 @@
 #include <optional>
 
 namespace nbd {
+
+class ConnectionController;
+class SessionSelection;
+class StoreErrors;
 
 // The goal revision a goal action is meant for.
 struct GoalRef
@@ -39,7 +42,10 @@ class SessionActions : public QObject
 {
     Q_OBJECT
 public:
-    explicit SessionActions(std::shared_ptr<const StoreContext> context, QObject *parent = nullptr);
+    // alive: the store's token, expired once the store goes; selection: what the actions
+    // without a session id act on.
+    SessionActions(std::weak_ptr<const bool> alive, ConnectionController *connection, StoreErrors *errors,
+                   const SessionSelection *selection, QObject *parent = nullptr);
     ~SessionActions() override;
 
     // Each action reports its own failures through the store's errors (or drops them where
@@ -88,7 +94,10 @@ private:
     QCoro::Task<void> runUpdateQueue(WireClient client, JSONValue payload);
     static QCoro::Task<void> runDiscarded(WireClient client, QString method, JSONValue payload);
 
-    std::shared_ptr<const StoreContext> m_context;
+    std::weak_ptr<const bool> m_alive;
+    ConnectionController *m_connection = nullptr;
+    StoreErrors *m_errors = nullptr;
+    const SessionSelection *m_selection = nullptr;
     // Attachment bytes by "<session id>/<attachment id>"; only grows, survives disconnects.
     QHash<QString, QByteArray> m_imageCache;
     // Cancels the log downloads of the current connection; replaced at every disconnect.
