@@ -222,6 +222,85 @@ private Q_SLOTS:
         QVERIFY(store->selection()->didRestoreInitialSession());
         QCOMPARE(store->selection()->selectedSessionId(), std::nullopt);
     }
+
+    // An open session runs exactly when the directory last heard so: a status frame about a
+    // subagent run no list names, one about a listed session, the lists read again, and a
+    // lost connection, which ends everything the host ran until it reports again.
+    void openSessionsRunAsTheDirectorySays()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"a"_s, 1));
+        sim::SimWorld::SubagentEntry kid;
+        kid.id = u"kid"_s;
+        h.world.setSubagents(u"a"_s, {kid});
+        AppModel *store = h.connected();
+        h.waitForStreams();
+        QTRY_VERIFY_WITH_TIMEOUT(store->sessions()->subagentsByParent().contains(u"a"_s), 20000);
+        const SubagentListValue list = store->sessions()->subagentsByParent().value(u"a"_s);
+        store->selection()->selectSubagent(u"a"_s, list.entries.front(), list.parentAvailable);
+        const std::shared_ptr<SessionModel> parent = store->selection()->sessionModel(u"a"_s);
+        const std::shared_ptr<SessionModel> child = store->selection()->sessionModel(u"kid"_s);
+        QVERIFY(parent && child);
+        QVERIFY(!parent->running() && !child->running());
+
+        // The frame also has the parent's list read again, which still calls the run idle:
+        // the frame is the newer word.
+        h.world.pushSessionStatus(u"kid"_s, true);
+        QTRY_VERIFY_WITH_TIMEOUT(child->running(), 20000);
+        h.waitForQuietHost();
+        QVERIFY(child->running());
+        QVERIFY(!parent->running());
+
+        h.world.pushSessionStatus(u"a"_s, true);
+        QTRY_VERIFY_WITH_TIMEOUT(parent->running(), 20000);
+        QVERIFY(store->sessions()->sessions().front().running);
+
+        h.world.setRunning(u"a"_s, false);
+        h.world.pushListChange(u"host/session-added"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(!parent->running(), 20000);
+        QVERIFY(child->running());
+
+        h.host.abortStreams(sim::Stream::Mux);
+        QTRY_VERIFY_WITH_TIMEOUT(!child->running(), 20000);
+        QCOMPARE(store->sessions()->isRunning(u"kid"_s), std::optional(false));
+        QTRY_VERIFY_WITH_TIMEOUT(store->connection()->phase().isConnected(), 20000);
+        h.waitForQuietHost();
+        QVERIFY(!child->running());
+    }
+
+    // An owner built alone from what its constructor names: the approvals a host asks for
+    // are listed, a refused answer is shown through the errors it was given and keeps the
+    // approval, and an accepted one sends one answer.
+    void interactionsBuiltAlone()
+    {
+        StoreHarness h;
+        const auto alive = std::make_shared<const bool>(true);
+        ConnectionController connection;
+        StoreErrors errors(alive);
+        Interactions interactions(alive, &connection, &errors);
+        connection.setFrameHandler([&interactions](const ServerRequest &frame) {
+            if (frame.method == u"approval/requested")
+                interactions.routeApprovalRequested(frame, frame.payload);
+        });
+        connection.connectTo(h.host.baseUrl());
+        QTRY_VERIFY_WITH_TIMEOUT(connection.phase().isConnected(), 20000);
+
+        h.world.pushApprovalRequested(u"r1"_s, JSONValue::object({{u"sessionId"_s, u"s1"_s}, {u"approvalId"_s, u"a1"_s}}));
+        QTRY_COMPARE_WITH_TIMEOUT(interactions.pendingApprovals().size(), size_t(1), 20000);
+        const PendingApproval approval = interactions.pendingApprovals().front();
+        QCOMPARE(approval.approvalId, u"a1"_s);
+
+        h.world.setRejectAnswers(u"stale"_s);
+        interactions.answerApproval(approval, true);
+        QTRY_COMPARE_WITH_TIMEOUT(errors.transientError(), std::optional(u"审批响应失败：respond rejected: stale"_s), 20000);
+        QCOMPARE(interactions.pendingApprovals().size(), size_t(1));
+
+        h.world.setRejectAnswers(std::nullopt);
+        interactions.answerApproval(approval, true);
+        QTRY_VERIFY_WITH_TIMEOUT(interactions.pendingApprovals().empty(), 20000);
+        QCOMPARE(h.world.answers().size(), 1);
+        QCOMPARE(h.world.answers().front().rpcId, u"r1"_s);
+    }
 };
 
 QTEST_GUILESS_MAIN(StoreWiringTest)
