@@ -37,9 +37,14 @@ void SessionDirectory::setSessions(std::vector<SessionSummary> value)
 {
     if (!assignChanged(m_sessions, std::move(value)))
         return;
-    // A listed row is newer word than any frame about the same session before it.
-    for (const SessionSummary &row : m_sessions)
-        m_reportedRunning.remove(row.sessionId);
+    m_rowBySessionId.clear();
+    for (size_t i = 0; i < m_sessions.size(); ++i) {
+        const QString &id = m_sessions[i].sessionId;
+        if (!m_rowBySessionId.contains(id))
+            m_rowBySessionId.insert(id, i);
+        // A listed row is newer word than any frame about the same session before it.
+        m_reportedRunning.remove(id);
+    }
     Q_EMIT sessionsChanged();
     Q_EMIT runningChanged();
 }
@@ -66,6 +71,13 @@ void SessionDirectory::setSubagentsByParent(QHash<QString, SubagentListValue> va
 {
     if (!assignChanged(m_subagentsByParent, std::move(value)))
         return;
+    m_entryRunning.clear();
+    for (const SubagentListValue &list : std::as_const(m_subagentsByParent)) {
+        for (const SubagentListEntry &entry : list.entries) {
+            if (entry.isChild())
+                m_entryRunning.insert(entry.id, entry.isRunning());
+        }
+    }
     Q_EMIT subagentsByParentChanged();
     Q_EMIT runningChanged();
 }
@@ -91,18 +103,12 @@ void SessionDirectory::clearSubagentTree()
 
 std::optional<bool> SessionDirectory::isRunning(const QString &sessionId) const
 {
-    for (const SessionSummary &row : m_sessions) {
-        if (row.sessionId == sessionId)
-            return row.running;
-    }
+    if (const auto row = m_rowBySessionId.constFind(sessionId); row != m_rowBySessionId.cend())
+        return m_sessions[*row].running;
     if (const auto reported = m_reportedRunning.constFind(sessionId); reported != m_reportedRunning.cend())
         return *reported;
-    for (const SubagentListValue &list : m_subagentsByParent) {
-        for (const SubagentListEntry &entry : list.entries) {
-            if (entry.id == sessionId && entry.isChild())
-                return entry.isRunning();
-        }
-    }
+    if (const auto entry = m_entryRunning.constFind(sessionId); entry != m_entryRunning.cend())
+        return *entry;
     return std::nullopt;
 }
 
@@ -119,11 +125,9 @@ void SessionDirectory::markNothingRunning()
     // host reports on it again.
     for (bool &running : m_reportedRunning)
         running = false;
-    for (const SubagentListValue &list : std::as_const(m_subagentsByParent)) {
-        for (const SubagentListEntry &entry : list.entries) {
-            if (entry.isChild() && entry.isRunning() && !m_reportedRunning.contains(entry.id))
-                m_reportedRunning.insert(entry.id, false);
-        }
+    for (auto entry = m_entryRunning.cbegin(); entry != m_entryRunning.cend(); ++entry) {
+        if (*entry)
+            m_reportedRunning.insert(entry.key(), false);
     }
     if (rowsChanged)
         Q_EMIT sessionsChanged();
@@ -180,11 +184,10 @@ void SessionDirectory::routeSessionStatus(const JSONValue &payload)
     const std::optional<bool> running = payload::boolMember(payload, u"running");
     if (!sessionId || !running)
         return;
-    const auto row = std::find_if(m_sessions.begin(), m_sessions.end(),
-                                  [&](const SessionSummary &s) { return s.sessionId == *sessionId; });
-    if (row != m_sessions.end()) {
-        if (row->running != *running) {
-            row->running = *running;
+    if (const auto index = m_rowBySessionId.constFind(*sessionId); index != m_rowBySessionId.cend()) {
+        SessionSummary &row = m_sessions[*index];
+        if (row.running != *running) {
+            row.running = *running;
             Q_EMIT sessionsChanged();
             Q_EMIT runningChanged();
         }

@@ -133,6 +133,10 @@ private:
     // The latest status frame about each session no listed row stands for (subagent runs,
     // sessions the lists have not caught up with).
     QHash<QString, bool> m_reportedRunning;
+    // Looked up for every open session at every change: the row of each listed session,
+    // and what the subagent lists say of each child they name.
+    QHash<QString, size_t> m_rowBySessionId;
+    QHash<QString, bool> m_entryRunning;
     bool m_awaitingSessionList = false;
     // List refreshes apply in the order they started: one that finishes after a newer one
     // has applied its lists is dropped.
