@@ -86,6 +86,21 @@ private:
     static inline QtMessageHandler s_previous = nullptr;
 };
 
+// Connected, with `kid`, the one subagent run of `parent`, selected: its open model, or null.
+std::shared_ptr<SessionModel> selectTheRunOf(StoreHarness &h, const QString &parent)
+{
+    sim::SimWorld::SubagentEntry kid;
+    kid.id = u"kid"_s;
+    h.world.setSubagents(parent, {kid});
+    AppModel *store = h.connected();
+    h.waitForStreams();
+    if (!QTest::qWaitFor([&] { return store->sessions()->subagentsByParent().contains(parent); }, 20000))
+        return nullptr;
+    const SubagentListValue list = store->sessions()->subagentsByParent().value(parent);
+    store->selection()->selectSubagent(parent, list.entries.front(), list.parentAvailable);
+    return store->selection()->sessionModel(u"kid"_s);
+}
+
 } // namespace
 
 class StoreWiringTest : public QObject
@@ -196,18 +211,11 @@ private Q_SLOTS:
         StoreHarness h;
         h.world.addSession(session(u"a"_s, 1));
         h.world.addSession(session(u"b"_s, 2));
-        sim::SimWorld::SubagentEntry kid;
-        kid.id = u"kid"_s;
-        h.world.setSubagents(u"b"_s, {kid});
-        AppModel *store = h.connected();
-        h.waitForStreams();
-        QCOMPARE(store->selection()->selectedSessionId(), std::optional(u"b"_s));
-        QTRY_VERIFY_WITH_TIMEOUT(store->sessions()->subagentsByParent().contains(u"b"_s), 20000);
-        const SubagentListValue list = store->sessions()->subagentsByParent().value(u"b"_s);
-        store->selection()->selectSubagent(u"b"_s, list.entries.front(), list.parentAvailable);
-        QCOMPARE(store->selection()->selectedSidebarSessionId(), std::optional(u"b"_s));
-        const std::shared_ptr<SessionModel> child = store->selection()->sessionModel(u"kid"_s);
+        const std::shared_ptr<SessionModel> child = selectTheRunOf(h, u"b"_s);
         QVERIFY(child);
+        AppModel *store = h.store.get();
+        QCOMPARE(store->settings()->value(u"nbd.lastSessionId"_s).toString(), u"b"_s);
+        QCOMPARE(store->selection()->selectedSidebarSessionId(), std::optional(u"b"_s));
         QTRY_VERIFY_WITH_TIMEOUT(child->historyLoaded(), 20000);
 
         OwnerLog log(store);
@@ -230,16 +238,9 @@ private Q_SLOTS:
     {
         StoreHarness h;
         h.world.addSession(session(u"a"_s, 1));
-        sim::SimWorld::SubagentEntry kid;
-        kid.id = u"kid"_s;
-        h.world.setSubagents(u"a"_s, {kid});
-        AppModel *store = h.connected();
-        h.waitForStreams();
-        QTRY_VERIFY_WITH_TIMEOUT(store->sessions()->subagentsByParent().contains(u"a"_s), 20000);
-        const SubagentListValue list = store->sessions()->subagentsByParent().value(u"a"_s);
-        store->selection()->selectSubagent(u"a"_s, list.entries.front(), list.parentAvailable);
+        const std::shared_ptr<SessionModel> child = selectTheRunOf(h, u"a"_s);
+        AppModel *store = h.store.get();
         const std::shared_ptr<SessionModel> parent = store->selection()->sessionModel(u"a"_s);
-        const std::shared_ptr<SessionModel> child = store->selection()->sessionModel(u"kid"_s);
         QVERIFY(parent && child);
         QVERIFY(!parent->running() && !child->running());
 
