@@ -57,9 +57,8 @@ public:
     // caller can give the text back to the user.
     QCoro::Task<bool> sendPrompt(QString text);
     QCoro::Task<bool> sendPrompt(QString text, QString sessionId);
-    // Calls "session.updateQueue" for the selected session (not for a subagent) with the item
-    // and the action ({"kind": "remove"}, {"kind": "steer"}, …); returns at once.
-    void updateQueue(const QString &itemId, const JSONValue &action);
+    // The selected session's queue (never a subagent's shown in its place); each returns at
+    // once.
     void editQueuedMessage(const QString &itemId, const QString &text);
     void removeQueuedMessage(const QString &itemId);
     void steerQueuedMessage(const QString &itemId);
@@ -87,6 +86,9 @@ public:
     static QString exportFileName(const std::optional<QString> &title, const QString &sessionId);
 
 private:
+    // Calls "session.updateQueue" for the selected session with the item and the action
+    // ({"kind": "remove"}, {"kind": "steer"}, …).
+    void updateQueue(const QString &itemId, const JSONValue &action);
     QCoro::Task<bool> sendPrompt(JSONValue content, QString sessionId, WireClient client);
     void cancelSession(const QString &sessionId, const WireClient &client);
     QCoro::Task<bool> runSendPrompt(WireClient client, JSONValue payload);

@@ -100,7 +100,8 @@ Q_SIGNALS:
     void listsRead();
     // A subagent list of parentSessionId was read.
     void subagentListRead(const QString &parentSessionId, bool parentAvailable);
-    // The user's actions that ended well: the lists are read again before each is emitted.
+    // The user's actions that ended well: a created or forked session once the lists read
+    // again show it, an archived one once the host has recorded it.
     void sessionCreated(const QString &sessionId);
     void sessionForked(const QString &sessionId);
     void sessionArchived(const QString &sessionId);

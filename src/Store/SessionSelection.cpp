@@ -2,10 +2,10 @@
 
 #include "Connection/ConnectionController.h"
 #include "Domain/ProtocolNames.h"
+#include "Domain/Trimming.h"
 #include "Session/SessionModel.h"
 #include "Store/FieldAssign.h"
 #include "Store/PayloadReading.h"
-#include "Domain/Trimming.h"
 #include "Store/SessionDirectory.h"
 #include "Store/StoreErrors.h"
 #include "Wire/WireClient.h"
@@ -434,7 +434,8 @@ void SessionSelection::resyncSession(const QString &sessionId)
 
 QCoro::Task<void> SessionSelection::loadOlderHistory(QString sessionId)
 {
-    // Held for the load: a side chat released meanwhile still takes its page or drops it.
+    // The model is held while its page loads: a side chat released meanwhile is not freed
+    // under the load.
     if (const std::shared_ptr<SessionModel> model = m_sessionModels.value(sessionId))
         co_await model->loadOlder(m_connection->wire());
 }
