@@ -122,9 +122,8 @@ void SessionDirectory::markNothingRunning()
         }
     }
     // The subagent lists stay as they were read; what they say runs is overruled until the
-    // host reports on it again.
-    for (bool &running : m_reportedRunning)
-        running = false;
+    // host reports on it again. Nothing else needs a word kept.
+    m_reportedRunning.clear();
     for (auto entry = m_entryRunning.cbegin(); entry != m_entryRunning.cend(); ++entry) {
         if (*entry)
             m_reportedRunning.insert(entry.key(), false);
@@ -191,10 +190,16 @@ void SessionDirectory::routeSessionStatus(const JSONValue &payload)
             Q_EMIT sessionsChanged();
             Q_EMIT runningChanged();
         }
-    } else if (const auto reported = m_reportedRunning.constFind(*sessionId);
-               reported == m_reportedRunning.cend() || *reported != *running) {
-        m_reportedRunning.insert(*sessionId, *running);
-        Q_EMIT runningChanged();
+    } else {
+        const bool before = isRunning(*sessionId).value_or(false);
+        // A stop needs keeping only where a subagent list would still call the run busy, so
+        // frames about sessions nobody lists leave nothing behind once they end.
+        if (*running || m_entryRunning.value(*sessionId))
+            m_reportedRunning.insert(*sessionId, *running);
+        else
+            m_reportedRunning.remove(*sessionId);
+        if (isRunning(*sessionId).value_or(false) != before)
+            Q_EMIT runningChanged();
     }
 
     for (auto it = m_subagentsByParent.cbegin(); it != m_subagentsByParent.cend(); ++it) {

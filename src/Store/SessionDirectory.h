@@ -132,7 +132,8 @@ private:
     QHash<QString, SubagentListValue> m_subagentsByParent;
     QSet<QString> m_subagentCatalogLoading;
     // The latest status frame about each session no listed row stands for (subagent runs,
-    // sessions the lists have not caught up with).
+    // sessions the lists have not caught up with); a stop is kept only where a subagent
+    // list still calls the run busy.
     QHash<QString, bool> m_reportedRunning;
     // Looked up for every open session at every change: the row of each listed session,
     // and what the subagent lists say of each child they name.
