@@ -115,7 +115,7 @@ private:
 
     // path: the parents already listed above this one in the same walk.
     QCoro::Task<void> walkSubagentTree(QString parentSessionId, int depth, CancelToken cancel, QSet<QString> path);
-    // After a session was created: its failure shown, or the lists refreshed and it selected.
+    // After a session was created: its failure shown, or the lists refreshed and it announced.
     QCoro::Task<std::optional<QString>> showCreatedSession(std::optional<SessionCreateValue> created,
                                                            std::exception_ptr failure);
     QCoro::Task<void> runRenameSession(WireClient client, JSONValue payload);

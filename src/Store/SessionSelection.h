@@ -10,10 +10,10 @@
 #include <QObject>
 #include <QString>
 
-class QSettings;
-
 #include <memory>
 #include <optional>
+
+class QSettings;
 
 namespace nbd {
 
