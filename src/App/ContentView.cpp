@@ -599,7 +599,7 @@ QCoro::Task<void> ContentView::runSideChatCreation(QUuid id, qint64 generation, 
     QPointer<AppModel> store = m_appModel;
     std::shared_ptr<SessionModel> session;
     if (store)
-        session = co_await store->sessions()->createDetachedSession(std::optional<QString>(cwd), std::nullopt);
+        session = co_await store->selection()->createDetachedSession(std::optional<QString>(cwd), std::nullopt);
     const auto release = [&] {
         if (session && store)
             store->selection()->releaseDetachedSessionModel(session->sessionId());

@@ -104,7 +104,7 @@ AgentMenuBarInput TrayMenu::input() const
         input.pendingApprovals = m_appModel->interactions()->pendingApprovals();
         QPointer<AppModel> model = m_appModel;
         input.displayTitle = [model](const QString &sessionId) -> std::optional<QString> {
-            return model ? model->sessions()->displayTitle(sessionId) : std::nullopt;
+            return model ? model->selection()->displayTitle(sessionId) : std::nullopt;
         };
     }
     if (m_coordinator) {

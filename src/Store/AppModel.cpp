@@ -22,24 +22,17 @@ AppModel::AppModel(std::unique_ptr<QSettings> settings, bool connectOnLaunch, QO
                           : std::make_unique<QSettings>(u"Nimbrel"_s, u"Nimbrel Deck"_s))
     , m_connection(new ConnectionController(this))
     , m_nbdProcess(new NBDProcessManager(this))
-    , m_context(std::make_shared<StoreContext>())
+    , m_errors(new StoreErrors(m_alive, this))
+    , m_settingsFile(std::make_unique<SettingsFile>(m_settings.get(), m_errors))
+    , m_connectionSettings(new ConnectionSettings(m_alive, m_settingsFile.get(), m_connection, m_nbdProcess, this))
+    , m_plugins(new PluginInventory(m_alive, m_connection, m_connectionSettings, this))
+    , m_directory(new SessionDirectory(m_alive, m_connectionSettings, m_errors, m_plugins, this))
+    , m_selection(new SessionSelection(m_alive, m_settingsFile.get(), m_connection, m_errors, m_directory, this))
+    , m_interactions(new Interactions(m_alive, m_connection, m_errors, this))
+    , m_sessionActions(new SessionActions(m_alive, m_connection, m_errors, m_selection, this))
+    , m_hostSettings(new HostSettingsStore(m_connection, this))
+    , m_connectionStatus(new ConnectionStatus(m_connection, m_nbdProcess, m_connectionSettings, this))
 {
-    m_context->alive = m_alive;
-    m_context->settings = m_settings.get();
-    m_context->connection = m_connection;
-    // Every owner is in the context before any of them runs: they reach one another only
-    // through it.
-    m_context->errors = new StoreErrors(m_alive, this);
-    m_settingsFile = std::make_unique<SettingsFile>(m_settings.get(), m_context->errors);
-    m_context->settingsFile = m_settingsFile.get();
-    m_context->connectionSettings = new ConnectionSettings(m_context, m_nbdProcess, this);
-    m_context->directory = new SessionDirectory(m_context, this);
-    m_context->selection = new SessionSelection(m_context, this);
-    m_context->interactions = new Interactions(m_context, this);
-    m_context->plugins = new PluginInventory(m_context, this);
-    m_sessionActions = new SessionActions(m_context, this);
-    m_hostSettings = new HostSettingsStore(m_context, this);
-    m_connectionStatus = new ConnectionStatus(m_connection, m_nbdProcess, connectionSettings(), this);
 
     QPointer<AppModel> self(this);
     const std::weak_ptr<const bool> alive = m_alive;
@@ -55,8 +48,9 @@ AppModel::AppModel(std::unique_ptr<QSettings> settings, bool connectOnLaunch, QO
                      [directory] { directory->refreshAll(); });
     QObject::connect(connectionSettings(), &ConnectionSettings::connectionLost, this,
                      &AppModel::followConnectionLost);
+    // Once ready again, the lists are read anew; the open sessions follow what they say runs.
     QObject::connect(connectionSettings(), &ConnectionSettings::connectionRestored, directory,
-                     [directory] { directory->refreshAfterReconnect(); });
+                     [directory] { directory->refreshAll(); });
     QObject::connect(m_connection, &ConnectionController::phaseChanged, this, &AppModel::followConnectionPhase);
 
     if (connectOnLaunch)
@@ -97,7 +91,6 @@ void AppModel::followConnectionLost()
     // A host that went away mid-turn tells nobody that its turns ended: nothing it ran is
     // shown as running any more, until it says so again.
     sessions()->markNothingRunning();
-    selection()->markNothingRunning();
     errors()->setTransientError(kConnectionLostMessage);
 }
 
@@ -140,7 +133,7 @@ void AppModel::route(const ServerRequest &frame)
     else if (method == u"host/session-added" || method == u"host/session-removed"
              || method == u"host/workspace-changed" || method == u"host/workspace-removed"
              || method == u"host/workspace-order-changed" || method == u"host/archived-sessions-changed")
-        sessions()->routeListChange();
+        selection()->routeListChange();
     else if (method == u"host/agent-error")
         errors()->setTransientError(payload::stringMember(payload, u"message").value_or(u"agent error"_s));
     else if (method == u"host/remote-event")

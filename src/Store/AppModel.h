@@ -11,7 +11,6 @@
 #include "Store/SessionDirectory.h"
 #include "Store/SessionSelection.h"
 #include "Store/SettingsFile.h"
-#include "Store/StoreContext.h"
 #include "Store/StoreErrors.h"
 #include "Wire/WireEnvelope.h"
 
@@ -40,13 +39,13 @@ public:
     NBDProcessManager *nbdProcess() const { return m_nbdProcess; }
     QSettings *settings() const { return m_settings.get(); }
 
-    StoreErrors *errors() const { return m_context->errors; }
-    ConnectionSettings *connectionSettings() const { return m_context->connectionSettings; }
-    SessionDirectory *sessions() const { return m_context->directory; }
-    SessionSelection *selection() const { return m_context->selection; }
+    StoreErrors *errors() const { return m_errors; }
+    ConnectionSettings *connectionSettings() const { return m_connectionSettings; }
+    SessionDirectory *sessions() const { return m_directory; }
+    SessionSelection *selection() const { return m_selection; }
     SessionActions *sessionActions() const { return m_sessionActions; }
-    Interactions *interactions() const { return m_context->interactions; }
-    PluginInventory *plugins() const { return m_context->plugins; }
+    Interactions *interactions() const { return m_interactions; }
+    PluginInventory *plugins() const { return m_plugins; }
     HostSettingsStore *hostSettings() const { return m_hostSettings; }
     // The connection as views show it.
     ConnectionStatus *connectionStatus() const { return m_connectionStatus; }
@@ -65,11 +64,17 @@ private:
 
     std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
     std::unique_ptr<QSettings> m_settings;
-    std::unique_ptr<SettingsFile> m_settingsFile;
     ConnectionController *m_connection = nullptr;
     NBDProcessManager *m_nbdProcess = nullptr;
-    // The owners the others reach; the two that nobody else calls are held here.
-    std::shared_ptr<StoreContext> m_context;
+    // The owners, in the order they are built: each takes only owners built before it.
+    StoreErrors *m_errors = nullptr;
+    // Every write of the configuration goes through it, so that a failed save is said.
+    std::unique_ptr<SettingsFile> m_settingsFile;
+    ConnectionSettings *m_connectionSettings = nullptr;
+    PluginInventory *m_plugins = nullptr;
+    SessionDirectory *m_directory = nullptr;
+    SessionSelection *m_selection = nullptr;
+    Interactions *m_interactions = nullptr;
     SessionActions *m_sessionActions = nullptr;
     HostSettingsStore *m_hostSettings = nullptr;
     ConnectionStatus *m_connectionStatus = nullptr;

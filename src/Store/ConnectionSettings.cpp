@@ -7,7 +7,6 @@
 
 #include <QDir>
 #include <QPointer>
-#include <QSettings>
 
 using namespace Qt::StringLiterals;
 
@@ -42,26 +41,28 @@ QString launchModeLabel(LaunchMode mode)
     return mode == LaunchMode::External ? u"连接外部 NBD"_s : u"本地 NBD（优先附着）"_s;
 }
 
-ConnectionSettings::ConnectionSettings(std::shared_ptr<const StoreContext> context, NBDProcessManager *nbdProcess,
+ConnectionSettings::ConnectionSettings(std::weak_ptr<const bool> alive, SettingsFile *settings,
+                                       ConnectionController *connection, NBDProcessManager *nbdProcess,
                                        QObject *parent)
     : QObject(parent)
-    , m_context(std::move(context))
+    , m_alive(std::move(alive))
+    , m_settings(settings)
+    , m_connection(connection)
     , m_nbdProcess(nbdProcess)
 {
-    QSettings *settings = m_context->settings;
     // Read straight into the fields: loading writes nothing back.
     m_serverURLString = settings->value(settingsKey(kServerURLKey), defaultServerURLString()).toString();
     m_launchMode =
         launchModeFromRawValue(settings->value(settingsKey(kLaunchModeKey)).toString()).value_or(LaunchMode::Embedded);
     m_nbdExecutablePath = settings->value(settingsKey(kExecutablePathKey), QString()).toString();
 
-    QObject::connect(m_context->connection, &ConnectionController::phaseChanged, this,
+    QObject::connect(m_connection, &ConnectionController::phaseChanged, this,
                      &ConnectionSettings::followConnectionPhase);
     // Reconnecting to a host that is no more would end in a refusal that names nothing.
     QObject::connect(m_nbdProcess, &NBDProcessManager::hostExited, this, [this](const QString &message) {
         const NBDProcessManager::Phase process = m_nbdProcess->phase();
-        if (process.kind == NBDProcessManager::Phase::Kind::Running && m_context->connection->baseURL() == process.url)
-            m_context->connection->abandon(message);
+        if (process.kind == NBDProcessManager::Phase::Kind::Running && m_connection->baseURL() == process.url)
+            m_connection->abandon(message);
     });
 }
 
@@ -77,7 +78,7 @@ QString ConnectionSettings::invalidServerURLMessage() { return u"无效的服务
 
 void ConnectionSettings::setServerURLString(const QString &value)
 {
-    m_context->settingsFile->setValue(settingsKey(kServerURLKey), value);
+    m_settings->setValue(settingsKey(kServerURLKey), value);
     if (m_serverURLString == value)
         return;
     m_serverURLString = value;
@@ -86,7 +87,7 @@ void ConnectionSettings::setServerURLString(const QString &value)
 
 void ConnectionSettings::setLaunchMode(LaunchMode value)
 {
-    m_context->settingsFile->setValue(settingsKey(kLaunchModeKey), launchModeRawValue(value));
+    m_settings->setValue(settingsKey(kLaunchModeKey), launchModeRawValue(value));
     if (m_launchMode == value)
         return;
     m_launchMode = value;
@@ -95,14 +96,14 @@ void ConnectionSettings::setLaunchMode(LaunchMode value)
 
 void ConnectionSettings::setNbdExecutablePath(const QString &value)
 {
-    m_context->settingsFile->setValue(settingsKey(kExecutablePathKey), value);
+    m_settings->setValue(settingsKey(kExecutablePathKey), value);
     if (m_nbdExecutablePath == value)
         return;
     m_nbdExecutablePath = value;
     Q_EMIT nbdExecutablePathChanged();
 }
 
-std::optional<WireClient> ConnectionSettings::wire() const { return m_context->connection->wire(); }
+std::optional<WireClient> ConnectionSettings::wire() const { return m_connection->wire(); }
 
 QCoro::Task<std::optional<QString>> ConnectionSettings::locateExecutable(QString explicitPath)
 {
@@ -159,9 +160,9 @@ void ConnectionSettings::connect()
 QCoro::Task<void> ConnectionSettings::connectEmbedded(CancelToken cancel)
 {
     QPointer<ConnectionSettings> self(this);
-    const std::weak_ptr<const bool> alive = m_context->alive;
+    const std::weak_ptr<const bool> alive = m_alive;
     try {
-        m_context->connection->markConnecting();
+        m_connection->markConnecting();
         const QList<QUrl> preferred = preferredURLs(m_serverURLString);
         QCoro::Task<std::optional<QUrl>> lookup =
             m_hostLookup ? m_hostLookup(preferred, cancel) : m_nbdProcess->findRunningHost(preferred, cancel);
@@ -186,7 +187,7 @@ QCoro::Task<void> ConnectionSettings::connectEmbedded(CancelToken cancel)
         if (launched) {
             // A host that ended right after its ready line is not connected to at all.
             if (const QString exited = m_nbdProcess->hostExitMessage(); !exited.isEmpty())
-                m_context->connection->fail(exited);
+                m_connection->fail(exited);
             else
                 startConnection(*launched);
             co_return;
@@ -199,7 +200,7 @@ QCoro::Task<void> ConnectionSettings::connectEmbedded(CancelToken cancel)
             if (alive.expired() || !self || cancel.isCancelled())
                 co_return;
             if (!mayConnect) {
-                m_context->connection->fail(failure);
+                m_connection->fail(failure);
                 co_return;
             }
         }
@@ -213,7 +214,7 @@ void ConnectionSettings::connectExternal(const QString &launchFailure)
 {
     const std::optional<QUrl> url = normalizedServerURL(m_serverURLString);
     if (!url) {
-        m_context->connection->fail(invalidServerURLMessage());
+        m_connection->fail(invalidServerURLMessage());
         return;
     }
     startConnection(*url, launchFailure);
@@ -223,7 +224,7 @@ void ConnectionSettings::startConnection(const QUrl &url, const QString &launchF
 {
     ++m_connectionEpoch;
     Q_EMIT connectionStarting();
-    m_context->connection->connectTo(url, launchFailure);
+    m_connection->connectTo(url, launchFailure);
     Q_EMIT connectionStarted();
 }
 
@@ -238,14 +239,14 @@ void ConnectionSettings::closeConnection()
 {
     ++m_connectionEpoch;
     m_connectionLost = false;
-    m_context->connection->disconnect();
+    m_connection->disconnect();
     if (m_launchMode == LaunchMode::Embedded)
         m_nbdProcess->stop();
 }
 
 void ConnectionSettings::followConnectionPhase()
 {
-    const ConnectionPhase::Kind kind = m_context->connection->phase().kind();
+    const ConnectionPhase::Kind kind = m_connection->phase().kind();
     if (kind == ConnectionPhase::Kind::Ready) {
         m_connectionReady = true;
         if (std::exchange(m_connectionLost, false))

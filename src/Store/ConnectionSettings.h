@@ -1,6 +1,5 @@
 #pragma once
 
-#include "Store/StoreContext.h"
 #include "Wire/CancelToken.h"
 #include "Wire/WireClient.h"
 
@@ -14,8 +13,12 @@
 #include <memory>
 #include <optional>
 
+
 namespace nbd {
 
+class SettingsFile;
+
+class ConnectionController;
 class NBDProcessManager;
 
 // Whether the client attaches to (or launches) a local host, or only connects to the
@@ -34,8 +37,10 @@ class ConnectionSettings : public QObject
 {
     Q_OBJECT
 public:
-    ConnectionSettings(std::shared_ptr<const StoreContext> context, NBDProcessManager *nbdProcess,
-                       QObject *parent = nullptr);
+    // alive: the store's token, expired once the store goes; settings: where the
+    // configuration is kept.
+    ConnectionSettings(std::weak_ptr<const bool> alive, SettingsFile *settings, ConnectionController *connection,
+                       NBDProcessManager *nbdProcess, QObject *parent = nullptr);
     ~ConnectionSettings() override;
 
     static QString defaultServerURLString();
@@ -97,7 +102,9 @@ private:
     void startConnection(const QUrl &url, const QString &launchFailure = {});
     void followConnectionPhase();
 
-    std::shared_ptr<const StoreContext> m_context;
+    std::weak_ptr<const bool> m_alive;
+    SettingsFile *m_settings = nullptr;
+    ConnectionController *m_connection = nullptr;
     NBDProcessManager *m_nbdProcess = nullptr;
     HostLookup m_hostLookup;
 

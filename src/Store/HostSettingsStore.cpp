@@ -7,16 +7,16 @@ using namespace Qt::StringLiterals;
 
 namespace nbd {
 
-HostSettingsStore::HostSettingsStore(std::shared_ptr<const StoreContext> context, QObject *parent)
+HostSettingsStore::HostSettingsStore(ConnectionController *connection, QObject *parent)
     : QObject(parent)
-    , m_context(std::move(context))
+    , m_connection(connection)
 {
 }
 
 QCoro::Task<std::variant<SettingsDescribeValue, QString>> HostSettingsStore::describeSettings()
 {
     using Result = std::variant<SettingsDescribeValue, QString>;
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         co_return Result(u"未连接"_s);
     try {
@@ -32,7 +32,7 @@ QCoro::Task<std::variant<SettingsNamespaceView, QString>>
 HostSettingsStore::updateSettings(QString ns, JSONValue value, std::optional<qint64> expectedRevision)
 {
     using Result = std::variant<SettingsNamespaceView, QString>;
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         co_return Result(u"未连接"_s);
     JSONValue payload = JSONValue::object({{u"ns"_s, ns}, {u"patch"_s, value}});
@@ -48,7 +48,7 @@ HostSettingsStore::updateSettings(QString ns, JSONValue value, std::optional<qin
 
 QCoro::Task<std::optional<CredentialView>> HostSettingsStore::describeCredential(QString name)
 {
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         co_return std::nullopt;
     const JSONValue payload = JSONValue::object({{u"refs"_s, JSONValue::array({JSONValue(name)})}});
@@ -66,7 +66,7 @@ QCoro::Task<std::optional<CredentialView>> HostSettingsStore::describeCredential
 
 QCoro::Task<std::optional<QString>> HostSettingsStore::setCredential(QString name, QString value)
 {
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         co_return u"未连接"_s;
     // The secret lives in this payload only: it is neither kept nor written to any log.
@@ -82,7 +82,7 @@ QCoro::Task<std::optional<QString>> HostSettingsStore::setCredential(QString nam
 
 QCoro::Task<std::optional<QString>> HostSettingsStore::unsetCredential(QString name)
 {
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         co_return u"未连接"_s;
     const JSONValue payload = JSONValue::object({{u"ref"_s, name}});
@@ -96,7 +96,7 @@ QCoro::Task<std::optional<QString>> HostSettingsStore::unsetCredential(QString n
 
 QCoro::Task<std::vector<SkillEntry>> HostSettingsStore::listSkills(QString sessionId)
 {
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         co_return std::vector<SkillEntry>();
     const JSONValue payload = JSONValue::object({{u"sessionId"_s, sessionId}});

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "Domain/Models.h"
-#include "Store/StoreContext.h"
 #include "Wire/JSONValue.h"
 
 #include <QCoroTask>
@@ -15,13 +14,15 @@
 
 namespace nbd {
 
+class ConnectionController;
+
 // The host's own settings, credentials and skills, read and changed on request. Holds no
 // state: each call answers with what the host said, or why it could not ask.
 class HostSettingsStore : public QObject
 {
     Q_OBJECT
 public:
-    explicit HostSettingsStore(std::shared_ptr<const StoreContext> context, QObject *parent = nullptr);
+    explicit HostSettingsStore(ConnectionController *connection, QObject *parent = nullptr);
 
     // The host's settings, or why they could not be read ("未连接" without a connection, else
     // the failure's description).
@@ -37,7 +38,7 @@ public:
     QCoro::Task<std::vector<SkillEntry>> listSkills(QString sessionId);
 
 private:
-    std::shared_ptr<const StoreContext> m_context;
+    ConnectionController *m_connection = nullptr;
 };
 
 } // namespace nbd

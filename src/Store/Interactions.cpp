@@ -34,9 +34,12 @@ bool isAlreadyAnswered(std::exception_ptr error)
 
 } // namespace
 
-Interactions::Interactions(std::shared_ptr<const StoreContext> context, QObject *parent)
+Interactions::Interactions(std::weak_ptr<const bool> alive, ConnectionController *connection, StoreErrors *errors,
+                           QObject *parent)
     : QObject(parent)
-    , m_context(std::move(context))
+    , m_alive(std::move(alive))
+    , m_connection(connection)
+    , m_errors(errors)
 {
 }
 
@@ -164,7 +167,7 @@ void Interactions::routeQuestionResolved(const JSONValue &payload)
 
 void Interactions::answerApproval(const PendingApproval &approval, bool allowed)
 {
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         return;
     const JSONValue value = JSONValue::object({
@@ -179,7 +182,7 @@ void Interactions::answerApproval(const PendingApproval &approval, bool allowed)
 QCoro::Task<void> Interactions::runAnswerApproval(WireClient client, JSONValue envelope, PendingApproval approval)
 {
     QPointer<Interactions> self(this);
-    const std::weak_ptr<const bool> alive = m_context->alive;
+    const std::weak_ptr<const bool> alive = m_alive;
     std::exception_ptr failure;
     try {
         co_await client.respondRaw(envelope);
@@ -190,7 +193,7 @@ QCoro::Task<void> Interactions::runAnswerApproval(WireClient client, JSONValue e
         co_return;
     if (failure && !isAlreadyAnswered(failure)) {
         // The approval stays listed so that the user can answer it again.
-        m_context->errors->reportFailure(u"审批响应失败："_s, failure);
+        m_errors->reportFailure(u"审批响应失败："_s, failure);
         co_return;
     }
     // Accepted, or settled before: either way the host waits for no answer any more.
@@ -206,7 +209,7 @@ QCoro::Task<void> Interactions::runAnswerApproval(WireClient client, JSONValue e
 
 void Interactions::answerQuestion(const PendingQuestion &question, std::vector<QuestionAnswer> answers)
 {
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         return;
     JSONValue::Elements elements;
@@ -225,7 +228,7 @@ void Interactions::answerQuestion(const PendingQuestion &question, std::vector<Q
 
 void Interactions::cancelQuestion(const PendingQuestion &question)
 {
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         return;
     const JSONValue error = JSONValue::object({
@@ -245,7 +248,7 @@ void Interactions::cancelQuestion(const PendingQuestion &question)
 QCoro::Task<void> Interactions::runAnswerQuestion(WireClient client, JSONValue envelope, QString questionId)
 {
     QPointer<Interactions> self(this);
-    const std::weak_ptr<const bool> alive = m_context->alive;
+    const std::weak_ptr<const bool> alive = m_alive;
     try {
         co_await client.respondRaw(envelope);
     } catch (...) {

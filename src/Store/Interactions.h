@@ -1,6 +1,5 @@
 #pragma once
 
-#include "Store/StoreContext.h"
 #include "Wire/JSONValue.h"
 #include "Wire/WireClient.h"
 #include "Wire/WireEnvelope.h"
@@ -14,6 +13,9 @@
 #include <vector>
 
 namespace nbd {
+
+class ConnectionController;
+class StoreErrors;
 
 // A tool approval the host waits for.
 struct PendingApproval
@@ -77,7 +79,9 @@ class Interactions : public QObject
 {
     Q_OBJECT
 public:
-    explicit Interactions(std::shared_ptr<const StoreContext> context, QObject *parent = nullptr);
+    // alive: the store's token, expired once the store goes.
+    Interactions(std::weak_ptr<const bool> alive, ConnectionController *connection, StoreErrors *errors,
+                 QObject *parent = nullptr);
 
     const std::vector<PendingApproval> &pendingApprovals() const { return m_pendingApprovals; }
     const std::vector<PendingQuestion> &pendingQuestions() const { return m_pendingQuestions; }
@@ -110,7 +114,9 @@ private:
     QCoro::Task<void> runAnswerApproval(WireClient client, JSONValue envelope, PendingApproval approval);
     QCoro::Task<void> runAnswerQuestion(WireClient client, JSONValue envelope, QString questionId);
 
-    std::shared_ptr<const StoreContext> m_context;
+    std::weak_ptr<const bool> m_alive;
+    ConnectionController *m_connection = nullptr;
+    StoreErrors *m_errors = nullptr;
     std::vector<PendingApproval> m_pendingApprovals;
     std::vector<PendingQuestion> m_pendingQuestions;
 };

@@ -13,9 +13,12 @@ using namespace Qt::StringLiterals;
 
 namespace nbd {
 
-PluginInventory::PluginInventory(std::shared_ptr<const StoreContext> context, QObject *parent)
+PluginInventory::PluginInventory(std::weak_ptr<const bool> alive, ConnectionController *connection,
+                                 const ConnectionSettings *connectionSettings, QObject *parent)
     : QObject(parent)
-    , m_context(std::move(context))
+    , m_alive(std::move(alive))
+    , m_connection(connection)
+    , m_connectionSettings(connectionSettings)
 {
 }
 
@@ -62,11 +65,11 @@ void PluginInventory::clear()
 QCoro::Task<void> PluginInventory::refreshPluginInventories()
 {
     QPointer<PluginInventory> self(this);
-    const std::weak_ptr<const bool> alive = m_context->alive;
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const std::weak_ptr<const bool> alive = m_alive;
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client || m_pluginInventoryLoading)
         co_return;
-    const quint64 epoch = m_context->connectionSettings->epoch();
+    const quint64 epoch = m_connectionSettings->epoch();
     const quint64 ticket = ++m_pluginRefreshTicketsIssued;
     m_pluginRefreshOwner = ticket;
     setPluginInventoryLoading(true);
@@ -77,7 +80,7 @@ QCoro::Task<void> PluginInventory::refreshPluginInventories()
     const auto stale = [&] {
         if (alive.expired() || !self)
             return true;
-        if (epoch == m_context->connectionSettings->epoch())
+        if (epoch == m_connectionSettings->epoch())
             return false;
         if (m_pluginRefreshOwner == ticket) {
             m_pluginRefreshOwner = 0;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "Domain/Models.h"
-#include "Store/StoreContext.h"
 #include "Wire/JSONValue.h"
 
 #include <QCoroTask>
@@ -13,13 +12,18 @@
 
 namespace nbd {
 
+class ConnectionController;
+class ConnectionSettings;
+
 // The host's plugin inventories: its installed plugins and the dynamic runner's packages,
 // each with whether the host offers that inventory at all.
 class PluginInventory : public QObject
 {
     Q_OBJECT
 public:
-    explicit PluginInventory(std::shared_ptr<const StoreContext> context, QObject *parent = nullptr);
+    // alive: the store's token, expired once the store goes.
+    PluginInventory(std::weak_ptr<const bool> alive, ConnectionController *connection,
+                    const ConnectionSettings *connectionSettings, QObject *parent = nullptr);
 
     const std::vector<PluginInventoryEntry> &hostPlugins() const { return m_hostPlugins; }
     const std::vector<DynamicPluginInventoryRow> &dynamicPlugins() const { return m_dynamicPlugins; }
@@ -47,7 +51,9 @@ private:
     void setHostPluginInventoryAvailable(std::optional<bool> value);
     void setDynamicPluginInventoryAvailable(std::optional<bool> value);
 
-    std::shared_ptr<const StoreContext> m_context;
+    std::weak_ptr<const bool> m_alive;
+    ConnectionController *m_connection = nullptr;
+    const ConnectionSettings *m_connectionSettings = nullptr;
     std::vector<PluginInventoryEntry> m_hostPlugins;
     std::vector<DynamicPluginInventoryRow> m_dynamicPlugins;
     bool m_pluginInventoryLoading = false;

@@ -22,9 +22,13 @@ using AliveToken = std::weak_ptr<const bool>;
 
 } // namespace
 
-SessionActions::SessionActions(std::shared_ptr<const StoreContext> context, QObject *parent)
+SessionActions::SessionActions(std::weak_ptr<const bool> alive, ConnectionController *connection,
+                               StoreErrors *errors, const SessionSelection *selection, QObject *parent)
     : QObject(parent)
-    , m_context(std::move(context))
+    , m_alive(std::move(alive))
+    , m_connection(connection)
+    , m_errors(errors)
+    , m_selection(selection)
 {
 }
 
@@ -60,10 +64,10 @@ QString SessionActions::exportFileName(const std::optional<QString> &title, cons
 
 QCoro::Task<bool> SessionActions::sendPrompt(QString text)
 {
-    const SessionSelection *selection = m_context->selection;
+    const SessionSelection *selection = m_selection;
     if (!selection->selectedSessionId())
         co_return false;
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         co_return false;
     const JSONValue content = promptContent(text);
@@ -79,7 +83,7 @@ QCoro::Task<bool> SessionActions::sendPrompt(QString text)
             });
             co_return co_await runSubagentPrompt(*client, payload);
         }
-        m_context->errors->setTransientError(u"此子代理当前只读"_s);
+        m_errors->setTransientError(u"此子代理当前只读"_s);
         co_return false;
     }
     co_return co_await sendPrompt(content, *selection->selectedSessionId(), *client);
@@ -87,7 +91,7 @@ QCoro::Task<bool> SessionActions::sendPrompt(QString text)
 
 QCoro::Task<bool> SessionActions::sendPrompt(QString text, QString sessionId)
 {
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         co_return false;
     co_return co_await sendPrompt(promptContent(text), sessionId, *client);
@@ -106,7 +110,7 @@ QCoro::Task<bool> SessionActions::sendPrompt(JSONValue content, QString sessionI
 
 QCoro::Task<bool> SessionActions::runSendPrompt(WireClient client, JSONValue payload)
 {
-    StoreErrors *errors = m_context->errors;
+    StoreErrors *errors = m_errors;
     const auto reply =
         co_await errors->callReporting<SessionPromptValue>(client, u"session.prompt"_s, payload, u"发送失败："_s);
     // The message itself arrives as the host's echo: nothing is added here.
@@ -117,7 +121,7 @@ QCoro::Task<bool> SessionActions::runSendPrompt(WireClient client, JSONValue pay
 
 QCoro::Task<bool> SessionActions::runSubagentPrompt(WireClient client, JSONValue payload)
 {
-    const auto reply = co_await m_context->errors->callReporting<SubagentPromptValue>(client, u"subagent.prompt"_s,
+    const auto reply = co_await m_errors->callReporting<SubagentPromptValue>(client, u"subagent.prompt"_s,
                                                                                       payload, u"发送失败："_s);
     co_return reply.has_value();
 }
@@ -140,10 +144,10 @@ void SessionActions::steerQueuedMessage(const QString &itemId)
 void SessionActions::updateQueue(const QString &itemId, const JSONValue &action)
 {
     // The queue shown belongs to the top-level session, not to a subagent in its place.
-    const SessionSelection *selection = m_context->selection;
+    const SessionSelection *selection = m_selection;
     if (selection->selectedSubagent() || !selection->selectedSessionId())
         return;
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         return;
     const JSONValue payload = JSONValue::object({
@@ -156,7 +160,7 @@ void SessionActions::updateQueue(const QString &itemId, const JSONValue &action)
 
 QCoro::Task<void> SessionActions::runUpdateQueue(WireClient client, JSONValue payload)
 {
-    StoreErrors *errors = m_context->errors;
+    StoreErrors *errors = m_errors;
     const auto reply = co_await errors->callReporting<SessionUpdateQueueValue>(client, u"session.updateQueue"_s,
                                                                                payload, u"队列操作失败："_s);
     if (reply && !reply->accepted)
@@ -167,10 +171,10 @@ QCoro::Task<void> SessionActions::runUpdateQueue(WireClient client, JSONValue pa
 
 void SessionActions::cancelCurrentSession()
 {
-    const SessionSelection *selection = m_context->selection;
+    const SessionSelection *selection = m_selection;
     if (!selection->selectedSessionId())
         return;
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         return;
     if (selection->selectedSubagent() && selection->selectedSubagent()->address.mode == names::continuableMode) {
@@ -188,7 +192,7 @@ void SessionActions::cancelCurrentSession()
 
 void SessionActions::cancelSession(const QString &sessionId)
 {
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         return;
     cancelSession(sessionId, *client);
@@ -211,7 +215,7 @@ QCoro::Task<void> SessionActions::runDiscarded(WireClient client, QString method
 void SessionActions::goalAction(const QString &action, const QString &sessionId, std::optional<GoalRef> ref,
                                 std::optional<QString> objective)
 {
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         return;
     JSONValue payload = JSONValue::object({{u"sessionId"_s, sessionId}});
@@ -226,10 +230,10 @@ void SessionActions::goalAction(const QString &action, const QString &sessionId,
 
 void SessionActions::selectModel(const QString &provider, const QString &model, std::optional<QString> reasoningEffort)
 {
-    const SessionSelection *selection = m_context->selection;
+    const SessionSelection *selection = m_selection;
     if (selection->selectedSubagent() || !selection->selectedSessionId())
         return;
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         return;
     JSONValue payload = JSONValue::object({
@@ -245,9 +249,9 @@ void SessionActions::selectModel(const QString &provider, const QString &model, 
 QCoro::Task<bool> SessionActions::selectPermissionPreset(QString preset, QString agentId)
 {
     QPointer<SessionActions> self(this);
-    const AliveToken alive = m_context->alive;
-    StoreErrors *errors = m_context->errors;
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const AliveToken alive = m_alive;
+    StoreErrors *errors = m_errors;
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client) {
         errors->setTransientError(u"权限切换失败：尚未连接到 Host"_s);
         co_return false;
@@ -281,11 +285,11 @@ QCoro::Task<bool> SessionActions::selectPermissionPreset(QString preset, QString
 QCoro::Task<std::optional<QByteArray>> SessionActions::imageData(QString sessionId, QString attachmentId)
 {
     QPointer<SessionActions> self(this);
-    const AliveToken alive = m_context->alive;
+    const AliveToken alive = m_alive;
     const QString key = sessionId + u'/' + attachmentId;
     if (const auto cached = m_imageCache.constFind(key); cached != m_imageCache.cend())
         co_return *cached;
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         co_return std::nullopt;
     const JSONValue payload = JSONValue::object({{u"sessionId"_s, sessionId}, {u"attachmentId"_s, attachmentId}});
@@ -313,8 +317,8 @@ void SessionActions::cancelExports()
 QCoro::Task<std::optional<SessionExport>> SessionActions::exportSession(QString sessionId, CancelToken cancel)
 {
     QPointer<SessionActions> self(this);
-    const AliveToken alive = m_context->alive;
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const AliveToken alive = m_alive;
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         co_return std::nullopt;
     // Ends with the caller's cancellation or with the connection, whichever comes first.
@@ -338,12 +342,12 @@ QCoro::Task<std::optional<SessionExport>> SessionActions::exportSession(QString 
     if (alive.expired() || !self || download.isCancelled())
         co_return std::nullopt;
     if (!archive) {
-        m_context->errors->reportFailure(u"导出失败："_s, failure);
+        m_errors->reportFailure(u"导出失败："_s, failure);
         co_return std::nullopt;
     }
     // The title as it is when the archive has arrived.
     std::optional<QString> title;
-    if (const std::shared_ptr<SessionModel> model = m_context->selection->sessionModel(sessionId))
+    if (const std::shared_ptr<SessionModel> model = m_selection->sessionModel(sessionId))
         title = model->title();
     co_return SessionExport{std::move(*archive), exportFileName(title, sessionId)};
 }

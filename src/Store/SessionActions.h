@@ -1,7 +1,6 @@
 #pragma once
 
 #include "Domain/Models.h"
-#include "Store/StoreContext.h"
 #include "Wire/CancelToken.h"
 #include "Wire/JSONValue.h"
 #include "Wire/WireClient.h"
@@ -16,6 +15,10 @@
 #include <optional>
 
 namespace nbd {
+
+class ConnectionController;
+class SessionSelection;
+class StoreErrors;
 
 // The goal revision a goal action is meant for.
 struct GoalRef
@@ -39,7 +42,10 @@ class SessionActions : public QObject
 {
     Q_OBJECT
 public:
-    explicit SessionActions(std::shared_ptr<const StoreContext> context, QObject *parent = nullptr);
+    // alive: the store's token, expired once the store goes; selection: what the actions
+    // without a session id act on.
+    SessionActions(std::weak_ptr<const bool> alive, ConnectionController *connection, StoreErrors *errors,
+                   const SessionSelection *selection, QObject *parent = nullptr);
     ~SessionActions() override;
 
     // Each action reports its own failures through the store's errors (or drops them where
@@ -51,9 +57,8 @@ public:
     // caller can give the text back to the user.
     QCoro::Task<bool> sendPrompt(QString text);
     QCoro::Task<bool> sendPrompt(QString text, QString sessionId);
-    // Calls "session.updateQueue" for the selected session (not for a subagent) with the item
-    // and the action ({"kind": "remove"}, {"kind": "steer"}, …); returns at once.
-    void updateQueue(const QString &itemId, const JSONValue &action);
+    // The selected session's queue (never a subagent's shown in its place); each returns at
+    // once.
     void editQueuedMessage(const QString &itemId, const QString &text);
     void removeQueuedMessage(const QString &itemId);
     void steerQueuedMessage(const QString &itemId);
@@ -81,6 +86,9 @@ public:
     static QString exportFileName(const std::optional<QString> &title, const QString &sessionId);
 
 private:
+    // Calls "session.updateQueue" for the selected session with the item and the action
+    // ({"kind": "remove"}, {"kind": "steer"}, …).
+    void updateQueue(const QString &itemId, const JSONValue &action);
     QCoro::Task<bool> sendPrompt(JSONValue content, QString sessionId, WireClient client);
     void cancelSession(const QString &sessionId, const WireClient &client);
     QCoro::Task<bool> runSendPrompt(WireClient client, JSONValue payload);
@@ -88,7 +96,10 @@ private:
     QCoro::Task<void> runUpdateQueue(WireClient client, JSONValue payload);
     static QCoro::Task<void> runDiscarded(WireClient client, QString method, JSONValue payload);
 
-    std::shared_ptr<const StoreContext> m_context;
+    std::weak_ptr<const bool> m_alive;
+    ConnectionController *m_connection = nullptr;
+    StoreErrors *m_errors = nullptr;
+    const SessionSelection *m_selection = nullptr;
     // Attachment bytes by "<session id>/<attachment id>"; only grows, survives disconnects.
     QHash<QString, QByteArray> m_imageCache;
     // Cancels the log downloads of the current connection; replaced at every disconnect.

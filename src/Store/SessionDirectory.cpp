@@ -1,14 +1,11 @@
 #include "Store/SessionDirectory.h"
 
-#include "Connection/ConnectionController.h"
 #include "Domain/ProtocolNames.h"
 #include "Domain/Trimming.h"
-#include "Session/SessionModel.h"
 #include "Store/ConnectionSettings.h"
 #include "Store/FieldAssign.h"
 #include "Store/PayloadReading.h"
 #include "Store/PluginInventory.h"
-#include "Store/SessionSelection.h"
 #include "Store/StoreErrors.h"
 
 #include <QPointer>
@@ -24,29 +21,32 @@ namespace {
 
 using AliveToken = std::weak_ptr<const bool>;
 
-bool isCancellation(std::exception_ptr error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const CancellationError &) {
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
 } // namespace
 
-SessionDirectory::SessionDirectory(std::shared_ptr<const StoreContext> context, QObject *parent)
+SessionDirectory::SessionDirectory(std::weak_ptr<const bool> alive, ConnectionSettings *connection,
+                                   StoreErrors *errors, PluginInventory *plugins, QObject *parent)
     : QObject(parent)
-    , m_context(std::move(context))
+    , m_alive(std::move(alive))
+    , m_connection(connection)
+    , m_errors(errors)
+    , m_plugins(plugins)
 {
 }
 
 void SessionDirectory::setSessions(std::vector<SessionSummary> value)
 {
-    if (assignChanged(m_sessions, std::move(value)))
-        Q_EMIT sessionsChanged();
+    if (!assignChanged(m_sessions, std::move(value)))
+        return;
+    m_rowBySessionId.clear();
+    for (size_t i = 0; i < m_sessions.size(); ++i) {
+        const QString &id = m_sessions[i].sessionId;
+        if (!m_rowBySessionId.contains(id))
+            m_rowBySessionId.insert(id, i);
+        // A listed row is newer word than any frame about the same session before it.
+        m_reportedRunning.remove(id);
+    }
+    Q_EMIT sessionsChanged();
+    Q_EMIT runningChanged();
 }
 
 void SessionDirectory::setAwaitingSessionList(bool value)
@@ -69,12 +69,25 @@ void SessionDirectory::setArchivedSessionIds(QSet<QString> value)
 
 void SessionDirectory::setSubagentsByParent(QHash<QString, SubagentListValue> value)
 {
-    if (assignChanged(m_subagentsByParent, std::move(value)))
-        Q_EMIT subagentsByParentChanged();
+    if (!assignChanged(m_subagentsByParent, std::move(value)))
+        return;
+    m_entryRunning.clear();
+    for (const SubagentListValue &list : std::as_const(m_subagentsByParent)) {
+        for (const SubagentListEntry &entry : list.entries) {
+            if (entry.isChild())
+                m_entryRunning.insert(entry.id, entry.isRunning());
+        }
+    }
+    Q_EMIT subagentsByParentChanged();
+    Q_EMIT runningChanged();
 }
 
 void SessionDirectory::clearLists()
 {
+    if (!m_reportedRunning.isEmpty()) {
+        m_reportedRunning.clear();
+        Q_EMIT runningChanged();
+    }
     setSessions({});
     setWorkspaces({});
 }
@@ -88,46 +101,36 @@ void SessionDirectory::clearSubagentTree()
     }
 }
 
-std::optional<QString> SessionDirectory::displayTitle(const QString &sessionId) const
+std::optional<bool> SessionDirectory::isRunning(const QString &sessionId) const
 {
-    if (const std::shared_ptr<SessionModel> model = m_context->selection->sessionModel(sessionId)) {
-        if (const std::optional<QString> title = model->title()) {
-            const QStringView trimmed = text::trimWhitespaceAndNewlines(*title);
-            if (!trimmed.isEmpty())
-                return trimmed.toString();
-        }
-    }
-    for (const SessionSummary &row : m_sessions) {
-        if (row.sessionId == sessionId)
-            return row.displayTitle();
-    }
+    if (const auto row = m_rowBySessionId.constFind(sessionId); row != m_rowBySessionId.cend())
+        return m_sessions[*row].running;
+    if (const auto reported = m_reportedRunning.constFind(sessionId); reported != m_reportedRunning.cend())
+        return *reported;
+    if (const auto entry = m_entryRunning.constFind(sessionId); entry != m_entryRunning.cend())
+        return *entry;
     return std::nullopt;
 }
 
 void SessionDirectory::markNothingRunning()
 {
-    bool changed = false;
+    bool rowsChanged = false;
     for (SessionSummary &row : m_sessions) {
         if (row.running) {
             row.running = false;
-            changed = true;
+            rowsChanged = true;
         }
     }
-    if (changed)
-        Q_EMIT sessionsChanged();
-}
-
-QCoro::Task<void> SessionDirectory::refreshAfterReconnect()
-{
-    QPointer<SessionDirectory> self(this);
-    const AliveToken alive = m_context->alive;
-    co_await refreshAll();
-    if (alive.expired() || !self)
-        co_return;
-    for (const SessionSummary &row : m_sessions) {
-        if (const std::shared_ptr<SessionModel> model = m_context->selection->sessionModel(row.sessionId))
-            model->setRunning(row.running);
+    // The subagent lists stay as they were read; what they say runs is overruled until the
+    // host reports on it again. Nothing else needs a word kept.
+    m_reportedRunning.clear();
+    for (auto entry = m_entryRunning.cbegin(); entry != m_entryRunning.cend(); ++entry) {
+        if (*entry)
+            m_reportedRunning.insert(entry.key(), false);
     }
+    if (rowsChanged)
+        Q_EMIT sessionsChanged();
+    Q_EMIT runningChanged();
 }
 
 // ---- Lists ------------------------------------------------------------------------------
@@ -135,8 +138,8 @@ QCoro::Task<void> SessionDirectory::refreshAfterReconnect()
 QCoro::Task<void> SessionDirectory::refreshAll()
 {
     QPointer<SessionDirectory> self(this);
-    const AliveToken alive = m_context->alive;
-    const ConnectionSettings *connection = m_context->connectionSettings;
+    const AliveToken alive = m_alive;
+    const ConnectionSettings *connection = m_connection;
     const std::optional<WireClient> client = connection->wire();
     if (!client)
         co_return;
@@ -170,24 +173,8 @@ QCoro::Task<void> SessionDirectory::refreshAll()
     setSessions(std::move(sessionList.items));
     setAwaitingSessionList(false);
 
-    m_context->selection->followListedSessions();
-    co_await m_context->plugins->refreshPluginInventories();
-}
-
-QCoro::Task<void> SessionDirectory::refreshAllThenTree()
-{
-    QPointer<SessionDirectory> self(this);
-    const AliveToken alive = m_context->alive;
-    co_await refreshAll();
-    if (alive.expired() || !self)
-        co_return;
-    if (const std::optional<QString> highlighted = m_context->selection->selectedSidebarSessionId())
-        co_await refreshSubagentTree(*highlighted, 0);
-}
-
-void SessionDirectory::routeListChange()
-{
-    QTimer::singleShot(0, this, [this] { refreshAllThenTree(); });
+    Q_EMIT listsRead();
+    co_await m_plugins->refreshPluginInventories();
 }
 
 void SessionDirectory::routeSessionStatus(const JSONValue &payload)
@@ -196,14 +183,24 @@ void SessionDirectory::routeSessionStatus(const JSONValue &payload)
     const std::optional<bool> running = payload::boolMember(payload, u"running");
     if (!sessionId || !running)
         return;
-    const auto row = std::find_if(m_sessions.begin(), m_sessions.end(),
-                                  [&](const SessionSummary &s) { return s.sessionId == *sessionId; });
-    if (row != m_sessions.end() && row->running != *running) {
-        row->running = *running;
-        Q_EMIT sessionsChanged();
+    if (const auto index = m_rowBySessionId.constFind(*sessionId); index != m_rowBySessionId.cend()) {
+        SessionSummary &row = m_sessions[*index];
+        if (row.running != *running) {
+            row.running = *running;
+            Q_EMIT sessionsChanged();
+            Q_EMIT runningChanged();
+        }
+    } else {
+        const bool before = isRunning(*sessionId).value_or(false);
+        // A stop needs keeping only where a subagent list would still call the run busy, so
+        // frames about sessions nobody lists leave nothing behind once they end.
+        if (*running || m_entryRunning.value(*sessionId))
+            m_reportedRunning.insert(*sessionId, *running);
+        else
+            m_reportedRunning.remove(*sessionId);
+        if (isRunning(*sessionId).value_or(false) != before)
+            Q_EMIT runningChanged();
     }
-    if (const std::shared_ptr<SessionModel> model = m_context->selection->sessionModel(*sessionId))
-        model->setRunning(*running);
 
     for (auto it = m_subagentsByParent.cbegin(); it != m_subagentsByParent.cend(); ++it) {
         const auto &entries = it.value().entries;
@@ -228,10 +225,10 @@ QCoro::Task<void> SessionDirectory::walkSubagentTree(QString parentSessionId, in
                                                      QSet<QString> path)
 {
     QPointer<SessionDirectory> self(this);
-    const AliveToken alive = m_context->alive;
+    const AliveToken alive = m_alive;
     if (depth > kMaxSubagentDepth)
         co_return;
-    const ConnectionSettings *connection = m_context->connectionSettings;
+    const ConnectionSettings *connection = m_connection;
     const std::optional<WireClient> client = connection->wire();
     if (!client)
         co_return;
@@ -253,7 +250,7 @@ QCoro::Task<void> SessionDirectory::walkSubagentTree(QString parentSessionId, in
         QHash<QString, SubagentListValue> lists = m_subagentsByParent;
         lists.insert(parentSessionId, *value);
         setSubagentsByParent(std::move(lists));
-        m_context->selection->followSubagentParent(parentSessionId, value->parentAvailable);
+        Q_EMIT subagentListRead(parentSessionId, value->parentAvailable);
         // A child that names a session already on the way down would walk the same loop
         // again until the depth limit: its list is the one already fetched.
         path.insert(parentSessionId);
@@ -305,8 +302,8 @@ QCoro::Task<std::optional<QString>> SessionDirectory::createAndSelectSession(std
                                                                              std::optional<QString> workspaceId)
 {
     QPointer<SessionDirectory> self(this);
-    const AliveToken alive = m_context->alive;
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const AliveToken alive = m_alive;
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         co_return std::nullopt;
     std::optional<SessionCreateValue> created;
@@ -325,23 +322,23 @@ QCoro::Task<std::optional<QString>> SessionDirectory::showCreatedSession(std::op
                                                                          std::exception_ptr failure)
 {
     QPointer<SessionDirectory> self(this);
-    const AliveToken alive = m_context->alive;
+    const AliveToken alive = m_alive;
     if (!created) {
-        m_context->errors->reportFailure(u"创建会话失败："_s, failure);
+        m_errors->reportFailure(u"创建会话失败："_s, failure);
         co_return std::nullopt;
     }
     co_await refreshAll();
     if (alive.expired() || !self)
         co_return std::nullopt;
-    m_context->selection->selectSession(created->sessionId);
+    Q_EMIT sessionCreated(created->sessionId);
     co_return created->sessionId;
 }
 
 QCoro::Task<void> SessionDirectory::createWorkspaceSession(QString path)
 {
     QPointer<SessionDirectory> self(this);
-    const AliveToken alive = m_context->alive;
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const AliveToken alive = m_alive;
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         co_return;
     const JSONValue payload = JSONValue::object({{u"path"_s, path}});
@@ -360,58 +357,9 @@ QCoro::Task<void> SessionDirectory::createWorkspaceSession(QString path)
     co_await showCreatedSession(std::move(created), failure);
 }
 
-QCoro::Task<std::shared_ptr<SessionModel>> SessionDirectory::createDetachedSession(std::optional<QString> cwd,
-                                                                                   std::optional<QString> workspaceId)
-{
-    QPointer<SessionDirectory> self(this);
-    const AliveToken alive = m_context->alive;
-    const std::optional<WireClient> client = m_context->connection->wire();
-    if (!client) {
-        m_context->errors->setTransientError(u"创建侧边会话失败：未连接"_s);
-        co_return std::shared_ptr<SessionModel>();
-    }
-    // A side chat is the user's choice of what to look at: the last-session restore of this
-    // connection must not select something else once the lists arrive.
-    m_context->selection->setDidRestoreInitialSession(true);
-    std::optional<SessionCreateValue> created;
-    std::exception_ptr failure;
-    try {
-        created = co_await requestSessionCreation(*client, cwd, workspaceId, names::sideChatAgentPreset.toString());
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (alive.expired() || !self)
-        co_return std::shared_ptr<SessionModel>();
-    if (!created) {
-        if (!isCancellation(failure))
-            m_context->errors->reportFailure(u"创建侧边会话失败："_s, failure);
-        co_return std::shared_ptr<SessionModel>();
-    }
-    const std::shared_ptr<SessionModel> model = m_context->selection->registerDetachedSessionModel(created->sessionId);
-    loadDetachedSession(*client, model, created->sessionId);
-    co_return model;
-}
-
-QCoro::Task<void> SessionDirectory::loadDetachedSession(WireClient client, std::weak_ptr<SessionModel> weakModel,
-                                                        QString sessionId)
-{
-    // Runs detached and holds neither the store nor the model: a side chat discarded before
-    // its history arrives is simply not loaded.
-    const std::shared_ptr<SessionModel> model = weakModel.lock();
-    if (!model)
-        co_return;
-    try {
-        QCoro::Task<void> history = model->loadInitialHistory(client, std::nullopt);
-        QCoro::Task<void> models = m_context->selection->refreshModels(sessionId);
-        co_await std::move(history);
-        co_await std::move(models);
-    } catch (...) {
-    }
-}
-
 void SessionDirectory::renameSession(const QString &sessionId, const QString &title)
 {
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         return;
     runRenameSession(*client, JSONValue::object({{u"sessionId"_s, sessionId}, {u"title"_s, title}}));
@@ -420,7 +368,7 @@ void SessionDirectory::renameSession(const QString &sessionId, const QString &ti
 QCoro::Task<void> SessionDirectory::runRenameSession(WireClient client, JSONValue payload)
 {
     QPointer<SessionDirectory> self(this);
-    const AliveToken alive = m_context->alive;
+    const AliveToken alive = m_alive;
     try {
         co_await client.call<SessionRenameValue>(u"session.rename"_s, payload);
     } catch (...) {
@@ -432,7 +380,7 @@ QCoro::Task<void> SessionDirectory::runRenameSession(WireClient client, JSONValu
 
 void SessionDirectory::archiveSession(const QString &sessionId)
 {
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         return;
     runArchiveSession(*client, JSONValue::object({{u"sessionId"_s, sessionId}}), sessionId);
@@ -440,35 +388,35 @@ void SessionDirectory::archiveSession(const QString &sessionId)
 
 QCoro::Task<void> SessionDirectory::runArchiveSession(WireClient client, JSONValue payload, QString sessionId)
 {
-    const auto reply = co_await m_context->errors->callReporting<WorkspaceArchiveSessionValue>(
+    const auto reply = co_await m_errors->callReporting<WorkspaceArchiveSessionValue>(
         client, u"workspace.archiveSession"_s, payload, u"归档失败："_s);
     if (!reply)
         co_return;
     setArchivedSessionIds(QSet<QString>(reply->archivedSessionIds.begin(), reply->archivedSessionIds.end()));
-    m_context->selection->forgetArchivedSession(sessionId);
+    Q_EMIT sessionArchived(sessionId);
 }
 
 QCoro::Task<void> SessionDirectory::forkSession(QString sessionId)
 {
     QPointer<SessionDirectory> self(this);
-    const AliveToken alive = m_context->alive;
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const AliveToken alive = m_alive;
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         co_return;
     const JSONValue payload = JSONValue::object({{u"sessionId"_s, sessionId}});
-    const auto fork = co_await m_context->errors->callReporting<SessionForkValue>(*client, u"session.fork"_s, payload,
+    const auto fork = co_await m_errors->callReporting<SessionForkValue>(*client, u"session.fork"_s, payload,
                                                                                   u"Fork 失败："_s);
     if (!fork)
         co_return;
     co_await refreshAll();
     if (alive.expired() || !self)
         co_return;
-    m_context->selection->selectForkedSession(fork->sessionId);
+    Q_EMIT sessionForked(fork->sessionId);
 }
 
 QCoro::Task<QSet<QString>> SessionDirectory::searchSessionIds(QString query)
 {
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         co_return QSet<QString>();
     const JSONValue payload = JSONValue::object({{u"query"_s, query}});
@@ -487,7 +435,7 @@ QCoro::Task<QSet<QString>> SessionDirectory::searchSessionIds(QString query)
 
 void SessionDirectory::renameWorkspace(const QString &workspaceId, const QString &title)
 {
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         return;
     const QString trimmed = text::trimWhitespaceAndNewlines(title).toString();
@@ -499,7 +447,7 @@ void SessionDirectory::renameWorkspace(const QString &workspaceId, const QString
 
 void SessionDirectory::deleteWorkspace(const QString &workspaceId)
 {
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client)
         return;
     const JSONValue payload = JSONValue::object({{u"workspaceId"_s, workspaceId}});
@@ -511,7 +459,7 @@ QCoro::Task<void> SessionDirectory::runWorkspaceChange(WireClient client, QStrin
 {
     // Both replies are decoded for validity only; a delete that says it deleted nothing
     // still refreshes the lists.
-    StoreErrors *errors = m_context->errors;
+    StoreErrors *errors = m_errors;
     bool done = false;
     if (method == u"workspace.rename")
         done = (co_await errors->callReporting<WorkspaceRenameValue>(client, method, payload, errorPrefix)).has_value();

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "Domain/Models.h"
-#include "Store/StoreContext.h"
 #include "Wire/CancelToken.h"
 #include "Wire/JSONValue.h"
 #include "Wire/WireClient.h"
@@ -19,17 +18,23 @@
 
 namespace nbd {
 
-class SessionModel;
+class ConnectionSettings;
+class PluginInventory;
+class StoreErrors;
 
-// The workspaces, sessions and subagent trees as the host lists them, and the actions that
-// change those lists (create, rename, archive, fork, workspace changes).
+// The workspaces, sessions and subagent trees as the host lists them, what the host says runs,
+// and the actions that change those lists (create, rename, archive, fork, workspace changes).
+// It knows nothing of what the user looks at: whoever follows it listens to its signals.
 class SessionDirectory : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int kMaxSubagentDepth = 7;
 
-    explicit SessionDirectory(std::shared_ptr<const StoreContext> context, QObject *parent = nullptr);
+    // alive: the store's token, expired once the store goes; plugins are read again with
+    // every new list.
+    SessionDirectory(std::weak_ptr<const bool> alive, ConnectionSettings *connection, StoreErrors *errors,
+                     PluginInventory *plugins, QObject *parent = nullptr);
 
     const std::vector<SessionSummary> &sessions() const { return m_sessions; }
     const std::vector<WorkspaceView> &workspaces() const { return m_workspaces; }
@@ -39,8 +44,9 @@ public:
     // From the start of a connection until its first session list has been answered (or has
     // failed): titles of sessions missing from the list may still be on the way.
     bool isAwaitingSessionList() const { return m_awaitingSessionList; }
-    // The open session's own title when it has one, else the listed row's.
-    std::optional<QString> displayTitle(const QString &sessionId) const;
+    // Whether the host last said the session runs: its listed row, else the latest status
+    // frame about it, else the subagent list entry naming it; nothing when it said nothing.
+    std::optional<bool> isRunning(const QString &sessionId) const;
 
     QCoro::Task<void> refreshAll();
     // cancel: the token of the flow the load belongs to; a cancelled token drops the reply.
@@ -54,10 +60,6 @@ public:
     QCoro::Task<std::optional<QString>> createAndSelectSession(std::optional<QString> cwd,
                                                                std::optional<QString> workspaceId);
     QCoro::Task<void> createWorkspaceSession(QString path);
-    // A side chat: its model is registered but the selection is left alone. Null when it
-    // could not be made, the failure reported once.
-    QCoro::Task<std::shared_ptr<SessionModel>> createDetachedSession(std::optional<QString> cwd,
-                                                                     std::optional<QString> workspaceId);
     void renameSession(const QString &sessionId, const QString &title);
     void archiveSession(const QString &sessionId);
     QCoro::Task<void> forkSession(QString sessionId);
@@ -70,21 +72,20 @@ public:
     static JSONValue sessionCreationPayload(const std::optional<QString> &cwd,
                                             const std::optional<QString> &workspaceId,
                                             const std::optional<QString> &agentPreset);
+    // "session.create" with that payload; throws what the call throws.
+    static QCoro::Task<SessionCreateValue> requestSessionCreation(WireClient client, std::optional<QString> cwd,
+                                                                  std::optional<QString> workspaceId,
+                                                                  std::optional<QString> agentPreset);
 
     // ---- For the store: connection changes and host frames ----
     void beginAwaitingSessionList() { setAwaitingSessionList(true); }
     void endAwaitingSessionList() { setAwaitingSessionList(false); }
-    // A host that went away mid-turn tells nobody that its turns ended: no listed session is
+    // A host that went away mid-turn tells nobody that its turns ended: nothing it ran is
     // shown running any more, until the host says so again.
     void markNothingRunning();
-    // Once ready again, the lists are read anew and the open sessions follow them.
-    QCoro::Task<void> refreshAfterReconnect();
     void clearLists();
     void clearSubagentTree();
     void routeSessionStatus(const JSONValue &payload);
-    // The host's lists changed: read them, and the highlighted session's tree, again one
-    // event-loop turn later, so that routing a frame never re-enters itself.
-    void routeListChange();
 
 Q_SIGNALS:
     void sessionsChanged();
@@ -93,6 +94,17 @@ Q_SIGNALS:
     void subagentsByParentChanged();
     void subagentCatalogLoadingChanged();
     void awaitingSessionListChanged();
+    // What isRunning answers may have changed.
+    void runningChanged();
+    // A refresh applied the host's lists (emitted even when nothing in them changed).
+    void listsRead();
+    // A subagent list of parentSessionId was read.
+    void subagentListRead(const QString &parentSessionId, bool parentAvailable);
+    // The user's actions that ended well: a created or forked session once the lists read
+    // again show it, an archived one once the host has recorded it.
+    void sessionCreated(const QString &sessionId);
+    void sessionForked(const QString &sessionId);
+    void sessionArchived(const QString &sessionId);
 
 private:
     void setSessions(std::vector<SessionSummary> value);
@@ -101,26 +113,32 @@ private:
     void setSubagentsByParent(QHash<QString, SubagentListValue> value);
     void setAwaitingSessionList(bool value);
 
-    QCoro::Task<void> refreshAllThenTree();
     // path: the parents already listed above this one in the same walk.
     QCoro::Task<void> walkSubagentTree(QString parentSessionId, int depth, CancelToken cancel, QSet<QString> path);
-    QCoro::Task<SessionCreateValue> requestSessionCreation(WireClient client, std::optional<QString> cwd,
-                                                           std::optional<QString> workspaceId,
-                                                           std::optional<QString> agentPreset);
-    // After a session was created: its failure shown, or the lists refreshed and it selected.
+    // After a session was created: its failure shown, or the lists refreshed and it announced.
     QCoro::Task<std::optional<QString>> showCreatedSession(std::optional<SessionCreateValue> created,
                                                            std::exception_ptr failure);
-    QCoro::Task<void> loadDetachedSession(WireClient client, std::weak_ptr<SessionModel> model, QString sessionId);
     QCoro::Task<void> runRenameSession(WireClient client, JSONValue payload);
     QCoro::Task<void> runArchiveSession(WireClient client, JSONValue payload, QString sessionId);
     QCoro::Task<void> runWorkspaceChange(WireClient client, QString method, JSONValue payload, QString errorPrefix);
 
-    std::shared_ptr<const StoreContext> m_context;
+    std::weak_ptr<const bool> m_alive;
+    ConnectionSettings *m_connection = nullptr;
+    StoreErrors *m_errors = nullptr;
+    PluginInventory *m_plugins = nullptr;
     std::vector<SessionSummary> m_sessions;
     std::vector<WorkspaceView> m_workspaces;
     QSet<QString> m_archivedSessionIds;
     QHash<QString, SubagentListValue> m_subagentsByParent;
     QSet<QString> m_subagentCatalogLoading;
+    // The latest status frame about each session no listed row stands for (subagent runs,
+    // sessions the lists have not caught up with); a stop is kept only where a subagent
+    // list still calls the run busy.
+    QHash<QString, bool> m_reportedRunning;
+    // Looked up for every open session at every change: the row of each listed session,
+    // and what the subagent lists say of each child they name.
+    QHash<QString, size_t> m_rowBySessionId;
+    QHash<QString, bool> m_entryRunning;
     bool m_awaitingSessionList = false;
     // List refreshes apply in the order they started: one that finishes after a newer one
     // has applied its lists is dropped.

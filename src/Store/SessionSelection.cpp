@@ -2,16 +2,18 @@
 
 #include "Connection/ConnectionController.h"
 #include "Domain/ProtocolNames.h"
+#include "Domain/Trimming.h"
 #include "Session/SessionModel.h"
 #include "Store/FieldAssign.h"
 #include "Store/PayloadReading.h"
 #include "Store/SessionDirectory.h"
 #include "Store/SettingsFile.h"
+#include "Store/StoreErrors.h"
 #include "Wire/WireClient.h"
 
 #include <QPointer>
 #include <QSet>
-#include <QSettings>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -28,12 +30,35 @@ using AliveToken = std::weak_ptr<const bool>;
 
 const QString kLastSessionIdKey = u"nbd.lastSessionId"_s;
 
+bool isCancellation(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const CancellationError &) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 } // namespace
 
-SessionSelection::SessionSelection(std::shared_ptr<const StoreContext> context, QObject *parent)
+SessionSelection::SessionSelection(std::weak_ptr<const bool> alive, SettingsFile *settings,
+                                   ConnectionController *connection, StoreErrors *errors,
+                                   SessionDirectory *directory, QObject *parent)
     : QObject(parent)
-    , m_context(std::move(context))
+    , m_alive(std::move(alive))
+    , m_settings(settings)
+    , m_connection(connection)
+    , m_errors(errors)
+    , m_directory(directory)
 {
+    connect(directory, &SessionDirectory::runningChanged, this, &SessionSelection::followRunning);
+    connect(directory, &SessionDirectory::listsRead, this, &SessionSelection::followListedSessions);
+    connect(directory, &SessionDirectory::subagentListRead, this, &SessionSelection::followSubagentParent);
+    connect(directory, &SessionDirectory::sessionCreated, this, &SessionSelection::selectSession);
+    connect(directory, &SessionDirectory::sessionForked, this, &SessionSelection::selectForkedSession);
+    connect(directory, &SessionDirectory::sessionArchived, this, &SessionSelection::forgetArchivedSession);
 }
 
 SessionSelection::~SessionSelection() { cancelLoads(); }
@@ -81,10 +106,15 @@ void SessionSelection::cancelLoads()
     m_selectionCancel.reset();
 }
 
-void SessionSelection::markNothingRunning()
+void SessionSelection::applyRunning(SessionModel &model) const
+{
+    model.setRunning(m_directory->isRunning(model.sessionId()).value_or(false));
+}
+
+void SessionSelection::followRunning()
 {
     for (const std::shared_ptr<SessionModel> &model : std::as_const(m_sessionModels))
-        model->setRunning(false);
+        applyRunning(*model);
 }
 
 std::shared_ptr<SessionModel> SessionSelection::modelFor(const QString &sessionId)
@@ -92,6 +122,7 @@ std::shared_ptr<SessionModel> SessionSelection::modelFor(const QString &sessionI
     if (std::shared_ptr<SessionModel> model = m_sessionModels.value(sessionId))
         return model;
     std::shared_ptr<SessionModel> model = SessionModel::create(sessionId);
+    applyRunning(*model);
     m_sessionModels.insert(sessionId, model);
     Q_EMIT sessionModelsChanged();
     return model;
@@ -101,7 +132,7 @@ std::optional<QString> SessionSelection::selectedSidebarSessionId() const
 {
     if (!m_selectedSubagent)
         return m_selectedSessionId;
-    const std::vector<SessionSummary> &sessions = m_context->directory->sessions();
+    const std::vector<SessionSummary> &sessions = m_directory->sessions();
     QString current = m_selectedSubagent->address.parentSessionId;
     QSet<QString> passed;
     for (;;) {
@@ -123,13 +154,29 @@ std::shared_ptr<SessionModel> SessionSelection::selectedSession() const
     return m_selectedSessionId ? m_sessionModels.value(*m_selectedSessionId) : nullptr;
 }
 
+std::optional<QString> SessionSelection::displayTitle(const QString &sessionId) const
+{
+    if (const std::shared_ptr<SessionModel> model = m_sessionModels.value(sessionId)) {
+        if (const std::optional<QString> title = model->title()) {
+            const QStringView trimmed = text::trimWhitespaceAndNewlines(*title);
+            if (!trimmed.isEmpty())
+                return trimmed.toString();
+        }
+    }
+    for (const SessionSummary &row : m_directory->sessions()) {
+        if (row.sessionId == sessionId)
+            return row.displayTitle();
+    }
+    return std::nullopt;
+}
+
 // ---- Following the lists ------------------------------------------------------------------
 
 void SessionSelection::followListedSessions()
 {
     if (m_selectedSessionId) {
         const QString selected = *m_selectedSessionId;
-        const std::vector<SessionSummary> &sessions = m_context->directory->sessions();
+        const std::vector<SessionSummary> &sessions = m_directory->sessions();
         const bool listed = std::any_of(sessions.begin(), sessions.end(),
                                         [&](const SessionSummary &s) { return s.sessionId == selected; });
         if (!listed) {
@@ -144,7 +191,7 @@ void SessionSelection::restoreLastSessionIfNeeded()
 {
     if (m_didRestoreInitialSession)
         return;
-    const SessionDirectory *directory = m_context->directory;
+    const SessionDirectory *directory = m_directory;
     std::vector<const SessionSummary *> candidates;
     for (const SessionSummary &row : directory->sessions()) {
         if (directory->archivedSessionIds().contains(row.sessionId) || row.blank)
@@ -157,7 +204,7 @@ void SessionSelection::restoreLastSessionIfNeeded()
         return;
     setDidRestoreInitialSession(true);
 
-    const QVariant remembered = m_context->settings->value(kLastSessionIdKey);
+    const QVariant remembered = m_settings->value(kLastSessionIdKey);
     if (remembered.isValid()) {
         const QString lastId = remembered.toString();
         for (const SessionSummary *row : candidates) {
@@ -189,7 +236,7 @@ void SessionSelection::forgetArchivedSession(const QString &sessionId)
     if (m_selectedSessionId != sessionId)
         return;
     setSelectedSessionId(std::nullopt);
-    m_context->settingsFile->remove(kLastSessionIdKey);
+    m_settings->remove(kLastSessionIdKey);
 }
 
 void SessionSelection::selectForkedSession(const QString &sessionId)
@@ -206,13 +253,8 @@ void SessionSelection::selectSession(const QString &sessionId)
         m_selectionCancel->cancel();
     setSelectedSubagent(std::nullopt);
     setSelectedSessionId(sessionId);
-    m_context->settingsFile->setValue(kLastSessionIdKey, sessionId);
+    m_settings->setValue(kLastSessionIdKey, sessionId);
     const std::shared_ptr<SessionModel> model = modelFor(sessionId);
-    const std::vector<SessionSummary> &sessions = m_context->directory->sessions();
-    const auto row = std::find_if(sessions.begin(), sessions.end(),
-                                  [&](const SessionSummary &s) { return s.sessionId == sessionId; });
-    if (row != sessions.end())
-        model->setRunning(row->running);
 
     const CancelToken cancel;
     m_selectionCancel = cancel;
@@ -222,15 +264,15 @@ void SessionSelection::selectSession(const QString &sessionId)
 QCoro::Task<void> SessionSelection::runSelection(QString sessionId, std::weak_ptr<SessionModel> weakModel,
                                                  CancelToken cancel)
 {
-    const AliveToken alive = m_context->alive;
+    const AliveToken alive = m_alive;
     const std::shared_ptr<SessionModel> model = weakModel.lock();
     if (alive.expired() || !model)
         co_return;
     try {
         // The three loads run side by side, all stopped by the selection's token.
-        QCoro::Task<void> history = model->loadInitialHistory(m_context->connection->wire(), std::nullopt, cancel);
+        QCoro::Task<void> history = model->loadInitialHistory(m_connection->wire(), std::nullopt, cancel);
         QCoro::Task<void> models = refreshModels(sessionId, cancel);
-        QCoro::Task<void> tree = m_context->directory->refreshSubagentTree(sessionId, 0, cancel);
+        QCoro::Task<void> tree = m_directory->refreshSubagentTree(sessionId, 0, cancel);
         co_await std::move(history);
         co_await std::move(models);
         co_await std::move(tree);
@@ -248,7 +290,7 @@ void SessionSelection::selectSubagent(const QString &parentSessionId, const Suba
         m_selectionCancel->cancel();
 
     QString label;
-    if (const std::optional<QString> title = m_context->directory->displayTitle(entry.id))
+    if (const std::optional<QString> title = displayTitle(entry.id))
         label = *title;
     else if (entry.label)
         label = *entry.label;
@@ -262,9 +304,8 @@ void SessionSelection::selectSubagent(const QString &parentSessionId, const Suba
     const SubagentAddress address = selected.address;
     setSelectedSubagent(std::move(selected));
     setSelectedSessionId(entry.id);
-    m_context->settingsFile->setValue(kLastSessionIdKey, parentSessionId);
+    m_settings->setValue(kLastSessionIdKey, parentSessionId);
     const std::shared_ptr<SessionModel> model = modelFor(entry.id);
-    model->setRunning(entry.isRunning());
 
     const CancelToken cancel;
     m_selectionCancel = cancel;
@@ -275,16 +316,16 @@ QCoro::Task<void> SessionSelection::runSubagentSelection(SubagentAddress address
                                                          std::weak_ptr<SessionModel> weakModel, CancelToken cancel)
 {
     QPointer<SessionSelection> self(this);
-    const AliveToken alive = m_context->alive;
+    const AliveToken alive = m_alive;
     if (alive.expired() || weakModel.expired())
         co_return;
     try {
         QCoro::Task<void> history =
-            weakModel.lock()->loadInitialHistory(m_context->connection->wire(), address, cancel);
+            weakModel.lock()->loadInitialHistory(m_connection->wire(), address, cancel);
         co_await std::move(history);
         if (alive.expired() || !self || cancel.isCancelled() || !hasChildren)
             co_return;
-        co_await m_context->directory->refreshSubagentTree(address.childSessionId, 0, cancel);
+        co_await m_directory->refreshSubagentTree(address.childSessionId, 0, cancel);
     } catch (...) {
     }
 }
@@ -294,7 +335,7 @@ void SessionSelection::selectParentOfCurrentSubagent()
     if (!m_selectedSubagent)
         return;
     const QString parentId = m_selectedSubagent->address.parentSessionId;
-    const QHash<QString, SubagentListValue> &lists = m_context->directory->subagentsByParent();
+    const QHash<QString, SubagentListValue> &lists = m_directory->subagentsByParent();
     for (auto it = lists.cbegin(); it != lists.cend(); ++it) {
         for (const SubagentListEntry &entry : it.value().entries) {
             if (entry.id == parentId && entry.isChild()) {
@@ -313,8 +354,8 @@ void SessionSelection::selectParentOfCurrentSubagent()
 QCoro::Task<void> SessionSelection::refreshModels(QString sessionId, CancelToken cancel)
 {
     QPointer<SessionSelection> self(this);
-    const AliveToken alive = m_context->alive;
-    const std::optional<WireClient> client = m_context->connection->wire();
+    const AliveToken alive = m_alive;
+    const std::optional<WireClient> client = m_connection->wire();
     if (!client || !m_sessionModels.contains(sessionId))
         co_return;
     std::optional<SessionModelsValue> value;
@@ -333,6 +374,70 @@ QCoro::Task<void> SessionSelection::refreshModels(QString sessionId, CancelToken
 std::shared_ptr<SessionModel> SessionSelection::registerDetachedSessionModel(const QString &sessionId)
 {
     return modelFor(sessionId);
+}
+
+QCoro::Task<std::shared_ptr<SessionModel>> SessionSelection::createDetachedSession(std::optional<QString> cwd,
+                                                                                   std::optional<QString> workspaceId)
+{
+    QPointer<SessionSelection> self(this);
+    const AliveToken alive = m_alive;
+    const std::optional<WireClient> client = m_connection->wire();
+    if (!client) {
+        m_errors->setTransientError(u"创建侧边会话失败：未连接"_s);
+        co_return std::shared_ptr<SessionModel>();
+    }
+    // A side chat is the user's choice of what to look at: the last-session restore of this
+    // connection must not select something else once the lists arrive.
+    setDidRestoreInitialSession(true);
+    std::optional<SessionCreateValue> created;
+    std::exception_ptr failure;
+    try {
+        created = co_await SessionDirectory::requestSessionCreation(*client, cwd, workspaceId,
+                                                                    names::sideChatAgentPreset.toString());
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (alive.expired() || !self)
+        co_return std::shared_ptr<SessionModel>();
+    if (!created) {
+        if (!isCancellation(failure))
+            m_errors->reportFailure(u"创建侧边会话失败："_s, failure);
+        co_return std::shared_ptr<SessionModel>();
+    }
+    const std::shared_ptr<SessionModel> model = registerDetachedSessionModel(created->sessionId);
+    loadDetachedSession(*client, model, created->sessionId);
+    co_return model;
+}
+
+QCoro::Task<void> SessionSelection::loadDetachedSession(WireClient client, std::weak_ptr<SessionModel> weakModel,
+                                                        QString sessionId)
+{
+    // Runs detached and holds neither the store nor the model: a side chat discarded before
+    // its history arrives is simply not loaded.
+    const std::shared_ptr<SessionModel> model = weakModel.lock();
+    if (!model)
+        co_return;
+    try {
+        QCoro::Task<void> history = model->loadInitialHistory(client, std::nullopt);
+        QCoro::Task<void> models = refreshModels(sessionId);
+        co_await std::move(history);
+        co_await std::move(models);
+    } catch (...) {
+    }
+}
+
+void SessionSelection::resyncSession(const QString &sessionId)
+{
+    if (const std::shared_ptr<SessionModel> model = m_sessionModels.value(sessionId))
+        model->resyncIfNeeded(m_connection->wire());
+}
+
+QCoro::Task<void> SessionSelection::loadOlderHistory(QString sessionId)
+{
+    // The model is held while its page loads: a side chat released meanwhile is not freed
+    // under the load.
+    if (const std::shared_ptr<SessionModel> model = m_sessionModels.value(sessionId))
+        co_await model->loadOlder(m_connection->wire());
 }
 
 void SessionSelection::releaseDetachedSessionModel(const QString &sessionId)
@@ -397,6 +502,22 @@ void SessionSelection::routeQueue(const JSONValue &payload)
         return;
     const JSONValue *array = typedMember(payload, u"items", JSONValue::Type::Array);
     model->applyQueue(array ? array->elements() : std::span<const JSONValue>());
+}
+
+void SessionSelection::routeListChange()
+{
+    QTimer::singleShot(0, this, [this] { refreshListsThenTree(); });
+}
+
+QCoro::Task<void> SessionSelection::refreshListsThenTree()
+{
+    QPointer<SessionSelection> self(this);
+    const AliveToken alive = m_alive;
+    co_await m_directory->refreshAll();
+    if (alive.expired() || !self)
+        co_return;
+    if (const std::optional<QString> highlighted = selectedSidebarSessionId())
+        co_await m_directory->refreshSubagentTree(*highlighted, 0);
 }
 
 void SessionSelection::routeJobs(const JSONValue &payload)

@@ -75,6 +75,11 @@ QString failureMessage(const QString &path)
 
 SettingsFile::SettingsFile(QSettings *settings, StoreErrors *errors) : m_settings(settings), m_errors(errors) {}
 
+QVariant SettingsFile::value(const QString &key, const QVariant &fallback) const
+{
+    return m_settings->value(key, fallback);
+}
+
 void SettingsFile::setValue(const QString &key, const QVariant &value)
 {
     m_settings->setValue(key, value);

@@ -17,6 +17,7 @@ class SettingsFile
 public:
     SettingsFile(QSettings *settings, StoreErrors *errors);
 
+    QVariant value(const QString &key, const QVariant &fallback = {}) const;
     void setValue(const QString &key, const QVariant &value);
     void remove(const QString &key);
 

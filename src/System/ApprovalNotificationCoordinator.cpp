@@ -140,12 +140,12 @@ QCoro::Task<> ApprovalNotificationCoordinator::sync(std::vector<PendingApproval>
         // Approvals the host replays on connecting arrive before the session list: a
         // notification posted now would name the app instead of the session, for good.
         if (m_appModel->sessions()->isAwaitingSessionList()
-            && !m_appModel->sessions()->displayTitle(approval.sessionId))
+            && !m_appModel->selection()->displayTitle(approval.sessionId))
             continue;
         const QPointer<AppModel> model = m_appModel;
         const ApprovalNotificationContent content =
             approvalNotificationContent(approval, [model](const QString &sessionId) -> std::optional<QString> {
-                  return model ? model->sessions()->displayTitle(sessionId) : std::nullopt;
+                  return model ? model->selection()->displayTitle(sessionId) : std::nullopt;
               });
         const DesktopNotification notification = desktopNotification(content, m_capabilities);
         m_inFlightRoutes.insert(route);

@@ -570,11 +570,11 @@ private Q_SLOTS:
 
         const std::optional<QString> selectedBefore = sel.store->selection()->selectedSessionId();
         const std::shared_ptr<SessionModel> side =
-            nbd::test::waitFor(sel.store->sessions()->createDetachedSession(u"/tmp"_s, u"w"_s));
+            nbd::test::waitFor(sel.store->selection()->createDetachedSession(u"/tmp"_s, u"w"_s));
         QVERIFY(!side); // no such workspace
         QVERIFY(sel.store->errors()->transientError()->startsWith(u"创建侧边会话失败：not_found"_s));
         const std::shared_ptr<SessionModel> chat =
-            nbd::test::waitFor(sel.store->sessions()->createDetachedSession(u"/tmp"_s, std::nullopt));
+            nbd::test::waitFor(sel.store->selection()->createDetachedSession(u"/tmp"_s, std::nullopt));
         QVERIFY(chat);
         QCOMPARE(lastPayload(h.host, u"session.create"_s), obj({{u"cwd"_s, u"/tmp"_s}, {u"agentPreset"_s, u"minimal"_s}}));
         QCOMPARE(sel.store->selection()->selectedSessionId(), selectedBefore);
@@ -587,7 +587,7 @@ private Q_SLOTS:
 
         StoreHarness offline;
         AppModel *store = offline.makeStore();
-        QVERIFY(!nbd::test::waitFor(store->sessions()->createDetachedSession(std::nullopt, std::nullopt)));
+        QVERIFY(!nbd::test::waitFor(store->selection()->createDetachedSession(std::nullopt, std::nullopt)));
         QCOMPARE(store->errors()->transientError(), std::optional<QString>(u"创建侧边会话失败：未连接"_s));
     }
 

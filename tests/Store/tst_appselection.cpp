@@ -398,16 +398,16 @@ private Q_SLOTS:
         cwd.cwd = u"/src/project"_s;
         h.world.addSession(cwd);
         AppModel *store = h.connected();
-        QCOMPARE(store->sessions()->displayTitle(u"t"_s), std::optional(u"Listed"_s));
-        QCOMPARE(store->sessions()->displayTitle(u"c"_s), std::optional(u"project"_s));
-        QCOMPARE(store->sessions()->displayTitle(u"nobody"_s), std::nullopt);
+        QCOMPARE(store->selection()->displayTitle(u"t"_s), std::optional(u"Listed"_s));
+        QCOMPARE(store->selection()->displayTitle(u"c"_s), std::optional(u"project"_s));
+        QCOMPARE(store->selection()->displayTitle(u"nobody"_s), std::nullopt);
         const std::shared_ptr<SessionModel> model = store->selection()->sessionModel(u"t"_s);
         QVERIFY(model);
         model->applyProjection(u"title"_s, JSONValue(u" \n "_s));
         QTRY_COMPARE_WITH_TIMEOUT(model->title(), std::optional(u" \n "_s), 5000);
-        QCOMPARE(store->sessions()->displayTitle(u"t"_s), std::optional(u"Listed"_s));
+        QCOMPARE(store->selection()->displayTitle(u"t"_s), std::optional(u"Listed"_s));
         model->applyProjection(u"title"_s, JSONValue(u"\tFrom model "_s));
-        QTRY_COMPARE_WITH_TIMEOUT(store->sessions()->displayTitle(u"t"_s), std::optional(u"From model"_s), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(store->selection()->displayTitle(u"t"_s), std::optional(u"From model"_s), 5000);
     }
 
     void detachedModels()
@@ -445,7 +445,7 @@ private Q_SLOTS:
         const std::shared_ptr<SessionModel> model = store->selection()->selectedSession();
         QVERIFY(model);
         QTRY_COMPARE_WITH_TIMEOUT(userTexts(*model), (QStringList{u"first"_s, u"second"_s}), 20000);
-        QCOMPARE(store->sessions()->displayTitle(u"chat"_s), std::optional(u"Demo chat"_s));
+        QCOMPARE(store->selection()->displayTitle(u"chat"_s), std::optional(u"Demo chat"_s));
 
         QStringList expected{u"first"_s, u"second"_s};
         for (int i = 1; i <= 5; ++i) {

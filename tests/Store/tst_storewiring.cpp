@@ -86,6 +86,21 @@ private:
     static inline QtMessageHandler s_previous = nullptr;
 };
 
+// Connected, with `kid`, the one subagent run of `parent`, selected: its open model, or null.
+std::shared_ptr<SessionModel> selectTheRunOf(StoreHarness &h, const QString &parent)
+{
+    sim::SimWorld::SubagentEntry kid;
+    kid.id = u"kid"_s;
+    h.world.setSubagents(parent, {kid});
+    AppModel *store = h.connected();
+    h.waitForStreams();
+    if (!QTest::qWaitFor([&] { return store->sessions()->subagentsByParent().contains(parent); }, 20000))
+        return nullptr;
+    const SubagentListValue list = store->sessions()->subagentsByParent().value(parent);
+    store->selection()->selectSubagent(parent, list.entries.front(), list.parentAvailable);
+    return store->selection()->sessionModel(u"kid"_s);
+}
+
 } // namespace
 
 class StoreWiringTest : public QObject
@@ -196,18 +211,11 @@ private Q_SLOTS:
         StoreHarness h;
         h.world.addSession(session(u"a"_s, 1));
         h.world.addSession(session(u"b"_s, 2));
-        sim::SimWorld::SubagentEntry kid;
-        kid.id = u"kid"_s;
-        h.world.setSubagents(u"b"_s, {kid});
-        AppModel *store = h.connected();
-        h.waitForStreams();
-        QCOMPARE(store->selection()->selectedSessionId(), std::optional(u"b"_s));
-        QTRY_VERIFY_WITH_TIMEOUT(store->sessions()->subagentsByParent().contains(u"b"_s), 20000);
-        const SubagentListValue list = store->sessions()->subagentsByParent().value(u"b"_s);
-        store->selection()->selectSubagent(u"b"_s, list.entries.front(), list.parentAvailable);
-        QCOMPARE(store->selection()->selectedSidebarSessionId(), std::optional(u"b"_s));
-        const std::shared_ptr<SessionModel> child = store->selection()->sessionModel(u"kid"_s);
+        const std::shared_ptr<SessionModel> child = selectTheRunOf(h, u"b"_s);
         QVERIFY(child);
+        AppModel *store = h.store.get();
+        QCOMPARE(store->settings()->value(u"nbd.lastSessionId"_s).toString(), u"b"_s);
+        QCOMPARE(store->selection()->selectedSidebarSessionId(), std::optional(u"b"_s));
         QTRY_VERIFY_WITH_TIMEOUT(child->historyLoaded(), 20000);
 
         OwnerLog log(store);
@@ -221,6 +229,78 @@ private Q_SLOTS:
         // The restore has run for this connection: nothing else is selected in its place.
         QVERIFY(store->selection()->didRestoreInitialSession());
         QCOMPARE(store->selection()->selectedSessionId(), std::nullopt);
+    }
+
+    // An open session runs exactly when the directory last heard so: a status frame about a
+    // subagent run no list names, one about a listed session, the lists read again, and a
+    // lost connection, which ends everything the host ran until it reports again.
+    void openSessionsRunAsTheDirectorySays()
+    {
+        StoreHarness h;
+        h.world.addSession(session(u"a"_s, 1));
+        const std::shared_ptr<SessionModel> child = selectTheRunOf(h, u"a"_s);
+        AppModel *store = h.store.get();
+        const std::shared_ptr<SessionModel> parent = store->selection()->sessionModel(u"a"_s);
+        QVERIFY(parent && child);
+        QVERIFY(!parent->running() && !child->running());
+
+        // The frame also has the parent's list read again, which still calls the run idle:
+        // the frame is the newer word.
+        h.world.pushSessionStatus(u"kid"_s, true);
+        QTRY_VERIFY_WITH_TIMEOUT(child->running(), 20000);
+        h.waitForQuietHost();
+        QVERIFY(child->running());
+        QVERIFY(!parent->running());
+
+        h.world.pushSessionStatus(u"a"_s, true);
+        QTRY_VERIFY_WITH_TIMEOUT(parent->running(), 20000);
+        QVERIFY(store->sessions()->sessions().front().running);
+
+        h.world.setRunning(u"a"_s, false);
+        h.world.pushListChange(u"host/session-added"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(!parent->running(), 20000);
+        QVERIFY(child->running());
+
+        h.host.abortStreams(sim::Stream::Mux);
+        QTRY_VERIFY_WITH_TIMEOUT(!child->running(), 20000);
+        QCOMPARE(store->sessions()->isRunning(u"kid"_s), std::optional(false));
+        QTRY_VERIFY_WITH_TIMEOUT(store->connection()->phase().isConnected(), 20000);
+        h.waitForQuietHost();
+        QVERIFY(!child->running());
+    }
+
+    // An owner built alone from what its constructor names: the approvals a host asks for
+    // are listed, a refused answer is shown through the errors it was given and keeps the
+    // approval, and an accepted one sends one answer.
+    void interactionsBuiltAlone()
+    {
+        StoreHarness h;
+        const auto alive = std::make_shared<const bool>(true);
+        ConnectionController connection;
+        StoreErrors errors(alive);
+        Interactions interactions(alive, &connection, &errors);
+        connection.setFrameHandler([&interactions](const ServerRequest &frame) {
+            if (frame.method == u"approval/requested")
+                interactions.routeApprovalRequested(frame, frame.payload);
+        });
+        connection.connectTo(h.host.baseUrl());
+        QTRY_VERIFY_WITH_TIMEOUT(connection.phase().isConnected(), 20000);
+
+        h.world.pushApprovalRequested(u"r1"_s, JSONValue::object({{u"sessionId"_s, u"s1"_s}, {u"approvalId"_s, u"a1"_s}}));
+        QTRY_COMPARE_WITH_TIMEOUT(interactions.pendingApprovals().size(), size_t(1), 20000);
+        const PendingApproval approval = interactions.pendingApprovals().front();
+        QCOMPARE(approval.approvalId, u"a1"_s);
+
+        h.world.setRejectAnswers(u"stale"_s);
+        interactions.answerApproval(approval, true);
+        QTRY_COMPARE_WITH_TIMEOUT(errors.transientError(), std::optional(u"审批响应失败：respond rejected: stale"_s), 20000);
+        QCOMPARE(interactions.pendingApprovals().size(), size_t(1));
+
+        h.world.setRejectAnswers(std::nullopt);
+        interactions.answerApproval(approval, true);
+        QTRY_VERIFY_WITH_TIMEOUT(interactions.pendingApprovals().empty(), 20000);
+        QCOMPARE(h.world.answers().size(), 1);
+        QCOMPARE(h.world.answers().front().rpcId, u"r1"_s);
     }
 };
 

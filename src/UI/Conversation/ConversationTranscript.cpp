@@ -1,7 +1,7 @@
 #include "UI/Conversation/ConversationTranscript.h"
 
 #include "Session/SessionModel.h"
-#include "Store/ConnectionSettings.h"
+#include "Store/SessionSelection.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/SoftShadow.h"
@@ -52,10 +52,10 @@ protected:
     }
 };
 
-ConversationTranscript::ConversationTranscript(SessionActions *sessionActions, ConnectionSettings *connection,
+ConversationTranscript::ConversationTranscript(SessionActions *sessionActions, SessionSelection *selection,
                                                QWidget *parent)
     : QWidget(parent)
-    , m_connection(connection)
+    , m_selection(selection)
     , m_list(new TranscriptListView(sessionActions, this))
     , m_back(new BackToLatestButton(this))
 {
@@ -266,10 +266,10 @@ void ConversationTranscript::resizeEvent(QResizeEvent *)
 namespace {
 
 QCoro::Task<void> runLoadOlder(std::weak_ptr<const bool> alive, QPointer<ConversationTranscript> view,
-                               std::shared_ptr<SessionModel> session, std::optional<WireClient> wire,
+                               QPointer<SessionSelection> selection, std::shared_ptr<SessionModel> session,
                                std::optional<QString> firstRowId)
 {
-    co_await session->loadOlder(std::move(wire));
+    co_await selection->loadOlderHistory(session->sessionId());
     if (!firstRowId)
         co_return;
     // One turn of the event loop so the prepended rows are laid out first.
@@ -295,10 +295,9 @@ void ConversationTranscript::loadOlder()
             break;
         }
     }
-    std::optional<WireClient> wire;
-    if (m_connection)
-        wire = m_connection->wire();
-    runLoadOlder(m_alive, QPointer<ConversationTranscript>(this), m_session, std::move(wire), std::move(firstRowId));
+    if (!m_selection)
+        return;
+    runLoadOlder(m_alive, QPointer<ConversationTranscript>(this), m_selection, m_session, std::move(firstRowId));
 }
 
 } // namespace nbd

@@ -11,8 +11,8 @@
 
 namespace nbd {
 
-class ConnectionSettings;
 class SessionActions;
+class SessionSelection;
 class SessionModel;
 class BackToLatestButton;
 
@@ -24,7 +24,7 @@ class ConversationTranscript : public QWidget
     Q_OBJECT
 public:
     // connection: where older history is read from; both may be null (nothing loads then).
-    ConversationTranscript(SessionActions *sessionActions, ConnectionSettings *connection,
+    ConversationTranscript(SessionActions *sessionActions, SessionSelection *selection,
                            QWidget *parent = nullptr);
     ~ConversationTranscript() override;
 
@@ -57,7 +57,7 @@ private:
     void placeBackButton();
 
     std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
-    QPointer<ConnectionSettings> m_connection;
+    QPointer<SessionSelection> m_selection;
     std::shared_ptr<SessionModel> m_session;
     QList<QMetaObject::Connection> m_connections;
     TranscriptListView *m_list;

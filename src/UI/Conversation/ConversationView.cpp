@@ -163,7 +163,7 @@ ConversationView::ConversationView(Owners owners, std::function<void()> onToggle
     , m_sessionView(new QWidget(this))
     , m_header(new SessionHeader(m_owners.sessions, m_owners.selection, m_owners.sessionActions, m_owners.errors,
                                  m_sessionView))
-    , m_transcript(new ConversationTranscript(m_owners.sessionActions, m_owners.connectionSettings, m_sessionView))
+    , m_transcript(new ConversationTranscript(m_owners.sessionActions, m_owners.selection, m_sessionView))
     , m_dock(new BottomDock(m_owners.interactions, m_owners.selection, m_owners.sessionActions, m_onOpenInspector,
                             m_sessionView))
     , m_banner(new ErrorNotice(m_owners.errors, this))
@@ -263,12 +263,8 @@ void ConversationView::showSession(std::shared_ptr<SessionModel> session)
     relayout();
     // A gap the model flagged in its event stream is mended when the session shows; a
     // subagent run shown in a session's place is never resynchronised from here.
-    if (m_owners.selection && !m_owners.selection->selectedSubagent()) {
-        std::optional<WireClient> wire;
-        if (m_owners.connectionSettings)
-            wire = m_owners.connectionSettings->wire();
-        m_session->resyncIfNeeded(std::move(wire));
-    }
+    if (m_owners.selection && !m_owners.selection->selectedSubagent())
+        m_owners.selection->resyncSession(m_session->sessionId());
 }
 
 void ConversationView::updateSurface()

@@ -229,11 +229,11 @@ QWidget *QueuedMessagesDock::queueRow(const PendingUserMessage &message, bool sh
         const QString id = message.id;
         connect(remove, &QAbstractButton::clicked, this, [this, id] {
             if (m_sessionActions)
-                m_sessionActions->updateQueue(id, JSONValue::object({{u"kind"_s, u"remove"_s}}));
+                m_sessionActions->removeQueuedMessage(id);
         });
         connect(steer, &QAbstractButton::clicked, this, [this, id] {
             if (m_sessionActions)
-                m_sessionActions->updateQueue(id, JSONValue::object({{u"kind"_s, u"steer"_s}}));
+                m_sessionActions->steerQueuedMessage(id);
         });
         return row;
     }

@@ -86,7 +86,7 @@ void SubagentCatalogView::rebuildMenu()
     for (const SubagentCatalogRow &row : current) {
         QAction *action = nullptr;
         if (row.entry.isChild()) {
-            const auto title = m_directory ? m_directory->displayTitle(row.entry.id) : std::nullopt;
+            const auto title = m_selection ? m_selection->displayTitle(row.entry.id) : std::nullopt;
             const QString icon = row.entry.isRunning() ? u"circle.fill"_s : SubagentCatalog::modeIcon(row.entry.mode);
             action = m_menu->addAction(Icons::pixmap(icon, 14, palette().color(QPalette::WindowText), devicePixelRatioF()),
                                        menuText(SubagentCatalog::rowTitle(row, title)));
