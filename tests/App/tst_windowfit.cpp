@@ -115,7 +115,7 @@ private Q_SLOTS:
         auto *allow = card->findChild<QAbstractButton *>(u"approval-allow"_s);
         QVERIFY(title && reject && allow);
         QTRY_VERIFY(allow->isVisible() && title->width() > 0);
-        const QString whole = u"工具「"_s + tool + u"」请求执行许可"_s;
+        const QString whole = u"工具「\u2068"_s + tool + u"\u2069」请求执行许可"_s;
         QCOMPARE(title->text(), whole);
         QCOMPARE(title->height(), title->fontMetrics().height()); // one line
         QVERIFY(title->shownText().contains(u'…'));

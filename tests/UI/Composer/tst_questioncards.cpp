@@ -593,8 +593,8 @@ private Q_SLOTS:
         auto *title = approvalCard->findChild<ElidedLabel *>(u"approval-title"_s);
         QTRY_VERIFY(title->width() > 0);
         QCOMPARE(title->height(), title->fontMetrics().height());
-        QCOMPARE(title->shownText(), u"工具「grep」请求执行许可"_s);
-        QCOMPARE(title->toolTip().remove(u'\n'), u"工具「grep」请求执行许可"_s);
+        QCOMPARE(title->shownText(), ApprovalCard::titleText(u"grep"_s));
+        QCOMPARE(title->toolTip().remove(u'\n'), ApprovalCard::titleText(u"grep"_s));
         for (const char *name : {"approval-reject", "approval-allow"}) {
             const auto *button = approvalCard->findChild<QAbstractButton *>(QString::fromLatin1(name));
             QVERIFY(approvalCard->rect().contains(QRect(button->mapTo(approvalCard, QPoint()), button->size())));
