@@ -54,6 +54,8 @@ private:
 // A pending question set of the agent as a pager: one question at a time with its options, a
 // free-text answer, skip, previous and next; the last page submits every answer at once, and
 // the close button cancels the whole set.
+class PagedColumn;
+
 class QuestionCard : public QWidget
 {
     Q_OBJECT
@@ -70,6 +72,8 @@ protected:
 
 private:
     void rebuildPage();
+    QWidget *optionRow(qsizetype index, QWidget *owner);
+    void orderTabs();
     void refreshState();
     void fitBody();
     void apply(std::optional<QuestionFlow::Submission> submission);
@@ -85,7 +89,9 @@ private:
     QWidget *m_bodyContent;
     QVBoxLayout *m_bodyLayout;
     MarkdownText *m_detail;
+    // Options made so far, in order, and the column that makes them a page at a time.
     QList<QuestionOptionRow *> m_options;
+    QPointer<PagedColumn> m_optionList;
     QWidget *m_customRow;
     QLineEdit *m_customField;
     ChromeIconButton *m_previous;

@@ -3,6 +3,7 @@
 #include "Store/HostSettingsStore.h"
 #include "UI/Settings/SettingsControls.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/PagedColumn.h"
 #include "UI/Shared/StatusPill.h"
 #include "UI/Shared/Theme.h"
 
@@ -19,6 +20,11 @@ using namespace Qt::Literals::StringLiterals;
 namespace nbd {
 
 namespace {
+
+// Namespace cards built at once, and added at each "显示更多".
+constexpr qsizetype kCardsPerPage = 10;
+// Secret slots named in a card's header; the rest are counted.
+constexpr qsizetype kSecretsShown = 12;
 
 StatusPill::Kind appliesKind(const QString &applies)
 {
@@ -147,8 +153,15 @@ public:
             delete item->widget();
             delete item;
         }
-        for (const SettingsSecretView &secret : record.secrets)
-            secrets->addWidget(new SecretLabel(secret, this));
+        const qsizetype shown = std::min(qsizetype(record.secrets.size()), kSecretsShown);
+        for (qsizetype i = 0; i < shown; ++i)
+            secrets->addWidget(new SecretLabel(record.secrets[size_t(i)], this));
+        if (qsizetype(record.secrets.size()) > shown) {
+            auto *more = new ThemedLabel(u"还有 %1 项"_s.arg(qsizetype(record.secrets.size()) - shown), Fonts::caption(),
+                                         &Theme::tertiaryText, this);
+            more->setObjectName(u"settings-secrets-more"_s);
+            secrets->addWidget(more);
+        }
     }
 
     void setMessage(const std::optional<QString> &text)
@@ -258,26 +271,40 @@ void HostSettingsTab::showState()
     const ScrollingList list = scrollingList(u"设置命名空间"_s, QMargins(14, 14, 14, 14), 8, this);
     list.scroll->setObjectName(u"settings-host-list"_s);
     m_cardList = list.content;
-    QVBoxLayout *column = list.column;
-    for (const SettingsNamespaceView &record : m_namespaces) {
-        auto *card = new HostSettingsCard(record, m_cardList);
-        card->editor->setPlainText(nbd::editorText(record.value));
-        const QString ns = record.ns;
-        connect(card->saveButton, &QPushButton::clicked, this, [this, ns] {
-            for (const SettingsNamespaceView &listed : m_namespaces) {
-                if (listed.ns == ns) {
-                    save(listed);
-                    return;
-                }
-            }
-        });
-        connect(card->resetButton, &QPushButton::clicked, this, [this, ns] { reset(ns); });
-        column->addWidget(card);
-        m_cards.push_back(card);
-    }
-    column->addStretch(1);
+    // Cards come a page at a time: a host may have thousands of namespaces, each card an editor.
+    auto *cards = new PagedColumn(qsizetype(m_namespaces.size()), kCardsPerPage,
+                                  [this](qsizetype index, QWidget *parent) -> QWidget * {
+                                      if (size_t(index) >= m_namespaces.size())
+                                          return nullptr;
+                                      return makeCard(m_namespaces[size_t(index)], parent);
+                                  },
+                                  m_cardList);
+    cards->setObjectName(u"settings-host-cards"_s);
+    cards->rows()->setSpacing(8);
+    list.column->addWidget(cards);
+    list.column->addStretch(1);
     m_stack->addWidget(list.scroll);
     m_stack->setCurrentWidget(list.scroll);
+}
+
+HostSettingsCard *HostSettingsTab::makeCard(const SettingsNamespaceView &record, QWidget *parent)
+{
+    auto *card = new HostSettingsCard(record, parent);
+    card->editor->setPlainText(nbd::editorText(record.value));
+    if (const auto it = m_errors.constFind(record.ns); it != m_errors.constEnd())
+        card->setMessage(*it);
+    const QString ns = record.ns;
+    connect(card->saveButton, &QPushButton::clicked, this, [this, ns] {
+        for (const SettingsNamespaceView &listed : m_namespaces) {
+            if (listed.ns == ns) {
+                save(listed);
+                return;
+            }
+        }
+    });
+    connect(card->resetButton, &QPushButton::clicked, this, [this, ns] { reset(ns); });
+    m_cards.push_back(card);
+    return card;
 }
 
 HostSettingsCard *HostSettingsTab::card(const QString &ns) const

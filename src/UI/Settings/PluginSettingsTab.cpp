@@ -4,6 +4,7 @@
 #include "Store/PluginInventory.h"
 #include "UI/Settings/SettingsControls.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/PagedColumn.h"
 #include "UI/Shared/Spinner.h"
 #include "UI/Shared/StoreActions.h"
 #include "UI/Shared/Theme.h"
@@ -108,6 +109,9 @@ protected:
         painter.fillRect(QRect(0, height() - 1, width(), 1), Theme::hairline());
     }
 };
+
+// Plugin rows of a group built at once, and added at each "显示更多".
+constexpr qsizetype kRowsPerPage = 30;
 
 QWidget *groupTitle(const QString &title, qsizetype count, const QString &objectName)
 {
@@ -344,9 +348,16 @@ void PluginSettingsTab::rebuild()
     QWidget *dynamicTitle = groupTitle(u"动态 Plugin"_s, qsizetype(dynamic.size()), u"settings-plugin-group-dynamic"_s);
     dynamicTitle->setContentsMargins(0, 0, 0, 7);
     add(dynamicTitle);
+    // Rows come a page at a time, read from the inventory as they are made: the page is rebuilt
+    // whenever the inventory changes.
     if (!dynamic.empty()) {
-        for (const DynamicPluginInventoryRow &row : dynamic)
-            add(dynamicPluginRow(row));
+        add(new PagedColumn(qsizetype(dynamic.size()), kRowsPerPage, [this](qsizetype index, QWidget *owner) -> QWidget * {
+            if (!m_plugins || size_t(index) >= m_plugins->dynamicPlugins().size())
+                return nullptr;
+            QWidget *row = dynamicPluginRow(m_plugins->dynamicPlugins()[size_t(index)]);
+            row->setParent(owner);
+            return row;
+        }));
     } else {
         const bool missing = m_plugins && m_plugins->dynamicPluginInventoryAvailable() == false;
         add(emptyRow(missing ? u"当前 Host 未提供动态 Plugin 注册表"_s : u"没有动态 Plugin"_s,
@@ -357,8 +368,13 @@ void PluginSettingsTab::rebuild()
     hostTitle->setContentsMargins(0, 24, 0, 7);
     add(hostTitle);
     if (!host.empty()) {
-        for (const PluginInventoryEntry &entry : host)
-            add(hostPluginRow(entry));
+        add(new PagedColumn(qsizetype(host.size()), kRowsPerPage, [this](qsizetype index, QWidget *owner) -> QWidget * {
+            if (!m_plugins || size_t(index) >= m_plugins->hostPlugins().size())
+                return nullptr;
+            QWidget *row = hostPluginRow(m_plugins->hostPlugins()[size_t(index)]);
+            row->setParent(owner);
+            return row;
+        }));
     } else {
         const bool missing = m_plugins && m_plugins->hostPluginInventoryAvailable() == false;
         add(emptyRow(missing ? u"当前 Host 未提供 Plugin 清单"_s : u"没有 Host Plugin"_s, u"settings-plugin-empty-host"_s));

@@ -3,6 +3,7 @@
 #include "Store/HostSettingsStore.h"
 #include "Store/SessionSelection.h"
 #include "UI/Settings/SettingsControls.h"
+#include "UI/Shared/PagedColumn.h"
 #include "UI/Shared/StatusPill.h"
 #include "UI/Shared/Theme.h"
 
@@ -16,6 +17,9 @@ using namespace Qt::Literals::StringLiterals;
 namespace nbd {
 
 namespace {
+
+// Skill cards built at once, and added at each "显示更多".
+constexpr qsizetype kCardsPerPage = 20;
 
 QWidget *skillCard(const SkillEntry &skill)
 {
@@ -114,11 +118,18 @@ void SkillsTab::showState()
     } else {
         const ScrollingList list = scrollingList(u"可用技能"_s, QMargins(14, 14, 14, 14), 8, this);
         list.scroll->setObjectName(u"settings-skills-list"_s);
-        for (const SkillEntry &skill : m_skills) {
-            QWidget *card = skillCard(skill);
-            card->setParent(list.content);
-            list.column->addWidget(card);
-        }
+        // Cards come a page at a time; the page is rebuilt whenever the skills change.
+        auto *cards = new PagedColumn(qsizetype(m_skills.size()), kCardsPerPage,
+                                      [this](qsizetype index, QWidget *owner) -> QWidget * {
+                                          if (size_t(index) >= m_skills.size())
+                                              return nullptr;
+                                          QWidget *card = skillCard(m_skills[size_t(index)]);
+                                          card->setParent(owner);
+                                          return card;
+                                      },
+                                      list.content);
+        cards->rows()->setSpacing(8);
+        list.column->addWidget(cards);
         list.column->addStretch(1);
         state = list.scroll;
     }

@@ -1,0 +1,445 @@
+#include "AppModelTestSupport.h"
+#include "GuiTestMain.h"
+#include "WidgetCensus.h"
+
+#include "Domain/ProtocolNames.h"
+#include "Session/SessionModel.h"
+#include "Store/SessionDirectory.h"
+#include "Store/SessionSelection.h"
+#include "UI/Composer/GoalBannerView.h"
+#include "UI/Composer/QuestionViews.h"
+#include "UI/Conversation/QueuedMessagesDock.h"
+#include "UI/Conversation/ToolPresentationView.h"
+#include "UI/Inspection/SubagentCatalogView.h"
+#include "UI/Settings/HostSettingsTab.h"
+#include "UI/Settings/PluginSettingsTab.h"
+#include "UI/Settings/SkillsTab.h"
+#include "UI/Shared/LongTextView.h"
+#include "UI/Shared/PagedColumn.h"
+
+#include <QAbstractButton>
+#include <QMenu>
+#include <QVBoxLayout>
+
+#include <functional>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace nbd;
+
+namespace {
+
+// Whatever the host sends, a view holds about this many widgets and lays out no text longer
+// than this at once (longer texts go to views that lay out only the lines they show).
+constexpr int kWidgetBound = 600;
+constexpr qsizetype kTextBound = LongTextView::kLongText;
+
+using Elements = JSONValue::Elements;
+
+QString entryText(qsizetype i) { return u"第 "_s + QString::number(i) + u" 项"_s; }
+
+// A text of `n` characters without a break anywhere.
+QString unbroken(qsizetype n) { return QString(n, u'x'); }
+
+Elements elements(qsizetype n, const std::function<JSONValue(qsizetype)> &make)
+{
+    Elements out;
+    out.reserve(size_t(n));
+    for (qsizetype i = 0; i < n; ++i)
+        out.push_back(make(i));
+    return out;
+}
+
+JSONValue card(const QString &kind, JSONValue::Members members)
+{
+    members.emplace_back(u"card"_s, kind);
+    return JSONValue::object(std::move(members));
+}
+
+QString lines(qsizetype n)
+{
+    QStringList out;
+    for (qsizetype i = 0; i < n; ++i)
+        out << entryText(i);
+    return out.join(u'\n');
+}
+
+JSONValue diff(qsizetype entries, qsizetype lineCount, const QString &path = u"a.txt"_s)
+{
+    return card(u"diff"_s, {{u"diffs"_s, JSONValue::array(elements(entries, [&](qsizetype) {
+                                 return JSONValue::object({{u"path"_s, path},
+                                                           {u"oldText"_s, lines(lineCount)},
+                                                           {names::diffNewTextKey.toString(), lines(lineCount)}});
+                             }))}});
+}
+
+JSONValue web(qsizetype sources, const QString &title, const QString &snippet)
+{
+    return card(u"web"_s, {{u"sources"_s, JSONValue::array(elements(sources, [&](qsizetype i) {
+                                return JSONValue::object({{u"title"_s, title.isEmpty() ? entryText(i) : title},
+                                                          {u"url"_s, u"https://example.org/"_s + QString::number(i)},
+                                                          {u"snippet"_s, snippet}});
+                            }))}});
+}
+
+JSONValue searchGroups(qsizetype groups, qsizetype matches, const QString &line)
+{
+    return card(u"search"_s, {{names::searchGroupsKey.toString(), JSONValue::array(elements(groups, [&](qsizetype g) {
+                                   return JSONValue::object(
+                                       {{u"path"_s, entryText(g)},
+                                        {u"matches"_s, JSONValue::array(elements(matches, [&](qsizetype m) {
+                                             return JSONValue::object({{u"lineNumber"_s, m + 1}, {u"line"_s, line}});
+                                         }))}});
+                               }))}});
+}
+
+JSONValue read(qsizetype count, const QString &text)
+{
+    return card(u"read"_s, {{u"path"_s, u"a.txt"_s},
+                            {u"lines"_s, JSONValue::array(elements(count, [&](qsizetype i) {
+                                 return JSONValue::object({{u"number"_s, i + 1}, {u"text"_s, text}});
+                             }))}});
+}
+
+// The views under test, each built from host data with `n` entries (or `n` characters) and
+// placed in a window of the width the transcript gives.
+class Shapes
+{
+public:
+    using Build = std::function<QWidget *(Shapes &, qsizetype n)>;
+
+    QWidget *window() const { return m_window.get(); }
+
+    QWidget *place(QWidget *view)
+    {
+        m_window = std::make_unique<QWidget>();
+        auto *layout = new QVBoxLayout(m_window.get());
+        view->setParent(m_window.get());
+        layout->addWidget(view);
+        layout->addStretch(1);
+        m_window->resize(740, 800);
+        m_window->show();
+        if (!QTest::qWaitForWindowExposed(m_window.get()))
+            qWarning("window not exposed");
+        return view;
+    }
+
+    QWidget *cardView(JSONValue presentation, QString arguments = {}, std::optional<QString> result = {})
+    {
+        return place(new ToolPresentationView({std::move(presentation), std::move(arguments), std::move(result), false}));
+    }
+
+    // A store connected to a simulated host whose world `prepare` filled.
+    AppModel *store(const std::function<void(sim::SimWorld &, sim::SimHost &)> &prepare)
+    {
+        m_harness = std::make_unique<test::StoreHarness>();
+        prepare(m_harness->world, m_harness->host);
+        AppModel *s = m_harness->connected();
+        m_harness->waitForStreams();
+        return s;
+    }
+
+    // The model of session "s1", its history read.
+    std::shared_ptr<SessionModel> session()
+    {
+        m_harness->store->selection()->selectSession(u"s1"_s);
+        const auto loaded = [this] {
+            const auto model = m_harness->store->selection()->sessionModel(u"s1"_s);
+            return model && model->historyLoaded();
+        };
+        if (!QTest::qWaitFor(loaded, 20000))
+            qWarning("session history not loaded");
+        return m_harness->store->selection()->sessionModel(u"s1"_s);
+    }
+
+    test::StoreHarness &harness() { return *m_harness; }
+
+    void reset()
+    {
+        m_window.reset();
+        m_harness.reset();
+    }
+
+private:
+    std::unique_ptr<test::StoreHarness> m_harness;
+    std::unique_ptr<QWidget> m_window;
+};
+
+template <class Done>
+bool waitFor(Done done)
+{
+    return QTest::qWaitFor(done, 20000);
+}
+
+struct Shape
+{
+    const char *name;
+    Shapes::Build build;
+};
+
+const std::vector<Shape> &shapes()
+{
+    static const std::vector<Shape> all = {
+        // Cards: every list inside one, by count.
+        {"card.diff.entries", [](Shapes &s, qsizetype n) { return s.cardView(diff(n, 2)); }},
+        {"card.diff.lines", [](Shapes &s, qsizetype n) { return s.cardView(diff(1, n)); }},
+        {"card.web.sources", [](Shapes &s, qsizetype n) { return s.cardView(web(n, {}, u"摘要"_s)); }},
+        {"card.generic.locations",
+         [](Shapes &s, qsizetype n) {
+             return s.cardView(card(u"generic"_s, {{u"locations"_s, JSONValue::array(elements(n, [](qsizetype i) {
+                                                        return JSONValue::object({{u"path"_s, entryText(i)}, {u"line"_s, i}});
+                                                    }))}}));
+         }},
+        {"card.search.paths",
+         [](Shapes &s, qsizetype n) {
+             return s.cardView(card(u"search"_s, {{u"shape"_s, u"paths"_s},
+                                                  {u"paths"_s, JSONValue::array(elements(n, [](qsizetype i) {
+                                                       return JSONValue(entryText(i));
+                                                   }))}}));
+         }},
+        {"card.search.groups", [](Shapes &s, qsizetype n) { return s.cardView(searchGroups(n, 2, u"match"_s)); }},
+        {"card.search.matches", [](Shapes &s, qsizetype n) { return s.cardView(searchGroups(1, n, u"match"_s)); }},
+        {"card.read.lines", [](Shapes &s, qsizetype n) { return s.cardView(read(n, u"line"_s)); }},
+        {"card.terminal.lines",
+         [](Shapes &s, qsizetype n) { return s.cardView(card(u"terminal"_s, {{u"output"_s, lines(n)}})); }},
+        // Cards: one text of any length, without a break.
+        {"card.diff.path.text", [](Shapes &s, qsizetype n) { return s.cardView(diff(1, 1, unbroken(n))); }},
+        {"card.diff.line.text",
+         [](Shapes &s, qsizetype n) {
+             return s.cardView(card(u"diff"_s, {{u"diffs"_s, JSONValue::array({JSONValue::object(
+                                                                 {{u"path"_s, u"a"_s}, {names::diffNewTextKey.toString(), unbroken(n)}})})}}));
+         }},
+        {"card.web.title.text", [](Shapes &s, qsizetype n) { return s.cardView(web(3, unbroken(n), u"摘要"_s)); }},
+        {"card.web.snippet.text", [](Shapes &s, qsizetype n) { return s.cardView(web(3, {}, unbroken(n))); }},
+        {"card.web.answer.text",
+         [](Shapes &s, qsizetype n) { return s.cardView(card(u"web"_s, {{u"answer"_s, unbroken(n)}})); }},
+        {"card.search.line.text", [](Shapes &s, qsizetype n) { return s.cardView(searchGroups(2, 2, unbroken(n))); }},
+        {"card.search.path.text",
+         [](Shapes &s, qsizetype n) {
+             return s.cardView(card(u"search"_s, {{u"shape"_s, u"paths"_s}, {u"paths"_s, JSONValue::array({unbroken(n)})}}));
+         }},
+        {"card.read.line.text", [](Shapes &s, qsizetype n) { return s.cardView(read(3, unbroken(n))); }},
+        {"card.terminal.line.text",
+         [](Shapes &s, qsizetype n) { return s.cardView(card(u"terminal"_s, {{u"output"_s, unbroken(n)}})); }},
+        {"card.generic.content.text",
+         [](Shapes &s, qsizetype n) {
+             return s.cardView(card(u"generic"_s, {{u"content"_s, JSONValue::array({unbroken(n)})}}), unbroken(n));
+         }},
+        {"card.generic.location.text",
+         [](Shapes &s, qsizetype n) {
+             return s.cardView(card(u"generic"_s, {{u"locations"_s, JSONValue::array({JSONValue::object(
+                                                                       {{u"path"_s, unbroken(n)}})})}}));
+         }},
+
+        // The other lists of host data.
+        {"settings.namespaces",
+         [](Shapes &s, qsizetype n) {
+             AppModel *store = s.store([n](sim::SimWorld &world, sim::SimHost &) {
+                 for (qsizetype i = 0; i < n; ++i)
+                     world.addSettingsNamespace(u"ns"_s + QString::number(i), JSONValue::emptyObject(),
+                                                JSONValue::object({{u"k"_s, i}}));
+             });
+             auto *tab = new HostSettingsTab(store->hostSettings());
+             s.place(tab);
+             waitFor([tab] { return tab->loaded(); });
+             return tab;
+         }},
+        {"settings.secrets",
+         [](Shapes &s, qsizetype n) {
+             AppModel *store = s.store([n](sim::SimWorld &world, sim::SimHost &) {
+                 world.addSettingsNamespace(u"ns"_s, JSONValue::emptyObject(), JSONValue::emptyObject(), u"live"_s,
+                                            JSONValue::array(elements(n, [](qsizetype i) {
+                                                return JSONValue::object({{u"path"_s, JSONValue::array({entryText(i)})},
+                                                                          {u"set"_s, true}});
+                                            })));
+             });
+             auto *tab = new HostSettingsTab(store->hostSettings());
+             s.place(tab);
+             waitFor([tab] { return tab->loaded(); });
+             return tab;
+         }},
+        {"settings.plugins",
+         [](Shapes &s, qsizetype n) {
+             AppModel *store = s.store([n](sim::SimWorld &world, sim::SimHost &) {
+                 world.setPluginInventory(JSONValue::array(elements(n, [](qsizetype i) {
+                     return JSONValue::object(
+                         {{u"entryId"_s, u"e"_s + QString::number(i)}, {u"moduleName"_s, entryText(i)}, {u"enabled"_s, true}});
+                 })));
+                 world.setDynamicInventory(JSONValue::array(elements(n, [](qsizetype i) {
+                     return JSONValue::object(
+                         {{u"pluginId"_s, u"p"_s + QString::number(i)}, {u"agentId"_s, u"a"_s}, {u"packages"_s, JSONValue::array({})}});
+                 })));
+             });
+             s.harness().waitForListed();
+             waitFor([store, n] { return qsizetype(store->plugins()->dynamicPlugins().size()) == n; });
+             return s.place(new PluginSettingsTab(store->plugins()));
+         }},
+        {"settings.skills",
+         [](Shapes &s, qsizetype n) {
+             AppModel *store = s.store([n](sim::SimWorld &world, sim::SimHost &) {
+                 world.addSession(test::session(u"s1"_s, 2000));
+                 world.setSkills(u"s1"_s, JSONValue::array(elements(n, [](qsizetype i) {
+                     return JSONValue::object({{u"name"_s, entryText(i)}, {u"description"_s, u"做事"_s}, {u"modelInvocable"_s, true}});
+                 })));
+             });
+             store->selection()->selectSession(u"s1"_s);
+             auto *tab = new SkillsTab(store->hostSettings(), store->selection());
+             s.place(tab);
+             waitFor([tab, n] { return qsizetype(tab->skills().size()) == n; });
+             return tab;
+         }},
+        {"question.options",
+         [](Shapes &s, qsizetype n) {
+             AppModel *store = s.store([](sim::SimWorld &world, sim::SimHost &) { world.addSession(test::session(u"s1"_s, 2000)); });
+             const JSONValue question = JSONValue::object(
+                 {{u"id"_s, u"q"_s},
+                  {u"question"_s, u"选哪个？"_s},
+                  {u"options"_s, JSONValue::array(elements(n, [](qsizetype i) {
+                       return JSONValue::object({{u"label"_s, entryText(i)}, {u"description"_s, u"说明"_s}});
+                   }))}});
+             s.harness().world.pushQuestionRequested(
+                 u"r1"_s, JSONValue::object({{u"sessionId"_s, u"s1"_s}, {u"questions"_s, JSONValue::array({question})}}));
+             waitFor([store] { return !store->interactions()->pendingQuestions().empty(); });
+             return s.place(new QuestionCard(store->interactions(), store->interactions()->pendingQuestions().front()));
+         }},
+        {"queue.messages",
+         [](Shapes &s, qsizetype n) {
+             AppModel *store = s.store([](sim::SimWorld &world, sim::SimHost &) { world.addSession(test::session(u"s1"_s, 2000)); });
+             const std::shared_ptr<SessionModel> model = s.session();
+             s.harness().world.pushQueue(u"s1"_s, JSONValue::array(elements(n, [](qsizetype i) {
+                 return JSONValue::object(
+                     {{u"id"_s, u"m"_s + QString::number(i)},
+                      {u"message"_s, JSONValue::object({{u"content"_s, JSONValue::array({JSONValue::object(
+                                                                           {{u"type"_s, u"text"_s}, {u"text"_s, entryText(i)}})})}})},
+                      {u"placement"_s, u"queued"_s}});
+             })));
+             waitFor([model, n] { return qsizetype(model->queuedMessages().size()) == n; });
+             QWidget *dock = s.place(new QueuedMessagesDock(store->sessionActions(), model));
+             // Opened, as a user opens it.
+             if (auto *header = dock->findChild<QAbstractButton *>(u"queued-messages-header"_s))
+                 QTest::mouseClick(header, Qt::LeftButton);
+             return dock;
+         }},
+        {"queue.message.text",
+         [](Shapes &s, qsizetype n) {
+             AppModel *store = s.store([](sim::SimWorld &world, sim::SimHost &) { world.addSession(test::session(u"s1"_s, 2000)); });
+             const std::shared_ptr<SessionModel> model = s.session();
+             s.harness().world.pushQueue(
+                 u"s1"_s,
+                 JSONValue::array({JSONValue::object(
+                     {{u"id"_s, u"m"_s},
+                      {u"message"_s, JSONValue::object({{u"content"_s, JSONValue::array({JSONValue::object(
+                                                                           {{u"type"_s, u"text"_s}, {u"text"_s, unbroken(n)}})})}})},
+                      {u"placement"_s, u"queued"_s}})}));
+             waitFor([model] { return model->queuedMessages().size() == 1; });
+             return s.place(new QueuedMessagesDock(store->sessionActions(), model));
+         }},
+        {"todos",
+         [](Shapes &s, qsizetype n) {
+             AppModel *store = s.store([](sim::SimWorld &world, sim::SimHost &) { world.addSession(test::session(u"s1"_s, 2000)); });
+             const std::shared_ptr<SessionModel> model = s.session();
+             s.harness().world.pushProjection(u"s1"_s, u"todos"_s, JSONValue::array(elements(n, [](qsizetype i) {
+                 return JSONValue::object({{u"content"_s, entryText(i)}, {u"status"_s, u"pending"_s}});
+             })));
+             waitFor([model, n] { return qsizetype(model->todos().size()) == n; });
+             QWidget *banner = s.place(new GoalBannerView(store->sessionActions(), model));
+             // Opened, as a user opens it.
+             auto *header = banner->findChild<QAbstractButton *>(u"todo-header"_s);
+             if (header)
+                 QTest::mouseClick(header, Qt::LeftButton);
+             return banner;
+         }},
+    };
+    return all;
+}
+
+} // namespace
+
+class tst_HostileShapes : public QObject
+{
+    Q_OBJECT
+
+    Shapes m_shapes;
+
+    test::WidgetCensus censusOf(const QString &name, qsizetype n)
+    {
+        const auto shape = std::find_if(shapes().begin(), shapes().end(), [&](const Shape &s) { return name == QLatin1String(s.name); });
+        if (shape == shapes().end())
+            return {};
+        QWidget *view = shape->build(m_shapes, n);
+        // Whatever the view does once shown (deferred layout, rows made as they come into sight)
+        // happens before it is counted; widgets it let go of are gone.
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        const test::WidgetCensus census = test::widgetCensus(view);
+        m_shapes.reset();
+        return census;
+    }
+
+private Q_SLOTS:
+    void boundedWhateverTheHostSends_data()
+    {
+        QTest::addColumn<QString>("shape");
+        QTest::addColumn<qsizetype>("small");
+        QTest::addColumn<qsizetype>("large");
+        for (const Shape &shape : shapes()) {
+            const bool text = QByteArray(shape.name).endsWith(".text");
+            QTest::newRow(shape.name) << QString::fromLatin1(shape.name) << qsizetype(text ? 100 : 10)
+                                      << qsizetype(text ? 1000000 : 10000);
+        }
+    }
+
+    // Ten entries or ten thousand, a text of a hundred characters or of a million: the widgets
+    // a view makes and the longest text it lays out at once stay under the same bound.
+    void boundedWhateverTheHostSends()
+    {
+        QFETCH(QString, shape);
+        QFETCH(qsizetype, small);
+        QFETCH(qsizetype, large);
+        for (const qsizetype n : {small, large}) {
+            const test::WidgetCensus census = censusOf(shape, n);
+            QVERIFY2(census.widgets > 0, qPrintable(shape + u" built nothing"_s));
+            QVERIFY2(census.widgets <= kWidgetBound,
+                     qPrintable(u"%1 with %2: %3 widgets"_s.arg(shape).arg(n).arg(census.widgets)));
+            QVERIFY2(census.longestText <= kTextBound,
+                     qPrintable(u"%1 with %2: a text of %3 laid out at once"_s.arg(shape).arg(n).arg(census.longestText)));
+        }
+    }
+
+    // The subagent menu is a list of actions rather than widgets: its items are bounded too.
+    void subagentMenuBounded_data()
+    {
+        QTest::addColumn<qsizetype>("runs");
+        QTest::newRow("10") << qsizetype(10);
+        QTest::newRow("10000") << qsizetype(10000);
+    }
+
+    void subagentMenuBounded()
+    {
+        QFETCH(qsizetype, runs);
+        AppModel *store = m_shapes.store([runs](sim::SimWorld &world, sim::SimHost &) {
+            world.addSession(test::session(u"root"_s, 2000));
+            QList<sim::SimWorld::SubagentEntry> entries;
+            for (qsizetype i = 0; i < runs; ++i) {
+                sim::SimWorld::SubagentEntry entry;
+                entry.id = u"run-"_s + QString::number(i);
+                entry.mode = u"one-shot"_s;
+                entries << entry;
+            }
+            world.setSubagents(u"root"_s, entries);
+        });
+        QVERIFY(waitFor([store, runs] {
+            const auto lists = store->sessions()->subagentsByParent();
+            return lists.contains(u"root"_s) && qsizetype(lists.value(u"root"_s).entries.size()) == runs;
+        }));
+        auto *catalog = new SubagentCatalogView(store->sessions(), store->selection(), u"root"_s);
+        m_shapes.place(catalog);
+        const QList<QAction *> items = catalog->catalogMenu()->actions();
+        QVERIFY(items.size() <= SubagentCatalogView::kMenuRowsPerPage + 3);
+        const bool more = std::any_of(items.begin(), items.end(), [](QAction *a) { return a->objectName() == u"subagent-catalog-more"; });
+        QCOMPARE(more, runs > SubagentCatalogView::kMenuRowsPerPage);
+        m_shapes.reset();
+    }
+};
+
+NBD_GUI_TEST_MAIN(tst_HostileShapes)
+#include "tst_hostileshapes.moc"
