@@ -1,14 +1,18 @@
+#include "AccessibilityWalk.h"
 #include "AppModelTestSupport.h"
 #include "GuiTestMain.h"
 #include "WidgetCensus.h"
 
 #include "Domain/ProtocolNames.h"
 #include "Session/SessionModel.h"
+#include "Session/Transcript.h"
 #include "Store/SessionDirectory.h"
 #include "Store/SessionSelection.h"
 #include "UI/Composer/GoalBannerView.h"
 #include "UI/Composer/QuestionViews.h"
+#include "UI/Conversation/BlockView.h"
 #include "UI/Conversation/QueuedMessagesDock.h"
+#include "UI/Conversation/ToolCallChip.h"
 #include "UI/Conversation/ToolPresentationView.h"
 #include "UI/Inspection/SubagentCatalogView.h"
 #include "UI/Settings/HostSettingsTab.h"
@@ -19,6 +23,7 @@
 
 #include <QAbstractButton>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QVBoxLayout>
 
 #include <functional>
@@ -109,13 +114,16 @@ public:
 
     QWidget *window() const { return m_window.get(); }
 
-    QWidget *place(QWidget *view)
+    // Rows of the transcript take the height they ask for at the width: `fill` gives them the
+    // window's height instead of placing them at the top.
+    QWidget *place(QWidget *view, bool fill = false)
     {
         m_window = std::make_unique<QWidget>();
         auto *layout = new QVBoxLayout(m_window.get());
         view->setParent(m_window.get());
         layout->addWidget(view);
-        layout->addStretch(1);
+        if (!fill)
+            layout->addStretch(1);
         m_window->resize(740, 800);
         m_window->show();
         if (!QTest::qWaitForWindowExposed(m_window.get()))
@@ -360,19 +368,38 @@ class tst_HostileShapes : public QObject
 
     Shapes m_shapes;
 
-    test::WidgetCensus censusOf(const QString &name, qsizetype n)
+    QWidget *build(const QString &name, qsizetype n)
     {
         const auto shape = std::find_if(shapes().begin(), shapes().end(), [&](const Shape &s) { return name == QLatin1String(s.name); });
         if (shape == shapes().end())
-            return {};
+            return nullptr;
         QWidget *view = shape->build(m_shapes, n);
-        // Whatever the view does once shown (deferred layout, rows made as they come into sight)
-        // happens before it is counted; widgets it let go of are gone.
+        settle();
+        return view;
+    }
+
+    // Whatever a view does once shown (deferred layout, rows made as they come into sight)
+    // happens before it is counted; widgets it let go of are gone.
+    static void settle()
+    {
         QCoreApplication::processEvents();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        const test::WidgetCensus census = test::widgetCensus(view);
-        m_shapes.reset();
-        return census;
+    }
+
+    // How many entries a "显示更多" control says are left.
+    static qsizetype remaining(const QAbstractButton *more)
+    {
+        const QRegularExpressionMatch m = QRegularExpression(u"还有 (\\d+) "_s).match(more->text());
+        return m.hasMatch() ? m.captured(1).toLongLong() : -1;
+    }
+
+    static QAbstractButton *shownMoreControl(QWidget *view)
+    {
+        for (auto *button : view->findChildren<QAbstractButton *>()) {
+            if ((button->objectName() == u"show-more" || button->objectName() == u"show-more-lines") && button->isVisible())
+                return button;
+        }
+        return nullptr;
     }
 
 private Q_SLOTS:
@@ -396,13 +423,97 @@ private Q_SLOTS:
         QFETCH(qsizetype, small);
         QFETCH(qsizetype, large);
         for (const qsizetype n : {small, large}) {
-            const test::WidgetCensus census = censusOf(shape, n);
-            QVERIFY2(census.widgets > 0, qPrintable(shape + u" built nothing"_s));
+            QWidget *view = build(shape, n);
+            QVERIFY(view);
+            const test::WidgetCensus census = test::widgetCensus(view);
             QVERIFY2(census.widgets <= kWidgetBound,
                      qPrintable(u"%1 with %2: %3 widgets"_s.arg(shape).arg(n).arg(census.widgets)));
             QVERIFY2(census.longestText <= kTextBound,
                      qPrintable(u"%1 with %2: a text of %3 laid out at once"_s.arg(shape).arg(n).arg(census.longestText)));
+            const QStringList problems = test::accessibilityProblems(m_shapes.window());
+            QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+            m_shapes.reset();
         }
+    }
+
+    void moreOnRequest_data()
+    {
+        QTest::addColumn<QString>("shape");
+        for (const char *shape : {"card.diff.entries", "card.diff.lines", "card.web.sources", "card.search.paths",
+                                  "card.search.groups", "card.search.matches", "card.read.lines", "card.terminal.lines",
+                                  "settings.namespaces", "settings.plugins", "settings.skills", "question.options",
+                                  "queue.messages"})
+            QTest::newRow(shape) << QString::fromLatin1(shape);
+    }
+
+    // Of ten thousand entries a page shows; each press of the control under it shows the next
+    // page, and the view stays as bounded as before.
+    void moreOnRequest()
+    {
+        QFETCH(QString, shape);
+        QWidget *view = build(shape, 10000);
+        QVERIFY(view);
+        QAbstractButton *more = shownMoreControl(view);
+        QVERIFY(more);
+        const qsizetype before = remaining(more);
+        QVERIFY2(before > 0 && before < 20000, qPrintable(more->text()));
+        const int widgets = test::widgetCensus(view).widgets;
+        QTest::mouseClick(more, Qt::LeftButton);
+        settle();
+        const qsizetype after = remaining(more);
+        QVERIFY2(after >= 0 && after < before, qPrintable(more->text()));
+        QVERIFY(test::widgetCensus(view).widgets >= widgets);
+        QVERIFY(test::widgetCensus(view).widgets <= kWidgetBound);
+        m_shapes.reset();
+    }
+
+    void collapsedLetsGo_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("tool card") << u"tool"_s;
+        QTest::newRow("long reasoning") << u"reasoning-long"_s;
+        QTest::newRow("short reasoning") << u"reasoning-short"_s;
+    }
+
+    // Collapsed again, a row holds what it held before it was opened: the opened body's widgets
+    // and laid-out text are gone, to be made again from the row's value when it opens.
+    void collapsedLetsGo()
+    {
+        QFETCH(QString, kind);
+        QWidget *row = nullptr;
+        QAbstractButton *header = nullptr;
+        if (kind == u"tool") {
+            BlockItem block;
+            block.kind = BlockKind::toolCall;
+            block.arguments = u"{}"_s;
+            block.resultText = u"ok"_s;
+            block.resultView = diff(10000, 2);
+            auto *chip = new ToolCallChip(block, false);
+            m_shapes.place(chip, true);
+            header = chip->findChild<QAbstractButton *>(u"tool-call-header"_s);
+            row = chip;
+        } else {
+            const QString text = kind == u"reasoning-long" ? u"推理的一行\n"_s.repeated(20000) : u"推理的一行"_s.repeated(50);
+            auto *reasoning = new ReasoningBlock(text, false);
+            m_shapes.place(reasoning, true);
+            header = reasoning->findChild<QAbstractButton *>(u"reasoning-header"_s);
+            row = reasoning;
+        }
+        QVERIFY(header);
+        settle();
+        const test::WidgetCensus closed = test::widgetCensus(row);
+        QTest::mouseClick(header, Qt::LeftButton);
+        settle();
+        const test::WidgetCensus open = test::widgetCensus(row);
+        QVERIFY(row->property("expanded").toBool() || row->findChild<QWidget *>(u"tool-call-detail"_s));
+        QVERIFY2(open.widgets > closed.widgets || open.longestText > closed.longestText,
+                 qPrintable(u"%1/%2 %3/%4"_s.arg(open.widgets).arg(closed.widgets).arg(open.longestText).arg(closed.longestText)));
+        QTest::mouseClick(header, Qt::LeftButton);
+        settle();
+        const test::WidgetCensus closedAgain = test::widgetCensus(row);
+        QCOMPARE(closedAgain.widgets, closed.widgets);
+        QCOMPARE(closedAgain.longestText, closed.longestText);
+        m_shapes.reset();
     }
 
     // The subagent menu is a list of actions rather than widgets: its items are bounded too.

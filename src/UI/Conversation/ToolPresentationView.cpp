@@ -32,7 +32,9 @@ constexpr qsizetype kDiffEntriesPerPage = 8;
 constexpr qsizetype kSourcesPerPage = 20;
 constexpr qsizetype kPathsPerPage = 40;
 constexpr qsizetype kGroupsPerPage = 10;
-constexpr qsizetype kMatchesPerPage = 50;
+// Lines a lines box holds before its "显示更多" control, and adds at each press: many times what
+// its height shows.
+constexpr qsizetype kLinesPerPage = 1000;
 // The locations row neither wraps nor scrolls: past this many buttons none could show.
 constexpr qsizetype kLocationButtons = 40;
 
@@ -81,26 +83,48 @@ RoundedBox *filled(std::function<QColor()> fill, QWidget *content, QWidget *pare
     return box;
 }
 
-// Lines of a file with their numbers in a gutter `gutter` wide, `gap` before the text: the
-// matches of a search and the lines of a read are drawn alike.
-template <typename Line>
-LineBox *numberedLines(const std::vector<Line> &lines, qint64 Line::*number, QString Line::*text, int gutter, int gap,
-                       QWidget *parent, size_t from = 0, size_t to = size_t(-1))
+// The lines of a box a page at a time: the box holds the first kLinesPerPage of them, and a
+// "显示更多" control under `shown` (the box, or what frames it) gives it the next page at each
+// press. A box holds its lines in a document of its own: one of a hundred thousand lines would
+// take a hundred megabytes, for the dozen rows its height shows. With `numbers` the lines are
+// numbered in a gutter `gutter` wide, `gap` before the text.
+QWidget *pagedLines(LineBox *box, QWidget *shown, QStringList lines, std::vector<qint64> numbers, int gutter, int gap,
+                    QWidget *parent)
 {
-    to = std::min(to, lines.size());
-    from = std::min(from, to);
+    auto *w = new QWidget(parent);
+    auto *col = column(w, 4);
+    shown->setParent(w);
+    col->addWidget(shown);
+    LinkButton *more = PagedColumn::moreButton(w);
+    more->setObjectName(u"show-more-lines"_s);
+    col->addWidget(more, 0, Qt::AlignLeft);
+    auto fill = [box, more, lines = std::move(lines), numbers = std::move(numbers), gutter, gap, count = qsizetype(0)]() mutable {
+        count = std::min(lines.size(), count + kLinesPerPage);
+        if (!numbers.empty())
+            box->setNumbers(std::vector<qint64>(numbers.begin(), numbers.begin() + count), gutter, gap);
+        box->setLines(lines.first(count));
+        PagedColumn::showRemaining(more, lines.size() - count, u"行");
+    };
+    fill();
+    QObject::connect(more, &QAbstractButton::clicked, w, std::move(fill));
+    return w;
+}
+
+// Lines of a file with their numbers: the matches of a search and the lines of a read are drawn
+// alike.
+template <typename Line>
+QWidget *numberedLines(LineBox *box, QWidget *shown, const std::vector<Line> &lines, qint64 Line::*number,
+                       QString Line::*text, int gutter, int gap, QWidget *parent)
+{
     QStringList texts;
     std::vector<qint64> numbers;
-    texts.reserve(qsizetype(to - from));
-    numbers.reserve(to - from);
-    for (size_t i = from; i < to; ++i) {
-        texts << lines[i].*text;
-        numbers.push_back(lines[i].*number);
+    texts.reserve(qsizetype(lines.size()));
+    numbers.reserve(lines.size());
+    for (const Line &line : lines) {
+        texts << line.*text;
+        numbers.push_back(line.*number);
     }
-    auto *box = new LineBox(10, parent);
-    box->setNumbers(std::move(numbers), gutter, gap);
-    box->setLines(texts);
-    return box;
+    return pagedLines(box, shown, std::move(texts), std::move(numbers), gutter, gap, parent);
 }
 
 // The header strip of a diff entry: inset background, top corners rounded inside the border.
@@ -380,9 +404,9 @@ QWidget *ToolPresentationView::buildTerminal(const TerminalCard &card)
     output->setAccessibleName(u"输出"_s);
     output->setBoxColors(QColor(255, 255, 255, int(0.9 * 255)), std::nullopt);
     output->setPadding(QMargins(9, 9, 9, 9));
-    output->setLines(splitLines(card.output));
     output->setHeightBounds(44, 260);
-    layout->addWidget(filled([] { return QColor(0, 0, 0, int(0.88 * 255)); }, output, w));
+    QWidget *box = filled([] { return QColor(0, 0, 0, int(0.88 * 255)); }, output, w);
+    layout->addWidget(pagedLines(output, box, splitLines(card.output), {}, 0, 0, w));
     return w;
 }
 
@@ -432,14 +456,14 @@ QWidget *ToolPresentationView::diffEntry(const DiffEntry &entry, QWidget *parent
     lines->setAccessibleName(entry.header.label);
     lines->setPadding(QMargins(7, 0, 7, 0));
     lines->setMinimumRowHeight(kLineRowHeight);
-    lines->setLines(rows);
     lines->setLineColors([removed](int line) -> std::optional<LineBox::LineColors> {
         const QColor color = line < removed ? Theme::systemRed() : Theme::success();
         return LineBox::LineColors{color, withAlpha(color, 0.06)};
     });
     lines->setHeightBounds(0, 240);
     col->addWidget(lines);
-    return box;
+    // The control sits under the entry's frame, not inside it.
+    return pagedLines(lines, box, std::move(rows), {}, 0, 0, parent);
 }
 
 // ---- Search and read ----
@@ -495,26 +519,11 @@ QWidget *ToolPresentationView::searchGroup(const SearchCard &card, size_t index,
     col->addWidget(fileButton({group.path, group.path}, Fonts::monospaced(11, QFont::Medium), {}, g), 0, Qt::AlignLeft);
     if (group.matches.empty())
         return g;
-    // The matches come a page of lines at a time, each page a box of its own under the last.
-    const qsizetype total = qsizetype(group.matches.size());
-    const qsizetype pages = (total + kMatchesPerPage - 1) / kMatchesPerPage;
-    const QString name = group.path.isEmpty() ? card.title : group.path;
-    auto *matches = new PagedColumn(pages, 1,
-                                    [this, index, name](qsizetype page, QWidget *owner) -> QWidget * {
-                                        const auto *shown = std::get_if<SearchCard>(&m_model);
-                                        if (!shown || index >= shown->groups.size())
-                                            return nullptr;
-                                        const size_t from = size_t(page * kMatchesPerPage);
-                                        auto *lines = numberedLines(shown->groups[index].matches, &SearchMatch::lineNumber,
-                                                                    &SearchMatch::line, 34, 8, owner, from,
-                                                                    from + size_t(kMatchesPerPage));
-                                        lines->setObjectName(u"tool-card-matches"_s);
-                                        lines->setAccessibleName(name);
-                                        lines->setHeightBounds(0, std::nullopt);
-                                        return lines;
-                                    },
-                                    g);
-    matches->setRemaining([total](qsizetype shownPages) { return std::max<qsizetype>(0, total - shownPages * kMatchesPerPage); });
+    auto *lines = new LineBox(10, g);
+    lines->setObjectName(u"tool-card-matches"_s);
+    lines->setAccessibleName(group.path.isEmpty() ? card.title : group.path);
+    lines->setHeightBounds(0, std::nullopt);
+    QWidget *matches = numberedLines(lines, lines, group.matches, &SearchMatch::lineNumber, &SearchMatch::line, 34, 8, g);
     col->addWidget(matches);
     return g;
 }
@@ -531,13 +540,14 @@ QWidget *ToolPresentationView::buildRead(const ReadCard &card)
     h->addWidget(label(card.countText, Fonts::system(10), Theme::secondaryText(), header, u"tool-card-count"_s));
     layout->addWidget(header);
 
-    auto *lines = numberedLines(card.lines, &ReadLine::number, &ReadLine::text, 42, 9, w);
+    auto *lines = new LineBox(10, w);
     lines->setObjectName(u"tool-card-read-lines"_s);
     lines->setAccessibleName(card.path.isEmpty() ? u"文件"_s : card.path);
     lines->setPadding(QMargins(0, 5, 0, 5));
     lines->setMinimumRowHeight(kLineRowHeight);
     lines->setHeightBounds(10, 280);
-    layout->addWidget(filled([] { return Theme::inset(); }, lines, w));
+    QWidget *box = filled([] { return Theme::inset(); }, lines, w);
+    layout->addWidget(numberedLines(lines, box, card.lines, &ReadLine::number, &ReadLine::text, 42, 9, w));
     return w;
 }
 

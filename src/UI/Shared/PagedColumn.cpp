@@ -17,7 +17,7 @@ PagedColumn::PagedColumn(qsizetype count, qsizetype pageSize, MakeRow make, QWid
     , m_pageSize(std::max<qsizetype>(1, pageSize))
     , m_make(std::move(make))
     , m_rows(new QVBoxLayout)
-    , m_more(new LinkButton(QString(), Fonts::system(11), u"chevron.down"_s, this))
+    , m_more(moreButton(this))
 {
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -26,9 +26,6 @@ PagedColumn::PagedColumn(qsizetype count, qsizetype pageSize, MakeRow make, QWid
     m_rows->setSpacing(0);
     column->addLayout(m_rows);
     column->addWidget(m_more, 0, Qt::AlignLeft);
-    m_more->setObjectName(u"show-more"_s);
-    m_more->setTextColor([] { return Theme::brand(); });
-    m_more->setToolTip(QString());
     connect(m_more, &QAbstractButton::clicked, this, &PagedColumn::showMore);
     // With no rows the column takes no room, not even the spacing around it.
     if (m_count == 0)
@@ -36,15 +33,27 @@ PagedColumn::PagedColumn(qsizetype count, qsizetype pageSize, MakeRow make, QWid
     showMore();
 }
 
-QString PagedColumn::moreText(qsizetype remaining)
+QString PagedColumn::moreText(qsizetype remaining, QStringView unit)
 {
-    return u"显示更多（还有 %1 项）"_s.arg(remaining);
+    return u"显示更多（还有 %1 %2）"_s.arg(remaining).arg(unit);
 }
 
-void PagedColumn::setRemaining(std::function<qsizetype(qsizetype)> remaining)
+LinkButton *PagedColumn::moreButton(QWidget *parent)
 {
-    m_remaining = std::move(remaining);
-    refreshControl();
+    auto *button = new LinkButton(QString(), Fonts::system(11), u"chevron.down"_s, parent);
+    button->setObjectName(u"show-more"_s);
+    button->setTextColor([] { return Theme::brand(); });
+    button->setToolTip(QString());
+    return button;
+}
+
+void PagedColumn::showRemaining(LinkButton *button, qsizetype remaining, QStringView unit)
+{
+    const QString text = moreText(remaining, unit);
+    button->setText(text);
+    button->setAccessibleName(text);
+    button->setVisible(remaining > 0);
+    button->updateGeometry();
 }
 
 void PagedColumn::showMore()
@@ -66,12 +75,8 @@ void PagedColumn::showMore()
 
 void PagedColumn::refreshControl()
 {
-    const qsizetype remaining = m_shown >= m_count ? 0 : m_remaining ? m_remaining(m_shown) : m_count - m_shown;
-    const QString text = moreText(remaining);
-    m_more->setText(text);
-    m_more->setAccessibleName(text);
-    m_more->setVisible(remaining > 0);
-    m_more->updateGeometry();
+    const qsizetype remaining = m_count - m_shown;
+    showRemaining(m_more, remaining);
 }
 
 } // namespace nbd

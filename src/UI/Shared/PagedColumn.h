@@ -26,15 +26,17 @@ public:
     QVBoxLayout *rows() const { return m_rows; }
     // Rows are added left-aligned at their size hint's width rather than stretched.
     void setRowAlignment(Qt::Alignment alignment) { m_alignment = alignment; }
-    // What the control counts as left, from the rows shown (by default the rows not shown): a
-    // row that holds a page of lines counts its lines.
-    void setRemaining(std::function<qsizetype(qsizetype shownRows)> remaining);
     qsizetype count() const { return m_count; }
     qsizetype shown() const { return m_shown; }
     // Adds the next page (the first one when nothing is shown yet).
     void showMore();
 
-    static QString moreText(qsizetype remaining);
+    // The control's text: how many entries (or, with the unit "行", lines) are not shown yet.
+    static QString moreText(qsizetype remaining, QStringView unit = u"项");
+    // A "显示更多" control in the look of the cards' links; its text is set by showRemaining().
+    static LinkButton *moreButton(QWidget *parent);
+    // Shows how many are left on `button`, hidden when none are.
+    static void showRemaining(LinkButton *button, qsizetype remaining, QStringView unit = u"项");
 
 Q_SIGNALS:
     void rowsAdded(qsizetype from, qsizetype to);
@@ -46,7 +48,6 @@ private:
     qsizetype m_pageSize;
     qsizetype m_shown = 0;
     MakeRow m_make;
-    std::function<qsizetype(qsizetype)> m_remaining;
     Qt::Alignment m_alignment;
     QVBoxLayout *m_rows;
     LinkButton *m_more;
