@@ -172,6 +172,7 @@ private:
     std::unique_ptr<QWidget> m_window;
 };
 
+// A view whose host data never arrived is not built: its row fails.
 template <class Done>
 bool waitFor(Done done)
 {
@@ -188,59 +189,59 @@ const std::vector<Shape> &shapes()
 {
     static const std::vector<Shape> all = {
         // Cards: every list inside one, by count.
-        {"card.diff.entries", [](Shapes &s, qsizetype n) { return s.cardView(diff(n, 2)); }},
-        {"card.diff.lines", [](Shapes &s, qsizetype n) { return s.cardView(diff(1, n)); }},
-        {"card.web.sources", [](Shapes &s, qsizetype n) { return s.cardView(web(n, {}, u"摘要"_s)); }},
+        {"card.diff.entries", [](Shapes &s, qsizetype n) -> QWidget * { return s.cardView(diff(n, 2)); }},
+        {"card.diff.lines", [](Shapes &s, qsizetype n) -> QWidget * { return s.cardView(diff(1, n)); }},
+        {"card.web.sources", [](Shapes &s, qsizetype n) -> QWidget * { return s.cardView(web(n, {}, u"摘要"_s)); }},
         {"card.generic.locations",
-         [](Shapes &s, qsizetype n) {
+         [](Shapes &s, qsizetype n) -> QWidget * {
              return s.cardView(card(u"generic"_s, {{u"locations"_s, JSONValue::array(elements(n, [](qsizetype i) {
                                                         return JSONValue::object({{u"path"_s, entryText(i)}, {u"line"_s, i}});
                                                     }))}}));
          }},
         {"card.search.paths",
-         [](Shapes &s, qsizetype n) {
+         [](Shapes &s, qsizetype n) -> QWidget * {
              return s.cardView(card(u"search"_s, {{u"shape"_s, u"paths"_s},
                                                   {u"paths"_s, JSONValue::array(elements(n, [](qsizetype i) {
                                                        return JSONValue(entryText(i));
                                                    }))}}));
          }},
-        {"card.search.groups", [](Shapes &s, qsizetype n) { return s.cardView(searchGroups(n, 2, u"match"_s)); }},
-        {"card.search.matches", [](Shapes &s, qsizetype n) { return s.cardView(searchGroups(1, n, u"match"_s)); }},
-        {"card.read.lines", [](Shapes &s, qsizetype n) { return s.cardView(read(n, u"line"_s)); }},
+        {"card.search.groups", [](Shapes &s, qsizetype n) -> QWidget * { return s.cardView(searchGroups(n, 2, u"match"_s)); }},
+        {"card.search.matches", [](Shapes &s, qsizetype n) -> QWidget * { return s.cardView(searchGroups(1, n, u"match"_s)); }},
+        {"card.read.lines", [](Shapes &s, qsizetype n) -> QWidget * { return s.cardView(read(n, u"line"_s)); }},
         {"card.terminal.lines",
-         [](Shapes &s, qsizetype n) { return s.cardView(card(u"terminal"_s, {{u"output"_s, lines(n)}})); }},
+         [](Shapes &s, qsizetype n) -> QWidget * { return s.cardView(card(u"terminal"_s, {{u"output"_s, lines(n)}})); }},
         // Cards: one text of any length, without a break.
-        {"card.diff.path.text", [](Shapes &s, qsizetype n) { return s.cardView(diff(1, 1, unbroken(n))); }},
+        {"card.diff.path.text", [](Shapes &s, qsizetype n) -> QWidget * { return s.cardView(diff(1, 1, unbroken(n))); }},
         {"card.diff.line.text",
-         [](Shapes &s, qsizetype n) {
+         [](Shapes &s, qsizetype n) -> QWidget * {
              return s.cardView(card(u"diff"_s, {{u"diffs"_s, JSONValue::array({JSONValue::object(
                                                                  {{u"path"_s, u"a"_s}, {names::diffNewTextKey.toString(), unbroken(n)}})})}}));
          }},
-        {"card.web.title.text", [](Shapes &s, qsizetype n) { return s.cardView(web(3, unbroken(n), u"摘要"_s)); }},
-        {"card.web.snippet.text", [](Shapes &s, qsizetype n) { return s.cardView(web(3, {}, unbroken(n))); }},
+        {"card.web.title.text", [](Shapes &s, qsizetype n) -> QWidget * { return s.cardView(web(3, unbroken(n), u"摘要"_s)); }},
+        {"card.web.snippet.text", [](Shapes &s, qsizetype n) -> QWidget * { return s.cardView(web(3, {}, unbroken(n))); }},
         {"card.web.answer.text",
-         [](Shapes &s, qsizetype n) { return s.cardView(card(u"web"_s, {{u"answer"_s, unbroken(n)}})); }},
-        {"card.search.line.text", [](Shapes &s, qsizetype n) { return s.cardView(searchGroups(2, 2, unbroken(n))); }},
+         [](Shapes &s, qsizetype n) -> QWidget * { return s.cardView(card(u"web"_s, {{u"answer"_s, unbroken(n)}})); }},
+        {"card.search.line.text", [](Shapes &s, qsizetype n) -> QWidget * { return s.cardView(searchGroups(2, 2, unbroken(n))); }},
         {"card.search.path.text",
-         [](Shapes &s, qsizetype n) {
+         [](Shapes &s, qsizetype n) -> QWidget * {
              return s.cardView(card(u"search"_s, {{u"shape"_s, u"paths"_s}, {u"paths"_s, JSONValue::array({unbroken(n)})}}));
          }},
-        {"card.read.line.text", [](Shapes &s, qsizetype n) { return s.cardView(read(3, unbroken(n))); }},
+        {"card.read.line.text", [](Shapes &s, qsizetype n) -> QWidget * { return s.cardView(read(3, unbroken(n))); }},
         {"card.terminal.line.text",
-         [](Shapes &s, qsizetype n) { return s.cardView(card(u"terminal"_s, {{u"output"_s, unbroken(n)}})); }},
+         [](Shapes &s, qsizetype n) -> QWidget * { return s.cardView(card(u"terminal"_s, {{u"output"_s, unbroken(n)}})); }},
         {"card.generic.content.text",
-         [](Shapes &s, qsizetype n) {
+         [](Shapes &s, qsizetype n) -> QWidget * {
              return s.cardView(card(u"generic"_s, {{u"content"_s, JSONValue::array({unbroken(n)})}}), unbroken(n));
          }},
         {"card.generic.location.text",
-         [](Shapes &s, qsizetype n) {
+         [](Shapes &s, qsizetype n) -> QWidget * {
              return s.cardView(card(u"generic"_s, {{u"locations"_s, JSONValue::array({JSONValue::object(
                                                                        {{u"path"_s, unbroken(n)}})})}}));
          }},
 
         // The other lists of host data.
         {"settings.namespaces",
-         [](Shapes &s, qsizetype n) {
+         [](Shapes &s, qsizetype n) -> QWidget * {
              AppModel *store = s.store([n](sim::SimWorld &world, sim::SimHost &) {
                  for (qsizetype i = 0; i < n; ++i)
                      world.addSettingsNamespace(u"ns"_s + QString::number(i), JSONValue::emptyObject(),
@@ -248,11 +249,12 @@ const std::vector<Shape> &shapes()
              });
              auto *tab = new HostSettingsTab(store->hostSettings());
              s.place(tab);
-             waitFor([tab] { return tab->loaded(); });
+             if (!waitFor([tab] { return tab->loaded(); }))
+                 return nullptr;
              return tab;
          }},
         {"settings.secrets",
-         [](Shapes &s, qsizetype n) {
+         [](Shapes &s, qsizetype n) -> QWidget * {
              AppModel *store = s.store([n](sim::SimWorld &world, sim::SimHost &) {
                  world.addSettingsNamespace(u"ns"_s, JSONValue::emptyObject(), JSONValue::emptyObject(), u"live"_s,
                                             JSONValue::array(elements(n, [](qsizetype i) {
@@ -262,11 +264,12 @@ const std::vector<Shape> &shapes()
              });
              auto *tab = new HostSettingsTab(store->hostSettings());
              s.place(tab);
-             waitFor([tab] { return tab->loaded(); });
+             if (!waitFor([tab] { return tab->loaded(); }))
+                 return nullptr;
              return tab;
          }},
         {"settings.plugins",
-         [](Shapes &s, qsizetype n) {
+         [](Shapes &s, qsizetype n) -> QWidget * {
              AppModel *store = s.store([n](sim::SimWorld &world, sim::SimHost &) {
                  world.setPluginInventory(JSONValue::array(elements(n, [](qsizetype i) {
                      return JSONValue::object(
@@ -278,11 +281,12 @@ const std::vector<Shape> &shapes()
                  })));
              });
              s.harness().waitForListed();
-             waitFor([store, n] { return qsizetype(store->plugins()->dynamicPlugins().size()) == n; });
+             if (!waitFor([store, n] { return qsizetype(store->plugins()->dynamicPlugins().size()) == n; }))
+                 return nullptr;
              return s.place(new PluginSettingsTab(store->plugins()));
          }},
         {"settings.skills",
-         [](Shapes &s, qsizetype n) {
+         [](Shapes &s, qsizetype n) -> QWidget * {
              AppModel *store = s.store([n](sim::SimWorld &world, sim::SimHost &) {
                  world.addSession(test::session(u"s1"_s, 2000));
                  world.setSkills(u"s1"_s, JSONValue::array(elements(n, [](qsizetype i) {
@@ -292,11 +296,12 @@ const std::vector<Shape> &shapes()
              store->selection()->selectSession(u"s1"_s);
              auto *tab = new SkillsTab(store->hostSettings(), store->selection());
              s.place(tab);
-             waitFor([tab, n] { return qsizetype(tab->skills().size()) == n; });
+             if (!waitFor([tab, n] { return qsizetype(tab->skills().size()) == n; }))
+                 return nullptr;
              return tab;
          }},
         {"question.options",
-         [](Shapes &s, qsizetype n) {
+         [](Shapes &s, qsizetype n) -> QWidget * {
              AppModel *store = s.store([](sim::SimWorld &world, sim::SimHost &) { world.addSession(test::session(u"s1"_s, 2000)); });
              const JSONValue question = JSONValue::object(
                  {{u"id"_s, u"q"_s},
@@ -306,11 +311,12 @@ const std::vector<Shape> &shapes()
                    }))}});
              s.harness().world.pushQuestionRequested(
                  u"r1"_s, JSONValue::object({{u"sessionId"_s, u"s1"_s}, {u"questions"_s, JSONValue::array({question})}}));
-             waitFor([store] { return !store->interactions()->pendingQuestions().empty(); });
+             if (!waitFor([store] { return !store->interactions()->pendingQuestions().empty(); }))
+                 return nullptr;
              return s.place(new QuestionCard(store->interactions(), store->interactions()->pendingQuestions().front()));
          }},
         {"queue.messages",
-         [](Shapes &s, qsizetype n) {
+         [](Shapes &s, qsizetype n) -> QWidget * {
              AppModel *store = s.store([](sim::SimWorld &world, sim::SimHost &) { world.addSession(test::session(u"s1"_s, 2000)); });
              const std::shared_ptr<SessionModel> model = s.session();
              s.harness().world.pushQueue(u"s1"_s, JSONValue::array(elements(n, [](qsizetype i) {
@@ -320,7 +326,8 @@ const std::vector<Shape> &shapes()
                                                                            {{u"type"_s, u"text"_s}, {u"text"_s, entryText(i)}})})}})},
                       {u"placement"_s, u"queued"_s}});
              })));
-             waitFor([model, n] { return qsizetype(model->queuedMessages().size()) == n; });
+             if (!waitFor([model, n] { return qsizetype(model->queuedMessages().size()) == n; }))
+                 return nullptr;
              QWidget *dock = s.place(new QueuedMessagesDock(store->sessionActions(), model));
              // Opened, as a user opens it.
              if (auto *header = dock->findChild<QAbstractButton *>(u"queued-messages-header"_s))
@@ -328,7 +335,7 @@ const std::vector<Shape> &shapes()
              return dock;
          }},
         {"queue.message.text",
-         [](Shapes &s, qsizetype n) {
+         [](Shapes &s, qsizetype n) -> QWidget * {
              AppModel *store = s.store([](sim::SimWorld &world, sim::SimHost &) { world.addSession(test::session(u"s1"_s, 2000)); });
              const std::shared_ptr<SessionModel> model = s.session();
              s.harness().world.pushQueue(
@@ -338,23 +345,101 @@ const std::vector<Shape> &shapes()
                       {u"message"_s, JSONValue::object({{u"content"_s, JSONValue::array({JSONValue::object(
                                                                            {{u"type"_s, u"text"_s}, {u"text"_s, unbroken(n)}})})}})},
                       {u"placement"_s, u"queued"_s}})}));
-             waitFor([model] { return model->queuedMessages().size() == 1; });
+             if (!waitFor([model] { return model->queuedMessages().size() == 1; }))
+                 return nullptr;
              return s.place(new QueuedMessagesDock(store->sessionActions(), model));
          }},
         {"todos",
-         [](Shapes &s, qsizetype n) {
+         [](Shapes &s, qsizetype n) -> QWidget * {
              AppModel *store = s.store([](sim::SimWorld &world, sim::SimHost &) { world.addSession(test::session(u"s1"_s, 2000)); });
              const std::shared_ptr<SessionModel> model = s.session();
              s.harness().world.pushProjection(u"s1"_s, u"todos"_s, JSONValue::array(elements(n, [](qsizetype i) {
                  return JSONValue::object({{u"content"_s, entryText(i)}, {u"status"_s, u"pending"_s}});
              })));
-             waitFor([model, n] { return qsizetype(model->todos().size()) == n; });
+             if (!waitFor([model, n] { return qsizetype(model->todos().size()) == n; }))
+                 return nullptr;
              QWidget *banner = s.place(new GoalBannerView(store->sessionActions(), model));
              // Opened, as a user opens it.
              auto *header = banner->findChild<QAbstractButton *>(u"todo-header"_s);
              if (header)
                  QTest::mouseClick(header, Qt::LeftButton);
              return banner;
+         }},
+        {"todo.text",
+         [](Shapes &s, qsizetype n) -> QWidget * {
+             AppModel *store = s.store([](sim::SimWorld &world, sim::SimHost &) { world.addSession(test::session(u"s1"_s, 2000)); });
+             const std::shared_ptr<SessionModel> model = s.session();
+             s.harness().world.pushProjection(u"s1"_s, u"todos"_s, JSONValue::array({JSONValue::object(
+                                                                        {{u"content"_s, unbroken(n)}, {u"status"_s, u"pending"_s}})}));
+             if (!waitFor([model] { return model->todos().size() == 1; }))
+                 return nullptr;
+             QWidget *banner = s.place(new GoalBannerView(store->sessionActions(), model));
+             if (auto *header = banner->findChild<QAbstractButton *>(u"todo-header"_s))
+                 QTest::mouseClick(header, Qt::LeftButton);
+             return banner;
+         }},
+        {"question.text",
+         [](Shapes &s, qsizetype n) -> QWidget * {
+             AppModel *store = s.store([](sim::SimWorld &world, sim::SimHost &) { world.addSession(test::session(u"s1"_s, 2000)); });
+             const JSONValue question = JSONValue::object(
+                 {{u"id"_s, u"q"_s},
+                  {u"question"_s, unbroken(n)},
+                  {u"header"_s, unbroken(n)},
+                  {u"options"_s, JSONValue::array({JSONValue::object({{u"label"_s, unbroken(n)}, {u"description"_s, unbroken(n)}})})}});
+             s.harness().world.pushQuestionRequested(
+                 u"r1"_s, JSONValue::object({{u"sessionId"_s, u"s1"_s}, {u"questions"_s, JSONValue::array({question})}}));
+             if (!waitFor([store] { return !store->interactions()->pendingQuestions().empty(); }))
+                 return nullptr;
+             return s.place(new QuestionCard(store->interactions(), store->interactions()->pendingQuestions().front()));
+         }},
+        {"settings.namespace.text",
+         [](Shapes &s, qsizetype n) -> QWidget * {
+             AppModel *store = s.store([n](sim::SimWorld &world, sim::SimHost &) {
+                 world.addSettingsNamespace(unbroken(n), JSONValue::emptyObject(), JSONValue::emptyObject(), u"live"_s,
+                                            JSONValue::array({JSONValue::object({{u"path"_s, JSONValue::array({unbroken(n)})},
+                                                                                 {u"set"_s, true}})}));
+             });
+             auto *tab = new HostSettingsTab(store->hostSettings());
+             s.place(tab);
+             if (!waitFor([tab] { return tab->loaded(); }))
+                 return nullptr;
+             return tab;
+         }},
+        {"settings.skill.text",
+         [](Shapes &s, qsizetype n) -> QWidget * {
+             AppModel *store = s.store([n](sim::SimWorld &world, sim::SimHost &) {
+                 world.addSession(test::session(u"s1"_s, 2000));
+                 world.setSkills(u"s1"_s, JSONValue::array({JSONValue::object({{u"name"_s, unbroken(n)},
+                                                                               {u"description"_s, unbroken(n)},
+                                                                               {u"whenToUse"_s, unbroken(n)},
+                                                                               {u"modelInvocable"_s, true}})}));
+             });
+             store->selection()->selectSession(u"s1"_s);
+             auto *tab = new SkillsTab(store->hostSettings(), store->selection());
+             s.place(tab);
+             if (!waitFor([tab] { return tab->skills().size() == 1; }))
+                 return nullptr;
+             return tab;
+         }},
+        {"settings.plugin.text",
+         [](Shapes &s, qsizetype n) -> QWidget * {
+             AppModel *store = s.store([n](sim::SimWorld &world, sim::SimHost &) {
+                 world.setPluginInventory(JSONValue::array(
+                     {JSONValue::object({{u"entryId"_s, u"e"_s}, {u"moduleName"_s, unbroken(n)}, {u"enabled"_s, true}})}));
+                 world.setDynamicInventory(JSONValue::array({JSONValue::object(
+                     {{u"pluginId"_s, unbroken(n)},
+                      {u"agentId"_s, u"a"_s},
+                      {u"currentPackageId"_s, u"v"_s},
+                      {u"packages"_s, JSONValue::array({JSONValue::object({{u"packageId"_s, u"v"_s},
+                                                                           {u"name"_s, unbroken(n)},
+                                                                           {u"purpose"_s, unbroken(n)},
+                                                                           {u"hasHostHalf"_s, true},
+                                                                           {u"hasClientHalf"_s, false}})})}})}));
+             });
+             s.harness().waitForListed();
+             if (!waitFor([store] { return store->plugins()->dynamicPlugins().size() == 1; }))
+                 return nullptr;
+             return s.place(new PluginSettingsTab(store->plugins()));
          }},
     };
     return all;
@@ -396,7 +481,7 @@ class tst_HostileShapes : public QObject
     static QAbstractButton *shownMoreControl(QWidget *view)
     {
         for (auto *button : view->findChildren<QAbstractButton *>()) {
-            if ((button->objectName() == u"show-more" || button->objectName() == u"show-more-lines") && button->isVisible())
+            if (button->objectName() == u"show-more" && button->isVisible())
                 return button;
         }
         return nullptr;
@@ -439,8 +524,7 @@ private Q_SLOTS:
     void moreOnRequest_data()
     {
         QTest::addColumn<QString>("shape");
-        for (const char *shape : {"card.diff.entries", "card.diff.lines", "card.web.sources", "card.search.paths",
-                                  "card.search.groups", "card.search.matches", "card.read.lines", "card.terminal.lines",
+        for (const char *shape : {"card.diff.entries", "card.web.sources", "card.search.paths", "card.search.groups",
                                   "settings.namespaces", "settings.plugins", "settings.skills", "question.options",
                                   "queue.messages"})
             QTest::newRow(shape) << QString::fromLatin1(shape);

@@ -79,6 +79,8 @@ QString decimal(qsizetype value)
 
 // Options of a question made at once, and added at each "显示更多".
 constexpr qsizetype kOptionsPerPage = 30;
+// The longest option label shown; a longer one ends in "…".
+constexpr qsizetype kOptionLabelText = 4 * kRowText;
 
 // The free-text row: highlighted while it holds text.
 class CustomAnswerRow : public QWidget
@@ -128,9 +130,12 @@ QuestionOptionRow::QuestionOptionRow(int number, const PendingQuestion::AskUserQ
     , m_number(number)
     , m_label(option.label)
     , m_display(optionDisplay(option.label))
-    , m_description(option.description)
+    , m_description(option.description ? std::optional(rowText(*option.description)) : std::nullopt)
     , m_multiSelect(multiSelect)
 {
+    // The label is wrapped whole, up to what a card's worth of lines holds; the description
+    // shows two lines. The answer chosen is the label as sent.
+    m_display.label = rowText(m_display.label, kOptionLabelText);
     setCheckable(true);
     setAttribute(Qt::WA_Hover);
     setCursor(Qt::PointingHandCursor);
@@ -406,8 +411,8 @@ void QuestionCard::rebuildPage()
     }
     m_options.clear();
     m_header->setVisible(current && current->header);
-    m_header->setText(current && current->header ? *current->header : QString());
-    m_questionText->setText(current ? current->question : u"没有需要回答的问题"_s);
+    m_header->setText(current && current->header ? rowText(*current->header) : QString());
+    m_questionText->setText(current ? rowText(current->question, kOptionLabelText) : u"没有需要回答的问题"_s);
     m_detail->setVisible(current && current->detail);
     m_detail->setContent(current && current->detail ? *current->detail : QString(), false);
     m_customRow->setVisible(current != nullptr);

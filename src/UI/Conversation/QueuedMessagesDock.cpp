@@ -5,7 +5,7 @@
 #include "Store/SessionActions.h"
 #include "UI/Conversation/RowHeaderButton.h"
 #include "UI/Conversation/TextLabels.h"
-#include "UI/Shared/CardWidgets.h"
+#include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/PagedColumn.h"
 #include "UI/Shared/Theme.h"

@@ -32,9 +32,6 @@ constexpr qsizetype kDiffEntriesPerPage = 8;
 constexpr qsizetype kSourcesPerPage = 20;
 constexpr qsizetype kPathsPerPage = 40;
 constexpr qsizetype kGroupsPerPage = 10;
-// Lines a lines box holds before its "显示更多" control, and adds at each press: many times what
-// its height shows.
-constexpr qsizetype kLinesPerPage = 1000;
 // The locations row neither wraps nor scrolls: past this many buttons none could show.
 constexpr qsizetype kLocationButtons = 40;
 
@@ -83,38 +80,11 @@ RoundedBox *filled(std::function<QColor()> fill, QWidget *content, QWidget *pare
     return box;
 }
 
-// The lines of a box a page at a time: the box holds the first kLinesPerPage of them, and a
-// "显示更多" control under `shown` (the box, or what frames it) gives it the next page at each
-// press. A box holds its lines in a document of its own: one of a hundred thousand lines would
-// take a hundred megabytes, for the dozen rows its height shows. With `numbers` the lines are
-// numbered in a gutter `gutter` wide, `gap` before the text.
-QWidget *pagedLines(LineBox *box, QWidget *shown, QStringList lines, std::vector<qint64> numbers, int gutter, int gap,
-                    QWidget *parent)
-{
-    auto *w = new QWidget(parent);
-    auto *col = column(w, 4);
-    shown->setParent(w);
-    col->addWidget(shown);
-    LinkButton *more = PagedColumn::moreButton(w);
-    more->setObjectName(u"show-more-lines"_s);
-    col->addWidget(more, 0, Qt::AlignLeft);
-    auto fill = [box, more, lines = std::move(lines), numbers = std::move(numbers), gutter, gap, count = qsizetype(0)]() mutable {
-        count = std::min(lines.size(), count + kLinesPerPage);
-        if (!numbers.empty())
-            box->setNumbers(std::vector<qint64>(numbers.begin(), numbers.begin() + count), gutter, gap);
-        box->setLines(lines.first(count));
-        PagedColumn::showRemaining(more, lines.size() - count, u"行");
-    };
-    fill();
-    QObject::connect(more, &QAbstractButton::clicked, w, std::move(fill));
-    return w;
-}
-
-// Lines of a file with their numbers: the matches of a search and the lines of a read are drawn
-// alike.
+// Lines of a file with their numbers in a gutter `gutter` wide, `gap` before the text: the
+// matches of a search and the lines of a read are drawn alike.
 template <typename Line>
-QWidget *numberedLines(LineBox *box, QWidget *shown, const std::vector<Line> &lines, qint64 Line::*number,
-                       QString Line::*text, int gutter, int gap, QWidget *parent)
+void setNumberedLines(LineBox *box, const std::vector<Line> &lines, qint64 Line::*number, QString Line::*text, int gutter,
+                      int gap)
 {
     QStringList texts;
     std::vector<qint64> numbers;
@@ -124,7 +94,8 @@ QWidget *numberedLines(LineBox *box, QWidget *shown, const std::vector<Line> &li
         texts << line.*text;
         numbers.push_back(line.*number);
     }
-    return pagedLines(box, shown, std::move(texts), std::move(numbers), gutter, gap, parent);
+    box->setNumbers(std::move(numbers), gutter, gap);
+    box->setLines(texts);
 }
 
 // The header strip of a diff entry: inset background, top corners rounded inside the border.
@@ -404,9 +375,9 @@ QWidget *ToolPresentationView::buildTerminal(const TerminalCard &card)
     output->setAccessibleName(u"输出"_s);
     output->setBoxColors(QColor(255, 255, 255, int(0.9 * 255)), std::nullopt);
     output->setPadding(QMargins(9, 9, 9, 9));
+    output->setLines(splitLines(card.output));
     output->setHeightBounds(44, 260);
-    QWidget *box = filled([] { return QColor(0, 0, 0, int(0.88 * 255)); }, output, w);
-    layout->addWidget(pagedLines(output, box, splitLines(card.output), {}, 0, 0, w));
+    layout->addWidget(filled([] { return QColor(0, 0, 0, int(0.88 * 255)); }, output, w));
     return w;
 }
 
@@ -456,14 +427,14 @@ QWidget *ToolPresentationView::diffEntry(const DiffEntry &entry, QWidget *parent
     lines->setAccessibleName(entry.header.label);
     lines->setPadding(QMargins(7, 0, 7, 0));
     lines->setMinimumRowHeight(kLineRowHeight);
+    lines->setLines(rows);
     lines->setLineColors([removed](int line) -> std::optional<LineBox::LineColors> {
         const QColor color = line < removed ? Theme::systemRed() : Theme::success();
         return LineBox::LineColors{color, withAlpha(color, 0.06)};
     });
     lines->setHeightBounds(0, 240);
     col->addWidget(lines);
-    // The control sits under the entry's frame, not inside it.
-    return pagedLines(lines, box, std::move(rows), {}, 0, 0, parent);
+    return box;
 }
 
 // ---- Search and read ----
@@ -501,7 +472,7 @@ QWidget *ToolPresentationView::buildSearch(const SearchCard &card)
                                        const auto *shown = std::get_if<SearchCard>(&m_model);
                                        if (!shown || size_t(index) >= shown->groups.size())
                                            return nullptr;
-                                       return searchGroup(*shown, size_t(index), parent);
+                                       return searchGroup(shown->groups[size_t(index)], shown->title, parent);
                                    },
                                    w);
     groups->setObjectName(u"tool-card-groups"_s);
@@ -510,9 +481,8 @@ QWidget *ToolPresentationView::buildSearch(const SearchCard &card)
     return w;
 }
 
-QWidget *ToolPresentationView::searchGroup(const SearchCard &card, size_t index, QWidget *parent)
+QWidget *ToolPresentationView::searchGroup(const SearchGroup &group, const QString &title, QWidget *parent)
 {
-    const SearchGroup &group = card.groups[index];
     auto *g = new QWidget(parent);
     g->setObjectName(u"tool-card-search-group"_s);
     auto *col = column(g, 3, QMargins(0, 4, 0, 4));
@@ -521,10 +491,10 @@ QWidget *ToolPresentationView::searchGroup(const SearchCard &card, size_t index,
         return g;
     auto *lines = new LineBox(10, g);
     lines->setObjectName(u"tool-card-matches"_s);
-    lines->setAccessibleName(group.path.isEmpty() ? card.title : group.path);
+    lines->setAccessibleName(group.path.isEmpty() ? title : group.path);
     lines->setHeightBounds(0, std::nullopt);
-    QWidget *matches = numberedLines(lines, lines, group.matches, &SearchMatch::lineNumber, &SearchMatch::line, 34, 8, g);
-    col->addWidget(matches);
+    setNumberedLines(lines, group.matches, &SearchMatch::lineNumber, &SearchMatch::line, 34, 8);
+    col->addWidget(lines);
     return g;
 }
 
@@ -546,8 +516,8 @@ QWidget *ToolPresentationView::buildRead(const ReadCard &card)
     lines->setPadding(QMargins(0, 5, 0, 5));
     lines->setMinimumRowHeight(kLineRowHeight);
     lines->setHeightBounds(10, 280);
-    QWidget *box = filled([] { return Theme::inset(); }, lines, w);
-    layout->addWidget(numberedLines(lines, box, card.lines, &ReadLine::number, &ReadLine::text, 42, 9, w));
+    setNumberedLines(lines, card.lines, &ReadLine::number, &ReadLine::text, 42, 9);
+    layout->addWidget(filled([] { return Theme::inset(); }, lines, w));
     return w;
 }
 

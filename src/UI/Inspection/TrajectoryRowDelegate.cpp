@@ -1,7 +1,6 @@
 #include "UI/Inspection/TrajectoryRowDelegate.h"
 
 #include "UI/Inspection/TrajectoryLedgerModel.h"
-#include "UI/Shared/CardWidgets.h"
 #include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Theme.h"

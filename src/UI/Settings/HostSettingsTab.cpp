@@ -2,6 +2,7 @@
 
 #include "Store/HostSettingsStore.h"
 #include "UI/Settings/SettingsControls.h"
+#include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/PagedColumn.h"
 #include "UI/Shared/StatusPill.h"
@@ -51,8 +52,10 @@ public:
         icon->setObjectName(u"settings-secret-icon"_s);
         icon->setFixedSize(11, 11);
         layout->addWidget(icon);
-        layout->addWidget(new ThemedLabel(path, Fonts::caption(), &Theme::secondaryText, this));
-        setAccessibleName(path + (secret.set ? u"（已设置）"_s : u"（未设置）"_s));
+        // A one-line name: only what a line can show of a key path is laid out.
+        const QString shown = rowText(path);
+        layout->addWidget(new ThemedLabel(shown, Fonts::caption(), &Theme::secondaryText, this));
+        setAccessibleName(shown + (secret.set ? u"（已设置）"_s : u"（未设置）"_s));
     }
 };
 
@@ -83,7 +86,7 @@ public:
 
         auto *header = new QHBoxLayout;
         header->setSpacing(8);
-        auto *name = new ThemedLabel(ns, monospacedFont(10, QFont::DemiBold), &Theme::primaryText, this);
+        auto *name = new ThemedLabel(rowText(ns), monospacedFont(10, QFont::DemiBold), &Theme::primaryText, this);
         name->setObjectName(u"settings-namespace-name"_s);
         header->addWidget(name);
         pill->setParent(this);
@@ -103,7 +106,7 @@ public:
         frameLayout->setContentsMargins(6, 6, 6, 6);
         editor->setParent(editorFrame);
         editor->setObjectName(u"settings-namespace-editor"_s);
-        editor->setAccessibleName(ns + u" 的设置值"_s);
+        editor->setAccessibleName(rowText(ns) + u" 的设置值"_s);
         editor->setFont(monospacedFont(10));
         editor->setFrameShape(QFrame::NoFrame);
         editor->setTabChangesFocus(true);

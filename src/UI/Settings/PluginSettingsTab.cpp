@@ -3,6 +3,7 @@
 #include "Domain/ProtocolNames.h"
 #include "Store/PluginInventory.h"
 #include "UI/Settings/SettingsControls.h"
+#include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/PagedColumn.h"
 #include "UI/Shared/Spinner.h"
@@ -160,7 +161,7 @@ QWidget *hostPluginRow(const PluginInventoryEntry &entry)
     layout->addWidget(dot, 0, Qt::AlignVCenter);
     auto *names = new QVBoxLayout;
     names->setSpacing(2);
-    auto *shortName = new ThemedLabel(entry.shortName(), Fonts::system(12, QFont::Medium), &Theme::primaryText, row);
+    auto *shortName = new ThemedLabel(rowText(entry.shortName()), Fonts::system(12, QFont::Medium), &Theme::primaryText, row);
     shortName->setObjectName(u"settings-plugin-title"_s);
     names->addWidget(shortName);
     auto *module = new ClampedLabel(entry.moduleName, monospacedFont(9), &Theme::tertiaryText, 1, row);
@@ -171,7 +172,7 @@ QWidget *hostPluginRow(const PluginInventoryEntry &entry)
     auto *status = new ThemedLabel(entry.statusLabel(), Fonts::system(10, QFont::Medium), color, row);
     status->setObjectName(u"settings-plugin-status"_s);
     layout->addWidget(status, 0, Qt::AlignVCenter);
-    row->setAccessibleName(entry.shortName() + u"，"_s + entry.statusLabel());
+    row->setAccessibleName(rowText(entry.shortName()) + u"，"_s + entry.statusLabel());
     return row;
 }
 
@@ -259,7 +260,7 @@ QWidget *dynamicPluginRow(const DynamicPluginInventoryRow &plugin)
     detailLabel->setObjectName(u"settings-plugin-detail"_s);
     lines->addWidget(detailLabel);
     layout->addLayout(lines, 1);
-    row->setAccessibleName(title + u"，"_s + plugin.statusLabel());
+    row->setAccessibleName(rowText(title) + u"，"_s + plugin.statusLabel());
     return row;
 }
 

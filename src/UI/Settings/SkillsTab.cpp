@@ -3,6 +3,7 @@
 #include "Store/HostSettingsStore.h"
 #include "Store/SessionSelection.h"
 #include "UI/Settings/SettingsControls.h"
+#include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/PagedColumn.h"
 #include "UI/Shared/StatusPill.h"
 #include "UI/Shared/Theme.h"
@@ -20,6 +21,8 @@ namespace {
 
 // Skill cards built at once, and added at each "显示更多".
 constexpr qsizetype kCardsPerPage = 20;
+// The longest description a card shows; a longer one ends in "…".
+constexpr qsizetype kDescriptionText = 4 * kRowText;
 
 QWidget *skillCard(const SkillEntry &skill)
 {
@@ -31,7 +34,7 @@ QWidget *skillCard(const SkillEntry &skill)
     layout->setSpacing(5);
     auto *head = new QHBoxLayout;
     head->setSpacing(8);
-    auto *name = new ThemedLabel(skill.name, monospacedFont(10, QFont::DemiBold), &Theme::primaryText, card);
+    auto *name = new ThemedLabel(rowText(skill.name), monospacedFont(10, QFont::DemiBold), &Theme::primaryText, card);
     name->setObjectName(u"settings-skill-name"_s);
     head->addWidget(name);
     auto *pill = skill.modelInvocable ? new StatusPill(u"模型可调用"_s, StatusPill::Kind::Accent, std::nullopt, card)
@@ -40,7 +43,8 @@ QWidget *skillCard(const SkillEntry &skill)
     head->addWidget(pill);
     head->addStretch(1);
     layout->addLayout(head);
-    auto *description = new ThemedLabel(skill.description, Fonts::caption(), &Theme::secondaryText, card);
+    // Wrapped whole, up to what a card's worth of lines can hold.
+    auto *description = new ThemedLabel(rowText(skill.description, kDescriptionText), Fonts::caption(), &Theme::secondaryText, card);
     description->setObjectName(u"settings-skill-description"_s);
     description->setWordWrap(true);
     layout->addWidget(description);
@@ -49,7 +53,7 @@ QWidget *skillCard(const SkillEntry &skill)
         when->setObjectName(u"settings-skill-when"_s);
         layout->addWidget(when);
     }
-    card->setAccessibleName(skill.name + u"，"_s + (skill.modelInvocable ? u"模型可调用"_s : u"仅显示"_s));
+    card->setAccessibleName(rowText(skill.name) + u"，"_s + (skill.modelInvocable ? u"模型可调用"_s : u"仅显示"_s));
     return card;
 }
 

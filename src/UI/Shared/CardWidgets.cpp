@@ -1,6 +1,6 @@
 #include "UI/Shared/CardWidgets.h"
 
-#include "Domain/Graphemes.h"
+#include "UI/Shared/ElidedLabel.h"
 
 #include "UI/Shared/LongTextView.h"
 #include "UI/Shared/ChromeIconButton.h"
@@ -316,13 +316,6 @@ QString textToolTip(const QString &text)
 
 // ---- clampedLines ----
 
-QString rowText(const QString &text)
-{
-    if (text.size() <= kRowText)
-        return text;
-    const auto [end, cut] = Graphemes::prefixEnd(text, kRowText);
-    return end < text.size() ? text.left(end) + u"…"_s : text;
-}
 
 QStringList clampedLines(const QString &text, const QFont &font, int width, int maxLines)
 {

@@ -117,12 +117,6 @@ private:
 // A tooltip showing `text` as written: the text itself unless Qt would take it for markup.
 QString textToolTip(const QString &text);
 
-// The part of a host text that a row of one or two lines can show: its first kRowText
-// characters, and "…" after them when there is more. Measuring or eliding all of a text of
-// megabytes takes far longer than a frame, for a row that shows a hundred characters of it.
-constexpr qsizetype kRowText = 1000;
-QString rowText(const QString &text);
-
 // The text's lines at `width`, at most `maxLines`, the last one elided when text remains.
 QStringList clampedLines(const QString &text, const QFont &font, int width, int maxLines);
 

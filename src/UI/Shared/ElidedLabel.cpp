@@ -1,22 +1,70 @@
 #include "UI/Shared/ElidedLabel.h"
 
+#include "Domain/Graphemes.h"
 #include "UI/Shared/Theme.h"
 
 #include <QEvent>
 #include <QPainter>
+#include <QTextBoundaryFinder>
 #include <QTextLayout>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace nbd {
 
+QString rowText(const QString &text, qsizetype limit)
+{
+    if (text.size() <= limit)
+        return text;
+    const auto [end, cut] = Graphemes::prefixEnd(text, limit);
+    return end < text.size() ? text.left(end) + u"…"_s : text;
+}
+
+namespace {
+
+// The last `limit` UTF-16 units of `text` or a little less, starting on a character boundary.
+QString tail(const QString &text, qsizetype limit)
+{
+    constexpr qsizetype kContext = 16;
+    qsizetype from = text.size() - limit;
+    if (from <= 0)
+        return text;
+    // Only a few units before the cut decide where the character it falls in starts.
+    const qsizetype windowStart = std::max<qsizetype>(0, from - kContext);
+    const QString window = text.mid(windowStart);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, window);
+    finder.setPosition(from - windowStart);
+    if (!finder.isAtBoundary()) {
+        const qsizetype next = finder.toNextBoundary();
+        if (next > 0)
+            from = windowStart + next;
+    }
+    return text.mid(from);
+}
+
+} // namespace
+
+QString ElidedLabel::shownPart(const QString &text, Qt::TextElideMode mode)
+{
+    if (text.size() <= kRowText)
+        return text;
+    switch (mode) {
+    case Qt::ElideLeft:
+        return u"…"_s + tail(text, kRowText);
+    case Qt::ElideMiddle:
+        return rowText(text, kRowText / 2) + tail(text, kRowText / 2);
+    default:
+        return rowText(text);
+    }
+}
+
 ElidedLabel::ElidedLabel(const QString &text, Qt::TextElideMode mode, QWidget *parent)
     : QWidget(parent)
-    , m_text(text)
+    , m_text(shownPart(text, mode))
     , m_mode(mode)
 {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    setAccessibleName(text);
+    setAccessibleName(m_text);
 }
 
 namespace {
@@ -36,7 +84,7 @@ void replaceText(QWidget *label, QString &shown, const QString &text)
 
 void ElidedLabel::setText(const QString &text)
 {
-    replaceText(this, m_text, text);
+    replaceText(this, m_text, shownPart(text, m_mode));
 }
 
 void ElidedLabel::setColor(const QColor &color)
@@ -87,20 +135,26 @@ void ElidedLabel::changeEvent(QEvent *event)
 ClampedLabel::ClampedLabel(const QString &text, const QFont &font, std::function<QColor()> color, int maxLines,
                            QWidget *parent)
     : QWidget(parent)
-    , m_text(text)
     , m_color(std::move(color))
     , m_maxLines(std::max(1, maxLines))
 {
+    m_text = shownPart(text);
     setFont(font);
-    setAccessibleName(text);
+    setAccessibleName(m_text);
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
 }
 
+QString ClampedLabel::shownPart(const QString &text) const
+{
+    // A line holds far fewer characters than kRowText; a label without a limit keeps all.
+    return m_maxLines == kNoLineLimit ? text : rowText(text, kRowText * m_maxLines);
+}
+
 void ClampedLabel::setText(const QString &text)
 {
-    replaceText(this, m_text, text);
+    replaceText(this, m_text, shownPart(text));
 }
 
 QStringList ClampedLabel::shownLines(int width) const

@@ -17,8 +17,11 @@ PagedColumn::PagedColumn(qsizetype count, qsizetype pageSize, MakeRow make, QWid
     , m_pageSize(std::max<qsizetype>(1, pageSize))
     , m_make(std::move(make))
     , m_rows(new QVBoxLayout)
-    , m_more(moreButton(this))
+    , m_more(new LinkButton(QString(), Fonts::system(11), u"chevron.down"_s, this))
 {
+    m_more->setObjectName(u"show-more"_s);
+    m_more->setTextColor([] { return Theme::brand(); });
+    m_more->setToolTip(QString());
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(6);
@@ -33,27 +36,9 @@ PagedColumn::PagedColumn(qsizetype count, qsizetype pageSize, MakeRow make, QWid
     showMore();
 }
 
-QString PagedColumn::moreText(qsizetype remaining, QStringView unit)
+QString PagedColumn::moreText(qsizetype remaining)
 {
-    return u"显示更多（还有 %1 %2）"_s.arg(remaining).arg(unit);
-}
-
-LinkButton *PagedColumn::moreButton(QWidget *parent)
-{
-    auto *button = new LinkButton(QString(), Fonts::system(11), u"chevron.down"_s, parent);
-    button->setObjectName(u"show-more"_s);
-    button->setTextColor([] { return Theme::brand(); });
-    button->setToolTip(QString());
-    return button;
-}
-
-void PagedColumn::showRemaining(LinkButton *button, qsizetype remaining, QStringView unit)
-{
-    const QString text = moreText(remaining, unit);
-    button->setText(text);
-    button->setAccessibleName(text);
-    button->setVisible(remaining > 0);
-    button->updateGeometry();
+    return u"显示更多（还有 %1 项）"_s.arg(remaining);
 }
 
 void PagedColumn::showMore()
@@ -75,8 +60,11 @@ void PagedColumn::showMore()
 
 void PagedColumn::refreshControl()
 {
-    const qsizetype remaining = m_count - m_shown;
-    showRemaining(m_more, remaining);
+    const QString text = moreText(m_count - m_shown);
+    m_more->setText(text);
+    m_more->setAccessibleName(text);
+    m_more->setVisible(m_shown < m_count);
+    m_more->updateGeometry();
 }
 
 } // namespace nbd

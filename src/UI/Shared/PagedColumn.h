@@ -31,12 +31,8 @@ public:
     // Adds the next page (the first one when nothing is shown yet).
     void showMore();
 
-    // The control's text: how many entries (or, with the unit "行", lines) are not shown yet.
-    static QString moreText(qsizetype remaining, QStringView unit = u"项");
-    // A "显示更多" control in the look of the cards' links; its text is set by showRemaining().
-    static LinkButton *moreButton(QWidget *parent);
-    // Shows how many are left on `button`, hidden when none are.
-    static void showRemaining(LinkButton *button, qsizetype remaining, QStringView unit = u"项");
+    // The control's text: how many entries are not shown yet.
+    static QString moreText(qsizetype remaining);
 
 Q_SIGNALS:
     void rowsAdded(qsizetype from, qsizetype to);
