@@ -1,6 +1,5 @@
 #include "UI/Shared/ElidedLabel.h"
 
-#include "Domain/Graphemes.h"
 #include "UI/Shared/Theme.h"
 
 #include <QEvent>
@@ -8,56 +7,61 @@
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
 
+#include <algorithm>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace nbd {
+
+namespace {
+
+// A place between characters next to `at` (at or before it, or at or after it when `forward`).
+// Only a few units around it decide; a character longer than that (a letter under thousands of
+// combining marks) is cut between its code points.
+qsizetype cutNear(const QString &text, qsizetype at, bool forward)
+{
+    constexpr qsizetype kContext = 16;
+    if (at <= 0 || at >= text.size())
+        return std::clamp<qsizetype>(at, 0, text.size());
+    const qsizetype windowStart = std::max<qsizetype>(0, at - kContext);
+    const QString window = text.mid(windowStart, at - windowStart + kContext);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, window);
+    finder.setPosition(at - windowStart);
+    if (finder.isAtBoundary())
+        return at;
+    const qsizetype found = forward ? finder.toNextBoundary() : finder.toPreviousBoundary();
+    // The window's own ends count as boundaries to the finder; only one inside it is real.
+    if (found > 0 && found < window.size())
+        return windowStart + found;
+    if (text[at].isLowSurrogate())
+        return forward ? at + 1 : at - 1;
+    return at;
+}
+
+} // namespace
 
 QString rowText(const QString &text, qsizetype limit)
 {
     if (text.size() <= limit)
         return text;
-    const auto [end, cut] = Graphemes::prefixEnd(text, limit);
-    return end < text.size() ? text.left(end) + u"…"_s : text;
+    return text.left(cutNear(text, limit, false)) + u"…"_s;
 }
-
-namespace {
-
-// The last `limit` UTF-16 units of `text` or a little less, starting on a character boundary.
-QString tail(const QString &text, qsizetype limit)
-{
-    constexpr qsizetype kContext = 16;
-    qsizetype from = text.size() - limit;
-    if (from <= 0)
-        return text;
-    // Only a few units before the cut decide where the character it falls in starts.
-    const qsizetype windowStart = std::max<qsizetype>(0, from - kContext);
-    const QString window = text.mid(windowStart);
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, window);
-    finder.setPosition(from - windowStart);
-    if (!finder.isAtBoundary()) {
-        const qsizetype next = finder.toNextBoundary();
-        if (next > 0)
-            from = windowStart + next;
-    }
-    return text.mid(from);
-}
-
-} // namespace
 
 QString ElidedLabel::shownPart(const QString &text, Qt::TextElideMode mode)
 {
     if (text.size() <= kRowText)
         return text;
+    // The last `count` units or a little fewer, from a place between characters.
+    const auto tail = [&](qsizetype count) { return text.mid(cutNear(text, text.size() - count, true)); };
     switch (mode) {
     case Qt::ElideLeft:
-        return u"…"_s + tail(text, kRowText);
+        return u"…"_s + tail(kRowText);
     case Qt::ElideMiddle:
-        return rowText(text, kRowText / 2) + tail(text, kRowText / 2);
+        return rowText(text, kRowText / 2) + tail(kRowText / 2);
     default:
         return rowText(text);
     }
 }
-
 ElidedLabel::ElidedLabel(const QString &text, Qt::TextElideMode mode, QWidget *parent)
     : QWidget(parent)
     , m_text(shownPart(text, mode))
