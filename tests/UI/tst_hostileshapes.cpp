@@ -22,8 +22,10 @@
 #include "UI/Shared/PagedColumn.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <functional>
@@ -600,7 +602,8 @@ private Q_SLOTS:
         m_shapes.reset();
     }
 
-    // The subagent menu is a list of actions rather than widgets: its items are bounded too.
+    // The subagent menu is a list of actions rather than widgets: its items come a page at a
+    // time too.
     void subagentMenuBounded_data()
     {
         QTest::addColumn<qsizetype>("runs");
@@ -628,10 +631,30 @@ private Q_SLOTS:
         }));
         auto *catalog = new SubagentCatalogView(store->sessions(), store->selection(), u"root"_s);
         m_shapes.place(catalog);
-        const QList<QAction *> items = catalog->catalogMenu()->actions();
-        QVERIFY(items.size() <= SubagentCatalogView::kMenuRowsPerPage + 3);
-        const bool more = std::any_of(items.begin(), items.end(), [](QAction *a) { return a->objectName() == u"subagent-catalog-more"; });
-        QCOMPARE(more, runs > SubagentCatalogView::kMenuRowsPerPage);
+        QMenu *menu = catalog->catalogMenu();
+        const auto rows = [menu] {
+            const QList<QAction *> items = menu->actions();
+            return std::count_if(items.begin(), items.end(), [](QAction *a) { return a->objectName() == u"subagent-row"; });
+        };
+        const auto more = [menu] { return menu->findChild<QAction *>(u"subagent-catalog-more"_s); };
+        const qsizetype page = SubagentCatalogView::kMenuRowsPerPage;
+        QCOMPARE(rows(), std::min(runs, page));
+        QCOMPARE(more() != nullptr, runs > page);
+        if (runs <= page) {
+            m_shapes.reset();
+            return;
+        }
+        // Choosing the item closes the menu as any item does; it opens again, a page longer.
+        QTimer::singleShot(0, catalog, [menu, more] {
+            QTRY_VERIFY(QApplication::activePopupWidget() == menu);
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(more()).center());
+        });
+        QTest::mouseClick(catalog, Qt::LeftButton);
+        QTRY_VERIFY(QApplication::activePopupWidget() == menu);
+        QCOMPARE(rows(), 2 * page);
+        QCOMPARE(more()->text(), PagedColumn::moreText(runs - 2 * page));
+        QTest::keyClick(menu, Qt::Key_Escape);
+        QTRY_VERIFY(!QApplication::activePopupWidget());
         m_shapes.reset();
     }
 };
