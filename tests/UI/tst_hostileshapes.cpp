@@ -107,6 +107,63 @@ JSONValue read(qsizetype count, const QString &text)
                              }))}});
 }
 
+JSONValue secret(const QString &path)
+{
+    return JSONValue::object({{u"path"_s, JSONValue::array({path})}, {u"set"_s, true}});
+}
+
+JSONValue hostPlugin(const QString &id, const QString &module)
+{
+    return JSONValue::object({{u"entryId"_s, id}, {u"moduleName"_s, module}, {u"enabled"_s, true}});
+}
+
+// A dynamic plugin with one package, `text` its name and purpose.
+JSONValue dynamicPlugin(const QString &id, const QString &text)
+{
+    return JSONValue::object({{u"pluginId"_s, id},
+                              {u"agentId"_s, u"a"_s},
+                              {u"currentPackageId"_s, u"v"_s},
+                              {u"packages"_s, JSONValue::array({JSONValue::object({{u"packageId"_s, u"v"_s},
+                                                                                   {u"name"_s, text},
+                                                                                   {u"purpose"_s, text},
+                                                                                   {u"hasHostHalf"_s, true},
+                                                                                   {u"hasClientHalf"_s, false}})})}});
+}
+
+JSONValue skill(const QString &name, const QString &description)
+{
+    return JSONValue::object({{u"name"_s, name}, {u"description"_s, description}, {u"modelInvocable"_s, true}});
+}
+
+JSONValue option(const QString &label, const QString &description = u"说明"_s)
+{
+    return JSONValue::object({{u"label"_s, label}, {u"description"_s, description}});
+}
+
+JSONValue question(const QString &text, Elements options)
+{
+    return JSONValue::object({{u"id"_s, u"q"_s}, {u"question"_s, text}, {u"options"_s, JSONValue::array(std::move(options))}});
+}
+
+JSONValue queued(const QString &id, const QString &text)
+{
+    const JSONValue content = JSONValue::array({JSONValue::object({{u"type"_s, u"text"_s}, {u"text"_s, text}})});
+    return JSONValue::object(
+        {{u"id"_s, id}, {u"message"_s, JSONValue::object({{u"content"_s, content}})}, {u"placement"_s, u"queued"_s}});
+}
+
+JSONValue todo(const QString &text)
+{
+    return JSONValue::object({{u"content"_s, text}, {u"status"_s, u"pending"_s}});
+}
+
+// A view whose host data never arrived is not built: its row fails.
+template <class Done>
+bool waitFor(Done done)
+{
+    return QTest::qWaitFor(done, 20000);
+}
+
 // The views under test, each built from host data with `n` entries (or `n` characters) and
 // placed in a window of the width the transcript gives.
 class Shapes
@@ -163,6 +220,80 @@ public:
 
     test::StoreHarness &harness() { return *m_harness; }
 
+    QWidget *hostSettings(const std::function<void(sim::SimWorld &)> &prepare)
+    {
+        AppModel *s = store([&](sim::SimWorld &world, sim::SimHost &) { prepare(world); });
+        auto *tab = new HostSettingsTab(s->hostSettings());
+        place(tab);
+        return waitFor([tab] { return tab->loaded(); }) ? tab : nullptr;
+    }
+
+    QWidget *plugins(Elements host, Elements dynamic)
+    {
+        const size_t count = dynamic.size();
+        AppModel *s = store([&](sim::SimWorld &world, sim::SimHost &) {
+            world.setPluginInventory(JSONValue::array(std::move(host)));
+            world.setDynamicInventory(JSONValue::array(std::move(dynamic)));
+        });
+        m_harness->waitForListed();
+        if (!waitFor([s, count] { return s->plugins()->dynamicPlugins().size() == count; }))
+            return nullptr;
+        return place(new PluginSettingsTab(s->plugins()));
+    }
+
+    QWidget *skills(Elements skills)
+    {
+        const size_t count = skills.size();
+        AppModel *s = store([&](sim::SimWorld &world, sim::SimHost &) {
+            world.addSession(test::session(u"s1"_s, 2000));
+            world.setSkills(u"s1"_s, JSONValue::array(std::move(skills)));
+        });
+        s->selection()->selectSession(u"s1"_s);
+        auto *tab = new SkillsTab(s->hostSettings(), s->selection());
+        place(tab);
+        return waitFor([tab, count] { return tab->skills().size() == count; }) ? tab : nullptr;
+    }
+
+    QWidget *question(JSONValue question)
+    {
+        AppModel *s = store([](sim::SimWorld &world, sim::SimHost &) { world.addSession(test::session(u"s1"_s, 2000)); });
+        m_harness->world.pushQuestionRequested(
+            u"r1"_s, JSONValue::object({{u"sessionId"_s, u"s1"_s}, {u"questions"_s, JSONValue::array({question})}}));
+        if (!waitFor([s] { return !s->interactions()->pendingQuestions().empty(); }))
+            return nullptr;
+        return place(new QuestionCard(s->interactions(), s->interactions()->pendingQuestions().front()));
+    }
+
+    // The dock opened, as a user opens it.
+    QWidget *queue(Elements messages)
+    {
+        const size_t count = messages.size();
+        AppModel *s = store([](sim::SimWorld &world, sim::SimHost &) { world.addSession(test::session(u"s1"_s, 2000)); });
+        const std::shared_ptr<SessionModel> model = session();
+        m_harness->world.pushQueue(u"s1"_s, JSONValue::array(std::move(messages)));
+        if (!waitFor([model, count] { return model->queuedMessages().size() == count; }))
+            return nullptr;
+        QWidget *dock = place(new QueuedMessagesDock(s->sessionActions(), model));
+        if (auto *header = dock->findChild<QAbstractButton *>(u"queued-messages-header"_s))
+            QTest::mouseClick(header, Qt::LeftButton);
+        return dock;
+    }
+
+    // The banner's list opened, as a user opens it.
+    QWidget *todos(Elements todos)
+    {
+        const size_t count = todos.size();
+        AppModel *s = store([](sim::SimWorld &world, sim::SimHost &) { world.addSession(test::session(u"s1"_s, 2000)); });
+        const std::shared_ptr<SessionModel> model = session();
+        m_harness->world.pushProjection(u"s1"_s, u"todos"_s, JSONValue::array(std::move(todos)));
+        if (!waitFor([model, count] { return model->todos().size() == count; }))
+            return nullptr;
+        QWidget *banner = place(new GoalBannerView(s->sessionActions(), model));
+        if (auto *header = banner->findChild<QAbstractButton *>(u"todo-header"_s))
+            QTest::mouseClick(header, Qt::LeftButton);
+        return banner;
+    }
+
     void reset()
     {
         m_window.reset();
@@ -173,13 +304,6 @@ private:
     std::unique_ptr<test::StoreHarness> m_harness;
     std::unique_ptr<QWidget> m_window;
 };
-
-// A view whose host data never arrived is not built: its row fails.
-template <class Done>
-bool waitFor(Done done)
-{
-    return QTest::qWaitFor(done, 20000);
-}
 
 struct Shape
 {
@@ -244,205 +368,59 @@ const std::vector<Shape> &shapes()
         // The other lists of host data.
         {"settings.namespaces",
          [](Shapes &s, qsizetype n) -> QWidget * {
-             AppModel *store = s.store([n](sim::SimWorld &world, sim::SimHost &) {
+             return s.hostSettings([n](sim::SimWorld &world) {
                  for (qsizetype i = 0; i < n; ++i)
                      world.addSettingsNamespace(u"ns"_s + QString::number(i), JSONValue::emptyObject(),
                                                 JSONValue::object({{u"k"_s, i}}));
              });
-             auto *tab = new HostSettingsTab(store->hostSettings());
-             s.place(tab);
-             if (!waitFor([tab] { return tab->loaded(); }))
-                 return nullptr;
-             return tab;
          }},
         {"settings.secrets",
          [](Shapes &s, qsizetype n) -> QWidget * {
-             AppModel *store = s.store([n](sim::SimWorld &world, sim::SimHost &) {
+             return s.hostSettings([n](sim::SimWorld &world) {
                  world.addSettingsNamespace(u"ns"_s, JSONValue::emptyObject(), JSONValue::emptyObject(), u"live"_s,
-                                            JSONValue::array(elements(n, [](qsizetype i) {
-                                                return JSONValue::object({{u"path"_s, JSONValue::array({entryText(i)})},
-                                                                          {u"set"_s, true}});
-                                            })));
+                                            JSONValue::array(elements(n, [](qsizetype i) { return secret(entryText(i)); })));
              });
-             auto *tab = new HostSettingsTab(store->hostSettings());
-             s.place(tab);
-             if (!waitFor([tab] { return tab->loaded(); }))
-                 return nullptr;
-             return tab;
-         }},
-        {"settings.plugins",
-         [](Shapes &s, qsizetype n) -> QWidget * {
-             AppModel *store = s.store([n](sim::SimWorld &world, sim::SimHost &) {
-                 world.setPluginInventory(JSONValue::array(elements(n, [](qsizetype i) {
-                     return JSONValue::object(
-                         {{u"entryId"_s, u"e"_s + QString::number(i)}, {u"moduleName"_s, entryText(i)}, {u"enabled"_s, true}});
-                 })));
-                 world.setDynamicInventory(JSONValue::array(elements(n, [](qsizetype i) {
-                     return JSONValue::object(
-                         {{u"pluginId"_s, u"p"_s + QString::number(i)}, {u"agentId"_s, u"a"_s}, {u"packages"_s, JSONValue::array({})}});
-                 })));
-             });
-             s.harness().waitForListed();
-             if (!waitFor([store, n] { return qsizetype(store->plugins()->dynamicPlugins().size()) == n; }))
-                 return nullptr;
-             return s.place(new PluginSettingsTab(store->plugins()));
-         }},
-        {"settings.skills",
-         [](Shapes &s, qsizetype n) -> QWidget * {
-             AppModel *store = s.store([n](sim::SimWorld &world, sim::SimHost &) {
-                 world.addSession(test::session(u"s1"_s, 2000));
-                 world.setSkills(u"s1"_s, JSONValue::array(elements(n, [](qsizetype i) {
-                     return JSONValue::object({{u"name"_s, entryText(i)}, {u"description"_s, u"做事"_s}, {u"modelInvocable"_s, true}});
-                 })));
-             });
-             store->selection()->selectSession(u"s1"_s);
-             auto *tab = new SkillsTab(store->hostSettings(), store->selection());
-             s.place(tab);
-             if (!waitFor([tab, n] { return qsizetype(tab->skills().size()) == n; }))
-                 return nullptr;
-             return tab;
-         }},
-        {"question.options",
-         [](Shapes &s, qsizetype n) -> QWidget * {
-             AppModel *store = s.store([](sim::SimWorld &world, sim::SimHost &) { world.addSession(test::session(u"s1"_s, 2000)); });
-             const JSONValue question = JSONValue::object(
-                 {{u"id"_s, u"q"_s},
-                  {u"question"_s, u"选哪个？"_s},
-                  {u"options"_s, JSONValue::array(elements(n, [](qsizetype i) {
-                       return JSONValue::object({{u"label"_s, entryText(i)}, {u"description"_s, u"说明"_s}});
-                   }))}});
-             s.harness().world.pushQuestionRequested(
-                 u"r1"_s, JSONValue::object({{u"sessionId"_s, u"s1"_s}, {u"questions"_s, JSONValue::array({question})}}));
-             if (!waitFor([store] { return !store->interactions()->pendingQuestions().empty(); }))
-                 return nullptr;
-             return s.place(new QuestionCard(store->interactions(), store->interactions()->pendingQuestions().front()));
-         }},
-        {"queue.messages",
-         [](Shapes &s, qsizetype n) -> QWidget * {
-             AppModel *store = s.store([](sim::SimWorld &world, sim::SimHost &) { world.addSession(test::session(u"s1"_s, 2000)); });
-             const std::shared_ptr<SessionModel> model = s.session();
-             s.harness().world.pushQueue(u"s1"_s, JSONValue::array(elements(n, [](qsizetype i) {
-                 return JSONValue::object(
-                     {{u"id"_s, u"m"_s + QString::number(i)},
-                      {u"message"_s, JSONValue::object({{u"content"_s, JSONValue::array({JSONValue::object(
-                                                                           {{u"type"_s, u"text"_s}, {u"text"_s, entryText(i)}})})}})},
-                      {u"placement"_s, u"queued"_s}});
-             })));
-             if (!waitFor([model, n] { return qsizetype(model->queuedMessages().size()) == n; }))
-                 return nullptr;
-             QWidget *dock = s.place(new QueuedMessagesDock(store->sessionActions(), model));
-             // Opened, as a user opens it.
-             if (auto *header = dock->findChild<QAbstractButton *>(u"queued-messages-header"_s))
-                 QTest::mouseClick(header, Qt::LeftButton);
-             return dock;
-         }},
-        {"queue.message.text",
-         [](Shapes &s, qsizetype n) -> QWidget * {
-             AppModel *store = s.store([](sim::SimWorld &world, sim::SimHost &) { world.addSession(test::session(u"s1"_s, 2000)); });
-             const std::shared_ptr<SessionModel> model = s.session();
-             s.harness().world.pushQueue(
-                 u"s1"_s,
-                 JSONValue::array({JSONValue::object(
-                     {{u"id"_s, u"m"_s},
-                      {u"message"_s, JSONValue::object({{u"content"_s, JSONValue::array({JSONValue::object(
-                                                                           {{u"type"_s, u"text"_s}, {u"text"_s, unbroken(n)}})})}})},
-                      {u"placement"_s, u"queued"_s}})}));
-             if (!waitFor([model] { return model->queuedMessages().size() == 1; }))
-                 return nullptr;
-             return s.place(new QueuedMessagesDock(store->sessionActions(), model));
-         }},
-        {"todos",
-         [](Shapes &s, qsizetype n) -> QWidget * {
-             AppModel *store = s.store([](sim::SimWorld &world, sim::SimHost &) { world.addSession(test::session(u"s1"_s, 2000)); });
-             const std::shared_ptr<SessionModel> model = s.session();
-             s.harness().world.pushProjection(u"s1"_s, u"todos"_s, JSONValue::array(elements(n, [](qsizetype i) {
-                 return JSONValue::object({{u"content"_s, entryText(i)}, {u"status"_s, u"pending"_s}});
-             })));
-             if (!waitFor([model, n] { return qsizetype(model->todos().size()) == n; }))
-                 return nullptr;
-             QWidget *banner = s.place(new GoalBannerView(store->sessionActions(), model));
-             // Opened, as a user opens it.
-             auto *header = banner->findChild<QAbstractButton *>(u"todo-header"_s);
-             if (header)
-                 QTest::mouseClick(header, Qt::LeftButton);
-             return banner;
-         }},
-        {"todo.text",
-         [](Shapes &s, qsizetype n) -> QWidget * {
-             AppModel *store = s.store([](sim::SimWorld &world, sim::SimHost &) { world.addSession(test::session(u"s1"_s, 2000)); });
-             const std::shared_ptr<SessionModel> model = s.session();
-             s.harness().world.pushProjection(u"s1"_s, u"todos"_s, JSONValue::array({JSONValue::object(
-                                                                        {{u"content"_s, unbroken(n)}, {u"status"_s, u"pending"_s}})}));
-             if (!waitFor([model] { return model->todos().size() == 1; }))
-                 return nullptr;
-             QWidget *banner = s.place(new GoalBannerView(store->sessionActions(), model));
-             if (auto *header = banner->findChild<QAbstractButton *>(u"todo-header"_s))
-                 QTest::mouseClick(header, Qt::LeftButton);
-             return banner;
-         }},
-        {"question.text",
-         [](Shapes &s, qsizetype n) -> QWidget * {
-             AppModel *store = s.store([](sim::SimWorld &world, sim::SimHost &) { world.addSession(test::session(u"s1"_s, 2000)); });
-             const JSONValue question = JSONValue::object(
-                 {{u"id"_s, u"q"_s},
-                  {u"question"_s, unbroken(n)},
-                  {u"header"_s, unbroken(n)},
-                  {u"options"_s, JSONValue::array({JSONValue::object({{u"label"_s, unbroken(n)}, {u"description"_s, unbroken(n)}})})}});
-             s.harness().world.pushQuestionRequested(
-                 u"r1"_s, JSONValue::object({{u"sessionId"_s, u"s1"_s}, {u"questions"_s, JSONValue::array({question})}}));
-             if (!waitFor([store] { return !store->interactions()->pendingQuestions().empty(); }))
-                 return nullptr;
-             return s.place(new QuestionCard(store->interactions(), store->interactions()->pendingQuestions().front()));
          }},
         {"settings.namespace.text",
          [](Shapes &s, qsizetype n) -> QWidget * {
-             AppModel *store = s.store([n](sim::SimWorld &world, sim::SimHost &) {
+             return s.hostSettings([n](sim::SimWorld &world) {
                  world.addSettingsNamespace(unbroken(n), JSONValue::emptyObject(), JSONValue::emptyObject(), u"live"_s,
-                                            JSONValue::array({JSONValue::object({{u"path"_s, JSONValue::array({unbroken(n)})},
-                                                                                 {u"set"_s, true}})}));
+                                            JSONValue::array({secret(unbroken(n))}));
              });
-             auto *tab = new HostSettingsTab(store->hostSettings());
-             s.place(tab);
-             if (!waitFor([tab] { return tab->loaded(); }))
-                 return nullptr;
-             return tab;
          }},
-        {"settings.skill.text",
+        {"settings.plugins",
          [](Shapes &s, qsizetype n) -> QWidget * {
-             AppModel *store = s.store([n](sim::SimWorld &world, sim::SimHost &) {
-                 world.addSession(test::session(u"s1"_s, 2000));
-                 world.setSkills(u"s1"_s, JSONValue::array({JSONValue::object({{u"name"_s, unbroken(n)},
-                                                                               {u"description"_s, unbroken(n)},
-                                                                               {u"whenToUse"_s, unbroken(n)},
-                                                                               {u"modelInvocable"_s, true}})}));
-             });
-             store->selection()->selectSession(u"s1"_s);
-             auto *tab = new SkillsTab(store->hostSettings(), store->selection());
-             s.place(tab);
-             if (!waitFor([tab] { return tab->skills().size() == 1; }))
-                 return nullptr;
-             return tab;
+             return s.plugins(elements(n, [](qsizetype i) { return hostPlugin(u"e"_s + QString::number(i), entryText(i)); }),
+                              elements(n, [](qsizetype i) { return dynamicPlugin(u"p"_s + QString::number(i), entryText(i)); }));
          }},
         {"settings.plugin.text",
          [](Shapes &s, qsizetype n) -> QWidget * {
-             AppModel *store = s.store([n](sim::SimWorld &world, sim::SimHost &) {
-                 world.setPluginInventory(JSONValue::array(
-                     {JSONValue::object({{u"entryId"_s, u"e"_s}, {u"moduleName"_s, unbroken(n)}, {u"enabled"_s, true}})}));
-                 world.setDynamicInventory(JSONValue::array({JSONValue::object(
-                     {{u"pluginId"_s, unbroken(n)},
-                      {u"agentId"_s, u"a"_s},
-                      {u"currentPackageId"_s, u"v"_s},
-                      {u"packages"_s, JSONValue::array({JSONValue::object({{u"packageId"_s, u"v"_s},
-                                                                           {u"name"_s, unbroken(n)},
-                                                                           {u"purpose"_s, unbroken(n)},
-                                                                           {u"hasHostHalf"_s, true},
-                                                                           {u"hasClientHalf"_s, false}})})}})}));
-             });
-             s.harness().waitForListed();
-             if (!waitFor([store] { return store->plugins()->dynamicPlugins().size() == 1; }))
-                 return nullptr;
-             return s.place(new PluginSettingsTab(store->plugins()));
+             return s.plugins({hostPlugin(u"e"_s, unbroken(n))}, {dynamicPlugin(unbroken(n), unbroken(n))});
          }},
+        {"settings.skills",
+         [](Shapes &s, qsizetype n) -> QWidget * {
+             return s.skills(elements(n, [](qsizetype i) { return skill(entryText(i), u"做事"_s); }));
+         }},
+        {"settings.skill.text",
+         [](Shapes &s, qsizetype n) -> QWidget * { return s.skills({skill(unbroken(n), unbroken(n)).with(u"whenToUse"_s, unbroken(n))}); }},
+        {"question.options",
+         [](Shapes &s, qsizetype n) -> QWidget * {
+             return s.question(question(u"选哪个？"_s, elements(n, [](qsizetype i) { return option(entryText(i)); })));
+         }},
+        {"question.text",
+         [](Shapes &s, qsizetype n) -> QWidget * {
+             return s.question(question(unbroken(n), {option(unbroken(n), unbroken(n))}).with(u"header"_s, unbroken(n)));
+         }},
+        {"queue.messages",
+         [](Shapes &s, qsizetype n) -> QWidget * {
+             return s.queue(elements(n, [](qsizetype i) { return queued(u"m"_s + QString::number(i), entryText(i)); }));
+         }},
+        {"queue.message.text", [](Shapes &s, qsizetype n) -> QWidget * { return s.queue({queued(u"m"_s, unbroken(n))}); }},
+        {"todos",
+         [](Shapes &s, qsizetype n) -> QWidget * {
+             return s.todos(elements(n, [](qsizetype i) { return todo(entryText(i)); }));
+         }},
+        {"todo.text", [](Shapes &s, qsizetype n) -> QWidget * { return s.todos({todo(unbroken(n))}); }},
     };
     return all;
 }

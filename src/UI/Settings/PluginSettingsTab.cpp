@@ -264,6 +264,22 @@ QWidget *dynamicPluginRow(const DynamicPluginInventoryRow &plugin)
     return row;
 }
 
+// The rows of one of the inventory's lists, a page at a time, read from the inventory as they
+// are made: the page is rebuilt whenever the inventory changes.
+template <class Entry>
+PagedColumn *pagedRows(QPointer<PluginInventory> plugins, const std::vector<Entry> &(PluginInventory::*list)() const,
+                       QWidget *(*makeRow)(const Entry &))
+{
+    const qsizetype count = plugins ? qsizetype(((*plugins).*list)().size()) : 0;
+    return new PagedColumn(count, kRowsPerPage, [plugins, list, makeRow](qsizetype index, QWidget *owner) -> QWidget * {
+        if (!plugins || size_t(index) >= ((*plugins).*list)().size())
+            return nullptr;
+        QWidget *row = makeRow(((*plugins).*list)()[size_t(index)]);
+        row->setParent(owner);
+        return row;
+    });
+}
+
 } // namespace
 
 PluginSettingsTab::PluginSettingsTab(PluginInventory *plugins, QWidget *parent)
@@ -349,16 +365,8 @@ void PluginSettingsTab::rebuild()
     QWidget *dynamicTitle = groupTitle(u"动态 Plugin"_s, qsizetype(dynamic.size()), u"settings-plugin-group-dynamic"_s);
     dynamicTitle->setContentsMargins(0, 0, 0, 7);
     add(dynamicTitle);
-    // Rows come a page at a time, read from the inventory as they are made: the page is rebuilt
-    // whenever the inventory changes.
     if (!dynamic.empty()) {
-        add(new PagedColumn(qsizetype(dynamic.size()), kRowsPerPage, [this](qsizetype index, QWidget *owner) -> QWidget * {
-            if (!m_plugins || size_t(index) >= m_plugins->dynamicPlugins().size())
-                return nullptr;
-            QWidget *row = dynamicPluginRow(m_plugins->dynamicPlugins()[size_t(index)]);
-            row->setParent(owner);
-            return row;
-        }));
+        add(pagedRows(m_plugins, &PluginInventory::dynamicPlugins, &dynamicPluginRow));
     } else {
         const bool missing = m_plugins && m_plugins->dynamicPluginInventoryAvailable() == false;
         add(emptyRow(missing ? u"当前 Host 未提供动态 Plugin 注册表"_s : u"没有动态 Plugin"_s,
@@ -369,13 +377,7 @@ void PluginSettingsTab::rebuild()
     hostTitle->setContentsMargins(0, 24, 0, 7);
     add(hostTitle);
     if (!host.empty()) {
-        add(new PagedColumn(qsizetype(host.size()), kRowsPerPage, [this](qsizetype index, QWidget *owner) -> QWidget * {
-            if (!m_plugins || size_t(index) >= m_plugins->hostPlugins().size())
-                return nullptr;
-            QWidget *row = hostPluginRow(m_plugins->hostPlugins()[size_t(index)]);
-            row->setParent(owner);
-            return row;
-        }));
+        add(pagedRows(m_plugins, &PluginInventory::hostPlugins, &hostPluginRow));
     } else {
         const bool missing = m_plugins && m_plugins->hostPluginInventoryAvailable() == false;
         add(emptyRow(missing ? u"当前 Host 未提供 Plugin 清单"_s : u"没有 Host Plugin"_s, u"settings-plugin-empty-host"_s));
