@@ -2,6 +2,7 @@
 #include "AppModelTestSupport.h"
 #include "GuiTestMain.h"
 #include "WidgetCensus.h"
+#include "Inspection/InspectionTestSupport.h"
 
 #include "Domain/ProtocolNames.h"
 #include "Session/SessionModel.h"
@@ -15,6 +16,7 @@
 #include "UI/Conversation/ToolCallChip.h"
 #include "UI/Conversation/ToolPresentationView.h"
 #include "UI/Inspection/SubagentCatalogView.h"
+#include "UI/Inspection/TrajectoryView.h"
 #include "UI/Settings/HostSettingsTab.h"
 #include "UI/Settings/PluginSettingsTab.h"
 #include "UI/Settings/SkillsTab.h"
@@ -279,6 +281,20 @@ public:
         return dock;
     }
 
+    // A run of `turns` turns, each step's text `text`, in the trajectory's ledger.
+    QWidget *trajectory(qsizetype turns, const QString &text)
+    {
+        store([&](sim::SimWorld &world, sim::SimHost &) {
+            world.addSession(test::session(u"s1"_s, 2000));
+            for (qsizetype t = 1; t <= turns; ++t)
+                test::appendTurn(world, u"s1"_s, t, text, u"shell"_s, u"ok"_s);
+        });
+        const std::shared_ptr<SessionModel> model = session();
+        if (!model || !model->historyLoaded())
+            return nullptr;
+        return place(new TrajectoryView(model, [](const TrajectoryEventSelection &) {}), true);
+    }
+
     // The banner's list opened, as a user opens it.
     QWidget *todos(Elements todos)
     {
@@ -421,6 +437,8 @@ const std::vector<Shape> &shapes()
              return s.todos(elements(n, [](qsizetype i) { return todo(entryText(i)); }));
          }},
         {"todo.text", [](Shapes &s, qsizetype n) -> QWidget * { return s.todos({todo(unbroken(n))}); }},
+        {"trajectory.turns", [](Shapes &s, qsizetype n) -> QWidget * { return s.trajectory(n, u"步骤"_s); }},
+        {"trajectory.text", [](Shapes &s, qsizetype n) -> QWidget * { return s.trajectory(2, unbroken(n)); }},
     };
     return all;
 }
