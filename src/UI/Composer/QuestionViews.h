@@ -51,11 +51,11 @@ private:
     bool m_multiSelect;
 };
 
+class PagedColumn;
+
 // A pending question set of the agent as a pager: one question at a time with its options, a
 // free-text answer, skip, previous and next; the last page submits every answer at once, and
 // the close button cancels the whole set.
-class PagedColumn;
-
 class QuestionCard : public QWidget
 {
     Q_OBJECT

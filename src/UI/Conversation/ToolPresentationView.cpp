@@ -83,8 +83,8 @@ RoundedBox *filled(std::function<QColor()> fill, QWidget *content, QWidget *pare
 // Lines of a file with their numbers in a gutter `gutter` wide, `gap` before the text: the
 // matches of a search and the lines of a read are drawn alike.
 template <typename Line>
-void setNumberedLines(LineBox *box, const std::vector<Line> &lines, qint64 Line::*number, QString Line::*text, int gutter,
-                      int gap)
+LineBox *numberedLines(const std::vector<Line> &lines, qint64 Line::*number, QString Line::*text, int gutter, int gap,
+                       QWidget *parent)
 {
     QStringList texts;
     std::vector<qint64> numbers;
@@ -94,8 +94,10 @@ void setNumberedLines(LineBox *box, const std::vector<Line> &lines, qint64 Line:
         texts << line.*text;
         numbers.push_back(line.*number);
     }
+    auto *box = new LineBox(10, parent);
     box->setNumbers(std::move(numbers), gutter, gap);
     box->setLines(texts);
+    return box;
 }
 
 // The header strip of a diff entry: inset background, top corners rounded inside the border.
@@ -489,11 +491,10 @@ QWidget *ToolPresentationView::searchGroup(const SearchGroup &group, const QStri
     col->addWidget(fileButton({group.path, group.path}, Fonts::monospaced(11, QFont::Medium), {}, g), 0, Qt::AlignLeft);
     if (group.matches.empty())
         return g;
-    auto *lines = new LineBox(10, g);
+    auto *lines = numberedLines(group.matches, &SearchMatch::lineNumber, &SearchMatch::line, 34, 8, g);
     lines->setObjectName(u"tool-card-matches"_s);
     lines->setAccessibleName(group.path.isEmpty() ? title : group.path);
     lines->setHeightBounds(0, std::nullopt);
-    setNumberedLines(lines, group.matches, &SearchMatch::lineNumber, &SearchMatch::line, 34, 8);
     col->addWidget(lines);
     return g;
 }
@@ -510,13 +511,12 @@ QWidget *ToolPresentationView::buildRead(const ReadCard &card)
     h->addWidget(label(card.countText, Fonts::system(10), Theme::secondaryText(), header, u"tool-card-count"_s));
     layout->addWidget(header);
 
-    auto *lines = new LineBox(10, w);
+    auto *lines = numberedLines(card.lines, &ReadLine::number, &ReadLine::text, 42, 9, w);
     lines->setObjectName(u"tool-card-read-lines"_s);
     lines->setAccessibleName(card.path.isEmpty() ? u"文件"_s : card.path);
     lines->setPadding(QMargins(0, 5, 0, 5));
     lines->setMinimumRowHeight(kLineRowHeight);
     lines->setHeightBounds(10, 280);
-    setNumberedLines(lines, card.lines, &ReadLine::number, &ReadLine::text, 42, 9);
     layout->addWidget(filled([] { return Theme::inset(); }, lines, w));
     return w;
 }

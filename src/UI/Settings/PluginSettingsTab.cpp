@@ -161,7 +161,8 @@ QWidget *hostPluginRow(const PluginInventoryEntry &entry)
     layout->addWidget(dot, 0, Qt::AlignVCenter);
     auto *names = new QVBoxLayout;
     names->setSpacing(2);
-    auto *shortName = new ThemedLabel(rowText(entry.shortName()), Fonts::system(12, QFont::Medium), &Theme::primaryText, row);
+    auto *shortName =
+        new ThemedLabel(rowText(entry.shortName()), Fonts::system(12, QFont::Medium), &Theme::primaryText, row);
     shortName->setObjectName(u"settings-plugin-title"_s);
     names->addWidget(shortName);
     auto *module = new ClampedLabel(entry.moduleName, monospacedFont(9), &Theme::tertiaryText, 1, row);

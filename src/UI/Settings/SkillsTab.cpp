@@ -44,7 +44,8 @@ QWidget *skillCard(const SkillEntry &skill)
     head->addStretch(1);
     layout->addLayout(head);
     // Wrapped whole, up to what a card's worth of lines can hold.
-    auto *description = new ThemedLabel(rowText(skill.description, kDescriptionText), Fonts::caption(), &Theme::secondaryText, card);
+    auto *description =
+        new ThemedLabel(rowText(skill.description, kDescriptionText), Fonts::caption(), &Theme::secondaryText, card);
     description->setObjectName(u"settings-skill-description"_s);
     description->setWordWrap(true);
     layout->addWidget(description);

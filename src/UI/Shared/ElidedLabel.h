@@ -10,8 +10,9 @@
 namespace nbd {
 
 // The part of a host text that a row of a few lines can show: its first `limit` UTF-16 units or
-// a little fewer (cut between characters), and "…" after them when there is more. Measuring or eliding all of a text of megabytes takes far
-// longer than a frame, for a row that shows a hundred characters of it.
+// a little fewer (cut between characters), and "…" after them when there is more. Measuring or
+// eliding all of a text of megabytes takes far longer than a frame, for a row that shows a
+// hundred characters of it.
 constexpr qsizetype kRowText = 1000;
 QString rowText(const QString &text, qsizetype limit = kRowText);
 
