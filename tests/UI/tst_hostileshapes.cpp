@@ -12,6 +12,7 @@
 #include "UI/Composer/GoalBannerView.h"
 #include "UI/Composer/QuestionViews.h"
 #include "UI/Conversation/BlockView.h"
+#include "UI/Conversation/NoticeRow.h"
 #include "UI/Conversation/QueuedMessagesDock.h"
 #include "UI/Conversation/ToolCallChip.h"
 #include "UI/Conversation/ToolPresentationView.h"
@@ -555,6 +556,7 @@ private Q_SLOTS:
         QTest::newRow("tool card") << u"tool"_s;
         QTest::newRow("long reasoning") << u"reasoning-long"_s;
         QTest::newRow("short reasoning") << u"reasoning-short"_s;
+        QTest::newRow("notice output") << u"notice"_s;
     }
 
     // Collapsed again, a row holds what it held before it was opened: the opened body's widgets
@@ -574,6 +576,16 @@ private Q_SLOTS:
             m_shapes.place(chip, true);
             header = chip->findChild<QAbstractButton *>(u"tool-call-header"_s);
             row = chip;
+        } else if (kind == u"notice") {
+            NoticeItem notice;
+            notice.id = u"orphan-tool-results-1"_s;
+            notice.icon = u"info.circle"_s;
+            notice.text = u"工具输出"_s;
+            notice.payload = unbroken(20000);
+            auto *view = new NoticeRow(notice);
+            m_shapes.place(view, true);
+            header = view->findChild<QAbstractButton *>(u"notice-header"_s);
+            row = view;
         } else {
             const QString text = kind == u"reasoning-long" ? u"推理的一行\n"_s.repeated(20000) : u"推理的一行"_s.repeated(50);
             auto *reasoning = new ReasoningBlock(text, false);
