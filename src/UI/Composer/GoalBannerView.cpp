@@ -158,7 +158,7 @@ public:
         }
         if (todo.content != m_text->text()) {
             m_text->setText(todo.content);
-            m_text->setToolTip(plainToolTip(todo.content));
+            m_text->setToolTip(plainToolTip(rowText(todo.content)));
         }
     }
 

@@ -8,6 +8,7 @@
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/PagedColumn.h"
 #include "UI/Shared/SoftShadow.h"
 #include "UI/Shared/Theme.h"
 
@@ -81,6 +82,11 @@ QString decimal(qsizetype value)
     return QString::fromLatin1(buffer, result.ptr - buffer);
 }
 
+// Options of a question made at once, and added at each "显示更多".
+constexpr qsizetype kOptionsPerPage = 30;
+// The longest option label shown; a longer one ends in "…".
+constexpr qsizetype kOptionLabelText = 4 * kRowText;
+
 // The free-text row: highlighted while it holds text.
 class CustomAnswerRow : public QWidget
 {
@@ -129,9 +135,12 @@ QuestionOptionRow::QuestionOptionRow(int number, const PendingQuestion::AskUserQ
     , m_number(number)
     , m_label(option.label)
     , m_display(optionDisplay(option.label))
-    , m_description(option.description)
+    , m_description(option.description ? std::optional(rowText(*option.description)) : std::nullopt)
     , m_multiSelect(multiSelect)
 {
+    // The label is wrapped whole, up to what a card's worth of lines holds; the description
+    // shows two lines. The answer chosen is the label as sent.
+    m_display.label = rowText(m_display.label, kOptionLabelText);
     setCheckable(true);
     setAttribute(Qt::WA_Hover);
     setCursor(Qt::PointingHandCursor);
@@ -412,50 +421,74 @@ void QuestionCard::rebuildPage()
     m_shownIndex = m_flow.index();
     m_shownQuestionId = currentId;
     // A row's own click can lead here: rows go after the click has been delivered.
-    for (QuestionOptionRow *row : std::as_const(m_options)) {
-        row->hide();
-        m_bodyLayout->removeWidget(row);
-        row->deleteLater();
+    if (m_optionList) {
+        m_optionList->hide();
+        m_bodyLayout->removeWidget(m_optionList);
+        m_optionList->deleteLater();
+        m_optionList = nullptr;
     }
     m_options.clear();
     m_header->setVisible(current && current->header);
-    m_header->setText(current && current->header ? *current->header : QString());
-    m_questionText->setText(current ? current->question : u"没有需要回答的问题"_s);
+    m_header->setText(current && current->header ? rowText(*current->header) : QString());
+    m_questionText->setText(current ? rowText(current->question, kOptionLabelText) : u"没有需要回答的问题"_s);
     m_detail->setVisible(current && current->detail);
     m_detail->setContent(current && current->detail ? *current->detail : QString(), false);
     m_customRow->setVisible(current != nullptr);
     if (current) {
-        int number = 1;
-        for (const PendingQuestion::AskUserQuestion::Option &option : current->options) {
-            auto *row = new QuestionOptionRow(number++, option, current->multiSelect, m_bodyContent);
-            row->setObjectName(u"question-option"_s);
-            const QString label = option.label;
-            connect(row, &QAbstractButton::clicked, this, [this, label] {
-                m_flow.choose(label);
-                rebuildPage();
-            });
-            // A tick that did not come from a click (the accessibility action, setChecked)
-            // is a choice all the same; the ticks the card sets itself agree with the flow.
-            connect(row, &QAbstractButton::toggled, this, [this, label](bool checked) {
-                const PendingQuestion::AskUserQuestion *shown = m_flow.current();
-                if (!shown || checked == m_flow.isSelected(*shown, label))
-                    return;
-                // A single choice is moved by choosing another one, not by clearing a tick.
-                if (!checked && !shown->multiSelect) {
-                    refreshState();
-                    return;
-                }
-                m_flow.choose(label);
-                rebuildPage();
-            });
-            m_bodyLayout->insertWidget(m_bodyLayout->indexOf(m_customRow), row);
-            row->show();
-            m_options.append(row);
-        }
+        // Options come a page at a time: a host may offer thousands.
+        m_optionList = new PagedColumn(qsizetype(current->options.size()), kOptionsPerPage,
+                                       [this](qsizetype index, QWidget *owner) { return optionRow(index, owner); },
+                                       m_bodyContent);
+        m_optionList->setObjectName(u"question-options"_s);
+        m_optionList->rows()->setSpacing(m_bodyLayout->spacing());
+        connect(m_optionList, &PagedColumn::rowsAdded, this, [this] {
+            orderTabs();
+            refreshState();
+        });
+        m_bodyLayout->insertWidget(m_bodyLayout->indexOf(m_customRow), m_optionList);
+        m_optionList->show();
         m_customField->setText(m_flow.draft(*current).custom);
     } else {
         m_customField->clear();
     }
+    orderTabs();
+    m_body->verticalScrollBar()->setValue(0);
+    refreshState();
+}
+
+QWidget *QuestionCard::optionRow(qsizetype index, QWidget *owner)
+{
+    const PendingQuestion::AskUserQuestion *current = m_flow.current();
+    if (!current || size_t(index) >= current->options.size())
+        return nullptr;
+    const PendingQuestion::AskUserQuestion::Option &option = current->options[size_t(index)];
+    auto *row = new QuestionOptionRow(int(index) + 1, option, current->multiSelect, owner);
+    row->setObjectName(u"question-option"_s);
+    const QString label = option.label;
+    connect(row, &QAbstractButton::clicked, this, [this, label] {
+        m_flow.choose(label);
+        rebuildPage();
+    });
+    // A tick that did not come from a click (the accessibility action, setChecked)
+    // is a choice all the same; the ticks the card sets itself agree with the flow.
+    connect(row, &QAbstractButton::toggled, this, [this, label](bool checked) {
+        const PendingQuestion::AskUserQuestion *shown = m_flow.current();
+        if (!shown || checked == m_flow.isSelected(*shown, label))
+            return;
+        // A single choice is moved by choosing another one, not by clearing a tick.
+        if (!checked && !shown->multiSelect) {
+            refreshState();
+            return;
+        }
+        m_flow.choose(label);
+        rebuildPage();
+    });
+    m_options.append(row);
+    return row;
+}
+
+void QuestionCard::orderTabs()
+{
     // Tab follows the card from top to bottom; the options and the detail's text were made
     // after the footer.
     QList<QWidget *> order{m_body};
@@ -465,11 +498,13 @@ void QuestionCard::rebuildPage()
     }
     for (QuestionOptionRow *row : std::as_const(m_options))
         order << row;
+    if (m_optionList) {
+        if (QWidget *more = m_optionList->findChild<QWidget *>(u"show-more"_s))
+            order << more;
+    }
     order << m_customField << m_previous << m_next << m_skip << m_primary;
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
-    m_body->verticalScrollBar()->setValue(0);
-    refreshState();
 }
 
 void QuestionCard::refreshState()

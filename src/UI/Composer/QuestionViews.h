@@ -54,6 +54,8 @@ private:
     bool m_multiSelect;
 };
 
+class PagedColumn;
+
 // A pending question set of the agent as a pager: one question at a time with its options, a
 // free-text answer, skip, previous and next; the last page submits every answer at once, and
 // the close button cancels the whole set.
@@ -73,6 +75,8 @@ protected:
 
 private:
     void rebuildPage();
+    QWidget *optionRow(qsizetype index, QWidget *owner);
+    void orderTabs();
     void refreshState();
     void fitBody();
     void apply(std::optional<QuestionFlow::Submission> submission);
@@ -88,7 +92,9 @@ private:
     QWidget *m_bodyContent;
     QVBoxLayout *m_bodyLayout;
     MarkdownText *m_detail;
+    // Options made so far, in order, and the column that makes them a page at a time.
     QList<QuestionOptionRow *> m_options;
+    QPointer<PagedColumn> m_optionList;
     QWidget *m_customRow;
     QLineEdit *m_customField;
     ChromeIconButton *m_previous;

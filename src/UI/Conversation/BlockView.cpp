@@ -1,5 +1,6 @@
 #include "UI/Conversation/BlockView.h"
 
+#include "System/HeapTrim.h"
 #include "UI/Conversation/BlockContent.h"
 #include "Domain/Graphemes.h"
 #include "UI/Shared/LongTextView.h"
@@ -147,6 +148,17 @@ void ReasoningBlock::refresh()
         m_body->setVisible(!isLong);
         if (!isLong && m_body->text() != m_text)
             m_body->setText(m_text);
+    } else {
+        // Collapsed, the text is laid out nowhere: it is laid out again from the block when
+        // the body opens.
+        if (m_longBody) {
+            m_longBody->hide();
+            m_longBody->deleteLater();
+            m_longBody = nullptr;
+            HeapTrim::soon();
+        }
+        if (!m_body->text().isEmpty())
+            m_body->clear();
     }
     QString name = titleText();
     if (!streaming)

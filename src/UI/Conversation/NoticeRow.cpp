@@ -198,6 +198,11 @@ void NoticeRow::refresh()
     m_payload->setVisible(m_expanded);
     if (m_expanded)
         refreshPayload();
+    else if (!m_preview->text().isEmpty()) {
+        // Laid out again from the notice when it opens.
+        m_preview->clear();
+        m_size->clear();
+    }
     updateGeometry();
     update();
 }

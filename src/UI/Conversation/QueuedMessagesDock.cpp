@@ -5,7 +5,9 @@
 #include "Store/SessionActions.h"
 #include "UI/Conversation/RowHeaderButton.h"
 #include "UI/Conversation/TextLabels.h"
+#include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/PagedColumn.h"
 #include "UI/Shared/Theme.h"
 
 #include <QHBoxLayout>
@@ -40,6 +42,9 @@ IconView *leadIcon(const QString &symbol)
     icon->setFixedWidth(14);
     return icon;
 }
+
+// Rows of the list made at once, and added at each "显示更多".
+constexpr qsizetype kRowsPerPage = 30;
 
 // A label cut after two lines.
 class TwoLineLabel : public QLabel
@@ -178,9 +183,25 @@ void QueuedMessagesDock::rebuild()
         list->setAutoFillBackground(false);
         auto *rows = new QVBoxLayout(list);
         rows->setContentsMargins(0, 0, 0, 0);
-        rows->setSpacing(2);
-        for (const PendingUserMessage &message : messages)
-            rows->addWidget(queueRow(message, false));
+        rows->setSpacing(0);
+        // Rows come a page at a time from the queue as it was when the dock was rebuilt (every
+        // change to the queue rebuilds it).
+        auto *paged = new PagedColumn(count, kRowsPerPage,
+                                      [this, messages](qsizetype index, QWidget *owner) -> QWidget * {
+                                          QWidget *row = queueRow(messages[size_t(index)], false);
+                                          row->setParent(owner);
+                                          return row;
+                                      },
+                                      list);
+        paged->rows()->setSpacing(2);
+        // The message being edited is always among the rows made.
+        if (m_editingId) {
+            const auto editing = std::find_if(messages.begin(), messages.end(),
+                                              [this](const PendingUserMessage &m) { return m.id == *m_editingId; });
+            while (editing != messages.end() && paged->shown() <= qsizetype(editing - messages.begin()))
+                paged->showMore();
+        }
+        rows->addWidget(paged);
         scroll->setWidget(list);
         const int natural = list->sizeHint().height();
         scroll->setFixedHeight(std::min(natural, kMaxListHeight));
@@ -207,7 +228,8 @@ QWidget *QueuedMessagesDock::queueRow(const PendingUserMessage &message, bool sh
             line->addWidget(leadIcon(u"tray.full"_s));
         auto *text = new TwoLineLabel;
         text->setTextFormat(Qt::PlainText);
-        text->setText(message.text);
+        // Two lines show: the rest of a long message is never laid out.
+        text->setText(rowText(message.text));
         text->setWordWrap(true);
         text->setFont(Fonts::system(12));
         text->setTextInteractionFlags(Qt::TextSelectableByMouse);

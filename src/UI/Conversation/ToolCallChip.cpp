@@ -2,6 +2,7 @@
 
 #include "Domain/BidiIsolate.h"
 #include "Domain/Trimming.h"
+#include "System/HeapTrim.h"
 #include "Domain/Graphemes.h"
 #include "UI/Shared/LongTextView.h"
 #include "UI/Conversation/RowHeaderButton.h"
@@ -232,6 +233,8 @@ void ToolCallChip::rebuildDetail()
             m_detail->hide();
             m_detail->deleteLater();
             m_detail = nullptr;
+            // A card may have held hundreds of megabytes of laid-out text.
+            HeapTrim::soon();
         }
         m_detailInput.reset();
         m_header->setAccessibleDescription(u"已收起"_s);

@@ -7,6 +7,7 @@
 #include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/LinkOpener.h"
+#include "UI/Shared/PagedColumn.h"
 #include "UI/Shared/Theme.h"
 #include "UI/Shared/WorkspaceTools.h"
 
@@ -24,6 +25,15 @@ namespace {
 
 // The least height of a line of a diff or of a file excerpt.
 constexpr int kLineRowHeight = 17;
+
+// How many rows of a list a card shows before its "显示更多" control, and adds at each press:
+// about a screen of them, whatever the host sent.
+constexpr qsizetype kDiffEntriesPerPage = 8;
+constexpr qsizetype kSourcesPerPage = 20;
+constexpr qsizetype kPathsPerPage = 40;
+constexpr qsizetype kGroupsPerPage = 10;
+// The locations row neither wraps nor scrolls: past this many buttons none could show.
+constexpr qsizetype kLocationButtons = 40;
 
 QColor withAlpha(QColor c, qreal alpha)
 {
@@ -123,6 +133,12 @@ public:
     SourceRowButton(int position, WebSource source, QWidget *parent)
         : QAbstractButton(parent), m_position(position), m_source(std::move(source))
     {
+        // The row shows a line of the title and two of the address and the snippet: only that
+        // much of each is ever measured. The click opens the whole address, kept by the card.
+        m_source.title = rowText(m_source.title);
+        m_source.url = rowText(m_source.url);
+        if (m_source.snippet)
+            m_source.snippet = rowText(*m_source.snippet);
         setText(m_source.title);
         setAccessibleName(m_source.title.isEmpty() ? (m_source.url.isEmpty() ? u"来源"_s : m_source.url) : m_source.title);
         setToolTip(textToolTip(u"在侧栏打开"_s));
@@ -318,8 +334,9 @@ QWidget *ToolPresentationView::buildGeneric(const GenericCard &card)
         // The row neither wraps nor scrolls: what does not fit is cut off at the right.
         locations->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
         auto *h = row(locations, 8);
-        for (const FileButton &location : card.locations) {
-            QWidget *b = fileButton(location, Fonts::monospaced(10), u"doc"_s, locations);
+        const size_t shown = std::min(card.locations.size(), size_t(kLocationButtons));
+        for (size_t i = 0; i < shown; ++i) {
+            QWidget *b = fileButton(card.locations[i], Fonts::monospaced(10), u"doc"_s, locations);
             b->setMinimumWidth(b->sizeHint().width());
             h->addWidget(b);
         }
@@ -372,42 +389,54 @@ QWidget *ToolPresentationView::buildDiff(const DiffCard &card)
 {
     auto *w = new QWidget(this);
     w->setObjectName(u"tool-card-diff"_s);
-    auto *layout = column(w, 8);
-    for (const DiffEntry &entry : card.entries) {
-        auto *box = new RoundedBox(5, {}, [] { return Theme::strongHairline(); }, w);
-        box->setObjectName(u"tool-card-diff-entry"_s);
-        auto *col = column(box, 0, QMargins(1, 1, 1, 1));
-        auto *header = new DiffHeader(box);
-        auto *h = row(header, -1, QMargins(8, 0, 8, 0));
-        QWidget *button = fileButton(entry.header, Fonts::monospaced(11, QFont::Medium), u"doc.badge.plus"_s, header);
-        h->addWidget(button);
-        h->addStretch();
-        col->addWidget(header);
-
-        QStringList rows;
-        const int removed = entry.removed ? int(entry.removed->size()) : 0;
-        rows.reserve(removed + entry.added.size());
-        if (entry.removed) {
-            for (const QString &line : *entry.removed)
-                rows << u"- "_s + line;
-        }
-        for (const QString &line : entry.added)
-            rows << u"+ "_s + line;
-        auto *lines = new LineBox(10, box);
-        lines->setObjectName(u"tool-card-diff-lines"_s);
-        lines->setAccessibleName(entry.header.label);
-        lines->setPadding(QMargins(7, 0, 7, 0));
-        lines->setMinimumRowHeight(kLineRowHeight);
-        lines->setLines(rows);
-        lines->setLineColors([removed](int line) -> std::optional<LineBox::LineColors> {
-            const QColor color = line < removed ? Theme::systemRed() : Theme::success();
-            return LineBox::LineColors{color, withAlpha(color, 0.06)};
-        });
-        lines->setHeightBounds(0, 240);
-        col->addWidget(lines);
-        layout->addWidget(box);
-    }
+    auto *layout = column(w, 0);
+    auto *entries = new PagedColumn(qsizetype(card.entries.size()), kDiffEntriesPerPage,
+                                    [this](qsizetype index, QWidget *parent) -> QWidget * {
+                                        const auto *shown = std::get_if<DiffCard>(&m_model);
+                                        if (!shown || size_t(index) >= shown->entries.size())
+                                            return nullptr;
+                                        return diffEntry(shown->entries[size_t(index)], parent);
+                                    },
+                                    w);
+    entries->rows()->setSpacing(8);
+    layout->addWidget(entries);
     return w;
+}
+
+QWidget *ToolPresentationView::diffEntry(const DiffEntry &entry, QWidget *parent)
+{
+    auto *box = new RoundedBox(5, {}, [] { return Theme::strongHairline(); }, parent);
+    box->setObjectName(u"tool-card-diff-entry"_s);
+    auto *col = column(box, 0, QMargins(1, 1, 1, 1));
+    auto *header = new DiffHeader(box);
+    auto *h = row(header, -1, QMargins(8, 0, 8, 0));
+    QWidget *button = fileButton(entry.header, Fonts::monospaced(11, QFont::Medium), u"doc.badge.plus"_s, header);
+    h->addWidget(button);
+    h->addStretch();
+    col->addWidget(header);
+
+    QStringList rows;
+    const int removed = entry.removed ? int(entry.removed->size()) : 0;
+    rows.reserve(removed + entry.added.size());
+    if (entry.removed) {
+        for (const QString &line : *entry.removed)
+            rows << u"- "_s + line;
+    }
+    for (const QString &line : entry.added)
+        rows << u"+ "_s + line;
+    auto *lines = new LineBox(10, box);
+    lines->setObjectName(u"tool-card-diff-lines"_s);
+    lines->setAccessibleName(entry.header.label);
+    lines->setPadding(QMargins(7, 0, 7, 0));
+    lines->setMinimumRowHeight(kLineRowHeight);
+    lines->setLines(rows);
+    lines->setLineColors([removed](int line) -> std::optional<LineBox::LineColors> {
+        const QColor color = line < removed ? Theme::systemRed() : Theme::success();
+        return LineBox::LineColors{color, withAlpha(color, 0.06)};
+    });
+    lines->setHeightBounds(0, 240);
+    col->addWidget(lines);
+    return box;
 }
 
 // ---- Search and read ----
@@ -425,25 +454,49 @@ QWidget *ToolPresentationView::buildSearch(const SearchCard &card)
                        header, u"tool-card-count"_s));
     layout->addWidget(header);
     if (card.pathList) {
-        for (const QString &path : card.paths)
-            layout->addWidget(fileButton({path, path}, Fonts::monospaced(11), u"doc"_s, w), 0, Qt::AlignLeft);
+        auto *paths = new PagedColumn(card.paths.size(), kPathsPerPage,
+                                      [this](qsizetype index, QWidget *parent) -> QWidget * {
+                                          const auto *shown = std::get_if<SearchCard>(&m_model);
+                                          if (!shown || index >= shown->paths.size())
+                                              return nullptr;
+                                          const QString &path = shown->paths[index];
+                                          return fileButton({path, path}, Fonts::monospaced(11), u"doc"_s, parent);
+                                      },
+                                      w);
+        paths->setObjectName(u"tool-card-paths"_s);
+        paths->rows()->setSpacing(6);
+        paths->setRowAlignment(Qt::AlignLeft);
+        layout->addWidget(paths);
         return w;
     }
-    for (const SearchGroup &group : card.groups) {
-        auto *g = new QWidget(w);
-        g->setObjectName(u"tool-card-search-group"_s);
-        auto *col = column(g, 3, QMargins(0, 4, 0, 4));
-        col->addWidget(fileButton({group.path, group.path}, Fonts::monospaced(11, QFont::Medium), {}, g), 0, Qt::AlignLeft);
-        if (!group.matches.empty()) {
-            auto *lines = numberedLines(group.matches, &SearchMatch::lineNumber, &SearchMatch::line, 34, 8, g);
-            lines->setObjectName(u"tool-card-matches"_s);
-            lines->setAccessibleName(group.path.isEmpty() ? card.title : group.path);
-            lines->setHeightBounds(0, std::nullopt);
-            col->addWidget(lines);
-        }
-        layout->addWidget(g);
-    }
+    auto *groups = new PagedColumn(qsizetype(card.groups.size()), kGroupsPerPage,
+                                   [this](qsizetype index, QWidget *parent) -> QWidget * {
+                                       const auto *shown = std::get_if<SearchCard>(&m_model);
+                                       if (!shown || size_t(index) >= shown->groups.size())
+                                           return nullptr;
+                                       return searchGroup(shown->groups[size_t(index)], shown->title, parent);
+                                   },
+                                   w);
+    groups->setObjectName(u"tool-card-groups"_s);
+    groups->rows()->setSpacing(6);
+    layout->addWidget(groups);
     return w;
+}
+
+QWidget *ToolPresentationView::searchGroup(const SearchGroup &group, const QString &title, QWidget *parent)
+{
+    auto *g = new QWidget(parent);
+    g->setObjectName(u"tool-card-search-group"_s);
+    auto *col = column(g, 3, QMargins(0, 4, 0, 4));
+    col->addWidget(fileButton({group.path, group.path}, Fonts::monospaced(11, QFont::Medium), {}, g), 0, Qt::AlignLeft);
+    if (group.matches.empty())
+        return g;
+    auto *lines = numberedLines(group.matches, &SearchMatch::lineNumber, &SearchMatch::line, 34, 8, g);
+    lines->setObjectName(u"tool-card-matches"_s);
+    lines->setAccessibleName(group.path.isEmpty() ? title : group.path);
+    lines->setHeightBounds(0, std::nullopt);
+    col->addWidget(lines);
+    return g;
 }
 
 QWidget *ToolPresentationView::buildRead(const ReadCard &card)
@@ -496,14 +549,22 @@ QWidget *ToolPresentationView::buildWeb(const WebCard &card)
         answer->setObjectName(u"tool-card-answer"_s);
         layout->addWidget(answer);
     }
-    int position = 0;
-    for (const WebSource &source : card.sources) {
-        auto *row = new SourceRowButton(++position, source, w);
-        row->setObjectName(u"tool-card-source"_s);
-        const QString url = source.url;
-        connect(row, &QAbstractButton::clicked, this, [this, url] { openWeb(url); });
-        layout->addWidget(row);
-    }
+    auto *sources = new PagedColumn(qsizetype(card.sources.size()), kSourcesPerPage,
+                                    [this](qsizetype index, QWidget *parent) -> QWidget * {
+                                        const auto *shown = std::get_if<WebCard>(&m_model);
+                                        if (!shown || size_t(index) >= shown->sources.size())
+                                            return nullptr;
+                                        const WebSource &source = shown->sources[size_t(index)];
+                                        auto *row = new SourceRowButton(int(index) + 1, source, parent);
+                                        row->setObjectName(u"tool-card-source"_s);
+                                        const QString url = source.url;
+                                        connect(row, &QAbstractButton::clicked, this, [this, url] { openWeb(url); });
+                                        return row;
+                                    },
+                                    w);
+    sources->setObjectName(u"tool-card-sources"_s);
+    sources->rows()->setSpacing(7);
+    layout->addWidget(sources);
     return w;
 }
 

@@ -27,7 +27,9 @@ private:
     QWidget *buildGeneric(const GenericCard &card);
     QWidget *buildTerminal(const TerminalCard &card);
     QWidget *buildDiff(const DiffCard &card);
+    QWidget *diffEntry(const DiffEntry &entry, QWidget *parent);
     QWidget *buildSearch(const SearchCard &card);
+    QWidget *searchGroup(const SearchGroup &group, const QString &title, QWidget *parent);
     QWidget *buildRead(const ReadCard &card);
     QWidget *buildWeb(const WebCard &card);
     QWidget *fileButton(const FileButton &file, const QFont &font, const QString &symbol, QWidget *parent);

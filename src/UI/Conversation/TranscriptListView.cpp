@@ -3,6 +3,7 @@
 #include "UI/Conversation/TranscriptRowViews.h"
 
 #include "Store/SessionActions.h"
+#include "System/HeapTrim.h"
 #include "UI/Shared/Motion.h"
 #include "UI/Shared/Theme.h"
 
@@ -383,7 +384,8 @@ void TranscriptListView::relayout(Mode mode)
             break;
     }
 
-    // Widgets far from the viewport go; those near it are placed.
+    // Widgets far from the viewport go, and the memory of their laid-out text with them;
+    // those near it are placed.
     for (auto it = m_views.begin(); it != m_views.end();) {
         const qsizetype i = m_index.value(it.key(), -1);
         if (i < first || i > last) {
@@ -391,6 +393,7 @@ void TranscriptListView::relayout(Mode mode)
             it = m_views.erase(it);
             view->hide();
             view->deleteLater();
+            HeapTrim::soon();
         } else {
             ++it;
         }
@@ -473,6 +476,7 @@ void TranscriptListView::destroyView(const QString &key)
     if (TranscriptEntryView *view = m_views.take(key)) {
         view->hide();
         view->deleteLater();
+        HeapTrim::soon();
     }
 }
 

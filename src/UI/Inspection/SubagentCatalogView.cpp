@@ -6,6 +6,7 @@
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/MenuText.h"
+#include "UI/Shared/PagedColumn.h"
 #include "UI/Shared/StoreActions.h"
 #include "UI/Shared/Theme.h"
 
@@ -49,6 +50,7 @@ void SubagentCatalogView::setRootSessionId(QString rootSessionId)
     if (rootSessionId == m_rootSessionId)
         return;
     m_rootSessionId = std::move(rootSessionId);
+    m_menuRows = kMenuRowsPerPage;
     refresh();
 }
 
@@ -83,7 +85,9 @@ void SubagentCatalogView::rebuildMenu()
         loading->setObjectName(u"subagent-catalog-loading"_s);
         loading->setEnabled(false);
     }
-    for (const SubagentCatalogRow &row : current) {
+    const size_t listed = std::min(current.size(), size_t(m_menuRows));
+    for (size_t i = 0; i < listed; ++i) {
+        const SubagentCatalogRow &row = current[i];
         QAction *action = nullptr;
         if (row.entry.isChild()) {
             const auto title = m_selection ? m_selection->displayTitle(row.entry.id) : std::nullopt;
@@ -101,6 +105,16 @@ void SubagentCatalogView::rebuildMenu()
         }
         action->setObjectName(u"subagent-row"_s);
         action->setData(row.id());
+    }
+    if (listed < current.size()) {
+        QAction *more = m_menu->addAction(PagedColumn::moreText(qsizetype(current.size() - listed)));
+        more->setObjectName(u"subagent-catalog-more"_s);
+        // Choosing it closes the menu, as any item does: it opens again where it was, longer.
+        connect(more, &QAction::triggered, this, [this] {
+            m_menuRows += kMenuRowsPerPage;
+            const QPoint at = m_menu->pos();
+            QMetaObject::invokeMethod(this, [this, at] { m_menu->popup(at); }, Qt::QueuedConnection);
+        });
     }
     m_menu->addSeparator();
     QAction *reload = m_menu->addAction(Icons::pixmap(u"arrow.clockwise"_s, 14, palette().color(QPalette::WindowText),

@@ -32,6 +32,8 @@ public:
     QMenu *catalogMenu() const { return m_menu; }
 
     QSize sizeHint() const override;
+    // Runs the menu lists before its "显示更多" item, and adds at each choice of it.
+    static constexpr qsizetype kMenuRowsPerPage = 50;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -47,6 +49,7 @@ private:
     QMenu *m_menu;
     int m_healthy = 0;
     int m_running = 0;
+    qsizetype m_menuRows = kMenuRowsPerPage;
 };
 
 } // namespace nbd

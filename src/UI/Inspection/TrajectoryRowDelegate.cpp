@@ -174,9 +174,10 @@ TrajectoryRowDelegate::EventContent TrajectoryRowDelegate::eventContent(const QR
     const bool tool = event.role == u"TOOL";
     out.titleFont = tool ? Fonts::monospaced(12, QFont::Medium) : Fonts::system(12, QFont::Medium);
     out.summaryFont = tool ? Fonts::monospaced(12) : Fonts::system(12);
-    // A row is one line high: a notice's title keeps its line breaks, shown as blanks.
-    const QString title = ElidedLabel::oneLine(event.title);
-    const QString summary = ElidedLabel::oneLine(event.summary);
+    // A row is one line high: a notice's title keeps its line breaks, shown as blanks. Only
+    // the start of a long text can show in it, and only that is measured.
+    const QString title = ElidedLabel::oneLine(rowText(event.title));
+    const QString summary = ElidedLabel::oneLine(rowText(event.summary));
     const int available = std::max(0, right - x);
     int titleWidth = std::min(Fonts::textWidth(out.titleFont, title), available);
     // A summary needs more than 8 pt beside the title and its gap, or it is left out.

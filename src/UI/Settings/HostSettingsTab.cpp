@@ -2,7 +2,9 @@
 
 #include "Store/HostSettingsStore.h"
 #include "UI/Settings/SettingsControls.h"
+#include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/PagedColumn.h"
 #include "UI/Shared/StatusPill.h"
 #include "UI/Shared/Theme.h"
 
@@ -19,6 +21,11 @@ using namespace Qt::Literals::StringLiterals;
 namespace nbd {
 
 namespace {
+
+// Namespace cards built at once, and added at each "显示更多".
+constexpr qsizetype kCardsPerPage = 10;
+// Secret slots named in a card's header; the rest are counted.
+constexpr qsizetype kSecretsShown = 12;
 
 StatusPill::Kind appliesKind(const QString &applies)
 {
@@ -45,8 +52,10 @@ public:
         icon->setObjectName(u"settings-secret-icon"_s);
         icon->setFixedSize(11, 11);
         layout->addWidget(icon);
-        layout->addWidget(new ThemedLabel(path, Fonts::caption(), &Theme::secondaryText, this));
-        setAccessibleName(path + (secret.set ? u"（已设置）"_s : u"（未设置）"_s));
+        // A one-line name: only what a line can show of a key path is laid out.
+        const QString shown = rowText(path);
+        layout->addWidget(new ThemedLabel(shown, Fonts::caption(), &Theme::secondaryText, this));
+        setAccessibleName(shown + (secret.set ? u"（已设置）"_s : u"（未设置）"_s));
     }
 };
 
@@ -77,7 +86,7 @@ public:
 
         auto *header = new QHBoxLayout;
         header->setSpacing(8);
-        auto *name = new ThemedLabel(ns, monospacedFont(10, QFont::DemiBold), &Theme::primaryText, this);
+        auto *name = new ThemedLabel(rowText(ns), monospacedFont(10, QFont::DemiBold), &Theme::primaryText, this);
         name->setObjectName(u"settings-namespace-name"_s);
         header->addWidget(name);
         pill->setParent(this);
@@ -97,7 +106,7 @@ public:
         frameLayout->setContentsMargins(6, 6, 6, 6);
         editor->setParent(editorFrame);
         editor->setObjectName(u"settings-namespace-editor"_s);
-        editor->setAccessibleName(ns + u" 的设置值"_s);
+        editor->setAccessibleName(rowText(ns) + u" 的设置值"_s);
         editor->setFont(monospacedFont(10));
         editor->setFrameShape(QFrame::NoFrame);
         editor->setTabChangesFocus(true);
@@ -153,8 +162,15 @@ public:
             delete item->widget();
             delete item;
         }
-        for (const SettingsSecretView &secret : record.secrets)
-            secrets->addWidget(new SecretLabel(secret, this));
+        const qsizetype shown = std::min(qsizetype(record.secrets.size()), kSecretsShown);
+        for (qsizetype i = 0; i < shown; ++i)
+            secrets->addWidget(new SecretLabel(record.secrets[size_t(i)], this));
+        if (qsizetype(record.secrets.size()) > shown) {
+            auto *more = new ThemedLabel(u"还有 %1 项"_s.arg(qsizetype(record.secrets.size()) - shown), Fonts::caption(),
+                                         &Theme::tertiaryText, this);
+            more->setObjectName(u"settings-secrets-more"_s);
+            secrets->addWidget(more);
+        }
     }
 
     // An error shows in red with the editor's border; a notice (nothing to save) plainly.
@@ -277,26 +293,40 @@ void HostSettingsTab::showState()
     const ScrollingList list = scrollingList(u"设置命名空间"_s, QMargins(14, 14, 14, 14), 8, this);
     list.scroll->setObjectName(u"settings-host-list"_s);
     m_cardList = list.content;
-    QVBoxLayout *column = list.column;
-    for (const SettingsNamespaceView &record : m_namespaces) {
-        auto *card = new HostSettingsCard(record, m_cardList);
-        card->showValue(nbd::editorText(record.value));
-        const QString ns = record.ns;
-        connect(card->saveButton, &QPushButton::clicked, this, [this, ns] {
-            for (const SettingsNamespaceView &listed : m_namespaces) {
-                if (listed.ns == ns) {
-                    save(listed);
-                    return;
-                }
-            }
-        });
-        connect(card->resetButton, &QPushButton::clicked, this, [this, ns] { reset(ns); });
-        column->addWidget(card);
-        m_cards.push_back(card);
-    }
-    column->addStretch(1);
+    // Cards come a page at a time: a host may have thousands of namespaces, each card an editor.
+    auto *cards = new PagedColumn(qsizetype(m_namespaces.size()), kCardsPerPage,
+                                  [this](qsizetype index, QWidget *parent) -> QWidget * {
+                                      if (size_t(index) >= m_namespaces.size())
+                                          return nullptr;
+                                      return makeCard(m_namespaces[size_t(index)], parent);
+                                  },
+                                  m_cardList);
+    cards->setObjectName(u"settings-host-cards"_s);
+    cards->rows()->setSpacing(8);
+    list.column->addWidget(cards);
+    list.column->addStretch(1);
     m_stack->addWidget(list.scroll);
     m_stack->setCurrentWidget(list.scroll);
+}
+
+HostSettingsCard *HostSettingsTab::makeCard(const SettingsNamespaceView &record, QWidget *parent)
+{
+    auto *card = new HostSettingsCard(record, parent);
+    card->showValue(nbd::editorText(record.value));
+    if (const auto it = m_errors.constFind(record.ns); it != m_errors.constEnd())
+        card->setMessage(*it);
+    const QString ns = record.ns;
+    connect(card->saveButton, &QPushButton::clicked, this, [this, ns] {
+        for (const SettingsNamespaceView &listed : m_namespaces) {
+            if (listed.ns == ns) {
+                save(listed);
+                return;
+            }
+        }
+    });
+    connect(card->resetButton, &QPushButton::clicked, this, [this, ns] { reset(ns); });
+    m_cards.push_back(card);
+    return card;
 }
 
 HostSettingsCard *HostSettingsTab::card(const QString &ns) const

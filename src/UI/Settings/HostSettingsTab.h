@@ -60,6 +60,7 @@ private:
     void showState();
     void setError(const QString &ns, std::optional<QString> message);
     HostSettingsCard *card(const QString &ns) const;
+    HostSettingsCard *makeCard(const SettingsNamespaceView &record, QWidget *parent);
 
     std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
     QPointer<HostSettingsStore> m_hostSettings;

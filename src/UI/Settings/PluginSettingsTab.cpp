@@ -4,7 +4,9 @@
 #include "Domain/ProtocolNames.h"
 #include "Store/PluginInventory.h"
 #include "UI/Settings/SettingsControls.h"
+#include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/PagedColumn.h"
 #include "UI/Shared/Spinner.h"
 #include "UI/Shared/StoreActions.h"
 #include "UI/Shared/Theme.h"
@@ -110,6 +112,9 @@ protected:
     }
 };
 
+// Plugin rows of a group built at once, and added at each "显示更多".
+constexpr qsizetype kRowsPerPage = 30;
+
 QWidget *groupTitle(const QString &title, qsizetype count, const QString &objectName)
 {
     auto *row = new QWidget;
@@ -157,7 +162,8 @@ QWidget *hostPluginRow(const PluginInventoryEntry &entry)
     layout->addWidget(dot, 0, Qt::AlignVCenter);
     auto *names = new QVBoxLayout;
     names->setSpacing(2);
-    auto *shortName = new ThemedLabel(text::bidiIsolated(entry.shortName()), Fonts::system(12, QFont::Medium), &Theme::primaryText, row);
+    auto *shortName =
+        new ThemedLabel(text::bidiIsolated(rowText(entry.shortName())), Fonts::system(12, QFont::Medium), &Theme::primaryText, row);
     shortName->setObjectName(u"settings-plugin-title"_s);
     names->addWidget(shortName);
     auto *module = new ClampedLabel(entry.moduleName, monospacedFont(9), &Theme::tertiaryText, 1, row);
@@ -168,7 +174,7 @@ QWidget *hostPluginRow(const PluginInventoryEntry &entry)
     auto *status = new ThemedLabel(entry.statusLabel(), Fonts::system(10, QFont::Medium), color, row);
     status->setObjectName(u"settings-plugin-status"_s);
     layout->addWidget(status, 0, Qt::AlignVCenter);
-    row->setAccessibleName(text::bidiIsolated(entry.shortName()) + u"，"_s + entry.statusLabel());
+    row->setAccessibleName(text::bidiIsolated(rowText(entry.shortName())) + u"，"_s + entry.statusLabel());
     return row;
 }
 
@@ -256,8 +262,24 @@ QWidget *dynamicPluginRow(const DynamicPluginInventoryRow &plugin)
     detailLabel->setObjectName(u"settings-plugin-detail"_s);
     lines->addWidget(detailLabel);
     layout->addLayout(lines, 1);
-    row->setAccessibleName(text::bidiIsolated(title) + u"，"_s + plugin.statusLabel());
+    row->setAccessibleName(text::bidiIsolated(rowText(title)) + u"，"_s + plugin.statusLabel());
     return row;
+}
+
+// The rows of one of the inventory's lists, a page at a time, read from the inventory as they
+// are made: the page is rebuilt whenever the inventory changes.
+template <class Entry>
+PagedColumn *pagedRows(QPointer<PluginInventory> plugins, const std::vector<Entry> &(PluginInventory::*list)() const,
+                       QWidget *(*makeRow)(const Entry &))
+{
+    const qsizetype count = plugins ? qsizetype(((*plugins).*list)().size()) : 0;
+    return new PagedColumn(count, kRowsPerPage, [plugins, list, makeRow](qsizetype index, QWidget *owner) -> QWidget * {
+        if (!plugins || size_t(index) >= ((*plugins).*list)().size())
+            return nullptr;
+        QWidget *row = makeRow(((*plugins).*list)()[size_t(index)]);
+        row->setParent(owner);
+        return row;
+    });
 }
 
 } // namespace
@@ -346,8 +368,7 @@ void PluginSettingsTab::rebuild()
     dynamicTitle->setContentsMargins(0, 0, 0, 7);
     add(dynamicTitle);
     if (!dynamic.empty()) {
-        for (const DynamicPluginInventoryRow &row : dynamic)
-            add(dynamicPluginRow(row));
+        add(pagedRows(m_plugins, &PluginInventory::dynamicPlugins, &dynamicPluginRow));
     } else {
         const bool missing = m_plugins && m_plugins->dynamicPluginInventoryAvailable() == false;
         add(emptyRow(missing ? u"当前 Host 未提供动态 Plugin 注册表"_s : u"没有动态 Plugin"_s,
@@ -358,8 +379,7 @@ void PluginSettingsTab::rebuild()
     hostTitle->setContentsMargins(0, 24, 0, 7);
     add(hostTitle);
     if (!host.empty()) {
-        for (const PluginInventoryEntry &entry : host)
-            add(hostPluginRow(entry));
+        add(pagedRows(m_plugins, &PluginInventory::hostPlugins, &hostPluginRow));
     } else {
         const bool missing = m_plugins && m_plugins->hostPluginInventoryAvailable() == false;
         add(emptyRow(missing ? u"当前 Host 未提供 Plugin 清单"_s : u"没有 Host Plugin"_s, u"settings-plugin-empty-host"_s));

@@ -4,6 +4,8 @@
 #include "Store/HostSettingsStore.h"
 #include "Store/SessionSelection.h"
 #include "UI/Settings/SettingsControls.h"
+#include "UI/Shared/ElidedLabel.h"
+#include "UI/Shared/PagedColumn.h"
 #include "UI/Shared/StatusPill.h"
 #include "UI/Shared/Theme.h"
 
@@ -18,6 +20,11 @@ namespace nbd {
 
 namespace {
 
+// Skill cards built at once, and added at each "显示更多".
+constexpr qsizetype kCardsPerPage = 20;
+// The longest description a card shows; a longer one ends in "…".
+constexpr qsizetype kDescriptionText = 4 * kRowText;
+
 QWidget *skillCard(const SkillEntry &skill)
 {
     auto *card = new CardFrame(7, 0.03);
@@ -28,7 +35,7 @@ QWidget *skillCard(const SkillEntry &skill)
     layout->setSpacing(5);
     auto *head = new QHBoxLayout;
     head->setSpacing(8);
-    auto *name = new ThemedLabel(text::bidiIsolated(skill.name), monospacedFont(10, QFont::DemiBold), &Theme::primaryText, card);
+    auto *name = new ThemedLabel(text::bidiIsolated(rowText(skill.name)), monospacedFont(10, QFont::DemiBold), &Theme::primaryText, card);
     name->setObjectName(u"settings-skill-name"_s);
     head->addWidget(name);
     auto *pill = skill.modelInvocable ? new StatusPill(u"模型可调用"_s, StatusPill::Kind::Accent, std::nullopt, card)
@@ -37,7 +44,9 @@ QWidget *skillCard(const SkillEntry &skill)
     head->addWidget(pill);
     head->addStretch(1);
     layout->addLayout(head);
-    auto *description = new ThemedLabel(skill.description, Fonts::caption(), &Theme::secondaryText, card);
+    // Wrapped whole, up to what a card's worth of lines can hold.
+    auto *description =
+        new ThemedLabel(rowText(skill.description, kDescriptionText), Fonts::caption(), &Theme::secondaryText, card);
     description->setObjectName(u"settings-skill-description"_s);
     description->setWordWrap(true);
     layout->addWidget(description);
@@ -46,7 +55,7 @@ QWidget *skillCard(const SkillEntry &skill)
         when->setObjectName(u"settings-skill-when"_s);
         layout->addWidget(when);
     }
-    card->setAccessibleName(text::bidiIsolated(skill.name) + u"，"_s + (skill.modelInvocable ? u"模型可调用"_s : u"仅显示"_s));
+    card->setAccessibleName(text::bidiIsolated(rowText(skill.name)) + u"，"_s + (skill.modelInvocable ? u"模型可调用"_s : u"仅显示"_s));
     return card;
 }
 
@@ -115,11 +124,18 @@ void SkillsTab::showState()
     } else {
         const ScrollingList list = scrollingList(u"可用技能"_s, QMargins(14, 14, 14, 14), 8, this);
         list.scroll->setObjectName(u"settings-skills-list"_s);
-        for (const SkillEntry &skill : m_skills) {
-            QWidget *card = skillCard(skill);
-            card->setParent(list.content);
-            list.column->addWidget(card);
-        }
+        // Cards come a page at a time; the page is rebuilt whenever the skills change.
+        auto *cards = new PagedColumn(qsizetype(m_skills.size()), kCardsPerPage,
+                                      [this](qsizetype index, QWidget *owner) -> QWidget * {
+                                          if (size_t(index) >= m_skills.size())
+                                              return nullptr;
+                                          QWidget *card = skillCard(m_skills[size_t(index)]);
+                                          card->setParent(owner);
+                                          return card;
+                                      },
+                                      list.content);
+        cards->rows()->setSpacing(8);
+        list.column->addWidget(cards);
         list.column->addStretch(1);
         state = list.scroll;
     }

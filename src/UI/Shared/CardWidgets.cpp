@@ -1,5 +1,7 @@
 #include "UI/Shared/CardWidgets.h"
 
+#include "UI/Shared/ElidedLabel.h"
+
 #include "UI/Shared/LongTextView.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
@@ -224,12 +226,14 @@ constexpr int kSymbolGap = 5;
 LinkButton::LinkButton(const QString &text, const QFont &font, const QString &symbolName, QWidget *parent)
     : QAbstractButton(parent), m_symbol(symbolName)
 {
-    setText(text);
+    // The button shows one line: the rest of a longer text is never measured.
+    const QString shown = rowText(text);
+    setText(shown);
     setFont(font);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::StrongFocus);
     setToolTip(textToolTip(u"在侧栏打开"_s));
-    setAccessibleName(text.isEmpty() ? u"在侧栏打开"_s : text);
+    setAccessibleName(shown.isEmpty() ? u"在侧栏打开"_s : shown);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
 
@@ -311,6 +315,7 @@ QString textToolTip(const QString &text)
 }
 
 // ---- clampedLines ----
+
 
 QStringList clampedLines(const QString &text, const QFont &font, int width, int maxLines)
 {

@@ -6,19 +6,71 @@
 
 #include <QEvent>
 #include <QPainter>
+#include <QTextBoundaryFinder>
 #include <QTextLayout>
+
+#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace nbd {
 
+namespace {
+
+// A place between characters next to `at` (at or before it, or at or after it when `forward`).
+// Only a few units around it decide; a character longer than that (a letter under thousands of
+// combining marks) is cut between its code points.
+qsizetype cutNear(const QString &text, qsizetype at, bool forward)
+{
+    constexpr qsizetype kContext = 16;
+    if (at <= 0 || at >= text.size())
+        return std::clamp<qsizetype>(at, 0, text.size());
+    const qsizetype windowStart = std::max<qsizetype>(0, at - kContext);
+    const QString window = text.mid(windowStart, at - windowStart + kContext);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, window);
+    finder.setPosition(at - windowStart);
+    if (finder.isAtBoundary())
+        return at;
+    const qsizetype found = forward ? finder.toNextBoundary() : finder.toPreviousBoundary();
+    // The window's own ends count as boundaries to the finder; only one inside it is real.
+    if (found > 0 && found < window.size())
+        return windowStart + found;
+    if (text[at].isLowSurrogate())
+        return forward ? at + 1 : at - 1;
+    return at;
+}
+
+} // namespace
+
+QString rowText(const QString &text, qsizetype limit)
+{
+    if (text.size() <= limit)
+        return text;
+    return text.left(cutNear(text, limit, false)) + u"…"_s;
+}
+
+QString ElidedLabel::shownPart(const QString &text, Qt::TextElideMode mode)
+{
+    if (text.size() <= kRowText)
+        return text;
+    // The last `count` units or a little fewer, from a place between characters.
+    const auto tail = [&](qsizetype count) { return text.mid(cutNear(text, text.size() - count, true)); };
+    switch (mode) {
+    case Qt::ElideLeft:
+        return u"…"_s + tail(kRowText);
+    case Qt::ElideMiddle:
+        return rowText(text, kRowText / 2) + tail(kRowText / 2);
+    default:
+        return rowText(text);
+    }
+}
 ElidedLabel::ElidedLabel(const QString &text, Qt::TextElideMode mode, QWidget *parent)
     : QWidget(parent)
-    , m_text(text)
+    , m_text(shownPart(text, mode))
     , m_mode(mode)
 {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    setAccessibleName(text);
+    setAccessibleName(m_text);
 }
 
 namespace {
@@ -38,7 +90,7 @@ void replaceText(QWidget *label, QString &shown, const QString &text)
 
 void ElidedLabel::setText(const QString &text)
 {
-    replaceText(this, m_text, text);
+    replaceText(this, m_text, shownPart(text, m_mode));
 }
 
 void ElidedLabel::setColor(const QColor &color)
@@ -105,20 +157,26 @@ void ElidedLabel::changeEvent(QEvent *event)
 ClampedLabel::ClampedLabel(const QString &text, const QFont &font, std::function<QColor()> color, int maxLines,
                            QWidget *parent)
     : QWidget(parent)
-    , m_text(text)
     , m_color(std::move(color))
     , m_maxLines(std::max(1, maxLines))
 {
+    m_text = shownPart(text);
     setFont(font);
-    setAccessibleName(text);
+    setAccessibleName(m_text);
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
 }
 
+QString ClampedLabel::shownPart(const QString &text) const
+{
+    // A line holds far fewer characters than kRowText; a label without a limit keeps all.
+    return m_maxLines == kNoLineLimit ? text : rowText(text, kRowText * m_maxLines);
+}
+
 void ClampedLabel::setText(const QString &text)
 {
-    replaceText(this, m_text, text);
+    replaceText(this, m_text, shownPart(text));
 }
 
 QStringList ClampedLabel::shownLines(int width) const

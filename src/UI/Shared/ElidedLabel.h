@@ -9,9 +9,17 @@
 
 namespace nbd {
 
+// The part of a host text that a row of a few lines can show: its first `limit` UTF-16 units or
+// a little fewer (cut between characters), and "…" after them when there is more. Measuring or
+// eliding all of a text of megabytes takes far longer than a frame, for a row that shows a
+// hundred characters of it.
+constexpr qsizetype kRowText = 1000;
+QString rowText(const QString &text, qsizetype limit = kRowText);
+
 // One line of plain text, cut with "…" where it does not fit (line breaks in the text show as
-// spaces); the full text stays its accessible name. Its width is the caller's to choose: it asks
-// for the whole text and makes do with room for two "…".
+// spaces); the text stays its accessible name. Its width is the caller's to choose: it asks
+// for the whole text and makes do with room for two "…". Of a text longer than a line can ever
+// show it keeps the part it can show (its start, end, or both, as it elides).
 class ElidedLabel : public QWidget
 {
     Q_OBJECT
@@ -29,6 +37,8 @@ public:
     QString shownText() const;
     // `text` on one line: its line and paragraph breaks become blanks.
     static QString oneLine(QString text);
+    // What a label eliding in `mode` keeps of `text`.
+    static QString shownPart(const QString &text, Qt::TextElideMode mode);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -45,6 +55,7 @@ private:
 
 // Plain text in at most `maxLines` lines, wrapped at word boundaries and inside a word too
 // long for a line; text beyond the last line is cut with an ellipsis. One line never wraps.
+// Of a longer text than its lines can show it keeps the start.
 class ClampedLabel : public QWidget
 {
     Q_OBJECT
@@ -69,6 +80,8 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    QString shownPart(const QString &text) const;
+
     QString m_text;
     std::function<QColor()> m_color;
     int m_maxLines;

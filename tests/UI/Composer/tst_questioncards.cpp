@@ -208,6 +208,29 @@ private Q_SLOTS:
         QTRY_VERIFY(m_h->store->interactions()->pendingQuestions().empty());
     }
 
+    // Many options come a page at a time: one from a later page is chosen and sent like any.
+    void manyOptionsComeAPageAtATime()
+    {
+        QStringList labels;
+        for (int i = 1; i <= 45; ++i)
+            labels << u"选项 %1"_s.arg(i);
+        auto *card = show<QuestionCard>(ask(u"r1"_s, {question(u"q1"_s, labels)}));
+        QCOMPARE(rows(card).size(), 30);
+        auto *more = card->findChild<QAbstractButton *>(u"show-more"_s);
+        QVERIFY(more && more->isVisible());
+        QCOMPARE(more->text(), u"显示更多（还有 15 项）"_s);
+        requireAccessible();
+        QTest::mouseClick(more, Qt::LeftButton);
+        QTRY_COMPARE(rows(card).size(), 45);
+        QVERIFY(!more->isVisible());
+        QuestionOptionRow *late = row(card, u"选项 40"_s);
+        QVERIFY(late);
+        QTest::mouseClick(late, Qt::LeftButton);
+        QTRY_VERIFY(row(card, u"选项 40"_s) && row(card, u"选项 40"_s)->isChecked());
+        QTest::mouseClick(primary(card), Qt::LeftButton);
+        QTRY_COMPARE(answerSummary(), QStringList{u"q1:选项 40"_s});
+    }
+
     void threeQuestionsPageAndMoveOn()
     {
         auto *card = show<QuestionCard>(ask(u"r1"_s, {question(u"a"_s, {u"A1"_s, u"A2"_s}), question(u"b"_s, {u"B1"_s}),

@@ -68,6 +68,47 @@ private Q_SLOTS:
         QCOMPARE(label->accessibleName(), text);
     }
 
+    // Of a text no line can show whole the label keeps the part its mode shows, cut between
+    // characters: the start, the end, or both around one mark.
+    void keepsWhatALineCanShow_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("text");
+        // Emoji (two units each) after an odd start: a cut by units alone would split one.
+        const QString emoji = u"x"_s + u"😀"_s.repeated(600000);
+        QTest::newRow("end") << int(Qt::ElideRight) << (u"头"_s + QString(1000000, u'x') + u"尾"_s);
+        QTest::newRow("start") << int(Qt::ElideLeft) << (u"头"_s + QString(1000000, u'x') + u"尾"_s);
+        QTest::newRow("middle") << int(Qt::ElideMiddle) << (u"头"_s + QString(1000000, u'x') + u"尾"_s);
+        QTest::newRow("emoji end") << int(Qt::ElideRight) << emoji;
+        QTest::newRow("emoji start") << int(Qt::ElideLeft) << emoji;
+        QTest::newRow("emoji middle") << int(Qt::ElideMiddle) << emoji;
+        // One character of a hundred thousand units: cut between its code points.
+        QTest::newRow("combining end") << int(Qt::ElideRight) << (u"e"_s + QString(100000, QChar(0x0301)));
+        QTest::newRow("combining middle") << int(Qt::ElideMiddle) << (u"e"_s + QString(100000, QChar(0x0301)));
+    }
+
+    void keepsWhatALineCanShow()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, text);
+        ElidedLabel label(text, Qt::TextElideMode(mode));
+        const QString kept = label.text();
+        QVERIFY2(kept.size() <= kRowText + 2, qPrintable(QString::number(kept.size())));
+        QCOMPARE(kept.count(u'…'), 1);
+        QCOMPARE(label.accessibleName(), kept);
+        const qsizetype mark = kept.indexOf(u'…');
+        if (mode != Qt::ElideLeft)
+            QVERIFY(mark > 0 && text.startsWith(kept.left(mark)));
+        if (mode != Qt::ElideRight)
+            QVERIFY(mark < kept.size() - 1 && text.endsWith(kept.mid(mark + 1)));
+        for (qsizetype i = 0; i < kept.size(); ++i) {
+            QVERIFY(!kept[i].isLowSurrogate() || (i > 0 && kept[i - 1].isHighSurrogate()));
+            QVERIFY(!kept[i].isHighSurrogate() || (i + 1 < kept.size() && kept[i + 1].isLowSurrogate()));
+        }
+        label.setText(text);
+        QCOMPARE(label.text(), kept);
+    }
+
     void oneLineAndFollowsChanges()
     {
         ElidedLabel label(u"第一行\n第二行"_s);
