@@ -51,6 +51,11 @@ QUrl ConnectionController::streamURL(const QUrl &baseURL, QStringView path)
     return appendingPath(url, path.toString());
 }
 
+QString ConnectionController::refusedAddressMessage(const QUrl &url)
+{
+    return u"其他用户的进程正在此地址监听，未连接："_s + url.toString();
+}
+
 void ConnectionController::setPhase(const ConnectionPhase &phase)
 {
     if (m_phase == phase)
@@ -139,6 +144,18 @@ QCoro::Task<void> ConnectionController::describe(QUrl url, WireClient wire, quin
     const std::weak_ptr<const bool> alive = m_alive;
     std::optional<HostDescription> description;
     QString failure;
+    if (m_addressCheck) {
+        const AddressCheck check = m_addressCheck;
+        const bool allowed = co_await check(url);
+        if (alive.expired())
+            co_return;
+        if (!m_shouldStayConnected || m_currentURL != url || attempt != m_attempt)
+            co_return;
+        if (!allowed) {
+            setPhase(ConnectionPhase::failed(refusedAddressMessage(url)));
+            co_return;
+        }
+    }
     try {
         const JSONValue payload = JSONValue::emptyObject();
         const HostDescription answer = co_await wire.call<HostDescription>(u"host.describe"_s, payload);

@@ -94,6 +94,14 @@ public:
     // (Hides QObject::disconnect(); that one is reached through QObject:: explicitly.)
     void disconnect();
 
+    // Asked before every "host.describe", the first and each reconnect: false fails the
+    // attempt with the address named and tries no more. The store sets it for hosts it found
+    // on this machine, whose port another user's process may have taken since.
+    using AddressCheck = std::function<QCoro::Task<bool>(QUrl url)>;
+    void setAddressCheck(AddressCheck check) { m_addressCheck = std::move(check); }
+    // The failure of an attempt whose address the check refused.
+    static QString refusedAddressMessage(const QUrl &url);
+
     void setReconnectDelay(int ms) { m_reconnectDelayMs = ms; }
     int reconnectDelay() const { return m_reconnectDelayMs; }
 
@@ -127,6 +135,7 @@ private:
     ConnectionPhase m_phase;
     std::optional<HostDescription> m_hostDescription;
     FrameHandler m_frameHandler;
+    AddressCheck m_addressCheck;
     EventStreamClient m_streamClient;
     WireSession *m_session = nullptr; // shared by every wire client of this controller
     std::optional<WireClient> m_wire;

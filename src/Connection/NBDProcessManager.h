@@ -110,7 +110,8 @@ public:
     // this machine (the user's own choice of a remote host); for an address of this machine,
     // only when the kernel's socket tables show a listener there and every one is the user's
     // own. A listener of another user is logged.
-    QCoro::Task<bool> reachesNoOtherUser(QUrl url);
+    // nobodyListening: the answer when nothing listens there (a request then reaches nobody).
+    QCoro::Task<bool> reachesNoOtherUser(QUrl url, bool nobodyListening = false);
 
     // One loopback address per listening port of a likely host process in `lsof -nP -iTCP
     // -sTCP:LISTEN` output, in ascending port order.
@@ -190,6 +191,7 @@ private:
     // Whether discovery may send anything to `url`: only a listener of the user's own takes
     // it. A listener of another user is logged.
     bool isOwnListener(const QUrl &url, const QList<ListeningSocket> &sockets);
+    ListenerOwner ownerAt(const QUrl &url, const QList<ListeningSocket> &sockets);
     QCoro::Task<std::optional<QUrl>> listenerPass(QList<QUrl> urls, CancelToken cancel);
     QCoro::Task<void> probeListener(std::shared_ptr<ListenerPass> pass, QUrl url);
 

@@ -264,28 +264,28 @@ NBDProcessManager::ListenerOwner NBDProcessManager::listenerOwner(const QList<Li
     return owner;
 }
 
-bool NBDProcessManager::isOwnListener(const QUrl &url, const QList<ListeningSocket> &sockets)
+NBDProcessManager::ListenerOwner NBDProcessManager::ownerAt(const QUrl &url, const QList<ListeningSocket> &sockets)
 {
     const int port = url.port(url.scheme() == u"https"_s ? 443 : 80);
     const QList<QHostAddress> addresses = connectableAddresses(url.host());
     if (addresses.isEmpty()) {
         log(u"已跳过无法确认归属的地址："_s + url.toString());
-        return false;
+        return ListenerOwner::Foreign;
     }
-    switch (listenerOwner(sockets, addresses, quint16(port), uint(::getuid()))) {
-    case ListenerOwner::Own:
-        return true;
-    case ListenerOwner::Foreign:
+    const ListenerOwner owner = listenerOwner(sockets, addresses, quint16(port), uint(::getuid()));
+    if (owner == ListenerOwner::Foreign)
         log(u"已跳过其他用户的监听："_s + url.toString());
-        return false;
-    case ListenerOwner::None:
-        break;
-    }
-    // Nothing to ask: a request there would reach nobody, or whoever started listening since.
-    return false;
+    return owner;
 }
 
-QCoro::Task<bool> NBDProcessManager::reachesNoOtherUser(QUrl url)
+bool NBDProcessManager::isOwnListener(const QUrl &url, const QList<ListeningSocket> &sockets)
+{
+    // Nothing listening is nothing to ask: a request there would reach nobody, or whoever
+    // started listening since.
+    return ownerAt(url, sockets) == ListenerOwner::Own;
+}
+
+QCoro::Task<bool> NBDProcessManager::reachesNoOtherUser(QUrl url, bool nobodyListening)
 {
     const std::weak_ptr<const bool> alive = m_alive;
     // Names other than "localhost" are not resolved here (it would block); the addresses an
@@ -296,7 +296,8 @@ QCoro::Task<bool> NBDProcessManager::reachesNoOtherUser(QUrl url)
     const QList<ListeningSocket> sockets = co_await QtConcurrent::run(workPool(), readListeningSockets);
     if (alive.expired())
         co_return false;
-    co_return isOwnListener(url, sockets);
+    const ListenerOwner owner = ownerAt(url, sockets);
+    co_return owner == ListenerOwner::Own || (nobodyListening && owner == ListenerOwner::None);
 }
 
 QCoro::Task<bool> NBDProcessManager::isNBDHost(QUrl baseURL, CancelToken cancel)

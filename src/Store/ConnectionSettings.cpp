@@ -41,6 +41,18 @@ QString launchModeLabel(LaunchMode mode)
     return mode == LaunchMode::External ? u"连接外部 NBD"_s : u"本地 NBD（优先附着）"_s;
 }
 
+namespace {
+
+QCoro::Task<bool> reachesOnlyOwnProcess(QPointer<NBDProcessManager> process, QUrl url)
+{
+    if (!process)
+        co_return false;
+    // A host that has gone leaves nobody at its address: the attempt then fails as it would.
+    co_return co_await process->reachesNoOtherUser(std::move(url), true);
+}
+
+} // namespace
+
 ConnectionSettings::ConnectionSettings(std::weak_ptr<const bool> alive, SettingsFile *settings,
                                        ConnectionController *connection, NBDProcessManager *nbdProcess,
                                        QObject *parent)
@@ -149,10 +161,17 @@ void ConnectionSettings::connect()
         m_connectionCancel.reset();
     }
     if (m_launchMode == LaunchMode::Embedded) {
+        // Every attempt to a host found or launched on this machine, reconnects included, goes
+        // only where the user's own process listens.
+        m_connection->setAddressCheck([process = QPointer<NBDProcessManager>(m_nbdProcess)](QUrl url) {
+            return reachesOnlyOwnProcess(process, std::move(url));
+        });
         const CancelToken cancel;
         m_connectionCancel = cancel;
         connectEmbedded(cancel);
     } else {
+        // The address the user typed is the host the user chose.
+        m_connection->setAddressCheck({});
         connectExternal();
     }
 }

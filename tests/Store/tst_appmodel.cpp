@@ -492,6 +492,31 @@ private Q_SLOTS:
         store->nbdProcess()->stopAndWait();
     }
 
+    // A host found on this machine goes away and another user's process takes its port: the
+    // reconnect sends that process nothing and says why it stopped.
+    void reconnectSkipsAnotherUsersListenerOnTheHostsPort()
+    {
+        if (::geteuid() != 0)
+            QSKIP("a listener of another user needs root to start: run as root to check that no request reaches it");
+        StoreHarness h;
+        h.seed(u"nbd.serverURL"_s, h.host.baseUrl().toString());
+        h.seed(u"nbd.launchMode"_s, u"embedded"_s);
+        AppModel *store = h.makeStore();
+        confineLookup(store);
+        store->connection()->setReconnectDelay(0);
+        store->connect();
+        QTRY_COMPARE_WITH_TIMEOUT(store->connection()->phase().kind(), ConnectionPhase::Kind::Ready, 20000);
+
+        const quint16 port = h.host.baseUrl().port();
+        h.host.stop();
+        ForeignListener foreign(u"127.0.0.1"_s, port);
+        QVERIFY2(foreign.port() == port, "the listener of uid 65534 did not take the host's port");
+        QTRY_COMPARE_WITH_TIMEOUT(store->connection()->phase(),
+                                  ConnectionPhase::failed(ConnectionController::refusedAddressMessage(h.host.baseUrl())),
+                                  20000);
+        QCOMPARE(foreign.connectionsSoFar(QHostAddress(QHostAddress::LocalHost)), std::optional(QByteArray()));
+    }
+
     // A launched host that ends after it was ready is named as the cause, with how it ended,
     // also when it ends before the connection to it was made; the restart launches it again.
     void exitedHostIsWhatTheStatusSays_data()
