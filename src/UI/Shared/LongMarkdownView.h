@@ -15,7 +15,9 @@ class QBoxLayout;
 
 namespace nbd {
 
-// A text this long is parsed on the thread pool and shown in chunks.
+// A text this long, or with a line this long, is parsed on the thread pool and shown in chunks,
+// its long paragraphs in pieces.
+inline constexpr qsizetype kLongMarkdownLine = 2000;
 bool isLongMarkdown(const QString &text);
 
 // Lays `blocks` out as a text short enough to be built at once: runs of non-code blocks in
