@@ -121,10 +121,12 @@ qsizetype Graphemes::pieceEnd(QStringView text, qsizetype from, qsizetype length
     const qsizetype before = finder.toPreviousBoundary();
     if (before > 0)
         return from + before;
-    // One character longer than the reach: cut between two code points.
-    if (QChar::isLowSurrogate(u[at]) && QChar::isHighSurrogate(u[at - 1]))
-        return at - 1 > from ? at - 1 : at + 1;
-    return at;
+    // One character longer than the reach: cut between two code points, into short pieces,
+    // as the marks stacked on one base cost more to place the more there are.
+    const qsizetype cut = from + std::min(length, kLongestCharacter);
+    if (QChar::isLowSurrogate(u[cut]) && QChar::isHighSurrogate(u[cut - 1]))
+        return cut - 1 > from ? cut - 1 : cut + 1;
+    return cut;
 }
 
 QString Graphemes::formattedCount(qsizetype count)

@@ -22,8 +22,10 @@ struct Graphemes
     // Where a piece of `text` that starts at `from` (a character boundary) and holds at most
     // `length` units ends: the end of the text, else the last character boundary in reach. A
     // character longer than `length` (a base under thousands of combining marks) is cut
-    // anyway, never inside a surrogate pair: laying it out whole would stall the window.
-    // Always past `from` for a positive length; segments at most `length` units.
+    // anyway, into pieces of kLongestCharacter units, never inside a surrogate pair: laying it
+    // out whole would stall the window. Always past `from` for a positive length; segments at
+    // most `length` units.
+    static constexpr qsizetype kLongestCharacter = 64;
     static qsizetype pieceEnd(QStringView text, qsizetype from, qsizetype length);
     // The count formatted in the locale's integer format, with its digit grouping.
     static QString formattedCount(qsizetype count);

@@ -3,7 +3,9 @@
 #include "Domain/Graphemes.h"
 
 #include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 
 namespace nbd {
@@ -20,8 +22,10 @@ BatchedTextWriter::BatchedTextWriter(QPlainTextEdit *view, Limits limits, QObjec
     , m_limits(limits)
     , m_timer(new QTimer(this))
 {
+    // The view's own block limit moves a cursor over each block it drops, laying every one of
+    // them out: the writer drops the oldest lines itself. Nothing is undone in an output view.
     if (m_limits.maxLines > 0)
-        view->setMaximumBlockCount(m_limits.maxLines);
+        view->document()->setUndoRedoEnabled(false);
     m_timer->setSingleShot(true);
     m_timer->setTimerType(Qt::PreciseTimer);
     m_timer->setInterval(m_limits.intervalMs);
@@ -74,6 +78,18 @@ void BatchedTextWriter::dropUnshown()
         front.startsLine = true;
         m_pendingLines = maxLines;
     }
+}
+
+// The view keeps its last maxLines lines.
+void BatchedTextWriter::dropOldestShown()
+{
+    QTextDocument *document = m_view->document();
+    const int excess = document->blockCount() - m_limits.maxLines;
+    if (m_limits.maxLines <= 0 || excess <= 0)
+        return;
+    QTextCursor oldest(document);
+    oldest.setPosition(document->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);
+    oldest.removeSelectedText();
 }
 
 void BatchedTextWriter::flush()
@@ -156,6 +172,7 @@ void BatchedTextWriter::flush()
             piece.startsLine = false;
         }
     }
+    dropOldestShown();
     cursor.endEditBlock();
     if (!wroteAny)
         return;

@@ -56,6 +56,7 @@ private:
     };
 
     void dropUnshown();
+    void dropOldestShown();
     void flush();
 
     QPointer<QPlainTextEdit> m_view;

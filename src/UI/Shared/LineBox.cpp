@@ -364,14 +364,20 @@ void LineBox::setHeightBounds(int minimum, std::optional<int> maximum)
 
 bool LineBox::scrollsItself() const
 {
-    return contentHeight() > (m_maximumHeight ? *m_maximumHeight : LongTextView::kTallest);
+    return m_maximumHeight ? contentHeight() > *m_maximumHeight : isTooLong();
 }
 
-// No widget can be taller than a few million pixels: lines taller than that scroll in a box of
-// their own, whatever the bounds say, so what follows the box still has a place.
+bool LineBox::isTooLong() const
+{
+    return m_rowCount > kMostRowsShown || contentHeight() > LongTextView::kTallest;
+}
+
+// No widget can be taller than a few million pixels, and the editor lays out every row it
+// shows at once: lines taller than either allows scroll in a box of their own, so what follows
+// the box still has a place and showing it costs the rows in view.
 void LineBox::applyHeightRule()
 {
-    const bool scrolls = m_maximumHeight || contentHeight() > LongTextView::kTallest;
+    const bool scrolls = m_maximumHeight || isTooLong();
     const Qt::ScrollBarPolicy policy = scrolls ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
     if (verticalScrollBarPolicy() != policy)
         setVerticalScrollBarPolicy(policy);
@@ -444,7 +450,7 @@ QSize LineBox::sizeHint() const
     height = std::max(height, m_minimumHeight);
     if (m_maximumHeight)
         height = std::min(height, *m_maximumHeight);
-    else if (height > LongTextView::kTallest)
+    else if (isTooLong())
         height = LongTextView::kScrollingHeight;
     return {200, height};
 }

@@ -47,9 +47,12 @@ public:
     // Numbers shown in front of the lines, right-aligned in a column `width` wide followed by
     // `spacing`, in the tertiary text colour.
     void setNumbers(std::vector<qint64> numbers, int width, int spacing);
-    // Height follows the lines within these bounds (no maximum: every line shown, unless the
-    // lines are taller than LongTextView::kTallest: then the box is kScrollingHeight tall and
-    // scrolls them itself).
+    // More rows than this (or rows taller than LongTextView::kTallest) are not shown at once:
+    // the editor lays out every row it shows whenever it is resized.
+    static constexpr qsizetype kMostRowsShown = 5000;
+    // Height follows the lines within these bounds (no maximum: every line shown, unless there
+    // are more than kMostRowsShown rows: then the box is LongTextView::kScrollingHeight tall
+    // and scrolls them itself).
     void setHeightBounds(int minimum, std::optional<int> maximum);
     // Space around the lines (inside the box's background, outside the number column).
     void setPadding(QMargins padding);
@@ -89,6 +92,7 @@ private:
     void placeRows();
     void applyMargins();
     void applyHeightRule();
+    bool isTooLong() const;
     void paintGutter(QPaintEvent *event);
     void paintRowBackgrounds(QPaintEvent *event);
     int lineHeight(const QString &sample = QStringLiteral("X")) const;

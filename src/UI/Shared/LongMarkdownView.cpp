@@ -1,6 +1,8 @@
 #include "UI/Shared/LongMarkdownView.h"
 
 #include "Domain/Graphemes.h"
+#include "Domain/ToolPresentationModel.h"
+#include "UI/Shared/LineBox.h"
 #include "UI/Shared/LongTextView.h"
 #include "UI/Shared/MarkdownCodeBlock.h"
 #include "UI/Shared/Theme.h"
@@ -35,7 +37,7 @@ bool isLongMarkdown(const QString &text)
 }
 
 void addMarkdownBlockWidgets(QWidget *parent, QBoxLayout *layout, const std::vector<MarkdownBlock> &blocks,
-                             const MarkdownStyle &style)
+                             const MarkdownStyle &style, const std::vector<QStringList> *codeLines)
 {
     std::vector<MarkdownBlock> run;
     auto add = [&](QWidget *widget) {
@@ -50,10 +52,14 @@ void addMarkdownBlockWidgets(QWidget *parent, QBoxLayout *layout, const std::vec
         add(view);
         run.clear();
     };
-    for (const MarkdownBlock &block : blocks) {
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        const MarkdownBlock &block = blocks[i];
         if (block.kind == MarkdownBlock::Kind::Code) {
             flush();
-            add(new MarkdownCodeBlock(block.text, block.language, parent));
+            if (codeLines && i < codeLines->size() && !(*codeLines)[i].isEmpty())
+                add(new MarkdownCodeBlock(block.text, (*codeLines)[i], block.language, parent));
+            else
+                add(new MarkdownCodeBlock(block.text, block.language, parent));
         } else {
             run.push_back(block);
         }
@@ -317,8 +323,14 @@ planMarkdownChunks(const QString &text, const std::vector<std::shared_ptr<const 
         auto data = std::make_shared<MarkdownChunkData>();
         data->blocks = std::move(groups[i]);
         data->weights.reserve(data->blocks.size());
-        for (const MarkdownBlock &block : data->blocks)
+        data->codeLines.resize(data->blocks.size());
+        for (size_t b = 0; b < data->blocks.size(); ++b) {
+            const MarkdownBlock &block = data->blocks[b];
             data->weights.push_back(weigh(block));
+            // Only a long block is cut here, so that a short one holds its text once.
+            if (block.kind == MarkdownBlock::Kind::Code && block.text.size() > LineBox::kFilledAway)
+                data->codeLines[b] = splitLines(block.text);
+        }
         plan->chunks.push_back(std::move(data));
     }
     return plan;
@@ -485,7 +497,7 @@ void LongMarkdownView::realize(size_t index)
     auto *layout = new QVBoxLayout(content);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(kMarkdownBlockSpacing);
-    addMarkdownBlockWidgets(content, layout, slot.data->blocks, m_style);
+    addMarkdownBlockWidgets(content, layout, slot.data->blocks, m_style, &slot.data->codeLines);
     slot.live = content;
     m_otherWidth = -1;
     release();
