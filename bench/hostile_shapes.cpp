@@ -21,6 +21,7 @@
 #include "SimWorld.h"
 #include "TranscriptBenchSupport.h"
 #include "WidgetBenchSupport.h"
+#include "Domain/Sessions.h"
 #include "Store/AppModel.h"
 #include "Store/WorkspaceTerminalModel.h"
 #include "UI/Conversation/ToolCallChip.h"
@@ -32,6 +33,7 @@
 #include <QAbstractButton>
 #include <QCoroTask>
 #include <QLineEdit>
+#include <QPointer>
 #include <QScrollBar>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -261,19 +263,31 @@ double eighteenCards()
     feed(events::turnEnd(1));
     settle(model.get());
     TranscriptWindow shown(model);
+    TranscriptListView *list = shown.transcript->list();
+    std::vector<QString> keys;
+    for (const TranscriptEntry &entry : list->entries())
+        keys.push_back(entry.key);
     double longest = 0;
+    int toggled = 0;
+    // Each row brought into view, and every card on it opened; then all of them closed again.
     for (const bool expand : {true, false}) {
-        for (int i = 0; i < 18; ++i) {
-            const QList<ToolCallChip *> chips = shown.transcript->findChildren<ToolCallChip *>(u"tool-call-chip"_s);
-            auto it = std::find_if(chips.begin(), chips.end(), [&](ToolCallChip *chip) { return chip->isExpanded() != expand; });
-            if (it == chips.end())
-                break;
-            QAbstractButton *header = (*it)->findChild<QAbstractButton *>(u"tool-call-header"_s);
-            longest = std::max(longest, measure([&] { header->click(); }, {}, 150));
-            if (expand)
-                longest = std::max(longest, measure([&] { shown.transcript->list()->scrollToKey(shown.transcript->list()->entries().back().key); }, {}, 100));
+        for (const QString &key : keys) {
+            longest = std::max(longest, measure([&] { list->scrollToKey(key); }, {}, 60));
+            // A click may lay the rows out again and take other cards away.
+            QList<QPointer<ToolCallChip>> chips;
+            for (ToolCallChip *chip : shown.transcript->findChildren<ToolCallChip *>(u"tool-call-chip"_s))
+                chips << chip;
+            for (const QPointer<ToolCallChip> &chip : std::as_const(chips)) {
+                if (!chip || chip->isExpanded() == expand || !chip->isVisible())
+                    continue;
+                QAbstractButton *header = chip->findChild<QAbstractButton *>(u"tool-call-header"_s);
+                longest = std::max(longest, measure([&] { header->click(); }, {}, 100));
+                ++toggled;
+            }
         }
     }
+    if (toggled < 36)
+        std::fprintf(stderr, "only %d cards opened or closed\n", toggled);
     return longest;
 }
 
@@ -315,7 +329,8 @@ struct HostThread
 QCoro::Task<void> callOnce(WireClient client, bool *finished)
 {
     try {
-        (void)co_await client.call(u"session.list"_s, JSONValue::emptyObject());
+        const SessionListValue list = co_await client.call<SessionListValue>(u"session.list"_s, JSONValue::emptyObject());
+        Q_UNUSED(list);
     } catch (...) {
     }
     *finished = true;
@@ -326,12 +341,13 @@ double bigReplies()
     HostThread host;
     WireSession session;
     const WireClient client(host.baseUrl, &session);
-    QByteArray valid = R"({"type":"server-response","rpcId":"x","result":{"ok":true,"value":{"sessions":[)";
+    QByteArray valid = R"({"type":"server-response","rpcId":"x","result":{"ok":true,"value":{"items":[)";
     for (int i = 0; valid.size() < 50'000'000; ++i) {
         if (i > 0)
             valid += ',';
         valid += R"({"sessionId":"s)" + QByteArray::number(i) + R"(","title":"第 )" + QByteArray::number(i)
-            + R"( 个会话：检查缓存","updatedAt":)" + QByteArray::number(i) + R"(,"cwd":"/srv/project/module"})";
+            + R"( 个会话：检查缓存","updatedAt":)" + QByteArray::number(i)
+            + R"(,"running":false,"blank":false,"cwd":"/srv/project/module"})";
     }
     valid += "]}}}";
     QByteArray garbage = valid;
