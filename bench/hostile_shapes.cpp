@@ -123,13 +123,6 @@ void report(const QString &name, double blockMs)
     print(QByteArray("shape." + name.toUtf8() + ".rss_mb").constData(), rssMb());
 }
 
-void settle(SessionModel *model)
-{
-    while (model->isTranscriptPublishScheduled())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    QCoreApplication::processEvents();
-}
-
 // Scrolls the transcript through its height in steps, each step as its own event.
 double scrollThrough(ConversationTranscript *transcript, int steps = 20)
 {
@@ -140,29 +133,19 @@ double scrollThrough(ConversationTranscript *transcript, int steps = 20)
     return longest;
 }
 
-bool parsed(QWidget *root)
-{
-    const QList<MarkdownText *> texts = root->findChildren<MarkdownText *>();
-    return std::none_of(texts.begin(), texts.end(), [](const MarkdownText *text) { return text->isParsing(); });
-}
-
 // ---- Markdown answers ----
 
 double markdownAnswer(const QString &text)
 {
     auto model = SessionModel::create(u"markdown"_s);
     Feeder feed(model.get());
-    feed(events::userMessage(u"m1"_s, u"写一份报告"_s));
-    feed(events::turnStart(1));
-    feed(events::stepStart(1, 1));
-    feed(events::assistantMessage(1, 1, text));
-    feed(events::turnEnd(1));
+    feed.finishedAnswer(text);
     settle(model.get());
     TranscriptWindow shown;
     const double show = measure([&] {
         shown.transcript->setSession(model);
         shown.window.repaint();
-    }, [&] { return parsed(shown.transcript); }, 500);
+    }, [&] { return markdownParsed(shown.transcript); }, 500);
     return std::max(show, scrollThrough(shown.transcript));
 }
 
@@ -190,11 +173,7 @@ double card(const JSONValue &view, const QString &result = u"完成"_s)
 {
     auto model = SessionModel::create(u"card"_s);
     Feeder feed(model.get());
-    feed(events::userMessage(u"m1"_s, u"运行"_s));
-    feed(events::turnStart(1));
-    feed(events::stepStart(1, 1));
-    feed(events::assistantMessage(1, 1, QString(), {{u"c1"_s, u"tool"_s}}));
-    feed(events::toolResult(1, 1, u"c1"_s, result), events::toolView(u"c1"_s, view));
+    feed.toolCallStep(u"运行"_s, u"tool"_s, result, view);
     feed(events::turnEnd(1));
     settle(model.get());
     TranscriptWindow shown(model);

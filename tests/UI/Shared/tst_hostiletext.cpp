@@ -4,6 +4,8 @@
 // stay under the same bound for both.
 #include "AccessibilityWalk.h"
 #include "GuiTestMain.h"
+#include "ObservableWaits.h"
+#include "ScrolledMarkdown.h"
 #include "WidgetCensus.h"
 
 #include "Domain/Graphemes.h"
@@ -61,22 +63,11 @@ QList<MarkdownDocumentView *> documentViews(QWidget *root)
     return views;
 }
 
-// A Markdown text in a scroll area as the transcript holds it, its parse done and the chunks in
-// view laid out.
-struct ShownMarkdown
+// A Markdown text shown as the transcript shows it, its parse done and the chunks in view laid
+// out.
+struct ShownMarkdown : test::ScrolledMarkdown
 {
-    QScrollArea area;
-    MarkdownText *text = nullptr;
-
-    explicit ShownMarkdown(const QString &markdown)
-    {
-        text = new MarkdownText(markdown, false);
-        area.setAccessibleName(u"回复"_s);
-        area.setWidget(text);
-        area.setWidgetResizable(true);
-        area.resize(600, 500);
-        area.show();
-    }
+    using ScrolledMarkdown::ScrolledMarkdown;
 
     bool settled()
     {
