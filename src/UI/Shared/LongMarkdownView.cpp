@@ -154,9 +154,10 @@ int estimateHeight(const std::vector<MarkdownBlockWeight> &weights, const Markdo
             height += kMarkdownBlockSpacing;
         if (w.code) {
             // Header, divider, padding and border around the lines, which scroll in a box of
-            // their own when taller than a widget can be.
+            // their own when there are too many to show at once.
             const qreal lines = qreal(w.lines) * metrics.codeLineHeight;
-            height += 2 + 28 + 1 + 24 + (lines > LongTextView::kTallest ? LongTextView::kScrollingHeight : lines);
+            const bool scrolls = w.lines > LineBox::kMostRowsShown || lines > LongTextView::kTallest;
+            height += 2 + 28 + 1 + 24 + (scrolls ? LongTextView::kScrollingHeight : lines);
             continue;
         }
         const qreal scale = metrics.headingScale[size_t(std::clamp(w.level, 0, 6))];
@@ -174,10 +175,6 @@ qsizetype blockLength(const MarkdownBlock &block)
         length += item.text.size();
     return length;
 }
-
-} // namespace
-
-namespace {
 
 // One piece of a block as a chunk holds it; a piece that the next one continues (a long
 // paragraph cut in two) ends its chunk, so no document holds a cut inside its text and a
