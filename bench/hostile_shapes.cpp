@@ -11,7 +11,8 @@
 // paragraph of 160,000 units), markdown_fence_100k (a fence of 100,000 lines never closed),
 // code_2m_lines (a code block of 2,000,000 lines and a paragraph after it). The wire:
 // reply_50mb (a 50 MB answer to a remote call, valid and garbage), frames_100k (100,000 stream
-// frames into the open session through the store). The terminal dock: terminal_random_10mb,
+// frames into the open session through the store). settings_2000: the host's settings of 2,000
+// namespaces opened in the settings window. The terminal dock: terminal_random_10mb,
 // terminal_line_5mb, terminal_yes.
 //
 // Arguments pick shapes by name, in their order (none: all).
@@ -22,10 +23,14 @@
 #include "TranscriptBenchSupport.h"
 #include "WidgetBenchSupport.h"
 #include "Domain/Sessions.h"
+#include "App/ViewOwners.h"
 #include "Store/AppModel.h"
 #include "Store/WorkspaceTerminalModel.h"
 #include "UI/Conversation/ToolCallChip.h"
 #include "UI/Conversation/TranscriptListView.h"
+#include "UI/Settings/HostSettingsTab.h"
+#include "UI/Settings/SettingsSection.h"
+#include "UI/Settings/SettingsView.h"
 #include "UI/Shared/MarkdownText.h"
 #include "UI/Tools/WorkspaceTerminalDock.h"
 #include "Wire/WireClient.h"
@@ -34,6 +39,7 @@
 #include <QCoroTask>
 #include <QLineEdit>
 #include <QPointer>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -340,6 +346,69 @@ double bigReplies()
     return longest;
 }
 
+// The store on a configuration of its own, connected to `host`.
+struct ConnectedStore
+{
+    QTemporaryDir dir;
+    std::unique_ptr<AppModel> store;
+
+    explicit ConnectedStore(const HostThread &host)
+    {
+        auto settings = std::make_unique<QSettings>(dir.filePath(u"nimbrel.ini"_s), QSettings::IniFormat);
+        settings->setValue(u"nbd.serverURL"_s, host.baseUrl.toString());
+        settings->setValue(u"nbd.launchMode"_s, u"external"_s);
+        settings->sync();
+        store = std::make_unique<AppModel>(std::move(settings), true);
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 30'000 && !store->connection()->phase().isConnected())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+};
+
+// The host's settings of 2,000 namespaces, each of a few entries, opened in the settings window.
+double hostSettings()
+{
+    HostThread host;
+    JSONValue::Elements namespaces;
+    for (int i = 0; i < 2000; ++i) {
+        JSONValue::Members value;
+        for (int k = 0; k < 5; ++k)
+            value.emplace_back(u"key_%1"_s.arg(k), JSONValue(u"第 %1 项的值 %2"_s.arg(i).arg(k)));
+        namespaces.push_back(JSONValue::object({{u"ns"_s, u"plugin.module_%1"_s.arg(i)},
+                                                {u"schema"_s, JSONValue::emptyObject()},
+                                                {u"value"_s, JSONValue::object(std::move(value))},
+                                                {u"applies"_s, u"live"_s},
+                                                {u"secrets"_s, JSONValue::array({})},
+                                                {u"revision"_s, JSONValue(qint64(i))}}));
+    }
+    const JSONValue describe = JSONValue::object(
+        {{u"writable"_s, true}, {u"hasDocument"_s, true}, {u"namespaces"_s, JSONValue::array(std::move(namespaces))}});
+    host.run([&] { host.host->setReply(u"settings.describe"_s, sim::Reply::value(describe)); });
+    ConnectedStore connected(host);
+    QWidget window;
+    auto *view = new SettingsView(settingsOwners(connected.store.get()), &window);
+    window.resize(view->size());
+    window.show();
+    QCoreApplication::processEvents();
+    auto *row = window.findChild<QAbstractButton *>(u"settings-section-"_s + settingsSectionRawValue(SettingsSection::Host));
+    if (!row) {
+        std::fprintf(stderr, "no host settings row\n");
+        return -1;
+    }
+    const auto loaded = [&] {
+        auto *page = qobject_cast<HostSettingsTab *>(view->page());
+        return page && (page->loaded() || page->loadFailure());
+    };
+    double longest = measure([&] { row->click(); }, loaded, 500);
+    if (auto *area = view->page() ? view->page()->findChild<QScrollArea *>() : nullptr) {
+        QScrollBar *bar = area->verticalScrollBar();
+        for (int i = 0; i <= 10; ++i)
+            longest = std::max(longest, measure([&] { bar->setValue(int(qint64(bar->maximum()) * i / 10)); }, {}, 60));
+    }
+    return longest;
+}
+
 double frameBurst()
 {
     constexpr int kFrames = 100'000;
@@ -353,16 +422,10 @@ double frameBurst()
         host.world->addSession(session);
         host.world->appendEvent(id, events::userMessage(u"u1"_s, u"开始"_s));
     });
-    QTemporaryDir dir;
-    auto settings = std::make_unique<QSettings>(dir.filePath(u"nimbrel.ini"_s), QSettings::IniFormat);
-    settings->setValue(u"nbd.serverURL"_s, host.baseUrl.toString());
-    settings->setValue(u"nbd.launchMode"_s, u"external"_s);
-    settings->sync();
-    AppModel store(std::move(settings), true);
+    ConnectedStore connected(host);
+    AppModel &store = *connected.store;
     QElapsedTimer waited;
     waited.start();
-    while (waited.elapsed() < 30'000 && !store.connection()->phase().isConnected())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     store.selection()->selectSession(id);
     std::shared_ptr<SessionModel> model;
     while (waited.elapsed() < 30'000 && !(model = store.selection()->sessionModel(id)))
@@ -439,6 +502,7 @@ int main(int argc, char **argv)
         {u"terminal_random_10mb"_s, [] { return terminal(u"head -c 10000000 /dev/urandom"_s); }},
         {u"terminal_line_5mb"_s, [] { return terminal(u"head -c 5000000 /dev/zero | tr '\\0' x"_s); }},
         {u"terminal_yes"_s, [] { return terminal(u"yes | head -n 3000000"_s); }},
+        {u"settings_2000"_s, hostSettings},
         {u"cards_18_expand_collapse"_s, eighteenCards},
     };
     // Shapes named in the arguments, in their order; none: all of them.
