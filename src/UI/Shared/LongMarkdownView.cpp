@@ -24,14 +24,19 @@ bool isLongMarkdown(const QString &text)
 {
     if (LongTextView::isLong(text))
         return true;
-    // A line too long to lay out at once is cut into pieces only on the way to chunks.
+    // A line too long to lay out at once is cut into pieces, and thousands of list items or
+    // rules into runs, only on the way to chunks.
     qsizetype lineStart = 0;
+    qsizetype lines = 0;
     const qsizetype n = text.size();
     for (qsizetype i = 0; i < n; ++i) {
-        if (text[i] == u'\n')
+        if (text[i] == u'\n') {
             lineStart = i + 1;
-        else if (i - lineStart >= kLongMarkdownLine)
+            if (++lines > kLongMarkdownLines)
+                return true;
+        } else if (i - lineStart >= kLongMarkdownLine) {
             return true;
+        }
     }
     return false;
 }

@@ -16,9 +16,10 @@ class QBoxLayout;
 
 namespace nbd {
 
-// A text this long, or with a line this long, is parsed on the thread pool and shown in chunks,
-// its long paragraphs in pieces.
+// A text this long, with a line this long or with this many lines, is parsed on the thread pool
+// and shown in chunks, its long paragraphs and lists in pieces.
 inline constexpr qsizetype kLongMarkdownLine = 2000;
+inline constexpr qsizetype kLongMarkdownLines = 1000;
 bool isLongMarkdown(const QString &text);
 
 // Lays `blocks` out as a text short enough to be built at once: runs of non-code blocks in
