@@ -8,6 +8,7 @@
 #include "Session/SessionModel.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 
@@ -30,6 +31,30 @@ public:
         m_model->applyLive(SessionEvent::fromLiveValue(event), view);
     }
 
+    // The first turn, finished: the user asks for a report, one step answers with `answer`.
+    void finishedAnswer(const QString &answer)
+    {
+        namespace events = sim::events;
+        (*this)(events::userMessage(QStringLiteral("m1"), QStringLiteral("写一份报告")));
+        (*this)(events::turnStart(1));
+        (*this)(events::stepStart(1, 1));
+        (*this)(events::assistantMessage(1, 1, answer));
+        (*this)(events::turnEnd(1));
+    }
+
+    // The first turn's first step, the turn left open: the user's `request`, then one call of
+    // `tool` ("c1") and its `result`, shown with `view` when one is given.
+    void toolCallStep(const QString &request, const QString &tool, const QString &result, std::optional<JSONValue> view)
+    {
+        namespace events = sim::events;
+        (*this)(events::userMessage(QStringLiteral("m1"), request));
+        (*this)(events::turnStart(1));
+        (*this)(events::stepStart(1, 1));
+        (*this)(events::assistantMessage(1, 1, QString(), {{QStringLiteral("c1"), tool}}));
+        (*this)(events::toolResult(1, 1, QStringLiteral("c1"), result),
+                view ? std::optional<JSONValue>(events::toolView(QStringLiteral("c1"), *view)) : std::nullopt);
+    }
+
     // A finished turn: the user's message "m<turn>", then one step answering with one text delta.
     void answeredTurn(int turn, const QString &question, const QString &answer)
     {
@@ -46,6 +71,14 @@ private:
     SessionModel *m_model;
     qint64 m_seq = 0;
 };
+
+// Until the model's coalesced publish has gone out and what it posted is delivered.
+inline void settle(SessionModel *model)
+{
+    while (model->isTranscriptPublishScheduled())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QCoreApplication::processEvents();
+}
 
 inline double msSince(const QElapsedTimer &t) { return double(t.nsecsElapsed()) / 1e6; }
 

@@ -6,11 +6,13 @@
 #include "Session/SessionModel.h"
 #include "UI/Conversation/ConversationTranscript.h"
 #include "UI/Shared/AppStartup.h"
+#include "UI/Shared/MarkdownText.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <memory>
 
 namespace nbd::bench {
@@ -62,6 +64,13 @@ protected:
 private:
     int m_depth = 0;
 };
+
+// No Markdown text under `root` is being parsed.
+inline bool markdownParsed(QWidget *root)
+{
+    const QList<MarkdownText *> texts = root->findChildren<MarkdownText *>();
+    return std::none_of(texts.begin(), texts.end(), [](const MarkdownText *text) { return text->isParsing(); });
+}
 
 // A transcript in a shown window of 1000 × 800, empty or showing a session.
 struct TranscriptWindow

@@ -122,13 +122,6 @@ void phase(const char *name)
         std::fprintf(stderr, "-- %s\n", name);
 }
 
-void settle(SessionModel *model)
-{
-    while (model->isTranscriptPublishScheduled())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    QCoreApplication::processEvents();
-}
-
 QString fiveMegabytes()
 {
     QString text;
@@ -145,12 +138,7 @@ double expandAndCollapse(const QString &result, std::optional<JSONValue> view, b
 {
     auto model = SessionModel::create(u"bench"_s);
     Feeder feed(model.get());
-    feed(events::userMessage(u"m1"_s, u"运行全部检查"_s));
-    feed(events::turnStart(1));
-    feed(events::stepStart(1, 1));
-    feed(events::assistantMessage(1, 1, QString(), {{u"c1"_s, u"bash"_s}}));
-    feed(events::toolResult(1, 1, u"c1"_s, result),
-         view ? std::optional<JSONValue>(events::toolView(u"c1"_s, *view)) : std::nullopt);
+    feed.toolCallStep(u"运行全部检查"_s, u"bash"_s, result, view);
     feed(events::stepStart(1, 2));
     feed(events::assistantMessage(1, 2, u"检查完成。"_s));
     feed(events::turnEnd(1));
@@ -293,13 +281,6 @@ void rowsBurst()
     print("ui.rows_burst_rss_mb", rssMb());
 }
 
-// No Markdown text under `root` is being parsed.
-bool parsed(QWidget *root)
-{
-    const QList<MarkdownText *> texts = root->findChildren<MarkdownText *>();
-    return std::none_of(texts.begin(), texts.end(), [](const MarkdownText *text) { return text->isParsing(); });
-}
-
 // Scrolls the transcript through its whole height in `steps` jumps, then a few pages at its
 // end; the longest block of any of them.
 double scrollThrough(ConversationTranscript *transcript, int steps)
@@ -319,16 +300,12 @@ void markdown()
     const QString big = nbd::sim::largeMarkdownAnswer(5'000'000);
     auto model = SessionModel::create(u"markdown"_s);
     Feeder feed(model.get());
-    feed(events::userMessage(u"m1"_s, u"写一份报告"_s));
-    feed(events::turnStart(1));
-    feed(events::stepStart(1, 1));
-    feed(events::assistantMessage(1, 1, big));
-    feed(events::turnEnd(1));
+    feed.finishedAnswer(big);
     settle(model.get());
 
     TranscriptWindow frame;
     auto &[window, transcript] = frame;
-    const auto done = [&] { return parsed(transcript); };
+    const auto done = [&] { return markdownParsed(transcript); };
     phase("show");
     const double shown = measure([&] {
         transcript->setSession(model);

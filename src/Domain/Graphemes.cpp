@@ -102,6 +102,33 @@ QString Graphemes::prefix(const QString &text, qsizetype limit)
     return end == text.size() ? text : text.left(end);
 }
 
+qsizetype Graphemes::pieceEnd(QStringView text, qsizetype from, qsizetype length)
+{
+    const qsizetype n = text.size();
+    length = std::max<qsizetype>(1, length);
+    if (n - from <= length)
+        return n;
+    const qsizetype at = from + length;
+    const char16_t *u = text.utf16();
+    if (standsAlone(u[at - 1]) && standsAlone(u[at]))
+        return at;
+    // Segmented from the piece's start: the rules that join emoji sequences and flag pairs
+    // look back, and a stretch starting anywhere else could pair the flags wrongly.
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text.mid(from, length + 1).toString());
+    finder.setPosition(length);
+    if (finder.isAtBoundary())
+        return at;
+    const qsizetype before = finder.toPreviousBoundary();
+    if (before > 0)
+        return from + before;
+    // One character longer than the reach: cut between two code points, into short pieces,
+    // as the marks stacked on one base cost more to place the more there are.
+    const qsizetype cut = from + std::min(length, kLongestCharacter);
+    if (QChar::isLowSurrogate(u[cut]) && QChar::isHighSurrogate(u[cut - 1]))
+        return cut - 1 > from ? cut - 1 : cut + 1;
+    return cut;
+}
+
 QString Graphemes::formattedCount(qsizetype count)
 {
     return QLocale().toString(qint64(count));

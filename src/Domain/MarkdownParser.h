@@ -26,6 +26,7 @@ struct MarkdownBlock
     std::optional<QString> language; // code
     std::vector<ListItem> items;     // list
     bool ordered = false;            // list
+    qsizetype firstNumber = 1;       // ordered list: the number of its first item
 
     bool operator==(const MarkdownBlock &) const = default;
 

@@ -1,7 +1,9 @@
 #include "Wire/EventStreamClient.h"
 
+#include "Wire/DecodePool.h"
 #include "Wire/WireLog.h"
 
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QNetworkProxy>
 #include <QNetworkRequest>
@@ -12,20 +14,6 @@
 namespace nbd {
 
 namespace {
-
-// Decoding has its own threads: a stream's frames never wait behind a history fold on the
-// shared pool.
-QThreadPool &decodePool()
-{
-    static QThreadPool pool;
-    static const bool configured = [] {
-        pool.setMaxThreadCount(2);
-        pool.setExpiryTimeout(30000);
-        return true;
-    }();
-    Q_UNUSED(configured);
-    return pool;
-}
 
 std::optional<ServerRequest> decodeFrame(const QByteArray &bytes)
 {
@@ -81,7 +69,8 @@ struct EventStream::DecodeLane
             QMutexLocker lock(&lane->mutex);
             if (EventStream *target = lane->target) {
                 QMetaObject::invokeMethod(
-                    target, [target, frames = std::move(frames)] { target->deliver(frames); }, Qt::QueuedConnection);
+                    target, [target, frames = std::move(frames)]() mutable { target->deliver(std::move(frames)); },
+                    Qt::QueuedConnection);
             }
         }
     }
@@ -153,16 +142,37 @@ void EventStream::handleMessage(QString text, QByteArray bytes)
     if (m_lane->draining)
         return;
     m_lane->draining = true;
-    decodePool().start([lane = m_lane] { DecodeLane::drain(lane); });
+    decodePool()->start([lane = m_lane] { DecodeLane::drain(lane); });
 }
 
-void EventStream::deliver(const Decoded &frames)
+void EventStream::deliver(Decoded frames)
 {
-    m_inFlight -= qint64(frames.size());
+    for (std::optional<ServerRequest> &frame : frames)
+        m_ready.push_back(std::move(frame));
+    if (!m_draining)
+        drainReady();
+}
+
+// Frames go out in arrival order, for about a frame's time per event-loop turn: a burst of a
+// hundred thousand is handed on over many turns, with input and paints between them.
+void EventStream::drainReady()
+{
     const QPointer<EventStream> self(this);
-    for (const std::optional<ServerRequest> &frame : frames) {
-        if (m_ended)
-            return;
+    QElapsedTimer budget;
+    budget.start();
+    m_draining = true;
+    while (!m_ready.empty()) {
+        if (m_ended) {
+            m_ready.clear();
+            break;
+        }
+        if (budget.elapsed() >= kDeliveryBudgetMs) {
+            QMetaObject::invokeMethod(this, &EventStream::drainReady, Qt::QueuedConnection);
+            return; // still draining: frames that come meanwhile queue behind these
+        }
+        std::optional<ServerRequest> frame = std::move(m_ready.front());
+        m_ready.pop_front();
+        --m_inFlight;
         if (!frame) {
             ++m_dropped;
             continue;
@@ -171,7 +181,8 @@ void EventStream::deliver(const Decoded &frames)
         if (!self)
             return; // a receiver deleted the stream
     }
-    if (m_inFlight == 0 && m_pendingEnd)
+    m_draining = false;
+    if (!m_ended && m_inFlight == 0 && m_pendingEnd)
         end(*m_pendingEnd);
 }
 

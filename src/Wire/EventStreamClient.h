@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <QWebSocket>
 
+#include <deque>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -29,6 +30,8 @@ class EventStream : public QObject
     Q_OBJECT
 public:
     static constexpr int kHandshakeTimeoutMs = 30000;
+    // Frames are handed on for at most this long in one event-loop turn.
+    static constexpr int kDeliveryBudgetMs = 8;
 
     // Starts connecting at once.
     explicit EventStream(const QUrl &url, QObject *parent = nullptr);
@@ -54,7 +57,8 @@ private:
     using Decoded = std::vector<std::optional<ServerRequest>>;
 
     void handleMessage(QString text, QByteArray bytes);
-    void deliver(const Decoded &frames);
+    void deliver(Decoded frames);
+    void drainReady();
     // The socket ended: reported once every message before it is delivered.
     void finish(std::optional<QString> error);
     void end(std::optional<QString> error);
@@ -69,6 +73,9 @@ private:
     // Messages handed to the lane whose frames have not come back yet.
     qint64 m_inFlight = 0;
     std::optional<std::optional<QString>> m_pendingEnd;
+    // Decoded frames not handed on yet, and whether a drain of them is under way.
+    std::deque<std::optional<ServerRequest>> m_ready;
+    bool m_draining = false;
 };
 
 // Opens event streams. A plain value; it keeps no state between streams.

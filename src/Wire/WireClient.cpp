@@ -1,11 +1,15 @@
 #include "Wire/WireClient.h"
 
+#include "Wire/DecodePool.h"
+
+#include <QCoroFuture>
 #include <QCoroNetworkReply>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
 #include <QUrlQuery>
 #include <QUuid>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace nbd {
 
@@ -152,16 +156,24 @@ QCoro::Task<QByteArray> WireClient::callData(QString method, JSONValue payload, 
     co_return t.body;
 }
 
+QCoro::Task<void> WireClient::offThread(std::function<void()> work)
+{
+    co_await QtConcurrent::run(decodePool(), std::move(work));
+}
+
 QCoro::Task<JSONValue> WireClient::call(QString method, JSONValue payload, CancelToken cancel) const
 {
-    const QByteArray body = co_await callData(method, std::move(payload), std::move(cancel));
-    ServerResponse response;
-    try {
-        response = ServerResponse::fromJson(parseJSON(body));
-    } catch (...) {
-        throw WireTransportError(QStringLiteral("malformed server response for ") + method, std::current_exception());
-    }
-    co_return response.result.valueOrThrow();
+    const QByteArray body = co_await callData(method, std::move(payload), cancel);
+    auto decode = [method](const QByteArray &bytes) {
+        ServerResponse response;
+        try {
+            response = ServerResponse::fromJson(parseJSON(bytes));
+        } catch (...) {
+            throw WireTransportError(QStringLiteral("malformed server response for ") + method, std::current_exception());
+        }
+        return response.result.valueOrThrow();
+    };
+    co_return co_await decodeBody<JSONValue>(body, std::move(decode), std::move(cancel));
 }
 
 QCoro::Task<JSONValue> WireClient::remoteValue(QString endpoint, JSONValue arguments, CancelToken cancel) const
@@ -182,8 +194,11 @@ QCoro::Task<JSONValue> WireClient::remoteValue(QString endpoint, JSONValue argum
         throw WireTransportError(QStringLiteral("not an HTTP response for Remote ") + endpoint);
     if (t.status != 200)
         throw WireTransportError(QStringLiteral("Remote %1 failed with HTTP %2").arg(endpoint).arg(t.status));
-    const ServerResponse response = ServerResponse::fromJson(parseJSON(t.body)); // decoder's error as is
-    co_return response.result.valueOrThrow();
+    auto decode = [](const QByteArray &bytes) {
+        const ServerResponse response = ServerResponse::fromJson(parseJSON(bytes)); // decoder's error as is
+        return response.result.valueOrThrow();
+    };
+    co_return co_await decodeBody<JSONValue>(t.body, std::move(decode), std::move(cancel));
 }
 
 QCoro::Task<void> WireClient::respond(QString rpcId, JSONValue value, CancelToken cancel) const

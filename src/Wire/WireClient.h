@@ -10,6 +10,11 @@
 #include <QPointer>
 #include <QUrl>
 
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+
 namespace nbd {
 
 // The outcome of one HTTP transfer, before any envelope is read.
@@ -70,10 +75,21 @@ public:
     template<class T>
     static T decodeReply(const QString &method, const QByteArray &body);
 
+    // Reply bodies longer than this are decoded on the wire's decoding threads: parsing tens of
+    // megabytes would stall the window for a second.
+    static constexpr qsizetype kDecodedHere = 128 * 1024;
+    // `decode(body)` here for a short body, else on a decoding thread, with its result or
+    // exception back on the caller's thread. Thrown as CancellationError when `cancel` was
+    // cancelled meanwhile.
+    template<class T, class Decode>
+    static QCoro::Task<T> decodeBody(QByteArray body, Decode decode, CancelToken cancel);
+
     // One transfer on the session: POST when body is given, else GET.
     QCoro::Task<Transfer> send(QUrl url, std::optional<QByteArray> body, CancelToken cancel) const;
 
 private:
+    // Runs `work` on a decoding thread; resumes on the caller's thread when it is done.
+    static QCoro::Task<void> offThread(std::function<void()> work);
     QCoro::Task<JSONValue> remoteValue(QString endpoint, JSONValue arguments, CancelToken cancel) const;
 
     QUrl m_baseURL;
@@ -96,11 +112,39 @@ T WireClient::decodeReply(const QString &method, const QByteArray &body)
     }
 }
 
+template<class T, class Decode>
+QCoro::Task<T> WireClient::decodeBody(QByteArray body, Decode decode, CancelToken cancel)
+{
+    if (body.size() <= kDecodedHere)
+        co_return decode(body);
+    struct Outcome
+    {
+        std::optional<T> value;
+        std::exception_ptr error;
+    };
+    const auto outcome = std::make_shared<Outcome>();
+    // Made before the co_await: g++ 12 miscompiles a lambda's init-captures inside one.
+    std::function<void()> work = [outcome, body = std::move(body), decode = std::move(decode)] {
+        try {
+            outcome->value.emplace(decode(body));
+        } catch (...) {
+            outcome->error = std::current_exception();
+        }
+    };
+    co_await offThread(std::move(work));
+    if (cancel.isCancelled())
+        throw CancellationError();
+    if (outcome->error)
+        std::rethrow_exception(outcome->error);
+    co_return std::move(*outcome->value);
+}
+
 template<class T>
 QCoro::Task<T> WireClient::call(QString method, JSONValue payload, CancelToken cancel) const
 {
-    const QByteArray body = co_await callData(method, std::move(payload), std::move(cancel));
-    co_return decodeReply<T>(method, body);
+    const QByteArray body = co_await callData(method, std::move(payload), cancel);
+    auto decode = [method](const QByteArray &bytes) { return decodeReply<T>(method, bytes); };
+    co_return co_await decodeBody<T>(body, std::move(decode), std::move(cancel));
 }
 
 template<class T>

@@ -87,6 +87,58 @@ private Q_SLOTS:
         QCOMPARE(Graphemes::prefixEnd(text, 1001).first, 1002);
     }
 
+    void piecesEndAtCharacterBoundaries_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qsizetype>("length");
+        const QString family = u"\U0001F468\u200D\U0001F469\u200D\U0001F467"_s;
+        QTest::newRow("ascii") << QString(10000, u'x') << qsizetype(1000);
+        QTest::newRow("cjk and crlf") << u"中文\r\n"_s.repeated(3000) << qsizetype(999);
+        QTest::newRow("combining pairs") << u"e\u0301"_s.repeated(5000) << qsizetype(1000);
+        QTest::newRow("one huge cluster") << u"e"_s + QString(100000, QChar(0x0301)) << qsizetype(2000);
+        QTest::newRow("zwj families") << family.repeated(20000) << qsizetype(2000);
+        QTest::newRow("one zwj chain") << (u"\U0001F468\u200D"_s.repeated(53000) + u"\U0001F468"_s) << qsizetype(2000);
+        QTest::newRow("flags") << u"\U0001F1E8\U0001F1F3"_s.repeated(10000) << qsizetype(1001);
+        QTest::newRow("flag after one regional") << u"x\U0001F1E8"_s + u"\U0001F1E8\U0001F1F3"_s.repeated(3000) << qsizetype(1000);
+        QTest::newRow("lone surrogates") << QString(5000, QChar(0xD800)) << qsizetype(1000);
+        QTest::newRow("pairs cut at odd lengths") << u"\U0001F600"_s.repeated(5000) << qsizetype(999);
+        QTest::newRow("short") << u"a\u0301"_s << qsizetype(1);
+    }
+
+    // Pieces cover the text in order, none longer than asked but for a pair kept whole, each
+    // cut on a boundary of Qt's own segmentation unless the character there is longer than a
+    // piece; a surrogate pair is never cut.
+    void piecesEndAtCharacterBoundaries()
+    {
+        QFETCH(QString, text);
+        QFETCH(qsizetype, length);
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+        std::vector<bool> boundary(size_t(text.size()) + 1, false);
+        for (qsizetype b = 0; b >= 0; b = finder.toNextBoundary())
+            boundary[size_t(b)] = true;
+        std::vector<qsizetype> clusterLength(size_t(text.size()) + 1, 0);
+        for (qsizetype i = 0, start = 0; i <= text.size(); ++i) {
+            if (boundary[size_t(i)] && i > start) {
+                for (qsizetype j = start; j < i; ++j)
+                    clusterLength[size_t(j)] = i - start;
+                start = i;
+            }
+        }
+        qsizetype pieces = 0;
+        for (qsizetype from = 0; from < text.size(); ++pieces) {
+            const qsizetype end = Graphemes::pieceEnd(text, from, length);
+            QVERIFY2(end > from && end <= text.size(), qPrintable(QString::number(from)));
+            QVERIFY(end - from <= length + 1);
+            if (end < text.size()) {
+                QVERIFY(!(text[end].isLowSurrogate() && text[end - 1].isHighSurrogate()));
+                if (!boundary[size_t(end)])
+                    QVERIFY2(clusterLength[size_t(end)] > length, qPrintable(QString::number(end)));
+            }
+            from = end;
+        }
+        QVERIFY(pieces >= (text.size() + length) / (length + 1));
+    }
+
     void formatsWithGrouping()
     {
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));

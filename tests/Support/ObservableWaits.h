@@ -3,6 +3,7 @@
 #include "AsyncTest.h"
 #include "Domain/WorkPool.h"
 #include "SimHost.h"
+#include "Wire/DecodePool.h"
 #include "Wire/WireClient.h"
 #include "Wire/WireSession.h"
 
@@ -104,7 +105,7 @@ inline bool callsInFlight(const WireClient &client)
 
 // Until nothing is on its way between the code under test and `host`: the host owes no delayed
 // answer, `client` (the code's own, when it has one) waits for none, the answers have been
-// taken in (folded on the thread pool, handed back) and, once what they queued is delivered,
+// taken in (decoded and folded on the thread pools, handed back) and, once what they queued is delivered,
 // set off no further call. For the calls a view makes as it opens or acts, however many steps
 // deep. A call the host never answers keeps it from falling quiet: false after `timeoutMs`.
 inline bool waitUntilHostQuiet(const sim::SimHost &host, const std::optional<WireClient> &client,
@@ -112,7 +113,7 @@ inline bool waitUntilHostQuiet(const sim::SimHost &host, const std::optional<Wir
 {
     auto quiet = [&] {
         return host.repliesDue() == 0 && !(client && callsInFlight(*client))
-            && workPool()->activeThreadCount() == 0;
+            && workPool()->activeThreadCount() == 0 && decodePool()->activeThreadCount() == 0;
     };
     for (int round = 0; round < 50; ++round) {
         if (!QTest::qWaitFor(quiet, timeoutMs))

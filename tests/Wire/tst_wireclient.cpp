@@ -72,6 +72,8 @@ private Q_SLOTS:
     void callErrors_data();
     void callErrors();
     void typedAndUntypedDiffer();
+    void largeRepliesDecodeAsSmallOnes_data();
+    void largeRepliesDecodeAsSmallOnes();
     void timeoutIsNotCancellation();
     void cancelDuringCall();
     void cancelDuringEndpointCall();
@@ -93,6 +95,7 @@ private Q_SLOTS:
     void streamRefusedPortEndsOnce();
     void streamUnknownPathIsRefused();
     void streamFramesKeepArrivalOrderAcrossSizes();
+    void streamBurstIsHandedOnInOrder();
     void streamEndsAfterEveryEarlierFrame();
     void streamCancelledOrDeletedWhileDecodingDeliversNothingMore();
 
@@ -205,6 +208,50 @@ void TestWireClient::typedAndUntypedDiffer()
     std::optional<Named> named;
     QCOMPARE(failureOf(client().call<Named>(QStringLiteral("session.list"), JSONValue()), &named), QString());
     QCOMPARE(named->name, QStringLiteral("会话"));
+}
+
+void TestWireClient::largeRepliesDecodeAsSmallOnes_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("untyped");
+    QTest::addColumn<QString>("typed");
+    const QString malformed = QStringLiteral("malformed server response for session.list");
+    QTest::newRow("value") << envelope(R"({"ok":true,"value":{"name":"会话"}})") << QString() << QString();
+    QTest::newRow("not json") << QByteArray("{\"type\":") << malformed << malformed;
+    QTest::newRow("no ok") << envelope(R"({"value":1})") << malformed << malformed;
+    QTest::newRow("host error") << envelope(R"({"ok":false,"error":{"code":"E","message":"m","details":null}})")
+                                << QStringLiteral("E: m") << QStringLiteral("E: m");
+    QTest::newRow("wrong-shaped value beside an error")
+        << envelope(R"({"ok":true,"value":1,"error":{"code":"E","message":"m","details":null}})") << QStringLiteral("E: m")
+        << malformed;
+}
+
+// A reply body past the size decoded on the spot is decoded on a decoding thread: the same
+// value or the same error text either way, typed, untyped or from a remote endpoint.
+void TestWireClient::largeRepliesDecodeAsSmallOnes()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QString, untyped);
+    QFETCH(QString, typed);
+    const QString ep = QStringLiteral("commands/execute");
+    for (const qsizetype padding : {qsizetype(0), WireClient::kDecodedHere + 1}) {
+        const QByteArray padded = body + QByteArray(padding, ' ');
+        m_host->setReply(QStringLiteral("session.list"), Reply::raw(padded));
+        m_host->setReply(ep, Reply::raw(padded));
+        std::optional<JSONValue> value;
+        QCOMPARE(failureOf(client().call(QStringLiteral("session.list"), JSONValue()), &value), untyped);
+        std::optional<Named> named;
+        QCOMPARE(failureOf(client().call<Named>(QStringLiteral("session.list"), JSONValue()), &named), typed);
+        std::optional<JSONValue> remote;
+        const QString remoteFailure = failureOf(client().callRemote<JSONValue>(ep, JSONValue()), &remote);
+        if (untyped.isEmpty()) {
+            QCOMPARE(value->find(u"name")->string(), std::optional<QString>(QStringLiteral("会话")));
+            QCOMPARE(named->name, QStringLiteral("会话"));
+            QCOMPARE(*remote, *value);
+        } else {
+            QVERIFY(!remoteFailure.isEmpty());
+        }
+    }
 }
 
 void TestWireClient::timeoutIsNotCancellation()
@@ -595,6 +642,25 @@ void TestWireClient::streamFramesKeepArrivalOrderAcrossSizes()
     }
     QCOMPARE(s->droppedMessages(), (kFrames + 6) / 7);
     QCOMPARE(rec.endings, 0);
+}
+
+// A burst of frames is handed on over several event-loop turns, in arrival order, and the
+// end that follows it comes after the last of them.
+void TestWireClient::streamBurstIsHandedOnInOrder()
+{
+    std::unique_ptr<EventStream> s(EventStreamClient().frames(m_host->streamUrl(Stream::Mux)));
+    StreamRecorder rec(s.get());
+    size_t framesAtEnd = 0;
+    QObject::connect(s.get(), &EventStream::ended, s.get(), [&] { framesAtEnd = rec.frames.size(); });
+    QTRY_COMPARE(m_host->connectedCount(Stream::Mux), 1);
+    constexpr int kFrames = 30000;
+    for (int n = 0; n < kFrames; ++n)
+        m_host->pushText(Stream::Mux, numberedFrame(n, n % 4));
+    m_host->closeStreams(Stream::Mux);
+    QTRY_COMPARE_WITH_TIMEOUT(rec.endings, 1, 60000);
+    QCOMPARE(framesAtEnd, size_t(kFrames));
+    for (int n = 0; n < kFrames; ++n)
+        QCOMPARE(rec.frames[size_t(n)].rpcId, QString::number(n));
 }
 
 void TestWireClient::streamEndsAfterEveryEarlierFrame()

@@ -1,7 +1,11 @@
 #include "UI/Shared/BatchedTextWriter.h"
 
+#include "Domain/Graphemes.h"
+
 #include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 
 namespace nbd {
@@ -9,14 +13,6 @@ namespace nbd {
 namespace {
 
 qsizetype lineCount(QStringView text) { return 1 + text.count(u'\n'); }
-
-// A cut never separates the two halves of a surrogate pair.
-qsizetype cutAt(const QString &text, qsizetype cut, qsizetype floor)
-{
-    if (cut > floor && cut < text.size() && text.at(cut - 1).isHighSurrogate())
-        --cut;
-    return cut;
-}
 
 } // namespace
 
@@ -26,8 +22,10 @@ BatchedTextWriter::BatchedTextWriter(QPlainTextEdit *view, Limits limits, QObjec
     , m_limits(limits)
     , m_timer(new QTimer(this))
 {
+    // The view's own block limit moves a cursor over each block it drops, laying every one of
+    // them out: the writer drops the oldest lines itself. Nothing is undone in an output view.
     if (m_limits.maxLines > 0)
-        view->setMaximumBlockCount(m_limits.maxLines);
+        view->document()->setUndoRedoEnabled(false);
     m_timer->setSingleShot(true);
     m_timer->setTimerType(Qt::PreciseTimer);
     m_timer->setInterval(m_limits.intervalMs);
@@ -55,6 +53,7 @@ void BatchedTextWriter::clear()
     m_pending.clear();
     m_pendingLines = 0;
     m_hasText = false;
+    m_lineChars = 0;
     m_replaceShown = false;
 }
 
@@ -81,6 +80,18 @@ void BatchedTextWriter::dropUnshown()
     }
 }
 
+// The view keeps its last maxLines lines.
+void BatchedTextWriter::dropOldestShown()
+{
+    QTextDocument *document = m_view->document();
+    const int excess = document->blockCount() - m_limits.maxLines;
+    if (m_limits.maxLines <= 0 || excess <= 0)
+        return;
+    QTextCursor oldest(document);
+    oldest.setPosition(document->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);
+    oldest.removeSelectedText();
+}
+
 void BatchedTextWriter::flush()
 {
     if (!m_view) {
@@ -90,72 +101,78 @@ void BatchedTextWriter::flush()
     if (m_replaceShown) {
         m_view->clear();
         m_hasText = false;
+        m_lineChars = 0;
         m_replaceShown = false;
     }
     QTextCursor cursor(m_view->document());
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
     bool wroteAny = false;
+    const qsizetype maxLineChars = m_limits.maxLineChars > 0 ? m_limits.maxLineChars : kBatchChars;
     while (!m_pending.empty() && m_batchLines < m_limits.linesPerBatch && m_batchChars < kBatchChars) {
         Piece &piece = m_pending.front();
         const QString &text = piece.text;
-        // Walk the piece line by line, as far as the batch allows: `take` characters are
-        // written, the rest (from `resume`) waits, on a line of its own or going on in the
-        // last one.
-        qsizetype take = text.size();
-        qsizetype resume = -1;
-        bool restStartsLine = true;
-        qsizetype lineStart = 0;
-        qsizetype previousEnd = 0;
-        for (;;) {
-            if (lineStart > 0 && m_batchChars + lineStart >= kBatchChars) {
-                take = previousEnd;
-                resume = lineStart;
-                break;
-            }
-            qsizetype lineEnd = text.indexOf(u'\n', lineStart);
-            bool last = lineEnd < 0;
-            if (last)
+        const bool newLine = piece.startsLine && m_hasText;
+        qsizetype lineChars = newLine ? 0 : m_lineChars;
+        // Walk the piece line by line, as far as the batch allows: what is written goes to
+        // `out`, with a line break where a line longer than maxLineChars goes on in the next;
+        // the rest (from `at`) waits, going on in the last line written.
+        QString out;
+        qsizetype at = 0;
+        qsizetype breaks = 0; // line breaks of the text consumed
+        bool done = false;
+        while (m_batchLines < m_limits.linesPerBatch && m_batchChars + out.size() < kBatchChars) {
+            qsizetype lineEnd = text.indexOf(u'\n', at);
+            if (lineEnd < 0)
                 lineEnd = text.size();
-            qsizetype next = lineEnd + 1;
-            if (m_limits.maxLineChars > 0 && lineEnd - lineStart > m_limits.maxLineChars) {
-                lineEnd = cutAt(text, lineStart + m_limits.maxLineChars, lineStart);
-                next = lineEnd;
-                last = false;
-            }
-            if (m_batchChars + lineEnd > kBatchChars) {
-                take = cutAt(text, kBatchChars - m_batchChars, lineStart);
-                resume = take;
-                restStartsLine = false;
+            const QStringView line = QStringView(text).left(lineEnd);
+            if (lineChars >= maxLineChars && at < lineEnd) {
+                out += u'\n';
+                lineChars = 0;
                 ++m_batchLines;
+                continue;
+            }
+            qsizetype stop = lineEnd;
+            if (stop - at > maxLineChars - lineChars)
+                stop = Graphemes::pieceEnd(line, at, maxLineChars - lineChars);
+            const qsizetype room = kBatchChars - m_batchChars - out.size();
+            if (stop - at > room)
+                stop = Graphemes::pieceEnd(line, at, room);
+            out += QStringView(text).mid(at, stop - at);
+            lineChars += stop - at;
+            at = stop;
+            if (at < lineEnd)
+                continue; // a long line's row is full, or the batch is
+            if (lineEnd == text.size()) {
+                ++m_batchLines;
+                done = true;
                 break;
             }
+            out += u'\n';
+            at = lineEnd + 1;
+            ++breaks;
+            lineChars = 0;
             ++m_batchLines;
-            if (last)
-                break;
-            if (m_batchLines >= m_limits.linesPerBatch) {
-                take = lineEnd;
-                resume = next;
-                break;
-            }
-            previousEnd = lineEnd;
-            lineStart = next;
         }
-        if (piece.startsLine && m_hasText)
+        if (out.isEmpty() && !done && !newLine)
+            break;
+        if (newLine)
             cursor.insertBlock();
-        cursor.insertText(take == text.size() ? text : text.left(take), piece.format);
+        cursor.insertText(out, piece.format);
         m_hasText = true;
+        m_lineChars = lineChars;
         wroteAny = true;
-        m_batchChars += take;
-        if (resume < 0) {
-            m_pendingLines -= lineCount(text);
+        m_batchChars += out.size();
+        if (done) {
+            m_pendingLines -= breaks + 1;
             m_pending.pop_front();
         } else {
-            m_pendingLines -= QStringView(text).left(resume).count(u'\n');
-            piece.text.remove(0, resume);
-            piece.startsLine = restStartsLine;
+            m_pendingLines -= breaks;
+            piece.text.remove(0, at);
+            piece.startsLine = false;
         }
     }
+    dropOldestShown();
     cursor.endEditBlock();
     if (!wroteAny)
         return;

@@ -56,6 +56,7 @@ private:
     };
 
     void dropUnshown();
+    void dropOldestShown();
     void flush();
 
     QPointer<QPlainTextEdit> m_view;
@@ -67,6 +68,8 @@ private:
     int m_batchLines = 0;
     qsizetype m_batchChars = 0;
     bool m_hasText = false;
+    // Characters of the view's last line, against maxLineChars.
+    qsizetype m_lineChars = 0;
     // The queued text alone fills maxLines: what the view shows goes when it is written.
     bool m_replaceShown = false;
 };

@@ -1,6 +1,8 @@
 #include "UI/Shared/LineBox.h"
 
+#include "Domain/Graphemes.h"
 #include "Domain/WorkPool.h"
+#include "UI/Shared/LongTextView.h"
 #include "UI/Shared/Theme.h"
 
 #include <QHash>
@@ -110,8 +112,8 @@ void deleteOnPool(QTextDocument *document)
     (void)QtConcurrent::run(workPool(), [document] { delete document; });
 }
 
-// Calls `piece(from, length)` for each row `line` takes: the whole line, or pieces of
-// kPieceLength characters (never cut inside a surrogate pair).
+// Calls `piece(from, length)` for each row `line` takes: the whole line, or pieces of at most
+// kPieceLength units, cut between characters.
 template <typename Piece>
 void forEachPiece(const QString &line, Piece &&piece)
 {
@@ -121,9 +123,7 @@ void forEachPiece(const QString &line, Piece &&piece)
         return;
     }
     for (qsizetype from = 0; from < line.size();) {
-        qsizetype end = std::min(line.size(), from + kPiece);
-        if (end < line.size() && line[end].isLowSurrogate())
-            ++end;
+        const qsizetype end = Graphemes::pieceEnd(line, from, kPiece);
         piece(from, end - from);
         from = end;
     }
@@ -229,7 +229,7 @@ void LineBox::setLines(const QStringList &lines)
         });
     }
     measureLines();
-    updateGeometry();
+    applyHeightRule();
 }
 
 // Puts a document filled away in place (nothing: a fresh empty one), laid out in rows as tall
@@ -359,7 +359,28 @@ void LineBox::setHeightBounds(int minimum, std::optional<int> maximum)
 {
     m_minimumHeight = minimum;
     m_maximumHeight = maximum;
-    setVerticalScrollBarPolicy(maximum ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    applyHeightRule();
+}
+
+bool LineBox::scrollsItself() const
+{
+    return m_maximumHeight ? contentHeight() > *m_maximumHeight : isTooLong();
+}
+
+bool LineBox::isTooLong() const
+{
+    return m_rowCount > kMostRowsShown || contentHeight() > LongTextView::kTallest;
+}
+
+// No widget can be taller than a few million pixels, and the editor lays out every row it
+// shows at once: lines taller than either allows scroll in a box of their own, so what follows
+// the box still has a place and showing it costs the rows in view.
+void LineBox::applyHeightRule()
+{
+    const bool scrolls = m_maximumHeight || isTooLong();
+    const Qt::ScrollBarPolicy policy = scrolls ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
+    if (verticalScrollBarPolicy() != policy)
+        setVerticalScrollBarPolicy(policy);
     updateGeometry();
 }
 
@@ -375,7 +396,7 @@ void LineBox::setMinimumRowHeight(int height)
         return;
     m_rows->setRowHeight(height);
     measureLines();
-    updateGeometry();
+    applyHeightRule();
     viewport()->update();
 }
 
@@ -429,6 +450,8 @@ QSize LineBox::sizeHint() const
     height = std::max(height, m_minimumHeight);
     if (m_maximumHeight)
         height = std::min(height, *m_maximumHeight);
+    else if (isTooLong())
+        height = LongTextView::kScrollingHeight;
     return {200, height};
 }
 
@@ -451,7 +474,7 @@ void LineBox::changeEvent(QEvent *event)
     QPlainTextEdit::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
         measureLines();
-        updateGeometry();
+        applyHeightRule();
     }
     if (event->type() == QEvent::ApplicationPaletteChange || event->type() == QEvent::StyleChange) {
         applyColors();

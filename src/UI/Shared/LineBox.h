@@ -47,7 +47,12 @@ public:
     // Numbers shown in front of the lines, right-aligned in a column `width` wide followed by
     // `spacing`, in the tertiary text colour.
     void setNumbers(std::vector<qint64> numbers, int width, int spacing);
-    // Height follows the lines within these bounds (no maximum: every line shown).
+    // More rows than this (or rows taller than LongTextView::kTallest) are not shown at once:
+    // the editor lays out every row it shows whenever it is resized.
+    static constexpr qsizetype kMostRowsShown = 5000;
+    // Height follows the lines within these bounds (no maximum: every line shown, unless there
+    // are more than kMostRowsShown rows: then the box is LongTextView::kScrollingHeight tall
+    // and scrolls them itself).
     void setHeightBounds(int minimum, std::optional<int> maximum);
     // Space around the lines (inside the box's background, outside the number column).
     void setPadding(QMargins padding);
@@ -57,6 +62,8 @@ public:
     void setBoxColors(std::optional<QColor> text, std::optional<QColor> background, int radius = 0);
 
     int contentHeight() const;
+    // The box is shorter than its lines and scrolls them.
+    bool scrollsItself() const;
     // The lines are in the document shown (false while a long document is filled away).
     bool isFilled() const { return !m_filling; }
     QSize sizeHint() const override;
@@ -84,6 +91,8 @@ private:
     void recolor();
     void placeRows();
     void applyMargins();
+    void applyHeightRule();
+    bool isTooLong() const;
     void paintGutter(QPaintEvent *event);
     void paintRowBackgrounds(QPaintEvent *event);
     int lineHeight(const QString &sample = QStringLiteral("X")) const;

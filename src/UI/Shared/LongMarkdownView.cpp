@@ -1,5 +1,8 @@
 #include "UI/Shared/LongMarkdownView.h"
 
+#include "Domain/Graphemes.h"
+#include "Domain/ToolPresentationModel.h"
+#include "UI/Shared/LineBox.h"
 #include "UI/Shared/LongTextView.h"
 #include "UI/Shared/MarkdownCodeBlock.h"
 #include "UI/Shared/Theme.h"
@@ -17,10 +20,29 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace nbd {
 
-bool isLongMarkdown(const QString &text) { return LongTextView::isLong(text); }
+bool isLongMarkdown(const QString &text)
+{
+    if (LongTextView::isLong(text))
+        return true;
+    // A line too long to lay out at once is cut into pieces, and thousands of list items or
+    // rules into runs, only on the way to chunks.
+    qsizetype lineStart = 0;
+    qsizetype lines = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (text[i] == u'\n') {
+            lineStart = i + 1;
+            if (++lines > kLongMarkdownLines)
+                return true;
+        } else if (i - lineStart >= kLongMarkdownLine) {
+            return true;
+        }
+    }
+    return false;
+}
 
 void addMarkdownBlockWidgets(QWidget *parent, QBoxLayout *layout, const std::vector<MarkdownBlock> &blocks,
-                             const MarkdownStyle &style)
+                             const MarkdownStyle &style, const std::vector<QStringList> *codeLines)
 {
     std::vector<MarkdownBlock> run;
     auto add = [&](QWidget *widget) {
@@ -35,10 +57,14 @@ void addMarkdownBlockWidgets(QWidget *parent, QBoxLayout *layout, const std::vec
         add(view);
         run.clear();
     };
-    for (const MarkdownBlock &block : blocks) {
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        const MarkdownBlock &block = blocks[i];
         if (block.kind == MarkdownBlock::Kind::Code) {
             flush();
-            add(new MarkdownCodeBlock(block.text, block.language, parent));
+            if (codeLines && i < codeLines->size() && !(*codeLines)[i].isEmpty())
+                add(new MarkdownCodeBlock(block.text, (*codeLines)[i], block.language, parent));
+            else
+                add(new MarkdownCodeBlock(block.text, block.language, parent));
         } else {
             run.push_back(block);
         }
@@ -52,6 +78,13 @@ namespace {
 // many code blocks: laying one chunk out is what a scroll into it costs at once.
 constexpr qsizetype kChunkLength = 3000;
 constexpr int kChunkCodeBlocks = 6;
+// And at most this many blocks (a thousand rules are no characters, but a thousand blocks).
+constexpr size_t kChunkBlocks = 64;
+// A paragraph, heading or quote longer than this is cut into pieces this long at most, a
+// list into runs of this many items: one unbroken megabyte-long line is one block, and its
+// layout would stall the window for seconds.
+constexpr qsizetype kPieceLength = kLongMarkdownLine;
+constexpr size_t kListItems = 64;
 // Chunks laid out and kept as widgets at most; the farthest from what was painted last go.
 constexpr size_t kLiveChunks = 24;
 
@@ -125,8 +158,11 @@ int estimateHeight(const std::vector<MarkdownBlockWeight> &weights, const Markdo
         if (i + 1 < weights.size())
             height += kMarkdownBlockSpacing;
         if (w.code) {
-            // Header, divider, padding and border around the lines.
-            height += 2 + 28 + 1 + 24 + qreal(w.lines) * metrics.codeLineHeight;
+            // Header, divider, padding and border around the lines, which scroll in a box of
+            // their own when there are too many to show at once.
+            const qreal lines = qreal(w.lines) * metrics.codeLineHeight;
+            const bool scrolls = w.lines > LineBox::kMostRowsShown || lines > LongTextView::kTallest;
+            height += 2 + 28 + 1 + 24 + (scrolls ? LongTextView::kScrollingHeight : lines);
             continue;
         }
         const qreal scale = metrics.headingScale[size_t(std::clamp(w.level, 0, 6))];
@@ -145,6 +181,111 @@ qsizetype blockLength(const MarkdownBlock &block)
     return length;
 }
 
+// One piece of a block as a chunk holds it; a piece that the next one continues (a long
+// paragraph cut in two) ends its chunk, so no document holds a cut inside its text and a
+// selection copies the words as written.
+struct BlockPiece
+{
+    MarkdownBlock block;
+    bool continued = false;
+};
+
+// Where the piece of `text` from `from` ends: at most kPieceLength units on, after the last
+// line break or blank in the piece's last quarter when there is one, else at a character
+// boundary. The line break at a cut is not kept: the cut breaks the line there itself.
+std::pair<qsizetype, qsizetype> textPiece(QStringView text, qsizetype from)
+{
+    const qsizetype end = Graphemes::pieceEnd(text, from, kPieceLength);
+    if (end == text.size())
+        return {end, end};
+    const qsizetype floor = end - kPieceLength / 4;
+    for (qsizetype i = end; i > floor && i > from + 1; --i) {
+        if (text[i - 1] == u'\n')
+            return {i - 1, i};
+    }
+    for (qsizetype i = end; i > floor && i > from + 1; --i) {
+        if (text[i - 1] == u' ' || text[i - 1] == u'\t')
+            return {i, i};
+    }
+    return {end, end};
+}
+
+// `text` in pieces, each made a block by `make`.
+template <typename Make>
+void addTextPieces(std::vector<BlockPiece> &out, const QString &text, Make &&make)
+{
+    if (text.size() <= kPieceLength) {
+        out.push_back({make(text), false});
+        return;
+    }
+    for (qsizetype from = 0; from < text.size();) {
+        const auto [end, next] = textPiece(text, from);
+        out.push_back({make(text.mid(from, end - from)), next < text.size()});
+        from = next;
+    }
+}
+
+// A block cut where laying it out at once would take long: text longer than kPieceLength in
+// pieces, a list in runs of items (an item that long goes on as plain paragraphs).
+void addPieces(std::vector<BlockPiece> &out, MarkdownBlock &&block)
+{
+    switch (block.kind) {
+    case MarkdownBlock::Kind::Paragraph:
+        addTextPieces(out, block.text, [](QString text) { return MarkdownBlock::paragraph(std::move(text)); });
+        return;
+    case MarkdownBlock::Kind::Heading:
+        addTextPieces(out, block.text, [level = block.level](QString text) { return MarkdownBlock::heading(level, std::move(text)); });
+        return;
+    case MarkdownBlock::Kind::Quote:
+        addTextPieces(out, block.text, [](QString text) { return MarkdownBlock::quote(std::move(text)); });
+        return;
+    case MarkdownBlock::Kind::List: {
+        if (blockLength(block) <= kPieceLength && block.items.size() <= kListItems) {
+            out.push_back({std::move(block), false});
+            return;
+        }
+        MarkdownBlock run = MarkdownBlock::list({}, block.ordered);
+        run.firstNumber = block.firstNumber;
+        qsizetype length = 0;
+        const auto flush = [&](bool continued) {
+            if (run.items.empty())
+                return;
+            const qsizetype next = run.firstNumber + qsizetype(run.items.size());
+            out.push_back({std::move(run), continued});
+            run = MarkdownBlock::list({}, block.ordered);
+            run.firstNumber = next;
+            length = 0;
+        };
+        for (size_t i = 0; i < block.items.size(); ++i) {
+            MarkdownBlock::ListItem &item = block.items[i];
+            if (!run.items.empty() && (length + item.text.size() > kPieceLength || run.items.size() >= kListItems))
+                flush(false);
+            if (item.text.size() <= kPieceLength) {
+                length += item.text.size();
+                run.items.push_back(std::move(item));
+                continue;
+            }
+            const QString text = std::move(item.text);
+            const auto [end, next] = textPiece(text, 0);
+            run.items.push_back({text.left(end), {}});
+            flush(true);
+            std::vector<BlockPiece> rest;
+            addTextPieces(rest, text.mid(next), [](QString piece) { return MarkdownBlock::paragraph(std::move(piece)); });
+            // The item's last piece continues into the list's next item only in numbering.
+            rest.back().continued = false;
+            for (BlockPiece &piece : rest)
+                out.push_back(std::move(piece));
+        }
+        flush(false);
+        return;
+    }
+    case MarkdownBlock::Kind::Code:
+    case MarkdownBlock::Kind::Rule:
+        out.push_back({std::move(block), false});
+        return;
+    }
+}
+
 } // namespace
 
 std::shared_ptr<const MarkdownChunkPlan>
@@ -154,15 +295,21 @@ planMarkdownChunks(const QString &text, const std::vector<std::shared_ptr<const 
     std::vector<MarkdownBlock> group;
     qsizetype length = 0;
     int codeBlocks = 0;
-    for (MarkdownBlock &block : MarkdownParser::parse(text)) {
-        length += blockLength(block);
-        codeBlocks += block.kind == MarkdownBlock::Kind::Code ? 1 : 0;
-        group.push_back(std::move(block));
-        if (length >= kChunkLength || codeBlocks >= kChunkCodeBlocks) {
-            groups.push_back(std::move(group));
-            group.clear();
-            length = 0;
-            codeBlocks = 0;
+    std::vector<BlockPiece> pieces;
+    for (MarkdownBlock &parsed : MarkdownParser::parse(text)) {
+        pieces.clear();
+        addPieces(pieces, std::move(parsed));
+        for (BlockPiece &piece : pieces) {
+            length += blockLength(piece.block);
+            codeBlocks += piece.block.kind == MarkdownBlock::Kind::Code ? 1 : 0;
+            group.push_back(std::move(piece.block));
+            if (length >= kChunkLength || codeBlocks >= kChunkCodeBlocks || group.size() >= kChunkBlocks
+                || piece.continued) {
+                groups.push_back(std::move(group));
+                group.clear();
+                length = 0;
+                codeBlocks = 0;
+            }
         }
     }
     if (!group.empty())
@@ -178,8 +325,14 @@ planMarkdownChunks(const QString &text, const std::vector<std::shared_ptr<const 
         auto data = std::make_shared<MarkdownChunkData>();
         data->blocks = std::move(groups[i]);
         data->weights.reserve(data->blocks.size());
-        for (const MarkdownBlock &block : data->blocks)
+        data->codeLines.resize(data->blocks.size());
+        for (size_t b = 0; b < data->blocks.size(); ++b) {
+            const MarkdownBlock &block = data->blocks[b];
             data->weights.push_back(weigh(block));
+            // Only a long block is cut here, so that a short one holds its text once.
+            if (block.kind == MarkdownBlock::Kind::Code && block.text.size() > LineBox::kFilledAway)
+                data->codeLines[b] = splitLines(block.text);
+        }
         plan->chunks.push_back(std::move(data));
     }
     return plan;
@@ -346,7 +499,7 @@ void LongMarkdownView::realize(size_t index)
     auto *layout = new QVBoxLayout(content);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(kMarkdownBlockSpacing);
-    addMarkdownBlockWidgets(content, layout, slot.data->blocks, m_style);
+    addMarkdownBlockWidgets(content, layout, slot.data->blocks, m_style, &slot.data->codeLines);
     slot.live = content;
     m_otherWidth = -1;
     release();

@@ -4,6 +4,7 @@
 #include "UI/Shared/MarkdownDocumentView.h"
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <array>
@@ -15,13 +16,17 @@ class QBoxLayout;
 
 namespace nbd {
 
-// A text this long is parsed on the thread pool and shown in chunks.
+// A text this long, with a line this long or with this many lines, is parsed on the thread pool
+// and shown in chunks, its long paragraphs and lists in pieces.
+inline constexpr qsizetype kLongMarkdownLine = 2000;
+inline constexpr qsizetype kLongMarkdownLines = 1000;
 bool isLongMarkdown(const QString &text);
 
 // Lays `blocks` out as a text short enough to be built at once: runs of non-code blocks in
-// document views, each code block a widget of its own.
+// document views, each code block a widget of its own (its lines, by block, from `codeLines`
+// when given).
 void addMarkdownBlockWidgets(QWidget *parent, QBoxLayout *layout, const std::vector<MarkdownBlock> &blocks,
-                             const MarkdownStyle &style);
+                             const MarkdownStyle &style, const std::vector<QStringList> *codeLines = nullptr);
 
 // Characters of a block as they weigh on its height: narrow (ASCII) and wide ones, and the lines
 // it is at least (one per item or hard line break).
@@ -52,6 +57,7 @@ struct MarkdownChunkData
 {
     std::vector<MarkdownBlock> blocks;
     std::vector<MarkdownBlockWeight> weights;
+    std::vector<QStringList> codeLines; // by block: the lines of a long code block, else none
 };
 
 // A long text cut into chunks; the first `kept` are those the text showed before.

@@ -1,5 +1,6 @@
 #include "UI/Shared/LongTextView.h"
 
+#include "Domain/Graphemes.h"
 #include "UI/Shared/Theme.h"
 
 #include <QApplication>
@@ -27,8 +28,9 @@ namespace nbd {
 namespace {
 
 constexpr size_t kKeptLayouts = 400;
-// A source line longer than this is laid out in pieces of this many characters: one layout of
-// a megabyte-long line (minified data, a log without line breaks) would take seconds.
+// A source line longer than this is laid out in pieces of at most this many units, cut between
+// characters: one layout of a megabyte-long line (minified data, a log without line breaks)
+// would take seconds.
 constexpr qsizetype kPieceLength = 4000;
 constexpr qreal kUnwrappedWidth = 1e6;
 
@@ -174,35 +176,69 @@ void LongTextView::scanText() const
     const float wide = float(fm.horizontalAdvance(u'中'));
     const QChar *data = m_text.constData();
     const qsizetype size = m_text.size();
-    qsizetype start = 0;
-    float advance = 0;
-    bool tall = false;
-    for (qsizetype i = 0; i <= size; ++i) {
-        const bool lineEnds = i == size || data[i] == u'\n';
-        if (lineEnds || (i - start >= kPieceLength && !data[i].isLowSurrogate())) {
-            m_starts.push_back(start);
-            m_advances.push_back(advance);
-            m_tall.push_back(tall);
-            start = lineEnds ? i + 1 : i;
-            advance = 0;
-            tall = false;
-            if (lineEnds)
-                continue;
-        }
-        const char16_t c = data[i].unicode();
+    const auto add = [&](char16_t c, float &advance, bool &tall) {
         if (c < 128) {
             advance += ascii[c];
-            continue;
+            return;
         }
         tall = true;
         if (QChar::isSurrogate(c)) {
             advance += wide / 2;
-            continue;
+            return;
         }
         float &known = other[c];
         if (known < 0)
             known = float(fm.horizontalAdvance(QChar(c)));
         advance += known;
+    };
+    const auto piece = [this](qsizetype start, float advance, bool tall) {
+        m_starts.push_back(start);
+        m_advances.push_back(advance);
+        m_tall.push_back(tall);
+    };
+    qsizetype start = 0;
+    float advance = 0;
+    bool tall = false;
+    qsizetype cut = -1; // where the piece of a long line being read ends, once known
+    for (qsizetype i = 0; i <= size; ++i) {
+        const bool lineEnds = i == size || data[i] == u'\n';
+        if (!lineEnds && cut < 0 && i - start >= kPieceLength) {
+            // A long line goes on in a new piece at the last character boundary in reach.
+            cut = Graphemes::pieceEnd(m_text, start, kPieceLength);
+            if (cut < i) {
+                // The piece ends before what was read: the shorter side is measured again.
+                float head = 0;
+                bool headTall = false;
+                float rest = 0;
+                bool restTall = false;
+                if (cut - start < i - cut) {
+                    for (qsizetype j = start; j < cut; ++j)
+                        add(data[j].unicode(), head, headTall);
+                    rest = advance - head;
+                    restTall = tall;
+                } else {
+                    for (qsizetype j = cut; j < i; ++j)
+                        add(data[j].unicode(), rest, restTall);
+                    head = advance - rest;
+                    headTall = tall;
+                }
+                piece(start, head, headTall);
+                start = cut;
+                advance = rest;
+                tall = restTall;
+                cut = -1;
+            }
+        }
+        if (lineEnds || i == cut) {
+            piece(start, advance, tall);
+            start = lineEnds ? i + 1 : i;
+            advance = 0;
+            tall = false;
+            cut = -1;
+            if (lineEnds)
+                continue;
+        }
+        add(data[i].unicode(), advance, tall);
     }
     // The heights the layout gives a line of the font's own characters, and one that holds a
     // character drawn from a fallback font.

@@ -83,6 +83,12 @@ protected:
 } // namespace
 
 MarkdownCodeBlock::MarkdownCodeBlock(const QString &code, const std::optional<QString> &language, QWidget *parent)
+    : MarkdownCodeBlock(code, splitLines(code), language, parent)
+{
+}
+
+MarkdownCodeBlock::MarkdownCodeBlock(const QString &code, const QStringList &lines, const std::optional<QString> &language,
+                                     QWidget *parent)
     : QWidget(parent), m_code(code)
 {
     setObjectName(u"markdown-code-block"_s);
@@ -119,7 +125,7 @@ MarkdownCodeBlock::MarkdownCodeBlock(const QString &code, const std::optional<QS
     text->setAccessibleName(language.value_or(u"code"_s));
     text->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     text->setPadding(QMargins(12, 12, 12, 12));
-    text->setLines(splitLines(code));
+    text->setLines(lines);
     text->setHeightBounds(0, std::nullopt);
     layout->addWidget(text);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <optional>
@@ -16,6 +17,10 @@ class MarkdownCodeBlock : public QWidget
     Q_OBJECT
 public:
     MarkdownCodeBlock(const QString &code, const std::optional<QString> &language, QWidget *parent = nullptr);
+    // With the code already cut into its lines (on the thread pool: a code block of millions of
+    // lines takes longer than a frame to cut).
+    MarkdownCodeBlock(const QString &code, const QStringList &lines, const std::optional<QString> &language,
+                      QWidget *parent = nullptr);
 
     QString code() const { return m_code; }
     bool copied() const { return m_copied; }

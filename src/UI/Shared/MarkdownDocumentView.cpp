@@ -128,7 +128,7 @@ void writeMarkdownBlocks(QTextDocument *document, const std::vector<MarkdownBloc
         case MarkdownBlock::Kind::List: {
             const QFontMetrics fm(Fonts::system(baseSize));
             // The widest marker, its digits as zeros (the widest digit in most fonts).
-            const QString widest = block.ordered ? QString(QString::number(block.items.size()).size(), u'0') + u'.' : u"•"_s;
+            const QString widest = block.ordered ? QString(QString::number(block.firstNumber + qsizetype(block.items.size()) - 1).size(), u'0') + u'.' : u"•"_s;
             const int indent = fm.horizontalAdvance(widest) + 6;
             QTextCharFormat marker = charFormat(Fonts::system(baseSize), Theme::tertiaryText());
             for (size_t i = 0; i < block.items.size(); ++i) {
@@ -138,7 +138,7 @@ void writeMarkdownBlocks(QTextDocument *document, const std::vector<MarkdownBloc
                 item.setTabPositions({QTextOption::Tab(indent, QTextOption::LeftTab)});
                 item.setBottomMargin(i + 1 == block.items.size() ? after : 3);
                 startBlock(item, body);
-                cursor.insertText((block.ordered ? QString::number(i + 1) + u'.' : u"•"_s) + u'\t', marker);
+                cursor.insertText((block.ordered ? QString::number(block.firstNumber + qsizetype(i)) + u'.' : u"•"_s) + u'\t', marker);
                 insertInline(cursor, block.items[i].text, body);
             }
             break;

@@ -216,7 +216,10 @@ WorkspaceFileBrowserView::WorkspaceFileBrowserView(const QUrl &rootURL, std::opt
     // Tab goes along the toolbar, then into the listing or preview below it.
     Accessibility::setTabOrder({m_back, refresh, revealButton, m_list, m_previewText});
 
-    m_writer = new BatchedTextWriter(m_previewText, {.linesPerBatch = 2000, .intervalMs = 0}, this);
+    // A minified file is one line of the whole preview: laid out at once, it would stall the
+    // window, so it goes on in the next line every kPreviewLineChars characters.
+    m_writer = new BatchedTextWriter(m_previewText, {.linesPerBatch = 2000, .intervalMs = 0, .maxLineChars = kPreviewLineChars},
+                                     this);
 
     showRequestedURL();
 }

@@ -45,6 +45,8 @@ class WorkspaceFileBrowserView : public QWidget
 public:
     static constexpr qint64 kBinaryProbeBytes = 8192;
     static constexpr qint64 kPreviewBytes = 200000;
+    // A longer line of the preview goes on in the next line.
+    static constexpr int kPreviewLineChars = 2000;
 
     struct Listing
     {

@@ -1,6 +1,7 @@
 #include "AccessibilityWalk.h"
 #include "GuiTestMain.h"
 #include "ObservableWaits.h"
+#include "ScrolledMarkdown.h"
 #include "TextPoint.h"
 
 #include "UI/Shared/LineBox.h"
@@ -105,21 +106,7 @@ QWidget *chunkAt(MarkdownText *text, int y)
     return nullptr;
 }
 
-// A long text in a scroll area as the transcript holds it, 600 × 500.
-struct ScrolledWindow
-{
-    QScrollArea area;
-    MarkdownText *text = nullptr;
-
-    explicit ScrolledWindow(const QString &markdown)
-    {
-        text = new MarkdownText(markdown, false);
-        area.setWidget(text);
-        area.setWidgetResizable(true);
-        area.resize(600, 500);
-        area.show();
-    }
-};
+using ScrolledWindow = test::ScrolledMarkdown;
 
 } // namespace
 

@@ -16,6 +16,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QThreadPool>
 
 #include <fcntl.h>
@@ -430,6 +431,15 @@ private Q_SLOTS:
         WorkspaceFileBrowserView view(QUrl::fromLocalFile(dir.path()), QUrl::fromLocalFile(path));
         QVERIFY(settled(view));
         QCOMPARE(view.preview(), QString(WorkspaceFileBrowserView::kPreviewBytes, u'a'));
+        // The one line of it is shown in rows no longer than the preview's line, nothing lost.
+        auto *preview = view.findChild<QPlainTextEdit *>(u"workspace-files-preview"_s);
+        QTRY_VERIFY(!view.findChild<BatchedTextWriter *>()->hasPending());
+        QString shown;
+        for (QTextBlock block = preview->document()->begin(); block.isValid(); block = block.next()) {
+            QVERIFY(block.text().size() <= WorkspaceFileBrowserView::kPreviewLineChars);
+            shown += block.text();
+        }
+        QCOMPARE(shown, view.preview());
     }
 
     void aPreviewOfManyLinesIsShownWhole()
