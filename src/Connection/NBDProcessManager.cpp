@@ -4,6 +4,7 @@
 #include "Domain/Trimming.h"
 #include "Connection/LineBuffer.h"
 #include "Connection/CapturedCommand.h"
+#include "Connection/ConnectionLog.h"
 #include "Connection/ProcessGroupEmptyWatch.h"
 #include "Connection/ProcessGroupWatchdog.h"
 #include "Wire/WireClient.h"
@@ -185,6 +186,13 @@ void NBDProcessManager::setProcess(QProcess *process)
 
 void NBDProcessManager::log(const QString &line)
 {
+    // Our own lines only: what the host writes to its error output may quote anything.
+    qCInfo(lcConnection).noquote() << "host process:" << line.left(300);
+    appendLog(line);
+}
+
+void NBDProcessManager::appendLog(const QString &line)
+{
     m_logLines.append(line);
     if (m_logLines.size() > kLogLimit)
         m_logLines.remove(0, m_logLines.size() - kLogLimit);
@@ -336,7 +344,7 @@ void NBDProcessManager::handleLines(const std::shared_ptr<Launch> &launch, bool 
     if (isStandardError) {
         for (const QString &line : lines)
             if (!line.isEmpty())
-                log(u"[stderr] "_s + line);
+                appendLog(u"[stderr] "_s + line);
         return;
     }
     for (const QString &line : lines) {

@@ -176,6 +176,7 @@ private:
     QCoro::Task<std::optional<QString>> lookUpExecutable(QString explicitPath, std::optional<quint64> launchGeneration);
     void setProcess(QProcess *process);
     void log(const QString &line);
+    void appendLog(const QString &line);
     void handleOutput(const std::shared_ptr<Launch> &launch, bool isStandardError, bool atEnd);
     void handleLines(const std::shared_ptr<Launch> &launch, bool isStandardError, const QStringList &lines);
     void handleTermination(const std::shared_ptr<Launch> &launch);
