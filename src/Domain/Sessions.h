@@ -42,6 +42,17 @@ struct SessionSummary
     }
 };
 
+// "host/session-status": a session started or stopped running.
+struct SessionStatusUpdate
+{
+    QString sessionId;
+    bool running = false;
+
+    // Lenient: nothing unless sessionId is a string and running a boolean.
+    static std::optional<SessionStatusUpdate> fromJson(const JSONValue &payload);
+    bool operator==(const SessionStatusUpdate &) const = default;
+};
+
 // "session.list"
 struct SessionListValue
 {

@@ -3,7 +3,7 @@
 #include "Connection/ConnectionController.h"
 #include "Store/ConnectionSettings.h"
 #include "Store/FieldAssign.h"
-#include "Store/PayloadReading.h"
+#include "Domain/PayloadMembers.h"
 
 #include <QPointer>
 #include <QSet>

@@ -5,7 +5,7 @@
 #include "Domain/Trimming.h"
 #include "Session/SessionModel.h"
 #include "Store/FieldAssign.h"
-#include "Store/PayloadReading.h"
+#include "Domain/PayloadMembers.h"
 #include "Store/SessionDirectory.h"
 #include "Store/SettingsFile.h"
 #include "Store/StoreErrors.h"
