@@ -1,6 +1,6 @@
 #include "UI/Shared/LineBox.h"
 
-#include "Domain/WorkPool.h"
+#include "Base/WorkPool.h"
 #include "UI/Shared/Theme.h"
 
 #include <QHash>
