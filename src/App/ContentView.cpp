@@ -15,7 +15,7 @@
 #include "Store/WorkspaceTerminalModel.h"
 #include "UI/Tools/WorkspaceTerminalDock.h"
 #include "UI/Tools/WorkspaceToolsView.h"
-#include "Wire/CancelToken.h"
+#include "Base/CancelToken.h"
 
 #include <QDir>
 #include <QEvent>

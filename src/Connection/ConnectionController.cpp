@@ -28,15 +28,17 @@ ConnectionController::ConnectionController(QObject *parent) : QObject(parent), m
 ConnectionController::~ConnectionController()
 {
     m_alive.reset();
-    m_shouldStayConnected = false;
     for (EventStream *stream : {m_mux.data(), m_host.data()}) {
         if (stream) {
             stream->QObject::disconnect(this);
             stream->cancel();
         }
     }
-    // The session (a child) aborts a pending "host.describe" when it goes; the attempt
-    // then sees the controller gone and ends.
+    // A pending "host.describe" is aborted here, while every member still lives, rather
+    // than when the session (a child) goes after them: the attempt resumes at once, sees
+    // the controller going and ends without a phase.
+    m_session->invalidate();
+    m_shouldStayConnected = false;
 }
 
 QUrl ConnectionController::streamURL(const QUrl &baseURL, QStringView path)

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "Base/CancelToken.h"
 #include "Connection/OneShot.h"
-#include "Wire/CancelToken.h"
 
 #include <QCoroTask>
 #include <QHostAddress>

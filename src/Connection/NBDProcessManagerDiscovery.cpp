@@ -3,10 +3,10 @@
 // show that only the user's own process listens there.
 #include "Connection/NBDProcessManager.h"
 
+#include "Base/WorkPool.h"
 #include "Connection/CapturedCommand.h"
 #include "Connection/LineBuffer.h"
 #include "Domain/HostDescription.h"
-#include "Domain/WorkPool.h"
 #include "Wire/WireClient.h"
 #include "Wire/WireSession.h"
 

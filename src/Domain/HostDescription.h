@@ -1,6 +1,5 @@
 #pragma once
 
-#include "Domain/RecordHash.h"
 #include "Wire/JSONValue.h"
 
 #include <QString>
@@ -22,10 +21,6 @@ struct HostDescription
     static HostDescription fromJson(const JSONValue &value);
 
     bool operator==(const HostDescription &) const = default;
-    friend size_t qHash(const HostDescription &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.version, v.cwd, v.provider, v.model, v.attachedSessions, v.canOpenPath);
-    }
 };
 
 } // namespace nbd

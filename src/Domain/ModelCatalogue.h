@@ -1,6 +1,5 @@
 #pragma once
 
-#include "Domain/RecordHash.h"
 #include "Wire/JSONValue.h"
 
 #include <QString>
@@ -19,10 +18,6 @@ struct ModelSelection
 
     static ModelSelection fromJson(const JSONValue &value);
     bool operator==(const ModelSelection &) const = default;
-    friend size_t qHash(const ModelSelection &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.provider, v.model, v.reasoningEffort);
-    }
 };
 
 // One selectable reasoning effort; the host names them, any identifier is accepted.
@@ -34,10 +29,6 @@ struct ReasoningEffort
 
     static ReasoningEffort fromJson(const JSONValue &value);
     bool operator==(const ReasoningEffort &) const = default;
-    friend size_t qHash(const ReasoningEffort &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.id, v.name, v.description);
-    }
 };
 
 struct ModelReasoning
@@ -47,10 +38,6 @@ struct ModelReasoning
 
     static ModelReasoning fromJson(const JSONValue &value);
     bool operator==(const ModelReasoning &) const = default;
-    friend size_t qHash(const ModelReasoning &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.efforts, v.defaultEffort);
-    }
 };
 
 struct ModelCatalogModel
@@ -62,10 +49,6 @@ struct ModelCatalogModel
 
     static ModelCatalogModel fromJson(const JSONValue &value);
     bool operator==(const ModelCatalogModel &) const = default;
-    friend size_t qHash(const ModelCatalogModel &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.id, v.name, v.description, v.reasoning);
-    }
 };
 
 struct ModelProviderGroup
@@ -76,10 +59,6 @@ struct ModelProviderGroup
 
     static ModelProviderGroup fromJson(const JSONValue &value);
     bool operator==(const ModelProviderGroup &) const = default;
-    friend size_t qHash(const ModelProviderGroup &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.id, v.name, v.models);
-    }
 };
 
 // A provider whose catalogue the host failed to list.
@@ -91,10 +70,6 @@ struct ModelCatalogFailure
 
     static ModelCatalogFailure fromJson(const JSONValue &value);
     bool operator==(const ModelCatalogFailure &) const = default;
-    friend size_t qHash(const ModelCatalogFailure &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.id, v.name, v.message);
-    }
 };
 
 // "session.models" and "session.selectModel"
@@ -107,10 +82,6 @@ struct SessionModelsValue
 
     static SessionModelsValue fromJson(const JSONValue &value);
     bool operator==(const SessionModelsValue &) const = default;
-    friend size_t qHash(const SessionModelsValue &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.current, v.routable, v.groups, v.failures);
-    }
 };
 
 } // namespace nbd

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "Domain/RecordHash.h"
 #include "Wire/JSONValue.h"
 
 #include <QString>
@@ -27,10 +26,6 @@ struct PluginInventoryEntry
     QString statusLabel() const;
 
     bool operator==(const PluginInventoryEntry &) const = default;
-    friend size_t qHash(const PluginInventoryEntry &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.entryId, v.moduleName, v.enabled, v.fiberPhase);
-    }
 };
 
 struct PluginInventorySnapshot
@@ -39,10 +34,6 @@ struct PluginInventorySnapshot
 
     static PluginInventorySnapshot fromJson(const JSONValue &value);
     bool operator==(const PluginInventorySnapshot &) const = default;
-    friend size_t qHash(const PluginInventorySnapshot &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.entries);
-    }
 };
 
 struct DynamicPluginInventoryPackage
@@ -57,10 +48,6 @@ struct DynamicPluginInventoryPackage
     const QString &id() const { return packageId; }
 
     bool operator==(const DynamicPluginInventoryPackage &) const = default;
-    friend size_t qHash(const DynamicPluginInventoryPackage &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.packageId, v.name, v.purpose, v.hasHostHalf, v.hasClientHalf);
-    }
 };
 
 struct DynamicPluginActiveRun
@@ -69,10 +56,6 @@ struct DynamicPluginActiveRun
 
     static DynamicPluginActiveRun fromJson(const JSONValue &value);
     bool operator==(const DynamicPluginActiveRun &) const = default;
-    friend size_t qHash(const DynamicPluginActiveRun &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.packageId);
-    }
 };
 
 struct DynamicPluginRunAttempt
@@ -82,10 +65,6 @@ struct DynamicPluginRunAttempt
 
     static DynamicPluginRunAttempt fromJson(const JSONValue &value);
     bool operator==(const DynamicPluginRunAttempt &) const = default;
-    friend size_t qHash(const DynamicPluginRunAttempt &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.packageId, v.status);
-    }
 };
 
 // One plugin of the dynamic plugin runner ("dynamicTalvorRunner/inventory" answers an
@@ -112,11 +91,6 @@ struct DynamicPluginInventoryRow
     bool isRunning() const;
 
     bool operator==(const DynamicPluginInventoryRow &) const = default;
-    friend size_t qHash(const DynamicPluginInventoryRow &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.pluginId, v.agentId, v.packages, v.currentPackageId, v.nextPackageId, v.activeRun,
-                          v.latestRun);
-    }
 };
 
 } // namespace nbd

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "Domain/RecordHash.h"
 #include "Wire/JSONValue.h"
 #include "Wire/WireErrors.h"
 
@@ -21,10 +20,6 @@ struct SessionProjectionsBlock
     static SessionProjectionsBlock fromJson(const JSONValue &value);
 
     bool operator==(const SessionProjectionsBlock &) const = default;
-    friend size_t qHash(const SessionProjectionsBlock &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.asOfSeq, v.values);
-    }
 };
 
 // Why a live event value could not be read: the first member that failed, by key.
@@ -72,10 +67,6 @@ struct SessionEvent
     static SessionEvent fromLiveValue(const JSONValue &value);
 
     bool operator==(const SessionEvent &) const = default;
-    friend size_t qHash(const SessionEvent &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.type, v.seq, v.time, v.data, v.sourceEventSeqs, v.surfaceOp, v.ignorable);
-    }
 
 private:
     static qint64 requiredInt(QStringView key, const JSONValue &object);
@@ -93,7 +84,6 @@ struct ToolEventView
     static ToolEventView fromJson(const JSONValue &value);
 
     bool operator==(const ToolEventView &) const = default;
-    friend size_t qHash(const ToolEventView &v, size_t seed = 0) noexcept { return hashFields(seed, v.for_, v.view); }
 };
 
 // One entry of a history page.
@@ -105,7 +95,6 @@ struct HistoryEntry
     static HistoryEntry fromJson(const JSONValue &value);
 
     bool operator==(const HistoryEntry &) const = default;
-    friend size_t qHash(const HistoryEntry &v, size_t seed = 0) noexcept { return hashFields(seed, v.event, v.view); }
 };
 
 // One page of history ("session.history", "subagent.history"), oldest entry first.
@@ -118,10 +107,6 @@ struct SessionHistoryValue
     static SessionHistoryValue fromJson(const JSONValue &value);
 
     bool operator==(const SessionHistoryValue &) const = default;
-    friend size_t qHash(const SessionHistoryValue &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.events, v.hasMore, v.projections);
-    }
 };
 
 } // namespace nbd

@@ -1,5 +1,6 @@
 #include "Domain/Sessions.h"
 
+#include "Domain/PayloadMembers.h"
 #include "Domain/ProtocolNames.h"
 #include "Domain/Trimming.h"
 #include "Wire/JSONDecode.h"
@@ -56,6 +57,15 @@ QString SessionSummary::displayTitle() const
             return last.toString();
     }
     return blank ? u"新会话"_s : sessionId;
+}
+
+std::optional<SessionStatusUpdate> SessionStatusUpdate::fromJson(const JSONValue &payload)
+{
+    std::optional<QString> sessionId = payload::stringMember(payload, u"sessionId");
+    const std::optional<bool> running = payload::boolMember(payload, u"running");
+    if (!sessionId || !running)
+        return std::nullopt;
+    return SessionStatusUpdate{std::move(*sessionId), *running};
 }
 
 SessionListValue SessionListValue::fromJson(const JSONValue &value)

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "Domain/RecordHash.h"
 #include "Domain/SessionEvents.h"
 #include "Wire/JSONValue.h"
 
@@ -35,11 +34,17 @@ struct SessionSummary
     QString displayTitle() const;
 
     bool operator==(const SessionSummary &) const = default;
-    friend size_t qHash(const SessionSummary &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.sessionId, v.updatedAt, v.running, v.blank, v.parentSessionId, v.origin, v.cwd,
-                          v.agentPreset, v.projections);
-    }
+};
+
+// "host/session-status": a session started or stopped running.
+struct SessionStatusUpdate
+{
+    QString sessionId;
+    bool running = false;
+
+    // Lenient: nothing unless sessionId is a string and running a boolean.
+    static std::optional<SessionStatusUpdate> fromJson(const JSONValue &payload);
+    bool operator==(const SessionStatusUpdate &) const = default;
 };
 
 // "session.list"
@@ -49,7 +54,6 @@ struct SessionListValue
 
     static SessionListValue fromJson(const JSONValue &value);
     bool operator==(const SessionListValue &) const = default;
-    friend size_t qHash(const SessionListValue &v, size_t seed = 0) noexcept { return hashFields(seed, v.items); }
 };
 
 // One hit of "session.search".
@@ -61,10 +65,6 @@ struct SessionSearchItem
     static SessionSearchItem fromJson(const JSONValue &value);
     const QString &id() const { return sessionId; }
     bool operator==(const SessionSearchItem &) const = default;
-    friend size_t qHash(const SessionSearchItem &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.sessionId, v.snippet);
-    }
 };
 
 // "session.search"
@@ -75,10 +75,6 @@ struct SessionSearchValue
 
     static SessionSearchValue fromJson(const JSONValue &value);
     bool operator==(const SessionSearchValue &) const = default;
-    friend size_t qHash(const SessionSearchValue &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.items, v.hasMore);
-    }
 };
 
 // "session.create"
@@ -89,10 +85,6 @@ struct SessionCreateValue
 
     static SessionCreateValue fromJson(const JSONValue &value);
     bool operator==(const SessionCreateValue &) const = default;
-    friend size_t qHash(const SessionCreateValue &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.sessionId, v.agentPreset);
-    }
 };
 
 // "session.rename"
@@ -103,7 +95,6 @@ struct SessionRenameValue
 
     static SessionRenameValue fromJson(const JSONValue &value);
     bool operator==(const SessionRenameValue &) const = default;
-    friend size_t qHash(const SessionRenameValue &v, size_t seed = 0) noexcept { return hashFields(seed, v.title, v.seq); }
 };
 
 // "session.fork"
@@ -113,7 +104,6 @@ struct SessionForkValue
 
     static SessionForkValue fromJson(const JSONValue &value);
     bool operator==(const SessionForkValue &) const = default;
-    friend size_t qHash(const SessionForkValue &v, size_t seed = 0) noexcept { return hashFields(seed, v.sessionId); }
 };
 
 // The outcome of a prompt that was a slash command.
@@ -124,7 +114,6 @@ struct PromptCommandResult
 
     static PromptCommandResult fromJson(const JSONValue &value);
     bool operator==(const PromptCommandResult &) const = default;
-    friend size_t qHash(const PromptCommandResult &v, size_t seed = 0) noexcept { return hashFields(seed, v.kind, v.text); }
 };
 
 // "session.prompt"
@@ -135,10 +124,6 @@ struct SessionPromptValue
 
     static SessionPromptValue fromJson(const JSONValue &value);
     bool operator==(const SessionPromptValue &) const = default;
-    friend size_t qHash(const SessionPromptValue &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.accepted, v.command);
-    }
 };
 
 // "session.cancel" and "subagent.interrupt"
@@ -148,7 +133,6 @@ struct SessionCancelValue
 
     static SessionCancelValue fromJson(const JSONValue &value);
     bool operator==(const SessionCancelValue &) const = default;
-    friend size_t qHash(const SessionCancelValue &v, size_t seed = 0) noexcept { return hashFields(seed, v.accepted); }
 };
 
 // "session.updateQueue"
@@ -158,10 +142,6 @@ struct SessionUpdateQueueValue
 
     static SessionUpdateQueueValue fromJson(const JSONValue &value);
     bool operator==(const SessionUpdateQueueValue &) const = default;
-    friend size_t qHash(const SessionUpdateQueueValue &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.accepted);
-    }
 };
 
 struct CommandResultValue
@@ -172,10 +152,6 @@ struct CommandResultValue
 
     static CommandResultValue fromJson(const JSONValue &value);
     bool operator==(const CommandResultValue &) const = default;
-    friend size_t qHash(const CommandResultValue &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.kind, v.text, v.sourceEventSeq);
-    }
 };
 
 // The remote plugin endpoint "commands/execute".
@@ -186,10 +162,6 @@ struct CommandExecutionValue
 
     static CommandExecutionValue fromJson(const JSONValue &value);
     bool operator==(const CommandExecutionValue &) const = default;
-    friend size_t qHash(const CommandExecutionValue &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.commandId, v.result);
-    }
 };
 
 } // namespace nbd

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "Domain/RecordHash.h"
 #include "Wire/JSONValue.h"
 
 #include <QString>
@@ -21,7 +20,6 @@ struct SettingsSecretView
 
     static SettingsSecretView fromJson(const JSONValue &value);
     bool operator==(const SettingsSecretView &) const = default;
-    friend size_t qHash(const SettingsSecretView &v, size_t seed = 0) noexcept { return hashFields(seed, v.path, v.set); }
 };
 
 // One settings namespace; also the answer to "settings.update".
@@ -40,10 +38,6 @@ struct SettingsNamespaceView
     const QString &id() const { return ns; }
 
     bool operator==(const SettingsNamespaceView &) const = default;
-    friend size_t qHash(const SettingsNamespaceView &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.ns, v.schema, v.value, v.base, v.user, v.applies, v.secrets, v.revision);
-    }
 };
 
 // The settings editor's text of a value: pretty-printed JSON with sorted keys.
@@ -84,10 +78,6 @@ struct SettingsDescribeValue
 
     static SettingsDescribeValue fromJson(const JSONValue &value);
     bool operator==(const SettingsDescribeValue &) const = default;
-    friend size_t qHash(const SettingsDescribeValue &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.writable, v.hasDocument, v.namespaces);
-    }
 };
 
 // The state of one credential.
@@ -99,10 +89,6 @@ struct CredentialView
 
     static CredentialView fromJson(const JSONValue &value);
     bool operator==(const CredentialView &) const = default;
-    friend size_t qHash(const CredentialView &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.configured, v.source, v.writable);
-    }
 };
 
 // "credentials.describe": the state of each asked-for credential, by name.
@@ -112,10 +98,6 @@ struct CredentialsDescribeValue
 
     static CredentialsDescribeValue fromJson(const JSONValue &value);
     bool operator==(const CredentialsDescribeValue &) const = default;
-    friend size_t qHash(const CredentialsDescribeValue &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.credentials);
-    }
 };
 
 // One skill available to a session.
@@ -130,10 +112,6 @@ struct SkillEntry
     const QString &id() const { return name; }
 
     bool operator==(const SkillEntry &) const = default;
-    friend size_t qHash(const SkillEntry &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.name, v.description, v.whenToUse, v.modelInvocable);
-    }
 };
 
 // "skill.list"
@@ -143,7 +121,6 @@ struct SkillListValue
 
     static SkillListValue fromJson(const JSONValue &value);
     bool operator==(const SkillListValue &) const = default;
-    friend size_t qHash(const SkillListValue &v, size_t seed = 0) noexcept { return hashFields(seed, v.skills); }
 };
 
 } // namespace nbd

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "Domain/RecordHash.h"
 #include "Wire/JSONValue.h"
 
 #include <QByteArray>
@@ -30,10 +29,6 @@ struct SubagentListEntry
     bool isRunning() const;
 
     bool operator==(const SubagentListEntry &) const = default;
-    friend size_t qHash(const SubagentListEntry &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.kind, v.id, v.mode, v.activity, v.hasChildren, v.label, v.reason);
-    }
 };
 
 // "subagent.list"
@@ -44,10 +39,6 @@ struct SubagentListValue
 
     static SubagentListValue fromJson(const JSONValue &value);
     bool operator==(const SubagentListValue &) const = default;
-    friend size_t qHash(const SubagentListValue &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.entries, v.parentAvailable);
-    }
 };
 
 // "subagent.prompt"
@@ -57,7 +48,6 @@ struct SubagentPromptValue
 
     static SubagentPromptValue fromJson(const JSONValue &value);
     bool operator==(const SubagentPromptValue &) const = default;
-    friend size_t qHash(const SubagentPromptValue &v, size_t seed = 0) noexcept { return hashFields(seed, v.messageId); }
 };
 
 // Client-side: the address of one subagent run.
@@ -68,10 +58,6 @@ struct SubagentAddress
     QString mode;
 
     bool operator==(const SubagentAddress &) const = default;
-    friend size_t qHash(const SubagentAddress &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.parentSessionId, v.childSessionId, v.mode);
-    }
 };
 
 // Client-side: the subagent run shown in place of a top-level session.
@@ -82,10 +68,6 @@ struct SelectedSubagent
     bool parentAvailable = false;
 
     bool operator==(const SelectedSubagent &) const = default;
-    friend size_t qHash(const SelectedSubagent &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.address, v.label, v.parentAvailable);
-    }
 };
 
 // Client-side: a user message the host holds back ("queued" or "steering").
@@ -116,10 +98,6 @@ struct JobView
     static std::vector<JobView> decodeEach(std::span<const JSONValue> elements);
 
     bool operator==(const JobView &) const = default;
-    friend size_t qHash(const JobView &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.id, v.kind, v.label, v.status, v.detail, v.startedAt, v.finishedAt);
-    }
 };
 
 // An image attached to a user message.
@@ -134,10 +112,6 @@ struct ImageAttachmentRef
 
     static ImageAttachmentRef fromJson(const JSONValue &value);
     bool operator==(const ImageAttachmentRef &) const = default;
-    friend size_t qHash(const ImageAttachmentRef &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.attachmentId, v.mediaType, v.bytes, v.width, v.height, v.name);
-    }
 };
 
 // "session.attachment"
@@ -151,10 +125,6 @@ struct SessionAttachmentValue
     std::optional<QByteArray> imageData() const;
 
     bool operator==(const SessionAttachmentValue &) const = default;
-    friend size_t qHash(const SessionAttachmentValue &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.attachment, v.data);
-    }
 };
 
 // Base64 with the standard alphabet and the padding in place: any other character

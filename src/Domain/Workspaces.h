@@ -1,6 +1,5 @@
 #pragma once
 
-#include "Domain/RecordHash.h"
 #include "Wire/JSONValue.h"
 
 #include <QString>
@@ -23,10 +22,6 @@ struct WorkspaceView
     const QString &id() const { return workspaceId; }
 
     bool operator==(const WorkspaceView &) const = default;
-    friend size_t qHash(const WorkspaceView &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.workspaceId, v.path, v.title, v.sessionIds, v.createdAt, v.updatedAt);
-    }
 };
 
 // "workspace.list"
@@ -37,10 +32,6 @@ struct WorkspaceListValue
 
     static WorkspaceListValue fromJson(const JSONValue &value);
     bool operator==(const WorkspaceListValue &) const = default;
-    friend size_t qHash(const WorkspaceListValue &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.items, v.archivedSessionIds);
-    }
 };
 
 // "workspace.create"
@@ -51,10 +42,6 @@ struct WorkspaceCreateValue
 
     static WorkspaceCreateValue fromJson(const JSONValue &value);
     bool operator==(const WorkspaceCreateValue &) const = default;
-    friend size_t qHash(const WorkspaceCreateValue &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.workspace, v.created);
-    }
 };
 
 // "workspace.rename"
@@ -64,10 +51,6 @@ struct WorkspaceRenameValue
 
     static WorkspaceRenameValue fromJson(const JSONValue &value);
     bool operator==(const WorkspaceRenameValue &) const = default;
-    friend size_t qHash(const WorkspaceRenameValue &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.workspace);
-    }
 };
 
 // "workspace.delete"
@@ -77,7 +60,6 @@ struct WorkspaceDeleteValue
 
     static WorkspaceDeleteValue fromJson(const JSONValue &value);
     bool operator==(const WorkspaceDeleteValue &) const = default;
-    friend size_t qHash(const WorkspaceDeleteValue &v, size_t seed = 0) noexcept { return hashFields(seed, v.deleted); }
 };
 
 // "workspace.archiveSession": the host's whole archived set after the call.
@@ -87,10 +69,6 @@ struct WorkspaceArchiveSessionValue
 
     static WorkspaceArchiveSessionValue fromJson(const JSONValue &value);
     bool operator==(const WorkspaceArchiveSessionValue &) const = default;
-    friend size_t qHash(const WorkspaceArchiveSessionValue &v, size_t seed = 0) noexcept
-    {
-        return hashFields(seed, v.archivedSessionIds);
-    }
 };
 
 } // namespace nbd

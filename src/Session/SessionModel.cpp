@@ -1,7 +1,7 @@
 #include "Session/SessionModel.h"
 
+#include "Base/WorkPool.h"
 #include "Domain/ProtocolNames.h"
-#include "Domain/WorkPool.h"
 #include "Session/SessionLog.h"
 #include "Session/TranscriptFold.h"
 #include "Wire/WireEnvelope.h"

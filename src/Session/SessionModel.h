@@ -1,11 +1,11 @@
 #pragma once
 
+#include "Base/CancelToken.h"
 #include "Domain/ModelCatalogue.h"
 #include "Domain/SessionEvents.h"
 #include "Domain/Subagents.h"
 #include "Session/RetainedLiveEntries.h"
 #include "Session/Transcript.h"
-#include "Wire/CancelToken.h"
 #include "Wire/JSONValue.h"
 #include "Wire/WireClient.h"
 

@@ -1,7 +1,7 @@
 #include "Store/AppModel.h"
 
+#include "Domain/PayloadMembers.h"
 #include "Domain/ProtocolNames.h"
-#include "Store/PayloadReading.h"
 #include "Store/StoreLog.h"
 
 #include <QPointer>

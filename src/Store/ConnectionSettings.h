@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Wire/CancelToken.h"
+#include "Base/CancelToken.h"
 #include "Wire/WireClient.h"
 
 #include <QCoroTask>

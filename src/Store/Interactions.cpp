@@ -2,7 +2,6 @@
 
 #include "Connection/ConnectionController.h"
 #include "Store/FieldAssign.h"
-#include "Store/PayloadReading.h"
 #include "Store/StoreErrors.h"
 
 #include <QPointer>
@@ -13,11 +12,16 @@ using namespace Qt::StringLiterals;
 
 namespace nbd {
 
-using payload::boolMember;
-using payload::stringMember;
-using payload::typedMember;
-
 namespace {
+
+JSONValue stringArray(const std::vector<QString> &values)
+{
+    JSONValue::Elements elements;
+    elements.reserve(values.size());
+    for (const QString &value : values)
+        elements.emplace_back(value);
+    return JSONValue::array(std::move(elements));
+}
 
 // The host's refusal of an answer to a request it has settled already: a second press before
 // the card went away, or another surface (tray, notification) that answered first.
@@ -65,8 +69,8 @@ void Interactions::clear()
 
 void Interactions::routeApprovalRequested(const ServerRequest &frame, const JSONValue &payload)
 {
-    const std::optional<QString> approvalId = stringMember(payload, u"approvalId");
-    if (!approvalId)
+    std::optional<ApprovalRequest> request = ApprovalRequest::fromJson(payload);
+    if (!request)
         return;
     const bool known = std::any_of(m_pendingApprovals.begin(), m_pendingApprovals.end(),
                                    [&](const PendingApproval &a) { return a.id == frame.rpcId; });
@@ -75,11 +79,11 @@ void Interactions::routeApprovalRequested(const ServerRequest &frame, const JSON
     PendingApproval approval;
     approval.id = frame.rpcId;
     approval.rpcId = frame.rpcId;
-    approval.sessionId = stringMember(payload, u"sessionId").value_or(QString());
-    approval.approvalId = *approvalId;
-    approval.toolName = stringMember(payload, u"toolName").value_or(u"tool"_s);
-    approval.callId = stringMember(payload, u"callId");
-    approval.reason = stringMember(payload, u"reason");
+    approval.sessionId = std::move(request->sessionId);
+    approval.approvalId = std::move(request->approvalId);
+    approval.toolName = std::move(request->toolName);
+    approval.callId = std::move(request->callId);
+    approval.reason = std::move(request->reason);
     std::vector<PendingApproval> approvals = m_pendingApprovals;
     approvals.push_back(std::move(approval));
     setPendingApprovals(std::move(approvals));
@@ -87,60 +91,24 @@ void Interactions::routeApprovalRequested(const ServerRequest &frame, const JSON
 
 void Interactions::routeApprovalResolved(const JSONValue &payload)
 {
-    const std::optional<QString> sessionId = stringMember(payload, u"sessionId");
-    const std::optional<QString> approvalId = stringMember(payload, u"approvalId");
-    if (!sessionId || !approvalId)
+    const std::optional<ApprovalResolution> resolution = ApprovalResolution::fromJson(payload);
+    if (!resolution)
         return;
     std::vector<PendingApproval> approvals = m_pendingApprovals;
     std::erase_if(approvals, [&](const PendingApproval &a) {
-        return a.sessionId == *sessionId && a.approvalId == *approvalId;
+        return a.sessionId == resolution->sessionId && a.approvalId == resolution->approvalId;
     });
     setPendingApprovals(std::move(approvals));
 }
 
-std::optional<PendingQuestion::AskUserQuestion> Interactions::parseQuestion(const JSONValue &value)
-{
-    if (!value.isObject() || value.size() == 0)
-        return std::nullopt;
-    const std::optional<QString> id = stringMember(value, u"id");
-    const std::optional<QString> question = stringMember(value, u"question");
-    if (!id || !question)
-        return std::nullopt;
-    PendingQuestion::AskUserQuestion result;
-    result.id = *id;
-    result.question = *question;
-    if (const JSONValue *options = typedMember(value, u"options", JSONValue::Type::Array)) {
-        for (const JSONValue &element : options->elements()) {
-            if (!element.isObject() || element.size() == 0)
-                continue;
-            const std::optional<QString> label = stringMember(element, u"label");
-            if (!label)
-                continue;
-            result.options.push_back({*label, *label, stringMember(element, u"description")});
-        }
-    }
-    result.header = stringMember(value, u"header");
-    result.detail = stringMember(value, u"detail");
-    result.multiSelect = boolMember(value, u"multiSelect").value_or(false);
-    if (const JSONValue *intent = typedMember(value, u"intent", JSONValue::Type::Object)) {
-        result.intentKind = stringMember(*intent, u"kind");
-        result.intentApprove = stringMember(*intent, u"approve");
-    }
-    return result;
-}
-
 void Interactions::routeQuestionRequested(const ServerRequest &frame, const JSONValue &payload)
 {
+    QuestionRequest request = QuestionRequest::fromJson(payload);
     PendingQuestion pending;
     pending.id = frame.rpcId;
     pending.rpcId = frame.rpcId;
-    pending.sessionId = stringMember(payload, u"sessionId").value_or(QString());
-    if (const JSONValue *array = typedMember(payload, u"questions", JSONValue::Type::Array)) {
-        for (const JSONValue &element : array->elements()) {
-            if (std::optional<PendingQuestion::AskUserQuestion> question = parseQuestion(element))
-                pending.questions.push_back(std::move(*question));
-        }
-    }
+    pending.sessionId = std::move(request.sessionId);
+    pending.questions = std::move(request.questions);
     if (pending.questions.empty()) {
         // Nothing to ask the user, but the host waits for an answer all the same: it is told
         // no, the way a question the user closes is.
@@ -155,11 +123,11 @@ void Interactions::routeQuestionRequested(const ServerRequest &frame, const JSON
 
 void Interactions::routeQuestionResolved(const JSONValue &payload)
 {
-    const std::optional<QString> rpcId = stringMember(payload, u"questionRpcId");
-    if (!rpcId)
+    const std::optional<QuestionResolution> resolution = QuestionResolution::fromJson(payload);
+    if (!resolution)
         return;
     std::vector<PendingQuestion> questions = m_pendingQuestions;
-    std::erase_if(questions, [&](const PendingQuestion &q) { return q.rpcId == *rpcId; });
+    std::erase_if(questions, [&](const PendingQuestion &q) { return q.rpcId == resolution->questionRpcId; });
     setPendingQuestions(std::move(questions));
 }
 
@@ -216,7 +184,7 @@ void Interactions::answerQuestion(const PendingQuestion &question, std::vector<Q
     elements.reserve(answers.size());
     for (const QuestionAnswer &answer : answers) {
         JSONValue element =
-            JSONValue::object({{u"id"_s, answer.id}, {u"selected"_s, payload::stringArray(answer.selected)}});
+            JSONValue::object({{u"id"_s, answer.id}, {u"selected"_s, stringArray(answer.selected)}});
         if (answer.custom)
             element = element.with(u"custom"_s, *answer.custom);
         elements.push_back(std::move(element));

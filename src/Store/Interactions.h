@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Domain/Approvals.h"
+#include "Domain/Questions.h"
 #include "Wire/JSONValue.h"
 #include "Wire/WireClient.h"
 #include "Wire/WireEnvelope.h"
@@ -34,26 +36,7 @@ struct PendingApproval
 // A set of questions an agent asks the user.
 struct PendingQuestion
 {
-    struct AskUserQuestion
-    {
-        struct Option
-        {
-            QString id; // equal to label
-            QString label;
-            std::optional<QString> description;
-            bool operator==(const Option &) const = default;
-        };
-
-        QString id;
-        QString question;
-        std::optional<QString> header;
-        std::optional<QString> detail;
-        std::vector<Option> options;
-        bool multiSelect = false;
-        std::optional<QString> intentKind;
-        std::optional<QString> intentApprove;
-        bool operator==(const AskUserQuestion &) const = default;
-    };
+    using AskUserQuestion = nbd::AskUserQuestion;
 
     QString id; // equal to rpcId
     QString rpcId;
@@ -91,8 +74,6 @@ public:
     void answerApproval(const PendingApproval &approval, bool allowed);
     void answerQuestion(const PendingQuestion &question, std::vector<QuestionAnswer> answers);
     void cancelQuestion(const PendingQuestion &question);
-
-    static std::optional<PendingQuestion::AskUserQuestion> parseQuestion(const JSONValue &value);
 
     // The host's frames about approvals and questions.
     void routeApprovalRequested(const ServerRequest &frame, const JSONValue &payload);

@@ -1,9 +1,9 @@
 #include "Store/PluginInventory.h"
 
 #include "Connection/ConnectionController.h"
+#include "Domain/PayloadMembers.h"
 #include "Store/ConnectionSettings.h"
 #include "Store/FieldAssign.h"
-#include "Store/PayloadReading.h"
 
 #include <QPointer>
 #include <QSet>

@@ -4,7 +4,6 @@
 #include "Domain/Trimming.h"
 #include "Store/ConnectionSettings.h"
 #include "Store/FieldAssign.h"
-#include "Store/PayloadReading.h"
 #include "Store/PluginInventory.h"
 #include "Store/StoreErrors.h"
 
@@ -179,33 +178,34 @@ QCoro::Task<void> SessionDirectory::refreshAll()
 
 void SessionDirectory::routeSessionStatus(const JSONValue &payload)
 {
-    const std::optional<QString> sessionId = payload::stringMember(payload, u"sessionId");
-    const std::optional<bool> running = payload::boolMember(payload, u"running");
-    if (!sessionId || !running)
+    const std::optional<SessionStatusUpdate> status = SessionStatusUpdate::fromJson(payload);
+    if (!status)
         return;
-    if (const auto index = m_rowBySessionId.constFind(*sessionId); index != m_rowBySessionId.cend()) {
+    const QString &sessionId = status->sessionId;
+    const bool running = status->running;
+    if (const auto index = m_rowBySessionId.constFind(sessionId); index != m_rowBySessionId.cend()) {
         SessionSummary &row = m_sessions[*index];
-        if (row.running != *running) {
-            row.running = *running;
+        if (row.running != running) {
+            row.running = running;
             Q_EMIT sessionsChanged();
             Q_EMIT runningChanged();
         }
     } else {
-        const bool before = isRunning(*sessionId).value_or(false);
+        const bool before = isRunning(sessionId).value_or(false);
         // A stop needs keeping only where a subagent list would still call the run busy, so
         // frames about sessions nobody lists leave nothing behind once they end.
-        if (*running || m_entryRunning.value(*sessionId))
-            m_reportedRunning.insert(*sessionId, *running);
+        if (running || m_entryRunning.value(sessionId))
+            m_reportedRunning.insert(sessionId, running);
         else
-            m_reportedRunning.remove(*sessionId);
-        if (isRunning(*sessionId).value_or(false) != before)
+            m_reportedRunning.remove(sessionId);
+        if (isRunning(sessionId).value_or(false) != before)
             Q_EMIT runningChanged();
     }
 
     for (auto it = m_subagentsByParent.cbegin(); it != m_subagentsByParent.cend(); ++it) {
         const auto &entries = it.value().entries;
         const bool listsChild = std::any_of(entries.begin(), entries.end(),
-                                            [&](const SubagentListEntry &e) { return e.id == *sessionId; });
+                                            [&](const SubagentListEntry &e) { return e.id == sessionId; });
         if (!listsChild)
             continue;
         const QString parentId = it.key();

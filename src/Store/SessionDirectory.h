@@ -1,7 +1,7 @@
 #pragma once
 
+#include "Base/CancelToken.h"
 #include "Domain/Models.h"
-#include "Wire/CancelToken.h"
 #include "Wire/JSONValue.h"
 #include "Wire/WireClient.h"
 

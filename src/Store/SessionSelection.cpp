@@ -1,11 +1,11 @@
 #include "Store/SessionSelection.h"
 
 #include "Connection/ConnectionController.h"
+#include "Domain/PayloadMembers.h"
 #include "Domain/ProtocolNames.h"
 #include "Domain/Trimming.h"
 #include "Session/SessionModel.h"
 #include "Store/FieldAssign.h"
-#include "Store/PayloadReading.h"
 #include "Store/SessionDirectory.h"
 #include "Store/SettingsFile.h"
 #include "Store/StoreErrors.h"

@@ -437,9 +437,12 @@ private Q_SLOTS:
         QVERIFY(host.listen());
         host.setReply(u"host.describe"_s, Reply::never());
         auto controller = std::make_unique<ConnectionController>();
+        const auto phases = recordPhases(*controller);
         controller->connectTo(host.baseUrl());
         QTRY_COMPARE_WITH_TIMEOUT(host.requests(u"host.describe"_s).size(), 1, 30000);
         controller.reset();
+        // The aborted call is no failure to show: a controller going announces no phase.
+        QCOMPARE(*phases, QList<ConnectionPhase>{ConnectionPhase::connecting()});
         // The abandoned call sends nothing more, and the event loop turns with the frame of
         // the describing task released.
         QCOMPARE(methodsThroughBarrier(host), (QStringList{u"host.describe"_s, kBarrierMethod}));

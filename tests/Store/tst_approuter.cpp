@@ -234,7 +234,7 @@ private Q_SLOTS:
                                      {u"options"_s, arr({obj({{u"label"_s, u"A"_s}, {u"description"_s, u"first"_s}}),
                                                          obj({{u"label"_s, 1}}), JSONValue::emptyObject(), u"B"_s,
                                                          obj({{u"label"_s, u"A"_s}})})}});
-        const auto q = Interactions::parseQuestion(value);
+        const auto q = AskUserQuestion::fromJson(value);
         QVERIFY(q);
         QCOMPARE(q->header, std::optional(u"H"_s));
         QCOMPARE(q->detail, std::nullopt);
@@ -247,14 +247,14 @@ private Q_SLOTS:
         QCOMPARE(q->options[1].id, u"A"_s); // same label, same id
         QCOMPARE(q->options[1].description, std::nullopt);
 
-        const auto bare = Interactions::parseQuestion(obj({{u"id"_s, u"q"_s}, {u"question"_s, u"Pick"_s},
+        const auto bare = AskUserQuestion::fromJson(obj({{u"id"_s, u"q"_s}, {u"question"_s, u"Pick"_s},
                                                        {u"intent"_s, u"plan"_s}, {u"multiSelect"_s, true}}));
         QVERIFY(bare);
         QVERIFY(bare->options.empty());
         QCOMPARE(bare->intentKind, std::nullopt);
         QCOMPARE(bare->multiSelect, true);
-        QVERIFY(!Interactions::parseQuestion(arr({value})));
-        QVERIFY(!Interactions::parseQuestion(JSONValue::emptyObject()));
+        QVERIFY(!AskUserQuestion::fromJson(arr({value})));
+        QVERIFY(!AskUserQuestion::fromJson(JSONValue::emptyObject()));
     }
 
     void errors_data()

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "AsyncTest.h"
-#include "Domain/WorkPool.h"
+#include "Base/WorkPool.h"
 #include "SimHost.h"
 #include "Wire/DecodePool.h"
 #include "Wire/WireClient.h"

@@ -52,7 +52,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (live) {
         NBD_FUZZ_CHECK(history.has_value(), u"live decoded, history refused: "_s + historyError);
         NBD_FUZZ_CHECK(*live == *history, "live and history read the event differently");
-        NBD_FUZZ_CHECK(qHash(*live) == qHash(*history), "equal events, different hashes");
         // What was read is what was sent.
         NBD_FUZZ_CHECK(live->data == *value->find(u"data"), "data changed on the way in");
         NBD_FUZZ_CHECK(live->seq == value->find(u"seq")->toInt(), "seq changed on the way in");

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Domain/WorkPool.h"
+#include "Base/WorkPool.h"
 
 #include <QFutureWatcher>
 #include <QObject>

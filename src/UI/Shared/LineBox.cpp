@@ -1,7 +1,7 @@
 #include "UI/Shared/LineBox.h"
 
+#include "Base/WorkPool.h"
 #include "Domain/Graphemes.h"
-#include "Domain/WorkPool.h"
 #include "UI/Shared/LongTextView.h"
 #include "UI/Shared/Theme.h"
 

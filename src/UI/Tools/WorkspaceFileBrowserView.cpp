@@ -1,6 +1,6 @@
 #include "UI/Tools/WorkspaceFileBrowserView.h"
 
-#include "Domain/WorkPool.h"
+#include "Base/WorkPool.h"
 #include "UI/Shared/Accessibility.h"
 #include "UI/Shared/BatchedTextWriter.h"
 #include "UI/Shared/ChromeIconButton.h"

@@ -1,4 +1,4 @@
-#include "Domain/WorkPool.h"
+#include "Base/WorkPool.h"
 #include "UI/Shared/LatestJob.h"
 
 #include <QSemaphore>

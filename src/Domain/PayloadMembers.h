@@ -6,10 +6,10 @@
 #include <QStringView>
 
 #include <optional>
-#include <vector>
 
-// Readings of host payloads shared by the store's owners: a member counts only when it has
-// the expected JSON type.
+// Lenient readings of a host payload's members, for the records decoded from frames the host
+// pushes (approvals, questions, session status) and for addressing frames to their owner: a
+// member counts only when it has the expected JSON type; anything else reads as absent.
 namespace nbd::payload {
 
 inline std::optional<QString> stringMember(const JSONValue &object, QStringView key)
@@ -28,15 +28,6 @@ inline const JSONValue *typedMember(const JSONValue &object, QStringView key, JS
 {
     const JSONValue *value = object.find(key);
     return value && value->type() == type ? value : nullptr;
-}
-
-inline JSONValue stringArray(const std::vector<QString> &values)
-{
-    JSONValue::Elements elements;
-    elements.reserve(values.size());
-    for (const QString &value : values)
-        elements.emplace_back(value);
-    return JSONValue::array(std::move(elements));
 }
 
 } // namespace nbd::payload
