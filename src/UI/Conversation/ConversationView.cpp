@@ -3,10 +3,10 @@
 #include "Session/SessionModel.h"
 #include "UI/Conversation/BottomDock.h"
 #include "UI/Conversation/ConversationTranscript.h"
-#include "UI/Shared/ViewSlots.h"
 #include "UI/Conversation/ErrorNotice.h"
 #include "UI/Conversation/SessionHeader.h"
 #include "UI/Conversation/TextLabels.h"
+#include "UI/Inspection/TrajectoryView.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Motion.h"
@@ -277,7 +277,7 @@ void ConversationView::updateSurface()
         m_transcript->setSession(nullptr);
         if (!m_trajectory) {
             const OpenInspector open = m_onOpenInspector;
-            m_trajectory = viewSlots().trajectoryView(m_session, [open](TrajectoryEventSelection event) {
+            m_trajectory = new TrajectoryView(m_session, [open](const TrajectoryEventSelection &event) {
                 if (open)
                     open(RuntimeInspectorPanel::Event, event);
             }, m_sessionView);
