@@ -10,6 +10,7 @@
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/LazyIcon.h"
+#include "UI/Shared/PlainToolTip.h"
 #include "UI/Shared/Theme.h"
 #include "UI/Tools/ToolChrome.h"
 #include "UI/Tools/WorkspaceBrowserView.h"
