@@ -267,6 +267,8 @@ void ConversationView::showSession(std::shared_ptr<SessionModel> session)
         m_owners.selection->resyncSession(m_session->sessionId());
 }
 
+QWidget *ConversationView::trajectory() const { return m_trajectory; }
+
 void ConversationView::updateSurface()
 {
     m_dock->setSurface(m_surface);
