@@ -16,7 +16,6 @@
 // use tries to start a bus.
 
 #include "App/AppDelegate.h"
-#include "App/AppViewSlots.h"
 #include "App/MainWindow.h"
 #include "App/NativeApp.h"
 #include "Session/SessionModel.h"
@@ -175,7 +174,6 @@ int main(int argc, char **argv)
         settings.setValue(u"nbd.launchMode"_s, u"external"_s);
     }
     nbd::finishApplicationSetup(app);
-    nbd::setViewSlots(nbd::appViewSlots());
 
     // As main() does, without the single-instance hand-over.
     AppDelegate delegate;

@@ -9,7 +9,6 @@
 // Writes OUT_DIR/<name>-<appearance>.png and prints each path.
 
 #include "WidgetBenchSupport.h"
-#include "App/AppViewSlots.h"
 #include "App/ContentView.h"
 #include "SimDemoWorld.h"
 #include "SimHost.h"
@@ -302,7 +301,6 @@ void conversation()
 int main(int argc, char **argv)
 {
     bench::StartedApplication<> app(argc, argv);
-    setViewSlots(appViewSlots());
     g_out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : u"/tmp/shots/blocks"_s;
     g_mode = Theme::isDark() ? u"dark"_s : u"light"_s;
     QDir().mkpath(g_out);

@@ -3,10 +3,11 @@
 
 #include "Store/AppModel.h"
 #include "Session/SessionModel.h"
-#include "UI/Shared/ChromeIconButton.h"
 #include "UI/Conversation/ConversationView.h"
+#include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/LinkOpener.h"
 #include "UI/Shared/Motion.h"
+#include "UI/Shared/SidebarMaterialBackground.h"
 #include "UI/Sidebar/PluginOverlayLoader.h"
 #include "UI/Settings/SettingsView.h"
 #include "UI/Sidebar/SidebarRailView.h"

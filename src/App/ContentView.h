@@ -1,5 +1,6 @@
 #pragma once
 
+#include "UI/Shared/SidebarMaterialBackground.h"
 #include "UI/Shared/WorkspaceTools.h"
 
 #include <QHash>

@@ -1,5 +1,4 @@
 #include "App/AppDelegate.h"
-#include "App/AppViewSlots.h"
 #include "App/ExposeReporter.h"
 #include "App/MainWindow.h"
 #include "App/NativeApp.h"
@@ -35,7 +34,6 @@ int main(int argc, char **argv)
         break;
     }
     nbd::finishApplicationSetup(app);
-    nbd::setViewSlots(nbd::appViewSlots());
 
     nbd::AppDelegate delegate;
     nbd::nbd_nativeApp entry(&delegate);

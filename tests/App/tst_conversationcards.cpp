@@ -2,6 +2,7 @@
 // host: chips open into their cards, file and web references go through the window's link
 // routing, code blocks copy, and rows keep their measured heights as they open and update.
 #include "AccessibilityWalk.h"
+#include "AppModelTestSupport.h"
 #include "AppWindowTestSupport.h"
 #include "GuiTestMain.h"
 #include "ObservableWaits.h"
@@ -46,15 +47,6 @@ const QString kCwd = u"/srv/project"_s;
 
 JSONValue jsonOf(const QString &text) { return parseJSON(text.toUtf8()); }
 
-JSONValue toolCall(qint64 turn, qint64 step, const QString &callId, const QString &name, const QString &arguments)
-{
-    return events::draft(u"tool/call"_s, JSONValue::object({{u"turn"_s, JSONValue(turn)},
-                                                           {u"step"_s, JSONValue(step)},
-                                                           {u"callId"_s, callId},
-                                                           {u"name"_s, name},
-                                                           {u"arguments"_s, arguments}}));
-}
-
 const QString kAnswer = uR"(## 结果
 
 改动见 [指南](docs/guide.md)，背景见 [说明](https://example.org/notes)。
@@ -86,26 +78,14 @@ class tst_ConversationCards : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    std::unique_ptr<sim::SimHost> m_host;
-    std::unique_ptr<sim::SimWorld> m_world;
-    std::unique_ptr<AppModel> m_store;
-    std::unique_ptr<ContentView> m_window;
+    test::AppWindowHarness m_app;
 
-    ConversationView *conversation() const { return m_window->findChild<ConversationView *>(); }
+    ConversationView *conversation() const { return m_app.conversation(); }
     TranscriptListView *list() const { return conversation()->transcript()->list(); }
-
-    TranscriptRenderRowView *rowWhere(const std::function<bool(TranscriptRenderRowView *)> &test) const
-    {
-        for (TranscriptEntryView *view : list()->liveViews())
-            if (auto *row = qobject_cast<TranscriptRenderRowView *>(view); row && test(row))
-                return row;
-        return nullptr;
-    }
 
     ToolCallChip *chipTitled(const QString &title) const
     {
-        TranscriptRenderRowView *row = rowWhere([&](TranscriptRenderRowView *r) {
+        TranscriptRenderRowView *row = m_app.liveRowWhere([&](TranscriptRenderRowView *r) {
             auto *chip = r->findChild<ToolCallChip *>();
             return chip && ToolCallChip::presentationTitle(chip->block()) == title;
         });
@@ -118,21 +98,20 @@ class tst_ConversationCards : public QObject
     bool rowsSettled()
     {
         return QTest::qWaitFor([&] { return !conversation()->shownSession()->isTranscriptPublishScheduled(); })
-            && waitUntilMotionSettles(m_window.get()) && waitUntilHostQuiet(*m_host, m_store->connection()->wire())
-            && motionSettled(m_window.get());
+            && waitUntilMotionSettles(m_app.window.get()) && waitUntilHostQuiet(*m_app.host, m_app.store->connection()->wire())
+            && motionSettled(m_app.window.get());
     }
 
     void openSessionFromTheSidebar()
     {
-        openAppWindow(m_dir, *m_host, QSize(1280, 900), m_store, m_window);
+        m_app.openWindow(QSize(1280, 900));
         if (QTest::currentTestFailed())
             return;
-        QWidget *row = nullptr;
-        QTRY_VERIFY_WITH_TIMEOUT((row = m_window->findChild<QWidget *>(u"session-row-recent-"_s + kSession)) && row->isVisible(),
-                                 20000);
-        QTest::mouseClick(row, Qt::LeftButton, {}, QPoint(20, row->height() / 2));
+        m_app.clickSessionRow(kSession);
+        if (QTest::currentTestFailed())
+            return;
         QTRY_VERIFY_WITH_TIMEOUT(conversation()->shownSession() && conversation()->shownSession()->historyLoaded(), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(rowWhere([](TranscriptRenderRowView *r) {
+        QTRY_VERIFY_WITH_TIMEOUT(m_app.liveRowWhere([](TranscriptRenderRowView *r) {
                                      return r->contentKind() == TranscriptRenderRowView::ContentKind::FinalText;
                                  }),
                                  10000);
@@ -141,36 +120,29 @@ class tst_ConversationCards : public QObject
 private Q_SLOTS:
     void init()
     {
-        m_host = std::make_unique<sim::SimHost>();
-        QVERIFY(m_host->listen());
-        m_world = std::make_unique<sim::SimWorld>(m_host.get());
-        sim::SimWorld::Session session;
-        session.id = kSession;
-        session.updatedAt = 1000;
+        m_app.startHost();
+        sim::SimWorld::Session session = test::session(kSession, 1000);
         session.cwd = kCwd;
-        m_world->addSession(session);
-        m_world->appendEvent(kSession, events::userMessage(u"u1"_s, u"改一下配置"_s));
-        m_world->appendEvent(kSession, events::turnStart(1));
-        m_world->appendEvent(kSession, events::stepStart(1, 1));
-        m_world->logs().append(kSession, toolCall(1, 1, u"c-edit"_s, u"edit"_s, u"{\"path\":\"src/app.cpp\"}"_s));
-        m_world->logs().append(kSession, events::toolResult(1, 1, u"c-edit"_s, u"ok"_s),
+        m_app.world->addSession(session);
+        m_app.world->appendEvent(kSession, events::userMessage(u"u1"_s, u"改一下配置"_s));
+        m_app.world->appendEvent(kSession, events::turnStart(1));
+        m_app.world->appendEvent(kSession, events::stepStart(1, 1));
+        m_app.world->logs().append(kSession, events::toolCall(1, 1, u"c-edit"_s, u"edit"_s, u"{\"path\":\"src/app.cpp\"}"_s));
+        m_app.world->logs().append(kSession, events::toolResult(1, 1, u"c-edit"_s, u"ok"_s),
                                events::toolView(u"c-edit"_s, jsonOf(uR"({"card":"diff","title":"编辑 app.cpp","diffs":[)"
                                                                   uR"({"path":"src/app.cpp","oldText":"a\nb","newText":"a\nc"}]})"_s)));
-        m_world->appendEvent(kSession, events::stepStart(1, 2));
-        m_world->appendEvent(kSession, events::textDelta(1, 2, 0, kAnswer));
-        m_world->appendEvent(kSession, events::assistantMessage(1, 2, kAnswer));
-        m_world->appendEvent(kSession, events::stepStart(1, 3));
+        m_app.world->appendEvent(kSession, events::stepStart(1, 2));
+        m_app.world->appendEvent(kSession, events::textDelta(1, 2, 0, kAnswer));
+        m_app.world->appendEvent(kSession, events::assistantMessage(1, 2, kAnswer));
+        m_app.world->appendEvent(kSession, events::stepStart(1, 3));
         // Still running: the result comes live.
-        m_world->logs().append(kSession, toolCall(1, 3, u"c-run"_s, u"bash"_s, u"{\"command\":\"make\"}"_s),
+        m_app.world->logs().append(kSession, events::toolCall(1, 3, u"c-run"_s, u"bash"_s, u"{\"command\":\"make\"}"_s),
                                events::toolView(u"c-run"_s, jsonOf(uR"({"card":"terminal","title":"构建","cwd":"/srv/project"})"_s)));
     }
 
     void cleanup()
     {
-        m_window.reset();
-        m_store.reset();
-        m_world.reset();
-        m_host.reset();
+        m_app.stop();
     }
 
     // Every control of the rows, folded and opened (chip headers, code copy, links in the cards
@@ -189,10 +161,10 @@ private Q_SLOTS:
         qsizetype baseline = 0;
         ActionParityCheck check;
         check.open = [&]() -> QWidget * {
-            m_window.reset();
-            m_store.reset();
+            m_app.window.reset();
+            m_app.store.reset();
             // Panels shown by an earlier run stay out of the next window.
-            QFile::remove(m_dir.filePath(u"settings.ini"_s));
+            QFile::remove(m_app.dir.filePath(u"settings.ini"_s));
             QGuiApplication::clipboard()->clear();
             openSessionFromTheSidebar();
             if (QTest::currentTestFailed())
@@ -203,11 +175,11 @@ private Q_SLOTS:
                     if (ToolCallChip *chip = chipTitled(title))
                         QTest::mouseClick(chip->header(), Qt::LeftButton);
                 }
-                (void)QTest::qWaitFor([&] { return m_window->findChild<LinkButton *>(u"tool-card-file"_s) != nullptr; });
+                (void)QTest::qWaitFor([&] { return m_app.window->findChild<LinkButton *>(u"tool-card-file"_s) != nullptr; });
             }
             (void)rowsSettled();
-            baseline = m_host->requests().size();
-            return m_window.get();
+            baseline = m_app.host->requests().size();
+            return m_app.window.get();
         };
         check.state = [&] {
             QStringList open;
@@ -216,19 +188,19 @@ private Q_SLOTS:
                     open << entry.key;
             }
             QString tab = u"-"_s;
-            const WorkspaceToolTabState &tabs = m_window->workspaceToolTabs();
+            const WorkspaceToolTabState &tabs = m_app.window->workspaceToolTabs();
             if (tabs.selectedTabID) {
                 const WorkspaceToolTab *shown = tabs.find(*tabs.selectedTabID);
                 tab = workspaceToolRawValue(shown->tool) + u' '
                     + shown->requestedFileURL.value_or(shown->browserStartURL.value_or(QUrl())).toString();
             }
             QStringList calls;
-            const QList<sim::LoggedRequest> all = m_host->requests();
+            const QList<sim::LoggedRequest> all = m_app.host->requests();
             for (qsizetype i = baseline; i < all.size(); ++i)
                 calls << all[i].method;
             return u"open "_s + open.join(u',') + u" tab "_s + tab
-                + (m_window->rightSidebarVisible() ? u" tools"_s : QString())
-                + (m_window->terminalVisible() ? u" terminal"_s : QString()) + u" clipboard "_s
+                + (m_app.window->rightSidebarVisible() ? u" tools"_s : QString())
+                + (m_app.window->terminalVisible() ? u" terminal"_s : QString()) + u" clipboard "_s
                 + QGuiApplication::clipboard()->text() + u" calls "_s + calls.join(u',');
         };
         // The rows only: the window's other parts have walks of their own.
@@ -256,7 +228,7 @@ private Q_SLOTS:
         openSessionFromTheSidebar();
         if (QTest::currentTestFailed())
             return;
-        TranscriptRenderRowView *row = rowWhere(
+        TranscriptRenderRowView *row = m_app.liveRowWhere(
             [](TranscriptRenderRowView *r) { return r->contentKind() == TranscriptRenderRowView::ContentKind::FinalText; });
         QVERIFY(row);
         auto *markdown = row->findChild<MarkdownText *>();
@@ -272,8 +244,8 @@ private Q_SLOTS:
         QVERIFY(shown.contains(u"1.\t第一步"_s));
         QVERIFY(!shown.contains(u"]("_s));
         verifyRowsStack(list());
-        QVERIFY2(accessibilityProblems(m_window.get()).isEmpty(),
-                 qPrintable(accessibilityProblems(m_window.get()).join(u'\n')));
+        QVERIFY2(accessibilityProblems(m_app.window.get()).isEmpty(),
+                 qPrintable(accessibilityProblems(m_app.window.get()).join(u'\n')));
 
         // The copy button puts the code on the clipboard and says so.
         auto *code = markdown->findChild<MarkdownCodeBlock *>();
@@ -290,19 +262,19 @@ private Q_SLOTS:
         const QPoint guide = pointOfText(blocks, u"指南"_s);
         QVERIFY(!guide.isNull());
         QTest::mouseClick(blocks->viewport(), Qt::LeftButton, {}, guide);
-        QTRY_VERIFY(m_window->workspaceToolTabs().selectedTabID.has_value());
-        const WorkspaceToolTab *tab = m_window->workspaceToolTabs().find(*m_window->workspaceToolTabs().selectedTabID);
+        QTRY_VERIFY(m_app.window->workspaceToolTabs().selectedTabID.has_value());
+        const WorkspaceToolTab *tab = m_app.window->workspaceToolTabs().find(*m_app.window->workspaceToolTabs().selectedTabID);
         QVERIFY(tab);
         QCOMPARE(tab->tool, WorkspaceTool::Files);
         QCOMPARE(tab->requestedFileURL, QUrl::fromLocalFile(kCwd + u"/docs/guide.md"_s));
-        QVERIFY(m_window->rightSidebarVisible());
+        QVERIFY(m_app.window->rightSidebarVisible());
 
         // A web link opens in the browser tool.
         const QPoint notes = pointOfText(blocks, u"说明"_s);
         QTest::mouseClick(blocks->viewport(), Qt::LeftButton, {}, notes);
-        QTRY_VERIFY(m_window->workspaceToolTabs().find(*m_window->workspaceToolTabs().selectedTabID)->tool
+        QTRY_VERIFY(m_app.window->workspaceToolTabs().find(*m_app.window->workspaceToolTabs().selectedTabID)->tool
                     == WorkspaceTool::Browser);
-        QCOMPARE(m_window->workspaceToolTabs().find(*m_window->workspaceToolTabs().selectedTabID)->browserStartURL,
+        QCOMPARE(m_app.window->workspaceToolTabs().find(*m_app.window->workspaceToolTabs().selectedTabID)->browserStartURL,
                  QUrl(u"https://example.org/notes"_s));
 
         // Assistive technology finds each link by its words, lying over them without taking
@@ -324,7 +296,7 @@ private Q_SLOTS:
         QCOMPARE(QApplication::focusWidget(), blocks);
         QCOMPARE(blocks->textCursor().selectedText(), u"指南"_s);
         QTest::keyClick(blocks, Qt::Key_Return);
-        QTRY_COMPARE(m_window->workspaceToolTabs().find(*m_window->workspaceToolTabs().selectedTabID)->tool,
+        QTRY_COMPARE(m_app.window->workspaceToolTabs().find(*m_app.window->workspaceToolTabs().selectedTabID)->tool,
                      WorkspaceTool::Files);
     }
 
@@ -345,8 +317,8 @@ private Q_SLOTS:
         // The row grew to the card's height and nothing overlaps it.
         QTRY_VERIFY(chip->height() > collapsed + 40);
         verifyRowsStack(list());
-        QVERIFY2(accessibilityProblems(m_window.get()).isEmpty(),
-                 qPrintable(accessibilityProblems(m_window.get()).join(u'\n')));
+        QVERIFY2(accessibilityProblems(m_app.window.get()).isEmpty(),
+                 qPrintable(accessibilityProblems(m_app.window.get()).join(u'\n')));
 
         // A short diff shows every line: no scrolling inside its box.
         const QList<LineBox *> boxes = card->findChildren<LineBox *>();
@@ -359,8 +331,8 @@ private Q_SLOTS:
         QVERIFY(path);
         QCOMPARE(path->text(), u"src/app.cpp"_s);
         QTest::mouseClick(path, Qt::LeftButton);
-        QTRY_VERIFY(m_window->workspaceToolTabs().selectedTabID.has_value());
-        const WorkspaceToolTab *tab = m_window->workspaceToolTabs().find(*m_window->workspaceToolTabs().selectedTabID);
+        QTRY_VERIFY(m_app.window->workspaceToolTabs().selectedTabID.has_value());
+        const WorkspaceToolTab *tab = m_app.window->workspaceToolTabs().find(*m_app.window->workspaceToolTabs().selectedTabID);
         QVERIFY(tab);
         QCOMPARE(tab->tool, WorkspaceTool::Files);
         QCOMPARE(tab->requestedFileURL, QUrl::fromLocalFile(kCwd + u"/src/app.cpp"_s));
@@ -396,12 +368,12 @@ private Q_SLOTS:
             {u"截断"_s, uR"({"card":"search","title":"截断","shape":"paths","paths":["a"],"total":40,"truncated":true})"_s,
              u"tool-card-count"_s, u"显示部分结果 · 共 40 项"_s, Theme::warning()},
         };
-        m_world->appendEvent(kSession, events::stepStart(1, 4));
+        m_app.world->appendEvent(kSession, events::stepStart(1, 4));
         int n = 0;
         for (const Card &card : cards) {
             const QString callId = u"c-status-"_s + QString::number(++n);
-            m_world->logs().append(kSession, toolCall(1, 4, callId, u"bash"_s, u"{}"_s));
-            m_world->logs().append(kSession, events::toolResult(1, 4, callId, u"done"_s),
+            m_app.world->logs().append(kSession, events::toolCall(1, 4, callId, u"bash"_s, u"{}"_s));
+            m_app.world->logs().append(kSession, events::toolResult(1, 4, callId, u"done"_s),
                                    events::toolView(callId, jsonOf(card.view)));
         }
         openSessionFromTheSidebar();
@@ -447,7 +419,7 @@ private Q_SLOTS:
                                                   {u"cwd"_s, kCwd},
                                                   {u"exitCode"_s, JSONValue(0)},
                                                   {u"output"_s, lines}});
-        m_world->logs().appendAndPush(kSession, events::toolResult(1, 3, u"c-run"_s, lines),
+        m_app.world->logs().appendAndPush(kSession, events::toolResult(1, 3, u"c-run"_s, lines),
                                       events::toolView(u"c-run"_s, view));
         QTRY_VERIFY_WITH_TIMEOUT(!ToolCallChip::statusLabel(chipTitled(u"构建"_s)->block()).has_value(), 10000);
         chip = chipTitled(u"构建"_s);
@@ -501,20 +473,20 @@ private Q_SLOTS:
             const JSONValue entry = JSONValue::object({{u"path"_s, u"big.txt"_s}, {u"oldText"_s, big}, {u"newText"_s, big}});
             presentation = presentation.with(u"diffs"_s, JSONValue::array({entry}));
         }
-        m_world->appendEvent(kSession, events::stepStart(1, 4));
-        const JSONValue call = toolCall(1, 4, u"c-big"_s, u"grep"_s, u"{\"pattern\":\"x\"}"_s);
+        m_app.world->appendEvent(kSession, events::stepStart(1, 4));
+        const JSONValue call = events::toolCall(1, 4, u"c-big"_s, u"grep"_s, u"{\"pattern\":\"x\"}"_s);
         if (view.isEmpty()) {
-            m_world->logs().append(kSession, call);
-            m_world->logs().append(kSession, events::toolResult(1, 4, u"c-big"_s, big));
+            m_app.world->logs().append(kSession, call);
+            m_app.world->logs().append(kSession, events::toolResult(1, 4, u"c-big"_s, big));
         } else {
-            m_world->logs().append(kSession, call, events::toolView(u"c-big"_s, presentation));
-            m_world->logs().append(kSession, events::toolResult(1, 4, u"c-big"_s, diff ? u"已修改"_s : big),
+            m_app.world->logs().append(kSession, call, events::toolView(u"c-big"_s, presentation));
+            m_app.world->logs().append(kSession, events::toolResult(1, 4, u"c-big"_s, diff ? u"已修改"_s : big),
                                    events::toolView(u"c-big"_s, presentation));
         }
         // Rows below the card, which must come back as they were when it closes.
-        m_world->appendEvent(kSession, events::stepStart(1, 5));
-        m_world->appendEvent(kSession, events::textDelta(1, 5, 0, u"后面的回答"_s));
-        m_world->appendEvent(kSession, events::assistantMessage(1, 5, u"后面的回答"_s));
+        m_app.world->appendEvent(kSession, events::stepStart(1, 5));
+        m_app.world->appendEvent(kSession, events::textDelta(1, 5, 0, u"后面的回答"_s));
+        m_app.world->appendEvent(kSession, events::assistantMessage(1, 5, u"后面的回答"_s));
         openSessionFromTheSidebar();
         if (QTest::currentTestFailed())
             return;

@@ -2,6 +2,7 @@
 // and inline-content links never open, mail goes to the desktop, and any other scheme opens
 // only after the user confirms the whole address.
 #include "AccessibilityWalk.h"
+#include "AppModelTestSupport.h"
 #include "AppWindowTestSupport.h"
 #include "DesktopLinkRecorder.h"
 #include "GuiTestMain.h"
@@ -54,39 +55,32 @@ class tst_LinkSafety : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    std::unique_ptr<sim::SimHost> m_host;
-    std::unique_ptr<sim::SimWorld> m_world;
-    std::unique_ptr<AppModel> m_store;
-    std::unique_ptr<ContentView> m_window;
+    test::AppWindowHarness m_app;
     test::DesktopLinkRecorder m_desktop;
 
-    ConversationView *conversation() const { return m_window->findChild<ConversationView *>(); }
+    ConversationView *conversation() const { return m_app.conversation(); }
 
     MarkdownDocumentView *answer() const
     {
-        for (TranscriptEntryView *view : conversation()->transcript()->list()->liveViews()) {
-            auto *row = qobject_cast<TranscriptRenderRowView *>(view);
-            if (row && row->contentKind() == TranscriptRenderRowView::ContentKind::FinalText)
-                return row->findChild<MarkdownDocumentView *>();
-        }
-        return nullptr;
+        TranscriptRenderRowView *row = m_app.liveRowWhere([](TranscriptRenderRowView *r) {
+            return r->contentKind() == TranscriptRenderRowView::ContentKind::FinalText;
+        });
+        return row ? row->findChild<MarkdownDocumentView *>() : nullptr;
     }
 
     QDialog *confirmation() const
     {
-        return m_window->findChild<QDialog *>(QString::fromLatin1(LinkOpener::kConfirmationName));
+        return m_app.window->findChild<QDialog *>(QString::fromLatin1(LinkOpener::kConfirmationName));
     }
 
     void openSession()
     {
-        openAppWindow(m_dir, *m_host, QSize(1280, 900), m_store, m_window);
+        m_app.openWindow(QSize(1280, 900));
         if (QTest::currentTestFailed())
             return;
-        QWidget *row = nullptr;
-        QTRY_VERIFY_WITH_TIMEOUT((row = m_window->findChild<QWidget *>(u"session-row-recent-"_s + kSession)) && row->isVisible(),
-                                 20000);
-        QTest::mouseClick(row, Qt::LeftButton, {}, QPoint(20, row->height() / 2));
+        m_app.clickSessionRow(kSession);
+        if (QTest::currentTestFailed())
+            return;
         QTRY_VERIFY_WITH_TIMEOUT(answer(), 20000);
     }
 
@@ -106,37 +100,26 @@ private Q_SLOTS:
         for (const QString &scheme : kSchemes)
             QDesktopServices::setUrlHandler(scheme, &m_desktop, "open");
         m_desktop.opened.clear();
-        m_host = std::make_unique<sim::SimHost>();
-        QVERIFY(m_host->listen());
-        m_world = std::make_unique<sim::SimWorld>(m_host.get());
-        sim::SimWorld::Session session;
-        session.id = kSession;
-        session.updatedAt = 1000;
-        session.cwd = m_dir.path();
-        m_world->addSession(session);
-        m_world->appendEvent(kSession, events::userMessage(u"u1"_s, u"给我链接"_s));
-        m_world->appendEvent(kSession, events::turnStart(1));
-        m_world->appendEvent(kSession, events::stepStart(1, 1));
-        const JSONValue call = events::draft(u"tool/call"_s, JSONValue::object({{u"turn"_s, JSONValue(qint64(1))},
-                                                                               {u"step"_s, JSONValue(qint64(1))},
-                                                                               {u"callId"_s, u"c-web"_s},
-                                                                               {u"name"_s, u"fetch"_s},
-                                                                               {u"arguments"_s, u"{}"_s}}));
+        m_app.startHost();
+        sim::SimWorld::Session session = test::session(kSession, 1000);
+        session.cwd = m_app.dir.path();
+        m_app.world->addSession(session);
+        m_app.world->appendEvent(kSession, events::userMessage(u"u1"_s, u"给我链接"_s));
+        m_app.world->appendEvent(kSession, events::turnStart(1));
+        m_app.world->appendEvent(kSession, events::stepStart(1, 1));
+        const JSONValue call = events::toolCall(1, 1, u"c-web"_s, u"fetch"_s, u"{}"_s);
         const JSONValue card = parseJSON(uR"({"card":"web","kind":"fetch","title":"抓取页面","url":")"_s.toUtf8()
                                          + kCardLink.toUtf8() + R"(","statusCode":200})");
-        m_world->logs().append(kSession, call);
-        m_world->logs().append(kSession, events::toolResult(1, 1, u"c-web"_s, u"ok"_s), events::toolView(u"c-web"_s, card));
-        m_world->appendEvent(kSession, events::stepStart(1, 2));
-        m_world->appendEvent(kSession, events::textDelta(1, 2, 0, kAnswer));
-        m_world->appendEvent(kSession, events::assistantMessage(1, 2, kAnswer));
+        m_app.world->logs().append(kSession, call);
+        m_app.world->logs().append(kSession, events::toolResult(1, 1, u"c-web"_s, u"ok"_s), events::toolView(u"c-web"_s, card));
+        m_app.world->appendEvent(kSession, events::stepStart(1, 2));
+        m_app.world->appendEvent(kSession, events::textDelta(1, 2, 0, kAnswer));
+        m_app.world->appendEvent(kSession, events::assistantMessage(1, 2, kAnswer));
     }
 
     void cleanup()
     {
-        m_window.reset();
-        m_store.reset();
-        m_world.reset();
-        m_host.reset();
+        m_app.stop();
         for (const QString &scheme : kSchemes)
             QDesktopServices::unsetUrlHandler(scheme);
     }
@@ -155,7 +138,7 @@ private Q_SLOTS:
             QCoreApplication::processEvents();
             QVERIFY2(m_desktop.opened.isEmpty(), qPrintable(label + u": "_s + m_desktop.opened.value(0).toString()));
             QVERIFY2(!confirmation(), qPrintable(label));
-            QVERIFY(m_window->workspaceToolTabs().tabs.empty());
+            QVERIFY(m_app.window->workspaceToolTabs().tabs.empty());
         }
     }
 

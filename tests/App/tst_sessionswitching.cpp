@@ -3,6 +3,7 @@
 // stream that drops or restarts while a subagent run is shown. Late replies must find the
 // views they were meant for gone and leave the window as the user last set it.
 #include "AccessibilityWalk.h"
+#include "AppModelTestSupport.h"
 #include "AppWindowTestSupport.h"
 #include "GuiTestMain.h"
 #include "ObservableWaits.h"
@@ -77,11 +78,7 @@ void fillHistory(sim::SimWorld &world, const QString &id, const QString &image)
         world.appendEvent(id, events::blockStart(turn, 1, 0, u"reasoning"_s));
         world.appendEvent(id, events::reasoningDelta(turn, 1, 0, u"想一想"_s));
         const QString callId = id + u"-c"_s + QString::number(turn);
-        world.logs().append(id, events::draft(u"tool/call"_s, JSONValue::object({{u"turn"_s, JSONValue(turn)},
-                                                                                {u"step"_s, JSONValue(1)},
-                                                                                {u"callId"_s, callId},
-                                                                                {u"name"_s, u"bash"_s},
-                                                                                {u"arguments"_s, u"{\"command\":\"ls\"}"_s}})));
+        world.logs().append(id, events::toolCall(turn, 1, callId, u"bash"_s, u"{\"command\":\"ls\"}"_s));
         world.logs().append(id, events::toolResult(turn, 1, callId, u"a\nb"_s),
                             events::toolView(callId, JSONValue::object({{u"card"_s, u"terminal"_s},
                                                                         {u"exitCode"_s, JSONValue(0)},
@@ -100,36 +97,21 @@ class tst_SessionSwitching : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    std::unique_ptr<sim::SimHost> m_host;
-    std::unique_ptr<sim::SimWorld> m_world;
-    std::unique_ptr<AppModel> m_store;
-    std::unique_ptr<ContentView> m_window;
+    test::AppWindowHarness m_app;
     std::unique_ptr<QSignalSpy> m_finished; // every request the host is done with
 
-    ConversationView *conversation() const { return m_window->findChild<ConversationView *>(); }
+    ConversationView *conversation() const { return m_app.conversation(); }
 
     void openWindow()
     {
-        openAppWindow(m_dir, *m_host, QSize(1280, 860), m_store, m_window);
+        m_app.openWindow(QSize(1280, 860));
         if (QTest::currentTestFailed())
             return;
         for (int i = 0; i < kSessions; ++i)
-            QTRY_VERIFY_WITH_TIMEOUT(sessionRow(sessionId(i)), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(m_app.sessionRow(sessionId(i)), 20000);
     }
 
-    QWidget *sessionRow(const QString &id) const
-    {
-        QWidget *row = m_window->findChild<QWidget *>(u"session-row-recent-"_s + id);
-        return row && row->isVisible() ? row : nullptr;
-    }
-
-    void clickSession(const QString &id)
-    {
-        QWidget *row = sessionRow(id);
-        QVERIFY(row);
-        QTest::mouseClick(row, Qt::LeftButton, {}, QPoint(24, row->height() / 2));
-    }
+    void clickSession(const QString &id) { m_app.clickSessionRow(id, 24); }
 
     void waitUntilShown(const QString &id)
     {
@@ -149,44 +131,35 @@ class tst_SessionSwitching : public QObject
 private Q_SLOTS:
     void init()
     {
-        m_host = std::make_unique<sim::SimHost>();
-        QVERIFY(m_host->listen());
-        m_finished = std::make_unique<QSignalSpy>(m_host.get(), &sim::SimHost::requestFinished);
-        m_world = std::make_unique<sim::SimWorld>(m_host.get());
+        m_app.startHost();
+        m_finished = std::make_unique<QSignalSpy>(m_app.host.get(), &sim::SimHost::requestFinished);
         const QString image = pngBase64();
         for (int i = 0; i < kSessions; ++i) {
-            sim::SimWorld::Session session;
-            session.id = sessionId(i);
-            session.updatedAt = 10000 - i;
+            sim::SimWorld::Session session = test::session(sessionId(i), 10000 - i);
             session.cwd = u"/srv/p"_s + QString::number(i);
-            m_world->addSession(session);
-            fillHistory(*m_world, session.id, image);
+            m_app.world->addSession(session);
+            fillHistory(*m_app.world, session.id, image);
         }
         // s0 has a subagent run with a history of its own.
-        sim::SimWorld::Session child;
-        child.id = u"s0-sub"_s;
-        child.updatedAt = 1;
+        sim::SimWorld::Session child = test::session(u"s0-sub"_s, 1);
         child.parentSessionId = sessionId(0);
-        m_world->addSession(child);
-        fillHistory(*m_world, child.id, image);
-        m_world->setSubagents(sessionId(0), {sim::SimWorld::SubagentEntry{u"s0-sub"_s, u"child"_s, u"continuable"_s, {}, {}, u"检查员"_s}});
+        m_app.world->addSession(child);
+        fillHistory(*m_app.world, child.id, image);
+        m_app.world->setSubagents(sessionId(0), {sim::SimWorld::SubagentEntry{u"s0-sub"_s, u"child"_s, u"continuable"_s, {}, {}, u"检查员"_s}});
     }
 
     void cleanup()
     {
-        m_window.reset();
-        m_store.reset();
-        m_world.reset();
         m_finished.reset();
-        m_host.reset();
+        m_app.stop();
     }
 
     void quickSidebarClicksWhileRepliesAreOnTheirWay()
     {
         // Every reply arrives late, so most of them land after the user moved on.
-        m_world->logs().setHistoryDelay(35);
+        m_app.world->logs().setHistoryDelay(35);
         const QString image = pngBase64();
-        m_host->setHandler(u"session.attachment"_s, [image](const sim::LoggedRequest &request) -> sim::Reply {
+        m_app.host->setHandler(u"session.attachment"_s, [image](const sim::LoggedRequest &request) -> sim::Reply {
             const JSONValue *id = request.payload.find(u"attachmentId");
             const QString attachmentId = id ? id->string().value_or(QString()) : QString();
             const JSONValue value = JSONValue::object({{u"attachment"_s, imageRef(attachmentId)}, {u"data"_s, image}});
@@ -214,17 +187,17 @@ private Q_SLOTS:
                 QCoreApplication::sendEvent(viewport, &wheel);
             }
             // Between two clicks none, one or two of the replies on their way land.
-            const qsizetype landed = std::min<qsizetype>(m_finished->size() + random.bounded(3), m_host->requests().size());
+            const qsizetype landed = std::min<qsizetype>(m_finished->size() + random.bounded(3), m_app.host->requests().size());
             QTRY_VERIFY_WITH_TIMEOUT(m_finished->size() >= landed, 10000);
         }
         // Let every late reply come in, then the last click decides what is shown.
         const QString last = sessionId(3);
         clickSession(last);
-        QVERIFY(waitUntilHostQuiet(*m_host, m_store->connection()->wire()));
+        QVERIFY(waitUntilHostQuiet(*m_app.host, m_app.store->connection()->wire()));
         waitUntilShown(last);
-        QCOMPARE(m_store->selection()->selectedSessionId(), std::optional<QString>(last));
-        QVERIFY2(accessibilityProblems(m_window.get()).isEmpty(),
-                 qPrintable(accessibilityProblems(m_window.get()).join(u'\n')));
+        QCOMPARE(m_app.store->selection()->selectedSessionId(), std::optional<QString>(last));
+        QVERIFY2(accessibilityProblems(m_app.window.get()).isEmpty(),
+                 qPrintable(accessibilityProblems(m_app.window.get()).join(u'\n')));
     }
 
     void streamDropsAndHostRestartsWhileASubagentIsShown()
@@ -258,37 +231,37 @@ private Q_SLOTS:
         QTest::mouseClick(catalog, Qt::LeftButton);
         QVERIFY(picked);
         waitUntilShown(u"s0-sub"_s);
-        QVERIFY(m_store->selection()->selectedSubagent().has_value());
+        QVERIFY(m_app.store->selection()->selectedSubagent().has_value());
 
         // The stream goes away and comes back: the host now reports newer events for the
         // parent than it folded, so the parent needs a resync while the subagent is shown.
-        QSignalSpy streamsBack(m_host.get(), &sim::SimHost::streamConnected);
+        QSignalSpy streamsBack(m_app.host.get(), &sim::SimHost::streamConnected);
         const auto muxReconnects = [&streamsBack] {
             return std::count_if(streamsBack.begin(), streamsBack.end(), [](const QList<QVariant> &args) {
                 return args.at(0).value<sim::Stream>() == sim::Stream::Mux;
             });
         };
         for (int round = 0; round < 3; ++round) {
-            m_host->abortStreams(sim::Stream::Mux);
+            m_app.host->abortStreams(sim::Stream::Mux);
             // Pushed once the client is back, so the frames reach it.
             QTRY_VERIFY_WITH_TIMEOUT(muxReconnects() > round, 20000);
-            m_world->pushSubscribed(sessionId(0), m_world->logs().lastSeq(sessionId(0)) + 5);
-            m_world->pushSubscribed(u"s0-sub"_s, m_world->logs().lastSeq(u"s0-sub"_s) + 5);
+            m_app.world->pushSubscribed(sessionId(0), m_app.world->logs().lastSeq(sessionId(0)) + 5);
+            m_app.world->pushSubscribed(u"s0-sub"_s, m_app.world->logs().lastSeq(u"s0-sub"_s) + 5);
         }
-        m_host->stop();
-        QTRY_VERIFY_WITH_TIMEOUT(!m_store->connection()->phase().isConnected(), 20000);
-        QVERIFY(m_host->listenAgain());
-        QTRY_VERIFY_WITH_TIMEOUT(m_host->connectedCount(sim::Stream::Mux) > 0, 20000);
-        m_world->pushSubscribed(sessionId(0), m_world->logs().lastSeq(sessionId(0)) + 7);
+        m_app.host->stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_app.store->connection()->phase().isConnected(), 20000);
+        QVERIFY(m_app.host->listenAgain());
+        QTRY_VERIFY_WITH_TIMEOUT(m_app.host->connectedCount(sim::Stream::Mux) > 0, 20000);
+        m_app.world->pushSubscribed(sessionId(0), m_app.world->logs().lastSeq(sessionId(0)) + 7);
         // Frames reach the sessions in the order they were pushed: once a projection sent
         // after it has arrived, so has the subscription.
-        m_world->pushProjection(sessionId(0), u"test.witness"_s, JSONValue(true));
+        m_app.world->pushProjection(sessionId(0), u"test.witness"_s, JSONValue(true));
         QTRY_VERIFY_WITH_TIMEOUT(parent->liveProjectionValues().count(u"test.witness"_s) > 0
                                      || std::any_of(parent->bufferedProjections().begin(), parent->bufferedProjections().end(),
                                                     [](const auto &p) { return p.first == u"test.witness"; }),
                                  20000);
         // Still the subagent, still whole.
-        QVERIFY(m_store->selection()->selectedSubagent().has_value());
+        QVERIFY(m_app.store->selection()->selectedSubagent().has_value());
         waitUntilShown(u"s0-sub"_s);
 
         // The parent was left with a gap while hidden; it is mended once shown again.
@@ -298,7 +271,7 @@ private Q_SLOTS:
         QTest::mouseClick(back, Qt::LeftButton);
         waitUntilShown(sessionId(0));
         QTRY_VERIFY_WITH_TIMEOUT(!conversation()->shownSession()->needsResync(), 20000);
-        QVERIFY(!m_store->selection()->selectedSubagent().has_value());
+        QVERIFY(!m_app.store->selection()->selectedSubagent().has_value());
         waitUntilShown(sessionId(0));
     }
 };

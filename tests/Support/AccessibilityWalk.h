@@ -102,6 +102,13 @@ inline QStringList accessibilityProblems(QWidget *window)
     return problems;
 }
 
+// Fails the running test with the list of problems when any shown control has them.
+inline void requireAccessible(QWidget *window)
+{
+    const QStringList problems = accessibilityProblems(window);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+}
+
 // ---- Action parity: the accessibility action does what a click does ----
 
 // The action a screen reader's "activate" runs: the first one that is not a plain focus move.

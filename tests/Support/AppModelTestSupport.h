@@ -4,8 +4,9 @@
 #include "ObservableWaits.h"
 #include "SimHost.h"
 #include "SimWorld.h"
-#include "Store/AppModel.h"
 #include "Session/SessionModel.h"
+#include "Store/AppModel.h"
+#include "Store/SessionSelection.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
@@ -73,6 +74,24 @@ public:
     void waitForStreams()
     {
         QTRY_VERIFY_WITH_TIMEOUT(store->connection()->phase().isConnected(), 20000);
+    }
+
+    // Connected, its lists in and its event streams open: where the view tests start.
+    void connectedAndStreaming()
+    {
+        connected();
+        waitForStreams();
+    }
+
+    // Selects the session and waits until its history is in; null when it does not arrive.
+    std::shared_ptr<SessionModel> openSession(const QString &id)
+    {
+        SessionSelection *selection = store->selection();
+        selection->selectSession(id);
+        [&] {
+            QTRY_VERIFY_WITH_TIMEOUT(selection->sessionModel(id) && selection->sessionModel(id)->historyLoaded(), 20000);
+        }();
+        return selection->sessionModel(id);
     }
 
     int requestCount(const QString &method) const { return int(host.requests(method).size()); }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "App/AppViewSlots.h"
 #include "UI/Shared/AppStartup.h"
 
 #include <QApplication>
@@ -62,7 +61,6 @@ inline void prepareTestEnvironment()
         nbd::prepareApplication();                                                                 \
         QApplication app(argc, argv);                                                              \
         nbd::finishApplicationSetup(app);                                                          \
-        nbd::setViewSlots(nbd::appViewSlots());                                                    \
         QTEST_DISABLE_KEYPAD_NAVIGATION                                                            \
         TestObject tc;                                                                             \
         QTEST_SET_MAIN_SOURCE_PATH                                                                 \

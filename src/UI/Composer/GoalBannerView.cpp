@@ -2,10 +2,11 @@
 
 #include "Session/SessionModel.h"
 #include "Store/SessionActions.h"
-#include "UI/Shared/ComposerControls.h"
 #include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/ComposerControls.h"
 #include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/PlainToolTip.h"
 #include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
 

@@ -9,6 +9,7 @@
 #include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/PagedColumn.h"
+#include "UI/Shared/PlainToolTip.h"
 #include "UI/Shared/SoftShadow.h"
 #include "UI/Shared/Theme.h"
 

@@ -4,7 +4,7 @@
 #include "Store/Interactions.h"
 #include "Store/SessionActions.h"
 #include "Store/SessionSelection.h"
-#include "UI/Shared/ViewSlots.h"
+#include "UI/Composer/QuestionViews.h"
 #include "UI/Conversation/QueuedMessagesDock.h"
 #include "UI/Shared/Theme.h"
 
@@ -118,7 +118,9 @@ void BottomDock::setSession(std::shared_ptr<SessionModel> session)
         m_queuedDock->deleteLater();
         m_queuedDock = nullptr; // else the next refresh would show the old session's dock until it goes
     }
-    if (m_composer && (!session || !viewSlots().setComposerSession(m_composer, session)))
+    if (m_composer && session)
+        m_composer->setSession(session);
+    else
         drop(m_composer);
     drop(m_readOnly);
     m_readOnlyFor.reset();
@@ -160,15 +162,6 @@ QList<QWidget *> BottomDock::cards() const
                 shown << card;
     }
     return shown;
-}
-
-void BottomDock::drop(QPointer<QWidget> &widget)
-{
-    if (widget) {
-        widget->hide();
-        widget->deleteLater();
-    }
-    widget = nullptr;
 }
 
 void BottomDock::place(QWidget *widget, int maxWidth, int sidePadding)
@@ -224,7 +217,7 @@ void BottomDock::refreshLayout()
     const bool extras = showsExtras(*interactions, *selection, *session, m_surface);
     if (extras && showsGoalBanner(*session)) {
         if (!m_goalBanner)
-            m_goalBanner = viewSlots().goalBanner(m_sessionActions, session, this);
+            m_goalBanner = new GoalBannerView(m_sessionActions, session, this);
         place(m_goalBanner, kOwnWidth, 0);
     } else {
         drop(m_goalBanner);
@@ -270,11 +263,11 @@ void BottomDock::refreshLayout()
         };
         for (const PendingQuestion &q : interactions->pendingQuestions()) {
             if (q.sessionId == session->sessionId())
-                addCard(u"q:"_s + q.id, [&] { return viewSlots().questionCard(interactions, q, m_cardStack); });
+                addCard(u"q:"_s + q.id, [&] { return new QuestionCard(interactions, q, m_cardStack); });
         }
         for (const PendingApproval &a : interactions->pendingApprovals()) {
             if (a.sessionId == session->sessionId())
-                addCard(u"a:"_s + a.id, [&] { return viewSlots().approvalCard(interactions, a, m_cardStack); });
+                addCard(u"a:"_s + a.id, [&] { return new ApprovalCard(interactions, a, m_cardStack); });
         }
         for (auto it = m_cards.begin(); it != m_cards.end();) {
             if (!live.contains(it.key())) {
@@ -298,7 +291,7 @@ void BottomDock::refreshLayout()
         if (m_readOnly && m_readOnlyFor != subagent)
             drop(m_readOnly);
         if (!m_readOnly) {
-            m_readOnly = viewSlots().subagentReadOnlyComposer(subagent, this);
+            m_readOnly = new SubagentReadOnlyComposer(subagent, this);
             m_readOnlyFor = subagent;
         }
         // The card keeps its own width and margins, as the composer whose place it takes.
@@ -310,7 +303,7 @@ void BottomDock::refreshLayout()
     // The composer keeps its draft while cards cover it for a moment.
     if (m_input == Input::Composer) {
         if (!m_composer)
-            m_composer = viewSlots().composer(selection, m_sessionActions, session, this);
+            m_composer = new ComposerView(selection, m_sessionActions, session, this);
         place(m_composer, kOwnWidth, 0);
     } else if (m_composer) {
         m_composer->hide();
@@ -320,10 +313,11 @@ void BottomDock::refreshLayout()
     if (showsRunSummary(*session)) {
         if (!m_runSummary) {
             const OpenInspector open = m_onOpenInspector;
-            m_runSummary = viewSlots().runtimeSummaryBar(session, [open] {
+            m_runSummary = new RuntimeSummaryBar(session, [open] {
                 if (open)
                     open(RuntimeInspectorPanel::Runtime, std::nullopt);
             }, this);
+            m_runSummary->setObjectName(u"runtime-summary-bar"_s);
         }
         // The bar pads its own 748-pt line; its padded rectangle is all clickable.
         place(m_runSummary, kOwnWidth, 0);

@@ -3,6 +3,10 @@
 #include "Domain/Subagents.h"
 #include "UI/Conversation/ConversationSurface.h"
 #include "UI/Conversation/QueuedMessagesDock.h"
+#include "UI/Composer/ComposerView.h"
+#include "UI/Composer/GoalBannerView.h"
+#include "UI/Inspection/RuntimeSummaryBar.h"
+#include "UI/Inspection/SubagentReadOnlyComposer.h"
 #include "UI/Shared/WorkspaceTools.h"
 
 #include <QHash>
@@ -28,8 +32,8 @@ class SessionSelection;
 //   input   – the question and approval cards when they take the composer's place on the chat
 //             surface, else the read-only composer of a subagent run, else the composer;
 //   summary – the run summary, once the session has usage or stats.
-// The widgets in the slots come from the application's view slots; each is kept while its
-// identity stays.
+// The widgets in the slots come from the composer and inspection families; each is kept while
+// its identity stays.
 class BottomDock : public QWidget
 {
     Q_OBJECT
@@ -54,11 +58,11 @@ public:
     static bool showsRunSummary(const SessionModel &session);
 
     Input input() const { return m_input; }
-    QWidget *goalBanner() const { return m_goalBanner; }
+    GoalBannerView *goalBanner() const { return m_goalBanner; }
     QueuedMessagesDock *queuedDock() const { return m_queuedDock; }
-    QWidget *composer() const { return m_composer; }
-    QWidget *readOnlyComposer() const { return m_readOnly; }
-    QWidget *runSummary() const { return m_runSummary; }
+    ComposerView *composer() const { return m_composer; }
+    SubagentReadOnlyComposer *readOnlyComposer() const { return m_readOnly; }
+    RuntimeSummaryBar *runSummary() const { return m_runSummary; }
     // The cards in the order shown: questions, then approvals.
     QList<QWidget *> cards() const;
 
@@ -78,7 +82,15 @@ private:
     void refresh();
     void refreshLayout();
     void place(QWidget *widget, int maxWidth, int sidePadding);
-    void drop(QPointer<QWidget> &widget);
+    template <typename Widget>
+    static void drop(QPointer<Widget> &widget)
+    {
+        if (widget) {
+            widget->hide();
+            widget->deleteLater();
+        }
+        widget = nullptr;
+    }
 
     QPointer<Interactions> m_interactions;
     QPointer<SessionSelection> m_selection;
@@ -89,12 +101,12 @@ private:
     ConversationSurface m_surface = ConversationSurface::chat;
     QVBoxLayout *m_column;
     Input m_input = Input::Composer;
-    QPointer<QWidget> m_goalBanner;
+    QPointer<GoalBannerView> m_goalBanner;
     QPointer<QueuedMessagesDock> m_queuedDock;
-    QPointer<QWidget> m_composer;
-    QPointer<QWidget> m_readOnly;
+    QPointer<ComposerView> m_composer;
+    QPointer<SubagentReadOnlyComposer> m_readOnly;
     std::optional<SelectedSubagent> m_readOnlyFor;
-    QPointer<QWidget> m_runSummary;
+    QPointer<RuntimeSummaryBar> m_runSummary;
     QPointer<QWidget> m_cardStack;
     QHash<QString, QPointer<QWidget>> m_cards; // "q:<id>" / "a:<id>"
 };

@@ -4,6 +4,7 @@
 #include "Store/SessionSelection.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/PlainToolTip.h"
 #include "UI/Shared/SoftShadow.h"
 #include "UI/Shared/Theme.h"
 

@@ -3,10 +3,10 @@
 #include "Session/SessionModel.h"
 #include "UI/Conversation/BottomDock.h"
 #include "UI/Conversation/ConversationTranscript.h"
-#include "UI/Shared/ViewSlots.h"
 #include "UI/Conversation/ErrorNotice.h"
 #include "UI/Conversation/SessionHeader.h"
 #include "UI/Conversation/TextLabels.h"
+#include "UI/Inspection/TrajectoryView.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Motion.h"
@@ -267,6 +267,8 @@ void ConversationView::showSession(std::shared_ptr<SessionModel> session)
         m_owners.selection->resyncSession(m_session->sessionId());
 }
 
+QWidget *ConversationView::trajectory() const { return m_trajectory; }
+
 void ConversationView::updateSurface()
 {
     m_dock->setSurface(m_surface);
@@ -277,7 +279,7 @@ void ConversationView::updateSurface()
         m_transcript->setSession(nullptr);
         if (!m_trajectory) {
             const OpenInspector open = m_onOpenInspector;
-            m_trajectory = viewSlots().trajectoryView(m_session, [open](TrajectoryEventSelection event) {
+            m_trajectory = new TrajectoryView(m_session, [open](const TrajectoryEventSelection &event) {
                 if (open)
                     open(RuntimeInspectorPanel::Event, event);
             }, m_sessionView);

@@ -29,6 +29,7 @@ class EmptyStateView;
 class ErrorNotice;
 class SessionHeader;
 class SessionModel;
+class TrajectoryView;
 
 // The chat pane of the main window: for the selected session its header, the transcript (or
 // the trajectory) and the bottom dock; the empty state when no session is shown; over either,
@@ -65,7 +66,7 @@ public:
     SessionHeader *header() const { return m_header; }
     ConversationTranscript *transcript() const { return m_transcript; }
     BottomDock *dock() const { return m_dock; }
-    QWidget *trajectory() const { return m_trajectory; }
+    QWidget *trajectory() const;
     EmptyStateView *emptyState() const { return m_empty; }
     ErrorNotice *errorNotice() const { return m_banner; }
     const QTimer &bannerTimer() const { return m_bannerTimer; }
@@ -95,7 +96,7 @@ private:
     QWidget *m_sessionView;
     SessionHeader *m_header;
     ConversationTranscript *m_transcript;
-    QPointer<QWidget> m_trajectory;
+    QPointer<TrajectoryView> m_trajectory;
     BottomDock *m_dock;
     ErrorNotice *m_banner;
     QPropertyAnimation *m_bannerAnimation;

@@ -3,7 +3,9 @@
 #include "Store/SessionActions.h"
 #include "UI/Conversation/BlockView.h"
 #include "UI/Conversation/TextLabels.h"
+#include "UI/Shared/BlinkingCursor.h"
 #include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/PlainToolTip.h"
 #include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
 

@@ -2,6 +2,7 @@
 
 #include "Domain/Subagents.h"
 #include "Session/Transcript.h"
+#include "UI/Shared/BlinkingCursor.h"
 
 #include <QImage>
 #include <QPointer>

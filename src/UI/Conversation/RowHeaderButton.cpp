@@ -4,6 +4,7 @@
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Motion.h"
+#include "UI/Shared/PlainToolTip.h"
 #include "UI/Shared/Theme.h"
 
 #include <QHBoxLayout>

@@ -6,8 +6,8 @@
 #include "Store/SessionDirectory.h"
 #include "Store/SessionSelection.h"
 #include "Store/StoreErrors.h"
-#include "UI/Shared/ViewSlots.h"
 #include "UI/Conversation/TextLabels.h"
+#include "UI/Inspection/SubagentCatalogView.h"
 #include "UI/Shared/Accessibility.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/ElidedLabel.h"
@@ -327,7 +327,7 @@ void SessionHeader::refresh()
             m_catalog->hide();
             m_catalog->deleteLater();
         }
-        m_catalog = viewSlots().subagentCatalog(m_directory, m_selection, m_session->sessionId(), this);
+        m_catalog = new SubagentCatalogView(m_directory, m_selection, m_session->sessionId(), this);
         m_catalogFor = m_session->sessionId();
         if (m_catalog)
             m_firstRow->insertWidget(m_firstRow->indexOf(m_logButton), m_catalog);

@@ -21,6 +21,7 @@ class SessionDirectory;
 class SessionModel;
 class SessionSelection;
 class StoreErrors;
+class SubagentCatalogView;
 
 // A tab of the surface switch: its label, the accent colour and underline while selected.
 class SurfaceTab : public QAbstractButton
@@ -102,7 +103,7 @@ private:
     ChromeIconButton *m_menuButton;
     QMenu *m_menu;
     QHBoxLayout *m_firstRow;
-    QWidget *m_catalog = nullptr;
+    SubagentCatalogView *m_catalog = nullptr;
     QString m_catalogFor;
     QAbstractButton *m_logButton;
     QPointer<QWidget> m_terminalToggle;

@@ -1,9 +1,9 @@
 #include "UI/Conversation/ToolPresentationView.h"
 
 #include "UI/Shared/CardWidgets.h"
+#include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/LineBox.h"
 #include "UI/Conversation/TextLabels.h"
-#include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/LinkOpener.h"

@@ -1,6 +1,7 @@
 #include "UI/Inspection/InspectorMetrics.h"
 
 #include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/PlainToolTip.h"
 
 #include <QLocale>
 #include <QTextDocument>

@@ -1,8 +1,8 @@
 #include "UI/QuickAsk/QuickAskHUDView.h"
 
 #include "Store/QuickAskHUDModel.h"
-#include "UI/Shared/ComposerControls.h"
 #include "UI/Shared/ChromeIconButton.h"
+#include "UI/Shared/ComposerControls.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"

@@ -1,11 +1,12 @@
 #include "UI/Shared/CardWidgets.h"
 
+#include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/ElidedLabel.h"
 
 #include "UI/Shared/LongTextView.h"
-#include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/LinkOpener.h"
+#include "UI/Shared/PlainToolTip.h"
 #include "UI/Shared/Theme.h"
 
 #include <QPainter>

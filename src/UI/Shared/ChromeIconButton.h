@@ -6,14 +6,7 @@
 #include <functional>
 #include <optional>
 
-class QVariantAnimation;
-
 namespace nbd {
-
-// A tooltip that shows `text` as plain text, exactly as given: lines longer than the tooltip's
-// width are wrapped between words (never inside one), and text that Qt would take for markup
-// stays plain. Host text goes through here.
-QString plainToolTip(const QString &text);
 
 // The 28 × 28 square icon button of window chrome: no bezel, a rounded hover fill, the whole
 // square clickable. Callers set their own objectName.
@@ -40,38 +33,6 @@ private:
     QString m_systemName;
     std::optional<QColor> m_tint;
     bool m_hovered = false;
-};
-
-// The "▍" cursor at the end of streaming text; fades out and in while shown.
-class BlinkingCursor : public QWidget
-{
-    Q_OBJECT
-public:
-    explicit BlinkingCursor(QWidget *parent = nullptr);
-    qreal opacity() const { return m_opacity; }
-    bool isAnimating() const;
-    QSize sizeHint() const override;
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-    void showEvent(QShowEvent *event) override;
-    void hideEvent(QHideEvent *event) override;
-
-private:
-    QVariantAnimation *m_animation = nullptr;
-    qreal m_opacity = 1.0;
-};
-
-// The opaque sidebar-coloured background behind the left column (the translucent material of
-// other desktops, made an opaque theme colour).
-class SidebarMaterialBackground : public QWidget
-{
-    Q_OBJECT
-public:
-    explicit SidebarMaterialBackground(QWidget *parent = nullptr);
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
 };
 
 } // namespace nbd

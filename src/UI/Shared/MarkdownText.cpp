@@ -1,5 +1,6 @@
 #include "UI/Shared/MarkdownText.h"
 
+#include "UI/Shared/BlinkingCursor.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/LatestJob.h"
 #include "UI/Shared/LongMarkdownView.h"

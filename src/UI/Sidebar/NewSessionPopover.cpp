@@ -4,6 +4,7 @@
 #include "Store/SessionDirectory.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/PlainToolTip.h"
 #include "UI/Sidebar/SidebarRowViews.h"
 #include "UI/Shared/StoreActions.h"
 #include "UI/Shared/Theme.h"

@@ -2,6 +2,7 @@
 
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/PlainToolTip.h"
 #include "UI/Shared/StoreActions.h"
 #include "UI/Shared/Theme.h"
 

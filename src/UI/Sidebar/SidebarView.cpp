@@ -7,10 +7,11 @@
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Motion.h"
+#include "UI/Shared/PlainToolTip.h"
 #include "UI/Sidebar/NewSessionPopover.h"
 #include "UI/Shared/StoreActions.h"
 #include "UI/Shared/Theme.h"
-#include "UI/Shared/ViewSlots.h"
+#include "UI/Settings/SettingsView.h"
 
 #include <QAction>
 #include <QApplication>
@@ -649,7 +650,7 @@ void SidebarView::presentSettings()
     sheet->setWindowTitle(u"设置"_s);
     auto *layout = new QVBoxLayout(sheet);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(viewSlots().settings(m_settings, sheet));
+    layout->addWidget(new SettingsView(m_settings, sheet));
     layout->setSizeConstraint(QLayout::SetFixedSize);
     connect(sheet, &QDialog::finished, this, [this] { m_showSettings = false; });
     sheet->open();

@@ -6,6 +6,7 @@
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/LinkOpener.h"
+#include "UI/Shared/PlainToolTip.h"
 #include "UI/Shared/Theme.h"
 #include "UI/Tools/ToolChrome.h"
 #include "UI/Tools/WorkspaceWebPage.h"

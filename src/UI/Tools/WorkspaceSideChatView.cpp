@@ -5,13 +5,13 @@
 #include "Session/SessionModel.h"
 #include "Store/Interactions.h"
 #include "Store/SessionActions.h"
+#include "UI/Composer/QuestionViews.h"
 #include "UI/Shared/DeepDivingStatusView.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Spinner.h"
 #include "UI/Shared/Theme.h"
 #include "UI/Shared/UnsentPrompt.h"
-#include "UI/Shared/ViewSlots.h"
 #include "UI/Tools/ToolChrome.h"
 
 #include <QHBoxLayout>
@@ -375,12 +375,12 @@ bool WorkspaceSideChatView::syncCards()
         for (const PendingQuestion &q : interactions->pendingQuestions()) {
             if (q.sessionId == id)
                 wanted.append({u"q:"_s + q.id,
-                               [interactions, q, this] { return viewSlots().questionCard(interactions, q, m_cardsColumn); }});
+                               [interactions, q, this] { return new QuestionCard(interactions, q, m_cardsColumn); }});
         }
         for (const PendingApproval &a : interactions->pendingApprovals()) {
             if (a.sessionId == id)
                 wanted.append({u"a:"_s + a.id,
-                               [interactions, a, this] { return viewSlots().approvalCard(interactions, a, m_cardsColumn); }});
+                               [interactions, a, this] { return new ApprovalCard(interactions, a, m_cardsColumn); }});
         }
     }
     while (QLayoutItem *item = m_cardsLayout->takeAt(0))

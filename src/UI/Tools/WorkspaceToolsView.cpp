@@ -5,12 +5,13 @@
 #include "Store/SessionActions.h"
 #include "Store/SessionDirectory.h"
 #include "Store/SessionSelection.h"
+#include "UI/Inspection/RuntimeInspectorView.h"
 #include "UI/Shared/Accessibility.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/LazyIcon.h"
+#include "UI/Shared/PlainToolTip.h"
 #include "UI/Shared/Theme.h"
-#include "UI/Shared/ViewSlots.h"
 #include "UI/Tools/ToolChrome.h"
 #include "UI/Tools/WorkspaceBrowserView.h"
 #include "UI/Tools/WorkspaceFileBrowserView.h"
@@ -31,10 +32,6 @@ using namespace Qt::Literals::StringLiterals;
 namespace nbd {
 
 namespace {
-
-// Marks the run inspector among the inspector tab's children (the hint takes its place while
-// no session is selected).
-constexpr const char *kInspectorProperty = "runtimeInspector";
 
 // One launcher row: the tool's icon, label and shortcut, the whole row clickable.
 class LauncherRow : public QAbstractButton
@@ -367,11 +364,7 @@ void WorkspaceToolsView::updateToolView(const WorkspaceToolTab &tab, QWidget *vi
         const std::shared_ptr<SessionModel> session = m_selection && m_selection->selectedSessionId()
             ? m_selection->sessionModel(*m_selection->selectedSessionId())
             : nullptr;
-        QWidget *inspector = nullptr;
-        for (QWidget *child : view->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
-            if (child->property(kInspectorProperty).toBool())
-                inspector = child;
-        }
+        auto *inspector = view->findChild<RuntimeInspectorView *>(QString(), Qt::FindDirectChildrenOnly);
         if (bool(session) != bool(inspector) || !view->layout()) {
             qDeleteAll(view->findChildren<QWidget *>(Qt::FindDirectChildrenOnly));
             delete view->layout();
@@ -379,15 +372,19 @@ void WorkspaceToolsView::updateToolView(const WorkspaceToolTab &tab, QWidget *vi
             layout->setContentsMargins(0, 0, 0, 0);
             inspector = nullptr;
             if (session) {
-                inspector = viewSlots().runtimeInspector(m_directory, session, m_inspectorPanel, m_inspectorEvent, view);
-                inspector->setProperty(kInspectorProperty, true);
+                inspector = new RuntimeInspectorView(
+                    m_directory, session, m_inspectorPanel, m_inspectorEvent, true,
+                    {kAllRuntimeInspectorPanels.begin(), kAllRuntimeInspectorPanels.end()}, view);
                 layout->addWidget(inspector);
             } else {
                 layout->addWidget(new ContentUnavailableView(u"未选择会话"_s, u"info.circle"_s, u"选择一个会话后查看运行信息"_s, view));
             }
         }
-        if (inspector)
-            viewSlots().updateRuntimeInspector(inspector, session, m_inspectorEvent);
+        if (inspector) {
+            inspector->setSession(session);
+            inspector->setEvent(m_inspectorEvent);
+            inspector->refresh();
+        }
     }
 }
 

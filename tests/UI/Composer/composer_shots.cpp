@@ -9,7 +9,6 @@
 #include "ObservableWaits.h"
 #include "TypeText.h"
 
-#include "App/AppViewSlots.h"
 #include "App/ContentView.h"
 #include "App/MainWindow.h"
 #include "Session/SessionModel.h"
@@ -61,7 +60,6 @@ int main(int argc, char **argv)
     prepareApplication();
     QApplication app(argc, argv);
     finishApplicationSetup(app);
-    setViewSlots(appViewSlots());
     if (argc < 2) {
         std::fprintf(stderr, "usage: composer_shots OUTPUT_DIR\n");
         return 2;

@@ -108,12 +108,6 @@ class tst_ComposerFlow : public QObject
         });
     }
 
-    void requireAccessible()
-    {
-        const QStringList problems = test::accessibilityProblems(m_window.get());
-        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
-    }
-
     // Opens the window on a host with two sessions and clicks the older one in the sidebar
     // (the store itself restores the newer one on connecting).
     void openAndPick(const QString &sessionId)
@@ -188,7 +182,7 @@ private Q_SLOTS:
         QVERIFY(conversation()->shownSession()->running());
         const QString questionRpc = question->flow().question().rpcId;
         QVERIFY(!questionRpc.isEmpty());
-        requireAccessible();
+        test::requireAccessible(m_window.get());
 
         QuestionOptionRow *journal = nullptr;
         for (QuestionOptionRow *row : question->findChildren<QuestionOptionRow *>(u"question-option"_s)) {
@@ -210,7 +204,7 @@ private Q_SLOTS:
         QCOMPARE(approval->approval().toolName, u"shell"_s);
         const QString approvalRpc = approval->approval().rpcId;
         QVERIFY(!approvalRpc.isEmpty() && approvalRpc != questionRpc);
-        requireAccessible();
+        test::requireAccessible(m_window.get());
         auto *allow = approval->findChild<QAbstractButton *>(u"approval-allow"_s);
         QCOMPARE(allow->text(), u"允许一次"_s);
         QTest::mouseClick(allow, Qt::LeftButton);
@@ -259,7 +253,7 @@ private Q_SLOTS:
         QCOMPARE(replies[1].body.find(u"result")->find(u"value")->find(u"outcome")->string(),
                  std::optional<QString>(u"allowed-once"_s));
         QCOMPARE(m_h->host.requests(u"session.cancel"_s).size(), 0);
-        requireAccessible();
+        test::requireAccessible(m_window.get());
     }
 
     void stopButtonCancelsTheRunningTurn()
@@ -281,7 +275,7 @@ private Q_SLOTS:
         QCOMPARE(action->accessibleName(), u"停止运行"_s);
         QVERIFY(action->isEnabled());
         QVERIFY(m_h->world.isRunActive(u"long"_s));
-        requireAccessible();
+        test::requireAccessible(m_window.get());
 
         QTest::mouseClick(action, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(m_h->host.requests(u"session.cancel"_s).size(), 1, 10000);
@@ -316,13 +310,13 @@ private Q_SLOTS:
         QVERIFY(banner->mapTo(dock(), QPoint()).y() < composer()->mapTo(dock(), QPoint()).y());
         QTest::mouseClick(banner->findChild<QWidget *>(u"todo-header"_s), Qt::LeftButton);
         QTRY_VERIFY(banner->findChild<QWidget *>(u"todo-list"_s)->isVisible());
-        requireAccessible();
+        test::requireAccessible(m_window.get());
 
         m_h->world.pushQuestionRequested(u"q1"_s, JSONValue::object({{u"sessionId"_s, u"goal"_s},
             {u"questions"_s, JSONValue::array({JSONValue::object({{u"id"_s, u"x"_s}, {u"question"_s, u"继续吗？"_s}})})}}));
         QTRY_VERIFY(visibleCard<QuestionCard>(u"question-card"_s));
         QVERIFY(!dock()->goalBanner() || !dock()->goalBanner()->isVisible());
-        requireAccessible();
+        test::requireAccessible(m_window.get());
     }
 };
 

@@ -74,17 +74,6 @@ class tst_ComposerView : public QObject
     std::unique_ptr<QWidget> m_window;
     ComposerView *m_composer = nullptr;
 
-    std::shared_ptr<SessionModel> openSession(const QString &id)
-    {
-        m_h->store->selection()->selectSession(id);
-        [&] {
-            QTRY_VERIFY_WITH_TIMEOUT(m_h->store->selection()->sessionModel(id)
-                                         && m_h->store->selection()->sessionModel(id)->historyLoaded(),
-                                     20000);
-        }();
-        return m_h->store->selection()->sessionModel(id);
-    }
-
     void showComposer(std::shared_ptr<SessionModel> session)
     {
         m_window = std::make_unique<QWidget>();
@@ -105,17 +94,9 @@ class tst_ComposerView : public QObject
     QStringList promptTexts() const
     {
         QStringList texts;
-        for (const sim::LoggedRequest &r : m_h->host.requests(u"session.prompt"_s)) {
-            const JSONValue *content = r.payload.find(u"content");
-            texts << (content && !content->elements().empty() ? content->elements()[0].find(u"text")->string().value_or(QString()) : QString());
-        }
+        for (const sim::LoggedRequest &r : m_h->host.requests(u"session.prompt"_s))
+            texts << test::promptText(r);
         return texts;
-    }
-
-    void requireAccessible()
-    {
-        const QStringList problems = test::accessibilityProblems(m_window.get());
-        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
     }
 
 private Q_SLOTS:
@@ -127,8 +108,7 @@ private Q_SLOTS:
         m_h->world.setModels(u"s1"_s, catalogue());
         m_h->world.setPermissionPresets(QStringList{u"read-only"_s, u"workspace-write"_s, u"danger-full-access"_s});
         m_h->world.setScript(sim::SimWorld::textScript(u"好的"_s));
-        m_h->connected();
-        m_h->waitForStreams();
+        m_h->connectedAndStreaming();
     }
 
     void cleanup()
@@ -142,7 +122,7 @@ private Q_SLOTS:
     // a focused button presses it.
     void actionsDoWhatClicksDo()
     {
-        const std::shared_ptr<SessionModel> session = openSession(u"s1"_s);
+        const std::shared_ptr<SessionModel> session = m_h->openSession(u"s1"_s);
         qsizetype baseline = 0;
         test::ActionParityCheck check;
         check.open = [&]() -> QWidget * {
@@ -179,7 +159,7 @@ private Q_SLOTS:
 
     void returnSendsTheTextAsTypedAndShiftReturnStartsALine()
     {
-        showComposer(openSession(u"s1"_s));
+        showComposer(m_h->openSession(u"s1"_s));
         PromptField *field = m_composer->promptField();
         QCOMPARE(field->placeholderText(), u"询问 Nimbrel Deck"_s);
         QVERIFY(!actionButton()->isEnabled());
@@ -204,12 +184,12 @@ private Q_SLOTS:
         test::typeText(field, u"again"_s);
         QTest::keyClick(field, Qt::Key_Enter, Qt::KeypadModifier);
         QTRY_COMPARE(promptTexts(), (QStringList{u"  word\n"_s, u"again"_s}));
-        requireAccessible();
+        test::requireAccessible(m_window.get());
     }
 
     void fieldGrowsToFourteenLines()
     {
-        showComposer(openSession(u"s1"_s));
+        showComposer(m_h->openSession(u"s1"_s));
         PromptField *field = m_composer->promptField();
         const int oneLine = field->height();
         for (int i = 0; i < 20; ++i) {
@@ -227,7 +207,7 @@ private Q_SLOTS:
     // to show every line whole, without scrolling.
     void chineseLinesShowWhole()
     {
-        showComposer(openSession(u"s1"_s));
+        showComposer(m_h->openSession(u"s1"_s));
         PromptField *field = m_composer->promptField();
         QTest::mouseClick(field->viewport(), Qt::LeftButton);
         test::typeText(field, u"把 notes.md 改名为 journal.md"_s);
@@ -240,7 +220,7 @@ private Q_SLOTS:
 
     void inputMethodCompositionNeverSubmits()
     {
-        showComposer(openSession(u"s1"_s));
+        showComposer(m_h->openSession(u"s1"_s));
         PromptField *field = m_composer->promptField();
         QInputMethodEvent preedit(u"nihao"_s, {});
         QCoreApplication::sendEvent(field, &preedit);
@@ -258,7 +238,7 @@ private Q_SLOTS:
 
     void runningSessionShowsStopAndStillSends()
     {
-        const auto session = openSession(u"s1"_s);
+        const auto session = m_h->openSession(u"s1"_s);
         showComposer(session);
         // The run a prompt starts stays under way until it is cancelled.
         m_h->world.setStepDelay(600000);
@@ -274,7 +254,7 @@ private Q_SLOTS:
         QCOMPARE(button->property("symbolName").toString(), u"stop.fill"_s);
         QTest::mouseClick(button, Qt::LeftButton);
         QTRY_COMPARE(m_h->requestCount(u"session.cancel"_s), 1);
-        requireAccessible();
+        test::requireAccessible(m_window.get());
         m_h->world.pushSessionStatus(u"s1"_s, false);
         QTRY_COMPARE(button->property("symbolName").toString(), u"arrow.up"_s);
         QCOMPARE(button->accessibleName(), u"发送"_s);
@@ -282,7 +262,7 @@ private Q_SLOTS:
 
     void runModeMenuSendsPlanCommands()
     {
-        const auto session = openSession(u"s1"_s);
+        const auto session = m_h->openSession(u"s1"_s);
         showComposer(session);
         // A draft in the field is neither sent nor touched by the mode commands.
         test::typeText(m_composer->promptField(), u"先别发"_s);
@@ -316,12 +296,12 @@ private Q_SLOTS:
         m_h->world.pushProjection(u"s1"_s, u"plan"_s, JSONValue::object({{u"active"_s, true}, {u"pending"_s, true}}));
         QTRY_COMPARE(mode->text(), u"切换中"_s);
         QVERIFY(!mode->isEnabled());
-        requireAccessible();
+        test::requireAccessible(m_window.get());
     }
 
     void permissionMenuAndFullAccessConfirmation()
     {
-        const auto session = openSession(u"s1"_s);
+        const auto session = m_h->openSession(u"s1"_s);
         showComposer(session);
         CompactMenuButton *permission = menuButton(u"composer-permission-menu"_s);
         QVERIFY(permission->isHidden());
@@ -385,13 +365,13 @@ private Q_SLOTS:
                                   permissionsValue(u"danger-full-access"_s, {u"read-only"_s, u"danger-full-access"_s}));
         QTRY_COMPARE(permission->text(), u"完全访问"_s);
         QVERIFY(permission->isEnabled());
-        requireAccessible();
+        test::requireAccessible(m_window.get());
     }
 
     void aSessionChangeKeepsTheDraftAndDropsTheSwitch()
     {
-        const auto first = openSession(u"s1"_s);
-        const auto second = openSession(u"s2"_s);
+        const auto first = m_h->openSession(u"s1"_s);
+        const auto second = m_h->openSession(u"s2"_s);
         showComposer(first);
         m_h->world.pushProjection(u"s1"_s, u"permissions"_s,
                                   permissionsValue(u"read-only"_s, {u"read-only"_s, u"workspace-write"_s}));
@@ -411,7 +391,7 @@ private Q_SLOTS:
 
     void modelPickerListsGroupsAndSelects()
     {
-        const auto session = openSession(u"s1"_s);
+        const auto session = m_h->openSession(u"s1"_s);
         showComposer(session);
         CompactMenuButton *picker = menuButton(u"composer-model-picker"_s);
         QTRY_COMPARE(picker->text(), u"\u2068m1\u2069"_s);
@@ -432,12 +412,12 @@ private Q_SLOTS:
         QCOMPARE(payload.find(u"provider"_s)->string(), std::optional<QString>(u"beta"_s));
         QCOMPARE(payload.find(u"model"_s)->string(), std::optional<QString>(u"vendor/m1"_s));
         QVERIFY(!payload.find(u"reasoningEffort"_s));
-        requireAccessible();
+        test::requireAccessible(m_window.get());
     }
 
     void modelPickerWithoutACatalogue()
     {
-        showComposer(openSession(u"s2"_s));
+        showComposer(m_h->openSession(u"s2"_s));
         CompactMenuButton *picker = menuButton(u"composer-model-picker"_s);
         QCOMPARE(picker->text(), u"模型"_s);
         QMenu *menu = openMenu(picker);
@@ -463,7 +443,7 @@ private Q_SLOTS:
         entry.label = u"审查代理"_s;
         m_h->world.addSession(test::session(u"child-1"_s, 500));
         m_h->world.setSubagents(u"s1"_s, {entry}, parentAvailable);
-        const auto parent = openSession(u"s1"_s);
+        const auto parent = m_h->openSession(u"s1"_s);
         showComposer(parent);
         test::typeText(m_composer->promptField(), u"先写好的"_s);
         SubagentListEntry listed;
@@ -483,7 +463,7 @@ private Q_SLOTS:
         QCOMPARE(field->isEnabled(), parentAvailable);
         QCOMPARE(field->placeholderText(), parentAvailable ? u"继续此子代理"_s : u"父会话当前不可用"_s);
         QCOMPARE(actionButton()->isEnabled(), parentAvailable);
-        requireAccessible();
+        test::requireAccessible(m_window.get());
     }
 };
 

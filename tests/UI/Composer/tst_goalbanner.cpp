@@ -52,11 +52,8 @@ class tst_GoalBanner : public QObject
 
     void showBanner()
     {
-        m_h->store->selection()->selectSession(u"s1"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(m_h->store->selection()->sessionModel(u"s1"_s)
-                                     && m_h->store->selection()->sessionModel(u"s1"_s)->historyLoaded(),
-                                 20000);
-        m_session = m_h->store->selection()->sessionModel(u"s1"_s);
+        m_session = m_h->openSession(u"s1"_s);
+        QVERIFY(m_session);
         m_window = std::make_unique<QWidget>();
         auto *layout = new QVBoxLayout(m_window.get());
         layout->addStretch(1);
@@ -88,19 +85,12 @@ class tst_GoalBanner : public QObject
         return requests.isEmpty() ? JSONValue() : requests.last().payload;
     }
 
-    void requireAccessible()
-    {
-        const QStringList problems = test::accessibilityProblems(m_window.get());
-        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
-    }
-
 private Q_SLOTS:
     void init()
     {
         m_h = std::make_unique<test::StoreHarness>();
         m_h->world.addSession(test::session(u"s1"_s, 2000));
-        m_h->connected();
-        m_h->waitForStreams();
+        m_h->connectedAndStreaming();
     }
 
     void cleanup()
@@ -123,7 +113,7 @@ private Q_SLOTS:
         QVERIFY(!m_banner->findChild<QWidget *>(u"goal-dock"_s)->isVisible());
         m_h->world.pushProjection(u"s1"_s, u"goal"_s, goalValue(u"g1"_s, u"active"_s));
         QTRY_VERIFY(m_banner->findChild<QWidget *>(u"goal-dock"_s)->isVisible());
-        requireAccessible();
+        test::requireAccessible(m_window.get());
     }
 
     void phaseDecidesTheButtons_data()
@@ -147,7 +137,7 @@ private Q_SLOTS:
         QTRY_VERIFY(m_banner->isVisible());
         QCOMPARE(m_banner->findChild<QLabel *>(u"goal-phase"_s)->text(), label);
         QCOMPARE(visibleButtons(), buttons);
-        requireAccessible();
+        test::requireAccessible(m_window.get());
     }
 
     void blockedReasonIsTheTooltip()
@@ -194,7 +184,7 @@ private Q_SLOTS:
         QVERIFY(field->isVisible());
         QCOMPARE(field->text(), u"让测试全部通过"_s);
         QCOMPARE(visibleButtons(), (QStringList{u"xmark"_s, u"checkmark"_s}));
-        requireAccessible();
+        test::requireAccessible(m_window.get());
 
         field->setFocus();
         field->selectAll();
@@ -290,7 +280,7 @@ private Q_SLOTS:
         const auto rows = m_banner->findChildren<ElidedLabel *>(u"todo-row"_s);
         QCOMPARE(rows.size(), 5);
         QCOMPARE(rows.first()->toolTip(), u"第 1 项任务"_s);
-        requireAccessible();
+        test::requireAccessible(m_window.get());
 
         m_h->world.pushProjection(u"s1"_s, u"todos"_s, todosValue({u"pending"_s}));
         QTRY_COMPARE(list->height(), 24);
@@ -375,7 +365,7 @@ private Q_SLOTS:
             if (row->text() != u"第 3 项任务"_s)
                 QCOMPARE(glyphOf(row), glyphs.value(row->text()).data());
         }
-        requireAccessible();
+        test::requireAccessible(m_window.get());
     }
 };
 

@@ -38,13 +38,9 @@ class tst_PermissionSwitch : public QObject
 
     std::shared_ptr<SessionModel> openSession(const QString &id)
     {
-        m_h->store->selection()->selectSession(id);
-        [&] {
-            QTRY_VERIFY_WITH_TIMEOUT(m_h->store->selection()->sessionModel(id)
-                                         && m_h->store->selection()->sessionModel(id)->historyLoaded(),
-                                     20000);
-        }();
-        const std::shared_ptr<SessionModel> model = m_h->store->selection()->sessionModel(id);
+        const std::shared_ptr<SessionModel> model = m_h->openSession(id);
+        if (!model)
+            return nullptr;
         m_h->world.pushProjection(id, u"permissions"_s, permissionsValue(u"read-only"_s));
         [&] { QTRY_VERIFY(model->permissions().has_value()); }();
         return model;
@@ -59,8 +55,7 @@ private Q_SLOTS:
         m_h->world.addSession(test::session(u"s1"_s, 2000));
         m_h->world.addSession(test::session(u"s2"_s, 1000));
         m_h->world.setPermissionPresets(QStringList{u"read-only"_s, u"workspace-write"_s, u"danger-full-access"_s});
-        m_h->connected();
-        m_h->waitForStreams();
+        m_h->connectedAndStreaming();
     }
 
     void cleanup() { m_h.reset(); }

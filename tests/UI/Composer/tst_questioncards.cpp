@@ -126,12 +126,6 @@ class tst_QuestionCards : public QObject
         return out;
     }
 
-    void requireAccessible()
-    {
-        const QStringList problems = test::accessibilityProblems(m_window.get());
-        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
-    }
-
     // The card's own state and what the host received since `baseline` answers, as text.
     QString cardState(const QuestionCard *card, qsizetype baseline) const
     {
@@ -175,8 +169,7 @@ private Q_SLOTS:
     {
         m_h = std::make_unique<test::StoreHarness>();
         m_h->world.addSession(test::session(u"s1"_s, 2000));
-        m_h->connected();
-        m_h->waitForStreams();
+        m_h->connectedAndStreaming();
     }
 
     void cleanup()
@@ -197,7 +190,7 @@ private Q_SLOTS:
         QCOMPARE(recommended->accessibleName(), u"缓存 推荐"_s);
         QCOMPARE(primary(card)->text(), u"提交"_s);
         QVERIFY(!primary(card)->isEnabled());
-        requireAccessible();
+        test::requireAccessible(m_window.get());
 
         QTest::mouseClick(recommended, Qt::LeftButton);
         QTRY_VERIFY(row(card, u"缓存"_s)->isChecked());
@@ -219,7 +212,7 @@ private Q_SLOTS:
         auto *more = card->findChild<QAbstractButton *>(u"show-more"_s);
         QVERIFY(more && more->isVisible());
         QCOMPARE(more->text(), u"显示更多（还有 15 项）"_s);
-        requireAccessible();
+        test::requireAccessible(m_window.get());
         QTest::mouseClick(more, Qt::LeftButton);
         QTRY_COMPARE(rows(card).size(), 45);
         QVERIFY(!more->isVisible());
@@ -277,7 +270,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!row(card, u"甲"_s)->isChecked());
         QVERIFY(row(card, u"乙"_s)->isChecked());
         QCOMPARE(custom->text(), u"  另外 "_s);
-        requireAccessible();
+        test::requireAccessible(m_window.get());
         QTest::mouseClick(primary(card), Qt::LeftButton);
         QTRY_COMPARE(answerSummary(), QStringList{u"m:乙+另外"_s});
     }
@@ -327,7 +320,7 @@ private Q_SLOTS:
         auto *card = show<QuestionCard>(empty);
         QVERIFY(rows(card).isEmpty());
         QVERIFY(primary(card)->isEnabled());
-        requireAccessible();
+        test::requireAccessible(m_window.get());
 
         const PendingQuestion three =
             ask(u"r1"_s, {question(u"a"_s, {u"A"_s}), question(u"b"_s, {u"B"_s}), question(u"c"_s, {u"C"_s})});
@@ -363,7 +356,7 @@ private Q_SLOTS:
         QLabel *reason = card->findChild<QLabel *>(u"approval-reason"_s);
         QVERIFY(reason->isVisible());
         QCOMPARE(reason->text(), u"运行 rm -rf build"_s);
-        requireAccessible();
+        test::requireAccessible(m_window.get());
         QTest::mouseClick(card->findChild<QAbstractButton *>(u"approval-allow"_s), Qt::LeftButton);
         QTRY_COMPARE(m_h->store->interactions()->pendingApprovals().size(), size_t(1));
         QCOMPARE(lastAnswer().find(u"value")->find(u"outcome")->string(), std::optional<QString>(u"allowed-once"_s));
@@ -429,7 +422,7 @@ private Q_SLOTS:
         row(card, u"二"_s)->setFocus(Qt::TabFocusReason);
         QTest::keyClick(row(card, u"二"_s), Qt::Key_Space);
         QCOMPARE(card->flow().draft(*card->flow().current()).selected, std::vector<QString>{u"二"_s});
-        requireAccessible();
+        test::requireAccessible(m_window.get());
     }
 
     // The chosen answer shows without the focus, in the accent colour, and the keyboard focus
@@ -502,7 +495,7 @@ private Q_SLOTS:
         QVERIFY(blocks);
         QCOMPARE(blocks->document()->toPlainText(), u"注意：见 文档 <b>原样</b>\n•\t一项"_s);
         QCOMPARE(blocks->document()->defaultFont().pointSizeF(), Fonts::system(12).pointSizeF());
-        requireAccessible();
+        test::requireAccessible(m_window.get());
 
         card->setQuestion(ask(u"r2"_s, {question(u"q2"_s, {u"乙"_s})}));
         QVERIFY(!detail->isVisible());
@@ -630,7 +623,7 @@ private Q_SLOTS:
         QTRY_COMPARE(body->verticalScrollBar()->maximum(), 0);
         QCOMPARE(body->height(), content->layout()->totalHeightForWidth(body->viewport()->width()));
         QVERIFY(questionCard->height() >= questionCard->heightForWidth(questionCard->width()));
-        requireAccessible();
+        test::requireAccessible(m_window.get());
     }
 };
 

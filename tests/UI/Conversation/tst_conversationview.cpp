@@ -17,6 +17,7 @@
 #include "UI/Conversation/ConversationTranscript.h"
 #include "UI/Conversation/ConversationView.h"
 #include "UI/Conversation/ErrorNotice.h"
+#include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/LongTextView.h"
 #include "Domain/MarkdownParser.h"
 #include "UI/Shared/MarkdownText.h"
@@ -30,7 +31,6 @@
 
 #include "RenderedWidget.h"
 #include "ScrollBarDrag.h"
-#include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/ElidedLabel.h"
 #include "UI/Shared/Icons.h"
 #include "UI/Shared/Theme.h"

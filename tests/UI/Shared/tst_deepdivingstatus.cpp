@@ -1,4 +1,5 @@
 #include "GuiTestMain.h"
+#include "UI/Shared/BlinkingCursor.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/DeepDivingStatusView.h"
 #include "UI/Shared/Motion.h"

@@ -4,11 +4,12 @@
 #include "ScrolledMarkdown.h"
 #include "TextPoint.h"
 
+#include "UI/Shared/BlinkingCursor.h"
+#include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/LineBox.h"
 #include "UI/Shared/LongTextView.h"
 #include "UI/Shared/MarkdownCodeBlock.h"
 #include "UI/Shared/MarkdownText.h"
-#include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/LinkOpener.h"
 
 #include <QAbstractButton>

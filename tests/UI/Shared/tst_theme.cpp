@@ -2,6 +2,7 @@
 #include "ShownText.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Icons.h"
+#include "UI/Shared/PlainToolTip.h"
 #include "UI/Sidebar/SidebarRailView.h"
 #include "UI/Shared/StatusPill.h"
 #include "UI/Shared/Theme.h"

@@ -4,6 +4,7 @@
 #include "AppModelTestSupport.h"
 #include "ObservableWaits.h"
 #include "ShownText.h"
+#include "UI/Shared/SidebarMaterialBackground.h"
 #include "UI/Sidebar/NewSessionPopover.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Sidebar/SidebarRowViews.h"

@@ -123,6 +123,12 @@ JSONValue assistantMessage(qint64 turn, qint64 step, const QString &text,
                  turnStepData(turn, step, {{u"message"_s, obj({{u"content"_s, JSONValue::array(std::move(content))}})}}));
 }
 
+JSONValue toolCall(qint64 turn, qint64 step, const QString &callId, const QString &name, const QString &arguments)
+{
+    return draft(u"tool/call"_s,
+                 turnStepData(turn, step, {{u"callId"_s, callId}, {u"name"_s, name}, {u"arguments"_s, arguments}}));
+}
+
 JSONValue toolResult(qint64 turn, qint64 step, const QString &callId, const QString &text, bool isError)
 {
     const JSONValue part = obj({{u"type"_s, u"tool-result"_s},

@@ -34,6 +34,9 @@ JSONValue finishChunk(qint64 turn, qint64 step);
 // The final message of a step: text blocks, then tool calls ({id, name, arguments}).
 JSONValue assistantMessage(qint64 turn, qint64 step, const QString &text,
                            const std::vector<std::pair<QString, QString>> &toolCalls = {});
+// A tool call as the log keeps it, {turn, step, callId, name, arguments}; its card comes with
+// the result (toolView).
+JSONValue toolCall(qint64 turn, qint64 step, const QString &callId, const QString &name, const QString &arguments);
 JSONValue toolResult(qint64 turn, qint64 step, const QString &callId, const QString &text, bool isError = false);
 JSONValue turnEnd(qint64 turn, const QString &reason = QStringLiteral("completed"));
 JSONValue sessionTitle(const QString &title);
