@@ -1,9 +1,9 @@
 #include "App/AppDelegate.h"
 
 #include "App/ViewOwners.h"
+#include "Base/LogCategories.h"
 #include "Store/AppModel.h"
 #include "System/DesktopIntegration.h"
-#include "System/SystemLog.h"
 #include "System/TerminationSignals.h"
 #include "UI/QuickAsk/QuickAskCoordinator.h"
 #include "UI/Shared/Icons.h"

@@ -1,6 +1,6 @@
 #include "Connection/ConnectionController.h"
 
-#include "Connection/ConnectionLog.h"
+#include "Base/LogCategories.h"
 #include "Domain/ProtocolNames.h"
 #include "Wire/WireErrors.h"
 #include "Wire/WireSession.h"

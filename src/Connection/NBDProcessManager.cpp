@@ -1,12 +1,12 @@
 #include "Connection/NBDProcessManager.h"
 
-#include "Domain/HostDescription.h"
-#include "Domain/Trimming.h"
-#include "Connection/LineBuffer.h"
+#include "Base/LogCategories.h"
 #include "Connection/CapturedCommand.h"
-#include "Connection/ConnectionLog.h"
+#include "Connection/LineBuffer.h"
 #include "Connection/ProcessGroupEmptyWatch.h"
 #include "Connection/ProcessGroupWatchdog.h"
+#include "Domain/HostDescription.h"
+#include "Domain/Trimming.h"
 #include "Wire/WireClient.h"
 #include "Wire/WireSession.h"
 

@@ -1,8 +1,8 @@
 #include "Session/SessionModel.h"
 
+#include "Base/LogCategories.h"
 #include "Base/WorkPool.h"
 #include "Domain/ProtocolNames.h"
-#include "Session/SessionLog.h"
 #include "Session/TranscriptFold.h"
 #include "Wire/WireEnvelope.h"
 #include "Wire/WireErrors.h"

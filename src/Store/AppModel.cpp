@@ -1,8 +1,8 @@
 #include "Store/AppModel.h"
 
+#include "Base/LogCategories.h"
 #include "Domain/PayloadMembers.h"
 #include "Domain/ProtocolNames.h"
-#include "Store/StoreLog.h"
 
 #include <QPointer>
 

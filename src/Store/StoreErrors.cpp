@@ -1,7 +1,7 @@
 #include "Store/StoreErrors.h"
 
+#include "Base/LogCategories.h"
 #include "Store/FieldAssign.h"
-#include "Store/StoreLog.h"
 
 using namespace Qt::StringLiterals;
 

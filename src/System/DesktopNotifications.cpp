@@ -1,6 +1,6 @@
 #include "System/DesktopNotifications.h"
 
-#include "System/SystemLog.h"
+#include "Base/LogCategories.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCall>

@@ -1,7 +1,7 @@
 #include "Wire/EventStreamClient.h"
 
+#include "Base/LogCategories.h"
 #include "Wire/DecodePool.h"
-#include "Wire/WireLog.h"
 
 #include <QElapsedTimer>
 #include <QMutex>

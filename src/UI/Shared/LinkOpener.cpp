@@ -1,6 +1,6 @@
 #include "UI/Shared/LinkOpener.h"
 
-#include "UI/Shared/UiLog.h"
+#include "Base/LogCategories.h"
 
 #include <QDesktopServices>
 #include <QDialog>

@@ -1,6 +1,6 @@
 #include "UI/Shared/WebViewLibrary.h"
 
-#include "UI/Shared/UiLog.h"
+#include "Base/LogCategories.h"
 
 #include <QCoreApplication>
 #include <QDir>
