@@ -252,6 +252,15 @@ private Q_SLOTS:
         }));
     }
 
+    // Lines ended by a carriage return and a line feed, written one at a time, the pair even
+    // split between two writes, make one line each.
+    void writesEndingInCrlfAddNoEmptyLines()
+    {
+        type(u"printf 'a\\r\\n'; sleep 0.2; printf 'b\\r'; sleep 0.2; printf '\\nc\\r\\n'"_s);
+        QVERIFY(QTest::qWaitFor([this] { return !m_model->isRunning(); }, 20000));
+        QTRY_COMPARE_WITH_TIMEOUT(lastLines(4), (QStringList{m_model->prompt() + u" printf 'a\\r\\n'; sleep 0.2; printf 'b\\r'; sleep 0.2; printf '\\nc\\r\\n'"_s, u"a"_s, u"b"_s, u"c"_s}), 10000);
+    }
+
     // Paging up through long lines lays out block after block; only those near the view keep
     // their layouts, and a block scrolled back into view is laid out again.
     void farBlocksLetGoOfTheirLayouts()
