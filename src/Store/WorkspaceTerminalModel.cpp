@@ -406,7 +406,10 @@ QString WorkspaceTerminalModel::decodeChunk(const QByteArray &bytes, bool final)
     QByteArray data = m_pendingBytes + bytes;
     m_pendingBytes.clear();
     if (!final) {
-        const qsizetype complete = completePrefixLength(data);
+        qsizetype complete = completePrefixLength(data);
+        // A carriage return waits too: with a line feed after it, the two end one line.
+        if (complete > 0 && data.at(complete - 1) == '\r')
+            --complete;
         m_pendingBytes = data.mid(complete);
         data.truncate(complete);
     }

@@ -2,11 +2,17 @@
 
 #include "Domain/Graphemes.h"
 
+#include <QElapsedTimer>
+#include <QFontMetricsF>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextLayout>
 #include <QTimer>
+
+#include <cmath>
 
 namespace nbd {
 
@@ -14,7 +20,68 @@ namespace {
 
 qsizetype lineCount(QStringView text) { return 1 + text.count(u'\n'); }
 
+bool isUnshowable(char32_t codePoint)
+{
+    switch (QChar::category(codePoint)) {
+    case QChar::Other_Control:
+    case QChar::Other_NotAssigned:
+    case QChar::Other_PrivateUse:
+    case QChar::Other_Surrogate:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The code point at `at` and its length in units; a lone surrogate is one unit.
+std::pair<char32_t, qsizetype> codePointAt(QStringView text, qsizetype at)
+{
+    const QChar unit = text.at(at);
+    if (unit.isHighSurrogate() && at + 1 < text.size() && text.at(at + 1).isLowSurrogate())
+        return {QChar::surrogateToUcs4(unit, text.at(at + 1)), 2};
+    return {unit.unicode(), 1};
+}
+
 } // namespace
+
+QString BatchedTextWriter::shownText(const QString &text)
+{
+    QString shown;
+    qsizetype copied = 0; // units of `text` accounted for in `shown`
+    const qsizetype size = text.size();
+    for (qsizetype at = 0; at < size;) {
+        const char16_t unit = text.at(at).unicode();
+        if ((unit >= 0x20 && unit < 0x7F) || unit == u'\n' || unit == u'\t') {
+            ++at;
+            continue;
+        }
+        const auto [codePoint, length] = codePointAt(text, at);
+        QChar replacement;
+        qsizetype replaced = length;
+        if (codePoint == u'\r') {
+            replacement = u'\n';
+            if (at + 1 < size && text.at(at + 1) == u'\n')
+                replaced = 2;
+        } else if (codePoint == QChar::ParagraphSeparator) {
+            replacement = u'\n';
+        } else if (isUnshowable(codePoint)) {
+            replacement = QChar(QChar::ReplacementCharacter);
+        } else {
+            at += length;
+            continue;
+        }
+        if (shown.isEmpty())
+            shown.reserve(size);
+        shown.append(QStringView(text).mid(copied, at - copied));
+        shown.append(replacement);
+        at += replaced;
+        copied = at;
+    }
+    if (copied == 0)
+        return text;
+    shown.append(QStringView(text).mid(copied));
+    return shown;
+}
 
 BatchedTextWriter::BatchedTextWriter(QPlainTextEdit *view, Limits limits, QObject *parent)
     : QObject(parent)
@@ -35,12 +102,15 @@ BatchedTextWriter::BatchedTextWriter(QPlainTextEdit *view, Limits limits, QObjec
         if (!m_pending.empty())
             flush();
     });
+    connect(view->verticalScrollBar(), &QScrollBar::valueChanged, this, &BatchedTextWriter::scheduleRelease);
+    connect(this, &BatchedTextWriter::wrote, this, &BatchedTextWriter::scheduleRelease);
 }
 
 void BatchedTextWriter::append(const QString &text, const QTextCharFormat &format, bool startsLine)
 {
-    m_pendingLines += lineCount(text);
-    m_pending.push_back(Piece{text, format, startsLine});
+    QString shown = shownText(text);
+    m_pendingLines += lineCount(shown);
+    m_pending.push_back(Piece{std::move(shown), format, startsLine});
     dropUnshown();
     if (m_batchLines < m_limits.linesPerBatch && m_batchChars < kBatchChars)
         flush();
@@ -55,6 +125,81 @@ void BatchedTextWriter::clear()
     m_hasText = false;
     m_lineChars = 0;
     m_replaceShown = false;
+}
+
+bool BatchedTextWriter::meetScripts()
+{
+    const QFont font = m_view->document()->defaultFont();
+    if (font != m_metFont) {
+        m_metFont = font;
+        m_metScripts.reset();
+    }
+    QElapsedTimer clock;
+    clock.start();
+    bool metAny = false;
+    qsizetype reach = kBatchChars; // the most the next batch writes
+    for (const Piece &piece : m_pending) {
+        const QStringView text = QStringView(piece.text).left(reach);
+        for (qsizetype at = 0; at < text.size();) {
+            if (text.at(at).unicode() < 0x80) {
+                ++at;
+                continue;
+            }
+            const auto [codePoint, length] = codePointAt(text, at);
+            at += length;
+            // Common, inherited and Latin text is laid out with the font itself.
+            const QChar::Script script = QChar::script(codePoint);
+            if (script <= QChar::Script_Latin || m_metScripts.test(script))
+                continue;
+            if (metAny && clock.elapsed() >= kScriptLookupMs)
+                return false;
+            const QString sample = QString::fromUcs4(&codePoint, 1);
+            QTextLayout layout(sample, font);
+            layout.beginLayout();
+            layout.createLine();
+            layout.endLayout();
+            m_metScripts.set(script);
+            metAny = true;
+        }
+        reach -= text.size();
+        if (reach <= 0)
+            break;
+    }
+    return true;
+}
+
+void BatchedTextWriter::scheduleRelease()
+{
+    if (std::exchange(m_releaseScheduled, true))
+        return;
+    QTimer::singleShot(0, this, [this] {
+        m_releaseScheduled = false;
+        releaseFarLayouts();
+    });
+}
+
+void BatchedTextWriter::releaseFarLayouts()
+{
+    if (!m_view)
+        return;
+    QTextDocument *document = m_view->document();
+    // The scroll bar of a plain text view counts lines from the top of the document.
+    const int firstLine = m_view->verticalScrollBar()->value();
+    const qreal lineHeight = std::max<qreal>(1, QFontMetricsF(document->defaultFont()).lineSpacing());
+    const int shownLines = int(std::ceil(m_view->viewport()->height() / lineHeight)) + 1;
+    const int first = document->findBlockByLineNumber(firstLine).blockNumber();
+    QTextBlock lastShown = document->findBlockByLineNumber(firstLine + shownLines);
+    const int last = lastShown.isValid() ? lastShown.blockNumber() : document->blockCount() - 1;
+    int number = 0;
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next(), ++number) {
+        if (number >= first - kLaidOutMargin && number <= last + kLaidOutMargin)
+            continue;
+        QTextLayout *layout = block.layout();
+        // A new text frees the lines and glyphs; a block's own layout takes its text from the
+        // block when it is laid out again.
+        if (layout && layout->lineCount() > 0)
+            layout->setText(QString());
+    }
 }
 
 void BatchedTextWriter::dropUnshown()
@@ -96,6 +241,16 @@ void BatchedTextWriter::flush()
 {
     if (!m_view) {
         m_pending.clear();
+        return;
+    }
+    if (!meetScripts()) {
+        if (!std::exchange(m_meetScheduled, true)) {
+            QTimer::singleShot(0, this, [this] {
+                m_meetScheduled = false;
+                if (!m_pending.empty())
+                    flush();
+            });
+        }
         return;
     }
     if (m_replaceShown) {

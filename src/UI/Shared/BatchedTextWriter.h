@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QChar>
+#include <QFont>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QTextCharFormat>
 
+#include <bitset>
 #include <deque>
 
 class QPlainTextEdit;
@@ -20,11 +23,21 @@ namespace nbd {
 // With `maxLines` set, the view keeps only its last lines, and queued text that would scroll
 // out before it is written is never written. With `maxLineChars` set, a longer line goes on
 // in a new line, so that one endless line cannot grow a single paragraph without bound.
+//
+// Text is shown as a terminal shows bytes it cannot print: shownText(). Only the blocks in
+// sight and kLaidOutMargin blocks either side keep their layouts; a block scrolled further
+// away lets go of its lines and glyphs, and is laid out again when it comes back.
 class BatchedTextWriter : public QObject
 {
     Q_OBJECT
 public:
     static constexpr qsizetype kBatchChars = 256 * 1024;
+    static constexpr int kLaidOutMargin = 50;
+    // The first text of a script the view's font has not met makes Qt look for a font of that
+    // script, which for some scripts opens every installed font: the writer meets them ahead,
+    // for about this long per turn of the event loop, and holds back text of a script it
+    // has not met yet.
+    static constexpr int kScriptLookupMs = 8;
 
     struct Limits
     {
@@ -43,6 +56,12 @@ public:
     void clear();
     bool hasPending() const { return !m_pending.empty(); }
 
+    // The text as the view shows it: a carriage return (alone or before a line feed) and a
+    // paragraph separator end the line; every other control character except tab, and code
+    // points that are unassigned, private-use or lone surrogates, show as U+FFFD. Text of
+    // every script, combining marks, joiners and emoji sequences stays as it is.
+    static QString shownText(const QString &text);
+
 Q_SIGNALS:
     // A batch was written.
     void wrote();
@@ -55,6 +74,12 @@ private:
         bool startsLine = true;
     };
 
+    // Meets the scripts of the text the next batch may write, within the turn's time; false
+    // while some are still to meet.
+    bool meetScripts();
+    void scheduleRelease();
+    // Lets go of the layouts of blocks more than kLaidOutMargin blocks away from those shown.
+    void releaseFarLayouts();
     void dropUnshown();
     void dropOldestShown();
     void flush();
@@ -72,6 +97,11 @@ private:
     qsizetype m_lineChars = 0;
     // The queued text alone fills maxLines: what the view shows goes when it is written.
     bool m_replaceShown = false;
+    // The scripts the view's font has met, and that font.
+    std::bitset<QChar::ScriptCount> m_metScripts;
+    QFont m_metFont;
+    bool m_meetScheduled = false;
+    bool m_releaseScheduled = false;
 };
 
 } // namespace nbd

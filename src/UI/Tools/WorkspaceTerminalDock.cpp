@@ -152,6 +152,7 @@ WorkspaceTerminalDock::WorkspaceTerminalDock(WorkspaceTerminalModel *terminal, s
         connect(terminal, &WorkspaceTerminalModel::recordsChanged, this, &WorkspaceTerminalDock::syncRecords);
         connect(terminal, &WorkspaceTerminalModel::cleared, this, [this] {
             m_writer->clear();
+            m_outputLineOpen = false;
             m_queuedRecords = m_terminal->appendedCount();
         });
         connect(terminal, &WorkspaceTerminalModel::runningChanged, this, &WorkspaceTerminalDock::syncRunning);
@@ -197,8 +198,17 @@ void WorkspaceTerminalDock::syncRecords()
         const TerminalRecord &record = records.at(qsizetype(n - first));
         QTextCharFormat format;
         format.setForeground(record.kind == TerminalRecord::Kind::Error ? Theme::systemRed() : Theme::primaryText());
-        // The row of a record ends with its text: a final line break adds no empty line.
-        m_writer->append(record.text.endsWith(u'\n') ? record.text.chopped(1) : record.text, format);
+        // The row of a record ends with its text: a final line break (of either kind) adds no
+        // empty line.
+        qsizetype chop = 0;
+        if (record.text.endsWith(u"\r\n"_s))
+            chop = 2;
+        else if (record.text.endsWith(u'\n') || record.text.endsWith(u'\r'))
+            chop = 1;
+        // A command's output read in pieces goes on in the line its last piece left open.
+        const bool output = record.kind == TerminalRecord::Kind::Output;
+        m_writer->append(chop ? record.text.chopped(chop) : record.text, format, !(output && m_outputLineOpen));
+        m_outputLineOpen = output && chop == 0;
     }
     m_queuedRecords = total;
 }
@@ -206,6 +216,7 @@ void WorkspaceTerminalDock::syncRecords()
 void WorkspaceTerminalDock::rebuildRecords()
 {
     m_writer->clear();
+    m_outputLineOpen = false;
     m_queuedRecords = m_terminal ? m_terminal->appendedCount() - m_terminal->records().size() : 0;
     syncRecords();
     scrollToBottom();

@@ -60,6 +60,8 @@ private:
     BatchedTextWriter *m_writer;
     // The model's appendedCount() up to which records are written or queued.
     qint64 m_queuedRecords = 0;
+    // The last record written was output that did not end its line.
+    bool m_outputLineOpen = false;
 };
 
 } // namespace nbd

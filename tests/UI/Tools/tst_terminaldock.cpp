@@ -3,6 +3,7 @@
 #include "GuiTestMain.h"
 
 #include "Store/WorkspaceTerminalModel.h"
+#include "UI/Shared/BatchedTextWriter.h"
 #include "UI/Shared/ChromeIconButton.h"
 #include "UI/Shared/Theme.h"
 #include "UI/Tools/WorkspaceTerminalDock.h"
@@ -15,6 +16,7 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextBlock>
+#include <QTextLayout>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -55,6 +57,16 @@ class TerminalDockTest : public QObject
         if (!QTest::qWaitFor([&] { return doc->lastBlock().text() == last; }, 10000))
             return nullptr;
         return doc->blockCount() == WorkspaceTerminalDock::kMaxShownLines ? doc : nullptr;
+    }
+
+    // The texts of the output's last `count` lines.
+    QStringList lastLines(qsizetype count)
+    {
+        QStringList lines;
+        for (QTextBlock block = output()->document()->lastBlock(); block.isValid() && lines.size() < count;
+             block = block.previous())
+            lines.prepend(block.text());
+        return lines;
     }
 
     void type(const QString &line)
@@ -203,6 +215,81 @@ private Q_SLOTS:
         QCOMPARE(output()->toPlainText(), QString());
         type(u"echo again"_s);
         QTRY_COMPARE_WITH_TIMEOUT(output()->toPlainText(), m_model->prompt() + u" echo again\nagain"_s, 10000);
+    }
+
+    void bytesItCannotPrintShowAsTerminalsShowThem_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("shown");
+        const QString bad(QChar(QChar::ReplacementCharacter));
+        QTest::newRow("escape and bell") << QByteArray("a\x1b[1mb\x07" "c") << QStringList{u"a"_s + bad + u"[1mb"_s + bad + u"c"_s};
+        QTest::newRow("nul and delete") << QByteArray("a\0b\x7f" "c", 5) << QStringList{u"a"_s + bad + u"b"_s + bad + u"c"_s};
+        QTest::newRow("c1 control") << QByteArray("a\xc2\x85" "b") << QStringList{u"a"_s + bad + u"b"_s};
+        QTest::newRow("private use, unassigned") << QByteArray("\xee\x80\x80x\xcd\xb8y\xf3\xb0\x80\x80")
+                                                 << QStringList{bad + u"x"_s + bad + u"y"_s + bad};
+        QTest::newRow("noncharacter") << QByteArray("a\xef\xb7\x90" "b") << QStringList{u"a"_s + bad + u"b"_s};
+        QTest::newRow("crlf is one break") << QByteArray("a\r\nb") << QStringList{u"a"_s, u"b"_s};
+        QTest::newRow("carriage return") << QByteArray("a\rb\r\r\nc") << QStringList{u"a"_s, u"b"_s, QString(), u"c"_s};
+        QTest::newRow("paragraph separator") << QByteArray("a\xe2\x80\xa9" "b") << QStringList{u"a"_s, u"b"_s};
+        const QString scripts = u"a\tb ދިވެހި 中文 العربية नमस्ते ߒߞߏ e\u0301 \U0001F468\u200D\U0001F469\u200D\U0001F467 \u200C\uFEFF"_s;
+        QTest::newRow("text of every script stays") << scripts.toUtf8() << QStringList{scripts};
+    }
+
+    void bytesItCannotPrintShowAsTerminalsShowThem()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, shown);
+        QString escaped;
+        for (const char byte : std::as_const(bytes))
+            escaped += u'\\' + QString::number(static_cast<unsigned char>(byte), 8).rightJustified(3, u'0');
+        type(u"printf '"_s + escaped + u"\\nend\\n'"_s);
+        QVERIFY(QTest::qWaitFor([this] { return !m_model->isRunning(); }, 20000));
+        shown << u"end"_s;
+        QTRY_COMPARE_WITH_TIMEOUT(lastLines(shown.size()), shown, 10000);
+        // The model keeps what the command wrote.
+        QVERIFY(std::any_of(m_model->records().begin(), m_model->records().end(), [&](const TerminalRecord &record) {
+            return record.text.toUtf8().contains(bytes);
+        }));
+    }
+
+    // Lines ended by a carriage return and a line feed, written one at a time, the pair even
+    // split between two writes, make one line each.
+    void writesEndingInCrlfAddNoEmptyLines()
+    {
+        type(u"printf 'a\\r\\n'; sleep 0.2; printf 'b\\r'; sleep 0.2; printf '\\nc\\r\\n'"_s);
+        QVERIFY(QTest::qWaitFor([this] { return !m_model->isRunning(); }, 20000));
+        QTRY_COMPARE_WITH_TIMEOUT(lastLines(4), (QStringList{m_model->prompt() + u" printf 'a\\r\\n'; sleep 0.2; printf 'b\\r'; sleep 0.2; printf '\\nc\\r\\n'"_s, u"a"_s, u"b"_s, u"c"_s}), 10000);
+    }
+
+    // Paging up through long lines lays out block after block; only those near the view keep
+    // their layouts, and a block scrolled back into view is laid out again.
+    void farBlocksLetGoOfTheirLayouts()
+    {
+        type(u"yes \"$(head -c 300 /dev/zero | tr '\\0' x)\" | head -n 6000; echo end"_s);
+        QVERIFY2(waitForLastLine(u"end"_s), qPrintable(output()->document()->lastBlock().text()));
+        const QTextDocument *doc = output()->document();
+        const auto laidOut = [doc] {
+            int blocks = 0;
+            for (QTextBlock block = doc->firstBlock(); block.isValid(); block = block.next())
+                blocks += block.layout()->lineCount() > 0;
+            return blocks;
+        };
+        constexpr int bound = 2 * BatchedTextWriter::kLaidOutMargin + 40;
+        QTest::mouseClick(output()->viewport(), Qt::LeftButton);
+        QTest::keyClick(output(), Qt::Key_End, Qt::ControlModifier);
+        QScrollBar *bar = output()->verticalScrollBar();
+        for (int page = 0; page < 200; ++page)
+            QTest::keyClick(output(), Qt::Key_PageUp);
+        // Far more blocks were passed than the bound.
+        QVERIFY2(doc->findBlockByLineNumber(bar->value()).blockNumber() < doc->blockCount() - 3 * bound,
+                 qPrintable(QString::number(bar->value())));
+        QTRY_VERIFY2(laidOut() <= bound, qPrintable(QString::number(laidOut())));
+        QTest::keyClick(output(), Qt::Key_Home, Qt::ControlModifier);
+        QTest::keyClick(output(), Qt::Key_End, Qt::ControlModifier);
+        QTRY_VERIFY2(laidOut() <= bound, qPrintable(QString::number(laidOut())));
+        QCOMPARE(bar->value(), bar->maximum());
+        QVERIFY(doc->lastBlock().layout()->lineCount() > 0);
+        QCOMPARE(doc->lastBlock().text(), u"end"_s);
     }
 
     // Clear, close and stop do by their accessibility action what their click does, while a
